@@ -1,0 +1,29 @@
+# Compiler settings shared by every target of the project.
+
+add_library(qor_settings INTERFACE)
+add_library(qor::settings ALIAS qor_settings)
+target_compile_options(qor_settings INTERFACE
+  $<BUILD_INTERFACE:-Wall -Wextra>
+  # Hardware faults are turned into exceptions by the signal translator of the
+  # base library; the compiler must be told that any trapping instruction may
+  # throw, or the unwinder finds no handler for the faulting frame.
+  -fnon-call-exceptions
+  -fasynchronous-unwind-tables)
+find_package(Threads REQUIRED)
+target_link_libraries(qor_settings INTERFACE Threads::Threads)
+
+if(QOR_SANITIZE)
+  string(REPLACE "," ";" _qor_sans "${QOR_SANITIZE}")
+  foreach(_s IN LISTS _qor_sans)
+    if(NOT _s MATCHES "^(address|undefined|thread)$")
+      message(FATAL_ERROR "QOR_SANITIZE: unknown sanitizer '${_s}'")
+    endif()
+  endforeach()
+  set(_qor_san_flags -fsanitize=${QOR_SANITIZE} -fno-omit-frame-pointer)
+  if("undefined" IN_LIST _qor_sans)
+    # Undefined behaviour fails the test that triggers it.
+    list(APPEND _qor_san_flags -fno-sanitize-recover=undefined)
+  endif()
+  add_compile_options(${_qor_san_flags})
+  add_link_options(-fsanitize=${QOR_SANITIZE})
+endif()

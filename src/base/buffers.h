@@ -1,0 +1,373 @@
+// Owned strings, counted buffers and owning pointers.
+//
+// _guardchar<T>  an owned, NUL-terminated string of code units (UTF-8 or UTF-16)
+// _typebuf<T>    an owned, counted array of plain elements, allocated uninitialised
+// _classbuf<T>   an owned, counted array of default-constructed objects
+// cPtr<T>        an owning pointer to one object
+//
+// None of them counts references or locks; each frees what it holds.  Index
+// checks throw cException ("_typebuf::Out of bounds", "_classbuf::Out of
+// bounds"); a failed allocation is the allocator's std::bad_alloc.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace qor_detail {
+
+// Throws the cException of an index check; kept out of line so that this
+// header does not need the exception type.
+[[noreturn]] void throwTypebufOutOfBounds();
+[[noreturn]] void throwClassbufOutOfBounds();
+
+// No owned buffer is ever larger than this (1 TiB): a bigger request, or one
+// whose size overflows, fails with std::bad_alloc as an exhausted heap would,
+// and is never turned into a smaller allocation.
+constexpr unsigned long long kMaxAllocationBytes = 1ULL << 40;
+
+inline std::size_t checkedUnits(long long n, std::size_t unit) {
+    if (n < 0 || static_cast<unsigned long long>(n) > kMaxAllocationBytes / unit) throw std::bad_alloc();
+    return static_cast<std::size_t>(n);
+}
+
+}  // namespace qor_detail
+
+// ---------------------------------------------------------------------------
+
+template <typename T>
+class _guardchar {
+public:
+    _guardchar() = default;
+    explicit _guardchar(const T* s) { set(s); }
+    _guardchar(const T* s, long long n) { set(s, n); }
+    _guardchar(const _guardchar& o) { set(o.buffer_); }
+    _guardchar(_guardchar&& o) noexcept : buffer_(o.buffer_) { o.buffer_ = nullptr; }
+    _guardchar& operator=(const _guardchar& o) {
+        if (this != &o) set(o.buffer_);
+        return *this;
+    }
+    _guardchar& operator=(_guardchar&& o) noexcept {
+        if (this != &o) {
+            delete[] buffer_;
+            buffer_ = o.buffer_;
+            o.buffer_ = nullptr;
+        }
+        return *this;
+    }
+    virtual void clear() {
+        delete[] buffer_;
+        buffer_ = nullptr;
+    }
+    virtual ~_guardchar() { delete[] buffer_; }
+
+    // Copies the units of s up to its first 0 unit; null leaves the string empty.
+    // The copy is made before the old text is freed, so s may point into it.
+    void set(const T* s) {
+        if (!s) {
+            clear();
+            return;
+        }
+        set(s, static_cast<long long>(length(s)));
+    }
+
+    // Copies at most n units of s, stopping after a 0 unit, and writes a 0 unit
+    // at index n.  Units between an early terminator and index n stay unset.
+    void set(const T* s, long long n) {
+        if (!s) {
+            clear();
+            return;
+        }
+        if (n < 0) n = 0;
+        if (static_cast<unsigned long long>(n) >= qor_detail::kMaxAllocationBytes / sizeof(T)) {
+            clear();
+            throw std::bad_alloc();
+        }
+        T* fresh = allocate(static_cast<std::size_t>(n) + 1);
+        for (long long i = 0; i < n; ++i) {
+            fresh[i] = s[i];
+            if (s[i] == 0) break;
+        }
+        fresh[n] = 0;
+        adopt(fresh);
+    }
+
+    // An empty string with room for n - 1 units and the terminator, all 0.
+    void set(long long n) {
+        if (n <= 0) {
+            clear();
+            return;
+        }
+        std::size_t units;
+        try {
+            units = qor_detail::checkedUnits(n, sizeof(T));
+        } catch (...) {
+            clear();
+            throw;
+        }
+        T* fresh = allocate(units);
+        std::memset(fresh, 0, static_cast<std::size_t>(n) * sizeof(T));
+        adopt(fresh);
+    }
+
+    T* get() const { return buffer_; }
+    const T* c_str() const { return buffer_; }
+    bool empty() const { return buffer_ == nullptr || buffer_[0] == 0; }
+    std::size_t length() const { return buffer_ ? length(buffer_) : 0; }
+
+    // Hands the array over to the caller, who frees it with delete[].
+    T* release() {
+        T* b = buffer_;
+        buffer_ = nullptr;
+        return b;
+    }
+
+    static std::size_t length(const T* s) {
+        std::size_t n = 0;
+        while (s[n] != 0) ++n;
+        return n;
+    }
+
+private:
+    T* allocate(std::size_t units) {
+        try {
+            return new T[units];
+        } catch (...) {
+            clear();  // a failed refill leaves the string empty
+            throw;
+        }
+    }
+    void adopt(T* fresh) {
+        clear();
+        buffer_ = fresh;
+    }
+
+    T* buffer_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+
+template <typename T>
+class _typebuf {
+    static_assert(std::is_trivially_copyable<T>::value || std::is_default_constructible<T>::value,
+                  "_typebuf holds plain elements");
+
+public:
+    _typebuf() = default;
+    explicit _typebuf(long long n) { set(n); }
+    _typebuf(const _typebuf& o) { copyFrom(o.data_, o.count_); }
+    _typebuf(_typebuf&& o) noexcept : data_(o.data_), count_(o.count_) {
+        o.data_ = nullptr;
+        o.count_ = 0;
+    }
+    _typebuf& operator=(const _typebuf& o) {
+        if (this != &o) copyFrom(o.data_, o.count_);
+        return *this;
+    }
+    _typebuf& operator=(_typebuf&& o) noexcept {
+        if (this != &o) {
+            delete[] data_;
+            data_ = o.data_;
+            count_ = o.count_;
+            o.data_ = nullptr;
+            o.count_ = 0;
+        }
+        return *this;
+    }
+    ~_typebuf() { delete[] data_; }
+
+    // Discards the contents and allocates n unset elements; n <= 0 empties.
+    void set(long long n) {
+        free();
+        if (n <= 0) return;
+        data_ = new T[qor_detail::checkedUnits(n, sizeof(T))];
+        count_ = n;
+    }
+
+    // Resizes keeping the first min(count, n) elements; the rest are unset.
+    // The new array is allocated before anything is freed, so a failure leaves
+    // the buffer as it was.
+    void reset(long long n) {
+        if (n == count_) return;
+        if (n < 1) {
+            free();
+            return;
+        }
+        T* fresh = new T[qor_detail::checkedUnits(n, sizeof(T))];
+        if (count_ > 0) std::memcpy(static_cast<void*>(fresh), data_, static_cast<std::size_t>(std::min(count_, n)) * sizeof(T));
+        delete[] data_;
+        data_ = fresh;
+        count_ = n;
+    }
+
+    // Replaces the contents with a copy of n elements at src (which may lie
+    // inside this buffer: the copy is made before the old array is freed).
+    void copyFrom(const T* src, long long n) {
+        if (!src || n <= 0) {
+            free();
+            return;
+        }
+        T* fresh = new T[qor_detail::checkedUnits(n, sizeof(T))];
+        std::memcpy(static_cast<void*>(fresh), src, static_cast<std::size_t>(n) * sizeof(T));
+        delete[] data_;
+        data_ = fresh;
+        count_ = n;
+    }
+
+    T& operator[](long long i) {
+        if (i < 0 || i >= count_) qor_detail::throwTypebufOutOfBounds();
+        return data_[i];
+    }
+    const T& operator[](long long i) const {
+        if (i < 0 || i >= count_) qor_detail::throwTypebufOutOfBounds();
+        return data_[i];
+    }
+
+    T* data() const { return data_; }
+    long long count() const { return count_; }
+    std::size_t bytes() const { return static_cast<std::size_t>(count_) * sizeof(T); }
+    bool empty() const { return count_ == 0; }
+    T* begin() const { return data_; }
+    T* end() const { return data_ + count_; }
+
+    // Hands the array over to the caller, who frees it with delete[].
+    T* release() {
+        T* d = data_;
+        data_ = nullptr;
+        count_ = 0;
+        return d;
+    }
+    void swap(_typebuf& o) noexcept {
+        std::swap(data_, o.data_);
+        std::swap(count_, o.count_);
+    }
+
+private:
+    void free() {
+        delete[] data_;
+        data_ = nullptr;
+        count_ = 0;
+    }
+
+    T* data_ = nullptr;
+    long long count_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+
+template <typename T>
+class _classbuf {
+public:
+    _classbuf() = default;
+    explicit _classbuf(long long n) { set(n); }
+    _classbuf(const _classbuf&) = delete;
+    _classbuf& operator=(const _classbuf&) = delete;
+    _classbuf(_classbuf&& o) noexcept : items_(o.items_), count_(o.count_) {
+        o.items_ = nullptr;
+        o.count_ = 0;
+    }
+    _classbuf& operator=(_classbuf&& o) noexcept {
+        if (this != &o) {
+            dispose();
+            items_ = o.items_;
+            count_ = o.count_;
+            o.items_ = nullptr;
+            o.count_ = 0;
+        }
+        return *this;
+    }
+    ~_classbuf() { dispose(); }
+
+    // Destroys the old objects, then constructs n new ones.
+    void set(long long n) {
+        dispose();
+        if (n <= 0) return;
+        // The array header of new[] is part of the request as well.
+        if (static_cast<unsigned long long>(n) > qor_detail::kMaxAllocationBytes / sizeof(T)) throw std::bad_alloc();
+        items_ = new T[static_cast<std::size_t>(n)];
+        count_ = n;
+    }
+
+    // Destroys the objects from the last to the first (as delete[] does).
+    void dispose() {
+        if (!items_) return;
+        delete[] items_;
+        items_ = nullptr;
+        count_ = 0;
+    }
+
+    T& operator[](long long i) {
+        if (i < 0 || i >= count_) qor_detail::throwClassbufOutOfBounds();
+        return items_[i];
+    }
+    const T& operator[](long long i) const {
+        if (i < 0 || i >= count_) qor_detail::throwClassbufOutOfBounds();
+        return items_[i];
+    }
+
+    T* items() const { return items_; }
+    long long count() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    T* begin() const { return items_; }
+    T* end() const { return items_ + count_; }
+    void swap(_classbuf& o) noexcept {
+        std::swap(items_, o.items_);
+        std::swap(count_, o.count_);
+    }
+
+private:
+    T* items_ = nullptr;
+    long long count_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+
+template <typename T>
+class cPtr {
+public:
+    cPtr() = default;
+    explicit cPtr(T* p) : ptr_(p) {}
+    cPtr(const cPtr&) = delete;
+    cPtr& operator=(const cPtr&) = delete;
+    cPtr(cPtr&& o) noexcept : ptr_(o.ptr_) { o.ptr_ = nullptr; }
+    cPtr& operator=(cPtr&& o) noexcept {
+        if (this != &o) {
+            T* p = o.ptr_;
+            o.ptr_ = nullptr;
+            *this = p;
+        }
+        return *this;
+    }
+    ~cPtr() { delete ptr_; }
+
+    // Deletes the held object and holds q.  Assigning the object already held
+    // keeps it: deleting it would leave the pointer dangling.
+    T* operator=(T* q) {
+        if (q == ptr_) return q;
+        T* old = ptr_;
+        ptr_ = q;
+        delete old;
+        return q;
+    }
+
+    T* get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    T& operator*() const { return *ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+    operator T*() const { return ptr_; }
+
+    // Gives up ownership without deleting.
+    T* release() {
+        T* p = ptr_;
+        ptr_ = nullptr;
+        return p;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};

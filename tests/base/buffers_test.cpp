@@ -1,0 +1,197 @@
+#include "base/buffers.h"
+#include "base/exception.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+template <typename F>
+std::string boundsMessage(F&& f, unsigned int* line = nullptr) {
+    try {
+        f();
+    } catch (const cException& e) {
+        if (line) *line = e.line;
+        EXPECT_STREQ(e.file.c_str(), "src/base/buffers");
+        EXPECT_EQ(e.code, 0u);
+        return e.what();
+    }
+    return "no exception";
+}
+
+TEST(GuardChar, SetWithCountStopsAtTerminatorOrCount) {
+    _guardchar<char> s;
+    s.set("abc", 2);
+    EXPECT_STREQ(s.c_str(), "ab");
+    s.set("a", 5);
+    EXPECT_STREQ(s.c_str(), "a");
+    EXPECT_EQ(s.get()[5], 0);  // terminator written at index n
+}
+
+TEST(GuardChar, NullAndZeroLeaveItEmpty) {
+    _guardchar<char> s("text");
+    s.set(static_cast<const char*>(nullptr));
+    EXPECT_EQ(s.get(), nullptr);
+    s.set("x");
+    s.set(nullptr, 5);
+    EXPECT_EQ(s.get(), nullptr);
+    s.set(0LL);
+    EXPECT_EQ(s.get(), nullptr);
+    s.set(4LL);
+    ASSERT_NE(s.get(), nullptr);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(s.get()[i], 0);
+}
+
+TEST(GuardChar, SixteenBitCopiesSurrogatesAndStopsAtZero) {
+    const unsigned short text[] = {0x41, 0xD83D, 0xDE00, 0x42, 0, 0x43};
+    _guardchar<unsigned short> s(text);
+    ASSERT_EQ(s.length(), 4u);
+    EXPECT_EQ(s.get()[1], 0xD83D);
+    EXPECT_EQ(s.get()[2], 0xDE00);
+    EXPECT_EQ(s.get()[4], 0);
+}
+
+TEST(GuardChar, SettingFromOwnContentsCopiesBeforeFreeing) {
+    _guardchar<char> s("hello world");
+    s.set(s.get() + 6);  // the source lies inside the old buffer
+    EXPECT_STREQ(s.c_str(), "world");
+    s.set(s.get(), 3);
+    EXPECT_STREQ(s.c_str(), "wor");
+    _guardchar<char> t("self");
+    t = t;
+    EXPECT_STREQ(t.c_str(), "self");
+}
+
+TEST(GuardChar, CopiesAreDeepAndMovesTransfer) {
+    _guardchar<char> a("one");
+    _guardchar<char> b(a);
+    EXPECT_NE(a.get(), b.get());
+    EXPECT_STREQ(b.c_str(), "one");
+    _guardchar<char> c(std::move(a));
+    EXPECT_EQ(a.get(), nullptr);
+    EXPECT_STREQ(c.c_str(), "one");
+}
+
+TEST(TypeBuf, SetAndResize) {
+    _typebuf<int> b;
+    b.set(0);
+    EXPECT_EQ(b.data(), nullptr);
+    EXPECT_EQ(b.count(), 0);
+    b.set(-3);
+    EXPECT_EQ(b.count(), 0);
+    b.set(3);
+    for (int i = 0; i < 3; ++i) b[i] = i + 10;
+    int* same = b.data();
+    b.reset(3);
+    EXPECT_EQ(b.data(), same);
+    b.reset(5);
+    EXPECT_EQ(b.count(), 5);
+    EXPECT_EQ(b[0], 10);
+    EXPECT_EQ(b[2], 12);
+    b.reset(2);
+    EXPECT_EQ(b.count(), 2);
+    EXPECT_EQ(b[1], 11);
+    b.reset(0);
+    EXPECT_EQ(b.data(), nullptr);
+    EXPECT_EQ(b.count(), 0);
+}
+
+TEST(TypeBuf, CopyFromOwnContents) {
+    _typebuf<unsigned char> b;
+    const unsigned char src[] = {1, 2, 3, 4, 5};
+    b.copyFrom(src, 5);
+    b.copyFrom(b.data() + 2, 3);
+    ASSERT_EQ(b.count(), 3);
+    EXPECT_EQ(b[0], 3);
+    EXPECT_EQ(b[2], 5);
+}
+
+TEST(TypeBuf, OutOfBoundsThrowsWithItsLine) {
+    _typebuf<int> b(3);
+    unsigned int line = 0;
+    EXPECT_EQ(boundsMessage([&] { b[-1] = 0; }, &line), "_typebuf::Out of bounds");
+    EXPECT_EQ(line, 17u);
+    EXPECT_EQ(boundsMessage([&] { b[3] = 0; }), "_typebuf::Out of bounds");
+    EXPECT_NO_THROW(b[2] = 7);
+    _typebuf<int> empty;
+    EXPECT_EQ(boundsMessage([&] { (void)empty[0]; }), "_typebuf::Out of bounds");
+}
+
+TEST(TypeBuf, HugeRequestsFailWithBadAlloc) {
+    _typebuf<unsigned long long> b(2);
+    EXPECT_THROW(b.set(0x7FFFFFFFFFFFFFFFLL), std::bad_alloc);
+    EXPECT_EQ(b.count(), 0);
+    _typebuf<int> r(2);
+    r[0] = 5;
+    EXPECT_THROW(r.reset(0x7FFFFFFFFFFFFFFFLL), std::bad_alloc);
+    EXPECT_EQ(r.count(), 2);  // reset keeps the old array on failure
+    EXPECT_EQ(r[0], 5);
+    _guardchar<char> s("kept?");
+    EXPECT_THROW(s.set("x", 0x7FFFFFFFFFFFFFFFLL), std::bad_alloc);
+    EXPECT_EQ(s.get(), nullptr);
+}
+
+struct Tracker {
+    static std::vector<int>* log;
+    static int next;
+    int id;
+    Tracker() : id(next++) {}
+    ~Tracker() { log->push_back(id); }
+};
+std::vector<int>* Tracker::log = nullptr;
+int Tracker::next = 0;
+
+TEST(ClassBuf, ReplacingDestroysOldObjectsLastFirst) {
+    std::vector<int> log;
+    Tracker::log = &log;
+    Tracker::next = 0;
+    {
+        _classbuf<Tracker> b;
+        b.set(2);
+        EXPECT_EQ(b[0].id, 0);
+        EXPECT_EQ(b[1].id, 1);
+        b.set(3);
+        EXPECT_EQ(log, (std::vector<int>{1, 0}));
+        EXPECT_EQ(b.count(), 3);
+        EXPECT_EQ(b[2].id, 4);
+        unsigned int line = 0;
+        EXPECT_EQ(boundsMessage([&] { (void)b[3]; }, &line), "_classbuf::Out of bounds");
+        EXPECT_EQ(line, 157u);
+        EXPECT_EQ(boundsMessage([&] { (void)b[-1]; }), "_classbuf::Out of bounds");
+    }
+    EXPECT_EQ(log, (std::vector<int>{1, 0, 4, 3, 2}));
+}
+
+struct Counted {
+    static int alive;
+    Counted() { ++alive; }
+    virtual ~Counted() { --alive; }
+};
+int Counted::alive = 0;
+struct Derived : Counted {
+    ~Derived() override { --alive; ++alive; }
+};
+
+TEST(Ptr, OwnsAndReplaces) {
+    Counted::alive = 0;
+    {
+        cPtr<Counted> p;
+        p = new Counted;
+        EXPECT_EQ(Counted::alive, 1);
+        p = new Derived;
+        EXPECT_EQ(Counted::alive, 1);
+        Counted* held = p.get();
+        p = held;  // assigning the held object keeps it alive
+        EXPECT_EQ(Counted::alive, 1);
+        EXPECT_EQ(p.get(), held);
+        p = nullptr;
+        EXPECT_EQ(Counted::alive, 0);
+        EXPECT_EQ(p.get(), nullptr);
+        p = new Counted;
+    }
+    EXPECT_EQ(Counted::alive, 0);
+}
+
+}  // namespace
