@@ -1,0 +1,150 @@
+// The signal translator turns hardware faults into cException on the thread
+// that faulted, and keeps doing so after the first one.
+#include "base/exception.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+
+#include "testsupport.h"
+
+namespace {
+
+// The faulting accesses are hidden from the sanitizers: they would report the
+// access before it traps, and the point here is the trap itself.
+#define QOR_RAW_ACCESS __attribute__((noinline, no_sanitize("address", "undefined")))
+
+QOR_RAW_ACCESS int readByte(const volatile unsigned char* p) { return *p; }
+
+QOR_RAW_ACCESS int divide(volatile int a, volatile int b) { return a / b; }
+
+struct Fault {
+    bool caught = false;
+    unsigned int code = 0;
+    std::string message;
+};
+
+template <typename F>
+Fault catchFault(F&& f) {
+    Fault r;
+    try {
+        f();
+    } catch (const cException& e) {
+        r.caught = true;
+        r.code = e.code;
+        r.message = e.what();
+    }
+    return r;
+}
+
+class SignalTranslator : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { cException::init(); }
+    void SetUp() override {
+        page_ = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(page_, MAP_FAILED);
+    }
+    void TearDown() override { munmap(page_, 4096); }
+    const unsigned char* guarded() const { return static_cast<const unsigned char*>(page_); }
+
+    void* page_ = nullptr;
+};
+
+TEST_F(SignalTranslator, MemoryFaultThrowsTwiceOnTheSameThread) {
+    for (int round = 0; round < 2; ++round) {
+        Fault f = catchFault([&] { readByte(guarded() + 100); });
+        ASSERT_TRUE(f.caught) << "round " << round;
+        EXPECT_EQ(f.code, static_cast<unsigned int>(SIGSEGV));
+        EXPECT_EQ(f.message, "Signal received");
+    }
+}
+
+TEST_F(SignalTranslator, ArithmeticFaultThrowsTwice) {
+    for (int round = 0; round < 2; ++round) {
+        Fault f = catchFault([] { divide(7, 0); });
+        ASSERT_TRUE(f.caught) << "round " << round;
+        EXPECT_EQ(f.code, static_cast<unsigned int>(SIGFPE));
+    }
+}
+
+TEST_F(SignalTranslator, BusErrorPastTheEndOfAMappedFileThrows) {
+    qortest::TempDir dir;
+    int fd = open(dir.file("empty").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    void* map = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    ASSERT_NE(map, MAP_FAILED);
+    for (int round = 0; round < 2; ++round) {
+        Fault f = catchFault([&] { readByte(static_cast<const unsigned char*>(map) + 8); });
+        ASSERT_TRUE(f.caught) << "round " << round;
+        EXPECT_EQ(f.code, static_cast<unsigned int>(SIGBUS));
+    }
+    munmap(map, 4096);
+}
+
+TEST_F(SignalTranslator, FaultsOnAnotherThreadStayOnThatThread) {
+    Fault first, second;
+    std::thread worker([&] {
+        first = catchFault([&] { readByte(guarded()); });
+        second = catchFault([] { divide(1, 0); });
+    });
+    worker.join();
+    EXPECT_TRUE(first.caught);
+    EXPECT_EQ(first.code, static_cast<unsigned int>(SIGSEGV));
+    EXPECT_TRUE(second.caught);
+    EXPECT_EQ(second.code, static_cast<unsigned int>(SIGFPE));
+    // And the main thread still translates after the worker's faults.
+    EXPECT_TRUE(catchFault([&] { readByte(guarded()); }).caught);
+}
+
+TEST_F(SignalTranslator, UnwindingRunsDestructorsOfTheFaultingScope) {
+    int destroyed = 0;
+    struct Guard {
+        int* counter;
+        ~Guard() { ++*counter; }
+    };
+    Fault f = catchFault([&] {
+        Guard g{&destroyed};
+        readByte(guarded());
+    });
+    EXPECT_TRUE(f.caught);
+    EXPECT_EQ(destroyed, 1);
+}
+
+TEST_F(SignalTranslator, BrokenPipeIsAnErrorNotTheEndOfTheProcess) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    errno = 0;
+    EXPECT_EQ(write(fds[1], "x", 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    close(fds[1]);
+}
+
+TEST(ExceptionObject, CopiesItsTexts) {
+    char file[] = "some/file";
+    char msg[] = "message";
+    cException e(file, 42, 7, msg);
+    file[0] = 'X';
+    msg[0] = 'X';
+    EXPECT_STREQ(e.file.c_str(), "some/file");
+    EXPECT_STREQ(e.what(), "message");
+    EXPECT_EQ(e.line, 42u);
+    EXPECT_EQ(e.code, 7u);
+    cException copy(e);
+    EXPECT_NE(copy.message.get(), e.message.get());
+    EXPECT_STREQ(copy.what(), "message");
+}
+
+TEST(ExceptionObject, NoOperatingSystemMessages) {
+    _guardchar<char> out("unchanged");
+    EXPECT_FALSE(getOSErrorMessage(2, out, nullptr));
+    EXPECT_STREQ(out.c_str(), "unchanged");
+}
+
+}  // namespace
