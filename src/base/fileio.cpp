@@ -1,0 +1,328 @@
+#include "base/fileio.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#if __has_include("base/timeutil.h")
+#include "base/timeutil.h"
+#define QOR_HAVE_TIMEUTIL 1
+#endif
+
+// ---------------------------------------------------------------------------
+// cFileIOTarget
+
+cFileIOTarget::~cFileIOTarget() = default;
+
+unsigned int cFileIOTarget::write(void*, unsigned int) { return 0; }
+
+bool cFileIOTarget::readf(void* buf, unsigned int n) {
+    if (n == 0) return true;
+    unsigned int got = read(buf, n);
+    return transferred(got) && got == n;
+}
+
+bool cFileIOTarget::writef(void* buf, unsigned int n) {
+    if (n == 0) return true;
+    unsigned int put = write(buf, n);
+    return transferred(put) && put == n;
+}
+
+bool cFileIOTarget::set_time(int, int, int, int, int, int) { return false; }
+
+int cFileIOTarget::typeOf() { return 0; }
+
+// ---------------------------------------------------------------------------
+// Flat file functions
+
+namespace {
+
+// The handle carries the descriptor in its low 32 bits.
+int fdOf(void* h) { return static_cast<int>(reinterpret_cast<std::intptr_t>(h)); }
+void* handleOf(long long fd) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)); }
+
+int accessFlags(eFileMode mode) {
+    switch (static_cast<int>(mode) & 3) {
+        case 2: return O_WRONLY;
+        case 3: return O_RDWR;
+        default: return O_RDONLY;
+    }
+}
+
+int openRetrying(const char* path, int flags, mode_t perms = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, perms);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+constexpr mode_t kNewFileMode = 0664;
+
+int createFile(const char* path, eFileMode mode) {
+    const int flags = accessFlags(mode);
+    // Only a file this call made gets 0664: an existing file is emptied and
+    // keeps its mode (a script that was executable stays executable).  The
+    // exclusive open tells the two apart; when the file vanishes between the
+    // two opens, try again.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        int fd = openRetrying(path, flags | O_CREAT | O_EXCL, kNewFileMode);
+        if (fd >= 0) {
+            // The creation mask may have narrowed the mode.
+            ::fchmod(fd, kNewFileMode);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+        fd = openRetrying(path, flags | O_TRUNC);
+        if (fd >= 0) return fd;
+        if (errno != ENOENT) return -1;
+    }
+    // A name that exists but cannot be opened without creating it: a
+    // dangling symbolic link.  Creating through it makes the target.
+    int fd = openRetrying(path, flags | O_CREAT | O_TRUNC, kNewFileMode);
+    if (fd >= 0) ::fchmod(fd, kNewFileMode);
+    return fd;
+}
+
+long long statSize(int fd) {
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) return 0;
+    return static_cast<long long>(st.st_size);
+}
+
+unsigned int readOnce(int fd, void* buf, unsigned int n) {
+    if (fd < 0) return cFileIOTarget::kIOFailed;
+    ssize_t r;
+    do {
+        r = ::read(fd, buf, n);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? cFileIOTarget::kIOFailed : static_cast<unsigned int>(r);
+}
+
+unsigned int writeOnce(int fd, void* buf, unsigned int n) {
+    if (fd < 0) return cFileIOTarget::kIOFailed;
+    ssize_t r;
+    do {
+        r = ::write(fd, buf, n);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? cFileIOTarget::kIOFailed : static_cast<unsigned int>(r);
+}
+
+bool seekAbsolute(int fd, unsigned long long pos) {
+    if (fd < 0 || pos > static_cast<unsigned long long>(LLONG_MAX)) return false;
+    off_t r = ::lseek(fd, static_cast<off_t>(pos), SEEK_SET);
+    return r >= 0 && static_cast<unsigned long long>(r) == pos;
+}
+
+bool seekFromEnd(int fd, unsigned long long n) {
+    if (fd < 0) return false;
+    return ::lseek(fd, static_cast<off_t>(static_cast<long long>(n)), SEEK_END) >= 0;
+}
+
+bool truncateTo(int fd, unsigned long long length) {
+    if (fd < 0 || length > static_cast<unsigned long long>(LLONG_MAX)) return false;
+    int r;
+    do {
+        r = ::ftruncate(fd, static_cast<off_t>(length));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+bool setBothTimes(int fd, long long utcSeconds) {
+    if (fd < 0) return false;
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(utcSeconds);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    return ::futimens(fd, times) == 0;
+}
+
+unsigned long long localSecondsToUTC(unsigned long long t) {
+#ifdef QOR_HAVE_TIMEUTIL
+    return localToUTC(t);
+#else
+    // Until the time helpers are in the tree: the offset the platform reports
+    // for the instant t read as UTC.
+    time_t tt = static_cast<time_t>(t);
+    struct tm local;
+    if (!localtime_r(&tt, &local)) return t;
+    return t - static_cast<unsigned long long>(static_cast<long long>(local.tm_gmtoff));
+#endif
+}
+
+}  // namespace
+
+void* file_open(const char* path, eFileMode mode) {
+    if (!path) return file_invalid_handle();
+    int fd = openRetrying(path, accessFlags(mode));
+    return fd < 0 ? file_invalid_handle() : handleOf(fd);
+}
+
+void* file_create(const char* path, eFileMode mode) {
+    if (!path) return file_invalid_handle();
+    int fd = createFile(path, mode);
+    return fd < 0 ? file_invalid_handle() : handleOf(fd);
+}
+
+long long file_size(void* h) { return file_valid(h) ? statSize(fdOf(h)) : 0; }
+
+unsigned int file_read(void* h, void* buf, unsigned int n) {
+    return file_valid(h) ? readOnce(fdOf(h), buf, n) : cFileIOTarget::kIOFailed;
+}
+
+unsigned int file_write(void* h, void* buf, unsigned int n) {
+    return file_valid(h) ? writeOnce(fdOf(h), buf, n) : cFileIOTarget::kIOFailed;
+}
+
+bool file_set_fp(void* h, unsigned long long pos) { return file_valid(h) && seekAbsolute(fdOf(h), pos); }
+
+bool file_set_fp_end(void* h, unsigned long long n) { return file_valid(h) && seekFromEnd(fdOf(h), n); }
+
+bool file_set_eof(void* h, unsigned long long length) { return file_valid(h) && truncateTo(fdOf(h), length); }
+
+int file_close(void* h) {
+    if (!file_valid(h)) return -1;
+    // After EINTR the descriptor is gone on this platform: never retry.
+    return ::close(fdOf(h));
+}
+
+bool file_valid(void* h) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(h)) != 0xFFFFFFFFu; }
+
+void* file_invalid_handle() { return reinterpret_cast<void*>(~std::uintptr_t{0}); }
+
+bool file_set_time(void* h, unsigned long long localTime, unsigned long long, unsigned long long) {
+    if (!file_valid(h) || localTime == 0xFFFFFFFFull) return false;
+    return setBothTimes(fdOf(h), static_cast<long long>(localSecondsToUTC(localTime)));
+}
+
+bool file_set_time(void* h, int year, int month, int day, int hour, int minute, int second) {
+    if (!file_valid(h)) return false;
+    struct tm t = {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;  // let the system decide whether daylight saving applies
+    // -1 is also a valid result (1969-12-31 23:59:59 UTC); mktime leaves
+    // tm_wday untouched only when it fails.
+    t.tm_wday = -1;
+    time_t secs = ::mktime(&t);
+    if (secs == static_cast<time_t>(-1) && t.tm_wday == -1) return false;
+    return setBothTimes(fdOf(h), static_cast<long long>(secs));
+}
+
+// ---------------------------------------------------------------------------
+// cFileIO
+
+cFileIO::~cFileIO() { cFileIO::close(); }
+
+bool cFileIO::open(const char* path, eFileMode mode) {
+    close();
+    void* h = file_open(path, mode);
+    if (!file_valid(h)) return false;
+    fd_ = fdOf(h);
+    path_.set(path);
+    return true;
+}
+
+bool cFileIO::create(const char* path, eFileMode mode) {
+    close();
+    void* h = file_create(path, mode);
+    if (!file_valid(h)) return false;
+    fd_ = fdOf(h);
+    path_.set(path);
+    return true;
+}
+
+bool cFileIO::setLock(int command, short type, unsigned long long start, unsigned long long length) {
+    if (!valid()) return false;
+    if (start > static_cast<unsigned long long>(LLONG_MAX) || length > static_cast<unsigned long long>(LLONG_MAX))
+        return false;
+    struct flock fl = {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(length);
+    int r;
+    do {
+        r = ::fcntl(static_cast<int>(fd_), command, &fl);
+    } while (r != 0 && errno == EINTR && command == F_SETLKW);
+    return r == 0;
+}
+
+bool cFileIO::lock(unsigned long long start, unsigned long long length) {
+    return setLock(F_SETLK, F_WRLCK, start, length);
+}
+
+bool cFileIO::lock_w(unsigned long long start, unsigned long long length) {
+    return setLock(F_SETLKW, F_WRLCK, start, length);
+}
+
+bool cFileIO::unlock(unsigned long long start, unsigned long long length) {
+    return setLock(F_SETLKW, F_UNLCK, start, length);
+}
+
+long long cFileIO::size() { return valid() ? statSize(static_cast<int>(fd_)) : 0; }
+
+unsigned int cFileIO::read(void* buf, unsigned int n) {
+    if (!valid()) return kIOFailed;
+    return readOnce(static_cast<int>(fd_), buf, n);
+}
+
+unsigned int cFileIO::write(void* buf, unsigned int n) {
+    if (!valid()) return kIOFailed;
+    return writeOnce(static_cast<int>(fd_), buf, n);
+}
+
+bool cFileIO::set_fp(unsigned long long pos) { return valid() && seekAbsolute(static_cast<int>(fd_), pos); }
+
+bool cFileIO::set_fp_end(unsigned long long n) { return valid() && seekFromEnd(static_cast<int>(fd_), n); }
+
+bool cFileIO::set_eof(unsigned long long length) { return valid() && truncateTo(static_cast<int>(fd_), length); }
+
+void cFileIO::close() {
+    if (!valid()) return;
+    ::close(static_cast<int>(fd_));
+    fd_ = -1;
+}
+
+bool cFileIO::set_time(int year, int month, int day, int hour, int minute, int second) {
+    return valid() && file_set_time(handleOf(fd_), year, month, day, hour, minute, second);
+}
+
+bool cFileIO::set_time(unsigned long long localTime, unsigned long long unused1, unsigned long long unused2) {
+    return valid() && file_set_time(handleOf(fd_), localTime, unused1, unused2);
+}
+
+bool cFileIO::valid() { return static_cast<std::uint32_t>(fd_) != 0xFFFFFFFFu; }
+
+int cFileIO::typeOf() { return 1; }
+
+bool cFileIO::remove(const char* path) { return path && ::unlink(path) == 0; }
+
+bool cFileIO::move(const char* from, const char* to) { return from && to && ::rename(from, to) == 0; }
+
+// ---------------------------------------------------------------------------
+// cSafeFD
+
+bool cSafeFD::valid() const { return static_cast<int>(reinterpret_cast<std::intptr_t>(fd_)) > 0; }
+
+void cSafeFD::close() {
+    if (!fd_) return;
+    int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(fd_));
+    if (fd > 0) ::close(fd);
+    fd_ = nullptr;
+}
+
+void cSafeFD::set(void* fd) {
+    close();
+    fd_ = fd;
+}

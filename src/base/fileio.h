@@ -1,0 +1,164 @@
+// The byte-stream interface every reader and writer takes, and the file
+// stream over POSIX descriptors.
+//
+// cFileIOTarget  the interface: size, read, write, readf, writef, set_fp,
+//                set_fp_end, set_eof, close, set_time, valid, typeOf
+// cFileIO        a file (typeOf 1)
+// file_*         the flat file functions under cFileIO, on a void* handle
+//                that carries the descriptor
+// cSafeFD        owns one descriptor
+//
+// The memory, read-cache, caller-buffer and window streams are in memio.h.
+#pragma once
+
+#include "base/buffers.h"
+
+// Rules shared by every stream:
+// - A stream has one current position; read and write start at it and move
+//   it by the count they return.
+// - One call moves at most n bytes.  A smaller count is a short transfer (end
+//   of the stream, end of a window, a socket that delivered less), not an
+//   error; 0 from read means nothing more can be read at this position.
+// - A failed transfer returns kIOFailed (-1 as an unsigned count) and leaves
+//   the position where it was.  No stream ever reports 0xFFFFFFFF as a real
+//   count, so a caller that adds counts to positions must test for kIOFailed
+//   first (or use readf/writef).
+// - readf/writef are all-or-nothing: true only when the whole n moved.  The
+//   bytes that did arrive stay in the buffer and the position stays advanced
+//   by them.  readf(buf, 0) is true.
+// - set_fp moves to an absolute position, set_fp_end relative to the end,
+//   set_eof makes its argument the stream's size.
+// - Nothing throws; every failure is in the result.
+// - A stream carries no lock (cMemBufferedIO is the one exception).
+class cFileIOTarget {
+public:
+    // The count a failed read or write returns.
+    static constexpr unsigned int kIOFailed = 0xFFFFFFFFu;
+
+    // Length of the stream in bytes.
+    virtual long long size() = 0;
+    // Count of bytes placed in buf, 0 at the end, kIOFailed on failure.
+    virtual unsigned int read(void* buf, unsigned int n) = 0;
+    // Count of bytes taken from buf; a stream that cannot be written takes none.
+    virtual unsigned int write(void* buf, unsigned int n);
+    virtual bool readf(void* buf, unsigned int n);
+    virtual bool writef(void* buf, unsigned int n);
+    virtual bool set_fp(unsigned long long pos) = 0;
+    virtual bool set_fp_end(unsigned long long n) = 0;
+    virtual bool set_eof(unsigned long long length) = 0;
+    virtual void close() = 0;
+    // Local date and time, month 1 to 12; false for streams without times.
+    virtual bool set_time(int year, int month, int day, int hour, int minute, int second);
+    virtual bool valid() = 0;
+    virtual ~cFileIOTarget();
+    // 1 for cFileIO, 2 for cMemIOTarget, 0 for every other stream.
+    virtual int typeOf();
+
+    // True when a count returned by read or write is a real count.
+    static bool transferred(unsigned int count) { return count != kIOFailed; }
+};
+
+// The mode of cFileIO::open/create: a bit set.  Only the two low bits count:
+// 0 or 1 read-only, 2 write-only, 3 read-write; other bits are ignored (the
+// installer passes 6 when it moves files, which opens for writing).
+enum eFileMode : int {
+    fmRead = 1,
+    fmWrite = 2,
+    fmReadWrite = 3,
+};
+
+class cFileIO : public cFileIOTarget {
+public:
+    cFileIO() = default;
+    ~cFileIO() override;
+    cFileIO(const cFileIO&) = delete;
+    cFileIO& operator=(const cFileIO&) = delete;
+
+    // Opens an existing file; never creates or truncates.  Closes the file
+    // held before.  On failure the object stays closed and keeps the path of
+    // the file opened before.
+    bool open(const char* path, eFileMode mode);
+    // Opens with create-if-missing and truncate-to-zero.  A new file gets mode
+    // 0664 whatever the file-creation mask; an existing file keeps its mode.
+    bool create(const char* path, eFileMode mode);
+
+    // An exclusive advisory record lock on [start, start + length), counted
+    // from the start of the file; fails at once when another process holds a
+    // conflicting lock.  A length of 0 reaches to any end of the file, as it
+    // does for fcntl.  False when no file is open.
+    bool lock(unsigned long long start, unsigned long long length);
+    // The same lock, waiting until it is granted.
+    bool lock_w(unsigned long long start, unsigned long long length);
+    bool unlock(unsigned long long start, unsigned long long length);
+
+    // The file's size from its status, 0 when that cannot be read.
+    long long size() override;
+    unsigned int read(void* buf, unsigned int n) override;
+    unsigned int write(void* buf, unsigned int n) override;
+    // True when the resulting offset equals pos; beyond the end is allowed.
+    bool set_fp(unsigned long long pos) override;
+    // Seeks to the end moved by n, n read as a signed offset (0 is the end).
+    // False only when the system refuses the offset (before the start).
+    bool set_fp_end(unsigned long long n) override;
+    // Truncates or extends; the position does not move.
+    bool set_eof(unsigned long long length) override;
+    void close() override;
+    // Sets access and modification time to a local date and time.
+    bool set_time(int year, int month, int day, int hour, int minute, int second) override;
+    // Sets access and modification time to localTime (local seconds since
+    // 1970, turned into UTC); 0xFFFFFFFF means no time given (false).  The
+    // other two are accepted and not used.
+    virtual bool set_time(unsigned long long localTime, unsigned long long unused1, unsigned long long unused2);
+    bool valid() override;
+    int typeOf() override;
+
+    // The path of the file last opened or created successfully (empty at first).
+    const char* path() const { return path_.c_str() ? path_.c_str() : ""; }
+    // The descriptor, -1 while no file is open.
+    long long descriptor() const { return fd_; }
+
+    static bool remove(const char* path);
+    static bool move(const char* from, const char* to);
+    static bool usesPosix() { return true; }
+    static bool setPosix(bool posix) { return posix; }
+
+private:
+    bool setLock(int command, short type, unsigned long long start, unsigned long long length);
+
+    long long fd_ = -1;
+    _guardchar<char> path_;
+};
+
+// Flat file functions.  The handle is a void* that carries the descriptor;
+// file_invalid_handle() (all bits set) means none.
+void* file_open(const char* path, eFileMode mode);
+void* file_create(const char* path, eFileMode mode);
+long long file_size(void* h);
+unsigned int file_read(void* h, void* buf, unsigned int n);
+unsigned int file_write(void* h, void* buf, unsigned int n);
+bool file_set_fp(void* h, unsigned long long pos);
+bool file_set_fp_end(void* h, unsigned long long n);
+bool file_set_eof(void* h, unsigned long long length);
+int file_close(void* h);
+bool file_valid(void* h);
+void* file_invalid_handle();
+bool file_set_time(void* h, unsigned long long localTime, unsigned long long unused1, unsigned long long unused2);
+bool file_set_time(void* h, int year, int month, int day, int hour, int minute, int second);
+
+// Owns one descriptor, kept in a pointer-sized field; 0 means none, and
+// descriptor 0 is never closed by it.
+class cSafeFD {
+public:
+    explicit cSafeFD(void* fd) : fd_(fd) {}
+    virtual ~cSafeFD() { close(); }
+    cSafeFD(const cSafeFD&) = delete;
+    cSafeFD& operator=(const cSafeFD&) = delete;
+
+    bool valid() const;
+    void close();
+    void set(void* fd);
+    void* get() const { return fd_; }
+
+private:
+    void* fd_ = nullptr;
+};
