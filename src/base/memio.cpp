@@ -1,0 +1,611 @@
+#include "base/memio.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The largest count one call moves: 0xFFFFFFFF is kIOFailed.
+constexpr unsigned long long kMaxTransfer = 0xFFFFFFFEull;
+constexpr unsigned long long kMaxSize = static_cast<unsigned long long>(LLONG_MAX);
+
+constexpr long long kDefaultPageSize = 65536;
+
+unsigned long long minOf(unsigned long long a, unsigned long long b) { return a < b ? a : b; }
+
+}  // namespace
+
+// ===========================================================================
+// cMemIOTarget
+
+cMemIOTarget::cMemIOTarget(long long pageSize)
+    : pageSize_(pageSize >= 128 && pageSize <= 0x7FFFFFFF ? pageSize : kDefaultPageSize) {}
+
+cMemIOTarget::~cMemIOTarget() { freeAllPages(); }
+
+unsigned char* cMemIOTarget::findPage(long long index) {
+    if (index == lastIndex_) return lastPage_;
+    auto it = pages_.find(index);
+    if (it == pages_.end()) return nullptr;
+    lastIndex_ = index;
+    lastPage_ = it->second.data();
+    return lastPage_;
+}
+
+unsigned char* cMemIOTarget::addPage(long long index) {
+    // The buffer is made before the map entry, so that running out of memory
+    // never leaves an entry without a page behind.
+    _typebuf<unsigned char> page(pageSize_);
+    _typebuf<unsigned char>& slot = pages_[index];
+    slot.swap(page);
+    ++pageCount_;
+    lastIndex_ = index;
+    lastPage_ = slot.data();
+    return lastPage_;
+}
+
+void cMemIOTarget::freePagesFrom(long long index) {
+    auto first = pages_.lower_bound(index);
+    pageCount_ -= static_cast<long long>(std::distance(first, pages_.end()));
+    pages_.erase(first, pages_.end());
+    if (lastIndex_ >= index) {
+        lastIndex_ = -1;
+        lastPage_ = nullptr;
+    }
+}
+
+void cMemIOTarget::freeAllPages() {
+    pages_.clear();
+    pageCount_ = 0;
+    lastIndex_ = -1;
+    lastPage_ = nullptr;
+}
+
+void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size_t n) {
+    const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
+    while (n > 0) {
+        const long long index = static_cast<long long>(offset / ps);
+        const std::size_t off = static_cast<std::size_t>(offset % ps);
+        const std::size_t piece = static_cast<std::size_t>(minOf(n, ps - off));
+        if (const unsigned char* page = findPage(index))
+            std::memcpy(out, page + off, piece);
+        else
+            std::memset(out, 0, piece);
+        out += piece;
+        offset += piece;
+        n -= piece;
+    }
+}
+
+unsigned int cMemIOTarget::read(void* buf, unsigned int n) {
+    if (!buf || n == 0) return 0;
+    const unsigned long long avail = static_cast<unsigned long long>(size_) - pos_;
+    const unsigned long long count = minOf(minOf(n, kMaxTransfer), avail);
+    if (count == 0) return 0;
+    const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
+    // The common small read inside one page.
+    if (pos_ % ps + count <= ps) {
+        if (const unsigned char* page = findPage(static_cast<long long>(pos_ / ps)))
+            std::memcpy(buf, page + pos_ % ps, static_cast<std::size_t>(count));
+        else
+            std::memset(buf, 0, static_cast<std::size_t>(count));
+    } else {
+        peek(pos_, static_cast<unsigned char*>(buf), static_cast<std::size_t>(count));
+    }
+    pos_ += count;
+    return static_cast<unsigned int>(count);
+}
+
+unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
+    if (!buf || n == 0) return 0;
+    // The size must stay a signed 64-bit value.
+    const unsigned long long want = minOf(minOf(n, kMaxTransfer), kMaxSize - pos_);
+    const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
+    const unsigned char* src = static_cast<const unsigned char*>(buf);
+    unsigned long long done = 0;
+    while (done < want) {
+        const long long index = static_cast<long long>(pos_ / ps);
+        const std::size_t off = static_cast<std::size_t>(pos_ % ps);
+        const std::size_t piece = static_cast<std::size_t>(minOf(want - done, ps - off));
+        unsigned char* page = findPage(index);
+        if (!page) {
+            try {
+                page = addPage(index);
+            } catch (const std::bad_alloc&) {
+                break;
+            }
+            // Whatever this piece does not cover must read as zero.
+            std::memset(page, 0, off);
+            std::memset(page + off + piece, 0, static_cast<std::size_t>(ps) - off - piece);
+        }
+        std::memcpy(page + off, src + done, piece);
+        done += piece;
+        pos_ += piece;
+        if (pos_ > static_cast<unsigned long long>(size_)) size_ = static_cast<long long>(pos_);
+    }
+    return static_cast<unsigned int>(done);
+}
+
+bool cMemIOTarget::set_fp(unsigned long long pos) {
+    if (pos > static_cast<unsigned long long>(size_)) {
+        pos_ = static_cast<unsigned long long>(size_);
+        return false;
+    }
+    pos_ = pos;
+    return true;
+}
+
+bool cMemIOTarget::set_fp_end(unsigned long long n) {
+    if (n > static_cast<unsigned long long>(size_)) {
+        pos_ = 0;
+        return false;
+    }
+    pos_ = static_cast<unsigned long long>(size_) - n;
+    return true;
+}
+
+bool cMemIOTarget::set_eof(unsigned long long length) {
+    if (length > kMaxSize) return false;
+    if (length == 0) {
+        reset();
+        return true;
+    }
+    if (length < static_cast<unsigned long long>(size_)) {
+        const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
+        const unsigned long long tail = length % ps;
+        freePagesFrom(static_cast<long long>(length / ps + (tail ? 1 : 0)));
+        // Bytes past the end of a kept page must read as zero should the
+        // stream grow again.
+        if (tail) {
+            if (unsigned char* page = findPage(static_cast<long long>(length / ps)))
+                std::memset(page + tail, 0, static_cast<std::size_t>(ps - tail));
+        }
+    }
+    size_ = static_cast<long long>(length);
+    if (pos_ > length) pos_ = length;
+    return true;
+}
+
+void cMemIOTarget::reset() {
+    freeAllPages();
+    size_ = 0;
+    pos_ = 0;
+}
+
+long long cMemIOTarget::copy(long long from, long long n) {
+    if (n <= 0 || from < 0) return 0;
+    unsigned char bounce[16384];
+    const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
+    // When the source starts before the destination, a piece never reaches
+    // further than the distance between them, so every byte it reads has
+    // already been written: the copy repeats the bytes as a byte-by-byte
+    // copy would.
+    const unsigned long long distance =
+        pos_ > static_cast<unsigned long long>(from) ? pos_ - static_cast<unsigned long long>(from) : 0;
+    unsigned long long src = static_cast<unsigned long long>(from);
+    long long done = 0;
+    while (done < n) {
+        unsigned long long piece = minOf(static_cast<unsigned long long>(n - done), ps - src % ps);
+        piece = minOf(piece, sizeof bounce);
+        if (distance) piece = minOf(piece, distance);
+        peek(src, bounce, static_cast<std::size_t>(piece));
+        const unsigned int put = write(bounce, static_cast<unsigned int>(piece));
+        done += put;
+        src += put;
+        if (put != piece) break;
+    }
+    return done;
+}
+
+bool cMemIOTarget::toBuffer(_typebuf<unsigned char>& out) {
+    try {
+        out.set(size_);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (size_ > 0) peek(0, out.data(), static_cast<std::size_t>(size_));
+    return true;
+}
+
+bool cMemIOTarget::fromBuffer(void const* data, long long n) {
+    reset();
+    if (!data || n <= 0) return true;
+    const unsigned char* src = static_cast<const unsigned char*>(data);
+    try {
+        for (long long at = 0, index = 0; at < n; at += pageSize_, ++index) {
+            unsigned char* page = addPage(index);
+            const long long piece = std::min(pageSize_, n - at);
+            std::memcpy(page, src + at, static_cast<std::size_t>(piece));
+            std::memset(page + piece, 0, static_cast<std::size_t>(pageSize_ - piece));
+        }
+    } catch (const std::bad_alloc&) {
+        reset();
+        return false;
+    }
+    size_ = n;
+    return true;
+}
+
+// ===========================================================================
+// cMemBufferedIO
+
+cMemBufferedIO::cMemBufferedIO(cFileIOTarget* source, long long capacity) {
+    if (source) ref(source, capacity);
+}
+
+cMemBufferedIO::~cMemBufferedIO() { detach(); }
+
+void cMemBufferedIO::detach() {
+    delete owned_;
+    owned_ = nullptr;
+    source_ = nullptr;
+    cache_.set(0);
+    cacheStart_ = 0;
+    filled_ = 0;
+    pos_ = 0;
+    sourceSize_ = 0;
+}
+
+bool cMemBufferedIO::attach(cFileIOTarget* source, long long capacity, bool own) {
+    cSafeCriticalSectionAccess guard(&lock_);
+    _typebuf<unsigned char> fresh;
+    bool ok = source != nullptr && capacity >= 0;
+    if (ok) {
+        try {
+            fresh.set(capacity);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    // Attaching the stream the cache owns already must not delete it.
+    const bool ownedAlready = source != nullptr && owned_ == source;
+    if (ownedAlready) owned_ = nullptr;
+    detach();
+    if (!ok) return false;
+    owned_ = (own || ownedAlready) ? source : nullptr;
+    source_ = source;
+    source_->set_fp(0);
+    cache_.swap(fresh);
+    const long long s = source_->size();
+    sourceSize_ = s > 0 ? s : 0;
+    return true;
+}
+
+bool cMemBufferedIO::ref(cFileIOTarget* source, long long capacity) { return attach(source, capacity, false); }
+
+bool cMemBufferedIO::set(cFileIOTarget* source, long long capacity) { return attach(source, capacity, true); }
+
+long long cMemBufferedIO::size() {
+    cSafeCriticalSectionAccess guard(&lock_);
+    return sourceSize_;
+}
+
+unsigned int cMemBufferedIO::fill(unsigned char* out, unsigned int wanted) {
+    const unsigned long long capacity = static_cast<unsigned long long>(cache_.count());
+    if (!source_->set_fp(pos_)) {
+        // Beyond the source's end there is nothing to read; inside it the
+        // source failed.
+        filled_ = 0;
+        return pos_ < static_cast<unsigned long long>(sourceSize_) ? kIOFailed : 0;
+    }
+    const unsigned int got = source_->read(cache_.data(), static_cast<unsigned int>(minOf(capacity, kMaxTransfer)));
+    if (!transferred(got)) {
+        filled_ = 0;
+        return kIOFailed;
+    }
+    cacheStart_ = pos_;
+    filled_ = static_cast<long long>(minOf(got, capacity));
+    const unsigned int give = static_cast<unsigned int>(minOf(wanted, static_cast<unsigned long long>(filled_)));
+    std::memcpy(out, cache_.data(), give);
+    pos_ += give;
+    return give;
+}
+
+unsigned int cMemBufferedIO::read(void* buf, unsigned int n) {
+    cSafeCriticalSectionAccess guard(&lock_);
+    if (!source_ || !buf || n == 0) return 0;
+    n = static_cast<unsigned int>(minOf(n, kMaxTransfer));
+    unsigned char* out = static_cast<unsigned char*>(buf);
+    unsigned int total = 0;
+
+    if (pos_ >= cacheStart_ && pos_ - cacheStart_ < static_cast<unsigned long long>(filled_)) {
+        const unsigned long long at = pos_ - cacheStart_;
+        if (n == 1) {
+            *out = cache_.data()[at];
+            ++pos_;
+            return 1;
+        }
+        total = static_cast<unsigned int>(minOf(n, static_cast<unsigned long long>(filled_) - at));
+        std::memcpy(out, cache_.data() + at, total);
+        pos_ += total;
+        if (total == n) return n;
+    }
+
+    const unsigned int rest = n - total;
+    unsigned int got;
+    if (static_cast<unsigned long long>(rest) > static_cast<unsigned long long>(cache_.count())) {
+        // Larger than the cache: straight from the source into the caller's buffer.
+        if (!source_->set_fp(pos_)) {
+            got = pos_ < static_cast<unsigned long long>(sourceSize_) ? kIOFailed : 0;
+        } else {
+            got = source_->read(out + total, rest);
+            if (transferred(got)) {
+                got = static_cast<unsigned int>(minOf(got, rest));
+                pos_ += got;
+            }
+        }
+    } else {
+        got = fill(out + total, rest);
+    }
+    if (!transferred(got)) return total ? total : kIOFailed;
+    return total + got;
+}
+
+unsigned int cMemBufferedIO::write(void* buf, unsigned int n) {
+    cSafeCriticalSectionAccess guard(&lock_);
+    if (!source_ || !buf || n == 0) return 0;
+    dropCache();
+    if (!source_->set_fp(pos_)) return kIOFailed;
+    const unsigned int put = source_->write(buf, static_cast<unsigned int>(minOf(n, kMaxTransfer)));
+    const long long s = source_->size();
+    sourceSize_ = s > 0 ? s : 0;
+    if (!transferred(put)) return kIOFailed;
+    pos_ += minOf(put, n);
+    return put;
+}
+
+bool cMemBufferedIO::set_fp(unsigned long long pos) {
+    cSafeCriticalSectionAccess guard(&lock_);
+    if (!source_) return false;
+    pos_ = pos;
+    return true;
+}
+
+bool cMemBufferedIO::set_fp_end(unsigned long long n) {
+    cSafeCriticalSectionAccess guard(&lock_);
+    if (!source_) return false;
+    if (n > static_cast<unsigned long long>(sourceSize_)) {
+        pos_ = 0;
+        return false;
+    }
+    pos_ = static_cast<unsigned long long>(sourceSize_) - n;
+    return true;
+}
+
+bool cMemBufferedIO::set_eof(unsigned long long length) {
+    cSafeCriticalSectionAccess guard(&lock_);
+    if (!source_) return false;
+    const bool ok = source_->set_eof(length);
+    // The cache may hold bytes that are gone now.
+    dropCache();
+    const long long s = source_->size();
+    sourceSize_ = s > 0 ? s : 0;
+    return ok;
+}
+
+void cMemBufferedIO::close() {
+    cSafeCriticalSectionAccess guard(&lock_);
+    detach();
+}
+
+bool cMemBufferedIO::valid() {
+    cSafeCriticalSectionAccess guard(&lock_);
+    return source_ && source_->valid();
+}
+
+// ===========================================================================
+// cMemBufferedLinearWriterIO
+
+cMemBufferedLinearWriterIO::cMemBufferedLinearWriterIO(cFileIOTarget* target, long long capacity) {
+    if (target) ref(target, capacity);
+}
+
+cMemBufferedLinearWriterIO::~cMemBufferedLinearWriterIO() { close(); }
+
+bool cMemBufferedLinearWriterIO::attach(cFileIOTarget* target, long long capacity, bool own) {
+    cSafeCriticalSectionAccess guard(&lock_);
+    // Attaching the stream the writer owns already must not delete it.
+    const bool ownedAlready = target != nullptr && owned_ == target;
+    if (ownedAlready) owned_ = nullptr;
+    close();
+    if (!target || capacity < 0) return false;
+    try {
+        buffer_.set(capacity);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    target_ = target;
+    owned_ = (own || ownedAlready) ? target : nullptr;
+    pending_ = 0;
+    target_->set_fp(0);
+    return true;
+}
+
+bool cMemBufferedLinearWriterIO::ref(cFileIOTarget* target, long long capacity) {
+    return attach(target, capacity, false);
+}
+
+bool cMemBufferedLinearWriterIO::set(cFileIOTarget* target, long long capacity) {
+    return attach(target, capacity, true);
+}
+
+bool cMemBufferedLinearWriterIO::passPending() {
+    if (pending_ == 0) return true;
+    const unsigned int put = target_->write(buffer_.data(), static_cast<unsigned int>(pending_));
+    if (!transferred(put)) return false;
+    if (static_cast<long long>(put) < pending_) {
+        // What the target took is written; only the rest stays pending.
+        std::memmove(buffer_.data(), buffer_.data() + put, static_cast<std::size_t>(pending_ - put));
+        pending_ -= put;
+        return false;
+    }
+    pending_ = 0;
+    return true;
+}
+
+bool cMemBufferedLinearWriterIO::flush() { return target_ && passPending(); }
+
+long long cMemBufferedLinearWriterIO::size() { return target_ ? target_->size() : 0; }
+
+unsigned int cMemBufferedLinearWriterIO::write(void* buf, unsigned int n) {
+    if (!buf || n == 0 || !target_) return 0;
+    const unsigned long long capacity = static_cast<unsigned long long>(buffer_.count());
+    const bool direct = n >= capacity;
+    if (direct || static_cast<unsigned long long>(pending_) + n > capacity) {
+        if (!passPending()) return 0;
+    }
+    if (direct) return target_->write(buf, static_cast<unsigned int>(minOf(n, kMaxTransfer)));
+    unsigned char* at = buffer_.data() + pending_;
+    // Fixed sizes let the compiler store the value in one move.
+    switch (n) {
+        case 1: *at = *static_cast<const unsigned char*>(buf); break;
+        case 2: std::memcpy(at, buf, 2); break;
+        case 4: std::memcpy(at, buf, 4); break;
+        case 8: std::memcpy(at, buf, 8); break;
+        default: std::memcpy(at, buf, n); break;
+    }
+    pending_ += n;
+    return n;
+}
+
+bool cMemBufferedLinearWriterIO::set_fp(unsigned long long pos) {
+    if (!target_ || !passPending()) return false;
+    return target_->set_fp(pos);
+}
+
+void cMemBufferedLinearWriterIO::close() {
+    if (target_) passPending();
+    target_ = nullptr;
+    delete owned_;
+    owned_ = nullptr;
+    buffer_.set(0);
+    pending_ = 0;
+}
+
+bool cMemBufferedLinearWriterIO::valid() { return target_ && target_->valid(); }
+
+// ===========================================================================
+// cBufWrapperIO
+
+cBufWrapperIO::cBufWrapperIO(void* memory, long long size, bool writable) { wrap(memory, size, writable); }
+
+bool cBufWrapperIO::wrap(void* memory, long long size, bool writable) {
+    memory_ = static_cast<unsigned char*>(memory);
+    size_ = memory && size > 0 ? size : 0;
+    pos_ = 0;
+    readOnly_ = !writable;
+    return valid();
+}
+
+unsigned int cBufWrapperIO::read(void* buf, unsigned int n) {
+    if (!memory_ || !buf) return 0;
+    const unsigned long long count =
+        minOf(minOf(n, kMaxTransfer), static_cast<unsigned long long>(size_) - pos_);
+    std::memcpy(buf, memory_ + pos_, static_cast<std::size_t>(count));
+    pos_ += count;
+    return static_cast<unsigned int>(count);
+}
+
+unsigned int cBufWrapperIO::write(void* buf, unsigned int n) {
+    if (!memory_ || !buf || readOnly_) return 0;
+    const unsigned long long count =
+        minOf(minOf(n, kMaxTransfer), static_cast<unsigned long long>(size_) - pos_);
+    std::memmove(memory_ + pos_, buf, static_cast<std::size_t>(count));
+    pos_ += count;
+    return static_cast<unsigned int>(count);
+}
+
+bool cBufWrapperIO::set_fp(unsigned long long pos) {
+    const long long p = static_cast<long long>(pos);
+    if (p < 0 || p > size_) {
+        pos_ = static_cast<unsigned long long>(size_);
+        return false;
+    }
+    pos_ = pos;
+    return true;
+}
+
+bool cBufWrapperIO::set_fp_end(unsigned long long n) {
+    if (n > static_cast<unsigned long long>(size_)) {
+        pos_ = 0;
+        return false;
+    }
+    pos_ = static_cast<unsigned long long>(size_) - n;
+    return true;
+}
+
+void cBufWrapperIO::close() {
+    memory_ = nullptr;
+    size_ = 0;
+    pos_ = 0;
+}
+
+// ===========================================================================
+// cFileIOSubRange
+
+cFileIOSubRange::cFileIOSubRange(cFileIOTarget* parent, unsigned long long start, unsigned long long length) {
+    wrap(parent, start, length);
+}
+
+bool cFileIOSubRange::wrap(cFileIOTarget* parent, unsigned long long start, unsigned long long length) {
+    parent_ = parent;
+    pos_ = 0;
+    if (!parent) {
+        start_ = 0;
+        length_ = 0;
+        return false;
+    }
+    const long long s = parent->size();
+    const unsigned long long parentSize = s > 0 ? static_cast<unsigned long long>(s) : 0;
+    start_ = minOf(start, parentSize);
+    length_ = minOf(length, parentSize - start_);
+    return valid();
+}
+
+unsigned int cFileIOSubRange::read(void* buf, unsigned int n) {
+    if (!parent_ || !buf) return 0;
+    const unsigned long long count = minOf(minOf(n, kMaxTransfer), length_ - pos_);
+    if (count == 0) return 0;
+    if (!parent_->set_fp(start_ + pos_)) return kIOFailed;
+    const unsigned int got = parent_->read(buf, static_cast<unsigned int>(count));
+    if (!transferred(got)) return kIOFailed;
+    const unsigned long long moved = minOf(got, count);
+    pos_ += moved;
+    return static_cast<unsigned int>(moved);
+}
+
+unsigned int cFileIOSubRange::write(void* buf, unsigned int n) {
+    if (!parent_ || !buf) return 0;
+    const unsigned long long count = minOf(minOf(n, kMaxTransfer), length_ - pos_);
+    if (count == 0) return 0;
+    if (!parent_->set_fp(start_ + pos_)) return kIOFailed;
+    const unsigned int put = parent_->write(buf, static_cast<unsigned int>(count));
+    if (!transferred(put)) return kIOFailed;
+    const unsigned long long moved = minOf(put, count);
+    pos_ += moved;
+    return static_cast<unsigned int>(moved);
+}
+
+bool cFileIOSubRange::set_fp(unsigned long long pos) {
+    if (!parent_) return false;
+    if (pos > length_) {
+        pos_ = length_;
+        parent_->set_fp(start_ + length_);
+        return false;
+    }
+    pos_ = pos;
+    return parent_->set_fp(start_ + pos);
+}
+
+bool cFileIOSubRange::set_fp_end(unsigned long long n) {
+    if (!parent_) return false;
+    if (n > length_) {
+        pos_ = 0;
+        parent_->set_fp(start_);
+        return false;
+    }
+    pos_ = length_ - n;
+    return parent_->set_fp(start_ + pos_);
+}

@@ -1,0 +1,245 @@
+// Streams that do not touch the file system by themselves:
+//
+// cMemIOTarget                 a growable stream in paged memory (typeOf 2)
+// cMemBufferedIO               a read cache over another stream; the one
+//                              stream that carries a lock
+// cMemBufferedLinearWriterIO   a write buffer over another stream
+// cBufWrapperIO                a stream over a block of the caller's memory
+// cFileIOSubRange              a window of fixed start and length on another
+//                              stream
+//
+// Each follows the rules of cFileIOTarget (fileio.h).  In particular a failed
+// transfer of a wrapped stream is passed on as kIOFailed and never moves the
+// wrapper's position, and no stream moves more than 0xFFFFFFFE bytes in one
+// call, so a real count is never mistaken for kIOFailed.
+#pragma once
+
+#include "base/buffers.h"
+#include "base/fileio.h"
+#include "base/sync.h"
+
+#include <map>
+
+// ---------------------------------------------------------------------------
+// Paged memory.  Page index = position / page size; a page that is not in the
+// map reads as zeros, and bytes of a page at or beyond the size are always
+// zero, so growing the stream (set_eof) never shows old contents.  Pages are
+// only allocated by writes and fromBuffer; reading never allocates.
+class cMemIOTarget : public cFileIOTarget {
+public:
+    // Page sizes outside 128..0x7FFFFFFF become 65536.
+    explicit cMemIOTarget(long long pageSize = 65536);
+    ~cMemIOTarget() override;
+    cMemIOTarget(const cMemIOTarget&) = delete;
+    cMemIOTarget& operator=(const cMemIOTarget&) = delete;
+
+    long long size() override { return size_; }
+    unsigned int read(void* buf, unsigned int n) override;
+    // Stops early, with the count written so far, when memory runs out.
+    unsigned int write(void* buf, unsigned int n) override;
+    // Beyond the size: the position becomes the size and the result is false.
+    bool set_fp(unsigned long long pos) override;
+    // Position size - n; n beyond the size gives position 0 and false.
+    bool set_fp_end(unsigned long long n) override;
+    // Truncates (freeing whole pages past the end) or extends with zeros
+    // without allocating.  False only for a length that a signed 64-bit size
+    // cannot hold.
+    bool set_eof(unsigned long long length) override;
+    // Empties the stream; it stays valid and usable.
+    void close() override { reset(); }
+    bool valid() override { return true; }
+    int typeOf() override { return 2; }
+
+    void reset();
+    // Writes, at the position, n bytes read from offset `from` of this same
+    // stream, as if byte by byte: a source that overlaps the bytes being
+    // written repeats them (as LZ77 copies do); missing pages copy as zeros.
+    // A short write stops the copy.  Returns the count copied.
+    long long copy(long long from, long long n);
+    // The whole stream in one buffer (missing pages as zeros); the position is
+    // not used.  False when the buffer cannot be allocated.
+    bool toBuffer(_typebuf<unsigned char>& out);
+    // Replaces the contents with n bytes of data; position 0.  When memory
+    // runs out the stream is left empty and the result is false.
+    bool fromBuffer(void const* data, long long n);
+
+    long long pageSize() const { return pageSize_; }
+    // The number of pages held (for tests and statistics).
+    long long pageCount() const { return pageCount_; }
+
+private:
+    unsigned char* findPage(long long index);
+    unsigned char* addPage(long long index);  // zeroed; throws std::bad_alloc
+    void freePagesFrom(long long index);
+    void freeAllPages();
+    // Copies stored bytes at any offset, zeros where no page is; ignores the size.
+    void peek(unsigned long long offset, unsigned char* out, std::size_t n);
+
+    unsigned long long pos_ = 0;
+    long long pageSize_ = 65536;
+    long long size_ = 0;
+    std::map<long long, _typebuf<unsigned char> > pages_;
+    long long pageCount_ = 0;
+    // The page touched last, so that small sequential transfers skip the lookup.
+    long long lastIndex_ = -1;
+    unsigned char* lastPage_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// A read cache over another stream.  Requests larger than the capacity go
+// straight to the source.  Every operation holds the cache's recursive lock
+// for the whole call, source calls included, so one cache may be read from
+// several threads.
+class cMemBufferedIO : public cFileIOTarget {
+public:
+    explicit cMemBufferedIO(cFileIOTarget* source = nullptr, long long capacity = 65536);
+    ~cMemBufferedIO() override;
+    cMemBufferedIO(const cMemBufferedIO&) = delete;
+    cMemBufferedIO& operator=(const cMemBufferedIO&) = delete;
+
+    // Attaches source without owning it, moves it to position 0 and keeps its
+    // size.  False when source is null, the capacity negative or the cache
+    // cannot be allocated; then nothing is attached.
+    bool ref(cFileIOTarget* source, long long capacity);
+    // As ref, but the cache owns source and deletes it on close, on the next
+    // ref/set and on destruction.  On failure the caller keeps source.
+    bool set(cFileIOTarget* source, long long capacity);
+
+    // The source's size, read when it was attached (and after writes).
+    long long size() override;
+    unsigned int read(void* buf, unsigned int n) override;
+    // Moves the source to the logical position, writes there and drops the
+    // cache.
+    unsigned int write(void* buf, unsigned int n) override;
+    // Any position is accepted; reads beyond the source's end return 0.
+    bool set_fp(unsigned long long pos) override;
+    // Position source size - n; n beyond the size gives position 0 and false.
+    bool set_fp_end(unsigned long long n) override;
+    // Passed to the source; the cache is dropped and the size read again.
+    bool set_eof(unsigned long long length) override;
+    void close() override;
+    bool valid() override;
+
+private:
+    bool attach(cFileIOTarget* source, long long capacity, bool own);
+    void detach();
+    void dropCache() { filled_ = 0; }
+    unsigned int fill(unsigned char* out, unsigned int wanted);
+
+    cFileIOTarget* source_ = nullptr;
+    cFileIOTarget* owned_ = nullptr;
+    _typebuf<unsigned char> cache_;
+    // cache_[0, filled_) holds the source's bytes from cacheStart_ on.
+    unsigned long long cacheStart_ = 0;
+    long long filled_ = 0;
+    unsigned long long pos_ = 0;
+    long long sourceSize_ = 0;
+    cCriticalSection lock_;
+};
+
+// ---------------------------------------------------------------------------
+// A write buffer over another stream: small writes are collected and passed
+// on in one piece.  It cannot be read.
+class cMemBufferedLinearWriterIO : public cFileIOTarget {
+public:
+    explicit cMemBufferedLinearWriterIO(cFileIOTarget* target = nullptr, long long capacity = 65536);
+    ~cMemBufferedLinearWriterIO() override;
+    cMemBufferedLinearWriterIO(const cMemBufferedLinearWriterIO&) = delete;
+    cMemBufferedLinearWriterIO& operator=(const cMemBufferedLinearWriterIO&) = delete;
+
+    // Closes the writer (passing on what is pending), then attaches target
+    // and moves it to position 0.  False when target is null or the buffer
+    // cannot be allocated (capacity 1 or more).
+    bool ref(cFileIOTarget* target, long long capacity);
+    // As ref, and the writer owns target.  On failure the caller keeps it.
+    bool set(cFileIOTarget* target, long long capacity);
+
+    // Passes the pending bytes on; false when the target does not take them
+    // all (what it did take is no longer pending).
+    bool flush();
+
+    // The target's size; pending bytes are not counted.
+    long long size() override;
+    unsigned int read(void*, unsigned int) override { return 0; }
+    // 0 when pending bytes cannot be passed on first.
+    unsigned int write(void* buf, unsigned int n) override;
+    bool set_fp(unsigned long long pos) override;
+    bool set_fp_end(unsigned long long) override { return false; }
+    bool set_eof(unsigned long long) override { return false; }
+    void close() override;
+    bool valid() override;
+
+private:
+    bool attach(cFileIOTarget* target, long long capacity, bool own);
+    bool passPending();
+
+    cFileIOTarget* target_ = nullptr;
+    cFileIOTarget* owned_ = nullptr;
+    _typebuf<unsigned char> buffer_;
+    long long pending_ = 0;
+    cCriticalSection lock_;
+};
+
+// ---------------------------------------------------------------------------
+// A stream over a block of the caller's memory, which must outlive it.  The
+// block never grows.
+class cBufWrapperIO : public cFileIOTarget {
+public:
+    explicit cBufWrapperIO(void* memory = nullptr, long long size = 0, bool writable = false);
+    ~cBufWrapperIO() override = default;
+
+    // A negative size counts as 0.  Returns valid().
+    bool wrap(void* memory, long long size, bool writable);
+
+    long long size() override { return size_; }
+    unsigned int read(void* buf, unsigned int n) override;
+    // 0 when the block was wrapped read-only.
+    unsigned int write(void* buf, unsigned int n) override;
+    // pos is read as signed: negative or beyond the size moves to the end and
+    // gives false.
+    bool set_fp(unsigned long long pos) override;
+    bool set_fp_end(unsigned long long n) override;
+    // The block cannot change size: true only when length is the size.
+    bool set_eof(unsigned long long length) override { return length == static_cast<unsigned long long>(size_); }
+    // Forgets the block.
+    void close() override;
+    bool valid() override { return memory_ != nullptr; }
+
+private:
+    unsigned char* memory_ = nullptr;
+    long long size_ = 0;
+    unsigned long long pos_ = 0;
+    bool readOnly_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// A window of fixed start and length on another stream (not owned; it must
+// outlive the window).  The parent is moved to start + position before every
+// transfer, so several windows and other readers may share one parent.
+class cFileIOSubRange : public cFileIOTarget {
+public:
+    explicit cFileIOSubRange(cFileIOTarget* parent = nullptr, unsigned long long start = 0,
+                             unsigned long long length = 0);
+    ~cFileIOSubRange() override = default;
+
+    // The window is clipped to the parent's size; returns valid().
+    bool wrap(cFileIOTarget* parent, unsigned long long start, unsigned long long length);
+
+    long long size() override { return static_cast<long long>(length_); }
+    unsigned int read(void* buf, unsigned int n) override;
+    unsigned int write(void* buf, unsigned int n) override;
+    bool set_fp(unsigned long long pos) override;
+    bool set_fp_end(unsigned long long n) override;
+    bool set_eof(unsigned long long) override { return false; }
+    // Leaves the parent open.
+    void close() override {}
+    bool valid() override { return parent_ != nullptr && length_ != 0; }
+
+    unsigned long long start() const { return start_; }
+
+private:
+    unsigned long long pos_ = 0;
+    unsigned long long start_ = 0;
+    unsigned long long length_ = 0;
+    cFileIOTarget* parent_ = nullptr;
+};
