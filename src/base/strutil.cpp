@@ -1,0 +1,724 @@
+#include "base/strutil.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/checked.h"
+#include "base/textenc.h"
+#if __has_include("base/treelist.h")
+#include "base/treelist.h"
+#define QOR_CASE_TREES 1
+#endif
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+
+// ---------------------------------------------------------------------------
+// Case trees
+
+// One direction's table loaded into its tree map.  The tree is built inside a
+// function-local static, whose initialisation the language runs exactly once
+// even when several threads ask for the first mapping at the same moment;
+// afterwards the tree is only read.
+#ifdef QOR_CASE_TREES
+class cCaseTree {
+public:
+    explicit cCaseTree(const unsigned short (*pairs)[2]) {
+        for (int i = 0; i < kCaseMapPairs; ++i) *tree_.insert(pairs[i][0]) = pairs[i][1];
+    }
+    unsigned short map(unsigned short c) const {
+        const unsigned short* to = tree_.find(c);
+        return to ? *to : c;
+    }
+
+private:
+    mutable cFasterTreeList<unsigned short, unsigned short> tree_;
+};
+#else
+// Until the tree map is part of the library: a binary search of the table.
+class cCaseTree {
+public:
+    explicit cCaseTree(const unsigned short (*pairs)[2]) : pairs_(pairs) {}
+    unsigned short map(unsigned short c) const {
+        const unsigned short(*end)[2] = pairs_ + kCaseMapPairs;
+        const unsigned short(*it)[2] = std::lower_bound(
+            pairs_, end, c, [](const unsigned short(&p)[2], unsigned short v) { return p[0] < v; });
+        return (it != end && (*it)[0] == c) ? (*it)[1] : c;
+    }
+
+private:
+    const unsigned short (*pairs_)[2];
+};
+#endif
+
+const cCaseTree& lowerTree() {
+    static const cCaseTree tree(__acp_lowermap);
+    return tree;
+}
+
+const cCaseTree& upperTree() {
+    static const cCaseTree tree(__acp_uppermap);
+    return tree;
+}
+
+// In the ASCII range the tables hold exactly A-Z <-> a-z; answering those
+// directly keeps the common case off the tree.
+inline unsigned short asciiLower(unsigned short c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned short>(c + 32) : c; }
+inline unsigned short asciiUpper(unsigned short c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned short>(c - 32) : c; }
+
+template <typename T>
+inline long long unitLength(const T* s) {
+    if (!s) return 0;
+    long long n = 0;
+    while (s[n] != 0) ++n;
+    return n;
+}
+
+template <typename T>
+inline bool isBlank(T c) {
+    return c == 0x09 || c == 0x0A || c == 0x0D || c == 0x20;
+}
+
+}  // namespace
+
+unsigned short __acp_lower(unsigned short c) { return c < 0x80 ? asciiLower(c) : lowerTree().map(c); }
+unsigned short __acp_upper(unsigned short c) { return c < 0x80 ? asciiUpper(c) : upperTree().map(c); }
+
+// Widened as a signed byte, every byte from 0x80 up lands on 0xFF80..0xFFFF,
+// where neither table has an entry: only ASCII letters can change.
+char __acp_lower(char c) { return static_cast<char>(asciiLower(static_cast<unsigned char>(c))); }
+char __acp_upper(char c) { return static_cast<char>(asciiUpper(static_cast<unsigned char>(c))); }
+
+bool __acp_isspace(char c) { return isBlank(c); }
+bool __acp_isspace(unsigned short c) { return isBlank(c); }
+
+bool __acp_lower(const _guardchar<char>& src, _guardchar<char>& dst) {
+    if (src.empty()) return true;
+    _guardchar<unsigned short> wide;
+    __a2w(src.c_str(), -1, wide, kUtf8);
+    if (unsigned short* w = wide.get()) {
+        for (; *w; ++w) *w = __acp_lower(*w);
+    }
+    _guardchar<char> lowered;
+    __w2a(wide.c_str(), -1, lowered, kUtf8);
+    dst = std::move(lowered);
+    return true;
+}
+
+bool __acp_lower_a(const _guardchar<char>& src, _guardchar<char>& dst) { return __acp_lower(src, dst); }
+
+bool __acp_lower_w(const _guardchar<unsigned short>& src, _guardchar<unsigned short>& dst) {
+    dst.set(src.get());  // copies before freeing, so src may be dst
+    unsigned short* w = dst.get();
+    if (!w) return src.empty();
+    for (; *w; ++w) *w = __acp_lower(*w);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Formatting and scanning
+
+long long _wcslen(const unsigned short* s) { return unitLength(s); }
+
+int _sprintf_s(char* dst, long long size, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int r = _vsprintf_s(dst, size, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int _vsprintf_s(char* dst, long long size, const char* fmt, va_list ap) {
+    if (!dst || size < 1) {
+        if (!fmt) return 0;
+        return std::vsnprintf(nullptr, 0, fmt, ap);
+    }
+    if (!fmt) {
+        dst[0] = 0;
+        return 0;
+    }
+    int r = std::vsnprintf(dst, static_cast<std::size_t>(size), fmt, ap);
+    if (r < 0) dst[0] = 0;
+    return r;
+}
+
+namespace {
+
+// The length of text[0, len) without a UTF-8 sequence that was cut at its end.
+long long dropCutSequence(const char* text, long long len) {
+    long long lead = len;
+    int continuations = 0;
+    while (lead > 0 && continuations < 3 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+        ++continuations;
+    }
+    if (lead == 0) return len;
+    unsigned char b = static_cast<unsigned char>(text[lead - 1]);
+    int need = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : -1;
+    if (need > continuations) return lead - 1;  // the lead lost some of its tail
+    return len;
+}
+
+// Converts `bytes` of UTF-8 into dst (room for cap units plus a terminator),
+// never leaving half a surrogate pair at the end; terminates.
+void utf8ToTerminatedWide(const char* text, long long bytes, unsigned short* dst, long long cap) {
+    long long units = bytes > 0 ? __a2w(text, bytes, dst, cap, kUtf8) : 0;
+    if (units < 0) units = 0;
+    if (units > 0 && dst[units - 1] >= 0xD800 && dst[units - 1] <= 0xDBFF) --units;
+    dst[units] = 0;
+}
+
+// 16-bit text as terminated UTF-8; null gives the empty string.
+std::string narrow(const unsigned short* text) {
+    if (!text || !*text) return std::string();
+    _guardchar<char> out;
+    __w2a(text, -1, out, kUtf8);
+    return out.c_str() ? std::string(out.c_str()) : std::string();
+}
+
+}  // namespace
+
+int _swprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, ...) {
+    if (!dst || !fmt || size < 1) return 0;
+    va_list ap;
+    va_start(ap, fmt);
+    int r = _vswprintf_s(dst, size, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, va_list ap) {
+    if (!dst || !fmt || size < 1) return 0;
+    dst[0] = 0;
+    const std::string format = narrow(fmt);
+
+    // Every UTF-16 unit of the result takes at most 3 UTF-8 bytes, so a
+    // temporary of 3 x size + 1 bytes holds all that can fit in dst.
+    long long limit = 0;
+    if (!checked_mul(size, 3LL, limit) || !checked_add(limit, 1LL, limit)) return 0;
+
+    // Most results are short: format on the stack first and allocate only
+    // when the text is longer.
+    char small[512];
+    va_list again;
+    va_copy(again, ap);
+    int r = std::vsnprintf(small, sizeof small, format.c_str(), ap);
+    if (r < 0) {
+        va_end(again);
+        return r;
+    }
+    if (r < static_cast<int>(sizeof small)) {
+        long long bytes = std::min<long long>(r, limit - 1);
+        if (bytes < r) bytes = dropCutSequence(small, bytes);
+        utf8ToTerminatedWide(small, bytes, dst, size - 1);
+        va_end(again);
+        return r;
+    }
+    long long tmpSize = std::min<long long>(static_cast<long long>(r) + 1, limit);
+    std::string tmp(static_cast<std::size_t>(tmpSize), '\0');
+    std::vsnprintf(&tmp[0], tmp.size(), format.c_str(), again);
+    va_end(again);
+    long long bytes = tmpSize - 1;
+    if (bytes < r) bytes = dropCutSequence(tmp.data(), bytes);
+    utf8ToTerminatedWide(tmp.data(), bytes, dst, size - 1);
+    return r;
+}
+
+int _sscanf_s(const char* s, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int r = _vsscanf_s(s, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int _vsscanf_s(const char* s, const char* fmt, va_list ap) {
+    if (!fmt) return 0;
+    return std::vsscanf(s ? s : "", fmt, ap);
+}
+
+int _swscanf_s(const unsigned short* s, const unsigned short* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int r = _vswscanf_s(s, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int _vswscanf_s(const unsigned short* s, const unsigned short* fmt, va_list ap) {
+    if (!fmt) return 0;
+    const std::string text = narrow(s);
+    const std::string format = narrow(fmt);
+    return std::vsscanf(text.c_str(), format.c_str(), ap);
+}
+
+// ---------------------------------------------------------------------------
+// Copying
+
+namespace {
+
+template <typename T>
+int copyBounded(T* dst, long long size, const T* src) {
+    if (!dst || !src || size < 1) return 0;
+    for (long long i = 0; i < size; ++i) {
+        dst[i] = src[i];
+        if (src[i] == 0) return 0;
+    }
+    dst[size - 1] = 0;
+    return 0;
+}
+
+template <typename T>
+int copyCounted(T* dst, long long size, const T* src, long long n) {
+    if (!dst || !src || size < 1) return 0;
+    if (n == 0) {
+        dst[0] = 0;
+        return 0;
+    }
+    const long long limit = n < 0 ? size : std::min(size, n);
+    for (long long i = 0; i < limit; ++i) {
+        dst[i] = src[i];
+        if (src[i] == 0) return 0;
+    }
+    dst[(n > 0 && n < size) ? n : size - 1] = 0;
+    return 0;
+}
+
+}  // namespace
+
+int _strcpy_s(char* dst, long long size, const char* src) { return copyBounded(dst, size, src); }
+int _wcscpy_s(unsigned short* dst, long long size, const unsigned short* src) { return copyBounded(dst, size, src); }
+int _strncpy_s(char* dst, long long size, const char* src, long long n) { return copyCounted(dst, size, src, n); }
+int _wcsncpy_s(unsigned short* dst, long long size, const unsigned short* src, long long n) {
+    return copyCounted(dst, size, src, n);
+}
+
+int _wcscat_s(unsigned short* dst, long long size, const unsigned short* src) {
+    if (!dst || !src || size < 1) return 0;
+    long long pos = 0;
+    while (pos < size && dst[pos] != 0) ++pos;  // never past the buffer
+    for (; pos < size; ++pos, ++src) {
+        dst[pos] = *src;
+        if (*src == 0) return 0;
+    }
+    dst[size - 1] = 0;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Searching and comparing
+
+const unsigned short* _wcschr(const unsigned short* s, unsigned short c) {
+    if (!s) return nullptr;
+    for (; *s; ++s) {
+        if (*s == c) return s;
+    }
+    return nullptr;
+}
+
+const unsigned short* _wcsrchr(const unsigned short* s, unsigned short c) {
+    if (!s) return nullptr;
+    const unsigned short* p = s + unitLength(s);
+    for (;; --p) {
+        if (*p == c) return p;
+        if (p == s) return nullptr;
+    }
+}
+
+int _wcscmp(const unsigned short* a, const unsigned short* b) {
+    if (!a || !b) return 1;
+    for (;; ++a, ++b) {
+        if (*a != *b) return *a < *b ? -1 : 1;
+        if (*a == 0) return 0;
+    }
+}
+
+namespace {
+
+// Compares at most `limit` units (limit < 0: no limit) after folding.
+int compareWideFolded(const unsigned short* a, const unsigned short* b, long long limit) {
+    for (long long i = 0; limit < 0 || i < limit; ++i) {
+        const unsigned short ca = __acp_lower(a[i]);
+        const unsigned short cb = __acp_lower(b[i]);
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca == 0) return 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int __wcsicmp(const unsigned short* a, const unsigned short* b) {
+    if (!a || !b) return -1;
+    return compareWideFolded(a, b, -1);
+}
+
+int __wcsicmp(const unsigned short* a, const unsigned short* b, long long n) {
+    if (!a || !b) return -1;
+    if (n <= 0) return 0;  // nothing to compare: equal
+    return compareWideFolded(a, b, n);
+}
+
+int __wcsnicmp(const unsigned short* a, const unsigned short* b, long long n) {
+    if (!a || !b) return -1;
+    if (n <= 0) return 0;
+    return compareWideFolded(a, b, n);
+}
+
+int __stricmp(const char* a, const char* b) {
+    if (!a || !b) return -1;
+    // Signed bytes: 0x80..0xFF sort before ASCII here, unlike the counted form.
+    for (;; ++a, ++b) {
+        const signed char ca = static_cast<signed char>(__acp_lower(*a));
+        const signed char cb = static_cast<signed char>(__acp_lower(*b));
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca == 0) return 0;
+    }
+}
+
+int __stricmp(const char* a, const char* b, long long n) {
+    if (!a || !b) return -1;
+    for (long long i = 0; i < n; ++i) {
+        const unsigned char ca = static_cast<unsigned char>(__acp_lower(a[i]));
+        const unsigned char cb = static_cast<unsigned char>(__acp_lower(b[i]));
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca == 0) return 0;
+    }
+    return 0;
+}
+
+int __memicmp(const void* a, const void* b, long long n) {
+    if (n <= 0) return 0;
+    if (!a || !b) return 1;
+    const char* pa = static_cast<const char*>(a);
+    const char* pb = static_cast<const char*>(b);
+    for (long long i = 0; i < n; ++i) {
+        const signed char ca = static_cast<signed char>(__acp_lower(pa[i]));
+        const signed char cb = static_cast<signed char>(__acp_lower(pb[i]));
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return 0;
+}
+
+namespace {
+
+// The search shared by the three sub-string finders; `fold` maps a unit
+// before comparing.
+template <typename T, typename Fold>
+const T* findUnits(const T* hay, const T* needle, long long hayLen, long long needleLen, Fold fold) {
+    if (hayLen < 0) hayLen = unitLength(hay);
+    if (needleLen < 0) needleLen = unitLength(needle);
+    if (needleLen > hayLen) return nullptr;
+    if (needleLen == 0) return hay;
+    if (!hay || !needle) return nullptr;
+    const T first = fold(needle[0]);
+    for (long long i = 0; i + needleLen <= hayLen; ++i) {
+        if (fold(hay[i]) != first) continue;
+        long long j = 1;
+        while (j < needleLen && fold(hay[i + j]) == fold(needle[j])) ++j;
+        if (j == needleLen) return hay + i;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const unsigned short* _wcsstr(const unsigned short* hay, const unsigned short* needle, long long hayLen,
+                              long long needleLen) {
+    return findUnits(hay, needle, hayLen, needleLen, [](unsigned short c) { return c; });
+}
+
+const char* _stristr(const char* hay, const char* needle, long long hayLen, long long needleLen) {
+    return findUnits(hay, needle, hayLen, needleLen, [](char c) { return __acp_lower(c); });
+}
+
+const unsigned short* _wcsistr(const unsigned short* hay, const unsigned short* needle, long long hayLen,
+                               long long needleLen) {
+    return findUnits(hay, needle, hayLen, needleLen, [](unsigned short c) { return __acp_lower(c); });
+}
+
+const char* _strnstr(const char* hay, const char* needle, long long n) {
+    if (!hay || !needle || !*needle) return nullptr;
+    const long long len = static_cast<long long>(std::strlen(needle));
+    if (len > n) return nullptr;
+    for (long long p = 0; p <= n - len; ++p) {
+        if (hay[p] == 0) return nullptr;
+        // hay's terminator differs from every needle byte, so the compare
+        // never runs past the end of hay.
+        long long j = 0;
+        while (j < len && hay[p + j] == needle[j]) ++j;
+        if (j == len) return hay + p;
+    }
+    return nullptr;
+}
+
+const char* _strnchr(const char* s, char c, long long n) {
+    if (!s || n < 1) return nullptr;
+    return static_cast<const char*>(std::memchr(s, c, static_cast<std::size_t>(n)));
+}
+
+// ---------------------------------------------------------------------------
+// cCompactStr
+
+cCompactStr::cCompactStr(const cCompactStr& o) : count_(o.count_) {
+    if (o.text_) {
+        const std::size_t n = std::strlen(o.text_) + 1;
+        text_ = new char[n];
+        std::memcpy(text_, o.text_, n);
+    }
+}
+
+cCompactStr::cCompactStr(cCompactStr&& o) noexcept : text_(o.text_), count_(o.count_) {
+    o.text_ = nullptr;
+    o.count_ = 0;
+}
+
+cCompactStr& cCompactStr::operator=(const cCompactStr& o) {
+    if (this != &o) {
+        cCompactStr copy(o);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+cCompactStr& cCompactStr::operator=(cCompactStr&& o) noexcept {
+    if (this != &o) {
+        destroy();
+        text_ = o.text_;
+        count_ = o.count_;
+        o.text_ = nullptr;
+        o.count_ = 0;
+    }
+    return *this;
+}
+
+void cCompactStr::destroy() {
+    delete[] text_;
+    text_ = nullptr;
+    count_ = 0;
+}
+
+bool cCompactStr::set(const unsigned short* text, short n) {
+    destroy();
+    if (!text) return true;
+    long long units = n;
+    if (n == -1) {
+        units = _wcslen(text);
+        if (units > kMaxLength) return false;
+    }
+    if (units < 1) return true;
+    const long long need = __w2a_require(text, units, kUtf8);
+    if (need < 1) return true;
+    char* fresh = new char[static_cast<std::size_t>(need) + 1];
+    long long written = __w2a(text, units, fresh, need, kUtf8);
+    if (written < 0) written = 0;
+    fresh[written] = 0;
+    text_ = fresh;
+    count_ = static_cast<unsigned short>(units);
+    return true;
+}
+
+bool cCompactStr::set(const char* text, short n) {
+    destroy();
+    if (!text) return true;
+    long long bytes = n;
+    if (n == -1) {
+        bytes = static_cast<long long>(std::strlen(text));
+        if (bytes > kMaxLength) return false;
+    }
+    if (bytes < 1) return true;
+    char* fresh = new char[static_cast<std::size_t>(bytes) + 1];
+    // Stop at an early zero byte: what follows it is not part of the text and
+    // may lie beyond the caller's string.
+    long long i = 0;
+    for (; i < bytes && text[i] != 0; ++i) fresh[i] = text[i];
+    std::memset(fresh + i, 0, static_cast<std::size_t>(bytes - i) + 1);
+    text_ = fresh;
+    count_ = static_cast<unsigned short>(bytes);
+    return true;
+}
+
+unsigned short* cCompactStr::str(unsigned short* out, unsigned int cap) const {
+    if (!out || cap == 0) return out;
+    out[0] = 0;
+    if (!text_) return out;
+    utf8ToTerminatedWide(text_, static_cast<long long>(std::strlen(text_)), out, static_cast<long long>(cap) - 1);
+    return out;
+}
+
+char* cCompactStr::str(char* out, unsigned int cap) const {
+    if (!out || cap == 0) return out;
+    out[0] = 0;
+    if (!text_ || cap < 2) return out;
+    _strcpy_s(out, static_cast<long long>(cap) - 1, text_);
+    out[cap - 1] = 0;
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Hexadecimal and GUID
+
+namespace {
+
+inline int hexDigit(unsigned int c) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
+template <typename T>
+int hexPair(const T* s) {
+    if (!s) return -1;
+    const int hi = hexDigit(s[0]);
+    if (hi < 0) return -1;  // s[1] may lie past the terminator
+    const int lo = hexDigit(s[1]);
+    if (lo < 0) return -1;
+    return hi * 16 + lo;
+}
+
+template <typename T>
+bool hexText(const T* s, _typebuf<unsigned char>& out) {
+    if (!s) return false;
+    const long long len = unitLength(s);
+    if (len == 0 || len % 2 != 0) return false;
+    out.set(len / 2);
+    for (long long i = 0; i < len / 2; ++i) {
+        const int b = hexPair(s + 2 * i);
+        if (b < 0) return false;
+        out.data()[i] = static_cast<unsigned char>(b);
+    }
+    return true;
+}
+
+}  // namespace
+
+int getHexb(const char* s) {
+    return s ? hexPair(reinterpret_cast<const unsigned char*>(s)) : -1;
+}
+int getHexb(const unsigned short* s) { return hexPair(s); }
+
+bool hexToBytes(const char* s, _typebuf<unsigned char>& out) {
+    return hexText(reinterpret_cast<const unsigned char*>(s), out);
+}
+bool hexToBytes(const unsigned short* s, _typebuf<unsigned char>& out) { return hexText(s, out); }
+
+int parseGUID(const unsigned char* text, unsigned char* out) {
+    constexpr int kTextLength = 36;
+    if (!text || !out) return 0;
+    // The whole text must be there before any fixed position is looked at.
+    for (int i = 0; i < kTextLength; ++i) {
+        if (text[i] == 0) return 0;
+    }
+    if (text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') return 0;
+    // Groups of 4, 2, 2, 2 and 6 bytes, each followed by one separator; the
+    // bytes keep text order (no swapping of the first three groups).
+    static const int kGroups[] = {4, 2, 2, 2, 6};
+    int pos = 0;
+    int o = 0;
+    for (int group : kGroups) {
+        for (int i = 0; i < group; ++i, pos += 2) {
+            const int b = hexPair(text + pos);
+            if (b < 0) return 0;
+            out[o++] = static_cast<unsigned char>(b);
+        }
+        ++pos;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Bits and numbers
+
+int bitsCount(unsigned long long v) { return __builtin_popcountll(v); }
+int highestBit(unsigned long long v) { return v ? 63 - __builtin_clzll(v) : 0; }
+int lowestBit(unsigned long long v) { return v ? __builtin_ctzll(v) : 64; }
+
+unsigned long long strToU64(const char* s) {
+    if (!s) return 0;
+    while (isBlank(*s)) ++s;
+    if (!*s) return 0;
+    if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        unsigned long long v = 0;
+        return std::sscanf(s + 2, "%llx", &v) == 1 ? v : ~0ULL;
+    }
+    long long v = 0;
+    return std::sscanf(s, "%lld", &v) == 1 ? static_cast<unsigned long long>(v) : ~0ULL;
+}
+
+unsigned long long strToU64(const unsigned short* s) {
+    if (!s) return 0;
+    return strToU64(narrow(s).c_str());
+}
+
+long long strToInt64(const char* s) {
+    constexpr unsigned long long kTopBit = 1ULL << 63;
+    if (!s) return 0;
+    while (isBlank(*s)) ++s;
+    if (!*s) return 0;
+    const bool negative = *s == '-';
+    const unsigned long long u = strToU64(negative ? s + 1 : s);
+    if (u & kTopBit) return LLONG_MIN;
+    return negative ? -static_cast<long long>(u) : static_cast<long long>(u);
+}
+
+long long strToInt64(const unsigned short* s) {
+    if (!s) return 0;
+    return strToInt64(narrow(s).c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Blank offsets
+
+namespace {
+
+template <typename T>
+int firstNonBlank(const T* s, int n) {
+    if (!s) return -1;
+    if (n == -1) n = static_cast<int>(std::min<long long>(unitLength(s), INT_MAX));
+    for (int i = 0; i < n; ++i) {
+        if (!isBlank(s[i])) return i;
+    }
+    return -1;
+}
+
+template <typename T>
+int trimmedLength(const T* s, int n) {
+    if (!s) return 0;
+    if (n == -1) n = static_cast<int>(std::min<long long>(unitLength(s), INT_MAX));
+    while (n > 0 && isBlank(s[n - 1])) --n;
+    return n > 0 ? n : 0;
+}
+
+}  // namespace
+
+int str_offset(const char* s, int n) { return firstNonBlank(s, n); }
+int wcs_offset(const unsigned short* s, int n) { return firstNonBlank(s, n); }
+int stre_offset(const char* s, int n) { return trimmedLength(s, n); }
+int wcse_offset(const unsigned short* s, int n) { return trimmedLength(s, n); }
+
+bool iszero(const unsigned char* p, long long n) {
+    if (!p) return false;
+    long long i = 0;
+    for (; i + 8 <= n; i += 8) {
+        unsigned long long word;
+        std::memcpy(&word, p + i, sizeof word);
+        if (word) return false;
+    }
+    for (; i < n; ++i) {
+        if (p[i]) return false;
+    }
+    return true;
+}
+
+long long minDiff(long long a, long long b) {
+    // Magnitudes as unsigned values, so that LLONG_MIN has one too.
+    auto magnitude = [](long long v) {
+        return v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    };
+    return magnitude(a) < magnitude(b) ? a : b;
+}
