@@ -1,0 +1,533 @@
+// qor-test-labels: tsan
+#include "base/exception.h"
+#include "base/jobs.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(__SANITIZE_THREAD__)
+#define QOR_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QOR_TSAN 1
+#endif
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point t0) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+// Polls cond every millisecond for at most ms milliseconds.
+bool waitUntil(const std::function<bool()>& cond, int ms = 5000) {
+    auto t0 = Clock::now();
+    while (!cond()) {
+        if (msSince(t0) > ms) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A job that records its hooks in order and runs a body given by the test.
+class cRecordingJob : public cJob {
+public:
+    using Body = std::function<int(cRecordingJob&)>;
+    explicit cRecordingJob(Body body, cSysExceptHandler* handler = nullptr) : cJob(handler), body_(std::move(body)) {}
+    // The subclass part is gone by the time ~cJob runs: end the run here.
+    ~cRecordingJob() override { terminate(4000); }
+
+    int job() override {
+        note("job");
+        return body_(*this);
+    }
+    void onJobStart() override { note("start"); }
+    void onJobStopSignal() override {
+        note("stopsignal");
+        stopSawFlag = haveToStop();
+    }
+    void onJobEnd(unsigned long result) override {
+        endResult = result;
+        note("end");
+    }
+    void onJobException() override {
+        note("exception");
+        try {
+            throw;
+        } catch (const cException& e) {
+            caught = std::string("cException ") + e.what() + " " + std::to_string(e.code);
+        } catch (const std::exception& e) {
+            caught = std::string("std ") + e.what();
+        } catch (...) {
+            caught = "other";
+        }
+    }
+    int onExceptionOccured(_EXCEPTION_POINTERS* record, unsigned int code) override {
+        note("occured");
+        recordSeen = record;
+        codeSeen = code;
+        return cJob::onExceptionOccured(record, code);
+    }
+
+    std::vector<std::string> events() {
+        std::lock_guard<std::mutex> lock(m_);
+        return events_;
+    }
+    bool ended() {
+        auto e = events();
+        return !e.empty() && e.back() == "end";
+    }
+
+    std::atomic<unsigned long> endResult{12345};
+    std::atomic<unsigned int> codeSeen{0};
+    std::atomic<_EXCEPTION_POINTERS*> recordSeen{reinterpret_cast<_EXCEPTION_POINTERS*>(1)};
+    std::atomic<bool> stopSawFlag{false};
+    std::string caught;  // written on the job thread, read after the run ended
+
+private:
+    void note(const char* what) {
+        std::lock_guard<std::mutex> lock(m_);
+        events_.push_back(what);
+    }
+    Body body_;
+    std::mutex m_;
+    std::vector<std::string> events_;
+};
+
+using Events = std::vector<std::string>;
+
+TEST(JobRun, HooksRunInOrderAndTheResultReachesOnJobEnd) {
+    cRecordingJob j([](cRecordingJob&) { return 5; });
+    EXPECT_FALSE(j.runs());
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_EQ(j.events(), (Events{"start", "job", "end"}));
+    EXPECT_EQ(j.endResult.load(), 5ul);
+}
+
+TEST(JobRun, NegativeResultIsWidenedWithItsSign) {
+    cRecordingJob j([](cRecordingJob&) { return -1; });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_EQ(j.endResult.load(), 0xFFFFFFFFFFFFFFFFul);
+    EXPECT_EQ(j.events(), (Events{"start", "job", "end"}));
+}
+
+TEST(JobRun, RunsStaysTrueWhileOnJobEndRuns) {
+    struct cJ : cRecordingJob {
+        using cRecordingJob::cRecordingJob;
+        void onJobEnd(unsigned long r) override {
+            runsInEnd = runs();
+            cRecordingJob::onJobEnd(r);
+        }
+        std::atomic<bool> runsInEnd{false};
+    } j([](cRecordingJob&) { return 0; });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_TRUE(j.runsInEnd.load());
+}
+
+TEST(JobRun, EveryKindOfThrowEndsTheRunWithTheFailureValue) {
+    struct Case {
+        std::function<void()> thrower;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {[] { throw cException("f", 1, 7, "bounds"); }, "cException bounds 7"},
+        {[] { throw std::runtime_error("boom"); }, "std boom"},
+        {[] { throw 42; }, "other"},
+        {[] {
+             _typebuf<int> b(2);
+             b[2] = 1;  // a bounds check of the base library
+         },
+         "cException _typebuf::Out of bounds 0"},
+    };
+    for (const Case& c : cases) {
+        cRecordingJob j([&](cRecordingJob&) {
+            c.thrower();
+            return 0;
+        });
+        ASSERT_TRUE(j.start());
+        ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+        EXPECT_EQ(j.events(), (Events{"start", "job", "occured", "exception", "end"})) << c.expected;
+        // The 32-bit value of -1, not widened like a returned -1.
+        EXPECT_EQ(j.endResult.load(), 0xFFFFFFFFul);
+        EXPECT_EQ(j.codeSeen.load(), 0xFFFFFFFFu);
+        EXPECT_EQ(j.recordSeen.load(), nullptr);
+        EXPECT_EQ(j.caught, c.expected);
+    }
+}
+
+TEST(JobRun, ExceptionHandlerGetsTheNullRecordAndItsAnswerIsReturned) {
+    struct cHandler : cSysExceptHandler {
+        int handleException(_EXCEPTION_POINTERS* r, unsigned int code) override {
+            calls++;
+            record = r;
+            seen = code;
+            return 77;
+        }
+        std::atomic<int> calls{0};
+        std::atomic<_EXCEPTION_POINTERS*> record{reinterpret_cast<_EXCEPTION_POINTERS*>(1)};
+        std::atomic<unsigned int> seen{0};
+    } handler;
+    struct cJ : cJob {
+        using cJob::cJob;
+        ~cJ() override { terminate(4000); }
+        int job() override { throw std::runtime_error("x"); }
+        void onJobException() override { answer = onExceptionOccured(nullptr, 3); }
+        std::atomic<int> answer{0};
+    } j(&handler);
+    EXPECT_EQ(j.exceptionHandler(), &handler);
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_EQ(handler.calls.load(), 2);  // once from the routine, once from the hook
+    EXPECT_EQ(handler.record.load(), nullptr);
+    EXPECT_EQ(j.answer.load(), 77);
+    j.setExceptionHandler(nullptr);
+    EXPECT_EQ(j.onExceptionOccured(nullptr, 0), 0);  // no handler: 0
+}
+
+#if defined(QOR_TSAN)
+// ThreadSanitizer runs the translator from its own signal wrapper and reports
+// the exception it allocates there as a signal-unsafe call, which fails the
+// program; the translated fault is covered by the other sanitizer builds.
+TEST(JobRun, DISABLED_HardwareFaultEndsTheRunLikeAThrownException) {
+#else
+TEST(JobRun, HardwareFaultEndsTheRunLikeAThrownException) {
+#endif
+    cException::init();
+    long page = sysconf(_SC_PAGESIZE);
+    void* guard = mmap(nullptr, static_cast<size_t>(page), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(guard, MAP_FAILED);
+    cRecordingJob j([guard](cRecordingJob&) {
+        volatile const int* p = static_cast<volatile const int*>(guard);
+        return *p;  // SIGSEGV: the page has no access rights
+    });
+    for (int round = 0; round < 2; ++round) {  // the thread's next fault is caught too
+        ASSERT_TRUE(j.start());
+        ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+        EXPECT_EQ(j.caught, "cException Signal received 11");
+        EXPECT_EQ(j.endResult.load(), 0xFFFFFFFFul);
+    }
+    munmap(guard, static_cast<size_t>(page));
+}
+
+TEST(JobStop, TerminateOnAnIdleJobSucceedsWithoutStopSignal) {
+    cRecordingJob j([](cRecordingJob&) { return 0; });
+    EXPECT_TRUE(j.terminate(4000));
+    EXPECT_TRUE(j.terminate(0));
+    EXPECT_TRUE(j.events().empty());
+    EXPECT_FALSE(j.haveToStop());
+}
+
+TEST(JobStop, AJobThatPollsStopEndsOnItsOwnWithinTheGrace) {
+    cRecordingJob j([](cRecordingJob& self) {
+        while (!self.haveToStop()) cJob::sleep(2);
+        return 7;
+    });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return j.events().size() >= 2; }));
+    auto t0 = Clock::now();
+    EXPECT_TRUE(j.terminate(4000));
+    EXPECT_LT(msSince(t0), 3000);
+    EXPECT_FALSE(j.runs());
+    EXPECT_EQ(j.events(), (Events{"start", "job", "stopsignal", "end"}));
+    EXPECT_TRUE(j.stopSawFlag.load());  // the flag is raised before the hook runs
+    EXPECT_EQ(j.endResult.load(), 7ul);
+}
+
+// Counts how many of its kind are alive, so a test can see that cancelling
+// a run unwound the job's frames.
+struct cLiveCounter {
+    explicit cLiveCounter(std::atomic<int>& n) : n_(n) { ++n_; }
+    ~cLiveCounter() { --n_; }
+    std::atomic<int>& n_;
+};
+
+TEST(JobStop, AJobIgnoringStopIsCancelledAtItsNextSleepAndUnwound) {
+    std::atomic<int> alive{0};
+    std::mutex held;  // a lock the job holds through a guard when it is cancelled
+    cRecordingJob j([&](cRecordingJob&) {
+        cLiveCounter c(alive);
+        std::lock_guard<std::mutex> guard(held);
+        for (;;) cJob::sleep(5);
+        return 0;
+    });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return alive.load() == 1; }));
+    auto t0 = Clock::now();
+    EXPECT_TRUE(j.terminate(50));
+    EXPECT_GE(msSince(t0), 40);  // the grace was given
+    EXPECT_LT(msSince(t0), 3000);
+    EXPECT_FALSE(j.runs());
+    EXPECT_EQ(alive.load(), 0);
+    EXPECT_TRUE(held.try_lock());  // the guard released it while unwinding
+    held.unlock();
+    // A cancelled run skips onJobEnd.
+    EXPECT_EQ(j.events(), (Events{"start", "job", "stopsignal"}));
+}
+
+TEST(JobStop, CancellationWakesALongSleepAtOnce) {
+    cRecordingJob j([](cRecordingJob&) {
+        cJob::sleep(60000);
+        return 1;
+    });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return j.events().size() >= 2; }));
+    auto t0 = Clock::now();
+    EXPECT_TRUE(j.terminate(5));  // below 10 ms: no grace at all
+    EXPECT_LT(msSince(t0), 3000);
+    EXPECT_FALSE(j.runs());
+    EXPECT_EQ(j.events(), (Events{"start", "job", "stopsignal"}));
+}
+
+TEST(JobStop, HaveToStopIsASafePointOnceTheGraceIsOver) {
+    std::atomic<int> alive{0};
+    cRecordingJob j([&](cRecordingJob& self) {
+        cLiveCounter c(alive);
+        for (;;) (void)self.haveToStop();  // reads the flag but never returns
+        return 0;
+    });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return alive.load() == 1; }));
+    EXPECT_TRUE(j.terminate(20));
+    EXPECT_FALSE(j.runs());
+    EXPECT_EQ(alive.load(), 0);
+}
+
+pid_t currentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+bool threadExists(pid_t tid) {
+    struct stat st;
+    return stat(("/proc/self/task/" + std::to_string(tid)).c_str(), &st) == 0;
+}
+
+TEST(JobStop, TerminateReturnsOnlyOnceTheThreadHasReallyEnded) {
+    std::atomic<bool> release{false};
+    std::atomic<pid_t> tid{0};
+    auto* j = new cRecordingJob([&](cRecordingJob&) {
+        tid = currentTid();
+        // No safe point: neither the stop flag nor a cancellation can reach it.
+        while (!release.load()) std::this_thread::yield();
+        return 3;
+    });
+    ASSERT_TRUE(j->start());
+    ASSERT_TRUE(waitUntil([&] { return tid.load() != 0; }));
+    std::atomic<bool> returned{false};
+    std::thread owner([&] {
+        EXPECT_TRUE(j->terminate(20));
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(returned.load());  // still waiting for the job
+    EXPECT_TRUE(j->runs());
+    release = true;
+    owner.join();
+    EXPECT_TRUE(returned.load());
+    EXPECT_FALSE(threadExists(tid.load()));
+    EXPECT_EQ(j->endResult.load(), 3ul);  // it returned by itself in the end
+    delete j;  // nothing of the run may touch the object any more
+}
+
+TEST(JobStop, StopSignalsFromManyThreadsNeverOverlap) {
+    struct cJ : cJob {
+        ~cJ() override { terminate(4000); }
+        int job() override {
+            while (!haveToStop()) sleep(1);
+            return 0;
+        }
+        void onJobStopSignal() override {
+            // The state lock is recursive: the hook may call back into stop().
+            if (depth++ == 0) {
+                if (inside.fetch_add(1) != 0) overlapped = true;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                stop();
+                --inside;
+                ++calls;
+            }
+            --depth;
+        }
+        int depth = 0;  // only touched under the state lock
+        std::atomic<int> inside{0};
+        std::atomic<int> calls{0};
+        std::atomic<bool> overlapped{false};
+    } j;
+    ASSERT_TRUE(j.start());
+    std::vector<std::thread> ts;
+    for (int i = 0; i < 4; ++i)
+        ts.emplace_back([&] {
+            for (int k = 0; k < 10; ++k) j.stop();
+        });
+    for (auto& t : ts) t.join();
+    EXPECT_FALSE(j.overlapped.load());
+    EXPECT_EQ(j.calls.load(), 40);
+    EXPECT_TRUE(j.terminate(4000));
+    EXPECT_FALSE(j.runs());
+}
+
+TEST(JobStart, StartingAgainEndsTheFirstRunAndClearsTheStopFlag) {
+    std::atomic<int> runsStarted{0};
+    std::atomic<bool> flagAtStart{true};
+    cRecordingJob j([&](cRecordingJob& self) {
+        flagAtStart = self.haveToStop();
+        ++runsStarted;
+        while (!self.haveToStop()) cJob::sleep(1);
+        return runsStarted.load();
+    });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return runsStarted.load() == 1; }));
+    ASSERT_TRUE(j.start());
+    // The first run ended through its stop flag before the second began.
+    ASSERT_TRUE(waitUntil([&] { return runsStarted.load() == 2; }));
+    EXPECT_FALSE(flagAtStart.load());
+    EXPECT_EQ(j.events(), (Events{"start", "job", "stopsignal", "end", "start", "job"}));
+    EXPECT_TRUE(j.runs());
+    EXPECT_TRUE(j.terminate(4000));
+    EXPECT_EQ(j.endResult.load(), 2ul);
+}
+
+TEST(JobStart, AJobCannotRestartOrWaitForItselfFromItsOwnThread) {
+    struct cJ : cJob {
+        ~cJ() override { terminate(4000); }
+        int job() override {
+            startedAgain = start();
+            terminated = terminate(1000);
+            return 0;
+        }
+        std::atomic<bool> startedAgain{true};
+        std::atomic<bool> terminated{true};
+    } j;
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_FALSE(j.startedAgain.load());
+    EXPECT_FALSE(j.terminated.load());
+    EXPECT_TRUE(j.haveToStop());  // terminate still raised the flag
+}
+
+TEST(JobRun, AJobMayDeleteItselfInOnJobEnd) {
+    static std::atomic<bool> ended{false};
+    ended = false;
+    struct cJ : cJob {
+        int job() override { return 1; }
+        void onJobEnd(unsigned long) override {
+            delete this;
+            ended = true;
+        }
+    };
+    auto* j = new cJ;
+    ASSERT_TRUE(j->start());
+    ASSERT_TRUE(waitUntil([&] { return ended.load(); }));
+    // The routine must not write to the freed object after the hook; give it
+    // time to finish so AddressSanitizer would see such a write.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+TEST(JobRun, AHookThatThrowsDoesNotEndTheProcess) {
+    struct cJ : cRecordingJob {
+        using cRecordingJob::cRecordingJob;
+        void onJobEnd(unsigned long) override { throw std::runtime_error("hook"); }
+    } j([](cRecordingJob&) { return 0; });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    ASSERT_TRUE(j.start());  // and the job can run again
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_EQ(j.events(), (Events{"start", "job", "start", "job"}));
+}
+
+TEST(JobRun, AThrowFromOnJobStartFailsTheRun) {
+    struct cJ : cRecordingJob {
+        using cRecordingJob::cRecordingJob;
+        void onJobStart() override { throw std::runtime_error("start"); }
+    } j([](cRecordingJob&) { return 0; });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_EQ(j.events(), (Events{"occured", "exception", "end"}));
+    EXPECT_EQ(j.endResult.load(), 0xFFFFFFFFul);
+}
+
+TEST(JobRun, ThreadExitInsideTheJobIsLetThroughAndEndsTheRun) {
+    cRecordingJob j([](cRecordingJob&) -> int {
+        pthread_exit(nullptr);  // glibc unwinds this as a forced unwind
+    });
+    ASSERT_TRUE(j.start());
+    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+    EXPECT_EQ(j.events(), (Events{"start", "job"}));  // no exception hooks, no end
+    EXPECT_TRUE(j.terminate(0));
+}
+
+TEST(JobInfo, NameIsCopiedAndHardwareThreadsMatchNproc) {
+    cRecordingJob j([](cRecordingJob&) { return 0; });
+    EXPECT_EQ(j.getName(), nullptr);
+    unsigned short name[] = {'l', 'o', 0x0430, 'd', 0};
+    j.setJobName(name);
+    name[0] = 'X';
+    ASSERT_NE(j.getName(), nullptr);
+    EXPECT_EQ(j.getName()[0], 'l');
+    EXPECT_EQ(j.getName()[2], 0x0430);
+    EXPECT_EQ(j.getName()[4], 0);
+
+    int status = -1;
+    std::string n = qortest::runCommand("nproc", &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(cJob::maxHWThreads(), std::stoi(n));
+    EXPECT_TRUE(cJob::is64bitOS());
+}
+
+TEST(JobInfo, SleepOutsideAJobSuspendsForTheTimeGiven) {
+    auto t0 = Clock::now();
+    cJob::sleep(30);
+    EXPECT_GE(msSince(t0), 30);
+    t0 = Clock::now();
+    cJob::sleep(0);
+    cJob::sleep(-5);
+    EXPECT_LT(msSince(t0), 20);
+}
+
+// A worker that is at once a job and a progress target, as the job panels
+// are: it answers the negation of its stop flag.
+class cCountingWorker : public cJob, public cProgressNotifyTarget {
+public:
+    ~cCountingWorker() override { terminate(4000); }
+    bool notifyProgress(double percent) override {
+        last = percent;
+        return !haveToStop();
+    }
+    int job() override {
+        for (int i = 0; i <= 100000; ++i) {
+            if (i % 100 == 0 && !notifyProgress(i * 100.0 / 100000)) return -2;
+            if (i % 100 == 0) sleep(1);
+        }
+        return 0;
+    }
+    void onJobEnd(unsigned long r) override { result = r; }
+    std::atomic<double> last{-1};
+    std::atomic<unsigned long> result{0};
+};
+
+TEST(ProgressTarget, AWorkerAbandonsItsLoopOnceStoppedThroughItsProgressAnswer) {
+    cCountingWorker w;
+    ASSERT_TRUE(w.start());
+    ASSERT_TRUE(waitUntil([&] { return w.last.load() > 0; }));
+    EXPECT_TRUE(w.terminate(4000));
+    EXPECT_EQ(w.result.load(), static_cast<unsigned long>(-2L));
+    EXPECT_LT(w.last.load(), 100.0);
+}
+
+}  // namespace
