@@ -1,0 +1,513 @@
+#include "base/checksum.h"
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+
+#include "base/fileio.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define QOR_CHECKSUM_X86 1
+#endif
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Tables.  Slice 0 of each reflected set is the byte table itself; slice k
+// holds the register contribution of a byte followed by k zero bytes, which
+// lets the engines below take eight bytes per step (slicing-by-8) with the
+// same result as eight single-byte steps.
+
+template <typename T>
+struct Slices {
+    T t[8][256];
+};
+
+template <typename T>
+constexpr Slices<T> makeReflectedSlices(T poly) {
+    Slices<T> s{};
+    for (unsigned n = 0; n < 256; ++n) {
+        T r = static_cast<T>(n);
+        for (int bit = 0; bit < 8; ++bit) r = (r & 1) ? static_cast<T>((r >> 1) ^ poly) : static_cast<T>(r >> 1);
+        s.t[0][n] = r;
+    }
+    for (int k = 1; k < 8; ++k)
+        for (unsigned n = 0; n < 256; ++n) {
+            const T prev = s.t[k - 1][n];
+            s.t[k][n] = static_cast<T>((prev >> 8) ^ s.t[0][prev & 0xFF]);
+        }
+    return s;
+}
+
+template <typename T>
+constexpr std::array<T, 256> firstSlice(const Slices<T>& s) {
+    std::array<T, 256> a{};
+    for (unsigned n = 0; n < 256; ++n) a[n] = s.t[0][n];
+    return a;
+}
+
+constexpr std::array<std::uint32_t, 256> makeMsbFirstTable(std::uint32_t poly) {
+    std::array<std::uint32_t, 256> a{};
+    for (unsigned n = 0; n < 256; ++n) {
+        std::uint32_t r = static_cast<std::uint32_t>(n) << 24;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 0x80000000u) ? (r << 1) ^ poly : r << 1;
+        a[n] = r;
+    }
+    return a;
+}
+
+constexpr Slices<std::uint32_t> kCrc32Slices = makeReflectedSlices<std::uint32_t>(0xEDB88320u);
+constexpr Slices<std::uint32_t> kCrc32CSlices = makeReflectedSlices<std::uint32_t>(0x82F63B78u);
+constexpr Slices<std::uint64_t> kCrc64Slices = makeReflectedSlices<std::uint64_t>(0xA17870F5D4F51B49ull);
+
+inline std::uint64_t load64le(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return v;
+}
+
+// The reflected table step, eight bytes at a time, then byte by byte.
+template <typename T>
+T reflectedUpdate(const Slices<T>& s, T reg, const unsigned char* p, std::uint64_t n) {
+    while (n >= 8) {
+        const std::uint64_t v = load64le(p) ^ static_cast<std::uint64_t>(reg);
+        reg = s.t[7][v & 0xFF] ^ s.t[6][(v >> 8) & 0xFF] ^ s.t[5][(v >> 16) & 0xFF] ^ s.t[4][(v >> 24) & 0xFF] ^
+              s.t[3][(v >> 32) & 0xFF] ^ s.t[2][(v >> 40) & 0xFF] ^ s.t[1][(v >> 48) & 0xFF] ^ s.t[0][v >> 56];
+        p += 8;
+        n -= 8;
+    }
+    while (n--) reg = static_cast<T>((reg >> 8) ^ s.t[0][(reg ^ *p++) & 0xFF]);
+    return reg;
+}
+
+// A length below zero and a null pointer are both empty input.
+inline std::uint64_t usableLength(const void* buf, long long len) {
+    return (buf && len > 0) ? static_cast<std::uint64_t>(len) : 0;
+}
+
+inline const unsigned char* bytes(const void* buf) { return static_cast<const unsigned char*>(buf); }
+
+// ---------------------------------------------------------------------------
+// The running states behind the functions that need more than a register, so
+// that the buffer and stream forms share one computation.
+
+constexpr std::uint32_t kAdlerBase = 65521;
+// The most bytes that can be summed before b may overflow 32 bits (RFC 1950's
+// NMAX): 255 n (n + 1) / 2 + (n + 1) (BASE - 1) <= 2^32 - 1.
+constexpr std::uint64_t kAdlerMaxRun = 5552;
+
+struct AdlerState {
+    std::uint32_t a = 1, b = 0;
+    void update(const unsigned char* p, std::uint64_t n) {
+        while (n) {
+            std::uint64_t run = n < kAdlerMaxRun ? n : kAdlerMaxRun;
+            n -= run;
+            while (run >= 8) {
+                a += p[0]; b += a;
+                a += p[1]; b += a;
+                a += p[2]; b += a;
+                a += p[3]; b += a;
+                a += p[4]; b += a;
+                a += p[5]; b += a;
+                a += p[6]; b += a;
+                a += p[7]; b += a;
+                p += 8;
+                run -= 8;
+            }
+            while (run--) {
+                a += *p++;
+                b += a;
+            }
+            a %= kAdlerBase;
+            b %= kAdlerBase;
+        }
+    }
+    std::uint32_t value() const { return (b << 16) | a; }
+};
+
+struct CksumState {
+    std::uint32_t reg = 0;
+    std::uint64_t length = 0;
+    void step(unsigned char c) { reg = (reg << 8) ^ p_crctab[((reg >> 24) ^ c) & 0xFF]; }
+    void update(const unsigned char* p, std::uint64_t n) {
+        length += n;
+        while (n--) step(*p++);
+    }
+    // cksum appends the length, least significant byte first, and at least
+    // one byte of it even when the length is 0.
+    std::uint32_t value() {
+        std::uint64_t l = length;
+        do {
+            step(static_cast<unsigned char>(l & 0xFF));
+            l >>= 8;
+        } while (l);
+        return ~reg;
+    }
+};
+
+struct BitwiseState {
+    std::uint32_t reg = 0xFFFFFFFFu;
+    void update(const unsigned char* p, std::uint64_t n) {
+        while (n--) {
+            const unsigned c = *p++;
+            for (int bit = 7; bit >= 0; --bit) {
+                const bool in = (c >> bit) & 1;
+                const bool top = reg >> 31;
+                reg <<= 1;
+                if (in != top) reg ^= 0x04C11DB7u;
+            }
+        }
+    }
+    std::uint32_t value() const { return ~reg; }
+};
+
+// Word sums keep the bytes of a word that a piece boundary cut in two.
+template <typename W>
+struct WordSum {
+    std::uint32_t sum = 0;
+    unsigned char part[sizeof(W)] = {};
+    unsigned held = 0;
+    void update(const unsigned char* p, std::uint64_t n) {
+        while (held && n) {
+            part[held++] = *p++;
+            --n;
+            if (held == sizeof(W)) {
+                add(part);
+                held = 0;
+            }
+        }
+        for (; n >= sizeof(W); n -= sizeof(W), p += sizeof(W)) add(p);
+        while (n--) part[held++] = *p++;
+    }
+    void add(const unsigned char* p) {
+        W w;
+        std::memcpy(&w, p, sizeof(W));
+        sum += w;
+    }
+};
+
+struct ByteSum {
+    std::uint32_t sum = 0;
+    void update(const unsigned char* p, std::uint64_t n) {
+        while (n--) sum += *p++;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Engines for the x86 instructions.  Each carries its own target attribute so
+// the rest of the library stays generic; they are only called after CPUID said
+// the instructions are there.
+
+#ifdef QOR_CHECKSUM_X86
+
+// x^e modulo the CRC-32 polynomial, bit-reflected and shifted left by one: the
+// form in which a carry-less product of reflected data lands in the same bit
+// order as the data it is folded onto.
+constexpr std::uint64_t foldConstant(unsigned e) {
+    std::uint64_t r = 1;
+    for (unsigned i = 0; i < e; ++i) {
+        r <<= 1;
+        if (r >> 32) r ^= 0x104C11DB7ull;
+    }
+    std::uint64_t reflected = 0;
+    for (int i = 0; i < 32; ++i)
+        if (r & (1ull << i)) reflected |= 1ull << (31 - i);
+    return reflected << 1;
+}
+
+// Folding a 128-bit lane forward by F bits multiplies its first eight bytes
+// (the higher-degree half) by x^(F+32) and its second eight by x^(F-32).
+constexpr std::uint64_t kFold512Lo = foldConstant(512 + 32);
+constexpr std::uint64_t kFold512Hi = foldConstant(512 - 32);
+constexpr std::uint64_t kFold128Lo = foldConstant(128 + 32);
+constexpr std::uint64_t kFold128Hi = foldConstant(128 - 32);
+
+__attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i x, __m128i k, __m128i next) {
+    const __m128i lo = _mm_clmulepi64_si128(x, k, 0x00);
+    const __m128i hi = _mm_clmulepi64_si128(x, k, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
+}
+
+__attribute__((target("pclmul,sse2"))) inline __m128i load128(const unsigned char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Four lanes of 16 bytes are folded across 64-byte strides, then into one
+// lane, then along the remaining 16-byte blocks.  The lane left over is
+// congruent to everything before it, so the table engine finishes over its
+// 16 bytes (from register 0, the running value having been folded into the
+// first bytes) and the tail.
+__attribute__((target("pclmul,sse2"))) std::uint32_t crc32Folding(std::uint32_t reg, const unsigned char* p,
+                                                                  std::uint64_t n) {
+    if (n < 64) return reflectedUpdate(kCrc32Slices, reg, p, n);
+    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(kFold512Hi), static_cast<long long>(kFold512Lo));
+    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128Hi), static_cast<long long>(kFold128Lo));
+    __m128i x0 = _mm_xor_si128(load128(p), _mm_cvtsi32_si128(static_cast<int>(reg)));
+    __m128i x1 = load128(p + 16);
+    __m128i x2 = load128(p + 32);
+    __m128i x3 = load128(p + 48);
+    p += 64;
+    n -= 64;
+    while (n >= 64) {
+        x0 = fold(x0, k512, load128(p));
+        x1 = fold(x1, k512, load128(p + 16));
+        x2 = fold(x2, k512, load128(p + 32));
+        x3 = fold(x3, k512, load128(p + 48));
+        p += 64;
+        n -= 64;
+    }
+    __m128i x = fold(x0, k128, x1);
+    x = fold(x, k128, x2);
+    x = fold(x, k128, x3);
+    while (n >= 16) {
+        x = fold(x, k128, load128(p));
+        p += 16;
+        n -= 16;
+    }
+    alignas(16) unsigned char lane[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lane), x);
+    reg = reflectedUpdate(kCrc32Slices, 0u, lane, 16);
+    return reflectedUpdate(kCrc32Slices, reg, p, n);
+}
+
+__attribute__((target("sse4.2"))) std::uint32_t crc32cInstruction(std::uint32_t reg, const unsigned char* p,
+                                                                  std::uint64_t n) {
+#ifdef __x86_64__
+    std::uint64_t r = reg;
+    while (n >= 8) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        r = _mm_crc32_u64(r, v);
+        p += 8;
+        n -= 8;
+    }
+    reg = static_cast<std::uint32_t>(r);
+#endif
+    while (n--) reg = _mm_crc32_u8(reg, *p++);
+    return reg;
+}
+
+bool cpuHas(unsigned leaf1EcxBit) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    return (c >> leaf1EcxBit) & 1;
+}
+
+#endif
+
+// Reads everything from the stream's position to its end in pieces.
+template <typename Feed>
+bool feedStream(cFileIOTarget* src, Feed&& feed) {
+    if (!src) return false;
+    constexpr unsigned int kPiece = 64 * 1024;
+    const std::unique_ptr<unsigned char[]> buf(new unsigned char[kPiece]);
+    for (;;) {
+        const unsigned int got = src->read(buf.get(), kPiece);
+        if (!cFileIOTarget::transferred(got) || got > kPiece) return false;
+        if (got == 0) return true;
+        feed(buf.get(), got);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+const std::array<std::uint32_t, 256> crc32CTable = firstSlice(kCrc32CSlices);
+const std::array<std::uint32_t, 256> p_crctab = makeMsbFirstTable(0x04C11DB7u);
+const std::array<std::uint32_t, 256> crc32_tab = firstSlice(kCrc32Slices);
+const std::array<std::uint64_t, 256> crc64_tab = firstSlice(kCrc64Slices);
+
+namespace qor_checksum {
+
+std::uint32_t crc32UpdateTable(std::uint32_t reg, const unsigned char* p, std::uint64_t n) {
+    return reflectedUpdate(kCrc32Slices, reg, p, n);
+}
+
+Crc32Engine crc32FoldingEngine() {
+#ifdef QOR_CHECKSUM_X86
+    static const Crc32Engine engine = cpuHas(1) /* PCLMULQDQ */ && cpuHas(0) /* SSE3 */ ? &crc32Folding : nullptr;
+    return engine;
+#else
+    return nullptr;
+#endif
+}
+
+std::uint32_t crc32Update(std::uint32_t reg, const unsigned char* p, std::uint64_t n) {
+    static const Crc32Engine engine = crc32FoldingEngine() ? crc32FoldingEngine() : &crc32UpdateTable;
+    return engine(reg, p, n);
+}
+
+std::uint32_t crc32cUpdateTable(std::uint32_t reg, const unsigned char* p, std::uint64_t n) {
+    return reflectedUpdate(kCrc32CSlices, reg, p, n);
+}
+
+Crc32Engine crc32cHardwareEngine() {
+#ifdef QOR_CHECKSUM_X86
+    static const Crc32Engine engine = cpuHas(20) /* SSE4.2 */ ? &crc32cInstruction : nullptr;
+    return engine;
+#else
+    return nullptr;
+#endif
+}
+
+std::uint32_t crc32cUpdate(std::uint32_t reg, const unsigned char* p, std::uint64_t n) {
+    static const Crc32Engine engine = crc32cHardwareEngine() ? crc32cHardwareEngine() : &crc32cUpdateTable;
+    return engine(reg, p, n);
+}
+
+}  // namespace qor_checksum
+
+// ---------------------------------------------------------------------------
+// Buffer forms.
+
+std::uint32_t crc32c(std::uint32_t crc, const void* buf, long long len) {
+    return ~qor_checksum::crc32cUpdate(crc, bytes(buf), usableLength(buf, len));
+}
+
+std::uint32_t pcrc32(const void* buf, long long len) {
+    CksumState s;
+    s.update(bytes(buf), usableLength(buf, len));
+    return s.value();
+}
+
+std::uint32_t adler32(const void* buf, long long len) {
+    AdlerState s;
+    s.update(bytes(buf), usableLength(buf, len));
+    return s.value();
+}
+
+std::uint32_t crc32w(const void* buf, long long len) {
+    BitwiseState s;
+    s.update(bytes(buf), usableLength(buf, len));
+    return s.value();
+}
+
+std::uint32_t crc32(const void* buf, long long len) {
+    return qor_checksum::crc32Update(0, bytes(buf), usableLength(buf, len));
+}
+
+std::uint32_t crc32n(const void* buf, long long len) {
+    return ~qor_checksum::crc32Update(0xFFFFFFFFu, bytes(buf), usableLength(buf, len));
+}
+
+std::uint64_t crc64(const void* buf, long long len) {
+    return reflectedUpdate<std::uint64_t>(kCrc64Slices, 0, bytes(buf), usableLength(buf, len));
+}
+
+std::uint64_t crc64n(const void* buf, long long len) {
+    return ~reflectedUpdate<std::uint64_t>(kCrc64Slices, ~0ull, bytes(buf), usableLength(buf, len));
+}
+
+std::uint32_t sum32_8(const void* buf, long long len) {
+    ByteSum s;
+    s.update(bytes(buf), usableLength(buf, len));
+    return s.sum;
+}
+
+std::uint32_t sum32_16(const void* buf, long long len) {
+    WordSum<std::uint16_t> s;
+    s.update(bytes(buf), usableLength(buf, len));
+    return s.sum;
+}
+
+std::uint32_t sum32_32(const void* buf, long long len) {
+    WordSum<std::uint32_t> s;
+    s.update(bytes(buf), usableLength(buf, len));
+    return s.sum;
+}
+
+// ---------------------------------------------------------------------------
+// Stream forms.
+
+bool crc32c(std::uint32_t crc, cFileIOTarget* src, std::uint32_t& out) {
+    std::uint32_t reg = crc;
+    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32cUpdate(reg, p, n); }))
+        return false;
+    out = ~reg;
+    return true;
+}
+
+template <typename State>
+static bool streamState(cFileIOTarget* src, State& s) {
+    return feedStream(src, [&](const unsigned char* p, unsigned n) { s.update(p, n); });
+}
+
+bool pcrc32(cFileIOTarget* src, std::uint32_t& out) {
+    CksumState s;
+    if (!streamState(src, s)) return false;
+    out = s.value();
+    return true;
+}
+
+bool adler32(cFileIOTarget* src, std::uint32_t& out) {
+    AdlerState s;
+    if (!streamState(src, s)) return false;
+    out = s.value();
+    return true;
+}
+
+bool crc32w(cFileIOTarget* src, std::uint32_t& out) {
+    BitwiseState s;
+    if (!streamState(src, s)) return false;
+    out = s.value();
+    return true;
+}
+
+bool crc32(cFileIOTarget* src, std::uint32_t& out) {
+    std::uint32_t reg = 0;
+    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32Update(reg, p, n); }))
+        return false;
+    out = reg;
+    return true;
+}
+
+bool crc32n(cFileIOTarget* src, std::uint32_t& out) {
+    std::uint32_t reg = 0xFFFFFFFFu;
+    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32Update(reg, p, n); }))
+        return false;
+    out = ~reg;
+    return true;
+}
+
+bool crc64(cFileIOTarget* src, std::uint64_t& out) {
+    std::uint64_t reg = 0;
+    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = reflectedUpdate(kCrc64Slices, reg, p, n); }))
+        return false;
+    out = reg;
+    return true;
+}
+
+bool crc64n(cFileIOTarget* src, std::uint64_t& out) {
+    std::uint64_t reg = ~0ull;
+    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = reflectedUpdate(kCrc64Slices, reg, p, n); }))
+        return false;
+    out = ~reg;
+    return true;
+}
+
+bool sum32_8(cFileIOTarget* src, std::uint32_t& out) {
+    ByteSum s;
+    if (!streamState(src, s)) return false;
+    out = s.sum;
+    return true;
+}
+
+bool sum32_16(cFileIOTarget* src, std::uint32_t& out) {
+    WordSum<std::uint16_t> s;
+    if (!streamState(src, s)) return false;
+    out = s.sum;
+    return true;
+}
+
+bool sum32_32(cFileIOTarget* src, std::uint32_t& out) {
+    WordSum<std::uint32_t> s;
+    if (!streamState(src, s)) return false;
+    out = s.sum;
+    return true;
+}

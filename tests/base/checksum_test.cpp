@@ -1,0 +1,463 @@
+// The checksums against their published check values, against Python's zlib
+// and coreutils' cksum and sum on the same bytes, and their stream forms
+// against their buffer forms.
+#include "base/checksum.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/fileio.h"
+#include "testsupport.h"
+
+namespace {
+
+const char kCheck[] = "123456789";
+
+// A reproducible byte pattern (xorshift64*), so that Python sees the same
+// bytes through a file.
+std::vector<unsigned char> pattern(std::size_t n, std::uint64_t seed = 0x9E3779B97F4A7C15ull) {
+    std::vector<unsigned char> v(n);
+    std::uint64_t x = seed;
+    for (auto& b : v) {
+        x ^= x >> 12;
+        x ^= x << 25;
+        x ^= x >> 27;
+        b = static_cast<unsigned char>((x * 0x2545F4914F6CDD1Dull) >> 56);
+    }
+    return v;
+}
+
+void writeFile(const std::string& path, const unsigned char* p, std::size_t n) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
+}
+
+// One line per (offset, length) slice of the file, computed by Python:
+// zlib's CRC-32 and Adler-32, the raw CRC-32 register, CRC-32/BZIP2 (zlib's
+// CRC over bit-reversed bytes, reversed back), and for short slices the
+// CRC-64 pair bit by bit from the polynomial.
+const char kOracleScript[] = R"PY(
+import sys, zlib
+data = open(sys.argv[1], 'rb').read()
+rev8 = bytes(int('{:08b}'.format(i)[::-1], 2) for i in range(256))
+def rev32(v): return int('{:032b}'.format(v)[::-1], 2)
+def crc64(d, init):
+    r = init
+    for b in d:
+        r ^= b
+        for _ in range(8):
+            r = (r >> 1) ^ 0xA17870F5D4F51B49 if r & 1 else r >> 1
+    return r
+M = (1 << 64) - 1
+for line in sys.stdin:
+    off, n = map(int, line.split())
+    d = data[off:off + n]
+    raw = ~zlib.crc32(d, 0xFFFFFFFF) & 0xFFFFFFFF
+    bz = rev32(zlib.crc32(d.translate(rev8)))
+    c64 = crc64(d, 0) if n <= 4096 else 0
+    c64n = crc64(d, M) ^ M if n <= 4096 else 0
+    print(off, n, zlib.crc32(d), zlib.adler32(d), raw, bz, c64, c64n, sum(d) & 0xFFFFFFFF)
+)PY";
+
+struct OracleRow {
+    std::size_t off = 0, n = 0;
+    unsigned long long crc32n = 0, adler = 0, crc32raw = 0, bzip2 = 0, crc64 = 0, crc64n = 0, sum8 = 0;
+};
+
+std::vector<OracleRow> pythonOracle(const qortest::TempDir& dir, const std::vector<unsigned char>& data,
+                                    const std::vector<std::pair<std::size_t, std::size_t>>& slices) {
+    writeFile(dir.file("data.bin"), data.data(), data.size());
+    std::ofstream(dir.file("oracle.py")) << kOracleScript;
+    std::ostringstream in;
+    for (auto& s : slices) in << s.first << ' ' << s.second << '\n';
+    std::ofstream(dir.file("slices.txt")) << in.str();
+    int status = 0;
+    const std::string out = qortest::runCommand(
+        "python3 " + dir.file("oracle.py") + " " + dir.file("data.bin") + " < " + dir.file("slices.txt"), &status);
+    EXPECT_EQ(status, 0);
+    std::vector<OracleRow> rows;
+    std::istringstream lines(out);
+    OracleRow r;
+    while (lines >> r.off >> r.n >> r.crc32n >> r.adler >> r.crc32raw >> r.bzip2 >> r.crc64 >> r.crc64n >> r.sum8)
+        rows.push_back(r);
+    EXPECT_EQ(rows.size(), slices.size());
+    return rows;
+}
+
+// A stream over memory that hands out at most `step` bytes per read and can
+// be told to fail once a given number of bytes has gone out.
+class PieceStream : public cFileIOTarget {
+public:
+    PieceStream(const std::vector<unsigned char>& data, unsigned step, long long failAfter = -1)
+        : data_(data), step_(step), failAfter_(failAfter) {}
+    long long size() override { return static_cast<long long>(data_.size()); }
+    unsigned int read(void* buf, unsigned int n) override {
+        if (failAfter_ >= 0 && pos_ >= static_cast<std::size_t>(failAfter_)) return kIOFailed;
+        std::size_t take = std::min<std::size_t>({n, step_, data_.size() - pos_});
+        if (take) std::memcpy(buf, data_.data() + pos_, take);
+        pos_ += take;
+        return static_cast<unsigned int>(take);
+    }
+    bool set_fp(unsigned long long pos) override {
+        if (pos > data_.size()) return false;
+        pos_ = static_cast<std::size_t>(pos);
+        return true;
+    }
+    bool set_fp_end(unsigned long long) override { return false; }
+    bool set_eof(unsigned long long) override { return false; }
+    void close() override {}
+    bool valid() override { return true; }
+
+private:
+    const std::vector<unsigned char>& data_;
+    std::size_t pos_ = 0;
+    unsigned step_;
+    long long failAfter_;
+};
+
+}  // namespace
+
+TEST(Checksums, TablesFollowTheirPolynomials) {
+    // Entry 128 of a reflected table and entry 1 of the MSB-first table are
+    // the polynomial itself.
+    EXPECT_EQ(crc32_tab[128], 0xEDB88320u);
+    EXPECT_EQ(crc32CTable[128], 0x82F63B78u);
+    EXPECT_EQ(crc64_tab[128], 0xA17870F5D4F51B49ull);
+    EXPECT_EQ(p_crctab[1], 0x04C11DB7u);
+    // Well-known entries of zlib's and cksum's tables.
+    EXPECT_EQ(crc32_tab[1], 0x77073096u);
+    EXPECT_EQ(crc32_tab[255], 0x2D02EF8Du);
+    EXPECT_EQ(p_crctab[255], 0xB1F740B4u);
+    EXPECT_EQ(crc32CTable[1], 0xF26B8303u);
+    EXPECT_EQ(crc32_tab[0], 0u);
+    EXPECT_EQ(crc64_tab[0], 0u);
+}
+
+TEST(Checksums, CheckValuesOfTheNineDigits) {
+    EXPECT_EQ(crc32c(0xFFFFFFFFu, kCheck, 9), 0xE3069283u);
+    EXPECT_EQ(pcrc32(kCheck, 9), 930766865u);
+    EXPECT_EQ(adler32(kCheck, 9), 0x091E01DEu);
+    EXPECT_EQ(crc32w(kCheck, 9), 0xFC891918u);
+    EXPECT_EQ(crc32n(kCheck, 9), 0xCBF43926u);
+    EXPECT_EQ(crc32(kCheck, 9), 0x2DFD2D88u);
+    EXPECT_EQ(crc64(kCheck, 9), 0xE51BB882A057C05Bull);
+    EXPECT_EQ(crc64n(kCheck, 9), 0x83FBBA34AFE8B413ull);
+    EXPECT_EQ(sum32_8(kCheck, 9), 477u);
+}
+
+TEST(Checksums, RawAndStandardCrc32DifferOnlyByInitialValueAndInversion) {
+    EXPECT_EQ(crc32n("abc", 3), 0x352441C2u);
+    EXPECT_EQ(crc32("abc", 3), 0xCA6598D0u);
+}
+
+TEST(Checksums, Crc32cMatchesTheIscsiVectors) {
+    // RFC 3720, B.4: 32 bytes of zeros, of ones, ascending and descending.
+    std::vector<unsigned char> zeros(32, 0), ones(32, 0xFF), up(32), down(32);
+    for (int i = 0; i < 32; ++i) {
+        up[i] = static_cast<unsigned char>(i);
+        down[i] = static_cast<unsigned char>(31 - i);
+    }
+    EXPECT_EQ(crc32c(0xFFFFFFFFu, zeros.data(), 32), 0x8A9136AAu);
+    EXPECT_EQ(crc32c(0xFFFFFFFFu, ones.data(), 32), 0x62A8AB43u);
+    EXPECT_EQ(crc32c(0xFFFFFFFFu, up.data(), 32), 0x46DD794Eu);
+    EXPECT_EQ(crc32c(0xFFFFFFFFu, down.data(), 32), 0x113FDB5Cu);
+}
+
+TEST(Checksums, Crc32cContinuesAcrossPiecesAndThroughEmptyOnes) {
+    const auto data = pattern(1000);
+    const std::uint32_t whole = crc32c(0xFFFFFFFFu, data.data(), 1000);
+    for (long long cut : {0LL, 1LL, 7LL, 8LL, 9LL, 500LL, 999LL, 1000LL}) {
+        std::uint32_t first = crc32c(0xFFFFFFFFu, data.data(), cut);
+        std::uint32_t empty = crc32c(~first, nullptr, 0);
+        EXPECT_EQ(empty, first);
+        EXPECT_EQ(crc32c(~empty, data.data() + cut, 1000 - cut), whole) << "cut at " << cut;
+    }
+}
+
+TEST(Checksums, Crc32cOfNoBytesIsTheComplementOfTheRunningValue) {
+    const char* p = "whatever";
+    EXPECT_EQ(crc32c(0x12345678u, p, 0), 0xEDCBA987u);
+    EXPECT_EQ(crc32c(0u, p, 0), 0xFFFFFFFFu);
+    // A negative length or a null pointer with a length is empty input, not a
+    // read of wild memory.
+    EXPECT_EQ(crc32c(0x12345678u, p, -5), 0xEDCBA987u);
+    EXPECT_EQ(crc32c(0x12345678u, nullptr, 100), 0xEDCBA987u);
+}
+
+TEST(Checksums, EmptyInputGivesWhatEachChecksumDefines) {
+    for (const void* p : {static_cast<const void*>(nullptr), static_cast<const void*>("x")}) {
+        for (long long n : {0LL, -1LL, -1000LL}) {
+            if (p == nullptr || n <= 0) {
+                EXPECT_EQ(adler32(p, n), 1u) << "RFC 1950: Adler-32 starts at 1";
+                EXPECT_EQ(pcrc32(p, n), 0xFFFFFFFFu) << "cksum of no bytes";
+                EXPECT_EQ(crc32w(p, n), 0u);
+                EXPECT_EQ(crc32(p, n), 0u);
+                EXPECT_EQ(crc32n(p, n), 0u);
+                EXPECT_EQ(crc64(p, n), 0u);
+                EXPECT_EQ(crc64n(p, n), 0u);
+                EXPECT_EQ(sum32_8(p, n), 0u);
+                EXPECT_EQ(sum32_16(p, n), 0u);
+                EXPECT_EQ(sum32_32(p, n), 0u);
+            }
+        }
+    }
+    // A null pointer with a positive length is empty input too.
+    EXPECT_EQ(adler32(nullptr, 10), 1u);
+    EXPECT_EQ(crc32n(nullptr, 10), 0u);
+    EXPECT_EQ(pcrc32(nullptr, 10), 0xFFFFFFFFu);
+}
+
+TEST(Checksums, CksumOfEmptyAndOfOneZeroByteMatchCoreutils) {
+    qortest::TempDir dir;
+    writeFile(dir.file("empty"), nullptr, 0);
+    const unsigned char zero = 0;
+    writeFile(dir.file("zero"), &zero, 1);
+    int status = 0;
+    std::string out = qortest::runCommand("cksum < " + dir.file("empty"), &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(std::stoul(out), pcrc32("", 0));  // 4294967295
+    out = qortest::runCommand("cksum < " + dir.file("zero"), &status);
+    ASSERT_EQ(status, 0);
+    // The length byte 0x01 is fed after the data byte.
+    EXPECT_EQ(std::stoul(out), pcrc32(&zero, 1));
+    EXPECT_EQ(pcrc32(&zero, 1), 4215202376u);  // printf '\0' | cksum
+}
+
+TEST(Checksums, CksumMatchesCoreutilsOverLengthsThatNeedSeveralLengthBytes) {
+    qortest::TempDir dir;
+    for (std::size_t n : {std::size_t(1), std::size_t(255), std::size_t(256), std::size_t(65537),
+                          std::size_t(1) << 20}) {
+        const auto data = pattern(n, n);
+        writeFile(dir.file("d"), data.data(), n);
+        int status = 0;
+        const std::string out = qortest::runCommand("cksum < " + dir.file("d"), &status);
+        ASSERT_EQ(status, 0);
+        std::istringstream s(out);
+        unsigned long crc = 0, len = 0;
+        s >> crc >> len;
+        EXPECT_EQ(len, n);
+        EXPECT_EQ(crc, pcrc32(data.data(), static_cast<long long>(n))) << n << " bytes";
+    }
+}
+
+TEST(Checksums, ByteSumMatchesTheSystemVSumOfCoreutils) {
+    // sum -s prints the byte sum folded to 16 bits.
+    qortest::TempDir dir;
+    const auto data = pattern(300000);
+    writeFile(dir.file("d"), data.data(), data.size());
+    int status = 0;
+    const std::string out = qortest::runCommand("sum -s < " + dir.file("d"), &status);
+    ASSERT_EQ(status, 0);
+    const std::uint32_t s = sum32_8(data.data(), static_cast<long long>(data.size()));
+    std::uint32_t r = (s & 0xFFFF) + (s >> 16);
+    r = (r & 0xFFFF) + (r >> 16);
+    EXPECT_EQ(std::stoul(out), r);
+    EXPECT_GT(s, 0xFFFFu);  // the fold was really exercised
+}
+
+TEST(Checksums, WordSumsIgnoreTrailingBytesAndReadHostOrder) {
+    const unsigned char b[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
+    const bool little = [] {
+        const std::uint16_t one = 1;
+        unsigned char c;
+        std::memcpy(&c, &one, 1);
+        return c == 1;
+    }();
+    EXPECT_EQ(sum32_16(b, 5), little ? 0x0201u + 0x0403u : 0x0102u + 0x0304u);
+    EXPECT_EQ(sum32_16(b, 1), 0u);
+    EXPECT_EQ(sum32_32(b, 7), little ? 0x04030201u : 0x01020304u);
+    EXPECT_EQ(sum32_32(b, 3), 0u);
+    // Words at an odd address are read as they are, not from an aligned one.
+    EXPECT_EQ(sum32_32(b + 1, 8), little ? 0x05040302u + 0x09080706u : 0x02030405u + 0x06070809u);
+    EXPECT_EQ(sum32_16(b + 1, 4), little ? 0x0302u + 0x0504u : 0x0203u + 0x0405u);
+}
+
+TEST(Checksums, SumsWrapAroundModulo2To32) {
+    std::vector<unsigned char> ff(1 << 16, 0xFF);
+    // 16384 words of 0xFFFFFFFF: 16384 * (2^32 - 1) mod 2^32 = -16384.
+    EXPECT_EQ(sum32_32(ff.data(), static_cast<long long>(ff.size())), 0u - 16384u);
+    EXPECT_EQ(sum32_16(ff.data(), static_cast<long long>(ff.size())), 32768u * 0xFFFFu);
+}
+
+TEST(Checksums, AgreeWithPythonOverManyLengthsAndAlignments) {
+    qortest::TempDir dir;
+    const auto data = pattern((1 << 20) + 64);
+    std::vector<std::pair<std::size_t, std::size_t>> slices;
+    for (std::size_t n : {1, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 256,
+                          257, 1000, 4096})
+        for (std::size_t off : {0, 1, 3, 5})
+            slices.emplace_back(off, n);
+    slices.emplace_back(7, 65536 + 5);
+    slices.emplace_back(0, 1 << 20);
+    slices.emplace_back(3, (1 << 20) + 13);
+    const auto rows = pythonOracle(dir, data, slices);
+    for (const auto& r : rows) {
+        const unsigned char* p = data.data() + r.off;
+        const long long n = static_cast<long long>(r.n);
+        SCOPED_TRACE("offset " + std::to_string(r.off) + " length " + std::to_string(r.n));
+        EXPECT_EQ(crc32n(p, n), r.crc32n);
+        EXPECT_EQ(adler32(p, n), r.adler);
+        EXPECT_EQ(crc32(p, n), r.crc32raw);
+        EXPECT_EQ(crc32w(p, n), r.bzip2);
+        EXPECT_EQ(sum32_8(p, n), r.sum8);
+        if (r.n <= 4096) {
+            EXPECT_EQ(crc64(p, n), r.crc64);
+            EXPECT_EQ(crc64n(p, n), r.crc64n);
+        }
+    }
+}
+
+TEST(Checksums, Adler32KeepsItsSumsBelowTheModulusOverLongRunsOfFF) {
+    // All-0xFF input drives both sums to their largest values between
+    // reductions; Python's zlib gives the expected value.
+    qortest::TempDir dir;
+    std::vector<unsigned char> ff((1 << 20) + 5553, 0xFF);
+    const auto rows = pythonOracle(dir, ff, {{0, ff.size()}, {1, 5552}, {0, 5553}});
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& r : rows)
+        EXPECT_EQ(adler32(ff.data() + r.off, static_cast<long long>(r.n)), r.adler) << r.n;
+}
+
+TEST(Checksums, CarrylessFoldingAgreesWithTheTableForEveryShortLengthAndOffset) {
+    const auto fold = qor_checksum::crc32FoldingEngine();
+    if (!fold) GTEST_SKIP() << "this CPU has no PCLMULQDQ";
+    const auto data = pattern(4096 + 64);
+    for (std::size_t off = 0; off < 16; ++off)
+        for (std::size_t n = 0; n <= 600; ++n) {
+            const std::uint32_t reg = static_cast<std::uint32_t>(n * 2654435761u);
+            ASSERT_EQ(fold(reg, data.data() + off, n), qor_checksum::crc32UpdateTable(reg, data.data() + off, n))
+                << "offset " << off << " length " << n;
+        }
+    ASSERT_EQ(fold(0xFFFFFFFFu, data.data(), 4096 + 64), qor_checksum::crc32UpdateTable(0xFFFFFFFFu, data.data(), 4096 + 64));
+}
+
+TEST(Checksums, Crc32cInstructionAgreesWithTheTable) {
+    const auto hw = qor_checksum::crc32cHardwareEngine();
+    if (!hw) GTEST_SKIP() << "this CPU has no SSE 4.2";
+    const auto data = pattern(2048);
+    for (std::size_t off = 0; off < 8; ++off)
+        for (std::size_t n = 0; n <= 300; ++n)
+            ASSERT_EQ(hw(0x5A5A5A5Au, data.data() + off, n),
+                      qor_checksum::crc32cUpdateTable(0x5A5A5A5Au, data.data() + off, n))
+                << "offset " << off << " length " << n;
+}
+
+// ---------------------------------------------------------------------------
+// Stream forms.
+
+TEST(ChecksumStreams, ReadFromTheCurrentPositionToTheEndInAnyPieceSize) {
+    const auto data = pattern(200003);
+    const std::size_t start = 11;
+    const unsigned char* p = data.data() + start;
+    const long long n = static_cast<long long>(data.size() - start);
+    for (unsigned step : {1u, 3u, 7u, 4096u, 1u << 20}) {
+        SCOPED_TRACE("pieces of " + std::to_string(step));
+        PieceStream s(data, step);
+        auto rewind = [&] { ASSERT_TRUE(s.set_fp(start)); };
+        std::uint32_t v32 = 0;
+        std::uint64_t v64 = 0;
+        rewind();
+        ASSERT_TRUE(crc32c(0xFFFFFFFFu, &s, v32));
+        EXPECT_EQ(v32, crc32c(0xFFFFFFFFu, p, n));
+        rewind();
+        ASSERT_TRUE(pcrc32(&s, v32));
+        EXPECT_EQ(v32, pcrc32(p, n));
+        rewind();
+        ASSERT_TRUE(adler32(&s, v32));
+        EXPECT_EQ(v32, adler32(p, n));
+        if (step != 1) {  // the bitwise CRC is slow; one piece size is enough for it
+            rewind();
+            ASSERT_TRUE(crc32w(&s, v32));
+            EXPECT_EQ(v32, crc32w(p, n));
+        }
+        rewind();
+        ASSERT_TRUE(crc32(&s, v32));
+        EXPECT_EQ(v32, crc32(p, n));
+        rewind();
+        ASSERT_TRUE(crc32n(&s, v32));
+        EXPECT_EQ(v32, crc32n(p, n));
+        rewind();
+        ASSERT_TRUE(crc64(&s, v64));
+        EXPECT_EQ(v64, crc64(p, n));
+        rewind();
+        ASSERT_TRUE(crc64n(&s, v64));
+        EXPECT_EQ(v64, crc64n(p, n));
+        rewind();
+        ASSERT_TRUE(sum32_8(&s, v32));
+        EXPECT_EQ(v32, sum32_8(p, n));
+        // Word sums must carry a word cut by a piece boundary.
+        rewind();
+        ASSERT_TRUE(sum32_16(&s, v32));
+        EXPECT_EQ(v32, sum32_16(p, n));
+        rewind();
+        ASSERT_TRUE(sum32_32(&s, v32));
+        EXPECT_EQ(v32, sum32_32(p, n));
+    }
+}
+
+TEST(ChecksumStreams, EmptyStreamGivesTheEmptyValues) {
+    const std::vector<unsigned char> none;
+    PieceStream s(none, 100);
+    std::uint32_t v = 0;
+    ASSERT_TRUE(adler32(&s, v));
+    EXPECT_EQ(v, 1u);
+    ASSERT_TRUE(pcrc32(&s, v));
+    EXPECT_EQ(v, 0xFFFFFFFFu);
+    ASSERT_TRUE(crc32c(0x12345678u, &s, v));
+    EXPECT_EQ(v, 0xEDCBA987u);
+    ASSERT_TRUE(crc32n(&s, v));
+    EXPECT_EQ(v, 0u);
+}
+
+TEST(ChecksumStreams, AFailedReadOrANullStreamIsAFailureAndLeavesTheResultAlone) {
+    const auto data = pattern(10000);
+    std::uint32_t v = 0xC0FFEEu;
+    std::uint64_t v64 = 0xC0FFEEu;
+    EXPECT_FALSE(crc32n(static_cast<cFileIOTarget*>(nullptr), v));
+    EXPECT_FALSE(sum32_32(static_cast<cFileIOTarget*>(nullptr), v));
+    for (long long failAfter : {0LL, 4096LL}) {
+        PieceStream s(data, 4096, failAfter);
+        EXPECT_FALSE(crc32n(&s, v));
+        ASSERT_TRUE(s.set_fp(0));
+        EXPECT_FALSE(adler32(&s, v));
+        ASSERT_TRUE(s.set_fp(0));
+        EXPECT_FALSE(pcrc32(&s, v));
+        ASSERT_TRUE(s.set_fp(0));
+        EXPECT_FALSE(crc64n(&s, v64));
+        ASSERT_TRUE(s.set_fp(0));
+        EXPECT_FALSE(crc32c(0xFFFFFFFFu, &s, v));
+    }
+    EXPECT_EQ(v, 0xC0FFEEu);
+    EXPECT_EQ(v64, 0xC0FFEEu);
+}
+
+TEST(ChecksumStreams, FileStreamMatchesCoreutilsCksumAndPythonZlib) {
+    qortest::TempDir dir;
+    const auto data = pattern(3 * 65536 + 77);
+    const auto rows = pythonOracle(dir, data, {{0, data.size()}});
+    ASSERT_EQ(rows.size(), 1u);
+    int status = 0;
+    const std::string out = qortest::runCommand("cksum < " + dir.file("data.bin"), &status);
+    ASSERT_EQ(status, 0);
+
+    cFileIO f;
+    ASSERT_TRUE(f.open(dir.file("data.bin").c_str(), fmRead));
+    std::uint32_t v = 0;
+    ASSERT_TRUE(pcrc32(&f, v));
+    EXPECT_EQ(v, std::stoul(out));
+    ASSERT_TRUE(f.set_fp(0));
+    ASSERT_TRUE(crc32n(&f, v));
+    EXPECT_EQ(v, rows[0].crc32n);
+    ASSERT_TRUE(f.set_fp(0));
+    ASSERT_TRUE(adler32(&f, v));
+    EXPECT_EQ(v, rows[0].adler);
+    // A stream already at its end gives the empty values.
+    ASSERT_TRUE(crc32n(&f, v));
+    EXPECT_EQ(v, 0u);
+}
