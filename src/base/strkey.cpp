@@ -1,5 +1,7 @@
 #include "base/strkey.h"
 
+#include "base/textenc.h"
+
 #include <cstring>
 
 cStringKey::cStringKey(const char* text, long long n) { pack(text, n); }
@@ -47,4 +49,23 @@ void cStringKey::utf8(_typebuf<char>& out) const {
         o[2] = static_cast<char>(w >> 8);
         o[3] = static_cast<char>(w);
     }
+}
+
+// The UTF-8 form of the text, packed as the 8-bit constructor packs it.  For a
+// terminated text the terminator is converted too and lands in the padding,
+// and a last word that is nothing but zeros is dropped, so the key equals the
+// 8-bit key of the same text.
+cStringKey::cStringKey(const unsigned short* text, long long n) {
+    if (!text) return;
+    _guardchar<char> utf8;
+    long long bytes = __w2a(text, n, utf8, 65001);
+    pack(utf8.get(), bytes);
+    long long count = words.count();
+    if (count > 0 && words.data()[count - 1] == 0) words.reset(count - 1);
+}
+
+cStringKey& cStringKey::operator=(const unsigned short* text) {
+    cStringKey key(text, -1);
+    words.swap(key.words);
+    return *this;
 }
