@@ -1,0 +1,664 @@
+#include "nethttp/httpclient.h"
+
+#include "base/checked.h"
+#include "netio/socketio.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <sys/time.h>
+
+namespace {
+
+bool isAlpha(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+unsigned char asciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+
+// Header names and transfer codings compare ignoring ASCII letter case only.
+bool equalsNoCase(const char* a, std::size_t n, const char* b) {
+    if (std::strlen(b) != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (asciiLower(static_cast<unsigned char>(a[i])) != asciiLower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+bool equalsNoCase(const char* a, const char* b) { return equalsNoCase(a, std::strlen(a), b); }
+
+// RFC 7230 tchar: what a header name may be made of.
+bool isTokenChar(unsigned char c) {
+    return isAlpha(c) || isDigit(c) || (c != 0 && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+}
+bool isToken(const char* s, std::size_t n) {
+    if (n == 0) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!isTokenChar(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+}
+bool hasLineBreak(const char* s) { return s && std::strpbrk(s, "\r\n") != nullptr; }
+
+// What parseURL lets through after "http://": the unreserved and reserved
+// characters of a URI, and '%'.
+bool isUrlChar(unsigned char c) {
+    return isAlpha(c) || isDigit(c) || (c != 0 && std::strchr("!#$%&'()*+,-./:;=?@[]_~", c) != nullptr);
+}
+
+// The name of a cStringKey: its bytes without the zero padding.
+std::string keyText(const cStringKey& k) {
+    _typebuf<char> raw;
+    k.utf8(raw);
+    std::size_t n = static_cast<std::size_t>(raw.count());
+    while (n > 0 && raw.data()[n - 1] == 0) --n;
+    return std::string(raw.data() ? raw.data() : "", n);
+}
+
+unsigned long long microsecondsNow() {
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    return static_cast<unsigned long long>(tv.tv_sec) * 1000000ULL + static_cast<unsigned long long>(tv.tv_usec);
+}
+
+// Strips spaces and tabs at both ends of [b, e).
+void trimBlanks(const unsigned char*& b, const unsigned char*& e) {
+    while (b < e && (*b == ' ' || *b == '\t')) ++b;
+    while (e > b && (e[-1] == ' ' || e[-1] == '\t')) --e;
+}
+
+// 1*DIGIT that fits a signed 64-bit length; nothing else.
+bool parseDecimalLength(const unsigned char* b, const unsigned char* e, long long& out) {
+    if (b == e) return false;
+    long long v = 0;
+    for (; b < e; ++b) {
+        if (!isDigit(*b)) return false;
+        if (!checked_mul(v, 10, v) || !checked_add(v, *b - '0', v)) return false;
+    }
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+// ===========================================================================
+// cHttpRequest
+
+cHttpRequest::cHttpRequest(eRequestTypes type, const char* url, int http11)
+    : type_(type), http11_(http11 != 0 ? 1 : 0) {
+    if (url) parseURL(url);
+}
+
+cHttpRequest::~cHttpRequest() { destroy(); }
+
+bool cHttpRequest::create(eRequestTypes type, const char* url, int http11) {
+    destroy();
+    type_ = type;
+    http11_ = http11 != 0 ? 1 : 0;
+    return url ? parseURL(url) : false;
+}
+
+void cHttpRequest::destroy() {
+    userAgent_.clear();
+    host_.clear();
+    hostHeader_.clear();
+    path_.clear();
+    headers_.clear();
+    posts_.destroy();
+}
+
+bool cHttpRequest::parseURL(const char* url) {
+    static const char kScheme[] = "http://";
+    const std::size_t schemeLen = sizeof kScheme - 1;
+    if (!url || std::strlen(url) < schemeLen || !equalsNoCase(url, schemeLen, kScheme)) return false;
+    const char* rest = url + schemeLen;
+    for (const char* p = rest; *p; ++p)
+        if (!isUrlChar(static_cast<unsigned char>(*p))) return false;
+
+    // The authority ends at the first '/', '?' or '#'.
+    std::size_t addrLen = std::strcspn(rest, "/?#");
+    std::string address(rest, addrLen);
+    std::string host = address;
+    int port = 80;
+    std::size_t colon = address.find(':');
+    if (colon != std::string::npos) {
+        host = address.substr(0, colon);
+        const std::string digits = address.substr(colon + 1);
+        if (digits.empty()) return false;
+        long v = 0;
+        for (char c : digits) {
+            if (!isDigit(static_cast<unsigned char>(c))) return false;
+            v = v * 10 + (c - '0');
+            if (v > 65535) return false;
+        }
+        if (v == 0) return false;
+        port = static_cast<int>(v);
+    }
+    if (host.empty()) return false;
+
+    // The path is sent as written, query included; the fragment is only for
+    // the client and never sent.
+    std::string path(rest + addrLen);
+    std::size_t hash = path.find('#');
+    if (hash != std::string::npos) path.erase(hash);
+    if (path.empty() || path[0] != '/') path.insert(0, "/");
+
+    host_.set(host.c_str());
+    port_ = port;
+    hostHeader_.set(address.c_str());
+    path_.set(path.c_str());
+    return true;
+}
+
+bool cHttpRequest::setHeader(const char* name, const char* value) {
+    if (!name || !*name) return false;
+    const std::size_t n = std::strlen(name);
+    if (!isToken(name, n)) return false;
+    if (hasLineBreak(value)) return false;
+    if (equalsNoCase(name, "User-Agent")) {
+        userAgent_.set(value);
+        return true;
+    }
+    if (equalsNoCase(name, "Content-Length") || equalsNoCase(name, "Content-Type") || equalsNoCase(name, "Host") ||
+        equalsNoCase(name, "Transfer-Encoding"))
+        return false;
+    cStringKey key(name, static_cast<long long>(n));
+    if (!value) {
+        headers_.erase(key);
+        return true;
+    }
+    headers_[key].set(value);
+    return true;
+}
+
+bool cHttpRequest::addPost(const char* name, const void* data, int size, const char* contentType,
+                           const char* dispositionParams) {
+    if (!name || !*name || !data || size <= 0) return false;
+    if (std::strpbrk(name, "\"\r\n") || hasLineBreak(contentType) || hasLineBreak(dispositionParams)) return false;
+    auto* item = posts_.add();
+    sPostDataElement& e = item->value;
+    e.name.set(name);
+    e.contentType.set(contentType);
+    e.dispositionParams.set(dispositionParams);
+    e.data.copyFrom(static_cast<const unsigned char*>(data), size);
+    return true;
+}
+
+void cHttpRequest::urlEncode(const char* text, long long len, _guardchar<char>& out) {
+    out.clear();
+    if (!text || !*text || len == 0) return;
+    std::size_t n = 0;
+    if (len < 0) {
+        n = std::strlen(text);
+    } else {
+        while (static_cast<long long>(n) < len && text[n]) ++n;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string enc;
+    enc.reserve(n * 3);
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            enc.push_back(static_cast<char>(c));
+        } else {
+            enc.push_back('%');
+            enc.push_back(kHex[c >> 4]);
+            enc.push_back(kHex[c & 15]);
+        }
+    }
+    out.set(enc.c_str(), static_cast<long long>(enc.size()));
+}
+
+bool cHttpRequest::buildMultipart(const std::string& boundary, std::string& body) const {
+    body.clear();
+    const std::string delimiter = "--" + boundary;
+    for (auto* it = posts_.head; it; it = it->next) {
+        const sPostDataElement& e = it->value;
+        const char* bytes = reinterpret_cast<const char*>(e.data.data());
+        const std::size_t count = static_cast<std::size_t>(e.data.count());
+        // A part that holds the delimiter would end early on the server.
+        if (std::string_view(bytes, count).find(delimiter) != std::string_view::npos) return false;
+        body += delimiter;
+        body += "\r\nContent-Disposition: form-data; name=\"";
+        body += e.name.c_str();
+        body += '"';
+        if (!e.dispositionParams.empty()) {
+            body += "; ";
+            body += e.dispositionParams.c_str();
+        }
+        body += "\r\n";
+        if (!e.contentType.empty()) {
+            body += "Content-Type: ";
+            body += e.contentType.c_str();
+            body += "\r\n";
+        }
+        body += "\r\n";
+        body.append(bytes, count);
+        body += "\r\n";
+    }
+    body += delimiter;
+    body += "--\r\n\r\n";
+    return true;
+}
+
+bool cHttpRequest::toTransport(_typebuf<unsigned char>& out) {
+    if (host_.empty() || path_.empty()) return false;
+    if (type_ != GET && type_ != POST) return false;
+
+    std::string head;
+    head += type_ == GET ? "GET " : "POST ";
+    head += path_.c_str();
+    head += http11_ ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n";
+    head += "Host: ";
+    head += hostHeader_.c_str();
+    head += "\r\nUser-Agent: ";
+    head += userAgent_.c_str() ? userAgent_.c_str() : kDefaultAgent;
+    head += "\r\n";
+    for (const auto& h : headers_) {
+        head += keyText(h.first);
+        head += ": ";
+        head += h.second.c_str() ? h.second.c_str() : "";
+        head += "\r\n";
+    }
+
+    std::string body;
+    if (type_ == POST && posts_.head) {
+        // The boundary carries the time in microseconds; should a part hold
+        // it, the next number is tried.
+        unsigned long long stamp = microsecondsNow();
+        std::string boundary;
+        for (;; ++stamp) {
+            char b[64];
+            std::snprintf(b, sizeof b, "----qornethttp%llx----", stamp);
+            boundary = b;
+            if (buildMultipart(boundary, body)) break;
+        }
+        head += "Content-Type: multipart/form-data; boundary=";
+        head += boundary;
+        head += "\r\n";
+        char length[48];
+        std::snprintf(length, sizeof length, "Content-Length: %llu\r\n",
+                      static_cast<unsigned long long>(body.size()));
+        head += length;
+    }
+    head += "\r\n";
+
+    out.set(static_cast<long long>(head.size() + body.size()));
+    std::memcpy(out.data(), head.data(), head.size());
+    if (!body.empty()) std::memcpy(out.data() + head.size(), body.data(), body.size());
+    return true;
+}
+
+// ===========================================================================
+// cHttpResponse
+
+// Chunked transfer coding (RFC 7230 4.1):
+//   chunk-size [ ";" ext ] CRLF  chunk-data CRLF ... "0" [ext] CRLF
+//   *( trailer-field CRLF ) CRLF
+// Data bytes are passed on as they arrive; size lines, extensions and
+// trailers are read and dropped.
+class cHttpResponse::cChunkDecoder {
+public:
+    enum eResult { needMore, done, failed };
+
+    // Feeds n bytes; data runs go to sink(ptr, len) (false stops with failed).
+    template <typename Sink>
+    eResult feed(const unsigned char* p, std::size_t n, Sink&& sink) {
+        std::size_t i = 0;
+        while (i < n) {
+            switch (state_) {
+                case kData: {
+                    std::size_t take = static_cast<std::size_t>(
+                        std::min<unsigned long long>(left_, static_cast<unsigned long long>(n - i)));
+                    if (!sink(p + i, take)) return failed;
+                    i += take;
+                    left_ -= take;
+                    if (left_ == 0) state_ = kDataCR;
+                    break;
+                }
+                case kDataCR:
+                    if (p[i++] != '\r') return failed;
+                    state_ = kDataLF;
+                    break;
+                case kDataLF:
+                    if (p[i++] != '\n') return failed;
+                    state_ = kSize;
+                    break;
+                case kSize:
+                case kTrailer: {
+                    unsigned char c = p[i++];
+                    if (c == '\n') {
+                        if (line_.empty() || line_.back() != '\r') return failed;  // bare LF
+                        line_.pop_back();
+                        eResult r = state_ == kSize ? sizeLine() : trailerLine();
+                        line_.clear();
+                        if (r != needMore) return r;
+                        break;
+                    }
+                    if (!line_.empty() && line_.back() == '\r') return failed;  // bare CR
+                    if (line_.size() >= kMaxLine) return failed;
+                    line_.push_back(static_cast<char>(c));
+                    break;
+                }
+                case kDone:
+                    return done;
+            }
+        }
+        return state_ == kDone ? done : needMore;
+    }
+
+private:
+    static constexpr std::size_t kMaxLine = 8192;
+    enum eState { kSize, kData, kDataCR, kDataLF, kTrailer, kDone };
+
+    eResult sizeLine() {
+        unsigned long long v = 0;
+        std::size_t i = 0, digits = 0;
+        for (; i < line_.size(); ++i) {
+            char c = line_[i];
+            int d = isDigit(static_cast<unsigned char>(c)) ? c - '0'
+                    : (c >= 'a' && c <= 'f')              ? c - 'a' + 10
+                    : (c >= 'A' && c <= 'F')              ? c - 'A' + 10
+                                                          : -1;
+            if (d < 0) break;
+            if (++digits > 15) return failed;  // beyond any length a stream can carry
+            v = v * 16 + static_cast<unsigned>(d);
+        }
+        if (digits == 0) return failed;
+        while (i < line_.size() && (line_[i] == ' ' || line_[i] == '\t')) ++i;
+        if (i < line_.size() && line_[i] != ';') return failed;
+        left_ = v;
+        state_ = v == 0 ? kTrailer : kData;
+        return needMore;
+    }
+    eResult trailerLine() {
+        if (line_.empty()) {
+            state_ = kDone;
+            return done;
+        }
+        if (++trailers_ > 100) return failed;
+        return needMore;
+    }
+
+    eState state_ = kSize;
+    unsigned long long left_ = 0;
+    std::string line_;
+    int trailers_ = 0;
+};
+
+cHttpResponse::cHttpResponse() = default;
+
+cHttpResponse::~cHttpResponse() = default;
+
+void cHttpResponse::reset() {
+    headers_.clear();
+    status_ = 0;
+    contentLength = -1;
+}
+
+bool cHttpResponse::onData(const unsigned char*, long long, unsigned long long) { return true; }
+
+bool cHttpResponse::onHeaderDone() { return true; }
+
+const char* cHttpResponse::getHeaderVal(const char* name) const {
+    if (!name) return nullptr;
+    auto it = headers_.find(cStringKey(name, -1));
+    return it == headers_.end() ? nullptr : (it->second.c_str() ? it->second.c_str() : "");
+}
+
+void cHttpResponse::beginReply() {
+    headerBytes_ = 0;
+    sawContentLength_ = false;
+    chunked_ = false;
+    transferEncoding_.clear();
+    lastName_.clear();
+}
+
+void cHttpResponse::setHeader(const std::string& name, const std::string& value) {
+    headers_[cStringKey(name.data(), static_cast<long long>(name.size()))].set(value.c_str(),
+                                                                            static_cast<long long>(value.size()));
+}
+
+// "HTTP/1.x NNN[ reason]": the version, a blank, three digits, and a blank or
+// the end of the line.
+bool cHttpResponse::parseStatusLine(const unsigned char* line, unsigned int n) {
+    if (n < 12 || std::memcmp(line, "HTTP/1.", 7) != 0 || !isDigit(line[7]) || line[8] != ' ') return false;
+    if (!isDigit(line[9]) || !isDigit(line[10]) || !isDigit(line[11]) || line[9] == '0') return false;
+    if (n > 12 && line[12] != ' ') return false;
+    status_ = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+    // A protocol switch is never asked for and cannot be read as HTTP.
+    return status_ != 101;
+}
+
+bool cHttpResponse::parseHeaderLine(const unsigned char* line, unsigned int n) {
+    const unsigned char* end = line + n;
+    if (std::memchr(line, 0, n)) return false;
+    if (line[0] == ' ' || line[0] == '\t') {
+        // An obsolete folded continuation: one blank joins it to the value
+        // before.  The framing headers are never taken folded.
+        if (lastName_.empty() || equalsNoCase(lastName_.c_str(), "Content-Length") ||
+            equalsNoCase(lastName_.c_str(), "Transfer-Encoding"))
+            return false;
+        const unsigned char* b = line;
+        const unsigned char* e = end;
+        trimBlanks(b, e);
+        std::string value = getHeaderVal(lastName_.c_str());
+        if (b < e) {
+            if (!value.empty()) value += ' ';
+            value.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b));
+        }
+        setHeader(lastName_, value);
+        return true;
+    }
+    const unsigned char* colon = static_cast<const unsigned char*>(std::memchr(line, ':', n));
+    if (!colon || !isToken(reinterpret_cast<const char*>(line), static_cast<std::size_t>(colon - line))) return false;
+    std::string name(reinterpret_cast<const char*>(line), static_cast<std::size_t>(colon - line));
+    // The value starts after any spaces and tabs behind the colon and ends
+    // before those at the end of the line.
+    const unsigned char* b = colon + 1;
+    const unsigned char* e = end;
+    trimBlanks(b, e);
+    std::string value(reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b));
+
+    if (equalsNoCase(name.c_str(), "Content-Length")) {
+        long long length = 0;
+        if (!parseDecimalLength(b, e, length)) return false;
+        // Two different lengths leave the framing in doubt.
+        if (sawContentLength_ && length != contentLength) return false;
+        sawContentLength_ = true;
+        contentLength = length;
+    } else if (equalsNoCase(name.c_str(), "Transfer-Encoding")) {
+        if (!transferEncoding_.empty()) transferEncoding_ += ',';
+        transferEncoding_ += value;
+    }
+    setHeader(name, value);
+    lastName_ = name;
+    return true;
+}
+
+cHttpResponse::eBody cHttpResponse::bodyKind() const {
+    if ((status_ >= 100 && status_ < 200) || status_ == 204 || status_ == 304) return eBody::none;
+    if (chunked_) return eBody::chunked;
+    if (!transferEncoding_.empty()) return eBody::untilClose;
+    if (contentLength == 0) return eBody::none;
+    return contentLength > 0 ? eBody::length : eBody::untilClose;
+}
+
+bool cHttpResponse::finishHeaderBlock(bool& inHeaders) {
+    if (status_ >= 100 && status_ < 200) {
+        // An interim reply (100 Continue, 103 Early Hints): its headers are
+        // forgotten and the final reply's status line follows.
+        headers_.clear();
+        status_ = 0;
+        contentLength = -1;
+        sawContentLength_ = false;
+        transferEncoding_.clear();
+        lastName_.clear();
+        return true;
+    }
+    if (!transferEncoding_.empty()) {
+        // The framing is the last coding: chunked, or else the body runs to
+        // the end of the connection.  Content-Length does not count then.
+        std::size_t comma = transferEncoding_.rfind(',');
+        const unsigned char* b =
+            reinterpret_cast<const unsigned char*>(transferEncoding_.c_str()) + (comma == std::string::npos ? 0 : comma + 1);
+        const unsigned char* e = reinterpret_cast<const unsigned char*>(transferEncoding_.c_str()) + transferEncoding_.size();
+        trimBlanks(b, e);
+        chunked_ = equalsNoCase(reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b), "chunked");
+        contentLength = -1;
+    }
+    if (status_ == 204 || status_ == 304) contentLength = 0;
+    inHeaders = false;
+    return true;
+}
+
+bool cHttpResponse::parseHeaders(const unsigned char* buf, unsigned int& len, bool& inHeaders) {
+    const unsigned int avail = buf ? len : 0;
+    unsigned int pos = 0;
+    len = 0;
+    while (inHeaders && pos < avail) {
+        // A line ends in CR LF; a bare LF or a CR followed by anything else is
+        // malformed.  A line not complete yet waits for the next read.
+        const unsigned char* start = buf + pos;
+        unsigned int left = avail - pos;
+        unsigned int n = 0;
+        while (n < left && start[n] != '\r' && start[n] != '\n') ++n;
+        if (n == left) break;
+        if (start[n] == '\n') return false;
+        if (n + 1 == left) break;
+        if (start[n + 1] != '\n') return false;
+        unsigned int lineBytes = n + 2;
+        if (lineBytes > kMaxHeaderBlock - headerBytes_) return false;
+        headerBytes_ += lineBytes;
+
+        bool ok;
+        if (status_ == 0)
+            ok = parseStatusLine(start, n);
+        else if (n == 0)
+            ok = finishHeaderBlock(inHeaders);
+        else
+            ok = parseHeaderLine(start, n);
+        if (!ok) return false;
+        pos += lineBytes;
+        len = pos;
+    }
+    return true;
+}
+
+bool cHttpResponse::deliver(const unsigned char* buf, unsigned long long len, unsigned long long& delivered) {
+    while (len > 0) {
+        unsigned long long piece = len < kBufferSize ? len : kBufferSize;
+        if (!onData(buf, static_cast<long long>(piece), delivered)) return false;
+        delivered += piece;
+        buf += piece;
+        len -= piece;
+    }
+    return true;
+}
+
+bool cHttpResponse::processResponse(cFileIOTarget* io) {
+    if (!io || !io->valid()) return false;
+    reset();
+    beginReply();
+
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBufferSize]);
+    unsigned char* buf = buffer.get();
+    unsigned int held = 0;
+
+    // The header block.  The stream ending or failing inside it is a
+    // truncated reply.
+    bool inHeaders = true;
+    while (inHeaders) {
+        if (held == kBufferSize) return false;  // one line longer than the buffer
+        unsigned int n = io->read(buf + held, kBufferSize - held);
+        if (n == 0 || !cFileIOTarget::transferred(n) || n > kBufferSize - held) return false;
+        held += n;
+        unsigned int used = held;
+        if (!parseHeaders(buf, used, inHeaders)) return false;
+        std::memmove(buf, buf + used, held - used);
+        held -= used;
+    }
+    if (!onHeaderDone()) return false;
+
+    unsigned long long delivered = 0;
+    switch (bodyKind()) {
+        case eBody::none:
+            return true;
+
+        case eBody::length: {
+            // Never more than the length reaches the consumer, and nothing is
+            // read beyond it.
+            const unsigned long long total = static_cast<unsigned long long>(contentLength);
+            unsigned long long first = held < total ? held : total;
+            if (!deliver(buf, first, delivered)) return false;
+            while (delivered < total) {
+                unsigned long long want = total - delivered;
+                unsigned int n = io->read(buf, want < kBufferSize ? static_cast<unsigned int>(want) : kBufferSize);
+                if (n == 0 || !cFileIOTarget::transferred(n) || n > kBufferSize) return false;
+                if (!deliver(buf, n < want ? n : want, delivered)) return false;
+            }
+            return true;
+        }
+
+        case eBody::untilClose: {
+            // Only the server's orderly close ends such a body; a stall or a
+            // reset is a truncated reply.
+            if (!deliver(buf, held, delivered)) return false;
+            for (;;) {
+                unsigned int n = io->read(buf, kBufferSize);
+                if (n == 0) return true;
+                if (!cFileIOTarget::transferred(n) || n > kBufferSize) return false;
+                if (!deliver(buf, n, delivered)) return false;
+            }
+        }
+
+        case eBody::chunked: {
+            cChunkDecoder decoder;
+            auto sink = [&](const unsigned char* p, std::size_t len) { return deliver(p, len, delivered); };
+            cChunkDecoder::eResult r = decoder.feed(buf, held, sink);
+            while (r == cChunkDecoder::needMore) {
+                unsigned int n = io->read(buf, kBufferSize);
+                if (n == 0 || !cFileIOTarget::transferred(n) || n > kBufferSize) return false;
+                r = decoder.feed(buf, n, sink);
+            }
+            return r == cChunkDecoder::done;
+        }
+    }
+    return false;
+}
+
+// ===========================================================================
+// cSiHttpResponse
+
+void cSiHttpResponse::reset() {
+    cHttpResponse::reset();
+    body_.reset();
+}
+
+bool cSiHttpResponse::onData(const unsigned char* buf, long long len, unsigned long long) {
+    if (len <= 0) return true;
+    return body_.write(const_cast<unsigned char*>(buf), static_cast<unsigned int>(len)) ==
+           static_cast<unsigned int>(len);
+}
+
+// ===========================================================================
+// cHttpTransport
+
+bool cHttpTransport::processRequest(cHttpRequest& req, cHttpResponse& resp) {
+    _typebuf<unsigned char> request;
+    if (!req.toTransport(request) || request.count() == 0) return false;
+    if (!connect(req.host(), req.port(), connectTimeoutMs_)) return false;
+    setReadTO(ioTimeoutMs_);
+    setWriteTO(ioTimeoutMs_);
+
+    const unsigned char* p = request.data();
+    long long left = request.count();
+    while (left > 0) {
+        int piece = left > (1 << 30) ? (1 << 30) : static_cast<int>(left);
+        int sent = write(p, piece);
+        if (sent <= 0) return false;
+        p += sent;
+        left -= sent;
+    }
+
+    cSocketIO io;
+    if (!io.create(this, false)) return false;
+    return resp.processResponse(&io);
+}
