@@ -1,0 +1,709 @@
+// qor-test-labels: tsan
+// Text encodings: the registry, UTF-8 <-> UTF-16, the single-byte pages, the
+// platform-text helpers and precomposition.  Oracles: glibc iconv in this
+// process and Python's codecs and unicodedata in a child process.
+#include "base/textenc.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testsupport.h"
+
+namespace {
+
+using u16 = unsigned short;
+using Units = std::vector<u16>;
+
+Units U(std::initializer_list<unsigned> list) {
+    Units u;
+    for (unsigned v : list) u.push_back(static_cast<u16>(v));
+    return u;
+}
+
+std::string B(std::initializer_list<unsigned> list) {
+    std::string s;
+    for (unsigned v : list) s.push_back(static_cast<char>(v));
+    return s;
+}
+
+// Decodes the whole of bytes (explicit length) through __a2w, sized by its
+// require count.
+Units decode(const std::string& bytes, int cp) {
+    long long need = __a2w_require(bytes.data(), static_cast<long long>(bytes.size()), cp);
+    Units out(static_cast<size_t>(need) + 1, 0xBEEF);
+    long long got = __a2w(bytes.data(), static_cast<long long>(bytes.size()), out.data(), need, cp);
+    EXPECT_LE(got, need);
+    out.resize(static_cast<size_t>(got));
+    return out;
+}
+
+std::string encode(const Units& units, int cp) {
+    long long need = __w2a_require(units.data(), static_cast<long long>(units.size()), cp);
+    std::string out(static_cast<size_t>(need) + 1, '\x7F');
+    long long got = __w2a(units.data(), static_cast<long long>(units.size()), out.data(), need, cp);
+    EXPECT_LE(got, need);
+    out.resize(static_cast<size_t>(got));
+    return out;
+}
+
+// glibc iconv: whole conversion or false.
+bool iconvConvert(const char* to, const char* from, const std::string& in, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string buf(in.size() * 4 + 16, '\0');
+    char* ip = const_cast<char*>(in.data());
+    size_t il = in.size();
+    char* op = buf.data();
+    size_t ol = buf.size();
+    size_t r = iconv(cd, &ip, &il, &op, &ol);
+    // Stateful converters (CP1255 composes a letter with its marks) hold the
+    // last character back until they are flushed.
+    if (r != static_cast<size_t>(-1)) r = iconv(cd, nullptr, nullptr, &op, &ol);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1) || il != 0) return false;
+    out.assign(buf.data(), buf.size() - ol);
+    return true;
+}
+
+Units fromUtf16le(const std::string& s) {
+    Units u(s.size() / 2);
+    for (size_t i = 0; i < u.size(); ++i)
+        u[i] = static_cast<u16>(static_cast<unsigned char>(s[2 * i]) | static_cast<unsigned char>(s[2 * i + 1]) << 8);
+    return u;
+}
+
+// Runs a Python script and returns its standard output.
+std::string python(const std::string& script) {
+    qortest::TempDir dir;
+    std::string path = dir.file("oracle.py");
+    std::ofstream(path) << script;
+    int status = -1;
+    std::string out = qortest::runCommand("python3 '" + path + "'", &status);
+    EXPECT_EQ(status, 0) << script;
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Registry.
+
+const int kSimplePages[] = {37,    437,   500,   737,   850,   852,   855,   857,   858,   862,
+                            866,   870,   1250,  1251,  1252,  1254,  1255,  10007, 10029, 20866,
+                            21866, 28591, 28592, 28593, 28595, 28596, 28597, 28598, 28599, 28605};
+
+TEST(CodePageRegistry, ListsThirtyNinePagesInOrderWithTheirExactNames) {
+    ASSERT_EQ(__text_encodings_count, 39);
+    const int order[] = {65001, 1250,  1251,  1252,  1254,  1255,  850,   858,   852,   866,
+                         855,   437,   862,   737,   857,   20866, 21866, 28591, 28592, 28593,
+                         28595, 28596, 28597, 28598, 28599, 28605, 10007, 10029, 37,    500,
+                         870,   932,   936,   949,   950,   50221, 50227, 51932, 51936};
+    for (int k = 0; k < 39; ++k) EXPECT_EQ(__text_encodings[k].cp, order[k]) << k;
+    EXPECT_STREQ(__text_encoding_name(932), "ANSI/OEM - Japanese, Shift-JIS ");
+    EXPECT_STREQ(__text_encoding_name(950), "ANSI/OEM - Traditional Chinese (Taiwan; Hong Kong SAR, PRC)  ");
+    EXPECT_STREQ(__text_encoding_name(737), "OEM - Greek / 437G");
+    EXPECT_STREQ(__text_encoding_name(870), "Multilingual/ROECE (Latin-2) (870)");
+    EXPECT_STREQ(__text_encoding_name(1253), "Unknown");
+    EXPECT_EQ(__sysDefaultCP(), 65001);
+}
+
+TEST(CodePageRegistry, ClassifiesEveryRegisteredPage) {
+    std::set<int> simple(std::begin(kSimplePages), std::end(kSimplePages));
+    for (const auto& e : __text_encodings) {
+        bool jis = e.cp == 932 || e.cp == 936 || e.cp == 949 || e.cp == 950;
+        bool iso = e.cp == 50221 || e.cp == 50227 || e.cp == 51932 || e.cp == 51936;
+        EXPECT_EQ(isSimpleCP(e.cp), simple.count(e.cp) == 1) << e.cp;
+        EXPECT_EQ(isJIS(e.cp), jis) << e.cp;
+        EXPECT_EQ(isISO2022(e.cp), iso) << e.cp;
+    }
+    EXPECT_TRUE(isSimpleCP(0));
+    EXPECT_FALSE(isSimpleCP(1253));
+    EXPECT_FALSE(isSimpleCP(28594));
+    EXPECT_EQ(intrnl_ACP_symtab(28591), __symtab_dft);
+    EXPECT_EQ(intrnl_ACP_symtab(1253), __symtab_dft);
+    EXPECT_EQ(intrnl_ACP_symtab(1251), __symtab_1251);
+}
+
+TEST(CodePageRegistry, UnsupportedPagesConvertNothing) {
+    const char* text = "abc";
+    const u16 wide[] = {'a', 'b', 'c', 0};
+    u16 w[8] = {0x1111};
+    char a[8] = {0x11};
+    EXPECT_EQ(__a2w(text, -1, w, 8, 1253), 0);
+    EXPECT_EQ(w[0], 0x1111);
+    EXPECT_EQ(__a2w_require(text, -1, 1253), 0);
+    for (int cp : {932, 50221, 1253}) {
+        EXPECT_EQ(__w2a(wide, -1, a, 8, cp), 0) << cp;
+        EXPECT_EQ(a[0], 0x11) << cp;
+        EXPECT_EQ(__w2a_require(wide, -1, cp), 0) << cp;
+        _guardchar<char> owned;
+        __w2a(wide, -1, owned, cp);
+        EXPECT_TRUE(owned.empty()) << cp;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// UTF-8.
+
+TEST(Utf8, MixedTextMatchesIconvBothWays) {
+    // Code points from every range the encodings care about: ASCII, two-,
+    // three- and four-byte forms, the edges of each, private use, U+FFFF.
+    std::mt19937 rng(12345);
+    std::vector<unsigned> cps = {0x41, 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFD, 0xFFFF, 0x10000, 0x10FFFF};
+    std::uniform_int_distribution<unsigned> any(1, 0x10FFFF);
+    for (int k = 0; k < 4000; ++k) {
+        unsigned cp = any(rng) >> (rng() % 16);
+        if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) continue;
+        cps.push_back(cp);
+    }
+    std::string utf32;
+    for (unsigned cp : cps)
+        for (int b = 0; b < 4; ++b) utf32.push_back(static_cast<char>(cp >> (8 * b)));
+    std::string utf8, utf16;
+    ASSERT_TRUE(iconvConvert("UTF-8", "UTF-32LE", utf32, utf8));
+    ASSERT_TRUE(iconvConvert("UTF-16LE", "UTF-32LE", utf32, utf16));
+    EXPECT_EQ(decode(utf8, 65001), fromUtf16le(utf16));
+    EXPECT_EQ(encode(fromUtf16le(utf16), 65001), utf8);
+    EXPECT_EQ(decode(utf8, 0), fromUtf16le(utf16));  // 0 is UTF-8
+}
+
+TEST(Utf8, FourByteSequencesBecomeSurrogatePairsAndBack) {
+    EXPECT_EQ(decode(B({0xF0, 0x9F, 0x98, 0x80}), 65001), U({0xD83D, 0xDE00}));
+    EXPECT_EQ(decode(B({0xF4, 0x8F, 0xBF, 0xBF}), 65001), U({0xDBFF, 0xDFFF}));
+    EXPECT_EQ(encode(U({0xD83D, 0xDE00}), 65001), B({0xF0, 0x9F, 0x98, 0x80}));
+    EXPECT_EQ(__w2a_require(U({0xD83D, 0xDE00}).data(), 2, 65001), 4);
+}
+
+TEST(Utf8, SurrogatesWrittenOneByOneStillDecodeToTheSamePair) {
+    // The form earlier versions stored for U+1F600.
+    EXPECT_EQ(decode(B({0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}), 65001), U({0xD83D, 0xDE00}));
+    // A surrogate without its partner travels in three bytes and comes back.
+    Units lone = U({'a', 0xDC00, 'b', 0xD800});
+    std::string bytes = encode(lone, 65001);
+    EXPECT_EQ(bytes, B({'a', 0xED, 0xB0, 0x80, 'b', 0xED, 0xA0, 0x80}));
+    EXPECT_EQ(decode(bytes, 65001), lone);
+}
+
+TEST(Utf8, MalformedBytesDecodeToUnitsOfTheirOwnValue) {
+    EXPECT_EQ(decode(B({0xC3, 0x28}), 65001), U({0xC3, 0x28}));
+    EXPECT_EQ(decode(B({0x80, 'a', 0xBF}), 65001), U({0x80, 'a', 0xBF}));
+    EXPECT_EQ(decode(B({0xF5, 0xFF, 0xFE}), 65001), U({0xF5, 0xFF, 0xFE}));
+    EXPECT_EQ(decode(B({0xE2, 'A', 0x82}), 65001), U({0xE2, 'A', 0x82}));
+    // Beyond U+10FFFF.
+    EXPECT_EQ(decode(B({0xF4, 0x90, 0x80, 0x80}), 65001), U({0xF4, 0x90, 0x80, 0x80}));
+}
+
+TEST(Utf8, OverlongFormsNeverBecomeAscii) {
+    EXPECT_EQ(decode(B({0xC0, 0xAF}), 65001), U({0xC0, 0xAF}));  // not '/'
+    EXPECT_EQ(decode(B({0xC0, 0x80}), 65001), U({0xC0, 0x80}));  // not NUL
+    EXPECT_EQ(decode(B({0xC1, 0xBF}), 65001), U({0xC1, 0xBF}));
+    EXPECT_EQ(decode(B({0xE0, 0x80, 0xAF}), 65001), U({0xE0, 0x80, 0xAF}));
+    EXPECT_EQ(decode(B({0xE0, 0x9F, 0xBF}), 65001), U({0xE0, 0x9F, 0xBF}));
+    EXPECT_EQ(decode(B({0xF0, 0x80, 0x80, 0xAF}), 65001), U({0xF0, 0x80, 0x80, 0xAF}));
+    EXPECT_EQ(decode(B({0xF0, 0x8F, 0xBF, 0xBF}), 65001), U({0xF0, 0x8F, 0xBF, 0xBF}));
+    // The shortest forms right above them are characters.
+    EXPECT_EQ(decode(B({0xC2, 0x80}), 65001), U({0x80}));
+    EXPECT_EQ(decode(B({0xE0, 0xA0, 0x80}), 65001), U({0x800}));
+    EXPECT_EQ(decode(B({0xF0, 0x90, 0x80, 0x80}), 65001), U({0xD800, 0xDC00}));
+}
+
+TEST(Utf8, TerminatorIsWrittenOnlyWithinCapacityAndNeverCounted) {
+    u16 out[5];
+    std::fill(std::begin(out), std::end(out), 0xBEEF);
+    EXPECT_EQ(__a2w("abc", -1, out, 3, 65001), 3);
+    EXPECT_EQ(out[3], 0xBEEF);
+    EXPECT_EQ(__a2w("abc", -1, out, 4, 65001), 3);
+    EXPECT_EQ(out[3], 0);
+    EXPECT_EQ(__a2w_require("abc", -1, 65001), 4);
+    EXPECT_EQ(__a2w_require("abc", 3, 65001), 3);
+    // With an explicit count a zero byte is just U+0000.
+    std::fill(std::begin(out), std::end(out), 0xBEEF);
+    EXPECT_EQ(__a2w("a\0b", 3, out, 5, 65001), 3);
+    EXPECT_EQ(out[1], 0);
+    EXPECT_EQ(out[2], 'b');
+    EXPECT_EQ(out[3], 0xBEEF);
+    // No output buffer: the require count.
+    EXPECT_EQ(__a2w("abc", -1, nullptr, 0, 65001), 4);
+    EXPECT_EQ(__a2w(nullptr, -1, out, 5, 65001), 0);
+    EXPECT_EQ(__a2w("abc", 0, out, 5, 65001), 0);
+
+    char a[5];
+    std::memset(a, 0x7F, sizeof a);
+    const u16 wide[] = {'a', 'b', 'c', 0};
+    EXPECT_EQ(__w2a(wide, -1, a, 3, 65001), 3);
+    EXPECT_EQ(a[3], 0x7F);
+    EXPECT_EQ(__w2a(wide, -1, a, 4, 65001), 3);
+    EXPECT_EQ(a[3], 0);
+    EXPECT_EQ(__w2a_require(wide, -1, 65001), 4);
+}
+
+TEST(Utf8, FullOutputNeverEndsInHalfASequence) {
+    // 'a', U+00E9 (2 bytes), U+20AC (3 bytes), U+1F600 (4 bytes).
+    const Units wide = U({'a', 0xE9, 0x20AC, 0xD83D, 0xDE00});
+    const std::string full = B({'a', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80});
+    const long long expectBytes[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10};
+    for (long long cap = 1; cap <= 10; ++cap) {
+        std::string out(12, '\x7F');
+        long long got = __w2a(wide.data(), 5, out.data(), cap, 65001);
+        EXPECT_EQ(got, expectBytes[cap]) << cap;
+        EXPECT_EQ(out.substr(0, static_cast<size_t>(got)), full.substr(0, static_cast<size_t>(got))) << cap;
+        EXPECT_EQ(out[static_cast<size_t>(got)], '\x7F') << cap;  // nothing beyond the whole characters
+    }
+    // Decoding: the pair needs two units.
+    u16 out[4] = {0xBEEF, 0xBEEF, 0xBEEF, 0xBEEF};
+    const std::string emoji = B({'a', 0xF0, 0x9F, 0x98, 0x80});
+    EXPECT_EQ(__a2w(emoji.data(), 5, out, 2, 65001), 1);
+    EXPECT_EQ(out[1], 0xBEEF);
+    EXPECT_EQ(__a2w(emoji.data(), 5, out, 3, 65001), 3);
+}
+
+TEST(Utf8, CountedInputCutInsideASequenceStopsBeforeIt) {
+    const std::string cut = B({'a', 'b', 0xE2, 0x82});
+    u16 out[8];
+    EXPECT_EQ(__a2w(cut.data(), 4, out, 8, 65001), 2);
+    EXPECT_EQ(__a2w_require(cut.data(), 4, 65001), 2);
+    const std::string cutPair = B({'a', 0xF0, 0x9F, 0x98});
+    EXPECT_EQ(__a2w(cutPair.data(), 4, out, 8, 65001), 1);
+    // The whole-text forms keep the bytes of a cut end instead of losing them.
+    _guardchar<u16> owned;
+    EXPECT_EQ(__a2w(cut.data(), 4, owned, 65001), 4);
+    EXPECT_EQ(Units(owned.get(), owned.get() + 5), U({'a', 'b', 0xE2, 0x82, 0}));
+    const char tail[] = "name\xC3";
+    _pc2w(tail, -1, owned);
+    EXPECT_EQ(owned.length(), 5u);
+    EXPECT_EQ(owned.get()[4], 0xC3);
+}
+
+TEST(Utf8, RequireCountsAreExactOnArbitraryBytes) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes(static_cast<size_t>(rng() % 40), '\0');
+        for (char& c : bytes) {
+            unsigned r = rng() % 6;
+            c = static_cast<char>(r == 0 ? 0x80 | (rng() & 0x3F) : r == 1 ? 0xC0 | (rng() & 0x3F) : r == 2 ? rng() : 'a' + rng() % 26);
+        }
+        long long n = static_cast<long long>(bytes.size());
+        long long need = __a2w_require(bytes.data(), n, 65001);
+        std::vector<u16> out(static_cast<size_t>(need) + 4, 0xBEEF);
+        EXPECT_EQ(__a2w(bytes.data(), n, out.data(), need, 65001), need);
+        // n = -1: the terminator fits exactly.
+        std::string z = bytes.substr(0, bytes.find('\0'));
+        need = __a2w_require(z.c_str(), -1, 65001);
+        std::fill(out.begin(), out.end(), 0xBEEF);
+        EXPECT_EQ(__a2w(z.c_str(), -1, out.data(), need, 65001), need - 1);
+        EXPECT_EQ(out[static_cast<size_t>(need) - 1], 0);
+        // Back again: the units re-encode to exactly their require count.
+        Units wide(out.begin(), out.begin() + need - 1);
+        long long bytesNeed = __w2a_require(wide.data(), static_cast<long long>(wide.size()), 65001);
+        std::string back(static_cast<size_t>(bytesNeed) + 1, '\x7F');
+        EXPECT_EQ(__w2a(wide.data(), static_cast<long long>(wide.size()), back.data(), bytesNeed, 65001), bytesNeed);
+        EXPECT_EQ(decode(back.substr(0, static_cast<size_t>(bytesNeed)), 65001), wide);
+    }
+}
+
+TEST(Utf8, OffsetsAndCountsMapEachInputUnit) {
+    // "a" U+00E9 U+1F600 "b"
+    const std::string text = B({'a', 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80, 'b'});
+    u16 out[8];
+    int offsets[9];
+    std::fill(std::begin(offsets), std::end(offsets), -7);
+    EXPECT_EQ(utf82w(text.c_str(), -1, out, 8, offsets), 5);
+    EXPECT_EQ(std::vector<int>(offsets, offsets + 9), (std::vector<int>{0, 1, 1, 2, 2, 2, 2, 4, 5}));
+    // A lead whose continuation bytes are missing ends utf82w ...
+    EXPECT_EQ(utf82w(B({'a', 'b', 0xE2, 'x'}).c_str(), -1, out, 8, nullptr), 2);
+    // ... a byte that starts nothing is a unit of its own.
+    EXPECT_EQ(utf82w(B({'a', 0x80, 'x'}).c_str(), -1, out, 8, nullptr), 3);
+    EXPECT_EQ(out[1], 0x80);
+
+    const Units wide = U({'a', 0xE9, 0xD83D, 0xDE00, 'b'});
+    char bytes[16];
+    int counts[5];
+    EXPECT_EQ(w2utf8(wide.data(), 5, bytes, 16, counts), 8);
+    EXPECT_EQ(std::vector<int>(counts, counts + 5), (std::vector<int>{1, 3, 7, 7, 8}));
+}
+
+// ---------------------------------------------------------------------------
+// Single-byte pages.
+
+const char* iconvName(int cp) {
+    switch (cp) {
+    case 37: return "IBM037";
+    case 437: return "IBM437";
+    case 500: return "IBM500";
+    case 737: return "CP737";
+    case 850: return "IBM850";
+    case 852: return "IBM852";
+    case 855: return "IBM855";
+    case 857: return "IBM857";
+    case 858: return "IBM858";
+    case 862: return "IBM862";
+    case 866: return "IBM866";
+    case 870: return "IBM870";
+    case 10007: return "CP10007";
+    case 10029: return "MAC-CENTRALEUROPE";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 28591: return "ISO-8859-1";
+    case 28592: return "ISO-8859-2";
+    case 28593: return "ISO-8859-3";
+    case 28595: return "ISO-8859-5";
+    case 28596: return "ISO-8859-6";
+    case 28597: return "ISO-8859-7";
+    case 28598: return "ISO-8859-8";
+    case 28599: return "ISO-8859-9";
+    case 28605: return "ISO-8859-15";
+    default: return nullptr;  // the CP125x pages go by their own number
+    }
+}
+
+const u16 kPcGlyphs[32] = {0,      0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022, 0x25D8, 0x25CB, 0x25D9,
+                           0x2642, 0x2640, 0x266A, 0x266B, 0x263C, 0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7,
+                           0x25AC, 0x21A8, 0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC};
+
+// The rows where the pages follow Windows instead of the published charts:
+// true when `ours` is what Windows gives for byte b where the chart says
+// `chart` (-1: undefined).
+bool windowsDeviation(int cp, int b, u16 ours, int chart) {
+    const bool pua = (ours >= 0xF79C && ours <= 0xF7FB) || (ours >= 0xF8BB && ours <= 0xF8BD);
+    if (cp == 437 && b < 0x20) return ours == kPcGlyphs[b];
+    if (cp == 437 && b == 0x7F) return ours == 0x2302;
+    if (cp == 28597 && b == 0xA1) return ours == 0x02BD;
+    if (cp == 28597 && b == 0xA2) return ours == 0x02BC;
+    if (cp == 28597 && (b == 0xA4 || b == 0xA5 || b == 0xAA)) return pua;
+    if (cp == 28598 && b == 0xAF) return ours == 0x203E;
+    if (cp == 28598 && (b == 0xFD || b == 0xFE)) return pua;
+    if (cp == 21866 && b == 0xAE) return ours == 0x045E;
+    if (cp == 21866 && b == 0xBE) return ours == 0x040E;
+    if (cp == 10007 && b == 0xA2) return ours == 0x00A2;
+    if (cp == 10007 && b == 0xB6) return ours == 0x2202;
+    if (cp == 10007 && b == 0xFF) return ours == 0x00A4;
+    if (chart >= 0) return false;
+    if (cp == 1250 || cp == 1251 || cp == 1255) return ours == '?';
+    if (cp == 1252 || cp == 1254) return ours == b;
+    if (cp == 28593 || cp == 28596 || cp == 28597 || cp == 28598 || cp == 857) return pua;
+    return false;
+}
+
+TEST(SingleBytePages, MatchPythonCodecsBarTheWindowsRows) {
+    std::string script =
+        "import codecs\n"
+        "names = {37:'cp037',437:'cp437',500:'cp500',737:'cp737',850:'cp850',852:'cp852',855:'cp855',\n"
+        "  857:'cp857',858:'cp858',862:'cp862',866:'cp866',1250:'cp1250',1251:'cp1251',1252:'cp1252',\n"
+        "  1254:'cp1254',1255:'cp1255',10007:'mac_cyrillic',10029:'mac_latin2',20866:'koi8_r',\n"
+        "  21866:'koi8_u',28591:'latin_1',28592:'iso8859_2',28593:'iso8859_3',28595:'iso8859_5',\n"
+        "  28596:'iso8859_6',28597:'iso8859_7',28598:'iso8859_8',28599:'iso8859_9',28605:'iso8859_15'}\n"
+        "for cp, name in names.items():\n"
+        "    for b in range(1, 256):\n"
+        "        try: v = ord(bytes([b]).decode(name))\n"
+        "        except UnicodeDecodeError: v = -1\n"
+        "        print(cp, b, v)\n";
+    std::istringstream lines(python(script));
+    int cp, b, v, rows = 0;
+    std::map<int, int> differences;
+    while (lines >> cp >> b >> v) {
+        ++rows;
+        u16 ours = __a2w(static_cast<char>(b), cp);
+        if (ours == v) continue;
+        ++differences[cp];
+        EXPECT_TRUE(windowsDeviation(cp, b, ours, v)) << cp << " byte " << b << ": ours " << ours << ", chart " << v;
+    }
+    EXPECT_EQ(rows, 29 * 255);
+    EXPECT_EQ(differences[437], 32);
+    EXPECT_EQ(differences[28598], 36 + 3);
+}
+
+TEST(SingleBytePages, MatchGlibcIconvBarTheWindowsRows) {
+    for (int cp : kSimplePages) {
+        std::string name = iconvName(cp) ? iconvName(cp) : "CP" + std::to_string(cp);
+        for (int b = 1; b < 256; ++b) {
+            std::string in(1, static_cast<char>(b)), out;
+            int chart = iconvConvert("UTF-16LE", name.c_str(), in, out) && out.size() == 2 ? fromUtf16le(out)[0] : -1;
+            u16 ours = __a2w(static_cast<char>(b), cp);
+            if (ours == chart) continue;
+            EXPECT_TRUE(windowsDeviation(cp, b, ours, chart))
+                << cp << " byte " << b << ": ours " << ours << ", iconv " << chart;
+        }
+    }
+}
+
+TEST(SingleBytePages, PrivateUseUnitsAreDistinctAndFillTheirRanges) {
+    std::set<u16> iso, oem;
+    for (int cp : {28593, 28596, 28597, 28598, 857})
+        for (int b = 0; b < 256; ++b) {
+            u16 u = intrnl_ACP_symtab(cp)[b];
+            if (u >= 0xF79C && u <= 0xF7FB) {
+                EXPECT_TRUE(iso.insert(u).second) << cp << " " << b;
+            }
+            if (u >= 0xF8BB && u <= 0xF8BD) {
+                EXPECT_TRUE(oem.insert(u).second) << cp << " " << b;
+            }
+        }
+    EXPECT_EQ(iso.size(), 96u);
+    EXPECT_EQ(oem.size(), 3u);
+}
+
+TEST(SingleBytePages, EveryByteSurvivesARoundTripUnlessAnotherLowerByteSharesItsUnit) {
+    for (int cp : kSimplePages) {
+        const u16* table = intrnl_ACP_symtab(cp);
+        for (int b = 1; b < 256; ++b) {
+            int lowest = b;
+            for (int c = 1; c < b; ++c)
+                if (table[c] == table[b]) {
+                    lowest = c;
+                    break;
+                }
+            EXPECT_EQ(static_cast<unsigned char>(__w2a(table[b], cp)), lowest) << cp << " byte " << b;
+        }
+    }
+}
+
+TEST(SingleBytePages, QuestionMarkEncodesToItselfWhereUndefinedBytesShareIt) {
+    for (int cp : {1250, 1251, 1255}) {
+        EXPECT_EQ(__w2a(u16('?'), cp), '?') << cp;
+        EXPECT_EQ(encode(U({'a', '?', 0x4E00}), cp), "a??") << cp;
+    }
+}
+
+TEST(SingleBytePages, EncodingFollowsThePagesAndSubstitutesTheirQuestionMark) {
+    EXPECT_EQ(encode(U({0x20AC}), 1252), B({0x80}));
+    EXPECT_EQ(encode(U({0x20AC}), 28591), "?");
+    EXPECT_EQ(encode(U({0x20AC}), 28605), B({0xA4}));
+    EXPECT_EQ(encode(U({0x0416, 0x0436}), 1251), B({0xC6, 0xE6}));
+    EXPECT_EQ(encode(U({0x0416, 0x0436}), 20866), B({0xF6, 0xD6}));
+    // EBCDIC: 'A' is 0xC1 and an unknown unit becomes the page's '?', 0x6F.
+    EXPECT_EQ(encode(U({'A', 0x4E00}), 37), B({0xC1, 0x6F}));
+    EXPECT_EQ(__w2a(u16(0x4E00), 1252), 0);
+    EXPECT_EQ(__w2a(u16(0), 1252), 0);
+}
+
+TEST(SingleBytePages, ZeroEndsTheTextAndRequireIsTheInputLength) {
+    u16 out[6];
+    std::fill(std::begin(out), std::end(out), 0xBEEF);
+    EXPECT_EQ(__a2w("ab\0cd", 5, out, 6, 1251), 2);
+    EXPECT_EQ(out[2], 0);
+    EXPECT_EQ(out[3], 0xBEEF);
+    EXPECT_EQ(__a2w_require("ab\0cd", 5, 1251), 5);
+    EXPECT_EQ(__a2w_require("abcd", -1, 1251), 5);
+    EXPECT_EQ(__a2w("abcd", -1, out, 4, 1251), 4);  // full: no terminator
+    EXPECT_EQ(out[4], 0xBEEF);
+    const u16 wide[] = {'x', 'y', 0, 'z'};
+    char a[4] = {1, 1, 1, 1};
+    EXPECT_EQ(__w2a(wide, 4, a, 4, 1252), 2);
+    EXPECT_EQ(a[2], 0);
+    EXPECT_EQ(a[3], 1);
+    EXPECT_EQ(__w2a_require(wide, -1, 1252), 3);
+    EXPECT_EQ(__w2a_require(wide, 4, 1252), 4);
+}
+
+TEST(SingleBytePages, DecodeCyrillicAndEbcdicLikeIconv) {
+    std::string koi = B({0xE1, 0xC2, 0xD7, 0xC7}), out;
+    ASSERT_TRUE(iconvConvert("UTF-16LE", "KOI8-R", koi, out));
+    EXPECT_EQ(decode(koi, 20866), fromUtf16le(out));
+    std::string ebcdic = B({0xC8, 0x85, 0x93, 0x93, 0x96, 0x40, 0x5A});
+    ASSERT_TRUE(iconvConvert("UTF-16LE", "IBM037", ebcdic, out));
+    EXPECT_EQ(decode(ebcdic, 37), fromUtf16le(out));
+}
+
+TEST(SingleBytePages, FirstEncodingsFromManyThreadsAgree) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&wrong] {
+            for (int cp : kSimplePages) {
+                const u16* table = intrnl_ACP_symtab(cp);
+                for (int b = 0x41; b < 0x5B; ++b)
+                    if (static_cast<unsigned char>(__w2a(table[b], cp)) != b) ++wrong;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Owned buffers and platform text.
+
+TEST(OwnedConversions, HoldTheWholeTerminatedText) {
+    _guardchar<u16> w;
+    EXPECT_EQ(__a2w("\xD0\x96x", -1, w, 65001), 2);
+    EXPECT_EQ(Units(w.get(), w.get() + 3), U({0x416, 'x', 0}));
+    EXPECT_EQ(__a2w("\xC6", 1, w, 1251), 1);
+    EXPECT_EQ(w.get()[0], 0x416);
+    __a2w(nullptr, -1, w, 65001);
+    EXPECT_EQ(w.get(), nullptr);
+    _guardchar<char> a;
+    const u16 wide[] = {0x416, 0xD83D, 0xDE00, 0};
+    EXPECT_EQ(__w2a(wide, -1, a, 65001), 6);
+    EXPECT_STREQ(a.get(), "\xD0\x96\xF0\x9F\x98\x80");
+    EXPECT_EQ(__w2a(wide, 1, a, 1251), 1);
+    EXPECT_STREQ(a.get(), "\xC6");
+}
+
+TEST(PlatformText, EightBitCopiesAndRequireHoldsTheTerminator) {
+    char out[8];
+    EXPECT_EQ(_a2pc_require("hello", -1), 6);
+    EXPECT_EQ(_a2pc("hello", -1, out, 6), 5);
+    EXPECT_STREQ(out, "hello");
+    EXPECT_EQ(_pc2a("hello", -1, out, 3), 2);
+    EXPECT_STREQ(out, "he");
+    EXPECT_EQ(_a2pc_require(nullptr, -1), 0);
+    _typebuf<char> buf;
+    _a2pc("abc", -1, buf);
+    ASSERT_EQ(buf.count(), 3);
+    EXPECT_EQ(std::string(buf.data(), 3), "abc");
+    _a2pc(nullptr, -1, buf);
+    EXPECT_EQ(buf.count(), 3);  // null text leaves it as it was
+    _typebuf<char> copy;
+    _pc2a(buf, copy);
+    EXPECT_EQ(std::string(copy.data(), 3), "abc");
+    _guardchar<char> g;
+    _a2pc("abcdef", 4, g);
+    EXPECT_STREQ(g.get(), "abcd");
+}
+
+TEST(PlatformText, WideTypedBuffersCarryNoTerminator) {
+    _typebuf<char> utf8;
+    const u16 wide[] = {'a', 0xE9, 0};
+    _w2pc(wide, -1, utf8);
+    EXPECT_EQ(std::string(utf8.data(), static_cast<size_t>(utf8.count())), "a\xC3\xA9");
+    _typebuf<u16> back;
+    _pc2w(utf8, back);
+    EXPECT_EQ(Units(back.begin(), back.end()), U({'a', 0xE9}));
+    _typebuf<char> again;
+    _w2pc(back, again);
+    EXPECT_EQ(again.count(), 3);
+    EXPECT_EQ(_w2pc_require(wide, -1), 4);
+    EXPECT_EQ(_pc2w_require("a\xC3\xA9", -1), 3);
+    char out[4] = {1, 1, 1, 1};
+    EXPECT_EQ(_w2pc(nullptr, -1, out, 4), 0);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(_w2pc(wide, -1, nullptr, 4), 0);
+}
+
+TEST(PlatformText, PageTextToAndFromUtf8GoesThroughUtf16) {
+    const std::string cp1251 = B({0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2});  // "Привет"
+    std::string expect;
+    ASSERT_TRUE(iconvConvert("UTF-8", "CP1251", cp1251, expect));
+    _guardchar<char> g;
+    _enc2pc(cp1251.c_str(), -1, g, 1251);
+    EXPECT_EQ(std::string(g.get()), expect);
+    EXPECT_EQ(_enc2pc_require(cp1251.c_str(), -1, 1251), static_cast<long long>(expect.size()) + 1);
+    std::vector<char> out(expect.size() + 1, '\x7F');
+    EXPECT_EQ(_enc2pc(cp1251.c_str(), -1, out.data(), static_cast<long long>(out.size()), 1251),
+              static_cast<long long>(expect.size()));
+    EXPECT_EQ(std::string(out.data()), expect);
+
+    EXPECT_EQ(_pc2enc_require(expect.c_str(), -1, 1251), 7);
+    std::vector<char> back(7, '\x7F');
+    EXPECT_EQ(_pc2enc(expect.c_str(), -1, back.data(), 7, 1251), 6);
+    EXPECT_EQ(std::string(back.data()), cp1251);
+    // Shift-JIS decodes through the double-byte decoder.
+    _enc2pc("\x82\xA0", -1, g, 932);
+    EXPECT_STREQ(g.get(), "\xE3\x81\x82");  // U+3042
+}
+
+TEST(PlatformText, Utf8CopyIsCutOnlyBetweenCharacters) {
+    const char* text = "a\xE2\x82\xAC" "b";  // a U+20AC b
+    char out[8];
+    std::memset(out, 0x7F, sizeof out);
+    EXPECT_EQ(_pc2enc(text, -1, out, 3, 65001), 1);
+    EXPECT_EQ(out[1], 0x7F);
+    EXPECT_EQ(_pc2enc(text, -1, out, 4, 65001), 4);
+    EXPECT_EQ(_pc2enc(text, -1, out, 8, 65001), 5);
+    EXPECT_STREQ(out, text);
+    EXPECT_EQ(_pc2enc_require(text, -1, 65001), 6);
+    EXPECT_EQ(_enc2pc(text, 2, out, 8, 0), 2);
+}
+
+// ---------------------------------------------------------------------------
+// Precomposition.
+
+TEST(Precomposition, TableIsTheCanonicalPairDecompositionsOfUnicode32) {
+    std::string script =
+        "import unicodedata\n"
+        "db = unicodedata.ucd_3_2_0\n"
+        "for c in range(0x10000):\n"
+        "    d = db.decomposition(chr(c))\n"
+        "    if d and not d.startswith('<'):\n"
+        "        p = [int(x, 16) for x in d.split()]\n"
+        "        if len(p) == 2 and max(p) <= 0xFFFF: print(p[0], p[1], c)\n";
+    std::istringstream lines(python(script));
+    std::map<unsigned, unsigned> oracle;
+    unsigned base, mark, c;
+    while (lines >> base >> mark >> c) oracle[base << 16 | mark] = c;
+    ASSERT_EQ(oracle.size(), 989u);
+    std::map<unsigned, unsigned> ours;
+    for (int k = 0; k < __precompositions_count; ++k) {
+        ours[precompositions[k].key] = precompositions[k].composed;
+        EXPECT_EQ(precompositions[k].reserved, 0);
+        if (k > 0) {
+            EXPECT_LT(precompositions[k - 1].key, precompositions[k].key);
+        }
+    }
+    EXPECT_EQ(ours, oracle);
+    EXPECT_EQ(precompositions[989].key, 0u);
+    EXPECT_EQ(precompositions[989].composed, 0);
+}
+
+TEST(Precomposition, FoldsOneMarkIntoItsBase) {
+    u16 out[8];
+    const Units in = U({'A', 0x300, 'e', 0x301, 0x301, 0x5D9, 0x5B4, 0x308});
+    long long n = _precompose_glyphs(in.data(), 8, out, 8, false);
+    EXPECT_EQ(Units(out, out + n), U({0xC0, 0xE9, 0x301, 0xFB1D, 0x308}));
+    const Units greek = U({0x308, 0x301});  // excluded from NFC, folded all the same
+    EXPECT_EQ(_get_precomposed_glyph(greek.data()), 0x344);
+    EXPECT_EQ(_get_precomposed_glyph(nullptr), 0);
+    const Units none = U({0, 0x301});
+    EXPECT_EQ(_get_precomposed_glyph(none.data()), 0);
+}
+
+TEST(Precomposition, ControlCharactersBecomeDotsAndSwapReadsBigEndian) {
+    u16 out[4];
+    const Units in = U({'a', 0x09, 0x1F, 0x20});
+    EXPECT_EQ(_precompose_glyphs(in.data(), 4, out, 4, false), 4);
+    EXPECT_EQ(Units(out, out + 4), U({'a', '.', '.', ' '}));
+    const Units big = U({0x4100, 0x0003});  // 'A' U+0300 byte-swapped
+    EXPECT_EQ(_precompose_glyphs(big.data(), 2, out, 4, true), 1);
+    EXPECT_EQ(out[0], 0xC0);
+    EXPECT_EQ(_precompose_glyphs(in.data(), 4, out, 2, false), 2);  // stops when full
+    EXPECT_EQ(_precompose_glyphs(in.data(), 0, out, 2, false), 0);
+    EXPECT_EQ(_precompose_glyphs(nullptr, 4, out, 2, false), 0);
+}
+
+TEST(Precomposition, DecomposedFileNamesComeBackPrecomposedInUtf8) {
+    _guardchar<char> out;
+    _precompose_glyphs("Cafe\xCC\x81.txt", -1, out);  // "Cafe" U+0301 ".txt"
+    EXPECT_STREQ(out.get(), "Caf\xC3\xA9.txt");
+    const Units wide = U({'u', 0x308, 'e'});
+    _precompose_glyphs(wide.data(), 3, out, false);
+    EXPECT_STREQ(out.get(), "\xC3\xBC" "e");
+    _precompose_glyphs(wide.data(), 0, out, false);
+    EXPECT_EQ(out.get(), nullptr);
+    _guardchar<char> kept("keep");
+    _precompose_glyphs("", -1, kept);
+    EXPECT_STREQ(kept.get(), "keep");
+}
+
+TEST(Precomposition, FirstUseFromManyThreadsLoadsOneTable) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&wrong] {
+            checkInitPrecompose();
+            const u16 pair[] = {'o', 0x308};
+            if (_get_precomposed_glyph(pair) != 0xF6) ++wrong;
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
