@@ -164,7 +164,7 @@ TEST(CaseTables, HoldTheScriptsOfUnicode51AndNothingNewer) {
     EXPECT_EQ(__acp_upper(static_cast<unsigned short>(0x03C9)), 0x03A9);  // not U+2126
 }
 
-TEST(CaseChars, EightBitMappingChangesOnlyAsciiLetters) {
+TEST(CaseMapping, EightBitMappingChangesOnlyAsciiLetters) {
     for (int b = 0; b < 256; ++b) {
         const char c = static_cast<char>(b);
         const char lower = (b >= 'A' && b <= 'Z') ? static_cast<char>(b + 32) : c;
@@ -176,7 +176,7 @@ TEST(CaseChars, EightBitMappingChangesOnlyAsciiLetters) {
     EXPECT_EQ(__acp_lower(static_cast<unsigned short>(0x00C3)), 0x00E3);
 }
 
-TEST(CaseChars, OnlyTabLineFeedReturnAndSpaceAreBlank) {
+TEST(CaseMapping, OnlyTabLineFeedReturnAndSpaceAreBlank) {
     for (int b = 0; b < 256; ++b) {
         const bool blank = b == 9 || b == 10 || b == 13 || b == 32;
         EXPECT_EQ(__acp_isspace(static_cast<char>(b)), blank) << b;
@@ -186,7 +186,7 @@ TEST(CaseChars, OnlyTabLineFeedReturnAndSpaceAreBlank) {
     EXPECT_FALSE(__acp_isspace(static_cast<unsigned short>(0x0120)));  // 0x20 in the low byte only
 }
 
-TEST(CaseStrings, LowerCasesUtf8ThroughUtf16AndKeepsOtherPlanes) {
+TEST(CaseFolding, LowerCasesUtf8ThroughUtf16AndKeepsOtherPlanes) {
     _guardchar<char> src(u8"ÀÉÎ ΣΑΣ ЖЁ ABC xyz 😀 İ ẞ");
     _guardchar<char> dst("old");
     EXPECT_TRUE(__acp_lower(src, dst));
@@ -198,7 +198,7 @@ TEST(CaseStrings, LowerCasesUtf8ThroughUtf16AndKeepsOtherPlanes) {
     EXPECT_STREQ(src.c_str(), dst.c_str());
 }
 
-TEST(CaseStrings, EmptySourceLeavesDestinationAlone) {
+TEST(CaseFolding, EmptySourceLeavesDestinationAlone) {
     _guardchar<char> empty;
     _guardchar<char> dst("kept");
     EXPECT_TRUE(__acp_lower(empty, dst));
@@ -208,7 +208,7 @@ TEST(CaseStrings, EmptySourceLeavesDestinationAlone) {
     EXPECT_STREQ(dst.c_str(), "kept");
 }
 
-TEST(CaseStrings, SixteenBitCopyMapsEveryUnit) {
+TEST(CaseFolding, SixteenBitCopyMapsEveryUnit) {
     W text(u"ÀΩЖ Glagolitic Ⰰ ⒶⅠＡ 😀");
     _guardchar<unsigned short> src(text.p());
     _guardchar<unsigned short> dst;
@@ -224,7 +224,7 @@ TEST(CaseStrings, SixteenBitCopyMapsEveryUnit) {
 // ---------------------------------------------------------------------------
 // Formatting
 
-TEST(Sprintf, CutsLongResultsAndReportsTheWholeLength) {
+TEST(BoundedSprintf, CutsLongResultsAndReportsTheWholeLength) {
     char buf[8];
     std::memset(buf, 'x', sizeof buf);
     EXPECT_EQ(_sprintf_s(buf, 6, "%s-%d", "hello", 2024), 10);
@@ -239,7 +239,7 @@ TEST(Sprintf, CutsLongResultsAndReportsTheWholeLength) {
 }
 
 // The C library's 8-bit result is the oracle for the 16-bit formatter.
-TEST(Swprintf, MatchesTheCLibraryOnAsciiResults) {
+TEST(WideSprintf, MatchesTheCLibraryOnAsciiResults) {
     struct Case {
         const char16_t* fmt16;
         const char* fmt8;
@@ -276,7 +276,7 @@ TEST(Swprintf, MatchesTheCLibraryOnAsciiResults) {
     }
 }
 
-TEST(Swprintf, FormatsUtf8ArgumentsAndWideFormatText) {
+TEST(WideSprintf, FormatsUtf8ArgumentsAndWideFormatText) {
     unsigned short out[64];
     W fmt(u"Größe: %s – %d €");
     const char* arg = u8"日本 😀";
@@ -285,7 +285,7 @@ TEST(Swprintf, FormatsUtf8ArgumentsAndWideFormatText) {
     EXPECT_TRUE(SameUnits(out, u"Größe: 日本 😀 – 5 €"));
 }
 
-TEST(Swprintf, CutResultIsAlwaysTerminated) {
+TEST(WideSprintf, CutResultIsAlwaysTerminated) {
     unsigned short out[8];
     for (unsigned short& u : out) u = 0xAAAA;
     W fmt(u"%s");
@@ -298,7 +298,7 @@ TEST(Swprintf, CutResultIsAlwaysTerminated) {
     EXPECT_EQ(out[1], 0xAAAA);
 }
 
-TEST(Swprintf, NeverCutsASurrogatePairOrAUtf8Sequence) {
+TEST(WideSprintf, NeverCutsASurrogatePairOrAUtf8Sequence) {
     unsigned short out[8];
     W fmt(u"%s");
     // "ab" and the pair would need 4 units and the terminator a fifth.
@@ -312,7 +312,7 @@ TEST(Swprintf, NeverCutsASurrogatePairOrAUtf8Sequence) {
     EXPECT_TRUE(SameUnits(out, u"€"));
 }
 
-TEST(Swprintf, LongResultsGoThroughTheHeap) {
+TEST(WideSprintf, LongResultsGoThroughTheHeap) {
     std::vector<unsigned short> out(2000);
     W fmt(u"%s%d");
     const std::string arg(1500, 'z');
@@ -324,7 +324,7 @@ TEST(Swprintf, LongResultsGoThroughTheHeap) {
     EXPECT_EQ(_wcslen(out.data()), 599);
 }
 
-TEST(Swprintf, RejectsNullArgumentsWithoutWriting) {
+TEST(WideSprintf, RejectsNullArgumentsWithoutWriting) {
     unsigned short out[4] = {7, 7, 7, 7};
     W fmt(u"x");
     EXPECT_EQ(_swprintf_s(nullptr, 4, fmt.p()), 0);
@@ -336,7 +336,7 @@ TEST(Swprintf, RejectsNullArgumentsWithoutWriting) {
 // ---------------------------------------------------------------------------
 // Scanning
 
-TEST(Sscanf, ReturnsTheCLibrarysResult) {
+TEST(BoundedSscanf, ReturnsTheCLibrarysResult) {
     int a = 0;
     unsigned b = 0;
     char word[16] = {};
@@ -348,7 +348,7 @@ TEST(Sscanf, ReturnsTheCLibrarysResult) {
     EXPECT_EQ(_sscanf_s(nullptr, "%d", &a), EOF);
 }
 
-TEST(Swscanf, ScansUtf16TextLikeItsUtf8Form) {
+TEST(WideSscanf, ScansUtf16TextLikeItsUtf8Form) {
     W text(u"  -17 0x1f Grüße 😀 2.5");
     W fmt(u"%d %i %31s %31s %lf");
     int a = 0, b = 0;
@@ -370,7 +370,7 @@ TEST(Swscanf, ScansUtf16TextLikeItsUtf8Form) {
     EXPECT_STREQ(s1, u8"Grüße");
 }
 
-TEST(Swscanf, NullOrEmptyTextScansAnEmptyString) {
+TEST(WideSscanf, NullOrEmptyTextScansAnEmptyString) {
     W fmt(u"%d");
     int v = 3;
     EXPECT_EQ(_swscanf_s(static_cast<const unsigned short*>(nullptr), fmt.p(), &v), EOF);
@@ -382,7 +382,7 @@ TEST(Swscanf, NullOrEmptyTextScansAnEmptyString) {
 // ---------------------------------------------------------------------------
 // Copying
 
-TEST(Copy, SourceAsLongAsTheBufferKeepsSizeMinusOne) {
+TEST(BoundedCopy, SourceAsLongAsTheBufferKeepsSizeMinusOne) {
     auto buf = std::make_unique<unsigned short[]>(4);
     W src(u"abcd");
     EXPECT_EQ(_wcscpy_s(buf.get(), 4, src.p()), 0);
@@ -396,7 +396,7 @@ TEST(Copy, SourceAsLongAsTheBufferKeepsSizeMinusOne) {
     EXPECT_STREQ(narrow.get(), "ab");
 }
 
-TEST(Copy, CountedCopyTerminatesAtNOrAtTheEnd) {
+TEST(BoundedCopy, CountedCopyTerminatesAtNOrAtTheEnd) {
     char buf[8];
     std::memset(buf, 'x', sizeof buf);
     _strncpy_s(buf, 8, "abcdef", 3);
@@ -417,7 +417,7 @@ TEST(Copy, CountedCopyTerminatesAtNOrAtTheEnd) {
     EXPECT_TRUE(SameUnits(wide, u"ЖЖ"));
 }
 
-TEST(Copy, AppendStaysInsideTheBuffer) {
+TEST(BoundedCopy, AppendStaysInsideTheBuffer) {
     unsigned short buf[8];
     W start(u"ab");
     _wcscpy_s(buf, 8, start.p());
@@ -438,7 +438,7 @@ TEST(Copy, AppendStaysInsideTheBuffer) {
 // ---------------------------------------------------------------------------
 // Searching and comparing
 
-TEST(Search, CharacterFindersHandleTheTerminator) {
+TEST(TextSearch, CharacterFindersHandleTheTerminator) {
     W s(u"a€b€c");
     EXPECT_EQ(_wcslen(s.p()), 5);
     EXPECT_EQ(_wcslen(nullptr), 0);
@@ -452,7 +452,7 @@ TEST(Search, CharacterFindersHandleTheTerminator) {
     EXPECT_EQ(_wcsrchr(static_cast<const unsigned short*>(nullptr), 'a'), nullptr);
 }
 
-TEST(Compare, WideComparisonIsUnsigned) {
+TEST(TextCompare, WideComparisonIsUnsigned) {
     W a(u"abc"), b(u"abd"), hi(u"\xFFFF"), lo(u"a");
     EXPECT_EQ(_wcscmp(a.p(), b.p()), -1);
     EXPECT_EQ(_wcscmp(b.p(), a.p()), 1);
@@ -462,7 +462,7 @@ TEST(Compare, WideComparisonIsUnsigned) {
     EXPECT_EQ(_wcscmp(a.p(), nullptr), 1);
 }
 
-TEST(Compare, WideCaseInsensitiveFoldsTheWholeTable) {
+TEST(TextCompare, WideCaseInsensitiveFoldsTheWholeTable) {
     W a(u"ÀΣЖⰀ-Text"), b(u"àσжⰰ-tEXT"), shorter(u"àσж");
     EXPECT_EQ(__wcsicmp(a.p(), b.p()), 0);
     EXPECT_EQ(__wcsicmp(shorter.p(), a.p()), -1);
@@ -477,7 +477,7 @@ TEST(Compare, WideCaseInsensitiveFoldsTheWholeTable) {
     EXPECT_EQ(__wcsnicmp(a.p(), nullptr, 3), -1);
 }
 
-TEST(Compare, CountedWideComparisonOfNothingIsEqual) {
+TEST(TextCompare, CountedWideComparisonOfNothingIsEqual) {
     W x(u"x"), y(u"y");
     EXPECT_EQ(__wcsnicmp(x.p(), y.p(), 0), 0);
     EXPECT_EQ(__wcsnicmp(x.p(), y.p(), -5), 0);
@@ -488,7 +488,7 @@ TEST(Compare, CountedWideComparisonOfNothingIsEqual) {
     EXPECT_EQ(__wcsnicmp(x.p(), y.p(), 1), -1);
 }
 
-TEST(Compare, HighBytesSortSignedUncountedAndUnsignedCounted) {
+TEST(TextCompare, HighBytesSortSignedUncountedAndUnsignedCounted) {
     EXPECT_EQ(__stricmp("\x80", "a"), -1);
     EXPECT_EQ(__stricmp("\x80", "a", 1), 1);
     EXPECT_EQ(__stricmp("Content-Length", "content-length"), 0);
@@ -501,7 +501,7 @@ TEST(Compare, HighBytesSortSignedUncountedAndUnsignedCounted) {
     EXPECT_EQ(__stricmp("ab", "abc", 10), -1);
 }
 
-TEST(Compare, MemoryComparisonPassesZeroBytes) {
+TEST(TextCompare, MemoryComparisonPassesZeroBytes) {
     EXPECT_EQ(__memicmp("A\0B", "a\0b", 3), 0);
     EXPECT_EQ(__memicmp("A\0B", "a\0c", 3), -1);
     EXPECT_EQ(__memicmp("\x90", "a", 1), -1);  // signed
@@ -509,7 +509,7 @@ TEST(Compare, MemoryComparisonPassesZeroBytes) {
     EXPECT_EQ(__memicmp(nullptr, "y", 1), 1);
 }
 
-TEST(Search, SubstringFindersRespectLengthsAndFolding) {
+TEST(TextSearch, SubstringFindersRespectLengthsAndFolding) {
     W hay(u"one Two THREE two"), two(u"two"), empty(u""), toolong(u"one Two THREE two!");
     EXPECT_EQ(_wcsstr(hay.p(), two.p()), hay.p() + 14);
     EXPECT_EQ(_wcsistr(hay.p(), two.p()), hay.p() + 4);
@@ -530,7 +530,7 @@ TEST(Search, SubstringFindersRespectLengthsAndFolding) {
     EXPECT_EQ(_stristr(text, ""), text);
 }
 
-TEST(Search, BoundedFindersStopAtTheirLimits) {
+TEST(TextSearch, BoundedFindersStopAtTheirLimits) {
     const char* hay = "abcabc";
     EXPECT_EQ(_strnstr(hay, "bc", 3), hay + 1);
     EXPECT_EQ(_strnstr(hay, "ca", 3), nullptr);  // would start at 2, end at 4
@@ -644,7 +644,7 @@ TEST(CompactStr, NarrowOutputKeepsCapMinusTwoBytes) {
 // ---------------------------------------------------------------------------
 // Hexadecimal and GUID
 
-TEST(Hex, PairsOfDigitsInEitherCase) {
+TEST(HexParsing, PairsOfDigitsInEitherCase) {
     EXPECT_EQ(getHexb("ff"), 255);
     EXPECT_EQ(getHexb("0A"), 10);
     EXPECT_EQ(getHexb("a0"), 160);
@@ -663,7 +663,7 @@ TEST(Hex, PairsOfDigitsInEitherCase) {
     EXPECT_EQ(getHexb(one.get()), -1);
 }
 
-TEST(Hex, TextToBytesKeepsWhatConvertedBeforeABadPair) {
+TEST(HexParsing, TextToBytesKeepsWhatConvertedBeforeABadPair) {
     _typebuf<unsigned char> out;
     ASSERT_TRUE(hexToBytes("00ff10A5", out));
     ASSERT_EQ(out.count(), 4);
@@ -683,14 +683,14 @@ TEST(Hex, TextToBytesKeepsWhatConvertedBeforeABadPair) {
     EXPECT_EQ(out[2], 0xEE);
 }
 
-TEST(Guid, BytesKeepTextOrder) {
+TEST(GuidParsing, BytesKeepTextOrder) {
     const char* text = "00112233-4455-6677-8899-AABBCCDDEEFF}trailing";
     unsigned char out[16] = {};
     ASSERT_EQ(parseGUID(reinterpret_cast<const unsigned char*>(text), out), 1);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], i * 0x11) << i;
 }
 
-TEST(Guid, RejectsShortTextWithoutReadingPastIt) {
+TEST(GuidParsing, RejectsShortTextWithoutReadingPastIt) {
     unsigned char out[16] = {};
     const std::string shortText = "00112233-4455";
     auto heap = std::make_unique<unsigned char[]>(shortText.size() + 1);
@@ -709,7 +709,7 @@ TEST(Guid, RejectsShortTextWithoutReadingPastIt) {
 // ---------------------------------------------------------------------------
 // Bits and numbers
 
-TEST(Bits, AgreeWithABitByBitCount) {
+TEST(BitCounting, AgreeWithABitByBitCount) {
     EXPECT_EQ(highestBit(0), 0);
     EXPECT_EQ(highestBit(1), 0);
     EXPECT_EQ(lowestBit(0), 64);
@@ -735,7 +735,7 @@ TEST(Bits, AgreeWithABitByBitCount) {
     EXPECT_EQ(bitsCount(~0ULL), 64);
 }
 
-TEST(Numbers, UnsignedParsingHexDecimalAndFailures) {
+TEST(NumberParsing, UnsignedParsingHexDecimalAndFailures) {
     EXPECT_EQ(strToU64("  0x1F"), 31u);
     EXPECT_EQ(strToU64("\t\r\n0XfF"), 255u);
     EXPECT_EQ(strToU64("abc"), ~0ULL);
@@ -753,7 +753,7 @@ TEST(Numbers, UnsignedParsingHexDecimalAndFailures) {
     EXPECT_EQ(strToU64(bad.p()), ~0ULL);
 }
 
-TEST(Numbers, SignedParsingNegatesAndFlagsOverflow) {
+TEST(NumberParsing, SignedParsingNegatesAndFlagsOverflow) {
     EXPECT_EQ(strToInt64("-7"), -7);
     EXPECT_EQ(strToInt64(" -0x10"), -16);
     EXPECT_EQ(strToInt64("--5"), LLONG_MIN);
@@ -772,7 +772,7 @@ TEST(Numbers, SignedParsingNegatesAndFlagsOverflow) {
 // ---------------------------------------------------------------------------
 // Offsets and small helpers
 
-TEST(Offsets, FirstAndLastNonBlank) {
+TEST(BlankOffsets, FirstAndLastNonBlank) {
     EXPECT_EQ(stre_offset("ab \r\n", -1), 2);
     EXPECT_EQ(str_offset("   ", -1), -1);
     EXPECT_EQ(str_offset("  x ", -1), 2);
@@ -793,7 +793,7 @@ TEST(Offsets, FirstAndLastNonBlank) {
     EXPECT_EQ(wcse_offset(blank.p(), -1), 0);
 }
 
-TEST(Helpers, ZeroTestAndSmallerMagnitude) {
+TEST(ByteHelpers, ZeroTestAndSmallerMagnitude) {
     unsigned char bytes[13] = {};
     EXPECT_TRUE(iszero(bytes, 13));
     EXPECT_TRUE(iszero(bytes, 0));
