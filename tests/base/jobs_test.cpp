@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -312,24 +310,29 @@ TEST(JobStop, HaveToStopIsASafePointOnceTheGraceIsOver) {
     EXPECT_EQ(alive.load(), 0);
 }
 
-pid_t currentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
-
-bool threadExists(pid_t tid) {
-    struct stat st;
-    return stat(("/proc/self/task/" + std::to_string(tid)).c_str(), &st) == 0;
-}
+// Marks, from its destructor, that the thread that made it has finished its
+// routine: thread-local objects go after the routine returned, just before
+// the thread ends.
+std::atomic<bool> gThreadLocalGone{false};
+struct cThreadEndMark {
+    void touch() {}
+    ~cThreadEndMark() { gThreadLocalGone = true; }
+};
+thread_local cThreadEndMark tEndMark;
 
 TEST(JobStop, TerminateReturnsOnlyOnceTheThreadHasReallyEnded) {
     std::atomic<bool> release{false};
-    std::atomic<pid_t> tid{0};
+    std::atomic<bool> running{false};
+    gThreadLocalGone = false;
     auto* j = new cRecordingJob([&](cRecordingJob&) {
-        tid = currentTid();
+        tEndMark.touch();
+        running = true;
         // No safe point: neither the stop flag nor a cancellation can reach it.
         while (!release.load()) std::this_thread::yield();
         return 3;
     });
     ASSERT_TRUE(j->start());
-    ASSERT_TRUE(waitUntil([&] { return tid.load() != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return running.load(); }));
     std::atomic<bool> returned{false};
     std::thread owner([&] {
         EXPECT_TRUE(j->terminate(20));
@@ -341,7 +344,7 @@ TEST(JobStop, TerminateReturnsOnlyOnceTheThreadHasReallyEnded) {
     release = true;
     owner.join();
     EXPECT_TRUE(returned.load());
-    EXPECT_FALSE(threadExists(tid.load()));
+    EXPECT_TRUE(gThreadLocalGone.load());  // the thread got past its routine
     EXPECT_EQ(j->endResult.load(), 3ul);  // it returned by itself in the end
     delete j;  // nothing of the run may touch the object any more
 }
