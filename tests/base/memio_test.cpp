@@ -1,0 +1,663 @@
+// The memory, read-cache, write-buffer, caller-buffer and window streams.
+// qor-test-labels: tsan
+#include "base/fileio.h"
+#include "base/memio.h"
+
+#include <gtest/gtest.h>
+#include "testsupport.h"
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string pattern(std::size_t n, unsigned seed = 1) {
+    std::string s(n, '\0');
+    unsigned x = seed;
+    for (auto& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+std::string contents(cMemIOTarget& m) {
+    _typebuf<unsigned char> out;
+    if (!m.toBuffer(out)) return "<toBuffer failed>";
+    return std::string(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.count()));
+}
+
+std::string readAll(cFileIOTarget& s, unsigned int n) {
+    std::string out(n, '\0');
+    unsigned int got = s.read(out.data(), n);
+    if (!cFileIOTarget::transferred(got)) return "<failed>";
+    out.resize(got);
+    return out;
+}
+
+unsigned int put(cFileIOTarget& s, const std::string& bytes) {
+    return s.write(const_cast<char*>(bytes.data()), static_cast<unsigned int>(bytes.size()));
+}
+
+// A stream over a string that can be told to fail its transfers, counts the
+// calls it gets and notes when it is destroyed.
+class ScriptedStream : public cFileIOTarget {
+public:
+    explicit ScriptedStream(std::string data, bool* destroyed = nullptr)
+        : data_(std::move(data)), destroyed_(destroyed) {}
+    ~ScriptedStream() override {
+        if (destroyed_) *destroyed_ = true;
+    }
+    long long size() override { return static_cast<long long>(data_.size()); }
+    unsigned int read(void* buf, unsigned int n) override {
+        ++reads;
+        lastReadSize = n;
+        if (failReads) return kIOFailed;
+        if (pos_ >= data_.size()) return 0;
+        std::size_t c = std::min<std::size_t>(n, data_.size() - pos_);
+        std::memcpy(buf, data_.data() + pos_, c);
+        pos_ += c;
+        return static_cast<unsigned int>(c);
+    }
+    unsigned int write(void* buf, unsigned int n) override {
+        ++writes;
+        if (failWrites) return kIOFailed;
+        std::size_t c = std::min<std::size_t>(n, writeLimit);
+        if (pos_ + c > data_.size()) data_.resize(pos_ + c);
+        std::memcpy(data_.data() + pos_, buf, c);
+        pos_ += c;
+        return static_cast<unsigned int>(c);
+    }
+    bool set_fp(unsigned long long pos) override {
+        if (pos > data_.size()) return false;
+        pos_ = static_cast<std::size_t>(pos);
+        return true;
+    }
+    bool set_fp_end(unsigned long long n) override { return set_fp(data_.size() - n); }
+    bool set_eof(unsigned long long length) override {
+        data_.resize(static_cast<std::size_t>(length));
+        if (pos_ > length) pos_ = static_cast<std::size_t>(length);
+        return true;
+    }
+    void close() override {}
+    bool valid() override { return true; }
+
+    const std::string& data() const { return data_; }
+    std::size_t position() const { return pos_; }
+
+    bool failReads = false;
+    bool failWrites = false;
+    std::size_t writeLimit = ~std::size_t{0};
+    int reads = 0;
+    int writes = 0;
+    unsigned int lastReadSize = 0;
+
+private:
+    std::string data_;
+    std::size_t pos_ = 0;
+    bool* destroyed_;
+};
+
+// ===========================================================================
+// cMemIOTarget
+
+TEST(MemIOTarget, ANewStreamIsEmptyAndRefusesToSeekPastItsEnd) {
+    cMemIOTarget m(65536);
+    char b[4];
+    EXPECT_EQ(m.size(), 0);
+    EXPECT_EQ(m.read(b, 4), 0u);
+    EXPECT_FALSE(m.set_fp(1));
+    EXPECT_TRUE(m.valid());
+    EXPECT_EQ(m.typeOf(), 2);
+    EXPECT_EQ(m.pageCount(), 0);
+
+    EXPECT_EQ(put(m, "abc"), 3u);
+    EXPECT_FALSE(m.set_fp(5));  // clamps to the end
+    EXPECT_EQ(put(m, "d"), 1u);
+    EXPECT_EQ(contents(m), "abcd");
+    EXPECT_EQ(m.read(nullptr, 4), 0u);
+    EXPECT_EQ(m.write(nullptr, 4), 0u);
+}
+
+TEST(MemIOTarget, PageSizesOutsideTheAllowedRangeBecome64K) {
+    EXPECT_EQ(cMemIOTarget(100).pageSize(), 65536);
+    EXPECT_EQ(cMemIOTarget(0).pageSize(), 65536);
+    EXPECT_EQ(cMemIOTarget(-5).pageSize(), 65536);
+    EXPECT_EQ(cMemIOTarget(0x80000000LL).pageSize(), 65536);
+    EXPECT_EQ(cMemIOTarget(128).pageSize(), 128);
+    EXPECT_EQ(cMemIOTarget(0x7FFFFFFF).pageSize(), 0x7FFFFFFF);
+}
+
+TEST(MemIOTarget, AWriteAcrossAPageBoundaryTouchesTwoPages) {
+    cMemIOTarget m(65536);
+    ASSERT_TRUE(m.set_eof(65535));
+    ASSERT_TRUE(m.set_fp(65535));
+    EXPECT_EQ(put(m, "XYZ"), 3u);
+    EXPECT_EQ(m.size(), 65538);
+    EXPECT_EQ(m.pageCount(), 2);
+    ASSERT_TRUE(m.set_fp(65534));
+    EXPECT_EQ(readAll(m, 10), std::string("\0XYZ", 4));
+}
+
+TEST(MemIOTarget, GrowingBySetEofReadsAsZerosWithoutAllocating) {
+    cMemIOTarget m(65536);
+    ASSERT_TRUE(m.set_eof(100000));
+    EXPECT_EQ(m.size(), 100000);
+    std::string all = readAll(m, 200000);
+    EXPECT_EQ(all, std::string(100000, '\0'));
+    EXPECT_EQ(m.pageCount(), 0);
+    EXPECT_FALSE(m.set_eof(0x8000000000000000ull));
+    EXPECT_EQ(m.size(), 100000);
+}
+
+TEST(MemIOTarget, NewPagesReadAsZeroAroundWhatWasWritten) {
+    // Bytes before and after a small write in a fresh page were never
+    // written: they must be zero, not whatever the heap held.  Leave a
+    // dirty block of the page's size for the allocator to hand out again.
+    {
+        std::vector<unsigned char>* dirty = new std::vector<unsigned char>(4096, 0xAA);
+        delete dirty;
+    }
+    cMemIOTarget m(4096);
+    ASSERT_TRUE(m.set_eof(10));
+    ASSERT_TRUE(m.set_fp(5));
+    EXPECT_EQ(put(m, "Q"), 1u);
+    EXPECT_EQ(contents(m), std::string("\0\0\0\0\0Q\0\0\0\0", 10));
+    // Growing again shows the rest of the page: zeros as well.
+    ASSERT_TRUE(m.set_eof(4096 + 16));
+    EXPECT_EQ(contents(m), std::string(5, '\0') + "Q" + std::string(4096 + 10, '\0'));
+    EXPECT_EQ(m.pageCount(), 1);
+}
+
+TEST(MemIOTarget, TruncatingFreesWholePagesAndRegrowingShowsZeros) {
+    cMemIOTarget m(65536);
+    const std::string data = pattern(200000);
+    ASSERT_EQ(put(m, data), 200000u);
+    EXPECT_EQ(m.pageCount(), 4);
+    ASSERT_TRUE(m.set_eof(70000));
+    EXPECT_EQ(m.pageCount(), 2);  // pages 2 and 3 are gone
+    EXPECT_EQ(m.size(), 70000);
+    ASSERT_TRUE(m.set_eof(200000));
+    std::string after = contents(m);
+    ASSERT_EQ(after.size(), 200000u);
+    EXPECT_TRUE(after.compare(0, 70000, data, 0, 70000) == 0);
+    EXPECT_EQ(after.substr(70000), std::string(130000, '\0'));
+}
+
+TEST(MemIOTarget, TruncatingBelowThePositionMovesItToTheNewEnd) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, pattern(1000)), 1000u);
+    ASSERT_TRUE(m.set_eof(300));
+    EXPECT_EQ(put(m, "E"), 1u);
+    EXPECT_EQ(m.size(), 301);
+    ASSERT_TRUE(m.set_fp(300));
+    EXPECT_EQ(readAll(m, 5), "E");
+    ASSERT_TRUE(m.set_eof(0));
+    EXPECT_EQ(m.size(), 0);
+    EXPECT_EQ(m.pageCount(), 0);
+}
+
+TEST(MemIOTarget, SeekFromTheEndCountsBackwardsAndFailsBeforeTheStart) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, "0123456789"), 10u);
+    EXPECT_TRUE(m.set_fp_end(3));
+    EXPECT_EQ(readAll(m, 10), "789");
+    EXPECT_TRUE(m.set_fp_end(10));
+    EXPECT_EQ(readAll(m, 2), "01");
+    EXPECT_FALSE(m.set_fp_end(11));
+    EXPECT_EQ(readAll(m, 2), "01");  // the position went to 0
+}
+
+TEST(MemIOTarget, ToBufferGivesZerosForAMissingMiddlePage) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, std::string(128, 'a')), 128u);
+    ASSERT_TRUE(m.set_eof(256));
+    ASSERT_TRUE(m.set_fp(256));
+    ASSERT_EQ(put(m, std::string(128, 'c')), 128u);
+    EXPECT_EQ(m.pageCount(), 2);
+    EXPECT_EQ(contents(m), std::string(128, 'a') + std::string(128, '\0') + std::string(128, 'c'));
+
+    cMemIOTarget empty;
+    _typebuf<unsigned char> out(5);
+    EXPECT_TRUE(empty.toBuffer(out));
+    EXPECT_EQ(out.count(), 0);
+}
+
+TEST(MemIOTarget, FromBufferReplacesTheContentsAndZeroFillsTheLastPage) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, pattern(1000, 7)), 1000u);
+    const std::string data = pattern(300, 9);
+    ASSERT_TRUE(m.fromBuffer(data.data(), 300));
+    EXPECT_EQ(m.size(), 300);
+    EXPECT_EQ(m.pageCount(), 3);
+    EXPECT_EQ(readAll(m, 1000), data);  // position 0 after fromBuffer
+    ASSERT_TRUE(m.set_eof(384));
+    EXPECT_EQ(contents(m), data + std::string(84, '\0'));
+    EXPECT_TRUE(m.fromBuffer(nullptr, 5));
+    EXPECT_EQ(m.size(), 0);
+    EXPECT_EQ(m.pageCount(), 0);
+}
+
+TEST(MemIOTarget, CopyOfAMissingSourcePageWritesZerosOverOldBytes) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, std::string(256, '\xAA')), 256u);
+    ASSERT_TRUE(m.set_eof(128));  // page 1 is freed
+    ASSERT_TRUE(m.set_eof(384));  // pages 1 and 2 read as zeros
+    ASSERT_TRUE(m.set_fp(0));
+    EXPECT_EQ(m.copy(256, 128), 128);
+    EXPECT_EQ(contents(m), std::string(384, '\0'));
+}
+
+TEST(MemIOTarget, CopyRepeatsOverlappingBytesAsAByteByByteCopyWould) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, "abc"), 3u);
+    EXPECT_EQ(m.copy(0, 7), 7);
+    EXPECT_EQ(contents(m), "abcabcabca");
+
+    // Larger runs across page ends, checked against a byte-by-byte model.
+    cMemIOTarget big(128);
+    std::string model = pattern(500, 3);
+    ASSERT_EQ(put(big, model), 500u);
+    EXPECT_EQ(big.copy(17, 1000), 1000);
+    for (int i = 0; i < 1000; ++i) model.push_back(model[17 + i]);
+    EXPECT_TRUE(contents(big) == model);
+
+    // A source after the destination: an ordinary forward copy.
+    ASSERT_TRUE(big.set_fp(10));
+    EXPECT_EQ(big.copy(300, 400), 400);
+    for (int i = 0; i < 400; ++i) model[10 + i] = model[300 + i];
+    EXPECT_TRUE(contents(big) == model);
+    EXPECT_EQ(big.copy(0, 0), 0);
+    EXPECT_EQ(big.copy(-1, 5), 0);
+}
+
+TEST(MemIOTarget, CloseAndResetEmptyButKeepTheStreamUsable) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, pattern(1000)), 1000u);
+    m.close();
+    EXPECT_TRUE(m.valid());
+    EXPECT_EQ(m.size(), 0);
+    EXPECT_EQ(m.pageCount(), 0);
+    EXPECT_EQ(put(m, "xy"), 2u);
+    m.reset();
+    EXPECT_EQ(m.size(), 0);
+    EXPECT_EQ(put(m, "z"), 1u);
+    EXPECT_EQ(contents(m), "z");
+}
+
+TEST(MemIOTarget, ManySmallWritesAndReadsMatchOneLargeOne) {
+    cMemIOTarget m(256);
+    const std::string data = pattern(10000, 5);
+    for (std::size_t i = 0; i < data.size();) {
+        std::size_t n = std::min<std::size_t>(1 + i % 37, data.size() - i);
+        ASSERT_EQ(m.write(const_cast<char*>(data.data() + i), static_cast<unsigned int>(n)), n);
+        i += n;
+    }
+    ASSERT_TRUE(m.set_fp(0));
+    std::string back;
+    char c;
+    while (m.read(&c, 1) == 1) back.push_back(c);
+    EXPECT_TRUE(back == data);
+}
+
+// ===========================================================================
+// cMemBufferedIO
+
+TEST(MemBufferedIO, ASecondReadTakesTheCacheRestAndAFreshFillNeverBytesBeyondIt) {
+    const std::string data = pattern(5000);
+    ScriptedStream src(data);
+    cMemBufferedIO c(&src, 4096);
+    EXPECT_EQ(c.size(), 5000);
+    EXPECT_EQ(c.typeOf(), 0);
+    EXPECT_TRUE(c.valid());
+    std::string a = readAll(c, 4000);
+    std::string b = readAll(c, 2000);
+    EXPECT_EQ(a.size(), 4000u);
+    EXPECT_EQ(b.size(), 1000u);
+    EXPECT_TRUE(a + b == data);
+    EXPECT_EQ(src.reads, 2);  // one fill of 4096, one of the 904 left
+    EXPECT_EQ(readAll(c, 10), "");
+}
+
+TEST(MemBufferedIO, RequestsLargerThanTheCacheGoStraightToTheSource) {
+    const std::string data = pattern(10000);
+    ScriptedStream src(data);
+    cMemBufferedIO c(&src, 1024);
+    EXPECT_EQ(readAll(c, 10), data.substr(0, 10));
+    std::string big = readAll(c, 5000);
+    EXPECT_TRUE(big == data.substr(10, 5000));
+    // The cache served 1014 bytes and the source the other 3986 in one call.
+    EXPECT_EQ(src.lastReadSize, 3986u);
+    EXPECT_EQ(readAll(c, 3), data.substr(5010, 3));
+}
+
+TEST(MemBufferedIO, SeeksInsideTheCacheAreServedWithoutTheSource) {
+    const std::string data = pattern(3000);
+    ScriptedStream src(data);
+    cMemBufferedIO c(&src, 4096);
+    char one;
+    ASSERT_EQ(c.read(&one, 1), 1u);
+    EXPECT_EQ(one, data[0]);
+    EXPECT_EQ(src.reads, 1);
+    ASSERT_TRUE(c.set_fp(2500));
+    EXPECT_EQ(readAll(c, 4), data.substr(2500, 4));
+    ASSERT_TRUE(c.set_fp(100));
+    EXPECT_EQ(readAll(c, 4), data.substr(100, 4));
+    EXPECT_EQ(src.reads, 1);
+    // Beyond the source's end: accepted, and reads give nothing.
+    EXPECT_TRUE(c.set_fp(10000));
+    EXPECT_EQ(readAll(c, 4), "");
+    EXPECT_TRUE(c.set_fp_end(3));
+    EXPECT_EQ(readAll(c, 10), data.substr(2997));
+    // Before the start: refused, without wrapping the position around.
+    EXPECT_FALSE(c.set_fp_end(3001));
+    EXPECT_EQ(readAll(c, 3), data.substr(0, 3));
+}
+
+TEST(MemBufferedIO, AFailedSourceReadIsReportedAndLeavesThePositionAlone) {
+    const std::string data = pattern(9000);
+    ScriptedStream src(data);
+    cMemBufferedIO c(&src, 1024);
+    ASSERT_EQ(readAll(c, 1000), data.substr(0, 1000));
+    src.failReads = true;
+    char buf[4000];
+    // Cache rest plus a failed direct read: the cached part still counts.
+    EXPECT_EQ(c.read(buf, 3000), 24u);
+    // Nothing in the cache: the failure itself.
+    EXPECT_EQ(c.read(buf, 100), cFileIOTarget::kIOFailed);
+    EXPECT_EQ(c.read(buf, 3000), cFileIOTarget::kIOFailed);
+    EXPECT_FALSE(c.readf(buf, 10));
+    src.failReads = false;
+    EXPECT_EQ(readAll(c, 8), data.substr(1024, 8));
+}
+
+TEST(MemBufferedIO, WritesLandAtTheLogicalPositionAndDropTheCache) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, "0123456789abcdef"), 16u);
+    cMemBufferedIO c(&m, 64);
+    EXPECT_EQ(readAll(c, 4), "0123");
+    EXPECT_EQ(put(c, "XY"), 2u);
+    EXPECT_EQ(readAll(c, 4), "6789");
+    ASSERT_TRUE(c.set_fp(0));
+    EXPECT_EQ(readAll(c, 16), "0123XY6789abcdef");
+    ASSERT_TRUE(c.set_fp(16));
+    EXPECT_EQ(put(c, "gh"), 2u);
+    EXPECT_EQ(c.size(), 18);
+    EXPECT_EQ(contents(m), "0123XY6789abcdefgh");
+}
+
+TEST(MemBufferedIO, AFailedSourceWriteIsReportedAndLeavesThePositionAlone) {
+    ScriptedStream src(pattern(100));
+    cMemBufferedIO c(&src, 64);
+    ASSERT_TRUE(c.set_fp(10));
+    src.failWrites = true;
+    EXPECT_EQ(put(c, "zz"), cFileIOTarget::kIOFailed);
+    src.failWrites = false;
+    EXPECT_EQ(put(c, "zz"), 2u);
+    EXPECT_EQ(src.data().substr(10, 2), "zz");
+}
+
+TEST(MemBufferedIO, SetEofTruncatesTheSourceAndForgetsCachedBytes) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, "0123456789"), 10u);
+    cMemBufferedIO c(&m, 64);
+    EXPECT_EQ(readAll(c, 2), "01");
+    EXPECT_TRUE(c.set_eof(4));
+    EXPECT_EQ(c.size(), 4);
+    EXPECT_EQ(readAll(c, 10), "23");
+}
+
+TEST(MemBufferedIO, OwnsTheSourceOnlyWhenSetAndNeverDeletesItTwice) {
+    bool gone = false;
+    {
+        cMemBufferedIO c;
+        EXPECT_FALSE(c.valid());
+        EXPECT_EQ(c.size(), 0);
+        EXPECT_FALSE(c.set_fp(0));
+        EXPECT_EQ(readAll(c, 4), "");
+        auto* s = new ScriptedStream("abc", &gone);
+        ASSERT_TRUE(c.set(s, 16));
+        ASSERT_TRUE(c.set(s, 32));  // the same stream again: kept, not deleted
+        EXPECT_FALSE(gone);
+        EXPECT_EQ(readAll(c, 3), "abc");
+        c.close();
+        EXPECT_TRUE(gone);
+        EXPECT_FALSE(c.valid());
+    }
+    gone = false;
+    ScriptedStream kept("xyz", &gone);
+    {
+        cMemBufferedIO c(&kept, 16);
+        EXPECT_EQ(readAll(c, 3), "xyz");
+        EXPECT_FALSE(c.ref(nullptr, 16));
+        EXPECT_FALSE(c.valid());
+    }
+    EXPECT_FALSE(gone);
+}
+
+TEST(MemBufferedIO, ThreadsReadingOneCacheEachGetWholeWordsAndNoneIsLost) {
+    // The source holds consecutive 32-bit counters; every thread reads four
+    // bytes at a time.  Under the cache's lock each read returns one whole
+    // counter and every counter comes out exactly once.
+    constexpr unsigned kWords = 20000;
+    std::string data(kWords * 4, '\0');
+    for (unsigned i = 0; i < kWords; ++i) std::memcpy(&data[i * 4], &i, 4);
+    cMemIOTarget m(4096);
+    ASSERT_EQ(put(m, data), data.size());
+    cMemBufferedIO c(&m, 1000);
+
+    std::vector<std::atomic<int>> seen(kWords);
+    std::atomic<int> bad{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            unsigned v;
+            while (c.read(&v, 4) == 4) {
+                if (v < kWords)
+                    seen[v]++;
+                else
+                    bad++;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(bad.load(), 0);
+    int missing = 0, doubled = 0;
+    for (auto& s : seen) {
+        if (s.load() == 0) ++missing;
+        if (s.load() > 1) ++doubled;
+    }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(doubled, 0);
+}
+
+// ===========================================================================
+// cMemBufferedLinearWriterIO
+
+TEST(MemBufferedLinearWriterIO, SmallWritesArePassedOnTogether) {
+    ScriptedStream dst("");
+    cMemBufferedLinearWriterIO w(&dst, 16);
+    EXPECT_TRUE(w.valid());
+    EXPECT_EQ(put(w, "a"), 1u);
+    EXPECT_EQ(put(w, "bc"), 2u);
+    EXPECT_EQ(put(w, "defg"), 4u);
+    EXPECT_EQ(put(w, "hijklmno"), 8u);
+    EXPECT_EQ(dst.writes, 0);
+    EXPECT_EQ(w.size(), 0);  // pending bytes are not counted
+    EXPECT_EQ(put(w, "pq"), 2u);  // 15 + 2 > 16: the 15 go first
+    EXPECT_EQ(dst.data(), "abcdefghijklmno");
+    EXPECT_EQ(put(w, std::string(20, 'z')), 20u);  // larger than the buffer: straight through
+    EXPECT_EQ(dst.data(), "abcdefghijklmnopq" + std::string(20, 'z'));
+    char b[4];
+    EXPECT_EQ(w.read(b, 4), 0u);
+    EXPECT_FALSE(w.set_fp_end(0));
+    EXPECT_FALSE(w.set_eof(0));
+}
+
+TEST(MemBufferedLinearWriterIO, ATargetThatTakesPartOfTheBytesGetsEachByteOnce) {
+    ScriptedStream dst("");
+    cMemBufferedLinearWriterIO w(&dst, 16);
+    EXPECT_EQ(put(w, "0123456789"), 10u);
+    dst.writeLimit = 4;
+    EXPECT_FALSE(w.flush());
+    EXPECT_EQ(dst.data(), "0123");
+    EXPECT_EQ(put(w, "ABCDEFGHIJK"), 0u);  // 6 pending + 11 > 16, and they cannot all go
+    EXPECT_EQ(dst.data(), "01234567");
+    dst.writeLimit = ~std::size_t{0};
+    EXPECT_TRUE(w.flush());
+    EXPECT_EQ(dst.data(), "0123456789");
+    EXPECT_TRUE(w.flush());
+}
+
+TEST(MemBufferedLinearWriterIO, SeekingAndClosingPassPendingBytesOnAndCloseDeletesAnOwnedTarget) {
+    ScriptedStream dst("..........");
+    {
+        cMemBufferedLinearWriterIO w(&dst, 64);
+        EXPECT_EQ(put(w, "ab"), 2u);
+        EXPECT_TRUE(w.set_fp(6));
+        EXPECT_EQ(dst.data(), "ab........");
+        EXPECT_EQ(put(w, "XY"), 2u);
+    }
+    EXPECT_EQ(dst.data(), "ab....XY..");
+
+    bool gone = false;
+    auto* owned = new ScriptedStream("", &gone);
+    cMemBufferedLinearWriterIO w;
+    EXPECT_FALSE(w.valid());
+    EXPECT_EQ(put(w, "a"), 0u);
+    ASSERT_TRUE(w.set(owned, 8));
+    EXPECT_EQ(put(w, "abc"), 3u);
+    EXPECT_EQ(owned->data(), "");
+    w.close();
+    EXPECT_TRUE(gone);
+}
+
+// ===========================================================================
+// cBufWrapperIO
+
+TEST(BufWrapperIO, AReadOnlyBlockRefusesWritesAndSeeksClipToItsEnd) {
+    char block[] = "0123456789";
+    cBufWrapperIO b(block, 10, false);
+    EXPECT_TRUE(b.valid());
+    EXPECT_EQ(b.size(), 10);
+    EXPECT_EQ(b.typeOf(), 0);
+    EXPECT_EQ(put(b, "xx"), 0u);
+    EXPECT_EQ(readAll(b, 4), "0123");
+    EXPECT_FALSE(b.set_fp(static_cast<unsigned long long>(-1LL)));
+    EXPECT_EQ(readAll(b, 4), "");  // moved to the end
+    EXPECT_FALSE(b.set_fp(11));
+    EXPECT_TRUE(b.set_fp(10));
+    EXPECT_TRUE(b.set_fp_end(2));
+    EXPECT_EQ(readAll(b, 4), "89");
+    EXPECT_FALSE(b.set_fp_end(11));
+    EXPECT_EQ(readAll(b, 1), "0");
+    EXPECT_TRUE(b.set_eof(10));
+    EXPECT_FALSE(b.set_eof(5));
+    EXPECT_FALSE(b.set_time(2020, 1, 1, 0, 0, 0));
+    EXPECT_STREQ(block, "0123456789");
+}
+
+TEST(BufWrapperIO, AWritableBlockIsWrittenInPlaceAndNeverGrows) {
+    char block[8] = "abcdefg";
+    cBufWrapperIO b;
+    EXPECT_FALSE(b.valid());
+    EXPECT_EQ(readAll(b, 2), "");
+    ASSERT_TRUE(b.wrap(block, 7, true));
+    ASSERT_TRUE(b.set_fp(5));
+    EXPECT_EQ(put(b, "XYZ"), 2u);
+    EXPECT_STREQ(block, "abcdeXY");
+    EXPECT_EQ(b.size(), 7);
+    b.close();
+    EXPECT_FALSE(b.valid());
+    EXPECT_EQ(b.size(), 0);
+    // A negative size counts as an empty block.
+    EXPECT_TRUE(b.wrap(block, -3, true));
+    EXPECT_EQ(b.size(), 0);
+    EXPECT_EQ(readAll(b, 2), "");
+    EXPECT_EQ(put(b, "q"), 0u);
+}
+
+// ===========================================================================
+// cFileIOSubRange
+
+TEST(FileIOSubRange, AWindowIsClippedToItsParent) {
+    cMemIOTarget parent(128);
+    ASSERT_EQ(put(parent, "ABCDEFGHIJKLMNOPQRSTUVWXY"), 25u);
+    cFileIOSubRange w(&parent, 10, 20);
+    EXPECT_EQ(w.size(), 15);
+    EXPECT_TRUE(w.valid());
+    EXPECT_EQ(w.typeOf(), 0);
+    EXPECT_EQ(readAll(w, 100), "KLMNOPQRSTUVWXY");
+    EXPECT_FALSE(w.set_fp(16));
+    EXPECT_EQ(readAll(w, 1), "");  // the position stayed at the window's end
+    EXPECT_TRUE(w.set_fp(14));
+    EXPECT_EQ(readAll(w, 5), "Y");
+    EXPECT_TRUE(w.set_fp_end(4));
+    EXPECT_EQ(readAll(w, 2), "VW");
+    EXPECT_FALSE(w.set_fp_end(16));
+    EXPECT_EQ(readAll(w, 2), "KL");
+    EXPECT_FALSE(w.set_eof(3));
+
+    cFileIOSubRange beyond(&parent, 30, 5);
+    EXPECT_EQ(beyond.size(), 0);
+    EXPECT_FALSE(beyond.valid());
+    cFileIOSubRange none(nullptr, 0, 5);
+    EXPECT_FALSE(none.valid());
+    EXPECT_FALSE(none.set_fp(0));
+    EXPECT_EQ(readAll(none, 2), "");
+}
+
+TEST(FileIOSubRange, TwoWindowsOnOneParentReadTheirOwnBytesAlternately) {
+    cMemIOTarget parent(128);
+    const std::string data = pattern(1000);
+    ASSERT_EQ(put(parent, data), 1000u);
+    cFileIOSubRange a(&parent, 100, 200), b(&parent, 600, 200);
+    std::string ra, rb;
+    for (int i = 0; i < 20; ++i) {
+        ra += readAll(a, 10);
+        rb += readAll(b, 10);
+    }
+    EXPECT_TRUE(ra == data.substr(100, 200));
+    EXPECT_TRUE(rb == data.substr(600, 200));
+}
+
+TEST(FileIOSubRange, AFailedParentTransferIsReportedAndLeavesThePositionAlone) {
+    ScriptedStream parent(pattern(100));
+    cFileIOSubRange w(&parent, 20, 50);
+    EXPECT_EQ(readAll(w, 5), parent.data().substr(20, 5));
+    parent.failReads = true;
+    char buf[10];
+    EXPECT_EQ(w.read(buf, 10), cFileIOTarget::kIOFailed);
+    EXPECT_FALSE(w.readf(buf, 10));
+    parent.failReads = false;
+    EXPECT_EQ(readAll(w, 5), parent.data().substr(25, 5));
+    parent.failWrites = true;
+    EXPECT_EQ(put(w, "!!"), cFileIOTarget::kIOFailed);
+    parent.failWrites = false;
+    EXPECT_EQ(put(w, "!!"), 2u);
+    EXPECT_EQ(parent.data().substr(30, 2), "!!");
+}
+
+TEST(FileIOSubRange, WritesStayInsideTheWindowAndClosingLeavesAFileParentOpen) {
+    qortest::TempDir dir;
+    const std::string p = dir.file("parent.bin");
+    cFileIO f;
+    ASSERT_TRUE(f.create(p.c_str(), fmReadWrite));
+    ASSERT_TRUE(f.writef(const_cast<char*>("................"), 16));
+    {
+        cFileIOSubRange w(&f, 4, 6);
+        EXPECT_EQ(put(w, "0123456789"), 6u);
+        EXPECT_EQ(put(w, "x"), 0u);
+        w.close();
+    }
+    EXPECT_TRUE(f.valid());
+    ASSERT_TRUE(f.set_fp(0));
+    char back[17] = {};
+    ASSERT_TRUE(f.readf(back, 16));
+    EXPECT_STREQ(back, "....012345......");
+}
+
+}  // namespace
