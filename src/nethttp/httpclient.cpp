@@ -206,6 +206,8 @@ void cHttpRequest::urlEncode(const char* text, long long len, _guardchar<char>& 
     out.set(enc.c_str(), static_cast<long long>(enc.size()));
 }
 
+unsigned long long cHttpRequest::boundaryStamp() const { return microsecondsNow(); }
+
 bool cHttpRequest::buildMultipart(const std::string& boundary, std::string& body) const {
     body.clear();
     const std::string delimiter = "--" + boundary;
@@ -260,11 +262,12 @@ bool cHttpRequest::toTransport(_typebuf<unsigned char>& out) {
 
     std::string body;
     if (type_ == POST && posts_.head) {
-        // The boundary carries the time in microseconds; should a part hold
-        // it, the next number is tried.
-        unsigned long long stamp = microsecondsNow();
+        // The boundary carries the time in microseconds.  Should a part hold
+        // it, another number is drawn from it (a step of a 64-bit LCG, so a
+        // part cannot hold the whole sequence as it could a run of times).
+        unsigned long long stamp = boundaryStamp();
         std::string boundary;
-        for (;; ++stamp) {
+        for (;; stamp = stamp * 6364136223846793005ULL + 1442695040888963407ULL) {
             char b[64];
             std::snprintf(b, sizeof b, "----qornethttp%llx----", stamp);
             boundary = b;

@@ -27,7 +27,7 @@
 
 class cHttpRequest {
 public:
-    enum eRequestTypes { GET = 0, POST = 1 };
+    enum eRequestTypes : int { GET = 0, POST = 1 };
 
     struct sPostDataElement {
         _guardchar<char> name;
@@ -81,6 +81,10 @@ public:
     const char* hostHeader() const { return hostHeader_.c_str(); }
     eRequestTypes type() const { return type_; }
     bool http11() const { return http11_ != 0; }
+
+protected:
+    // The number in the multipart boundary: the time in microseconds.
+    virtual unsigned long long boundaryStamp() const;
 
 private:
     using tHeaderMap = std::map<cStringKey, _guardchar<char> >;

@@ -1,0 +1,285 @@
+// Requests: address parsing, headers, form parts and the exact bytes sent.
+#include "nethttp/httpclient.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string wire(cHttpRequest& r) {
+    _typebuf<unsigned char> out;
+    if (!r.toTransport(out)) return "<failed>";
+    return std::string(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.count()));
+}
+
+// The boundary a serialised POST announces in its Content-Type line.
+std::string boundaryOf(const std::string& request) {
+    const std::string mark = "multipart/form-data; boundary=";
+    std::size_t at = request.find(mark);
+    if (at == std::string::npos) return "";
+    std::size_t end = request.find("\r\n", at);
+    return request.substr(at + mark.size(), end - at - mark.size());
+}
+
+TEST(HttpRequestUrl, HostAloneGivesPort80AndRootPath) {
+    cHttpRequest r;
+    ASSERT_TRUE(r.parseURL("http://example.org"));
+    EXPECT_STREQ(r.host(), "example.org");
+    EXPECT_EQ(r.port(), 80);
+    EXPECT_STREQ(r.path(), "/");
+    EXPECT_STREQ(r.hostHeader(), "example.org");
+}
+
+TEST(HttpRequestUrl, PortPathAndQueryAreTakenAsWritten) {
+    cHttpRequest r;
+    ASSERT_TRUE(r.parseURL("http://example.org:8080/a/b%20c?x=1&y=%2F"));
+    EXPECT_STREQ(r.host(), "example.org");
+    EXPECT_EQ(r.port(), 8080);
+    EXPECT_STREQ(r.path(), "/a/b%20c?x=1&y=%2F");
+    EXPECT_STREQ(r.hostHeader(), "example.org:8080");
+    ASSERT_TRUE(r.parseURL("HTTP://Example.org:65535"));
+    EXPECT_EQ(r.port(), 65535);
+    EXPECT_STREQ(r.host(), "Example.org");
+}
+
+TEST(HttpRequestUrl, QueryOrFragmentRightAfterTheHostEndsTheAddress) {
+    cHttpRequest r;
+    ASSERT_TRUE(r.parseURL("http://h.example?q=1"));
+    EXPECT_STREQ(r.host(), "h.example");
+    EXPECT_STREQ(r.path(), "/?q=1");
+    ASSERT_TRUE(r.parseURL("http://h.example/page?q=1#part"));
+    EXPECT_STREQ(r.path(), "/page?q=1");  // the fragment stays with the client
+    ASSERT_TRUE(r.parseURL("http://h.example:81#top"));
+    EXPECT_EQ(r.port(), 81);
+    EXPECT_STREQ(r.path(), "/");
+}
+
+TEST(HttpRequestUrl, BadAddressesFailAndKeepTheEarlierOne) {
+    cHttpRequest r(cHttpRequest::GET, "http://kept.example:81/kept", 1);
+    const char* bad[] = {"https://example.org/",  "ftp://example.org/",    "http:/example.org",
+                         "example.org",           "http://example.org:0/", "http://example.org:65536/",
+                         "http://example.org:/",  "http://example.org:8a/", "http://exa mple.org/",
+                         "http://example.org/a b", "http://example.org/\"q\"", "http://example.org/<x>",
+                         "http://example.org/a\\b", "http://example.org/{x}", "http://example.org/\x01",
+                         "http://example.org/\xc3\xa9", "http://", "http://:80/", "http:///path"};
+    for (const char* url : bad) {
+        EXPECT_FALSE(r.parseURL(url)) << url;
+        EXPECT_STREQ(r.host(), "kept.example") << url;
+        EXPECT_EQ(r.port(), 81) << url;
+        EXPECT_STREQ(r.path(), "/kept") << url;
+    }
+    EXPECT_FALSE(r.parseURL(nullptr));
+    EXPECT_FALSE(r.create(cHttpRequest::GET, nullptr, 1));
+}
+
+TEST(HttpRequest, GetCarriesHostAndTheDefaultAgent) {
+    cHttpRequest r(cHttpRequest::GET, "http://example.org:8080/p?q=1", 1);
+    EXPECT_EQ(wire(r), "GET /p?q=1 HTTP/1.1\r\n"
+                       "Host: example.org:8080\r\n"
+                       "User-Agent: QORNetHTTP (compatible; cross-platform)\r\n"
+                       "\r\n");
+    ASSERT_TRUE(r.create(cHttpRequest::GET, "http://example.org", 0));
+    EXPECT_EQ(wire(r), "GET / HTTP/1.0\r\n"
+                       "Host: example.org\r\n"
+                       "User-Agent: QORNetHTTP (compatible; cross-platform)\r\n"
+                       "\r\n");
+}
+
+TEST(HttpRequest, WithoutAddressOrWithAnUnknownTypeThereIsNothingToSend) {
+    cHttpRequest none;
+    EXPECT_EQ(wire(none), "<failed>");
+    cHttpRequest odd(static_cast<cHttpRequest::eRequestTypes>(2), "http://example.org/", 1);
+    EXPECT_EQ(wire(odd), "<failed>");
+}
+
+TEST(HttpRequest, HeadersGoOutInKeyOrderOnceEachWithTheLastValue) {
+    cHttpRequest r(cHttpRequest::GET, "http://h/", 1);
+    EXPECT_TRUE(r.setHeader("B", "2"));
+    EXPECT_TRUE(r.setHeader("A", "1"));
+    EXPECT_TRUE(r.setHeader("Accept", "x"));
+    EXPECT_TRUE(r.setHeader("A", "one"));
+    EXPECT_TRUE(r.setHeader("a", "lower"));
+    EXPECT_TRUE(r.setHeader("Gone", "x"));
+    EXPECT_TRUE(r.setHeader("Gone", nullptr));
+    EXPECT_TRUE(r.setHeader("Never-Set", nullptr));
+    // Bytes compare unsigned: "A" < "Accept" (a prefix first) < "B" < "a".
+    EXPECT_EQ(wire(r), "GET / HTTP/1.1\r\n"
+                       "Host: h\r\n"
+                       "User-Agent: QORNetHTTP (compatible; cross-platform)\r\n"
+                       "A: one\r\n"
+                       "Accept: x\r\n"
+                       "B: 2\r\n"
+                       "a: lower\r\n"
+                       "\r\n");
+}
+
+TEST(HttpRequest, UserAgentInAnyCaseReplacesTheDefaultAndNullRestoresIt) {
+    cHttpRequest r(cHttpRequest::GET, "http://h/", 1);
+    EXPECT_TRUE(r.setHeader("uSER-aGENT", "probe/1.0"));
+    EXPECT_NE(wire(r).find("\r\nUser-Agent: probe/1.0\r\n"), std::string::npos);
+    EXPECT_EQ(wire(r).find("QORNetHTTP"), std::string::npos);
+    EXPECT_TRUE(r.setHeader("User-Agent", nullptr));
+    EXPECT_NE(wire(r).find("\r\nUser-Agent: QORNetHTTP (compatible; cross-platform)\r\n"), std::string::npos);
+}
+
+TEST(HttpRequest, HeadersTheClientWritesItselfOrThatWouldBreakTheRequestAreRefused) {
+    cHttpRequest r(cHttpRequest::GET, "http://h/", 1);
+    const std::string before = wire(r);
+    for (const char* name : {"Host", "hOST", "Content-Type", "content-type", "Content-Length", "CONTENT-LENGTH",
+                             "Transfer-Encoding"})
+        EXPECT_FALSE(r.setHeader(name, "x")) << name;
+    EXPECT_FALSE(r.setHeader("", "x"));
+    EXPECT_FALSE(r.setHeader(nullptr, "x"));
+    EXPECT_FALSE(r.setHeader("Bad Name", "x"));
+    EXPECT_FALSE(r.setHeader("Bad:Name", "x"));
+    EXPECT_FALSE(r.setHeader("X-Inject", "v\r\nEvil: 1"));
+    EXPECT_FALSE(r.setHeader("X-Inject", "v\nEvil: 1"));
+    EXPECT_FALSE(r.setHeader("User-Agent", "a\r\nEvil: 1"));
+    EXPECT_EQ(wire(r), before);
+}
+
+TEST(HttpRequest, GetWithPartsSendsNoBody) {
+    cHttpRequest r(cHttpRequest::GET, "http://h/", 1);
+    ASSERT_TRUE(r.addPost("f", "abc", 3, nullptr, nullptr));
+    EXPECT_EQ(wire(r), "GET / HTTP/1.1\r\nHost: h\r\nUser-Agent: QORNetHTTP (compatible; cross-platform)\r\n\r\n");
+}
+
+TEST(HttpRequest, PostWithoutPartsHasNoBodyNorLength) {
+    cHttpRequest r(cHttpRequest::POST, "http://h/form", 0);
+    EXPECT_EQ(wire(r), "POST /form HTTP/1.0\r\nHost: h\r\nUser-Agent: QORNetHTTP (compatible; cross-platform)\r\n\r\n");
+}
+
+TEST(HttpRequest, PostWithOnePartHasTheMultipartLayout) {
+    cHttpRequest r(cHttpRequest::POST, "http://h/up", 1);
+    ASSERT_TRUE(r.addPost("f", "abc", 3, nullptr, nullptr));
+    const std::string w = wire(r);
+    const std::string b = boundaryOf(w);
+    ASSERT_EQ(b.rfind("----qornethttp", 0), 0u) << w;
+    ASSERT_EQ(b.substr(b.size() - 4), "----");
+    const std::string hex = b.substr(14, b.size() - 18);
+    EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos) << hex;
+
+    const std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nabc\r\n--" + b + "--\r\n\r\n";
+    EXPECT_EQ(w, "POST /up HTTP/1.1\r\n"
+                 "Host: h\r\n"
+                 "User-Agent: QORNetHTTP (compatible; cross-platform)\r\n"
+                 "Content-Type: multipart/form-data; boundary=" + b + "\r\n"
+                 "Content-Length: " + std::to_string(body.size()) + "\r\n"
+                 "\r\n" + body);
+}
+
+TEST(HttpRequest, PartsKeepTheirOrderTypesAndParameters) {
+    cHttpRequest r(cHttpRequest::POST, "http://h/up", 1);
+    ASSERT_TRUE(r.setHeader("X-Z", "z"));
+    const unsigned char bin[] = {0, 1, 2, 0xFF, '\r', '\n'};
+    ASSERT_TRUE(r.addPost("file", bin, sizeof bin, "application/octet-stream", "filename=\"a.bin\""));
+    ASSERT_TRUE(r.addPost("note", "hi", 2, "text/plain", nullptr));
+    const std::string w = wire(r);
+    const std::string b = boundaryOf(w);
+    const std::string body = "--" + b + "\r\n"
+                             "Content-Disposition: form-data; name=\"file\"; filename=\"a.bin\"\r\n"
+                             "Content-Type: application/octet-stream\r\n"
+                             "\r\n" + std::string(reinterpret_cast<const char*>(bin), sizeof bin) + "\r\n"
+                             "--" + b + "\r\n"
+                             "Content-Disposition: form-data; name=\"note\"\r\n"
+                             "Content-Type: text/plain\r\n"
+                             "\r\nhi\r\n"
+                             "--" + b + "--\r\n\r\n";
+    EXPECT_EQ(w, "POST /up HTTP/1.1\r\nHost: h\r\nUser-Agent: QORNetHTTP (compatible; cross-platform)\r\n"
+                 "X-Z: z\r\n"
+                 "Content-Type: multipart/form-data; boundary=" + b + "\r\n"
+                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+// A request whose clock is fixed, so the boundary it would pick is known.
+class FixedClockRequest : public cHttpRequest {
+public:
+    using cHttpRequest::cHttpRequest;
+
+protected:
+    unsigned long long boundaryStamp() const override { return 0xabc123ULL; }
+};
+
+TEST(HttpRequest, BoundaryNeverOccursInsideAPart) {
+    FixedClockRequest plain(cHttpRequest::POST, "http://h/", 1);
+    ASSERT_TRUE(plain.addPost("x", "x", 1, nullptr, nullptr));
+    EXPECT_EQ(boundaryOf(wire(plain)), "----qornethttpabc123----");
+
+    const std::string trap = "data --" + std::string("----qornethttpabc123----") + " more";
+    FixedClockRequest r(cHttpRequest::POST, "http://h/", 1);
+    ASSERT_TRUE(r.addPost("trap", trap.data(), static_cast<int>(trap.size()), nullptr, nullptr));
+    const std::string w = wire(r);
+    const std::string b = boundaryOf(w);
+    ASSERT_EQ(b.rfind("----qornethttp", 0), 0u);
+    EXPECT_NE(b, "----qornethttpabc123----");
+    EXPECT_EQ(trap.find(b), std::string::npos);
+    const std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"trap\"\r\n\r\n" + trap + "\r\n--" + b +
+                             "--\r\n\r\n";
+    EXPECT_EQ(w.substr(w.size() - body.size()), body);
+    EXPECT_NE(w.find("Content-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+}
+
+TEST(HttpRequest, AddPostRefusesEmptyPartsAndTextThatBreaksThePartHeader) {
+    cHttpRequest r(cHttpRequest::POST, "http://h/", 1);
+    EXPECT_FALSE(r.addPost(nullptr, "a", 1, nullptr, nullptr));
+    EXPECT_FALSE(r.addPost("", "a", 1, nullptr, nullptr));
+    EXPECT_FALSE(r.addPost("n", nullptr, 1, nullptr, nullptr));
+    EXPECT_FALSE(r.addPost("n", "a", 0, nullptr, nullptr));
+    EXPECT_FALSE(r.addPost("n", "a", -1, nullptr, nullptr));
+    EXPECT_FALSE(r.addPost("n\"x", "a", 1, nullptr, nullptr));
+    EXPECT_FALSE(r.addPost("n\r\n", "a", 1, nullptr, nullptr));
+    EXPECT_FALSE(r.addPost("n", "a", 1, "text/plain\r\nX: 1", nullptr));
+    EXPECT_FALSE(r.addPost("n", "a", 1, nullptr, "filename=\"x\"\r\n"));
+    EXPECT_EQ(boundaryOf(wire(r)), "");  // still no parts
+}
+
+TEST(HttpRequest, DestroyForgetsHeadersPartsAndAddressButKeepsTheType) {
+    cHttpRequest r(cHttpRequest::POST, "http://h:99/", 1);
+    ASSERT_TRUE(r.setHeader("X", "1"));
+    ASSERT_TRUE(r.addPost("f", "a", 1, nullptr, nullptr));
+    r.destroy();
+    EXPECT_EQ(r.host(), nullptr);
+    EXPECT_EQ(r.type(), cHttpRequest::POST);
+    EXPECT_EQ(r.port(), 99);
+    EXPECT_EQ(wire(r), "<failed>");
+    ASSERT_TRUE(r.parseURL("http://h/"));
+    EXPECT_EQ(wire(r), "POST / HTTP/1.1\r\nHost: h\r\nUser-Agent: QORNetHTTP (compatible; cross-platform)\r\n\r\n");
+}
+
+TEST(HttpRequestUrlEncode, EncodesAllButUnreservedMarks) {
+    _guardchar<char> out;
+    cHttpRequest::urlEncode("a b/c", -1, out);
+    EXPECT_STREQ(out.c_str(), "a%20b%2Fc");
+    cHttpRequest::urlEncode("AZaz09-._~", -1, out);
+    EXPECT_STREQ(out.c_str(), "AZaz09-._~");
+    cHttpRequest::urlEncode("\xc3\xa9&=?+%", -1, out);
+    EXPECT_STREQ(out.c_str(), "%C3%A9%26%3D%3F%2B%25");
+    cHttpRequest::urlEncode("abcdef", 3, out);
+    EXPECT_STREQ(out.c_str(), "abc");
+    cHttpRequest::urlEncode("ab", 10, out);  // stops at the terminator
+    EXPECT_STREQ(out.c_str(), "ab");
+    cHttpRequest::urlEncode("", -1, out);
+    EXPECT_EQ(out.c_str(), nullptr);
+    cHttpRequest::urlEncode("x", 0, out);
+    EXPECT_EQ(out.c_str(), nullptr);
+    cHttpRequest::urlEncode(nullptr, -1, out);
+    EXPECT_EQ(out.c_str(), nullptr);
+}
+
+TEST(HttpRequestUrlEncode, AgreesWithPythonsQuote) {
+    std::string all;
+    for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
+    _guardchar<char> out;
+    cHttpRequest::urlEncode(all.c_str(), -1, out);
+    int status = -1;
+    const std::string expected = qortest::runCommand(
+        "python3 -c \"import sys, urllib.parse; sys.stdout.write(urllib.parse.quote(bytes(range(1, 256)), safe=''))\"",
+        &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(std::string(out.c_str()), expected);
+}
+
+}  // namespace
