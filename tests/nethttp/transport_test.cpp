@@ -1,0 +1,352 @@
+// Requests sent to real peers on 127.0.0.1: Python's http.server, a form
+// server that parses what it receives with Python's email package, and
+// scripted raw peers for the replies a server should not send.
+#include "nethttp/httpclient.h"
+
+#include "../netio/loopback.h"
+#include "peer.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using qortest::PeerProcess;
+using qortest::Stopwatch;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::string bodyOf(cSiHttpResponse& r) {
+    _typebuf<unsigned char> out;
+    if (!r.toBuffer(out)) return "<no buffer>";
+    return std::string(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.count()));
+}
+
+// A transport with short time-outs, so that every failure shows quickly.
+struct QuickTransport : cHttpTransport {
+    QuickTransport() { setTimeouts(2000, 600); }
+};
+
+// A raw peer answering with `reply`, run from its own temporary folder.
+class RawPeer {
+public:
+    explicit RawPeer(const std::string& reply, std::vector<std::string> extra = {}) {
+        writeFile(dir_.file("reply"), reply);
+        std::vector<std::string> args = {PeerProcess::script("rawpeer.py"), "--reply", dir_.file("reply"),
+                                         "--capture", dir_.file("request"), "--lifetime", "20"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        started = peer_.start(args);
+    }
+    std::string url(const std::string& path = "/") const { return peer_.url(path); }
+    std::string request() const { return readFile(dir_.file("request")); }
+    void stop() { peer_.stop(); }
+    bool started = false;
+
+private:
+    qortest::TempDir dir_;
+    PeerProcess peer_;
+};
+
+bool get(const std::string& url, cSiHttpResponse& resp, int http11 = 1) {
+    cHttpRequest req(cHttpRequest::GET, url.c_str(), http11);
+    QuickTransport t;
+    return t.processRequest(req, resp);
+}
+
+// ---------------------------------------------------------------------------
+// Python's http.server
+
+class StaticServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string big;
+        big.reserve(3 << 20);
+        unsigned int x = 12345;
+        for (int i = 0; i < (3 << 20); ++i) {
+            x = x * 1103515245u + 12345u;
+            big.push_back(static_cast<char>(x >> 24));
+        }
+        big_ = big;
+        writeFile(dir_.file("big.bin"), big_);
+        writeFile(dir_.file("hello.txt"), "hello, world\n");
+        ASSERT_TRUE(server_.start({"-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", dir_.path()}));
+    }
+    qortest::TempDir dir_;
+    PeerProcess server_;
+    std::string big_;
+};
+
+TEST_F(StaticServer, SmallFileArrivesWithItsStatusAndHeaders) {
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(server_.url("/hello.txt"), r, 0));
+    EXPECT_EQ(r.RC(), 200);
+    EXPECT_EQ(r.contentLen(), 13);
+    EXPECT_EQ(bodyOf(r), "hello, world\n");
+    ASSERT_NE(r.getHeaderVal("Server"), nullptr);
+    EXPECT_EQ(std::string(r.getHeaderVal("Server")).rfind("SimpleHTTP/", 0), 0u);
+    EXPECT_STREQ(r.getHeaderVal("Content-Length"), "13");
+}
+
+TEST_F(StaticServer, LargeFileArrivesWhole) {
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(server_.url("/big.bin"), r));
+    EXPECT_EQ(r.RC(), 200);
+    EXPECT_EQ(r.contentLen(), static_cast<long long>(big_.size()));
+    EXPECT_TRUE(bodyOf(r) == big_);
+}
+
+TEST_F(StaticServer, MissingFileIsA404WithItsBodyAndStillSucceeds) {
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(server_.url("/missing.txt"), r));
+    EXPECT_EQ(r.RC(), 404);
+    EXPECT_NE(bodyOf(r).find("404"), std::string::npos);
+}
+
+TEST_F(StaticServer, ConsumerThatRefusesTheHeaderEndsTheTransfer) {
+    struct OnlyOk : cHttpResponse {
+        bool onHeaderDone() override { return RC() == 200; }
+        bool onData(const unsigned char*, long long, unsigned long long) override {
+            ++calls;
+            return true;
+        }
+        int calls = 0;
+    } r;
+    cHttpRequest req(cHttpRequest::GET, server_.url("/missing").c_str(), 1);
+    QuickTransport t;
+    EXPECT_FALSE(t.processRequest(req, r));
+    EXPECT_EQ(r.RC(), 404);
+    EXPECT_EQ(r.calls, 0);
+}
+
+// ---------------------------------------------------------------------------
+// A server that reports what it parsed
+
+class FormServer : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server_.start({PeerProcess::script("formserver.py")})); }
+    PeerProcess server_;
+};
+
+TEST_F(FormServer, ServerSeesThePathTheHostTheAgentAndTheHeaders) {
+    cHttpRequest req(cHttpRequest::GET, server_.url("/where?a=1&b=%20").c_str(), 1);
+    ASSERT_TRUE(req.setHeader("X-Probe", "value: with colon"));
+    cSiHttpResponse r;
+    QuickTransport t;
+    ASSERT_TRUE(t.processRequest(req, r));
+    EXPECT_EQ(r.RC(), 200);
+    const std::string seen = bodyOf(r);
+    EXPECT_NE(seen.find("path=/where?a=1&b=%20\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("Host: 127.0.0.1:" + std::to_string(server_.port()) + "\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("User-Agent: QORNetHTTP (compatible; cross-platform)\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("X-Probe: value: with colon\n"), std::string::npos) << seen;
+}
+
+TEST_F(FormServer, MultipartPartsAreParsedBackAsSent) {
+    cHttpRequest req(cHttpRequest::POST, server_.url("/upload").c_str(), 1);
+    const unsigned char bin[] = {0x00, 0x01, 0x0D, 0x0A, 0x2D, 0x2D, 0xFF};
+    ASSERT_TRUE(req.addPost("file", bin, sizeof bin, "application/octet-stream", "filename=\"a.bin\""));
+    ASSERT_TRUE(req.addPost("note", "plain text", 10, nullptr, nullptr));
+    cSiHttpResponse r;
+    QuickTransport t;
+    ASSERT_TRUE(t.processRequest(req, r));
+    EXPECT_EQ(r.RC(), 200);
+    EXPECT_EQ(bodyOf(r), "file|application/octet-stream|a.bin|00010d0a2d2dff\n"
+                         "note|||706c61696e2074657874\n");
+}
+
+// ---------------------------------------------------------------------------
+// Scripted peers
+
+TEST(RawPeerReplies, RequestBytesAreExactlyWhatTheServerReceives) {
+    RawPeer peer("HTTP/1.1 204 No Content\r\n\r\n");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(peer.url("/x?y=1"), r));
+    EXPECT_EQ(r.RC(), 204);
+    peer.stop();
+    const std::string host = peer.url("").substr(7);
+    EXPECT_EQ(peer.request(), "GET /x?y=1 HTTP/1.1\r\nHost: " + host +
+                                  "\r\nUser-Agent: QORNetHTTP (compatible; cross-platform)\r\n\r\n");
+}
+
+TEST(RawPeerReplies, ChunkedReplyReachesTheConsumerDecoded) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n6\r\npedia \r\nE\r\nin \r\n\r\nchunks.\r\n"
+                 "0\r\n\r\n",
+                 {"--pieces", "7", "--pause-ms", "20", "--after", "hold"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    Stopwatch w;
+    ASSERT_TRUE(get(peer.url(), r));
+    EXPECT_EQ(bodyOf(r), "Wikipedia in \r\n\r\nchunks.");
+    EXPECT_LT(w.ms(), 600);  // ended by the last chunk, not by the time-out
+}
+
+TEST(RawPeerReplies, ContentLengthWithoutABlankIsRead) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length:12\r\n\r\n0123456789ab", {"--after", "hold"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(peer.url(), r));
+    EXPECT_EQ(r.contentLen(), 12);
+    EXPECT_EQ(bodyOf(r), "0123456789ab");
+}
+
+TEST(RawPeerReplies, ExtraBytesAfterContentLengthAreNotPassedOn) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloTRAILING-JUNK");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(peer.url(), r));
+    EXPECT_EQ(bodyOf(r), "hello");
+}
+
+TEST(RawPeerReplies, LineFeedOnlyReplyFails) {
+    RawPeer peer("HTTP/1.1 200 OK\nContent-Length: 2\n\nok");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    EXPECT_FALSE(get(peer.url(), r));
+}
+
+TEST(RawPeerReplies, BodyCutShortOfContentLengthFails) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    EXPECT_FALSE(get(peer.url(), r));
+    EXPECT_EQ(bodyOf(r), "0123456");
+}
+
+TEST(RawPeerReplies, ReplyCutInsideTheHeaderBlockFails) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nServer: raw\r\n");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    EXPECT_FALSE(get(peer.url(), r));
+}
+
+TEST(RawPeerReplies, BodyWithoutLengthEndsWellAtTheClose) {
+    RawPeer peer("HTTP/1.0 200 OK\r\n\r\nall of it until the close", {"--pieces", "4", "--pause-ms", "30"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(peer.url(), r, 0));
+    EXPECT_EQ(bodyOf(r), "all of it until the close");
+}
+
+TEST(RawPeerReplies, BodyWithoutLengthThatStallsFails) {
+    RawPeer peer("HTTP/1.0 200 OK\r\n\r\npart of it", {"--after", "hold"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    Stopwatch w;
+    EXPECT_FALSE(get(peer.url(), r, 0));
+    EXPECT_EQ(bodyOf(r), "part of it");
+    EXPECT_GE(w.ms(), 500);
+    EXPECT_LT(w.ms(), 5000);
+}
+
+TEST(RawPeerReplies, ResetInTheMiddleOfABodyWithoutLengthFails) {
+    RawPeer peer("HTTP/1.0 200 OK\r\n\r\nsome", {"--after", "reset"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    EXPECT_FALSE(get(peer.url(), r, 0));
+}
+
+TEST(RawPeerReplies, SlowReplyInManySmallPiecesArrivesWhole) {
+    std::string body;
+    for (int i = 0; i < 40; ++i) body += "line " + std::to_string(i) + "\n";
+    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nX-A: b\r\n\r\n" + body,
+                 {"--pieces", "25", "--pause-ms", "15", "--after", "hold"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(peer.url(), r));
+    EXPECT_EQ(bodyOf(r), body);
+    EXPECT_STREQ(r.getHeaderVal("X-A"), "b");
+}
+
+TEST(RawPeerReplies, OversizedHeaderLineFails) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nX-Huge: " + std::string(200000, 'h') + "\r\nContent-Length: 0\r\n\r\n");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    EXPECT_FALSE(get(peer.url(), r));
+}
+
+TEST(RawPeerReplies, MalformedStatusLineFails) {
+    RawPeer peer("HTTP/1.1 2x0 OK\r\nContent-Length: 0\r\n\r\n");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    EXPECT_FALSE(get(peer.url(), r));
+    EXPECT_EQ(r.RC(), 0);
+}
+
+TEST(RawPeerReplies, InterimContinueBeforeTheReplyIsSkipped) {
+    RawPeer peer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok");
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    ASSERT_TRUE(get(peer.url(), r));
+    EXPECT_EQ(r.RC(), 201);
+    EXPECT_EQ(bodyOf(r), "ok");
+}
+
+TEST(RawPeerReplies, PeerThatNeverAnswersFailsAfterTheReadTimeOut) {
+    RawPeer peer("", {"--silent"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    Stopwatch w;
+    EXPECT_FALSE(get(peer.url(), r));
+    EXPECT_GE(w.ms(), 500);
+    EXPECT_LT(w.ms(), 5000);
+    EXPECT_EQ(r.RC(), 0);
+}
+
+TEST(RawPeerReplies, PeerThatKeepsSendingAfterTheReplyDoesNotHoldTheClose) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nend", {"--after", "flood"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    Stopwatch w;
+    {
+        cHttpRequest req(cHttpRequest::GET, peer.url().c_str(), 1);
+        QuickTransport t;
+        ASSERT_TRUE(t.processRequest(req, r));
+        EXPECT_EQ(bodyOf(r), "end");
+    }  // the transport's destructor closes while the peer floods
+    EXPECT_LT(w.ms(), 3000);
+}
+
+TEST(Transport, ClosedPortFailsAtOnce) {
+    cSiHttpResponse r;
+    Stopwatch w;
+    EXPECT_FALSE(get("http://127.0.0.1:" + std::to_string(qortest::closedPort()) + "/", r));
+    EXPECT_LT(w.ms(), 2000);
+}
+
+TEST(Transport, RequestThatCannotBeSerialisedIsNotSent) {
+    cHttpRequest req;
+    cSiHttpResponse r;
+    QuickTransport t;
+    EXPECT_FALSE(t.processRequest(req, r));
+    EXPECT_FALSE(t.valid());
+}
+
+TEST(Transport, OneTransportSendsSeveralRequestsInTurn) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", {"--connections", "2"});
+    ASSERT_TRUE(peer.started);
+    QuickTransport t;
+    for (int i = 0; i < 2; ++i) {
+        cHttpRequest req(cHttpRequest::GET, peer.url("/n" + std::to_string(i)).c_str(), 1);
+        cSiHttpResponse r;
+        ASSERT_TRUE(t.processRequest(req, r)) << i;
+        EXPECT_EQ(bodyOf(r), "ok");
+    }
+}
+
+}  // namespace
