@@ -1,6 +1,7 @@
 #include "nethttp/httpclient.h"
 
 #include "base/checked.h"
+#include "base/timeutil.h"
 #include "netio/socketio.h"
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <sys/time.h>
 
 namespace {
 
@@ -50,12 +50,6 @@ std::string keyText(const cStringKey& k) {
     std::size_t n = static_cast<std::size_t>(raw.count());
     while (n > 0 && raw.data()[n - 1] == 0) --n;
     return std::string(raw.data() ? raw.data() : "", n);
-}
-
-unsigned long long microsecondsNow() {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    return static_cast<unsigned long long>(tv.tv_sec) * 1000000ULL + static_cast<unsigned long long>(tv.tv_usec);
 }
 
 // Strips spaces and tabs at both ends of [b, e).
@@ -206,7 +200,7 @@ void cHttpRequest::urlEncode(const char* text, long long len, _guardchar<char>& 
     out.set(enc.c_str(), static_cast<long long>(enc.size()));
 }
 
-unsigned long long cHttpRequest::boundaryStamp() const { return microsecondsNow(); }
+unsigned long long cHttpRequest::boundaryStamp() const { return ticks_us(); }
 
 bool cHttpRequest::buildMultipart(const std::string& boundary, std::string& body) const {
     body.clear();
