@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -433,7 +434,44 @@ const unsigned short* _wcsstr(const unsigned short* hay, const unsigned short* n
 }
 
 const char* _stristr(const char* hay, const char* needle, long long hayLen, long long needleLen) {
-    return findUnits(hay, needle, hayLen, needleLen, [](char c) { return __acp_lower(c); });
+    if (hayLen < 0) hayLen = unitLength(hay);
+    if (needleLen < 0) needleLen = unitLength(needle);
+    if (needleLen > hayLen) return nullptr;
+    if (needleLen == 0) return hay;
+    if (!hay || !needle) return nullptr;
+    // Only A-Z fold, so a candidate start is one of at most two byte values;
+    // memchr finds each, and the nearer one is tried first.  Each variant's
+    // next position is remembered until it is passed, keeping the scan linear.
+    const char first = __acp_lower(needle[0]);
+    const char firstUpper = __acp_upper(first);
+    const char* const last = hay + (hayLen - needleLen);  // the last possible start
+    const char* p = hay;
+    const char* nextLower = nullptr;
+    const char* nextUpper = nullptr;
+    bool lowerDone = false;
+    bool upperDone = first == firstUpper;
+    auto find = [&](char c) {
+        return static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(last - p) + 1));
+    };
+    while (p <= last) {
+        if (!lowerDone && (!nextLower || nextLower < p)) {
+            nextLower = find(first);
+            lowerDone = nextLower == nullptr;
+        }
+        if (!upperDone && (!nextUpper || nextUpper < p)) {
+            nextUpper = find(firstUpper);
+            upperDone = nextUpper == nullptr;
+        }
+        const char* candidate = nullptr;
+        if (!lowerDone) candidate = nextLower;
+        if (!upperDone && (!candidate || nextUpper < candidate)) candidate = nextUpper;
+        if (!candidate) return nullptr;
+        long long j = 1;
+        while (j < needleLen && __acp_lower(candidate[j]) == __acp_lower(needle[j])) ++j;
+        if (j == needleLen) return candidate;
+        p = candidate + 1;
+    }
+    return nullptr;
 }
 
 const unsigned short* _wcsistr(const unsigned short* hay, const unsigned short* needle, long long hayLen,
@@ -642,12 +680,16 @@ unsigned long long strToU64(const char* s) {
     if (!s) return 0;
     while (isBlank(*s)) ++s;
     if (!*s) return 0;
+    // strtoull/strtoll are what the C library's "%llx" and "%lld" scanning
+    // converts with; calling them directly skips the format parsing, and an
+    // end pointer that did not move is the scan's matching failure.
+    char* end = nullptr;
     if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        unsigned long long v = 0;
-        return std::sscanf(s + 2, "%llx", &v) == 1 ? v : ~0ULL;
+        const unsigned long long v = std::strtoull(s + 2, &end, 16);
+        return end != s + 2 ? v : ~0ULL;
     }
-    long long v = 0;
-    return std::sscanf(s, "%lld", &v) == 1 ? static_cast<unsigned long long>(v) : ~0ULL;
+    const long long v = std::strtoll(s, &end, 10);
+    return end != s ? static_cast<unsigned long long>(v) : ~0ULL;
 }
 
 unsigned long long strToU64(const unsigned short* s) {

@@ -530,6 +530,25 @@ TEST(TextSearch, SubstringFindersRespectLengthsAndFolding) {
     EXPECT_EQ(_stristr(text, ""), text);
 }
 
+TEST(TextSearch, CaseInsensitiveSearchTriesBothCasesOfTheFirstLetter) {
+    // Many near misses of one case before the match in the other.
+    std::string hay(3000, 'a');
+    hay += "Ab";
+    EXPECT_EQ(_stristr(hay.c_str(), "ab"), hay.c_str() + 3000);
+    EXPECT_EQ(_stristr(hay.c_str(), "AB"), hay.c_str() + 3000);
+    EXPECT_EQ(_stristr(hay.c_str(), "aab"), hay.c_str() + 2999);
+    EXPECT_EQ(_stristr(hay.c_str(), "bb"), nullptr);
+    const char* mixed = "xxKEY=1 key=2";
+    EXPECT_EQ(_stristr(mixed, "key="), mixed + 2);
+    EXPECT_EQ(_stristr(mixed + 3, "key="), mixed + 8);
+    EXPECT_EQ(_stristr(mixed, "=2"), mixed + 11);  // a first byte that does not fold
+    EXPECT_EQ(_stristr(mixed, "Y=1 KEY=2"), mixed + 4);
+    EXPECT_EQ(_stristr(mixed, "y=2", 12), nullptr);  // would end past hayLen
+    EXPECT_EQ(_stristr(mixed, "y=2", 13), mixed + 10);
+    const char withZero[] = {'a', 0, 'B', 'c'};
+    EXPECT_EQ(_stristr(withZero, "bc", 4, 2), withZero + 2);  // counted: zero bytes are text
+}
+
 TEST(TextSearch, BoundedFindersStopAtTheirLimits) {
     const char* hay = "abcabc";
     EXPECT_EQ(_strnstr(hay, "bc", 3), hay + 1);
@@ -751,6 +770,31 @@ TEST(NumberParsing, UnsignedParsingHexDecimalAndFailures) {
     W wide(u"  0x1F"), bad(u"Ж1");
     EXPECT_EQ(strToU64(wide.p()), 31u);
     EXPECT_EQ(strToU64(bad.p()), ~0ULL);
+}
+
+// The C library's scanning is the oracle, applied as the conversion is
+// described: blanks skipped, "0x" then "%llx", else "%lld", nothing read gives
+// all ones.
+TEST(NumberParsing, UnsignedParsingAgreesWithTheCLibrarysScanning) {
+    const char* texts[] = {"0xg", "g", "-", "+", "-0x5", "0x", "x5", "  -5", "\v7", "\f 8",
+                           "99999999999999999999", "-99999999999999999999", "18446744073709551615",
+                           "18446744073709551616", "0x1ffffffffffffffff", " +0x10", "0x0x5", "0x-5", "-x",
+                           ".5", "1e5", "0X7fffffffffffffff", "  \t\n\r12 34", "007", "0x 5", "9223372036854775808"};
+    for (const char* t : texts) {
+        const char* s = t;
+        while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\r') ++s;
+        unsigned long long want = 0;
+        if (*s == 0) {
+            want = 0;
+        } else if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+            unsigned long long v = 0;
+            want = std::sscanf(s + 2, "%llx", &v) == 1 ? v : ~0ULL;
+        } else {
+            long long v = 0;
+            want = std::sscanf(s, "%lld", &v) == 1 ? static_cast<unsigned long long>(v) : ~0ULL;
+        }
+        EXPECT_EQ(strToU64(t), want) << '"' << t << '"';
+    }
 }
 
 TEST(NumberParsing, SignedParsingNegatesAndFlagsOverflow) {
