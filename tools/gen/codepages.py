@@ -11,8 +11,11 @@ writes
     cp_precompose.cpp  the precomposition table
 
 Sources:
-  - Python's codecs for the single-byte and double-byte pages; glibc iconv
-    (IBM870) for EBCDIC 870, which Python lacks;
+  - Python's codecs for the single-byte pages, and glibc iconv (IBM870) for
+    EBCDIC 870, which Python lacks;
+  - glibc iconv (CP932, CP936, CP949, CP950) for the double-byte pages: it
+    gives Big5's user-defined block C6A1-C6FE the private-use units Windows
+    gives it (U+F6B1-U+F70E), where Python's cp950 has kana;
   - glibc iconv (EUC-JP, EUC-CN, EUC-TW) for the 94 x 94 character sets;
   - unicodedata.ucd_3_2_0 for the canonical pair decompositions.
 
@@ -148,10 +151,10 @@ def single_byte_tables():
 # Double-byte pages.
 
 DBCS = {
-    932: ("cp932", [(0x81, 0x84), (0x87, 0x9F), (0xE0, 0xEA), (0xED, 0xEE), (0xFA, 0xFC)]),
-    936: ("gbk", [(0x81, 0xFE)]),
-    949: ("cp949", [(0x81, 0xC8), (0xCA, 0xFD)]),
-    950: ("cp950", [(0xA1, 0xC6), (0xC9, 0xF9)]),
+    932: ("CP932", [(0x81, 0x84), (0x87, 0x9F), (0xE0, 0xEA), (0xED, 0xEE), (0xFA, 0xFC)]),
+    936: ("CP936", [(0x81, 0xFE)]),
+    949: ("CP949", [(0x81, 0xC8), (0xCA, 0xFD)]),
+    950: ("CP950", [(0xA1, 0xC6), (0xC9, 0xF9)]),
 }
 
 
@@ -166,17 +169,15 @@ def dbcs_base(cp):
 
 
 def dbcs_rows(cp):
-    codec, ranges = DBCS[cp]
+    encoding, ranges = DBCS[cp]
+    conv = Iconv(encoding)
     rows = {}
     for lo, hi in ranges:
         for lead in range(lo, hi + 1):
             row = []
             for trail in range(0x40, 0x100):
-                try:
-                    s = bytes([lead, trail]).decode(codec)
-                except UnicodeDecodeError:
-                    s = "?"
-                row.append(ord(s) if len(s) == 1 and ord(s) <= 0xFFFF else 0x3F)
+                r = conv.decode(bytes([lead, trail]))
+                row.append(r[0] if r and len(r) == 1 and r[0] <= 0xFFFF else 0x3F)
             rows[lead] = row
     return rows
 
@@ -269,7 +270,7 @@ def gen_dbcs(out_dir, cp):
     codec = DBCS[cp][0]
     rows = dbcs_rows(cp)
     parts = [header("Double-byte code page %d: row tables for the trail bytes 0x40-0xFF" % cp,
-                    "Python %d.%d codec %s" % (sys.version_info[:2] + (codec,))),
+                    "glibc iconv %s" % codec),
              '#include "base/dbcs.h"\n']
     if cp != 949:
         parts.append("const unsigned short __symtab_JIS%d_base[256] = {\n%s\n};\n" % (cp, units(dbcs_base(cp))))
