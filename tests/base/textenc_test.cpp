@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/strkey.h"
 #include "testsupport.h"
 
 namespace {
@@ -704,6 +705,38 @@ TEST(Precomposition, FirstUseFromManyThreadsLoadsOneTable) {
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(wrong, 0);
+}
+
+// ---------------------------------------------------------------------------
+// String keys from UTF-16 text.
+
+TEST(StringKeyFromUtf16, EqualsTheKeyOfTheUtf8Form) {
+    const struct {
+        Units wide;
+        const char* utf8;
+    } cases[] = {
+        {U({'a', 'b', 'c', 0}), "abc"},
+        {U({'a', 'b', 'c', 'd', 0}), "abcd"},  // the terminator's word is dropped
+        {U({'h', 0xE9, 'l', 'l', 'o', 0}), "h\xC3\xA9llo"},
+        {U({0xD83D, 0xDE00, 0}), "\xF0\x9F\x98\x80"},
+        {U({0}), ""},
+    };
+    for (const auto& c : cases) {
+        cStringKey fromWide(c.wide.data(), -1), fromUtf8(c.utf8, -1);
+        EXPECT_EQ(fromWide.words.count(), fromUtf8.words.count()) << c.utf8;
+        EXPECT_TRUE(fromWide == fromUtf8) << c.utf8;
+        cStringKey assigned;
+        assigned = c.wide.data();
+        EXPECT_TRUE(assigned == fromUtf8) << c.utf8;
+    }
+    // "ab" U+0416: bytes 61 62 D0 96, one word.
+    const Units text = U({'a', 'b', 0x416, 'z'});
+    cStringKey counted(text.data(), 3);
+    ASSERT_EQ(counted.words.count(), 1);
+    EXPECT_EQ(counted.words[0], 0x6162D096u);
+    EXPECT_TRUE(cStringKey(static_cast<const u16*>(nullptr), -1) == cStringKey());
+    // Keys of wide text sort like their UTF-8 bytes: U+00E9 (C3 A9) after 'z'.
+    EXPECT_TRUE(cStringKey(U({'z', 0}).data(), -1) < cStringKey(U({0xE9, 0}).data(), -1));
 }
 
 }  // namespace
