@@ -21,12 +21,17 @@ unsigned long long minOf(unsigned long long a, unsigned long long b) { return a 
 // cMemIOTarget
 
 cMemIOTarget::cMemIOTarget(long long pageSize)
-    : pageSize_(pageSize >= 128 && pageSize <= 0x7FFFFFFF ? pageSize : kDefaultPageSize) {}
+    : pageSize_(pageSize >= 128 && pageSize <= 0x7FFFFFFF ? pageSize : kDefaultPageSize) {
+    pageShift_ = -1;
+    if ((pageSize_ & (pageSize_ - 1)) == 0) {
+        pageShift_ = 0;
+        while ((1LL << pageShift_) < pageSize_) ++pageShift_;
+    }
+}
 
 cMemIOTarget::~cMemIOTarget() { freeAllPages(); }
 
-unsigned char* cMemIOTarget::findPage(long long index) {
-    if (index == lastIndex_) return lastPage_;
+unsigned char* cMemIOTarget::lookupPage(long long index) {
     auto it = pages_.find(index);
     if (it == pages_.end()) return nullptr;
     lastIndex_ = index;
@@ -66,8 +71,9 @@ void cMemIOTarget::freeAllPages() {
 void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size_t n) {
     const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
     while (n > 0) {
-        const long long index = static_cast<long long>(offset / ps);
-        const std::size_t off = static_cast<std::size_t>(offset % ps);
+        long long index;
+        std::size_t off;
+        split(offset, index, off);
         const std::size_t piece = static_cast<std::size_t>(minOf(n, ps - off));
         if (const unsigned char* page = findPage(index))
             std::memcpy(out, page + off, piece);
@@ -84,11 +90,13 @@ unsigned int cMemIOTarget::read(void* buf, unsigned int n) {
     const unsigned long long avail = static_cast<unsigned long long>(size_) - pos_;
     const unsigned long long count = minOf(minOf(n, kMaxTransfer), avail);
     if (count == 0) return 0;
-    const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
+    long long index;
+    std::size_t off;
+    split(pos_, index, off);
     // The common small read inside one page.
-    if (pos_ % ps + count <= ps) {
-        if (const unsigned char* page = findPage(static_cast<long long>(pos_ / ps)))
-            std::memcpy(buf, page + pos_ % ps, static_cast<std::size_t>(count));
+    if (off + count <= static_cast<unsigned long long>(pageSize_)) {
+        if (const unsigned char* page = findPage(index))
+            std::memcpy(buf, page + off, static_cast<std::size_t>(count));
         else
             std::memset(buf, 0, static_cast<std::size_t>(count));
     } else {
@@ -106,8 +114,9 @@ unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
     const unsigned char* src = static_cast<const unsigned char*>(buf);
     unsigned long long done = 0;
     while (done < want) {
-        const long long index = static_cast<long long>(pos_ / ps);
-        const std::size_t off = static_cast<std::size_t>(pos_ % ps);
+        long long index;
+        std::size_t off;
+        split(pos_, index, off);
         const std::size_t piece = static_cast<std::size_t>(minOf(want - done, ps - off));
         unsigned char* page = findPage(index);
         if (!page) {

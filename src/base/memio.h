@@ -68,15 +68,29 @@ public:
     long long pageCount() const { return pageCount_; }
 
 private:
-    unsigned char* findPage(long long index);
+    unsigned char* findPage(long long index) { return index == lastIndex_ ? lastPage_ : lookupPage(index); }
+    unsigned char* lookupPage(long long index);
     unsigned char* addPage(long long index);  // zeroed; throws std::bad_alloc
     void freePagesFrom(long long index);
     void freeAllPages();
+    // The page index and the offset in it of a position; a shift and a mask
+    // when the page size is a power of two (it is 65536 for every user).
+    void split(unsigned long long pos, long long& index, std::size_t& off) const {
+        if (pageShift_ >= 0) {
+            index = static_cast<long long>(pos >> pageShift_);
+            off = static_cast<std::size_t>(pos & static_cast<unsigned long long>(pageSize_ - 1));
+        } else {
+            const unsigned long long ps = static_cast<unsigned long long>(pageSize_);
+            index = static_cast<long long>(pos / ps);
+            off = static_cast<std::size_t>(pos % ps);
+        }
+    }
     // Copies stored bytes at any offset, zeros where no page is; ignores the size.
     void peek(unsigned long long offset, unsigned char* out, std::size_t n);
 
     unsigned long long pos_ = 0;
     long long pageSize_ = 65536;
+    int pageShift_ = 16;  // log2 of the page size, -1 when it is not a power of two
     long long size_ = 0;
     std::map<long long, _typebuf<unsigned char> > pages_;
     long long pageCount_ = 0;

@@ -1,0 +1,377 @@
+// Streams against what a user would otherwise pick, in the same run:
+//  - cFileIO against read/write/pread, stdio and fstream on a file in the
+//    page cache;
+//  - cMemIOTarget against std::vector<char> appends and plain memcpy reads;
+//  - cMemBufferedIO over cFileIO against stdio's and fstream's own buffering
+//    for small reads, and against pread for random ones.
+#include "base/fileio.h"
+#include "base/memio.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kFileBytes = 64u << 20;
+
+// One 64 MiB file of pseudo-random bytes shared by the read benchmarks,
+// removed when the program ends.
+struct SourceFile {
+    SourceFile() {
+        const char* base = std::getenv("TMPDIR");
+        path = std::string(base && *base ? base : "/tmp") + "/qorbench.XXXXXX";
+        int fd = ::mkstemp(path.data());
+        if (fd < 0) std::abort();
+        std::vector<char> chunk(1 << 20);
+        std::mt19937 rng(42);
+        for (std::size_t done = 0; done < kFileBytes; done += chunk.size()) {
+            for (auto& c : chunk) c = static_cast<char>(rng());
+            if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) std::abort();
+        }
+        ::close(fd);
+    }
+    ~SourceFile() { ::unlink(path.c_str()); }
+    std::string path;
+};
+
+const std::string& sourceFile() {
+    static const SourceFile file;
+    return file.path;
+}
+
+std::string scratchFile() {
+    static const std::string path = sourceFile() + ".out";
+    return path;
+}
+
+std::vector<unsigned long long> randomOffsets(std::size_t count, std::size_t span, std::size_t block) {
+    std::mt19937_64 rng(7);
+    std::vector<unsigned long long> v(count);
+    for (auto& o : v) o = rng() % (span - block);
+    return v;
+}
+
+// ---------------------------------------------------------------------------
+// Sequential file reads, 64 KiB at a time
+
+void BM_FileSeqRead_cFileIO(benchmark::State& state) {
+    const unsigned int block = static_cast<unsigned int>(state.range(0));
+    std::vector<char> buf(block);
+    cFileIO f;
+    if (!f.open(sourceFile().c_str(), fmRead)) state.SkipWithError("open");
+    for (auto _ : state) {
+        f.set_fp(0);
+        while (f.read(buf.data(), block) == block) {
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_FileSeqRead_posix(benchmark::State& state) {
+    const std::size_t block = static_cast<std::size_t>(state.range(0));
+    std::vector<char> buf(block);
+    int fd = ::open(sourceFile().c_str(), O_RDONLY);
+    for (auto _ : state) {
+        ::lseek(fd, 0, SEEK_SET);
+        while (::read(fd, buf.data(), block) == static_cast<ssize_t>(block)) {
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    ::close(fd);
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_FileSeqRead_stdio(benchmark::State& state) {
+    const std::size_t block = static_cast<std::size_t>(state.range(0));
+    std::vector<char> buf(block);
+    FILE* fp = std::fopen(sourceFile().c_str(), "rb");
+    for (auto _ : state) {
+        std::fseek(fp, 0, SEEK_SET);
+        while (std::fread(buf.data(), 1, block, fp) == block) {
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    std::fclose(fp);
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_FileSeqRead_fstream(benchmark::State& state) {
+    const std::size_t block = static_cast<std::size_t>(state.range(0));
+    std::vector<char> buf(block);
+    std::ifstream in(sourceFile(), std::ios::binary);
+    for (auto _ : state) {
+        in.clear();
+        in.seekg(0);
+        while (in.read(buf.data(), static_cast<std::streamsize>(block))) {
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+// ---------------------------------------------------------------------------
+// Random 4 KiB file reads
+
+constexpr std::size_t kRandomReads = 4096;
+
+void BM_FileRandomRead_cFileIO(benchmark::State& state) {
+    const unsigned int block = static_cast<unsigned int>(state.range(0));
+    auto offs = randomOffsets(kRandomReads, kFileBytes, block);
+    std::vector<char> buf(block);
+    cFileIO f;
+    f.open(sourceFile().c_str(), fmRead);
+    for (auto _ : state) {
+        for (auto o : offs) {
+            f.set_fp(o);
+            f.read(buf.data(), block);
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * block);
+}
+
+void BM_FileRandomRead_pread(benchmark::State& state) {
+    const std::size_t block = static_cast<std::size_t>(state.range(0));
+    auto offs = randomOffsets(kRandomReads, kFileBytes, block);
+    std::vector<char> buf(block);
+    int fd = ::open(sourceFile().c_str(), O_RDONLY);
+    for (auto _ : state) {
+        for (auto o : offs) benchmark::DoNotOptimize(::pread(fd, buf.data(), block, static_cast<off_t>(o)));
+        benchmark::DoNotOptimize(buf.data());
+    }
+    ::close(fd);
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * block);
+}
+
+void BM_FileRandomRead_cMemBufferedIO(benchmark::State& state) {
+    const unsigned int block = static_cast<unsigned int>(state.range(0));
+    auto offs = randomOffsets(kRandomReads, kFileBytes, block);
+    std::vector<char> buf(block);
+    cFileIO f;
+    f.open(sourceFile().c_str(), fmRead);
+    cMemBufferedIO cache(&f, 4096);  // the JPEG 2000 reader's cache size
+    for (auto _ : state) {
+        for (auto o : offs) {
+            cache.set_fp(o);
+            cache.read(buf.data(), block);
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * block);
+}
+
+// ---------------------------------------------------------------------------
+// Small sequential reads through a buffer (a parser reading fields)
+
+constexpr std::size_t kSmallReadBytes = 16u << 20;
+
+void BM_SmallReads_cMemBufferedIO(benchmark::State& state) {
+    const unsigned int field = static_cast<unsigned int>(state.range(0));
+    char buf[16];
+    cFileIO f;
+    f.open(sourceFile().c_str(), fmRead);
+    cMemBufferedIO cache(&f, 65536);
+    for (auto _ : state) {
+        cache.set_fp(0);
+        for (std::size_t done = 0; done < kSmallReadBytes; done += field) cache.read(buf, field);
+        benchmark::DoNotOptimize(buf);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kSmallReadBytes);
+}
+
+void BM_SmallReads_stdio(benchmark::State& state) {
+    const std::size_t field = static_cast<std::size_t>(state.range(0));
+    char buf[16];
+    FILE* fp = std::fopen(sourceFile().c_str(), "rb");
+    std::vector<char> vbuf(65536);
+    std::setvbuf(fp, vbuf.data(), _IOFBF, vbuf.size());
+    for (auto _ : state) {
+        std::fseek(fp, 0, SEEK_SET);
+        for (std::size_t done = 0; done < kSmallReadBytes; done += field) std::fread(buf, 1, field, fp);
+        benchmark::DoNotOptimize(buf);
+    }
+    std::fclose(fp);
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kSmallReadBytes);
+}
+
+void BM_SmallReads_fstream(benchmark::State& state) {
+    const std::size_t field = static_cast<std::size_t>(state.range(0));
+    char buf[16];
+    std::ifstream in(sourceFile(), std::ios::binary);
+    for (auto _ : state) {
+        in.clear();
+        in.seekg(0);
+        for (std::size_t done = 0; done < kSmallReadBytes; done += field) in.read(buf, static_cast<std::streamsize>(field));
+        benchmark::DoNotOptimize(buf);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kSmallReadBytes);
+}
+
+// ---------------------------------------------------------------------------
+// Sequential file writes, 64 KiB at a time, 64 MiB per iteration
+
+void BM_FileSeqWrite_cFileIO(benchmark::State& state) {
+    const unsigned int block = static_cast<unsigned int>(state.range(0));
+    std::vector<char> buf(block, 'w');
+    cFileIO f;
+    f.create(scratchFile().c_str(), fmWrite);
+    for (auto _ : state) {
+        f.set_eof(0);
+        f.set_fp(0);
+        for (std::size_t done = 0; done < kFileBytes; done += block) f.write(buf.data(), block);
+    }
+    f.close();
+    cFileIO::remove(scratchFile().c_str());
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_FileSeqWrite_posix(benchmark::State& state) {
+    const std::size_t block = static_cast<std::size_t>(state.range(0));
+    std::vector<char> buf(block, 'w');
+    int fd = ::open(scratchFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (auto _ : state) {
+        if (::ftruncate(fd, 0) != 0) state.SkipWithError("ftruncate");
+        ::lseek(fd, 0, SEEK_SET);
+        for (std::size_t done = 0; done < kFileBytes; done += block) benchmark::DoNotOptimize(::write(fd, buf.data(), block));
+    }
+    ::close(fd);
+    ::unlink(scratchFile().c_str());
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_FileSeqWrite_stdio(benchmark::State& state) {
+    const std::size_t block = static_cast<std::size_t>(state.range(0));
+    std::vector<char> buf(block, 'w');
+    for (auto _ : state) {
+        FILE* fp = std::fopen(scratchFile().c_str(), "wb");
+        for (std::size_t done = 0; done < kFileBytes; done += block) std::fwrite(buf.data(), 1, block, fp);
+        std::fclose(fp);
+    }
+    ::unlink(scratchFile().c_str());
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+// ---------------------------------------------------------------------------
+// Building output in memory: 64 MiB in pieces
+
+void BM_MemWrite_cMemIOTarget(benchmark::State& state) {
+    const unsigned int piece = static_cast<unsigned int>(state.range(0));
+    std::vector<char> buf(piece, 'm');
+    for (auto _ : state) {
+        cMemIOTarget m(65536);
+        for (std::size_t done = 0; done < kFileBytes; done += piece) m.write(buf.data(), piece);
+        benchmark::DoNotOptimize(m.size());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_MemWrite_vector(benchmark::State& state) {
+    const std::size_t piece = static_cast<std::size_t>(state.range(0));
+    std::vector<char> buf(piece, 'm');
+    for (auto _ : state) {
+        std::vector<char> v;
+        for (std::size_t done = 0; done < kFileBytes; done += piece) v.insert(v.end(), buf.begin(), buf.end());
+        benchmark::DoNotOptimize(v.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+// Reading back what was built, in pieces.
+void BM_MemSeqRead_cMemIOTarget(benchmark::State& state) {
+    const unsigned int piece = static_cast<unsigned int>(state.range(0));
+    std::vector<char> fill(kFileBytes, 'r');
+    cMemIOTarget m(65536);
+    m.fromBuffer(fill.data(), static_cast<long long>(fill.size()));
+    std::vector<char> buf(piece);
+    for (auto _ : state) {
+        m.set_fp(0);
+        while (m.read(buf.data(), piece) == piece) {
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_MemSeqRead_vector(benchmark::State& state) {
+    const std::size_t piece = static_cast<std::size_t>(state.range(0));
+    std::vector<char> v(kFileBytes, 'r');
+    std::vector<char> buf(piece);
+    for (auto _ : state) {
+        for (std::size_t at = 0; at + piece <= v.size(); at += piece) {
+            std::memcpy(buf.data(), v.data() + at, piece);
+            benchmark::ClobberMemory();
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
+}
+
+void BM_MemRandomRead_cMemIOTarget(benchmark::State& state) {
+    const unsigned int piece = static_cast<unsigned int>(state.range(0));
+    std::vector<char> fill(kFileBytes, 'r');
+    cMemIOTarget m(65536);
+    m.fromBuffer(fill.data(), static_cast<long long>(fill.size()));
+    auto offs = randomOffsets(kRandomReads, kFileBytes, piece);
+    std::vector<char> buf(piece);
+    for (auto _ : state) {
+        for (auto o : offs) {
+            m.set_fp(o);
+            m.read(buf.data(), piece);
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * piece);
+}
+
+void BM_MemRandomRead_vector(benchmark::State& state) {
+    const std::size_t piece = static_cast<std::size_t>(state.range(0));
+    std::vector<char> v(kFileBytes, 'r');
+    auto offs = randomOffsets(kRandomReads, kFileBytes, piece);
+    std::vector<char> buf(piece);
+    for (auto _ : state) {
+        for (auto o : offs) {
+            std::memcpy(buf.data(), v.data() + o, piece);
+            benchmark::ClobberMemory();
+        }
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * piece);
+}
+
+}  // namespace
+
+BENCHMARK(BM_FileSeqRead_cFileIO)->Arg(65536);
+BENCHMARK(BM_FileSeqRead_posix)->Arg(65536);
+BENCHMARK(BM_FileSeqRead_stdio)->Arg(65536);
+BENCHMARK(BM_FileSeqRead_fstream)->Arg(65536);
+
+BENCHMARK(BM_FileRandomRead_cFileIO)->Arg(4096);
+BENCHMARK(BM_FileRandomRead_pread)->Arg(4096);
+BENCHMARK(BM_FileRandomRead_cMemBufferedIO)->Arg(4096);
+
+BENCHMARK(BM_SmallReads_cMemBufferedIO)->Arg(1)->Arg(4)->Arg(16);
+BENCHMARK(BM_SmallReads_stdio)->Arg(1)->Arg(4)->Arg(16);
+BENCHMARK(BM_SmallReads_fstream)->Arg(1)->Arg(4)->Arg(16);
+
+BENCHMARK(BM_FileSeqWrite_cFileIO)->Arg(65536);
+BENCHMARK(BM_FileSeqWrite_posix)->Arg(65536);
+BENCHMARK(BM_FileSeqWrite_stdio)->Arg(65536);
+
+BENCHMARK(BM_MemWrite_cMemIOTarget)->Arg(16)->Arg(4096);
+BENCHMARK(BM_MemWrite_vector)->Arg(16)->Arg(4096);
+BENCHMARK(BM_MemSeqRead_cMemIOTarget)->Arg(16)->Arg(4096);
+BENCHMARK(BM_MemSeqRead_vector)->Arg(16)->Arg(4096);
+BENCHMARK(BM_MemRandomRead_cMemIOTarget)->Arg(64)->Arg(4096);
+BENCHMARK(BM_MemRandomRead_vector)->Arg(64)->Arg(4096);
+
+BENCHMARK_MAIN();
