@@ -1,5 +1,7 @@
 #include "base/fileio.h"
 
+#include "base/timeutil.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -10,10 +12,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#if __has_include("base/timeutil.h")
-#include "base/timeutil.h"
-#define QOR_HAVE_TIMEUTIL 1
-#endif
 
 // ---------------------------------------------------------------------------
 // cFileIOTarget
@@ -143,19 +141,6 @@ bool setBothTimes(int fd, long long utcSeconds) {
     return ::futimens(fd, times) == 0;
 }
 
-unsigned long long localSecondsToUTC(unsigned long long t) {
-#ifdef QOR_HAVE_TIMEUTIL
-    return localToUTC(t);
-#else
-    // Until the time helpers are in the tree: the offset the platform reports
-    // for the instant t read as UTC.
-    time_t tt = static_cast<time_t>(t);
-    struct tm local;
-    if (!localtime_r(&tt, &local)) return t;
-    return t - static_cast<unsigned long long>(static_cast<long long>(local.tm_gmtoff));
-#endif
-}
-
 }  // namespace
 
 void* file_open(const char* path, eFileMode mode) {
@@ -198,7 +183,7 @@ void* file_invalid_handle() { return reinterpret_cast<void*>(~std::uintptr_t{0})
 
 bool file_set_time(void* h, unsigned long long localTime, unsigned long long, unsigned long long) {
     if (!file_valid(h) || localTime == 0xFFFFFFFFull) return false;
-    return setBothTimes(fdOf(h), static_cast<long long>(localSecondsToUTC(localTime)));
+    return setBothTimes(fdOf(h), static_cast<long long>(localToUTC(localTime)));
 }
 
 bool file_set_time(void* h, int year, int month, int day, int hour, int minute, int second) {
