@@ -430,6 +430,54 @@ TEST(HttpResponse, ParseHeadersConsumesOnlyCompleteLines) {
     EXPECT_EQ(w.RC(), 0);
 }
 
+TEST(HttpResponse, MutatedRepliesNeverBreakTheConsumersGuarantees) {
+    // Seeded byte flips, insertions and cuts of a few well-formed replies,
+    // split at random points.  Whatever the verdict, the hooks' promises hold:
+    // header before data, offsets in order, pieces of 1 to 65536 bytes, and
+    // never more than a declared length.
+    const std::vector<std::string> seeds = {
+        "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nX-A: b\r\n\r\nhello world!",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n1;e=1\r\n!\r\n0\r\nT: 1\r\n\r\n",
+        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 404 Not Found\r\nX-F: a\r\n  b\r\n\r\nmissing",
+    };
+    unsigned int rng = 20240607u;
+    auto next = [&rng](unsigned int n) {
+        rng = rng * 1664525u + 1013904223u;
+        return (rng >> 8) % n;
+    };
+    int accepted = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string m = seeds[static_cast<std::size_t>(round) % seeds.size()];
+        for (unsigned int edits = 1 + next(3); edits > 0 && !m.empty(); --edits) {
+            std::size_t at = next(static_cast<unsigned int>(m.size()));
+            switch (next(3)) {
+                case 0: m[at] = static_cast<char>(next(256)); break;
+                case 1: m.insert(at, 1, "\r\n:0 ;9aF"[next(10)]); break;
+                default: m.erase(at, 1 + next(4)); break;
+            }
+        }
+        std::vector<std::string> pieces;
+        for (std::size_t i = 0; i < m.size();) {
+            std::size_t n = 1 + next(16);
+            pieces.push_back(m.substr(i, n));
+            i += n;
+        }
+        Recorder r;
+        bool ok = run(r, pieces, next(2) == 0);
+        accepted += ok;
+        EXPECT_FALSE(r.dataBeforeHeader) << m;
+        EXPECT_FALSE(r.offsetsWrong) << m;
+        EXPECT_FALSE(r.lengthsWrong) << m;
+        if (r.headerDone && r.lengthAtHeaderDone >= 0) {
+            EXPECT_LE(static_cast<long long>(r.body.size()), r.lengthAtHeaderDone) << m;
+        }
+        if (ok) {
+            EXPECT_EQ(r.headerDone, 1) << m;
+        }
+    }
+    EXPECT_GT(accepted, 0);
+}
+
 TEST(SiHttpResponse, CollectsTheBodyAndStartsAfreshForEachReply) {
     cSiHttpResponse r;
     ScriptedIO one({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst"});
