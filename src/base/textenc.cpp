@@ -226,6 +226,55 @@ long long decodeUtf8(const sUtf8Input& in, u16* out, long long cap, int* offsets
     const u8* s = in.s;
     const long long len = in.len;
     long long i = 0, w = 0;
+    if (!Offsets) {
+        // The bulk of the text, while four bytes of input and sixteen units of
+        // output are left: every byte a sequence may need can be read without
+        // looking at the end, and any one character fits.
+        while (i + 4 <= len && cap - w >= 16) {
+            if (i + 16 <= len && asciiOnly16(s + i)) {
+                if (Write)
+                    for (int k = 0; k < 16; ++k) out[w + k] = s[i + k];
+                i += 16;
+                w += 16;
+                continue;
+            }
+            const unsigned b = s[i];
+            if (b < 0x80) {
+                if (Write) out[w] = static_cast<u16>(b);
+                ++i;
+                ++w;
+                continue;
+            }
+            const unsigned c1 = s[i + 1];
+            if (b >= 0xC2 && b <= 0xDF && isContinuation(c1)) {
+                if (Write) out[w] = static_cast<u16>((b & 0x1F) << 6 | (c1 & 0x3F));
+                i += 2;
+                ++w;
+                continue;
+            }
+            const unsigned c2 = s[i + 2];
+            if ((b & 0xF0) == 0xE0 && isContinuation(c1) && isContinuation(c2) && (b != 0xE0 || c1 >= 0xA0)) {
+                if (Write) out[w] = static_cast<u16>((b & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F));
+                i += 3;
+                ++w;
+                continue;
+            }
+            Decoded d = decodeAt(s, i, len, in.endIsFinal);  // four-byte forms and malformed bytes
+            if (d.kind == Seq::Cut || (d.kind == Seq::Broken && stopAtBroken)) return w;
+            unsigned cp = d.kind == Seq::Unit ? d.cp : b;
+            if (Write) {
+                if (cp >= 0x10000) {
+                    out[w] = static_cast<u16>(0xD800 | ((cp - 0x10000) >> 10));
+                    out[w + 1] = static_cast<u16>(0xDC00 | (cp & 0x3FF));
+                } else {
+                    out[w] = static_cast<u16>(cp);
+                }
+            }
+            w += cp >= 0x10000 ? 2 : 1;
+            i += d.kind == Seq::Unit ? d.len : 1;
+        }
+    }
+    // The rest, with every check.
     while (i < len && w < cap) {
         if (!Offsets) {
             // Runs of ASCII, sixteen bytes at a time.
@@ -294,6 +343,52 @@ long long encodeUtf8(const u16* text, long long n, char* out, long long cap, int
     const long long len = terminated ? unitLength(text) : n;
     u8* o = reinterpret_cast<u8*>(out);
     long long i = 0, w = 0;
+    if (!Counts) {
+        // The bulk: while two units of input and eight bytes of output are
+        // left, a character and its partner unit can be read and written
+        // without further checks.
+        while (i + 2 <= len && cap - w >= 8) {
+            if (i + 8 <= len && asciiOnly8Units(text + i)) {
+                if (Write)
+                    for (int k = 0; k < 8; ++k) o[w + k] = static_cast<u8>(text[i + k]);
+                i += 8;
+                w += 8;
+                continue;
+            }
+            unsigned u = text[i];
+            if (u < 0x80) {
+                if (Write) o[w] = static_cast<u8>(u);
+                ++i;
+                ++w;
+            } else if (u < 0x800) {
+                if (Write) {
+                    o[w] = static_cast<u8>(0xC0 | (u >> 6));
+                    o[w + 1] = static_cast<u8>(0x80 | (u & 0x3F));
+                }
+                ++i;
+                w += 2;
+            } else if (isHighSurrogate(u) && isLowSurrogate(text[i + 1])) {
+                unsigned cp = 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+                if (Write) {
+                    o[w] = static_cast<u8>(0xF0 | (cp >> 18));
+                    o[w + 1] = static_cast<u8>(0x80 | ((cp >> 12) & 0x3F));
+                    o[w + 2] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
+                    o[w + 3] = static_cast<u8>(0x80 | (cp & 0x3F));
+                }
+                i += 2;
+                w += 4;
+            } else {
+                if (Write) {
+                    o[w] = static_cast<u8>(0xE0 | (u >> 12));
+                    o[w + 1] = static_cast<u8>(0x80 | ((u >> 6) & 0x3F));
+                    o[w + 2] = static_cast<u8>(0x80 | (u & 0x3F));
+                }
+                ++i;
+                w += 3;
+            }
+        }
+    }
+    // The rest, with every check.
     while (i < len && w < cap) {
         if (!Counts) {
             while (i + 8 <= len && cap - w >= 8 && asciiOnly8Units(text + i)) {

@@ -312,6 +312,134 @@ TEST(Utf8, RequireCountsAreExactOnArbitraryBytes) {
     }
 }
 
+// Random byte strings: valid sequences of every length mixed with malformed
+// bytes (encoded surrogates aside, which Python refuses and we accept).
+std::vector<std::string> randomUtf8Texts(unsigned seed, int count) {
+    std::mt19937 gen(seed);
+    auto rng = [&gen] { return static_cast<unsigned>(gen()); };
+    std::vector<std::string> texts;
+    for (int t = 0; t < count; ++t) {
+        std::string s;
+        size_t target = rng() % 300;
+        while (s.size() < target) {
+            switch (rng() % 8) {
+            case 0:
+            case 1: s += static_cast<char>('a' + rng() % 26); break;
+            case 2: s += B({0xC2 + rng() % 30, 0x80 + rng() % 64}); break;
+            case 3: s += B({0xE1 + rng() % 12, 0x80 + rng() % 64, 0x80 + rng() % 64}); break;
+            case 4: s += B({0xF0, 0x90 + rng() % 48, 0x80 + rng() % 64, 0x80 + rng() % 64}); break;
+            case 5: s += std::string(20, static_cast<char>('A' + rng() % 26)); break;
+            default: {
+                unsigned b = rng() % 256;
+                if (b == 0xED) b = 0xEE;
+                s += static_cast<char>(b ? b : 1);
+            }
+            }
+        }
+        s += 'z';  // never ends in a cut sequence, which a counted decode leaves for later
+        texts.push_back(s);
+    }
+    return texts;
+}
+
+std::string hex(const std::string& s) {
+    static const char digits[] = "0123456789abcdef";
+    std::string h;
+    for (unsigned char c : s) {
+        h += digits[c >> 4];
+        h += digits[c & 15];
+    }
+    return h;
+}
+
+TEST(Utf8, ArbitraryBytesDecodeLikePythonWithTheByteValueFallback) {
+    const std::vector<std::string> texts = randomUtf8Texts(2024, 150);
+    std::string script =
+        "import codecs, sys\n"
+        "codecs.register_error('byte', lambda e: (chr(e.object[e.start]), e.start + 1))\n"
+        "for line in sys.stdin.read().split():\n"
+        "    s = bytes.fromhex(line[1:]).decode('utf-8', 'byte')\n"
+        "    w = s.encode('utf-16-le', 'surrogatepass')\n"
+        "    print(len(w) // 2, *[w[i] | w[i + 1] << 8 for i in range(0, len(w), 2)])\n";
+    qortest::TempDir dir;
+    std::ofstream(dir.file("oracle.py")) << script;
+    {
+        std::ofstream in(dir.file("in.txt"));
+        for (const auto& t : texts) in << "x" << hex(t) << "\n";
+    }
+    int status = -1;
+    std::istringstream lines(qortest::runCommand("python3 " + dir.file("oracle.py") + " < " + dir.file("in.txt"), &status));
+    ASSERT_EQ(status, 0);
+    for (const auto& t : texts) {
+        size_t count = 0;
+        ASSERT_TRUE(lines >> count);
+        Units expect(count);
+        for (auto& u : expect) lines >> u;
+        _guardchar<u16> whole;
+        long long got = __a2w(t.data(), static_cast<long long>(t.size()), whole, 65001);
+        ASSERT_EQ(Units(whole.get(), whole.get() + got), expect) << hex(t);
+        // Any capacity gives a prefix of whole characters and writes nothing beyond it.
+        for (long long cap : {1LL, 15LL, 16LL, 17LL, 31LL, got / 2, got - 1}) {
+            if (cap <= 0 || cap >= got) continue;
+            Units out(static_cast<size_t>(cap) + 1, 0xBEEF);
+            long long part = __a2w(t.data(), static_cast<long long>(t.size()), out.data(), cap, 65001);
+            ASSERT_LE(part, cap);
+            EXPECT_GE(part, cap - 1);
+            EXPECT_EQ(out[static_cast<size_t>(cap)], 0xBEEF);
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + part, expect.begin())) << cap;
+            // Never half a pair.
+            const u16 last = part > 0 ? out[static_cast<size_t>(part) - 1] : 0;
+            EXPECT_FALSE(last >= 0xD800 && last <= 0xDBFF);
+        }
+    }
+}
+
+TEST(Utf8, ArbitraryUnitsEncodeLikePythonWithSurrogatesPassed) {
+    std::mt19937 rng(77);
+    std::vector<Units> texts;
+    for (int t = 0; t < 150; ++t) {
+        Units u(rng() % 200);
+        for (auto& v : u) {
+            unsigned r = rng() % 6;
+            v = static_cast<u16>(r < 2 ? 'a' + rng() % 26 : r == 2 ? 0x80 + rng() % 0x780 : r == 3 ? 0xD800 + rng() % 0x800 : 1 + rng() % 0xFFFF);
+        }
+        texts.push_back(u);
+    }
+    qortest::TempDir dir;
+    std::ofstream(dir.file("oracle.py")) << "import sys\n"
+                                            "for line in sys.stdin.read().split():\n"
+                                            "    s = bytes.fromhex(line[1:]).decode('utf-16-le', 'surrogatepass')\n"
+                                            "    print('x' + s.encode('utf-8', 'surrogatepass').hex())\n";
+    {
+        std::ofstream in(dir.file("in.txt"));
+        for (const auto& u : texts) {
+            std::string le;
+            for (u16 v : u) le += B({v & 0xFFu, static_cast<unsigned>(v) >> 8});
+            in << "x" << hex(le) << "\n";
+        }
+    }
+    int status = -1;
+    std::istringstream lines(qortest::runCommand("python3 " + dir.file("oracle.py") + " < " + dir.file("in.txt"), &status));
+    ASSERT_EQ(status, 0);
+    for (const auto& u : texts) {
+        std::string line;
+        ASSERT_TRUE(lines >> line);
+        std::string bytes = encode(u, 65001);
+        EXPECT_EQ("x" + hex(bytes), line);
+        for (long long cap : {8LL, 9LL, 10LL, 11LL, static_cast<long long>(bytes.size()) - 1}) {
+            if (cap <= 0 || cap >= static_cast<long long>(bytes.size())) continue;
+            std::string out(static_cast<size_t>(cap) + 1, '\x7F');
+            long long part = __w2a(u.data(), static_cast<long long>(u.size()), out.data(), cap, 65001);
+            ASSERT_LE(part, cap);
+            EXPECT_GE(part, cap - 3);
+            EXPECT_EQ(out[static_cast<size_t>(cap)], '\x7F');
+            EXPECT_EQ(out.substr(0, static_cast<size_t>(part)), bytes.substr(0, static_cast<size_t>(part)));
+            // A cut only ever falls before a lead or ASCII byte.
+            EXPECT_NE(static_cast<unsigned char>(bytes[static_cast<size_t>(part)]) & 0xC0, 0x80u);
+        }
+    }
+}
+
 TEST(Utf8, OffsetsAndCountsMapEachInputUnit) {
     // "a" U+00E9 U+1F600 "b"
     const std::string text = B({'a', 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80, 'b'});
