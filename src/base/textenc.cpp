@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -523,18 +522,18 @@ struct cReverseMap {
     u8 find(u16 u) const { return blocks[blockOf[u >> 8]][u & 0xFF]; }
 };
 
-// Built on the first encoding into the page and kept until exit; call_once
-// makes a first use from two threads at once build it exactly once.
+// Built on the first encoding into the page and kept for the life of the
+// process; call_once makes a first use from two threads at once build it
+// exactly once.  The maps are never freed, so a destructor of another static
+// object that still encodes text at exit finds them intact.
 const cReverseMap& reverseMap(int slot) {
     struct sEntry {
         std::once_flag once;
-        std::unique_ptr<cReverseMap> map;
+        const cReverseMap* map = nullptr;
     };
     static sEntry entries[kSimplePageCount + 1];
     sEntry& e = entries[slot];
-    std::call_once(e.once, [&] {
-        e.map = std::make_unique<cReverseMap>(slot < kSimplePageCount ? kSimplePages[slot].table : __symtab_dft);
-    });
+    std::call_once(e.once, [&] { e.map = new cReverseMap(slot < kSimplePageCount ? kSimplePages[slot].table : __symtab_dft); });
     return *e.map;
 }
 
