@@ -1,0 +1,482 @@
+#include "compression/zstream.h"
+
+#include "base/memio.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Output of the whole-buffer forms is collected in pieces of this size,
+// appended to paged memory of the same page size, so it is never reallocated
+// while it grows.
+constexpr unsigned int kPieceBytes = 65536;
+
+// zlib counts in 32-bit units; longer inputs are offered in slices.
+constexpr unsigned long long kMaxSlice = 1ULL << 30;
+
+// The largest count one read returns: 0xFFFFFFFF is kIOFailed.
+constexpr unsigned long long kMaxTransfer = 0xFFFFFFFEull;
+
+// Offers the next slice of [data, data + total) once zlib has used up the
+// previous one.
+class cInputFeeder {
+public:
+    cInputFeeder(z_stream& s, const unsigned char* data, unsigned long long total)
+        : s_(s), data_(data), left_(total) {}
+    void top() {
+        if (s_.avail_in != 0 || left_ == 0) return;
+        const unsigned long long slice = std::min(left_, kMaxSlice);
+        s_.next_in = const_cast<Bytef*>(data_);
+        s_.avail_in = static_cast<uInt>(slice);
+        data_ += slice;
+        left_ -= slice;
+    }
+    bool usedUp() const { return left_ == 0 && s_.avail_in == 0; }
+
+private:
+    z_stream& s_;
+    const unsigned char* data_;
+    unsigned long long left_;
+};
+
+// Inflates everything offered through feed into paged memory, one piece at a
+// time, until the zlib stream ends, an error occurs, the input is used up or
+// the output would pass limit.  Sets ended when the stream's end was reached.
+// False on a zlib error, on running out of memory and on passing the limit.
+bool inflatePieces(z_stream& s, cInputFeeder& feed, unsigned long long limit, cMemIOTarget& mem,
+                   bool& ended) {
+    ended = false;
+    _typebuf<unsigned char> piece;
+    try {
+        piece.set(kPieceBytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    unsigned long long total = 0;
+    for (;;) {
+        feed.top();
+        s.next_out = piece.data();
+        s.avail_out = kPieceBytes;
+        const int ret = ::inflate(&s, Z_SYNC_FLUSH);
+        const unsigned int got = kPieceBytes - s.avail_out;
+        if (got > 0) {
+            const bool over = got > limit - total;
+            const unsigned int keep = over ? static_cast<unsigned int>(limit - total) : got;
+            if (keep > 0 && mem.write(piece.data(), keep) != keep) return false;
+            total += keep;
+            if (over) return false;
+        }
+        if (ret == Z_STREAM_END) {
+            ended = true;
+            return true;
+        }
+        // Z_BUF_ERROR: no progress was possible, which with room for output
+        // means the input is used up.
+        if (ret == Z_BUF_ERROR) return feed.usedUp();
+        if (ret != Z_OK) return false;
+        if (feed.usedUp() && s.avail_out != 0) return true;
+    }
+}
+
+}  // namespace
+
+// ===========================================================================
+// cZDecompress
+
+cZDecompress::cZDecompress() : stream_() {}
+
+cZDecompress::~cZDecompress() {
+    if (initialised_) inflateEnd(&stream_);
+}
+
+void cZDecompress::init() {
+    if (initialised_) return;
+    stream_ = z_stream();
+    if (inflateInit(&stream_) == Z_OK) initialised_ = 1;
+}
+
+bool cZDecompress::reset() {
+    init();
+    return initialised_ && inflateReset(&stream_) == Z_OK;
+}
+
+// The member stream is set up and reset the first time a piece form uses it.
+bool cZDecompress::prepare() {
+    if (initialised_) return true;
+    return reset();
+}
+
+bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsigned char>& out) {
+    out.set(0);
+    if (in.count() == 0) return true;
+    z_stream s = z_stream();
+    if (inflateInit(&s) != Z_OK) return false;
+    if (inflateReset(&s) != Z_OK) {
+        inflateEnd(&s);
+        return false;
+    }
+    cMemIOTarget mem(kPieceBytes);
+    cInputFeeder feed(s, in.data(), static_cast<unsigned long long>(in.count()));
+    bool ended = false;
+    const bool clean = inflatePieces(s, feed, outputLimit_, mem, ended);
+    inflateEnd(&s);
+    // A cut stream leaves clean true but never reaches its end.
+    const bool delivered = mem.toBuffer(out);
+    return clean && ended && delivered;
+}
+
+bool cZDecompress::decompressPart(unsigned char const* in, long long n, _typebuf<unsigned char>& out) {
+    out.set(0);
+    if (!prepare()) return false;
+    if (n < 0 || (!in && n > 0)) return false;
+    if (n == 0) return true;
+    cMemIOTarget mem(kPieceBytes);
+    stream_.avail_in = 0;
+    cInputFeeder feed(stream_, in, static_cast<unsigned long long>(n));
+    bool ended = false;
+    const bool clean = inflatePieces(stream_, feed, outputLimit_, mem, ended);
+    const bool delivered = mem.toBuffer(out);
+    return clean && delivered;
+}
+
+bool cZDecompress::decompressPart(unsigned char const* in, long long& inLen, unsigned char* out, long long& outLen) {
+    const long long wantIn = inLen;
+    const long long room = outLen;
+    inLen = 0;
+    outLen = 0;
+    if (!prepare()) return false;
+    if (in) {
+        if (wantIn < 0) return false;
+        stream_.next_in = const_cast<Bytef*>(in);
+        stream_.avail_in = static_cast<uInt>(std::min<unsigned long long>(static_cast<unsigned long long>(wantIn), UINT_MAX));
+    } else if (stream_.avail_in == 0 || stream_.next_in == nullptr) {
+        return true;  // nothing left over from the previous step
+    }
+    if (!out || room < 0) return false;
+    stream_.next_out = out;
+    stream_.avail_out = static_cast<uInt>(std::min<unsigned long long>(static_cast<unsigned long long>(room), UINT_MAX));
+    const uInt inBefore = stream_.avail_in;
+    const uInt outBefore = stream_.avail_out;
+    const int ret = ::inflate(&stream_, Z_SYNC_FLUSH);
+    inLen = static_cast<long long>(inBefore - stream_.avail_in);
+    outLen = static_cast<long long>(outBefore - stream_.avail_out);
+    return ret == Z_OK || ret == Z_STREAM_END;
+}
+
+// ===========================================================================
+// cDecompressIOTarget
+
+cDecompressIOTarget::~cDecompressIOTarget() { delete ownedSource_; }
+
+bool cDecompressIOTarget::readPlainSizeFromStream(cFileIOTarget*) { return false; }
+
+void cDecompressIOTarget::adoptSource(cFileIOTarget* source, bool own) {
+    source_ = nullptr;
+    if (!own) return;
+    if (ownedSource_ != source) delete ownedSource_;
+    ownedSource_ = source;
+}
+
+bool cDecompressIOTarget::create(cFileIOTarget* source, unsigned long long plainSize, long long n, bool own) {
+    adoptSource(source, own);
+    windowFill_ = 0;
+    windowStart_ = position_ = plainSize_ = 0;
+    if (!source || n <= 0 || n > kMaxZStreamBuffer) {
+        window_.set(0);
+        return false;
+    }
+    if (plainSize == 0) {
+        // An empty item, unless the implementation can tell the size itself.
+        if (readPlainSizeFromStream(source)) plainSize = plainSize_;
+    }
+    if (static_cast<long long>(plainSize) < 0) return false;
+    try {
+        window_.set(n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    plainSize_ = plainSize;
+    windowStart_ = position_ = plainSize;
+    source_ = source;
+    if (set_fp(0)) return true;
+    source_ = nullptr;
+    return false;
+}
+
+void cDecompressIOTarget::close() {
+    source_ = nullptr;
+    delete ownedSource_;
+    ownedSource_ = nullptr;
+    window_.set(0);
+    windowFill_ = 0;
+    windowStart_ = position_ = plainSize_ = 0;
+}
+
+bool cDecompressIOTarget::set_fp(unsigned long long pos) {
+    if (!source_) return false;
+    const unsigned long long target = std::min(pos, plainSize_);
+    // The end needs no decoded byte: there is nothing to read there.
+    if (target == plainSize_ || insideWindow(target)) {
+        position_ = target;
+        return true;
+    }
+    if (target < windowStart_ && !resetDecompression()) return false;
+    windowFill_ = 0;
+    if (!fillBufFrom(target)) return false;
+    windowStart_ = target;
+    position_ = target;
+    return true;
+}
+
+bool cDecompressIOTarget::set_fp_end(unsigned long long n) {
+    return set_fp(n < plainSize_ ? plainSize_ - n : 0);
+}
+
+unsigned long long cDecompressIOTarget::readThrough(unsigned char*, unsigned long long, bool& failed) {
+    failed = false;
+    return 0;
+}
+
+unsigned int cDecompressIOTarget::read(void* buf, unsigned int n) {
+    if (!source_) return 0;
+    const unsigned long long count = std::min({static_cast<unsigned long long>(n), kMaxTransfer, plainSize_ - position_});
+    if (count == 0) return 0;
+    if (!buf) return kIOFailed;
+    auto* out = static_cast<unsigned char*>(buf);
+    if (count == 1 && insideWindow(position_)) {
+        *out = window_.data()[position_ - windowStart_];
+        ++position_;
+        return 1;
+    }
+    unsigned long long done = 0;
+    while (done < count) {
+        if (!insideWindow(position_)) {
+            const unsigned long long wanted = count - done;
+            if (wanted >= static_cast<unsigned long long>(window_.count())) {
+                // Long sequential reads skip the window: no extra copy.
+                bool failed = false;
+                const unsigned long long got = readThrough(out + done, wanted, failed);
+                done += got;
+                position_ += got;
+                if (failed) break;
+                if (got > 0) continue;
+            }
+            if (!set_fp(position_)) break;
+        }
+        const unsigned long long offset = position_ - windowStart_;
+        const unsigned long long take = std::min(count - done, static_cast<unsigned long long>(windowFill_) - offset);
+        std::memcpy(out + done, window_.data() + offset, static_cast<std::size_t>(take));
+        done += take;
+        position_ += take;
+    }
+    return done > 0 ? static_cast<unsigned int>(done) : kIOFailed;
+}
+
+// ===========================================================================
+// cZStream
+
+cZStream::cZStream() : stream_() {}
+
+cZStream::~cZStream() { endInflate(); }
+
+void cZStream::endInflate() {
+    if (inflateReady_) inflateEnd(&stream_);
+    inflateReady_ = false;
+    stream_ = z_stream();
+}
+
+bool cZStream::create(cFileIOTarget* source, unsigned long long plainSize, long long n, bool own) {
+    endInflate();
+    input_.set(0);
+    output_.set(0);
+    outputStart_ = -1;
+    produced_ = 0;
+    streamEnded_ = false;
+    if (source && n > 0 && n <= kMaxZStreamBuffer) {
+        try {
+            input_.set(n);
+            output_.set(2 * n);
+        } catch (const std::bad_alloc&) {
+            input_.set(0);
+            output_.set(0);
+        }
+        if (output_.count() > 0 && inflateInit(&stream_) == Z_OK) inflateReady_ = true;
+    }
+    if (!inflateReady_) {
+        // Takes over the source as promised, then fails.
+        cDecompressIOTarget::create(source, plainSize, 0, own);
+        return false;
+    }
+    return cDecompressIOTarget::create(source, plainSize, n, own);
+}
+
+void cZStream::close() {
+    endInflate();
+    input_.set(0);
+    output_.set(0);
+    outputStart_ = -1;
+    produced_ = 0;
+    streamEnded_ = false;
+    cDecompressIOTarget::close();
+}
+
+bool cZStream::resetDecompression() {
+    if (!inflateReady_ || inflateReset(&stream_) != Z_OK) return false;
+    stream_.avail_in = 0;
+    outputStart_ = -1;
+    produced_ = 0;
+    streamEnded_ = false;
+    return true;
+}
+
+bool cZStream::beginDecoding() {
+    if (!resetDecompression()) return false;
+    if (!source_->set_fp(0)) return false;
+    outputStart_ = 0;
+    return true;
+}
+
+void cZStream::discardFullOutput() {
+    if (produced_ < static_cast<unsigned long long>(output_.count())) return;
+    outputStart_ += static_cast<long long>(produced_);
+    produced_ = 0;
+}
+
+cZStream::Step cZStream::inflateInto(unsigned char* out, unsigned long long room, unsigned long long& produced) {
+    produced = 0;
+    if (streamEnded_) return Step::ended;
+    if (stream_.avail_in == 0) {
+        const unsigned int got = source_->read(input_.data(), static_cast<unsigned int>(input_.count()));
+        // A failed read, or compressed data that stops before its end.
+        if (!transferred(got) || got == 0) return Step::failed;
+        stream_.next_in = input_.data();
+        stream_.avail_in = got;
+    }
+    const uInt offered = static_cast<uInt>(std::min<unsigned long long>(room, UINT_MAX));
+    stream_.next_out = out;
+    stream_.avail_out = offered;
+    const uInt inBefore = stream_.avail_in;
+    const int ret = ::inflate(&stream_, Z_SYNC_FLUSH);
+    produced = offered - stream_.avail_out;
+    if (ret == Z_STREAM_END) {
+        streamEnded_ = true;
+        return Step::ended;
+    }
+    // A pass that only takes input (a block header across a small input
+    // buffer) is progress; one that neither takes nor gives is not.
+    if (ret == Z_OK && (produced > 0 || stream_.avail_in != inBefore)) return Step::progress;
+    return Step::failed;
+}
+
+bool cZStream::fillBufFrom(unsigned long long pos) {
+    windowFill_ = 0;
+    if (!source_ || !inflateReady_) return false;
+    if (pos >= plainSize_) return true;
+    if (outputStart_ < 0 || pos < static_cast<unsigned long long>(outputStart_)) {
+        if (!beginDecoding()) return false;
+    }
+    const unsigned long long m = std::min(static_cast<unsigned long long>(window_.count()), plainSize_ - pos);
+    const unsigned long long outRoom = static_cast<unsigned long long>(output_.count());
+
+    // Catch up: decode (and pass over) everything before pos.
+    while (outputEnd() <= pos) {
+        discardFullOutput();
+        unsigned long long got = 0;
+        const Step step = inflateInto(output_.data() + produced_, outRoom - produced_, got);
+        produced_ += got;
+        if (step == Step::failed) return false;
+        if (step == Step::ended && outputEnd() <= pos) return false;
+    }
+
+    // Copy m bytes into the window, decoding more as the output runs out.
+    unsigned long long copied = 0;
+    for (;;) {
+        const unsigned long long at = pos + copied;
+        const unsigned long long take = std::min(m - copied, outputEnd() - at);
+        std::memcpy(window_.data() + copied, output_.data() + (at - static_cast<unsigned long long>(outputStart_)),
+                    static_cast<std::size_t>(take));
+        copied += take;
+        if (copied == m) break;
+        discardFullOutput();
+        unsigned long long got = 0;
+        const Step step = inflateInto(output_.data() + produced_, outRoom - produced_, got);
+        produced_ += got;
+        if (step == Step::failed || (step == Step::ended && got == 0)) return false;
+    }
+    windowFill_ = static_cast<long long>(m);
+    return true;
+}
+
+unsigned long long cZStream::readThrough(unsigned char* buf, unsigned long long n, bool& failed) {
+    failed = false;
+    if (!source_ || !inflateReady_ || outputStart_ < 0) return 0;
+    if (position_ < static_cast<unsigned long long>(outputStart_) || position_ > outputEnd()) return 0;
+    // First what the output buffer already holds from the position on.
+    unsigned long long done = std::min(n, outputEnd() - position_);
+    std::memcpy(buf, output_.data() + (position_ - static_cast<unsigned long long>(outputStart_)),
+                static_cast<std::size_t>(done));
+    if (done == n) return done;
+    // The output buffer is passed; the rest inflates straight into buf.
+    outputStart_ = static_cast<long long>(outputEnd());
+    produced_ = 0;
+    while (done < n) {
+        unsigned long long got = 0;
+        const Step step = inflateInto(buf + done, n - done, got);
+        done += got;
+        outputStart_ += static_cast<long long>(got);
+        if (step == Step::failed || (step == Step::ended && done < n)) {
+            failed = true;
+            break;
+        }
+    }
+    return done;
+}
+
+// ===========================================================================
+// cZDeflate, cZInflate
+
+cZDeflate::~cZDeflate() {
+    if (state) deflateEnd(this);
+}
+
+bool cZDeflate::init(int level) {
+    if (state) deflateEnd(this);
+    *static_cast<z_stream*>(this) = z_stream();
+    return deflateInit(this, level) == Z_OK;
+}
+
+unsigned int cZDeflate::deflate(void const* in, unsigned int inLen, void* out, unsigned int outLen) {
+    if (deflateReset(this) != Z_OK) return 0;
+    if ((!in && inLen > 0) || !out) return 0;
+    next_in = const_cast<Bytef*>(static_cast<const Bytef*>(in));
+    avail_in = inLen;
+    next_out = static_cast<Bytef*>(out);
+    avail_out = outLen;
+    // Anything short of the stream's end means the block did not fit.
+    if (::deflate(this, Z_FINISH) != Z_STREAM_END) return 0;
+    return outLen - avail_out;
+}
+
+cZInflate::~cZInflate() {
+    if (state) inflateEnd(this);
+}
+
+bool cZInflate::init() {
+    if (state) inflateEnd(this);
+    *static_cast<z_stream*>(this) = z_stream();
+    return inflateInit(this) == Z_OK;
+}
+
+unsigned int cZInflate::inflate(void const* in, unsigned int inLen, void* out, unsigned int outLen) {
+    if (inflateReset(this) != Z_OK) return 0;
+    if ((!in && inLen > 0) || !out) return 0;
+    next_in = const_cast<Bytef*>(static_cast<const Bytef*>(in));
+    avail_in = inLen;
+    next_out = static_cast<Bytef*>(out);
+    avail_out = outLen;
+    if (::inflate(this, Z_FINISH) != Z_STREAM_END) return 0;
+    return outLen - avail_out;
+}
