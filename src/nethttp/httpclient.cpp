@@ -94,7 +94,7 @@ void cHttpRequest::destroy() {
     host_.clear();
     hostHeader_.clear();
     path_.clear();
-    headers_.clear();
+    headers_.destroy();
     posts_.destroy();
 }
 
@@ -155,10 +155,12 @@ bool cHttpRequest::setHeader(const char* name, const char* value) {
         return false;
     cStringKey key(name, static_cast<long long>(n));
     if (!value) {
-        headers_.erase(key);
+        headers_.dettach(key);
         return true;
     }
-    headers_[key].set(value);
+    _guardchar<char>* slot = headers_.insert(key);
+    if (!slot) return false;
+    slot->set(value);
     return true;
 }
 
@@ -247,10 +249,10 @@ bool cHttpRequest::toTransport(_typebuf<unsigned char>& out) {
     head += "\r\nUser-Agent: ";
     head += userAgent_.c_str() ? userAgent_.c_str() : kDefaultAgent;
     head += "\r\n";
-    for (const auto& h : headers_) {
-        head += keyText(h.first);
+    for (auto* h = headers_.first(); h; h = headers_.next(h)) {
+        head += keyText(h->key);
         head += ": ";
-        head += h.second.c_str() ? h.second.c_str() : "";
+        head += h->value.c_str() ? h->value.c_str() : "";
         head += "\r\n";
     }
 
@@ -385,7 +387,7 @@ cHttpResponse::cHttpResponse() = default;
 cHttpResponse::~cHttpResponse() = default;
 
 void cHttpResponse::reset() {
-    headers_.clear();
+    headers_.destroy();
     status_ = 0;
     contentLength = -1;
 }
@@ -396,8 +398,8 @@ bool cHttpResponse::onHeaderDone() { return true; }
 
 const char* cHttpResponse::getHeaderVal(const char* name) const {
     if (!name) return nullptr;
-    auto it = headers_.find(cStringKey(name, -1));
-    return it == headers_.end() ? nullptr : (it->second.c_str() ? it->second.c_str() : "");
+    const _guardchar<char>* value = headers_.find(cStringKey(name, -1));
+    return !value ? nullptr : (value->c_str() ? value->c_str() : "");
 }
 
 void cHttpResponse::beginReply() {
@@ -409,8 +411,8 @@ void cHttpResponse::beginReply() {
 }
 
 void cHttpResponse::setHeader(const std::string& name, const std::string& value) {
-    headers_[cStringKey(name.data(), static_cast<long long>(name.size()))].set(value.c_str(),
-                                                                            static_cast<long long>(value.size()));
+    _guardchar<char>* slot = headers_.insert(cStringKey(name.data(), static_cast<long long>(name.size())));
+    if (slot) slot->set(value.c_str(), static_cast<long long>(value.size()));
 }
 
 // "HTTP/1.x NNN[ reason]": the version, a blank, three digits, and a blank or
@@ -482,7 +484,7 @@ bool cHttpResponse::finishHeaderBlock(bool& inHeaders) {
     if (status_ >= 100 && status_ < 200) {
         // An interim reply (100 Continue, 103 Early Hints): its headers are
         // forgotten and the final reply's status line follows.
-        headers_.clear();
+        headers_.destroy();
         status_ = 0;
         contentLength = -1;
         sawContentLength_ = false;

@@ -20,9 +20,9 @@
 #include "base/lists.h"
 #include "base/memio.h"
 #include "base/strkey.h"
+#include "base/treelist.h"
 #include "netio/tcpsocket.h"
 
-#include <map>
 #include <string>
 
 class cHttpRequest {
@@ -87,7 +87,7 @@ protected:
     virtual unsigned long long boundaryStamp() const;
 
 private:
-    using tHeaderMap = std::map<cStringKey, _guardchar<char> >;
+    using tHeaderMap = cFasterTreeList<cStringKey, _guardchar<char> >;
 
     // The multipart body for a boundary; false when a part holds the boundary.
     bool buildMultipart(const std::string& boundary, std::string& body) const;
@@ -150,7 +150,7 @@ protected:
     long long contentLength = 0;
 
 private:
-    using tHeaderMap = std::map<cStringKey, _guardchar<char> >;
+    using tHeaderMap = cFasterTreeList<cStringKey, _guardchar<char> >;
     enum class eBody { none, length, chunked, untilClose };
     class cChunkDecoder;
 
