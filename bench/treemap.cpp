@@ -1,0 +1,124 @@
+// The tree map against std::map: insertion, lookup and in-order walk of
+// 1,000,000 int keys, in random order and in ascending order.
+//
+//   tools/bench treemap
+//
+// Each pair of results (TreeMap_* and StdMap_*) runs the same keys in the
+// same order in the same program.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "base/treelist.h"
+
+namespace {
+
+constexpr int kKeys = 1000000;
+
+using TreeMap = cFasterTreeList<int, int>;
+using StdMap = std::map<int, int>;
+
+// Distinct keys spread over the whole int range (a multiplicative hash of
+// 0..n-1 is a permutation), in random order or ascending.
+const std::vector<int>& keys(bool sorted) {
+    static const std::vector<int> random = [] {
+        std::vector<int> v(kKeys);
+        for (int i = 0; i < kKeys; ++i) v[i] = static_cast<int>(static_cast<unsigned>(i) * 2654435761u);
+        std::shuffle(v.begin(), v.end(), std::mt19937(20240501));
+        return v;
+    }();
+    static const std::vector<int> ascending = [] {
+        std::vector<int> v = random;
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return sorted ? ascending : random;
+}
+
+// The lookups of the random case come in another random order than the
+// insertions, so that the map's insertion order does not help the cache.
+const std::vector<int>& lookups(bool sorted) {
+    static const std::vector<int> random = [] {
+        std::vector<int> v = keys(false);
+        std::shuffle(v.begin(), v.end(), std::mt19937(77));
+        return v;
+    }();
+    return sorted ? keys(true) : random;
+}
+
+void fill(TreeMap& m, const std::vector<int>& ks) {
+    for (int k : ks) *m.insert(k) = k;
+}
+void fill(StdMap& m, const std::vector<int>& ks) {
+    for (int k : ks) m.emplace(k, k);
+}
+
+const int* lookup(TreeMap& m, int k) { return m.find(k); }
+const int* lookup(StdMap& m, int k) {
+    auto it = m.find(k);
+    return it == m.end() ? nullptr : &it->second;
+}
+
+long long walk(const TreeMap& m) {
+    long long sum = 0;
+    for (TreeMap::cTreeItem* n = m.first(); n; n = m.next(n)) sum += n->value;
+    return sum;
+}
+long long walk(const StdMap& m) {
+    long long sum = 0;
+    for (const auto& kv : m) sum += kv.second;
+    return sum;
+}
+
+template <typename Map>
+void BM_Insert(benchmark::State& state) {
+    const auto& ks = keys(state.range(0) != 0);
+    for (auto _ : state) {
+        auto m = std::make_unique<Map>();
+        fill(*m, ks);
+        benchmark::DoNotOptimize(m.get());
+        state.PauseTiming();
+        m.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kKeys);
+}
+
+template <typename Map>
+void BM_Find(benchmark::State& state) {
+    const bool sorted = state.range(0) != 0;
+    Map m;
+    fill(m, keys(sorted));
+    const auto& ls = lookups(sorted);
+    for (auto _ : state) {
+        long long found = 0;
+        for (int k : ls) found += lookup(m, k) != nullptr;
+        if (found != kKeys) state.SkipWithError("a key went missing");
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetItemsProcessed(state.iterations() * kKeys);
+}
+
+template <typename Map>
+void BM_Walk(benchmark::State& state) {
+    Map m;
+    fill(m, keys(state.range(0) != 0));
+    for (auto _ : state) benchmark::DoNotOptimize(walk(m));
+    state.SetItemsProcessed(state.iterations() * kKeys);
+}
+
+// Argument 0: keys in random order; 1: keys in ascending order.
+BENCHMARK_TEMPLATE(BM_Insert, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Insert, StdMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Find, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Find, StdMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Walk, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Walk, StdMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,750 @@
+// cFasterTreeList<K, V>: the sorted map that carries most of our tables.
+//
+// A binary search tree of nodes {greater link, lesser link, parent, key,
+// value, balance flag}.  Keys are unique, iteration runs in ascending key
+// order (first() then next(), or last() then prev()), and the map owns its
+// nodes, keys and values.  A node never moves while it is in the map, so a
+// pointer to a node or to its value stays valid through later insertions,
+// rebuilds and removals of other entries.
+//
+// Shape.  Every insertion applies the insertion rule: a node that gets a child
+// while its own parent is not flagged is flagged, and a new grandchild under a
+// flagged grandparent rotates the path upward (see linkBelow()).  The rule
+// builds perfectly balanced trees from ascending or descending input (keys 1
+// to 2^k - 1 give a tree of height k), which is how most of our tables are
+// filled.  Left alone it goes wrong for other orders: a zig-zag insertion
+// (1, 0, 3, 2, 5, 4, ...) makes it rotate the wrong node up, growing a chain
+// of height n/2 that no insertion ever walks, and keys alternating low and
+// high make every insertion deeper than the last.  The rule is therefore
+// held in check by subtree weights:
+//
+//   - every node counts the nodes of its subtree (weight), kept up to date by
+//     insertion, rotation and removal along the one path they touch;
+//   - a rotation of the rule is skipped when it would make the tree less
+//     balanced (the sum of |lesser - greater| - 1 over the two rotated nodes
+//     would grow) or leave either node out of weight balance; ascending and
+//     descending input never hit this, so their shapes stay the rule's;
+//   - after an insertion or a removal the highest node on the touched path
+//     whose heavier child holds more than 3/4 of its weight (counting a
+//     subtree of s nodes as s + 1) has its subtree rebuilt into a perfectly
+//     balanced one, in place: the nodes are relinked, none moves.
+//
+// Every subtree then stays within a 3:1 weight ratio, so the height stays
+// below log(n + 1) / log(4/3), about 2.41 log2 n, whatever the order of the
+// insertions, and each insertion or removal costs O(log n) amortised: a
+// subtree rebuilt from m nodes is perfectly balanced, and m further updates
+// below it are needed before it is rebuilt again.
+//
+// The depth limit (128 times the key size; 2048 for cStringKey and more for
+// serialized keys) stays what the owner asked for: an insertion that visits
+// more nodes than the limit rebuilds the whole tree.  With the weight balance
+// this only happens when an owner sets a limit below log2 of the entry count.
+//
+// Keys need ==, < and > (pointers compare as addresses: a char* key is never
+// compared as text).  The map does not lock; an owner that shares it between
+// threads guards every use with its own lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "base/serializedkey.h"
+#include "base/strkey.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define QOR_TREE_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define QOR_TREE_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define QOR_TREE_POISON(p, n) ((void)(p), (void)(n))
+#define QOR_TREE_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace qor_detail {
+
+// How the map orders a key type and its default depth limit (128 times the
+// key's size in bytes).
+template <typename K>
+struct cTreeKeyOrder {
+    static int compare(const K& a, const K& b) {
+        if (a == b) return 0;
+        return a > b ? 1 : -1;
+    }
+    static constexpr unsigned int depthLimit = 128u * static_cast<unsigned int>(sizeof(K));
+};
+
+// Pointers compare as addresses, through std::greater so that unrelated
+// objects still get a total order.
+template <typename T>
+struct cTreeKeyOrder<T*> {
+    static int compare(T* a, T* b) {
+        if (a == b) return 0;
+        return std::greater<T*>()(a, b) ? 1 : -1;
+    }
+    static constexpr unsigned int depthLimit = 128u * static_cast<unsigned int>(sizeof(T*));
+};
+
+// One word-by-word comparison instead of the two that == and > would make;
+// the limit is that of a 16-byte key whatever the size of our object.
+template <>
+struct cTreeKeyOrder<cStringKey> {
+    static int compare(const cStringKey& a, const cStringKey& b) { return a.cmp(a.words, b.words); }
+    static constexpr unsigned int depthLimit = 2048;
+};
+
+// A serialized key is ordered by its own operators; its limit is the key's
+// plus 1024 (2048 over unsigned long long, 3072 over cStringKey).
+template <typename T>
+struct cTreeKeyOrder<cSerializedKey<T> > {
+    static int compare(const cSerializedKey<T>& a, const cSerializedKey<T>& b) {
+        if (a == b) return 0;
+        return a > b ? 1 : -1;
+    }
+    static constexpr unsigned int depthLimit = cTreeKeyOrder<T>::depthLimit + 1024u;
+};
+
+}  // namespace qor_detail
+
+template <typename K, typename V>
+class cFasterTreeList {
+    using Order = qor_detail::cTreeKeyOrder<K>;
+
+public:
+    class cTreeItem {
+    public:
+        cTreeItem* greater = nullptr;  // the subtree of greater keys
+        cTreeItem* lesser = nullptr;   // the subtree of lesser keys
+        cTreeItem* parent = nullptr;   // null at the root
+        K key;
+        V value;
+        unsigned char flag = 0;  // the insertion rule's balance flag
+
+        cTreeItem(const cTreeItem&) = delete;
+        cTreeItem& operator=(const cTreeItem&) = delete;
+
+    private:
+        friend class cFasterTreeList;
+        // A plain value (a number, a pointer, a record without constructor)
+        // starts zeroed rather than undefined.
+        explicit cTreeItem(const K& k) : key(k), value() {}
+        ~cTreeItem() = default;
+
+        unsigned int weight = 1;  // nodes in this subtree, this one included
+    };
+
+    static constexpr unsigned int defaultDepthLimit = Order::depthLimit;
+
+    cFasterTreeList() = default;
+    explicit cFasterTreeList(unsigned int depthLimit) : mDepthLimit(depthLimit) {}
+    ~cFasterTreeList() { destroy(); }
+
+    cFasterTreeList(const cFasterTreeList&) = delete;
+    cFasterTreeList& operator=(const cFasterTreeList&) = delete;
+    // Moving hands the nodes over as they are: value pointers stay valid.
+    cFasterTreeList(cFasterTreeList&& o) noexcept { swap(o); }
+    cFasterTreeList& operator=(cFasterTreeList&& o) noexcept {
+        if (this != &o) {
+            destroy();
+            swap(o);
+        }
+        return *this;
+    }
+    void swap(cFasterTreeList& o) noexcept {
+        std::swap(mDepthLimit, o.mDepthLimit);
+        std::swap(mInsertDepth, o.mInsertDepth);
+        std::swap(mRoot, o.mRoot);
+        std::swap(mChunks, o.mChunks);
+        std::swap(mFree, o.mFree);
+        std::swap(mNextChunk, o.mNextChunk);
+        std::swap(mRebuiltNodes, o.mRebuiltNodes);
+    }
+
+    // ---- lookups -----------------------------------------------------------
+
+    cTreeItem* root() const { return mRoot; }
+    cTreeItem* first() const { return mRoot ? leftmost(mRoot) : nullptr; }
+    cTreeItem* last() const { return mRoot ? rightmost(mRoot) : nullptr; }
+    std::size_t count() const { return mRoot ? mRoot->weight : 0; }
+    bool empty() const { return mRoot == nullptr; }
+
+    // The value slot of the entry with this key, or null.
+    V* find(const K& key) {
+        cTreeItem* n = ifind_rec(mRoot, key);
+        return n ? &n->value : nullptr;
+    }
+    const V* find(const K& key) const {
+        const cTreeItem* n = ifind_rec(mRoot, key);
+        return n ? &n->value : nullptr;
+    }
+
+    // The node with this key in the subtree below `from` (inclusive), or null.
+    cTreeItem* ifind_rec(cTreeItem* from, const K& key) const {
+        cTreeItem* n = from;
+        while (n) {
+            int c = Order::compare(key, n->key);
+            if (c == 0) return n;
+            n = c > 0 ? n->greater : n->lesser;
+        }
+        return nullptr;
+    }
+
+    // The node with the greatest key not above `key`, or null.
+    cTreeItem* find_le(const K& key) const {
+        cTreeItem* best = nullptr;
+        cTreeItem* n = mRoot;
+        while (n) {
+            int c = Order::compare(key, n->key);
+            if (c == 0) return n;
+            if (c < 0) {
+                n = n->lesser;
+            } else {
+                best = n;
+                n = n->greater;
+            }
+        }
+        return best;
+    }
+
+    // The node with the smallest key not below `key`, or null.
+    cTreeItem* find_ge(const K& key) const {
+        cTreeItem* best = nullptr;
+        cTreeItem* n = mRoot;
+        while (n) {
+            int c = Order::compare(key, n->key);
+            if (c == 0) return n;
+            if (c > 0) {
+                n = n->greater;
+            } else {
+                best = n;
+                n = n->lesser;
+            }
+        }
+        return best;
+    }
+
+    // In-order neighbours; they need nothing but the node, so a walk may go on
+    // from any node still in the map after insertions and removals.
+    cTreeItem* next(cTreeItem* item) const {
+        if (!item) return nullptr;
+        if (item->greater) return leftmost(item->greater);
+        cTreeItem* n = item;
+        cTreeItem* p = n->parent;
+        while (p && p->greater == n) {
+            n = p;
+            p = p->parent;
+        }
+        return p;
+    }
+    cTreeItem* prev(cTreeItem* item) const {
+        if (!item) return nullptr;
+        if (item->lesser) return rightmost(item->lesser);
+        cTreeItem* n = item;
+        cTreeItem* p = n->parent;
+        while (p && p->lesser == n) {
+            n = p;
+            p = p->parent;
+        }
+        return p;
+    }
+
+    // ---- changes -----------------------------------------------------------
+
+    // The value slot for `key`: a new entry with a value-initialised value, or
+    // the existing entry with its value unchanged.  A full heap (or a map of
+    // 2^32 - 1 entries) throws std::bad_alloc and leaves the map unchanged.
+    V* insert(const K& key) {
+        mInsertDepth = 0;
+        if (mRoot && mRoot->weight == UINT32_MAX) throw std::bad_alloc();
+        cTreeItem* item = makeItem(key);
+        unsigned int visited = 0;
+        cTreeItem* r = link(item, visited);
+        if (!r) return nullptr;
+        if (visited > mDepthLimit) rebuild_tree();
+        return &r->value;
+    }
+
+    // Removes and frees the entry with this key; false when there is none.
+    bool dettach(const K& key) { return dettach(ifind_rec(mRoot, key)); }
+
+    // Removes and frees this node, which must belong to the map.  The node is
+    // unlinked in O(height): when it has two children its successor takes its
+    // place.  Every other node keeps its address.
+    bool dettach(cTreeItem* item) {
+        if (!item) return false;
+        cTreeItem* from;  // lowest node whose weight drops
+        if (item->lesser && item->greater) {
+            cTreeItem* s = leftmost(item->greater);
+            if (s == item->greater) {
+                from = s;
+            } else {
+                from = s->parent;
+                from->lesser = s->greater;
+                if (s->greater) s->greater->parent = from;
+                s->greater = item->greater;
+                s->greater->parent = s;
+            }
+            s->lesser = item->lesser;
+            s->lesser->parent = s;
+            s->weight = item->weight;
+            s->flag = item->flag;
+            replaceChild(item, s);
+        } else {
+            cTreeItem* c = item->lesser ? item->lesser : item->greater;
+            from = item->parent;
+            replaceChild(item, c);
+        }
+        for (cTreeItem* n = from; n; n = n->parent) --n->weight;
+        freeItem(item);
+        if (!mRoot) {
+            releaseChunks();
+        } else if (from) {
+            rebalancePath(from, nullptr);
+        }
+        return true;
+    }
+
+    // Frees every node with its key and value (children before parents, no
+    // recursion) and the node storage; the depth limit and depth stay.
+    void destroy() {
+        if (!(std::is_trivially_destructible<K>::value && std::is_trivially_destructible<V>::value)) {
+            cTreeItem* n = mRoot;
+            while (n) {
+                if (n->lesser) {
+                    n = n->lesser;
+                } else if (n->greater) {
+                    n = n->greater;
+                } else {
+                    cTreeItem* p = n->parent;
+                    if (p) (p->lesser == n ? p->lesser : p->greater) = nullptr;
+                    n->~cTreeItem();
+                    n = p;
+                }
+            }
+        }
+        mRoot = nullptr;
+        releaseChunks();
+    }
+
+    // Rebuilds the whole tree, in key order, into a perfectly balanced one;
+    // the nodes are relinked, none moves.  Adds the nodes it places to the
+    // insertion depth.
+    void rebuild_tree() {
+        if (mRoot) rebuildSubtree(mRoot);
+    }
+
+    // A fresh node for `key` for insert_id, owned by this map: value
+    // initialised, links null.  std::bad_alloc when the heap is full.
+    cTreeItem* makeItem(const K& key) {
+        void* mem = allocateItem();
+        try {
+            return ::new (mem) cTreeItem(key);
+        } catch (...) {
+            pushFree(mem);
+            throw;
+        }
+    }
+
+    // Links a node made by makeItem() into the tree and keeps the tree in
+    // balance; does not apply the depth limit.  The node itself, or the node
+    // that already holds an equal key (the given node is then freed).
+    cTreeItem* insert_id(cTreeItem* item) {
+        unsigned int visited = 0;
+        return link(item, visited);
+    }
+
+    // The insertion step below `at` (the root, or the node where a search for
+    // the item's key passes): links `item` where the search ends, counts the
+    // nodes visited into the insertion depth, updates the weights of all its
+    // ancestors and applies the insertion rule up to `at`.  `signal` is what
+    // the level above `at` has to do: 0 nothing, 1 rotate its child upward.
+    // An equal key found on the way is the result, and `item` is freed.
+    cTreeItem* insert_itm(cTreeItem* at, cTreeItem* item, char& signal) {
+        unsigned int visited = 0;
+        return linkBelow(at, item, signal, visited);
+    }
+
+    // ---- state -------------------------------------------------------------
+
+    unsigned int depthLimit() const { return mDepthLimit; }
+    void setDepthLimit(unsigned int limit) { mDepthLimit = limit; }
+    // Nodes visited by the latest insertion, plus the nodes any rebuild since
+    // then has placed.
+    unsigned int insertionDepth() const { return mInsertDepth; }
+    // Nodes placed by rebuilds (whole or partial) over the map's life.
+    unsigned long long rebuiltNodes() const { return mRebuiltNodes; }
+
+private:
+    static cTreeItem* leftmost(cTreeItem* n) {
+        while (n->lesser) n = n->lesser;
+        return n;
+    }
+    static cTreeItem* rightmost(cTreeItem* n) {
+        while (n->greater) n = n->greater;
+        return n;
+    }
+    static unsigned long long weightOf(const cTreeItem* n) { return n ? n->weight : 0; }
+
+    // A subtree of s nodes with a child of c nodes is out of balance when
+    // (c + 1) > 3/4 (s + 1): leaves count as weight 1.
+    static bool heavy(unsigned long long child, unsigned long long self) {
+        return 4 * (child + 1) > 3 * (self + 1);
+    }
+    static unsigned long long imbalance(unsigned long long a, unsigned long long b) {
+        unsigned long long d = a > b ? a - b : b - a;
+        return d > 0 ? d - 1 : 0;
+    }
+
+    // Puts `c` (possibly null) where `n` hangs: in n's parent or as the root.
+    void replaceChild(cTreeItem* n, cTreeItem* c) {
+        cTreeItem* p = n->parent;
+        if (c) c->parent = p;
+        if (!p)
+            mRoot = c;
+        else if (p->lesser == n)
+            p->lesser = c;
+        else
+            p->greater = c;
+    }
+
+    // The nodes an insertion left out of balance, root first.  They are
+    // found on the way down, from the weights the descent already holds;
+    // rotations afterwards only touch nodes that they leave in balance, so
+    // the first of these still out of balance afterwards is the highest one.
+    // Weight balance keeps a tree below 80 levels; should more nodes than fit
+    // be out of balance, the parent links are walked instead.
+    struct sHeavyNodes {
+        static constexpr int kCapacity = 128;
+        cTreeItem* nodes[kCapacity];
+        int length = 0;
+        bool complete = true;
+        void add(cTreeItem* n) {
+            if (length < kCapacity)
+                nodes[length++] = n;
+            else
+                complete = false;
+        }
+    };
+
+    cTreeItem* link(cTreeItem* item, unsigned int& visited) {
+        if (!item) return nullptr;
+        item->greater = item->lesser = item->parent = nullptr;
+        item->weight = 1;
+        if (!mRoot) {
+            mRoot = item;
+            return item;
+        }
+        char signal = 0;
+        sHeavyNodes heavyNodes;
+        cTreeItem* r = linkBelow(mRoot, item, signal, visited, &heavyNodes);
+        if (r != item) return r;
+        if (signal) rotateRoot(item);
+        if (!heavyNodes.complete) {
+            rebalancePath(item->parent, item);
+            return item;
+        }
+        for (int i = 0; i < heavyNodes.length; ++i) {
+            cTreeItem* v = heavyNodes.nodes[i];
+            unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
+            if (heavy(wl > wg ? wl : wg, v->weight)) {
+                rebuildSubtree(v);
+                break;
+            }
+        }
+        return item;
+    }
+
+    // Rotates `c`, the child of `n` on the greater side (greaterSide) or the
+    // lesser side, above `n`, when that does not unbalance the two nodes.
+    // The caller relinks c into n's old place.
+    bool rotateUp(cTreeItem* n, cTreeItem* c, bool greaterSide) {
+        cTreeItem* a = greaterSide ? n->lesser : n->greater;  // stays with n
+        cTreeItem* b = greaterSide ? c->lesser : c->greater;  // moves to n
+        cTreeItem* d = greaterSide ? c->greater : c->lesser;  // stays with c
+        unsigned long long wa = weightOf(a), wb = weightOf(b), wd = weightOf(d);
+        unsigned long long wn = wa + wb + 1;
+        if (imbalance(wa, wb) + imbalance(wn, wd) > imbalance(wa, c->weight) + imbalance(wb, wd)) return false;
+        if (heavy(wa > wb ? wa : wb, wn) || heavy(wn > wd ? wn : wd, wn + wd + 1)) return false;
+        c->flag = 0;
+        n->flag = 0;
+        if (greaterSide) {
+            n->greater = b;
+            c->lesser = n;
+        } else {
+            n->lesser = b;
+            c->greater = n;
+        }
+        if (b) b->parent = n;
+        c->weight = n->weight;
+        n->weight = static_cast<unsigned int>(wn);
+        return true;
+    }
+
+    // The root level of the insertion rule: the root's child on the side of
+    // the new node goes up.
+    void rotateRoot(cTreeItem* item) {
+        cTreeItem* r = mRoot;
+        bool greaterSide = Order::compare(item->key, r->key) > 0;
+        cTreeItem* c = greaterSide ? r->greater : r->lesser;
+        if (!c || !rotateUp(r, c, greaterSide)) return;
+        c->parent = nullptr;
+        r->parent = c;
+        mRoot = c;
+    }
+
+    cTreeItem* linkBelow(cTreeItem* at, cTreeItem* item, char& signal, unsigned int& visited,
+                         sHeavyNodes* heavyNodes = nullptr) {
+        signal = 0;
+        if (!at || !item) return nullptr;
+        // Descend to the empty link where the key belongs, counting the new
+        // node into the weight of every node passed; a node is out of balance
+        // when its child on the path or the other child got too heavy.
+        cTreeItem* n = at;
+        cTreeItem* above = nullptr;
+        unsigned long long aboveWeight = 0;
+        bool greaterSide = false;
+        for (;;) {
+            ++mInsertDepth;
+            ++visited;
+            int c = Order::compare(item->key, n->key);
+            if (c == 0) {
+                // Already there: nothing changes but the weights, set back.
+                for (cTreeItem* p = n; p != at;) {
+                    p = p->parent;
+                    --p->weight;
+                }
+                freeItem(item);
+                return n;
+            }
+            unsigned long long w = ++n->weight;
+            if (above && heavyNodes) {
+                unsigned long long other = aboveWeight - 1 - w;
+                if (heavy(w > other ? w : other, aboveWeight)) heavyNodes->add(above);
+            }
+            above = n;
+            aboveWeight = w;
+            greaterSide = c > 0;
+            cTreeItem* child = greaterSide ? n->greater : n->lesser;
+            if (!child) break;
+            n = child;
+        }
+        (greaterSide ? n->greater : n->lesser) = item;
+        item->parent = n;
+        if (heavyNodes && heavy(aboveWeight - 2 > 1 ? aboveWeight - 2 : 1, aboveWeight)) heavyNodes->add(n);
+        for (cTreeItem* p = at->parent; p; p = p->parent) ++p->weight;
+
+        // The rule, level by level from the new node's parent up to `at`.  A
+        // level passes on 0 (nothing more to do), counts 2 down to 1, or, on
+        // 1, rotates its child on the path above itself.
+        char s;
+        if (!n->parent || !n->parent->flag) {
+            n->flag = 1;
+            s = 0;
+        } else {
+            s = 1;
+        }
+        cTreeItem* frame = n;     // the level just handled
+        cTreeItem* pathNode = n;  // what now hangs in its place on the path
+        while (s != 0 && frame != at) {
+            cTreeItem* level = pathNode->parent;
+            cTreeItem* up = level->parent;
+            if (s >= 2) {
+                s = static_cast<char>(s - 1);
+                pathNode = level;
+            } else if (!up) {
+                s = 1;  // the root level handles it
+                pathNode = level;
+            } else if (rotateUp(level, pathNode, level->greater == pathNode)) {
+                // pathNode took level's place; the level above never rotates
+                // after a rotation, so it keeps being the path's node there.
+                pathNode->parent = up;
+                level->parent = pathNode;
+                (up->lesser == level ? up->lesser : up->greater) = pathNode;
+                if (up->parent && up->parent->flag) {
+                    s = 2;
+                } else {
+                    up->flag = 1;
+                    s = 0;
+                }
+            } else {
+                s = 0;
+                pathNode = level;
+            }
+            frame = level;
+        }
+        signal = s;
+        return item;
+    }
+
+    // After the weights on the path from `from` to the root changed: rebuilds
+    // the subtree of the highest node on it that is out of balance.
+    // `child` is the path's node below `from` (null: read both children).
+    void rebalancePath(cTreeItem* from, cTreeItem* child) {
+        cTreeItem* top = nullptr;
+        for (cTreeItem* v = from; v; child = v, v = v->parent) {
+            unsigned long long heavier;
+            if (child) {
+                unsigned long long wc = child->weight;
+                unsigned long long ws = v->weight - 1 - wc;
+                heavier = wc > ws ? wc : ws;
+            } else {
+                unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
+                heavier = wl > wg ? wl : wg;
+            }
+            if (heavy(heavier, v->weight)) top = v;
+        }
+        if (top) rebuildSubtree(top);
+    }
+
+    // Relinks the subtree of `top` into a perfectly balanced tree of the same
+    // nodes in the same place: no node moves and nothing is allocated.
+    void rebuildSubtree(cTreeItem* top) {
+        const unsigned int m = top->weight;
+        cTreeItem* parent = top->parent;
+        bool wasLesser = parent && parent->lesser == top;
+
+        // Thread the nodes in key order through their lesser links: a node's
+        // lesser link is never read again once the walk has passed it.
+        cTreeItem* head = leftmost(top);
+        cTreeItem* end = rightmost(top);
+        for (cTreeItem* n = head; n != end;) {
+            cTreeItem* nx = next(n);
+            n->lesser = nx;
+            n = nx;
+        }
+
+        // Build with an explicit stack: a subtree of k nodes takes its lesser
+        // (k - 1) / 2 nodes from the list, then its root, then the rest.
+        struct sFrame {
+            unsigned int size;
+            cTreeItem* node;  // null until the lesser half is built
+        };
+        sFrame stack[72];
+        int sp = 0;
+        stack[sp++] = {m, nullptr};
+        cTreeItem* cursor = head;
+        cTreeItem* built = nullptr;
+        bool returning = false;
+        while (sp > 0) {
+            sFrame& f = stack[sp - 1];
+            if (!returning) {
+                if (f.size == 0) {
+                    built = nullptr;
+                    --sp;
+                    returning = true;
+                } else {
+                    stack[sp++] = {(f.size - 1) / 2, nullptr};
+                }
+                continue;
+            }
+            if (!f.node) {
+                cTreeItem* n = cursor;
+                cursor = n->lesser;
+                n->lesser = built;
+                if (built) built->parent = n;
+                f.node = n;
+                stack[sp++] = {f.size - 1 - (f.size - 1) / 2, nullptr};
+                returning = false;
+            } else {
+                cTreeItem* n = f.node;
+                n->greater = built;
+                if (built) built->parent = n;
+                n->weight = f.size;
+                n->flag = 0;
+                built = n;
+                --sp;
+            }
+        }
+        built->parent = parent;
+        if (!parent)
+            mRoot = built;
+        else if (wasLesser)
+            parent->lesser = built;
+        else
+            parent->greater = built;
+        mInsertDepth += m;
+        mRebuiltNodes += m;
+    }
+
+    // ---- node storage ------------------------------------------------------
+    //
+    // Nodes come from chunks that grow from 4 nodes up to 64 KB and are only
+    // returned all at once (destroy, or the last entry removed); a removed
+    // node's slot goes to a free list for the next insertion.  Under
+    // AddressSanitizer free slots are poisoned, so a use of a removed node is
+    // still reported.
+
+    struct sChunk {
+        sChunk* next;
+        std::size_t capacity;
+        std::size_t used;
+    };
+    static constexpr std::size_t kItemAlign = alignof(cTreeItem) > alignof(sChunk) ? alignof(cTreeItem)
+                                                                                  : alignof(sChunk);
+    static constexpr std::size_t kChunkHeader = (sizeof(sChunk) + kItemAlign - 1) / kItemAlign * kItemAlign;
+    static constexpr std::size_t kMaxChunkItems =
+        sizeof(cTreeItem) >= 0x10000 ? 1 : 0x10000 / sizeof(cTreeItem);
+
+    static cTreeItem* slot(sChunk* c, std::size_t i) {
+        return reinterpret_cast<cTreeItem*>(reinterpret_cast<unsigned char*>(c) + kChunkHeader +
+                                            i * sizeof(cTreeItem));
+    }
+
+    void* allocateItem() {
+        if (mFree) {
+            void* p = mFree;
+            QOR_TREE_UNPOISON(p, sizeof(cTreeItem));
+            mFree = *static_cast<void**>(p);
+            return p;
+        }
+        if (!mChunks || mChunks->used == mChunks->capacity) {
+            std::size_t cap = mNextChunk < 4 ? 4 : mNextChunk;
+            if (cap > kMaxChunkItems) cap = kMaxChunkItems;
+            void* mem = ::operator new(kChunkHeader + cap * sizeof(cTreeItem), std::align_val_t(kItemAlign));
+            sChunk* c = static_cast<sChunk*>(mem);
+            c->next = mChunks;
+            c->capacity = cap;
+            c->used = 0;
+            QOR_TREE_POISON(slot(c, 0), cap * sizeof(cTreeItem));
+            mChunks = c;
+            mNextChunk = cap * 2;
+        }
+        void* p = slot(mChunks, mChunks->used++);
+        QOR_TREE_UNPOISON(p, sizeof(cTreeItem));
+        return p;
+    }
+
+    void pushFree(void* p) {
+        *static_cast<void**>(p) = mFree;
+        mFree = p;
+        QOR_TREE_POISON(p, sizeof(cTreeItem));
+    }
+
+    void freeItem(cTreeItem* item) {
+        item->~cTreeItem();
+        pushFree(item);
+    }
+
+    void releaseChunks() {
+        while (mChunks) {
+            sChunk* c = mChunks;
+            mChunks = c->next;
+            QOR_TREE_UNPOISON(slot(c, 0), c->capacity * sizeof(cTreeItem));
+            ::operator delete(c, std::align_val_t(kItemAlign));
+        }
+        mFree = nullptr;
+        mNextChunk = 0;
+    }
+
+    unsigned int mDepthLimit = defaultDepthLimit;
+    unsigned int mInsertDepth = 0;
+    cTreeItem* mRoot = nullptr;
+
+    sChunk* mChunks = nullptr;      // newest first
+    void* mFree = nullptr;          // removed nodes' slots
+    std::size_t mNextChunk = 0;     // nodes in the next chunk
+    unsigned long long mRebuiltNodes = 0;
+};
