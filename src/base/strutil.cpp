@@ -37,7 +37,7 @@ public:
     }
 
 private:
-    mutable cFasterTreeList<unsigned short, unsigned short> tree_;
+    cFasterTreeList<unsigned short, unsigned short> tree_;
 };
 #else
 // Until the tree map is part of the library: a binary search of the table.
