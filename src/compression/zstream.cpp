@@ -379,16 +379,11 @@ bool cZStream::fillBufFrom(unsigned long long pos) {
         if (!beginDecoding()) return false;
     }
     const unsigned long long m = std::min(static_cast<unsigned long long>(window_.count()), plainSize_ - pos);
-    const unsigned long long outRoom = static_cast<unsigned long long>(output_.count());
 
     // Catch up: decode (and pass over) everything before pos.
     while (outputEnd() <= pos) {
-        discardFullOutput();
-        unsigned long long got = 0;
-        const Step step = inflateInto(output_.data() + produced_, outRoom - produced_, got);
-        produced_ += got;
-        if (step == Step::failed) return false;
-        if (step == Step::ended && outputEnd() <= pos) return false;
+        const Step step = inflateMore();
+        if (step == Step::failed || (step == Step::ended && outputEnd() <= pos)) return false;
     }
 
     // Copy m bytes into the window, decoding more as the output runs out.
@@ -400,14 +395,41 @@ bool cZStream::fillBufFrom(unsigned long long pos) {
                     static_cast<std::size_t>(take));
         copied += take;
         if (copied == m) break;
-        discardFullOutput();
-        unsigned long long got = 0;
-        const Step step = inflateInto(output_.data() + produced_, outRoom - produced_, got);
-        produced_ += got;
-        if (step == Step::failed || (step == Step::ended && got == 0)) return false;
+        const Step step = inflateMore();
+        if (step == Step::failed || (step == Step::ended && outputEnd() == pos + copied)) {
+            // The bytes decoded before the damage (or the early end) are
+            // still delivered; the next fill fails.
+            windowFill_ = static_cast<long long>(copied);
+            return copied > 0;
+        }
     }
+    // The window reaching the end of the plain data is only good when the
+    // stream's checksum is.
+    if (pos + m == plainSize_ && !verifyEnd()) return false;
     windowFill_ = static_cast<long long>(m);
     return true;
+}
+
+cZStream::Step cZStream::inflateMore() {
+    discardFullOutput();
+    unsigned long long got = 0;
+    const Step step = inflateInto(output_.data() + produced_, static_cast<unsigned long long>(output_.count()) - produced_, got);
+    // What a failing pass wrote is never served (see readThrough).
+    if (step != Step::failed) produced_ += got;
+    return step;
+}
+
+// Decodes on from the end of the plain data until zlib has checked the
+// Adler-32 trailer.  Data longer than the plain size counts as good: the
+// stream ends at its plain size whatever follows.
+bool cZStream::verifyEnd() {
+    for (;;) {
+        if (streamEnded_) return true;
+        const unsigned long long before = outputEnd();
+        const Step step = inflateMore();
+        if (step == Step::failed) return false;
+        if (step == Step::ended || outputEnd() > before) return true;
+    }
 }
 
 unsigned long long cZStream::readThrough(unsigned char* buf, unsigned long long n, bool& failed) {
@@ -418,19 +440,32 @@ unsigned long long cZStream::readThrough(unsigned char* buf, unsigned long long 
     unsigned long long done = std::min(n, outputEnd() - position_);
     std::memcpy(buf, output_.data() + (position_ - static_cast<unsigned long long>(outputStart_)),
                 static_cast<std::size_t>(done));
-    if (done == n) return done;
-    // The output buffer is passed; the rest inflates straight into buf.
-    outputStart_ = static_cast<long long>(outputEnd());
-    produced_ = 0;
-    while (done < n) {
-        unsigned long long got = 0;
-        const Step step = inflateInto(buf + done, n - done, got);
-        done += got;
-        outputStart_ += static_cast<long long>(got);
-        if (step == Step::failed || (step == Step::ended && done < n)) {
-            failed = true;
-            break;
+    if (done < n) {
+        // The output buffer is passed; the rest inflates straight into buf.
+        outputStart_ = static_cast<long long>(outputEnd());
+        produced_ = 0;
+        while (done < n) {
+            unsigned long long got = 0;
+            const Step step = inflateInto(buf + done, n - done, got);
+            // What the failing pass wrote does not count: zlib may have
+            // produced it just before finding the checksum wrong.
+            if (step == Step::failed) {
+                failed = true;
+                return done;
+            }
+            done += got;
+            outputStart_ += static_cast<long long>(got);
+            if (step == Step::ended && done < n) {
+                failed = true;
+                return done;
+            }
         }
+    }
+    // A read that reaches the end of the plain data is only good when the
+    // stream's checksum is: otherwise none of it counts.
+    if (position_ + done == plainSize_ && !verifyEnd()) {
+        failed = true;
+        return 0;
     }
     return done;
 }

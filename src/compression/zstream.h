@@ -166,6 +166,9 @@ private:
     // One inflate pass into [out, out + room): refills the input first when
     // it is used up.  produced receives the count written.
     Step inflateInto(unsigned char* out, unsigned long long room, unsigned long long& produced);
+    // One pass into the output buffer (emptied first when full).
+    Step inflateMore();
+    bool verifyEnd();
     void endInflate();
 
     _typebuf<unsigned char> input_;

@@ -1,0 +1,81 @@
+// Helpers shared by the compression suites: reproducible plain data, files,
+// and Python (zlib, Pillow) run as the independent oracle.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "base/buffers.h"
+#include "testsupport.h"
+
+namespace ztest {
+
+using Bytes = std::vector<unsigned char>;
+
+// Text-like data that compresses well but not trivially: words from a small
+// vocabulary picked by an xorshift generator, with runs of noise between.
+inline Bytes mixedData(std::size_t n, std::uint64_t seed = 0x9E3779B97F4A7C15ull) {
+    static const char* const kWords[] = {"package ", "install ", "qor ",   "registry ", "update ",
+                                         "version ", "\n",       "files ", "0123456789", "scenario "};
+    Bytes v;
+    v.reserve(n);
+    std::uint64_t x = seed;
+    auto next = [&x] {
+        x ^= x >> 12;
+        x ^= x << 25;
+        x ^= x >> 27;
+        return x * 0x2545F4914F6CDD1Dull;
+    };
+    while (v.size() < n) {
+        const std::uint64_t r = next();
+        if ((r & 15) == 0) {
+            for (int i = 0; i < 7 && v.size() < n; ++i) v.push_back(static_cast<unsigned char>(next() >> 56));
+        } else {
+            for (const char* w = kWords[(r >> 8) % 10]; *w && v.size() < n; ++w) v.push_back(static_cast<unsigned char>(*w));
+        }
+    }
+    return v;
+}
+
+inline void writeFile(const std::string& path, const Bytes& b) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+inline Bytes readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline _typebuf<unsigned char> toBuf(const Bytes& b) {
+    _typebuf<unsigned char> t;
+    t.copyFrom(b.data(), static_cast<long long>(b.size()));
+    return t;
+}
+
+inline Bytes fromBuf(const _typebuf<unsigned char>& t) { return Bytes(t.begin(), t.end()); }
+
+// Debian's interpreter (which carries python3-pil) when it is there.
+inline std::string python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
+
+// Runs a Python script with arguments in dir; fails the test when it does
+// not exit with 0.  Returns its standard output.
+inline std::string runPython(const qortest::TempDir& dir, const std::string& script, const std::string& args) {
+    const std::string path = dir.file("oracle.py");
+    {
+        std::ofstream f(path);
+        f << script;
+    }
+    int status = -1;
+    std::string out = qortest::runCommand(python() + " '" + path + "' " + args + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+}
+
+}  // namespace ztest
