@@ -1,0 +1,177 @@
+// SHA-256 and SHA-1 block engines on the x86 SHA instructions.  Each function
+// carries its own target attribute, so the rest of the library is built for
+// the generic architecture; the engines are handed out only after CPUID said
+// the instructions are there.
+#include "base/sha.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+// The hash kernels are built optimised even in debug builds: the test suites
+// hash several gibibytes, and unoptimised vector code keeps every register
+// in instrumented stack slots, which makes it fifty times slower.
+#pragma GCC optimize("O2")
+
+#include <cpuid.h>
+#include <immintrin.h>
+
+#define QOR_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
+
+namespace {
+
+#define QOR_VEC(p) reinterpret_cast<const __m128i*>(p)
+
+// One group of four SHA-256 rounds, on the message words wc of group G.  The
+// schedule runs three groups ahead: msg2 completes the words wn of group G+1
+// (from groups G-1 and G), msg1 starts the words wp of group G+3.
+#define QOR_SHA256_GROUP(G, wc, wn, wp) \
+    msg = _mm_add_epi32(wc, _mm_loadu_si128(QOR_VEC(k + 4 * (G)))); \
+    state1 = _mm_sha256rnds2_epu32(state1, state0, msg); \
+    if ((G) >= 3 && (G) <= 14) { \
+        wn = _mm_add_epi32(wn, _mm_alignr_epi8(wc, wp, 4)); \
+        wn = _mm_sha256msg2_epu32(wn, wc); \
+    } \
+    msg = _mm_shuffle_epi32(msg, 0x0E); \
+    state0 = _mm_sha256rnds2_epu32(state0, state1, msg); \
+    if ((G) >= 1 && (G) <= 12) wp = _mm_sha256msg1_epu32(wp, wc)
+
+// The instructions keep the eight hash words as two vectors, ABEF and CDGH.
+QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    const std::uint32_t* k = qor_sha::sha256RoundConstants.data();
+    const __m128i mask = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    __m128i tmp = _mm_loadu_si128(QOR_VEC(state));         // DCBA
+    __m128i state1 = _mm_loadu_si128(QOR_VEC(state + 4));  // HGFE
+    tmp = _mm_shuffle_epi32(tmp, 0xB1);                 // CDAB
+    state1 = _mm_shuffle_epi32(state1, 0x1B);           // EFGH
+    __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);   // ABEF
+    state1 = _mm_blend_epi16(state1, tmp, 0xF0);        // CDGH
+
+    for (; count; --count, blocks += 64) {
+        const __m128i abefSave = state0;
+        const __m128i cdghSave = state1;
+        __m128i msg;
+        __m128i m0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks)), mask);
+        __m128i m1 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 16)), mask);
+        __m128i m2 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 32)), mask);
+        __m128i m3 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 48)), mask);
+        QOR_SHA256_GROUP(0, m0, m1, m3);
+        QOR_SHA256_GROUP(1, m1, m2, m0);
+        QOR_SHA256_GROUP(2, m2, m3, m1);
+        QOR_SHA256_GROUP(3, m3, m0, m2);
+        QOR_SHA256_GROUP(4, m0, m1, m3);
+        QOR_SHA256_GROUP(5, m1, m2, m0);
+        QOR_SHA256_GROUP(6, m2, m3, m1);
+        QOR_SHA256_GROUP(7, m3, m0, m2);
+        QOR_SHA256_GROUP(8, m0, m1, m3);
+        QOR_SHA256_GROUP(9, m1, m2, m0);
+        QOR_SHA256_GROUP(10, m2, m3, m1);
+        QOR_SHA256_GROUP(11, m3, m0, m2);
+        QOR_SHA256_GROUP(12, m0, m1, m3);
+        QOR_SHA256_GROUP(13, m1, m2, m0);
+        QOR_SHA256_GROUP(14, m2, m3, m1);
+        QOR_SHA256_GROUP(15, m3, m0, m2);
+        state0 = _mm_add_epi32(state0, abefSave);
+        state1 = _mm_add_epi32(state1, cdghSave);
+    }
+
+    tmp = _mm_shuffle_epi32(state0, 0x1B);        // FEBA
+    state1 = _mm_shuffle_epi32(state1, 0xB1);     // DCHG
+    state0 = _mm_blend_epi16(tmp, state1, 0xF0);  // DCBA
+    state1 = _mm_alignr_epi8(state1, tmp, 8);     // HGFE
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), state0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
+}
+
+// One group of four SHA-1 rounds on the words wc of group G.  E alternates
+// between two registers: ec, completed from the A of the previous group by
+// sha1nexte, feeds these rounds, en keeps this group's A for the next one.
+// The schedule runs ahead as for SHA-256, with an XOR step between msg1
+// (words wp of group G+3) and msg2 (words wn of group G+1); wx are the
+// words of group G+2.
+#define QOR_SHA1_GROUP(G, ec, en, wc, wn, wx, wp) \
+    ec = _mm_sha1nexte_epu32(ec, wc); \
+    en = abcd; \
+    if ((G) >= 3 && (G) <= 18) wn = _mm_sha1msg2_epu32(wn, wc); \
+    abcd = _mm_sha1rnds4_epu32(abcd, ec, (G) / 5); \
+    if ((G) >= 1 && (G) <= 16) wp = _mm_sha1msg1_epu32(wp, wc); \
+    if ((G) >= 2 && (G) <= 17) wx = _mm_xor_si128(wx, wc)
+
+QOR_SHA_TARGET void sha1BlocksShaNi(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    const __m128i mask = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
+    __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(QOR_VEC(state)), 0x1B);
+    __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
+
+    for (; count; --count, blocks += 64) {
+        const __m128i abcdSave = abcd;
+        const __m128i eSave = e0;
+        __m128i m0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks)), mask);
+        __m128i m1 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 16)), mask);
+        __m128i m2 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 32)), mask);
+        __m128i m3 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 48)), mask);
+        // Group 0 takes E itself, not a rotated A.
+        e0 = _mm_add_epi32(e0, m0);
+        __m128i e1 = abcd;
+        abcd = _mm_sha1rnds4_epu32(abcd, e0, 0);
+        QOR_SHA1_GROUP(1, e1, e0, m1, m2, m3, m0);
+        QOR_SHA1_GROUP(2, e0, e1, m2, m3, m0, m1);
+        QOR_SHA1_GROUP(3, e1, e0, m3, m0, m1, m2);
+        QOR_SHA1_GROUP(4, e0, e1, m0, m1, m2, m3);
+        QOR_SHA1_GROUP(5, e1, e0, m1, m2, m3, m0);
+        QOR_SHA1_GROUP(6, e0, e1, m2, m3, m0, m1);
+        QOR_SHA1_GROUP(7, e1, e0, m3, m0, m1, m2);
+        QOR_SHA1_GROUP(8, e0, e1, m0, m1, m2, m3);
+        QOR_SHA1_GROUP(9, e1, e0, m1, m2, m3, m0);
+        QOR_SHA1_GROUP(10, e0, e1, m2, m3, m0, m1);
+        QOR_SHA1_GROUP(11, e1, e0, m3, m0, m1, m2);
+        QOR_SHA1_GROUP(12, e0, e1, m0, m1, m2, m3);
+        QOR_SHA1_GROUP(13, e1, e0, m1, m2, m3, m0);
+        QOR_SHA1_GROUP(14, e0, e1, m2, m3, m0, m1);
+        QOR_SHA1_GROUP(15, e1, e0, m3, m0, m1, m2);
+        QOR_SHA1_GROUP(16, e0, e1, m0, m1, m2, m3);
+        QOR_SHA1_GROUP(17, e1, e0, m1, m2, m3, m0);
+        QOR_SHA1_GROUP(18, e0, e1, m2, m3, m0, m1);
+        QOR_SHA1_GROUP(19, e1, e0, m3, m0, m1, m2);
+        // Group 19 left its A in e0; the fifth word is E plus that A rotated.
+        e0 = _mm_sha1nexte_epu32(e0, eSave);
+        abcd = _mm_add_epi32(abcd, abcdSave);
+    }
+
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
+    state[4] = static_cast<std::uint32_t>(_mm_extract_epi32(e0, 3));
+}
+
+bool cpuHasShaExtensions() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool ssse3 = (c >> 9) & 1, sse41 = (c >> 19) & 1;
+    if (!ssse3 || !sse41) return false;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, a, b, c, d);
+    return (b >> 29) & 1;
+}
+
+}  // namespace
+
+namespace qor_sha {
+
+BlockEngine32 sha256HardwareEngine() {
+    static const BlockEngine32 engine = cpuHasShaExtensions() ? &sha256BlocksShaNi : nullptr;
+    return engine;
+}
+
+BlockEngine32 sha1HardwareEngine() {
+    static const BlockEngine32 engine = cpuHasShaExtensions() ? &sha1BlocksShaNi : nullptr;
+    return engine;
+}
+
+}  // namespace qor_sha
+
+#else
+
+namespace qor_sha {
+
+BlockEngine32 sha256HardwareEngine() { return nullptr; }
+BlockEngine32 sha1HardwareEngine() { return nullptr; }
+
+}  // namespace qor_sha
+
+#endif
