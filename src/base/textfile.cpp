@@ -1,0 +1,564 @@
+#include "base/textfile.h"
+
+#include "base/checked.h"
+#include "base/strutil.h"
+#include "base/textenc.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+// One read or write call moves at most this much; see cFileIOTarget.
+constexpr unsigned int kMaxTransfer = 0x40000000u;
+
+constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+}  // namespace
+
+cTextFileIO::~cTextFileIO() {
+    // cFileIO's destructor closes the file; nothing else is held outside
+    // the buffers.
+    stream_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+bool cTextFileIO::open(cFileIOTarget* stream, eTextContentType type) {
+    close();
+    if (type < tctAuto || type > tctUTF16BE) {
+        error_ = teBadType;
+        return false;
+    }
+    if (!stream) {
+        error_ = teNotOpen;
+        return false;
+    }
+    stream_ = stream;
+    if (!setupType(type)) {
+        stream_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool cTextFileIO::open(const char* path, bool readOnly, eTextContentType type) {
+    close();
+    if (type < tctAuto || type > tctUTF16BE) {
+        error_ = teBadType;
+        return false;
+    }
+    if (!path || !cFileIO::open(path, readOnly ? fmRead : fmReadWrite)) {
+        error_ = teOpenFailed;
+        return false;
+    }
+    stream_ = this;
+    if (!setupType(type)) {
+        close();
+        error_ = teReadFailed;
+        return false;
+    }
+    return true;
+}
+
+bool cTextFileIO::create(const char* path, eTextContentType type) {
+    // Checked before the file is created: a refused type must not cost the
+    // caller the file's old contents.
+    if (type < tctAuto || type > tctUTF16BE) {
+        error_ = teBadType;
+        return false;
+    }
+    close();
+    if (type == tctAuto) type = tctUTF8;
+    if (!path || !cFileIO::create(path, fmReadWrite)) {
+        error_ = teOpenFailed;
+        return false;
+    }
+    stream_ = this;
+    type_ = type;
+    static const unsigned char utf8Mark[] = {0xEF, 0xBB, 0xBF};
+    static const unsigned char leMark[] = {0xFF, 0xFE};
+    static const unsigned char beMark[] = {0xFE, 0xFF};
+    const unsigned char* mark = nullptr;
+    unsigned int markLen = 0;
+    switch (type) {
+        case tctUTF8:
+            mark = utf8Mark;
+            markLen = 3;
+            break;
+        case tctUTF16LE:
+            mark = leMark;
+            markLen = 2;
+            break;
+        case tctUTF16BE:
+            mark = beMark;
+            markLen = 2;
+            break;
+        default:
+            break;
+    }
+    streamAt_ = 0;
+    position_ = 0;
+    if (markLen && !writeAll(mark, markLen)) {
+        close();
+        error_ = teWriteFailed;
+        return false;
+    }
+    markLen_ = markLen;
+    position_ = markLen;
+    streamAt_ = markLen;
+    return true;
+}
+
+// Reads the byte-order mark (or what stands in its place) from offset 0 and
+// leaves the position at the first text byte.  An explicit type stays even
+// when its mark is missing; its text then starts at offset 0.
+bool cTextFileIO::setupType(eTextContentType type) {
+    error_ = teNone;
+    dropCache();
+    streamAt_ = -1;
+    unsigned char head[3] = {0, 0, 0};
+    long long got = 0;
+    if (type != tct8Bit) {
+        if (!stream_->set_fp(0)) {
+            error_ = teReadFailed;
+            return false;
+        }
+        got = fill(head, type == tctAuto || type == tctUTF8 ? 3 : 2);
+        if (got < 0) {
+            error_ = teReadFailed;
+            return false;
+        }
+    }
+    const bool utf8Mark = got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+    const bool leMark = got >= 2 && head[0] == 0xFF && head[1] == 0xFE;
+    const bool beMark = got >= 2 && head[0] == 0xFE && head[1] == 0xFF;
+    unsigned int markLen = 0;
+    switch (type) {
+        case tctAuto:
+            if (utf8Mark) {
+                type = tctUTF8;
+                markLen = 3;
+            } else if (beMark) {
+                type = tctUTF16BE;
+                markLen = 2;
+            } else if (leMark) {
+                type = tctUTF16LE;
+                markLen = 2;
+            } else {
+                type = tct8Bit;
+            }
+            break;
+        case tctUTF8: markLen = utf8Mark ? 3 : 0; break;
+        case tctUTF16LE: markLen = leMark ? 2 : 0; break;
+        case tctUTF16BE: markLen = beMark ? 2 : 0; break;
+        default: break;
+    }
+    if (!stream_->set_fp(markLen)) {
+        error_ = teReadFailed;
+        return false;
+    }
+    type_ = type;
+    markLen_ = markLen;
+    position_ = markLen;
+    streamAt_ = markLen;
+    return true;
+}
+
+void cTextFileIO::close() {
+    cFileIO::close();
+    stream_ = nullptr;
+    dropCache();
+    readBuf_.set(0);
+    secondBuf_.set(0);
+    position_ = 0;
+    markLen_ = 0;
+    streamAt_ = -1;
+    error_ = teNone;
+}
+
+bool cTextFileIO::goStart() {
+    if (!stream_) {
+        error_ = teNotOpen;
+        return false;
+    }
+    error_ = teNone;
+    if (!stream_->set_fp(markLen_)) {
+        streamAt_ = -1;
+        error_ = teReadFailed;
+        return false;
+    }
+    position_ = markLen_;
+    streamAt_ = markLen_;
+    return true;
+}
+
+bool cTextFileIO::goEof() {
+    if (!stream_) {
+        error_ = teNotOpen;
+        return false;
+    }
+    error_ = teNone;
+    const long long end = stream_->size();
+    if (end < 0 || !stream_->set_fp(static_cast<unsigned long long>(end))) {
+        streamAt_ = -1;
+        error_ = teReadFailed;
+        return false;
+    }
+    position_ = static_cast<unsigned long long>(end);
+    streamAt_ = end;
+    return true;
+}
+
+void cTextFileIO::setMaxStrLen(long long n) {
+    if (n < 1 || n == maxLen_) return;
+    dropCache();
+    readBuf_.set(0);
+    secondBuf_.set(0);
+    maxLen_ = n;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+void cTextFileIO::dropCache() {
+    blockStart_ = -1;
+    blockLen_ = 0;
+}
+
+// True when a whole unit at pos lies in the cached block.
+bool cTextFileIO::cached(unsigned long long pos) const {
+    if (blockStart_ < 0) return false;
+    const unsigned long long start = static_cast<unsigned long long>(blockStart_);
+    return pos >= start && pos - start + static_cast<unsigned long long>(unitBytes()) <= blockLen_;
+}
+
+// Reads until n bytes came or the stream has no more: a short read (a
+// socket, a window) is not the end of the text.  -1 on a failed read.
+long long cTextFileIO::fill(unsigned char* buf, long long n) {
+    long long got = 0;
+    while (got < n) {
+        const unsigned int want = static_cast<unsigned int>(std::min<long long>(n - got, kMaxTransfer));
+        const unsigned int r = stream_->read(buf + got, want);
+        if (!cFileIOTarget::transferred(r)) {
+            streamAt_ = -1;
+            return -1;
+        }
+        if (r == 0) break;
+        got += r;
+    }
+    if (streamAt_ >= 0) streamAt_ += got;
+    return got;
+}
+
+long long cTextFileIO::loadBlock(_typebuf<unsigned char>& buf, unsigned long long at) {
+    if (streamAt_ < 0 || static_cast<unsigned long long>(streamAt_) != at) {
+        if (!stream_->set_fp(at)) {
+            streamAt_ = -1;
+            return -1;
+        }
+        streamAt_ = static_cast<long long>(at);
+    }
+    return fill(buf.data(), buf.count());
+}
+
+bool cTextFileIO::isCR(const unsigned char* u) const {
+    switch (type_) {
+        case tctUTF16LE: return u[0] == 0x0D && u[1] == 0;
+        case tctUTF16BE: return u[0] == 0 && u[1] == 0x0D;
+        default: return u[0] == 0x0D;
+    }
+}
+
+bool cTextFileIO::isLF(const unsigned char* u) const {
+    switch (type_) {
+        case tctUTF16LE: return u[0] == 0x0A && u[1] == 0;
+        case tctUTF16BE: return u[0] == 0 && u[1] == 0x0A;
+        default: return u[0] == 0x0A;
+    }
+}
+
+namespace {
+
+// The units before the first NUL, LF or CR among n units of the given width
+// and byte order; consumed gets those units plus the terminator (and an LF
+// right after a CR).  Every text unit above 13 is passed over with one test.
+template <int Width, bool BigEndian>
+long long scanUnits(const unsigned char* p, long long n, long long& consumed) {
+    auto unitAt = [p](long long i) -> unsigned {
+        if (Width == 1) return p[i];
+        const unsigned char* u = p + 2 * i;
+        return BigEndian ? (unsigned(u[0]) << 8 | u[1]) : (unsigned(u[1]) << 8 | u[0]);
+    };
+    for (long long i = 0; i < n; ++i) {
+        const unsigned u = unitAt(i);
+        if (u > 0x0D) continue;
+        if (u == 0 || u == 0x0A) {
+            consumed = i + 1;
+            return i;
+        }
+        if (u == 0x0D) {
+            consumed = (i + 1 < n && unitAt(i + 1) == 0x0A) ? i + 2 : i + 1;
+            return i;
+        }
+    }
+    consumed = n;
+    return n;
+}
+
+}  // namespace
+
+long long cTextFileIO::scan(const unsigned char* data, long long n) {
+    if (n < 1) return 0;
+    long long consumed = 0, len = 0;
+    switch (type_) {
+        case tctUTF16LE: len = scanUnits<2, false>(data, n, consumed); break;
+        case tctUTF16BE: len = scanUnits<2, true>(data, n, consumed); break;
+        default: len = scanUnits<1, false>(data, n, consumed); break;
+    }
+    position_ += static_cast<unsigned long long>(consumed * unitBytes());
+    return len;
+}
+
+long long cTextFileIO::strHere(const char* data, long long n) {
+    if (!data || n < 1) return 0;
+    long long consumed = 0;
+    const long long len = scanUnits<1, false>(reinterpret_cast<const unsigned char*>(data), n, consumed);
+    position_ += static_cast<unsigned long long>(consumed);
+    return len;
+}
+
+long long cTextFileIO::strHere(const unsigned short* data, long long n) {
+    if (!data || n < 1) return 0;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    long long consumed = 0;
+    const long long len = type_ == tctUTF16BE ? scanUnits<2, true>(bytes, n, consumed)
+                                              : scanUnits<2, false>(bytes, n, consumed);
+    position_ += static_cast<unsigned long long>(consumed) * 2;
+    return len;
+}
+
+void cTextFileIO::strToBuf(const char* data, long long n, _typebuf<char>& out) {
+    if (!data || n < 1) {
+        out.set(0);
+        return;
+    }
+    out.copyFrom(data, n);
+}
+
+void cTextFileIO::strToBuf(const unsigned short* data, long long n, _typebuf<char>& out) {
+    if (!data || n < 1) {
+        out.set(0);
+        return;
+    }
+    const bool swap = (type_ == tctUTF16BE) == kHostLittleEndian;
+    if (!swap) {
+        _w2pc(data, n, out);
+        return;
+    }
+    if (units_.count() < n) units_.set(n);
+    unsigned short* u = units_.data();
+    for (long long i = 0; i < n; ++i) u[i] = static_cast<unsigned short>(data[i] << 8 | data[i] >> 8);
+    _w2pc(u, n, out);
+}
+
+void cTextFileIO::toLine(const unsigned char* data, long long units, _typebuf<char>& out) {
+    if (isDoubleByte())
+        // Units always start at an even offset of a buffer from new[], so
+        // they are aligned for unsigned short.
+        strToBuf(reinterpret_cast<const unsigned short*>(data), units, out);
+    else
+        strToBuf(reinterpret_cast<const char*>(data), units, out);
+}
+
+// A CR was the last unit of the cached block: its LF, if any, is the first
+// unit of the next block.  That block is the one the next line needs anyway,
+// so it is cached now.  A failure here leaves nothing cached; the next gets
+// meets it again and reports it.
+void cTextFileIO::skipLFAfterBlockEndingInCR() {
+    const long long got = loadBlock(readBuf_, position_);
+    if (got < unitBytes()) {
+        dropCache();
+        return;
+    }
+    blockStart_ = static_cast<long long>(position_);
+    blockLen_ = static_cast<unsigned long long>(got);
+    if (isLF(readBuf_.data())) position_ += static_cast<unsigned long long>(unitBytes());
+}
+
+void cTextFileIO::ensureBuffers() {
+    long long bytes = 0;
+    if (!checked_mul(maxLen_, unitBytes(), bytes)) throw std::bad_alloc();
+    if (readBuf_.count() != bytes) {
+        dropCache();
+        readBuf_.set(bytes);
+    }
+    if (secondBuf_.count() != bytes) secondBuf_.set(bytes);
+}
+
+bool cTextFileIO::gets(_typebuf<char>& out) {
+    if (!stream_) {
+        error_ = teNotOpen;
+        return false;
+    }
+    // Reading on after an over-long line would hand out its tail as a line.
+    if (error_ == teLineTooLong) return false;
+    error_ = teNone;
+    const long long unit = unitBytes();
+    ensureBuffers();
+
+    if (!cached(position_)) {
+        const long long got = loadBlock(readBuf_, position_);
+        if (got < 0) {
+            dropCache();
+            error_ = teReadFailed;
+            return false;
+        }
+        blockStart_ = static_cast<long long>(position_);
+        blockLen_ = static_cast<unsigned long long>(got);
+        // Nothing, or a lone last byte of a 16-bit text: the end.
+        if (got < unit) return false;
+    }
+
+    const unsigned long long offset = position_ - static_cast<unsigned long long>(blockStart_);
+    const long long units = static_cast<long long>((blockLen_ - offset) / static_cast<unsigned long long>(unit));
+    const unsigned char* first = readBuf_.data() + offset;
+    const unsigned long long lineStart = position_;
+    const long long len1 = scan(first, units);
+    const long long consumed1 = static_cast<long long>((position_ - lineStart) / static_cast<unsigned long long>(unit));
+
+    if (consumed1 > len1) {
+        toLine(first, len1, out);
+        // A CR alone as the block's last unit may have its LF in the next.
+        if (consumed1 == len1 + 1 && consumed1 == units && isCR(first + len1 * unit)) skipLFAfterBlockEndingInCR();
+        return true;
+    }
+
+    // The block ended inside the line: its rest is in the next block.
+    const unsigned long long secondStart = position_;
+    const long long got2 = loadBlock(secondBuf_, secondStart);
+    if (got2 < 0) {
+        position_ = lineStart;  // a retry starts the line again
+        error_ = teReadFailed;
+        return false;
+    }
+    if (got2 < unit) {
+        // The end of the text: a last line without a terminator.
+        toLine(first, len1, out);
+        dropCache();
+        return true;
+    }
+    const long long units2 = got2 / unit;
+    const unsigned char* second = secondBuf_.data();
+    const long long len2 = scan(second, units2);
+    const long long consumed2 = static_cast<long long>((position_ - secondStart) / static_cast<unsigned long long>(unit));
+
+    // The new block becomes the cached one.
+    readBuf_.swap(secondBuf_);
+    blockStart_ = static_cast<long long>(secondStart);
+    blockLen_ = static_cast<unsigned long long>(got2);
+    if (len1 + len2 > maxLen_) {
+        error_ = teLineTooLong;
+        return false;
+    }
+    const long long total = (len1 + len2) * unit;
+    if (joinBuf_.count() < std::max<long long>(total, 1)) joinBuf_.set(std::max<long long>(total, readBuf_.count()));
+    // The swap exchanged the arrays, not their bytes: first still points at
+    // the first part.
+    std::memcpy(joinBuf_.data(), first, static_cast<std::size_t>(len1 * unit));
+    std::memcpy(joinBuf_.data() + len1 * unit, second, static_cast<std::size_t>(len2 * unit));
+    toLine(joinBuf_.data(), len1 + len2, out);
+    if (consumed2 == len2 + 1 && consumed2 == units2 && isCR(second + len2 * unit)) skipLFAfterBlockEndingInCR();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+bool cTextFileIO::writeAll(const void* data, unsigned long long n) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (n > 0) {
+        const unsigned int chunk = static_cast<unsigned int>(std::min<unsigned long long>(n, kMaxTransfer));
+        if (!stream_->writef(const_cast<unsigned char*>(p), chunk)) {
+            streamAt_ = -1;
+            return false;
+        }
+        p += chunk;
+        n -= chunk;
+        if (streamAt_ >= 0) streamAt_ += chunk;
+    }
+    return true;
+}
+
+bool cTextFileIO::putStr(const char* text) {
+    if (!stream_) {
+        error_ = teNotOpen;
+        return false;
+    }
+    if (!text) return false;
+    error_ = teNone;
+    if (!*text) return true;
+    dropCache();
+    // After reading, the stream stands past the cached block; the write
+    // belongs at the position.
+    if (streamAt_ < 0 || static_cast<unsigned long long>(streamAt_) != position_) {
+        if (!stream_->set_fp(position_)) {
+            streamAt_ = -1;
+            error_ = teWriteFailed;
+            return false;
+        }
+        streamAt_ = static_cast<long long>(position_);
+    }
+    const long long len = static_cast<long long>(std::strlen(text));
+    bool ok;
+    unsigned long long bytes;
+    if (!isDoubleByte()) {
+        bytes = static_cast<unsigned long long>(len);
+        ok = writeAll(text, bytes);
+    } else {
+        const long long need = __a2w(text, len, nullptr, 0, kUtf8);
+        _typebuf<unsigned short> wide(need);
+        const long long units = __a2w(text, len, wide.data(), need, kUtf8);
+        const bool swap = (type_ == tctUTF16BE) == kHostLittleEndian;
+        if (swap)
+            for (long long i = 0; i < units; ++i) wide[i] = static_cast<unsigned short>(wide[i] << 8 | wide[i] >> 8);
+        bytes = static_cast<unsigned long long>(units) * 2;
+        ok = writeAll(wide.data(), bytes);
+    }
+    if (!ok) {
+        error_ = teWriteFailed;
+        return false;
+    }
+    position_ += bytes;
+    return true;
+}
+
+bool cTextFileIO::put_eol() { return putStr("\r\n"); }
+
+bool cTextFileIO::put_fmt(const char* format, ...) {
+    if (!format) return false;
+    if (fmtBuf_.count() < kFormatBufferBytes) fmtBuf_.set(kFormatBufferBytes);
+    va_list ap, again;
+    va_start(ap, format);
+    va_copy(again, ap);
+    const int n = _vsprintf_s(fmtBuf_.data(), fmtBuf_.count(), format, ap);
+    va_end(ap);
+    if (n < 0) {
+        va_end(again);
+        error_ = teFormatFailed;
+        return false;
+    }
+    if (n < fmtBuf_.count()) {
+        va_end(again);
+        return putStr(fmtBuf_.data());
+    }
+    // Longer than the usual buffer: formatted again at its full length,
+    // never cut.
+    _typebuf<char> whole(static_cast<long long>(n) + 1);
+    _vsprintf_s(whole.data(), whole.count(), format, again);
+    va_end(again);
+    return putStr(whole.data());
+}
