@@ -1,0 +1,532 @@
+// Text files read and written line by line, checked against files that
+// Python's codecs write in every encoding and line ending, and against what
+// Python decodes from the files we write.
+#include "base/textfile.h"
+
+#include <gtest/gtest.h>
+#include "testsupport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using qortest::runCommand;
+using qortest::TempDir;
+
+std::string python(const TempDir& dir, const std::string& script, const std::string& args = "") {
+    const std::string file = dir.file("oracle.py");
+    FILE* f = std::fopen(file.c_str(), "w");
+    if (!f) return "<no script>";
+    std::fputs(script.c_str(), f);
+    std::fclose(f);
+    return runCommand("python3 -S '" + file + "' " + args + " 2>&1");
+}
+
+void putFile(const std::string& path, const std::string& bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+std::string fileBytes(const std::string& path) {
+    std::string out;
+    int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return "<missing>";
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return out;
+}
+
+std::string text(const _typebuf<char>& line) { return std::string(line.data() ? line.data() : "", line.bytes()); }
+
+// Every line of an open text, and whether the reading ended cleanly.
+std::vector<std::string> readAll(cTextFileIO& tf, bool* clean = nullptr) {
+    std::vector<std::string> lines;
+    _typebuf<char> line;
+    while (tf.gets(line)) lines.push_back(text(line));
+    if (clean) *clean = tf.lastError() == cTextFileIO::teNone;
+    return lines;
+}
+
+std::vector<std::string> readFile(const std::string& path, cTextFileIO::eTextContentType type, bool* clean = nullptr) {
+    cTextFileIO tf;
+    if (!tf.open(path.c_str(), true, type)) return {"<open failed>"};
+    return readAll(tf, clean);
+}
+
+// A caller's stream over a string that hands out at most `chunk` bytes per
+// read (as a socket may) and can be told to fail reads from some offset on.
+class LentStream : public cFileIOTarget {
+public:
+    explicit LentStream(std::string data, unsigned chunk = 0xFFFFFFFFu) : data_(std::move(data)), chunk_(chunk) {}
+    long long size() override { return static_cast<long long>(data_.size()); }
+    unsigned int read(void* buf, unsigned int n) override {
+        if (pos_ >= failFrom_) return kIOFailed;
+        const std::size_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
+        const unsigned int k = static_cast<unsigned int>(std::min<std::size_t>({n, chunk_, left}));
+        std::memcpy(buf, data_.data() + pos_, k);
+        pos_ += k;
+        return k;
+    }
+    unsigned int write(void* buf, unsigned int n) override {
+        if (pos_ > data_.size()) data_.resize(pos_);
+        data_.replace(pos_, std::min<std::size_t>(n, data_.size() - pos_), static_cast<const char*>(buf), n);
+        pos_ += n;
+        return n;
+    }
+    bool set_fp(unsigned long long pos) override {
+        ++seeks;
+        pos_ = static_cast<std::size_t>(pos);
+        return true;
+    }
+    bool set_fp_end(unsigned long long n) override { return set_fp(data_.size() - n); }
+    bool set_eof(unsigned long long) override { return false; }
+    void close() override { ++closes; }
+    bool valid() override { return true; }
+
+    void failReadsFrom(std::size_t offset) { failFrom_ = offset; }
+    const std::string& data() const { return data_; }
+    int closes = 0;
+    int seeks = 0;
+
+private:
+    std::string data_;
+    std::size_t chunk_;
+    std::size_t pos_ = 0;
+    std::size_t failFrom_ = static_cast<std::size_t>(-1);
+};
+
+std::vector<std::string> readLent(const std::string& bytes, cTextFileIO::eTextContentType type, unsigned chunk,
+                                  bool* clean = nullptr) {
+    LentStream s(bytes, chunk);
+    cTextFileIO tf;
+    if (!tf.open(&s, type)) return {"<open failed>"};
+    return readAll(tf, clean);
+}
+
+// ASCII text in the byte order of a type.
+std::string encodeAscii(const std::string& ascii, cTextFileIO::eTextContentType type) {
+    std::string out;
+    for (char c : ascii) {
+        if (type == cTextFileIO::tctUTF16LE)
+            out += {c, '\0'};
+        else if (type == cTextFileIO::tctUTF16BE)
+            out += {'\0', c};
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Lines of varied length and script: ASCII, Latin, CJK, characters beyond
+// the 16-bit plane (surrogate pairs in UTF-16), tabs and empty lines.  Many
+// of them straddle a 4096-byte block.
+std::vector<std::string> sampleLines(int count) {
+    static const char* pieces[] = {"a", "b", "Z", " ", "\t", "\xc3\xbc", "\xc3\x9f", "\xe2\x82\xac",
+                                   "\xe6\x97\xa5\xe6\x9c\xac", "\xf0\x9f\x98\x80", "\xf0\x90\x8d\x88", "~", "0"};
+    unsigned long long seed = 12345;
+    auto next = [&seed](unsigned mod) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<unsigned>((seed >> 33) % mod);
+    };
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+        std::string line;
+        const unsigned len = next(7) == 0 ? 0 : next(11) == 0 ? 900 + next(600) : next(120);
+        for (unsigned k = 0; k < len; ++k) line += pieces[next(sizeof pieces / sizeof *pieces)];
+        lines.push_back(line);
+    }
+    lines.push_back("last line");
+    return lines;
+}
+
+// ---------------------------------------------------------------------------
+// Reading what Python wrote
+
+TEST(TextFileRead, ReadsEveryEncodingAndLineEndingThatPythonWrites) {
+    TempDir dir;
+    const std::vector<std::string> lines = sampleLines(700);
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i) joined += (i ? "\n" : "") + lines[i];
+    putFile(dir.file("lines"), joined);
+    const std::string out = python(dir, R"(
+import sys, os
+lines = open(sys.argv[1], 'rb').read().decode('utf-8').split('\n')
+encs = {'u8': lambda t: t.encode('utf-8'),
+        'u8bom': lambda t: t.encode('utf-8-sig'),
+        'le': lambda t: t.encode('utf-16-le'),
+        'lebom': lambda t: b'\xff\xfe' + t.encode('utf-16-le'),
+        'be': lambda t: t.encode('utf-16-be'),
+        'bebom': lambda t: b'\xfe\xff' + t.encode('utf-16-be')}
+ends = {'crlf': '\r\n', 'lf': '\n', 'cr': '\r', 'nul': '\0'}
+for e, enc in encs.items():
+    for n, end in ends.items():
+        body = end.join(lines)
+        open(os.path.join(sys.argv[2], e + '-' + n + '-final'), 'wb').write(enc(body + end))
+        open(os.path.join(sys.argv[2], e + '-' + n + '-open'), 'wb').write(enc(body))
+print('ok', end='')
+)", "'" + dir.file("lines") + "' '" + dir.path() + "'");
+    ASSERT_EQ(out, "ok");
+
+    struct Case {
+        const char* name;
+        cTextFileIO::eTextContentType open, detected;
+    };
+    const Case cases[] = {
+        {"u8", cTextFileIO::tctAuto, cTextFileIO::tct8Bit},
+        {"u8bom", cTextFileIO::tctAuto, cTextFileIO::tctUTF8},
+        {"u8bom", cTextFileIO::tctUTF8, cTextFileIO::tctUTF8},
+        {"le", cTextFileIO::tctUTF16LE, cTextFileIO::tctUTF16LE},
+        {"lebom", cTextFileIO::tctAuto, cTextFileIO::tctUTF16LE},
+        {"be", cTextFileIO::tctUTF16BE, cTextFileIO::tctUTF16BE},
+        {"bebom", cTextFileIO::tctAuto, cTextFileIO::tctUTF16BE},
+        {"bebom", cTextFileIO::tctUTF16BE, cTextFileIO::tctUTF16BE},
+    };
+    for (const Case& c : cases) {
+        for (const char* end : {"crlf", "lf", "cr", "nul"}) {
+            for (const char* last : {"final", "open"}) {
+                const std::string path = dir.file(std::string(c.name) + "-" + end + "-" + last);
+                cTextFileIO tf;
+                ASSERT_TRUE(tf.open(path.c_str(), true, c.open)) << path;
+                EXPECT_EQ(tf.contentType(), c.detected) << path;
+                bool clean = false;
+                const std::vector<std::string> got = readAll(tf, &clean);
+                EXPECT_TRUE(clean) << path;
+                ASSERT_EQ(got.size(), lines.size()) << path;
+                for (std::size_t i = 0; i < lines.size(); ++i) ASSERT_EQ(got[i], lines[i]) << path << " line " << i;
+            }
+        }
+    }
+}
+
+TEST(TextFileRead, EdgeCasesOfEightBitText) {
+    bool clean = false;
+    EXPECT_TRUE(readLent("", cTextFileIO::tctAuto, 64, &clean).empty());
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(readLent("abc", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"abc"}));
+    EXPECT_EQ(readLent("abc\n", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"abc"}));
+    EXPECT_EQ(readLent("a\r\nb\nc\rd", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(readLent(std::string("a\0b", 3), cTextFileIO::tctAuto, 64), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(readLent("a\n\nb\r\n\r\n\r\rc", cTextFileIO::tctAuto, 64),
+              (std::vector<std::string>{"a", "", "b", "", "", "", "c"}));
+    // CR LF is one end; LF CR is two.
+    EXPECT_EQ(readLent("a\n\rb", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"a", "", "b"}));
+    // The mark is only taken as one when asked to.
+    EXPECT_EQ(readLent("\xef\xbb\xbfx\ny", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(readLent("\xef\xbb\xbfx\ny", cTextFileIO::tct8Bit, 64),
+              (std::vector<std::string>{"\xef\xbb\xbfx", "y"}));
+    // An explicit type keeps its place when the mark is missing.
+    EXPECT_EQ(readLent("x\ny", cTextFileIO::tctUTF8, 64), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(readLent("\xef\xbb", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"\xef\xbb"}));
+}
+
+TEST(TextFileRead, ShortReadsOfALentStreamGiveTheSameLines) {
+    const std::vector<std::string> lines = sampleLines(300);
+    std::string bytes = "\xef\xbb\xbf";
+    for (const std::string& l : lines) bytes += l + "\r\n";
+    for (unsigned chunk : {1u, 7u, 4095u, 4097u}) {
+        bool clean = false;
+        EXPECT_EQ(readLent(bytes, cTextFileIO::tctAuto, chunk, &clean), lines) << chunk;
+        EXPECT_TRUE(clean);
+    }
+}
+
+TEST(TextFileRead, LentStreamIsReadFromItsStartAndNeverClosed) {
+    LentStream s(std::string("\xff\xfe" "a\0\n\0b\0", 8), 3);
+    ASSERT_TRUE(s.set_fp(4));  // wherever the caller left it
+    {
+        cTextFileIO tf;
+        ASSERT_TRUE(tf.open(&s, cTextFileIO::tctAuto));
+        EXPECT_EQ(tf.contentType(), cTextFileIO::tctUTF16LE);
+        EXPECT_EQ(tf.markLength(), 2u);
+        EXPECT_EQ(readAll(tf), (std::vector<std::string>{"a", "b"}));
+        tf.close();
+        _typebuf<char> line;
+        EXPECT_FALSE(tf.gets(line));
+        EXPECT_EQ(tf.lastError(), cTextFileIO::teNotOpen);
+    }
+    EXPECT_EQ(s.closes, 0);
+}
+
+TEST(TextFileRead, LinesUpToTheLimitAndNoLonger) {
+    for (auto type : {cTextFileIO::tct8Bit, cTextFileIO::tctUTF16LE, cTextFileIO::tctUTF16BE}) {
+        auto encode = [type](const std::string& ascii) { return encodeAscii(ascii, type); };
+        const std::string fits(4096, 'x'), over(4097, 'y');
+        bool clean = false;
+        EXPECT_EQ(readLent(encode(fits + "\n" + "z\n"), type, 100000, &clean), (std::vector<std::string>{fits, "z"}));
+        EXPECT_TRUE(clean);
+        // Not the end of the text: an error the caller can tell apart.
+        std::vector<std::string> got = readLent(encode("a\n" + over + "\nz\n"), type, 100000, &clean);
+        EXPECT_EQ(got, (std::vector<std::string>{"a"}));
+        EXPECT_FALSE(clean);
+
+        LentStream s(encode(over + "\nz\n"));
+        cTextFileIO tf;
+        ASSERT_TRUE(tf.open(&s, type));
+        _typebuf<char> line;
+        EXPECT_FALSE(tf.gets(line));
+        EXPECT_EQ(tf.lastError(), cTextFileIO::teLineTooLong);
+        // It stays so: the line's tail is never handed out as a line.
+        EXPECT_FALSE(tf.gets(line));
+        EXPECT_EQ(tf.lastError(), cTextFileIO::teLineTooLong);
+        tf.setMaxStrLen(5000);
+        ASSERT_TRUE(tf.goStart());
+        EXPECT_EQ(readAll(tf, &clean), (std::vector<std::string>{over, "z"}));
+        EXPECT_TRUE(clean);
+    }
+}
+
+TEST(TextFileRead, SurrogatePairsCountAsTwoUnitsOfALine) {
+    TempDir dir;
+    // 4094 units and one pair: 4096 units, the limit; one more unit is over.
+    const std::string fits = std::string(4094, 'a') + "\xf0\x9f\x98\x80";
+    const std::string over = std::string(4095, 'a') + "\xf0\x9f\x98\x80";
+    putFile(dir.file("lines"), fits + "\n" + over);
+    ASSERT_EQ(python(dir, R"(
+import sys
+a, b = open(sys.argv[1], 'rb').read().decode('utf-8').split('\n')
+open(sys.argv[2], 'wb').write(('\r\n'.join([a, a, b, a])).encode('utf-16'))
+print('ok', end='')
+)", "'" + dir.file("lines") + "' '" + dir.file("wide") + "'"), "ok");
+    bool clean = true;
+    EXPECT_EQ(readFile(dir.file("wide"), cTextFileIO::tctAuto, &clean), (std::vector<std::string>{fits, fits}));
+    EXPECT_FALSE(clean);
+}
+
+TEST(TextFileRead, CrLfSplitAcrossBlocksIsOneLineEnd) {
+    for (auto type : {cTextFileIO::tct8Bit, cTextFileIO::tctUTF16LE, cTextFileIO::tctUTF16BE}) {
+        // The first block holds units 0 to 4095: the CR is its last unit,
+        // and at the very end another CR is the last unit of the text.
+        const std::string first = std::string(4095, 'p') + "\r\nq\r\n" + std::string(4093, 'r') + "\r\ns\r";
+        bool clean = false;
+        EXPECT_EQ(readLent(encodeAscii(first, type), type, 1000000, &clean),
+                  (std::vector<std::string>{std::string(4095, 'p'), "q", std::string(4093, 'r'), "s"}))
+            << type;
+        EXPECT_TRUE(clean);
+        // A line that starts at the last unit of one block, fills the next
+        // and has its CR there, its LF in the block after.
+        const std::string straddle = std::string(4094, 'a') + "\n" + std::string(4096, 'b') + "\r\nc";
+        EXPECT_EQ(readLent(encodeAscii(straddle, type), type, 1000000, &clean),
+                  (std::vector<std::string>{std::string(4094, 'a'), std::string(4096, 'b'), "c"}))
+            << type;
+        EXPECT_TRUE(clean);
+    }
+}
+
+TEST(TextFileRead, LoneLastByteOfAWideTextEndsIt) {
+    bool clean = false;
+    EXPECT_EQ(readLent(std::string("\xff\xfe" "a\0\n\0b\0c", 9), cTextFileIO::tctAuto, 64, &clean),
+              (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(readLent(std::string("\xfe\xff\0a\0\n\0", 7), cTextFileIO::tctAuto, 64, &clean),
+              (std::vector<std::string>{"a"}));
+}
+
+TEST(TextFileRead, FailedReadIsReportedAndNotTakenForTheEnd) {
+    std::string bytes;
+    for (int i = 0; i < 2000; ++i) bytes += "line " + std::to_string(i) + "\n";
+    LentStream s(bytes);
+    s.failReadsFrom(5000);
+    cTextFileIO tf;
+    ASSERT_TRUE(tf.open(&s, cTextFileIO::tctAuto));
+    bool clean = true;
+    const std::vector<std::string> got = readAll(tf, &clean);
+    EXPECT_FALSE(clean);
+    EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], "line 0");
+    EXPECT_LT(got.size(), 2000u);
+
+    LentStream failing("abc");
+    failing.failReadsFrom(0);
+    EXPECT_FALSE(tf.open(&failing, cTextFileIO::tctAuto));
+    EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
+
+    cTextFileIO closed;
+    _typebuf<char> line;
+    EXPECT_FALSE(closed.gets(line));
+    EXPECT_EQ(closed.lastError(), cTextFileIO::teNotOpen);
+    EXPECT_FALSE(closed.open(static_cast<cFileIOTarget*>(nullptr), cTextFileIO::tctAuto));
+    EXPECT_FALSE(closed.open(&s, static_cast<cTextFileIO::eTextContentType>(5)));
+    EXPECT_EQ(closed.lastError(), cTextFileIO::teBadType);
+}
+
+TEST(TextFileRead, MissingFileCannotBeOpened) {
+    TempDir dir;
+    cTextFileIO tf;
+    EXPECT_FALSE(tf.open(dir.file("missing").c_str(), true, cTextFileIO::tctAuto));
+    EXPECT_EQ(tf.lastError(), cTextFileIO::teOpenFailed);
+    EXPECT_FALSE(tf.goStart());
+    EXPECT_FALSE(tf.putStr("x"));
+}
+
+// ---------------------------------------------------------------------------
+// Writing, read back by Python
+
+TEST(TextFileWrite, PythonDecodesWhatWeWriteInEachEncoding) {
+    TempDir dir;
+    const std::vector<std::string> lines = sampleLines(200);
+    std::string expected;
+    for (const std::string& l : lines) expected += l + "\r\n";
+    struct Case {
+        cTextFileIO::eTextContentType type;
+        const char* codec;
+    };
+    for (const Case& c : {Case{cTextFileIO::tct8Bit, "utf-8"}, Case{cTextFileIO::tctAuto, "utf-8-sig"},
+                          Case{cTextFileIO::tctUTF8, "utf-8-sig"}, Case{cTextFileIO::tctUTF16LE, "utf-16"},
+                          Case{cTextFileIO::tctUTF16BE, "utf-16"}}) {
+        const std::string path = dir.file("out" + std::to_string(c.type));
+        {
+            cTextFileIO tf;
+            ASSERT_TRUE(tf.create(path.c_str(), c.type));
+            for (const std::string& l : lines) {
+                ASSERT_TRUE(tf.putStr(l.c_str()));
+                ASSERT_TRUE(tf.put_eol());
+            }
+        }
+        // Python's utf-16 codec insists on a mark and picks the byte order
+        // from it; the expected mark is checked as well.
+        const std::string theirs = python(dir, R"(
+import sys
+raw = open(sys.argv[1], 'rb').read()
+print(raw[:3].hex(), raw.decode(sys.argv[2]).encode('utf-8').hex(), end='')
+)", "'" + path + "' " + c.codec);
+        std::string hex;
+        for (unsigned char ch : expected) {
+            char h[3];
+            std::snprintf(h, sizeof h, "%02x", ch);
+            hex += h;
+        }
+        const char* mark = c.type == cTextFileIO::tct8Bit      ? nullptr
+                           : c.type == cTextFileIO::tctUTF16LE ? "fffe"
+                           : c.type == cTextFileIO::tctUTF16BE ? "feff"
+                                                              : "efbbbf";
+        ASSERT_GT(theirs.size(), 7u) << theirs;
+        if (mark) {
+            EXPECT_EQ(theirs.compare(0, std::strlen(mark), mark), 0) << theirs.substr(0, 8);
+        }
+        EXPECT_EQ(theirs.substr(theirs.find(' ') + 1), hex) << c.type;
+        EXPECT_EQ(readFile(path, cTextFileIO::tctAuto), lines);
+    }
+}
+
+TEST(TextFileWrite, ExactBytesOfMarksAndLineEnds) {
+    TempDir dir;
+    const std::string path = dir.file("t");
+    cTextFileIO tf;
+    ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctAuto));
+    ASSERT_TRUE(tf.put_eol());
+    tf.close();
+    EXPECT_EQ(fileBytes(path), "\xef\xbb\xbf\r\n");
+
+    ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctUTF16BE));
+    ASSERT_TRUE(tf.put_str("A\xe2\x82\xac\xf0\x9f\x98\x80"));
+    ASSERT_TRUE(tf.put_eol());
+    ASSERT_TRUE(tf.putStr(""));
+    EXPECT_FALSE(tf.putStr(nullptr));
+    tf.close();
+    EXPECT_EQ(fileBytes(path), std::string("\xfe\xff\0A\x20\xac\xd8\x3d\xde\x00\0\r\0\n", 14));
+
+    ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctUTF16LE));
+    ASSERT_TRUE(tf.put_str("A\xe2\x82\xac"));
+    tf.close();
+    EXPECT_EQ(fileBytes(path), std::string("\xff\xfe" "A\0\xac\x20", 6));
+
+    ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tct8Bit));
+    ASSERT_TRUE(tf.put_str("x"));
+    tf.close();
+    EXPECT_EQ(fileBytes(path), "x");
+}
+
+TEST(TextFileWrite, CreateWithABadTypeLeavesTheFileAlone) {
+    TempDir dir;
+    const std::string path = dir.file("precious");
+    putFile(path, "keep me\n");
+    cTextFileIO tf;
+    EXPECT_FALSE(tf.create(path.c_str(), static_cast<cTextFileIO::eTextContentType>(5)));
+    EXPECT_EQ(tf.lastError(), cTextFileIO::teBadType);
+    EXPECT_FALSE(tf.create(path.c_str(), static_cast<cTextFileIO::eTextContentType>(-1)));
+    EXPECT_EQ(fileBytes(path), "keep me\n");
+    EXPECT_FALSE(tf.create(dir.file("no/such/folder").c_str(), cTextFileIO::tctUTF8));
+    EXPECT_EQ(tf.lastError(), cTextFileIO::teOpenFailed);
+}
+
+TEST(TextFileWrite, PutFmtWritesItsWholeResult) {
+    TempDir dir;
+    const std::string path = dir.file("fmt");
+    const std::string big(20000, 'w');
+    cTextFileIO tf;
+    ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tct8Bit));
+    ASSERT_TRUE(tf.put_fmt("%d:%s:%05.1f|", 42, big.c_str(), 2.5));
+    ASSERT_TRUE(tf.put_fmt("%s", "short"));
+    tf.close();
+    EXPECT_EQ(fileBytes(path), "42:" + big + ":002.5|short");
+
+    ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctUTF16LE));
+    ASSERT_TRUE(tf.put_fmt("%s\xc3\xa9", std::string(16383, 'v').c_str()));
+    tf.close();
+    const std::string bytes = fileBytes(path);
+    ASSERT_EQ(bytes.size(), 2u + 2u * 16384u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("v\0\xe9\0", 4));
+}
+
+TEST(TextFileWrite, AppendAfterGoEofAndOverwriteAtTheReadPosition) {
+    TempDir dir;
+    const std::string path = dir.file("t");
+    putFile(path, "\xff\xfe" + std::string("o\0n\0e\0\r\0\n\0", 10));
+    cTextFileIO tf;
+    ASSERT_TRUE(tf.open(path.c_str(), false, cTextFileIO::tctAuto));
+    ASSERT_TRUE(tf.goEof());
+    ASSERT_TRUE(tf.putStr("two"));
+    ASSERT_TRUE(tf.put_eol());
+    ASSERT_TRUE(tf.goStart());
+    EXPECT_EQ(readAll(tf), (std::vector<std::string>{"one", "two"}));
+
+    // A write after reading lands where the reading stopped, not past the
+    // block the reader cached.
+    ASSERT_TRUE(tf.goStart());
+    _typebuf<char> line;
+    ASSERT_TRUE(tf.gets(line));
+    ASSERT_TRUE(tf.putStr("TW"));
+    ASSERT_TRUE(tf.goStart());
+    EXPECT_EQ(readAll(tf), (std::vector<std::string>{"one", "TWo"}));
+    tf.close();
+    EXPECT_EQ(python(dir, "import sys\nprint(repr(open(sys.argv[1], 'rb').read().decode('utf-16')), end='')",
+                     "'" + path + "'"),
+              "'one\\r\\nTWo\\r\\n'");
+}
+
+// ---------------------------------------------------------------------------
+// The scanning and conversion helpers
+
+TEST(TextFileHelpers, StrHereFindsTheFirstLineEnd) {
+    cTextFileIO tf;
+    EXPECT_EQ(tf.strHere("ab\r\ncd", 6), 2);
+    EXPECT_EQ(tf.strHere("abcd", 4), 4);
+    EXPECT_EQ(tf.strHere("abcd", 0), 0);
+    EXPECT_EQ(tf.strHere("\n", 1), 0);
+    const unsigned short wide[] = {'x', 'y', 0x0A, 'z'};
+    EXPECT_EQ(tf.strHere(wide, 4), 2);
+    EXPECT_EQ(tf.strHere(wide, 2), 2);
+
+    _typebuf<char> out;
+    tf.strToBuf("hello", 3, out);
+    EXPECT_EQ(text(out), "hel");
+    tf.strToBuf("hello", 0, out);
+    EXPECT_EQ(out.count(), 0);
+    const unsigned short units[] = {0x48, 0xE9, 0xD83D, 0xDE00};
+    tf.strToBuf(units, 4, out);
+    EXPECT_EQ(text(out), "H\xc3\xa9\xf0\x9f\x98\x80");
+}
+
+}  // namespace
