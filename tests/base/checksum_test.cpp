@@ -1,3 +1,4 @@
+// qor-test-labels: tsan
 // The checksums against their published check values, against Python's zlib
 // and coreutils' cksum and sum on the same bytes, and their stream forms
 // against their buffer forms.
@@ -13,7 +14,10 @@
 #include <vector>
 
 #include "base/fileio.h"
+#include "base/sha.h"
 #include "testsupport.h"
+
+#include <thread>
 
 namespace {
 
@@ -460,4 +464,58 @@ TEST(ChecksumStreams, FileStreamMatchesCoreutilsCksumAndPythonZlib) {
     // A stream already at its end gives the empty values.
     ASSERT_TRUE(crc32n(&f, v));
     EXPECT_EQ(v, 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Threads.  Each test runs in a process of its own, so the engines are chosen
+// here, on first use, by several threads at once.
+
+TEST(ChecksumThreads, ManyThreadsMayComputeAtOnceFromFirstUse) {
+    constexpr int kThreads = 8;
+    std::vector<std::vector<unsigned char>> inputs;
+    for (int t = 0; t < kThreads; ++t) inputs.push_back(pattern(20000 + 997 * t, 1000 + t));
+    struct Result {
+        std::uint32_t crc = 0, crcC = 0, adler = 0;
+        std::uint8_t sha256[32] = {}, sha1[20] = {};
+    };
+    std::vector<Result> results(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            const auto& in = inputs[t];
+            const long long n = static_cast<long long>(in.size());
+            Result& r = results[t];
+            r.crc = crc32n(in.data(), n);
+            r.crcC = crc32c(0xFFFFFFFFu, in.data(), n);
+            r.adler = adler32(in.data(), n);
+            SHA2Hash(in.data(), r.sha256, n);
+            SHA1Hash(in.data(), r.sha1, n);
+        });
+    for (auto& th : threads) th.join();
+
+    // Python's zlib and hashlib on the same bytes.
+    qortest::TempDir dir;
+    for (int t = 0; t < kThreads; ++t) {
+        writeFile(dir.file("d" + std::to_string(t)), inputs[t].data(), inputs[t].size());
+        int status = 0;
+        std::istringstream out(qortest::runCommand(
+            "python3 -c 'import sys, zlib, hashlib; d = open(sys.argv[1], \"rb\").read(); "
+            "print(zlib.crc32(d), zlib.adler32(d), hashlib.sha256(d).hexdigest(), hashlib.sha1(d).hexdigest())' " +
+                dir.file("d" + std::to_string(t)),
+            &status));
+        ASSERT_EQ(status, 0);
+        unsigned long crc = 0, adler = 0;
+        std::string sha256, sha1;
+        out >> crc >> adler >> sha256 >> sha1;
+        const Result& r = results[t];
+        EXPECT_EQ(r.crc, crc) << "thread " << t;
+        EXPECT_EQ(r.adler, adler) << "thread " << t;
+        EXPECT_EQ(r.crcC, crc32c(0xFFFFFFFFu, inputs[t].data(), static_cast<long long>(inputs[t].size())));
+        static const char digits[] = "0123456789abcdef";
+        std::string h256, h1;
+        for (auto b : r.sha256) (h256 += digits[b >> 4]) += digits[b & 15];
+        for (auto b : r.sha1) (h1 += digits[b >> 4]) += digits[b & 15];
+        EXPECT_EQ(h256, sha256) << "thread " << t;
+        EXPECT_EQ(h1, sha1) << "thread " << t;
+    }
 }
