@@ -1,0 +1,387 @@
+// The configuration interface over two in-memory stores of this file: a
+// binary one that keeps bytes and a text one that keeps strings.
+#include "base/appconfig.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The node tree both stores share.  Every name asked of subContextHandle is
+// recorded, so tests can see how a path was walked.
+class MemoryTree : public cApplicationConfig {
+public:
+    struct Node {
+        std::map<std::string, std::unique_ptr<Node>> children;
+        bool hasValue = false;
+        std::string value;
+    };
+
+    void* rootContextHandle() override { return &root_; }
+    void* subContextHandle(char const* name, void* parent, bool create) override {
+        asked.push_back(name ? name : "<null>");
+        if (!parent || !name) return nullptr;
+        Node* p = static_cast<Node*>(parent);
+        auto it = p->children.find(name);
+        if (it != p->children.end()) return it->second.get();
+        if (!create || refuseCreation) return nullptr;
+        return (p->children[name] = std::make_unique<Node>()).get();
+    }
+    bool getParamValueSize(void* handle, long long& size) override {
+        Node* n = static_cast<Node*>(handle);
+        if (!n->hasValue) return false;
+        size = static_cast<long long>(n->value.size());
+        return true;
+    }
+    bool openConfig(const char*) override { return true; }
+
+    // The node at a path, found without the interface; null when missing.
+    Node* find(const std::string& path) {
+        Node* n = &root_;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t slash = path.find('/', start);
+            auto it = n->children.find(path.substr(start, slash == std::string::npos ? slash : slash - start));
+            if (it == n->children.end()) return nullptr;
+            n = it->second.get();
+            if (slash == std::string::npos) return n;
+            start = slash + 1;
+        }
+    }
+    // Stores a raw value under path, building the nodes.
+    void put(const std::string& path, const std::string& value) {
+        Node* n = &root_;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t slash = path.find('/', start);
+            auto& child = n->children[path.substr(start, slash == std::string::npos ? slash : slash - start)];
+            if (!child) child = std::make_unique<Node>();
+            n = child.get();
+            if (slash == std::string::npos) break;
+            start = slash + 1;
+        }
+        n->hasValue = true;
+        n->value = value;
+    }
+    std::string raw(const std::string& path) {
+        Node* n = find(path);
+        return n && n->hasValue ? n->value : "<none>";
+    }
+    int nodeCount() const { return count(root_); }
+
+    std::vector<std::string> asked;
+    bool refuseCreation = false;
+
+private:
+    static int count(const Node& n) {
+        int c = 1;
+        for (const auto& kv : n.children) c += count(*kv.second);
+        return c;
+    }
+    Node root_;
+};
+
+class BinaryStore : public MemoryTree {
+public:
+    bool isTextConfig() override { return false; }
+    bool getParamValue(void* buf, long long size, void* handle) override {
+        Node* n = static_cast<Node*>(handle);
+        if (!n->hasValue || size != static_cast<long long>(n->value.size())) return false;
+        std::memcpy(buf, n->value.data(), n->value.size());
+        return true;
+    }
+    bool setParamValue(void const* data, long long size, void* handle) override {
+        Node* n = static_cast<Node*>(handle);
+        n->value.assign(static_cast<const char*>(data), static_cast<std::size_t>(size));
+        n->hasValue = true;
+        return true;
+    }
+    using cApplicationConfig::getParamValue;
+    using cApplicationConfig::setParamValue;
+};
+
+class TextStore : public MemoryTree {
+public:
+    bool isTextConfig() override { return true; }
+    bool getParamValue(_guardchar<char>& text, void* handle) override {
+        Node* n = static_cast<Node*>(handle);
+        if (!n->hasValue) return false;
+        text.set(n->value.c_str());
+        return true;
+    }
+    bool setParamValue(const char* text, long long length, void* handle) override {
+        Node* n = static_cast<Node*>(handle);
+        n->value = length < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(length));
+        n->hasValue = true;
+        return true;
+    }
+    using cApplicationConfig::getParamValue;
+    using cApplicationConfig::setParamValue;
+};
+
+std::string str(const _guardchar<char>& s) { return s.c_str() ? s.c_str() : "<null>"; }
+
+// ---------------------------------------------------------------------------
+// Paths
+
+TEST(ConfigPaths, EmptyPathIsTheRootWithOrWithoutCreate) {
+    BinaryStore store;
+    EXPECT_EQ(store.getPathContextHandle("", false), store.rootContextHandle());
+    EXPECT_EQ(store.getPathContextHandle("", true), store.rootContextHandle());
+    EXPECT_EQ(store.getPathContextHandle(nullptr, true), store.rootContextHandle());
+    EXPECT_TRUE(store.asked.empty());
+    EXPECT_EQ(store.nodeCount(), 1);
+}
+
+TEST(ConfigPaths, ComponentsAreWalkedAsTheyStand) {
+    BinaryStore store;
+    void* node = store.getPathContextHandle("a//b", true);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(store.asked, (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(node, store.find("a//b"));
+    EXPECT_EQ(store.nodeCount(), 4);
+
+    store.asked.clear();
+    EXPECT_NE(store.getPathContextHandle("/x/", true), nullptr);
+    EXPECT_EQ(store.asked, (std::vector<std::string>{"", "x", ""}));
+
+    // A read stops at the first missing component.
+    store.asked.clear();
+    EXPECT_EQ(store.getPathContextHandle("q/r/s", false), nullptr);
+    EXPECT_EQ(store.asked, (std::vector<std::string>{"q"}));
+    EXPECT_EQ(store.getPathContextHandle("a//b", false), node);
+}
+
+TEST(ConfigPaths, ReadsNeverCreateNodes) {
+    BinaryStore store;
+    unsigned long long v = 99;
+    _guardchar<char> s("keep");
+    _typebuf<unsigned char> bytes;
+    EXPECT_EQ(store.getParamInt32("a/b"), 0);
+    EXPECT_EQ(store.getParamInt16("a/b"), 0);
+    EXPECT_EQ(store.getParamInt64("a/b"), 0);
+    EXPECT_FALSE(store.getParamInt("a/b", v));
+    EXPECT_EQ(v, 99u);
+    EXPECT_FALSE(store.getParamStr("a/b", s));
+    EXPECT_EQ(str(s), "keep");
+    EXPECT_FALSE(store.getParam("a/b", bytes));
+    EXPECT_EQ(store.nodeCount(), 1);
+
+    // A section without a value is no parameter.
+    store.put("a/b/c", "x");
+    EXPECT_FALSE(store.getParamInt("a/b", v));
+    EXPECT_FALSE(store.getParam("a", bytes));
+    EXPECT_EQ(store.nodeCount(), 4);
+}
+
+TEST(ConfigPaths, WritesCreateTheWholePathOrFail) {
+    BinaryStore store;
+    ASSERT_TRUE(store.setParamInt32("x/y/z", 5));
+    ASSERT_NE(store.find("x"), nullptr);
+    ASSERT_NE(store.find("x/y"), nullptr);
+    EXPECT_EQ(store.raw("x/y/z"), std::string("\x05\0\0\0", 4));
+
+    store.refuseCreation = true;
+    EXPECT_FALSE(store.setParamInt32("p/q", 1));
+    EXPECT_FALSE(store.setParamStr("p/q", "s", -1));
+    EXPECT_FALSE(store.setParam("p/q", "s", 1));
+    EXPECT_FALSE(store.setParamInt64("p/q", 1));
+    EXPECT_EQ(store.nodeCount(), 4);
+}
+
+// ---------------------------------------------------------------------------
+// Binary store
+
+TEST(BinaryConfig, IntegersAreLittleEndianBytesOfTheirWidth) {
+    BinaryStore store;
+    ASSERT_TRUE(store.setParamInt16("v16", -1));
+    EXPECT_EQ(store.raw("v16"), "\xff\xff");
+    unsigned long long v = 0;
+    ASSERT_TRUE(store.getParamInt("v16", v));
+    EXPECT_EQ(v, 65535u);  // zero-extended
+    EXPECT_EQ(store.getParamInt16("v16"), -1);
+
+    ASSERT_TRUE(store.setParamInt16("cut", 70000));  // 0x11170: two low bytes
+    EXPECT_EQ(store.raw("cut"), "\x70\x11");
+    ASSERT_TRUE(store.setParamInt32("v32", 0x12345678));
+    EXPECT_EQ(store.raw("v32"), "\x78\x56\x34\x12");
+    ASSERT_TRUE(store.setParamInt32("min32", INT_MIN));
+    EXPECT_EQ(store.raw("min32"), std::string("\0\0\0\x80", 4));
+    EXPECT_EQ(store.getParamInt32("min32"), INT_MIN);
+    ASSERT_TRUE(store.setParamInt64("min64", INT64_MIN));
+    EXPECT_EQ(store.raw("min64"), std::string("\0\0\0\0\0\0\0\x80", 8));
+    EXPECT_EQ(store.getParamInt64("min64"), INT64_MIN);
+    ASSERT_TRUE(store.setParamInt64("max64", INT64_MAX));
+    EXPECT_EQ(store.raw("max64"), "\xff\xff\xff\xff\xff\xff\xff\x7f");
+    EXPECT_EQ(store.getParamInt64("max64"), INT64_MAX);
+    ASSERT_TRUE(store.setParamInt64("v64", 0x0102030405060708LL));
+    EXPECT_EQ(store.raw("v64"), "\x08\x07\x06\x05\x04\x03\x02\x01");
+    EXPECT_EQ(store.getParamInt32("v64"), 0x05060708);
+}
+
+TEST(BinaryConfig, IntegersOfOneToEightBytesOnly) {
+    BinaryStore store;
+    store.put("three", "\x01\x02\x03");
+    unsigned long long v = 0;
+    ASSERT_TRUE(store.getParamInt("three", v));
+    EXPECT_EQ(v, 0x030201u);
+    store.put("nine", std::string(9, '\x01'));
+    v = 7;
+    EXPECT_FALSE(store.getParamInt("nine", v));
+    EXPECT_EQ(v, 7u);
+    EXPECT_EQ(store.getParamInt64("nine"), 0);
+    store.put("none", "");
+    EXPECT_FALSE(store.getParamInt("none", v));
+}
+
+TEST(BinaryConfig, StringsAreTheirBytesWithoutTerminator) {
+    BinaryStore store;
+    char abc[] = "abc";
+    ASSERT_TRUE(store.setParamStr("s", abc, -1));
+    EXPECT_EQ(store.raw("s"), "abc");
+    _guardchar<char> s;
+    ASSERT_TRUE(store.getParamStr("s", s));
+    EXPECT_EQ(str(s), "abc");
+    ASSERT_TRUE(store.setParamStr("s2", "abcdef", 2));
+    EXPECT_EQ(store.raw("s2"), "ab");
+    ASSERT_TRUE(store.setParamStr("empty", "", -1));
+    EXPECT_EQ(store.raw("empty"), "");
+    s.set("keep");
+    ASSERT_TRUE(store.getParamStr("empty", s));
+    EXPECT_EQ(str(s), "");
+    EXPECT_FALSE(store.setParamStr("n", nullptr, -1));
+    EXPECT_FALSE(store.setParamStr("n", "x", -2));
+
+    _typebuf<unsigned char> bytes;
+    ASSERT_TRUE(store.getParam("empty", bytes));
+    EXPECT_EQ(bytes.count(), 0);
+    ASSERT_TRUE(store.getParam("s", bytes));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.data()), bytes.bytes()), "abc");
+}
+
+TEST(BinaryConfig, RawValuesRoundTrip) {
+    BinaryStore store;
+    const unsigned char data[] = {0, 1, 2, 0xFF, 0, 0x80};
+    ASSERT_TRUE(store.setParam("blob/one", data, sizeof data));
+    EXPECT_EQ(store.raw("blob/one"), std::string(reinterpret_cast<const char*>(data), sizeof data));
+    _typebuf<unsigned char> back;
+    ASSERT_TRUE(store.getParam("blob/one", back));
+    ASSERT_EQ(back.count(), 6);
+    EXPECT_EQ(std::memcmp(back.data(), data, sizeof data), 0);
+    EXPECT_FALSE(store.setParam("blob/two", nullptr, 3));
+    EXPECT_FALSE(store.setParam("blob/two", data, -1));
+    EXPECT_EQ(store.find("blob/two"), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Text store
+
+TEST(TextConfig, SignedValuesRoundTripThroughTheirDecimalText) {
+    TextStore store;
+    struct Case {
+        long long value;
+        const char* text;
+    };
+    const Case cases64[] = {{INT64_MIN, "-9223372036854775808"}, {INT64_MAX, "9223372036854775807"},
+                            {-1, "-1"}, {0, "0"}, {1234567890123LL, "1234567890123"},
+                            {-4294967296LL, "-4294967296"}};
+    for (const Case& c : cases64) {
+        ASSERT_TRUE(store.setParamInt64("n/v64", c.value));
+        EXPECT_EQ(store.raw("n/v64"), c.text);
+        EXPECT_EQ(store.getParamInt64("n/v64"), c.value) << c.text;
+        unsigned long long bits = 0;
+        ASSERT_TRUE(store.getParamInt("n/v64", bits));
+        EXPECT_EQ(bits, static_cast<unsigned long long>(c.value));
+    }
+    const Case cases32[] = {{INT32_MIN, "-2147483648"}, {INT32_MAX, "2147483647"}, {-5, "-5"}};
+    for (const Case& c : cases32) {
+        ASSERT_TRUE(store.setParamInt32("n/v32", static_cast<int>(c.value)));
+        EXPECT_EQ(store.raw("n/v32"), c.text);
+        EXPECT_EQ(store.getParamInt32("n/v32"), c.value) << c.text;
+    }
+    const Case cases16[] = {{INT16_MIN, "-32768"}, {INT16_MAX, "32767"}, {-1, "-1"}};
+    for (const Case& c : cases16) {
+        ASSERT_TRUE(store.setParamInt16("n/v16", static_cast<int>(c.value)));
+        EXPECT_EQ(store.raw("n/v16"), c.text);
+        EXPECT_EQ(store.getParamInt16("n/v16"), c.value) << c.text;
+    }
+}
+
+TEST(TextConfig, TextThatIsNotANumberReadsAsFailure) {
+    TextStore store;
+    for (const char* bad : {"", " ", "abc", "12abc", "1 2", "--1", "+-3", "-", "0x", "0xg", "1.5", "1e3",
+                            "99999999999999999999", "18446744073709551616", "-9223372036854775809", "-0x10",
+                            "0x10000000000000000", "\xc2\xb9"}) {
+        store.put("bad", bad);
+        unsigned long long v = 42;
+        EXPECT_FALSE(store.getParamInt("bad", v)) << '"' << bad << '"';
+        EXPECT_EQ(v, 42u);
+        EXPECT_EQ(store.getParamInt32("bad"), 0) << bad;
+    }
+    struct Good {
+        const char* text;
+        unsigned long long value;
+    };
+    for (const Good& g : {Good{" 42 ", 42}, Good{"\t-7\r\n", static_cast<unsigned long long>(-7)}, Good{"+7", 7},
+                          Good{"007", 7}, Good{"0x1F", 31}, Good{"0XfF", 255},
+                          Good{"18446744073709551615", ~0ULL}, Good{"0xFFFFFFFFFFFFFFFF", ~0ULL},
+                          Good{"-9223372036854775808", 1ULL << 63}}) {
+        store.put("good", g.text);
+        unsigned long long v = 0;
+        EXPECT_TRUE(store.getParamInt("good", v)) << g.text;
+        EXPECT_EQ(v, g.value) << g.text;
+    }
+}
+
+TEST(TextConfig, StringsAreStoredAsTextAndRawBytesRefused) {
+    TextStore store;
+    ASSERT_TRUE(store.setParamStr("lang/name", "Deutsch", -1));
+    ASSERT_TRUE(store.setParamStr("lang/short", "Deutsch", 2));
+    EXPECT_EQ(store.raw("lang/name"), "Deutsch");
+    EXPECT_EQ(store.raw("lang/short"), "De");
+    _guardchar<char> s;
+    ASSERT_TRUE(store.getParamStr("lang/name", s));
+    EXPECT_EQ(str(s), "Deutsch");
+
+    const unsigned char data[] = {1, 2};
+    EXPECT_FALSE(store.setParam("raw/x", data, 2));
+    EXPECT_EQ(store.find("raw"), nullptr);
+    // A text store keeps no bytes to hand out.
+    _typebuf<unsigned char> bytes;
+    EXPECT_FALSE(store.getParam("lang/name", bytes));
+    EXPECT_EQ(bytes.count(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// What a store leaves to the interface's defaults
+
+TEST(ConfigDefaults, OptionalOperationsAnswerFalse) {
+    BinaryStore store;
+    store.put("a/b", "x");
+    EXPECT_FALSE(store.newConfig("n"));
+    EXPECT_FALSE(store.saveConfig());
+    EXPECT_FALSE(store.saveConfigAs("n"));
+    EXPECT_FALSE(store.discardChanges());
+    EXPECT_FALSE(store.removeSection("a"));
+    EXPECT_FALSE(store.hasSection("a"));
+    EXPECT_FALSE(store.enumSubsections("a", [](char const*, void*) { return true; }, nullptr));
+    _guardchar<char> text;
+    EXPECT_FALSE(store.getParamValue(text, store.find("a/b")));
+    EXPECT_FALSE(store.setParamValue("text", -1, store.find("a/b")));
+    EXPECT_EQ(store.raw("a/b"), "x");
+
+    TextStore text_store;
+    char buf[4];
+    text_store.put("a", "x");
+    EXPECT_FALSE(text_store.getParamValue(buf, 1, text_store.find("a")));
+    EXPECT_FALSE(text_store.setParamValue(static_cast<const void*>(buf), 1, text_store.find("a")));
+}
+
+}  // namespace
