@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <malloc.h>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -374,4 +375,17 @@ BENCHMARK(BM_MemSeqRead_vector)->Arg(16)->Arg(4096);
 BENCHMARK(BM_MemRandomRead_cMemIOTarget)->Arg(64)->Arg(4096);
 BENCHMARK(BM_MemRandomRead_vector)->Arg(64)->Arg(4096);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    // Keep freed memory in the process: otherwise whether the heap happens to
+    // be trimmed between iterations decides the memory benchmarks (every
+    // iteration then pays the kernel for zeroing fresh pages), and the
+    // result swings several times over from one run to the next.  Both sides
+    // of each comparison run under the same setting.
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

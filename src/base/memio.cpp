@@ -32,10 +32,10 @@ cMemIOTarget::cMemIOTarget(long long pageSize)
 cMemIOTarget::~cMemIOTarget() { freeAllPages(); }
 
 unsigned char* cMemIOTarget::lookupPage(long long index) {
-    auto it = pages_.find(index);
-    if (it == pages_.end()) return nullptr;
+    _typebuf<unsigned char>* page = pages_.find(index);
+    if (!page) return nullptr;
     lastIndex_ = index;
-    lastPage_ = it->second.data();
+    lastPage_ = page->data();
     return lastPage_;
 }
 
@@ -43,18 +43,19 @@ unsigned char* cMemIOTarget::addPage(long long index) {
     // The buffer is made before the map entry, so that running out of memory
     // never leaves an entry without a page behind.
     _typebuf<unsigned char> page(pageSize_);
-    _typebuf<unsigned char>& slot = pages_[index];
-    slot.swap(page);
+    _typebuf<unsigned char>* slot = pages_.insert(index);
+    slot->swap(page);
     ++pageCount_;
     lastIndex_ = index;
-    lastPage_ = slot.data();
+    lastPage_ = slot->data();
     return lastPage_;
 }
 
 void cMemIOTarget::freePagesFrom(long long index) {
-    auto first = pages_.lower_bound(index);
-    pageCount_ -= static_cast<long long>(std::distance(first, pages_.end()));
-    pages_.erase(first, pages_.end());
+    while (auto* item = pages_.find_ge(index)) {
+        pages_.dettach(item);
+        --pageCount_;
+    }
     if (lastIndex_ >= index) {
         lastIndex_ = -1;
         lastPage_ = nullptr;
@@ -62,7 +63,7 @@ void cMemIOTarget::freePagesFrom(long long index) {
 }
 
 void cMemIOTarget::freeAllPages() {
-    pages_.clear();
+    pages_.destroy();
     pageCount_ = 0;
     lastIndex_ = -1;
     lastPage_ = nullptr;

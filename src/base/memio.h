@@ -17,8 +17,7 @@
 #include "base/buffers.h"
 #include "base/fileio.h"
 #include "base/sync.h"
-
-#include <map>
+#include "base/treelist.h"
 
 // ---------------------------------------------------------------------------
 // Paged memory.  Page index = position / page size; a page that is not in the
@@ -92,7 +91,8 @@ private:
     long long pageSize_ = 65536;
     int pageShift_ = 16;  // log2 of the page size, -1 when it is not a power of two
     long long size_ = 0;
-    std::map<long long, _typebuf<unsigned char> > pages_;
+    // Page index -> one page (depth limit 1024, the default for 64-bit keys).
+    cFasterTreeList<long long, _typebuf<unsigned char> > pages_;
     long long pageCount_ = 0;
     // The page touched last, so that small sequential transfers skip the lookup.
     long long lastIndex_ = -1;
