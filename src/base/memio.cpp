@@ -130,7 +130,7 @@ unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
             std::memset(page, 0, off);
             std::memset(page + off + piece, 0, static_cast<std::size_t>(ps) - off - piece);
         }
-        std::memcpy(page + off, src + done, piece);
+        std::memmove(page + off, src + done, piece);  // src may lie in this stream
         done += piece;
         pos_ += piece;
         if (pos_ > static_cast<unsigned long long>(size_)) size_ = static_cast<long long>(pos_);
