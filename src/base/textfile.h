@@ -104,6 +104,7 @@ public:
 private:
     static constexpr long long kDefaultMaxLen = 4096;
     static constexpr long long kFormatBufferBytes = 16384;
+    static constexpr long long kMinBlockBytes = 65536;
 
     bool setupType(eTextContentType type);
     long long unitBytes() const { return isDoubleByte() ? 2 : 1; }
@@ -135,6 +136,8 @@ private:
     // Where the stream's own offset is, when known (-1: not known); saves a
     // seek on every sequential block, which a socket could not do.
     long long streamAt_ = -1;
-    // Units of a big-endian line put in host order for the converter.
+    // Units of a big-endian line put in host order for the converter, and
+    // the converter's output before it is cut to size.
     _typebuf<unsigned short> units_;
+    _typebuf<char> utf8_;
 };

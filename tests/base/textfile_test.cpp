@@ -305,19 +305,35 @@ print('ok', end='')
 
 TEST(TextFileRead, CrLfSplitAcrossBlocksIsOneLineEnd) {
     for (auto type : {cTextFileIO::tct8Bit, cTextFileIO::tctUTF16LE, cTextFileIO::tctUTF16BE}) {
-        // The first block holds units 0 to 4095: the CR is its last unit,
-        // and at the very end another CR is the last unit of the text.
-        const std::string first = std::string(4095, 'p') + "\r\nq\r\n" + std::string(4093, 'r') + "\r\ns\r";
+        // CR LF pairs at every even, then at every odd offset: whatever the
+        // size of a block, one of them has its CR as the block's last unit.
+        constexpr int kPairs = 70000;
+        std::string even, odd = "x";
+        for (int i = 0; i < kPairs; ++i) {
+            even += "\r\n";
+            odd += "\r\n";
+        }
+        std::vector<std::string> evenLines(kPairs), oddLines(kPairs);
+        oddLines[0] = "x";
         bool clean = false;
-        EXPECT_EQ(readLent(encodeAscii(first, type), type, 1000000, &clean),
-                  (std::vector<std::string>{std::string(4095, 'p'), "q", std::string(4093, 'r'), "s"}))
-            << type;
+        EXPECT_EQ(readLent(encodeAscii(even, type), type, 0xFFFFFFFFu, &clean), evenLines) << type;
         EXPECT_TRUE(clean);
-        // A line that starts at the last unit of one block, fills the next
-        // and has its CR there, its LF in the block after.
-        const std::string straddle = std::string(4094, 'a') + "\n" + std::string(4096, 'b') + "\r\nc";
-        EXPECT_EQ(readLent(encodeAscii(straddle, type), type, 1000000, &clean),
-                  (std::vector<std::string>{std::string(4094, 'a'), std::string(4096, 'b'), "c"}))
+        EXPECT_EQ(readLent(encodeAscii(odd, type), type, 0xFFFFFFFFu, &clean), oddLines) << type;
+        EXPECT_TRUE(clean);
+        // A CR as the text's very last unit.
+        EXPECT_EQ(readLent(encodeAscii("a\rb\r", type), type, 3), (std::vector<std::string>{"a", "b"}));
+
+        // With the limit at 70000 units a block holds 70000 units.  A line
+        // that starts at the first block's last unit fills the second and
+        // has its CR there, its LF in the third.
+        constexpr long long kBlock = 70000;
+        const std::string straddle = std::string(kBlock - 2, 'a') + "\n" + std::string(kBlock, 'b') + "\r\nc";
+        LentStream s(encodeAscii(straddle, type));
+        cTextFileIO tf;
+        ASSERT_TRUE(tf.open(&s, type));
+        tf.setMaxStrLen(kBlock);
+        EXPECT_EQ(readAll(tf, &clean),
+                  (std::vector<std::string>{std::string(kBlock - 2, 'a'), std::string(kBlock, 'b'), "c"}))
             << type;
         EXPECT_TRUE(clean);
     }
@@ -334,9 +350,9 @@ TEST(TextFileRead, LoneLastByteOfAWideTextEndsIt) {
 
 TEST(TextFileRead, FailedReadIsReportedAndNotTakenForTheEnd) {
     std::string bytes;
-    for (int i = 0; i < 2000; ++i) bytes += "line " + std::to_string(i) + "\n";
+    for (int i = 0; i < 30000; ++i) bytes += "line " + std::to_string(i) + "\n";
     LentStream s(bytes);
-    s.failReadsFrom(5000);
+    s.failReadsFrom(100000);
     cTextFileIO tf;
     ASSERT_TRUE(tf.open(&s, cTextFileIO::tctAuto));
     bool clean = true;
@@ -345,7 +361,7 @@ TEST(TextFileRead, FailedReadIsReportedAndNotTakenForTheEnd) {
     EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got[0], "line 0");
-    EXPECT_LT(got.size(), 2000u);
+    EXPECT_LT(got.size(), 30000u);
 
     LentStream failing("abc");
     failing.failReadsFrom(0);
