@@ -1,18 +1,18 @@
 #include "compression/zstream.h"
 
-#include "base/memio.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
-// Output of the whole-buffer forms is collected in pieces of this size,
-// appended to paged memory of the same page size, so it is never reallocated
-// while it grows.
-constexpr unsigned int kPieceBytes = 65536;
+// Output of the whole-buffer forms is inflated straight into chunks that
+// grow from 64 KB to 8 MB, so it is never reallocated while it grows, and
+// copied once into the caller's buffer at the end.
+constexpr long long kFirstChunk = 65536;
+constexpr long long kLargestChunk = 8LL << 20;
 
 // zlib counts in 32-bit units; longer inputs are offered in slices.
 constexpr unsigned long long kMaxSlice = 1ULL << 30;
@@ -42,42 +42,85 @@ private:
     unsigned long long left_;
 };
 
-// Inflates everything offered through feed into paged memory, one piece at a
-// time, until the zlib stream ends, an error occurs, the input is used up or
-// the output would pass limit.  Sets ended when the stream's end was reached.
-// False on a zlib error, on running out of memory and on passing the limit.
-bool inflatePieces(z_stream& s, cInputFeeder& feed, unsigned long long limit, cMemIOTarget& mem,
-                   bool& ended) {
+class cChunkedOutput {
+public:
+    // The free room of the last chunk, after adding a chunk when it is full.
+    // Throws std::bad_alloc when memory runs out.
+    void room(unsigned char*& at, uInt& n) {
+        if (chunks_.empty() || chunks_.back().used == chunks_.back().bytes.count()) {
+            const long long size = chunks_.empty() ? kFirstChunk : std::min(2 * chunks_.back().bytes.count(), kLargestChunk);
+            chunks_.emplace_back();
+            chunks_.back().bytes.set(size);
+        }
+        sChunk& c = chunks_.back();
+        at = c.bytes.data() + c.used;
+        n = static_cast<uInt>(c.bytes.count() - c.used);
+    }
+    void commit(unsigned long long n) {
+        chunks_.back().used += static_cast<long long>(n);
+        total_ += n;
+    }
+    // Drops bytes past limit; they were all written by the last commit, so
+    // they all lie in the last chunk.
+    void cut(unsigned long long limit) {
+        if (total_ <= limit) return;
+        chunks_.back().used -= static_cast<long long>(total_ - limit);
+        total_ = limit;
+    }
+    unsigned long long total() const { return total_; }
+    bool toBuffer(_typebuf<unsigned char>& out) {
+        try {
+            out.set(static_cast<long long>(total_));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        unsigned char* at = out.data();
+        for (const sChunk& c : chunks_) {
+            if (c.used == 0) continue;
+            std::memcpy(at, c.bytes.data(), static_cast<std::size_t>(c.used));
+            at += c.used;
+        }
+        return true;
+    }
+
+private:
+    struct sChunk {
+        _typebuf<unsigned char> bytes;
+        long long used = 0;
+    };
+    std::vector<sChunk> chunks_;
+    unsigned long long total_ = 0;
+};
+
+// Inflates everything offered through feed into chunks until the zlib stream
+// ends, an error occurs, the input is used up or the output would pass
+// limit.  Sets ended when the stream's end was reached.  False on a zlib
+// error, on running out of memory and on passing the limit.
+bool inflateChunks(z_stream& s, cInputFeeder& feed, unsigned long long limit, cChunkedOutput& out, bool& ended) {
     ended = false;
-    _typebuf<unsigned char> piece;
     try {
-        piece.set(kPieceBytes);
+        for (;;) {
+            feed.top();
+            out.room(s.next_out, s.avail_out);
+            const uInt offered = s.avail_out;
+            const int ret = ::inflate(&s, Z_SYNC_FLUSH);
+            out.commit(offered - s.avail_out);
+            if (out.total() > limit) {
+                out.cut(limit);
+                return false;
+            }
+            if (ret == Z_STREAM_END) {
+                ended = true;
+                return true;
+            }
+            // Z_BUF_ERROR: no progress was possible, which with room for
+            // output means the input is used up.
+            if (ret == Z_BUF_ERROR) return feed.usedUp();
+            if (ret != Z_OK) return false;
+            if (feed.usedUp() && s.avail_out != 0) return true;
+        }
     } catch (const std::bad_alloc&) {
         return false;
-    }
-    unsigned long long total = 0;
-    for (;;) {
-        feed.top();
-        s.next_out = piece.data();
-        s.avail_out = kPieceBytes;
-        const int ret = ::inflate(&s, Z_SYNC_FLUSH);
-        const unsigned int got = kPieceBytes - s.avail_out;
-        if (got > 0) {
-            const bool over = got > limit - total;
-            const unsigned int keep = over ? static_cast<unsigned int>(limit - total) : got;
-            if (keep > 0 && mem.write(piece.data(), keep) != keep) return false;
-            total += keep;
-            if (over) return false;
-        }
-        if (ret == Z_STREAM_END) {
-            ended = true;
-            return true;
-        }
-        // Z_BUF_ERROR: no progress was possible, which with room for output
-        // means the input is used up.
-        if (ret == Z_BUF_ERROR) return feed.usedUp();
-        if (ret != Z_OK) return false;
-        if (feed.usedUp() && s.avail_out != 0) return true;
     }
 }
 
@@ -118,13 +161,13 @@ bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsign
         inflateEnd(&s);
         return false;
     }
-    cMemIOTarget mem(kPieceBytes);
+    cChunkedOutput collected;
     cInputFeeder feed(s, in.data(), static_cast<unsigned long long>(in.count()));
     bool ended = false;
-    const bool clean = inflatePieces(s, feed, outputLimit_, mem, ended);
+    const bool clean = inflateChunks(s, feed, outputLimit_, collected, ended);
     inflateEnd(&s);
     // A cut stream leaves clean true but never reaches its end.
-    const bool delivered = mem.toBuffer(out);
+    const bool delivered = collected.toBuffer(out);
     return clean && ended && delivered;
 }
 
@@ -133,12 +176,12 @@ bool cZDecompress::decompressPart(unsigned char const* in, long long n, _typebuf
     if (!prepare()) return false;
     if (n < 0 || (!in && n > 0)) return false;
     if (n == 0) return true;
-    cMemIOTarget mem(kPieceBytes);
+    cChunkedOutput collected;
     stream_.avail_in = 0;
     cInputFeeder feed(stream_, in, static_cast<unsigned long long>(n));
     bool ended = false;
-    const bool clean = inflatePieces(stream_, feed, outputLimit_, mem, ended);
-    const bool delivered = mem.toBuffer(out);
+    const bool clean = inflateChunks(stream_, feed, outputLimit_, collected, ended);
+    const bool delivered = collected.toBuffer(out);
     return clean && delivered;
 }
 
