@@ -380,6 +380,29 @@ TEST_F(SpecialPlaces, EachMountedFileSystemIsOfferedOnce) {
     EXPECT_EQ(fc.count(), 1);
 }
 
+// Volume paths used to be formed in a 300-byte buffer: a longer one was cut
+// and its volume silently dropped.
+TEST_F(SpecialPlaces, VolumesUnderALongPathKeepTheirWholePath) {
+    TempDir dir;
+    ::unsetenv("HOME");
+    std::string vols = dir.path();
+    for (int i = 0; i < 2; ++i) {
+        vols += "/" + std::string(150, static_cast<char>('k' + i));
+        ASSERT_EQ(::mkdir(vols.c_str(), 0755), 0);
+    }
+    vols += "/Volumes";
+    ASSERT_EQ(::mkdir(vols.c_str(), 0755), 0);
+    const std::string name(100, 'v');
+    ASSERT_EQ(::symlink("/proc", (vols + "/" + name).c_str()), 0);
+    ASSERT_GT(vols.size() + name.size(), 300u);
+
+    cFolderContents fc;
+    ASSERT_TRUE(fc.enumSpecialLocations(vols.c_str()));
+    ASSERT_EQ(fc.count(), 2);
+    EXPECT_EQ(str(fc.info(1)->displayName), name);
+    EXPECT_EQ(str(fc.info(1)->name), vols + "/" + name + "/");
+}
+
 // ---------------------------------------------------------------------------
 // Wildcard masks
 
