@@ -9,10 +9,7 @@
 
 #include "base/checked.h"
 #include "base/textenc.h"
-#if __has_include("base/treelist.h")
 #include "base/treelist.h"
-#define QOR_CASE_TREES 1
-#endif
 
 namespace {
 
@@ -25,7 +22,6 @@ constexpr int kUtf8 = 65001;
 // function-local static, whose initialisation the language runs exactly once
 // even when several threads ask for the first mapping at the same moment;
 // afterwards the tree is only read.
-#ifdef QOR_CASE_TREES
 class cCaseTree {
 public:
     explicit cCaseTree(const unsigned short (*pairs)[2]) {
@@ -39,22 +35,6 @@ public:
 private:
     cFasterTreeList<unsigned short, unsigned short> tree_;
 };
-#else
-// Until the tree map is part of the library: a binary search of the table.
-class cCaseTree {
-public:
-    explicit cCaseTree(const unsigned short (*pairs)[2]) : pairs_(pairs) {}
-    unsigned short map(unsigned short c) const {
-        const unsigned short(*end)[2] = pairs_ + kCaseMapPairs;
-        const unsigned short(*it)[2] = std::lower_bound(
-            pairs_, end, c, [](const unsigned short(&p)[2], unsigned short v) { return p[0] < v; });
-        return (it != end && (*it)[0] == c) ? (*it)[1] : c;
-    }
-
-private:
-    const unsigned short (*pairs_)[2];
-};
-#endif
 
 const cCaseTree& lowerTree() {
     static const cCaseTree tree(__acp_lowermap);
