@@ -257,14 +257,13 @@ long long cTextFileIO::fill(unsigned char* buf, long long n) {
     return got;
 }
 
+// Seeks every time: a caller may have moved a lent stream between lines.
 long long cTextFileIO::loadBlock(_typebuf<unsigned char>& buf, unsigned long long at) {
-    if (streamAt_ < 0 || static_cast<unsigned long long>(streamAt_) != at) {
-        if (!stream_->set_fp(at)) {
-            streamAt_ = -1;
-            return -1;
-        }
-        streamAt_ = static_cast<long long>(at);
+    if (!stream_->set_fp(at)) {
+        streamAt_ = -1;
+        return -1;
     }
+    streamAt_ = static_cast<long long>(at);
     return fill(buf.data(), buf.count());
 }
 

@@ -133,8 +133,9 @@ private:
     _typebuf<char> fmtBuf_;
 
     eTextError error_ = teNone;
-    // Where the stream's own offset is, when known (-1: not known); saves a
-    // seek on every sequential block, which a socket could not do.
+    // Where this object left the stream's own offset (-1: not known).  A
+    // write seeks to the position only when they differ (after reading), so
+    // writing on at the end of what was written needs no seek.
     long long streamAt_ = -1;
     // Units of a big-endian line put in host order for the converter, and
     // the converter's output before it is cut to size.
