@@ -124,14 +124,14 @@ TEST(FolderListing, EntriesComeInReadingOrderWithSizesTypesAndLocalTimes) {
     // os.listdir reads the folder in the same order readdir delivers it.
     const std::string theirs = python(dir, R"(
 import os, sys, stat, time
-d = sys.argv[1]
-for n in os.listdir(d):
+d = os.fsencode(sys.argv[1])
+for n in os.listdir(d):  # bytes in, bytes out: no locale involved
     st = os.stat(os.path.join(d, n))
     t = time.localtime(st.st_mtime)
     kind = 'dir' if stat.S_ISDIR(st.st_mode) else 'file'
-    size = st.st_size
-    print('%s %d %s %d %04d-%02d-%02d %02d:%02d:%02d' % (n, size, kind, n.startswith('.'),
-          t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec))
+    rest = ' %d %s %d %04d-%02d-%02d %02d:%02d:%02d\n' % (st.st_size, kind, n.startswith(b'.'),
+           t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec)
+    sys.stdout.buffer.write(n + rest.encode())
 )", "'" + sub + "'");
     EXPECT_EQ(ours, theirs);
     EXPECT_EQ(fc.count(), 6);
