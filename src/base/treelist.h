@@ -9,7 +9,7 @@
 //
 // Shape.  Every insertion applies the insertion rule: a node that gets a child
 // while its own parent is not flagged is flagged, and a new grandchild under a
-// flagged grandparent rotates the path upward (see linkBelow()).  The rule
+// flagged grandparent rotates the path upward (see attach()).  The rule
 // builds perfectly balanced trees from ascending or descending input (keys 1
 // to 2^k - 1 give a tree of height k), which is how most of our tables are
 // filled.  Left alone it goes wrong for other orders: a zig-zag insertion
@@ -32,13 +32,15 @@
 // Every subtree then stays within a 3:1 weight ratio, so the height stays
 // below log(n + 1) / log(4/3), about 2.41 log2 n, whatever the order of the
 // insertions, and each insertion or removal costs O(log n) amortised: a
-// subtree rebuilt from m nodes is perfectly balanced, and m further updates
-// below it are needed before it is rebuilt again.
+// subtree rebuilt from m nodes is perfectly balanced, and it takes a number
+// of updates below it in proportion to m before it is rebuilt again (the
+// rule's rotations are only allowed when they do not undo that progress).
 //
 // The depth limit (128 times the key size; 2048 for cStringKey and more for
 // serialized keys) stays what the owner asked for: an insertion that visits
 // more nodes than the limit rebuilds the whole tree.  With the weight balance
-// this only happens when an owner sets a limit below log2 of the entry count.
+// this only happens when an owner sets a limit below the height the map can
+// reach (about 2.41 log2 of its entry count).
 //
 // Keys need ==, < and > (pointers compare as addresses: a char* key is never
 // compared as text).  The map does not lock; an owner that shares it between
@@ -258,12 +260,20 @@ public:
     // 2^32 - 1 entries) throws std::bad_alloc and leaves the map unchanged.
     V* insert(const K& key) {
         mInsertDepth = 0;
-        if (mRoot && mRoot->weight == UINT32_MAX) throw std::bad_alloc();
-        cTreeItem* item = makeItem(key);
-        unsigned int visited = 0;
-        cTreeItem* r = link(item, visited);
-        if (!r) return nullptr;
-        if (visited > mDepthLimit) rebuild_tree();
+        if (!mRoot) {
+            mRoot = makeItem(key);
+            return &mRoot->value;
+        }
+        // Look first, so that an existing key costs no allocation; the new
+        // node is made before anything changes.
+        sPath path;
+        cTreeItem* r = descend(mRoot, key, path);
+        if (!r) {
+            if (mRoot->weight == UINT32_MAX) throw std::bad_alloc();
+            r = makeItem(key);
+            linkAt(r, path);
+        }
+        if (path.visited > mDepthLimit) rebuild_tree();
         return &r->value;
     }
 
@@ -297,13 +307,27 @@ public:
             from = item->parent;
             replaceChild(item, c);
         }
-        for (cTreeItem* n = from; n; n = n->parent) --n->weight;
-        freeItem(item);
-        if (!mRoot) {
-            releaseChunks();
-        } else if (from) {
-            rebalancePath(from, nullptr);
+        // One pass up: every ancestor loses a node, and the highest one left
+        // out of balance has its subtree rebuilt.
+        cTreeItem* top = nullptr;
+        cTreeItem* child = nullptr;  // the path's node below, once known
+        for (cTreeItem* v = from; v; child = v, v = v->parent) {
+            --v->weight;
+            unsigned long long wl, wg;
+            if (child) {
+                wl = child->weight;
+                wg = v->weight - 1 - wl;
+            } else {
+                wl = weightOf(v->lesser);
+                wg = weightOf(v->greater);
+            }
+            if (heavy(wl > wg ? wl : wg, v->weight)) top = v;
         }
+        freeItem(item);
+        if (!mRoot)
+            releaseChunks();
+        else if (top)
+            rebuildSubtree(top);
         return true;
     }
 
@@ -352,19 +376,41 @@ public:
     // balance; does not apply the depth limit.  The node itself, or the node
     // that already holds an equal key (the given node is then freed).
     cTreeItem* insert_id(cTreeItem* item) {
-        unsigned int visited = 0;
-        return link(item, visited);
+        if (!item) return nullptr;
+        item->greater = item->lesser = item->parent = nullptr;
+        item->weight = 1;
+        if (!mRoot) {
+            mRoot = item;
+            return item;
+        }
+        sPath path;
+        if (cTreeItem* found = descend(mRoot, item->key, path)) {
+            freeItem(item);
+            return found;
+        }
+        linkAt(item, path);
+        return item;
     }
 
-    // The insertion step below `at` (the root, or the node where a search for
+    // The insertion step below `at` (the root, or a node where a search for
     // the item's key passes): links `item` where the search ends, counts the
     // nodes visited into the insertion depth, updates the weights of all its
-    // ancestors and applies the insertion rule up to `at`.  `signal` is what
-    // the level above `at` has to do: 0 nothing, 1 rotate its child upward.
-    // An equal key found on the way is the result, and `item` is freed.
+    // ancestors and applies the insertion rule up to `at`, without the weight
+    // balance.  `signal` is what the level above `at` has to do: 0 nothing,
+    // otherwise rotate its child on the path upward.  An equal key found on
+    // the way is the result, and `item` is freed.
     cTreeItem* insert_itm(cTreeItem* at, cTreeItem* item, char& signal) {
-        unsigned int visited = 0;
-        return linkBelow(at, item, signal, visited);
+        signal = 0;
+        if (!at || !item) return nullptr;
+        item->greater = item->lesser = item->parent = nullptr;
+        item->weight = 1;
+        sPath path;
+        if (cTreeItem* found = descend(at, item->key, path)) {
+            freeItem(item);
+            return found;
+        }
+        signal = attach(at, item, path, nullptr);
+        return item;
     }
 
     // ---- state -------------------------------------------------------------
@@ -410,12 +456,67 @@ private:
             p->greater = c;
     }
 
+    // The nodes a descent passed, root first, and where it ended.  Weight
+    // balance keeps a tree of up to 2^32 entries below 80 levels; a longer
+    // path (only a subtree grown through insert_itm can have one) is not
+    // recorded, and the parent links are walked instead.
+    struct sPath {
+        static constexpr int kCapacity = 128;
+        cTreeItem* nodes[kCapacity];
+        int length = 0;
+        bool complete = true;
+        cTreeItem* last = nullptr;  // the node the new one hangs from
+        bool greaterSide = false;   // ... on this side
+        unsigned int visited = 0;
+    };
+
+    // Walks from `at` toward `key`: the node holding an equal key, or null
+    // with `path` telling where the key belongs.  Counts the insertion depth.
+    cTreeItem* descend(cTreeItem* at, const K& key, sPath& path) {
+        cTreeItem* n = at;
+        for (;;) {
+            ++mInsertDepth;
+            ++path.visited;
+            int c = Order::compare(key, n->key);
+            if (c == 0) return n;
+            if (path.length < sPath::kCapacity)
+                path.nodes[path.length++] = n;
+            else
+                path.complete = false;
+            path.greaterSide = c > 0;
+            cTreeItem* child = path.greaterSide ? n->greater : n->lesser;
+            if (!child) {
+                path.last = n;
+                return nullptr;
+            }
+            n = child;
+        }
+    }
+
+    // Links a new node where `path` ended, below the root, and keeps the
+    // tree in weight balance.
+    void linkAt(cTreeItem* item, const sPath& path) {
+        sHeavyNodes heavyNodes;
+        char signal = attach(mRoot, item, path, &heavyNodes);
+        if (signal) rotateRoot(item);
+        if (!heavyNodes.complete) {
+            rebalancePath(item->parent, item);
+            return;
+        }
+        for (int i = 0; i < heavyNodes.length; ++i) {
+            cTreeItem* v = heavyNodes.nodes[i];
+            unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
+            if (heavy(wl > wg ? wl : wg, v->weight)) {
+                rebuildSubtree(v);
+                return;
+            }
+        }
+    }
+
     // The nodes an insertion left out of balance, root first.  They are
-    // found on the way down, from the weights the descent already holds;
-    // rotations afterwards only touch nodes that they leave in balance, so
+    // found from the recorded path before the insertion rule rotates
+    // anything; rotations only touch nodes that they leave in balance, so
     // the first of these still out of balance afterwards is the highest one.
-    // Weight balance keeps a tree below 80 levels; should more nodes than fit
-    // be out of balance, the parent links are walked instead.
     struct sHeavyNodes {
         static constexpr int kCapacity = 128;
         cTreeItem* nodes[kCapacity];
@@ -429,45 +530,29 @@ private:
         }
     };
 
-    cTreeItem* link(cTreeItem* item, unsigned int& visited) {
-        if (!item) return nullptr;
-        item->greater = item->lesser = item->parent = nullptr;
-        item->weight = 1;
-        if (!mRoot) {
-            mRoot = item;
-            return item;
-        }
-        char signal = 0;
-        sHeavyNodes heavyNodes;
-        cTreeItem* r = linkBelow(mRoot, item, signal, visited, &heavyNodes);
-        if (r != item) return r;
-        if (signal) rotateRoot(item);
-        if (!heavyNodes.complete) {
-            rebalancePath(item->parent, item);
-            return item;
-        }
-        for (int i = 0; i < heavyNodes.length; ++i) {
-            cTreeItem* v = heavyNodes.nodes[i];
-            unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
-            if (heavy(wl > wg ? wl : wg, v->weight)) {
-                rebuildSubtree(v);
-                break;
-            }
-        }
-        return item;
-    }
-
     // Rotates `c`, the child of `n` on the greater side (greaterSide) or the
     // lesser side, above `n`, when that does not unbalance the two nodes.
+    // `below` is c's child on the insertion path (null: read c's children):
+    // the weights of the subtrees that change hands follow from the path's
+    // own weights, so a refused rotation touches no node off the path.
     // The caller relinks c into n's old place.
-    bool rotateUp(cTreeItem* n, cTreeItem* c, bool greaterSide) {
-        cTreeItem* a = greaterSide ? n->lesser : n->greater;  // stays with n
-        cTreeItem* b = greaterSide ? c->lesser : c->greater;  // moves to n
-        cTreeItem* d = greaterSide ? c->greater : c->lesser;  // stays with c
-        unsigned long long wa = weightOf(a), wb = weightOf(b), wd = weightOf(d);
+    bool rotateUp(cTreeItem* n, cTreeItem* c, bool greaterSide, cTreeItem* below) {
+        unsigned long long wc = c->weight;
+        unsigned long long wa = n->weight - 1 - wc;  // stays with n
+        unsigned long long wb, wd;                   // moves to n, stays with c
+        if (below) {
+            bool belowOnSameSide = (greaterSide ? c->greater : c->lesser) == below;
+            unsigned long long wBelow = below->weight;
+            wd = belowOnSameSide ? wBelow : wc - 1 - wBelow;
+            wb = wc - 1 - wd;
+        } else {
+            wb = weightOf(greaterSide ? c->lesser : c->greater);
+            wd = wc - 1 - wb;
+        }
         unsigned long long wn = wa + wb + 1;
-        if (imbalance(wa, wb) + imbalance(wn, wd) > imbalance(wa, c->weight) + imbalance(wb, wd)) return false;
+        if (imbalance(wa, wb) + imbalance(wn, wd) > imbalance(wa, wc) + imbalance(wb, wd)) return false;
         if (heavy(wa > wb ? wa : wb, wn) || heavy(wn > wd ? wn : wd, wn + wd + 1)) return false;
+        cTreeItem* b = greaterSide ? c->lesser : c->greater;
         c->flag = 0;
         n->flag = 0;
         if (greaterSide) {
@@ -489,51 +574,37 @@ private:
         cTreeItem* r = mRoot;
         bool greaterSide = Order::compare(item->key, r->key) > 0;
         cTreeItem* c = greaterSide ? r->greater : r->lesser;
-        if (!c || !rotateUp(r, c, greaterSide)) return;
+        if (!c || !rotateUp(r, c, greaterSide, nullptr)) return;
         c->parent = nullptr;
         r->parent = c;
         mRoot = c;
     }
 
-    cTreeItem* linkBelow(cTreeItem* at, cTreeItem* item, char& signal, unsigned int& visited,
-                         sHeavyNodes* heavyNodes = nullptr) {
-        signal = 0;
-        if (!at || !item) return nullptr;
-        // Descend to the empty link where the key belongs, counting the new
-        // node into the weight of every node passed; a node is out of balance
-        // when its child on the path or the other child got too heavy.
-        cTreeItem* n = at;
-        cTreeItem* above = nullptr;
-        unsigned long long aboveWeight = 0;
-        bool greaterSide = false;
-        for (;;) {
-            ++mInsertDepth;
-            ++visited;
-            int c = Order::compare(item->key, n->key);
-            if (c == 0) {
-                // Already there: nothing changes but the weights, set back.
-                for (cTreeItem* p = n; p != at;) {
-                    p = p->parent;
-                    --p->weight;
-                }
-                freeItem(item);
-                return n;
-            }
-            unsigned long long w = ++n->weight;
-            if (above && heavyNodes) {
-                unsigned long long other = aboveWeight - 1 - w;
-                if (heavy(w > other ? w : other, aboveWeight)) heavyNodes->add(above);
-            }
-            above = n;
-            aboveWeight = w;
-            greaterSide = c > 0;
-            cTreeItem* child = greaterSide ? n->greater : n->lesser;
-            if (!child) break;
-            n = child;
-        }
-        (greaterSide ? n->greater : n->lesser) = item;
+    // Hangs `item` where `path` (a descent from `at`) ended, counts it into
+    // the weight of every ancestor, notes the ancestors it leaves out of
+    // balance (when `heavyNodes` is given) and applies the insertion rule
+    // from its parent up to `at`.  The result is the signal for the level
+    // above `at`.
+    char attach(cTreeItem* at, cTreeItem* item, const sPath& path, sHeavyNodes* heavyNodes) {
+        cTreeItem* n = path.last;
+        (path.greaterSide ? n->greater : n->lesser) = item;
         item->parent = n;
-        if (heavyNodes && heavy(aboveWeight - 2 > 1 ? aboveWeight - 2 : 1, aboveWeight)) heavyNodes->add(n);
+        if (path.complete) {
+            for (int i = 0; i < path.length; ++i) ++path.nodes[i]->weight;
+            if (heavyNodes) {
+                for (int i = 0; i < path.length; ++i) {
+                    cTreeItem* v = path.nodes[i];
+                    cTreeItem* child = i + 1 < path.length ? path.nodes[i + 1] : item;
+                    unsigned long long wc = child->weight;
+                    unsigned long long ws = v->weight - 1 - wc;
+                    if (heavy(wc > ws ? wc : ws, v->weight)) heavyNodes->add(v);
+                }
+            }
+        } else {
+            for (cTreeItem* p = n; p != at; p = p->parent) ++p->weight;
+            ++at->weight;
+            if (heavyNodes) heavyNodes->complete = false;
+        }
         for (cTreeItem* p = at->parent; p; p = p->parent) ++p->weight;
 
         // The rule, level by level from the new node's parent up to `at`.  A
@@ -548,16 +619,19 @@ private:
         }
         cTreeItem* frame = n;     // the level just handled
         cTreeItem* pathNode = n;  // what now hangs in its place on the path
+        cTreeItem* below = item;  // pathNode's child on the path
         while (s != 0 && frame != at) {
             cTreeItem* level = pathNode->parent;
             cTreeItem* up = level->parent;
             if (s >= 2) {
                 s = static_cast<char>(s - 1);
+                below = pathNode;
                 pathNode = level;
             } else if (!up) {
                 s = 1;  // the root level handles it
+                below = pathNode;
                 pathNode = level;
-            } else if (rotateUp(level, pathNode, level->greater == pathNode)) {
+            } else if (rotateUp(level, pathNode, level->greater == pathNode, below)) {
                 // pathNode took level's place; the level above never rotates
                 // after a rotation, so it keeps being the path's node there.
                 pathNode->parent = up;
@@ -571,12 +645,12 @@ private:
                 }
             } else {
                 s = 0;
+                below = pathNode;
                 pathNode = level;
             }
             frame = level;
         }
-        signal = s;
-        return item;
+        return s;
     }
 
     // After the weights on the path from `from` to the root changed: rebuilds
