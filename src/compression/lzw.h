@@ -14,10 +14,9 @@
 #include "base/arena.h"
 #include "base/buffers.h"
 #include "compression/decompress.h"
+#include "compression/outchunks.h"
 
 #include <cstdint>
-
-class cMemIOTarget;
 
 // Reads a field of `bits` bits (1 to 16) that starts at bit `bitOffset` (0 to
 // 7) of byte `bytePos`.  Only the bytes that hold the field are touched, so
@@ -80,8 +79,9 @@ public:
     // limit).
     bool decompress(_typebuf<unsigned char> const& in, _typebuf<unsigned char>& out) override;
 
-    // The cap on one decode's output; a caller that knows the size of the
-    // picture or strip sets it to that size.
+    // The cap on one decode's output.  A caller that knows the size of the
+    // picture or strip sets it to that size: the output is then written
+    // straight into the buffer that out receives.
     void setOutputLimit(unsigned long long limit) { outputLimit_ = limit; }
     unsigned long long outputLimit() const { return outputLimit_; }
 
@@ -90,26 +90,37 @@ public:
     unsigned short firstFreeCode() const { return firstFree_; }
 
 private:
+    // A table string: its bytes lie in the output already written (a string
+    // is the previous code's output and the next byte after it) or, when
+    // those bytes are not contiguous there, in the arena.
     struct sEntry {
         const unsigned char* bytes;
         unsigned int length;
     };
 
     bool decodeCodes();
-    // False when fewer than the current width's bits are left.
+    // The next code of the current width; false when fewer bits are left.
     bool getNextCode(unsigned short& code);
     void initTable();
     // The bytes of a code's string, null when the code has none yet.
     const unsigned char* getTableString(unsigned short code, unsigned int& length) const;
-    // Adds bytes + byte as the next entry; false only when memory runs out.
-    bool addTableString(const unsigned char* bytes, unsigned int length, unsigned char byte);
-    // False (after writing what fits) when the output limit is reached, or
+    // Adds bytes + byte (copied into the arena) as the next entry; false only
     // when memory runs out.
-    bool writeString(const unsigned char* bytes, unsigned int length);
-    bool flushStaging();
+    bool addTableString(const unsigned char* bytes, unsigned int length, unsigned char byte);
+    // Adds length bytes that already lie at bytes (in the output).
+    void addEntry(const unsigned char* bytes, unsigned int length);
+    // Writes a string in one piece and returns where it went in the output;
+    // null when the output limit cut it (what fits is written) or memory ran
+    // out.
+    const unsigned char* writeString(const unsigned char* bytes, unsigned int length);
 
+    // Input and bit reader: bits not yet used wait in bitBuffer_.
     const unsigned char* input_ = nullptr;
-    unsigned long long inputBits_ = 0;
+    unsigned long long inputBytes_ = 0;
+    unsigned long long bytePos_ = 0;
+    std::uint64_t bitBuffer_ = 0;
+    unsigned int bitCount_ = 0;
+
     cIntegralMemory strings_;
     bool msbFirst_;
     bool earlyChange_;
@@ -117,15 +128,9 @@ private:
     unsigned short clearCode_;
     unsigned short endCode_;
     unsigned short firstFree_;
-    unsigned long long bytePos_ = 0;
-    unsigned char bitOffset_ = 0;
     int codeBits_;
-    unsigned long long outPos_ = 0;
-    sEntry table_[kTableEntries];
     unsigned short entries_ = 0;
-    cMemIOTarget* output_;
-    // Decoded bytes collect here and go to output_ a page at a time.
-    _typebuf<unsigned char> staging_;
-    long long staged_ = 0;
+    sEntry table_[kTableEntries];
+    cOutputChunks output_;
     unsigned long long outputLimit_ = kDefaultDecodeOutputLimit;
 };

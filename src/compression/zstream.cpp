@@ -1,5 +1,7 @@
 #include "compression/zstream.h"
 
+#include "compression/outchunks.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -7,12 +9,6 @@
 #include <vector>
 
 namespace {
-
-// Output of the whole-buffer forms is inflated straight into chunks that
-// grow from 64 KB to 8 MB, so it is never reallocated while it grows, and
-// copied once into the caller's buffer at the end.
-constexpr long long kFirstChunk = 65536;
-constexpr long long kLargestChunk = 8LL << 20;
 
 // zlib counts in 32-bit units; longer inputs are offered in slices.
 constexpr unsigned long long kMaxSlice = 1ULL << 30;
@@ -42,66 +38,18 @@ private:
     unsigned long long left_;
 };
 
-class cChunkedOutput {
-public:
-    // The free room of the last chunk, after adding a chunk when it is full.
-    // Throws std::bad_alloc when memory runs out.
-    void room(unsigned char*& at, uInt& n) {
-        if (chunks_.empty() || chunks_.back().used == chunks_.back().bytes.count()) {
-            const long long size = chunks_.empty() ? kFirstChunk : std::min(2 * chunks_.back().bytes.count(), kLargestChunk);
-            chunks_.emplace_back();
-            chunks_.back().bytes.set(size);
-        }
-        sChunk& c = chunks_.back();
-        at = c.bytes.data() + c.used;
-        n = static_cast<uInt>(c.bytes.count() - c.used);
-    }
-    void commit(unsigned long long n) {
-        chunks_.back().used += static_cast<long long>(n);
-        total_ += n;
-    }
-    // Drops bytes past limit; they were all written by the last commit, so
-    // they all lie in the last chunk.
-    void cut(unsigned long long limit) {
-        if (total_ <= limit) return;
-        chunks_.back().used -= static_cast<long long>(total_ - limit);
-        total_ = limit;
-    }
-    unsigned long long total() const { return total_; }
-    bool toBuffer(_typebuf<unsigned char>& out) {
-        try {
-            out.set(static_cast<long long>(total_));
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        unsigned char* at = out.data();
-        for (const sChunk& c : chunks_) {
-            if (c.used == 0) continue;
-            std::memcpy(at, c.bytes.data(), static_cast<std::size_t>(c.used));
-            at += c.used;
-        }
-        return true;
-    }
-
-private:
-    struct sChunk {
-        _typebuf<unsigned char> bytes;
-        long long used = 0;
-    };
-    std::vector<sChunk> chunks_;
-    unsigned long long total_ = 0;
-};
-
 // Inflates everything offered through feed into chunks until the zlib stream
 // ends, an error occurs, the input is used up or the output would pass
 // limit.  Sets ended when the stream's end was reached.  False on a zlib
 // error, on running out of memory and on passing the limit.
-bool inflateChunks(z_stream& s, cInputFeeder& feed, unsigned long long limit, cChunkedOutput& out, bool& ended) {
+bool inflateChunks(z_stream& s, cInputFeeder& feed, unsigned long long limit, cOutputChunks& out, bool& ended) {
     ended = false;
     try {
         for (;;) {
             feed.top();
-            out.room(s.next_out, s.avail_out);
+            long long room = 0;
+            s.next_out = out.room(room);
+            s.avail_out = static_cast<uInt>(std::min<long long>(room, UINT_MAX));
             const uInt offered = s.avail_out;
             const int ret = ::inflate(&s, Z_SYNC_FLUSH);
             out.commit(offered - s.avail_out);
@@ -161,13 +109,13 @@ bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsign
         inflateEnd(&s);
         return false;
     }
-    cChunkedOutput collected;
+    cOutputChunks collected;
     cInputFeeder feed(s, in.data(), static_cast<unsigned long long>(in.count()));
     bool ended = false;
     const bool clean = inflateChunks(s, feed, outputLimit_, collected, ended);
     inflateEnd(&s);
     // A cut stream leaves clean true but never reaches its end.
-    const bool delivered = collected.toBuffer(out);
+    const bool delivered = collected.moveTo(out);
     return clean && ended && delivered;
 }
 
@@ -176,12 +124,12 @@ bool cZDecompress::decompressPart(unsigned char const* in, long long n, _typebuf
     if (!prepare()) return false;
     if (n < 0 || (!in && n > 0)) return false;
     if (n == 0) return true;
-    cChunkedOutput collected;
+    cOutputChunks collected;
     stream_.avail_in = 0;
     cInputFeeder feed(stream_, in, static_cast<unsigned long long>(n));
     bool ended = false;
     const bool clean = inflateChunks(stream_, feed, outputLimit_, collected, ended);
-    const bool delivered = collected.toBuffer(out);
+    const bool delivered = collected.moveTo(out);
     return clean && delivered;
 }
 

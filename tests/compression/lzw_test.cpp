@@ -289,6 +289,10 @@ TEST_F(LzwFromWriters, TheOutputLimitStopsDecodingAtItsSize) {
     // The same object decodes again from the first bit.
     EXPECT_TRUE(d.decompress(toBuf(c.lzw), out));
     EXPECT_TRUE(fromBuf(out) == c.plain);
+    // A limit above the real size is no failure either.
+    d.setOutputLimit(c.plain.size() + 1000);
+    EXPECT_TRUE(d.decompress(toBuf(c.lzw), out));
+    EXPECT_TRUE(fromBuf(out) == c.plain);
 }
 
 // ---------------------------------------------------------------------------

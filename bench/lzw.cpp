@@ -1,0 +1,213 @@
+// LZW decoding throughput: cLZWDecompress against a textbook decoder (the
+// prefix/suffix table walked backwards through a stack, as most GIF readers
+// do it) on the same GIF-flavoured data, in the same run.
+#include "compression/lzw.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kPlainBytes = 64u << 20;
+constexpr int kCodeSize = 8;
+
+// Picture-like indices: runs of one value with stretches of noise between.
+std::vector<unsigned char> pictureData(std::size_t n) {
+    std::vector<unsigned char> v;
+    v.reserve(n);
+    std::uint64_t x = 0x2545F4914F6CDD1Dull;
+    auto next = [&x] {
+        x ^= x >> 12;
+        x ^= x << 25;
+        x ^= x >> 27;
+        return x * 0x2545F4914F6CDD1Dull;
+    };
+    while (v.size() < n) {
+        const std::uint64_t r = next();
+        const std::size_t len = std::min<std::size_t>(1 + (r >> 8) % 40, n - v.size());
+        if ((r & 3) == 0) {
+            for (std::size_t i = 0; i < len; ++i) v.push_back(static_cast<unsigned char>(next() >> 56));
+        } else {
+            v.insert(v.end(), len, static_cast<unsigned char>(r >> 40));
+        }
+    }
+    return v;
+}
+
+// GIF-flavoured LZW (codes least significant bit first, clear code when the
+// table is full), with a child table per code.
+std::vector<unsigned char> encode(const std::vector<unsigned char>& data) {
+    const unsigned clear = 1u << kCodeSize, end = clear + 1;
+    std::vector<std::uint16_t> child(4096 * 256, 0);
+    std::vector<unsigned char> out;
+    std::uint64_t acc = 0;
+    int bits = 0, width = kCodeSize + 1;
+    unsigned next = end + 1;
+    auto emit = [&](unsigned code) {
+        acc |= static_cast<std::uint64_t>(code) << bits;
+        bits += width;
+        while (bits >= 8) {
+            out.push_back(static_cast<unsigned char>(acc));
+            acc >>= 8;
+            bits -= 8;
+        }
+    };
+    emit(clear);
+    unsigned w = data[0];
+    for (std::size_t i = 1; i < data.size(); ++i) {
+        const unsigned char c = data[i];
+        if (const std::uint16_t k = child[w * 256 + c]) {
+            w = k;
+            continue;
+        }
+        emit(w);
+        if (next < 4096) {
+            child[w * 256 + c] = static_cast<std::uint16_t>(next++);
+            if (next > (1u << width) && width < 12) ++width;
+        } else {
+            emit(clear);
+            std::fill(child.begin(), child.end(), 0);
+            next = end + 1;
+            width = kCodeSize + 1;
+        }
+        w = c;
+    }
+    emit(w);
+    emit(end);
+    if (bits) out.push_back(static_cast<unsigned char>(acc));
+    return out;
+}
+
+struct Data {
+    Data() : plain(pictureData(kPlainBytes)), lzw(encode(plain)) { in.copyFrom(lzw.data(), static_cast<long long>(lzw.size())); }
+    std::vector<unsigned char> plain, lzw;
+    _typebuf<unsigned char> in;
+};
+
+const Data& data() {
+    static const Data d;
+    return d;
+}
+
+// The textbook decoder: strings are walked from their last byte to their
+// first through prefix links and reversed on a stack.
+std::size_t referenceDecode(const unsigned char* in, std::size_t n, unsigned char* out, std::size_t cap) {
+    static std::uint16_t prefix[4096];
+    static unsigned char suffix[4096];
+    unsigned char stack[4097];
+    const unsigned clear = 1u << kCodeSize, end = clear + 1;
+    unsigned next = end + 1, width = kCodeSize + 1;
+    int old = -1;
+    unsigned char first = 0;
+    std::uint64_t acc = 0;
+    unsigned bits = 0;
+    std::size_t pos = 0, o = 0;
+    for (;;) {
+        while (bits < width && pos < n) {
+            acc |= static_cast<std::uint64_t>(in[pos++]) << bits;
+            bits += 8;
+        }
+        if (bits < width) break;
+        const unsigned code = static_cast<unsigned>(acc & ((1u << width) - 1));
+        acc >>= width;
+        bits -= width;
+        if (code == clear) {
+            next = end + 1;
+            width = kCodeSize + 1;
+            old = -1;
+            continue;
+        }
+        if (code == end) break;
+        if (old < 0) {
+            if (o < cap) out[o++] = static_cast<unsigned char>(code);
+            old = static_cast<int>(code);
+            first = static_cast<unsigned char>(code);
+            continue;
+        }
+        unsigned c = code;
+        int sp = 0;
+        if (code >= next) {
+            stack[sp++] = first;
+            c = static_cast<unsigned>(old);
+        }
+        while (c >= clear) {
+            stack[sp++] = suffix[c];
+            c = prefix[c];
+        }
+        first = static_cast<unsigned char>(c);
+        stack[sp++] = first;
+        while (sp > 0 && o < cap) out[o++] = stack[--sp];
+        if (next < 4096) {
+            prefix[next] = static_cast<std::uint16_t>(old);
+            suffix[next] = first;
+            if (++next == (1u << width) && width < 12) ++width;
+        }
+        old = static_cast<int>(code);
+    }
+    return o;
+}
+
+void BM_ReferenceLzwDecode(benchmark::State& state) {
+    const Data& d = data();
+    std::vector<unsigned char> out(kPlainBytes);
+    for (auto _ : state) {
+        if (referenceDecode(d.lzw.data(), d.lzw.size(), out.data(), out.size()) != kPlainBytes) std::abort();
+        benchmark::DoNotOptimize(out.data());
+    }
+    if (out != d.plain) std::abort();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kPlainBytes));
+}
+BENCHMARK(BM_ReferenceLzwDecode)->Unit(benchmark::kMillisecond);
+
+void BM_LZWDecompress(benchmark::State& state) {
+    const Data& d = data();
+    for (auto _ : state) {
+        cLZWDecompress lzw(false, kCodeSize + 1, false);
+        lzw.setOutputLimit(kPlainBytes);
+        _typebuf<unsigned char> out;
+        if (!lzw.decompress(d.in, out) || out.count() != static_cast<long long>(kPlainBytes)) std::abort();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kPlainBytes));
+}
+BENCHMARK(BM_LZWDecompress)->Unit(benchmark::kMillisecond);
+
+// Both in each iteration, for a ratio that a shared machine does not skew.
+void BM_LZWAgainstReference(benchmark::State& state) {
+    const Data& d = data();
+    double bestRef = 1e9, bestOurs = 1e9;
+    auto seconds = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
+    for (auto _ : state) {
+        // A reader allocates the pixels of each picture it decodes.
+        const auto t0 = std::chrono::steady_clock::now();
+        std::unique_ptr<unsigned char[]> ref(new unsigned char[kPlainBytes]);
+        referenceDecode(d.lzw.data(), d.lzw.size(), ref.get(), kPlainBytes);
+        benchmark::DoNotOptimize(ref.get());
+        const auto t1 = std::chrono::steady_clock::now();
+        cLZWDecompress lzw(false, kCodeSize + 1, false);
+        if (state.range(0)) lzw.setOutputLimit(kPlainBytes);
+        _typebuf<unsigned char> out;
+        if (!lzw.decompress(d.in, out)) std::abort();
+        benchmark::DoNotOptimize(out.data());
+        const auto t2 = std::chrono::steady_clock::now();
+        bestRef = std::min(bestRef, seconds(t0, t1));
+        bestOurs = std::min(bestOurs, seconds(t1, t2));
+        state.SetIterationTime(seconds(t1, t2));
+    }
+    state.counters["reference_ms"] = bestRef * 1e3;
+    state.counters["ours_ms"] = bestOurs * 1e3;
+    state.counters["ratio"] = bestOurs / bestRef;
+}
+// Arg 1: the decoder is told the output's size (as a GIF or TIFF reader
+// knows it); arg 0: it is not.
+BENCHMARK(BM_LZWAgainstReference)->Arg(1)->Arg(0)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
