@@ -13,6 +13,11 @@ namespace {
 // zlib counts in 32-bit units; longer inputs are offered in slices.
 constexpr unsigned long long kMaxSlice = 1ULL << 30;
 
+// cZStream reads its source at least this much at a time: zlib copies up to
+// 32 KB of output into its own window after every inflate call, so small
+// input pieces (and with them small calls) would copy the output twice.
+constexpr long long kMinInputBuffer = 65536;
+
 // The largest count one read returns: 0xFFFFFFFF is kIOFailed.
 constexpr unsigned long long kMaxTransfer = 0xFFFFFFFEull;
 
@@ -288,7 +293,7 @@ bool cZStream::create(cFileIOTarget* source, unsigned long long plainSize, long 
     streamEnded_ = false;
     if (source && n > 0 && n <= kMaxZStreamBuffer) {
         try {
-            input_.set(n);
+            input_.set(std::max(n, kMinInputBuffer));
             output_.set(2 * n);
         } catch (const std::bad_alloc&) {
             input_.set(0);

@@ -138,9 +138,11 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// Inflates a zlib stream lazily.  Input buffer n bytes, output buffer 2n
-// bytes (decoded bytes not yet discarded), window n bytes: an item of any
-// size is read in constant memory.  Reading forward never decodes anything
+// Inflates a zlib stream lazily.  Input buffer n bytes (64 KB at least),
+// output buffer 2n bytes (decoded bytes not yet discarded), window n bytes:
+// an item of any size is read in constant memory.  Reads of at least n bytes
+// that continue where decoding stands inflate straight into the caller's
+// buffer.  Reading forward never decodes anything
 // twice; moving back before the window decodes again from the start.
 class cZStream : public cDecompressIOTarget {
 public:
