@@ -15,11 +15,16 @@
 
 #include "base/fileio.h"
 #include "base/sha.h"
+#include "piecestream.h"
 #include "testsupport.h"
 
 #include <thread>
 
 namespace {
+
+std::string bytesOf(const unsigned char* p, std::size_t n) {
+    return n ? std::string(reinterpret_cast<const char*>(p), n) : std::string();
+}
 
 const char kCheck[] = "123456789";
 
@@ -35,11 +40,6 @@ std::vector<unsigned char> pattern(std::size_t n, std::uint64_t seed = 0x9E3779B
         b = static_cast<unsigned char>((x * 0x2545F4914F6CDD1Dull) >> 56);
     }
     return v;
-}
-
-void writeFile(const std::string& path, const unsigned char* p, std::size_t n) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
 }
 
 // One line per (offset, length) slice of the file, computed by Python:
@@ -76,14 +76,14 @@ struct OracleRow {
 
 std::vector<OracleRow> pythonOracle(const qortest::TempDir& dir, const std::vector<unsigned char>& data,
                                     const std::vector<std::pair<std::size_t, std::size_t>>& slices) {
-    writeFile(dir.file("data.bin"), data.data(), data.size());
+    EXPECT_TRUE(qortest::writeFile(dir.file("data.bin"), bytesOf(data.data(), data.size())));
     std::ofstream(dir.file("oracle.py")) << kOracleScript;
     std::ostringstream in;
     for (auto& s : slices) in << s.first << ' ' << s.second << '\n';
     std::ofstream(dir.file("slices.txt")) << in.str();
     int status = 0;
     const std::string out = qortest::runCommand(
-        "python3 " + dir.file("oracle.py") + " " + dir.file("data.bin") + " < " + dir.file("slices.txt"), &status);
+        qortest::python3() + " " + dir.file("oracle.py") + " " + dir.file("data.bin") + " < " + dir.file("slices.txt"), &status);
     EXPECT_EQ(status, 0);
     std::vector<OracleRow> rows;
     std::istringstream lines(out);
@@ -93,37 +93,6 @@ std::vector<OracleRow> pythonOracle(const qortest::TempDir& dir, const std::vect
     EXPECT_EQ(rows.size(), slices.size());
     return rows;
 }
-
-// A stream over memory that hands out at most `step` bytes per read and can
-// be told to fail once a given number of bytes has gone out.
-class PieceStream : public cFileIOTarget {
-public:
-    PieceStream(const std::vector<unsigned char>& data, unsigned step, long long failAfter = -1)
-        : data_(data), step_(step), failAfter_(failAfter) {}
-    long long size() override { return static_cast<long long>(data_.size()); }
-    unsigned int read(void* buf, unsigned int n) override {
-        if (failAfter_ >= 0 && pos_ >= static_cast<std::size_t>(failAfter_)) return kIOFailed;
-        std::size_t take = std::min<std::size_t>({n, step_, data_.size() - pos_});
-        if (take) std::memcpy(buf, data_.data() + pos_, take);
-        pos_ += take;
-        return static_cast<unsigned int>(take);
-    }
-    bool set_fp(unsigned long long pos) override {
-        if (pos > data_.size()) return false;
-        pos_ = static_cast<std::size_t>(pos);
-        return true;
-    }
-    bool set_fp_end(unsigned long long) override { return false; }
-    bool set_eof(unsigned long long) override { return false; }
-    void close() override {}
-    bool valid() override { return true; }
-
-private:
-    const std::vector<unsigned char>& data_;
-    std::size_t pos_ = 0;
-    unsigned step_;
-    long long failAfter_;
-};
 
 }  // namespace
 
@@ -219,9 +188,9 @@ TEST(Checksums, EmptyInputGivesWhatEachChecksumDefines) {
 
 TEST(Checksums, CksumOfEmptyAndOfOneZeroByteMatchCoreutils) {
     qortest::TempDir dir;
-    writeFile(dir.file("empty"), nullptr, 0);
+    ASSERT_TRUE(qortest::writeFile(dir.file("empty"), bytesOf(nullptr, 0)));
     const unsigned char zero = 0;
-    writeFile(dir.file("zero"), &zero, 1);
+    ASSERT_TRUE(qortest::writeFile(dir.file("zero"), bytesOf(&zero, 1)));
     int status = 0;
     std::string out = qortest::runCommand("cksum < " + dir.file("empty"), &status);
     ASSERT_EQ(status, 0);
@@ -238,7 +207,7 @@ TEST(Checksums, CksumMatchesCoreutilsOverLengthsThatNeedSeveralLengthBytes) {
     for (std::size_t n : {std::size_t(1), std::size_t(255), std::size_t(256), std::size_t(65537),
                           std::size_t(1) << 20}) {
         const auto data = pattern(n, n);
-        writeFile(dir.file("d"), data.data(), n);
+        ASSERT_TRUE(qortest::writeFile(dir.file("d"), bytesOf(data.data(), n)));
         int status = 0;
         const std::string out = qortest::runCommand("cksum < " + dir.file("d"), &status);
         ASSERT_EQ(status, 0);
@@ -254,7 +223,7 @@ TEST(Checksums, ByteSumMatchesTheSystemVSumOfCoreutils) {
     // sum -s prints the byte sum folded to 16 bits.
     qortest::TempDir dir;
     const auto data = pattern(300000);
-    writeFile(dir.file("d"), data.data(), data.size());
+    ASSERT_TRUE(qortest::writeFile(dir.file("d"), bytesOf(data.data(), data.size())));
     int status = 0;
     const std::string out = qortest::runCommand("sum -s < " + dir.file("d"), &status);
     ASSERT_EQ(status, 0);
@@ -496,10 +465,10 @@ TEST(ChecksumThreads, ManyThreadsMayComputeAtOnceFromFirstUse) {
     // Python's zlib and hashlib on the same bytes.
     qortest::TempDir dir;
     for (int t = 0; t < kThreads; ++t) {
-        writeFile(dir.file("d" + std::to_string(t)), inputs[t].data(), inputs[t].size());
+        ASSERT_TRUE(qortest::writeFile(dir.file("d" + std::to_string(t)), bytesOf(inputs[t].data(), inputs[t].size())));
         int status = 0;
         std::istringstream out(qortest::runCommand(
-            "python3 -c 'import sys, zlib, hashlib; d = open(sys.argv[1], \"rb\").read(); "
+            qortest::python3() + " -c 'import sys, zlib, hashlib; d = open(sys.argv[1], \"rb\").read(); "
             "print(zlib.crc32(d), zlib.adler32(d), hashlib.sha256(d).hexdigest(), hashlib.sha1(d).hexdigest())' " +
                 dir.file("d" + std::to_string(t)),
             &status));

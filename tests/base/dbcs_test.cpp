@@ -14,78 +14,11 @@
 
 #include "base/textenc.h"
 #include "testsupport.h"
+#include "textenc_support.h"
 
 namespace {
 
-using u16 = unsigned short;
-using Units = std::vector<u16>;
-
-Units U(std::initializer_list<unsigned> list) {
-    Units u;
-    for (unsigned v : list) u.push_back(static_cast<u16>(v));
-    return u;
-}
-
-std::string B(std::initializer_list<unsigned> list) {
-    std::string s;
-    for (unsigned v : list) s.push_back(static_cast<char>(v));
-    return s;
-}
-
-// The whole of bytes decoded into a buffer sized by the require count.
-Units decode(const std::string& bytes, int cp) {
-    const long long n = static_cast<long long>(bytes.size());
-    long long need = __a2w_require(bytes.data(), n, cp);
-    Units out(static_cast<size_t>(need) + 1, 0xBEEF);
-    long long got = __a2w(bytes.data(), n, out.data(), need, cp);
-    EXPECT_LE(got, need) << cp;
-    out.resize(static_cast<size_t>(got));
-    return out;
-}
-
-std::string python(const std::string& script) {
-    qortest::TempDir dir;
-    std::string path = dir.file("oracle.py");
-    std::ofstream(path) << script;
-    int status = -1;
-    std::string out = qortest::runCommand("python3 '" + path + "'", &status);
-    EXPECT_EQ(status, 0) << script;
-    return out;
-}
-
-bool iconvToUtf16(const char* from, const std::string& in, Units& out) {
-    iconv_t cd = iconv_open("UTF-16LE", from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string buf(in.size() * 4 + 16, '\0');
-    char* ip = const_cast<char*>(in.data());
-    size_t il = in.size();
-    char* op = buf.data();
-    size_t ol = buf.size();
-    size_t r = iconv(cd, &ip, &il, &op, &ol);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || il != 0) return false;
-    size_t bytes = buf.size() - ol;
-    out.resize(bytes / 2);
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<u16>(static_cast<unsigned char>(buf[2 * i]) | static_cast<unsigned char>(buf[2 * i + 1]) << 8);
-    return true;
-}
-
-bool iconvFromUtf8(const char* to, const std::string& in, std::string& out) {
-    iconv_t cd = iconv_open(to, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string buf(in.size() * 4 + 64, '\0');
-    char* ip = const_cast<char*>(in.data());
-    size_t il = in.size();
-    char* op = buf.data();
-    size_t ol = buf.size();
-    size_t r = iconv(cd, &ip, &il, &op, &ol);
-    if (r != static_cast<size_t>(-1)) r = iconv(cd, nullptr, nullptr, &op, &ol);  // back to ASCII
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || il != 0) return false;
-    out.assign(buf.data(), buf.size() - ol);
-    return true;
-}
+using namespace textenc_support;
 
 // The lead bytes that have a row, page by page.
 bool hasRow(int cp, int lead) {
@@ -371,7 +304,7 @@ TEST(Iso2022Cn, MixedTextMatchesGlibc) {
     // Simplified (GB 2312), traditional-only (CNS plane 1) and a plane-2 character.
     const std::string utf8 = "GB: \xE4\xB8\xAD\xE5\x9B\xBD, CNS1: \xE9\xBE\x9C\xE5\x8F\xB0, CNS2: \xE4\xB9\x82 end";
     std::string iso;
-    ASSERT_TRUE(iconvFromUtf8("ISO-2022-CN", utf8, iso));
+    ASSERT_TRUE(iconvConvert("ISO-2022-CN", "UTF-8", utf8, iso));
     ASSERT_NE(iso.find("\x1BN"), std::string::npos);  // the plane-2 character uses the single shift
     Units expect;
     ASSERT_TRUE(iconvToUtf16("ISO-2022-CN", iso, expect));

@@ -24,29 +24,9 @@ using qortest::runCommand;
 // Runs a Python snippet with the path as sys.argv[1] and returns its output
 // without the trailing newline.
 std::string py(const std::string& code, const std::string& path = "") {
-    std::string cmd = "python3 -S -c '" + code + "' '" + path + "' 2>&1";
+    std::string cmd = qortest::python3() + " -S -c '" + code + "' '" + path + "' 2>&1";
     std::string out = runCommand(cmd);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
-// Raw system calls, independent of the stream under test, set files up and
-// look at them.
-void putFile(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
-
-std::string fileBytes(const std::string& path) {
-    std::string out;
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return "<missing>";
-    char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
     return out;
 }
 
@@ -150,7 +130,7 @@ TEST(FileIO, OpenOfMissingFileFailsAndCreateMakesItWithMode0664DespiteTheMask) {
 TEST(FileIO, CreateEmptiesAnExistingFileAndKeepsItsMode) {
     qortest::TempDir dir;
     const std::string p = dir.file("script.sh");
-    putFile(p, "#!/bin/sh\necho hi\n");
+    ASSERT_TRUE(qortest::writeFile(p, "#!/bin/sh\necho hi\n"));
     ASSERT_EQ(::chmod(p.c_str(), 0750), 0);
     cFileIO f;
     ASSERT_TRUE(f.create(p.c_str(), fmWrite));
@@ -168,14 +148,14 @@ TEST(FileIO, CreateThroughADanglingLinkMakesTheTarget) {
     char data[] = "xyz";
     EXPECT_EQ(f.write(data, 3), 3u);
     f.close();
-    EXPECT_EQ(fileBytes(target), "xyz");
+    EXPECT_EQ(qortest::readFile(target), "xyz");
     EXPECT_EQ(modeOf(target), 0664u);
 }
 
 TEST(FileIO, OpenNeverCreatesOrTruncatesAndAFailedOpenKeepsThePath) {
     qortest::TempDir dir;
     const std::string p = dir.file("a.bin");
-    putFile(p, "0123456789");
+    ASSERT_TRUE(qortest::writeFile(p, "0123456789"));
     cFileIO f;
     ASSERT_TRUE(f.open(p.c_str(), fmReadWrite));
     EXPECT_EQ(f.size(), 10);
@@ -192,7 +172,7 @@ TEST(FileIO, OpenNeverCreatesOrTruncatesAndAFailedOpenKeepsThePath) {
 TEST(FileIO, ModeBitsChooseTheAccessAndHigherBitsAreIgnored) {
     qortest::TempDir dir;
     const std::string p = dir.file("m.bin");
-    putFile(p, "abcd");
+    ASSERT_TRUE(qortest::writeFile(p, "abcd"));
     char b[4];
 
     cFileIO r;
@@ -206,7 +186,7 @@ TEST(FileIO, ModeBitsChooseTheAccessAndHigherBitsAreIgnored) {
     EXPECT_FALSE(w.readf(b, 1));
     EXPECT_EQ(w.write(const_cast<char*>("XY"), 2), 2u);
     w.close();
-    EXPECT_EQ(fileBytes(p), "XYcd");
+    EXPECT_EQ(qortest::readFile(p), "XYcd");
 
     cFileIO z;  // mode 0 counts as read
     ASSERT_TRUE(z.open(p.c_str(), static_cast<eFileMode>(0)));
@@ -219,7 +199,7 @@ TEST(FileIO, ModeBitsChooseTheAccessAndHigherBitsAreIgnored) {
 TEST(FileIO, ReadfAtTheEndFailsAndAShortReadKeepsWhatArrived) {
     qortest::TempDir dir;
     const std::string p = dir.file("ten.bin");
-    putFile(p, tenBytes());
+    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
     cFileIO f;
     ASSERT_TRUE(f.open(p.c_str(), fmRead));
     unsigned char buf[16];
@@ -236,7 +216,7 @@ TEST(FileIO, ReadfAtTheEndFailsAndAShortReadKeepsWhatArrived) {
 TEST(FileIO, SeekBeyondTheEndIsAcceptedReadsNothingAndKeepsTheSize) {
     qortest::TempDir dir;
     const std::string p = dir.file("ten.bin");
-    putFile(p, tenBytes());
+    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
     cFileIO f;
     ASSERT_TRUE(f.open(p.c_str(), fmRead));
     EXPECT_TRUE(f.set_fp(100));
@@ -254,7 +234,7 @@ TEST(FileIO, SeekBeyondTheEndIsAcceptedReadsNothingAndKeepsTheSize) {
 TEST(FileIO, SeekFromTheEndTakesASignedOffsetAndRefusesOneBeforeTheStart) {
     qortest::TempDir dir;
     const std::string p = dir.file("ten.bin");
-    putFile(p, tenBytes());
+    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
     cFileIO f;
     ASSERT_TRUE(f.open(p.c_str(), fmRead));
     unsigned char b[2];
@@ -273,7 +253,7 @@ TEST(FileIO, SeekFromTheEndTakesASignedOffsetAndRefusesOneBeforeTheStart) {
 TEST(FileIO, SetEofTruncatesAndExtendsWithZerosWithoutMovingThePosition) {
     qortest::TempDir dir;
     const std::string p = dir.file("ten.bin");
-    putFile(p, tenBytes());
+    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
     cFileIO f;
     ASSERT_TRUE(f.open(p.c_str(), fmReadWrite));
     ASSERT_TRUE(f.set_fp(8));
@@ -282,7 +262,7 @@ TEST(FileIO, SetEofTruncatesAndExtendsWithZerosWithoutMovingThePosition) {
     EXPECT_EQ(sizeOf(p), 4);
     EXPECT_EQ(positionOf(f), 8);
     EXPECT_TRUE(f.set_eof(6));
-    EXPECT_EQ(fileBytes(p), std::string("\0\1\2\3\0\0", 6));
+    EXPECT_EQ(qortest::readFile(p), std::string("\0\1\2\3\0\0", 6));
     EXPECT_EQ(positionOf(f), 8);
     EXPECT_FALSE(f.set_eof(0x8000000000000000ull));
 }
@@ -313,7 +293,7 @@ TEST(FileIO, WrittenBytesAreWhatAnotherReaderSees) {
     EXPECT_TRUE(f.writef(data.data() + 40000, 30000));
     EXPECT_EQ(f.size(), 70000);
     f.close();
-    EXPECT_TRUE(fileBytes(p) == data);
+    EXPECT_TRUE(qortest::readFile(p) == data);
 }
 
 TEST(FileIO, AClosedFileFailsEveryOperation) {
@@ -349,8 +329,8 @@ int openDescriptorCount() {
 TEST(FileIO, ReopeningClosesThePreviousDescriptor) {
     qortest::TempDir dir;
     const std::string a = dir.file("a"), b = dir.file("b");
-    putFile(a, "A");
-    putFile(b, "B");
+    ASSERT_TRUE(qortest::writeFile(a, "A"));
+    ASSERT_TRUE(qortest::writeFile(b, "B"));
     cFileIO f;
     ASSERT_TRUE(f.open(a.c_str(), fmRead));
     const int withOne = openDescriptorCount();
@@ -367,10 +347,10 @@ TEST(FileIO, ReopeningClosesThePreviousDescriptor) {
 TEST(FileIO, RemoveAndMoveActOnTheFileSystem) {
     qortest::TempDir dir;
     const std::string a = dir.file("a"), b = dir.file("b");
-    putFile(a, "data");
+    ASSERT_TRUE(qortest::writeFile(a, "data"));
     EXPECT_TRUE(cFileIO::move(a.c_str(), b.c_str()));
     EXPECT_FALSE(exists(a));
-    EXPECT_EQ(fileBytes(b), "data");
+    EXPECT_EQ(qortest::readFile(b), "data");
     EXPECT_FALSE(cFileIO::move(a.c_str(), b.c_str()));
     EXPECT_TRUE(cFileIO::remove(b.c_str()));
     EXPECT_FALSE(exists(b));
@@ -392,7 +372,7 @@ protected:
         ::setenv("TZ", "Europe/Berlin", 1);
         ::tzset();
         path_ = dir_.file("t.bin");
-        putFile(path_, "x");
+        ASSERT_TRUE(qortest::writeFile(path_, "x"));
     }
     void TearDown() override {
         if (hadTZ_)
@@ -454,7 +434,7 @@ class LockHolder {
 public:
     LockHolder(const std::string& path, int holdMs) {
         std::string cmd =
-            "python3 -S -c 'import fcntl,sys,time; f=open(sys.argv[1],\"r+b\"); "
+            qortest::python3() + " -S -c 'import fcntl,sys,time; f=open(sys.argv[1],\"r+b\"); "
             "fcntl.lockf(f, fcntl.LOCK_EX, 4, 0); print(\"locked\", flush=True); "
             "time.sleep(int(sys.argv[2])/1000.0); fcntl.lockf(f, fcntl.LOCK_UN, 4, 0); print(\"released\", flush=True)' '" +
             path + "' " + std::to_string(holdMs);
@@ -486,7 +466,7 @@ std::string otherProcessTriesLocks(const std::string& path) {
 TEST(FileLocks, ANonWaitingLockFailsAtOnceWhileAnotherProcessHoldsIt) {
     qortest::TempDir dir;
     const std::string p = dir.file("hive");
-    putFile(p, std::string(7, '\0'));
+    ASSERT_TRUE(qortest::writeFile(p, std::string(7, '\0')));
     cFileIO f;
     ASSERT_TRUE(f.open(p.c_str(), fmReadWrite));
     LockHolder holder(p, 600);
@@ -504,7 +484,7 @@ TEST(FileLocks, ANonWaitingLockFailsAtOnceWhileAnotherProcessHoldsIt) {
 TEST(FileLocks, OurLockKeepsOthersOutUntilUnlockedOrClosed) {
     qortest::TempDir dir;
     const std::string p = dir.file("hive");
-    putFile(p, std::string(8, '\0'));
+    ASSERT_TRUE(qortest::writeFile(p, std::string(8, '\0')));
     cFileIO f;
     ASSERT_TRUE(f.open(p.c_str(), fmReadWrite));
     ASSERT_TRUE(f.lock(0, 4));
@@ -543,7 +523,7 @@ TEST(FileFunctions, HandlesCarryTheDescriptorAndAllBitsMeanNone) {
     EXPECT_EQ(file_read(h, b, 8), 2u);
     EXPECT_TRUE(file_set_eof(h, 2));
     EXPECT_EQ(file_close(h), 0);
-    EXPECT_EQ(fileBytes(p), "he");
+    EXPECT_EQ(qortest::readFile(p), "he");
 
     EXPECT_EQ(file_size(file_invalid_handle()), 0);
     EXPECT_EQ(file_read(file_invalid_handle(), b, 1), cFileIOTarget::kIOFailed);
@@ -553,7 +533,7 @@ TEST(FileFunctions, HandlesCarryTheDescriptorAndAllBitsMeanNone) {
 TEST(SafeFD, ClosesWhatItOwnsButNeverDescriptorZero) {
     qortest::TempDir dir;
     const std::string p = dir.file("fd.bin");
-    putFile(p, "x");
+    ASSERT_TRUE(qortest::writeFile(p, "x"));
     int fd = ::open(p.c_str(), O_RDONLY);
     ASSERT_GT(fd, 0);
     {

@@ -34,24 +34,6 @@ struct BerlinTime {
     }
 } const gBerlin;
 
-// Runs a Python script (written to a file, so no quoting) with the given
-// arguments; returns its standard output.
-std::string python(const TempDir& dir, const std::string& script, const std::string& args = "") {
-    const std::string file = dir.file("oracle.py");
-    FILE* f = std::fopen(file.c_str(), "w");
-    if (!f) return "<no script>";
-    std::fputs(script.c_str(), f);
-    std::fclose(f);
-    return runCommand("python3 -S '" + file + "' " + args + " 2>&1");
-}
-
-void putFile(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << path;
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
-
 void setMtime(const std::string& path, time_t t) {
     struct timeval tv[2] = {{t, 0}, {t, 0}};
     ASSERT_EQ(::utimes(path.c_str(), tv), 0);
@@ -103,12 +85,12 @@ TEST(FolderListing, EntriesComeInReadingOrderWithSizesTypesAndLocalTimes) {
     TempDir dir;
     const std::string sub = dir.file("sub");
     ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
-    putFile(sub + "/empty", "");
-    putFile(sub + "/notes.txt", std::string(1234, 'x'));
-    putFile(sub + "/.profile", "export A=1\n");
+    ASSERT_TRUE(qortest::writeFile(sub + "/empty", ""));
+    ASSERT_TRUE(qortest::writeFile(sub + "/notes.txt", std::string(1234, 'x')));
+    ASSERT_TRUE(qortest::writeFile(sub + "/.profile", "export A=1\n"));
     ASSERT_EQ(::mkdir((sub + "/inner").c_str(), 0755), 0);
     ASSERT_EQ(::symlink("inner", (sub + "/to-inner").c_str()), 0);
-    putFile(sub + "/caf\xc3\xa9", "abc");
+    ASSERT_TRUE(qortest::writeFile(sub + "/caf\xc3\xa9", "abc"));
     setMtime(sub + "/notes.txt", 1625133600);   // summer: CEST
     setMtime(sub + "/empty", 1610695800);       // winter: CET
 
@@ -122,7 +104,7 @@ TEST(FolderListing, EntriesComeInReadingOrderWithSizesTypesAndLocalTimes) {
         EXPECT_TRUE(e->displayName.empty());
     }
     // os.listdir reads the folder in the same order readdir delivers it.
-    const std::string theirs = python(dir, R"(
+    const std::string theirs = qortest::runPython(R"(
 import os, sys, stat, time
 d = os.fsencode(sys.argv[1])
 for n in os.listdir(d):  # bytes in, bytes out: no locale involved
@@ -140,7 +122,7 @@ for n in os.listdir(d):  # bytes in, bytes out: no locale involved
 TEST(FolderListing, LinksAreFollowedAndDanglingLinksLeftOut) {
     TempDir dir;
     ASSERT_EQ(::mkdir(dir.file("target").c_str(), 0755), 0);
-    putFile(dir.file("file"), "12345");
+    ASSERT_TRUE(qortest::writeFile(dir.file("file"), "12345"));
     ASSERT_EQ(::symlink(dir.file("target").c_str(), dir.file("folder-link").c_str()), 0);
     ASSERT_EQ(::symlink("file", dir.file("file-link").c_str()), 0);
     ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
@@ -156,7 +138,7 @@ TEST(FolderListing, LinksAreFollowedAndDanglingLinksLeftOut) {
 
 TEST(FolderListing, FlagLeavesOutDevicesSocketsAndPipes) {
     TempDir dir;
-    putFile(dir.file("plain"), "x");
+    ASSERT_TRUE(qortest::writeFile(dir.file("plain"), "x"));
     ASSERT_EQ(::mkdir(dir.file("folder").c_str(), 0755), 0);
     ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0644), 0);
     ASSERT_EQ(::symlink("/dev/null", dir.file("chardev").c_str()), 0);
@@ -193,9 +175,9 @@ TEST(FolderListing, FlagLeavesOutDevicesSocketsAndPipes) {
 
 TEST(FolderListing, DotNamesAreHiddenAndDotEntriesNeverListed) {
     TempDir dir;
-    putFile(dir.file(".profile"), "");
-    putFile(dir.file("visible"), "");
-    putFile(dir.file("..."), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file(".profile"), ""));
+    ASSERT_TRUE(qortest::writeFile(dir.file("visible"), ""));
+    ASSERT_TRUE(qortest::writeFile(dir.file("..."), ""));
     cFolderContents fc;
     ASSERT_TRUE(fc.init(dir.path().c_str(), true));
     EXPECT_EQ(names(fc), (std::set<std::string>{".profile", "visible", "..."}));
@@ -206,7 +188,7 @@ TEST(FolderListing, DotNamesAreHiddenAndDotEntriesNeverListed) {
 
 TEST(FolderListing, PathJoinsFolderAndNameWithOneSlash) {
     TempDir dir;
-    putFile(dir.file("x"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file("x"), ""));
     for (const std::string& folder : {dir.path(), dir.path() + "/"}) {
         cFolderContents fc;
         ASSERT_TRUE(fc.init(folder.c_str(), false));
@@ -228,7 +210,7 @@ TEST(FolderListing, PathJoinsFolderAndNameWithOneSlash) {
 
 TEST(FolderListing, FailedInitEmptiesTheListingAndKeepsTheFolder) {
     TempDir dir;
-    putFile(dir.file("file"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file("file"), ""));
     cFolderContents fc;
     ASSERT_TRUE(fc.init(dir.path().c_str(), false));
     ASSERT_EQ(fc.count(), 1);
@@ -247,7 +229,7 @@ TEST(FolderListing, FailedInitEmptiesTheListingAndKeepsTheFolder) {
 
 TEST(FolderListing, DestroyRemovesEntriesButKeepsTheFolder) {
     TempDir dir;
-    putFile(dir.file("a"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file("a"), ""));
     cFolderContents fc;
     ASSERT_TRUE(fc.init(dir.path().c_str(), false));
     EXPECT_TRUE(fc.destroy());
@@ -360,7 +342,7 @@ TEST_F(SpecialPlaces, EachMountedFileSystemIsOfferedOnce) {
     ASSERT_EQ(::symlink("/proc", (vols + "/ProcA").c_str()), 0);
     ASSERT_EQ(::symlink("/proc", (vols + "/ProcB").c_str()), 0);
     ASSERT_EQ(::symlink("/dev", (vols + "/Devices").c_str()), 0);
-    putFile(vols + "/not-a-volume", "");
+    ASSERT_TRUE(qortest::writeFile(vols + "/not-a-volume", ""));
 
     cFolderContents fc;
     ASSERT_TRUE(fc.enumSpecialLocations(vols.c_str()));
@@ -466,7 +448,7 @@ TEST(WildcardMask, AgreesWithPythonFnmatchcaseOnGeneratedBytes) {
         std::fputs(input.c_str(), f);
         std::fclose(f);
     }
-    const std::string theirs = python(dir, R"(
+    const std::string theirs = qortest::runPython(R"(
 import sys, fnmatch
 out = []
 for line in open(sys.argv[1]):
@@ -528,7 +510,7 @@ TEST(FolderOps, MkdirCreatesOneFolderAndAcceptsAnExistingOne) {
     EXPECT_EQ(st.st_mode & 0777, 0775u & ~mask);
     EXPECT_TRUE(cFolderContents::mkdir(fresh.c_str()));
 
-    putFile(dir.file("file"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file("file"), ""));
     EXPECT_FALSE(cFolderContents::mkdir(dir.file("file").c_str()));
     EXPECT_FALSE(cFolderContents::mkdir(dir.file("no/parent").c_str()));
     EXPECT_EQ(cFolderContents::objtype(dir.file("no").c_str()), fsoNone);
@@ -541,13 +523,13 @@ TEST(FolderOps, RemoveDirAcceptsMissingAndRefusesNonEmpty) {
     EXPECT_TRUE(cFolderContents::removeDir(dir.file("missing/deeper").c_str()));
     const std::string full = dir.file("full");
     ASSERT_EQ(::mkdir(full.c_str(), 0755), 0);
-    putFile(full + "/f", "");
+    ASSERT_TRUE(qortest::writeFile(full + "/f", ""));
     EXPECT_FALSE(cFolderContents::removeDir(full.c_str()));
     EXPECT_EQ(cFolderContents::objtype(full.c_str()), fsoFolder);
     ASSERT_EQ(::unlink((full + "/f").c_str()), 0);
     EXPECT_TRUE(cFolderContents::removeDir(full.c_str()));
     EXPECT_EQ(cFolderContents::objtype(full.c_str()), fsoNone);
-    putFile(dir.file("file"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file("file"), ""));
     EXPECT_FALSE(cFolderContents::removeDir(dir.file("file").c_str()));
     // A dangling link holds its name: something is there.
     ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
@@ -559,7 +541,7 @@ TEST(FolderOps, IsDirEmptyCountsOnlyEntriesWithAStatus) {
     EXPECT_TRUE(cFolderContents::isDirEmpty(dir.path().c_str()));
     ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
     EXPECT_TRUE(cFolderContents::isDirEmpty(dir.path().c_str()));
-    putFile(dir.file(".hidden"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file(".hidden"), ""));
     EXPECT_FALSE(cFolderContents::isDirEmpty(dir.path().c_str()));
     EXPECT_FALSE(cFolderContents::isDirEmpty(dir.file("missing").c_str()));
     EXPECT_FALSE(cFolderContents::isDirEmpty(dir.file(".hidden").c_str()));
@@ -567,7 +549,7 @@ TEST(FolderOps, IsDirEmptyCountsOnlyEntriesWithAStatus) {
 
 TEST(FolderOps, ObjtypeFollowsLinks) {
     TempDir dir;
-    putFile(dir.file("f"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file("f"), ""));
     EXPECT_EQ(cFolderContents::objtype(dir.file("f").c_str()), fsoFile);
     EXPECT_EQ(cFolderContents::objtype(dir.path().c_str()), fsoFolder);
     EXPECT_EQ(cFolderContents::objtype("/dev/null"), fsoCharDevice);
@@ -581,7 +563,7 @@ TEST(FolderOps, ObjtypeFollowsLinks) {
 TEST(FolderOps, PermissionsAreSetAndReadAsTheAccessCheckGrantsThem) {
     TempDir dir;
     const std::string f = dir.file("f");
-    putFile(f, "");
+    ASSERT_TRUE(qortest::writeFile(f, ""));
     struct stat st;
     ASSERT_TRUE(cFolderContents::setPermissions(f.c_str(), 7, 5, 4));
     ASSERT_EQ(::stat(f.c_str(), &st), 0);
@@ -603,7 +585,7 @@ TEST(FolderOps, PermissionsAreSetAndReadAsTheAccessCheckGrantsThem) {
                 (cFolderContents::canWrite(f.c_str()) ? "w" : "-") +
                 (cFolderContents::canExecute(f.c_str()) ? "x" : "-") + " ";
     }
-    const std::string theirs = python(dir, R"(
+    const std::string theirs = qortest::runPython(R"(
 import os, sys
 f = sys.argv[1]
 out = ''
@@ -627,7 +609,7 @@ print(out, end='')
 TEST(FolderOps, ExtInfoAgreesWithPythonsStat) {
     TempDir dir;
     const std::string f = dir.file("f");
-    putFile(f, std::string(4321, 'q'));
+    ASSERT_TRUE(qortest::writeFile(f, std::string(4321, 'q')));
     ASSERT_EQ(::chmod(f.c_str(), 0640), 0);
     // Accessed 2021-01-15 08:30 CET, modified 2021-07-01 12:00 CEST.
     struct timeval tv[2] = {{1610695800, 0}, {1625133600, 0}};
@@ -637,7 +619,7 @@ TEST(FolderOps, ExtInfoAgreesWithPythonsStat) {
     ASSERT_TRUE(cFolderContents::getExtInfo(f.c_str(), info));
     const std::string ours = std::to_string(info.mode) + " " + std::to_string(info.size) + " " +
                              stamp(info.accessed) + " " + stamp(info.modified) + " " + stamp(info.changed);
-    const std::string theirs = python(dir, R"(
+    const std::string theirs = qortest::runPython(R"(
 import os, sys, time
 st = os.stat(sys.argv[1])
 def s(t):
@@ -667,7 +649,7 @@ long long atimeOf(const std::string& path) {
 TEST(FolderOps, SetTimeTakesLocalSecondsOrALocalDate) {
     TempDir dir;
     const std::string f = dir.file("f");
-    putFile(f, "");
+    ASSERT_TRUE(qortest::writeFile(f, ""));
     // Expected instants from Python's zoneinfo: Berlin 2021-07-01 12:00 is
     // 10:00 UTC (1625133600), 2021-01-15 08:30 is 07:30 UTC (1610695800).
     ASSERT_TRUE(cFolderContents::setTime(f.c_str(), 1625140800u, 0xFFFFFFFFu, 0xFFFFFFFFu));
@@ -696,7 +678,7 @@ TEST(FolderOps, VolumeSizesAgreeWithPythonsStatvfs) {
     TempDir dir;
     unsigned long long total = 0, avail = 0;
     ASSERT_TRUE(cFolderContents::getVolInfo(dir.path().c_str(), total, avail));
-    const std::string theirs = python(dir, R"(
+    const std::string theirs = qortest::runPython(R"(
 import os, sys
 v = os.statvfs(sys.argv[1])
 print(v.f_frsize * v.f_blocks, v.f_frsize * v.f_bavail)
@@ -751,7 +733,7 @@ TEST_F(KnownFolders, ConfigFolderIsADotFolderInHome) {
     EXPECT_EQ(str(out), dir.path() + "/.qor");
 
     // A file in the way: false, and out holds the home folder.
-    putFile(dir.file(".blocked"), "");
+    ASSERT_TRUE(qortest::writeFile(dir.file(".blocked"), ""));
     EXPECT_FALSE(cFolderContents::getConfigFolder(out, "blocked"));
     EXPECT_EQ(str(out), dir.path());
 
@@ -851,7 +833,7 @@ TEST(SafeName, CutsOnlyBetweenUtf8Characters) {
         }
         all += " x";  // keeps an empty result an argument
     }
-    const std::string theirs = python(dir, R"(
+    const std::string theirs = qortest::runPython(R"(
 import sys
 bad = 0
 for h in sys.argv[1:]:

@@ -42,13 +42,6 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
 void writeScript(const std::string& path, const std::string& body) {
     std::ofstream(path, std::ios::binary) << "#!/bin/sh\n" << body;
     chmod(path.c_str(), 0755);
@@ -57,7 +50,7 @@ void writeScript(const std::string& path, const std::string& body) {
 // State and parent of a process from /proc/<pid>/stat; false once it is gone
 // (a zombie is still there, with state 'Z').
 bool procStat(pid_t pid, char& state, pid_t& parent, std::string* comm = nullptr) {
-    std::string s = readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string s = qortest::readFile("/proc/" + std::to_string(pid) + "/stat");
     auto open = s.find('(');
     auto close = s.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close + 4 > s.size()) return false;
@@ -119,7 +112,7 @@ protected:
     // The arguments the opener got last, or {"<not run>"}.
     std::vector<std::string> openerArgs() {
         if (!exists(log_)) return {"<not run>"};
-        std::string s = readFile(log_);
+        std::string s = qortest::readFile(log_);
         std::vector<std::string> args;
         size_t start = 0;
         for (size_t i = 0; i < s.size(); ++i)
@@ -214,7 +207,7 @@ TEST(ExecCmd, RunsACommandLineAndReportsItsStatus) {
     qortest::TempDir dir;
     std::string out = dir.file("out");
     EXPECT_TRUE(execCmd(("printf '%s|%s' 'a b' c > '" + out + "'").c_str()));
-    EXPECT_EQ(readFile(out), "a b|c");
+    EXPECT_EQ(qortest::readFile(out), "a b|c");
     EXPECT_FALSE(execCmd("exit 3"));
     EXPECT_FALSE(execCmd("false"));
     EXPECT_TRUE(execCmd("true"));
@@ -230,7 +223,7 @@ TEST(ExecCmd, ChildrenGetTheDefaultSigpipeEvenWhenWeIgnoreIt) {
     // yes dies of SIGPIPE (128 + 13) once head has gone; with SIGPIPE ignored
     // it would instead fail its write and exit with 1.
     EXPECT_TRUE(execCmd(("{ yes; echo $? > '" + out + "'; } | head -n 1 > /dev/null").c_str()));
-    EXPECT_EQ(readFile(out), "141\n");
+    EXPECT_EQ(qortest::readFile(out), "141\n");
 }
 
 pid_t spawnShell(const char* script) {
@@ -260,7 +253,7 @@ TEST(JustRun, StartsTheProgramAndLeavesNoZombie) {
     std::string script = dir.file("qorjrprobe");
     writeScript(script, "sleep 0.1\necho \"$#\" > '" + marker + "'\n");
     EXPECT_TRUE(just_run(script.c_str()));
-    ASSERT_TRUE(waitUntil([&] { return readFile(marker) == "0\n"; }));
+    ASSERT_TRUE(waitUntil([&] { return qortest::readFile(marker) == "0\n"; }));
     // Once it has ended it is collected rather than left as a zombie.
     EXPECT_TRUE(waitUntil([&] { return childrenNamed("qorjrprobe").empty(); }));
 }
@@ -311,7 +304,7 @@ TEST(ConProcess, ChildGetsItsNameAsFirstArgument) {
     ASSERT_TRUE(p.startProcess("cat"));
     std::vector<pid_t> kids;
     ASSERT_TRUE(waitUntil([&] { return (kids = childrenNamed("cat")).size() == 1; }));
-    EXPECT_EQ(readFile("/proc/" + std::to_string(kids[0]) + "/cmdline"), std::string("cat\0", 4));
+    EXPECT_EQ(qortest::readFile("/proc/" + std::to_string(kids[0]) + "/cmdline"), std::string("cat\0", 4));
 }
 
 TEST(ConProcess, StandardErrorIsMergedAndTheExitCodeKept) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/fileio.h"
+#include "piecestream.h"
 #include "testsupport.h"
 
 namespace {
@@ -73,7 +74,7 @@ for line in sys.stdin:
 )PY";
     int status = 0;
     const std::string out = qortest::runCommand(
-        "python3 " + dir.file("oracle.py") + " " + dir.file("data.bin") + " < " + dir.file("lengths.txt"), &status);
+        qortest::python3() + " " + dir.file("oracle.py") + " " + dir.file("data.bin") + " < " + dir.file("lengths.txt"), &status);
     EXPECT_EQ(status, 0);
     std::vector<Digests> rows;
     std::istringstream in(out);
@@ -504,7 +505,7 @@ for n in (0, 1, 63, 64, 65, 127, 128, 129, 300):
     print(n, *(hmac.new(key, msg, h).hexdigest() for h in ('sha1', 'sha256', 'sha512')))
 )PY";
     int status = 0;
-    std::istringstream out(qortest::runCommand("python3 " + dir.file("hmac_oracle.py"), &status));
+    std::istringstream out(qortest::runCommand(qortest::python3() + " " + dir.file("hmac_oracle.py"), &status));
     ASSERT_EQ(status, 0);
     std::string msg;
     for (int i = 0; i < 200; ++i) msg += static_cast<char>(i);
@@ -537,39 +538,6 @@ TEST(Hmac, EmptyAndNegativeLengthsAreEmptyInputs) {
 
 // ---------------------------------------------------------------------------
 // Digests of streams.
-
-namespace {
-
-class PieceStream : public cFileIOTarget {
-public:
-    PieceStream(const std::vector<std::uint8_t>& data, unsigned step, long long failAfter = -1)
-        : data_(data), step_(step), failAfter_(failAfter) {}
-    long long size() override { return static_cast<long long>(data_.size()); }
-    unsigned int read(void* buf, unsigned int n) override {
-        if (failAfter_ >= 0 && pos_ >= static_cast<std::size_t>(failAfter_)) return kIOFailed;
-        const std::size_t take = std::min<std::size_t>({n, step_, data_.size() - pos_});
-        if (take) std::memcpy(buf, data_.data() + pos_, take);
-        pos_ += take;
-        return static_cast<unsigned int>(take);
-    }
-    bool set_fp(unsigned long long pos) override {
-        if (pos > data_.size()) return false;
-        pos_ = static_cast<std::size_t>(pos);
-        return true;
-    }
-    bool set_fp_end(unsigned long long) override { return false; }
-    bool set_eof(unsigned long long) override { return false; }
-    void close() override {}
-    bool valid() override { return true; }
-
-private:
-    const std::vector<std::uint8_t>& data_;
-    std::size_t pos_ = 0;
-    unsigned step_;
-    long long failAfter_;
-};
-
-}  // namespace
 
 TEST(ShaStreams, FileDigestsMatchCoreutils) {
     qortest::TempDir dir;

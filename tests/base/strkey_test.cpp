@@ -136,7 +136,7 @@ TEST(StringKeyOrder, MatchesPythonsByteOrder) {
     }
     int status = -1;
     const std::string sorted = qortest::runCommand(
-        "python3 -c \"import sys; rows=[l.rstrip('\\n')[:-1] for l in open(sys.argv[1])]; "
+        qortest::python3() + " -c \"import sys; rows=[l.rstrip('\\n')[:-1] for l in open(sys.argv[1])]; "
         "print('\\n'.join(sorted(rows, key=bytes.fromhex)))\" '" + dir.file("texts") + "'",
         &status);
     ASSERT_EQ(status, 0);

@@ -98,7 +98,7 @@ for u in range(0x10000):
         print("%04X %04X %04X %d" % (u, ord(lo), ord(up), old.category(ch) != "Cn"))
 )PY";
     int status = -1;
-    const std::string out = qortest::runCommand("python3 '" + script + "'", &status);
+    const std::string out = qortest::runCommand(qortest::python3() + " '" + script + "'", &status);
     ASSERT_EQ(status, 0);
     struct Row {
         unsigned short lower, upper;

@@ -21,80 +21,11 @@
 
 #include "base/strkey.h"
 #include "testsupport.h"
+#include "textenc_support.h"
 
 namespace {
 
-using u16 = unsigned short;
-using Units = std::vector<u16>;
-
-Units U(std::initializer_list<unsigned> list) {
-    Units u;
-    for (unsigned v : list) u.push_back(static_cast<u16>(v));
-    return u;
-}
-
-std::string B(std::initializer_list<unsigned> list) {
-    std::string s;
-    for (unsigned v : list) s.push_back(static_cast<char>(v));
-    return s;
-}
-
-// Decodes the whole of bytes (explicit length) through __a2w, sized by its
-// require count.
-Units decode(const std::string& bytes, int cp) {
-    long long need = __a2w_require(bytes.data(), static_cast<long long>(bytes.size()), cp);
-    Units out(static_cast<size_t>(need) + 1, 0xBEEF);
-    long long got = __a2w(bytes.data(), static_cast<long long>(bytes.size()), out.data(), need, cp);
-    EXPECT_LE(got, need);
-    out.resize(static_cast<size_t>(got));
-    return out;
-}
-
-std::string encode(const Units& units, int cp) {
-    long long need = __w2a_require(units.data(), static_cast<long long>(units.size()), cp);
-    std::string out(static_cast<size_t>(need) + 1, '\x7F');
-    long long got = __w2a(units.data(), static_cast<long long>(units.size()), out.data(), need, cp);
-    EXPECT_LE(got, need);
-    out.resize(static_cast<size_t>(got));
-    return out;
-}
-
-// glibc iconv: whole conversion or false.
-bool iconvConvert(const char* to, const char* from, const std::string& in, std::string& out) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string buf(in.size() * 4 + 16, '\0');
-    char* ip = const_cast<char*>(in.data());
-    size_t il = in.size();
-    char* op = buf.data();
-    size_t ol = buf.size();
-    size_t r = iconv(cd, &ip, &il, &op, &ol);
-    // Stateful converters (CP1255 composes a letter with its marks) hold the
-    // last character back until they are flushed.
-    if (r != static_cast<size_t>(-1)) r = iconv(cd, nullptr, nullptr, &op, &ol);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || il != 0) return false;
-    out.assign(buf.data(), buf.size() - ol);
-    return true;
-}
-
-Units fromUtf16le(const std::string& s) {
-    Units u(s.size() / 2);
-    for (size_t i = 0; i < u.size(); ++i)
-        u[i] = static_cast<u16>(static_cast<unsigned char>(s[2 * i]) | static_cast<unsigned char>(s[2 * i + 1]) << 8);
-    return u;
-}
-
-// Runs a Python script and returns its standard output.
-std::string python(const std::string& script) {
-    qortest::TempDir dir;
-    std::string path = dir.file("oracle.py");
-    std::ofstream(path) << script;
-    int status = -1;
-    std::string out = qortest::runCommand("python3 '" + path + "'", &status);
-    EXPECT_EQ(status, 0) << script;
-    return out;
-}
+using namespace textenc_support;
 
 // ---------------------------------------------------------------------------
 // Registry.
@@ -368,7 +299,7 @@ TEST(Utf8, ArbitraryBytesDecodeLikePythonWithTheByteValueFallback) {
         for (const auto& t : texts) in << "x" << hex(t) << "\n";
     }
     int status = -1;
-    std::istringstream lines(qortest::runCommand("python3 " + dir.file("oracle.py") + " < " + dir.file("in.txt"), &status));
+    std::istringstream lines(qortest::runCommand(qortest::python3() + " " + dir.file("oracle.py") + " < " + dir.file("in.txt"), &status));
     ASSERT_EQ(status, 0);
     for (const auto& t : texts) {
         size_t count = 0;
@@ -419,7 +350,7 @@ TEST(Utf8, ArbitraryUnitsEncodeLikePythonWithSurrogatesPassed) {
         }
     }
     int status = -1;
-    std::istringstream lines(qortest::runCommand("python3 " + dir.file("oracle.py") + " < " + dir.file("in.txt"), &status));
+    std::istringstream lines(qortest::runCommand(qortest::python3() + " " + dir.file("oracle.py") + " < " + dir.file("in.txt"), &status));
     ASSERT_EQ(status, 0);
     for (const auto& u : texts) {
         std::string line;

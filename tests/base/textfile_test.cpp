@@ -20,33 +20,6 @@ namespace {
 using qortest::runCommand;
 using qortest::TempDir;
 
-std::string python(const TempDir& dir, const std::string& script, const std::string& args = "") {
-    const std::string file = dir.file("oracle.py");
-    FILE* f = std::fopen(file.c_str(), "w");
-    if (!f) return "<no script>";
-    std::fputs(script.c_str(), f);
-    std::fclose(f);
-    return runCommand("python3 -S '" + file + "' " + args + " 2>&1");
-}
-
-void putFile(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << path;
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
-
-std::string fileBytes(const std::string& path) {
-    std::string out;
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return "<missing>";
-    char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
-    return out;
-}
-
 std::string text(const _typebuf<char>& line) { return std::string(line.data() ? line.data() : "", line.bytes()); }
 
 // Every line of an open text, and whether the reading ended cleanly.
@@ -158,8 +131,8 @@ TEST(TextFileRead, ReadsEveryEncodingAndLineEndingThatPythonWrites) {
     const std::vector<std::string> lines = sampleLines(700);
     std::string joined;
     for (std::size_t i = 0; i < lines.size(); ++i) joined += (i ? "\n" : "") + lines[i];
-    putFile(dir.file("lines"), joined);
-    const std::string out = python(dir, R"(
+    ASSERT_TRUE(qortest::writeFile(dir.file("lines"), joined));
+    const std::string out = qortest::runPython(R"(
 import sys, os
 lines = open(sys.argv[1], 'rb').read().decode('utf-8').split('\n')
 encs = {'u8': lambda t: t.encode('utf-8'),
@@ -291,8 +264,8 @@ TEST(TextFileRead, SurrogatePairsCountAsTwoUnitsOfALine) {
     // 4094 units and one pair: 4096 units, the limit; one more unit is over.
     const std::string fits = std::string(4094, 'a') + "\xf0\x9f\x98\x80";
     const std::string over = std::string(4095, 'a') + "\xf0\x9f\x98\x80";
-    putFile(dir.file("lines"), fits + "\n" + over);
-    ASSERT_EQ(python(dir, R"(
+    ASSERT_TRUE(qortest::writeFile(dir.file("lines"), fits + "\n" + over));
+    ASSERT_EQ(qortest::runPython(R"(
 import sys
 a, b = open(sys.argv[1], 'rb').read().decode('utf-8').split('\n')
 open(sys.argv[2], 'wb').write(('\r\n'.join([a, a, b, a])).encode('utf-16'))
@@ -412,7 +385,7 @@ TEST(TextFileWrite, PythonDecodesWhatWeWriteInEachEncoding) {
         }
         // Python's utf-16 codec insists on a mark and picks the byte order
         // from it; the expected mark is checked as well.
-        const std::string theirs = python(dir, R"(
+        const std::string theirs = qortest::runPython(R"(
 import sys
 raw = open(sys.argv[1], 'rb').read()
 print(raw[:3].hex(), raw.decode(sys.argv[2]).encode('utf-8').hex(), end='')
@@ -443,7 +416,7 @@ TEST(TextFileWrite, ExactBytesOfMarksAndLineEnds) {
     ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctAuto));
     ASSERT_TRUE(tf.put_eol());
     tf.close();
-    EXPECT_EQ(fileBytes(path), "\xef\xbb\xbf\r\n");
+    EXPECT_EQ(qortest::readFile(path), "\xef\xbb\xbf\r\n");
 
     ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctUTF16BE));
     ASSERT_TRUE(tf.put_str("A\xe2\x82\xac\xf0\x9f\x98\x80"));
@@ -451,28 +424,28 @@ TEST(TextFileWrite, ExactBytesOfMarksAndLineEnds) {
     ASSERT_TRUE(tf.putStr(""));
     EXPECT_FALSE(tf.putStr(nullptr));
     tf.close();
-    EXPECT_EQ(fileBytes(path), std::string("\xfe\xff\0A\x20\xac\xd8\x3d\xde\x00\0\r\0\n", 14));
+    EXPECT_EQ(qortest::readFile(path), std::string("\xfe\xff\0A\x20\xac\xd8\x3d\xde\x00\0\r\0\n", 14));
 
     ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctUTF16LE));
     ASSERT_TRUE(tf.put_str("A\xe2\x82\xac"));
     tf.close();
-    EXPECT_EQ(fileBytes(path), std::string("\xff\xfe" "A\0\xac\x20", 6));
+    EXPECT_EQ(qortest::readFile(path), std::string("\xff\xfe" "A\0\xac\x20", 6));
 
     ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tct8Bit));
     ASSERT_TRUE(tf.put_str("x"));
     tf.close();
-    EXPECT_EQ(fileBytes(path), "x");
+    EXPECT_EQ(qortest::readFile(path), "x");
 }
 
 TEST(TextFileWrite, CreateWithABadTypeLeavesTheFileAlone) {
     TempDir dir;
     const std::string path = dir.file("precious");
-    putFile(path, "keep me\n");
+    ASSERT_TRUE(qortest::writeFile(path, "keep me\n"));
     cTextFileIO tf;
     EXPECT_FALSE(tf.create(path.c_str(), static_cast<cTextFileIO::eTextContentType>(5)));
     EXPECT_EQ(tf.lastError(), cTextFileIO::teBadType);
     EXPECT_FALSE(tf.create(path.c_str(), static_cast<cTextFileIO::eTextContentType>(-1)));
-    EXPECT_EQ(fileBytes(path), "keep me\n");
+    EXPECT_EQ(qortest::readFile(path), "keep me\n");
     EXPECT_FALSE(tf.create(dir.file("no/such/folder").c_str(), cTextFileIO::tctUTF8));
     EXPECT_EQ(tf.lastError(), cTextFileIO::teOpenFailed);
 }
@@ -486,12 +459,12 @@ TEST(TextFileWrite, PutFmtWritesItsWholeResult) {
     ASSERT_TRUE(tf.put_fmt("%d:%s:%05.1f|", 42, big.c_str(), 2.5));
     ASSERT_TRUE(tf.put_fmt("%s", "short"));
     tf.close();
-    EXPECT_EQ(fileBytes(path), "42:" + big + ":002.5|short");
+    EXPECT_EQ(qortest::readFile(path), "42:" + big + ":002.5|short");
 
     ASSERT_TRUE(tf.create(path.c_str(), cTextFileIO::tctUTF16LE));
     ASSERT_TRUE(tf.put_fmt("%s\xc3\xa9", std::string(16383, 'v').c_str()));
     tf.close();
-    const std::string bytes = fileBytes(path);
+    const std::string bytes = qortest::readFile(path);
     ASSERT_EQ(bytes.size(), 2u + 2u * 16384u);
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("v\0\xe9\0", 4));
 }
@@ -499,7 +472,7 @@ TEST(TextFileWrite, PutFmtWritesItsWholeResult) {
 TEST(TextFileWrite, AppendAfterGoEofAndOverwriteAtTheReadPosition) {
     TempDir dir;
     const std::string path = dir.file("t");
-    putFile(path, "\xff\xfe" + std::string("o\0n\0e\0\r\0\n\0", 10));
+    ASSERT_TRUE(qortest::writeFile(path, "\xff\xfe" + std::string("o\0n\0e\0\r\0\n\0", 10)));
     cTextFileIO tf;
     ASSERT_TRUE(tf.open(path.c_str(), false, cTextFileIO::tctAuto));
     ASSERT_TRUE(tf.goEof());
@@ -517,7 +490,7 @@ TEST(TextFileWrite, AppendAfterGoEofAndOverwriteAtTheReadPosition) {
     ASSERT_TRUE(tf.goStart());
     EXPECT_EQ(readAll(tf), (std::vector<std::string>{"one", "TWo"}));
     tf.close();
-    EXPECT_EQ(python(dir, "import sys\nprint(repr(open(sys.argv[1], 'rb').read().decode('utf-16')), end='')",
+    EXPECT_EQ(qortest::runPython("import sys\nprint(repr(open(sys.argv[1], 'rb').read().decode('utf-16')), end='')",
                      "'" + path + "'"),
               "'one\\r\\nTWo\\r\\n'");
 }

@@ -98,7 +98,7 @@ std::vector<std::string> runPython(const char* script, const std::string& args =
         f << script;
     }
     int status = -1;
-    std::string out = qortest::runCommand("python3 '" + path + "' " + args, &status);
+    std::string out = qortest::runCommand(qortest::python3() + " '" + path + "' " + args, &status);
     EXPECT_EQ(status, 0) << "the Python oracle failed";
     std::vector<std::string> lines;
     std::istringstream in(out);

@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace qortest {
 
@@ -36,5 +39,39 @@ std::string runCommand(const std::string& command, int* status) {
 }
 
 std::string dataPath(const std::string& name) { return std::string(QOR_TEST_DATA) + "/" + name; }
+
+bool writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<unreadable>";
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const std::string& python3() {
+    static const std::string path = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    return path;
+}
+
+std::string runPython(const std::string& script, const std::string& args, int* status) {
+    TempDir dir;
+    const std::string file = dir.file("oracle.py");
+    const std::string errors = dir.file("stderr.txt");
+    if (!writeFile(file, script)) {
+        if (status) *status = -1;
+        return "<no script>";
+    }
+    int rc = -1;
+    std::string out = runCommand(python3() + " '" + file + "' " + args + " 2>'" + errors + "'", &rc);
+    if (rc != 0) out += readFile(errors);
+    if (status) *status = rc;
+    return out;
+}
 
 }  // namespace qortest

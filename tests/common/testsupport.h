@@ -27,4 +27,22 @@ std::string runCommand(const std::string& command, int* status = nullptr);
 // The path of a file under tests/data.
 std::string dataPath(const std::string& name);
 
+// Writes bytes to path, creating or emptying the file; false on failure.
+bool writeFile(const std::string& path, const std::string& bytes);
+
+// The whole content of path; a file that cannot be read gives "<unreadable>",
+// a text no test expects as content.
+std::string readFile(const std::string& path);
+
+// The interpreter the oracles run on: Debian's /usr/bin/python3 when there
+// is one (it carries the python3-* packages the tests install), else the
+// python3 found on PATH.
+const std::string& python3();
+
+// Runs a Python script, written to a temporary file so that it needs no
+// quoting, with `args` appended to its command line.  Returns its standard
+// output; when the script fails, its standard error follows, so that an
+// assertion on the output shows why.  `status` receives the exit status.
+std::string runPython(const std::string& script, const std::string& args = "", int* status = nullptr);
+
 }  // namespace qortest

@@ -61,9 +61,6 @@ inline _typebuf<unsigned char> toBuf(const Bytes& b) {
 
 inline Bytes fromBuf(const _typebuf<unsigned char>& t) { return Bytes(t.begin(), t.end()); }
 
-// Debian's interpreter (which carries python3-pil) when it is there.
-inline std::string python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
-
 // Runs a Python script with arguments in dir; fails the test when it does
 // not exit with 0.  Returns its standard output.
 inline std::string runPython(const qortest::TempDir& dir, const std::string& script, const std::string& args) {
@@ -73,7 +70,7 @@ inline std::string runPython(const qortest::TempDir& dir, const std::string& scr
         f << script;
     }
     int status = -1;
-    std::string out = qortest::runCommand(python() + " '" + path + "' " + args + " 2>&1", &status);
+    std::string out = qortest::runCommand(qortest::python3() + " '" + path + "' " + args + " 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
     return out;
 }

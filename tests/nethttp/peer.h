@@ -4,6 +4,8 @@
 // SIGKILL) and reaps it; the scripts also end by themselves.
 #pragma once
 
+#include "testsupport.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -35,7 +37,7 @@ public:
     bool start(const std::vector<std::string>& args, const std::string& cwd = "") {
         int pipefd[2];
         if (::pipe2(pipefd, O_CLOEXEC) != 0) return false;
-        std::vector<std::string> argv = {"python3", "-u"};
+        std::vector<std::string> argv = {qortest::python3(), "-u"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargs;
         for (auto& a : argv) cargs.push_back(a.data());
@@ -45,7 +47,7 @@ public:
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
         if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
-        int rc = posix_spawnp(&pid_, "python3", &fa, nullptr, cargs.data(), environ);
+        int rc = posix_spawnp(&pid_, argv[0].c_str(), &fa, nullptr, cargs.data(), environ);
         posix_spawn_file_actions_destroy(&fa);
         ::close(pipefd[1]);
         if (rc != 0) {

@@ -276,7 +276,7 @@ TEST(HttpRequestUrlEncode, AgreesWithPythonsQuote) {
     cHttpRequest::urlEncode(all.c_str(), -1, out);
     int status = -1;
     const std::string expected = qortest::runCommand(
-        "python3 -c \"import sys, urllib.parse; sys.stdout.write(urllib.parse.quote(bytes(range(1, 256)), safe=''))\"",
+        qortest::python3() + " -c \"import sys, urllib.parse; sys.stdout.write(urllib.parse.quote(bytes(range(1, 256)), safe=''))\"",
         &status);
     ASSERT_EQ(status, 0);
     EXPECT_EQ(std::string(out.c_str()), expected);

@@ -19,18 +19,6 @@ using qortest::Stopwatch;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
 std::string bodyOf(cSiHttpResponse& r) {
     _typebuf<unsigned char> out;
     if (!r.toBuffer(out)) return "<no buffer>";
@@ -46,14 +34,14 @@ struct QuickTransport : cHttpTransport {
 class RawPeer {
 public:
     explicit RawPeer(const std::string& reply, std::vector<std::string> extra = {}) {
-        writeFile(dir_.file("reply"), reply);
+        EXPECT_TRUE(qortest::writeFile(dir_.file("reply"), reply));
         std::vector<std::string> args = {PeerProcess::script("rawpeer.py"), "--reply", dir_.file("reply"),
                                          "--capture", dir_.file("request"), "--lifetime", "20"};
         args.insert(args.end(), extra.begin(), extra.end());
         started = peer_.start(args);
     }
     std::string url(const std::string& path = "/") const { return peer_.url(path); }
-    std::string request() const { return readFile(dir_.file("request")); }
+    std::string request() const { return qortest::readFile(dir_.file("request")); }
     void stop() { peer_.stop(); }
     bool started = false;
 
@@ -82,8 +70,8 @@ protected:
             big.push_back(static_cast<char>(x >> 24));
         }
         big_ = big;
-        writeFile(dir_.file("big.bin"), big_);
-        writeFile(dir_.file("hello.txt"), "hello, world\n");
+        EXPECT_TRUE(qortest::writeFile(dir_.file("big.bin"), big_));
+        EXPECT_TRUE(qortest::writeFile(dir_.file("hello.txt"), "hello, world\n"));
         ASSERT_TRUE(server_.start({"-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", dir_.path()}));
     }
     qortest::TempDir dir_;
