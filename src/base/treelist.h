@@ -189,7 +189,7 @@ public:
         while (n) {
             int c = Order::compare(key, n->key);
             if (c == 0) return n;
-            n = c > 0 ? n->greater : n->lesser;
+            n = *(c > 0 ? &n->greater : &n->lesser);
         }
         return nullptr;
     }
@@ -201,12 +201,8 @@ public:
         while (n) {
             int c = Order::compare(key, n->key);
             if (c == 0) return n;
-            if (c < 0) {
-                n = n->lesser;
-            } else {
-                best = n;
-                n = n->greater;
-            }
+            if (c > 0) best = n;
+            n = *(c > 0 ? &n->greater : &n->lesser);
         }
         return best;
     }
@@ -218,12 +214,8 @@ public:
         while (n) {
             int c = Order::compare(key, n->key);
             if (c == 0) return n;
-            if (c > 0) {
-                n = n->greater;
-            } else {
-                best = n;
-                n = n->lesser;
-            }
+            if (c < 0) best = n;
+            n = *(c > 0 ? &n->greater : &n->lesser);
         }
         return best;
     }
@@ -266,11 +258,11 @@ public:
         }
         // Look first, so that an existing key costs no allocation; the new
         // node is made before anything changes.
+        if (mRoot->weight == UINT32_MAX && !find(key)) throw std::bad_alloc();
         sPath path;
         cTreeItem* r = descend(mRoot, key, path);
         if (!r) {
-            if (mRoot->weight == UINT32_MAX) throw std::bad_alloc();
-            r = makeItem(key);
+            r = makeCounted(key, path);
             linkAt(r, path);
         }
         if (path.visited > mDepthLimit) rebuild_tree();
@@ -409,7 +401,7 @@ public:
             freeItem(item);
             return found;
         }
-        signal = attach(at, item, path, nullptr);
+        signal = attach(at, item, path);
         return item;
     }
 
@@ -456,55 +448,106 @@ private:
             p->greater = c;
     }
 
-    // The nodes a descent passed, root first, and where it ended.  Weight
-    // balance keeps a tree of up to 2^32 entries below 80 levels; a longer
-    // path (only a subtree grown through insert_itm can have one) is not
-    // recorded, and the parent links are walked instead.
+    // Where a descent ended, and the nodes it passed that a new node there
+    // leaves out of balance, root first.  Rotations of the insertion rule
+    // only touch nodes that they leave in balance, so the first of these
+    // still out of balance after them is the highest one.  Weight balance
+    // keeps a tree of up to 2^32 entries below 80 levels; should more nodes
+    // than fit be out of balance, the parent links are walked instead.
     struct sPath {
         static constexpr int kCapacity = 128;
-        cTreeItem* nodes[kCapacity];
-        int length = 0;
-        bool complete = true;
         cTreeItem* last = nullptr;  // the node the new one hangs from
         bool greaterSide = false;   // ... on this side
         unsigned int visited = 0;
+        int heavyCount = 0;
+        bool heavyComplete = true;
+        cTreeItem* heavy[kCapacity];
+        void addHeavy(cTreeItem* n) {
+            if (heavyCount < kCapacity)
+                heavy[heavyCount++] = n;
+            else
+                heavyComplete = false;
+        }
     };
 
-    // Walks from `at` toward `key`: the node holding an equal key, or null
-    // with `path` telling where the key belongs.  Counts the insertion depth.
-    cTreeItem* descend(cTreeItem* at, const K& key, sPath& path) {
+    // Whether a node of weight w whose child on the path weighs wc is out of
+    // balance, with either child (wc or w - 1 - wc) too heavy: in balance
+    // exactly when w - 3 <= 4 wc <= 3 w - 1, one unsigned range check.
+    static bool outOfBalance(unsigned long long wc, unsigned long long w) { return 4 * wc + 3 - w > 2 * w + 2; }
+
+    // Walks from `at` toward `key`, counting a new node into the weight of
+    // every node passed: the node holding an equal key (the weights are then
+    // set back), or null with `path` telling where the key belongs.  Counts
+    // the insertion depth.
+    cTreeItem* descend(cTreeItem* at, const K& keyRef, sPath& path) {
+        // A small plain key is copied, so that the weight updates below are
+        // not taken for writes that might change it.
+        using tKeyHold = typename std::conditional<std::is_trivially_copyable<K>::value && sizeof(K) <= 16,
+                                                   const K, const K&>::type;
+        tKeyHold key = keyRef;
         cTreeItem* n = at;
+        cTreeItem* above = nullptr;
+        unsigned long long aboveWeight = 0;
+        unsigned int visited = 0;
         for (;;) {
-            ++mInsertDepth;
-            ++path.visited;
+            ++visited;
             int c = Order::compare(key, n->key);
-            if (c == 0) return n;
-            if (path.length < sPath::kCapacity)
-                path.nodes[path.length++] = n;
-            else
-                path.complete = false;
-            path.greaterSide = c > 0;
-            cTreeItem* child = path.greaterSide ? n->greater : n->lesser;
+            if (c == 0) {
+                mInsertDepth += visited;
+                path.visited = visited;
+                if (n != at) uncount(n->parent, at);
+                return n;
+            }
+            unsigned long long w = ++n->weight;
+            if (above && outOfBalance(w, aboveWeight)) path.addHeavy(above);
+            above = n;
+            aboveWeight = w;
+            // Picking the link by address keeps the step free of a branch
+            // that random keys would mispredict half of the time.
+            cTreeItem* child = *(c > 0 ? &n->greater : &n->lesser);
             if (!child) {
+                if (outOfBalance(1, w)) path.addHeavy(n);
+                mInsertDepth += visited;
+                path.visited = visited;
                 path.last = n;
+                path.greaterSide = c > 0;
                 return nullptr;
             }
             n = child;
         }
     }
 
+    // Takes back the count of a node that was not linked after all, from
+    // `from` up to `at`.
+    static void uncount(cTreeItem* from, cTreeItem* at) {
+        for (cTreeItem* p = from;; p = p->parent) {
+            --p->weight;
+            if (p == at) break;
+        }
+    }
+
+    // A node for `key` to hang where `path` ended; when making it fails, the
+    // descent's counts are taken back before the failure goes on.
+    cTreeItem* makeCounted(const K& key, const sPath& path) {
+        try {
+            return makeItem(key);
+        } catch (...) {
+            uncount(path.last, mRoot);
+            throw;
+        }
+    }
+
     // Links a new node where `path` ended, below the root, and keeps the
     // tree in weight balance.
-    void linkAt(cTreeItem* item, const sPath& path) {
-        sHeavyNodes heavyNodes;
-        char signal = attach(mRoot, item, path, &heavyNodes);
+    void linkAt(cTreeItem* item, sPath& path) {
+        char signal = attach(mRoot, item, path);
         if (signal) rotateRoot(item);
-        if (!heavyNodes.complete) {
+        if (!path.heavyComplete) {
             rebalancePath(item->parent, item);
             return;
         }
-        for (int i = 0; i < heavyNodes.length; ++i) {
-            cTreeItem* v = heavyNodes.nodes[i];
+        for (int i = 0; i < path.heavyCount; ++i) {
+            cTreeItem* v = path.heavy[i];
             unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
             if (heavy(wl > wg ? wl : wg, v->weight)) {
                 rebuildSubtree(v);
@@ -512,23 +555,6 @@ private:
             }
         }
     }
-
-    // The nodes an insertion left out of balance, root first.  They are
-    // found from the recorded path before the insertion rule rotates
-    // anything; rotations only touch nodes that they leave in balance, so
-    // the first of these still out of balance afterwards is the highest one.
-    struct sHeavyNodes {
-        static constexpr int kCapacity = 128;
-        cTreeItem* nodes[kCapacity];
-        int length = 0;
-        bool complete = true;
-        void add(cTreeItem* n) {
-            if (length < kCapacity)
-                nodes[length++] = n;
-            else
-                complete = false;
-        }
-    };
 
     // Rotates `c`, the child of `n` on the greater side (greaterSide) or the
     // lesser side, above `n`, when that does not unbalance the two nodes.
@@ -580,31 +606,14 @@ private:
         mRoot = c;
     }
 
-    // Hangs `item` where `path` (a descent from `at`) ended, counts it into
-    // the weight of every ancestor, notes the ancestors it leaves out of
-    // balance (when `heavyNodes` is given) and applies the insertion rule
-    // from its parent up to `at`.  The result is the signal for the level
-    // above `at`.
-    char attach(cTreeItem* at, cTreeItem* item, const sPath& path, sHeavyNodes* heavyNodes) {
+    // Hangs `item` where `path` (a descent from `at`, which counted it into
+    // the weights up to `at`) ended, counts it into the weights above `at`
+    // and applies the insertion rule from its parent up to `at`.  The result
+    // is the signal for the level above `at`.
+    char attach(cTreeItem* at, cTreeItem* item, const sPath& path) {
         cTreeItem* n = path.last;
         (path.greaterSide ? n->greater : n->lesser) = item;
         item->parent = n;
-        if (path.complete) {
-            for (int i = 0; i < path.length; ++i) ++path.nodes[i]->weight;
-            if (heavyNodes) {
-                for (int i = 0; i < path.length; ++i) {
-                    cTreeItem* v = path.nodes[i];
-                    cTreeItem* child = i + 1 < path.length ? path.nodes[i + 1] : item;
-                    unsigned long long wc = child->weight;
-                    unsigned long long ws = v->weight - 1 - wc;
-                    if (heavy(wc > ws ? wc : ws, v->weight)) heavyNodes->add(v);
-                }
-            }
-        } else {
-            for (cTreeItem* p = n; p != at; p = p->parent) ++p->weight;
-            ++at->weight;
-            if (heavyNodes) heavyNodes->complete = false;
-        }
         for (cTreeItem* p = at->parent; p; p = p->parent) ++p->weight;
 
         // The rule, level by level from the new node's parent up to `at`.  A
