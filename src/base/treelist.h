@@ -461,10 +461,10 @@ private:
         unsigned int visited = 0;
         int heavyCount = 0;
         bool heavyComplete = true;
-        cTreeItem* heavy[kCapacity];
+        cTreeItem* unbalanced[kCapacity];
         void addHeavy(cTreeItem* n) {
             if (heavyCount < kCapacity)
-                heavy[heavyCount++] = n;
+                unbalanced[heavyCount++] = n;
             else
                 heavyComplete = false;
         }
@@ -547,7 +547,7 @@ private:
             return;
         }
         for (int i = 0; i < path.heavyCount; ++i) {
-            cTreeItem* v = path.heavy[i];
+            cTreeItem* v = path.unbalanced[i];
             unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
             if (heavy(wl > wg ? wl : wg, v->weight)) {
                 rebuildSubtree(v);
