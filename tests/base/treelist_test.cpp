@@ -247,6 +247,29 @@ TEST(TreeMapInsert, OverAlignedValuesGetAlignedSlots) {
     }
 }
 
+TEST(TreeMapInsert, TheInsertionStepLeavesTheRootLevelRotationToItsCaller) {
+    IntMap m;
+    m.insert(1);
+    m.insert(2);  // 1 is flagged: it got a child and has no parent
+    EXPECT_EQ(m.root()->flag, 1);
+    char signal = 7;
+    IntItem* three = m.insert_itm(m.root(), m.makeItem(3), signal);
+    ASSERT_NE(three, nullptr);
+    EXPECT_EQ(three->key, 3);
+    // 3 hangs under 2, whose parent is flagged: the level above the root
+    // has to rotate, which insert_itm leaves undone.
+    EXPECT_EQ(signal, 1);
+    EXPECT_EQ(m.root()->key, 1);
+    EXPECT_EQ(m.root()->greater->greater, three);
+    EXPECT_EQ(m.count(), 3u);
+    EXPECT_TRUE(linksAreSound(m));
+    IntItem* again = m.insert_itm(m.root(), m.makeItem(2), signal);
+    EXPECT_EQ(again, m.root()->greater);
+    EXPECT_EQ(signal, 0);
+    EXPECT_EQ(m.count(), 3u);
+    EXPECT_EQ(m.insert_itm(nullptr, nullptr, signal), nullptr);
+}
+
 TEST(TreeMapFind, FindGivesTheSlotOrNull) {
     IntMap m;
     for (int k : {10, 20, 30}) *m.insert(k) = k + 1;
