@@ -351,7 +351,7 @@ bool feedStream(cFileIOTarget* src, Feed&& feed) {
     const std::unique_ptr<unsigned char[]> buf(new unsigned char[kPiece]);
     for (;;) {
         const unsigned int got = src->read(buf.get(), kPiece);
-        if (!cFileIOTarget::transferred(got) || got > kPiece) return false;
+        if (!cFileIOTarget::transferred(got, kPiece)) return false;
         if (got == 0) return true;
         feed(buf.get(), got);
     }

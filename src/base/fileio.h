@@ -56,6 +56,10 @@ public:
 
     // True when a count returned by read or write is a real count.
     static bool transferred(unsigned int count) { return count != kIOFailed; }
+    // The same, and the count keeps to the `asked` bytes of the request: a
+    // caller that moves its buffer pointer or a decoder's input by the count
+    // must not trust a stream that claims more than it was given room for.
+    static bool transferred(unsigned int count, unsigned int asked) { return count != kIOFailed && count <= asked; }
 };
 
 // The mode of cFileIO::open/create: a bit set.  Only the two low bits count:

@@ -660,7 +660,7 @@ bool feedStream(cFileIOTarget* src, Feed&& feed) {
     const std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[kStreamPiece]);
     for (;;) {
         const unsigned int got = src->read(buf.get(), kStreamPiece);
-        if (!cFileIOTarget::transferred(got) || got > kStreamPiece) return false;
+        if (!cFileIOTarget::transferred(got, kStreamPiece)) return false;
         if (got == 0) return true;
         feed(buf.get(), got);
     }

@@ -567,7 +567,7 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
     while (inHeaders) {
         if (held == kBufferSize) return false;  // one line longer than the buffer
         unsigned int n = io->read(buf + held, kBufferSize - held);
-        if (n == 0 || !cFileIOTarget::transferred(n) || n > kBufferSize - held) return false;
+        if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize - held)) return false;
         held += n;
         unsigned int used = held;
         if (!parseHeaders(buf, used, inHeaders)) return false;
@@ -590,7 +590,7 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
             while (delivered < total) {
                 unsigned long long want = total - delivered;
                 unsigned int n = io->read(buf, want < kBufferSize ? static_cast<unsigned int>(want) : kBufferSize);
-                if (n == 0 || !cFileIOTarget::transferred(n) || n > kBufferSize) return false;
+                if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize)) return false;
                 if (!deliver(buf, n < want ? n : want, delivered)) return false;
             }
             return true;
@@ -603,7 +603,7 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
             for (;;) {
                 unsigned int n = io->read(buf, kBufferSize);
                 if (n == 0) return true;
-                if (!cFileIOTarget::transferred(n) || n > kBufferSize) return false;
+                if (!cFileIOTarget::transferred(n, kBufferSize)) return false;
                 if (!deliver(buf, n, delivered)) return false;
             }
         }
@@ -614,7 +614,7 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
             cChunkDecoder::eResult r = decoder.feed(buf, held, sink);
             while (r == cChunkDecoder::needMore) {
                 unsigned int n = io->read(buf, kBufferSize);
-                if (n == 0 || !cFileIOTarget::transferred(n) || n > kBufferSize) return false;
+                if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize)) return false;
                 r = decoder.feed(buf, n, sink);
             }
             return r == cChunkDecoder::done;
