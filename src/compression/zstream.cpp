@@ -345,9 +345,12 @@ cZStream::Step cZStream::inflateInto(unsigned char* out, unsigned long long room
     produced = 0;
     if (streamEnded_) return Step::ended;
     if (stream_.avail_in == 0) {
-        const unsigned int got = source_->read(input_.data(), static_cast<unsigned int>(input_.count()));
-        // A failed read, or compressed data that stops before its end.
-        if (!transferred(got) || got == 0) return Step::failed;
+        const unsigned int asked = static_cast<unsigned int>(input_.count());
+        const unsigned int got = source_->read(input_.data(), asked);
+        // A failed read, or compressed data that stops before its end.  zlib
+        // reads every byte it is offered, so a count beyond the buffer would
+        // have it decode whatever lies after it.
+        if (!transferred(got, asked) || got == 0) return Step::failed;
         stream_.next_in = input_.data();
         stream_.avail_in = got;
     }

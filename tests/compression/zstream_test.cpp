@@ -32,7 +32,8 @@ public:
         std::memcpy(buf, data_.data() + pos_, got);
         pos_ += got;
         bytesRead += got;
-        return static_cast<unsigned int>(got);
+        // A broken stream may claim bytes it never placed in buf.
+        return static_cast<unsigned int>(got ? got + overclaim : 0);
     }
     bool set_fp(unsigned long long pos) override {
         if (pos == 0) ++rewinds;
@@ -48,6 +49,7 @@ public:
     int rewinds = 0;
     unsigned long long bytesRead = 0;
     long long failFrom = -1;
+    unsigned int overclaim = 0;
 
 private:
     Bytes data_;
@@ -260,6 +262,34 @@ TEST_F(ZStream, AFailedSourceReadIsPassedOnWithoutMovingThePosition) {
         all.insert(all.end(), piece.begin(), piece.end());
     }
     EXPECT_TRUE(all == plain);
+}
+
+TEST_F(ZStream, ASourceClaimingMoreThanItWasAskedForIsAFailedRead) {
+    const Bytes plain = mixedData(400000);
+    const Bytes z = py.compress(plain);
+    // Past the first input buffer, so that a later source read claims too much.
+    ASSERT_GT(z.size(), 65536u);
+    {
+        auto* src = new ProbeSource(z);
+        src->overclaim = 1;
+        cZStream s;
+        EXPECT_FALSE(s.create(src, plain.size(), 4096, true));
+    }
+    auto* src = new ProbeSource(z);
+    cZStream s;
+    ASSERT_TRUE(s.create(src, plain.size(), 4096, true));
+    src->overclaim = 100000;
+    Bytes all;
+    unsigned int count = 0;
+    for (;;) {
+        const Bytes piece = readSome(s, 1000, &count);
+        if (!cFileIOTarget::transferred(count)) break;
+        ASSERT_GT(count, 0u);
+        all.insert(all.end(), piece.begin(), piece.end());
+    }
+    // Only bytes that really came from the source were decoded.
+    EXPECT_TRUE(slice(plain, 0, all.size()) == all);
+    EXPECT_LT(all.size(), plain.size());
 }
 
 TEST_F(ZStream, RandomSeeksAndReadsOfAnyLengthMatchThePlainData) {
