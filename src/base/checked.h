@@ -47,10 +47,11 @@ inline bool checked_mul(A a, B b, C c, R& out) {
     return checked_mul(a, b, ab) && checked_mul(ab, c, out);
 }
 
-// True when [offset, offset + length) lies inside [0, size).
+// True when [offset, offset + length) lies inside [0, size).  A negative size
+// (a stream's -1 for a size it could not tell) holds no range at all.
 template <typename O, typename L, typename S>
 inline bool range_inside(O offset, L length, S size) {
-    if (offset < 0 || length < 0) return false;
+    if (offset < 0 || length < 0 || size < 0) return false;
     unsigned long long end;
     if (!checked_add(static_cast<unsigned long long>(offset), static_cast<unsigned long long>(length), end))
         return false;
