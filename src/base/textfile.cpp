@@ -240,13 +240,15 @@ bool cTextFileIO::cached(unsigned long long pos) const {
 }
 
 // Reads until n bytes came or the stream has no more: a short read (a
-// socket, a window) is not the end of the text.  -1 on a failed read.
+// socket, a window) is not the end of the text.  -1 on a failed read, and on
+// a count beyond what was asked, which the block scan would take for bytes of
+// the buffer.
 long long cTextFileIO::fill(unsigned char* buf, long long n) {
     long long got = 0;
     while (got < n) {
         const unsigned int want = static_cast<unsigned int>(std::min<long long>(n - got, kMaxTransfer));
         const unsigned int r = stream_->read(buf + got, want);
-        if (!cFileIOTarget::transferred(r)) {
+        if (!cFileIOTarget::transferred(r, want)) {
             streamAt_ = -1;
             return -1;
         }

@@ -49,7 +49,8 @@ public:
         const unsigned int k = static_cast<unsigned int>(std::min<std::size_t>({n, chunk_, left}));
         std::memcpy(buf, data_.data() + pos_, k);
         pos_ += k;
-        return k;
+        // A broken stream may claim bytes it never placed in buf.
+        return k ? k + overclaim : 0;
     }
     unsigned int write(void* buf, unsigned int n) override {
         if (pos_ > data_.size()) data_.resize(pos_);
@@ -71,6 +72,7 @@ public:
     const std::string& data() const { return data_; }
     int closes = 0;
     int seeks = 0;
+    unsigned int overclaim = 0;
 
 private:
     std::string data_;
@@ -348,6 +350,25 @@ TEST(TextFileRead, FailedReadIsReportedAndNotTakenForTheEnd) {
     EXPECT_FALSE(closed.open(static_cast<cFileIOTarget*>(nullptr), cTextFileIO::tctAuto));
     EXPECT_FALSE(closed.open(&s, static_cast<cTextFileIO::eTextContentType>(5)));
     EXPECT_EQ(closed.lastError(), cTextFileIO::teBadType);
+}
+
+TEST(TextFileRead, AStreamClaimingMoreThanItWasAskedForIsAFailedRead) {
+    std::string bytes;
+    for (int i = 0; i < 100; ++i) bytes += "line " + std::to_string(i) + "\n";
+    LentStream s(bytes);
+    cTextFileIO tf;
+    ASSERT_TRUE(tf.open(&s, cTextFileIO::tct8Bit));
+    // Far more than the block it is read into.
+    s.overclaim = 1u << 20;
+    _typebuf<char> line;
+    EXPECT_FALSE(tf.gets(line));
+    EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
+
+    // The mark is read through the same check.
+    LentStream marked("\xef\xbb\xbf" "abc\n");
+    marked.overclaim = 1;
+    EXPECT_FALSE(tf.open(&marked, cTextFileIO::tctAuto));
+    EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
 }
 
 TEST(TextFileRead, MissingFileCannotBeOpened) {
