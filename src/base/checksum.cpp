@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <memory>
 
 #include "base/fileio.h"
 
@@ -343,20 +342,6 @@ bool cpuHas(unsigned leaf1EcxBit) {
 
 #endif
 
-// Reads everything from the stream's position to its end in pieces.
-template <typename Feed>
-bool feedStream(cFileIOTarget* src, Feed&& feed) {
-    if (!src) return false;
-    constexpr unsigned int kPiece = 64 * 1024;
-    const std::unique_ptr<unsigned char[]> buf(new unsigned char[kPiece]);
-    for (;;) {
-        const unsigned int got = src->read(buf.get(), kPiece);
-        if (!cFileIOTarget::transferred(got, kPiece)) return false;
-        if (got == 0) return true;
-        feed(buf.get(), got);
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -470,7 +455,7 @@ std::uint32_t sum32_32(const void* buf, long long len) {
 
 bool crc32c(std::uint32_t crc, cFileIOTarget* src, std::uint32_t& out) {
     std::uint32_t reg = crc;
-    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32cUpdate(reg, p, n); }))
+    if (!readToEnd(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32cUpdate(reg, p, n); }))
         return false;
     out = ~reg;
     return true;
@@ -478,7 +463,7 @@ bool crc32c(std::uint32_t crc, cFileIOTarget* src, std::uint32_t& out) {
 
 template <typename State>
 static bool streamState(cFileIOTarget* src, State& s) {
-    return feedStream(src, [&](const unsigned char* p, unsigned n) { s.update(p, n); });
+    return readToEnd(src, [&](const unsigned char* p, unsigned n) { s.update(p, n); });
 }
 
 bool pcrc32(cFileIOTarget* src, std::uint32_t& out) {
@@ -504,7 +489,7 @@ bool crc32w(cFileIOTarget* src, std::uint32_t& out) {
 
 bool crc32(cFileIOTarget* src, std::uint32_t& out) {
     std::uint32_t reg = 0;
-    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32Update(reg, p, n); }))
+    if (!readToEnd(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32Update(reg, p, n); }))
         return false;
     out = reg;
     return true;
@@ -512,7 +497,7 @@ bool crc32(cFileIOTarget* src, std::uint32_t& out) {
 
 bool crc32n(cFileIOTarget* src, std::uint32_t& out) {
     std::uint32_t reg = 0xFFFFFFFFu;
-    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32Update(reg, p, n); }))
+    if (!readToEnd(src, [&](const unsigned char* p, unsigned n) { reg = qor_checksum::crc32Update(reg, p, n); }))
         return false;
     out = ~reg;
     return true;
@@ -520,7 +505,7 @@ bool crc32n(cFileIOTarget* src, std::uint32_t& out) {
 
 bool crc64(cFileIOTarget* src, std::uint64_t& out) {
     std::uint64_t reg = 0;
-    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = reflectedUpdate(kCrc64Slices, reg, p, n); }))
+    if (!readToEnd(src, [&](const unsigned char* p, unsigned n) { reg = reflectedUpdate(kCrc64Slices, reg, p, n); }))
         return false;
     out = reg;
     return true;
@@ -528,7 +513,7 @@ bool crc64(cFileIOTarget* src, std::uint64_t& out) {
 
 bool crc64n(cFileIOTarget* src, std::uint64_t& out) {
     std::uint64_t reg = ~0ull;
-    if (!feedStream(src, [&](const unsigned char* p, unsigned n) { reg = reflectedUpdate(kCrc64Slices, reg, p, n); }))
+    if (!readToEnd(src, [&](const unsigned char* p, unsigned n) { reg = reflectedUpdate(kCrc64Slices, reg, p, n); }))
         return false;
     out = ~reg;
     return true;

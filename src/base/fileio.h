@@ -62,6 +62,23 @@ public:
     static bool transferred(unsigned int count, unsigned int asked) { return count != kIOFailed && count <= asked; }
 };
 
+// Hands feed(const unsigned char* bytes, unsigned int count) everything src
+// yields from its current position to its end (it is not rewound first),
+// read in pieces of 64 KB.  False for a null stream or a failed read; feed
+// has then seen the pieces before it.
+template <typename Feed>
+bool readToEnd(cFileIOTarget* src, Feed&& feed) {
+    if (!src) return false;
+    constexpr unsigned int kPiece = 64 * 1024;
+    _typebuf<unsigned char> buf(kPiece);
+    for (;;) {
+        const unsigned int got = src->read(buf.data(), kPiece);
+        if (!cFileIOTarget::transferred(got, kPiece)) return false;
+        if (got == 0) return true;
+        feed(static_cast<const unsigned char*>(buf.data()), got);
+    }
+}
+
 // The mode of cFileIO::open/create: a bit set.  Only the two low bits count:
 // 0 or 1 read-only, 2 write-only, 3 read-write; other bits are ignored (the
 // installer passes 6 when it moves files, which opens for writing).

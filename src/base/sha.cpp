@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
 
 #include "base/fileio.h"
 
@@ -651,27 +650,10 @@ void _SHA512(const void* bytes, long long len, std::uint8_t (&out)[64]) {
 // ---------------------------------------------------------------------------
 // Digests of streams.
 
-namespace {
-
-template <typename Feed>
-bool feedStream(cFileIOTarget* src, Feed&& feed) {
-    if (!src) return false;
-    constexpr unsigned int kStreamPiece = 64 * 1024;
-    const std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[kStreamPiece]);
-    for (;;) {
-        const unsigned int got = src->read(buf.get(), kStreamPiece);
-        if (!cFileIOTarget::transferred(got, kStreamPiece)) return false;
-        if (got == 0) return true;
-        feed(buf.get(), got);
-    }
-}
-
-}  // namespace
-
 bool SHA1Hash(cFileIOTarget* src, std::uint8_t (&out)[20]) {
     SHA_CTX ctx;
     sha_init(&ctx);
-    if (!feedStream(src, [&](const std::uint8_t* p, unsigned n) { sha_update(&ctx, p, n); })) return false;
+    if (!readToEnd(src, [&](const std::uint8_t* p, unsigned n) { sha_update(&ctx, p, n); })) return false;
     sha_final(&ctx);
     sha_digest(&ctx, out);
     return true;
@@ -680,7 +662,7 @@ bool SHA1Hash(cFileIOTarget* src, std::uint8_t (&out)[20]) {
 bool SHA2Hash(cFileIOTarget* src, std::uint8_t (&out)[32]) {
     sSHA256Ctx ctx;
     sha256_starts(&ctx);
-    if (!feedStream(src, [&](const std::uint8_t* p, unsigned n) { sha256_update(&ctx, p, n); })) return false;
+    if (!readToEnd(src, [&](const std::uint8_t* p, unsigned n) { sha256_update(&ctx, p, n); })) return false;
     sha256_finish(&ctx, out);
     return true;
 }
@@ -688,7 +670,7 @@ bool SHA2Hash(cFileIOTarget* src, std::uint8_t (&out)[32]) {
 bool SHA512Hash(cFileIOTarget* src, std::uint8_t (&out)[64]) {
     sSHA512_Ctx ctx;
     _SHA512_Init(&ctx);
-    if (!feedStream(src, [&](const std::uint8_t* p, unsigned n) { _SHA512_Update(&ctx, p, n); })) return false;
+    if (!readToEnd(src, [&](const std::uint8_t* p, unsigned n) { _SHA512_Update(&ctx, p, n); })) return false;
     _SHA512_Finalize(&ctx, out);
     return true;
 }
