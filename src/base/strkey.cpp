@@ -17,9 +17,10 @@ void cStringKey::pack(const char* text, long long n) {
         return;
     }
     if (n < 0) n = static_cast<long long>(std::strlen(text));
-    // The word count is computed in 64 bits: a text of 2^31 bytes or more gets
-    // all of its words instead of a count that wrapped.
-    long long count = (n + 3) / 4;
+    // The word count is computed in 64 bits, so a text of 2^31 bytes or more
+    // gets all of its words, and without n + 3, so that a count too large for
+    // any text fails in the allocation instead of wrapping.
+    long long count = n / 4 + (n % 4 != 0);
     words.set(count);
     if (count == 0) return;
     unsigned int* w = words.data();

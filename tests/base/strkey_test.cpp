@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -43,6 +44,13 @@ TEST(StringKeyPacking, WordCountIsTheByteCountRoundedUp) {
     EXPECT_EQ(cStringKey("abc", -1).words.count(), 1);
     EXPECT_EQ(cStringKey("abcd", -1).words.count(), 1);
     EXPECT_EQ(cStringKey("abcde", -1).words.count(), 2);
+}
+
+TEST(StringKeyPacking, ACountNoTextCouldHaveFailsInsteadOfWrapping) {
+    // LLONG_MAX + 3 would wrap to a negative word count and a write before
+    // the buffer; the count must fail as the allocation it asks for.
+    EXPECT_THROW(cStringKey("abc", LLONG_MAX), std::bad_alloc);
+    EXPECT_THROW(cStringKey("abc", LLONG_MAX - 2), std::bad_alloc);
 }
 
 TEST(StringKeyPacking, EmptyAndNullTextsGiveNoWords) {
