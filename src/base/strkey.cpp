@@ -52,10 +52,10 @@ void cStringKey::utf8(_typebuf<char>& out) const {
     }
 }
 
-// The UTF-8 form of the text, packed as the 8-bit constructor packs it.  For a
-// terminated text the terminator is converted too and lands in the padding,
-// and a last word that is nothing but zeros is dropped, so the key equals the
-// 8-bit key of the same text.
+// The UTF-8 form of the text, packed as the 8-bit constructor packs it, so a
+// terminated text gives the 8-bit key of its UTF-8 form (the conversion stops
+// before the terminator).  A last word of nothing but zeros, which zero units
+// ending a counted text give, is dropped.
 cStringKey::cStringKey(const unsigned short* text, long long n) {
     if (!text) return;
     _guardchar<char> utf8;
