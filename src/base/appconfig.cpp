@@ -1,14 +1,13 @@
 #include "base/appconfig.h"
 
 #include "base/checked.h"
+#include "base/strutil.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 int digitValue(char c, int base) {
     int v = 36;
@@ -22,10 +21,12 @@ int digitValue(char c, int base) {
 // (or "0x" and hexadecimal digits), blanks, and nothing else.  A negative
 // number comes back as its two's complement, so what "%d" and "%lld" wrote
 // reads back to the same bits.  False for any other text and for a number
-// that 64 bits cannot hold (down to -2^63, up to 2^64 - 1).
+// that 64 bits cannot hold (down to -2^63, up to 2^64 - 1).  strToU64 is no
+// help here: it stops quietly at trailing text, clamps decimal numbers at
+// 2^63 - 1 and answers garbage with all ones, a value a store may hold.
 bool parseStoredNumber(const char* s, unsigned long long& out) {
     if (!s) return false;
-    while (isBlank(*s)) ++s;
+    while (__acp_isspace(*s)) ++s;
     bool negative = false;
     if (*s == '-' || *s == '+') negative = *s++ == '-';
     int base = 10;
@@ -41,7 +42,7 @@ bool parseStoredNumber(const char* s, unsigned long long& out) {
             return false;
     }
     if (digits == 0) return false;
-    while (isBlank(*s)) ++s;
+    while (__acp_isspace(*s)) ++s;
     if (*s) return false;
     if (negative) {
         if (magnitude > (1ULL << 63)) return false;
