@@ -129,26 +129,13 @@ int _vsprintf_s(char* dst, long long size, const char* fmt, va_list ap) {
 
 namespace {
 
-// The length of text[0, len) without a UTF-8 sequence that was cut at its end.
-long long dropCutSequence(const char* text, long long len) {
-    long long lead = len;
-    int continuations = 0;
-    while (lead > 0 && continuations < 3 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) {
-        --lead;
-        ++continuations;
-    }
-    if (lead == 0) return len;
-    unsigned char b = static_cast<unsigned char>(text[lead - 1]);
-    int need = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xC2 && b <= 0xDF ? 1 : -1;
-    if (need > continuations) return lead - 1;  // the lead lost some of its tail
-    return len;
-}
-
 // Converts `bytes` of UTF-8 into dst (room for cap units plus a terminator),
-// never leaving half a surrogate pair at the end; terminates.
+// never leaving half a surrogate pair at the end; terminates.  The decoder
+// stops before a sequence cut by the end of the bytes and before a character
+// that does not fit; a pair written as two three-byte sequences can still be
+// split by cap, so a high surrogate left last is dropped.
 void utf8ToTerminatedWide(const char* text, long long bytes, unsigned short* dst, long long cap) {
     long long units = bytes > 0 ? __a2w(text, bytes, dst, cap, kUtf8) : 0;
-    if (units < 0) units = 0;
     if (units > 0 && dst[units - 1] >= 0xD800 && dst[units - 1] <= 0xDBFF) --units;
     dst[units] = 0;
 }
@@ -193,9 +180,7 @@ int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt,
         return r;
     }
     if (r < static_cast<int>(sizeof small)) {
-        long long bytes = std::min<long long>(r, limit - 1);
-        if (bytes < r) bytes = dropCutSequence(small, bytes);
-        utf8ToTerminatedWide(small, bytes, dst, size - 1);
+        utf8ToTerminatedWide(small, std::min<long long>(r, limit - 1), dst, size - 1);
         va_end(again);
         return r;
     }
@@ -203,9 +188,7 @@ int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt,
     std::string tmp(static_cast<std::size_t>(tmpSize), '\0');
     std::vsnprintf(&tmp[0], tmp.size(), format.c_str(), again);
     va_end(again);
-    long long bytes = tmpSize - 1;
-    if (bytes < r) bytes = dropCutSequence(tmp.data(), bytes);
-    utf8ToTerminatedWide(tmp.data(), bytes, dst, size - 1);
+    utf8ToTerminatedWide(tmp.data(), tmpSize - 1, dst, size - 1);
     return r;
 }
 
