@@ -1,6 +1,7 @@
 #include "nethttp/httpclient.h"
 
 #include "base/checked.h"
+#include "base/strutil.h"
 #include "base/timeutil.h"
 #include "netio/socketio.h"
 
@@ -14,14 +15,11 @@ namespace {
 
 bool isAlpha(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-unsigned char asciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
-// Header names and transfer codings compare ignoring ASCII letter case only.
+// Header names and transfer codings compare ignoring ASCII letter case only,
+// which is how the library's __stricmp compares.
 bool equalsNoCase(const char* a, std::size_t n, const char* b) {
-    if (std::strlen(b) != n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (asciiLower(static_cast<unsigned char>(a[i])) != asciiLower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
+    return std::strlen(b) == n && __stricmp(a, b, static_cast<long long>(n)) == 0;
 }
 bool equalsNoCase(const char* a, const char* b) { return equalsNoCase(a, std::strlen(a), b); }
 
