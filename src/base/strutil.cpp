@@ -327,11 +327,8 @@ int __wcsicmp(const unsigned short* a, const unsigned short* b, long long n) {
     return compareWideFolded(a, b, n);
 }
 
-int __wcsnicmp(const unsigned short* a, const unsigned short* b, long long n) {
-    if (!a || !b) return -1;
-    if (n <= 0) return 0;
-    return compareWideFolded(a, b, n);
-}
+// The counted __wcsicmp under its other name: n <= 0 compares nothing.
+int __wcsnicmp(const unsigned short* a, const unsigned short* b, long long n) { return __wcsicmp(a, b, n); }
 
 int __stricmp(const char* a, const char* b) {
     if (!a || !b) return -1;
@@ -598,9 +595,7 @@ bool hexText(const T* s, _typebuf<unsigned char>& out) {
 
 }  // namespace
 
-int getHexb(const char* s) {
-    return s ? hexPair(reinterpret_cast<const unsigned char*>(s)) : -1;
-}
+int getHexb(const char* s) { return hexPair(reinterpret_cast<const unsigned char*>(s)); }
 int getHexb(const unsigned short* s) { return hexPair(s); }
 
 bool hexToBytes(const char* s, _typebuf<unsigned char>& out) {
