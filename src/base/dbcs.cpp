@@ -21,6 +21,8 @@ struct sInput {
     const u8* s;
     long long n;
     bool has(long long i) const { return n < 0 || i < n; }
+    // Byte i, or -1 past the end of a counted input.
+    int at(long long i) const { return has(i) ? s[i] : -1; }
 };
 
 sInput input(const char* text, long long n) { return {reinterpret_cast<const u8*>(text), n}; }
@@ -116,10 +118,9 @@ enum class eJpSet { Ascii, Roman, Katakana, Jisx0208, Jisx0212 };
 // The length of the escape sequence at s[i] and the set it selects; 0 when it
 // is none of ours or cut by the end of a counted input.
 int jpEscape(const sInput& in, long long i, eJpSet& set) {
-    auto at = [&](long long k) -> int { return in.has(i + k) ? in.s[i + k] : -1; };
-    int a = at(1);
+    int a = in.at(i + 1);
     if (a == '(') {
-        switch (at(2)) {
+        switch (in.at(i + 2)) {
         case 'B': set = eJpSet::Ascii; return 3;
         case 'J': set = eJpSet::Roman; return 3;
         case 'I': set = eJpSet::Katakana; return 3;
@@ -127,12 +128,12 @@ int jpEscape(const sInput& in, long long i, eJpSet& set) {
         }
     }
     if (a == '$') {
-        int c = at(2);
+        int c = in.at(i + 2);
         if (c == '@' || c == 'B') {
             set = eJpSet::Jisx0208;
             return 3;
         }
-        if (c == '(' && at(3) == 'D') {
+        if (c == '(' && in.at(i + 3) == 'D') {
             set = eJpSet::Jisx0212;
             return 4;
         }
@@ -201,7 +202,6 @@ long long decodeIso2022Cn(sInput in, u16* out, long long cap) {
     bool g2Cns2 = false;
     bool shifted = false;
     long long i = 0;
-    auto at = [&](long long k) -> int { return in.has(k) ? in.s[k] : -1; };
     while (in.has(i) && !o.full()) {
         const u8 b = in.s[i];
         if (b == 0) {
@@ -209,9 +209,9 @@ long long decodeIso2022Cn(sInput in, u16* out, long long cap) {
             return o.w;
         }
         if (b == 0x1B) {
-            int a = at(i + 1);
+            int a = in.at(i + 1);
             if (a == '$') {
-                int c = at(i + 2), d = c > 0 ? at(i + 3) : -1;
+                int c = in.at(i + 2), d = c > 0 ? in.at(i + 3) : -1;
                 if (c == ')' && d == 'A') g1 = eCnSet::Gb2312;
                 else if (c == ')' && d == 'G') g1 = eCnSet::Cns1;
                 else if (c == '*' && d == 'H') g2Cns2 = true;
@@ -221,7 +221,7 @@ long long decodeIso2022Cn(sInput in, u16* out, long long cap) {
             }
             if (a == 'N') {  // single shift: one character of CNS 11643 plane 2
                 if (!g2Cns2) return o.w;
-                int c1 = at(i + 2), c2 = c1 > 0 ? at(i + 3) : -1;
+                int c1 = in.at(i + 2), c2 = c1 > 0 ? in.at(i + 3) : -1;
                 if (c1 < 0 || c2 < 0) return o.w;
                 u16 u = cns11643_2_mbtowc(static_cast<u8>(c1), static_cast<u8>(c2));
                 if (u == 0) return o.w;
@@ -248,7 +248,7 @@ long long decodeIso2022Cn(sInput in, u16* out, long long cap) {
             ++i;
             continue;
         }
-        int c = at(i + 1);
+        int c = in.at(i + 1);
         if (c < 0) return o.w;
         u16 u = g1 == eCnSet::Gb2312 ? gb2312_mbtowc(b, static_cast<u8>(c)) : cns11643_1_mbtowc(b, static_cast<u8>(c));
         if (u == 0) return o.w;
@@ -267,7 +267,6 @@ template <bool Write>
 long long decodeEucJp(sInput in, u16* out, long long cap) {
     cOutput<Write> o{out, cap};
     long long i = 0;
-    auto at = [&](long long k) -> int { return in.has(k) ? in.s[k] : -1; };
     while (in.has(i) && !o.full()) {
         const u8 b = in.s[i];
         if (b == 0) {
@@ -280,7 +279,7 @@ long long decodeEucJp(sInput in, u16* out, long long cap) {
             continue;
         }
         if (inA1FE(b)) {
-            int c = at(i + 1);
+            int c = in.at(i + 1);
             if (!inA1FE(c)) return o.w;
             u16 u = b <= 0xF4 ? jisx0208_mbtowc(b - 0x80, static_cast<u8>(c - 0x80))
                               : static_cast<u16>(0xE000 + (b - 0xF5) * 94 + (c - 0xA1));
@@ -290,16 +289,16 @@ long long decodeEucJp(sInput in, u16* out, long long cap) {
             continue;
         }
         if (b == 0x8E) {  // half-width katakana
-            int c = at(i + 1);
+            int c = in.at(i + 1);
             if (c < 0xA1 || c > 0xDF) return o.w;
             o.put(static_cast<u16>(c + 0xFEC0));
             i += 2;
             continue;
         }
         if (b == 0x8F) {  // JIS X 0212
-            int c1 = at(i + 1);
+            int c1 = in.at(i + 1);
             if (!inA1FE(c1)) return o.w;
-            int c2 = at(i + 2);
+            int c2 = in.at(i + 2);
             if (!inA1FE(c2)) return o.w;
             u16 u = c1 <= 0xF4 ? jisx0212_mbtowc(static_cast<u8>(c1 - 0x80), static_cast<u8>(c2 - 0x80))
                                : static_cast<u16>(0xE3AC + (c1 - 0xF5) * 94 + (c2 - 0xA1));
@@ -328,8 +327,8 @@ long long decodeEucCn(sInput in, u16* out, long long cap) {
             ++i;
             continue;
         }
-        if (!inA1FE(b) || !in.has(i + 1)) return o.w;
-        const u8 c = in.s[i + 1];
+        if (!inA1FE(b)) return o.w;
+        const int c = in.at(i + 1);
         if (!inA1FE(c)) return o.w;
         u16 u = gb2312_mbtowc(b - 0x80, static_cast<u8>(c - 0x80));
         if (u == 0) return o.w;
