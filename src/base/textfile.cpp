@@ -569,14 +569,17 @@ bool cTextFileIO::putStr(const char* text) {
         bytes = static_cast<unsigned long long>(len);
         ok = writeAll(text, bytes);
     } else {
-        const long long need = __a2w(text, len, nullptr, 0, kUtf8);
-        _typebuf<unsigned short> wide(need);
-        const long long units = __a2w(text, len, wide.data(), need, kUtf8);
+        // UTF-8 never takes fewer bytes than UTF-16 takes units, so room for
+        // one unit a byte holds any text: one pass, into a buffer that lives
+        // as long as the object instead of one per line.
+        if (units_.count() < len) units_.set(len);
+        unsigned short* wide = units_.data();
+        const long long units = __a2w(text, len, wide, len, kUtf8);
         const bool swap = (type_ == tctUTF16BE) == kHostLittleEndian;
         if (swap)
             for (long long i = 0; i < units; ++i) wide[i] = static_cast<unsigned short>(wide[i] << 8 | wide[i] >> 8);
         bytes = static_cast<unsigned long long>(units) * 2;
-        ok = writeAll(wide.data(), bytes);
+        ok = writeAll(wide, bytes);
     }
     if (!ok) {
         error_ = teWriteFailed;

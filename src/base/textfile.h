@@ -137,8 +137,9 @@ private:
     // write seeks to the position only when they differ (after reading), so
     // writing on at the end of what was written needs no seek.
     long long streamAt_ = -1;
-    // Units of a big-endian line put in host order for the converter, and
-    // the converter's output before it is cut to size.
+    // Units of a big-endian line put in host order for the converter, or of
+    // a text being written as UTF-16; and the converter's output before it
+    // is cut to size.
     _typebuf<unsigned short> units_;
     _typebuf<char> utf8_;
 };
