@@ -3,6 +3,19 @@
 // ---------------------------------------------------------------------------
 // cListItem, cList, cStackList
 
+namespace {
+
+// Walks the chain from head to item: false when it is not there, else true
+// with its predecessor in `before` (null for the head).
+bool locate(cListItem* head, const cListItem* item, cListItem*& before) {
+    before = nullptr;
+    for (cListItem* it = head; it; before = it, it = it->next)
+        if (it == item) return true;
+    return false;
+}
+
+}  // namespace
+
 bool cListItem::eq(void*) { return false; }
 
 void cList::destroy() {
@@ -47,14 +60,8 @@ bool cList::insert(cListItem* item, cListItem* after) {
 }
 
 bool cList::dettach(cListItem* item) {
-    if (!item) return false;
-    cListItem* before = nullptr;
-    cListItem* it = head;
-    while (it && it != item) {
-        before = it;
-        it = it->next;
-    }
-    if (!it) return false;
+    cListItem* before;
+    if (!item || !locate(head, item, before)) return false;
     if (before)
         before->next = item->next;
     else
@@ -70,14 +77,8 @@ void cList::remove(cListItem* item) {
 void cList::dettachAll() { head = tail = nullptr; }
 
 void cList::forward(cListItem* item) {
-    if (!item) return;
-    cListItem* before = nullptr;
-    cListItem* it = head;
-    while (it && it != item) {
-        before = it;
-        it = it->next;
-    }
-    if (!it) return;
+    cListItem* before;
+    if (!item || !locate(head, item, before)) return;
     cListItem* succ = item->next;
     if (!succ) return;
     // before -> item -> succ -> after  becomes  before -> succ -> item -> after
