@@ -9,8 +9,6 @@ cException::cException(const char* f, unsigned int l, unsigned int c, const char
     file.set(f);
 }
 
-namespace {
-
 // Runs on the faulting thread and throws out of the handler.  The unwinder
 // walks through the kernel's signal frame (glibc's restorer carries unwind
 // information) into the frame that faulted; the project is built with
@@ -22,13 +20,15 @@ namespace {
 // would stay blocked on this thread, and the thread's next fault would kill
 // the process.  The explicit unblock below covers a signal that arrived with
 // the mask of some other handler.
-void signalExceptTranslator(int sig) {
+void _signal_except_translator(int sig) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, sig);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     throw cException(__FILE__, __LINE__, static_cast<unsigned int>(sig), "Signal received");
 }
+
+namespace {
 
 void install(int sig, void (*handler)(int), int flags) {
     struct sigaction sa {};
@@ -40,12 +40,10 @@ void install(int sig, void (*handler)(int), int flags) {
 
 }  // namespace
 
-void _signal_except_translator(int sig) { signalExceptTranslator(sig); }
-
 void cException::init() {
-    install(SIGSEGV, signalExceptTranslator, SA_NODEFER);
-    install(SIGFPE, signalExceptTranslator, SA_NODEFER);
-    install(SIGBUS, signalExceptTranslator, SA_NODEFER);
+    install(SIGSEGV, _signal_except_translator, SA_NODEFER);
+    install(SIGFPE, _signal_except_translator, SA_NODEFER);
+    install(SIGBUS, _signal_except_translator, SA_NODEFER);
     install(SIGPIPE, SIG_IGN, 0);
     install(SIGHUP, SIG_IGN, 0);
 }
