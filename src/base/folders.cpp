@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -98,6 +99,13 @@ bool matchMask(const unsigned char* name, const unsigned char* mask, std::size_t
 }
 
 bool isUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// A folder open for reading, closed however the reading ends: an allocation
+// that fails part-way through a listing throws past the loop.
+struct sDirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using tOpenDir = std::unique_ptr<DIR, sDirCloser>;
 
 }  // namespace
 
@@ -311,12 +319,12 @@ bool cFolderContents::getVolInfo(const char* path, unsigned long long& total, un
 
 bool cFolderContents::isDirEmpty(const char* path) {
     if (!path) return false;
-    DIR* dir = ::opendir(path);
+    const tOpenDir dir(::opendir(path));
     if (!dir) return false;
-    const int fd = ::dirfd(dir);
+    const int fd = ::dirfd(dir.get());
     bool empty = true;
     errno = 0;
-    while (struct dirent* e = ::readdir(dir)) {
+    while (struct dirent* e = ::readdir(dir.get())) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         struct stat st;
         // Relative to the open folder: no path to build, none too long.
@@ -328,7 +336,6 @@ bool cFolderContents::isDirEmpty(const char* path) {
     }
     // A read error part-way says nothing about what is left unread.
     if (empty && errno != 0) empty = false;
-    ::closedir(dir);
     return empty;
 }
 
@@ -339,13 +346,13 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) {
     entries_.clear();
     if (!isFolder(path)) return false;
     folder_.set(path);
-    DIR* dir = ::opendir(path);
+    const tOpenDir dir(::opendir(path));
     if (!dir) return false;
-    const int fd = ::dirfd(dir);
+    const int fd = ::dirfd(dir.get());
     bool ok = true;
     for (;;) {
         errno = 0;
-        struct dirent* e = ::readdir(dir);
+        struct dirent* e = ::readdir(dir.get());
         if (!e) {
             // A listing that stopped on a read error is not the folder's
             // contents; report it rather than hand out part of it.
@@ -365,7 +372,6 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) {
         item.hidden = name[0] == '.' ? 1 : 0;
         localStamp(st.st_mtime, item.modified);
     }
-    ::closedir(dir);
     if (!ok) entries_.clear();
     return ok;
 }

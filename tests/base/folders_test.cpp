@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include "testsupport.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <string>
@@ -19,6 +21,30 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
+
+// The heap runs out on demand: while gAllocationsLeft is 0 or more, each
+// allocation through operator new takes one from it, and once none is left
+// the allocation throws std::bad_alloc as an exhausted heap would.
+static std::atomic<long> gAllocationsLeft{-1};
+
+void* operator new(std::size_t n) {
+    long left = gAllocationsLeft.load();
+    while (left >= 0 && !gAllocationsLeft.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 0) {
+        gAllocationsLeft.store(0);
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+// The pair is malloc and free; the compiler, which sees operator new's result
+// handed to free wherever both are inlined, cannot know that.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -225,6 +251,40 @@ TEST(FolderListing, FailedInitEmptiesTheListingAndKeepsTheFolder) {
     EXPECT_EQ(fresh.folder(), nullptr);
     EXPECT_EQ(fresh.count(), 0);
     EXPECT_TRUE(fresh.destroy());
+}
+
+// Running out of memory part-way through a listing throws (the allocator's
+// exception is the one this library lets through) and must not leave the
+// folder open behind it.
+TEST(FolderListing, RunningOutOfMemoryWhileListingLeavesNoDescriptorOpen) {
+    TempDir dir;
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(qortest::writeFile(dir.file("f" + std::to_string(i)), ""));
+    auto openDescriptors = [] {
+        int n = 0;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            while (::readdir(d)) ++n;
+            ::closedir(d);
+        }
+        return n;
+    };
+    struct HeapLimit {
+        explicit HeapLimit(long n) { gAllocationsLeft.store(n); }
+        ~HeapLimit() { gAllocationsLeft.store(-1); }
+    };
+    const int before = openDescriptors();
+    bool threw = false, listed = false;
+    for (long allowed = 0; allowed < 1000 && !listed; ++allowed) {
+        cFolderContents fc;
+        try {
+            const HeapLimit limit(allowed);
+            listed = fc.init(dir.path().c_str(), false);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        ASSERT_EQ(openDescriptors(), before) << "after " << allowed << " allocations";
+    }
+    EXPECT_TRUE(threw);
+    EXPECT_TRUE(listed);
 }
 
 TEST(FolderListing, DestroyRemovesEntriesButKeepsTheFolder) {
