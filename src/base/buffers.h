@@ -11,6 +11,7 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -84,11 +85,8 @@ public:
             return;
         }
         if (n < 0) n = 0;
-        if (static_cast<unsigned long long>(n) >= qor_detail::kMaxAllocationBytes / sizeof(T)) {
-            clear();
-            throw std::bad_alloc();
-        }
-        T* fresh = allocate(static_cast<std::size_t>(n) + 1);
+        // LLONG_MAX has no n + 1; the cap refuses it either way.
+        T* fresh = allocate(n < LLONG_MAX ? n + 1 : n);
         for (long long i = 0; i < n; ++i) {
             fresh[i] = s[i];
             if (s[i] == 0) break;
@@ -103,14 +101,7 @@ public:
             clear();
             return;
         }
-        std::size_t units;
-        try {
-            units = qor_detail::checkedUnits(n, sizeof(T));
-        } catch (...) {
-            clear();
-            throw;
-        }
-        T* fresh = allocate(units);
+        T* fresh = allocate(n);
         std::memset(fresh, 0, static_cast<std::size_t>(n) * sizeof(T));
         adopt(fresh);
     }
@@ -134,11 +125,13 @@ public:
     }
 
 private:
-    T* allocate(std::size_t units) {
+    // A failed refill, a request beyond the cap included, leaves the string
+    // empty.
+    T* allocate(long long units) {
         try {
-            return new T[units];
+            return new T[qor_detail::checkedUnits(units, sizeof(T))];
         } catch (...) {
-            clear();  // a failed refill leaves the string empty
+            clear();
             throw;
         }
     }
@@ -287,9 +280,8 @@ public:
     void set(long long n) {
         dispose();
         if (n <= 0) return;
-        // The array header of new[] is part of the request as well.
-        if (static_cast<unsigned long long>(n) > qor_detail::kMaxAllocationBytes / sizeof(T)) throw std::bad_alloc();
-        items_ = new T[static_cast<std::size_t>(n)];
+        // The cap leaves room for the array header that new[] adds.
+        items_ = new T[qor_detail::checkedUnits(n, sizeof(T))];
         count_ = n;
     }
 
