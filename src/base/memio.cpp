@@ -15,6 +15,18 @@ constexpr long long kDefaultPageSize = 65536;
 
 unsigned long long minOf(unsigned long long a, unsigned long long b) { return a < b ? a : b; }
 
+// The seeks of a stream of `size` bytes that cannot pass its end: set_fp
+// stops at the end, set_fp_end beyond the start goes to the start, and either
+// fails when it had to stop short.
+bool seekWithin(unsigned long long size, unsigned long long target, unsigned long long& pos) {
+    pos = minOf(target, size);
+    return target <= size;
+}
+bool seekFromEnd(unsigned long long size, unsigned long long n, unsigned long long& pos) {
+    pos = n <= size ? size - n : 0;
+    return n <= size;
+}
+
 }  // namespace
 
 // ===========================================================================
@@ -139,21 +151,11 @@ unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
 }
 
 bool cMemIOTarget::set_fp(unsigned long long pos) {
-    if (pos > static_cast<unsigned long long>(size_)) {
-        pos_ = static_cast<unsigned long long>(size_);
-        return false;
-    }
-    pos_ = pos;
-    return true;
+    return seekWithin(static_cast<unsigned long long>(size_), pos, pos_);
 }
 
 bool cMemIOTarget::set_fp_end(unsigned long long n) {
-    if (n > static_cast<unsigned long long>(size_)) {
-        pos_ = 0;
-        return false;
-    }
-    pos_ = static_cast<unsigned long long>(size_) - n;
-    return true;
+    return seekFromEnd(static_cast<unsigned long long>(size_), n, pos_);
 }
 
 bool cMemIOTarget::set_eof(unsigned long long length) {
@@ -376,12 +378,7 @@ bool cMemBufferedIO::set_fp(unsigned long long pos) {
 bool cMemBufferedIO::set_fp_end(unsigned long long n) {
     cSafeCriticalSectionAccess guard(&lock_);
     if (!source_) return false;
-    if (n > static_cast<unsigned long long>(sourceSize_)) {
-        pos_ = 0;
-        return false;
-    }
-    pos_ = static_cast<unsigned long long>(sourceSize_) - n;
-    return true;
+    return seekFromEnd(static_cast<unsigned long long>(sourceSize_), n, pos_);
 }
 
 bool cMemBufferedIO::set_eof(unsigned long long length) {
@@ -527,23 +524,13 @@ unsigned int cBufWrapperIO::write(void* buf, unsigned int n) {
     return static_cast<unsigned int>(count);
 }
 
+// A negative position, read as unsigned, lies beyond any size: to the end.
 bool cBufWrapperIO::set_fp(unsigned long long pos) {
-    const long long p = static_cast<long long>(pos);
-    if (p < 0 || p > size_) {
-        pos_ = static_cast<unsigned long long>(size_);
-        return false;
-    }
-    pos_ = pos;
-    return true;
+    return seekWithin(static_cast<unsigned long long>(size_), pos, pos_);
 }
 
 bool cBufWrapperIO::set_fp_end(unsigned long long n) {
-    if (n > static_cast<unsigned long long>(size_)) {
-        pos_ = 0;
-        return false;
-    }
-    pos_ = static_cast<unsigned long long>(size_) - n;
-    return true;
+    return seekFromEnd(static_cast<unsigned long long>(size_), n, pos_);
 }
 
 void cBufWrapperIO::close() {
@@ -600,22 +587,14 @@ unsigned int cFileIOSubRange::write(void* buf, unsigned int n) {
 
 bool cFileIOSubRange::set_fp(unsigned long long pos) {
     if (!parent_) return false;
-    if (pos > length_) {
-        pos_ = length_;
-        parent_->set_fp(start_ + length_);
-        return false;
-    }
-    pos_ = pos;
-    return parent_->set_fp(start_ + pos);
+    const bool inside = seekWithin(length_, pos, pos_);
+    const bool moved = parent_->set_fp(start_ + pos_);
+    return inside && moved;
 }
 
 bool cFileIOSubRange::set_fp_end(unsigned long long n) {
     if (!parent_) return false;
-    if (n > length_) {
-        pos_ = 0;
-        parent_->set_fp(start_);
-        return false;
-    }
-    pos_ = length_ - n;
-    return parent_->set_fp(start_ + pos_);
+    const bool inside = seekFromEnd(length_, n, pos_);
+    const bool moved = parent_->set_fp(start_ + pos_);
+    return inside && moved;
 }
