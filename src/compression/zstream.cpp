@@ -77,6 +77,17 @@ bool inflateChunks(z_stream& s, cInputFeeder& feed, unsigned long long limit, cO
     }
 }
 
+// Aims a one-block stream at the caller's input and output; false when they
+// cannot be used.
+bool offerBlock(z_stream& s, void const* in, unsigned int inLen, void* out, unsigned int outLen) {
+    if ((!in && inLen > 0) || !out) return false;
+    s.next_in = const_cast<Bytef*>(static_cast<const Bytef*>(in));
+    s.avail_in = inLen;
+    s.next_out = static_cast<Bytef*>(out);
+    s.avail_out = outLen;
+    return true;
+}
+
 }  // namespace
 
 // ===========================================================================
@@ -483,12 +494,7 @@ bool cZDeflate::init(int level) {
 }
 
 unsigned int cZDeflate::deflate(void const* in, unsigned int inLen, void* out, unsigned int outLen) {
-    if (deflateReset(this) != Z_OK) return 0;
-    if ((!in && inLen > 0) || !out) return 0;
-    next_in = const_cast<Bytef*>(static_cast<const Bytef*>(in));
-    avail_in = inLen;
-    next_out = static_cast<Bytef*>(out);
-    avail_out = outLen;
+    if (deflateReset(this) != Z_OK || !offerBlock(*this, in, inLen, out, outLen)) return 0;
     // Anything short of the stream's end means the block did not fit.
     if (::deflate(this, Z_FINISH) != Z_STREAM_END) return 0;
     return outLen - avail_out;
@@ -505,12 +511,7 @@ bool cZInflate::init() {
 }
 
 unsigned int cZInflate::inflate(void const* in, unsigned int inLen, void* out, unsigned int outLen) {
-    if (inflateReset(this) != Z_OK) return 0;
-    if ((!in && inLen > 0) || !out) return 0;
-    next_in = const_cast<Bytef*>(static_cast<const Bytef*>(in));
-    avail_in = inLen;
-    next_out = static_cast<Bytef*>(out);
-    avail_out = outLen;
+    if (inflateReset(this) != Z_OK || !offerBlock(*this, in, inLen, out, outLen)) return 0;
     if (::inflate(this, Z_FINISH) != Z_STREAM_END) return 0;
     return outLen - avail_out;
 }
