@@ -98,13 +98,16 @@ struct cTreeKeyOrder<cStringKey> {
     static constexpr unsigned int depthLimit = 2048;
 };
 
-// A serialized key is ordered by its own operators; its limit is the key's
+// A serialized key orders as its operators do, by key and then by serial
+// number, but compares the keys once: through its own operators a descent
+// would compare them up to four times per level.  Its limit is the key's
 // plus 1024 (2048 over unsigned long long, 3072 over cStringKey).
 template <typename T>
 struct cTreeKeyOrder<cSerializedKey<T> > {
     static int compare(const cSerializedKey<T>& a, const cSerializedKey<T>& b) {
-        if (a == b) return 0;
-        return a > b ? 1 : -1;
+        if (int c = cTreeKeyOrder<T>::compare(a.key, b.key)) return c;
+        if (a.serial == b.serial) return 0;
+        return a.serial > b.serial ? 1 : -1;
     }
     static constexpr unsigned int depthLimit = cTreeKeyOrder<T>::depthLimit + 1024u;
 };
