@@ -521,20 +521,26 @@ bool cCompactStr::set(const unsigned short* text, short n) {
 }
 
 bool cCompactStr::set(const char* text, short n) {
-    destroy();
-    if (!text) return true;
     long long bytes = n;
-    if (n == -1) {
-        bytes = static_cast<long long>(std::strlen(text));
-        if (bytes > kMaxLength) return false;
+    if (text && n == -1) bytes = static_cast<long long>(std::strlen(text));
+    if (!text || bytes < 1 || bytes > kMaxLength) {
+        destroy();
+        return bytes <= kMaxLength;  // a longer text does not fit the count
     }
-    if (bytes < 1) return true;
-    char* fresh = new char[static_cast<std::size_t>(bytes) + 1];
+    // The copy is made before the old text is freed: text may point into it.
+    char* fresh;
+    try {
+        fresh = new char[static_cast<std::size_t>(bytes) + 1];
+    } catch (...) {
+        destroy();  // a failed refill leaves it empty
+        throw;
+    }
     // Stop at an early zero byte: what follows it is not part of the text and
     // may lie beyond the caller's string.
     long long i = 0;
     for (; i < bytes && text[i] != 0; ++i) fresh[i] = text[i];
     std::memset(fresh + i, 0, static_cast<std::size_t>(bytes - i) + 1);
+    destroy();
     text_ = fresh;
     count_ = static_cast<unsigned short>(bytes);
     return true;

@@ -622,6 +622,17 @@ TEST(CompactStr, NullShortAndOverlongTextsLeaveItEmpty) {
     EXPECT_EQ(s.len(), 32767);
 }
 
+TEST(CompactStr, SettingFromItsOwnTextCopiesBeforeFreeing) {
+    cCompactStr s;
+    ASSERT_TRUE(s.set("hello world", -1));
+    EXPECT_TRUE(s.set(s.c_str() + 6, -1));  // the source lies inside the old text
+    EXPECT_STREQ(s.c_str(), "world");
+    EXPECT_EQ(s.len(), 5);
+    EXPECT_TRUE(s.set(s.c_str(), 3));
+    EXPECT_STREQ(s.c_str(), "wor");
+    EXPECT_EQ(s.len(), 3);
+}
+
 TEST(CompactStr, WideOutputIsCutAndTerminated) {
     cCompactStr s;
     W text(u"Grüße");
