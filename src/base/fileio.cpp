@@ -187,21 +187,9 @@ bool file_set_time(void* h, unsigned long long localTime, unsigned long long, un
 }
 
 bool file_set_time(void* h, int year, int month, int day, int hour, int minute, int second) {
-    if (!file_valid(h)) return false;
-    struct tm t = {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;  // let the system decide whether daylight saving applies
-    // -1 is also a valid result (1969-12-31 23:59:59 UTC); mktime leaves
-    // tm_wday untouched only when it fails.
-    t.tm_wday = -1;
-    time_t secs = ::mktime(&t);
-    if (secs == static_cast<time_t>(-1) && t.tm_wday == -1) return false;
-    return setBothTimes(fdOf(h), static_cast<long long>(secs));
+    long long secs = 0;
+    return file_valid(h) && localFieldsToUnix(year, month, day, hour, minute, second, secs) &&
+           setBothTimes(fdOf(h), secs);
 }
 
 // ---------------------------------------------------------------------------

@@ -29,20 +29,6 @@ int typeOfMode(mode_t mode) {
     return fsoOther;
 }
 
-void localStamp(time_t t, sTimestamp& out) {
-    struct tm tm;
-    if (!::localtime_r(&t, &tm)) {
-        out = sTimestamp();
-        return;
-    }
-    out.year = static_cast<unsigned short>(tm.tm_year + 1900);
-    out.month = static_cast<unsigned char>(tm.tm_mon + 1);
-    out.day = static_cast<unsigned char>(tm.tm_mday);
-    out.hour = static_cast<unsigned char>(tm.tm_hour);
-    out.minute = static_cast<unsigned char>(tm.tm_min);
-    out.second = static_cast<unsigned char>(tm.tm_sec);
-}
-
 bool isFolder(const char* path) {
     struct stat st;
     return path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
@@ -192,9 +178,9 @@ bool cFolderContents::getExtInfo(const char* path, sFsObjExtInfo& info) {
     struct stat st;
     if (!path || ::stat(path, &st) != 0) return false;
     info.mode = static_cast<unsigned int>(st.st_mode);
-    localStamp(st.st_ctime, info.changed);
-    localStamp(st.st_atime, info.accessed);
-    localStamp(st.st_mtime, info.modified);
+    unixToLocalTimestamp(st.st_ctime, info.changed);
+    unixToLocalTimestamp(st.st_atime, info.accessed);
+    unixToLocalTimestamp(st.st_mtime, info.modified);
     info.size = static_cast<unsigned long long>(st.st_size);
     return true;
 }
@@ -206,23 +192,9 @@ bool cFolderContents::setTime(const char* path, unsigned int local, unsigned int
 }
 
 bool cFolderContents::setTime(const char* path, int year, int month, int day, int hour, int minute, int second) {
-    if (!path) return false;
-    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 60)
-        return false;
-    struct tm tm {};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    errno = 0;
-    const time_t t = ::mktime(&tm);
-    // -1 is also one second before 1970; errno tells them apart.
-    if (t == static_cast<time_t>(-1) && errno != 0) return false;
-    return setBothTimes(path, t);
+    long long t = 0;
+    return path && localFieldsToUnix(year, month, day, hour, minute, second, t) &&
+           setBothTimes(path, static_cast<time_t>(t));
 }
 
 void cFolderContents::adjustPath(char*) {}
@@ -370,7 +342,7 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) {
         item.size = static_cast<unsigned long long>(st.st_size);
         item.type = type;
         item.hidden = name[0] == '.' ? 1 : 0;
-        localStamp(st.st_mtime, item.modified);
+        unixToLocalTimestamp(st.st_mtime, item.modified);
     }
     if (!ok) entries_.clear();
     return ok;

@@ -193,13 +193,38 @@ void unixToTimestamp(unsigned int t, sTimestamp& ts) {
 void winToTimestamp(unsigned long long ft, sTimestamp& ts) { unixToTimestamp(toUnixTime(ft), ts); }
 
 bool getCurrTimestamp(sTimestamp& ts) {
-    const time_t now = ::time(nullptr);
+    unixToLocalTimestamp(static_cast<long long>(::time(nullptr)), ts);
+    return true;
+}
+
+void unixToLocalTimestamp(long long t, sTimestamp& ts) {
+    const time_t tt = static_cast<time_t>(t);
     struct tm local;
-    if (!::localtime_r(&now, &local)) {
+    if (!::localtime_r(&tt, &local)) {
         ts = sTimestamp();
-        return true;
+        return;
     }
     fillTimestamp(local, ts);
+}
+
+bool localFieldsToUnix(int year, int month, int day, int hour, int minute, int second, long long& out) {
+    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 60)
+        return false;
+    struct tm tm {};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;  // the zone decides whether daylight saving applies
+    // -1 is also a valid result (one second before 1970); mktime leaves
+    // tm_wday untouched only when it fails.
+    tm.tm_wday = -1;
+    const time_t secs = ::mktime(&tm);
+    if (secs == static_cast<time_t>(-1) && tm.tm_wday == -1) return false;
+    out = static_cast<long long>(secs);
     return true;
 }
 

@@ -58,3 +58,11 @@ void unixToTimestamp(unsigned int t, sTimestamp& ts);
 void winToTimestamp(unsigned long long ft, sTimestamp& ts);
 // The current local date and time; always true.
 bool getCurrTimestamp(sTimestamp& ts);
+// The local date and time of Unix seconds t; a zeroed timestamp when the
+// system cannot break t down.
+void unixToLocalTimestamp(long long t, sTimestamp& ts);
+// Unix seconds of a local date and time, the zone deciding whether daylight
+// saving applies.  False for a field out of its range (month 13 does not roll
+// into the next year, nor hour 24 into the next day) and for a year before
+// 1900 or a time the system cannot represent.
+bool localFieldsToUnix(int year, int month, int day, int hour, int minute, int second, long long& out);

@@ -408,6 +408,22 @@ TEST_F(FileTimes, LocalDateAndTimeSetBothTimesAsTheSystemConvertsThem) {
     EXPECT_EQ(times(), "1273122489.0 1273122489.0");
 }
 
+TEST_F(FileTimes, FieldsOutOfRangeAreRefusedInsteadOfRollingOver) {
+    cFileIO f;
+    ASSERT_TRUE(f.open(path_.c_str(), fmReadWrite));
+    ASSERT_TRUE(f.set_time(2010, 5, 6, 7, 8, 9));
+    const std::string before = times();
+    // mktime would take month 13 as January of the next year and hour 24 as
+    // the next day: a different date than the caller asked for.
+    EXPECT_FALSE(f.set_time(2020, 13, 1, 0, 0, 0));
+    EXPECT_FALSE(f.set_time(2020, 12, 31, 24, 0, 0));
+    EXPECT_FALSE(f.set_time(2020, 0, 10, 0, 0, 0));
+    EXPECT_FALSE(f.set_time(2020, 6, 32, 0, 0, 0));
+    EXPECT_FALSE(f.set_time(2020, 6, 1, 0, 60, 0));
+    EXPECT_FALSE(f.set_time(1899, 6, 1, 0, 0, 0));
+    EXPECT_EQ(times(), before);
+}
+
 TEST_F(FileTimes, LocalSecondsAreTurnedIntoUTCAndTheNoTimeValueChangesNothing) {
     cFileIO f;
     ASSERT_TRUE(f.open(path_.c_str(), fmRead));

@@ -449,6 +449,49 @@ TEST_P(Zone, UtcToLocalAndBackFollowTheOffsetAcrossTransitions) {
     EXPECT_EQ(bad, 0);
 }
 
+TEST_P(Zone, LocalTimestampsAndLocalFieldsFollowZoneinfo) {
+    ScopedTZ tz(GetParam());
+    const ZoneFacts& facts = zoneFacts(GetParam());
+    ASSERT_GT(facts.instants.size(), 1500u);
+    int bad = 0;
+    for (const auto& i : facts.instants) {
+        // The zone's wall clock at t, as zoneinfo gives its offset.
+        sTimestamp expect;
+        unixToTimestamp(static_cast<unsigned int>(static_cast<long long>(i.t) + i.offset), expect);
+        sTimestamp local;
+        unixToLocalTimestamp(static_cast<long long>(i.t), local);
+        if (show(local) != show(expect) && ++bad <= 5)
+            ADD_FAILURE() << "unixToLocalTimestamp(" << i.t << ") = " << show(local) << ", not " << show(expect);
+        long long back = -1;
+        if (!localFieldsToUnix(local.year, local.month, local.day, local.hour, local.minute, local.second, back)) {
+            if (++bad <= 5) ADD_FAILURE() << "localFieldsToUnix refused " << show(local);
+            continue;
+        }
+        // In the hour that a change back to standard time repeats, either of
+        // the two instants carries these fields.
+        sTimestamp again;
+        unixToLocalTimestamp(back, again);
+        if (show(again) != show(local) && ++bad <= 5)
+            ADD_FAILURE() << show(local) << " became " << back << ", which reads " << show(again);
+    }
+    EXPECT_EQ(bad, 0);
+}
+
+TEST(LocalFields, OutOfRangeFieldsAreRefusedNotRolledOver) {
+    ScopedTZ tz("Europe/Berlin");
+    long long t = 0;
+    ASSERT_TRUE(localFieldsToUnix(2021, 7, 14, 13, 45, 30, t));
+    EXPECT_EQ(t, 1626263130);  // Python: datetime(2021,7,14,13,45,30, tzinfo=ZoneInfo('Europe/Berlin'))
+    t = 7;
+    EXPECT_FALSE(localFieldsToUnix(2021, 13, 1, 0, 0, 0, t));
+    EXPECT_FALSE(localFieldsToUnix(2021, 0, 1, 0, 0, 0, t));
+    EXPECT_FALSE(localFieldsToUnix(2021, 12, 31, 24, 0, 0, t));
+    EXPECT_FALSE(localFieldsToUnix(2021, 12, 32, 0, 0, 0, t));
+    EXPECT_FALSE(localFieldsToUnix(2021, 12, 1, 0, -1, 0, t));
+    EXPECT_FALSE(localFieldsToUnix(1899, 12, 1, 0, 0, 0, t));
+    EXPECT_EQ(t, 7);  // untouched on failure
+}
+
 TEST_P(Zone, StandardOffsetAndDaylightCorrectionMatchZoneinfo) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     ScopedTZ tz(GetParam());
