@@ -15,7 +15,7 @@
 
 #include "base/fileio.h"
 #include "base/sha.h"
-#include "piecestream.h"
+#include "steppedstream.h"
 #include "testsupport.h"
 
 #include <thread>
@@ -331,7 +331,7 @@ TEST(ChecksumStreams, ReadFromTheCurrentPositionToTheEndInAnyPieceSize) {
     const long long n = static_cast<long long>(data.size() - start);
     for (unsigned step : {1u, 3u, 7u, 4096u, 1u << 20}) {
         SCOPED_TRACE("pieces of " + std::to_string(step));
-        PieceStream s(data, step);
+        SteppedStream s(data, step);
         auto rewind = [&] { ASSERT_TRUE(s.set_fp(start)); };
         std::uint32_t v32 = 0;
         std::uint64_t v64 = 0;
@@ -376,7 +376,7 @@ TEST(ChecksumStreams, ReadFromTheCurrentPositionToTheEndInAnyPieceSize) {
 
 TEST(ChecksumStreams, EmptyStreamGivesTheEmptyValues) {
     const std::vector<unsigned char> none;
-    PieceStream s(none, 100);
+    SteppedStream s(none, 100);
     std::uint32_t v = 0;
     ASSERT_TRUE(adler32(&s, v));
     EXPECT_EQ(v, 1u);
@@ -395,7 +395,7 @@ TEST(ChecksumStreams, AFailedReadOrANullStreamIsAFailureAndLeavesTheResultAlone)
     EXPECT_FALSE(crc32n(static_cast<cFileIOTarget*>(nullptr), v));
     EXPECT_FALSE(sum32_32(static_cast<cFileIOTarget*>(nullptr), v));
     for (long long failAfter : {0LL, 4096LL}) {
-        PieceStream s(data, 4096, failAfter);
+        SteppedStream s(data, 4096, failAfter);
         EXPECT_FALSE(crc32n(&s, v));
         ASSERT_TRUE(s.set_fp(0));
         EXPECT_FALSE(adler32(&s, v));

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/fileio.h"
-#include "piecestream.h"
+#include "steppedstream.h"
 #include "testsupport.h"
 
 namespace {
@@ -573,7 +573,7 @@ TEST(ShaStreams, ShortReadsAndAStartInTheMiddleGiveTheDigestOfTheRest) {
     std::uint8_t expect[32], got[32];
     SHA2Hash(data.data() + 100, expect, 9900);
     for (unsigned step : {1u, 63u, 64u, 65u, 4096u}) {
-        PieceStream s(data, step);
+        SteppedStream s(data, step);
         ASSERT_TRUE(s.set_fp(100));
         ASSERT_TRUE(SHA2Hash(&s, got));
         EXPECT_EQ(hex(got), hex(expect)) << "pieces of " << step;
@@ -587,7 +587,7 @@ TEST(ShaStreams, AFailedReadOrANullStreamIsAFailureAndLeavesTheDigestAlone) {
     std::memset(d1, 0xAB, sizeof d1);
     std::memset(d512, 0xAB, sizeof d512);
     EXPECT_FALSE(SHA2Hash(static_cast<cFileIOTarget*>(nullptr), d256));
-    PieceStream s(data, 1000, 5000);
+    SteppedStream s(data, 1000, 5000);
     EXPECT_FALSE(SHA2Hash(&s, d256));
     ASSERT_TRUE(s.set_fp(0));
     EXPECT_FALSE(SHA1Hash(&s, d1));

@@ -10,9 +10,9 @@
 
 #include "base/fileio.h"
 
-class PieceStream : public cFileIOTarget {
+class SteppedStream : public cFileIOTarget {
 public:
-    PieceStream(const std::vector<unsigned char>& data, unsigned step, long long failAfter = -1)
+    SteppedStream(const std::vector<unsigned char>& data, unsigned step, long long failAfter = -1)
         : data_(data), step_(step), failAfter_(failAfter) {}
     long long size() override { return static_cast<long long>(data_.size()); }
     unsigned int read(void* buf, unsigned int n) override {
