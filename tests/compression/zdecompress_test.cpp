@@ -19,6 +19,17 @@ bool isPrefix(const Bytes& prefix, const Bytes& whole) {
     return prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
 }
 
+// One whole-buffer decode into a buffer that still holds out's bytes: its
+// verdict, and out receives the buffer's new content.
+bool decode(cZDecompress& d, const Bytes& z, Bytes& out) {
+    _typebuf<unsigned char> buf = toBuf(out);
+    const bool ok = d.decompress(toBuf(z), buf);
+    out = fromBuf(buf);
+    return ok;
+}
+
+unsigned int u(std::size_t n) { return static_cast<unsigned int>(n); }
+
 class ZDecompress : public ::testing::Test {
 protected:
     ZlibOracle py;
@@ -28,24 +39,20 @@ protected:
 
 TEST_F(ZDecompress, DecodesWholeStreamsWrittenByPythonAtEveryLevel) {
     const Bytes plain = mixedData(300000);
-    for (int level : {0, 1, 6, 9}) {
-        const Bytes z = py.compress(plain, level);
-        cZDecompress d;
-        _typebuf<unsigned char> out;
-        EXPECT_TRUE(d.decompress(toBuf(z), out)) << "level " << level;
-        EXPECT_TRUE(fromBuf(out) == plain) << "level " << level;
-    }
-    EXPECT_EQ(cZDecompress().typeOf(), 3);
-}
-
-TEST_F(ZDecompress, EmptyInputIsEmptyOutputAndTheStreamOfNothingToo) {
     cZDecompress d;
-    _typebuf<unsigned char> out;
-    out.set(5);
-    EXPECT_TRUE(d.decompress(_typebuf<unsigned char>(), out));
-    EXPECT_EQ(out.count(), 0);
-    EXPECT_TRUE(d.decompress(toBuf(py.compress(Bytes())), out));
-    EXPECT_EQ(out.count(), 0);
+    Bytes out;
+    for (int level : {0, 1, 6, 9}) {
+        EXPECT_TRUE(decode(d, py.compress(plain, level), out)) << "level " << level;
+        EXPECT_TRUE(out == plain) << "level " << level;
+    }
+    // Empty input is empty output, and so is the stream of nothing.
+    for (const Bytes& z : {Bytes(), py.compress(Bytes())}) {
+        EXPECT_TRUE(decode(d, z, out));
+        EXPECT_TRUE(out.empty());
+    }
+    // Raw deflate and gzip are no zlib data.
+    EXPECT_FALSE(decode(d, py.compress(plain, 6, -15), out));
+    EXPECT_FALSE(decode(d, py.compress(plain, 6, 31), out));
 }
 
 TEST_F(ZDecompress, CutStreamFailsAndKeepsWhatZlibCouldDecode) {
@@ -54,9 +61,8 @@ TEST_F(ZDecompress, CutStreamFailsAndKeepsWhatZlibCouldDecode) {
     for (std::size_t cut : {std::size_t(1), std::size_t(2), z.size() / 3, z.size() - 5, z.size() - 1}) {
         const Bytes part(z.begin(), z.begin() + static_cast<long>(cut));
         cZDecompress d;
-        _typebuf<unsigned char> out;
-        EXPECT_FALSE(d.decompress(toBuf(part), out)) << "cut at " << cut;
-        const Bytes got = fromBuf(out);
+        Bytes got;
+        EXPECT_FALSE(decode(d, part, got)) << "cut at " << cut;
         EXPECT_TRUE(got == py.bytewise(part)) << "cut at " << cut;
         EXPECT_TRUE(isPrefix(got, plain)) << "cut at " << cut;
     }
@@ -64,33 +70,24 @@ TEST_F(ZDecompress, CutStreamFailsAndKeepsWhatZlibCouldDecode) {
 
 TEST_F(ZDecompress, DamagedDataFailsAfterDeliveringAtLeastWhatZlibDeliversBeforeIt) {
     const Bytes plain = mixedData(100000);
-    Bytes z = py.compress(plain, 9);
+    const Bytes z = py.compress(plain, 9);
+    cZDecompress d;
+    Bytes out;
     // A damaged checksum: every plain byte arrives, and still the data is bad.
-    Bytes badSum = z;
-    badSum.back() ^= 0x01;
-    cZDecompress d;
-    _typebuf<unsigned char> out;
-    EXPECT_FALSE(d.decompress(toBuf(badSum), out));
-    EXPECT_TRUE(fromBuf(out) == plain);
+    Bytes bad = z;
+    bad.back() ^= 0x01;
+    EXPECT_FALSE(decode(d, bad, out));
+    EXPECT_TRUE(out == plain);
     // A damaged header.
-    Bytes badHeader = z;
-    badHeader[1] ^= 0x01;
-    EXPECT_FALSE(d.decompress(toBuf(badHeader), out));
-    EXPECT_EQ(out.count(), 0);
+    bad = z;
+    bad[1] ^= 0x01;
+    EXPECT_FALSE(decode(d, bad, out));
+    EXPECT_TRUE(out.empty());
     // Damage in the middle of the deflate data.
-    Bytes badMiddle = z;
-    for (std::size_t i = z.size() / 2; i < z.size() / 2 + 16; ++i) badMiddle[i] ^= 0xA5;
-    EXPECT_FALSE(d.decompress(toBuf(badMiddle), out));
-    EXPECT_TRUE(isPrefix(py.bytewise(badMiddle), fromBuf(out)));
-}
-
-TEST_F(ZDecompress, RawDeflateAndGzipAreNotZlibData) {
-    const Bytes plain = mixedData(5000);
-    cZDecompress d;
-    _typebuf<unsigned char> out;
-    EXPECT_FALSE(d.decompress(toBuf(py.compress(plain, 6, -15)), out));
-    EXPECT_FALSE(d.decompress(toBuf(py.compress(plain, 6, 31)), out));
-    EXPECT_TRUE(d.decompress(toBuf(py.compress(plain, 6, 15)), out));
+    bad = z;
+    for (std::size_t i = z.size() / 2; i < z.size() / 2 + 16; ++i) bad[i] ^= 0xA5;
+    EXPECT_FALSE(decode(d, bad, out));
+    EXPECT_TRUE(isPrefix(py.bytewise(bad), out));
 }
 
 TEST_F(ZDecompress, OutputCapStopsASmallInputThatStandsForGigabytes) {
@@ -98,17 +95,15 @@ TEST_F(ZDecompress, OutputCapStopsASmallInputThatStandsForGigabytes) {
     const Bytes z = py.compress(zeros, 9);
     ASSERT_LT(z.size(), 40000u);
     cZDecompress d;
+    EXPECT_EQ(d.outputLimit(), kDefaultDecodeOutputLimit);
     d.setOutputLimit(1 << 20);
-    _typebuf<unsigned char> out;
-    EXPECT_FALSE(d.decompress(toBuf(z), out));
-    ASSERT_EQ(out.count(), 1 << 20);
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](unsigned char c) { return c == 0; }));
+    Bytes out;
+    EXPECT_FALSE(decode(d, z, out));
+    EXPECT_TRUE(out == Bytes(1 << 20, 0));
     // A cap of exactly the plain size is no failure.
     d.setOutputLimit(zeros.size());
-    EXPECT_TRUE(d.decompress(toBuf(z), out));
-    EXPECT_EQ(out.count(), static_cast<long long>(zeros.size()));
-    EXPECT_EQ(d.outputLimit(), zeros.size());
-    EXPECT_EQ(cZDecompress().outputLimit(), kDefaultDecodeOutputLimit);
+    EXPECT_TRUE(decode(d, z, out));
+    EXPECT_EQ(out.size(), zeros.size());
 }
 
 TEST_F(ZDecompress, PartsOfOneStreamDecodeBlockByBlock) {
@@ -118,24 +113,15 @@ TEST_F(ZDecompress, PartsOfOneStreamDecodeBlockByBlock) {
     const Bytes z = py.compressBlocks(plain, parts, zlens);
     ASSERT_EQ(zlens.size(), 3u);
     cZDecompress d;
-    Bytes joined;
-    std::size_t zat = 0, pat = 0;
-    for (std::size_t i = 0; i < 3; ++i) {
-        _typebuf<unsigned char> out;
+    _typebuf<unsigned char> out;
+    for (std::size_t i = 0, zat = 0, pat = 0; i < 3; zat += zlens[i], pat += parts[i], ++i) {
         EXPECT_TRUE(d.decompressPart(z.data() + zat, static_cast<long long>(zlens[i]), out)) << "block " << i;
-        const Bytes got = fromBuf(out);
-        EXPECT_TRUE(got == Bytes(plain.begin() + static_cast<long>(pat), plain.begin() + static_cast<long>(pat + parts[i])))
+        EXPECT_TRUE(fromBuf(out) == Bytes(plain.begin() + static_cast<long>(pat), plain.begin() + static_cast<long>(pat + parts[i])))
             << "block " << i;
-        joined.insert(joined.end(), got.begin(), got.end());
-        zat += zlens[i];
-        pat += parts[i];
     }
-    EXPECT_TRUE(joined == plain);
-
     // A second stream on the same member stream after reset().
     const Bytes other = mixedData(3000, 7);
     const Bytes z2 = py.compress(other);
-    _typebuf<unsigned char> out;
     ASSERT_TRUE(d.reset());
     EXPECT_TRUE(d.decompressPart(z2.data(), static_cast<long long>(z2.size()), out));
     EXPECT_TRUE(fromBuf(out) == other);
@@ -178,43 +164,32 @@ TEST_F(ZDecompress, SteppingThroughSmallChunksAndSmallRowsGivesThePlainBytes) {
         }
     }
     EXPECT_TRUE(got == plain);
-}
 
-TEST_F(ZDecompress, SteppingReportsDamagedData) {
-    cZDecompress d;
-    const unsigned char junk[] = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    unsigned char out[64];
-    long long inLen = sizeof junk, outLen = sizeof out;
-    EXPECT_FALSE(d.decompressPart(junk, inLen, out, outLen));
-    const unsigned char notZlib[] = {0x12, 0x34, 0x56};
-    ASSERT_TRUE(d.reset());
-    inLen = sizeof notZlib;
-    outLen = sizeof out;
-    EXPECT_FALSE(d.decompressPart(notZlib, inLen, out, outLen));
+    // Damaged data, and data that is no zlib stream, fail the step.
+    for (const Bytes& bad : {Bytes{0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, Bytes{0x12, 0x34, 0x56}}) {
+        ASSERT_TRUE(d.reset());
+        long long inLen = static_cast<long long>(bad.size()), outLen = sizeof row;
+        EXPECT_FALSE(d.decompressPart(bad.data(), inLen, row, outLen));
+    }
 }
 
 // ---------------------------------------------------------------------------
 
 TEST(ZDeflate, WholeBlocksAreZlibStreamsPythonDecodes) {
     ZlibOracle py;
-    const Bytes plain = mixedData(120000);
+    const Bytes plain = mixedData(120000), small = mixedData(1000, 3);
     for (int level : {9, 5}) {
         cZDeflate z;
         ASSERT_TRUE(z.init(level));
-        Bytes out(compressBound(static_cast<uLong>(plain.size())));
-        const unsigned int n = z.deflate(plain.data(), static_cast<unsigned int>(plain.size()), out.data(),
-                                         static_cast<unsigned int>(out.size()));
-        ASSERT_GT(n, 0u);
-        out.resize(n);
-        EXPECT_EQ(out[0], 0x78);  // deflate, 32 KB window
-        EXPECT_EQ((out[0] * 256 + out[1]) % 31, 0);
-        EXPECT_TRUE(py.decompress(out) == plain) << "level " << level;
         // The same object makes a fresh stream each time.
-        const Bytes small = mixedData(1000, 3);
-        Bytes out2(compressBound(1000));
-        const unsigned int n2 = z.deflate(small.data(), 1000, out2.data(), static_cast<unsigned int>(out2.size()));
-        out2.resize(n2);
-        EXPECT_TRUE(py.decompress(out2) == small);
+        for (const Bytes* in : {&plain, &small}) {
+            Bytes out(compressBound(static_cast<uLong>(in->size())));
+            out.resize(z.deflate(in->data(), u(in->size()), out.data(), u(out.size())));
+            ASSERT_GT(out.size(), 2u);
+            EXPECT_EQ(out[0], 0x78);  // deflate, 32 KB window
+            EXPECT_EQ((out[0] * 256 + out[1]) % 31, 0);
+            EXPECT_TRUE(py.decompress(out) == *in) << "level " << level;
+        }
     }
 }
 
@@ -223,11 +198,10 @@ TEST(ZDeflate, TooSmallOutputIsAFailureNotAPartialCount) {
     cZDeflate z;
     ASSERT_TRUE(z.init(9));
     Bytes out(compressBound(static_cast<uLong>(plain.size())));
-    const unsigned int exact = z.deflate(plain.data(), static_cast<unsigned int>(plain.size()), out.data(),
-                                         static_cast<unsigned int>(out.size()));
+    const unsigned int exact = z.deflate(plain.data(), u(plain.size()), out.data(), u(out.size()));
     ASSERT_GT(exact, 0u);
-    EXPECT_EQ(z.deflate(plain.data(), static_cast<unsigned int>(plain.size()), out.data(), exact - 1), 0u);
-    EXPECT_EQ(z.deflate(plain.data(), static_cast<unsigned int>(plain.size()), out.data(), exact), exact);
+    EXPECT_EQ(z.deflate(plain.data(), u(plain.size()), out.data(), exact - 1), 0u);
+    EXPECT_EQ(z.deflate(plain.data(), u(plain.size()), out.data(), exact), exact);
 }
 
 TEST(ZDeflate, UninitialisedStreamGivesZero) {
@@ -238,35 +212,20 @@ TEST(ZDeflate, UninitialisedStreamGivesZero) {
     EXPECT_EQ(i.inflate(in, 4, out, sizeof out), 0u);
 }
 
-TEST(ZInflate, WholeBlocksFromPythonInflate) {
+TEST(ZInflate, WholeBlocksFromPythonInflateAndCutDamagedOrOversizedOnesGiveZero) {
     ZlibOracle py;
     const Bytes plain = mixedData(70000);
     const Bytes z = py.compress(plain, 9);
-    cZInflate inf;
-    ASSERT_TRUE(inf.init());
-    Bytes out(plain.size());
-    EXPECT_EQ(inf.inflate(z.data(), static_cast<unsigned int>(z.size()), out.data(), static_cast<unsigned int>(out.size())),
-              plain.size());
-    EXPECT_TRUE(out == plain);
-    // Again on the same object, with room to spare.
-    Bytes roomy(plain.size() + 100);
-    EXPECT_EQ(inf.inflate(z.data(), static_cast<unsigned int>(z.size()), roomy.data(), static_cast<unsigned int>(roomy.size())),
-              plain.size());
-}
-
-TEST(ZInflate, CutDamagedOrOversizedDataGivesZero) {
-    ZlibOracle py;
-    const Bytes plain = mixedData(30000);
-    const Bytes z = py.compress(plain);
-    cZInflate inf;
-    ASSERT_TRUE(inf.init());
-    Bytes out(plain.size());
-    EXPECT_EQ(inf.inflate(z.data(), static_cast<unsigned int>(z.size() - 3), out.data(), static_cast<unsigned int>(out.size())), 0u);
     Bytes bad = z;
     bad.back() ^= 1;
-    EXPECT_EQ(inf.inflate(bad.data(), static_cast<unsigned int>(bad.size()), out.data(), static_cast<unsigned int>(out.size())), 0u);
-    EXPECT_EQ(inf.inflate(z.data(), static_cast<unsigned int>(z.size()), out.data(), static_cast<unsigned int>(out.size() - 1)), 0u);
-    // And the object still works afterwards.
-    EXPECT_EQ(inf.inflate(z.data(), static_cast<unsigned int>(z.size()), out.data(), static_cast<unsigned int>(out.size())),
-              plain.size());
+    cZInflate inf;
+    ASSERT_TRUE(inf.init());
+    Bytes out(plain.size() + 100);
+    EXPECT_EQ(inf.inflate(z.data(), u(z.size()), out.data(), u(plain.size())), plain.size());
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), out.begin()));
+    EXPECT_EQ(inf.inflate(z.data(), u(z.size() - 3), out.data(), u(out.size())), 0u);
+    EXPECT_EQ(inf.inflate(bad.data(), u(bad.size()), out.data(), u(out.size())), 0u);
+    EXPECT_EQ(inf.inflate(z.data(), u(z.size()), out.data(), u(plain.size() - 1)), 0u);
+    // The same object still works afterwards, with room to spare.
+    EXPECT_EQ(inf.inflate(z.data(), u(z.size()), out.data(), u(out.size())), plain.size());
 }
