@@ -91,16 +91,6 @@ TEST(HuffmanTable, DecodesSymbolsEncodedWithThePublishedCodes) {
     EXPECT_LE(pos, data.count());
 }
 
-TEST(HuffmanBits, FourBitsOfA5AreAThenFive) {
-    _typebuf<unsigned char> data = bytesOf({0xA5});
-    cHaffmanTable h;
-    long long pos = 0;
-    EXPECT_EQ(h.getBitHuff(4, nullptr, data, pos), 0xA);
-    EXPECT_EQ(pos, 1);
-    EXPECT_EQ(h.getBitHuff(4, nullptr, data, pos), 0x5);
-    EXPECT_EQ(h.bitCount(), 0);
-}
-
 TEST(HuffmanBits, FieldsOfAnyWidthMatchTheBitString) {
     std::vector<unsigned char> bytes;
     std::uint32_t x = 2463534242u;
