@@ -182,7 +182,7 @@ class LzwFromWriters : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new qortest::TempDir;
-        runPython(*dir_, kWritersScript, "'" + dir_->path() + "'");
+        runPython(kWritersScript, "'" + dir_->path() + "'");
         std::ifstream manifest(dir_->file("manifest.txt"));
         cases_ = new std::vector<sCase>;
         sCase c;

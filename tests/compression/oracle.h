@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "base/buffers.h"
@@ -61,16 +60,11 @@ inline _typebuf<unsigned char> toBuf(const Bytes& b) {
 
 inline Bytes fromBuf(const _typebuf<unsigned char>& t) { return Bytes(t.begin(), t.end()); }
 
-// Runs a Python script with arguments in dir; fails the test when it does
-// not exit with 0.  Returns its standard output.
-inline std::string runPython(const qortest::TempDir& dir, const std::string& script, const std::string& args) {
-    const std::string path = dir.file("oracle.py");
-    {
-        std::ofstream f(path);
-        f << script;
-    }
+// Runs a Python script with arguments; fails the test when it does not exit
+// with 0.  Returns its standard output.
+inline std::string runPython(const std::string& script, const std::string& args) {
     int status = -1;
-    std::string out = qortest::runCommand(qortest::python3() + " '" + path + "' " + args + " 2>&1", &status);
+    std::string out = qortest::runPython(script, args, &status);
     EXPECT_EQ(status, 0) << out;
     return out;
 }

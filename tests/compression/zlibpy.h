@@ -2,6 +2,8 @@
 // inputs and checks what we compress.
 #pragma once
 
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,7 @@ elif mode == 'blocks':
         pieces.append(z)
         at += n
     out = b''.join(pieces)
-    print(','.join(str(len(p)) for p in pieces))
+    print(' '.join(str(len(p)) for p in pieces))
 elif mode == 'decompress':
     out = zlib.decompress(data)
 elif mode == 'bytewise':
@@ -57,13 +59,8 @@ public:
         for (std::size_t p : parts) arg += (arg.empty() ? "" : ",") + std::to_string(p);
         std::string out;
         Bytes z = run("blocks", plain, arg, &out);
-        lengths.clear();
-        std::size_t at = 0;
-        while (at < out.size() && out[at] != '\n') {
-            lengths.push_back(std::stoul(out.substr(at)));
-            at = out.find_first_of(",\n", at);
-            if (at != std::string::npos && out[at] == ',') ++at;
-        }
+        std::istringstream in(out);
+        lengths.assign(std::istream_iterator<std::size_t>(in), std::istream_iterator<std::size_t>());
         return z;
     }
     Bytes decompress(const Bytes& z) { return run("decompress", z, ""); }
@@ -72,8 +69,8 @@ public:
 private:
     Bytes run(const char* mode, const Bytes& in, const std::string& args, std::string* stdoutText = nullptr) {
         writeFile(dir_.file("in.bin"), in);
-        std::string out = runPython(dir_, kZlibScript,
-                                    std::string(mode) + " '" + dir_.file("in.bin") + "' '" + dir_.file("out.bin") + "' " + args);
+        std::string out =
+            runPython(kZlibScript, std::string(mode) + " '" + dir_.file("in.bin") + "' '" + dir_.file("out.bin") + "' " + args);
         if (stdoutText) *stdoutText = out;
         return readFile(dir_.file("out.bin"));
     }
