@@ -4,6 +4,7 @@
 #include "base/memio.h"
 
 #include <gtest/gtest.h>
+#include "steppedstream.h"
 #include "testsupport.h"
 
 #include <atomic>
@@ -42,65 +43,6 @@ unsigned int put(cFileIOTarget& s, const std::string& bytes) {
     return s.write(const_cast<char*>(bytes.data()), static_cast<unsigned int>(bytes.size()));
 }
 
-// A stream over a string that can be told to fail its transfers, counts the
-// calls it gets and notes when it is destroyed.
-class ScriptedStream : public cFileIOTarget {
-public:
-    explicit ScriptedStream(std::string data, bool* destroyed = nullptr)
-        : data_(std::move(data)), destroyed_(destroyed) {}
-    ~ScriptedStream() override {
-        if (destroyed_) *destroyed_ = true;
-    }
-    long long size() override { return static_cast<long long>(data_.size()); }
-    unsigned int read(void* buf, unsigned int n) override {
-        ++reads;
-        lastReadSize = n;
-        if (failReads) return kIOFailed;
-        if (pos_ >= data_.size()) return 0;
-        std::size_t c = std::min<std::size_t>(n, data_.size() - pos_);
-        std::memcpy(buf, data_.data() + pos_, c);
-        pos_ += c;
-        return static_cast<unsigned int>(c);
-    }
-    unsigned int write(void* buf, unsigned int n) override {
-        ++writes;
-        if (failWrites) return kIOFailed;
-        std::size_t c = std::min<std::size_t>(n, writeLimit);
-        if (pos_ + c > data_.size()) data_.resize(pos_ + c);
-        std::memcpy(data_.data() + pos_, buf, c);
-        pos_ += c;
-        return static_cast<unsigned int>(c);
-    }
-    bool set_fp(unsigned long long pos) override {
-        if (pos > data_.size()) return false;
-        pos_ = static_cast<std::size_t>(pos);
-        return true;
-    }
-    bool set_fp_end(unsigned long long n) override { return set_fp(data_.size() - n); }
-    bool set_eof(unsigned long long length) override {
-        data_.resize(static_cast<std::size_t>(length));
-        if (pos_ > length) pos_ = static_cast<std::size_t>(length);
-        return true;
-    }
-    void close() override {}
-    bool valid() override { return true; }
-
-    const std::string& data() const { return data_; }
-    std::size_t position() const { return pos_; }
-
-    bool failReads = false;
-    bool failWrites = false;
-    std::size_t writeLimit = ~std::size_t{0};
-    int reads = 0;
-    int writes = 0;
-    unsigned int lastReadSize = 0;
-
-private:
-    std::string data_;
-    std::size_t pos_ = 0;
-    bool* destroyed_;
-};
-
 // ===========================================================================
 // cMemIOTarget
 
@@ -123,12 +65,9 @@ TEST(MemIOTarget, ANewStreamIsEmptyAndRefusesToSeekPastItsEnd) {
 }
 
 TEST(MemIOTarget, PageSizesOutsideTheAllowedRangeBecome64K) {
-    EXPECT_EQ(cMemIOTarget(100).pageSize(), 65536);
-    EXPECT_EQ(cMemIOTarget(0).pageSize(), 65536);
-    EXPECT_EQ(cMemIOTarget(-5).pageSize(), 65536);
-    EXPECT_EQ(cMemIOTarget(0x80000000LL).pageSize(), 65536);
-    EXPECT_EQ(cMemIOTarget(128).pageSize(), 128);
-    EXPECT_EQ(cMemIOTarget(0x7FFFFFFF).pageSize(), 0x7FFFFFFF);
+    const long long cases[][2] = {{100, 65536}, {0, 65536},   {-5, 65536},
+                                  {0x80000000LL, 65536}, {128, 128}, {0x7FFFFFFF, 0x7FFFFFFF}};
+    for (const auto& c : cases) EXPECT_EQ(cMemIOTarget(c[0]).pageSize(), c[1]) << c[0];
 }
 
 TEST(MemIOTarget, AWriteAcrossAPageBoundaryTouchesTwoPages) {
@@ -308,10 +247,9 @@ TEST(MemIOTarget, ManySmallWritesAndReadsMatchOneLargeOne) {
 
 TEST(MemBufferedIO, ASecondReadTakesTheCacheRestAndAFreshFillNeverBytesBeyondIt) {
     const std::string data = pattern(5000);
-    ScriptedStream src(data);
+    SteppedStream src(data);
     cMemBufferedIO c(&src, 4096);
     EXPECT_EQ(c.size(), 5000);
-    EXPECT_EQ(c.typeOf(), 0);
     EXPECT_TRUE(c.valid());
     std::string a = readAll(c, 4000);
     std::string b = readAll(c, 2000);
@@ -324,7 +262,7 @@ TEST(MemBufferedIO, ASecondReadTakesTheCacheRestAndAFreshFillNeverBytesBeyondIt)
 
 TEST(MemBufferedIO, RequestsLargerThanTheCacheGoStraightToTheSource) {
     const std::string data = pattern(10000);
-    ScriptedStream src(data);
+    SteppedStream src(data);
     cMemBufferedIO c(&src, 1024);
     EXPECT_EQ(readAll(c, 10), data.substr(0, 10));
     std::string big = readAll(c, 5000);
@@ -336,7 +274,7 @@ TEST(MemBufferedIO, RequestsLargerThanTheCacheGoStraightToTheSource) {
 
 TEST(MemBufferedIO, SeeksInsideTheCacheAreServedWithoutTheSource) {
     const std::string data = pattern(3000);
-    ScriptedStream src(data);
+    SteppedStream src(data);
     cMemBufferedIO c(&src, 4096);
     char one;
     ASSERT_EQ(c.read(&one, 1), 1u);
@@ -359,10 +297,10 @@ TEST(MemBufferedIO, SeeksInsideTheCacheAreServedWithoutTheSource) {
 
 TEST(MemBufferedIO, AFailedSourceReadIsReportedAndLeavesThePositionAlone) {
     const std::string data = pattern(9000);
-    ScriptedStream src(data);
+    SteppedStream src(data);
     cMemBufferedIO c(&src, 1024);
     ASSERT_EQ(readAll(c, 1000), data.substr(0, 1000));
-    src.failReads = true;
+    src.failAfter = 0;
     char buf[4000];
     // Cache rest plus a failed direct read: the cached part still counts.
     EXPECT_EQ(c.read(buf, 3000), 24u);
@@ -370,7 +308,7 @@ TEST(MemBufferedIO, AFailedSourceReadIsReportedAndLeavesThePositionAlone) {
     EXPECT_EQ(c.read(buf, 100), cFileIOTarget::kIOFailed);
     EXPECT_EQ(c.read(buf, 3000), cFileIOTarget::kIOFailed);
     EXPECT_FALSE(c.readf(buf, 10));
-    src.failReads = false;
+    src.failAfter = -1;
     EXPECT_EQ(readAll(c, 8), data.substr(1024, 8));
 }
 
@@ -390,7 +328,7 @@ TEST(MemBufferedIO, WritesLandAtTheLogicalPositionAndDropTheCache) {
 }
 
 TEST(MemBufferedIO, AFailedSourceWriteIsReportedAndLeavesThePositionAlone) {
-    ScriptedStream src(pattern(100));
+    SteppedStream src(pattern(100));
     cMemBufferedIO c(&src, 64);
     ASSERT_TRUE(c.set_fp(10));
     src.failWrites = true;
@@ -418,7 +356,7 @@ TEST(MemBufferedIO, OwnsTheSourceOnlyWhenSetAndNeverDeletesItTwice) {
         EXPECT_EQ(c.size(), 0);
         EXPECT_FALSE(c.set_fp(0));
         EXPECT_EQ(readAll(c, 4), "");
-        auto* s = new ScriptedStream("abc", &gone);
+        auto* s = new SteppedStream("abc", ~0u, -1, &gone);
         ASSERT_TRUE(c.set(s, 16));
         ASSERT_TRUE(c.set(s, 32));  // the same stream again: kept, not deleted
         EXPECT_FALSE(gone);
@@ -428,7 +366,7 @@ TEST(MemBufferedIO, OwnsTheSourceOnlyWhenSetAndNeverDeletesItTwice) {
         EXPECT_FALSE(c.valid());
     }
     gone = false;
-    ScriptedStream kept("xyz", &gone);
+    SteppedStream kept("xyz", ~0u, -1, &gone);
     {
         cMemBufferedIO c(&kept, 16);
         EXPECT_EQ(readAll(c, 3), "xyz");
@@ -439,9 +377,8 @@ TEST(MemBufferedIO, OwnsTheSourceOnlyWhenSetAndNeverDeletesItTwice) {
 }
 
 TEST(MemBufferedIO, ThreadsReadingOneCacheEachGetWholeWordsAndNoneIsLost) {
-    // The source holds consecutive 32-bit counters; every thread reads four
-    // bytes at a time.  Under the cache's lock each read returns one whole
-    // counter and every counter comes out exactly once.
+    // Consecutive 32-bit counters read four bytes at a time by four threads:
+    // each read returns one whole counter and every counter comes out once.
     constexpr unsigned kWords = 20000;
     std::string data(kWords * 4, '\0');
     for (unsigned i = 0; i < kWords; ++i) std::memcpy(&data[i * 4], &i, 4);
@@ -452,23 +389,17 @@ TEST(MemBufferedIO, ThreadsReadingOneCacheEachGetWholeWordsAndNoneIsLost) {
     std::vector<std::atomic<int>> seen(kWords);
     std::atomic<int> bad{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             unsigned v;
-            while (c.read(&v, 4) == 4) {
-                if (v < kWords)
-                    seen[v]++;
-                else
-                    bad++;
-            }
+            while (c.read(&v, 4) == 4) (v < kWords ? seen[v] : bad)++;
         });
-    }
     for (auto& th : threads) th.join();
     EXPECT_EQ(bad.load(), 0);
     int missing = 0, doubled = 0;
     for (auto& s : seen) {
-        if (s.load() == 0) ++missing;
-        if (s.load() > 1) ++doubled;
+        missing += s.load() == 0;
+        doubled += s.load() > 1;
     }
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(doubled, 0);
@@ -478,7 +409,7 @@ TEST(MemBufferedIO, ThreadsReadingOneCacheEachGetWholeWordsAndNoneIsLost) {
 // cMemBufferedLinearWriterIO
 
 TEST(MemBufferedLinearWriterIO, SmallWritesArePassedOnTogether) {
-    ScriptedStream dst("");
+    SteppedStream dst("");
     cMemBufferedLinearWriterIO w(&dst, 16);
     EXPECT_TRUE(w.valid());
     EXPECT_EQ(put(w, "a"), 1u);
@@ -498,7 +429,7 @@ TEST(MemBufferedLinearWriterIO, SmallWritesArePassedOnTogether) {
 }
 
 TEST(MemBufferedLinearWriterIO, ATargetThatTakesPartOfTheBytesGetsEachByteOnce) {
-    ScriptedStream dst("");
+    SteppedStream dst("");
     cMemBufferedLinearWriterIO w(&dst, 16);
     EXPECT_EQ(put(w, "0123456789"), 10u);
     dst.writeLimit = 4;
@@ -513,7 +444,7 @@ TEST(MemBufferedLinearWriterIO, ATargetThatTakesPartOfTheBytesGetsEachByteOnce) 
 }
 
 TEST(MemBufferedLinearWriterIO, SeekingAndClosingPassPendingBytesOnAndCloseDeletesAnOwnedTarget) {
-    ScriptedStream dst("..........");
+    SteppedStream dst("..........");
     {
         cMemBufferedLinearWriterIO w(&dst, 64);
         EXPECT_EQ(put(w, "ab"), 2u);
@@ -524,7 +455,7 @@ TEST(MemBufferedLinearWriterIO, SeekingAndClosingPassPendingBytesOnAndCloseDelet
     EXPECT_EQ(dst.data(), "ab....XY..");
 
     bool gone = false;
-    auto* owned = new ScriptedStream("", &gone);
+    auto* owned = new SteppedStream("", ~0u, -1, &gone);
     cMemBufferedLinearWriterIO w;
     EXPECT_FALSE(w.valid());
     EXPECT_EQ(put(w, "a"), 0u);
@@ -543,7 +474,6 @@ TEST(BufWrapperIO, AReadOnlyBlockRefusesWritesAndSeeksClipToItsEnd) {
     cBufWrapperIO b(block, 10, false);
     EXPECT_TRUE(b.valid());
     EXPECT_EQ(b.size(), 10);
-    EXPECT_EQ(b.typeOf(), 0);
     EXPECT_EQ(put(b, "xx"), 0u);
     EXPECT_EQ(readAll(b, 4), "0123");
     EXPECT_FALSE(b.set_fp(static_cast<unsigned long long>(-1LL)));
@@ -589,7 +519,6 @@ TEST(FileIOSubRange, AWindowIsClippedToItsParent) {
     cFileIOSubRange w(&parent, 10, 20);
     EXPECT_EQ(w.size(), 15);
     EXPECT_TRUE(w.valid());
-    EXPECT_EQ(w.typeOf(), 0);
     EXPECT_EQ(readAll(w, 100), "KLMNOPQRSTUVWXY");
     EXPECT_FALSE(w.set_fp(16));
     EXPECT_EQ(readAll(w, 1), "");  // the position stayed at the window's end
@@ -625,14 +554,14 @@ TEST(FileIOSubRange, TwoWindowsOnOneParentReadTheirOwnBytesAlternately) {
 }
 
 TEST(FileIOSubRange, AFailedParentTransferIsReportedAndLeavesThePositionAlone) {
-    ScriptedStream parent(pattern(100));
+    SteppedStream parent(pattern(100));
     cFileIOSubRange w(&parent, 20, 50);
     EXPECT_EQ(readAll(w, 5), parent.data().substr(20, 5));
-    parent.failReads = true;
+    parent.failAfter = 0;
     char buf[10];
     EXPECT_EQ(w.read(buf, 10), cFileIOTarget::kIOFailed);
     EXPECT_FALSE(w.readf(buf, 10));
-    parent.failReads = false;
+    parent.failAfter = -1;
     EXPECT_EQ(readAll(w, 5), parent.data().substr(25, 5));
     parent.failWrites = true;
     EXPECT_EQ(put(w, "!!"), cFileIOTarget::kIOFailed);

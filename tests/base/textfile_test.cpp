@@ -4,20 +4,15 @@
 #include "base/textfile.h"
 
 #include <gtest/gtest.h>
+#include "steppedstream.h"
 #include "testsupport.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using qortest::runCommand;
 using qortest::TempDir;
 
 std::string text(const _typebuf<char>& line) { return std::string(line.data() ? line.data() : "", line.bytes()); }
@@ -37,53 +32,9 @@ std::vector<std::string> readFile(const std::string& path, cTextFileIO::eTextCon
     return readAll(tf, clean);
 }
 
-// A caller's stream over a string that hands out at most `chunk` bytes per
-// read (as a socket may) and can be told to fail reads from some offset on.
-class LentStream : public cFileIOTarget {
-public:
-    explicit LentStream(std::string data, unsigned chunk = 0xFFFFFFFFu) : data_(std::move(data)), chunk_(chunk) {}
-    long long size() override { return static_cast<long long>(data_.size()); }
-    unsigned int read(void* buf, unsigned int n) override {
-        if (pos_ >= failFrom_) return kIOFailed;
-        const std::size_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
-        const unsigned int k = static_cast<unsigned int>(std::min<std::size_t>({n, chunk_, left}));
-        std::memcpy(buf, data_.data() + pos_, k);
-        pos_ += k;
-        // A broken stream may claim bytes it never placed in buf.
-        return k ? k + overclaim : 0;
-    }
-    unsigned int write(void* buf, unsigned int n) override {
-        if (pos_ > data_.size()) data_.resize(pos_);
-        data_.replace(pos_, std::min<std::size_t>(n, data_.size() - pos_), static_cast<const char*>(buf), n);
-        pos_ += n;
-        return n;
-    }
-    bool set_fp(unsigned long long pos) override {
-        ++seeks;
-        pos_ = static_cast<std::size_t>(pos);
-        return true;
-    }
-    bool set_fp_end(unsigned long long n) override { return set_fp(data_.size() - n); }
-    bool set_eof(unsigned long long) override { return false; }
-    void close() override { ++closes; }
-    bool valid() override { return true; }
-
-    void failReadsFrom(std::size_t offset) { failFrom_ = offset; }
-    const std::string& data() const { return data_; }
-    int closes = 0;
-    int seeks = 0;
-    unsigned int overclaim = 0;
-
-private:
-    std::string data_;
-    std::size_t chunk_;
-    std::size_t pos_ = 0;
-    std::size_t failFrom_ = static_cast<std::size_t>(-1);
-};
-
 std::vector<std::string> readLent(const std::string& bytes, cTextFileIO::eTextContentType type, unsigned chunk,
                                   bool* clean = nullptr) {
-    LentStream s(bytes, chunk);
+    SteppedStream s(bytes, chunk);
     cTextFileIO tf;
     if (!tf.open(&s, type)) return {"<open failed>"};
     return readAll(tf, clean);
@@ -184,25 +135,36 @@ print('ok', end='')
     }
 }
 
-TEST(TextFileRead, EdgeCasesOfEightBitText) {
-    bool clean = false;
-    EXPECT_TRUE(readLent("", cTextFileIO::tctAuto, 64, &clean).empty());
-    EXPECT_TRUE(clean);
-    EXPECT_EQ(readLent("abc", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"abc"}));
-    EXPECT_EQ(readLent("abc\n", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"abc"}));
-    EXPECT_EQ(readLent("a\r\nb\nc\rd", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"a", "b", "c", "d"}));
-    EXPECT_EQ(readLent(std::string("a\0b", 3), cTextFileIO::tctAuto, 64), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(readLent("a\n\nb\r\n\r\n\r\rc", cTextFileIO::tctAuto, 64),
-              (std::vector<std::string>{"a", "", "b", "", "", "", "c"}));
-    // CR LF is one end; LF CR is two.
-    EXPECT_EQ(readLent("a\n\rb", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"a", "", "b"}));
-    // The mark is only taken as one when asked to.
-    EXPECT_EQ(readLent("\xef\xbb\xbfx\ny", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"x", "y"}));
-    EXPECT_EQ(readLent("\xef\xbb\xbfx\ny", cTextFileIO::tct8Bit, 64),
-              (std::vector<std::string>{"\xef\xbb\xbfx", "y"}));
-    // An explicit type keeps its place when the mark is missing.
-    EXPECT_EQ(readLent("x\ny", cTextFileIO::tctUTF8, 64), (std::vector<std::string>{"x", "y"}));
-    EXPECT_EQ(readLent("\xef\xbb", cTextFileIO::tctAuto, 64), (std::vector<std::string>{"\xef\xbb"}));
+TEST(TextFileRead, EdgeCasesOfShortTexts) {
+    using L = std::vector<std::string>;
+    const auto a = cTextFileIO::tctAuto;
+    const struct {
+        std::string bytes;
+        cTextFileIO::eTextContentType type;
+        L lines;
+    } cases[] = {
+        {"", a, {}},
+        {"abc", a, {"abc"}},
+        {"abc\n", a, {"abc"}},
+        {"a\r\nb\nc\rd", a, {"a", "b", "c", "d"}},
+        {std::string("a\0b", 3), a, {"a", "b"}},
+        {"a\n\nb\r\n\r\n\r\rc", a, {"a", "", "b", "", "", "", "c"}},
+        {"a\n\rb", a, {"a", "", "b"}},  // CR LF is one end; LF CR is two
+        // The mark is only taken as one when asked to.
+        {"\xef\xbb\xbfx\ny", a, {"x", "y"}},
+        {"\xef\xbb\xbfx\ny", cTextFileIO::tct8Bit, {"\xef\xbb\xbfx", "y"}},
+        {"x\ny", cTextFileIO::tctUTF8, {"x", "y"}},  // an explicit type needs no mark
+        {"\xef\xbb", a, {"\xef\xbb"}},
+        // A lone last byte of a wide text ends it.
+        {std::string("\xff\xfe" "a\0\n\0b\0c", 9), a, {"a", "b"}},
+        {std::string("\xfe\xff\0a\0\n\0", 7), a, {"a"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        bool clean = false;
+        EXPECT_EQ(readLent(c.bytes, c.type, 64, &clean), c.lines);
+        EXPECT_TRUE(clean);
+    }
 }
 
 TEST(TextFileRead, ShortReadsOfALentStreamGiveTheSameLines) {
@@ -217,7 +179,7 @@ TEST(TextFileRead, ShortReadsOfALentStreamGiveTheSameLines) {
 }
 
 TEST(TextFileRead, LentStreamIsReadFromItsStartAndNeverClosed) {
-    LentStream s(std::string("\xff\xfe" "a\0\n\0b\0", 8), 3);
+    SteppedStream s(std::string("\xff\xfe" "a\0\n\0b\0", 8), 3);
     ASSERT_TRUE(s.set_fp(4));  // wherever the caller left it
     {
         cTextFileIO tf;
@@ -245,7 +207,7 @@ TEST(TextFileRead, LinesUpToTheLimitAndNoLonger) {
         EXPECT_EQ(got, (std::vector<std::string>{"a"}));
         EXPECT_FALSE(clean);
 
-        LentStream s(encode(over + "\nz\n"));
+        SteppedStream s(encode(over + "\nz\n"));
         cTextFileIO tf;
         ASSERT_TRUE(tf.open(&s, type));
         _typebuf<char> line;
@@ -303,7 +265,7 @@ TEST(TextFileRead, CrLfSplitAcrossBlocksIsOneLineEnd) {
         // has its CR there, its LF in the third.
         constexpr long long kBlock = 70000;
         const std::string straddle = std::string(kBlock - 2, 'a') + "\n" + std::string(kBlock, 'b') + "\r\nc";
-        LentStream s(encodeAscii(straddle, type));
+        SteppedStream s(encodeAscii(straddle, type));
         cTextFileIO tf;
         ASSERT_TRUE(tf.open(&s, type));
         tf.setMaxStrLen(kBlock);
@@ -314,20 +276,11 @@ TEST(TextFileRead, CrLfSplitAcrossBlocksIsOneLineEnd) {
     }
 }
 
-TEST(TextFileRead, LoneLastByteOfAWideTextEndsIt) {
-    bool clean = false;
-    EXPECT_EQ(readLent(std::string("\xff\xfe" "a\0\n\0b\0c", 9), cTextFileIO::tctAuto, 64, &clean),
-              (std::vector<std::string>{"a", "b"}));
-    EXPECT_TRUE(clean);
-    EXPECT_EQ(readLent(std::string("\xfe\xff\0a\0\n\0", 7), cTextFileIO::tctAuto, 64, &clean),
-              (std::vector<std::string>{"a"}));
-}
-
-TEST(TextFileRead, FailedReadIsReportedAndNotTakenForTheEnd) {
+TEST(TextFileRead, FailedReadsAndOpensAreReportedAndNotTakenForTheEnd) {
     std::string bytes;
     for (int i = 0; i < 30000; ++i) bytes += "line " + std::to_string(i) + "\n";
-    LentStream s(bytes);
-    s.failReadsFrom(100000);
+    SteppedStream s(bytes);
+    s.failAfter = 100000;
     cTextFileIO tf;
     ASSERT_TRUE(tf.open(&s, cTextFileIO::tctAuto));
     bool clean = true;
@@ -338,8 +291,8 @@ TEST(TextFileRead, FailedReadIsReportedAndNotTakenForTheEnd) {
     EXPECT_EQ(got[0], "line 0");
     EXPECT_LT(got.size(), 30000u);
 
-    LentStream failing("abc");
-    failing.failReadsFrom(0);
+    SteppedStream failing("abc");
+    failing.failAfter = 0;
     EXPECT_FALSE(tf.open(&failing, cTextFileIO::tctAuto));
     EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
 
@@ -350,12 +303,16 @@ TEST(TextFileRead, FailedReadIsReportedAndNotTakenForTheEnd) {
     EXPECT_FALSE(closed.open(static_cast<cFileIOTarget*>(nullptr), cTextFileIO::tctAuto));
     EXPECT_FALSE(closed.open(&s, static_cast<cTextFileIO::eTextContentType>(5)));
     EXPECT_EQ(closed.lastError(), cTextFileIO::teBadType);
+    EXPECT_FALSE(closed.open("/nonexistent/qor/text", true, cTextFileIO::tctAuto));
+    EXPECT_EQ(closed.lastError(), cTextFileIO::teOpenFailed);
+    EXPECT_FALSE(closed.goStart());
+    EXPECT_FALSE(closed.putStr("x"));
 }
 
 TEST(TextFileRead, AStreamClaimingMoreThanItWasAskedForIsAFailedRead) {
     std::string bytes;
     for (int i = 0; i < 100; ++i) bytes += "line " + std::to_string(i) + "\n";
-    LentStream s(bytes);
+    SteppedStream s(bytes);
     cTextFileIO tf;
     ASSERT_TRUE(tf.open(&s, cTextFileIO::tct8Bit));
     // Far more than the block it is read into.
@@ -365,19 +322,10 @@ TEST(TextFileRead, AStreamClaimingMoreThanItWasAskedForIsAFailedRead) {
     EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
 
     // The mark is read through the same check.
-    LentStream marked("\xef\xbb\xbf" "abc\n");
+    SteppedStream marked("\xef\xbb\xbf" "abc\n");
     marked.overclaim = 1;
     EXPECT_FALSE(tf.open(&marked, cTextFileIO::tctAuto));
     EXPECT_EQ(tf.lastError(), cTextFileIO::teReadFailed);
-}
-
-TEST(TextFileRead, MissingFileCannotBeOpened) {
-    TempDir dir;
-    cTextFileIO tf;
-    EXPECT_FALSE(tf.open(dir.file("missing").c_str(), true, cTextFileIO::tctAuto));
-    EXPECT_EQ(tf.lastError(), cTextFileIO::teOpenFailed);
-    EXPECT_FALSE(tf.goStart());
-    EXPECT_FALSE(tf.putStr("x"));
 }
 
 // ---------------------------------------------------------------------------
@@ -388,44 +336,28 @@ TEST(TextFileWrite, PythonDecodesWhatWeWriteInEachEncoding) {
     const std::vector<std::string> lines = sampleLines(200);
     std::string expected;
     for (const std::string& l : lines) expected += l + "\r\n";
-    struct Case {
+    // Python's utf-16 codec insists on a mark and takes the byte order from it.
+    const struct {
         cTextFileIO::eTextContentType type;
-        const char* codec;
-    };
-    for (const Case& c : {Case{cTextFileIO::tct8Bit, "utf-8"}, Case{cTextFileIO::tctAuto, "utf-8-sig"},
-                          Case{cTextFileIO::tctUTF8, "utf-8-sig"}, Case{cTextFileIO::tctUTF16LE, "utf-16"},
-                          Case{cTextFileIO::tctUTF16BE, "utf-16"}}) {
+        const char *codec, *mark;
+    } cases[] = {{cTextFileIO::tct8Bit, "utf-8", ""},         {cTextFileIO::tctAuto, "utf-8-sig", "efbbbf"},
+                 {cTextFileIO::tctUTF8, "utf-8-sig", "efbbbf"}, {cTextFileIO::tctUTF16LE, "utf-16", "fffe"},
+                 {cTextFileIO::tctUTF16BE, "utf-16", "feff"}};
+    for (const auto& c : cases) {
         const std::string path = dir.file("out" + std::to_string(c.type));
         {
             cTextFileIO tf;
             ASSERT_TRUE(tf.create(path.c_str(), c.type));
-            for (const std::string& l : lines) {
-                ASSERT_TRUE(tf.putStr(l.c_str()));
-                ASSERT_TRUE(tf.put_eol());
-            }
+            for (const std::string& l : lines) ASSERT_TRUE(tf.putStr(l.c_str()) && tf.put_eol());
         }
-        // Python's utf-16 codec insists on a mark and picks the byte order
-        // from it; the expected mark is checked as well.
-        const std::string theirs = qortest::runPython(R"(
+        const std::string start = qortest::runPython(R"(
 import sys
 raw = open(sys.argv[1], 'rb').read()
-print(raw[:3].hex(), raw.decode(sys.argv[2]).encode('utf-8').hex(), end='')
-)", "'" + path + "' " + c.codec);
-        std::string hex;
-        for (unsigned char ch : expected) {
-            char h[3];
-            std::snprintf(h, sizeof h, "%02x", ch);
-            hex += h;
-        }
-        const char* mark = c.type == cTextFileIO::tct8Bit      ? nullptr
-                           : c.type == cTextFileIO::tctUTF16LE ? "fffe"
-                           : c.type == cTextFileIO::tctUTF16BE ? "feff"
-                                                              : "efbbbf";
-        ASSERT_GT(theirs.size(), 7u) << theirs;
-        if (mark) {
-            EXPECT_EQ(theirs.compare(0, std::strlen(mark), mark), 0) << theirs.substr(0, 8);
-        }
-        EXPECT_EQ(theirs.substr(theirs.find(' ') + 1), hex) << c.type;
+open(sys.argv[3], 'wb').write(raw.decode(sys.argv[2]).encode('utf-8'))
+print(raw[:3].hex(), end='')
+)", "'" + path + "' " + c.codec + " '" + path + ".u8'");
+        EXPECT_EQ(start.compare(0, std::strlen(c.mark), c.mark), 0) << start;
+        EXPECT_EQ(qortest::readFile(path + ".u8"), expected) << c.codec;
         EXPECT_EQ(readFile(path, cTextFileIO::tctAuto), lines);
     }
 }
