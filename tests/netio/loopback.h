@@ -1,5 +1,6 @@
 // Loopback helpers for the socket suites: a listener on 127.0.0.1 with an
-// ephemeral port, and small wrappers of the peer's side of a connection.
+// ephemeral port, a client connected to one, and small wrappers of the
+// peer's side of a connection.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,7 +13,11 @@
 
 #include <string>
 
+#include "netio/tcpsocket.h"
+
 namespace qortest {
+
+inline unsigned char kLoopback[4] = {127, 0, 0, 1};
 
 class Listener {
 public:
@@ -23,14 +28,13 @@ public:
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = 0;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, backlog) != 0) {
+        socklen_t len = sizeof sa;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, backlog) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
             ::close(fd_);
             fd_ = -1;
             return;
         }
-        socklen_t len = sizeof sa;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
         port_ = ntohs(sa.sin_port);
     }
     ~Listener() {
@@ -40,7 +44,6 @@ public:
     Listener& operator=(const Listener&) = delete;
 
     int port() const { return port_; }
-    int fd() const { return fd_; }
 
     // The next connection, or -1 when none comes within timeoutMs.
     int accept(int timeoutMs = 2000) {
@@ -55,17 +58,24 @@ private:
 };
 
 // A port on 127.0.0.1 that nothing listens on (bound, then released).
-inline int closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
+inline int closedPort() { return Listener().port(); }
+
+// A client connected to a fresh listener, with the peer's end accepted.
+struct Connected {
+    Listener listener;
+    cTCPClient client;
+    int peer = -1;
+    Connected() {
+        if (client.connect(kLoopback, listener.port(), 2000)) peer = listener.accept();
+    }
+    ~Connected() {
+        if (peer >= 0) ::close(peer);
+    }
+    void closePeer() {
+        ::close(peer);
+        peer = -1;
+    }
+};
 
 inline bool sendAll(int fd, const std::string& s) {
     std::size_t off = 0;
