@@ -143,7 +143,7 @@ TEST(HttpResponse, MalformedOrCutHeadBlocksFailBeforeTheHeaderHook) {
     const std::vector<std::string> bad = {
         // status lines
         "HTTP/2 200 OK\r\n\r\n", "ICY 200 OK\r\n\r\n", "HTTP/1.1 20\r\n\r\n", "HTTP/1.1 2000 OK\r\n\r\n",
-        "HTTP/1.1 000 X\r\n\r\n", "HTTP/1.1 0x1 X\r\n\r\n", "HTTP/1.1\r\n\r\n", "HTTP/1.\r\n\r\n",
+        "HTTP/1.1 000 X\r\n\r\n", "HTTP/1.1 0x1 X\r\n\r\n", "HTTP/1.1 2x0 OK\r\n\r\n", "HTTP/1.1\r\n\r\n", "HTTP/1.\r\n\r\n",
         "HTTP/1.1  200 OK\r\n\r\n", "HTTP/1.x 200 OK\r\n\r\n", "HTTP/1.1 101 Switching\r\n\r\n",
         // header lines
         kOk + "NoColonHere\r\n\r\n", kOk + ": empty name\r\n\r\n", kOk + "Bad Name: x\r\n\r\n",
