@@ -46,11 +46,17 @@ long long positionOf(const cFileIO& f) {
     return static_cast<long long>(::lseek(static_cast<int>(f.descriptor()), 0, SEEK_CUR));
 }
 
-std::string tenBytes() {
-    std::string s;
-    for (int i = 0; i < 10; ++i) s.push_back(static_cast<char>(i));
-    return s;
-}
+// A file holding the bytes 0 to 9, opened in the given mode.
+class TenBytes : public ::testing::Test {
+protected:
+    void open(eFileMode mode) {
+        ASSERT_TRUE(qortest::writeFile(path, std::string("\0\1\2\3\4\5\6\7\10\11", 10)));
+        ASSERT_TRUE(f.open(path.c_str(), mode));
+    }
+    qortest::TempDir dir;
+    const std::string path = dir.file("ten.bin");
+    cFileIO f;
+};
 
 // A stream whose reads and writes fail: what a socket or a broken device does.
 class FailingStream : public cFileIOTarget {
@@ -127,7 +133,7 @@ TEST(FileIO, OpenOfMissingFileFailsAndCreateMakesItWithMode0664DespiteTheMask) {
               "0 0o664");
 }
 
-TEST(FileIO, CreateEmptiesAnExistingFileAndKeepsItsMode) {
+TEST(FileIO, CreateEmptiesAnExistingFileKeepingItsModeAndMakesTheTargetOfADanglingLink) {
     qortest::TempDir dir;
     const std::string p = dir.file("script.sh");
     ASSERT_TRUE(qortest::writeFile(p, "#!/bin/sh\necho hi\n"));
@@ -136,14 +142,10 @@ TEST(FileIO, CreateEmptiesAnExistingFileAndKeepsItsMode) {
     ASSERT_TRUE(f.create(p.c_str(), fmWrite));
     EXPECT_EQ(sizeOf(p), 0);
     EXPECT_EQ(modeOf(p), 0750u);
-}
 
-TEST(FileIO, CreateThroughADanglingLinkMakesTheTarget) {
-    qortest::TempDir dir;
     const std::string target = dir.file("target.bin");
     const std::string link = dir.file("link.bin");
     ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-    cFileIO f;
     ASSERT_TRUE(f.create(link.c_str(), fmWrite));
     char data[] = "xyz";
     EXPECT_EQ(f.write(data, 3), 3u);
@@ -196,12 +198,8 @@ TEST(FileIO, ModeBitsChooseTheAccessAndHigherBitsAreIgnored) {
 // ---------------------------------------------------------------------------
 // Reading, writing and seeking
 
-TEST(FileIO, ReadfAtTheEndFailsAndAShortReadKeepsWhatArrived) {
-    qortest::TempDir dir;
-    const std::string p = dir.file("ten.bin");
-    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
-    cFileIO f;
-    ASSERT_TRUE(f.open(p.c_str(), fmRead));
+TEST_F(TenBytes, ReadfAtTheEndFailsAndAShortReadKeepsWhatArrived) {
+    open(fmRead);
     unsigned char buf[16];
     std::memset(buf, 0xEE, sizeof buf);
     EXPECT_FALSE(f.readf(buf, 16));
@@ -213,12 +211,8 @@ TEST(FileIO, ReadfAtTheEndFailsAndAShortReadKeepsWhatArrived) {
     EXPECT_TRUE(f.readf(buf, 0));
 }
 
-TEST(FileIO, SeekBeyondTheEndIsAcceptedReadsNothingAndKeepsTheSize) {
-    qortest::TempDir dir;
-    const std::string p = dir.file("ten.bin");
-    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
-    cFileIO f;
-    ASSERT_TRUE(f.open(p.c_str(), fmRead));
+TEST_F(TenBytes, SeekBeyondTheEndIsAcceptedReadsNothingAndKeepsTheSize) {
+    open(fmRead);
     EXPECT_TRUE(f.set_fp(100));
     unsigned char b[4];
     EXPECT_EQ(f.read(b, 4), 0u);
@@ -231,12 +225,8 @@ TEST(FileIO, SeekBeyondTheEndIsAcceptedReadsNothingAndKeepsTheSize) {
     EXPECT_FALSE(f.set_fp(0x8000000000000000ull));
 }
 
-TEST(FileIO, SeekFromTheEndTakesASignedOffsetAndRefusesOneBeforeTheStart) {
-    qortest::TempDir dir;
-    const std::string p = dir.file("ten.bin");
-    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
-    cFileIO f;
-    ASSERT_TRUE(f.open(p.c_str(), fmRead));
+TEST_F(TenBytes, SeekFromTheEndTakesASignedOffsetAndRefusesOneBeforeTheStart) {
+    open(fmRead);
     unsigned char b[2];
     EXPECT_TRUE(f.set_fp_end(0));
     EXPECT_EQ(positionOf(f), 10);
@@ -250,19 +240,15 @@ TEST(FileIO, SeekFromTheEndTakesASignedOffsetAndRefusesOneBeforeTheStart) {
     EXPECT_EQ(positionOf(f), 15);
 }
 
-TEST(FileIO, SetEofTruncatesAndExtendsWithZerosWithoutMovingThePosition) {
-    qortest::TempDir dir;
-    const std::string p = dir.file("ten.bin");
-    ASSERT_TRUE(qortest::writeFile(p, tenBytes()));
-    cFileIO f;
-    ASSERT_TRUE(f.open(p.c_str(), fmReadWrite));
+TEST_F(TenBytes, SetEofTruncatesAndExtendsWithZerosWithoutMovingThePosition) {
+    open(fmReadWrite);
     ASSERT_TRUE(f.set_fp(8));
     EXPECT_TRUE(f.set_eof(4));
     EXPECT_EQ(f.size(), 4);
-    EXPECT_EQ(sizeOf(p), 4);
+    EXPECT_EQ(sizeOf(path), 4);
     EXPECT_EQ(positionOf(f), 8);
     EXPECT_TRUE(f.set_eof(6));
-    EXPECT_EQ(qortest::readFile(p), std::string("\0\1\2\3\0\0", 6));
+    EXPECT_EQ(qortest::readFile(path), std::string("\0\1\2\3\0\0", 6));
     EXPECT_EQ(positionOf(f), 8);
     EXPECT_FALSE(f.set_eof(0x8000000000000000ull));
 }
@@ -366,20 +352,9 @@ TEST(FileIO, RemoveAndMoveActOnTheFileSystem) {
 class FileTimes : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("TZ");
-        hadTZ_ = old != nullptr;
-        if (old) oldTZ_ = old;
-        ::setenv("TZ", "Europe/Berlin", 1);
+        ::setenv("TZ", "Europe/Berlin", 1);  // no other test here depends on the zone
         ::tzset();
-        path_ = dir_.file("t.bin");
         ASSERT_TRUE(qortest::writeFile(path_, "x"));
-    }
-    void TearDown() override {
-        if (hadTZ_)
-            ::setenv("TZ", oldTZ_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
     }
     std::string times() {
         struct stat st;
@@ -389,9 +364,7 @@ protected:
     }
 
     qortest::TempDir dir_;
-    std::string path_;
-    bool hadTZ_ = false;
-    std::string oldTZ_;
+    const std::string path_ = dir_.file("t.bin");
 };
 
 TEST_F(FileTimes, LocalDateAndTimeSetBothTimesAsTheSystemConvertsThem) {
