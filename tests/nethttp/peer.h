@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -101,15 +102,10 @@ public:
 private:
     // "12345", or http.server's "Serving HTTP on 127.0.0.1 port 12345 (...)".
     static int parsePort(const std::string& line) {
-        std::size_t at = line.find(" port ");
-        std::string digits = at == std::string::npos ? line : line.substr(at + 6);
-        int v = 0, n = 0;
-        for (char c : digits) {
-            if (c < '0' || c > '9') break;
-            v = v * 10 + (c - '0');
-            ++n;
-        }
-        return n > 0 && v > 0 && v < 65536 ? v : 0;
+        const std::size_t at = line.find(" port ");
+        const char* digits = line.c_str() + (at == std::string::npos ? 0 : at + 6);
+        const int v = *digits >= '0' && *digits <= '9' ? std::atoi(digits) : 0;
+        return v > 0 && v < 65536 ? v : 0;
     }
 
     pid_t pid_ = -1;
