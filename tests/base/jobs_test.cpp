@@ -63,6 +63,7 @@ public:
     }
     void onJobEnd(unsigned long result) override {
         endResult = result;
+        runsInEnd = runs();
         note("end");
     }
     void onJobException() override {
@@ -97,6 +98,7 @@ public:
     std::atomic<unsigned int> codeSeen{0};
     std::atomic<_EXCEPTION_POINTERS*> recordSeen{reinterpret_cast<_EXCEPTION_POINTERS*>(1)};
     std::atomic<bool> stopSawFlag{false};
+    std::atomic<bool> runsInEnd{false};
     std::string caught;  // written on the job thread, read after the run ended
 
 private:
@@ -111,35 +113,16 @@ private:
 
 using Events = std::vector<std::string>;
 
-TEST(JobRun, HooksRunInOrderAndTheResultReachesOnJobEnd) {
-    cRecordingJob j([](cRecordingJob&) { return 5; });
-    EXPECT_FALSE(j.runs());
-    ASSERT_TRUE(j.start());
-    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
-    EXPECT_EQ(j.events(), (Events{"start", "job", "end"}));
-    EXPECT_EQ(j.endResult.load(), 5ul);
-}
-
-TEST(JobRun, NegativeResultIsWidenedWithItsSign) {
-    cRecordingJob j([](cRecordingJob&) { return -1; });
-    ASSERT_TRUE(j.start());
-    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
-    EXPECT_EQ(j.endResult.load(), 0xFFFFFFFFFFFFFFFFul);
-    EXPECT_EQ(j.events(), (Events{"start", "job", "end"}));
-}
-
-TEST(JobRun, RunsStaysTrueWhileOnJobEndRuns) {
-    struct cJ : cRecordingJob {
-        using cRecordingJob::cRecordingJob;
-        void onJobEnd(unsigned long r) override {
-            runsInEnd = runs();
-            cRecordingJob::onJobEnd(r);
-        }
-        std::atomic<bool> runsInEnd{false};
-    } j([](cRecordingJob&) { return 0; });
-    ASSERT_TRUE(j.start());
-    ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
-    EXPECT_TRUE(j.runsInEnd.load());
+TEST(JobRun, HooksRunInOrderAndTheResultReachesOnJobEndWidenedWithItsSign) {
+    for (const auto& c : {std::pair<int, unsigned long>{5, 5ul}, {-1, 0xFFFFFFFFFFFFFFFFul}}) {
+        cRecordingJob j([&](cRecordingJob&) { return c.first; });
+        EXPECT_FALSE(j.runs());
+        ASSERT_TRUE(j.start());
+        ASSERT_TRUE(waitUntil([&] { return !j.runs(); }));
+        EXPECT_EQ(j.events(), (Events{"start", "job", "end"}));
+        EXPECT_EQ(j.endResult.load(), c.second);
+        EXPECT_TRUE(j.runsInEnd.load());  // runs() stays true while onJobEnd runs
+    }
 }
 
 TEST(JobRun, EveryKindOfThrowEndsTheRunWithTheFailureValue) {
@@ -502,36 +485,6 @@ TEST(JobInfo, SleepOutsideAJobSuspendsForTheTimeGiven) {
     cJob::sleep(0);
     cJob::sleep(-5);
     EXPECT_LT(msSince(t0), 20);
-}
-
-// A worker that is at once a job and a progress target, as the job panels
-// are: it answers the negation of its stop flag.
-class cCountingWorker : public cJob, public cProgressNotifyTarget {
-public:
-    ~cCountingWorker() override { terminate(4000); }
-    bool notifyProgress(double percent) override {
-        last = percent;
-        return !haveToStop();
-    }
-    int job() override {
-        for (int i = 0; i <= 100000; ++i) {
-            if (i % 100 == 0 && !notifyProgress(i * 100.0 / 100000)) return -2;
-            if (i % 100 == 0) sleep(1);
-        }
-        return 0;
-    }
-    void onJobEnd(unsigned long r) override { result = r; }
-    std::atomic<double> last{-1};
-    std::atomic<unsigned long> result{0};
-};
-
-TEST(ProgressTarget, AWorkerAbandonsItsLoopOnceStoppedThroughItsProgressAnswer) {
-    cCountingWorker w;
-    ASSERT_TRUE(w.start());
-    ASSERT_TRUE(waitUntil([&] { return w.last.load() > 0; }));
-    EXPECT_TRUE(w.terminate(4000));
-    EXPECT_EQ(w.result.load(), static_cast<unsigned long>(-2L));
-    EXPECT_LT(w.last.load(), 100.0);
 }
 
 }  // namespace
