@@ -7,65 +7,48 @@
 
 namespace {
 
+using Ids = std::vector<int>;
+
 // Every item records its destruction in a journal, so the tests see how many
 // items died, which ones, in what order, and that each died exactly once.
 struct Journal {
     int alive = 0;
-    std::vector<int> deleted;
+    Ids deleted;
 };
 
-class Item : public cListItem {
+template <typename Base>
+class Journaled : public Base {
 public:
-    Item(Journal& j, int id) : journal(j), id(id) { ++journal.alive; }
-    ~Item() override {
+    Journaled(Journal& j, int id) : journal(j), id(id) { ++journal.alive; }
+    ~Journaled() override {
         --journal.alive;
         journal.deleted.push_back(id);
     }
+    Journal& journal;
+    int id;
+};
+
+struct Item : Journaled<cListItem> {
+    using Journaled::Journaled;
     bool eq(void* key) override { return *static_cast<int*>(key) == id % 100; }
-    Journal& journal;
-    int id;
 };
-
-// Keeps the default eq.
-class PlainItem : public cListItem {
-public:
-    explicit PlainItem(Journal& j) : journal(j) { ++journal.alive; }
-    ~PlainItem() override { --journal.alive; }
-    Journal& journal;
+struct PlainItem : Journaled<cListItem> {  // keeps the default eq
+    using Journaled::Journaled;
 };
-
-class BiItem : public cBiListItem {
-public:
-    BiItem(Journal& j, int id) : journal(j), id(id) { ++journal.alive; }
-    ~BiItem() override {
-        --journal.alive;
-        journal.deleted.push_back(id);
-    }
+struct BiItem : Journaled<cBiListItem> {
+    using Journaled::Journaled;
     bool eq(void* key) override { return *static_cast<int*>(key) == id; }
-    Journal& journal;
-    int id;
 };
-
-class Node : public cTreeItem {
-public:
-    Node(Journal& j, int id) : journal(j), id(id) { ++journal.alive; }
-    ~Node() override {
-        --journal.alive;
-        journal.deleted.push_back(id);
-    }
-    Journal& journal;
-    int id;
-};
+using Node = Journaled<cTreeItem>;
 
 // The ids from head to tail, after checking that the tail is the last item
 // reached from the head.
-std::vector<int> ids(const cList& l) {
-    std::vector<int> out;
+Ids ids(const cList& l) {
+    Ids out;
     const cListItem* last = nullptr;
-    for (const cListItem* it = l.head; it; it = it->next) {
+    for (const cListItem* it = l.head; it && out.size() < 1000; it = it->next) {
         out.push_back(static_cast<const Item*>(it)->id);
         last = it;
-        if (out.size() > 1000) break;  // a cycle
     }
     EXPECT_EQ(l.tail, last) << "tail is not the last item";
     return out;
@@ -73,91 +56,48 @@ std::vector<int> ids(const cList& l) {
 
 // The ids from head to tail, after checking the backward links, the tail and
 // the count.
-std::vector<int> ids(const cBiList& l) {
-    std::vector<int> out;
+Ids ids(const cBiList& l) {
+    Ids out;
     const cBiListItem* before = nullptr;
-    for (const cBiListItem* it = l.head; it; it = it->next) {
+    for (const cBiListItem* it = l.head; it && out.size() < 1000; it = it->next) {
         EXPECT_EQ(it->prev, before) << "prev link of item " << static_cast<const BiItem*>(it)->id;
         out.push_back(static_cast<const BiItem*>(it)->id);
         before = it;
-        if (out.size() > 1000) break;
     }
     EXPECT_EQ(l.tail, before);
     EXPECT_EQ(l.getCount(), static_cast<int>(out.size()));
     return out;
 }
 
-int idOf(const cTreeItem* n) { return n ? static_cast<const Node*>(n)->id : -1; }
-
-// The ids of one sibling chain, checking the sibling links and the parent.
-std::vector<int> level(const cTreeItem* first, const cTreeItem* parent) {
-    std::vector<int> out;
-    const cTreeItem* before = nullptr;
-    for (const cTreeItem* it = first; it; it = it->next) {
-        EXPECT_EQ(it->prev, before) << "prev link of " << idOf(it);
-        EXPECT_EQ(it->parent, parent) << "parent of " << idOf(it);
-        out.push_back(idOf(it));
-        before = it;
-        if (out.size() > 1000) break;
-    }
-    if (parent) {
-        EXPECT_EQ(parent->last, before) << "last child of " << idOf(parent);
-    }
-    return out;
-}
-
-std::vector<int> children(const cTreeItem* parent) { return level(parent->first, parent); }
-
-// Checks every item reachable from the root: links, parents and owner.
-void expectSound(const cTree& t, const cTreeItem* first, const cTreeItem* parent) {
-    for (const cTreeItem* it = first; it; it = it->next) {
-        EXPECT_EQ(it->owner, &t) << "owner of " << idOf(it);
-        EXPECT_EQ(it->first == nullptr, it->last == nullptr) << "first/last of " << idOf(it);
-        level(it->first, it);
-        expectSound(t, it->first, it);
-    }
-    (void)parent;
-}
-void expectSound(const cTree& t) {
-    if (t.root) {
-        EXPECT_EQ(t.root->prev, nullptr);
-    }
-    level(t.root, nullptr);
-    expectSound(t, t.root, nullptr);
+// Items 0..n-1 added to l.
+template <typename L, typename I>
+std::vector<I*> fill(L& l, Journal& j, int n) {
+    std::vector<I*> items;
+    for (int i = 0; i < n; ++i) items.push_back(static_cast<I*>(l.add(new I(j, i))));
+    return items;
 }
 
 // ---------------------------------------------------------------------------
 // cList
 
-TEST(List, AddAppendsAtTheTailAndIgnoresNull) {
+TEST(List, AddAppendsAtTheTailClearsAStaleNextAndIgnoresNull) {
     Journal j;
     {
+        Item stray(j, 99);
         cList l;
         EXPECT_EQ(l.add(nullptr), nullptr);
-        EXPECT_EQ(l.head, nullptr);
-        EXPECT_EQ(l.tail, nullptr);
+        EXPECT_EQ(ids(l), Ids{});
         Item* a = new Item(j, 1);
+        a->next = &stray;
         EXPECT_EQ(l.add(a), a);
-        EXPECT_EQ(l.head, a);
-        EXPECT_EQ(l.tail, a);
+        EXPECT_EQ(a->next, nullptr);
         l.add(new Item(j, 2));
         EXPECT_EQ(l.add(nullptr), nullptr);
         l.add(new Item(j, 3));
-        EXPECT_EQ(ids(l), (std::vector<int>{1, 2, 3}));
+        EXPECT_EQ(ids(l), (Ids{1, 2, 3}));
     }
     EXPECT_EQ(j.alive, 0);
-    EXPECT_EQ(j.deleted, (std::vector<int>{1, 2, 3}));
-}
-
-TEST(List, AddClearsAStaleNextLink) {
-    Journal j;
-    Item stray(j, 99);
-    cList l;
-    Item* a = new Item(j, 1);
-    a->next = &stray;
-    l.add(a);
-    EXPECT_EQ(a->next, nullptr);
-    EXPECT_EQ(ids(l), std::vector<int>{1});
+    EXPECT_EQ(j.deleted, (Ids{1, 2, 3, 99}));
 }
 
 TEST(List, InsertPlacesAtHeadBehindAnItemAndBehindTheTail) {
@@ -166,110 +106,80 @@ TEST(List, InsertPlacesAtHeadBehindAnItemAndBehindTheTail) {
     EXPECT_FALSE(l.insert(nullptr, nullptr));
     Item* two = new Item(j, 2);
     EXPECT_TRUE(l.insert(two, nullptr));  // empty list: head and tail
-    EXPECT_EQ(l.tail, two);
     EXPECT_TRUE(l.insert(new Item(j, 1), nullptr));
-    Item* four = new Item(j, 4);
-    EXPECT_TRUE(l.insert(four, two));  // behind the tail: becomes the tail
-    EXPECT_EQ(l.tail, four);
+    EXPECT_TRUE(l.insert(new Item(j, 4), two));  // behind the tail: becomes the tail
+    EXPECT_EQ(ids(l), (Ids{1, 2, 4}));
     EXPECT_TRUE(l.insert(new Item(j, 3), two));
     EXPECT_FALSE(l.insert(nullptr, two));
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(ids(l), (Ids{1, 2, 3, 4}));
 }
 
-TEST(List, RemoveDeletesOnlyThatItemAndMendsHeadAndTail) {
-    Journal j;
-    cList l;
-    Item* items[4];
-    for (int i = 0; i < 4; ++i) items[i] = static_cast<Item*>(l.add(new Item(j, i)));
-
-    l.remove(items[3]);  // the tail: its predecessor becomes the tail
-    EXPECT_EQ(ids(l), (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(j.deleted, std::vector<int>{3});
-    l.remove(items[0]);  // the head
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 2}));
-    l.remove(items[1]);
-    l.remove(items[2]);  // the only one
-    EXPECT_EQ(l.head, nullptr);
-    EXPECT_EQ(l.tail, nullptr);
-    EXPECT_EQ(j.deleted, (std::vector<int>{3, 0, 1, 2}));
-    EXPECT_EQ(j.alive, 0);
-}
-
-TEST(List, RemoveOrDettachOfAForeignItemChangesNothing) {
+TEST(List, RemoveDeletesOnlyItsOwnItemAndMendsHeadAndTail) {
     Journal j;
     cList l, other;
-    l.add(new Item(j, 1));
-    l.add(new Item(j, 2));
+    auto it = fill<cList, Item>(l, j, 4);
     Item* foreign = static_cast<Item*>(other.add(new Item(j, 7)));
     l.remove(foreign);
     l.remove(nullptr);
     EXPECT_FALSE(l.dettach(foreign));
     EXPECT_FALSE(l.dettach(nullptr));
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 2}));
-    EXPECT_EQ(ids(other), std::vector<int>{7});
+    EXPECT_EQ(ids(other), Ids{7});
     EXPECT_TRUE(j.deleted.empty());
-    EXPECT_EQ(j.alive, 3);
+    l.remove(it[3]);  // the tail: its predecessor becomes the tail
+    EXPECT_EQ(ids(l), (Ids{0, 1, 2}));
+    l.remove(it[0]);  // the head
+    EXPECT_EQ(ids(l), (Ids{1, 2}));
+    l.remove(it[1]);
+    l.remove(it[2]);  // the only one
+    EXPECT_EQ(ids(l), Ids{});
+    EXPECT_EQ(j.deleted, (Ids{3, 0, 1, 2}));
+    EXPECT_EQ(j.alive, 1);
 }
 
 TEST(List, DettachHandsTheItemBackUndeletedWithItsNextLinkAsItWas) {
     Journal j;
     cList l;
-    Item* a = static_cast<Item*>(l.add(new Item(j, 1)));
-    Item* b = static_cast<Item*>(l.add(new Item(j, 2)));
-    Item* c = static_cast<Item*>(l.add(new Item(j, 3)));
-    EXPECT_TRUE(l.dettach(b));
-    EXPECT_EQ(b->next, c);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 3}));
-    EXPECT_TRUE(l.dettach(c));  // the tail
-    EXPECT_EQ(l.tail, a);
+    auto it = fill<cList, Item>(l, j, 3);
+    EXPECT_TRUE(l.dettach(it[1]));
+    EXPECT_EQ(it[1]->next, it[2]);
+    EXPECT_EQ(ids(l), (Ids{0, 2}));
+    EXPECT_TRUE(l.dettach(it[2]));  // the tail
+    EXPECT_EQ(ids(l), Ids{0});
     EXPECT_TRUE(j.deleted.empty());
-    delete b;
-    delete c;
     l.dettachAll();
-    EXPECT_EQ(l.head, nullptr);
-    EXPECT_EQ(l.tail, nullptr);
-    EXPECT_EQ(j.alive, 1);  // dettachAll deleted nothing
-    delete a;
+    EXPECT_EQ(ids(l), Ids{});
+    EXPECT_EQ(j.alive, 3);  // dettachAll deleted nothing
+    for (Item* i : it) delete i;
 }
 
-TEST(List, ForwardSwapsWithTheSuccessorAndMovesTheTail) {
+TEST(List, ForwardAndBackwardSwapWithANeighbourAndMoveTheEnds) {
     Journal j;
     cList l;
-    Item* it[4];
-    for (int i = 0; i < 4; ++i) it[i] = static_cast<Item*>(l.add(new Item(j, i)));
-    l.forward(it[0]);  // the head moves
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 0, 2, 3}));
-    l.forward(it[2]);  // the item before the tail becomes the tail
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 0, 3, 2}));
-    EXPECT_EQ(l.tail, it[2]);
-    l.forward(it[2]);  // the last: nothing
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 0, 3, 2}));
+    auto it = fill<cList, Item>(l, j, 4);
+    const struct {
+        bool forward;
+        int item;
+        Ids after;
+    } steps[] = {
+        {true, 0, {1, 0, 2, 3}},   // the head moves
+        {true, 2, {1, 0, 3, 2}},   // the item before the tail becomes the tail
+        {true, 2, {1, 0, 3, 2}},   // the tail: nothing
+        {false, 1, {1, 0, 3, 2}},  // the head: nothing
+        {false, 2, {1, 0, 2, 3}},  // the tail: its predecessor becomes the tail
+        {false, 0, {0, 1, 2, 3}},  // the predecessor was the head
+        {false, 2, {0, 2, 1, 3}},  // in the middle
+    };
+    for (const auto& s : steps) {
+        s.forward ? l.forward(it[s.item]) : l.backward(it[s.item]);
+        EXPECT_EQ(ids(l), s.after) << (s.forward ? "forward " : "backward ") << s.item;
+    }
     Item absent(j, 9);
-    l.forward(&absent);
-    l.forward(nullptr);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 0, 3, 2}));
-    EXPECT_EQ(j.alive, 5);
-}
-
-TEST(List, BackwardSwapsWithThePredecessorAndMovesTheTail) {
-    Journal j;
-    cList l;
-    Item* it[4];
-    for (int i = 0; i < 4; ++i) it[i] = static_cast<Item*>(l.add(new Item(j, i)));
-    l.backward(it[0]);  // the head: nothing
-    EXPECT_EQ(ids(l), (std::vector<int>{0, 1, 2, 3}));
-    l.backward(it[3]);  // the tail: its predecessor becomes the tail
-    EXPECT_EQ(ids(l), (std::vector<int>{0, 1, 3, 2}));
-    EXPECT_EQ(l.tail, it[2]);
-    l.backward(it[1]);  // the predecessor was the head
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 0, 3, 2}));
-    EXPECT_EQ(l.head, it[1]);
-    l.backward(it[3]);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 3, 0, 2}));
-    Item absent(j, 9);
-    l.backward(&absent);
-    l.backward(nullptr);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 3, 0, 2}));
+    for (cListItem* x : {static_cast<cListItem*>(&absent), static_cast<cListItem*>(nullptr)}) {
+        l.forward(x);
+        l.backward(x);
+    }
+    EXPECT_EQ(ids(l), (Ids{0, 2, 1, 3}));
+    EXPECT_TRUE(j.deleted.empty());
 }
 
 TEST(List, MoveToDeletesTheDestinationsItemsFirstAndEmptiesTheSource) {
@@ -277,26 +187,17 @@ TEST(List, MoveToDeletesTheDestinationsItemsFirstAndEmptiesTheSource) {
     cList src, dst;
     src.add(new Item(j, 1));
     src.add(new Item(j, 2));
+    src.moveTo(src);  // to itself: every item kept
+    EXPECT_EQ(ids(src), (Ids{1, 2}));
     dst.add(new Item(j, 8));
     dst.add(new Item(j, 9));
     src.moveTo(dst);
-    EXPECT_EQ(j.deleted, (std::vector<int>{8, 9}));
-    EXPECT_EQ(src.head, nullptr);
-    EXPECT_EQ(src.tail, nullptr);
-    EXPECT_EQ(ids(dst), (std::vector<int>{1, 2}));
+    EXPECT_EQ(j.deleted, (Ids{8, 9}));
+    EXPECT_EQ(ids(src), Ids{});
+    EXPECT_EQ(ids(dst), (Ids{1, 2}));
     src.moveTo(dst);  // an empty source empties the destination
-    EXPECT_EQ(ids(dst), std::vector<int>{});
+    EXPECT_EQ(ids(dst), Ids{});
     EXPECT_EQ(j.alive, 0);
-}
-
-TEST(List, MoveToItselfKeepsEveryItem) {
-    Journal j;
-    cList l;
-    l.add(new Item(j, 1));
-    l.add(new Item(j, 2));
-    l.moveTo(l);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 2}));
-    EXPECT_TRUE(j.deleted.empty());
 }
 
 TEST(List, FindReturnsTheFirstItemWhoseEqMatches) {
@@ -304,8 +205,8 @@ TEST(List, FindReturnsTheFirstItemWhoseEqMatches) {
     cList l;
     int key = 5;
     EXPECT_EQ(l.find(&key), nullptr);  // empty
-    l.add(new PlainItem(j));
-    l.add(new PlainItem(j));
+    l.add(new PlainItem(j, 0));
+    l.add(new PlainItem(j, 0));
     EXPECT_EQ(l.find(&key), nullptr);  // default eq is false
     l.add(new Item(j, 3));
     Item* first = static_cast<Item*>(l.add(new Item(j, 105)));  // eq compares id % 100
@@ -318,11 +219,10 @@ TEST(List, FindReturnsTheFirstItemWhoseEqMatches) {
 TEST(List, DestroyAndDestroyListDeleteEachItemOnce) {
     Journal j;
     cList l;
-    for (int i = 0; i < 5; ++i) l.add(new Item(j, i));
+    fill<cList, Item>(l, j, 5);
     l.destroy();
-    EXPECT_EQ(l.head, nullptr);
-    EXPECT_EQ(l.tail, nullptr);
-    EXPECT_EQ(j.deleted, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(ids(l), Ids{});
+    EXPECT_EQ(j.deleted, (Ids{0, 1, 2, 3, 4}));
     l.destroy();  // again: nothing
     EXPECT_EQ(j.deleted.size(), 5u);
 
@@ -331,276 +231,233 @@ TEST(List, DestroyAndDestroyListDeleteEachItemOnce) {
     a->next->next = new Item(j, 12);
     l.add(new Item(j, 20));
     cList::destroyList(a);
-    EXPECT_EQ(ids(l), std::vector<int>{20});  // the list's own chain is untouched
+    EXPECT_EQ(ids(l), Ids{20});  // the list's own chain is untouched
     EXPECT_EQ(j.alive, 1);
 }
 
 // ---------------------------------------------------------------------------
 // cStackList
 
-TEST(StackList, PushThenPopIsLastInFirstOut) {
+Ids popAll(cStackList& s) {
+    Ids order;
+    while (cListItem* it = s.pop()) {
+        order.push_back(static_cast<Item*>(it)->id);
+        delete it;
+    }
+    EXPECT_EQ(ids(s), Ids{});
+    return order;
+}
+
+TEST(StackList, PushIsLastInFirstOutAndAddFirstInFirstOut) {
     Journal j;
     cStackList s;
     EXPECT_EQ(s.pop(), nullptr);
     EXPECT_EQ(s.peek(), nullptr);
     EXPECT_EQ(s.push(nullptr), nullptr);
-    Item* bottom = new Item(j, 1);
-    s.push(bottom);
-    EXPECT_EQ(s.tail, bottom);
-    s.push(new Item(j, 2));
-    s.push(new Item(j, 3));
-    EXPECT_EQ(s.tail, bottom);
+    for (int i = 1; i <= 3; ++i) s.push(new Item(j, i));
+    EXPECT_EQ(ids(s), (Ids{3, 2, 1}));  // the first pushed stays the tail
     EXPECT_EQ(static_cast<Item*>(s.peek())->id, 3);
-    std::vector<int> order;
-    while (cListItem* it = s.pop()) {
-        order.push_back(static_cast<Item*>(it)->id);
-        delete it;
-    }
-    EXPECT_EQ(order, (std::vector<int>{3, 2, 1}));
-    EXPECT_EQ(s.tail, nullptr);
-    EXPECT_EQ(j.alive, 0);
-}
-
-TEST(StackList, AddThenPopIsFirstInFirstOut) {
-    Journal j;
-    cStackList q;
-    for (int i = 1; i <= 3; ++i) q.add(new Item(j, i));
-    std::vector<int> order;
-    for (cListItem* it; (it = q.pop());) {
-        order.push_back(static_cast<Item*>(it)->id);
-        delete it;
-    }
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
-
-TEST(StackList, PoppingTheLastItemLetsAFollowingAddStartANewChain) {
-    Journal j;
-    cStackList q;
-    q.add(new Item(j, 1));
-    cListItem* only = q.pop();
-    EXPECT_EQ(q.head, nullptr);
-    EXPECT_EQ(q.tail, nullptr);
-    delete only;
-    q.add(new Item(j, 2));
-    q.add(new Item(j, 3));
-    EXPECT_EQ(ids(q), (std::vector<int>{2, 3}));
+    EXPECT_EQ(popAll(s), (Ids{3, 2, 1}));
+    for (int i = 1; i <= 3; ++i) s.add(new Item(j, i));
+    EXPECT_EQ(popAll(s), (Ids{1, 2, 3}));
+    // Popping the last item lets a following add start a new chain.
+    s.add(new Item(j, 4));
+    s.add(new Item(j, 5));
+    EXPECT_EQ(ids(s), (Ids{4, 5}));
     EXPECT_EQ(j.alive, 2);  // the stack's destructor deletes what is left
 }
 
 // ---------------------------------------------------------------------------
 // cBiList
 
-TEST(BiList, CountFollowsEveryAddInsertRemoveAndDettach) {
+TEST(BiList, LinksAndCountFollowEveryAddInsertRemoveAndDettach) {
     Journal j;
     cBiList l;
     EXPECT_EQ(l.add(nullptr), nullptr);
-    EXPECT_EQ(l.getCount(), 0);
+    EXPECT_EQ(ids(l), Ids{});
     BiItem* a = static_cast<BiItem*>(l.add(new BiItem(j, 1)));
     BiItem* c = static_cast<BiItem*>(l.add(new BiItem(j, 3)));
     EXPECT_TRUE(l.insert(new BiItem(j, 2), a));
     EXPECT_TRUE(l.insert(new BiItem(j, 0), nullptr));
-    BiItem* d = new BiItem(j, 4);
-    EXPECT_TRUE(l.insert(d, c));  // behind the tail
+    BiItem* e = new BiItem(j, 4);
+    EXPECT_TRUE(l.insert(e, c));  // behind the tail
     EXPECT_FALSE(l.insert(nullptr, a));
-    EXPECT_EQ(ids(l), (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(l.getlast(), d);
+    EXPECT_EQ(ids(l), (Ids{0, 1, 2, 3, 4}));
+    EXPECT_EQ(l.getlast(), e);
 
-    l.remove(a);
-    EXPECT_EQ(ids(l), (std::vector<int>{0, 2, 3, 4}));
-    EXPECT_TRUE(l.dettach(d));
-    EXPECT_EQ(ids(l), (std::vector<int>{0, 2, 3}));
-    EXPECT_EQ(l.getlast(), c);
-    delete d;
-    EXPECT_EQ(j.deleted, (std::vector<int>{1, 4}));
+    l.remove(a);  // the middle
+    EXPECT_EQ(ids(l), (Ids{0, 2, 3, 4}));
+    EXPECT_TRUE(l.dettach(e));  // the tail
+    EXPECT_EQ(ids(l), (Ids{0, 2, 3}));
+    delete e;
+    l.remove(l.start());  // the head
+    EXPECT_EQ(ids(l), (Ids{2, 3}));
+    EXPECT_EQ(j.deleted, (Ids{1, 4, 0}));
 
     cBiListItem* chain = l.start();
     l.dettachAll();
-    EXPECT_EQ(l.getCount(), 0);
-    EXPECT_EQ(l.start(), nullptr);
-    EXPECT_EQ(j.alive, 3);  // handed back, not deleted
-    while (chain) {
-        cBiListItem* next = chain->next;
-        delete chain;
-        chain = next;
-    }
+    EXPECT_EQ(ids(l), Ids{});
+    EXPECT_EQ(j.alive, 2);  // handed back, not deleted
+    delete chain->next;
+    delete chain;
+    l.add(new BiItem(j, 5));
+    l.remove(l.start());  // the only one
+    EXPECT_EQ(ids(l), Ids{});
+    EXPECT_EQ(j.alive, 0);
 }
 
-TEST(BiList, RemovingAForeignItemChangesNeitherList) {
+TEST(BiList, WalksBothWaysFindsAndLeavesForeignItemsAlone) {
     Journal j;
     cBiList l, other;
-    l.add(new BiItem(j, 1));
-    l.add(new BiItem(j, 2));
+    auto it = fill<cBiList, BiItem>(l, j, 3);
+    Ids back;
+    for (cBiListItem* x = l.getlast(); x; x = l.prev(x)) back.push_back(static_cast<BiItem*>(x)->id);
+    EXPECT_EQ(back, (Ids{2, 1, 0}));
+    EXPECT_EQ(l.next(nullptr), nullptr);
+    EXPECT_EQ(l.prev(nullptr), nullptr);
+    EXPECT_EQ(l.next(l.start()), it[1]);
+    int key = 1;
+    EXPECT_EQ(l.find(&key), it[1]);
+    key = 5;
+    EXPECT_EQ(l.find(&key), nullptr);
     BiItem* foreign = static_cast<BiItem*>(other.add(new BiItem(j, 7)));
     other.add(new BiItem(j, 8));
     l.remove(foreign);
     EXPECT_FALSE(l.dettach(foreign));
     l.remove(nullptr);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 2}));
-    EXPECT_EQ(ids(other), (std::vector<int>{7, 8}));
+    EXPECT_EQ(ids(l), (Ids{0, 1, 2}));
+    EXPECT_EQ(ids(other), (Ids{7, 8}));
     EXPECT_TRUE(j.deleted.empty());
-}
-
-TEST(BiList, RemovingHeadMiddleTailAndOnlyItemMendsTheLinks) {
-    Journal j;
-    cBiList l;
-    BiItem* it[5];
-    for (int i = 0; i < 5; ++i) it[i] = static_cast<BiItem*>(l.add(new BiItem(j, i)));
-    l.remove(it[0]);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 2, 3, 4}));
-    l.remove(it[2]);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 3, 4}));
-    l.remove(it[4]);
-    EXPECT_EQ(ids(l), (std::vector<int>{1, 3}));
-    l.remove(it[1]);
-    l.remove(it[3]);
-    EXPECT_EQ(l.start(), nullptr);
-    EXPECT_EQ(l.getlast(), nullptr);
-    EXPECT_EQ(l.getCount(), 0);
-    EXPECT_EQ(j.deleted, (std::vector<int>{0, 2, 4, 1, 3}));
-}
-
-TEST(BiList, WalksBothWaysAndFinds) {
-    Journal j;
-    cBiList l;
-    for (int i = 0; i < 3; ++i) l.add(new BiItem(j, i));
-    std::vector<int> back;
-    for (cBiListItem* it = l.getlast(); it; it = l.prev(it)) back.push_back(static_cast<BiItem*>(it)->id);
-    EXPECT_EQ(back, (std::vector<int>{2, 1, 0}));
-    EXPECT_EQ(l.next(nullptr), nullptr);
-    EXPECT_EQ(l.prev(nullptr), nullptr);
-    EXPECT_EQ(l.next(l.start()), l.head->next);
-    int key = 1;
-    EXPECT_EQ(l.find(&key), l.head->next);
-    key = 5;
-    EXPECT_EQ(l.find(&key), nullptr);
 }
 
 TEST(BiList, DestroyAndDestructorDeleteEachItemOnce) {
     Journal j;
     {
         cBiList l;
-        for (int i = 0; i < 3; ++i) l.add(new BiItem(j, i));
+        fill<cBiList, BiItem>(l, j, 3);
         l.destroy();
-        EXPECT_EQ(l.getCount(), 0);
-        EXPECT_EQ(l.start(), nullptr);
-        EXPECT_EQ(l.getlast(), nullptr);
-        EXPECT_EQ(j.deleted, (std::vector<int>{0, 1, 2}));
+        EXPECT_EQ(ids(l), Ids{});
+        EXPECT_EQ(j.deleted, (Ids{0, 1, 2}));
         l.add(new BiItem(j, 5));
     }
-    EXPECT_EQ(j.deleted, (std::vector<int>{0, 1, 2, 5}));
+    EXPECT_EQ(j.deleted, (Ids{0, 1, 2, 5}));
     EXPECT_EQ(j.alive, 0);
 }
 
 // ---------------------------------------------------------------------------
 // cTree
 
+int idOf(const cTreeItem* n) { return n ? static_cast<const Node*>(n)->id : -1; }
+
+// The ids of one sibling chain, checking the sibling links and the parent.
+Ids level(const cTreeItem* first, const cTreeItem* parent) {
+    Ids out;
+    const cTreeItem* before = nullptr;
+    for (const cTreeItem* it = first; it && out.size() < 1000; it = it->next) {
+        EXPECT_EQ(it->prev, before) << "prev link of " << idOf(it);
+        EXPECT_EQ(it->parent, parent) << "parent of " << idOf(it);
+        out.push_back(idOf(it));
+        before = it;
+    }
+    if (parent) {
+        EXPECT_EQ(parent->last, before) << "last child of " << idOf(parent);
+    }
+    return out;
+}
+
+Ids children(const cTreeItem* parent) { return level(parent->first, parent); }
+
+// Checks every item reachable from the first: links, parents and owner.
+void expectSound(const cTree& t, const cTreeItem* first) {
+    for (const cTreeItem* it = first; it; it = it->next) {
+        EXPECT_EQ(it->owner, &t) << "owner of " << idOf(it);
+        EXPECT_EQ(it->first == nullptr, it->last == nullptr) << "first/last of " << idOf(it);
+        level(it->first, it);
+        expectSound(t, it->first);
+    }
+}
+void expectSound(const cTree& t) {
+    if (t.root) {
+        EXPECT_EQ(t.root->prev, nullptr);
+    }
+    level(t.root, nullptr);
+    expectSound(t, t.root);
+}
+
 struct TreeFixture : ::testing::Test {
     Journal j;
     cTree t;
-    Node* node(int id) { return new Node(j, id); }
+    Node* add(cTreeItem* parent, int id, cTreeItem* after = nullptr, cTree* in = nullptr) {
+        return static_cast<Node*>((in ? in : &t)->add(parent, new Node(j, id), after));
+    }
+    Node* addFirst(cTreeItem* parent, int id) { return static_cast<Node*>(t.addFirst(parent, new Node(j, id))); }
 };
 
-TEST_F(TreeFixture, AddAppendsAtTheRootLevelAndUnderAParent) {
+TEST_F(TreeFixture, AddAppendsOrLinksRightBehindAChildOfTheSameParent) {
     EXPECT_EQ(t.add(nullptr, nullptr, nullptr), nullptr);
     EXPECT_EQ(t.addFirst(nullptr, nullptr), nullptr);
-    Node* a = node(1);
-    EXPECT_EQ(t.add(nullptr, a, nullptr), a);
-    EXPECT_EQ(t.root, a);
-    t.add(nullptr, node(2), nullptr);
-    t.add(nullptr, node(3), nullptr);
-    EXPECT_EQ(level(t.root, nullptr), (std::vector<int>{1, 2, 3}));
+    Node* p = add(nullptr, 0);
+    EXPECT_EQ(t.root, p);
+    Node* other = add(nullptr, 100);
+    Node* stranger = add(other, 101);
+    add(nullptr, 4, p);  // on the root level as well
+    EXPECT_EQ(level(t.root, nullptr), (Ids{0, 4, 100}));
 
-    t.add(a, node(10), nullptr);
-    t.add(a, node(11), nullptr);
-    EXPECT_EQ(children(a), (std::vector<int>{10, 11}));
-    expectSound(t);
-}
-
-TEST_F(TreeFixture, AddBehindASiblingLinksRightBehindIt) {
-    Node* p = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
-    Node* c1 = static_cast<Node*>(t.add(p, node(1), nullptr));
-    t.add(p, node(3), nullptr);
-    t.add(p, node(2), c1);
-    EXPECT_EQ(children(p), (std::vector<int>{1, 2, 3}));
-    // On the root level as well.
-    t.add(nullptr, node(5), nullptr);
-    t.add(nullptr, node(4), p);
-    EXPECT_EQ(level(t.root, nullptr), (std::vector<int>{0, 4, 5}));
-    expectSound(t);
-}
-
-TEST_F(TreeFixture, AddBehindTheLastChildOrAStrangerAppendsAndBecomesLast) {
-    Node* p = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
-    Node* other = static_cast<Node*>(t.add(nullptr, node(100), nullptr));
-    Node* stranger = static_cast<Node*>(t.add(other, node(101), nullptr));
-    t.add(p, node(1), nullptr);
-    Node* c2 = static_cast<Node*>(t.add(p, node(2), nullptr));
-    Node* c3 = static_cast<Node*>(t.add(p, node(3), c2));  // behind the last child
-    EXPECT_EQ(p->last, c3);
-    Node* c4 = static_cast<Node*>(t.add(p, node(4), stranger));  // not under p
-    EXPECT_EQ(p->last, c4);
-    t.add(p, node(5), nullptr);  // a following add goes behind it
-    EXPECT_EQ(children(p), (std::vector<int>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(children(other), std::vector<int>{101});
-    expectSound(t);
-}
-
-TEST_F(TreeFixture, AddUnderAChildlessParentWithAnySiblingMakesTheOnlyChild) {
-    Node* p = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
-    Node* q = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    Node* c = static_cast<Node*>(t.add(p, node(5), q));
-    EXPECT_EQ(p->first, c);
-    EXPECT_EQ(p->last, c);
-    EXPECT_EQ(c->parent, p);
-    EXPECT_EQ(c->owner, &t);
+    Node* c1 = add(p, 1);
+    Node* c3 = add(p, 3);
+    add(p, 2, c1);
+    add(p, 5, c3);                             // behind the last child: becomes the last
+    add(p, 6, stranger);                       // not under p: appended
+    add(p, 7);                                 // a following add goes behind it
+    EXPECT_EQ(children(p), (Ids{1, 2, 3, 5, 6, 7}));
+    EXPECT_EQ(children(other), Ids{101});
+    // Under a childless parent any sibling gives the only child.
+    Node* only = add(c1, 10, other);
+    EXPECT_EQ(children(c1), Ids{10});
+    EXPECT_EQ(only->owner, &t);
     expectSound(t);
 }
 
 TEST_F(TreeFixture, AddResetsTheItemsOldLinks) {
     Journal other;
     Node stale(other, 50);
-    Node* n = node(1);
-    n->next = n->prev = n->first = n->last = &stale;
+    Node* n = new Node(j, 1);
+    n->next = n->prev = n->first = n->last = n->parent = &stale;
     t.add(nullptr, n, nullptr);
-    EXPECT_EQ(n->next, nullptr);
-    EXPECT_EQ(n->prev, nullptr);
-    EXPECT_EQ(n->first, nullptr);
-    EXPECT_EQ(n->last, nullptr);
-    EXPECT_EQ(n->parent, nullptr);
+    for (cTreeItem* link : {n->next, n->prev, n->first, n->last, n->parent}) EXPECT_EQ(link, nullptr);
 }
 
-TEST_F(TreeFixture, AddFirstGoesBeforeTheFirstChildOrTheRoot) {
-    Node* p = static_cast<Node*>(t.addFirst(nullptr, node(2)));
-    t.addFirst(nullptr, node(1));
-    EXPECT_EQ(level(t.root, nullptr), (std::vector<int>{1, 2}));
-    Node* only = static_cast<Node*>(t.addFirst(p, node(21)));
-    EXPECT_EQ(p->first, only);
-    EXPECT_EQ(p->last, only);
-    t.addFirst(p, node(20));
-    EXPECT_EQ(children(p), (std::vector<int>{20, 21}));
-    EXPECT_EQ(p->last, only);
+TEST_F(TreeFixture, AddFirstGoesBeforeTheFirstChildOrTheRootAndSubLastFindsTheLast) {
+    Node* p = addFirst(nullptr, 2);
+    addFirst(nullptr, 1);
+    EXPECT_EQ(level(t.root, nullptr), (Ids{1, 2}));
+    EXPECT_EQ(cTree::subLast(nullptr), nullptr);
+    EXPECT_EQ(cTree::subLast(p), nullptr);
+    Node* only = addFirst(p, 21);
+    EXPECT_EQ(children(p), Ids{21});
+    addFirst(p, 20);
+    EXPECT_EQ(children(p), (Ids{20, 21}));
+    EXPECT_EQ(cTree::subLast(p), only);
     expectSound(t);
 }
 
 TEST_F(TreeFixture, DetachMendsFirstLastAndRootAndClearsOwnersBelow) {
-    Node* r1 = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    Node* r2 = static_cast<Node*>(t.add(nullptr, node(2), nullptr));
+    Node* r1 = add(nullptr, 1);
+    Node* r2 = add(nullptr, 2);
     Node* c[4];
-    for (int i = 0; i < 4; ++i) c[i] = static_cast<Node*>(t.add(r2, node(20 + i), nullptr));
-    Node* g = static_cast<Node*>(t.add(c[1], node(210), nullptr));
-    Node* gg = static_cast<Node*>(t.add(g, node(2100), nullptr));
+    for (int i = 0; i < 4; ++i) c[i] = add(r2, 20 + i);
+    Node* g = add(c[1], 210);
+    Node* gg = add(g, 2100);
 
     t.detach(c[0]);  // first child
-    EXPECT_EQ(r2->first, c[1]);
+    EXPECT_EQ(children(r2), (Ids{21, 22, 23}));
     t.detach(c[3]);  // last child
-    EXPECT_EQ(r2->last, c[2]);
+    EXPECT_EQ(children(r2), (Ids{21, 22}));
     t.detach(c[1]);  // the first again, with a subtree
-    EXPECT_EQ(children(r2), std::vector<int>{22});
+    EXPECT_EQ(children(r2), Ids{22});
     EXPECT_EQ(c[1]->parent, nullptr);
-    EXPECT_EQ(c[1]->owner, nullptr);
     EXPECT_EQ(c[1]->first, g);  // keeps its children
-    EXPECT_EQ(g->owner, nullptr);
-    EXPECT_EQ(gg->owner, nullptr);
+    for (Node* n : {c[1], g, gg}) EXPECT_EQ(n->owner, nullptr) << n->id;
     EXPECT_EQ(gg->parent, g);
 
     t.detach(r1);  // the root item: its next sibling becomes the root
@@ -609,154 +466,135 @@ TEST_F(TreeFixture, DetachMendsFirstLastAndRootAndClearsOwnersBelow) {
 
     // Detached items are the caller's to delete.
     cTree::destroyLevel(c[1]->first);
-    EXPECT_EQ(j.deleted, (std::vector<int>{2100, 210}));
+    EXPECT_EQ(j.deleted, (Ids{2100, 210}));
     for (Node* n : {c[0], c[1], c[3], r1}) delete n;
     EXPECT_EQ(j.alive, 2);
 }
 
 TEST_F(TreeFixture, DetachingTwiceLeavesTheTreeIntact) {
-    Node* r = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
-    Node* a = static_cast<Node*>(t.add(r, node(1), nullptr));
-    Node* b = static_cast<Node*>(t.add(r, node(2), nullptr));
-    t.add(r, node(3), nullptr);
+    Node* r = add(nullptr, 0);
+    Node* a = add(r, 1);
+    Node* b = add(r, 2);
+    add(r, 3);
     t.detach(b);
     // b still points at its old neighbours; a second detach must not use them.
-    t.add(r, node(4), a);
+    add(r, 4, a);
     t.detach(b);
-    EXPECT_EQ(children(r), (std::vector<int>{1, 4, 3}));
+    EXPECT_EQ(children(r), (Ids{1, 4, 3}));
     expectSound(t);
     delete b;
 }
 
-TEST_F(TreeFixture, RemoveDeletesDescendantsBeforeTheItem) {
-    Node* r = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
-    Node* a = static_cast<Node*>(t.add(r, node(1), nullptr));
-    Node* keep = static_cast<Node*>(t.add(r, node(2), nullptr));
-    Node* a1 = static_cast<Node*>(t.add(a, node(11), nullptr));
-    t.add(a, node(12), nullptr);
-    t.add(a1, node(111), nullptr);
-    t.remove(a);
-    EXPECT_EQ(j.deleted, (std::vector<int>{111, 11, 12, 1}));
-    EXPECT_EQ(children(r), std::vector<int>{2});
-    EXPECT_EQ(r->first, keep);
-    expectSound(t);
-}
-
-TEST_F(TreeFixture, RemoveOfAnItemOfAnotherTreeDeletesNothing) {
+TEST_F(TreeFixture, RemoveDeletesDescendantsBeforeTheItemAndOnlyInItsOwnTree) {
+    Node* r = add(nullptr, 0);
+    Node* a = add(r, 1);
+    add(r, 2);
+    Node* a1 = add(a, 11);
+    add(a, 12);
+    add(a1, 111);
     cTree other;
-    Node* mine = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    Node* theirs = static_cast<Node*>(other.add(nullptr, node(2), nullptr));
+    Node* theirs = add(nullptr, 9, nullptr, &other);
     t.remove(theirs);
     t.remove(nullptr);
     EXPECT_TRUE(j.deleted.empty());
     EXPECT_EQ(other.root, theirs);
-    EXPECT_EQ(t.root, mine);
+    t.remove(a);
+    EXPECT_EQ(j.deleted, (Ids{111, 11, 12, 1}));
+    EXPECT_EQ(children(r), Ids{2});
+    expectSound(t);
 }
 
-TEST_F(TreeFixture, DestroyDeletesEveryLevelOnce) {
+TEST_F(TreeFixture, DestroyAndTheDestructorDeleteEveryLevelOnce) {
     t.destroy();  // empty: nothing
     EXPECT_EQ(t.root, nullptr);
-    Node* r = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    t.add(nullptr, node(2), nullptr);
-    Node* c = static_cast<Node*>(t.add(r, node(10), nullptr));
-    t.add(c, node(100), nullptr);
-    t.add(r, node(11), nullptr);
+    Node* r = add(nullptr, 1);
+    add(nullptr, 2);
+    Node* c = add(r, 10);
+    add(c, 100);
+    add(r, 11);
     t.destroy();
     EXPECT_EQ(t.root, nullptr);
-    EXPECT_EQ(j.deleted, (std::vector<int>{100, 10, 11, 1, 2}));
+    EXPECT_EQ(j.deleted, (Ids{100, 10, 11, 1, 2}));
+    {
+        cTree local;
+        add(add(nullptr, 3, nullptr, &local), 4, nullptr, &local);
+    }
+    EXPECT_EQ(j.deleted, (Ids{100, 10, 11, 1, 2, 4, 3}));
     EXPECT_EQ(j.alive, 0);
 }
 
-TEST_F(TreeFixture, TheTreesDestructorDeletesWhatIsLeft) {
-    {
-        cTree local;
-        Node* r = static_cast<Node*>(local.add(nullptr, node(1), nullptr));
-        local.add(r, node(2), nullptr);
-    }
-    EXPECT_EQ(j.deleted, (std::vector<int>{2, 1}));
-}
-
 TEST_F(TreeFixture, DestroySubEmptiesTheItemAndDestroyLevelStartsMidChain) {
-    Node* r = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
+    Node* r = add(nullptr, 0);
     Node* c[3];
-    for (int i = 0; i < 3; ++i) c[i] = static_cast<Node*>(t.add(r, node(i + 1), nullptr));
-    t.add(c[1], node(20), nullptr);
-    t.add(c[2], node(30), nullptr);
-    t.add(c[0], node(10), nullptr);
+    for (int i = 0; i < 3; ++i) c[i] = add(r, i + 1);
+    add(c[1], 20);
+    add(c[2], 30);
+    add(c[0], 10);
 
     // destroyLevel from the middle child deletes it and every following
     // sibling with their subtrees; the owner mends the links itself.
     c[0]->next = nullptr;
     r->last = c[0];
     cTree::destroyLevel(c[1]);
-    EXPECT_EQ(j.deleted, (std::vector<int>{20, 2, 30, 3}));
-    EXPECT_EQ(children(r), std::vector<int>{1});
+    EXPECT_EQ(j.deleted, (Ids{20, 2, 30, 3}));
+    EXPECT_EQ(children(r), Ids{1});
 
     t.destroy_sub(r);
     EXPECT_EQ(r->first, nullptr);
     EXPECT_EQ(r->last, nullptr);
-    EXPECT_EQ(j.deleted, (std::vector<int>{20, 2, 30, 3, 10, 1}));
+    EXPECT_EQ(j.deleted, (Ids{20, 2, 30, 3, 10, 1}));
     t.destroy_sub(r);  // no children: nothing
     cTree::destroyLevel(nullptr);
     EXPECT_EQ(j.alive, 1);
     expectSound(t);
 }
 
-TEST_F(TreeFixture, SubLastWalksToTheLastChild) {
-    EXPECT_EQ(cTree::subLast(nullptr), nullptr);
-    Node* r = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
-    EXPECT_EQ(cTree::subLast(r), nullptr);
-    t.add(r, node(1), nullptr);
-    Node* last = static_cast<Node*>(t.add(r, node(2), nullptr));
-    EXPECT_EQ(cTree::subLast(r), last);
-}
-
 TEST_F(TreeFixture, MoveForwardSwapsWithTheNextSibling) {
     EXPECT_FALSE(t.move_forward(nullptr));
-    Node* r1 = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    Node* r2 = static_cast<Node*>(t.add(nullptr, node(2), nullptr));
+    Node* r1 = add(nullptr, 1);
+    Node* r2 = add(nullptr, 2);
     EXPECT_TRUE(t.move_forward(r1));  // the root moves
-    EXPECT_EQ(t.root, r2);
-    EXPECT_EQ(level(t.root, nullptr), (std::vector<int>{2, 1}));
+    EXPECT_EQ(level(t.root, nullptr), (Ids{2, 1}));
     EXPECT_FALSE(t.move_forward(r1));  // now last
 
     Node* c[4];
-    for (int i = 0; i < 4; ++i) c[i] = static_cast<Node*>(t.add(r2, node(10 + i), nullptr));
-    EXPECT_TRUE(t.move_forward(c[0]));  // the first child
-    EXPECT_EQ(r2->first, c[1]);
-    EXPECT_EQ(children(r2), (std::vector<int>{11, 10, 12, 13}));
-    EXPECT_TRUE(t.move_forward(c[2]));  // the one before the last
-    EXPECT_EQ(r2->last, c[2]);
-    EXPECT_EQ(children(r2), (std::vector<int>{11, 10, 13, 12}));
-    EXPECT_TRUE(t.move_forward(c[0]));  // in the middle
-    EXPECT_EQ(children(r2), (std::vector<int>{11, 13, 10, 12}));
-    EXPECT_FALSE(t.move_forward(c[2]));
+    for (int i = 0; i < 4; ++i) c[i] = add(r2, 10 + i);
+    const struct {
+        int child;
+        bool moved;
+        Ids after;
+    } steps[] = {
+        {0, true, {11, 10, 12, 13}},   // the first child
+        {2, true, {11, 10, 13, 12}},   // the one before the last
+        {0, true, {11, 13, 10, 12}},   // in the middle
+        {2, false, {11, 13, 10, 12}},  // the last
+    };
+    for (const auto& s : steps) {
+        EXPECT_EQ(t.move_forward(c[s.child]), s.moved) << s.child;
+        EXPECT_EQ(children(r2), s.after) << s.child;
+    }
     expectSound(t);
 }
 
 TEST_F(TreeFixture, ReattachMovesTheWholeSubtreeAndItsOwnership) {
     cTree dst;
-    Node* src = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    Node* moved = static_cast<Node*>(t.add(src, node(2), nullptr));
-    t.add(src, node(3), nullptr);
-    for (int i = 0; i < 3; ++i) {
-        Node* c = static_cast<Node*>(t.add(moved, node(20 + i), nullptr));
-        t.add(c, node(200 + i), nullptr);
-    }
-    Node* dparent = static_cast<Node*>(dst.add(nullptr, node(9), nullptr));
-    dst.add(dparent, node(90), nullptr);
+    Node* src = add(nullptr, 1);
+    Node* moved = add(src, 2);
+    add(src, 3);
+    for (int i = 0; i < 3; ++i) add(add(moved, 20 + i), 200 + i);
+    Node* dparent = add(nullptr, 9, nullptr, &dst);
+    add(dparent, 90, nullptr, &dst);
 
     EXPECT_TRUE(t.reattachToTree(&dst, moved, dparent));
-    EXPECT_EQ(children(src), std::vector<int>{3});
-    EXPECT_EQ(children(dparent), (std::vector<int>{90, 2}));
-    EXPECT_EQ(children(moved), (std::vector<int>{20, 21, 22}));
-    EXPECT_EQ(moved->parent, dparent);
+    EXPECT_EQ(children(src), Ids{3});
+    EXPECT_EQ(children(dparent), (Ids{90, 2}));
+    EXPECT_EQ(children(moved), (Ids{20, 21, 22}));
     expectSound(t);
     expectSound(dst);  // every descendant reports dst as its owner
 
     // To the root level of the destination.
     EXPECT_TRUE(dst.reattachToTree(&dst, moved, nullptr));
-    EXPECT_EQ(level(dst.root, nullptr), (std::vector<int>{9, 2}));
+    EXPECT_EQ(level(dst.root, nullptr), (Ids{9, 2}));
     expectSound(dst);
     EXPECT_TRUE(j.deleted.empty());
     dst.destroy();
@@ -765,31 +603,29 @@ TEST_F(TreeFixture, ReattachMovesTheWholeSubtreeAndItsOwnership) {
 
 TEST_F(TreeFixture, ReattachRefusesToMoveASubtreeIntoItself) {
     cTree dst;
-    Node* a = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    Node* b = static_cast<Node*>(t.add(a, node(2), nullptr));
-    Node* c = static_cast<Node*>(t.add(b, node(3), nullptr));
+    Node* a = add(nullptr, 1);
+    Node* b = add(a, 2);
+    Node* c = add(b, 3);
     EXPECT_FALSE(t.reattachToTree(&t, a, c));
     EXPECT_FALSE(t.reattachToTree(&t, a, a));
     EXPECT_FALSE(t.reattachToTree(nullptr, a, nullptr));
     EXPECT_FALSE(t.reattachToTree(&dst, nullptr, nullptr));
     EXPECT_FALSE(dst.reattachToTree(&t, b, nullptr));  // not dst's item
-    EXPECT_EQ(t.root, a);
-    EXPECT_EQ(children(a), std::vector<int>{2});
-    EXPECT_EQ(children(b), std::vector<int>{3});
+    EXPECT_EQ(level(t.root, nullptr), Ids{1});
+    EXPECT_EQ(children(a), Ids{2});
+    EXPECT_EQ(children(b), Ids{3});
     expectSound(t);
 }
 
 TEST_F(TreeFixture, SetOwnerToSubMarksDescendantsButNotTheItem) {
     cTree other;
-    Node* a = static_cast<Node*>(t.add(nullptr, node(1), nullptr));
-    Node* b = static_cast<Node*>(t.add(a, node(2), nullptr));
-    Node* c = static_cast<Node*>(t.add(b, node(3), nullptr));
-    Node* d = static_cast<Node*>(t.add(a, node(4), nullptr));
+    Node* a = add(nullptr, 1);
+    Node* b = add(a, 2);
+    Node* c = add(b, 3);
+    Node* d = add(a, 4);
     cTree::setOwnerToSub(a, &other);
     EXPECT_EQ(a->owner, &t);
-    EXPECT_EQ(b->owner, &other);
-    EXPECT_EQ(c->owner, &other);
-    EXPECT_EQ(d->owner, &other);
+    for (Node* n : {b, c, d}) EXPECT_EQ(n->owner, &other) << n->id;
     cTree::setOwnerToSub(a, &t);
     cTree::setOwnerToSub(nullptr, &t);
     expectSound(t);
@@ -798,9 +634,9 @@ TEST_F(TreeFixture, SetOwnerToSubMarksDescendantsButNotTheItem) {
 TEST_F(TreeFixture, AVeryDeepChainIsWalkedAndDeletedWithoutRecursion) {
     // Deep enough to overflow the stack of a recursive walk under the sanitizers.
     constexpr int kDepth = 200000;
-    Node* top = static_cast<Node*>(t.add(nullptr, node(0), nullptr));
+    Node* top = add(nullptr, 0);
     Node* p = top;
-    for (int i = 1; i < kDepth; ++i) p = static_cast<Node*>(t.add(p, node(i), nullptr));
+    for (int i = 1; i < kDepth; ++i) p = add(p, i);
     cTree dst;
     EXPECT_TRUE(t.reattachToTree(&dst, top, nullptr));
     EXPECT_EQ(p->owner, &dst);
@@ -816,14 +652,10 @@ TEST_F(TreeFixture, AVeryDeepChainIsWalkedAndDeletedWithoutRecursion) {
     EXPECT_EQ(j.deleted.back(), 0);
 }
 
-TEST(TreeItem, DestructorClearsOnlyItsOwnOwnerField) {
-    // A detached item's destructor must not touch the tree.
-    Journal j;
-    cTree t;
-    Node* a = static_cast<Node*>(t.add(nullptr, new Node(j, 1), nullptr));
-    Node* b = static_cast<Node*>(t.add(nullptr, new Node(j, 2), nullptr));
+TEST_F(TreeFixture, ADetachedItemsDestructorLeavesTheTreeAlone) {
+    Node* a = add(nullptr, 1);
+    Node* b = add(nullptr, 2);
     t.detach(a);
-    EXPECT_EQ(t.root, b);
     delete a;
     EXPECT_EQ(t.root, b);
     EXPECT_EQ(b->prev, nullptr);  // detach mended it; the destructor left it alone
@@ -837,14 +669,8 @@ struct Counted {
     static int made;
     std::string text = "default";
     int n = 7;
-    Counted() {
-        ++alive;
-        ++made;
-    }
-    Counted(const Counted& o) : text(o.text), n(o.n) {
-        ++alive;
-        ++made;
-    }
+    Counted() { ++alive, ++made; }
+    Counted(const Counted& o) : text(o.text), n(o.n) { ++alive, ++made; }
     Counted& operator=(const Counted&) = default;
     ~Counted() { --alive; }
 };
@@ -852,8 +678,8 @@ int Counted::alive = 0;
 int Counted::made = 0;
 
 template <typename T>
-std::vector<int> values(const _List<T>& l) {
-    std::vector<int> out;
+Ids values(const _List<T>& l) {
+    Ids out;
     const typename _List<T>::sItem* last = nullptr;
     for (auto* n = l.head; n; n = n->next) {
         out.push_back(n->value);
@@ -863,43 +689,33 @@ std::vector<int> values(const _List<T>& l) {
     return out;
 }
 
-TEST(ValueList, AddAppendsADefaultValueForTheCallerToFill) {
-    _List<int> l;
-    auto* a = l.add();
-    EXPECT_EQ(a->value, 0);
-    EXPECT_EQ(a->next, nullptr);
-    a->value = 1;
-    l.add()->value = 2;
-    l.add()->value = 3;
-    EXPECT_EQ(values(l), (std::vector<int>{1, 2, 3}));
-    // The node's address is its value's address.
-    EXPECT_EQ(static_cast<void*>(a), static_cast<void*>(&a->value));
-
+TEST(ValueList, AddAppendsADefaultValueAndRemoveUnlinksAndMendsTheTail) {
+    _List<int> l, other;
+    auto* foreign = other.add();
+    _List<int>::sItem* n[4];
+    for (int i = 0; i < 4; ++i) {
+        n[i] = l.add();
+        EXPECT_EQ(n[i]->value, 0);
+        n[i]->value = i;
+    }
+    EXPECT_EQ(values(l), (Ids{0, 1, 2, 3}));
+    EXPECT_EQ(static_cast<void*>(n[0]), static_cast<void*>(&n[0]->value));  // the node's address is its value's
     int sum = 0;
     for (int v : l) sum += v;
     EXPECT_EQ(sum, 6);
-}
-
-TEST(ValueList, RemoveUnlinksFreesAndMendsTheTail) {
-    _List<int> l;
-    _List<int> other;
-    auto* foreign = other.add();
-    _List<int>::sItem* n[4];
-    for (int i = 0; i < 4; ++i) (n[i] = l.add())->value = i;
     l.remove(foreign);
     l.remove(nullptr);
-    EXPECT_EQ(values(l), (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(values(other), std::vector<int>{0});
+    EXPECT_EQ(values(l), (Ids{0, 1, 2, 3}));
+    EXPECT_EQ(values(other), Ids{0});
     l.remove(n[3]);  // the last: its predecessor becomes the tail
-    EXPECT_EQ(values(l), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(values(l), (Ids{0, 1, 2}));
     l.remove(n[0]);
     l.remove(n[1]);
-    EXPECT_EQ(values(l), std::vector<int>{2});
+    EXPECT_EQ(values(l), Ids{2});
     l.remove(n[2]);  // the only one
-    EXPECT_EQ(l.head, nullptr);
-    EXPECT_EQ(l.tail, nullptr);
+    EXPECT_EQ(values(l), Ids{});
     l.add()->value = 9;  // starts a new chain
-    EXPECT_EQ(values(l), std::vector<int>{9});
+    EXPECT_EQ(values(l), Ids{9});
 }
 
 TEST(ValueList, EveryValueIsDestroyedExactlyOnce) {
