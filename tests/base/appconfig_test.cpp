@@ -42,31 +42,21 @@ public:
     }
     bool openConfig(const char*) override { return true; }
 
-    // The node at a path, found without the interface; null when missing.
-    Node* find(const std::string& path) {
+    // The node at a path, found (or built) without the interface; null when missing.
+    Node* find(const std::string& path, bool build = false) {
         Node* n = &root_;
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t slash = path.find('/', start);
-            auto it = n->children.find(path.substr(start, slash == std::string::npos ? slash : slash - start));
-            if (it == n->children.end()) return nullptr;
-            n = it->second.get();
-            if (slash == std::string::npos) return n;
-            start = slash + 1;
+        for (std::size_t start = 0, slash = 0; slash != std::string::npos && n; start = slash + 1) {
+            slash = path.find('/', start);
+            const std::string name = path.substr(start, slash == std::string::npos ? slash : slash - start);
+            if (build && !n->children[name]) n->children[name] = std::make_unique<Node>();
+            auto it = n->children.find(name);
+            n = it == n->children.end() ? nullptr : it->second.get();
         }
+        return n;
     }
     // Stores a raw value under path, building the nodes.
     void put(const std::string& path, const std::string& value) {
-        Node* n = &root_;
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t slash = path.find('/', start);
-            auto& child = n->children[path.substr(start, slash == std::string::npos ? slash : slash - start)];
-            if (!child) child = std::make_unique<Node>();
-            n = child.get();
-            if (slash == std::string::npos) break;
-            start = slash + 1;
-        }
+        Node* n = find(path, true);
         n->hasValue = true;
         n->value = value;
     }
@@ -127,6 +117,21 @@ public:
 };
 
 std::string str(const _guardchar<char>& s) { return s.c_str() ? s.c_str() : "<null>"; }
+
+// The typed integer operations of one width (16, 32 or 64 bits).
+bool setInt(cApplicationConfig& c, int width, const char* path, long long v) {
+    return width == 16 ? c.setParamInt16(path, static_cast<int>(v))
+         : width == 32 ? c.setParamInt32(path, static_cast<int>(v))
+                       : c.setParamInt64(path, v);
+}
+long long getInt(cApplicationConfig& c, int width, const char* path) {
+    return width == 16 ? c.getParamInt16(path) : width == 32 ? c.getParamInt32(path) : c.getParamInt64(path);
+}
+struct IntCase {
+    int width;
+    long long value;
+    std::string stored;
+};
 
 // ---------------------------------------------------------------------------
 // Paths
@@ -201,29 +206,26 @@ TEST(ConfigPaths, WritesCreateTheWholePathOrFail) {
 
 TEST(BinaryConfig, IntegersAreLittleEndianBytesOfTheirWidth) {
     BinaryStore store;
+    const IntCase cases[] = {
+        {16, -1, "\xff\xff"},
+        {16, 70000, "\x70\x11"},  // 0x11170: the two low bytes, read back as 0x1170
+        {32, 0x12345678, "\x78\x56\x34\x12"},
+        {32, INT_MIN, std::string("\0\0\0\x80", 4)},
+        {64, INT64_MIN, std::string("\0\0\0\0\0\0\0\x80", 8)},
+        {64, INT64_MAX, "\xff\xff\xff\xff\xff\xff\xff\x7f"},
+        {64, 0x0102030405060708LL, "\x08\x07\x06\x05\x04\x03\x02\x01"},
+    };
+    for (const IntCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " bits " + std::to_string(c.value));
+        ASSERT_TRUE(setInt(store, c.width, "v", c.value));
+        EXPECT_EQ(store.raw("v"), c.stored);
+        EXPECT_EQ(getInt(store, c.width, "v"), c.width == 16 ? static_cast<short>(c.value) : c.value);
+    }
+    EXPECT_EQ(store.getParamInt32("v"), 0x05060708);  // the low bytes of the last value
     ASSERT_TRUE(store.setParamInt16("v16", -1));
-    EXPECT_EQ(store.raw("v16"), "\xff\xff");
     unsigned long long v = 0;
     ASSERT_TRUE(store.getParamInt("v16", v));
     EXPECT_EQ(v, 65535u);  // zero-extended
-    EXPECT_EQ(store.getParamInt16("v16"), -1);
-
-    ASSERT_TRUE(store.setParamInt16("cut", 70000));  // 0x11170: two low bytes
-    EXPECT_EQ(store.raw("cut"), "\x70\x11");
-    ASSERT_TRUE(store.setParamInt32("v32", 0x12345678));
-    EXPECT_EQ(store.raw("v32"), "\x78\x56\x34\x12");
-    ASSERT_TRUE(store.setParamInt32("min32", INT_MIN));
-    EXPECT_EQ(store.raw("min32"), std::string("\0\0\0\x80", 4));
-    EXPECT_EQ(store.getParamInt32("min32"), INT_MIN);
-    ASSERT_TRUE(store.setParamInt64("min64", INT64_MIN));
-    EXPECT_EQ(store.raw("min64"), std::string("\0\0\0\0\0\0\0\x80", 8));
-    EXPECT_EQ(store.getParamInt64("min64"), INT64_MIN);
-    ASSERT_TRUE(store.setParamInt64("max64", INT64_MAX));
-    EXPECT_EQ(store.raw("max64"), "\xff\xff\xff\xff\xff\xff\xff\x7f");
-    EXPECT_EQ(store.getParamInt64("max64"), INT64_MAX);
-    ASSERT_TRUE(store.setParamInt64("v64", 0x0102030405060708LL));
-    EXPECT_EQ(store.raw("v64"), "\x08\x07\x06\x05\x04\x03\x02\x01");
-    EXPECT_EQ(store.getParamInt32("v64"), 0x05060708);
 }
 
 TEST(BinaryConfig, IntegersOfOneToEightBytesOnly) {
@@ -285,32 +287,20 @@ TEST(BinaryConfig, RawValuesRoundTrip) {
 
 TEST(TextConfig, SignedValuesRoundTripThroughTheirDecimalText) {
     TextStore store;
-    struct Case {
-        long long value;
-        const char* text;
+    const IntCase cases[] = {
+        {64, INT64_MIN, "-9223372036854775808"}, {64, INT64_MAX, "9223372036854775807"}, {64, -1, "-1"},
+        {64, 0, "0"}, {64, 1234567890123LL, "1234567890123"}, {64, -4294967296LL, "-4294967296"},
+        {32, INT32_MIN, "-2147483648"}, {32, INT32_MAX, "2147483647"}, {32, -5, "-5"},
+        {16, INT16_MIN, "-32768"}, {16, INT16_MAX, "32767"}, {16, -1, "-1"},
     };
-    const Case cases64[] = {{INT64_MIN, "-9223372036854775808"}, {INT64_MAX, "9223372036854775807"},
-                            {-1, "-1"}, {0, "0"}, {1234567890123LL, "1234567890123"},
-                            {-4294967296LL, "-4294967296"}};
-    for (const Case& c : cases64) {
-        ASSERT_TRUE(store.setParamInt64("n/v64", c.value));
-        EXPECT_EQ(store.raw("n/v64"), c.text);
-        EXPECT_EQ(store.getParamInt64("n/v64"), c.value) << c.text;
+    for (const IntCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " bits " + c.stored);
+        ASSERT_TRUE(setInt(store, c.width, "n/v", c.value));
+        EXPECT_EQ(store.raw("n/v"), c.stored);
+        EXPECT_EQ(getInt(store, c.width, "n/v"), c.value);
         unsigned long long bits = 0;
-        ASSERT_TRUE(store.getParamInt("n/v64", bits));
+        ASSERT_TRUE(store.getParamInt("n/v", bits));
         EXPECT_EQ(bits, static_cast<unsigned long long>(c.value));
-    }
-    const Case cases32[] = {{INT32_MIN, "-2147483648"}, {INT32_MAX, "2147483647"}, {-5, "-5"}};
-    for (const Case& c : cases32) {
-        ASSERT_TRUE(store.setParamInt32("n/v32", static_cast<int>(c.value)));
-        EXPECT_EQ(store.raw("n/v32"), c.text);
-        EXPECT_EQ(store.getParamInt32("n/v32"), c.value) << c.text;
-    }
-    const Case cases16[] = {{INT16_MIN, "-32768"}, {INT16_MAX, "32767"}, {-1, "-1"}};
-    for (const Case& c : cases16) {
-        ASSERT_TRUE(store.setParamInt16("n/v16", static_cast<int>(c.value)));
-        EXPECT_EQ(store.raw("n/v16"), c.text);
-        EXPECT_EQ(store.getParamInt16("n/v16"), c.value) << c.text;
     }
 }
 
