@@ -83,10 +83,14 @@ inline bool iconvToUtf16(const char* from, const std::string& in, Units& out) {
     return true;
 }
 
-// Runs a Python oracle script; a failing script fails the test.
-inline std::string python(const std::string& script) {
+// Runs a Python oracle script, with input on its standard input; a failing
+// script fails the test.
+inline std::string python(const std::string& script, const std::string& input = "") {
+    qortest::TempDir dir;
+    const std::string in = dir.file("in.txt");
+    EXPECT_TRUE(qortest::writeFile(in, input));
     int status = -1;
-    std::string out = qortest::runPython(script, "", &status);
+    std::string out = qortest::runPython(script, "< '" + in + "'", &status);
     EXPECT_EQ(status, 0) << script << out;
     return out;
 }
