@@ -155,6 +155,9 @@ bool cZDecompress::decompressPart(unsigned char const* in, long long& inLen, uns
     inLen = 0;
     outLen = 0;
     if (!prepare()) return false;
+    // Refuse before attaching the input: a refused call must not leave the
+    // caller's bytes in the stream for the next leftovers call to inflate.
+    if (!out || room < 0) return false;
     if (in) {
         if (wantIn < 0) return false;
         stream_.next_in = const_cast<Bytef*>(in);
@@ -162,7 +165,6 @@ bool cZDecompress::decompressPart(unsigned char const* in, long long& inLen, uns
     } else if (stream_.avail_in == 0 || stream_.next_in == nullptr) {
         return true;  // nothing left over from the previous step
     }
-    if (!out || room < 0) return false;
     stream_.next_out = out;
     stream_.avail_out = static_cast<uInt>(std::min<unsigned long long>(static_cast<unsigned long long>(room), UINT_MAX));
     const uInt inBefore = stream_.avail_in;

@@ -333,9 +333,14 @@ bool cTCPClient::connect(const char* host, int port, int timeoutMs) {
 
 bool cTCPClient::connect(unsigned char (&ip)[4], int port, int timeoutMs) {
     close();
+    // A port outside 1..65535 is refused, not cut to 16 bits into another one.
+    if (port < 1 || port > 0xFFFF) {
+        lastError_ = errClosed;
+        return false;
+    }
     peer_ = sockaddr_in{};
     peer_.sin_family = AF_INET;
-    peer_.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
+    peer_.sin_port = htons(static_cast<unsigned short>(port));
     std::memcpy(&peer_.sin_addr.s_addr, ip, 4);
 
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -140,6 +140,29 @@ TEST_F(ZDecompress, PartWithDamagedDataFailsButDeliversItsOutput) {
     EXPECT_FALSE(d.decompressPart(z.data(), -1, out));
 }
 
+TEST_F(ZDecompress, ARefusedStepLeavesNoInputBehindForTheNextOne) {
+    const Bytes plain = mixedData(1000);
+    const Bytes z = py.compress(plain);
+    cZDecompress d;
+    long long inLen = static_cast<long long>(z.size()), outLen = 64;
+    EXPECT_FALSE(d.decompressPart(z.data(), inLen, nullptr, outLen));
+    EXPECT_EQ(inLen, 0);
+    // The caller was told nothing was taken, so nothing may be left over: a
+    // leftovers call must not inflate (or read, once freed) the refused bytes.
+    unsigned char row[64];
+    long long leftIn = 0, leftOut = sizeof row;
+    EXPECT_TRUE(d.decompressPart(nullptr, leftIn, row, leftOut));
+    EXPECT_EQ(leftIn, 0);
+    EXPECT_EQ(leftOut, 0);
+    // Offered again, the same bytes give the plain data once.
+    Bytes got(plain.size() + 16);
+    inLen = static_cast<long long>(z.size());
+    outLen = static_cast<long long>(got.size());
+    ASSERT_TRUE(d.decompressPart(z.data(), inLen, got.data(), outLen));
+    got.resize(static_cast<std::size_t>(outLen));
+    EXPECT_TRUE(got == plain);
+}
+
 TEST_F(ZDecompress, SteppingThroughSmallChunksAndSmallRowsGivesThePlainBytes) {
     // The way image data is fed: chunks of compressed bytes as they arrive,
     // inflated into rows of a fixed size, leftovers taken with a null input.

@@ -131,6 +131,18 @@ TEST(TCPClient, RefusedConnectionFailsWithCode5AndStaysClosed) {
     EXPECT_EQ(c.writeTO().tv_usec, 999000);
 }
 
+TEST(TCPClient, PortsOutsideTheRangeAreRefusedNotCutToSixteenBits) {
+    Listener l;
+    cTCPClient c;
+    // l.port() + 65536 would reach the listener if it were cut to 16 bits.
+    for (int port : {l.port() + 65536, 0, -1, -65536 + l.port()}) {
+        SCOPED_TRACE(port);
+        EXPECT_FALSE(c.connect(kLoopback, port, 2000));
+        EXPECT_FALSE(c.valid());
+    }
+    EXPECT_TRUE(c.connect(kLoopback, l.port(), 2000));
+}
+
 TEST(TCPClient, UnresolvableNameFailsWithCode4AndStaysClosed) {
     Listener l;
     cTCPClient c;
