@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <set>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -64,12 +63,6 @@ template <typename K, typename V>
 std::vector<K> keysInOrder(const cFasterTreeList<K, V>& m) {
     std::vector<K> out;
     for (auto* n = m.first(); n; n = m.next(n)) out.push_back(n->key);
-    return out;
-}
-template <typename K, typename V>
-std::vector<K> keysInReverse(const cFasterTreeList<K, V>& m) {
-    std::vector<K> out;
-    for (auto* n = m.last(); n; n = m.prev(n)) out.push_back(n->key);
     return out;
 }
 
@@ -236,33 +229,22 @@ TEST(TreeMapInsert, TheInsertionStepLeavesTheRootLevelRotationToItsCaller) {
     EXPECT_EQ(m.insert_itm(nullptr, nullptr, signal), nullptr);
 }
 
-TEST(TreeMapFind, ExactNearestAndNeighbourAnswers) {
+// Lookups and walks of random maps are compared with std::map below; these
+// are the answers for no map, no node and a subtree.
+TEST(TreeMapFind, EmptyMapsNullNodesAndSubtreeLookupsFindNothing) {
     IntMap m;
+    EXPECT_EQ(m.find(1), nullptr);
+    EXPECT_EQ(m.find_le(1), nullptr);
+    EXPECT_EQ(m.find_ge(1), nullptr);
+    EXPECT_EQ(m.first(), nullptr);
+    EXPECT_EQ(m.last(), nullptr);
     for (int k : {2, 4, 8}) *m.insert(k) = k + 1;
-    auto key = [](IntItem* n) { return n ? n->key : -1; };
-    const struct {
-        int probe, value, le, ge;
-    } rows[] = {{-100, -1, -1, 2}, {1, -1, -1, 2}, {2, 3, 2, 2}, {4, 5, 4, 4},
-                {5, -1, 4, 8},     {8, 9, 8, 8},   {9, -1, 8, -1}, {100, -1, 8, -1}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.probe);
-        const int* v = m.find(r.probe);
-        EXPECT_EQ(v ? *v : -1, r.value);
-        EXPECT_EQ(key(m.find_le(r.probe)), r.le);
-        EXPECT_EQ(key(m.find_ge(r.probe)), r.ge);
-    }
     const IntMap& cm = m;
     EXPECT_EQ(*cm.find(2), 3);
     EXPECT_EQ(m.ifind_rec(nullptr, 4), nullptr);
     EXPECT_EQ(m.ifind_rec(nodeOf(m, 8), 2), nullptr);  // only below `from`
-    EXPECT_EQ(keysInReverse(m), (std::vector<int>{8, 4, 2}));
     EXPECT_EQ(m.next(nullptr), nullptr);
     EXPECT_EQ(m.prev(nullptr), nullptr);
-    IntMap empty;
-    EXPECT_EQ(empty.find(1), nullptr);
-    EXPECT_EQ(empty.find_le(1), nullptr);
-    EXPECT_EQ(empty.find_ge(1), nullptr);
-    EXPECT_EQ(empty.first(), nullptr);
 }
 
 // ---- removal ---------------------------------------------------------------
@@ -291,12 +273,9 @@ TEST(TreeMapRemove, AnyNodeOfAPerfectTreeGoesAndTheRestStayInPlace) {
         std::vector<int> expected;
         for (auto& [k, slot] : slots) {
             expected.push_back(k);
-            EXPECT_EQ(m.find(k), slot) << "key " << k << " moved";
-            EXPECT_EQ(*slot, k * 100);
+            EXPECT_TRUE(m.find(k) == slot && *slot == k * 100) << "key " << k << " moved";
         }
         EXPECT_EQ(keysInOrder(m), expected);
-        std::reverse(expected.begin(), expected.end());
-        EXPECT_EQ(keysInReverse(m), expected);
         EXPECT_EQ(m.rebuiltNodes(), 0u);  // nothing was rebuilt to remove it
     }
 }
@@ -469,33 +448,6 @@ std::string keyText(const cStringKey& k) {
     std::string s(bytes.data() ? bytes.data() : "", static_cast<std::size_t>(bytes.count()));
     while (!s.empty() && s.back() == '\0') s.pop_back();
     return s;
-}
-
-// std::string compares its bytes as unsigned char, a shorter prefix first:
-// the order the string key promises.
-TEST(TreeMapKeys, StringKeysIterateInByteOrderWithPrefixesFirst) {
-    const char* fixed[] = {"b", "ab", "abc", "a", "", "abcd", "abcde", "\xC3\xA9t\xC3\xA9", "z", "Z", "\x7F", "\x80"};
-    std::mt19937 rng(5);
-    std::vector<std::string> texts(std::begin(fixed), std::end(fixed));
-    const char alphabet[] = "aAbz09~\x01\x7F\x80\xC3\xA9\xFF";
-    for (int i = 0; i < 3000; ++i) {
-        std::string s;
-        std::size_t len = rng() % 11;
-        for (std::size_t j = 0; j < len; ++j) s += alphabet[rng() % (sizeof(alphabet) - 1)];
-        texts.push_back(s);
-    }
-    cFasterTreeList<cStringKey, _guardchar<char> > m;
-    for (const std::string& t : texts) m.insert(cStringKey(t.c_str(), static_cast<long long>(t.size())))->set(t.c_str());
-    std::vector<std::string> keys, values;
-    for (auto* n = m.first(); n; n = m.next(n)) {
-        keys.push_back(keyText(n->key));
-        values.push_back(n->value.c_str() ? n->value.c_str() : "");
-    }
-    const std::set<std::string> oracle(texts.begin(), texts.end());
-    EXPECT_EQ(keys, std::vector<std::string>(oracle.begin(), oracle.end()));
-    EXPECT_EQ(values, keys);
-    EXPECT_STREQ(m.find(cStringKey("abc", -1))->c_str(), "abc");
-    EXPECT_EQ(m.find(cStringKey("abcdef", -1)), nullptr);
 }
 
 TEST(TreeMapKeys, SerializedKeysOrderByKeyThenSignedSerial) {
@@ -773,9 +725,6 @@ TEST(TreeMapDifferential, IntKeysAgreeWithStdMap) {
         differential<int>(seed, 120000, [](std::mt19937_64& r) { return static_cast<int>(r() % 6000) - 3000; });
         if (HasFatalFailure()) return;
     }
-}
-
-TEST(TreeMapDifferential, ClusteredIntKeysAgreeWithStdMap) {
     // Runs of ascending keys at shifting places: the rule's rotations and the
     // rebuilds both get their turn.
     int next = 0;
@@ -783,9 +732,12 @@ TEST(TreeMapDifferential, ClusteredIntKeysAgreeWithStdMap) {
         if (r() % 16 == 0) next = static_cast<int>(r() % 20000);
         return next++;
     });
+    if (HasFatalFailure()) return;
+    // A depth limit of 3: rebuilds all the time.
+    differential<int>(10, 40000, [](std::mt19937_64& r) { return static_cast<int>(r() % 150); }, 3, 200);
 }
 
-TEST(TreeMapDifferential, WideUnsignedKeysAgreeWithStdMap) {
+TEST(TreeMapDifferential, UnsignedKeysOfBothWidthsAgreeWithStdMap) {
     for (unsigned seed : {5u, 6u}) {
         differential<unsigned long long>(seed, 60000, [](std::mt19937_64& r) {
             unsigned long long k = r() % 4000;
@@ -793,29 +745,20 @@ TEST(TreeMapDifferential, WideUnsignedKeysAgreeWithStdMap) {
         });
         if (HasFatalFailure()) return;
     }
-}
-
-TEST(TreeMapDifferential, UnsignedShortKeysAgreeWithStdMap) {
     differential<unsigned short>(7, 60000, [](std::mt19937_64& r) { return static_cast<unsigned short>(r() % 3000 * 21); });
 }
 
-TEST(TreeMapDifferential, StringKeysAgreeWithStdMap) {
+TEST(TreeMapDifferential, StringAndSerializedKeysAgreeWithStdMap) {
     static const char* const stems[] = {"", "a", "ab", "abcd", "abcde", "z", "\xC3\xA9", "\xFF"};
     differential<cStringKey>(8, 40000, [](std::mt19937_64& r) {
         std::string s = stems[r() % 8];
         s += std::to_string(r() % 400);
         return cStringKey(s.c_str(), static_cast<long long>(s.size()));
     });
-}
-
-TEST(TreeMapDifferential, SerializedKeysAgreeWithStdMap) {
+    if (HasFatalFailure()) return;
     differential<cSerializedKey<unsigned long long> >(9, 40000, [](std::mt19937_64& r) {
         return cSerializedKey<unsigned long long>(r() % 50, static_cast<int>(r() % 80) - 40);
     });
-}
-
-TEST(TreeMapDifferential, AVeryLowDepthLimitAgreesWithStdMap) {
-    differential<int>(10, 40000, [](std::mt19937_64& r) { return static_cast<int>(r() % 150); }, 3, 200);
 }
 
 }  // namespace
