@@ -53,10 +53,7 @@ inline unsigned short asciiUpper(unsigned short c) { return (c >= 'a' && c <= 'z
 
 template <typename T>
 inline long long unitLength(const T* s) {
-    if (!s) return 0;
-    long long n = 0;
-    while (s[n] != 0) ++n;
-    return n;
+    return s ? static_cast<long long>(_guardchar<T>::length(s)) : 0;
 }
 
 template <typename T>

@@ -23,11 +23,7 @@ int normalisedCP(int cp) { return cp == 0 ? kUtf8 : cp; }
 
 long long byteLength(const char* s) { return static_cast<long long>(std::strlen(s)); }
 
-long long unitLength(const u16* s) {
-    long long k = 0;
-    while (s[k]) ++k;
-    return k;
-}
+long long unitLength(const u16* s) { return static_cast<long long>(_guardchar<u16>::length(s)); }
 
 }  // namespace
 
