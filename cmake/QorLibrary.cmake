@@ -22,8 +22,12 @@ function(qor_add_library folder)
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/qor>)
   target_link_libraries(${_target} ${_scope} qor_settings)
+  # A folder links the lower folders it names; one that has no sources yet is
+  # skipped, so the layers can land one at a time.
   foreach(_d IN LISTS ARG_DEPS)
-    target_link_libraries(${_target} ${_scope} qor_${_d})
+    if(TARGET qor_${_d})
+      target_link_libraries(${_target} ${_scope} qor_${_d})
+    endif()
   endforeach()
   if(ARG_LIBS)
     target_link_libraries(${_target} ${_scope} ${ARG_LIBS})
