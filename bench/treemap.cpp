@@ -1,5 +1,7 @@
 // The tree map against std::map: insertion, lookup and in-order walk of
-// 1,000,000 int keys, in random order and in ascending order.
+// 1,000,000 int keys, in random order, in ascending order, and (insertion
+// only) alternating low and high: the smallest key left, then the greatest,
+// closing in on the middle, which sends every insertion to the deepest spot.
 //
 //   tools/bench treemap
 //
@@ -8,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <random>
@@ -24,6 +27,8 @@ using StdMap = std::map<int, int>;
 
 // Distinct keys spread over the whole int range (a multiplicative hash of
 // 0..n-1 is a permutation), in random order or ascending.
+enum eOrder { kRandom = 0, kAscending = 1, kAlternating = 2 };
+
 const std::vector<int>& keys(bool sorted) {
     static const std::vector<int> random = [] {
         std::vector<int> v(kKeys);
@@ -37,6 +42,20 @@ const std::vector<int>& keys(bool sorted) {
         return v;
     }();
     return sorted ? ascending : random;
+}
+
+const std::vector<int>& keys(eOrder order) {
+    static const std::vector<int> alternating = [] {
+        const std::vector<int>& up = keys(true);
+        std::vector<int> v;
+        v.reserve(up.size());
+        for (std::size_t lo = 0, hi = up.size(); lo < hi;) {
+            v.push_back(up[lo++]);
+            if (lo < hi) v.push_back(up[--hi]);
+        }
+        return v;
+    }();
+    return order == kAlternating ? alternating : keys(order == kAscending);
 }
 
 // The lookups of the random case come in another random order than the
@@ -76,7 +95,7 @@ long long walk(const StdMap& m) {
 
 template <typename Map>
 void BM_Insert(benchmark::State& state) {
-    const auto& ks = keys(state.range(0) != 0);
+    const auto& ks = keys(static_cast<eOrder>(state.range(0)));
     for (auto _ : state) {
         auto m = std::make_unique<Map>();
         fill(*m, ks);
@@ -111,9 +130,10 @@ void BM_Walk(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kKeys);
 }
 
-// Argument 0: keys in random order; 1: keys in ascending order.
-BENCHMARK_TEMPLATE(BM_Insert, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Insert, StdMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// Argument 0: keys in random order; 1: keys in ascending order; 2: keys
+// alternating low and high.
+BENCHMARK_TEMPLATE(BM_Insert, TreeMap)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Insert, StdMap)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Find, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Find, StdMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Walk, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -177,6 +177,7 @@ void cTextFileIO::close() {
     dropCache();
     readBuf_.set(0);
     secondBuf_.set(0);
+    linePool_.set(0);
     position_ = 0;
     markLen_ = 0;
     streamAt_ = -1;
@@ -287,6 +288,14 @@ bool cTextFileIO::isLF(const unsigned char* u) const {
 
 namespace {
 
+// The value of unit i of the given width and byte order.
+template <int Width, bool BigEndian>
+inline unsigned unitValue(const unsigned char* p, long long i) {
+    if (Width == 1) return p[i];
+    const unsigned char* u = p + 2 * i;
+    return BigEndian ? (unsigned(u[0]) << 8 | u[1]) : (unsigned(u[1]) << 8 | u[0]);
+}
+
 // The index of the first unit at or after i (below n) whose value is 13 or
 // less, or n: every line end is such a unit, and text rarely holds others.
 // Sixteen bytes are tested at once where SSE2 is there (all x86-64).
@@ -309,49 +318,139 @@ long long skipText(const unsigned char* p, long long i, long long n) {
         i += kUnitsPerVector;
     }
 #endif
-    for (; i < n; ++i) {
-        const unsigned char* u = p + i * Width;
-        const unsigned value = Width == 1 ? u[0] : BigEndian ? (unsigned(u[0]) << 8 | u[1]) : (unsigned(u[1]) << 8 | u[0]);
-        if (value <= 0x0D) return i;
-    }
+    for (; i < n; ++i)
+        if (unitValue<Width, BigEndian>(p, i) <= 0x0D) return i;
     return n;
 }
 
-// The units before the first NUL, LF or CR among n units of the given width
-// and byte order; consumed gets those units plus the terminator (and an LF
-// right after a CR).
+#if defined(__x86_64__) || defined(__i386__)
+#define QOR_TEXT_AVX2 1
+// The same test on 64 bytes a step with AVX2, where the processor has it:
+// the usual line of a text file is passed in one or two steps, so the
+// step's own cost and the one mispredicted branch at the line's end are
+// most of the scan.
 template <int Width, bool BigEndian>
-long long scanUnits(const unsigned char* p, long long n, long long& consumed) {
-    auto unitAt = [p](long long i) -> unsigned {
-        if (Width == 1) return p[i];
-        const unsigned char* u = p + 2 * i;
-        return BigEndian ? (unsigned(u[0]) << 8 | u[1]) : (unsigned(u[1]) << 8 | u[0]);
-    };
-    for (long long i = skipText<Width, BigEndian>(p, 0, n); i < n; i = skipText<Width, BigEndian>(p, i + 1, n)) {
-        const unsigned u = unitAt(i);
-        if (u == 0 || u == 0x0A) {
-            consumed = i + 1;
-            return i;
-        }
-        if (u == 0x0D) {
-            consumed = (i + 1 < n && unitAt(i + 1) == 0x0A) ? i + 2 : i + 1;
-            return i;
-        }
-        // A tab or another control unit: text after all.
+__attribute__((target("avx2"), always_inline)) inline __m256i loadUnits(const unsigned char* p) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    if (Width == 2 && BigEndian) v = _mm256_or_si256(_mm256_slli_epi16(v, 8), _mm256_srli_epi16(v, 8));
+    return v;
+}
+
+template <int Width>
+__attribute__((target("avx2"), always_inline)) inline unsigned lowUnits(__m256i v) {
+    const __m256i zero = _mm256_setzero_si256();
+    if (Width == 1)
+        return static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_subs_epu8(v, _mm256_set1_epi8(0x0D)), zero)));
+    return static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_subs_epu16(v, _mm256_set1_epi16(0x0D)), zero)));
+}
+
+template <int Width, bool BigEndian>
+__attribute__((target("avx2"), always_inline)) inline long long skipTextAvx2(const unsigned char* p, long long i, long long n) {
+    constexpr long long kUnitsPerVector = 32 / Width;
+    while (i + 2 * kUnitsPerVector <= n) {
+        // Both halves' masks in one word: where the line ends, in the first
+        // or in the second half, costs no branch.
+        const unsigned long long mask =
+            lowUnits<Width>(loadUnits<Width, BigEndian>(p + i * Width)) |
+            static_cast<unsigned long long>(lowUnits<Width>(loadUnits<Width, BigEndian>(p + (i + kUnitsPerVector) * Width)))
+                << 32;
+        if (mask) return i + __builtin_ctzll(mask) / Width;
+        i += 2 * kUnitsPerVector;
     }
+    if (i + kUnitsPerVector <= n) {
+        if (unsigned mask = lowUnits<Width>(loadUnits<Width, BigEndian>(p + i * Width)))
+            return i + __builtin_ctz(mask) / Width;
+        i += kUnitsPerVector;
+    }
+    return skipText<Width, BigEndian>(p, i, n);
+}
+
+#endif
+
+// Whether unit i, one of the units 0 to 13, ends the line (NUL, LF or CR);
+// consumed then gets the units up to and with the terminator, and an LF
+// right after a CR.  A tab or another control unit is text after all.
+template <int Width, bool BigEndian>
+inline bool endsLine(const unsigned char* p, long long i, long long n, long long& consumed) {
+    const unsigned u = unitValue<Width, BigEndian>(p, i);
+    if (u == 0 || u == 0x0A) {
+        consumed = i + 1;
+        return true;
+    }
+    if (u == 0x0D) {
+        consumed = (i + 1 < n && unitValue<Width, BigEndian>(p, i + 1) == 0x0A) ? i + 2 : i + 1;
+        return true;
+    }
+    return false;
+}
+
+// The units before the first NUL, LF or CR among n units of the given width
+// and byte order, or n; consumed gets those units plus the terminator.
+template <int Width, bool BigEndian>
+long long scanPortable(const unsigned char* p, long long n, long long& consumed) {
+    for (long long i = skipText<Width, BigEndian>(p, 0, n); i < n; i = skipText<Width, BigEndian>(p, i + 1, n))
+        if (endsLine<Width, BigEndian>(p, i, n, consumed)) return i;
     consumed = n;
     return n;
 }
 
+#if defined(QOR_TEXT_AVX2)
+// The same, built whole for AVX2 so that the vector steps are inlined.
+template <int Width, bool BigEndian>
+__attribute__((target("avx2"))) long long scanAvx2(const unsigned char* p, long long n, long long& consumed) {
+    for (long long i = skipTextAvx2<Width, BigEndian>(p, 0, n); i < n; i = skipTextAvx2<Width, BigEndian>(p, i + 1, n))
+        if (endsLine<Width, BigEndian>(p, i, n, consumed)) return i;
+    consumed = n;
+    return n;
+}
+#endif
+
+// The scanners of the three unit kinds (bytes, UTF-16 in either order),
+// picked once for the processor.
+struct sScanners {
+    qor_text::LineScanner bytes, little, big;
+};
+
+const sScanners& scanners() {
+    static const sScanners picked = [] {
+#if defined(QOR_TEXT_AVX2)
+        if (__builtin_cpu_supports("avx2"))
+            return sScanners{scanAvx2<1, false>, scanAvx2<2, false>, scanAvx2<2, true>};
+#endif
+        return sScanners{scanPortable<1, false>, scanPortable<2, false>, scanPortable<2, true>};
+    }();
+    return picked;
+}
+
 }  // namespace
+
+qor_text::LineScanner qor_text::portableLineScanner(int width, bool bigEndian) {
+    if (width == 1) return scanPortable<1, false>;
+    return bigEndian ? scanPortable<2, true> : scanPortable<2, false>;
+}
+
+qor_text::LineScanner qor_text::vectorLineScanner(int width, bool bigEndian) {
+#if defined(QOR_TEXT_AVX2)
+    if (__builtin_cpu_supports("avx2")) {
+        if (width == 1) return scanAvx2<1, false>;
+        return bigEndian ? scanAvx2<2, true> : scanAvx2<2, false>;
+    }
+#endif
+    (void)width;
+    (void)bigEndian;
+    return nullptr;
+}
 
 long long cTextFileIO::scan(const unsigned char* data, long long n) {
     if (n < 1) return 0;
     long long consumed = 0, len = 0;
+    const sScanners& scan = scanners();
     switch (type_) {
-        case tctUTF16LE: len = scanUnits<2, false>(data, n, consumed); break;
-        case tctUTF16BE: len = scanUnits<2, true>(data, n, consumed); break;
-        default: len = scanUnits<1, false>(data, n, consumed); break;
+        case tctUTF16LE: len = scan.little(data, n, consumed); break;
+        case tctUTF16BE: len = scan.big(data, n, consumed); break;
+        default: len = scan.bytes(data, n, consumed); break;
     }
     position_ += static_cast<unsigned long long>(consumed * unitBytes());
     return len;
@@ -360,7 +459,7 @@ long long cTextFileIO::scan(const unsigned char* data, long long n) {
 long long cTextFileIO::strHere(const char* data, long long n) {
     if (!data || n < 1) return 0;
     long long consumed = 0;
-    const long long len = scanUnits<1, false>(reinterpret_cast<const unsigned char*>(data), n, consumed);
+    const long long len = scanners().bytes(reinterpret_cast<const unsigned char*>(data), n, consumed);
     position_ += static_cast<unsigned long long>(consumed);
     return len;
 }
@@ -369,18 +468,41 @@ long long cTextFileIO::strHere(const unsigned short* data, long long n) {
     if (!data || n < 1) return 0;
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
     long long consumed = 0;
-    const long long len = type_ == tctUTF16BE ? scanUnits<2, true>(bytes, n, consumed)
-                                              : scanUnits<2, false>(bytes, n, consumed);
+    const long long len = type_ == tctUTF16BE ? scanners().big(bytes, n, consumed)
+                                              : scanners().little(bytes, n, consumed);
     position_ += static_cast<unsigned long long>(consumed) * 2;
     return len;
 }
 
 void cTextFileIO::strToBuf(const char* data, long long n, _typebuf<char>& out) {
     if (!data || n < 1) {
-        out.set(0);
+        sizeLine(out, 0);
         return;
     }
-    out.copyFrom(data, n);
+    sizeLine(out, n);
+    std::memcpy(out.data(), data, static_cast<std::size_t>(n));
+}
+
+// out := an array of exactly n unset bytes (none for n below 1).  Reading a
+// text gives a line of a new length nearly every time, and one allocation
+// and one release a line cost as much as finding and copying the line: so
+// the array out held goes to a pool of one spare array per short length,
+// and out takes the spare of length n when there is one.  A caller that
+// reads every line into the same buffer stops allocating once the lengths of
+// its text have been met.  The data copied in never lies in out (it comes
+// from this object's own buffers), so out's array may go first.
+void cTextFileIO::sizeLine(_typebuf<char>& out, long long n) {
+    const long long had = out.count();
+    if (had == n) return;
+    if (had > 0 && had < kPooledLengths && linePool_.count() == kPooledLengths && !linePool_.items()[had].data())
+        linePool_.items()[had].swap(out);
+    else
+        out.set(0);
+    if (n < 1) return;
+    if (n < kPooledLengths && linePool_.count() == kPooledLengths && linePool_.items()[n].data())
+        out.swap(linePool_.items()[n]);
+    else
+        out.set(n);
 }
 
 void cTextFileIO::strToBuf(const unsigned short* data, long long n, _typebuf<char>& out) {
@@ -403,7 +525,8 @@ void cTextFileIO::strToBuf(const unsigned short* data, long long n, _typebuf<cha
     if (!checked_mul(n, 3, room)) throw std::bad_alloc();
     if (utf8_.count() < room) utf8_.set(room);
     const long long written = _w2pc(units, n, utf8_.data(), room);
-    out.copyFrom(utf8_.data(), written);
+    sizeLine(out, written);
+    if (written > 0) std::memcpy(out.data(), utf8_.data(), static_cast<std::size_t>(written));
 }
 
 void cTextFileIO::toLine(const unsigned char* data, long long units, _typebuf<char>& out) {
@@ -442,6 +565,7 @@ void cTextFileIO::ensureBuffers() {
         readBuf_.set(bytes);
     }
     if (secondBuf_.count() != bytes) secondBuf_.set(bytes);
+    if (linePool_.count() != kPooledLengths) linePool_.set(kPooledLengths);
 }
 
 bool cTextFileIO::gets(_typebuf<char>& out) {
@@ -454,9 +578,11 @@ bool cTextFileIO::gets(_typebuf<char>& out) {
     error_ = teNone;
     const long long unit = unitBytes();
     const int shift = isDoubleByte() ? 1 : 0;
-    ensureBuffers();
 
     if (!cached(position_)) {
+        // A cached block was read into buffers of the current size: setting
+        // the line limit or another text drops it.
+        ensureBuffers();
         const long long got = loadBlock(readBuf_, position_);
         if (got < 0) {
             dropCache();

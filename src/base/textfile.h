@@ -105,6 +105,8 @@ private:
     static constexpr long long kDefaultMaxLen = 4096;
     static constexpr long long kFormatBufferBytes = 16384;
     static constexpr long long kMinBlockBytes = 65536;
+    // Lines shorter than this many bytes reuse arrays (see sizeLine).
+    static constexpr long long kPooledLengths = 256;
 
     bool setupType(eTextContentType type);
     long long unitBytes() const { return isDoubleByte() ? 2 : 1; }
@@ -117,6 +119,7 @@ private:
     void skipLFAfterBlockEndingInCR();
     long long scan(const unsigned char* data, long long n);
     void toLine(const unsigned char* data, long long units, _typebuf<char>& out);
+    void sizeLine(_typebuf<char>& out, long long n);
     bool writeAll(const void* data, unsigned long long n);
     void ensureBuffers();
 
@@ -142,4 +145,22 @@ private:
     // is cut to size.
     _typebuf<unsigned short> units_;
     _typebuf<char> utf8_;
+    // Spare line arrays, one for each length below kPooledLengths (the
+    // array of length n at index n, or none); made with the read buffer.
+    _classbuf<_typebuf<char> > linePool_;
 };
+
+namespace qor_text {
+
+// The line-end scanners behind gets and strHere: the units before the first
+// NUL, LF or CR among n units (width 1 or 2 bytes, 16-bit units in the given
+// byte order), or n when there is none; consumed gets those units, the
+// terminator, and an LF right after a CR within the n units.  The reader
+// takes the vector scanner when the processor has AVX2; tests hold the two
+// against each other.
+using LineScanner = long long (*)(const unsigned char* units, long long n, long long& consumed);
+LineScanner portableLineScanner(int width, bool bigEndian);
+// Null when the processor lacks AVX2 (or is not x86).
+LineScanner vectorLineScanner(int width, bool bigEndian);
+
+}  // namespace qor_text

@@ -24,17 +24,18 @@
 //     balanced (the sum of |lesser - greater| - 1 over the two rotated nodes
 //     would grow) or leave either node out of weight balance; ascending and
 //     descending input never hit this, so their shapes stay the rule's;
-//   - after an insertion or a removal the highest node on the touched path
-//     whose heavier child holds more than 3/4 of its weight (counting a
-//     subtree of s nodes as s + 1) has its subtree rebuilt into a perfectly
-//     balanced one, in place: the nodes are relinked, none moves.
+//   - after an insertion or a removal every node on the touched path whose
+//     heavier child holds more than 3/4 of its weight (counting a subtree of
+//     s nodes as s + 1) is mended, bottom-up, by a single or a double
+//     rotation (restoreBalance()).
 //
 // Every subtree then stays within a 3:1 weight ratio, so the height stays
 // below log(n + 1) / log(4/3), about 2.41 log2 n, whatever the order of the
-// insertions, and each insertion or removal costs O(log n) amortised: a
-// subtree rebuilt from m nodes is perfectly balanced, and it takes a number
-// of updates below it in proportion to m before it is rebuilt again (the
-// rule's rotations are only allowed when they do not undo that progress).
+// insertions, and each insertion or removal costs O(log n) at worst.  Mending
+// by rotations rather than by rebuilding the highest unbalanced subtree
+// matters when many insertions land in one place (keys alternating low and
+// high all fall between the last two): a rebuild there relinked about
+// log2 n nodes per insertion, where the rotations touch a few.
 //
 // The depth limit (128 times the key size; 2048 for cStringKey and more for
 // serialized keys) stays what the owner asked for: an insertion that visits
@@ -302,27 +303,16 @@ public:
             from = item->parent;
             replaceChild(item, c);
         }
-        // One pass up: every ancestor loses a node, and the highest one left
-        // out of balance has its subtree rebuilt.
-        cTreeItem* top = nullptr;
-        cTreeItem* child = nullptr;  // the path's node below, once known
-        for (cTreeItem* v = from; v; child = v, v = v->parent) {
+        // One pass up: every ancestor loses a node, and each one that this
+        // leaves out of balance is mended by a rotation on the way.
+        for (cTreeItem* v = from; v;) {
+            cTreeItem* up = v->parent;
             --v->weight;
-            unsigned long long wl, wg;
-            if (child) {
-                wl = child->weight;
-                wg = v->weight - 1 - wl;
-            } else {
-                wl = weightOf(v->lesser);
-                wg = weightOf(v->greater);
-            }
-            if (heavy(wl > wg ? wl : wg, v->weight)) top = v;
+            if (isHeavy(v)) restoreBalance(v);
+            v = up;
         }
         freeItem(item);
-        if (!mRoot)
-            releaseChunks();
-        else if (top)
-            rebuildSubtree(top);
+        if (!mRoot) releaseChunks();
         return true;
     }
 
@@ -415,7 +405,8 @@ public:
     // Nodes visited by the latest insertion, plus the nodes any rebuild since
     // then has placed.
     unsigned int insertionDepth() const { return mInsertDepth; }
-    // Nodes placed by rebuilds (whole or partial) over the map's life.
+    // Nodes placed by whole-tree rebuilds (rebuild_tree(), or the depth
+    // limit) over the map's life.
     unsigned long long rebuiltNodes() const { return mRebuiltNodes; }
 
 private:
@@ -453,8 +444,8 @@ private:
 
     // Where a descent ended, and the nodes it passed that a new node there
     // leaves out of balance, root first.  Rotations of the insertion rule
-    // only touch nodes that they leave in balance, so the first of these
-    // still out of balance after them is the highest one.  Weight balance
+    // only touch nodes that they leave in balance, so these are the only
+    // nodes that may still need mending after them.  Weight balance
     // keeps a tree of up to 2^32 entries below 80 levels; should more nodes
     // than fit be out of balance, the parent links are walked instead.
     struct sPath {
@@ -541,21 +532,19 @@ private:
     }
 
     // Links a new node where `path` ended, below the root, and keeps the
-    // tree in weight balance.
+    // tree in weight balance.  The nodes the descent found out of balance
+    // are mended deepest first: a rotation keeps the weight of the subtree
+    // it works in, so it leaves the nodes above exactly as it found them.
     void linkAt(cTreeItem* item, sPath& path) {
         char signal = attach(mRoot, item, path);
         if (signal) rotateRoot(item);
         if (!path.heavyComplete) {
-            rebalancePath(item->parent, item);
+            rebalancePath(item->parent);
             return;
         }
-        for (int i = 0; i < path.heavyCount; ++i) {
+        for (int i = path.heavyCount - 1; i >= 0; --i) {
             cTreeItem* v = path.unbalanced[i];
-            unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
-            if (heavy(wl > wg ? wl : wg, v->weight)) {
-                rebuildSubtree(v);
-                return;
-            }
+            if (isHeavy(v)) restoreBalance(v);
         }
     }
 
@@ -665,24 +654,59 @@ private:
         return s;
     }
 
-    // After the weights on the path from `from` to the root changed: rebuilds
-    // the subtree of the highest node on it that is out of balance.
-    // `child` is the path's node below `from` (null: read both children).
-    void rebalancePath(cTreeItem* from, cTreeItem* child) {
-        cTreeItem* top = nullptr;
-        for (cTreeItem* v = from; v; child = v, v = v->parent) {
-            unsigned long long heavier;
-            if (child) {
-                unsigned long long wc = child->weight;
-                unsigned long long ws = v->weight - 1 - wc;
-                heavier = wc > ws ? wc : ws;
-            } else {
-                unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
-                heavier = wl > wg ? wl : wg;
-            }
-            if (heavy(heavier, v->weight)) top = v;
+    // After the weights on the path from `from` to the root changed by one
+    // node: mends every node on it that is out of balance, from the bottom.
+    void rebalancePath(cTreeItem* from) {
+        for (cTreeItem* v = from; v;) {
+            cTreeItem* up = v->parent;  // v itself may go down a level
+            if (isHeavy(v)) restoreBalance(v);
+            v = up;
         }
-        if (top) rebuildSubtree(top);
+    }
+
+    static bool isHeavy(const cTreeItem* v) {
+        unsigned long long wl = weightOf(v->lesser), wg = weightOf(v->greater);
+        return heavy(wl > wg ? wl : wg, v->weight);
+    }
+
+    // Brings `v`, left out of balance by one insertion or one removal below
+    // it, back within the 3:1 weight ratio.  Counting a subtree of s nodes as
+    // s + 1: when the heavier child's inner subtree (the one nearer v's key)
+    // weighs less than twice its outer one, one rotation lifts the heavier
+    // child; otherwise that inner subtree's root is lifted by two.  These two
+    // ratios (3 and 2) are the one pair of whole numbers for which a single
+    // or double rotation is proven to restore the balance of every node it
+    // touches after any one insertion or removal, so no subtree ever needs
+    // rebuilding and an update costs O(log n) at worst.
+    void restoreBalance(cTreeItem* v) {
+        bool greaterSide = weightOf(v->greater) > weightOf(v->lesser);
+        cTreeItem* h = greaterSide ? v->greater : v->lesser;
+        unsigned long long inner = weightOf(greaterSide ? h->lesser : h->greater);
+        unsigned long long outer = weightOf(greaterSide ? h->greater : h->lesser);
+        if (inner + 1 >= 2 * (outer + 1)) rotate(h, !greaterSide);
+        rotate(v, greaterSide);
+    }
+
+    // Lifts n's child on the greater side (or the lesser side) above n, into
+    // n's place under n's parent or as the root; their flags are cleared as
+    // the insertion rule's own rotation clears them.
+    void rotate(cTreeItem* n, bool greaterSide) {
+        cTreeItem* c = greaterSide ? n->greater : n->lesser;
+        cTreeItem* b = greaterSide ? c->lesser : c->greater;  // changes hands
+        if (greaterSide) {
+            n->greater = b;
+            c->lesser = n;
+        } else {
+            n->lesser = b;
+            c->greater = n;
+        }
+        if (b) b->parent = n;
+        replaceChild(n, c);
+        n->parent = c;
+        c->weight = n->weight;
+        n->weight = static_cast<unsigned int>(weightOf(n->lesser) + weightOf(n->greater) + 1);
+        c->flag = 0;
+        n->flag = 0;
     }
 
     // Relinks the subtree of `top` into a perfectly balanced tree of the same
