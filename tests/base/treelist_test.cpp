@@ -23,8 +23,6 @@ namespace {
 using IntMap = cFasterTreeList<int, int>;
 using IntItem = IntMap::cTreeItem;
 
-// ---- helpers ---------------------------------------------------------------
-
 template <typename K, typename V>
 int height(const typename cFasterTreeList<K, V>::cTreeItem* n) {
     return n ? 1 + std::max(height<K, V>(n->lesser), height<K, V>(n->greater)) : 0;
@@ -66,29 +64,7 @@ std::vector<K> keysInOrder(const cFasterTreeList<K, V>& m) {
     return out;
 }
 
-std::vector<int> range(int from, int to) {
-    std::vector<int> v;
-    for (int i = from; i <= to; ++i) v.push_back(i);
-    return v;
-}
-
 IntItem* nodeOf(IntMap& m, int key) { return m.ifind_rec(m.root(), key); }
-
-// The tree drawn as key[lesser,greater], '-' for a missing child.
-std::string shape(const IntItem* n) {
-    if (!n) return "-";
-    std::string s = std::to_string(n->key);
-    if (n->lesser || n->greater) s += "[" + shape(n->lesser) + "," + shape(n->greater) + "]";
-    return s;
-}
-
-// The keys whose node carries the insertion rule's flag, in order.
-std::vector<int> flagged(const IntMap& m) {
-    std::vector<int> out;
-    for (auto* n = m.first(); n; n = m.next(n))
-        if (n->flag) out.push_back(n->key);
-    return out;
-}
 
 // A value that counts the live instances, so that tests can prove every
 // value is destroyed exactly once.
@@ -110,311 +86,85 @@ struct Counted {
 int Counted::live = 0;
 bool Counted::failNext = false;
 
-// ---- the insertion rule's shapes ----------------------------------------------
-
-TEST(TreeMapShape, SmallInsertionOrdersGiveTheRulesShapesAndFlags) {
-    const std::vector<int> none{-1};  // flags not checked
-    const struct {
-        std::vector<int> keys;
-        const char* shape;
-        std::vector<int> flagged;
-    } rows[] = {
-        {range(1, 7), "4[2[1,3],6[5,7]]", none},
-        {{7, 6, 5, 4, 3, 2, 1}, "4[2[1,3],6[5,7]]", none},
-        {range(1, 15), "8[4[2[1,3],6[5,7]],12[10[9,11],14[13,15]]]", none},
-        {range(1, 4), "2[1,3[-,4]]", {3}},
-        {{1, 2, 3}, "2[1,3]", {}},  // rotated: every flag cleared
-        {{2, 1, 3}, "2[1,3]", {2}},  // no rotation: the root keeps its flag
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.shape);
-        IntMap m;
-        for (int k : r.keys) m.insert(k);
-        EXPECT_EQ(shape(m.root()), r.shape);
-        if (r.flagged != none) {
-            EXPECT_EQ(flagged(m), r.flagged);
-        }
-        EXPECT_TRUE(linksAreSound(m));
-    }
-}
-
-TEST(TreeMapShape, SortedInputIsPerfectAtTwoToTheKMinusOneAndNeverRebuilt) {
-    for (int k = 1; k <= 14; ++k) {
-        IntMap up, down;
-        const int n = (1 << k) - 1;
-        for (int i = 1; i <= n; ++i) up.insert(i);
-        for (int i = n; i >= 1; --i) down.insert(i);
-        EXPECT_EQ(height(up), k) << n << " ascending";
-        EXPECT_EQ(height(down), k) << n << " descending";
-        EXPECT_EQ(up.rebuiltNodes() + down.rebuiltNodes(), 0u) << n;
-        EXPECT_EQ(up.root()->key, 1 << (k - 1));
-    }
-    IntMap m;
-    for (int k : range(1, 1000)) m.insert(k);
-    EXPECT_EQ(height(m), 15);
-    EXPECT_EQ(m.rebuiltNodes(), 0u);
-    EXPECT_EQ(keysInOrder(m), range(1, 1000));
-}
-
-// ---- insert, find and walk ----------------------------------------------------
-
-TEST(TreeMapInsert, AnExistingKeyGivesTheSameSlotAndKeepsItsValue) {
-    Counted::live = 0;
-    {
-        cFasterTreeList<int, Counted> m;
-        Counted* first = m.insert(5);
-        first->payload = 42;
-        Counted* again = m.insert(5);
-        EXPECT_EQ(again, first);
-        EXPECT_EQ(again->payload, 42);
-        EXPECT_EQ(m.count(), 1u);
-        EXPECT_EQ(Counted::live, 1);  // no second value was left behind
-    }
-    EXPECT_EQ(Counted::live, 0);
-}
-
-TEST(TreeMapInsert, PlainValuesStartZeroedEvenInReusedSlots) {
-    struct sRecord {
-        int a;
-        double b;
-        void* p;
-        char text[13];
-    };
-    cFasterTreeList<int, sRecord> m;
-    auto isZero = [](const sRecord* r) {
-        return r->a == 0 && r->b == 0.0 && r->p == nullptr && std::string(r->text, 13) == std::string(13, '\0');
-    };
-    for (int k = 0; k < 100; ++k) {
-        sRecord* r = m.insert(k);
-        EXPECT_TRUE(isZero(r)) << k;
-        r->a = -1;
-        r->p = r;
-        r->text[5] = 'x';
-    }
-    for (int k = 0; k < 100; k += 2) m.dettach(k);
-    for (int k = 100; k < 150; ++k) EXPECT_TRUE(isZero(m.insert(k))) << k;
-}
-
-TEST(TreeMapInsert, OverAlignedValuesGetAlignedSlots) {
-    struct alignas(64) sWide {
-        unsigned char bytes[64];
-    };
-    cFasterTreeList<int, sWide> m;
-    for (int k = 0; k < 300; ++k) {
-        sWide* w = m.insert(k * 7 % 301);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(w) % 64, 0u);
-        w->bytes[63] = 1;
-    }
-}
-
-TEST(TreeMapInsert, TheInsertionStepLeavesTheRootLevelRotationToItsCaller) {
-    IntMap m;
-    m.insert(1);
-    m.insert(2);  // 1 is flagged: it got a child and has no parent
-    EXPECT_EQ(m.root()->flag, 1);
-    char signal = 7;
-    IntItem* three = m.insert_itm(m.root(), m.makeItem(3), signal);
-    ASSERT_NE(three, nullptr);
-    EXPECT_EQ(three->key, 3);
-    // 3 hangs under 2, whose parent is flagged: the level above the root
-    // has to rotate, which insert_itm leaves undone.
-    EXPECT_EQ(signal, 1);
-    EXPECT_EQ(shape(m.root()), "1[-,2[-,3]]");
-    EXPECT_EQ(m.count(), 3u);
-    EXPECT_TRUE(linksAreSound(m));
-    IntItem* again = m.insert_itm(m.root(), m.makeItem(2), signal);
-    EXPECT_EQ(again, m.root()->greater);
-    EXPECT_EQ(signal, 0);
-    EXPECT_EQ(m.count(), 3u);
-    EXPECT_EQ(m.insert_itm(nullptr, nullptr, signal), nullptr);
-}
-
 // Lookups and walks of random maps are compared with std::map below; these
-// are the answers for no map, no node and a subtree.
-TEST(TreeMapFind, EmptyMapsNullNodesAndSubtreeLookupsFindNothing) {
+// are what a random run does not reach: empty maps, null nodes, subtree
+// lookups, aligned slots, destroy, rebuild, moves and a low depth limit.
+TEST(TreeMapLifecycle, SlotsStayPutThroughDestroyRebuildAndMoveAndValuesDieOnce) {
     IntMap m;
-    EXPECT_EQ(m.find(1), nullptr);
     EXPECT_EQ(m.find_le(1), nullptr);
     EXPECT_EQ(m.find_ge(1), nullptr);
     EXPECT_EQ(m.first(), nullptr);
     EXPECT_EQ(m.last(), nullptr);
+    EXPECT_FALSE(m.dettach(1));
+    EXPECT_FALSE(m.dettach(static_cast<IntItem*>(nullptr)));
     for (int k : {2, 4, 8}) *m.insert(k) = k + 1;
-    const IntMap& cm = m;
-    EXPECT_EQ(*cm.find(2), 3);
+    EXPECT_EQ(*static_cast<const IntMap&>(m).find(2), 3);
     EXPECT_EQ(m.ifind_rec(nullptr, 4), nullptr);
     EXPECT_EQ(m.ifind_rec(nodeOf(m, 8), 2), nullptr);  // only below `from`
     EXPECT_EQ(m.next(nullptr), nullptr);
     EXPECT_EQ(m.prev(nullptr), nullptr);
-}
 
-// ---- removal ---------------------------------------------------------------
-
-TEST(TreeMapRemove, AnyNodeOfAPerfectTreeGoesAndTheRestStayInPlace) {
-    const struct {
-        int key;
-        bool byItem;
-    } rows[] = {
-        {1, false}, {15, true},                // leaves
-        {4, false},                            // its successor 5 is a leaf below 6
-        {12, true},                            // successor 13
-        {14, false},                           // successor 15 is its own greater child
-        {8, false}, {8, true},                 // the root
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.key);
-        IntMap m;
-        for (int k : range(1, 15)) *m.insert(k) = k * 100;
-        std::map<int, const int*> slots;
-        for (int k : range(1, 15)) slots[k] = m.find(k);
-        EXPECT_TRUE(r.byItem ? m.dettach(nodeOf(m, r.key)) : m.dettach(r.key));
-        slots.erase(r.key);
-        EXPECT_EQ(m.find(r.key), nullptr);
-        EXPECT_TRUE(linksAreSound(m));
-        std::vector<int> expected;
-        for (auto& [k, slot] : slots) {
-            expected.push_back(k);
-            EXPECT_TRUE(m.find(k) == slot && *slot == k * 100) << "key " << k << " moved";
-        }
-        EXPECT_EQ(keysInOrder(m), expected);
-        EXPECT_EQ(m.rebuiltNodes(), 0u);  // nothing was rebuilt to remove it
+    std::mt19937 rng(3);
+    std::map<int, const int*> slots;
+    for (int i = 0; i < 5000; ++i) {
+        const int k = static_cast<int>(rng() % 100000);
+        *m.insert(k) = k;
+        slots[k] = m.find(k);
     }
-}
-
-TEST(TreeMapRemove, ANodeWithOneChildGoesAndTheRestStayInPlace) {
-    IntMap m;
-    for (int k : range(1, 4)) *m.insert(k) = k;
-    ASSERT_EQ(shape(m.root()), "2[1,3[-,4]]");  // 3 has only the child 4
-    const int* slot4 = m.find(4);
-    const int* slot1 = m.find(1);
-    EXPECT_TRUE(m.dettach(nodeOf(m, 3)));
-    EXPECT_EQ(m.find(4), slot4);
-    EXPECT_EQ(m.find(1), slot1);
-    EXPECT_EQ(shape(m.root()), "2[1,4]");
-    EXPECT_TRUE(linksAreSound(m));
-}
-
-TEST(TreeMapRemove, RemovingTheRootOfALargeTreeRelinksWithoutRebuilding) {
-    IntMap m;
-    const int n = (1 << 14) - 1;
-    for (int k = 1; k <= n; ++k) *m.insert(k) = k;
-    std::vector<const int*> slots(n + 1);
-    for (int k = 1; k <= n; ++k) slots[k] = m.find(k);
-    unsigned long long before = m.rebuiltNodes();
-    for (int round = 0; round < 8; ++round) {
-        int key = m.root()->key;
-        ASSERT_TRUE(m.dettach(m.root()));
-        slots[key] = nullptr;
-    }
-    // Each removal relinks the root's successor; at most a few nodes near
-    // where it was taken get rebalanced, never the root's 16,383-node subtree.
-    EXPECT_LT(m.rebuiltNodes() - before, 64u);
-    EXPECT_TRUE(linksAreSound(m));
-    for (int k = 1; k <= n; ++k) ASSERT_TRUE(!slots[k] || m.find(k) == slots[k]) << k;
-    EXPECT_EQ(m.count(), static_cast<std::size_t>(n - 8));
-}
-
-TEST(TreeMapRemove, AnAbsentKeyOrANullItemIsRefusedAndTheLastEntryEmptiesTheMap) {
-    IntMap m;
-    EXPECT_FALSE(m.dettach(1));
-    m.insert(9);
-    EXPECT_FALSE(m.dettach(2));
-    EXPECT_FALSE(m.dettach(static_cast<IntItem*>(nullptr)));
-    EXPECT_EQ(m.count(), 1u);
-    EXPECT_TRUE(m.dettach(9));
+    slots[2] = m.find(2), slots[4] = m.find(4), slots[8] = m.find(8);
+    m.rebuild_tree();
+    EXPECT_EQ(height(m), static_cast<int>(std::ceil(std::log2(m.count() + 1.0))));  // perfect
+    IntMap moved(std::move(m)), assigned;
+    assigned.insert(-1);
+    assigned = std::move(moved);
     EXPECT_EQ(m.root(), nullptr);
-    EXPECT_TRUE(m.empty());
-    *m.insert(3) = 4;  // still usable
-    EXPECT_EQ(*m.find(3), 4);
-}
+    EXPECT_TRUE(linksAreSound(assigned));
+    std::vector<int> expected;
+    for (auto& [k, slot] : slots) {
+        expected.push_back(k);
+        ASSERT_EQ(assigned.find(k), slot) << k;
+    }
+    EXPECT_EQ(keysInOrder(assigned), expected);
+    m.insert(1);  // the moved-from map is usable
+    EXPECT_EQ(m.count(), 1u);
 
-// ---- destroy, rebuild, move -----------------------------------------------------
+    // An existing key found deeper than the limit rebuilds too.
+    IntMap low;
+    for (int k = 1; k <= 100; ++k) *low.insert(k) = k;
+    const int* slot = low.find(1);
+    low.setDepthLimit(2);
+    EXPECT_EQ(low.insert(1), slot);  // 1 sits at depth 7
+    EXPECT_EQ(low.rebuiltNodes(), 100u);
+    EXPECT_EQ(height(low), 7);
 
-TEST(TreeMapDestroy, ValuesAreDestroyedOnceAndADestroyedMapTakesNewEntries) {
+    struct alignas(64) sWide {
+        unsigned char bytes[64];
+    };
+    cFasterTreeList<int, sWide> wide;
+    for (int k = 0; k < 300; ++k) {
+        sWide* w = wide.insert(k * 7 % 301);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(w) % 64, 0u);
+        w->bytes[63] = 1;
+    }
+
     Counted::live = 0;
     {
-        cFasterTreeList<int, Counted> m;
-        m.destroy();  // empty: nothing
-        for (int k = 0; k < 500; ++k) m.insert(k * 37 % 500);
-        EXPECT_EQ(Counted::live, 500);
-        for (int k = 0; k < 500; k += 3) m.dettach(k);
+        cFasterTreeList<int, Counted> c;
+        c.destroy();  // empty: nothing
+        for (int k = 0; k < 500; ++k) c.insert(k * 37 % 500);
+        for (int k = 0; k < 500; k += 3) c.dettach(k);
         EXPECT_EQ(Counted::live, 500 - 167);
-        m.destroy();
+        c.destroy();
         EXPECT_EQ(Counted::live, 0);
-        EXPECT_EQ(m.root(), nullptr);
-        EXPECT_EQ(m.count(), 0u);
-        EXPECT_EQ(m.depthLimit(), 512u);
-        for (int k : {5, 3, 8}) m.insert(k)->payload = -k;
-        EXPECT_EQ(keysInOrder(m), (std::vector<int>{3, 5, 8}));
-        EXPECT_EQ(m.find(8)->payload, -8);
+        EXPECT_EQ(c.count(), 0u);
+        for (int k : {5, 3, 8}) c.insert(k)->payload = -k;
+        EXPECT_EQ(c.find(8)->payload, -8);
         EXPECT_EQ(Counted::live, 3);
     }
     EXPECT_EQ(Counted::live, 0);
 }
 
-TEST(TreeMapRebuild, RebuildTreeBalancesPerfectlyAndMovesNoNode) {
-    IntMap m;
-    std::mt19937 rng(3);
-    std::map<int, const int*> slots;
-    for (int i = 0; i < 5000; ++i) {
-        int k = static_cast<int>(rng() % 100000);
-        *m.insert(k) = k;
-        slots[k] = m.find(k);
-    }
-    m.rebuild_tree();
-    EXPECT_EQ(height(m), static_cast<int>(std::ceil(std::log2(m.count() + 1.0))));
-    EXPECT_TRUE(linksAreSound(m));
-    std::vector<int> expected;
-    for (auto& [k, slot] : slots) {
-        expected.push_back(k);
-        ASSERT_EQ(m.find(k), slot);
-    }
-    EXPECT_EQ(keysInOrder(m), expected);
-}
-
-TEST(TreeMapRebuild, AnExistingKeyFoundDeeperThanTheLimitRebuildsToo) {
-    IntMap m;
-    for (int k : range(1, 100)) *m.insert(k) = k;
-    const int* slot = m.find(1);
-    m.setDepthLimit(2);
-    EXPECT_EQ(m.insert(1), slot);  // 1 sits at depth 7
-    EXPECT_EQ(m.rebuiltNodes(), 100u);
-    EXPECT_EQ(*slot, 1);
-    EXPECT_EQ(height(m), 7);
-    EXPECT_EQ(keysInOrder(m), range(1, 100));
-}
-
-TEST(TreeMapMove, MovingTheMapKeepsEveryValueAtItsAddress) {
-    IntMap a;
-    for (int k = 0; k < 100; ++k) *a.insert(k) = k;
-    const int* slot = a.find(50);
-    IntMap b(std::move(a));
-    EXPECT_EQ(a.root(), nullptr);
-    EXPECT_EQ(b.find(50), slot);
-    IntMap c;
-    c.insert(-1);
-    c = std::move(b);
-    EXPECT_EQ(c.find(50), slot);
-    EXPECT_EQ(c.find(-1), nullptr);
-    EXPECT_EQ(c.count(), 100u);
-    a.insert(1);  // the moved-from map is usable
-    EXPECT_EQ(a.count(), 1u);
-}
-
-// ---- key types -----------------------------------------------------------------
-
 enum eShade { kDark = -2, kMid = 0, kLight = 3 };
-
-TEST(TreeMapKeys, DefaultDepthLimitsFollowTheKeySize) {
-    EXPECT_EQ((cFasterTreeList<unsigned short, int>().depthLimit()), 256u);
-    EXPECT_EQ((cFasterTreeList<int, int>().depthLimit()), 512u);
-    EXPECT_EQ((cFasterTreeList<eShade, int>().depthLimit()), 512u);
-    EXPECT_EQ((cFasterTreeList<unsigned long long, int>().depthLimit()), 1024u);
-    EXPECT_EQ((cFasterTreeList<char*, int>().depthLimit()), 1024u);
-    EXPECT_EQ((cFasterTreeList<cStringKey, int>().depthLimit()), 2048u);
-    EXPECT_EQ((cFasterTreeList<cSerializedKey<unsigned long long>, int>().depthLimit()), 2048u);
-    EXPECT_EQ((cFasterTreeList<cSerializedKey<cStringKey>, int>().depthLimit()), 3072u);
-    EXPECT_EQ(IntMap(3).depthLimit(), 3u);
-}
 
 // The map walks its keys in std::less order and finds each one's own value.
 template <typename K>
@@ -490,8 +240,6 @@ TEST(TreeMapValues, MapsOfMapsFreeEverythingTheyHold) {
     EXPECT_EQ(outer.find(4)->count(), 50u);
     // The rest is freed by the destructor; the leak checker proves it.
 }
-
-// ---- failures ----------------------------------------------------------------
 
 struct FragileKey {
     static bool failCopies;
@@ -648,8 +396,6 @@ TEST(TreeMapCost, RemovalsCostLogarithmicWorkAndKeepTheHeightBound) {
         EXPECT_LE(m.rebuiltNodes() - before, 2ULL * n * 15) << name;
     }
 }
-
-// ---- differential test against std::map --------------------------------------------
 
 // Runs `ops` random operations on the map and on std::map and compares every
 // answer; every `checkEvery` operations the whole map is walked both ways and
