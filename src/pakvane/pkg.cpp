@@ -260,7 +260,9 @@ int cSoftPkg::addPkgItem(cFileIOTarget* src, bool compress) {
             fresh.unpackedSize = compress ? static_cast<std::uint32_t>(n) : 0;
         }
         sha256_finish(&sha, fresh.digest);
-        index_.reserve(index_.size() + 1);
+        // Room first, so that a failure past this point cannot leave an item
+        // in the list without its index entry.
+        if (index_.size() == index_.capacity()) index_.reserve(std::max<std::size_t>(16, 2 * index_.size()));
         sPkgItem& it = items_.add()->value;
         it = std::move(fresh);
         index_.push_back(&it);
