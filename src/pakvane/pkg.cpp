@@ -1,0 +1,329 @@
+#include "pakvane/pkg.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "base/bytereader.h"
+#include "base/memio.h"
+#include "base/sha.h"
+#include "compression/zstream.h"
+
+namespace {
+
+// Sources are read in pieces of this size: a stored item straight into its
+// buffer, a deflated one into deflate's input.
+constexpr unsigned int kSourcePiece = 128 * 1024;
+// Output buffer of one deflate call; collected in pages of kPageSize.
+constexpr unsigned int kDeflateOut = 64 * 1024;
+constexpr long long kPageSize = 64 * 1024;
+// The read buffer of an item's inflating stream.
+constexpr long long kItemStreamBuffer = 4096;
+// When the source cannot tell its size, a record's data buffer starts at
+// this size and doubles as the bytes actually arrive, so a damaged length
+// field cannot make the reader allocate gigabytes up front.
+constexpr unsigned long long kFirstDataStep = 1ull << 20;
+// The largest single transfer asked of a stream (a POSIX read or write of a
+// regular file moves at most about 2 GiB at once).
+constexpr unsigned long long kLargestTransfer = 1ull << 30;
+
+constexpr std::size_t kHeadBytes = 8;
+constexpr std::size_t kDigestBytes = 32;
+
+// An empty item's stream reads this block with a length of 0.
+unsigned char gNoBytes[1] = {0};
+
+void putU32le(unsigned char* at, std::uint32_t v) {
+    at[0] = static_cast<unsigned char>(v);
+    at[1] = static_cast<unsigned char>(v >> 8);
+    at[2] = static_cast<unsigned char>(v >> 16);
+    at[3] = static_cast<unsigned char>(v >> 24);
+}
+
+// Reads exactly n bytes, accepting short reads on the way; false when the
+// stream ends first or a read fails.
+bool readFully(cFileIOTarget* src, unsigned char* to, unsigned long long n) {
+    while (n > 0) {
+        const unsigned int want = static_cast<unsigned int>(std::min(n, kLargestTransfer));
+        const unsigned int got = src->read(to, want);
+        if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
+        to += got;
+        n -= got;
+    }
+    return true;
+}
+
+// Writes exactly n bytes, accepting short writes on the way.
+bool writeFully(cFileIOTarget* dst, const unsigned char* from, unsigned long long n) {
+    while (n > 0) {
+        const unsigned int want = static_cast<unsigned int>(std::min(n, kLargestTransfer));
+        const unsigned int put = dst->write(const_cast<unsigned char*>(from), want);
+        if (!cFileIOTarget::transferred(put, want) || put == 0) return false;
+        from += put;
+        n -= put;
+    }
+    return true;
+}
+
+// Reads a record's `length` data bytes into data.  sizeHint is the source's
+// own size (0 or less when it cannot tell): data longer than the whole
+// source cannot be there.
+bool readRecordData(cFileIOTarget* src, unsigned long long length, long long sizeHint, _typebuf<unsigned char>& data) {
+    if (sizeHint > 0 && length > static_cast<unsigned long long>(sizeHint)) return false;
+    unsigned long long have = 0;
+    unsigned long long room = sizeHint > 0 ? length : std::min(length, kFirstDataStep);
+    data.set(static_cast<long long>(room));
+    for (;;) {
+        if (!readFully(src, data.data() + have, room - have)) return false;
+        have = room;
+        if (have == length) return true;
+        room = std::min(length, room * 2);
+        data.reset(static_cast<long long>(room));
+    }
+}
+
+// Reads exactly `size` bytes of src straight into data, hashing each piece.
+// Each read is capped at the room left, so a source that has grown since
+// its size was taken cannot overrun the buffer; one that has shrunk, or a
+// failed read, fails the item.
+bool readStored(cFileIOTarget* src, unsigned long long size, sSHA256Ctx& sha, _typebuf<unsigned char>& data) {
+    data.set(static_cast<long long>(size));
+    unsigned long long total = 0;
+    while (total < size) {
+        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kSourcePiece, size - total));
+        unsigned char* at = data.data() + total;
+        const unsigned int got = src->read(at, want);
+        if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
+        sha256_update(&sha, at, got);
+        total += got;
+    }
+    return true;
+}
+
+// Owns one deflate stream for the length of a call.
+struct sDeflater {
+    z_stream z{};
+    bool ready = false;
+    explicit sDeflater(int level) { ready = deflateInit(&z, level) == Z_OK; }
+    ~sDeflater() {
+        if (ready) deflateEnd(&z);
+    }
+};
+
+// Deflates exactly `size` bytes of src into one zlib stream in data, hashing
+// the plain pieces.  The same rules as readStored hold for the source.  No
+// flush between pieces: a partial flush after every few kilobytes ends a
+// block each time and makes text about a tenth larger for no gain, since
+// the reader inflates the item as one stream anyway.
+bool readDeflated(cFileIOTarget* src, unsigned long long size, sSHA256Ctx& sha, _typebuf<unsigned char>& data) {
+    sDeflater d(cSoftPkg::kPackLevel);
+    if (!d.ready) return false;
+    _typebuf<unsigned char> in(kSourcePiece);
+    _typebuf<unsigned char> out(kDeflateOut);
+    cMemIOTarget pages(kPageSize);
+    unsigned long long total = 0;
+    int flush = Z_NO_FLUSH;
+    while (flush != Z_FINISH) {
+        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kSourcePiece, size - total));
+        const unsigned int got = src->read(in.data(), want);
+        if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
+        sha256_update(&sha, in.data(), got);
+        total += got;
+        if (total == size) flush = Z_FINISH;
+        d.z.next_in = in.data();
+        d.z.avail_in = got;
+        // zlib's own loop: call until it leaves room in the output buffer.
+        do {
+            d.z.next_out = out.data();
+            d.z.avail_out = kDeflateOut;
+            if (deflate(&d.z, flush) == Z_STREAM_ERROR) return false;
+            const unsigned int produced = kDeflateOut - d.z.avail_out;
+            if (produced && !pages.writef(out.data(), produced)) return false;
+            // The stored length is a u32 field.
+            if (static_cast<unsigned long long>(pages.size()) > cSoftPkg::kMaxItemBytes) return false;
+        } while (d.z.avail_out == 0);
+    }
+    return pages.toBuffer(data) && !data.empty();
+}
+
+// Inflates a deflated item's data and hashes the plain bytes into digest.
+// Strict where a reading stream is lenient: the zlib stream must end, its
+// checksum right, after exactly `plain` bytes and with no data left over.
+bool inflateExactly(const _typebuf<unsigned char>& data, std::uint32_t plain, unsigned char (&digest)[32]) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    _typebuf<unsigned char> out;
+    try {
+        out.set(kDeflateOut);
+    } catch (const std::bad_alloc&) {
+        inflateEnd(&z);
+        return false;
+    }
+    sSHA256Ctx sha;
+    sha256_starts(&sha);
+    z.next_in = data.data();
+    z.avail_in = static_cast<uInt>(data.count());
+    unsigned long long total = 0;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = out.data();
+        z.avail_out = kDeflateOut;
+        rc = inflate(&z, Z_NO_FLUSH);
+        const unsigned int produced = kDeflateOut - z.avail_out;
+        sha256_update(&sha, out.data(), produced);
+        total += produced;
+        // No progress with output room left: the data stops short.
+        if (rc == Z_OK && produced == 0 && z.avail_in == 0) rc = Z_DATA_ERROR;
+        if (total > plain) rc = Z_DATA_ERROR;
+    }
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END || total != plain || z.avail_in != 0) return false;
+    sha256_finish(&sha, digest);
+    return true;
+}
+
+}  // namespace
+
+bool cSoftPkg::newPackage() {
+    index_.clear();
+    items_.destroy();
+    count_ = 0;
+    return true;
+}
+
+const cSoftPkg::sPkgItem* cSoftPkg::find(int i) const {
+    if (i < 0 || static_cast<std::uint32_t>(i) >= count_) return nullptr;
+    return index_[static_cast<std::size_t>(i)];
+}
+
+bool cSoftPkg::loadPackage(cFileIOTarget* src) {
+    newPackage();
+    if (!src) return false;
+    const long long sizeHint = src->size();
+    _List<sPkgItem> items;
+    std::vector<sPkgItem*> index;
+    try {
+        for (;;) {
+            unsigned char head[kHeadBytes];
+            if (!readFully(src, head, kHeadBytes)) return false;
+            cByteReader r(head, kHeadBytes);
+            std::uint32_t unpacked = 0, stored = 0;
+            r.read_u32le(unpacked);
+            r.read_u32le(stored);
+            if (stored == 0) {
+                if (unpacked == 0) break;  // the end mark
+                if (unpacked != kEmptyItemMark) return false;
+            }
+            if (index.size() >= kMaxItems) return false;
+            sPkgItem& it = items.add()->value;
+            index.push_back(&it);
+            it.unpackedSize = stored == 0 ? 0 : unpacked;
+            if (!readFully(src, it.digest, kDigestBytes)) return false;
+            if (stored != 0 && !readRecordData(src, stored, sizeHint, it.data)) return false;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    items_.swap(items);
+    index_.swap(index);
+    count_ = static_cast<std::uint32_t>(index_.size());
+    return true;
+}
+
+bool cSoftPkg::savePackage(cFileIOTarget* dst) {
+    if (!dst || count_ == 0) return false;
+    for (const sPkgItem& it : items_) {
+        const unsigned long long stored = static_cast<unsigned long long>(it.data.count());
+        if (stored > kMaxItemBytes) return false;
+        unsigned char head[kHeadBytes + kDigestBytes];
+        putU32le(head, stored == 0 ? kEmptyItemMark : it.unpackedSize);
+        putU32le(head + 4, static_cast<std::uint32_t>(stored));
+        std::memcpy(head + kHeadBytes, it.digest, kDigestBytes);
+        if (!writeFully(dst, head, sizeof head) || !writeFully(dst, it.data.data(), stored)) return false;
+    }
+    unsigned char endMark[kHeadBytes] = {};
+    return writeFully(dst, endMark, sizeof endMark);
+}
+
+int cSoftPkg::addPkgItem(cFileIOTarget* src, bool compress) {
+    if (!src || count_ >= kMaxItems) return -1;
+    const long long size = src->size();
+    if (size < 0 || static_cast<unsigned long long>(size) > kMaxItemBytes) return -1;
+    if (!src->set_fp(0)) return -1;
+    sPkgItem fresh;
+    sSHA256Ctx sha;
+    sha256_starts(&sha);
+    try {
+        const unsigned long long n = static_cast<unsigned long long>(size);
+        if (n > 0) {
+            if (!(compress ? readDeflated(src, n, sha, fresh.data) : readStored(src, n, sha, fresh.data))) return -1;
+            // A deflated item records its plain size; 0 would read as stored.
+            fresh.unpackedSize = compress ? static_cast<std::uint32_t>(n) : 0;
+        }
+        sha256_finish(&sha, fresh.digest);
+        // Room first, so that a failure past this point cannot leave an item
+        // in the list without its index entry.
+        if (index_.size() == index_.capacity()) index_.reserve(std::max<std::size_t>(16, 2 * index_.size()));
+        sPkgItem& it = items_.add()->value;
+        it = std::move(fresh);
+        index_.push_back(&it);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    return static_cast<int>(count_++);
+}
+
+cFileIOTarget* cSoftPkg::item(int i) {
+    const sPkgItem* it = find(i);
+    if (!it) return nullptr;
+    try {
+        if (it->data.empty()) return new cBufWrapperIO(gNoBytes, 0, false);
+        cBufWrapperIO* raw = new cBufWrapperIO(it->data.data(), it->data.count(), false);
+        if (it->unpackedSize == 0) return raw;
+        cZStream* z = nullptr;
+        try {
+            z = new cZStream();
+        } catch (const std::bad_alloc&) {
+            delete raw;
+            throw;
+        }
+        // The inflating stream owns the window on the buffer from here on.
+        if (!z->create(raw, it->unpackedSize, kItemStreamBuffer, true)) {
+            delete z;
+            return nullptr;
+        }
+        return z;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+unsigned long long cSoftPkg::sizeOf(int i) const {
+    const sPkgItem* it = find(i);
+    if (!it) return 0;
+    return it->unpackedSize != 0 ? it->unpackedSize : static_cast<unsigned long long>(it->data.count());
+}
+
+bool cSoftPkg::digest(int i, unsigned char (&out)[32]) const {
+    const sPkgItem* it = find(i);
+    if (!it) return false;
+    std::memcpy(out, it->digest, sizeof out);
+    return true;
+}
+
+bool cSoftPkg::verify(int i) {
+    const sPkgItem* it = find(i);
+    if (!it) return false;
+    unsigned char got[32];
+    if (it->unpackedSize == 0) {
+        // Stored bytes are what the stream would yield: hash them in place.
+        SHA2Hash(it->data.data(), got, it->data.count());
+    } else if (!inflateExactly(it->data, it->unpackedSize, got)) {
+        return false;
+    }
+    return std::memcmp(got, it->digest, sizeof got) == 0;
+}
+
+bool cSoftPkg::mkDigest(cFileIOTarget* src, unsigned char (&out)[32]) { return SHA2Hash(src, out); }

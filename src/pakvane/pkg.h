@@ -1,0 +1,101 @@
+// cSoftPkg: the package item table of a scenario.  One item per file that an
+// installation puts in place: the file's bytes, stored as they are or as a
+// zlib stream, with the SHA-256 digest of the plain bytes.  Items are
+// addressed by their index, counted from 0 in the order they were added.
+//
+// The saved table (the last section of a binary scenario) is a run of
+// records, all integers little-endian, no count, no padding:
+//
+//   u32   unpacked size: 0 = the data is the plain bytes, else the data is a
+//         zlib stream (RFC 1950) of exactly that many plain bytes
+//   u32   stored length L of the data, at least 1
+//   u8[32] SHA-256 of the plain bytes
+//   u8[L] data
+//
+// ended by 8 zero bytes (unpacked size 0, length 0).  An empty file cannot
+// be a record of length 0 with unpacked size 0, which is the end mark; it is
+// written as unpacked size kEmptyItemMark with length 0 and the digest of no
+// bytes.  Tables without empty files carry no such record.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "base/buffers.h"
+#include "base/fileio.h"
+#include "base/lists.h"
+
+class cSoftPkg {
+public:
+    struct sPkgItem {
+        // 0: data holds the plain bytes; otherwise data is a zlib stream of
+        // this many plain bytes.
+        std::uint32_t unpackedSize = 0;
+        std::uint8_t digest[32] = {};
+        // The stored bytes; empty only for an item of an empty file.
+        _typebuf<unsigned char> data;
+    };
+
+    // The unpacked size that marks an empty item in a saved table.
+    static constexpr std::uint32_t kEmptyItemMark = 0xFFFFFFFFu;
+    // The largest source and the largest stored data an item can hold: both
+    // lengths are u32 fields.
+    static constexpr unsigned long long kMaxItemBytes = 0xFFFFFFFFull;
+    // Indexes are ints: a table never holds more items than that.
+    static constexpr std::uint32_t kMaxItems = 0x7FFFFFFFu;
+    // The zlib level of deflated items.
+    static constexpr int kPackLevel = 9;
+
+    cSoftPkg() = default;
+    cSoftPkg(const cSoftPkg&) = delete;
+    cSoftPkg& operator=(const cSoftPkg&) = delete;
+
+    // Frees every item; always true.
+    bool newPackage();
+
+    // Replaces the table by the records read from src at its position, up to
+    // and including the end mark.  False on a short read, a record that
+    // breaks the layout, a failed allocation or a null src; the table is
+    // then empty.  Digests are not checked here (see verify).
+    bool loadPackage(cFileIOTarget* src);
+    // Writes every record and the end mark at dst's position.  False for a
+    // null dst, an empty table (nothing is written) or a failed write.
+    bool savePackage(cFileIOTarget* dst);
+
+    // Reads the whole of src (from byte 0) into a new item, stored or
+    // deflated at level 9, and returns its index; -1 for a null src, a
+    // source larger than kMaxItemBytes, a failed read, a source that
+    // yields fewer bytes than its size, deflated data larger than
+    // kMaxItemBytes, or lack of memory.  A failure adds nothing.  An empty
+    // source gives an empty item whichever way was asked.
+    int addPkgItem(cFileIOTarget* src, bool compress);
+
+    // A new reading stream of item i's plain bytes (an empty stream for an
+    // empty item); null when there is no item i or the stream cannot be
+    // made.  The caller deletes it; it reads the table's own buffer, so the
+    // table must outlive it and stay unchanged meanwhile.
+    cFileIOTarget* item(int i);
+    // Plain size of item i; 0 when there is no item i.
+    unsigned long long sizeOf(int i) const;
+    // Copies item i's digest; false when there is no item i.
+    bool digest(int i, unsigned char (&out)[32]) const;
+    // True when item i's plain bytes have the item's digest.  A deflated
+    // item's zlib stream must end, its checksum right, after exactly its
+    // unpacked size, with nothing after it.
+    bool verify(int i);
+
+    // SHA-256 of everything src yields from its position to its end (it is
+    // not rewound).  False, with out left alone, for a null src or a failed
+    // read.
+    static bool mkDigest(cFileIOTarget* src, unsigned char (&out)[32]);
+
+    std::uint32_t count() const { return count_; }
+
+private:
+    const sPkgItem* find(int i) const;
+
+    // The items in index order; index_ points at each for direct lookup.
+    _List<sPkgItem> items_;
+    std::uint32_t count_ = 0;
+    std::vector<sPkgItem*> index_;
+};
