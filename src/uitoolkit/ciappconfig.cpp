@@ -27,7 +27,7 @@ const char kTempPrefix[] = ".hive-";
 const char kTempSuffix[] = ".tmp";
 const char kAsideSuffix[] = ".bad";
 // Pieces a file is written in; the save hook sees each one.
-constexpr std::size_t kWritePiece = 4096;
+constexpr std::size_t kWritePiece = 64 * 1024;
 
 bool endsWith(const std::string& s, const char* tail) {
     const std::size_t n = std::strlen(tail);

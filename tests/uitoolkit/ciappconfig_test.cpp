@@ -434,7 +434,7 @@ int gKillAtStep = -1;
 // pieces, so that the save has many steps to die in.
 Tree generation(int g) {
     Tree t;
-    for (int i = 0; i < 60; ++i) t["pkg" + std::to_string(i)] = std::string(400, static_cast<char>('a' + g)) + std::to_string(i);
+    for (int i = 0; i < 60; ++i) t["pkg" + std::to_string(i)] = std::string(4000, static_cast<char>('a' + g)) + std::to_string(i);
     return t;
 }
 
