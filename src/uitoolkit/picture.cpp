@@ -93,6 +93,117 @@ void coverTaps(sTaps& t, double s, double r, int n) {
     }
 }
 
+// The one-dimensional rule of stretch from n inputs to m outputs, applied
+// along a row or, with the same arithmetic per pixel, down the columns.
+//  - Enlarging (n <= m): output k sits at p = k additions of r = n / m,
+//    i = trunc(p), f = p - i; f = 0.5 takes input i; f < 0.5 (i > 0) mixes
+//    inputs i - 1 and i with weights 1 - (f + 0.5) and f + 0.5; f > 0.5
+//    (i < n - 1) mixes i and i + 1 with 1.5 - f and 1 - (1.5 - f); the first
+//    and last inputs are otherwise repeated.
+//  - Shrinking: the weights of shrinkTaps, output = weighted sum / weights.
+// Every channel in double precision, each result truncated.
+class sLinePlan {
+public:
+    sLinePlan(int n, int m) : mShrink(n > m) {
+        if (mShrink) {
+            mTaps = shrinkTaps(n, m);
+            return;
+        }
+        mMix.resize(static_cast<std::size_t>(m));
+        const double r = static_cast<double>(n) / m;
+        double p = 0;
+        for (int k = 0; k < m; ++k, p += r) {
+            const int i = std::min(static_cast<int>(p), n - 1);
+            const double f = p - i;
+            sMix mx{i, i, 1, 0, true};
+            if (f == 0.5) {
+            } else if (f < 0.5 && i > 0) {
+                mx = sMix{i - 1, i, 1 - (f + 0.5), f + 0.5, false};
+            } else if (f > 0.5 && i < n - 1) {
+                mx = sMix{i, i + 1, 1.5 - f, 1 - (1.5 - f), false};
+            }
+            mMix[static_cast<std::size_t>(k)] = mx;
+        }
+    }
+
+    // One row of n pixels into one row of m.
+    void row(const unsigned int* src, unsigned int* dst) const {
+        if (!mShrink) {
+            for (std::size_t k = 0; k < mMix.size(); ++k) {
+                const sMix& mx = mMix[k];
+                dst[k] = mx.copy ? src[mx.a] : mix(src[mx.a], src[mx.b], mx.wa, mx.wb);
+            }
+            return;
+        }
+        for (std::size_t k = 0; k < mTaps.taps.size(); ++k) {
+            const sTap& tap = mTaps.taps[k];
+            double sum[4] = {0, 0, 0, 0}, weights = 0;
+            for (int q = tap.first; q < tap.first + tap.n; ++q) {
+                const unsigned int p = src[mTaps.index[static_cast<std::size_t>(q)]];
+                const double wt = mTaps.weight[static_cast<std::size_t>(q)];
+                for (int c = 0; c < 4; ++c) sum[c] += channel(p, c) * wt;
+                weights += wt;
+            }
+            dst[k] = divide(sum, weights);
+        }
+    }
+
+    // Columns: a picture `width` wide of n rows into m rows, row by row so
+    // that memory is read in order.
+    void columns(const unsigned int* src, long long width, unsigned int* dst) const {
+        if (!mShrink) {
+            for (std::size_t k = 0; k < mMix.size(); ++k) {
+                const sMix& mx = mMix[k];
+                const unsigned int* a = src + mx.a * width;
+                const unsigned int* b = src + mx.b * width;
+                unsigned int* o = dst + static_cast<long long>(k) * width;
+                if (mx.copy) {
+                    std::memcpy(o, a, static_cast<std::size_t>(width) * sizeof(unsigned int));
+                    continue;
+                }
+                for (long long x = 0; x < width; ++x) o[x] = mix(a[x], b[x], mx.wa, mx.wb);
+            }
+            return;
+        }
+        std::vector<double> sum(static_cast<std::size_t>(width) * 4);
+        for (std::size_t k = 0; k < mTaps.taps.size(); ++k) {
+            const sTap& tap = mTaps.taps[k];
+            std::fill(sum.begin(), sum.end(), 0.0);
+            double weights = 0;
+            for (int q = tap.first; q < tap.first + tap.n; ++q) {
+                const unsigned int* line = src + mTaps.index[static_cast<std::size_t>(q)] * width;
+                const double wt = mTaps.weight[static_cast<std::size_t>(q)];
+                for (long long x = 0; x < width; ++x)
+                    for (int c = 0; c < 4; ++c) sum[static_cast<std::size_t>(x * 4 + c)] += channel(line[x], c) * wt;
+                weights += wt;
+            }
+            unsigned int* o = dst + static_cast<long long>(k) * width;
+            for (long long x = 0; x < width; ++x) o[x] = divide(&sum[static_cast<std::size_t>(x * 4)], weights);
+        }
+    }
+
+private:
+    struct sMix {
+        int a, b;
+        double wa, wb;
+        bool copy;
+    };
+    static unsigned int mix(unsigned int pa, unsigned int pb, double wa, double wb) {
+        unsigned int o = 0;
+        for (int c = 0; c < 4; ++c) o |= clampByte(channel(pa, c) * wa + channel(pb, c) * wb) << (8 * c);
+        return o;
+    }
+    static unsigned int divide(const double* sum, double weights) {
+        unsigned int o = 0;
+        for (int c = 0; c < 4; ++c) o |= clampByte(sum[c] / weights) << (8 * c);
+        return o;
+    }
+
+    bool mShrink;
+    sTaps mTaps;
+    std::vector<sMix> mMix;
+};
+
 void copyPicture(const cPicture& from, cPicture* to) {
     if (to != &from) to->create(from.raw(), from.width(), from.height(), false);
 }
@@ -370,63 +481,8 @@ bool cPicture::hStretch(const unsigned int* pixels, int w, int rows, int newW, _
         std::memcpy(out.data(), pixels, static_cast<std::size_t>(n) * sizeof(unsigned int));
         return true;
     }
-    if (w > newW) {
-        const sTaps t = shrinkTaps(w, newW);
-        for (long long y = 0; y < rows; ++y) {
-            const unsigned int* src = pixels + y * w;
-            unsigned int* dst = out.data() + y * newW;
-            for (int k = 0; k < newW; ++k) {
-                const sTap& tap = t.taps[static_cast<std::size_t>(k)];
-                double sum[4] = {0, 0, 0, 0}, weights = 0;
-                for (int q = tap.first; q < tap.first + tap.n; ++q) {
-                    const unsigned int p = src[t.index[static_cast<std::size_t>(q)]];
-                    const double wt = t.weight[static_cast<std::size_t>(q)];
-                    for (int c = 0; c < 4; ++c) sum[c] += channel(p, c) * wt;
-                    weights += wt;
-                }
-                unsigned int o = 0;
-                for (int c = 0; c < 4; ++c) o |= clampByte(sum[c] / weights) << (8 * c);
-                dst[k] = o;
-            }
-        }
-        return true;
-    }
-    // Enlarging: output k sits at p = k additions of r = w / newW; between
-    // input centres it mixes the two neighbours, at the ends it repeats.
-    struct sMix {
-        int a, b;
-        double wa, wb;
-    };
-    std::vector<sMix> mix(static_cast<std::size_t>(newW));
-    const double r = static_cast<double>(w) / newW;
-    double p = 0;
-    for (int k = 0; k < newW; ++k, p += r) {
-        const int i = std::min(static_cast<int>(p), w - 1);
-        const double f = p - i;
-        sMix m{i, i, 1, 0};
-        if (f == 0.5) {
-        } else if (f < 0.5 && i > 0) {
-            m = sMix{i - 1, i, 1 - (f + 0.5), f + 0.5};
-        } else if (f > 0.5 && i < w - 1) {
-            m = sMix{i, i + 1, 1.5 - f, 1 - (1.5 - f)};
-        }
-        mix[static_cast<std::size_t>(k)] = m;
-    }
-    for (long long y = 0; y < rows; ++y) {
-        const unsigned int* src = pixels + y * w;
-        unsigned int* dst = out.data() + y * newW;
-        for (int k = 0; k < newW; ++k) {
-            const sMix& m = mix[static_cast<std::size_t>(k)];
-            if (m.wb == 0 && m.a == m.b) {
-                dst[k] = src[m.a];
-                continue;
-            }
-            const unsigned int pa = src[m.a], pb = src[m.b];
-            unsigned int o = 0;
-            for (int c = 0; c < 4; ++c) o |= clampByte(channel(pa, c) * m.wa + channel(pb, c) * m.wb) << (8 * c);
-            dst[k] = o;
-        }
-    }
+    const sLinePlan plan(w, newW);
+    for (long long y = 0; y < rows; ++y) plan.row(pixels + y * w, out.data() + y * newW);
     return true;
 }
 
@@ -445,12 +501,11 @@ bool cPicture::stretch(int w, int h, cPicture* dst) const {
     _typebuf<unsigned int> rows;
     if (!hStretch(mPixels, mWidth, mHeight, w, rows)) return false;
     if (h != mHeight) {
-        // Columns, each read from top to bottom, are rows of the transposed
-        // picture.
-        _typebuf<unsigned int> turned, stretched;
-        if (!flip_left(rows.data(), w, mHeight, turned) || !hStretch(turned.data(), mHeight, w, h, stretched) ||
-            !flip_right(stretched.data(), h, w, rows))
-            return false;
+        // The columns, each read from top to bottom, get the same rule; it
+        // runs row by row instead of through two transpositions.
+        _typebuf<unsigned int> cols(static_cast<long long>(w) * h);
+        sLinePlan(mHeight, h).columns(rows.data(), w, cols.data());
+        rows.swap(cols);
     }
     return dst->create_on(rows, w, h);
 }
