@@ -528,6 +528,16 @@ bool cCIAppConfig::discardChanges() {
     return all;
 }
 
+void* cCIAppConfig::getPathContextHandle(char const* path, bool create) {
+    if (create && path) {
+        // The first component names the hive; its root is depth 0.
+        int depth = 0;
+        for (const char* c = path; *c; ++c) depth += *c == '/';
+        if (depth > kMaxHiveDepth) return nullptr;
+    }
+    return cApplicationConfig::getPathContextHandle(path, create);
+}
+
 bool cCIAppConfig::hasSection(char const* path) { return getPathContextHandle(path, false) != nullptr; }
 
 bool cCIAppConfig::removeSection(char const* path) {

@@ -80,6 +80,9 @@ public:
     bool setParam(char const* path, void const* data, long long size) override;
     bool setParamStr(char const* path, const char* text, long long length) override;
     bool removeSection(char const* path) override;
+    // Refuses to create a node deeper than a hive file may nest, so that
+    // every tree in memory can be saved and read back.
+    void* getPathContextHandle(char const* path, bool create) override;
     bool hasSection(char const* path) override;
     bool enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) override;
 

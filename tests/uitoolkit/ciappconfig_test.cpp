@@ -246,6 +246,16 @@ TEST_F(HiveStore, ValuesAndNamesThatCannotBeStoredAreRefusedAndCreateNothing) {
         EXPECT_FALSE(c.setParamStr(reserved, "v", -1)) << reserved;
     ASSERT_TRUE(c.setParamStr(("s/" + std::string(255, 'n')).c_str(), "v", -1));
 
+    // Nesting: as deep as a hive file may go, and no deeper.
+    std::string deep = "d";
+    for (int i = 0; i < 512; ++i) deep += "/n";
+    EXPECT_FALSE(c.setParamStr((deep + "/n").c_str(), "v", -1));
+    ASSERT_TRUE(c.setParamStr(deep.c_str(), "v", -1));
+    ASSERT_TRUE(c.saveConfig());
+    cCIAppConfig reread;
+    ASSERT_TRUE(reread.openConfig("qor"));
+    EXPECT_EQ(valueAt(reread, deep), "v");
+
     // A handle refuses a long value itself too, and keeps the old one.
     void* h = c.getPathContextHandle("s/k", true);
     ASSERT_TRUE(c.setParamValue(static_cast<const void*>("old"), 3, h));
