@@ -325,7 +325,8 @@ bool cCIAppConfig::loadHive(sPropFileData& hive) {
 
     cFileIO file;
     if (!file.open(path.c_str(), fmRead)) {
-        hive.loadFailed = true;
+        // A file that is not there holds nothing a save could destroy.
+        hive.loadFailed = cFolderContents::objtype(path.c_str()) != fsoNone;
         return false;
     }
     struct stat st;

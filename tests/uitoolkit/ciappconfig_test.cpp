@@ -302,6 +302,10 @@ TEST_F(HiveStore, DamagedHiveIsSetAsideAndNeverWrittenBack) {
     EXPECT_EQ(seen, 0);
     EXPECT_EQ(qortest::readFile(hive("install.bad")), damaged);
 
+    // Discarding finds no file to go back to; the hive can still be saved.
+    ASSERT_TRUE(c.setParamStr("install/pkg", "dropped", -1));
+    EXPECT_FALSE(c.discardChanges());
+    EXPECT_FALSE(c.hasSection("install/pkg"));
     ASSERT_TRUE(c.setParamStr("install/pkg", "new", -1));
     ASSERT_TRUE(c.saveConfig());
     EXPECT_EQ(pythonRead(hive("install")), withParents({{"pkg", "new"}}));
