@@ -302,26 +302,34 @@ bool cCIAppConfig::openConfig(const char* name) {
     if (cFolderContents::objtype(mPath.c_str()) != fsoFolder) return false;
     cFolderContents list;
     if (!list.init(mPath.c_str(), true)) return false;
+    // One lock over the whole opening: leftovers of saves that died go
+    // first (nobody saves while we hold it), then every hive is read as no
+    // save is under way.
+    cFolderLock lock(mPath.c_str());
+    if (lock.locked()) removeStaleTemporaries();
     for (int i = 0; i < list.count(); ++i) {
         const sFolderItemInfo* item = list.info(i);
         if (!item || item->type != fsoFile || !validSectionName(item->name.c_str())) continue;
-        loadHive(*newEntry(item->name.c_str()));
+        sPropFileData* hive = newEntry(item->name.c_str());
+        cSafeCriticalSectionAccess guard(&mLock);
+        loadHiveLocked(*hive);
     }
-    // Leftovers of saves that died: nobody else saves while we hold the lock.
-    cFolderLock lock(mPath.c_str());
-    if (lock.locked()) removeStaleTemporaries();
     return true;
 }
 
 bool cCIAppConfig::loadHive(sPropFileData& hive) {
     cSafeCriticalSectionAccess guard(&mLock);
+    // Saves replace whole files, so a read without the lock (a folder we
+    // may not write) still sees one whole hive.
+    cFolderLock lock(mPath.c_str());
+    return loadHiveLocked(hive);
+}
+
+bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     hive.root.value.set(0);
     hive.root.children.destroy();
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
-    // Saves replace whole files, so a read without the lock (a folder we
-    // may not write) still sees one whole hive.
-    cFolderLock lock(mPath.c_str());
 
     cFileIO file;
     if (!file.open(path.c_str(), fmRead)) {

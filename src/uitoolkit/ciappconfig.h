@@ -120,6 +120,8 @@ private:
     // Loads the file into the hive (the store's lock held, the lock file
     // locked); sets the flags and the file identity.
     bool loadHive(sPropFileData& hive);
+    // The same with the store's lock and the lock file already held.
+    bool loadHiveLocked(sPropFileData& hive);
     bool saveHive(sPropFileData& hive);
     bool mkNewHive(const char* name);
     // Writes bytes as the whole file `path` through a temporary file.
