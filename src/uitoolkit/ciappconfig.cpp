@@ -300,13 +300,13 @@ bool cCIAppConfig::openConfig(const char* name) {
     mHives.destroy();
     if (!getInitConfigPath(name)) return false;
     if (cFolderContents::objtype(mPath.c_str()) != fsoFolder) return false;
-    cFolderContents list;
-    if (!list.init(mPath.c_str(), true)) return false;
     // One lock over the whole opening: leftovers of saves that died go
-    // first (nobody saves while we hold it), then every hive is read as no
-    // save is under way.
+    // first (nobody saves while we hold it), then the folder is listed and
+    // every hive read as no save is under way.
     cFolderLock lock(mPath.c_str());
     if (lock.locked()) removeStaleTemporaries();
+    cFolderContents list;
+    if (!list.init(mPath.c_str(), true)) return false;
     for (int i = 0; i < list.count(); ++i) {
         const sFolderItemInfo* item = list.info(i);
         if (!item || item->type != fsoFile || !validSectionName(item->name.c_str())) continue;
