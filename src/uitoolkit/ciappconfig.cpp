@@ -331,8 +331,12 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
 
+    // Older copies of the program (an installer bundle carries one) lock
+    // the first four bytes of the hive itself while they read or write it
+    // in place: wait for them too.
     cFileIO file;
-    if (!file.open(path.c_str(), fmRead)) {
+    if (file.open(path.c_str(), fmReadWrite)) file.lock_w(0, 4);
+    if (!file.valid() && !file.open(path.c_str(), fmRead)) {
         // A file that is not there holds nothing a save could destroy.
         hive.loadFailed = cFolderContents::objtype(path.c_str()) != fsoNone;
         return false;
@@ -414,6 +418,9 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     if (!hivePath(hive.name.c_str(), path) || !serializeHive(hive.root, bytes)) return false;
     cFolderLock lock(mPath.c_str());
     if (!lock.locked()) return false;
+    // An older copy writing the hive in place finishes before it is replaced.
+    cFileIO old;
+    if (old.open(path.c_str(), fmReadWrite)) old.lock_w(0, 4);
     if (!writeWholeFile(path.c_str(), bytes.data(), static_cast<std::size_t>(bytes.count()))) return false;
     remember(hive, identityOfPath(path.c_str()), false);
     return true;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -437,6 +438,44 @@ TEST_F(HiveStore, LoadInOneProcessWaitsForASaveInAnother) {
     ASSERT_TRUE(c.openConfig("qor"));
     // Without the lock this load would have found the old hive.
     EXPECT_EQ(valueAt(c, "lang/name"), "new");
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST_F(HiveStore, LoadWaitsForAnOlderCopyWritingTheHiveInPlace) {
+    {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        ASSERT_TRUE(c.setParamInt32("lang/current", 1));
+        ASSERT_TRUE(c.saveConfig());
+    }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The older program: a record lock on the hive's first four bytes,
+        // then the new hive written over the old bytes.
+        close(fds[0]);
+        const int fd = open(hive("lang").c_str(), O_RDWR);
+        struct flock fl = {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_len = 4;
+        if (fd < 0 || fcntl(fd, F_SETLKW, &fl) != 0) _exit(2);
+        if (write(fds[1], "x", 1) != 1) _exit(3);
+        usleep(300 * 1000);
+        const std::string seven("QORC\0\0\x01\x08" "current\0" "\x04\0\x07\0\0\0\0\0", 24);
+        _exit(pwrite(fd, seven.data(), seven.size(), 0) == 24 ? 0 : 4);
+    }
+    close(fds[1]);
+    char x = 0;
+    ASSERT_EQ(read(fds[0], &x, 1), 1);
+    close(fds[0]);
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    EXPECT_EQ(c.getParamInt32("lang/current"), 7);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
