@@ -1,0 +1,594 @@
+#include "uitoolkit/ciappconfig.h"
+
+#include "base/bytereader.h"
+#include "base/checked.h"
+#include "base/fileio.h"
+#include "base/folders.h"
+#include "uitoolkit/limits.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace qor_uitk;
+
+void (*cCIAppConfig::gSaveStepHook)(int) = nullptr;
+
+namespace {
+
+const unsigned char kMagic[4] = {'Q', 'O', 'R', 'C'};
+const char kTempPrefix[] = ".hive-";
+const char kTempSuffix[] = ".tmp";
+const char kAsideSuffix[] = ".bad";
+// Pieces a file is written in; the save hook sees each one.
+constexpr std::size_t kWritePiece = 64 * 1024;
+
+bool endsWith(const std::string& s, const char* tail) {
+    const std::size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+bool startsWith(const std::string& s, const char* head) { return s.compare(0, std::strlen(head), head) == 0; }
+
+// A section is a file of the folder: it needs a name the folder can hold
+// that is not "." or ".." and not one of the store's own files.
+bool validSectionName(const char* name) {
+    if (!name || !*name) return false;
+    const std::size_t n = std::strlen(name);
+    if (n > static_cast<std::size_t>(kMaxHiveNameBytes)) return false;
+    if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) return false;
+    return !cCIAppConfig::isStoreFileName(name);
+}
+
+// The name bytes a key holds (its words, big-endian, up to the first NUL).
+std::size_t keyName(const cStringKey& key, unsigned char* out, std::size_t room) {
+    std::size_t n = 0;
+    const unsigned int* w = key.words.data();
+    for (long long i = 0; i < key.words.count(); ++i) {
+        for (int b = 3; b >= 0; --b) {
+            const unsigned char c = static_cast<unsigned char>(w[i] >> (8 * b));
+            if (!c || n == room) return n;
+            out[n++] = c;
+        }
+    }
+    return n;
+}
+
+// The name field a child is written with: the name NUL-padded to a
+// multiple of 4, cut to 255 bytes.  0 for a name that cannot be written.
+std::size_t nameFieldLength(const cStringKey& key) {
+    unsigned char name[kMaxHiveNameBytes + 1];
+    const std::size_t n = keyName(key, name, sizeof name);
+    if (n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes)) return 0;
+    const std::size_t padded = (n + 3) & ~static_cast<std::size_t>(3);
+    return padded > static_cast<std::size_t>(kMaxHiveNameBytes) ? kMaxHiveNameBytes : padded;
+}
+
+// ---- reading --------------------------------------------------------------
+
+bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth) {
+    if (depth > kMaxHiveDepth) return false;
+    std::uint16_t length = 0;
+    const unsigned char* bytes = nullptr;
+    if (!in.read_u16le(length) || !in.view(bytes, length)) return false;
+    if (length) node.value.copyFrom(bytes, length);
+    for (;;) {
+        std::uint8_t tag = 0;
+        if (!in.read_u8(tag)) return false;
+        if (tag == 0x00) return true;
+        if (tag != 0x01) return false;
+        std::uint8_t field = 0;
+        const unsigned char* name = nullptr;
+        if (!in.read_u8(field) || field == 0 || !in.view(name, field)) return false;
+        const void* nul = std::memchr(name, 0, field);
+        const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - name) : field;
+        // A name of NUL bytes only was never written by any save.
+        if (n == 0) return false;
+        cCIAppConfig::sDataContainer* child =
+            node.children.insert(cStringKey(reinterpret_cast<const char*>(name), static_cast<long long>(n)));
+        if (!parseNode(in, *child, depth + 1)) return false;
+    }
+}
+
+// ---- writing --------------------------------------------------------------
+
+bool measureNode(const cCIAppConfig::sDataContainer& node, int depth, unsigned long long& total) {
+    if (depth > kMaxHiveDepth || node.value.count() > kMaxHiveValueBytes) return false;
+    total += 2 + static_cast<unsigned long long>(node.value.count()) + 1;
+    for (auto* c = node.children.first(); c; c = node.children.next(c)) {
+        const std::size_t field = nameFieldLength(c->key);
+        if (!field) return false;
+        total += 2 + field;
+        if (!measureNode(c->value, depth + 1, total)) return false;
+    }
+    return true;
+}
+
+unsigned char* emitNode(const cCIAppConfig::sDataContainer& node, unsigned char* p) {
+    const std::size_t length = static_cast<std::size_t>(node.value.count());
+    *p++ = static_cast<unsigned char>(length);
+    *p++ = static_cast<unsigned char>(length >> 8);
+    if (length) std::memcpy(p, node.value.data(), length);
+    p += length;
+    for (auto* c = node.children.first(); c; c = node.children.next(c)) {
+        const std::size_t field = nameFieldLength(c->key);
+        *p++ = 0x01;
+        *p++ = static_cast<unsigned char>(field);
+        const std::size_t n = keyName(c->key, p, field);
+        std::memset(p + n, 0, field - n);
+        p += field;
+        p = emitNode(c->value, p);
+    }
+    *p++ = 0x00;
+    return p;
+}
+
+// ---- files ----------------------------------------------------------------
+
+struct sFileIdentity {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    long long size = -1;
+    long long nanos = 0;
+    unsigned int seconds = 0;
+};
+
+sFileIdentity identityOf(const struct stat& st) {
+    sFileIdentity id;
+    id.exists = true;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = static_cast<long long>(st.st_size);
+    id.nanos = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    id.seconds = static_cast<unsigned int>(st.st_mtim.tv_sec);
+    return id;
+}
+
+sFileIdentity identityOfPath(const char* path) {
+    struct stat st;
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return sFileIdentity();
+    return identityOf(st);
+}
+
+void remember(cCIAppConfig::sPropFileData& hive, const sFileIdentity& id, bool setTime) {
+    hive.fileDev = id.dev;
+    hive.fileIno = id.ino;
+    hive.fileSize = id.exists ? id.size : -1;
+    hive.fileNanos = id.nanos;
+    if (setTime) hive.fileTime = id.seconds;
+}
+
+void stepHook(int& step) {
+    if (cCIAppConfig::gSaveStepHook) cCIAppConfig::gSaveStepHook(step);
+    ++step;
+}
+
+bool syncFolder(const char* folder) {
+    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return ok;
+}
+
+// Copies of this process that share one store folder would not exclude each
+// other through record locks (those belong to the process), and closing any
+// descriptor of the lock file drops the process's lock: one lock scope at a
+// time per process.
+std::mutex& processLockMutex() {
+    static std::mutex m;
+    return m;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The folder lock: a record lock on bytes 0..3 of the lock file, which is
+// created once and never replaced, so every copy of the program locks the
+// same file whatever the saves rename.
+
+class cCIAppConfig::cFolderLock {
+public:
+    explicit cFolderLock(const char* folder) : mGuard(processLockMutex()) {
+        if (!folder) return;
+        const std::string path = std::string(folder) + "/" + lockFileName();
+        if (!mFile.open(path.c_str(), fmReadWrite) && !mFile.create(path.c_str(), fmReadWrite)) return;
+        mLocked = mFile.lock_w(0, 4);
+    }
+    ~cFolderLock() { mFile.close(); }
+    bool locked() const { return mLocked; }
+
+private:
+    std::lock_guard<std::mutex> mGuard;
+    cFileIO mFile;
+    bool mLocked = false;
+};
+
+// ---------------------------------------------------------------------------
+
+cCIAppConfig::cCIAppConfig() = default;
+cCIAppConfig::~cCIAppConfig() { mHives.destroy(); }
+
+bool cCIAppConfig::isStoreFileName(const char* name) {
+    if (!name) return false;
+    const std::string s(name);
+    if (s == lockFileName()) return true;
+    if (startsWith(s, kTempPrefix) && endsWith(s, kTempSuffix)) return true;
+    return endsWith(s, kAsideSuffix);
+}
+
+bool cCIAppConfig::parseHive(const unsigned char* data, std::size_t size, sDataContainer& node) {
+    node.value.set(0);
+    node.children.destroy();
+    cByteReader in(data, size);
+    unsigned char magic[4];
+    if (!in.read(magic, 4) || std::memcmp(magic, kMagic, 4) != 0 || !parseNode(in, node, 0)) {
+        node.value.set(0);
+        node.children.destroy();
+        return false;
+    }
+    return true;
+}
+
+bool cCIAppConfig::serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out) {
+    unsigned long long total = 4;
+    if (!measureNode(node, 0, total)) return false;
+    out.set(static_cast<long long>(total));
+    std::memcpy(out.data(), kMagic, 4);
+    emitNode(node, out.data() + 4);
+    return true;
+}
+
+bool cCIAppConfig::getInitConfigPath(const char* name) {
+    if (!name || !*name) return false;
+    _guardchar<char> path;
+    if (cFolderContents::objtype(name) == fsoFolder) {
+        path.set(name);
+    } else if (!cFolderContents::getConfigFolder(path, name)) {
+        return false;
+    }
+    mPath = std::move(path);
+    mPathLength = static_cast<long long>(mPath.length());
+    return true;
+}
+
+bool cCIAppConfig::newConfig(const char* name) {
+    if (!getInitConfigPath(name)) return false;
+    if (cFolderContents::objtype(mPath.c_str()) != fsoNone) return false;
+    return cFolderContents::mkdir(mPath.c_str());
+}
+
+bool cCIAppConfig::hivePath(const char* name, _guardchar<char>& out) const {
+    if (!mPath.c_str()) return false;
+    out.set((std::string(mPath.c_str()) + "/" + name).c_str());
+    return true;
+}
+
+cCIAppConfig::sPropFileData* cCIAppConfig::newEntry(const char* name) {
+    sPropFileData* hive = mHives.insert(cStringKey(name, -1));
+    hive->modified = false;
+    hive->name.set(name);
+    return hive;
+}
+
+bool cCIAppConfig::hiveLoaded(const char* name) { return name && mHives.find(cStringKey(name, -1)) != nullptr; }
+
+bool cCIAppConfig::hiveSetAside(const char* name) {
+    const sPropFileData* hive = name ? mHives.find(cStringKey(name, -1)) : nullptr;
+    return hive && hive->setAside;
+}
+
+void cCIAppConfig::removeStaleTemporaries() {
+    cFolderContents list;
+    if (!list.init(mPath.c_str(), true)) return;
+    for (int i = 0; i < list.count(); ++i) {
+        const sFolderItemInfo* item = list.info(i);
+        if (!item || item->type != fsoFile || !item->name.c_str()) continue;
+        const std::string n(item->name.c_str());
+        if (startsWith(n, kTempPrefix) && endsWith(n, kTempSuffix)) ::unlink((std::string(mPath.c_str()) + "/" + n).c_str());
+    }
+}
+
+bool cCIAppConfig::openConfig(const char* name) {
+    mHives.destroy();
+    if (!getInitConfigPath(name)) return false;
+    if (cFolderContents::objtype(mPath.c_str()) != fsoFolder) return false;
+    // One lock over the whole opening: leftovers of saves that died go
+    // first (nobody saves while we hold it), then the folder is listed and
+    // every hive read as no save is under way.
+    cFolderLock lock(mPath.c_str());
+    if (lock.locked()) removeStaleTemporaries();
+    cFolderContents list;
+    if (!list.init(mPath.c_str(), true)) return false;
+    for (int i = 0; i < list.count(); ++i) {
+        const sFolderItemInfo* item = list.info(i);
+        if (!item || item->type != fsoFile || !validSectionName(item->name.c_str())) continue;
+        sPropFileData* hive = newEntry(item->name.c_str());
+        cSafeCriticalSectionAccess guard(&mLock);
+        loadHiveLocked(*hive);
+    }
+    return true;
+}
+
+bool cCIAppConfig::loadHive(sPropFileData& hive) {
+    cSafeCriticalSectionAccess guard(&mLock);
+    // Saves replace whole files, so a read without the lock (a folder we
+    // may not write) still sees one whole hive.
+    cFolderLock lock(mPath.c_str());
+    return loadHiveLocked(hive);
+}
+
+bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
+    hive.root.value.set(0);
+    hive.root.children.destroy();
+    _guardchar<char> path;
+    if (!hivePath(hive.name.c_str(), path)) return false;
+
+    // Older copies of the program (an installer bundle carries one) lock
+    // the first four bytes of the hive itself while they read or write it
+    // in place: wait for them too.
+    cFileIO file;
+    if (file.open(path.c_str(), fmReadWrite)) file.lock_w(0, 4);
+    if (!file.valid() && !file.open(path.c_str(), fmRead)) {
+        // A file that is not there holds nothing a save could destroy.
+        hive.loadFailed = cFolderContents::objtype(path.c_str()) != fsoNone;
+        return false;
+    }
+    struct stat st;
+    if (::fstat(static_cast<int>(file.descriptor()), &st) != 0 || st.st_size > kMaxHiveFileBytes) {
+        hive.loadFailed = true;
+        return false;
+    }
+    const sFileIdentity id = identityOf(st);
+    _typebuf<unsigned char> bytes(static_cast<long long>(st.st_size));
+    if (st.st_size > 0 && !file.readf(bytes.data(), static_cast<unsigned int>(st.st_size))) {
+        hive.loadFailed = true;
+        return false;
+    }
+    file.close();
+    if (parseHive(bytes.data(), static_cast<std::size_t>(bytes.count()), hive.root)) {
+        hive.loadFailed = false;
+        remember(hive, id, hive.fileTime == 0);
+        return true;
+    }
+    // Damaged: keep the bytes under a name no hive ever has, so the next
+    // save writes a fresh hive instead of this partial tree.
+    for (int n = 1; n <= 99; ++n) {
+        std::string aside = std::string(path.c_str()) + (n == 1 ? "" : "." + std::to_string(n)) + kAsideSuffix;
+        if (cFolderContents::objtype(aside.c_str()) != fsoNone) continue;
+        if (::rename(path.c_str(), aside.c_str()) == 0) {
+            hive.setAside = true;
+            hive.loadFailed = false;
+            remember(hive, sFileIdentity(), false);
+            syncFolder(mPath.c_str());
+            return false;
+        }
+        break;
+    }
+    hive.loadFailed = true;
+    return false;
+}
+
+bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size) {
+    static unsigned int counter = 0;
+    const std::string temp = std::string(mPath.c_str()) + "/" + kTempPrefix + std::to_string(::getpid()) + "-" +
+                             std::to_string(++counter) + kTempSuffix;
+    int step = 0;
+    cFileIO file;
+    if (!file.create(temp.c_str(), fmReadWrite)) return false;
+    stepHook(step);
+    bool ok = true;
+    for (std::size_t at = 0; ok && at < size; at += kWritePiece) {
+        const std::size_t n = size - at < kWritePiece ? size - at : kWritePiece;
+        ok = file.writef(const_cast<unsigned char*>(data + at), static_cast<unsigned int>(n));
+        if (ok) stepHook(step);
+    }
+    ok = ok && ::fsync(static_cast<int>(file.descriptor())) == 0;
+    file.close();
+    if (ok) stepHook(step);
+    ok = ok && ::rename(temp.c_str(), path) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    stepHook(step);
+    return syncFolder(mPath.c_str());
+}
+
+bool cCIAppConfig::mkNewHive(const char* name) {
+    _guardchar<char> path;
+    if (!hivePath(name, path)) return false;
+    cFolderLock lock(mPath.c_str());
+    if (!lock.locked() || cFolderContents::objtype(path.c_str()) != fsoNone) return false;
+    static const unsigned char kEmpty[7] = {'Q', 'O', 'R', 'C', 0, 0, 0};
+    return writeWholeFile(path.c_str(), kEmpty, sizeof kEmpty);
+}
+
+bool cCIAppConfig::saveHive(sPropFileData& hive) {
+    if (hive.loadFailed) return false;
+    _guardchar<char> path;
+    _typebuf<unsigned char> bytes;
+    if (!hivePath(hive.name.c_str(), path) || !serializeHive(hive.root, bytes)) return false;
+    cFolderLock lock(mPath.c_str());
+    if (!lock.locked()) return false;
+    // An older copy writing the hive in place finishes before it is replaced.
+    cFileIO old;
+    if (old.open(path.c_str(), fmReadWrite)) old.lock_w(0, 4);
+    if (!writeWholeFile(path.c_str(), bytes.data(), static_cast<std::size_t>(bytes.count()))) return false;
+    remember(hive, identityOfPath(path.c_str()), false);
+    return true;
+}
+
+bool cCIAppConfig::fileChanged(const sPropFileData& hive, const char* path) const {
+    const sFileIdentity id = identityOfPath(path);
+    // A file that went away (set aside by another copy) is not re-read: the
+    // hive in memory is all there is.
+    if (!id.exists) return false;
+    return id.dev != hive.fileDev || id.ino != hive.fileIno || id.size != hive.fileSize || id.nanos != hive.fileNanos;
+}
+
+void* cCIAppConfig::rootContextHandle() { return &mHives; }
+
+void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create) {
+    if (!name || !parent) return nullptr;
+    if (!isRoot(parent)) {
+        sDataContainer* node = static_cast<sDataContainer*>(parent);
+        const std::size_t n = std::strlen(name);
+        const cStringKey key(name, static_cast<long long>(n));
+        if (sDataContainer* child = node->children.find(key)) return child;
+        // Only names the file can hold: 1 to 255 bytes.
+        if (!create || n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes)) return nullptr;
+        return node->children.insert(key);
+    }
+
+    if (!validSectionName(name)) return nullptr;
+    _guardchar<char> path;
+    if (!hivePath(name, path)) return nullptr;
+    sPropFileData* hive = mHives.find(cStringKey(name, -1));
+    if (!hive) {
+        const int type = cFolderContents::objtype(path.c_str());
+        if (type == fsoNone) {
+            if (!create) return nullptr;
+            if (mkNewHive(name)) {
+                hive = newEntry(name);
+                remember(*hive, identityOfPath(path.c_str()), true);
+            } else if (cFolderContents::objtype(path.c_str()) == fsoFile) {
+                // Another copy made it meanwhile.
+                hive = newEntry(name);
+                if (!loadHive(*hive)) return nullptr;
+            } else {
+                return nullptr;
+            }
+        } else if (type == fsoFile) {
+            hive = newEntry(name);
+            if (!loadHive(*hive)) return nullptr;
+        } else {
+            return nullptr;
+        }
+    } else if (!hive->modified && fileChanged(*hive, path.c_str())) {
+        if (loadHive(*hive)) hive->modified = false;
+    }
+    if (create) hive->modified = true;
+    return &hive->root;
+}
+
+bool cCIAppConfig::getParamValueSize(void* handle, long long& size) {
+    if (!handle || isRoot(handle)) return false;
+    size = static_cast<sDataContainer*>(handle)->value.count();
+    return true;
+}
+
+bool cCIAppConfig::getParamValue(void* buf, long long size, void* handle) {
+    if (!buf || size <= 0 || !handle || isRoot(handle)) return false;
+    const sDataContainer* node = static_cast<sDataContainer*>(handle);
+    if (node->value.count() == 0) return false;
+    const long long n = size < node->value.count() ? size : node->value.count();
+    std::memcpy(buf, node->value.data(), static_cast<std::size_t>(n));
+    return true;
+}
+
+bool cCIAppConfig::setParamValue(void const* data, long long size, void* handle) {
+    if (!handle || isRoot(handle) || size < 0 || size > kMaxHiveValueBytes || (!data && size > 0)) return false;
+    sDataContainer* node = static_cast<sDataContainer*>(handle);
+    if (size == 0) {
+        node->value.set(0);
+        return true;
+    }
+    if (node->value.count() != size) node->value.set(size);
+    std::memcpy(node->value.data(), data, static_cast<std::size_t>(size));
+    return true;
+}
+
+bool cCIAppConfig::setParam(char const* path, void const* data, long long size) {
+    if (size > kMaxHiveValueBytes) return false;
+    return cApplicationConfig::setParam(path, data, size);
+}
+
+bool cCIAppConfig::setParamStr(char const* path, const char* text, long long length) {
+    if (!text) return false;
+    const long long n = length == -1 ? static_cast<long long>(std::strlen(text)) : length;
+    if (n > kMaxHiveValueBytes) return false;
+    return cApplicationConfig::setParamStr(path, text, length);
+}
+
+bool cCIAppConfig::saveConfig() {
+    bool all = true;
+    for (auto* e = mHives.first(); e; e = mHives.next(e)) {
+        sPropFileData& hive = e->value;
+        if (!hive.modified) continue;
+        if (saveHive(hive))
+            hive.modified = false;
+        else
+            all = false;
+    }
+    return all;
+}
+
+bool cCIAppConfig::discardChanges() {
+    bool all = true;
+    for (auto* e = mHives.first(); e; e = mHives.next(e)) {
+        sPropFileData& hive = e->value;
+        if (!hive.modified) continue;
+        if (loadHive(hive))
+            hive.modified = false;
+        else
+            all = false;
+    }
+    return all;
+}
+
+void* cCIAppConfig::getPathContextHandle(char const* path, bool create) {
+    if (create && path) {
+        // The first component names the hive; its root is depth 0.
+        int depth = 0;
+        for (const char* c = path; *c; ++c) depth += *c == '/';
+        if (depth > kMaxHiveDepth) return nullptr;
+    }
+    return cApplicationConfig::getPathContextHandle(path, create);
+}
+
+bool cCIAppConfig::hasSection(char const* path) { return getPathContextHandle(path, false) != nullptr; }
+
+bool cCIAppConfig::removeSection(char const* path) {
+    if (!path || !*path) return false;
+    const std::string p(path);
+    const std::size_t slash = p.rfind('/');
+    if (slash == std::string::npos) return false;
+    void* parent = getPathContextHandle(p.substr(0, slash).c_str(), true);
+    if (!parent || isRoot(parent)) return false;
+    const std::string last = p.substr(slash + 1);
+    return static_cast<sDataContainer*>(parent)->children.dettach(cStringKey(last.c_str(), static_cast<long long>(last.size())));
+}
+
+bool cCIAppConfig::enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) {
+    if (!path || !*path || !callback) return false;
+    void* handle = getPathContextHandle(path, false);
+    if (!handle || isRoot(handle)) return false;
+    auto& children = static_cast<sDataContainer*>(handle)->children;
+    auto* item = children.first();
+    while (item) {
+        unsigned char name[kMaxHiveNameBytes + 1];
+        const std::size_t n = keyName(item->key, name, kMaxHiveNameBytes);
+        name[n] = 0;
+        const cStringKey key(item->key);
+        if (!callback(reinterpret_cast<const char*>(name), arg)) return false;
+        // The callback may have changed the children: go on after the same
+        // name, if it is still there.
+        auto* again = children.ifind_rec(children.root(), key);
+        if (!again) return true;
+        item = children.next(again);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+cCIAppFullConfig::cCIAppFullConfig() : mStore(new cCIAppConfig) {}
+cCIAppFullConfig::~cCIAppFullConfig() { delete mStore; }

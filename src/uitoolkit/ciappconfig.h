@@ -1,0 +1,182 @@
+// The per-user configuration store: one hive file per top-level section in a
+// folder (".qor" in the home folder for the configuration name "qor").
+//
+// Hive file, all integers little-endian:
+//   "QORC", then the root node;
+//   node  = u16 value length, the value bytes, children, end byte 0x00;
+//   child = tag 0x01, u8 name field length (1..255), the name's UTF-8 bytes
+//           NUL-padded to a multiple of 4 (cut to 255), the child's node.
+// Children are written in cStringKey order (bytes, shorter first).  A new
+// hive is the seven bytes "QORC" 00 00 00.
+//
+// Saving never writes over a hive: the new bytes go to a temporary file in
+// the same folder, which is flushed to disk and renamed over the hive, and
+// then the folder is flushed.  A crash at any moment leaves the old or the
+// new hive whole.  Running copies serialise their loads and saves through a
+// record lock on bytes 0..3 of a lock file in the folder, which no save ever
+// replaces.  The temporary, lock and set-aside files carry names that are
+// never taken for hives (see isStoreFileName).
+//
+// A hive file that does not parse is never written back: its entry is left
+// empty, the file is renamed to "<name>.bad" (or "<name>.<n>.bad" when that
+// exists) and hiveSetAside() tells so.  A file that could not be read at all
+// stays where it is and its hive refuses to be saved over it.
+#pragma once
+
+#include "base/appconfig.h"
+#include "base/buffers.h"
+#include "base/strkey.h"
+#include "base/sync.h"
+#include "base/treelist.h"
+
+#include <sys/types.h>
+
+class cCIAppConfig : public cApplicationConfig {
+public:
+    struct sDataContainer {
+        _typebuf<unsigned char> value;
+        cFasterTreeList<cStringKey, sDataContainer> children;
+    };
+
+    struct sPropFileData {
+        bool modified = false;
+        // Modification time (seconds) of the file when the hive was loaded.
+        unsigned int fileTime = 0;
+        _guardchar<char> name;
+        sDataContainer root;
+        // The identity of the file last loaded or saved (device, inode,
+        // size, nanosecond time): a clean hive is read again when the file
+        // on disk is another one, even within the same second.
+        dev_t fileDev = 0;
+        ino_t fileIno = 0;
+        long long fileSize = -1;
+        long long fileNanos = 0;
+        // The last load failed and the file is still there: never saved over.
+        bool loadFailed = false;
+        // The file did not parse and was renamed aside.
+        bool setAside = false;
+    };
+
+    cCIAppConfig();
+    ~cCIAppConfig() override;
+    cCIAppConfig(const cCIAppConfig&) = delete;
+    cCIAppConfig& operator=(const cCIAppConfig&) = delete;
+
+    void* rootContextHandle() override;
+    void* subContextHandle(char const* name, void* parent, bool create) override;
+    bool getParamValueSize(void* handle, long long& size) override;
+    bool getParamValue(void* buf, long long size, void* handle) override;
+    // Refuses (false, value unchanged) more than 65535 bytes.
+    bool setParamValue(void const* data, long long size, void* handle) override;
+    using cApplicationConfig::getParamValue;
+    using cApplicationConfig::setParamValue;
+    bool isTextConfig() override { return false; }
+    bool newConfig(const char* name) override;
+    bool openConfig(const char* name) override;
+    bool saveConfig() override;
+    bool discardChanges() override;
+    // Refuse values that cannot be stored before walking the path, so that a
+    // refused value creates nothing.
+    bool setParam(char const* path, void const* data, long long size) override;
+    bool setParamStr(char const* path, const char* text, long long length) override;
+    bool removeSection(char const* path) override;
+    // Refuses to create a node deeper than a hive file may nest, so that
+    // every tree in memory can be saved and read back.
+    void* getPathContextHandle(char const* path, bool create) override;
+    bool hasSection(char const* path) override;
+    bool enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) override;
+
+    // Finds or creates the root folder for `name` (an existing folder, else
+    // "$HOME/.<name>").
+    bool getInitConfigPath(const char* name);
+    const char* rootPath() const { return mPath.c_str(); }
+
+    // Whether the hive's file was found damaged and renamed aside.
+    bool hiveSetAside(const char* name);
+    // Whether a hive of this name exists in memory (loaded or created).
+    bool hiveLoaded(const char* name);
+
+    // Names in the folder that belong to the store and never to a section:
+    // the lock file, temporary files of a save, damaged files set aside.
+    static bool isStoreFileName(const char* name);
+    static const char* lockFileName() { return ".hives.lock"; }
+
+    // The hive format itself, for the store and for tools: parse a whole
+    // file's bytes into `node` (emptied first; false on any damage, the node
+    // then empty), and write `node` as a whole file (false when a name or a
+    // value cannot be stored or the tree is too deep).
+    static bool parseHive(const unsigned char* data, std::size_t size, sDataContainer& node);
+    static bool serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out);
+
+    // Test hook: called at every step of writing a file (after the
+    // temporary file is made, after each piece written, after the flush,
+    // after the rename), with the step number from 0.
+    static void (*gSaveStepHook)(int step);
+
+private:
+    bool isRoot(void* handle) const { return handle == static_cast<const void*>(&mHives); }
+    bool hivePath(const char* name, _guardchar<char>& out) const;
+    sPropFileData* newEntry(const char* name);
+    // Loads the file into the hive (the store's lock held, the lock file
+    // locked); sets the flags and the file identity.
+    bool loadHive(sPropFileData& hive);
+    // The same with the store's lock and the lock file already held.
+    bool loadHiveLocked(sPropFileData& hive);
+    bool saveHive(sPropFileData& hive);
+    bool mkNewHive(const char* name);
+    // Writes bytes as the whole file `path` through a temporary file.
+    bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size);
+    bool fileChanged(const sPropFileData& hive, const char* path) const;
+    void removeStaleTemporaries();
+
+    // The lock file's record lock, held by this scope.
+    class cFolderLock;
+
+    _guardchar<char> mPath;
+    long long mPathLength = 0;
+    cCriticalSection mLock;
+    cFasterTreeList<cStringKey, sPropFileData> mHives{2048};
+};
+
+// The configuration object of the application: forwards to one embedded
+// store.
+class cCIAppFullConfig : public cApplicationConfig {
+public:
+    cCIAppFullConfig();
+    ~cCIAppFullConfig() override;
+
+    void* rootContextHandle() override { return nullptr; }
+    void* subContextHandle(char const*, void*, bool) override { return nullptr; }
+    bool getParamValueSize(void*, long long&) override { return false; }
+    bool isTextConfig() override { return false; }
+    bool newConfig(const char* name) override { return mStore->newConfig(name); }
+    bool openConfig(const char* name) override { return mStore->openConfig(name); }
+    bool saveConfig() override { return mStore->saveConfig(); }
+    bool discardChanges() override { return mStore->discardChanges(); }
+    bool getParam(char const* path, _typebuf<unsigned char>& value) override { return mStore->getParam(path, value); }
+    bool getParamInt(char const* path, unsigned long long& value) override { return mStore->getParamInt(path, value); }
+    bool getParamStr(char const* path, _guardchar<char>& value) override { return mStore->getParamStr(path, value); }
+    bool setParam(char const* path, void const* data, long long size) override {
+        return mStore->setParam(path, data, size);
+    }
+    bool setParamInt16(char const* path, int value) override { return mStore->setParamInt16(path, value); }
+    bool setParamInt32(char const* path, int value) override { return mStore->setParamInt32(path, value); }
+    bool setParamInt64(char const* path, long long value) override { return mStore->setParamInt64(path, value); }
+    bool setParamStr(char const* path, const char* text, long long length) override {
+        return mStore->setParamStr(path, text, length);
+    }
+    bool removeSection(char const* path) override { return mStore->removeSection(path); }
+    bool hasSection(char const* path) override { return mStore->getPathContextHandle(path, false) != nullptr; }
+    bool enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) override {
+        return mStore->enumSubsections(path, callback, arg);
+    }
+
+    bool setParamG(char const* path, void const* data, long long size) { return mStore->setParam(path, data, size); }
+    bool removeSectionG(char const* path) { return mStore->removeSection(path); }
+    bool saveConfigG() { return mStore->saveConfig(); }
+
+    cCIAppConfig* global() { return mStore; }
+
+private:
+    cCIAppConfig* mStore;
+};

@@ -1,0 +1,602 @@
+// The per-user hive store: files read back by Python's struct, loads and
+// saves serialised between processes, saves killed midway, damaged hives.
+#include "uitoolkit/ciappconfig.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;  // path inside a hive -> value
+
+// Python's reading of a hive file, strict about every rule of the layout:
+// magic, u16 lengths, tag bytes, name fields NUL-padded to a multiple of 4
+// and cut to 255, children in ascending byte order, nothing after the end.
+const char kReadHive[] = R"PY(
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+assert data[:4] == b'QORC', 'magic'
+pos = 4
+out = []
+def node(path):
+    global pos
+    (n,) = struct.unpack_from('<H', data, pos); pos += 2
+    val = data[pos:pos + n]; assert len(val) == n, 'short value'; pos += n
+    out.append((path, val))
+    prev = None
+    while True:
+        (tag,) = struct.unpack_from('<B', data, pos); pos += 1
+        if tag == 0:
+            return
+        assert tag == 1, 'tag %d' % tag
+        (flen,) = struct.unpack_from('<B', data, pos); pos += 1
+        field = data[pos:pos + flen]; pos += flen
+        name = field.split(b'\0')[0]
+        assert flen == min((len(name) + 3) // 4 * 4, 255), 'field length'
+        assert field[len(name):] == b'\0' * (flen - len(name)), 'padding'
+        assert prev is None or prev < name, 'order'
+        prev = name
+        node(path + b'/' + name if path else name)
+node(b'')
+assert pos == len(data), 'bytes after the end'
+for p, v in out:
+    print(p.hex() or '-', v.hex() or '-')
+)PY";
+
+// Python's writing of a hive: nodes from a listing "path value" in hex.
+const char kWriteHive[] = R"PY(
+import struct, sys
+tree = {}
+for line in sys.stdin.read().split('\n'):
+    if not line: continue
+    p, v = line.split(' ')
+    node = tree
+    for part in bytes.fromhex(p).split(b'/'):
+        node = node.setdefault(part, {'': b''})
+    node[''] = bytes.fromhex(v)
+def emit(node):
+    v = node.get('', b'')
+    out = struct.pack('<H', len(v)) + v
+    for name in sorted(k for k in node if k != ''):
+        field = name + b'\0' * ((-len(name)) % 4)
+        out += struct.pack('<BB', 1, len(field)) + field + emit(node[name])
+    return out + b'\0'
+open(sys.argv[1], 'wb').write(b'QORC' + emit(tree) + b'stale bytes after the end')
+)PY";
+
+std::string hex(const std::string& s) {
+    static const char* d = "0123456789abcdef";
+    std::string h;
+    for (unsigned char c : s) {
+        h += d[c >> 4];
+        h += d[c & 15];
+    }
+    return h;
+}
+
+std::string unhex(const std::string& h) {
+    if (h == "-") return "";
+    std::string s;
+    for (std::size_t i = 0; i + 1 < h.size(); i += 2) s += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+    return s;
+}
+
+// Every node of the file as Python reads it; {"!error", message} when the
+// file breaks a rule.
+Tree pythonRead(const std::string& file) {
+    int status = 0;
+    const std::string out = qortest::runPython(kReadHive, "'" + file + "'", &status);
+    if (status != 0) return {{"!error", out}};
+    Tree t;
+    std::size_t at = 0;
+    while (at < out.size()) {
+        const std::size_t nl = out.find('\n', at);
+        const std::string line = out.substr(at, nl - at);
+        at = nl == std::string::npos ? out.size() : nl + 1;
+        const std::size_t sp = line.find(' ');
+        if (sp == std::string::npos) continue;
+        t[unhex(line.substr(0, sp))] = unhex(line.substr(sp + 1));
+    }
+    return t;
+}
+
+// The tree a set of values makes: every prefix of a path is a node.
+Tree withParents(const Tree& values) {
+    Tree t{{"", ""}};
+    for (const auto& kv : values) {
+        for (std::size_t s = kv.first.find('/'); s != std::string::npos; s = kv.first.find('/', s + 1))
+            t.emplace(kv.first.substr(0, s), "");
+        t[kv.first] = kv.second;
+    }
+    return t;
+}
+
+std::vector<std::string> folderNames(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string valueAt(cApplicationConfig& c, const std::string& path) {
+    _guardchar<char> s;
+    if (!c.getParamStr(path.c_str(), s)) return "<none>";
+    _typebuf<unsigned char> raw;
+    c.getParam(path.c_str(), raw);
+    return std::string(reinterpret_cast<char*>(raw.data()), static_cast<std::size_t>(raw.count()));
+}
+
+class HiveStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("HOME");
+        oldHome_ = old ? old : "";
+        setenv("HOME", home_.path().c_str(), 1);
+        dir_ = home_.path() + "/.qor";
+    }
+    void TearDown() override {
+        setenv("HOME", oldHome_.c_str(), 1);
+        cCIAppConfig::gSaveStepHook = nullptr;
+    }
+    std::string hive(const std::string& name) const { return dir_ + "/" + name; }
+
+    qortest::TempDir home_;
+    std::string oldHome_;
+    std::string dir_;
+};
+
+TEST_F(HiveStore, SavedHiveReadsBackByteForByteInPython) {
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    EXPECT_FALSE(c.hasSection("installer"));
+    ASSERT_TRUE(c.setParamStr("installer/temp", "/tmp/x", -1));
+    // The first write access makes the empty hive on disk at once.
+    EXPECT_EQ(qortest::readFile(hive("installer")), std::string("QORC\0\0\0", 7));
+
+    std::mt19937 rng(7);
+    Tree values;
+    const std::string n253(253, 'n'), n255(255, 'm');
+    for (const std::string& p : {std::string("b"), std::string("a"), std::string("ab"), std::string("current"),
+                                 std::string("abcd"), std::string("abcd/x/y/z"), n253, n255 + "/deep"}) {
+        std::string v;
+        for (int i = static_cast<int>(rng() % 40); i > 0; --i) v += static_cast<char>(rng());
+        values[p] = v;
+        ASSERT_TRUE(c.setParam(("installer/" + p).c_str(), v.data(), static_cast<long long>(v.size()))) << p;
+    }
+    values["big"] = std::string(65535, '\x5a');
+    ASSERT_TRUE(c.setParam("installer/big", values["big"].data(), 65535));
+    ASSERT_TRUE(c.setParamInt32("installer/current", 0x01020304));
+    values["current"] = std::string("\x04\x03\x02\x01", 4);
+    values["temp"] = "/tmp/x";
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(pythonRead(hive("installer")), withParents(values));
+
+    // A value that shrinks leaves no stale bytes behind (the reader checks
+    // that the file ends with the root), and a second save writes nothing.
+    ASSERT_TRUE(c.setParam("installer/big", "x", 1));
+    values["big"] = "x";
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(pythonRead(hive("installer")), withParents(values));
+    struct stat before, after;
+    ASSERT_EQ(stat(hive("installer").c_str(), &before), 0);
+    ASSERT_TRUE(c.saveConfig());
+    ASSERT_EQ(stat(hive("installer").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "installer"}));
+}
+
+TEST_F(HiveStore, HiveWrittenByPythonLoadsWithEveryValue) {
+    Tree values;
+    std::mt19937 rng(11);
+    const char* names[] = {"lang", "current", "x", "pkg one", "\xd0\x96", "a", "ab", "abc", "abcd", "abcde"};
+    for (int i = 0; i < 200; ++i) {
+        std::string p = names[rng() % 10];
+        for (int d = static_cast<int>(rng() % 4); d > 0; --d) p += std::string("/") + names[rng() % 10];
+        std::string v;
+        for (int k = static_cast<int>(rng() % 12); k > 0; --k) v += static_cast<char>(rng());
+        values[p] = v;
+    }
+    std::string listing;
+    for (const auto& kv : values) listing += hex(kv.first) + " " + hex(kv.second) + "\n";
+    ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
+    qortest::writeFile(home_.file("listing"), listing);
+    int status = 0;
+    const std::string out = qortest::runPython(kWriteHive, "'" + hive("data") + "' < '" + home_.file("listing") + "'", &status);
+    ASSERT_EQ(status, 0) << out;
+
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    for (const auto& kv : withParents(values)) {
+        if (kv.first.empty()) continue;
+        EXPECT_EQ(valueAt(c, "data/" + kv.first), kv.second) << kv.first;
+    }
+}
+
+TEST_F(HiveStore, ValuesAndNamesThatCannotBeStoredAreRefusedAndCreateNothing) {
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    const std::string big(65536, 'v');
+    EXPECT_FALSE(c.setParam("big/v", big.data(), 65536));
+    EXPECT_FALSE(c.setParamStr("big/v", big.c_str(), -1));
+    EXPECT_FALSE(c.hasSection("big"));
+    EXPECT_EQ(folderNames(dir_), std::vector<std::string>{".hives.lock"});
+
+    EXPECT_FALSE(c.setParamStr(("s/" + std::string(256, 'n')).c_str(), "v", -1));
+    EXPECT_FALSE(c.setParamStr("s//v", "v", -1));
+    for (const char* reserved : {".hives.lock/v", "x.bad/v", ".hive-1-1.tmp/v", "./v", "../v"})
+        EXPECT_FALSE(c.setParamStr(reserved, "v", -1)) << reserved;
+    ASSERT_TRUE(c.setParamStr(("s/" + std::string(255, 'n')).c_str(), "v", -1));
+
+    // Nesting: as deep as a hive file may go, and no deeper.
+    std::string deep = "d";
+    for (int i = 0; i < 512; ++i) deep += "/n";
+    EXPECT_FALSE(c.setParamStr((deep + "/n").c_str(), "v", -1));
+    ASSERT_TRUE(c.setParamStr(deep.c_str(), "v", -1));
+    ASSERT_TRUE(c.saveConfig());
+    cCIAppConfig reread;
+    ASSERT_TRUE(reread.openConfig("qor"));
+    EXPECT_EQ(valueAt(reread, deep), "v");
+
+    // A handle refuses a long value itself too, and keeps the old one.
+    void* h = c.getPathContextHandle("s/k", true);
+    ASSERT_TRUE(c.setParamValue(static_cast<const void*>("old"), 3, h));
+    EXPECT_FALSE(c.setParamValue(big.data(), 65536, h));
+    EXPECT_EQ(valueAt(c, "s/k"), "old");
+}
+
+TEST_F(HiveStore, AnotherCopysSaveIsSeenEvenWithinTheSameSecond) {
+    cCIAppConfig writer, reader;
+    ASSERT_TRUE(writer.openConfig("qor"));
+    ASSERT_TRUE(writer.setParamInt32("lang/current", 1));
+    ASSERT_TRUE(writer.saveConfig());
+    ASSERT_TRUE(reader.openConfig("qor"));
+    EXPECT_EQ(reader.getParamInt32("lang/current"), 1);
+    for (int v = 2; v < 6; ++v) {
+        ASSERT_TRUE(writer.setParamInt32("lang/current", v));
+        ASSERT_TRUE(writer.saveConfig());
+        EXPECT_EQ(reader.getParamInt32("lang/current"), v);
+    }
+    // A modified hive is not re-read: the last save wins; discarding goes
+    // back to the disk.
+    ASSERT_TRUE(reader.setParamInt32("lang/current", 42));
+    ASSERT_TRUE(writer.setParamInt32("lang/current", 7));
+    ASSERT_TRUE(writer.saveConfig());
+    EXPECT_EQ(reader.getParamInt32("lang/current"), 42);
+    ASSERT_TRUE(reader.discardChanges());
+    EXPECT_EQ(reader.getParamInt32("lang/current"), 7);
+}
+
+TEST_F(HiveStore, DamagedHiveIsSetAsideAndNeverWrittenBack) {
+    ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
+    // A whole child "a" = "1", then the body stops inside child "b".
+    const std::string damaged("QORC\0\0\x01\x04" "a\0\0\0" "\x01\0" "1" "\0" "\x01\x04" "b\0\0\0" "\x05\0" "12", 27);
+    ASSERT_TRUE(qortest::writeFile(hive("install"), damaged));
+    ASSERT_TRUE(qortest::writeFile(hive("notes"), "plain text, not a hive"));
+
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    EXPECT_TRUE(c.hiveSetAside("install"));
+    EXPECT_TRUE(c.hiveSetAside("notes"));
+    EXPECT_FALSE(c.hasSection("install/a"));
+    int seen = 0;
+    EXPECT_TRUE(c.enumSubsections("notes", [](const char*, void* n) { return ++*static_cast<int*>(n) > 0; }, &seen));
+    EXPECT_EQ(seen, 0);
+    EXPECT_EQ(qortest::readFile(hive("install.bad")), damaged);
+
+    // Discarding finds no file to go back to; the hive can still be saved.
+    ASSERT_TRUE(c.setParamStr("install/pkg", "dropped", -1));
+    EXPECT_FALSE(c.discardChanges());
+    EXPECT_FALSE(c.hasSection("install/pkg"));
+    ASSERT_TRUE(c.setParamStr("install/pkg", "new", -1));
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(pythonRead(hive("install")), withParents({{"pkg", "new"}}));
+    EXPECT_EQ(qortest::readFile(hive("install.bad")), damaged);
+
+    // A second damaged copy does not replace the first one set aside.
+    ASSERT_TRUE(qortest::writeFile(hive("install"), "QORC\x07"));
+    cCIAppConfig again;
+    ASSERT_TRUE(again.openConfig("qor"));
+    EXPECT_EQ(qortest::readFile(hive("install.bad")), damaged);
+    EXPECT_EQ(qortest::readFile(hive("install.2.bad")), "QORC\x07");
+    EXPECT_FALSE(again.hiveLoaded("install.bad"));
+}
+
+TEST_F(HiveStore, HiveThatCannotBeReadIsNotSavedOver) {
+    ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
+    // Larger than any hive the store reads: kept, and never replaced.
+    ASSERT_TRUE(qortest::writeFile(hive("huge"), "QORC"));
+    ASSERT_EQ(truncate(hive("huge").c_str(), 300LL * 1024 * 1024), 0);
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    EXPECT_FALSE(c.hiveSetAside("huge"));
+    ASSERT_TRUE(c.setParamStr("huge/v", "x", -1));
+    ASSERT_TRUE(c.setParamStr("other/v", "y", -1));
+    EXPECT_FALSE(c.saveConfig());
+    struct stat st;
+    ASSERT_EQ(stat(hive("huge").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 300LL * 1024 * 1024);
+    EXPECT_EQ(pythonRead(hive("other")), withParents({{"v", "y"}}));
+}
+
+TEST_F(HiveStore, LeftoverTemporaryFilesAreNeverLoadedAndAreRemoved) {
+    ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
+    ASSERT_TRUE(qortest::writeFile(hive(".hive-99-1.tmp"), std::string("QORC\0\0\0", 7)));
+    ASSERT_TRUE(qortest::writeFile(hive("lang"), std::string("QORC\0\0\0", 7)));
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    EXPECT_FALSE(c.hiveLoaded(".hive-99-1.tmp"));
+    EXPECT_TRUE(c.hiveLoaded("lang"));
+    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "lang"}));
+}
+
+TEST_F(HiveStore, SectionsEnumerateInKeyOrderAndRemoveWithTheirSubtrees) {
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    std::set<std::string> names{"b", "a", "ab", "zz", "\xc3\xa9", "A", "a b"};
+    for (const auto& n : names) ASSERT_TRUE(c.setParamStr(("install/" + n + "/v").c_str(), "1", -1));
+    std::vector<std::string> seen;
+    ASSERT_TRUE(c.enumSubsections("install", [](const char* n, void* a) {
+        static_cast<std::vector<std::string>*>(a)->push_back(n);
+        return true;
+    }, &seen));
+    EXPECT_EQ(seen, std::vector<std::string>(names.begin(), names.end()));
+
+    // A callback that removes the child it is called with ends the walk.
+    struct Ctx { cCIAppConfig* c; int calls; } ctx{&c, 0};
+    EXPECT_TRUE(c.enumSubsections("install", [](const char* n, void* a) {
+        Ctx* x = static_cast<Ctx*>(a);
+        ++x->calls;
+        return x->c->removeSection((std::string("install/") + n).c_str());
+    }, &ctx));
+    EXPECT_EQ(ctx.calls, 1);
+    EXPECT_FALSE(c.hasSection("install/A"));
+    EXPECT_TRUE(c.hasSection("install/a/v"));
+
+    EXPECT_FALSE(c.removeSection("install"));
+    EXPECT_TRUE(c.hasSection("install"));
+    EXPECT_FALSE(c.removeSection("updates/none"));
+    struct stat st;
+    EXPECT_EQ(stat(hive("updates").c_str(), &st), 0);
+    ASSERT_TRUE(c.saveConfig());
+    names.erase("A");
+    Tree expect;
+    for (const auto& n : names) expect[n + "/v"] = "1";
+    EXPECT_EQ(pythonRead(hive("install")), withParents(expect));
+}
+
+TEST_F(HiveStore, FullConfigForwardsToItsStore) {
+    cCIAppFullConfig full;
+    ASSERT_TRUE(full.openConfig("qor"));
+    EXPECT_EQ(full.rootContextHandle(), nullptr);
+    ASSERT_TRUE(full.setParamInt64("updates/pkg", 0x1122334455667788LL));
+    ASSERT_TRUE(full.setParamG("installer/app", "ab", 2));
+    EXPECT_TRUE(full.hasSection("installer/app"));
+    EXPECT_EQ(full.getParamInt64("updates/pkg"), 0x1122334455667788LL);
+    EXPECT_EQ(full.getParamInt32("updates/pkg"), 0x55667788);
+    ASSERT_TRUE(full.saveConfigG());
+    EXPECT_EQ(pythonRead(hive("updates")), withParents({{"pkg", "\x88\x77\x66\x55\x44\x33\x22\x11"}}));
+    EXPECT_TRUE(full.removeSectionG("installer/app"));
+    EXPECT_FALSE(full.hasSection("installer/app"));
+}
+
+// ---- two processes ----------------------------------------------------------
+
+int gPipe = -1;
+
+TEST_F(HiveStore, LoadInOneProcessWaitsForASaveInAnother) {
+    {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        ASSERT_TRUE(c.setParamStr("lang/name", "old", -1));
+        ASSERT_TRUE(c.saveConfig());
+    }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        gPipe = fds[1];
+        cCIAppConfig c;
+        if (!c.openConfig("qor") || !c.setParamStr("lang/name", "new", -1)) _exit(2);
+        // The lock is held from before the temporary file is made until
+        // after the rename: tell the parent, then take time over it.
+        cCIAppConfig::gSaveStepHook = [](int step) {
+            if (step == 0) {
+                const char x = 'x';
+                if (write(gPipe, &x, 1) != 1) _exit(3);
+                usleep(400 * 1000);
+            }
+        };
+        _exit(c.saveConfig() ? 0 : 4);
+    }
+    close(fds[1]);
+    char x = 0;
+    ASSERT_EQ(read(fds[0], &x, 1), 1);
+    close(fds[0]);
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    // Without the lock this load would have found the old hive.
+    EXPECT_EQ(valueAt(c, "lang/name"), "new");
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST_F(HiveStore, LoadWaitsForAnOlderCopyWritingTheHiveInPlace) {
+    {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        ASSERT_TRUE(c.setParamInt32("lang/current", 1));
+        ASSERT_TRUE(c.saveConfig());
+    }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The older program: a record lock on the hive's first four bytes,
+        // then the new hive written over the old bytes.
+        close(fds[0]);
+        const int fd = open(hive("lang").c_str(), O_RDWR);
+        struct flock fl = {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_len = 4;
+        if (fd < 0 || fcntl(fd, F_SETLKW, &fl) != 0) _exit(2);
+        if (write(fds[1], "x", 1) != 1) _exit(3);
+        usleep(300 * 1000);
+        const std::string seven("QORC\0\0\x01\x08" "current\0" "\x04\0\x07\0\0\0\0\0", 24);
+        _exit(pwrite(fd, seven.data(), seven.size(), 0) == 24 ? 0 : 4);
+    }
+    close(fds[1]);
+    char x = 0;
+    ASSERT_EQ(read(fds[0], &x, 1), 1);
+    close(fds[0]);
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    EXPECT_EQ(c.getParamInt32("lang/current"), 7);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+int gKillAtStep = -1;
+
+// The contents a save kill test writes: generation g of a hive of many
+// pieces, so that the save has many steps to die in.
+Tree generation(int g) {
+    Tree t;
+    for (int i = 0; i < 60; ++i) t["pkg" + std::to_string(i)] = std::string(4000, static_cast<char>('a' + g)) + std::to_string(i);
+    return t;
+}
+
+void store(cCIAppConfig& c, const Tree& t) {
+    for (const auto& kv : t) c.setParam(("install/" + kv.first).c_str(), kv.second.data(), static_cast<long long>(kv.second.size()));
+}
+
+// Which generation (0 or 1) the hive on disk holds; -1 for neither.
+int generationOnDisk(const std::string& home) {
+    (void)home;
+    cCIAppConfig c;
+    if (!c.openConfig("qor") || c.hiveSetAside("install")) return -1;
+    for (int g = 0; g < 2; ++g) {
+        bool all = true;
+        for (const auto& kv : generation(g)) all = all && valueAt(c, "install/" + kv.first) == kv.second;
+        if (all) return g;
+    }
+    return -1;
+}
+
+TEST_F(HiveStore, SaveKilledAtAnyStepLeavesTheOldOrTheNewHive) {
+    {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        store(c, generation(0));
+        ASSERT_TRUE(c.saveConfig());
+    }
+    std::set<int> outcomes;
+    for (int step = 0; step < 14; ++step) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            gKillAtStep = step;
+            cCIAppConfig c;
+            if (!c.openConfig("qor")) _exit(2);
+            store(c, generation(1));
+            cCIAppConfig::gSaveStepHook = [](int s) {
+                if (s == gKillAtStep) raise(SIGKILL);
+            };
+            c.saveConfig();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const int g = generationOnDisk(home_.path());
+        ASSERT_NE(g, -1) << "killed at step " << step;
+        outcomes.insert(g);
+        // Back to the old hive for the next round.
+        if (g == 1) {
+            cCIAppConfig c;
+            ASSERT_TRUE(c.openConfig("qor"));
+            store(c, generation(0));
+            ASSERT_TRUE(c.saveConfig());
+        }
+        EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "install"})) << step;
+    }
+    // Early deaths keep the old hive, late ones (and no death) the new one.
+    EXPECT_EQ(outcomes, (std::set<int>{0, 1}));
+}
+
+TEST_F(HiveStore, SaveKilledAtRandomTimesLeavesTheOldOrTheNewHive) {
+    {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        store(c, generation(0));
+        ASSERT_TRUE(c.saveConfig());
+    }
+    std::mt19937 rng(3);
+    for (int round = 0; round < 25; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            cCIAppConfig c;
+            if (!c.openConfig("qor")) _exit(2);
+            for (int i = 0;; ++i) {
+                store(c, generation(i & 1));
+                c.saveConfig();
+            }
+        }
+        usleep(1000 + rng() % 20000);
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_NE(generationOnDisk(home_.path()), -1) << "round " << round;
+    }
+}
+
+// ---- damaged files ------------------------------------------------------------
+
+TEST(HiveReader, MalformedFilesAreRefusedWithoutHarm) {
+    const std::string dir = qortest::dataPath("hive/malformed");
+    const std::vector<std::string> files = folderNames(dir);
+    ASSERT_FALSE(files.empty());
+    for (const auto& f : files) {
+        const std::string bytes = qortest::readFile(dir + "/" + f);
+        cCIAppConfig::sDataContainer node;
+        const bool ok = cCIAppConfig::parseHive(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), node);
+        // Whatever parses writes back to bytes that parse to the same tree.
+        if (ok) {
+            _typebuf<unsigned char> out;
+            if (cCIAppConfig::serializeHive(node, out)) {
+                cCIAppConfig::sDataContainer again;
+                EXPECT_TRUE(cCIAppConfig::parseHive(out.data(), static_cast<std::size_t>(out.count()), again)) << f;
+            }
+        } else {
+            EXPECT_EQ(node.children.count(), 0u) << f;
+            EXPECT_EQ(node.value.count(), 0) << f;
+        }
+    }
+}
+
+}  // namespace
