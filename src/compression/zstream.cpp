@@ -175,6 +175,33 @@ bool cZDecompress::decompressPart(unsigned char const* in, long long& inLen, uns
     return ret == Z_OK || ret == Z_STREAM_END;
 }
 
+bool cZDecompress::inflateStep(unsigned char const* in, long long& inLen, unsigned char* out, long long& outLen,
+                               bool& ended) {
+    const long long wantIn = inLen;
+    const long long room = outLen;
+    inLen = 0;
+    outLen = 0;
+    ended = false;
+    if (!prepare()) return false;
+    if (!out || room <= 0 || wantIn < 0 || (!in && wantIn > 0)) return false;
+    if (in) {
+        stream_.next_in = const_cast<Bytef*>(in);
+        stream_.avail_in = static_cast<uInt>(std::min<unsigned long long>(static_cast<unsigned long long>(wantIn), UINT_MAX));
+    } else if (stream_.avail_in == 0) {
+        stream_.next_in = nullptr;  // zlib accepts no input as a null pointer with a zero count
+    }
+    stream_.next_out = out;
+    stream_.avail_out = static_cast<uInt>(std::min<unsigned long long>(static_cast<unsigned long long>(room), UINT_MAX));
+    const uInt inBefore = stream_.avail_in;
+    const uInt outBefore = stream_.avail_out;
+    const int ret = ::inflate(&stream_, Z_SYNC_FLUSH);
+    inLen = static_cast<long long>(inBefore - stream_.avail_in);
+    outLen = static_cast<long long>(outBefore - stream_.avail_out);
+    ended = ret == Z_STREAM_END;
+    // Z_BUF_ERROR only says that nothing could be done with what was given.
+    return ret == Z_OK || ret == Z_STREAM_END || ret == Z_BUF_ERROR;
+}
+
 // ===========================================================================
 // cDecompressIOTarget
 

@@ -54,6 +54,13 @@ public:
     // True when inflating succeeded or reached the end of the stream.
     bool decompressPart(unsigned char const* in, long long& inLen, unsigned char* out, long long& outLen);
 
+    // One inflate step for a consumer that fills fixed buffers (scanlines):
+    // like the step above, but it also drains output zlib held back when the
+    // previous step filled `out` (in null, nothing left over), a step that
+    // can make no progress is not an error, and `ended` tells that the
+    // stream's end (checksum verified) was reached.
+    bool inflateStep(unsigned char const* in, long long& inLen, unsigned char* out, long long& outLen, bool& ended);
+
     // The cap on what decompress and one decompressPart call produce.
     void setOutputLimit(unsigned long long limit) { outputLimit_ = limit; }
     unsigned long long outputLimit() const { return outputLimit_; }

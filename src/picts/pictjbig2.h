@@ -1,0 +1,27 @@
+// JBIG2 files (the standalone file format: ID string, file header, then
+// segments) decoded by jbig2dec, fed from the stream interface.  Page 1
+// becomes an 8-bit picture: black 0xFF000000, white 0xFFFFFFFF.
+//
+// The probe reads the file header and the first page's information segment
+// itself (width and height, before the library sees a byte); the library
+// allocates through an allocator that caps its memory, and its messages
+// only mark the decode as failed.
+#pragma once
+
+#include "picts/pictbase.h"
+
+class cPictJBIG2 : public cPictBase {
+public:
+    cPictJBIG2();
+    ~cPictJBIG2() override;
+
+    static bool validFor(cFileIOTarget* stream, sPictInfo* info);
+
+    int typeOf() override { return ptJBIG2; }
+    bool isPicture(cFileIOTarget* stream, sPictInfo* info) override;
+    bool decode(cFileIOTarget* stream) override;
+
+    // The first page's size from its page information segment; a height of
+    // 0xFFFFFFFF (striped, height known at the end) comes back as 0.
+    static bool readPageSize(cFileIOTarget* stream, long long& width, long long& height);
+};

@@ -1,0 +1,335 @@
+// TIFF through libtiff: client procedures over our stream, handlers that
+// take the library's messages, and the two ways to pixels (samples at their
+// own depth, or libtiff's RGBA reader).
+#include "picts/picttiff.h"
+
+#include "base/checked.h"
+
+#include <cstring>
+#include <new>
+
+#include <tiffio.h>
+
+namespace {
+
+// The most libtiff may allocate in one piece for one picture (a strip or
+// tile buffer, a directory's arrays), and the most this decoder gives one
+// strip or tile of decoded samples.
+constexpr tmsize_t kMaxTiffSingleAlloc = 256 * 1024 * 1024;
+
+struct sClient {
+    cFileIOTarget* stream = nullptr;
+    unsigned long long pos = 0;  // the stream interface cannot be asked where it is
+    bool error = false;          // libtiff reported an error
+};
+
+tmsize_t clientRead(thandle_t h, void* buf, tmsize_t n) {
+    sClient* c = static_cast<sClient*>(h);
+    tmsize_t done = 0;
+    unsigned char* out = static_cast<unsigned char*>(buf);
+    while (done < n) {
+        const tmsize_t left = n - done;
+        const unsigned int ask = left > 0x40000000 ? 0x40000000u : static_cast<unsigned int>(left);
+        const unsigned int got = c->stream->read(out + done, ask);
+        if (!cFileIOTarget::transferred(got, ask)) return done ? done : -1;
+        if (got == 0) break;
+        done += got;
+        c->pos += got;
+    }
+    return done;
+}
+
+tmsize_t clientWrite(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t clientSeek(thandle_t h, toff_t off, int whence) {
+    sClient* c = static_cast<sClient*>(h);
+    const long long delta = static_cast<long long>(off);  // SEEK_CUR and SEEK_END move either way
+    long long to = 0;
+    switch (whence) {
+        case SEEK_SET: to = delta; break;
+        case SEEK_CUR:
+            if (!checked_add(static_cast<long long>(c->pos), delta, to)) return static_cast<toff_t>(-1);
+            break;
+        case SEEK_END: {
+            const long long size = c->stream->size();
+            if (size < 0 || !checked_add(size, delta, to)) return static_cast<toff_t>(-1);
+            break;
+        }
+        default: return static_cast<toff_t>(-1);
+    }
+    if (to < 0 || !c->stream->set_fp(static_cast<unsigned long long>(to))) return static_cast<toff_t>(-1);
+    c->pos = static_cast<unsigned long long>(to);
+    return static_cast<toff_t>(to);
+}
+
+int clientClose(thandle_t) { return 0; }
+
+toff_t clientSize(thandle_t h) {
+    const long long size = static_cast<sClient*>(h)->stream->size();
+    return size < 0 ? 0 : static_cast<toff_t>(size);
+}
+
+// No memory mapping: the bytes come through the stream.
+int clientMap(thandle_t, void**, toff_t*) { return 0; }
+void clientUnmap(thandle_t, void*, toff_t) {}
+
+int onError(TIFF*, void* user, const char*, const char*, va_list) {
+    static_cast<sClient*>(user)->error = true;
+    return 1;  // handled: nothing reaches the library's default printer
+}
+int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+bool isTiffMagic(const unsigned char m[4]) {
+    // "II" little-endian or "MM" big-endian, then 42 (TIFF) or 43 (BigTIFF).
+    if (m[0] == 'I' && m[1] == 'I') return m[3] == 0 && (m[2] == 42 || m[2] == 43);
+    if (m[0] == 'M' && m[1] == 'M') return m[2] == 0 && (m[3] == 42 || m[3] == 43);
+    return false;
+}
+
+template <typename T>
+bool sizeBuf(_typebuf<T>& b, long long n) {
+    try {
+        b.set(n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return b.count() == n;
+}
+
+}  // namespace
+
+struct cPictTIFF::sSession {
+    sClient client;
+    TIFF* tif = nullptr;
+    uint32_t width = 0, height = 0;
+
+    ~sSession() {
+        if (tif) TIFFClose(tif);
+    }
+
+    // Opens the stream and reads the first directory; false when it is not
+    // a TIFF libtiff accepts or the picture is past the size cap.
+    bool open(cFileIOTarget* stream) {
+        unsigned char magic[4];
+        if (!stream || !stream->valid() || !stream->set_fp(0) || !stream->readf(magic, 4) || !isTiffMagic(magic))
+            return false;
+        if (!stream->set_fp(0)) return false;
+        client.stream = stream;
+        client.pos = 0;
+        TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
+        if (!opts) return false;
+        TIFFOpenOptionsSetMaxSingleMemAlloc(opts, kMaxTiffSingleAlloc);
+        TIFFOpenOptionsSetErrorHandlerExtR(opts, onError, &client);
+        TIFFOpenOptionsSetWarningHandlerExtR(opts, onWarning, &client);
+        // "m": no memory mapping; "h": read the header only, directory below.
+        tif = TIFFClientOpenExt("stream", "rm", &client, clientRead, clientWrite, clientSeek, clientClose, clientSize,
+                                clientMap, clientUnmap, opts);
+        TIFFOpenOptionsFree(opts);
+        if (!tif || client.error) return false;
+        if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
+            return false;
+        return cPictBase::checkPixelCount(width, height);
+    }
+};
+
+cPictTIFF::cPictTIFF() = default;
+cPictTIFF::~cPictTIFF() = default;
+
+bool cPictTIFF::validFor(cFileIOTarget* stream, sPictInfo* info) {
+    sSession s;
+    if (!s.open(stream)) return false;
+    if (info) {
+        info->width = s.width;
+        info->height = s.height;
+        info->hasPreview = false;
+    }
+    return true;
+}
+
+bool cPictTIFF::isPicture(cFileIOTarget* stream, sPictInfo* info) { return validFor(stream, info); }
+
+bool cPictTIFF::decode(cFileIOTarget* stream) {
+    close();
+    sSession s;
+    if (!s.open(stream)) return false;
+    uint16_t planar = PLANARCONFIG_CONTIG, bits = 1, spp = 1, photometric = 0, format = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_SAMPLEFORMAT, &format);
+    if (!TIFFGetField(s.tif, TIFFTAG_PHOTOMETRIC, &photometric)) photometric = 0xFFFF;
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    const bool plain = planar == PLANARCONFIG_CONTIG && (bits == 8 || bits == 16) && format == SAMPLEFORMAT_UINT &&
+                       ((grey && spp >= 1 && spp <= 2) || (photometric == PHOTOMETRIC_RGB && spp >= 3 && spp <= 4));
+    const bool ok = plain ? decodeSamples(s) : decodeRGBA(s);
+    if (!ok || s.client.error) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// One decoded row of contiguous samples into pixels.
+struct sRowFormat {
+    int spp = 1;
+    int bits = 8;
+    bool minIsWhite = false;
+    bool hasAlpha = false;
+    bool premultiplied = false;  // associated alpha: colours stored times alpha
+};
+
+inline unsigned int unpremultiply(unsigned int c, unsigned int a, unsigned int top) {
+    if (a == 0) return 0;
+    const unsigned int v = (c * top + a / 2) / a;
+    return v > top ? top : v;
+}
+
+void convertRow8(const sRowFormat& f, const unsigned char* s, unsigned int* out, long long n) {
+    for (long long x = 0; x < n; ++x, s += f.spp) {
+        unsigned int r, g, b, a = 255;
+        if (f.spp <= 2) {
+            r = g = b = f.minIsWhite ? 255u - s[0] : s[0];
+            if (f.hasAlpha) a = s[1];
+        } else {
+            r = s[0];
+            g = s[1];
+            b = s[2];
+            if (f.hasAlpha) a = s[3];
+        }
+        if (f.premultiplied) {
+            r = unpremultiply(r, a, 255);
+            g = unpremultiply(g, a, 255);
+            b = unpremultiply(b, a, 255);
+        }
+        out[x] = a << 24 | r << 16 | g << 8 | b;
+    }
+}
+
+void convertRow16(const sRowFormat& f, const unsigned char* bytes, unsigned long long* out, long long n) {
+    const uint16_t* s = reinterpret_cast<const uint16_t*>(bytes);  // libtiff delivers host order
+    for (long long x = 0; x < n; ++x, s += f.spp) {
+        unsigned long long r, g, b, a = 0xFFFF;
+        if (f.spp <= 2) {
+            r = g = b = f.minIsWhite ? 0xFFFFu - s[0] : s[0];
+            if (f.hasAlpha) a = s[1];
+        } else {
+            r = s[0];
+            g = s[1];
+            b = s[2];
+            if (f.hasAlpha) a = s[3];
+        }
+        if (f.premultiplied) {
+            r = unpremultiply(static_cast<unsigned int>(r), static_cast<unsigned int>(a), 0xFFFF);
+            g = unpremultiply(static_cast<unsigned int>(g), static_cast<unsigned int>(a), 0xFFFF);
+            b = unpremultiply(static_cast<unsigned int>(b), static_cast<unsigned int>(a), 0xFFFF);
+        }
+        out[x] = a << 48 | r << 32 | g << 16 | b;
+    }
+}
+
+}  // namespace
+
+bool cPictTIFF::decodeSamples(sSession& s) {
+    uint16_t bits = 8, spp = 1, photometric = 0, extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetField(s.tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    sRowFormat f;
+    f.spp = spp;
+    f.bits = bits;
+    f.minIsWhite = photometric == PHOTOMETRIC_MINISWHITE;
+    // The sample after the colours is alpha only when ExtraSamples says so.
+    f.hasAlpha = (spp == 2 || spp == 4) && extraCount >= 1 && extra &&
+                 (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+    f.premultiplied = f.hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    const long long w = s.width, h = s.height;
+    const bool deep = bits == 16;
+    if (!(deep ? allocPixels16(w, h) : allocPixels8(w, h))) return false;
+    const long long pixelBytes = static_cast<long long>(spp) * (bits / 8);
+
+    if (TIFFIsTiled(s.tif)) {
+        uint32_t tw = 0, th = 0;
+        if (!TIFFGetField(s.tif, TIFFTAG_TILEWIDTH, &tw) || !TIFFGetField(s.tif, TIFFTAG_TILELENGTH, &th) || !tw ||
+            !th)
+            return false;
+        const tmsize_t tileSize = TIFFTileSize(s.tif);
+        long long tileRowBytes = 0;
+        if (!checked_mul(static_cast<long long>(tw), pixelBytes, tileRowBytes)) return false;
+        long long need = 0;
+        if (tileSize <= 0 || tileSize > kMaxTiffSingleAlloc || !checked_mul(tileRowBytes, static_cast<long long>(th), need) ||
+            need > tileSize)
+            return false;
+        _typebuf<unsigned char> tile;
+        if (!sizeBuf(tile, tileSize)) return false;
+        for (long long ty = 0; ty < h; ty += th) {
+            for (long long tx = 0; tx < w; tx += tw) {
+                const uint32_t index = TIFFComputeTile(s.tif, static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0, 0);
+                if (TIFFReadEncodedTile(s.tif, index, tile.data(), tileSize) < 0 || s.client.error) return false;
+                const long long cols = w - tx < tw ? w - tx : tw;
+                const long long rows = h - ty < th ? h - ty : th;
+                for (long long r = 0; r < rows; ++r) {
+                    const long long at = (h - 1 - (ty + r)) * w + tx;  // row 0 is the bottom row
+                    const unsigned char* src = tile.data() + r * tileRowBytes;
+                    if (deep)
+                        convertRow16(f, src, raw16Bpp() + at, cols);
+                    else
+                        convertRow8(f, src, raw8Bpp() + at, cols);
+                }
+            }
+        }
+        return true;
+    }
+
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (rowsPerStrip == 0 || rowsPerStrip > static_cast<uint32_t>(h)) rowsPerStrip = static_cast<uint32_t>(h);
+    long long rowBytes = 0, need = 0;
+    if (!checked_mul(w, pixelBytes, rowBytes) || !checked_mul(rowBytes, static_cast<long long>(rowsPerStrip), need))
+        return false;
+    const tmsize_t stripSize = TIFFStripSize(s.tif);
+    if (stripSize <= 0 || stripSize > kMaxTiffSingleAlloc || need > stripSize) return false;
+    _typebuf<unsigned char> strip;
+    if (!sizeBuf(strip, stripSize)) return false;
+    for (long long y = 0; y < h; y += rowsPerStrip) {
+        const uint32_t index = TIFFComputeStrip(s.tif, static_cast<uint32_t>(y), 0);
+        const tmsize_t got = TIFFReadEncodedStrip(s.tif, index, strip.data(), stripSize);
+        const long long rows = h - y < rowsPerStrip ? h - y : rowsPerStrip;
+        // A strip that decodes to fewer rows than it covers is damaged.
+        if (got < 0 || s.client.error || got < rows * rowBytes) return false;
+        for (long long r = 0; r < rows; ++r) {
+            const long long at = (h - 1 - (y + r)) * w;
+            const unsigned char* src = strip.data() + r * rowBytes;
+            if (deep)
+                convertRow16(f, src, raw16Bpp() + at, w);
+            else
+                convertRow8(f, src, raw8Bpp() + at, w);
+        }
+    }
+    return true;
+}
+
+bool cPictTIFF::decodeRGBA(sSession& s) {
+    char message[1024];
+    if (!TIFFRGBAImageOK(s.tif, message)) return false;
+    TIFFRGBAImage img;
+    std::memset(&img, 0, sizeof img);
+    if (!TIFFRGBAImageBegin(&img, s.tif, 1, message)) return false;
+    // Row 0 of the raster is the bottom row of the picture, as in ours.
+    img.req_orientation = ORIENTATION_BOTLEFT;
+    bool ok = allocPixels8(s.width, s.height);
+    if (ok) ok = TIFFRGBAImageGet(&img, raw8Bpp(), s.width, s.height) != 0 && !s.client.error;
+    TIFFRGBAImageEnd(&img);
+    if (!ok) return false;
+    // libtiff packs R in the low byte (ABGR); ours keeps B there.
+    unsigned int* p = raw8Bpp();
+    const long long n = s.width * static_cast<long long>(s.height);
+    for (long long i = 0; i < n; ++i) {
+        const unsigned int v = p[i];
+        p[i] = (v & 0xFF00FF00u) | (v & 0xFF) << 16 | (v >> 16 & 0xFF);
+    }
+    return true;
+}

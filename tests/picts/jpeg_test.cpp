@@ -1,0 +1,145 @@
+// JPEG decoding compared with Pillow's decode of the same files (Pillow and
+// the decoder both sit on Debian's libjpeg-turbo with its default islow DCT
+// and fancy upsampling, so the pixels must match exactly); damaged files
+// fail quietly; the entry for containers reads from the middle of a stream.
+#include <gtest/gtest.h>
+
+#include "adaptertest.h"
+#include "base/memio.h"
+#include "picts/pictjpeg.h"
+
+using adaptertest::Bytes;
+
+namespace {
+
+class JpegFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new qortest::TempDir;
+        index_ = new std::vector<std::pair<std::string, int> >(adaptertest::generate("jpeg", dir_->path()));
+    }
+    static void TearDownTestSuite() {
+        delete index_;
+        delete dir_;
+    }
+    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
+    static qortest::TempDir* dir_;
+    static std::vector<std::pair<std::string, int> >* index_;
+};
+qortest::TempDir* JpegFiles::dir_ = nullptr;
+std::vector<std::pair<std::string, int> >* JpegFiles::index_ = nullptr;
+
+// The offset of the frame header's height field (SOFn: marker, length,
+// precision, then height and width as big-endian u16).
+std::size_t sofSizeOffset(const Bytes& b) {
+    for (std::size_t i = 2; i + 9 < b.size(); ++i) {
+        if (b[i] == 0xFF && b[i + 1] >= 0xC0 && b[i + 1] <= 0xCF && b[i + 1] != 0xC4 && b[i + 1] != 0xC8 &&
+            b[i + 1] != 0xCC)
+            return i + 5;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(JpegFiles, BaselineProgressiveAndGreyDecodeLikePillow) {
+    adaptertest::decodeAllLikeReferences<cPictJPEG>(dir_->path(), *index_);
+}
+
+TEST_F(JpegFiles, DamagedFilesFailQuietly) {
+    for (const char* name : {"jpeg_base420.jpg", "jpeg_progressive.jpg"}) {
+        SCOPED_TRACE(name);
+        const Bytes good = file(name);
+        cPictBase::sPictInfo info;
+        ASSERT_TRUE(adaptertest::probes<cPictJPEG>(good, &info));
+        adaptertest::damagedFormsFail<cPictJPEG>(good, info.width, info.height);
+    }
+}
+
+TEST_F(JpegFiles, OversizedFrameIsRefusedBeforeAllocating) {
+    Bytes b = file("jpeg_base444.jpg");
+    const std::size_t at = sofSizeOffset(b);
+    ASSERT_NE(at, 0u);
+    // 65535 x 65535 pixels: past the library's pixel cap, and the data could
+    // never fill it.
+    b[at] = b[at + 1] = b[at + 2] = b[at + 3] = 0xFF;
+    EXPECT_FALSE(adaptertest::probes<cPictJPEG>(b));
+    EXPECT_FALSE(adaptertest::decodes<cPictJPEG>(b));
+}
+
+TEST_F(JpegFiles, ContainerEntryReadsFromTheStreamPositionAndCountsBytes) {
+    const Bytes jpeg = file("jpeg_base422.jpg");
+    const picttest::Reference ref = picttest::readReference(dir_->file("jpeg_base422.ref"));
+    // The JPEG data sits after 77 bytes of a container and before its tail.
+    Bytes all(77, 0x42);
+    all.insert(all.end(), jpeg.begin(), jpeg.end());
+    all.insert(all.end(), 40, 0x17);
+    cBufWrapperIO io(all.data(), static_cast<long long>(all.size()), false);
+    ASSERT_TRUE(io.set_fp(77));
+    cPictDummy into;
+    unsigned long long consumed = 0;
+    ASSERT_TRUE(cPictJPEG::decodeFrom(&io, into, &consumed));
+    EXPECT_TRUE(picttest::samePixels(into, ref));
+    // Everything up to and including the end-of-image marker, nothing after.
+    EXPECT_EQ(consumed, jpeg.size());
+
+    // Cut short inside the scan data: failure, and the count stays within
+    // the bytes that were there.
+    Bytes cut(all.begin(), all.begin() + 77 + static_cast<long>(jpeg.size() / 2));
+    cBufWrapperIO io2(cut.data(), static_cast<long long>(cut.size()), false);
+    ASSERT_TRUE(io2.set_fp(77));
+    cPictJPEG dec;
+    EXPECT_FALSE(dec.decode(&io2));
+    EXPECT_GT(dec.parser().bytesConsumed(), 0u);
+    EXPECT_LE(dec.parser().bytesConsumed(), jpeg.size() / 2);
+    EXPECT_EQ(dec.width(), 0);
+}
+
+// Decoding into a render target draws what the core's own fitting of the
+// decoded picture draws: the same pixels at scale 1, the same margins when
+// the picture is shrunk.
+TEST_F(JpegFiles, RenderTargetGetsWhatTheBufferPathFits) {
+    struct Case {
+        const char* name;
+        long long tw, th;
+    };
+    for (const Case& c : {Case{"jpeg_progressive420.jpg", 140, 100}, Case{"jpeg_tall.jpg", 9, 75},
+                          Case{"jpeg_progressive420.jpg", 31, 19}, Case{"jpeg_tall.jpg", 5, 20}}) {
+        SCOPED_TRACE(std::string(c.name) + " into " + std::to_string(c.tw) + "x" + std::to_string(c.th));
+        const Bytes b = file(c.name);
+        cPictJPEG full;
+        ASSERT_TRUE(adaptertest::decodes<cPictJPEG>(b, &full));
+        const bool fits = full.width() <= c.tw && full.height() <= c.th;
+        const unsigned int bg = 0xFF00FF00u;  // no JPEG pixel here has alpha below 0xFF and pure green
+        std::vector<unsigned int> want(static_cast<std::size_t>(c.tw * c.th)), got(want.size(), 0x12345678u);
+        cPictBase::sExtPictDef t1;
+        t1.pixels = want.data();
+        t1.width = c.tw;
+        t1.height = c.th;
+        t1.background = bg;
+        ASSERT_TRUE(full.toExtTarget(&t1));
+        cPictBase::sExtPictDef t2 = t1;
+        t2.pixels = got.data();
+        cPictJPEG streamed;
+        ASSERT_TRUE(streamed.setExtTarget(&t2));
+        ASSERT_TRUE(adaptertest::decodes<cPictJPEG>(b, &streamed));
+        EXPECT_EQ(streamed.raw8Bpp(), nullptr);
+        if (fits) {
+            EXPECT_EQ(got, want);
+        } else {
+            for (std::size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i] == bg, want[i] == bg) << "at " << i;
+        }
+    }
+}
+
+TEST(JpegProbe, RefusesOtherFormatsAndBareMarkers) {
+    const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13};
+    const Bytes soiOnly = {0xFF, 0xD8};
+    const Bytes soiEoi = {0xFF, 0xD8, 0xFF, 0xD9};
+    for (const Bytes* b : {&png, &soiOnly, &soiEoi}) {
+        EXPECT_FALSE(adaptertest::probes<cPictJPEG>(*b));
+        EXPECT_FALSE(adaptertest::decodes<cPictJPEG>(*b));
+    }
+}
+
+TEST(JpegMalformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictJPEG>("jpeg"); }

@@ -1,0 +1,366 @@
+#!/usr/bin/python3
+"""Writes the test inputs of the JPEG, JPEG 2000, TIFF, DICOM and JBIG2
+decoders and their reference pixels, each made and decoded by a tool other
+than the decoder under test.
+
+    make_adapter_images.py jpeg OUTDIR   JPEG files written by Pillow
+        (baseline at three subsamplings, progressive, optimised, grey, odd
+        sizes); the reference is Pillow's own decode of the same file.
+    make_adapter_images.py jp2 OUTDIR    JP2 and J2K files written losslessly
+        by opj_compress (several resolutions, tiles, progression orders,
+        grey, RGBA, 12- and 16-bit grey); the reference is the source picture.
+    make_adapter_images.py tiff OUTDIR   TIFF files written by Pillow and
+        re-packed by tiffcp (strips and tiles, none/LZW/deflate/PackBits,
+        predictors, BigTIFF, grey, RGB, RGBA, palette, bilevel G3/G4,
+        16-bit); the reference is the source picture.
+    make_adapter_images.py dicom OUTDIR  DICOM files written by gdcmimg and
+        gdcmconv (8-, 12- and 16-bit grey, RGB, JPEG lossless, implicit VR,
+        and files without the preamble); the reference is the source picture.
+    make_adapter_images.py jbig2 OUTDIR  JBIG2 files holding one generic
+        region, its MMR data taken from a Group 4 TIFF strip written by
+        Pillow; the reference is the jbig2dec command's decode.
+
+Each NAME.EXT gets NAME.ref: width and height as two little-endian u32, then
+the pixels from the top row down as 16-bit R, G, B, A big-endian (8-bit
+sources give v * 257).  OUTDIR/index.txt lists "NAME.EXT BITS" a line, BITS
+the decoder's expected output depth (8 or 16).
+"""
+import io
+import os
+import random
+import struct
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image
+
+
+def write_ref(ref, w, h, rgba16):
+    """rgba16: flat list of 16-bit R, G, B, A values, top row first."""
+    with open(ref, "wb") as f:
+        f.write(struct.pack("<II", w, h))
+        f.write(struct.pack(">%dH" % len(rgba16), *rgba16))
+
+
+def ref_from_image(im, ref):
+    """An 8-bit Pillow image (any mode Pillow converts to RGBA)."""
+    rgba = im.convert("RGBA")
+    w, h = rgba.size
+    write_ref(ref, w, h, [v * 257 for v in rgba.tobytes()])
+
+
+def ref_from_grey16(values, w, h, bits, ref):
+    """Grey samples of `bits` bits widened to 16 bits by v * 65535 / max,
+    rounded: the decoders' rule for samples of fewer than 16 bits."""
+    top = (1 << bits) - 1
+    out = []
+    for v in values:
+        g = (v * 65535 + top // 2) // top
+        out += [g, g, g, 65535]
+    write_ref(ref, w, h, out)
+
+
+def picture(rng, mode, w, h):
+    """A picture with smooth gradients and some noise, so that every codec
+    has both flat areas and detail to work on."""
+    bands = {"L": 1, "RGB": 3, "RGBA": 4, "LA": 2}[mode]
+    data = bytearray()
+    for y in range(h):
+        for x in range(w):
+            for c in range(bands):
+                v = (x * 255 // max(1, w - 1) * (c + 1) + y * 255 // max(1, h - 1) * (bands - c)) // (bands + 1)
+                if rng.random() < 0.15:
+                    v = rng.randrange(256)
+                data.append(v & 255)
+    return Image.frombytes(mode, (w, h), bytes(data))
+
+
+def finish(out, index):
+    with open(os.path.join(out, "index.txt"), "w") as f:
+        f.write("\n".join(index) + "\n")
+
+
+# ---------------------------------------------------------------------------
+
+def make_jpeg(out):
+    rng = random.Random(801)
+    index = []
+    forms = [
+        ("base444", "RGB", (48, 32), dict(quality=90, subsampling=0)),
+        ("base422", "RGB", (37, 23), dict(quality=85, subsampling=1)),
+        ("base420", "RGB", (61, 45), dict(quality=75, subsampling=2)),
+        ("optimised", "RGB", (40, 40), dict(quality=80, optimize=True)),
+        ("progressive", "RGB", (53, 29), dict(quality=88, progressive=True)),
+        ("progressive420", "RGB", (128, 96), dict(quality=60, progressive=True, subsampling=2)),
+        ("grey", "L", (33, 17), dict(quality=92)),
+        ("greyprog", "L", (19, 31), dict(quality=70, progressive=True)),
+        ("tiny", "RGB", (1, 1), dict(quality=95)),
+        ("tall", "RGB", (3, 70), dict(quality=90)),
+    ]
+    for name, mode, (w, h), kw in forms:
+        path = os.path.join(out, "jpeg_%s.jpg" % name)
+        picture(rng, mode, w, h).save(path, "JPEG", **kw)
+        im = Image.open(path)
+        im.load()
+        ref_from_image(im, os.path.join(out, "jpeg_%s.ref" % name))
+        index.append("jpeg_%s.jpg 8" % name)
+    finish(out, index)
+
+
+# ---------------------------------------------------------------------------
+
+def write_pnm(path, w, h, bands, maxval, samples):
+    magic = b"P5" if bands == 1 else b"P6"
+    with open(path, "wb") as f:
+        f.write(b"%s\n%d %d\n%d\n" % (magic, w, h, maxval))
+        if maxval > 255:
+            f.write(struct.pack(">%dH" % len(samples), *samples))
+        else:
+            f.write(bytes(samples))
+
+
+def make_jp2(out):
+    rng = random.Random(802)
+    index = []
+    tmp = tempfile.mkdtemp()
+    forms = [
+        ("rgb", "RGB", (40, 30), [], 8),
+        ("rgb_res1", "RGB", (17, 9), ["-n", "1"], 8),
+        ("rgb_tiles", "RGB", (70, 50), ["-t", "32,32", "-n", "3"], 8),
+        ("rgb_rpcl", "RGB", (33, 44), ["-p", "RPCL", "-SOP", "-EPH"], 8),
+        ("rgb_nomct", "RGB", (24, 24), ["-mct", "0"], 8),
+        ("grey", "L", (31, 19), [], 8),
+        ("rgba", "RGBA", (20, 14), [], 8),
+        ("grey12", "L", (21, 13), [], 12),
+        ("grey16", "L", (16, 11), [], 16),
+    ]
+    for name, mode, (w, h), args, bits in forms:
+        if mode == "RGBA":
+            src = os.path.join(tmp, name + ".png")
+            im = picture(rng, mode, w, h)
+            im.save(src)
+        elif bits == 8:
+            im = picture(rng, mode, w, h)
+            src = os.path.join(tmp, name + (".pgm" if mode == "L" else ".ppm"))
+            write_pnm(src, w, h, len(mode), 255, list(im.tobytes()))
+        else:
+            top = (1 << bits) - 1
+            values = [(x * top // max(1, w - 1) + y * 37) % (top + 1) if rng.random() > 0.2 else rng.randrange(top + 1)
+                      for y in range(h) for x in range(w)]
+            src = os.path.join(tmp, name + ".pgm")
+            write_pnm(src, w, h, 1, top, values)
+        for ext in ("jp2", "j2k"):
+            path = os.path.join(out, "%s_%s.%s" % (ext, name, ext))
+            if "-n" not in args:
+                # Each resolution level halves the picture; keep the smallest
+                # one at least a pixel wide.
+                args = args + ["-n", str(min(6, min(w, h).bit_length()))]
+            subprocess.run(["opj_compress", "-i", src, "-o", path] + args, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            ref = os.path.join(out, "%s_%s.ref" % (ext, name))
+            if bits == 8:
+                ref_from_image(im, ref)
+                index.append("%s_%s.%s 8" % (ext, name, ext))
+            else:
+                ref_from_grey16(values, w, h, bits, ref)
+                index.append("%s_%s.%s 16" % (ext, name, ext))
+    finish(out, index)
+
+
+# ---------------------------------------------------------------------------
+
+def make_tiff(out):
+    rng = random.Random(803)
+    index = []
+    tmp = tempfile.mkdtemp()
+    sources = {}
+    for mode, size in (("RGB", (45, 33)), ("RGBA", (30, 21)), ("L", (41, 27))):
+        sources[mode] = picture(rng, mode, *size)
+    pal = picture(rng, "RGB", 35, 20).quantize(colors=16)
+    sources["P"] = pal
+    bw = picture(rng, "L", 70, 33).point(lambda v: 255 if v > 127 else 0).convert("1")
+    sources["1"] = bw
+    w16, h16 = 23, 17
+    grey16 = [rng.randrange(65536) for _ in range(w16 * h16)]
+
+    def pillow_tiff(mode, compression):
+        path = os.path.join(tmp, "%s_%s.tif" % (mode, compression))
+        sources[mode].save(path, "TIFF", compression=compression)
+        return path
+
+    def add(name, path, mode, tiffcp_args=None, bits=8):
+        final = os.path.join(out, "tiff_%s.tif" % name)
+        if tiffcp_args is None:
+            with open(path, "rb") as s, open(final, "wb") as d:
+                d.write(s.read())
+        else:
+            subprocess.run(["tiffcp"] + tiffcp_args + [path, final], check=True)
+        ref = os.path.join(out, "tiff_%s.ref" % name)
+        if mode == "grey16":
+            write_ref(ref, w16, h16, [c for v in grey16 for c in (v, v, v, 65535)])
+        else:
+            ref_from_image(sources[mode], ref)
+        index.append("tiff_%s.tif %d" % (name, bits))
+
+    for mode in ("RGB", "RGBA", "L", "P"):
+        raw = pillow_tiff(mode, "raw")
+        add("%s_raw" % mode, raw, mode)
+        add("%s_lzw" % mode, pillow_tiff(mode, "tiff_lzw"), mode)
+        add("%s_deflate" % mode, pillow_tiff(mode, "tiff_adobe_deflate"), mode)
+        add("%s_packbits" % mode, pillow_tiff(mode, "packbits"), mode)
+        add("%s_strips3" % mode, raw, mode, ["-c", "lzw:2", "-r", "3"])
+        add("%s_tiles" % mode, raw, mode, ["-c", "zip", "-t", "-w", "16", "-l", "16"])
+        add("%s_bigtiff" % mode, raw, mode, ["-8", "-c", "lzw", "-t", "-w", "32", "-l", "16"])
+    add("RGB_separate", pillow_tiff("RGB", "raw"), "RGB", ["-p", "separate", "-c", "zip"])
+    add("bw_g4", pillow_tiff("1", "group4"), "1")
+    add("bw_g3", pillow_tiff("1", "group3"), "1")
+    add("bw_packbits_tiles", pillow_tiff("1", "raw"), "1", ["-c", "packbits", "-t", "-w", "32", "-l", "16"])
+    src16 = os.path.join(tmp, "grey16.tif")
+    Image.frombytes("I;16", (w16, h16), struct.pack("<%dH" % len(grey16), *grey16)).save(src16, "TIFF")
+    add("grey16_raw", src16, "grey16", None, 16)
+    add("grey16_tiles", src16, "grey16", ["-c", "zip:2", "-t", "-w", "16", "-l", "16"], 16)
+    add("grey16_bigtiff", src16, "grey16", ["-8", "-c", "lzw"], 16)
+    finish(out, index)
+
+
+# ---------------------------------------------------------------------------
+
+def make_dicom(out):
+    rng = random.Random(804)
+    index = []
+    tmp = tempfile.mkdtemp()
+
+    def gdcm(args):
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def add(name, path, ref_writer, bits, legacy=False):
+        final = os.path.join(out, "dicom_%s.%s" % (name, "dcm" if not legacy else "acr"))
+        with open(path, "rb") as s:
+            data = s.read()
+        if legacy:
+            # The same data set without the 128-byte preamble and "DICM".
+            assert data[128:132] == b"DICM"
+            data = data[132:]
+        with open(final, "wb") as d:
+            d.write(data)
+        ref_writer(os.path.join(out, "dicom_%s.ref" % name))
+        index.append("%s %d" % (os.path.basename(final), bits))
+
+    grey = picture(rng, "L", 37, 23)
+    src = os.path.join(tmp, "grey.pgm")
+    write_pnm(src, 37, 23, 1, 255, list(grey.tobytes()))
+    dcm = os.path.join(tmp, "grey.dcm")
+    gdcm(["gdcmimg", "-i", src, "-o", dcm])
+    add("grey8", dcm, lambda r: ref_from_image(grey, r), 8)
+    add("grey8", dcm, lambda r: ref_from_image(grey, r), 8, legacy=True)
+    for flag, name in (("--jpeg", "grey8_jpegll"), ("--implicit", "grey8_implicit")):
+        conv = os.path.join(tmp, name + ".dcm")
+        gdcm(["gdcmconv", flag, dcm, conv])
+        add(name, conv, lambda r: ref_from_image(grey, r), 8)
+
+    rgb = picture(rng, "RGB", 29, 18)
+    src = os.path.join(tmp, "rgb.ppm")
+    write_pnm(src, 29, 18, 3, 255, list(rgb.tobytes()))
+    dcm = os.path.join(tmp, "rgb.dcm")
+    gdcm(["gdcmimg", "-i", src, "-o", dcm])
+    add("rgb8", dcm, lambda r: ref_from_image(rgb, r), 8)
+    for flag, name in (("--jpeg", "rgb8_jpegll"),):
+        conv = os.path.join(tmp, name + ".dcm")
+        gdcm(["gdcmconv", flag, dcm, conv])
+        add(name, conv, lambda r: ref_from_image(rgb, r), 8)
+
+    for bits, (w, h) in ((16, (19, 14)), (12, (25, 11))):
+        top = (1 << bits) - 1
+        values = [rng.randrange(top + 1) for _ in range(w * h)]
+        src = os.path.join(tmp, "grey%d.pgm" % bits)
+        write_pnm(src, w, h, 1, 65535, values)
+        dcm = os.path.join(tmp, "grey%d.dcm" % bits)
+        gdcm(["gdcmimg", "-i", src, "-o", dcm] + ([] if bits == 16 else ["--pf", "16,12,11"]))
+        name = "grey%d" % bits
+        add(name, dcm, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+        conv = os.path.join(tmp, name + "_jpegll.dcm")
+        gdcm(["gdcmconv", "--jpeg", dcm, conv])
+        add(name + "_jpegll", conv, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+    finish(out, index)
+
+
+# ---------------------------------------------------------------------------
+
+def g4_strip(im):
+    """The Group 4 (T.6) data of a bilevel picture: Pillow writes it through
+    libtiff as one strip, read back from the TIFF's StripOffsets."""
+    buf = io.BytesIO()
+    im.save(buf, "TIFF", compression="group4")
+    t = Image.open(io.BytesIO(buf.getvalue()))
+    offsets = t.tag_v2[273]
+    counts = t.tag_v2[279]
+    assert len(offsets) == 1
+    return buf.getvalue()[offsets[0]:offsets[0] + counts[0]]
+
+
+def jbig2_segment(number, kind, page, data):
+    # Segment header: number, flags (type; one-byte page association),
+    # referred-to segments (none), page association, data length.
+    return struct.pack(">IBBBI", number, kind, 0, page, len(data)) + data
+
+
+def jbig2_file(w, h, mmr_data):
+    out = b"\x97JB2\r\n\x1a\n" + bytes([0x01]) + struct.pack(">I", 1)
+    page_info = struct.pack(">IIIIBH", w, h, 0, 0, 0, 0)
+    out += jbig2_segment(0, 48, 1, page_info)
+    region = struct.pack(">IIIIB", w, h, 0, 0, 0) + bytes([0x01]) + mmr_data
+    out += jbig2_segment(1, 38, 1, region)
+    out += jbig2_segment(2, 49, 1, b"")
+    out += jbig2_segment(3, 51, 0, b"")
+    return out
+
+
+def read_pbm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    parts = data.split(None, 3)
+    assert parts[0] == b"P4"
+    w, h = int(parts[1]), int(parts[2])
+    stride = (w + 7) // 8
+    bits = data[len(data) - stride * h:]
+    return w, h, stride, bits
+
+
+def make_jbig2(out):
+    rng = random.Random(805)
+    index = []
+    tmp = tempfile.mkdtemp()
+    for name, (w, h) in (("small", (13, 7)), ("text", (120, 40)), ("wide", (257, 3))):
+        im = Image.new("1", (w, h), 1)
+        px = im.load()
+        for _ in range(w * h // 6):
+            x, y = rng.randrange(w), rng.randrange(h)
+            for dx in range(rng.randrange(1, 5)):
+                if x + dx < w:
+                    px[x + dx, y] = 0
+        # The runs are the same whatever colour the TIFF's photometric gives
+        # them; JBIG2 reads them as MMR data (first run white, 1 = black).
+        data = g4_strip(im)
+        path = os.path.join(out, "jbig2_%s.jb2" % name)
+        with open(path, "wb") as f:
+            f.write(jbig2_file(w, h, data))
+        pbm = os.path.join(tmp, name + ".pbm")
+        subprocess.run(["jbig2dec", "-t", "pbm", "-o", pbm, path], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        pw, ph, stride, bits = read_pbm(pbm)
+        rgba = []
+        for y in range(ph):
+            for x in range(pw):
+                black = bits[y * stride + x // 8] >> (7 - x % 8) & 1
+                v = 0 if black else 65535
+                rgba += [v, v, v, 65535]
+        write_ref(os.path.join(out, "jbig2_%s.ref" % name), pw, ph, rgba)
+        index.append("jbig2_%s.jb2 8" % name)
+    finish(out, index)
+
+
+if __name__ == "__main__":
+    kind, outdir = sys.argv[1], sys.argv[2]
+    os.makedirs(outdir, exist_ok=True)
+    {"jpeg": make_jpeg, "jp2": make_jp2, "tiff": make_tiff, "dicom": make_dicom, "jbig2": make_jbig2}[kind](outdir)

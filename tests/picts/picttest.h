@@ -1,0 +1,106 @@
+// Helpers of the picture suites: running the input generator, reading its
+// reference pixels, and comparing a decoded picture with them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/memio.h"
+#include "picts/pictbase.h"
+#include "testsupport.h"
+
+namespace picttest {
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes readBytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Runs tests/picts/make_images.py for `kind` into dir; the index lines.
+inline std::vector<std::pair<std::string, int> > generate(const std::string& kind, const std::string& dir) {
+    int status = -1;
+    const std::string out = qortest::runCommand(qortest::python3() + " " + QOR_SOURCE_DIR "/tests/picts/make_images.py " +
+                                                    kind + " " + dir + " 2>&1",
+                                                &status);
+    EXPECT_EQ(status, 0) << out;
+    std::vector<std::pair<std::string, int> > index;
+    std::ifstream f(dir + "/index.txt");
+    std::string name;
+    int bits;
+    while (f >> name >> bits) index.emplace_back(name, bits);
+    return index;
+}
+
+struct Reference {
+    long long width = 0, height = 0;
+    std::vector<std::uint16_t> rgba;  // top row first, R, G, B, A
+};
+
+inline Reference readReference(const std::string& path) {
+    Reference r;
+    const Bytes b = readBytes(path);
+    if (b.size() < 8) return r;
+    r.width = b[0] | b[1] << 8 | b[2] << 16 | static_cast<long long>(b[3]) << 24;
+    r.height = b[4] | b[5] << 8 | b[6] << 16 | static_cast<long long>(b[7]) << 24;
+    for (std::size_t i = 8; i + 1 < b.size(); i += 2) r.rgba.push_back(static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]));
+    return r;
+}
+
+// Compares the decoded picture (row 0 at the bottom) with the reference (top
+// row first); 8-bit pictures against the high bytes.  Stops at the first
+// difference with a message naming the pixel.
+inline ::testing::AssertionResult samePixels(cPictBase& p, const Reference& ref) {
+    if (p.width() != ref.width || p.height() != ref.height)
+        return ::testing::AssertionFailure() << "size " << p.width() << "x" << p.height() << ", want " << ref.width
+                                             << "x" << ref.height;
+    if (ref.rgba.size() != static_cast<std::size_t>(ref.width * ref.height * 4))
+        return ::testing::AssertionFailure() << "short reference";
+    for (long long y = 0; y < ref.height; ++y) {
+        for (long long x = 0; x < ref.width; ++x) {
+            const std::uint16_t* want = &ref.rgba[static_cast<std::size_t>((y * ref.width + x) * 4)];
+            const long long at = (ref.height - 1 - y) * ref.width + x;
+            unsigned long long got, exp;
+            if (p.is16Bpp()) {
+                got = p.raw16Bpp()[at];
+                exp = static_cast<unsigned long long>(want[3]) << 48 | static_cast<unsigned long long>(want[0]) << 32 |
+                      static_cast<unsigned long long>(want[1]) << 16 | want[2];
+            } else {
+                got = p.raw8Bpp()[at];
+                exp = static_cast<unsigned long long>(want[3] >> 8) << 24 | static_cast<unsigned long long>(want[0] >> 8) << 16 |
+                      static_cast<unsigned long long>(want[1] >> 8) << 8 | (want[2] >> 8);
+            }
+            if (got != exp) {
+                std::ostringstream m;
+                m << "pixel x " << x << ", y " << y << " from the top: got " << std::hex << got << ", want " << exp;
+                return ::testing::AssertionFailure() << m.str();
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The regular files of a folder, sorted.
+inline std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != ".." && n != "README") out.push_back(dir + "/" + n);
+        }
+        closedir(d);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace picttest

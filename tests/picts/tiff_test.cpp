@@ -1,0 +1,118 @@
+// TIFF decoding compared with the pictures Pillow wrote and tiffcp re-packed
+// (strips and tiles, several compressions, BigTIFF, 16-bit grey kept at its
+// depth); damaged and hostile files fail quietly.
+#include <gtest/gtest.h>
+
+#include "adaptertest.h"
+#include "picts/picttiff.h"
+
+using adaptertest::Bytes;
+
+namespace {
+
+class TiffFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new qortest::TempDir;
+        index_ = new std::vector<std::pair<std::string, int> >(adaptertest::generate("tiff", dir_->path()));
+    }
+    static void TearDownTestSuite() {
+        delete index_;
+        delete dir_;
+    }
+    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
+    static qortest::TempDir* dir_;
+    static std::vector<std::pair<std::string, int> >* index_;
+};
+qortest::TempDir* TiffFiles::dir_ = nullptr;
+std::vector<std::pair<std::string, int> >* TiffFiles::index_ = nullptr;
+
+void put16(Bytes& b, unsigned v) {
+    b.push_back(static_cast<unsigned char>(v));
+    b.push_back(static_cast<unsigned char>(v >> 8));
+}
+void put32(Bytes& b, unsigned long v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+// A little-endian TIFF of one uncompressed 8-bit grey strip whose header
+// claims width x height; `data` bytes of strip follow the directory.
+Bytes greyTiff(unsigned long width, unsigned long height, std::size_t data, unsigned long stripBytes) {
+    Bytes b = {'I', 'I', 42, 0};
+    put32(b, 8);
+    const struct {
+        unsigned tag, type;
+        unsigned long value;
+    } entries[] = {{256, 4, width}, {257, 4, height}, {258, 3, 8},         {259, 3, 1},
+                   {262, 3, 1},     {273, 4, 0},      {277, 3, 1},         {278, 4, height},
+                   {279, 4, stripBytes}};
+    const unsigned long dataAt = 8 + 2 + 9 * 12 + 4;
+    put16(b, 9);
+    for (const auto& e : entries) {
+        put16(b, e.tag);
+        put16(b, e.type);
+        put32(b, 1);
+        if (e.type == 3) {
+            put16(b, static_cast<unsigned>(e.value));
+            put16(b, 0);
+        } else {
+            put32(b, e.tag == 273 ? dataAt : e.value);
+        }
+    }
+    put32(b, 0);
+    for (std::size_t i = 0; i < data; ++i) b.push_back(static_cast<unsigned char>(i * 7));
+    return b;
+}
+
+}  // namespace
+
+TEST_F(TiffFiles, StripsTilesAndCompressionsDecodeLikeTheirSources) {
+    adaptertest::decodeAllLikeReferences<cPictTIFF>(dir_->path(), *index_);
+}
+
+TEST_F(TiffFiles, DamagedFilesFailQuietly) {
+    for (const char* name : {"tiff_RGB_lzw.tif", "tiff_L_tiles.tif", "tiff_bw_g4.tif", "tiff_RGBA_bigtiff.tif"}) {
+        SCOPED_TRACE(name);
+        const Bytes good = file(name);
+        cPictBase::sPictInfo info;
+        ASSERT_TRUE(adaptertest::probes<cPictTIFF>(good, &info));
+        adaptertest::damagedFormsFail<cPictTIFF>(good, info.width, info.height);
+    }
+}
+
+// Hand-made files whose header is the only thing wrong with them.
+TEST(TiffHeaders, SizesPastTheCapOrPastTheDataFail) {
+    // A sound 5 x 3 file decodes: proof that the writer above is right.
+    const Bytes ok = greyTiff(5, 3, 15, 15);
+    cPictTIFF pict;
+    ASSERT_TRUE(adaptertest::decodes<cPictTIFF>(ok, &pict));
+    EXPECT_EQ(pict.width(), 5);
+    EXPECT_EQ(pict.raw8Bpp()[(3 - 1) * 5 + 1], 0xFF070707u);  // top row, x 1: sample 7
+    struct Case {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"a billion pixels", greyTiff(100000, 100000, 15, 15)},
+        {"too wide", greyTiff(1UL << 25, 1, 15, 15)},
+        {"strip shorter than its rows", greyTiff(5, 3, 10, 10)},
+        {"strip running past the end of the file", greyTiff(5, 3, 10, 15)},
+        {"no width", greyTiff(0, 3, 15, 15)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string said = adaptertest::stderrDuring([&] { EXPECT_FALSE(adaptertest::decodes<cPictTIFF>(c.file)); });
+        EXPECT_EQ(said, "");
+    }
+}
+
+TEST(TiffProbe, KnowsBothByteOrdersAndBigTiff) {
+    const Bytes forms[] = {{'I', 'I', 42, 0}, {'M', 'M', 0, 42}, {'I', 'I', 43, 0}, {'M', 'M', 0, 43}};
+    for (const Bytes& f : forms) {
+        // The magic alone, with no directory behind it, is not a picture.
+        EXPECT_FALSE(adaptertest::probes<cPictTIFF>(f));
+    }
+    EXPECT_FALSE(adaptertest::probes<cPictTIFF>(Bytes{'I', 'I', 44, 0, 8, 0, 0, 0}));
+    EXPECT_TRUE(adaptertest::probes<cPictTIFF>(greyTiff(5, 3, 15, 15)));
+}
+
+TEST(TiffMalformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictTIFF>("tiff"); }
