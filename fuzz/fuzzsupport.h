@@ -10,12 +10,20 @@
 #include <cstring>
 #include <string>
 
-#define FUZZ_CHECK(cond)                                                                   \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                  \
-        }                                                                                  \
+// A replay test defines FUZZ_FAIL(message) to turn a failed check into a
+// test failure; under libFuzzer it aborts, and the input is kept.
+#ifndef FUZZ_FAIL
+#define FUZZ_FAIL(message)                            \
+    do {                                              \
+        std::fprintf(stderr, "%s\n", message);         \
+        std::abort();                                 \
+    } while (0)
+#endif
+#define FUZZ_STR2(x) #x
+#define FUZZ_STR(x) FUZZ_STR2(x)
+#define FUZZ_CHECK(cond)                                                                  \
+    do {                                                                                  \
+        if (!(cond)) FUZZ_FAIL(__FILE__ ":" FUZZ_STR(__LINE__) ": check failed: " #cond); \
     } while (0)
 
 // Reads parameters off the front of the input; what is left is the data.

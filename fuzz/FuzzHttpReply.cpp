@@ -1,0 +1,94 @@
+// The HTTP reply reader on whole replies: status line, header blocks (interim
+// replies, folding, repeated framing headers), bodies framed by length, by
+// chunked coding or by the close.  The reply is read once in pieces chosen by
+// the first input byte and once whole: both readings must agree on the
+// outcome, status, framing and body, and the body hooks must see their
+// offsets in order and never more than a known length.
+// qor-fuzz-link: nethttp netio base
+// qor-fuzz-data: nethttp
+// qor-fuzz-args: -max_len=20000
+#include "fuzzsupport.h"
+#include "nethttp/httpclient.h"
+#include "piecestream.h"
+
+namespace {
+
+class cRecordingResponse : public cHttpResponse {
+public:
+    bool onHeaderDone() override {
+        FUZZ_CHECK(!headerDone_);
+        headerDone_ = true;
+        lengthAtHeader_ = contentLen();
+        return true;
+    }
+    bool onData(const unsigned char* buf, long long len, unsigned long long offset) override {
+        FUZZ_CHECK(headerDone_);
+        FUZZ_CHECK(len >= 1 && len <= 65536);
+        FUZZ_CHECK(offset == body_.size());
+        body_.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
+        if (lengthAtHeader_ >= 0) FUZZ_CHECK(body_.size() <= static_cast<unsigned long long>(lengthAtHeader_));
+        return true;
+    }
+    const std::string& body() const { return body_; }
+    bool headerDone() const { return headerDone_; }
+
+private:
+    bool headerDone_ = false;
+    long long lengthAtHeader_ = -1;
+    std::string body_;
+};
+
+struct sOutcome {
+    bool ok;
+    int status;
+    long long length;
+    bool chunked;
+    bool headerDone;
+    std::string body;
+    std::string server;
+};
+
+sOutcome readReply(const std::string& reply, unsigned char pieces) {
+    cPieceStream stream(reply, piecesFrom(pieces));
+    cRecordingResponse resp;
+    sOutcome o;
+    o.ok = resp.processResponse(&stream);
+    o.status = resp.RC();
+    o.length = resp.contentLen();
+    o.chunked = resp.isChunked();
+    o.headerDone = resp.headerDone();
+    o.body = resp.body();
+    const char* server = resp.getHeaderVal("Server");
+    o.server = server ? server : "<none>";
+    if (o.ok) FUZZ_CHECK(o.headerDone);
+    if (o.ok && o.length >= 0 && !o.chunked && o.status >= 200 && o.status != 204 && o.status != 304)
+        FUZZ_CHECK(o.body.size() == static_cast<unsigned long long>(o.length));
+    return o;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cFuzzInput in(data, size);
+    const unsigned char pieces = in.byte();
+    const std::string reply = in.rest();
+
+    const sOutcome split = readReply(reply, pieces);
+    const sOutcome whole = readReply(reply, 0);
+    FUZZ_CHECK(split.ok == whole.ok);
+    FUZZ_CHECK(split.headerDone == whole.headerDone);
+    if (whole.headerDone) {
+        FUZZ_CHECK(split.status == whole.status && split.length == whole.length && split.chunked == whole.chunked);
+        FUZZ_CHECK(split.server == whole.server);
+    }
+    if (whole.ok) FUZZ_CHECK(split.body == whole.body);
+
+    // The header parser on its own, over the whole reply at once.
+    cHttpResponse direct;
+    direct.reset();
+    bool inHeaders = true;
+    unsigned int len = static_cast<unsigned int>(std::min<size_t>(reply.size(), cHttpResponse::kBufferSize));
+    const bool parsed = direct.parseHeaders(reinterpret_cast<const unsigned char*>(reply.data()), len, inHeaders);
+    if (parsed && !inHeaders) FUZZ_CHECK(whole.headerDone && direct.RC() == whole.status);
+    return 0;
+}
