@@ -14,19 +14,19 @@
 
 namespace {
 
-using u16vec = std::vector<unsigned short>;
-constexpr unsigned short kCanary = 0xBEEF;
+using tUnits = std::vector<unsigned short>;
+constexpr unsigned short kGuard = 0xBEEF;
 
-u16vec decode(const std::string& s, long long n, long long cap, int cp) {
-    u16vec out(static_cast<size_t>(cap) + 4, kCanary);
+tUnits decode(const std::string& s, long long n, long long cap, int cp) {
+    tUnits out(static_cast<size_t>(cap) + 4, kGuard);
     const long long got = __a2w(s.c_str(), n, out.data(), cap, cp);
     FUZZ_CHECK(got >= 0 && got <= cap);
-    for (size_t k = static_cast<size_t>(cap); k < out.size(); ++k) FUZZ_CHECK(out[k] == kCanary);
+    for (size_t k = static_cast<size_t>(cap); k < out.size(); ++k) FUZZ_CHECK(out[k] == kGuard);
     out.resize(static_cast<size_t>(got));
     return out;
 }
 
-bool isPrefix(const u16vec& a, const u16vec& b) { return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin()); }
+bool startsWith(const tUnits& a, const tUnits& b) { return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin()); }
 
 // The decoder behind the dispatch, called by its own name.
 long long direct(const std::string& s, long long n, unsigned short* out, long long cap, int cp, long long& need) {
@@ -69,14 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Counted.
     const long long need = __a2w_require(s.c_str(), n, cp);
-    const u16vec full = decode(s, n, n + 2, cp);
+    const tUnits full = decode(s, n, n + 2, cp);
     FUZZ_CHECK(static_cast<long long>(full.size()) <= need);
     if (shortCap > 0) {
-        const u16vec cut = decode(s, n, shortCap, cp);
-        FUZZ_CHECK(isPrefix(cut, full));
+        const tUnits cut = decode(s, n, shortCap, cp);
+        FUZZ_CHECK(startsWith(cut, full));
     }
     long long directNeed = 0;
-    u16vec again(static_cast<size_t>(n) + 6, kCanary);
+    tUnits again(static_cast<size_t>(n) + 6, kGuard);
     const long long directGot = direct(s, n, again.data(), n + 2, cp, directNeed);
     if (directGot >= 0) {
         // The shared count of 936, 949 and 950 is the largest of the three.
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Terminated, up to the first zero.
     const long long needZ = __a2w_require(s.c_str(), -1, cp);
-    const u16vec fullZ = decode(s, -1, needZ > 0 ? needZ : 1, cp);
+    const tUnits fullZ = decode(s, -1, needZ > 0 ? needZ : 1, cp);
     FUZZ_CHECK(static_cast<long long>(fullZ.size()) <= needZ || needZ == 0);
 
     // Single-byte pages: one unit per byte, and back.
