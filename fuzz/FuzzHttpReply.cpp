@@ -3,7 +3,8 @@
 // chunked coding or by the close.  The reply is read once in pieces chosen by
 // the first input byte and once whole: both readings must agree on the
 // outcome, status, framing and body, and the body hooks must see their
-// offsets in order and never more than a known length.
+// offsets in order and never more than a known length; the header scan
+// stays linear in the bytes received.
 // qor-fuzz-link: nethttp netio base
 // qor-fuzz-data: nethttp
 // qor-fuzz-args: -max_len=20000
@@ -53,6 +54,8 @@ sOutcome readReply(const std::string& reply, unsigned char pieces) {
     cRecordingResponse resp;
     sOutcome o;
     o.ok = resp.processResponse(&stream);
+    // Each header byte is looked at once, a CR that ends a read once more.
+    FUZZ_CHECK(resp.scannedBytes() <= reply.size() + stream.reads());
     o.status = resp.RC();
     o.length = resp.contentLen();
     o.chunked = resp.isChunked();
