@@ -12,6 +12,8 @@
 #include "nethttp/httpclient.h"
 #include "piecestream.h"
 
+#include <cctype>
+
 namespace {
 
 class cRecordingResponse : public cHttpResponse {
@@ -69,6 +71,42 @@ sOutcome readReply(const std::string& reply, unsigned char pieces) {
     return o;
 }
 
+// Chunked transfer coding read plainly: hex size (at most 15 digits),
+// blanks, optional extension, CR LF, data, CR LF; after the last chunk
+// trailer lines up to an empty one.  False for anything else.
+bool dechunk(const std::string& b, std::string& out) {
+    size_t i = 0;
+    auto line = [&](std::string& l) {
+        const size_t e = b.find("\r\n", i);
+        if (e == std::string::npos) return false;
+        l = b.substr(i, e - i);
+        i = e + 2;
+        return l.find_first_of("\r\n") == std::string::npos && l.size() < 8192;
+    };
+    std::string l;
+    for (;;) {
+        if (!line(l)) return false;
+        size_t k = 0;
+        unsigned long long size = 0;
+        while (k < l.size() && std::isxdigit(static_cast<unsigned char>(l[k])) && k < 16) {
+            size = size * 16 + static_cast<unsigned>(std::stoi(l.substr(k, 1), nullptr, 16));
+            ++k;
+        }
+        if (k == 0 || k > 15) return false;
+        while (k < l.size() && (l[k] == ' ' || l[k] == '\t')) ++k;
+        if (k < l.size() && l[k] != ';') return false;
+        if (size == 0) break;
+        if (b.size() - i < size + 2 || b.compare(i + size, 2, "\r\n") != 0) return false;
+        out.append(b, i, size);
+        i += size + 2;
+    }
+    for (int trailers = 0;; ++trailers) {
+        if (!line(l)) return false;
+        if (l.empty()) return true;
+        if (trailers >= 100) return false;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -92,6 +130,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool inHeaders = true;
     unsigned int len = static_cast<unsigned int>(std::min<size_t>(reply.size(), cHttpResponse::kBufferSize));
     const bool parsed = direct.parseHeaders(reinterpret_cast<const unsigned char*>(reply.data()), len, inHeaders);
-    if (parsed && !inHeaders) FUZZ_CHECK(whole.headerDone && direct.RC() == whole.status);
+    if (parsed && !inHeaders) {
+        FUZZ_CHECK(whole.headerDone && direct.RC() == whole.status);
+        // The body after the header block, framed three ways.
+        const std::string rest = reply.substr(len);
+        const bool hasBody = whole.status >= 200 && whole.status != 204 && whole.status != 304;
+        if (!hasBody) {
+            FUZZ_CHECK(whole.body.empty());
+        } else if (whole.ok && whole.chunked) {
+            std::string plain;
+            FUZZ_CHECK(dechunk(rest, plain) && plain == whole.body);
+        } else if (whole.ok && whole.length >= 0) {
+            FUZZ_CHECK(whole.body == rest.substr(0, static_cast<size_t>(whole.length)));
+        } else if (whole.ok) {
+            FUZZ_CHECK(whole.body == rest);
+        }
+        if (hasBody && whole.chunked && !whole.ok) {
+            std::string plain;
+            FUZZ_CHECK(!dechunk(rest, plain));
+        }
+    }
     return 0;
 }
