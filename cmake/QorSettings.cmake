@@ -27,3 +27,12 @@ if(QOR_SANITIZE)
   add_compile_options(${_qor_san_flags})
   add_link_options(-fsanitize=${QOR_SANITIZE})
 endif()
+
+if(QOR_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "QOR_FUZZ needs clang (configure with CC=clang CXX=clang++)")
+  endif()
+  # The libraries get the fuzzer's coverage hooks; only the entries link the
+  # fuzzer's own main (fuzz/CMakeLists.txt).
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

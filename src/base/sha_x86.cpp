@@ -9,7 +9,9 @@
 // The hash kernels are built optimised even in debug builds: the test suites
 // hash several gibibytes, and unoptimised vector code keeps every register
 // in instrumented stack slots, which makes it fifty times slower.
+#if !defined(__clang__)
 #pragma GCC optimize("O2")
+#endif
 
 #include <cpuid.h>
 #include <immintrin.h>

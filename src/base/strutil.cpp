@@ -664,6 +664,12 @@ long long strToInt64(const char* s) {
     while (isBlank(*s)) ++s;
     if (!*s) return 0;
     const bool negative = *s == '-';
+    // A minus sign before decimal digits is read with the sign, as "%lld"
+    // reads it: the text of the smallest value is that value, and a decimal
+    // beyond the range saturates there.  Negating the unsigned reading of
+    // the digits alone cannot reach it (the digits saturate one short).
+    if (negative && s[1] >= '0' && s[1] <= '9' && !(s[1] == '0' && (s[2] == 'x' || s[2] == 'X')))
+        return std::strtoll(s, nullptr, 10);
     const unsigned long long u = strToU64(negative ? s + 1 : s);
     if (u & kTopBit) return LLONG_MIN;
     return negative ? -static_cast<long long>(u) : static_cast<long long>(u);

@@ -58,7 +58,15 @@
 #include "base/serializedkey.h"
 #include "base/strkey.h"
 
+// gcc says __SANITIZE_ADDRESS__, clang __has_feature(address_sanitizer).
 #if defined(__SANITIZE_ADDRESS__)
+#define QOR_TREE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QOR_TREE_ASAN 1
+#endif
+#endif
+#if defined(QOR_TREE_ASAN)
 #include <sanitizer/asan_interface.h>
 #define QOR_TREE_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define QOR_TREE_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))

@@ -105,9 +105,18 @@ void cZDecompress::init() {
     if (inflateInit(&stream_) == Z_OK) initialised_ = 1;
 }
 
+// inflateReset keeps next_in and avail_in: left alone they would still aim
+// at the caller's last piece, which a leftovers step would then inflate.
+void cZDecompress::dropInput() {
+    stream_.next_in = nullptr;
+    stream_.avail_in = 0;
+}
+
 bool cZDecompress::reset() {
     init();
-    return initialised_ && inflateReset(&stream_) == Z_OK;
+    if (!initialised_) return false;
+    dropInput();
+    return inflateReset(&stream_) == Z_OK;
 }
 
 // The member stream is set up and reset the first time a piece form uses it.
@@ -145,6 +154,9 @@ bool cZDecompress::decompressPart(unsigned char const* in, long long n, _typebuf
     cInputFeeder feed(stream_, in, static_cast<unsigned long long>(n));
     bool ended = false;
     const bool clean = inflateChunks(stream_, feed, outputLimit_, collected, ended);
+    // The piece belongs to this call only: bytes left after the stream's end
+    // or after damage are never inflated later.
+    dropInput();
     const bool delivered = collected.moveTo(out);
     return clean && delivered;
 }

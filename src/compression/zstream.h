@@ -29,7 +29,8 @@ public:
     // Sets up the member stream once; later calls do nothing.
     void init();
     // Prepares the member stream for a new zlib stream (setting it up first
-    // when needed); true on success.
+    // when needed) and drops any input a step left unconsumed; true on
+    // success.
     bool reset();
 
     // A self-contained decode with a stream of its own (the member stream is
@@ -44,7 +45,9 @@ public:
     // were taken or the stream ended; false on damaged data or when this
     // call's output would pass outputLimit() (out still holds what was
     // decoded, at most the limit).  After the end of one stream, reset()
-    // before decoding another.
+    // before decoding another.  The piece is not kept: bytes of it left
+    // after the stream's end or after damage are dropped, never inflated by
+    // a later step.
     bool decompressPart(unsigned char const* in, long long n, _typebuf<unsigned char>& out);
 
     // One inflate step on the member stream.  With in given the input is
@@ -67,6 +70,8 @@ public:
 
 private:
     bool prepare();
+    // Forgets the input the member stream was aimed at.
+    void dropInput();
 
     unsigned short initialised_ = 0;
     z_stream stream_;

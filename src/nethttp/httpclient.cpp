@@ -402,6 +402,7 @@ const char* cHttpResponse::getHeaderVal(const char* name) const {
 
 void cHttpResponse::beginReply() {
     headerBytes_ = 0;
+    scannedBytes_ = 0;
     sawContentLength_ = false;
     chunked_ = false;
     transferEncoding_.clear();
@@ -507,19 +508,36 @@ bool cHttpResponse::finishHeaderBlock(bool& inHeaders) {
 }
 
 bool cHttpResponse::parseHeaders(const unsigned char* buf, unsigned int& len, bool& inHeaders) {
+    unsigned int known = 0;
+    return parseHeaderLines(buf, len, inHeaders, known);
+}
+
+bool cHttpResponse::parseHeaderLines(const unsigned char* buf, unsigned int& len, bool& inHeaders,
+                                     unsigned int& known) {
     const unsigned int avail = buf ? len : 0;
     unsigned int pos = 0;
     len = 0;
+    if (known > avail) known = 0;
     while (inHeaders && pos < avail) {
         // A line ends in CR LF; a bare LF or a CR followed by anything else is
-        // malformed.  A line not complete yet waits for the next read.
+        // malformed.  A line not complete yet waits for the next read, and
+        // the bytes of it already looked at are not looked at again.
         const unsigned char* start = buf + pos;
         unsigned int left = avail - pos;
-        unsigned int n = 0;
+        unsigned int n = pos == 0 ? known : 0;
+        known = 0;
+        const unsigned int from = n;
         while (n < left && start[n] != '\r' && start[n] != '\n') ++n;
-        if (n == left) break;
+        scannedBytes_ += n - from + (n < left ? 1 : 0);
+        if (n == left) {
+            known = n;
+            break;
+        }
         if (start[n] == '\n') return false;
-        if (n + 1 == left) break;
+        if (n + 1 == left) {
+            known = n;  // the CR is looked at again with the byte after it
+            break;
+        }
         if (start[n + 1] != '\n') return false;
         unsigned int lineBytes = n + 2;
         if (lineBytes > kMaxHeaderBlock - headerBytes_) return false;
@@ -561,14 +579,19 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
 
     // The header block.  The stream ending or failing inside it is a
     // truncated reply.
+    // The unfinished line stays at the start of the buffer; `known` of its
+    // bytes hold no line end, so every byte is looked at once however the
+    // server splits its writes.
     bool inHeaders = true;
+    unsigned int known = 0;
     while (inHeaders) {
         if (held == kBufferSize) return false;  // one line longer than the buffer
         unsigned int n = io->read(buf + held, kBufferSize - held);
         if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize - held)) return false;
         held += n;
         unsigned int used = held;
-        if (!parseHeaders(buf, used, inHeaders)) return false;
+        if (!parseHeaderLines(buf, used, inHeaders, known)) return false;
+        if (used == 0) continue;
         std::memmove(buf, buf + used, held - used);
         held -= used;
     }

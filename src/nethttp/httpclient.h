@@ -137,6 +137,11 @@ public:
     // line or a header block past kMaxHeaderBlock.
     bool parseHeaders(const unsigned char* buf, unsigned int& len, bool& inHeaders);
 
+    // Bytes the reader looked at in search of header line ends during the
+    // last processResponse: each byte of the header block once, plus one
+    // for a CR that arrived as the last byte of a read.
+    unsigned long long scannedBytes() const { return scannedBytes_; }
+
     int RC() const { return status_; }
     long long contentLen() const { return contentLength; }
     // True when the reply's body came with chunked transfer coding.
@@ -158,6 +163,10 @@ private:
     bool parseStatusLine(const unsigned char* line, unsigned int n);
     bool parseHeaderLine(const unsigned char* line, unsigned int n);
     bool finishHeaderBlock(bool& inHeaders);
+    // parseHeaders for a reader that keeps its unfinished line at the start
+    // of its buffer: the first `known` bytes of buf are known to hold no line
+    // end, and on return `known` counts those of the unfinished line left.
+    bool parseHeaderLines(const unsigned char* buf, unsigned int& len, bool& inHeaders, unsigned int& known);
     void setHeader(const std::string& name, const std::string& value);
     eBody bodyKind() const;
     bool deliver(const unsigned char* buf, unsigned long long len, unsigned long long& delivered);
@@ -166,6 +175,7 @@ private:
     tHeaderMap headers_;
     // Parsing state of the header block under way.
     unsigned int headerBytes_ = 0;
+    unsigned long long scannedBytes_ = 0;
     bool sawContentLength_ = false;
     bool chunked_ = false;
     std::string transferEncoding_;

@@ -1,0 +1,14 @@
+// Every input that ever broke a compression fuzz entry, replayed through the
+// entry's own checks.
+#define FUZZ_FAIL(message) throw qortest::FuzzFailure(message)
+#include "fuzzreplay.h"
+
+#define LLVMFuzzerTestOneInput fuzzZDecompress
+#include "../../fuzz/FuzzZDecompress.cpp"
+#undef LLVMFuzzerTestOneInput
+
+TEST(CompressionReplay, ZlibInputsThatOnceFailed) {
+    // Data after a stream's end, left in the decoder for a later step to
+    // inflate after reset().
+    EXPECT_GE(qortest::replayFolder("compression/zlib/malformed", fuzzZDecompress), 1);
+}
