@@ -342,11 +342,15 @@ TEST_F(HiveStore, LeftoverTemporaryFilesAreNeverLoadedAndAreRemoved) {
     ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
     ASSERT_TRUE(qortest::writeFile(hive(".hive-99-1.tmp"), std::string("QORC\0\0\0", 7)));
     ASSERT_TRUE(qortest::writeFile(hive("lang"), std::string("QORC\0\0\0", 7)));
+    ASSERT_EQ(mkdir(hive("sub").c_str(), 0775), 0);
+    // A configuration name that is a folder is the store's folder itself.
     cCIAppConfig c;
-    ASSERT_TRUE(c.openConfig("qor"));
+    ASSERT_TRUE(c.openConfig(dir_.c_str()));
     EXPECT_FALSE(c.hiveLoaded(".hive-99-1.tmp"));
     EXPECT_TRUE(c.hiveLoaded("lang"));
-    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "lang"}));
+    EXPECT_FALSE(c.hasSection("sub"));
+    EXPECT_FALSE(c.setParamStr("sub/v", "x", -1));
+    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "lang", "sub"}));
 }
 
 TEST_F(HiveStore, SectionsEnumerateInKeyOrderAndRemoveWithTheirSubtrees) {
