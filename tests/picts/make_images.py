@@ -268,6 +268,11 @@ def make_bmp(out):
             with open(path, "wb") as f:
                 f.write(data)
         ref_from = path
+        if im is not None and im.mode == "RGBA":
+            # Pillow reads a 32-bit BI_RGB bitmap back without its alpha; the
+            # reference is the picture it wrote.
+            ref_from = path + ".png"
+            im.save(ref_from)
         if ext == "dib":
             # Pillow reads a bare DIB through a BMP file header.
             with open(path, "rb") as f:
