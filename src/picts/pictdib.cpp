@@ -355,6 +355,9 @@ bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
     if (!checked_mul(stride, static_cast<unsigned long long>(rows), total) || !checked_add(dataOffset_, total, end))
         return false;
     if (stride > dataEnd_ || total > dataEnd_ || end > dataEnd_) return false;
+    // Rows the stream cannot hold are refused before the picture is allocated.
+    const long long streamSize = s->size();
+    if (streamSize > 0 && total > static_cast<unsigned long long>(streamSize)) return false;
     if (!extActive_ && !allocPixels8(w, height_)) return false;
 
     unsigned int rm = 0x7C00, gm = 0x03E0, bm = 0x001F, am = 0;
