@@ -446,8 +446,7 @@ bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
                         for (long long x = 0; x < w && !anyAlpha; ++x) anyAlpha = (out[x] >> 24) != 0;
                     break;
             }
-            if (extActive_)
-                for (long long x = 0; x < w; ++x) setExtPix(x, y, out[x]);
+            if (extActive_) setExtRow(y, out, w);
         }
     }
     if (extActive_) return true;

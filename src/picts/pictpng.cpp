@@ -542,13 +542,11 @@ void cPictPNG::emitLine(const P* line, long long n, int firstCol, int colStep) {
     const long long y = static_cast<long long>(hdr_.height) - 1 - row_;
     if (extActive_) {
         if (!canExtRender(0, width_ - 1, y, y)) return;
-        for (long long i = 0; i < n; ++i) {
-            const long long x = firstCol + i * colStep;
-            if (sizeof(P) == 4)
-                setExtPix(x, y, static_cast<unsigned int>(line[i]));
-            else
-                setExtPix16(x, y, static_cast<unsigned long long>(line[i]));
+        if (sizeof(P) == 4) {
+            setExtRow(y, reinterpret_cast<const unsigned int*>(line), n, firstCol, colStep);
+            return;
         }
+        for (long long i = 0; i < n; ++i) setExtPix16(firstCol + i * colStep, y, static_cast<unsigned long long>(line[i]));
         return;
     }
     P* out = sizeof(P) == 4 ? reinterpret_cast<P*>(pixels8_.data() + y * width_)
