@@ -237,6 +237,12 @@ TEST_F(PngFiles, HeaderAndAncillaryRules) {
     auto extra = chunksOf(file("png_c0_d4_i_o"));
     extra.insert(extra.begin() + 1, Chunk{"zzZz", Bytes(300, 7)});
     EXPECT_TRUE(decodes(build(extra)));
+    // Even one longer than a chunk held in memory: it is streamed past.
+    extra.insert(extra.begin() + 1, Chunk{"zzZz", Bytes(kMaxPngChunkInMemory + 10, 1)});
+    EXPECT_TRUE(decodes(build(extra)));
+    // A critical chunk that long is refused.
+    extra[1].type = "ZZZz";
+    EXPECT_FALSE(decodes(build(extra)));
     // Interlace byte 255 decodes as non-interlaced.
     auto plain = chunksOf(file("pil_grey"));
     cPictPNG a, b;
