@@ -285,6 +285,9 @@ public:
     bool canExtRender(long long x0, long long x1, long long y0, long long y1) const;
     bool setExtPix(long long x, long long y, unsigned int pixel);
     bool setExtPix16(long long x, long long y, unsigned long long pixel);
+    // n pixels of row y at x0, x0 + step, ...: exactly what setExtPix would do
+    // with each, in one call.
+    bool setExtRow(long long y, const unsigned int* line, long long n, long long x0 = 0, long long step = 1);
     bool setExtComp(long long x, long long y, unsigned char value, int component);
     bool setExtComp16(long long x, long long y, unsigned short value, int component);
     void endExtRender();

@@ -9,7 +9,12 @@
 #include <cstring>
 #include <new>
 
+#include <emmintrin.h>
+
 namespace {
+
+// Bytes past the end of each scanline buffer, for the filters' whole-word loads.
+constexpr long long kLineSlack = 8;
 
 const unsigned char kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -340,7 +345,7 @@ bool cPictPNG::beginPixels() {
     pass_ = -1;
     row_ = 0;
     lineLen_ = scanlineBytes();
-    if (!sizeBuf(prevLine_, lineLen_) || !sizeBuf(curLine_, lineLen_)) return false;
+    if (!sizeBuf(prevLine_, lineLen_ + kLineSlack) || !sizeBuf(curLine_, lineLen_ + kLineSlack)) return false;
     std::memset(prevLine_.data(), 0, static_cast<std::size_t>(lineLen_));
     fill_ = 0;
     return true;
@@ -355,7 +360,7 @@ bool cPictPNG::startPass(int pass) {
         pass_ = pass;
         const long long pixels = pixelsPerInterlacedLine();
         lineLen_ = (pixels * bitsPerPixel(hdr_.colorType, hdr_.depth) + 7) / 8 + 1;
-        if (!sizeBuf(prevLine_, lineLen_) || !sizeBuf(curLine_, lineLen_)) return false;
+        if (!sizeBuf(prevLine_, lineLen_ + kLineSlack) || !sizeBuf(curLine_, lineLen_ + kLineSlack)) return false;
         std::memset(prevLine_.data(), 0, static_cast<std::size_t>(lineLen_));
         row_ = st.firstRow;
         fill_ = 0;
@@ -407,12 +412,104 @@ bool cPictPNG::processScanline(int firstCol, int colStep, long long lineLen) {
     return true;
 }
 
+namespace {
+
+// The Sub, Average and Paeth filters of pixels of 3 to 8 bytes, one pixel
+// per step in 16-bit lanes: the bytes of a pixel are independent, only the
+// pixels depend on each other.
+// Loads read a whole 4 or 8 bytes (the line buffers carry slack for the
+// last pixel); the extra bytes are never stored back.
+template <int BPP>
+inline __m128i loadPixel(const unsigned char* p) {
+    __m128i v;
+    if (BPP <= 4) {
+        int w;
+        std::memcpy(&w, p, 4);
+        v = _mm_cvtsi32_si128(w);
+    } else {
+        long long w;
+        std::memcpy(&w, p, 8);
+        v = _mm_cvtsi64_si128(w);
+    }
+    return _mm_unpacklo_epi8(v, _mm_setzero_si128());
+}
+template <int BPP>
+inline void storePixel(unsigned char* p, __m128i v) {
+    const unsigned long long w = static_cast<unsigned long long>(_mm_cvtsi128_si64(_mm_packus_epi16(v, v)));
+    if (BPP == 4 || BPP == 8) {
+        std::memcpy(p, &w, BPP);
+    } else if (BPP == 3) {
+        const unsigned short lo = static_cast<unsigned short>(w);
+        std::memcpy(p, &lo, 2);
+        p[2] = static_cast<unsigned char>(w >> 16);
+    } else {
+        const unsigned int lo = static_cast<unsigned int>(w);
+        const unsigned short hi = static_cast<unsigned short>(w >> 32);
+        std::memcpy(p, &lo, 4);
+        std::memcpy(p + 4, &hi, 2);
+    }
+}
+inline __m128i abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
+
+template <int bpp, int type>
+void unfilterWide(unsigned char* x, const unsigned char* prior, long long n) {
+    const __m128i mask = _mm_set1_epi16(0xFF);
+    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+    long long i = 0;
+    for (; i + bpp <= n; i += bpp) {
+        const __m128i cur = loadPixel<bpp>(x + i);
+        __m128i pred;
+        if (type == 1) {
+            pred = a;
+        } else {
+            const __m128i b = loadPixel<bpp>(prior + i);
+            if (type == 3) {
+                pred = _mm_srli_epi16(_mm_add_epi16(a, b), 1);
+            } else {
+                const __m128i pa = abs16(_mm_sub_epi16(b, c));
+                const __m128i pb = abs16(_mm_sub_epi16(a, c));
+                const __m128i pc = abs16(_mm_add_epi16(_mm_sub_epi16(b, c), _mm_sub_epi16(a, c)));
+                const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+                const __m128i useA = _mm_cmpeq_epi16(pa, least);
+                const __m128i useB = _mm_cmpeq_epi16(pb, least);
+                const __m128i bc = _mm_or_si128(_mm_and_si128(useB, b), _mm_andnot_si128(useB, c));
+                pred = _mm_or_si128(_mm_and_si128(useA, a), _mm_andnot_si128(useA, bc));
+            }
+            c = b;
+        }
+        a = _mm_and_si128(_mm_add_epi16(cur, pred), mask);
+        storePixel<bpp>(x + i, a);
+    }
+}
+
+template <int bpp>
+void unfilterWide(unsigned char* x, const unsigned char* prior, long long n, int type) {
+    if (type == 1)
+        unfilterWide<bpp, 1>(x, prior, n);
+    else if (type == 3)
+        unfilterWide<bpp, 3>(x, prior, n);
+    else
+        unfilterWide<bpp, 4>(x, prior, n);
+}
+
+}  // namespace
+
 // Reverses the filter of one line; line[0] is the filter type.  Unknown
 // filter types leave the bytes as they are.
 bool cPictPNG::processPredictor(unsigned char* line, const unsigned char* prior, long long length, int bpp) {
     unsigned char* x = line + 1;
     const unsigned char* p = prior + 1;
     const long long n = length - 1;
+    // Lines are whole pixels, so the wide path covers every byte.
+    if (bpp >= 3 && (line[0] == 1 || line[0] == 3 || line[0] == 4)) {
+        switch (bpp) {
+            case 3: unfilterWide<3>(x, p, n, line[0]); return true;
+            case 4: unfilterWide<4>(x, p, n, line[0]); return true;
+            case 6: unfilterWide<6>(x, p, n, line[0]); return true;
+            case 8: unfilterWide<8>(x, p, n, line[0]); return true;
+            default: break;
+        }
+    }
     switch (line[0]) {
         case 1:
             for (long long i = bpp; i < n; ++i) x[i] = static_cast<unsigned char>(x[i] + x[i - bpp]);
@@ -445,13 +542,11 @@ void cPictPNG::emitLine(const P* line, long long n, int firstCol, int colStep) {
     const long long y = static_cast<long long>(hdr_.height) - 1 - row_;
     if (extActive_) {
         if (!canExtRender(0, width_ - 1, y, y)) return;
-        for (long long i = 0; i < n; ++i) {
-            const long long x = firstCol + i * colStep;
-            if (sizeof(P) == 4)
-                setExtPix(x, y, static_cast<unsigned int>(line[i]));
-            else
-                setExtPix16(x, y, static_cast<unsigned long long>(line[i]));
+        if (sizeof(P) == 4) {
+            setExtRow(y, reinterpret_cast<const unsigned int*>(line), n, firstCol, colStep);
+            return;
         }
+        for (long long i = 0; i < n; ++i) setExtPix16(firstCol + i * colStep, y, static_cast<unsigned long long>(line[i]));
         return;
     }
     P* out = sizeof(P) == 4 ? reinterpret_cast<P*>(pixels8_.data() + y * width_)

@@ -219,6 +219,65 @@ bool cPictBase::setExtPix(long long x, long long y, unsigned int pixel) {
                  comps, false, 0);
 }
 
+bool cPictBase::setExtRow(long long y, const unsigned int* line, long long n, long long x0, long long step) {
+    if (!ext_) return false;
+    if (extScale_ >= 1.0) {
+        if (y < 0 || y >= height_) return true;
+        const long long ty = extTop_ + y - ext_->originY;
+        if (ty < 0 || ty >= ext_->height) return true;
+        unsigned int* row = ext_->pixels + ty * ext_->width;
+        for (long long i = 0; i < n; ++i) {
+            const long long x = x0 + i * step;
+            if (x < 0 || x >= width_) continue;
+            const long long tx = extLeft_ + x - ext_->originX;
+            if (tx >= 0 && tx < ext_->width) row[tx] = line[i];
+        }
+        return true;
+    }
+    if (!accum_.data()) return false;
+    if (extScale_ >= 0.5) {
+        for (long long i = 0; i < n; ++i) setExtPix(x0 + i * step, y, line[i]);
+        return true;
+    }
+    // Nearest bin: the row's bin row once, the columns one by one.
+    const double rj = static_cast<double>(y - ext_->originY) * extScale_ + 0.5;
+    if (rj < 0) return true;
+    const long long j = static_cast<long long>(rj);
+    if (j >= scaledH_) return true;
+    sColorComposFloat* binRow = accum_.data() + j * scaledW_;
+    float* wRow = weights_.data() + j * scaledW_;
+    // Neighbouring pixels share a bin: their components are summed as
+    // integers and added to the bin once per run.
+    long long runBin = -1;
+    unsigned long long lo = 0, hi = 0, count = 0;  // B|R and G|A in 32-bit lanes
+    auto flush = [&]() {
+        if (runBin < 0) return;
+        sColorComposFloat& a = binRow[runBin];
+        a.b = static_cast<float>(a.b + static_cast<double>(lo & 0xFFFFFFFF));
+        a.g = static_cast<float>(a.g + static_cast<double>(hi & 0xFFFFFFFF));
+        a.r = static_cast<float>(a.r + static_cast<double>(lo >> 32));
+        a.a = static_cast<float>(a.a + static_cast<double>(hi >> 32));
+        wRow[runBin] = static_cast<float>(wRow[runBin] + static_cast<double>(count));
+        lo = hi = count = 0;
+    };
+    for (long long k = 0; k < n; ++k) {
+        const double ri = static_cast<double>(x0 + k * step - ext_->originX) * extScale_ + 0.5;
+        if (ri < 0) continue;
+        const long long i = static_cast<long long>(ri);
+        if (i >= scaledW_) continue;
+        if (i != runBin) {
+            flush();
+            runBin = i;
+        }
+        const unsigned long long p = line[k];
+        lo += (p & 0xFF) | (p & 0xFF0000) << 16;
+        hi += ((p >> 8) & 0xFF) | (p & 0xFF000000) << 8;
+        ++count;
+    }
+    flush();
+    return true;
+}
+
 bool cPictBase::setExtPix16(long long x, long long y, unsigned long long pixel) {
     return setExtPix(x, y, to8Bpp(pixel));
 }
@@ -313,6 +372,27 @@ inline void addPix(unsigned long long p, double w, double* c) {
     c[3] += static_cast<double>((p >> 48) & 0xFFFF) * k;
 }
 
+// The components of pixels [from, to) summed exactly, added to c (16-bit
+// components at 1/256, as addPix weighs them).
+inline void wholeSum(const unsigned int* row, long long from, long long to, double* c) {
+    unsigned long long lo = 0, hi = 0;  // B and R, G and A in two 32-bit lanes each
+    for (long long i = from; i < to; ++i) {
+        const unsigned long long p = row[i];
+        lo += (p & 0xFF) | (p & 0xFF0000) << 16;
+        hi += ((p >> 8) & 0xFF) | (p & 0xFF000000) << 8;
+    }
+    c[0] += static_cast<double>(lo & 0xFFFFFFFF);
+    c[1] += static_cast<double>(hi & 0xFFFFFFFF);
+    c[2] += static_cast<double>(lo >> 32);
+    c[3] += static_cast<double>(hi >> 32);
+}
+inline void wholeSum(const unsigned long long* row, long long from, long long to, double* c) {
+    unsigned long long s[4] = {0, 0, 0, 0};
+    for (long long i = from; i < to; ++i)
+        for (int k = 0; k < 4; ++k) s[k] += (row[i] >> (16 * k)) & 0xFFFF;
+    for (int k = 0; k < 4; ++k) c[k] += static_cast<double>(s[k]) * 0.00390625;
+}
+
 // One span [s, s + r) of a line of n pixels: the first (partial) pixel, the
 // whole ones, and the last (partial) one.
 struct sSpan {
@@ -395,9 +475,11 @@ void cPictBase::doScale(const P* src, long long sw, long long sh, long long srcS
         const P* row = src + k * srcStride;
         for (long long x = 0; x < dw; ++x) {
             const sSpan& sp = cols[static_cast<std::size_t>(x)];
+            // Whole pixels are summed as integers (exact), the partial ones
+            // with their weights.
             double c[4] = {0, 0, 0, 0};
+            wholeSum(row, sp.wholeFrom, sp.wholeTo, c);
             if (sp.first >= 0) addPix(row[sp.first], sp.firstW, c);
-            for (long long i = sp.wholeFrom; i < sp.wholeTo; ++i) addPix(row[i], 1.0, c);
             if (sp.last >= 0) addPix(row[sp.last], sp.lastW, c);
             double* out = &rowVals[static_cast<std::size_t>(x) * 4];
             if (sp.total == 1.0) {

@@ -152,6 +152,16 @@ def make_png(out):
                     f.write(encode_png(rng, w, h, ctype, depth, rows, interlace, plte, trns))
                 magick_reference(path, os.path.join(out, name + ".ref"))
                 index.append("%s %d" % (name, 16 if depth == 16 else 8))
+    # Interlaced pictures so small that some Adam7 passes have no rows or no
+    # columns.
+    for w, h in ((1, 1), (1, 5), (5, 1), (2, 3), (3, 2), (4, 1), (1, 4), (2, 2)):
+        rows = [[tuple(rng.randrange(256) for _ in range(4)) for _ in range(w)] for _ in range(h)]
+        name = "png_tiny_%dx%d_i" % (w, h)
+        path = os.path.join(out, name + ".png")
+        with open(path, "wb") as f:
+            f.write(encode_png(rng, w, h, 6, 8, rows, True))
+        magick_reference(path, os.path.join(out, name + ".ref"))
+        index.append("%s 8" % name)
     # Larger pictures in the forms the benchmarks use, from Pillow's encoder.
     from PIL import Image
     img = Image.effect_mandelbrot((300, 200), (-2, -1.2, 1, 1.2), 80).convert("RGB")
@@ -268,6 +278,11 @@ def make_bmp(out):
             with open(path, "wb") as f:
                 f.write(data)
         ref_from = path
+        if im is not None and im.mode == "RGBA":
+            # Pillow reads a 32-bit BI_RGB bitmap back without its alpha; the
+            # reference is the picture it wrote.
+            ref_from = path + ".png"
+            im.save(ref_from)
         if ext == "dib":
             # Pillow reads a bare DIB through a BMP file header.
             with open(path, "rb") as f:

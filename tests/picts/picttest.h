@@ -89,6 +89,40 @@ inline ::testing::AssertionResult samePixels(cPictBase& p, const Reference& ref)
     return ::testing::AssertionSuccess();
 }
 
+// Decodes the file plainly and into two render targets with decoder D: a
+// larger target must hold exactly what toExtTarget makes of the plain
+// picture; a smaller one must be painted everywhere.
+template <typename D>
+void expectTargetsMatchPlainDecode(const Bytes& file, const std::string& name) {
+    auto decodeInto = [&](D& d) {
+        cBufWrapperIO io(const_cast<unsigned char*>(file.data()), static_cast<long long>(file.size()), false);
+        return d.decode(&io);
+    };
+    D full;
+    ASSERT_TRUE(decodeInto(full)) << name;
+    const long long sizes[2][2] = {{full.width() + 5, full.height() + 4}, {full.width() / 3 + 1, full.height() / 3 + 1}};
+    for (const auto& sz : sizes) {
+        std::vector<unsigned int> direct(static_cast<std::size_t>(sz[0] * sz[1]), 0xDEADBEEFu), copied(direct.size());
+        cPictBase::sExtPictDef t1, t2;
+        t1.pixels = direct.data();
+        t2.pixels = copied.data();
+        t1.width = t2.width = sz[0];
+        t1.height = t2.height = sz[1];
+        t1.background = t2.background = 0x11223344u;
+        D viaTarget;
+        ASSERT_TRUE(viaTarget.setExtTarget(&t1));
+        ASSERT_TRUE(decodeInto(viaTarget)) << name;
+        EXPECT_EQ(viaTarget.raw8Bpp(), nullptr) << name;
+        EXPECT_EQ(viaTarget.raw16Bpp(), nullptr) << name;
+        if (sz[0] > full.width()) {
+            ASSERT_TRUE(full.toExtTarget(&t2));
+            EXPECT_EQ(direct, copied) << name;
+        } else {
+            for (unsigned v : direct) EXPECT_NE(v, 0xDEADBEEFu) << name;
+        }
+    }
+}
+
 // The regular files of a folder, sorted.
 inline std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> out;

@@ -1,0 +1,36 @@
+// qor-fuzz-link: picts compression base
+// Feeds bytes to the BMP and bare-DIB probes and decoders (plain, as an
+// icon entry, and through a small render target); only crashes, hangs and
+// leaks count.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "base/memio.h"
+#include "picts/pictdib.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
+    cPictBase::sPictInfo info;
+    cPictBMP::validFor(&io, &info);
+    io.set_fp(0);
+    cPictBMP bmp;
+    bmp.decode(&io);
+    io.set_fp(0);
+    cPictDIB::validFor(&io, &info, true);
+    io.set_fp(0);
+    cPictDIB icon;
+    icon.setUseAlphaBp(true);
+    icon.setForcedPalletteLoad(true);
+    icon.decode(&io);
+    std::vector<unsigned int> px(16 * 11);
+    cPictBase::sExtPictDef target;
+    target.pixels = px.data();
+    target.width = 16;
+    target.height = 11;
+    cPictBMP scaled;
+    scaled.setExtTarget(&target);
+    io.set_fp(0);
+    scaled.decode(&io);
+    return 0;
+}
