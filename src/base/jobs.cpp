@@ -125,6 +125,9 @@ bool cJob::terminate(int ms) {
         stop();
         return false;
     }
+    // Not a cancellation point itself: it runs from destructors (this one's
+    // and the subclasses'), which a cancelled caller could not unwind out of.
+    cCancellationHold hold;
     cSafeCriticalSectionAccess guard(&control_);
     if (runs()) {
         stop();

@@ -79,7 +79,7 @@ public:
     // steps), then cancels its thread and waits for the thread to end.  True
     // once no run is active; false only when called from the job's own
     // thread, which cannot wait for itself (the stop flag is raised all the
-    // same).
+    // same).  Not a cancellation point: it may run from a destructor.
     bool terminate(int ms);
     // Whether a run is active.
     bool runs() const;
