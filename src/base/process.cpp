@@ -241,6 +241,8 @@ bool cConProcess::startProcess(const char* file, bool) {
 }
 
 void cConProcess::close() {
+    // Runs from the destructor and waits on the child (see cCancellationHold).
+    cCancellationHold hold;
     terminate();
     closeFd(output_);
     closeFd(input_);
