@@ -1,5 +1,6 @@
 #include "base/fileio.h"
 
+#include "base/sync.h"
 #include "base/timeutil.h"
 
 #include <cerrno>
@@ -174,6 +175,7 @@ bool file_set_eof(void* h, unsigned long long length) { return file_valid(h) && 
 int file_close(void* h) {
     if (!file_valid(h)) return -1;
     // After EINTR the descriptor is gone on this platform: never retry.
+    cCancellationHold hold;
     return ::close(fdOf(h));
 }
 
@@ -263,6 +265,8 @@ bool cFileIO::set_eof(unsigned long long length) { return valid() && truncateTo(
 
 void cFileIO::close() {
     if (!valid()) return;
+    // Closing must finish even in a job being cancelled (see cCancellationHold).
+    cCancellationHold hold;
     ::close(static_cast<int>(fd_));
     fd_ = -1;
 }
@@ -291,6 +295,7 @@ bool cSafeFD::valid() const { return static_cast<int>(reinterpret_cast<std::intp
 void cSafeFD::close() {
     if (!fd_) return;
     int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(fd_));
+    cCancellationHold hold;
     if (fd > 0) ::close(fd);
     fd_ = nullptr;
 }

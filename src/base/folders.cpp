@@ -2,6 +2,7 @@
 
 #include "base/checked.h"
 #include "base/strutil.h"
+#include "base/sync.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -89,7 +90,10 @@ bool isUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 // A folder open for reading, closed however the reading ends: an allocation
 // that fails part-way through a listing throws past the loop.
 struct sDirCloser {
-    void operator()(DIR* d) const { ::closedir(d); }
+    void operator()(DIR* d) const {
+        cCancellationHold hold;  // runs from destructors
+        ::closedir(d);
+    }
 };
 using tOpenDir = std::unique_ptr<DIR, sDirCloser>;
 

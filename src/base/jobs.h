@@ -6,17 +6,28 @@
 //
 // Ending a run.  stop() only raises a flag that the job polls with
 // haveToStop().  terminate(ms) stops the job, gives it ms milliseconds to
-// return, and then cancels it.  A job is never interrupted at an arbitrary
-// instruction (that could leave malloc's or another lock taken): cancellation
-// takes effect at the job's next safe point, which is a call of haveToStop()
-// or cJob::sleep() on the job's own thread.  There the run unwinds by an
-// exception of its own type (qor_detail::JobCancel), running the destructors
-// of the job's frames, and ends without onJobEnd.  Code inside a job that
-// catches everything should rethrow what it does not know.
+// return, and then cancels its thread (deferred cancellation): the run ends
+// at the thread's next cancellation point, and a job blocked in one ends at
+// once.  Cancellation points are the blocking system calls (read, write,
+// recv, send, connect, accept, poll, select, close, waitpid, nanosleep),
+// condition waits (pthread_cond_wait, std::condition_variable, cEvent::wait
+// and wait_ms), cJob::sleep, and haveToStop() called on the job's own
+// thread.  Waiting for a lock (cCriticalSection, std::mutex) is none.
+//
+// A cancelled run unwinds: the destructors of the job's frames run, guards
+// release their locks, and the run ends without onJobEnd or any later hook.
+// glibc unwinds it with a forced-unwind exception (abi::__forced_unwind from
+// <cxxabi.h>): a catch (...) inside a job must rethrow it (catch it by name
+// and throw; first), never swallow it, or the process aborts.  And C++ cannot
+// unwind out of a destructor: a destructor that reaches a cancellation point
+// while a cancellation is pending ends the process.  The library's own
+// closers run under cCancellationHold (base/sync.h); a job's own classes
+// that close or flush from their destructors should do the same.
 //
 // terminate() and the destructor return only once the job's thread has really
-// ended, so the object may be freed afterwards.  A job that neither returns
-// nor reaches a safe point keeps them waiting.
+// ended, so the object may be freed afterwards.  A job that computes without
+// ever reaching a cancellation point keeps them waiting: that is the one case
+// in which a job can hold its owner.
 //
 // A subclass whose job() uses its own members must call terminate() in its
 // own destructor: by the time ~cJob runs, the subclass part is gone.
@@ -28,8 +39,6 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
 // An opaque exception record; the job thread always passes null.
 struct _EXCEPTION_POINTERS;
@@ -40,13 +49,6 @@ public:
     virtual int handleException(_EXCEPTION_POINTERS* record, unsigned int code) = 0;
     virtual ~cSysExceptHandler() = default;
 };
-
-namespace qor_detail {
-// What a safe point throws once a run has been cancelled.  It carries nothing
-// and derives from nothing, so handlers for cException or std::exception let
-// it pass.
-struct JobCancel {};
-}  // namespace qor_detail
 
 class cJob {
 public:
@@ -74,18 +76,19 @@ public:
     // Raises the stop flag and calls onJobStopSignal(); returns at once.
     void stop();
     // Stops the job, waits up to ms for it to return on its own (in 10 ms
-    // steps), then cancels it and waits for its thread to end.  True once no
-    // run is active; false only when called from the job's own thread, which
-    // cannot wait for itself (the stop flag is raised all the same).
+    // steps), then cancels its thread and waits for the thread to end.  True
+    // once no run is active; false only when called from the job's own
+    // thread, which cannot wait for itself (the stop flag is raised all the
+    // same).  Not a cancellation point: it may run from a destructor.
     bool terminate(int ms);
     // Whether a run is active.
     bool runs() const;
-    // The stop flag.  On the job's own thread this is also a safe point: a run
-    // that was cancelled ends here.
+    // The stop flag.  On the job's own thread this is also a cancellation
+    // point: a run that was cancelled ends here.
     bool haveToStop();
 
-    // Suspends the calling thread for ms milliseconds.  On a job thread this
-    // is a safe point: a cancelled run ends here at once instead of sleeping.
+    // Suspends the calling thread for ms milliseconds.  A cancellation point:
+    // a cancelled run ends here at once instead of sleeping.
     static void sleep(int ms);
 
     void setJobName(const unsigned short* name);
@@ -103,25 +106,17 @@ private:
     static void* threadRoutine(void* self);
     void runOnThisThread();
     bool onOwnThread() const;
-    // Throws JobCancel when called on this job's thread after cancellation.
-    void cancelPoint();
     // Waits for the thread of the last run to end and releases it.
     void joinThread();
-    // Sleeps on the job's own thread, waking early when the run is cancelled.
-    void sleepAsJob(int ms);
 
     std::atomic<cSysExceptHandler*> handler_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> finished_{true};
-    std::atomic<bool> cancelled_{false};
     _guardchar<unsigned short> name_;
     cCriticalSection state_;    // stop flag together with onJobStopSignal
     cCriticalSection control_;  // start and terminate against each other
     pthread_t thread_{};
     bool joinable_ = false;     // thread_ is a thread that nobody joined yet
-    // Wakes a sleeping job when its run is cancelled.
-    std::mutex wakeLock_;
-    std::condition_variable wake_;
 };
 
 // How long computations report progress and learn whether to go on.

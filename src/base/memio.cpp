@@ -1,4 +1,5 @@
 #include "base/memio.h"
+#include "base/sync.h"
 
 #include <algorithm>
 #include <climits>
@@ -483,6 +484,9 @@ bool cMemBufferedLinearWriterIO::set_fp(unsigned long long pos) {
 }
 
 void cMemBufferedLinearWriterIO::close() {
+    // The flush writes, and this runs from the destructor: a cancelled job
+    // must not unwind out of it (see cCancellationHold).
+    cCancellationHold hold;
     if (target_) passPending();
     target_ = nullptr;
     delete owned_;

@@ -1,4 +1,5 @@
 #include "base/process.h"
+#include "base/sync.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -114,6 +115,7 @@ bool raiseAboveStdio(int& fd) {
 }
 
 void closeFd(int& fd) {
+    cCancellationHold hold;  // a cancelled job must not leave fd half closed
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
@@ -179,8 +181,9 @@ bool just_run(const char* file) {
     if (!file || !*file) return false;
     pid_t pid = spawnChild(file, {file, nullptr}, true);
     if (pid <= 0) return false;
-    // A plain sleep, not cJob::sleep: a cancelled job unwinding from here
-    // would leave the child unwatched.
+    // Not cancellable: a cancelled job unwinding from here would leave the
+    // child unwatched.
+    cCancellationHold hold;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     int status = 0;
     pid_t r;
@@ -238,6 +241,8 @@ bool cConProcess::startProcess(const char* file, bool) {
 }
 
 void cConProcess::close() {
+    // Runs from the destructor and waits on the child (see cCancellationHold).
+    cCancellationHold hold;
     terminate();
     closeFd(output_);
     closeFd(input_);

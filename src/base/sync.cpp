@@ -68,11 +68,31 @@ void cEvent::consume() {
     if (!manualReset_) signalled_ = false;
 }
 
+// Holds the event's lock across a wait.  The condition waits are
+// cancellation points: a cancelled waiter comes back from them with the lock
+// taken and unwinds, so the lock must be released by a destructor.  A waiter
+// cancelled after the condition chose it for a set() would swallow that
+// wake-up; when the event is still signalled, the wake-up is passed on.
+class cEvent::cWaitLock {
+public:
+    explicit cWaitLock(cEvent& e) : e_(e) {}
+    ~cWaitLock() {
+        if (!done_ && e_.signalled_) pthread_cond_signal(&e_.cond_);
+        pthread_mutex_unlock(&e_.lock_);
+    }
+    void done() { done_ = true; }
+
+private:
+    cEvent& e_;
+    bool done_ = false;
+};
+
 bool cEvent::wait() {
     if (!valid_ || pthread_mutex_lock(&lock_) != 0) return false;
+    cWaitLock held(*this);
     while (!signalled_) pthread_cond_wait(&cond_, &lock_);
     consume();
-    pthread_mutex_unlock(&lock_);
+    held.done();
     return true;
 }
 
@@ -95,6 +115,7 @@ int cEvent::wait_ms(unsigned int ms) {
         deadline.tv_nsec -= 1000000000L;
     }
     if (pthread_mutex_lock(&lock_) != 0) return 0;
+    cWaitLock held(*this);
     int result = 2;
     while (!signalled_) {
         int rc = pthread_cond_timedwait(&cond_, &lock_, &deadline);
@@ -108,6 +129,6 @@ int cEvent::wait_ms(unsigned int ms) {
         }
     }
     if (result == 2) consume();
-    pthread_mutex_unlock(&lock_);
+    held.done();
     return result;
 }

@@ -52,6 +52,26 @@ private:
     cCriticalSection* cs_;
 };
 
+// Holds the calling thread's cancellation off for the guard's lifetime.  A
+// cancelled job unwinds from its next cancellation point (read, write, poll,
+// close, sleep, a condition wait...), and C++ cannot unwind out of a
+// destructor: code that releases something from a destructor, or must not be
+// left half done, runs under this guard, and a pending cancellation acts at
+// the first cancellation point after it.
+class cCancellationHold {
+public:
+    cCancellationHold() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_); }
+    ~cCancellationHold() {
+        int ignored;
+        pthread_setcancelstate(old_, &ignored);
+    }
+    cCancellationHold(const cCancellationHold&) = delete;
+    cCancellationHold& operator=(const cCancellationHold&) = delete;
+
+private:
+    int old_ = PTHREAD_CANCEL_ENABLE;
+};
+
 // A manual- or auto-reset event.  A set that happens while nobody waits is
 // kept in the state.  Timed waits run on the monotonic clock, so changing the
 // wall clock neither shortens nor stretches them.
@@ -68,6 +88,8 @@ public:
     // set; an auto-reset event releases exactly one.
     bool set();
     bool reset();
+    // A cancellation point: a cancelled job waiting here unwinds, leaving the
+    // event unlocked and a wake-up it may have taken to the next waiter.
     bool wait();
     bool try_wait();
     // 2: signalled; 1: the time ran out; 0: not valid or the wait failed.
@@ -77,6 +99,7 @@ public:
 
 private:
     void consume();  // called with the lock held once the event is signalled
+    class cWaitLock;
 
     bool manualReset_ = false;
     bool signalled_ = false;

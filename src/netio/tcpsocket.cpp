@@ -1,5 +1,7 @@
 #include "netio/tcpsocket.h"
 
+#include "base/sync.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -143,6 +145,9 @@ bool cTCPSocket::create(int fd) {
 
 void cTCPSocket::close() {
     if (fd_ == -1) return;
+    // The drain and the close run to their end even in a job being cancelled:
+    // this runs from the destructor (see cCancellationHold).
+    cCancellationHold hold;
     ::shutdown(fd_, SHUT_WR);
     char scratch[kReadPiece];
     const timeval quiet{0, kDrainQuietUs};
