@@ -60,7 +60,7 @@ inline sZlibCase makeZlibCase(cFuzzInput& in) {
         std::string grown;
         for (unsigned char ch : plain) {
             grown.append(static_cast<size_t>(ch % 64) * 64 + 1, static_cast<char>(ch));
-            if (grown.size() > (1u << 20)) break;  // past every buffer size; more only costs time
+            if (grown.size() > (1u << 18)) break;  // past the 64 KiB buffers; more only costs time
         }
         plain.swap(grown);
     }
