@@ -224,7 +224,9 @@ int lowestBit(unsigned long long v);
 unsigned long long strToU64(const char* s);
 unsigned long long strToU64(const unsigned short* s);
 // A leading '-' negates strToU64 of the rest; a strToU64 result of 2^63 or
-// more (unreadable text included) gives 0x8000000000000000.
+// more (unreadable text included) gives 0x8000000000000000.  A '-' before
+// decimal digits is read together with them as "%lld" reads it, so the
+// smallest value's text gives that value and larger decimals saturate there.
 long long strToInt64(const char* s);
 long long strToInt64(const unsigned short* s);
 
