@@ -74,22 +74,26 @@ struct sSchedule {
     __m256i* w;  // the pairs made so far, without the constants (40)
 };
 
-QOR_SHA512_TARGET __attribute__((always_inline)) inline void scheduleStep(const sSchedule& s, int j) {
-    __m256i x;
-    if (j < 8) {
-        x = loadPair(s.a, s.b, j);
-    } else {
-        // alignr joins the high word of one pair with the low word of the
-        // next, lane by lane: words t - 15, t - 14 and t - 7, t - 6.
-        const __m256i w15 = _mm256_alignr_epi8(s.w[j - 7], s.w[j - 8], 8);
-        const __m256i w7 = _mm256_alignr_epi8(s.w[j - 3], s.w[j - 4], 8);
-        x = _mm256_add_epi64(_mm256_add_epi64(s.w[j - 8], smallSigma0(w15)),
-                             _mm256_add_epi64(w7, smallSigma1(s.w[j - 1])));
-    }
+// Stores pair j plus its round constants.
+QOR_SHA512_TARGET inline void storeWithConstants(const sSchedule& s, int j, __m256i x) {
     s.w[j] = x;
     const std::uint64_t* k = qor_sha::sha512RoundConstants.data() + 2 * j;
     const __m256i kk = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(k)));
     _mm256_store_si256(reinterpret_cast<__m256i*>(s.wk + 4 * j), _mm256_add_epi64(x, kk));
+}
+
+// Steps 0 to 7: the sixteen words of each block as they are.
+QOR_SHA512_TARGET inline void scheduleLoads(const sSchedule& s) {
+    for (int j = 0; j < 8; ++j) storeWithConstants(s, j, loadPair(s.a, s.b, j));
+}
+
+// Step j, 8 to 39.  alignr joins the high word of one pair with the low word
+// of the next, lane by lane: words t - 15, t - 14 and t - 7, t - 6.
+QOR_SHA512_TARGET inline void scheduleStep(const sSchedule& s, int j) {
+    const __m256i w15 = _mm256_alignr_epi8(s.w[j - 7], s.w[j - 8], 8);
+    const __m256i w7 = _mm256_alignr_epi8(s.w[j - 3], s.w[j - 4], 8);
+    storeWithConstants(s, j, _mm256_add_epi64(_mm256_add_epi64(s.w[j - 8], smallSigma0(w15)),
+                                              _mm256_add_epi64(w7, smallSigma1(s.w[j - 1]))));
 }
 
 QOR_SHA512_TARGET inline std::uint64_t ror(std::uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
@@ -125,20 +129,21 @@ QOR_SHA512_TARGET inline std::uint64_t ror(std::uint64_t x, int n) { return (x >
     QOR_SHA512_AVX2_ROUND(b, c, d, e, f, g, h, a, wk[2 * (t) + 13])
 
 // The 80 rounds of one block on its scheduled words (wk at the block's own
-// first word: pairs four words apart), with two steps of the next pair's
-// expansion, from step From on, one after each four rounds (none when Expand is
-// false).  Fully unrolled, so that every step has its own fixed registers
-// and addresses.
-template <bool Expand, int From>
-QOR_SHA512_TARGET void rounds(std::uint64_t* state, const std::uint64_t* wk, const sSchedule& next) {
+// first word: pairs four words apart), with one step of the next pair's
+// expansion after each four rounds, from step `step` up to `end`.  The loop
+// is left rolled on purpose: unrolled, the two blocks' 160 rounds are too
+// large for the processor's cache of decoded instructions, and decoding
+// them again costs more than the loop.
+QOR_SHA512_TARGET void rounds(std::uint64_t* state, const std::uint64_t* wk, const sSchedule& next, int step,
+                              int end) {
     std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-#pragma GCC unroll 10
+#pragma GCC unroll 1
     for (int t = 0; t < 80; t += 8) {
         QOR_SHA512_AVX2_4A(t);
-        if (Expand) scheduleStep(next, From + t / 4);
+        if (step < end) scheduleStep(next, step++);
         QOR_SHA512_AVX2_4B(t);
-        if (Expand) scheduleStep(next, From + t / 4 + 1);
+        if (step < end) scheduleStep(next, step++);
     }
     state[0] += a;
     state[1] += b;
@@ -152,27 +157,30 @@ QOR_SHA512_TARGET void rounds(std::uint64_t* state, const std::uint64_t* wk, con
 
 // Blocks go by pairs (a last odd block pairs with itself, its copy unused).
 // While one pair's rounds run, the next pair is expanded into the other
-// half of wk: 20 steps during each block's rounds.
+// half of wk: its words as they are first, then 20 steps during the first
+// block's rounds and the last 12 during the second's.
 QOR_SHA512_TARGET void sha512BlocksAvx2(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
     if (!count) return;
     alignas(32) std::uint64_t wk[2][160];
     __m256i w[40];
     sSchedule sched{blocks, count >= 2 ? blocks + 128 : blocks, wk[0], w};
-    for (int j = 0; j < 40; ++j) scheduleStep(sched, j);
+    scheduleLoads(sched);
+    for (int j = 8; j < 40; ++j) scheduleStep(sched, j);
     for (int cur = 0; count;) {
         const std::size_t now = count >= 2 ? 2 : 1;
         blocks += 128 * now;
         count -= now;
-        sched = sSchedule{blocks, count >= 2 ? blocks + 128 : blocks, wk[cur ^ 1], w};
         if (now == 1) {
             // A last single block: nothing follows it to expand.
-            rounds<false, 0>(state, wk[cur], sched);
+            rounds(state, wk[cur], sched, 0, 0);
         } else if (!count) {
-            rounds<false, 0>(state, wk[cur], sched);
-            rounds<false, 0>(state, wk[cur] + 2, sched);
+            rounds(state, wk[cur], sched, 0, 0);
+            rounds(state, wk[cur] + 2, sched, 0, 0);
         } else {
-            rounds<true, 0>(state, wk[cur], sched);
-            rounds<true, 20>(state, wk[cur] + 2, sched);
+            sched = sSchedule{blocks, count >= 2 ? blocks + 128 : blocks, wk[cur ^ 1], w};
+            scheduleLoads(sched);
+            rounds(state, wk[cur], sched, 8, 28);
+            rounds(state, wk[cur] + 2, sched, 28, 40);
         }
         cur ^= 1;
     }
