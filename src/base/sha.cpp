@@ -139,6 +139,7 @@ inline void store64be(std::uint8_t* p, std::uint64_t v) {
 }  // namespace
 
 alignas(16) const std::array<std::uint32_t, 64> sha256RoundConstants = kK256;
+alignas(32) const std::array<std::uint64_t, 80> sha512RoundConstants = kK512;
 
 // ---------------------------------------------------------------------------
 // Portable compression functions, all rounds in straight code.  The message
@@ -243,8 +244,6 @@ void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::s
     }
 }
 
-namespace {
-
 #define QOR_SHA512_W(i) \
     ((i) < 16 ? w[(i)&15] \
               : (w[(i)&15] += (rotr64(w[((i)-2) & 15], 19) ^ rotr64(w[((i)-2) & 15], 61) ^ (w[((i)-2) & 15] >> 6)) + \
@@ -269,7 +268,7 @@ namespace {
     QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6); \
     QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7)
 
-void sha512Blocks(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
+void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
     for (; count; --count, blocks += 128) {
         std::uint64_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = load64be(blocks + 8 * i);
@@ -294,6 +293,13 @@ void sha512Blocks(std::uint64_t* state, const std::uint8_t* blocks, std::size_t 
         state[6] += g;
         state[7] += h;
     }
+}
+
+namespace {
+
+BlockEngine64 sha512Engine() {
+    static const BlockEngine64 engine = sha512VectorEngine() ? sha512VectorEngine() : &sha512BlocksPortable;
+    return engine;
 }
 
 BlockEngine32 sha256Engine() {
@@ -517,7 +523,7 @@ void sha_copy(SHA_CTX* dst, const SHA_CTX* src) {
 // SHA-512 and SHA-384 on sSHA512Ctx (a 128-bit byte count).
 
 static void _Transform(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
-    sha512Blocks(state, blocks, count);
+    sha512Engine()(state, blocks, count);
 }
 
 void sha512_starts(sSHA512Ctx* ctx) {

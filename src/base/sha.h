@@ -18,9 +18,10 @@
 // significant byte first.  A null pointer for the bytes is no bytes.  Any
 // number of threads may hash at once, each with its own context.
 //
-// SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them (the
-// choice is made once, at first use), else portable code with the same
-// results.
+// SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them, and
+// SHA-512 (with SHA-384) a message schedule computed with AVX2 when the CPU
+// has AVX2 and BMI2 (each choice is made once, at first use), else portable
+// code with the same results.
 #pragma once
 
 #include <array>
@@ -138,7 +139,14 @@ void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::s
 BlockEngine32 sha256HardwareEngine();
 BlockEngine32 sha1HardwareEngine();
 
-// The 64 SHA-256 round constants, for the hardware engine.
+// The same for SHA-512 and SHA-384: `count` whole 128-byte blocks.
+using BlockEngine64 = void (*)(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
+void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
+// Null when the CPU lacks AVX2, BMI or BMI2 (or is not x86).
+BlockEngine64 sha512VectorEngine();
+
+// The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;
+extern const std::array<std::uint64_t, 80> sha512RoundConstants;
 
 }  // namespace qor_sha

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -479,6 +480,14 @@ void cTextFileIO::strToBuf(const char* data, long long n, _typebuf<char>& out) {
         sizeLine(out, 0);
         return;
     }
+    // A caller's bytes inside out itself are copied before out lets go of
+    // its array.
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t own = reinterpret_cast<std::uintptr_t>(out.data());
+    if (own && at - own < out.bytes()) {
+        out.copyFrom(data, n);
+        return;
+    }
     sizeLine(out, n);
     std::memcpy(out.data(), data, static_cast<std::size_t>(n));
 }
@@ -489,8 +498,8 @@ void cTextFileIO::strToBuf(const char* data, long long n, _typebuf<char>& out) {
 // the array out held goes to a pool of one spare array per short length,
 // and out takes the spare of length n when there is one.  A caller that
 // reads every line into the same buffer stops allocating once the lengths of
-// its text have been met.  The data copied in never lies in out (it comes
-// from this object's own buffers), so out's array may go first.
+// its text have been met.  The caller copies into out after this, from bytes
+// that do not lie in out's old array.
 void cTextFileIO::sizeLine(_typebuf<char>& out, long long n) {
     const long long had = out.count();
     if (had == n) return;

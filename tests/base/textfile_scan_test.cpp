@@ -151,6 +151,18 @@ TEST(TextLineScan, LinesComeBackWhateverTheCallerDoesWithItsBuffer) {
     }
 }
 
+TEST(TextLineScan, BytesTakenFromTheOutputBufferItselfAreCopiedWhole) {
+    cTextFileIO tf;
+    _typebuf<char> out;
+    for (long long n : {40LL, 200LL, 300LL}) {
+        out.set(n);
+        for (long long i = 0; i < n; ++i) out.data()[i] = static_cast<char>('a' + i % 26);
+        const std::string whole(out.data(), out.bytes());
+        tf.strToBuf(out.data() + 10, n - 20, out);  // the middle of itself
+        ASSERT_EQ(std::string(out.data(), out.bytes()), whole.substr(10, static_cast<std::size_t>(n - 20))) << n;
+    }
+}
+
 TEST(TextLineScan, Utf16LinesOfEveryLengthComeBackAsUtf8) {
     TempDir dir;
     const std::vector<std::string> lines = shuffledLines();  // ASCII: UTF-8 as it is
