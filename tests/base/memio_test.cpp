@@ -255,6 +255,16 @@ TEST(MemBufferedIO, AFailedSourceWriteIsReportedAndLeavesThePositionAlone) {
     EXPECT_EQ(src.data().substr(10, 2), "zz");
 }
 
+TEST(MemBufferedIO, SetEofTruncatesTheSourceAndForgetsCachedBytes) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, "0123456789"), 10u);
+    cMemBufferedIO c(&m, 64);
+    EXPECT_EQ(readAll(c, 2), "01");
+    EXPECT_TRUE(c.set_eof(4));
+    EXPECT_EQ(c.size(), 4);
+    EXPECT_EQ(readAll(c, 10), "23");  // not the cached "456789"
+}
+
 TEST(MemBufferedIO, OwnsTheSourceOnlyWhenSetAndNeverDeletesItTwice) {
     bool gone = false;
     {

@@ -420,4 +420,13 @@ TEST(TextFileWrite, AppendAfterGoEofAndOverwriteAtTheReadPosition) {
               "'one\\r\\nTWo\\r\\n'");
 }
 
+TEST(TextFileHelpers, StrHereFindsTheFirstLineEndInEitherUnitSize) {
+    cTextFileIO tf;
+    EXPECT_EQ(tf.strHere("ab\r\ncd", 6), 2);
+    EXPECT_EQ(tf.strHere("abcd", 0), 0);
+    const unsigned short wide[] = {'x', 'y', 0x0A, 'z'};
+    EXPECT_EQ(tf.strHere(wide, 4), 2);
+    EXPECT_EQ(tf.strHere(static_cast<const unsigned short*>(nullptr), 4), 0);
+}
+
 }  // namespace
