@@ -265,15 +265,23 @@ int waitForEnd(cConProcess& p) {
     return p.status();
 }
 
-TEST(ConProcess, CatGetsItsNameAsFirstArgumentAndEchoesItsInputAfterTheMarker) {
+TEST(ConProcess, CatGetsItsNameEchoesAfterTheMarkerAndIsEndedAndReapedWhenReplacedOrTerminated) {
     cConProcess p;
     ASSERT_TRUE(p.startProcess("cat"));
-    std::vector<pid_t> kids;
-    ASSERT_TRUE(waitUntil([&] { return (kids = childrenNamed("cat")).size() == 1; }));
-    EXPECT_EQ(qortest::readFile("/proc/" + std::to_string(kids[0]) + "/cmdline"), std::string("cat\0", 4));
+    std::vector<pid_t> first, second;
+    ASSERT_TRUE(waitUntil([&] { return (first = childrenNamed("cat")).size() == 1; }));
+    EXPECT_EQ(qortest::readFile("/proc/" + std::to_string(first[0]) + "/cmdline"), std::string("cat\0", 4));
     EXPECT_TRUE(p.writeInput("hello, pipes\n", 13));
     EXPECT_EQ(readUntil(p, "CMD>hello, pipes\n"), "CMD>hello, pipes\n");
-    EXPECT_TRUE(p.isValid());
+    ASSERT_TRUE(p.startProcess("cat"));  // starting again ends the previous child
+    EXPECT_TRUE(waitUntil([&] { return gone(first[0]); }));
+    EXPECT_TRUE(p.writeInput("again", 5));
+    EXPECT_EQ(readUntil(p, "CMD>again"), "CMD>again");
+    ASSERT_TRUE(waitUntil([&] { return (second = childrenNamed("cat")).size() == 1; }));
+    EXPECT_TRUE(p.terminate());
+    EXPECT_FALSE(p.isValid());
+    EXPECT_EQ(p.status(), -1);
+    EXPECT_TRUE(waitUntil([&] { return gone(second[0]); }));  // collected, not left a zombie
 }
 
 TEST(ConProcess, StandardErrorIsMergedAndTheExitCodeKept) {
@@ -345,18 +353,6 @@ TEST(ConProcess, WritingToAChildThatHasGoneFailsWithoutSigpipe) {
     sigaction(SIGPIPE, &old, nullptr);
 }
 
-TEST(ConProcess, TerminateEndsAndReapsTheChild) {
-    cConProcess p;
-    ASSERT_TRUE(p.startProcess("cat"));
-    std::vector<pid_t> kids;
-    ASSERT_TRUE(waitUntil([&] { return (kids = childrenNamed("cat")).size() == 1; }));
-    EXPECT_TRUE(p.terminate());
-    EXPECT_FALSE(p.isValid());
-    EXPECT_EQ(p.status(), -1);
-    // Not left as a zombie: collected once SIGTERM has ended it.
-    EXPECT_TRUE(waitUntil([&] { return gone(kids[0]); }));
-}
-
 TEST(ConProcess, CtrlCReachesTheChild) {
     qortest::TempDir dir;
     std::string script = dir.file("trapper");
@@ -371,18 +367,6 @@ TEST(ConProcess, CtrlCReachesTheChild) {
     ASSERT_TRUE(WIFEXITED(st));
     EXPECT_EQ(WEXITSTATUS(st), 7);
     EXPECT_EQ(readUntil(p, "CMD>got-int"), "CMD>got-int");
-}
-
-TEST(ConProcess, StartingAgainEndsThePreviousChild) {
-    cConProcess p;
-    ASSERT_TRUE(p.startProcess("cat"));
-    std::vector<pid_t> first;
-    ASSERT_TRUE(waitUntil([&] { return (first = childrenNamed("cat")).size() == 1; }));
-    ASSERT_TRUE(p.startProcess("cat"));
-    EXPECT_TRUE(waitUntil([&] { return gone(first[0]); }));
-    EXPECT_TRUE(p.isValid());
-    EXPECT_TRUE(p.writeInput("again", 5));
-    EXPECT_EQ(readUntil(p, "CMD>again"), "CMD>again");
 }
 
 std::set<std::string> listFds() {
