@@ -22,19 +22,7 @@ namespace {
 
 std::string bytesOf(const std::vector<unsigned char>& v) { return std::string(v.begin(), v.end()); }
 
-// A reproducible byte pattern (xorshift64*), so that Python sees the same
-// bytes through a file.
-std::vector<unsigned char> pattern(std::size_t n, std::uint64_t seed = 0x9E3779B97F4A7C15ull) {
-    std::vector<unsigned char> v(n);
-    std::uint64_t x = seed;
-    for (auto& b : v) {
-        x ^= x >> 12;
-        x ^= x << 25;
-        x ^= x >> 27;
-        b = static_cast<unsigned char>((x * 0x2545F4914F6CDD1Dull) >> 56);
-    }
-    return v;
-}
+using qortest::pattern;
 
 // Each checksum of the uniform form: its buffer form, its stream form and
 // what it gives for no bytes.

@@ -287,12 +287,7 @@ TEST(WildcardMask, AgreesWithPythonFnmatchcaseOnGeneratedBytes) {
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
         return static_cast<unsigned>((seed >> 33) % mod);
     };
-    auto hex = [](const std::string& s) {
-        std::string out = "-";  // keeps an empty text a field
-        char h[3];
-        for (unsigned char c : s) out += (std::snprintf(h, sizeof h, "%02x", c), h);
-        return out;
-    };
+    auto hex = [](const std::string& s) { return "-" + qortest::hex(s.data(), s.size()); };  // "-" keeps "" a field
     std::vector<std::pair<std::string, std::string>> cases;
     std::string input;
     for (int i = 0; i < 6000; ++i) {
@@ -542,9 +537,7 @@ TEST(SafeName, ReplacesWhatCannotStandInANameAndCutsOnlyBetweenUtf8Characters) {
     for (long long size = 1; size <= static_cast<long long>(text.size()) + 1; ++size) {
         const std::string s = safe(text.c_str(), size);
         EXPECT_EQ(text.compare(0, s.size(), s), 0) << size;
-        all += " x";
-        char h[3];
-        for (unsigned char c : s) all += (std::snprintf(h, sizeof h, "%02x", c), h);
+        all += " x" + qortest::hex(s.data(), s.size());
     }
     EXPECT_EQ(qortest::runPython(R"(
 import sys

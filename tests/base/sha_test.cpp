@@ -18,28 +18,12 @@
 
 namespace {
 
-std::string hexOf(const std::uint8_t* d, std::size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i) (s += digits[d[i] >> 4]) += digits[d[i] & 15];
-    return s;
-}
+std::string hexOf(const std::uint8_t* d, std::size_t n) { return qortest::hex(d, n); }
 template <std::size_t N>
 std::string hex(const std::uint8_t (&d)[N]) {
     return hexOf(d, N);
 }
-
-std::vector<std::uint8_t> pattern(std::size_t n, std::uint64_t seed = 0x9E3779B97F4A7C15ull) {
-    std::vector<std::uint8_t> v(n);
-    std::uint64_t x = seed;
-    for (auto& b : v) {
-        x ^= x >> 12;
-        x ^= x << 25;
-        x ^= x >> 27;
-        b = static_cast<std::uint8_t>((x * 0x2545F4914F6CDD1Dull) >> 56);
-    }
-    return v;
-}
+using qortest::pattern;
 
 struct Digests {
     std::string sha1, sha256, sha384, sha512;

@@ -85,14 +85,7 @@ TEST(StringKeyOrder, MatchesPythonsByteOrder) {
 
     qortest::TempDir dir;
     std::string hexLines;
-    for (const std::string& s : texts) {
-        for (unsigned char c : s) {
-            char hex[3];
-            std::snprintf(hex, sizeof hex, "%02x", c);
-            hexLines += hex;
-        }
-        hexLines += "-\n";  // the dash keeps empty texts on their own line
-    }
+    for (const std::string& s : texts) hexLines += qortest::hex(s.data(), s.size()) + "-\n";  // "-" keeps "" a line
     ASSERT_TRUE(qortest::writeFile(dir.file("texts"), hexLines));
     int status = -1;
     std::istringstream in(qortest::runPython("import sys\n"

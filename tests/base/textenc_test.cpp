@@ -184,15 +184,7 @@ std::vector<std::string> randomUtf8Texts(unsigned seed, int count) {
     return texts;
 }
 
-std::string hex(const std::string& s) {
-    static const char digits[] = "0123456789abcdef";
-    std::string h;
-    for (unsigned char c : s) {
-        h += digits[c >> 4];
-        h += digits[c & 15];
-    }
-    return h;
-}
+std::string hex(const std::string& s) { return qortest::hex(s.data(), s.size()); }
 
 TEST(Utf8, ArbitraryBytesDecodeLikePythonWithTheByteValueFallback) {
     const std::vector<std::string> texts = randomUtf8Texts(2024, 150);
