@@ -272,27 +272,6 @@ TEST(ChecksumStreams, AFailedReadOrANullStreamIsAFailureAndLeavesTheResultAlone)
     EXPECT_EQ(v, 0xC0FFEEu);
 }
 
-TEST(ChecksumStreams, FileStreamMatchesCoreutilsCksumAndPythonZlib) {
-    qortest::TempDir dir;
-    const auto data = pattern(3 * 65536 + 77);
-    const auto rows = pythonOracle(dir, data, {{0, data.size()}});
-    ASSERT_EQ(rows.size(), 1u);
-    cFileIO f;
-    ASSERT_TRUE(f.open(dir.file("data.bin").c_str(), fmRead));
-    std::uint32_t v = 0;
-    ASSERT_TRUE(pcrc32(&f, v));
-    EXPECT_EQ(v, tool("cksum", dir.file("data.bin")));
-    ASSERT_TRUE(f.set_fp(0));
-    ASSERT_TRUE(crc32n(&f, v));
-    EXPECT_EQ(v, rows[0].crc32n);
-    ASSERT_TRUE(f.set_fp(0));
-    ASSERT_TRUE(adler32(&f, v));
-    EXPECT_EQ(v, rows[0].adler);
-    // A stream already at its end gives the empty values.
-    ASSERT_TRUE(crc32n(&f, v));
-    EXPECT_EQ(v, 0u);
-}
-
 // ---------------------------------------------------------------------------
 // Threads.  Each test runs in a process of its own, so the engines are chosen
 // here, on first use, by several threads at once.
