@@ -12,38 +12,22 @@ namespace {
 
 std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
-TEST(IntegralMemory, PiecesArePackedBackToBackWithoutAlignment) {
+TEST(IntegralMemory, SmallPiecesArePackedBackToBackAndLargeOnesStandAlone) {
     cIntegralMemory m;
     char* a = static_cast<char*>(m.alloc(3));
     char* b = static_cast<char*>(m.alloc(5));
+    char* big = static_cast<char*>(m.alloc(65536));  // a block or more: an allocation of its own
     char* c = static_cast<char*>(m.alloc(1));
-    ASSERT_TRUE(a && b && c);
-    EXPECT_EQ(b, a + 3);
-    EXPECT_EQ(c, b + 5);
-}
-
-TEST(IntegralMemory, TwoLargeHalvesComeFromDifferentBlocks) {
-    cIntegralMemory m;
-    char* a = static_cast<char*>(m.alloc(40000));
-    char* b = static_cast<char*>(m.alloc(40000));
-    ASSERT_TRUE(a && b);
-    // b cannot follow a in a 65,536-byte block.
-    EXPECT_NE(b, a + 40000);
-    EXPECT_TRUE(addr(b) + 40000 <= addr(a) || addr(a) + 40000 <= addr(b));
-    // The unused tail of the first block is not used again.
-    char* c = static_cast<char*>(m.alloc(100));
-    EXPECT_EQ(c, b + 40000);
-}
-
-TEST(IntegralMemory, RequestsOfABlockOrMoreStandAlone) {
-    cIntegralMemory m;
-    char* small = static_cast<char*>(m.alloc(16));
-    char* big = static_cast<char*>(m.alloc(65536));
-    char* after = static_cast<char*>(m.alloc(16));
-    ASSERT_TRUE(small && big && after);
-    EXPECT_EQ(after, small + 16);  // the small block keeps filling
+    ASSERT_TRUE(a && b && big && c);
+    EXPECT_EQ(b, a + 3);  // no alignment
+    EXPECT_EQ(c, b + 5);  // the small block keeps filling
     std::memset(big, 0xAB, 65536);
-    EXPECT_EQ(static_cast<unsigned char>(big[65535]), 0xAB);
+    // Two halves of 40000 cannot share a 65,536-byte block, and the unused
+    // tail of the first block is not used again.
+    char* h1 = static_cast<char*>(m.alloc(40000));
+    char* h2 = static_cast<char*>(m.alloc(40000));
+    EXPECT_TRUE(addr(h2) + 40000 <= addr(h1) || addr(h1) + 40000 <= addr(h2));
+    EXPECT_EQ(static_cast<char*>(m.alloc(100)), h2 + 40000);
 }
 
 TEST(IntegralMemory, CreateRefusesSmallBlocksAndKeepsTheOldSize) {

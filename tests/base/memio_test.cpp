@@ -162,54 +162,32 @@ TEST(MemIOTarget, RandomOperationsAgreeWithAByteStringModel) {
 // ===========================================================================
 // cMemBufferedIO
 
-TEST(MemBufferedIO, ASecondReadTakesTheCacheRestAndAFreshFillNeverBytesBeyondIt) {
-    const std::string data = pattern(5000);
-    SteppedStream src(data);
-    cMemBufferedIO c(&src, 4096);
-    EXPECT_EQ(c.size(), 5000);
-    EXPECT_TRUE(c.valid());
-    std::string a = readAll(c, 4000);
-    std::string b = readAll(c, 2000);
-    EXPECT_EQ(a.size(), 4000u);
-    EXPECT_EQ(b.size(), 1000u);
-    EXPECT_TRUE(a + b == data);
-    EXPECT_EQ(src.reads, 2);  // one fill of 4096, one of the 904 left
-    EXPECT_EQ(readAll(c, 10), "");
-}
-
-TEST(MemBufferedIO, RequestsLargerThanTheCacheGoStraightToTheSource) {
+// What the cache asks of its source: a fill never reaches beyond the
+// source's end, a request larger than the cache goes straight through, and
+// seeks inside the cache read nothing.
+TEST(MemBufferedIO, TheSourceIsReadOnlyForWhatTheCacheCannotServe) {
     const std::string data = pattern(10000);
-    SteppedStream src(data);
-    cMemBufferedIO c(&src, 1024);
-    EXPECT_EQ(readAll(c, 10), data.substr(0, 10));
-    std::string big = readAll(c, 5000);
-    EXPECT_TRUE(big == data.substr(10, 5000));
-    // The cache served 1014 bytes and the source the other 3986 in one call.
-    EXPECT_EQ(src.lastReadSize, 3986u);
-    EXPECT_EQ(readAll(c, 3), data.substr(5010, 3));
-}
-
-TEST(MemBufferedIO, SeeksInsideTheCacheAreServedWithoutTheSource) {
-    const std::string data = pattern(3000);
-    SteppedStream src(data);
+    SteppedStream src(data.substr(0, 5000));
     cMemBufferedIO c(&src, 4096);
-    char one;
-    ASSERT_EQ(c.read(&one, 1), 1u);
-    EXPECT_EQ(one, data[0]);
-    EXPECT_EQ(src.reads, 1);
-    ASSERT_TRUE(c.set_fp(2500));
-    EXPECT_EQ(readAll(c, 4), data.substr(2500, 4));
-    ASSERT_TRUE(c.set_fp(100));
-    EXPECT_EQ(readAll(c, 4), data.substr(100, 4));
-    EXPECT_EQ(src.reads, 1);
-    // Beyond the source's end: accepted, and reads give nothing.
-    EXPECT_TRUE(c.set_fp(10000));
+    const std::string first = readAll(c, 4000);
+    EXPECT_TRUE(first + readAll(c, 2000) == data.substr(0, 5000));
+    EXPECT_EQ(src.reads, 2);  // one fill of 4096, one of the 904 left
+    ASSERT_TRUE(c.set_fp(4500));
+    ASSERT_TRUE(c.set_fp(4100));
+    EXPECT_EQ(readAll(c, 4), data.substr(4100, 4));
+    EXPECT_EQ(src.reads, 2);
+    EXPECT_TRUE(c.set_fp(10000));  // beyond the end: accepted, reads give nothing
     EXPECT_EQ(readAll(c, 4), "");
     EXPECT_TRUE(c.set_fp_end(3));
-    EXPECT_EQ(readAll(c, 10), data.substr(2997));
-    // Before the start: refused, without wrapping the position around.
-    EXPECT_FALSE(c.set_fp_end(3001));
+    EXPECT_EQ(readAll(c, 10), data.substr(4997, 3));
+    EXPECT_FALSE(c.set_fp_end(5001));  // before the start: refused, not wrapped around
     EXPECT_EQ(readAll(c, 3), data.substr(0, 3));
+
+    SteppedStream big(data);
+    cMemBufferedIO d(&big, 1024);
+    EXPECT_EQ(readAll(d, 10), data.substr(0, 10));
+    EXPECT_TRUE(readAll(d, 5000) == data.substr(10, 5000));
+    EXPECT_EQ(big.lastReadSize, 3986u);  // the cache served 1014 bytes, the source the rest in one call
 }
 
 TEST(MemBufferedIO, AFailedSourceReadIsReportedAndLeavesThePositionAlone) {
@@ -253,6 +231,16 @@ TEST(MemBufferedIO, AFailedSourceWriteIsReportedAndLeavesThePositionAlone) {
     src.failWrites = false;
     EXPECT_EQ(put(c, "zz"), 2u);
     EXPECT_EQ(src.data().substr(10, 2), "zz");
+}
+
+TEST(MemBufferedIO, SetEofTruncatesTheSourceAndForgetsCachedBytes) {
+    cMemIOTarget m(128);
+    ASSERT_EQ(put(m, "0123456789"), 10u);
+    cMemBufferedIO c(&m, 64);
+    EXPECT_EQ(readAll(c, 2), "01");
+    EXPECT_TRUE(c.set_eof(4));
+    EXPECT_EQ(c.size(), 4);
+    EXPECT_EQ(readAll(c, 10), "23");  // not the cached "456789"
 }
 
 TEST(MemBufferedIO, OwnsTheSourceOnlyWhenSetAndNeverDeletesItTwice) {

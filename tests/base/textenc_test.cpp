@@ -122,33 +122,19 @@ TEST(Utf8, MalformedAndOverlongBytesDecodeToUnitsOfTheirOwnValue) {
 }
 
 TEST(Utf8, TerminatorIsWrittenOnlyWithinCapacityAndNeverCounted) {
-    u16 out[5];
-    std::fill(std::begin(out), std::end(out), 0xBEEF);
+    u16 out[5] = {0xBEEF, 0xBEEF, 0xBEEF, 0xBEEF, 0xBEEF};
     EXPECT_EQ(__a2w("abc", -1, out, 3, 65001), 3);
     EXPECT_EQ(out[3], 0xBEEF);
-    EXPECT_EQ(__a2w("abc", -1, out, 4, 65001), 3);
-    EXPECT_EQ(out[3], 0);
-    EXPECT_EQ(__a2w_require("abc", -1, 65001), 4);
-    EXPECT_EQ(__a2w_require("abc", 3, 65001), 3);
-    // With an explicit count a zero byte is just U+0000.
-    std::fill(std::begin(out), std::end(out), 0xBEEF);
-    EXPECT_EQ(__a2w("a\0b", 3, out, 5, 65001), 3);
-    EXPECT_EQ(out[1], 0);
-    EXPECT_EQ(out[2], 'b');
+    EXPECT_EQ(__a2w("a\0b", 3, out, 5, 65001), 3);  // counted: a zero byte is U+0000
     EXPECT_EQ(out[3], 0xBEEF);
-    // No output buffer: the require count.
-    EXPECT_EQ(__a2w("abc", -1, nullptr, 0, 65001), 4);
+    EXPECT_EQ(__a2w("abc", -1, nullptr, 0, 65001), 4);  // no buffer: the require count
     EXPECT_EQ(__a2w(nullptr, -1, out, 5, 65001), 0);
-    EXPECT_EQ(__a2w("abc", 0, out, 5, 65001), 0);
-
-    char a[5];
-    std::memset(a, 0x7F, sizeof a);
+    char a[5] = {0x7F, 0x7F, 0x7F, 0x7F, 0x7F};
     const u16 wide[] = {'a', 'b', 'c', 0};
     EXPECT_EQ(__w2a(wide, -1, a, 3, 65001), 3);
     EXPECT_EQ(a[3], 0x7F);
     EXPECT_EQ(__w2a(wide, -1, a, 4, 65001), 3);
     EXPECT_EQ(a[3], 0);
-    EXPECT_EQ(__w2a_require(wide, -1, 65001), 4);
 }
 
 TEST(Utf8, CountedInputCutInsideASequenceStopsBeforeIt) {
@@ -198,15 +184,7 @@ std::vector<std::string> randomUtf8Texts(unsigned seed, int count) {
     return texts;
 }
 
-std::string hex(const std::string& s) {
-    static const char digits[] = "0123456789abcdef";
-    std::string h;
-    for (unsigned char c : s) {
-        h += digits[c >> 4];
-        h += digits[c & 15];
-    }
-    return h;
-}
+std::string hex(const std::string& s) { return qortest::hex(s.data(), s.size()); }
 
 TEST(Utf8, ArbitraryBytesDecodeLikePythonWithTheByteValueFallback) {
     const std::vector<std::string> texts = randomUtf8Texts(2024, 150);
@@ -365,22 +343,6 @@ TEST(SingleBytePages, MatchPythonCodecsBarTheWindowsRows) {
     EXPECT_EQ(differences[28598], 36 + 3);
 }
 
-TEST(SingleBytePages, PrivateUseUnitsAreDistinctAndFillTheirRanges) {
-    std::set<u16> iso, oem;
-    for (int cp : {28593, 28596, 28597, 28598, 857})
-        for (int b = 0; b < 256; ++b) {
-            u16 u = intrnl_ACP_symtab(cp)[b];
-            if (u >= 0xF79C && u <= 0xF7FB) {
-                EXPECT_TRUE(iso.insert(u).second) << cp << " " << b;
-            }
-            if (u >= 0xF8BB && u <= 0xF8BD) {
-                EXPECT_TRUE(oem.insert(u).second) << cp << " " << b;
-            }
-        }
-    EXPECT_EQ(iso.size(), 96u);
-    EXPECT_EQ(oem.size(), 3u);
-}
-
 TEST(SingleBytePages, EveryByteSurvivesARoundTripUnlessAnotherLowerByteSharesItsUnit) {
     for (int cp : kSimplePages) {
         const u16* table = intrnl_ACP_symtab(cp);
@@ -396,37 +358,26 @@ TEST(SingleBytePages, EveryByteSurvivesARoundTripUnlessAnotherLowerByteSharesIts
     }
 }
 
-TEST(SingleBytePages, EncodingFollowsThePagesAndSubstitutesTheirQuestionMark) {
-    EXPECT_EQ(encode(U({0x20AC}), 1252), B({0x80}));
-    EXPECT_EQ(encode(U({0x20AC}), 28591), "?");
-    EXPECT_EQ(encode(U({0x20AC}), 28605), B({0xA4}));
-    EXPECT_EQ(encode(U({0x0416, 0x0436}), 1251), B({0xC6, 0xE6}));
-    EXPECT_EQ(encode(U({0x0416, 0x0436}), 20866), B({0xF6, 0xD6}));
+TEST(SingleBytePages, UnknownUnitsBecomeThePagesQuestionMarkAndZeroEndsTheText) {
+    EXPECT_EQ(encode(U({0x20AC, 0x0416}), 28591), "??");
+    EXPECT_EQ(encode(U({'A', 0x4E00}), 37), B({0xC1, 0x6F}));  // EBCDIC's '?' is 0x6F
     // Where undefined bytes decode to '?', '?' still encodes to itself.
     for (int cp : {1250, 1251, 1255}) EXPECT_EQ(encode(U({'a', '?', 0x4E00}), cp), "a??") << cp;
-    // EBCDIC: 'A' is 0xC1 and an unknown unit becomes the page's '?', 0x6F.
-    EXPECT_EQ(encode(U({'A', 0x4E00}), 37), B({0xC1, 0x6F}));
     EXPECT_EQ(__w2a(u16(0x4E00), 1252), 0);
-    EXPECT_EQ(__w2a(u16(0), 1252), 0);
-}
-
-TEST(SingleBytePages, ZeroEndsTheTextAndRequireIsTheInputLength) {
-    u16 out[6];
-    std::fill(std::begin(out), std::end(out), 0xBEEF);
+    u16 out[6] = {0xBEEF, 0xBEEF, 0xBEEF, 0xBEEF, 0xBEEF, 0xBEEF};
     EXPECT_EQ(__a2w("ab\0cd", 5, out, 6, 1251), 2);
-    EXPECT_EQ(out[2], 0);
     EXPECT_EQ(out[3], 0xBEEF);
     EXPECT_EQ(__a2w_require("ab\0cd", 5, 1251), 5);
-    EXPECT_EQ(__a2w_require("abcd", -1, 1251), 5);
-    EXPECT_EQ(__a2w("abcd", -1, out, 4, 1251), 4);  // full: no terminator
-    EXPECT_EQ(out[4], 0xBEEF);
     const u16 wide[] = {'x', 'y', 0, 'z'};
     char a[4] = {1, 1, 1, 1};
     EXPECT_EQ(__w2a(wide, 4, a, 4, 1252), 2);
-    EXPECT_EQ(a[2], 0);
     EXPECT_EQ(a[3], 1);
-    EXPECT_EQ(__w2a_require(wide, -1, 1252), 3);
-    EXPECT_EQ(__w2a_require(wide, 4, 1252), 4);
+    _guardchar<u16> w;
+    EXPECT_EQ(__a2w("\xC6", 1, w, 1251), 1);
+    EXPECT_EQ(w.get()[0], 0x416);
+    _guardchar<char> owned;
+    EXPECT_EQ(__w2a(U({0x416, 0}).data(), 1, owned, 1251), 1);
+    EXPECT_STREQ(owned.get(), "\xC6");
 }
 
 TEST(SingleBytePages, FirstEncodingsFromManyThreadsAgree) {
@@ -447,61 +398,37 @@ TEST(SingleBytePages, FirstEncodingsFromManyThreadsAgree) {
 // ---------------------------------------------------------------------------
 // Owned buffers and platform text.
 
-TEST(OwnedConversions, HoldTheWholeTerminatedText) {
-    _guardchar<u16> w;
-    EXPECT_EQ(__a2w("\xD0\x96x", -1, w, 65001), 2);
-    EXPECT_EQ(Units(w.get(), w.get() + 3), U({0x416, 'x', 0}));
-    EXPECT_EQ(__a2w("\xC6", 1, w, 1251), 1);
-    EXPECT_EQ(w.get()[0], 0x416);
-    __a2w(nullptr, -1, w, 65001);
-    EXPECT_EQ(w.get(), nullptr);
-    _guardchar<char> a;
-    const u16 wide[] = {0x416, 0xD83D, 0xDE00, 0};
-    EXPECT_EQ(__w2a(wide, -1, a, 65001), 6);
-    EXPECT_STREQ(a.get(), "\xD0\x96\xF0\x9F\x98\x80");
-    EXPECT_EQ(__w2a(wide, 1, a, 1251), 1);
-    EXPECT_STREQ(a.get(), "\xC6");
-}
-
-TEST(PlatformText, EightBitCopiesAndRequireHoldsTheTerminator) {
+TEST(PlatformText, CopiesTypedBuffersAndRequireCounts) {
     char out[8];
     EXPECT_EQ(_a2pc_require("hello", -1), 6);
-    EXPECT_EQ(_a2pc("hello", -1, out, 6), 5);
-    EXPECT_STREQ(out, "hello");
     EXPECT_EQ(_pc2a("hello", -1, out, 3), 2);
     EXPECT_STREQ(out, "he");
-    EXPECT_EQ(_a2pc_require(nullptr, -1), 0);
-    _typebuf<char> buf;
+    _typebuf<char> buf, copy;
     _a2pc("abc", -1, buf);
-    ASSERT_EQ(buf.count(), 3);
-    EXPECT_EQ(std::string(buf.data(), 3), "abc");
-    _a2pc(nullptr, -1, buf);
-    EXPECT_EQ(buf.count(), 3);  // null text leaves it as it was
-    _typebuf<char> copy;
+    _a2pc(nullptr, -1, buf);  // null text leaves it as it was
     _pc2a(buf, copy);
-    EXPECT_EQ(std::string(copy.data(), 3), "abc");
-    _guardchar<char> g;
-    _a2pc("abcdef", 4, g);
-    EXPECT_STREQ(g.get(), "abcd");
-}
-
-TEST(PlatformText, WideTypedBuffersCarryNoTerminator) {
-    _typebuf<char> utf8;
+    EXPECT_EQ(std::string(copy.data(), static_cast<size_t>(copy.count())), "abc");
     const u16 wide[] = {'a', 0xE9, 0};
-    _w2pc(wide, -1, utf8);
+    _typebuf<char> utf8, again;
+    _w2pc(wide, -1, utf8);  // typed buffers carry no terminator
     EXPECT_EQ(std::string(utf8.data(), static_cast<size_t>(utf8.count())), "a\xC3\xA9");
     _typebuf<u16> back;
     _pc2w(utf8, back);
     EXPECT_EQ(Units(back.begin(), back.end()), U({'a', 0xE9}));
-    _typebuf<char> again;
     _w2pc(back, again);
     EXPECT_EQ(again.count(), 3);
     EXPECT_EQ(_w2pc_require(wide, -1), 4);
     EXPECT_EQ(_pc2w_require("a\xC3\xA9", -1), 3);
-    char out[4] = {1, 1, 1, 1};
-    EXPECT_EQ(_w2pc(nullptr, -1, out, 4), 0);
-    EXPECT_EQ(out[0], 0);
     EXPECT_EQ(_w2pc(wide, -1, nullptr, 4), 0);
+    _guardchar<char> g;
+    _a2pc("abcdef", 4, g);
+    EXPECT_STREQ(g.get(), "abcd");
+    // UTF-8 copies are cut only between characters.
+    const char* text = "a\xE2\x82\xAC" "b";
+    EXPECT_EQ(_pc2enc(text, -1, out, 3, 65001), 1);
+    EXPECT_EQ(_pc2enc(text, -1, out, 8, 65001), 5);
+    EXPECT_EQ(_pc2enc_require(text, -1, 65001), 6);
+    EXPECT_EQ(_enc2pc(text, 2, out, 8, 0), 2);
 }
 
 TEST(PlatformText, PageTextToAndFromUtf8GoesThroughUtf16) {
@@ -525,22 +452,6 @@ TEST(PlatformText, PageTextToAndFromUtf8GoesThroughUtf16) {
     _enc2pc("\x82\xA0", -1, g, 932);
     EXPECT_STREQ(g.get(), "\xE3\x81\x82");  // U+3042
 }
-
-TEST(PlatformText, Utf8CopyIsCutOnlyBetweenCharacters) {
-    const char* text = "a\xE2\x82\xAC" "b";  // a U+20AC b
-    char out[8];
-    std::memset(out, 0x7F, sizeof out);
-    EXPECT_EQ(_pc2enc(text, -1, out, 3, 65001), 1);
-    EXPECT_EQ(out[1], 0x7F);
-    EXPECT_EQ(_pc2enc(text, -1, out, 4, 65001), 4);
-    EXPECT_EQ(_pc2enc(text, -1, out, 8, 65001), 5);
-    EXPECT_STREQ(out, text);
-    EXPECT_EQ(_pc2enc_require(text, -1, 65001), 6);
-    EXPECT_EQ(_enc2pc(text, 2, out, 8, 0), 2);
-}
-
-// ---------------------------------------------------------------------------
-// Precomposition.
 
 TEST(Precomposition, TableIsTheCanonicalPairDecompositionsOfUnicode32) {
     std::string script =
@@ -569,40 +480,22 @@ TEST(Precomposition, TableIsTheCanonicalPairDecompositionsOfUnicode32) {
     EXPECT_EQ(precompositions[989].composed, 0);
 }
 
-TEST(Precomposition, FoldsOneMarkIntoItsBase) {
+TEST(Precomposition, FoldsOneMarkIntoItsBaseInUnitsAndInUtf8Names) {
     u16 out[8];
-    const Units in = U({'A', 0x300, 'e', 0x301, 0x301, 0x5D9, 0x5B4, 0x308});
-    long long n = _precompose_glyphs(in.data(), 8, out, 8, false);
-    EXPECT_EQ(Units(out, out + n), U({0xC0, 0xE9, 0x301, 0xFB1D, 0x308}));
-    const Units greek = U({0x308, 0x301});  // excluded from NFC, folded all the same
-    EXPECT_EQ(_get_precomposed_glyph(greek.data()), 0x344);
+    const Units in = U({'A', 0x300, 'e', 0x301, 0x301, 0x5D9, 0x5B4, 0x308, 0x09});
+    EXPECT_EQ(Units(out, out + _precompose_glyphs(in.data(), 9, out, 8, false)), U({0xC0, 0xE9, 0x301, 0xFB1D, 0x308, '.'}));
+    EXPECT_EQ(_get_precomposed_glyph(U({0x308, 0x301}).data()), 0x344);  // excluded from NFC, folded all the same
     EXPECT_EQ(_get_precomposed_glyph(nullptr), 0);
-    const Units none = U({0, 0x301});
-    EXPECT_EQ(_get_precomposed_glyph(none.data()), 0);
-}
-
-TEST(Precomposition, ControlCharactersBecomeDotsAndSwapReadsBigEndian) {
-    u16 out[4];
-    const Units in = U({'a', 0x09, 0x1F, 0x20});
-    EXPECT_EQ(_precompose_glyphs(in.data(), 4, out, 4, false), 4);
-    EXPECT_EQ(Units(out, out + 4), U({'a', '.', '.', ' '}));
     const Units big = U({0x4100, 0x0003});  // 'A' U+0300 byte-swapped
     EXPECT_EQ(_precompose_glyphs(big.data(), 2, out, 4, true), 1);
     EXPECT_EQ(out[0], 0xC0);
-    EXPECT_EQ(_precompose_glyphs(in.data(), 4, out, 2, false), 2);  // stops when full
-    EXPECT_EQ(_precompose_glyphs(in.data(), 0, out, 2, false), 0);
+    EXPECT_EQ(_precompose_glyphs(in.data(), 4, out, 1, false), 1);  // stops when full
     EXPECT_EQ(_precompose_glyphs(nullptr, 4, out, 2, false), 0);
-}
-
-TEST(Precomposition, DecomposedFileNamesComeBackPrecomposedInUtf8) {
-    _guardchar<char> out;
-    _precompose_glyphs("Cafe\xCC\x81.txt", -1, out);  // "Cafe" U+0301 ".txt"
-    EXPECT_STREQ(out.get(), "Caf\xC3\xA9.txt");
-    const Units wide = U({'u', 0x308, 'e'});
-    _precompose_glyphs(wide.data(), 3, out, false);
-    EXPECT_STREQ(out.get(), "\xC3\xBC" "e");
-    _precompose_glyphs(wide.data(), 0, out, false);
-    EXPECT_EQ(out.get(), nullptr);
+    _guardchar<char> name;
+    _precompose_glyphs("Cafe\xCC\x81.txt", -1, name);
+    EXPECT_STREQ(name.get(), "Caf\xC3\xA9.txt");
+    _precompose_glyphs(U({'u', 0x308, 'e'}).data(), 3, name, false);
+    EXPECT_STREQ(name.get(), "\xC3\xBC" "e");
     _guardchar<char> kept("keep");
     _precompose_glyphs("", -1, kept);
     EXPECT_STREQ(kept.get(), "keep");

@@ -74,4 +74,24 @@ std::string runPython(const std::string& script, const std::string& args, int* s
     return out;
 }
 
+std::vector<unsigned char> pattern(std::size_t n, std::uint64_t seed) {
+    std::vector<unsigned char> v(n);
+    std::uint64_t x = seed;
+    for (auto& b : v) {
+        x ^= x >> 12;
+        x ^= x << 25;
+        x ^= x >> 27;
+        b = static_cast<unsigned char>((x * 0x2545F4914F6CDD1Dull) >> 56);
+    }
+    return v;
+}
+
+std::string hex(const void* bytes, std::size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) (s += digits[p[i] >> 4]) += digits[p[i] & 15];
+    return s;
+}
+
 }  // namespace qortest

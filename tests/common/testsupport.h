@@ -1,7 +1,10 @@
 // Helpers shared by the test suites.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qortest {
 
@@ -44,5 +47,12 @@ const std::string& python3();
 // output; when the script fails, its standard error follows, so that an
 // assertion on the output shows why.  `status` receives the exit status.
 std::string runPython(const std::string& script, const std::string& args = "", int* status = nullptr);
+
+// A reproducible byte pattern (xorshift64*): the same bytes in every run,
+// so an oracle can be handed them through a file.
+std::vector<unsigned char> pattern(std::size_t n, std::uint64_t seed = 0x9E3779B97F4A7C15ull);
+
+// Lower-case hexadecimal of n bytes.
+std::string hex(const void* bytes, std::size_t n);
 
 }  // namespace qortest

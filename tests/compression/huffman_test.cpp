@@ -34,20 +34,6 @@ std::vector<unsigned char> packBits(std::string bits) {
 
 }  // namespace
 
-TEST(HuffmanTable, SmallCodeSetFillsItsEntriesInCodeOrder) {
-    const unsigned char src[16 + 3] = {0, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'A', 'B', 'C'};
-    const unsigned char* p = src;
-    _typebuf<unsigned short> t;
-    cHaffmanTable::createIndexTable(&p, t);
-    EXPECT_EQ(p, src + 19);
-    ASSERT_EQ(t.count(), 9);
-    EXPECT_EQ(t[0], 3);
-    for (int i : {1, 2}) EXPECT_EQ(t[i], (2 << 8) | 'A');
-    for (int i : {3, 4}) EXPECT_EQ(t[i], (2 << 8) | 'B');
-    EXPECT_EQ(t[5], (3 << 8) | 'C');
-    for (int i : {6, 7, 8}) EXPECT_EQ(t[i], 0);  // no code reaches them
-}
-
 TEST(HuffmanTable, JpegDcLuminanceTableMatchesThePublishedCodes) {
     const unsigned char* p = kDcLuminance;
     _typebuf<unsigned short> t;

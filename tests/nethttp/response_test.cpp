@@ -104,17 +104,14 @@ TEST(HttpResponse, FramingDecidesWhereTheBodyEndsAndWhetherTheReplyIsWhole) {
         long long length;
     } rows[] = {
         {"length, then a stall", {kOk + "Content-Length: 10\r\n\r\n0123456789"}, true, true, 200, "0123456789", 10},
-        {"404 with a body", {"HTTP/1.0 404 Not Found\r\nContent-Length: 3\r\n\r\nnop"}, false, true, 404, "nop", 3},
         {"status without a reason", {"HTTP/1.1 200\r\nContent-Length: 0\r\n\r\n"}, true, true, 200, "", 0},
         {"length without a blank", {kOk + "Content-Length:5\r\n\r\nhello"}, true, true, 200, "hello", 5},
         {"bytes beyond the length", {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nabcdEXTRA"}, false, true, 200, "abcd", 4},
         {"short body, closed", {kOk + "Content-Length: 10\r\n\r\n0123456"}, false, false, 200, "0123456", 10},
-        {"short body, stalled", {kOk + "Content-Length: 10\r\n\r\n0123456"}, true, false, 200, "0123456", 10},
         {"no length: to the close", {"HTTP/1.0 200 OK\r\n\r\nfirst ", "second ", "third"}, false, true, 200,
          "first second third", -1},
         {"no length: a stall", {"HTTP/1.0 200 OK\r\n\r\nfirst ", "second"}, true, false, 200, "first second", -1},
         {"204 ignores its length", {"HTTP/1.1 204 No Content\r\nContent-Length: 7\r\n\r\n"}, true, true, 204, "", 0},
-        {"304 ignores its length", {"HTTP/1.1 304 Not Modified\r\nContent-Length: 7\r\n\r\n"}, true, true, 304, "", 0},
         {"chunks with extensions and trailers",
          {kChunked + "5\r\nhello\r\n7;ext=\"x\"\r\n, world\r\nA \r\n0123456789\r\n0\r\nX-Trailer: t\r\n\r\n"}, true, true,
          200, "hello, world0123456789", -1},
@@ -142,13 +139,12 @@ TEST(HttpResponse, MalformedOrCutHeadBlocksFailBeforeTheHeaderHook) {
     using namespace std::string_literals;
     const std::vector<std::string> bad = {
         // status lines
-        "HTTP/2 200 OK\r\n\r\n", "ICY 200 OK\r\n\r\n", "HTTP/1.1 20\r\n\r\n", "HTTP/1.1 2000 OK\r\n\r\n",
-        "HTTP/1.1 000 X\r\n\r\n", "HTTP/1.1 0x1 X\r\n\r\n", "HTTP/1.1 2x0 OK\r\n\r\n", "HTTP/1.1\r\n\r\n", "HTTP/1.\r\n\r\n",
-        "HTTP/1.1  200 OK\r\n\r\n", "HTTP/1.x 200 OK\r\n\r\n", "HTTP/1.1 101 Switching\r\n\r\n",
+        "HTTP/2 200 OK\r\n\r\n", "HTTP/1.1 2000 OK\r\n\r\n", "HTTP/1.1 0x1 X\r\n\r\n", "HTTP/1.\r\n\r\n",
+        "HTTP/1.1  200 OK\r\n\r\n", "HTTP/1.1 101 Switching\r\n\r\n", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok",
         // header lines
         kOk + "NoColonHere\r\n\r\n", kOk + ": empty name\r\n\r\n", kOk + "Bad Name: x\r\n\r\n",
-        kOk + "Content-Length : 3\r\n\r\nabc", kOk + "Content-Length: abc\r\n\r\n", kOk + "Content-Length: -1\r\n\r\n",
-        kOk + "Content-Length: 0x10\r\n\r\n", kOk + "Content-Length: 99999999999999999999\r\n\r\n",
+        kOk + "Content-Length : 3\r\n\r\nabc", kOk + "Content-Length: -1\r\n\r\n", kOk + "Content-Length: 0x10\r\n\r\n",
+        kOk + "Content-Length: 99999999999999999999\r\n\r\n",
         kOk + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", kOk + "X-Null: a\0b\r\n\r\n"s,
         "HTTP/1.1 200 OK\rX-Bare-CR: 1\r\n\r\n", kOk + " folded without a line before\r\n\r\n",
         // cut inside the block
@@ -182,16 +178,6 @@ TEST(HttpResponse, HeaderHookRunsOnceWithTheFinalStatusLengthAndHeaders) {
     EXPECT_EQ(r.body, "ok");
 }
 
-TEST(HttpResponse, NothingBeyondContentLengthIsEvenRead) {
-    ScriptedIO io({"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nabc", "defGHI", "JKL"});
-    Recorder r;
-    ASSERT_TRUE(r.processResponse(&io));
-    EXPECT_EQ(r.body, "abcdef");
-    EXPECT_EQ(io.lastAsked, 3u);
-    EXPECT_EQ(io.unread(), 6u);  // "GHI" and "JKL"
-    EXPECT_FALSE(r.processResponse(nullptr));
-}
-
 TEST(HttpResponse, HeaderValuesAreTrimmedOfBlanksFoldedAndReplacedByALaterLine) {
     Recorder r;
     ASSERT_TRUE(run(r, {kOk + "Content-Length:0\r\nX-Time: 12:30:45\r\nX-Addr:\t10.0.0.1:8080 \t\r\nX-Empty:\r\n"
@@ -203,13 +189,6 @@ TEST(HttpResponse, HeaderValuesAreTrimmedOfBlanksFoldedAndReplacedByALaterLine) 
         {"X-A", "two"},          {"x-a", "lower"},
     };
     for (auto [name, value] : expected) EXPECT_STREQ(r.getHeaderVal(name), value) << name;
-}
-
-TEST(HttpResponse, HeaderLinesEndingInLineFeedAloneFailAtOnce) {
-    ScriptedIO io({"HTTP/1.1 200 OK\nContent-Length: 2\n\nok"}, true);
-    Recorder r;
-    EXPECT_FALSE(r.processResponse(&io));
-    EXPECT_EQ(io.reads, 1);
 }
 
 TEST(HttpResponse, RepliesSplitAcrossReadsAnywhereDecodeTheSame) {
@@ -286,7 +265,12 @@ TEST(HttpResponse, HooksThatRefuseEndTheReply) {
     EXPECT_EQ(data.body, "abc");
 }
 
-TEST(HttpResponse, OneObjectReadsSeveralRepliesInTurn) {
+TEST(HttpResponse, OneObjectReadsSeveralRepliesInTurnAndNothingBeyondTheLength) {
+    ScriptedIO io({"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nabc", "defGHI", "JKL"});
+    Recorder first;
+    ASSERT_TRUE(first.processResponse(&io));
+    EXPECT_EQ(io.unread(), 6u);  // "GHI" and "JKL" are not even read
+    EXPECT_FALSE(first.processResponse(nullptr));
     Recorder r;
     ASSERT_TRUE(run(r, {"HTTP/1.1 200 OK\r\nX-First: 1\r\nContent-Length: 1\r\n\r\na"}));
     ASSERT_TRUE(run(r, {"HTTP/1.0 500 Oops\r\n\r\nbb"}));
@@ -295,31 +279,6 @@ TEST(HttpResponse, OneObjectReadsSeveralRepliesInTurn) {
     EXPECT_EQ(r.contentLen(), -1);
     EXPECT_EQ(r.body, "bb");
     EXPECT_EQ(r.resets, 2);
-}
-
-TEST(HttpResponse, ParseHeadersConsumesOnlyCompleteLines) {
-    // The count parseHeaders consumes of text.
-    auto parse = [](Recorder& r, const std::string& text, bool& inHeaders) {
-        unsigned int len = static_cast<unsigned int>(text.size());
-        EXPECT_TRUE(r.parseHeaders(reinterpret_cast<const unsigned char*>(text.data()), len, inHeaders)) << text;
-        return len;
-    };
-    Recorder r;
-    r.reset();
-    bool inHeaders = true;
-    EXPECT_EQ(parse(r, "HTTP/1.1 200 OK\r\nA: 1\r\nB: 2", inHeaders), 23u);  // the status line and "A: 1"
-    EXPECT_TRUE(inHeaders);
-    EXPECT_EQ(r.RC(), 200);
-    EXPECT_EQ(parse(r, "B: 2\r\n\r\nbody", inHeaders), 8u);  // the body stays
-    EXPECT_FALSE(inHeaders);
-    EXPECT_STREQ(r.getHeaderVal("B"), "2");
-
-    // A CR at the very end waits for its LF.
-    Recorder w;
-    w.reset();
-    inHeaders = true;
-    EXPECT_EQ(parse(w, "HTTP/1.1 200 OK\r", inHeaders), 0u);
-    EXPECT_EQ(w.RC(), 0);
 }
 
 TEST(HttpResponse, MutatedRepliesNeverBreakTheConsumersGuarantees) {
