@@ -247,7 +247,9 @@ bool cPictDIB::decodeDIB(cFileIOTarget* s, bool bareDib) {
     // header copy; the rest of the gap is skipped.
     unsigned long long pos = headerSize_ + palBytes;
     if (pos < dataOffset_) {
-        if (pos < 124) {
+        // (A core header's fields are widened in place: a gap after one is
+        // only skipped.)
+        if (pos < 124 && !core) {
             const unsigned long long upto = std::min<unsigned long long>(124, dataOffset_);
             if (!readCounted(s, header_ + pos, upto - pos)) return false;
             pos = upto;
