@@ -206,7 +206,7 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
     prevLine_.set(0);
     curLine_.set(0);
     fill_ = 0;
-    seenHeader_ = seenIdat_ = idatEnded_ = pixelsReady_ = rowsDone_ = false;
+    seenHeader_ = seenIdat_ = idatEnded_ = rowsDone_ = false;
     lineLen_ = 0;
     inflater_.init();
     if (!inflater_.reset()) return false;
@@ -342,7 +342,6 @@ bool cPictPNG::beginPixels() {
         const bool got = is16Bpp_ ? allocPixels16(width_, height_) : allocPixels8(width_, height_);
         if (!got) return false;
     }
-    pixelsReady_ = true;
     // One buffer of many scanlines: zlib inflates straight into it in large
     // steps and the rows are unfiltered where they land.
     const long long longest = scanlineBytes();

@@ -77,14 +77,12 @@ private:
     bool beginPixels();
     // Inflates the bytes of one piece of IDAT data into scanlines.
     bool inflatePiece(const unsigned char* data, long long length);
-    bool allRowsDone() const { return rowsDone_; }
     template <typename P>
     void emitLine(const P* line, long long n, int firstCol, int colStep);
 
     bool seenHeader_ = false;
     bool seenIdat_ = false;
     bool idatEnded_ = false;   // a chunk other than IDAT followed the IDAT run
-    bool pixelsReady_ = false;
     bool rowsDone_ = false;
     long long lineLen_ = 0;    // bytes of the current pass's line, filter byte included
     long long cap_ = 0;        // scanline bytes curLine_ holds

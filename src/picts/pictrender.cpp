@@ -371,13 +371,6 @@ inline unsigned int conv16(unsigned long long p, double inv, int base, bool fast
     return out;
 }
 
-inline void comps(unsigned int p, double* c) {
-    c[0] += p & 0xFF;
-    c[1] += (p >> 8) & 0xFF;
-    c[2] += (p >> 16) & 0xFF;
-    c[3] += p >> 24;
-}
-
 // The contribution of one source pixel to the sums, with its weight.
 inline void addPix(unsigned int p, double w, double* c) {
     c[0] += (p & 0xFF) * w;
