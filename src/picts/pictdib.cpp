@@ -247,7 +247,9 @@ bool cPictDIB::decodeDIB(cFileIOTarget* s, bool bareDib) {
     // header copy; the rest of the gap is skipped.
     unsigned long long pos = headerSize_ + palBytes;
     if (pos < dataOffset_) {
-        if (pos < 124) {
+        // (A core header's fields are widened in place: a gap after one is
+        // only skipped.)
+        if (pos < 124 && !core) {
             const unsigned long long upto = std::min<unsigned long long>(124, dataOffset_);
             if (!readCounted(s, header_ + pos, upto - pos)) return false;
             pos = upto;
@@ -488,22 +490,29 @@ bool cPictDIB::rleFill(sRLELineCtx* c) {
     const long long w = width_;
     const long long y = c->row;
     if (y >= 0 && y < height_ && (!extActive_ || canExtRender(0, w - 1, y, y))) {
-        const unsigned char* idx = c->line.data();
-        const unsigned int* pal = palette_.data();
-        unsigned int* out = extActive_ ? nullptr : pixels8_.data() + y * w;
-        for (long long x = 0; x < w; ++x) {
-            // An index past the palette shows as index 0.
-            const unsigned int i = idx[x] < paletteCount_ ? idx[x] : 0;
-            const unsigned int px = (paletteCount_ ? pal[i] : 0) | 0xFF000000u;
-            if (out)
-                out[x] = px;
-            else
-                setExtPix(x, y, px);
+        unsigned int* out = extActive_ ? c->pixels.data() : pixels8_.data() + y * w;
+        if (c->blank && c->blankReady && extActive_) {
+            // The line of index 0 made for the previous blank row still stands.
+        } else if (c->blank) {
+            std::fill(out, out + w, (paletteCount_ ? palette_[0] : 0u) | 0xFF000000u);
+        } else {
+            const unsigned char* idx = c->line.data();
+            const unsigned int* pal = palette_.data();
+            for (long long x = 0; x < w; ++x) {
+                // An index past the palette shows as index 0.
+                const unsigned int i = idx[x] < paletteCount_ ? idx[x] : 0;
+                out[x] = (paletteCount_ ? pal[i] : 0u) | 0xFF000000u;
+            }
+        }
+        if (extActive_) {
+            c->blankReady = c->blank;
+            setExtRow(y, out, w);
         }
     }
     c->row += c->upward ? 1 : -1;
     ++c->y;
-    std::memset(c->line.data(), 0, static_cast<std::size_t>(w));
+    if (!c->blank) std::memset(c->line.data(), 0, static_cast<std::size_t>(w));
+    c->blank = true;
     return true;
 }
 
@@ -514,7 +523,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
     const long long w = width_, rows = rows_;
     if (!extActive_ && !allocPixels8(w, height_)) return false;
     sRLELineCtx c;
-    if (!sizeBuf(c.line, w)) return false;
+    if (!sizeBuf(c.line, w) || (extActive_ && !sizeBuf(c.pixels, w))) return false;
     std::memset(c.line.data(), 0, static_cast<std::size_t>(w));
     c.upward = !topDown_;
     c.row = topDown_ ? height_ - 1 : 0;
@@ -532,6 +541,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
         consumed_ += 2;
         if (code[0] > 0) {
             if (c.y >= rows) return false;
+            c.blank = false;
             long long n = code[0];
             // Writers encode the row's padding too (ImageMagick among them):
             // what runs past the line's end is dropped.
@@ -570,6 +580,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
                 const long long padded = bytes + (bytes & 1);
                 if (!s->readf(lit, static_cast<unsigned int>(padded))) return false;
                 consumed_ += static_cast<unsigned long long>(padded);
+                c.blank = false;
                 for (long long i = 0; i < n && x < w; ++i)
                     c.line[x++] = four ? ((i & 1) ? (lit[i / 2] & 0xF) : (lit[i / 2] >> 4)) : lit[i];
                 break;

@@ -48,6 +48,9 @@ protected:
         long long row = 0;             // buffer row the line goes to
         long long y = 0;               // rows emitted so far
         bool upward = true;            // bottom-up bitmap
+        bool blank = true;             // the line holds index 0 only
+        bool blankReady = false;       // pixels holds the blank line's colours
+        _typebuf<unsigned int> pixels; // the line's colours, for a render target
     };
 
     bool decodeDIB(cFileIOTarget* stream, bool bareDib);

@@ -15,6 +15,8 @@ namespace {
 
 // Bytes past the end of each scanline buffer, for the filters' whole-word loads.
 constexpr long long kLineSlack = 8;
+// Bytes of scanlines inflated per step (at least two lines).
+constexpr long long kInflateBatch = 256 * 1024;
 
 const unsigned char kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -204,7 +206,7 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
     prevLine_.set(0);
     curLine_.set(0);
     fill_ = 0;
-    seenHeader_ = seenIdat_ = idatEnded_ = pixelsReady_ = rowsDone_ = false;
+    seenHeader_ = seenIdat_ = idatEnded_ = rowsDone_ = false;
     lineLen_ = 0;
     inflater_.init();
     if (!inflater_.reset()) return false;
@@ -340,14 +342,21 @@ bool cPictPNG::beginPixels() {
         const bool got = is16Bpp_ ? allocPixels16(width_, height_) : allocPixels8(width_, height_);
         if (!got) return false;
     }
-    pixelsReady_ = true;
+    // One buffer of many scanlines: zlib inflates straight into it in large
+    // steps and the rows are unfiltered where they land.
+    const long long longest = scanlineBytes();
+    const long long rows = std::max<long long>(2, kInflateBatch / longest);
+    cap_ = rows * longest;
+    if (!sizeBuf(curLine_, cap_ + kLineSlack) || !sizeBuf(prevLine_, longest + kLineSlack) ||
+        !sizeBuf(zeroLine_, longest + kLineSlack))
+        return false;
+    std::memset(zeroLine_.data(), 0, zeroLine_.bytes());
+    fill_ = done_ = 0;
+    prior_ = zeroLine_.data();
     if (hdr_.interlace == 1) return startPass(0);
     pass_ = -1;
     row_ = 0;
-    lineLen_ = scanlineBytes();
-    if (!sizeBuf(prevLine_, lineLen_ + kLineSlack) || !sizeBuf(curLine_, lineLen_ + kLineSlack)) return false;
-    std::memset(prevLine_.data(), 0, static_cast<std::size_t>(lineLen_));
-    fill_ = 0;
+    lineLen_ = longest;
     return true;
 }
 
@@ -360,10 +369,7 @@ bool cPictPNG::startPass(int pass) {
         pass_ = pass;
         const long long pixels = pixelsPerInterlacedLine();
         lineLen_ = (pixels * bitsPerPixel(hdr_.colorType, hdr_.depth) + 7) / 8 + 1;
-        if (!sizeBuf(prevLine_, lineLen_ + kLineSlack) || !sizeBuf(curLine_, lineLen_ + kLineSlack)) return false;
-        std::memset(prevLine_.data(), 0, static_cast<std::size_t>(lineLen_));
         row_ = st.firstRow;
-        fill_ = 0;
         return true;
     }
     pass_ = 7;
@@ -371,25 +377,52 @@ bool cPictPNG::startPass(int pass) {
     return true;
 }
 
+// Copies the prior line out of the scanline buffer before the buffer is
+// reused.
+void cPictPNG::keepPrior() {
+    const unsigned char* buf = curLine_.data();
+    if (prior_ >= buf && prior_ < buf + curLine_.count()) {
+        std::memcpy(prevLine_.data(), prior_, static_cast<std::size_t>(std::min(priorLen_, prevLine_.count())));
+        prior_ = prevLine_.data();
+    }
+}
+
 bool cPictPNG::inflatePiece(const unsigned char* data, long long length) {
     bool first = true;
+    unsigned char* buf = curLine_.data();
     while (!rowsDone_) {
+        if (fill_ + lineLen_ > cap_) {
+            // No room for another line: the unfinished one moves to the
+            // front, the last finished one is kept as the prior line.
+            keepPrior();
+            std::memmove(buf, buf + done_, static_cast<std::size_t>(fill_ - done_));
+            fill_ -= done_;
+            done_ = 0;
+        }
         long long inLen = first ? length : 0;
-        long long outLen = lineLen_ - fill_;
+        long long outLen = cap_ - fill_;
         const long long room = outLen;
         bool ended = false;
-        if (!inflater_.inflateStep(first ? data : nullptr, inLen, curLine_.data() + fill_, outLen, ended)) return false;
+        if (!inflater_.inflateStep(first ? data : nullptr, inLen, buf + fill_, outLen, ended)) return false;
         first = false;
         fill_ += outLen;
-        if (fill_ == lineLen_) {
+        while (!rowsDone_ && fill_ - done_ >= lineLen_) {
             int firstCol = 0, step = 1;
             if (pass_ >= 0) {
                 firstCol = myInterlaceStageParams[pass_].firstCol;
                 step = myInterlaceStageParams[pass_].colStep;
             }
-            if (!processScanline(firstCol, step, lineLen_)) return false;
-            fill_ = 0;
-            continue;  // zlib may hold more output back
+            rowAt_ = buf + done_;
+            const long long len = lineLen_;
+            if (!processScanline(firstCol, step, len)) return false;
+            prior_ = rowAt_;
+            priorLen_ = len;
+            done_ += len;
+        }
+        if (done_ == fill_ && done_ > 0) {
+            // Everything inflated so far is used: start the buffer again.
+            keepPrior();
+            fill_ = done_ = 0;
         }
         // Room left over: zlib used up this piece (or the stream ended).
         if (outLen < room) return true;
@@ -399,10 +432,9 @@ bool cPictPNG::inflatePiece(const unsigned char* data, long long length) {
 
 bool cPictPNG::processScanline(int firstCol, int colStep, long long lineLen) {
     const bool firstRowOfPass = pass_ < 0 ? row_ == 0 : row_ == myInterlaceStageParams[pass_].firstRow;
-    if (firstRowOfPass) std::memset(prevLine_.data(), 0, static_cast<std::size_t>(lineLen));
-    if (!processPredictor(curLine_.data(), prevLine_.data(), lineLen, scanlineBpp())) return false;
-    if (!processColorData(curLine_.data() + 1, firstCol, colStep)) return false;
-    prevLine_.swap(curLine_);
+    const unsigned char* prior = firstRowOfPass ? zeroLine_.data() : prior_;
+    if (!processPredictor(rowAt_, prior, lineLen, scanlineBpp())) return false;
+    if (!processColorData(rowAt_ + 1, firstCol, colStep)) return false;
     if (pass_ < 0) {
         if (++row_ >= hdr_.height) rowsDone_ = true;
         return true;

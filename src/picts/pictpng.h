@@ -65,25 +65,32 @@ protected:
     long long row_ = 0;
     int pass_ = -1;
     bool probeOnly_ = false;
+    // curLine_ holds many scanlines at once (inflated in large steps),
+    // prevLine_ the prior line across refills of it.
     _typebuf<unsigned char> prevLine_, curLine_;
     long long fill_ = 0;
     cZDecompress inflater_;
 
 private:
     bool startPass(int pass);
+    void keepPrior();
     bool beginPixels();
     // Inflates the bytes of one piece of IDAT data into scanlines.
     bool inflatePiece(const unsigned char* data, long long length);
-    bool allRowsDone() const { return rowsDone_; }
     template <typename P>
     void emitLine(const P* line, long long n, int firstCol, int colStep);
 
     bool seenHeader_ = false;
     bool seenIdat_ = false;
     bool idatEnded_ = false;   // a chunk other than IDAT followed the IDAT run
-    bool pixelsReady_ = false;
     bool rowsDone_ = false;
     long long lineLen_ = 0;    // bytes of the current pass's line, filter byte included
+    long long cap_ = 0;        // scanline bytes curLine_ holds
+    long long done_ = 0;       // bytes of curLine_ already turned into pixels
+    unsigned char* rowAt_ = nullptr;          // the line being unfiltered
+    const unsigned char* prior_ = nullptr;    // the line above it
+    long long priorLen_ = 0;
+    _typebuf<unsigned char> zeroLine_;        // the prior of a pass's first line
     _typebuf<unsigned int> tmp8_;
     _typebuf<unsigned long long> tmp16_;
 };

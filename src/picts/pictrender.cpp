@@ -260,19 +260,41 @@ bool cPictBase::setExtRow(long long y, const unsigned int* line, long long n, lo
         wRow[runBin] = static_cast<float>(wRow[runBin] + static_cast<double>(count));
         lo = hi = count = 0;
     };
-    for (long long k = 0; k < n; ++k) {
-        const double ri = static_cast<double>(x0 + k * step - ext_->originX) * extScale_ + 0.5;
-        if (ri < 0) continue;
+    // The bin of pixel k, -1 outside the grid: the rule setExtPix follows.
+    const double s = extScale_;
+    const long long ox = ext_->originX;
+    auto binOf = [&](long long k) -> long long {
+        const double ri = static_cast<double>(x0 + k * step - ox) * s + 0.5;
+        if (ri < 0) return -1;
         const long long i = static_cast<long long>(ri);
-        if (i >= scaledW_) continue;
-        if (i != runBin) {
-            flush();
-            runBin = i;
+        return i < scaledW_ ? i : -1;
+    };
+    long long k = 0;
+    while (k < n) {
+        const long long i = binOf(k);
+        // The run of pixels sharing this bin: its end estimated from the
+        // bin's edge, then settled against binOf itself.
+        long long e = k + 1;
+        if (s > 0) {
+            const double edge = ((static_cast<double>(i < 0 ? 0 : i) + 0.5) / s + static_cast<double>(ox - x0)) / static_cast<double>(step);
+            if (edge > static_cast<double>(k + 1) && edge < static_cast<double>(n)) e = static_cast<long long>(edge);
+            else if (edge >= static_cast<double>(n)) e = n;
         }
-        const unsigned long long p = line[k];
-        lo += (p & 0xFF) | (p & 0xFF0000) << 16;
-        hi += ((p >> 8) & 0xFF) | (p & 0xFF000000) << 8;
-        ++count;
+        while (e > k + 1 && binOf(e - 1) != i) --e;
+        while (e < n && binOf(e) == i) ++e;
+        if (i >= 0) {
+            if (i != runBin) {
+                flush();
+                runBin = i;
+            }
+            for (long long q = k; q < e; ++q) {
+                const unsigned long long p = line[q];
+                lo += (p & 0xFF) | (p & 0xFF0000) << 16;
+                hi += ((p >> 8) & 0xFF) | (p & 0xFF000000) << 8;
+            }
+            count += static_cast<unsigned long long>(e - k);
+        }
+        k = e;
     }
     flush();
     return true;
@@ -347,13 +369,6 @@ inline unsigned int conv16(unsigned long long p, double inv, int base, bool fast
         out |= v << (8 * k);
     }
     return out;
-}
-
-inline void comps(unsigned int p, double* c) {
-    c[0] += p & 0xFF;
-    c[1] += (p >> 8) & 0xFF;
-    c[2] += (p >> 16) & 0xFF;
-    c[3] += p >> 24;
 }
 
 // The contribution of one source pixel to the sums, with its weight.

@@ -152,6 +152,19 @@ TEST(Bmp, ProbeAcceptsTopDownAndChecksTheFileHeader) {
     EXPECT_FALSE(bmpProbes(bmpFile(infoHeader(2, 2, 24, 9), {}, bits)));
 }
 
+TEST(Bmp, CoreHeaderFollowedByAGapKeepsItsFields) {
+    Bytes core;
+    le(core, 12, 4);
+    le(core, 1, 2);
+    le(core, 1, 2);
+    le(core, 1, 2);
+    le(core, 24, 2);
+    Bytes gap(30, 0xEE);  // pixel data at 14 + 12 + 30 = 56
+    cPictBMP d;
+    ASSERT_TRUE(decodes(bmpFile(core, gap, Bytes{0x10, 0x20, 0x30, 0}), d));
+    EXPECT_EQ(d.raw8Bpp()[0], 0xFF302010u);
+}
+
 TEST(Bmp, RleEndingsBeforeTheLastPixelLeaveIndexZero) {
     // 4 x 3, RLE8: row 0 "1 1" then end of line; row 1 full; then end of
     // bitmap in the middle of row 2.

@@ -162,9 +162,18 @@ def make_png(out):
             f.write(encode_png(rng, w, h, 6, 8, rows, True))
         magick_reference(path, os.path.join(out, name + ".ref"))
         index.append("%s 8" % name)
+    # Pictures larger than the decoder's scanline buffer, interlaced or not.
+    for w, h, interlace in ((421, 330, True), (97, 1500, False)):
+        rows = [[(rng.randrange(256), (x * y) & 255, (x + y) & 255) for x in range(w)] for y in range(h)]
+        name = "png_big_%dx%d_%s" % (w, h, "i" if interlace else "n")
+        path = os.path.join(out, name + ".png")
+        with open(path, "wb") as f:
+            f.write(encode_png(rng, w, h, 2, 8, rows, interlace))
+        magick_reference(path, os.path.join(out, name + ".ref"))
+        index.append("%s 8" % name)
     # Larger pictures in the forms the benchmarks use, from Pillow's encoder.
     from PIL import Image
-    img = Image.effect_mandelbrot((300, 200), (-2, -1.2, 1, 1.2), 80).convert("RGB")
+    img = Image.effect_mandelbrot((640, 480), (-2, -1.2, 1, 1.2), 80).convert("RGB")
     for mode, name in (("RGB", "pil_rgb"), ("RGBA", "pil_rgba"), ("P", "pil_pal"), ("L", "pil_grey")):
         im = img.convert(mode) if mode != "RGBA" else img.convert("RGBA")
         if mode == "RGBA":

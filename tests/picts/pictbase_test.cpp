@@ -148,9 +148,19 @@ TEST(PictBase, TurnsAndFlipMovePixelsAsQuarterTurns) {
     ASSERT_TRUE(p.rotate(cPictBase::rd90));
     ASSERT_TRUE(p.rotate(cPictBase::rd90));
     for (int i = 0; i < 6; ++i) EXPECT_EQ(p.raw8Bpp()[i], 0x100u + static_cast<unsigned>(i));
+    // Mirrored and flipped at the same size is the half turn; flipped alone
+    // is flip().
+    unsigned int turned[6], flipped[6];
+    ASSERT_TRUE(cPictBase::transform(p.raw8Bpp(), 3, 2, turned, 3, 2, true, true));
+    ASSERT_TRUE(cPictBase::transform(p.raw8Bpp(), 3, 2, flipped, 3, 2, false, true));
     ASSERT_TRUE(p.flip());
     EXPECT_EQ(p.raw8Bpp()[0], 0x103u);
     EXPECT_EQ(p.raw8Bpp()[5], 0x102u);
+    EXPECT_EQ(std::vector<unsigned>(flipped, flipped + 6), std::vector<unsigned>(p.raw8Bpp(), p.raw8Bpp() + 6));
+    ASSERT_TRUE(p.flip());
+    ASSERT_TRUE(p.rotate(cPictBase::rd180));
+    EXPECT_EQ(std::vector<unsigned>(turned, turned + 6), std::vector<unsigned>(p.raw8Bpp(), p.raw8Bpp() + 6));
+    EXPECT_FALSE(cPictBase::transform(static_cast<const unsigned int*>(nullptr), 3, 2, turned, 3, 2, false, false));
     cPictDummy one;
     ASSERT_TRUE(one.create(4, 1, 9));
     EXPECT_TRUE(one.flip());
