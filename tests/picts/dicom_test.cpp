@@ -1,0 +1,110 @@
+// DICOM decoding compared with the source pictures that gdcmimg wrapped and
+// gdcmconv re-coded (8-, 12- and 16-bit grey, RGB, JPEG lossless, implicit
+// VR, and the same data sets without their preamble); each probe takes only
+// its own form; damaged and hostile files fail quietly.
+#include <gtest/gtest.h>
+
+#include "adaptertest.h"
+#include "picts/pictdicom.h"
+
+using adaptertest::Bytes;
+
+namespace {
+
+class DicomFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new qortest::TempDir;
+        index_ = new std::vector<std::pair<std::string, int> >(adaptertest::generate("dicom", dir_->path()));
+        preamble_ = new std::vector<std::pair<std::string, int> >;
+        legacy_ = new std::vector<std::pair<std::string, int> >;
+        for (const auto& e : *index_) (e.first.find(".acr") != std::string::npos ? legacy_ : preamble_)->push_back(e);
+    }
+    static void TearDownTestSuite() {
+        delete legacy_;
+        delete preamble_;
+        delete index_;
+        delete dir_;
+    }
+    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
+    static qortest::TempDir* dir_;
+    static std::vector<std::pair<std::string, int> >*index_, *preamble_, *legacy_;
+};
+qortest::TempDir* DicomFiles::dir_ = nullptr;
+std::vector<std::pair<std::string, int> >* DicomFiles::index_ = nullptr;
+std::vector<std::pair<std::string, int> >* DicomFiles::preamble_ = nullptr;
+std::vector<std::pair<std::string, int> >* DicomFiles::legacy_ = nullptr;
+
+// The value offset of the first (0028,xxxx) element `element` written with
+// an explicit US VR, or of an implicit one (4-byte length 2).
+std::size_t usValueOffset(const Bytes& b, unsigned element) {
+    for (std::size_t i = 0; i + 10 < b.size(); ++i) {
+        if (b[i] == 0x28 && b[i + 1] == 0x00 && b[i + 2] == (element & 0xFF) && b[i + 3] == (element >> 8)) {
+            if (b[i + 4] == 'U' && b[i + 5] == 'S') return i + 8;
+            if (b[i + 4] == 2 && b[i + 5] == 0 && b[i + 6] == 0 && b[i + 7] == 0) return i + 8;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(DicomFiles, FilesWithPreambleDecodeLikeTheirSources) {
+    adaptertest::decodeAllLikeReferences<cPictDICOM>(dir_->path(), *preamble_);
+}
+
+TEST_F(DicomFiles, DataSetsWithoutPreambleDecodeLikeTheirSources) {
+    adaptertest::decodeAllLikeReferences<cPictDICOMLegacy>(dir_->path(), *legacy_);
+}
+
+TEST_F(DicomFiles, EachProbeTakesOnlyItsOwnForm) {
+    const Bytes withPreamble = file("dicom_grey8.dcm"), without = file("dicom_grey8.acr");
+    EXPECT_TRUE(adaptertest::probes<cPictDICOM>(withPreamble));
+    EXPECT_FALSE(adaptertest::probes<cPictDICOMLegacy>(withPreamble));
+    EXPECT_TRUE(adaptertest::probes<cPictDICOMLegacy>(without));
+    EXPECT_FALSE(adaptertest::probes<cPictDICOM>(without));
+    // 132 zero bytes: neither.
+    const Bytes zeros(300, 0);
+    EXPECT_FALSE(adaptertest::probes<cPictDICOM>(zeros));
+    EXPECT_FALSE(adaptertest::probes<cPictDICOMLegacy>(zeros));
+}
+
+// GDCM's own JPEG codec prints its complaints about damaged JPEG data to
+// standard error and offers no hook to take them: only the uncompressed
+// files are held to silence.
+TEST_F(DicomFiles, DamagedFilesFail) {
+    for (const char* name : {"dicom_grey16.dcm", "dicom_rgb8_jpegll.dcm", "dicom_grey12_jpegll.dcm"}) {
+        SCOPED_TRACE(name);
+        const Bytes good = file(name);
+        cPictBase::sPictInfo info;
+        ASSERT_TRUE(adaptertest::probes<cPictDICOM>(good, &info));
+        const bool compressed = std::string(name).find("jpegll") != std::string::npos;
+        adaptertest::damagedFormsFail<cPictDICOM>(good, info.width, info.height, !compressed);
+    }
+    adaptertest::damagedFormsFail<cPictDICOMLegacy>(file("dicom_grey8.acr"), 37, 23);
+}
+
+TEST_F(DicomFiles, SizesPastTheDataOrTheCapFail) {
+    // Rows and Columns rewritten: larger than the pixel data, and 65535 x
+    // 65535 (past the library's pixel cap).
+    for (unsigned value : {40u, 65535u}) {
+        for (const char* name : {"dicom_grey8.dcm", "dicom_grey16_jpegll.dcm"}) {
+            SCOPED_TRACE(std::string(name) + " with rows and columns " + std::to_string(value));
+            Bytes b = file(name);
+            const std::size_t rows = usValueOffset(b, 0x0010), cols = usValueOffset(b, 0x0011);
+            ASSERT_NE(rows, 0u);
+            ASSERT_NE(cols, 0u);
+            for (std::size_t at : {rows, cols}) {
+                b[at] = static_cast<unsigned char>(value);
+                b[at + 1] = static_cast<unsigned char>(value >> 8);
+            }
+            const std::string said = adaptertest::stderrDuring([&] { EXPECT_FALSE(adaptertest::decodes<cPictDICOM>(b)); });
+            EXPECT_EQ(said, "");
+        }
+    }
+}
+
+TEST(DicomMalformed, SavedInputsReplay) {
+    adaptertest::replayMalformed<cPictDICOM>("dicom");
+    adaptertest::replayMalformed<cPictDICOMLegacy>("dicom");
+}
