@@ -5,7 +5,9 @@ than the decoder under test.
 
     make_adapter_images.py jpeg OUTDIR   JPEG files written by Pillow
         (baseline at three subsamplings, progressive, optimised, grey, odd
-        sizes); the reference is Pillow's own decode of the same file.
+        sizes); the reference is Pillow's own decode of the same file.  One
+        Adobe CMYK file, whose reference comes from ImageMagick (Pillow's
+        CMYK to RGB conversion is not the multiplicative one).
     make_adapter_images.py jp2 OUTDIR    JP2 and J2K files written losslessly
         by opj_compress (several resolutions, tiles, progression orders,
         grey, RGBA, 12- and 16-bit grey); the reference is the source picture.
@@ -105,6 +107,11 @@ def make_jpeg(out):
         im.load()
         ref_from_image(im, os.path.join(out, "jpeg_%s.ref" % name))
         index.append("jpeg_%s.jpg 8" % name)
+    path = os.path.join(out, "jpeg_cmyk.jpg")
+    picture(rng, "RGB", 30, 20).convert("CMYK").save(path, "JPEG", quality=95)
+    px = subprocess.check_output(["convert", path, "-depth", "8", "rgba:-"])
+    write_ref(os.path.join(out, "jpeg_cmyk.ref"), 30, 20, [v * 257 for v in px])
+    index.append("jpeg_cmyk.jpg 8")
     finish(out, index)
 
 
