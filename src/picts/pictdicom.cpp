@@ -1,47 +1,31 @@
 // DICOM: our own walk of the data set (its structure, the image pixel
-// module, the pixel data's place), then the pixel data of frame 0 either
-// read as stored or handed to a library: GDCM's 8-, 12- and 16-bit JPEG
-// codecs for the JPEG transfer syntaxes (lossless included), our JPEG 2000
-// decoder for the JPEG 2000 ones.
+// module, the pixel data's place), then frame 0 read as stored, or its
+// fragments handed to our JPEG decoder (libjpeg-turbo: the 8-bit DCT
+// processes) or our JPEG 2000 decoder (OpenJPEG).
 //
-// GDCM's own readers are not used: on inconsistent files they assert (the
-// process aborts), and for JPEG data whose codec fails they run the
-// external "pvrg-jpeg" program through the shell.
+// GDCM is not used: Debian's build keeps its assertions, and its readers
+// and JPEG codecs abort the process on inconsistent files or damaged JPEG
+// data; when a JPEG codec fails its image reader even runs the external
+// "pvrg-jpeg" program through the shell.
 #include "picts/pictdicom.h"
 
 #include "base/checked.h"
 #include "base/memio.h"
 #include "picts/pictjp2.h"
+#include "picts/pictjpeg.h"
 
 #include <cstdint>
 #include <cstring>
-#include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <gdcmJPEG12Codec.h>
-#include <gdcmJPEG16Codec.h>
-#include <gdcmJPEG8Codec.h>
-#include <gdcmTrace.h>
 
 namespace {
 
 // The most bytes of one frame's pixel data (stored or compressed) read
 // into memory.
 constexpr long long kMaxDicomFrameBytes = 1LL << 30;
-
-// GDCM prints its debug, warning and error messages to the process's
-// streams unless told not to; the setting is process-wide.
-void silenceLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        gdcm::Trace::SetDebug(false);
-        gdcm::Trace::SetWarning(false);
-        gdcm::Trace::SetError(false);
-    });
-}
 
 enum ePhotometric { kPhotometricOther, kMonochrome1, kMonochrome2, kRgb, kYbrFull, kYbrFull422 };
 
@@ -497,53 +481,40 @@ bool readFirstFrame(cFileIOTarget* stream, const cDicomWalker& walker, bool jpeg
 }
 
 // The JPEG frame header (SOF0 to SOF15 but DHT, JPG and DAC): sample
-// precision, height and width; false when none is found.
-bool jpegFrameHeader(const std::string& data, int& precision, long long& height, long long& width) {
-    for (std::size_t i = 0; i + 8 < data.size(); ++i) {
+// precision, height, width and component count; false when none is found
+// or its precision is not one its process allows (baseline 8 bits; the
+// other DCT processes 8 or 12; lossless 2 to 16).
+struct sJpegFrame {
+    int precision = 0, components = 0;
+    long long height = 0, width = 0;
+    bool lossless = false;
+};
+
+bool jpegFrameHeader(const std::string& data, sJpegFrame& f) {
+    for (std::size_t i = 0; i + 9 < data.size(); ++i) {
         const unsigned char m = static_cast<unsigned char>(data[i + 1]);
-        if (static_cast<unsigned char>(data[i]) == 0xFF && m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 &&
-            m != 0xCC) {
-            const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data()) + i + 4;
-            precision = p[0];
-            height = p[1] << 8 | p[2];
-            width = p[3] << 8 | p[4];
-            return true;
-        }
+        if (static_cast<unsigned char>(data[i]) != 0xFF || m < 0xC0 || m > 0xCF || m == 0xC4 || m == 0xC8 || m == 0xCC)
+            continue;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data()) + i + 4;
+        f.precision = p[0];
+        f.height = p[1] << 8 | p[2];
+        f.width = p[3] << 8 | p[4];
+        f.components = p[5];
+        f.lossless = (m & 3) == 3;
+        if (m == 0xC0) return f.precision == 8;
+        if (f.lossless) return f.precision >= 2 && f.precision <= 16;
+        return f.precision == 8 || f.precision == 12;
     }
     return false;
 }
 
-template <typename Codec>
-bool decodeJpegWith(sPixelModule& m, const std::string& frame, std::string& out) {
-    Codec codec;
-    const unsigned int dims[3] = {static_cast<unsigned int>(m.columns), static_cast<unsigned int>(m.rows), 1};
-    codec.SetDimensions(dims);
-    codec.SetNumberOfDimensions(2);
-    codec.SetPlanarConfiguration(static_cast<unsigned int>(m.planar));
-    static const gdcm::PhotometricInterpretation::PIType kPi[] = {
-        gdcm::PhotometricInterpretation::UNKNOWN, gdcm::PhotometricInterpretation::MONOCHROME1,
-        gdcm::PhotometricInterpretation::MONOCHROME2, gdcm::PhotometricInterpretation::RGB,
-        gdcm::PhotometricInterpretation::YBR_FULL, gdcm::PhotometricInterpretation::YBR_FULL_422};
-    codec.SetPhotometricInterpretation(kPi[m.photometric]);
-    gdcm::PixelFormat pf(static_cast<unsigned short>(m.samples), static_cast<unsigned short>(m.allocated),
-                         static_cast<unsigned short>(m.stored), static_cast<unsigned short>(m.stored - 1),
-                         static_cast<unsigned short>(m.representation));
-    codec.SetPixelFormat(pf);
-    std::istringstream is(frame);
-    std::ostringstream os;
-    if (!codec.DecodeByStreams(is, os)) return false;
-    out = os.str();
-    // The codec says what it delivered: the colour space may have become
-    // RGB, and lossless data may come back wider than the file said.
-    const gdcm::PixelFormat& got = codec.GetPixelFormat();
-    m.samples = got.GetSamplesPerPixel();
-    m.allocated = got.GetBitsAllocated();
-    m.stored = got.GetBitsStored();
-    m.representation = got.GetPixelRepresentation();
-    m.planar = static_cast<int>(codec.GetPlanarConfiguration());
-    m.photometric = photometricOf(codec.GetPhotometricInterpretation().GetString());
-    m.bigEndianSamples = false;
-    return true;
+// MONOCHROME1 counts down: the colour channels turned over, alpha kept.
+void invertPicture(cPictBase& pict) {
+    const long long n = pict.width() * pict.height();
+    if (pict.is16Bpp())
+        for (long long i = 0; i < n; ++i) pict.raw16Bpp()[i] ^= 0x0000FFFFFFFFFFFFULL;
+    else
+        for (long long i = 0; i < n; ++i) pict.raw8Bpp()[i] ^= 0x00FFFFFFu;
 }
 
 bool isPrefix(const char* prefix, const char* text) { return std::strncmp(prefix, text, std::strlen(prefix)) == 0; }
@@ -580,38 +551,21 @@ bool decodeInto(cPictBase& pict, cFileIOTarget* stream, bool preamble) {
         // The codestream's components are the samples; MONOCHROME1 still
         // counts down.
         codestream.moveTo(pict);
-        if (m.photometric == kMonochrome1) {
-            const long long n = pict.width() * pict.height();
-            if (pict.is16Bpp())
-                for (long long i = 0; i < n; ++i) pict.raw16Bpp()[i] ^= 0x0000FFFFFFFFFFFFULL;
-            else
-                for (long long i = 0; i < n; ++i) pict.raw8Bpp()[i] ^= 0x00FFFFFFu;
-        }
+        if (m.photometric == kMonochrome1) invertPicture(pict);
         return true;
     }
-    silenceLibrary();
-    std::string samples;
-    int precision = 0;
-    long long jpegHeight = 0, jpegWidth = 0;
-    // A frame of another size than the data set states is damaged; GDCM's
-    // codecs are not asked (they leak their state on that path).
-    if (!jpegFrameHeader(frame, precision, jpegHeight, jpegWidth) || jpegHeight != m.rows || jpegWidth != m.columns)
+    sJpegFrame jf;
+    // 8-bit DCT processes only (baseline, extended, progressive): the
+    // frame must have the size and components the data set states.
+    if (!jpegFrameHeader(frame, jf) || jf.lossless || jf.precision != 8 || jf.height != m.rows ||
+        jf.width != m.columns || jf.components != m.samples)
         return false;
-    try {
-        bool ok;
-        if (precision >= 2 && precision <= 8)
-            ok = decodeJpegWith<gdcm::JPEG8Codec>(m, frame, samples);
-        else if (precision > 8 && precision <= 12)
-            ok = decodeJpegWith<gdcm::JPEG12Codec>(m, frame, samples);
-        else if (precision > 12 && precision <= 16)
-            ok = decodeJpegWith<gdcm::JPEG16Codec>(m, frame, samples);
-        else
-            ok = false;
-        if (!ok) return false;
-    } catch (...) {
-        return false;
-    }
-    return toPicture(pict, m, reinterpret_cast<const unsigned char*>(samples.data()), samples.size());
+    cBufWrapperIO io(&frame[0], static_cast<long long>(frame.size()), false);
+    cPictJPEG decoder;
+    if (!decoder.decode(&io) || decoder.width() != m.columns || decoder.height() != m.rows) return false;
+    decoder.moveTo(pict);
+    if (m.photometric == kMonochrome1) invertPicture(pict);
+    return true;
 }
 
 bool decodeChecked(cPictBase& pict, cFileIOTarget* stream, bool preamble) {

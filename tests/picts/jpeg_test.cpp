@@ -4,6 +4,8 @@
 // fail quietly; the entry for containers reads from the middle of a stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "adaptertest.h"
 #include "base/memio.h"
 #include "picts/pictjpeg.h"
@@ -71,9 +73,9 @@ TEST_F(JpegFiles, ContainerEntryReadsFromTheStreamPositionAndCountsBytes) {
     const Bytes jpeg = file("jpeg_base422.jpg");
     const picttest::Reference ref = picttest::readReference(dir_->file("jpeg_base422.ref"));
     // The JPEG data sits after 77 bytes of a container and before its tail.
-    Bytes all(77, 0x42);
-    all.insert(all.end(), jpeg.begin(), jpeg.end());
-    all.insert(all.end(), 40, 0x17);
+    Bytes all(77 + jpeg.size() + 40, 0x17);
+    std::fill(all.begin(), all.begin() + 77, 0x42);
+    std::copy(jpeg.begin(), jpeg.end(), all.begin() + 77);
     cBufWrapperIO io(all.data(), static_cast<long long>(all.size()), false);
     ASSERT_TRUE(io.set_fp(77));
     cPictDummy into;

@@ -16,8 +16,11 @@ than the decoder under test.
         predictors, BigTIFF, grey, RGB, RGBA, palette, bilevel G3/G4,
         16-bit); the reference is the source picture.
     make_adapter_images.py dicom OUTDIR  DICOM files written by gdcmimg and
-        gdcmconv (8-, 12- and 16-bit grey, RGB, JPEG lossless, implicit VR,
-        and files without the preamble); the reference is the source picture.
+        gdcmconv (8-, 12- and 16-bit grey, RGB, implicit VR, files without
+        the preamble); the reference is the source picture.  Baseline JPEG
+        ones (gdcmconv -J -Y), whose reference is Pillow's decode of the JPEG
+        data in them; lossless JPEG ones (dicom_refused_*.dcm, not in the
+        index), which the decoder refuses.
     make_adapter_images.py jbig2 OUTDIR  JBIG2 files holding one generic
         region, its MMR data taken from a Group 4 TIFF strip written by
         Pillow; the reference is the jbig2dec command's decode.
@@ -254,6 +257,16 @@ def make_dicom(out):
         ref_writer(os.path.join(out, "dicom_%s.ref" % name))
         index.append("%s %d" % (os.path.basename(final), bits))
 
+    def embedded_jpeg(path):
+        """Pillow's decode of the JPEG data in a file of one fragment."""
+        with open(path, "rb") as f:
+            data = f.read()
+        start = data.index(b"\xff\xd8\xff")
+        end = data.rindex(b"\xff\xd9") + 2
+        im = Image.open(io.BytesIO(data[start:end]))
+        im.load()
+        return im
+
     grey = picture(rng, "L", 37, 23)
     src = os.path.join(tmp, "grey.pgm")
     write_pnm(src, 37, 23, 1, 255, list(grey.tobytes()))
@@ -261,34 +274,34 @@ def make_dicom(out):
     gdcm(["gdcmimg", "-i", src, "-o", dcm])
     add("grey8", dcm, lambda r: ref_from_image(grey, r), 8)
     add("grey8", dcm, lambda r: ref_from_image(grey, r), 8, legacy=True)
-    for flag, name in (("--jpeg", "grey8_jpegll"), ("--implicit", "grey8_implicit")):
-        conv = os.path.join(tmp, name + ".dcm")
-        gdcm(["gdcmconv", flag, dcm, conv])
-        add(name, conv, lambda r: ref_from_image(grey, r), 8)
+    conv = os.path.join(tmp, "grey8_implicit.dcm")
+    gdcm(["gdcmconv", "--implicit", dcm, conv])
+    add("grey8_implicit", conv, lambda r: ref_from_image(grey, r), 8)
 
     rgb = picture(rng, "RGB", 29, 18)
     src = os.path.join(tmp, "rgb.ppm")
     write_pnm(src, 29, 18, 3, 255, list(rgb.tobytes()))
-    dcm = os.path.join(tmp, "rgb.dcm")
-    gdcm(["gdcmimg", "-i", src, "-o", dcm])
-    add("rgb8", dcm, lambda r: ref_from_image(rgb, r), 8)
-    for flag, name in (("--jpeg", "rgb8_jpegll"),):
+    rgbdcm = os.path.join(tmp, "rgb.dcm")
+    gdcm(["gdcmimg", "-i", src, "-o", rgbdcm])
+    add("rgb8", rgbdcm, lambda r: ref_from_image(rgb, r), 8)
+
+    for name, source in (("grey8_jpeg", dcm), ("rgb8_jpeg", rgbdcm)):
         conv = os.path.join(tmp, name + ".dcm")
-        gdcm(["gdcmconv", flag, dcm, conv])
-        add(name, conv, lambda r: ref_from_image(rgb, r), 8)
+        gdcm(["gdcmconv", "-J", "-Y", source, conv])
+        add(name, conv, lambda r, c=conv: ref_from_image(embedded_jpeg(c), r), 8)
+        add(name, conv, lambda r, c=conv: ref_from_image(embedded_jpeg(c), r), 8, legacy=True)
 
     for bits, (w, h) in ((16, (19, 14)), (12, (25, 11))):
         top = (1 << bits) - 1
         values = [rng.randrange(top + 1) for _ in range(w * h)]
         src = os.path.join(tmp, "grey%d.pgm" % bits)
         write_pnm(src, w, h, 1, 65535, values)
-        dcm = os.path.join(tmp, "grey%d.dcm" % bits)
-        gdcm(["gdcmimg", "-i", src, "-o", dcm] + ([] if bits == 16 else ["--pf", "16,12,11"]))
+        dcm16 = os.path.join(tmp, "grey%d.dcm" % bits)
+        gdcm(["gdcmimg", "-i", src, "-o", dcm16] + ([] if bits == 16 else ["--pf", "16,12,11"]))
         name = "grey%d" % bits
-        add(name, dcm, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
-        conv = os.path.join(tmp, name + "_jpegll.dcm")
-        gdcm(["gdcmconv", "--jpeg", dcm, conv])
-        add(name + "_jpegll", conv, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+        add(name, dcm16, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+        gdcm(["gdcmconv", "--jpeg", dcm16, os.path.join(out, "dicom_refused_%s_jpegll.dcm" % name)])
+    gdcm(["gdcmconv", "--jpeg", dcm, os.path.join(out, "dicom_refused_grey8_jpegll.dcm")])
     finish(out, index)
 
 
