@@ -508,6 +508,31 @@ bool jpegFrameHeader(const std::string& data, sJpegFrame& f) {
     return false;
 }
 
+// The precision of the first component in a codestream's SIZ segment
+// (marker, Lsiz, Rsiz, eight 32-bit sizes, Csiz, then Ssiz), 0 if none.
+int j2kPrecision(const std::string& cs) {
+    for (std::size_t i = 0; i + 41 < cs.size(); ++i)
+        if (static_cast<unsigned char>(cs[i]) == 0xFF && static_cast<unsigned char>(cs[i + 1]) == 0x51)
+            return (static_cast<unsigned char>(cs[i + 40]) & 0x7F) + 1;
+    return 0;
+}
+
+// 16-bit pixels widened from `from` bits taken back to their samples and
+// widened again from `to` bits (samples above the `to`-bit range clamp).
+void rewiden(cPictBase& pict, int from, int to) {
+    const unsigned long long fromTop = (1ULL << from) - 1, toTop = (1ULL << to) - 1;
+    const long long n = pict.width() * pict.height();
+    for (long long i = 0; i < n; ++i) {
+        unsigned long long p = pict.raw16Bpp()[i], out = p & 0xFFFF000000000000ULL;
+        for (int k = 0; k < 3; ++k) {
+            unsigned long long v = (((p >> (16 * k)) & 0xFFFF) * fromTop + 32767) / 65535;
+            if (v > toTop) v = toTop;
+            out |= ((v * 65535 + toTop / 2) / toTop) << (16 * k);
+        }
+        pict.raw16Bpp()[i] = out;
+    }
+}
+
 // MONOCHROME1 counts down: the colour channels turned over, alpha kept.
 void invertPicture(cPictBase& pict) {
     const long long n = pict.width() * pict.height();
@@ -551,6 +576,10 @@ bool decodeInto(cPictBase& pict, cFileIOTarget* stream, bool preamble) {
         // The codestream's components are the samples; MONOCHROME1 still
         // counts down.
         codestream.moveTo(pict);
+        // Writers often code 12-bit samples in a 16-bit codestream; the
+        // data set's stored bits say what the full range is.
+        const int precision = j2kPrecision(frame);
+        if (pict.is16Bpp() && precision > m.stored && m.stored >= 1) rewiden(pict, precision, m.stored);
         if (m.photometric == kMonochrome1) invertPicture(pict);
         return true;
     }

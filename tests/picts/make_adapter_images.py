@@ -17,7 +17,8 @@ than the decoder under test.
         16-bit); the reference is the source picture.
     make_adapter_images.py dicom OUTDIR  DICOM files written by gdcmimg and
         gdcmconv (8-, 12- and 16-bit grey, RGB, implicit VR, files without
-        the preamble); the reference is the source picture.  Baseline JPEG
+        the preamble, lossless JPEG 2000 by gdcmconv -K); the reference is
+        the source picture.  Baseline JPEG
         ones (gdcmconv -J -Y), whose reference is Pillow's decode of the JPEG
         data in them; lossless JPEG ones (dicom_refused_*.dcm, not in the
         index), which the decoder refuses.
@@ -291,6 +292,11 @@ def make_dicom(out):
         add(name, conv, lambda r, c=conv: ref_from_image(embedded_jpeg(c), r), 8)
         add(name, conv, lambda r, c=conv: ref_from_image(embedded_jpeg(c), r), 8, legacy=True)
 
+    for name, source, image in (("grey8_j2k", dcm, grey), ("rgb8_j2k", rgbdcm, rgb)):
+        conv = os.path.join(tmp, name + ".dcm")
+        gdcm(["gdcmconv", "-K", source, conv])
+        add(name, conv, lambda r, i=image: ref_from_image(i, r), 8)
+
     for bits, (w, h) in ((16, (19, 14)), (12, (25, 11))):
         top = (1 << bits) - 1
         values = [rng.randrange(top + 1) for _ in range(w * h)]
@@ -300,6 +306,9 @@ def make_dicom(out):
         gdcm(["gdcmimg", "-i", src, "-o", dcm16] + ([] if bits == 16 else ["--pf", "16,12,11"]))
         name = "grey%d" % bits
         add(name, dcm16, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+        conv = os.path.join(tmp, name + "_j2k.dcm")
+        gdcm(["gdcmconv", "-K", dcm16, conv])
+        add(name + "_j2k", conv, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
         gdcm(["gdcmconv", "--jpeg", dcm16, os.path.join(out, "dicom_refused_%s_jpegll.dcm" % name)])
     gdcm(["gdcmconv", "--jpeg", dcm, os.path.join(out, "dicom_refused_grey8_jpegll.dcm")])
     finish(out, index)
