@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-libs: -ljpeg -ltiff -lopenjp2 -ljbig2dec
 // Feeds bytes to the probe and decoder of each class below; the result is
 // ignored, only crashes, hangs and leaks count.
 #include <cstddef>

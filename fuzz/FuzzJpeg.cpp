@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-libs: -ljpeg -ltiff -lopenjp2 -ljbig2dec
 // Feeds bytes to the JPEG probe and decoder, plainly, through a small
 // render target, and through the entry containers use; the result is
 // ignored, only crashes, hangs and leaks count.

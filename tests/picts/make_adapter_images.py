@@ -14,7 +14,8 @@ than the decoder under test.
     make_adapter_images.py tiff OUTDIR   TIFF files written by Pillow and
         re-packed by tiffcp (strips and tiles, none/LZW/deflate/PackBits,
         predictors, BigTIFF, grey, RGB, RGBA, palette, bilevel G3/G4,
-        16-bit); the reference is the source picture.
+        16-bit); the reference is the source picture, but for one
+        JPEG-compressed file whose reference is Pillow's decode.
     make_adapter_images.py dicom OUTDIR  DICOM files written by gdcmimg and
         gdcmconv (8-, 12- and 16-bit grey, RGB, implicit VR, files without
         the preamble, lossless JPEG 2000 by gdcmconv -K); the reference is
@@ -224,6 +225,15 @@ def make_tiff(out):
         add("%s_tiles" % mode, raw, mode, ["-c", "zip", "-t", "-w", "16", "-l", "16"])
         add("%s_bigtiff" % mode, raw, mode, ["-8", "-c", "lzw", "-t", "-w", "32", "-l", "16"])
     add("RGB_separate", pillow_tiff("RGB", "raw"), "RGB", ["-p", "separate", "-c", "zip"])
+    # Lossy JPEG-in-TIFF (YCbCr): the reference is Pillow's decode of it.
+    jpeg_tiff = pillow_tiff("RGB", "jpeg")
+    final = os.path.join(out, "tiff_RGB_jpeg.tif")
+    with open(jpeg_tiff, "rb") as src_file, open(final, "wb") as d:
+        d.write(src_file.read())
+    decoded = Image.open(final)
+    decoded.load()
+    ref_from_image(decoded, os.path.join(out, "tiff_RGB_jpeg.ref"))
+    index.append("tiff_RGB_jpeg.tif 8")
     add("bw_g4", pillow_tiff("1", "group4"), "1")
     add("bw_g3", pillow_tiff("1", "group3"), "1")
     add("bw_packbits_tiles", pillow_tiff("1", "raw"), "1", ["-c", "packbits", "-t", "-w", "32", "-l", "16"])
