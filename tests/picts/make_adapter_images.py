@@ -112,12 +112,108 @@ def make_jpeg(out):
         im.load()
         ref_from_image(im, os.path.join(out, "jpeg_%s.ref" % name))
         index.append("jpeg_%s.jpg 8" % name)
+    make_jpeg_exif(rng, out)
     path = os.path.join(out, "jpeg_cmyk.jpg")
     picture(rng, "RGB", 30, 20).convert("CMYK").save(path, "JPEG", quality=95)
     px = subprocess.check_output(["convert", path, "-depth", "8", "rgba:-"])
     write_ref(os.path.join(out, "jpeg_cmyk.ref"), 30, 20, [v * 257 for v in px])
     index.append("jpeg_cmyk.jpg 8")
     finish(out, index)
+
+
+def exif_block(thumb):
+    """A big-endian EXIF TIFF structure: IFD0 (camera, resolution,
+    orientation, time), the Exif IFD, the GPS IFD and IFD1 with a JPEG
+    thumbnail, laid out by hand."""
+    def ifd(entries, start, next_offset):
+        # entries: (tag, type, count, payload bytes); payloads over 4 bytes
+        # go after the directory.
+        body = struct.pack(">H", len(entries))
+        extra = b""
+        data_at = start + 2 + 12 * len(entries) + 4
+        for tag, typ, count, payload in entries:
+            if len(payload) <= 4:
+                body += struct.pack(">HHI", tag, typ, count) + payload.ljust(4, b"\0")
+            else:
+                body += struct.pack(">HHII", tag, typ, count, data_at + len(extra))
+                extra += payload + (b"\0" if len(payload) % 2 else b"")
+        return body + struct.pack(">I", next_offset) + extra
+
+    def ascii(t):
+        b = t.encode() + b"\0"
+        return (2, len(b), b)
+
+    def rational(*pairs):
+        return (5, len(pairs), b"".join(struct.pack(">II", n, d) for n, d in pairs))
+
+    def short(v):
+        return (3, 1, struct.pack(">H", v))
+
+    def long_(v):
+        return (4, 1, struct.pack(">I", v))
+
+    def entries(items):
+        return [(tag,) + value for tag, value in items]
+
+    # Sizes are fixed by the entry counts, so offsets are worked out in two
+    # passes: first with zero offsets to learn the lengths.
+    def build(exif_at, gps_at, ifd1_at, thumb_at):
+        ifd0 = ifd(entries([(0x010F, ascii("Qor Camera Works")), (0x0110, ascii("Model 7")),
+                            (0x0112, short(6)), (0x011A, rational((300, 1))), (0x011B, rational((144, 2))),
+                            (0x0128, short(2)), (0x0132, ascii("2024:02:29 13:45:59")),
+                            (0x8769, long_(exif_at)), (0x8825, long_(gps_at))]), 8, ifd1_at)
+        exif = ifd(entries([(0x829A, rational((1, 250))), (0x829D, rational((28, 10))), (0x8827, short(400)),
+                            (0x9003, ascii("2023:12:31 23:59:58")), (0xA002, long_(4000)),
+                            (0xA003, long_(3000))]), exif_at, 0)
+        gps = ifd(entries([(1, ascii("S")), (2, rational((33, 1), (51, 1), (2160, 100))), (3, ascii("W")),
+                           (4, rational((151, 1), (12, 1), (3000, 100))), (5, (1, 1, b"\1")),
+                           (6, rational((125, 10)))]), gps_at, 0)
+        ifd1 = ifd(entries([(0x0103, short(6)), (0x0201, long_(thumb_at)), (0x0202, long_(len(thumb)))]),
+                   ifd1_at, 0)
+        return ifd0, exif, gps, ifd1
+
+    a, b, c, d = build(0, 0, 0, 0)
+    exif_at = 8 + len(a)
+    gps_at = exif_at + len(b)
+    ifd1_at = gps_at + len(c)
+    thumb_at = ifd1_at + len(d)
+    a, b, c, d = build(exif_at, gps_at, ifd1_at, thumb_at)
+    return b"MM\0\x2a" + struct.pack(">I", 8) + a + b + c + d + thumb
+
+
+def make_jpeg_exif(rng, out):
+    """jpeg_exif.jpg with its EXIF values as Pillow reads them back in
+    jpeg_exif.props ("id value" lines, the decoder's property ids) and its
+    thumbnail's pixels, as Pillow decodes them, in jpeg_exif_thumb.ref."""
+    buf = io.BytesIO()
+    picture(rng, "RGB", 16, 12).save(buf, "JPEG", quality=80)
+    thumb = buf.getvalue()
+    path = os.path.join(out, "jpeg_exif.jpg")
+    picture(rng, "RGB", 40, 30).save(path, "JPEG", quality=90, exif=b"Exif\0\0" + exif_block(thumb))
+    im = Image.open(path)
+    im.load()
+    ref_from_image(im, os.path.join(out, "jpeg_exif.ref"))
+    ex = im.getexif()
+    sub = ex.get_ifd(0x8769)
+    gps = ex.get_ifd(0x8825)
+
+    def deg(v):
+        return float(v[0]) + float(v[1]) / 60 + float(v[2]) / 3600
+
+    props = [
+        (3, ex[0x010F]), (4, ex[0x0110]), (8, float(ex[0x011A])), (9, float(ex[0x011B])), (10, ex[0x0128]),
+        (2, ex[0x0132]), (5, float(sub[0x829A])), (6, float(sub[0x829D])), (7, sub[0x8827]), (1, sub[0x9003]),
+        (18, sub[0xA002]), (19, sub[0xA003]),
+        (15, deg(gps[2]) * (-1 if gps[1] == "S" else 1)), (16, deg(gps[4]) * (-1 if gps[3] == "W" else 1)),
+        (17, float(gps[6]) * (-1 if gps[5] in (1, b"\1") else 1)),
+    ]
+    with open(os.path.join(out, "jpeg_exif.props"), "w") as f:
+        for key, value in props:
+            f.write("%d %s\n" % (key, value))
+        f.write("orientation %d\n" % ex[0x0112])
+    th = Image.open(io.BytesIO(thumb))
+    th.load()
+    ref_from_image(th, os.path.join(out, "jpeg_exif_thumb.ref"))
 
 
 # ---------------------------------------------------------------------------
