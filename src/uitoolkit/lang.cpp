@@ -74,10 +74,12 @@ bool cCiomLangData::create(const unsigned char* body, long long size) {
         if (len == kNullEntry) continue;
         const unsigned char* text = nullptr;
         if (!in.view(text, len)) return false;
-        // set(p, 0) gives an empty text, not a null one; the text may hold
-        // no zero bytes of its own, so it stops at the first.
-        static const char empty = 0;
-        texts[i].set(len ? reinterpret_cast<const char*>(text) : &empty, len);
+        // An entry is a C string: it stops at a zero byte of its own.  A
+        // zero length gives an empty text, not a null one.
+        const void* nul = len ? std::memchr(text, 0, len) : nullptr;
+        const std::size_t keep = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - text) : len;
+        texts[i].set(static_cast<long long>(keep) + 1);
+        if (keep) std::memcpy(texts[i].get(), text, keep);
     }
     mTexts.swap(texts);
     return true;
