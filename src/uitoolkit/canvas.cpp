@@ -315,7 +315,9 @@ bool cCanvas::drawTextWrapped(int x, int y, int w, int h, int align, const unsig
             const sToken& t = tokens[i];
             const bool last = i + 1 == count;
             if (t.isWord()) {
-                if (L + t.value <= boxW) {
+                // A word too wide for the box goes on the line that holds
+                // nothing yet rather than after an empty first line.
+                if (L + t.value <= boxW || (i == 0 && L == 0)) {
                     L += t.value;
                     if (last) {
                         reason = LineEnd::last;

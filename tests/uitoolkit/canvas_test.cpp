@@ -206,6 +206,11 @@ TEST(CanvasTextWrapped, HandWorkedLayouts) {
         {"ab                              cd", 50, 3, {{"ab", 0, 0}, {"cd", 0, 12}}, 10, 24},
         // The word after a skipped space run opens the last line and is drawn.
         {"aa bb cc", 27, 0, {{"aa", 0, 0}, {"bb", 15, 0}, {"cc", 0, 12}}, 25, 24},
+        // A first word wider than the box opens the first line, not a
+        // second one after an empty line (the blank run that did not fit
+        // after it opens line 2).
+        {"abcdefgh ij", 20, 0, {{"abcdefgh", 0, 0}, {"ij", 5, 12}}, 40, 24},
+        {"abcdefgh", 20, 2, {{"abcdefgh", -20, 0}}, 20, 12},
         // No width limit: centred and right-aligned text is laid out left.
         {"ab cd", cCanvas::kNoWidthLimit, 1, {{"ab", 0, 0}, {"cd", 15, 0}}, 25, 12},
         {"ab cd\nxyz", -1, 2, {{"ab", 0, 0}, {"cd", 15, 0}, {"xyz", 0, 12}}, 25, 24},
