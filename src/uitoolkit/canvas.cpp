@@ -128,8 +128,11 @@ int cCanvas::drawTextLimited(int x, int y, int w, int h, int align, bool transpa
     }
 
     long long tx = x0;
+    // Right-aligned text ends one pixel inside the box, but never starts left
+    // of it: a text exactly as wide as the box would otherwise spill over the
+    // left margin (and, in a box at 0, return the failure value -1).
     if (align == taRight)
-        tx = x0 + a - 1 - tw;
+        tx = std::max(x0, x0 + a - 1 - tw);
     else if (align == taCenter)
         tx = x0 + (a - tw) / 2;
     const long long ty = static_cast<long long>(y) + (static_cast<long long>(h) - th) / 2;

@@ -5,8 +5,17 @@
 // out by hand from those metrics.
 #include "recordingcanvas.h"
 
+#include "fuzzreplay.h"
+
+#define FUZZ_FAIL(message) throw qortest::FuzzFailure(message)
+#define QOR_UITESTSUPPORT_LINKED
+#define LLVMFuzzerTestOneInput fuzzWrappedText
+#include "../../fuzz/FuzzWrappedText.cpp"
+#undef LLVMFuzzerTestOneInput
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,7 +67,7 @@ TEST(CanvasTextLimited, MatchesTheCutAndPlacementModelForEveryBoxWidth) {
                 tw = 15 + 5 * k;
             }
             int tx = 102;
-            if (align == 2) tx = 102 + a - 1 - tw;
+            if (align == 2) tx = std::max(102, 102 + a - 1 - tw);
             if (align == 1) tx = 102 + (a - tw) / 2;
             EXPECT_EQ(r, tx);
             EXPECT_EQ(drawn, tw);
@@ -341,4 +350,8 @@ TEST(CanvasBitmapResized, ResamplesOnlyTheVisiblePart) {
     EXPECT_FALSE(e.drawBitmapResized(&pic, 8, 8, -8, 0, cPicture::rmStretch));
     EXPECT_FALSE(e.drawBitmapResized(nullptr, 8, 8, 0, 0, cPicture::rmStretch));
     EXPECT_TRUE(e.calls.empty());
+}
+
+TEST(CanvasText, SavedFuzzInputsReplay) {
+    EXPECT_GE(qortest::replayFolder("wrappedtext/malformed", fuzzWrappedText), 1);
 }
