@@ -1,0 +1,206 @@
+#include "recordingcanvas.h"
+
+#include <cstring>
+
+namespace qortest {
+
+namespace {
+cFontObject* makeFixedFont() { return new cFixedFont(); }
+
+long long unitCount(const unsigned short* s, long long len) {
+    long long n = 0;
+    while ((len < 0 || n < len) && s[n]) ++n;
+    return n;
+}
+}  // namespace
+
+std::u16string utf16(const std::string& s) {
+    std::u16string out;
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        unsigned int cp;
+        int extra;
+        if (c < 0x80) { cp = c; extra = 0; }
+        else if (c >= 0xF0) { cp = c & 0x07; extra = 3; }
+        else if (c >= 0xE0) { cp = c & 0x0F; extra = 2; }
+        else { cp = c & 0x1F; extra = 1; }
+        ++i;
+        for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::string utf8(const std::u16string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        unsigned int cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size()) cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
+        if (cp < 0x80) out += static_cast<char>(cp);
+        else if (cp < 0x800) { out += static_cast<char>(0xC0 | (cp >> 6)); out += static_cast<char>(0x80 | (cp & 0x3F)); }
+        else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool cFixedFont::define(int, int size, const char* face, bool, bool, bool) {
+    return size > 0 && face && std::strcmp(face, "missing") != 0;
+}
+
+bool cFixedFont::apply(cCanvas* canvas) { return canvas && canvas->setTextMode(this); }
+
+int cFixedFont::advance(unsigned short u, int size) {
+    if (u >= 0xD800 && u <= 0xDBFF) return 0;
+    if (u >= 0xDC00 && u <= 0xDFFF) return size;
+    if (u >= 0x2E80 && u <= 0xFFEF) return size;
+    return size / 2;
+}
+
+bool cFixedFont::getTextDim(cCanvas* c, const char* text, long long len, sSize& out) {
+    if (!text) return false;
+    std::string s = len < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(len));
+    std::u16string w = utf16(s.c_str());
+    return getTextDim(c, reinterpret_cast<const unsigned short*>(w.c_str()), -1, out);
+}
+
+bool cFixedFont::getTextDim(cCanvas*, const unsigned short* text, long long len, sSize& out) {
+    if (!text) return false;
+    const long long n = unitCount(text, len);
+    int w = 0;
+    for (long long i = 0; i < n; ++i) w += advance(text[i], size());
+    out.w = w;
+    out.h = size();
+    return true;
+}
+
+void cFixedFont::install() { __setNewPlatformCPFont(makeFixedFont); }
+
+cRecordingCanvas::cRecordingCanvas(int w, int h, int fontSize) : mW(w), mH(h) {
+    cFixedFont::install();
+    mFont = cFontObject::get(5, fontSize, "Fixed", false, false, false);
+}
+
+bool cRecordingCanvas::drawText(int x, int y, bool transparent, const char* text, long long len) {
+    if (!text || failText) return false;
+    sDrawCall c;
+    c.op = "text";
+    c.x = x;
+    c.y = y;
+    c.transparent = transparent;
+    c.text = len < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(len));
+    sSize s;
+    textSize(text, len, s);
+    c.w = s.w;
+    c.h = s.h;
+    calls.push_back(c);
+    return true;
+}
+
+bool cRecordingCanvas::drawText(int x, int y, bool transparent, const unsigned short* text, long long len) {
+    if (!text) return false;
+    const long long n = unitCount(text, len);
+    std::u16string w(reinterpret_cast<const char16_t*>(text), static_cast<std::size_t>(n));
+    return drawText(x, y, transparent, utf8(w).c_str(), -1);
+}
+
+bool cRecordingCanvas::drawRect(sRect* r, unsigned int fill, unsigned int border) {
+    if (!r) return false;
+    sDrawCall c;
+    c.op = "rect";
+    c.x = r->x;
+    c.y = r->y;
+    c.w = r->w;
+    c.h = r->h;
+    c.fill = fill;
+    c.border = border;
+    calls.push_back(c);
+    return true;
+}
+
+bool cRecordingCanvas::drawBitmap(int x, int y, cPicture* picture, int w, int h) {
+    if (!picture) return false;
+    sDrawCall c;
+    c.op = "bitmap";
+    c.x = x;
+    c.y = y;
+    c.w = w < 0 ? picture->width() : w;
+    c.h = h < 0 ? picture->height() : h;
+    c.pixels.assign(picture->raw(), picture->raw() + picture->count());
+    calls.push_back(c);
+    return true;
+}
+
+bool cRecordingCanvas::drawLine(sPoint* a, sPoint* b) {
+    if (!a || !b) return false;
+    sDrawCall c;
+    c.op = "line";
+    c.x = a->x;
+    c.y = a->y;
+    c.w = b->x;
+    c.h = b->y;
+    calls.push_back(c);
+    return true;
+}
+
+bool cRecordingCanvas::setTextMode(int width, int size, const char* face, bool bold, bool underline, bool italic) {
+    return setTextMode(cFontObject::get(width, size, face, bold, underline, italic));
+}
+
+bool cRecordingCanvas::setTextMode(cFontObject* font) {
+    if (!font) return false;
+    mFont = font;
+    return true;
+}
+
+cFontObject* cRecordingCanvas::createFont(int width, int size, const char* face, bool bold, bool underline,
+                                          bool italic) {
+    return cFontObject::get(width, size, face, bold, underline, italic);
+}
+
+void cRecordingCanvas::setTextColors(unsigned int text, unsigned int background) {
+    mText = text;
+    mBackground = background;
+}
+
+bool cRecordingCanvas::textSize(const char* text, long long len, sSize& out) {
+    return mFont && mFont->getTextDim(this, text, len, out);
+}
+
+bool cRecordingCanvas::textSize(const unsigned short* text, long long len, sSize& out) {
+    return mFont && mFont->getTextDim(this, text, len, out);
+}
+
+bool cRecordingCanvas::textRuler(const char* text, long long len, int* advances) {
+    if (!text || !advances) return false;
+    std::string s = len < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(len));
+    std::u16string w = utf16(s);
+    return textRuler(reinterpret_cast<const unsigned short*>(w.c_str()), static_cast<long long>(w.size()), advances);
+}
+
+bool cRecordingCanvas::textRuler(const unsigned short* text, long long len, int* advances) {
+    if (!text || !advances || !mFont) return false;
+    const long long n = unitCount(text, len);
+    int at = 0;
+    for (long long i = 0; i < n; ++i) {
+        at += cFixedFont::advance(text[i], mFont->size());
+        advances[i] = at;
+    }
+    return true;
+}
+
+}  // namespace qortest

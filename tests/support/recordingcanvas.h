@@ -1,0 +1,75 @@
+// A canvas that draws nothing and records every drawing call, and a font
+// with fixed metrics, for the toolkit's tests of painting code.
+//
+// The fixed-metric font (cFixedFont): every UTF-16 unit advances size / 2
+// pixels, except units from U+2E80 to U+FFEF (CJK and full-width forms),
+// which advance size, and surrogates: a high surrogate advances 0 and a low
+// one size, so a pair is one wide character.  A line is `size` pixels high.
+#pragma once
+
+#include "uitoolkit/canvas.h"
+
+#include <string>
+#include <vector>
+
+namespace qortest {
+
+class cFixedFont : public cFontObject {
+public:
+    // A face named "missing" cannot be made.
+    bool define(int width, int size, const char* face, bool bold, bool underline, bool italic) override;
+    bool apply(cCanvas* canvas) override;
+    bool getTextDim(cCanvas*, const char* text, long long len, sSize& out) override;
+    bool getTextDim(cCanvas*, const unsigned short* text, long long len, sSize& out) override;
+
+    static int advance(unsigned short unit, int size);
+    // Installs the maker of cFixedFont as the platform's font maker.
+    static void install();
+};
+
+struct sDrawCall {
+    std::string op;           // "text", "rect", "bitmap", "line"
+    int x = 0, y = 0, w = 0, h = 0;
+    bool transparent = false;
+    std::string text;         // UTF-8
+    unsigned int fill = 0, border = 0;
+    std::vector<unsigned int> pixels;  // bitmaps: the picture's pixels, rows top first
+};
+
+class cRecordingCanvas : public cCanvas {
+public:
+    cRecordingCanvas(int w = 800, int h = 600, int fontSize = 10);
+
+    int width() override { return mW; }
+    int height() override { return mH; }
+    bool drawText(int x, int y, bool transparent, const char* text, long long len) override;
+    bool drawText(int x, int y, bool transparent, const unsigned short* text, long long len) override;
+    bool drawRect(sRect* r, unsigned int fill, unsigned int border) override;
+    bool drawBitmap(int x, int y, cPicture* picture, int w, int h) override;
+    bool drawLine(sPoint* a, sPoint* b) override;
+    bool setTextMode(int width, int size, const char* face, bool bold, bool underline, bool italic) override;
+    bool setTextMode(cFontObject* font) override;
+    cFontObject* createFont(int width, int size, const char* face, bool bold, bool underline, bool italic) override;
+    void setTextColors(unsigned int text, unsigned int background) override;
+    unsigned int bgColor() override { return mBackground; }
+    bool textSize(const char* text, long long len, sSize& out) override;
+    bool textSize(const unsigned short* text, long long len, sSize& out) override;
+    bool textRuler(const char* text, long long len, int* advances) override;
+    bool textRuler(const unsigned short* text, long long len, int* advances) override;
+
+    std::vector<sDrawCall> calls;
+    // Makes drawText fail, to test callers' failure paths.
+    bool failText = false;
+    cFontObject* font() const { return mFont; }
+
+private:
+    int mW, mH;
+    cFontObject* mFont = nullptr;
+    unsigned int mText = 0, mBackground = 0xFFFFFF;
+};
+
+// UTF-8 <-> UTF-16 for test texts.
+std::u16string utf16(const std::string& s);
+std::string utf8(const std::u16string& s);
+
+}  // namespace qortest
