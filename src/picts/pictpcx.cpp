@@ -22,8 +22,10 @@ bool cPictPCX::loadHeader(cFileIOTarget* s) {
     const unsigned char* h = header_;
     if (h[0] != 10 || h[1] != 5 || h[2] != 1 || h[3] != 8) return false;
     if (le16(h + 4) || le16(h + 6)) return false;
+    // Xmax and Ymax are the last column and row: 0 is a picture one pixel
+    // wide or high, as writers produce for such pictures.
     const unsigned int xmax = le16(h + 8), ymax = le16(h + 10);
-    if (!xmax || !ymax || !le16(h + 12) || !le16(h + 14)) return false;
+    if (!le16(h + 12) || !le16(h + 14)) return false;
     if (h[64] != 0 || (h[65] != 1 && h[65] != 3)) return false;
     const unsigned int bpl = le16(h + 66);
     if (!bpl || bpl < xmax + 1) return false;
