@@ -532,7 +532,7 @@ def make_xpm(out):
                     c = "#%04x%04X%04x" % (rng.randrange(65536), rng.randrange(65536), rng.randrange(65536))
                 else:
                     c = "None"
-                colours.append((c, rng.choice([" ", "\t"])))
+                colours.append((c, " "))  # ImageMagick reads no tabs here
             rows = [[rng.randrange(ncol) for _ in range(w)] for _ in range(h)]
             name = "xpm_c%d_%dx%d" % (cpp, w, h)
             path = os.path.join(out, name + ".xpm")
