@@ -21,6 +21,21 @@ constexpr unsigned int kNoPixel = 0x00FFFFFFu;
 inline unsigned int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
 inline unsigned int tableEntries(unsigned char flags) { return 2u << (flags & 7); }
 
+// Images up to this many pixels are drawn however little data they have,
+// the rest filled in.
+constexpr long long kAlwaysFilledPixels = 1LL << 20;
+
+// The most bytes `bytes` of LZW data can ever decode to: at most one code
+// per `width` bits, the n-th code of a table at most n + 1 bytes long and
+// none longer than the table's 4096 entries.  A larger image than that is
+// a header the data cannot stand behind: it is refused before the picture
+// is allocated, so a few bytes cannot make the decoder fill gigabytes.
+unsigned long long lzwReach(long long bytes, int width) {
+    const unsigned long long codes = static_cast<unsigned long long>(bytes) * 8 / static_cast<unsigned long long>(width);
+    if (codes > 8192) return codes * 4097;  // past this the cap is the smaller
+    return codes * (codes + 3) / 2;
+}
+
 }  // namespace
 
 cPictGIF::cPictGIF() {
@@ -296,6 +311,7 @@ bool cPictGIF::processDecode(cPictReadAhead& in, sGIFImage& img) {
         }
         if (used == 0) return false;
         if (used < data.count()) data.reset(used);
+        if (pixels > kAlwaysFilledPixels && pixels > static_cast<long long>(lzwReach(used, minCodeSize + 1))) return false;
     } catch (const std::bad_alloc&) {
         return false;
     }

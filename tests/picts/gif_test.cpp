@@ -240,6 +240,20 @@ TEST_F(GifFiles, IndicesPastTheColourTableAreEmpty) {
     EXPECT_GT(past, 0u);
 }
 
+TEST(Gif, ImagesTheirDataCouldNeverFillAreRefusedBeforeAllocating) {
+    // 65523 x 1529 pixels behind 24 bytes of image data (a fuzzer's find
+    // that spent its time filling 100 million empty pixels).
+    const Bytes b = picttest::readBytes(qortest::dataPath("gif/malformed/timeout-760ff7d91dfca69af72d6a121c5c719b2f8aacdb"));
+    ASSERT_GT(b.size(), 0u);
+    cPictGIF d;
+    Stream s(b);
+    int w = 0, h = 0;
+    ASSERT_TRUE(d.getPageSize(&s.io, 0, w, h));
+    EXPECT_EQ(static_cast<long long>(w) * h, 65523LL * 1529);
+    EXPECT_FALSE(d.decodePage(&s.io, 0));
+    EXPECT_EQ(d.raw8Bpp(), nullptr);
+}
+
 TEST(GifMalformed, SavedCrashInputsFailCleanly) {
     for (const std::string& path : picttest::filesIn(qortest::dataPath("gif/malformed"))) {
         const Bytes b = picttest::readBytes(path);
