@@ -26,11 +26,13 @@ inline Bytes readBytes(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-// Runs tests/picts/make_images.py for `kind` into dir; the index lines.
-inline std::vector<std::pair<std::string, int> > generate(const std::string& kind, const std::string& dir) {
+// Runs tests/picts/<script> (make_images.py by default) for `kind` into
+// dir; the index lines.
+inline std::vector<std::pair<std::string, int> > generate(const std::string& kind, const std::string& dir,
+                                                          const std::string& script = "make_images.py") {
     int status = -1;
-    const std::string out = qortest::runCommand(qortest::python3() + " " + QOR_SOURCE_DIR "/tests/picts/make_images.py " +
-                                                    kind + " " + dir + " 2>&1",
+    const std::string out = qortest::runCommand(qortest::python3() + " " + QOR_SOURCE_DIR "/tests/picts/" + script +
+                                                    " " + kind + " " + dir + " 2>&1",
                                                 &status);
     EXPECT_EQ(status, 0) << out;
     std::vector<std::pair<std::string, int> > index;
@@ -58,8 +60,10 @@ inline Reference readReference(const std::string& path) {
 
 // Compares the decoded picture (row 0 at the bottom) with the reference (top
 // row first); 8-bit pictures against the high bytes.  Stops at the first
-// difference with a message naming the pixel.
-inline ::testing::AssertionResult samePixels(cPictBase& p, const Reference& ref) {
+// difference with a message naming the pixel.  clearIsWhite: where the
+// reference is fully transparent the picture must hold 0x00FFFFFF (the GIF
+// rule for transparent and missing pixels).
+inline ::testing::AssertionResult samePixels(cPictBase& p, const Reference& ref, bool clearIsWhite = false) {
     if (p.width() != ref.width || p.height() != ref.height)
         return ::testing::AssertionFailure() << "size " << p.width() << "x" << p.height() << ", want " << ref.width
                                              << "x" << ref.height;
@@ -78,6 +82,7 @@ inline ::testing::AssertionResult samePixels(cPictBase& p, const Reference& ref)
                 got = p.raw8Bpp()[at];
                 exp = static_cast<unsigned long long>(want[3] >> 8) << 24 | static_cast<unsigned long long>(want[0] >> 8) << 16 |
                       static_cast<unsigned long long>(want[1] >> 8) << 8 | (want[2] >> 8);
+                if (clearIsWhite && want[3] == 0) exp = 0x00FFFFFFu;
             }
             if (got != exp) {
                 std::ostringstream m;

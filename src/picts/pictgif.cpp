@@ -1,0 +1,365 @@
+// GIF decoding: header, block walk, colour tables, LZW image data.
+#include "picts/pictgif.h"
+
+#include "base/checked.h"
+#include "compression/lzw.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr unsigned char kImage = 0x2C;      // ','
+constexpr unsigned char kExtension = 0x21;  // '!'
+constexpr unsigned char kTrailer = 0x3B;    // ';'
+constexpr unsigned char kGraphicControl = 0xF9;
+
+// What a pixel becomes when its index is transparent, lies past the colour
+// table, or was never reached by the image data.
+constexpr unsigned int kNoPixel = 0x00FFFFFFu;
+
+inline unsigned int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
+inline unsigned int tableEntries(unsigned char flags) { return 2u << (flags & 7); }
+
+// Images up to this many pixels are drawn however little data they have,
+// the rest filled in.
+constexpr long long kAlwaysFilledPixels = 1LL << 20;
+
+// The most bytes `bytes` of LZW data can ever decode to: at most one code
+// per `width` bits, the n-th code of a table at most n + 1 bytes long and
+// none longer than the table's 4096 entries.  A larger image than that is
+// a header the data cannot stand behind: it is refused before the picture
+// is allocated, so a few bytes cannot make the decoder fill gigabytes.
+unsigned long long lzwReach(long long bytes, int width) {
+    const unsigned long long codes = static_cast<unsigned long long>(bytes) * 8 / static_cast<unsigned long long>(width);
+    if (codes > 8192) return codes * 4097;  // past this the cap is the smaller
+    return codes * (codes + 3) / 2;
+}
+
+}  // namespace
+
+cPictGIF::cPictGIF() {
+    std::memset(header_, 0, sizeof header_);
+    std::memset(control_, 0, sizeof control_);
+    std::memset(knownHeader_, 0, sizeof knownHeader_);
+    std::memset(lookup_, 0, sizeof lookup_);
+}
+
+cPictGIF::~cPictGIF() = default;
+
+bool cPictGIF::validFor(cFileIOTarget* stream, sPictInfo* info) {
+    cPictGIF probe;
+    return probe.isPicture(stream, info);
+}
+
+// ---------------------------------------------------------------------------
+// Header and colour tables
+
+bool cPictGIF::readValidateHeader(cPictReadAhead& in, bool loadGlobal) {
+    if (!in.read(header_, 13)) return false;
+    if (std::memcmp(header_, "GIF8", 4) != 0) return false;
+    if (!((header_[4] == '7' || header_[4] == '9') && header_[5] == 'a')) return false;
+    if (!le16(header_ + 6) || !le16(header_ + 8)) return false;
+    if (!loadGlobal) return true;
+    if (header_[10] & 0x80) return loadPalette(in, tableEntries(header_[10]));
+    palette_.set(0);
+    paletteCount_ = 0;
+    return true;
+}
+
+bool cPictGIF::loadPalette(cPictReadAhead& in, unsigned int count) {
+    unsigned char rgb[256 * 3];
+    if (count > 256 || !in.read(rgb, count * 3)) return false;
+    if (palette_.count() != 256) {
+        try {
+            palette_.set(256);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    for (unsigned int i = 0; i < count; ++i)
+        palette_.data()[i] = 0xFF000000u | static_cast<unsigned int>(rgb[3 * i]) << 16 |
+                             static_cast<unsigned int>(rgb[3 * i + 1]) << 8 | rgb[3 * i + 2];
+    paletteCount_ = count;
+    return true;
+}
+
+bool cPictGIF::isPicture(cFileIOTarget* stream, sPictInfo* info) {
+    if (!stream) return false;
+    cPictReadAhead in(stream);
+    if (!readValidateHeader(in, false)) return false;
+    if ((header_[10] & 0x80) && !in.skip(3ULL * tableEntries(header_[10]))) return false;
+    unsigned char next = 0;
+    if (!in.byte(next) || (next != kExtension && next != kImage)) return false;
+    if (info) {
+        info->width = le16(header_ + 6);
+        info->height = le16(header_ + 8);
+        info->hasPreview = false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The block walk
+
+bool cPictGIF::readDescriptor(cPictReadAhead& in, sGIFImage& img) {
+    unsigned char d[9];
+    if (!in.read(d, 9)) return false;
+    img.left = static_cast<unsigned short>(le16(d));
+    img.top = static_cast<unsigned short>(le16(d + 2));
+    img.width = static_cast<unsigned short>(le16(d + 4));
+    img.height = static_cast<unsigned short>(le16(d + 6));
+    img.flags = d[8];
+    return true;
+}
+
+bool cPictGIF::skipSubBlocks(cPictReadAhead& in) {
+    for (;;) {
+        unsigned char n = 0;
+        if (!in.byte(n)) return false;
+        if (n == 0) return true;
+        if (!in.skip(n)) return false;
+    }
+}
+
+void cPictGIF::forgetKnown() {
+    known_.clear();
+    knownStream_ = nullptr;
+    knownSize_ = -1;
+    resumeAt_ = 0;
+    resumeCount_ = 0;
+}
+
+bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& index, bool full) {
+    const int wanted = index;
+    index = -1;
+    hasControl_ = false;
+    std::memset(control_, 0, sizeof control_);
+    if (!stream || wanted < 0 || !stream->set_fp(0)) return false;
+    in = new cPictReadAhead(stream, 0);
+    if (!readValidateHeader(*in, full)) return false;
+    const unsigned long long tableEnd = 13 + ((header_[10] & 0x80) ? 3ULL * tableEntries(header_[10]) : 0);
+
+    const long long size = stream->size();
+    if (knownStream_ != stream || knownSize_ != size || std::memcmp(knownHeader_, header_, 13) != 0) {
+        forgetKnown();
+        knownStream_ = stream;
+        knownSize_ = size;
+        std::memcpy(knownHeader_, header_, 13);
+        resumeAt_ = tableEnd;
+    }
+    if (static_cast<std::size_t>(wanted) < known_.size()) {
+        // Seen before: straight to it, checking that its introducer is still there.
+        const sKnownImage& k = known_[static_cast<std::size_t>(wanted)];
+        unsigned char intro = 0;
+        if (stream->set_fp(k.offset - 1) && stream->readf(&intro, 1) && intro == kImage) {
+            in = new cPictReadAhead(stream, k.offset);
+            std::memcpy(control_, k.control, 5);
+            hasControl_ = k.hasControl;
+            index = wanted;
+            return true;
+        }
+        forgetKnown();
+        return false;
+    }
+
+    // Walk on from the image after the last one skipped.
+    if (in->tell() != resumeAt_) {
+        if (!stream->set_fp(resumeAt_)) return false;
+        in = new cPictReadAhead(stream, resumeAt_);
+    }
+    int count = resumeCount_;
+    for (;;) {
+        unsigned char intro = 0;
+        if (!in->byte(intro)) return false;
+        if (intro == kImage) {
+            if (static_cast<std::size_t>(count) == known_.size()) {
+                sKnownImage k;
+                k.offset = in->tell();
+                std::memcpy(k.control, control_, 5);
+                k.hasControl = hasControl_;
+                known_.push_back(k);
+            }
+            if (count == wanted) {
+                index = wanted;
+                return true;
+            }
+            sGIFImage img;
+            if (!readDescriptor(*in, img) || !img.width || !img.height) return false;
+            if ((img.flags & 0x80) && !in->skip(3ULL * tableEntries(img.flags))) return false;
+            unsigned char codeSize = 0, first = 0;
+            if (!in->byte(codeSize) || !in->byte(first) || first == 0) return false;
+            if (!in->skip(first) || !skipSubBlocks(*in)) return false;
+            ++count;
+            // A graphic control belongs to the one image after it.
+            hasControl_ = false;
+            std::memset(control_, 0, sizeof control_);
+            resumeAt_ = in->tell();
+            resumeCount_ = count;
+        } else if (intro == kExtension) {
+            unsigned char label = 0, n = 0;
+            if (!in->byte(label) || !in->byte(n)) return false;
+            if (label == kGraphicControl && n == 4) {
+                if (!in->read(control_, 5)) return false;
+                hasControl_ = true;
+                // The terminator normally ends it; anything else is more
+                // sub-blocks of the same extension.
+                if (control_[4] != 0 && (!in->skip(control_[4]) || !skipSubBlocks(*in))) return false;
+            } else {
+                if (!in->skip(n)) return false;
+                if (n != 0 && !skipSubBlocks(*in)) return false;
+            }
+        } else if (intro == kTrailer) {
+            index = count;
+            return false;
+        } else {
+            return false;
+        }
+    }
+}
+
+int cPictGIF::getNumPages(cFileIOTarget* stream) {
+    cPtr<cPictReadAhead> in;
+    int index = 0x7FFFFFFF;
+    findImage(stream, in, index, false);
+    return index;
+}
+
+bool cPictGIF::getPageSize(cFileIOTarget* stream, int page, int& w, int& h) {
+    cPtr<cPictReadAhead> in;
+    int index = page;
+    sGIFImage img;
+    if (!findImage(stream, in, index, false) || !readDescriptor(*in, img)) return false;
+    w = img.width;
+    h = img.height;
+    return w != 0 && h != 0;
+}
+
+bool cPictGIF::decodePage(cFileIOTarget* stream, int page) {
+    cPtr<cPictReadAhead> in;
+    int index = page;
+    sGIFImage img;
+    if (!findImage(stream, in, index, true) || !readDescriptor(*in, img)) return false;
+    return processDecode(*in, img);
+}
+
+bool cPictGIF::decodePagePreview(cFileIOTarget* stream, cPictDummy& dst, long long maxW, long long maxH, int page,
+                                 bool, unsigned int) {
+    cPtr<cPictReadAhead> in;
+    int index = page;
+    sGIFImage img;
+    if (maxW <= 0 || maxH <= 0) return false;
+    if (!findImage(stream, in, index, true) || !readDescriptor(*in, img) || !img.width || !img.height) return false;
+    double s = 1.0;
+    if (static_cast<double>(maxW) / img.width < s) s = static_cast<double>(maxW) / img.width;
+    if (static_cast<double>(maxH) / img.height < s) s = static_cast<double>(maxH) / img.height;
+    const long long pw = static_cast<long long>(img.width * s + 0.5);
+    const long long ph = static_cast<long long>(img.height * s + 0.5);
+    if (pw <= 0 || ph <= 0 || !dst.create(pw, ph, 0)) return false;
+    sExtPictDef target(&dst);
+    if (!setExtTarget(&target)) return false;
+    const bool ok = processDecode(*in, img);
+    ext_ = nullptr;  // the target lives on this frame only
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Image data
+
+void cPictGIF::buildLookup() {
+    // Transparency comes only from the graphic control of this image.
+    const unsigned int transparent = hasControl_ && (control_[0] & 1) ? control_[3] : 256;
+    for (unsigned int i = 0; i < 256; ++i)
+        lookup_[i] = (i < paletteCount_ && i != transparent) ? palette_.data()[i] : kNoPixel;
+}
+
+void cPictGIF::processRow(const unsigned char* indices, long long n, long long r) {
+    const long long w = width_;
+    const long long y = height_ - 1 - r;
+    if (extActive_ && !canExtRender(0, w - 1, y, y)) return;
+    unsigned int* out = extActive_ ? line_.data() : pixels8_.data() + y * w;
+    const unsigned int* lookup = lookup_;
+    for (long long x = 0; x < n; ++x) out[x] = lookup[indices[x]];
+    for (long long x = n; x < w; ++x) out[x] = kNoPixel;
+    if (extActive_) setExtRow(y, out, w);
+}
+
+bool cPictGIF::processDecode(cPictReadAhead& in, sGIFImage& img) {
+    close();
+    extActive_ = false;
+    if ((img.flags & 0x80) && !loadPalette(in, tableEntries(img.flags))) return false;
+    unsigned char minCodeSize = 0;
+    if (!in.byte(minCodeSize) || paletteCount_ == 0) return false;
+    // The code size of the format: 2 for 1- and 2-bit pictures up to 8.
+    if (minCodeSize < 2 || minCodeSize > 8) return false;
+    long long pixels = 0;
+    if (!checkPixelCount(img.width, img.height, &pixels)) return false;
+
+    // The data sub-blocks, joined.  A file that ends inside them keeps what
+    // it holds: the rows the data reaches are drawn.
+    _typebuf<unsigned char> data, indices;
+    try {
+        long long used = 0;
+        data.set(64 * 1024);
+        for (;;) {
+            unsigned char n = 0;
+            if (!in.byte(n) || n == 0) break;
+            if (data.count() - used < n) data.reset(data.count() * 2);
+            const unsigned int got = in.readSome(data.data() + used, n);
+            used += got;
+            if (got < n) break;
+        }
+        if (used == 0) return false;
+        if (used < data.count()) data.reset(used);
+        if (pixels > kAlwaysFilledPixels && pixels > static_cast<long long>(lzwReach(used, minCodeSize + 1))) return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+
+    width_ = img.width;
+    height_ = img.height;
+    is16Bpp_ = false;
+    extActive_ = startExtRender();
+    try {
+        if (extActive_)
+            line_.set(width_);
+        else if (!allocPixels8(img.width, img.height))
+            return false;
+    } catch (const std::bad_alloc&) {
+        if (extActive_) endExtRender();
+        extActive_ = false;
+        return false;
+    }
+
+    // A damaged code stream keeps what it decoded.
+    cLZWDecompress lzw(false, minCodeSize + 1, false);
+    lzw.setOutputLimit(static_cast<unsigned long long>(pixels));
+    lzw.decompress(data, indices);
+    data.set(0);
+    const long long have = indices.count();
+    buildLookup();
+
+    const long long w = width_, h = height_;
+    long long next = 0;  // the first index of the next row
+    // Rows the data does not reach (it ended early) are left empty.
+    auto emit = [&](long long r) {
+        const long long n = next >= have ? 0 : (have - next < w ? have - next : w);
+        processRow(n ? indices.data() + next : nullptr, n, r);
+        next += w;
+    };
+    if (img.flags & 0x40) {
+        // Interlaced: every 8th row from 0, every 8th from 4, every 4th from
+        // 2, every 2nd from 1.
+        static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+            for (long long r = kStart[pass]; r < h; r += kStep[pass]) emit(r);
+    } else {
+        for (long long r = 0; r < h; ++r) emit(r);
+    }
+    if (extActive_) {
+        endExtRender();
+        extActive_ = false;
+    }
+    line_.set(0);
+    return true;
+}

@@ -1,0 +1,237 @@
+// TGA decoding.
+#include "picts/picttga.h"
+
+#include "picts/pictreadahead.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+enum : unsigned char { kMapped = 1, kTrue = 2, kGrey = 3, kRleMapped = 9, kRleTrue = 10, kRleGrey = 11 };
+
+inline unsigned int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
+
+// A 5-bit component scaled by 8.2258, truncated: 31 gives 254.
+struct sFiveBit {
+    unsigned char v[32];
+    sFiveBit() {
+        for (int c = 0; c < 32; ++c) v[c] = static_cast<unsigned char>(c * 8.2258);
+    }
+};
+const sFiveBit kFive;
+
+inline unsigned int from16(unsigned int v) {
+    return 0xFF000000u | static_cast<unsigned int>(kFive.v[(v >> 10) & 31]) << 16 |
+           static_cast<unsigned int>(kFive.v[(v >> 5) & 31]) << 8 | kFive.v[v & 31];
+}
+
+bool isMapped(unsigned char t) { return t == kMapped || t == kRleMapped; }
+bool isTrue(unsigned char t) { return t == kTrue || t == kRleTrue; }
+bool isGrey(unsigned char t) { return t == kGrey || t == kRleGrey; }
+
+}  // namespace
+
+bool cPictTGA::validFor(cFileIOTarget* stream, sPictInfo* info) {
+    cPictTGA probe;
+    return probe.isPicture(stream, info);
+}
+
+bool cPictTGA::readHeader(cFileIOTarget* s) {
+    unsigned char h[18];
+    if (!s || !s->readf(h, 18)) return false;
+    hdr_.idLength = h[0];
+    hdr_.mapType = h[1];
+    hdr_.imageType = h[2];
+    hdr_.mapFirst = static_cast<unsigned short>(le16(h + 3));
+    hdr_.mapLength = static_cast<unsigned short>(le16(h + 5));
+    hdr_.mapEntryBits = h[7];
+    hdr_.xOrigin = static_cast<unsigned short>(le16(h + 8));
+    hdr_.yOrigin = static_cast<unsigned short>(le16(h + 10));
+    hdr_.width = static_cast<unsigned short>(le16(h + 12));
+    hdr_.height = static_cast<unsigned short>(le16(h + 14));
+    hdr_.depth = h[16];
+    hdr_.descriptor = h[17];
+    return true;
+}
+
+bool cPictTGA::headerAcceptable() const {
+    const unsigned char t = hdr_.imageType;
+    if (isMapped(t)) {
+        if (hdr_.mapType != 1 || !hdr_.mapLength || !hdr_.mapEntryBits) return false;
+    } else if (isTrue(t) || isGrey(t)) {
+        if (hdr_.mapType || hdr_.mapLength || hdr_.mapEntryBits) return false;
+    } else {
+        return false;
+    }
+    if (hdr_.xOrigin || hdr_.yOrigin || !hdr_.width || !hdr_.height) return false;
+    const unsigned char d = hdr_.depth;
+    return d == 8 || d == 16 || d == 24 || d == 32;
+}
+
+bool cPictTGA::isPicture(cFileIOTarget* stream, sPictInfo* info) {
+    if (!readHeader(stream) || !headerAcceptable()) return false;
+    if (info) {
+        info->width = hdr_.width;
+        info->height = hdr_.height;
+        info->hasPreview = false;
+    }
+    return true;
+}
+
+bool cPictTGA::loadPalette(cFileIOTarget* s) {
+    const unsigned int bits = hdr_.mapEntryBits;
+    if (bits != 16 && bits != 24 && bits != 32) return false;
+    const unsigned int each = bits / 8, n = hdr_.mapLength;
+    _typebuf<unsigned char> raw;
+    try {
+        raw.set(static_cast<long long>(each) * n);
+        palette_.set(n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!s->readf(raw.data(), each * n)) return false;
+    bool anyAlpha = false;
+    for (unsigned int i = 0; i < n; ++i) {
+        const unsigned char* p = raw.data() + i * each;
+        unsigned int px;
+        if (bits == 16)
+            px = from16(le16(p));
+        else if (bits == 24)
+            px = 0xFF000000u | static_cast<unsigned int>(p[2]) << 16 | static_cast<unsigned int>(p[1]) << 8 | p[0];
+        else
+            px = static_cast<unsigned int>(p[3]) << 24 | static_cast<unsigned int>(p[2]) << 16 |
+                 static_cast<unsigned int>(p[1]) << 8 | p[0];
+        anyAlpha |= (px >> 24) != 0;
+        palette_.data()[i] = px;
+    }
+    // A map whose every alpha is 0 carries no alpha at all.
+    if (bits == 32 && !anyAlpha)
+        for (unsigned int i = 0; i < n; ++i) palette_.data()[i] |= 0xFF000000u;
+    return true;
+}
+
+inline bool cPictTGA::convert(const unsigned char* v, unsigned int& px) const {
+    switch (hdr_.depth) {
+        case 8:
+            if (isGrey(hdr_.imageType)) {
+                px = 0xFF000000u | v[0] * 0x010101u;
+            } else {
+                // Pixel values count from the first colour-map entry.
+                const int i = static_cast<int>(v[0]) - hdr_.mapFirst;
+                if (i < 0 || i >= hdr_.mapLength) return false;
+                px = palette_.data()[i];
+            }
+            return true;
+        case 16: px = from16(le16(v)); return true;
+        case 24:
+            px = 0xFF000000u | static_cast<unsigned int>(v[2]) << 16 | static_cast<unsigned int>(v[1]) << 8 | v[0];
+            return true;
+        default:
+            px = static_cast<unsigned int>(v[3]) << 24 | static_cast<unsigned int>(v[2]) << 16 |
+                 static_cast<unsigned int>(v[1]) << 8 | v[0];
+            return true;
+    }
+}
+
+void cPictTGA::putRow(long long fileRow) {
+    const long long w = width_;
+    const long long y = (hdr_.descriptor & 0x20) ? height_ - 1 - fileRow : fileRow;
+    if (hdr_.depth == 32 && !anyAlpha_)
+        for (long long x = 0; x < w && !anyAlpha_; ++x) anyAlpha_ = (line_.data()[x] >> 24) != 0;
+    if (extActive_) {
+        if (canExtRender(0, w - 1, y, y)) setExtRow(y, line_.data(), w);
+    } else {
+        std::memcpy(pixels8_.data() + y * w, line_.data(), static_cast<std::size_t>(w) * 4);
+    }
+}
+
+bool cPictTGA::decodePlain(cFileIOTarget* s) {
+    const unsigned int bpp = hdr_.depth / 8u;
+    const long long w = width_;
+    _typebuf<unsigned char> row;
+    try {
+        row.set(w * bpp);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (long long r = 0; r < height_; ++r) {
+        if (!s->readf(row.data(), static_cast<unsigned int>(w * bpp))) return false;
+        unsigned int* out = line_.data();
+        for (long long x = 0; x < w; ++x)
+            if (!convert(row.data() + x * bpp, out[x])) return false;
+        putRow(r);
+    }
+    return true;
+}
+
+bool cPictTGA::decodeRle(cFileIOTarget* s) {
+    const unsigned int bpp = hdr_.depth / 8u;
+    const long long w = width_, h = height_;
+    cPictReadAhead in(s);
+    long long r = 0, x = 0;
+    unsigned char v[4];
+    unsigned int px = 0;
+    // Packets run on across row ends; one that runs past the last pixel is
+    // cut there.
+    while (r < h) {
+        unsigned char head = 0;
+        if (!in.byte(head)) return false;
+        const bool run = (head & 0x80) != 0;
+        int n = (head & 0x7F) + 1;
+        if (run) {
+            if (!in.read(v, bpp) || !convert(v, px)) return false;
+        }
+        while (n-- > 0 && r < h) {
+            if (!run && (!in.read(v, bpp) || !convert(v, px))) return false;
+            line_.data()[x] = px;
+            if (++x == w) {
+                putRow(r++);
+                x = 0;
+            }
+        }
+    }
+    return true;
+}
+
+bool cPictTGA::decode(cFileIOTarget* s) {
+    close();
+    extActive_ = anyAlpha_ = false;
+    palette_.set(0);
+    if (!readHeader(s)) return false;
+    if (hdr_.descriptor > 63 || !headerAcceptable()) return false;
+    const unsigned char t = hdr_.imageType;
+    if ((isMapped(t) || isGrey(t)) != (hdr_.depth == 8)) return false;
+    unsigned char id[255];
+    if (!s->readf(id, hdr_.idLength)) return false;
+    if (isMapped(t) && !loadPalette(s)) return false;
+    if (!checkPixelCount(hdr_.width, hdr_.height)) return false;
+
+    width_ = hdr_.width;
+    height_ = hdr_.height;
+    is16Bpp_ = false;
+    try {
+        line_.set(width_);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    extActive_ = startExtRender();
+    if (!extActive_ && !allocPixels8(hdr_.width, hdr_.height)) return false;
+    const bool ok = (t == kMapped || t == kTrue || t == kGrey) ? decodePlain(s) : decodeRle(s);
+    if (ok && hdr_.depth == 32 && !anyAlpha_) {
+        // Writers that leave the alpha byte at 0 mean an opaque picture.
+        if (extActive_) {
+            for (long long y = 0; y < height_; ++y)
+                for (long long x = 0; x < width_; ++x) setExtComp(x, y, 0xFF, 3);
+        } else {
+            unsigned int* p = pixels8_.data();
+            for (long long i = 0, n = width_ * height_; i < n; ++i) p[i] |= 0xFF000000u;
+        }
+    }
+    if (extActive_) {
+        endExtRender();
+        extActive_ = false;
+    }
+    line_.set(0);
+    return ok;
+}

@@ -1,0 +1,46 @@
+// TGA: colour-mapped, true-colour and grey images, plain or run-length
+// coded, stored bottom row first or top row first.
+#pragma once
+
+#include "picts/pictbase.h"
+
+class cPictTGA : public cPictBase {
+public:
+    cPictTGA() = default;
+    ~cPictTGA() override = default;
+
+    static bool validFor(cFileIOTarget* stream, sPictInfo* info);
+
+    int typeOf() override { return ptTGA; }
+    bool isPicture(cFileIOTarget* stream, sPictInfo* info) override;
+    bool decode(cFileIOTarget* stream) override;
+    bool supportsExtRendering() override { return true; }
+
+    // The 18-byte file header, as read.
+    struct sHeader {
+        unsigned char idLength = 0, mapType = 0, imageType = 0;
+        unsigned short mapFirst = 0, mapLength = 0;
+        unsigned char mapEntryBits = 0;
+        unsigned short xOrigin = 0, yOrigin = 0, width = 0, height = 0;
+        unsigned char depth = 0, descriptor = 0;
+    };
+
+protected:
+    bool readHeader(cFileIOTarget* stream);
+    // The probe's rules: type, colour-map fields, origin, size, depth.
+    bool headerAcceptable() const;
+    bool loadPalette(cFileIOTarget* stream);
+    // A pixel value of depth/8 bytes into 0xAARRGGBB; false for a colour
+    // index outside the colour map.
+    bool convert(const unsigned char* v, unsigned int& px) const;
+    bool decodePlain(cFileIOTarget* stream);
+    bool decodeRle(cFileIOTarget* stream);
+    // File row r done: it goes to its picture row.
+    void putRow(long long fileRow);
+
+    sHeader hdr_;
+    _typebuf<unsigned int> palette_;  // one entry per colour-map entry
+    bool extActive_ = false;
+    bool anyAlpha_ = false;
+    _typebuf<unsigned int> line_;
+};

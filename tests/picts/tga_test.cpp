@@ -1,0 +1,174 @@
+// TGA decoding compared with Pillow and ImageMagick over every image type,
+// plain and run-length, both row orders, pixel and colour-map depths; the
+// header rules, clipped packets and damaged files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "picts/picttga.h"
+#include "picttest.h"
+
+using picttest::Bytes;
+
+namespace {
+
+class TgaFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new qortest::TempDir;
+        index_ = new std::vector<std::pair<std::string, int> >(picttest::generate("tga", dir_->path(), "make_formats.py"));
+    }
+    static void TearDownTestSuite() {
+        delete index_;
+        delete dir_;
+    }
+    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
+    static qortest::TempDir* dir_;
+    static std::vector<std::pair<std::string, int> >* index_;
+};
+qortest::TempDir* TgaFiles::dir_ = nullptr;
+std::vector<std::pair<std::string, int> >* TgaFiles::index_ = nullptr;
+
+bool decodes(const Bytes& b, cPictTGA& d) {
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    return d.decode(&io);
+}
+bool decodes(const Bytes& b) {
+    cPictTGA d;
+    return decodes(b, d);
+}
+bool probes(const Bytes& b) {
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    return cPictTGA::validFor(&io, nullptr);
+}
+
+// An 18-byte header.
+Bytes header(int type, int w, int h, int depth, int desc = 0, int mapType = 0, int first = 0, int length = 0,
+             int entryBits = 0) {
+    return {0,
+            static_cast<unsigned char>(mapType),
+            static_cast<unsigned char>(type),
+            static_cast<unsigned char>(first),
+            static_cast<unsigned char>(first >> 8),
+            static_cast<unsigned char>(length),
+            static_cast<unsigned char>(length >> 8),
+            static_cast<unsigned char>(entryBits),
+            0, 0, 0, 0,
+            static_cast<unsigned char>(w),
+            static_cast<unsigned char>(w >> 8),
+            static_cast<unsigned char>(h),
+            static_cast<unsigned char>(h >> 8),
+            static_cast<unsigned char>(depth),
+            static_cast<unsigned char>(desc)};
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+TEST_F(TgaFiles, EveryTypeDepthAndOrderDecodesLikeTheOracle) {
+    ASSERT_GE(index_->size(), 90u);
+    for (const auto& entry : *index_) {
+        SCOPED_TRACE(entry.first);
+        const Bytes b = file(entry.first);
+        const picttest::Reference ref = picttest::readReference(dir_->file(entry.first.substr(0, entry.first.size() - 4) + ".ref"));
+        cPictBase::sPictInfo info;
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        ASSERT_TRUE(cPictTGA::validFor(&io, &info));
+        EXPECT_EQ(info.width, ref.width);
+        EXPECT_EQ(info.height, ref.height);
+        cPictTGA d;
+        ASSERT_TRUE(decodes(b, d));
+        EXPECT_EQ(d.typeOf(), cPictBase::ptTGA);
+        EXPECT_TRUE(picttest::samePixels(d, ref));
+    }
+}
+
+TEST_F(TgaFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
+    for (const char* name : {"tga_24_rle_t_33x4.tga", "tga_map24_raw_b_33x4.tga", "tga_grey_rle_b_7x5.tga", "tga_32_raw_t_33x4.tga"})
+        picttest::expectTargetsMatchPlainDecode<cPictTGA>(file(name), name);
+}
+
+TEST_F(TgaFiles, TruncationAtEveryByteFails) {
+    for (const char* name : {"tga_24_rle_t_7x5.tga", "tga_map16_rle_b_7x5.tga", "tga_32_raw_b_7x5.tga", "tga_grey_raw_t_7x5.tga"}) {
+        const Bytes b = file(name);
+        ASSERT_TRUE(decodes(b)) << name;
+        for (std::size_t n = 0; n < b.size(); ++n)
+            EXPECT_FALSE(decodes(Bytes(b.begin(), b.begin() + static_cast<long>(n)))) << name << " cut at " << n;
+    }
+}
+
+TEST(Tga, PacketsRunningPastTheLastPixelAreCut) {
+    // 3 x 2, 24-bit RLE: one run of 128 pixels fills all six.
+    cPictTGA run;
+    ASSERT_TRUE(decodes(header(10, 3, 2, 24) + Bytes{0xFF, 10, 20, 30}, run));
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(run.raw8Bpp()[i], 0xFF1E140Au) << i;
+    // Four raw pixels, then a raw packet of 128 whose first two finish the
+    // picture; the rest of its values are never read.
+    cPictTGA raw;
+    ASSERT_TRUE(decodes(header(11, 3, 2, 8) + Bytes{3, 1, 2, 3, 4, 0x7F, 5, 6}, raw));
+    const unsigned int want[6] = {1, 2, 3, 4, 5, 6};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(raw.raw8Bpp()[i], 0xFF000000u | want[i] * 0x010101u) << i;
+}
+
+TEST(Tga, HeaderRulesOfTheProbeAndTheDecoder) {
+    const Bytes px(4 * 3, 0x40);
+    EXPECT_TRUE(probes(header(2, 2, 2, 24) + px));
+    Bytes origin = header(2, 2, 2, 24) + px;
+    origin[8] = 1;
+    EXPECT_FALSE(probes(origin));
+    EXPECT_FALSE(probes(header(2, 0, 2, 24) + px));
+    EXPECT_FALSE(probes(header(2, 2, 2, 15) + px));
+    EXPECT_FALSE(probes(header(12, 2, 2, 24) + px));
+    EXPECT_FALSE(probes(header(2, 2, 2, 24, 0, 1, 0, 2, 24) + px));  // a map on a true-colour type
+    EXPECT_FALSE(probes(header(1, 2, 2, 8)));                        // colour-mapped without a map
+    // Interleaved rows (descriptor 0x40): the probe takes it, the decoder not.
+    const Bytes interleaved = header(2, 2, 2, 24, 0x40) + px;
+    EXPECT_TRUE(probes(interleaved));
+    EXPECT_FALSE(decodes(interleaved));
+    // Depth must suit the type.
+    EXPECT_FALSE(decodes(header(3, 2, 2, 24) + px));
+    EXPECT_FALSE(decodes(header(2, 2, 2, 8) + px));
+}
+
+TEST(Tga, ColourIndicesCountFromTheFirstMapEntry) {
+    // Map entries for values 4 and 5 (first entry 4): red, green.
+    const Bytes map = {0, 0, 255, 0, 255, 0};
+    cPictTGA d;
+    ASSERT_TRUE(decodes(header(1, 2, 1, 8, 0, 1, 4, 2, 24) + map + Bytes{5, 4}, d));
+    EXPECT_EQ(d.raw8Bpp()[0], 0xFF00FF00u);
+    EXPECT_EQ(d.raw8Bpp()[1], 0xFFFF0000u);
+    EXPECT_FALSE(decodes(header(1, 2, 1, 8, 0, 1, 4, 2, 24) + map + Bytes{5, 6}));  // past the map
+    EXPECT_FALSE(decodes(header(1, 2, 1, 8, 0, 1, 4, 2, 24) + map + Bytes{3, 4}));  // before it
+    EXPECT_FALSE(decodes(header(1, 2, 1, 8, 0, 1, 0, 2, 15) + Bytes{1, 2, 3, 4} + Bytes{0, 1}));
+}
+
+TEST(Tga, SixteenBitAndAlphaRules) {
+    cPictTGA sixteen;
+    ASSERT_TRUE(decodes(header(2, 1, 1, 16) + Bytes{0xFF, 0x7F}, sixteen));
+    EXPECT_EQ(sixteen.raw8Bpp()[0], 0xFFFEFEFEu);
+    // All alpha bytes 0: opaque.  One non-zero alpha, in a raw or in a run
+    // packet: every alpha as stored.
+    cPictTGA clear;
+    ASSERT_TRUE(decodes(header(2, 2, 1, 32) + Bytes{1, 2, 3, 0, 4, 5, 6, 0}, clear));
+    EXPECT_EQ(clear.raw8Bpp()[0], 0xFF030201u);
+    EXPECT_EQ(clear.raw8Bpp()[1], 0xFF060504u);
+    cPictTGA kept;
+    ASSERT_TRUE(decodes(header(10, 3, 1, 32) + Bytes{0, 1, 2, 3, 0, 0x81, 4, 5, 6, 7}, kept));
+    EXPECT_EQ(kept.raw8Bpp()[0], 0x00030201u);
+    EXPECT_EQ(kept.raw8Bpp()[1], 0x07060504u);
+    EXPECT_EQ(kept.raw8Bpp()[2], 0x07060504u);
+}
+
+TEST(TgaMalformed, SavedCrashInputsFailCleanly) {
+    for (const std::string& path : picttest::filesIn(qortest::dataPath("tga/malformed"))) {
+        const Bytes b = picttest::readBytes(path);
+        probes(b);
+        decodes(b);
+        SUCCEED() << path;
+    }
+}
