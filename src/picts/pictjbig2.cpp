@@ -16,8 +16,11 @@ extern "C" {
 namespace {
 
 // What the library may hold at once for one file (page, regions, symbol
-// dictionaries, arithmetic-coder contexts).
-constexpr std::size_t kMaxJbig2LibraryMemory = 256u * 1024 * 1024;
+// dictionaries, arithmetic-coder contexts).  Decoding time follows the
+// region sizes this allows, so it is kept near what a page needs.
+constexpr std::size_t kMaxJbig2LibraryMemory = 64u * 1024 * 1024;
+// The largest page: 2^26 pixels (8 MB of bits), a letter page at 1200 dpi.
+constexpr long long kMaxJbig2PagePixels = 1LL << 26;
 // Segment headers read by the probe: a page's information segment comes
 // within the first few of them.
 constexpr unsigned int kJbig2HeadBytes = 4096;
@@ -142,7 +145,8 @@ bool cPictJBIG2::readPageSize(cFileIOTarget* stream, long long& width, long long
             width = w;
             height = h == 0xFFFFFFFFu ? 0 : h;
             if (w == 0 || width > kMaxPictSide) return false;
-            return height == 0 || cPictBase::checkPixelCount(width, height);
+            long long pixels = 0;
+            return height == 0 || (cPictBase::checkPixelCount(width, height, &pixels) && pixels <= kMaxJbig2PagePixels);
         }
         if (type == kSegEndOfFile) return false;
         if (sequential) {

@@ -9,10 +9,16 @@
 // locals, so the jump skips no destructor.
 #include "picts/pictjpeg.h"
 
+#include "base/checked.h"
+#include "base/memio.h"
+
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -112,6 +118,7 @@ void cJPEGParser::reset() {
     if (st_ && st_->created) jpeg_destroy_decompress(&st_->cinfo);
     st_.reset();
     width_ = height_ = 0;
+    exif_.set(0);
     components_ = 0;
     progressive_ = cmyk_ = inverted_ = false;
 }
@@ -152,7 +159,18 @@ bool cJPEGParser::readHeader(cFileIOTarget* stream) {
     st->progress.progress_monitor = progressMonitor;
     st->cinfo.progress = &st->progress;
 
+    jpeg_save_markers(&st->cinfo, JPEG_APP0 + 1, 0xFFFF);
     if (jpeg_read_header(&st->cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    for (jpeg_saved_marker_ptr m = st->cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length <= 6 || std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
+        try {
+            exif_.set(m->data_length - 6);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        std::memcpy(exif_.data(), m->data + 6, m->data_length - 6);
+        break;
+    }
     // A header that the data cut short is not a picture.
     if (st->endInserted) return false;
     if (!cPictBase::checkPixelCount(st->cinfo.image_width, st->cinfo.image_height)) return false;
@@ -252,7 +270,8 @@ bool cPictJPEG::validFor(cFileIOTarget* stream, sPictInfo* info) {
     if (info) {
         info->width = parser.width();
         info->height = parser.height();
-        info->hasPreview = false;
+        std::size_t off = 0, len = 0;
+        info->hasPreview = findThumbnail(parser.exif(), off, len);
     }
     return true;
 }
@@ -292,7 +311,263 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
         close();
         return false;
     }
+    storeExif(parser_.exif());
     return true;
+}
+
+bool cPictJPEG::getPreview(cFileIOTarget* stream, cPictBase& dst, const long long*, const long long*) {
+    cJPEGParser parser;
+    std::size_t off = 0, len = 0;
+    if (!parser.readHeader(stream) || !findThumbnail(parser.exif(), off, len)) return false;
+    cBufWrapperIO io(parser.exif().data() + off, static_cast<long long>(len), false);
+    return decodeFrom(&io, dst);
+}
+
+// ---------------------------------------------------------------------------
+// EXIF: a TIFF structure (byte order mark, 42, first IFD) inside APP1.
+
+namespace {
+
+// Field types of TIFF directories and their sizes.
+enum { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5, kSLong = 9, kSRational = 10 };
+
+int typeSize(unsigned type) {
+    switch (type) {
+        case kByte:
+        case kAscii:
+        case 6:
+        case 7: return 1;
+        case kShort:
+        case 8: return 2;
+        case kLong:
+        case kSLong:
+        case 11: return 4;
+        case kRational:
+        case kSRational:
+        case 12: return 8;
+        default: return 0;
+    }
+}
+
+class cExifReader {
+public:
+    struct sEntry {
+        unsigned tag = 0, type = 0;
+        std::uint32_t count = 0;
+        std::size_t at = 0;  // where the value lies in the block
+    };
+
+    explicit cExifReader(const _typebuf<unsigned char>& b) : data_(b.data()), size_(static_cast<std::size_t>(b.count())) {}
+
+    // The byte order and the first directory's offset.
+    bool start(std::uint32_t& first) {
+        if (size_ < 8) return false;
+        if (data_[0] == 'I' && data_[1] == 'I')
+            big_ = false;
+        else if (data_[0] == 'M' && data_[1] == 'M')
+            big_ = true;
+        else
+            return false;
+        return u16(2) == 42 && (first = u32(4), true);
+    }
+
+    // The entries of the directory at `offset` and the next one's offset.
+    bool directory(std::uint32_t offset, std::vector<sEntry>& out, std::uint32_t& next) {
+        out.clear();
+        if (offset < 8 || offset > size_ || size_ - offset < 2) return false;
+        const unsigned n = u16(offset);
+        std::size_t end = 0;
+        if (!checked_add(static_cast<std::size_t>(offset) + 2, static_cast<std::size_t>(n) * 12, end) || end + 4 > size_)
+            return false;
+        for (unsigned i = 0; i < n; ++i) {
+            const std::size_t e = offset + 2 + static_cast<std::size_t>(i) * 12;
+            sEntry x;
+            x.tag = u16(e);
+            x.type = u16(e + 2);
+            x.count = u32(e + 4);
+            std::size_t bytes = 0;
+            const int unit = typeSize(x.type);
+            if (!unit || !checked_mul(static_cast<std::size_t>(x.count), static_cast<std::size_t>(unit), bytes))
+                continue;
+            x.at = bytes <= 4 ? e + 8 : u32(e + 8);
+            if (x.at > size_ || bytes > size_ - x.at) continue;  // a value outside the block is ignored
+            out.push_back(x);
+        }
+        next = u32(end);
+        return true;
+    }
+
+    double number(const sEntry& e, std::uint32_t i = 0) const {
+        if (i >= e.count) return 0;
+        switch (e.type) {
+            case kByte: return data_[e.at + i];
+            case kShort: return u16(e.at + 2 * i);
+            case kLong: return u32(e.at + 4 * i);
+            case kSLong: return static_cast<std::int32_t>(u32(e.at + 4 * i));
+            case kRational: {
+                const std::uint32_t d = u32(e.at + 8 * i + 4);
+                return d ? static_cast<double>(u32(e.at + 8 * i)) / d : 0;
+            }
+            case kSRational: {
+                const std::int32_t d = static_cast<std::int32_t>(u32(e.at + 8 * i + 4));
+                return d ? static_cast<double>(static_cast<std::int32_t>(u32(e.at + 8 * i))) / d : 0;
+            }
+            default: return 0;
+        }
+    }
+
+    std::string text(const sEntry& e) const {
+        if (e.type != kAscii) return std::string();
+        std::string t(reinterpret_cast<const char*>(data_ + e.at), e.count);
+        const std::size_t nul = t.find('\0');
+        if (nul != std::string::npos) t.resize(nul);
+        while (!t.empty() && t.back() == ' ') t.pop_back();
+        return t;
+    }
+
+private:
+    unsigned u16(std::size_t at) const {
+        return big_ ? (data_[at] << 8 | data_[at + 1]) : (data_[at] | data_[at + 1] << 8);
+    }
+    std::uint32_t u32(std::size_t at) const {
+        const std::uint32_t b0 = data_[at], b1 = data_[at + 1], b2 = data_[at + 2], b3 = data_[at + 3];
+        return big_ ? (b0 << 24 | b1 << 16 | b2 << 8 | b3) : (b3 << 24 | b2 << 16 | b1 << 8 | b0);
+    }
+
+    const unsigned char* data_;
+    std::size_t size_;
+    bool big_ = false;
+};
+
+// "YYYY:MM:DD HH:MM:SS", the EXIF date form.
+bool parseExifTime(const std::string& t, sTimestamp& out) {
+    unsigned y, mo, d, h, mi, s;
+    if (t.size() < 19 || std::sscanf(t.c_str(), "%4u:%2u:%2u %2u:%2u:%2u", &y, &mo, &d, &h, &mi, &s) != 6) return false;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return false;
+    out.year = static_cast<unsigned short>(y);
+    out.month = static_cast<unsigned char>(mo);
+    out.day = static_cast<unsigned char>(d);
+    out.hour = static_cast<unsigned char>(h);
+    out.minute = static_cast<unsigned char>(mi);
+    out.second = static_cast<unsigned char>(s);
+    return true;
+}
+
+// Degrees, minutes and seconds as three rationals.
+double degrees(const cExifReader& r, const cExifReader::sEntry& e) {
+    return r.number(e, 0) + r.number(e, 1) / 60.0 + r.number(e, 2) / 3600.0;
+}
+
+}  // namespace
+
+bool cPictJPEG::findThumbnail(const _typebuf<unsigned char>& exif, std::size_t& offset, std::size_t& length) {
+    cExifReader r(exif);
+    std::uint32_t first = 0, second = 0, next = 0;
+    std::vector<cExifReader::sEntry> entries;
+    if (!r.start(first) || !r.directory(first, entries, second) || !second || !r.directory(second, entries, next))
+        return false;
+    double at = -1, len = -1;
+    for (const auto& e : entries) {
+        if (e.tag == 0x0201) at = r.number(e);  // JPEGInterchangeFormat
+        if (e.tag == 0x0202) len = r.number(e);  // JPEGInterchangeFormatLength
+    }
+    const double size = static_cast<double>(exif.count());
+    if (at < 8 || len < 4 || at + len > size) return false;
+    offset = static_cast<std::size_t>(at);
+    length = static_cast<std::size_t>(len);
+    // A thumbnail starts with the start-of-image marker.
+    return exif[static_cast<long long>(offset)] == 0xFF && exif[static_cast<long long>(offset) + 1] == 0xD8;
+}
+
+void cPictJPEG::storeExif(const _typebuf<unsigned char>& exif) {
+    cExifReader r(exif);
+    std::uint32_t first = 0, next = 0;
+    std::vector<cExifReader::sEntry> ifd0, sub;
+    if (!r.start(first) || !r.directory(first, ifd0, next)) return;
+    auto setString = [&](eExProps id, const std::string& v) {
+        if (v.empty()) return;
+        if (cPictPropString* p = static_cast<cPictPropString*>(getProp(id, true))) p->value.set(v.c_str());
+    };
+    auto setDouble = [&](eExProps id, double v) {
+        if (cPictPropDouble* p = static_cast<cPictPropDouble*>(getProp(id, true))) p->value = v;
+    };
+    auto setInt = [&](eExProps id, int v) {
+        if (cPictPropInt* p = static_cast<cPictPropInt*>(getProp(id, true))) p->value = v;
+    };
+    auto setTime = [&](eExProps id, const std::string& v) {
+        sTimestamp t;
+        if (!parseExifTime(v, t)) return;
+        if (cPictPropTimestamp* p = static_cast<cPictPropTimestamp*>(getProp(id, true))) p->value = t;
+    };
+    std::uint32_t exifIfd = 0, gpsIfd = 0;
+    for (const auto& e : ifd0) {
+        switch (e.tag) {
+            case 0x010F: setString(epMake, r.text(e)); break;
+            case 0x0110: setString(epModel, r.text(e)); break;
+            case 0x011A: setDouble(epXResolution, r.number(e)); break;
+            case 0x011B: setDouble(epYResolution, r.number(e)); break;
+            case 0x0128: setInt(epResolutionUnit, static_cast<int>(r.number(e))); break;
+            case 0x0132: setTime(epFileTime, r.text(e)); break;
+            case 0x0112: {
+                // Orientation 1..8: the turn clockwise and whether the picture
+                // is mirrored left to right before it.
+                static const int kRotation[9] = {0, 0, 0, 180, 180, 90, 90, 270, 270};
+                static const int kMirror[9] = {0, 0, 1, 0, 1, 1, 0, 1, 0};
+                const int o = static_cast<int>(r.number(e));
+                if (o >= 1 && o <= 8) {
+                    setInt(epRotation, kRotation[o]);
+                    setInt(epMirror, kMirror[o]);
+                }
+                break;
+            }
+            case 0x8769: exifIfd = static_cast<std::uint32_t>(r.number(e)); break;
+            case 0x8825: gpsIfd = static_cast<std::uint32_t>(r.number(e)); break;
+            default: break;
+        }
+    }
+    if (exifIfd && r.directory(exifIfd, sub, next)) {
+        for (const auto& e : sub) {
+            switch (e.tag) {
+                case 0x829A: setDouble(epExposureTime, r.number(e)); break;
+                case 0x829D: setDouble(epFNumber, r.number(e)); break;
+                case 0x8827: setInt(epISOSpeed, static_cast<int>(r.number(e))); break;
+                case 0x9003: setTime(epCaptureTime, r.text(e)); break;
+                case 0xA002: setInt(epMetaWidth, static_cast<int>(r.number(e))); break;
+                case 0xA003: setInt(epMetaHeight, static_cast<int>(r.number(e))); break;
+                default: break;
+            }
+        }
+    }
+    if (gpsIfd && r.directory(gpsIfd, sub, next)) {
+        char latRef = 'N', lonRef = 'E';
+        int altRef = 0;
+        const cExifReader::sEntry *lat = nullptr, *lon = nullptr, *alt = nullptr;
+        for (const auto& e : sub) {
+            if (e.tag == 1 && e.type == kAscii && e.count) latRef = r.text(e).empty() ? 'N' : r.text(e)[0];
+            if (e.tag == 2 && e.type == kRational && e.count == 3) lat = &e;
+            if (e.tag == 3 && e.type == kAscii && e.count) lonRef = r.text(e).empty() ? 'E' : r.text(e)[0];
+            if (e.tag == 4 && e.type == kRational && e.count == 3) lon = &e;
+            if (e.tag == 5 && e.count) altRef = static_cast<int>(r.number(e));
+            if (e.tag == 6 && e.type == kRational) alt = &e;
+        }
+        // South, west and below sea level count negative.
+        if (lat) setDouble(epGpsLatitude, (latRef == 'S' ? -1 : 1) * degrees(r, *lat));
+        if (lon) setDouble(epGpsLongitude, (lonRef == 'W' ? -1 : 1) * degrees(r, *lon));
+        if (alt) setDouble(epGpsAltitude, (altRef == 1 ? -1 : 1) * r.number(*alt));
+    }
+    std::size_t off = 0, len = 0;
+    if (findThumbnail(exif, off, len)) {
+        cBufWrapperIO io(const_cast<unsigned char*>(exif.data()) + off, static_cast<long long>(len), false);
+        cPictDummy* thumb = new (std::nothrow) cPictDummy;
+        if (thumb && decodeFrom(&io, *thumb)) {
+            if (cPictPropImage* p = static_cast<cPictPropImage*>(getProp(epPreview, true))) {
+                delete p->value;
+                p->value = thumb;
+                thumb = nullptr;
+            }
+        }
+        delete thumb;
+    }
 }
 
 bool cPictJPEG::decodeFrom(cFileIOTarget* stream, cPictBase& into, unsigned long long* consumed) {

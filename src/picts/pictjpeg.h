@@ -7,7 +7,9 @@
 //              library allocates, a bound on progressive scans, and the
 //              count of bytes taken from the stream
 // cPictJPEG    the decoder: 8-bit pixels, straight into an external render
-//              target when one is set
+//              target when one is set; the EXIF block's camera, time,
+//              exposure, resolution, orientation and GPS values become
+//              properties, and its thumbnail the embedded preview
 //
 // A container holding JPEG data (a DIB with compression 4) positions its
 // stream at the data and calls cPictJPEG::decode, or decodeFrom for the
@@ -35,6 +37,8 @@ public:
     // Colour components in the file (1 grey, 3 YCbCr/RGB, 4 CMYK/YCCK).
     int components() const { return components_; }
     bool progressive() const { return progressive_; }
+    // The TIFF structure of the first APP1 "Exif" segment (empty if none).
+    const _typebuf<unsigned char>& exif() const { return exif_; }
 
     // After readHeader: starts the decompression; rows then come top row
     // first as 8-bit 0xAARRGGBB pixels, alpha 0xFF.
@@ -60,6 +64,7 @@ private:
     bool progressive_ = false;
     bool cmyk_ = false;
     bool inverted_ = false;  // Adobe CMYK: the samples are stored inverted
+    _typebuf<unsigned char> exif_;
 };
 
 class cPictJPEG : public cPictBase {
@@ -74,6 +79,8 @@ public:
     // Decodes from the stream's current position.
     bool decode(cFileIOTarget* stream) override;
     bool supportsExtRendering() override { return true; }
+    // The EXIF thumbnail, decoded, at its own size (the caller fits it).
+    bool getPreview(cFileIOTarget* stream, cPictBase& dst, const long long* maxW, const long long* maxH) override;
 
     // Decodes the JPEG at the stream's current position into `into` (its
     // 8-bit buffer and size); false leaves `into` empty.  For containers
@@ -82,6 +89,12 @@ public:
 
     cJPEGParser& parser() { return parser_; }
 
+    // Where the EXIF thumbnail lies inside an EXIF block; false if none.
+    static bool findThumbnail(const _typebuf<unsigned char>& exif, std::size_t& offset, std::size_t& length);
+
 private:
+    // The EXIF values as properties, the thumbnail as the preview property.
+    void storeExif(const _typebuf<unsigned char>& exif);
+
     cJPEGParser parser_;
 };

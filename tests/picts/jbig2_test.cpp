@@ -109,6 +109,16 @@ TEST(Jbig2Probe, ReadsThePageSizeOfBothOrganisations) {
         cases.push_back({"past the pixel cap", b, false, 0, 0});
     }
     {
+        // 9000 x 9000: within the library-wide cap, past the page cap.
+        Bytes b = kId;
+        b.push_back(0x01);
+        put32(b, 1);
+        const Bytes pi = pageInfo(9000, 9000);
+        segment(b, 0, 48, 1, pi.size());
+        b.insert(b.end(), pi.begin(), pi.end());
+        cases.push_back({"past the page cap", b, false, 0, 0});
+    }
+    {
         Bytes b = kId;
         b.push_back(0x05);  // a reserved flag bit
         put32(b, 1);

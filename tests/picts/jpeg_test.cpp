@@ -4,6 +4,10 @@
 // fail quietly; the entry for containers reads from the middle of a stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
 #include "adaptertest.h"
 #include "base/memio.h"
 #include "picts/pictjpeg.h"
@@ -71,9 +75,9 @@ TEST_F(JpegFiles, ContainerEntryReadsFromTheStreamPositionAndCountsBytes) {
     const Bytes jpeg = file("jpeg_base422.jpg");
     const picttest::Reference ref = picttest::readReference(dir_->file("jpeg_base422.ref"));
     // The JPEG data sits after 77 bytes of a container and before its tail.
-    Bytes all(77, 0x42);
-    all.insert(all.end(), jpeg.begin(), jpeg.end());
-    all.insert(all.end(), 40, 0x17);
+    Bytes all(77 + jpeg.size() + 40, 0x17);
+    std::fill(all.begin(), all.begin() + 77, 0x42);
+    std::copy(jpeg.begin(), jpeg.end(), all.begin() + 77);
     cBufWrapperIO io(all.data(), static_cast<long long>(all.size()), false);
     ASSERT_TRUE(io.set_fp(77));
     cPictDummy into;
@@ -130,6 +134,61 @@ TEST_F(JpegFiles, RenderTargetGetsWhatTheBufferPathFits) {
             for (std::size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i] == bg, want[i] == bg) << "at " << i;
         }
     }
+}
+
+// The EXIF block's values against Pillow's reading of them, the thumbnail
+// against Pillow's decode of it.
+TEST_F(JpegFiles, ExifValuesAndThumbnailMatchPillow) {
+    const Bytes b = file("jpeg_exif.jpg");
+    cPictBase::sPictInfo info;
+    ASSERT_TRUE(adaptertest::probes<cPictJPEG>(b, &info));
+    EXPECT_TRUE(info.hasPreview);
+    cPictJPEG pict;
+    ASSERT_TRUE(adaptertest::decodes<cPictJPEG>(b, &pict));
+    std::ifstream props(dir_->file("jpeg_exif.props"));
+    std::string key, value;
+    int seen = 0;
+    while (props >> key && std::getline(props >> std::ws, value)) {
+        SCOPED_TRACE(key + " = " + value);
+        ++seen;
+        if (key == "orientation") {
+            // 6: the stored picture is shown turned a quarter clockwise.
+            ASSERT_EQ(value, "6");
+            ASSERT_NE(pict.getPropInt(cPictBase::epRotation), nullptr);
+            EXPECT_EQ(pict.getPropInt(cPictBase::epRotation)->value, 90);
+            EXPECT_EQ(pict.getPropInt(cPictBase::epMirror)->value, 0);
+            continue;
+        }
+        const auto id = static_cast<cPictBase::eExProps>(std::stoi(key));
+        cPictProp* p = pict.getProp(id, false);
+        ASSERT_NE(p, nullptr);
+        switch (cPictBase::kindOf(id)) {
+            case cPictProp::pkString: EXPECT_STREQ(pict.getPropString(id)->value.c_str(), value.c_str()); break;
+            case cPictProp::pkInt: EXPECT_EQ(pict.getPropInt(id)->value, std::stoi(value)); break;
+            case cPictProp::pkDouble: EXPECT_NEAR(pict.getPropDouble(id)->value, std::stod(value), 1e-9); break;
+            case cPictProp::pkTimestamp: {
+                const sTimestamp& t = pict.getPropTimestamp(id)->value;
+                char text[32];
+                std::snprintf(text, sizeof text, "%04u:%02u:%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour,
+                              t.minute, t.second);
+                EXPECT_EQ(value, text);
+                break;
+            }
+            default: ADD_FAILURE() << "unexpected kind";
+        }
+    }
+    EXPECT_EQ(seen, 16);
+    const picttest::Reference thumb = picttest::readReference(dir_->file("jpeg_exif_thumb.ref"));
+    cPictBase* stored = pict.getPropImage(cPictBase::epPreview) ? pict.getPropImage(cPictBase::epPreview)->value : nullptr;
+    ASSERT_NE(stored, nullptr);
+    EXPECT_TRUE(picttest::samePixels(*stored, thumb));
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    cPictDummy preview;
+    ASSERT_TRUE(pict.getPreview(&io, preview, nullptr, nullptr));
+    EXPECT_TRUE(picttest::samePixels(preview, thumb));
+    // Files without EXIF have no preview.
+    EXPECT_TRUE(adaptertest::probes<cPictJPEG>(file("jpeg_base444.jpg"), &info));
+    EXPECT_FALSE(info.hasPreview);
 }
 
 TEST(JpegProbe, RefusesOtherFormatsAndBareMarkers) {

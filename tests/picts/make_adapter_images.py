@@ -5,17 +5,24 @@ than the decoder under test.
 
     make_adapter_images.py jpeg OUTDIR   JPEG files written by Pillow
         (baseline at three subsamplings, progressive, optimised, grey, odd
-        sizes); the reference is Pillow's own decode of the same file.
+        sizes); the reference is Pillow's own decode of the same file.  One
+        Adobe CMYK file, whose reference comes from ImageMagick (Pillow's
+        CMYK to RGB conversion is not the multiplicative one).
     make_adapter_images.py jp2 OUTDIR    JP2 and J2K files written losslessly
         by opj_compress (several resolutions, tiles, progression orders,
         grey, RGBA, 12- and 16-bit grey); the reference is the source picture.
     make_adapter_images.py tiff OUTDIR   TIFF files written by Pillow and
         re-packed by tiffcp (strips and tiles, none/LZW/deflate/PackBits,
         predictors, BigTIFF, grey, RGB, RGBA, palette, bilevel G3/G4,
-        16-bit); the reference is the source picture.
+        16-bit); the reference is the source picture, but for one
+        JPEG-compressed file whose reference is Pillow's decode.
     make_adapter_images.py dicom OUTDIR  DICOM files written by gdcmimg and
-        gdcmconv (8-, 12- and 16-bit grey, RGB, JPEG lossless, implicit VR,
-        and files without the preamble); the reference is the source picture.
+        gdcmconv (8-, 12- and 16-bit grey, RGB, implicit VR, files without
+        the preamble, lossless JPEG 2000 by gdcmconv -K); the reference is
+        the source picture.  Baseline JPEG
+        ones (gdcmconv -J -Y), whose reference is Pillow's decode of the JPEG
+        data in them; lossless JPEG ones (dicom_refused_*.dcm, not in the
+        index), which the decoder refuses.
     make_adapter_images.py jbig2 OUTDIR  JBIG2 files holding one generic
         region, its MMR data taken from a Group 4 TIFF strip written by
         Pillow; the reference is the jbig2dec command's decode.
@@ -105,7 +112,108 @@ def make_jpeg(out):
         im.load()
         ref_from_image(im, os.path.join(out, "jpeg_%s.ref" % name))
         index.append("jpeg_%s.jpg 8" % name)
+    make_jpeg_exif(rng, out)
+    path = os.path.join(out, "jpeg_cmyk.jpg")
+    picture(rng, "RGB", 30, 20).convert("CMYK").save(path, "JPEG", quality=95)
+    px = subprocess.check_output(["convert", path, "-depth", "8", "rgba:-"])
+    write_ref(os.path.join(out, "jpeg_cmyk.ref"), 30, 20, [v * 257 for v in px])
+    index.append("jpeg_cmyk.jpg 8")
     finish(out, index)
+
+
+def exif_block(thumb):
+    """A big-endian EXIF TIFF structure: IFD0 (camera, resolution,
+    orientation, time), the Exif IFD, the GPS IFD and IFD1 with a JPEG
+    thumbnail, laid out by hand."""
+    def ifd(entries, start, next_offset):
+        # entries: (tag, type, count, payload bytes); payloads over 4 bytes
+        # go after the directory.
+        body = struct.pack(">H", len(entries))
+        extra = b""
+        data_at = start + 2 + 12 * len(entries) + 4
+        for tag, typ, count, payload in entries:
+            if len(payload) <= 4:
+                body += struct.pack(">HHI", tag, typ, count) + payload.ljust(4, b"\0")
+            else:
+                body += struct.pack(">HHII", tag, typ, count, data_at + len(extra))
+                extra += payload + (b"\0" if len(payload) % 2 else b"")
+        return body + struct.pack(">I", next_offset) + extra
+
+    def ascii(t):
+        b = t.encode() + b"\0"
+        return (2, len(b), b)
+
+    def rational(*pairs):
+        return (5, len(pairs), b"".join(struct.pack(">II", n, d) for n, d in pairs))
+
+    def short(v):
+        return (3, 1, struct.pack(">H", v))
+
+    def long_(v):
+        return (4, 1, struct.pack(">I", v))
+
+    def entries(items):
+        return [(tag,) + value for tag, value in items]
+
+    # Sizes are fixed by the entry counts, so offsets are worked out in two
+    # passes: first with zero offsets to learn the lengths.
+    def build(exif_at, gps_at, ifd1_at, thumb_at):
+        ifd0 = ifd(entries([(0x010F, ascii("Qor Camera Works")), (0x0110, ascii("Model 7")),
+                            (0x0112, short(6)), (0x011A, rational((300, 1))), (0x011B, rational((144, 2))),
+                            (0x0128, short(2)), (0x0132, ascii("2024:02:29 13:45:59")),
+                            (0x8769, long_(exif_at)), (0x8825, long_(gps_at))]), 8, ifd1_at)
+        exif = ifd(entries([(0x829A, rational((1, 250))), (0x829D, rational((28, 10))), (0x8827, short(400)),
+                            (0x9003, ascii("2023:12:31 23:59:58")), (0xA002, long_(4000)),
+                            (0xA003, long_(3000))]), exif_at, 0)
+        gps = ifd(entries([(1, ascii("S")), (2, rational((33, 1), (51, 1), (2160, 100))), (3, ascii("W")),
+                           (4, rational((151, 1), (12, 1), (3000, 100))), (5, (1, 1, b"\1")),
+                           (6, rational((125, 10)))]), gps_at, 0)
+        ifd1 = ifd(entries([(0x0103, short(6)), (0x0201, long_(thumb_at)), (0x0202, long_(len(thumb)))]),
+                   ifd1_at, 0)
+        return ifd0, exif, gps, ifd1
+
+    a, b, c, d = build(0, 0, 0, 0)
+    exif_at = 8 + len(a)
+    gps_at = exif_at + len(b)
+    ifd1_at = gps_at + len(c)
+    thumb_at = ifd1_at + len(d)
+    a, b, c, d = build(exif_at, gps_at, ifd1_at, thumb_at)
+    return b"MM\0\x2a" + struct.pack(">I", 8) + a + b + c + d + thumb
+
+
+def make_jpeg_exif(rng, out):
+    """jpeg_exif.jpg with its EXIF values as Pillow reads them back in
+    jpeg_exif.props ("id value" lines, the decoder's property ids) and its
+    thumbnail's pixels, as Pillow decodes them, in jpeg_exif_thumb.ref."""
+    buf = io.BytesIO()
+    picture(rng, "RGB", 16, 12).save(buf, "JPEG", quality=80)
+    thumb = buf.getvalue()
+    path = os.path.join(out, "jpeg_exif.jpg")
+    picture(rng, "RGB", 40, 30).save(path, "JPEG", quality=90, exif=b"Exif\0\0" + exif_block(thumb))
+    im = Image.open(path)
+    im.load()
+    ref_from_image(im, os.path.join(out, "jpeg_exif.ref"))
+    ex = im.getexif()
+    sub = ex.get_ifd(0x8769)
+    gps = ex.get_ifd(0x8825)
+
+    def deg(v):
+        return float(v[0]) + float(v[1]) / 60 + float(v[2]) / 3600
+
+    props = [
+        (3, ex[0x010F]), (4, ex[0x0110]), (8, float(ex[0x011A])), (9, float(ex[0x011B])), (10, ex[0x0128]),
+        (2, ex[0x0132]), (5, float(sub[0x829A])), (6, float(sub[0x829D])), (7, sub[0x8827]), (1, sub[0x9003]),
+        (18, sub[0xA002]), (19, sub[0xA003]),
+        (15, deg(gps[2]) * (-1 if gps[1] == "S" else 1)), (16, deg(gps[4]) * (-1 if gps[3] == "W" else 1)),
+        (17, float(gps[6]) * (-1 if gps[5] in (1, b"\1") else 1)),
+    ]
+    with open(os.path.join(out, "jpeg_exif.props"), "w") as f:
+        for key, value in props:
+            f.write("%d %s\n" % (key, value))
+        f.write("orientation %d\n" % ex[0x0112])
+    th = Image.open(io.BytesIO(thumb))
+    th.load()
+    ref_from_image(th, os.path.join(out, "jpeg_exif_thumb.ref"))
 
 
 # ---------------------------------------------------------------------------
@@ -213,6 +321,15 @@ def make_tiff(out):
         add("%s_tiles" % mode, raw, mode, ["-c", "zip", "-t", "-w", "16", "-l", "16"])
         add("%s_bigtiff" % mode, raw, mode, ["-8", "-c", "lzw", "-t", "-w", "32", "-l", "16"])
     add("RGB_separate", pillow_tiff("RGB", "raw"), "RGB", ["-p", "separate", "-c", "zip"])
+    # Lossy JPEG-in-TIFF (YCbCr): the reference is Pillow's decode of it.
+    jpeg_tiff = pillow_tiff("RGB", "jpeg")
+    final = os.path.join(out, "tiff_RGB_jpeg.tif")
+    with open(jpeg_tiff, "rb") as src_file, open(final, "wb") as d:
+        d.write(src_file.read())
+    decoded = Image.open(final)
+    decoded.load()
+    ref_from_image(decoded, os.path.join(out, "tiff_RGB_jpeg.ref"))
+    index.append("tiff_RGB_jpeg.tif 8")
     add("bw_g4", pillow_tiff("1", "group4"), "1")
     add("bw_g3", pillow_tiff("1", "group3"), "1")
     add("bw_packbits_tiles", pillow_tiff("1", "raw"), "1", ["-c", "packbits", "-t", "-w", "32", "-l", "16"])
@@ -247,6 +364,16 @@ def make_dicom(out):
         ref_writer(os.path.join(out, "dicom_%s.ref" % name))
         index.append("%s %d" % (os.path.basename(final), bits))
 
+    def embedded_jpeg(path):
+        """Pillow's decode of the JPEG data in a file of one fragment."""
+        with open(path, "rb") as f:
+            data = f.read()
+        start = data.index(b"\xff\xd8\xff")
+        end = data.rindex(b"\xff\xd9") + 2
+        im = Image.open(io.BytesIO(data[start:end]))
+        im.load()
+        return im
+
     grey = picture(rng, "L", 37, 23)
     src = os.path.join(tmp, "grey.pgm")
     write_pnm(src, 37, 23, 1, 255, list(grey.tobytes()))
@@ -254,34 +381,42 @@ def make_dicom(out):
     gdcm(["gdcmimg", "-i", src, "-o", dcm])
     add("grey8", dcm, lambda r: ref_from_image(grey, r), 8)
     add("grey8", dcm, lambda r: ref_from_image(grey, r), 8, legacy=True)
-    for flag, name in (("--jpeg", "grey8_jpegll"), ("--implicit", "grey8_implicit")):
-        conv = os.path.join(tmp, name + ".dcm")
-        gdcm(["gdcmconv", flag, dcm, conv])
-        add(name, conv, lambda r: ref_from_image(grey, r), 8)
+    conv = os.path.join(tmp, "grey8_implicit.dcm")
+    gdcm(["gdcmconv", "--implicit", dcm, conv])
+    add("grey8_implicit", conv, lambda r: ref_from_image(grey, r), 8)
 
     rgb = picture(rng, "RGB", 29, 18)
     src = os.path.join(tmp, "rgb.ppm")
     write_pnm(src, 29, 18, 3, 255, list(rgb.tobytes()))
-    dcm = os.path.join(tmp, "rgb.dcm")
-    gdcm(["gdcmimg", "-i", src, "-o", dcm])
-    add("rgb8", dcm, lambda r: ref_from_image(rgb, r), 8)
-    for flag, name in (("--jpeg", "rgb8_jpegll"),):
+    rgbdcm = os.path.join(tmp, "rgb.dcm")
+    gdcm(["gdcmimg", "-i", src, "-o", rgbdcm])
+    add("rgb8", rgbdcm, lambda r: ref_from_image(rgb, r), 8)
+
+    for name, source in (("grey8_jpeg", dcm), ("rgb8_jpeg", rgbdcm)):
         conv = os.path.join(tmp, name + ".dcm")
-        gdcm(["gdcmconv", flag, dcm, conv])
-        add(name, conv, lambda r: ref_from_image(rgb, r), 8)
+        gdcm(["gdcmconv", "-J", "-Y", source, conv])
+        add(name, conv, lambda r, c=conv: ref_from_image(embedded_jpeg(c), r), 8)
+        add(name, conv, lambda r, c=conv: ref_from_image(embedded_jpeg(c), r), 8, legacy=True)
+
+    for name, source, image in (("grey8_j2k", dcm, grey), ("rgb8_j2k", rgbdcm, rgb)):
+        conv = os.path.join(tmp, name + ".dcm")
+        gdcm(["gdcmconv", "-K", source, conv])
+        add(name, conv, lambda r, i=image: ref_from_image(i, r), 8)
 
     for bits, (w, h) in ((16, (19, 14)), (12, (25, 11))):
         top = (1 << bits) - 1
         values = [rng.randrange(top + 1) for _ in range(w * h)]
         src = os.path.join(tmp, "grey%d.pgm" % bits)
         write_pnm(src, w, h, 1, 65535, values)
-        dcm = os.path.join(tmp, "grey%d.dcm" % bits)
-        gdcm(["gdcmimg", "-i", src, "-o", dcm] + ([] if bits == 16 else ["--pf", "16,12,11"]))
+        dcm16 = os.path.join(tmp, "grey%d.dcm" % bits)
+        gdcm(["gdcmimg", "-i", src, "-o", dcm16] + ([] if bits == 16 else ["--pf", "16,12,11"]))
         name = "grey%d" % bits
-        add(name, dcm, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
-        conv = os.path.join(tmp, name + "_jpegll.dcm")
-        gdcm(["gdcmconv", "--jpeg", dcm, conv])
-        add(name + "_jpegll", conv, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+        add(name, dcm16, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+        conv = os.path.join(tmp, name + "_j2k.dcm")
+        gdcm(["gdcmconv", "-K", dcm16, conv])
+        add(name + "_j2k", conv, lambda r, v=values, w=w, h=h, b=bits: ref_from_grey16(v, w, h, b, r), 16)
+        gdcm(["gdcmconv", "--jpeg", dcm16, os.path.join(out, "dicom_refused_%s_jpegll.dcm" % name)])
+    gdcm(["gdcmconv", "--jpeg", dcm, os.path.join(out, "dicom_refused_grey8_jpegll.dcm")])
     finish(out, index)
 
 
