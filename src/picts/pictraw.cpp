@@ -1,0 +1,440 @@
+#include "picts/pictraw.h"
+
+#include <libraw.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "base/bytereader.h"
+#include "base/checked.h"
+#include "base/memio.h"
+#include "picts/pictjpeg.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// LibRaw reads through this: a cFileIOTarget with a read-ahead window, so
+// the library's many one-byte reads cost no stream call each.
+
+class cRawDataStream : public LibRaw_abstract_datastream {
+public:
+    explicit cRawDataStream(cFileIOTarget* s) : s_(s), size_(s ? s->size() : -1) {}
+
+    int valid() override { return s_ && size_ >= 0; }
+
+    int read(void* ptr, size_t sz, size_t nmemb) override {
+        size_t want = 0;
+        if (!sz || !checked_mul(sz, nmemb, want)) return 0;
+        unsigned char* out = static_cast<unsigned char*>(ptr);
+        size_t got = 0;
+        while (got < want) {
+            if (!fill()) break;
+            const size_t at = static_cast<size_t>(pos_ - bufStart_);
+            const size_t n = std::min(want - got, bufLen_ - at);
+            std::memcpy(out + got, buf_ + at, n);
+            got += n;
+            pos_ += static_cast<long long>(n);
+        }
+        return static_cast<int>(got / sz);
+    }
+
+    int seek(INT64 o, int whence) override {
+        long long base = 0;
+        if (whence == SEEK_CUR) base = pos_;
+        else if (whence == SEEK_END) base = size_;
+        else if (whence != SEEK_SET) return -1;
+        long long to = 0;
+        if (!checked_add(base, static_cast<long long>(o), to)) return -1;
+        // Positions are kept inside the stream, as a memory buffer keeps them.
+        pos_ = std::max(0LL, std::min(to, size_));
+        return 0;
+    }
+
+    INT64 tell() override { return pos_; }
+    INT64 size() override { return size_; }
+
+    int get_char() override {
+        if (!fill()) return -1;
+        return buf_[pos_++ - bufStart_];
+    }
+
+    char* gets(char* str, int sz) override {
+        if (!str || sz < 1) return nullptr;
+        int n = 0;
+        while (n < sz - 1) {
+            const int c = get_char();
+            if (c < 0) break;
+            str[n++] = static_cast<char>(c);
+            if (c == '\n') break;
+        }
+        str[n] = 0;
+        return n ? str : nullptr;
+    }
+
+    // One value of a scanf format (the library asks for "%d" and "%f"): the
+    // next blank-separated word, converted.
+    int scanf_one(const char* fmt, void* val) override {
+        int c = get_char();
+        while (c >= 0 && std::isspace(c)) c = get_char();
+        if (c < 0) return -1;
+        char word[32];
+        int n = 0;
+        while (c >= 0 && !std::isspace(c) && n < static_cast<int>(sizeof word) - 1) {
+            word[n++] = static_cast<char>(c);
+            c = get_char();
+        }
+        word[n] = 0;
+        return std::sscanf(word, fmt, val);
+    }
+
+    int eof() override { return pos_ >= size_; }
+    void* make_jas_stream() override { return nullptr; }
+
+private:
+    // Makes the byte at pos_ available in buf_; false at the end.
+    bool fill() {
+        if (pos_ >= bufStart_ && pos_ < bufStart_ + static_cast<long long>(bufLen_)) return true;
+        if (pos_ >= size_ || !s_->set_fp(static_cast<unsigned long long>(pos_))) return false;
+        const unsigned int n = s_->read(buf_, sizeof buf_);
+        if (!cFileIOTarget::transferred(n, sizeof buf_) || n == 0) return false;
+        bufStart_ = pos_;
+        bufLen_ = n;
+        return true;
+    }
+
+    cFileIOTarget* s_;
+    long long size_;
+    long long pos_ = 0;
+    long long bufStart_ = 0;
+    size_t bufLen_ = 0;
+    unsigned char buf_[1 << 16];
+};
+
+// LibRaw reports damaged data and failed allocations through these; the
+// result codes say enough, nothing is printed.
+void quietData(void*, const char*, const int) {}
+void quietMemory(void*, const char*, const char*) {}
+
+// One LibRaw session over a stream.
+struct sRawSession {
+    std::unique_ptr<LibRaw> lr;
+    std::unique_ptr<cRawDataStream> ds;
+
+    bool open(cFileIOTarget* stream) {
+        try {
+            lr.reset(new LibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK));
+            ds.reset(new cRawDataStream(stream));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        if (!ds->valid()) return false;
+        lr->set_dataerror_handler(quietData, nullptr);
+        lr->set_memerror_handler(quietMemory, nullptr);
+        lr->imgdata.params.max_raw_memory_mb = kMaxRawMemoryMB;
+        try {
+            return lr->open_datastream(ds.get()) == LIBRAW_SUCCESS;
+        } catch (...) {
+            return false;
+        }
+    }
+
+    // The developed size: the visible area, turned by the orientation.
+    bool size(long long& w, long long& h) const {
+        const libraw_image_sizes_t& s = lr->imgdata.sizes;
+        w = s.width;
+        h = s.height;
+        if (s.flip & 4) std::swap(w, h);
+        return cPictBase::checkPixelCount(w, h) && cPictBase::checkPixelCount(s.raw_width, s.raw_height);
+    }
+
+    ~sRawSession() {
+        if (lr) lr->recycle();
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Header checks
+
+bool startsWith(const unsigned char* p, const char* s) { return std::memcmp(p, s, std::strlen(s)) == 0; }
+
+bool makeIs(const cPictRawBase::sHeader& h, const char* prefix) {
+    const std::size_t n = std::strlen(prefix);
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(h.make[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+// A TIFF whose IFD 0 names a maker that has a format of its own.
+bool isCanon2(const cPictRawBase::sHeader& h) {
+    // CR2: "II*\0", IFD 0 at 16, and "CR" with major version 2 at 8.
+    return startsWith(h.head, "II*") && h.head[3] == 0 && h.head[8] == 'C' && h.head[9] == 'R' && h.head[10] == 2;
+}
+
+bool makerTiff(const cPictRawBase::sHeader& h, const char* make) {
+    return h.tiff && h.tiffMagic && !h.dng && !isCanon2(h) && makeIs(h, make);
+}
+
+constexpr const char* kPentax[] = {"PENTAX", "RICOH", "Asahi"};
+constexpr const char* kOwnMakers[] = {"PENTAX", "RICOH", "Asahi", "SONY", "SAMSUNG", "Leaf", "NIKON", "Hasselblad"};
+
+// Reading IFDs through the stream.  Only the few tags the checks need are
+// looked at; every offset and count is bounded by the stream.
+class cIfdReader {
+public:
+    cIfdReader(cFileIOTarget* s, bool little) : s_(s), little_(little) {}
+
+    unsigned u16(const unsigned char* p) const { return little_ ? p[0] | p[1] << 8 : p[0] << 8 | p[1]; }
+    unsigned u32(const unsigned char* p) const {
+        return little_ ? static_cast<unsigned>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<unsigned>(p[3]) << 24
+                       : static_cast<unsigned>(p[0]) << 24 | static_cast<unsigned>(p[1] << 16 | p[2] << 8 | p[3]);
+    }
+    // The first value of an entry of SHORT (3) or LONG (4) type.
+    unsigned value(const unsigned char* e) const { return u16(e + 2) == 3 ? u16(e + 8) : u32(e + 8); }
+
+    bool walk(unsigned offset, int depth, cPictRawBase::sHeader& h) {
+        // IFDs hold a few dozen entries; more is a damaged file.
+        constexpr unsigned kMaxEntries = 1024;
+        unsigned char cnt[2];
+        if (!offset || !s_->set_fp(offset) || !s_->readf(cnt, 2)) return false;
+        const unsigned n = u16(cnt);
+        if (n == 0 || n > kMaxEntries) return false;
+        std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
+        if (!entries || !s_->readf(entries.get(), n * 12)) return false;
+        long long w = 0, ht = 0;
+        bool cfa = false;
+        unsigned subs[4] = {};
+        unsigned nsubs = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            const unsigned char* e = entries.get() + i * 12;
+            const unsigned tag = u16(e), count = u32(e + 4);
+            switch (tag) {
+                case 0x0100: w = value(e); break;
+                case 0x0101: ht = value(e); break;
+                case 0x0106: cfa = value(e) == 32803 || value(e) == 34892; break;
+                case 0x010F:
+                    if (depth == 0) readMake(e, count, h);
+                    break;
+                case 0x014A:
+                    if (count == 1) {
+                        subs[nsubs++] = u32(e + 8);
+                    } else if (count > 1) {
+                        unsigned char offs[16];
+                        nsubs = std::min(count, 4u);
+                        if (s_->set_fp(u32(e + 8)) && s_->readf(offs, nsubs * 4)) {
+                            for (unsigned k = 0; k < nsubs; ++k) subs[k] = u32(offs + 4 * k);
+                        } else {
+                            nsubs = 0;
+                        }
+                    }
+                    break;
+                case 0x9216: h.tiffEP = depth == 0 || h.tiffEP; break;
+                case 0xC612: h.dng = depth == 0 || h.dng; break;
+                default: break;
+            }
+        }
+        if (cfa && !h.cfa) {
+            h.cfa = true;
+            h.rawWidth = w;
+            h.rawHeight = ht;
+        }
+        if (depth == 0)
+            for (unsigned k = 0; k < nsubs; ++k) walk(subs[k], 1, h);
+        return true;
+    }
+
+private:
+    void readMake(const unsigned char* e, unsigned count, cPictRawBase::sHeader& h) {
+        if (u16(e + 2) != 2 || count == 0) return;
+        const unsigned n = std::min<unsigned>(count, sizeof h.make - 1);
+        if (count <= 4) {
+            std::memcpy(h.make, e + 8, n);
+        } else if (!s_->set_fp(u32(e + 8)) || !s_->readf(h.make, n)) {
+            h.make[0] = 0;
+            return;
+        }
+        h.make[n] = 0;
+    }
+
+    cFileIOTarget* s_;
+    bool little_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+bool cPictRawBase::readHeader(cFileIOTarget* stream, sHeader& h) {
+    h = sHeader();
+    if (!stream || !stream->set_fp(0)) return false;
+    const unsigned int n = stream->read(h.head, sizeof h.head);
+    if (!cFileIOTarget::transferred(n, sizeof h.head) || n < 8) return false;
+    const bool little = h.head[0] == 'I' && h.head[1] == 'I';
+    const bool big = h.head[0] == 'M' && h.head[1] == 'M';
+    if (little || big) {
+        cIfdReader r(stream, little);
+        h.tiffMagic = r.u16(h.head + 2) == 42;
+        h.tiff = r.walk(r.u32(h.head + 4), 0, h);
+    }
+    return true;
+}
+
+bool cPictRawBase::accepts(const sHeader& h, int type) {
+    const unsigned char* p = h.head;
+    switch (type) {
+        case ptMRW: return p[0] == 0 && startsWith(p + 1, "MRM");
+        case ptRWL: return startsWith(p, "IIU") && p[3] == 0;
+        case ptORF: return startsWith(p, "IIRO") || startsWith(p, "IIRS") || startsWith(p, "MMOR");
+        case ptX3F: return startsWith(p, "FOVb");
+        case ptIIQ: return (startsWith(p, "IIII") || startsWith(p, "MMMM")) && startsWith(p + 8, "Raw");
+        case ptRAF: return startsWith(p, "FUJIFILM");
+        case ptCRW: return (startsWith(p, "II") || startsWith(p, "MM")) && startsWith(p + 6, "HEAPCCDR");
+        case ptCR3: return startsWith(p + 4, "ftyp") && startsWith(p + 8, "crx ");
+        case ptCR2: return isCanon2(h);
+        case ptPEF:
+            for (const char* m : kPentax)
+                if (makerTiff(h, m)) return true;
+            return false;
+        case ptARW: return makerTiff(h, "SONY");
+        case ptSRW: return makerTiff(h, "SAMSUNG");
+        case ptMOS: return makerTiff(h, "Leaf");
+        case ptNEF: return makerTiff(h, "NIKON");
+        case pt3FR: return makerTiff(h, "Hasselblad");
+        case ptDNG: return h.tiff && h.tiffMagic && h.dng;
+        case ptTIFF_EP:
+            if (!h.tiff || !h.tiffMagic || h.dng || isCanon2(h) || !(h.tiffEP || h.cfa)) return false;
+            for (const char* m : kOwnMakers)
+                if (makeIs(h, m)) return false;
+            return true;
+        default: return false;
+    }
+}
+
+bool cPictRawBase::probe(cFileIOTarget* stream, sPictInfo* info, int type) {
+    sHeader h;
+    if (!readHeader(stream, h) || !accepts(h, type)) return false;
+    if (!info) return true;
+    info->width = info->height = 0;
+    info->hasPreview = false;
+    sRawSession session;
+    long long w = 0, ht = 0;
+    if (session.open(stream) && session.size(w, ht)) {
+        info->width = w;
+        info->height = ht;
+        const libraw_thumbnail_t& t = session.lr->imgdata.thumbnail;
+        info->hasPreview = t.tlength > 0 && (t.tformat == LIBRAW_THUMBNAIL_JPEG || t.tformat == LIBRAW_THUMBNAIL_BITMAP);
+    } else if (type == ptX3F) {
+        // LibRaw may not take Sigma files; their header still tells the
+        // size: columns and rows after the version, id and mark bits.
+        unsigned char x[8];
+        if (stream->set_fp(28) && stream->readf(x, 8)) {
+            cByteReader r(x, 8);
+            std::uint32_t cols = 0, rows = 0;
+            r.read_u32le(cols);
+            r.read_u32le(rows);
+            info->width = cols;
+            info->height = rows;
+        }
+    } else if (h.cfa) {
+        info->width = h.rawWidth;
+        info->height = h.rawHeight;
+    }
+    return true;
+}
+
+cPictRawBase::~cPictRawBase() = default;
+
+bool cPictRawBase::decode(cFileIOTarget* stream) {
+    close();
+    sHeader h;
+    if (!readHeader(stream, h) || !accepts(h, type_)) return false;
+    sRawSession session;
+    long long w = 0, ht = 0;
+    if (!session.open(stream) || !session.size(w, ht)) return false;
+    LibRaw& lr = *session.lr;
+    libraw_output_params_t& p = lr.imgdata.params;
+    p.output_bps = 16;
+    if (linear_) {
+        p.gamm[0] = p.gamm[1] = 1.0;
+        p.no_auto_bright = 1;
+    }
+    libraw_processed_image_t* img = nullptr;
+    try {
+        if (lr.unpack() != LIBRAW_SUCCESS || lr.dcraw_process() != LIBRAW_SUCCESS) return false;
+        int err = 0;
+        img = lr.dcraw_make_mem_image(&err);
+    } catch (...) {
+        img = nullptr;
+    }
+    if (!img) return false;
+    std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> hold(img, LibRaw::dcraw_clear_mem);
+    const long long iw = img->width, ih = img->height, colors = img->colors;
+    unsigned long long need = 0;
+    if (img->type != LIBRAW_IMAGE_BITMAP || img->bits != 16 || (colors != 1 && colors != 3) ||
+        !checked_mul(static_cast<unsigned long long>(iw * ih), static_cast<unsigned long long>(colors * 2), need) ||
+        need > img->data_size || !allocPixels16(iw, ih))
+        return false;
+    const unsigned short* src = reinterpret_cast<const unsigned short*>(img->data);
+    for (long long y = 0; y < ih; ++y) {
+        unsigned long long* row = pixels16_.data() + (ih - 1 - y) * iw;
+        const unsigned short* s = src + y * iw * colors;
+        for (long long x = 0; x < iw; ++x, s += colors) {
+            const unsigned long long r = s[0], g = colors == 3 ? s[1] : s[0], b = colors == 3 ? s[2] : s[0];
+            row[x] = 0xFFFFULL << 48 | r << 32 | g << 16 | b;
+        }
+    }
+    // What the camera said about the shot.
+    const libraw_iparams_t& id = lr.imgdata.idata;
+    if (auto* make = static_cast<cPictPropString*>(getProp(epMake, true))) make->value.set(id.make);
+    if (auto* model = static_cast<cPictPropString*>(getProp(epModel, true))) model->value.set(id.model);
+    const libraw_imgother_t& o = lr.imgdata.other;
+    if (o.iso_speed > 0)
+        if (auto* iso = static_cast<cPictPropInt*>(getProp(epISOSpeed, true))) iso->value = static_cast<int>(o.iso_speed);
+    if (o.shutter > 0)
+        if (auto* t = static_cast<cPictPropDouble*>(getProp(epExposureTime, true))) t->value = o.shutter;
+    if (o.aperture > 0)
+        if (auto* f = static_cast<cPictPropDouble*>(getProp(epFNumber, true))) f->value = o.aperture;
+    return true;
+}
+
+bool cPictRawBase::getPreview(cFileIOTarget* stream, cPictBase& out, const long long*, const long long*) {
+    sHeader h;
+    if (!readHeader(stream, h) || !accepts(h, type_)) return false;
+    sRawSession session;
+    if (!session.open(stream)) return false;
+    libraw_processed_image_t* img = nullptr;
+    try {
+        if (session.lr->unpack_thumb() != LIBRAW_SUCCESS) return false;
+        int err = 0;
+        img = session.lr->dcraw_make_mem_thumb(&err);
+    } catch (...) {
+        img = nullptr;
+    }
+    if (!img) return false;
+    std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> hold(img, LibRaw::dcraw_clear_mem);
+    if (img->type == LIBRAW_IMAGE_JPEG) {
+        cBufWrapperIO io(img->data, img->data_size, false);
+        cPictJPEG jpeg;
+        if (!jpeg.decode(&io)) return false;
+        jpeg.moveTo(out);
+        return true;
+    }
+    const long long w = img->width, ht = img->height;
+    cPictDummy pict;
+    unsigned long long need = 0;
+    if (img->type != LIBRAW_IMAGE_BITMAP || img->bits != 8 || img->colors != 3 ||
+        !checked_mul(static_cast<unsigned long long>(w * ht), 3ULL, need) || need > img->data_size ||
+        !pict.allocPixels8(w, ht))
+        return false;
+    for (long long y = 0; y < ht; ++y)
+        for (long long x = 0; x < w; ++x) {
+            const unsigned char* s = img->data + (y * w + x) * 3;
+            pict.raw8Bpp()[(ht - 1 - y) * w + x] = 0xFF000000u | static_cast<unsigned>(s[0]) << 16 | s[1] << 8 | s[2];
+        }
+    pict.moveTo(out);
+    return true;
+}

@@ -1,0 +1,146 @@
+// Camera raw files, developed by LibRaw and read through the stream
+// interface (a LibRaw datastream over the cFileIOTarget, never a file name).
+//
+// cPictRawBase  the shared decoder: the header checks that tell the raw
+//               formats apart, LibRaw's probe for size and thumbnail, and
+//               the development of the sensor data into 16-bit pixels
+// cPictMRW ...  one thin class per format: its type id and its probe
+//
+// Each probe recognises its format from its own header bytes (magic bytes,
+// or a TIFF's make and DNG tags); with an info record it asks LibRaw for the
+// developed size and whether a thumbnail is embedded.  The size passes the
+// library's pixel cap before anything is unpacked, and LibRaw's own raw
+// buffers are capped (kMaxRawMemoryMB).
+#pragma once
+
+#include "picts/pictbase.h"
+
+// The most memory LibRaw may take for one raw image's sensor data.
+constexpr unsigned kMaxRawMemoryMB = 1024;
+
+class cPictRawBase : public cPictBase {
+public:
+    ~cPictRawBase() override;
+    int typeOf() override { return type_; }
+    bool isPicture(cFileIOTarget* stream, sPictInfo* info) override { return probe(stream, info, type_); }
+    // Develops the sensor data: 16-bit pixels, LibRaw's default rendering
+    // (camera white balance off, sRGB gamma, automatic brightness) or, with
+    // setLinearOutput, linear values without brightening.
+    bool decode(cFileIOTarget* stream) override;
+    // The embedded thumbnail (JPEG or bitmap) at its own size.
+    bool getPreview(cFileIOTarget* stream, cPictBase& out, const long long* maxW, const long long* maxH) override;
+
+    void setLinearOutput(bool on) { linear_ = on; }
+
+    // Whether the header bytes are of the format with this type id.
+    static bool probe(cFileIOTarget* stream, sPictInfo* info, int type);
+
+    // What the header checks look at: the first bytes and, for TIFF-based
+    // files, IFD 0 (make, DNG version, TIFF/EP standard id) and the
+    // photometric interpretations of IFD 0 and its sub-IFDs.
+    struct sHeader {
+        unsigned char head[32] = {};
+        bool tiff = false;        // "II" or "MM" and an IFD walked
+        bool tiffMagic = false;   // the magic is 42
+        char make[32] = {};
+        bool dng = false;
+        bool tiffEP = false;
+        bool cfa = false;         // a colour-filter-array or linear raw IFD
+        long long rawWidth = 0, rawHeight = 0;
+    };
+    static bool readHeader(cFileIOTarget* stream, sHeader& h);
+    static bool accepts(const sHeader& h, int type);
+
+protected:
+    explicit cPictRawBase(int type) : type_(type) {}
+
+private:
+    int type_;
+    bool linear_ = false;
+};
+
+class cPictMRW : public cPictRawBase {
+public:
+    cPictMRW() : cPictRawBase(ptMRW) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptMRW); }
+};
+class cPictRWL : public cPictRawBase {
+public:
+    cPictRWL() : cPictRawBase(ptRWL) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptRWL); }
+};
+class cPictORF : public cPictRawBase {
+public:
+    cPictORF() : cPictRawBase(ptORF) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptORF); }
+};
+class cPictX3F : public cPictRawBase {
+public:
+    cPictX3F() : cPictRawBase(ptX3F) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptX3F); }
+};
+class cPictPEF : public cPictRawBase {
+public:
+    cPictPEF() : cPictRawBase(ptPEF) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptPEF); }
+};
+class cPictARW : public cPictRawBase {
+public:
+    cPictARW() : cPictRawBase(ptARW) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptARW); }
+};
+class cPictSRW : public cPictRawBase {
+public:
+    cPictSRW() : cPictRawBase(ptSRW) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptSRW); }
+};
+class cPictIIQ : public cPictRawBase {
+public:
+    cPictIIQ() : cPictRawBase(ptIIQ) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptIIQ); }
+};
+class cPictRAF : public cPictRawBase {
+public:
+    cPictRAF() : cPictRawBase(ptRAF) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptRAF); }
+};
+class cPictCRW : public cPictRawBase {
+public:
+    cPictCRW() : cPictRawBase(ptCRW) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptCRW); }
+};
+class cPictMOS : public cPictRawBase {
+public:
+    cPictMOS() : cPictRawBase(ptMOS) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptMOS); }
+};
+class cPictCR2 : public cPictRawBase {
+public:
+    cPictCR2() : cPictRawBase(ptCR2) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptCR2); }
+};
+class cPictCR3 : public cPictRawBase {
+public:
+    cPictCR3() : cPictRawBase(ptCR3) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptCR3); }
+};
+class cPictNEF : public cPictRawBase {
+public:
+    cPictNEF() : cPictRawBase(ptNEF) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptNEF); }
+};
+class cPict3FR : public cPictRawBase {
+public:
+    cPict3FR() : cPictRawBase(pt3FR) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, pt3FR); }
+};
+class cPictDNG : public cPictRawBase {
+public:
+    cPictDNG() : cPictRawBase(ptDNG) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptDNG); }
+};
+class cPictTIFF_EP : public cPictRawBase {
+public:
+    cPictTIFF_EP() : cPictRawBase(ptTIFF_EP) {}
+    static bool validFor(cFileIOTarget* s, sPictInfo* info) { return probe(s, info, ptTIFF_EP); }
+};

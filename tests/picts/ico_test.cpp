@@ -1,0 +1,137 @@
+// Icons and cursors made by icotool, every page compared with Pillow's
+// decode of the same entry; the largest entry as probe size and preview;
+// damaged directories fail quietly.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "icontest.h"
+#include "picts/pictico.h"
+
+using picttest::Bytes;
+
+namespace {
+
+class IcoFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new qortest::TempDir;
+        index_ = new std::vector<icontest::sPage>(icontest::generate("ico", dir_->path()));
+    }
+    static void TearDownTestSuite() {
+        delete index_;
+        delete dir_;
+    }
+    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
+    static qortest::TempDir* dir_;
+    static std::vector<icontest::sPage>* index_;
+};
+qortest::TempDir* IcoFiles::dir_ = nullptr;
+std::vector<icontest::sPage>* IcoFiles::index_ = nullptr;
+
+void putLe16(Bytes& b, std::size_t at, unsigned v) {
+    b[at] = static_cast<unsigned char>(v);
+    b[at + 1] = static_cast<unsigned char>(v >> 8);
+}
+void putLe32(Bytes& b, std::size_t at, unsigned long v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+}  // namespace
+
+TEST_F(IcoFiles, EveryPageDecodesLikePillowAndTheProbeReportsTheLargest) {
+    icontest::everyPageLikeReference<cPictICO>(dir_->path(), *index_);
+}
+
+TEST_F(IcoFiles, DecodeTakesTheFirstEntryWhileTheProbeReportsTheLargest) {
+    const Bytes b = file("ico_big.ico");
+    cPictBase::sPictInfo info;
+    ASSERT_TRUE(adaptertest::probes<cPictICO>(b, &info));
+    EXPECT_EQ(info.width, 256);
+    cPictICO pict;
+    ASSERT_TRUE(adaptertest::decodes<cPictICO>(b, &pict));
+    EXPECT_EQ(pict.width(), 16);
+    EXPECT_EQ(pict.height(), 16);
+    EXPECT_TRUE(picttest::samePixels(pict, picttest::readReference(dir_->file("ico_big_0.ref"))));
+}
+
+TEST_F(IcoFiles, PreviewIsTheLargestEntryWithinTheLimits) {
+    const Bytes b = file("ico_big.ico");
+    struct {
+        long long w, h;
+        int page;  // -1: none fits
+    } cases[] = {{48, 48, 2}, {47, 300, 1}, {300, 300, 3}, {16, 16, 0}, {15, 100, -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictICO ico;
+        cPictDummy out;
+        const bool ok = ico.getPreview(&io, out, &c.w, &c.h);
+        ASSERT_EQ(ok, c.page >= 0);
+        if (ok) {
+            EXPECT_TRUE(picttest::samePixels(
+                out, picttest::readReference(dir_->file("ico_big_" + std::to_string(c.page) + ".ref"))));
+        }
+    }
+    // Without limits the largest entry of all.
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    cPictICO ico;
+    cPictDummy out;
+    ASSERT_TRUE(ico.getPreview(&io, out, nullptr, nullptr));
+    EXPECT_EQ(out.width(), 256);
+}
+
+TEST_F(IcoFiles, PagePreviewIsScaledIntoTheBox) {
+    const Bytes b = file("ico_depths.ico");
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    cPictICO ico;
+    cPictDummy out;
+    EXPECT_FALSE(ico.decodePagePreview(&io, out, 24, 24, 4, false, 0));
+    ASSERT_TRUE(ico.decodePagePreview(&io, out, 24, 24, 4, true, 0));
+    EXPECT_EQ(out.width(), 24);
+    EXPECT_EQ(out.height(), 24);
+    ASSERT_TRUE(ico.decodePagePreview(&io, out, 100, 100, 3, true, 0));
+    EXPECT_TRUE(picttest::samePixels(out, picttest::readReference(dir_->file("ico_depths_3.ref"))));
+}
+
+TEST_F(IcoFiles, RenderTargetsGetWhatThePlainDecodeGives) {
+    for (const char* name : {"ico_depths.ico", "ico_png.ico", "cur_hotspot.cur"})
+        picttest::expectTargetsMatchPlainDecode<cPictICO>(file(name), name);
+}
+
+TEST_F(IcoFiles, HeaderAndDirectoryFaultsAreRefused) {
+    const Bytes good = file("ico_png.ico");
+    EXPECT_TRUE(adaptertest::probes<cPictICO>(good));
+    auto refused = [&](const char* what, const std::function<void(Bytes&)>& edit) {
+        SCOPED_TRACE(what);
+        Bytes b = good;
+        edit(b);
+        EXPECT_FALSE(adaptertest::probes<cPictICO>(b));
+    };
+    refused("type 3", [](Bytes& b) { putLe16(b, 2, 3); });
+    refused("reserved word", [](Bytes& b) { putLe16(b, 0, 1); });
+    refused("no entries", [](Bytes& b) { putLe16(b, 4, 0); });
+    refused("more entries than the file holds", [](Bytes& b) { putLe16(b, 4, 60000); });
+    refused("offset past the end", [](Bytes& b) { putLe32(b, 6 + 16 + 12, 0xFFFFFFF0u); });
+    refused("entry neither PNG nor DIB", [](Bytes& b) { putLe32(b, 6 + 12, 6); });
+    // A size that wraps past the end is clipped to the file, not trusted.
+    Bytes wrap = good;
+    putLe32(wrap, 6 + 8, 0xFFFFFFFFu);
+    cPictICO pict;
+    if (adaptertest::decodes<cPictICO>(wrap, &pict)) {
+        EXPECT_EQ(pict.width(), 16);
+    }
+    // An entry claiming a giant bitmap is refused before allocating.
+    Bytes giant = file("ico_depths.ico");
+    const std::size_t at = giant[18] | giant[19] << 8 | giant[20] << 16;
+    putLe32(giant, at + 4, 60000);
+    putLe32(giant, at + 8, 120000);
+    EXPECT_FALSE(adaptertest::decodes<cPictICO>(giant));
+}
+
+TEST_F(IcoFiles, DamagedFilesFailQuietly) {
+    adaptertest::damagedFormsFail<cPictICO>(file("ico_depths.ico"), 16, 16);
+    adaptertest::damagedFormsFail<cPictICO>(file("ico_png.ico"), 16, 16);
+}
+
+TEST(IcoMalformed, SavedInputsReplayWithoutHarm) { adaptertest::replayMalformed<cPictICO>("ico"); }

@@ -1,0 +1,221 @@
+#!/usr/bin/python3
+"""Writes the camera raw test inputs and their references.
+
+    make_raw_images.py dng OUTDIR   small DNG files (a TIFF with the DNG
+        tags around an uncompressed 16-bit colour-filter-array strip, packed
+        here with struct); each is developed by LibRaw's own command-line
+        tool dcraw_emu, once with its default rendering at 16 bits (-6) and
+        once linear (-4), and the PPM it writes is the reference.
+
+Each NAME.dng gets NAME.gamma.ref and NAME.linear.ref: width and height as
+two little-endian u32, then the pixels from the top row down as 16-bit R,
+G, B, A big-endian.  OUTDIR/index.txt lists "NAME.dng" a line.
+
+    make_raw_images.py probes OUTDIR   headers of every raw format, each
+        as small as its check allows (magic bytes, or a TIFF whose IFD 0
+        names the maker or carries the DNG or TIFF/EP tags), and headers of
+        no raw format; OUTDIR/index.txt lists "FILE FORMAT" a line, FORMAT
+        the one format whose probe must accept it ("none" for none).
+"""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+
+
+def ifd_entry(tag, kind, values):
+    """(tag, type, count, payload bytes) for the little-endian IFD."""
+    fmt = {1: "B", 2: "s", 3: "H", 4: "I", 5: "II", 10: "ii"}[kind]
+    if kind == 2:
+        payload = values.encode() + b"\0"
+        return (tag, kind, len(payload), payload)
+    if kind in (5, 10):
+        flat = [v for pair in values for v in pair]
+        return (tag, kind, len(values), struct.pack("<%d%s" % (len(flat), fmt[0]), *flat))
+    return (tag, kind, len(values), struct.pack("<%d%s" % (len(values), fmt), *values))
+
+
+def write_tiff(path, entries, strip, head=b"II*\0"):
+    """One IFD at offset 8; payloads longer than 4 bytes and the strip
+    follow it.  StripOffsets (273) is filled in here."""
+    entries = sorted(entries, key=lambda e: e[0])
+    ifd_size = 2 + 12 * len(entries) + 4
+    extra_at = 8 + ifd_size
+    extra = b""
+    placed = []
+    for tag, kind, count, payload in entries:
+        if len(payload) > 4:
+            placed.append((tag, kind, count, None, extra_at + len(extra)))
+            extra += payload + (b"\0" if len(payload) % 2 else b"")
+        else:
+            placed.append((tag, kind, count, payload.ljust(4, b"\0"), None))
+    strip_at = extra_at + len(extra)
+    out = bytearray(head + struct.pack("<I", 8) + struct.pack("<H", len(entries)))
+    for tag, kind, count, inline, at in placed:
+        if tag == 273:
+            inline = struct.pack("<I", strip_at)
+        out += struct.pack("<HHI", tag, kind, count)
+        out += inline if inline is not None else struct.pack("<I", at)
+    out += struct.pack("<I", 0) + extra + strip
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+def dng_entries(w, h, strip_bytes, make="Qortest", white=4095, pattern=(0, 1, 1, 2)):
+    return [
+        ifd_entry(254, 4, [0]),
+        ifd_entry(256, 4, [w]),
+        ifd_entry(257, 4, [h]),
+        ifd_entry(258, 3, [16]),
+        ifd_entry(259, 3, [1]),
+        ifd_entry(262, 3, [32803]),
+        ifd_entry(271, 2, make),
+        ifd_entry(272, 2, "Synthetic"),
+        ifd_entry(273, 4, [0]),
+        ifd_entry(274, 3, [1]),
+        ifd_entry(277, 3, [1]),
+        ifd_entry(278, 4, [h]),
+        ifd_entry(279, 4, [strip_bytes]),
+        ifd_entry(284, 3, [1]),
+        ifd_entry(33421, 3, [2, 2]),
+        ifd_entry(33422, 1, list(pattern)),
+        ifd_entry(50706, 1, [1, 4, 0, 0]),
+        ifd_entry(50708, 2, make + " Synthetic"),
+        ifd_entry(50717, 4, [white]),
+        ifd_entry(50721, 10, [(1, 1), (0, 1), (0, 1), (0, 1), (1, 1), (0, 1), (0, 1), (0, 1), (1, 1)]),
+        ifd_entry(50728, 5, [(1, 2), (1, 1), (2, 3)]),
+        ifd_entry(50778, 3, [21]),
+    ]
+
+
+def sensor(rng, w, h, white):
+    values = []
+    for y in range(h):
+        for x in range(w):
+            v = (x * white // max(1, w - 1) + y * white // max(1, h - 1)) // 2
+            v = min(white, max(0, v + rng.randrange(-60, 61)))
+            values.append(v)
+    return struct.pack("<%dH" % len(values), *values)
+
+
+def ppm_ref(ppm, ref):
+    with open(ppm, "rb") as f:
+        data = f.read()
+    # "P6\n<w> <h>\n<max>\n" then big-endian 16-bit samples.
+    fields = []
+    pos = 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    pos += 1
+    magic, w, h, top = fields[0], int(fields[1]), int(fields[2]), int(fields[3])
+    assert magic == b"P6" and top == 65535, (magic, top)
+    samples = struct.unpack(">%dH" % (w * h * 3), data[pos:pos + w * h * 6])
+    out = []
+    for i in range(w * h):
+        out += [samples[3 * i], samples[3 * i + 1], samples[3 * i + 2], 65535]
+    with open(ref, "wb") as f:
+        f.write(struct.pack("<II", w, h))
+        f.write(struct.pack(">%dH" % len(out), *out))
+
+
+def develop(path, option, ref):
+    work = path + option.replace("-", "_") + ".dng"
+    shutil.copy(path, work)
+    subprocess.run(["dcraw_emu", option, work], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ppm_ref(work + ".ppm", ref)
+    os.remove(work)
+    os.remove(work + ".ppm")
+
+
+def make_dng(out):
+    rng = random.Random(909)
+    index = []
+    forms = [("rggb", 64, 48, (0, 1, 1, 2), 4095), ("gbrg", 37, 26, (1, 2, 0, 1), 65535)]
+    for name, w, h, pattern, white in forms:
+        strip = sensor(rng, w, h, white)
+        path = os.path.join(out, "raw_%s.dng" % name)
+        write_tiff(path, dng_entries(w, h, len(strip), white=white, pattern=pattern), strip)
+        develop(path, "-6", os.path.join(out, "raw_%s.gamma.ref" % name))
+        develop(path, "-4", os.path.join(out, "raw_%s.linear.ref" % name))
+        index.append("raw_%s.dng" % name)
+    with open(os.path.join(out, "index.txt"), "w") as f:
+        f.write("\n".join(index) + "\n")
+
+
+def make_probes(out):
+    index = []
+
+    def put(name, data, fmt):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data + bytes(64))
+        index.append("%s %s" % (name, fmt))
+
+    def tiff(name, fmt, make=None, extra=(), head=b"II*\0", photometric=2):
+        entries = [ifd_entry(256, 4, [8]), ifd_entry(257, 4, [8]), ifd_entry(262, 3, [photometric]),
+                   ifd_entry(273, 4, [0]), ifd_entry(279, 4, [64])] + list(extra)
+        if make:
+            entries.append(ifd_entry(271, 2, make))
+        path = os.path.join(out, name)
+        write_tiff(path, entries, bytes(64), head)
+        index.append("%s %s" % (name, fmt))
+
+    put("mrw.bin", b"\0MRM\0\0\0\x20", "MRW")
+    put("rw2.bin", b"IIU\0\x08\0\0\0", "RWL")
+    put("orf.bin", b"IIRO\x08\0\0\0", "ORF")
+    put("orf_rs.bin", b"IIRS\x08\0\0\0", "ORF")
+    put("orf_mm.bin", b"MMOR\0\0\0\x08", "ORF")
+    put("x3f.bin", b"FOVb\0\0\x02\0" + bytes(20) + struct.pack("<II", 640, 480), "X3F")
+    put("iiq.bin", b"IIII\0\0\0\0Raw \0\0\0\0", "IIQ")
+    put("raf.bin", b"FUJIFILMCCD-RAW 0201FF383501", "RAF")
+    put("crw.bin", b"II\x1a\0\0\0HEAPCCDR", "CRW")
+    put("cr3.bin", b"\0\0\0\x18ftypcrx \0\0\0\x01crx isom", "CR3")
+    cr2_head = b"II*\0\x10\0\0\0CR\x02\0\0\0\0\0"
+    tiff("cr2.tif", "CR2", "Canon", head=cr2_head[:4])
+    with open(os.path.join(out, "cr2.tif"), "rb") as f:
+        data = bytearray(f.read())
+    # The CR2 marker sits at 8, where this writer puts the IFD: move the IFD.
+    data = bytearray(cr2_head) + data[8:]
+    struct.pack_into("<I", data, 4, 16)
+    # Offsets inside the IFD grew by 8.
+    count = struct.unpack_from("<H", data, 16)[0]
+    for i in range(count):
+        at = 18 + 12 * i
+        tag, kind, n = struct.unpack_from("<HHI", data, at)
+        size = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8, 10: 8}[kind] * n
+        if size > 4 or tag == 273:
+            struct.pack_into("<I", data, at + 8, struct.unpack_from("<I", data, at + 8)[0] + 8)
+    with open(os.path.join(out, "cr2.tif"), "wb") as f:
+        f.write(bytes(data))
+    tiff("pef.tif", "PEF", "PENTAX Corporation")
+    tiff("pef_ricoh.tif", "PEF", "RICOH IMAGING COMPANY, LTD.")
+    tiff("arw.tif", "ARW", "SONY")
+    tiff("srw.tif", "SRW", "SAMSUNG")
+    tiff("mos.tif", "MOS", "Leaf")
+    tiff("nef.tif", "NEF", "NIKON CORPORATION")
+    tiff("3fr.tif", "3FR", "Hasselblad")
+    tiff("dng.tif", "DNG", "NIKON", [ifd_entry(50706, 1, [1, 4, 0, 0])])
+    tiff("tiffep.tif", "TIFF_EP", "Kodak", [ifd_entry(37398, 1, [1, 0, 0, 0])])
+    tiff("tiffep_cfa.tif", "TIFF_EP", "Epson", photometric=32803)
+    # Neither: a plain TIFF with a camera's make but no raw data is still a
+    # raw family's file when the make has its own format (a NIKON TIFF is
+    # read as NEF); without make or raw tags it is nobody's.
+    tiff("plain.tif", "none", "Kodak")
+    tiff("plain_nomake.tif", "none")
+    put("png.bin", b"\x89PNG\r\n\x1a\n", "none")
+    put("ftyp_heic.bin", b"\0\0\0\x18ftypheic", "none")
+    put("short_fovb.bin", b"FOVa", "none")
+    with open(os.path.join(out, "index.txt"), "w") as f:
+        f.write("\n".join(index) + "\n")
+
+
+if __name__ == "__main__":
+    kind, out = sys.argv[1], sys.argv[2]
+    os.makedirs(out, exist_ok=True)
+    {"dng": make_dng, "probes": make_probes}[kind](out)
