@@ -200,6 +200,25 @@ def tri(ctx, cx, cy, size, direction):
     ctx.fill()
 
 
+def pix_arrow(ctx, bw, bh, direction, n, dx=0, dy=0):
+    """A crisp arrow head of n pixel steps, centred in a bw x bh box: each
+    step one pixel longer at both ends; a two-pixel tip where the box's
+    cross size is even, so the arrow sits exactly in the middle."""
+    horizontal = direction in ("left", "right")
+    main, cross = (bw, bh) if horizontal else (bh, bw)
+    tip = 2 if cross % 2 == 0 else 1
+    start = (main - n) // 2
+    for k in range(n):
+        length = tip + 2 * k
+        c0 = (cross - length) // 2
+        m = start + k if direction in ("left", "up") else start + n - 1 - k
+        if horizontal:
+            ctx.rectangle(m + dx, c0 + dy, 1, length)
+        else:
+            ctx.rectangle(c0 + dx, m + dy, length, 1)
+    ctx.fill()
+
+
 def chevron(ctx, cx, cy, s, direction, width):
     ctx.set_line_width(width)
     ctx.set_line_cap(cairo.LINE_CAP_ROUND)
@@ -297,18 +316,22 @@ def tab_piece(ctx, look, name, w, h):
         ctx.paint()
     elif name in ("bmk_act_left", "bmk_act_right"):
         # The rounded sides of the active tab.
-        vgrad(ctx, 0, h, WHITE, mix(look.face, WHITE, 0.5))
+        # three columns: the outline with a cut corner, a highlight, the face
         left = name.endswith("left")
-        ctx.rectangle(0, 2, w, h - 2)
-        ctx.rectangle(1 if left else 0, 1, w - 1, 1)
-        ctx.rectangle(2 if left else 0, 0, w - 2 if left else w - 2, 1)
+        col = (lambda i: i) if left else (lambda i: w - 1 - i)
+        vgrad(ctx, 0, h, WHITE, mix(look.face, WHITE, 0.5))
+        ctx.rectangle(col(1), 2, 1, h - 2)
+        ctx.rectangle(col(2), 1, 1, h - 1)
         ctx.fill()
         src(ctx, look.dark)
-        x = 0 if left else w - 1
-        ctx.rectangle(x, 2, 1, h - 2)
-        ctx.rectangle(1, 1, 1, 1)
-        ctx.rectangle(2 if left else 0, 0, w - 2, 1)
+        ctx.rectangle(col(0), 2, 1, h - 2)
+        ctx.rectangle(col(1), 1, 1, 1)
+        ctx.rectangle(col(2), 0, 1, 1)
         ctx.fill()
+        if left:
+            src(ctx, WHITE)
+            ctx.rectangle(col(1), 2, 1, h - 2)
+            ctx.fill()
     elif name == "tabv_fill_bottom":
         src(ctx, look.dark)
         ctx.rectangle(0, 0, w, 1)
@@ -336,11 +359,11 @@ def tab_button(ctx, look, name, w, h):
     src(ctx, colour)
     cx, cy = w / 2.0, h / 2.0
     if "list" in name:
-        ctx.rectangle(int(w * 0.25), int(h * 0.3), w - 2 * int(w * 0.25), 1)
+        pix_arrow(ctx, w, h, "down", 3, 0, 2)
+        ctx.rectangle((w - 5) // 2 if w % 2 else (w - 6) // 2, h // 2 - 3, 5 if w % 2 else 6, 1)
         ctx.fill()
-        tri(ctx, cx, cy + 1.5, w * 0.5, "down")
     else:
-        tri(ctx, cx, cy, min(w, h) * 0.5, "left" if "left" in name else "right")
+        pix_arrow(ctx, w, h, "left" if "left" in name else "right", 3 if not look.flat else 4)
 
 
 def button_bg(ctx, look, name, w, h):
@@ -367,7 +390,7 @@ def button_bg(ctx, look, name, w, h):
 
 def dropdown(ctx, look, name, w, h):
     src(ctx, look.text if not look.flat else look.dark)
-    tri(ctx, w / 2.0, h / 2.0, w - 1, "right" if "right" in name else "down")
+    pix_arrow(ctx, w, h, "right" if "right" in name else "down", 4)
 
 
 def check_box(ctx, look, name, w, h):
@@ -401,14 +424,16 @@ def check_box(ctx, look, name, w, h):
         if st == "active" and checked:
             mark = mix(look.accent, BLACK, 0.3)
     if checked:
+        # a crisp two-pixel stroke: down three columns, then up to the corner
         src(ctx, mark)
-        ctx.set_line_width(1.6 if w > 10 else 1.5)
-        ctx.set_line_cap(cairo.LINE_CAP_ROUND)
-        ctx.set_line_join(cairo.LINE_JOIN_ROUND)
-        ctx.move_to(w * 0.24, h * 0.52)
-        ctx.line_to(w * 0.43, h * 0.72)
-        ctx.line_to(w * 0.78, h * 0.28)
-        ctx.stroke()
+        o = (w - 10) // 2
+        cols = [(2, 4), (3, 5), (4, 6), (5, 5), (6, 4), (7, 3)]
+        if w >= 12:
+            cols = [(2, 5), (3, 6), (4, 7), (5, 6), (6, 5), (7, 4), (8, 3)]
+            o = (w - 11) // 2
+        for x, y in cols:
+            ctx.rectangle(x + o, y, 1, 2)
+        ctx.fill()
 
 
 def radio(ctx, look, name, w, h):
@@ -947,12 +972,11 @@ def sb_piece(ctx, look, base, state, w, h):
         else:
             src(ctx, {"": hexrgb(0xF3F3F3), "_hov": hexrgb(0xE0E0E0), "_pr": hexrgb(0xD0D0D0)}[state])
             ctx.paint()
+            src(ctx, {"": hexrgb(0x8A8A8A), "_hov": hexrgb(0x505050), "_pr": look.accent}[state])
             if base in ("btu", "btd"):
-                src(ctx, {"": hexrgb(0x8A8A8A), "_hov": hexrgb(0x505050), "_pr": look.accent}[state])
-                tri(ctx, w / 2.0, h / 2.0, 7, "left" if base == "btu" else "right")
+                pix_arrow(ctx, w, h, "left" if base == "btu" else "right", 4)
             else:
-                src(ctx, {"": hexrgb(0x8A8A8A), "_hov": hexrgb(0x505050), "_pr": look.accent}[state])
-                tri(ctx, w / 2.0, h / 2.0, 5, "left" if base == "btus" else "right")
+                pix_arrow(ctx, w, h, "left" if base == "btus" else "right", 3)
             return
         ctx.paint()
         return
@@ -1018,11 +1042,11 @@ def sb_piece(ctx, look, base, state, w, h):
         ctx.paint()
     elif base in ("btu", "btd"):
         bevel(ctx, look, 0, 0, w, h, face_top, face_bot, sunken=pr)
-        src(ctx, look.text if not pr else WHITE)
-        tri(ctx, w / 2.0 + (0.5 if pr else 0), h / 2.0 + (0.5 if pr else 0), 6, "left" if base == "btu" else "right")
+        src(ctx, look.text if not pr else mix(look.accent, BLACK, 0.5))
+        pix_arrow(ctx, w, h, "left" if base == "btu" else "right", 3, 1 if pr else 0, 1 if pr else 0)
     elif base in ("btus", "btds"):
         src(ctx, {"": look.text, "_hov": mix(look.accent, BLACK, 0.2), "_pr": mix(look.accent, BLACK, 0.45)}[state])
-        tri(ctx, w / 2.0, h / 2.0, 5, "left" if base == "btus" else "right")
+        pix_arrow(ctx, w, h, "left" if base == "btus" else "right", 3)
 
 
 def scroll_piece(ctx, look, name, w, h):
@@ -1044,8 +1068,8 @@ def scroll_corner(ctx, look, w, h):
     vgrad(ctx, 0, h, look.face, mix(look.face, WHITE, 0.4))
     ctx.paint()
     for i in range(3):
-        for j in range(i + 1):
-            x, y = w - 4 - 3 * j, h - 4 - 3 * (2 - i) + 0
+        for j in range(3 - i):
+            x, y = w - 4 - 3 * i, h - 4 - 3 * j
             src(ctx, WHITE)
             ctx.rectangle(x + 1, y + 1, 1, 1)
             ctx.fill()
@@ -1056,7 +1080,10 @@ def scroll_corner(ctx, look, w, h):
 
 def navi_sep(ctx, look, name, w, h):
     src(ctx, (look.accent if "active" in name else look.dark))
-    chevron(ctx, w / 2.0, h / 2.0, 2.2, "right", 1.3)
+    # a crisp two-pixel chevron pointing right
+    for r in range(h):
+        ctx.rectangle(1 + min(r, h - 1 - r), r, 2, 1)
+    ctx.fill()
 
 
 def status_dot(ctx, look, name, w, h):
@@ -1098,22 +1125,29 @@ def std_button(ctx, look, name, w, h):
         ctx.restore()
     elif name in ("stdbutton_up", "stdbutton_down"):
         src(ctx, ink)
-        tri(ctx, c, c, 7, "up" if name.endswith("up") else "down")
+        pix_arrow(ctx, w, h, "up" if name.endswith("up") else "down", 4)
     elif name == "stdbutton_remove":
         src(ctx, hexrgb(0xD04040))
-        ctx.rectangle(3.5, c - 1, w - 7, 2)
+        ctx.rectangle(3, 6, 8, 2)
+        ctx.fill()
+    elif name.endswith("_dph"):
+        # add a member disk: a small plus over a stack of two disks
+        src(ctx, hexrgb(0x2E9E4A))
+        ctx.rectangle(2, 4, 6, 2)
+        ctx.rectangle(4, 2, 2, 6)
+        ctx.fill()
+        src(ctx, ink)
+        ctx.rectangle(6, 8, 6, 2)
+        ctx.rectangle(6, 11, 6, 1)
+        ctx.fill()
+        src(ctx, hexrgb(0x34B34A))
+        ctx.rectangle(10, 8, 1, 1)
         ctx.fill()
     else:
         src(ctx, hexrgb(0x2E9E4A))
-        ctx.rectangle(3.5, c - 1, w - 7, 2)
-        ctx.rectangle(c - 1, 3.5, 2, w - 7)
+        ctx.rectangle(3, 6, 8, 2)
+        ctx.rectangle(6, 3, 2, 8)
         ctx.fill()
-        if name.endswith("_dph"):
-            # add a dependent member: a small drive under the plus
-            src(ctx, ink)
-            ctx.rectangle(2, 10.5, 3, 1.5)
-            ctx.rectangle(9, 10.5, 3, 1.5)
-            ctx.fill()
 
 
 def draw(ctx, look, name, w, h):
@@ -1321,9 +1355,9 @@ def sheet(path):
             # enlarged with hard pixel edges, on a checkerboard for alpha;
             # very long thin pieces are tiled out to a visible strip
             tw, th = w, h
-            if w <= 2 and h > 2:
+            if w == 1 and h > 1:
                 tw = 8
-            if h <= 2 and w > 2:
+            if h == 1 and w > 1:
                 th = 8
             if w <= 2 and h <= 2:
                 tw = th = 4
