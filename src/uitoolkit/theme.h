@@ -46,6 +46,10 @@ class cCITheme {
 public:
     enum eCIThemeDimensionType { dtValue = 0, dtMinimum = 1, dtMaximum = 2 };
     enum { kDimensions = 25, kColors = 62, kImages = 157 };
+    // Indices 0..24, 0..61 and 0..156; the accessors take them as int.
+    enum eCIThemeDimension { tdFirst = 0, tdLast = kDimensions - 1 };
+    enum eCIThemeColor { tcFirst = 0, tcLast = kColors - 1 };
+    enum eCIThemeImageElement { tiFirst = 0, tiLast = kImages - 1 };
 
     struct sImageDef {
         unsigned int width = 0;
