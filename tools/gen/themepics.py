@@ -743,9 +743,13 @@ def expander(ctx, look, name, w, h, prop):
     if look.flat:
         src(ctx, look.dark)
         if prop:
-            tri(ctx, w / 2.0, h / 2.0, w, "right" if expand else "down")
+            pix_arrow(ctx, w, h, "right" if expand else "down", 3)
         else:
-            chevron(ctx, w / 2.0 + (0 if not expand else 0), h / 2.0, 2.5, "right" if expand else "down", 1.3)
+            # a crisp two-pixel chevron: right when closed, down when open
+            for r in range(1, h - 1):
+                k = 2 + min(r - 1, h - 2 - r)
+                ctx.rectangle(k, r, 2, 1) if expand else ctx.rectangle(r, k, 1, 2)
+            ctx.fill()
         return
     # A bevelled plus or minus box on the 8 x 9 grid, centred on row 4.
     bevel(ctx, look, 0, 0, 8, 8, WHITE, look.face)
