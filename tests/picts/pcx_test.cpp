@@ -134,3 +134,13 @@ TEST(Pcx, RunsAcrossPlanesAndTheRowEnd) {
 }
 
 TEST(PcxMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictPCX>("pcx"); }
+
+TEST(Pcx, RowsTheStreamCannotHoldAreRefusedBeforeAllocating) {
+    cPictPCX d;
+    EXPECT_FALSE(decodes(header(9999, 9999, 3, 10000) + Bytes(2000, 0xFF), d));
+    EXPECT_EQ(d.raw8Bpp(), nullptr);
+    // 64 values a line: a run of 63 and one lone value, three bytes a row.
+    Bytes rows;
+    for (int r = 0; r < 200; ++r) rows.insert(rows.end(), {0xFF, 7, 7});
+    EXPECT_TRUE(decodes(header(63, 199, 1, 64, greys16()) + rows));
+}

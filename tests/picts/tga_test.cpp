@@ -111,3 +111,16 @@ TEST(Tga, ColourIndicesCountFromTheFirstMapEntry) {
 }
 
 TEST(TgaMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictTGA>("tga"); }
+
+TEST(Tga, PixelDataTheStreamCannotHoldIsRefusedBeforeAllocating) {
+    // 16000 x 16000 behind a few bytes, plain and run-length.
+    for (int type : {2, 10}) {
+        cPictTGA d;
+        EXPECT_FALSE(decodes(header(type, 16000, 16000, 24) + Bytes(300, 0xFF), d)) << type;
+        EXPECT_EQ(d.raw8Bpp(), nullptr) << type;
+    }
+    // Exactly enough run-length packets for every pixel.
+    Bytes runs;
+    for (int i = 0; i < 4; ++i) runs.insert(runs.end(), {0xFF, 1, 2, 3});
+    EXPECT_TRUE(decodes(header(10, 32, 16, 24) + runs));
+}

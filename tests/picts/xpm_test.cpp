@@ -100,3 +100,9 @@ TEST(Xpm, RowsLongerThanTheReadersDefaultLineDecode) {
 }
 
 TEST(XpmMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictXPM>("xpm"); }
+
+TEST(Xpm, RowsTheTextCannotHoldAreRefusedBeforeAllocating) {
+    cPictXPM d;
+    EXPECT_FALSE(decodes(text(xpm("16000 16000 1 1", {"a c #000000"}, {std::string(16000, 'a')})), d));
+    EXPECT_EQ(d.raw8Bpp(), nullptr);
+}
