@@ -141,6 +141,6 @@ TEST(Pcx, RowsTheStreamCannotHoldAreRefusedBeforeAllocating) {
     EXPECT_EQ(d.raw8Bpp(), nullptr);
     // 64 values a line: a run of 63 and one lone value, three bytes a row.
     Bytes rows;
-    for (int r = 0; r < 200; ++r) rows.insert(rows.end(), {0xFF, 7, 7});
+    for (int r = 0; r < 200 * 3; ++r) rows.push_back(r % 3 ? 7 : 0xFF);
     EXPECT_TRUE(decodes(header(63, 199, 1, 64, greys16()) + rows));
 }

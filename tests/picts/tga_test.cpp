@@ -120,7 +120,6 @@ TEST(Tga, PixelDataTheStreamCannotHoldIsRefusedBeforeAllocating) {
         EXPECT_EQ(d.raw8Bpp(), nullptr) << type;
     }
     // Exactly enough run-length packets for every pixel.
-    Bytes runs;
-    for (int i = 0; i < 4; ++i) runs.insert(runs.end(), {0xFF, 1, 2, 3});
+    const Bytes runs = {0xFF, 1, 2, 3, 0xFF, 1, 2, 3, 0xFF, 1, 2, 3, 0xFF, 1, 2, 3};
     EXPECT_TRUE(decodes(header(10, 32, 16, 24) + runs));
 }
