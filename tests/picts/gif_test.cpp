@@ -88,7 +88,19 @@ TEST_F(GifFiles, PagesDecodedOutOfOrderOrFromAnotherStreamMatch) {
         ASSERT_TRUE(decodesPage(other, f % 2, d));
         EXPECT_TRUE(picttest::samePixels(d, ref("g_localonly", f % 2), true)) << f;
     }
-    // A file of the same size and header whose images moved is walked anew.
+    // The same memory rewritten with another file of the same size and
+    // header: the images are found anew.
+    Bytes buffer = anim;
+    Bytes moved = anim;
+    moved.insert(moved.begin() + 13 + 3 * 32, {0x21, 0xFE, 0x01, 'x', 0x00});
+    moved.erase(moved.end() - 6, moved.end() - 1);  // the last image loses its last bytes, not its place
+    cBufWrapperIO same(buffer.data(), static_cast<long long>(buffer.size()), false);
+    cPictGIF f;
+    ASSERT_TRUE(f.decodePage(&same, 3));
+    buffer = moved;
+    ASSERT_TRUE(f.decodePage(&same, 3));
+    EXPECT_TRUE(picttest::samePixels(f, ref("g_anim", 3), true));
+    // A file of another size whose images moved is walked anew.
     Bytes shifted = anim;
     const std::size_t at = 13 + 3 * 32;  // the first block after the global table
     shifted.insert(shifted.begin() + static_cast<long>(at), {0x21, 0xFE, 0x01, 'x', 0x00});
