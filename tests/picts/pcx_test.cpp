@@ -57,20 +57,12 @@ TEST_F(PcxFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
         picttest::expectTargetsMatchPlainDecode<cPictPCX>(file(name), name);
 }
 
-TEST_F(PcxFiles, TruncatedImageDataFails) {
+TEST_F(PcxFiles, TruncationAtEveryByteFails) {
     for (const char* name : {"pcx_rgb_8x3.pcx", "pcx_hdrpal_8x3.pcx"}) {
         const Bytes b = file(name);
         ASSERT_TRUE(decodes(b)) << name;
-        for (std::size_t n = 0; n < b.size(); ++n) {
-            const Bytes cut(b.begin(), b.begin() + static_cast<long>(n));
-            cPictPCX d;
-            if (decodes(cut, d)) {
-                // Only the run bytes after the last pixel may go.
-                const std::string stem(name, std::string(name).size() - 4);
-                EXPECT_TRUE(picttest::samePixels(d, picttest::readReference(dir_->file(stem + ".ref"))))
-                    << name << " cut at " << n;
-            }
-        }
+        for (std::size_t n = 0; n < b.size(); ++n)
+            EXPECT_FALSE(decodes(Bytes(b.begin(), b.begin() + static_cast<long>(n)))) << name << " cut at " << n;
     }
 }
 
