@@ -9,11 +9,11 @@
 #include <cstring>
 #include <unordered_set>
 
-const char* _glbalStdFont = "Helvetica";
 
 namespace {
 
 tHintMaker gHintMaker = nullptr;
+tStdFontFace gStdFace = nullptr;
 tElementClock gClock = nullptr;
 
 // Every live element; guarded by the action lock, since wake-ups name
@@ -29,6 +29,17 @@ unsigned int nowMs() { return gClock ? gClock() : ticks_ms(); }
 
 unsigned int elementClockNow() { return nowMs(); }
 tHintMaker currentHintMaker() { return gHintMaker; }
+
+tStdFontFace __setStdFontFace(tStdFontFace face) {
+    tStdFontFace old = gStdFace;
+    gStdFace = face;
+    return old;
+}
+
+const char* stdFontFace() {
+    const char* f = gStdFace ? gStdFace() : nullptr;
+    return f ? f : "Helvetica";
+}
 
 tHintMaker __setHintMaker(tHintMaker maker) {
     tHintMaker old = gHintMaker;
@@ -574,10 +585,10 @@ cFontObject* cChildElement::createFont(int width, int size, const char* face, bo
     return t ? t->_rt_createfont(width, size, const_cast<char*>(face), bold, underline, italic) : nullptr;
 }
 
-cFontObject* cChildElement::stdFont() { return createFont(5, 13, _glbalStdFont, false, false, false); }
-cFontObject* cChildElement::stdFontUnderlined() { return createFont(5, 13, _glbalStdFont, false, true, false); }
-cFontObject* cChildElement::stdFontItalic() { return createFont(5, 13, _glbalStdFont, false, false, true); }
-cFontObject* cChildElement::stdFontBold() { return createFont(6, 13, _glbalStdFont, true, false, false); }
+cFontObject* cChildElement::stdFont() { return createFont(5, 13, stdFontFace(), false, false, false); }
+cFontObject* cChildElement::stdFontUnderlined() { return createFont(5, 13, stdFontFace(), false, true, false); }
+cFontObject* cChildElement::stdFontItalic() { return createFont(5, 13, stdFontFace(), false, false, true); }
+cFontObject* cChildElement::stdFontBold() { return createFont(6, 13, stdFontFace(), true, false, false); }
 
 // ---------------------------------------------------------------------------
 // Window forwarders

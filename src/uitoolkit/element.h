@@ -47,8 +47,12 @@ tHintMaker __setHintMaker(tHintMaker maker);
 typedef unsigned int (*tElementClock)();
 tElementClock __setElementClock(tElementClock clock);
 
-// The platform's standard face name (set by the platform layer).
-extern const char* _glbalStdFont;
+// The standard face name the std fonts use: the platform layer installs its
+// reader (its _glbalStdFont); without one the face is "Helvetica".  Returns
+// the reader installed before.
+typedef const char* (*tStdFontFace)();
+tStdFontFace __setStdFontFace(tStdFontFace face);
+const char* stdFontFace();
 
 class cChildElement {
 public:

@@ -1,6 +1,8 @@
 // The element tree: attach order, anchored layout within size limits,
 // repaint areas, texts, and the requests that reach the window.
+#include "recordingcanvas.h"
 #include "testwindow.h"
+#include "uitoolkit/lang.h"
 
 #include <gtest/gtest.h>
 
@@ -230,4 +232,78 @@ TEST(ElementTree, TextsAndWindowForwarders) {
     EXPECT_TRUE(root.move(1, 2, 120, 80));
     EXPECT_EQ(root.width(), 120);
     root.dettach(&child);
+}
+
+namespace {
+
+class cNamed : public cChildElement {
+public:
+    explicit cNamed(const char* section) : mSection(section) {}
+    const char* wantLangResource() override { return mSection; }
+
+private:
+    const char* mSection;
+};
+
+// A window whose language holds one section "dlg" with "Hello", "World".
+class cLangWindow : public cTestWindowTarget {
+public:
+    cLangWindow() {
+        const unsigned char body[] = {2, 0, 5, 0, 5, 0, 'H', 'e', 'l', 'l', 'o', 'W', 'o', 'r', 'l', 'd'};
+        ok = dlg.create(body, sizeof body);
+    }
+    cCiomLangData* _rt_getnamedlangsection(char* name) override {
+        ++asked;
+        return name && std::strcmp(name, "dlg") == 0 ? &dlg : nullptr;
+    }
+    cCiomLangData dlg;
+    bool ok = false;
+    int asked = 0;
+};
+
+}  // namespace
+
+TEST(ElementTree, LanguageTextsComeFromTheNearestNamedSection) {
+    cLangWindow win;
+    ASSERT_TRUE(win.ok);
+    cChildElement root;
+    win.bind(&root, 100, 100);
+    cNamed dialog("dlg"), missing("nothere"), loose("dlg");
+    cChildElement label, inner, plain;
+    root.attach(&dialog, 0, 0, 50, 50);
+    dialog.attach(&label, 0, 0, 5, 5);
+    dialog.attach(&missing, 0, 0, 5, 5);
+    missing.attach(&inner, 0, 0, 1, 1);
+    struct sCase {
+        const char* got;
+        const char* want;
+    };
+    const sCase cases[] = {
+        {dialog.string(1), "World"},
+        {label.string(0), "Hello"},     // climbs to the dialog's section
+        {label.string(2), nullptr},     // past the end
+        {inner.string(0), nullptr},     // stops at the element whose section is missing
+        {root.string(0), nullptr},
+        {loose.string(&label, 1), "World"},  // fetched through label's window and kept
+        {plain.string(&dialog, 0), "Hello"},
+    };
+    for (const sCase& c : cases) {
+        if (!c.want) EXPECT_EQ(c.got, nullptr);
+        else EXPECT_STREQ(c.got, c.want);
+    }
+    EXPECT_EQ(loose.langData(), &win.dlg);
+    // Fonts come from the window's store: the standard faces and sizes.
+    qortest::cFixedFont::install();
+    cFontObject* f = label.stdFontBold();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->charWidth(), 6);
+    EXPECT_EQ(f->size(), 13);
+    EXPECT_TRUE(f->bold());
+    EXPECT_STREQ(f->face(), "Helvetica");
+    EXPECT_EQ(label.stdFont(), label.stdFont());
+    EXPECT_TRUE(label.stdFontItalic()->italic());
+    missing.dettach(&inner);
+    dialog.dettach(&label);
+    dialog.dettach(&missing);
+    root.dettach(&dialog);
 }
