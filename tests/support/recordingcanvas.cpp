@@ -291,3 +291,21 @@ bool cRecordingCanvas::draw(int x, int y, cCanvas* from, int, int, int, int) {
 }
 
 }  // namespace qortest
+
+namespace qortest {
+
+std::string dumpCalls(const std::vector<sDrawCall>& calls) {
+    std::string out;
+    for (auto& c : calls) {
+        out += c.op;
+        if (c.op != "select")
+            out += " " + std::to_string(c.x) + "," + std::to_string(c.y) + "," + std::to_string(c.w) + "," +
+                   std::to_string(c.h);
+        if (c.op == "rect") out += " #" + std::to_string(c.fill) + (c.fill == c.border ? "" : "!");
+        if (c.op == "text") out += " " + c.text;
+        out += "\n";
+    }
+    return out;
+}
+
+}  // namespace qortest

@@ -88,6 +88,10 @@ private:
     unsigned int mText = 0, mBackground = 0xFFFFFF;
 };
 
+// One line per call: "op x,y,w,h", rectangles with " #fill" (and "!" when
+// the border differs), texts with their text; "select" alone.
+std::string dumpCalls(const std::vector<sDrawCall>& calls);
+
 // UTF-8 <-> UTF-16 for test texts.
 std::u16string utf16(const std::string& s);
 std::string utf8(const std::u16string& s);

@@ -52,16 +52,6 @@ public:
     int mSx, mSy;
 };
 
-std::string dump(const std::vector<qortest::sDrawCall>& calls) {
-    std::ostringstream o;
-    for (auto& c : calls) {
-        o << c.op;
-        if (c.op != "select") o << " " << c.x << "," << c.y << "," << c.w << "," << c.h;
-        if (c.op == "rect") o << " #" << c.fill;
-        o << "\n";
-    }
-    return o.str();
-}
 
 }  // namespace
 
@@ -100,7 +90,7 @@ TEST(ElementPaint, ChildrenPaintInAttachOrderOnTheirOwnSubCanvases) {
         "rect 10,10,30,20 #2\n"
         "select\n"
         "clip 10,10,30,20\n";
-    EXPECT_EQ(dump(canvas.calls), want);
+    EXPECT_EQ(qortest::dumpCalls(canvas.calls), want);
     b.dettach(&c);
     root.dettach(&a);
     root.dettach(&b);
@@ -119,7 +109,7 @@ TEST(ElementPaint, ScrolledContentIsCutToTheClientArea) {
     s.attach(&fixed, 90, 0, 10, 100, cptFixed);
     cRecordingCanvas canvas(200, 200);
     root.processPaint(&canvas);
-    EXPECT_EQ(dump(canvas.calls),
+    EXPECT_EQ(qortest::dumpCalls(canvas.calls),
               "rect 0,0,200,200 #1\n"
               "rect 0,0,100,100 #9\n"
               "rect 10,10,20,20 #2\n"
@@ -154,12 +144,12 @@ TEST(ElementPaint, TransparentChildrenGetWhatLiesBehindThem) {
     EXPECT_EQ(panel.asked.x, 15);
     EXPECT_EQ(panel.asked.y, 15);
     EXPECT_EQ(panel.asked.w, 20);
-    EXPECT_EQ(dump(canvas.calls), "rect 0,0,200,200 #7\nrect 0,0,20,20 #0\n");
+    EXPECT_EQ(qortest::dumpCalls(canvas.calls), "rect 0,0,200,200 #7\nrect 0,0,20,20 #0\n");
     canvas.calls.clear();
     cRecordingCanvas small(10, 10);
     bare.processPaint(&small);
     // The low 24 bits of the colour are kept.
-    EXPECT_EQ(dump(small.calls), "rect 0,0,10,10 #" + std::to_string(0xCDEF12) + "\nrect 0,0,10,10 #0\n");
+    EXPECT_EQ(qortest::dumpCalls(small.calls), "rect 0,0,10,10 #" + std::to_string(0xCDEF12) + "\nrect 0,0,10,10 #0\n");
     root.dettach(&panel);
     root.dettach(&bare);
 }
@@ -173,7 +163,7 @@ TEST(ElementPaint, DoubleBufferedElementsPaintOffscreenOrDirectly) {
         cRecordingCanvas canvas(50, 50);
         canvas.allowOffscreen = allow;
         root.processPaint(&canvas);
-        EXPECT_EQ(dump(canvas.calls), allow ? "rect 0,0,50,50 #1\noffscreen 5,5,10,10\nrect 5,5,10,10 #2\nblit 5,5,10,10\n"
+        EXPECT_EQ(qortest::dumpCalls(canvas.calls), allow ? "rect 0,0,50,50 #1\noffscreen 5,5,10,10\nrect 5,5,10,10 #2\nblit 5,5,10,10\n"
                                             : "rect 0,0,50,50 #1\nrect 5,5,10,10 #2\n");
         root.dettach(&buffered);
     }

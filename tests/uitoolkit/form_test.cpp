@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 
 using qortest::cRecordingCanvas;
 using qortest::cTestWindowTarget;
@@ -43,16 +42,6 @@ private:
     cThemeValues* mOld;
 };
 
-std::string dump(const std::vector<qortest::sDrawCall>& calls) {
-    std::ostringstream o;
-    for (auto& c : calls) {
-        o << c.op << " " << c.x << "," << c.y << "," << c.w << "," << c.h;
-        if (c.op == "rect") o << " #" << c.fill << (c.fill == c.border ? "" : "!");
-        if (c.op == "text") o << " " << c.text;
-        o << "\n";
-    }
-    return o.str();
-}
 
 class cTestForm : public cCustomForm {
 public:
@@ -124,7 +113,7 @@ TEST(Forms, FrameIsDrawnFromThePicturesAndGapColours) {
         form.setCustomDraw(c.flags, true);
         cRecordingCanvas canvas(100, 80);
         form.drawSkin(&canvas, 0, 0);
-        EXPECT_EQ(dump(canvas.calls), c.want) << "flags " << c.flags << " pictures " << c.pictures;
+        EXPECT_EQ(qortest::dumpCalls(canvas.calls), c.want) << "flags " << c.flags << " pictures " << c.pictures;
     }
     // A transparent child gets the frame behind it, shifted.
     theme.withPictures = false;
@@ -134,7 +123,7 @@ TEST(Forms, FrameIsDrawnFromThePicturesAndGapColours) {
     cRecordingCanvas canvas(10, 10);
     sRect behind{90, 60, 10, 10};
     EXPECT_TRUE(form.onBackgroundRequest(&canvas, &behind));
-    EXPECT_EQ(dump(canvas.calls),
+    EXPECT_EQ(qortest::dumpCalls(canvas.calls),
               "rect -90,-60,100,20 #101\nrect -90,-40,4,48 #103\nrect 6,-40,4,48 #103\nrect -90,8,100,12 #102\n");
 }
 
@@ -239,7 +228,7 @@ TEST(Panels, CaptionIsPlacedByAlignmentAndMargins) {
         panel.setBorderColor(c.border);
         cRecordingCanvas canvas(100, 50);
         panel.processPaint(&canvas);
-        EXPECT_EQ(dump(canvas.calls), c.want);
+        EXPECT_EQ(qortest::dumpCalls(canvas.calls), c.want);
         root.dettach(&panel);
     }
 }
