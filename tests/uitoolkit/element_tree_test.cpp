@@ -217,8 +217,6 @@ TEST(ElementTree, WindowForwarders) {
     child.setCaption("ignored", -1);
     ASSERT_EQ(win.captions.size(), 1u);
     EXPECT_EQ(win.captions[0], "Title");
-    EXPECT_TRUE(child.maxWinSize(s));
-    EXPECT_EQ(s.w, 1920);
     EXPECT_TRUE(root.move(1, 2, 120, 80));
     EXPECT_EQ(root.width(), 120);
     root.dettach(&child);
@@ -282,18 +280,53 @@ TEST(ElementTree, LanguageTextsComeFromTheNearestNamedSection) {
         else EXPECT_STREQ(c.got, c.want);
     }
     EXPECT_EQ(loose.langData(), &win.dlg);
-    // Fonts come from the window's store: the standard faces and sizes.
-    qortest::cFixedFont::install();
-    cFontObject* f = label.stdFontBold();
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->charWidth(), 6);
-    EXPECT_EQ(f->size(), 13);
-    EXPECT_TRUE(f->bold());
-    EXPECT_STREQ(f->face(), "Helvetica");
-    EXPECT_EQ(label.stdFont(), label.stdFont());
-    EXPECT_TRUE(label.stdFontItalic()->italic());
     missing.dettach(&inner);
     dialog.dettach(&label);
     dialog.dettach(&missing);
     root.dettach(&dialog);
+}
+
+TEST(ElementTree, EnablementReachesEnabledDescendantsAndClosingAsksEveryone) {
+    struct cNode : cChildElement {
+        std::string* log;
+        const char* name;
+        bool mayClose = true;
+        void onEnableChanged(bool e) override { *log += std::string(name) + (e ? "+" : "-"); }
+        bool onClose() override {
+            *log += std::string(name) + "?";
+            return mayClose;
+        }
+    };
+    std::string log;
+    cTestWindowTarget win;
+    cNode root, a, b, a1, a2;
+    for (cNode* n : {&root, &a, &b, &a1, &a2}) n->log = &log;
+    root.name = "r", a.name = "a", b.name = "b", a1.name = "a1", a2.name = "a2";
+    win.bind(&root, 100, 100);
+    root.attach(&a, 0, 0, 50, 50);
+    root.attach(&b, 50, 0, 50, 50);
+    a.attach(&a1, 0, 0, 5, 5);
+    a.attach(&a2, 5, 0, 5, 5);
+    a2.disable(false);
+    log.clear();
+    a.disable(true);
+    EXPECT_EQ(log, "a-a1-");  // a2 was disabled on its own
+    EXPECT_FALSE(a1.enabled());
+    EXPECT_TRUE(a1.enabled_child());
+    a1.disable(false);  // below a disabled ancestor: no notice
+    a1.enable();
+    EXPECT_EQ(log, "a-a1-");
+    a.enable();
+    EXPECT_EQ(log, "a-a1-a+a1+");
+    log.clear();
+    EXPECT_TRUE(root.processClose());
+    EXPECT_EQ(log, "r?a?a1?a2?b?");
+    a1.mayClose = false;
+    log.clear();
+    EXPECT_FALSE(root.processClose());
+    EXPECT_EQ(log, "r?a?a1?");
+    a.dettach(&a1);
+    a.dettach(&a2);
+    root.dettach(&a);
+    root.dettach(&b);
 }
