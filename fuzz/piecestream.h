@@ -5,6 +5,7 @@
 
 #include "base/fileio.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -51,15 +52,15 @@ private:
 };
 
 // Piece sizes from one selector byte: 0 whole reads; 1 a byte at a time;
-// otherwise a short cycle of sizes derived from it.
-inline std::vector<unsigned int> piecesFrom(unsigned char sel) {
+// otherwise a short cycle of sizes derived from it.  None is below least.
+inline std::vector<unsigned int> piecesFrom(unsigned char sel, unsigned int least = 1) {
     if (sel == 0) return {};
-    if (sel == 1) return {1};
+    if (sel == 1) return {least};
     std::vector<unsigned int> p;
     unsigned int x = sel;
     for (int k = 0; k < 5; ++k) {
         x = x * 1103515245u + 12345u;
-        p.push_back(1 + (x >> 16) % (sel & 0x80 ? 4096u : 64u));
+        p.push_back(std::max(least, 1 + (x >> 16) % (sel & 0x80 ? 4096u : 64u)));
     }
     return p;
 }
