@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/folders.h"
 #include "base/textenc.h"
 #include "cihlpdoc/hdoclimits.h"
 #include "cihlpdoc/sidoc.h"
@@ -41,6 +42,12 @@ struct sHDLParsePtr {
 };
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Only regular files are read: opening a named pipe blocks until a writer
+// comes, and a device can feed the compiler without end.
+bool openRegular(cFileIO& f, const char* path) {
+    return path && cFolderContents::objtype(path) == fsoFile && f.open(path, fmRead);
+}
 
 bool fail(sHDLParsePtr& p, const char* message) {
     p.config->errLine = p.line;
@@ -429,7 +436,7 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
         id = it->second.id;
     } else {
         cFileIO f;
-        if (!f.open(path.c_str(), fmRead)) return fail(p, "unable to open IMG");
+        if (!openRegular(f, path.c_str())) return fail(p, "unable to open IMG");
         cPictBase::sPictInfo info;
         std::unique_ptr<cPictBase> dec(hdocMakePicture(&f, &info));
         if (!dec) return fail(p, "unable to recognize IMG");
@@ -667,7 +674,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
     };
     if (!target) return bad("bad target", nullptr);
     cFileIO index;
-    if (!indexPath || !index.open(indexPath, fmRead)) return bad("Unable to open index", indexPath);
+    if (!openRegular(index, indexPath)) return bad("Unable to open index", indexPath);
     _guardchar<char> indexText;
     if (!getFileContents(&index, indexText)) return bad("Unable to read idex", indexPath);
     langSearchInit();
@@ -688,7 +695,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
             path = indexFolder + path.substr(2);
         }
         cFileIO src;
-        if (!src.open(path.c_str(), fmRead)) return bad("Unable to open source file", path.c_str());
+        if (!openRegular(src, path.c_str())) return bad("Unable to open source file", path.c_str());
         _guardchar<char> text;
         if (!getFileContents(&src, text)) return bad("Unable to read source as text file", path.c_str());
         config->folder.set(folderOf(path).c_str());

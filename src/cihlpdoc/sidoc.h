@@ -130,7 +130,7 @@ private:
 
 class cSiDocImage : public cSiDocBox {
 public:
-    enum eImagePlacement { ipNatural = 0, ipStretch = 1 };
+    enum eImagePlacement : unsigned int { ipNatural = 0, ipStretch = 1 };
 
     bool draw(cCanvas* canvas, sSiDocDrawProps const& props, sSize& size) override;
     bool wantsSize(cCanvas* canvas, sSiDocDrawProps const& props, sSize& size) override;
@@ -155,7 +155,7 @@ private:
 
 class cSiDocContainer : public cSiDocBox {
 public:
-    enum eAlign { alLeft = 0, alRight = 1, alCenter = 2, alJustify = 3 };
+    enum eAlign : unsigned int { alLeft = 0, alRight = 1, alCenter = 2, alJustify = 3 };
 
     bool draw(cCanvas* canvas, sSiDocDrawProps const& props, sSize& size) override;
     bool wantsSize(cCanvas* canvas, sSiDocDrawProps const& props, sSize& size) override;

@@ -3,6 +3,8 @@
 // and column, the index file's errors, and sources in every encoding.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 #include <string>
 
@@ -150,6 +152,7 @@ TEST_F(HdlCompiler, FaultySnippetsFailWithTheirMessageLineAndColumn) {
         {"<link ref=>", "bad tag props", 0, 11},
         {"<img>", "no src prop", 0, 5},
         {"<img src=/nonexistent/x.bmp>", "unable to open IMG", 0, 28},
+        {"<img src=/dev/zero>", "unable to open IMG", 0, 19},
         {std::string(65536, 'w'), "word too long", 0, 65536},
     };
     qortest::TempDir dir;
@@ -254,6 +257,11 @@ TEST_F(HdlCompiler, DriverFailuresNameTheFileAtFault) {
     c = compileIndex(dir.file("index.txt"));
     EXPECT_STREQ(c.err.message.get(), "Unable to open source file");
     EXPECT_STREQ(c.err.file.get(), dir.file("missing.hdl").c_str());
+    // A named pipe is refused rather than waited on.
+    ASSERT_EQ(mkfifo(dir.file("pipe.hdl").c_str(), 0600), 0);
+    qortest::writeFile(dir.file("index.txt"), "ENG=\"./pipe.hdl\"");
+    c = compileIndex(dir.file("index.txt"));
+    EXPECT_STREQ(c.err.message.get(), "Unable to open source file");
     qortest::writeFile(dir.file("index.txt"), "ENG=\"./src.hdl\"");
     qortest::writeFile(dir.file("src.hdl"), "ab");
     c = compileIndex(dir.file("index.txt"));
@@ -296,6 +304,35 @@ open(d + '/be.hdl', 'wb').write(b'\xfe\xff' + text.encode('utf-16-be'))
     EXPECT_STREQ(static_cast<cSiDocText*>(root->child(1))->text(), "мир");
     EXPECT_STREQ(static_cast<cSiDocText*>(root->child(3))->text(), "\xF0\x9F\x98\x80");
     EXPECT_STREQ(loader.linkTarget(0), "ü");
+}
+
+}  // namespace
+
+namespace {
+
+// Sources that once crashed, hung or ran away with memory: each compiles or
+// fails with a message, and what compiles loads.
+TEST(HdlCompilerMalformed, SavedSourcesCompileOrFailCleanly) {
+    qortest::cFixedFont::install();
+    const std::string folder = qortest::dataPath("hdl/malformed");
+    std::string list = qortest::runCommand("ls " + folder);
+    int seen = 0;
+    std::size_t at = 0;
+    while (at < list.size()) {
+        std::size_t nl = list.find('\n', at);
+        if (nl == std::string::npos) nl = list.size();
+        const std::string name = list.substr(at, nl - at);
+        at = nl + 1;
+        if (name.empty()) continue;
+        ++seen;
+        std::string text = qortest::readFile(folder + "/" + name);
+        sHDLConfig config;
+        config.lang = 0;
+        if (!processHDL(config, text.c_str())) {
+            EXPECT_NE(config.errMessage.get(), nullptr) << name;
+        }
+    }
+    EXPECT_GT(seen, 0);
 }
 
 }  // namespace
