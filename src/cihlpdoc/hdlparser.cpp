@@ -39,6 +39,8 @@ struct sHDLParsePtr {
     sHDLLangStreamCtx* stream = nullptr;
     sHDLConfig* config = nullptr;
     int depth = 0;
+    // The record bytes of the document's other languages.
+    std::size_t otherLangBytes = 0;
 };
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
@@ -224,18 +226,20 @@ bool boxFields(sHDLParsePtr& p, const std::map<std::string, std::string>& m, sBo
     return true;
 }
 
-bool writeText(sHDLParsePtr& p, const sCurrProps& props, unsigned brk, unsigned colour, unsigned fontId,
-               const char* text, std::size_t n) {
+// A word is a link text run inside a link; <br> and <lt> are always plain
+// text runs (linkId -1).
+bool writeText(sHDLParsePtr& p, int linkId, unsigned brk, unsigned colour, unsigned fontId, const char* text,
+               std::size_t n) {
     if (n > 0xFFFF) return fail(p, "word too long");
     std::string& s = p.stream->stream;
     sBoxFields f;
     f.br = brk;
-    const bool link = props.linkId >= 0;
+    const bool link = linkId >= 0;
     putHeader(s, link ? 3 : 0, f);
     put32(s, colour);
     put16(s, fontId);
     put16(s, static_cast<unsigned>(n));
-    if (link) put16(s, static_cast<unsigned>(props.linkId));
+    if (link) put16(s, static_cast<unsigned>(linkId));
     s.append(text, n);
     return true;
 }
@@ -345,6 +349,13 @@ unsigned short getCreateFont(sHDLParsePtr& p, const char* spec, sCurrProps& prop
     if (id == 0xFFFF) return fail(p, "too many fonts"), 0xFFFF;
     props = np;
     return id;
+}
+
+// The loader inflates every language and the font and string tables of a
+// document within one budget; the compiler keeps to it.
+bool tooLarge(const sHDLParsePtr& p) {
+    const sHDLConfig& c = *p.config;
+    return p.stream->stream.size() + p.otherLangBytes + c.fonts.size() + c.strings.size() > kMaxHdocInflatedBytes;
 }
 
 bool processSection(sCurrProps& props, sHDLParsePtr& p, eTag tag, unsigned colour);
@@ -471,7 +482,7 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
 bool processSection(sCurrProps& props, sHDLParsePtr& p, eTag tag, unsigned colour) {
     std::string token;
     for (;;) {
-        if (p.stream->stream.size() > kMaxHdocInflatedBytes) return fail(p, "document too large");
+        if (tooLarge(p)) return fail(p, "document too large");
         const eToken t = getNextToken(p, token);
         if (t == eToken::unterminated) return fail(p, "unexpected termination");
         if (t == eToken::none) {
@@ -480,7 +491,7 @@ bool processSection(sCurrProps& props, sHDLParsePtr& p, eTag tag, unsigned colou
             return true;
         }
         if (t == eToken::word) {
-            if (!writeText(p, props, 0, colour, getFontIDForText(props, *p.config), token.data(), token.size()))
+            if (!writeText(p, props.linkId, 0, colour, getFontIDForText(props, *p.config), token.data(), token.size()))
                 return false;
             continue;
         }
@@ -504,8 +515,8 @@ bool processSection(sCurrProps& props, sHDLParsePtr& p, eTag tag, unsigned colou
         case cSiDocLoader::ktText: ok = openText(props, p, m, colour); break;
         case cSiDocLoader::ktLink: ok = openLink(props, p, m); break;
         case cSiDocLoader::ktImg: ok = openImg(props, p, m); break;
-        case cSiDocLoader::ktBr: ok = writeText(p, props, 1, 0xFFFFFFFFu, 0xFFFF, "", 0); break;
-        case cSiDocLoader::ktLt: ok = writeText(p, props, 0, 0xFFFFFFFFu, 0xFFFF, "<", 1); break;
+        case cSiDocLoader::ktBr: ok = writeText(p, -1, 1, 0xFFFFFFFFu, 0xFFFF, "", 0); break;
+        case cSiDocLoader::ktLt: ok = writeText(p, -1, 0, 0xFFFFFFFFu, 0xFFFF, "<", 1); break;
         case cSiDocLoader::ktB: {
             sCurrProps inner = props;
             inner.bold = 1;
@@ -568,10 +579,12 @@ bool processHDL(sHDLConfig& config, const char* text) {
     p.cur = text ? text : "";
     p.stream = &ctx;
     p.config = &config;
+    for (const auto& l : config.langs)
+        if (l.first != config.lang) p.otherLangBytes += l.second.stream.size();
     sCurrProps props;
     // Root words carry no colour of their own: they take the viewer's.
     if (!processSection(props, p, cSiDocLoader::ktNone, 0xFFFFFFFFu)) return false;
-    if (ctx.stream.size() > kMaxHdocInflatedBytes) return fail(p, "document too large");
+    if (tooLarge(p)) return fail(p, "document too large");
     return true;
 }
 

@@ -58,7 +58,7 @@ TEST_F(HdlCompiler, DocumentMatchesAnIndependentReaderByteForByte) {
                        "<text ml=1 mr=2 mt=3 mb=4 w=100 h=0x20 br=0 fg=0x123456 bg=255 a=j f=verd,20>"
                        "in <i>side</i></text>\n"
                        "<link ref=\"http://a/b\">go <img src=\"./pic.bmp\"></link> "
-                       "<link ref='http://a/b'>again</link><lt>\n");
+                       "<link ref='http://a/b'>again<br></link><lt>\n");
     qortest::writeFile(dir.file("deu.hdl"), "<img src=\"./pic.bmp\" w=7 h=8 bg=0xABCDEF><link ref=x>y</link>");
     // Languages listed out of order: blocks come in ascending id order.
     qortest::writeFile(dir.file("index.txt"), "deu = \"./deu.hdl\"\n\n  eng=\"./eng.hdl\"\nRUS=\"\"\n");
@@ -76,7 +76,7 @@ TEST_F(HdlCompiler, DocumentMatchesAnIndependentReaderByteForByte) {
               ["C|c=00123456|f=1|a=3|bg=000000ff|m=1,2,3,4|w=100|h=32",
                 ["T|in|c=00123456|f=65535", "T|side|c=00123456|f=2"]],
               "L|go|c=00ff0000|f=65535|s=0", "PL|i=0|s=0|br=1", "L|again|c=00ff0000|f=65535|s=0",
-              "T|<|c=ffffffff|f=65535"],
+              "T||c=ffffffff|f=65535|br=1", "T|<|c=ffffffff|f=65535"],
         "2": ["P|i=0|bg=00abcdef|br=1|w=7|h=8", "L|y|c=00ff0000|f=65535|s=1"]
       },
       "fonts": [[0, 6, 13, 1], [3, 8, 20, 0], [3, 8, 20, 2]],
@@ -95,7 +95,7 @@ TEST_F(HdlCompiler, DocumentMatchesAnIndependentReaderByteForByte) {
     ASSERT_NE(loader.forLang(0), nullptr);
     ASSERT_NE(loader.forLang(2), nullptr);
     EXPECT_EQ(loader.forLang(1), nullptr);
-    EXPECT_EQ(loader.forLang(0)->count(), 9u);
+    EXPECT_EQ(loader.forLang(0)->count(), 10u);
     EXPECT_STREQ(loader.linkTarget(1), "x");
     ASSERT_NE(loader.picture(0), nullptr);
     EXPECT_EQ(loader.picture(0)->width(), 3);
@@ -188,6 +188,22 @@ TEST_F(HdlCompiler, NestingIsBoundedAtSixtyFourOpenSections) {
     cSiDocLoader loader;
     EXPECT_TRUE(loader.load(reinterpret_cast<const unsigned char*>(c.bytes.data()),
                             static_cast<long long>(c.bytes.size())));
+}
+
+// The loader inflates a whole document within 64 MiB; two languages of 2.5
+// MiB of one-letter words (27 record bytes a word, 35 MB each) pass it.
+TEST_F(HdlCompiler, DocumentPastTheLoadersBudgetFailsToCompile) {
+    qortest::TempDir dir;
+    std::string words;
+    for (int i = 0; i < (5 << 19) / 2; ++i) words += "a ";
+    qortest::writeFile(dir.file("a.hdl"), words);
+    qortest::writeFile(dir.file("index.txt"), "ENG=\"./a.hdl\"\nRUS=\"./a.hdl\"\n");
+    Compiled c = compileIndex(dir.file("index.txt"));
+    EXPECT_FALSE(c.ok);
+    EXPECT_STREQ(c.err.message.get(), "document too large");
+    qortest::writeFile(dir.file("index.txt"), "ENG=\"./a.hdl\"\n");
+    c = compileIndex(dir.file("index.txt"));
+    EXPECT_TRUE(c.ok);
 }
 
 TEST_F(HdlCompiler, FontStoreThatCannotMakeTheFaceFailsTheBox) {
