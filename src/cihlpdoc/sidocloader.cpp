@@ -277,14 +277,14 @@ bool cSiDocLoader::processLang(cSiDocContainer* container, sLangDecodePtr& ptr) 
             if (type == 4 && !in.read_u16le(ref)) return false;
             cSiDocImage* box = nullptr;
             if (type == 4) {
+                // A linked picture always names its target: 0xFFFF is an id
+                // like any other here, not "none".
                 cSiDocImageLink* link = new cSiDocImageLink;
                 box = link;
                 container->addChild(box);
-                if (ref != 0xFFFF) {
-                    auto it = mLinks.find(ref);
-                    if (it == mLinks.end()) return false;
-                    link->refRef(&it->second[0]);
-                }
+                auto it = mLinks.find(ref);
+                if (it == mLinks.end()) return false;
+                link->refRef(&it->second[0]);
             } else {
                 box = new cSiDocImage;
                 container->addChild(box);

@@ -54,6 +54,7 @@ cases = {
     'missing_string.bad': doc([(0, link('a', 3) + b'\xff')], strings=strs('x')),
     'missing_picture.bad': doc([(0, pic(1) + b'\xff')], images=imgs(bmp)),
     'picture_link_missing_string.bad': doc([(0, piclink(0, 2) + b'\xff')], images=imgs(bmp), strings=strs('x')),
+    'picture_link_without_string.bad': doc([(0, piclink(0, 0xFFFF) + b'\xff')], images=imgs(bmp), strings=strs('x')),
     'zero_length_block.bad': doc(None, raw_langs=[(0, b'')]),
     'block_past_end.bad': doc(None, raw_langs=[(0, z(b'\xff'))])[:-14],
     'text_past_end.bad': doc([(0, text('abcdef')[:-3])]),
