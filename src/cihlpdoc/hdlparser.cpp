@@ -201,16 +201,29 @@ struct sBoxFields {
     std::uint64_t ml = 0, mr = 0, mt = 0, mb = 0, w = 0xFFFF, h = 0xFFFF, br = 1, bg = 0xFFFFFFFFu;
 };
 
+void le16(unsigned char* at, unsigned v) {
+    at[0] = static_cast<unsigned char>(v & 0xFF);
+    at[1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+}
+void le32(unsigned char* at, std::uint32_t v) {
+    le16(at, v & 0xFFFF);
+    le16(at + 2, v >> 16);
+}
+
+// The 18 bytes every record begins with, laid out in place and appended in
+// one step (a document has one record per word).
 void putHeader(std::string& s, unsigned type, const sBoxFields& f) {
-    put8(s, type);
-    put32(s, static_cast<std::uint32_t>(f.bg));
-    put8(s, static_cast<unsigned>(f.br));
-    put16(s, static_cast<unsigned>(f.ml));
-    put16(s, static_cast<unsigned>(f.mr));
-    put16(s, static_cast<unsigned>(f.mt));
-    put16(s, static_cast<unsigned>(f.mb));
-    put16(s, static_cast<unsigned>(f.w));
-    put16(s, static_cast<unsigned>(f.h));
+    unsigned char h[18];
+    h[0] = static_cast<unsigned char>(type);
+    le32(h + 1, static_cast<std::uint32_t>(f.bg));
+    h[5] = static_cast<unsigned char>(f.br);
+    le16(h + 6, static_cast<unsigned>(f.ml));
+    le16(h + 8, static_cast<unsigned>(f.mr));
+    le16(h + 10, static_cast<unsigned>(f.mt));
+    le16(h + 12, static_cast<unsigned>(f.mb));
+    le16(h + 14, static_cast<unsigned>(f.w));
+    le16(h + 16, static_cast<unsigned>(f.h));
+    s.append(reinterpret_cast<const char*>(h), sizeof h);
 }
 
 // Margins, size, break and background, checked in the order of their
@@ -236,10 +249,12 @@ bool writeText(sHDLParsePtr& p, int linkId, unsigned brk, unsigned colour, unsig
     f.br = brk;
     const bool link = linkId >= 0;
     putHeader(s, link ? 3 : 0, f);
-    put32(s, colour);
-    put16(s, fontId);
-    put16(s, static_cast<unsigned>(n));
-    if (link) put16(s, static_cast<unsigned>(linkId));
+    unsigned char tail[10];
+    le32(tail, colour);
+    le16(tail + 4, fontId);
+    le16(tail + 6, static_cast<unsigned>(n));
+    le16(tail + 8, static_cast<unsigned>(linkId));
+    s.append(reinterpret_cast<const char*>(tail), link ? 10 : 8);
     s.append(text, n);
     return true;
 }
