@@ -32,6 +32,44 @@ int edgeOf(int from, int extent, int limit) {
     return static_cast<int>(std::min<long long>(edge, kNoLimit));
 }
 
+// A container measures a child that does not fit on a line twice (where it
+// overflowed and again at the start of the next line), and measures each
+// child again before drawing it; over nested containers that compounds, so
+// a hostile tree could take 2^depth steps.  One layout from the outermost
+// container therefore gets a budget of steps: a million (a chain of some
+// eighteen such boxes, far more than any real document nests, and a fraction
+// of a second of work) plus a share for every box of its tree, and it fails
+// once the budget is spent.
+struct sLayoutBudget {
+    int depth = 0;
+    long long left = 0;
+};
+thread_local sLayoutBudget gBudget;
+
+constexpr long long kLayoutStepsPerBox = 256;
+constexpr long long kLayoutStepsBase = 1 << 20;
+
+long long countBoxes(const cSiDocContainer& c) {
+    long long n = 1;
+    for (std::size_t i = 0; i < c.count(); ++i) {
+        const cSiDocBox* b = c.child(i);
+        const cSiDocContainer* inner = dynamic_cast<const cSiDocContainer*>(b);
+        n += inner ? countBoxes(*inner) : 1;
+    }
+    return n;
+}
+
+struct sLayoutScope {
+    explicit sLayoutScope(const cSiDocContainer& c) {
+        if (gBudget.depth++ == 0) gBudget.left = kLayoutStepsBase + kLayoutStepsPerBox * countBoxes(c);
+    }
+    ~sLayoutScope() { --gBudget.depth; }
+    sLayoutScope(const sLayoutScope&) = delete;
+    sLayoutScope& operator=(const sLayoutScope&) = delete;
+    // False once the layout has used up its steps.
+    static bool step() { return --gBudget.left >= 0; }
+};
+
 }  // namespace
 
 void __setSiDocFaceHooks(tSiDocFaceName stdFace, tSiDocFaceName fixedFace) {
@@ -206,6 +244,8 @@ bool cSiDocContainer::draw(cCanvas* canvas, sSiDocDrawProps const& props, sSize&
 bool cSiDocContainer::layout(cCanvas* canvas, sSiDocDrawProps const& props, sSize& size, bool drawing) {
     size = sSize{};
     if (!canvas) return false;
+    sLayoutScope scope(*this);
+    if (!sLayoutScope::step()) return false;
     const int x = props.x, y = props.y;
     int R = edgeOf(x, mWidth, props.widthLimit);
     int B = edgeOf(y, mHeight, props.heightLimit);
@@ -246,9 +286,9 @@ bool cSiDocContainer::layout(cCanvas* canvas, sSiDocDrawProps const& props, sSiz
             cp.y = static_cast<int>(std::min<long long>(Y, kNoLimit));
             cp.widthLimit = R - c->marginRight();
             cp.heightLimit = B;
-            if (!c->wantsSize(canvas, cp, c->measured())) {
-                // A box that cannot measure itself keeps what it reported.
-            }
+            if (!sLayoutScope::step()) return false;
+            // A box that cannot measure itself keeps what it reported.
+            c->wantsSize(canvas, cp, c->measured());
             const bool gap = c->isWord() && prevWord;
             long long outer = static_cast<long long>(c->marginLeft()) + c->measured().w + c->marginRight() + (gap ? S : 0);
             if (pen + outer <= R || j == first) {
@@ -280,7 +320,10 @@ bool cSiDocContainer::layout(cCanvas* canvas, sSiDocDrawProps const& props, sSiz
             cp.x = static_cast<int>(std::max<double>(std::min<double>(start + c->marginLeft(), kNoLimit), -kNoLimit));
             cp.y = static_cast<int>(std::min<long long>(Y + c->marginTop(), kNoLimit));
             sSize s = c->measured();
-            if (drawing) c->draw(canvas, cp, s);
+            if (drawing) {
+                if (!sLayoutScope::step()) return false;
+                c->draw(canvas, cp, s);
+            }
             Y += c->marginTop() + s.h;
             contentW = std::max<long long>(contentW, s.w);
         } else {
@@ -296,6 +339,7 @@ bool cSiDocContainer::layout(cCanvas* canvas, sSiDocDrawProps const& props, sSiz
                 cp.y = static_cast<int>(std::min<long long>(Y + c->marginTop(), kNoLimit));
                 sSize s = c->measured();
                 if (drawing) {
+                    if (!sLayoutScope::step()) return false;
                     c->draw(canvas, cp, s);
                     const int lh = c->marginTop() + s.h + c->marginBottom();
                     const int top = static_cast<int>(Y);
@@ -311,6 +355,11 @@ bool cSiDocContainer::layout(cCanvas* canvas, sSiDocDrawProps const& props, sSiz
             contentW = std::max<long long>(contentW, static_cast<long long>(p) - x);
         }
         first = end;
+    }
+    // A layout whose budget ran out inside a child is no layout.
+    if (gBudget.left < 0) {
+        size = sSize{};
+        return false;
     }
     size.w = mWidth > 0 ? mWidth : static_cast<int>(std::min<long long>(contentW, kNoLimit));
     size.h = mHeight > 0 ? mHeight : static_cast<int>(std::min<long long>(Y - y, kNoLimit));

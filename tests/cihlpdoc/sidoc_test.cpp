@@ -234,6 +234,40 @@ TEST_F(DocLayout, UnknownAlignmentFailsMeasuringAndDrawing) {
     EXPECT_TRUE(texts(canvas).empty());
 }
 
+// Forty nested boxes, each after a word on a line too narrow for it: each
+// is measured where it overflows and again on its own line, 2^40 times for
+// the innermost.  The layout gives up instead of running for days.
+TEST_F(DocLayout, OverflowingNestedBoxesFailInsteadOfMeasuringForEver) {
+    cSiDocContainer root;
+    root.setWidth(100);
+    cSiDocContainer* level = &root;
+    for (int i = 0; i < 40; ++i) {
+        level->addChild(word("x"));
+        cSiDocContainer* inner = new cSiDocContainer;
+        level->addChild(inner);
+        level = inner;
+    }
+    level->addChild(word(std::string(300, 'w').c_str()));
+    sSize size;
+    EXPECT_FALSE(root.wantsSize(&canvas, props, size));
+    EXPECT_FALSE(root.draw(&canvas, props, size));
+
+    // Ten levels stay well within the budget and lay out: every "x" on a
+    // line of its own, 12 high, then the wide word.
+    cSiDocContainer shallow;
+    shallow.setWidth(100);
+    level = &shallow;
+    for (int i = 0; i < 10; ++i) {
+        level->addChild(word("x"));
+        cSiDocContainer* inner = new cSiDocContainer;
+        level->addChild(inner);
+        level = inner;
+    }
+    level->addChild(word(std::string(300, 'w').c_str()));
+    ASSERT_TRUE(shallow.draw(&canvas, props, size));
+    EXPECT_EQ(size.h, 11 * 12);
+}
+
 TEST_F(DocLayout, CompiledDocumentLaysOutWithItsOwnFont) {
     qortest::TempDir dir;
     qortest::writeFile(dir.file("s.hdl"), "<text w=100 a=r f=fixed,20>ab <b>cd</b></text>");
