@@ -304,12 +304,12 @@ bool asciiPrefix(const char* s, const char* prefix, std::size_t& n) {
 }
 
 // face[,height[,width[,styles]]]; 0xFFFF with the error set on failure.
-unsigned short getCreateFont(sHDLParsePtr& p, const char* spec, sCurrProps& props) {
+unsigned short getCreateFont(sHDLParsePtr& p, const char* desc, sCurrProps& props) {
     static const struct {
         const char* prefix;
         int face;
     } kFaces[] = {{"luci", 4}, {"verd", 3}, {"kor", 2}, {"chi", 5}, {"twn", 6}, {"std", 0}, {"fixed", 1}};
-    const char* s = spec;
+    const char* s = desc;
     int face = -1;
     for (const auto& f : kFaces) {
         std::size_t n = 0;

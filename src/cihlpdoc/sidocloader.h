@@ -64,7 +64,7 @@ public:
     cFontObject* font(unsigned int id) override;
     void destroy();
 
-    // What was loaded, for those who inspect a document.
+    // What was loaded, for those who examine a document.
     std::size_t pictureCount() const { return mPictures.size(); }
     cPicture* picture(int id);
     const char* linkTarget(int id);
