@@ -32,7 +32,7 @@ qortest::TempDir* IcnsFiles::dir_ = nullptr;
 std::vector<icontest::sPage>* IcnsFiles::index_ = nullptr;
 
 void putBe32(Bytes& b, std::size_t at, unsigned long v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i) b.at(at + static_cast<std::size_t>(i)) = static_cast<unsigned char>(v >> (24 - 8 * i));
 }
 
 void append(Bytes& b, const char* type, const Bytes& data, long long lengthOverride = -1) {
@@ -43,8 +43,10 @@ void append(Bytes& b, const char* type, const Bytes& data, long long lengthOverr
 }
 
 Bytes family(const Bytes& body) {
-    Bytes b = {'i', 'c', 'n', 's', 0, 0, 0, 0};
-    b.insert(b.end(), body.begin(), body.end());
+    Bytes b(8 + body.size());
+    const char magic[] = "icns";
+    std::copy(magic, magic + 4, b.begin());
+    std::copy(body.begin(), body.end(), b.begin() + 8);
     putBe32(b, 4, b.size());
     return b;
 }

@@ -59,7 +59,7 @@ qortest::TempDir* RawFiles::dir_ = nullptr;
 std::vector<std::string>* RawFiles::index_ = nullptr;
 
 void putLe32(Bytes& b, std::size_t at, unsigned long v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) b.at(at + static_cast<std::size_t>(i)) = static_cast<unsigned char>(v >> (8 * i));
 }
 
 // The offset of the value of a tag in IFD 0 of a little-endian TIFF.
