@@ -211,12 +211,9 @@ TEST_F(Factory, AnAcceptedStreamThatCannotBeDecodedGoesToTheNextDecoder) {
     EXPECT_EQ(cPictBase::getImage(&c.io, dst, 10, 10, 0), cPictBase::frDecodeFailed);
 }
 
-TEST_F(Factory, ABmpIsNotTakenForABareDibAndDamagedStreamsFailQuietly) {
-    sStream bmp(file("a.bmp"));
-    std::unique_ptr<cPictBase> d(cPictBase::mkPicture(&bmp.io, nullptr));
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->typeOf(), cPictBase::ptBMP);
-    // Every corpus file cut short or flipped: a result code, no crash.
+TEST_F(Factory, DamagedStreamsGiveAResultCode) {
+    // Every corpus file cut short with a byte flipped: a result code, no
+    // crash.
     std::uint32_t seed = 7;
     for (const sCorpusEntry& e : *index_) {
         const Bytes good = file(e.file);

@@ -43,18 +43,6 @@ TEST_F(IcoFiles, EveryPageDecodesLikePillowAndTheProbeReportsTheLargest) {
     icontest::everyPageLikeReference<cPictICO>(dir_->path(), *index_);
 }
 
-TEST_F(IcoFiles, DecodeTakesTheFirstEntryWhileTheProbeReportsTheLargest) {
-    const Bytes b = file("ico_big.ico");
-    cPictBase::sPictInfo info;
-    ASSERT_TRUE(adaptertest::probes<cPictICO>(b, &info));
-    EXPECT_EQ(info.width, 256);
-    cPictICO pict;
-    ASSERT_TRUE(adaptertest::decodes<cPictICO>(b, &pict));
-    EXPECT_EQ(pict.width(), 16);
-    EXPECT_EQ(pict.height(), 16);
-    EXPECT_TRUE(picttest::samePixels(pict, picttest::readReference(dir_->file("ico_big_0.ref"))));
-}
-
 TEST_F(IcoFiles, PreviewIsTheLargestEntryWithinTheLimits) {
     const Bytes b = file("ico_big.ico");
     struct {
