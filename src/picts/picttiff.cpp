@@ -139,8 +139,13 @@ bool cPictTIFF::validFor(cFileIOTarget* stream, sPictInfo* info) {
     sSession s;
     if (!s.open(stream)) return false;
     if (info) {
-        info->width = s.width;
-        info->height = s.height;
+        // Orientations 5 to 8 turn the picture a quarter: the size reported
+        // is the size the decode delivers.
+        uint16_t orientation = ORIENTATION_TOPLEFT;
+        TIFFGetFieldDefaulted(s.tif, TIFFTAG_ORIENTATION, &orientation);
+        const bool turned = orientation >= 5 && orientation <= 8;
+        info->width = turned ? s.height : s.width;
+        info->height = turned ? s.width : s.height;
         info->hasPreview = false;
     }
     return true;
@@ -161,12 +166,31 @@ bool cPictTIFF::decode(cFileIOTarget* stream) {
     const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     const bool plain = planar == PLANARCONFIG_CONTIG && (bits == 8 || bits == 16) && format == SAMPLEFORMAT_UINT &&
                        ((grey && spp >= 1 && spp <= 2) || (photometric == PHOTOMETRIC_RGB && spp >= 3 && spp <= 4));
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_ORIENTATION, &orientation);
     const bool ok = plain ? decodeSamples(s) : decodeRGBA(s);
-    if (!ok || s.client.error) {
+    if (!ok || s.client.error || !applyOrientation(orientation)) {
         close();
         return false;
     }
     return true;
+}
+
+// The picture was read as stored; Orientation says where its first row and
+// column belong (1 top-left as stored, 2 mirrored, 3 turned half, 4
+// flipped, 5 transposed, 6 turned a quarter clockwise, 7 transversed, 8
+// turned a quarter counter-clockwise).  A mirror is a half turn and a flip.
+bool cPictTIFF::applyOrientation(int orientation) {
+    switch (orientation) {
+        case 2: return rotate(rd180) && flip();
+        case 3: return rotate(rd180);
+        case 4: return flip();
+        case 5: return rotate(rd270) && flip();
+        case 6: return rotate(rd90);
+        case 7: return rotate(rd90) && flip();
+        case 8: return rotate(rd270);
+        default: return true;  // 1, and values the format does not define
+    }
 }
 
 namespace {
@@ -318,7 +342,9 @@ bool cPictTIFF::decodeRGBA(sSession& s) {
     TIFFRGBAImage img;
     std::memset(&img, 0, sizeof img);
     if (!TIFFRGBAImageBegin(&img, s.tif, 1, message)) return false;
-    // Row 0 of the raster is the bottom row of the picture, as in ours.
+    // Read as stored, row 0 of the raster being the bottom row as in ours;
+    // the file's Orientation is applied afterwards, the same for both ways.
+    img.orientation = ORIENTATION_TOPLEFT;
     img.req_orientation = ORIENTATION_BOTLEFT;
     bool ok = allocPixels8(s.width, s.height);
     if (ok) ok = TIFFRGBAImageGet(&img, raw8Bpp(), s.width, s.height) != 0 && !s.client.error;

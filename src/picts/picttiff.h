@@ -7,6 +7,8 @@
 // bilevel, CCITT fax, YCbCr, CMYK, separate planes, odd depths) goes through
 // libtiff's RGBA reader into 8-bit pixels.  libtiff's errors and warnings
 // are taken by handlers of this decoder: a failure result, nothing printed.
+// The Orientation tag is applied: the picture comes out as it is meant to
+// be seen.
 #pragma once
 
 #include "picts/pictbase.h"
@@ -27,4 +29,5 @@ public:
 private:
     bool decodeSamples(sSession& s);
     bool decodeRGBA(sSession& s);
+    bool applyOrientation(int orientation);
 };

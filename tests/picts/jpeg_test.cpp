@@ -71,6 +71,28 @@ TEST_F(JpegFiles, OversizedFrameIsRefusedBeforeAllocating) {
     EXPECT_FALSE(adaptertest::decodes<cPictJPEG>(b));
 }
 
+// A progressive file whose last scan is repeated: a few repeats decode (the
+// library only warns about the bogus progression), past the scan bound the
+// decode fails instead of reworking the coefficients for ever.
+TEST_F(JpegFiles, EndlessProgressiveScansAreCut) {
+    const Bytes good = file("jpeg_greyprog.jpg");
+    std::size_t lastScan = 0;
+    for (std::size_t i = 0; i + 1 < good.size(); ++i)
+        if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
+    ASSERT_GT(lastScan, 0u);
+    ASSERT_EQ(good[good.size() - 2], 0xFF);
+    ASSERT_EQ(good[good.size() - 1], 0xD9);
+    const Bytes scan(good.begin() + static_cast<long>(lastScan), good.end() - 2);
+    for (const int repeats : {5, 1200}) {
+        SCOPED_TRACE(repeats);
+        Bytes b(good.begin(), good.end() - 2);
+        for (int r = 0; r < repeats; ++r) b.insert(b.end(), scan.begin(), scan.end());
+        b.push_back(0xFF);
+        b.push_back(0xD9);
+        EXPECT_EQ(adaptertest::decodes<cPictJPEG>(b), repeats < 1000);
+    }
+}
+
 TEST_F(JpegFiles, ContainerEntryReadsFromTheStreamPositionAndCountsBytes) {
     const Bytes jpeg = file("jpeg_base422.jpg");
     const picttest::Reference ref = picttest::readReference(dir_->file("jpeg_base422.ref"));

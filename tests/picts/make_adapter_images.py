@@ -333,6 +333,23 @@ def make_tiff(out):
     add("bw_g4", pillow_tiff("1", "group4"), "1")
     add("bw_g3", pillow_tiff("1", "group3"), "1")
     add("bw_packbits_tiles", pillow_tiff("1", "raw"), "1", ["-c", "packbits", "-t", "-w", "32", "-l", "16"])
+    # Orientations 2 to 8, the samples stored as they are: the reference is
+    # the source turned as the tag says, by Pillow's exif_transpose (its
+    # TIFF reader turns some orientations itself, so the file is not read
+    # back).
+    from PIL import ImageOps
+    for orientation in range(2, 9):
+        for mode in ("RGB", "P"):
+            name = "%s_orient%d" % (mode, orientation)
+            final = os.path.join(out, "tiff_%s.tif" % name)
+            sources[mode].save(final, "TIFF", compression="tiff_lzw", tiffinfo={274: orientation})
+            tagged = sources[mode].convert("RGB")
+            exif = Image.Exif()
+            exif[274] = orientation
+            tagged.info["exif"] = exif.tobytes()
+            seen = ImageOps.exif_transpose(tagged)
+            ref_from_image(seen, os.path.join(out, "tiff_%s.ref" % name))
+            index.append("tiff_%s.tif 8" % name)
     src16 = os.path.join(tmp, "grey16.tif")
     Image.frombytes("I;16", (w16, h16), struct.pack("<%dH" % len(grey16), *grey16)).save(src16, "TIFF")
     add("grey16_raw", src16, "grey16", None, 16)
