@@ -210,12 +210,10 @@ public:
     unsigned value(const unsigned char* e) const { return u16(e + 2) == 3 ? u16(e + 8) : u32(e + 8); }
 
     bool walk(unsigned offset, int depth, cPictRawBase::sHeader& h) {
-        // IFDs hold a few dozen entries; more is a damaged file.
-        constexpr unsigned kMaxEntries = 1024;
         unsigned char cnt[2];
         if (!offset || !s_->set_fp(offset) || !s_->readf(cnt, 2)) return false;
         const unsigned n = u16(cnt);
-        if (n == 0 || n > kMaxEntries) return false;
+        if (n == 0 || n > kMaxRawIfdEntries) return false;
         std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
         if (!entries || !s_->readf(entries.get(), n * 12)) return false;
         long long w = 0, ht = 0;
