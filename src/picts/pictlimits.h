@@ -20,3 +20,10 @@ constexpr unsigned int kPngIdatPiece = 1u << 16;
 
 // BMP/DIB: the most palette entries read from a file (an 8-bit palette).
 constexpr unsigned int kMaxDibPaletteEntries = 256;
+
+// Camera raw: the most memory LibRaw may take for one image's sensor data.
+constexpr unsigned kMaxRawMemoryMB = 1024;
+
+// Camera raw: the most entries a TIFF directory may have when the probes
+// look for the maker and the raw tags; IFDs hold a few dozen.
+constexpr unsigned kMaxRawIfdEntries = 1024;

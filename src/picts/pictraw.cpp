@@ -32,6 +32,17 @@ public:
         unsigned char* out = static_cast<unsigned char*>(ptr);
         size_t got = 0;
         while (got < want) {
+            // Long reads (whole strips of sensor data) go straight to the
+            // caller's memory once the window is used up.
+            if (want - got >= sizeof buf_ && !inWindow()) {
+                const unsigned int ask = static_cast<unsigned int>(std::min<size_t>(want - got, 1u << 30));
+                if (!s_->set_fp(static_cast<unsigned long long>(pos_))) break;
+                const unsigned int n = s_->read(out + got, ask);
+                if (!cFileIOTarget::transferred(n, ask) || n == 0) break;
+                got += n;
+                pos_ += n;
+                continue;
+            }
             if (!fill()) break;
             const size_t at = static_cast<size_t>(pos_ - bufStart_);
             const size_t n = std::min(want - got, bufLen_ - at);
@@ -96,8 +107,10 @@ public:
 
 private:
     // Makes the byte at pos_ available in buf_; false at the end.
+    bool inWindow() const { return pos_ >= bufStart_ && pos_ < bufStart_ + static_cast<long long>(bufLen_); }
+
     bool fill() {
-        if (pos_ >= bufStart_ && pos_ < bufStart_ + static_cast<long long>(bufLen_)) return true;
+        if (inWindow()) return true;
         if (pos_ >= size_ || !s_->set_fp(static_cast<unsigned long long>(pos_))) return false;
         const unsigned int n = s_->read(buf_, sizeof buf_);
         if (!cFileIOTarget::transferred(n, sizeof buf_) || n == 0) return false;
@@ -197,12 +210,10 @@ public:
     unsigned value(const unsigned char* e) const { return u16(e + 2) == 3 ? u16(e + 8) : u32(e + 8); }
 
     bool walk(unsigned offset, int depth, cPictRawBase::sHeader& h) {
-        // IFDs hold a few dozen entries; more is a damaged file.
-        constexpr unsigned kMaxEntries = 1024;
         unsigned char cnt[2];
         if (!offset || !s_->set_fp(offset) || !s_->readf(cnt, 2)) return false;
         const unsigned n = u16(cnt);
-        if (n == 0 || n > kMaxEntries) return false;
+        if (n == 0 || n > kMaxRawIfdEntries) return false;
         std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
         if (!entries || !s_->readf(entries.get(), n * 12)) return false;
         long long w = 0, ht = 0;
@@ -326,7 +337,9 @@ bool cPictRawBase::probe(cFileIOTarget* stream, sPictInfo* info, int type) {
         info->width = w;
         info->height = ht;
         const libraw_thumbnail_t& t = session.lr->imgdata.thumbnail;
-        info->hasPreview = t.tlength > 0 && (t.tformat == LIBRAW_THUMBNAIL_JPEG || t.tformat == LIBRAW_THUMBNAIL_BITMAP);
+        // A JPEG thumbnail's length is known after opening; a bitmap one
+        // only has its size until it is unpacked.
+        info->hasPreview = t.tlength > 0 || (t.twidth > 0 && t.theight > 0);
     } else if (type == ptX3F) {
         // LibRaw may not take Sigma files; their header still tells the
         // size: columns and rows after the version, id and mark bits.

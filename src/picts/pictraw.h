@@ -10,13 +10,10 @@
 // or a TIFF's make and DNG tags); with an info record it asks LibRaw for the
 // developed size and whether a thumbnail is embedded.  The size passes the
 // library's pixel cap before anything is unpacked, and LibRaw's own raw
-// buffers are capped (kMaxRawMemoryMB).
+// buffers are capped (kMaxRawMemoryMB, pictlimits.h).
 #pragma once
 
 #include "picts/pictbase.h"
-
-// The most memory LibRaw may take for one raw image's sensor data.
-constexpr unsigned kMaxRawMemoryMB = 1024;
 
 class cPictRawBase : public cPictBase {
 public:
