@@ -148,6 +148,7 @@ bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& i
         std::memcpy(knownHeader_, header_, 13);
         resumeAt_ = tableEnd;
     }
+    bool streamMoved = false;  // the reader's block no longer follows the stream
     if (static_cast<std::size_t>(wanted) < known_.size()) {
         // Seen before: straight to it, checking that its introducer is still there.
         const sKnownImage& k = known_[static_cast<std::size_t>(wanted)];
@@ -159,12 +160,17 @@ bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& i
             index = wanted;
             return true;
         }
+        // The stream changed under us: walk it anew.
         forgetKnown();
-        return false;
+        knownStream_ = stream;
+        knownSize_ = size;
+        std::memcpy(knownHeader_, header_, 13);
+        resumeAt_ = tableEnd;
+        streamMoved = true;
     }
 
     // Walk on from the image after the last one skipped.
-    if (in->tell() != resumeAt_) {
+    if (streamMoved || in->tell() != resumeAt_) {
         if (!stream->set_fp(resumeAt_)) return false;
         in = new cPictReadAhead(stream, resumeAt_);
     }

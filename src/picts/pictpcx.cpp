@@ -92,6 +92,11 @@ bool cPictPCX::decode(cFileIOTarget* s) {
     if (!s->set_fp(kHeaderBytes)) return false;
 
     const long long lineBytes = static_cast<long long>(planes_) * bytesPerLine_;
+    // Rows the stream cannot hold are refused before the picture is
+    // allocated: a run of two bytes gives at most 63 values, a lone byte one.
+    const long long size = s->size();
+    const long long leastPerRow = lineBytes / 63 * 2 + (lineBytes % 63 ? 1 : 0);
+    if (size > 0 && h * leastPerRow > size) return false;
     _typebuf<unsigned char> values;
     _typebuf<unsigned int> line;
     try {

@@ -326,7 +326,9 @@ bool cPictRawBase::probe(cFileIOTarget* stream, sPictInfo* info, int type) {
         info->width = w;
         info->height = ht;
         const libraw_thumbnail_t& t = session.lr->imgdata.thumbnail;
-        info->hasPreview = t.tlength > 0 && (t.tformat == LIBRAW_THUMBNAIL_JPEG || t.tformat == LIBRAW_THUMBNAIL_BITMAP);
+        // A JPEG thumbnail's length is known after opening; a bitmap one
+        // only has its size until it is unpacked.
+        info->hasPreview = t.tlength > 0 || (t.twidth > 0 && t.theight > 0);
     } else if (type == ptX3F) {
         // LibRaw may not take Sigma files; their header still tells the
         // size: columns and rows after the version, id and mark bits.

@@ -205,7 +205,16 @@ bool cPictTGA::decode(cFileIOTarget* s) {
     unsigned char id[255];
     if (!s->readf(id, hdr_.idLength)) return false;
     if (isMapped(t) && !loadPalette(s)) return false;
-    if (!checkPixelCount(hdr_.width, hdr_.height)) return false;
+    long long pixels = 0;
+    if (!checkPixelCount(hdr_.width, hdr_.height, &pixels)) return false;
+    // Pixel data the stream cannot hold is refused before the picture is
+    // allocated: plain data takes depth / 8 bytes a pixel, a run-length
+    // packet of 1 + depth / 8 bytes at most 128 pixels.
+    const long long size = s->size();
+    const long long bpp = hdr_.depth / 8;
+    const bool plain = t == kMapped || t == kTrue || t == kGrey;
+    const long long least = plain ? pixels * bpp : (pixels + 127) / 128 * (1 + bpp);
+    if (size > 0 && least > size) return false;
 
     width_ = hdr_.width;
     height_ = hdr_.height;
@@ -217,7 +226,7 @@ bool cPictTGA::decode(cFileIOTarget* s) {
     }
     extActive_ = startExtRender();
     if (!extActive_ && !allocPixels8(hdr_.width, hdr_.height)) return false;
-    const bool ok = (t == kMapped || t == kTrue || t == kGrey) ? decodePlain(s) : decodeRle(s);
+    const bool ok = plain ? decodePlain(s) : decodeRle(s);
     if (ok && hdr_.depth == 32 && !anyAlpha_) {
         // Writers that leave the alpha byte at 0 mean an opaque picture.
         if (extActive_) {

@@ -185,6 +185,10 @@ bool cPictXPM::decode(cFileIOTarget* stream) {
             } else {
                 if (static_cast<long long>(len) != static_cast<long long>(w) * cpp) return finish(false);
                 if (row == 0) {
+                    // Rows the text cannot hold are refused before the
+                    // picture is allocated.
+                    const long long size = stream->size();
+                    if (size > 0 && static_cast<long long>(w) * cpp * h > size) return false;
                     width_ = w;
                     height_ = h;
                     is16Bpp_ = false;

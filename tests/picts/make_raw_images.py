@@ -63,6 +63,60 @@ def write_tiff(path, entries, strip, head=b"II*\0"):
         f.write(out)
 
 
+def write_tiff_chain(path, ifds, strips):
+    """IFDs one after another from offset 8, each followed by its long
+    payloads, then the strips.  In IFD i, StripOffsets (273) points at
+    strips[i] and SubIFDs (330) at IFD i + 1."""
+    ifds = [sorted(e, key=lambda x: x[0]) for e in ifds]
+    starts = []
+    pos = 8
+    for entries in ifds:
+        starts.append(pos)
+        pos += 2 + 12 * len(entries) + 4
+        for tag, kind, count, payload in entries:
+            if len(payload) > 4:
+                pos += len(payload) + len(payload) % 2
+    strip_at = []
+    for strip in strips:
+        strip_at.append(pos)
+        pos += len(strip)
+    out = bytearray(b"II*\0" + struct.pack("<I", 8))
+    for i, entries in enumerate(ifds):
+        extra_at = starts[i] + 2 + 12 * len(entries) + 4
+        extra = b""
+        out += struct.pack("<H", len(entries))
+        for tag, kind, count, payload in entries:
+            if tag == 273:
+                payload = struct.pack("<I", strip_at[i])
+            elif tag == 330:
+                payload = struct.pack("<I", starts[i + 1])
+            out += struct.pack("<HHI", tag, kind, count)
+            if len(payload) > 4:
+                out += struct.pack("<I", extra_at + len(extra))
+                extra += payload + (b"\0" if len(payload) % 2 else b"")
+            else:
+                out += payload.ljust(4, b"\0")
+        out += struct.pack("<I", 0) + extra
+    for strip in strips:
+        out += strip
+    with open(path, "wb") as f:
+        f.write(bytes(out))
+
+
+def dng_with_thumbnail(path, rng, w, h, tw, th):
+    """IFD 0 an RGB thumbnail of tw x th, its sub-IFD the raw data."""
+    raw = dng_entries(w, h, 2 * w * h)
+    tags = {e[0]: e for e in raw}
+    thumb_pixels = bytes(rng.randrange(256) for _ in range(tw * th * 3))
+    ifd0 = [ifd_entry(254, 4, [1]), ifd_entry(256, 4, [tw]), ifd_entry(257, 4, [th]),
+            ifd_entry(258, 3, [8, 8, 8]), ifd_entry(259, 3, [1]), ifd_entry(262, 3, [2]),
+            ifd_entry(273, 4, [0]), ifd_entry(277, 3, [3]), ifd_entry(278, 4, [th]),
+            ifd_entry(279, 4, [len(thumb_pixels)]), ifd_entry(284, 3, [1]), ifd_entry(330, 4, [0])]
+    ifd0 += [tags[t] for t in (271, 272, 274, 50706, 50708, 50721, 50728, 50778)]
+    ifd1 = [e for e in raw if e[0] not in (271, 272, 274, 50706, 50708, 50721, 50728, 50778)]
+    write_tiff_chain(path, [ifd0, ifd1], [thumb_pixels, sensor(rng, w, h, 4095)])
+
+
 def dng_entries(w, h, strip_bytes, make="Qortest", white=4095, pattern=(0, 1, 1, 2)):
     return [
         ifd_entry(254, 4, [0]),
@@ -100,7 +154,7 @@ def sensor(rng, w, h, white):
     return struct.pack("<%dH" % len(values), *values)
 
 
-def ppm_ref(ppm, ref):
+def ppm_ref(ppm, ref, maxval=65535):
     with open(ppm, "rb") as f:
         data = f.read()
     # "P6\n<w> <h>\n<max>\n" then big-endian 16-bit samples.
@@ -115,8 +169,11 @@ def ppm_ref(ppm, ref):
         fields.append(data[start:pos])
     pos += 1
     magic, w, h, top = fields[0], int(fields[1]), int(fields[2]), int(fields[3])
-    assert magic == b"P6" and top == 65535, (magic, top)
-    samples = struct.unpack(">%dH" % (w * h * 3), data[pos:pos + w * h * 6])
+    assert magic == b"P6" and top == maxval, (magic, top)
+    if maxval == 65535:
+        samples = struct.unpack(">%dH" % (w * h * 3), data[pos:pos + w * h * 6])
+    else:
+        samples = [v * 257 for v in data[pos:pos + w * h * 3]]
     out = []
     for i in range(w * h):
         out += [samples[3 * i], samples[3 * i + 1], samples[3 * i + 2], 65535]
@@ -145,6 +202,19 @@ def make_dng(out):
         develop(path, "-6", os.path.join(out, "raw_%s.gamma.ref" % name))
         develop(path, "-4", os.path.join(out, "raw_%s.linear.ref" % name))
         index.append("raw_%s.dng" % name)
+    # A DNG with an RGB thumbnail in IFD 0: its references are the
+    # development as above and simple_dcraw's extracted thumbnail.
+    path = os.path.join(out, "raw_thumb.dng")
+    dng_with_thumbnail(path, rng, 40, 30, 16, 12)
+    develop(path, "-6", os.path.join(out, "raw_thumb.gamma.ref"))
+    develop(path, "-4", os.path.join(out, "raw_thumb.linear.ref"))
+    work = os.path.join(out, "thumbwork.dng")
+    shutil.copy(path, work)
+    subprocess.run(["simple_dcraw", "-e", work], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ppm_ref(work + ".thumb.ppm", os.path.join(out, "raw_thumb.thumb.ref"), 255)
+    os.remove(work)
+    os.remove(work + ".thumb.ppm")
+    index.append("raw_thumb.dng")
     with open(os.path.join(out, "index.txt"), "w") as f:
         f.write("\n".join(index) + "\n")
 

@@ -142,4 +142,74 @@ inline std::vector<std::string> filesIn(const std::string& dir) {
     return out;
 }
 
+// Decoding and probing whole files in memory with decoder D.
+template <typename D>
+bool decodeBytes(const Bytes& b, D& d) {
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    return d.decode(&io);
+}
+template <typename D>
+bool decodeBytes(const Bytes& b) {
+    D d;
+    return decodeBytes(b, d);
+}
+template <typename D>
+bool probeBytes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) {
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    return D::validFor(&io, info);
+}
+
+// The files tests/picts/make_formats.py writes for Tag::kind, made once per
+// suite: TEST_F(Suite, ...) with class Suite : public GeneratedFiles<Tag> {}.
+template <typename Tag>
+class GeneratedFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new qortest::TempDir;
+        index_ = new std::vector<std::pair<std::string, int> >(generate(Tag::kind(), dir_->path(), "make_formats.py"));
+    }
+    static void TearDownTestSuite() {
+        delete index_;
+        delete dir_;
+    }
+    static Bytes file(const std::string& name) { return readBytes(dir_->file(name)); }
+    static Reference ref(const std::string& stem) { return readReference(dir_->file(stem + ".ref")); }
+    static std::string stem(const std::string& name) { return name.substr(0, name.rfind('.')); }
+
+    // Every file of the index: the probe reports the oracle's size, the
+    // decode gives its pixels (16-bit when the index says so).
+    template <typename D>
+    static void expectEveryFileMatches(std::size_t atLeast) {
+        ASSERT_GE(index_->size(), atLeast);
+        for (const auto& entry : *index_) {
+            SCOPED_TRACE(entry.first);
+            const Bytes b = file(entry.first);
+            const Reference r = ref(stem(entry.first));
+            cPictBase::sPictInfo info;
+            ASSERT_TRUE(probeBytes<D>(b, &info));
+            EXPECT_EQ(info.width, r.width);
+            EXPECT_EQ(info.height, r.height);
+            D d;
+            ASSERT_TRUE(decodeBytes(b, d));
+            EXPECT_EQ(d.is16Bpp(), entry.second == 16);
+            EXPECT_TRUE(samePixels(d, r));
+        }
+    }
+
+    static inline qortest::TempDir* dir_ = nullptr;
+    static inline std::vector<std::pair<std::string, int> >* index_ = nullptr;
+};
+
+// Every saved input of tests/data/<folder>/malformed through probe and
+// decode: nothing may crash, hang or leak.
+template <typename D>
+void replayMalformed(const std::string& folder) {
+    for (const std::string& path : filesIn(qortest::dataPath(folder + "/malformed"))) {
+        const Bytes b = readBytes(path);
+        probeBytes<D>(b);
+        decodeBytes<D>(b);
+        SUCCEED() << path;
+    }
+}
+
 }  // namespace picttest

@@ -13,57 +13,21 @@ using picttest::Bytes;
 
 namespace {
 
-class PpmFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(picttest::generate("ppm", dir_->path(), "make_formats.py"));
-    }
-    static void TearDownTestSuite() {
-        delete index_;
-        delete dir_;
-    }
-    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
-    static qortest::TempDir* dir_;
-    static std::vector<std::pair<std::string, int> >* index_;
+bool decodes(const Bytes& b, cPictPPM& d) { return picttest::decodeBytes(b, d); }
+bool decodes(const Bytes& b) { return picttest::decodeBytes<cPictPPM>(b); }
+bool probes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) { return picttest::probeBytes<cPictPPM>(b, info); }
+
+struct PpmFilesKind {
+    static const char* kind() { return "ppm"; }
 };
-qortest::TempDir* PpmFiles::dir_ = nullptr;
-std::vector<std::pair<std::string, int> >* PpmFiles::index_ = nullptr;
+class PpmFiles : public picttest::GeneratedFiles<PpmFilesKind> {};
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-bool decodes(const Bytes& b, cPictPPM& d) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    return d.decode(&io);
-}
-bool decodes(const Bytes& b) {
-    cPictPPM d;
-    return decodes(b, d);
-}
-bool probes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    return cPictPPM::validFor(&io, info);
-}
 
 }  // namespace
 
-TEST_F(PpmFiles, EveryFormAndMaxvalDecodesLikeNetpbm) {
-    ASSERT_GE(index_->size(), 120u);
-    for (const auto& entry : *index_) {
-        SCOPED_TRACE(entry.first);
-        const Bytes b = file(entry.first);
-        const picttest::Reference ref = picttest::readReference(dir_->file(entry.first.substr(0, entry.first.size() - 4) + ".ref"));
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(probes(b, &info));
-        EXPECT_EQ(info.width, ref.width);
-        EXPECT_EQ(info.height, ref.height);
-        cPictPPM d;
-        ASSERT_TRUE(decodes(b, d));
-        EXPECT_EQ(d.typeOf(), cPictBase::ptPPM);
-        EXPECT_EQ(d.is16Bpp(), entry.second == 16);
-        EXPECT_TRUE(picttest::samePixels(d, ref));
-    }
-}
+TEST_F(PpmFiles, EveryFormAndMaxvalDecodesLikeNetpbm) { expectEveryFileMatches<cPictPPM>(120u); }
 
 TEST_F(PpmFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
     for (const char* name : {"p6_m255_s0_31x7.pnm", "p5_m100_s2_31x7.pnm", "p4_s1_31x7.pnm", "p6_m1000_s1_31x7.pnm"})
@@ -108,29 +72,4 @@ TEST(Ppm, SidesThatOverflowOrPassTheCapAreRefusedBeforeAllocating) {
     }
 }
 
-TEST(Ppm, SamplesAreScaledToTheMaximumValue) {
-    cPictPPM grey;
-    Bytes g = text("P5 3 1 100\n");
-    g.insert(g.end(), {100, 50, 0});
-    ASSERT_TRUE(decodes(g, grey));
-    EXPECT_FALSE(grey.is16Bpp());
-    EXPECT_EQ(grey.raw8Bpp()[0], 0xFFFFFFFFu);
-    EXPECT_EQ(grey.raw8Bpp()[1], 0xFF808080u);  // 50 / 100 of 255, rounded
-    EXPECT_EQ(grey.raw8Bpp()[2], 0xFF000000u);
-    cPictPPM wide;
-    Bytes w = text("P6 1 1 256\n");
-    w.insert(w.end(), {0x01, 0x00, 0x00, 0x80, 0x00, 0x01});
-    ASSERT_TRUE(decodes(w, wide));
-    ASSERT_TRUE(wide.is16Bpp());
-    // 256, 128 and 1 of 256: 65535, 32768 and 256 (rounded).
-    EXPECT_EQ(wide.raw16Bpp()[0], 0xFFFFULL << 48 | 0xFFFFULL << 32 | 0x8000ULL << 16 | 0x0100ULL);
-}
-
-TEST(PpmMalformed, SavedCrashInputsFailCleanly) {
-    for (const std::string& path : picttest::filesIn(qortest::dataPath("ppm/malformed"))) {
-        const Bytes b = picttest::readBytes(path);
-        probes(b);
-        decodes(b);
-        SUCCEED() << path;
-    }
-}
+TEST(PpmMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictPPM>("ppm"); }

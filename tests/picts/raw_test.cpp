@@ -1,5 +1,6 @@
 // Camera raw: small DNGs developed through the stream and compared with
-// LibRaw's own dcraw_emu (16-bit with its default rendering, and linear);
+// LibRaw's own dcraw_emu (16-bit with its default rendering, and linear),
+// their thumbnail with simple_dcraw's extraction;
 // a table of crafted headers, each taken by exactly one raw probe; damaged
 // and oversized files fail quietly.
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ qortest::TempDir* RawFiles::dir_ = nullptr;
 std::vector<std::string>* RawFiles::index_ = nullptr;
 
 void putLe32(Bytes& b, std::size_t at, unsigned long v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) b.at(at + static_cast<std::size_t>(i)) = static_cast<unsigned char>(v >> (8 * i));
 }
 
 // The offset of the value of a tag in IFD 0 of a little-endian TIFF.
@@ -86,7 +87,9 @@ TEST_F(RawFiles, DngDevelopsLikeDcrawEmuWithDefaultAndLinearRendering) {
         ASSERT_TRUE(adaptertest::probes<cPictDNG>(b, &info));
         EXPECT_EQ(info.width, gamma.width);
         EXPECT_EQ(info.height, gamma.height);
-        EXPECT_FALSE(info.hasPreview);
+        std::ifstream thumbRef(dir_->file(stem + ".thumb.ref"));
+        const bool hasThumb = thumbRef.good();
+        EXPECT_EQ(info.hasPreview, hasThumb);
         cPictDNG dng;
         ASSERT_TRUE(adaptertest::decodes<cPictDNG>(b, &dng));
         EXPECT_EQ(dng.typeOf(), cPictBase::ptDNG);
@@ -98,10 +101,13 @@ TEST_F(RawFiles, DngDevelopsLikeDcrawEmuWithDefaultAndLinearRendering) {
         EXPECT_TRUE(picttest::samePixels(lin, linear));
         ASSERT_NE(dng.getPropString(cPictBase::epMake), nullptr);
         EXPECT_STREQ(dng.getPropString(cPictBase::epMake)->value.c_str(), "Qortest");
-        // Nothing embedded to preview.
+        // The embedded thumbnail, against simple_dcraw's extraction.
         cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
         cPictDummy out;
-        EXPECT_FALSE(dng.getPreview(&io, out, nullptr, nullptr));
+        ASSERT_EQ(dng.getPreview(&io, out, nullptr, nullptr), hasThumb);
+        if (hasThumb) {
+            EXPECT_TRUE(picttest::samePixels(out, picttest::readReference(dir_->file(stem + ".thumb.ref"))));
+        }
     }
 }
 

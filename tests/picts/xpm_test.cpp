@@ -13,29 +13,14 @@ using picttest::Bytes;
 
 namespace {
 
-class XpmFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(picttest::generate("xpm", dir_->path(), "make_formats.py"));
-    }
-    static void TearDownTestSuite() {
-        delete index_;
-        delete dir_;
-    }
-    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
-    static qortest::TempDir* dir_;
-    static std::vector<std::pair<std::string, int> >* index_;
+struct XpmFilesKind {
+    static const char* kind() { return "xpm"; }
 };
-qortest::TempDir* XpmFiles::dir_ = nullptr;
-std::vector<std::pair<std::string, int> >* XpmFiles::index_ = nullptr;
+class XpmFiles : public picttest::GeneratedFiles<XpmFilesKind> {};
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-bool decodes(const Bytes& b, cPictXPM& d) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    return d.decode(&io);
-}
+bool decodes(const Bytes& b, cPictXPM& d) { return picttest::decodeBytes(b, d); }
 bool decodes(const std::string& s) {
     cPictXPM d;
     return decodes(text(s), d);
@@ -56,23 +41,7 @@ std::string xpm(const std::string& values, const std::vector<std::string>& colou
 
 }  // namespace
 
-TEST_F(XpmFiles, EveryCodeLengthAndColourFormDecodesLikeImageMagick) {
-    ASSERT_GE(index_->size(), 12u);
-    for (const auto& entry : *index_) {
-        SCOPED_TRACE(entry.first);
-        const Bytes b = file(entry.first);
-        const picttest::Reference ref = picttest::readReference(dir_->file(entry.first.substr(0, entry.first.size() - 4) + ".ref"));
-        cPictBase::sPictInfo info;
-        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-        ASSERT_TRUE(cPictXPM::validFor(&io, &info));
-        EXPECT_EQ(info.width, ref.width);
-        EXPECT_EQ(info.height, ref.height);
-        cPictXPM d;
-        ASSERT_TRUE(decodes(b, d));
-        EXPECT_EQ(d.typeOf(), cPictBase::ptXPM);
-        EXPECT_TRUE(picttest::samePixels(d, ref));
-    }
-}
+TEST_F(XpmFiles, EveryCodeLengthAndColourFormDecodesLikeImageMagick) { expectEveryFileMatches<cPictXPM>(12u); }
 
 TEST_F(XpmFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
     for (const char* name : {"xpm_c1_20x6.xpm", "xpm_c4_20x6.xpm"})
@@ -130,13 +99,10 @@ TEST(Xpm, RowsLongerThanTheReadersDefaultLineDecode) {
     EXPECT_FALSE(decodes(head + std::string(64 * 1024, ' ') + "\"a\"\n"));
 }
 
-TEST(XpmMalformed, SavedCrashInputsFailCleanly) {
-    for (const std::string& path : picttest::filesIn(qortest::dataPath("xpm/malformed"))) {
-        const Bytes b = picttest::readBytes(path);
-        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-        cPictXPM::validFor(&io, nullptr);
-        cPictXPM d;
-        decodes(b, d);
-        SUCCEED() << path;
-    }
+TEST(XpmMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictXPM>("xpm"); }
+
+TEST(Xpm, RowsTheTextCannotHoldAreRefusedBeforeAllocating) {
+    cPictXPM d;
+    EXPECT_FALSE(decodes(text(xpm("16000 16000 1 1", {"a c #000000"}, {std::string(16000, 'a')})), d));
+    EXPECT_EQ(d.raw8Bpp(), nullptr);
 }

@@ -1,0 +1,22 @@
+// qor-fuzz-link: picts compression base
+// qor-fuzz-data: factory
+// Feeds bytes to the format factory: every probe in order, the decode of
+// the first that accepts, and both fitting operations into small boxes;
+// only crashes, hangs and leaks count.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "base/memio.h"
+#include "picts/pictbase.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
+    cPictBase::sPictInfo info;
+    std::unique_ptr<cPictBase> probed(cPictBase::mkPicture(&io, &info));
+    std::unique_ptr<cPictBase> decoded(cPictBase::mkPicture(&io, nullptr));
+    cPictDummy image, preview;
+    cPictBase::getImage(&io, image, 24, 16, 0);
+    cPictBase::getPreview(&io, preview, 16, 24, true, 0);
+    return 0;
+}
