@@ -85,7 +85,12 @@ double fitScale(long long w, long long h, long long maxW, long long maxH) {
     return sw < sh ? sw : sh;
 }
 
-long long scaled(long long v, double s) { return static_cast<long long>(static_cast<double>(v) * s + 0.5); }
+// A side of the fitted size; a very long thin picture keeps at least one
+// pixel across instead of vanishing.
+long long scaled(long long v, double s) {
+    const long long r = static_cast<long long>(static_cast<double>(v) * s + 0.5);
+    return r < 1 ? 1 : r;
+}
 
 // Hands a decoded picture to dst: at its own size when it fits, else fitted
 // into the box through a render target.

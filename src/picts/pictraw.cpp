@@ -32,6 +32,17 @@ public:
         unsigned char* out = static_cast<unsigned char*>(ptr);
         size_t got = 0;
         while (got < want) {
+            // Long reads (whole strips of sensor data) go straight to the
+            // caller's memory once the window is used up.
+            if (want - got >= sizeof buf_ && !inWindow()) {
+                const unsigned int ask = static_cast<unsigned int>(std::min<size_t>(want - got, 1u << 30));
+                if (!s_->set_fp(static_cast<unsigned long long>(pos_))) break;
+                const unsigned int n = s_->read(out + got, ask);
+                if (!cFileIOTarget::transferred(n, ask) || n == 0) break;
+                got += n;
+                pos_ += n;
+                continue;
+            }
             if (!fill()) break;
             const size_t at = static_cast<size_t>(pos_ - bufStart_);
             const size_t n = std::min(want - got, bufLen_ - at);
@@ -96,8 +107,10 @@ public:
 
 private:
     // Makes the byte at pos_ available in buf_; false at the end.
+    bool inWindow() const { return pos_ >= bufStart_ && pos_ < bufStart_ + static_cast<long long>(bufLen_); }
+
     bool fill() {
-        if (pos_ >= bufStart_ && pos_ < bufStart_ + static_cast<long long>(bufLen_)) return true;
+        if (inWindow()) return true;
         if (pos_ >= size_ || !s_->set_fp(static_cast<unsigned long long>(pos_))) return false;
         const unsigned int n = s_->read(buf_, sizeof buf_);
         if (!cFileIOTarget::transferred(n, sizeof buf_) || n == 0) return false;

@@ -32,8 +32,8 @@ unsigned int packCode(const char* s, int cpp) {
 // None.  False for anything else.
 bool parseColour(const char* s, int len, int cpp, unsigned int& colour) {
     if (len < cpp + 7 || s[cpp + 1] != 'c') return false;
-    const char* spec = s + cpp + 3;
-    if (spec[0] == '#') {
+    const char* value = s + cpp + 3;
+    if (value[0] == '#') {
         int step;
         if (len == cpp + 10)
             step = 2;
@@ -43,18 +43,18 @@ bool parseColour(const char* s, int len, int cpp, unsigned int& colour) {
             return false;
         unsigned int c = 0xFF000000u;
         for (int k = 0; k < 3; ++k) {
-            const int v = getHexb(spec + 1 + k * step);
+            const int v = getHexb(value + 1 + k * step);
             if (v < 0) return false;
             c |= static_cast<unsigned int>(v) << (16 - 8 * k);
         }
         // Four digits: only the high two count, but all must be digits.
         if (step == 4)
             for (int k = 0; k < 3; ++k)
-                if (getHexb(spec + 3 + k * step) < 0) return false;
+                if (getHexb(value + 3 + k * step) < 0) return false;
         colour = c;
         return true;
     }
-    if (len == cpp + 7 && std::memcmp(spec, "None", 4) == 0) {
+    if (len == cpp + 7 && std::memcmp(value, "None", 4) == 0) {
         colour = 0;
         return true;
     }

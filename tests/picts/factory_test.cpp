@@ -244,5 +244,11 @@ TEST(FactoryMalformed, SavedInputsReplayWithoutHarm) {
         cPictDummy dst;
         const int r = cPictBase::getImage(&s.io, dst, 24, 16, 0);
         EXPECT_TRUE(r >= 0 && r <= 5);
+        if (path.find("slow-unit") != std::string::npos) {
+            // A page 100 times taller than wide still fits as one column.
+            ASSERT_EQ(r, cPictBase::frOk);
+            EXPECT_EQ(dst.width(), 1);
+            EXPECT_EQ(dst.height(), 16);
+        }
     }
 }

@@ -53,11 +53,11 @@ def pillow_rgba(path):
 
 
 def magick_rgba16(path, frame=0):
-    spec = "%s[%d]" % (path, frame)
-    w, h = (int(v) for v in subprocess.check_output([MAGICK, spec, "-format", "%w %h", "info:"]).split())
+    source = "%s[%d]" % (path, frame)
+    w, h = (int(v) for v in subprocess.check_output([MAGICK, source, "-format", "%w %h", "info:"]).split())
     # ImageMagick keeps a bottom-up TGA's rows as stored and only tags them
     # BottomLeft: -auto-orient gives the picture as it is seen.
-    raw = subprocess.check_output([MAGICK, spec, "-auto-orient", "-depth", "16", "-endian", "MSB", "rgba:-"])
+    raw = subprocess.check_output([MAGICK, source, "-auto-orient", "-depth", "16", "-endian", "MSB", "rgba:-"])
     return w, h, list(struct.unpack(">%dH" % (len(raw) // 2), raw))
 
 
