@@ -169,8 +169,11 @@ TEST(FileObjectProps, EachIdHoldsOnlyItsOwnKind) {
     EXPECT_EQ(cFileObjectProps::prop_type(17), 3);
     ASSERT_TRUE(p.setProp(17, 3.0));
     EXPECT_EQ(*p.prop_float(17), 3.0);
+    p.setPreviewPreferrences(3, 4);
     p.close();
     EXPECT_FALSE(p.has_prop(13) || p.has_prop(17) || p.has_prop(3));
+    EXPECT_EQ(p.previewMaxWidth(), -1);
+    EXPECT_EQ(p.previewMaxHeight(), -1);
 }
 
 TEST(FileObjectProps, TextsWithCountsAndNullTextsAreSafe) {
@@ -181,12 +184,10 @@ TEST(FileObjectProps, TextsWithCountsAndNullTextsAreSafe) {
     EXPECT_TRUE(p.setProp(7, nullptr, -2));
     EXPECT_TRUE(p.setProp(8, static_cast<char*>(nullptr)));
     char text[] = "abc\0def";
-    EXPECT_TRUE(p.setProp(9, text, 2));
-    EXPECT_STREQ(p.prop_string(9), "ab");
-    EXPECT_TRUE(p.setProp(9, text, 7));
-    EXPECT_STREQ(p.prop_string(9), "abc");
-    EXPECT_TRUE(p.setProp(9, text, -1));
-    EXPECT_STREQ(p.prop_string(9), "abc");
+    for (long long n : {2LL, 7LL, -1LL}) {
+        EXPECT_TRUE(p.setProp(9, text, n));
+        EXPECT_STREQ(p.prop_string(9), n == 2 ? "ab" : "abc");
+    }
     EXPECT_FALSE(p.setProp(9, text, -3));
 }
 

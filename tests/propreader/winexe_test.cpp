@@ -181,21 +181,6 @@ TEST(WinExeProps, IconChoiceFollowsPreviewLimitsAndKeepsThePixelsDrawn) {
     }
 }
 
-TEST(WinExeProps, CloseForgetsAndAReloadFillsAgain) {
-    std::string bytes = bytesOf("full64.exe");
-    cBufWrapperIO io(&bytes[0], static_cast<long long>(bytes.size()), false);
-    cWinExeProps props;
-    props.setPreviewPreferrences(16, 16);
-    ASSERT_TRUE(props.load(&io, 0, false));
-    EXPECT_TRUE(props.has_prop(3) && props.has_prop(13) && props.has_prop(6));
-    props.close();
-    EXPECT_FALSE(props.has_prop(3) || props.has_prop(13) || props.has_prop(6));
-    EXPECT_EQ(props.previewMaxWidth(), -1);
-    io.set_fp(0);
-    ASSERT_TRUE(props.load(&io, 0, false));
-    EXPECT_EQ(props.prop_pict(3)->width(), 256);
-}
-
 // ---------------------------------------------------------------------------
 // Damaged files.
 
@@ -407,9 +392,3 @@ TEST(WinExeProps, SavedCrashInputsReplayCleanly) {
     EXPECT_GE(qortest::replayFolder("winexe/malformed", fuzzWinExe), 4);
 }
 
-TEST(WinExeProps, DamagedFilesOnDiskFailToLoad) {
-    for (const char* name : {"sections-past-end.exe", "rsrc-size-past-end.exe", "rsrc-root-loop.exe", "truncated-in-rsrc.exe"}) {
-        std::string b = bytesOf(std::string("malformed/") + name);
-        EXPECT_FALSE(loads(b)) << name;
-    }
-}
