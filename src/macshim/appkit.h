@@ -366,7 +366,9 @@ int MSPowerAssertionRelease(uint32_t id);
 // Test hooks
 
 namespace mstest {
-// Runs `fn` each time the event loop would block (null removes it).
+// Runs `fn` each time the event loop would block (null removes it); when the
+// hook leaves the queue empty, nextEvent answers false at once instead of
+// waiting, so that loops test their end conditions again.
 void setIdleHook(std::function<void()> fn);
 // Pointer press/release/move at a point of the window's content (top-left
 // origin).  button 1 left, 2 right; mods are SDL key modifiers (KMOD_*).
@@ -382,6 +384,8 @@ void injectForeignClick(int type, double sx, double sy);
 void injectCloseRequest(MSWindow* w);
 // Moves the pointer (screen coordinates, bottom-left origin).
 void setPointer(double sx, double sy);
+// Events posted through postEvent and not yet taken by the loop.
+int pendingPosted();
 // Live power assertions, and whether the screen saver is held off.
 int powerAssertions();
 bool screenSaverInhibited();

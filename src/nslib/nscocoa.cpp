@@ -126,7 +126,7 @@ void cNSWndWrapper::mouseDown(const MSEvent& e) {
     retain();
     while (isValid() && myModalRC == kNSModalRunning) {
         MSEvent ev;
-        if (!app->nextEvent(MSEventMaskAny, MSApplication::distantFuture(), ev, true)) break;
+        if (!app->nextEvent(MSEventMaskAny, MSApplication::distantFuture(), ev, true)) continue;
         if (ev.type == MSEventTypeLeftMouseUp) {
             mouseUp(ev);
             break;

@@ -41,7 +41,8 @@ void nswnd_init() {
     auto* app = new cAppWrapper;
     if (MSApplication::install(app) != app) return;
     gApp = app;
-    gPool = new MSAutoreleasePool;
+    static MSAutoreleasePool pool;
+    gPool = &pool;
     gGlobalEventFlag = MSEvent::addGlobalMonitor(30, [](const MSEvent& e) { processGlobalMouseEvent(e); });
     gApp->activateIgnoringOtherApps(true);
 }
