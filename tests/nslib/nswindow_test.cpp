@@ -193,6 +193,34 @@ TEST_F(NSWindowTest, QueuedRequestsArriveInOrderWithOneRepaint) {
     EXPECT_EQ(w.log, std::vector<std::string>{"paint 10 20 30 40"});
 }
 
+TEST_F(NSWindowTest, SizeChangesAndTheMainLoop) {
+    RecWindow w;
+    ASSERT_TRUE(w.create_wnd("size", 120, 80, true, 0, 0));
+    ASSERT_TRUE(w.show());
+    SDL_Event ev{};
+    ev.type = SDL_WINDOWEVENT;
+    ev.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(w.native()->sdlWindow()));
+    ev.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
+    ev.window.data1 = 150;
+    ev.window.data2 = 90;
+    SDL_PushEvent(&ev);
+    ASSERT_TRUE(pumpUntil([&] { return w.has("size 150 90"); }));
+    int cw, ch;
+    ASSERT_TRUE(w.clientArea(cw, ch));
+    EXPECT_EQ(cw, 150);
+    EXPECT_EQ(ch, 90);
+
+    // The main loop delivers until the application yields no event.
+    w.log.clear();
+    int idle = 0;
+    mstest::setIdleHook([&] {
+        if (idle++ == 0) w.notifyPostAction(tag(5));
+    });
+    cNSWindow::msgloop();
+    EXPECT_TRUE(w.has("post 5"));
+    EXPECT_EQ(idle, 2);
+}
+
 TEST_F(NSWindowTest, PaintDoesNotDeliverQueuedRequests) {
     RecWindow w;
     ASSERT_TRUE(w.create_wnd("paint", 120, 80, false, 0, 0));
