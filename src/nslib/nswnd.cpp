@@ -24,10 +24,12 @@ double screenH() {
 
 int headerOf(cNSWndWrapper* w) { return int(w->frame().size.height - w->contentRect().size.height); }
 
-// Dispatches events until the window's modal result leaves the sentinel.
+// Dispatches events until the window's modal result leaves the sentinel, or
+// until the window is destroyed under its own loop (nothing could end it
+// after that).
 void runUntilResult(cNSWndWrapper* w) {
     MSApplication* app = MSApplication::shared();
-    while (w->modalRC() == kNSModalRunning) {
+    while (w->modalRC() == kNSModalRunning && w->isValid()) {
         MSEvent ev;
         if (!app->nextEvent(MSEventMaskAny, MSApplication::distantFuture(), ev, true)) continue;
         app->sendEvent(ev);
@@ -172,7 +174,7 @@ int nswnd_modal(void* handle, void* parentHandle) {
         w->orderOut();
         usleep(100000);
         if (wasKey && gApp->isActive()) parent->makeKeyWindow();
-        result = w->modalRC();
+        result = w->modalRC() == kNSModalRunning ? 0 : w->modalRC();
         w->setModalRC(kNSModalRunning);
         if (captionChanged) parent->resetCaption();
         gApp->endSheet(w);
@@ -183,7 +185,7 @@ int nswnd_modal(void* handle, void* parentHandle) {
         w->display();
         w->setHeaderHeight(headerOf(w));
         runUntilResult(w);
-        result = w->modalRC();
+        result = w->modalRC() == kNSModalRunning ? 0 : w->modalRC();
         w->setModalRC(kNSModalRunning);
     }
     w->release();

@@ -259,6 +259,18 @@ TEST_F(NSWindowTest, CloseBoxAsksTheHandler) {
     EXPECT_EQ(std::count(w.log.begin(), w.log.end(), "close"), 2);
     EXPECT_TRUE(n->isClosed());
     EXPECT_EQ(n->modalRC(), kNSModalRunning);
+
+    // A window destroyed under its own modal loop ends the loop with 0.
+    RecWindow gone;
+    ASSERT_TRUE(gone.create_wnd("gone", 100, 60, false, 0, 0));
+    gone.action = [&](void*) { gone.close(); };
+    bool asked2 = false;
+    mstest::setIdleHook([&] {
+        if (!asked2) gone.notifyAction(tag(1));
+        asked2 = true;
+    });
+    EXPECT_EQ(gone.modal(nullptr), 0);
+    EXPECT_EQ(gone.handle(), nullptr);
 }
 
 TEST_F(NSWindowTest, ModalLoopsNestAndEndWithTheirResults) {
