@@ -3,6 +3,9 @@
 // wakes the loop for events posted from any thread.
 #include "macshim/appkit.h"
 
+#include "base/buffers.h"
+#include "base/textenc.h"
+
 #include <SDL2/SDL.h>
 
 #include <algorithm>
@@ -122,28 +125,9 @@ const KeyPair kKeys[] = {
 constexpr uint16_t kNoKey = 0xFFFF;
 
 std::u16string utf8To16(const char* s) {
-    std::u16string out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-    while (*p) {
-        uint32_t c = *p++;
-        int more = 0;
-        if (c >= 0xF0) { c &= 0x07; more = 3; }
-        else if (c >= 0xE0) { c &= 0x0F; more = 2; }
-        else if (c >= 0xC0) { c &= 0x1F; more = 1; }
-        else if (c >= 0x80) { c = 0xFFFD; }
-        for (int i = 0; i < more; ++i) {
-            if ((*p & 0xC0) != 0x80) { c = 0xFFFD; break; }
-            c = (c << 6) | (*p++ & 0x3F);
-        }
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c > 0x10FFFF ? 0xFFFD : c));
-        }
-    }
-    return out;
+    _typebuf<unsigned short> w;
+    _pc2w(s, (long long)std::strlen(s), w);
+    return std::u16string(w.data(), w.data() + w.count());
 }
 
 MSWindow* windowForSdl(uint32_t id) {
