@@ -1,0 +1,253 @@
+#include "nslib/nscocoa.h"
+
+#include <cmath>
+
+#include "nslib/nswnd.h"
+
+namespace {
+
+struct Mods {
+    bool shift, command, control, option;
+};
+
+Mods modsOf(uint32_t flags) {
+    return Mods{(flags & MSEventModifierFlagShift) != 0, (flags & MSEventModifierFlagCommand) != 0,
+                (flags & MSEventModifierFlagControl) != 0, (flags & MSEventModifierFlagOption) != 0};
+}
+
+// The event's location in this window's content: events of another window
+// (a release after a drag across windows) are carried over through the screen.
+MSPoint localPoint(const MSEvent& e, const MSWindow* w) {
+    MSApplication* app = MSApplication::shared();
+    MSWindow* src = app && e.windowNumber && e.windowNumber != w->windowNumber() ? app->windowWithNumber(e.windowNumber)
+                                                                                 : nullptr;
+    if (!src) return e.locationInWindow;
+    MSRect a = src->contentRect(), b = w->contentRect();
+    return MSPoint{e.locationInWindow.x + a.origin.x - b.origin.x, e.locationInWindow.y + a.origin.y - b.origin.y};
+}
+
+}  // namespace
+
+cNSWndWrapper::cNSWndWrapper(MSRect contentRect, unsigned styleMask) : MSWindow(contentRect, styleMask, true) {}
+
+cNSWndWrapper::~cNSWndWrapper() = default;
+
+void cNSWndWrapper::release() {
+    if (--myRefs == 0) delete this;
+}
+
+void cNSWndWrapper::setEventCallback(tNSEventCallback proc, void* param) {
+    myEventCbProc = proc;
+    myEventCbParam = param;
+}
+
+void cNSWndWrapper::initVars() {
+    myEventCbProc = nullptr;
+    myEventCbParam = nullptr;
+    myHdrHeight = 0;
+    myModalRC = kNSModalRunning;
+    myModalChildren.clear();
+    myCaption.clear();
+    myHasCaption = false;
+}
+
+void cNSWndWrapper::pushModalChild(cNSWndWrapper* child) {
+    if (child) myModalChildren.push_back(child);
+}
+
+void cNSWndWrapper::removeModalChild(cNSWndWrapper* child) {
+    for (size_t i = myModalChildren.size(); i-- > 0;)
+        if (myModalChildren[i] == child) {
+            myModalChildren.erase(myModalChildren.begin() + long(i));
+            return;
+        }
+}
+
+void cNSWndWrapper::setCaption(const std::string& caption) {
+    // While a sheet is open the title shows the sheet's caption.
+    if (!modalChild()) setTitle(caption);
+    myCaption = caption;
+    myHasCaption = true;
+}
+
+void cNSWndWrapper::setUTF8Caption(const char* utf8) { setCaption(utf8 ? std::string(utf8) : std::string()); }
+
+void cNSWndWrapper::resetCaption() { setTitle(myHasCaption ? myCaption : std::string()); }
+
+void cNSWndWrapper::setCursor(MSCursor* cursor) {
+    if (auto* v = dynamic_cast<cNSViewWrap*>(contentView())) {
+        v->setCursor(cursor);
+        invalidateCursorRectsForView(v);
+    }
+}
+
+int cNSWndWrapper::call(int code, void* record) {
+    return myEventCbProc ? myEventCbProc(code, record, myEventCbParam) : 0;
+}
+
+int32_t cNSWndWrapper::xOf(const MSEvent& e) const { return int32_t(std::trunc(localPoint(e, this).x)); }
+
+int32_t cNSWndWrapper::yOf(const MSEvent& e) const {
+    double h = contentView() ? contentView()->frame().size.height : contentRect().size.height;
+    return int32_t(std::trunc(h - localPoint(e, this).y));
+}
+
+void cNSWndWrapper::button(const MSEvent& e, bool down, int btn) {
+    Mods m = modsOf(e.modifierFlags);
+    sNSMouseButtonRec r{down ? 1 : 0, btn, xOf(e), yOf(e), m.shift, m.command, m.control, m.option};
+    call(kNSEvMouseButton, &r);
+}
+
+void cNSWndWrapper::move(const MSEvent& e, bool left, bool right) {
+    Mods m = modsOf(e.modifierFlags);
+    sNSMouseMoveRec r{xOf(e), yOf(e), left, right, m.shift, m.command, m.control, m.option};
+    call(kNSEvMouseMove, &r);
+}
+
+bool cNSWndWrapper::windowShouldClose() {
+    if (myEventCbProc && call(kNSEvClose, nullptr) != 0) return false;
+    myModalRC = 0;
+    return true;
+}
+
+MSSize cNSWndWrapper::windowWillResize(MSSize proposed) {
+    sNSSizeRec r{int32_t(std::trunc(proposed.width)), int32_t(std::trunc(proposed.height)) - myHdrHeight};
+    call(kNSEvSize, &r);
+    return proposed;
+}
+
+void cNSWndWrapper::mouseDown(const MSEvent& e) {
+    if (!myEventCbProc) return;
+    button(e, true, 1);
+    // The press loop: this window receives the release of every left press
+    // it received, wherever it happens; other events go their usual way.
+    MSApplication* app = MSApplication::shared();
+    if (!app) return;
+    retain();
+    while (isValid() && myModalRC == kNSModalRunning) {
+        MSEvent ev;
+        if (!app->nextEvent(MSEventMaskAny, MSApplication::distantFuture(), ev, true)) continue;
+        if (ev.type == MSEventTypeLeftMouseUp) {
+            mouseUp(ev);
+            break;
+        }
+        app->sendEvent(ev);
+    }
+    release();
+}
+
+void cNSWndWrapper::rightMouseDown(const MSEvent& e) { button(e, true, 2); }
+void cNSWndWrapper::mouseUp(const MSEvent& e) { button(e, false, 1); }
+void cNSWndWrapper::rightMouseUp(const MSEvent& e) { button(e, false, 2); }
+void cNSWndWrapper::mouseMoved(const MSEvent& e) { move(e, false, false); }
+void cNSWndWrapper::mouseDragged(const MSEvent& e) { move(e, true, false); }
+void cNSWndWrapper::rightMouseDragged(const MSEvent& e) { move(e, false, true); }
+
+void cNSWndWrapper::scrollWheel(const MSEvent& e) {
+    int32_t dx = int32_t(std::trunc(e.deltaX)), dy = int32_t(std::trunc(e.deltaY)), dz = int32_t(std::trunc(e.deltaZ));
+    if (!dx && !dy && !dz) return;
+    Mods m = modsOf(e.modifierFlags);
+    sNSWheelRec r{xOf(e), yOf(e), dx, dy, dz, m.shift, m.command, m.control, m.option};
+    call(kNSEvWheel, &r);
+}
+
+void cNSWndWrapper::mouseEntered(const MSEvent&) { call(kNSEvEnter, nullptr); }
+void cNSWndWrapper::mouseExited(const MSEvent&) { call(kNSEvLeave, nullptr); }
+
+void cNSWndWrapper::keyDown(const MSEvent& e) {
+    Mods m = modsOf(e.modifierFlags);
+    sNSKeyRec r{int32_t(e.keyCode), true, m.shift, m.command, m.control, m.option};
+    call(kNSEvKey, &r);
+    // Characters only for plain typing: no shortcut modifier, no function key.
+    if (m.command || m.control || (e.modifierFlags & MSEventModifierFlagFunction)) return;
+    for (char16_t u : e.characters) {
+        if (!u || !myEventCbProc) break;
+        sNSCharRec c{uint16_t(u), m.shift, m.option};
+        call(kNSEvChar, &c);
+    }
+}
+
+void cNSWndWrapper::keyUp(const MSEvent& e) {
+    Mods m = modsOf(e.modifierFlags);
+    sNSKeyRec r{int32_t(e.keyCode), false, m.shift, m.command, m.control, m.option};
+    call(kNSEvKey, &r);
+}
+
+void cNSWndWrapper::becomeKeyWindow() { call(kNSEvBecameKey, nullptr); }
+void cNSWndWrapper::resignKeyWindow() { call(kNSEvResignedKey, nullptr); }
+
+void cNSWndWrapper::processPaint(void* context, MSRect rect) {
+    sNSPaintRec r{context, int32_t(std::trunc(rect.origin.x)), int32_t(std::trunc(rect.origin.y)),
+                  int32_t(std::trunc(rect.size.width)), int32_t(std::trunc(rect.size.height))};
+    call(kNSEvPaint, &r);
+}
+
+bool cNSWndWrapper::processParentEvent(const MSEvent& e, cNSWndWrapper*) {
+    if (cNSWndWrapper* inner = modalChild()) return inner->processParentEvent(e, this);
+    switch (e.type) {
+    case MSEventTypeLeftMouseDown:
+    case MSEventTypeLeftMouseUp:
+    case MSEventTypeMouseMoved:
+    case MSEventTypeLeftMouseDragged:
+    case MSEventTypeRightMouseDragged:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void cNSWndWrapper::simClickOut() {
+    sNSMouseButtonRec r{1, 1, -1, -1, false, false, false, false};
+    call(kNSEvMouseButton, &r);
+}
+
+void cNSWndWrapper::extMouseEvent(int type, int x, int y) {
+    if (type == MSEventTypeMouseMoved) {
+        sNSMouseMoveRec r{x, y, false, false, false, false, false, false};
+        call(kNSEvMouseMove, &r);
+    } else if (type >= MSEventTypeLeftMouseDown && type <= MSEventTypeRightMouseUp) {
+        bool down = type == MSEventTypeLeftMouseDown || type == MSEventTypeRightMouseDown;
+        bool right = type == MSEventTypeRightMouseDown || type == MSEventTypeRightMouseUp;
+        sNSMouseButtonRec r{down ? 1 : 0, right ? 2 : 1, x, y, false, false, false, false};
+        call(kNSEvMouseButton, &r);
+    }
+}
+
+void cNSWndWrapper::sendEvent(const MSEvent& e) {
+    retain();
+    bool dropped = false;
+    if (cNSWndWrapper* child = modalChild()) dropped = child->processParentEvent(e, this);
+    if (!dropped) {
+        if (e.type == MSEventTypeApplicationDefined && e.subtype == kNSWakeUpSubtype)
+            call(kNSEvWakeUp, nullptr);
+        else
+            MSWindow::sendEvent(e);
+    }
+    release();
+}
+
+void cNSViewWrap::drawRect(MSRect dirty) {
+    auto* w = dynamic_cast<cNSWndWrapper*>(window());
+    if (!w) return;
+    double vh = frame().size.height;
+    MSRect r = dirty;
+    r.origin.y = vh - dirty.origin.y - dirty.size.height;
+    w->processPaint(MSGraphicsContextCurrent(), r);
+}
+
+void cNSViewWrap::resetCursorRects() {
+    discardCursorRects();
+    if (myCursor) addCursorRect(frame(), myCursor);
+}
+
+void cAppWrapper::sendEvent(const MSEvent& e) {
+    cNSWndWrapper* cap = captured();
+    if (e.type == MSEventTypeAppKitDefined && cap) {
+        MSPoint p = MSEvent::mouseLocation();
+        MSRect f = cap->frame();
+        bool inside = f.origin.x <= p.x && p.x < f.origin.x + f.size.width && f.origin.y <= p.y &&
+                      p.y <= f.origin.y + f.size.height;
+        if (!inside) cap->simClickOut();
+    }
+    MSApplication::sendEvent(e);
+}
