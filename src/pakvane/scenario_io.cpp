@@ -327,17 +327,19 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
     };
     const unsigned long long bodySize = le32(9), packedSize = le32(13);
     if (bodySize == 0 || packedSize == 0 || bodySize > packedSize * kMaxInflateRatio) return false;
-    // Read in pieces: a stream may hand out fewer bytes per call than asked.
+    // Read in pieces, growing the buffer as bytes arrive: a header that
+    // claims more than the source holds costs no more than the source.
     std::vector<unsigned char> packed, body;
+    constexpr unsigned long long kPiece = 1ull << 24;
     try {
-        packed.resize(static_cast<std::size_t>(packedSize));
+        for (unsigned long long got = 0; got < packedSize;) {
+            const unsigned int want = static_cast<unsigned int>(packedSize - got > kPiece ? kPiece : packedSize - got);
+            packed.resize(static_cast<std::size_t>(got + want));
+            if (!src->readf(packed.data() + got, want)) return false;
+            got += want;
+        }
     } catch (const std::bad_alloc&) {
         return false;
-    }
-    for (unsigned long long got = 0; got < packedSize;) {
-        const unsigned int want = static_cast<unsigned int>(packedSize - got > (1u << 24) ? (1u << 24) : packedSize - got);
-        if (!src->readf(packed.data() + got, want)) return false;
-        got += want;
     }
     try {
         body.resize(static_cast<std::size_t>(bodySize));
