@@ -454,6 +454,26 @@ print(len(os.listdir(out)))
     EXPECT_EQ(refused, 23);
 }
 
+TEST(Scenario, ScenarioWithoutIconLoadsWithItsLanguages) {
+    cSampleDir d;
+    std::string t = d.scenario;
+    const std::string icon = "icon = $pgm \"icon.png\"\n";
+    ASSERT_NE(t.find(icon), std::string::npos);
+    t.erase(t.find(icon), icon.size());
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(d.compile(s, t, line), 0);
+    cMemIOTarget out;
+    ASSERT_TRUE(s.saveBinConfig(&out));
+    out.set_fp(0);
+    cSoftPkgScenario back;
+    ASSERT_TRUE(back.loadBinConfig(&out));
+    std::vector<int> langs;
+    back.getSupportedLangs(langs);
+    EXPECT_EQ(langs.size(), 2u);
+    EXPECT_TRUE(back.iconDef().id.empty());
+}
+
 TEST(Scenario, SavesThatCannotBeDescribedFail) {
     cSoftPkgScenario s;
     s.setStr(-1, std::string(70000, 'k').c_str(), "x");
