@@ -1,6 +1,7 @@
 // qor-fuzz-link: cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: hdl
-// Compiles the input as one HDL source.  A source that compiles must make a
+// Reads the input as a source file would be read (UTF-8, or UTF-16 in
+// either order after its mark) and compiles it as one HDL source.  A source that compiles must make a
 // document the loader takes back: the compiler's bounds are the loader's.
 #include <zlib.h>
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/memio.h"
 #include "cihlpdoc/hdlparser.h"
 #include "cihlpdoc/sidocloader.h"
 #include "fuzzsupport.h"
@@ -41,7 +43,13 @@ void putTable(std::string& doc, const std::string& table, bool compress) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __setNewPlatformCPFont(makeFont);
-    std::string text(reinterpret_cast<const char*>(data), size);
+    cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
+    _guardchar<char> decoded;
+    std::string text;
+    if (cHDLParser::getFileContents(&io, decoded))
+        text = decoded.get() ? decoded.get() : "";
+    else
+        text.assign(reinterpret_cast<const char*>(data), size);
     sHDLConfig config;
     config.lang = 0;
     if (!processHDL(config, text.c_str())) {
