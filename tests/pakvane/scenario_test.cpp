@@ -377,6 +377,14 @@ TEST(Scenario, LexicalRulesOfTheTextForm) {
     EXPECT_STREQ(s.getStr(s.runEntries()[2].label.c_str()), "q\"uote\\");
     EXPECT_FALSE(s.runEntries()[2].checked);
     EXPECT_EQ(d.compile(s, d.text("[Menu]\n$later = $pgm \"a\", $pgm \"b\"\n[Strings]\nlater = \"x\"\n"), line), 7);
+    // A header with a comment, codes written together, "65535" as any version.
+    ASSERT_EQ(d.compile(s, d.text("[General]   # more\nlangs = RUSTUR\n[Strings]\nRUS.menu=\"m\"\nTUR.menu=\"m\"\n"
+                                  "[Deprecates]\n\"x\" = \"65535\" ignored\n"), line), 12) << line;
+    std::vector<int> langs;
+    s.getSupportedLangs(langs);
+    EXPECT_EQ(langs, (std::vector<int>{0, 1, 2, 10}));
+    ASSERT_EQ(d.compile(s, d.text("[Deprecates]\n\"x\" = \"65535\" ignored\n"), line), 0);
+    EXPECT_EQ(s.deprecatedEntries().back().version, 65535);
     // A version of two numbers; UTF-16 text with its mark.
     ASSERT_EQ(d.compile(s, d.text("[Software]\nversion = \"2.1\"\n"), line), 0);
     std::string v;
