@@ -192,6 +192,9 @@ struct CTFont {
     // The cascade's fonts at this size and transform, made on first need.
     bool cascadeMade = false;
     std::vector<CTFontRef> cascade;
+    // The rasterised font for y-up contexts, made on first draw: cairo keeps
+    // its glyph cache with it.
+    cairo_scaled_font_t* scaled = nullptr;
 
     bool covers(hb_codepoint_t cp) const {
         hb_codepoint_t g = 0;
@@ -267,6 +270,7 @@ CTFontRef CTFontRetain(CTFontRef font) {
 void CTFontRelease(CTFontRef font) {
     if (!font || --font->refs > 0) return;
     for (CTFontRef f : font->cascade) CTFontRelease(f);
+    if (font->scaled) cairo_scaled_font_destroy(font->scaled);
     hb_font_destroy(font->hb);
     delete font;
 }
@@ -320,7 +324,12 @@ CTLineRef CTLineCreateWithText(const uint16_t* text, std::size_t n, CTFontRef fo
         i += len;
     }
 
-    hb_buffer_t* buf = hb_buffer_create();
+    // One shaping buffer per thread, kept: lines are made for every draw.
+    static thread_local struct sBuffer {
+        hb_buffer_t* b = hb_buffer_create();
+        ~sBuffer() { hb_buffer_destroy(b); }
+    } shaping;
+    hb_buffer_t* buf = shaping.b;
     for (std::size_t start = 0; start < n;) {
         std::size_t end = start + 1;
         while (end < n && chosen[end] == chosen[start]) ++end;
@@ -346,7 +355,7 @@ CTLineRef CTLineCreateWithText(const uint16_t* text, std::size_t n, CTFontRef fo
         line->runs.push_back(std::move(run));
         start = end;
     }
-    hb_buffer_destroy(buf);
+    hb_buffer_clear_contents(buf);
 
     // A line is as tall as the tallest of its fonts; an empty one has its
     // own font's height.
@@ -362,6 +371,29 @@ CTLineRef CTLineCreateWithText(const uint16_t* text, std::size_t n, CTFontRef fo
 
 void CTLineRelease(CTLineRef line) { delete line; }
 
+namespace {
+
+cairo_scaled_font_t* scaledFontOf(const CTFont* f) {
+    // Glyph space in cairo has y downwards; the contexts' user space has y
+    // upwards, so the font's vertical terms change sign, and the device
+    // transform is the contexts' own flip.
+    cairo_matrix_t fm, ctm;
+    cairo_matrix_init(&fm, f->size * f->m.a, f->size * f->m.b, -f->size * f->m.c, -f->size * f->m.d, 0, 0);
+    cairo_matrix_init(&ctm, 1, 0, 0, -1, 0, 0);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_scaled_font_t* sf = cairo_scaled_font_create(f->face->cairo, &fm, &ctm, options);
+    cairo_font_options_destroy(options);
+    if (cairo_scaled_font_status(sf) != CAIRO_STATUS_SUCCESS) {
+        cairo_scaled_font_destroy(sf);
+        return nullptr;
+    }
+    return sf;
+}
+
+}  // namespace
+
 double CTLineGetTypographicBounds(CTLineRef line, double* ascent, double* descent, double* leading) {
     if (ascent) *ascent = line ? line->ascent : 0;
     if (descent) *descent = line ? line->descent : 0;
@@ -373,24 +405,15 @@ void CTLineDraw(CTLineRef line, CGContextRef ctx) {
     cairo_t* cr = static_cast<cairo_t*>(CGContextGetRasterHandle(ctx));
     if (!line || !cr) return;
     const CGPoint origin = CGContextGetTextPosition(ctx);
-    cairo_save(cr);
     cairo_set_source_rgba(cr, line->colour[0], line->colour[1], line->colour[2], line->colour[3]);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_set_font_options(cr, options);
-    cairo_font_options_destroy(options);
     double pen = origin.x;
     std::vector<cairo_glyph_t> glyphs;
     for (const auto& run : line->runs) {
-        const CTFont* f = run.font;
+        CTFont* f = run.font;
         if (!f->face->cairo) continue;
-        // Glyph space in cairo has y downwards; the user space here has y
-        // upwards, so the font's vertical terms change sign.
-        cairo_matrix_t fm;
-        cairo_matrix_init(&fm, f->size * f->m.a, f->size * f->m.b, -f->size * f->m.c, -f->size * f->m.d, 0, 0);
-        cairo_set_font_face(cr, f->face->cairo);
-        cairo_set_font_matrix(cr, &fm);
+        if (!f->scaled) f->scaled = scaledFontOf(f);
+        if (!f->scaled) continue;
+        cairo_set_scaled_font(cr, f->scaled);
         glyphs.clear();
         for (std::size_t g = 0; g < run.glyphs.size(); ++g) {
             glyphs.push_back(cairo_glyph_t{run.glyphs[g], pen + run.dx[g], origin.y + run.dy[g]});
@@ -398,7 +421,6 @@ void CTLineDraw(CTLineRef line, CGContextRef ctx) {
         }
         cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
     }
-    cairo_restore(cr);
     CGContextSetTextPosition(ctx, pen, origin.y);
 }
 
