@@ -374,15 +374,18 @@ void CTLineRelease(CTLineRef line) { delete line; }
 namespace {
 
 cairo_scaled_font_t* scaledFontOf(const CTFont* f) {
-    // Glyph space in cairo has y downwards; the contexts' user space has y
-    // upwards, so the font's vertical terms change sign, and the device
-    // transform is the contexts' own flip.
+    // The transform is given for y upwards (a slant leans right as y
+    // grows); glyph and device space both have y downwards, so the terms
+    // that mix x and y change sign.
     cairo_matrix_t fm, ctm;
-    cairo_matrix_init(&fm, f->size * f->m.a, f->size * f->m.b, -f->size * f->m.c, -f->size * f->m.d, 0, 0);
-    cairo_matrix_init(&ctm, 1, 0, 0, -1, 0, 0);
+    cairo_matrix_init(&fm, f->size * f->m.a, -f->size * f->m.b, -f->size * f->m.c, f->size * f->m.d, 0, 0);
+    cairo_matrix_init_identity(&ctm);
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    // Outlines stay unhinted; whole-pixel glyph metrics let cairo bound its
+    // composite by the glyphs (off, it composites through a mask of the
+    // whole bitmap, three times slower).  Advances come from the shaper.
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
     cairo_scaled_font_t* sf = cairo_scaled_font_create(f->face->cairo, &fm, &ctm, options);
     cairo_font_options_destroy(options);
     if (cairo_scaled_font_status(sf) != CAIRO_STATUS_SUCCESS) {
@@ -405,6 +408,12 @@ void CTLineDraw(CTLineRef line, CGContextRef ctx) {
     cairo_t* cr = static_cast<cairo_t*>(CGContextGetRasterHandle(ctx));
     if (!line || !cr) return;
     const CGPoint origin = CGContextGetTextPosition(ctx);
+    // Glyphs are placed in device space (y downwards), where the font's
+    // rasterised form was made.
+    cairo_matrix_t toDevice;
+    cairo_get_matrix(cr, &toDevice);
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
     cairo_set_source_rgba(cr, line->colour[0], line->colour[1], line->colour[2], line->colour[3]);
     double pen = origin.x;
     std::vector<cairo_glyph_t> glyphs;
@@ -416,11 +425,14 @@ void CTLineDraw(CTLineRef line, CGContextRef ctx) {
         cairo_set_scaled_font(cr, f->scaled);
         glyphs.clear();
         for (std::size_t g = 0; g < run.glyphs.size(); ++g) {
-            glyphs.push_back(cairo_glyph_t{run.glyphs[g], pen + run.dx[g], origin.y + run.dy[g]});
+            double x = pen + run.dx[g], y = origin.y + run.dy[g];
+            cairo_matrix_transform_point(&toDevice, &x, &y);
+            glyphs.push_back(cairo_glyph_t{run.glyphs[g], x, y});
             pen += run.advances[g];
         }
         cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
     }
+    cairo_restore(cr);
     CGContextSetTextPosition(ctx, pen, origin.y);
 }
 

@@ -1,0 +1,40 @@
+// qor-fuzz-link: ciplatform uitoolkit macshim pakvane picts compression base
+// Arbitrary UTF-16 (lone surrogates, marks, right-to-left and CJK text, control
+// units) laid out, measured, ruled and drawn in one of the toolkit's faces:
+// every unit gets a ruler entry, entries never go back, the last one is the
+// line's width, and drawing stays inside the bitmap.
+#include "ciplatform/crbcanvas.h"
+#include "ciplatform/ctfont.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const char* const kFaces[] = {"Tahoma", "Verdana", "Courier New", "Meiryo", "PMingLiU", "Microsoft YaHei"};
+    static cCrbOffscreenCanvas* canvas = [] {
+        installPlatformFonts();
+        auto* c = new cCrbOffscreenCanvas;
+        c->create(64, 32);
+        return c;
+    }();
+    if (size < 1 || size > 4096) return 0;
+    const uint8_t pick = data[0];
+    std::vector<unsigned short> text;
+    for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<unsigned short>(data[i] | (data[i + 1] << 8)));
+    cFontObject* font = cFontObject::get(5, 9 + pick % 12, kFaces[(pick >> 4) % 6], pick & 8, false, pick & 4);
+    if (!font) __builtin_trap();
+    auto* mac = static_cast<cMacCTFont*>(font);
+    const long long n = static_cast<long long>(text.size());
+    std::vector<int> ruler(text.size() + 1, -1);
+    if (!mac->textRuler(text.data(), n, ruler.data())) __builtin_trap();
+    for (long long i = 0; i < n; ++i)
+        if (ruler[i] < 0 || (i > 0 && ruler[i] < ruler[i - 1])) __builtin_trap();
+    if (ruler[n] != -1) __builtin_trap();
+    sSize dim;
+    if (!mac->getTextDim(nullptr, text.data(), n, dim)) __builtin_trap();
+    if (n > 0 && (dim.w < ruler[n - 1] + 1 || dim.w > ruler[n - 1] + 2)) __builtin_trap();
+    canvas->setTextMode(font);
+    canvas->drawText(static_cast<int>(pick % 40) - 20, static_cast<int>(pick % 24) - 8, pick & 2, text.data(), n);
+    return 0;
+}
