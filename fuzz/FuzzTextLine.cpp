@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <vector>
 
+#ifndef FUZZ_FAIL
+#define FUZZ_FAIL(message) __builtin_trap()
+#endif
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const char* const kFaces[] = {"Tahoma", "Verdana", "Courier New", "Meiryo", "PMingLiU", "Microsoft YaHei"};
     static cCrbOffscreenCanvas* canvas = [] {
@@ -22,18 +26,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t pick = data[0];
     std::vector<unsigned short> text;
     for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<unsigned short>(data[i] | (data[i + 1] << 8)));
-    cFontObject* font = cFontObject::get(5, 9 + pick % 12, kFaces[(pick >> 4) % 6], pick & 8, false, pick & 4);
-    if (!font) __builtin_trap();
+    const char* face = kFaces[(pick >> 4) % 6];
+    cFontObject* font = cFontObject::get(5, 9 + pick % 12, face, pick & 8, false, pick & 4);
+    // A family without a bold face ("PMingLiU") has no "... Bold" font.
+    if (!font) font = cFontObject::get(5, 9 + pick % 12, face, false, false, pick & 4);
+    if (!font) FUZZ_FAIL("no font");
     auto* mac = static_cast<cMacCTFont*>(font);
     const long long n = static_cast<long long>(text.size());
     std::vector<int> ruler(text.size() + 1, -1);
-    if (!mac->textRuler(text.data(), n, ruler.data())) __builtin_trap();
+    if (!mac->textRuler(text.data(), n, ruler.data())) FUZZ_FAIL("no ruler");
     for (long long i = 0; i < n; ++i)
-        if (ruler[i] < 0 || (i > 0 && ruler[i] < ruler[i - 1])) __builtin_trap();
-    if (ruler[n] != -1) __builtin_trap();
+        if (ruler[i] < 0 || (i > 0 && ruler[i] < ruler[i - 1])) FUZZ_FAIL("ruler goes back");
+    if (ruler[n] != -1) FUZZ_FAIL("ruler overrun");
     sSize dim;
-    if (!mac->getTextDim(nullptr, text.data(), n, dim)) __builtin_trap();
-    if (n > 0 && (dim.w < ruler[n - 1] + 1 || dim.w > ruler[n - 1] + 2)) __builtin_trap();
+    if (!mac->getTextDim(nullptr, text.data(), n, dim)) FUZZ_FAIL("no size");
+    if (n > 0 && (dim.w < ruler[n - 1] + 1 || dim.w > ruler[n - 1] + 2)) FUZZ_FAIL("size and ruler disagree");
     canvas->setTextMode(font);
     canvas->drawText(static_cast<int>(pick % 40) - 20, static_cast<int>(pick % 24) - 8, pick & 2, text.data(), n);
     return 0;

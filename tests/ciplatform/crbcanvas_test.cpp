@@ -366,3 +366,51 @@ TEST_F(PlatformCanvas, TextPaintsItsBackgroundBoxAndMeasuresLikeItsFont) {
     EXPECT_FALSE(canvas->textRuler("x", 0, ruler));
     EXPECT_FALSE(canvas->setTextMode(5, 13, "No Such Face", false, false, false));
 }
+
+TEST_F(PlatformCanvas, ItalicsLeanRightAndStretchedFacesDrawWider) {
+    // The ink's mean column in the upper half of a run of "I" against the
+    // lower half: an upright face keeps it, the slant of 0.3 moves it right
+    // by 0.3 of the rows between the halves' centres.
+    struct sInk {
+        double upper = 0, lower = 0;
+        int left = 1 << 30, right = -1;
+    };
+    auto inkOf = [](bool italic, const char* face, int size) {
+        auto canvas = newCanvas(200, 60);
+        sRect all{0, 0, 200, 60};
+        canvas->drawRect(&all, 0xFFFFFF, 0xFFFFFF);
+        EXPECT_TRUE(canvas->setTextMode(5, size, face, false, false, italic));
+        canvas->setTextColors(0, 0xFFFFFF);
+        EXPECT_TRUE(canvas->drawText(20, 10, true, "IIIIII", -1));
+        cPicture shot;
+        EXPECT_TRUE(canvas->snapshot(&shot, nullptr));
+        int top = 60, bottom = -1;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 200; ++x)
+                if ((shot.raw()[y * 200 + x] & 0xFF) < 128) top = std::min(top, y), bottom = std::max(bottom, y);
+        sInk ink;
+        const int mid = (top + bottom + 1) / 2;
+        double wu = 0, wl = 0;
+        for (int y = top; y <= bottom; ++y)
+            for (int x = 0; x < 200; ++x) {
+                const double w = 255 - (shot.raw()[y * 200 + x] & 0xFF);
+                if (w <= 0) continue;
+                (y < mid ? ink.upper : ink.lower) += w * x;
+                (y < mid ? wu : wl) += w;
+                if (w > 128) ink.left = std::min(ink.left, x), ink.right = std::max(ink.right, x);
+            }
+        ink.upper /= wu;
+        ink.lower /= wl;
+        ink.upper -= ink.lower;                        // the lean
+        ink.lower = (bottom - top + 1) / 2.0 * 0.3;    // the lean a slant of 0.3 gives
+        return ink;
+    };
+    const sInk upright = inkOf(false, "Tahoma", 20), slanted = inkOf(true, "Tahoma", 20);
+    EXPECT_NEAR(upright.upper, 0, 0.3);
+    EXPECT_NEAR(slanted.upper, slanted.lower, 0.2 * slanted.lower + 0.5);
+    // Meiryo at 16 is stretched by 1.08 across; at 17 it is not, and the
+    // size rule alone makes 17 draw 0.75 points larger than 16.
+    const sInk at16 = inkOf(false, "Meiryo", 16), at17 = inkOf(false, "Meiryo", 17);
+    const double w16 = at16.right - at16.left, w17 = at17.right - at17.left;
+    EXPECT_NEAR(w16 / w17, 1.08 * 13.25 / 14.0, 0.04);
+}
