@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!font) FUZZ_FAIL("no font");
     auto* mac = static_cast<cMacCTFont*>(font);
     const long long n = static_cast<long long>(text.size());
-    std::vector<int> ruler(text.size() + 1, -1);
+    text.push_back(0);  // an empty text is still a text
+    std::vector<int> ruler(static_cast<std::size_t>(n) + 1, -1);
     if (!mac->textRuler(text.data(), n, ruler.data())) FUZZ_FAIL("no ruler");
     for (long long i = 0; i < n; ++i)
         if (ruler[i] < 0 || (i > 0 && ruler[i] < ruler[i - 1])) FUZZ_FAIL("ruler goes back");
