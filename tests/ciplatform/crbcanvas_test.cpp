@@ -414,3 +414,37 @@ TEST_F(PlatformCanvas, ItalicsLeanRightAndStretchedFacesDrawWider) {
     const double w16 = at16.right - at16.left, w17 = at17.right - at17.left;
     EXPECT_NEAR(w16 / w17, 1.08 * 13.25 / 14.0, 0.04);
 }
+
+TEST_F(PlatformCanvas, SubCanvasDrawsTextAndLinesAsItsParentWouldAtItsCorner) {
+    auto draw = [](bool throughSub) {
+        auto canvas = newCanvas(90, 50);
+        sRect all{0, 0, 90, 50};
+        canvas->drawRect(&all, 0xFFFFFF, 0xFFFFFF);
+        canvas->setTextColors(0x204080, 0xC0E0FF);
+        canvas->setLineMode(0x0000FF, 2);
+        cCanvas* target = canvas.get();
+        std::unique_ptr<cCanvas> sub;
+        int ox = 0, oy = 0;
+        if (throughSub) {
+            sRect part{13, 9, 70, 38};
+            sub.reset(canvas->subCanvas(&part));
+            target = sub.get();
+            ox = 13, oy = 9;
+        }
+        target->setTextColors(0x204080, 0xC0E0FF);
+        target->setLineMode(0x0000FF, 2);
+        EXPECT_TRUE(target->drawText(20 - ox, 15 - oy, false, "Qor 1.0", -1));
+        sPoint a{15 - ox, 40 - oy}, b{80 - ox, 40 - oy}, c{16 - ox, 12 - oy}, d{16 - ox, 44 - oy};
+        EXPECT_TRUE(target->drawLine(&a, &b));
+        EXPECT_TRUE(target->drawLine(&c, &d));
+        sub.reset();
+        cPicture shot;
+        EXPECT_TRUE(canvas->snapshot(&shot, nullptr));
+        return std::vector<unsigned>(shot.raw(), shot.raw() + 90 * 50);
+    };
+    const auto direct = draw(false), viaSub = draw(true);
+    int inked = 0;
+    for (unsigned p : direct) inked += p != 0xFFFFFFFFu;
+    EXPECT_GT(inked, 150);
+    EXPECT_EQ(direct, viaSub);
+}
