@@ -107,7 +107,7 @@ bool cRecordingCanvas::drawText(int x, int y, bool transparent, const char* text
     textSize(text, len, s);
     c.w = s.w;
     c.h = s.h;
-    calls.push_back(c);
+    record(c);
     return true;
 }
 
@@ -128,7 +128,7 @@ bool cRecordingCanvas::drawRect(sRect* r, unsigned int fill, unsigned int border
     c.h = r->h;
     c.fill = fill;
     c.border = border;
-    calls.push_back(c);
+    record(c);
     return true;
 }
 
@@ -141,7 +141,7 @@ bool cRecordingCanvas::drawBitmap(int x, int y, cPicture* picture, int w, int h)
     c.w = w < 0 ? picture->width() : w;
     c.h = h < 0 ? picture->height() : h;
     c.pixels.assign(picture->raw(), picture->raw() + picture->count());
-    calls.push_back(c);
+    record(c);
     return true;
 }
 
@@ -153,7 +153,7 @@ bool cRecordingCanvas::drawLine(sPoint* a, sPoint* b) {
     c.y = a->y;
     c.w = b->x;
     c.h = b->y;
-    calls.push_back(c);
+    record(c);
     return true;
 }
 
@@ -201,6 +201,111 @@ bool cRecordingCanvas::textRuler(const unsigned short* text, long long len, int*
         advances[i] = at;
     }
     return true;
+}
+
+}  // namespace qortest
+
+namespace qortest {
+
+void cRecordingCanvas::record(sDrawCall c) {
+    c.x += mOriginX;
+    c.y += mOriginY;
+    if (c.op == "line") {
+        c.w += mOriginX;
+        c.h += mOriginY;
+    }
+    (mSink ? mSink : this)->calls.push_back(c);
+}
+
+void cRecordingCanvas::recordRegion(const char* op, const sRect* r) {
+    cRecordingCanvas* sink = mSink ? mSink : this;
+    if (!sink->recordRegions) return;
+    sDrawCall c;
+    c.op = op;
+    if (r) {
+        c.x = r->x + mOriginX;
+        c.y = r->y + mOriginY;
+        c.w = r->w;
+        c.h = r->h;
+    }
+    sink->calls.push_back(c);
+}
+
+bool cRecordingCanvas::clip(sRect* r) {
+    if (!r) return false;
+    recordRegion("clip", r);
+    return true;
+}
+
+bool cRecordingCanvas::unclip(sRect* r) {
+    if (!r) return false;
+    recordRegion("unclip", r);
+    return true;
+}
+
+bool cRecordingCanvas::select() {
+    recordRegion("select", nullptr);
+    return true;
+}
+
+bool cRecordingCanvas::canDrawAt(sRect* r) {
+    return r && r->x < mW && r->y < mH && r->x + r->w > 0 && r->y + r->h > 0;
+}
+
+cCanvas* cRecordingCanvas::subCanvas(sRect* r) {
+    if (!r) return nullptr;
+    auto* sub = new cRecordingCanvas(r->w, r->h, mFont ? mFont->size() : 10);
+    sub->mSink = mSink ? mSink : this;
+    sub->mOriginX = mOriginX + r->x;
+    sub->mOriginY = mOriginY + r->y;
+    return sub;
+}
+
+cCanvas* cRecordingCanvas::offscreen(int w, int h, int, int) {
+    cRecordingCanvas* sink = mSink ? mSink : this;
+    if (!sink->allowOffscreen) return nullptr;
+    sDrawCall c;
+    c.op = "offscreen";
+    c.x = mOriginX;
+    c.y = mOriginY;
+    c.w = w;
+    c.h = h;
+    sink->calls.push_back(c);
+    auto* off = new cRecordingCanvas(w, h, mFont ? mFont->size() : 10);
+    off->mSink = sink;
+    off->mOriginX = mOriginX;
+    off->mOriginY = mOriginY;
+    return off;
+}
+
+bool cRecordingCanvas::draw(int x, int y, cCanvas* from, int, int, int, int) {
+    if (!from) return false;
+    sDrawCall c;
+    c.op = "blit";
+    c.x = x;
+    c.y = y;
+    c.w = from->width();
+    c.h = from->height();
+    record(c);
+    return true;
+}
+
+}  // namespace qortest
+
+namespace qortest {
+
+std::string dumpCalls(const std::vector<sDrawCall>& calls) {
+    std::string out;
+    for (auto& c : calls) {
+        out += c.op;
+        if (c.op != "select")
+            out += " " + std::to_string(c.x) + "," + std::to_string(c.y) + "," + std::to_string(c.w) + "," +
+                   std::to_string(c.h);
+        if (c.op == "rect") out += " #" + std::to_string(c.fill) + (c.fill == c.border ? "" : "!");
+        if (c.op == "text") out += " " + c.text;
+        out += "\n";
+    }
+    return out;
 }
 
 }  // namespace qortest

@@ -28,7 +28,7 @@ public:
 };
 
 struct sDrawCall {
-    std::string op;           // "text", "rect", "bitmap", "line"
+    std::string op;           // "text", "rect", "bitmap", "line", "clip", "unclip", "select", "offscreen", "blit"
     int x = 0, y = 0, w = 0, h = 0;
     bool transparent = false;
     std::string text;         // UTF-8
@@ -57,16 +57,40 @@ public:
     bool textRuler(const char* text, long long len, int* advances) override;
     bool textRuler(const unsigned short* text, long long len, int* advances) override;
 
+    // Drawable-region changes ("clip", "unclip", "select") are recorded only
+    // when asked; sub-canvases and offscreen canvases record into their
+    // root canvas's list in its coordinates.
+    bool clip(sRect* r) override;
+    bool unclip(sRect* r) override;
+    bool select() override;
+    bool canDrawAt(sRect* r) override;
+    cCanvas* subCanvas(sRect* r) override;
+    // Null unless allowOffscreen; records "offscreen" with its size.
+    cCanvas* offscreen(int w, int h, int, int) override;
+    // Records "blit" with the source's size.
+    bool draw(int x, int y, cCanvas* from, int, int, int, int) override;
+
     std::vector<sDrawCall> calls;
+    bool recordRegions = false;
+    bool allowOffscreen = true;
     // Makes drawText fail, to test callers' failure paths.
     bool failText = false;
     cFontObject* font() const { return mFont; }
 
 private:
+    void record(sDrawCall c);
+    void recordRegion(const char* op, const sRect* r);
+
+    cRecordingCanvas* mSink = nullptr;
+    int mOriginX = 0, mOriginY = 0;
     int mW, mH;
     cFontObject* mFont = nullptr;
     unsigned int mText = 0, mBackground = 0xFFFFFF;
 };
+
+// One line per call: "op x,y,w,h", rectangles with " #fill" (and "!" when
+// the border differs), texts with their text; "select" alone.
+std::string dumpCalls(const std::vector<sDrawCall>& calls);
 
 // UTF-8 <-> UTF-16 for test texts.
 std::u16string utf16(const std::string& s);

@@ -1,0 +1,163 @@
+#include "testwindow.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace qortest {
+
+void cTestWindowTarget::bind(cChildElement* r, int w, int h, int x, int y) {
+    root = r;
+    winX = x;
+    winY = y;
+    r->setWinTarget(this, x, y, w, h);
+    r->processConstruct();
+}
+
+bool cTestWindowTarget::_rt_changepos(int x, int y, int w, int h) {
+    winX = x;
+    winY = y;
+    if (root) root->processSizeChanges(w, h, false);
+    return true;
+}
+
+void cTestWindowTarget::_rt_repaint(sArea* area) {
+    if (area) repaints.push_back(*area);
+    else ++wholeRepaints;
+}
+
+bool cTestWindowTarget::_rt_send_action(void* e) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!acceptWakeups) return false;
+    mWakes.push_back({false, e});
+    ++mWakeCount;
+    mCond.notify_all();
+    return true;
+}
+
+bool cTestWindowTarget::_rt_receive_action(void* e) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!acceptWakeups) return false;
+    mWakes.push_back({true, e});
+    ++mWakeCount;
+    mCond.notify_all();
+    return true;
+}
+
+int cTestWindowTarget::drain() {
+    int n = 0;
+    for (;;) {
+        sWake w;
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            if (mWakes.empty()) return n;
+            w = mWakes.front();
+            mWakes.pop_front();
+        }
+        if (root) {
+            auto* e = static_cast<cChildElement*>(w.element);
+            if (w.post) root->processPostFirst(e);
+            else root->processActionFirst(e);
+        }
+        ++n;
+    }
+}
+
+bool cTestWindowTarget::waitForWakeups(int n, int ms) {
+    std::unique_lock<std::mutex> lock(mMutex);
+    return mCond.wait_for(lock, std::chrono::milliseconds(ms), [&] { return mWakeCount >= n; });
+}
+
+int cTestWindowTarget::wakeups() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mWakeCount;
+}
+
+bool cTestWindowTarget::_rt_capturepointer(bool c) {
+    captures.push_back(c);
+    return grantCapture;
+}
+
+bool cTestWindowTarget::_rt_setpointer(int p) {
+    pointers.push_back(p);
+    return p >= 0 && p <= 9;
+}
+
+bool cTestWindowTarget::_rt_copy_text(void* t, long long len) {
+    if (!t || len < 1) return false;
+    // The length counts the terminating NUL, which must be there.
+    const char* s = static_cast<const char*>(t);
+    if (s[len - 1] != 0) return false;
+    copied.emplace_back(s, static_cast<size_t>(len - 1));
+    clipboard = copied.back();
+    hasClipboard = true;
+    return true;
+}
+
+bool cTestWindowTarget::_rt_request_copied_text(_typebuf<unsigned char>& out) {
+    if (!hasClipboard) return false;
+    out.set(static_cast<long long>(clipboard.size()));
+    if (!clipboard.empty()) std::memcpy(out.data(), clipboard.data(), clipboard.size());
+    return true;
+}
+
+bool cTestWindowTarget::_rt_setminsize(int w, int h) {
+    minW = w;
+    minH = h;
+    return true;
+}
+
+bool cTestWindowTarget::_rt_setmaxsize(int w, int h) {
+    maxW = w;
+    maxH = h;
+    return true;
+}
+
+bool cTestWindowTarget::_rt_winpossize(int& x, int& y, int& w, int& h) {
+    x = winX;
+    y = winY;
+    w = root ? root->width() : 0;
+    h = root ? root->height() : 0;
+    return true;
+}
+
+bool cTestWindowTarget::_rt_desktopsize(int& w, int& h) {
+    w = 1920;
+    h = 1080;
+    return true;
+}
+
+bool cTestWindowTarget::_rt_setcaption(char* c) {
+    captions.emplace_back(c ? c : "");
+    return true;
+}
+
+int cTestWindowTarget::_rt_modal(char*, int, int, cChildElement* r, bool) {
+    if (!r) return -1;
+    return modalAnswer;
+}
+
+int cTestWindowMaker::modal(char* title, int, int, cChildElement* root, cWindowRequestTarget*, bool) {
+    if (!root) return -1;
+    modalTitles.emplace_back(title ? title : "");
+    return modalAnswer;
+}
+
+unsigned int cManualClock::now = 1000;
+
+namespace {
+unsigned int manualNow() { return cManualClock::now; }
+}  // namespace
+
+void cManualClock::install() {
+    if (mInstalled) return;
+    mOld = __setElementClock(manualNow);
+    mInstalled = true;
+}
+
+void cManualClock::uninstall() {
+    if (!mInstalled) return;
+    __setElementClock(mOld);
+    mInstalled = false;
+}
+
+}  // namespace qortest

@@ -1,0 +1,110 @@
+// A window for the tests of element code: it records what the elements ask
+// of it (repaints, capture, pointer shapes, captions, clipboard texts) and
+// keeps the wake-ups of the action queues until the test drains them on its
+// own thread, as a real window's event loop would.  Also a window maker that
+// hands such windows out, and a millisecond clock the test sets by hand.
+#pragma once
+
+#include "uitoolkit/element.h"
+#include "uitoolkit/window.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qortest {
+
+class cTestWindowTarget : public cWindowRequestTarget {
+public:
+    // Makes root the window's root (setWinTarget, processConstruct).
+    void bind(cChildElement* root, int w, int h, int x = 0, int y = 0);
+
+    void _rt_destroy() override { ++destroyed; }
+    void _rt_modalresult(int r) override { modalResults.push_back(r); }
+    bool _rt_changepos(int x, int y, int w, int h) override;
+    void _rt_repaint(sArea* area) override;
+    bool _rt_send_action(void* e) override;
+    bool _rt_receive_action(void* e) override;
+    bool _rt_capturepointer(bool c) override;
+    bool _rt_setpointer(int p) override;
+    bool _rt_copy_text(void* t, long long len) override;
+    bool _rt_request_copied_text(_typebuf<unsigned char>& out) override;
+    bool _rt_setminsize(int w, int h) override;
+    bool _rt_setmaxsize(int w, int h) override;
+    bool _rt_winpossize(int& x, int& y, int& w, int& h) override;
+    bool _rt_desktopsize(int& w, int& h) override;
+    bool _rt_setcaption(char* c) override;
+    bool _rt_focus() override { ++focusRequests; return true; }
+    int _rt_modal(char* title, int w, int h, cChildElement* root, bool resizable) override;
+
+    // Runs every recorded wake-up, in order, on the calling thread; returns
+    // how many ran.  Wake-ups recorded meanwhile run too.
+    int drain();
+    // Waits (up to ms) until at least n wake-ups have been recorded in all.
+    bool waitForWakeups(int n, int ms);
+    int wakeups();
+
+    cChildElement* root = nullptr;
+    bool acceptWakeups = true;   // false: the window refuses to record
+    bool grantCapture = true;
+    int winX = 0, winY = 0;
+    std::vector<sArea> repaints;
+    int wholeRepaints = 0;       // requests with a null area
+    std::vector<bool> captures;
+    std::vector<int> pointers;
+    std::vector<std::string> captions;
+    std::vector<int> modalResults;
+    std::vector<std::string> copied;  // the bytes handed to _rt_copy_text
+    std::string clipboard;
+    bool hasClipboard = false;
+    int destroyed = 0;
+    int focusRequests = 0;
+    int minW = -2, minH = -2, maxW = -2, maxH = -2;
+    int modalAnswer = 0;
+
+private:
+    struct sWake {
+        bool post;
+        void* element;
+    };
+    std::mutex mMutex;
+    std::condition_variable mCond;
+    std::deque<sWake> mWakes;
+    int mWakeCount = 0;
+};
+
+class cTestWindowMaker : public cWindowMaker {
+public:
+    bool create(void*, void*, unsigned int) override { ++creates; return createResult; }
+    int modal(char* title, int w, int h, cChildElement* root, cWindowRequestTarget* owner,
+              bool resizable) override;
+    cWindowHolder* asyncwnd(char*, int, int, cChildElement*, cWindowRequestTarget*, bool, int, int) override {
+        return nullptr;
+    }
+    void destroy(cWindowHolder*) override {}
+    int msgloop() override { return 0; }
+
+    bool createResult = true;
+    int creates = 0;
+    std::vector<std::string> modalTitles;
+    int modalAnswer = 0;
+};
+
+// A millisecond clock for double clicks: install() makes the elements read
+// `now`; uninstall() (or the destructor) restores the real clock.
+class cManualClock {
+public:
+    cManualClock() { install(); }
+    ~cManualClock() { uninstall(); }
+    void install();
+    void uninstall();
+    static unsigned int now;
+
+private:
+    bool mInstalled = false;
+    tElementClock mOld = nullptr;
+};
+
+}  // namespace qortest
