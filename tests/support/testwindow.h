@@ -37,6 +37,10 @@ public:
     bool _rt_desktopsize(int& w, int& h) override;
     bool _rt_setcaption(char* c) override;
     bool _rt_focus() override { ++focusRequests; return true; }
+    // Measures with the font's own metrics (the fixed-metric test font).
+    bool _rt_textbox(cFontObject* font, char* text, sSize& s) override {
+        return font && text && font->getTextDim(nullptr, text, -1, s);
+    }
     int _rt_modal(char* title, int w, int h, cChildElement* root, bool resizable) override;
 
     // Runs every recorded wake-up, in order, on the calling thread; returns
