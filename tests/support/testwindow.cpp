@@ -20,6 +20,33 @@ bool cTestWindowTarget::_rt_changepos(int x, int y, int w, int h) {
     return true;
 }
 
+int cTestPopupHolder::disposed = 0;
+int cTestPopupHolder::alive = 0;
+
+cTestPopupHolder::cTestPopupHolder(cChildElement* root, int x, int y, int w, int h)
+    : window(new cTestWindowTarget()) {
+    ++alive;
+    window->bind(root, w, h, x, y);
+}
+
+cTestPopupHolder::~cTestPopupHolder() {
+    --alive;
+    delete window;
+}
+
+cWindowRequestTarget* cTestPopupHolder::target() { return window; }
+
+void cTestPopupHolder::dispose(bool) {
+    ++disposed;
+    delete this;
+}
+
+cWindowHolder* cTestWindowTarget::_rt_popup(int x, int y, int w, int h, cChildElement* r, bool focus) {
+    if (refusePopups || !r) return nullptr;
+    popups.push_back({x, y, w, h, r, focus});
+    return new cTestPopupHolder(r, x, y, w, h);
+}
+
 void cTestWindowTarget::_rt_repaint(sArea* area) {
     if (area) repaints.push_back(*area);
     else ++wholeRepaints;

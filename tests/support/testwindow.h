@@ -16,6 +16,23 @@
 
 namespace qortest {
 
+class cTestWindowTarget;
+
+// A popup window handed out by cTestWindowTarget::_rt_popup: it binds its
+// root to a window of its own and counts its disposals; dispose deletes it
+// (never its root).
+class cTestPopupHolder : public cWindowHolder {
+public:
+    cTestPopupHolder(cChildElement* root, int x, int y, int w, int h);
+    ~cTestPopupHolder() override;
+    cWindowRequestTarget* target() override;
+    void dispose(bool) override;
+
+    static int disposed;
+    static int alive;
+    cTestWindowTarget* window;
+};
+
 class cTestWindowTarget : public cWindowRequestTarget {
 public:
     // Makes root the window's root (setWinTarget, processConstruct).
@@ -42,6 +59,15 @@ public:
         return font && text && font->getTextDim(nullptr, text, -1, s);
     }
     int _rt_modal(char* title, int w, int h, cChildElement* root, bool resizable) override;
+    // Opens a cTestPopupHolder and records where; null when refusePopups.
+    cWindowHolder* _rt_popup(int x, int y, int w, int h, cChildElement* root, bool focus) override;
+    struct sPopup {
+        int x, y, w, h;
+        cChildElement* root;
+        bool focus;
+    };
+    std::vector<sPopup> popups;
+    bool refusePopups = false;
 
     // Runs every recorded wake-up, in order, on the calling thread; returns
     // how many ran.  Wake-ups recorded meanwhile run too.
