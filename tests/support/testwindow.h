@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -68,6 +69,13 @@ public:
     };
     std::vector<sPopup> popups;
     bool refusePopups = false;
+    // A modal popup binds its root to a window of its own, runs the test's
+    // script on it (the script stands for the user), answers the last
+    // result given to end_modal (-1 without one) and deletes the root.
+    int _rt_modal_popup(int x, int y, int w, int h, cChildElement* root) override;
+    std::vector<sPopup> modalPopups;
+    std::function<void(cChildElement* root, cTestWindowTarget& window)> onModalPopup;
+    int desktopW = 1920, desktopH = 1080;
 
     // Runs every recorded wake-up, in order, on the calling thread; returns
     // how many ran.  Wake-ups recorded meanwhile run too.
