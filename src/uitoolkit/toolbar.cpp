@@ -26,6 +26,7 @@ void cToolBarChild::onInitData() {
     mDrawOwnBorder = true;
     mStyle = cButtonChild::dsImageLeft;
     mDft1 = mDft2 = 0xFFFFFFFFu;
+    mButtonsFocus = wantAcceptFoucs();
     mOverflow.destroy();
     if (!isDirectChild(&mMore)) attach(&mMore, 0, 0, 1, 1, cptFixed);
     mMore.setBorder(cButtonChild::bdFlat, false);
@@ -85,7 +86,7 @@ void cToolBarChild::setButton(int id, const char* text, int image) {
     cButtonChild* b = newButton(id);
     if (!b) return;
     if (text) b->setText(text, -1, false);
-    b->setAcceptFocus(wantAcceptFoucs());
+    b->setAcceptFocus(mButtonsFocus);
     b->setBorder(static_cast<cButtonChild::eBorderStyle>(mBorderedStyle), false);
     b->setTextColor(mTextColour, false);
     if (mFont) b->setFont(mFont);
@@ -216,6 +217,82 @@ void cToolBarChild::setButtonsStyle(cButtonChild::eDispStyle s) {
     if (s == mStyle) return;
     mStyle = s;
     rebuildToolbar();
+}
+
+void cToolBarChild::setBorderedButtonStyle(cButtonChild::eBorderStyle st) {
+    if (st == mBorderedStyle) return;
+    mBorderedStyle = st;
+    rebuildToolbar();
+}
+
+void cToolBarChild::setDrawOwnBorder(bool b) {
+    if (b == mDrawOwnBorder) return;
+    mDrawOwnBorder = b;
+    if (visible()) repaint(nullptr);
+}
+
+bool cToolBarChild::setButtonFont(int id, cFontObject* font) {
+    cButtonChild* b = findButton(id);
+    if (!b) return false;
+    b->setFont(font);
+    rebuildToolbar();
+    return true;
+}
+
+bool cToolBarChild::setButtonTextColor(int id, unsigned int c) {
+    cButtonChild* b = findButton(id);
+    if (!b) return false;
+    for (int st = 0; st < 4; ++st) b->setTextColor(st, c, false);
+    if (b->visible()) b->repaint(nullptr);
+    return true;
+}
+
+void cToolBarChild::setButtonsTextColor(unsigned int c) {
+    if (c == mTextColour) return;
+    mTextColour = c;
+    for (auto& kv : mButtons)
+        for (int st = 0; st < 4; ++st) kv.second->setTextColor(st, c, false);
+    if (visible()) repaint(nullptr);
+}
+
+void cToolBarChild::setButtonsTextColor(int state, unsigned int c) {
+    for (auto& kv : mButtons) kv.second->setTextColor(state, c, false);
+    if (visible()) repaint(nullptr);
+}
+
+void cToolBarChild::setButtonsFont(cFontObject* font) {
+    if (font == mFont) return;
+    mFont = font;
+    for (auto& kv : mButtons) kv.second->setFont(font);
+    rebuildToolbar();
+}
+
+void cToolBarChild::refButtonsBgImage(int state, cPicture* p) {
+    for (auto& kv : mButtons) kv.second->refStateBackImage(state, p);
+    if (visible()) repaint(nullptr);
+}
+
+void cToolBarChild::setButtonsBorderColor(int state, unsigned int c) {
+    for (auto& kv : mButtons) kv.second->setBorderColors(state, c, c);
+    if (visible()) repaint(nullptr);
+}
+
+void cToolBarChild::setDftBorderColors(unsigned int first, unsigned int second) {
+    if (first == mDft1 && second == mDft2) return;
+    mDft1 = first;
+    mDft2 = second;
+    if (mMore.visible_child() || wantsWidth() > width()) rebuildToolbar();
+}
+
+void cToolBarChild::setButtonAcceptFocus(bool on) {
+    mButtonsFocus = on;
+    bool held = false;
+    for (auto& kv : mButtons) {
+        if (kv.second->hasFocus()) held = true;
+        kv.second->setAcceptFocus(on);
+    }
+    // A button may not keep a focus it can no longer take.
+    if (!on && held) focus();
 }
 
 void cToolBarChild::setSmallerSizeBehavior(eSmallerSizeBehavior b) {
@@ -395,7 +472,7 @@ bool cToolBarChild::onMouseButton(int, int, int button, bool down) {
 }
 
 bool cToolBarChild::onAction(cChildElement* src, cChildAction* a) {
-    if (!a || a->code() != 0) return false;
+    if (!a || a->code() != 0) return cChildElement::onAction(src, a);
     if (src == &mMore) {
         sPoint at;
         if (!mMore.absPos(at) || mOverflow.empty()) return true;
@@ -417,7 +494,7 @@ bool cToolBarChild::onAction(cChildElement* src, cChildAction* a) {
             notifyAction(new cTbButtonAction(kv.first));
             return true;
         }
-    return false;
+    return cChildElement::onAction(src, a);
 }
 
 void cToolBarChild::onPaint(cCanvas* canvas) {

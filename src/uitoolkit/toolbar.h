@@ -50,6 +50,17 @@ public:
     }
     int maxDDHeight() const { return mMaxDD; }
     void setButtonsStyle(cButtonChild::eDispStyle s);
+    void setBorderedButtonStyle(cButtonChild::eBorderStyle s);
+    void setDrawOwnBorder(bool b);
+    bool setButtonFont(int id, cFontObject* font);
+    bool setButtonTextColor(int id, unsigned int c);
+    void setButtonsTextColor(unsigned int c);
+    void setButtonsTextColor(int state, unsigned int c);
+    void setButtonsFont(cFontObject* font);
+    void refButtonsBgImage(int state, cPicture* p);
+    void setButtonsBorderColor(int state, unsigned int c);
+    void setDftBorderColors(unsigned int first, unsigned int second);
+    void setButtonAcceptFocus(bool b);
     void setSmallerSizeBehavior(eSmallerSizeBehavior b);
     void setHideFrom(int id);
     int wantsWidth() const;
@@ -94,4 +105,5 @@ private:
     int mMinButtonW = 0;
     unsigned int mDft1 = 0xFFFFFFFFu, mDft2 = 0xFFFFFFFFu;
     int mLayouts = 0;
+    bool mButtonsFocus = true;
 };

@@ -171,3 +171,28 @@ TEST(ToolBar, RemovedButtonsLeaveNoPointersBehind) {
     EXPECT_EQ(f.tb.maxDDHeight(), 200);
     EXPECT_FALSE(f.tb.removeButton(1));
 }
+
+TEST(ToolBar, FocusAndColoursReachEveryButton) {
+    sFixture f(200);
+    f.tb.setButton(1, "A", -1);
+    f.tb.setButton(2, "BB", -1);
+    f.tb.findButton(2)->focus();
+    f.win.drain();
+    ASSERT_EQ(f.root.getFocused(), f.tb.findButton(2));
+    // Buttons that may no longer take the focus give it to the bar.
+    f.tb.setButtonAcceptFocus(false);
+    f.win.drain();
+    EXPECT_EQ(f.root.getFocused(), &f.tb);
+    f.tb.setButton(3, "CCC", -1);
+    EXPECT_FALSE(f.tb.findButton(3)->acceptsFocus());
+    f.tb.setButtonsTextColor(0x0000FF);
+    f.tb.setButtonTextColor(1, 0x00FF00);
+    qortest::cRecordingCanvas canvas(40, 24);
+    f.tb.findButton(2)->onPaint(&canvas);
+    f.tb.findButton(1)->onPaint(&canvas);
+    std::vector<unsigned int> colours;
+    for (auto& c : canvas.calls)
+        if (c.op == "text") colours.push_back(c.color);
+    EXPECT_EQ(colours, (std::vector<unsigned int>{0x0000FF, 0x00FF00}));
+    EXPECT_FALSE(f.tb.setButtonTextColor(9, 0));
+}
