@@ -1,7 +1,7 @@
 // The package item table reader: any bytes are loaded as a table; every item
 // it takes is verified and read through its stream, and a table it took must
 // save and load again to the same bytes.
-// qor-fuzz-link: pakvane compression base
+// qor-fuzz-link: pakvane cihlpdoc uitoolkit picts compression base
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

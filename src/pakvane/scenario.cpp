@@ -1,0 +1,218 @@
+// The scenario model: string lookup through the language tables, path
+// definitions, and the lists the install job asks for.
+#include "pakvane/scenario.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/jobs.h"
+
+const char* cSoftPkgScenario::getStr(const char* id) const {
+    if (!id) return nullptr;
+    auto lt = langTables_.find(currLang_);
+    if (lt != langTables_.end()) {
+        auto e = lt->second.find(id);
+        if (e != lt->second.end()) return e->second.c_str();
+    }
+    auto d = defTable_.find(id);
+    return d == defTable_.end() ? nullptr : d->second.c_str();
+}
+
+bool cSoftPkgScenario::setStr(int lang, const char* id, const char* text) {
+    if (!id) return false;
+    tStrTable* t = &defTable_;
+    if (lang >= 0) {
+        auto it = langTables_.find(lang);
+        if (it == langTables_.end()) return false;
+        t = &it->second;
+    }
+    (*t)[id] = text ? text : "";
+    return true;
+}
+
+bool cSoftPkgScenario::setCurrLangID(int lang) {
+    if (langTables_.find(lang) == langTables_.end()) return false;
+    currLang_ = lang;
+    return true;
+}
+
+void cSoftPkgScenario::getSupportedLangs(std::vector<int>& out) const {
+    out.clear();
+    for (const auto& t : langTables_) out.push_back(t.first);
+}
+
+bool cSoftPkgScenario::isKnownConstantID(const char* id) { return id && std::strcmp(id, "pgm") == 0; }
+
+bool cSoftPkgScenario::isValidDef(const char* id, int& lang) const {
+    if (!id) return false;
+    if (defTable_.count(id) || isKnownConstantID(id)) return true;
+    for (const auto& t : langTables_)
+        if (!t.second.count(id)) {
+            lang = t.first;
+            return false;
+        }
+    return true;
+}
+
+void cSoftPkgScenario::clearStr(const char* id) {
+    if (!id) return;
+    for (auto& t : langTables_) t.second.erase(id);
+    defTable_.erase(id);
+}
+
+bool cSoftPkgScenario::isSafeSubPath(const std::string& sub) {
+    if (!sub.empty() && sub[0] == '/') return false;
+    std::size_t start = 0;
+    while (start <= sub.size()) {
+        std::size_t end = sub.find('/', start);
+        if (end == std::string::npos) end = sub.size();
+        if (sub.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::defToPath(const sPathDef& def, std::string& out) const {
+    // A sub path climbing out of its base would put files outside the
+    // folder the user chose.
+    if (!isSafeSubPath(def.sub)) return false;
+    if (def.id.empty()) {
+        out = def.sub;
+        return true;
+    }
+    const char* text = getStr(def.id.c_str());
+    if (!text) return false;
+    std::string base = text;
+    if (base.empty())
+        out = def.sub;
+    else if (def.sub.empty())
+        out = base;
+    else
+        out = base + (base.back() == '/' ? "" : "/") + def.sub;
+    return true;
+}
+
+void cSoftPkgScenario::getVer(int (&out)[4]) const {
+    for (int i = 0; i < 4; ++i) out[i] = ver_[i];
+}
+
+std::uint64_t cSoftPkgScenario::getVerID() const {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 16) | (static_cast<std::uint32_t>(ver_[i]) & 0xFFFFu);
+    return v;
+}
+
+bool cSoftPkgScenario::getStrVer(std::string& out, bool full) const {
+    char buf[64];
+    if (full && ver_[3] != 0)
+        std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", ver_[0], ver_[1], ver_[2], ver_[3]);
+    else if (ver_[2] != 0)
+        std::snprintf(buf, sizeof buf, "%d.%d.%d", ver_[0], ver_[1], ver_[2]);
+    else
+        std::snprintf(buf, sizeof buf, "%d.%d", ver_[0], ver_[1]);
+    out = buf;
+    return true;
+}
+
+bool cSoftPkgScenario::appliesToThisSystem(const sIntFileDef& f) const {
+    return cJob::is64bitOS() ? f.for64 : f.for32;
+}
+
+bool cSoftPkgScenario::getCopiedFiles(std::vector<sCopiedFile>& out) {
+    out.clear();
+    for (const auto& f : files_) {
+        if (!appliesToThisSystem(f)) continue;
+        if (!f.langs.empty()) {
+            bool found = false;
+            for (int l : f.langs) found = found || l == currLang_;
+            if (!found) continue;
+        }
+        out.emplace_back();
+        sCopiedFile& c = out.back();
+        if (!defToPath(f.dest, c.dest)) return false;
+        c.item = f.item;
+        std::memcpy(c.perm, f.perm, 3);
+        pkg_.digest(static_cast<int>(f.item), c.digest);
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::getMenuItems(std::vector<sMenuItemDef>& out) const {
+    out.clear();
+    for (const auto& m : menus_) {
+        out.emplace_back();
+        sMenuItemDef& d = out.back();
+        const char* t = getStr(m.title.c_str());
+        if (!t) return false;
+        d.title = t;
+        if (!defToPath(m.icon, d.icon) || !defToPath(m.target, d.target)) return false;
+        const char* a = m.args.empty() ? nullptr : getStr(m.args.c_str());
+        const char* c = m.comment.empty() ? nullptr : getStr(m.comment.c_str());
+        d.args = a ? a : "";
+        d.comment = c ? c : "";
+        d.elevated = (m.flags & 1) != 0;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::getOnCompletionRun(std::vector<sOnCompletionRun>& out) const {
+    out.clear();
+    for (const auto& r : runs_) {
+        out.emplace_back();
+        sOnCompletionRun& d = out.back();
+        d.checked = r.checked;
+        const char* l = getStr(r.label.c_str());
+        if (!l) return false;
+        d.label = l;
+        if (!defToPath(r.program, d.program)) return false;
+        const char* a = r.args.empty() ? nullptr : getStr(r.args.c_str());
+        d.args = a ? a : "";
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::getDepractesList(std::vector<sDeprecateItem>& out) const {
+    out = deprecates_;
+    return true;
+}
+
+bool cSoftPkgScenario::getParams(std::vector<sDefineParam>& out) const {
+    out = settings_;
+    return true;
+}
+
+unsigned long long cSoftPkgScenario::requiresSize(unsigned int cluster) const {
+    unsigned long long total = 0;
+    for (const auto& f : files_) {
+        if (!appliesToThisSystem(f)) continue;
+        unsigned long long n = pkg_.sizeOf(static_cast<int>(f.item));
+        if (cluster) n = (n + cluster - 1) / cluster * cluster;
+        total += n;
+    }
+    return total;
+}
+
+void cSoftPkgScenario::close() {
+    menus_.clear();
+    files_.clear();
+    runs_.clear();
+    deprecates_.clear();
+    defTable_.clear();
+    langTables_.clear();
+    settings_.clear();
+    supportURL_.clear();
+    publisherURL_.clear();
+    updatesURL_.clear();
+    manualURL_.clear();
+    icon_ = sPathDef();
+    for (sDocument* d : {&welcome_, &readme_, &eula_}) {
+        d->loader.destroy();
+        d->bytes.clear();
+    }
+    readmeAccept_ = false;
+    pkg_.newPackage();
+    literals_.clear();
+    for (int& v : ver_) v = 0;
+    nextLiteral_ = 0;
+    section_ = 0;
+}

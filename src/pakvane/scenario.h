@@ -1,0 +1,191 @@
+// cSoftPkgScenario: one installation scenario in memory.  Texts per
+// language, the software's version and addresses, its icon, the welcome,
+// readme and licence documents, the package items, and the lists of files,
+// menu shortcuts, settings, programs offered after installation and older
+// packages to remove.
+//
+// Filled from a text scenario (loadTextConfig) when an installer is built or
+// from a binary scenario (loadBinConfig) when one runs; written as a binary
+// scenario by saveBinConfig.
+//
+// Every text is addressed by a string id.  The default table serves every
+// language; each declared language (0 to 10) has a table of its own that
+// wins over the default one.  Ids beginning with "." are made for quoted
+// literals; "pgm" is the installation folder, set by the install job alone.
+//
+// Binary scenario, all integers little-endian, "str" = u16 n + n bytes:
+//   "QORSOPKG", u8 version (1; 0 read too), u32 body size, u32 packed size,
+//   SHA-256 of the body, then a level-9 zlib stream of the body.  The body is
+//   a run of tagged sections (1 software, 2 icon, 3 menus, 4 files, 5 run
+//   list, 6 default strings, 7 language strings, 8 settings, 9 welcome,
+//   10 readme, 11 licence, 12 deprecated packages, 13 item table) ended by
+//   the tag 0.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/fileio.h"
+#include "cihlpdoc/sidocloader.h"
+#include "pakvane/pkg.h"
+
+class cSoftPkgScenario {
+public:
+    // Error codes of loadTextConfig beyond the classic 1 to 27 (22 unused).
+    enum eExtraErrors : int {
+        errReservedID = 28,    // "pgm" defined as a string: it is the chosen folder
+        errVersionRange = 29,  // a version part outside 0 to 65535
+        errLineRead = 30,      // a line longer than 4096 units, or a read error
+        errFolderCycle = 31,   // folder recursion came back to a folder it is in
+    };
+    static constexpr int kMaxErrorCode = 31;
+
+    using tStrTable = std::map<std::string, std::string>;
+
+    struct sPathDef {
+        std::string id;   // string id of the base folder text; empty for none
+        std::string sub;  // path below it; may be empty
+    };
+    struct sInMenuDef {
+        std::string title, comment;
+        sPathDef target;
+        std::string args;
+        sPathDef icon;
+        std::uint8_t flags = 0;  // bit 0: start the target with administrator rights
+    };
+    struct sIntFileDef {
+        std::uint32_t item = 0;
+        sPathDef dest;
+        std::vector<int> langs;  // empty: every language
+        bool for32 = true;
+        bool for64 = true;
+        std::uint8_t perm[3] = {8, 8, 8};  // owner, group, others; 8 = none given
+    };
+    struct sOnCompletionRunInt {
+        std::string label;
+        sPathDef program;
+        std::string args;
+        bool checked = false;
+    };
+    struct sDeprecateItem {
+        std::string codename;
+        std::uint16_t version = 0xFFFF;  // 65535: any version
+    };
+    struct sDefineParam {
+        std::string name;
+        std::vector<unsigned char> value;  // LE number of 2, 4 or 8 bytes, or text
+    };
+    struct sMenuItemDef {
+        std::string title, target, args, icon, comment;
+        bool elevated = false;
+    };
+    struct sCopiedFile {
+        std::string dest;
+        std::uint32_t item = 0;
+        std::uint8_t perm[3] = {8, 8, 8};
+        std::uint8_t digest[32] = {};
+    };
+    struct sOnCompletionRun {
+        std::string program, args, label;
+        bool checked = false;
+    };
+
+    // A compiled document with the bytes it was loaded from.
+    struct sDocument {
+        cSiDocLoader loader;
+        std::vector<unsigned char> bytes;
+    };
+
+    cSoftPkgScenario() = default;
+    cSoftPkgScenario(const cSoftPkgScenario&) = delete;
+    cSoftPkgScenario& operator=(const cSoftPkgScenario&) = delete;
+
+    // ---- texts and languages ----
+    const char* getStr(const char* id) const;
+    bool setStr(int lang, const char* id, const char* text);
+    int currLangID() const { return currLang_; }
+    bool setCurrLangID(int lang);
+    void getSupportedLangs(std::vector<int>& out) const;
+    static bool isKnownConstantID(const char* id);
+    bool isValidDef(const char* id, int& lang) const;
+    void clearStr(const char* id);
+    bool defToPath(const sPathDef& def, std::string& out) const;
+    // A sub path that stays inside its base folder: relative, no ".."
+    // component.
+    static bool isSafeSubPath(const std::string& sub);
+
+    // ---- software fields ----
+    void getVer(int (&out)[4]) const;
+    std::uint64_t getVerID() const;
+    bool getStrVer(std::string& out, bool full) const;
+    const char* supportURL() const { return orNull(supportURL_); }
+    const char* publisherURL() const { return orNull(publisherURL_); }
+    const char* updatesURL() const { return orNull(updatesURL_); }
+    const char* manualURL() const { return orNull(manualURL_); }
+    bool getIconPath(std::string& out) const { return defToPath(icon_, out); }
+    cSiDocContainer* welcome() { return docFor(welcome_); }
+    cSiDocContainer* readme() { return docFor(readme_); }
+    cSiDocContainer* eula() { return docFor(eula_); }
+    bool readme_needs_accept() const { return readmeAccept_; }
+
+    // ---- lists for the install job ----
+    bool getCopiedFiles(std::vector<sCopiedFile>& out);
+    bool getMenuItems(std::vector<sMenuItemDef>& out) const;
+    bool getOnCompletionRun(std::vector<sOnCompletionRun>& out) const;
+    bool getDepractesList(std::vector<sDeprecateItem>& out) const;
+    bool getParams(std::vector<sDefineParam>& out) const;
+    unsigned long long requiresSize(unsigned int cluster) const;
+    cFileIOTarget* file(int i) { return pkg_.item(i); }
+    bool digest(int i, unsigned char (&out)[32]) const { return pkg_.digest(i, out); }
+
+    // ---- whole scenario ----
+    void close();
+    // 0 or an error code; line: the failing line counted from 0, -1 after
+    // the last line.
+    int loadTextConfig(const char* path, int& line);
+    bool saveBinConfig(cFileIOTarget* dst);
+    bool loadBinConfig(cFileIOTarget* src);
+
+    // Read access for those who show or check a scenario.
+    cSoftPkg& package() { return pkg_; }
+    const tStrTable& defaultTable() const { return defTable_; }
+    const std::map<int, tStrTable>& langTables() const { return langTables_; }
+    const sPathDef& iconDef() const { return icon_; }
+    const std::vector<sIntFileDef>& fileEntries() const { return files_; }
+    const std::vector<sInMenuDef>& menuEntries() const { return menus_; }
+    const std::vector<sOnCompletionRunInt>& runEntries() const { return runs_; }
+    const std::vector<sDeprecateItem>& deprecatedEntries() const { return deprecates_; }
+    const std::vector<sDefineParam>& settings() const { return settings_; }
+    const sDocument& welcomeDoc() const { return welcome_; }
+    const sDocument& readmeDoc() const { return readme_; }
+    const sDocument& eulaDoc() const { return eula_; }
+
+    // Shared by the text parser (cScenarioLineParser).
+    friend class cScenarioLineParser;
+
+private:
+    static const char* orNull(const std::string& s) { return s.empty() ? nullptr : s.c_str(); }
+    cSiDocContainer* docFor(sDocument& d) { return d.bytes.empty() ? nullptr : d.loader.forLang(currLang_); }
+    bool appliesToThisSystem(const sIntFileDef& f) const;
+    bool checkReferences() const;
+
+    std::vector<sInMenuDef> menus_;
+    std::vector<sIntFileDef> files_;
+    std::vector<sOnCompletionRunInt> runs_;
+    std::vector<sDeprecateItem> deprecates_;
+    tStrTable defTable_;
+    std::map<int, tStrTable> langTables_;
+    int currLang_ = 0;
+    int ver_[4] = {0, 0, 0, 0};
+    std::string supportURL_, publisherURL_, updatesURL_, manualURL_;
+    sPathDef icon_;
+    sDocument welcome_, readme_, eula_;
+    bool readmeAccept_ = false;
+    cSoftPkg pkg_;
+    std::vector<sDefineParam> settings_;
+    std::map<std::string, std::string> literals_;
+    std::uint32_t nextLiteral_ = 0;
+    int section_ = 0;
+};

@@ -1,0 +1,503 @@
+// Binary scenario: the self-checking installer payload.  The body is built
+// in memory, hashed, deflated at level 9 and written behind a 49-byte
+// header; the reader inflates it into a buffer of the declared size, checks
+// the digest and takes the tagged sections apart.
+#include "pakvane/scenario.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <new>
+
+#include "base/memio.h"
+#include "base/sha.h"
+
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'O', 'R', 'S', 'O', 'P', 'K', 'G'};
+constexpr std::size_t kHeaderSize = 49;
+constexpr unsigned long long kMaxU32 = 0xFFFFFFFFull;
+constexpr unsigned kMaxStr = 0xFFFF;
+// Deflate never shrinks data by more than about 1032 to 1: a header that
+// claims more is refused before anything that large is allocated.
+constexpr unsigned long long kMaxInflateRatio = 1040;
+constexpr int kMaxLangId = 11;
+
+// ---- writing ----
+
+struct cBodyWriter {
+    cMemIOTarget out{65536};
+    bool ok = true;
+
+    void bytes(const void* p, std::size_t n) {
+        if (!ok || n == 0) return;
+        ok = out.writef(const_cast<void*>(p), static_cast<unsigned int>(n));
+    }
+    void u8(unsigned v) {
+        unsigned char b = static_cast<unsigned char>(v);
+        bytes(&b, 1);
+    }
+    void u16(unsigned v) {
+        unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+        bytes(b, 2);
+    }
+    void u32(std::uint32_t v) {
+        unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                              static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+        bytes(b, 4);
+    }
+    // ifPutStr: a text longer than a u16 count can say fails the save.
+    void str(const std::string& s) {
+        if (s.size() > kMaxStr) ok = false;
+        u16(static_cast<unsigned>(s.size()));
+        bytes(s.data(), s.size());
+    }
+    // A length-prefixed block whose length must fit the u32 field.
+    void block(const std::vector<unsigned char>& b) {
+        if (b.size() > kMaxU32) ok = false;
+        u32(static_cast<std::uint32_t>(b.size()));
+        bytes(b.data(), b.size());
+    }
+};
+
+// saveLang: entries in key order; an id that is empty or too long for its
+// count fails the save rather than cutting the table short.
+void saveLang(cBodyWriter& w, const cSoftPkgScenario::tStrTable& t) {
+    for (const auto& e : t) {
+        if (e.first.empty() || e.first.size() > kMaxStr) w.ok = false;
+        w.u8(1);
+        w.str(e.first);
+        w.str(e.second);
+    }
+    w.u8(0);
+}
+
+bool deflateAll(const unsigned char* in, unsigned long long n, std::vector<unsigned char>& out) {
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    if (deflateInit(&z, 9) != Z_OK) return false;
+    const unsigned long long bound = n + n / 1000 + (n >> 12) + 64;
+    try {
+        out.resize(static_cast<std::size_t>(bound));
+    } catch (const std::bad_alloc&) {
+        deflateEnd(&z);
+        return false;
+    }
+    unsigned long long inPos = 0, outPos = 0;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        // zlib's counters are 32 bits: feed it in pieces.
+        const unsigned long long inLeft = n - inPos, outLeft = bound - outPos;
+        z.next_in = const_cast<unsigned char*>(in + inPos);
+        z.avail_in = static_cast<uInt>(inLeft > 0x40000000ull ? 0x40000000ull : inLeft);
+        z.next_out = out.data() + outPos;
+        z.avail_out = static_cast<uInt>(outLeft > 0x40000000ull ? 0x40000000ull : outLeft);
+        const uInt gaveIn = z.avail_in, gaveOut = z.avail_out;
+        if (gaveOut == 0) break;
+        rc = deflate(&z, inPos + gaveIn == n ? Z_FINISH : Z_NO_FLUSH);
+        inPos += gaveIn - z.avail_in;
+        outPos += gaveOut - z.avail_out;
+    }
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END || outPos == 0) return false;
+    out.resize(static_cast<std::size_t>(outPos));
+    return true;
+}
+
+// ---- reading ----
+
+struct cBodyReader {
+    cBufWrapperIO io;
+    bool u8(unsigned& v) {
+        unsigned char b;
+        if (!io.readf(&b, 1)) return false;
+        v = b;
+        return true;
+    }
+    bool u16(unsigned& v) {
+        unsigned char b[2];
+        if (!io.readf(b, 2)) return false;
+        v = b[0] | (b[1] << 8);
+        return true;
+    }
+    bool u32(std::uint32_t& v) {
+        unsigned char b[4];
+        if (!io.readf(b, 4)) return false;
+        v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+        return true;
+    }
+    bool bytes(std::string& s, std::size_t n) {
+        s.resize(n);
+        return n == 0 || io.readf(&s[0], static_cast<unsigned int>(n));
+    }
+    // ifGetStr
+    bool str(std::string& s) {
+        unsigned n;
+        return u16(n) && bytes(s, n);
+    }
+    // An id: no NUL bytes, so keys order the same whichever map holds them.
+    bool id(std::string& s, bool mayBeEmpty) {
+        if (!str(s)) return false;
+        if (!mayBeEmpty && s.empty()) return false;
+        return s.find('\0') == std::string::npos;
+    }
+    bool pathDef(cSoftPkgScenario::sPathDef& d) {
+        return id(d.id, true) && str(d.sub) && cSoftPkgScenario::isSafeSubPath(d.sub);
+    }
+    // Entry byte of a list: 1 another entry, 0 the end, -1 a short read or
+    // any other byte.
+    int next() {
+        unsigned b;
+        if (!u8(b) || b > 1) return -1;
+        return static_cast<int>(b);
+    }
+};
+
+// loadLang: "pgm" is the folder the user chose and may never come from a
+// payload, in any table.
+bool loadLang(cBodyReader& r, cSoftPkgScenario::tStrTable& t) {
+    for (;;) {
+        const int e = r.next();
+        if (e <= 0) return e == 0;
+        std::string id, text;
+        if (!r.id(id, false) || id == "pgm" || t.count(id) || !r.str(text)) return false;
+        t.emplace(std::move(id), std::move(text));
+    }
+}
+
+bool readDocument(cBodyReader& r, cSoftPkgScenario::sDocument& d) {
+    std::uint32_t n;
+    if (!r.u32(n) || n == 0) return false;
+    if (static_cast<unsigned long long>(r.io.size()) < n) return false;
+    try {
+        d.bytes.resize(n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    d.loader.destroy();
+    return r.io.readf(d.bytes.data(), n) && d.loader.load(d.bytes.data(), n);
+}
+
+}  // namespace
+
+bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst) {
+    if (!dst) return false;
+    if (!dst->writef(const_cast<char*>(kMagic), 8)) return false;
+
+    cBodyWriter w;
+    w.u8(1);
+    for (int v : ver_) w.u32(static_cast<std::uint32_t>(v));
+    w.str(supportURL_);
+    w.str(publisherURL_);
+    w.str(updatesURL_);
+    w.str(manualURL_);
+    if (!defTable_.empty()) {
+        w.u8(6);
+        saveLang(w, defTable_);
+    }
+    if (!langTables_.empty()) {
+        w.u8(7);
+        for (const auto& t : langTables_) {
+            w.u8(static_cast<unsigned>(t.first));
+            saveLang(w, t.second);
+        }
+        w.u8(0xFF);
+    }
+    if (!icon_.id.empty()) {
+        w.u8(2);
+        w.str(icon_.id);
+        w.str(icon_.sub);
+    }
+    if (!menus_.empty()) {
+        w.u8(3);
+        for (const auto& m : menus_) {
+            w.u8(1);
+            w.str(m.title);
+            w.str(m.target.id);
+            w.str(m.target.sub);
+            w.str(m.args);
+            w.str(m.icon.id);
+            w.str(m.icon.sub);
+            w.str(m.comment);
+            w.u8(m.flags);
+        }
+        w.u8(0);
+    }
+    if (!files_.empty()) {
+        w.u8(4);
+        for (const auto& f : files_) {
+            w.u8(1);
+            w.u32(f.item);
+            std::uint32_t flags = static_cast<std::uint32_t>(f.perm[0]) << 16 |
+                                  static_cast<std::uint32_t>(f.perm[1]) << 8 | f.perm[2];
+            if (f.for32) flags |= 1u << 24;
+            if (f.for64) flags |= 1u << 25;
+            w.u32(flags);
+            w.str(f.dest.id);
+            w.str(f.dest.sub);
+            for (int l : f.langs) w.u8(static_cast<unsigned>(l));
+            w.u8(0xFF);
+        }
+        w.u8(0);
+    }
+    if (!runs_.empty()) {
+        w.u8(5);
+        for (const auto& r : runs_) {
+            w.u8(1);
+            w.u8(r.checked ? 1 : 0);
+            w.str(r.label);
+            w.str(r.program.id);
+            w.str(r.program.sub);
+            w.str(r.args);
+        }
+        w.u8(0);
+    }
+    if (!settings_.empty()) {
+        w.u8(8);
+        for (const auto& s : settings_) {
+            if (s.name.empty() || s.name.size() > kMaxStr || s.value.size() > kMaxStr) w.ok = false;
+            w.u8(1);
+            w.u16(static_cast<unsigned>(s.name.size()));
+            w.bytes(s.name.data(), s.name.size());
+            w.u16(static_cast<unsigned>(s.value.size()));
+            w.bytes(s.value.data(), s.value.size());
+        }
+        w.u8(0);
+    }
+    if (!deprecates_.empty()) {
+        w.u8(12);
+        for (const auto& d : deprecates_) {
+            if (d.codename.empty()) w.ok = false;
+            w.u8(1);
+            w.str(d.codename);
+            w.u16(d.version);
+        }
+        w.u8(0);
+    }
+    if (!welcome_.bytes.empty()) {
+        w.u8(9);
+        w.block(welcome_.bytes);
+    }
+    if (!readme_.bytes.empty()) {
+        w.u8(10);
+        w.u8(readmeAccept_ ? 1 : 0);
+        w.block(readme_.bytes);
+    }
+    if (!eula_.bytes.empty()) {
+        w.u8(11);
+        w.block(eula_.bytes);
+    }
+    if (w.ok && pkg_.count() != 0) {
+        w.u8(13);
+        if (w.ok) w.ok = pkg_.savePackage(&w.out);
+    }
+    w.u8(0);
+    if (!w.ok) return false;
+
+    const unsigned long long bodySize = static_cast<unsigned long long>(w.out.size());
+    if (bodySize > kMaxU32) return false;
+    _typebuf<unsigned char> body;
+    if (!w.out.toBuffer(body)) return false;
+    w.out.reset();
+    unsigned char digest[32];
+    SHA2Hash(body.data(), digest, static_cast<long long>(bodySize));
+    std::vector<unsigned char> packed;
+    if (!deflateAll(body.data(), bodySize, packed) || packed.size() > kMaxU32) return false;
+
+    unsigned char head[41];
+    head[0] = 1;
+    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(bodySize), static_cast<std::uint32_t>(packed.size())};
+    for (int k = 0; k < 2; ++k)
+        for (int b = 0; b < 4; ++b) head[1 + 4 * k + b] = static_cast<unsigned char>(sizes[k] >> (8 * b));
+    std::memcpy(head + 9, digest, 32);
+    return dst->writef(head, sizeof head) && dst->writef(packed.data(), static_cast<unsigned int>(packed.size()));
+}
+
+bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
+    const int keepLang = currLang_;
+    close();
+    currLang_ = keepLang;
+    if (!src) return false;
+
+    unsigned char head[kHeaderSize];
+    if (!src->readf(head, sizeof head)) return false;
+    if (std::memcmp(head, kMagic, 8) != 0 || head[8] > 1) return false;
+    auto le32 = [&](int at) {
+        return head[at] | (head[at + 1] << 8) | (head[at + 2] << 16) | (static_cast<std::uint32_t>(head[at + 3]) << 24);
+    };
+    const unsigned long long bodySize = le32(9), packedSize = le32(13);
+    if (bodySize == 0 || packedSize == 0 || bodySize > packedSize * kMaxInflateRatio) return false;
+    // Read in pieces, growing the buffer as bytes arrive: a header that
+    // claims more than the source holds costs no more than the source.
+    std::vector<unsigned char> packed, body;
+    constexpr unsigned long long kPiece = 1ull << 24;
+    try {
+        for (unsigned long long got = 0; got < packedSize;) {
+            const unsigned int want = static_cast<unsigned int>(packedSize - got > kPiece ? kPiece : packedSize - got);
+            packed.resize(static_cast<std::size_t>(got + want));
+            if (!src->readf(packed.data() + got, want)) return false;
+            got += want;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    try {
+        body.resize(static_cast<std::size_t>(bodySize));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    {
+        z_stream z;
+        std::memset(&z, 0, sizeof z);
+        if (inflateInit(&z) != Z_OK) return false;
+        z.next_in = packed.data();
+        z.avail_in = static_cast<uInt>(packedSize);
+        z.next_out = body.data();
+        z.avail_out = static_cast<uInt>(bodySize);
+        const int rc = inflate(&z, Z_FINISH);
+        const unsigned long long produced = bodySize - z.avail_out;
+        const bool whole = rc == Z_STREAM_END && produced == bodySize && z.avail_in == 0;
+        inflateEnd(&z);
+        if (!whole) return false;
+    }
+    unsigned char digest[32];
+    SHA2Hash(body.data(), digest, static_cast<long long>(bodySize));
+    if (std::memcmp(digest, head + 17, 32) != 0) return false;
+    packed.clear();
+    packed.shrink_to_fit();
+
+    cBodyReader r;
+    r.io.wrap(body.data(), static_cast<long long>(bodySize), false);
+    for (;;) {
+        unsigned tag;
+        if (!r.u8(tag) || tag > 13) return false;
+        if (tag == 0) break;
+        switch (tag) {
+        case 1: {
+            std::uint32_t v[4];
+            for (auto& x : v)
+                if (!r.u32(x) || x > 0xFFFF) return false;  // each part is 16 bits
+            for (int i = 0; i < 4; ++i) ver_[i] = static_cast<int>(v[i]);
+            if (!r.str(supportURL_) || !r.str(publisherURL_) || !r.str(updatesURL_) || !r.str(manualURL_))
+                return false;
+            break;
+        }
+        case 2:
+            if (!r.pathDef(icon_)) return false;
+            break;
+        case 3:
+            for (int e; (e = r.next()) != 0;) {
+                if (e < 0) return false;
+                sInMenuDef m;
+                unsigned flags;
+                if (!r.id(m.title, true) || !r.pathDef(m.target) || !r.id(m.args, true) || !r.pathDef(m.icon) ||
+                    !r.id(m.comment, true) || !r.u8(flags) || flags > 8)
+                    return false;
+                m.flags = static_cast<std::uint8_t>(flags);
+                menus_.push_back(std::move(m));
+            }
+            break;
+        case 4:
+            for (int e; (e = r.next()) != 0;) {
+                if (e < 0) return false;
+                sIntFileDef f;
+                std::uint32_t flags;
+                if (!r.u32(f.item) || !r.u32(flags) || (flags >> 26) != 0) return false;
+                f.perm[0] = static_cast<std::uint8_t>(flags >> 16);
+                f.perm[1] = static_cast<std::uint8_t>(flags >> 8);
+                f.perm[2] = static_cast<std::uint8_t>(flags);
+                for (auto p : f.perm)
+                    if (p > 8) return false;
+                f.for32 = (flags >> 24) & 1;
+                f.for64 = (flags >> 25) & 1;
+                if (!r.pathDef(f.dest)) return false;
+                for (;;) {
+                    unsigned l;
+                    if (!r.u8(l)) return false;
+                    if (l == 0xFF) break;
+                    if (static_cast<int>(l) > kMaxLangId) return false;
+                    f.langs.push_back(static_cast<int>(l));
+                }
+                files_.push_back(std::move(f));
+            }
+            break;
+        case 5:
+            for (int e; (e = r.next()) != 0;) {
+                if (e < 0) return false;
+                sOnCompletionRunInt run;
+                unsigned checked;
+                if (!r.u8(checked) || !r.id(run.label, true) || !r.pathDef(run.program) || !r.id(run.args, true))
+                    return false;
+                run.checked = checked & 1;
+                runs_.push_back(std::move(run));
+            }
+            break;
+        case 6:
+            if (!loadLang(r, defTable_)) return false;
+            continue;
+        case 7:
+            for (;;) {
+                unsigned l;
+                if (!r.u8(l)) return false;
+                if (l == 0xFF) break;
+                if (static_cast<int>(l) > kMaxLangId || langTables_.count(static_cast<int>(l))) return false;
+                if (!loadLang(r, langTables_[static_cast<int>(l)])) return false;
+            }
+            continue;
+        case 8:
+            for (int e; (e = r.next()) != 0;) {
+                if (e < 0) return false;
+                sDefineParam s;
+                unsigned n;
+                std::string v;
+                // An empty value is a text setting of no characters.
+                if (!r.u16(n) || n == 0 || !r.bytes(s.name, n) || !r.u16(n) || !r.bytes(v, n)) return false;
+                s.value.assign(v.begin(), v.end());
+                settings_.push_back(std::move(s));
+            }
+            break;
+        case 9:
+            if (!readDocument(r, welcome_)) return false;
+            continue;
+        case 10: {
+            unsigned accept;
+            if (!r.u8(accept)) return false;
+            readmeAccept_ = accept & 1;
+            if (!readDocument(r, readme_)) return false;
+            continue;
+        }
+        case 11:
+            if (!readDocument(r, eula_)) return false;
+            continue;
+        case 12:
+            for (int e; (e = r.next()) != 0;) {
+                if (e < 0) return false;
+                sDeprecateItem d;
+                unsigned v;
+                if (!r.str(d.codename) || d.codename.empty() || !r.u16(v)) return false;
+                d.version = static_cast<std::uint16_t>(v);
+                deprecates_.push_back(std::move(d));
+            }
+            break;
+        case 13:
+            if (!pkg_.loadPackage(&r.io)) return false;
+            continue;
+        }
+    }
+    return checkReferences();
+}
+
+bool cSoftPkgScenario::checkReferences() const {
+    int lang = 0;
+    auto ok = [&](const std::string& id) { return isValidDef(id.c_str(), lang); };
+    auto okOrEmpty = [&](const std::string& id) { return id.empty() || ok(id); };
+    // A scenario without an icon has an empty icon id: nothing to resolve.
+    if (!okOrEmpty(icon_.id)) return false;
+    for (const auto& m : menus_)
+        if (!ok(m.title) || !okOrEmpty(m.target.id) || !okOrEmpty(m.icon.id)) return false;
+    for (const auto& f : files_)
+        if (!okOrEmpty(f.dest.id) || f.item >= pkg_.count()) return false;
+    for (const auto& r : runs_)
+        if (!ok(r.label) || !okOrEmpty(r.program.id)) return false;
+    return true;
+}

@@ -1,0 +1,563 @@
+// Text scenario compiler: reads a scenario line by line into the model,
+// compiling its documents and reading every file to install into the item
+// table as it goes.  Each section has its own line parser; they share the
+// lexical helpers (quoted strings, references, path definitions).
+#include "pakvane/scenario.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <utility>
+
+#include "base/folders.h"
+#include "base/memio.h"
+#include "base/textfile.h"
+#include "cihlpdoc/hdlparser.h"
+
+namespace {
+
+const char* const kLangCodes[11] = {"ENG", "RUS", "DEU", "JPN", "KOR", "FRA", "UKR", "ESP", "CHN", "TWN", "TUR"};
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+const char* skipSpace(const char* p) {
+    while (isSpace(*p)) ++p;
+    return p;
+}
+
+// Only whitespace and an optional comment up to the end of the line.
+bool onlyComment(const char* p) {
+    p = skipSpace(p);
+    return *p == 0 || *p == '#';
+}
+
+bool startsWith(const char* p, const char* word) { return std::strncmp(p, word, std::strlen(word)) == 0; }
+
+// The language id of the three letters at p, or -1.
+int langCode(const char* p) {
+    for (int i = 0; i < 11; ++i)
+        if (std::strncmp(p, kLangCodes[i], 3) == 0) return i;
+    return -1;
+}
+
+// findSkipEq
+bool findSkipEq(const char*& p) {
+    const char* q = skipSpace(p);
+    if (*q != '=') return false;
+    p = skipSpace(q + 1);
+    return true;
+}
+
+// parseStrVal: a double-quoted text; a backslash takes the next character
+// literally.  Whitespace after the closing quote is skipped.
+bool parseStrVal(const char*& p, std::string& out) {
+    const char* q = skipSpace(p);
+    if (*q != '"') return false;
+    ++q;
+    out.clear();
+    for (;;) {
+        char c = *q;
+        if (c == 0) return false;
+        if (c == '"') break;
+        if (c == '\\') {
+            if (q[1] == 0) return false;
+            out += q[1];
+            q += 2;
+            continue;
+        }
+        out += c;
+        ++q;
+    }
+    p = skipSpace(q + 1);
+    return true;
+}
+
+// A number of a setting or a deprecated version: hexadecimal after "0x",
+// else decimal with an optional sign; an empty text is 0.  False when no
+// number can be read or it does not fit 64 bits.
+bool parseNumber(const std::string& text, std::uint64_t& v) {
+    const char* p = skipSpace(text.c_str());
+    if (*p == 0) {
+        v = 0;
+        return true;
+    }
+    char* end = nullptr;
+    errno = 0;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        if (!std::isxdigit(static_cast<unsigned char>(p[2]))) return false;
+        v = std::strtoull(p + 2, &end, 16);
+    } else {
+        if (!(std::isdigit(static_cast<unsigned char>(*p)) ||
+              ((*p == '-' || *p == '+') && std::isdigit(static_cast<unsigned char>(p[1])))))
+            return false;
+        v = static_cast<std::uint64_t>(std::strtoll(p, &end, 10));
+    }
+    return errno != ERANGE;
+}
+
+}  // namespace
+
+// The line parsers, friends of the scenario.
+class cScenarioLineParser {
+public:
+    explicit cScenarioLineParser(cSoftPkgScenario& s) : s_(s) {}
+
+    int parseGen(const char* p);
+    int parseSoft(const char* p);
+    int parseStrs(const char* p);
+    int parseInst(const char* p);
+    int parseMenu(const char* p);
+    int parseSett(const char* p);
+    int parseRun(const char* p);
+    int parseDeprecate(const char* p);
+    int finalChecks();
+
+private:
+    bool getStrVID(const char*& p, std::string& id);
+    bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
+    int compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code);
+    int processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
+                     std::set<std::pair<dev_t, ino_t> >& open);
+
+    cSoftPkgScenario& s_;
+};
+
+bool cScenarioLineParser::getStrVID(const char*& p, std::string& id) {
+    const char* q = skipSpace(p);
+    if (*q == '$') {
+        ++q;
+        const char* start = q;
+        while (*q && !isSpace(*q) && *q != ',' && *q != '=') ++q;
+        id.assign(start, q);
+        int lang = 0;
+        if (id.empty() || id[0] == '.' || !s_.isValidDef(id.c_str(), lang)) return false;
+        p = skipSpace(q);
+        return true;
+    }
+    std::string text;
+    if (!parseStrVal(q, text)) return false;
+    auto known = s_.literals_.find(text);
+    if (known != s_.literals_.end()) {
+        id = known->second;
+    } else {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, ".%04u", s_.nextLiteral_++);
+        id = buf;
+        if (s_.defTable_.count(id)) return false;
+        s_.defTable_[id] = text;
+        s_.literals_[text] = id;
+    }
+    p = q;
+    return true;
+}
+
+bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def) {
+    const char* q = p;
+    if (!getStrVID(q, def.id) || !parseStrVal(q, def.sub)) return false;
+    // A sub path that is absolute or climbs with ".." would leave the base
+    // folder, the one the user chose for "pgm".
+    if (!cSoftPkgScenario::isSafeSubPath(def.sub)) return false;
+    p = q;
+    return true;
+}
+
+int cScenarioLineParser::parseGen(const char* p) {
+    if (!startsWith(p, "langs")) return 5;
+    p += 5;
+    if (!findSkipEq(p)) return 6;
+    if (*p == 0 || *p == '#') return 9;
+    while (*p && *p != '#') {
+        const int l = langCode(p);
+        if (l < 0) return 16;
+        s_.langTables_[l];
+        p = skipSpace(p + 3);
+    }
+    return 0;
+}
+
+int cScenarioLineParser::compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code) {
+    cMemIOTarget out(65536);
+    cHDLParser compiler;
+    cHDLParser::sErrInfo err;
+    if (!compiler.parse(path.c_str(), &out, err) || out.size() <= 0) return code;
+    _typebuf<unsigned char> bytes;
+    if (!out.toBuffer(bytes)) return code;
+    doc.bytes.assign(bytes.data(), bytes.data() + bytes.count());
+    doc.loader.destroy();
+    if (!doc.loader.load(doc.bytes.data(), static_cast<long long>(doc.bytes.size()))) {
+        doc.bytes.clear();
+        return code;
+    }
+    return 0;
+}
+
+int cScenarioLineParser::parseSoft(const char* p) {
+    static const char* const keys[] = {"codename",    "name",        "publisher",   "copyright", "group",
+                                       "folder",      "version",     "manual_URL",  "publish_URL",
+                                       "support_URL", "updates_URL", "welcome",     "readme",
+                                       "eula",        "icon"};
+    int k = -1;
+    for (int i = 0; i < 15 && k < 0; ++i)
+        if (startsWith(p, keys[i])) k = i;
+    if (k < 0) return 5;
+    p += std::strlen(keys[k]);
+    if (!findSkipEq(p)) return 6;
+    std::string value;
+    if (k <= 5) {
+        if (!parseStrVal(p, value) || !onlyComment(p)) return 7;
+        s_.defTable_[keys[k]] = value;
+        return 0;
+    }
+    if (k == 6) {
+        if (!parseStrVal(p, value) || !onlyComment(p)) return 7;
+        // "%d.%d.%d.%d": whitespace before a number, an optional sign.
+        long long part[4] = {0, 0, 0, 0};
+        int got = 0;
+        const char* q = value.c_str();
+        while (got < 4) {
+            q = skipSpace(q);
+            const char* start = q;
+            if (*q == '-' || *q == '+') ++q;
+            if (!std::isdigit(static_cast<unsigned char>(*q))) break;
+            errno = 0;
+            char* end = nullptr;
+            part[got] = std::strtoll(start, &end, 10);
+            if (errno == ERANGE) return cSoftPkgScenario::errVersionRange;
+            q = end;
+            ++got;
+            if (*q != '.') break;
+            ++q;
+        }
+        if (got < 2) return 18;
+        // Each part is 16 bits in the version id: larger ones would be cut.
+        for (long long v : part)
+            if (v < 0 || v > 65535) return cSoftPkgScenario::errVersionRange;
+        for (int i = 0; i < 4; ++i) s_.ver_[i] = static_cast<int>(part[i]);
+        return 0;
+    }
+    if (k <= 10) {
+        if (!parseStrVal(p, value) || !onlyComment(p)) return 7;
+        std::string* urls[] = {&s_.manualURL_, &s_.publisherURL_, &s_.supportURL_, &s_.updatesURL_};
+        *urls[k - 7] = value;
+        return 0;
+    }
+    if (k <= 13) {
+        if (!parseStrVal(p, value)) return 7;
+        bool accept = false;
+        if (k == 12 && *p == ',') {
+            p = skipSpace(p + 1);
+            if (startsWith(p, "yes")) {
+                accept = true;
+                p += 3;
+            } else if (startsWith(p, "no")) {
+                p += 2;
+            }
+        }
+        if (!onlyComment(p)) return 7;
+        if (k == 11) return compileDoc(value, s_.welcome_, 19);
+        if (k == 13) return compileDoc(value, s_.eula_, 21);
+        s_.readmeAccept_ = accept;
+        return compileDoc(value, s_.readme_, 20);
+    }
+    if (!getPathDef(p, s_.icon_)) return 23;
+    return onlyComment(p) ? 0 : 6;
+}
+
+int cScenarioLineParser::parseStrs(const char* p) {
+    const char* start = p;
+    while (*p && !isSpace(*p) && *p != '=') ++p;
+    std::string key(start, p);
+    int lang = -1;
+    std::string id = key;
+    if (key.size() >= 4 && key[3] == '.') {
+        lang = langCode(key.c_str());
+        if (lang < 0) return 16;
+        id = key.substr(4);
+    }
+    if (id.find('.') != std::string::npos) return 16;
+    if (lang >= 0 && !s_.langTables_.count(lang)) return 16;
+    if (id.empty()) return 17;
+    // "pgm" is the folder the user picks; a scenario may not decide it.
+    if (id == "pgm") return cSoftPkgScenario::errReservedID;
+    if (!findSkipEq(p)) return 7;
+    std::string text;
+    if (!parseStrVal(p, text) || !onlyComment(p)) return 7;
+    s_.setStr(lang, id.c_str(), text.c_str());
+    return 0;
+}
+
+int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
+                                      std::set<std::pair<dev_t, ino_t> >& open) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return 26;
+    if (S_ISREG(st.st_mode)) {
+        cFileIO f;
+        if (!f.open(path.c_str(), fmRead)) return 26;
+        const int index = s_.pkg_.addPkgItem(&f, false);
+        if (index < 0) return 26;
+        s_.files_.push_back(entry);
+        s_.files_.back().item = static_cast<std::uint32_t>(index);
+        return 0;
+    }
+    if (!S_ISDIR(st.st_mode)) return 26;
+    // Links are followed, so a link to a folder above would recurse forever.
+    const std::pair<dev_t, ino_t> self(st.st_dev, st.st_ino);
+    if (!open.insert(self).second) return cSoftPkgScenario::errFolderCycle;
+    cFolderContents list;
+    int rc = list.init(path.c_str(), true) ? 0 : 26;
+    for (int i = 0; rc == 0 && i < list.count(); ++i) {
+        const sFolderItemInfo* it = list.info(i);
+        if (!it) continue;
+        const std::string name = it->name.get() ? it->name.get() : "";
+        if (name.empty() || name == "." || name == "..") continue;
+        if (it->type != fsoFile && it->type != fsoFolder) continue;
+        cSoftPkgScenario::sIntFileDef sub = entry;
+        sub.dest.sub = entry.dest.sub.empty() ? name : entry.dest.sub + "/" + name;
+        rc = processSiObj(sub, path + "/" + name, open);
+    }
+    open.erase(self);
+    return rc;
+}
+
+int cScenarioLineParser::parseInst(const char* p) {
+    cSoftPkgScenario::sIntFileDef e;
+    if (*p == 'x') {
+        if (startsWith(p, "x64."))
+            e.for32 = false;
+        else if (startsWith(p, "x32."))
+            e.for64 = false;
+        else
+            return 24;
+        p += 4;
+    } else if (*p != '"') {
+        return 25;
+    }
+    std::string source;
+    if (!parseStrVal(p, source)) return 7;
+    const int type = cFolderContents::objtype(source.c_str());
+    if (type != fsoFile && type != fsoFolder) return 26;
+    if (!findSkipEq(p)) return 6;
+    if (!getPathDef(p, e.dest)) return 23;
+    if (!onlyComment(p)) {
+        if (*p != ',') return 6;
+        p = skipSpace(p + 1);
+        if (*p >= '0' && *p <= '7') {
+            for (int i = 0; i < 3; ++i) {
+                if (p[i] < '0' || p[i] > '7') return 27;
+                e.perm[i] = static_cast<std::uint8_t>(p[i] - '0');
+            }
+            p = skipSpace(p + 3);
+        }
+        if (!onlyComment(p)) {
+            if (*p != ',') return 27;
+            p = skipSpace(p + 1);
+            if (*p == '*') {
+                if (!onlyComment(p + 1)) return 16;
+            } else {
+                while (*p && *p != '#') {
+                    const int l = langCode(p);
+                    if (l < 0 || !s_.langTables_.count(l)) return 16;
+                    e.langs.push_back(l);
+                    p = skipSpace(p + 3);
+                }
+            }
+        }
+    }
+    std::set<std::pair<dev_t, ino_t> > open;
+    return processSiObj(e, source, open);
+}
+
+int cScenarioLineParser::parseMenu(const char* p) {
+    cSoftPkgScenario::sInMenuDef m;
+    std::string title;
+    if (!getStrVID(p, title)) return 7;
+    if (!findSkipEq(p)) return 6;
+    if (!getPathDef(p, m.target)) return 23;
+    if (*p != ',') return 6;
+    p = skipSpace(p + 1);
+    if (!getPathDef(p, m.icon)) return 23;
+    if (!onlyComment(p)) {
+        if (*p != ',') return 6;
+        p = skipSpace(p + 1);
+        if (*p >= '0' && *p <= '8') {
+            m.flags = static_cast<std::uint8_t>(*p - '0');
+            p = skipSpace(p + 1);
+        }
+        if (!onlyComment(p)) {
+            if (*p != ',') return 6;
+            ++p;
+            if (!getStrVID(p, m.comment)) return 7;
+            if (!onlyComment(p)) {
+                if (*p != ',') return 6;
+                ++p;
+                if (!getStrVID(p, m.args)) return 7;
+                if (!onlyComment(p)) return 6;
+            }
+        }
+    }
+    m.title = title;
+    s_.menus_.push_back(std::move(m));
+    return 0;
+}
+
+int cScenarioLineParser::parseSett(const char* p) {
+    cSoftPkgScenario::sDefineParam s;
+    // A setting needs a name: the payload cannot hold a nameless one.
+    if (!parseStrVal(p, s.name) || s.name.empty()) return 6;
+    if (!findSkipEq(p)) return 6;
+    const char type = *p;
+    int width;
+    switch (type) {
+    case 'w': width = 2; break;
+    case 'd': width = 4; break;
+    case 'q': width = 8; break;
+    case 't': width = 0; break;
+    default: return 6;
+    }
+    p = skipSpace(p + 1);
+    if (*p != ',') return 6;
+    p = skipSpace(p + 1);
+    std::string value;
+    if (!parseStrVal(p, value)) return 7;
+    if (!onlyComment(p)) return 6;
+    if (width == 0) {
+        s.value.assign(value.begin(), value.end());
+    } else {
+        std::uint64_t v;
+        if (!parseNumber(value, v) || v == ~0ull) return 8;
+        // The value must fit its width, as an unsigned or a signed number.
+        if (width < 8) {
+            const std::int64_t sv = static_cast<std::int64_t>(v);
+            const std::int64_t lo = -(std::int64_t(1) << (width * 8 - 1));
+            const std::int64_t hi = (std::int64_t(1) << (width * 8)) - 1;
+            if (sv < lo || sv > hi) return 8;
+        }
+        for (int i = 0; i < width; ++i) s.value.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    }
+    s_.settings_.push_back(std::move(s));
+    return 0;
+}
+
+int cScenarioLineParser::parseRun(const char* p) {
+    cSoftPkgScenario::sOnCompletionRunInt r;
+    if (!getStrVID(p, r.label)) return 7;
+    if (!findSkipEq(p)) return 6;
+    if (!getPathDef(p, r.program)) return 23;
+    if (!onlyComment(p)) {
+        if (*p != ',') return 6;
+        p = skipSpace(p + 1);
+        if (!onlyComment(p)) {
+            if (startsWith(p, "yes")) {
+                r.checked = true;
+                p += 3;
+            } else if (startsWith(p, "no")) {
+                p += 2;
+            } else {
+                return 6;
+            }
+            p = skipSpace(p);
+            if (!onlyComment(p)) {
+                if (*p != ',') return 6;
+                ++p;
+                if (!getStrVID(p, r.args)) return 7;
+                if (!onlyComment(p)) return 6;
+            }
+        }
+    }
+    s_.runs_.push_back(std::move(r));
+    return 0;
+}
+
+int cScenarioLineParser::parseDeprecate(const char* p) {
+    cSoftPkgScenario::sDeprecateItem d;
+    if (!parseStrVal(p, d.codename) || d.codename.empty()) return 6;
+    if (!findSkipEq(p)) return 6;
+    if (*p == '"') {
+        std::string v;
+        if (!parseStrVal(p, v)) return 7;
+        if (v.empty()) return 6;
+        std::uint64_t n;
+        if (!parseNumber(v, n) || n >= 65536) return 8;
+        d.version = static_cast<std::uint16_t>(n);
+    } else if (*p == '*') {
+        if (!onlyComment(p + 1)) return 6;
+        d.version = 0xFFFF;
+    } else {
+        return 7;
+    }
+    s_.deprecates_.push_back(std::move(d));
+    return 0;
+}
+
+int cScenarioLineParser::finalChecks() {
+    if (s_.langTables_.empty()) return 9;
+    s_.currLang_ = s_.langTables_.begin()->first;
+    if (!s_.defTable_.count("codename")) return 10;
+    if (s_.eula_.bytes.empty()) return 11;
+    for (auto& t : s_.langTables_) {
+        const int l = t.first;
+        if (!s_.eula_.loader.forLang(l)) return 12;
+        if (!s_.welcome_.bytes.empty() && !s_.welcome_.loader.forLang(l)) return 13;
+        if (!s_.readme_.bytes.empty() && !s_.readme_.loader.forLang(l)) return 14;
+        for (const auto& e : t.second) {
+            if (s_.defTable_.count(e.first)) continue;
+            for (const auto& other : s_.langTables_)
+                if (!other.second.count(e.first)) return 15;
+        }
+    }
+    return 0;
+}
+
+int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
+    close();
+    section_ = 0;
+    cTextFileIO text;
+    if (!path || !text.open(path, true, cTextFileIO::tctAuto)) return 1;
+    cScenarioLineParser parser(*this);
+    static const char* const headers[8] = {"General]", "Software]", "Strings]", "Install]",
+                                           "Menu]",    "Settings]", "Run]",     "Deprecates]"};
+    _typebuf<char> buf;
+    std::string lineText;
+    while (text.gets(buf)) {
+        lineText.assign(buf.data() ? buf.data() : "", static_cast<std::size_t>(buf.count()));
+        // A NUL inside a line would end it early for the parsers: stop there
+        // as the text reader does at a NUL unit.
+        const char* p = skipSpace(lineText.c_str());
+        if (*p && *p != '#') {
+            int rc = 0;
+            if (*p == '[') {
+                ++p;
+                int found = 0;
+                for (int i = 0; i < 8 && !found; ++i)
+                    if (startsWith(p, headers[i])) found = i + 1;
+                if (!found) return 2;
+                if (!onlyComment(p + std::strlen(headers[found - 1]))) return 3;
+                section_ = found;
+            } else {
+                switch (section_) {
+                case 0: rc = 4; break;
+                case 1: rc = parser.parseGen(p); break;
+                case 2: rc = parser.parseSoft(p); break;
+                case 3: rc = parser.parseStrs(p); break;
+                case 4: rc = parser.parseInst(p); break;
+                case 5: rc = parser.parseMenu(p); break;
+                case 6: rc = parser.parseSett(p); break;
+                case 7: rc = parser.parseRun(p); break;
+                case 8: rc = parser.parseDeprecate(p); break;
+                }
+            }
+            if (rc) return rc;
+        }
+        ++line;
+    }
+    // The reader stops both at the end and on trouble: a line too long or
+    // a failed read is an error of the line it stopped at, not the end.
+    if (text.lastError() != cTextFileIO::teNone) return errLineRead;
+    line = -1;
+    return parser.finalChecks();
+}

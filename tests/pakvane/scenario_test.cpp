@@ -1,0 +1,537 @@
+// Scenarios: a text scenario with files and documents compiled, saved,
+// taken apart by Python's struct, zlib and hashlib, and loaded back; every
+// error code of the compiler with its line; payloads crafted and damaged by
+// Python that the loader must refuse; the model's lookups and lists.
+#include "pakvane/scenario.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <vector>
+
+#include "base/fileio.h"
+#include "base/memio.h"
+#include "base/sha.h"
+#include "testsupport.h"
+
+namespace {
+
+using qortest::readFile;
+using qortest::runPython;
+using qortest::TempDir;
+using qortest::writeFile;
+
+// A package folder: two languages of documents, a file and a folder tree.
+struct cSampleDir {
+    TempDir dir;
+    std::string scenario;
+
+    cSampleDir() {
+        mkdir(dir.file("docs").c_str(), 0755);
+        writeFile(dir.file("docs/eula_en.hdl"), "Licence <b>terms</b>.");
+        writeFile(dir.file("docs/eula_de.hdl"), "Lizenz.");
+        writeFile(dir.file("docs/eula.idx"), "ENG=\"./eula_en.hdl\"\nDEU=\"./eula_de.hdl\"\n");
+        writeFile(dir.file("docs/welcome.idx"), "ENG=\"./eula_en.hdl\"\nDEU=\"./eula_de.hdl\"\n");
+        writeFile(dir.file("docs/eng_only.idx"), "ENG=\"./eula_en.hdl\"\n");
+        mkdir(dir.file("tree").c_str(), 0755);
+        mkdir(dir.file("tree/sub").c_str(), 0755);
+        writeFile(dir.file("tree/a.txt"), "alpha");
+        writeFile(dir.file("tree/sub/b.txt"), std::string(5000, 'b'));
+        writeFile(dir.file("app.bin"), "\x7f" "ELF binary bytes");
+        scenario = text("");
+    }
+    // A valid scenario; extra goes at the end.
+    std::string text(const std::string& extra) const {
+        const std::string d = dir.path();
+        return "# sample\n[General]\nlangs = ENG DEU\n"
+               "[Software]\ncodename = \"demo\"\nname=\"Demo App\"\nversion = \"1.2.3\"\n"
+               "support_URL = \"https://example.org/s\"\nmanual_URL=\"https://example.org/m\"\n"
+               "eula = \"" + d + "/docs/eula.idx\"\n"
+               "welcome = \"" + d + "/docs/welcome.idx\"\n"
+               "readme = \"" + d + "/docs/eula.idx\", yes\n"
+               "icon = $pgm \"icon.png\"\n"
+               "[Strings]\ntitle = \"Demo\"\nENG.menu = \"Start\"\nDEU.menu = \"Starten\"\n"
+               "[Install]\n\"" + d + "/app.bin\" = $pgm \"bin/app\", 755\n"
+               "x64.\"" + d + "/tree\" = $pgm \"data\", , DEU\n"
+               "[Menu]\n$menu = $pgm \"bin/app\", $pgm \"icon.png\", 1, \"A comment\"\n"
+               "[Settings]\n\"port\" = w, \"0x1234\"\n\"name\" = t, \"\"\n\"big\" = q, \"-2\"\n"
+               "[Run]\n\"Launch\" = $pgm \"bin/app\", yes, \"--first\"\n"
+               "[Deprecates]\n\"olddemo\" = \"3\"\n\"anyold\" = *\n" + extra;
+    }
+    int compile(cSoftPkgScenario& s, const std::string& t, int& line) {
+        writeFile(dir.file("s.txt"), t);
+        line = 0;
+        return s.loadTextConfig(dir.file("s.txt").c_str(), line);
+    }
+};
+
+bool saveTo(cSoftPkgScenario& s, const std::string& path) {
+    cFileIO f;
+    return f.create(path.c_str(), fmReadWrite) && s.saveBinConfig(&f);
+}
+
+bool loadFrom(cSoftPkgScenario& s, const std::string& path) {
+    cFileIO f;
+    return f.open(path.c_str(), fmRead) && s.loadBinConfig(&f);
+}
+
+// Walks a payload with Python alone and prints what it found, one fact per
+// line, so the C++ side compares facts, not bytes it made itself.
+const char* kPayloadReader = R"PY(
+import hashlib, struct, sys, zlib
+b = open(sys.argv[1], 'rb').read()
+assert b[:8] == b'QORSOPKG', 'magic'
+ver, body_n, packed_n = struct.unpack_from('<BII', b, 8)
+digest = b[17:49]
+packed = b[49:]
+assert len(packed) == packed_n, 'packed size'
+d = zlib.decompressobj()
+body = d.decompress(packed)
+assert d.eof and not d.unused_data, 'stream end'
+assert len(body) == body_n, 'body size'
+assert hashlib.sha256(body).digest() == digest, 'digest'
+# a level-9 stream carries the FLEVEL bits 3 in its second byte
+print('level', packed[1] >> 6)
+print('version', ver)
+p = 0
+def u8():
+    global p; p += 1; return body[p - 1]
+def u16():
+    global p; p += 2; return struct.unpack_from('<H', body, p - 2)[0]
+def u32():
+    global p; p += 4; return struct.unpack_from('<I', body, p - 4)[0]
+def s():
+    n = u16(); global p; p += n; return body[p - n:p].decode()
+def table():
+    keys = []
+    while u8() == 1:
+        k = s(); v = s(); keys.append(k); print('str', k, v)
+    assert keys == sorted(keys, key=lambda x: x.encode()), 'key order'
+tags = []
+while True:
+    t = u8(); tags.append(t)
+    if t == 0: break
+    if t == 1:
+        print('ver', *struct.unpack_from('<4i', body, p)); p += 16
+        print('urls', [s() for _ in range(4)])
+    elif t == 2: print('icon', s(), s())
+    elif t == 3:
+        while u8() == 1: print('menu', [s() for _ in range(7)], u8())
+    elif t == 4:
+        while u8() == 1:
+            item = u32(); fl = u32(); did = s(); sub = s(); langs = []
+            while True:
+                l = u8()
+                if l == 0xFF: break
+                langs.append(l)
+            print('file', item, hex(fl), did, sub, langs)
+    elif t == 5:
+        while u8() == 1: print('run', u8(), [s() for _ in range(4)])
+    elif t == 6: table()
+    elif t == 7:
+        while True:
+            l = u8()
+            if l == 0xFF: break
+            print('lang', l); table()
+    elif t == 8:
+        while u8() == 1:
+            n = u16(); name = body[p:p + n]; p += n
+            n = u16(); val = body[p:p + n]; p += n
+            print('set', name.decode(), val.hex())
+    elif t in (9, 11):
+        n = u32(); assert body[p:p + 8] == b'QORHDOCF'; p += n; print('doc', t)
+    elif t == 10:
+        acc = u8(); n = u32(); assert body[p:p + 8] == b'QORHDOCF'; p += n; print('doc', t, acc)
+    elif t == 12:
+        while u8() == 1: print('dep', s(), u16())
+    elif t == 13:
+        while True:
+            un, ln = struct.unpack_from('<II', body, p); p += 8
+            if un == 0 and ln == 0: break
+            dg = body[p:p + 32]; p += 32
+            data = body[p:p + ln]; p += ln
+            plain = zlib.decompress(data) if un not in (0, 0xFFFFFFFF) else data
+            print('item', len(plain), hashlib.sha256(plain).digest() == dg)
+assert p == len(body), 'trailing bytes'
+print('tags', *tags)
+)PY";
+
+bool has(const std::string& out, const std::string& line) { return out.find(line + "\n") != std::string::npos; }
+
+TEST(Scenario, CompiledScenarioSavesAPayloadPythonReadsAndLoadsBack) {
+    cSampleDir d;
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(d.compile(s, d.scenario, line), 0) << "line " << line;
+    EXPECT_EQ(line, -1);
+    EXPECT_EQ(s.currLangID(), 0);
+    ASSERT_EQ(s.package().count(), 3u);
+    const std::string out = d.dir.file("out.data");
+    ASSERT_TRUE(saveTo(s, out));
+
+    const std::string py = runPython(kPayloadReader, out);
+    EXPECT_TRUE(has(py, "level 3")) << py;
+    EXPECT_TRUE(has(py, "version 1")) << py;
+    EXPECT_TRUE(has(py, "tags 1 6 7 2 3 4 5 8 12 9 10 11 13 0")) << py;
+    EXPECT_TRUE(has(py, "ver 1 2 3 0")) << py;
+    EXPECT_TRUE(has(py, "urls ['https://example.org/s', '', '', 'https://example.org/m']")) << py;
+    EXPECT_TRUE(has(py, "icon pgm icon.png")) << py;
+    EXPECT_TRUE(has(py, "str codename demo")) << py;
+    EXPECT_TRUE(has(py, "str .0000 A comment")) << py;
+    EXPECT_TRUE(has(py, "lang 2")) << py;
+    EXPECT_TRUE(has(py, "str menu Starten")) << py;
+    EXPECT_TRUE(has(py, "file 0 0x3070505 pgm bin/app []")) << py;
+    EXPECT_TRUE(has(py, "menu ['menu', 'pgm', 'bin/app', '', 'pgm', 'icon.png', '.0000'] 1")) << py;
+    EXPECT_TRUE(has(py, "run 1 ['.0001', 'pgm', 'bin/app', '.0002']")) << py;
+    EXPECT_TRUE(has(py, "set port 3412")) << py;
+    EXPECT_TRUE(has(py, "set name ")) << py;
+    EXPECT_TRUE(has(py, "set big feffffffffffffff")) << py;
+    EXPECT_TRUE(has(py, "dep olddemo 3")) << py;
+    EXPECT_TRUE(has(py, "dep anyold 65535")) << py;
+    EXPECT_TRUE(has(py, "doc 10 1")) << py;
+    EXPECT_TRUE(has(py, "item 5000 True")) << py;
+    EXPECT_TRUE(has(py, "item 5 True")) << py;
+    // The folder's two files, for 64-bit systems only, in DEU only.
+    EXPECT_NE(py.find("0x2080808 pgm data/sub/b.txt [2]"), std::string::npos) << py;
+    EXPECT_NE(py.find("0x2080808 pgm data/a.txt [2]"), std::string::npos) << py;
+
+    cSoftPkgScenario back;
+    ASSERT_TRUE(loadFrom(back, out));
+    std::string v;
+    back.getStrVer(v, true);
+    EXPECT_EQ(v, "1.2.3");
+    EXPECT_EQ(back.getVerID(), 0x0001000200030000ull);
+    EXPECT_STREQ(back.supportURL(), "https://example.org/s");
+    EXPECT_EQ(back.publisherURL(), nullptr);
+    EXPECT_TRUE(back.readme_needs_accept());
+    std::vector<int> langs;
+    back.getSupportedLangs(langs);
+    EXPECT_EQ(langs, (std::vector<int>{0, 2}));
+    ASSERT_TRUE(back.setCurrLangID(2));
+    EXPECT_STREQ(back.getStr("menu"), "Starten");
+    EXPECT_NE(back.eula(), nullptr);
+    EXPECT_NE(back.welcome(), nullptr);
+    EXPECT_FALSE(back.setStr(5, "x", "y"));
+    ASSERT_TRUE(back.setStr(-1, "pgm", "/Applications/"));
+    std::vector<cSoftPkgScenario::sCopiedFile> files;
+    ASSERT_TRUE(back.getCopiedFiles(files));
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].dest, "/Applications/bin/app");
+    EXPECT_EQ(files[0].perm[0], 7);
+    unsigned char want[32];
+    const std::string appBytes = readFile(d.dir.file("app.bin"));
+    SHA2Hash(appBytes.data(), want, static_cast<long long>(appBytes.size()));
+    EXPECT_EQ(std::memcmp(files[0].digest, want, 32), 0);
+    for (std::uint32_t i = 0; i < back.package().count(); ++i) EXPECT_TRUE(back.package().verify(static_cast<int>(i)));
+    ASSERT_TRUE(back.setCurrLangID(0));
+    ASSERT_TRUE(back.getCopiedFiles(files));
+    EXPECT_EQ(files.size(), 1u);  // the folder is for DEU only
+    std::vector<cSoftPkgScenario::sMenuItemDef> menus;
+    ASSERT_TRUE(back.getMenuItems(menus));
+    ASSERT_EQ(menus.size(), 1u);
+    EXPECT_EQ(menus[0].title, "Start");
+    EXPECT_EQ(menus[0].icon, "/Applications/icon.png");
+    EXPECT_EQ(menus[0].comment, "A comment");
+    EXPECT_TRUE(menus[0].elevated);
+    std::vector<cSoftPkgScenario::sOnCompletionRun> runs;
+    ASSERT_TRUE(back.getOnCompletionRun(runs));
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].args, "--first");
+    EXPECT_TRUE(runs[0].checked);
+    EXPECT_EQ(back.requiresSize(0x10000), 3u * 0x10000);
+    EXPECT_EQ(back.requiresSize(0), 5000u + 5u + appBytes.size());
+    ASSERT_EQ(back.settings().size(), 3u);
+    EXPECT_TRUE(back.settings()[1].value.empty());  // an empty text setting loads
+}
+
+TEST(Scenario, ModelLookupsPathsAndVersionTexts) {
+    cSoftPkgScenario s;
+    int lang = -1;
+    EXPECT_TRUE(s.isValidDef("anything", lang));  // no language declared
+    ASSERT_TRUE(s.setStr(-1, "pgm", "/Applications"));
+    cSoftPkgScenario::sPathDef def{"pgm", "Foo.app"};
+    std::string out;
+    ASSERT_TRUE(s.defToPath(def, out));
+    EXPECT_EQ(out, "/Applications/Foo.app");
+    s.setStr(-1, "pgm", "/Applications/");
+    ASSERT_TRUE(s.defToPath(def, out));
+    EXPECT_EQ(out, "/Applications/Foo.app");
+    for (const char* bad : {"../x", "a/../../x", "/etc/passwd", "..", "a/.."}) {
+        EXPECT_FALSE(s.defToPath(cSoftPkgScenario::sPathDef{"pgm", bad}, out)) << bad;
+        EXPECT_FALSE(cSoftPkgScenario::isSafeSubPath(bad)) << bad;
+    }
+    for (const char* good : {"", "a..b/c", "..a", "a/b..", "./x"}) EXPECT_TRUE(cSoftPkgScenario::isSafeSubPath(good)) << good;
+    EXPECT_FALSE(s.defToPath(cSoftPkgScenario::sPathDef{"nothere", "x"}, out));
+    EXPECT_TRUE(cSoftPkgScenario::isKnownConstantID("pgm"));
+    EXPECT_FALSE(cSoftPkgScenario::isKnownConstantID(nullptr));
+    EXPECT_FALSE(s.setCurrLangID(1));
+    EXPECT_EQ(s.currLangID(), 0);
+}
+
+struct sErrCase {
+    int code;
+    int line;
+    std::string where;   // a section header and its lines, put after the valid ones
+    bool replace;        // the text is the whole scenario (no valid part)
+};
+
+TEST(Scenario, EveryErrorCodeWithItsLine) {
+    cSampleDir d;
+    const std::string D = d.dir.path();
+    // Extra text starts on the line after the valid scenario's last.
+    const int n = static_cast<int>(std::count(d.scenario.begin(), d.scenario.end(), '\n'));
+    const std::vector<sErrCase> cases = {
+        {2, n, "[general]\n", false},
+        {3, n, "[General]x\n", false},
+        {4, 1, "# c\nlangs = ENG\n", true},
+        {5, n + 1, "[Software]\nnome = \"y\"\n", false},
+        {6, n + 1, "[Software]\nnamex = \"y\"\n", false},
+        {5, n + 1, "[General]\nlang = ENG\n", false},
+        {6, n + 1, "[Software]\nname \"y\"\n", false},
+        {6, n + 1, "[Menu]\n$menu = $pgm \"a\"\n", false},
+        {6, n + 1, "[Menu]\n$menu = $pgm \"a\", $pgm \"b\", 9\n", false},
+        {6, n + 1, "[Settings]\n\"x\" = z, \"1\"\n", false},
+        {6, n + 1, "[Deprecates]\n\"x\" = \"\"\n", false},
+        {7, n + 1, "[Software]\nname = \"unterminated\n", false},
+        {7, n + 1, "[Strings]\nx = \"a\" b\n", false},
+        {7, n + 1, "[Menu]\n$nothere = $pgm \"a\", $pgm \"b\"\n", false},
+        {7, n + 1, "[Software]\nreadme = \"" + D + "/docs/eula.idx\", maybe\n", false},
+        {8, n + 1, "[Settings]\n\"x\" = d, \"-1\"\n", false},
+        {8, n + 1, "[Settings]\n\"x\" = w, \"65536\"\n", false},
+        {8, n + 1, "[Settings]\n\"x\" = d, \"zz\"\n", false},
+        {8, n + 1, "[Deprecates]\n\"x\" = \"65536\"\n", false},
+        {9, -1, "# only comments\n", true},
+        {9, 1, "[General]\nlangs =\n", true},
+        {10, -1, "[General]\nlangs = ENG\n", true},
+        {11, -1, "[General]\nlangs = ENG\n[Software]\ncodename=\"c\"\n", true},
+        {12, -1, "[General]\nlangs = ENG RUS\n[Software]\ncodename=\"c\"\neula=\"" + D + "/docs/eula.idx\"\n", true},
+        {13, -1, "[General]\nlangs = ENG DEU\n[Software]\ncodename=\"c\"\neula=\"" + D + "/docs/eula.idx\"\nwelcome=\"" + D + "/docs/eng_only.idx\"\n", true},
+        {14, -1, "[General]\nlangs = ENG DEU\n[Software]\ncodename=\"c\"\neula=\"" + D + "/docs/eula.idx\"\nreadme=\"" + D + "/docs/eng_only.idx\"\n", true},
+        {15, -1, "[Strings]\nENG.only = \"x\"\n", false},
+        {16, n + 1, "[General]\nlangs = ENG,RUS\n", false},
+        {16, n + 1, "[Strings]\nRUS.x = \"y\"\n", false},
+        {16, n + 1, "[Strings]\nENGL.x = \"y\"\n", false},
+        {16, n + 1, "[Install]\n\"" + D + "/app.bin\" = $pgm \"a\", 644, * ENG\n", false},
+        {17, n + 1, "[Strings]\nENG. = \"y\"\n", false},
+        {18, n + 1, "[Software]\nversion = \"2\"\n", false},
+        {19, n + 1, "[Software]\nwelcome = \"" + D + "/docs/none.idx\"\n", false},
+        {20, n + 1, "[Software]\nreadme = \"" + D + "/docs/none.idx\"\n", false},
+        {21, n + 1, "[Software]\neula = \"" + D + "/docs/none.idx\"\n", false},
+        {23, n + 1, "[Software]\nicon = $pgm\n", false},
+        {23, n + 1, "[Run]\n\"L\" = $pgm \"../escape\"\n", false},
+        {23, n + 1, "[Install]\n\"" + D + "/app.bin\" = $pgm \"/etc/x\"\n", false},
+        {24, n + 1, "[Install]\nx86.\"" + D + "/app.bin\" = $pgm \"a\"\n", false},
+        {25, n + 1, "[Install]\n'" + D + "/app.bin' = $pgm \"a\"\n", false},
+        {26, n + 1, "[Install]\n\"" + D + "/missing\" = $pgm \"a\"\n", false},
+        {27, n + 1, "[Install]\n\"" + D + "/app.bin\" = $pgm \"a\", 75\n", false},
+        {27, n + 1, "[Install]\n\"" + D + "/app.bin\" = $pgm \"a\", 758\n", false},
+        {27, n + 1, "[Install]\n\"" + D + "/app.bin\" = $pgm \"a\", ENG\n", false},
+        {cSoftPkgScenario::errReservedID, n + 1, "[Strings]\npgm = \"/tmp\"\n", false},
+        {cSoftPkgScenario::errReservedID, n + 1, "[Strings]\nDEU.pgm = \"/tmp\"\n", false},
+        {cSoftPkgScenario::errVersionRange, n + 1, "[Software]\nversion = \"1.65536\"\n", false},
+        {cSoftPkgScenario::errVersionRange, n + 1, "[Software]\nversion = \"1.-2\"\n", false},
+        {cSoftPkgScenario::errLineRead, n + 1, "# ok\n#" + std::string(5000, 'x') + "\n", false},
+    };
+    std::vector<bool> seen(cSoftPkgScenario::kMaxErrorCode + 1, false);
+    for (const auto& c : cases) {
+        cSoftPkgScenario s;
+        int line = 0;
+        const int rc = d.compile(s, c.replace ? c.where : d.text(c.where), line);
+        EXPECT_EQ(rc, c.code) << c.where;
+        EXPECT_EQ(line, c.line) << c.where;
+        if (rc == c.code) seen[static_cast<std::size_t>(c.code)] = true;
+    }
+    // The missing file and the folder cycle need no table line each.
+    cSoftPkgScenario s;
+    int line = 0;
+    EXPECT_EQ(s.loadTextConfig(d.dir.file("absent.txt").c_str(), line), 1);
+    seen[1] = true;
+    mkdir(d.dir.file("loop").c_str(), 0755);
+    mkdir(d.dir.file("loop/inner").c_str(), 0755);
+    ASSERT_EQ(symlink("..", d.dir.file("loop/inner/back").c_str()), 0);
+    EXPECT_EQ(d.compile(s, d.text("[Install]\n\"" + D + "/loop\" = $pgm \"t\"\n"), line),
+              int(cSoftPkgScenario::errFolderCycle));
+    EXPECT_EQ(line, n + 1);
+    seen[cSoftPkgScenario::errFolderCycle] = true;
+    for (int code = 1; code <= cSoftPkgScenario::kMaxErrorCode; ++code)
+        if (code != 22) {
+            EXPECT_TRUE(seen[static_cast<std::size_t>(code)]) << "code " << code << " untested";
+        }
+}
+
+TEST(Scenario, LexicalRulesOfTheTextForm) {
+    cSampleDir d;
+    cSoftPkgScenario s;
+    int line = 0;
+    // Literals used twice share one id; a reference written before its
+    // string is defined fails; a repeated string replaces the earlier text.
+    ASSERT_EQ(d.compile(s, d.text("[Strings]\ntitle = \"Again\"\n[Run]\n\"Launch\" = $pgm \"x\"\n\"q\\\"uote\\\\\" = $pgm \"y\", no\n"), line), 0);
+    EXPECT_STREQ(s.getStr("title"), "Again");
+    ASSERT_EQ(s.runEntries().size(), 3u);
+    EXPECT_EQ(s.runEntries()[1].label, s.runEntries()[0].label);
+    EXPECT_STREQ(s.getStr(s.runEntries()[2].label.c_str()), "q\"uote\\");
+    EXPECT_FALSE(s.runEntries()[2].checked);
+    EXPECT_EQ(d.compile(s, d.text("[Menu]\n$later = $pgm \"a\", $pgm \"b\"\n[Strings]\nlater = \"x\"\n"), line), 7);
+    // A header with a comment, codes written together, "65535" as any version.
+    ASSERT_EQ(d.compile(s, d.text("[General]   # more\nlangs = RUSTUR\n[Strings]\nRUS.menu=\"m\"\nTUR.menu=\"m\"\n"
+                                  "[Deprecates]\n\"x\" = \"65535\" ignored\n"), line), 12) << line;
+    std::vector<int> langs;
+    s.getSupportedLangs(langs);
+    EXPECT_EQ(langs, (std::vector<int>{0, 1, 2, 10}));
+    ASSERT_EQ(d.compile(s, d.text("[Deprecates]\n\"x\" = \"65535\" ignored\n"), line), 0);
+    EXPECT_EQ(s.deprecatedEntries().back().version, 65535);
+    // A version of two numbers; UTF-16 text with its mark.
+    ASSERT_EQ(d.compile(s, d.text("[Software]\nversion = \"2.1\"\n"), line), 0);
+    std::string v;
+    s.getStrVer(v, true);
+    EXPECT_EQ(v, "2.1");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : d.scenario) utf16 += std::string(1, c) + '\0';
+    ASSERT_EQ(d.compile(s, utf16, line), 0);
+    EXPECT_STREQ(s.getStr("codename"), "demo");
+}
+
+// Payloads crafted by Python from a good one: each must be refused, none
+// may crash the loader.
+TEST(Scenario, CraftedAndDamagedPayloadsAreRefused) {
+    cSampleDir d;
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(d.compile(s, d.scenario, line), 0);
+    const std::string good = d.dir.file("good.data");
+    ASSERT_TRUE(saveTo(s, good));
+    const std::string folder = d.dir.file("bad");
+    mkdir(folder.c_str(), 0755);
+    const std::string made = runPython(R"PY(
+import hashlib, os, struct, sys, zlib
+good, out = sys.argv[1], sys.argv[2]
+b = open(good, 'rb').read()
+body = zlib.decompress(b[49:])
+def pack(body, ver=1, size=None, digest=None, packed=None):
+    z = zlib.compress(body, 9) if packed is None else packed
+    return (b'QORSOPKG' + struct.pack('<BII', ver, len(body) if size is None else size, len(z))
+            + (hashlib.sha256(body).digest() if digest is None else digest) + z)
+v1 = struct.pack('<4i', 1, 0, 0, 0) + b'\0\0' * 4
+def save(name, data):
+    open(os.path.join(out, name), 'wb').write(data)
+save('version2', pack(body, ver=2))
+save('digest', pack(body, digest=bytes(32)))
+save('size', pack(body, size=len(body) + 1))
+save('truncated', b[:len(b) - 3])
+save('no_end', pack(body[:-1]))
+save('tag14', pack(b'\x01' + v1 + b'\x0e\x00'))
+save('lang12', pack(b'\x01' + v1 + b'\x07\x0c\x00\xff\x00'))
+save('lang_twice', pack(b'\x01' + v1 + b'\x07\x00\x00\x00\x00\xff\x00'))
+save('dup_id', pack(b'\x01' + v1 + b'\x06\x01\x01\x00a\x00\x00\x01\x01\x00a\x00\x00\x00\x00'))
+save('pgm_in_lang', pack(b'\x01' + v1 + b'\x07\x00\x01\x03\x00pgm\x01\x00/\x00\xff\x00'))
+save('perm9', pack(b'\x01' + v1 + b'\x04\x01' + struct.pack('<II', 0, 0x03000009) + b'\0\0\0\0\xff\x00\x00'))
+save('item_index', pack(b'\x01' + v1 + b'\x04\x01' + struct.pack('<II', 7, 0x03080808) + b'\0\0\x01\x00a\xff\x00\x00'))
+save('traversal', pack(b'\x01' + v1 + b'\x04\x01' + struct.pack('<II', 0, 0x03080808) + b'\0\0\x05\x00../up\xff\x00' +
+                       b'\x0d' + struct.pack('<II', 0, 1) + hashlib.sha256(b'x').digest() + b'x' + bytes(8) + b'\x00'))
+save('absolute_icon', pack(b'\x01' + v1 + b'\x02\x00\x00\x04\x00/etc\x00'))
+save('setting_name0', pack(b'\x01' + v1 + b'\x08\x01\x00\x00\x01\x00x\x00\x00'))
+save('doc_len0', pack(b'\x01' + v1 + b'\x09\x00\x00\x00\x00\x00'))
+save('doc_garbage', pack(b'\x01' + v1 + b'\x0b\x04\x00\x00\x00abcd\x00'))
+save('version_part', pack(b'\x01' + struct.pack('<4i', 1, 70000, 0, 0) + b'\0\0' * 4 + b'\x00'))
+save('entry_byte2', pack(b'\x01' + v1 + b'\x0c\x02\x00'))
+save('menu_title', pack(b'\x01' + v1 + b'\x07\x00\x00\xff\x03\x01\x01\x00t' + b'\0\0' * 6 + b'\x00\x00\x00'))
+save('huge_claim', b'QORSOPKG' + struct.pack('<BII', 1, 0xFFFFFFFF, 8) + bytes(32) + zlib.compress(b'\0' * 10)[:8])
+save('trailing_after_stream', pack(body, packed=zlib.compress(body, 9) + b'junk'))
+save('short_header', b[:30])
+save('ok_version0', pack(body, ver=0))
+print(len(os.listdir(out)))
+)PY", good + " " + folder);
+    ASSERT_EQ(made, "24\n") << made;
+    DIR* dir = opendir(folder.c_str());
+    ASSERT_NE(dir, nullptr);
+    int refused = 0;
+    while (dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name[0] == '.') continue;
+        cSoftPkgScenario back;
+        const bool ok = loadFrom(back, folder + "/" + name);
+        EXPECT_EQ(ok, name.rfind("ok_", 0) == 0) << name;
+        refused += !ok;
+    }
+    closedir(dir);
+    EXPECT_EQ(refused, 23);
+}
+
+TEST(Scenario, ScenarioWithoutIconLoadsWithItsLanguages) {
+    cSampleDir d;
+    std::string t = d.scenario;
+    const std::string icon = "icon = $pgm \"icon.png\"\n";
+    ASSERT_NE(t.find(icon), std::string::npos);
+    t.erase(t.find(icon), icon.size());
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(d.compile(s, t, line), 0);
+    cMemIOTarget out;
+    ASSERT_TRUE(s.saveBinConfig(&out));
+    out.set_fp(0);
+    cSoftPkgScenario back;
+    ASSERT_TRUE(back.loadBinConfig(&out));
+    std::vector<int> langs;
+    back.getSupportedLangs(langs);
+    EXPECT_EQ(langs.size(), 2u);
+    EXPECT_TRUE(back.iconDef().id.empty());
+}
+
+TEST(Scenario, SavesThatCannotBeDescribedFail) {
+    cSoftPkgScenario s;
+    s.setStr(-1, std::string(70000, 'k').c_str(), "x");
+    cMemIOTarget out;
+    EXPECT_FALSE(s.saveBinConfig(&out));
+    EXPECT_EQ(out.size(), 8);  // the magic alone
+    s.close();
+    s.setStr(-1, "a", std::string(70000, 'v').c_str());
+    cMemIOTarget out2;
+    EXPECT_FALSE(s.saveBinConfig(&out2));
+    s.close();
+    s.setStr(-1, "a", "b");
+    cMemIOTarget out3;
+    ASSERT_TRUE(s.saveBinConfig(&out3));
+    out3.set_fp(0);
+    cSoftPkgScenario back;
+    EXPECT_TRUE(back.loadBinConfig(&out3));  // no icon, no language: loads
+    EXPECT_STREQ(back.getStr("a"), "b");
+}
+
+// Every kept hostile input, read both ways: as a payload it is refused; as
+// a text scenario (compiled in a folder of its own) it either fails or
+// makes a payload that loads back.
+TEST(Scenario, KeptMalformedInputsAreRefused) {
+    const std::string folder = std::string(QOR_TEST_DATA) + "/scenario/malformed";
+    DIR* dir = opendir(folder.c_str());
+    ASSERT_NE(dir, nullptr);
+    TempDir sandbox;
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(sandbox.path().c_str()), 0);
+    int seen = 0;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string path = folder + "/" + e->d_name;
+        ++seen;
+        cSoftPkgScenario s;
+        EXPECT_FALSE(loadFrom(s, path)) << path;
+        int line = 0;
+        if (s.loadTextConfig(path.c_str(), line) == 0) {
+            cMemIOTarget out;
+            ASSERT_TRUE(s.saveBinConfig(&out)) << path;
+            out.set_fp(0);
+            cSoftPkgScenario back;
+            EXPECT_TRUE(back.loadBinConfig(&out)) << path;
+        }
+    }
+    closedir(dir);
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_GE(seen, 4);
+}
+
+}  // namespace
