@@ -22,6 +22,16 @@ bool createSysShortcut(_guardchar<char>& out, char* name, char* group, char* tar
 bool createLinShortcut(char* file, char* exec, char* categories, char* name, char* icon, char* comment,
                        bool elevated, char* arguments);
 
+// Writes a Windows shell link (".lnk", the MS-SHLLINK layout) to file for
+// target, a path with a drive letter ("C:/Tools/app.exe", '/' or '\\'
+// between components).  The target must exist as a file or folder, a given
+// working folder as a folder and a given icon as a file, all as paths of this
+// system.  description, workFolder, arguments and icon are optional; elevated
+// marks the link "run as administrator".  False when something is refused or
+// a write fails.
+bool createWinShortcut(char* file, char* target, char* workFolder, char* icon, int iconIndex, char* description,
+                       bool elevated, char* arguments);
+
 // Forgets the privilege helper chosen for desktop entries, so that the next
 // entry looks for one again (after PATH has changed).
 void resetLinShortcutPrivilegeChoice();

@@ -11,6 +11,7 @@
 
 #include "pakvane/shortcut.h"
 #include "pakvane/sysregister.h"
+#include "base/timeutil.h"
 #include "testsupport.h"
 
 namespace {
@@ -133,6 +134,93 @@ TEST_F(DesktopEntry, MissingArgumentsAndLineBreaksAreRefusedWithoutAFile) {
     EXPECT_FALSE(exists(entry()));
     EXPECT_FALSE(createLinShortcut(s(dir_.file("no/such/dir.desktop").c_str()), s("/x"), s("U;"), s("N"), nullptr,
                                    nullptr, false, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+// A folder "C:" in a temporary working folder stands for the drive, so that
+// drive-letter paths name real files of this system.
+class WinShortcut : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldCwd_ = cwd;
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        for (const char* d : {"C:", "C:/Tools", "C:/Tools/My App"}) ASSERT_EQ(mkdir(d, 0700), 0);
+        ASSERT_TRUE(qortest::writeFile("C:/Tools/My App/app.exe", std::string(1234, 'x')));
+        ASSERT_TRUE(qortest::writeFile("C:/Tools/icon.ico", "ico"));
+    }
+    void TearDown() override { ASSERT_EQ(chdir(oldCwd_.c_str()), 0); }
+    std::string read(const std::string& lnk) {
+        int st = -1;
+        std::string out = qortest::runPython(
+            qortest::readFile(std::string(QOR_SOURCE_DIR) + "/tests/pakvane/read_lnk.py"), lnk, &st);
+        EXPECT_EQ(st, 0) << out;
+        // The link's time (Unix seconds) is kept apart: it is the clock's.
+        const std::size_t u = out.find("unix=");
+        if (u != std::string::npos) {
+            when_ = std::stoll(out.substr(u + 5));
+            out.erase(u, out.find('\n', u) + 1 - u);
+        }
+        return out;
+    }
+
+    qortest::TempDir dir_;
+    std::string oldCwd_;
+    long long when_ = -1;
+};
+
+const char* const kComputer = "item0={\"clsid\": \"e04fd020ea3a6910a2d808002b30309d\", \"type\": 31}\n"
+                              "item1={\"drive\": \"C:\\\\\", \"type\": 47}\n";
+
+TEST_F(WinShortcut, LinkToAFileReadsBackInPython) {
+    const std::string lnk = dir_.file("app.lnk");
+    const long long before = getCurrUnixTime();
+    ASSERT_TRUE(createWinShortcut(s(lnk.c_str()), s("C:/Tools/My App/app.exe"), s("C:/Tools"),
+                                  s("C:/Tools/icon.ico"), 2, s("Démo tool"), true, s("--go \"x\"")));
+    const long long after = getCurrUnixTime();
+    const std::string got = read(lnk);
+    EXPECT_GE(when_, before);
+    EXPECT_LE(when_, after);
+    const std::string path = "C:\\\\Tools\\\\My App\\\\app.exe";  // as JSON writes it
+    EXPECT_EQ(got, std::string("arguments=--go \"x\"\nattrs=0x20\ndescription=Démo tool\nflags=0x820f7\nhot=0\n"
+                               "icon=2\nicon_location=C:\\Tools\\icon.ico\n") +
+                       kComputer +
+                       "item2={\"attr\": 16, \"name\": \"Tools\", \"size\": 0, \"type\": 49, \"wide\": \"Tools\"}\n"
+                       "item3={\"attr\": 16, \"name\": \"My App\", \"size\": 0, \"type\": 49, \"wide\": \"My App\"}\n"
+                       "item4={\"attr\": 32, \"name\": \"app.exe\", \"size\": 1234, \"type\": 50, \"wide\": "
+                       "\"app.exe\"}\n"
+                       "location={\"drive_type\": 3, \"flags\": 1, \"network\": 0, \"path\": \"" +
+                       path + "\", \"serial\": 0, \"suffix\": 0, \"suffix_at_end\": true, \"total\": 70}\n"
+                              "show=1\nsize=1234\nworkdir=C:\\Tools\n");
+}
+
+TEST_F(WinShortcut, LinkToAFolderAndRefusals) {
+    const std::string lnk = dir_.file("tools.lnk");
+    ASSERT_TRUE(createWinShortcut(s(lnk.c_str()), s("C:/Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_EQ(read(lnk), std::string("attrs=0x10\nflags=0x80083\nhot=0\nicon=0\n") + kComputer +
+                             "item2={\"attr\": 16, \"name\": \"Tools\", \"size\": 0, \"type\": 49, \"wide\": "
+                             "\"Tools\"}\n"
+                             "location={\"drive_type\": 3, \"flags\": 1, \"network\": 0, \"path\": "
+                             "\"C:\\\\Tools\", \"serial\": 0, \"suffix\": 0, \"suffix_at_end\": true, \"total\": "
+                             "55}\n"
+                             "show=1\nsize=0\n");
+
+    const std::string no = dir_.file("no.lnk");
+    char* f = s(no.c_str());
+    EXPECT_FALSE(createWinShortcut(nullptr, s("C:/Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, nullptr, nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("1:/Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Missing"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Tools"), s("C:/Tools/icon.ico"), nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Tools"), nullptr, s("C:/Tools/My App"), 0, nullptr, false, nullptr));
+    const std::string huge(65536, 'a');
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Tools"), nullptr, nullptr, 0, s(huge.c_str()), false, nullptr));
+    EXPECT_FALSE(exists(no));
 }
 
 }  // namespace
