@@ -2,6 +2,7 @@
 // bundle names come from the readable names file, the "manager" is a small
 // script that records its argument vector, the configuration lives under a
 // temporary HOME.
+// qor-test-labels: tsan
 #include "pakvane/client.h"
 
 #include <gtest/gtest.h>
@@ -125,14 +126,8 @@ TEST(ManagerPath, BundleNameFollowsTheAppliedLanguage) {
 TEST(ManagerPath, DayStampCountsThirtyOneDaysAMonth) {
     EXPECT_EQ(updateDayStamp(sTimestamp{2026, 12, 5, 0, 0, 0}), 754049);
     EXPECT_EQ(updateDayStamp(sTimestamp{2026, 12, 5, 23, 59, 59}), 754049);
-    // Every day of a year has its own stamp, growing with the date.
-    int last = 0;
-    for (unsigned char m = 1; m <= 12; ++m)
-        for (unsigned char d = 1; d <= 31; ++d) {
-            int s = updateDayStamp(sTimestamp{2027, m, d, 0, 0, 0});
-            EXPECT_GT(s, last);
-            last = s;
-        }
+    // New Year's day: 1 + (1 + 2027 * 12) * 31.
+    EXPECT_EQ(updateDayStamp(sTimestamp{2027, 1, 1, 0, 0, 0}), 754076);
 }
 
 TEST(ManagerPath, CodenamesOutsideTheSafeSetAreRefused) {
