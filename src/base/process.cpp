@@ -170,6 +170,14 @@ bool execCmd(const char* command) {
     return runAndWait("/bin/sh", {"sh", "-c", command, nullptr}, false);
 }
 
+bool runProgram(const char* path, const char* const* argv) {
+    if (!path || !*path || !argv || !argv[0]) return false;
+    std::vector<const char*> args;
+    for (const char* const* a = argv; *a; ++a) args.push_back(*a);
+    args.push_back(nullptr);
+    return runAndWait(path, args, false);
+}
+
 bool waitfor(int pid) {
     // 0 and negative ids would wait for any child of a group.
     if (pid <= 0) return false;

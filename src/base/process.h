@@ -29,6 +29,13 @@ bool run_macopen(const char* path);
 // when it ended with status 0.  Only for callers that mean a command line.
 bool execCmd(const char* command);
 
+// Runs the program at path (no PATH search, no shell) with the argument
+// vector argv (argv[0] first, ended by a null entry) and waits for it; true
+// when it ended with status 0.  Each argument reaches the program exactly as
+// it is, whatever characters it holds.  False for a null path or argv, or
+// when the program cannot be started.
+bool runProgram(const char* path, const char* const* argv);
+
 // Waits (blocking) for the child pid to end; true when its wait status is 0.
 // A wait that fails (no such child, or not ours) is a failure.
 bool waitfor(int pid);

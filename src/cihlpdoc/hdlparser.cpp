@@ -12,7 +12,7 @@
 #include "cihlpdoc/hdoclimits.h"
 #include "cihlpdoc/sidoc.h"
 #include "cihlpdoc/sidocloader.h"
-#include "cihlpdoc/hdocpict.h"
+#include "picts/pictbase.h"
 #include "uitoolkit/canvas.h"
 #include "uitoolkit/langids.h"
 
@@ -464,7 +464,7 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
         cFileIO f;
         if (!openRegular(f, path.c_str())) return fail(p, "unable to open IMG");
         cPictBase::sPictInfo info;
-        std::unique_ptr<cPictBase> dec(hdocMakePicture(&f, &info));
+        std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&f, &info));
         if (!dec) return fail(p, "unable to recognize IMG");
         const long long n = f.size();
         if (n <= 0) return fail(p, "unable to load IMG");

@@ -7,7 +7,7 @@
 #include "base/fileio.h"
 #include "base/memio.h"
 #include "cihlpdoc/hdoclimits.h"
-#include "cihlpdoc/hdocpict.h"
+#include "picts/pictbase.h"
 #include "uitoolkit/picture.h"
 
 namespace {
@@ -203,7 +203,7 @@ bool cSiDocLoader::getImages(const unsigned char* data, long long n) {
         if (len == 0) continue;
         cBufWrapperIO io(const_cast<unsigned char*>(file), len, false);
         cPictBase::sPictInfo info;
-        std::unique_ptr<cPictBase> dec(hdocMakePicture(&io, &info));
+        std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&io, &info));
         if (!dec) return false;
         io.set_fp(0);
         if (!dec->decode(&io)) return false;

@@ -195,6 +195,30 @@ TEST(ExecCmd, RunsACommandLineAndReportsItsStatus) {
     EXPECT_FALSE(execCmd(""));
 }
 
+TEST(RunProgram, ArgumentsArriveAsGivenAndTheStatusIsReported) {
+    qortest::TempDir dir;
+    const std::string out = dir.file("out"), pwned = dir.file("pwned");
+    // sh -c SCRIPT NAME ARGS...: the script is ours, the arguments only data.
+    const std::string script = "printf '%s|' \"$0\" \"$@\" > '" + out + "'";
+    const std::string hostile = "x; touch " + pwned + " $(touch " + pwned + ")";
+    const char* argv[] = {"sh", "-c", script.c_str(), "name", hostile.c_str(), "'q' \"r\"", "", nullptr};
+    EXPECT_TRUE(runProgram("/bin/sh", argv));
+    EXPECT_EQ(qortest::readFile(out), "name|" + hostile + "|'q' \"r\"||");
+    EXPECT_NE(access(pwned.c_str(), F_OK), 0);
+
+    const char* fails[] = {"sh", "-c", "exit 3", nullptr};
+    EXPECT_FALSE(runProgram("/bin/sh", fails));
+    const char* plain[] = {"true", nullptr};
+    EXPECT_TRUE(runProgram("/bin/true", plain));
+    // No PATH search: a bare name is not found.
+    EXPECT_FALSE(runProgram("true", plain));
+    EXPECT_FALSE(runProgram("/no/such/program", plain));
+    EXPECT_FALSE(runProgram(nullptr, plain));
+    EXPECT_FALSE(runProgram("/bin/true", nullptr));
+    const char* empty[] = {nullptr};
+    EXPECT_FALSE(runProgram("/bin/true", empty));
+}
+
 TEST(ExecCmd, ChildrenGetTheDefaultSigpipeEvenWhenWeIgnoreIt) {
     cException::init();  // ignores SIGPIPE in this process
     qortest::TempDir dir;

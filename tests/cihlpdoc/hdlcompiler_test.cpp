@@ -166,6 +166,30 @@ TEST_F(HdlCompiler, FaultySnippetsFailWithTheirMessageLineAndColumn) {
     }
 }
 
+// Pictures are taken in any format the picture factory recognises and kept
+// as the file's bytes; a file no decoder accepts is refused.
+TEST_F(HdlCompiler, PictureOfAnyFactoryFormatIsEmbeddedWhole) {
+    qortest::TempDir dir;
+    std::string ppm = "P6\n2 1\n255\n";
+    ppm += std::string("\x10\x20\x30\x40\x50\x60", 6);
+    qortest::writeFile(dir.file("pic.ppm"), ppm);
+    qortest::writeFile(dir.file("junk.bin"), "not a picture at all");
+    Compiled c = compileSource(dir, "<img src=./pic.ppm>");
+    ASSERT_TRUE(c.ok) << c.err.message.get();
+    // 17 bytes of file after their u32 length.
+    std::string entry = std::string("\x11\0\0\0", 4) + ppm;
+    EXPECT_EQ(c.bytes.substr(c.bytes.size() - entry.size()), entry);
+    cSiDocLoader loader;
+    ASSERT_TRUE(loader.load(reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                            static_cast<long long>(c.bytes.size())));
+    ASSERT_EQ(loader.pictureCount(), 1u);
+    EXPECT_EQ(loader.picture(0)->raw()[1] & 0xFFFFFFu, 0x405060u);
+
+    c = compileSource(dir, "<img src=./junk.bin>");
+    EXPECT_FALSE(c.ok);
+    EXPECT_STREQ(c.err.message.get(), "unable to recognize IMG");
+}
+
 TEST_F(HdlCompiler, NestingIsBoundedAtSixtyFourOpenSections) {
     qortest::TempDir dir;
     std::string open64, open65;

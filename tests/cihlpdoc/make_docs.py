@@ -76,6 +76,10 @@ cases = {
         (7, text('esp') + b'\xff'),
     ], fonts=font(3, 8, 20, 5) + font(1, 6, 12, 2), strings=strs('first', 'second'),
        images=imgs(b'', bmp, bmp)),
+    # Any format the picture factory knows may be embedded: a binary PPM of
+    # 2 x 2 pixels (x * 100, y * 60, 7), top row first.
+    'ppm_picture.ok': doc([(0, pic(0) + b'\xff')],
+        images=imgs(b'P6\n2 2\n255\n' + bytes(v for y in range(2) for x in range(2) for v in (x * 100, y * 60, 7)))),
 }
 for name, data in cases.items():
     open(d + '/' + name, 'wb').write(data)

@@ -62,7 +62,7 @@ TEST_F(DocLoader, EachHandMadeDocumentLoadsOrFailsAsItsBytesSay) {
         cSiDocLoader loader;
         EXPECT_EQ(loadFile(loader, dir->file(name)), ok) << name;
     }
-    EXPECT_EQ(cases, 24);
+    EXPECT_EQ(cases, 25);
 }
 
 TEST_F(DocLoader, EmptyRootAndCutFontStreamLoadWhatTheyHold) {
@@ -144,6 +144,21 @@ TEST_F(DocLoader, FullDocumentCarriesEveryFieldOfItsRecords) {
     EXPECT_EQ(f->size(), 20);
     EXPECT_TRUE(f->bold() && f->underline() && !f->italic());
     EXPECT_EQ(loader.font(2), nullptr);
+}
+
+// Pictures are recognised by the picture factory, not only as PNG, BMP or
+// GIF: a PPM comes out with its pixels top row first.
+TEST_F(DocLoader, PictureOfAnyFactoryFormatLoads) {
+    cSiDocLoader loader;
+    ASSERT_TRUE(loadFile(loader, dir->file("ppm_picture.ok")));
+    ASSERT_EQ(loader.pictureCount(), 1u);
+    cPicture* p = loader.picture(0);
+    ASSERT_EQ(p->width(), 2);
+    ASSERT_EQ(p->height(), 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            EXPECT_EQ(p->raw()[y * 2 + x] & 0xFFFFFFu, (unsigned)(x * 100) << 16 | (unsigned)(y * 60) << 8 | 7u)
+                << x << "," << y;
 }
 
 // Inputs that once crashed, hung or ran away with memory: each must fail or

@@ -1,0 +1,226 @@
+// Shortcut and registration hooks: the macOS hooks answer without touching
+// anything; desktop entries come out byte for byte with each privilege
+// helper that PATH offers, and texts that would add keys are refused.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "pakvane/shortcut.h"
+#include "pakvane/sysregister.h"
+#include "base/timeutil.h"
+#include "testsupport.h"
+
+namespace {
+
+char* s(const char* text) { return const_cast<char*>(text); }
+
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+TEST(SystemHooks, AnswerWithoutRecordingOrCreatingAnything) {
+    EXPECT_EQ(shortcutExtension(), nullptr);
+    _guardchar<char> out;
+    out.set("/keep/me");
+    EXPECT_FALSE(createSysShortcut(out, s("Tool"), s("Group"), s("/bin/true"), s("/i.png"), s("c"), true, s("-x")));
+    EXPECT_STREQ(out.get(), "/keep/me");
+
+    cSoftPkgScenario scenario;
+    EXPECT_TRUE(OSRegisterPackage(s("org.example"), scenario, false));
+    EXPECT_TRUE(OSDeregisterPackage(s("org.example"), true));
+
+    int version[4] = {1, 2, 3, 4};
+    EXPECT_TRUE(OSGetRegistedVersion(s("org.example"), version, nullptr, nullptr, false));
+    EXPECT_EQ(version[0] | version[1] | version[2] | version[3], 0);
+    int again[4] = {9, 9, 9, 9};
+    _guardchar<char> first, second;
+    first.set("uninstall");
+    second.set("other");
+    EXPECT_TRUE(OSGetRegistedVersion(s("org.example"), again, &first, &second, true));
+    EXPECT_EQ(again[0] | again[1] | again[2] | again[3], 0);
+    ASSERT_NE(first.get(), nullptr);
+    EXPECT_STREQ(first.get(), "");
+    EXPECT_STREQ(second.get(), "other");
+}
+
+class DesktopEntry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("PATH");
+        oldPath_ = old ? old : "";
+    }
+    void TearDown() override {
+        setenv("PATH", oldPath_.c_str(), 1);
+        resetLinShortcutPrivilegeChoice();
+    }
+    // PATH holds only a new folder of ours, with the helpers named; with
+    // choose the next entry looks for a helper again.
+    void offer(std::initializer_list<const char*> helpers, bool choose = true) {
+        const std::string bin = dir_.file("bin" + std::to_string(++bins_));
+        ASSERT_EQ(mkdir(bin.c_str(), 0700), 0);
+        for (const char* h : helpers) {
+            const std::string f = bin + "/" + h;
+            ASSERT_TRUE(qortest::writeFile(f, "#!/bin/sh\nexit 0\n"));
+            ASSERT_EQ(chmod(f.c_str(), 0700), 0);
+        }
+        setenv("PATH", bin.c_str(), 1);
+        if (choose) resetLinShortcutPrivilegeChoice();
+    }
+    std::string entry() const { return dir_.file("tool.desktop"); }
+
+    qortest::TempDir dir_;
+    int bins_ = 0;
+    std::string oldPath_;
+};
+
+const char* const kHead = "[Desktop Entry]\nVersion=1.0\nEncoding=UTF-8\nName=";
+const char* const kTail = "\nX-MultipleArgs=false\nType=Application\nCategories=Utility;\nStartupNotify=false\n"
+                          "MimeType=application/x-sample tool\n";
+
+TEST_F(DesktopEntry, PlainEntryHoldsExactlyItsLines) {
+    offer({"gksudo"});
+    ASSERT_TRUE(createLinShortcut(s(entry().c_str()), s("/opt/x/sample tool"), s("Utility;"), s("Sample"), nullptr,
+                                  nullptr, false, nullptr));
+    EXPECT_EQ(qortest::readFile(entry()),
+              std::string(kHead) + "Sample\nExec=/opt/x/sample tool\nTerminal=false" + kTail);
+}
+
+TEST_F(DesktopEntry, ElevatedEntryUsesTheHelperThatPathOffers) {
+    const std::string body = "\nComment=Does things\nExec=";
+    const std::string icon = "\nIcon=/opt/x/icon.png";
+    struct Case {
+        std::initializer_list<const char*> helpers;
+        std::string exec;
+        const char* terminal;
+    };
+    const Case cases[] = {
+        {{"gksudo", "kdesudo"}, "gksudo \"/opt/x/sample tool --go\"", "false"},
+        {{"kdesudo"}, "kdesudo \"/opt/x/sample tool --go\"", "false"},
+        {{}, "bash -c \"xhost +local: && sudo \\\"/opt/x/sample tool --go\\\"\"", "true"},
+    };
+    for (const Case& c : cases) {
+        offer(c.helpers);
+        ASSERT_TRUE(createLinShortcut(s(entry().c_str()), s("/opt/x/sample tool"), s("Utility;"), s("Sample"),
+                                      s("/opt/x/icon.png"), s("Does things"), true, s("--go")));
+        EXPECT_EQ(qortest::readFile(entry()),
+                  std::string(kHead) + "Sample" + body + c.exec + icon + "\nTerminal=" + c.terminal + kTail)
+            << c.exec;
+    }
+    // Once the shell fallback is chosen every later entry runs in a terminal,
+    // and the choice holds even after PATH offers a helper.
+    offer({});
+    ASSERT_TRUE(createLinShortcut(s(entry().c_str()), s("/opt/x/sample tool"), s("Utility;"), s("Sample"), nullptr,
+                                  nullptr, false, nullptr));
+    offer({"gksudo"}, false);
+    ASSERT_TRUE(createLinShortcut(s(entry().c_str()), s("/opt/x/sample tool"), s("Utility;"), s("Sample"), nullptr,
+                                  nullptr, false, nullptr));
+    EXPECT_EQ(qortest::readFile(entry()),
+              std::string(kHead) + "Sample\nExec=/opt/x/sample tool\nTerminal=true" + kTail);
+}
+
+TEST_F(DesktopEntry, MissingArgumentsAndLineBreaksAreRefusedWithoutAFile) {
+    offer({"gksudo"});
+    char* f = s(entry().c_str());
+    EXPECT_FALSE(createLinShortcut(nullptr, s("/x"), s("U;"), s("N"), nullptr, nullptr, false, nullptr));
+    EXPECT_FALSE(createLinShortcut(f, nullptr, s("U;"), s("N"), nullptr, nullptr, false, nullptr));
+    EXPECT_FALSE(createLinShortcut(f, s("/x"), nullptr, s("N"), nullptr, nullptr, false, nullptr));
+    EXPECT_FALSE(createLinShortcut(f, s("/x"), s("U;"), nullptr, nullptr, nullptr, false, nullptr));
+    EXPECT_FALSE(createLinShortcut(f, s("/x"), s("U;"), s("N\nExec=/bin/evil"), nullptr, nullptr, false, nullptr));
+    EXPECT_FALSE(createLinShortcut(f, s("/x"), s("U;"), s("N"), s("i\r"), nullptr, false, nullptr));
+    EXPECT_FALSE(createLinShortcut(f, s("/x"), s("U;"), s("N"), nullptr, s("c\nTerminal=true"), false, nullptr));
+    EXPECT_FALSE(createLinShortcut(f, s("/x"), s("U;"), s("N"), nullptr, nullptr, false, s("-a\n-b")));
+    EXPECT_FALSE(exists(entry()));
+    EXPECT_FALSE(createLinShortcut(s(dir_.file("no/such/dir.desktop").c_str()), s("/x"), s("U;"), s("N"), nullptr,
+                                   nullptr, false, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+// A folder "C:" in a temporary working folder stands for the drive, so that
+// drive-letter paths name real files of this system.
+class WinShortcut : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldCwd_ = cwd;
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        for (const char* d : {"C:", "C:/Tools", "C:/Tools/My App"}) ASSERT_EQ(mkdir(d, 0700), 0);
+        ASSERT_TRUE(qortest::writeFile("C:/Tools/My App/app.exe", std::string(1234, 'x')));
+        ASSERT_TRUE(qortest::writeFile("C:/Tools/icon.ico", "ico"));
+    }
+    void TearDown() override { ASSERT_EQ(chdir(oldCwd_.c_str()), 0); }
+    std::string read(const std::string& lnk) {
+        int st = -1;
+        std::string out = qortest::runPython(
+            qortest::readFile(std::string(QOR_SOURCE_DIR) + "/tests/pakvane/read_lnk.py"), lnk, &st);
+        EXPECT_EQ(st, 0) << out;
+        // The link's time (Unix seconds) is kept apart: it is the clock's.
+        const std::size_t u = out.find("unix=");
+        if (u != std::string::npos) {
+            when_ = std::stoll(out.substr(u + 5));
+            out.erase(u, out.find('\n', u) + 1 - u);
+        }
+        return out;
+    }
+
+    qortest::TempDir dir_;
+    std::string oldCwd_;
+    long long when_ = -1;
+};
+
+const char* const kComputer = "item0={\"clsid\": \"e04fd020ea3a6910a2d808002b30309d\", \"type\": 31}\n"
+                              "item1={\"drive\": \"C:\\\\\", \"type\": 47}\n";
+
+TEST_F(WinShortcut, LinkToAFileReadsBackInPython) {
+    const std::string lnk = dir_.file("app.lnk");
+    const long long before = getCurrUnixTime();
+    ASSERT_TRUE(createWinShortcut(s(lnk.c_str()), s("C:/Tools/My App/app.exe"), s("C:/Tools"),
+                                  s("C:/Tools/icon.ico"), 2, s("Démo tool"), true, s("--go \"x\"")));
+    const long long after = getCurrUnixTime();
+    const std::string got = read(lnk);
+    EXPECT_GE(when_, before);
+    EXPECT_LE(when_, after);
+    const std::string path = "C:\\\\Tools\\\\My App\\\\app.exe";  // as JSON writes it
+    EXPECT_EQ(got, std::string("arguments=--go \"x\"\nattrs=0x20\ndescription=Démo tool\nflags=0x820f7\nhot=0\n"
+                               "icon=2\nicon_location=C:\\Tools\\icon.ico\n") +
+                       kComputer +
+                       "item2={\"attr\": 16, \"name\": \"Tools\", \"size\": 0, \"type\": 49, \"wide\": \"Tools\"}\n"
+                       "item3={\"attr\": 16, \"name\": \"My App\", \"size\": 0, \"type\": 49, \"wide\": \"My App\"}\n"
+                       "item4={\"attr\": 32, \"name\": \"app.exe\", \"size\": 1234, \"type\": 50, \"wide\": "
+                       "\"app.exe\"}\n"
+                       "location={\"drive_type\": 3, \"flags\": 1, \"network\": 0, \"path\": \"" +
+                       path + "\", \"serial\": 0, \"suffix\": 0, \"suffix_at_end\": true, \"total\": 70}\n"
+                              "show=1\nsize=1234\nworkdir=C:\\Tools\n");
+}
+
+TEST_F(WinShortcut, LinkToAFolderAndRefusals) {
+    const std::string lnk = dir_.file("tools.lnk");
+    ASSERT_TRUE(createWinShortcut(s(lnk.c_str()), s("C:/Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_EQ(read(lnk), std::string("attrs=0x10\nflags=0x80083\nhot=0\nicon=0\n") + kComputer +
+                             "item2={\"attr\": 16, \"name\": \"Tools\", \"size\": 0, \"type\": 49, \"wide\": "
+                             "\"Tools\"}\n"
+                             "location={\"drive_type\": 3, \"flags\": 1, \"network\": 0, \"path\": "
+                             "\"C:\\\\Tools\", \"serial\": 0, \"suffix\": 0, \"suffix_at_end\": true, \"total\": "
+                             "55}\n"
+                             "show=1\nsize=0\n");
+
+    const std::string no = dir_.file("no.lnk");
+    char* f = s(no.c_str());
+    EXPECT_FALSE(createWinShortcut(nullptr, s("C:/Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, nullptr, nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("1:/Tools"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Missing"), nullptr, nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Tools"), s("C:/Tools/icon.ico"), nullptr, 0, nullptr, false, nullptr));
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Tools"), nullptr, s("C:/Tools/My App"), 0, nullptr, false, nullptr));
+    const std::string huge(65536, 'a');
+    EXPECT_FALSE(createWinShortcut(f, s("C:/Tools"), nullptr, nullptr, 0, s(huge.c_str()), false, nullptr));
+    EXPECT_FALSE(exists(no));
+}
+
+}  // namespace
