@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -361,6 +362,35 @@ TEST_F(TranslatorTest, PointerTypeIsSetOnceAndOffscreenCanvasesAreSized) {
     EXPECT_EQ(r.x, -1);
     EXPECT_GT(r.w, 0);
     EXPECT_LE(r.w, w);
+}
+
+struct Scale : cWindowRequestTargetScale {
+    double f;
+    explicit Scale(double v) : f(v) {}
+    double factor() override { return f; }
+};
+
+TEST_F(TranslatorTest, ScaledValuesRoundHalfUp) {
+    for (double f : {1.0, 2.0, 1.5, 0.75}) {
+        Scale s(f);
+        cNSWTranslator t(nullptr, nullptr, &s);
+        for (int v : {0, 1, 2, 3, 7, 100, 333}) {
+            EXPECT_EQ(t.toNative(v), static_cast<int>(std::floor(v * f + 0.5))) << f << " " << v;
+            EXPECT_EQ(t.fromNative(v), static_cast<int>(std::floor(v / f + 0.5))) << f << " " << v;
+        }
+    }
+    // A window made at a scale reports its size back in toolkit units.
+    Scale two(2.0);
+    cNSWMaker maker;
+    ASSERT_TRUE(maker.create(nullptr, nullptr, 0));
+    cNSWHolder holder(new RecRoot, nullptr, &two);
+    ASSERT_TRUE(holder.translator().create_wnd("Scaled", 2 * 60, 2 * 40, false, 10, 10));
+    int x, y, w, h;
+    ASSERT_TRUE(holder.target()->_rt_winpossize(x, y, w, h));
+    int nx, ny, nw, nh;
+    ASSERT_TRUE(holder.translator().getPosSize(nx, ny, nw, nh));
+    EXPECT_EQ(w, (nw + 1) / 2);
+    EXPECT_EQ(h, (nh + 1) / 2);
 }
 
 }  // namespace
