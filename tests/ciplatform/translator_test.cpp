@@ -271,6 +271,7 @@ TEST_F(TranslatorTest, SendersAreReleasedWhenTheWindowGoesAway) {
         cWindowHolder* holder = openWindow(maker, root);
         ASSERT_NE(holder, nullptr);
         pumpIdle();
+        ASSERT_EQ(mstest::pendingPosted(), 0);
         std::atomic<int> state{0};
         std::thread worker([&] {
             state = 1;
@@ -278,7 +279,9 @@ TEST_F(TranslatorTest, SendersAreReleasedWhenTheWindowGoesAway) {
         });
         // Let the wake-up be queued, but do not dispatch it.
         while (state.load() == 0) std::this_thread::yield();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The wake-up is posted once the action is queued.
+        while (mstest::pendingPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         holder->dispose(keepRoot);
         worker.join();
         EXPECT_EQ(state.load(), 3) << keepRoot;
