@@ -25,7 +25,7 @@ public:
     void onPaint(cCanvas* c) override {
         sRect r{0, 0, c->width(), c->height()};
         c->drawRect(&r, 0xFFFFFF, 0xFFFFFF);
-        c->setTextMode(0, 15, "Helvetica", true, false, false);
+        c->setTextMode(0, 15, "Tahoma", true, false, false);
         c->setTextColors(0x202020, 0xFFFFFF);
         c->drawText(4, 4, true, mText.c_str(), static_cast<long long>(mText.size()));
     }
@@ -65,7 +65,7 @@ public:
         sRect r{0, 0, c->width(), c->height()};
         unsigned fill = mPressed ? 0x404040 : mColour;
         c->drawRect(&r, fill, 0x000000);
-        c->setTextMode(0, 13, "Helvetica", false, false, false);
+        c->setTextMode(0, 13, "Tahoma", false, false, false);
         c->setTextColors(0xFFFFFF, fill);
         c->drawText(10, 8, true, mCaption, static_cast<long long>(std::strlen(mCaption)));
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "../nslib/nstestutil.h"
+#include "ciplatform/ctfont.h"
 #include "ciplatform/translator.h"
 #include "macshim/pasteboard.h"
 #include "uitoolkit/element.h"
@@ -365,6 +366,33 @@ TEST_F(TranslatorTest, PointerTypeIsSetOnceAndOffscreenCanvasesAreSized) {
     EXPECT_EQ(r.x, -1);
     EXPECT_GT(r.w, 0);
     EXPECT_LE(r.w, w);
+}
+
+TEST_F(TranslatorTest, PlatformMakerFontsAndTextBoxes) {
+    installNSWMaker();
+    cWindowMaker* maker = cWindowMaker::newWindowMaker(nullptr, nullptr, 0, nullptr);
+    ASSERT_NE(dynamic_cast<cNSWMaker*>(maker), nullptr);
+    ASSERT_NE(maker->langStore(), nullptr);
+    installPlatformFonts();
+    cNSWTranslator t(nullptr, maker->langStore());
+    cNSWTranslator bare;
+    char none[] = "no such section";
+    EXPECT_EQ(t._rt_getnamedlangsection(none), nullptr);
+    EXPECT_EQ(bare._rt_getnamedlangsection(none), nullptr);
+    char face[] = "Tahoma";
+    cFontObject* f = t._rt_createfont(5, 14, face, false, false, false);
+    ASSERT_NE(f, nullptr);
+    char one[] = "W", two[] = "WWWW";
+    sSize a, b;
+    ASSERT_TRUE(t._rt_textbox(f, one, a));
+    ASSERT_TRUE(t._rt_textbox(f, two, b));
+    EXPECT_GT(a.w, 0);
+    EXPECT_GT(a.h, 0);
+    EXPECT_GT(b.w, 3 * a.w);  // four glyphs are wider than three
+    EXPECT_EQ(b.h, a.h);
+    EXPECT_FALSE(t._rt_textbox(nullptr, one, a));
+    EXPECT_FALSE(t._rt_textbox(f, nullptr, a));
+    delete maker;
 }
 
 struct Scale : cWindowRequestTargetScale {
