@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ciplatform/ctfont.h"
 #include "ciplatform/translator.h"
 #include "macshim/appkit.h"
 #include "uitoolkit/element.h"
@@ -25,7 +26,7 @@ public:
     void onPaint(cCanvas* c) override {
         sRect r{0, 0, c->width(), c->height()};
         c->drawRect(&r, 0xFFFFFF, 0xFFFFFF);
-        c->setTextMode(0, 15, "Tahoma", true, false, false);
+        c->setTextMode(5, 15, "Tahoma", true, false, false);
         c->setTextColors(0x202020, 0xFFFFFF);
         c->drawText(4, 4, true, mText.c_str(), static_cast<long long>(mText.size()));
     }
@@ -65,7 +66,7 @@ public:
         sRect r{0, 0, c->width(), c->height()};
         unsigned fill = mPressed ? 0x404040 : mColour;
         c->drawRect(&r, fill, 0x000000);
-        c->setTextMode(0, 13, "Tahoma", false, false, false);
+        c->setTextMode(5, 13, "Tahoma", false, false, false);
         c->setTextColors(0xFFFFFF, fill);
         c->drawText(10, 8, true, mCaption, static_cast<long long>(std::strlen(mCaption)));
     }
@@ -133,6 +134,7 @@ bool savePng(const char* path, const uint32_t* px, int w, int h, int stride) {
 
 int main(int argc, char** argv) {
     const char* png = (argc == 3 && std::strcmp(argv[1], "--png") == 0) ? argv[2] : nullptr;
+    installPlatformFonts();
     cNSWMaker maker;
     if (!maker.create(nullptr, nullptr, 0)) return 1;
 
