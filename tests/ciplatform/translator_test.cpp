@@ -210,6 +210,21 @@ TEST_F(TranslatorTest, ModalWindowEndsWithTheStoredResultAndDeletesItsRoot) {
     EXPECT_EQ(r, 42);
     EXPECT_TRUE(deleted);
     EXPECT_EQ(maker.modal(title, 10, 10, nullptr, nullptr, false), -1);
+
+    // The close box ends the loop with 0.
+    bool closedDeleted = false;
+    auto* closed = new RecRoot;
+    closed->deleted = &closedDeleted;
+    bool asked = false;
+    mstest::setIdleHook([&] {
+        if (asked || closedDeleted || !closed->winTarget()) return;
+        asked = true;
+        mstest::injectCloseRequest(static_cast<MSWindow*>(closed->winTarget()->_rt_rawhandle()));
+    });
+    EXPECT_EQ(maker.modal(title, 100, 60, closed, nullptr, true), 0);
+    mstest::setIdleHook(nullptr);
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(closedDeleted);
 }
 
 TEST_F(TranslatorTest, SheetOnAWindowAndPopup) {
@@ -229,6 +244,18 @@ TEST_F(TranslatorTest, SheetOnAWindowAndPopup) {
     mstest::setIdleHook(nullptr);
     EXPECT_TRUE(deleted);
     EXPECT_TRUE(root->has("move -1 -1"));  // the pointer left the window underneath
+
+    // A modal popup sits at the given place and ends like a modal window.
+    bool mpDeleted = false;
+    auto* mp = new RecRoot;
+    mp->deleted = &mpDeleted;
+    mstest::setIdleHook([&] {
+        if (!mpDeleted && mp->winTarget()) mp->winTarget()->_rt_modalresult(3);
+    });
+    EXPECT_EQ(holder->target()->_rt_modal_popup(10, 20, 40, 30, mp), 3);
+    mstest::setIdleHook(nullptr);
+    EXPECT_TRUE(mpDeleted);
+    EXPECT_EQ(holder->target()->_rt_modal_popup(10, 20, 40, 30, nullptr), -1);
 
     bool popDeleted = false;
     auto* pop = new RecRoot;
