@@ -259,6 +259,9 @@ public:
     void notifyAction(int code);
     void postAction(cChildAction* a);
     bool sendAction(cSentChildAction* a);
+    // Drops both action queues; a thread waiting in sendAction is released
+    // with a failure.  For a window that can no longer deliver them.
+    void abandonQueuedActions() { freeQueues(); }
     static bool valid(cChildElement* e);
 
     // ---- Input and focus -------------------------------------------------
