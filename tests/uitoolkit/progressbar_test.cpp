@@ -153,6 +153,16 @@ TEST(ProgressBar, JobFadesInMovesInTenStepsAndFinishesOffTheCallersThread) {
     ASSERT_EQ(running.calls.size(), 1u);
     EXPECT_EQ(running.calls[0].op, "bitmap");
 
+    // A move that comes while the bar finishes wins: the bar keeps running.
+    rig.bar.stopProgress(false);
+    rig.bar.setPos(30, true);
+    ASSERT_TRUE(rig.pump([&] { return rig.bar.getPos() == 30 && ends(rig.bar.log, "p30"); }));
+    EXPECT_TRUE(rig.bar.running());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    rig.win.drain();
+    EXPECT_TRUE(rig.bar.running());
+    EXPECT_TRUE(ends(rig.bar.take(), "p30"));
+
     // The caller returns at once; the job runs to full, holds, then fades out.
     rig.bar.setPos(60, true);
     ASSERT_TRUE(rig.pump([&] { return ends(rig.bar.log, "p60"); }));
