@@ -16,22 +16,10 @@ using adaptertest::Bytes;
 
 namespace {
 
-class JpegFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(adaptertest::generate("jpeg", dir_->path()));
-    }
-    static void TearDownTestSuite() {
-        delete index_;
-        delete dir_;
-    }
-    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
-    static qortest::TempDir* dir_;
-    static std::vector<std::pair<std::string, int> >* index_;
+struct JpegKind {
+    static const char* kind() { return "jpeg"; }
 };
-qortest::TempDir* JpegFiles::dir_ = nullptr;
-std::vector<std::pair<std::string, int> >* JpegFiles::index_ = nullptr;
+class JpegFiles : public picttest::GeneratedFiles<JpegKind, picttest::AdapterScript> {};
 
 // The offset of the frame header's height field (SOFn: marker, length,
 // precision, then height and width as big-endian u16).

@@ -10,22 +10,10 @@ using adaptertest::Bytes;
 
 namespace {
 
-class TiffFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(adaptertest::generate("tiff", dir_->path()));
-    }
-    static void TearDownTestSuite() {
-        delete index_;
-        delete dir_;
-    }
-    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
-    static qortest::TempDir* dir_;
-    static std::vector<std::pair<std::string, int> >* index_;
+struct TiffKind {
+    static const char* kind() { return "tiff"; }
 };
-qortest::TempDir* TiffFiles::dir_ = nullptr;
-std::vector<std::pair<std::string, int> >* TiffFiles::index_ = nullptr;
+class TiffFiles : public picttest::GeneratedFiles<TiffKind, picttest::AdapterScript> {};
 
 void put16(Bytes& b, unsigned v) {
     b.push_back(static_cast<unsigned char>(v));
