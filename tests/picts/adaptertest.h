@@ -103,6 +103,14 @@ void damagedFormsFail(const Bytes& good, long long width, long long height, bool
     }
 }
 
+// ... at the size the probe reads from the good file.
+template <typename T>
+void damagedFormsFail(const Bytes& good) {
+    cPictBase::sPictInfo info;
+    ASSERT_TRUE(probes<T>(good, &info));
+    damagedFormsFail<T>(good, info.width, info.height);
+}
+
 template <typename T>
 void damagedFormsFailQuietly(const Bytes& good, long long width, long long height) {
     // Cuts: the decode fails, or (when the cut only took trailing bytes that
