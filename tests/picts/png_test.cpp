@@ -51,16 +51,9 @@ Bytes build(const std::vector<Chunk>& chunks) {
 }
 
 bool decodes(const Bytes& b, cPictPNG* into = nullptr) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    cPictPNG local;
-    cPictPNG& png = into ? *into : local;
-    return png.decode(&io);
+    return into ? picttest::decodeBytes(b, *into) : picttest::decodeBytes<cPictPNG>(b);
 }
-
-bool probes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    return cPictPNG::validFor(&io, info);
-}
+bool probes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) { return picttest::probeBytes<cPictPNG>(b, info); }
 
 // The generated inputs, made once for the whole suite; named without ".png".
 struct PngKind {
