@@ -103,18 +103,15 @@ TEST(ExtRender, ScalingModeLimitsAndRefusals) {
     EXPECT_EQ(p.extScale(), 1.0);
     p.endExtRender();
 
-    Target z(20, 20, 1);
-    z.def.scale = 0.0;
-    ASSERT_TRUE(p.setExtTarget(&z.def));
-    EXPECT_FALSE(p.startExtRender());
-    EXPECT_FALSE(p.isExtRender());
-    EXPECT_FALSE(p.toExtTarget(&z.def));
-
-    Target m(20, 20, 7);
-    ASSERT_TRUE(p.setExtTarget(&m.def));
-    EXPECT_FALSE(p.startExtRender());
-    EXPECT_FALSE(p.isExtRender());
-    EXPECT_FALSE(p.toExtTarget(&m.def));
+    // A zero scale and an unknown mode are refused.
+    for (unsigned mode : {1u, 7u}) {
+        Target r(20, 20, mode);
+        if (mode == 1) r.def.scale = 0.0;
+        ASSERT_TRUE(p.setExtTarget(&r.def));
+        EXPECT_FALSE(p.startExtRender()) << mode;
+        EXPECT_FALSE(p.isExtRender());
+        EXPECT_FALSE(p.toExtTarget(&r.def));
+    }
 
     cPictBase::sExtPictDef none;
     EXPECT_FALSE(p.setExtTarget(&none));
