@@ -15,13 +15,8 @@ struct TiffKind {
 };
 class TiffFiles : public picttest::GeneratedFiles<TiffKind, picttest::AdapterScript> {};
 
-void put16(Bytes& b, unsigned v) {
-    b.push_back(static_cast<unsigned char>(v));
-    b.push_back(static_cast<unsigned char>(v >> 8));
-}
-void put32(Bytes& b, unsigned long v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
+void put16(Bytes& b, unsigned v) { picttest::le(b, v, 2); }
+void put32(Bytes& b, unsigned long v) { picttest::le(b, v, 4); }
 
 // A little-endian TIFF of one uncompressed 8-bit grey strip whose header
 // claims width x height; `data` bytes of strip follow the directory.
