@@ -23,7 +23,7 @@ import subprocess
 import sys
 import zlib
 
-from make_formats import MAGICK, finish, magick_reference, pillow_reference
+from make_formats import MAGICK, finish, magick_reference, pillow_reference, write
 
 
 def chunk(kind, data):
@@ -113,8 +113,7 @@ def make_png(out):
 
     def put(name, data, bits=8):
         path = os.path.join(out, name + ".png")
-        with open(path, "wb") as f:
-            f.write(data)
+        write(path, data)
         magick_reference(path, os.path.join(out, name + ".ref"))
         index.append("%s %d" % (name, bits))
     sizes = [(1, 1), (3, 2), (10, 7), (33, 17), (5, 1), (1, 9)]
@@ -254,8 +253,7 @@ def make_bmp(out):
         if im is not None:
             im.save(path, format="BMP", **kw)
         else:
-            with open(path, "wb") as f:
-                f.write(data)
+            write(path, data)
         ref_from = path
         if im is not None and im.mode == "RGBA":
             # Pillow reads a 32-bit BI_RGB bitmap back without its alpha; the
@@ -273,8 +271,7 @@ def make_bmp(out):
             pal = (used or (1 << bpp)) * (4 if hsize >= 40 else 3) if bpp <= 8 else 0
             masks = 12 if comp == 3 and hsize == 40 else 0
             ref_from = path + ".bmp"
-            with open(ref_from, "wb") as f:
-                f.write(b"BM" + struct.pack("<IHHI", 14 + len(dib), 0, 0, 14 + hsize + pal + masks) + dib)
+            write(ref_from, b"BM" + struct.pack("<IHHI", 14 + len(dib), 0, 0, 14 + hsize + pal + masks) + dib)
         pillow_reference(ref_from, os.path.join(out, name + ".ref"))
         index.append("%s.%s 8" % (name, ext))
 
