@@ -14,23 +14,6 @@ namespace adaptertest {
 
 using picttest::Bytes;
 
-// Runs tests/picts/make_adapter_images.py for `kind` into dir; the index.
-inline std::vector<std::pair<std::string, int> > generate(const std::string& kind, const std::string& dir) {
-    int status = -1;
-    const std::string out =
-        qortest::runCommand(qortest::python3() + " " + QOR_SOURCE_DIR "/tests/picts/make_adapter_images.py " + kind +
-                                " " + dir + " 2>&1",
-                            &status);
-    EXPECT_EQ(status, 0) << out;
-    std::vector<std::pair<std::string, int> > index;
-    std::ifstream f(dir + "/index.txt");
-    std::string name;
-    int bits;
-    while (f >> name >> bits) index.emplace_back(name, bits);
-    EXPECT_FALSE(index.empty());
-    return index;
-}
-
 inline std::string stem(const std::string& name) { return name.substr(0, name.rfind('.')); }
 
 // A decoder's probe and decode, run over a byte block.
@@ -118,6 +101,14 @@ void damagedFormsFail(const Bytes& good, long long width, long long height, bool
     if (quiet) {
         EXPECT_EQ(said, "");
     }
+}
+
+// ... at the size the probe reads from the good file.
+template <typename T>
+void damagedFormsFail(const Bytes& good) {
+    cPictBase::sPictInfo info;
+    ASSERT_TRUE(probes<T>(good, &info));
+    damagedFormsFail<T>(good, info.width, info.height);
 }
 
 template <typename T>

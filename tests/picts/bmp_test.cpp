@@ -11,12 +11,9 @@
 #include "picttest.h"
 
 using picttest::Bytes;
+using picttest::le;
 
 namespace {
-
-void le(Bytes& b, unsigned long v, int n) {
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
 
 // A 40-byte information header.
 Bytes infoHeader(long w, long h, int bpp, unsigned comp, unsigned long imageSize = 0, unsigned long used = 0) {
@@ -48,42 +45,17 @@ Bytes bmpFile(const Bytes& info, const Bytes& palette, const Bytes& bits) {
 }
 
 template <typename D>
-bool decodes(const Bytes& b, D& d) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    return d.decode(&io);
-}
-
-bool bmpDecodes(const Bytes& b) {
-    cPictBMP d;
-    return decodes(b, d);
-}
-
-bool bmpProbes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    return cPictBMP::validFor(&io, info);
-}
+bool decodes(const Bytes& b, D& d) { return picttest::decodeBytes(b, d); }
+bool bmpDecodes(const Bytes& b) { return picttest::decodeBytes<cPictBMP>(b); }
+bool bmpProbes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) { return picttest::probeBytes<cPictBMP>(b, info); }
 
 // Four palette entries: black, red, green, blue (B, G, R, 0).
 Bytes palette4() { return {0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0}; }
 
-class BmpFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(picttest::generate("bmp", dir_->path()));
-    }
-    static void TearDownTestSuite() {
-        delete index_;
-        delete dir_;
-    }
-    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
-    static qortest::TempDir* dir_;
-    static std::vector<std::pair<std::string, int> >* index_;
+struct BmpKind {
+    static const char* kind() { return "bmp"; }
 };
-qortest::TempDir* BmpFiles::dir_ = nullptr;
-std::vector<std::pair<std::string, int> >* BmpFiles::index_ = nullptr;
-
-std::string stem(const std::string& name) { return name.substr(0, name.rfind('.')); }
+class BmpFiles : public picttest::GeneratedFiles<BmpKind, picttest::ImagesScript> {};
 
 }  // namespace
 
@@ -92,7 +64,7 @@ TEST_F(BmpFiles, EveryDepthCompressionAndHeaderDecodesLikePillow) {
     for (const auto& entry : *index_) {
         SCOPED_TRACE(entry.first);
         const Bytes b = file(entry.first);
-        const picttest::Reference ref = picttest::readReference(dir_->file(stem(entry.first) + ".ref"));
+        const picttest::Reference ref = BmpFiles::ref(stem(entry.first));
         cPictBase::sPictInfo info;
         cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
         if (entry.first.find(".dib") != std::string::npos) {
@@ -120,12 +92,8 @@ TEST_F(BmpFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
 }
 
 TEST_F(BmpFiles, TruncationAtEveryByteFails) {
-    for (const char* name : {"bmp_rle8_9x6.bmp", "bmp_rle4_9x6.bmp", "bmp_24_7x5.bmp", "bmp_8_7x5.bmp", "bmp_v5_9x6.bmp"}) {
-        const Bytes b = file(name);
-        ASSERT_TRUE(bmpDecodes(b)) << name;
-        for (std::size_t n = 0; n < b.size(); ++n)
-            EXPECT_FALSE(bmpDecodes(Bytes(b.begin(), b.begin() + static_cast<long>(n)))) << name << " cut at " << n;
-    }
+    for (const char* name : {"bmp_rle8_9x6.bmp", "bmp_rle4_9x6.bmp", "bmp_24_7x5.bmp", "bmp_8_7x5.bmp", "bmp_v5_9x6.bmp"})
+        picttest::expectEveryCutFails<cPictBMP>(file(name), name);
 }
 
 TEST(Bmp, ProbeAcceptsTopDownAndChecksTheFileHeader) {
@@ -359,12 +327,6 @@ TEST_F(BmpFiles, EmbeddedPngAndTheJpegHook) {
 }
 
 TEST(BmpMalformed, SavedCrashInputsFailCleanly) {
-    for (const std::string& path : picttest::filesIn(qortest::dataPath("bmp/malformed"))) {
-        const Bytes b = picttest::readBytes(path);
-        bmpProbes(b);
-        bmpDecodes(b);
-        cPictDIB dib;
-        decodes(b, dib);
-        SUCCEED() << path;
-    }
+    picttest::replayMalformed<cPictBMP>("bmp");
+    picttest::replayMalformed<cPictDIB>("bmp");
 }

@@ -11,22 +11,10 @@ using adaptertest::Bytes;
 
 namespace {
 
-class Jbig2Files : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(adaptertest::generate("jbig2", dir_->path()));
-    }
-    static void TearDownTestSuite() {
-        delete index_;
-        delete dir_;
-    }
-    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name)); }
-    static qortest::TempDir* dir_;
-    static std::vector<std::pair<std::string, int> >* index_;
+struct Jbig2Kind {
+    static const char* kind() { return "jbig2"; }
 };
-qortest::TempDir* Jbig2Files::dir_ = nullptr;
-std::vector<std::pair<std::string, int> >* Jbig2Files::index_ = nullptr;
+class Jbig2Files : public picttest::GeneratedFiles<Jbig2Kind, picttest::AdapterScript> {};
 
 void put32(Bytes& b, unsigned long v) {
     for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<unsigned char>(v >> s));

@@ -42,12 +42,7 @@ import tempfile
 
 from PIL import Image
 
-
-def write_ref(ref, w, h, rgba16):
-    """rgba16: flat list of 16-bit R, G, B, A values, top row first."""
-    with open(ref, "wb") as f:
-        f.write(struct.pack("<II", w, h))
-        f.write(struct.pack(">%dH" % len(rgba16), *rgba16))
+from make_formats import finish, write_ref  # the .ref layout and index.txt of every suite
 
 
 def ref_from_image(im, ref):
@@ -81,11 +76,6 @@ def picture(rng, mode, w, h):
                     v = rng.randrange(256)
                 data.append(v & 255)
     return Image.frombytes(mode, (w, h), bytes(data))
-
-
-def finish(out, index):
-    with open(os.path.join(out, "index.txt"), "w") as f:
-        f.write("\n".join(index) + "\n")
 
 
 # ---------------------------------------------------------------------------

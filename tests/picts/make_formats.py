@@ -39,9 +39,7 @@ MAGICK = shutil.which("convert-im6.q16") or "/usr/bin/convert"
 
 
 def write_ref(ref, w, h, rgba16):
-    with open(ref, "wb") as f:
-        f.write(struct.pack("<II", w, h))
-        f.write(struct.pack(">%dH" % len(rgba16), *rgba16))
+    write(ref, struct.pack("<II", w, h) + struct.pack(">%dH" % len(rgba16), *rgba16))
 
 
 def pillow_rgba(path):
@@ -72,9 +70,13 @@ def magick_reference(path, ref, frame=0):
     write_ref(ref, *magick_rgba16(path, frame))
 
 
+def write(path, data):
+    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
+
+
 def finish(out, index):
-    with open(os.path.join(out, "index.txt"), "w") as f:
-        f.write("\n".join(index) + "\n")
+    write(os.path.join(out, "index.txt"), "\n".join(index) + "\n")
 
 
 # ---------------------------------------------------------------------------
@@ -189,8 +191,7 @@ def make_gif(out):
     def save(name, data=None, frames=None):
         path = os.path.join(out, name + ".gif")
         if data is not None:
-            with open(path, "wb") as f:
-                f.write(data)
+            write(path, data)
         n = frames
         if n is None:
             n = len(subprocess.check_output([MAGICK, path, "-format", "%p\n", "info:"]).split())
@@ -284,8 +285,7 @@ def make_tga(out):
         follow the decoder's rule trunc(c * 8.2258), recovered from the
         oracle's widened value as round(v * 31 / 65535)."""
         path = os.path.join(out, name + ".tga")
-        with open(path, "wb") as f:
-            f.write(data)
+        write(path, data)
         if magick:
             w, h, px = magick_rgba16(path)
         else:
@@ -378,14 +378,12 @@ def make_pcx(out):
         if im is not None:
             im.save(path, format="PCX")
         else:
-            with open(path, "wb") as f:
-                f.write(data)
+            write(path, data)
             # Pillow looks for the 256-colour trailer 769 bytes before the
             # end and fails on shorter files: it reads a copy padded with
             # zeros (which hold no trailer), the image data unchanged.
             ref_from = path + ".padded"
-            with open(ref_from, "wb") as f:
-                f.write(data + bytes(769))
+            write(ref_from, data + bytes(769))
         pillow_reference(ref_from, os.path.join(out, name + ".ref"), fix)
         index.append("%s.pcx 8" % name)
 
@@ -461,8 +459,7 @@ def make_ppm(out):
 
     def save(name, data, maxval):
         path = os.path.join(out, name + ".pnm")
-        with open(path, "wb") as f:
-            f.write(data)
+        write(path, data)
         ref = os.path.join(out, name + ".ref")
         write_ref(ref, *netpbm_scaled(path, maxval))
         index.append("%s.pnm %d" % (name, 16 if maxval >= 256 else 8))
@@ -536,15 +533,13 @@ def make_xpm(out):
             rows = [[rng.randrange(ncol) for _ in range(w)] for _ in range(h)]
             name = "xpm_c%d_%dx%d" % (cpp, w, h)
             path = os.path.join(out, name + ".xpm")
-            with open(path, "w") as f:
-                f.write(text(w, h, cpp, codes, colours, rows))
+            write(path, text(w, h, cpp, codes, colours, rows))
             # ImageMagick reads at most three characters per pixel: four
             # take their reference from the same picture written with one.
             ref_from = path
             if cpp > 3:
                 ref_from = os.path.join(out, name + ".twin.xpm")
-                with open(ref_from, "w") as f:
-                    f.write(text(w, h, 1, singles[:ncol], colours, rows))
+                write(ref_from, text(w, h, 1, singles[:ncol], colours, rows))
             magick_reference(ref_from, os.path.join(out, name + ".ref"))
             index.append("%s.xpm 8" % name)
     finish(out, index)

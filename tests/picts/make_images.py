@@ -16,16 +16,14 @@ little-endian u32, then the pixels from the top row down as 16-bit R, G, B, A
 big-endian (8-bit oracles give v * 257).  A list of the files is written to
 OUTDIR/index.txt, one "name kind" a line (kind: 8 or 16, the decoder's output).
 """
-import io
 import os
 import random
-import shutil
 import struct
 import subprocess
 import sys
 import zlib
 
-MAGICK = shutil.which("convert-im6.q16") or "/usr/bin/convert"
+from make_formats import MAGICK, finish, magick_reference, pillow_reference, write
 
 
 def chunk(kind, data):
@@ -109,17 +107,15 @@ def encode_png(rng, w, h, ctype, depth, rows, interlace, plte=None, trns=None, e
     return out
 
 
-def magick_reference(path, ref):
-    w, h = (int(v) for v in subprocess.check_output(
-        [MAGICK, path + "[0]", "-format", "%w %h", "info:"]).split())
-    px = subprocess.check_output([MAGICK, path + "[0]", "-depth", "16", "-endian", "MSB", "rgba:-"])
-    with open(ref, "wb") as f:
-        f.write(struct.pack("<II", w, h) + px)
-
-
 def make_png(out):
     rng = random.Random(2105)
     index = []
+
+    def put(name, data, bits=8):
+        path = os.path.join(out, name + ".png")
+        write(path, data)
+        magick_reference(path, os.path.join(out, name + ".ref"))
+        index.append("%s %d" % (name, bits))
     sizes = [(1, 1), (3, 2), (10, 7), (33, 17), (5, 1), (1, 9)]
     forms = [(0, 1), (0, 2), (0, 4), (0, 8), (0, 16), (2, 8), (2, 16), (3, 1), (3, 2), (3, 4), (3, 8),
              (4, 8), (4, 16), (6, 8), (6, 16)]
@@ -147,30 +143,16 @@ def make_png(out):
                         key = pool[0]
                         trns = struct.pack(">%dH" % len(key), *key)
                 name = "png_c%d_d%d_%s_%s" % (ctype, depth, "i" if interlace else "n", "t" if with_trns else "o")
-                path = os.path.join(out, name + ".png")
-                with open(path, "wb") as f:
-                    f.write(encode_png(rng, w, h, ctype, depth, rows, interlace, plte, trns))
-                magick_reference(path, os.path.join(out, name + ".ref"))
-                index.append("%s %d" % (name, 16 if depth == 16 else 8))
+                put(name, encode_png(rng, w, h, ctype, depth, rows, interlace, plte, trns), 16 if depth == 16 else 8)
     # Interlaced pictures so small that some Adam7 passes have no rows or no
     # columns.
     for w, h in ((1, 1), (1, 5), (5, 1), (2, 3), (3, 2), (4, 1), (1, 4), (2, 2)):
         rows = [[tuple(rng.randrange(256) for _ in range(4)) for _ in range(w)] for _ in range(h)]
-        name = "png_tiny_%dx%d_i" % (w, h)
-        path = os.path.join(out, name + ".png")
-        with open(path, "wb") as f:
-            f.write(encode_png(rng, w, h, 6, 8, rows, True))
-        magick_reference(path, os.path.join(out, name + ".ref"))
-        index.append("%s 8" % name)
+        put("png_tiny_%dx%d_i" % (w, h), encode_png(rng, w, h, 6, 8, rows, True))
     # Pictures larger than the decoder's scanline buffer, interlaced or not.
     for w, h, interlace in ((421, 330, True), (97, 1500, False)):
         rows = [[(rng.randrange(256), (x * y) & 255, (x + y) & 255) for x in range(w)] for y in range(h)]
-        name = "png_big_%dx%d_%s" % (w, h, "i" if interlace else "n")
-        path = os.path.join(out, name + ".png")
-        with open(path, "wb") as f:
-            f.write(encode_png(rng, w, h, 2, 8, rows, interlace))
-        magick_reference(path, os.path.join(out, name + ".ref"))
-        index.append("%s 8" % name)
+        put("png_big_%dx%d_%s" % (w, h, "i" if interlace else "n"), encode_png(rng, w, h, 2, 8, rows, interlace))
     # Larger pictures in the forms the benchmarks use, from Pillow's encoder.
     from PIL import Image
     img = Image.effect_mandelbrot((640, 480), (-2, -1.2, 1, 1.2), 80).convert("RGB")
@@ -182,24 +164,11 @@ def make_png(out):
         im.save(path, optimize=(mode == "P"))
         magick_reference(path, os.path.join(out, name + ".ref"))
         index.append("%s 8" % name)
-    with open(os.path.join(out, "index.txt"), "w") as f:
-        f.write("\n".join(index) + "\n")
+    finish(out, index)
 
 
 # ---------------------------------------------------------------------------
 # BMP
-
-def pillow_reference(path, ref):
-    from PIL import Image
-    im = Image.open(path)
-    im.load()
-    rgba = im.convert("RGBA")
-    w, h = rgba.size
-    data = rgba.tobytes()
-    with open(ref, "wb") as f:
-        f.write(struct.pack("<II", w, h))
-        f.write(b"".join(struct.pack(">4H", *(v * 257 for v in data[i:i + 4])) for i in range(0, len(data), 4)))
-
 
 def rle8(rows, eol_early=False):
     """Rows of indices (bottom row first) -> RLE8 codes with runs and literals."""
@@ -284,8 +253,7 @@ def make_bmp(out):
         if im is not None:
             im.save(path, format="BMP", **kw)
         else:
-            with open(path, "wb") as f:
-                f.write(data)
+            write(path, data)
         ref_from = path
         if im is not None and im.mode == "RGBA":
             # Pillow reads a 32-bit BI_RGB bitmap back without its alpha; the
@@ -303,8 +271,7 @@ def make_bmp(out):
             pal = (used or (1 << bpp)) * (4 if hsize >= 40 else 3) if bpp <= 8 else 0
             masks = 12 if comp == 3 and hsize == 40 else 0
             ref_from = path + ".bmp"
-            with open(ref_from, "wb") as f:
-                f.write(b"BM" + struct.pack("<IHHI", 14 + len(dib), 0, 0, 14 + hsize + pal + masks) + dib)
+            write(ref_from, b"BM" + struct.pack("<IHHI", 14 + len(dib), 0, 0, 14 + hsize + pal + masks) + dib)
         pillow_reference(ref_from, os.path.join(out, name + ".ref"))
         index.append("%s.%s 8" % (name, ext))
 
@@ -370,8 +337,7 @@ def make_bmp(out):
     pillow_reference(path, os.path.join(out, "bmp_im_rle8.ref"))
     index.append("bmp_im_rle8.bmp 8")
     os.remove(src)
-    with open(os.path.join(out, "index.txt"), "w") as f:
-        f.write("\n".join(index) + "\n")
+    finish(out, index)
 
 
 if __name__ == "__main__":

@@ -69,7 +69,7 @@ TEST(ExtRender, SmallPictureIsCentredWithBackgroundMargins) {
     EXPECT_EQ(u.px, t.px);
 }
 
-TEST(ExtRender, FittingModeGeometryAndSpan) {
+TEST(ExtRender, FittingGeometryAndBinsNoPixelReachedShowTheBackground) {
     cPictDummy p;
     fillPattern(p, 400, 200);
     Target t(100, 100);
@@ -81,21 +81,6 @@ TEST(ExtRender, FittingModeGeometryAndSpan) {
     EXPECT_EQ(p.extScaledWidth(), 100);
     EXPECT_EQ(p.extScaledHeight(), 50);
     EXPECT_TRUE(p.canExtRender(0, 9, 5, 5));
-    p.endExtRender();
-    for (long long x = 0; x < 100; ++x) {
-        EXPECT_EQ(t.at(x, 0), kBg);
-        EXPECT_EQ(t.at(x, 24), kBg);
-        EXPECT_EQ(t.at(x, 75), kBg);
-        EXPECT_EQ(t.at(x, 99), kBg);
-    }
-}
-
-TEST(ExtRender, BinsNoPixelReachedShowTheBackground) {
-    cPictDummy p;
-    fillPattern(p, 400, 200);
-    Target t(100, 100);
-    ASSERT_TRUE(p.setExtTarget(&t.def));
-    ASSERT_TRUE(p.startExtRender());
     // Only the bottom 40 source rows arrive (a decode that stopped early).
     for (long long y = 0; y < 40; ++y)
         for (long long x = 0; x < 400; ++x) p.setExtPix(x, y, 0xFF102030u);
@@ -103,6 +88,8 @@ TEST(ExtRender, BinsNoPixelReachedShowTheBackground) {
     EXPECT_EQ(t.at(50, 25 + 2), 0xFF102030u);
     EXPECT_EQ(t.at(50, 25 + 30), kBg);
     EXPECT_EQ(t.at(0, 74), kBg);
+    for (long long x = 0; x < 100; ++x)
+        for (long long y : {0, 24, 75, 99}) EXPECT_EQ(t.at(x, y), kBg) << x << "," << y;
 }
 
 TEST(ExtRender, ScalingModeLimitsAndRefusals) {
@@ -116,18 +103,15 @@ TEST(ExtRender, ScalingModeLimitsAndRefusals) {
     EXPECT_EQ(p.extScale(), 1.0);
     p.endExtRender();
 
-    Target z(20, 20, 1);
-    z.def.scale = 0.0;
-    ASSERT_TRUE(p.setExtTarget(&z.def));
-    EXPECT_FALSE(p.startExtRender());
-    EXPECT_FALSE(p.isExtRender());
-    EXPECT_FALSE(p.toExtTarget(&z.def));
-
-    Target m(20, 20, 7);
-    ASSERT_TRUE(p.setExtTarget(&m.def));
-    EXPECT_FALSE(p.startExtRender());
-    EXPECT_FALSE(p.isExtRender());
-    EXPECT_FALSE(p.toExtTarget(&m.def));
+    // A zero scale and an unknown mode are refused.
+    for (unsigned mode : {1u, 7u}) {
+        Target r(20, 20, mode);
+        if (mode == 1) r.def.scale = 0.0;
+        ASSERT_TRUE(p.setExtTarget(&r.def));
+        EXPECT_FALSE(p.startExtRender()) << mode;
+        EXPECT_FALSE(p.isExtRender());
+        EXPECT_FALSE(p.toExtTarget(&r.def));
+    }
 
     cPictBase::sExtPictDef none;
     EXPECT_FALSE(p.setExtTarget(&none));

@@ -159,14 +159,31 @@ bool probeBytes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) {
     return D::validFor(&io, info);
 }
 
-// The files tests/picts/make_formats.py writes for Tag::kind, made once per
+// Appends v as n little-endian bytes: the builder of hand-made headers.
+inline void le(Bytes& b, unsigned long long v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+// The generator scripts behind GeneratedFiles.
+struct FormatsScript {
+    static const char* name() { return "make_formats.py"; }
+};
+struct ImagesScript {
+    static const char* name() { return "make_images.py"; }
+};
+struct AdapterScript {
+    static const char* name() { return "make_adapter_images.py"; }
+};
+
+// The files tests/picts/<Script> writes for Tag::kind, made once per
 // suite: TEST_F(Suite, ...) with class Suite : public GeneratedFiles<Tag> {}.
-template <typename Tag>
+template <typename Tag, typename Script = FormatsScript>
 class GeneratedFiles : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(generate(Tag::kind(), dir_->path(), "make_formats.py"));
+        index_ = new std::vector<std::pair<std::string, int> >(generate(Tag::kind(), dir_->path(), Script::name()));
+        EXPECT_FALSE(index_->empty());
     }
     static void TearDownTestSuite() {
         delete index_;
@@ -199,6 +216,15 @@ protected:
     static inline qortest::TempDir* dir_ = nullptr;
     static inline std::vector<std::pair<std::string, int> >* index_ = nullptr;
 };
+
+// A file that decodes must fail when cut short at any byte: the formats
+// whose every byte up to the end carries pixels.
+template <typename D>
+void expectEveryCutFails(const Bytes& b, const std::string& name) {
+    ASSERT_TRUE(decodeBytes<D>(b)) << name;
+    for (std::size_t n = 0; n < b.size(); ++n)
+        EXPECT_FALSE(decodeBytes<D>(Bytes(b.begin(), b.begin() + static_cast<long>(n)))) << name << " cut at " << n;
+}
 
 // Every saved input of tests/data/<folder>/malformed through probe and
 // decode: nothing may crash, hang or leak.

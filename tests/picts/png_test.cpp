@@ -51,34 +51,18 @@ Bytes build(const std::vector<Chunk>& chunks) {
 }
 
 bool decodes(const Bytes& b, cPictPNG* into = nullptr) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    cPictPNG local;
-    cPictPNG& png = into ? *into : local;
-    return png.decode(&io);
+    return into ? picttest::decodeBytes(b, *into) : picttest::decodeBytes<cPictPNG>(b);
 }
+bool probes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) { return picttest::probeBytes<cPictPNG>(b, info); }
 
-bool probes(const Bytes& b, cPictBase::sPictInfo* info = nullptr) {
-    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
-    return cPictPNG::validFor(&io, info);
-}
-
-// The generated inputs, made once for the whole suite.
-class PngFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new qortest::TempDir;
-        index_ = new std::vector<std::pair<std::string, int> >(picttest::generate("png", dir_->path()));
-    }
-    static void TearDownTestSuite() {
-        delete index_;
-        delete dir_;
-    }
-    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name + ".png")); }
-    static qortest::TempDir* dir_;
-    static std::vector<std::pair<std::string, int> >* index_;
+// The generated inputs, made once for the whole suite; named without ".png".
+struct PngKind {
+    static const char* kind() { return "png"; }
 };
-qortest::TempDir* PngFiles::dir_ = nullptr;
-std::vector<std::pair<std::string, int> >* PngFiles::index_ = nullptr;
+class PngFiles : public picttest::GeneratedFiles<PngKind, picttest::ImagesScript> {
+protected:
+    static Bytes file(const std::string& name) { return picttest::readBytes(dir_->file(name + ".png")); }
+};
 
 }  // namespace
 
@@ -103,14 +87,8 @@ TEST_F(PngFiles, EveryColourTypeDepthInterlaceAndKeyDecodesLikeImageMagick) {
 }
 
 TEST_F(PngFiles, TruncationAtEveryByteFails) {
-    for (const char* name : {"png_c2_d8_n_t", "png_c3_d4_i_t", "png_c0_d16_i_t"}) {
-        const Bytes b = file(name);
-        ASSERT_TRUE(decodes(b)) << name;
-        for (std::size_t n = 0; n < b.size(); ++n) {
-            const Bytes cut(b.begin(), b.begin() + static_cast<long>(n));
-            EXPECT_FALSE(decodes(cut)) << name << " cut at " << n;
-        }
-    }
+    for (const char* name : {"png_c2_d8_n_t", "png_c3_d4_i_t", "png_c0_d16_i_t"})
+        picttest::expectEveryCutFails<cPictPNG>(file(name), name);
 }
 
 TEST_F(PngFiles, ABadCrcInAnyChunkFails) {

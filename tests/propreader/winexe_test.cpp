@@ -193,6 +193,9 @@ unsigned rd32(const std::string& b, std::size_t at) {
 void wr32(std::string& b, std::size_t at, unsigned v) {
     for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<char>(v >> (8 * i));
 }
+unsigned rd16(const std::string& b, std::size_t at) {
+    return static_cast<unsigned char>(b.at(at)) | static_cast<unsigned char>(b.at(at + 1)) << 8;
+}
 void wr16(std::string& b, std::size_t at, unsigned v) {
     b.at(at) = static_cast<char>(v);
     b.at(at + 1) = static_cast<char>(v >> 8);
@@ -206,10 +209,8 @@ struct Layout {
 Layout layoutOf(const std::string& b) {
     Layout l{};
     l.pe = rd32(b, 60);
-    const unsigned sections = static_cast<unsigned char>(b.at(l.pe + 6)) | static_cast<unsigned char>(b.at(l.pe + 7)) << 8;
-    const unsigned opt = static_cast<unsigned char>(b.at(l.pe + 20)) | static_cast<unsigned char>(b.at(l.pe + 21)) << 8;
-    l.table = l.pe + 24 + opt;
-    for (unsigned i = 0; i < sections; ++i)
+    l.table = l.pe + 24 + rd16(b, l.pe + 20);
+    for (unsigned i = 0; i < rd16(b, l.pe + 6); ++i)
         if (b.compare(l.table + 40 * i, 6, std::string(".rsrc\0", 6)) == 0) l.rsrc = l.table + 40 * i;
     l.raw = rd32(b, l.rsrc + 20);
     l.va = rd32(b, l.rsrc + 12);
@@ -289,19 +290,14 @@ TEST(WinExeProps, SharedOrLoopingResourceDirectoriesFailTheWalk) {
     EXPECT_EQ(tree.find(1)->find(1)->head->value.size, 4u);
 
     // 100 entries on each level sharing their subdirectory would be a
-    // million records; two already share.
-    cWinExeProps::tTypeMap t1;
-    std::vector<unsigned char> s1 = sharedTree(100);
-    EXPECT_FALSE(cWinExeProps::parseResources(s1.data(), static_cast<long long>(s1.size()), t1));
-    cWinExeProps::tTypeMap t2;
-    std::vector<unsigned char> s2 = sharedTree(2);
-    EXPECT_FALSE(cWinExeProps::parseResources(s2.data(), static_cast<long long>(s2.size()), t2));
-    std::vector<unsigned char> loop = sharedTree(1, 0);  // name level points back at the root
-    cWinExeProps::tTypeMap t3;
-    EXPECT_FALSE(cWinExeProps::parseResources(loop.data(), static_cast<long long>(loop.size()), t3));
-    std::vector<unsigned char> self = sharedTree(1, 0x400);  // a directory that holds itself
-    cWinExeProps::tTypeMap t4;
-    EXPECT_FALSE(cWinExeProps::parseResources(self.data(), static_cast<long long>(self.size()), t4));
+    // million records; two already share; a name level pointing back at the
+    // root; a directory that holds itself.
+    for (auto [n, backTo] : {std::pair<unsigned, unsigned>{100, 0xFFFFFFFF}, {2, 0xFFFFFFFF}, {1, 0}, {1, 0x400}}) {
+        SCOPED_TRACE(std::to_string(n) + " entries, back to " + std::to_string(backTo));
+        cWinExeProps::tTypeMap t;
+        std::vector<unsigned char> s = sharedTree(n, backTo);
+        EXPECT_FALSE(cWinExeProps::parseResources(s.data(), static_cast<long long>(s.size()), t));
+    }
 }
 
 namespace {
