@@ -46,6 +46,7 @@ cListViewChild::~cListViewChild() { cChildElement::dettach(&mHeader); }
 
 void cListViewChild::onInitData() {
     cScrollableElement::onInitData();
+    mUiThread = std::this_thread::get_id();
     cThemeValues* t = currentThemeValues();
     int v = 0, lo = 0, hi = 0;
     t->dimension(23, v, lo, hi);
@@ -69,7 +70,8 @@ void cListViewChild::onInitData() {
     mFullBg = mSelBg;
     mFullBgU = mSelBgU;
     mSpacing = 0;
-    mMulti = mBatch = mPending = mCheckMode = mFullRow = false;
+    mMulti = mCheckMode = mFullRow = false;
+    mBatch = mPending = false;
     mTypedCount = 0;
     mTypedAt = 0;
     mChbSpacing = mTextPadding = 0;
@@ -188,7 +190,7 @@ int cListViewChild::selected() {
 void cListViewChild::relayout(bool remeasure) {
     if (mBatch) {
         mPending = true;
-        mPendingRemeasure |= remeasure;
+        if (remeasure) mPendingRemeasure = true;
         return;
     }
     build(remeasure);
@@ -198,14 +200,13 @@ bool cListViewChild::endChanges(bool remeasure) {
     mBatch = false;
     if (!mPending) return false;
     mPending = false;
-    build(remeasure || mPendingRemeasure);
-    mPendingRemeasure = false;
+    build(remeasure || mPendingRemeasure.exchange(false));
     return true;
 }
 
 void cListViewChild::build(bool remeasure) {
-    int y, m;
     {
+        int y, m;
         sLock l(mData.lock());
         mLayout.destroy();
         mTopOf.destroy();
@@ -242,9 +243,24 @@ void cListViewChild::build(bool remeasure) {
             y += h;
             return true;
         });
+        mLaidHeight = y;
+        mLaidQuantum = std::max(m, 1);
     }
-    setQuantumSize(5, std::max(m, 1));
-    setMinVisualHeight(y);
+    // Scroll sizes and repaints belong to the UI thread: a worker hands them
+    // over through the post queue.
+    if (std::this_thread::get_id() == mUiThread) applyLayout();
+    else postAction(new cLayoutReady);
+}
+
+void cListViewChild::applyLayout() {
+    int h, q;
+    {
+        sLock l(mData.lock());
+        h = mLaidHeight;
+        q = mLaidQuantum;
+    }
+    setQuantumSize(5, q);
+    setMinVisualHeight(h);
     repaint();
 }
 
@@ -605,6 +621,10 @@ void cListViewChild::onLooseFocus(bool a, bool b) {
 }
 
 bool cListViewChild::onAction(cChildElement* src, cChildAction* a) {
+    if (src == this && dynamic_cast<cLayoutReady*>(a)) {
+        applyLayout();
+        return true;
+    }
     if (src == &mHeader) {
         if (auto* click = dynamic_cast<cHeaderChild::cColumnClickAction*>(a)) {
             int col = click->column;

@@ -13,6 +13,9 @@
 #include "uitoolkit/picture.h"
 #include "uitoolkit/scrollable.h"
 
+#include <atomic>
+#include <thread>
+
 class cListViewChild : public cScrollableElement {
 public:
     class cListViewItemAction : public cChildAction {
@@ -80,6 +83,8 @@ public:
     void setHeaderHeight(int h);
     cHeaderChild* header() { return &mHeader; }
 
+    // A batch defers every relayout to its end; a worker filling the list
+    // opens one around its fill.
     void startChanges() { mBatch = true; }
     bool endChanges(bool remeasure);
     bool itemRange(int row, int& top, int& bottom);
@@ -118,6 +123,12 @@ private:
         int height = 0;
     };
     void build(bool remeasure);
+    // Applies the scroll extent of the last layout: on the UI thread only.
+    void applyLayout();
+    class cLayoutReady : public cChildAction {
+    public:
+        cLayoutReady() : cChildAction(-7) {}
+    };
     void relayout(bool remeasure);
     int headerShownHeight() const { return mHeaderShown ? mHeaderH : 0; }
     void notifyChange(int now, int before, bool add, bool range);
@@ -138,7 +149,10 @@ private:
     unsigned int mSelBgU = 0, mSelTextU = 0, mSelBorderU = 0;
     unsigned int mFullBg = 0, mFullBgU = 0;
     int mSpacing = 0;
-    bool mMulti = false, mBatch = false, mPending = false, mPendingRemeasure = false;
+    bool mMulti = false;
+    std::atomic<bool> mBatch{false}, mPending{false}, mPendingRemeasure{false};
+    std::thread::id mUiThread;
+    int mLaidHeight = 0, mLaidQuantum = 1;  // under the lock
     bool mCheckMode = false, mFullRow = false;
     unsigned short mTyped[10] = {};
     int mTypedCount = 0;
