@@ -1,5 +1,6 @@
 #include "uitoolkit/listviewdata.h"
 
+#include <algorithm>
 #include <vector>
 
 cListViewData::~cListViewData() {
@@ -12,10 +13,19 @@ sListViewDataItem* cListViewData::cell(int row, int col) {
 }
 
 void cListViewData::appendOrder(int row) {
-    auto* last = mOrder.last();
-    int n = last ? last->key + 1 : 0;
-    *mOrder.insert(n) = row;
-    *mOrderOf.insert(row) = n;
+    if (!mOrderOfStale) mOrderOf[row] = static_cast<int>(mOrder.size());
+    mOrder.push_back(row);
+}
+
+int* cListViewData::orderOf(int row) {
+    if (mOrderOfStale) {
+        mOrderOf.clear();
+        mOrderOf.reserve(mOrder.size());
+        for (size_t i = 0; i < mOrder.size(); ++i) mOrderOf[mOrder[i]] = static_cast<int>(i);
+        mOrderOfStale = false;
+    }
+    auto it = mOrderOf.find(row);
+    return it == mOrderOf.end() ? nullptr : &it->second;
 }
 
 cListViewData::eSetResult cListViewData::setItem(int row, int col, const char* text, int image, void* association) {
@@ -60,9 +70,10 @@ int cListViewData::addItem(int col, const char* text, int image, void* associati
 bool cListViewData::remove(int row) {
     cLock l(mLock);
     if (!mRows.find(row)) return false;
-    if (int* o = mOrderOf.find(row)) {
-        mOrder.dettach(*o);
-        mOrderOf.dettach(row);
+    auto at = std::find(mOrder.begin(), mOrder.end(), row);
+    if (at != mOrder.end()) {
+        mOrder.erase(at);
+        mOrderOfStale = true;
     }
     mRows.dettach(row);
     return true;
@@ -71,8 +82,9 @@ bool cListViewData::remove(int row) {
 void cListViewData::clear() {
     cLock l(mLock);
     mRows.destroy();
-    mOrder.destroy();
-    mOrderOf.destroy();
+    mOrder.clear();
+    mOrderOf.clear();
+    mOrderOfStale = false;
 }
 
 bool cListViewData::setSortType(int col, cListViewSortProvider* p) {
@@ -116,12 +128,15 @@ bool cListViewData::sort(int col) {
     if (!c || !c->provider || !c->provider->init()) return false;
     cListViewSortProvider* p = c->provider;
     std::vector<int> aside;
-    for (auto* o = mOrder.first(); o; o = mOrder.next(o)) {
-        sListViewDataItem* it = cell(o->value, col);
-        if (!it || !p->push(it)) aside.push_back(o->value);
+    for (int row : mOrder) {
+        sListViewDataItem* it = cell(row, col);
+        if (!it || !p->push(it)) aside.push_back(row);
     }
-    mOrder.destroy();
-    mOrderOf.destroy();
+    const size_t rows = mOrder.size();
+    mOrder.clear();
+    mOrder.reserve(rows);
+    mOrderOf.clear();
+    mOrderOfStale = true;  // renumbered below; the reverse is rebuilt when asked
     auto putAside = [&] {
         for (int r : aside) appendOrder(r);
     };
@@ -129,7 +144,7 @@ bool cListViewData::sort(int col) {
         sListViewDataItem* it = nullptr;
         for (void* pos = forward ? p->next(nullptr, it) : p->prev(nullptr, it); pos;
              pos = forward ? p->next(pos, it) : p->prev(pos, it)) {
-            if (mRows.find(it->rowId) && !mOrderOf.find(it->rowId)) appendOrder(it->rowId);
+            appendOrder(it->rowId);  // under the lock every pushed row still exists
         }
     };
     if (c->ascending) {
@@ -146,8 +161,9 @@ bool cListViewData::sort(int col) {
 
 void cListViewData::reorderByID() {
     cLock l(mLock);
-    mOrder.destroy();
-    mOrderOf.destroy();
+    mOrder.clear();
+    mOrderOf.clear();
+    mOrderOfStale = false;
     for (auto* r = mRows.first(); r; r = mRows.next(r)) appendOrder(r->key);
 }
 
@@ -183,13 +199,13 @@ void* cListViewData::association(int row, int col) {
 
 int cListViewData::rowBySortIdx(int order) {
     cLock l(mLock);
-    int* r = mOrder.find(order);
-    return r ? *r : -1;
+    if (order < 0 || static_cast<size_t>(order) >= mOrder.size()) return -1;
+    return mOrder[order];
 }
 
 int cListViewData::sortIdx(int row) {
     cLock l(mLock);
-    int* o = mOrderOf.find(row);
+    int* o = orderOf(row);
     return o ? *o : -1;
 }
 
@@ -216,7 +232,7 @@ int cListViewData::find(int col, void* a) {
 // a removal, so the last number plus one would count rows that are gone.
 int cListViewData::getRowCount() {
     cLock l(mLock);
-    return static_cast<int>(mOrder.count());
+    return static_cast<int>(mOrder.size());
 }
 
 int cListViewData::first() {
@@ -234,30 +250,26 @@ int cListViewData::next(int row) {
 
 int cListViewData::firstBySort() {
     cLock l(mLock);
-    auto* o = mOrder.first();
-    return o ? o->value : -1;
+    return mOrder.empty() ? -1 : mOrder.front();
 }
 
 int cListViewData::lastBySort() {
     cLock l(mLock);
-    auto* o = mOrder.last();
-    return o ? o->value : -1;
+    return mOrder.empty() ? -1 : mOrder.back();
 }
 
 int cListViewData::nextBySort(int row) {
     cLock l(mLock);
-    int* n = mOrderOf.find(row);
-    if (!n) return -1;
-    auto* o = mOrder.next(mOrder.find_le(*n));
-    return o ? o->value : -1;
+    int* n = orderOf(row);
+    if (!n || static_cast<size_t>(*n) + 1 >= mOrder.size()) return -1;
+    return mOrder[*n + 1];
 }
 
 int cListViewData::prevBySort(int row) {
     cLock l(mLock);
-    int* n = mOrderOf.find(row);
-    if (!n) return -1;
-    auto* o = mOrder.prev(mOrder.find_le(*n));
-    return o ? o->value : -1;
+    int* n = orderOf(row);
+    if (!n || *n == 0) return -1;
+    return mOrder[*n - 1];
 }
 
 int cListViewData::flags(int row) {

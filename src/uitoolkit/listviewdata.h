@@ -13,7 +13,12 @@
 #include "base/sync.h"
 #include "base/treelist.h"
 
+#include <algorithm>
 #include <climits>
+#include <unordered_map>
+#include <cstring>
+#include <functional>
+#include <vector>
 
 struct sListViewDataItem {
     enum { fSelected = 1, fChecked = 2 };
@@ -64,53 +69,76 @@ public:
     virtual ~cListViewSortProvider() = default;
 };
 
-template <typename K>
+// The providers gather their entries in push order and order them once, on
+// the first walk, with a stable sort: equal keys keep the order in which
+// they were pushed, as the serial numbers of cUUSorterList keep it, at a
+// fraction of the cost of a million tree insertions.
+template <typename K, typename Less>
 class cListViewSorterBase : public cListViewSortProvider {
 public:
-    void* next(void* pos, sListViewDataItem*& item) override {
-        auto& t = mList.tree();
-        auto* n = pos ? t.next(static_cast<Item*>(pos)) : t.first();
-        if (n) item = n->value;
-        return n;
-    }
-    void* prev(void* pos, sListViewDataItem*& item) override {
-        auto& t = mList.tree();
-        auto* n = pos ? t.prev(static_cast<Item*>(pos)) : t.last();
-        if (n) item = n->value;
-        return n;
-    }
+    void* next(void* pos, sListViewDataItem*& item) override { return step(pos, item, true); }
+    void* prev(void* pos, sListViewDataItem*& item) override { return step(pos, item, false); }
 
 protected:
-    using Item = typename cUUSorterList<K, sListViewDataItem*>::Tree::cTreeItem;
+    struct sEntry {
+        K key;
+        sListViewDataItem* item;
+    };
+    void reset() {
+        mEntries.clear();
+        mSorted = true;
+    }
     bool add(const K& key, sListViewDataItem* it) {
-        sListViewDataItem** slot = mList.insert_nonunique(key);
-        if (!slot) return false;
-        *slot = it;
+        mEntries.push_back({key, it});
+        mSorted = false;
         return true;
     }
-    cUUSorterList<K, sListViewDataItem*> mList;
+
+private:
+    void* step(void* pos, sListViewDataItem*& item, bool forward) {
+        if (!mSorted) {
+            std::stable_sort(mEntries.begin(), mEntries.end(),
+                             [](const sEntry& a, const sEntry& b) { return Less()(a.key, b.key); });
+            mSorted = true;
+        }
+        if (mEntries.empty()) return nullptr;
+        sEntry* first = mEntries.data();
+        sEntry* last = first + mEntries.size() - 1;
+        sEntry* at = static_cast<sEntry*>(pos);
+        if (!at) at = forward ? first : last;
+        else if (forward ? at == last : at == first) return nullptr;
+        else at += forward ? 1 : -1;
+        item = at->item;
+        return at;
+    }
+    std::vector<sEntry> mEntries;
+    bool mSorted = true;
 };
 
-// Orders by the cell text, byte-wise, shorter first.
-class cListViewNameSortProvider : public cListViewSorterBase<cStringKey> {
+struct sListViewTextLess {
+    bool operator()(const char* a, const char* b) const { return std::strcmp(a, b) < 0; }
+};
+
+// Orders by the cell text, byte-wise (as unsigned bytes), a prefix first.
+class cListViewNameSortProvider : public cListViewSorterBase<const char*, sListViewTextLess> {
 public:
     bool init() override {
-        mList.clear();
+        reset();
         return true;
     }
     bool push(sListViewDataItem* item) override {
         if (!item || !item->text.get()) return false;
-        return add(cStringKey(item->text.get(), -1), item);
+        return add(item->text.get(), item);
     }
 };
 
 // Orders by a number the caller derives from each cell.
-class cListViewU64PramSortProvider : public cListViewSorterBase<unsigned long long> {
+class cListViewU64PramSortProvider : public cListViewSorterBase<unsigned long long, std::less<unsigned long long>> {
 public:
     typedef unsigned long long (*tTransform)(sListViewDataItem*);
     void setTransformProc(tTransform p) { mProc = p; }
     bool init() override {
-        mList.clear();
+        reset();
         return mProc != nullptr;
     }
     bool push(sListViewDataItem* item) override {
@@ -180,9 +208,9 @@ public:
     template <typename F>
     void forEachInOrder(F f) {
         cLock l(mLock);
-        for (auto* o = mOrder.first(); o; o = mOrder.next(o)) {
-            Row* r = mRows.find(o->value);
-            if (r && !f(o->value, *r)) break;
+        for (size_t i = 0; i < mOrder.size(); ++i) {
+            Row* r = mRows.find(mOrder[i]);
+            if (r && !f(mOrder[i], *r)) break;
         }
     }
     Row* rowLocked(int row) { return mRows.find(row); }
@@ -202,8 +230,12 @@ private:
 
     cCriticalSection mLock;
     cFasterTreeList<int, sColumn> mCols;
-    cFasterTreeList<int, int> mOrder;     // order number -> row id
-    cFasterTreeList<int, int> mOrderOf;   // row id -> order number
+    // The display order: order number -> row id, and its reverse, rebuilt
+    // on demand after a removal shifted the numbers.
+    std::vector<int> mOrder;
+    std::unordered_map<int, int> mOrderOf;
+    bool mOrderOfStale = false;
+    int* orderOf(int row);
     cFasterTreeList<int, Row> mRows;
     int mSorted = -1;
 };
