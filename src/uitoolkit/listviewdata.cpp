@@ -127,9 +127,17 @@ bool cListViewData::sort(int col) {
     sColumn* c = mCols.find(col);
     if (!c || !c->provider || !c->provider->init()) return false;
     cListViewSortProvider* p = c->provider;
+    // One in-order walk of the rows gives their cells in this column sorted
+    // by row id; looking rows up in that array is far cheaper than a tree
+    // descent per row.
+    std::vector<std::pair<int, sListViewDataItem*>> cells;
+    cells.reserve(mRows.count());
+    for (auto* r = mRows.first(); r; r = mRows.next(r)) cells.push_back({r->key, r->value.find(col)});
     std::vector<int> aside;
     for (int row : mOrder) {
-        sListViewDataItem* it = cell(row, col);
+        auto at = std::lower_bound(cells.begin(), cells.end(), row,
+                                   [](const std::pair<int, sListViewDataItem*>& e, int k) { return e.first < k; });
+        sListViewDataItem* it = at != cells.end() && at->first == row ? at->second : nullptr;
         if (!it || !p->push(it)) aside.push_back(row);
     }
     const size_t rows = mOrder.size();
