@@ -264,3 +264,60 @@ TEST(TreeView, RemovingLinesThatHoldFocusOrCaptureLeavesNothingDangling) {
     EXPECT_EQ(f.tree.rootItem(), nullptr);
     EXPECT_FALSE(f.tree.clear());
 }
+
+TEST(TreeView, ContextRequestsArriveInTreeCoordinatesAndTheFrameIsPainted) {
+    sFixture f;
+    f.tree.setBgColor(0x203040);
+    f.tree.setFrmColor(0x506070);
+    const sRect line = f.at(f.b2->element);
+    f.root.processMouseBtn(line.x + 3, line.y + 4, 2, true, false, false);
+    f.root.processMouseBtn(line.x + 3, line.y + 4, 2, false, false, false);
+    EXPECT_EQ(f.run(), "8:B2@" + std::to_string(line.x + 3) + "," + std::to_string(line.y + 4));
+    qortest::cRecordingCanvas canvas(300, 300);
+    f.root.processPaint(&canvas);
+    ASSERT_FALSE(canvas.calls.empty());
+    bool frame = false;
+    for (const auto& c : canvas.calls)
+        frame = frame || (c.op == "rect" && c.x == 0 && c.y == 0 && c.w == 200 && c.h == 250 && c.fill == 0x203040 &&
+                          c.border == 0x506070);
+    EXPECT_TRUE(frame);
+    // Every line's indicator takes the tree background.
+    EXPECT_EQ(f.c->control->bgColor(), 0x203040u);
+}
+
+TEST(TreeView, TheSelectedLineKeepsAnUnfocusedLookWhileTheFocusIsElsewhere) {
+    sFixture f;
+    cChildElement other;
+    f.root.attach(&other, 250, 0, 40, 40);
+    f.tree.setUnfocusedColors(0x111111, 0x222222, 0xFFFFFFFF);
+    f.tree.select(f.b1, true);
+    f.run();
+    unsigned int text = 0, bg = 0, frame = 0;
+    f.b1->element->getStdColorSchema(&text, &bg, &frame);
+    const unsigned int ownText = text, ownBg = bg, ownFrame = frame;
+    f.root.processFocus(260, 10, 1, false, false);
+    f.run();
+    ASSERT_EQ(f.root.getFocused(), &other);
+    f.b1->element->getStdColorSchema(&text, &bg, &frame);
+    EXPECT_EQ(text, 0x111111u);
+    EXPECT_EQ(bg, 0x222222u);
+    EXPECT_EQ(frame, ownFrame);   // 0xFFFFFFFF keeps the line's own
+    // Selecting another line without the focus moves the look.
+    f.tree.select(f.b2, false);
+    f.b1->element->getStdColorSchema(&text, &bg, &frame);
+    EXPECT_EQ(text, ownText);
+    EXPECT_EQ(bg, ownBg);
+    f.b2->element->getStdColorSchema(&text, &bg, &frame);
+    EXPECT_EQ(bg, 0x222222u);
+    // The focus coming back restores it.
+    const sRect line = f.at(f.b2->element);
+    f.root.processFocus(line.x + 1, line.y + 1, 1, false, false);
+    f.run();
+    f.b2->element->getStdColorSchema(&text, &bg, &frame);
+    EXPECT_EQ(text, ownText);
+    EXPECT_EQ(bg, ownBg);
+    f.tree.deselect(0x0000FF);
+    EXPECT_EQ(f.tree.selected(), nullptr);
+    f.b2->element->getStdColorSchema(&text, &bg, &frame);
+    EXPECT_EQ(text, 0x0000FFu);
+}
