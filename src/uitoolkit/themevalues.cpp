@@ -1,32 +1,32 @@
 #include "uitoolkit/themevalues.h"
 
+#include "uitoolkit/theme.h"
+
 namespace {
-cThemeValues gFallback;
-cThemeValues* gCurrent = &gFallback;
+// Reads the global theme at every call, so a theme replaced by setTheme is
+// seen at once by everything that asks afterwards.
+cThemeValues gThemeReader;
+cThemeValues* gCurrent = &gThemeReader;
 }  // namespace
 
-unsigned int cThemeValues::color(int i) {
-    // Light grey surfaces, black text, white content backgrounds.
-    switch (i) {
-        case 0: return 0xF0F0F0;
-        case 4: return 0x000000;
-        case 14: return 0xFFFFFF;
-        case 20: return 0x808080;
-        default: return 0xC0C0C0;
-    }
-}
+unsigned int cThemeValues::color(int i) { return cCITheme::theme()->getColor(i) & 0xFFFFFF; }
 
 bool cThemeValues::dimension(int i, int& value, int& minimum, int& maximum) {
     value = minimum = maximum = 0;
-    return i >= 0 && i <= 2;
+    if (i < cCITheme::tdFirst || i > cCITheme::tdLast) return false;
+    const cCITheme* t = cCITheme::theme();
+    value = t->getDimension(i, cCITheme::dtValue);
+    minimum = t->getDimension(i, cCITheme::dtMinimum);
+    maximum = t->getDimension(i, cCITheme::dtMaximum);
+    return true;
 }
 
-cPicture* cThemeValues::picture(int) { return nullptr; }
+cPicture* cThemeValues::picture(int i) { return cCITheme::theme()->getPict(i); }
 
 cThemeValues* currentThemeValues() { return gCurrent; }
 
 cThemeValues* setThemeValues(cThemeValues* values) {
-    cThemeValues* old = gCurrent == &gFallback ? nullptr : gCurrent;
-    gCurrent = values ? values : &gFallback;
+    cThemeValues* old = gCurrent == &gThemeReader ? nullptr : gCurrent;
+    gCurrent = values ? values : &gThemeReader;
     return old;
 }

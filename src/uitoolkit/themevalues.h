@@ -1,6 +1,7 @@
 // The few theme values the element core, panels and forms read: colours,
-// frame dimensions and frame pictures.  The theme installs its own reader;
-// until then a fixed fallback answers, so that elements work without one.
+// dimensions and pictures.  By default they come from the process-wide
+// theme (cCITheme::theme()); a test or an embedder may install a reader of
+// its own.
 #pragma once
 
 #include "uitoolkit/picture.h"
@@ -12,12 +13,13 @@ public:
     virtual unsigned int color(int i);
     // Dimension i with its limits; false when the theme has no such value.
     virtual bool dimension(int i, int& value, int& minimum, int& maximum);
-    // Frame picture i (0 top-left .. 7 bottom-right); null when missing.
-    // Owned by the theme.
+    // Theme picture i (0 top-left .. 7 bottom-right are the form's frame);
+    // null when missing.  Owned by the theme.
     virtual cPicture* picture(int i);
 };
 
 // The reader in use (never null).
 cThemeValues* currentThemeValues();
-// Installs a reader (null: the fallback); returns the one installed before.
+// Installs a reader (null: the theme's own); returns the one installed
+// before (null when it was the theme's own).
 cThemeValues* setThemeValues(cThemeValues* values);

@@ -102,6 +102,7 @@ bool cRecordingCanvas::drawText(int x, int y, bool transparent, const char* text
     c.x = x;
     c.y = y;
     c.transparent = transparent;
+    c.color = mText;
     c.text = len < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(len));
     sSize s;
     textSize(text, len, s);
@@ -145,10 +146,24 @@ bool cRecordingCanvas::drawBitmap(int x, int y, cPicture* picture, int w, int h)
     return true;
 }
 
+bool cRecordingCanvas::drawTransparent(sPoint* at, cPicture* picture, sSize* size) {
+    if (!at || !picture) return false;
+    sDrawCall c;
+    c.op = "alpha";
+    c.x = at->x;
+    c.y = at->y;
+    c.w = size ? size->w : picture->width();
+    c.h = size ? size->h : picture->height();
+    c.pixels.assign(picture->raw(), picture->raw() + picture->count());
+    record(c);
+    return true;
+}
+
 bool cRecordingCanvas::drawLine(sPoint* a, sPoint* b) {
     if (!a || !b) return false;
     sDrawCall c;
     c.op = "line";
+    c.color = mLine;
     c.x = a->x;
     c.y = a->y;
     c.w = b->x;

@@ -28,12 +28,13 @@ public:
 };
 
 struct sDrawCall {
-    std::string op;           // "text", "rect", "bitmap", "line", "clip", "unclip", "select", "offscreen", "blit"
+    std::string op;           // "text", "rect", "bitmap", "line", "alpha", "clip", "unclip", "select", "offscreen", "blit"
     int x = 0, y = 0, w = 0, h = 0;
     bool transparent = false;
     std::string text;         // UTF-8
     unsigned int fill = 0, border = 0;
     std::vector<unsigned int> pixels;  // bitmaps: the picture's pixels, rows top first
+    unsigned int color = 0;   // texts: the text colour; lines: the line colour
 };
 
 class cRecordingCanvas : public cCanvas {
@@ -46,7 +47,10 @@ public:
     bool drawText(int x, int y, bool transparent, const unsigned short* text, long long len) override;
     bool drawRect(sRect* r, unsigned int fill, unsigned int border) override;
     bool drawBitmap(int x, int y, cPicture* picture, int w, int h) override;
+    // Recorded as "alpha" (a picture drawn with its alpha channel).
+    bool drawTransparent(sPoint* at, cPicture* picture, sSize* size) override;
     bool drawLine(sPoint* a, sPoint* b) override;
+    void setLineMode(unsigned int color, int) override { mLine = color; }
     bool setTextMode(int width, int size, const char* face, bool bold, bool underline, bool italic) override;
     bool setTextMode(cFontObject* font) override;
     cFontObject* createFont(int width, int size, const char* face, bool bold, bool underline, bool italic) override;
@@ -85,6 +89,7 @@ private:
     int mOriginX = 0, mOriginY = 0;
     int mW, mH;
     cFontObject* mFont = nullptr;
+    unsigned int mLine = 0;
     unsigned int mText = 0, mBackground = 0xFFFFFF;
 };
 

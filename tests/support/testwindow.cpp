@@ -20,6 +20,50 @@ bool cTestWindowTarget::_rt_changepos(int x, int y, int w, int h) {
     return true;
 }
 
+int cTestPopupHolder::disposed = 0;
+int cTestPopupHolder::alive = 0;
+
+cTestPopupHolder::cTestPopupHolder(cChildElement* root, int x, int y, int w, int h)
+    : window(new cTestWindowTarget()) {
+    ++alive;
+    window->bind(root, w, h, x, y);
+}
+
+cTestPopupHolder::~cTestPopupHolder() {
+    --alive;
+    delete window;
+}
+
+cWindowRequestTarget* cTestPopupHolder::target() { return window; }
+
+void cTestPopupHolder::dispose(bool) {
+    ++disposed;
+    delete this;
+}
+
+cWindowHolder* cTestWindowTarget::_rt_popup(int x, int y, int w, int h, cChildElement* r, bool focus) {
+    if (refusePopups || !r) return nullptr;
+    popups.push_back({x, y, w, h, r, focus});
+    return new cTestPopupHolder(r, x, y, w, h);
+}
+
+int cTestWindowTarget::_rt_modal_popup(int x, int y, int w, int h, cChildElement* r) {
+    if (!r) return -1;
+    modalPopups.push_back({x, y, w, h, r, true});
+    int result = -1;
+    {
+        cTestWindowTarget window;
+        window.desktopW = desktopW;
+        window.desktopH = desktopH;
+        window.bind(r, w, h, x, y);
+        window.drain();
+        if (onModalPopup) onModalPopup(r, window);
+        if (!window.modalResults.empty()) result = window.modalResults.back();
+        delete r;
+    }
+    return result;
+}
+
 void cTestWindowTarget::_rt_repaint(sArea* area) {
     if (area) repaints.push_back(*area);
     else ++wholeRepaints;
@@ -121,8 +165,8 @@ bool cTestWindowTarget::_rt_winpossize(int& x, int& y, int& w, int& h) {
 }
 
 bool cTestWindowTarget::_rt_desktopsize(int& w, int& h) {
-    w = 1920;
-    h = 1080;
+    w = desktopW;
+    h = desktopH;
     return true;
 }
 

@@ -10,11 +10,29 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace qortest {
+
+class cTestWindowTarget;
+
+// A popup window handed out by cTestWindowTarget::_rt_popup: it binds its
+// root to a window of its own and counts its disposals; dispose deletes it
+// (never its root).
+class cTestPopupHolder : public cWindowHolder {
+public:
+    cTestPopupHolder(cChildElement* root, int x, int y, int w, int h);
+    ~cTestPopupHolder() override;
+    cWindowRequestTarget* target() override;
+    void dispose(bool) override;
+
+    static int disposed;
+    static int alive;
+    cTestWindowTarget* window;
+};
 
 class cTestWindowTarget : public cWindowRequestTarget {
 public:
@@ -37,7 +55,27 @@ public:
     bool _rt_desktopsize(int& w, int& h) override;
     bool _rt_setcaption(char* c) override;
     bool _rt_focus() override { ++focusRequests; return true; }
+    // Measures with the font's own metrics (the fixed-metric test font).
+    bool _rt_textbox(cFontObject* font, char* text, sSize& s) override {
+        return font && text && font->getTextDim(nullptr, text, -1, s);
+    }
     int _rt_modal(char* title, int w, int h, cChildElement* root, bool resizable) override;
+    // Opens a cTestPopupHolder and records where; null when refusePopups.
+    cWindowHolder* _rt_popup(int x, int y, int w, int h, cChildElement* root, bool focus) override;
+    struct sPopup {
+        int x, y, w, h;
+        cChildElement* root;
+        bool focus;
+    };
+    std::vector<sPopup> popups;
+    bool refusePopups = false;
+    // A modal popup binds its root to a window of its own, runs the test's
+    // script on it (the script stands for the user), answers the last
+    // result given to end_modal (-1 without one) and deletes the root.
+    int _rt_modal_popup(int x, int y, int w, int h, cChildElement* root) override;
+    std::vector<sPopup> modalPopups;
+    std::function<void(cChildElement* root, cTestWindowTarget& window)> onModalPopup;
+    int desktopW = 1920, desktopH = 1080;
 
     // Runs every recorded wake-up, in order, on the calling thread; returns
     // how many ran.  Wake-ups recorded meanwhile run too.

@@ -1,0 +1,78 @@
+// cPopupMaster: a list of entries shown as a column of buttons in a modal
+// popup window; answers the id of the entry picked, or -1.  Combo boxes
+// use it for their drop-down list, other controls for context menus.  A
+// list taller than its window scrolls.
+#pragma once
+
+#include "base/treelist.h"
+#include "uitoolkit/button.h"
+#include "uitoolkit/scrollable.h"
+
+#include <memory>
+#include <vector>
+
+// One entry of a list shown by a popup or a tool bar's overflow; the texts
+// belong to the caller.
+struct sActiveElementItem {
+    const char* text = nullptr;
+    const char* hint = nullptr;
+    int image = -1;           // index into the caller's picture list, -1: none
+    int height = 0;           // 0 or less: as tall as its text or image needs
+    void* association = nullptr;
+};
+typedef cFasterTreeList<int, sActiveElementItem> tActiveElementItems;
+
+class cPopupMaster : public cScrollableElement {
+public:
+    static const unsigned int kUnset = 0xFFFFFFFFu;
+
+    struct sPopupConfig {
+        sPopupConfig();
+        int minWidth = 0;
+        cPicturesList* pictures = nullptr;
+        int selected = -1;
+        unsigned int bg, text;
+        unsigned int hoverBg = kUnset, hoverText = kUnset, pressedBg = kUnset, pressedText = kUnset;
+        unsigned int focusedBg = kUnset, focusedText = kUnset;
+        unsigned int border;
+        cFontObject* font = nullptr;
+    };
+
+    cPopupMaster(tActiveElementItems* entries, const sPopupConfig& cfg);
+    ~cPopupMaster() override;
+
+    static int simplePopup(cChildElement* owner, tActiveElementItems& entries, int x, int y, sPopupConfig* cfg);
+    static int runPopUp(cChildElement* owner, tActiveElementItems& entries, int x, int y, int w, int h,
+                        const sPopupConfig& cfg);
+    static bool evalSize(cChildElement* owner, tActiveElementItems& entries, cPicturesList* pictures, sSize& out,
+                         cFontObject* font);
+
+    // The buttons shown, in id order, with their entry ids.
+    std::size_t buttonCount() const { return mButtons.size(); }
+    cButtonChild* button(std::size_t i) const { return mButtons[i].get(); }
+    int buttonId(std::size_t i) const { return mIds[i]; }
+
+    void processOSFocus() override {}
+    void processOSFocusLost() override {}
+    bool processKey(int key, bool shift, bool ctrl, bool alt) override;
+    void onConstruct() override;
+    bool onBackgroundRequest(cCanvas* canvas, sRect* r) override;
+    bool onMouseButton(int x, int y, int button, bool down) override;
+    bool onAction(cChildElement* src, cChildAction* a) override;
+    void onLooseFocus(bool a, bool b) override;
+    void onInitData() override;
+    bool wantDoubleBuffer() override { return true; }
+    int wantBorderWidth() override { return 1; }
+    void onPaintArea(cCanvas* canvas) override;
+
+private:
+    void finish(int result);
+    void dropButtons();
+
+    tActiveElementItems* mEntries;
+    sPopupConfig mCfg;
+    cPicture mHoverPic, mPressedPic, mFocusedPic;
+    std::vector<std::unique_ptr<cButtonChild>> mButtons;
+    std::vector<int> mIds;
+    bool mFinished = false;
+};
