@@ -31,7 +31,7 @@ void cComboBoxChild::onInitData() {
     mEdit.setBorderColor(3, theme->color(21));
     mDrop.setTabStop(false);
     mDrop.setTransparent(true);
-    mDrop.refStateBackImage(0, theme->picture(28));
+    mDrop.image(0).refImage(theme->picture(28));
     mDrop.setBorder(cButtonChild::bdSingle, false);
 }
 

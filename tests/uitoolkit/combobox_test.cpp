@@ -157,7 +157,7 @@ TEST(ComboBox, ClicksOpenTheListOnlyWhereTheyShould) {
         int downX, upX;
         bool opens;
     };
-    // The box spans x 10..159; the arrow button x 140..158.
+    // The box spans x 10..159; the arrow button x 141..159.
     const sCase cases[] = {
         {false, 30, 30, true},  {false, 150, 150, true}, {false, 30, 200, false},
         {true, 30, 30, false},  {true, 150, 150, true},
@@ -181,4 +181,38 @@ TEST(ComboBox, EditEnterAndEscapeAreReportedByTheCombo) {
     f.win.drain();
     EXPECT_EQ(f.root.codes, (std::vector<int>{6, 7}));
     for (auto* s : f.root.sources) EXPECT_EQ(s, &f.combo);
+}
+
+TEST(ComboBox, PartsAndTheFrameBehindTheArrow) {
+    sFixture f;
+    sRect e, b;
+    ASSERT_TRUE(f.combo.childRect(f.combo.edit(), &e));
+    ASSERT_TRUE(f.combo.childRect(f.combo.dropButton(), &b));
+    // Anchored sizes count from the parent's far edge with -1 as "all of
+    // it": the edit ends where the 19-pixel arrow begins.
+    EXPECT_EQ(e.x, 0);
+    EXPECT_EQ(e.w, 150 - 19);
+    EXPECT_EQ(e.h, 22);
+    EXPECT_EQ(b.x, 150 - 19);
+    EXPECT_EQ(b.w, 19);
+    EXPECT_EQ(b.h, 22);
+    EXPECT_EQ(f.combo.dropButton()->image(0).image(), cCITheme::theme()->getPict(28));
+    EXPECT_FALSE(f.combo.dropButton()->canTabStop());
+    EXPECT_EQ(f.combo.edit()->borderColor(3), cCITheme::theme()->getColor(21));
+
+    // The arrow's background request continues the edit's frame behind it.
+    qortest::cRecordingCanvas c(19, 22);
+    sRect asked{0, 0, 19, 22};
+    ASSERT_TRUE(f.combo.onBackgroundRequest(&c, &asked));
+    ASSERT_EQ(c.calls.size(), 1u);
+    EXPECT_EQ(c.calls[0].op, "rect");
+    EXPECT_EQ(c.calls[0].x, -1);
+    EXPECT_EQ(c.calls[0].w, 20);
+    EXPECT_EQ(c.calls[0].h, 22);
+    EXPECT_EQ(c.calls[0].fill, f.combo.edit()->bgColor(0));
+    EXPECT_EQ(c.calls[0].border, f.combo.edit()->borderColor(0));
+    qortest::cRecordingCanvas other(19, 10);
+    sRect part{0, 5, 19, 10};
+    f.combo.onBackgroundRequest(&other, &part);
+    for (auto& call : other.calls) EXPECT_FALSE(call.op == "rect" && call.x == -1);
 }
