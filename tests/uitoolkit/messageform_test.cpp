@@ -4,7 +4,10 @@
 #include "recordingcanvas.h"
 #include "testwindow.h"
 #include "uitoolkit/messageform.h"
+#include "uitoolkit/langids.h"
 #include "uitoolkit/theme.h"
+
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -130,4 +133,45 @@ TEST(MessageBox, IconShowsThePictureOfItsKind) {
         }
         EXPECT_EQ(seen, cCITheme::theme()->getPict(pics[k])) << k;
     }
+}
+
+namespace {
+
+// Text index of a section in one of the toolkit's language source files.
+std::string langText(const char* file, const std::string& section, int index) {
+    std::ifstream in(std::string(QOR_SOURCE_DIR) + "/src/uitoolkit/lang/" + file);
+    std::string line;
+    bool inSection = false;
+    const std::string key = std::to_string(index) + " = ";
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') inSection = line == "[" + section + "]";
+        else if (inSection && line.compare(0, key.size(), key) == 0) return line.substr(key.size());
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(MessageBox, UntitledBoxesAndButtonsSpeakTheToolkitLanguage) {
+    sFixture f;
+    cCIOMLang toolkit;
+    ASSERT_TRUE(cLibLang::applyLang(lngDEU));
+    const std::string error = langText("DEU.txt", "ciom::messages", 5);
+    const std::string confirm = langText("DEU.txt", "ciom::messages", 6);
+    const std::string yes = langText("DEU.txt", "ciom::messages", 1);
+    const std::string no = langText("DEU.txt", "ciom::messages", 2);
+    ASSERT_FALSE(error.empty());
+    std::vector<std::string> texts;
+    f.win.onModal = [&](cChildElement* root, cTestWindowTarget&) {
+        auto* form = static_cast<cMessageForm*>(root);
+        for (int id = 1; id <= 2; ++id)
+            if (cButtonChild* b = form->buttons()->findButton(id)) texts.emplace_back(b->text() ? b->text() : "");
+    };
+    cMessageForm::errorbox(&f.root, const_cast<char*>("x"), nullptr);
+    cMessageForm::confirmbox(&f.root, const_cast<char*>("x"), nullptr);
+    ASSERT_EQ(f.win.modals.size(), 2u);
+    EXPECT_EQ(f.win.modals[0].title, error);
+    EXPECT_EQ(f.win.modals[1].title, confirm);
+    EXPECT_EQ(texts, (std::vector<std::string>{langText("DEU.txt", "ciom::messages", 0), yes, no}));
+    cLibLang::applyDefaultLang();
 }
