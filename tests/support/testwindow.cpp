@@ -175,9 +175,23 @@ bool cTestWindowTarget::_rt_setcaption(char* c) {
     return true;
 }
 
-int cTestWindowTarget::_rt_modal(char*, int, int, cChildElement* r, bool) {
+int cTestWindowTarget::_rt_modal(char* title, int w, int h, cChildElement* r, bool) {
     if (!r) return -1;
-    return modalAnswer;
+    modals.push_back({title ? title : "", w, h});
+    if (!onModal) return modalAnswer;
+    int result = modalAnswer;
+    {
+        cTestWindowTarget window;
+        window.desktopW = desktopW;
+        window.desktopH = desktopH;
+        window.bind(r, w, h);
+        window.drain();
+        onModal(r, window);
+        window.drain();
+        if (!window.modalResults.empty()) result = window.modalResults.back();
+        delete r;
+    }
+    return result;
 }
 
 int cTestWindowMaker::modal(char* title, int, int, cChildElement* root, cWindowRequestTarget*, bool) {

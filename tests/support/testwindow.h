@@ -59,7 +59,18 @@ public:
     bool _rt_textbox(cFontObject* font, char* text, sSize& s) override {
         return font && text && font->getTextDim(nullptr, text, -1, s);
     }
+    // Records the request.  With a script (onModal) the root is bound to a
+    // window of its own, the script runs on it (standing for the user), the
+    // call answers the last result given to end_modal (modalAnswer without
+    // one) and the root is deleted, as a real modal run does.  Without a
+    // script it answers modalAnswer and leaves the root alone.
     int _rt_modal(char* title, int w, int h, cChildElement* root, bool resizable) override;
+    struct sModal {
+        std::string title;
+        int w, h;
+    };
+    std::vector<sModal> modals;
+    std::function<void(cChildElement* root, cTestWindowTarget& window)> onModal;
     // Opens a cTestPopupHolder and records where; null when refusePopups.
     cWindowHolder* _rt_popup(int x, int y, int w, int h, cChildElement* root, bool focus) override;
     struct sPopup {
