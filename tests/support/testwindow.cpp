@@ -65,6 +65,8 @@ int cTestWindowTarget::_rt_modal_popup(int x, int y, int w, int h, cChildElement
 }
 
 void cTestWindowTarget::_rt_repaint(sArea* area) {
+    // Repaint requests come from any thread, like a real window's.
+    std::lock_guard<std::mutex> lock(mMutex);
     if (area) repaints.push_back(*area);
     else ++wholeRepaints;
 }

@@ -172,7 +172,9 @@ TEST(ProgressForm, StopOnAnIdleFormClosesWithZero) {
     };
     f.win.modalAnswer = -5;
     form->runUIJob(&f.root, "Idle");
-    EXPECT_EQ(results, std::vector<int>{0});
+    // The job's own result may have ended the run first; the cancel comes last.
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results.back(), 0);
     // Without a parent nothing runs and the form stays the caller's.
     cBasic idle([](cBasic&) { return 1; });
     EXPECT_EQ(cStdBasicProgressForm::runUIJob(nullptr, &idle, "x"), 0);
