@@ -26,6 +26,33 @@
 #include <map>
 #include <string>
 
+// The state both displays keep between reports: the stored stage names, the
+// current stage name (a copy), the stage's start and the last shown report,
+// all under one lock, since the work's job and the made-up-progress job
+// report from two threads.
+class cProgressStatus {
+public:
+    void setStageName(int index, const char* name);
+    // The stored name of the stage, or fallback; the stage starts now.
+    void enterStage(int index, const char* fallback);
+    void stageStarted(unsigned int now);
+    void begin(unsigned int now, const char* name);
+    std::string stageName();
+    void setShowTimeLeft(bool on);
+    // Formats the status line for a report; false when nothing is to be
+    // shown (too soon after the last one, or 0 %).
+    bool report(double percent, unsigned int now, const char* fmtLeft, const char* fmtNoLeft, int& pos,
+                char (&line)[256]);
+
+private:
+    cCriticalSection mLock;
+    std::map<int, std::string> mStageNames;
+    unsigned int mStageStart = 0;
+    unsigned int mLastUpdate = 0;
+    std::string mStageName;
+    bool mShowTimeLeft = true;
+};
+
 class cStdBasicProgressForm : public cCustomForm, public cJob, public cProgressNotifyTarget {
 public:
     // Carries the job's result from the job's thread to the UI thread.
@@ -81,12 +108,7 @@ protected:
     cProgressChild mBar;
 
 private:
-    cCriticalSection mLock;  // the fields below
-    std::map<int, std::string> mStageNames;
-    unsigned int mStageStart = 0;
-    unsigned int mLastUpdate = 0;
-    std::string mStageName;
-    bool mShowTimeLeft = true;
+    cProgressStatus mStatus;
 };
 
 // Feeds a target a percentage that rises as atan(t) * 2/pi * 100: a report
@@ -106,6 +128,51 @@ private:
     cCriticalSection mLock;
     double mT = 0;
     cProgressNotifyTarget* mTarget = nullptr;
+};
+
+// The same display as an element to place inside another form; the job's
+// result travels up to the parents as a code-6 action.
+class cStdBasicProgressChild : public cChildElement, public cJob, public cProgressNotifyTarget {
+public:
+    class cProgressAction : public cChildAction {
+    public:
+        explicit cProgressAction(unsigned long r) : cChildAction(kActionCode), result(r) {}
+        unsigned long result;
+    };
+    static constexpr int kActionCode = 6;
+
+    cStdBasicProgressChild();
+    ~cStdBasicProgressChild() override;
+
+    static cPicturesList myToolImages;
+
+    const char* wantLangResource() override { return "ciom::progress"; }
+    void onInitData() override;
+    bool onAction(cChildElement* src, cChildAction* a) override;
+    bool onClose() override { return !runs(); }
+
+    void setStageName(int index, const char* name) { mStatus.setStageName(index, name); }
+    void notifyStage(int index) override;
+    bool notifyProgress(double percent) override;
+    void onJobEnd(unsigned long result) override;
+
+    // Starts the job (showing the element first); false for a null child or
+    // when no thread could be started.
+    static bool runUIJob(cStdBasicProgressChild* child, const char* name);
+    bool runUIJob(const char* name);
+
+    cStaticElement* statusLabel() { return &mLabel; }
+    cToolBarChild* toolBar() { return &mToolBar; }
+    std::string stageName() { return mStatus.stageName(); }
+    void setShowTimeLeft(bool on) { mStatus.setShowTimeLeft(on); }
+
+protected:
+    cToolBarChild mToolBar;
+    cProgressChild mBar;
+    cStaticElement mLabel;
+
+private:
+    cProgressStatus mStatus;
 };
 
 class cStdUnknownProgressForm : public cStdBasicProgressForm {

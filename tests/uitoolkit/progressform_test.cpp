@@ -226,3 +226,50 @@ TEST(ProgressForm, UnknownFormShowsTimeConsumedWhileStagesChange) {
     ASSERT_EQ(secs.size(), 3u) << line;
     EXPECT_TRUE(secs[0] >= '0' && secs[0] <= '5' && isdigit((unsigned char)secs[1]) && secs[2] == '.') << line;
 }
+
+namespace {
+
+class cChildJob : public cStdBasicProgressChild {
+public:
+    ~cChildJob() override { terminate(4000); }
+    int job() override {
+        gNow = 200000;
+        notifyStage(2);
+        gNow = 230000;
+        notifyProgress(50);
+        seen = statusLabel()->textCopy();
+        return 5;
+    }
+    std::string seen;
+};
+
+// Records the results its children send up.
+class cResultSink : public cChildElement {
+public:
+    bool onAction(cChildElement* src, cChildAction* a) override {
+        if (a && a->code() == cStdBasicProgressChild::kActionCode && src != this)
+            results.push_back(static_cast<cStdBasicProgressChild::cProgressAction*>(a)->result);
+        return true;
+    }
+    std::vector<unsigned long> results;
+};
+
+}  // namespace
+
+TEST(ProgressChild, ReportsAndSendsItsResultToTheParents) {
+    sFixture f;
+    cResultSink sink;
+    cChildJob child;
+    ASSERT_TRUE(f.root.attach(&sink, 0, 0, 400, 60));
+    ASSERT_TRUE(sink.attach(&child, 0, 0, 400, 40));
+    EXPECT_EQ(child.statusLabel()->textCopy(), "Starting...");
+    EXPECT_FALSE(cStdBasicProgressChild::runUIJob(nullptr, "x"));
+    child.setStageName(2, "Indexing");
+    ASSERT_TRUE(child.runUIJob(nullptr));
+    EXPECT_TRUE(pump(f.win, [&] { return !sink.results.empty(); }));
+    EXPECT_EQ(sink.results, std::vector<unsigned long>{5});
+    EXPECT_EQ(child.seen, "Indexing progress: 50.0%. Time consumed: 00:00:30. Estimated time left: 00:00:30.");
+    EXPECT_TRUE(child.onClose());
+    sink.dettach(&child);
+    f.root.dettach(&sink);
+}
