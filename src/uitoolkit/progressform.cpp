@@ -311,3 +311,31 @@ void cStdUnknownProgressForm::onJobEnd(unsigned long result) {
     mFake.stop();
     cStdBasicProgressForm::onJobEnd(result);
 }
+
+cStdUnknownProgressChild::~cStdUnknownProgressChild() {
+    mFake.terminate(4000);
+    terminate(4000);
+}
+
+void cStdUnknownProgressChild::onInitData() {
+    cStdBasicProgressChild::onInitData();
+    mFake.setTarget(this);
+    setShowTimeLeft(false);
+}
+
+void cStdUnknownProgressChild::onJobStart() {
+    setShowTimeLeft(false);
+    const char* starting = string(cStdBasicProgressForm::txStarting);
+    mLabel.setText(starting ? starting : "", -1, true);
+    mFake.start();
+}
+
+void cStdUnknownProgressChild::onJobEnd(unsigned long result) {
+    cStdBasicProgressChild::onJobEnd(result);
+    mFake.stop();
+}
+
+void cStdUnknownProgressChild::notifyStage(int index) {
+    cStdBasicProgressChild::notifyStage(index);
+    mFake.reset();
+}

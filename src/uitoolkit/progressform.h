@@ -186,3 +186,17 @@ public:
 protected:
     cUnknownProgressFakeJob mFake;
 };
+
+// The element for work that cannot measure itself.  It keeps its line
+// without a time left also when runUIJob turns that on.
+class cStdUnknownProgressChild : public cStdBasicProgressChild {
+public:
+    ~cStdUnknownProgressChild() override;
+    void onInitData() override;
+    void onJobStart() override;
+    void onJobEnd(unsigned long result) override;
+    void notifyStage(int index) override;
+
+protected:
+    cUnknownProgressFakeJob mFake;
+};

@@ -273,3 +273,34 @@ TEST(ProgressChild, ReportsAndSendsItsResultToTheParents) {
     sink.dettach(&child);
     f.root.dettach(&sink);
 }
+
+TEST(ProgressChild, UnknownChildShowsTimeConsumedOnly) {
+    sFixture f;
+    struct cJobChild : cStdUnknownProgressChild {
+        ~cJobChild() override { terminate(4000); }
+        int job() override {
+            while (!release) cJob::sleep(5);
+            return 8;
+        }
+        std::atomic<bool> release{false};
+    };
+    cResultSink sink;
+    cJobChild child;
+    ASSERT_TRUE(f.root.attach(&sink, 0, 0, 400, 60));
+    ASSERT_TRUE(sink.attach(&child, 0, 0, 400, 40));
+    gNow = 1000;
+    ASSERT_TRUE(child.runUIJob("Scanning"));
+    std::string line;
+    EXPECT_TRUE(pump(f.win, [&] {
+        gNow += 20;
+        line = child.statusLabel()->textCopy();
+        return line.find("is in progress") != std::string::npos;
+    }));
+    child.release = true;
+    EXPECT_TRUE(pump(f.win, [&] { return !sink.results.empty(); }));
+    EXPECT_EQ(sink.results, std::vector<unsigned long>{8});
+    EXPECT_EQ(line.rfind("Scanning is in progress: time consumed: 00:00:", 0), 0u) << line;
+    EXPECT_EQ(line.find("left"), std::string::npos) << line;
+    sink.dettach(&child);
+    f.root.dettach(&sink);
+}
