@@ -38,13 +38,21 @@ def differing(a, b, ox=0, oy=0):
     return sum(1 for y in range(a.height) for x in range(a.width) if not close(pa[x, y], pb[x + ox, y + oy]))
 
 
+def matches_at(ref, screen, ox, oy):
+    """Whether all of `ref` appears in `screen` at (ox, oy); stops at the first mismatch."""
+    pr, ps = ref.load(), screen.load()
+    return all(close(pr[x, y], ps[x + ox, y + oy]) for y in range(ref.height) for x in range(ref.width))
+
+
 def find_window(screen, ref):
     """The top-left of the place where all of `ref` appears in `screen`, or None."""
     ps, pr = screen.load(), ref.load()
-    first = pr[0, 0]
+    # Candidates: places where the window's top row matches; its corner is a
+    # flat background colour, so the row weeds out most of them cheaply.
+    top = [pr[x, 0] for x in range(ref.width)]
     for y in range(screen.height - ref.height + 1):
         for x in range(screen.width - ref.width + 1):
-            if close(ps[x, y], first) and differing(ref, screen, x, y) == 0:
+            if all(close(ps[x + i, y], top[i]) for i in range(ref.width)) and matches_at(ref, screen, x, y):
                 return x, y
     return None
 
