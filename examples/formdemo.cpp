@@ -5,6 +5,10 @@
 //   formdemo --png out.png   paints the form once and saves the window's
 //                            pixels as a PNG (works headless with
 //                            SDL_VIDEODRIVER=offscreen)
+//   formdemo --png out.png --hold
+//                            as above, then prints "shown" and keeps the
+//                            window on screen until stdin closes (so a
+//                            screenshot of the display can be taken)
 #include <zlib.h>
 
 #include <cstdio>
@@ -133,7 +137,12 @@ bool savePng(const char* path, const uint32_t* px, int w, int h, int stride) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* png = (argc == 3 && std::strcmp(argv[1], "--png") == 0) ? argv[2] : nullptr;
+    const char* png = (argc >= 3 && std::strcmp(argv[1], "--png") == 0) ? argv[2] : nullptr;
+    const bool hold = png && argc == 4 && std::strcmp(argv[3], "--hold") == 0;
+    if ((png && argc > 3 && !hold) || (!png && argc > 1)) {
+        fprintf(stderr, "usage: formdemo [--png out.png [--hold]]\n");
+        return 2;
+    }
     installPlatformFonts();
     cNSWMaker maker;
     if (!maker.create(nullptr, nullptr, 0)) return 1;
@@ -166,6 +175,12 @@ int main(int argc, char** argv) {
         if (!b || !b->pixels || !savePng(png, b->pixels, b->width, b->height, b->stride)) {
             fprintf(stderr, "formdemo: cannot save %s\n", png);
             rc = 1;
+        } else if (hold) {
+            // The picture is on the display now: let the caller look at it.
+            printf("shown\n");
+            fflush(stdout);
+            while (getchar() != EOF) {
+            }
         }
     } else {
         maker.msgloop();
