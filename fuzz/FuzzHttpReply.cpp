@@ -10,7 +10,7 @@
 // qor-fuzz-args: -max_len=20000
 #include "fuzzsupport.h"
 #include "nethttp/httpclient.h"
-#include "piecestream.h"
+#include "chunkedstream.h"
 
 #include <cctype>
 

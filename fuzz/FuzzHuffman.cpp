@@ -38,25 +38,25 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cFuzzInput in(data, size);
     // 16 counts (kept small so that tables stay small), then the symbols.
-    std::vector<unsigned char> spec(16);
+    std::vector<unsigned char> definition(16);
     unsigned total = 0;
     for (int k = 0; k < 16; ++k) {
         // Codes of 13 to 16 bits make tables of up to 65537 entries: rare.
         const uint8_t b = in.byte();
-        spec[static_cast<size_t>(k)] = k < 12 ? b % 8 : (b % 32 == 31);
-        total += spec[static_cast<size_t>(k)];
+        definition[static_cast<size_t>(k)] = k < 12 ? b % 8 : (b % 32 == 31);
+        total += definition[static_cast<size_t>(k)];
     }
-    for (unsigned k = 0; k < total; ++k) spec.push_back(in.byte());
+    for (unsigned k = 0; k < total; ++k) definition.push_back(in.byte());
     const std::string program = in.take(in.byte());
     const std::string bits = in.rest();
 
     _typebuf<unsigned short> table;
-    const unsigned char* src = spec.data();
+    const unsigned char* src = definition.data();
     cHaffmanTable::createIndexTable(&src, table);
-    FUZZ_CHECK(src == spec.data() + spec.size());
+    FUZZ_CHECK(src == definition.data() + definition.size());
     int longest = 0;
     for (int k = 0; k < 16; ++k)
-        if (spec[static_cast<size_t>(k)]) longest = k + 1;
+        if (definition[static_cast<size_t>(k)]) longest = k + 1;
     FUZZ_CHECK(table.count() == (1LL << longest) + 1 && table[0] == longest);
 
     // Canonical codes: consecutive within a length, doubled at each longer
@@ -65,11 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned code = 0;
     size_t sym = 16;
     for (int len = 1; len <= longest; ++len) {
-        for (int i = 0; i < spec[static_cast<size_t>(len - 1)]; ++i, ++code, ++sym) {
+        for (int i = 0; i < definition[static_cast<size_t>(len - 1)]; ++i, ++code, ++sym) {
             const unsigned span = 1u << (longest - len);
             const unsigned long long first = static_cast<unsigned long long>(code) << (longest - len);
             for (unsigned r = 0; r < span && first + r < expect.size(); ++r)
-                expect[first + r] = static_cast<unsigned short>(len << 8 | spec[sym]);
+                expect[first + r] = static_cast<unsigned short>(len << 8 | definition[sym]);
         }
         code <<= 1;
     }

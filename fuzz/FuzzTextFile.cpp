@@ -8,7 +8,7 @@
 // qor-fuzz-args: -max_len=20000
 #include "base/textfile.h"
 #include "fuzzsupport.h"
-#include "piecestream.h"
+#include "chunkedstream.h"
 
 #include <vector>
 

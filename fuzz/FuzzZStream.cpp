@@ -8,7 +8,7 @@
 // qor-fuzz-args: -max_len=20000
 #include "base/memio.h"
 #include "compression/zstream.h"
-#include "piecestream.h"
+#include "chunkedstream.h"
 #include "zlibref.h"
 
 #include <vector>

@@ -210,23 +210,31 @@ inline unsigned int unpremultiply(unsigned int c, unsigned int a, unsigned int t
     return v > top ? top : v;
 }
 
+// One pixel's samples as straight (not premultiplied) channels of `top`.
+template <typename Sample>
+void readPixel(const sRowFormat& f, const Sample* s, unsigned int top, unsigned int& r, unsigned int& g,
+               unsigned int& b, unsigned int& a) {
+    a = top;
+    if (f.spp <= 2) {
+        r = g = b = f.minIsWhite ? top - s[0] : s[0];
+        if (f.hasAlpha) a = s[1];
+    } else {
+        r = s[0];
+        g = s[1];
+        b = s[2];
+        if (f.hasAlpha) a = s[3];
+    }
+    if (f.premultiplied) {
+        r = unpremultiply(r, a, top);
+        g = unpremultiply(g, a, top);
+        b = unpremultiply(b, a, top);
+    }
+}
+
 void convertRow8(const sRowFormat& f, const unsigned char* s, unsigned int* out, long long n) {
     for (long long x = 0; x < n; ++x, s += f.spp) {
-        unsigned int r, g, b, a = 255;
-        if (f.spp <= 2) {
-            r = g = b = f.minIsWhite ? 255u - s[0] : s[0];
-            if (f.hasAlpha) a = s[1];
-        } else {
-            r = s[0];
-            g = s[1];
-            b = s[2];
-            if (f.hasAlpha) a = s[3];
-        }
-        if (f.premultiplied) {
-            r = unpremultiply(r, a, 255);
-            g = unpremultiply(g, a, 255);
-            b = unpremultiply(b, a, 255);
-        }
+        unsigned int r, g, b, a;
+        readPixel(f, s, 255, r, g, b, a);
         out[x] = a << 24 | r << 16 | g << 8 | b;
     }
 }
@@ -234,22 +242,10 @@ void convertRow8(const sRowFormat& f, const unsigned char* s, unsigned int* out,
 void convertRow16(const sRowFormat& f, const unsigned char* bytes, unsigned long long* out, long long n) {
     const uint16_t* s = reinterpret_cast<const uint16_t*>(bytes);  // libtiff delivers host order
     for (long long x = 0; x < n; ++x, s += f.spp) {
-        unsigned long long r, g, b, a = 0xFFFF;
-        if (f.spp <= 2) {
-            r = g = b = f.minIsWhite ? 0xFFFFu - s[0] : s[0];
-            if (f.hasAlpha) a = s[1];
-        } else {
-            r = s[0];
-            g = s[1];
-            b = s[2];
-            if (f.hasAlpha) a = s[3];
-        }
-        if (f.premultiplied) {
-            r = unpremultiply(static_cast<unsigned int>(r), static_cast<unsigned int>(a), 0xFFFF);
-            g = unpremultiply(static_cast<unsigned int>(g), static_cast<unsigned int>(a), 0xFFFF);
-            b = unpremultiply(static_cast<unsigned int>(b), static_cast<unsigned int>(a), 0xFFFF);
-        }
-        out[x] = a << 48 | r << 32 | g << 16 | b;
+        unsigned int r, g, b, a;
+        readPixel(f, s, 0xFFFF, r, g, b, a);
+        out[x] = static_cast<unsigned long long>(a) << 48 | static_cast<unsigned long long>(r) << 32 |
+                 static_cast<unsigned long long>(g) << 16 | b;
     }
 }
 

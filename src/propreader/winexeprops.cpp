@@ -64,7 +64,10 @@ struct sResWalk {
         return true;
     }
 
-    bool names(unsigned int offset, cWinExeProps::tNameMap& out) {
+    // A directory whose every entry is a subdirectory, each walked by `child`
+    // into the map's entry of its key.
+    template <typename Map, typename Child>
+    bool subdirs(unsigned int offset, Map& out, Child child) {
         cByteReader e;
         unsigned int count = 0;
         if (!open(offset, e, count)) return false;
@@ -73,24 +76,13 @@ struct sResWalk {
             e.read_u32le(key);
             e.read_u32le(at);
             if (!(at & kSubdirFlag)) return false;
-            if (!langs(at & ~kSubdirFlag, *out.insert(static_cast<int>(key)))) return false;
+            if (!(this->*child)(at & ~kSubdirFlag, *out.insert(static_cast<int>(key)))) return false;
         }
         return true;
     }
 
-    bool types(unsigned int offset, cWinExeProps::tTypeMap& out) {
-        cByteReader e;
-        unsigned int count = 0;
-        if (!open(offset, e, count)) return false;
-        for (unsigned int i = 0; i < count; ++i) {
-            std::uint32_t key = 0, at = 0;
-            e.read_u32le(key);
-            e.read_u32le(at);
-            if (!(at & kSubdirFlag)) return false;
-            if (!names(at & ~kSubdirFlag, *out.insert(static_cast<int>(key)))) return false;
-        }
-        return true;
-    }
+    bool names(unsigned int offset, cWinExeProps::tNameMap& out) { return subdirs(offset, out, &sResWalk::langs); }
+    bool types(unsigned int offset, cWinExeProps::tTypeMap& out) { return subdirs(offset, out, &sResWalk::names); }
 };
 
 unsigned int u32at(const unsigned char* p) {
