@@ -54,6 +54,19 @@ struct cJPEGParser::sState {
 
 namespace {
 
+// EXIF numbers are rationals and 32-bit fields of any sign; a value outside
+// int (or not a number) becomes the nearest int, not undefined behaviour.
+int toInt(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return 2147483647;
+    if (v <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+namespace {
+
 using sState = cJPEGParser::sState;
 
 sState* stateOf(j_common_ptr cinfo) { return static_cast<sState*>(cinfo->client_data); }
@@ -506,14 +519,14 @@ void cPictJPEG::storeExif(const _typebuf<unsigned char>& exif) {
             case 0x0110: setString(epModel, r.text(e)); break;
             case 0x011A: setDouble(epXResolution, r.number(e)); break;
             case 0x011B: setDouble(epYResolution, r.number(e)); break;
-            case 0x0128: setInt(epResolutionUnit, static_cast<int>(r.number(e))); break;
+            case 0x0128: setInt(epResolutionUnit, toInt(r.number(e))); break;
             case 0x0132: setTime(epFileTime, r.text(e)); break;
             case 0x0112: {
                 // Orientation 1..8: the turn clockwise and whether the picture
                 // is mirrored left to right before it.
                 static const int kRotation[9] = {0, 0, 0, 180, 180, 90, 90, 270, 270};
                 static const int kMirror[9] = {0, 0, 1, 0, 1, 1, 0, 1, 0};
-                const int o = static_cast<int>(r.number(e));
+                const int o = toInt(r.number(e));
                 if (o >= 1 && o <= 8) {
                     setInt(epRotation, kRotation[o]);
                     setInt(epMirror, kMirror[o]);
@@ -530,10 +543,10 @@ void cPictJPEG::storeExif(const _typebuf<unsigned char>& exif) {
             switch (e.tag) {
                 case 0x829A: setDouble(epExposureTime, r.number(e)); break;
                 case 0x829D: setDouble(epFNumber, r.number(e)); break;
-                case 0x8827: setInt(epISOSpeed, static_cast<int>(r.number(e))); break;
+                case 0x8827: setInt(epISOSpeed, toInt(r.number(e))); break;
                 case 0x9003: setTime(epCaptureTime, r.text(e)); break;
-                case 0xA002: setInt(epMetaWidth, static_cast<int>(r.number(e))); break;
-                case 0xA003: setInt(epMetaHeight, static_cast<int>(r.number(e))); break;
+                case 0xA002: setInt(epMetaWidth, toInt(r.number(e))); break;
+                case 0xA003: setInt(epMetaHeight, toInt(r.number(e))); break;
                 default: break;
             }
         }
@@ -547,7 +560,7 @@ void cPictJPEG::storeExif(const _typebuf<unsigned char>& exif) {
             if (e.tag == 2 && e.type == kRational && e.count == 3) lat = &e;
             if (e.tag == 3 && e.type == kAscii && e.count) lonRef = r.text(e).empty() ? 'E' : r.text(e)[0];
             if (e.tag == 4 && e.type == kRational && e.count == 3) lon = &e;
-            if (e.tag == 5 && e.count) altRef = static_cast<int>(r.number(e));
+            if (e.tag == 5 && e.count) altRef = toInt(r.number(e));
             if (e.tag == 6 && e.type == kRational) alt = &e;
         }
         // South, west and below sea level count negative.
