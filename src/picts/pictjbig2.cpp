@@ -27,7 +27,6 @@ constexpr long long kMaxJbig2PagePixels = 1LL << 26;
 // Segment headers read by the probe: a page's information segment comes
 // within the first few of them.
 constexpr unsigned int kJbig2HeadBytes = 4096;
-constexpr unsigned int kJbig2FeedPiece = 64 * 1024;
 
 const unsigned char kJbig2Id[8] = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A};
 
