@@ -118,6 +118,7 @@ public:
     int finalChecks();
 
 private:
+    cSoftPkgScenario::sTextError& err() { return s_.textError_; }
     bool getStrVID(const char*& p, std::string& id);
     bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
     int compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code);
@@ -134,8 +135,15 @@ bool cScenarioLineParser::getStrVID(const char*& p, std::string& id) {
         const char* start = q;
         while (*q && !isSpace(*q) && *q != ',' && *q != '=') ++q;
         id.assign(start, q);
-        int lang = 0;
-        if (id.empty() || id[0] == '.' || !s_.isValidDef(id.c_str(), lang)) return false;
+        int lang = -1;
+        if (id.empty() || id[0] == '.' || !s_.isValidDef(id.c_str(), lang)) {
+            // Say which reference is wrong, and in which language it is
+            // missing when it is defined in some only.
+            err().part = cSoftPkgScenario::sTextError::partId;
+            err().id = id;
+            err().lang = lang;
+            return false;
+        }
         p = skipSpace(q);
         return true;
     }
@@ -158,10 +166,22 @@ bool cScenarioLineParser::getStrVID(const char*& p, std::string& id) {
 
 bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def) {
     const char* q = p;
-    if (!getStrVID(q, def.id) || !parseStrVal(q, def.sub)) return false;
+    if (!getStrVID(q, def.id)) {
+        err().part = cSoftPkgScenario::sTextError::partId;
+        return false;
+    }
+    if (!parseStrVal(q, def.sub)) {
+        err().part = cSoftPkgScenario::sTextError::partSubPath;
+        err().subPath.clear();
+        return false;
+    }
     // A sub path that is absolute or climbs with ".." would leave the base
     // folder, the one the user chose for "pgm".
-    if (!cSoftPkgScenario::isSafeSubPath(def.sub)) return false;
+    if (!cSoftPkgScenario::isSafeSubPath(def.sub)) {
+        err().part = cSoftPkgScenario::sTextError::partSubPath;
+        err().subPath = def.sub;
+        return false;
+    }
     p = q;
     return true;
 }
@@ -183,16 +203,29 @@ int cScenarioLineParser::parseGen(const char* p) {
 int cScenarioLineParser::compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code) {
     cMemIOTarget out(65536);
     cHDLParser compiler;
-    cHDLParser::sErrInfo err;
-    if (!compiler.parse(path.c_str(), &out, err) || out.size() <= 0) return code;
+    cHDLParser::sErrInfo info;
+    if (!compiler.parse(path.c_str(), &out, info)) {
+        // The compiler's own account: the file it blames, where and why.
+        err().file = info.file.get() ? info.file.get() : path;
+        err().docLine = info.line;
+        err().docColumn = info.column;
+        err().message = info.message.get() ? info.message.get() : "";
+        return code;
+    }
+    err().file = path;
     _typebuf<unsigned char> bytes;
-    if (!out.toBuffer(bytes)) return code;
+    if (out.size() <= 0 || !out.toBuffer(bytes)) {
+        err().message = "the compiler wrote nothing";
+        return code;
+    }
     doc.bytes.assign(bytes.data(), bytes.data() + bytes.count());
     doc.loader.destroy();
     if (!doc.loader.load(doc.bytes.data(), static_cast<long long>(doc.bytes.size()))) {
         doc.bytes.clear();
+        err().message = "the compiled document does not load (a picture it names cannot be decoded?)";
         return code;
     }
+    err().file.clear();
     return 0;
 }
 
@@ -210,6 +243,12 @@ int cScenarioLineParser::parseSoft(const char* p) {
     std::string value;
     if (k <= 5) {
         if (!parseStrVal(p, value) || !onlyComment(p)) return 7;
+        // The code name becomes the update launcher's argument and the
+        // installed package's configuration key.
+        if (k == 0 && !cSoftPkgScenario::isSafeCodename(value)) {
+            err().id = value;
+            return cSoftPkgScenario::errBadCodename;
+        }
         s_.defTable_[keys[k]] = value;
         return 0;
     }
@@ -294,6 +333,7 @@ int cScenarioLineParser::parseStrs(const char* p) {
 int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
                                       std::set<std::pair<dev_t, ino_t> >& open) {
     struct stat st;
+    err().file = path;
     if (::stat(path.c_str(), &st) != 0) return 26;
     if (S_ISREG(st.st_mode)) {
         cFileIO f;
@@ -321,6 +361,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         rc = processSiObj(sub, path + "/" + name, open);
     }
     open.erase(self);
+    if (rc == 0) err().file.clear();
     return rc;
 }
 
@@ -340,7 +381,10 @@ int cScenarioLineParser::parseInst(const char* p) {
     std::string source;
     if (!parseStrVal(p, source)) return 7;
     const int type = cFolderContents::objtype(source.c_str());
-    if (type != fsoFile && type != fsoFolder) return 26;
+    if (type != fsoFile && type != fsoFolder) {
+        err().file = source;
+        return 26;
+    }
     if (!findSkipEq(p)) return 6;
     if (!getPathDef(p, e.dest)) return 23;
     if (!onlyComment(p)) {
@@ -476,6 +520,12 @@ int cScenarioLineParser::parseRun(const char* p) {
 int cScenarioLineParser::parseDeprecate(const char* p) {
     cSoftPkgScenario::sDeprecateItem d;
     if (!parseStrVal(p, d.codename) || d.codename.empty()) return 6;
+    // Looked up as a configuration key of installed packages, like the
+    // package's own code name.
+    if (!cSoftPkgScenario::isSafeCodename(d.codename)) {
+        err().id = d.codename;
+        return cSoftPkgScenario::errBadCodename;
+    }
     if (!findSkipEq(p)) return 6;
     if (*p == '"') {
         std::string v;
@@ -501,21 +551,28 @@ int cScenarioLineParser::finalChecks() {
     if (s_.eula_.bytes.empty()) return 11;
     for (auto& t : s_.langTables_) {
         const int l = t.first;
+        err().lang = l;
         if (!s_.eula_.loader.forLang(l)) return 12;
         if (!s_.welcome_.bytes.empty() && !s_.welcome_.loader.forLang(l)) return 13;
         if (!s_.readme_.bytes.empty() && !s_.readme_.loader.forLang(l)) return 14;
         for (const auto& e : t.second) {
             if (s_.defTable_.count(e.first)) continue;
             for (const auto& other : s_.langTables_)
-                if (!other.second.count(e.first)) return 15;
+                if (!other.second.count(e.first)) {
+                    err().lang = other.first;
+                    err().id = e.first;
+                    return 15;
+                }
         }
     }
+    err().lang = -1;
     return 0;
 }
 
 int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     close();
     section_ = 0;
+    textError_ = sTextError();
     cTextFileIO text;
     if (!path || !text.open(path, true, cTextFileIO::tctAuto)) return 1;
     cScenarioLineParser parser(*this);
@@ -525,8 +582,9 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     std::string lineText;
     while (text.gets(buf)) {
         lineText.assign(buf.data() ? buf.data() : "", static_cast<std::size_t>(buf.count()));
-        // A NUL inside a line would end it early for the parsers: stop there
-        // as the text reader does at a NUL unit.
+        // A NUL inside a line would end it early for the parsers, and what
+        // followed it would be silently lost.
+        if (lineText.find('\0') != std::string::npos) return errNulByte;
         const char* p = skipSpace(lineText.c_str());
         if (*p && *p != '#') {
             int rc = 0;
