@@ -133,7 +133,12 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
 
 std::string mib(unsigned long long bytes) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    if (bytes < 1024)
+        std::snprintf(buf, sizeof buf, "%llu B", bytes);
+    else if (bytes < 1024 * 1024)
+        std::snprintf(buf, sizeof buf, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
     return buf;
 }
 
@@ -157,8 +162,10 @@ public:
     void onPayloadProgress(const sPayloadProgress& p) override {
         last_ = p;
         const double now = elapsed();
+        // The first line too waits for the gap: a short run shows its last
+        // line alone.
         const double gap = tty_ ? 0.1 : 1.0;
-        if (shown_ && now - shownAt_ < gap) return;
+        if (now - shownAt_ < gap) return;
         show(now, false);
     }
     // The final line, always shown.
@@ -192,7 +199,6 @@ private:
         else
             std::printf("%s\n", line.c_str());
         std::fflush(stdout);
-        shown_ = true;
         shownAt_ = now;
     }
 
@@ -201,7 +207,6 @@ private:
     bool tty_;
     std::chrono::steady_clock::time_point start_;
     sPayloadProgress last_;
-    bool shown_ = false;
     double shownAt_ = 0;
 };
 

@@ -30,6 +30,17 @@ constexpr unsigned int kPiece = 1u << 20;
 constexpr std::uint32_t kItemsAhead = 256;
 constexpr std::size_t kRecordHead = 40;
 
+// Reads exactly n bytes, taking short reads as they come.
+bool readExactly(cFileIOTarget* src, unsigned char* to, unsigned int n) {
+    while (n > 0) {
+        const unsigned int got = src->read(to, n);
+        if (!cFileIOTarget::transferred(got, n) || got == 0) return false;
+        to += got;
+        n -= got;
+    }
+    return true;
+}
+
 void putU32le(unsigned char* at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
 }
@@ -347,8 +358,10 @@ void runLoad(sLoad& l, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (
 
 class cItemFeeder {
 public:
-    cItemFeeder(cSoftPkg& pkg, cWorkPool& pool, cBodyDeflater& out, sPayloadProgress& progress)
-        : pkg_(pkg), pool_(pool), out_(out), progress_(progress) {}
+    cItemFeeder(cSoftPkg& pkg, cWorkPool& pool, cBodyDeflater& out, sPayloadProgress& progress,
+                const sPayloadOptions& options)
+        : pkg_(pkg), pool_(pool), out_(out), progress_(progress), heldLimit_(options.heldFileBytes),
+          aheadLimit_(options.readAheadBytes) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -378,8 +391,8 @@ private:
                 ++next_;
                 continue;
             }
-            const bool held = it->sourceSize <= kHeldFileBytes;
-            if (held && heldBytes_ > 0 && heldBytes_ + it->sourceSize > kReadAheadBytes) return;
+            const bool held = it->sourceSize <= heldLimit_;
+            if (held && heldBytes_ > 0 && heldBytes_ + it->sourceSize > aheadLimit_) return;
             auto l = std::make_shared<sLoad>();
             l->path = it->source;
             l->size = it->sourceSize;
@@ -484,6 +497,7 @@ private:
     cWorkPool& pool_;
     cBodyDeflater& out_;
     sPayloadProgress& progress_;
+    unsigned long long heldLimit_, aheadLimit_;
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
@@ -529,7 +543,7 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     if (pkg.count() != 0) {
         const unsigned char tag = 13;
         if (!out.put(&tag, 1)) return false;
-        cItemFeeder feeder(pkg, pool, out, progress);
+        cItemFeeder feeder(pkg, pool, out, progress, options);
         if (!feeder.feed()) return false;
         const unsigned char endMark[8] = {};
         if (!out.put(endMark, sizeof endMark)) return false;
@@ -645,7 +659,7 @@ bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned l
         unsigned long long read = 0;
         while (ok && read < packedSize) {
             const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
-            if (!src->readf(piece.data(), want)) {
+            if (!readExactly(src, piece.data(), want)) {
                 ok = false;
                 break;
             }

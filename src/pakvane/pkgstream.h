@@ -60,17 +60,16 @@ struct sPayloadOptions {
     // Out, loading with verification: the first item whose bytes do not
     // match its digest, -1 when none.
     int badItem = -1;
+    // Saving: files up to this size are read whole ahead, larger ones are
+    // hashed ahead and read again as they are packed; and the most bytes of
+    // files held read ahead at once.
+    unsigned long long heldFileBytes = 8ull << 20;
+    unsigned long long readAheadBytes = 32ull << 20;
 };
 
 // Bytes of body per deflated block, and of the dictionary before each.
 constexpr std::size_t kDeflateBlock = 128 * 1024;
 constexpr std::size_t kDeflateDictionary = 32 * 1024;
-// Files up to this size are read whole on a worker (and hashed there);
-// larger ones are read twice, hashed ahead and streamed.
-constexpr unsigned long long kHeldFileBytes = 8ull << 20;
-// The most bytes of files held read ahead at once (a single file larger than
-// this is still held alone).
-constexpr unsigned long long kReadAheadBytes = 32ull << 20;
 
 // The number of cores this process may run on (at least 1); asked > 0 is
 // taken as it is.

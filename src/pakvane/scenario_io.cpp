@@ -354,7 +354,11 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& option
             for (unsigned long long got = 0; got < packedSize;) {
                 const unsigned int n = static_cast<unsigned int>(std::min(packedSize - got, kPiece));
                 packed.resize(static_cast<std::size_t>(got + n));
-                if (!src->readf(packed.data() + got, n)) return false;
+                for (unsigned int done = 0; done < n;) {
+                    const unsigned int part = src->read(packed.data() + got + done, n - done);
+                    if (!cFileIOTarget::transferred(part, n - done) || part == 0) return false;
+                    done += part;
+                }
                 got += n;
             }
         } catch (const std::bad_alloc&) {

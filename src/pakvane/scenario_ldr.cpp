@@ -100,6 +100,31 @@ bool parseNumber(const std::string& text, std::uint64_t& v) {
     return errno != ERANGE;
 }
 
+// The line (from 0) of the first NUL character of a text file, -1 when it
+// has none or cannot be read.  UTF-16 (by its byte-order mark) is taken in
+// units; lines end at LF, CR or CR LF.
+int firstNulLine(const char* path) {
+    cFileIO f;
+    std::string bytes;
+    if (!f.open(path, fmRead) ||
+        !readToEnd(&f, [&](const unsigned char* b, unsigned int n) { bytes.append(reinterpret_cast<const char*>(b), n); }))
+        return -1;
+    const bool le16 = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
+    const bool be16 = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
+    const std::size_t width = le16 || be16 ? 2 : 1;
+    int line = 0;
+    bool afterCr = false;
+    for (std::size_t i = width == 2 ? 2 : 0; i + width <= bytes.size(); i += width) {
+        const unsigned char a = static_cast<unsigned char>(bytes[i]);
+        const unsigned char b = width == 2 ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+        const unsigned unit = width == 1 ? a : le16 ? (b << 8 | a) : (a << 8 | b);
+        if (unit == 0) return line;
+        if (unit == '\r' || (unit == '\n' && !afterCr)) ++line;
+        afterCr = unit == '\r';
+    }
+    return -1;
+}
+
 }  // namespace
 
 // The line parsers, friends of the scenario.
@@ -336,9 +361,9 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     err().file = path;
     if (::stat(path.c_str(), &st) != 0) return 26;
     if (S_ISREG(st.st_mode)) {
-        cFileIO f;
-        if (!f.open(path.c_str(), fmRead)) return 26;
-        const int index = s_.pkg_.addPkgItem(&f, false);
+        // Checked now (it opens and has a size that fits), read when the
+        // payload is written: the compiler holds no file's bytes.
+        const int index = s_.pkg_.addPkgFile(path.c_str());
         if (index < 0) return 26;
         s_.files_.push_back(entry);
         s_.files_.back().item = static_cast<std::uint32_t>(index);
@@ -575,6 +600,12 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     textError_ = sTextError();
     cTextFileIO text;
     if (!path || !text.open(path, true, cTextFileIO::tctAuto)) return 1;
+    // The line reader ends a line at a NUL; the scenario is refused instead.
+    const int nulLine = firstNulLine(path);
+    if (nulLine >= 0) {
+        line = nulLine;
+        return errNulByte;
+    }
     cScenarioLineParser parser(*this);
     static const char* const headers[8] = {"General]", "Software]", "Strings]", "Install]",
                                            "Menu]",    "Settings]", "Run]",     "Deprecates]"};
