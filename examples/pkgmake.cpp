@@ -288,6 +288,9 @@ int main(int argc, char** argv) {
     if (rc != 0) {
         // Where: the scenario's line, unless the fault is not on one line
         // (the file itself, or the checks after the last line).
+        // The checks after the last line name the line of what they found
+        // lacking.
+        if (line < 0 && s.textError().defLine >= 0) line = s.textError().defLine;
         if (line >= 0 && rc != 1)
             std::fprintf(stderr, "error: %s: line %d: %s (code %d)\n", shownPath.c_str(), line + 1, errorMeaning(rc), rc);
         else

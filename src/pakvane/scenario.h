@@ -49,8 +49,12 @@ public:
     // its caller can say what to fix.  Only the fields that apply to the
     // code are set; the rest stay empty (-1 for the numbers).
     struct sTextError {
-        // 12 to 15: the declared language that lacks the document or string.
+        // 12 to 15: the declared language that lacks the document or string,
+        // and the line (from 0) of the document's key or of the string's
+        // definition; the checks after the last line have no line of their
+        // own.
         int lang = -1;
+        int defLine = -1;
         // 15: the string id; 7 and 23: the reference's id; 33: the code name.
         std::string id;
         // 23 (and 7 for a reference): which part of the line is wrong.

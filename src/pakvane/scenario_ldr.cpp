@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -142,7 +143,13 @@ public:
     int parseDeprecate(const char* p);
     int finalChecks();
 
+    // The line being parsed (from 0), for the checks after the last line
+    // to say where what they find wrong was written.
+    int line = 0;
+
 private:
+    std::map<std::pair<int, std::string>, int> stringLines_;  // (language or -1, id) -> line
+    int docLines_[3] = {-1, -1, -1};                           // welcome, readme, eula
     cSoftPkgScenario::sTextError& err() { return s_.textError_; }
     bool getStrVID(const char*& p, std::string& id);
     bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
@@ -323,6 +330,7 @@ int cScenarioLineParser::parseSoft(const char* p) {
             }
         }
         if (!onlyComment(p)) return 7;
+        docLines_[k - 11] = line;
         if (k == 11) return compileDoc(value, s_.welcome_, 19);
         if (k == 13) return compileDoc(value, s_.eula_, 21);
         s_.readmeAccept_ = accept;
@@ -352,6 +360,7 @@ int cScenarioLineParser::parseStrs(const char* p) {
     std::string text;
     if (!parseStrVal(p, text) || !onlyComment(p)) return 7;
     s_.setStr(lang, id.c_str(), text.c_str());
+    stringLines_[std::make_pair(lang, id)] = line;
     return 0;
 }
 
@@ -577,15 +586,17 @@ int cScenarioLineParser::finalChecks() {
     for (auto& t : s_.langTables_) {
         const int l = t.first;
         err().lang = l;
-        if (!s_.eula_.loader.forLang(l)) return 12;
-        if (!s_.welcome_.bytes.empty() && !s_.welcome_.loader.forLang(l)) return 13;
-        if (!s_.readme_.bytes.empty() && !s_.readme_.loader.forLang(l)) return 14;
+        if (!s_.eula_.loader.forLang(l)) return err().defLine = docLines_[2], 12;
+        if (!s_.welcome_.bytes.empty() && !s_.welcome_.loader.forLang(l)) return err().defLine = docLines_[0], 13;
+        if (!s_.readme_.bytes.empty() && !s_.readme_.loader.forLang(l)) return err().defLine = docLines_[1], 14;
         for (const auto& e : t.second) {
             if (s_.defTable_.count(e.first)) continue;
             for (const auto& other : s_.langTables_)
                 if (!other.second.count(e.first)) {
                     err().lang = other.first;
                     err().id = e.first;
+                    auto at = stringLines_.find(std::make_pair(l, e.first));
+                    err().defLine = at == stringLines_.end() ? -1 : at->second;
                     return 15;
                 }
         }
@@ -628,6 +639,7 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
                 if (!onlyComment(p + std::strlen(headers[found - 1]))) return 3;
                 section_ = found;
             } else {
+                parser.line = line;
                 switch (section_) {
                 case 0: rc = 4; break;
                 case 1: rc = parser.parseGen(p); break;

@@ -564,6 +564,17 @@ TEST(Scenario, ErrorsNameWhatToFix) {
         EXPECT_EQ(e.part, c.part) << c.text;
         EXPECT_EQ(e.docLine, c.docLine) << c.text;
         EXPECT_EQ(e.docColumn, c.docColumn) << c.text;
+        if (c.code >= 12 && c.code <= 15) {
+            // The line of the key or string the checks found lacking.
+            const std::string all = c.replace ? c.text : d.text(c.text);
+            const std::string key = c.code == 12 ? "eula=" : c.code == 13 ? "welcome=" : c.code == 14 ? "readme=" : "ENG.only";
+            const std::size_t at = all.find(key);
+            ASSERT_NE(at, std::string::npos);
+            EXPECT_EQ(e.defLine, static_cast<int>(std::count(all.begin(), all.begin() + static_cast<long>(at), '\n')))
+                << c.text;
+        } else {
+            EXPECT_EQ(e.defLine, -1) << c.text;
+        }
     }
     // A success leaves nothing behind from an earlier failure.
     cSoftPkgScenario s;
