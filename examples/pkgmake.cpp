@@ -2,7 +2,9 @@
 // scenario (the installer payload), reads the payload back, verifies its
 // digest and every item's digest, and prints what the package holds.
 //
-//   pkgmake <scenario.txt> <output.data>
+//   pkgmake <scenario.txt> <output.data>             compile, read back, verify
+//   pkgmake --no-check <scenario.txt> <output.data>  compile only
+//   pkgmake --check <payload.data>                   read back, verify, show
 //
 // Paths inside a scenario are taken from the folder the scenario lies in.
 // The payload is written to a temporary file beside the output and takes
@@ -261,75 +263,10 @@ std::string fontsOf(const cSiDocLoader& loader) {
 const char* stdFace() { return _glbalStdFont(); }
 const char* fixedFace() { return _glbalFixedFont(); }
 
-}  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <scenario.txt> <output.data>\n", argv[0]);
-        return 3;
-    }
-    const std::string shownPath = argv[1];
-    const std::string scenarioPath = absolute(argv[1]);
-    const std::string outPath = absolute(argv[2]);
-    const std::size_t slash = scenarioPath.rfind('/');
-    const std::string folder = scenarioPath.substr(0, slash == 0 ? 1 : slash);
-    if (chdir(folder.c_str()) != 0) {
-        std::fprintf(stderr, "error: cannot enter the scenario's folder %s\n", folder.c_str());
-        return 1;
-    }
-    // Documents name fonts; the compiler asks the platform's font store for
-    // each, as the installer maker does.
-    installPlatformFonts();
-    __setSiDocFaceHooks(stdFace, fixedFace);
-
-    cSoftPkgScenario s;
-    int line = 0;
-    const int rc = s.loadTextConfig(scenarioPath.c_str(), line);
-    if (rc != 0) {
-        // Where: the scenario's line, unless the fault is not on one line
-        // (the file itself, or the checks after the last line).
-        // The checks after the last line name the line of what they found
-        // lacking.
-        if (line < 0 && s.textError().defLine >= 0) line = s.textError().defLine;
-        if (line >= 0 && rc != 1)
-            std::fprintf(stderr, "error: %s: line %d: %s (code %d)\n", shownPath.c_str(), line + 1, errorMeaning(rc), rc);
-        else
-            std::fprintf(stderr, "error: %s: %s (code %d)\n", shownPath.c_str(), errorMeaning(rc), rc);
-        const std::string detail = errorDetail(rc, s.textError());
-        if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
-        return 1;
-    }
-
-    cReplacementFile out;
-    if (!out.begin(outPath.c_str())) {
-        std::fprintf(stderr, "error: cannot write beside %s\n", outPath.c_str());
-        return 2;
-    }
-    gOutput = &out;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, onInterrupt);
-    long long payloadBytes = 0;
-    {
-        cProgressLine progress("packing", false);
-        sPayloadOptions options;
-        options.observer = &progress;
-        if (!s.saveBinConfig(&out, options)) {
-            std::fprintf(stderr, "\nerror: saving the payload failed (a file changed or could not be read, or the disk is full): %s\n",
-                         outPath.c_str());
-            out.abandon();
-            return 2;
-        }
-        progress.done();
-        payloadBytes = out.size();
-    }
-    if (!out.commit()) {
-        std::fprintf(stderr, "error: the payload could not be put in place: %s\n", outPath.c_str());
-        return 2;
-    }
-    gOutput = nullptr;
-    std::printf("payload: %s, %lld bytes\n", outPath.c_str(), payloadBytes);
-
-    // Read back what was written, as an installer would, checking every
-    // item on the way.
+// Reads a payload back as an installer would, checking every item on the
+// way, and prints what the package holds.  0, or 2 when it does not verify.
+int checkPayload(const std::string& path) {
     cSoftPkgScenario back;
     {
         cProgressLine progress("verifying", true);
@@ -337,12 +274,12 @@ int main(int argc, char** argv) {
         options.observer = &progress;
         options.verifyItems = true;
         cFileIO in;
-        if (!in.open(outPath.c_str(), fmRead) || !back.loadBinConfig(&in, options)) {
+        if (!in.open(path.c_str(), fmRead) || !back.loadBinConfig(&in, options)) {
             if (options.badItem >= 0)
                 std::fprintf(stderr, "\nerror: item %d does not match its digest\n", options.badItem);
             else
                 std::fprintf(stderr, "\nerror: the payload does not load back or its digest is wrong: %s\n",
-                             outPath.c_str());
+                             path.c_str());
             return 2;
         }
         progress.done();
@@ -386,4 +323,81 @@ int main(int argc, char** argv) {
     }
     std::printf("ok\n");
     return 0;
+}
+
+int usage(const char* self) {
+    std::fprintf(stderr,
+                 "usage: %s <scenario.txt> <output.data>\n"
+                 "       %s --no-check <scenario.txt> <output.data>\n"
+                 "       %s --check <payload.data>\n",
+                 self, self, self);
+    return 3;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Documents name fonts; the compiler asks the platform's font store for
+    // each, as the installer maker does, and the check shows them.
+    installPlatformFonts();
+    __setSiDocFaceHooks(stdFace, fixedFace);
+    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return checkPayload(absolute(argv[2]));
+    const bool check = !(argc == 4 && std::strcmp(argv[1], "--no-check") == 0);
+    if (argc != (check ? 3 : 4)) return usage(argv[0]);
+    const int first = check ? 1 : 2;
+    const std::string shownPath = argv[first];
+    const std::string scenarioPath = absolute(argv[first]);
+    const std::string outPath = absolute(argv[first + 1]);
+    const std::size_t slash = scenarioPath.rfind('/');
+    const std::string folder = scenarioPath.substr(0, slash == 0 ? 1 : slash);
+    if (chdir(folder.c_str()) != 0) {
+        std::fprintf(stderr, "error: cannot enter the scenario's folder %s\n", folder.c_str());
+        return 1;
+    }
+
+    cSoftPkgScenario s;
+    int line = 0;
+    const int rc = s.loadTextConfig(scenarioPath.c_str(), line);
+    if (rc != 0) {
+        // Where: the scenario's line; for the checks after the last line,
+        // the line of what they found lacking; none for the file itself.
+        if (line < 0 && s.textError().defLine >= 0) line = s.textError().defLine;
+        if (line >= 0 && rc != 1)
+            std::fprintf(stderr, "error: %s: line %d: %s (code %d)\n", shownPath.c_str(), line + 1, errorMeaning(rc), rc);
+        else
+            std::fprintf(stderr, "error: %s: %s (code %d)\n", shownPath.c_str(), errorMeaning(rc), rc);
+        const std::string detail = errorDetail(rc, s.textError());
+        if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
+        return 1;
+    }
+
+    cReplacementFile out;
+    if (!out.begin(outPath.c_str())) {
+        std::fprintf(stderr, "error: cannot write beside %s\n", outPath.c_str());
+        return 2;
+    }
+    gOutput = &out;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, onInterrupt);
+    long long payloadBytes = 0;
+    {
+        cProgressLine progress("packing", false);
+        sPayloadOptions options;
+        options.observer = &progress;
+        if (!s.saveBinConfig(&out, options)) {
+            std::fprintf(stderr, "\nerror: saving the payload failed (a file changed or could not be read, or the disk is full): %s\n",
+                         outPath.c_str());
+            out.abandon();
+            return 2;
+        }
+        progress.done();
+        payloadBytes = out.size();
+    }
+    if (!out.commit()) {
+        std::fprintf(stderr, "error: the payload could not be put in place: %s\n", outPath.c_str());
+        return 2;
+    }
+    gOutput = nullptr;
+    std::printf("payload: %s, %lld bytes\n", outPath.c_str(), payloadBytes);
+
+    return check ? checkPayload(outPath) : 0;
 }
