@@ -216,6 +216,7 @@ private:
 // Interruption: the output being written is dropped, the old one stays.
 
 cReplacementFile* gOutput = nullptr;
+int gThreads = 0;
 
 extern "C" void onInterrupt(int sig) {
     if (gOutput) {
@@ -246,15 +247,16 @@ const char* faceName(int face) {
 }
 
 // The fonts a document uses, as its table lists them: "Verdana 8x20 bold".
+// (The compiler had the platform make each font of a box; the fonts are
+// not made again here.)
 std::string fontsOf(const cSiDocLoader& loader) {
     std::string out;
     for (int id = 0;; ++id) {
         const cSiDocLoader::sIntFontDef* f = loader.fontDef(id);
         if (!f) break;
         char buf[160];
-        std::snprintf(buf, sizeof buf, "%s%s %dx%d%s%s%s%s", out.empty() ? "" : ", ", faceName(f->face), f->width,
-                      f->height, f->bold ? " bold" : "", f->italic ? " italic" : "", f->underline ? " underline" : "",
-                      const_cast<cSiDocLoader&>(loader).font(static_cast<unsigned>(id)) ? "" : " (not available)");
+        std::snprintf(buf, sizeof buf, "%s%s %dx%d%s%s%s", out.empty() ? "" : ", ", faceName(f->face), f->width,
+                      f->height, f->bold ? " bold" : "", f->italic ? " italic" : "", f->underline ? " underline" : "");
         out += buf;
     }
     return out;
@@ -273,6 +275,7 @@ int checkPayload(const std::string& path) {
         sPayloadOptions options;
         options.observer = &progress;
         options.verifyItems = true;
+        options.threads = gThreads;
         cFileIO in;
         if (!in.open(path.c_str(), fmRead) || !back.loadBinConfig(&in, options)) {
             if (options.badItem >= 0)
@@ -327,9 +330,9 @@ int checkPayload(const std::string& path) {
 
 int usage(const char* self) {
     std::fprintf(stderr,
-                 "usage: %s <scenario.txt> <output.data>\n"
-                 "       %s --no-check <scenario.txt> <output.data>\n"
-                 "       %s --check <payload.data>\n",
+                 "usage: %s [--threads N] <scenario.txt> <output.data>\n"
+                 "       %s [--threads N] --no-check <scenario.txt> <output.data>\n"
+                 "       %s [--threads N] --check <payload.data>\n",
                  self, self, self);
     return 3;
 }
@@ -341,6 +344,14 @@ int main(int argc, char** argv) {
     // each, as the installer maker does, and the check shows them.
     installPlatformFonts();
     __setSiDocFaceHooks(stdFace, fixedFace);
+    // --threads N: at most N worker threads (default: one per core).
+    if (argc > 2 && std::strcmp(argv[1], "--threads") == 0) {
+        gThreads = std::atoi(argv[2]);
+        if (gThreads < 1) return usage(argv[0]);
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return checkPayload(absolute(argv[2]));
     const bool check = !(argc == 4 && std::strcmp(argv[1], "--no-check") == 0);
     if (argc != (check ? 3 : 4)) return usage(argv[0]);
@@ -383,6 +394,7 @@ int main(int argc, char** argv) {
         cProgressLine progress("packing", false);
         sPayloadOptions options;
         options.observer = &progress;
+        options.threads = gThreads;
         if (!s.saveBinConfig(&out, options)) {
             std::fprintf(stderr, "\nerror: saving the payload failed (a file changed or could not be read, or the disk is full): %s\n",
                          outPath.c_str());

@@ -145,20 +145,23 @@ struct sBlock {
     // Set under the pool's lock.
     bool done = false;
     bool ok = false;
-    std::vector<unsigned char> out;
+    _typebuf<unsigned char> out;  // outBytes of it used
+    std::size_t outBytes = 0;
     uLong adler = 1;
     std::size_t dataBytes() const { return in.size() - dict; }
 };
 
-void deflateBlock(sWorker& w, const sBlock& b, std::vector<unsigned char>& out, uLong& adler, bool& ok) {
+void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std::size_t& outBytes, uLong& adler,
+                  bool& ok) {
     const std::size_t n = b.dataBytes();
     const unsigned char* data = b.in.data() + b.dict;
     adler = adler32_z(1L, data, n);
     ok = w.deflater() && deflateReset(&w.z) == Z_OK;
     if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
     if (!ok) return;
+    const std::size_t room = deflateBound(&w.z, static_cast<uLong>(n)) + 64;
     try {
-        out.resize(deflateBound(&w.z, static_cast<uLong>(n)) + 64);
+        out.set(static_cast<long long>(room));
     } catch (const std::bad_alloc&) {
         ok = false;
         return;
@@ -166,12 +169,12 @@ void deflateBlock(sWorker& w, const sBlock& b, std::vector<unsigned char>& out, 
     w.z.next_in = const_cast<unsigned char*>(data);
     w.z.avail_in = static_cast<uInt>(n);
     w.z.next_out = out.data();
-    w.z.avail_out = static_cast<uInt>(out.size());
+    w.z.avail_out = static_cast<uInt>(room);
     // A sync flush ends the block on a byte boundary with nothing pending,
     // so that the next block's bytes can follow it directly.
     const int rc = deflate(&w.z, b.last ? Z_FINISH : Z_SYNC_FLUSH);
     ok = b.last ? rc == Z_STREAM_END : (rc == Z_OK && w.z.avail_in == 0 && w.z.avail_out > 0);
-    out.resize(out.size() - w.z.avail_out);
+    outBytes = room - w.z.avail_out;
 }
 
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
@@ -253,12 +256,14 @@ private:
         cWorkPool* pool = &pool_;
         pool_.submit(
             [b, pool](sWorker& w) {
-                std::vector<unsigned char> out;
+                _typebuf<unsigned char> out;
+                std::size_t outBytes = 0;
                 uLong adler = 1;
                 bool ok = false;
-                deflateBlock(w, *b, out, adler, ok);
+                deflateBlock(w, *b, out, outBytes, adler, ok);
                 pool->publish([&] {
-                    b->out.swap(out);
+                    b->out = std::move(out);
+                    b->outBytes = outBytes;
                     b->adler = adler;
                     b->ok = ok;
                     b->done = true;
@@ -283,9 +288,9 @@ private:
         pool_.waitFor([&] { return b->done; });
         inFlight_.pop_front();
         if (!b->ok) return false;
-        if (!b->out.empty() && !dst_->writef(b->out.data(), static_cast<unsigned int>(b->out.size()))) return false;
+        if (b->outBytes && !dst_->writef(b->out.data(), static_cast<unsigned int>(b->outBytes))) return false;
         adler_ = adler32_combine(adler_, b->adler, static_cast<z_off_t>(b->dataBytes()));
-        progress_.packedDone += b->out.size();
+        progress_.packedDone += b->outBytes;
         progress_.plainDone += b->dataBytes();
         report();
         return true;
@@ -533,7 +538,9 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
                       unsigned long long& packedSize) {
     bodySize = plannedBody(prefix, pkg);
     if (bodySize > 0xFFFFFFFFull) return false;
-    const int threads = payloadThreads(options.threads);
+    // No more workers than blocks: a small payload is not worth threads.
+    const unsigned long long blocks = bodySize / kDeflateBlock + 1;
+    const int threads = static_cast<int>(std::min<unsigned long long>(payloadThreads(options.threads), blocks));
     sPayloadProgress progress;
     progress.itemsTotal = pkg.count();
     progress.plainTotal = bodySize;
@@ -564,12 +571,13 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
 
 namespace {
 
-// Hashes a buffer as another thread fills it from the front.
+// Hashes a buffer as another thread fills it from the front; a small one
+// is hashed on the caller's thread at the end.
 class cFollowingHasher {
 public:
-    explicit cFollowingHasher(const unsigned char* data) : data_(data) {
+    cFollowingHasher(const unsigned char* data, bool threaded) : data_(data) {
         sha256_starts(&sha_);
-        thread_ = std::thread([this] { run(); });
+        if (threaded) thread_ = std::thread([this] { run(); });
     }
     ~cFollowingHasher() { stop(); }
     cFollowingHasher(const cFollowingHasher&) = delete;
@@ -584,7 +592,10 @@ public:
     }
     // Ends the hashing at what was filled; the digest of all of it.
     void finish(unsigned char (&digest)[32]) {
-        stop();
+        if (thread_.joinable())
+            stop();
+        else
+            sha256_update(&sha_, data_, static_cast<std::size_t>(filled_));
         sha256_finish(&sha_, digest);
     }
 
@@ -655,7 +666,7 @@ bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned l
     int rc = Z_OK;
     unsigned char got[32];
     {
-        cFollowingHasher hasher(buf.get());
+        cFollowingHasher hasher(buf.get(), bodySize > 4 * kPiece);
         unsigned long long read = 0;
         while (ok && read < packedSize) {
             const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
@@ -700,6 +711,19 @@ bool verifyPayloadItems(cSoftPkg& pkg, sPayloadOptions& options, const sPayloadP
     for (std::uint32_t i = 0; i < n; ++i) progress.checkedTotal += pkg.sizeOf(static_cast<int>(i));
     if (options.observer) options.observer->onPayloadProgress(progress);
     if (n == 0) return true;
+    if (progress.checkedTotal < kPiece / 4) {
+        // Not worth threads.
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (!pkg.verify(static_cast<int>(i))) {
+                options.badItem = static_cast<int>(i);
+                return false;
+            }
+            ++progress.items;
+            progress.checkedDone += pkg.sizeOf(static_cast<int>(i));
+            if (options.observer) options.observer->onPayloadProgress(progress);
+        }
+        return true;
+    }
 
     std::mutex m;
     std::condition_variable cv;

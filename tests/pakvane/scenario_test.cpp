@@ -1,3 +1,4 @@
+// qor-test-labels: tsan
 // Scenarios: a text scenario with files and documents compiled, saved,
 // taken apart by Python's struct, zlib and hashlib, and loaded back; every
 // error code of the compiler with its line; payloads crafted and damaged by
