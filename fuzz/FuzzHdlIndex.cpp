@@ -63,10 +63,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     cHDLParser parser;
     parser.langSearchInit();
+    {
+        // The index parser on the bytes as they are.
+        std::map<int, std::string> paths;
+        cHDLParser::sErrInfo err;
+        if (!parser.parseIndexFile(index.c_str(), paths, err)) FUZZ_CHECK(err.message.get() != nullptr);
+        for (const auto& p : paths) FUZZ_CHECK(p.first >= 0 && p.first <= 10);
+    }
+    // The index as the compiler reads it from its file (UTF-8, or UTF-16
+    // after its mark).
+    cBufWrapperIO indexIo(const_cast<char*>(index.data()), static_cast<long long>(index.size()), false);
+    _guardchar<char> indexText;
+    const bool readable = cHDLParser::getFileContents(&indexIo, indexText);
     std::map<int, std::string> paths;
     cHDLParser::sErrInfo err;
-    const bool listed = parser.parseIndexFile(index.c_str(), paths, err);
-    if (!listed) FUZZ_CHECK(err.message.get() != nullptr);
+    const bool listed = readable && parser.parseIndexFile(indexText.c_str() ? indexText.c_str() : "", paths, err);
+    if (readable && !listed) FUZZ_CHECK(err.message.get() != nullptr);
     for (const auto& p : paths) {
         FUZZ_CHECK(p.first >= 0 && p.first <= 10);
         if (leaves(p.second)) return 0;
