@@ -470,10 +470,8 @@ bool cPictICNS::decodePagePreview(cFileIOTarget* stream, cPictDummy& dst, long l
         decoder.moveTo(dst);
         return true;
     }
-    const double s = std::min(static_cast<double>(maxW) / w, static_cast<double>(maxH) / h);
-    const long long cw = std::max(1LL, static_cast<long long>(w * s + 0.5));
-    const long long ch = std::max(1LL, static_cast<long long>(h * s + 0.5));
-    if (!dst.create(cw, ch, 0)) return false;
+    long long cw = 0, ch = 0;
+    if (!fitSize(w, h, maxW, maxH, cw, ch) || !dst.create(cw, ch, 0)) return false;
     sExtPictDef target(&dst);
     target.background = background;
     if (!decoder.setExtTarget(&target)) return false;

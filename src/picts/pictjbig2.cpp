@@ -4,7 +4,7 @@
 
 #include "base/bytereader.h"
 #include "base/checked.h"
-#include "picts/pictreadahead.h"
+#include "base/bytereader.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -263,7 +263,7 @@ namespace {
 class cJbig2Feeder {
 public:
     cJbig2Feeder(cFileIOTarget* s, Jbig2Ctx* ctx, cPictDrawProfressNotifyTarget* progress)
-        : in_(s), ctx_(ctx), progress_(progress), size_(s->size()) {}
+        : in_(s, cByteReader::kStreamWindow, 0), ctx_(ctx), progress_(progress), size_(s->size()) {}
 
     // False when a segment is refused, the data is damaged, the library
     // failed or the caller stopped; page set once page 1 is complete.
@@ -390,7 +390,7 @@ private:
         return jbig2_data_in(ctx_, p, n) >= 0 && !*fatal_;
     }
 
-    cPictReadAhead in_;
+    cByteReader in_;
     Jbig2Ctx* ctx_;
     cPictDrawProfressNotifyTarget* progress_;
     long long size_;

@@ -188,11 +188,7 @@ bool cJPEGParser::readHeader(cFileIOTarget* stream) {
     if (jpeg_read_header(&st->cinfo, TRUE) != JPEG_HEADER_OK) return false;
     for (jpeg_saved_marker_ptr m = st->cinfo.marker_list; m; m = m->next) {
         if (m->marker != JPEG_APP0 + 1 || m->data_length <= 6 || std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
-        try {
-            exif_.set(m->data_length - 6);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!cPictBase::sizeBuffer(exif_, m->data_length - 6)) return false;
         std::memcpy(exif_.data(), m->data + 6, m->data_length - 6);
         break;
     }
@@ -225,11 +221,7 @@ bool cJPEGParser::start() {
     sState* st = st_.get();
     if (!st || !st->created || st->started) return false;
     if (cmyk_) {
-        try {
-            st->cmykRow.set(width_ * 4);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!cPictBase::sizeBuffer(st->cmykRow, width_ * 4)) return false;
     }
     // Rows the data cannot reach would be refused at the first made-up one;
     // a picture the whole stream cannot describe is refused before the
@@ -317,9 +309,7 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
     bool ok = true;
     if (startExtRender()) {
         _typebuf<unsigned int> row;
-        try {
-            row.set(w);
-        } catch (const std::bad_alloc&) {
+        if (!sizeBuffer(row, w)) {
             endExtRender();
             close();
             return false;

@@ -86,16 +86,6 @@ bool isTiffMagic(const unsigned char m[4]) {
     return false;
 }
 
-template <typename T>
-bool sizeBuf(_typebuf<T>& b, long long n) {
-    try {
-        b.set(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return b.count() == n;
-}
-
 }  // namespace
 
 struct cPictTIFF::sSession {
@@ -293,7 +283,7 @@ bool cPictTIFF::decodeSamples(sSession& s) {
             need > tileSize)
             return false;
         _typebuf<unsigned char> tile;
-        if (!sizeBuf(tile, tileSize)) return false;
+        if (!sizeBuffer(tile, tileSize)) return false;
         for (long long ty = 0; ty < h; ty += th) {
             for (long long tx = 0; tx < w; tx += tw) {
                 const uint32_t index = TIFFComputeTile(s.tif, static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0, 0);
@@ -323,7 +313,7 @@ bool cPictTIFF::decodeSamples(sSession& s) {
     const tmsize_t stripSize = TIFFStripSize(s.tif);
     if (stripSize <= 0 || stripSize > kMaxTiffSingleAlloc || need > stripSize) return false;
     _typebuf<unsigned char> strip;
-    if (!sizeBuf(strip, stripSize)) return false;
+    if (!sizeBuffer(strip, stripSize)) return false;
     for (long long y = 0; y < h; y += rowsPerStrip) {
         const uint32_t index = TIFFComputeStrip(s.tif, static_cast<uint32_t>(y), 0);
         const tmsize_t got = TIFFReadEncodedStrip(s.tif, index, strip.data(), stripSize);

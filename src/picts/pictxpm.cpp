@@ -193,11 +193,7 @@ bool cPictXPM::decode(cFileIOTarget* stream) {
                     height_ = h;
                     is16Bpp_ = false;
                     ext = startExtRender();
-                    try {
-                        line.set(w);
-                    } catch (const std::bad_alloc&) {
-                        return finish(false);
-                    }
+                    if (!sizeBuffer(line, w)) return finish(false);
                     if (!ext && !allocPixels8(w, h)) return false;
                 }
                 const long long y = h - 1 - row;

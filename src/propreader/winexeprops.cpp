@@ -9,8 +9,7 @@
 #include "base/checked.h"
 #include "base/memio.h"
 #include "base/textenc.h"
-#include "picts/pictdib.h"
-#include "picts/pictpng.h"
+#include "picts/pictico.h"
 #include "propreader/fileprops.h"
 
 namespace {
@@ -287,20 +286,9 @@ void cWinExeProps::loadIcon(cFileIOTarget* target, const sHeaders& h, tTypeMap& 
         const sResRef& ref = n->value.head->value;
         cFileIOSubRange window(target, fileOffset(ref.address, h.rsrc), ref.size);
         if (!window.valid()) continue;
-        cPictBase::sPictInfo info;
         sIconPick pick;
         pick.ref = &ref;
-        if (cPictPNG::validFor(&window, &info)) {
-            pick.png = true;
-            pick.w = info.width;
-            pick.h = info.height;
-        } else if (window.set_fp(0) && cPictDIB::validFor(&window, &info, false)) {
-            // The stored height covers the colour rows and the AND mask.
-            pick.w = info.width;
-            pick.h = info.height / 2;
-        } else {
-            continue;
-        }
+        if (!cPictICO::measureIconImage(&window, pick.w, pick.h, pick.png)) continue;
         const long long area = pick.w * pick.h;
         if (!largest.ref || area > largest.w * largest.h) largest = pick;
         // An icon fits when half of it stays below the limit.
@@ -312,38 +300,22 @@ void cWinExeProps::loadIcon(cFileIOTarget* target, const sHeaders& h, tTypeMap& 
     if (!icon.ref || icon.w <= 0 || icon.h <= 0) return;
 
     long long pw = icon.w, ph = icon.h;
-    if (lw >= 0 || lh >= 0) {
-        double s = 1.0;
-        if (lw > 0 && static_cast<double>(lw) / icon.w < s) s = static_cast<double>(lw) / icon.w;
-        if (lh > 0 && static_cast<double>(lh) / icon.h < s) s = static_cast<double>(lh) / icon.h;
-        pw = static_cast<long long>(icon.w * s + 0.5);
-        ph = static_cast<long long>(icon.h * s + 0.5);
-        if (pw < 1) pw = 1;
-        if (ph < 1) ph = 1;
-    }
+    cPictBase::fitSize(icon.w, icon.h, lw, lh, pw, ph);
     cPictDummy preview;
     if (!preview.create(pw, ph, 0)) return;
-    cPictPNG png;
-    cPictDIB dib;
-    cPictBase* decoder = &png;
-    if (!icon.png) {
-        dib.setUseAlphaBp(true);
-        dib.setForcedPalletteLoad(true);
-        decoder = &dib;
-    }
     cFileIOSubRange window(target, fileOffset(icon.ref->address, h.rsrc), icon.ref->size);
     bool ok = false;
     if (pw >= icon.w && ph >= icon.h) {
-        ok = window.set_fp(0) && decoder->decode(&window) && decoder->raw8Bpp();
-        if (ok) decoder->moveTo(preview);
+        ok = cPictICO::decodeIconImage(&window, preview) && preview.raw8Bpp();
     } else {
         cPictBase::sExtPictDef def(&preview);
         def.background = 0xFFFFFFFF;
         def.scale = 1.0;
         def.mode = cPictBase::sExtPictDef::mFit;
-        ok = window.set_fp(0) && decoder->setExtTarget(&def) && decoder->decode(&window);
+        cPictDummy own;
+        ok = own.setExtTarget(&def) && cPictICO::decodeIconImage(&window, own);
         // A decoder that could not render on the fly filled its own buffer.
-        if (ok && decoder->raw8Bpp()) ok = decoder->toExtTarget(&def);
+        if (ok && own.raw8Bpp()) ok = own.toExtTarget(&def);
     }
     if (ok) setProp(fpPreview, &preview);
 }

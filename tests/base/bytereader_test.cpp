@@ -74,7 +74,7 @@ TEST(ByteReader, ReadsSkipsSeeksSubReadersAndViewsPastTheEndFailWithoutMoving) {
     EXPECT_FALSE(in.view(p, 8));
     EXPECT_EQ(p, kBytes);
 
-    cByteReader none(nullptr, 100);  // null data reads as empty
+    cByteReader none(static_cast<const void*>(nullptr), 100);  // null data reads as empty
     EXPECT_EQ(none.size(), 0u);
     EXPECT_FALSE(none.read_u8(b));
     EXPECT_TRUE(none.read(&b, 0));
