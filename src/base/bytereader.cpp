@@ -103,7 +103,7 @@ bool cByteReader::seek(std::size_t pos) {
         pos_ = pos;
         return true;
     }
-    if (pos >= base_ && pos - base_ <= size_) {
+    if (size_ && pos >= base_ && pos - base_ <= size_) {
         pos_ = static_cast<std::size_t>(pos - base_);
         return true;
     }
@@ -113,6 +113,12 @@ bool cByteReader::seek(std::size_t pos) {
     pos_ = size_ = 0;
     ended_ = false;
     return true;
+}
+
+bool cByteReader::readAt(cFileIOTarget* stream, unsigned long long at, void* out, std::size_t n) {
+    if (!stream || !stream->set_fp(at)) return false;
+    cByteReader in(stream, n, at);
+    return in.read(out, n);
 }
 
 bool cByteReader::sync() {

@@ -81,7 +81,7 @@ cPictBase* embeddedDecoder(cFileIOTarget* window, cPictBase::sPictInfo* info) {
 unsigned long long maxPackedBytes(unsigned long long pixels) { return pixels * 6 + 4; }
 
 bool readAt(cFileIOTarget* s, unsigned long long at, void* buf, unsigned n) {
-    return s->set_fp(at) && s->readf(buf, n);
+    return cByteReader::readAt(s, at, buf, n);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ constexpr unsigned int kEntryBytes = 16;
 
 unsigned int cPictICO::readHeader(cFileIOTarget* stream) {
     unsigned char h[kHeaderBytes];
-    if (!stream || !stream->set_fp(0) || !stream->readf(h, sizeof h)) return 0;
+    if (!cByteReader::readAt(stream, 0, h, sizeof h)) return 0;
     cByteReader r(h, sizeof h);
     std::uint16_t reserved = 0, type = 0, count = 0;
     r.read_u16le(reserved);
@@ -30,8 +30,7 @@ unsigned int cPictICO::readHeader(cFileIOTarget* stream) {
 
 bool cPictICO::readEntry(cFileIOTarget* stream, unsigned int i, sEntry& e) {
     unsigned char raw[kEntryBytes];
-    if (!stream->set_fp(kHeaderBytes + static_cast<unsigned long long>(kEntryBytes) * i) ||
-        !stream->readf(raw, sizeof raw))
+    if (!cByteReader::readAt(stream, kHeaderBytes + static_cast<unsigned long long>(kEntryBytes) * i, raw, sizeof raw))
         return false;
     cByteReader r(raw, sizeof raw);
     std::uint32_t size = 0, offset = 0;

@@ -195,8 +195,8 @@ cPictJBIG2::~cPictJBIG2() = default;
 bool cPictJBIG2::readPageSize(cFileIOTarget* stream, long long& width, long long& height) {
     if (!stream || !stream->valid()) return false;
     unsigned char head[kJbig2HeadBytes];
-    const unsigned int got = stream->read(head, kJbig2HeadBytes);
-    if (!cFileIOTarget::transferred(got, kJbig2HeadBytes)) return false;
+    cByteReader file(stream, kJbig2HeadBytes, 0);
+    const std::size_t got = file.readSome(head, kJbig2HeadBytes);
     cByteReader in(head, got);
     unsigned char id[8];
     std::uint8_t flags = 0;
@@ -316,15 +316,13 @@ private:
     bool readHeader(unsigned int& type, std::uint32_t& length) {
         if (!copy(6)) return false;
         const std::size_t start = head_.size() - 6;
-        const std::uint32_t number = static_cast<std::uint32_t>(head_[start]) << 24 | head_[start + 1] << 16 |
-                                     head_[start + 2] << 8 | head_[start + 3];
+        const std::uint32_t number = cByteReader::u32be(head_.data() + start);
         const std::uint8_t flags = head_[start + 4];
         std::uint32_t referred = head_[start + 5] >> 5;
         std::size_t more = 0;
         if (referred == 7) {
             if (!copy(3)) return false;
-            referred = (static_cast<std::uint32_t>(head_[start + 5]) << 24 | head_[start + 6] << 16 |
-                        head_[start + 7] << 8 | head_[start + 8]) & 0x1FFFFFFF;
+            referred = cByteReader::u32be(head_.data() + start + 5) & 0x1FFFFFFF;
             more = (referred + 1 + 7) / 8;
         } else if (referred > 4) {
             return false;
@@ -336,7 +334,7 @@ private:
             return false;
         const std::size_t l = head_.size() - 4;
         type = flags & 0x3F;
-        length = static_cast<std::uint32_t>(head_[l]) << 24 | head_[l + 1] << 16 | head_[l + 2] << 8 | head_[l + 3];
+        length = cByteReader::u32be(head_.data() + l);
         return true;
     }
 

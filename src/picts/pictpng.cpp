@@ -146,9 +146,8 @@ bool cPictPNG::chkProcessTransparency(const unsigned char* data, unsigned int le
             return true;
         case 2: {
             if (length != 6) return false;
-            const unsigned int r = static_cast<unsigned int>(data[0]) << 8 | data[1];
-            const unsigned int g = static_cast<unsigned int>(data[2]) << 8 | data[3];
-            const unsigned int b = static_cast<unsigned int>(data[4]) << 8 | data[5];
+            const unsigned int r = cByteReader::u16be(data), g = cByteReader::u16be(data + 2),
+                               b = cByteReader::u16be(data + 4);
             if (d == 16) {
                 key16_ = static_cast<unsigned long long>(r) << 32 | static_cast<unsigned long long>(g) << 16 | b;
             } else {
@@ -161,7 +160,7 @@ bool cPictPNG::chkProcessTransparency(const unsigned char* data, unsigned int le
         }
         case 0: {
             if (length != 2) return false;
-            const unsigned int grey = static_cast<unsigned int>(data[0]) << 8 | data[1];
+            const unsigned int grey = cByteReader::u16be(data);
             if (d == 16) {
                 key16_ = static_cast<unsigned long long>(grey) * 0x000100010001ULL;
             } else {
@@ -603,7 +602,7 @@ bool cPictPNG::processColorData(const unsigned char* s, int firstCol, int colSte
             if (!sizeBuffer(tmp16_, n)) return false;
             out = tmp16_.data();
         }
-        auto w16 = [&](long long i) { return static_cast<unsigned long long>(s[2 * i] << 8 | s[2 * i + 1]); };
+        auto w16 = [&](long long i) { return static_cast<unsigned long long>(cByteReader::u16be(s + 2 * i)); };
         switch (ct) {
             case 0:
                 for (long long i = 0; i < n; ++i) {

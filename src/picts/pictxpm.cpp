@@ -2,6 +2,8 @@
 // small tokenizer walks comments, the declaration and the quoted strings.
 #include "picts/pictxpm.h"
 
+#include "base/bytereader.h"
+
 #include "base/strutil.h"
 #include "base/textfile.h"
 #include "base/treelist.h"
@@ -73,8 +75,8 @@ bool cPictXPM::validFor(cFileIOTarget* stream, sPictInfo* info) {
 bool cPictXPM::isPicture(cFileIOTarget* stream, sPictInfo* info) {
     if (!stream) return false;
     char text[kProbeBytes + 1];
-    const unsigned int got = stream->read(text, kProbeBytes);
-    if (!cFileIOTarget::transferred(got, kProbeBytes)) return false;
+    cByteReader in(stream, kProbeBytes, 0);
+    const std::size_t got = in.readSome(text, kProbeBytes);
     text[got] = 0;
     const char* p = text;
     while (*p && isBlank(*p)) ++p;
