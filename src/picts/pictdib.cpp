@@ -207,19 +207,18 @@ bool cPictDIB::decodeDIB(cByteReader& s, bool bareDib) {
     const unsigned int entry = core ? 3 : 4;
     const unsigned long long gap = dataOffset_ > headerSize_ ? dataOffset_ - headerSize_ : 0;
     unsigned int count = core ? 0 : u32at(32);
-    unsigned long long palBytes = 0;
+    unsigned long long palBytes = 0, palNeed = 0;
     if (bpp <= 8 && bpp > 0) {
         // More colours than the depth can index would only be skipped.
         const unsigned int most = 1u << bpp;
         if (count == 0 || count > most) count = most;
         if (bpp == 1 && gap) count = 2;
         if (gap) {
-            if (gap < static_cast<unsigned long long>(count) * entry) return false;
+            if (!checked_mul(count, entry, palNeed) || gap < palNeed) return false;
             if (!loadPalette(s, count, core)) return false;
-            palBytes = static_cast<unsigned long long>(count) * entry;
+            palBytes = palNeed;
         } else if (forcedPalette_) {
-            if (!loadPalette(s, count, core)) return false;
-            palBytes = static_cast<unsigned long long>(count) * entry;
+            if (!loadPalette(s, count, core) || !checked_mul(count, entry, palBytes)) return false;
             dataOffset_ += palBytes;
             dataEnd_ += palBytes;
         } else if (bpp == 1) {
@@ -372,7 +371,11 @@ bool cPictDIB::decodeRGB(cByteReader& s, bool bitFields) {
     // Rows are read in blocks to keep the reads few.
     const unsigned long long blockRows = std::max<unsigned long long>(1, (1u << 20) / std::max<unsigned long long>(stride, 1));
     _typebuf<unsigned char> buf;
-    if (!sizeBuffer(buf, static_cast<long long>(std::min<unsigned long long>(blockRows, rows) * stride))) return false;
+    long long blockBytes = 0;
+    if (!checked_mul(static_cast<long long>(std::min<unsigned long long>(blockRows, rows)), static_cast<long long>(stride),
+                     blockBytes) ||
+        !sizeBuffer(buf, blockBytes))
+        return false;
     _typebuf<unsigned int> line;
     if (extActive_ && !sizeBuffer(line, w)) return false;
     bool anyAlpha = false;
@@ -462,7 +465,8 @@ bool cPictDIB::loadMergeAlpha(cByteReader& s) {
     const long long w = width_, h = height_;
     const unsigned long long stride = (static_cast<unsigned long long>(w) + 31) / 32 * 4;
     _typebuf<unsigned char> mask;
-    if (!sizeBuffer(mask, static_cast<long long>(stride * static_cast<unsigned long long>(h)))) return false;
+    long long maskBytes = 0;
+    if (!checked_mul(static_cast<long long>(stride), h, maskBytes) || !sizeBuffer(mask, maskBytes)) return false;
     if (!readCounted(s, mask.data(), mask.bytes())) return false;  // short: left unmasked
     for (long long r = 0; r < h; ++r) {
         const long long y = topDown_ ? h - 1 - r : r;

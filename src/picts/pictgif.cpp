@@ -300,7 +300,11 @@ bool cPictGIF::processDecode(cByteReader& in, sGIFImage& img) {
         for (;;) {
             unsigned char n = 0;
             if (!in.byte(n) || n == 0) break;
-            if (data.count() - used < n) data.reset(data.count() * 2);
+            long long grown = 0;
+            if (data.count() - used < n) {
+                if (!checked_mul(data.count(), 2, grown)) return false;
+                data.reset(grown);
+            }
             const unsigned int got = in.readSome(data.data() + used, n);
             used += got;
             if (got < n) break;

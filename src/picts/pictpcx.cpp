@@ -2,6 +2,7 @@
 #include "picts/pictpcx.h"
 
 #include "base/bytereader.h"
+#include "base/checked.h"
 
 #include <cstring>
 #include <new>
@@ -92,7 +93,8 @@ bool cPictPCX::decode(cFileIOTarget* s) {
     // allocated: a run of two bytes gives at most 63 values, a lone byte one.
     const long long size = in.sourceSize();
     const long long leastPerRow = lineBytes / 63 * 2 + (lineBytes % 63 ? 1 : 0);
-    if (size > 0 && h * leastPerRow > size) return false;
+    long long least = 0;
+    if (!checked_mul(h, leastPerRow, least) || (size > 0 && least > size)) return false;
     _typebuf<unsigned char> values;
     _typebuf<unsigned int> line;
     if (!sizeBuffer(values, lineBytes) || !sizeBuffer(line, w)) return false;

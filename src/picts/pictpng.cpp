@@ -342,7 +342,7 @@ bool cPictPNG::beginPixels() {
     // steps and the rows are unfiltered where they land.
     const long long longest = scanlineBytes();
     const long long rows = std::max<long long>(2, kInflateBatch / longest);
-    cap_ = rows * longest;
+    if (!checked_mul(rows, longest, cap_)) return false;
     if (!sizeBuffer(curLine_, cap_ + kLineSlack) || !sizeBuffer(prevLine_, longest + kLineSlack) ||
         !sizeBuffer(zeroLine_, longest + kLineSlack))
         return false;

@@ -2,6 +2,7 @@
 #include "picts/picttga.h"
 
 #include "base/bytereader.h"
+#include "base/checked.h"
 
 #include <cstring>
 #include <new>
@@ -84,8 +85,9 @@ bool cPictTGA::loadPalette(cByteReader& in) {
     if (bits != 16 && bits != 24 && bits != 32) return false;
     const unsigned int each = bits / 8, n = hdr_.mapLength;
     _typebuf<unsigned char> raw;
-    if (!sizeBuffer(raw, static_cast<long long>(each) * n) || !sizeBuffer(palette_, n)) return false;
-    if (!in.read(raw.data(), static_cast<std::size_t>(each) * n)) return false;
+    long long bytes = 0;
+    if (!checked_mul(each, n, bytes) || !sizeBuffer(raw, bytes) || !sizeBuffer(palette_, n)) return false;
+    if (!in.read(raw.data(), static_cast<std::size_t>(bytes))) return false;
     bool anyAlpha = false;
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char* p = raw.data() + i * each;
@@ -145,11 +147,12 @@ bool cPictTGA::decodePlain(cByteReader& in) {
     const unsigned int bpp = hdr_.depth / 8u;
     const long long w = width_;
     _typebuf<unsigned char> row;
-    if (!sizeBuffer(row, w * bpp)) return false;
+    long long rowBytes = 0;
+    if (!checked_mul(w, bpp, rowBytes) || !sizeBuffer(row, rowBytes)) return false;
     for (long long r = 0; r < height_; ++r) {
         // Rows that fit the read-ahead are converted where they lie.
         const unsigned char* src = row.data();
-        if (!(in.view(src, static_cast<std::size_t>(w * bpp)) || in.read(row.data(), static_cast<std::size_t>(w * bpp))))
+        if (!(in.view(src, static_cast<std::size_t>(rowBytes)) || in.read(row.data(), static_cast<std::size_t>(rowBytes))))
             return false;
         unsigned int* out = line_.data();
         for (long long x = 0; x < w; ++x)
@@ -207,7 +210,8 @@ bool cPictTGA::decode(cFileIOTarget* s) {
     const long long size = s->size();
     const long long bpp = hdr_.depth / 8;
     const bool plain = t == kMapped || t == kTrue || t == kGrey;
-    const long long least = plain ? pixels * bpp : (pixels + 127) / 128 * (1 + bpp);
+    long long least = 0;
+    if (!(plain ? checked_mul(pixels, bpp, least) : checked_mul((pixels + 127) / 128, 1 + bpp, least))) return false;
     if (size > 0 && least > size) return false;
 
     width_ = hdr_.width;
