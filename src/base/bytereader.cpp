@@ -5,10 +5,18 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 cByteReader& cByteReader::operator=(const cByteReader& o) {
     if (this == &o) return *this;
-    own_ = o.own_;
+    const bool windowed = o.stream_ && o.own_ && o.data_ == o.own_.get();
+    own_.reset();
+    cap_ = 0;
+    if (windowed) {
+        own_.reset(new unsigned char[o.cap_]);
+        cap_ = o.cap_;
+        std::memcpy(own_.get(), o.own_.get(), o.size_);
+    }
     stream_ = o.stream_;
     base_ = o.base_;
     window_ = o.window_;
@@ -16,7 +24,7 @@ cByteReader& cByteReader::operator=(const cByteReader& o) {
     size_ = o.size_;
     pos_ = o.pos_;
     // A streamed reader's window is its own copy.
-    data_ = o.stream_ && o.data_ == o.own_.data() ? own_.data() : o.data_;
+    data_ = windowed ? own_.get() : o.data_;
     return *this;
 }
 
@@ -30,29 +38,29 @@ bool cByteReader::refill(std::size_t n) {
     if (n <= kept) return true;
     if (ended_) return false;
     const std::size_t want = std::max(n, window_);
-    try {
-        if (own_.size() < want) {
-            // A window that grows keeps the unread bytes.
-            std::vector<unsigned char> bigger(want);
-            if (kept) std::memcpy(bigger.data(), data_ + pos_, kept);
-            own_.swap(bigger);
-        } else if (kept && data_ + pos_ != own_.data()) {
-            std::memmove(own_.data(), data_ + pos_, kept);
+    if (cap_ < want) {
+        // A window that grows keeps the unread bytes.
+        std::unique_ptr<unsigned char[]> bigger(new (std::nothrow) unsigned char[want]);
+        if (!bigger) {
+            ended_ = true;
+            return false;
         }
-    } catch (const std::bad_alloc&) {
-        ended_ = true;
-        return false;
+        if (kept) std::memcpy(bigger.get(), data_ + pos_, kept);
+        own_ = std::move(bigger);
+        cap_ = want;
+    } else if (kept && data_ + pos_ != own_.get()) {
+        std::memmove(own_.get(), data_ + pos_, kept);
     }
     base_ += pos_;
     pos_ = 0;
-    data_ = own_.data();
+    data_ = own_.get();
     size_ = kept;
     // Reads until n bytes are held or the stream ends; never more than the
     // window asks for, so that a window of a header's size reads only it.
     while (size_ < n) {
         const std::size_t room = want - size_;
         const unsigned int ask = static_cast<unsigned int>(std::min<std::size_t>(room, 1u << 30));
-        const unsigned int got = stream_->read(own_.data() + size_, ask);
+        const unsigned int got = stream_->read(own_.get() + size_, ask);
         if (!cFileIOTarget::transferred(got, ask) || got == 0) {
             ended_ = true;
             return false;

@@ -27,7 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 class cFileIOTarget;
 
@@ -189,6 +189,7 @@ private:
     cFileIOTarget* stream_ = nullptr;
     unsigned long long base_ = 0;  // tell() of data_[0]
     std::size_t window_ = 0;
-    std::vector<unsigned char> own_;
+    std::unique_ptr<unsigned char[]> own_;  // the window's bytes (not zeroed)
+    std::size_t cap_ = 0;
     bool ended_ = false;
 };

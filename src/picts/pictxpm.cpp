@@ -3,6 +3,7 @@
 #include "picts/pictxpm.h"
 
 #include "base/bytereader.h"
+#include "base/checked.h"
 
 #include "base/strutil.h"
 #include "base/textfile.h"
@@ -167,7 +168,8 @@ bool cPictXPM::decode(cFileIOTarget* stream) {
                 if (!parseValues(str, w, h, ncolours, cpp) || !checkPixelCount(w, h)) return false;
                 // Rows are w x cpp characters long; a line cannot be longer
                 // than the whole text.
-                long long want = static_cast<long long>(w) * cpp + 4096;
+                long long want = 0;
+                if (!checked_mul(w, cpp, want) || !checked_add(want, 4096, want)) return false;
                 const long long size = stream->size();
                 if (size > 0 && want > size + 1) want = size + 1;
                 if (want > text.maxStrLen()) text.setMaxStrLen(want);
@@ -190,7 +192,8 @@ bool cPictXPM::decode(cFileIOTarget* stream) {
                     // Rows the text cannot hold are refused before the
                     // picture is allocated.
                     const long long size = stream->size();
-                    if (size > 0 && static_cast<long long>(w) * cpp * h > size) return false;
+                    long long textBytes = 0;
+                    if (!checked_mul(w, cpp, h, textBytes) || (size > 0 && textBytes > size)) return false;
                     width_ = w;
                     height_ = h;
                     is16Bpp_ = false;
