@@ -301,12 +301,22 @@ void cListViewChild::applyLayout() {
     repaint();
 }
 
-int cListViewChild::rowAt(int contentY) {
+bool cListViewChild::layoutAt(int contentY, int& top, sItemYDs& row) {
     sLock l(mData.lock());
-    if (!mData.hasColumns()) return -1;
-    long long top = 0;
-    cListViewData::RowNode* n = mData.rowAtY(static_cast<long long>(contentY) - headerShownHeight(), top);
-    return n ? n->key : -1;
+    if (!mData.hasColumns()) return false;
+    long long t = 0;
+    cListViewData::RowNode* n = mData.rowAtY(static_cast<long long>(contentY) - headerShownHeight(), t);
+    if (!n) return false;
+    top = static_cast<int>(std::min<long long>(t + headerShownHeight(), INT_MAX));
+    row.rowId = n->key;
+    row.height = mData.heightOf(n);
+    return true;
+}
+
+int cListViewChild::rowAt(int contentY) {
+    int top;
+    sItemYDs row;
+    return layoutAt(contentY, top, row) ? row.rowId : -1;
 }
 
 bool cListViewChild::itemRange(int row, int& top, int& bottom) {

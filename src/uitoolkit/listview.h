@@ -141,6 +141,14 @@ public:
     bool itemRange(int row, int& top, int& bottom);
     bool itemPos(int row, int& top);
     bool adjustScrollToItem(int row);
+    // One laid-out row: its id and height.
+    struct sItemYDs {
+        int rowId = -1;
+        int height = 0;
+    };
+    // The laid-out row under content y and its top in content coordinates;
+    // false below the rows (and for rows without any column).
+    bool layoutAt(int contentY, int& top, sItemYDs& row);
     // The row under content y, or -1.
     int rowAt(int contentY);
 

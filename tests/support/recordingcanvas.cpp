@@ -1,5 +1,7 @@
 #include "recordingcanvas.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace qortest {
@@ -108,6 +110,10 @@ bool cRecordingCanvas::drawText(int x, int y, bool transparent, const char* text
     textSize(text, len, s);
     c.w = s.w;
     c.h = s.h;
+    if (!sink()->pixels.empty()) {
+        if (!transparent) fill(x, y, s.w, s.h, mBackground);
+        for (const sRect& g : glyphBoxes(utf16(c.text), x, y, mFont ? mFont->size() : 10)) fill(g.x, g.y, g.w, g.h, mText);
+    }
     record(c);
     return true;
 }
@@ -129,6 +135,15 @@ bool cRecordingCanvas::drawRect(sRect* r, unsigned int fill, unsigned int border
     c.h = r->h;
     c.fill = fill;
     c.border = border;
+    if (!sink()->pixels.empty()) {
+        this->fill(r->x, r->y, r->w, r->h, fill);
+        if (border != fill && r->w > 0 && r->h > 0) {
+            this->fill(r->x, r->y, r->w, 1, border);
+            this->fill(r->x, r->y + r->h - 1, r->w, 1, border);
+            this->fill(r->x, r->y, 1, r->h, border);
+            this->fill(r->x + r->w - 1, r->y, 1, r->h, border);
+        }
+    }
     record(c);
     return true;
 }
@@ -142,6 +157,13 @@ bool cRecordingCanvas::drawBitmap(int x, int y, cPicture* picture, int w, int h)
     c.w = w < 0 ? picture->width() : w;
     c.h = h < 0 ? picture->height() : h;
     c.pixels.assign(picture->raw(), picture->raw() + picture->count());
+    if (!sink()->pixels.empty() && picture->raw())
+        for (int py = 0; py < c.h; ++py)
+            for (int px = 0; px < c.w; ++px) {
+                unsigned int p = picture->raw()[static_cast<long long>(py) * picture->height() / c.h * picture->width() +
+                                                static_cast<long long>(px) * picture->width() / c.w];
+                plot(x + px, y + py, ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >> 16) & 0xFF));
+            }
     record(c);
     return true;
 }
@@ -155,6 +177,21 @@ bool cRecordingCanvas::drawTransparent(sPoint* at, cPicture* picture, sSize* siz
     c.w = size ? size->w : picture->width();
     c.h = size ? size->h : picture->height();
     c.pixels.assign(picture->raw(), picture->raw() + picture->count());
+    cRecordingCanvas* root = sink();
+    if (!root->pixels.empty() && picture->raw())
+        for (int py = 0; py < c.h; ++py)
+            for (int px = 0; px < c.w; ++px) {
+                unsigned int p = picture->raw()[static_cast<long long>(py) * picture->height() / c.h * picture->width() +
+                                                static_cast<long long>(px) * picture->width() / c.w];
+                unsigned int a = p >> 24, under = root->pixel(at->x + px + mOriginX, at->y + py + mOriginY);
+                if (a == 0 || under == 0xFFFFFFFF) continue;
+                unsigned int out = 0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    unsigned int src = (p >> (8 * (2 - ch))) & 0xFF, dst = (under >> (8 * ch)) & 0xFF;
+                    out |= ((src * a + dst * (255 - a) + 127) / 255) << (8 * ch);
+                }
+                plot(at->x + px, at->y + py, out);
+            }
     record(c);
     return true;
 }
@@ -168,6 +205,23 @@ bool cRecordingCanvas::drawLine(sPoint* a, sPoint* b) {
     c.y = a->y;
     c.w = b->x;
     c.h = b->y;
+    if (!sink()->pixels.empty()) {
+        int x0 = a->x, y0 = a->y;
+        const int dx = std::abs(b->x - x0), dy = -std::abs(b->y - y0), sx = x0 < b->x ? 1 : -1, sy = y0 < b->y ? 1 : -1;
+        for (int err = dx + dy;;) {
+            plot(x0, y0, mLine);
+            if (x0 == b->x && y0 == b->y) break;
+            const int e2 = 2 * err;
+            if (e2 >= dy) {
+                err += dy;
+                x0 += sx;
+            }
+            if (e2 <= dx) {
+                err += dx;
+                y0 += sy;
+            }
+        }
+    }
     record(c);
     return true;
 }
@@ -249,18 +303,66 @@ void cRecordingCanvas::recordRegion(const char* op, const sRect* r) {
 bool cRecordingCanvas::clip(sRect* r) {
     if (!r) return false;
     recordRegion("clip", r);
+    regionSet(r, 0);
     return true;
 }
 
 bool cRecordingCanvas::unclip(sRect* r) {
     if (!r) return false;
     recordRegion("unclip", r);
+    regionSet(r, 1);
     return true;
 }
 
 bool cRecordingCanvas::select() {
     recordRegion("select", nullptr);
+    cRecordingCanvas* root = sink();
+    root->mActive = root->mPending;
     return true;
+}
+
+void cRecordingCanvas::enablePixels(unsigned int background) {
+    pixels.assign(static_cast<std::size_t>(mW) * mH, background & 0xFFFFFF);
+    mPending.assign(pixels.size(), 1);
+    mActive = mPending;
+}
+
+unsigned int cRecordingCanvas::pixel(int x, int y) const {
+    if (pixels.empty() || x < 0 || y < 0 || x >= mW || y >= mH) return 0xFFFFFFFF;
+    return pixels[static_cast<std::size_t>(y) * mW + x];
+}
+
+void cRecordingCanvas::plot(int x, int y, unsigned int colour) {
+    if (x < 0 || y < 0 || x >= mW || y >= mH) return;
+    cRecordingCanvas* root = sink();
+    const int rx = x + mOriginX, ry = y + mOriginY;
+    if (rx < 0 || ry < 0 || rx >= root->mW || ry >= root->mH) return;
+    const std::size_t at = static_cast<std::size_t>(ry) * root->mW + rx;
+    if (root->mActive[at]) root->pixels[at] = colour & 0xFFFFFF;
+}
+
+void cRecordingCanvas::fill(int x, int y, int w, int h, unsigned int colour) {
+    for (int py = std::max(y, 0); py < std::min(y + h, mH); ++py)
+        for (int px = std::max(x, 0); px < std::min(x + w, mW); ++px) plot(px, py, colour);
+}
+
+void cRecordingCanvas::regionSet(const sRect* r, unsigned char on) {
+    cRecordingCanvas* root = sink();
+    if (root->pixels.empty()) return;
+    for (int py = std::max(r->y + mOriginY, 0); py < std::min(r->y + mOriginY + r->h, root->mH); ++py)
+        for (int px = std::max(r->x + mOriginX, 0); px < std::min(r->x + mOriginX + r->w, root->mW); ++px)
+            root->mPending[static_cast<std::size_t>(py) * root->mW + px] = on;
+}
+
+std::vector<sRect> glyphBoxes(const std::u16string& text, int x, int y, int size) {
+    std::vector<sRect> out;
+    int at = x;
+    for (char16_t u : text) {
+        const int a = cFixedFont::advance(static_cast<unsigned short>(u), size);
+        if (u != u' ' && a >= 3 && size > 4) out.push_back(sRect{at + 1, y + 2, a - 2, size - 4});
+        at += a;
+    }
+    return out;
 }
 
 bool cRecordingCanvas::canDrawAt(sRect* r) {

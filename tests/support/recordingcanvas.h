@@ -37,9 +37,30 @@ struct sDrawCall {
     unsigned int color = 0;   // texts: the text colour; lines: the line colour
 };
 
+// The glyph model of the canvas's pixels: a unit of advance a draws a block
+// from 1 pixel inside its left edge to 1 pixel inside its right one, from 2
+// pixels below the line's top to 2 pixels above its bottom; spaces and
+// units narrower than 3 pixels draw nothing.  Rectangles in canvas
+// coordinates for a text whose top left is at (x, y).
+std::vector<sRect> glyphBoxes(const std::u16string& text, int x, int y, int size);
+
 class cRecordingCanvas : public cCanvas {
 public:
     cRecordingCanvas(int w = 800, int h = 600, int fontSize = 10);
+
+    // From now on every drawing call is also drawn into pixels (canvas
+    // colours 0x00BBGGRR, w x h, rows top first, all `background` at first),
+    // limited to the drawable region as clip, unclip and select leave it.
+    // Rectangles fill (and stroke a 1-pixel outline when the border colour
+    // differs); texts draw the glyph blocks above (an opaque text fills its
+    // box first); pictures are drawn at their size, nearest pixel when
+    // scaled, opaque or blended by alpha; lines include both end points.
+    // Sub-canvases draw into the same pixels at their origin, and so do
+    // offscreen canvases (their blit then adds nothing).
+    void enablePixels(unsigned int background);
+    // 0xFFFFFFFF outside the canvas or without pixels.
+    unsigned int pixel(int x, int y) const;
+    std::vector<unsigned int> pixels;
 
     int width() override { return mW; }
     int height() override { return mH; }
@@ -84,6 +105,14 @@ public:
 private:
     void record(sDrawCall c);
     void recordRegion(const char* op, const sRect* r);
+    cRecordingCanvas* sink() { return mSink ? mSink : this; }
+    // Pixel drawing in this canvas's coordinates, cut to its own size and
+    // to the root's active region.
+    void plot(int x, int y, unsigned int colour);
+    void fill(int x, int y, int w, int h, unsigned int colour);
+    void regionSet(const sRect* r, unsigned char on);
+
+    std::vector<unsigned char> mPending, mActive;  // root only: drawable pixels
 
     cRecordingCanvas* mSink = nullptr;
     int mOriginX = 0, mOriginY = 0;
