@@ -180,8 +180,8 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
 // pool, written to dst in order.  Blocks finish out of order (text takes
 // longer than noise), so enough of them are kept in flight (eight per
-// worker, some 2.3 MiB each) that a slow block at the front does not leave
-// the workers idle.
+// worker: some 2.3 MiB of buffers per worker) that a slow block at the front
+// does not leave the workers idle.
 class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
