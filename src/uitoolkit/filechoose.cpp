@@ -280,11 +280,11 @@ void cFileChooseDialog::onConstruct() {
     mList.setColumn(4, string(kTextSize), 80, cCanvas::taRight);
     mList.setImageLists(&myListPicts, nullptr, nullptr);
     mList.setMultiselect(mInfo && mInfo->multiselect && mMode == fmOpen);
-    mList.setSortType(1, new cListViewNameSortProvider());
-    cListViewU64PramSortProvider::tTransform transforms[3] = {filechooseDateU64Transform, filechooseTypeU64Transform,
+    mList.setSortType(1, new cListViewChild::cListViewNameSortProvider(3072));
+    cListViewChild::cListViewU64PramSortProvider::tTransform transforms[3] = {filechooseDateU64Transform, filechooseTypeU64Transform,
                                                         filechooseSizeU64Transform};
     for (int col = 2; col <= 4; ++col) {
-        auto* p = new cListViewU64PramSortProvider();
+        auto* p = new cListViewChild::cListViewU64PramSortProvider();
         p->setTransformProc(transforms[col - 2]);
         mList.setSortType(col, p);
     }
