@@ -5,6 +5,7 @@
 #include "uitoolkit/themevalues.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -54,6 +55,8 @@ std::string joinPath(const char* folder, const char* name) {
     if (out.empty() || out.back() != '/') out += '/';
     return out + (name ? name : "");
 }
+
+std::atomic<tFileChooseListHook> gListHook{nullptr};
 
 cPopupMaster::sPopupConfig menuConfig() {
     cPopupMaster::sPopupConfig cfg;
@@ -167,10 +170,13 @@ bool cFileChooseListFolder::canAcceptPath(const char* path) {
     return std::strlen(path) == 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
 
+tFileChooseListHook __setFileChooseListHook(tFileChooseListHook hook) { return gListHook.exchange(hook); }
+
 int cFileChooseListFolder::navigationProc(const char* path) {
     std::unique_ptr<cFolderContents> fresh(new cFolderContents());
     const bool places = !path || !*path;
     const bool ok = places ? fresh->enumSpecialLocations() : fresh->init(path, true);
+    if (tFileChooseListHook hook = gListHook.load()) hook(this, path);
     cSafeCriticalSectionAccess lock(&mLock);
     mFinished = std::move(fresh);
     mFinishedPath.set(places ? nullptr : path);
@@ -404,6 +410,10 @@ void cFileChooseDialog::ls_data(bool sort) {
         mList.setItem(i, 2, date, -1, &e->modified);
     }
     if (sort) {
+        // Grouped by kind, each group by name: both ascending, whatever
+        // order a click on a header asked for last.
+        mList.setSortDirection(1, true);
+        mList.setSortDirection(3, true);
         mList.sort(1);
         mList.sort(3);
     }
@@ -475,7 +485,10 @@ bool cFileChooseDialog::chooseSelectedFiles() {
     bool first = true;
     std::vector<_guardchar<char> > more;
     _guardchar<char> firstPath;
-    for (int row = mList.nextSelected(-1); row >= 0; row = mList.nextSelected(row)) {
+    // In the order the rows are shown.
+    cListViewData& data = mList.data();
+    for (int row = data.firstBySort(); row >= 0; row = data.nextBySort(row)) {
+        if (!(data.flags(row) & sListViewDataItem::fSelected)) continue;
         sFolderItemInfo* e = entry(row);
         _guardchar<char> p;
         if (!e || e->type != fsoFile || !entryPath(row, p)) continue;

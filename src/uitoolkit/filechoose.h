@@ -80,6 +80,11 @@ private:
     bool mFinishedOk = true;
 };
 
+// For tests: called on the navigation job once a listing has been read and
+// before it is handed over (null: nothing); returns the hook set before.
+typedef void (*tFileChooseListHook)(cFileChooseListFolder* lister, const char* path);
+tFileChooseListHook __setFileChooseListHook(tFileChooseListHook hook);
+
 // The caller's element between the list and the name row.
 class cFileChooseExtra : public cChildElement {
 public:
