@@ -47,6 +47,7 @@ cListViewChild::~cListViewChild() { cChildElement::dettach(&mHeader); }
 void cListViewChild::onInitData() {
     cScrollableElement::onInitData();
     mUiThread = std::this_thread::get_id();
+    mMeasureFont = stdFont();
     cThemeValues* t = currentThemeValues();
     int v = 0, lo = 0, hi = 0;
     t->dimension(23, v, lo, hi);
@@ -151,6 +152,17 @@ bool cListViewChild::setSortDirection(int col, bool ascending) {
     return true;
 }
 
+// The font store is the UI thread's: a worker measuring rows uses the font
+// the UI thread looked up, and measures no text before there is one.
+cFontObject* cListViewChild::measureFont() {
+    cFontObject* f = mMeasureFont.load();
+    if (!f && std::this_thread::get_id() == mUiThread) {
+        f = stdFont();
+        mMeasureFont = f;
+    }
+    return f;
+}
+
 int cListViewChild::measureRow(cListViewData::Row& cells, bool remeasure) {
     int h = kMinRowHeight;
     cFontObject* font = nullptr;
@@ -160,7 +172,7 @@ int cListViewChild::measureRow(cListViewData::Row& cells, bool remeasure) {
         sListViewDataItem& it = c->value;
         if (remeasure || it.height == 0) {
             if (!fontAsked) {
-                font = stdFont();
+                font = measureFont();
                 fontAsked = true;
             }
             // An empty text takes no height: a row of empty cells keeps the
