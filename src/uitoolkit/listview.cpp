@@ -801,9 +801,12 @@ void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& ce
                     if (!mChecked) mChecked = t->picture(31);
                     if (!mUnchecked) mUnchecked = t->picture(30);
                     cPicture* p = (it->flags & sListViewDataItem::fChecked) ? mChecked : mUnchecked;
-                    if (p)
-                        c->drawBitmap(cx + (mChbSpacing + kCheckBox - p->width()) / 2, top + (h - p->height()) / 2, p,
-                                      p->width(), p->height());
+                    // Pictures keep their transparent parts: drawn with
+                    // their alpha over the cell's fill.
+                    if (p) {
+                        sPoint at{cx + (mChbSpacing + kCheckBox - p->width()) / 2, top + (h - p->height()) / 2};
+                        c->drawTransparent(&at, p, nullptr);
+                    }
                     cx += bw;
                 }
                 cPicture* pic = nullptr;
@@ -815,7 +818,8 @@ void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& ce
                     int bw = std::min(pic->width() + 4, right - cx);
                     sRect box{cx, top, bw, h};
                     c->drawRect(&box, bg, bg);
-                    c->drawBitmap(cx + 2, top + (h - pic->height()) / 2, pic, pic->width(), pic->height());
+                    sPoint at{cx + 2, top + (h - pic->height()) / 2};
+                    c->drawTransparent(&at, pic, nullptr);
                     cx += bw;
                 }
                 if (cx < right) {

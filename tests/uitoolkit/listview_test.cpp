@@ -218,6 +218,35 @@ TEST(ListView, ColumnClicksSortAndPaintInTheNewOrder) {
     EXPECT_EQ(paintedNames(f), want);
 }
 
+// A cell's picture is drawn with its alpha: its transparent pixels show the
+// cell's fill, its opaque ones their own colour, half-transparent ones the
+// blend, as a picture with transparent corners must look.
+TEST(ListView, CellPicturesKeepTheirTransparentParts) {
+    sFixture f;
+    // 4 x 4: a red square inside transparent corners, one pixel half blue.
+    std::vector<unsigned int> px(16, 0xFFFF0000u);
+    px[0] = px[3] = px[12] = px[15] = 0x00000000u;
+    px[5] = 0x800000FFu;
+    cPicturesList pics;
+    pics.storeImage(0, px.data(), 4, 4, false);
+    f.lv.setImageLists(&pics, nullptr, nullptr);
+    f.lv.setItem(0, 0, "delta", 0, nullptr);
+    f.win.drain();
+    int top = 0, bottom = 0;
+    ASSERT_TRUE(f.lv.itemRange(0, top, bottom));
+    qortest::cRecordingCanvas canvas(300, 200);
+    canvas.paintPixels(0x123456);
+    f.root.processPaint(&canvas);
+    const int x0 = 1 + 2, y0 = top + (bottom - top - 4) / 2;
+    const unsigned int bg = canvas.pixel(x0 - 1, y0);
+    ASSERT_NE(bg, 0x000000u);
+    EXPECT_EQ(canvas.pixel(x0, y0), bg);
+    EXPECT_EQ(canvas.pixel(x0 + 3, y0 + 3), bg);
+    EXPECT_EQ(canvas.pixel(x0 + 1, y0), 0x0000FFu);  // red, as a canvas colour
+    const unsigned int half = canvas.pixel(x0 + 1, y0 + 1);
+    EXPECT_EQ(half >> 16, (0xFFu * 0x80 + ((bg >> 16) & 0xFF) * 0x7F + 127) / 255);
+}
+
 TEST(ListView, EmptyListShowsItsTextAndRowsWithoutColumnsAreThirteenApart) {
     cTestWindowTarget win;
     cRecRoot root;
