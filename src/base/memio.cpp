@@ -389,7 +389,7 @@ unsigned int cMemBufferedIO::read(void* buf, unsigned int n) {
         }
         total = static_cast<unsigned int>(minOf(n, static_cast<unsigned long long>(filled_) - at));
         if (total <= 64)
-            memio_detail::copyShort(out, cache_.data() + at, total);
+            qor_detail::copySmall(out, cache_.data() + at, total);
         else
             std::memcpy(out, cache_.data() + at, total);
         pos_ += total;

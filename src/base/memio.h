@@ -19,37 +19,7 @@
 #include "base/sync.h"
 #include "base/treelist.h"
 
-#include <cstring>
 #include <vector>
-
-namespace memio_detail {
-
-// Copies n bytes, n at most 64, with a few fixed-size moves (two that overlap
-// in the middle) instead of a call: the short reads of parsers are mostly
-// this.  Source and destination do not overlap.
-inline void copyShort(unsigned char* d, const unsigned char* s, unsigned int n) {
-    if (n >= 16) {
-        if (n <= 32) {
-            std::memcpy(d, s, 16);
-            std::memcpy(d + n - 16, s + n - 16, 16);
-        } else {
-            std::memcpy(d, s, 32);
-            std::memcpy(d + n - 32, s + n - 32, 32);
-        }
-    } else if (n >= 8) {
-        std::memcpy(d, s, 8);
-        std::memcpy(d + n - 8, s + n - 8, 8);
-    } else if (n >= 4) {
-        std::memcpy(d, s, 4);
-        std::memcpy(d + n - 4, s + n - 4, 4);
-    } else if (n > 0) {
-        d[0] = s[0];
-        d[n / 2] = s[n / 2];
-        d[n - 1] = s[n - 1];
-    }
-}
-
-}  // namespace memio_detail
 
 // ---------------------------------------------------------------------------
 // Paged memory.  Page index = position / page size; a page that is not in the
@@ -74,7 +44,7 @@ public:
             const unsigned long long off = p & static_cast<unsigned long long>(pageSize_ - 1);
             if (index < directory_.size() && off + n <= static_cast<unsigned long long>(pageSize_)) {
                 if (const unsigned char* page = directory_[static_cast<std::size_t>(index)]) {
-                    memio_detail::copyShort(static_cast<unsigned char*>(buf), page + off, n);
+                    qor_detail::copySmall(static_cast<unsigned char*>(buf), page + off, n);
                     pos_ = p + n;
                     return n;
                 }
