@@ -1,6 +1,6 @@
 // Filling and sorting the rows of a list against what a user would otherwise
 // pick: a std::vector of records ordered with std::stable_sort.
-#include "uitoolkit/listviewdata.h"
+#include "uitoolkit/listview.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,7 +31,7 @@ void BM_Fill_cListViewData(benchmark::State& state) {
 void BM_SortByName_cListViewData(benchmark::State& state) {
     cListViewData d;
     fill(d);
-    d.setSortType(0, new cListViewNameSortProvider);
+    d.setSortType(0, new cListViewChild::cListViewNameSortProvider);
     bool asc = true;
     for (auto _ : state) {
         d.setSortDirection(0, asc);
@@ -44,7 +44,7 @@ void BM_SortByName_cListViewData(benchmark::State& state) {
 void BM_SortByNumber_cListViewData(benchmark::State& state) {
     cListViewData d;
     fill(d);
-    auto* p = new cListViewU64PramSortProvider;
+    auto* p = new cListViewChild::cListViewU64PramSortProvider;
     p->setTransformProc(sizeOf);
     d.setSortType(0, p);
     bool asc = true;

@@ -2,6 +2,7 @@
 // button-like panels that change colour when pressed.
 //
 //   formdemo                 opens the window and runs until it is closed
+//                            (or SIGINT or SIGTERM asks it to quit)
 //   formdemo --png out.png   paints the form once and saves the window's
 //                            pixels as a PNG (works headless with
 //                            SDL_VIDEODRIVER=offscreen)
@@ -16,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "ciplatform/ctfont.h"
 #include "ciplatform/translator.h"
 #include "macshim/appkit.h"
 #include "uitoolkit/element.h"
@@ -143,14 +143,16 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: formdemo [--png out.png [--hold]]\n");
         return 2;
     }
-    installPlatformFonts();
+    // Linking the platform layer installed its fonts, standard face and
+    // hints; the window maker is used directly here.
     cNSWMaker maker;
     if (!maker.create(nullptr, nullptr, 0)) return 1;
 
     const int W = 320, H = 200;
     TextLine text("Hello from a native window");
     PictureView picture;
-    ButtonPanel ok("OK", 0x2E7D32), cancel("Cancel", 0x1530C0);
+    // Canvas colours are 0x00BBGGRR: a green and a blue.
+    ButtonPanel ok("OK", 0x327D2E), cancel("Cancel", 0xC03015);
     auto* form = new DemoForm;
     char title[] = "Form demo";
     cWindowHolder* holder = maker.asyncwnd(title, W, H, form, nullptr, false, -1, -1);

@@ -95,6 +95,12 @@ def main():
     if len(set(ref.getdata())) < 64:
         print("the offscreen rendering is nearly flat")
         return 1
+    # The panels are painted in the colours formdemo names (canvas colours
+    # are 0x00BBGGRR): green "OK", blue "Cancel", inside their borders.
+    for name, at, want in (("OK", (133, 153), (0x2E, 0x7D, 0x32)), ("Cancel", (227, 153), (0x15, 0x30, 0xC0))):
+        if not close(ref.getpixel(at), want):
+            print(f"the {name} panel is {ref.getpixel(at)}, not {want}")
+            return 1
     if win.size != ref.size:
         print("the x11 window's size differs from the offscreen rendering")
         return 1

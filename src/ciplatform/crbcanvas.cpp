@@ -4,8 +4,10 @@
 #include "base/textenc.h"
 #include "ciplatform/ctfont.h"
 #include "ciplatform/platform.h"
+#include "ciplatform/translator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -44,6 +46,11 @@ long long unitsOf(const unsigned short* text, long long n) {
 }
 
 bool emptyArea(const sArea& a) { return a.right <= a.left || a.bottom <= a.top; }
+
+// A toolkit size in native units, rounded as the window rounds.
+int scaledBy(cWindowRequestTargetScale* s, int v) {
+    return s ? static_cast<int>(std::trunc(v * s->factor() + 0.5)) : v;
+}
 
 }  // namespace
 
@@ -93,7 +100,7 @@ bool cCrbCanvas::create(CGContextRef ctx, int w, int h) {
     mArea = mBounds = sArea{0, 0, w, h};
     mContextHeight = h;
     mParent = nullptr;
-    mFont = createFont(5, 13, _glbalStdFont(), false, false, false);
+    setTextMode(5, 13, _glbalStdFont(), false, false, false);
     CGContextSaveGState(ctx);
     mStateSaved = true;
     mRegion.destroy();
@@ -102,10 +109,15 @@ bool cCrbCanvas::create(CGContextRef ctx, int w, int h) {
 }
 
 void cCrbCanvas::setScale(cWindowRequestTargetScale* scale) {
-    // No scaling object is installed by the system: sizes pass unchanged, so
-    // the font stays the one already made.
     mScaleObject = scale;
     cCanvas::setScale(scale);
+    // A font the canvas made from a description is made again at the
+    // sizes of the new scale; one handed in as an object stays.
+    if (mFontAsked.face.get()) {
+        cFontObject* f = createFont(mFontAsked.width, mFontAsked.size, mFontAsked.face.get(), mFontAsked.bold,
+                                    mFontAsked.underline, mFontAsked.italic);
+        if (f) mFont = f;
+    }
 }
 
 bool cCrbCanvas::drawText(int x, int y, bool transparent, const char* utf8, long long n) {
@@ -404,20 +416,28 @@ void cCrbCanvas::setLineMode(unsigned int colour, int width) {
 }
 
 bool cCrbCanvas::setTextMode(int i, int size, const char* face, bool bold, bool underline, bool italic) {
-    cFontObject* f = cFontObject::get(i, size, face, bold, underline, italic);
+    cFontObject* f = createFont(i, size, face, bold, underline, italic);
     if (!f) return false;
     mFont = f;
+    mFontAsked.width = i;
+    mFontAsked.size = size;
+    mFontAsked.face.set(face);
+    mFontAsked.bold = bold;
+    mFontAsked.underline = underline;
+    mFontAsked.italic = italic;
     return true;
 }
 
 bool cCrbCanvas::setTextMode(cFontObject* font) {
     if (!font) return false;
     mFont = font;
+    mFontAsked.face.clear();
     return true;
 }
 
 cFontObject* cCrbCanvas::createFont(int i, int size, const char* face, bool bold, bool underline, bool italic) {
-    return cFontObject::get(i, size, face, bold, underline, italic);
+    // Sizes are the toolkit's; the font is made at the window's own.
+    return cFontObject::get(scaledBy(mScaleObject, i), scaledBy(mScaleObject, size), face, bold, underline, italic);
 }
 
 void cCrbCanvas::setTextColors(unsigned int text, unsigned int background) {
@@ -475,6 +495,12 @@ cCanvas* cCrbCanvas::subCanvas(sRect* r) {
     sub->cCanvas::setScale(scale());
     sub->mParent = this;
     sub->mFont = mFont;
+    sub->mFontAsked.width = mFontAsked.width;
+    sub->mFontAsked.size = mFontAsked.size;
+    if (mFontAsked.face.get()) sub->mFontAsked.face.set(mFontAsked.face.get());
+    sub->mFontAsked.bold = mFontAsked.bold;
+    sub->mFontAsked.underline = mFontAsked.underline;
+    sub->mFontAsked.italic = mFontAsked.italic;
     sub->mLineColour = mLineColour;
     sub->mLineWidth = mLineWidth;
     sub->mTextColour = mTextColour;

@@ -33,6 +33,9 @@ public:
 
     bool create(CGContextRef ctx, int w, int h);
 
+    // With a scale object, the fonts the canvas makes itself (the standard
+    // font it starts with, setTextMode and createFont by description) are
+    // made at the scaled sizes, and the current one is made again.
     void setScale(cWindowRequestTargetScale* scale) override;
     int width() override { return mArea.right - mArea.left; }
     int height() override { return mArea.bottom - mArea.top; }
@@ -90,6 +93,13 @@ protected:
     unsigned int mBackColour = 0xFFFFFF;
     unsigned int mTextColour = 0;
     cFontObject* mFont = nullptr;
+    // What the current font was made from, in toolkit sizes; no face when
+    // it was handed in as an object.
+    struct sFontAsked {
+        int width = 0, size = 0;
+        _guardchar<char> face;
+        bool bold = false, underline = false, italic = false;
+    } mFontAsked;
     cCrbCanvas* mParent = nullptr;
     cList mRegion;
     bool mStateSaved = false;

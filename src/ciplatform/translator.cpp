@@ -16,6 +16,8 @@ namespace {
 
 // A result that keeps the modal loop running.
 constexpr int kModalKeepRunning = static_cast<int>(0x80000001u);
+// The toolkit's cancel key.
+constexpr int kKeyEscape = 0x11B;
 // The one item every clipboard flavour is put on.
 constexpr MSPasteboardItemID kClipItem = 1;
 
@@ -90,6 +92,19 @@ void cNSWTranslator::onInit() {
 }
 
 bool cNSWTranslator::onClose() { return mRoot ? mRoot->processClose() : true; }
+
+bool cNSWTranslator::onQuit() {
+    if (!mRoot) return true;
+    // The toolkit's cancel first, as Escape gives it: a form runs its own
+    // cancel (and may store its cancel result), a popup answers -1.
+    const int before = mModalResult;
+    mModalResult = kModalKeepRunning;
+    mRoot->processKey(kKeyEscape, false, false, false);
+    if (!mRoot || mModalResult != kModalKeepRunning) return true;
+    mModalResult = before;
+    // A window whose root did not end itself is closed as by its close box.
+    return mRoot->processClose();
+}
 
 void cNSWTranslator::onSize(int w, int h) {
     if (mRoot) mRoot->processSizeChanges(fromNative(w), fromNative(h), false);

@@ -52,6 +52,7 @@ public:
     void onPaint(void* context, int x, int y, int w, int h) override;
     void onFocus() override;
     void onFocusLost() override;
+    bool onQuit() override;
 
     // Requests of the root element.
     void _rt_destroy() override;

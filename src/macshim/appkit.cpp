@@ -64,6 +64,9 @@ bool videoUp() {
     // Backing stores are copied into the driver's own framebuffer: no GL
     // renderer (and no GL driver loaded) just to show a window's pixels.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Closing the last window is the application's business, not a
+    // request to quit: only signals (and the session) ask for that.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
 }
 
@@ -173,6 +176,12 @@ bool convert(const SDL_Event& ev, MSEvent& out) {
         return true;
     }
     switch (ev.type) {
+    case SDL_QUIT:
+        // SIGINT or SIGTERM (SDL's handlers turn them into this), or the
+        // session ending: the application is asked to quit.
+        out.type = MSEventTypeAppKitDefined;
+        out.subtype = MSAppKitQuitRequest;
+        return true;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
         MSWindow* w = windowForSdl(ev.button.windowID);
@@ -723,6 +732,10 @@ bool MSApplication::nextEvent(uint64_t, double untilDate, MSEvent& out, bool deq
 }
 
 void MSApplication::sendEvent(const MSEvent& e) {
+    if (e.type == MSEventTypeAppKitDefined && e.subtype == MSAppKitQuitRequest) {
+        terminateRequested();
+        return;
+    }
     if (!e.windowNumber) return;
     if (MSWindow* w = windowWithNumber(e.windowNumber)) w->sendEvent(e);
 }
@@ -894,6 +907,13 @@ void injectForeignClick(int type, double sx, double sy) {
         app->postEvent(MSEvent::otherEvent(MSEventTypeAppKitDefined, MSPoint{sx, sy}, 0, MSTimeNow(), 0,
                                            MSAppKitDeactivated, type, 0),
                        false);
+}
+
+void injectQuitRequest() {
+    SDL_Event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = SDL_QUIT;
+    SDL_PushEvent(&e);
 }
 
 void injectCloseRequest(MSWindow* w) {

@@ -53,6 +53,7 @@ enum : short {
     MSAppKitResized = 4,        // data1, data2: the new content size
     MSAppKitExposed = 5,
     MSAppKitDeactivated = 6,    // a press in another application
+    MSAppKitQuitRequest = 7,    // SIGINT, SIGTERM or the session ending
 };
 
 enum : uint32_t {
@@ -334,8 +335,12 @@ public:
     // before the loop waits.  The mask is not applied: every caller asks for
     // any event.
     bool nextEvent(uint64_t mask, double untilDate, MSEvent& out, bool dequeue = true);
-    // Dispatches an event to its window.
+    // Dispatches an event to its window; a quit request goes to
+    // terminateRequested.
     virtual void sendEvent(const MSEvent& event);
+    // The user, a signal (SIGINT, SIGTERM, which SDL's handlers catch while
+    // they are not ignored) or the session asks the application to quit.
+    virtual void terminateRequested() {}
     // Any thread.  False when the event could not be queued.
     bool postEvent(const MSEvent& event, bool atStart);
 
@@ -382,6 +387,8 @@ void injectKey(MSWindow* w, int scancode, bool down, unsigned mods = 0, const ch
 void injectForeignClick(int type, double sx, double sy);
 // The close box of the window.
 void injectCloseRequest(MSWindow* w);
+// A request to quit, as SIGTERM or SIGINT makes one.
+void injectQuitRequest();
 // Moves the pointer (screen coordinates, bottom-left origin).
 void setPointer(double sx, double sy);
 // Events posted through postEvent and not yet taken by the loop.

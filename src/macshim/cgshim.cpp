@@ -2,6 +2,9 @@
 
 #include <cairo.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -37,10 +40,29 @@ bool layoutKnown(uint32_t info, cairo_format_t& format) {
     return false;
 }
 
+bool rowsFit(std::size_t w, std::size_t h, std::size_t bytesPerRow) {
+    return w >= 1 && h >= 1 && w <= 0x7FFFFFFF / 4 && h <= 0x7FFFFFFF && bytesPerRow >= 4 * w &&
+           bytesPerRow % 4 == 0 && bytesPerRow <= 0x7FFFFFFF && h <= SIZE_MAX / bytesPerRow;
+}
+
+// Contexts are raster surfaces, which the raster engine limits per side.
 bool sizeFits(std::size_t w, std::size_t h, std::size_t bytesPerRow) {
-    return w >= 1 && h >= 1 && w <= static_cast<std::size_t>(kCGMaxBitmapSide) &&
-           h <= static_cast<std::size_t>(kCGMaxBitmapSide) && bytesPerRow >= 4 * w && bytesPerRow % 4 == 0 &&
-           bytesPerRow <= 0x7FFFFFFF;
+    return rowsFit(w, h, bytesPerRow) && w <= static_cast<std::size_t>(kCGMaxBitmapSide) &&
+           h <= static_cast<std::size_t>(kCGMaxBitmapSide);
+}
+
+// The side of the bands an image is drawn in.  The raster engine takes
+// surfaces of up to kCGMaxBitmapSide, but samples a source only while its
+// extents, filter reach included, stay within 16-bit coordinates: at full
+// width a band draws nothing.  Half of it leaves room for any filter.
+constexpr std::size_t kImageBand = 16384;
+
+// Where the band boundary at image column (or row) c lies in the image's
+// own units once moved to a whole device pixel: bands drawn side by side
+// then cover every pixel of their seam fully, so scaled images show no seam.
+double snapped(std::size_t c, std::size_t total, double origin, double extent) {
+    const double device = std::floor(origin + extent * double(c) / double(total) + 0.5);
+    return (device - origin) * double(total) / extent;
 }
 
 }  // namespace
@@ -54,8 +76,12 @@ struct CGContext {
     sState state;
 };
 
+// An image is its pixels; it is handed to the raster engine in bands of at
+// most kCGMaxBitmapSide on a side when drawn, so it may be larger.
 struct CGImage {
-    cairo_surface_t* surface = nullptr;
+    const unsigned char* pixels = nullptr;
+    std::size_t width = 0, height = 0, stride = 0;
+    cairo_format_t format = CAIRO_FORMAT_ARGB32;
     unsigned char* owned = nullptr;
 };
 
@@ -223,10 +249,10 @@ void* CGContextGetRasterHandle(CGContextRef ctx) { return ctx ? ctx->cr : nullpt
 CGImageRef CGImageCreateWithPixels(const void* data, std::size_t width, std::size_t height,
                                    std::size_t bytesPerRow, uint32_t bitmapInfo, bool copy) {
     cairo_format_t format;
-    if (!data || !layoutKnown(bitmapInfo, format) || !sizeFits(width, height, bytesPerRow)) return nullptr;
+    if (!data || !layoutKnown(bitmapInfo, format) || !rowsFit(width, height, bytesPerRow)) return nullptr;
     CGImage* image = new (std::nothrow) CGImage;
     if (!image) return nullptr;
-    unsigned char* pixels = static_cast<unsigned char*>(const_cast<void*>(data));
+    image->pixels = static_cast<const unsigned char*>(data);
     if (copy) {
         image->owned = static_cast<unsigned char*>(std::malloc(height * bytesPerRow));
         if (!image->owned) {
@@ -234,47 +260,61 @@ CGImageRef CGImageCreateWithPixels(const void* data, std::size_t width, std::siz
             return nullptr;
         }
         std::memcpy(image->owned, data, height * bytesPerRow);
-        pixels = image->owned;
+        image->pixels = image->owned;
     }
-    image->surface = cairo_image_surface_create_for_data(pixels, format, static_cast<int>(width),
-                                                         static_cast<int>(height), static_cast<int>(bytesPerRow));
-    if (cairo_surface_status(image->surface) != CAIRO_STATUS_SUCCESS) {
-        CGImageRelease(image);
-        return nullptr;
-    }
+    image->width = width;
+    image->height = height;
+    image->stride = bytesPerRow;
+    image->format = format;
     return image;
 }
 
 void CGImageRelease(CGImageRef image) {
     if (!image) return;
-    if (image->surface) cairo_surface_destroy(image->surface);
     std::free(image->owned);
     delete image;
 }
 
-std::size_t CGImageGetWidth(CGImageRef image) {
-    return image ? static_cast<std::size_t>(cairo_image_surface_get_width(image->surface)) : 0;
-}
-std::size_t CGImageGetHeight(CGImageRef image) {
-    return image ? static_cast<std::size_t>(cairo_image_surface_get_height(image->surface)) : 0;
-}
+std::size_t CGImageGetWidth(CGImageRef image) { return image ? image->width : 0; }
+std::size_t CGImageGetHeight(CGImageRef image) { return image ? image->height : 0; }
 
 void CGContextDrawImage(CGContextRef ctx, CGRect r, CGImageRef image) {
     if (!ctx || !image || r.size.width <= 0 || r.size.height <= 0) return;
-    const double iw = cairo_image_surface_get_width(image->surface);
-    const double ih = cairo_image_surface_get_height(image->surface);
+    const std::size_t iw = image->width, ih = image->height;
+    const bool unscaled = r.size.width == double(iw) && r.size.height == double(ih);
+    const std::size_t band = kImageBand;
     cairo_t* cr = ctx->cr;
     cairo_save(cr);
     // The image's first row goes to the top of r: its own flip against the
-    // y-up user space.
+    // y-up user space.  Device rows run downwards from the top of r.
+    const double top = double(ctx->height) - (r.origin.y + r.size.height);
     cairo_translate(cr, r.origin.x, r.origin.y + r.size.height);
-    cairo_scale(cr, r.size.width / iw, -r.size.height / ih);
-    cairo_set_source_surface(cr, image->surface, 0, 0);
-    // Unscaled images copy pixels exactly; scaled ones are filtered.
-    if (r.size.width == iw && r.size.height == ih) cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
-    cairo_new_path(cr);
-    cairo_rectangle(cr, 0, 0, iw, ih);
-    cairo_fill(cr);
+    cairo_scale(cr, r.size.width / double(iw), -r.size.height / double(ih));
+    for (std::size_t r0 = 0; r0 < ih; r0 += band) {
+        const std::size_t bh = std::min(band, ih - r0);
+        const double y0 = r0 ? snapped(r0, ih, top, r.size.height) : 0;
+        const double y1 = r0 + bh < ih ? snapped(r0 + bh, ih, top, r.size.height) : double(ih);
+        for (std::size_t c0 = 0; c0 < iw; c0 += band) {
+            const std::size_t bw = std::min(band, iw - c0);
+            const double x0 = c0 ? snapped(c0, iw, r.origin.x, r.size.width) : 0;
+            const double x1 = c0 + bw < iw ? snapped(c0 + bw, iw, r.origin.x, r.size.width) : double(iw);
+            // A view on the band's pixels: no copy.
+            cairo_surface_t* s = cairo_image_surface_create_for_data(
+                const_cast<unsigned char*>(image->pixels) + r0 * image->stride + 4 * c0, image->format,
+                static_cast<int>(bw), static_cast<int>(bh), static_cast<int>(image->stride));
+            if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
+                cairo_set_source_surface(cr, s, double(c0), double(r0));
+                // Unscaled images copy pixels exactly; scaled ones are
+                // filtered, and the band's edge pixels stand for what lies
+                // beyond its seams.
+                if (unscaled) cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+                cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+                cairo_new_path(cr);
+                cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
+                cairo_fill(cr);
+            }
+            cairo_surface_destroy(s);
+        }
+    }
     cairo_restore(cr);
 }

@@ -46,7 +46,8 @@ enum : uint32_t {
     kCGBitmapByteOrder32Host = 0x2000,
 };
 
-// The largest side a bitmap may have; the raster engine refuses larger ones.
+// The largest side a bitmap context may have; the raster engine refuses
+// larger ones.  Images may be larger: they are drawn in bands.
 constexpr int kCGMaxBitmapSide = 32767;
 
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB();
@@ -93,9 +94,10 @@ CGAffineTransform CGContextGetTextMatrix(CGContextRef ctx);
 void CGContextSetTextPosition(CGContextRef ctx, double x, double y);
 CGPoint CGContextGetTextPosition(CGContextRef ctx);
 
-// An image over width x height pixels in the layouts above.  The pixels
-// are copied when copy is set, else they must outlive the image.  Null on
-// a bad size, row length or layout.
+// An image over width x height pixels in the layouts above, of any size
+// whose rows the memory can hold.  The pixels are copied when copy is set,
+// else they must outlive the image.  Null on a bad size, row length or
+// layout.
 CGImageRef CGImageCreateWithPixels(const void* data, std::size_t width, std::size_t height,
                                    std::size_t bytesPerRow, uint32_t bitmapInfo, bool copy);
 void CGImageRelease(CGImageRef image);

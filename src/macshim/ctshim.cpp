@@ -16,12 +16,19 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
-#ifndef QOR_FONTS_CONF
-#define QOR_FONTS_CONF "fonts.conf"
+#include <unistd.h>
+
+// The installed fonts.conf as seen from the installed programs' folder.
+#ifndef QOR_FONTS_CONF_FROM_BIN
+#define QOR_FONTS_CONF_FROM_BIN "../share/qor/fonts.conf"
 #endif
+
+// The project's fonts.conf, built into the library (fontsconf.cpp.in).
+extern const char kQorBuiltInFontsConf[];
 
 namespace {
 
@@ -37,6 +44,9 @@ struct sFace {
     std::string path;
     int index = 0;
     std::string family;
+    // The configuration asks for the outlines to be emboldened: a bold
+    // face whose file carries no heavier outlines.
+    bool embolden = false;
     FT_Face ft = nullptr;
     hb_face_t* hb = nullptr;
     cairo_font_face_t* cairo = nullptr;
@@ -49,18 +59,49 @@ struct sFace {
 struct sEngine {
     FcConfig* config = nullptr;
     FT_Library ft = nullptr;
-    std::map<std::pair<std::string, int>, std::unique_ptr<sFace>> faces;
+    // By file, index in the file and emboldening.
+    std::map<std::tuple<std::string, int, bool>, std::unique_ptr<sFace>> faces;
     bool ready = false;
+    std::string source;
 
     sEngine() {
         if (FT_Init_FreeType(&ft) != 0) return;
         config = FcConfigCreate();
         if (!config) return;
-        const char* file = std::getenv("FONTCONFIG_FILE");
-        if (!file || !*file) file = QOR_FONTS_CONF;
-        if (!FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(file), FcTrue)) return;
+        if (!load()) return;
         if (!FcConfigBuildFonts(config)) return;
         ready = true;
+    }
+
+    // The configuration named by FONTCONFIG_FILE; else the fonts.conf
+    // installed with the package, found from the running program's folder;
+    // else the copy built into the library, which needs no file at all, so
+    // that a moved install or a program copied on its own (an installer
+    // bundle) still finds its faces.
+    bool load() {
+        const char* named = std::getenv("FONTCONFIG_FILE");
+        if (named && *named) {
+            source = named;
+            return FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(named), FcTrue);
+        }
+        const std::string installed = besideProgram();
+        if (!installed.empty() && access(installed.c_str(), R_OK) == 0) {
+            source = installed;
+            return FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(installed.c_str()), FcTrue);
+        }
+        source = "built-in";
+        return FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(kQorBuiltInFontsConf),
+                                              FcTrue);
+    }
+
+    static std::string besideProgram() {
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n <= 0) return std::string();
+        std::string dir(self, static_cast<std::size_t>(n));
+        const std::size_t slash = dir.rfind('/');
+        if (slash == std::string::npos) return std::string();
+        return dir.substr(0, slash + 1) + QOR_FONTS_CONF_FROM_BIN;
     }
     // Faces, fonts and the configuration stay until the process ends: the
     // fonts made on them are kept that long by the toolkit's font store.
@@ -71,15 +112,16 @@ sEngine& engine() {
     return *e;
 }
 
-sFace* openFace(const std::string& path, int index, const char* family) {
+sFace* openFace(const std::string& path, int index, const char* family, bool embolden) {
     sEngine& e = engine();
-    auto key = std::make_pair(path, index);
+    auto key = std::make_tuple(path, index, embolden);
     auto it = e.faces.find(key);
     if (it != e.faces.end()) return it->second.get();
     std::unique_ptr<sFace> f(new sFace);
     f->path = path;
     f->index = index;
     f->family = family ? family : "";
+    f->embolden = embolden;
     if (FT_New_Face(e.ft, path.c_str(), index, &f->ft) != 0) return nullptr;
     hb_blob_t* blob = hb_blob_create_from_file(path.c_str());
     f->hb = hb_face_create(blob, static_cast<unsigned>(index));
@@ -89,7 +131,11 @@ sFace* openFace(const std::string& path, int index, const char* family) {
     f->descender = -static_cast<double>(f->ft->descender);
     f->lineGap = f->ft->height - (f->ft->ascender - f->ft->descender);
     if (f->lineGap < 0) f->lineGap = 0;
-    f->cairo = cairo_ft_font_face_create_for_ft_face(f->ft, FT_LOAD_NO_HINTING);
+    // Glyphs come from their outlines, unhinted: some faces carry bitmap
+    // strikes for small sizes whose widths differ from the outline advances
+    // the shaper places them by (and that are black and white only).
+    f->cairo = cairo_ft_font_face_create_for_ft_face(f->ft, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP);
+    if (embolden) cairo_ft_font_face_set_synthesize(f->cairo, CAIRO_FT_SYNTHESIZE_BOLD);
     sFace* raw = f.get();
     e.faces[key] = std::move(f);
     return raw;
@@ -106,14 +152,18 @@ bool patternHasName(FcPattern* p, const char* object, const std::string& name) {
     return false;
 }
 
+// The face of a pattern the configuration's font rules were applied to.
 sFace* faceOfPattern(FcPattern* p) {
     FcChar8* file = nullptr;
     int index = 0;
     FcChar8* family = nullptr;
+    FcBool embolden = FcFalse;
     if (FcPatternGetString(p, FC_FILE, 0, &file) != FcResultMatch) return nullptr;
     FcPatternGetInteger(p, FC_INDEX, 0, &index);
     FcPatternGetString(p, FC_FAMILY, 0, &family);
-    return openFace(reinterpret_cast<const char*>(file), index, reinterpret_cast<const char*>(family));
+    FcPatternGetBool(p, FC_EMBOLDEN, 0, &embolden);
+    return openFace(reinterpret_cast<const char*>(file), index, reinterpret_cast<const char*>(family),
+                    embolden == FcTrue);
 }
 
 // The face of a family (after the configuration's name mapping) at a
@@ -155,7 +205,13 @@ sFace* findExactName(const std::string& name, const char* object) {
     FcFontSet* set = FcFontList(e.config, pat, os);
     sFace* face = nullptr;
     for (int i = 0; set && i < set->nfont && !face; ++i)
-        if (patternHasName(set->fonts[i], object, name)) face = faceOfPattern(set->fonts[i]);
+        if (patternHasName(set->fonts[i], object, name)) {
+            // A listed font has not been through the configuration's font
+            // rules yet (emboldening among them).
+            FcPattern* ready = FcFontRenderPrepare(e.config, pat, set->fonts[i]);
+            face = faceOfPattern(ready ? ready : set->fonts[i]);
+            if (ready) FcPatternDestroy(ready);
+        }
     if (set) FcFontSetDestroy(set);
     FcObjectSetDestroy(os);
     FcPatternDestroy(pat);
@@ -292,6 +348,11 @@ const char* CTFontGetFilePath(CTFontRef font, int* faceIndex) {
 }
 const char* CTFontGetFamilyName(CTFontRef font) { return font ? font->face->family.c_str() : nullptr; }
 
+const char* CTFontConfigurationSource() {
+    sEngine& e = engine();
+    return e.ready ? e.source.c_str() : nullptr;
+}
+
 CTLineRef CTLineCreateWithText(const uint16_t* text, std::size_t n, CTFontRef font, const double colour[4]) {
     if (!font || (!text && n) || n > 0x7FFFFFFF) return nullptr;
     CTLine* line = new (std::nothrow) CTLine;
@@ -382,6 +443,7 @@ cairo_scaled_font_t* scaledFontOf(const CTFont* f) {
     cairo_matrix_init_identity(&ctm);
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     // Outlines stay unhinted; whole-pixel glyph metrics let cairo bound its
     // composite by the glyphs (off, it composites through a mask of the
     // whole bitmap, three times slower).  Advances come from the shaper.

@@ -4,9 +4,11 @@
 // UTF-16 text laid out in glyph runs, each run in the first font of a
 // fallback cascade that has the run's characters.
 //
-// Faces are looked up in the project's fonts.conf (the FONTCONFIG_FILE
-// variable names another one), which also maps the face names the toolkit
-// uses to the faces installed.
+// Faces are looked up in the project's fonts.conf, which also maps the face
+// names the toolkit uses to the faces installed: the FONTCONFIG_FILE
+// variable names another one; else a fonts.conf installed with the package
+// (share/qor beside the program's bin folder) is read; else the copy built
+// into the library.
 #pragma once
 
 #include "macshim/cgshim.h"
@@ -34,6 +36,9 @@ double CTFontGetLeading(CTFontRef font);
 const char* CTFontGetFilePath(CTFontRef font, int* faceIndex);
 // The family name of the face found.
 const char* CTFontGetFamilyName(CTFontRef font);
+// Where the font configuration came from: the file read, or "built-in";
+// null when none could be loaded.
+const char* CTFontConfigurationSource();
 
 // A line of n UTF-16 units in font, drawn in colour (r, g, b, a from 0 to
 // 1).  Null for a null font; n may be 0.

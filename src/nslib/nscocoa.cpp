@@ -124,7 +124,8 @@ void cNSWndWrapper::mouseDown(const MSEvent& e) {
     MSApplication* app = MSApplication::shared();
     if (!app) return;
     retain();
-    while (isValid() && myModalRC == kNSModalRunning) {
+    const int quits = nswnd_quit_requests();
+    while (isValid() && myModalRC == kNSModalRunning && nswnd_quit_requests() == quits) {
         MSEvent ev;
         if (!app->nextEvent(MSEventMaskAny, MSApplication::distantFuture(), ev, true)) continue;
         if (ev.type == MSEventTypeLeftMouseUp) {
@@ -201,6 +202,12 @@ void cNSWndWrapper::simClickOut() {
     call(kNSEvMouseButton, &r);
 }
 
+bool cNSWndWrapper::offerQuit() {
+    if (myEventCbProc && call(kNSEvQuit, nullptr) != 0) return false;
+    if (myModalRC == kNSModalRunning) myModalRC = 0;
+    return true;
+}
+
 void cNSWndWrapper::extMouseEvent(int type, int x, int y) {
     if (type == MSEventTypeMouseMoved) {
         sNSMouseMoveRec r{x, y, false, false, false, false, false, false};
@@ -251,3 +258,5 @@ void cAppWrapper::sendEvent(const MSEvent& e) {
     }
     MSApplication::sendEvent(e);
 }
+
+void cAppWrapper::terminateRequested() { nswnd_request_quit(); }

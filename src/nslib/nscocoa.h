@@ -40,6 +40,10 @@ public:
     // open as a sheet on it.
     bool processParentEvent(const MSEvent& e, cNSWndWrapper* parent);
     void simClickOut();
+    // Offers this window the pending request to quit: false when its
+    // handler refuses; else its modal loop ends (with 0 unless a result
+    // was stored meanwhile).
+    bool offerQuit();
     // An event of another application at a point of this window's content.
     void extMouseEvent(int type, int x, int y);
     void processPaint(void* context, MSRect rect);
@@ -102,4 +106,5 @@ private:
 class cAppWrapper : public MSApplication {
 public:
     void sendEvent(const MSEvent& e) override;
+    void terminateRequested() override;
 };

@@ -23,6 +23,9 @@ enum eNSEventCode {
     kNSEvWakeUp = 10,
     kNSEvBecameKey = 11,
     kNSEvResignedKey = 12,
+    // The application is asked to quit (SIGINT, SIGTERM): the window's
+    // modal loop may end; a non-zero answer keeps it running.
+    kNSEvQuit = 13,
 };
 
 struct sNSMouseButtonRec {

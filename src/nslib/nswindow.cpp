@@ -46,7 +46,10 @@ cNSWindow::~cNSWindow() {
     }
     for (cListItem* it = left.head; it; it = it->next) {
         auto* a = static_cast<cActionItem*>(it);
-        if (a->typeOf() == 1 && cancelProc_) cancelProc_(static_cast<cSentActionItem*>(a)->element, cancelParam_);
+        if (!cancelProc_) break;
+        // The toolkit's waiting senders ride both kinds of wake-up.
+        if (a->typeOf() == 1) cancelProc_(static_cast<cSentActionItem*>(a)->element, cancelParam_);
+        if (a->typeOf() == 2) cancelProc_(static_cast<cPostActionItem*>(a)->element, cancelParam_);
     }
 }
 
@@ -196,6 +199,8 @@ int cNSWindow::wndProc(int code, void* record) {
     switch (code) {
     case kNSEvClose:
         return onClose() ? 0 : 1;
+    case kNSEvQuit:
+        return onQuit() ? 0 : 1;
     case kNSEvMouseButton: {
         auto* r = static_cast<sNSMouseButtonRec*>(record);
         if (r) onMouseButton(r->x, r->y, r->button, r->down != 0, r->option, r->control, r->shift, r->command);

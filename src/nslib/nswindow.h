@@ -63,6 +63,10 @@ public:
     virtual void onPaint(void*, int, int, int, int) {}
     virtual void onFocus() {}
     virtual void onFocusLost() {}
+    // The application is asked to quit while this window runs modally:
+    // true lets its modal loop end (with 0 unless the handler stored a
+    // result).  A window that may be closed may quit.
+    virtual bool onQuit() { return onClose(); }
 
     static void init();
     static void msgloop();

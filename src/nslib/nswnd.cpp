@@ -13,6 +13,7 @@ MSAutoreleasePool* gPool = nullptr;
 void* gGlobalEventFlag = nullptr;
 cNSWndWrapper* gMouseCapture = nullptr;
 uint32_t pmAssertionID = 0;
+int gQuitRequests = 0;
 
 cNSWndWrapper* wnd(void* h) { return static_cast<cNSWndWrapper*>(h); }
 
@@ -29,7 +30,14 @@ int headerOf(cNSWndWrapper* w) { return int(w->frame().size.height - w->contentR
 // after that).
 void runUntilResult(cNSWndWrapper* w) {
     MSApplication* app = MSApplication::shared();
+    // Quit requests this loop has offered its window; one pending before
+    // the loop started is offered at once.
+    int offered = 0;
     while (w->modalRC() == kNSModalRunning && w->isValid()) {
+        if (offered != gQuitRequests) {
+            offered = gQuitRequests;
+            if (w->offerQuit()) continue;
+        }
         MSEvent ev;
         if (!app->nextEvent(MSEventMaskAny, MSApplication::distantFuture(), ev, true)) continue;
         app->sendEvent(ev);
@@ -54,12 +62,15 @@ cNSWndWrapper* captured() { return gMouseCapture; }
 void nswnd_msgloop() {
     nswnd_init();
     if (!gApp) return;
-    for (;;) {
+    while (!gQuitRequests) {
         MSEvent ev;
         if (!gApp->nextEvent(MSEventMaskAny, MSApplication::distantFuture(), ev, true)) break;
         gApp->sendEvent(ev);
     }
 }
+
+void nswnd_request_quit() { ++gQuitRequests; }
+int nswnd_quit_requests() { return gQuitRequests; }
 
 bool nswnd_desktop_size(int& w, int& h) {
     MSRect f;

@@ -41,3 +41,10 @@ bool nswnd_invalidate_view(void* handle, int x, int y, int w, int h);
 bool nswg_block_sleep(const char* reason);
 bool nswg_unblock_sleep();
 void processGlobalMouseEvent(const MSEvent& event);
+// A request to quit (SIGINT, SIGTERM): the main loop returns, and every
+// modal loop, innermost first, offers its window the request (the
+// toolkit's windows cancel their forms) and ends when the window agrees.
+// Loops started later are offered it at once.  Never withdrawn.
+void nswnd_request_quit();
+// How many requests to quit arrived so far.
+int nswnd_quit_requests();

@@ -32,12 +32,31 @@ cPictBase::~cPictBase() { delete ownedSecurity_; }
 // ---------------------------------------------------------------------------
 // Sizes and buffers
 
-bool cPictBase::checkPixelCount(long long w, long long h, long long* count) {
-    if (w <= 0 || h <= 0 || w > kMaxPictSide || h > kMaxPictSide) return false;
-    long long n = 0;
-    if (!checked_mul(w, h, n) || n > kMaxPictPixels) return false;
+bool cPictBase::checkPixelCount(long long w, long long h, long long* count, int bytesPerPixel) {
+    if (w <= 0 || h <= 0 || w > kMaxPictSide || h > kMaxPictSide || bytesPerPixel <= 0) return false;
+    long long n = 0, bytes = 0;
+    if (!checked_mul(w, h, n) || n > kMaxPictPixels || !checked_mul(n, bytesPerPixel, bytes) || bytes > kMaxPictBytes)
+        return false;
     if (count) *count = n;
     return true;
+}
+
+bool cPictBase::inputCanDescribe(long long pixels, long long inputBytes) {
+    if (inputBytes < 0) return true;
+    long long most = 0;
+    if (!checked_mul(inputBytes, kMaxPixelsPerInputByte, most) || !checked_add(most, kFreePictPixels, most))
+        return true;  // more input than any picture needs
+    return pixels <= most;
+}
+
+namespace {
+thread_local long long tLargestPixelBuffer = 0;
+}  // namespace
+
+long long cPictBase::largestPixelBuffer(bool reset) {
+    const long long v = tLargestPixelBuffer;
+    if (reset) tLargestPixelBuffer = 0;
+    return v;
 }
 
 namespace {
@@ -75,10 +94,11 @@ void preferHugePages(void* p, std::size_t bytes) {
 bool cPictBase::allocPixels8(long long w, long long h) {
     long long n = 0;
     pixels16_.set(0);
-    if (!checkPixelCount(w, h, &n) || !sizeBuffer(pixels8_, n)) {
+    if (!checkPixelCount(w, h, &n, 4) || !sizeBuffer(pixels8_, n)) {
         close();
         return false;
     }
+    tLargestPixelBuffer = std::max(tLargestPixelBuffer, n * 4);
     preferHugePages(pixels8_.data(), pixels8_.bytes());
     width_ = w;
     height_ = h;
@@ -89,10 +109,11 @@ bool cPictBase::allocPixels8(long long w, long long h) {
 bool cPictBase::allocPixels16(long long w, long long h) {
     long long n = 0;
     pixels8_.set(0);
-    if (!checkPixelCount(w, h, &n) || !sizeBuffer(pixels16_, n)) {
+    if (!checkPixelCount(w, h, &n, 8) || !sizeBuffer(pixels16_, n)) {
         close();
         return false;
     }
+    tLargestPixelBuffer = std::max(tLargestPixelBuffer, n * 8);
     preferHugePages(pixels16_.data(), pixels16_.bytes());
     width_ = w;
     height_ = h;
@@ -342,7 +363,7 @@ bool cPictBase::hStretchTo(int w, _typebuf<unsigned int>& out) {
 bool cPictBase::hStretchTo(int w, _typebuf<unsigned long long>& out) {
     if (w <= 0 || width_ <= 0 || height_ <= 0 || !is16Bpp_ || !pixels16_.data()) return false;
     long long n = 0;
-    if (!checkPixelCount(w, height_, &n) || !sizeBuffer(out, n)) return false;
+    if (!checkPixelCount(w, height_, &n, 8) || !sizeBuffer(out, n)) return false;
     stretchRows(pixels16_.data(), width_, height_, out.data(), w);
     return true;
 }
@@ -399,7 +420,7 @@ bool cPictBase::transform(const unsigned long long* src, long long sw, long long
     if (!src || !dst || sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return false;
     _typebuf<unsigned long long> in, out;
     long long sn = 0;
-    if (!checkPixelCount(sw, sh, &sn) || !sizeBuffer(in, sn)) return false;
+    if (!checkPixelCount(sw, sh, &sn, 8) || !sizeBuffer(in, sn)) return false;
     std::memcpy(in.data(), src, static_cast<std::size_t>(sn) * 8);
     if (!stretchBuffer(in, sw, sh, dw, dh, out)) return false;
     for (long long y = 0; y < dh; ++y) {
@@ -493,7 +514,7 @@ void minMaxBGR(const T* data, long long n, long long& lo, long long& hi) {
 
 bool cPictBase::autoScaleFrom(unsigned long long* data, long long w, long long h) {
     long long n = 0;
-    if (!data || !checkPixelCount(w, h, &n)) return false;
+    if (!data || !checkPixelCount(w, h, &n, 8)) return false;
     width_ = w;
     height_ = h;
     is16Bpp_ = true;
@@ -696,7 +717,7 @@ bool cPictDummy::create16_und(long long w, long long h) {
     w = static_cast<int>(w);
     h = static_cast<int>(h);
     long long n = 0;
-    if (!checkPixelCount(w, h, &n)) return false;
+    if (!checkPixelCount(w, h, &n, 8)) return false;
     pixels8_.set(0);
     if (!(pixels16_.count() == n && pixels16_.data()) && !sizeBuffer(pixels16_, n)) {
         close();

@@ -44,7 +44,10 @@ struct sSecurityRequest {
     int flag = 0;
 };
 
-// Told about drawing progress by decoders that report it.
+// Told about drawing progress by decoders that report it (JBIG2 between
+// segments, camera raw through LibRaw's stages).  Answering false stops the
+// decode, which then fails: the way a caller stops a library that cannot be
+// bounded from outside.
 class cPictDrawProfressNotifyTarget {
 public:
     virtual bool notifyDraw(double percent) = 0;
@@ -249,8 +252,18 @@ public:
 
     // The one size check of the library: true when w x h is a picture this
     // library will allocate (both sides positive, each at most kMaxPictSide,
-    // the product at most kMaxPictPixels); count receives w x h.
-    static bool checkPixelCount(long long w, long long h, long long* count = nullptr);
+    // the product at most kMaxPictPixels and, at bytesPerPixel bytes each,
+    // at most kMaxPictBytes: 16-bit pictures pass 8); count receives w x h.
+    static bool checkPixelCount(long long w, long long h, long long* count = nullptr, int bytesPerPixel = 4);
+    // Whether inputBytes of coded data may describe a picture of `pixels`
+    // pixels (kMaxPixelsPerInputByte, kFreePictPixels); an unknown input
+    // size (negative) may describe any.  Decoders whose coding can describe
+    // area without data refuse, or stop, past it.
+    static bool inputCanDescribe(long long pixels, long long inputBytes);
+    // The largest pixel buffer, in bytes, that allocPixels8/16 made on this
+    // thread since the last call with reset: tests hold decoders to memory
+    // proportional to their input with it.
+    static long long largestPixelBuffer(bool reset = false);
     // Sets the size and gives the picture an (uninitialised) buffer of that
     // kind, freeing the other; false, with the picture emptied, when the size
     // fails checkPixelCount or the memory cannot be had.  Every decoder

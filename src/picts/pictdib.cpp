@@ -521,6 +521,14 @@ bool cPictDIB::decodeRLE4(cFileIOTarget* s) { return u16at(14) == 4 && decodeRLE
 
 bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
     const long long w = width_, rows = rows_;
+    // End-of-bitmap and skips describe area without bytes: a picture larger
+    // than the rest of the stream may describe is refused before it is
+    // reserved, and rows filled for free stop at the same budget as the
+    // data arrives (for streams of unknown size).
+    const long long size = s->size();
+    const long long left = size >= 0 && static_cast<unsigned long long>(size) >= consumed_ ? size - consumed_ : -1;
+    if (!inputCanDescribe(w * height_, left)) return false;
+    auto withinBudget = [&](long long rowsFilled) { return inputCanDescribe(rowsFilled * w, static_cast<long long>(consumed_)); };
     if (!extActive_ && !allocPixels8(w, height_)) return false;
     sRLELineCtx c;
     if (!sizeBuf(c.line, w) || (extActive_ && !sizeBuf(c.pixels, w))) return false;
@@ -531,6 +539,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
     long long x = 0;
     // The rest of the bitmap, when the data ends it early, stays at index 0.
     auto finish = [&]() {
+        if (left < 0 && !withinBudget(rows)) return false;
         while (c.y < rows) rleFill(&c);
         return true;
     };
@@ -556,7 +565,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
         }
         switch (code[1]) {
             case 0:  // end of line: the rest of the line stays at index 0
-                if (c.y >= rows) return false;
+                if (c.y >= rows || (left < 0 && !withinBudget(c.y + 1))) return false;
                 rleFill(&c);
                 x = 0;
                 break;
@@ -567,6 +576,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
                 if (!s->readf(d, 2)) return false;
                 consumed_ += 2;
                 if (c.y + d[1] >= rows || d[0] > w - x) return false;
+                if (left < 0 && !withinBudget(c.y + d[1])) return false;
                 for (int k = 0; k < d[1]; ++k) {
                     rleFill(&c);  // the rest of the line at 0, x kept
                 }

@@ -4,10 +4,13 @@
 
 #include "base/bytereader.h"
 #include "base/checked.h"
+#include "picts/pictreadahead.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <jbig2.h>
@@ -24,13 +27,31 @@ constexpr long long kMaxJbig2PagePixels = 1LL << 26;
 // Segment headers read by the probe: a page's information segment comes
 // within the first few of them.
 constexpr unsigned int kJbig2HeadBytes = 4096;
-constexpr unsigned int kJbig2FeedPiece = 64 * 1024;
 
 const unsigned char kJbig2Id[8] = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A};
 
 // Segment type of the page information segment, and of the end of file.
 constexpr unsigned int kSegPageInfo = 48;
 constexpr unsigned int kSegEndOfFile = 51;
+
+// Declared work against bytes.  The library decodes whatever a segment
+// declares, reading zeros once its data has ended: a text region of 2^32
+// symbol instances in a few bytes runs for minutes.  A segment is refused
+// before the library sees it when its declared work is out of proportion
+// to its data length: at most kJbig2InstancesPerByte symbol instances (a
+// quarter of a bit each; real encoders spend tens of bits), decoded symbols
+// or halftone cells per byte beyond the first kJbig2FreeCount, and at most
+// kJbig2PixelsPerByte region pixels (one bit per 1024) beyond the first
+// kJbig2FreePixels.
+constexpr unsigned long long kJbig2InstancesPerByte = 32;
+constexpr unsigned long long kJbig2FreeCount = 4096;
+constexpr unsigned long long kJbig2PixelsPerByte = 8192;
+constexpr unsigned long long kJbig2FreePixels = 1ULL << 22;
+// The longest segment header read whole (referred-to segment lists).
+constexpr std::size_t kJbig2MaxHeaderBytes = 1u << 16;
+// A segment data length that says "up to the end marker" (immediate
+// generic regions only).
+constexpr std::uint32_t kJbig2UnknownLength = 0xFFFFFFFFu;
 
 // Reads one segment header; type, page and data length out.
 bool readSegmentHeader(cByteReader& in, unsigned int& type, std::uint32_t& dataLength) {
@@ -103,7 +124,70 @@ void onMessage(void* data, const char*, Jbig2Severity severity, uint32_t) {
     if (severity == JBIG2_SEVERITY_FATAL) *static_cast<bool*>(data) = true;
 }
 
+bool countFits(unsigned long long count, unsigned long long length) {
+    return count <= kJbig2FreeCount + length * kJbig2InstancesPerByte;
+}
+bool areaFits(unsigned long long w, unsigned long long h, unsigned long long length) {
+    return w * h <= kJbig2FreePixels + length * kJbig2PixelsPerByte;  // 32-bit sides: no overflow
+}
+
 }  // namespace
+
+bool cPictJBIG2::segmentInProportion(unsigned int type, std::uint32_t length, const unsigned char* data,
+                                     std::size_t have) {
+    cByteReader in(data, have);
+    const unsigned long long len = length;
+    std::uint32_t w = 0, h = 0;
+    // The region segment information field: width, height, x, y, flags.
+    auto region = [&]() { return in.read_u32be(w) && in.read_u32be(h) && in.skip(9); };
+    switch (type) {
+        case 0: {  // symbol dictionary
+            std::uint16_t flags = 0;
+            std::uint32_t exported = 0, fresh = 0;
+            if (!in.read_u16be(flags)) return false;
+            const bool huff = flags & 1, refAgg = flags & 2;
+            const unsigned templ = (flags >> 10) & 3, refTempl = (flags >> 12) & 1;
+            if (!huff && !in.skip(templ == 0 ? 8 : 2)) return false;
+            if (refAgg && refTempl == 0 && !in.skip(4)) return false;
+            if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return false;
+            return countFits(fresh, len);
+        }
+        case 4:
+        case 6:
+        case 7: {  // text regions: the instance count against the region and the data
+            std::uint16_t flags = 0;
+            std::uint32_t instances = 0;
+            if (!region() || !in.read_u16be(flags)) return false;
+            if ((flags & 1) && !in.skip(2)) return false;                        // Huffman table choices
+            if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return false;  // refinement AT pixels
+            if (!in.read_u32be(instances)) return false;
+            return areaFits(w, h, len) && countFits(instances, len) &&
+                   instances <= static_cast<unsigned long long>(w) * h;
+        }
+        case 16: {  // pattern dictionary: GRAYMAX + 1 patterns side by side
+            std::uint8_t flags = 0, pw = 0, ph = 0;
+            std::uint32_t grayMax = 0;
+            if (!in.read_u8(flags) || !in.read_u8(pw) || !in.read_u8(ph) || !in.read_u32be(grayMax)) return false;
+            return countFits(grayMax + 1ULL, len) && areaFits((grayMax + 1ULL) * pw, ph, len);
+        }
+        case 20:
+        case 22:
+        case 23: {  // halftone regions: the grid against the data
+            std::uint8_t flags = 0;
+            std::uint32_t gw = 0, gh = 0;
+            if (!region() || !in.read_u8(flags) || !in.read_u32be(gw) || !in.read_u32be(gh)) return false;
+            return areaFits(w, h, len) && areaFits(gw, gh, len);
+        }
+        case 36:
+        case 38:
+        case 39:
+        case 40:
+        case 42:
+        case 43:  // generic and refinement regions
+            return region() && areaFits(w, h, len);
+        default: return true;
+    }
+}
 
 cPictJBIG2::cPictJBIG2() = default;
 cPictJBIG2::~cPictJBIG2() = default;
@@ -171,8 +255,155 @@ bool cPictJBIG2::validFor(cFileIOTarget* stream, sPictInfo* info) {
 
 bool cPictJBIG2::isPicture(cFileIOTarget* stream, sPictInfo* info) { return validFor(stream, info); }
 
+namespace {
+
+// Feeds a file to the library one segment at a time, each checked by
+// segmentInProportion before the library sees its header; between segments
+// the caller's progress target may stop the decode.
+class cJbig2Feeder {
+public:
+    cJbig2Feeder(cFileIOTarget* s, Jbig2Ctx* ctx, cPictDrawProfressNotifyTarget* progress)
+        : in_(s), ctx_(ctx), progress_(progress), size_(s->size()) {}
+
+    // False when a segment is refused, the data is damaged, the library
+    // failed or the caller stopped; page set once page 1 is complete.
+    bool run(bool& fatal, Jbig2Image*& page) {
+        fatal_ = &fatal;
+        if (!copy(9)) return false;
+        const std::uint8_t flags = head_[8];
+        if (!(flags & 2) && !copy(4)) return false;
+        if (!feed()) return false;
+        if (flags & 1) {
+            // Sequential: each header followed by its data.
+            for (;;) {
+                unsigned int type = 0;
+                std::uint32_t length = 0;
+                if (!readHeader(type, length)) return tail(page);
+                if (!feedSegmentData(type, length, page)) return false;
+                if (page || type == kSegEndOfFile || length == kJbig2UnknownLength) return tail(page);
+            }
+        }
+        // Random access: every header up to the end of file, then the data
+        // of each in the same order.
+        std::vector<std::pair<unsigned int, std::uint32_t> > segments;
+        for (;;) {
+            unsigned int type = 0;
+            std::uint32_t length = 0;
+            if (!readHeader(type, length)) return false;
+            segments.emplace_back(type, length);
+            if (type == kSegEndOfFile) break;
+        }
+        for (const auto& s : segments) {
+            if (!feedSegmentData(s.first, s.second, page)) return false;
+            if (page || s.second == kJbig2UnknownLength) return tail(page);
+        }
+        return tail(page);
+    }
+
+    unsigned long long fed() const { return fed_; }
+
+private:
+    // n more bytes of the stream onto head_.
+    bool copy(std::size_t n) {
+        const std::size_t at = head_.size();
+        if (n > kJbig2MaxHeaderBytes || at + n > kJbig2MaxHeaderBytes) return false;
+        head_.resize(at + n);
+        return in_.read(head_.data() + at, static_cast<unsigned int>(n));
+    }
+
+    // One segment header onto head_ (fed at once); false at the end of the
+    // stream or for a damaged header.
+    bool readHeader(unsigned int& type, std::uint32_t& length) {
+        if (!copy(6)) return false;
+        const std::size_t start = head_.size() - 6;
+        const std::uint32_t number = static_cast<std::uint32_t>(head_[start]) << 24 | head_[start + 1] << 16 |
+                                     head_[start + 2] << 8 | head_[start + 3];
+        const std::uint8_t flags = head_[start + 4];
+        std::uint32_t referred = head_[start + 5] >> 5;
+        std::size_t more = 0;
+        if (referred == 7) {
+            if (!copy(3)) return false;
+            referred = (static_cast<std::uint32_t>(head_[start + 5]) << 24 | head_[start + 6] << 16 |
+                        head_[start + 7] << 8 | head_[start + 8]) & 0x1FFFFFFF;
+            more = (referred + 1 + 7) / 8;
+        } else if (referred > 4) {
+            return false;
+        }
+        const std::size_t refSize = number <= 256 ? 1 : (number <= 65536 ? 2 : 4);
+        std::size_t refs = 0;
+        if (!checked_mul(static_cast<std::size_t>(referred), refSize, refs) || !checked_add(more, refs, more)) return false;
+        if (!checked_add(more, static_cast<std::size_t>((flags & 0x40) ? 4 : 1), more) || !copy(more) || !copy(4))
+            return false;
+        const std::size_t l = head_.size() - 4;
+        type = flags & 0x3F;
+        length = static_cast<std::uint32_t>(head_[l]) << 24 | head_[l + 1] << 16 | head_[l + 2] << 8 | head_[l + 3];
+        return true;
+    }
+
+    // The held header (and what came before it) after the check, then the
+    // segment's data in pieces.
+    bool feedSegmentData(unsigned int type, std::uint32_t length, Jbig2Image*& page) {
+        unsigned long long left = length;
+        if (length == kJbig2UnknownLength) {
+            // Up to an end marker the library finds: the rest of the stream.
+            if (size_ < 0) return false;
+            left = static_cast<unsigned long long>(size_) > in_.tell() ? size_ - in_.tell() : 0;
+        }
+        // The fields that declare the work lie in the first bytes.
+        unsigned char peek[64];
+        const unsigned int look = static_cast<unsigned int>(std::min<unsigned long long>(left, sizeof peek));
+        const unsigned int got = in_.readSome(peek, look);
+        if (!cPictJBIG2::segmentInProportion(type, static_cast<std::uint32_t>(std::min<unsigned long long>(left, 0xFFFFFFFFu)), peek, got))
+            return false;
+        if (progress_ && !progress_->notifyDraw(size_ > 0 ? 100.0 * static_cast<double>(in_.tell()) / static_cast<double>(size_) : 0.0))
+            return false;
+        if (!feed() || !give(peek, got)) return false;
+        left -= got;
+        unsigned char piece[4096];
+        while (left) {
+            const unsigned int n = in_.readSome(piece, static_cast<unsigned int>(std::min<unsigned long long>(left, sizeof piece)));
+            if (n == 0) break;  // cut short: the library decides
+            if (!give(piece, n)) return false;
+            left -= n;
+        }
+        page = jbig2_page_out(ctx_);
+        return true;
+    }
+
+    // What was read after the last whole segment (a damaged or cut header)
+    // goes to the library, which judges it.
+    bool tail(Jbig2Image*& page) {
+        if (!feed()) return false;
+        if (!page) page = jbig2_page_out(ctx_);
+        return true;
+    }
+
+    bool feed() {
+        const bool ok = give(head_.data(), head_.size());
+        head_.clear();
+        return ok;
+    }
+
+    bool give(const unsigned char* p, std::size_t n) {
+        if (!n) return true;
+        fed_ += n;
+        return jbig2_data_in(ctx_, p, n) >= 0 && !*fatal_;
+    }
+
+    cPictReadAhead in_;
+    Jbig2Ctx* ctx_;
+    cPictDrawProfressNotifyTarget* progress_;
+    long long size_;
+    std::vector<unsigned char> head_;
+    unsigned long long fed_ = 0;
+    bool* fatal_ = nullptr;
+};
+
+}  // namespace
+
 bool cPictJBIG2::decode(cFileIOTarget* stream) {
     close();
+    fed_ = 0;
     long long pw = 0, ph = 0;
     if (!readPageSize(stream, pw, ph) || !stream->set_fp(0)) return false;
 
@@ -183,18 +414,12 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     bool fatal = false;
     Jbig2Ctx* ctx = jbig2_ctx_new(&alloc.base, static_cast<Jbig2Options>(0), nullptr, onMessage, &fatal);
     if (!ctx) return false;
-    _typebuf<unsigned char> piece(kJbig2FeedPiece);
     Jbig2Image* page = nullptr;
-    bool ok = true;
-    // Feed until the first page is complete: the pages after it are not
+    // Fed until the first page is complete: the pages after it are not
     // needed, nor held.
-    while (ok && !page) {
-        const unsigned int got = stream->read(piece.data(), kJbig2FeedPiece);
-        if (!cFileIOTarget::transferred(got, kJbig2FeedPiece)) ok = false;
-        if (!ok || got == 0) break;
-        if (jbig2_data_in(ctx, piece.data(), got) < 0 || fatal) ok = false;
-        if (ok) page = jbig2_page_out(ctx);
-    }
+    cJbig2Feeder feeder(stream, ctx, drawProgress_);
+    bool ok = feeder.run(fatal, page);
+    fed_ = feeder.fed();
     // A page whose end-of-page segment never came is cut short.
     if (ok && page && !fatal && checkPixelCount(page->width, page->height) && allocPixels8(page->width, page->height)) {
         const long long w = page->width, h = page->height;

@@ -9,6 +9,8 @@
 #pragma once
 
 #include "picts/pictbase.h"
+#include <cstddef>
+#include <cstdint>
 
 class cPictJBIG2 : public cPictBase {
 public:
@@ -24,4 +26,18 @@ public:
     // The first page's size from its page information segment; a height of
     // 0xFFFFFFFF (striped, height known at the end) comes back as 0.
     static bool readPageSize(cFileIOTarget* stream, long long& width, long long& height);
+
+    // Whether a segment of this type and data length declares work in
+    // proportion to its bytes (symbol instances, symbols, patterns, region
+    // and grid area); data holds the first `have` bytes of its data.  The
+    // decode feeds the library one segment at a time and stops at the first
+    // that is not; the caller's progress target (refPictDrawProgress) is
+    // told between segments, and a false answer stops the decode too.
+    static bool segmentInProportion(unsigned int type, std::uint32_t length, const unsigned char* data,
+                                    std::size_t have);
+    // Bytes the last decode handed to the library.
+    unsigned long long bytesFedToLibrary() const { return fed_; }
+
+private:
+    unsigned long long fed_ = 0;
 };

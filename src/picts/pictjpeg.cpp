@@ -114,11 +114,23 @@ void skipInput(j_decompress_ptr cinfo, long n) {
 
 void termSource(j_decompress_ptr) {}
 
+// A progressive file's scans are all read before the first row comes out,
+// each over the whole picture.  They stop at a budget tied to the input:
+// once the data has ended (the decode is refused at its first row anyway),
+// and once the scans' area passes kJpegScanBudget times what the bytes fed
+// so far may describe (cPictBase::inputCanDescribe).
+constexpr long long kJpegScanBudget = 16;
+
 void progressMonitor(j_common_ptr cinfo) {
-    if (cinfo->is_decompressor) {
-        j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (d->input_scan_number > kMaxJpegScans) errorExit(cinfo);
-    }
+    if (!cinfo->is_decompressor) return;
+    j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    sState* st = stateOf(cinfo);
+    if (d->input_scan_number > kMaxJpegScans) errorExit(cinfo);
+    if (st->started || !d->progressive_mode) return;
+    if (st->endInserted) errorExit(cinfo);
+    const long long area = static_cast<long long>(d->image_width) * d->image_height;
+    const long long work = area * d->input_scan_number / kJpegScanBudget;
+    if (!cPictBase::inputCanDescribe(work, static_cast<long long>(st->fed))) errorExit(cinfo);
 }
 
 }  // namespace
@@ -219,6 +231,10 @@ bool cJPEGParser::start() {
             return false;
         }
     }
+    // Rows the data cannot reach would be refused at the first made-up one;
+    // a picture the whole stream cannot describe is refused before the
+    // library reserves its buffers or reads a scan.
+    if (!cPictBase::inputCanDescribe(width_ * height_, st->stream->size())) return false;
     if (setjmp(st->jump)) return false;
     st->cinfo.out_color_space = cmyk_ ? JCS_CMYK : JCS_EXT_BGRA;
     if (!jpeg_start_decompress(&st->cinfo)) return false;

@@ -3,10 +3,29 @@
 // pixels; past these the decode fails instead of exhausting memory.
 #pragma once
 
-// The most pixels one picture buffer holds (2^28: 16384 x 16384, 1 GiB of
-// 8-bit pixels, 2 GiB of 16-bit ones).  cPictBase::checkPixelCount is the
-// one place that applies it.
+// The most pixels one picture buffer holds (2^28: 16384 x 16384 of 8-bit
+// pixels).  The cap is also a byte cap (kMaxPictBytes, 1 GiB): a 16-bit
+// picture, 8 bytes a pixel, gets half as many pixels.  cPictBase::
+// checkPixelCount is the one place that applies both.
 constexpr long long kMaxPictPixels = 1LL << 28;
+constexpr long long kMaxPictBytes = kMaxPictPixels * 4;
+
+// Work and memory proportional to the input.  Codings that can describe
+// area without bytes for it (an RLE bitmap's end-of-bitmap and skips, a
+// progressive JPEG's scans over a picture its data never reaches) may
+// describe at most kMaxPixelsPerInputByte pixels for each byte of input, on
+// top of kFreePictPixels that any input may describe however short it is.
+// Complete files stay far below the ratio (an RLE8 run holds 255 pixels in
+// 2 bytes, a JPEG block needs at least a bit for its 64 pixels); past it,
+// the data could not have filled the picture.  cPictBase::inputCanDescribe
+// applies it.
+constexpr long long kMaxPixelsPerInputByte = 1024;
+constexpr long long kFreePictPixels = 1LL << 22;
+
+// Deflate's largest expansion: at most 1032 bytes out for one byte in (a
+// 258-byte match in under two bits).  A PNG whose rows need more than this
+// times the bytes left in the stream cannot be filled by them.
+constexpr long long kMaxDeflateRatio = 1032;
 
 // The largest width or height any picture may have, whatever the other side.
 constexpr long long kMaxPictSide = 1LL << 24;

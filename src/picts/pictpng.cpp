@@ -127,7 +127,7 @@ long long cPictPNG::pixelsPerInterlacedLine() const {
 bool cPictPNG::chkProcessHeader() {
     if (!hdr_.width || !hdr_.height) return false;
     // The one size cap of the library, before anything is allocated.
-    if (!checkPixelCount(hdr_.width, hdr_.height)) return false;
+    if (!checkPixelCount(hdr_.width, hdr_.height, nullptr, hdr_.depth == 16 ? 8 : 4)) return false;
     const int d = hdr_.depth;
     switch (hdr_.colorType) {
         case 0:
@@ -207,6 +207,7 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
     curLine_.set(0);
     fill_ = 0;
     seenHeader_ = seenIdat_ = idatEnded_ = rowsDone_ = false;
+    inputLeft_ = -1;
     lineLen_ = 0;
     inflater_.init();
     if (!inflater_.reset()) return false;
@@ -237,6 +238,8 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
             if (idatEnded_ || length == 0) break;
             if (!seenIdat_) {
                 seenIdat_ = true;
+                const long long size = stream->size();
+                inputLeft_ = size >= 0 && static_cast<unsigned long long>(size) >= consumed_ ? size - consumed_ : -1;
                 if (!probeOnly_ && !beginPixels()) break;
             }
             if (!sizeBuf(data, std::min<long long>(length, kPngIdatPiece))) break;
@@ -334,6 +337,12 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
 // IDAT
 
 bool cPictPNG::beginPixels() {
+    // Rows that the rest of the stream cannot inflate to would fail at IEND:
+    // they are refused before the picture is reserved.
+    long long need = 0, most = 0;
+    if (inputLeft_ >= 0 && checked_mul(static_cast<long long>(hdr_.height), scanlineBytes() - 1, need) &&
+        checked_mul(inputLeft_, kMaxDeflateRatio, most) && need > most)
+        return false;
     width_ = hdr_.width;
     height_ = hdr_.height;
     is16Bpp_ = hdr_.depth == 16;

@@ -65,6 +65,7 @@ protected:
     long long row_ = 0;
     int pass_ = -1;
     bool probeOnly_ = false;
+    long long inputLeft_ = -1;   // bytes the stream holds from the first IDAT on; -1 unknown
     // curLine_ holds many scanlines at once (inflated in large steps),
     // prevLine_ the prior line across refills of it.
     _typebuf<unsigned char> prevLine_, curLine_;

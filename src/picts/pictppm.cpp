@@ -85,11 +85,11 @@ bool cPictPPM::decode(cFileIOTarget* s) {
     close();
     if (!loadSkipHeader(s)) return false;
     const long long w = width_, h = height_;
-    if (!checkPixelCount(w, h)) {
+    const bool wide = maxval_ >= 256;
+    if (!checkPixelCount(w, h, nullptr, wide ? 8 : 4)) {
         width_ = height_ = 0;
         return false;
     }
-    const bool wide = maxval_ >= 256;
     const int channels = format_ == '6' ? 3 : 1;
     long long rowBytes = 0;
     if (format_ == '4')

@@ -132,12 +132,22 @@ private:
 void quietData(void*, const char*, const int) {}
 void quietMemory(void*, const char*, const char*) {}
 
+// LibRaw's stages reported to the caller's progress target; a false answer
+// cancels the library's work (it checks between and inside its stages).
+int onProgress(void* data, enum LibRaw_progress stage, int iteration, int expected) {
+    auto* target = static_cast<cPictDrawProfressNotifyTarget*>(data);
+    int bit = 0;
+    while (bit < 31 && (1 << bit) < static_cast<int>(stage)) ++bit;
+    const double done = expected > 0 ? static_cast<double>(iteration) / expected : 0.0;
+    return target->notifyDraw(100.0 * (bit + done) / 31.0) ? 0 : 1;
+}
+
 // One LibRaw session over a stream.
 struct sRawSession {
     std::unique_ptr<LibRaw> lr;
     std::unique_ptr<cRawDataStream> ds;
 
-    bool open(cFileIOTarget* stream) {
+    bool open(cFileIOTarget* stream, cPictDrawProfressNotifyTarget* progress = nullptr) {
         try {
             lr.reset(new LibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK));
             ds.reset(new cRawDataStream(stream));
@@ -147,6 +157,7 @@ struct sRawSession {
         if (!ds->valid()) return false;
         lr->set_dataerror_handler(quietData, nullptr);
         lr->set_memerror_handler(quietMemory, nullptr);
+        if (progress) lr->set_progress_handler(onProgress, progress);
         lr->imgdata.params.max_raw_memory_mb = kMaxRawMemoryMB;
         try {
             return lr->open_datastream(ds.get()) == LIBRAW_SUCCESS;
@@ -161,7 +172,8 @@ struct sRawSession {
         w = s.width;
         h = s.height;
         if (s.flip & 4) std::swap(w, h);
-        return cPictBase::checkPixelCount(w, h) && cPictBase::checkPixelCount(s.raw_width, s.raw_height);
+        // Developed pictures are 16-bit: 8 bytes a pixel.
+        return cPictBase::checkPixelCount(w, h, nullptr, 8) && cPictBase::checkPixelCount(s.raw_width, s.raw_height);
     }
 
     ~sRawSession() {
@@ -218,7 +230,8 @@ public:
         if (!entries || !s_->readf(entries.get(), n * 12)) return false;
         long long w = 0, ht = 0;
         bool cfa = false;
-        unsigned subs[4] = {};
+        static constexpr unsigned kMaxSubs = 4;
+        unsigned subs[kMaxSubs] = {};
         unsigned nsubs = 0;
         for (unsigned i = 0; i < n; ++i) {
             const unsigned char* e = entries.get() + i * 12;
@@ -231,16 +244,15 @@ public:
                     if (depth == 0) readMake(e, count, h);
                     break;
                 case 0x014A:
+                    // Any number of SubIFDs entries may appear; only the first
+                    // kMaxSubs offsets are kept, checked at each append.
                     if (count == 1) {
-                        subs[nsubs++] = u32(e + 8);
-                    } else if (count > 1) {
-                        unsigned char offs[16];
-                        nsubs = std::min(count, 4u);
-                        if (s_->set_fp(u32(e + 8)) && s_->readf(offs, nsubs * 4)) {
-                            for (unsigned k = 0; k < nsubs; ++k) subs[k] = u32(offs + 4 * k);
-                        } else {
-                            nsubs = 0;
-                        }
+                        if (nsubs < kMaxSubs) subs[nsubs++] = u32(e + 8);
+                    } else if (count > 1 && nsubs < kMaxSubs) {
+                        unsigned char offs[4 * kMaxSubs];
+                        const unsigned take = std::min(count, kMaxSubs - nsubs);
+                        if (s_->set_fp(u32(e + 8)) && s_->readf(offs, take * 4))
+                            for (unsigned k = 0; k < take; ++k) subs[nsubs++] = u32(offs + 4 * k);
                     }
                     break;
                 case 0x9216: h.tiffEP = depth == 0 || h.tiffEP; break;
@@ -367,7 +379,7 @@ bool cPictRawBase::decode(cFileIOTarget* stream) {
     if (!readHeader(stream, h) || !accepts(h, type_)) return false;
     sRawSession session;
     long long w = 0, ht = 0;
-    if (!session.open(stream) || !session.size(w, ht)) return false;
+    if (!session.open(stream, drawProgress_) || !session.size(w, ht)) return false;
     LibRaw& lr = *session.lr;
     libraw_output_params_t& p = lr.imgdata.params;
     p.output_bps = 16;

@@ -128,7 +128,9 @@ struct cPictTIFF::sSession {
         if (!tif || client.error) return false;
         if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
             return false;
-        return cPictBase::checkPixelCount(width, height);
+        uint16_t bits = 1;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        return cPictBase::checkPixelCount(width, height, nullptr, bits == 16 ? 8 : 4);
     }
 };
 
@@ -268,7 +270,14 @@ bool cPictTIFF::decodeSamples(sSession& s) {
     f.premultiplied = f.hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA;
     const long long w = s.width, h = s.height;
     const bool deep = bits == 16;
-    if (!(deep ? allocPixels16(w, h) : allocPixels8(w, h))) return false;
+    // The picture is reserved once the first strip or tile has decoded: a
+    // few bytes of header claiming a huge picture reserve nothing.
+    bool reserved = false;
+    auto reserve = [&]() {
+        if (reserved) return true;
+        reserved = true;
+        return deep ? allocPixels16(w, h) : allocPixels8(w, h);
+    };
     const long long pixelBytes = static_cast<long long>(spp) * (bits / 8);
 
     if (TIFFIsTiled(s.tif)) {
@@ -288,7 +297,8 @@ bool cPictTIFF::decodeSamples(sSession& s) {
         for (long long ty = 0; ty < h; ty += th) {
             for (long long tx = 0; tx < w; tx += tw) {
                 const uint32_t index = TIFFComputeTile(s.tif, static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0, 0);
-                if (TIFFReadEncodedTile(s.tif, index, tile.data(), tileSize) < 0 || s.client.error) return false;
+                if (TIFFReadEncodedTile(s.tif, index, tile.data(), tileSize) < 0 || s.client.error || !reserve())
+                    return false;
                 const long long cols = w - tx < tw ? w - tx : tw;
                 const long long rows = h - ty < th ? h - ty : th;
                 for (long long r = 0; r < rows; ++r) {
@@ -319,7 +329,7 @@ bool cPictTIFF::decodeSamples(sSession& s) {
         const tmsize_t got = TIFFReadEncodedStrip(s.tif, index, strip.data(), stripSize);
         const long long rows = h - y < rowsPerStrip ? h - y : rowsPerStrip;
         // A strip that decodes to fewer rows than it covers is damaged.
-        if (got < 0 || s.client.error || got < rows * rowBytes) return false;
+        if (got < 0 || s.client.error || got < rows * rowBytes || !reserve()) return false;
         for (long long r = 0; r < rows; ++r) {
             const long long at = (h - 1 - (y + r)) * w;
             const unsigned char* src = strip.data() + r * rowBytes;
@@ -332,6 +342,17 @@ bool cPictTIFF::decodeSamples(sSession& s) {
     return true;
 }
 
+bool cPictTIFF::firstStrileInside(sSession& s) {
+    int err = 0;
+    const uint64_t offset = TIFFGetStrileOffsetWithErr(s.tif, 0, &err);
+    if (err) return false;
+    const uint64_t length = TIFFGetStrileByteCountWithErr(s.tif, 0, &err);
+    const long long size = s.client.stream->size();
+    if (err || length == 0) return false;
+    unsigned long long end = 0;
+    return size < 0 || (checked_add(offset, length, end) && end <= static_cast<unsigned long long>(size));
+}
+
 bool cPictTIFF::decodeRGBA(sSession& s) {
     char message[1024];
     if (!TIFFRGBAImageOK(s.tif, message)) return false;
@@ -342,7 +363,9 @@ bool cPictTIFF::decodeRGBA(sSession& s) {
     // the file's Orientation is applied afterwards, the same for both ways.
     img.orientation = ORIENTATION_TOPLEFT;
     img.req_orientation = ORIENTATION_BOTLEFT;
-    bool ok = allocPixels8(s.width, s.height);
+    // The library reads the strips itself: the picture is reserved only when
+    // the first one lies inside the stream.
+    bool ok = firstStrileInside(s) && allocPixels8(s.width, s.height);
     if (ok) ok = TIFFRGBAImageGet(&img, raw8Bpp(), s.width, s.height) != 0 && !s.client.error;
     TIFFRGBAImageEnd(&img);
     if (!ok) return false;

@@ -29,5 +29,7 @@ public:
 private:
     bool decodeSamples(sSession& s);
     bool decodeRGBA(sSession& s);
+    // Whether the first strip or tile's bytes lie inside the stream.
+    static bool firstStrileInside(sSession& s);
     bool applyOrientation(int orientation);
 };

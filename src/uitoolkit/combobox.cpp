@@ -63,11 +63,9 @@ const char* cComboBoxChild::text(int index) const {
 
 void cComboBoxChild::remove(int index) {
     if (!mItems.erase(index)) return;
-    // A selection must always name an item: the removed one is forgotten.
-    if (index == mSelected) {
-        mSelected = -1;
-        showText("");
-    }
+    // A selection must always name an item: the removed one is forgotten,
+    // but the edit keeps showing its text.
+    if (index == mSelected) mSelected = -1;
 }
 
 void cComboBoxChild::clear() {

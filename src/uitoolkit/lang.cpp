@@ -380,6 +380,8 @@ void cLibLang::ref(cLibLang* lib) {
 }
 
 namespace {
+tLangApplied gLangApplied = nullptr;
+
 const cLibLang::sLangDef* findRow(unsigned int lang, const cLibLang::sLangDef* rows, long long n) {
     if (!rows || n < 1) return nullptr;
     for (long long i = 0; i < n; ++i)
@@ -416,7 +418,14 @@ bool cLibLang::applyLang(unsigned int lang) {
         }
     }
     glastAppliedLang = lang;
+    if (ok && gLangApplied) gLangApplied(lang);
     return ok;
+}
+
+tLangApplied __setLangAppliedHook(tLangApplied hook) {
+    tLangApplied old = gLangApplied;
+    gLangApplied = hook;
+    return old;
 }
 
 bool cLibLang::applyDefaultLang() {

@@ -193,6 +193,11 @@ public:
     static unsigned int glastAppliedLang;
 };
 
+// Told after every language applied successfully: the platform chooses its
+// standard face by it.  Returns the hook installed before.
+typedef void (*tLangApplied)(unsigned int lang);
+tLangApplied __setLangAppliedHook(tLangApplied hook);
+
 // The toolkit's own table: ten languages, no ESP.
 class cCIOMLang : public cLibLang {
 public:

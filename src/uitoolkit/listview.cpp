@@ -71,15 +71,13 @@ void cListViewChild::onInitData() {
     mFullBgU = mSelBgU;
     mSpacing = 0;
     mMulti = mCheckMode = mFullRow = false;
-    mBatch = mPending = false;
+    mBatch = mPending = mPendingRemeasure = false;
     mTypedCount = 0;
     mTypedAt = 0;
     mChbSpacing = mTextPadding = 0;
     mChecked = mUnchecked = nullptr;
     sLock l(mData.lock());
     mData.clear();
-    mLayout.destroy();
-    mTopOf.destroy();
     mCurrent = -1;
 }
 
@@ -103,37 +101,44 @@ void cListViewChild::clientRect(sRect* r) {
 
 bool cListViewChild::setColumn(int col, const char* text, int width, cCanvas::eTextAlign align) {
     if (!mHeader.setColumn(col, text, width, align)) return false;
-    sLock l(mData.lock());
-    mColumns.insert(col)->align = align;
-    relayout(false);
+    bool added;
+    {
+        sLock l(mData.lock());
+        added = !mData.column(col);
+        mData.addColumn(col)->align = align;
+    }
+    // Only the cells of the list's columns count in a row's height.
+    if (added) build(false);
+    else relayout();
     return true;
 }
 
 bool cListViewChild::setColumnFont(int col, cFontObject* font) {
     sLock l(mData.lock());
-    sColumnLook* c = mColumns.find(col);
+    sListViewColumnData* c = mData.column(col);
     if (!c) return false;
     c->font = font;
-    relayout(true);
+    relayout();
     return true;
 }
 
 bool cListViewChild::setColumnTextColor(int col, unsigned int color, bool rp) {
     sLock l(mData.lock());
-    sColumnLook* c = mColumns.find(col);
+    sListViewColumnData* c = mData.column(col);
     if (!c) return false;
-    c->color = color;
+    if (c->textColor == color) return true;
+    c->textColor = color;
     if (rp) repaint();
     return true;
 }
 
 bool cListViewChild::setColumnWidth(int col, int width) {
-    if (!mColumns.find(col)) return false;
+    if (!mData.column(col)) return false;
     return mHeader.resizeItem(col, width);
 }
 
 bool cListViewChild::setSortType(int col, cListViewSortProvider* p) {
-    if (!mColumns.find(col)) {
+    if (!mData.column(col)) {
         delete p;
         return false;
     }
@@ -142,43 +147,91 @@ bool cListViewChild::setSortType(int col, cListViewSortProvider* p) {
 
 bool cListViewChild::setSortDirection(int col, bool ascending) {
     if (!mData.setSortDirection(col, ascending)) return false;
-    if (mData.sortedColumn() == col) relayout(false);
+    if (mData.sortedColumn() == col) relayout();
     return true;
 }
 
+int cListViewChild::measureRow(cListViewData::Row& cells, bool remeasure) {
+    int h = kMinRowHeight;
+    cFontObject* font = nullptr;
+    bool fontAsked = false;
+    for (auto* c = cells.first(); c; c = cells.next(c)) {
+        if (!mData.column(c->key)) continue;
+        sListViewDataItem& it = c->value;
+        if (remeasure || it.height == 0) {
+            if (!fontAsked) {
+                font = stdFont();
+                fontAsked = true;
+            }
+            // An empty text takes no height: a row of empty cells keeps the
+            // minimum height.
+            sSize ts{0, 0};
+            if (font && it.text.get() && *it.text.get() && !font->getTextDim(nullptr, it.text.get(), -1, ts)) ts.h = 0;
+            int ph = 0;
+            for (cPicturesList* pl : mImages)
+                if (pl && it.image >= 0)
+                    if (cPicture* p = pl->image(it.image)) ph = std::max(ph, p->height());
+            it.height = static_cast<short>(std::min(std::max(std::max(ts.h, ph), 0) + 4, 0x7FFF));
+        }
+        h = std::max<int>(h, it.height);
+    }
+    return h + mSpacing;
+}
+
+void cListViewChild::measureAndStore(int row) {
+    sLock l(mData.lock());
+    if (cListViewData::RowNode* n = mData.node(row)) mData.setRowHeight(n, measureRow(n->value.cells, false));
+}
+
 bool cListViewChild::setItem(int row, int col, const char* text, int image, void* association) {
-    cListViewData::eSetResult r = mData.setItem(row, col, text, image, association);
-    if (r == cListViewData::srRelayout) relayout(false);
+    cListViewData::eSetResult r;
+    {
+        sLock l(mData.lock());
+        r = mData.setItem(row, col, text, image, association);
+        if (r == cListViewData::srRelayout) measureAndStore(row);
+    }
+    if (r == cListViewData::srRelayout) relayout();
     return r != cListViewData::srFailed;
 }
 
 int cListViewChild::addItem(int col, const char* text, int image, void* association) {
-    int row = mData.addItem(col, text, image, association);
-    if (row >= 0) relayout(false);
+    int row;
+    {
+        sLock l(mData.lock());
+        row = mData.addItem(col, text, image, association);
+        if (row >= 0) measureAndStore(row);
+    }
+    if (row >= 0) relayout();
     return row;
 }
 
 bool cListViewChild::sort(int col) {
     if (!mData.sort(col)) return false;
-    relayout(false);
+    relayout();
     return true;
 }
 
+// The display order changes, but the heights move with their rows: the
+// layout stays right without being built again.
+void cListViewChild::reorderByID() { mData.reorderByID(); }
+
 bool cListViewChild::remove(int row) {
-    sLock l(mData.lock());
-    if (!mData.remove(row)) return false;
-    if (mCurrent == row) mCurrent = -1;
-    relayout(false);
+    {
+        sLock l(mData.lock());
+        if (!mData.remove(row)) return false;
+        if (mCurrent == row) mCurrent = -1;
+    }
+    relayout();
     return true;
 }
 
 bool cListViewChild::clear() {
-    sLock l(mData.lock());
-    mData.clear();
-    mLayout.destroy();
-    mTopOf.destroy();
-    mCurrent = -1;
-    relayout(false);
+    {
+        sLock l(mData.lock());
+        mData.clear();
+        mCurrent = -1;
+    }
+    relayout();
     return true;
 }
 
@@ -187,109 +240,94 @@ int cListViewChild::selected() {
     return mCurrent;
 }
 
+// ---- layout --------------------------------------------------------------------
+
 void cListViewChild::relayout(bool remeasure) {
     if (mBatch) {
         mPending = true;
         if (remeasure) mPendingRemeasure = true;
         return;
     }
-    build(remeasure);
+    if (remeasure) {
+        build(true);
+        return;
+    }
+    // Scroll sizes and repaints belong to the UI thread: a worker hands them
+    // over through the post queue, once until the UI thread has taken it.
+    if (std::this_thread::get_id() == mUiThread) applyLayout();
+    else if (!mLayoutPosted.exchange(true)) postAction(new cLayoutReady);
 }
 
 bool cListViewChild::endChanges(bool remeasure) {
     mBatch = false;
-    if (!mPending) return false;
-    mPending = false;
-    build(remeasure || mPendingRemeasure.exchange(false));
+    if (!mPending.exchange(false)) return false;
+    const bool again = mPendingRemeasure.exchange(false);
+    // Rows changed inside the batch were measured as they changed; a batch
+    // that changed the measure itself, or a caller asking for it, measures
+    // every row again.
+    if (remeasure || again) build(true);
+    else relayout();
     return true;
 }
 
 void cListViewChild::build(bool remeasure) {
-    {
-        int y, m;
-        sLock l(mData.lock());
-        mLayout.destroy();
-        mTopOf.destroy();
-        y = headerShownHeight();
-        m = height();
-        cFontObject* font = stdFont();
-        const bool anyColumn = !mColumns.empty();
-        mData.forEachInOrder([&](int row, cListViewData::Row& cells) {
-            if (!anyColumn) {
-                y += kMinRowHeight;
-                return true;
-            }
-            int h = kMinRowHeight;
-            for (auto* c = cells.first(); c; c = cells.next(c)) {
-                sListViewDataItem& it = c->value;
-                if (remeasure || it.height == 0) {
-                    sSize ts{0, 0};
-                    if (font && it.text.get() && *it.text.get()) font->getTextDim(nullptr, it.text.get(), -1, ts);
-                    else if (font) font->getTextDim(nullptr, "W", -1, ts);
-                    int ph = 0;
-                    for (cPicturesList* pl : mImages)
-                        if (pl && it.image >= 0)
-                            if (cPicture* p = pl->image(it.image)) ph = std::max(ph, p->height());
-                    it.height = static_cast<short>(std::min(std::max(ts.h, ph) + 4, 0x7FFF));
-                }
-                h = std::max<int>(h, it.height);
-            }
-            h += mSpacing;
-            sItemYDs* e = mLayout.insert(y);
-            e->rowId = row;
-            e->height = h;
-            *mTopOf.insert(row) = y;
-            m = std::min(m, h);
-            y += h;
-            return true;
-        });
-        mLaidHeight = y;
-        mLaidQuantum = std::max(m, 1);
+    if (mBatch) {
+        mPending = true;
+        mPendingRemeasure = true;
+        return;
     }
-    // Scroll sizes and repaints belong to the UI thread: a worker hands them
-    // over through the post queue.
-    if (std::this_thread::get_id() == mUiThread) applyLayout();
-    else postAction(new cLayoutReady);
+    {
+        sLock l(mData.lock());
+        mData.setAllHeights([&](int, cListViewData::Row& cells) { return measureRow(cells, remeasure); });
+    }
+    relayout();
 }
 
 void cListViewChild::applyLayout() {
-    int h, q;
+    mLayoutPosted = false;
+    long long y;
+    int m;
     {
         sLock l(mData.lock());
-        h = mLaidHeight;
-        q = mLaidQuantum;
+        // Without any column a row only advances by the minimum height.
+        const bool anyColumn = mData.hasColumns();
+        const int rows = mData.getRowCount();
+        y = headerShownHeight() + (anyColumn ? mData.totalHeight() : static_cast<long long>(kMinRowHeight) * rows);
+        m = height();
+        if (anyColumn && rows > 0) m = std::min(m, mData.minHeight());
     }
-    setQuantumSize(5, q);
-    setMinVisualHeight(h);
+    setQuantumSize(5, std::max(m, 1));
+    setMinVisualHeight(static_cast<int>(std::min<long long>(y, INT_MAX)));
     repaint();
 }
 
 int cListViewChild::rowAt(int contentY) {
     sLock l(mData.lock());
-    auto* n = mLayout.find_le(contentY);
-    if (!n || n->key + n->value.height <= contentY) return -1;
-    return n->value.rowId;
+    if (!mData.hasColumns()) return -1;
+    long long top = 0;
+    cListViewData::RowNode* n = mData.rowAtY(static_cast<long long>(contentY) - headerShownHeight(), top);
+    return n ? n->key : -1;
 }
 
 bool cListViewChild::itemRange(int row, int& top, int& bottom) {
     sLock l(mData.lock());
-    int* t = mTopOf.find(row);
-    if (!t) return false;
-    top = *t - shiftY();
-    bottom = top + mLayout.find(*t)->height;
+    cListViewData::RowNode* n = mData.node(row);
+    if (!n || !mData.hasColumns()) return false;
+    const long long t = mData.topOf(n) + headerShownHeight() - shiftY();
+    top = static_cast<int>(std::max<long long>(std::min<long long>(t, INT_MAX), INT_MIN));
+    bottom = static_cast<int>(std::min<long long>(t + n->value.height, INT_MAX));
     return true;
+}
+
+bool cListViewChild::itemPos(int row, int& top) {
+    int bottom;
+    return itemRange(row, top, bottom);
 }
 
 bool cListViewChild::adjustScrollToItem(int row) {
     int top, bottom;
-    {
-        sLock l(mData.lock());
-        int* t = mTopOf.find(row);
-        if (!t) return false;
-        top = *t;
-        bottom = top + mLayout.find(*t)->height;
-    }
-    sRect r{0, top - headerShownHeight(), 1, bottom - top};
+    if (!itemRange(row, top, bottom)) return false;
+    sRect r{0, top + shiftY() - headerShownHeight(), 1, bottom - top};
     return adjustScrollTo(r, true, false);
 }
 
@@ -297,7 +335,7 @@ void cListViewChild::showHeader(bool on) {
     mHeaderShown = on;
     if (on) mHeader.show(true);
     else mHeader.hide(true);
-    relayout(false);
+    relayout();
 }
 
 void cListViewChild::setHeaderHeight(int h) {
@@ -318,9 +356,11 @@ void cListViewChild::notifyChange(int now, int before, bool add, bool range) {
 
 void cListViewChild::clearSelection(int except) {
     sLock l(mData.lock());
-    for (int r = mData.nextWithFlag(-1, sListViewDataItem::fSelected); r >= 0;
-         r = mData.nextWithFlag(r, sListViewDataItem::fSelected))
+    for (int r = mData.nextWithFlag(-1, sListViewDataItem::fSelected); r >= 0;) {
+        int next = mData.nextWithFlag(r, sListViewDataItem::fSelected);
         if (r != except) mData.setFlags(r, 0, sListViewDataItem::fSelected);
+        r = next;
+    }
 }
 
 void cListViewChild::select(int row, int anchor, bool add, bool range, bool mark) {
@@ -336,10 +376,9 @@ void cListViewChild::select(int row, int anchor, bool add, bool range, bool mark
             int a = mData.sortIdx(anchor), b = mData.sortIdx(row);
             if (a >= 0 && b >= 0) {
                 if (a > b) std::swap(a, b);
-                for (int o = a; o <= b; ++o) {
-                    int r = mData.rowBySortIdx(o);
-                    if (r >= 0) mData.setFlags(r, sListViewDataItem::fSelected, 0);
-                }
+                cListViewData::RowNode* n = mData.node(mData.rowBySortIdx(a));
+                for (int o = a; o <= b && n; ++o, n = mData.nextNode(n))
+                    mData.setFlags(n->key, sListViewDataItem::fSelected, 0);
             }
         }
         if (mark) mData.setFlags(row, sListViewDataItem::fSelected, 0);
@@ -360,37 +399,44 @@ bool cListViewChild::select(int col, void* association) {
 }
 
 void cListViewChild::deselect() {
-    sLock l(mData.lock());
-    clearSelection(-1);
-    mCurrent = -1;
+    {
+        sLock l(mData.lock());
+        clearSelection(-1);
+        mCurrent = -1;
+    }
     repaint();
 }
 
 bool cListViewChild::setSelected(int row, bool on) {
-    sLock l(mData.lock());
-    int f = mData.flags(row);
-    if (f < 0) return false;
-    bool is = f & sListViewDataItem::fSelected;
-    if (on && !is) {
-        if (mCurrent != row) {
-            int before = mCurrent;
-            mCurrent = row;
-            notifyChange(row, before, false, false);
-        }
-        if (!mMulti) clearSelection(row);
-        mData.setFlags(row, sListViewDataItem::fSelected, 0);
-    } else if (!on && is) {
-        mData.setFlags(row, 0, sListViewDataItem::fSelected);
-        if (mCurrent == row) {
-            int next = mData.nextWithFlag(row, sListViewDataItem::fSelected);
-            if (next < 0) {
+    {
+        sLock l(mData.lock());
+        int f = mData.flags(row);
+        if (f < 0) return false;
+        bool is = f & sListViewDataItem::fSelected;
+        if (on && !is) {
+            if (mCurrent != row) {
+                int before = mCurrent;
+                mCurrent = row;
+                notifyChange(row, before, false, false);
+            }
+            if (!mMulti) clearSelection(row);
+            mData.setFlags(row, sListViewDataItem::fSelected, 0);
+        } else if (!on && is) {
+            mData.setFlags(row, 0, sListViewDataItem::fSelected);
+            // The current row moves to the nearest selected row after this
+            // one in row-id order, else before it; with no selected row left
+            // no row stays current.
+            int now = mData.nextWithFlag(row, sListViewDataItem::fSelected);
+            if (now < 0) {
                 for (int r = mData.nextWithFlag(-1, sListViewDataItem::fSelected); r >= 0 && r < row;
                      r = mData.nextWithFlag(r, sListViewDataItem::fSelected))
-                    next = r;
+                    now = r;
             }
-            // The only selected row deselected: no row stays current.
-            mCurrent = next;
-            notifyChange(next, row, false, false);
+            if (now != mCurrent) {
+                int before = mCurrent;
+                mCurrent = now;
+                notifyChange(now, before, false, false);
+            }
         }
     }
     if (!mBatch) repaint();
@@ -420,22 +466,46 @@ void cListViewChild::setMultiselect(bool on) {
     mMulti = on;
 }
 
-void cListViewChild::setFullLineSelect(bool on, bool rp) {
-    mFullRow = on;
-    if (rp) repaint();
+// ---- look --------------------------------------------------------------------
+
+namespace {
+// Stores the values and repaints when asked; false when nothing changed.
+template <typename T, typename... R>
+bool store(bool repaint, cChildElement* e, std::pair<T*, T> first, R... rest) {
+    bool changed = false;
+    for (auto p : {first, rest...}) changed |= *p.first != p.second;
+    if (!changed) return false;
+    for (auto p : {first, rest...}) *p.first = p.second;
+    if (repaint) e->repaint();
+    return true;
 }
-void cListViewChild::setChbSpacing(int s, bool rp) {
-    mChbSpacing = std::max(s, 0);
-    if (rp) repaint();
+}  // namespace
+
+void cListViewChild::setFullLineSelect(bool on, bool rp) { store(rp, this, std::make_pair(&mFullRow, on)); }
+void cListViewChild::setFullLineSelectColors(unsigned int focused, unsigned int unfocused, bool rp) {
+    store(rp, this, std::make_pair(&mFullBg, focused), std::make_pair(&mFullBgU, unfocused));
 }
+void cListViewChild::setColorSchema(unsigned int text, unsigned int bg, unsigned int border, bool rp) {
+    store(rp, this, std::make_pair(&mText, text), std::make_pair(&mBg, bg), std::make_pair(&mBorder, border));
+}
+void cListViewChild::setColorSchemaFocusedActive(unsigned int text, unsigned int bg, unsigned int border, bool rp) {
+    store(rp, this, std::make_pair(&mSelText, text), std::make_pair(&mSelBg, bg),
+          std::make_pair(&mSelBorder, border));
+}
+void cListViewChild::setColorSchemaFocusedInactive(unsigned int text, unsigned int bg, unsigned int border,
+                                                   bool rp) {
+    store(rp, this, std::make_pair(&mSelTextU, text), std::make_pair(&mSelBgU, bg),
+          std::make_pair(&mSelBorderU, border));
+}
+void cListViewChild::setBgColor(unsigned int c, bool rp) { store(rp, this, std::make_pair(&mBg, c)); }
+void cListViewChild::setBorderColor(unsigned int c, bool rp) { store(rp, this, std::make_pair(&mBorder, c)); }
+void cListViewChild::setTextColor(unsigned int c, bool rp) { store(rp, this, std::make_pair(&mText, c)); }
+void cListViewChild::setChbSpacing(int s, bool rp) { store(rp, this, std::make_pair(&mChbSpacing, std::max(s, 0))); }
 void cListViewChild::setTextPadding(int p, bool rp) {
-    mTextPadding = std::max(p, 0);
-    if (rp) repaint();
+    store(rp, this, std::make_pair(&mTextPadding, std::max(p, 0)));
 }
 void cListViewChild::setChkImages(cPicture* c, cPicture* u, bool rp) {
-    mChecked = c;
-    mUnchecked = u;
-    if (rp) repaint();
+    store(rp, this, std::make_pair(&mChecked, c), std::make_pair(&mUnchecked, u));
 }
 void cListViewChild::setImageLists(cPicturesList* a, cPicturesList* b, cPicturesList* c) {
     bool changed = a != mImages[0] || b != mImages[1] || c != mImages[2];
@@ -448,13 +518,6 @@ void cListViewChild::setSpacing(int s) {
     mSpacing = s;
     relayout(true);
 }
-void cListViewChild::setColorSchema(unsigned int text, unsigned int bg, unsigned int border, bool rp) {
-    if (text == mText && bg == mBg && border == mBorder) return;
-    mText = text;
-    mBg = bg;
-    mBorder = border;
-    if (rp) repaint();
-}
 
 // ---- input -------------------------------------------------------------------
 
@@ -463,13 +526,19 @@ bool cListViewChild::inCheckZone(int contentX) const {
     return mCheckMode && contentX >= from && contentX < from + kCheckBox;
 }
 
-void cListViewChild::processMouseSelection(int row, bool add, bool range, int button) {
-    int f = mData.flags(row);
-    if (f < 0) return;
-    if (!(f & sListViewDataItem::fSelected)) {
+void cListViewChild::processMouseSelection(int row, sListViewDataItem* firstCell, bool add, bool range, int button) {
+    if (!firstCell) return;
+    if (!(firstCell->flags & sListViewDataItem::fSelected) || range) {
         select(row, selected(), add, range, true);
     } else if (button == 1 && add) {
-        setSelected(row, false);
+        // Deselected; only the current row hands its place on (as
+        // setSelected does), another row leaves the current one alone.
+        if (row == selected()) {
+            setSelected(row, false);
+        } else {
+            mData.setFlags(row, 0, sListViewDataItem::fSelected);
+            repaint();
+        }
     } else if (button == 1) {
         // Keeps only this row selected; making it current is a change of the
         // current row like any other and is reported as one.
@@ -483,8 +552,10 @@ void cListViewChild::processMouseBtn(int x, int y, int button, bool down, bool a
     sRect c;
     clientRect(&c);
     if (x < c.x || y < c.y || x >= c.x + c.w || y >= c.y + c.h) return;
+    sLock l(mData.lock());
     int row = rowAt(y + shiftY());
-    if (row < 0) {
+    cListViewData::RowNode* n = row >= 0 ? mData.node(row) : nullptr;
+    if (!n || !n->value.cells.first()) {
         int before = selected();
         if (button == 1 && before >= 0) {
             deselect();
@@ -496,7 +567,7 @@ void cListViewChild::processMouseBtn(int x, int y, int button, bool down, bool a
         toggleCheck(row);
         return;
     }
-    processMouseSelection(row, add, range, button);
+    processMouseSelection(row, &n->value.cells.first()->value, add, range, button);
 }
 
 void cListViewChild::onMouseDoubleClick(int x, int y) {
@@ -517,12 +588,12 @@ int cListViewChild::pageTarget(bool down) {
     sRect c;
     clientRect(&c);
     int rest = c.h;
-    for (int r = down ? mData.nextBySort(cur) : mData.prevBySort(cur); r >= 0;
-         r = down ? mData.nextBySort(r) : mData.prevBySort(r)) {
-        int top, bottom;
-        if (!itemRange(r, top, bottom)) break;
-        int h = bottom - top;
-        if (rest <= h) return r;
+    sLock l(mData.lock());
+    cListViewData::RowNode* n = mData.node(cur);
+    if (!n) return fallback;
+    for (n = down ? mData.nextNode(n) : mData.prevNode(n); n; n = down ? mData.nextNode(n) : mData.prevNode(n)) {
+        int h = n->value.height;
+        if (rest <= h) return n->key;
         rest -= h;
     }
     return fallback;
@@ -589,23 +660,22 @@ bool cListViewChild::processChar(unsigned short ch, bool a, bool b, bool c) {
         mTypedCount = 1;
     }
     mTypedAt = now;
-    int cur = selected();
-    int r = cur < 0 ? mData.firstBySort() : within ? cur : mData.nextBySort(cur);
-    int found = -1;
-    for (; r >= 0 && found < 0; r = mData.nextBySort(r)) {
-        _guardchar<char> text;
-        {
-            sLock l(mData.lock());
-            cListViewData::Row* cells = mData.rowLocked(r);
-            if (!cells || !cells->first()) continue;
-            text.set(cells->first()->value.text.get());
+    int found = -1, cur;
+    {
+        sLock l(mData.lock());
+        cur = mCurrent;
+        cListViewData::RowNode* n = cur < 0 ? mData.firstNode() : mData.node(cur);
+        if (n && cur >= 0 && !within) n = mData.nextNode(n);
+        for (; n && found < 0; n = mData.nextNode(n)) {
+            auto* first = n->value.cells.first();
+            if (!first) continue;
+            unsigned short u[11];
+            int k = utf16Prefix(first->value.text.get(), u, 11);
+            if (k < mTypedCount) continue;
+            bool match = true;
+            for (int i = 0; i < mTypedCount && match; ++i) match = __acp_lower(u[i]) == __acp_lower(mTyped[i]);
+            if (match) found = n->key;
         }
-        unsigned short u[11];
-        int n = utf16Prefix(text.get(), u, 11);
-        if (n < mTypedCount) continue;
-        bool match = true;
-        for (int i = 0; i < mTypedCount && match; ++i) match = __acp_lower(u[i]) == __acp_lower(mTyped[i]);
-        if (match) found = r;
     }
     if (found >= 0) select(found, cur, false, false, true);
     return cScrollableElement::processChar(ch, a, b, c);
@@ -637,8 +707,7 @@ bool cListViewChild::onAction(cChildElement* src, cChildAction* a) {
             notifyAction(new cListViewItemAction(11, col));
             return true;
         }
-        if (auto* rs = dynamic_cast<cSplitterBase::cResizeRequestAction*>(a)) {
-            (void)rs;
+        if (dynamic_cast<cSplitterBase::cResizeRequestAction*>(a)) {
             sRect c;
             clientRect(&c);
             setMinVisualWidth(mHeader.width());
@@ -646,7 +715,9 @@ bool cListViewChild::onAction(cChildElement* src, cChildAction* a) {
             return true;
         }
         if (a->code() == 7) {
-            relayout(false);
+            // A column was resized or attached: row heights do not depend on
+            // column widths, so the layout only needs repainting.
+            relayout();
             return true;
         }
     }
@@ -655,95 +726,95 @@ bool cListViewChild::onAction(cChildElement* src, cChildAction* a) {
 
 // ---- painting ----------------------------------------------------------------
 
+// A 1-px frame of rectangles: a canvas fills rectangles the same way
+// everywhere, where the ends of lines differ between canvases.
+void cListViewChild::frame(cCanvas* c, int x, int y, int w, int h, unsigned int color, bool top) {
+    if (w < 1 || h < 1) return;
+    sRect edges[4] = {{x, y + h - 1, w, 1}, {x, y, 1, h}, {x + w - 1, y, 1, h}, {x, y, w, 1}};
+    for (int i = 0; i < (top ? 4 : 3); ++i) c->drawRect(&edges[i], color, color);
+}
+
 void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& cells, bool aboveSelected) {
     const bool focus = hasFocus();
     auto* firstCell = cells.first();
     const bool rowSelected = firstCell && (firstCell->value.flags & sListViewDataItem::fSelected);
-    const unsigned int rowBg = mFullRow && rowSelected ? (focus ? mFullBg : mFullBgU) : mBg;
+    const bool fullRow = mFullRow && rowSelected;
+    const unsigned int rowBg = fullRow ? (focus ? mFullBg : mFullBgU) : mBg;
+    const int sw = mHeader.splitReservedWidth();
     int x = 1 - shiftX();
-    const int firstCol = mColumns.first() ? mColumns.first()->key : 0;
-    for (auto* col = mColumns.first(); col; col = mColumns.next(col)) {
-        int w = mHeader.columnWidth(col->key);
-        if (w < 1) continue;
-        sListViewDataItem* it = cells.find(col->key);
-        sRect cell{x, top, w, h};
-        if (!it) {
-            c->drawRect(&cell, mBg, mBg);
-        } else {
-            bool sel = rowSelected && col->key == firstCol;
-            unsigned int bg = mBg, fg = mText;
-            if (mFullRow && rowSelected) {
-                bg = rowBg;
-                fg = focus ? mSelText : mSelTextU;
-            } else if (sel) {
-                bg = focus ? mSelBg : mSelBgU;
-                fg = focus ? mSelText : mSelTextU;
-            }
-            int cx = x;
-            if (it->indent) {
-                sRect ind{cx, top, std::min<int>(it->indent, w), h};
-                c->drawRect(&ind, mBg, mBg);
-                cx += it->indent;
-            }
-            if (mCheckMode && col->key == firstCol) {
-                int bw = mChbSpacing + kCheckBox;
-                sRect box{cx, top, bw, h};
-                c->drawRect(&box, mBg, mBg);
-                cThemeValues* t = currentThemeValues();
-                if (!mChecked) mChecked = t->picture(31);
-                if (!mUnchecked) mUnchecked = t->picture(30);
-                cPicture* p = (it->flags & sListViewDataItem::fChecked) ? mChecked : mUnchecked;
-                if (p) c->drawBitmap(cx + (bw - p->width()) / 2, top + (h - p->height()) / 2, p, p->width(), p->height());
-                cx += bw;
-            }
-            cPicture* pic = nullptr;
-            if (it->image >= 0) {
-                if (sel && mImages[2]) pic = mImages[2]->image(it->image);
-                if (!pic && mImages[0]) pic = mImages[0]->image(it->image);
-            }
-            if (pic) {
-                int bw = std::min(pic->width() + 4, x + w - cx);
-                sRect box{cx, top, std::max(bw, 0), h};
-                c->drawRect(&box, bg, bg);
-                c->drawBitmap(cx + 2, top + (h - pic->height()) / 2, pic, pic->width(), pic->height());
-                cx += std::max(bw, 0);
-            }
-            int tw = x + w - cx;
-            if (tw > 0) {
-                sRect area{cx, top, tw, h};
-                c->drawRect(&area, bg, bg);
-                unsigned int color = it->textColor != 0xFFFFFFFF ? it->textColor
-                                     : col->value.color != 0xFFFFFFFF ? col->value.color : fg;
-                c->setTextMode(col->value.font ? col->value.font : stdFont());
-                c->setTextColors(color, bg);
-                const char* s = it->text.get();
-                if (s && *s)
-                    c->drawTextLimited(cx + mTextPadding, top, std::max(tw - mTextPadding, 0), h, col->value.align,
-                                       true, 0, 0, s, -1, nullptr, false);
-            }
-            if (sel && !mFullRow) {
-                unsigned int fc = focus ? mSelBorder : mSelBorderU;
-                c->setLineMode(fc, 1);
-                sPoint a{x, top}, b{x, top + h - 1};
-                c->drawLine(&a, &b);
-                a = {x + w - 1, top};
-                b = {x + w - 1, top + h - 1};
-                c->drawLine(&a, &b);
-                a = {x, top + h - 1};
-                b = {x + w, top + h - 1};
-                c->drawLine(&a, &b);
-                if (!aboveSelected) {
-                    a = {x, top};
-                    b = {x + w, top};
-                    c->drawLine(&a, &b);
+    auto& columns = mData.columns();
+    for (auto* node = columns.first(); node; node = columns.next(node)) {
+        const int id = node->key;
+        const sListViewColumnData* col = &node->value;
+        const int w = mHeader.columnWidth(id);
+        if (w >= 1) {
+            sListViewDataItem* it = cells.find(id);
+            sRect cell{x, top, w, h};
+            if (!it) {
+                c->drawRect(&cell, mBg, mBg);
+            } else {
+                const bool first = it == &firstCell->value;
+                const bool sel = fullRow || (rowSelected && first);
+                unsigned int bg = mBg, fg = mText;
+                if (fullRow) {
+                    bg = rowBg;
+                    fg = focus ? mSelText : mSelTextU;
+                } else if (sel) {
+                    bg = focus ? mSelBg : mSelBgU;
+                    fg = focus ? mSelText : mSelTextU;
                 }
+                const int right = x + w;
+                int cx = x;
+                if (it->indent) {
+                    sRect ind{cx, top, std::min<int>(it->indent, right - cx), h};
+                    c->drawRect(&ind, mBg, mBg);
+                    cx += ind.w;
+                }
+                if (mCheckMode && first && cx < right) {
+                    int bw = std::min(mChbSpacing + kCheckBox, right - cx);
+                    sRect box{cx, top, bw, h};
+                    c->drawRect(&box, mBg, mBg);
+                    cThemeValues* t = currentThemeValues();
+                    if (!mChecked) mChecked = t->picture(31);
+                    if (!mUnchecked) mUnchecked = t->picture(30);
+                    cPicture* p = (it->flags & sListViewDataItem::fChecked) ? mChecked : mUnchecked;
+                    if (p)
+                        c->drawBitmap(cx + (mChbSpacing + kCheckBox - p->width()) / 2, top + (h - p->height()) / 2, p,
+                                      p->width(), p->height());
+                    cx += bw;
+                }
+                cPicture* pic = nullptr;
+                if (it->image >= 0) {
+                    if (sel && mImages[2]) pic = mImages[2]->image(it->image);
+                    if (!pic && mImages[0]) pic = mImages[0]->image(it->image);
+                }
+                if (pic && cx < right) {
+                    int bw = std::min(pic->width() + 4, right - cx);
+                    sRect box{cx, top, bw, h};
+                    c->drawRect(&box, bg, bg);
+                    c->drawBitmap(cx + 2, top + (h - pic->height()) / 2, pic, pic->width(), pic->height());
+                    cx += bw;
+                }
+                if (cx < right) {
+                    sRect area{cx, top, right - cx, h};
+                    c->drawRect(&area, bg, bg);
+                    unsigned int color = it->textColor != 0xFFFFFFFF  ? it->textColor
+                                         : col->textColor != 0xFFFFFFFF ? col->textColor
+                                                                        : fg;
+                    c->setTextMode(col->font ? col->font : stdFont());
+                    c->setTextColors(color, bg);
+                    const char* s = it->text.get();
+                    if (s && *s && right - cx > mTextPadding)
+                        c->drawTextLimited(cx + mTextPadding, top, right - cx - mTextPadding, h, col->align, true, 0,
+                                           0, s, -1, nullptr, false);
+                }
+                if (sel && !mFullRow) frame(c, x, top, w, h, focus ? mSelBorder : mSelBorderU, !aboveSelected);
             }
+            x += w;
+            sRect gap{x, top, sw, h};
+            c->drawRect(&gap, rowBg, rowBg);
+            x += sw;
         }
-        x += w;
-        int sw = mHeader.splitReservedWidth();
-        sRect gap{x, top, sw, h};
-        c->drawRect(&gap, rowBg, rowBg);
-        x += sw;
     }
     if (x < width() - 1) {
         sRect rest{x, top, width() - 1 - x, h};
@@ -753,52 +824,49 @@ void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& ce
 
 void cListViewChild::onPaintArea(cCanvas* c) {
     sLock l(mData.lock());
-    sRect inner{1, 1, std::max(width() - 2, 0), std::max(height() - 2, 0)};
-    c->clip(&inner);
+    // Only the inside of the border: its four edges leave the drawable
+    // region for the paint.
+    const int W = width(), H = height();
+    sRect edges[4] = {{0, 0, W, 1}, {0, H - 1, W, 1}, {0, 0, 1, H}, {W - 1, 0, 1, H}};
+    for (sRect& e : edges) c->clip(&e);
+    c->select();
     const int top = headerShownHeight();
     int y = top;
-    auto* n = mLayout.find_le(shiftY() + top);
-    if (n && n->key + n->value.height <= shiftY() + top) n = mLayout.next(n);
-    bool aboveSelected = false;
-    if (n) {
-        auto* p = mLayout.prev(n);
-        int f = p ? mData.flags(p->value.rowId) : -1;
-        aboveSelected = f > 0 && (f & sListViewDataItem::fSelected);
+    if (mData.hasColumns()) {
+        long long rowTop = 0;
+        cListViewData::RowNode* n = mData.rowAtY(shiftY(), rowTop);
+        bool aboveSelected = false;
+        if (n) {
+            cListViewData::RowNode* p = mData.prevNode(n);
+            aboveSelected = p && p->value.cells.first() &&
+                            (p->value.cells.first()->value.flags & sListViewDataItem::fSelected);
+        }
+        for (long long at = rowTop + top - shiftY(); n && at < H; n = mData.nextNode(n)) {
+            const int h = n->value.height;
+            cListViewData::Row& cells = n->value.cells;
+            paintRow(c, static_cast<int>(at), h, cells, aboveSelected);
+            aboveSelected = cells.first() && (cells.first()->value.flags & sListViewDataItem::fSelected);
+            at += h;
+            y = static_cast<int>(std::min<long long>(at, H));
+        }
     }
-    for (; n; n = mLayout.next(n)) {
-        int rowTop = n->key - shiftY();
-        if (rowTop >= height()) break;
-        cListViewData::Row* cells = mData.rowLocked(n->value.rowId);
-        if (!cells) continue;
-        paintRow(c, rowTop, n->value.height, *cells, aboveSelected);
-        int f = cells->first() ? cells->first()->value.flags : 0;
-        aboveSelected = f & sListViewDataItem::fSelected;
-        y = rowTop + n->value.height;
-    }
+    // Rows without columns take their place but paint nothing: the
+    // background covers them.
     y = std::max(y, top);
-    if (y < height() - 1) {
-        sRect below{1, y, std::max(width() - 2, 0), height() - 1 - y};
+    if (y < H - 1) {
+        sRect below{1, y, std::max(W - 2, 0), H - 1 - y};
         c->drawRect(&below, mBg, mBg);
     }
     if (mData.getRowCount() == 0 && text() && *text()) {
         c->setTextMode(stdFont());
         c->setTextColors(currentThemeValues()->color(5), mBg);
-        c->drawTextLimited(5, 10 + top, width() - 11, 20, cCanvas::taCenter, true, 0, 0, text(), -1, nullptr, false);
+        c->drawTextLimited(5, 10 + top, W - 11, 20, cCanvas::taCenter, true, 0, 0, text(), -1, nullptr, false);
     }
-    c->unclip(&inner);
+    for (sRect& e : edges) c->unclip(&e);
+    c->select();
 }
 
 void cListViewChild::onPaint(cCanvas* canvas) {
     cScrollableElement::onPaint(canvas);
-    sRect frame{0, 0, width(), height()};
-    canvas->setLineMode(mBorder, 1);
-    sPoint a{0, 0}, b{width() - 1, 0};
-    canvas->drawLine(&a, &b);
-    a = {width() - 1, height() - 1};
-    canvas->drawLine(&b, &a);
-    b = {0, height() - 1};
-    canvas->drawLine(&a, &b);
-    a = {0, 0};
-    canvas->drawLine(&b, &a);
-    (void)frame;
+    frame(canvas, 0, 0, width(), height(), mBorder, true);
 }

@@ -4,8 +4,18 @@
 // search and sorting by a clicked column.
 //
 // Workers fill the list while the UI thread paints: every read and write of
-// the rows and of the row layout goes through the store's lock.  The current
-// row is kept by id, so a worker removing it never leaves a dangling anchor.
+// the rows and of the row layout goes through the list's lock (lock()), a
+// recursive lock.  The current row is kept by id, so a worker removing it
+// never leaves a dangling anchor.
+//
+// The layout follows every change as it is made: each row's height is
+// measured when one of its cells changes and the store adds the heights up
+// in display order, so finding a row's top or the row under a point, adding
+// a row and removing one cost O(log n) whatever the length of the list.  A
+// "rebuild" then only hands the new extent to the scroll bars and repaints,
+// or, inside a batch (startChanges ... endChanges), is put off to its end.
+// Only a change that touches every row (spacing, fonts, image lists, a new
+// column) measures them all again.
 #pragma once
 
 #include "uitoolkit/header.h"
@@ -36,10 +46,18 @@ public:
         int second = 0;
     };
 
+    // The sort providers: by the cell text, byte by byte, or by a number the
+    // caller derives from each cell.  Defined below.
+    class cListViewNameSortProvider;
+    class cListViewU64PramSortProvider;
+
     cListViewChild() = default;
     ~cListViewChild() override;
 
     cListViewData& data() { return mData; }
+    // The list's lock: hold it to keep a pointer into a row (text(row, col),
+    // textBySortIdx) valid while workers fill the list.
+    cCriticalSection& lock() { return mData.lock(); }
 
     // ---- columns and rows ---------------------------------------------------
     bool setColumn(int col, const char* text, int width, cCanvas::eTextAlign align);
@@ -52,10 +70,29 @@ public:
     bool setItem(int row, int col, const char* text, int image, void* association);
     int addItem(int col, const char* text, int image, void* association);
     bool sort(int col);
-    void reorderByID() { mData.reorderByID(); }
+    void reorderByID();
     bool remove(int row);
     bool clear();
+    bool setItemTextColor(int row, int col, unsigned int color) { return mData.setItemTextColor(row, col, color); }
+    bool setItemIdent(int row, int col, int indent) { return mData.setItemIdent(row, col, indent); }
+
+    // The cell's text, a pointer into the row (null for a missing cell).  It
+    // stays valid until the cell's text is set again or its row is removed
+    // or cleared: while workers may fill the list, only as long as the
+    // caller holds lock().  The lock is held for the call itself.
+    const char* text(int row, int col) { return mData.text(row, col); }
+    const char* textBySortIdx(int order, int col) { return mData.textBySortIdx(order, col); }
+    using cScrollableElement::text;
+    void* association(int row, int col) { return mData.association(row, col); }
+    void* associationBySortIdx(int order, int col) { return mData.associationBySortIdx(order, col); }
+
     int getRowCount() { return mData.getRowCount(); }
+    int first() { return mData.first(); }
+    int next(int row) { return mData.next(row); }
+    int firstBySort() { return mData.firstBySort(); }
+    int lastBySort() { return mData.lastBySort(); }
+    int nextBySort(int row) { return mData.nextBySort(row); }
+    int prevBySort(int row) { return mData.prevBySort(row); }
     int selected();
     int nextSelected(int after) { return mData.nextWithFlag(after, sListViewDataItem::fSelected); }
 
@@ -71,14 +108,27 @@ public:
     void setCheckMode(bool on) { mCheckMode = on; }
     void setMultiselect(bool on);
     bool multiselect() const { return mMulti; }
+
+    // ---- look ---------------------------------------------------------------
     void setFullLineSelect(bool on, bool repaint);
+    void setFullLineSelectColors(unsigned int focused, unsigned int unfocused, bool repaint);
+    // Text, background and border of unselected cells, of the selection
+    // while the list has the focus, and of the selection without it.
+    void setColorSchema(unsigned int text, unsigned int bg, unsigned int border, bool repaint);
+    void setColorSchemaFocusedActive(unsigned int text, unsigned int bg, unsigned int border, bool repaint);
+    void setColorSchemaFocusedInactive(unsigned int text, unsigned int bg, unsigned int border, bool repaint);
+    void setBgColor(unsigned int c, bool repaint);
+    void setBorderColor(unsigned int c, bool repaint);
+    void setTextColor(unsigned int c, bool repaint);
+    unsigned int bgColor() const { return mBg; }
+    unsigned int borderColor() const { return mBorder; }
+    unsigned int textColor() const { return mText; }
     void setChbSpacing(int s, bool repaint);
     void setTextPadding(int p, bool repaint);
     void setChkImages(cPicture* checked, cPicture* unchecked, bool repaint);
     void setImageLists(cPicturesList* normal, cPicturesList* alternate, cPicturesList* selected);
     void setSpacing(int s);
     int spacing() const { return mSpacing; }
-    void setColorSchema(unsigned int text, unsigned int bg, unsigned int border, bool repaint);
     void showHeader(bool on);
     void setHeaderHeight(int h);
     cHeaderChild* header() { return &mHeader; }
@@ -87,14 +137,19 @@ public:
     // opens one around its fill.
     void startChanges() { mBatch = true; }
     bool endChanges(bool remeasure);
+    // The row's top and bottom (itemPos: its top) in element coordinates.
     bool itemRange(int row, int& top, int& bottom);
+    bool itemPos(int row, int& top);
     bool adjustScrollToItem(int row);
     // The row under content y, or -1.
     int rowAt(int contentY);
 
     // The selection core: every selecting operation goes through it.
     void select(int row, int anchor, bool add, bool range, bool mark);
-    virtual void processMouseSelection(int row, bool add, bool range, int button);
+    // The mouse rule for one row.  Called with the list's lock held, so the
+    // first cell (the row's cell in its smallest column) stays valid for the
+    // whole call; an override must not keep it after returning.
+    virtual void processMouseSelection(int row, sListViewDataItem* firstCell, bool add, bool range, int button);
 
     bool wantTabStop() override { return true; }
     bool wantCaptureArrows() override { return true; }
@@ -113,35 +168,32 @@ public:
     bool onAction(cChildElement* src, cChildAction* a) override;
 
 private:
-    struct sColumnLook {
-        int align = 0;
-        cFontObject* font = nullptr;
-        unsigned int color = 0xFFFFFFFF;
-    };
-    struct sItemYDs {
-        int rowId = 0;
-        int height = 0;
-    };
-    void build(bool remeasure);
-    // Applies the scroll extent of the last layout: on the UI thread only.
-    void applyLayout();
     class cLayoutReady : public cChildAction {
     public:
         cLayoutReady() : cChildAction(-7) {}
     };
-    void relayout(bool remeasure);
+    // Measures every row again (remeasure: every cell too) and hands the
+    // layout over.
+    void build(bool remeasure);
+    // Hands the current layout to the scroll bars and repaints, or, inside
+    // a batch, marks that this is due at its end.
+    void relayout(bool remeasure = false);
+    // Applies the scroll extent of the layout: on the UI thread only.
+    void applyLayout();
+    // Under the lock: the row's height from its cells' cached heights,
+    // measuring the cells that have none.
+    int measureRow(cListViewData::Row& cells, bool remeasure);
+    void measureAndStore(int row);
     int headerShownHeight() const { return mHeaderShown ? mHeaderH : 0; }
     void notifyChange(int now, int before, bool add, bool range);
     void clearSelection(int except);
     bool inCheckZone(int contentX) const;
     void toggleCheck(int row);
     void paintRow(cCanvas* c, int top, int h, cListViewData::Row& cells, bool aboveSelected);
+    void frame(cCanvas* c, int x, int y, int w, int h, unsigned int color, bool top);
     int pageTarget(bool down);
 
     cListViewData mData;
-    cFasterTreeList<int, sColumnLook> mColumns;
-    cFasterTreeList<int, sItemYDs> mLayout;   // top y -> row
-    cFasterTreeList<int, int> mTopOf;         // row -> top y
     cHeaderChild mHeader;
     cPicturesList* mImages[3] = {nullptr, nullptr, nullptr};
     unsigned int mBg = 0xFFFFFF, mBorder = 0, mText = 0;
@@ -150,9 +202,8 @@ private:
     unsigned int mFullBg = 0, mFullBgU = 0;
     int mSpacing = 0;
     bool mMulti = false;
-    std::atomic<bool> mBatch{false}, mPending{false}, mPendingRemeasure{false};
+    std::atomic<bool> mBatch{false}, mPending{false}, mPendingRemeasure{false}, mLayoutPosted{false};
     std::thread::id mUiThread;
-    int mLaidHeight = 0, mLaidQuantum = 1;  // under the lock
     bool mCheckMode = false, mFullRow = false;
     unsigned short mTyped[10] = {};
     int mTypedCount = 0;
@@ -163,4 +214,51 @@ private:
     int mCurrent = -1;
     bool mHeaderShown = true;
     int mHeaderH = 0;
+};
+
+// Orders by the cell text, byte by byte (as unsigned bytes), a prefix first.
+// Each key is the text's first 16 bytes packed into two numbers, so most
+// comparisons are two integer compares; only texts that agree on those
+// bytes compare the rest.
+class cListViewChild::cListViewNameSortProvider : public cListViewIndexedSorter {
+public:
+    // The flag word is the depth limit of a sorting tree of string keys
+    // (3072, the default); the entries are sorted in an array here, so it is
+    // only kept for the callers that pass it.
+    explicit cListViewNameSortProvider(unsigned int flags = 3072) : mFlags(flags) {}
+    unsigned int flags() const { return mFlags; }
+    bool init() override;
+    bool push(sListViewDataItem* item) override;
+
+protected:
+    void order(std::vector<unsigned int>& out) override;
+
+private:
+    struct sKey {
+        unsigned long long hi, lo;
+        unsigned int push;
+    };
+    std::vector<sKey> mKeys;
+    unsigned int mFlags;
+};
+
+// Orders by a number the caller derives from each cell; the number is taken
+// once per cell and sort, not once per comparison.
+class cListViewChild::cListViewU64PramSortProvider : public cListViewIndexedSorter {
+public:
+    typedef unsigned long long (*tTransform)(sListViewDataItem*);
+    void setTransformProc(tTransform p) { mProc = p; }
+    bool init() override;
+    bool push(sListViewDataItem* item) override;
+
+protected:
+    void order(std::vector<unsigned int>& out) override;
+
+private:
+    struct sKey {
+        unsigned long long key;
+        unsigned int push;
+    };
+    std::vector<sKey> mKeys;
+    tTransform mProc = nullptr;
 };

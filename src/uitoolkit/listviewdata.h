@@ -1,10 +1,20 @@
 // The rows of a multi-column list: cells with text, image and association
-// under caller-chosen row and column ids, a display order, and sorting of
-// that order by one column through pluggable sort providers.
+// under caller-chosen row and column ids, a display order, the laid-out
+// height of every row, and sorting of the display order by one column
+// through pluggable sort providers.
 //
 // Rows are filled from worker jobs while the UI thread paints, so every
 // operation, reader or writer, takes the one lock of the store; the lock is
-// recursive, so the list view may hold it across a paint that reads cells.
+// recursive, so the list view holds it across a paint that reads cells.
+//
+// The display order is an array of slots, each holding one row; a removed
+// row leaves an empty slot behind, so no other row moves and every row keeps
+// its slot number (the reverse index) without renumbering.  Two prefix-sum
+// trees over the slots count the rows and add up their heights: the order
+// number of a row, the row at an order number, the top of a row and the row
+// under a y all cost O(log n), and removing a row costs O(log n).  Empty
+// slots are squeezed out when a sort or a renumbering rewrites the order
+// anyway, or by an append once they outnumber the rows.
 #pragma once
 
 #include "base/buffers.h"
@@ -12,12 +22,11 @@
 #include "base/strkey.h"
 #include "base/sync.h"
 #include "base/treelist.h"
+#include "uitoolkit/canvas.h"
 
-#include <algorithm>
 #include <climits>
-#include <unordered_map>
-#include <cstring>
-#include <functional>
+#include <cstddef>
+#include <map>
 #include <vector>
 
 struct sListViewDataItem {
@@ -32,12 +41,73 @@ struct sListViewDataItem {
     unsigned short indent = 0;
 };
 
+class cListViewSortProvider {
+public:
+    // Prepares an empty run; false = cannot sort.
+    virtual bool init() = 0;
+    // Adds one cell; false = this cell has no key.
+    virtual bool push(sListViewDataItem* item) = 0;
+    // From null: the first (last) entry; else the one after (before) pos.
+    // Returns the new position, null past the end.
+    virtual void* next(void* pos, sListViewDataItem*& item) = 0;
+    virtual void* prev(void* pos, sListViewDataItem*& item) = 0;
+    virtual ~cListViewSortProvider() = default;
+};
+
+// The toolkit's own providers gather their entries in push order and order
+// them once, on the first walk, with a stable sort of an array of keys and
+// push numbers: equal keys keep the order in which they were pushed, as the
+// serial numbers of cUUSorterList keep it, at a fraction of the cost of a
+// million tree insertions.  A walk position also tells which push made the
+// entry, so the store maps the sorted walk back to its rows without looking
+// each row up again.
+class cListViewIndexedSorter : public cListViewSortProvider {
+public:
+    void* next(void* pos, sListViewDataItem*& item) override;
+    void* prev(void* pos, sListViewDataItem*& item) override;
+    // The push (0, 1, 2 ...) that made the entry at a position of the
+    // current walk; false for any other position.
+    bool pushIndex(const void* pos, std::size_t& out) const;
+
+protected:
+    void reset();
+    // Keeps the cell of the next push; its push number is the count before.
+    std::size_t keep(sListViewDataItem* it) {
+        mItems.push_back(it);
+        mSorted = false;
+        return mItems.size() - 1;
+    }
+    std::size_t kept() const { return mItems.size(); }
+    const char* textOf(std::size_t push) const { return mItems[push]->text.get(); }
+    // Fills out with the push numbers in ascending key order, equal keys in
+    // push order.
+    virtual void order(std::vector<unsigned int>& out) = 0;
+
+private:
+    void* step(void* pos, sListViewDataItem*& item, bool forward);
+    std::vector<sListViewDataItem*> mItems;
+    std::vector<unsigned int> mOrder;
+    bool mSorted = true;
+};
+
+// A column of the list: its sort provider (owned; null = not sortable) and
+// direction, and how its cells are painted.
+struct sListViewColumnData {
+    cListViewSortProvider* provider = nullptr;
+    bool ascending = true;
+    cCanvas::eTextAlign align = cCanvas::taLeft;
+    cFontObject* font = nullptr;        // null = the canvas's default
+    unsigned int textColor = 0xFFFFFFFF;  // 0xFFFFFFFF = none
+};
+
 // A tree of values keyed by {key, serial}: equal keys keep the order in which
 // they were inserted.
 template <typename K, typename V>
 class cUUSorterList {
 public:
     using Tree = cFasterTreeList<cSerializedKey<K>, V>;
+    cUUSorterList() = default;
+    explicit cUUSorterList(unsigned int depthLimit) : mTree(depthLimit) {}
     // The slot of a new entry after every entry with an equal key; null when
     // the serial numbers of that key are exhausted.
     V* insert_nonunique(const K& key) {
@@ -56,107 +126,93 @@ private:
     Tree mTree;
 };
 
-class cListViewSortProvider {
+// Sums over a sequence that grows at its end, with O(log n) point changes,
+// prefix sums and searches (a Fenwick tree).  Every loop step is counted in
+// the owner's work counter, so tests can hold the costs to their bounds.
+template <typename T>
+class cPrefixSums {
 public:
-    // Prepares an empty run; false = cannot sort.
-    virtual bool init() = 0;
-    // Adds one cell; false = this cell has no key.
-    virtual bool push(sListViewDataItem* item) = 0;
-    // From null: the first (last) entry; else the one after (before) pos.
-    // Returns the new position, null past the end.
-    virtual void* next(void* pos, sListViewDataItem*& item) = 0;
-    virtual void* prev(void* pos, sListViewDataItem*& item) = 0;
-    virtual ~cListViewSortProvider() = default;
-};
-
-// The providers gather their entries in push order and order them once, on
-// the first walk, with a stable sort: equal keys keep the order in which
-// they were pushed, as the serial numbers of cUUSorterList keep it, at a
-// fraction of the cost of a million tree insertions.
-template <typename K, typename Less>
-class cListViewSorterBase : public cListViewSortProvider {
-public:
-    void* next(void* pos, sListViewDataItem*& item) override { return step(pos, item, true); }
-    void* prev(void* pos, sListViewDataItem*& item) override { return step(pos, item, false); }
-
-protected:
-    struct sEntry {
-        K key;
-        sListViewDataItem* item;
-    };
-    void reset() {
-        mEntries.clear();
-        mSorted = true;
+    explicit cPrefixSums(unsigned long long& work) : mWork(work) {}
+    std::size_t size() const { return mTree.size() - 1; }
+    T total() const { return mTotal; }
+    void clear() {
+        mTree.assign(1, T());
+        mTotal = T();
     }
-    bool add(const K& key, sListViewDataItem* it) {
-        mEntries.push_back({key, it});
-        mSorted = false;
-        return true;
-    }
-
-private:
-    void* step(void* pos, sListViewDataItem*& item, bool forward) {
-        if (!mSorted) {
-            std::stable_sort(mEntries.begin(), mEntries.end(),
-                             [](const sEntry& a, const sEntry& b) { return Less()(a.key, b.key); });
-            mSorted = true;
+    // Builds the tree over the values in O(n).
+    void assign(const std::vector<T>& values) {
+        mTree.assign(values.size() + 1, T());
+        mTotal = T();
+        for (std::size_t i = 1; i <= values.size(); ++i) {
+            mTree[i] += values[i - 1];
+            mTotal += values[i - 1];
+            std::size_t up = i + (i & (0 - i));
+            if (up <= values.size()) mTree[up] += mTree[i];
         }
-        if (mEntries.empty()) return nullptr;
-        sEntry* first = mEntries.data();
-        sEntry* last = first + mEntries.size() - 1;
-        sEntry* at = static_cast<sEntry*>(pos);
-        if (!at) at = forward ? first : last;
-        else if (forward ? at == last : at == first) return nullptr;
-        else at += forward ? 1 : -1;
-        item = at->item;
-        return at;
+        mWork += values.size();
     }
-    std::vector<sEntry> mEntries;
-    bool mSorted = true;
-};
-
-struct sListViewTextLess {
-    bool operator()(const char* a, const char* b) const { return std::strcmp(a, b) < 0; }
-};
-
-// Orders by the cell text, byte-wise (as unsigned bytes), a prefix first.
-class cListViewNameSortProvider : public cListViewSorterBase<const char*, sListViewTextLess> {
-public:
-    bool init() override {
-        reset();
-        return true;
+    void push(T v) {
+        const std::size_t i = mTree.size();
+        T s = v;
+        for (std::size_t j = i - 1, stop = i - (i & (0 - i)); j > stop; j -= j & (0 - j)) {
+            s += mTree[j];
+            ++mWork;
+        }
+        mTree.push_back(s);
+        mTotal += v;
     }
-    bool push(sListViewDataItem* item) override {
-        if (!item || !item->text.get()) return false;
-        return add(item->text.get(), item);
+    void add(std::size_t at, T d) {
+        for (std::size_t i = at + 1; i < mTree.size(); i += i & (0 - i)) {
+            mTree[i] += d;
+            ++mWork;
+        }
+        mTotal += d;
     }
-};
-
-// Orders by a number the caller derives from each cell.
-class cListViewU64PramSortProvider : public cListViewSorterBase<unsigned long long, std::less<unsigned long long>> {
-public:
-    typedef unsigned long long (*tTransform)(sListViewDataItem*);
-    void setTransformProc(tTransform p) { mProc = p; }
-    bool init() override {
-        reset();
-        return mProc != nullptr;
+    // The sum of the first n values.
+    T prefix(std::size_t n) const {
+        T s = T();
+        for (std::size_t i = n; i > 0; i -= i & (0 - i)) {
+            s += mTree[i];
+            ++mWork;
+        }
+        return s;
     }
-    bool push(sListViewDataItem* item) override {
-        if (!mProc || !item) return false;
-        return add(mProc(item), item);
+    // The number of leading values whose running sum stays at or below v:
+    // the index of the value that carries the sum past v (size() when none
+    // does).  Values must not be negative.
+    std::size_t upper(T v) const {
+        std::size_t pos = 0, step = 1;
+        while (step * 2 < mTree.size()) step *= 2;
+        for (; step; step /= 2) {
+            ++mWork;
+            if (pos + step < mTree.size() && !(v < mTree[pos + step])) {
+                pos += step;
+                v -= mTree[pos];
+            }
+        }
+        return pos;
     }
 
 private:
-    tTransform mProc = nullptr;
+    std::vector<T> mTree{T()};
+    T mTotal = T();
+    unsigned long long& mWork;
 };
 
-// The row store.  Row ids and column ids are caller-chosen; the display order
-// numbers rows from 0 without gaps after every sort and removal.
+// The row store.  Row ids and column ids are caller-chosen; order numbers
+// run from 0 without gaps through the rows in display order.
 class cListViewData {
 public:
     using Row = cFasterTreeList<int, sListViewDataItem>;
+    struct sRow {
+        Row cells;
+        std::size_t slot = 0;  // place in the display order
+        int height = 0;        // laid-out height, set by the owner
+    };
+    using Rows = cFasterTreeList<int, sRow>;
+    using RowNode = Rows::cTreeItem;
 
-    cListViewData() = default;
+    cListViewData();
     ~cListViewData();
     cListViewData(const cListViewData&) = delete;
     cListViewData& operator=(const cListViewData&) = delete;
@@ -172,6 +228,14 @@ public:
     bool remove(int row);
     void clear();
 
+    // ---- columns ----------------------------------------------------------
+    // The column record, made when missing; under the caller's lock.
+    sListViewColumnData* addColumn(int col);
+    // The column record or null; under the caller's lock.
+    sListViewColumnData* column(int col);
+    bool hasColumns();
+    // Every column in ascending id; under the caller's lock.
+    cFasterTreeList<int, sListViewColumnData>& columns() { return mCols; }
     bool setSortType(int col, cListViewSortProvider* p);  // takes ownership
     bool hasSortType(int col);
     bool setSortDirection(int col, bool ascending);
@@ -180,15 +244,22 @@ public:
     int sortedColumn();
     void reorderByID();
 
+    // ---- cells ------------------------------------------------------------
     bool setItemTextColor(int row, int col, unsigned int c);
     bool setItemIdent(int row, int col, int indent);
-    // Copies of the text: a worker may change the cell right after.
+    // The cell's text inside the row: valid while the caller holds lock(),
+    // or until the cell changes when no other thread changes the list.
+    const char* text(int row, int col);
+    // A copy of the text, safe while a worker changes the cell right after.
     bool text(int row, int col, _guardchar<char>& out);
     void* association(int row, int col);
+    const char* textBySortIdx(int order, int col);
     bool textBySortIdx(int order, int col, _guardchar<char>& out);
     void* associationBySortIdx(int order, int col);
     int find(int col, void* association);
+    sListViewDataItem* cell(int row, int col);  // under the caller's lock
 
+    // ---- order ------------------------------------------------------------
     int getRowCount();
     int first();
     int next(int row);
@@ -202,18 +273,64 @@ public:
     // First-cell flags (selected, checked); -1 for a missing row.
     int flags(int row);
     bool setFlags(int row, unsigned short set, unsigned short clear);
+    // The smallest row id above `after` whose first cell carries the flag.
     int nextWithFlag(int after, unsigned short flag);
+    // Selected rows are also kept in a set of their own: clearing a
+    // selection or finding the next selected row never scans the list.
+    int selectedCount();
 
-    // Reads under the lock; the callback sees the row's cells in column order.
+    // ---- layout -----------------------------------------------------------
+    // Under the caller's lock.  Heights are the owner's: it measures a row
+    // and stores the result here; the store adds them up in display order.
+    RowNode* node(int row) { return mRows.ifind_rec(mRows.root(), row); }
+    RowNode* firstNode();
+    RowNode* lastNode();
+    RowNode* nextNode(RowNode* n);
+    RowNode* prevNode(RowNode* n);
+    void setRowHeight(RowNode* n, int height);
+    // Sets every row's height from the measure (called once per row in
+    // display order), then adds them up once: O(n).
+    template <typename F>
+    void setAllHeights(F measure) {
+        cLock l(mLock);
+        std::vector<long long> h(mSlots.size(), 0);
+        mHeightCount.clear();
+        for (std::size_t s = 0; s < mSlots.size(); ++s) {
+            if (!mSlots[s]) continue;
+            sRow& r = mSlots[s]->value;
+            r.height = measure(mSlots[s]->key, r.cells);
+            h[s] = r.height;
+            ++mHeightCount[r.height];
+        }
+        mHeights.assign(h);
+    }
+    long long totalHeight() const { return mHeights.total(); }
+    // The top of the row, relative to the first row; -1 when missing.
+    long long topOf(int row);
+    long long topOf(RowNode* n) { return mHeights.prefix(n->value.slot); }
+    // The row whose span holds y (relative to the first row), or null.
+    RowNode* rowAtY(long long y, long long& top);
+    // The smallest laid-out height, INT_MAX without rows.
+    int minHeight() const;
+
+    // Reads under the lock; the callback sees the rows in display order and
+    // stops the walk by answering false.
     template <typename F>
     void forEachInOrder(F f) {
         cLock l(mLock);
-        for (size_t i = 0; i < mOrder.size(); ++i) {
-            Row* r = mRows.find(mOrder[i]);
-            if (r && !f(mOrder[i], *r)) break;
+        for (std::size_t s = 0; s < mSlots.size(); ++s) {
+            RowNode* n = mSlots[s];
+            if (n && !f(n->key, n->value.cells)) break;
         }
     }
-    Row* rowLocked(int row) { return mRows.find(row); }
+    Row* rowLocked(int row) {
+        RowNode* n = node(row);
+        return n ? &n->value.cells : nullptr;
+    }
+
+    // Elementary steps taken by the order and layout operations (tree
+    // descents, prefix-sum steps, slots visited): tests bound them.
+    unsigned long long work() const { return mWork; }
 
 private:
     struct cLock {
@@ -221,21 +338,25 @@ private:
         ~cLock() { cs.exit(); }
         cCriticalSection& cs;
     };
-    struct sColumn {
-        cListViewSortProvider* provider = nullptr;
-        bool ascending = true;
-    };
-    sListViewDataItem* cell(int row, int col);
-    void appendOrder(int row);
+    void appendSlot(RowNode* n);
+    void compact();
+    // Replaces the display order by these rows (each live row once) with
+    // their heights: O(n).
+    void setOrder(std::vector<RowNode*>& order);
+    RowNode* liveAfter(std::size_t slot);
+    RowNode* liveBefore(std::size_t slot);
+    RowNode* nodeByOrder(int order);
+    void forgetHeight(int h);
 
     cCriticalSection mLock;
-    cFasterTreeList<int, sColumn> mCols;
-    // The display order: order number -> row id, and its reverse, rebuilt
-    // on demand after a removal shifted the numbers.
-    std::vector<int> mOrder;
-    std::unordered_map<int, int> mOrderOf;
-    bool mOrderOfStale = false;
-    int* orderOf(int row);
-    cFasterTreeList<int, Row> mRows;
+    cFasterTreeList<int, sListViewColumnData> mCols;
+    Rows mRows;
+    std::vector<RowNode*> mSlots;  // display order; null = a removed row's slot
+    std::size_t mEmptySlots = 0;
+    mutable unsigned long long mWork = 0;
+    cPrefixSums<int> mCounts{mWork};         // 1 per row in its slot
+    cPrefixSums<long long> mHeights{mWork};  // the row's height in its slot
+    std::map<int, std::size_t> mHeightCount;  // laid-out height -> rows
+    cFasterTreeList<int, unsigned char> mSelected;
     int mSorted = -1;
 };

@@ -99,6 +99,48 @@ int cPopupMaster::runPopUp(cChildElement* owner, tActiveElementItems& entries, i
     return owner->modal_popup(x, y, w, h + 2, new cPopupMaster(&entries, cfg));
 }
 
+int cPopupMaster::simplePopup(cChildElement* owner, tActiveElementItems& entries, int x, int y, int minWidth,
+                              cPicturesList* pictures, int selected, unsigned int bg, unsigned int text,
+                              unsigned int border, cFontObject* font, unsigned int hoverBg, unsigned int hoverText,
+                              unsigned int pressedBg, unsigned int pressedText, unsigned int focusedBg,
+                              unsigned int focusedText) {
+    sPopupConfig cfg;
+    cfg.minWidth = minWidth;
+    cfg.pictures = pictures;
+    cfg.selected = selected;
+    cfg.bg = bg;
+    cfg.text = text;
+    cfg.border = border;
+    cfg.font = font;
+    cfg.hoverBg = hoverBg;
+    cfg.hoverText = hoverText;
+    cfg.pressedBg = pressedBg;
+    cfg.pressedText = pressedText;
+    cfg.focusedBg = focusedBg;
+    cfg.focusedText = focusedText;
+    return simplePopup(owner, entries, x, y, &cfg);
+}
+
+int cPopupMaster::runPopUp(cChildElement* owner, tActiveElementItems& entries, cPicturesList* pictures, int x, int y,
+                           int w, int h, int selected, unsigned int bg, unsigned int text, unsigned int border,
+                           cFontObject* font, unsigned int hoverBg, unsigned int hoverText, unsigned int pressedBg,
+                           unsigned int pressedText, unsigned int focusedBg, unsigned int focusedText) {
+    sPopupConfig cfg;
+    cfg.pictures = pictures;
+    cfg.selected = selected;
+    cfg.bg = bg;
+    cfg.text = text;
+    cfg.border = border;
+    cfg.font = font;
+    cfg.hoverBg = hoverBg;
+    cfg.hoverText = hoverText;
+    cfg.pressedBg = pressedBg;
+    cfg.pressedText = pressedText;
+    cfg.focusedBg = focusedBg;
+    cfg.focusedText = focusedText;
+    return runPopUp(owner, entries, x, y, w, h, cfg);
+}
+
 void cPopupMaster::onConstruct() {
     cScrollableElement::onConstruct();
     onInitData();

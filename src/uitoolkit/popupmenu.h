@@ -41,6 +41,24 @@ public:
     cPopupMaster(tActiveElementItems* entries, const sPopupConfig& cfg);
     ~cPopupMaster() override;
 
+    // The entry points with every setting spelt out: the minimum width,
+    // the pictures, the entry that takes the focus, the background, text
+    // and border colours (0xFFFFFFFF border: the theme's), the font (null:
+    // the owner's standard font) and the six state colours (hover, pressed
+    // and focused background and text; kUnset: not set).
+    static int simplePopup(cChildElement* owner, tActiveElementItems& entries, int x, int y, int minWidth,
+                           cPicturesList* pictures, int selected, unsigned int bg, unsigned int text,
+                           unsigned int border, cFontObject* font, unsigned int hoverBg = kUnset,
+                           unsigned int hoverText = kUnset, unsigned int pressedBg = kUnset,
+                           unsigned int pressedText = kUnset, unsigned int focusedBg = kUnset,
+                           unsigned int focusedText = kUnset);
+    static int runPopUp(cChildElement* owner, tActiveElementItems& entries, cPicturesList* pictures, int x, int y,
+                        int w, int h, int selected, unsigned int bg, unsigned int text, unsigned int border,
+                        cFontObject* font, unsigned int hoverBg = kUnset, unsigned int hoverText = kUnset,
+                        unsigned int pressedBg = kUnset, unsigned int pressedText = kUnset,
+                        unsigned int focusedBg = kUnset, unsigned int focusedText = kUnset);
+    // The same settings gathered in one record (null: a white list with
+    // black text, the theme's border and the standard font).
     static int simplePopup(cChildElement* owner, tActiveElementItems& entries, int x, int y, sPopupConfig* cfg);
     static int runPopUp(cChildElement* owner, tActiveElementItems& entries, int x, int y, int w, int h,
                         const sPopupConfig& cfg);

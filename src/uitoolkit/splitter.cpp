@@ -61,11 +61,17 @@ bool cSplitterBase::attach(int index, cChildElement* child, int size) {
     double v;
     if (mFixed) {
         v = size;
-    } else {
+    } else if (!mVertical) {
         // While the splitter has no length yet the fraction is taken of a
         // nominal 100 pixels, so it is never a division by zero.
         int l = std::max(length(), 100);
         v = static_cast<double>(std::min(size, l - 1)) / l;
+    } else {
+        // The stacked twin keeps the size against its height as given, so
+        // items keep the proportions of their sizes even when these add up
+        // to more than the height; with no height yet, against a nominal
+        // 100 pixels.
+        v = static_cast<double>(size) / (length() > 0 ? length() : 100);
     }
     *mSizes.insert(index) = v;
     rebuild(0);

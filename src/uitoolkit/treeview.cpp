@@ -183,7 +183,7 @@ bool cTreeViewChild::clear() {
     return true;
 }
 
-cTreeViewChild::cTreeViewItem* cTreeViewChild::find(void* association) { return find(rootItem(), association); }
+cTreeViewChild::cTreeViewItem* cTreeViewChild::find(void* association) { return find(root(), association); }
 
 cTreeViewChild::cTreeViewItem* cTreeViewChild::find(cTreeViewItem* from, void* association) {
     for (cTreeViewItem* i = from; i; i = getNextUnderItm(i)) {
@@ -209,7 +209,7 @@ cTreeViewChild::cTreeViewItem* cTreeViewChild::isCtl(cChildElement* e) const {
 void cTreeViewChild::build() {
     mPending = false;
     int y = 1, right = 0, minLine = height();
-    buildTreeRec(rootItem(), 1, true, y, right, minLine);
+    buildTreeRec(root(), 1, true, y, right, minLine);
     setMinVisualHeight(y);
     if (mHScroll) setMinVisualWidth(right);
     setQuantumSize(5, mSpacing + (minLine > 0 ? minLine : 1));
@@ -343,7 +343,7 @@ void cTreeViewChild::deselect(unsigned int text) {
 }
 
 bool cTreeViewChild::selectRoot() {
-    cTreeViewItem* r = rootItem();
+    cTreeViewItem* r = root();
     if (!r || !r->element) return false;
     selectItem(r);
     return true;
@@ -416,7 +416,7 @@ bool cTreeViewChild::processKey(int key, bool shift, bool ctrl, bool alt) {
     if (arrow && !shift && !alt) {
         cTreeViewItem* s = mSelected;
         if (!s) {
-            selectItem(rootItem());
+            selectItem(root());
             return true;
         }
         cTreeViewItem* to = nullptr;

@@ -85,7 +85,11 @@ public:
     bool select(cTreeViewItem* item, bool focus);
     void deselect(unsigned int text);
     bool selectRoot();
-    cTreeViewItem* rootItem() const { return static_cast<cTreeViewItem*>(mItems.root); }
+    // The first top-level item.  The name hides the element's own root()
+    // (the top of the element tree) inside the tree view and its
+    // subclasses, which reach that one as cChildElement::root().
+    cTreeViewItem* root() const { return static_cast<cTreeViewItem*>(mItems.root); }
+    cTreeViewItem* rootItem() const { return root(); }
     cTreeViewItem* selected() const { return mSelected; }
     static cTreeViewItem* parentItem(cTreeViewItem* i) { return i ? static_cast<cTreeViewItem*>(i->parent) : nullptr; }
     static cTreeViewItem* getUnderItm(cTreeViewItem* i) { return i ? static_cast<cTreeViewItem*>(i->first) : nullptr; }

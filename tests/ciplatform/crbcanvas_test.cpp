@@ -4,7 +4,9 @@
 // blits, snapshots and the graphics-state bookkeeping of the context.
 #include "ciplatform/crbcanvas.h"
 #include "ciplatform/ctfont.h"
+#include "ciplatform/translator.h"
 #include "macshim/cgshim.h"
+#include "macshim/ctshim.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -349,7 +351,12 @@ TEST_F(PlatformCanvas, TextPaintsItsBackgroundBoxAndMeasuresLikeItsFont) {
     // edge down over the text's height; the rows above and the columns past
     // the box are untouched; the ink is dark.
     for (int y = 8; y < 8 + size.h; ++y) EXPECT_EQ(at(10 + ruler[5] + 1, y), 0x00FF00u) << y;
-    for (int x = 0; x < 120; ++x) EXPECT_EQ(at(x, 7), 0xFFFFFFu) << x;
+    // Above the box only the glyphs' overshoot may reach (neutral grey);
+    // no box colour.
+    for (int x = 0; x < 120; ++x) {
+        const unsigned p = at(x, 7);
+        EXPECT_TRUE((p & 0xFF) == ((p >> 8) & 0xFF) && (p & 0xFF) == (p >> 16)) << x;
+    }
     for (int y = 0; y < 40; ++y) EXPECT_EQ(at(10 + size.w + 1, y), 0xFFFFFFu) << y;
     for (int y = 0; y < 40; ++y) EXPECT_EQ(at(9, y), 0xFFFFFFu) << y;
     int ink = 0;
@@ -447,4 +454,80 @@ TEST_F(PlatformCanvas, SubCanvasDrawsTextAndLinesAsItsParentWouldAtItsCorner) {
     for (unsigned p : direct) inked += p != 0xFFFFFFFFu;
     EXPECT_GT(inked, 150);
     EXPECT_EQ(direct, viaSub);
+}
+
+TEST_F(PlatformCanvas, PicturesWiderThanARasterSurfaceAreDrawnInBands) {
+    // 40000 by 8: every column its own colour, every row a different blue.
+    const int pw = 40000, ph = 8;
+    cPicture pic;
+    ASSERT_TRUE(pic.create(pw, ph));
+    auto colourOf = [](int x, int y) {
+        return 0xFF000000u | (static_cast<unsigned>(x & 0xFF) << 16) | (static_cast<unsigned>((x >> 8) & 0xFF) << 8) |
+               static_cast<unsigned>(y * 30);
+    };
+    for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < pw; ++x) pic.raw()[y * pw + x] = colourOf(x, y);
+    // Unscaled: the canvas shows the columns from 32700 on, across the
+    // seam of two bands at 32768, exactly.
+    auto canvas = newCanvas(200, 8);
+    ASSERT_TRUE(canvas->drawBitmap(-32700, 0, &pic, -1, -1));
+    cPicture shot;
+    ASSERT_TRUE(canvas->snapshot(&shot, nullptr));
+    int wrong = 0;
+    for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < 200; ++x) wrong += shot.raw()[y * 200 + x] != colourOf(32700 + x, y);
+    EXPECT_EQ(wrong, 0);
+    // The last columns, and the first ones, land where they belong.
+    ASSERT_TRUE(canvas->drawBitmap(200 - pw, 0, &pic, pw, ph));
+    ASSERT_TRUE(canvas->snapshot(&shot, nullptr));
+    EXPECT_EQ(shot.raw()[199], colourOf(pw - 1, 0));
+    EXPECT_EQ(shot.raw()[7 * 200], colourOf(pw - 200, 7));
+    ASSERT_TRUE(canvas->drawBitmap(0, 0, &pic, -1, -1));
+    ASSERT_TRUE(canvas->snapshot(&shot, nullptr));
+    EXPECT_EQ(shot.raw()[5 * 200 + 37], colourOf(37, 5));
+
+    // Scaled down 100 times: two flat halves, and the pixels at the seams
+    // of the bands (columns 163.84 and 327.68) are fully covered, with no
+    // background showing through.
+    for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < pw; ++x) pic.raw()[y * pw + x] = x < 20000 ? 0xFFFF0000u : 0xFF0000FFu;
+    auto wide = newCanvas(400, 8);
+    ASSERT_TRUE(wide->drawBitmap(0, 0, &pic, 400, 8));
+    ASSERT_TRUE(wide->snapshot(&shot, nullptr));
+    for (int x : {0, 100, 163, 164, 198, 202, 300, 326, 327, 328, 399})
+        EXPECT_EQ(shot.raw()[4 * 400 + x], x < 200 ? 0xFFFF0000u : 0xFF0000FFu) << x;
+}
+
+TEST_F(PlatformCanvas, AScaleObjectRemakesTheCanvasFonts) {
+    struct sTwice : cWindowRequestTargetScale {
+        double factor() override { return 2.0; }
+    } twice;
+    auto canvas = newCanvas(40, 20);
+    ASSERT_NE(canvas->font(), nullptr);
+    EXPECT_EQ(canvas->font()->size(), 13);
+    canvas->setScale(&twice);
+    EXPECT_EQ(canvas->font()->size(), 26);
+    EXPECT_EQ(canvas->font()->charWidth(), 10);
+    // 26 by the size rule: 26 - ((26 - 11) x 0.25 + 1.5) points.
+    EXPECT_EQ(CTFontGetSize(static_cast<cMacCTFont*>(canvas->font())->ctFont()), 20.75);
+    ASSERT_TRUE(canvas->setTextMode(5, 11, "Tahoma", true, false, false));
+    EXPECT_EQ(canvas->font()->size(), 22);
+    EXPECT_TRUE(canvas->font()->bold());
+    EXPECT_EQ(canvas->createFont(5, 9, "Tahoma", false, false, false)->size(), 18);
+    // Sub-canvases and offscreen canvases follow the same scale.
+    sRect part{2, 2, 10, 10};
+    std::unique_ptr<cCanvas> sub(canvas->subCanvas(&part));
+    std::unique_ptr<cCanvas> off(canvas->offscreen(8, 8, 0, 0));
+    ASSERT_TRUE(sub && off);
+    EXPECT_EQ(static_cast<cCrbCanvas*>(off.get())->font()->size(), 26);
+    sub->setScale(nullptr);
+    EXPECT_EQ(static_cast<cCrbCanvas*>(sub.get())->font()->size(), 11);
+    // Without the scale the sizes are the toolkit's again; a font handed in
+    // as an object is kept as it is.
+    canvas->setScale(nullptr);
+    EXPECT_EQ(canvas->font()->size(), 11);
+    cFontObject* given = cFontObject::get(5, 30, "Tahoma", false, false, false);
+    ASSERT_TRUE(canvas->setTextMode(given));
+    canvas->setScale(&twice);
+    EXPECT_EQ(canvas->font(), given);
 }

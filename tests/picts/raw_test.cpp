@@ -168,3 +168,30 @@ TEST_F(RawFiles, OversizedAndDamagedFilesFailQuietly) {
 }
 
 TEST(RawMalformed, SavedInputsReplayWithoutHarm) { adaptertest::replayMalformed<cPictDNG>("raw"); }
+
+namespace {
+// Counts LibRaw's reports and stops at the first.
+class cStopRaw : public cPictDrawProfressNotifyTarget {
+public:
+    bool notifyDraw(double percent) override {
+        ++calls;
+        EXPECT_GE(percent, 0.0);
+        EXPECT_LE(percent, 100.0);
+        return false;
+    }
+    int calls = 0;
+};
+}  // namespace
+
+// LibRaw cannot be bounded from outside: its stages report to the caller's
+// progress target, which can stop the decode.
+TEST_F(RawFiles, DecodeStopsWhenTheCallerSaysSo) {
+    ASSERT_FALSE(index_->empty());
+    const Bytes b = file(index_->front());
+    cStopRaw stop;
+    cPictDNG dng;
+    dng.refPictDrawProgress(&stop);
+    EXPECT_FALSE(adaptertest::decodes<cPictDNG>(b, &dng));
+    EXPECT_EQ(stop.calls, 1);
+    EXPECT_EQ(dng.width(), 0);
+}

@@ -104,10 +104,11 @@ TEST(ComboBox, SelectAndItemTable) {
     f.combo.setItem(2, "other", nullptr, 0);
     EXPECT_EQ(f.shown(), "renamed");
 
-    // Removing the selected item leaves no selection pointing at nothing.
+    // Removing the selected item leaves no selection pointing at nothing,
+    // and the edit still shows its text.
     f.combo.remove(5);
     EXPECT_EQ(f.combo.selected(), -1);
-    EXPECT_EQ(f.shown(), "");
+    EXPECT_EQ(f.shown(), "renamed");
     EXPECT_EQ(f.combo.text(5), nullptr);
     f.combo.select(2, true);
     f.combo.remove(9);

@@ -186,7 +186,7 @@ std::vector<std::string> paintedNames(sFixture& f) {
 
 TEST(ListView, ColumnClicksSortAndPaintInTheNewOrder) {
     sFixture f;
-    f.lv.setSortType(0, new cListViewNameSortProvider);
+    f.lv.setSortType(0, new cListViewChild::cListViewNameSortProvider);
     std::vector<std::string> names = {"delta", "Alpha", "charlie", "bravo", "alpine", "echo"};
     EXPECT_EQ(paintedNames(f), names);
     auto click = [&](int col) {

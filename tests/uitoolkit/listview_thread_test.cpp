@@ -22,7 +22,7 @@ TEST(ListViewThreads, WorkerFillsWhileTheUiThreadPaintsAndSorts) {
     win.bind(&root, 800, 600);
     root.attach(&lv, 0, 0, 300, 200);
     lv.setColumn(0, "Name", 150, cCanvas::taLeft);
-    lv.setSortType(0, new cListViewNameSortProvider);
+    lv.setSortType(0, new cListViewChild::cListViewNameSortProvider);
     constexpr int kRows = 100000, kClearAt = 30000;
     std::atomic<bool> done{false};
     std::thread worker([&] {

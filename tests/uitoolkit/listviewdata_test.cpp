@@ -1,8 +1,10 @@
-#include "uitoolkit/listviewdata.h"
+#include "uitoolkit/listview.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,8 +25,8 @@ TEST(ListViewData, SortsStablyByNameAndNumberBothWaysAgainstStableSort) {
     std::mt19937 rng(7);
     for (int round = 0; round < 4; ++round) {
         cListViewData d;
-        auto* names = new cListViewNameSortProvider;
-        auto* nums = new cListViewU64PramSortProvider;
+        auto* names = new cListViewChild::cListViewNameSortProvider;
+        auto* nums = new cListViewChild::cListViewU64PramSortProvider;
         nums->setTransformProc(numberOf);
         ASSERT_TRUE(d.setSortType(1, names));
         ASSERT_TRUE(d.setSortType(2, nums));
@@ -119,7 +121,7 @@ TEST(ListViewData, SortRefusesColumnsWithoutProviderOrTransform) {
     cListViewData d;
     d.setItem(0, 0, "1", -1, nullptr);
     EXPECT_FALSE(d.sort(0));
-    EXPECT_TRUE(d.setSortType(0, new cListViewU64PramSortProvider));
+    EXPECT_TRUE(d.setSortType(0, new cListViewChild::cListViewU64PramSortProvider));
     EXPECT_FALSE(d.sort(0));
     EXPECT_EQ(d.sortedColumn(), -1);
 }
@@ -131,6 +133,67 @@ TEST(ListViewData, SorterListRefusesSerialOverflow) {
     EXPECT_EQ(l.insert_nonunique(5), nullptr);
     EXPECT_NE(l.insert_nonunique(6), nullptr);
     EXPECT_EQ(l.tree().first()->key.serial, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A million rows sorted by name (so display order and row ids differ), then
+// removals at random places, each followed by a short walk in display
+// order, order-number lookups and layout lookups.  The work counter of the
+// store must stay within a bound that grows with log n, not with n, and
+// every answer must match a plain vector of the display order.
+TEST(ListViewData, RemovalAndWalksInAMillionRowsCostLogarithmicWork) {
+    constexpr int kRows = 1 << 20;
+    cListViewData d;
+    d.setSortType(0, new cListViewChild::cListViewNameSortProvider);
+    for (int r = 0; r < kRows; ++r) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%07lld", (r * 7919LL) % kRows);
+        ASSERT_EQ(d.setItem(r, 0, name, -1, nullptr), cListViewData::srRelayout);
+    }
+    // Heights 13 to 17 by row id.
+    d.setAllHeights([](int row, cListViewData::Row&) { return 13 + row % 5; });
+    ASSERT_TRUE(d.sort(0));
+    std::vector<int> order;
+    order.reserve(kRows);
+    for (int k = 0; k < kRows; ++k) order.push_back(static_cast<int>((static_cast<long long>(k) * 315407) % kRows));
+    // 7919 * 315407 = 1 (mod 2^20): row k * 315407 carries the name k.
+    ASSERT_EQ(d.rowBySortIdx(12345), order[12345]);
+    std::mt19937 rng(3);
+    const double logN = std::log2(static_cast<double>(kRows));
+    for (int i = 0; i < 200; ++i) {
+        const std::size_t at = rng() % order.size();
+        const int row = order[at];
+        unsigned long long w0 = d.work();
+        ASSERT_TRUE(d.remove(row));
+        order.erase(order.begin() + static_cast<long>(at));
+        // Walk 20 rows on from the removed row's place, and back again.
+        int r = at < order.size() ? order[at] : -1, k = static_cast<int>(at);
+        for (int s = 0; s < 20 && r >= 0; ++s, ++k) {
+            ASSERT_EQ(r, order[static_cast<std::size_t>(k)]);
+            ASSERT_EQ(d.sortIdx(r), k);
+            r = d.nextBySort(r);
+        }
+        if (at > 0) {
+            ASSERT_EQ(d.prevBySort(order[at - 1]), at > 1 ? order[at - 2] : -1);
+        }
+        const unsigned long long used = d.work() - w0;
+        ASSERT_LE(used, static_cast<unsigned long long>(25 * 6 * logN)) << "removal " << i;
+    }
+    // The layout follows: the row under each top is the row with that top.
+    long long y = 0;
+    for (int k = 0; k < 50; ++k) {
+        long long top = -1;
+        cListViewData::RowNode* n = d.rowAtY(y, top);
+        ASSERT_NE(n, nullptr);
+        ASSERT_EQ(n->key, order[static_cast<std::size_t>(k)]);
+        ASSERT_EQ(top, y);
+        ASSERT_EQ(d.topOf(n->key), y);
+        y += 13 + n->key % 5;
+    }
+    EXPECT_EQ(d.getRowCount(), kRows - 200);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // qor-test-labels: tsan
-#include "uitoolkit/listviewdata.h"
+#include "uitoolkit/listview.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 // reads, walks and sorts: every operation takes the store's lock.
 TEST(ListViewDataThreads, WorkerFillsWhileReaderWalksAndSorts) {
     cListViewData d;
-    d.setSortType(0, new cListViewNameSortProvider);
+    d.setSortType(0, new cListViewChild::cListViewNameSortProvider);
     std::atomic<bool> done{false};
     std::thread worker([&] {
         for (int r = 0; r < 100000; ++r) {

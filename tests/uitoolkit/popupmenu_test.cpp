@@ -120,3 +120,57 @@ TEST(PopupMenu, PlacementNearTheDesktopEdgesAndFirstFocus) {
     EXPECT_EQ(cPopupMaster::simplePopup(&f.owner, none, 0, 0, nullptr), -1);
     EXPECT_TRUE(f.win.modalPopups.empty());
 }
+
+TEST(PopupMenu, LongFormsHandEverySettingToThePopup) {
+    // simplePopup with every setting spelt out, and runPopUp with the size
+    // given: the minimum width, the focused entry, the colours of the list
+    // and of its captions, and the border (unset: the theme's) all arrive.
+    struct sSeen {
+        int focusedIndex = -1;
+        std::vector<unsigned int> textColours, fills;
+    };
+    auto look = [](cChildElement* r, cTestWindowTarget& w, sSeen& seen) {
+        auto* p = dynamic_cast<cPopupMaster*>(r);
+        ASSERT_NE(p, nullptr);
+        w.drain();
+        for (std::size_t i = 0; i < p->buttonCount(); ++i)
+            if (r->getFocused() == p->button(i)) seen.focusedIndex = static_cast<int>(i);
+        cRecordingCanvas canvas(300, 200);
+        r->processPaint(&canvas);
+        for (const auto& c : canvas.calls) {
+            if (c.op == "text") seen.textColours.push_back(c.color);
+            if (c.op == "rect") seen.fills.push_back(c.fill);
+        }
+        r->processKey(0x11B, false, false, false);
+    };
+    {
+        sFixture f;
+        sSeen seen;
+        f.win.onModalPopup = [&](cChildElement* r, cTestWindowTarget& w) { look(r, w, seen); };
+        EXPECT_EQ(cPopupMaster::simplePopup(&f.owner, f.entries, 100, 100, 140, nullptr, 2, 0x102030, 0x405060,
+                                            cPopupMaster::kUnset, nullptr),
+                  -1);
+        ASSERT_EQ(f.win.modalPopups.size(), 1u);
+        EXPECT_EQ(f.win.modalPopups[0].w, 140);  // raised from 54
+        EXPECT_EQ(f.win.modalPopups[0].h, 62);
+        EXPECT_EQ(seen.focusedIndex, 2);         // id 2 is the third entry (-5, 1, 2)
+        EXPECT_EQ(seen.textColours, std::vector<unsigned int>(3, 0x405060u));
+        ASSERT_FALSE(seen.fills.empty());
+        EXPECT_EQ(seen.fills[0], 0x102030u);
+    }
+    {
+        sFixture f;
+        sSeen seen;
+        f.win.onModalPopup = [&](cChildElement* r, cTestWindowTarget& w) { look(r, w, seen); };
+        EXPECT_EQ(cPopupMaster::runPopUp(&f.owner, f.entries, nullptr, 30, 40, 90, 60, -5, 0x0000FF, 0x00FF00,
+                                         0xFF0000, nullptr),
+                  -1);
+        ASSERT_EQ(f.win.modalPopups.size(), 1u);
+        EXPECT_EQ(f.win.modalPopups[0].x, 30);
+        EXPECT_EQ(f.win.modalPopups[0].y, 40);
+        EXPECT_EQ(f.win.modalPopups[0].w, 90);
+        EXPECT_EQ(f.win.modalPopups[0].h, 62);
+        EXPECT_EQ(seen.focusedIndex, 0);
+        EXPECT_EQ(seen.textColours, std::vector<unsigned int>(3, 0x00FF00u));
+    }
+}

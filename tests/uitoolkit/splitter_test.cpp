@@ -184,6 +184,21 @@ TEST(Splitter, VerticalAttachBeforeItHasAHeightStoresAFiniteFraction) {
     EXPECT_EQ(f.sp.itemSize(0), static_cast<int>(203 * fr));
 }
 
+// Sizes 500 and 100 in a 400-pixel stack keep their 5:1 proportion: the
+// fractions are size / height, not capped at the height.
+TEST(Splitter, VerticalAttachKeepsProportionsOfSizesBeyondItsHeight) {
+    sFixture<cVSplitterChild> f(100, 400);
+    cBox a, b;
+    ASSERT_TRUE(f.sp.attach(0, &a, 500));
+    ASSERT_TRUE(f.sp.attach(1, &b, 100));
+    std::vector<int> ys = scalableOracle(400, 3, {500.0 / 400, 100.0 / 400});
+    EXPECT_EQ(f.at(&a).y, ys[0]);
+    EXPECT_EQ(f.at(&b).y, ys[1]);
+    EXPECT_EQ(f.at(&a).h, ys[1] - 3);
+    EXPECT_EQ(f.at(&b).h, static_cast<int>(100.0 / 400 * (397 / 1.5)));
+    EXPECT_EQ(f.at(&a).h, 5 * f.at(&b).h);
+}
+
 TEST(Splitter, BarsPaintTrimmedCentreLines) {
     sFixture<cSplitterChild> f(100, 20);
     cBox a, b;

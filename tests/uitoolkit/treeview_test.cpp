@@ -261,7 +261,7 @@ TEST(TreeView, RemovingLinesThatHoldFocusOrCaptureLeavesNothingDangling) {
     const sRect ra = f.at(f.a->element);
     EXPECT_EQ(f.at(f.c->element).y, ra.y + ra.h);
     EXPECT_TRUE(f.tree.remove_under(nullptr));
-    EXPECT_EQ(f.tree.rootItem(), nullptr);
+    EXPECT_EQ(f.tree.root(), nullptr);
     EXPECT_FALSE(f.tree.clear());
 }
 
