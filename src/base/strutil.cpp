@@ -175,12 +175,14 @@ private:
     unsigned short delta_[kMaxRows][256];
 };
 
-const cCaseMap& lowerMap() {
+// Inlined into every mapping: what remains of the first-use guard is one
+// load and a branch.
+__attribute__((always_inline)) inline const cCaseMap& lowerMap() {
     static const cCaseMap map(__acp_lowermap);
     return map;
 }
 
-const cCaseMap& upperMap() {
+__attribute__((always_inline)) inline const cCaseMap& upperMap() {
     static const cCaseMap map(__acp_uppermap);
     return map;
 }
