@@ -8,7 +8,7 @@ between rounds cancels out.  The table gives the minimum, median and maximum
 of the ratios over the rounds, the limit, and whether the median keeps it.
 
     tools/bench-compare.py BUILD_DIR [--rounds N] [--cpus LIST] [--only PROGRAM...]
-                                     [--readme README.md] [--json OUT]
+                                     [--min-time SECONDS] [--readme README.md] [--json OUT]
 """
 import argparse
 import datetime
@@ -39,9 +39,11 @@ def read_pairs(path):
     return pairs
 
 
-def run_round(exe, names, cpus):
+def run_round(exe, names, cpus, min_time):
     pattern = "^(" + "|".join(re.escape(n) for n in sorted(names)) + ")$"
     cmd = [exe, "--benchmark_filter=" + pattern, "--benchmark_format=json"]
+    if min_time:
+        cmd.append("--benchmark_min_time=" + min_time)
     if cpus:
         cmd = ["taskset", "-c", cpus] + cmd
     out = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False).stdout
@@ -111,6 +113,7 @@ def main():
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--cpus", default="2")
     ap.add_argument("--only", nargs="*", default=[])
+    ap.add_argument("--min-time", default="", help="seconds each benchmark runs at least (Google Benchmark's default: 0.5)")
     ap.add_argument("--pairs", default=os.path.join(TOP, "bench", "pairs.txt"))
     ap.add_argument("--readme")
     ap.add_argument("--json")
@@ -130,7 +133,7 @@ def main():
             if not os.path.exists(exe):
                 continue
             names = {p["ours"] for p in mine} | {p["ref"] for p in mine}
-            times = run_round(exe, names, args.cpus)
+            times = run_round(exe, names, args.cpus, args.min_time)
             for p in mine:
                 a, b = times.get(p["ours"]), times.get(p["ref"])
                 if a and b and b[p["clock"]] > 0:
