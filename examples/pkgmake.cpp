@@ -2,19 +2,34 @@
 // scenario (the installer payload), reads the payload back, verifies its
 // digest and every item's digest, and prints what the package holds.
 //
-//   pkgmake <scenario.txt> <output.data>
+//   pkgmake <scenario.txt> <output.data>             compile, read back, verify
+//   pkgmake --no-check <scenario.txt> <output.data>  compile only
+//   pkgmake --check <payload.data>                   read back, verify, show
 //
 // Paths inside a scenario are taken from the folder the scenario lies in.
+// The payload is written to a temporary file beside the output and takes
+// its place only when it is complete and flushed: an interrupted or failed
+// run leaves the previous output as it was.  Documents are compiled with
+// the platform's fonts.  Progress goes to standard output: one line redrawn
+// on a terminal, a plain line at most once a second otherwise.
+//
 // The exit code is 0 on success, 1 for a faulty scenario, 2 for a payload
-// that cannot be written or does not verify, 3 for bad arguments.
+// that cannot be written or does not verify, 3 for bad arguments; an
+// interrupting signal ends it as that signal would.
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/fileio.h"
+#include "cihlpdoc/sidoc.h"
+#include "ciplatform/ctfont.h"
+#include "ciplatform/platform.h"
 #include "pakvane/scenario.h"
 #include "uitoolkit/langids.h"
 
@@ -43,7 +58,7 @@ const char* errorMeaning(int code) {
     case 19: return "the welcome document does not compile";
     case 20: return "the readme document does not compile";
     case 21: return "the licence agreement does not compile";
-    case 23: return "a bad path definition (a sub path may not be absolute or contain \"..\")";
+    case 23: return "a bad path definition";
     case 24: return "an Install line beginning with \"x\" but not \"x64.\" or \"x32.\"";
     case 25: return "an Install line that does not begin with a quoted source";
     case 26: return "an Install source that does not exist or cannot be read";
@@ -52,15 +67,164 @@ const char* errorMeaning(int code) {
     case cSoftPkgScenario::errVersionRange: return "a version part outside 0 to 65535";
     case cSoftPkgScenario::errLineRead: return "a line longer than 4096 characters, or a read error";
     case cSoftPkgScenario::errFolderCycle: return "an Install folder links back into itself";
+    case cSoftPkgScenario::errNulByte: return "a NUL byte in the line";
+    case cSoftPkgScenario::errBadCodename: return "a code name with characters outside the safe set";
     default: return "unknown error";
     }
 }
 
-void progress(const char* what, unsigned done, unsigned total, unsigned long long bytes, unsigned long long all) {
-    const unsigned percent = all ? static_cast<unsigned>(bytes * 100 / all) : 100;
-    std::printf("\r%s: items %u/%u, bytes %llu/%llu, %u%%", what, done, total, bytes, all, percent);
-    if (done == total) std::printf("\n");
-    std::fflush(stdout);
+const char* langName(int lang) {
+    const char* code = lang >= 0 ? ciLangID(lang) : nullptr;
+    return code ? code : "?";
+}
+
+// The second line of an error: what exactly is wrong, when known.
+std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
+    using E = cSoftPkgScenario::sTextError;
+    char buf[512];
+    switch (code) {
+    case 12:
+    case 13:
+    case 14: {
+        const char* doc = code == 12 ? "licence agreement (eula)" : code == 13 ? "welcome document" : "readme document";
+        std::snprintf(buf, sizeof buf, "the %s has no %s text: add a %s line to its index", doc, langName(e.lang),
+                      langName(e.lang));
+        return buf;
+    }
+    case 15:
+        std::snprintf(buf, sizeof buf, "string id \"%s\" is not defined for %s: define %s.%s, or \"%s\" for every language",
+                      e.id.c_str(), langName(e.lang), langName(e.lang), e.id.c_str(), e.id.c_str());
+        return buf;
+    case 19:
+    case 20:
+    case 21:
+        if (e.docLine >= 0 && !e.message.empty()) {
+            std::snprintf(buf, sizeof buf, "%s: line %d, column %d: %s", e.file.c_str(), e.docLine + 1,
+                          e.docColumn + 1, e.message.c_str());
+            return buf;
+        }
+        if (!e.message.empty()) return e.file + ": " + e.message;
+        return "";
+    case 7:
+    case 23:
+        if (e.part == E::partId && !e.id.empty()) {
+            if (e.lang >= 0)
+                std::snprintf(buf, sizeof buf, "the reference $%s is not defined for %s (define it before this line)",
+                              e.id.c_str(), langName(e.lang));
+            else
+                std::snprintf(buf, sizeof buf, "the reference $%s is not a usable string id", e.id.c_str());
+            return buf;
+        }
+        if (code == 7) return "";
+        if (e.part == E::partId) return "the base folder (a $reference or a quoted text) is missing or malformed";
+        if (e.part == E::partSubPath && !e.subPath.empty())
+            return "the sub path \"" + e.subPath + "\" is absolute or climbs out of its folder with \"..\"";
+        if (e.part == E::partSubPath) return "the quoted sub path after the base folder is missing or malformed";
+        return "";
+    case 26:
+        return e.file.empty() ? "" : "cannot read \"" + e.file + "\"";
+    case cSoftPkgScenario::errBadCodename:
+        return "\"" + e.id + "\": use 1 to 64 letters, digits, '.', '_', '-' or '+', beginning with a letter or digit";
+    default: return "";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Progress: on a terminal one line redrawn up to ten times a second; to a
+// pipe or a file a plain line at most once a second, and the last one.
+
+std::string mib(unsigned long long bytes) {
+    char buf[32];
+    if (bytes < 1024)
+        std::snprintf(buf, sizeof buf, "%llu B", bytes);
+    else if (bytes < 1024 * 1024)
+        std::snprintf(buf, sizeof buf, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return buf;
+}
+
+std::string timeLeft(double seconds) {
+    char buf[48];
+    if (seconds < 0) return "time left unknown";
+    const long s = static_cast<long>(seconds + 0.5);
+    if (s >= 60)
+        std::snprintf(buf, sizeof buf, "%ld min %ld s left", s / 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%ld s left", s);
+    return buf;
+}
+
+class cProgressLine : public cPayloadObserver {
+public:
+    cProgressLine(const char* what, bool verifying) : what_(what), verifying_(verifying), tty_(isatty(1) == 1) {
+        start_ = std::chrono::steady_clock::now();
+    }
+
+    void onPayloadProgress(const sPayloadProgress& p) override {
+        last_ = p;
+        const double now = elapsed();
+        // The first line too waits for the gap: a short run shows its last
+        // line alone.
+        const double gap = tty_ ? 0.1 : 1.0;
+        if (now - shownAt_ < gap) return;
+        show(now, false);
+    }
+    // The final line, always shown.
+    void done() { show(elapsed(), true); }
+
+private:
+    double elapsed() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+    void show(double now, bool last) {
+        const sPayloadProgress& p = last_;
+        const unsigned long long all = p.plainTotal + p.checkedTotal;
+        const unsigned long long done = p.plainDone + p.checkedDone;
+        const double part = all ? static_cast<double>(done) / static_cast<double>(all) : 1.0;
+        const unsigned percent = last ? 100u : static_cast<unsigned>(part * 100.0);
+        // The time left from the rate so far, once there is a rate to go by.
+        const double left = last ? 0.0 : (now > 0.3 && part > 0.001 ? now / part - now : -1.0);
+        std::string line = std::string(what_) + ": items " + std::to_string(p.items) + "/" +
+                           std::to_string(p.itemsTotal);
+        if (verifying_) {
+            line += ", read " + mib(p.packedDone) + " of " + mib(p.packedTotal) + ", inflated " + mib(p.plainDone) +
+                    " of " + mib(p.plainTotal) + ", checked " + mib(p.checkedDone) + " of " + mib(p.checkedTotal);
+        } else {
+            line += ", read " + mib(p.plainDone) + " of " + mib(p.plainTotal) + ", written " + mib(p.packedDone);
+        }
+        char tail[64];
+        std::snprintf(tail, sizeof tail, ", %u%%, ", percent);
+        line += tail + timeLeft(left);
+        if (tty_)
+            std::printf("\r%s\x1b[K%s", line.c_str(), last ? "\n" : "");
+        else
+            std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        shownAt_ = now;
+    }
+
+    const char* what_;
+    bool verifying_;
+    bool tty_;
+    std::chrono::steady_clock::time_point start_;
+    sPayloadProgress last_;
+    double shownAt_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Interruption: the output being written is dropped, the old one stays.
+
+cReplacementFile* gOutput = nullptr;
+int gThreads = 0;
+
+extern "C" void onInterrupt(int sig) {
+    if (gOutput) {
+        const char* pending = gOutput->pendingPath();
+        if (pending) ::unlink(pending);
+    }
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
 }
 
 std::string absolute(const std::string& path) {
@@ -77,72 +241,53 @@ std::string hexOf(const unsigned char* d, int n) {
     return s;
 }
 
-}  // namespace
+const char* faceName(int face) {
+    const char* name = siDocFaceName(face);
+    return name ? name : "?";
+}
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <scenario.txt> <output.data>\n", argv[0]);
-        return 3;
+// The fonts a document uses, as its table lists them: "Verdana 8x20 bold".
+// (The compiler had the platform make each font of a box; the fonts are
+// not made again here.)
+std::string fontsOf(const cSiDocLoader& loader) {
+    std::string out;
+    for (int id = 0;; ++id) {
+        const cSiDocLoader::sIntFontDef* f = loader.fontDef(id);
+        if (!f) break;
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "%s%s %dx%d%s%s%s", out.empty() ? "" : ", ", faceName(f->face), f->width,
+                      f->height, f->bold ? " bold" : "", f->italic ? " italic" : "", f->underline ? " underline" : "");
+        out += buf;
     }
-    const std::string scenarioPath = absolute(argv[1]);
-    const std::string outPath = absolute(argv[2]);
-    const std::size_t slash = scenarioPath.rfind('/');
-    const std::string folder = scenarioPath.substr(0, slash == 0 ? 1 : slash);
-    if (chdir(folder.c_str()) != 0) {
-        std::fprintf(stderr, "error: cannot enter the scenario's folder %s\n", folder.c_str());
-        return 1;
-    }
+    return out;
+}
 
-    cSoftPkgScenario s;
-    int line = 0;
-    const int rc = s.loadTextConfig(scenarioPath.c_str(), line);
-    if (rc != 0) {
-        if (line >= 0)
-            std::fprintf(stderr, "error: %s: line %d: %s (code %d)\n", scenarioPath.c_str(), line + 1, errorMeaning(rc), rc);
-        else
-            std::fprintf(stderr, "error: %s: %s (code %d)\n", scenarioPath.c_str(), errorMeaning(rc), rc);
-        return 1;
-    }
+const char* stdFace() { return _glbalStdFont(); }
+const char* fixedFace() { return _glbalFixedFont(); }
 
-    cSoftPkg& pkg = s.package();
-    const unsigned count = pkg.count();
-    unsigned long long total = 0;
-    for (unsigned i = 0; i < count; ++i) total += pkg.sizeOf(static_cast<int>(i));
-    unsigned long long done = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        done += pkg.sizeOf(static_cast<int>(i));
-        progress("packing", i + 1, count, done, total);
-    }
-    if (count == 0) progress("packing", 0, 0, 0, 0);
-    {
-        cFileIO out;
-        if (!out.create(outPath.c_str(), fmReadWrite) || !s.saveBinConfig(&out)) {
-            std::fprintf(stderr, "error: saving the scenario failed: %s\n", outPath.c_str());
-            return 2;
-        }
-        std::printf("payload: %s, %lld bytes\n", outPath.c_str(), static_cast<long long>(out.size()));
-    }
 
-    // Read back what was written, as an installer would.
+// Reads a payload back as an installer would, checking every item on the
+// way, and prints what the package holds.  0, or 2 when it does not verify.
+int checkPayload(const std::string& path) {
     cSoftPkgScenario back;
     {
+        cProgressLine progress("verifying", true);
+        sPayloadOptions options;
+        options.observer = &progress;
+        options.verifyItems = true;
+        options.threads = gThreads;
         cFileIO in;
-        if (!in.open(outPath.c_str(), fmRead) || !back.loadBinConfig(&in)) {
-            std::fprintf(stderr, "error: the payload does not load back or its digest is wrong: %s\n", outPath.c_str());
+        if (!in.open(path.c_str(), fmRead) || !back.loadBinConfig(&in, options)) {
+            if (options.badItem >= 0)
+                std::fprintf(stderr, "\nerror: item %d does not match its digest\n", options.badItem);
+            else
+                std::fprintf(stderr, "\nerror: the payload does not load back or its digest is wrong: %s\n",
+                             path.c_str());
             return 2;
         }
+        progress.done();
     }
     cSoftPkg& items = back.package();
-    done = 0;
-    for (unsigned i = 0; i < items.count(); ++i) {
-        if (!items.verify(static_cast<int>(i))) {
-            std::fprintf(stderr, "\nerror: item %u does not match its digest\n", i);
-            return 2;
-        }
-        done += items.sizeOf(static_cast<int>(i));
-        progress("verifying", i + 1, items.count(), done, total);
-    }
-    if (items.count() == 0) progress("verifying", 0, 0, 0, 0);
 
     std::vector<int> langs;
     back.getSupportedLangs(langs);
@@ -165,7 +310,8 @@ int main(int argc, char** argv) {
         std::printf("document %s: %zu bytes, languages:", d.title, d.doc.bytes.size());
         for (int l : langs)
             if (const_cast<cSiDocLoader&>(d.doc.loader).forLang(l)) std::printf(" %s", ciLangID(l));
-        std::printf("\n");
+        const std::string fonts = fontsOf(d.doc.loader);
+        std::printf("%s%s\n", fonts.empty() ? "" : ", fonts: ", fonts.c_str());
     }
     if (back.readme_needs_accept()) std::printf("the readme must be accepted\n");
     back.setStr(-1, "pgm", "<folder>");
@@ -180,4 +326,90 @@ int main(int argc, char** argv) {
     }
     std::printf("ok\n");
     return 0;
+}
+
+int usage(const char* self) {
+    std::fprintf(stderr,
+                 "usage: %s [--threads N] <scenario.txt> <output.data>\n"
+                 "       %s [--threads N] --no-check <scenario.txt> <output.data>\n"
+                 "       %s [--threads N] --check <payload.data>\n",
+                 self, self, self);
+    return 3;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Documents name fonts; the compiler asks the platform's font store for
+    // each, as the installer maker does, and the check shows them.
+    installPlatformFonts();
+    __setSiDocFaceHooks(stdFace, fixedFace);
+    // --threads N: at most N worker threads (default: one per core).
+    if (argc > 2 && std::strcmp(argv[1], "--threads") == 0) {
+        gThreads = std::atoi(argv[2]);
+        if (gThreads < 1) return usage(argv[0]);
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return checkPayload(absolute(argv[2]));
+    const bool check = !(argc == 4 && std::strcmp(argv[1], "--no-check") == 0);
+    if (argc != (check ? 3 : 4)) return usage(argv[0]);
+    const int first = check ? 1 : 2;
+    const std::string shownPath = argv[first];
+    const std::string scenarioPath = absolute(argv[first]);
+    const std::string outPath = absolute(argv[first + 1]);
+    const std::size_t slash = scenarioPath.rfind('/');
+    const std::string folder = scenarioPath.substr(0, slash == 0 ? 1 : slash);
+    if (chdir(folder.c_str()) != 0) {
+        std::fprintf(stderr, "error: cannot enter the scenario's folder %s\n", folder.c_str());
+        return 1;
+    }
+
+    cSoftPkgScenario s;
+    int line = 0;
+    const int rc = s.loadTextConfig(scenarioPath.c_str(), line);
+    if (rc != 0) {
+        // Where: the scenario's line; for the checks after the last line,
+        // the line of what they found lacking; none for the file itself.
+        if (line < 0 && s.textError().defLine >= 0) line = s.textError().defLine;
+        if (line >= 0 && rc != 1)
+            std::fprintf(stderr, "error: %s: line %d: %s (code %d)\n", shownPath.c_str(), line + 1, errorMeaning(rc), rc);
+        else
+            std::fprintf(stderr, "error: %s: %s (code %d)\n", shownPath.c_str(), errorMeaning(rc), rc);
+        const std::string detail = errorDetail(rc, s.textError());
+        if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
+        return 1;
+    }
+
+    cReplacementFile out;
+    if (!out.begin(outPath.c_str())) {
+        std::fprintf(stderr, "error: cannot write beside %s\n", outPath.c_str());
+        return 2;
+    }
+    gOutput = &out;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, onInterrupt);
+    long long payloadBytes = 0;
+    {
+        cProgressLine progress("packing", false);
+        sPayloadOptions options;
+        options.observer = &progress;
+        options.threads = gThreads;
+        if (!s.saveBinConfig(&out, options)) {
+            std::fprintf(stderr, "\nerror: saving the payload failed (a file changed or could not be read, or the disk is full): %s\n",
+                         outPath.c_str());
+            out.abandon();
+            return 2;
+        }
+        progress.done();
+        payloadBytes = out.size();
+    }
+    if (!out.commit()) {
+        std::fprintf(stderr, "error: the payload could not be put in place: %s\n", outPath.c_str());
+        return 2;
+    }
+    gOutput = nullptr;
+    std::printf("payload: %s, %lld bytes\n", outPath.c_str(), payloadBytes);
+
+    return check ? checkPayload(outPath) : 0;
 }

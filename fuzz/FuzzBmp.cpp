@@ -7,17 +7,21 @@
 #include <vector>
 
 #include "base/memio.h"
+#include "fuzzpict.h"
 #include "picts/pictdib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
-    cPictBMP::validFor(&io, &info);
+    const bool probed = cPictBMP::validFor(&io, &info);
+    if (!fuzzDecodeAllowed(probed, info)) return 0;
     io.set_fp(0);
     cPictBMP bmp;
     bmp.decode(&io);
     io.set_fp(0);
-    cPictDIB::validFor(&io, &info, true);
+    cPictBase::sPictInfo iconInfo;
+    const bool iconProbed = cPictDIB::validFor(&io, &iconInfo, true);
+    if (!fuzzDecodeAllowed(iconProbed, iconInfo)) return 0;
     io.set_fp(0);
     cPictDIB icon;
     icon.setUseAlphaBp(true);

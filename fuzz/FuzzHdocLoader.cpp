@@ -1,13 +1,23 @@
 // qor-fuzz-link: cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: hdoc
-// Loads the input as a compiled document and, when it loads, measures and
-// draws every language's tree on a canvas that only measures.
+// Loads a compiled document and, when it loads, measures and draws every
+// language's tree on a canvas that only measures.  An input that begins
+// with the document's magic is taken as a whole document; any other input
+// is the document's tables and blocks before packing, cut at each "QPRT":
+// the font table, the string table, the image table, then the records of
+// languages 0, 1, ... (an empty piece gives no block).  They are deflated
+// and framed here, so that mutations reach the record and table parsers
+// instead of stopping at zlib.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cihlpdoc/sidocloader.h"
 #include "uitoolkit/canvas.h"
+#include "zlibref.h"
 
 namespace {
 
@@ -53,12 +63,42 @@ public:
     }
 };
 
+// "QORHDOCF", the language blocks (u8 id, u32 length, zlib), 0xFF, and the
+// font, string and image tables (u32 length, then zlib but for images).
+std::string documentOf(const std::string& input) {
+    std::vector<std::string> parts;
+    for (size_t at = 0;;) {
+        const size_t end = input.find("QPRT", at);
+        parts.push_back(input.substr(at, end == std::string::npos ? end : end - at));
+        if (end == std::string::npos) break;
+        at = end + 4;
+    }
+    parts.resize(std::max<size_t>(parts.size(), 3));
+    std::string doc("QORHDOCF");
+    for (size_t i = 3; i < parts.size() && i - 3 < 0xFF; ++i) {
+        if (parts[i].empty()) continue;
+        const std::string z = zlibPack(parts[i], 1);
+        doc.push_back(static_cast<char>(i - 3));
+        putLE(doc, z.size(), 4);
+        doc += z;
+    }
+    doc.push_back('\xFF');
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string body = parts[i].empty() || i == 2 ? parts[i] : zlibPack(parts[i], 1);
+        putLE(doc, body.size(), 4);
+        doc += body;
+    }
+    return doc;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __setNewPlatformCPFont(makeFont);
+    std::string doc(reinterpret_cast<const char*>(data), size);
+    if (size < 8 || std::memcmp(data, "QORHDOCF", 8) != 0) doc = documentOf(doc);
     cSiDocLoader loader;
-    if (!loader.load(data, static_cast<long long>(size))) return 0;
+    if (!loader.load(reinterpret_cast<const unsigned char*>(doc.data()), static_cast<long long>(doc.size()))) return 0;
     cMeasureCanvas canvas;
     for (int lang = 0; lang < 255; ++lang) {
         cSiDocContainer* root = loader.forLang(lang);

@@ -1,23 +1,30 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-data: icns
-// Feeds bytes to the icon-family probe, every page decode, the previews and
-// a small render target; only crashes, hangs and leaks count.
+// Feeds bytes to the icon-family probe, every page's size and decode, the
+// previews and a small render target; only crashes, hangs and leaks count,
+// and a page that decodes has the size that getPageSize gave.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "base/memio.h"
+#include "fuzzpict.h"
+#include "fuzzsupport.h"
 #include "picts/picticns.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
-    cPictICNS::validFor(&io, &info);
+    const bool probed = cPictICNS::validFor(&io, &info);
+    if (!fuzzDecodeAllowed(probed, info)) return 0;
     cPictICNS icns;
     const int pages = icns.getNumPages(&io);
     for (int p = 0; p < pages && p < 6; ++p) {
+        int w = -1, h = -1;
+        const bool sized = icns.getPageSize(&io, p, w, h);
+        if (sized && !fuzzSizeAllowed(w, h)) continue;
         cPictICNS page;
-        page.decodePage(&io, p);
+        if (page.decodePage(&io, p)) FUZZ_CHECK(sized && page.width() == w && page.height() == h);
     }
     long long lim = 32;
     cPictDummy preview;

@@ -1,12 +1,15 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-data: ico
-// Feeds bytes to the icon probe, every page decode, the preview and a small
-// render target; only crashes, hangs and leaks count.
+// Feeds bytes to the icon probe, every page's size, decode and fitted
+// preview, the preview and a small render target; only crashes, hangs and
+// leaks count, a page that decodes has a size, and a fitted preview fits.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "base/memio.h"
+#include "fuzzpict.h"
+#include "fuzzsupport.h"
 #include "picts/pictico.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,8 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cPictICO ico;
     const int pages = ico.getNumPages(&io);
     for (int p = 0; p < pages && p < 4; ++p) {
+        int w = -1, h = -1;
+        const bool sized = ico.getPageSize(&io, p, w, h);
         cPictICO page;
-        page.decodePage(&io, p);
+        if (page.decodePage(&io, p)) FUZZ_CHECK(sized);
+        cPictDummy fitted;
+        if (ico.decodePagePreview(&io, fitted, 7 + p, 5, p, true, 0xFF00FF00u))
+            FUZZ_CHECK(fitted.width() > 0 && fitted.width() <= 7 + p && fitted.height() > 0 && fitted.height() <= 5);
     }
     long long lim = 32;
     cPictDummy preview;

@@ -1,19 +1,24 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-libs: -ljpeg -ltiff -lopenjp2 -ljbig2dec
 // Feeds bytes to the JPEG probe and decoder, plainly, through a small
-// render target, and through the entry containers use; the result is
-// ignored, only crashes, hangs and leaks count.
+// render target, through the entry containers use, and for its EXIF
+// thumbnail; the result is ignored, only crashes, hangs and leaks count.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "base/memio.h"
+#include "fuzzpict.h"
 #include "picts/pictjpeg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
-    cPictJPEG::validFor(&io, &info);
+    const bool probed = cPictJPEG::validFor(&io, &info);
+    io.set_fp(0);
+    cPictDummy thumbnail;
+    cPictJPEG().getPreview(&io, thumbnail, nullptr, nullptr);
+    if (!fuzzDecodeAllowed(probed, info)) return 0;
     io.set_fp(0);
     cPictJPEG jpeg;
     jpeg.decode(&io);

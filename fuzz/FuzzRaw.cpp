@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/memio.h"
+#include "fuzzpict.h"
 #include "picts/pictraw.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 template <typename T>
 void run(cFileIOTarget* io) {
     cPictBase::sPictInfo info;
-    if (!T::validFor(io, &info)) return;
+    if (!T::validFor(io, &info) || !fuzzSizeAllowed(info.width, info.height)) return;
     T pict;
     io->set_fp(0);
     pict.decode(io);

@@ -1,9 +1,13 @@
 // qor-fuzz-link: pakvane cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: scenario
-// Compiles the input as a text scenario inside a small sandbox folder that
-// holds a file, a folder and a document index.  Inputs naming paths outside
-// it (a quoted path beginning with "/", or "..") are skipped: they would only make the run read the disk.
-// A scenario that compiles must save, and the payload must load back.
+// Compiles the input as a text scenario inside a private folder, which is
+// the current folder and holds files and folders to install ("a.txt",
+// "tree/b.txt", "tree/sub/c.bin") and the documents of fuzzdocs.h: its
+// seeds name "./docs.idx" or "plain.idx" for welcome, readme and eula, so
+// that document compiling and the item table are reached.  Inputs naming
+// paths outside the folder (a quoted path beginning with "/", or "..") are
+// skipped: they would only make the run read the disk.  A scenario that
+// compiles must save, and the payload must load back.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,46 +19,39 @@
 #include <string>
 
 #include "base/memio.h"
+#include "fuzzdocs.h"
 #include "fuzzsupport.h"
 #include "pakvane/scenario.h"
 
 namespace {
 
-std::string sandbox() {
-    char tmpl[] = "/tmp/qorfuzz-scenario.XXXXXX";
-    const char* dir = mkdtemp(tmpl);
-    if (!dir) std::abort();
-    const std::string d = dir;
-    auto put = [&](const char* name, const char* text) {
-        FILE* f = std::fopen((d + "/" + name).c_str(), "wb");
-        if (!f) std::abort();
-        std::fputs(text, f);
-        std::fclose(f);
-    };
-    mkdir((d + "/tree").c_str(), 0755);
-    put("a.txt", "alpha");
-    put("tree/b.txt", "beta beta");
-    put("doc.hdl", "Hello <b>there</b>.");
-    put("doc.idx", "ENG=\"./doc.hdl\"\nDEU=\"./doc.hdl\"\n");
-    return d;
+const std::string& folder() {
+    static const std::string dir = [] {
+        const std::string d = fuzzSandbox();
+        fuzzWriteDocumentSources(d);
+        mkdir((d + "/tree").c_str(), 0755);
+        mkdir((d + "/tree/sub").c_str(), 0755);
+        if (!fuzzWriteFile(d + "/a.txt", "alpha", 5) || !fuzzWriteFile(d + "/tree/b.txt", "beta beta", 9) ||
+            !fuzzWriteFile(d + "/tree/sub/c.bin", "\0\1\2\3", 4))
+            FUZZ_FAIL("cannot write the files to install");
+        if (chdir(d.c_str()) != 0) FUZZ_FAIL("cannot enter the sandbox");
+        return d;
+    }();
+    return dir;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string dir = sandbox();
+    const std::string& dir = folder();
     // Seen without NULs (UTF-16) and backslashes (escapes), a quoted path
     // may not start at the root nor climb.
     std::string text;
     for (size_t i = 0; i < size; ++i)
         if (data[i] != 0 && data[i] != '\\') text += static_cast<char>(data[i]);
     if (text.find("\"/") != std::string::npos || text.find("..") != std::string::npos) return 0;
-    if (chdir(dir.c_str()) != 0) std::abort();
     const std::string path = dir + "/input.txt";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    if (!fuzzWriteFile(path, data, size)) FUZZ_FAIL("cannot write the input");
     cSoftPkgScenario s;
     int line = 0;
     if (s.loadTextConfig(path.c_str(), line) != 0) return 0;

@@ -2,6 +2,13 @@
 // decode, and a decode into a small render target (a scaled path with its
 // own bin arithmetic), each from the start of the same bytes.  Results are
 // ignored; only crashes, hangs and leaks count.
+//
+// As image fuzzers do, an entry decodes only pictures whose declared size
+// is small (fuzzDecodeAllowed): a few header bytes may rightly describe a
+// picture of 2^28 pixels that a valid stream of a few hundred bytes fills,
+// and a run that spends its time filling such pictures measures memset, not
+// parsing.  The library's own caps are tested by the plain tests.  An input
+// whose probe refuses it is still decoded: the decoders must refuse it too.
 #pragma once
 
 #include <cstddef>
@@ -11,13 +18,31 @@
 #include "base/memio.h"
 #include "picts/pictbase.h"
 
+// The most pixels, and the longest side, of a picture a fuzz entry decodes.
+constexpr long long kFuzzMaxPixels = 1LL << 22;
+constexpr long long kFuzzMaxSide = 1LL << 16;
+
+// Whether a declared size may be decoded.
+inline bool fuzzSizeAllowed(long long width, long long height) {
+    if (width < 0 || height < 0) return true;  // not a size; the decoder refuses it
+    if (width > kFuzzMaxSide || height > kFuzzMaxSide) return false;
+    return width * height <= kFuzzMaxPixels;
+}
+
+// Whether to decode after a probe: refused inputs are decoded (and must be
+// refused again), accepted ones only when their size is small.
+inline bool fuzzDecodeAllowed(bool probed, const cPictBase::sPictInfo& info) {
+    return !probed || fuzzSizeAllowed(info.width, info.height);
+}
+
 // Probes and decodes plainly; with a target size also decodes into a
 // render target of that size.
 template <typename T>
 void fuzzPictDecoder(const uint8_t* data, size_t size, int targetWidth = 0, int targetHeight = 0) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
-    T::validFor(&io, &info);
+    const bool probed = T::validFor(&io, &info);
+    if (!fuzzDecodeAllowed(probed, info)) return;
     io.set_fp(0);
     {
         T plain;

@@ -1,7 +1,12 @@
 // Helpers shared by the fuzz entries: taking parameters from the front of
-// the input, and a check that stops the run with a message libFuzzer keeps
-// beside the input that broke it.
+// the input, a check that stops the run with a message libFuzzer keeps
+// beside the input that broke it, and a private folder for the parsers that
+// read files by name.
 #pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -55,3 +60,57 @@ private:
     const uint8_t* p_;
     size_t left_;
 };
+
+// A private folder for entries whose parsers read files by name: made once
+// per process in /dev/shm when there is one (no disk traffic per run), else
+// in /tmp, and removed with everything in it when the process ends.
+inline void fuzzRemoveTree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR* d = opendir(path.c_str())) {
+            while (dirent* e = readdir(d)) {
+                const std::string n = e->d_name;
+                if (n != "." && n != "..") fuzzRemoveTree(path + "/" + n);
+            }
+            closedir(d);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+// Empties a folder, keeping the folder itself.
+inline void fuzzEmptyFolder(const std::string& path) {
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") fuzzRemoveTree(path + "/" + n);
+        }
+        closedir(d);
+    }
+}
+
+inline const std::string& fuzzSandbox() {
+    static const std::string dir = [] {
+        struct stat st;
+        std::string tmpl = (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0)
+                               ? "/dev/shm/qorfuzz.XXXXXX"
+                               : "/tmp/qorfuzz.XXXXXX";
+        if (!mkdtemp(&tmpl[0])) FUZZ_FAIL("cannot make the sandbox folder");
+        static std::string removeAtExit;
+        removeAtExit = tmpl;
+        std::atexit([] { fuzzRemoveTree(removeAtExit); });
+        return tmpl;
+    }();
+    return dir;
+}
+
+// Writes bytes as the file path (false when it cannot).
+inline bool fuzzWriteFile(const std::string& path, const void* data, size_t size) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}

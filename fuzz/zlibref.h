@@ -34,6 +34,24 @@ inline std::string zlibReference(const std::string& data, size_t limit, bool& en
     return out;
 }
 
+// The zlib stream of plain at a level (0 stores, 1 is fastest, 9 smallest):
+// what the containers that inflate their bodies are given, so that an entry
+// can hand its input to the parser behind the container's zlib.
+inline std::string zlibPack(const std::string& plain, int level) {
+    uLongf bound = compressBound(static_cast<uLong>(plain.size()));
+    std::string z(bound, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(&z[0]), &bound, reinterpret_cast<const Bytef*>(plain.data()),
+                  static_cast<uLong>(plain.size()), level) != Z_OK)
+        FUZZ_FAIL("compress2 failed");
+    z.resize(bound);
+    return z;
+}
+
+// Appends v as n little-endian bytes.
+inline void putLE(std::string& out, unsigned long long v, int n) {
+    for (int i = 0; i < n; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
 // The source a zlib decoder is fed: either the input's own bytes, or the
 // plain bytes compressed here (level from the input), perhaps with one byte
 // changed, perhaps cut short, perhaps followed by a few stray bytes.
@@ -64,11 +82,8 @@ inline sZlibCase makeZlibCase(cFuzzInput& in) {
         }
         plain.swap(grown);
     }
-    uLongf bound = compressBound(static_cast<uLong>(plain.size()));
-    std::string z(bound, '\0');
-    compress2(reinterpret_cast<Bytef*>(&z[0]), &bound, reinterpret_cast<const Bytef*>(plain.data()),
-              static_cast<uLong>(plain.size()), (mode >> 4) % 10);
-    z.resize(bound);
+    std::string z = zlibPack(plain, (mode >> 4) % 10);
+    const size_t bound = z.size();
     c.made = true;
     c.plain = plain;
     if ((mode & 3) == 2 && !z.empty()) {

@@ -3,7 +3,10 @@
 #include "base/sync.h"
 #include "base/timeutil.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -231,6 +234,127 @@ void cFileIO::settle() const {
     lazyPos_ = -1;
 }
 
+void cFileIO::adopt(int fd, const char* path) {
+    close();
+    fd_ = fd;
+    path_.set(path);
+    noteOpened();
+}
+
+namespace {
+
+// The folder of a path ("." for a bare name) and its last component.
+void splitPath(const std::string& path, std::string& folder, std::string& name) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+}
+
+// A hidden name beside the target that does not exist yet.
+std::string freshTempName(const std::string& folder, const std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    char tail[64];
+    std::snprintf(tail, sizeof tail, ".%ld.%u.tmp", static_cast<long>(::getpid()), counter++);
+    return folder + "/." + name + tail;
+}
+
+}  // namespace
+
+cReplacementFile::~cReplacementFile() { abandon(); }
+
+void cReplacementFile::setPending(const char* path) {
+    pendingSet_ = 0;
+    std::snprintf(pending_, sizeof pending_, "%s", path);
+    pendingSet_ = 1;
+}
+
+void cReplacementFile::clearPending() {
+    pendingSet_ = 0;
+    pending_[0] = 0;
+}
+
+bool cReplacementFile::begin(const char* target) {
+    abandon();
+    if (!target || !*target || std::strlen(target) >= sizeof pending_ - 64) return false;
+    std::string folder, name;
+    splitPath(target, folder, name);
+    if (name.empty()) return false;
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    unnamed_ = fd >= 0;
+    if (fd < 0) {
+        // No unnamed files here: a named one, removed if not committed.
+        for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+            const std::string temp = freshTempName(folder, name);
+            setPending(temp.c_str());
+            fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+        if (fd < 0) {
+            clearPending();
+            return false;
+        }
+    }
+    adopt(fd, target);
+    target_.set(target);
+    return true;
+}
+
+bool cReplacementFile::commit() {
+    if (!valid() || !target_.get()) return false;
+    const int fd = static_cast<int>(descriptor());
+    const std::string target = target_.get();
+    std::string folder, name;
+    splitPath(target, folder, name);
+    struct stat st;
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0664;
+    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
+        abandon();
+        return false;
+    }
+    if (unnamed_) {
+        // Give the unnamed file a name beside the target, then rename that.
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+        bool linked = false;
+        for (int tries = 0; !linked && tries < 100; ++tries) {
+            const std::string temp = freshTempName(folder, name);
+            setPending(temp.c_str());
+            linked = ::linkat(AT_FDCWD, self, AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+            if (!linked && errno != EEXIST) break;
+        }
+        if (!linked) {
+            clearPending();
+            abandon();
+            return false;
+        }
+    }
+    const bool moved = ::rename(pending_, target.c_str()) == 0;
+    if (!moved) ::unlink(pending_);
+    clearPending();
+    close();
+    target_.clear();
+    if (!moved) return false;
+    // The rename itself reaches the disk with the folder.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+void cReplacementFile::abandon() {
+    if (pendingSet_) ::unlink(pending_);
+    clearPending();
+    close();
+    target_.clear();
+}
+
 bool cFileIO::setLock(int command, short type, unsigned long long start, unsigned long long length) {
     if (!valid()) return false;
     if (start > static_cast<unsigned long long>(LLONG_MAX) || length > static_cast<unsigned long long>(LLONG_MAX))
@@ -290,6 +414,13 @@ bool cFileIO::set_fp(unsigned long long pos) {
     const bool ok = seekAbsolute(static_cast<int>(fd_), pos);
     if (ok && seekableUpTo_ >= 0) seekableUpTo_ = static_cast<long long>(pos);
     return ok;
+}
+
+long long cFileIO::get_fp() {
+    if (!valid()) return -1;
+    if (lazyPos_ >= 0) return lazyPos_;
+    const off_t at = ::lseek(static_cast<int>(fd_), 0, SEEK_CUR);
+    return at < 0 ? -1 : static_cast<long long>(at);
 }
 
 bool cFileIO::set_fp_end(unsigned long long n) {

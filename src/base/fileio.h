@@ -44,6 +44,9 @@ public:
     virtual bool readf(void* buf, unsigned int n);
     virtual bool writef(void* buf, unsigned int n);
     virtual bool set_fp(unsigned long long pos) = 0;
+    // The current position; -1 for a stream that cannot tell it.  A writer
+    // that must come back to patch what it wrote first asks for it.
+    virtual long long get_fp() { return -1; }
     virtual bool set_fp_end(unsigned long long n) = 0;
     virtual bool set_eof(unsigned long long length) = 0;
     virtual void close() = 0;
@@ -118,6 +121,7 @@ public:
     unsigned int write(void* buf, unsigned int n) override;
     // True when the resulting offset equals pos; beyond the end is allowed.
     bool set_fp(unsigned long long pos) override;
+    long long get_fp() override;
     // Seeks to the end moved by n, n read as a signed offset (0 is the end).
     // False only when the system refuses the offset (before the start).
     bool set_fp_end(unsigned long long n) override;
@@ -147,6 +151,10 @@ public:
     static bool usesPosix() { return true; }
     static bool setPosix(bool posix) { return posix; }
 
+protected:
+    // Takes over an open descriptor (closing the file held before).
+    void adopt(int fd, const char* path);
+
 private:
     bool setLock(int command, short type, unsigned long long start, unsigned long long length);
     // Reads what kind of file was opened (see seekableUpTo_).
@@ -165,6 +173,46 @@ private:
     // whose seeks always go to the system; lazyPos_ -1 means nothing pending.
     mutable long long lazyPos_ = -1;
     long long seekableUpTo_ = -1;
+};
+
+// A new version of a file, written in full before it takes the file's
+// place.  begin() opens an unnamed temporary file in the target's folder
+// (a hidden named one, ".<name>.<pid>.<n>.tmp", where the file system cannot
+// make unnamed files); commit() flushes it to disk and renames it over the
+// target in one step.  Until then the target stays as it was: a failure, an
+// abandon(), the destructor or the end of the process (even by SIGKILL, for
+// an unnamed file) leaves no trace of the new version.
+//
+// A named temporary file exists only for the moment of the rename (or, in
+// the fallback, the whole time); pendingPath() names it then, for a signal
+// handler that wants to remove it (unlink is safe there).
+class cReplacementFile : public cFileIO {
+public:
+    cReplacementFile() = default;
+    ~cReplacementFile() override;
+
+    // Opens the temporary file for reading and writing.  False when the
+    // target's folder cannot hold one.
+    bool begin(const char* target);
+    // Flushes, gives the file the target's permission bits (0664 for a new
+    // target) and puts it in the target's place.  False leaves the target
+    // as it was and removes the temporary file.
+    bool commit();
+    // Drops what was written.
+    void abandon();
+
+    // The named temporary file in the target's folder, or null while there
+    // is none.  Safe to read from a signal handler.
+    const char* pendingPath() const { return pendingSet_ ? pending_ : nullptr; }
+
+private:
+    void setPending(const char* path);
+    void clearPending();
+
+    _guardchar<char> target_;
+    bool unnamed_ = false;
+    char pending_[4096] = {};
+    volatile int pendingSet_ = 0;
 };
 
 // Flat file functions.  The handle is a void* that carries the descriptor;

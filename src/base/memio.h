@@ -60,6 +60,7 @@ public:
         pos_ = pos < size ? pos : size;
         return pos <= size;
     }
+    long long get_fp() override { return static_cast<long long>(pos_); }
     // Position size - n; n beyond the size gives position 0 and false.
     bool set_fp_end(unsigned long long n) override;
     // Truncates (freeing whole pages past the end) or extends with zeros
@@ -164,6 +165,7 @@ public:
     unsigned int write(void* buf, unsigned int n) override;
     // Any position is accepted; reads beyond the source's end return 0.
     bool set_fp(unsigned long long pos) override;
+    long long get_fp() override { return static_cast<long long>(pos_); }
     // Position source size - n; n beyond the size gives position 0 and false.
     bool set_fp_end(unsigned long long n) override;
     // Passed to the source; the cache is dropped and the size read again.
@@ -249,6 +251,7 @@ public:
     // pos is read as signed: negative or beyond the size moves to the end and
     // gives false.
     bool set_fp(unsigned long long pos) override;
+    long long get_fp() override { return static_cast<long long>(pos_); }
     bool set_fp_end(unsigned long long n) override;
     // The block cannot change size: true only when length is the size.
     bool set_eof(unsigned long long length) override { return length == static_cast<unsigned long long>(size_); }
@@ -280,6 +283,7 @@ public:
     unsigned int read(void* buf, unsigned int n) override;
     unsigned int write(void* buf, unsigned int n) override;
     bool set_fp(unsigned long long pos) override;
+    long long get_fp() override { return static_cast<long long>(pos_); }
     bool set_fp_end(unsigned long long n) override;
     bool set_eof(unsigned long long) override { return false; }
     // Leaves the parent open.

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -151,7 +153,8 @@ bool readDeflated(cFileIOTarget* src, unsigned long long size, sSHA256Ctx& sha, 
 // Inflates a deflated item's data and hashes the plain bytes into digest.
 // Strict where a reading stream is lenient: the zlib stream must end, its
 // checksum right, after exactly `plain` bytes and with no data left over.
-bool inflateExactly(const _typebuf<unsigned char>& data, std::uint32_t plain, unsigned char (&digest)[32]) {
+bool inflateExactly(const unsigned char* data, unsigned long long length, std::uint32_t plain,
+                    unsigned char (&digest)[32]) {
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return false;
     _typebuf<unsigned char> out;
@@ -163,8 +166,8 @@ bool inflateExactly(const _typebuf<unsigned char>& data, std::uint32_t plain, un
     }
     sSHA256Ctx sha;
     sha256_starts(&sha);
-    z.next_in = data.data();
-    z.avail_in = static_cast<uInt>(data.count());
+    z.next_in = const_cast<unsigned char*>(data);
+    z.avail_in = static_cast<uInt>(length);
     unsigned long long total = 0;
     int rc = Z_OK;
     while (rc == Z_OK) {
@@ -184,12 +187,128 @@ bool inflateExactly(const _typebuf<unsigned char>& data, std::uint32_t plain, un
     return true;
 }
 
+// Parses one record head at p (8 bytes): false for a head that breaks the
+// layout.  end: the head is the end mark.
+bool parseHead(const unsigned char* p, std::uint32_t& unpacked, std::uint32_t& stored, bool& end) {
+    cByteReader r(p, kHeadBytes);
+    r.read_u32le(unpacked);
+    r.read_u32le(stored);
+    end = stored == 0 && unpacked == 0;
+    return stored != 0 || unpacked == 0 || unpacked == cSoftPkg::kEmptyItemMark;
+}
+
 }  // namespace
 
 bool cSoftPkg::newPackage() {
     index_.clear();
     items_.destroy();
     count_ = 0;
+    block_.reset();
+    return true;
+}
+
+bool cSoftPkg::readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes) {
+    cFileIO f;
+    if (!f.open(it.source.c_str(), fmRead)) return false;
+    if (static_cast<unsigned long long>(f.size()) != it.sourceSize) return false;
+    sSHA256Ctx sha;
+    sha256_starts(&sha);
+    try {
+        if (it.sourceSize == 0)
+            bytes.set(0);
+        else if (!readStored(&f, it.sourceSize, sha, bytes))
+            return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // Nothing may follow: the file must not have grown meanwhile.
+    unsigned char extra;
+    if (f.read(&extra, 1) != 0) return false;
+    sha256_finish(&sha, it.digest);
+    it.digestKnown = true;
+    return true;
+}
+
+bool cSoftPkg::hashFileItem(sPkgItem& it) {
+    cFileIO f;
+    if (!f.open(it.source.c_str(), fmRead)) return false;
+    sSHA256Ctx sha;
+    sha256_starts(&sha);
+    unsigned long long total = 0;
+    const bool ok = readToEnd(&f, [&](const unsigned char* b, unsigned int n) {
+        sha256_update(&sha, b, n);
+        total += n;
+    });
+    if (!ok || total != it.sourceSize) return false;
+    sha256_finish(&sha, it.digest);
+    it.digestKnown = true;
+    return true;
+}
+
+void cSoftPkg::setFileDigest(int i, const unsigned char (&d)[32]) {
+    sPkgItem* it = at(i);
+    if (!it) return;
+    std::memcpy(it->digest, d, sizeof d);
+    it->digestKnown = true;
+}
+
+int cSoftPkg::addPkgFile(const char* path) {
+    if (!path || !*path || count_ >= kMaxItems) return -1;
+    cFileIO f;
+    if (!f.open(path, fmRead)) return -1;
+    struct stat st;
+    if (::fstat(static_cast<int>(f.descriptor()), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    if (static_cast<unsigned long long>(st.st_size) > kMaxItemBytes) return -1;
+    try {
+        if (index_.size() == index_.capacity()) index_.reserve(std::max<std::size_t>(16, 2 * index_.size()));
+        sPkgItem& it = items_.add()->value;
+        it.source = path;
+        it.sourceSize = static_cast<unsigned long long>(st.st_size);
+        it.digestKnown = false;
+        index_.push_back(&it);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    return static_cast<int>(count_++);
+}
+
+bool cSoftPkg::loadPackageShared(const std::shared_ptr<const unsigned char>& block, std::size_t size,
+                                 std::size_t& pos) {
+    newPackage();
+    if (!block || pos > size) return false;
+    const unsigned char* base = block.get();
+    _List<sPkgItem> items;
+    std::vector<sPkgItem*> index;
+    std::size_t at = pos;
+    try {
+        for (;;) {
+            if (size - at < kHeadBytes) return false;
+            std::uint32_t unpacked = 0, stored = 0;
+            bool end = false;
+            if (!parseHead(base + at, unpacked, stored, end)) return false;
+            at += kHeadBytes;
+            if (end) break;
+            if (index.size() >= kMaxItems) return false;
+            if (size - at < kDigestBytes || size - at - kDigestBytes < stored) return false;
+            sPkgItem& it = items.add()->value;
+            index.push_back(&it);
+            it.unpackedSize = stored == 0 ? 0 : unpacked;
+            std::memcpy(it.digest, base + at, kDigestBytes);
+            at += kDigestBytes;
+            if (stored != 0) {
+                it.shared = base + at;
+                it.sharedLength = stored;
+                at += stored;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    items_.swap(items);
+    index_.swap(index);
+    count_ = static_cast<std::uint32_t>(index_.size());
+    block_ = block;
+    pos = at;
     return true;
 }
 
@@ -208,14 +327,10 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
         for (;;) {
             unsigned char head[kHeadBytes];
             if (!readFully(src, head, kHeadBytes)) return false;
-            cByteReader r(head, kHeadBytes);
             std::uint32_t unpacked = 0, stored = 0;
-            r.read_u32le(unpacked);
-            r.read_u32le(stored);
-            if (stored == 0) {
-                if (unpacked == 0) break;  // the end mark
-                if (unpacked != kEmptyItemMark) return false;
-            }
+            bool end = false;
+            if (!parseHead(head, unpacked, stored, end)) return false;
+            if (end) break;  // the end mark
             if (index.size() >= kMaxItems) return false;
             sPkgItem& it = items.add()->value;
             index.push_back(&it);
@@ -234,14 +349,18 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
 
 bool cSoftPkg::savePackage(cFileIOTarget* dst) {
     if (!dst || count_ == 0) return false;
-    for (const sPkgItem& it : items_) {
-        const unsigned long long stored = static_cast<unsigned long long>(it.data.count());
+    for (sPkgItem& it : items_) {
+        // A file item is read now, whole: its digest comes before its bytes.
+        _typebuf<unsigned char> file;
+        if (it.isFile() && !readFileItem(it, file)) return false;
+        const unsigned char* bytes = it.isFile() ? file.data() : it.bytes();
+        const unsigned long long stored = it.isFile() ? static_cast<unsigned long long>(file.count()) : it.length();
         if (stored > kMaxItemBytes) return false;
         unsigned char head[kHeadBytes + kDigestBytes];
         putU32le(head, stored == 0 ? kEmptyItemMark : it.unpackedSize);
         putU32le(head + 4, static_cast<std::uint32_t>(stored));
         std::memcpy(head + kHeadBytes, it.digest, kDigestBytes);
-        if (!writeFully(dst, head, sizeof head) || !writeFully(dst, it.data.data(), stored)) return false;
+        if (!writeFully(dst, head, sizeof head) || !writeFully(dst, bytes, stored)) return false;
     }
     unsigned char endMark[kHeadBytes] = {};
     return writeFully(dst, endMark, sizeof endMark);
@@ -279,8 +398,17 @@ cFileIOTarget* cSoftPkg::item(int i) {
     const sPkgItem* it = find(i);
     if (!it) return nullptr;
     try {
-        if (it->data.empty()) return new cBufWrapperIO(gNoBytes, 0, false);
-        cBufWrapperIO* raw = new cBufWrapperIO(it->data.data(), it->data.count(), false);
+        if (it->isFile()) {
+            cFileIO* f = new cFileIO();
+            if (!f->open(it->source.c_str(), fmRead)) {
+                delete f;
+                return nullptr;
+            }
+            return f;
+        }
+        if (it->length() == 0) return new cBufWrapperIO(gNoBytes, 0, false);
+        cBufWrapperIO* raw =
+            new cBufWrapperIO(const_cast<unsigned char*>(it->bytes()), static_cast<long long>(it->length()), false);
         if (it->unpackedSize == 0) return raw;
         cZStream* z = nullptr;
         try {
@@ -303,24 +431,35 @@ cFileIOTarget* cSoftPkg::item(int i) {
 unsigned long long cSoftPkg::sizeOf(int i) const {
     const sPkgItem* it = find(i);
     if (!it) return 0;
-    return it->unpackedSize != 0 ? it->unpackedSize : static_cast<unsigned long long>(it->data.count());
+    if (it->isFile()) return it->sourceSize;
+    return it->unpackedSize != 0 ? it->unpackedSize : it->length();
 }
 
 bool cSoftPkg::digest(int i, unsigned char (&out)[32]) const {
     const sPkgItem* it = find(i);
     if (!it) return false;
+    // A file item not read yet is read now.
+    if (!it->digestKnown && !hashFileItem(*const_cast<sPkgItem*>(it))) return false;
     std::memcpy(out, it->digest, sizeof out);
     return true;
 }
 
 bool cSoftPkg::verify(int i) {
-    const sPkgItem* it = find(i);
+    sPkgItem* it = at(i);
     if (!it) return false;
     unsigned char got[32];
+    if (it->isFile()) {
+        // A file item is its file: its digest is the file's, once known.
+        unsigned char known[32];
+        const bool had = it->digestKnown;
+        std::memcpy(known, it->digest, sizeof known);
+        if (!hashFileItem(*it)) return false;
+        return !had || std::memcmp(known, it->digest, sizeof known) == 0;
+    }
     if (it->unpackedSize == 0) {
         // Stored bytes are what the stream would yield: hash them in place.
-        SHA2Hash(it->data.data(), got, it->data.count());
-    } else if (!inflateExactly(it->data, it->unpackedSize, got)) {
+        SHA2Hash(it->bytes(), got, static_cast<long long>(it->length()));
+    } else if (!inflateExactly(it->bytes(), it->length(), it->unpackedSize, got)) {
         return false;
     }
     return std::memcmp(got, it->digest, sizeof got) == 0;

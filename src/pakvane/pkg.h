@@ -19,6 +19,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "base/buffers.h"
@@ -32,8 +34,24 @@ public:
         // this many plain bytes.
         std::uint32_t unpackedSize = 0;
         std::uint8_t digest[32] = {};
-        // The stored bytes; empty only for an item of an empty file.
+        // The stored bytes; empty only for an item of an empty file, or when
+        // the bytes lie in the table's shared block or in a file.
         _typebuf<unsigned char> data;
+        // Bytes inside the table's shared block (the body of a payload read
+        // back), not copied: sharedLength bytes at shared.
+        const unsigned char* shared = nullptr;
+        std::uint32_t sharedLength = 0;
+        // A file named by a text scenario, read only when the table is saved
+        // (or an item's bytes or digest are asked for): its path and the size
+        // it had when it was added.  Its digest is known once it was read.
+        std::string source;
+        unsigned long long sourceSize = 0;
+        bool digestKnown = true;
+
+        bool isFile() const { return !source.empty(); }
+        // The stored bytes held in memory (not for a file item).
+        const unsigned char* bytes() const { return shared ? shared : data.data(); }
+        unsigned long long length() const { return shared ? sharedLength : static_cast<unsigned long long>(data.count()); }
     };
 
     // The unpacked size that marks an empty item in a saved table.
@@ -69,6 +87,18 @@ public:
     // kMaxItemBytes, or lack of memory.  A failure adds nothing.  An empty
     // source gives an empty item whichever way was asked.
     int addPkgItem(cFileIOTarget* src, bool compress);
+    // Adds the regular file at path as a stored item without reading it:
+    // its bytes are read, and its digest taken, when the table is saved or
+    // an item's bytes or digest are asked for.  -1 when the file cannot be
+    // opened for reading, is not a regular file or is larger than
+    // kMaxItemBytes.  Saving fails should the file then have another size.
+    int addPkgFile(const char* path);
+
+    // Replaces the table by the records at block + pos (at most size - pos
+    // bytes), up to and including the end mark, without copying: the items
+    // point into the block, which the table keeps alive.  pos moves past the
+    // end mark.  The same checks as loadPackage.
+    bool loadPackageShared(const std::shared_ptr<const unsigned char>& block, std::size_t size, std::size_t& pos);
 
     // A new reading stream of item i's plain bytes (an empty stream for an
     // empty item); null when there is no item i or the stream cannot be
@@ -91,11 +121,23 @@ public:
 
     std::uint32_t count() const { return count_; }
 
+    // For the payload writer: item i as it is held (null when there is no
+    // item i), and the digest of a file item once its bytes were read.
+    const sPkgItem* itemInfo(int i) const { return find(i); }
+    void setFileDigest(int i, const unsigned char (&d)[32]);
+
 private:
     const sPkgItem* find(int i) const;
+    sPkgItem* at(int i) { return const_cast<sPkgItem*>(find(i)); }
+    // Reads file item `it` whole (checking its size) and learns its digest.
+    static bool readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes);
+    // Hashes file item `it` without keeping its bytes and learns its digest.
+    static bool hashFileItem(sPkgItem& it);
 
     // The items in index order; index_ points at each for direct lookup.
     _List<sPkgItem> items_;
     std::uint32_t count_ = 0;
     std::vector<sPkgItem*> index_;
+    // The block the shared items point into.
+    std::shared_ptr<const unsigned char> block_;
 };

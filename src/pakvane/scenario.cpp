@@ -72,6 +72,15 @@ bool cSoftPkgScenario::isSafeSubPath(const std::string& sub) {
     return true;
 }
 
+bool cSoftPkgScenario::isSafeCodename(const std::string& name) {
+    if (name.empty() || name.size() > 64) return false;
+    auto alnum = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+    if (!alnum(name[0])) return false;
+    for (char c : name)
+        if (!alnum(c) && c != '.' && c != '_' && c != '-' && c != '+') return false;
+    return true;
+}
+
 bool cSoftPkgScenario::defToPath(const sPathDef& def, std::string& out) const {
     // A sub path climbing out of its base would put files outside the
     // folder the user chose.

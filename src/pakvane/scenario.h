@@ -30,6 +30,7 @@
 #include "base/fileio.h"
 #include "cihlpdoc/sidocloader.h"
 #include "pakvane/pkg.h"
+#include "pakvane/pkgstream.h"
 
 class cSoftPkgScenario {
 public:
@@ -39,8 +40,36 @@ public:
         errVersionRange = 29,  // a version part outside 0 to 65535
         errLineRead = 30,      // a line longer than 4096 units, or a read error
         errFolderCycle = 31,   // folder recursion came back to a folder it is in
+        errNulByte = 32,       // a NUL byte inside a line
+        errBadCodename = 33,   // a code name outside the safe characters
     };
-    static constexpr int kMaxErrorCode = 31;
+    static constexpr int kMaxErrorCode = 33;
+
+    // What a failed loadTextConfig knows beyond its code and line, so that
+    // its caller can say what to fix.  Only the fields that apply to the
+    // code are set; the rest stay empty (-1 for the numbers).
+    struct sTextError {
+        // 12 to 15: the declared language that lacks the document or string,
+        // and the line (from 0) of the document's key or of the string's
+        // definition; the checks after the last line have no line of their
+        // own.
+        int lang = -1;
+        int defLine = -1;
+        // 15: the string id; 7 and 23: the reference's id; 33: the code name.
+        std::string id;
+        // 23 (and 7 for a reference): which part of the line is wrong.
+        enum ePart { partNone = 0, partId = 1, partSubPath = 2 } part = partNone;
+        // 23: the sub path as written, when it is the part at fault.
+        std::string subPath;
+        // 26: the file or folder that is missing or cannot be read.
+        // 19 to 21: the document file the compiler blames.
+        std::string file;
+        // 19 to 21: the document compiler's line and column (from 0) and its
+        // own message; -1 when the compiler gave no position.
+        int docLine = -1;
+        int docColumn = -1;
+        std::string message;
+    };
 
     using tStrTable = std::map<std::string, std::string>;
 
@@ -115,6 +144,10 @@ public:
     // A sub path that stays inside its base folder: relative, no ".."
     // component.
     static bool isSafeSubPath(const std::string& sub);
+    // A code name that may become part of a command line, a file name and a
+    // configuration key: 1 to 64 of the letters A to Z and a to z, the digits,
+    // '.', '_', '-' and '+', beginning with a letter or a digit.
+    static bool isSafeCodename(const std::string& name);
 
     // ---- software fields ----
     void getVer(int (&out)[4]) const;
@@ -145,8 +178,14 @@ public:
     // 0 or an error code; line: the failing line counted from 0, -1 after
     // the last line.
     int loadTextConfig(const char* path, int& line);
+    // The details of the last failed loadTextConfig.
+    const sTextError& textError() const { return textError_; }
     bool saveBinConfig(cFileIOTarget* dst);
     bool loadBinConfig(cFileIOTarget* src);
+    // The same with worker threads, a progress observer and (loading) the
+    // check of every item's digest; see pakvane/pkgstream.h.
+    bool saveBinConfig(cFileIOTarget* dst, sPayloadOptions& options);
+    bool loadBinConfig(cFileIOTarget* src, sPayloadOptions& options);
 
     // Read access for those who show or check a scenario.
     cSoftPkg& package() { return pkg_; }
@@ -188,4 +227,5 @@ private:
     std::map<std::string, std::string> literals_;
     std::uint32_t nextLiteral_ = 0;
     int section_ = 0;
+    sTextError textError_;
 };

@@ -1,7 +1,9 @@
-// Binary scenario: the self-checking installer payload.  The body is built
-// in memory, hashed, deflated at level 9 and written behind a 49-byte
-// header; the reader inflates it into a buffer of the declared size, checks
-// the digest and takes the tagged sections apart.
+// Binary scenario: the self-checking installer payload.  The sections
+// before the item table are built in memory; the body is then streamed
+// through the parallel deflater (pkgstream) behind a 49-byte header whose
+// sizes and digest are written last.  The reader inflates the body into one
+// buffer of the declared size while hashing it, takes the tagged sections
+// apart, and leaves the items pointing into that buffer.
 #include "pakvane/scenario.h"
 
 #include <zlib.h>
@@ -11,6 +13,7 @@
 
 #include "base/memio.h"
 #include "base/sha.h"
+#include "pakvane/pkgstream.h"
 
 namespace {
 
@@ -72,38 +75,6 @@ void saveLang(cBodyWriter& w, const cSoftPkgScenario::tStrTable& t) {
     w.u8(0);
 }
 
-bool deflateAll(const unsigned char* in, unsigned long long n, std::vector<unsigned char>& out) {
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    if (deflateInit(&z, 9) != Z_OK) return false;
-    const unsigned long long bound = n + n / 1000 + (n >> 12) + 64;
-    try {
-        out.resize(static_cast<std::size_t>(bound));
-    } catch (const std::bad_alloc&) {
-        deflateEnd(&z);
-        return false;
-    }
-    unsigned long long inPos = 0, outPos = 0;
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        // zlib's counters are 32 bits: feed it in pieces.
-        const unsigned long long inLeft = n - inPos, outLeft = bound - outPos;
-        z.next_in = const_cast<unsigned char*>(in + inPos);
-        z.avail_in = static_cast<uInt>(inLeft > 0x40000000ull ? 0x40000000ull : inLeft);
-        z.next_out = out.data() + outPos;
-        z.avail_out = static_cast<uInt>(outLeft > 0x40000000ull ? 0x40000000ull : outLeft);
-        const uInt gaveIn = z.avail_in, gaveOut = z.avail_out;
-        if (gaveOut == 0) break;
-        rc = deflate(&z, inPos + gaveIn == n ? Z_FINISH : Z_NO_FLUSH);
-        inPos += gaveIn - z.avail_in;
-        outPos += gaveOut - z.avail_out;
-    }
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END || outPos == 0) return false;
-    out.resize(static_cast<std::size_t>(outPos));
-    return true;
-}
-
 // ---- reading ----
 
 struct cBodyReader {
@@ -135,14 +106,18 @@ struct cBodyReader {
         unsigned n;
         return u16(n) && bytes(s, n);
     }
-    // An id: no NUL bytes, so keys order the same whichever map holds them.
+    // A text: no NUL bytes.  Every text ends up in a C string somewhere (a
+    // path, a label, a configuration key), and a NUL would cut it there:
+    // "../x" with a NUL after ".." passes as a sub path and names the
+    // parent folder.
+    bool text(std::string& s) { return str(s) && s.find('\0') == std::string::npos; }
+    // An id: a text, so keys order the same whichever map holds them.
     bool id(std::string& s, bool mayBeEmpty) {
-        if (!str(s)) return false;
-        if (!mayBeEmpty && s.empty()) return false;
-        return s.find('\0') == std::string::npos;
+        if (!text(s)) return false;
+        return mayBeEmpty || !s.empty();
     }
     bool pathDef(cSoftPkgScenario::sPathDef& d) {
-        return id(d.id, true) && str(d.sub) && cSoftPkgScenario::isSafeSubPath(d.sub);
+        return id(d.id, true) && text(d.sub) && cSoftPkgScenario::isSafeSubPath(d.sub);
     }
     // Entry byte of a list: 1 another entry, 0 the end, -1 a short read or
     // any other byte.
@@ -160,7 +135,7 @@ bool loadLang(cBodyReader& r, cSoftPkgScenario::tStrTable& t) {
         const int e = r.next();
         if (e <= 0) return e == 0;
         std::string id, text;
-        if (!r.id(id, false) || id == "pgm" || t.count(id) || !r.str(text)) return false;
+        if (!r.id(id, false) || id == "pgm" || t.count(id) || !r.text(text)) return false;
         t.emplace(std::move(id), std::move(text));
     }
 }
@@ -181,6 +156,16 @@ bool readDocument(cBodyReader& r, cSoftPkgScenario::sDocument& d) {
 }  // namespace
 
 bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst) {
+    sPayloadOptions options;
+    return saveBinConfig(dst, options);
+}
+
+bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
+    sPayloadOptions options;
+    return loadBinConfig(src, options);
+}
+
+bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst, sPayloadOptions& options) {
     if (!dst) return false;
     if (!dst->writef(const_cast<char*>(kMagic), 8)) return false;
 
@@ -287,33 +272,56 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst) {
         w.u8(11);
         w.block(eula_.bytes);
     }
-    if (w.ok && pkg_.count() != 0) {
-        w.u8(13);
-        if (w.ok) w.ok = pkg_.savePackage(&w.out);
-    }
-    w.u8(0);
     if (!w.ok) return false;
+    // The sections before the item table; the table and the end tag follow
+    // as the body is streamed.
+    std::vector<unsigned char> prefix;
+    {
+        _typebuf<unsigned char> bytes;
+        if (!w.out.toBuffer(bytes)) return false;
+        w.out.reset();
+        try {
+            prefix.assign(bytes.data(), bytes.data() + bytes.count());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
 
-    const unsigned long long bodySize = static_cast<unsigned long long>(w.out.size());
-    if (bodySize > kMaxU32) return false;
-    _typebuf<unsigned char> body;
-    if (!w.out.toBuffer(body)) return false;
-    w.out.reset();
+    // The header's sizes and digest are known at the end: the rest of the
+    // header is written as zeros first and filled in then.  A stream that
+    // cannot tell its position gets the payload from memory.
+    long long start = dst->get_fp();
+    cMemIOTarget spill(65536);
+    cFileIOTarget* out = dst;
+    if (start < 0) {
+        out = &spill;
+        start = 0;
+    }
+    unsigned char head[41] = {};
+    if (!out->writef(head, sizeof head)) return false;
     unsigned char digest[32];
-    SHA2Hash(body.data(), digest, static_cast<long long>(bodySize));
-    std::vector<unsigned char> packed;
-    if (!deflateAll(body.data(), bodySize, packed) || packed.size() > kMaxU32) return false;
-
-    unsigned char head[41];
+    unsigned long long bodySize = 0, packedSize = 0;
+    if (!writePayloadBody(out, prefix, pkg_, options, digest, bodySize, packedSize) || packedSize > kMaxU32)
+        return false;
     head[0] = 1;
-    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(bodySize), static_cast<std::uint32_t>(packed.size())};
+    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(bodySize), static_cast<std::uint32_t>(packedSize)};
     for (int k = 0; k < 2; ++k)
         for (int b = 0; b < 4; ++b) head[1 + 4 * k + b] = static_cast<unsigned char>(sizes[k] >> (8 * b));
     std::memcpy(head + 9, digest, 32);
-    return dst->writef(head, sizeof head) && dst->writef(packed.data(), static_cast<unsigned int>(packed.size()));
+    const unsigned long long end = static_cast<unsigned long long>(start) + sizeof head + packedSize;
+    if (!out->set_fp(static_cast<unsigned long long>(start)) || !out->writef(head, sizeof head) || !out->set_fp(end))
+        return false;
+    if (out == dst) return true;
+    spill.set_fp(0);
+    bool wrote = true;
+    const bool read = readToEnd(&spill, [&](const unsigned char* b, unsigned int n) {
+        if (wrote) wrote = dst->writef(const_cast<unsigned char*>(b), n);
+    });
+    return read && wrote;
 }
 
-bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
+bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& options) {
+    options.badItem = -1;
     const int keepLang = currLang_;
     close();
     currLang_ = keepLang;
@@ -327,47 +335,41 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
     };
     const unsigned long long bodySize = le32(9), packedSize = le32(13);
     if (bodySize == 0 || packedSize == 0 || bodySize > packedSize * kMaxInflateRatio) return false;
-    // Read in pieces, growing the buffer as bytes arrive: a header that
-    // claims more than the source holds costs no more than the source.
-    std::vector<unsigned char> packed, body;
-    constexpr unsigned long long kPiece = 1ull << 24;
-    try {
-        for (unsigned long long got = 0; got < packedSize;) {
-            const unsigned int want = static_cast<unsigned int>(packedSize - got > kPiece ? kPiece : packedSize - got);
-            packed.resize(static_cast<std::size_t>(got + want));
-            if (!src->readf(packed.data() + got, want)) return false;
-            got += want;
+    unsigned char want[32];
+    std::memcpy(want, head + 17, 32);
+    std::shared_ptr<const unsigned char> body;
+    const long long at = src->get_fp(), total = src->size();
+    if (at >= 0 && total > 0) {
+        // The source holds the packed bytes it claims: the body's buffer,
+        // bounded by them, may be set up before they are read.
+        if (static_cast<unsigned long long>(total - std::min(total, at)) < packedSize) return false;
+        if (!readPayloadBody(src, bodySize, packedSize, want, options, body)) return false;
+    } else {
+        // A source that cannot tell: its packed bytes are read first, in
+        // pieces as they arrive, so that a header claiming more than it
+        // holds costs no more than it holds.
+        std::vector<unsigned char> packed;
+        constexpr unsigned long long kPiece = 1ull << 24;
+        try {
+            for (unsigned long long got = 0; got < packedSize;) {
+                const unsigned int n = static_cast<unsigned int>(std::min(packedSize - got, kPiece));
+                packed.resize(static_cast<std::size_t>(got + n));
+                for (unsigned int done = 0; done < n;) {
+                    const unsigned int part = src->read(packed.data() + got + done, n - done);
+                    if (!cFileIOTarget::transferred(part, n - done) || part == 0) return false;
+                    done += part;
+                }
+                got += n;
+            }
+        } catch (const std::bad_alloc&) {
+            return false;
         }
-    } catch (const std::bad_alloc&) {
-        return false;
+        cBufWrapperIO held(packed.data(), static_cast<long long>(packedSize), false);
+        if (!readPayloadBody(&held, bodySize, packedSize, want, options, body)) return false;
     }
-    try {
-        body.resize(static_cast<std::size_t>(bodySize));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    {
-        z_stream z;
-        std::memset(&z, 0, sizeof z);
-        if (inflateInit(&z) != Z_OK) return false;
-        z.next_in = packed.data();
-        z.avail_in = static_cast<uInt>(packedSize);
-        z.next_out = body.data();
-        z.avail_out = static_cast<uInt>(bodySize);
-        const int rc = inflate(&z, Z_FINISH);
-        const unsigned long long produced = bodySize - z.avail_out;
-        const bool whole = rc == Z_STREAM_END && produced == bodySize && z.avail_in == 0;
-        inflateEnd(&z);
-        if (!whole) return false;
-    }
-    unsigned char digest[32];
-    SHA2Hash(body.data(), digest, static_cast<long long>(bodySize));
-    if (std::memcmp(digest, head + 17, 32) != 0) return false;
-    packed.clear();
-    packed.shrink_to_fit();
 
     cBodyReader r;
-    r.io.wrap(body.data(), static_cast<long long>(bodySize), false);
+    r.io.wrap(const_cast<unsigned char*>(body.get()), static_cast<long long>(bodySize), false);
     for (;;) {
         unsigned tag;
         if (!r.u8(tag) || tag > 13) return false;
@@ -378,7 +380,7 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
             for (auto& x : v)
                 if (!r.u32(x) || x > 0xFFFF) return false;  // each part is 16 bits
             for (int i = 0; i < 4; ++i) ver_[i] = static_cast<int>(v[i]);
-            if (!r.str(supportURL_) || !r.str(publisherURL_) || !r.str(updatesURL_) || !r.str(manualURL_))
+            if (!r.text(supportURL_) || !r.text(publisherURL_) || !r.text(updatesURL_) || !r.text(manualURL_))
                 return false;
             break;
         }
@@ -451,7 +453,9 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
                 unsigned n;
                 std::string v;
                 // An empty value is a text setting of no characters.
-                if (!r.u16(n) || n == 0 || !r.bytes(s.name, n) || !r.u16(n) || !r.bytes(v, n)) return false;
+                if (!r.u16(n) || n == 0 || !r.bytes(s.name, n) || s.name.find('\0') != std::string::npos ||
+                    !r.u16(n) || !r.bytes(v, n))
+                    return false;
                 s.value.assign(v.begin(), v.end());
                 settings_.push_back(std::move(s));
             }
@@ -474,17 +478,26 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
                 if (e < 0) return false;
                 sDeprecateItem d;
                 unsigned v;
-                if (!r.str(d.codename) || d.codename.empty() || !r.u16(v)) return false;
+                if (!r.text(d.codename) || d.codename.empty() || !r.u16(v)) return false;
                 d.version = static_cast<std::uint16_t>(v);
                 deprecates_.push_back(std::move(d));
             }
             break;
-        case 13:
-            if (!pkg_.loadPackage(&r.io)) return false;
+        case 13: {
+            // The items stay in the body's buffer.
+            std::size_t pos = static_cast<std::size_t>(r.io.get_fp());
+            if (!pkg_.loadPackageShared(body, static_cast<std::size_t>(bodySize), pos) || !r.io.set_fp(pos))
+                return false;
             continue;
         }
+        }
     }
-    return checkReferences();
+    if (!checkReferences()) return false;
+    if (!options.verifyItems) return true;
+    sPayloadProgress soFar;
+    soFar.plainDone = soFar.plainTotal = bodySize;
+    soFar.packedDone = soFar.packedTotal = packedSize;
+    return verifyPayloadItems(pkg_, options, soFar);
 }
 
 bool cSoftPkgScenario::checkReferences() const {

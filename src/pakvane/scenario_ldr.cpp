@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -100,6 +101,31 @@ bool parseNumber(const std::string& text, std::uint64_t& v) {
     return errno != ERANGE;
 }
 
+// The line (from 0) of the first NUL character of a text file, -1 when it
+// has none or cannot be read.  UTF-16 (by its byte-order mark) is taken in
+// units; lines end at LF, CR or CR LF.
+int firstNulLine(const char* path) {
+    cFileIO f;
+    std::string bytes;
+    if (!f.open(path, fmRead) ||
+        !readToEnd(&f, [&](const unsigned char* b, unsigned int n) { bytes.append(reinterpret_cast<const char*>(b), n); }))
+        return -1;
+    const bool le16 = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
+    const bool be16 = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
+    const std::size_t width = le16 || be16 ? 2 : 1;
+    int line = 0;
+    bool afterCr = false;
+    for (std::size_t i = width == 2 ? 2 : 0; i + width <= bytes.size(); i += width) {
+        const unsigned char a = static_cast<unsigned char>(bytes[i]);
+        const unsigned char b = width == 2 ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+        const unsigned unit = width == 1 ? a : le16 ? (b << 8 | a) : (a << 8 | b);
+        if (unit == 0) return line;
+        if (unit == '\r' || (unit == '\n' && !afterCr)) ++line;
+        afterCr = unit == '\r';
+    }
+    return -1;
+}
+
 }  // namespace
 
 // The line parsers, friends of the scenario.
@@ -117,7 +143,14 @@ public:
     int parseDeprecate(const char* p);
     int finalChecks();
 
+    // The line being parsed (from 0), for the checks after the last line
+    // to say where what they find wrong was written.
+    int line = 0;
+
 private:
+    std::map<std::pair<int, std::string>, int> stringLines_;  // (language or -1, id) -> line
+    int docLines_[3] = {-1, -1, -1};                           // welcome, readme, eula
+    cSoftPkgScenario::sTextError& err() { return s_.textError_; }
     bool getStrVID(const char*& p, std::string& id);
     bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
     int compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code);
@@ -134,8 +167,15 @@ bool cScenarioLineParser::getStrVID(const char*& p, std::string& id) {
         const char* start = q;
         while (*q && !isSpace(*q) && *q != ',' && *q != '=') ++q;
         id.assign(start, q);
-        int lang = 0;
-        if (id.empty() || id[0] == '.' || !s_.isValidDef(id.c_str(), lang)) return false;
+        int lang = -1;
+        if (id.empty() || id[0] == '.' || !s_.isValidDef(id.c_str(), lang)) {
+            // Say which reference is wrong, and in which language it is
+            // missing when it is defined in some only.
+            err().part = cSoftPkgScenario::sTextError::partId;
+            err().id = id;
+            err().lang = lang;
+            return false;
+        }
         p = skipSpace(q);
         return true;
     }
@@ -158,10 +198,22 @@ bool cScenarioLineParser::getStrVID(const char*& p, std::string& id) {
 
 bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def) {
     const char* q = p;
-    if (!getStrVID(q, def.id) || !parseStrVal(q, def.sub)) return false;
+    if (!getStrVID(q, def.id)) {
+        err().part = cSoftPkgScenario::sTextError::partId;
+        return false;
+    }
+    if (!parseStrVal(q, def.sub)) {
+        err().part = cSoftPkgScenario::sTextError::partSubPath;
+        err().subPath.clear();
+        return false;
+    }
     // A sub path that is absolute or climbs with ".." would leave the base
     // folder, the one the user chose for "pgm".
-    if (!cSoftPkgScenario::isSafeSubPath(def.sub)) return false;
+    if (!cSoftPkgScenario::isSafeSubPath(def.sub)) {
+        err().part = cSoftPkgScenario::sTextError::partSubPath;
+        err().subPath = def.sub;
+        return false;
+    }
     p = q;
     return true;
 }
@@ -183,16 +235,29 @@ int cScenarioLineParser::parseGen(const char* p) {
 int cScenarioLineParser::compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code) {
     cMemIOTarget out(65536);
     cHDLParser compiler;
-    cHDLParser::sErrInfo err;
-    if (!compiler.parse(path.c_str(), &out, err) || out.size() <= 0) return code;
+    cHDLParser::sErrInfo info;
+    if (!compiler.parse(path.c_str(), &out, info)) {
+        // The compiler's own account: the file it blames, where and why.
+        err().file = info.file.get() ? info.file.get() : path;
+        err().docLine = info.line;
+        err().docColumn = info.column;
+        err().message = info.message.get() ? info.message.get() : "";
+        return code;
+    }
+    err().file = path;
     _typebuf<unsigned char> bytes;
-    if (!out.toBuffer(bytes)) return code;
+    if (out.size() <= 0 || !out.toBuffer(bytes)) {
+        err().message = "the compiler wrote nothing";
+        return code;
+    }
     doc.bytes.assign(bytes.data(), bytes.data() + bytes.count());
     doc.loader.destroy();
     if (!doc.loader.load(doc.bytes.data(), static_cast<long long>(doc.bytes.size()))) {
         doc.bytes.clear();
+        err().message = "the compiled document does not load (a picture it names cannot be decoded?)";
         return code;
     }
+    err().file.clear();
     return 0;
 }
 
@@ -210,6 +275,12 @@ int cScenarioLineParser::parseSoft(const char* p) {
     std::string value;
     if (k <= 5) {
         if (!parseStrVal(p, value) || !onlyComment(p)) return 7;
+        // The code name becomes the update launcher's argument and the
+        // installed package's configuration key.
+        if (k == 0 && !cSoftPkgScenario::isSafeCodename(value)) {
+            err().id = value;
+            return cSoftPkgScenario::errBadCodename;
+        }
         s_.defTable_[keys[k]] = value;
         return 0;
     }
@@ -259,6 +330,7 @@ int cScenarioLineParser::parseSoft(const char* p) {
             }
         }
         if (!onlyComment(p)) return 7;
+        docLines_[k - 11] = line;
         if (k == 11) return compileDoc(value, s_.welcome_, 19);
         if (k == 13) return compileDoc(value, s_.eula_, 21);
         s_.readmeAccept_ = accept;
@@ -288,17 +360,19 @@ int cScenarioLineParser::parseStrs(const char* p) {
     std::string text;
     if (!parseStrVal(p, text) || !onlyComment(p)) return 7;
     s_.setStr(lang, id.c_str(), text.c_str());
+    stringLines_[std::make_pair(lang, id)] = line;
     return 0;
 }
 
 int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
                                       std::set<std::pair<dev_t, ino_t> >& open) {
     struct stat st;
+    err().file = path;
     if (::stat(path.c_str(), &st) != 0) return 26;
     if (S_ISREG(st.st_mode)) {
-        cFileIO f;
-        if (!f.open(path.c_str(), fmRead)) return 26;
-        const int index = s_.pkg_.addPkgItem(&f, false);
+        // Checked now (it opens and has a size that fits), read when the
+        // payload is written: the compiler holds no file's bytes.
+        const int index = s_.pkg_.addPkgFile(path.c_str());
         if (index < 0) return 26;
         s_.files_.push_back(entry);
         s_.files_.back().item = static_cast<std::uint32_t>(index);
@@ -321,6 +395,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         rc = processSiObj(sub, path + "/" + name, open);
     }
     open.erase(self);
+    if (rc == 0) err().file.clear();
     return rc;
 }
 
@@ -340,7 +415,10 @@ int cScenarioLineParser::parseInst(const char* p) {
     std::string source;
     if (!parseStrVal(p, source)) return 7;
     const int type = cFolderContents::objtype(source.c_str());
-    if (type != fsoFile && type != fsoFolder) return 26;
+    if (type != fsoFile && type != fsoFolder) {
+        err().file = source;
+        return 26;
+    }
     if (!findSkipEq(p)) return 6;
     if (!getPathDef(p, e.dest)) return 23;
     if (!onlyComment(p)) {
@@ -476,6 +554,12 @@ int cScenarioLineParser::parseRun(const char* p) {
 int cScenarioLineParser::parseDeprecate(const char* p) {
     cSoftPkgScenario::sDeprecateItem d;
     if (!parseStrVal(p, d.codename) || d.codename.empty()) return 6;
+    // Looked up as a configuration key of installed packages, like the
+    // package's own code name.
+    if (!cSoftPkgScenario::isSafeCodename(d.codename)) {
+        err().id = d.codename;
+        return cSoftPkgScenario::errBadCodename;
+    }
     if (!findSkipEq(p)) return 6;
     if (*p == '"') {
         std::string v;
@@ -501,23 +585,38 @@ int cScenarioLineParser::finalChecks() {
     if (s_.eula_.bytes.empty()) return 11;
     for (auto& t : s_.langTables_) {
         const int l = t.first;
-        if (!s_.eula_.loader.forLang(l)) return 12;
-        if (!s_.welcome_.bytes.empty() && !s_.welcome_.loader.forLang(l)) return 13;
-        if (!s_.readme_.bytes.empty() && !s_.readme_.loader.forLang(l)) return 14;
+        err().lang = l;
+        if (!s_.eula_.loader.forLang(l)) return err().defLine = docLines_[2], 12;
+        if (!s_.welcome_.bytes.empty() && !s_.welcome_.loader.forLang(l)) return err().defLine = docLines_[0], 13;
+        if (!s_.readme_.bytes.empty() && !s_.readme_.loader.forLang(l)) return err().defLine = docLines_[1], 14;
         for (const auto& e : t.second) {
             if (s_.defTable_.count(e.first)) continue;
             for (const auto& other : s_.langTables_)
-                if (!other.second.count(e.first)) return 15;
+                if (!other.second.count(e.first)) {
+                    err().lang = other.first;
+                    err().id = e.first;
+                    auto at = stringLines_.find(std::make_pair(l, e.first));
+                    err().defLine = at == stringLines_.end() ? -1 : at->second;
+                    return 15;
+                }
         }
     }
+    err().lang = -1;
     return 0;
 }
 
 int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     close();
     section_ = 0;
+    textError_ = sTextError();
     cTextFileIO text;
     if (!path || !text.open(path, true, cTextFileIO::tctAuto)) return 1;
+    // The line reader ends a line at a NUL; the scenario is refused instead.
+    const int nulLine = firstNulLine(path);
+    if (nulLine >= 0) {
+        line = nulLine;
+        return errNulByte;
+    }
     cScenarioLineParser parser(*this);
     static const char* const headers[8] = {"General]", "Software]", "Strings]", "Install]",
                                            "Menu]",    "Settings]", "Run]",     "Deprecates]"};
@@ -525,8 +624,9 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     std::string lineText;
     while (text.gets(buf)) {
         lineText.assign(buf.data() ? buf.data() : "", static_cast<std::size_t>(buf.count()));
-        // A NUL inside a line would end it early for the parsers: stop there
-        // as the text reader does at a NUL unit.
+        // A NUL inside a line would end it early for the parsers, and what
+        // followed it would be silently lost.
+        if (lineText.find('\0') != std::string::npos) return errNulByte;
         const char* p = skipSpace(lineText.c_str());
         if (*p && *p != '#') {
             int rc = 0;
@@ -539,6 +639,7 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
                 if (!onlyComment(p + std::strlen(headers[found - 1]))) return 3;
                 section_ = found;
             } else {
+                parser.line = line;
                 switch (section_) {
                 case 0: rc = 4; break;
                 case 1: rc = parser.parseGen(p); break;

@@ -63,6 +63,10 @@ int toInt(double v) {
     return static_cast<int>(v);
 }
 
+// A directory offset: a number outside 32 bits (a negative signed LONG, a
+// rational out of range) names no directory.
+std::uint32_t toOffset(double v) { return v >= 0 && v < 4294967296.0 ? static_cast<std::uint32_t>(v) : 0; }
+
 }  // namespace
 
 namespace {
@@ -549,8 +553,8 @@ void cPictJPEG::storeExif(const _typebuf<unsigned char>& exif) {
                 }
                 break;
             }
-            case 0x8769: exifIfd = static_cast<std::uint32_t>(r.number(e)); break;
-            case 0x8825: gpsIfd = static_cast<std::uint32_t>(r.number(e)); break;
+            case 0x8769: exifIfd = toOffset(r.number(e)); break;
+            case 0x8825: gpsIfd = toOffset(r.number(e)); break;
             default: break;
         }
     }

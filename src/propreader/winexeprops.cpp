@@ -25,21 +25,29 @@ constexpr unsigned int kFixedInfoAt = 40;
 
 // One directory walk.  Each directory may be visited once: a well-formed tree
 // never shares a subdirectory, and entries that share one (N^3 records out of
-// 3N entries) or point back at an ancestor fail the walk.
+// 3N entries) or point back at an ancestor fail the walk.  Nor do a
+// well-formed tree's directories overlap, so its entries, 8 bytes each, are
+// at most the data's size / 8: directories laid over one another (each
+// header read from the entries of the one before) would otherwise give
+// records by the square of the data's size.
 struct sResWalk {
     cByteReader data;
     std::unordered_set<unsigned int> seen;
+    std::size_t entriesLeft;
 
-    sResWalk(unsigned char* d, long long size) : data(d, size > 0 ? static_cast<std::size_t>(size) : 0) {}
+    sResWalk(unsigned char* d, long long size)
+        : data(d, size > 0 ? static_cast<std::size_t>(size) : 0), entriesLeft(data.remaining() / 8) {}
 
     // Entries of the directory at `offset`: false when its header or entries
-    // lie outside the data or it was visited before.
+    // lie outside the data, it was visited before, or the walk has read as
+    // many entries as the data can hold.
     bool open(unsigned int offset, cByteReader& entries, unsigned int& count) {
         cByteReader r = data;
         std::uint16_t named = 0, numbered = 0;
         if (!r.seek(offset) || !r.skip(12) || !r.read_u16le(named) || !r.read_u16le(numbered)) return false;
         count = static_cast<unsigned int>(named) + numbered;
-        if (!r.sub(entries, static_cast<std::size_t>(count) * 8)) return false;
+        if (count > entriesLeft || !r.sub(entries, static_cast<std::size_t>(count) * 8)) return false;
+        entriesLeft -= count;
         return seen.insert(offset).second;
     }
 

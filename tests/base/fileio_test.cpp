@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include "testsupport.h"
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +17,9 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -418,6 +422,83 @@ TEST(SafeFD, ClosesWhatItOwnsButNeverDescriptorZero) {
         EXPECT_FALSE(zero.valid());
     }
     EXPECT_NE(::fcntl(0, F_GETFD), -1);
+}
+
+// A replacement is invisible until committed: the folder holds the target
+// alone before, after, and when the writer gives up, is destroyed or is
+// killed; a commit keeps the target's permission bits.
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ReplacementFile, TheTargetChangesOnlyOnCommitAndNothingElseIsLeft) {
+    qortest::TempDir dir;
+    const std::string target = dir.file("payload.data");
+    ASSERT_TRUE(qortest::writeFile(target, "old"));
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    const std::vector<std::string> alone = {"payload.data"};
+    {
+        cReplacementFile f;
+        ASSERT_TRUE(f.begin(target.c_str()));
+        ASSERT_TRUE(f.writef(const_cast<char*>("new bytes"), 9));
+        EXPECT_EQ(f.get_fp(), 9);
+        ASSERT_TRUE(f.set_fp(0));
+        ASSERT_TRUE(f.writef(const_cast<char*>("N"), 1));
+        EXPECT_EQ(qortest::readFile(target), "old");
+        EXPECT_EQ(namesIn(dir.path()), alone);
+        ASSERT_TRUE(f.commit());
+        EXPECT_FALSE(f.valid());
+    }
+    EXPECT_EQ(qortest::readFile(target), "New bytes");
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(namesIn(dir.path()), alone);
+    {
+        cReplacementFile f;
+        ASSERT_TRUE(f.begin(target.c_str()));
+        ASSERT_TRUE(f.writef(const_cast<char*>("lost"), 4));
+        f.abandon();
+        EXPECT_FALSE(f.commit());
+    }
+    {
+        cReplacementFile f;
+        ASSERT_TRUE(f.begin(target.c_str()));
+        ASSERT_TRUE(f.writef(const_cast<char*>("lost too"), 8));
+    }
+    EXPECT_EQ(qortest::readFile(target), "New bytes");
+    EXPECT_EQ(namesIn(dir.path()), alone);
+    // Killed with the replacement half written.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        cReplacementFile f;
+        if (f.begin(target.c_str())) f.writef(const_cast<char*>("half"), 4);
+        raise(SIGKILL);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(qortest::readFile(target), "New bytes");
+    EXPECT_EQ(namesIn(dir.path()), alone);
+    // A new target gets the mode a created file gets.
+    const std::string fresh = dir.file("fresh");
+    cReplacementFile f;
+    ASSERT_TRUE(f.begin(fresh.c_str()));
+    ASSERT_TRUE(f.writef(const_cast<char*>("x"), 1));
+    ASSERT_TRUE(f.commit());
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+    EXPECT_FALSE(f.begin(dir.file("no/such/folder/x").c_str()));
+    EXPECT_EQ(f.pendingPath(), nullptr);
 }
 
 }  // namespace

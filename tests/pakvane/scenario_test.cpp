@@ -1,3 +1,4 @@
+// qor-test-labels: tsan
 // Scenarios: a text scenario with files and documents compiled, saved,
 // taken apart by Python's struct, zlib and hashlib, and loaded back; every
 // error code of the compiler with its line; payloads crafted and damaged by
@@ -336,6 +337,11 @@ TEST(Scenario, EveryErrorCodeWithItsLine) {
         {cSoftPkgScenario::errVersionRange, n + 1, "[Software]\nversion = \"1.65536\"\n", false},
         {cSoftPkgScenario::errVersionRange, n + 1, "[Software]\nversion = \"1.-2\"\n", false},
         {cSoftPkgScenario::errLineRead, n + 1, "# ok\n#" + std::string(5000, 'x') + "\n", false},
+        {cSoftPkgScenario::errNulByte, n + 1, "[Strings]\nx = \"a" + std::string(1, '\0') + "b\"\n", false},
+        {cSoftPkgScenario::errNulByte, n, std::string(1, '\0') + "# a comment after a NUL\n", false},
+        {cSoftPkgScenario::errBadCodename, n + 1, "[Software]\ncodename = \"my tool/../x\"\n", false},
+        {cSoftPkgScenario::errBadCodename, n + 1, "[Software]\ncodename = \"-x\"\n", false},
+        {cSoftPkgScenario::errBadCodename, n + 1, "[Deprecates]\n\"old;rm\" = *\n", false},
     };
     std::vector<bool> seen(cSoftPkgScenario::kMaxErrorCode + 1, false);
     for (const auto& c : cases) {
@@ -444,9 +450,20 @@ save('huge_claim', b'QORSOPKG' + struct.pack('<BII', 1, 0xFFFFFFFF, 8) + bytes(3
 save('trailing_after_stream', pack(body, packed=zlib.compress(body, 9) + b'junk'))
 save('short_header', b[:30])
 save('ok_version0', pack(body, ver=0))
+# NUL bytes: a sub path that reads as ".." to every C interface, an id, a
+# text, an address, a setting's name, a deprecated code name.
+item = b'\x0d' + struct.pack('<II', 0, 1) + hashlib.sha256(b'x').digest() + b'x' + bytes(8)
+save('nul_sub_path', pack(b'\x01' + v1 + b'\x04\x01' + struct.pack('<II', 0, 0x03080808) + b'\0\0\x04\x00..\x00a\xff\x00' + item + b'\x00'))
+save('nul_icon_sub', pack(b'\x01' + v1 + b'\x02\x00\x00\x03\x00a\x00b\x00'))
+save('nul_id', pack(b'\x01' + v1 + b'\x06\x01\x03\x00a\x00b\x01\x00t\x00\x00'))
+save('nul_text', pack(b'\x01' + v1 + b'\x06\x01\x01\x00a\x03\x00t\x00u\x00\x00'))
+save('nul_url', pack(b'\x01' + struct.pack('<4i', 1, 0, 0, 0) + b'\x03\x00h\x00h' + b'\0\0' * 3 + b'\x00'))
+save('nul_setting', pack(b'\x01' + v1 + b'\x08\x01\x03\x00a\x00b\x01\x00x\x00\x00'))
+save('nul_codename', pack(b'\x01' + v1 + b'\x0c\x01\x03\x00a\x00b\xff\xff\x00\x00'))
+save('ok_nul_in_number', pack(b'\x01' + v1 + b'\x08\x01\x01\x00a\x02\x00\x00\x01\x00\x00'))
 print(len(os.listdir(out)))
 )PY", good + " " + folder);
-    ASSERT_EQ(made, "24\n") << made;
+    ASSERT_EQ(made, "32\n") << made;
     DIR* dir = opendir(folder.c_str());
     ASSERT_NE(dir, nullptr);
     int refused = 0;
@@ -459,7 +476,7 @@ print(len(os.listdir(out)))
         refused += !ok;
     }
     closedir(dir);
-    EXPECT_EQ(refused, 23);
+    EXPECT_EQ(refused, 30);
 }
 
 TEST(Scenario, ScenarioWithoutIconLoadsWithItsLanguages) {
@@ -500,6 +517,76 @@ TEST(Scenario, SavesThatCannotBeDescribedFail) {
     cSoftPkgScenario back;
     EXPECT_TRUE(back.loadBinConfig(&out3));  // no icon, no language: loads
     EXPECT_STREQ(back.getStr("a"), "b");
+}
+
+// What a failed compile tells beyond its code: the language, the string
+// id, which part of a path definition, the file, and the document
+// compiler's own position and message.
+TEST(Scenario, ErrorsNameWhatToFix) {
+    cSampleDir d;
+    const std::string D = d.dir.path();
+    writeFile(d.dir.file("docs/bad_en.hdl"), "Fine words\n  <text a=q>x</text>");
+    writeFile(d.dir.file("docs/bad.idx"), "ENG=\"./bad_en.hdl\"\nDEU=\"./eula_de.hdl\"\n");
+    using E = cSoftPkgScenario::sTextError;
+    struct sCase {
+        int code;
+        std::string text;  // appended to the valid scenario, or the whole one
+        bool replace;
+        int lang;
+        std::string id, file, message, subPath;
+        E::ePart part;
+        int docLine, docColumn;
+    };
+    const std::string head = "[General]\nlangs = ENG DEU\n[Software]\ncodename=\"c\"\neula=\"" + D + "/docs/eula.idx\"\n";
+    const std::vector<sCase> cases = {
+        {12, "[General]\nlangs = ENG RUS\n[Software]\ncodename=\"c\"\neula=\"" + D + "/docs/eula.idx\"\n", true, 1, "", "", "", "", E::partNone, -1, -1},
+        {13, head + "welcome=\"" + D + "/docs/eng_only.idx\"\n", true, 2, "", "", "", "", E::partNone, -1, -1},
+        {14, head + "readme=\"" + D + "/docs/eng_only.idx\"\n", true, 2, "", "", "", "", E::partNone, -1, -1},
+        {15, "[Strings]\nENG.only = \"x\"\n", false, 2, "only", "", "", "", E::partNone, -1, -1},
+        {21, "[Software]\neula = \"" + D + "/docs/bad.idx\"\n", false, -1, "", D + "/docs/bad_en.hdl", "bad align", "", E::partNone, 1, 12},
+        {21, "[Software]\neula = \"" + D + "/docs/none.idx\"\n", false, -1, "", D + "/docs/none.idx", "Unable to open index", "", E::partNone, 0, 0},
+        {23, "[Run]\n\"L\" = $pgm \"../escape\"\n", false, -1, "", "", "", "../escape", E::partSubPath, -1, -1},
+        {23, "[Run]\n\"L\" = $pgm\n", false, -1, "", "", "", "", E::partSubPath, -1, -1},
+        {23, "[Run]\n\"L\" = $nowhere \"x\"\n", false, 0, "nowhere", "", "", "", E::partId, -1, -1},
+        {23, "[Strings]\nENG.part=\"p\"\n[Run]\n\"L\" = $part \"x\"\n", false, 2, "part", "", "", "", E::partId, -1, -1},
+        {26, "[Install]\n\"" + D + "/missing\" = $pgm \"a\"\n", false, -1, "", D + "/missing", "", "", E::partNone, -1, -1},
+        {cSoftPkgScenario::errBadCodename, "[Software]\ncodename = \"a b\"\n", false, -1, "a b", "", "", "", E::partNone, -1, -1},
+    };
+    for (const auto& c : cases) {
+        cSoftPkgScenario s;
+        int line = 0;
+        ASSERT_EQ(d.compile(s, c.replace ? c.text : d.text(c.text), line), c.code) << c.text;
+        const E& e = s.textError();
+        EXPECT_EQ(e.lang, c.lang) << c.text;
+        EXPECT_EQ(e.id, c.id) << c.text;
+        EXPECT_EQ(e.file, c.file) << c.text;
+        EXPECT_EQ(e.message, c.message) << c.text;
+        EXPECT_EQ(e.subPath, c.subPath) << c.text;
+        EXPECT_EQ(e.part, c.part) << c.text;
+        EXPECT_EQ(e.docLine, c.docLine) << c.text;
+        EXPECT_EQ(e.docColumn, c.docColumn) << c.text;
+        if (c.code >= 12 && c.code <= 15) {
+            // The line of the key or string the checks found lacking.
+            const std::string all = c.replace ? c.text : d.text(c.text);
+            const std::string key = c.code == 12 ? "eula=" : c.code == 13 ? "welcome=" : c.code == 14 ? "readme=" : "ENG.only";
+            const std::size_t at = all.find(key);
+            ASSERT_NE(at, std::string::npos);
+            EXPECT_EQ(e.defLine, static_cast<int>(std::count(all.begin(), all.begin() + static_cast<long>(at), '\n')))
+                << c.text;
+        } else {
+            EXPECT_EQ(e.defLine, -1) << c.text;
+        }
+    }
+    // A success leaves nothing behind from an earlier failure.
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(d.compile(s, d.text("[Run]\n\"L\" = $nowhere \"x\"\n"), line), 23);
+    ASSERT_EQ(d.compile(s, d.scenario, line), 0);
+    EXPECT_TRUE(s.textError().id.empty());
+    EXPECT_EQ(s.textError().part, E::partNone);
+    EXPECT_TRUE(cSoftPkgScenario::isSafeCodename("qor-sample_2.0+b"));
+    EXPECT_FALSE(cSoftPkgScenario::isSafeCodename(std::string(65, 'a')));
+    EXPECT_FALSE(cSoftPkgScenario::isSafeCodename(".hidden"));
 }
 
 // Every kept hostile input, read both ways: as a payload it is refused; as

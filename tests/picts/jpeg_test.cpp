@@ -209,3 +209,18 @@ TEST(JpegProbe, RefusesOtherFormatsAndBareMarkers) {
 }
 
 TEST(JpegMalformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictJPEG>("jpeg"); }
+
+// The fuzzer's EXIF block (big-endian) stores the pixel width 0xA002 as the
+// LONG 0xFFD8FFE0, past int: it comes out as the largest int, where a plain
+// conversion is undefined (and gives INT_MIN on x86).  Its ISO is the SHORT
+// 400, its orientation the SHORT 0xF805, which is none of 1 to 8.
+TEST(JpegMalformed, ExifNumbersPastIntAreClamped) {
+    const Bytes b = picttest::readBytes(qortest::dataPath("jpeg/malformed/exif-iso-past-int.jpg"));
+    cPictJPEG pict;
+    ASSERT_TRUE(adaptertest::decodes<cPictJPEG>(b, &pict));
+    ASSERT_NE(pict.getPropInt(cPictBase::epMetaWidth), nullptr);
+    EXPECT_EQ(pict.getPropInt(cPictBase::epMetaWidth)->value, 2147483647);
+    ASSERT_NE(pict.getPropInt(cPictBase::epISOSpeed), nullptr);
+    EXPECT_EQ(pict.getPropInt(cPictBase::epISOSpeed)->value, 400);
+    EXPECT_EQ(pict.getPropInt(cPictBase::epRotation), nullptr);
+}

@@ -302,6 +302,44 @@ TEST(WinExeProps, SharedOrLoopingResourceDirectoriesFailTheWalk) {
 
 namespace {
 
+// A section whose 60 language directories lie 8 bytes apart, each header's
+// count read from the entry before it: 64 entries each, 3840 records from
+// 1.6 KB, and by the square of the size as it grows.
+std::vector<unsigned char> overlappingTree() {
+    constexpr unsigned kDirs = 60, kCount = 64, kNames = 24, kLangs = kNames + 16 + 8 * kDirs;
+    std::vector<unsigned char> s(kLangs + 16 + 8 * (kDirs + kCount), 0);
+    auto put32 = [&](std::size_t at, unsigned v) { for (int i = 0; i < 4; ++i) s[at + i] = static_cast<unsigned char>(v >> (8 * i)); };
+    s[14] = 1;  // the type level: one entry
+    put32(16, 3);
+    put32(20, 0x80000000u | kNames);
+    s[kNames + 14] = kDirs;  // the name level: one entry per language directory
+    for (unsigned i = 0; i < kDirs; ++i) {
+        put32(kNames + 16 + 8 * i, i + 1);
+        put32(kNames + 20 + 8 * i, 0x80000000u | (kLangs + 8 * i));
+    }
+    s[kLangs + 12] = kCount;
+    for (unsigned i = 0; i < kDirs + kCount; ++i) put32(kLangs + 20 + 8 * i, kCount);  // each a data entry at 64
+    return s;
+}
+
+}  // namespace
+
+TEST(WinExeProps, OverlappingResourceDirectoriesYieldNoMoreEntriesThanTheDataHolds) {
+    std::vector<unsigned char> s = overlappingTree();
+    cWinExeProps::tTypeMap tree;
+    EXPECT_FALSE(cWinExeProps::parseResources(s.data(), static_cast<long long>(s.size()), tree));
+    cWinExeProps::tNameMap names;
+    EXPECT_FALSE(cWinExeProps::parseResNames(s.data(), static_cast<long long>(s.size()), 24, names));
+    // One language directory alone is a well-formed one.
+    cWinExeProps::tLangList langs;
+    EXPECT_TRUE(cWinExeProps::parseResLangs(s.data(), static_cast<long long>(s.size()), 24 + 16 + 8 * 60, langs));
+    int n = 0;
+    for (auto* it = langs.head; it; it = it->next) ++n;
+    EXPECT_EQ(n, 64);
+}
+
+namespace {
+
 // One version block: header, key, padding to 4, then value or children.
 std::string block(const std::string& key, const std::string& children, int type = 1, const std::string& text = "") {
     std::string b(6, '\0');

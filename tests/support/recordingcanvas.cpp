@@ -1,5 +1,7 @@
 #include "recordingcanvas.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace qortest {
@@ -91,6 +93,7 @@ bool cFixedFont::getTextDim(cCanvas*, const unsigned short* text, long long len,
 void cFixedFont::install() { __setNewPlatformCPFont(makeFixedFont); }
 
 cRecordingCanvas::cRecordingCanvas(int w, int h, int fontSize) : mW(w), mH(h) {
+    mBounds = {0, 0, w, h};
     cFixedFont::install();
     mFont = cFontObject::get(5, fontSize, "Fixed", false, false, false);
 }
@@ -142,6 +145,8 @@ bool cRecordingCanvas::drawBitmap(int x, int y, cPicture* picture, int w, int h)
     c.w = w < 0 ? picture->width() : w;
     c.h = h < 0 ? picture->height() : h;
     c.pixels.assign(picture->raw(), picture->raw() + picture->count());
+    c.pw = picture->width();
+    c.ph = picture->height();
     record(c);
     return true;
 }
@@ -155,6 +160,8 @@ bool cRecordingCanvas::drawTransparent(sPoint* at, cPicture* picture, sSize* siz
     c.w = size ? size->w : picture->width();
     c.h = size ? size->h : picture->height();
     c.pixels.assign(picture->raw(), picture->raw() + picture->count());
+    c.pw = picture->width();
+    c.ph = picture->height();
     record(c);
     return true;
 }
@@ -229,7 +236,9 @@ void cRecordingCanvas::record(sDrawCall c) {
         c.w += mOriginX;
         c.h += mOriginY;
     }
-    (mSink ? mSink : this)->calls.push_back(c);
+    cRecordingCanvas* sink = mSink ? mSink : this;
+    sink->calls.push_back(c);
+    if (sink->mPaint) paint(sink->calls.back());
 }
 
 void cRecordingCanvas::recordRegion(const char* op, const sRect* r) {
@@ -249,17 +258,20 @@ void cRecordingCanvas::recordRegion(const char* op, const sRect* r) {
 bool cRecordingCanvas::clip(sRect* r) {
     if (!r) return false;
     recordRegion("clip", r);
+    region(r, 0);
     return true;
 }
 
 bool cRecordingCanvas::unclip(sRect* r) {
     if (!r) return false;
     recordRegion("unclip", r);
+    region(r, 1);
     return true;
 }
 
 bool cRecordingCanvas::select() {
     recordRegion("select", nullptr);
+    mSelected = mPending;
     return true;
 }
 
@@ -273,6 +285,9 @@ cCanvas* cRecordingCanvas::subCanvas(sRect* r) {
     sub->mSink = mSink ? mSink : this;
     sub->mOriginX = mOriginX + r->x;
     sub->mOriginY = mOriginY + r->y;
+    sub->mParentCanvas = this;
+    sub->mBounds = {std::max(mBounds.left, sub->mOriginX), std::max(mBounds.top, sub->mOriginY),
+                    std::min(mBounds.right, sub->mOriginX + r->w), std::min(mBounds.bottom, sub->mOriginY + r->h)};
     return sub;
 }
 
@@ -290,6 +305,9 @@ cCanvas* cRecordingCanvas::offscreen(int w, int h, int, int) {
     off->mSink = sink;
     off->mOriginX = mOriginX;
     off->mOriginY = mOriginY;
+    off->mParentCanvas = this;
+    off->mBounds = {std::max(mBounds.left, mOriginX), std::max(mBounds.top, mOriginY),
+                    std::min(mBounds.right, mOriginX + w), std::min(mBounds.bottom, mOriginY + h)};
     return off;
 }
 
@@ -321,6 +339,174 @@ std::string dumpCalls(const std::vector<sDrawCall>& calls) {
         out += "\n";
     }
     return out;
+}
+
+}  // namespace qortest
+
+namespace qortest {
+
+// ---- the pixel model -------------------------------------------------------
+
+void cRecordingCanvas::paintPixels(unsigned int background) {
+    mPaint = true;
+    pixels.assign(static_cast<size_t>(mW) * mH, background & 0xFFFFFF);
+}
+
+unsigned int cRecordingCanvas::pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= mW || y >= mH || pixels.empty()) return 0xFFFFFFFFu;
+    return pixels[static_cast<size_t>(y) * mW + x];
+}
+
+void cRecordingCanvas::region(const sRect* r, unsigned char on) {
+    cRecordingCanvas* root = mSink ? mSink : this;
+    if (!root->mPaint) return;
+    const int W = root->mW, H = root->mH;
+    if (mPending.empty()) {
+        mPending.assign(static_cast<size_t>(W) * H, 0);
+        for (int y = std::max(mBounds.top, 0); y < std::min(mBounds.bottom, H); ++y)
+            for (int x = std::max(mBounds.left, 0); x < std::min(mBounds.right, W); ++x)
+                mPending[static_cast<size_t>(y) * W + x] = 1;
+    }
+    const int l = std::max({r->x + mOriginX, mBounds.left, 0}), t = std::max({r->y + mOriginY, mBounds.top, 0});
+    const int rr = std::min({r->x + mOriginX + r->w, mBounds.right, W});
+    const int b = std::min({r->y + mOriginY + r->h, mBounds.bottom, H});
+    for (int y = t; y < b; ++y)
+        for (int x = l; x < rr; ++x) mPending[static_cast<size_t>(y) * W + x] = on;
+}
+
+bool cRecordingCanvas::drawable(int x, int y) const {
+    if (x < mBounds.left || y < mBounds.top || x >= mBounds.right || y >= mBounds.bottom) return false;
+    if (!mSelected.empty()) {
+        const cRecordingCanvas* root = mSink ? mSink : this;
+        if (!mSelected[static_cast<size_t>(y) * root->mW + x]) return false;
+    }
+    return mParentCanvas ? mParentCanvas->drawable(x, y) : true;
+}
+
+void cRecordingCanvas::put(int x, int y, unsigned int colour) {
+    cRecordingCanvas* root = mSink ? mSink : this;
+    if (x < 0 || y < 0 || x >= root->mW || y >= root->mH || !drawable(x, y)) return;
+    root->pixels[static_cast<size_t>(y) * root->mW + x] = colour & 0xFFFFFF;
+}
+
+namespace {
+// 0xAARRGGBB picture pixel -> 0x00BBGGRR canvas colour.
+unsigned int canvasColour(unsigned int p) { return ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >> 16) & 0xFF); }
+}  // namespace
+
+void cRecordingCanvas::paint(const sDrawCall& c) {
+    cRecordingCanvas* root = mSink ? mSink : this;
+    if (c.op == "rect") {
+        for (int j = 0; j < c.h; ++j)
+            for (int i = 0; i < c.w; ++i)
+                put(c.x + i, c.y + j, i == 0 || j == 0 || i == c.w - 1 || j == c.h - 1 ? c.border : c.fill);
+    } else if (c.op == "line") {
+        int x0 = c.x, y0 = c.y;
+        const int x1 = c.w, y1 = c.h;
+        const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0), sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+        int err = dx + dy;
+        for (;;) {
+            put(x0, y0, c.color);
+            if (x0 == x1 && y0 == y1) break;
+            const int e2 = 2 * err;
+            if (e2 >= dy) { err += dy; x0 += sx; }
+            if (e2 <= dx) { err += dx; y0 += sy; }
+        }
+    } else if (c.op == "text") {
+        paintGlyphs(c.x, c.y, c.text, mFont ? mFont->size() : 10, c.color, !c.transparent, mBackground,
+                    [this](int x, int y, unsigned int colour) { put(x, y, colour); });
+    } else if ((c.op == "bitmap" || c.op == "alpha") && c.pw > 0 && c.ph > 0) {
+        for (int j = 0; j < c.h; ++j) {
+            for (int i = 0; i < c.w; ++i) {
+                const int sx = static_cast<int>(static_cast<long long>(i) * c.pw / c.w);
+                const int sy = static_cast<int>(static_cast<long long>(j) * c.ph / c.h);
+                const unsigned int p = c.pixels[static_cast<size_t>(sy) * c.pw + sx];
+                unsigned int out = canvasColour(p);
+                if (c.op == "alpha") {
+                    const unsigned int a = p >> 24, under = root->pixel(c.x + i, c.y + j);
+                    if (under == 0xFFFFFFFFu) continue;
+                    const unsigned int src = out;
+                    out = 0;
+                    for (int s = 0; s < 24; s += 8) {
+                        const unsigned int v = (((src >> s) & 0xFF) * a + ((under >> s) & 0xFF) * (255 - a) + 127) / 255;
+                        out |= v << s;
+                    }
+                }
+                put(c.x + i, c.y + j, out);
+            }
+        }
+    }
+}
+
+// ---- expected images -------------------------------------------------------
+
+cPixelImage::cPixelImage(int w, int h, unsigned int background)
+    : mW(w), mH(h), mPixels(static_cast<size_t>(w) * h, background & 0xFFFFFF), mIgnored(mPixels.size(), 0) {}
+
+void cPixelImage::put(int x, int y, unsigned int c) {
+    if (x >= 0 && y >= 0 && x < mW && y < mH) mPixels[static_cast<size_t>(y) * mW + x] = c & 0xFFFFFF;
+}
+
+void cPixelImage::fill(int x, int y, int w, int h, unsigned int colour) {
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i) put(x + i, y + j, colour);
+}
+
+void cPixelImage::rect(int x, int y, int w, int h, unsigned int inside, unsigned int border) {
+    fill(x, y, w, h, border);
+    fill(x + 1, y + 1, w - 2, h - 2, inside);
+}
+
+void cPixelImage::text(int x, int y, const std::string& t, int size, unsigned int colour) {
+    paintGlyphs(x, y, t, size, colour, false, 0, [this](int px, int py, unsigned int c) { put(px, py, c); });
+}
+
+void cPixelImage::ignore(int x, int y, int w, int h) {
+    for (int j = std::max(y, 0); j < std::min(y + h, mH); ++j)
+        for (int i = std::max(x, 0); i < std::min(x + w, mW); ++i) mIgnored[static_cast<size_t>(j) * mW + i] = 1;
+}
+
+std::string cPixelImage::compare(const cRecordingCanvas& canvas, int atX, int atY) const {
+    int count = 0, l = mW, t = mH, r = -1, b = -1;
+    std::string first;
+    for (int y = 0; y < mH; ++y) {
+        for (int x = 0; x < mW; ++x) {
+            if (mIgnored[static_cast<size_t>(y) * mW + x]) continue;
+            const unsigned int want = at(x, y), got = canvas.pixel(x + atX, y + atY);
+            if (want == got) continue;
+            if (++count <= 4) {
+                char buf[96];
+                std::snprintf(buf, sizeof buf, " (%d,%d) got %06X want %06X;", x, y, got, want);
+                first += buf;
+            }
+            l = std::min(l, x);
+            t = std::min(t, y);
+            r = std::max(r, x);
+            b = std::max(b, y);
+        }
+    }
+    if (!count) return "";
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%d pixels differ in x %d..%d, y %d..%d:", count, l, r, t, b);
+    return buf + first;
+}
+
+bool cPixelImage::savePPM(const std::string& path, const cRecordingCanvas* canvas) const {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const int W = canvas ? 2 * mW + 4 : mW;
+    std::fprintf(f, "P6\n%d %d\n255\n", W, mH);
+    for (int y = 0; y < mH; ++y) {
+        for (int x = 0; x < W; ++x) {
+            unsigned int c = 0x808080;
+            if (x < mW) c = at(x, y);
+            else if (canvas && x >= mW + 4) c = canvas->pixel(x - mW - 4, y);
+            const unsigned char px[3] = {static_cast<unsigned char>(c), static_cast<unsigned char>(c >> 8),
+                                         static_cast<unsigned char>(c >> 16)};
+            std::fwrite(px, 1, 3, f);
+        }
+    }
+    return std::fclose(f) == 0;
 }
 
 }  // namespace qortest

@@ -1,5 +1,7 @@
 #include "testwindow.h"
 
+#include "recordingcanvas.h"
+
 #include <chrono>
 #include <cstring>
 
@@ -218,6 +220,41 @@ void cManualClock::uninstall() {
     if (!mInstalled) return;
     __setElementClock(mOld);
     mInstalled = false;
+}
+
+namespace {
+sPoint windowPoint(cTestWindowTarget& w, cChildElement* e, int dx, int dy) {
+    sPoint p{0, 0};
+    e->absPos(p);
+    return {p.x - w.winX + dx, p.y - w.winY + dy};
+}
+}  // namespace
+
+void clickAt(cTestWindowTarget& w, cChildElement* e, int dx, int dy, int button) {
+    const sPoint p = windowPoint(w, e, dx, dy);
+    w.root->processMouseMove(p.x, p.y);
+    w.root->processMouseBtn(p.x, p.y, button, true, false, false);
+    // The platform moves the focus after a press of the first button.
+    if (button == 1) w.root->processFocus(p.x, p.y, 1, false, false);
+    w.root->processMouseBtn(p.x, p.y, button, false, false, false);
+    w.drain();
+}
+
+void doubleClickAt(cTestWindowTarget& w, cChildElement* e, int dx, int dy) {
+    cManualClock::now += 1000;
+    clickAt(w, e, dx, dy);
+    cManualClock::now += 100;
+    clickAt(w, e, dx, dy);
+}
+
+void pressKey(cTestWindowTarget& w, int key, bool shift, bool ctrl, bool alt) {
+    w.root->processKey(key, shift, ctrl, alt);
+    w.drain();
+}
+
+void typeText(cTestWindowTarget& w, const std::string& utf8Text) {
+    for (char16_t u : utf16(utf8Text)) w.root->processChar(static_cast<unsigned short>(u), false, false, false);
+    w.drain();
 }
 
 }  // namespace qortest

@@ -141,6 +141,17 @@ public:
     int modalAnswer = 0;
 };
 
+// Synthetic input for tables of events.  A click presses and releases a
+// mouse button at (dx, dy) inside element e (which must sit in window w's
+// tree) through the window's root, as the platform delivers it; a key goes
+// to the root with its modifiers.  Both then drain the window's wake-ups.
+// A double click moves the manual clock (which must be installed) on by a
+// second, clicks, and clicks again 100 ms later.
+void clickAt(cTestWindowTarget& w, cChildElement* e, int dx = 3, int dy = 3, int button = 1);
+void doubleClickAt(cTestWindowTarget& w, cChildElement* e, int dx = 3, int dy = 3);
+void pressKey(cTestWindowTarget& w, int key, bool shift = false, bool ctrl = false, bool alt = false);
+void typeText(cTestWindowTarget& w, const std::string& utf8);
+
 // A millisecond clock for double clicks: install() makes the elements read
 // `now`; uninstall() (or the destructor) restores the real clock.
 class cManualClock {

@@ -1,0 +1,376 @@
+#!/usr/bin/env python3
+"""pkgmake as a packager meets it, on packages made here in a scratch folder.
+
+    pkgmake_test.py <pkgmake> errors     one faulty scenario per error code:
+                                         the exit code and what the message names
+    pkgmake_test.py <pkgmake> fonts      documents in English and Russian with
+                                         every form of font, bold and italic
+    pkgmake_test.py <pkgmake> kill       killed at several points, or failing,
+                                         it leaves the old payload byte for byte
+    pkgmake_test.py <pkgmake> progress   plain lines to a pipe, one redrawn line
+                                         on a terminal
+
+Nothing here depends on the machine's speed: a kill that comes too late to
+catch the run in a stage still has to leave a complete new payload.
+"""
+import hashlib
+import os
+import pty
+import random
+import re
+import select
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+PKGMAKE = os.path.abspath(sys.argv[1])
+MODE = sys.argv[2]
+FAILS = []
+
+
+def check(cond, what):
+    if not cond:
+        FAILS.append(what)
+        print('FAIL:', what)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'wb') as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def run(scenario, out, **kw):
+    return subprocess.run([PKGMAKE, scenario, out], capture_output=True, timeout=600, **kw)
+
+
+def base_package(d):
+    """A valid package in folder d; returns the scenario text."""
+    write(f'{d}/docs/eula_en.hdl', 'Licence <b>terms</b>.')
+    write(f'{d}/docs/eula_de.hdl', 'Lizenz.')
+    write(f'{d}/docs/eula.idx', 'ENG = "./eula_en.hdl"\nDEU = "./eula_de.hdl"\n')
+    write(f'{d}/docs/eng_only.idx', 'ENG = "./eula_en.hdl"\n')
+    write(f'{d}/docs/e1.hdl', 'Some words <text a=q>x</text>')
+    write(f'{d}/docs/bad.idx', 'ENG = "./e1.hdl"\nDEU = "./eula_de.hdl"\n')
+    write(f'{d}/docs/font.hdl', '<text f="courier,12">x</text>')
+    write(f'{d}/docs/badfont.idx', 'ENG = "./font.hdl"\nDEU = "./eula_de.hdl"\n')
+    write(f'{d}/files/tool.sh', '#!/bin/sh\necho tool\n')
+    write(f'{d}/files/My Data/notes ü.txt', 'notes\n')
+    return ('[General]\nlangs = ENG DEU\n'
+            '[Software]\ncodename = "demo"\nname = "Demo"\nversion = "1.2"\n'
+            'eula = "docs/eula.idx"\n'
+            '[Strings]\nENG.menu = "Start"\nDEU.menu = "Starten"\n'
+            '[Install]\n"files/tool.sh" = $pgm "bin/tool", 755\n'
+            '"files/My Data" = $pgm "data"\n')
+
+
+def errors():
+    with tempfile.TemporaryDirectory() as d:
+        good = base_package(d)
+        lines = good.count('\n')
+        # (code, text appended to the valid scenario or replacing it, the
+        # line it fails on or None, what the message must also say)
+        n = lines + 1  # the first appended line, counted from 1
+        cases = [
+            (2, '[general]\n', n, []),
+            (3, '[General]x\n', n, []),
+            (4, '# c\nlangs = ENG\n', 2, [], 'replace'),
+            (5, '[Software]\nnome = "y"\n', n + 1, []),
+            (6, '[Software]\nname "y"\n', n + 1, []),
+            (7, '[Strings]\nx = "a" b\n', n + 1, []),
+            (7, '[Menu]\n$nothere = $pgm "a", $pgm "b"\n', n + 1, ['$nothere is not defined for ENG']),
+            (8, '[Settings]\n"x" = d, "-1"\n', n + 1, []),
+            (9, '# only comments\n', None, [], 'replace'),
+            (10, '[General]\nlangs = ENG\n', None, [], 'replace'),
+            (11, '[General]\nlangs = ENG\n[Software]\ncodename = "c"\n', None, [], 'replace'),
+            (12, '[General]\nlangs = ENG RUS\n[Software]\ncodename="c"\neula="docs/eula.idx"\n', 5,
+             ['licence agreement (eula) has no RUS text'], 'replace'),
+            (13, '[Software]\nwelcome = "docs/eng_only.idx"\n', n + 1, ['welcome document has no DEU text']),
+            (14, '[Software]\nreadme = "docs/eng_only.idx"\n', n + 1, ['readme document has no DEU text']),
+            (15, '[Strings]\nENG.only = "x"\n', n + 1, ['string id "only" is not defined for DEU', 'DEU.only']),
+            (16, '[Strings]\nRUS.x = "y"\n', n + 1, []),
+            (17, '[Strings]\nENG. = "y"\n', n + 1, []),
+            (18, '[Software]\nversion = "2"\n', n + 1, []),
+            (19, '[Software]\nwelcome = "docs/bad.idx"\n', n + 1, ['e1.hdl: line 1, column 22: bad align']),
+            (20, '[Software]\nreadme = "docs/badfont.idx"\n', n + 1, ['font.hdl: line 1, column 22: bad font face name']),
+            (21, '[Software]\neula = "docs/missing.idx"\n', n + 1, ['missing.idx', 'Unable to open index']),
+            (23, '[Run]\n"L" = $pgm "../escape"\n', n + 1, ['sub path "../escape" is absolute or climbs']),
+            (23, '[Run]\n"L" = $pgm\n', n + 1, ['quoted sub path after the base folder is missing']),
+            (23, '[Run]\n"L" = $nowhere "x"\n', n + 1, ['$nowhere is not defined for ENG']),
+            (24, '[Install]\nx86."files/tool.sh" = $pgm "a"\n', n + 1, []),
+            (25, "[Install]\n'files/tool.sh' = $pgm \"a\"\n", n + 1, []),
+            (26, '[Install]\n"files/absent" = $pgm "a"\n', n + 1, ['cannot read "files/absent"']),
+            (27, '[Install]\n"files/tool.sh" = $pgm "a", 75\n', n + 1, []),
+            (28, '[Strings]\npgm = "/tmp"\n', n + 1, []),
+            (29, '[Software]\nversion = "1.65536"\n', n + 1, []),
+            (30, '#' + 'x' * 5000 + '\n', n, []),
+            (32, '[Strings]\nx = "a\0b"\n', n + 1, []),
+            (33, '[Software]\ncodename = "my tool/../x"\n', n + 1, ['"my tool/../x": use 1 to 64 letters']),
+        ]
+        seen = set()
+        for case in cases:
+            code, text, line, extra = case[:4]
+            body = text if len(case) > 4 else good + text
+            scen = f'{d}/s{code}.txt'
+            write(scen, body)
+            r = run(scen, f'{d}/out.data')
+            err = r.stderr.decode('utf-8', 'replace')
+            where = f'line {line}: ' if line else ''
+            head = f'error: {scen}: {where}'
+            check(r.returncode == 1, f'code {code}: exit {r.returncode}: {err}')
+            check(err.startswith(head) and err.split('\n')[0].endswith(f'(code {code})'),
+                  f'code {code}: first line {err!r}, wanted {head!r}...(code {code})')
+            check(line is not None or 'line' not in err.split('\n')[0], f'code {code}: a line where none is: {err!r}')
+            for want in extra:
+                check(want in err, f'code {code}: {want!r} not in {err!r}')
+            check(not os.path.exists(f'{d}/out.data'), f'code {code}: an output was written')
+            seen.add(code)
+        # Code 1: no file, and no line.
+        r = run(f'{d}/absent.txt', f'{d}/out.data')
+        err = r.stderr.decode()
+        check(r.returncode == 1 and err == f'error: {d}/absent.txt: the scenario file cannot be opened (code 1)\n',
+              f'code 1: {err!r}')
+        # Code 31: a folder linking back into itself.
+        os.makedirs(f'{d}/loop/inner')
+        os.symlink('..', f'{d}/loop/inner/back')
+        write(f'{d}/s31.txt', good + '[Install]\n"loop" = $pgm "t"\n')
+        r = run(f'{d}/s31.txt', f'{d}/out.data')
+        check(r.returncode == 1 and b'(code 31)' in r.stderr, f'code 31: {r.stderr!r}')
+        seen |= {1, 31}
+        missing = sorted(set(range(1, 34)) - {22} - seen)
+        check(not missing, f'codes without a case: {missing}')
+
+
+# Every form a font takes in a document, in English and Russian: each face
+# by its prefix, height alone, height and width, the style letters, and the
+# bold and italic tags inside and outside font boxes.
+FONT_DOC = {
+    'en': ('<text f="luci">Lucida</text> <text f="verd,20">Verdana</text> <text f="kor,16,6">Korean</text>'
+           '<text f="chi,14,5,b">Chinese</text><text f="twn,15,6,i">Taiwan</text>'
+           '<text f="std,13,5,bi">both</text><text f="fixed,12,7,u">under</text>'
+           '<text f="STD,18,7,BIU">all</text> plain <b>bold</b> <i>italic</i> <b><i>both</i></b>'
+           '<text f="verd,20"><b>heavy</b></text>'),
+    'ru': ('<text f="verd,20">Добро</text> <text f="std,13,5,b">пожаловать</text> '
+           '<i>курсив</i> <b>жирный</b>'),
+}
+
+
+def font_entries():
+    """The font table the compiler must make, by the rules of the markup:
+    (face, width, height, style bits) in order of first use."""
+    entries = []
+
+    def add(e):
+        if e not in entries:
+            entries.append(e)
+    w = lambda h: int(h * 5 / 13 + 0.5)
+    bold_w = lambda width: int(width * 1.1 + 0.5)
+    # English, in document order: font boxes first give their own entry;
+    # styled words their word entry.
+    add((4, 5, 13, 0)); add((3, w(20), 20, 0)); add((2, 6, 16, 0))
+    add((5, 5, 14, 1)); add((5, bold_w(5), 14, 1))          # box, then its word (bold)
+    add((6, 6, 15, 2)); add((6, 6, 15, 2))                   # box and its italic word
+    add((0, 5, 13, 3)); add((0, bold_w(5), 13, 3))
+    add((1, 7, 12, 4)); add((1, 7, 12, 4))
+    add((0, 7, 18, 7)); add((0, bold_w(7), 18, 7))
+    add((0, bold_w(5), 13, 1)); add((0, 5, 13, 2)); add((0, bold_w(5), 13, 3))
+    add((3, bold_w(w(20)), 20, 1))
+    # Russian: only what is new.
+    add((0, 5, 13, 1)); add((0, bold_w(5), 13, 1))
+    add((0, 5, 13, 2))
+    return entries
+
+
+def fonts():
+    faces = {0: 'Tahoma', 1: 'Courier New', 2: 'Malgun Gothic', 3: 'Verdana', 4: 'Lucida Sans',
+             5: 'Microsoft YaHei', 6: 'PMingLiU'}
+    with tempfile.TemporaryDirectory() as d:
+        write(f'{d}/docs/w_en.hdl', FONT_DOC['en'])
+        write(f'{d}/docs/w_ru.hdl', FONT_DOC['ru'])
+        write(f'{d}/docs/w.idx', 'ENG = "./w_en.hdl"\nRUS = "./w_ru.hdl"\n')
+        write(f'{d}/f.txt', 'x')
+        write(f'{d}/s.txt', '[General]\nlangs = ENG RUS\n[Software]\ncodename = "fonts"\n'
+              'welcome = "docs/w.idx"\neula = "docs/w.idx"\n[Install]\n"f.txt" = $pgm "f.txt"\n')
+        r = run(f'{d}/s.txt', f'{d}/out.data')
+        out = r.stdout.decode()
+        check(r.returncode == 0, f'fonts: exit {r.returncode}: {r.stderr!r}')
+        line = [l for l in out.split('\n') if l.startswith('document welcome:')]
+        check(len(line) == 1, f'fonts: no welcome line in {out!r}')
+        if not line:
+            return
+        want = []
+        for face, width, height, style in font_entries():
+            names = ''.join(n for bit, n in ((1, ' bold'), (2, ' italic'), (4, ' underline')) if style & bit)
+            want.append(f'{faces[face]} {width}x{height}{names}')
+        got = line[0].split(', fonts: ', 1)[-1]
+        check(', languages: ENG RUS, fonts: ' in line[0], f'fonts: languages in {line[0]!r}')
+        check(got == ', '.join(want), f'fonts: got\n  {got}\nwanted\n  {", ".join(want)}')
+        check(out.endswith('ok\n'), 'fonts: no ok')
+
+
+def make_big_package(d, seed):
+    """Some 10 MiB of files: long enough to be caught in a stage."""
+    r = random.Random(seed)
+    words = [b'package ', b'install ', b'qor ', b'\n', b'version ', b'data ']
+    for i in range(6):
+        write(f'{d}/big/text{i}.txt', b''.join(r.choice(words) for _ in range(250000)))
+        write(f'{d}/big/rand{i}.bin', r.randbytes(400000))
+    write(f'{d}/big/empty', b'')
+    write(f'{d}/docs/e.hdl', 'Licence.')
+    write(f'{d}/docs/e.idx', 'ENG = "./e.hdl"\n')
+    write(f'{d}/s.txt', '[General]\nlangs = ENG\n[Software]\ncodename = "big"\neula = "docs/e.idx"\n'
+          '[Install]\n"big" = $pgm "big"\n')
+
+
+def temps(d, name):
+    return [f for f in os.listdir(d) if f.startswith('.' + name)]
+
+
+def run_on_pty(args, until, sig):
+    """Runs args on a terminal; sends sig once the output matches until
+    (a regex), or at once when until is None.  Returns (exit status, output)."""
+    master, slave = pty.openpty()
+    p = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave, close_fds=True)
+    os.close(slave)
+    out = b''
+    sent = False
+    if until is None:
+        p.send_signal(sig)
+        sent = True
+    deadline = time.monotonic() + 600
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([master], [], [], 1.0)
+        if ready:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            out += chunk
+            if not sent and re.search(until, out.decode('utf-8', 'replace')):
+                p.send_signal(sig)
+                sent = True
+        elif p.poll() is not None:
+            break
+    rc = p.wait(timeout=600)
+    os.close(master)
+    return rc, out.decode('utf-8', 'replace')
+
+
+def kill():
+    with tempfile.TemporaryDirectory() as d:
+        make_big_package(d, 1)
+        out = f'{d}/payload.data'
+        r = run(f'{d}/s.txt', out)
+        check(r.returncode == 0, f'kill: first build failed: {r.stderr!r}')
+        old = open(out, 'rb').read()
+        # A new version of the package, and its payload made elsewhere.
+        write(f'{d}/big/text0.txt', b'changed ' * 1000)
+        r = run(f'{d}/s.txt', f'{d}/reference.data')
+        check(r.returncode == 0, 'kill: reference build failed')
+        new = open(f'{d}/reference.data', 'rb').read()
+        check(new != old, 'kill: the new payload is the old one')
+        # A packing line below 100% is drawn while the body is deflated.
+        packing = r'packing: items [^\r]*, \d\d?%'
+        stages = [(None, signal.SIGKILL), (None, signal.SIGTERM),
+                  (packing, signal.SIGTERM), (packing, signal.SIGKILL),
+                  (packing, signal.SIGINT), (r'verifying: items', signal.SIGTERM),
+                  (r'verifying: items', signal.SIGKILL)]
+        caught = 0
+        for until, sig in stages:
+            with open(out, 'wb') as f:
+                f.write(old)
+            rc, text = run_on_pty([PKGMAKE, f'{d}/s.txt', out], until, sig)
+            now = open(out, 'rb').read()
+            what = f'kill at {until or "start"} with {sig.name}'
+            if rc == 0:
+                # It finished before the signal came: the new payload, whole.
+                check(now == new, f'{what}: finished, but the payload is not the new one')
+            elif until and until.startswith('verifying'):
+                # Put in place before it was read back.
+                check(now == new, f'{what}: the committed payload changed')
+            else:
+                check(rc == -sig, f'{what}: exit {rc}: {text[-300:]!r}')
+                # Killed before the new payload was complete: the old one
+                # byte for byte.  A signal that came only after the new
+                # payload took its place finds it whole.
+                late = until is not None and now == new
+                check(now == old or late, f'{what}: the old payload is not left byte for byte')
+                caught += now == old
+            check(not temps(d, 'payload.data'), f'{what}: temporary files left: {temps(d, "payload.data")}')
+        print(f'kill: {caught} of 5 runs killed before the new payload was in place')
+        # A failing build leaves the old payload too.
+        with open(out, 'wb') as f:
+            f.write(old)
+        write(f'{d}/bad.txt', open(f'{d}/s.txt').read() + '"big/absent" = $pgm "x"\n')
+        r = run(f'{d}/bad.txt', out)
+        check(r.returncode == 1 and open(out, 'rb').read() == old, 'kill: a failed build touched the payload')
+        check(not temps(d, 'payload.data'), 'kill: a failed build left a temporary file')
+
+
+LINE = re.compile(r'^(packing|verifying): items \d+/\d+, read [0-9.]+ (B|KiB|MiB) of [0-9.]+ (B|KiB|MiB), '
+                  r'(written [0-9.]+ (B|KiB|MiB)|inflated .*, checked .*), (\d+)%, '
+                  r'(\d+ s left|\d+ min \d+ s left|time left unknown)$')
+
+
+def progress():
+    with tempfile.TemporaryDirectory() as d:
+        make_big_package(d, 2)
+        # To a pipe: plain lines, at most about one a second, the last of each
+        # stage at 100%.
+        start = time.monotonic()
+        r = run(f'{d}/s.txt', f'{d}/p.data')
+        took = time.monotonic() - start
+        out = r.stdout.decode()
+        check(r.returncode == 0, f'progress: exit {r.returncode}')
+        check('\r' not in out and '\x1b' not in out, 'progress: terminal codes in a pipe')
+        lines = [l for l in out.split('\n') if l.startswith(('packing', 'verifying'))]
+        for stage in ('packing', 'verifying'):
+            mine = [l for l in lines if l.startswith(stage)]
+            check(mine and LINE.match(mine[-1]) and LINE.match(mine[-1]).group(6) == '100',
+                  f'progress: last {stage} line {mine[-1:]}')
+            percents = [int(LINE.match(l).group(6)) for l in mine if LINE.match(l)]
+            check(len(percents) == len(mine), f'progress: malformed {stage} lines {mine}')
+            check(percents == sorted(percents), f'progress: {stage} goes backwards {percents}')
+        check(len(lines) <= took + 3, f'progress: {len(lines)} lines in {took:.1f} s')
+        # On a terminal: one line redrawn in place, ended by a newline.
+        master, slave = pty.openpty()
+        p = subprocess.Popen([PKGMAKE, f'{d}/s.txt', f'{d}/t.data'], stdout=slave, stderr=slave,
+                             stdin=subprocess.DEVNULL, close_fds=True)
+        os.close(slave)
+        got = b''
+        while True:
+            ready, _, _ = select.select([master], [], [], 600)
+            if not ready:
+                break
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            got += chunk
+        p.wait(timeout=600)
+        os.close(master)
+        text = got.decode('utf-8', 'replace').replace('\r\n', '\n')
+        check(p.returncode == 0, 'progress: terminal run failed')
+        for stage in ('packing', 'verifying'):
+            row = [l for l in text.split('\n') if stage + ':' in l]
+            check(len(row) == 1, f'progress: {stage} not on one line: {row}')
+            if row:
+                draws = [s.replace('\x1b[K', '') for s in row[0].split('\r') if s]
+                check(all(LINE.match(s) for s in draws), f'progress: malformed redraws {draws[:3]}')
+                check(draws and draws[-1].endswith(('0 s left',)) and ', 100%,' in draws[-1],
+                      f'progress: {stage} does not end at 100%: {draws[-1:]}')
+
+
+{'errors': errors, 'fonts': fonts, 'kill': kill, 'progress': progress}[MODE]()
+if FAILS:
+    print(f'{len(FAILS)} failures')
+    sys.exit(1)
+print('ok')

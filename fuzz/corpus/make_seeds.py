@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Writes the seeds of the entries that take their input unpacked or in
+pieces, from the other entries' seeds and a few hand-made inputs (run from
+anywhere; writes into fuzz/corpus/):
+
+  BinScenario/body-*   the inflated bodies of the BinScenario payloads
+  LangBlob/body-*      the sections of the LangBlob blobs (inflated, after
+                       "CIOMLANG")
+  HdocLoader/parts-*   the HdocLoader documents' tables and records,
+                       inflated and joined by "QPRT"
+  HiveStore/           the Hive seeds, one and several to a folder
+  LangFiles/           the LangBlob blobs, one and several to a folder
+  WinExeRes/           WinExe/rsrc-section.bin from offsets 0 and 16 and
+                       from its first type's name directory
+  JpegExif/            the EXIF block of Jpeg/jpeg_exif.jpg, and EXIF
+                       blocks whose second directory holds an 8x8 JPEG
+                       thumbnail (both byte orders)
+  HdlIndex/            index files and sources
+  HttpRequest/         requests with headers, parts and addresses
+  ConfigValues/        stored numbers and values
+"""
+import os
+import struct
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def read(*p):
+    with open(os.path.join(HERE, *p), "rb") as f:
+        return f.read()
+
+
+def write(entry, name, data):
+    d = os.path.join(HERE, entry)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+def seeds(entry):
+    d = os.path.join(HERE, entry)
+    return sorted(n for n in os.listdir(d) if not n.startswith(("body-", "parts-")))
+
+
+# The 8x8 grey JPEG of FuzzJpegExif.cpp, whole.
+TINY_JPEG = bytes.fromhex(
+    "ffd8ffdb004300100b0c0e0c0a100e0d0e1211101318281a181616183123251d283a333d3c3933383740485c4e40"
+    "4457453738506d51575f626768673e4d71797064785c656763ffc0000b080008000801011100ffc400140001000000"
+    "00000000000000000000000000ffc40014100100000000000000000000000000000000ffda0008010100003f003fffd9")
+
+
+def exif_with_thumbnail(big):
+    e = ">" if big else "<"
+    head = (b"MM" if big else b"II") + struct.pack(e + "HI", 42, 8)
+    # IFD0 at 8: orientation, ISO (in the EXIF IFD), pointer to the EXIF IFD
+    ifd0_n = 3
+    ifd0_size = 2 + 12 * ifd0_n + 4
+    exif_at = 8 + ifd0_size
+    exif_n = 1
+    exif_size = 2 + 12 * exif_n + 4
+    ifd1_at = exif_at + exif_size
+    ifd1_n = 2
+    ifd1_size = 2 + 12 * ifd1_n + 4
+    thumb_at = ifd1_at + ifd1_size
+
+    def entry(tag, typ, count, value):
+        if typ == 3 and count == 1:
+            return struct.pack(e + "HHI", tag, typ, count) + struct.pack(e + "HH", value, 0)
+        return struct.pack(e + "HHII", tag, typ, count, value)
+
+    ifd0 = struct.pack(e + "H", ifd0_n) + entry(0x0112, 3, 1, 6) + entry(0x0128, 3, 1, 2) + \
+        entry(0x8769, 4, 1, exif_at) + struct.pack(e + "I", ifd1_at)
+    exif = struct.pack(e + "H", exif_n) + entry(0x8827, 3, 1, 400) + struct.pack(e + "I", 0)
+    ifd1 = struct.pack(e + "H", ifd1_n) + entry(0x0201, 4, 1, thumb_at) + \
+        entry(0x0202, 4, 1, len(TINY_JPEG)) + struct.pack(e + "I", 0)
+    return head + ifd0 + exif + ifd1 + TINY_JPEG
+
+
+def app1_exif(jpeg):
+    i = 2
+    while i + 4 <= len(jpeg) and jpeg[i] == 0xFF:
+        marker, length = jpeg[i + 1], struct.unpack(">H", jpeg[i + 2:i + 4])[0]
+        if marker == 0xE1 and jpeg[i + 4:i + 10] == b"Exif\0\0":
+            return jpeg[i + 10:i + 2 + length]
+        if marker == 0xDA:
+            break
+        i += 2 + length
+    return None
+
+
+def main():
+    for n in seeds("BinScenario"):
+        b = read("BinScenario", n)
+        write("BinScenario", "body-" + n, zlib.decompress(b[49:]))
+
+    for n in seeds("LangBlob"):
+        b = read("LangBlob", n)
+        at = 20 + b[19]
+        body = zlib.decompress(b[at + 4:])
+        write("LangBlob", "body-" + n, body[8:])
+
+    for n in seeds("HdocLoader"):
+        b = read("HdocLoader", n)
+        i, blocks = 8, {}
+        try:
+            while b[i] != 0xFF:
+                length = struct.unpack("<I", b[i + 1:i + 5])[0]
+                blocks[b[i]] = zlib.decompress(b[i + 5:i + 5 + length])
+                i += 5 + length
+            i += 1
+            tables = []
+            for k in range(3):
+                length = struct.unpack("<I", b[i:i + 4])[0]
+                raw = b[i + 4:i + 4 + length]
+                tables.append(zlib.decompress(raw) if raw and k < 2 else raw)
+                i += 4 + length
+        except (IndexError, zlib.error, struct.error):
+            continue  # a damaged seed: kept whole only
+        langs = [blocks.get(k, b"") for k in range(max(blocks) + 1 if blocks else 0)]
+        write("HdocLoader", "parts-" + n, b"QPRT".join(tables + langs))
+
+    hives = [read("Hive", n) for n in seeds("Hive")]
+    for k, h in enumerate(hives):
+        write("HiveStore", "one-%d" % k, h)
+    write("HiveStore", "all", b"".join(hives))
+    write("HiveStore", "damaged-and-good", b"QORX" + hives[-1][4:] + b"".join(hives))
+
+    blobs = [read("LangBlob", n) for n in seeds("LangBlob")]
+    for k, b in enumerate(blobs):
+        write("LangFiles", "one-%d" % k, b)
+    write("LangFiles", "all", b"".join(blobs))
+    write("LangFiles", "other-tag", blobs[0][:8] + b"CIOMLN  " + blobs[0][16:] + b"".join(blobs))
+
+    rsrc = read("WinExe", "rsrc-section.bin")
+    write("WinExeRes", "at-0", struct.pack("<I", 0) + rsrc)
+    write("WinExeRes", "at-16", struct.pack("<I", 16) + rsrc)
+    named, numbered = struct.unpack("<HH", rsrc[12:16])
+    if named + numbered:
+        sub = struct.unpack("<I", rsrc[20:24])[0] & 0x7FFFFFFF
+        write("WinExeRes", "names", struct.pack("<I", sub) + rsrc)
+        n2, m2 = struct.unpack("<HH", rsrc[sub + 12:sub + 16])
+        if n2 + m2:
+            lang = struct.unpack("<I", rsrc[sub + 20:sub + 24])[0] & 0x7FFFFFFF
+            write("WinExeRes", "langs", struct.pack("<I", lang) + rsrc)
+
+    exif = app1_exif(read("Jpeg", "jpeg_exif.jpg"))
+    if exif:
+        write("JpegExif", "jpeg_exif", exif)
+    write("JpegExif", "thumbnail-ii", exif_with_thumbnail(False))
+    write("JpegExif", "thumbnail-mm", exif_with_thumbnail(True))
+
+    write("HdlIndex", "docs", b'ENG = "./a.hdl"\nDEU = "./b.hdl"\n\0')
+    write("HdlIndex", "input", b'eng="./in.hdl"\nJPN = "a.hdl"\n\0<text f=std,12 a=c>Hi <b>you</b> '
+                                b'<img src="./pic.png"><link ref="x">y</link></text><br><lt>')
+    write("HdlIndex", "plain", b'RUS = "in.hdl"\n\0\xff\xfeH\0i\0 \0<\0b\0>\0!\0<\0/\0b\0>\0')
+    write("HdlIndex", "bad", b'XYZ = "./a.hdl"\nENG "a"\n\0')
+
+    def fields(*f):
+        return b"\0".join(f)
+    # Fields after the address: an operation (its first byte modulo 4: 0 set
+    # or, with bit 0 of a second byte, remove a header; 1 add a part; 2
+    # percent-encode; 3 parse an address), then its arguments.
+    write("HttpRequest", "get", b"\x02" + struct.pack("<Q", 0x1234) +
+          fields(b"http://example.com:8080/a/b?c=d#frag", b"\4", b"X-Name", b"value", b"\2", b"a b/c~\xff"))
+    write("HttpRequest", "post", b"\x03" + struct.pack("<Q", 0xABCDEF) +
+          fields(b"HTTP://host/up", b"\1", b"file", b"data\r\n--x", b"text/plain", b'filename="a.txt"',
+                 b"\1", b"two", b"------qornethttp0----", b"", b"", b"\4", b"User-Agent", b"me"))
+    write("HttpRequest", "remove", b"\x00" + struct.pack("<Q", 0) +
+          fields(b"http://h", b"\4", b"Accept", b"*/*", b"\4\1", b"Accept", b"\3", b"http://other:1/x"))
+
+    write("ConfigValues", "text-dec", b"\x01lang/current\0  -42 ")
+    write("ConfigValues", "text-hex", b"\x01a/b/c\0\t0xFFFFFFFFFFFFFFFF\n")
+    write("ConfigValues", "text-big", b"\x01x\0" + b"18446744073709551616")
+    write("ConfigValues", "binary", b"\x00install/pkg\0\x01\x02\x03\x04\x05")
+    write("ConfigValues", "binary-long", b"\x00a//b\0" + b"\x09" * 9)
+
+
+if __name__ == "__main__":
+    main()

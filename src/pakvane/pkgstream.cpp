@@ -1,0 +1,772 @@
+// The payload body on every core: a worker pool, the block deflater that
+// keeps one zlib stream, the reading ahead of package files, and the
+// pipelined inflating, hashing and checking of a payload read back.
+#include "pakvane/pkgstream.h"
+
+#include <sched.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "base/sha.h"
+#include "pakvane/pkg.h"
+
+namespace {
+
+constexpr int kLevel = 9;
+// Pieces in which files are read and packed bytes are read back.
+constexpr unsigned int kPiece = 1u << 20;
+// Items considered for reading ahead beyond the one being packed.
+constexpr std::uint32_t kItemsAhead = 256;
+constexpr std::size_t kRecordHead = 40;
+
+// Reads exactly n bytes, taking short reads as they come.
+bool readExactly(cFileIOTarget* src, unsigned char* to, unsigned int n) {
+    while (n > 0) {
+        const unsigned int got = src->read(to, n);
+        if (!cFileIOTarget::transferred(got, n) || got == 0) return false;
+        to += got;
+        n -= got;
+    }
+    return true;
+}
+
+void putU32le(unsigned char* at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// ---------------------------------------------------------------------------
+// Worker pool: tasks that read files run before blocks to deflate, so that
+// reading keeps ahead of the packing within its budget.
+
+struct sWorker {
+    z_stream z{};
+    bool ready = false;
+    ~sWorker() {
+        if (ready) deflateEnd(&z);
+    }
+    // A raw deflate stream at level 9, made on the first block.
+    bool deflater() {
+        if (!ready) ready = deflateInit2(&z, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        return ready;
+    }
+};
+
+class cWorkPool {
+public:
+    using tTask = std::function<void(sWorker&)>;
+
+    explicit cWorkPool(int threads) {
+        for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+    }
+    ~cWorkPool() {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+    cWorkPool(const cWorkPool&) = delete;
+    cWorkPool& operator=(const cWorkPool&) = delete;
+
+    void submit(tTask task, bool reading) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            (reading ? reads_ : blocks_).push_back(std::move(task));
+        }
+        wake_.notify_one();
+    }
+    // Runs f under the pool's lock and wakes whoever waits for results.
+    template <typename F>
+    void publish(F&& f) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            f();
+        }
+        done_.notify_all();
+    }
+    // Runs f under the pool's lock.
+    template <typename F>
+    void locked(F&& f) {
+        std::lock_guard<std::mutex> l(m_);
+        f();
+    }
+    // Waits until pred(), tested under the pool's lock, holds.
+    template <typename P>
+    void waitFor(P&& pred) {
+        std::unique_lock<std::mutex> l(m_);
+        done_.wait(l, pred);
+    }
+
+private:
+    void run() {
+        sWorker w;
+        for (;;) {
+            tTask task;
+            {
+                std::unique_lock<std::mutex> l(m_);
+                wake_.wait(l, [this] { return stop_ || !reads_.empty() || !blocks_.empty(); });
+                // Stopping drops what is still queued: its owner has gone.
+                if (stop_) return;
+                std::deque<tTask>& q = reads_.empty() ? blocks_ : reads_;
+                task = std::move(q.front());
+                q.pop_front();
+            }
+            task(w);
+        }
+    }
+
+    std::mutex m_;
+    std::condition_variable wake_, done_;
+    std::deque<tTask> reads_, blocks_;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// ---------------------------------------------------------------------------
+// One block of the body: its dictionary (the bytes before it) and its data,
+// and once done its deflated bytes and the Adler-32 of its data.
+
+struct sBlock {
+    std::vector<unsigned char> in;
+    std::size_t dict = 0;
+    bool last = false;
+    // Set under the pool's lock.
+    bool done = false;
+    bool ok = false;
+    _typebuf<unsigned char> out;  // outBytes of it used
+    std::size_t outBytes = 0;
+    uLong adler = 1;
+    std::size_t dataBytes() const { return in.size() - dict; }
+};
+
+void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std::size_t& outBytes, uLong& adler,
+                  bool& ok) {
+    const std::size_t n = b.dataBytes();
+    const unsigned char* data = b.in.data() + b.dict;
+    adler = adler32_z(1L, data, n);
+    ok = w.deflater() && deflateReset(&w.z) == Z_OK;
+    if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
+    if (!ok) return;
+    const std::size_t room = deflateBound(&w.z, static_cast<uLong>(n)) + 64;
+    try {
+        out.set(static_cast<long long>(room));
+    } catch (const std::bad_alloc&) {
+        ok = false;
+        return;
+    }
+    w.z.next_in = const_cast<unsigned char*>(data);
+    w.z.avail_in = static_cast<uInt>(n);
+    w.z.next_out = out.data();
+    w.z.avail_out = static_cast<uInt>(room);
+    // A sync flush ends the block on a byte boundary with nothing pending,
+    // so that the next block's bytes can follow it directly.
+    const int rc = deflate(&w.z, b.last ? Z_FINISH : Z_SYNC_FLUSH);
+    ok = b.last ? rc == Z_STREAM_END : (rc == Z_OK && w.z.avail_in == 0 && w.z.avail_out > 0);
+    outBytes = room - w.z.avail_out;
+}
+
+// The body's bytes in order in, the zlib stream out: blocks deflated on the
+// pool, written to dst in order, at most a few per worker in flight.
+class cBodyDeflater {
+public:
+    cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
+                  cPayloadObserver* observer)
+        : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(3 * threads + 2)), progress_(progress),
+          observer_(observer) {
+        sha256_starts(&sha_);
+        fresh(nullptr);
+    }
+    ~cBodyDeflater() {
+        // Blocks still being deflated refer to nothing of ours but their own
+        // shared state; wait for them anyway so that no work outlives a
+        // failed save.
+        for (auto& b : inFlight_) pool_.waitFor([&] { return b->done; });
+    }
+    cBodyDeflater(const cBodyDeflater&) = delete;
+    cBodyDeflater& operator=(const cBodyDeflater&) = delete;
+
+    bool start() {
+        // The zlib header of a level-9 stream with a 32 KiB window.
+        unsigned char head[2] = {0x78, 0xDA};
+        if (!dst_->writef(head, 2)) return false;
+        progress_.packedDone += 2;
+        return true;
+    }
+
+    bool put(const unsigned char* p, std::size_t n) {
+        sha256_update(&sha_, p, n);
+        bodyBytes_ += n;
+        while (n > 0) {
+            if (cur_->dataBytes() == kDeflateBlock && !submit(false)) return false;
+            const std::size_t take = std::min(n, kDeflateBlock - cur_->dataBytes());
+            cur_->in.insert(cur_->in.end(), p, p + take);
+            p += take;
+            n -= take;
+        }
+        return true;
+    }
+
+    bool finish(unsigned char (&digest)[32]) {
+        if (!submit(true)) return false;
+        while (!inFlight_.empty())
+            if (!writeFront()) return false;
+        unsigned char tail[4];
+        for (int i = 0; i < 4; ++i) tail[i] = static_cast<unsigned char>(adler_ >> (24 - 8 * i));
+        if (!dst_->writef(tail, 4)) return false;
+        progress_.packedDone += 4;
+        sha256_finish(&sha_, digest);
+        return true;
+    }
+
+    unsigned long long bodyBytes() const { return bodyBytes_; }
+
+    // Reports progress now (items counted by the caller).
+    void report() {
+        if (observer_) observer_->onPayloadProgress(progress_);
+    }
+
+private:
+    void fresh(const sBlock* before) {
+        auto b = std::make_shared<sBlock>();
+        b->in.reserve(kDeflateDictionary + kDeflateBlock);
+        if (before) {
+            const std::size_t d = std::min(kDeflateDictionary, before->in.size());
+            b->in.assign(before->in.end() - static_cast<std::ptrdiff_t>(d), before->in.end());
+            b->dict = d;
+        }
+        cur_ = std::move(b);
+    }
+
+    bool submit(bool last) {
+        std::shared_ptr<sBlock> b = cur_;
+        b->last = last;
+        inFlight_.push_back(b);
+        cWorkPool* pool = &pool_;
+        pool_.submit(
+            [b, pool](sWorker& w) {
+                _typebuf<unsigned char> out;
+                std::size_t outBytes = 0;
+                uLong adler = 1;
+                bool ok = false;
+                deflateBlock(w, *b, out, outBytes, adler, ok);
+                pool->publish([&] {
+                    b->out = std::move(out);
+                    b->outBytes = outBytes;
+                    b->adler = adler;
+                    b->ok = ok;
+                    b->done = true;
+                });
+            },
+            false);
+        if (!last) fresh(b.get());
+        // Write what is done; wait while too much is in flight.
+        for (;;) {
+            bool frontDone = false;
+            if (!inFlight_.empty()) {
+                const std::shared_ptr<sBlock>& f = inFlight_.front();
+                pool_.locked([&] { frontDone = f->done; });
+            }
+            if (!frontDone && inFlight_.size() <= maxInFlight_) return true;
+            if (!writeFront()) return false;
+        }
+    }
+
+    bool writeFront() {
+        std::shared_ptr<sBlock> b = inFlight_.front();
+        pool_.waitFor([&] { return b->done; });
+        inFlight_.pop_front();
+        if (!b->ok) return false;
+        if (b->outBytes && !dst_->writef(b->out.data(), static_cast<unsigned int>(b->outBytes))) return false;
+        adler_ = adler32_combine(adler_, b->adler, static_cast<z_off_t>(b->dataBytes()));
+        progress_.packedDone += b->outBytes;
+        progress_.plainDone += b->dataBytes();
+        report();
+        return true;
+    }
+
+    cFileIOTarget* dst_;
+    cWorkPool& pool_;
+    std::size_t maxInFlight_;
+    sPayloadProgress& progress_;
+    cPayloadObserver* observer_;
+    sSHA256Ctx sha_;
+    unsigned long long bodyBytes_ = 0;
+    uLong adler_ = 1;
+    std::shared_ptr<sBlock> cur_;
+    std::deque<std::shared_ptr<sBlock>> inFlight_;
+};
+
+// ---------------------------------------------------------------------------
+// Reading package files ahead.
+
+// Reads exactly size bytes of the file at path, hashing them, into bytes
+// (held) or, with bytes null, only hashing them.  The file must still have
+// that size and end there.
+bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<unsigned char>* bytes,
+                    unsigned char (&digest)[32]) {
+    cFileIO f;
+    if (!f.open(path.c_str(), fmRead) || static_cast<unsigned long long>(f.size()) != size) return false;
+    sSHA256Ctx sha;
+    sha256_starts(&sha);
+    _typebuf<unsigned char> piece;
+    try {
+        if (bytes)
+            bytes->set(static_cast<long long>(size));
+        else
+            piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    unsigned long long total = 0;
+    while (total < size) {
+        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, size - total));
+        unsigned char* at = bytes ? bytes->data() + total : piece.data();
+        const unsigned int got = f.read(at, want);
+        if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
+        sha256_update(&sha, at, got);
+        total += got;
+    }
+    unsigned char extra;
+    if (f.read(&extra, 1) != 0) return false;
+    sha256_finish(&sha, digest);
+    return true;
+}
+
+// One file item read ahead: whole (up to kHeldFileBytes) or only hashed.
+struct sLoad {
+    std::string path;
+    unsigned long long size = 0;
+    bool held = false;
+    std::atomic<bool> claimed{false};
+    // Set under the pool's lock.
+    bool done = false;
+    bool ok = false;
+    _typebuf<unsigned char> bytes;
+    unsigned char digest[32] = {};
+};
+
+void runLoad(sLoad& l, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (&digest)[32]) {
+    ok = readFileHashed(l.path, l.size, l.held ? &bytes : nullptr, digest);
+}
+
+class cItemFeeder {
+public:
+    cItemFeeder(cSoftPkg& pkg, cWorkPool& pool, cBodyDeflater& out, sPayloadProgress& progress,
+                const sPayloadOptions& options)
+        : pkg_(pkg), pool_(pool), out_(out), progress_(progress), heldLimit_(options.heldFileBytes),
+          aheadLimit_(options.readAheadBytes) {}
+    ~cItemFeeder() {
+        // Loads a worker has claimed must end before their state goes.
+        for (auto& e : loads_) {
+            std::shared_ptr<sLoad> l = e.second;
+            if (l->claimed.exchange(true)) pool_.waitFor([&] { return l->done; });
+        }
+    }
+    cItemFeeder(const cItemFeeder&) = delete;
+    cItemFeeder& operator=(const cItemFeeder&) = delete;
+
+    bool feed() {
+        const std::uint32_t n = pkg_.count();
+        for (std::uint32_t i = 0; i < n; ++i) {
+            schedule(i);
+            if (!one(static_cast<int>(i))) return false;
+            ++progress_.items;
+        }
+        return true;
+    }
+
+private:
+    void schedule(std::uint32_t current) {
+        const std::uint32_t n = pkg_.count();
+        while (next_ < n && next_ < current + kItemsAhead) {
+            const cSoftPkg::sPkgItem* it = pkg_.itemInfo(static_cast<int>(next_));
+            if (!it->isFile()) {
+                ++next_;
+                continue;
+            }
+            const bool held = it->sourceSize <= heldLimit_;
+            if (held && heldBytes_ > 0 && heldBytes_ + it->sourceSize > aheadLimit_) return;
+            auto l = std::make_shared<sLoad>();
+            l->path = it->source;
+            l->size = it->sourceSize;
+            l->held = held;
+            if (held) heldBytes_ += it->sourceSize;
+            loads_[next_] = l;
+            cWorkPool* pool = &pool_;
+            pool_.submit(
+                [l, pool](sWorker&) {
+                    if (l->claimed.exchange(true)) return;
+                    bool ok = false;
+                    _typebuf<unsigned char> bytes;
+                    unsigned char digest[32];
+                    runLoad(*l, ok, bytes, digest);
+                    pool->publish([&] {
+                        l->ok = ok;
+                        l->bytes = std::move(bytes);
+                        std::memcpy(l->digest, digest, sizeof digest);
+                        l->done = true;
+                    });
+                },
+                true);
+            ++next_;
+        }
+    }
+
+    bool head(std::uint32_t unpacked, unsigned long long stored, const unsigned char* digest) {
+        unsigned char h[kRecordHead];
+        putU32le(h, stored == 0 ? cSoftPkg::kEmptyItemMark : unpacked);
+        putU32le(h + 4, static_cast<std::uint32_t>(stored));
+        std::memcpy(h + 8, digest, 32);
+        return out_.put(h, sizeof h);
+    }
+
+    bool one(int i) {
+        const cSoftPkg::sPkgItem* it = pkg_.itemInfo(i);
+        if (!it->isFile()) {
+            if (it->length() > cSoftPkg::kMaxItemBytes) return false;
+            if (!head(it->unpackedSize, it->length(), it->digest)) return false;
+            // Put in pieces, so that progress is seen inside a large item.
+            const unsigned char* p = it->bytes();
+            for (unsigned long long left = it->length(); left > 0;) {
+                const std::size_t take = static_cast<std::size_t>(std::min<unsigned long long>(left, kPiece));
+                if (!out_.put(p, take)) return false;
+                p += take;
+                left -= take;
+            }
+            return true;
+        }
+        auto found = loads_.find(static_cast<std::uint32_t>(i));
+        if (found == loads_.end()) return false;
+        std::shared_ptr<sLoad> l = found->second;
+        loads_.erase(found);
+        if (!l->claimed.exchange(true)) {
+            // Not started yet: read it here rather than wait for a worker.
+            bool ok = false;
+            _typebuf<unsigned char> bytes;
+            unsigned char digest[32];
+            runLoad(*l, ok, bytes, digest);
+            l->ok = ok;
+            l->bytes = std::move(bytes);
+            std::memcpy(l->digest, digest, sizeof digest);
+        } else {
+            pool_.waitFor([&] { return l->done; });
+        }
+        if (l->held) heldBytes_ -= l->size;
+        if (!l->ok) return false;
+        pkg_.setFileDigest(i, l->digest);
+        if (!head(0, l->size, l->digest)) return false;
+        if (l->held) {
+            const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->size));
+            l->bytes.set(0);
+            return ok;
+        }
+        // A large file: read again as it is packed, and it must be what
+        // was hashed.
+        return stream(*l);
+    }
+
+    bool stream(const sLoad& l) {
+        cFileIO f;
+        if (!f.open(l.path.c_str(), fmRead) || static_cast<unsigned long long>(f.size()) != l.size) return false;
+        _typebuf<unsigned char> piece(kPiece);
+        sSHA256Ctx sha;
+        sha256_starts(&sha);
+        unsigned long long total = 0;
+        while (total < l.size) {
+            const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.size - total));
+            const unsigned int got = f.read(piece.data(), want);
+            if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
+            sha256_update(&sha, piece.data(), got);
+            if (!out_.put(piece.data(), got)) return false;
+            total += got;
+        }
+        unsigned char extra, again[32];
+        if (f.read(&extra, 1) != 0) return false;
+        sha256_finish(&sha, again);
+        return std::memcmp(again, l.digest, 32) == 0;
+    }
+
+    cSoftPkg& pkg_;
+    cWorkPool& pool_;
+    cBodyDeflater& out_;
+    sPayloadProgress& progress_;
+    unsigned long long heldLimit_, aheadLimit_;
+    std::uint32_t next_ = 0;
+    unsigned long long heldBytes_ = 0;
+    std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
+};
+
+unsigned long long plannedBody(const std::vector<unsigned char>& prefix, cSoftPkg& pkg) {
+    unsigned long long n = prefix.size() + 1;  // the end tag
+    if (pkg.count() == 0) return n;
+    n += 1 + 8;  // tag 13 and the end mark
+    for (std::uint32_t i = 0; i < pkg.count(); ++i) {
+        const cSoftPkg::sPkgItem* it = pkg.itemInfo(static_cast<int>(i));
+        n += kRecordHead + (it->isFile() ? it->sourceSize : it->length());
+    }
+    return n;
+}
+
+}  // namespace
+
+int payloadThreads(int asked) {
+    if (asked > 0) return asked;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int n = CPU_COUNT(&set);
+        if (n > 0) return n;
+    }
+    const unsigned h = std::thread::hardware_concurrency();
+    return h ? static_cast<int>(h) : 1;
+}
+
+bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
+                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
+                      unsigned long long& packedSize) {
+    bodySize = plannedBody(prefix, pkg);
+    if (bodySize > 0xFFFFFFFFull) return false;
+    // No more workers than blocks: a small payload is not worth threads.
+    const unsigned long long blocks = bodySize / kDeflateBlock + 1;
+    const int threads = static_cast<int>(std::min<unsigned long long>(payloadThreads(options.threads), blocks));
+    sPayloadProgress progress;
+    progress.itemsTotal = pkg.count();
+    progress.plainTotal = bodySize;
+    cWorkPool pool(threads);
+    cBodyDeflater out(dst, pool, threads, progress, options.observer);
+    if (!out.start() || !out.put(prefix.data(), prefix.size())) return false;
+    if (pkg.count() != 0) {
+        const unsigned char tag = 13;
+        if (!out.put(&tag, 1)) return false;
+        cItemFeeder feeder(pkg, pool, out, progress, options);
+        if (!feeder.feed()) return false;
+        const unsigned char endMark[8] = {};
+        if (!out.put(endMark, sizeof endMark)) return false;
+    }
+    const unsigned char end = 0;
+    if (!out.put(&end, 1) || !out.finish(digest)) return false;
+    // A file that grew or shrank after it was added fails its reading; the
+    // sizes planned must be the sizes packed.
+    if (out.bodyBytes() != bodySize) return false;
+    packedSize = progress.packedDone;
+    progress.packedTotal = packedSize;
+    out.report();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reading back.
+
+namespace {
+
+// Hashes a buffer as another thread fills it from the front; a small one
+// is hashed on the caller's thread at the end.
+class cFollowingHasher {
+public:
+    cFollowingHasher(const unsigned char* data, bool threaded) : data_(data) {
+        sha256_starts(&sha_);
+        if (threaded) thread_ = std::thread([this] { run(); });
+    }
+    ~cFollowingHasher() { stop(); }
+    cFollowingHasher(const cFollowingHasher&) = delete;
+    cFollowingHasher& operator=(const cFollowingHasher&) = delete;
+
+    void filled(unsigned long long upTo) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            filled_ = upTo;
+        }
+        cv_.notify_one();
+    }
+    // Ends the hashing at what was filled; the digest of all of it.
+    void finish(unsigned char (&digest)[32]) {
+        if (thread_.joinable())
+            stop();
+        else
+            sha256_update(&sha_, data_, static_cast<std::size_t>(filled_));
+        sha256_finish(&sha_, digest);
+    }
+
+private:
+    void stop() {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            if (!thread_.joinable()) return;
+            ending_ = true;
+        }
+        cv_.notify_one();
+        thread_.join();
+    }
+    void run() {
+        unsigned long long done = 0;
+        for (;;) {
+            unsigned long long upTo;
+            bool ending;
+            {
+                std::unique_lock<std::mutex> l(m_);
+                cv_.wait(l, [&] { return ending_ || filled_ > done; });
+                upTo = filled_;
+                ending = ending_;
+            }
+            if (upTo > done) {
+                sha256_update(&sha_, data_ + done, static_cast<std::size_t>(upTo - done));
+                done = upTo;
+            }
+            if (ending) {
+                std::lock_guard<std::mutex> l(m_);
+                if (filled_ == done) return;
+            }
+        }
+    }
+
+    const unsigned char* data_;
+    sSHA256Ctx sha_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    unsigned long long filled_ = 0;
+    bool ending_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
+                     const unsigned char (&digest)[32], sPayloadOptions& options,
+                     std::shared_ptr<const unsigned char>& body) {
+    if (!src || bodySize == 0 || packedSize == 0 || bodySize > 0xFFFFFFFFull) return false;
+    std::shared_ptr<unsigned char> buf;
+    _typebuf<unsigned char> piece;
+    try {
+        // Pages of the body are touched only as the stream fills them.
+        buf.reset(new unsigned char[static_cast<std::size_t>(bodySize)], std::default_delete<unsigned char[]>());
+        piece.set(static_cast<long long>(std::min<unsigned long long>(packedSize, kPiece)));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    sPayloadProgress progress;
+    progress.plainTotal = bodySize;
+    progress.packedTotal = packedSize;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_out = buf.get();
+    z.avail_out = static_cast<uInt>(bodySize);
+    bool ok = true;
+    int rc = Z_OK;
+    unsigned char got[32];
+    {
+        cFollowingHasher hasher(buf.get(), bodySize > 4 * kPiece);
+        unsigned long long read = 0;
+        while (ok && read < packedSize) {
+            const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
+            if (!readExactly(src, piece.data(), want)) {
+                ok = false;
+                break;
+            }
+            read += want;
+            z.next_in = piece.data();
+            z.avail_in = want;
+            // A stream that ends before its input, or makes more than the
+            // body's size, is not this payload's.
+            rc = inflate(&z, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END)
+                ok = z.avail_in == 0 && read == packedSize;
+            else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_out == 0))
+                ok = false;
+            else if (z.avail_in != 0)
+                ok = false;  // no room left for what remains
+            hasher.filled(bodySize - z.avail_out);
+            progress.packedDone = read;
+            progress.plainDone = bodySize - z.avail_out;
+            if (options.observer) options.observer->onPayloadProgress(progress);
+        }
+        hasher.finish(got);
+    }
+    inflateEnd(&z);
+    if (!ok || rc != Z_STREAM_END || z.avail_out != 0) return false;
+    if (std::memcmp(got, digest, 32) != 0) return false;
+    body = std::move(buf);
+    return true;
+}
+
+bool verifyPayloadItems(cSoftPkg& pkg, sPayloadOptions& options, const sPayloadProgress& soFar) {
+    options.badItem = -1;
+    const std::uint32_t n = pkg.count();
+    sPayloadProgress progress = soFar;
+    progress.items = 0;
+    progress.itemsTotal = n;
+    progress.checkedDone = 0;
+    progress.checkedTotal = 0;
+    for (std::uint32_t i = 0; i < n; ++i) progress.checkedTotal += pkg.sizeOf(static_cast<int>(i));
+    if (options.observer) options.observer->onPayloadProgress(progress);
+    if (n == 0) return true;
+    if (progress.checkedTotal < kPiece / 4) {
+        // Not worth threads.
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (!pkg.verify(static_cast<int>(i))) {
+                options.badItem = static_cast<int>(i);
+                return false;
+            }
+            ++progress.items;
+            progress.checkedDone += pkg.sizeOf(static_cast<int>(i));
+            if (options.observer) options.observer->onPayloadProgress(progress);
+        }
+        return true;
+    }
+
+    std::mutex m;
+    std::condition_variable cv;
+    std::uint32_t next = 0, finished = 0, reported = 0;
+    unsigned long long checked = 0;
+    long long bad = -1;
+    const int threads = std::min<int>(payloadThreads(options.threads), static_cast<int>(n));
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&] {
+            for (;;) {
+                std::uint32_t i;
+                {
+                    std::lock_guard<std::mutex> l(m);
+                    if (next == n) return;
+                    i = next++;
+                }
+                const bool ok = pkg.verify(static_cast<int>(i));
+                {
+                    std::lock_guard<std::mutex> l(m);
+                    ++finished;
+                    checked += pkg.sizeOf(static_cast<int>(i));
+                    if (!ok && (bad < 0 || i < bad)) bad = i;
+                }
+                cv.notify_all();
+            }
+        });
+    {
+        std::unique_lock<std::mutex> l(m);
+        for (;;) {
+            // Reports at least every 200 ms, so that a long item still shows.
+            cv.wait_for(l, std::chrono::milliseconds(200), [&] { return finished != reported; });
+            reported = finished;
+            progress.items = finished;
+            progress.checkedDone = checked;
+            const bool all = finished == n;
+            l.unlock();
+            if (options.observer) options.observer->onPayloadProgress(progress);
+            l.lock();
+            if (all) break;
+        }
+    }
+    for (std::thread& t : workers) t.join();
+    options.badItem = static_cast<int>(bad);
+    return bad < 0;
+}

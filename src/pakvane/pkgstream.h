@@ -1,0 +1,97 @@
+// The installer payload's body written and read on every core the process
+// may run on, streamed: never the whole body twice in memory.
+//
+// Writing: the body (the scenario's sections, then the item table) is cut
+// into blocks of kDeflateBlock bytes, and each block is deflated on a worker
+// thread as a piece of one zlib stream: primed with the 32 KiB before it as
+// its dictionary and ended with a sync flush, the last one with the stream's
+// end, so that the pieces in order are a single valid zlib stream (as
+// parallel gzip tools make theirs).  Files named by a text scenario are read
+// and hashed ahead on the workers, within a fixed memory budget; a file
+// larger than kHeldFileBytes is hashed ahead and read a second time as it is
+// deflated, checked against the first reading.  Compressed blocks go to the
+// output in order as they are done.
+//
+// Reading: the packed bytes are read in pieces and inflated straight into
+// one buffer of the body's size while a worker hashes what is already
+// there; the items of the table then point into that buffer, and their
+// digests are checked in parallel.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/fileio.h"
+
+class cSoftPkg;
+
+// Where a payload's writing or reading stands.
+struct sPayloadProgress {
+    // Items fully read into the stream (writing) or checked (reading).
+    unsigned items = 0;
+    unsigned itemsTotal = 0;
+    // Body bytes deflated and written (writing) or inflated (reading).
+    unsigned long long plainDone = 0;
+    unsigned long long plainTotal = 0;
+    // Payload bytes written (writing) or read (reading); the total is 0 while
+    // writing, until the end.
+    unsigned long long packedDone = 0;
+    unsigned long long packedTotal = 0;
+    // Reading with verification: item bytes whose digests were checked.
+    unsigned long long checkedDone = 0;
+    unsigned long long checkedTotal = 0;
+};
+
+class cPayloadObserver {
+public:
+    virtual ~cPayloadObserver() = default;
+    // Called on the thread that saves or loads, often (after every block
+    // or piece): it should be cheap.
+    virtual void onPayloadProgress(const sPayloadProgress& progress) = 0;
+};
+
+struct sPayloadOptions {
+    // Worker threads; 0: one for every core this process may run on.
+    int threads = 0;
+    cPayloadObserver* observer = nullptr;
+    // Loading: check every item's digest as well (in parallel).
+    bool verifyItems = false;
+    // Out, loading with verification: the first item whose bytes do not
+    // match its digest, -1 when none.
+    int badItem = -1;
+    // Saving: files up to this size are read whole ahead, larger ones are
+    // hashed ahead and read again as they are packed; and the most bytes of
+    // files held read ahead at once.
+    unsigned long long heldFileBytes = 8ull << 20;
+    unsigned long long readAheadBytes = 32ull << 20;
+};
+
+// Bytes of body per deflated block, and of the dictionary before each.
+constexpr std::size_t kDeflateBlock = 128 * 1024;
+constexpr std::size_t kDeflateDictionary = 32 * 1024;
+
+// The number of cores this process may run on (at least 1); asked > 0 is
+// taken as it is.
+int payloadThreads(int asked);
+
+// Deflates the body (prefix, then pkg's item table as section 13 when it is
+// not empty, then the end tag 0) as one zlib stream at level 9 and writes it
+// to dst at its position.  Gives the body's size and SHA-256 and the stream's
+// size.  False when a file item cannot be read as it was added, the body
+// would exceed 0xFFFFFFFF bytes, or a write fails.
+bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
+                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
+                      unsigned long long& packedSize);
+
+// Reads packedSize bytes of a zlib stream from src, which must inflate to
+// exactly bodySize bytes with the given SHA-256 and end there.  The body is
+// given in a shared block.  False on a short read, a bad stream, a wrong
+// size or digest, or lack of memory.
+bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
+                     const unsigned char (&digest)[32], sPayloadOptions& options,
+                     std::shared_ptr<const unsigned char>& body);
+
+// Checks every item's digest in parallel; false with options.badItem set at
+// the first (lowest) item that does not match.
+bool verifyPayloadItems(cSoftPkg& pkg, sPayloadOptions& options, const sPayloadProgress& soFar);

@@ -1,0 +1,302 @@
+// qor-test-labels: tsan
+// The navigation bar: the buttons a path makes, the modes that clicks, keys
+// and posted actions move it through, the history its drop-down shows, and
+// real navigations on provider jobs: one at a time, reported only after the
+// provider is done with them, a next one accepted at once, and no report to
+// a bar that is gone.  The made-up progress is checked value by value.
+#include "recordingcanvas.h"
+#include "testwindow.h"
+#include "uitoolkit/lang.h"
+#include "uitoolkit/navigationbar.h"
+#include "uitoolkit/theme.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using qortest::cTestWindowTarget;
+
+namespace {
+
+// The parent: records the paths the bar reports (null path as "<done>") and,
+// when asked, posts code 9 back as a file chooser does.
+class cParent : public cChildElement {
+public:
+    bool onAction(cChildElement* src, cChildAction* a) override {
+        if (auto* s = dynamic_cast<cNavigationChild::cNaviSetPathAction*>(a)) {
+            reports.push_back(s->path.get() ? s->path.get() : "<done>");
+            if (onReport) onReport();
+            if (answer) src->postAction(new cChildAction(9));
+            return true;
+        }
+        return false;
+    }
+    std::vector<std::string> reports;
+    bool answer = true;
+    std::function<void()> onReport;
+};
+
+// A bar that writes down the made-up progress it receives.
+class cWatchedBar : public cNavigationChild {
+public:
+    bool onAction(cChildElement* src, cChildAction* a) override {
+        if (auto* f = dynamic_cast<cNaviFakeProgressRecvAction*>(a)) values.push_back(f->value);
+        return cNavigationChild::onAction(src, a);
+    }
+    std::vector<double> values;
+};
+
+// A provider whose navigations wait for the test: each run blocks until
+// `release` is raised (or the job is told to stop), and onNavigationDone
+// blocks until `finish` is raised.
+class cGatedProvider : public cNavigationProvider {
+public:
+    ~cGatedProvider() override { terminate(4000); }
+    bool canAcceptPath(const char* path) override { return path && std::string(path) != "/refused"; }
+    int navigationProc(const char* path) override {
+        calls.fetch_add(1);
+        while (!release.load() && !haveToStop()) sleep(1);
+        lastPath = path;
+        return std::string(path) == "/bad" ? 1 : 0;
+    }
+    void onNavigationDone(int r) override {
+        inDone.store(true);
+        while (!finish.load() && !haveToStop()) sleep(1);
+        result.store(r);
+    }
+    // With `linger`, the run's thread stays after it has reported, until
+    // the test has seen `seen` reports or the job is told to stop.
+    void onJobEnd(unsigned long result) override {
+        cNavigationProvider::onJobEnd(result);
+        const int want = calls.load();
+        while (linger.load() && seen.load() < want && !haveToStop()) sleep(1);
+    }
+    std::atomic<int> calls{0}, seen{0};
+    std::atomic<bool> release{true}, finish{true}, inDone{false}, linger{false};
+    std::atomic<int> result{-5};
+    std::string lastPath;  // written by the run, read after it reported
+};
+
+struct sFixture {
+    sFixture() {
+        qortest::cFixedFont::install();
+        cCITheme::setTheme(gCI_Flat_Theme);
+        EXPECT_TRUE(cLibLang::applyLang(lngENG));
+        win.bind(&parent, 600, 100);
+        parent.attach(&bar, 0, 0, 600, 22);
+    }
+    // Drains on this (the UI) thread until done() holds; a generous limit
+    // only against hangs.
+    bool pump(const std::function<bool()>& done) {
+        for (int i = 0; i < 20000; ++i) {
+            win.drain();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    std::string buttons() {
+        std::string out;
+        for (int id = 0; id < 10; ++id) {
+            cButtonChild* b = bar.pathBar()->findButton(id);
+            if (!b) continue;
+            out += (out.empty() ? "" : " ") + std::to_string(id) + ":" + (b->text() ? b->text() : "");
+        }
+        return out;
+    }
+    cCIOMLang toolkit;
+    cTestWindowTarget win;
+    cParent parent;
+    cWatchedBar bar;
+};
+
+}  // namespace
+
+TEST(NavigationBar, ButtonsAndTheirPaths) {
+    struct sCase {
+        const char* path;
+        bool rootSlash;
+        const char* buttons;
+        int id;             // a button to look at
+        const char* prefix;  // its path
+    };
+    const sCase cases[] = {
+        {"/Users/name/Documents", true, "0: 1:/ 2:Users 3:name 4:Documents", 3, "/Users/name"},
+        {"/Users/name/Documents", false, "0: 2:Users 3:name 4:Documents", 2, "/Users"},
+        {"//a///b", true, "0: 1:/ 2:a 3:b", 3, "//a///b"},
+        {"rel/x/", true, "0: 1:rel 2:x", 2, "rel/x"},
+        {"/", true, "0: 1:/", 1, "/"},
+        {"", true, "0:", 1, nullptr},
+        {nullptr, true, "", 0, nullptr},
+        {"/Mes documents/\xC3\xA9t\xC3\xA9", true, "0: 1:/ 2:Mes documents 3:\xC3\xA9t\xC3\xA9", 2, "/Mes documents"},
+    };
+    for (const sCase& c : cases) {
+        sFixture f;
+        f.bar.setShowRootSlash(c.rootSlash);
+        f.bar.setPath(c.path);
+        EXPECT_EQ(f.buttons(), c.buttons) << (c.path ? c.path : "null");
+        const cNavigationChild::sStrToken* t = f.bar.token(c.id);
+        EXPECT_EQ(t ? std::string(t->path.get()) : std::string("-"), c.prefix ? c.prefix : "-");
+        EXPECT_EQ(f.bar.history().count(), c.path ? 1u : 0u);
+    }
+}
+
+// Clicks, keys and posted actions against the modes, without a provider:
+// the bar reports each navigation at once, with its path.
+TEST(NavigationBar, ModesFollowClicksKeysAndTheParent) {
+    sFixture f;
+    f.parent.answer = false;
+    f.bar.setPath("/Users/name/Documents");
+    cToolBarChild* tb = f.bar.pathBar();
+    struct sStep {
+        const char* what;
+        std::function<void()> act;
+        int mode;
+        const char* reports;
+        const char* path;
+    };
+    const sStep steps[] = {
+        {"a component", [&] { qortest::clickAt(f.win, tb->findButton(3)); }, 2, "/Users/name", "/Users/name"},
+        {"disabled while in progress", [&] { qortest::clickAt(f.win, tb->findButton(2)); }, 2, "", "/Users/name"},
+        {"the parent ends it", [&] { f.bar.postAction(new cChildElement::cChildAction(9)); f.win.drain(); }, 0, "",
+         "/Users/name"},
+        {"the free area", [&] { qortest::clickAt(f.win, tb, 590, 10); }, 1, "", "/Users/name"},
+        // The first Escape drops the edit's selection, the second leaves.
+        {"escape", [&] { qortest::pressKey(f.win, 0x11B); qortest::pressKey(f.win, 0x11B); }, 0, "", "/Users/name"},
+        {"the folder icon", [&] { qortest::clickAt(f.win, tb->findButton(0)); }, 1, "", "/Users/name"},
+        {"a typed path", [&] {
+             f.bar.dropDown()->setText("/tmp/Mes docs", -1);
+             qortest::pressKey(f.win, 0x18D);
+         }, 2, "/tmp/Mes docs", "/tmp/Mes docs"},
+    };
+    for (const sStep& s : steps) {
+        f.parent.reports.clear();
+        s.act();
+        EXPECT_EQ(f.bar.naviMode(), s.mode) << s.what;
+        std::string r;
+        for (auto& p : f.parent.reports) r += p;
+        EXPECT_EQ(r, s.reports) << s.what;
+        EXPECT_STREQ(f.bar.path(), s.path) << s.what;
+        EXPECT_EQ(f.bar.dropDown()->visible_child(), s.mode == 1) << s.what;
+        EXPECT_EQ(f.bar.pathBar()->enabled_child(), s.mode != 2) << s.what;
+    }
+}
+
+TEST(NavigationBar, HistoryNewestFirstWithTheCurrentPathSelected) {
+    sFixture f;
+    for (const char* p : {"/A", "/B", "/A", "/C/", "/B"}) f.bar.setPath(p);
+    qortest::clickAt(f.win, f.bar.pathBar(), 590, 10);
+    cComboBoxChild* d = f.bar.dropDown();
+    ASSERT_EQ(d->count(), 3);
+    EXPECT_STREQ(d->text(0), "/B");
+    EXPECT_STREQ(d->text(1), "/C/");
+    EXPECT_STREQ(d->text(2), "/A");
+    EXPECT_EQ(d->selected(), 0);
+    EXPECT_EQ(f.win.root->getFocused(), d->edit());
+    f.bar.clearHist();
+    EXPECT_EQ(f.bar.history().count(), 0u);
+    EXPECT_EQ(d->count(), 0);
+}
+
+TEST(NavigationBar, ProviderRunsOneNavigationAndReportsWhenItIsDone) {
+    sFixture f;
+    cGatedProvider provider;
+    f.bar.setNavigationProvider(&provider);
+    EXPECT_FALSE(f.bar.navigate("/refused"));
+    EXPECT_EQ(f.bar.path(), nullptr);
+    EXPECT_EQ(f.bar.naviMode(), 0);
+
+    provider.release = false;
+    provider.finish = false;
+    ASSERT_TRUE(f.bar.navigate("/one"));
+    EXPECT_EQ(f.bar.naviMode(), 2);
+    // A second request while the first runs changes nothing.
+    EXPECT_FALSE(f.bar.navigate("/two"));
+    EXPECT_STREQ(f.bar.path(), "/one");
+    provider.release = true;
+    // The provider's own completion runs before anyone hears of the run.
+    ASSERT_TRUE(f.pump([&] { return provider.inDone.load(); }));
+    const int wakes = f.win.wakeups();
+    f.win.drain();
+    EXPECT_TRUE(f.parent.reports.empty());
+    provider.finish = true;
+    ASSERT_TRUE(f.pump([&] { return !f.parent.reports.empty(); }));
+    EXPECT_GT(f.win.wakeups(), wakes);
+    EXPECT_EQ(provider.result.load(), 0);
+    EXPECT_EQ(f.parent.reports, std::vector<std::string>{"<done>"});
+    f.win.drain();
+    EXPECT_EQ(f.bar.naviMode(), 0);
+
+    // A failing navigation is reported all the same.
+    f.parent.reports.clear();
+    ASSERT_TRUE(f.bar.navigate("/bad"));
+    ASSERT_TRUE(f.pump([&] { return !f.parent.reports.empty(); }));
+    EXPECT_EQ(provider.result.load(), 1);
+    EXPECT_EQ(provider.lastPath, "/bad");
+}
+
+// The parent navigates again the moment it hears of a finished navigation:
+// every such request is taken, although the old run's thread has not
+// returned yet (it lingers until the report has been seen).
+TEST(NavigationBar, NextNavigationIsAcceptedAsSoonAsTheLastIsReported) {
+    sFixture f;
+    cGatedProvider provider;
+    provider.linger = true;
+    f.bar.setNavigationProvider(&provider);
+    int accepted = 0, refused = 0;
+    const int kRounds = 25;
+    f.parent.answer = false;
+    f.parent.onReport = [&] {
+        provider.seen.fetch_add(1);
+        if (accepted + refused >= kRounds) return;
+        const std::string next = "/round" + std::to_string(accepted + refused);
+        if (f.bar.navigate(next.c_str())) ++accepted;
+        else ++refused;
+    };
+    ASSERT_TRUE(f.bar.navigate("/start"));
+    ASSERT_TRUE(f.pump([&] { return accepted + refused >= kRounds && provider.calls.load() == accepted + 1 &&
+                                    f.parent.reports.size() == static_cast<size_t>(accepted + 1); }));
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(provider.lastPath, "/round" + std::to_string(kRounds - 1));
+}
+
+TEST(NavigationBar, ABarThatGoesStopsItsWorkersFirst) {
+    sFixture f;
+    cGatedProvider provider;
+    provider.release = false;
+    auto* bar = new cWatchedBar();
+    f.parent.attach(bar, 0, 30, 600, 22);
+    bar->setNavigationProvider(&provider);
+    ASSERT_TRUE(bar->navigate("/slow"));
+    ASSERT_TRUE(f.pump([&] { return provider.calls.load() == 1; }));
+    delete bar;  // the run is stopped and joined; it may not post to the bar
+    EXPECT_FALSE(provider.busy());
+    f.win.drain();
+    EXPECT_TRUE(f.parent.reports.empty());
+    // The provider serves another bar afterwards.
+    f.bar.setNavigationProvider(&provider);
+    provider.release = true;
+    ASSERT_TRUE(f.bar.navigate("/again"));
+    ASSERT_TRUE(f.pump([&] { return !f.parent.reports.empty(); }));
+}
+
+// The made-up progress: from the sixth step (p = 0.25) on, one value per
+// step, atan(p - 0.25) * 2 / pi; the end sends 1.
+TEST(NavigationBar, MadeUpProgressValues) {
+    sFixture f;
+    f.parent.answer = false;
+    ASSERT_TRUE(f.bar.navigate("/x"));
+    ASSERT_TRUE(f.pump([&] { return f.bar.values.size() >= 3; }));
+    const double expect[] = {0.0, std::atan(0.05) * 2 / M_PI, std::atan(0.10) * 2 / M_PI};
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(f.bar.values[i], expect[i], 1e-9) << i;
+    f.bar.postAction(new cChildElement::cChildAction(9));
+    ASSERT_TRUE(f.pump([&] { return !f.bar.values.empty() && f.bar.values.back() == 1.0; }));
+    EXPECT_LT(f.bar.values.size(), 40u);
+    EXPECT_LT(f.bar.values.back(), 1.0 + 1e-12);
+}
