@@ -3,7 +3,7 @@
 // Compiles the input as a text scenario inside a private folder, which is
 // the current folder and holds files and folders to install ("a.txt",
 // "tree/b.txt", "tree/sub/c.bin") and the documents of fuzzdocs.h: its
-// seeds name "./docs.idx" or "plain.idx" for welcome, readme and eula, so
+// seeds name "./docs.idx" or "doc.idx" for welcome, readme and eula, so
 // that document compiling and the item table are reached.  Inputs naming
 // paths outside the folder (a quoted path beginning with "/", or "..") are
 // skipped: they would only make the run read the disk.  A scenario that

@@ -3,7 +3,7 @@
 // UTF-16 with its byte-order mark ("b.hdl"), one that names its picture as
 // it is ("c.hdl"), the 2x2 PNG they show ("pic.png"), and two index files
 // over them: "docs.idx" naming them relative to its own folder ("./a.hdl"),
-// "plain.idx" naming them as they are ("c.hdl", taken from the current
+// "doc.idx" naming them as they are ("c.hdl", taken from the current
 // folder).
 #pragma once
 
@@ -48,6 +48,6 @@ inline void fuzzWriteDocumentSources(const std::string& dir) {
         !fuzzWriteFile(dir + "/c.hdl", plainSource.data(), plainSource.size()) ||
         !fuzzWriteFile(dir + "/pic.png", png.data(), png.size()) ||
         !fuzzWriteFile(dir + "/docs.idx", docs.data(), docs.size()) ||
-        !fuzzWriteFile(dir + "/plain.idx", plain.data(), plain.size()))
+        !fuzzWriteFile(dir + "/doc.idx", plain.data(), plain.size()))
         FUZZ_FAIL("cannot write the document sources");
 }
