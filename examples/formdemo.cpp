@@ -10,13 +10,12 @@
 //                            as above, then prints "shown" and keeps the
 //                            window on screen until stdin closes (so a
 //                            screenshot of the display can be taken)
-#include <zlib.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "pngwrite.h"
 #include "ciplatform/translator.h"
 #include "macshim/appkit.h"
 #include "uitoolkit/element.h"
@@ -89,51 +88,6 @@ public:
     }
 };
 
-void chunk(FILE* f, const char* type, const std::vector<unsigned char>& data) {
-    unsigned char len[4] = {static_cast<unsigned char>(data.size() >> 24), static_cast<unsigned char>(data.size() >> 16),
-                            static_cast<unsigned char>(data.size() >> 8), static_cast<unsigned char>(data.size())};
-    fwrite(len, 1, 4, f);
-    fwrite(type, 1, 4, f);
-    if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
-    if (!data.empty()) crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
-    unsigned char c[4] = {static_cast<unsigned char>(crc >> 24), static_cast<unsigned char>(crc >> 16),
-                          static_cast<unsigned char>(crc >> 8), static_cast<unsigned char>(crc)};
-    fwrite(c, 1, 4, f);
-}
-
-// 8-bit RGB PNG of 0xAARRGGBB rows (alpha dropped: the window is opaque).
-bool savePng(const char* path, const uint32_t* px, int w, int h, int stride) {
-    std::vector<unsigned char> raw;
-    raw.reserve(size_t(h) * (size_t(w) * 3 + 1));
-    for (int y = 0; y < h; ++y) {
-        raw.push_back(0);  // filter: none
-        for (int x = 0; x < w; ++x) {
-            uint32_t p = px[size_t(y) * stride + x];
-            raw.push_back(static_cast<unsigned char>(p >> 16));
-            raw.push_back(static_cast<unsigned char>(p >> 8));
-            raw.push_back(static_cast<unsigned char>(p));
-        }
-    }
-    uLongf zn = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<unsigned char> z(zn);
-    if (compress2(z.data(), &zn, raw.data(), static_cast<uLong>(raw.size()), 9) != Z_OK) return false;
-    z.resize(zn);
-    FILE* f = fopen(path, "wb");
-    if (!f) return false;
-    static const unsigned char sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    fwrite(sig, 1, 8, f);
-    std::vector<unsigned char> ihdr = {static_cast<unsigned char>(w >> 24), static_cast<unsigned char>(w >> 16),
-                                       static_cast<unsigned char>(w >> 8),  static_cast<unsigned char>(w),
-                                       static_cast<unsigned char>(h >> 24), static_cast<unsigned char>(h >> 16),
-                                       static_cast<unsigned char>(h >> 8),  static_cast<unsigned char>(h),
-                                       8, 2, 0, 0, 0};
-    chunk(f, "IHDR", ihdr);
-    chunk(f, "IDAT", z);
-    chunk(f, "IEND", {});
-    return fclose(f) == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,7 +128,7 @@ int main(int argc, char** argv) {
         t._rt_repaint(nullptr);
         win->display();
         MSBitmapContext* b = win->backingStore();
-        if (!b || !b->pixels || !savePng(png, b->pixels, b->width, b->height, b->stride)) {
+        if (!b || !b->pixels || !examples::savePng(png, b->pixels, b->width, b->height, b->stride)) {
             fprintf(stderr, "formdemo: cannot save %s\n", png);
             rc = 1;
         } else if (hold) {

@@ -19,6 +19,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -179,9 +180,14 @@ private:
     }
     void show(double now, bool last) {
         const sPayloadProgress& p = last_;
-        const unsigned long long all = p.plainTotal + p.checkedTotal;
-        const unsigned long long done = p.plainDone + p.checkedDone;
-        const double part = all ? static_cast<double>(done) / static_cast<double>(all) : 1.0;
+        // Reading back, the items' check follows the inflating: its size is
+        // taken as the body's until the table is read, and its bytes count a
+        // quarter (hashing is that much faster than inflating), so that the
+        // share only grows and the time left holds.
+        const double check = static_cast<double>(p.checkedTotal ? p.checkedTotal : (verifying_ ? p.plainTotal : 0));
+        const double all = static_cast<double>(p.plainTotal) + check / 4;
+        const double done = static_cast<double>(p.plainDone) + static_cast<double>(p.checkedDone) / 4;
+        const double part = all > 0 ? std::min(1.0, done / all) : 1.0;
         const unsigned percent = last ? 100u : static_cast<unsigned>(part * 100.0);
         // The time left from the rate so far, once there is a rate to go by.
         const double left = last ? 0.0 : (now > 0.3 && part > 0.001 ? now / part - now : -1.0);

@@ -365,6 +365,8 @@ def progress():
             if row:
                 draws = [s.replace('\x1b[K', '') for s in row[0].split('\r') if s]
                 check(all(LINE.match(s) for s in draws), f'progress: malformed redraws {draws[:3]}')
+                shares = [int(LINE.match(s).group(6)) for s in draws if LINE.match(s)]
+                check(shares == sorted(shares), f'progress: {stage} goes backwards on the terminal {shares}')
                 check(draws and draws[-1].endswith(('0 s left',)) and ', 100%,' in draws[-1],
                       f'progress: {stage} does not end at 100%: {draws[-1:]}')
 

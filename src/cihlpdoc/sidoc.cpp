@@ -256,6 +256,11 @@ bool cSiDocContainer::layout(cCanvas* canvas, sSiDocDrawProps const& props, sSiz
         return false;
     }
     if (mAlign > alJustify) return false;
+    // Without a width of its own or a limit from outside, the right edge is
+    // no place to align to: centred and right-aligned lines are laid out (and
+    // drawn) as left-aligned ones.
+    const bool unbounded = mWidth <= 0 && props.widthLimit < 0;
+    const unsigned int align = unbounded && (mAlign == alRight || mAlign == alCenter) ? alLeft : mAlign;
     R -= mRight;
     B -= mBottom;
 
@@ -304,7 +309,7 @@ bool cSiDocContainer::layout(cCanvas* canvas, sSiDocDrawProps const& props, sSiz
 
         double start = x;
         double gapW = S;
-        switch (mAlign) {
+        switch (align) {
         case alLeft: break;
         case alRight: start = static_cast<double>(R) - (pen - x); break;
         case alCenter: start = x + static_cast<double>((R - pen) / 2); break;

@@ -153,6 +153,8 @@ private:
     char* mRef = nullptr;
 };
 
+// A container with neither a width of its own nor a width limit from its
+// parent lays centred and right-aligned lines out as left-aligned ones.
 class cSiDocContainer : public cSiDocBox {
 public:
     enum eAlign : unsigned int { alLeft = 0, alRight = 1, alCenter = 2, alJustify = 3 };

@@ -178,12 +178,15 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
 }
 
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
-// pool, written to dst in order, at most a few per worker in flight.
+// pool, written to dst in order.  Blocks finish out of order (text takes
+// longer than noise), so enough of them are kept in flight (eight per
+// worker: some 2.3 MiB of buffers per worker) that a slow block at the front
+// does not leave the workers idle.
 class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
                   cPayloadObserver* observer)
-        : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(3 * threads + 2)), progress_(progress),
+        : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(8 * threads + 4)), progress_(progress),
           observer_(observer) {
         sha256_starts(&sha_);
         fresh(nullptr);

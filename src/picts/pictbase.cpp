@@ -61,18 +61,6 @@ long long cPictBase::largestPixelBuffer(bool reset) {
 
 namespace {
 
-// An owned buffer of n elements; false instead of the allocator's exception.
-template <typename T>
-bool sizeBuffer(_typebuf<T>& buf, long long n) {
-    if (buf.count() == n && buf.data()) return true;
-    try {
-        buf.set(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return buf.count() == n;
-}
-
 // Picture buffers are written once from end to end right after they are
 // made: asking for huge pages saves most of the page faults of a fresh
 // multi-megabyte buffer.  Only a hint; nothing depends on it.
@@ -327,25 +315,25 @@ bool stretchBuffer(const _typebuf<T>& src, long long sw, long long sh, long long
     long long n = 0;
     if (!cPictBase::checkPixelCount(dw, dh, &n)) return false;
     if (sw == dw && sh == dh) {
-        if (!sizeBuffer(dst, n)) return false;
+        if (!cPictBase::sizeBuffer(dst, n)) return false;
         std::memcpy(dst.data(), src.data(), static_cast<std::size_t>(n) * sizeof(T));
         return true;
     }
     if (sh == dh) {
-        if (!sizeBuffer(dst, n)) return false;
+        if (!cPictBase::sizeBuffer(dst, n)) return false;
         stretchRows(src.data(), sw, sh, dst.data(), dw);
         return true;
     }
     if (sw == dw) {
-        if (!sizeBuffer(dst, n)) return false;
+        if (!cPictBase::sizeBuffer(dst, n)) return false;
         stretchColumns(src.data(), sw, sh, dst.data(), dh);
         return true;
     }
     _typebuf<T> tmp;
     long long mid = 0;
-    if (!checked_mul(dw, sh, mid) || !sizeBuffer(tmp, mid)) return false;
+    if (!checked_mul(dw, sh, mid) || !cPictBase::sizeBuffer(tmp, mid)) return false;
     stretchRows(src.data(), sw, sh, tmp.data(), dw);
-    if (!sizeBuffer(dst, n)) return false;
+    if (!cPictBase::sizeBuffer(dst, n)) return false;
     stretchColumns(tmp.data(), dw, sh, dst.data(), dh);
     return true;
 }
@@ -459,7 +447,7 @@ bool turn(_typebuf<T>& buf, long long w, long long h, int angle) {
         return true;
     }
     _typebuf<T> out;
-    if (!sizeBuffer(out, w * h)) return false;
+    if (!cPictBase::sizeBuffer(out, w * h)) return false;
     const T* s = buf.data();
     T* d = out.data();
     // The new picture is h wide and w high.

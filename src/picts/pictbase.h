@@ -22,6 +22,7 @@
 #include "picts/pictlimits.h"
 
 #include <cstdint>
+#include <new>
 
 class cPictBase;
 class cPictDummy;
@@ -270,6 +271,20 @@ public:
     // allocates its pixels through these.
     bool allocPixels8(long long w, long long h);
     bool allocPixels16(long long w, long long h);
+    // A buffer of n elements (kept when it already has them); false instead
+    // of the allocator's exception.  The one buffer-sizing helper of the
+    // library: pixel buffers, rows, palettes, scanline and chunk buffers.
+    template <typename T>
+    static bool sizeBuffer(_typebuf<T>& buf, long long n) {
+        if (n < 0) return false;
+        if (buf.count() == n && buf.data()) return true;
+        try {
+            buf.set(n);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return buf.count() == n;
+    }
 
     // --- properties -----------------------------------------------------------
     // The kind a property id holds, -1 for an unknown id.
@@ -320,8 +335,13 @@ public:
     static bool transform(const unsigned long long* src, long long sw, long long sh, unsigned long long* dst,
                           long long dw, long long dh, bool mirror, bool flip);
 
-    // The fitted size of w x h in maxW x maxH (never enlarged); false when a
-    // side comes out 0.
+    // The fitted size of w x h in maxW x maxH, never enlarged: both sides
+    // scaled by the smaller of maxW / w and maxH / h, rounded to the nearest
+    // pixel and at least 1 (a long thin picture keeps a pixel across).  A
+    // limit of 0 or less does not restrict (the factory's height 0 fits the
+    // width alone).  False only for a picture without a size.  The one
+    // rounding of the library: the factory, previews, icon and GIF frames and
+    // the executables' icons all fit through it.
     static bool fitSize(long long w, long long h, long long maxW, long long maxH, long long& fw, long long& fh);
 
     // --- previews ---------------------------------------------------------------

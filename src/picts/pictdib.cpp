@@ -24,10 +24,6 @@ enum : unsigned int {
     kFourRGB2 = 0x32424752u, kFourRLE4 = 0x34454C52u, kFourRLE8 = 0x38454C52u
 };
 
-inline unsigned int le32(const unsigned char* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned int>(p[3]) << 24;
-}
-inline unsigned int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
 
 bool validBits(unsigned int bpp) { return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32; }
 
@@ -37,13 +33,13 @@ bool validCompression(unsigned int c) {
 
 // Reads the information header into h (widening a 12-byte core header);
 // the header size, or 0 when it is not one of ours.
-unsigned int readInfoHeader(cFileIOTarget* s, unsigned char* h) {
+unsigned int readInfoHeader(cByteReader& s, unsigned char* h) {
     std::memset(h, 0, 124);
-    if (!s || !s->readf(h, 4)) return 0;
-    const unsigned int size = le32(h);
+    if (!s.read(h, 4)) return 0;
+    const unsigned int size = cByteReader::u32le(h);
     if (size == 12) {
         unsigned char core[8];
-        if (!s->readf(core, 8)) return 0;
+        if (!s.read(core, 8)) return 0;
         // u16 width, height, planes, bits: into the 40-byte layout.
         h[4] = core[0], h[5] = core[1];
         h[8] = core[2], h[9] = core[3];
@@ -52,7 +48,7 @@ unsigned int readInfoHeader(cFileIOTarget* s, unsigned char* h) {
         return size;
     }
     if (size < 40 || size > 124) return 0;
-    return s->readf(h + 4, size - 4) ? size : 0;
+    return s.read(h + 4, size - 4) ? size : 0;
 }
 
 // One colour mask: shift to its lowest bit and scale to 0..255.
@@ -75,36 +71,27 @@ struct sMask {
 
 int bitCount(unsigned int m) { return __builtin_popcount(m); }
 
-template <typename T>
-bool sizeBuf(_typebuf<T>& b, long long n) {
-    if (b.count() == n && b.data()) return true;
-    try {
-        b.set(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return b.count() == n;
-}
 
 }  // namespace
 
 cPictDIB::cPictDIB() { std::memset(header_, 0, sizeof header_); }
 cPictDIB::~cPictDIB() = default;
 
-unsigned int cPictDIB::u32at(int off) const { return le32(header_ + off); }
 
 // ---------------------------------------------------------------------------
 // Probes
 
 bool cPictDIB::validFor(cFileIOTarget* stream, sPictInfo* info, bool halveHeight) {
+    if (!stream) return false;
     unsigned char h[124];
-    if (!readInfoHeader(stream, h)) return false;
-    const long long w = static_cast<int>(le32(h + 4));
-    const long long ht = static_cast<int>(le32(h + 8));
-    const unsigned int planes = le16(h + 12), bpp = le16(h + 14), comp = le32(h + 16);
-    const bool core = le32(h) == 12;
-    const long long width = core ? le16(h + 4) : w;
-    const long long height = core ? le16(h + 8) : ht;
+    cByteReader in(stream, 124, 0);
+    if (!readInfoHeader(in, h)) return false;
+    const long long w = static_cast<int>(cByteReader::u32le(h + 4));
+    const long long ht = static_cast<int>(cByteReader::u32le(h + 8));
+    const unsigned int planes = cByteReader::u16le(h + 12), bpp = cByteReader::u16le(h + 14), comp = cByteReader::u32le(h + 16);
+    const bool core = cByteReader::u32le(h) == 12;
+    const long long width = core ? cByteReader::u16le(h + 4) : w;
+    const long long height = core ? cByteReader::u16le(h + 8) : ht;
     // Top-down bitmaps (negative height) are as good as bottom-up ones.
     const long long absH = height < 0 ? -height : height;
     if (width <= 0 || absH == 0 || width > 0x10000 || absH > 0x10000 || planes != 1) return false;
@@ -120,9 +107,11 @@ bool cPictDIB::validFor(cFileIOTarget* stream, sPictInfo* info, bool halveHeight
 
 bool cPictBMP::validFor(cFileIOTarget* stream, sPictInfo* info) {
     unsigned char fh[14];
-    if (!stream || !stream->readf(fh, 14)) return false;
-    if (fh[0] != 'B' || fh[1] != 'M' || le32(fh + 6) != 0) return false;
-    const unsigned int fileSize = le32(fh + 2), offset = le32(fh + 10);
+    if (!stream) return false;
+    cByteReader in(stream, 14, 0);
+    if (!in.read(fh, 14)) return false;
+    if (fh[0] != 'B' || fh[1] != 'M' || cByteReader::u32le(fh + 6) != 0) return false;
+    const unsigned int fileSize = cByteReader::u32le(fh + 2), offset = cByteReader::u32le(fh + 10);
     if (offset < minDIBSize() + 14 || fileSize < offset) return false;
     return cPictDIB::validFor(stream, info, false);
 }
@@ -133,26 +122,30 @@ bool cPictBMP::validFor(cFileIOTarget* stream, sPictInfo* info) {
 bool cPictBMP::decode(cFileIOTarget* stream) {
     unsigned char fh[14];
     consumed_ = 0;
-    if (!stream || !stream->readf(fh, 14)) return false;
-    if (fh[0] != 'B' || fh[1] != 'M' || le32(fh + 6) != 0) return false;
-    const unsigned int fileSize = le32(fh + 2), offset = le32(fh + 10);
+    if (!stream) return false;
+    cByteReader in(stream, cByteReader::kStreamWindow, 0);
+    if (!in.read(fh, 14)) return false;
+    if (fh[0] != 'B' || fh[1] != 'M' || cByteReader::u32le(fh + 6) != 0) return false;
+    const unsigned int fileSize = cByteReader::u32le(fh + 2), offset = cByteReader::u32le(fh + 10);
     if (offset < minDIBSize() + 14 || fileSize < offset) return false;
     dataEnd_ = fileSize - 14ULL;
     dataOffset_ = offset - 14ULL;
     consumed_ = 14;
-    return decodeDIB(stream, false);
+    return decodeDIB(in, false);
 }
 
 bool cPictDIB::decode(cFileIOTarget* stream) {
     consumed_ = 0;
-    return decodeDIB(stream, true);
+    if (!stream) return false;
+    cByteReader in(stream, cByteReader::kStreamWindow, 0);
+    return decodeDIB(in, true);
 }
 
-bool cPictDIB::readCounted(cFileIOTarget* s, void* buf, unsigned long long n) {
+bool cPictDIB::readCounted(cByteReader& s, void* buf, unsigned long long n) {
     unsigned char* p = static_cast<unsigned char*>(buf);
     while (n) {
         const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(n, 1u << 30));
-        if (!s->readf(p, want)) return false;
+        if (!s.read(p, want)) return false;
         consumed_ += want;
         p += want;
         n -= want;
@@ -160,18 +153,18 @@ bool cPictDIB::readCounted(cFileIOTarget* s, void* buf, unsigned long long n) {
     return true;
 }
 
-bool cPictDIB::loadPalette(cFileIOTarget* s, unsigned int count, bool core) {
+bool cPictDIB::loadPalette(cByteReader& s, unsigned int count, bool core) {
     if (core) return loadLegacyPalette(s, count);
-    if (!sizeBuf(palette_, 256)) return false;
+    if (!sizeBuffer(palette_, 256)) return false;
     std::vector<unsigned char> raw(static_cast<std::size_t>(count) * 4);
     if (!readCounted(s, raw.data(), raw.size())) return false;
-    for (unsigned int i = 0; i < count; ++i) palette_[i] = le32(&raw[4 * i]);
+    for (unsigned int i = 0; i < count; ++i) palette_[i] = cByteReader::u32le(&raw[4 * i]);
     paletteCount_ = count;
     return true;
 }
 
-bool cPictDIB::loadLegacyPalette(cFileIOTarget* s, unsigned int count) {
-    if (!sizeBuf(palette_, 256)) return false;
+bool cPictDIB::loadLegacyPalette(cByteReader& s, unsigned int count) {
+    if (!sizeBuffer(palette_, 256)) return false;
     std::vector<unsigned char> raw(static_cast<std::size_t>(count) * 3);
     if (!readCounted(s, raw.data(), raw.size())) return false;
     for (unsigned int i = 0; i < count; ++i)
@@ -181,7 +174,7 @@ bool cPictDIB::loadLegacyPalette(cFileIOTarget* s, unsigned int count) {
     return true;
 }
 
-bool cPictDIB::decodeDIB(cFileIOTarget* s, bool bareDib) {
+bool cPictDIB::decodeDIB(cByteReader& s, bool bareDib) {
     close();
     palette_.set(0);
     paletteCount_ = 0;
@@ -214,28 +207,27 @@ bool cPictDIB::decodeDIB(cFileIOTarget* s, bool bareDib) {
     const unsigned int entry = core ? 3 : 4;
     const unsigned long long gap = dataOffset_ > headerSize_ ? dataOffset_ - headerSize_ : 0;
     unsigned int count = core ? 0 : u32at(32);
-    unsigned long long palBytes = 0;
+    unsigned long long palBytes = 0, palNeed = 0;
     if (bpp <= 8 && bpp > 0) {
         // More colours than the depth can index would only be skipped.
         const unsigned int most = 1u << bpp;
         if (count == 0 || count > most) count = most;
         if (bpp == 1 && gap) count = 2;
         if (gap) {
-            if (gap < static_cast<unsigned long long>(count) * entry) return false;
+            if (!checked_mul(count, entry, palNeed) || gap < palNeed) return false;
             if (!loadPalette(s, count, core)) return false;
-            palBytes = static_cast<unsigned long long>(count) * entry;
+            palBytes = palNeed;
         } else if (forcedPalette_) {
-            if (!loadPalette(s, count, core)) return false;
-            palBytes = static_cast<unsigned long long>(count) * entry;
+            if (!loadPalette(s, count, core) || !checked_mul(count, entry, palBytes)) return false;
             dataOffset_ += palBytes;
             dataEnd_ += palBytes;
         } else if (bpp == 1) {
-            if (!sizeBuf(palette_, 256)) return false;
+            if (!sizeBuffer(palette_, 256)) return false;
             palette_[0] = 0x000000u;
             palette_[1] = 0xFFFFFFu;
             paletteCount_ = 2;
         } else if (bpp == 4) {
-            if (!sizeBuf(palette_, 256)) return false;
+            if (!sizeBuffer(palette_, 256)) return false;
             for (unsigned int i = 0; i < count; ++i) palette_[i] = myStd16CPallette[i];
             paletteCount_ = count;
         } else {
@@ -309,7 +301,7 @@ bool cPictDIB::decodeDIB(cFileIOTarget* s, bool bareDib) {
     return ok;
 }
 
-bool cPictDIB::decodeEmbedded(cFileIOTarget* s, bool png) {
+bool cPictDIB::decodeEmbedded(cByteReader& s, bool png) {
     cPictBase* inner = nullptr;
     cPictPNG pngDecoder;
     if (png) {
@@ -320,9 +312,9 @@ bool cPictDIB::decodeEmbedded(cFileIOTarget* s, bool png) {
         if (!inner) return false;
     }
     unsigned long long length = u32at(20);
-    const long long total = s->size();
+    const long long total = s.sourceSize();
     if (!length && total > 0 && static_cast<unsigned long long>(total) > consumed_) length = total - consumed_;
-    cFileIOSubRange window(s, consumed_, length);
+    cFileIOSubRange window(s.stream(), consumed_, length);
     bool ok = window.valid() && inner->decode(&window);
     if (ok) {
         width_ = inner->width();
@@ -347,7 +339,7 @@ bool cPictDIB::decodeEmbedded(cFileIOTarget* s, bool png) {
     return ok;
 }
 
-bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
+bool cPictDIB::decodeRGB(cByteReader& s, bool bitFields) {
     const unsigned int bpp = u16at(14);
     const long long w = width_;
     const long long rows = rows_;
@@ -358,7 +350,7 @@ bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
         return false;
     if (stride > dataEnd_ || total > dataEnd_ || end > dataEnd_) return false;
     // Rows the stream cannot hold are refused before the picture is allocated.
-    const long long streamSize = s->size();
+    const long long streamSize = s.sourceSize();
     if (streamSize > 0 && total > static_cast<unsigned long long>(streamSize)) return false;
     if (!extActive_ && !allocPixels8(w, height_)) return false;
 
@@ -379,9 +371,13 @@ bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
     // Rows are read in blocks to keep the reads few.
     const unsigned long long blockRows = std::max<unsigned long long>(1, (1u << 20) / std::max<unsigned long long>(stride, 1));
     _typebuf<unsigned char> buf;
-    if (!sizeBuf(buf, static_cast<long long>(std::min<unsigned long long>(blockRows, rows) * stride))) return false;
+    long long blockBytes = 0;
+    if (!checked_mul(static_cast<long long>(std::min<unsigned long long>(blockRows, rows)), static_cast<long long>(stride),
+                     blockBytes) ||
+        !sizeBuffer(buf, blockBytes))
+        return false;
     _typebuf<unsigned int> line;
-    if (extActive_ && !sizeBuf(line, w)) return false;
+    if (extActive_ && !sizeBuffer(line, w)) return false;
     bool anyAlpha = false;
     const bool alphaFromData = bpp == 32 && (!bitFields || am != 0);
 
@@ -416,7 +412,7 @@ bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
                     for (unsigned long long p = static_cast<unsigned long long>(w) * 2; p < stride; ++p)
                         if (src[p]) return false;
                     for (long long x = 0; x < w; ++x) {
-                        const unsigned int v = le16(src + 2 * x);
+                        const unsigned int v = cByteReader::u16le(src + 2 * x);
                         out[x] = (am ? A.get(v) : 0xFFu) << 24 | R.get(v) << 16 | G.get(v) << 8 | B.get(v);
                     }
                     break;
@@ -440,7 +436,7 @@ bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
                         std::memcpy(out, src, static_cast<std::size_t>(w) * 4);
                     } else {
                         for (long long x = 0; x < w; ++x) {
-                            const unsigned int v = le32(src + 4 * x);
+                            const unsigned int v = cByteReader::u32le(src + 4 * x);
                             out[x] = (am ? A.get(v) : 0xFFu) << 24 | R.get(v) << 16 | G.get(v) << 8 | B.get(v);
                         }
                     }
@@ -465,11 +461,12 @@ bool cPictDIB::decodeRGB(cFileIOTarget* s, bool bitFields) {
     return true;
 }
 
-bool cPictDIB::loadMergeAlpha(cFileIOTarget* s) {
+bool cPictDIB::loadMergeAlpha(cByteReader& s) {
     const long long w = width_, h = height_;
     const unsigned long long stride = (static_cast<unsigned long long>(w) + 31) / 32 * 4;
     _typebuf<unsigned char> mask;
-    if (!sizeBuf(mask, static_cast<long long>(stride * static_cast<unsigned long long>(h)))) return false;
+    long long maskBytes = 0;
+    if (!checked_mul(static_cast<long long>(stride), h, maskBytes) || !sizeBuffer(mask, maskBytes)) return false;
     if (!readCounted(s, mask.data(), mask.bytes())) return false;  // short: left unmasked
     for (long long r = 0; r < h; ++r) {
         const long long y = topDown_ ? h - 1 - r : r;
@@ -516,22 +513,22 @@ bool cPictDIB::rleFill(sRLELineCtx* c) {
     return true;
 }
 
-bool cPictDIB::decodeRLE8(cFileIOTarget* s) { return u16at(14) == 8 && decodeRLE(s, false); }
-bool cPictDIB::decodeRLE4(cFileIOTarget* s) { return u16at(14) == 4 && decodeRLE(s, true); }
+bool cPictDIB::decodeRLE8(cByteReader& s) { return u16at(14) == 8 && decodeRLE(s, false); }
+bool cPictDIB::decodeRLE4(cByteReader& s) { return u16at(14) == 4 && decodeRLE(s, true); }
 
-bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
+bool cPictDIB::decodeRLE(cByteReader& s, bool four) {
     const long long w = width_, rows = rows_;
     // End-of-bitmap and skips describe area without bytes: a picture larger
     // than the rest of the stream may describe is refused before it is
     // reserved, and rows filled for free stop at the same budget as the
     // data arrives (for streams of unknown size).
-    const long long size = s->size();
+    const long long size = s.sourceSize();
     const long long left = size >= 0 && static_cast<unsigned long long>(size) >= consumed_ ? size - consumed_ : -1;
     if (!inputCanDescribe(w * height_, left)) return false;
     auto withinBudget = [&](long long rowsFilled) { return inputCanDescribe(rowsFilled * w, static_cast<long long>(consumed_)); };
     if (!extActive_ && !allocPixels8(w, height_)) return false;
     sRLELineCtx c;
-    if (!sizeBuf(c.line, w) || (extActive_ && !sizeBuf(c.pixels, w))) return false;
+    if (!sizeBuffer(c.line, w) || (extActive_ && !sizeBuffer(c.pixels, w))) return false;
     std::memset(c.line.data(), 0, static_cast<std::size_t>(w));
     c.upward = !topDown_;
     c.row = topDown_ ? height_ - 1 : 0;
@@ -546,7 +543,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
     unsigned char code[2];
     unsigned char lit[256];
     for (;;) {
-        if (!s->readf(code, 2)) return false;
+        if (!s.read(code, 2)) return false;
         consumed_ += 2;
         if (code[0] > 0) {
             if (c.y >= rows) return false;
@@ -573,7 +570,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
                 return finish();
             case 2: {
                 unsigned char d[2];
-                if (!s->readf(d, 2)) return false;
+                if (!s.read(d, 2)) return false;
                 consumed_ += 2;
                 if (c.y + d[1] >= rows || d[0] > w - x) return false;
                 if (left < 0 && !withinBudget(c.y + d[1])) return false;
@@ -588,7 +585,7 @@ bool cPictDIB::decodeRLE(cFileIOTarget* s, bool four) {
                 if (c.y >= rows) return false;
                 long long bytes = four ? (n + 1) / 2 : n;
                 const long long padded = bytes + (bytes & 1);
-                if (!s->readf(lit, static_cast<unsigned int>(padded))) return false;
+                if (!s.read(lit, static_cast<std::size_t>(padded))) return false;
                 consumed_ += static_cast<unsigned long long>(padded);
                 c.blank = false;
                 for (long long i = 0; i < n && x < w; ++i)

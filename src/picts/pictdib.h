@@ -4,6 +4,7 @@
 // 32-bit bit-field bitmap.
 #pragma once
 
+#include "base/bytereader.h"
 #include "picts/pictbase.h"
 
 class cPictDIB : public cPictBase {
@@ -53,21 +54,21 @@ protected:
         _typebuf<unsigned int> pixels; // the line's colours, for a render target
     };
 
-    bool decodeDIB(cFileIOTarget* stream, bool bareDib);
-    bool decodeRGB(cFileIOTarget* stream, bool bitFields);
-    bool decodeRLE4(cFileIOTarget* stream);
-    bool decodeRLE8(cFileIOTarget* stream);
-    bool decodeRLE(cFileIOTarget* stream, bool four);
+    bool decodeDIB(cByteReader& in, bool bareDib);
+    bool decodeRGB(cByteReader& in, bool bitFields);
+    bool decodeRLE4(cByteReader& in);
+    bool decodeRLE8(cByteReader& in);
+    bool decodeRLE(cByteReader& in, bool four);
     bool rleFill(sRLELineCtx* ctx);
-    bool loadMergeAlpha(cFileIOTarget* stream);
-    bool loadLegacyPalette(cFileIOTarget* stream, unsigned int count);
-    bool loadPalette(cFileIOTarget* stream, unsigned int count, bool core);
-    bool decodeEmbedded(cFileIOTarget* stream, bool png);
-    bool readCounted(cFileIOTarget* stream, void* buf, unsigned long long n);
+    bool loadMergeAlpha(cByteReader& in);
+    bool loadLegacyPalette(cByteReader& in, unsigned int count);
+    bool loadPalette(cByteReader& in, unsigned int count, bool core);
+    bool decodeEmbedded(cByteReader& in, bool png);
+    bool readCounted(cByteReader& in, void* buf, unsigned long long n);
 
-    unsigned int u32at(int off) const;
+    unsigned int u32at(int off) const { return cByteReader::u32le(header_ + off); }
     int i32at(int off) const { return static_cast<int>(u32at(off)); }
-    unsigned int u16at(int off) const { return header_[off] | header_[off + 1] << 8; }
+    unsigned int u16at(int off) const { return cByteReader::u16le(header_ + off); }
 
     unsigned char header_[124];
     unsigned long long dataEnd_ = 0;

@@ -9,6 +9,7 @@
 // "pvrg-jpeg" program through the shell.
 #include "picts/pictdicom.h"
 
+#include "base/bytereader.h"
 #include "base/checked.h"
 #include "base/memio.h"
 #include "picts/pictjp2.h"
@@ -53,7 +54,8 @@ struct sPixelModule {
 // The preamble form: 128 bytes of anything, then "DICM".
 bool hasPreamble(cFileIOTarget* stream) {
     unsigned char head[132];
-    return stream->readf(head, 132) && std::memcmp(head + 128, "DICM", 4) == 0;
+    cByteReader in(stream, sizeof head, 0);
+    return in.read(head, sizeof head) && std::memcmp(head + 128, "DICM", 4) == 0;
 }
 
 // The form without preamble starts straight with a data element of the
@@ -62,16 +64,16 @@ bool hasPreamble(cFileIOTarget* stream) {
 // a short implicit length.
 bool looksLikeBareDataSet(cFileIOTarget* stream) {
     unsigned char head[132];
-    const unsigned int got = stream->read(head, sizeof head);
-    if (!cFileIOTarget::transferred(got, sizeof head) || got < 8) return false;
+    cByteReader in(stream, sizeof head, 0);
+    const std::size_t got = in.readSome(head, sizeof head);
+    if (got < 8) return false;
     if (got == sizeof head && std::memcmp(head + 128, "DICM", 4) == 0) return false;
-    const unsigned group = head[0] | head[1] << 8, element = head[2] | head[3] << 8;
+    const unsigned group = cByteReader::u16le(head), element = cByteReader::u16le(head + 2);
     if (group != 0x0000 && group != 0x0002 && group != 0x0008) return false;
     if (element > 0x0100) return false;
     const bool explicitVr = head[4] >= 'A' && head[4] <= 'Z' && head[5] >= 'A' && head[5] <= 'Z';
     if (explicitVr) return true;
-    const unsigned long length = head[4] | head[5] << 8 | static_cast<unsigned long>(head[6]) << 16 |
-                                 static_cast<unsigned long>(head[7]) << 24;
+    const unsigned long length = cByteReader::u32le(head + 4);
     // A group starts with its 4-byte group length, or with a short value.
     if (element == 0) return length == 4;
     return length != 0 && length < 0x10000;
@@ -130,12 +132,10 @@ private:
 
     bool readAt(long long at, unsigned char* out, unsigned int n) {
         if (at < 0 || n > size_ || at > size_ - n) return false;
-        return s_->set_fp(static_cast<unsigned long long>(at)) && s_->readf(out, n);
+        return cByteReader::readAt(s_, static_cast<unsigned long long>(at), out, n);
     }
-    static unsigned u16(const unsigned char* p) { return p[0] | p[1] << 8; }
-    static std::uint32_t u32(const unsigned char* p) {
-        return p[0] | p[1] << 8 | static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-    }
+    static unsigned u16(const unsigned char* p) { return cByteReader::u16le(p); }
+    static std::uint32_t u32(const unsigned char* p) { return cByteReader::u32le(p); }
     // VRs with a reserved word and a 4-byte length in explicit form.
     static bool longVr(const unsigned char* vr) {
         static const char* const kLong[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UN", "UR", "UT", "UV"};
@@ -374,10 +374,8 @@ struct sSampleReader {
         unsigned long v;
         if (bytes == 1)
             v = data[i];
-        else if (bigEndian)
-            v = static_cast<unsigned long>(data[2 * i]) << 8 | data[2 * i + 1];
         else
-            v = data[2 * i] | static_cast<unsigned long>(data[2 * i + 1]) << 8;
+            v = cByteReader::u16(data + 2 * i, bigEndian);
         v &= mask;
         // Signed: two's complement in `bits` bits, moved up by half the range.
         if (isSigned) v = (v + (1UL << (bits - 1))) & mask;
@@ -457,7 +455,7 @@ bool readBytes(cFileIOTarget* stream, long long at, long long n, std::string& ou
     } catch (...) {
         return false;
     }
-    return stream->set_fp(static_cast<unsigned long long>(at)) && stream->readf(&out[0], static_cast<unsigned int>(n));
+    return cByteReader::readAt(stream, static_cast<unsigned long long>(at), &out[0], static_cast<std::size_t>(n));
 }
 
 // The fragments of frame 0: up to the one that ends with the JPEG
@@ -497,8 +495,8 @@ bool jpegFrameHeader(const std::string& data, sJpegFrame& f) {
             continue;
         const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data()) + i + 4;
         f.precision = p[0];
-        f.height = p[1] << 8 | p[2];
-        f.width = p[3] << 8 | p[4];
+        f.height = cByteReader::u16be(p + 1);
+        f.width = cByteReader::u16be(p + 3);
         f.components = p[5];
         f.lossless = (m & 3) == 3;
         if (m == 0xC0) return f.precision == 8;

@@ -77,28 +77,14 @@ cPictBase* probeFrom(cFileIOTarget* stream, cPictBase::sPictInfo* info, int from
 
 bool ownPixels(cPictBase* d) { return d->is16Bpp() ? d->raw16Bpp() != nullptr : d->raw8Bpp() != nullptr; }
 
-// The scale that fits w x h into maxW x maxH (maxH 0: the width alone).
-double fitScale(long long w, long long h, long long maxW, long long maxH) {
-    const double sw = static_cast<double>(maxW) / static_cast<double>(w);
-    if (maxH == 0) return sw;
-    const double sh = static_cast<double>(maxH) / static_cast<double>(h);
-    return sw < sh ? sw : sh;
-}
-
-// A side of the fitted size; a very long thin picture keeps at least one
-// pixel across instead of vanishing.
-long long scaled(long long v, double s) {
-    const long long r = static_cast<long long>(static_cast<double>(v) * s + 0.5);
-    return r < 1 ? 1 : r;
-}
-
 // Hands a decoded picture to dst: at its own size when it fits, else fitted
 // into the box through a render target.
 int deliver(cPictBase* d, cPictDummy& dst, long long maxW, long long maxH, unsigned int background) {
     const long long w = d->width(), h = d->height();
     if (w <= 0 || h <= 0 || !ownPixels(d)) return cPictBase::frDecodeFailed;
-    const double s = fitScale(w, h, maxW, maxH);
-    if (s >= 1.0) {
+    long long fw = 0, fh = 0;
+    if (!cPictBase::fitSize(w, h, maxW, maxH, fw, fh)) return cPictBase::frDecodeFailed;
+    if (fw == w && fh == h) {
         if (!d->is16Bpp()) {
             d->moveTo(dst);
             return cPictBase::frOk;
@@ -108,8 +94,7 @@ int deliver(cPictBase* d, cPictDummy& dst, long long maxW, long long maxH, unsig
         d->close();
         return cPictBase::frOk;
     }
-    const long long fw = scaled(w, s), fh = scaled(h, s);
-    if (fw <= 0 || fh <= 0 || !dst.create(fw, fh, 0)) return cPictBase::frDecodeFailed;
+    if (!dst.create(fw, fh, 0)) return cPictBase::frDecodeFailed;
     cPictBase::sExtPictDef target(&dst);
     target.background = background;
     return d->toExtTarget(&target) ? cPictBase::frOk : cPictBase::frConversionFailed;
@@ -118,16 +103,15 @@ int deliver(cPictBase* d, cPictDummy& dst, long long maxW, long long maxH, unsig
 // getImage for one probed decoder.
 int fitOne(cPictBase* d, cFileIOTarget* stream, const cPictBase::sPictInfo& info, cPictDummy& dst, long long maxW,
            long long maxH, unsigned int background) {
-    const bool sized = info.width > 0 && info.height > 0;
-    const double s = sized ? fitScale(info.width, info.height, maxW, maxH) : 1.0;
-    if (s >= 1.0 || !d->supportsExtRendering()) {
+    long long fw = info.width, fh = info.height;
+    const bool sized = cPictBase::fitSize(info.width, info.height, maxW, maxH, fw, fh);
+    if (!sized || (fw == info.width && fh == info.height) || !d->supportsExtRendering()) {
         if (!stream->set_fp(0) || !d->decode(stream)) return cPictBase::frDecodeFailed;
         // The probe's size need not be the decoded one (an icon reports its
         // largest entry, a GIF its screen): what was decoded is fitted.
         return deliver(d, dst, maxW, maxH, background);
     }
-    const long long fw = scaled(info.width, s), fh = scaled(info.height, s);
-    if (fw <= 0 || fh <= 0 || !dst.create(fw, fh, 0)) return cPictBase::frDecodeFailed;
+    if (!dst.create(fw, fh, 0)) return cPictBase::frDecodeFailed;
     cPictBase::sExtPictDef target(&dst);
     target.background = background;
     if (!d->setExtTarget(&target)) return cPictBase::frDecodeFailed;

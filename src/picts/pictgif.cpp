@@ -18,7 +18,6 @@ constexpr unsigned char kGraphicControl = 0xF9;
 // table, or was never reached by the image data.
 constexpr unsigned int kNoPixel = 0x00FFFFFFu;
 
-inline unsigned int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
 inline unsigned int tableEntries(unsigned char flags) { return 2u << (flags & 7); }
 
 // Images up to this many pixels are drawn however little data they have,
@@ -55,11 +54,11 @@ bool cPictGIF::validFor(cFileIOTarget* stream, sPictInfo* info) {
 // ---------------------------------------------------------------------------
 // Header and colour tables
 
-bool cPictGIF::readValidateHeader(cPictReadAhead& in, bool loadGlobal) {
+bool cPictGIF::readValidateHeader(cByteReader& in, bool loadGlobal) {
     if (!in.read(header_, 13)) return false;
     if (std::memcmp(header_, "GIF8", 4) != 0) return false;
     if (!((header_[4] == '7' || header_[4] == '9') && header_[5] == 'a')) return false;
-    if (!le16(header_ + 6) || !le16(header_ + 8)) return false;
+    if (!cByteReader::u16le(header_ + 6) || !cByteReader::u16le(header_ + 8)) return false;
     if (!loadGlobal) return true;
     if (header_[10] & 0x80) return loadPalette(in, tableEntries(header_[10]));
     palette_.set(0);
@@ -67,15 +66,11 @@ bool cPictGIF::readValidateHeader(cPictReadAhead& in, bool loadGlobal) {
     return true;
 }
 
-bool cPictGIF::loadPalette(cPictReadAhead& in, unsigned int count) {
+bool cPictGIF::loadPalette(cByteReader& in, unsigned int count) {
     unsigned char rgb[256 * 3];
     if (count > 256 || !in.read(rgb, count * 3)) return false;
     if (palette_.count() != 256) {
-        try {
-            palette_.set(256);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!sizeBuffer(palette_, 256)) return false;
     }
     for (unsigned int i = 0; i < count; ++i)
         palette_.data()[i] = 0xFF000000u | static_cast<unsigned int>(rgb[3 * i]) << 16 |
@@ -86,14 +81,14 @@ bool cPictGIF::loadPalette(cPictReadAhead& in, unsigned int count) {
 
 bool cPictGIF::isPicture(cFileIOTarget* stream, sPictInfo* info) {
     if (!stream) return false;
-    cPictReadAhead in(stream);
+    cByteReader in(stream, cByteReader::kStreamWindow, 0);
     if (!readValidateHeader(in, false)) return false;
     if ((header_[10] & 0x80) && !in.skip(3ULL * tableEntries(header_[10]))) return false;
     unsigned char next = 0;
     if (!in.byte(next) || (next != kExtension && next != kImage)) return false;
     if (info) {
-        info->width = le16(header_ + 6);
-        info->height = le16(header_ + 8);
+        info->width = cByteReader::u16le(header_ + 6);
+        info->height = cByteReader::u16le(header_ + 8);
         info->hasPreview = false;
     }
     return true;
@@ -102,18 +97,18 @@ bool cPictGIF::isPicture(cFileIOTarget* stream, sPictInfo* info) {
 // ---------------------------------------------------------------------------
 // The block walk
 
-bool cPictGIF::readDescriptor(cPictReadAhead& in, sGIFImage& img) {
+bool cPictGIF::readDescriptor(cByteReader& in, sGIFImage& img) {
     unsigned char d[9];
     if (!in.read(d, 9)) return false;
-    img.left = static_cast<unsigned short>(le16(d));
-    img.top = static_cast<unsigned short>(le16(d + 2));
-    img.width = static_cast<unsigned short>(le16(d + 4));
-    img.height = static_cast<unsigned short>(le16(d + 6));
+    img.left = static_cast<unsigned short>(cByteReader::u16le(d));
+    img.top = static_cast<unsigned short>(cByteReader::u16le(d + 2));
+    img.width = static_cast<unsigned short>(cByteReader::u16le(d + 4));
+    img.height = static_cast<unsigned short>(cByteReader::u16le(d + 6));
     img.flags = d[8];
     return true;
 }
 
-bool cPictGIF::skipSubBlocks(cPictReadAhead& in) {
+bool cPictGIF::skipSubBlocks(cByteReader& in) {
     for (;;) {
         unsigned char n = 0;
         if (!in.byte(n)) return false;
@@ -130,13 +125,13 @@ void cPictGIF::forgetKnown() {
     resumeCount_ = 0;
 }
 
-bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& index, bool full) {
+bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cByteReader>& in, int& index, bool full) {
     const int wanted = index;
     index = -1;
     hasControl_ = false;
     std::memset(control_, 0, sizeof control_);
     if (!stream || wanted < 0 || !stream->set_fp(0)) return false;
-    in = new cPictReadAhead(stream, 0);
+    in = new cByteReader(stream, cByteReader::kStreamWindow, 0);
     if (!readValidateHeader(*in, full)) return false;
     const unsigned long long tableEnd = 13 + ((header_[10] & 0x80) ? 3ULL * tableEntries(header_[10]) : 0);
 
@@ -153,8 +148,7 @@ bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& i
         // Seen before: straight to it, checking that its introducer is still there.
         const sKnownImage& k = known_[static_cast<std::size_t>(wanted)];
         unsigned char intro = 0;
-        if (stream->set_fp(k.offset - 1) && stream->readf(&intro, 1) && intro == kImage) {
-            in = new cPictReadAhead(stream, k.offset);
+        if (in->seek(static_cast<std::size_t>(k.offset - 1)) && in->byte(intro) && intro == kImage) {
             std::memcpy(control_, k.control, 5);
             hasControl_ = k.hasControl;
             index = wanted;
@@ -171,8 +165,8 @@ bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& i
 
     // Walk on from the image after the last one skipped.
     if (streamMoved || in->tell() != resumeAt_) {
-        if (!stream->set_fp(resumeAt_)) return false;
-        in = new cPictReadAhead(stream, resumeAt_);
+        if (streamMoved) in = new cByteReader(stream, cByteReader::kStreamWindow, 0);
+        if (!in->seek(static_cast<std::size_t>(resumeAt_))) return false;
     }
     int count = resumeCount_;
     for (;;) {
@@ -225,14 +219,14 @@ bool cPictGIF::findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& i
 }
 
 int cPictGIF::getNumPages(cFileIOTarget* stream) {
-    cPtr<cPictReadAhead> in;
+    cPtr<cByteReader> in;
     int index = 0x7FFFFFFF;
     findImage(stream, in, index, false);
     return index;
 }
 
 bool cPictGIF::getPageSize(cFileIOTarget* stream, int page, int& w, int& h) {
-    cPtr<cPictReadAhead> in;
+    cPtr<cByteReader> in;
     int index = page;
     sGIFImage img;
     if (!findImage(stream, in, index, false) || !readDescriptor(*in, img)) return false;
@@ -242,7 +236,7 @@ bool cPictGIF::getPageSize(cFileIOTarget* stream, int page, int& w, int& h) {
 }
 
 bool cPictGIF::decodePage(cFileIOTarget* stream, int page) {
-    cPtr<cPictReadAhead> in;
+    cPtr<cByteReader> in;
     int index = page;
     sGIFImage img;
     if (!findImage(stream, in, index, true) || !readDescriptor(*in, img)) return false;
@@ -251,17 +245,13 @@ bool cPictGIF::decodePage(cFileIOTarget* stream, int page) {
 
 bool cPictGIF::decodePagePreview(cFileIOTarget* stream, cPictDummy& dst, long long maxW, long long maxH, int page,
                                  bool, unsigned int) {
-    cPtr<cPictReadAhead> in;
+    cPtr<cByteReader> in;
     int index = page;
     sGIFImage img;
     if (maxW <= 0 || maxH <= 0) return false;
     if (!findImage(stream, in, index, true) || !readDescriptor(*in, img) || !img.width || !img.height) return false;
-    double s = 1.0;
-    if (static_cast<double>(maxW) / img.width < s) s = static_cast<double>(maxW) / img.width;
-    if (static_cast<double>(maxH) / img.height < s) s = static_cast<double>(maxH) / img.height;
-    const long long pw = static_cast<long long>(img.width * s + 0.5);
-    const long long ph = static_cast<long long>(img.height * s + 0.5);
-    if (pw <= 0 || ph <= 0 || !dst.create(pw, ph, 0)) return false;
+    long long pw = 0, ph = 0;
+    if (!fitSize(img.width, img.height, maxW, maxH, pw, ph) || !dst.create(pw, ph, 0)) return false;
     sExtPictDef target(&dst);
     if (!setExtTarget(&target)) return false;
     const bool ok = processDecode(*in, img);
@@ -290,7 +280,7 @@ void cPictGIF::processRow(const unsigned char* indices, long long n, long long r
     if (extActive_) setExtRow(y, out, w);
 }
 
-bool cPictGIF::processDecode(cPictReadAhead& in, sGIFImage& img) {
+bool cPictGIF::processDecode(cByteReader& in, sGIFImage& img) {
     close();
     extActive_ = false;
     if ((img.flags & 0x80) && !loadPalette(in, tableEntries(img.flags))) return false;
@@ -310,7 +300,11 @@ bool cPictGIF::processDecode(cPictReadAhead& in, sGIFImage& img) {
         for (;;) {
             unsigned char n = 0;
             if (!in.byte(n) || n == 0) break;
-            if (data.count() - used < n) data.reset(data.count() * 2);
+            long long grown = 0;
+            if (data.count() - used < n) {
+                if (!checked_mul(data.count(), 2, grown)) return false;
+                data.reset(grown);
+            }
             const unsigned int got = in.readSome(data.data() + used, n);
             used += got;
             if (got < n) break;
@@ -326,12 +320,7 @@ bool cPictGIF::processDecode(cPictReadAhead& in, sGIFImage& img) {
     height_ = img.height;
     is16Bpp_ = false;
     extActive_ = startExtRender();
-    try {
-        if (extActive_)
-            line_.set(width_);
-        else if (!allocPixels8(img.width, img.height))
-            return false;
-    } catch (const std::bad_alloc&) {
+    if (extActive_ ? !sizeBuffer(line_, width_) : !allocPixels8(img.width, img.height)) {
         if (extActive_) endExtRender();
         extActive_ = false;
         return false;

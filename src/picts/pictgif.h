@@ -6,7 +6,7 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/pictreadahead.h"
+#include "base/bytereader.h"
 
 #include <vector>
 
@@ -38,15 +38,15 @@ public:
     };
 
 protected:
-    bool readValidateHeader(cPictReadAhead& in, bool loadPalette);
-    bool loadPalette(cPictReadAhead& in, unsigned int count);
+    bool readValidateHeader(cByteReader& in, bool loadPalette);
+    bool loadPalette(cByteReader& in, unsigned int count);
     // Positions in (made here, from the start of the stream) at the
     // descriptor of image `index` and loads its graphic control.  On failure
     // index becomes the number of images (trailer reached) or -1 (error).
     // full: also load the global palette.
-    bool findImage(cFileIOTarget* stream, cPtr<cPictReadAhead>& in, int& index, bool full);
-    bool readDescriptor(cPictReadAhead& in, sGIFImage& img);
-    bool processDecode(cPictReadAhead& in, sGIFImage& img);
+    bool findImage(cFileIOTarget* stream, cPtr<cByteReader>& in, int& index, bool full);
+    bool readDescriptor(cByteReader& in, sGIFImage& img);
+    bool processDecode(cByteReader& in, sGIFImage& img);
     // Image row r (0 = top) from n indices (at most the width); the rest of
     // the row is left empty.
     void processRow(const unsigned char* indices, long long n, long long r);
@@ -68,7 +68,7 @@ private:
         unsigned char control[5];
         bool hasControl;
     };
-    bool skipSubBlocks(cPictReadAhead& in);
+    bool skipSubBlocks(cByteReader& in);
     void buildLookup();
     void forgetKnown();
 

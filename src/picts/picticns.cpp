@@ -81,7 +81,7 @@ cPictBase* embeddedDecoder(cFileIOTarget* window, cPictBase::sPictInfo* info) {
 unsigned long long maxPackedBytes(unsigned long long pixels) { return pixels * 6 + 4; }
 
 bool readAt(cFileIOTarget* s, unsigned long long at, void* buf, unsigned n) {
-    return s->set_fp(at) && s->readf(buf, n);
+    return cByteReader::readAt(s, at, buf, n);
 }
 
 }  // namespace
@@ -470,10 +470,8 @@ bool cPictICNS::decodePagePreview(cFileIOTarget* stream, cPictDummy& dst, long l
         decoder.moveTo(dst);
         return true;
     }
-    const double s = std::min(static_cast<double>(maxW) / w, static_cast<double>(maxH) / h);
-    const long long cw = std::max(1LL, static_cast<long long>(w * s + 0.5));
-    const long long ch = std::max(1LL, static_cast<long long>(h * s + 0.5));
-    if (!dst.create(cw, ch, 0)) return false;
+    long long cw = 0, ch = 0;
+    if (!fitSize(w, h, maxW, maxH, cw, ch) || !dst.create(cw, ch, 0)) return false;
     sExtPictDef target(&dst);
     target.background = background;
     if (!decoder.setExtTarget(&target)) return false;

@@ -17,7 +17,7 @@ constexpr unsigned int kEntryBytes = 16;
 
 unsigned int cPictICO::readHeader(cFileIOTarget* stream) {
     unsigned char h[kHeaderBytes];
-    if (!stream || !stream->set_fp(0) || !stream->readf(h, sizeof h)) return 0;
+    if (!cByteReader::readAt(stream, 0, h, sizeof h)) return 0;
     cByteReader r(h, sizeof h);
     std::uint16_t reserved = 0, type = 0, count = 0;
     r.read_u16le(reserved);
@@ -30,8 +30,7 @@ unsigned int cPictICO::readHeader(cFileIOTarget* stream) {
 
 bool cPictICO::readEntry(cFileIOTarget* stream, unsigned int i, sEntry& e) {
     unsigned char raw[kEntryBytes];
-    if (!stream->set_fp(kHeaderBytes + static_cast<unsigned long long>(kEntryBytes) * i) ||
-        !stream->readf(raw, sizeof raw))
+    if (!cByteReader::readAt(stream, kHeaderBytes + static_cast<unsigned long long>(kEntryBytes) * i, raw, sizeof raw))
         return false;
     cByteReader r(raw, sizeof raw);
     std::uint32_t size = 0, offset = 0;
@@ -41,31 +40,32 @@ bool cPictICO::readEntry(cFileIOTarget* stream, unsigned int i, sEntry& e) {
     e.size = size;
     e.offset = offset;
     cFileIOSubRange window(stream, offset, size);
-    if (!window.valid()) return false;
+    return window.valid() && measureIconImage(&window, e.width, e.height, e.png);
+}
+
+bool cPictICO::measureIconImage(cFileIOTarget* image, long long& w, long long& h, bool& png) {
     sPictInfo info;
     // A DIB header is tried first: its first bytes (a header size of 40,
     // 108 or 124) can never start a PNG signature.
-    if (window.set_fp(0) && cPictDIB::validFor(&window, &info, true)) {
-        e.png = false;
-    } else if (window.set_fp(0) && cPictPNG::validFor(&window, &info)) {
-        e.png = true;
+    if (image->set_fp(0) && cPictDIB::validFor(image, &info, true)) {
+        png = false;
+    } else if (image->set_fp(0) && cPictPNG::validFor(image, &info)) {
+        png = true;
     } else {
         return false;
     }
-    e.width = info.width;
-    e.height = info.height;
-    return e.width > 0 && e.height > 0;
+    w = info.width;
+    h = info.height;
+    return w > 0 && h > 0;
 }
 
-bool cPictICO::decodeEntry(cFileIOTarget* stream, const sEntry& e, cPictBase& into) {
-    cFileIOSubRange window(stream, e.offset, e.size);
-    if (!window.valid()) return false;
+bool cPictICO::decodeIconImage(cFileIOTarget* image, cPictBase& into) {
     cPictPNG png;
     cPictDIB dib;
     cPictBase* inner = nullptr;
-    if (window.set_fp(0) && cPictPNG::validFor(&window, nullptr)) {
+    if (image->set_fp(0) && cPictPNG::validFor(image, nullptr)) {
         inner = &png;
-    } else if (window.set_fp(0) && cPictDIB::validFor(&window, nullptr, true)) {
+    } else if (image->set_fp(0) && cPictDIB::validFor(image, nullptr, true)) {
         dib.setUseAlphaBp(true);
         dib.setForcedPalletteLoad(true);
         inner = &dib;
@@ -79,11 +79,16 @@ bool cPictICO::decodeEntry(cFileIOTarget* stream, const sEntry& e, cPictBase& in
         into.endExtRender();
         inner->setExtTarget(target);
     }
-    if (!window.set_fp(0) || !inner->decode(&window)) return false;
+    if (!image->set_fp(0) || !inner->decode(image)) return false;
     // A decoder that could not start rendering filled its own buffer: it
     // travels with the picture, and the caller fits it into the target.
     inner->moveTo(into);
     return true;
+}
+
+bool cPictICO::decodeEntry(cFileIOTarget* stream, const sEntry& e, cPictBase& into) {
+    cFileIOSubRange window(stream, e.offset, e.size);
+    return window.valid() && decodeIconImage(&window, into);
 }
 
 bool cPictICO::validFor(cFileIOTarget* stream, sPictInfo* info) {

@@ -27,6 +27,17 @@ public:
     // decoded at its own size into out.
     bool getPreview(cFileIOTarget* stream, cPictBase& out, const long long* maxW, const long long* maxH) override;
 
+    // One icon image: a directory entry's bytes, or an executable's icon
+    // resource.  It is a PNG, or a DIB whose stored height covers the colour
+    // rows and the 1-bit AND mask and whose palette follows its header.
+    // Its size and kind; false when it is neither.
+    static bool measureIconImage(cFileIOTarget* image, long long& w, long long& h, bool& png);
+    // Decoded into `into`, or into into's external render target when it has
+    // one; a decoder that could not render there keeps its own picture, which
+    // is moved into `into` for the caller to fit.  The one icon-entry decoder
+    // of the library: icons, cursors and executables' icons.
+    static bool decodeIconImage(cFileIOTarget* image, cPictBase& into);
+
     // One directory entry: where its image lies and what it measures.
     struct sEntry {
         unsigned int size = 0;

@@ -4,7 +4,7 @@
 
 #include "base/bytereader.h"
 #include "base/checked.h"
-#include "picts/pictreadahead.h"
+#include "base/bytereader.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -195,8 +195,8 @@ cPictJBIG2::~cPictJBIG2() = default;
 bool cPictJBIG2::readPageSize(cFileIOTarget* stream, long long& width, long long& height) {
     if (!stream || !stream->valid()) return false;
     unsigned char head[kJbig2HeadBytes];
-    const unsigned int got = stream->read(head, kJbig2HeadBytes);
-    if (!cFileIOTarget::transferred(got, kJbig2HeadBytes)) return false;
+    cByteReader file(stream, kJbig2HeadBytes, 0);
+    const std::size_t got = file.readSome(head, kJbig2HeadBytes);
     cByteReader in(head, got);
     unsigned char id[8];
     std::uint8_t flags = 0;
@@ -263,7 +263,7 @@ namespace {
 class cJbig2Feeder {
 public:
     cJbig2Feeder(cFileIOTarget* s, Jbig2Ctx* ctx, cPictDrawProfressNotifyTarget* progress)
-        : in_(s), ctx_(ctx), progress_(progress), size_(s->size()) {}
+        : in_(s, cByteReader::kStreamWindow, 0), ctx_(ctx), progress_(progress), size_(s->size()) {}
 
     // False when a segment is refused, the data is damaged, the library
     // failed or the caller stopped; page set once page 1 is complete.
@@ -316,15 +316,13 @@ private:
     bool readHeader(unsigned int& type, std::uint32_t& length) {
         if (!copy(6)) return false;
         const std::size_t start = head_.size() - 6;
-        const std::uint32_t number = static_cast<std::uint32_t>(head_[start]) << 24 | head_[start + 1] << 16 |
-                                     head_[start + 2] << 8 | head_[start + 3];
+        const std::uint32_t number = cByteReader::u32be(head_.data() + start);
         const std::uint8_t flags = head_[start + 4];
         std::uint32_t referred = head_[start + 5] >> 5;
         std::size_t more = 0;
         if (referred == 7) {
             if (!copy(3)) return false;
-            referred = (static_cast<std::uint32_t>(head_[start + 5]) << 24 | head_[start + 6] << 16 |
-                        head_[start + 7] << 8 | head_[start + 8]) & 0x1FFFFFFF;
+            referred = cByteReader::u32be(head_.data() + start + 5) & 0x1FFFFFFF;
             more = (referred + 1 + 7) / 8;
         } else if (referred > 4) {
             return false;
@@ -336,7 +334,7 @@ private:
             return false;
         const std::size_t l = head_.size() - 4;
         type = flags & 0x3F;
-        length = static_cast<std::uint32_t>(head_[l]) << 24 | head_[l + 1] << 16 | head_[l + 2] << 8 | head_[l + 3];
+        length = cByteReader::u32be(head_.data() + l);
         return true;
     }
 
@@ -390,7 +388,7 @@ private:
         return jbig2_data_in(ctx_, p, n) >= 0 && !*fatal_;
     }
 
-    cPictReadAhead in_;
+    cByteReader in_;
     Jbig2Ctx* ctx_;
     cPictDrawProfressNotifyTarget* progress_;
     long long size_;

@@ -3,6 +3,7 @@
 // pixels.
 #include "picts/pictjp2.h"
 
+#include "base/bytereader.h"
 #include "base/checked.h"
 
 #include <cstring>
@@ -22,24 +23,15 @@ constexpr OPJ_SIZE_T kJ2KStreamChunk = 64 * 1024;
 const unsigned char kJp2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 const unsigned char kJ2KStart[4] = {0xFF, 0x4F, 0xFF, 0x51};
 
+// The library reads, seeks and skips through one reader over the stream.
 struct sSource {
-    cFileIOTarget* stream = nullptr;
-    unsigned long long pos = 0;   // the stream interface cannot be asked where it is
+    cByteReader in;
     unsigned long long size = 0;
 };
 
 OPJ_SIZE_T sourceRead(void* buf, OPJ_SIZE_T n, void* user) {
     sSource* s = static_cast<sSource*>(user);
-    OPJ_SIZE_T done = 0;
-    unsigned char* out = static_cast<unsigned char*>(buf);
-    while (done < n) {
-        const OPJ_SIZE_T left = n - done;
-        const unsigned int ask = left > 0x40000000 ? 0x40000000u : static_cast<unsigned int>(left);
-        const unsigned int got = s->stream->read(out + done, ask);
-        if (!cFileIOTarget::transferred(got, ask) || got == 0) break;
-        done += got;
-        s->pos += got;
-    }
+    const std::size_t done = s->in.readSome(buf, n);
     // The library's end of stream.
     return done ? done : static_cast<OPJ_SIZE_T>(-1);
 }
@@ -47,20 +39,17 @@ OPJ_SIZE_T sourceRead(void* buf, OPJ_SIZE_T n, void* user) {
 OPJ_BOOL sourceSeek(OPJ_OFF_T to, void* user) {
     sSource* s = static_cast<sSource*>(user);
     if (to < 0 || static_cast<unsigned long long>(to) > s->size) return OPJ_FALSE;
-    if (!s->stream->set_fp(static_cast<unsigned long long>(to))) return OPJ_FALSE;
-    s->pos = static_cast<unsigned long long>(to);
-    return OPJ_TRUE;
+    return s->in.seek(static_cast<std::size_t>(to)) ? OPJ_TRUE : OPJ_FALSE;
 }
 
 OPJ_OFF_T sourceSkip(OPJ_OFF_T n, void* user) {
     sSource* s = static_cast<sSource*>(user);
+    const long long from = static_cast<long long>(s->in.tell());
     long long to = 0;
-    if (!checked_add(static_cast<long long>(s->pos), static_cast<long long>(n), to) || to < 0) return -1;
+    if (!checked_add(from, static_cast<long long>(n), to) || to < 0) return -1;
     if (static_cast<unsigned long long>(to) > s->size) to = static_cast<long long>(s->size);
-    if (!s->stream->set_fp(static_cast<unsigned long long>(to))) return -1;
-    const OPJ_OFF_T moved = to - static_cast<long long>(s->pos);
-    s->pos = static_cast<unsigned long long>(to);
-    return moved;
+    if (!s->in.seek(static_cast<std::size_t>(to))) return -1;
+    return to - from;
 }
 
 void noteError(const char*, void* flag) { *static_cast<bool*>(flag) = true; }
@@ -81,13 +70,13 @@ public:
         if (!stream || !stream->valid()) return false;
         unsigned char head[12];
         const unsigned int need = format == OPJ_CODEC_JP2 ? 12 : 4;
-        if (!stream->readf(head, need)) return false;
+        cByteReader magic(stream, need, 0);
+        if (!magic.read(head, need)) return false;
         if (std::memcmp(head, format == OPJ_CODEC_JP2 ? kJp2Signature : kJ2KStart, need) != 0) return false;
         if (!stream->set_fp(0)) return false;
         const long long size = stream->size();
         if (size <= 0) return false;
-        src_.stream = stream;
-        src_.pos = 0;
+        src_.in = cByteReader(stream, cByteReader::kStreamWindow, 0);
         src_.size = static_cast<unsigned long long>(size);
 
         codec_ = opj_create_decompress(format);

@@ -9,6 +9,7 @@
 // locals, so the jump skips no destructor.
 #include "picts/pictjpeg.h"
 
+#include "base/bytereader.h"
 #include "base/checked.h"
 #include "base/memio.h"
 
@@ -43,7 +44,8 @@ struct cJPEGParser::sState {
     jpeg_progress_mgr progress;
     std::jmp_buf jump;
     cFileIOTarget* stream = nullptr;
-    unsigned char buffer[kJpegInputPiece];
+    cByteReader in;                 // the stream's bytes, handed over in place
+    unsigned char buffer[2];        // the end marker made up when the data ends
     unsigned long long fed = 0;   // bytes handed to the library, fake end marker excluded
     bool endInserted = false;     // the stream ran out and a fake EOI was handed over
     bool created = false;
@@ -86,8 +88,9 @@ void initSource(j_decompress_ptr) {}
 
 boolean fillInput(j_decompress_ptr cinfo) {
     sState* st = stateOf(reinterpret_cast<j_common_ptr>(cinfo));
-    const unsigned int got = st->stream ? st->stream->read(st->buffer, kJpegInputPiece) : 0;
-    if (!cFileIOTarget::transferred(got, kJpegInputPiece) || got == 0) {
+    const unsigned char* piece = nullptr;
+    const std::size_t got = st->in.viewSome(piece, kJpegInputPiece);
+    if (got == 0) {
         // The data ended early: hand the library an end marker so that it
         // stops, and remember that the picture is incomplete.
         st->endInserted = true;
@@ -98,7 +101,7 @@ boolean fillInput(j_decompress_ptr cinfo) {
         return TRUE;
     }
     st->fed += got;
-    st->src.next_input_byte = st->buffer;
+    st->src.next_input_byte = piece;
     st->src.bytes_in_buffer = got;
     return TRUE;
 }
@@ -168,6 +171,7 @@ bool cJPEGParser::readHeader(cFileIOTarget* stream) {
     }
     sState* st = st_.get();
     st->stream = stream;
+    st->in = cByteReader(stream, kJpegInputPiece, 0);
     st->cinfo.err = jpeg_std_error(&st->jerr);
     st->jerr.error_exit = errorExit;
     st->jerr.emit_message = emitMessage;
@@ -192,11 +196,7 @@ bool cJPEGParser::readHeader(cFileIOTarget* stream) {
     if (jpeg_read_header(&st->cinfo, TRUE) != JPEG_HEADER_OK) return false;
     for (jpeg_saved_marker_ptr m = st->cinfo.marker_list; m; m = m->next) {
         if (m->marker != JPEG_APP0 + 1 || m->data_length <= 6 || std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
-        try {
-            exif_.set(m->data_length - 6);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!cPictBase::sizeBuffer(exif_, m->data_length - 6)) return false;
         std::memcpy(exif_.data(), m->data + 6, m->data_length - 6);
         break;
     }
@@ -229,11 +229,7 @@ bool cJPEGParser::start() {
     sState* st = st_.get();
     if (!st || !st->created || st->started) return false;
     if (cmyk_) {
-        try {
-            st->cmykRow.set(width_ * 4);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!cPictBase::sizeBuffer(st->cmykRow, width_ * 4)) return false;
     }
     // Rows the data cannot reach would be refused at the first made-up one;
     // a picture the whole stream cannot describe is refused before the
@@ -295,8 +291,9 @@ bool cPictJPEG::validFor(cFileIOTarget* stream, sPictInfo* info) {
     // The start-of-image marker and the start of the next marker; anything
     // else is left to the library's header reader.
     unsigned char magic[3];
-    if (!stream || !stream->readf(magic, 3) || magic[0] != 0xFF || magic[1] != 0xD8 || magic[2] != 0xFF)
-        return false;
+    if (!stream) return false;
+    cByteReader head(stream, sizeof magic, 0);
+    if (!head.read(magic, 3) || magic[0] != 0xFF || magic[1] != 0xD8 || magic[2] != 0xFF) return false;
     if (!stream->set_fp(0)) return false;
     cJPEGParser parser;
     if (!parser.readHeader(stream)) return false;
@@ -321,9 +318,7 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
     bool ok = true;
     if (startExtRender()) {
         _typebuf<unsigned int> row;
-        try {
-            row.set(w);
-        } catch (const std::bad_alloc&) {
+        if (!sizeBuffer(row, w)) {
             endExtRender();
             close();
             return false;
@@ -459,13 +454,8 @@ public:
     }
 
 private:
-    unsigned u16(std::size_t at) const {
-        return big_ ? (data_[at] << 8 | data_[at + 1]) : (data_[at] | data_[at + 1] << 8);
-    }
-    std::uint32_t u32(std::size_t at) const {
-        const std::uint32_t b0 = data_[at], b1 = data_[at + 1], b2 = data_[at + 2], b3 = data_[at + 3];
-        return big_ ? (b0 << 24 | b1 << 16 | b2 << 8 | b3) : (b3 << 24 | b2 << 16 | b1 << 8 | b0);
-    }
+    unsigned u16(std::size_t at) const { return cByteReader::u16(data_ + at, big_); }
+    std::uint32_t u32(std::size_t at) const { return cByteReader::u32(data_ + at, big_); }
 
     const unsigned char* data_;
     std::size_t size_;

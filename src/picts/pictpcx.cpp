@@ -1,33 +1,30 @@
 // PCX decoding.
 #include "picts/pictpcx.h"
 
-#include "picts/pictreadahead.h"
+#include "base/bytereader.h"
+#include "base/checked.h"
 
 #include <cstring>
 #include <new>
-
-namespace {
-inline unsigned int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
-}  // namespace
 
 bool cPictPCX::validFor(cFileIOTarget* stream, sPictInfo* info) {
     cPictPCX probe;
     return probe.isPicture(stream, info);
 }
 
-bool cPictPCX::loadHeader(cFileIOTarget* s) {
+bool cPictPCX::loadHeader(cByteReader& in) {
     std::memset(header_, 0, sizeof header_);
     // The last header byte is padding and may be missing from the probe's view.
-    if (!s || !s->readf(header_, kHeaderBytes - 1)) return false;
+    if (!in.read(header_, kHeaderBytes - 1)) return false;
     const unsigned char* h = header_;
     if (h[0] != 10 || h[1] != 5 || h[2] != 1 || h[3] != 8) return false;
-    if (le16(h + 4) || le16(h + 6)) return false;
+    if (cByteReader::u16le(h + 4) || cByteReader::u16le(h + 6)) return false;
     // Xmax and Ymax are the last column and row: 0 is a picture one pixel
     // wide or high, as writers produce for such pictures.
-    const unsigned int xmax = le16(h + 8), ymax = le16(h + 10);
-    if (!le16(h + 12) || !le16(h + 14)) return false;
+    const unsigned int xmax = cByteReader::u16le(h + 8), ymax = cByteReader::u16le(h + 10);
+    if (!cByteReader::u16le(h + 12) || !cByteReader::u16le(h + 14)) return false;
     if (h[64] != 0 || (h[65] != 1 && h[65] != 3)) return false;
-    const unsigned int bpl = le16(h + 66);
+    const unsigned int bpl = cByteReader::u16le(h + 66);
     if (!bpl || bpl < xmax + 1) return false;
     if ((h[68] & 0xFF) != 1 && (h[68] & 0xFF) != 2) return false;
     planes_ = h[65];
@@ -38,7 +35,9 @@ bool cPictPCX::loadHeader(cFileIOTarget* s) {
 }
 
 bool cPictPCX::isPicture(cFileIOTarget* stream, sPictInfo* info) {
-    if (!loadHeader(stream)) return false;
+    if (!stream) return false;
+    cByteReader in(stream, kHeaderBytes - 1, 0);
+    if (!loadHeader(in)) return false;
     if (info) {
         info->width = width_;
         info->height = height_;
@@ -48,21 +47,17 @@ bool cPictPCX::isPicture(cFileIOTarget* stream, sPictInfo* info) {
     return true;
 }
 
-bool cPictPCX::loadPalette(cFileIOTarget* s) {
-    try {
-        palette_.set(256);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+bool cPictPCX::loadPalette(cByteReader& in) {
+    if (!sizeBuffer(palette_, 256)) return false;
     unsigned char rgb[768];
     // A file too short to hold image data and the trailer has none: the
     // header palette stands.
-    const long long size = s->size();
-    if (size >= static_cast<long long>(kHeaderBytes + kTrailerBytes) && s->set_fp(static_cast<unsigned long long>(size) - kTrailerBytes)) {
+    const long long size = in.sourceSize();
+    if (size >= static_cast<long long>(kHeaderBytes + kTrailerBytes) && in.seek(static_cast<std::size_t>(size) - kTrailerBytes)) {
         unsigned char mark = 0;
-        if (!s->readf(&mark, 1)) return false;
+        if (!in.byte(mark)) return false;
         if (mark == 12) {
-            if (!s->readf(rgb, 768)) return false;
+            if (!in.read(rgb, 768)) return false;
             for (int i = 0; i < 256; ++i)
                 palette_.data()[i] = 0xFF000000u | static_cast<unsigned int>(rgb[3 * i]) << 16 |
                                      static_cast<unsigned int>(rgb[3 * i + 1]) << 8 | rgb[3 * i + 2];
@@ -84,34 +79,31 @@ bool cPictPCX::decode(cFileIOTarget* s) {
     close();
     palette_.set(0);
     paletteCount_ = 0;
-    if (!loadHeader(s)) return false;
+    if (!s) return false;
+    cByteReader in(s, cByteReader::kStreamWindow, 0);
+    if (!loadHeader(in)) return false;
     const long long w = width_, h = height_;
     width_ = height_ = 0;
     if (!checkPixelCount(w, h)) return false;
-    if (planes_ == 1 && !loadPalette(s)) return false;
-    if (!s->set_fp(kHeaderBytes)) return false;
+    if (planes_ == 1 && !loadPalette(in)) return false;
+    if (!in.seek(kHeaderBytes)) return false;
 
     const long long lineBytes = static_cast<long long>(planes_) * bytesPerLine_;
     // Rows the stream cannot hold are refused before the picture is
     // allocated: a run of two bytes gives at most 63 values, a lone byte one.
-    const long long size = s->size();
+    const long long size = in.sourceSize();
     const long long leastPerRow = lineBytes / 63 * 2 + (lineBytes % 63 ? 1 : 0);
-    if (size > 0 && h * leastPerRow > size) return false;
+    long long least = 0;
+    if (!checked_mul(h, leastPerRow, least) || (size > 0 && least > size)) return false;
     _typebuf<unsigned char> values;
     _typebuf<unsigned int> line;
-    try {
-        values.set(lineBytes);
-        line.set(w);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    if (!sizeBuffer(values, lineBytes) || !sizeBuffer(line, w)) return false;
     width_ = w;
     height_ = h;
     is16Bpp_ = false;
     const bool ext = startExtRender();
     if (!ext && !allocPixels8(w, h)) return false;
 
-    cPictReadAhead in(s, kHeaderBytes);
     bool ok = true;
     for (long long r = 0; r < h && ok; ++r) {
         // One row: every plane's line in turn, runs crossing from one plane

@@ -3,6 +3,7 @@
 // planes of red, green and blue.
 #pragma once
 
+#include "base/bytereader.h"
 #include "picts/pictbase.h"
 
 class cPictPCX : public cPictBase {
@@ -24,8 +25,8 @@ public:
 protected:
     // Reads and checks the header from the stream's position; sets width,
     // height, planes and bytes per line.
-    bool loadHeader(cFileIOTarget* stream);
-    bool loadPalette(cFileIOTarget* stream);
+    bool loadHeader(cByteReader& in);
+    bool loadPalette(cByteReader& in);
 
     _typebuf<unsigned int> palette_;
     unsigned int paletteCount_ = 0;

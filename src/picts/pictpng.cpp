@@ -2,6 +2,7 @@
 // inflation, the five filters, Adam7 and sample conversion.
 #include "picts/pictpng.h"
 
+#include "base/bytereader.h"
 #include "base/checked.h"
 #include "base/checksum.h"
 
@@ -20,23 +21,8 @@ constexpr long long kInflateBatch = 256 * 1024;
 
 const unsigned char kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
-inline unsigned int be32(const unsigned char* p) {
-    return static_cast<unsigned int>(p[0]) << 24 | static_cast<unsigned int>(p[1]) << 16 |
-           static_cast<unsigned int>(p[2]) << 8 | p[3];
-}
-
 inline bool isType(const unsigned char* t, const char* name) { return std::memcmp(t, name, 4) == 0; }
 
-template <typename T>
-bool sizeBuf(_typebuf<T>& b, long long n) {
-    if (b.count() == n && b.data()) return true;
-    try {
-        b.set(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return b.count() == n;
-}
 
 // Paeth predictor of the PNG filter rules.
 inline unsigned char paeth(int a, int b, int c) {
@@ -160,9 +146,8 @@ bool cPictPNG::chkProcessTransparency(const unsigned char* data, unsigned int le
             return true;
         case 2: {
             if (length != 6) return false;
-            const unsigned int r = static_cast<unsigned int>(data[0]) << 8 | data[1];
-            const unsigned int g = static_cast<unsigned int>(data[2]) << 8 | data[3];
-            const unsigned int b = static_cast<unsigned int>(data[4]) << 8 | data[5];
+            const unsigned int r = cByteReader::u16be(data), g = cByteReader::u16be(data + 2),
+                               b = cByteReader::u16be(data + 4);
             if (d == 16) {
                 key16_ = static_cast<unsigned long long>(r) << 32 | static_cast<unsigned long long>(g) << 16 | b;
             } else {
@@ -175,7 +160,7 @@ bool cPictPNG::chkProcessTransparency(const unsigned char* data, unsigned int le
         }
         case 0: {
             if (length != 2) return false;
-            const unsigned int grey = static_cast<unsigned int>(data[0]) << 8 | data[1];
+            const unsigned int grey = cByteReader::u16be(data);
             if (d == 16) {
                 key16_ = static_cast<unsigned long long>(grey) * 0x000100010001ULL;
             } else {
@@ -212,16 +197,18 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
     inflater_.init();
     if (!inflater_.reset()) return false;
 
-    unsigned char sig[8];
-    if (!stream->readf(sig, 8) || std::memcmp(sig, kSignature, 8) != 0) return false;
+    // A probe reads the signature and IHDR only: its read-ahead is no longer.
+    cByteReader in(stream, probeOnly_ ? 8 + 25 : cByteReader::kStreamWindow, 0);
+    const unsigned char* sig = nullptr;
+    if (!in.view(sig, 8) || std::memcmp(sig, kSignature, 8) != 0) return false;
     consumed_ = 8;
 
     _typebuf<unsigned char> data;
     bool ok = false;
     for (;;) {
         unsigned char head[8];
-        if (!stream->readf(head, 8)) break;
-        const unsigned int length = be32(head);
+        if (!in.read(head, 8)) break;
+        const unsigned int length = cByteReader::u32be(head);
         const unsigned char* type = head + 4;
         // Lengths are 31-bit numbers.
         if (length > 0x7FFFFFFFu) break;
@@ -238,20 +225,21 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
             if (idatEnded_ || length == 0) break;
             if (!seenIdat_) {
                 seenIdat_ = true;
-                const long long size = stream->size();
+                const long long size = in.sourceSize();
                 inputLeft_ = size >= 0 && static_cast<unsigned long long>(size) >= consumed_ ? size - consumed_ : -1;
                 if (!probeOnly_ && !beginPixels()) break;
             }
-            if (!sizeBuf(data, std::min<long long>(length, kPngIdatPiece))) break;
+            // Inflated in pieces where they lie in the read-ahead.
             unsigned int left = length;
             while (left && !failed) {
                 const unsigned int n = std::min<unsigned int>(left, kPngIdatPiece);
-                if (!stream->readf(data.data(), n)) {
+                const unsigned char* piece = nullptr;
+                if (!in.view(piece, n)) {
                     failed = true;
                     break;
                 }
-                reg = qor_checksum::crc32Update(reg, data.data(), n);
-                if (!rowsDone_ && !probeOnly_ && !inflatePiece(data.data(), n)) failed = true;
+                reg = qor_checksum::crc32Update(reg, piece, n);
+                if (!rowsDone_ && !probeOnly_ && !inflatePiece(piece, n)) failed = true;
                 left -= n;
             }
             if (failed) break;
@@ -262,28 +250,28 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
                 // Only ancillary chunks may be this long; they are checked
                 // and skipped without holding them.
                 if (critical) break;
-                if (!sizeBuf(data, kPngIdatPiece)) break;
                 unsigned int left = length;
                 while (left) {
                     const unsigned int n = std::min<unsigned int>(left, kPngIdatPiece);
-                    if (!stream->readf(data.data(), n)) {
+                    const unsigned char* piece = nullptr;
+                    if (!in.view(piece, n)) {
                         failed = true;
                         break;
                     }
-                    reg = qor_checksum::crc32Update(reg, data.data(), n);
+                    reg = qor_checksum::crc32Update(reg, piece, n);
                     left -= n;
                 }
                 if (failed) break;
             } else {
-                if (!sizeBuf(data, std::max<long long>(length, 1))) break;
-                if (!stream->readf(data.data(), length)) break;
+                if (!sizeBuffer(data, std::max<long long>(length, 1))) break;
+                if (!in.read(data.data(), length)) break;
                 reg = qor_checksum::crc32Update(reg, data.data(), length);
             }
             const unsigned char* d = data.data();
             if (isIhdr) {
                 if (length < 13) break;
-                hdr_.width = be32(d);
-                hdr_.height = be32(d + 4);
+                hdr_.width = cByteReader::u32be(d);
+                hdr_.height = cByteReader::u32be(d + 4);
                 hdr_.depth = d[8];
                 hdr_.colorType = d[9];
                 hdr_.compression = d[10];
@@ -296,7 +284,7 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
                 const unsigned int entries = length / 3;
                 const unsigned int most = hdr_.depth >= 8 ? 256u : 1u << hdr_.depth;
                 if (entries > most) break;
-                if (!sizeBuf(palette_, 256)) break;
+                if (!sizeBuffer(palette_, 256)) break;
                 for (unsigned int i = 0; i < entries; ++i)
                     palette_[i] = 0xFF000000u | static_cast<unsigned int>(d[3 * i]) << 16 |
                                   static_cast<unsigned int>(d[3 * i + 1]) << 8 | d[3 * i + 2];
@@ -307,9 +295,8 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
                 if (length != 0) break;
             }
         }
-        unsigned char crc[4];
-        if (!stream->readf(crc, 4)) break;
-        if (be32(crc) != ~reg) break;
+        std::uint32_t crc = 0;
+        if (!in.read_u32be(crc) || crc != ~reg) break;
         consumed_ += static_cast<unsigned long long>(length) + 12;
         if (probeOnly_ && seenHeader_ && hdr_.width) {
             ok = true;
@@ -355,9 +342,9 @@ bool cPictPNG::beginPixels() {
     // steps and the rows are unfiltered where they land.
     const long long longest = scanlineBytes();
     const long long rows = std::max<long long>(2, kInflateBatch / longest);
-    cap_ = rows * longest;
-    if (!sizeBuf(curLine_, cap_ + kLineSlack) || !sizeBuf(prevLine_, longest + kLineSlack) ||
-        !sizeBuf(zeroLine_, longest + kLineSlack))
+    if (!checked_mul(rows, longest, cap_)) return false;
+    if (!sizeBuffer(curLine_, cap_ + kLineSlack) || !sizeBuffer(prevLine_, longest + kLineSlack) ||
+        !sizeBuffer(zeroLine_, longest + kLineSlack))
         return false;
     std::memset(zeroLine_.data(), 0, zeroLine_.bytes());
     fill_ = done_ = 0;
@@ -612,10 +599,10 @@ bool cPictPNG::processColorData(const unsigned char* s, int firstCol, int colSte
         if (!extActive_ && firstCol == 0 && colStep == 1) {
             out = pixels16_.data() + y * width_;
         } else {
-            if (!sizeBuf(tmp16_, n)) return false;
+            if (!sizeBuffer(tmp16_, n)) return false;
             out = tmp16_.data();
         }
-        auto w16 = [&](long long i) { return static_cast<unsigned long long>(s[2 * i] << 8 | s[2 * i + 1]); };
+        auto w16 = [&](long long i) { return static_cast<unsigned long long>(cByteReader::u16be(s + 2 * i)); };
         switch (ct) {
             case 0:
                 for (long long i = 0; i < n; ++i) {
@@ -646,7 +633,7 @@ bool cPictPNG::processColorData(const unsigned char* s, int firstCol, int colSte
     if (!extActive_ && firstCol == 0 && colStep == 1) {
         out = pixels8_.data() + y * width_;
     } else {
-        if (!sizeBuf(tmp8_, n)) return false;
+        if (!sizeBuffer(tmp8_, n)) return false;
         out = tmp8_.data();
     }
     switch (ct) {

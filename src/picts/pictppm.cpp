@@ -18,7 +18,10 @@ bool cPictPPM::validFor(cFileIOTarget* stream, sPictInfo* info) {
 }
 
 bool cPictPPM::isPicture(cFileIOTarget* stream, sPictInfo* info) {
-    if (!loadSkipHeader(stream)) return false;
+    if (!stream) return false;
+    // Headers are a few dozen bytes unless comments make them longer.
+    cByteReader in(stream, 64, 0);
+    if (!loadSkipHeader(in)) return false;
     if (info) {
         info->width = width_;
         info->height = height_;
@@ -27,17 +30,19 @@ bool cPictPPM::isPicture(cFileIOTarget* stream, sPictInfo* info) {
     return true;
 }
 
-bool cPictPPM::skipComment(cFileIOTarget* s) {
+bool cPictPPM::skipComment(cByteReader& s) {
     for (;;) {
-        char c = 0;
-        if (!s->readf(&c, 1)) return false;
+        unsigned char c = 0;
+        if (!s.byte(c)) return false;
         if (c == '\n' || c == '\r') return true;
     }
 }
 
-bool cPictPPM::skipSpaces(cFileIOTarget* s, char* c) {
+bool cPictPPM::skipSpaces(cByteReader& s, char* c) {
     for (;;) {
-        if (!s || !s->readf(c, 1)) return false;
+        unsigned char b = 0;
+        if (!s.byte(b)) return false;
+        *c = static_cast<char>(b);
         if (*c == '#') {
             if (!skipComment(s)) return false;
         } else if (!isBlank(*c)) {
@@ -46,7 +51,7 @@ bool cPictPPM::skipSpaces(cFileIOTarget* s, char* c) {
     }
 }
 
-bool cPictPPM::readNumber(cFileIOTarget* s, unsigned long long& value) {
+bool cPictPPM::readNumber(cByteReader& s, unsigned long long& value) {
     char c = 0;
     if (!skipSpaces(s, &c) || !isDigit(c)) return false;
     value = 0;
@@ -55,7 +60,9 @@ bool cPictPPM::readNumber(cFileIOTarget* s, unsigned long long& value) {
         // Ten digits fit 64 bits with room to spare.
         if (++digits > kMaxDigits) return false;
         value = value * 10 + static_cast<unsigned long long>(c - '0');
-        if (!s->readf(&c, 1)) return false;
+        unsigned char b = 0;
+        if (!s.byte(b)) return false;
+        c = static_cast<char>(b);
     }
     // One blank ends the number; a comment may end it too, and then the
     // comment's line end is that one blank.
@@ -63,10 +70,10 @@ bool cPictPPM::readNumber(cFileIOTarget* s, unsigned long long& value) {
     return isBlank(c);
 }
 
-bool cPictPPM::loadSkipHeader(cFileIOTarget* s) {
+bool cPictPPM::loadSkipHeader(cByteReader& s) {
     width_ = height_ = 0;
     char magic[2];
-    if (!s || !s->readf(magic, 2) || magic[0] != 'P' || (magic[1] != '4' && magic[1] != '5' && magic[1] != '6'))
+    if (!s.read(magic, 2) || magic[0] != 'P' || (magic[1] != '4' && magic[1] != '5' && magic[1] != '6'))
         return false;
     unsigned long long w = 0, h = 0, m = 2;
     if (!readNumber(s, w) || w == 0 || !readNumber(s, h) || h == 0) return false;
@@ -81,8 +88,10 @@ bool cPictPPM::loadSkipHeader(cFileIOTarget* s) {
     return true;
 }
 
-bool cPictPPM::decode(cFileIOTarget* s) {
+bool cPictPPM::decode(cFileIOTarget* stream) {
     close();
+    if (!stream) return false;
+    cByteReader s(stream, cByteReader::kStreamWindow, 0);
     if (!loadSkipHeader(s)) return false;
     const long long w = width_, h = height_;
     const bool wide = maxval_ >= 256;
@@ -98,22 +107,14 @@ bool cPictPPM::decode(cFileIOTarget* s) {
         return false;
     if (rowBytes > 0x7FFFFFFFLL) return false;
     // A raster the stream cannot hold is refused before anything is allocated.
-    const long long size = s->size();
+    const long long size = s.sourceSize();
     long long total = 0;
     if (size > 0 && (!checked_mul(rowBytes, h, total) || total > size)) return false;
 
     _typebuf<unsigned char> row;
     _typebuf<unsigned int> line8;
     _typebuf<unsigned long long> line16;
-    try {
-        row.set(rowBytes);
-        if (wide)
-            line16.set(w);
-        else
-            line8.set(w);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    if (!sizeBuffer(row, rowBytes) || !(wide ? sizeBuffer(line16, w) : sizeBuffer(line8, w))) return false;
     is16Bpp_ = wide;
     const bool ext = startExtRender();
     if (!ext && !(wide ? allocPixels16(w, h) : allocPixels8(w, h))) return false;
@@ -134,7 +135,7 @@ bool cPictPPM::decode(cFileIOTarget* s) {
     };
 
     for (long long r = 0; r < h; ++r) {
-        if (!s->readf(row.data(), static_cast<unsigned int>(rowBytes))) {
+        if (!s.read(row.data(), static_cast<std::size_t>(rowBytes))) {
             if (ext) endExtRender();
             return false;
         }
@@ -159,12 +160,12 @@ bool cPictPPM::decode(cFileIOTarget* s) {
             for (long long x = 0; x < w; ++x) {
                 unsigned long long r16, g16, b16;
                 if (format_ == '5') {
-                    r16 = g16 = b16 = scale16(static_cast<unsigned int>(p[0] << 8 | p[1]));
+                    r16 = g16 = b16 = scale16(cByteReader::u16be(p));
                     p += 2;
                 } else {
-                    r16 = scale16(static_cast<unsigned int>(p[0] << 8 | p[1]));
-                    g16 = scale16(static_cast<unsigned int>(p[2] << 8 | p[3]));
-                    b16 = scale16(static_cast<unsigned int>(p[4] << 8 | p[5]));
+                    r16 = scale16(cByteReader::u16be(p));
+                    g16 = scale16(cByteReader::u16be(p + 2));
+                    b16 = scale16(cByteReader::u16be(p + 4));
                     p += 6;
                 }
                 out[x] = 0xFFFF000000000000ULL | r16 << 32 | g16 << 16 | b16;

@@ -3,6 +3,7 @@
 // below 256) or 16 bits (maximum 256 to 65535).
 #pragma once
 
+#include "base/bytereader.h"
 #include "picts/pictbase.h"
 
 class cPictPPM : public cPictBase {
@@ -19,9 +20,9 @@ public:
 
     // Reads and checks the header, leaving the stream at the first raster
     // byte; sets width, height, format digit and maximum value.
-    bool loadSkipHeader(cFileIOTarget* stream);
+    bool loadSkipHeader(cByteReader& in);
     // Skips blanks and comments; c gets the first other byte (consumed).
-    bool skipSpaces(cFileIOTarget* stream, char* c);
+    bool skipSpaces(cByteReader& in, char* c);
 
     char format() const { return format_; }
     unsigned int maxValue() const { return maxval_; }
@@ -31,9 +32,9 @@ public:
 
 protected:
     // One header number: digits, then one blank or a comment.
-    bool readNumber(cFileIOTarget* stream, unsigned long long& value);
+    bool readNumber(cByteReader& in, unsigned long long& value);
     // Passes a comment whose '#' was read, up to and with its line end.
-    bool skipComment(cFileIOTarget* stream);
+    bool skipComment(cByteReader& in);
 
     char format_ = 0;
     unsigned int maxval_ = 0;

@@ -22,34 +22,18 @@ namespace {
 
 class cRawDataStream : public LibRaw_abstract_datastream {
 public:
-    explicit cRawDataStream(cFileIOTarget* s) : s_(s), size_(s ? s->size() : -1) {}
+    explicit cRawDataStream(cFileIOTarget* s)
+        : in_(s, cByteReader::kStreamWindow, 0), size_(s ? s->size() : -1), valid_(s != nullptr) {}
 
-    int valid() override { return s_ && size_ >= 0; }
+    int valid() override { return valid_ && size_ >= 0; }
 
+    // Long reads (whole strips of sensor data) go straight to the caller's
+    // memory; short ones come from the reader's window.
     int read(void* ptr, size_t sz, size_t nmemb) override {
         size_t want = 0;
-        if (!sz || !checked_mul(sz, nmemb, want)) return 0;
-        unsigned char* out = static_cast<unsigned char*>(ptr);
-        size_t got = 0;
-        while (got < want) {
-            // Long reads (whole strips of sensor data) go straight to the
-            // caller's memory once the window is used up.
-            if (want - got >= sizeof buf_ && !inWindow()) {
-                const unsigned int ask = static_cast<unsigned int>(std::min<size_t>(want - got, 1u << 30));
-                if (!s_->set_fp(static_cast<unsigned long long>(pos_))) break;
-                const unsigned int n = s_->read(out + got, ask);
-                if (!cFileIOTarget::transferred(n, ask) || n == 0) break;
-                got += n;
-                pos_ += n;
-                continue;
-            }
-            if (!fill()) break;
-            const size_t at = static_cast<size_t>(pos_ - bufStart_);
-            const size_t n = std::min(want - got, bufLen_ - at);
-            std::memcpy(out + got, buf_ + at, n);
-            got += n;
-            pos_ += static_cast<long long>(n);
-        }
+        if (!sz || !checked_mul(sz, nmemb, want) || !at()) return 0;
+        const size_t got = in_.readSome(ptr, want);
+        pos_ += static_cast<long long>(got);
         return static_cast<int>(got / sz);
     }
 
@@ -69,8 +53,10 @@ public:
     INT64 size() override { return size_; }
 
     int get_char() override {
-        if (!fill()) return -1;
-        return buf_[pos_++ - bufStart_];
+        unsigned char b = 0;
+        if (pos_ >= size_ || !at() || !in_.byte(b)) return -1;
+        ++pos_;
+        return b;
     }
 
     char* gets(char* str, int sz) override {
@@ -106,25 +92,19 @@ public:
     void* make_jas_stream() override { return nullptr; }
 
 private:
-    // Makes the byte at pos_ available in buf_; false at the end.
-    bool inWindow() const { return pos_ >= bufStart_ && pos_ < bufStart_ + static_cast<long long>(bufLen_); }
-
-    bool fill() {
-        if (inWindow()) return true;
-        if (pos_ >= size_ || !s_->set_fp(static_cast<unsigned long long>(pos_))) return false;
-        const unsigned int n = s_->read(buf_, sizeof buf_);
-        if (!cFileIOTarget::transferred(n, sizeof buf_) || n == 0) return false;
-        bufStart_ = pos_;
-        bufLen_ = n;
-        return true;
+    // The reader at pos_ (a move within its window costs no stream call; the
+    // first one places the stream, whoever moved it before).
+    bool at() {
+        if (placed_ && static_cast<unsigned long long>(in_.tell()) == static_cast<unsigned long long>(pos_)) return true;
+        placed_ = in_.seek(static_cast<std::size_t>(pos_));
+        return placed_;
     }
 
-    cFileIOTarget* s_;
+    cByteReader in_;
     long long size_;
+    bool valid_;
+    bool placed_ = false;
     long long pos_ = 0;
-    long long bufStart_ = 0;
-    size_t bufLen_ = 0;
-    unsigned char buf_[1 << 16];
 };
 
 // LibRaw reports damaged data and failed allocations through these; the
@@ -213,21 +193,18 @@ class cIfdReader {
 public:
     cIfdReader(cFileIOTarget* s, bool little) : s_(s), little_(little) {}
 
-    unsigned u16(const unsigned char* p) const { return little_ ? p[0] | p[1] << 8 : p[0] << 8 | p[1]; }
-    unsigned u32(const unsigned char* p) const {
-        return little_ ? static_cast<unsigned>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<unsigned>(p[3]) << 24
-                       : static_cast<unsigned>(p[0]) << 24 | static_cast<unsigned>(p[1] << 16 | p[2] << 8 | p[3]);
-    }
+    unsigned u16(const unsigned char* p) const { return cByteReader::u16(p, !little_); }
+    unsigned u32(const unsigned char* p) const { return cByteReader::u32(p, !little_); }
     // The first value of an entry of SHORT (3) or LONG (4) type.
     unsigned value(const unsigned char* e) const { return u16(e + 2) == 3 ? u16(e + 8) : u32(e + 8); }
 
     bool walk(unsigned offset, int depth, cPictRawBase::sHeader& h) {
         unsigned char cnt[2];
-        if (!offset || !s_->set_fp(offset) || !s_->readf(cnt, 2)) return false;
+        if (!offset || !cByteReader::readAt(s_, offset, cnt, 2)) return false;
         const unsigned n = u16(cnt);
         if (n == 0 || n > kMaxRawIfdEntries) return false;
         std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
-        if (!entries || !s_->readf(entries.get(), n * 12)) return false;
+        if (!entries || !cByteReader::readAt(s_, offset + 2ULL, entries.get(), n * 12)) return false;
         long long w = 0, ht = 0;
         bool cfa = false;
         static constexpr unsigned kMaxSubs = 4;
@@ -251,7 +228,7 @@ public:
                     } else if (count > 1 && nsubs < kMaxSubs) {
                         unsigned char offs[4 * kMaxSubs];
                         const unsigned take = std::min(count, kMaxSubs - nsubs);
-                        if (s_->set_fp(u32(e + 8)) && s_->readf(offs, take * 4))
+                        if (cByteReader::readAt(s_, u32(e + 8), offs, take * 4))
                             for (unsigned k = 0; k < take; ++k) subs[nsubs++] = u32(offs + 4 * k);
                     }
                     break;
@@ -276,7 +253,7 @@ private:
         const unsigned n = std::min<unsigned>(count, sizeof h.make - 1);
         if (count <= 4) {
             std::memcpy(h.make, e + 8, n);
-        } else if (!s_->set_fp(u32(e + 8)) || !s_->readf(h.make, n)) {
+        } else if (!cByteReader::readAt(s_, u32(e + 8), h.make, n)) {
             h.make[0] = 0;
             return;
         }
@@ -294,8 +271,8 @@ private:
 bool cPictRawBase::readHeader(cFileIOTarget* stream, sHeader& h) {
     h = sHeader();
     if (!stream || !stream->set_fp(0)) return false;
-    const unsigned int n = stream->read(h.head, sizeof h.head);
-    if (!cFileIOTarget::transferred(n, sizeof h.head) || n < 8) return false;
+    cByteReader in(stream, sizeof h.head, 0);
+    if (in.readSome(h.head, sizeof h.head) < 8) return false;
     const bool little = h.head[0] == 'I' && h.head[1] == 'I';
     const bool big = h.head[0] == 'M' && h.head[1] == 'M';
     if (little || big) {
@@ -356,7 +333,7 @@ bool cPictRawBase::probe(cFileIOTarget* stream, sPictInfo* info, int type) {
         // LibRaw may not take Sigma files; their header still tells the
         // size: columns and rows after the version, id and mark bits.
         unsigned char x[8];
-        if (stream->set_fp(28) && stream->readf(x, 8)) {
+        if (cByteReader::readAt(stream, 28, x, 8)) {
             cByteReader r(x, 8);
             std::uint32_t cols = 0, rows = 0;
             r.read_u32le(cols);

@@ -127,10 +127,7 @@ bool cPictBase::startExtRender() {
     // painted anyway.
     scaledW_ = std::min(scaledW_, tw);
     scaledH_ = std::min(scaledH_, th);
-    try {
-        accum_.set(scaledW_ * scaledH_);
-        weights_.set(scaledW_ * scaledH_);
-    } catch (const std::bad_alloc&) {
+    if (!sizeBuffer(accum_, scaledW_ * scaledH_) || !sizeBuffer(weights_, scaledW_ * scaledH_)) {
         accum_.set(0);
         weights_.set(0);
         ext_ = nullptr;
@@ -637,18 +634,23 @@ bool cPictBase::toExtTarget(sExtPictDef* t) {
 // Previews
 
 bool cPictBase::fitSize(long long w, long long h, long long maxW, long long maxH, long long& fw, long long& fh) {
-    if (w <= 0 || h <= 0 || maxW <= 0 || maxH <= 0) return false;
-    const double s = std::min(std::min(static_cast<double>(maxW) / static_cast<double>(w),
-                                       static_cast<double>(maxH) / static_cast<double>(h)),
-                              1.0);
-    fw = static_cast<long long>(static_cast<double>(w) * s + 0.5);
-    fh = static_cast<long long>(static_cast<double>(h) * s + 0.5);
-    return fw > 0 && fh > 0;
+    if (w <= 0 || h <= 0) return false;
+    double s = 1.0;
+    if (maxW > 0) s = std::min(s, static_cast<double>(maxW) / static_cast<double>(w));
+    if (maxH > 0) s = std::min(s, static_cast<double>(maxH) / static_cast<double>(h));
+    if (s >= 1.0) {
+        fw = w;
+        fh = h;
+        return true;
+    }
+    fw = std::max(1LL, static_cast<long long>(static_cast<double>(w) * s + 0.5));
+    fh = std::max(1LL, static_cast<long long>(static_cast<double>(h) * s + 0.5));
+    return true;
 }
 
 int cPictBase::getPreviewFor(cPictBase* pict, sPictInfo& info, cFileIOTarget* stream, cPictDummy& dst, long long maxW,
                              long long maxH, bool allowDecode, unsigned int background) {
-    if (!pict || !stream) return frBadArgument;
+    if (!pict || !stream || maxW <= 0 || maxH <= 0) return frBadArgument;
     long long pw = 0, ph = 0;
     if (!fitSize(info.width, info.height, maxW, maxH, pw, ph)) return frBadArgument;
     if (info.hasPreview) {
@@ -686,7 +688,7 @@ int cPictBase::getPreviewFor(cPictBase* pict, sPictInfo& info, cFileIOTarget* st
 
 bool cPictBase::imgToPreview(cPictBase& pict, cPictDummy& dst, long long maxW, long long maxH,
                              unsigned int background) {
-    if (pict.width() <= 0 || pict.height() <= 0 || !pict.raw8Bpp()) return false;
+    if (pict.width() <= 0 || pict.height() <= 0 || !pict.raw8Bpp() || maxW <= 0 || maxH <= 0) return false;
     if (pict.width() <= maxW && pict.height() <= maxH) {
         pict.moveTo(dst);
         return true;

@@ -1,7 +1,8 @@
 // TGA decoding.
 #include "picts/picttga.h"
 
-#include "picts/pictreadahead.h"
+#include "base/bytereader.h"
+#include "base/checked.h"
 
 #include <cstring>
 #include <new>
@@ -9,8 +10,6 @@
 namespace {
 
 enum : unsigned char { kMapped = 1, kTrue = 2, kGrey = 3, kRleMapped = 9, kRleTrue = 10, kRleGrey = 11 };
-
-inline unsigned int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
 
 // A 5-bit component scaled by 8.2258, truncated: 31 gives 254.
 struct sFiveBit {
@@ -37,19 +36,19 @@ bool cPictTGA::validFor(cFileIOTarget* stream, sPictInfo* info) {
     return probe.isPicture(stream, info);
 }
 
-bool cPictTGA::readHeader(cFileIOTarget* s) {
-    unsigned char h[18];
-    if (!s || !s->readf(h, 18)) return false;
+bool cPictTGA::readHeader(cByteReader& in) {
+    const unsigned char* h = nullptr;
+    if (!in.view(h, 18)) return false;
     hdr_.idLength = h[0];
     hdr_.mapType = h[1];
     hdr_.imageType = h[2];
-    hdr_.mapFirst = static_cast<unsigned short>(le16(h + 3));
-    hdr_.mapLength = static_cast<unsigned short>(le16(h + 5));
+    hdr_.mapFirst = static_cast<unsigned short>(cByteReader::u16le(h + 3));
+    hdr_.mapLength = static_cast<unsigned short>(cByteReader::u16le(h + 5));
     hdr_.mapEntryBits = h[7];
-    hdr_.xOrigin = static_cast<unsigned short>(le16(h + 8));
-    hdr_.yOrigin = static_cast<unsigned short>(le16(h + 10));
-    hdr_.width = static_cast<unsigned short>(le16(h + 12));
-    hdr_.height = static_cast<unsigned short>(le16(h + 14));
+    hdr_.xOrigin = static_cast<unsigned short>(cByteReader::u16le(h + 8));
+    hdr_.yOrigin = static_cast<unsigned short>(cByteReader::u16le(h + 10));
+    hdr_.width = static_cast<unsigned short>(cByteReader::u16le(h + 12));
+    hdr_.height = static_cast<unsigned short>(cByteReader::u16le(h + 14));
     hdr_.depth = h[16];
     hdr_.descriptor = h[17];
     return true;
@@ -70,7 +69,9 @@ bool cPictTGA::headerAcceptable() const {
 }
 
 bool cPictTGA::isPicture(cFileIOTarget* stream, sPictInfo* info) {
-    if (!readHeader(stream) || !headerAcceptable()) return false;
+    if (!stream) return false;
+    cByteReader in(stream, 18, 0);
+    if (!readHeader(in) || !headerAcceptable()) return false;
     if (info) {
         info->width = hdr_.width;
         info->height = hdr_.height;
@@ -79,24 +80,20 @@ bool cPictTGA::isPicture(cFileIOTarget* stream, sPictInfo* info) {
     return true;
 }
 
-bool cPictTGA::loadPalette(cFileIOTarget* s) {
+bool cPictTGA::loadPalette(cByteReader& in) {
     const unsigned int bits = hdr_.mapEntryBits;
     if (bits != 16 && bits != 24 && bits != 32) return false;
     const unsigned int each = bits / 8, n = hdr_.mapLength;
     _typebuf<unsigned char> raw;
-    try {
-        raw.set(static_cast<long long>(each) * n);
-        palette_.set(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (!s->readf(raw.data(), each * n)) return false;
+    long long bytes = 0;
+    if (!checked_mul(each, n, bytes) || !sizeBuffer(raw, bytes) || !sizeBuffer(palette_, n)) return false;
+    if (!in.read(raw.data(), static_cast<std::size_t>(bytes))) return false;
     bool anyAlpha = false;
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char* p = raw.data() + i * each;
         unsigned int px;
         if (bits == 16)
-            px = from16(le16(p));
+            px = from16(cByteReader::u16le(p));
         else if (bits == 24)
             px = 0xFF000000u | static_cast<unsigned int>(p[2]) << 16 | static_cast<unsigned int>(p[1]) << 8 | p[0];
         else
@@ -123,7 +120,7 @@ inline bool cPictTGA::convert(const unsigned char* v, unsigned int& px) const {
                 px = palette_.data()[i];
             }
             return true;
-        case 16: px = from16(le16(v)); return true;
+        case 16: px = from16(cByteReader::u16le(v)); return true;
         case 24:
             px = 0xFF000000u | static_cast<unsigned int>(v[2]) << 16 | static_cast<unsigned int>(v[1]) << 8 | v[0];
             return true;
@@ -146,29 +143,28 @@ void cPictTGA::putRow(long long fileRow) {
     }
 }
 
-bool cPictTGA::decodePlain(cFileIOTarget* s) {
+bool cPictTGA::decodePlain(cByteReader& in) {
     const unsigned int bpp = hdr_.depth / 8u;
     const long long w = width_;
     _typebuf<unsigned char> row;
-    try {
-        row.set(w * bpp);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    long long rowBytes = 0;
+    if (!checked_mul(w, bpp, rowBytes) || !sizeBuffer(row, rowBytes)) return false;
     for (long long r = 0; r < height_; ++r) {
-        if (!s->readf(row.data(), static_cast<unsigned int>(w * bpp))) return false;
+        // Rows that fit the read-ahead are converted where they lie.
+        const unsigned char* src = row.data();
+        if (!(in.view(src, static_cast<std::size_t>(rowBytes)) || in.read(row.data(), static_cast<std::size_t>(rowBytes))))
+            return false;
         unsigned int* out = line_.data();
         for (long long x = 0; x < w; ++x)
-            if (!convert(row.data() + x * bpp, out[x])) return false;
+            if (!convert(src + x * bpp, out[x])) return false;
         putRow(r);
     }
     return true;
 }
 
-bool cPictTGA::decodeRle(cFileIOTarget* s) {
+bool cPictTGA::decodeRle(cByteReader& in) {
     const unsigned int bpp = hdr_.depth / 8u;
     const long long w = width_, h = height_;
-    cPictReadAhead in(s);
     long long r = 0, x = 0;
     unsigned char v[4];
     unsigned int px = 0;
@@ -198,13 +194,14 @@ bool cPictTGA::decode(cFileIOTarget* s) {
     close();
     extActive_ = anyAlpha_ = false;
     palette_.set(0);
-    if (!readHeader(s)) return false;
+    if (!s) return false;
+    cByteReader in(s, cByteReader::kStreamWindow, 0);
+    if (!readHeader(in)) return false;
     if (hdr_.descriptor > 63 || !headerAcceptable()) return false;
     const unsigned char t = hdr_.imageType;
     if ((isMapped(t) || isGrey(t)) != (hdr_.depth == 8)) return false;
-    unsigned char id[255];
-    if (!s->readf(id, hdr_.idLength)) return false;
-    if (isMapped(t) && !loadPalette(s)) return false;
+    if (!in.skip(hdr_.idLength)) return false;
+    if (isMapped(t) && !loadPalette(in)) return false;
     long long pixels = 0;
     if (!checkPixelCount(hdr_.width, hdr_.height, &pixels)) return false;
     // Pixel data the stream cannot hold is refused before the picture is
@@ -213,20 +210,17 @@ bool cPictTGA::decode(cFileIOTarget* s) {
     const long long size = s->size();
     const long long bpp = hdr_.depth / 8;
     const bool plain = t == kMapped || t == kTrue || t == kGrey;
-    const long long least = plain ? pixels * bpp : (pixels + 127) / 128 * (1 + bpp);
+    long long least = 0;
+    if (!(plain ? checked_mul(pixels, bpp, least) : checked_mul((pixels + 127) / 128, 1 + bpp, least))) return false;
     if (size > 0 && least > size) return false;
 
     width_ = hdr_.width;
     height_ = hdr_.height;
     is16Bpp_ = false;
-    try {
-        line_.set(width_);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    if (!sizeBuffer(line_, width_)) return false;
     extActive_ = startExtRender();
     if (!extActive_ && !allocPixels8(hdr_.width, hdr_.height)) return false;
-    const bool ok = plain ? decodePlain(s) : decodeRle(s);
+    const bool ok = plain ? decodePlain(in) : decodeRle(in);
     if (ok && hdr_.depth == 32 && !anyAlpha_) {
         // Writers that leave the alpha byte at 0 mean an opaque picture.
         if (extActive_) {

@@ -2,6 +2,7 @@
 // coded, stored bottom row first or top row first.
 #pragma once
 
+#include "base/bytereader.h"
 #include "picts/pictbase.h"
 
 class cPictTGA : public cPictBase {
@@ -26,15 +27,15 @@ public:
     };
 
 protected:
-    bool readHeader(cFileIOTarget* stream);
+    bool readHeader(cByteReader& in);
     // The probe's rules: type, colour-map fields, origin, size, depth.
     bool headerAcceptable() const;
-    bool loadPalette(cFileIOTarget* stream);
+    bool loadPalette(cByteReader& in);
     // A pixel value of depth/8 bytes into 0xAARRGGBB; false for a colour
     // index outside the colour map.
     bool convert(const unsigned char* v, unsigned int& px) const;
-    bool decodePlain(cFileIOTarget* stream);
-    bool decodeRle(cFileIOTarget* stream);
+    bool decodePlain(cByteReader& in);
+    bool decodeRle(cByteReader& in);
     // File row r done: it goes to its picture row.
     void putRow(long long fileRow);
 

@@ -3,6 +3,7 @@
 // own depth, or libtiff's RGBA reader).
 #include "picts/picttiff.h"
 
+#include "base/bytereader.h"
 #include "base/checked.h"
 
 #include <cstring>
@@ -17,26 +18,17 @@ namespace {
 // strip or tile of decoded samples.
 constexpr tmsize_t kMaxTiffSingleAlloc = 256 * 1024 * 1024;
 
+// The library reads and seeks through one reader over the stream.
 struct sClient {
     cFileIOTarget* stream = nullptr;
-    unsigned long long pos = 0;  // the stream interface cannot be asked where it is
+    cByteReader in;
     bool error = false;          // libtiff reported an error
 };
 
 tmsize_t clientRead(thandle_t h, void* buf, tmsize_t n) {
     sClient* c = static_cast<sClient*>(h);
-    tmsize_t done = 0;
-    unsigned char* out = static_cast<unsigned char*>(buf);
-    while (done < n) {
-        const tmsize_t left = n - done;
-        const unsigned int ask = left > 0x40000000 ? 0x40000000u : static_cast<unsigned int>(left);
-        const unsigned int got = c->stream->read(out + done, ask);
-        if (!cFileIOTarget::transferred(got, ask)) return done ? done : -1;
-        if (got == 0) break;
-        done += got;
-        c->pos += got;
-    }
-    return done;
+    if (n <= 0) return 0;
+    return static_cast<tmsize_t>(c->in.readSome(buf, static_cast<std::size_t>(n)));
 }
 
 tmsize_t clientWrite(thandle_t, void*, tmsize_t) { return -1; }
@@ -48,7 +40,7 @@ toff_t clientSeek(thandle_t h, toff_t off, int whence) {
     switch (whence) {
         case SEEK_SET: to = delta; break;
         case SEEK_CUR:
-            if (!checked_add(static_cast<long long>(c->pos), delta, to)) return static_cast<toff_t>(-1);
+            if (!checked_add(static_cast<long long>(c->in.tell()), delta, to)) return static_cast<toff_t>(-1);
             break;
         case SEEK_END: {
             const long long size = c->stream->size();
@@ -57,8 +49,7 @@ toff_t clientSeek(thandle_t h, toff_t off, int whence) {
         }
         default: return static_cast<toff_t>(-1);
     }
-    if (to < 0 || !c->stream->set_fp(static_cast<unsigned long long>(to))) return static_cast<toff_t>(-1);
-    c->pos = static_cast<unsigned long long>(to);
+    if (to < 0 || !c->in.seek(static_cast<std::size_t>(to))) return static_cast<toff_t>(-1);
     return static_cast<toff_t>(to);
 }
 
@@ -86,16 +77,6 @@ bool isTiffMagic(const unsigned char m[4]) {
     return false;
 }
 
-template <typename T>
-bool sizeBuf(_typebuf<T>& b, long long n) {
-    try {
-        b.set(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return b.count() == n;
-}
-
 }  // namespace
 
 struct cPictTIFF::sSession {
@@ -111,11 +92,11 @@ struct cPictTIFF::sSession {
     // a TIFF libtiff accepts or the picture is past the size cap.
     bool open(cFileIOTarget* stream) {
         unsigned char magic[4];
-        if (!stream || !stream->valid() || !stream->set_fp(0) || !stream->readf(magic, 4) || !isTiffMagic(magic))
+        if (!stream || !stream->valid() || !cByteReader::readAt(stream, 0, magic, 4) || !isTiffMagic(magic))
             return false;
         if (!stream->set_fp(0)) return false;
         client.stream = stream;
-        client.pos = 0;
+        client.in = cByteReader(stream, cByteReader::kStreamWindow, 0);
         TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
         if (!opts) return false;
         TIFFOpenOptionsSetMaxSingleMemAlloc(opts, kMaxTiffSingleAlloc);
@@ -293,7 +274,7 @@ bool cPictTIFF::decodeSamples(sSession& s) {
             need > tileSize)
             return false;
         _typebuf<unsigned char> tile;
-        if (!sizeBuf(tile, tileSize)) return false;
+        if (!sizeBuffer(tile, tileSize)) return false;
         for (long long ty = 0; ty < h; ty += th) {
             for (long long tx = 0; tx < w; tx += tw) {
                 const uint32_t index = TIFFComputeTile(s.tif, static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0, 0);
@@ -323,7 +304,7 @@ bool cPictTIFF::decodeSamples(sSession& s) {
     const tmsize_t stripSize = TIFFStripSize(s.tif);
     if (stripSize <= 0 || stripSize > kMaxTiffSingleAlloc || need > stripSize) return false;
     _typebuf<unsigned char> strip;
-    if (!sizeBuf(strip, stripSize)) return false;
+    if (!sizeBuffer(strip, stripSize)) return false;
     for (long long y = 0; y < h; y += rowsPerStrip) {
         const uint32_t index = TIFFComputeStrip(s.tif, static_cast<uint32_t>(y), 0);
         const tmsize_t got = TIFFReadEncodedStrip(s.tif, index, strip.data(), stripSize);

@@ -2,6 +2,9 @@
 // small tokenizer walks comments, the declaration and the quoted strings.
 #include "picts/pictxpm.h"
 
+#include "base/bytereader.h"
+#include "base/checked.h"
+
 #include "base/strutil.h"
 #include "base/textfile.h"
 #include "base/treelist.h"
@@ -73,8 +76,8 @@ bool cPictXPM::validFor(cFileIOTarget* stream, sPictInfo* info) {
 bool cPictXPM::isPicture(cFileIOTarget* stream, sPictInfo* info) {
     if (!stream) return false;
     char text[kProbeBytes + 1];
-    const unsigned int got = stream->read(text, kProbeBytes);
-    if (!cFileIOTarget::transferred(got, kProbeBytes)) return false;
+    cByteReader in(stream, kProbeBytes, 0);
+    const std::size_t got = in.readSome(text, kProbeBytes);
     text[got] = 0;
     const char* p = text;
     while (*p && isBlank(*p)) ++p;
@@ -165,7 +168,8 @@ bool cPictXPM::decode(cFileIOTarget* stream) {
                 if (!parseValues(str, w, h, ncolours, cpp) || !checkPixelCount(w, h)) return false;
                 // Rows are w x cpp characters long; a line cannot be longer
                 // than the whole text.
-                long long want = static_cast<long long>(w) * cpp + 4096;
+                long long want = 0;
+                if (!checked_mul(w, cpp, want) || !checked_add(want, 4096, want)) return false;
                 const long long size = stream->size();
                 if (size > 0 && want > size + 1) want = size + 1;
                 if (want > text.maxStrLen()) text.setMaxStrLen(want);
@@ -188,16 +192,13 @@ bool cPictXPM::decode(cFileIOTarget* stream) {
                     // Rows the text cannot hold are refused before the
                     // picture is allocated.
                     const long long size = stream->size();
-                    if (size > 0 && static_cast<long long>(w) * cpp * h > size) return false;
+                    long long textBytes = 0;
+                    if (!checked_mul(w, cpp, h, textBytes) || (size > 0 && textBytes > size)) return false;
                     width_ = w;
                     height_ = h;
                     is16Bpp_ = false;
                     ext = startExtRender();
-                    try {
-                        line.set(w);
-                    } catch (const std::bad_alloc&) {
-                        return finish(false);
-                    }
+                    if (!sizeBuffer(line, w)) return finish(false);
                     if (!ext && !allocPixels8(w, h)) return false;
                 }
                 const long long y = h - 1 - row;

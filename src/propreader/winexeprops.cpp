@@ -9,8 +9,7 @@
 #include "base/checked.h"
 #include "base/memio.h"
 #include "base/textenc.h"
-#include "picts/pictdib.h"
-#include "picts/pictpng.h"
+#include "picts/pictico.h"
 #include "propreader/fileprops.h"
 
 namespace {
@@ -93,11 +92,6 @@ struct sResWalk {
     bool types(unsigned int offset, cWinExeProps::tTypeMap& out) { return subdirs(offset, out, &sResWalk::names); }
 };
 
-unsigned int u32at(const unsigned char* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<unsigned int>(p[3]) << 24);
-}
-unsigned short u16at(const unsigned char* p) { return static_cast<unsigned short>(p[0] | (p[1] << 8)); }
-
 // A version block's text value: the last unit (its terminator) dropped, then
 // trailing zeros and spaces, but never the first unit.
 void storeText(const unsigned short* units, std::size_t n, const unsigned short* key,
@@ -120,28 +114,28 @@ struct cWinExeProps::sHeaders {
 bool cWinExeProps::readHeaders(cFileIOTarget* target, sHeaders& h) {
     if (!target) return false;
     unsigned char dos[64];
-    if (!target->readf(dos, sizeof dos) || u16at(dos) != 0x5A4D) return false;
-    const unsigned int pe = u32at(dos + 60);
+    if (!cByteReader::readAt(target, 0, dos, sizeof dos) || cByteReader::u16le(dos) != 0x5A4D) return false;
+    const unsigned int pe = cByteReader::u32le(dos + 60);
     if (pe < 64) return false;
-    unsigned char sig[4], file[20];
-    if (!target->set_fp(pe) || !target->readf(sig, 4) || u32at(sig) != kPeSignature) return false;
-    if (!target->readf(file, sizeof file)) return false;
-    const unsigned int sections = u16at(file + 2);
-    const unsigned int optSize = u16at(file + 16);
+    // The signature and the file header.
+    unsigned char file[24];
+    if (!cByteReader::readAt(target, pe, file, sizeof file) || cByteReader::u32le(file) != kPeSignature) return false;
+    const unsigned int sections = cByteReader::u16le(file + 4 + 2);
+    const unsigned int optSize = cByteReader::u16le(file + 4 + 16);
     if (!sections || !optSize) return false;
-    h.linkTime = u32at(file + 4);
+    h.linkTime = cByteReader::u32le(file + 4 + 4);
     _typebuf<unsigned char> table;
-    table.set(sections * 40u);
-    if (!target->set_fp(static_cast<unsigned long long>(pe) + 24 + optSize) || !target->readf(table.data(), sections * 40u))
+    if (!cPictBase::sizeBuffer(table, sections * 40LL) ||
+        !cByteReader::readAt(target, static_cast<unsigned long long>(pe) + 24 + optSize, table.data(), sections * 40u))
         return false;
     for (unsigned int i = 0; i < sections; ++i) {
         const unsigned char* s = table.data() + i * 40u;
         if (std::memcmp(s, ".rsrc\0\0\0", 8) != 0) continue;
         std::memcpy(h.rsrc.name, s, 8);
-        h.rsrc.virtualSize = u32at(s + 8);
-        h.rsrc.virtualAddress = u32at(s + 12);
-        h.rsrc.sizeOfRawData = u32at(s + 16);
-        h.rsrc.pointerToRawData = u32at(s + 20);
+        h.rsrc.virtualSize = cByteReader::u32le(s + 8);
+        h.rsrc.virtualAddress = cByteReader::u32le(s + 12);
+        h.rsrc.sizeOfRawData = cByteReader::u32le(s + 16);
+        h.rsrc.pointerToRawData = cByteReader::u32le(s + 20);
         return h.rsrc.sizeOfRawData != 0 && h.rsrc.pointerToRawData != 0;
     }
     return false;
@@ -183,10 +177,10 @@ bool cWinExeProps::loadStrProps(cFileIOTarget* target, tStringMap& out, int dept
     unsigned long long pos = 0;
     for (;;) {
         unsigned char head[6];
-        if (!target->set_fp(pos) || !target->readf(head, sizeof head)) return false;
-        const unsigned int length = u16at(head);
-        const unsigned int valueLength = u16at(head + 2);
-        const unsigned int type = u16at(head + 4);
+        if (!cByteReader::readAt(target, pos, head, sizeof head)) return false;
+        const unsigned int length = cByteReader::u16le(head);
+        const unsigned int valueLength = cByteReader::u16le(head + 2);
+        const unsigned int type = cByteReader::u16le(head + 4);
         if (length < 4 || length > remaining) return false;
         if (length == 4) {
             // A header without key: the next block starts 4 bytes on.
@@ -199,9 +193,9 @@ bool cWinExeProps::loadStrProps(cFileIOTarget* target, tStringMap& out, int dept
         // may end without its padding.
         unsigned int consumed = (length + 3u) & ~3u;
         if (consumed > remaining) consumed = remaining;
-        block.set(consumed + 2);
+        if (!cPictBase::sizeBuffer(block, consumed + 2LL)) return false;
         std::memcpy(block.data(), head, 6);
-        if (consumed > 6 && !target->readf(block.data() + 6, consumed - 6)) return false;
+        if (consumed > 6 && !cByteReader::readAt(target, pos + 6, block.data() + 6, consumed - 6)) return false;
         block.data()[consumed] = 0;
         block.data()[consumed + 1] = 0;
         // The key: UTF-16 from offset 6 up to its terminator, then padding to
@@ -213,8 +207,8 @@ bool cWinExeProps::loadStrProps(cFileIOTarget* target, tStringMap& out, int dept
         unsigned int valueAt = (at + 2 + 3u) & ~3u;
         if (valueAt >= length) return false;
         _typebuf<unsigned short> key;
-        key.set(keyUnits + 1);
-        for (unsigned int i = 0; i < keyUnits; ++i) key.data()[i] = u16at(b + 6 + 2 * i);
+        if (!cPictBase::sizeBuffer(key, keyUnits + 1LL)) return false;
+        for (unsigned int i = 0; i < keyUnits; ++i) key.data()[i] = cByteReader::u16le(b + 6 + 2 * i);
         key.data()[keyUnits] = 0;
 
         if (valueLength == 0) {
@@ -223,8 +217,8 @@ bool cWinExeProps::loadStrProps(cFileIOTarget* target, tStringMap& out, int dept
         } else if (type == 1) {
             const std::size_t units = (length - valueAt) / 2;
             _typebuf<unsigned short> text;
-            text.set(units + 1);
-            for (std::size_t i = 0; i < units; ++i) text.data()[i] = u16at(b + valueAt + 2 * i);
+            if (!cPictBase::sizeBuffer(text, static_cast<long long>(units) + 1)) return false;
+            for (std::size_t i = 0; i < units; ++i) text.data()[i] = cByteReader::u16le(b + valueAt + 2 * i);
             storeText(text.data(), units, key.data(), out);
         }
         pos += consumed;
@@ -257,9 +251,9 @@ void cWinExeProps::loadVersion(cFileIOTarget* target, const sHeaders& h, tTypeMa
     for (auto* item = list->head; item && !found; item = item->next) {
         unsigned char root[kVersionRootBytes];
         const unsigned int at = fileOffset(item->value.address, h.rsrc);
-        if (!target->set_fp(at) || !target->readf(root, sizeof root)) continue;
-        if (u32at(root + kFixedInfoAt) != kFixedInfoSignature) continue;
-        const unsigned int length = u16at(root), valueLength = u16at(root + 2);
+        if (!cByteReader::readAt(target, at, root, sizeof root)) continue;
+        if (cByteReader::u32le(root + kFixedInfoAt) != kFixedInfoSignature) continue;
+        const unsigned int length = cByteReader::u16le(root), valueLength = cByteReader::u16le(root + 2);
         // The children follow the fixed information; a root too short to hold
         // it would make their length wrap.
         if (length < kFixedInfoAt + valueLength) continue;
@@ -295,20 +289,9 @@ void cWinExeProps::loadIcon(cFileIOTarget* target, const sHeaders& h, tTypeMap& 
         const sResRef& ref = n->value.head->value;
         cFileIOSubRange window(target, fileOffset(ref.address, h.rsrc), ref.size);
         if (!window.valid()) continue;
-        cPictBase::sPictInfo info;
         sIconPick pick;
         pick.ref = &ref;
-        if (cPictPNG::validFor(&window, &info)) {
-            pick.png = true;
-            pick.w = info.width;
-            pick.h = info.height;
-        } else if (window.set_fp(0) && cPictDIB::validFor(&window, &info, false)) {
-            // The stored height covers the colour rows and the AND mask.
-            pick.w = info.width;
-            pick.h = info.height / 2;
-        } else {
-            continue;
-        }
+        if (!cPictICO::measureIconImage(&window, pick.w, pick.h, pick.png)) continue;
         const long long area = pick.w * pick.h;
         if (!largest.ref || area > largest.w * largest.h) largest = pick;
         // An icon fits when half of it stays below the limit.
@@ -320,38 +303,22 @@ void cWinExeProps::loadIcon(cFileIOTarget* target, const sHeaders& h, tTypeMap& 
     if (!icon.ref || icon.w <= 0 || icon.h <= 0) return;
 
     long long pw = icon.w, ph = icon.h;
-    if (lw >= 0 || lh >= 0) {
-        double s = 1.0;
-        if (lw > 0 && static_cast<double>(lw) / icon.w < s) s = static_cast<double>(lw) / icon.w;
-        if (lh > 0 && static_cast<double>(lh) / icon.h < s) s = static_cast<double>(lh) / icon.h;
-        pw = static_cast<long long>(icon.w * s + 0.5);
-        ph = static_cast<long long>(icon.h * s + 0.5);
-        if (pw < 1) pw = 1;
-        if (ph < 1) ph = 1;
-    }
+    cPictBase::fitSize(icon.w, icon.h, lw, lh, pw, ph);
     cPictDummy preview;
     if (!preview.create(pw, ph, 0)) return;
-    cPictPNG png;
-    cPictDIB dib;
-    cPictBase* decoder = &png;
-    if (!icon.png) {
-        dib.setUseAlphaBp(true);
-        dib.setForcedPalletteLoad(true);
-        decoder = &dib;
-    }
     cFileIOSubRange window(target, fileOffset(icon.ref->address, h.rsrc), icon.ref->size);
     bool ok = false;
     if (pw >= icon.w && ph >= icon.h) {
-        ok = window.set_fp(0) && decoder->decode(&window) && decoder->raw8Bpp();
-        if (ok) decoder->moveTo(preview);
+        ok = cPictICO::decodeIconImage(&window, preview) && preview.raw8Bpp();
     } else {
         cPictBase::sExtPictDef def(&preview);
         def.background = 0xFFFFFFFF;
         def.scale = 1.0;
         def.mode = cPictBase::sExtPictDef::mFit;
-        ok = window.set_fp(0) && decoder->setExtTarget(&def) && decoder->decode(&window);
+        cPictDummy own;
+        ok = own.setExtTarget(&def) && cPictICO::decodeIconImage(&window, own);
         // A decoder that could not render on the fly filled its own buffer.
-        if (ok && decoder->raw8Bpp()) ok = decoder->toExtTarget(&def);
+        if (ok && own.raw8Bpp()) ok = own.toExtTarget(&def);
     }
     if (ok) setProp(fpPreview, &preview);
 }
@@ -366,8 +333,8 @@ bool cWinExeProps::load(cFileIOTarget* target, int, bool) {
                       fileSize))
         return false;
     _typebuf<unsigned char> section;
-    section.set(h.rsrc.sizeOfRawData);
-    if (!target->set_fp(h.rsrc.pointerToRawData) || !target->readf(section.data(), h.rsrc.sizeOfRawData))
+    if (!cPictBase::sizeBuffer(section, h.rsrc.sizeOfRawData) ||
+        !cByteReader::readAt(target, h.rsrc.pointerToRawData, section.data(), h.rsrc.sizeOfRawData))
         return false;
     tTypeMap tree(512);
     if (!parseResources(section.data(), section.count(), tree)) return false;

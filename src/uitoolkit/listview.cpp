@@ -301,12 +301,22 @@ void cListViewChild::applyLayout() {
     repaint();
 }
 
-int cListViewChild::rowAt(int contentY) {
+bool cListViewChild::layoutAt(int contentY, int& top, sItemYDs& row) {
     sLock l(mData.lock());
-    if (!mData.hasColumns()) return -1;
-    long long top = 0;
-    cListViewData::RowNode* n = mData.rowAtY(static_cast<long long>(contentY) - headerShownHeight(), top);
-    return n ? n->key : -1;
+    if (!mData.hasColumns()) return false;
+    long long t = 0;
+    cListViewData::RowNode* n = mData.rowAtY(static_cast<long long>(contentY) - headerShownHeight(), t);
+    if (!n) return false;
+    top = static_cast<int>(std::min<long long>(t + headerShownHeight(), INT_MAX));
+    row.rowId = n->key;
+    row.height = mData.heightOf(n);
+    return true;
+}
+
+int cListViewChild::rowAt(int contentY) {
+    int top;
+    sItemYDs row;
+    return layoutAt(contentY, top, row) ? row.rowId : -1;
 }
 
 bool cListViewChild::itemRange(int row, int& top, int& bottom) {
@@ -315,7 +325,7 @@ bool cListViewChild::itemRange(int row, int& top, int& bottom) {
     if (!n || !mData.hasColumns()) return false;
     const long long t = mData.topOf(n) + headerShownHeight() - shiftY();
     top = static_cast<int>(std::max<long long>(std::min<long long>(t, INT_MAX), INT_MIN));
-    bottom = static_cast<int>(std::min<long long>(t + n->value.height, INT_MAX));
+    bottom = static_cast<int>(std::min<long long>(t + mData.heightOf(n), INT_MAX));
     return true;
 }
 
@@ -592,7 +602,7 @@ int cListViewChild::pageTarget(bool down) {
     cListViewData::RowNode* n = mData.node(cur);
     if (!n) return fallback;
     for (n = down ? mData.nextNode(n) : mData.prevNode(n); n; n = down ? mData.nextNode(n) : mData.prevNode(n)) {
-        int h = n->value.height;
+        int h = mData.heightOf(n);
         if (rest <= h) return n->key;
         rest -= h;
     }
@@ -734,7 +744,8 @@ void cListViewChild::frame(cCanvas* c, int x, int y, int w, int h, unsigned int 
     for (int i = 0; i < (top ? 4 : 3); ++i) c->drawRect(&edges[i], color, color);
 }
 
-void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& cells, bool aboveSelected) {
+void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& cells, bool aboveSelected,
+                              cFontObject* font) {
     const bool focus = hasFocus();
     auto* firstCell = cells.first();
     const bool rowSelected = firstCell && (firstCell->value.flags & sListViewDataItem::fSelected);
@@ -778,9 +789,12 @@ void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& ce
                     if (!mChecked) mChecked = t->picture(31);
                     if (!mUnchecked) mUnchecked = t->picture(30);
                     cPicture* p = (it->flags & sListViewDataItem::fChecked) ? mChecked : mUnchecked;
-                    if (p)
-                        c->drawBitmap(cx + (mChbSpacing + kCheckBox - p->width()) / 2, top + (h - p->height()) / 2, p,
-                                      p->width(), p->height());
+                    // Pictures keep their transparent parts: drawn with
+                    // their alpha over the cell's fill.
+                    if (p) {
+                        sPoint at{cx + (mChbSpacing + kCheckBox - p->width()) / 2, top + (h - p->height()) / 2};
+                        c->drawTransparent(&at, p, nullptr);
+                    }
                     cx += bw;
                 }
                 cPicture* pic = nullptr;
@@ -792,7 +806,8 @@ void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& ce
                     int bw = std::min(pic->width() + 4, right - cx);
                     sRect box{cx, top, bw, h};
                     c->drawRect(&box, bg, bg);
-                    c->drawBitmap(cx + 2, top + (h - pic->height()) / 2, pic, pic->width(), pic->height());
+                    sPoint at{cx + 2, top + (h - pic->height()) / 2};
+                    c->drawTransparent(&at, pic, nullptr);
                     cx += bw;
                 }
                 if (cx < right) {
@@ -801,7 +816,7 @@ void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& ce
                     unsigned int color = it->textColor != 0xFFFFFFFF  ? it->textColor
                                          : col->textColor != 0xFFFFFFFF ? col->textColor
                                                                         : fg;
-                    c->setTextMode(col->font ? col->font : stdFont());
+                    c->setTextMode(col->font ? col->font : font);
                     c->setTextColors(color, bg);
                     const char* s = it->text.get();
                     if (s && *s && right - cx > mTextPadding)
@@ -841,10 +856,13 @@ void cListViewChild::onPaintArea(cCanvas* c) {
             aboveSelected = p && p->value.cells.first() &&
                             (p->value.cells.first()->value.flags & sListViewDataItem::fSelected);
         }
+        cFontObject* font = stdFont();
+        // The page's rows, fetched together before they are painted.
+        mData.prefetch(n, static_cast<std::size_t>(H / std::max(mData.minHeight(), 1) + 2));
         for (long long at = rowTop + top - shiftY(); n && at < H; n = mData.nextNode(n)) {
-            const int h = n->value.height;
+            const int h = mData.heightOf(n);
             cListViewData::Row& cells = n->value.cells;
-            paintRow(c, static_cast<int>(at), h, cells, aboveSelected);
+            paintRow(c, static_cast<int>(at), h, cells, aboveSelected, font);
             aboveSelected = cells.first() && (cells.first()->value.flags & sListViewDataItem::fSelected);
             at += h;
             y = static_cast<int>(std::min<long long>(at, H));

@@ -141,6 +141,14 @@ public:
     bool itemRange(int row, int& top, int& bottom);
     bool itemPos(int row, int& top);
     bool adjustScrollToItem(int row);
+    // One laid-out row: its id and height.
+    struct sItemYDs {
+        int rowId = -1;
+        int height = 0;
+    };
+    // The laid-out row under content y and its top in content coordinates;
+    // false below the rows (and for rows without any column).
+    bool layoutAt(int contentY, int& top, sItemYDs& row);
     // The row under content y, or -1.
     int rowAt(int contentY);
 
@@ -189,7 +197,7 @@ private:
     void clearSelection(int except);
     bool inCheckZone(int contentX) const;
     void toggleCheck(int row);
-    void paintRow(cCanvas* c, int top, int h, cListViewData::Row& cells, bool aboveSelected);
+    void paintRow(cCanvas* c, int top, int h, cListViewData::Row& cells, bool aboveSelected, cFontObject* font);
     void frame(cCanvas* c, int x, int y, int w, int h, unsigned int color, bool top);
     int pageTarget(bool down);
 
@@ -225,20 +233,22 @@ public:
     // The flag word is the depth limit of a sorting tree of string keys
     // (3072, the default); the entries are sorted in an array here, so it is
     // only kept for the callers that pass it.
-    explicit cListViewNameSortProvider(unsigned int flags = 3072) : mFlags(flags) {}
+    explicit cListViewNameSortProvider(unsigned int flags = 3072) : mFlags(flags) { keepCells(); }
     unsigned int flags() const { return mFlags; }
     bool init() override;
     bool push(sListViewDataItem* item) override;
 
 protected:
-    void order(std::vector<unsigned int>& out) override;
+    void reserveKeys(std::size_t n) override;
+    void order(std::vector<unsigned int>& out, std::vector<unsigned int>& tags) override;
 
 private:
     struct sKey {
         unsigned long long hi, lo;
-        unsigned int push;
+        unsigned int push, tag;
     };
-    std::vector<sKey> mKeys;
+    std::vector<sKey> mKeys, mSpare;
+    std::vector<unsigned int> mCount;  // byte counts of the keys, per digit
     unsigned int mFlags;
 };
 
@@ -252,13 +262,15 @@ public:
     bool push(sListViewDataItem* item) override;
 
 protected:
-    void order(std::vector<unsigned int>& out) override;
+    void reserveKeys(std::size_t n) override;
+    void order(std::vector<unsigned int>& out, std::vector<unsigned int>& tags) override;
 
 private:
     struct sKey {
         unsigned long long key;
-        unsigned int push;
+        unsigned int push, tag;
     };
-    std::vector<sKey> mKeys;
+    std::vector<sKey> mKeys, mSpare;
+    std::vector<unsigned int> mCount;  // byte counts of the keys, per digit
     tTransform mProc = nullptr;
 };

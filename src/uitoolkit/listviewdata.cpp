@@ -4,11 +4,15 @@
 
 // ---- sort providers ---------------------------------------------------------
 
+// The entries go, their room stays for the next run: a list sorted again
+// and again is not handed fresh memory each time.  The room is freed with
+// the provider.
 void cListViewIndexedSorter::reset() {
     mItems.clear();
     mOrder.clear();
-    mItems.shrink_to_fit();
-    mOrder.shrink_to_fit();
+    mTags.clear();
+    mPushes = 0;
+    mWalkless = false;
     mSorted = true;
 }
 
@@ -19,16 +23,22 @@ bool cListViewIndexedSorter::pushIndex(const void* pos, std::size_t& out) const 
     const unsigned int* at = static_cast<const unsigned int*>(pos);
     if (mOrder.empty() || at < mOrder.data() || at >= mOrder.data() + mOrder.size()) return false;
     out = *at;
-    return out < mItems.size();
+    return out < mPushes;
+}
+
+const std::vector<unsigned int>& cListViewIndexedSorter::sorted() {
+    if (!mSorted) {
+        mOrder.clear();
+        mTags.clear();
+        order(mOrder, mTags);
+        mSorted = true;
+    }
+    return mOrder;
 }
 
 void* cListViewIndexedSorter::step(void* pos, sListViewDataItem*& item, bool forward) {
-    if (!mSorted) {
-        mOrder.clear();
-        order(mOrder);
-        mSorted = true;
-    }
-    if (mOrder.empty()) return nullptr;
+    sorted();
+    if (mOrder.empty() || mItems.size() != mPushes) return nullptr;  // no cells kept
     unsigned int* first = mOrder.data();
     unsigned int* last = first + mOrder.size() - 1;
     unsigned int* at = static_cast<unsigned int*>(pos);
@@ -41,6 +51,35 @@ void* cListViewIndexedSorter::step(void* pos, sListViewDataItem*& item, bool for
     }
     item = mItems[*at];
     return at;
+}
+
+// ---- cells ------------------------------------------------------------------
+
+sListViewDataItem* cListViewCells::insert(int col) {
+    sCell* at = lowerBound(col);
+    if (at != data() + mCount && at->key == col) return &at->value;
+    if (mCount == 0) {
+        mOne = sCell();
+        mOne.key = col;
+        mCount = 1;
+        return &mOne.value;
+    }
+    const std::size_t i = static_cast<std::size_t>(at - data());
+    if (mCount + 1 > mRoom) {
+        const unsigned int room = mRoom ? mRoom * 2 : 4;
+        std::unique_ptr<sCell[]> grown(new sCell[room]);
+        sCell* from = data();
+        for (std::size_t k = 0; k < mCount; ++k) grown[k + (k >= i ? 1 : 0)] = std::move(from[k]);
+        if (!mMore) mOne = sCell();
+        mMore = std::move(grown);
+        mRoom = room;
+    } else {
+        for (std::size_t k = mCount; k > i; --k) mMore[k] = std::move(mMore[k - 1]);
+    }
+    mMore[i] = sCell();
+    mMore[i].key = col;
+    ++mCount;
+    return &mMore[i].value;
 }
 
 // ---- the store --------------------------------------------------------------
@@ -61,11 +100,42 @@ sListViewDataItem* cListViewData::cell(int row, int col) {
 
 void cListViewData::appendSlot(RowNode* n) {
     if (mEmptySlots > 1024 && mEmptySlots > mSlots.size() / 2) compact();
-    n->value.slot = mSlots.size();
-    mSlots.push_back(n);
+    unsigned int pool;
+    if (mFreePools.empty()) {
+        pool = static_cast<unsigned int>(mPoolNode.size());
+        mPoolNode.push_back(n);
+        mSlotOf.push_back(0);
+        mPoolHeight.push_back(0);
+    } else {
+        pool = mFreePools.back();
+        mFreePools.pop_back();
+        mPoolNode[pool] = n;
+        mPoolHeight[pool] = 0;
+    }
+    // A new row starts as high as the others until its owner measures it.
+    const int h = mUniform ? mUniformH : 0;
+    n->value.pool = pool;
+    if (mLive.size() * 64 <= pool) mLive.resize(pool / 64 + 1, 0);
+    mLive[pool / 64] |= 1ULL << (pool % 64);
+    mPoolHeight[pool] = h;
+    mSlotOf[pool] = static_cast<unsigned int>(mSlots.size());
+    mSlots.push_back(pool);
     mCounts.push(1);
-    mHeights.push(n->value.height);
-    ++mHeightCount[n->value.height];
+    if (!mUniform) mHeights.push(h);
+    ++mHeightCount[h];
+}
+
+void cListViewData::sumHeights() {
+    if (mHeightCount.size() <= 1) {
+        mUniform = true;
+        if (!mHeightCount.empty()) mUniformH = mHeightCount.begin()->first;
+        mHeights.clear();
+        return;
+    }
+    mUniform = false;
+    mHeights.prepare(mSlots.size());
+    for (std::size_t s = 0; s < mSlots.size(); ++s) mHeights.at(s) = mSlots[s] == kEmpty ? 0 : mPoolHeight[mSlots[s]];
+    mHeights.build();
 }
 
 void cListViewData::forgetHeight(int h) {
@@ -73,24 +143,70 @@ void cListViewData::forgetHeight(int h) {
     if (it != mHeightCount.end() && --it->second == 0) mHeightCount.erase(it);
 }
 
-void cListViewData::setOrder(std::vector<RowNode*>& order) {
-    std::vector<long long> heights(order.size());
+void cListViewData::setOrder(const std::vector<unsigned int>& order) {
+    mSlots.resize(order.size());
     for (std::size_t s = 0; s < order.size(); ++s) {
-        order[s]->value.slot = s;
-        heights[s] = order[s]->value.height;
+        const unsigned int pool = order[s];
+        mSlots[s] = pool;
+        mSlotOf[pool] = static_cast<unsigned int>(s);
     }
-    mSlots.swap(order);
     mEmptySlots = 0;
-    mCounts.assign(std::vector<int>(mSlots.size(), 1));
-    mHeights.assign(heights);
+    mCounts.assignOnes(order.size());
+    sumHeights();
 }
 
 void cListViewData::compact() {
-    std::vector<RowNode*> live;
+    std::vector<unsigned int> live;
     live.reserve(mSlots.size() - mEmptySlots);
-    for (RowNode* n : mSlots)
-        if (n) live.push_back(n);
+    for (unsigned int pool : mSlots)
+        if (pool != kEmpty) live.push_back(pool);
     setOrder(live);
+}
+
+// The new order straight from the provider's sorted tags (the pool numbers
+// of the pushed rows).  The order array is written in order; only the rows'
+// slot entries are reached out of order, in a small dense table.
+bool cListViewData::setSortedOrder(cListViewIndexedSorter* p, bool ascending) {
+    const std::size_t n = mPushCount, rows = n + mAside.size();
+    if (p->kept() != n) return false;
+    const std::vector<unsigned int>& tags = p->sortedTags();
+    if (tags.size() != n) return false;
+    // Every pushed row exactly once, or the walk through next/prev decides.
+    // The pushed rows are the rows in use but those set aside: these are
+    // marked first, so a tag naming one of them, a row not in use, or any
+    // row twice is caught.
+    mSeen.assign(mLive.size(), 0);
+    auto mark = [&](unsigned int pool) {
+        if (pool / 64 >= mLive.size()) return false;
+        const unsigned long long bit = 1ULL << (pool % 64);
+        unsigned long long& w = mSeen[pool / 64];
+        if (!(mLive[pool / 64] & bit) || (w & bit)) return false;
+        w |= bit;
+        return true;
+    };
+    for (unsigned int pool : mAside)
+        if (!mark(pool)) return false;
+    for (unsigned int pool : tags)
+        if (!mark(pool)) return false;
+    // The old order is no longer needed: its array takes the new one.
+    mSlots.resize(rows);
+    std::size_t s = 0;
+    auto place = [&](unsigned int pool) {
+        mSlots[s] = pool;
+        mSlotOf[pool] = static_cast<unsigned int>(s);
+        ++s;
+    };
+    if (ascending) {
+        for (unsigned int pool : mAside) place(pool);
+        for (std::size_t i = 0; i < n; ++i) place(tags[i]);
+    } else {
+        for (std::size_t i = n; i > 0; --i) place(tags[i - 1]);
+        for (unsigned int pool : mAside) place(pool);
+    }
+    mEmptySlots = 0;
+    mCounts.assignOnes(rows);
+    sumHeights();
+    return true;
 }
 
 cListViewData::eSetResult cListViewData::setItem(int row, int col, const char* text, int image, void* association) {
@@ -138,12 +254,16 @@ bool cListViewData::remove(int row) {
     cLock l(mLock);
     RowNode* n = node(row);
     if (!n) return false;
-    const std::size_t s = n->value.slot;
-    mSlots[s] = nullptr;
+    const unsigned int pool = n->value.pool;
+    const std::size_t s = mSlotOf[pool];
+    mSlots[s] = kEmpty;
     ++mEmptySlots;
     mCounts.add(s, -1);
-    mHeights.add(s, -static_cast<long long>(n->value.height));
-    forgetHeight(n->value.height);
+    if (!mUniform) mHeights.add(s, -static_cast<long long>(mPoolHeight[pool]));
+    forgetHeight(mPoolHeight[pool]);
+    mPoolNode[pool] = nullptr;
+    mLive[pool / 64] &= ~(1ULL << (pool % 64));
+    mFreePools.push_back(pool);
     mSelected.dettach(row);
     mRows.dettach(n);
     return true;
@@ -152,13 +272,21 @@ bool cListViewData::remove(int row) {
 void cListViewData::clear() {
     cLock l(mLock);
     mRows.destroy();
-    mSlots.clear();
-    mSlots.shrink_to_fit();
+    std::vector<unsigned int>().swap(mSlots);
+    std::vector<RowNode*>().swap(mPoolNode);
+    std::vector<unsigned int>().swap(mSlotOf);
+    std::vector<int>().swap(mPoolHeight);
+    std::vector<unsigned int>().swap(mFreePools);
+    std::vector<unsigned long long>().swap(mLive);
     mEmptySlots = 0;
     mCounts.clear();
     mHeights.clear();
     mHeightCount.clear();
+    mUniform = true;
     mSelected.destroy();
+    std::vector<unsigned int>().swap(mPushed);
+    std::vector<unsigned int>().swap(mAside);
+    std::vector<unsigned long long>().swap(mSeen);
 }
 
 // ---- columns ----------------------------------------------------------------
@@ -219,68 +347,107 @@ bool cListViewData::sort(int col) {
     if (!c || !c->provider || !c->provider->init()) return false;
     cListViewSortProvider* p = c->provider;
     cListViewIndexedSorter* indexed = dynamic_cast<cListViewIndexedSorter*>(p);
-    // Rows are pushed in the current display order; the refused ones are set
-    // aside in that order too.
-    const std::size_t rows = mSlots.size() - mEmptySlots;
-    std::vector<RowNode*> pushed, aside;
-    pushed.reserve(rows);
-    // Until the new order is set, a row's slot field holds its push number
-    // (SIZE_MAX when set aside): a foreign provider hands back cells only,
-    // and this finds their rows' pushes without a search.
-    for (RowNode* n : mSlots) {
-        if (!n) continue;
-        sListViewDataItem* it = n->value.cells.find(col);
-        if (it && p->push(it)) {
-            n->value.slot = pushed.size();
-            pushed.push_back(n);
-        } else {
-            n->value.slot = SIZE_MAX;
-            aside.push_back(n);
-        }
+    // The toolkit's own providers hand back the sorted tags; only when those
+    // fail the checks is the run made again and walked.
+    if (indexed) indexed->walkNotNeeded();
+    gather(p, indexed, col);
+    if (!indexed || !setSortedOrder(indexed, c->ascending)) {
+        if (indexed && p->init()) gather(p, indexed, col);
+        walkSortedOrder(p, c->ascending);
     }
-    std::vector<RowNode*> order;
-    order.reserve(rows);
-    // A row goes into the new order once: a provider that hands an entry out
-    // twice, or one that no longer exists, cannot duplicate a row, and rows
-    // it pushed but never hands back keep their place after the others.
-    std::vector<unsigned char> placed(pushed.size(), 0);
+    p->init();
+    mSorted = col;
+    return true;
+}
+
+// Rows are pushed in the current display order; the refused ones are set
+// aside in that order too.  Each row and its text lie in two places: they
+// are fetched a few rows ahead of their use.
+void cListViewData::gather(cListViewSortProvider* p, cListViewIndexedSorter* indexed, int col) {
+    const std::size_t rows = mSlots.size() - mEmptySlots, S = mSlots.size();
+    mPushed.clear();
+    mAside.clear();
+    mPushCount = 0;
+    if (indexed) indexed->reserve(rows);
+    for (std::size_t s = 0; s < S; ++s) {
+        if (s + 64 < S)
+            if (RowNode* ahead = at(s + 64)) __builtin_prefetch(ahead);
+        if (s + 16 < S)
+            if (RowNode* ahead = at(s + 16))
+                if (Row::sCell* c = ahead->value.cells.first()) __builtin_prefetch(c->value.text.get());
+        const unsigned int pool = mSlots[s];
+        if (pool == kEmpty) continue;
+        sListViewDataItem* it = mPoolNode[pool]->value.cells.find(col);
+        if (indexed) indexed->setTag(pool);
+        if (it && p->push(it)) ++mPushCount;
+        else mAside.push_back(pool);
+    }
+}
+
+// The order from a walk through the provider's next/prev.  A row goes into
+// it once: a provider that hands an entry out twice, or one whose row does
+// not exist, cannot duplicate a row, and rows it took but never hands back
+// keep their place after the others.
+void cListViewData::collectPushed() {
+    // The rows pushed were the rows in display order but those set aside.
+    mSeen.assign(mLive.size(), 0);
+    for (unsigned int pool : mAside) mSeen[pool / 64] |= 1ULL << (pool % 64);
+    mPushed.clear();
+    mPushed.reserve(mPushCount);
+    for (unsigned int pool : mSlots)
+        if (pool != kEmpty && !(mSeen[pool / 64] & (1ULL << (pool % 64)))) mPushed.push_back(pool);
+}
+
+void cListViewData::walkSortedOrder(cListViewSortProvider* p, bool ascending) {
+    collectPushed();
+    // A row's slot entry holds its push number (UINT_MAX when set aside)
+    // until the new order is set: the walk hands back cells, and this finds
+    // their rows' pushes without a search.
+    const std::size_t pushed = mPushed.size();
+    for (std::size_t k = 0; k < pushed; ++k) mSlotOf[mPushed[k]] = static_cast<unsigned int>(k);
+    for (unsigned int pool : mAside) mSlotOf[pool] = UINT_MAX;
+    // Our providers tell each entry's push; one that pushed a number of
+    // entries other than the rows is followed by its cells' rows instead.
+    cListViewIndexedSorter* indexed = dynamic_cast<cListViewIndexedSorter*>(p);
+    if (indexed && indexed->kept() != pushed) indexed = nullptr;
+    std::vector<unsigned int> order;
+    order.reserve(pushed + mAside.size());
+    std::vector<unsigned char> placed(pushed, 0);
     auto putSorted = [&](bool forward) {
         sListViewDataItem* it = nullptr;
         for (void* pos = forward ? p->next(nullptr, it) : p->prev(nullptr, it); pos;
              pos = forward ? p->next(pos, it) : p->prev(pos, it)) {
             std::size_t k = 0;
             if (indexed) {
-                if (!indexed->pushIndex(pos, k) || k >= pushed.size()) continue;
+                if (!indexed->pushIndex(pos, k) || k >= pushed) continue;
             } else {
                 RowNode* n = it ? node(it->rowId) : nullptr;
-                if (!n || n->value.slot >= pushed.size() || pushed[n->value.slot] != n) continue;
-                k = n->value.slot;
+                if (!n || slotOf(n) >= pushed || mPushed[slotOf(n)] != n->value.pool) continue;
+                k = slotOf(n);
             }
             if (placed[k]) continue;
             placed[k] = 1;
-            order.push_back(pushed[k]);
+            order.push_back(mPushed[k]);
         }
-        for (std::size_t k = 0; k < pushed.size(); ++k)
-            if (!placed[k]) order.push_back(pushed[k]);
+        for (std::size_t k = 0; k < pushed; ++k)
+            if (!placed[k]) order.push_back(mPushed[k]);
     };
-    if (c->ascending) {
-        order.insert(order.end(), aside.begin(), aside.end());
+    auto putAside = [&] { order.insert(order.end(), mAside.begin(), mAside.end()); };
+    if (ascending) {
+        putAside();
         putSorted(true);
     } else {
         putSorted(false);
-        order.insert(order.end(), aside.begin(), aside.end());
+        putAside();
     }
-    p->init();
     setOrder(order);
-    mSorted = col;
-    return true;
 }
 
 void cListViewData::reorderByID() {
     cLock l(mLock);
-    std::vector<RowNode*> order;
+    std::vector<unsigned int> order;
     order.reserve(mRows.count());
-    for (RowNode* n = mRows.first(); n; n = mRows.next(n)) order.push_back(n);
+    for (RowNode* n = mRows.first(); n; n = mRows.next(n)) order.push_back(n->value.pool);
     setOrder(order);
 }
 
@@ -361,49 +528,49 @@ int cListViewData::find(int col, void* a) {
 cListViewData::RowNode* cListViewData::liveAfter(std::size_t slot) {
     for (std::size_t s = slot + 1, end = std::min(slot + 9, mSlots.size()); s < end; ++s) {
         ++mWork;
-        if (mSlots[s]) return mSlots[s];
+        if (mSlots[s] != kEmpty) return at(s);
     }
     if (slot + 9 >= mSlots.size()) return nullptr;
     std::size_t s = mCounts.upper(mCounts.prefix(slot + 1));
-    return s < mSlots.size() ? mSlots[s] : nullptr;
+    return s < mSlots.size() ? at(s) : nullptr;
 }
 
 cListViewData::RowNode* cListViewData::liveBefore(std::size_t slot) {
     for (std::size_t k = 1; k <= 8 && k <= slot; ++k) {
         ++mWork;
-        if (mSlots[slot - k]) return mSlots[slot - k];
+        if (mSlots[slot - k] != kEmpty) return at(slot - k);
     }
     if (slot <= 8) return nullptr;
     int before = mCounts.prefix(slot);
     if (before == 0) return nullptr;
-    return mSlots[mCounts.upper(before - 1)];
+    return at(mCounts.upper(before - 1));
 }
 
 cListViewData::RowNode* cListViewData::nodeByOrder(int order) {
     if (order < 0 || order >= mCounts.total()) return nullptr;
-    return mSlots[mCounts.upper(order)];
+    return at(mCounts.upper(order));
 }
 
 cListViewData::RowNode* cListViewData::firstNode() {
     cLock l(mLock);
     if (mSlots.empty()) return nullptr;
-    return mSlots[0] ? mSlots[0] : liveAfter(0);
+    return mSlots[0] != kEmpty ? at(0) : liveAfter(0);
 }
 
 cListViewData::RowNode* cListViewData::lastNode() {
     cLock l(mLock);
     if (mSlots.empty()) return nullptr;
-    return mSlots.back() ? mSlots.back() : liveBefore(mSlots.size() - 1);
+    return mSlots.back() != kEmpty ? at(mSlots.size() - 1) : liveBefore(mSlots.size() - 1);
 }
 
 cListViewData::RowNode* cListViewData::nextNode(RowNode* n) {
     cLock l(mLock);
-    return n ? liveAfter(n->value.slot) : nullptr;
+    return n ? liveAfter(slotOf(n)) : nullptr;
 }
 
 cListViewData::RowNode* cListViewData::prevNode(RowNode* n) {
     cLock l(mLock);
-    return n ? liveBefore(n->value.slot) : nullptr;
+    return n ? liveBefore(slotOf(n)) : nullptr;
 }
 
 // The count of rows in the display order.
@@ -439,7 +606,7 @@ int cListViewData::nextBySort(int row) {
     cLock l(mLock);
     RowNode* n = node(row);
     ++mWork;
-    n = n ? liveAfter(n->value.slot) : nullptr;
+    n = n ? liveAfter(slotOf(n)) : nullptr;
     return n ? n->key : -1;
 }
 
@@ -447,7 +614,7 @@ int cListViewData::prevBySort(int row) {
     cLock l(mLock);
     RowNode* n = node(row);
     ++mWork;
-    n = n ? liveBefore(n->value.slot) : nullptr;
+    n = n ? liveBefore(slotOf(n)) : nullptr;
     return n ? n->key : -1;
 }
 
@@ -461,7 +628,7 @@ int cListViewData::sortIdx(int row) {
     cLock l(mLock);
     RowNode* n = node(row);
     ++mWork;
-    return n ? mCounts.prefix(n->value.slot) : -1;
+    return n ? mCounts.prefix(slotOf(n)) : -1;
 }
 
 // ---- flags ------------------------------------------------------------------
@@ -503,29 +670,56 @@ int cListViewData::selectedCount() {
 
 // ---- layout -----------------------------------------------------------------
 
+void cListViewData::prefetch(RowNode* n, std::size_t count) {
+    cLock l(mLock);
+    if (!n) return;
+    const std::size_t from = slotOf(n), to = std::min(from + count, mSlots.size());
+    for (std::size_t s = from; s < to; ++s)
+        if (mSlots[s] != kEmpty) __builtin_prefetch(mPoolNode[mSlots[s]]);
+    for (std::size_t s = from; s < to; ++s)
+        if (mSlots[s] != kEmpty)
+            for (Row::sCell* c = mPoolNode[mSlots[s]]->value.cells.first(); c; c = mPoolNode[mSlots[s]]->value.cells.next(c))
+                __builtin_prefetch(c->value.text.get());
+}
+
 void cListViewData::setRowHeight(RowNode* n, int height) {
     cLock l(mLock);
-    if (!n || n->value.height == height) return;
-    forgetHeight(n->value.height);
+    if (!n) return;
+    int& h = mPoolHeight[n->value.pool];
+    if (h == height) return;
+    const int before = h;
+    forgetHeight(before);
     ++mHeightCount[height];
-    mHeights.add(n->value.slot, static_cast<long long>(height) - n->value.height);
-    n->value.height = height;
+    h = height;
+    if (mUniform) {
+        // The only row sets the common height; a second height starts the
+        // sums, once.
+        if (mCounts.total() == 1) mUniformH = height;
+        else sumHeights();
+        return;
+    }
+    mHeights.add(slotOf(n), static_cast<long long>(height) - before);
 }
 
 long long cListViewData::topOf(int row) {
     cLock l(mLock);
     RowNode* n = node(row);
     ++mWork;
-    return n ? mHeights.prefix(n->value.slot) : -1;
+    return n ? topOf(n) : -1;
 }
 
 cListViewData::RowNode* cListViewData::rowAtY(long long y, long long& top) {
     cLock l(mLock);
-    if (y < 0 || y >= mHeights.total()) return nullptr;
+    if (y < 0 || y >= totalHeight()) return nullptr;
+    if (mUniform) {
+        const long long k = y / mUniformH;  // totalHeight() > 0: mUniformH > 0
+        top = k * mUniformH;
+        return nodeByOrder(static_cast<int>(k));
+    }
     std::size_t s = mHeights.upper(y);
-    if (s >= mSlots.size() || !mSlots[s]) return nullptr;
+    if (s >= mSlots.size() || mSlots[s] == kEmpty) return nullptr;
     top = mHeights.prefix(s);
-    return mSlots[s];
+    return at(s);
 }
 
 int cListViewData::minHeight() const {

@@ -27,6 +27,7 @@
 #include <climits>
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <vector>
 
 struct sListViewDataItem {
@@ -68,26 +69,51 @@ public:
     // The push (0, 1, 2 ...) that made the entry at a position of the
     // current walk; false for any other position.
     bool pushIndex(const void* pos, std::size_t& out) const;
+    // The push numbers in ascending key order, equal keys in push order;
+    // the entries are sorted on the first call after the last push.
+    const std::vector<unsigned int>& sorted();
+    // The tags of the entries in the same order: each push carries the tag
+    // set last before it, so the caller learns which of its own records
+    // each entry stands for without a table of pushes.
+    const std::vector<unsigned int>& sortedTags() {
+        sorted();
+        return mTags;
+    }
+    void setTag(unsigned int t) { mTag = t; }
+    // Room for n pushes, so that a long run does not grow step by step.
+    void reserve(std::size_t n) {
+        if (!mWalkless || mKeepCells) mItems.reserve(n);
+        reserveKeys(n);
+    }
+    // Until the next init the run is read through sortedTags only: the
+    // cells need not be kept for a walk (which then yields nothing).
+    void walkNotNeeded() { mWalkless = true; }
+    std::size_t kept() const { return mPushes; }
 
 protected:
     void reset();
+    virtual void reserveKeys(std::size_t) {}
     // Keeps the cell of the next push; its push number is the count before.
     std::size_t keep(sListViewDataItem* it) {
-        mItems.push_back(it);
+        if (!mWalkless || mKeepCells) mItems.push_back(it);
         mSorted = false;
-        return mItems.size() - 1;
+        return mPushes++;
     }
-    std::size_t kept() const { return mItems.size(); }
+    // A provider whose ordering reads the cells (textOf) keeps them always.
+    void keepCells() { mKeepCells = true; }
     const char* textOf(std::size_t push) const { return mItems[push]->text.get(); }
-    // Fills out with the push numbers in ascending key order, equal keys in
-    // push order.
-    virtual void order(std::vector<unsigned int>& out) = 0;
+    unsigned int tag() const { return mTag; }
+    // Fills pushes with the push numbers in ascending key order, equal keys
+    // in push order, and tags with their tags.
+    virtual void order(std::vector<unsigned int>& pushes, std::vector<unsigned int>& tags) = 0;
 
 private:
     void* step(void* pos, sListViewDataItem*& item, bool forward);
     std::vector<sListViewDataItem*> mItems;
-    std::vector<unsigned int> mOrder;
-    bool mSorted = true;
+    std::vector<unsigned int> mOrder, mTags;
+    std::size_t mPushes = 0;
+    unsigned int mTag = 0;
+    bool mSorted = true, mWalkless = false, mKeepCells = false;
 };
 
 // A column of the list: its sort provider (owned; null = not sortable) and
@@ -136,16 +162,43 @@ public:
     std::size_t size() const { return mTree.size() - 1; }
     T total() const { return mTotal; }
     void clear() {
-        mTree.assign(1, T());
+        std::vector<T>(1, T()).swap(mTree);
         mTotal = T();
     }
+    // Builds the tree over n values of 1 in O(n): node i covers the
+    // lowest set bit of i values.
+    void assignOnes(std::size_t n) {
+        mTree.resize(n + 1);
+        mTree[0] = T();
+        for (std::size_t i = 1; i <= n; ++i) mTree[i] = static_cast<T>(i & (0 - i));
+        mTotal = static_cast<T>(n);
+        mWork += n;
+    }
+    // Room for n values, to be written through at(i) and then built over in
+    // O(n) by build(); nothing else may run in between.
+    void prepare(std::size_t n) { mTree.resize(n + 1); }
+    T& at(std::size_t i) { return mTree[i + 1]; }
+    void build() {
+        const std::size_t n = mTree.size() - 1;
+        mTree[0] = T();
+        mTotal = T();
+        for (std::size_t i = 1; i <= n; ++i) mTotal += mTree[i];
+        // Each node's sum goes into its parent once the node is complete:
+        // every node below a parent has a smaller index.
+        for (std::size_t i = 1; i <= n; ++i) {
+            std::size_t up = i + (i & (0 - i));
+            if (up <= n) mTree[up] += mTree[i];
+        }
+        mWork += n;
+    }
     // Builds the tree over the values in O(n).
-    void assign(const std::vector<T>& values) {
+    template <typename V>
+    void assign(const std::vector<V>& values) {
         mTree.assign(values.size() + 1, T());
         mTotal = T();
         for (std::size_t i = 1; i <= values.size(); ++i) {
-            mTree[i] += values[i - 1];
-            mTotal += values[i - 1];
+            mTree[i] += static_cast<T>(values[i - 1]);
+            mTotal += static_cast<T>(values[i - 1]);
             std::size_t up = i + (i & (0 - i));
             if (up <= values.size()) mTree[up] += mTree[i];
         }
@@ -199,15 +252,64 @@ private:
     unsigned long long& mWork;
 };
 
+// The cells of one row by column id, ascending.  Most rows have one or a
+// few cells: the first lives in the row itself, and only a second one moves
+// them all into an array beside it, so a row of one cell is one block of
+// memory plus its text.  A cell may move when another cell of its row is
+// added: pointers to cells are used under the list's lock only.
+class cListViewCells {
+public:
+    struct sCell {
+        int key = 0;  // the column id
+        sListViewDataItem value;
+    };
+    cListViewCells() = default;
+    cListViewCells(const cListViewCells&) = delete;
+    cListViewCells& operator=(const cListViewCells&) = delete;
+
+    sCell* first() { return mCount ? data() : nullptr; }
+    sCell* next(sCell* c) { return c && c + 1 < data() + mCount ? c + 1 : nullptr; }
+    std::size_t count() const { return mCount; }
+    bool empty() const { return mCount == 0; }
+    sListViewDataItem* find(int col) {
+        sCell* c = lowerBound(col);
+        return c != data() + mCount && c->key == col ? &c->value : nullptr;
+    }
+    // The cell of the column, added when missing.
+    sListViewDataItem* insert(int col);
+
+private:
+    sCell* data() { return mMore ? mMore.get() : &mOne; }
+    sCell* lowerBound(int col) {
+        sCell* c = data();
+        std::size_t n = mCount;
+        while (n > 0) {
+            std::size_t half = n / 2;
+            if (c[half].key < col) {
+                c += half + 1;
+                n -= half + 1;
+            } else {
+                n = half;
+            }
+        }
+        return c;
+    }
+    unsigned int mCount = 0, mRoom = 0;
+    sCell mOne;                      // the only cell while there is one
+    std::unique_ptr<sCell[]> mMore;  // every cell (mRoom places) once there are two
+};
+
 // The row store.  Row ids and column ids are caller-chosen; order numbers
 // run from 0 without gaps through the rows in display order.
 class cListViewData {
 public:
-    using Row = cFasterTreeList<int, sListViewDataItem>;
+    using Row = cListViewCells;
     struct sRow {
+        // The row's number in the store's dense tables (its slot in the
+        // display order, its height): a sort rewrites those tables, not
+        // every row.
+        unsigned int pool = 0;
         Row cells;
-        std::size_t slot = 0;  // place in the display order
-        int height = 0;        // laid-out height, set by the owner
     };
     using Rows = cFasterTreeList<int, sRow>;
     using RowNode = Rows::cTreeItem;
@@ -287,27 +389,36 @@ public:
     RowNode* lastNode();
     RowNode* nextNode(RowNode* n);
     RowNode* prevNode(RowNode* n);
+    // Fetches the rows of the next `count` slots from n's on, and then
+    // their texts, ahead of a walk that reads them (a page being painted):
+    // after a sort they lie anywhere in memory, and fetched together their
+    // waits overlap.
+    void prefetch(RowNode* n, std::size_t count);
     void setRowHeight(RowNode* n, int height);
+    int heightOf(const RowNode* n) const { return mPoolHeight[n->value.pool]; }
     // Sets every row's height from the measure (called once per row in
     // display order), then adds them up once: O(n).
     template <typename F>
     void setAllHeights(F measure) {
         cLock l(mLock);
-        std::vector<long long> h(mSlots.size(), 0);
         mHeightCount.clear();
         for (std::size_t s = 0; s < mSlots.size(); ++s) {
-            if (!mSlots[s]) continue;
-            sRow& r = mSlots[s]->value;
-            r.height = measure(mSlots[s]->key, r.cells);
-            h[s] = r.height;
-            ++mHeightCount[r.height];
+            if (mSlots[s] == kEmpty) continue;
+            RowNode* n = mPoolNode[mSlots[s]];
+            const int h = measure(n->key, n->value.cells);
+            mPoolHeight[mSlots[s]] = h;
+            ++mHeightCount[h];
         }
-        mHeights.assign(h);
+        sumHeights();
     }
-    long long totalHeight() const { return mHeights.total(); }
+    long long totalHeight() const {
+        return mUniform ? static_cast<long long>(mUniformH) * mCounts.total() : mHeights.total();
+    }
     // The top of the row, relative to the first row; -1 when missing.
     long long topOf(int row);
-    long long topOf(RowNode* n) { return mHeights.prefix(n->value.slot); }
+    long long topOf(RowNode* n) {
+        return mUniform ? static_cast<long long>(mUniformH) * mCounts.prefix(slotOf(n)) : mHeights.prefix(slotOf(n));
+    }
     // The row whose span holds y (relative to the first row), or null.
     RowNode* rowAtY(long long y, long long& top);
     // The smallest laid-out height, INT_MAX without rows.
@@ -319,8 +430,9 @@ public:
     void forEachInOrder(F f) {
         cLock l(mLock);
         for (std::size_t s = 0; s < mSlots.size(); ++s) {
-            RowNode* n = mSlots[s];
-            if (n && !f(n->key, n->value.cells)) break;
+            if (mSlots[s] == kEmpty) continue;
+            RowNode* n = mPoolNode[mSlots[s]];
+            if (!f(n->key, n->value.cells)) break;
         }
     }
     Row* rowLocked(int row) {
@@ -338,25 +450,53 @@ private:
         ~cLock() { cs.exit(); }
         cCriticalSection& cs;
     };
+    static constexpr unsigned int kEmpty = UINT_MAX;  // a removed row's slot
     void appendSlot(RowNode* n);
     void compact();
-    // Replaces the display order by these rows (each live row once) with
-    // their heights: O(n).
-    void setOrder(std::vector<RowNode*>& order);
+    // Replaces the display order by these rows (pool numbers, each live row
+    // once): O(n).
+    void setOrder(const std::vector<unsigned int>& order);
+    // The new order from the provider's sorted tags: false when they are not
+    // each pushed row once (then the walk through next/prev decides).
+    bool setSortedOrder(cListViewIndexedSorter* p, bool ascending);
+    void walkSortedOrder(cListViewSortProvider* p, bool ascending);
+    void gather(cListViewSortProvider* p, cListViewIndexedSorter* indexed, int col);
+    std::size_t slotOf(const RowNode* n) const { return mSlotOf[n->value.pool]; }
+    RowNode* at(std::size_t slot) const { return mSlots[slot] == kEmpty ? nullptr : mPoolNode[mSlots[slot]]; }
     RowNode* liveAfter(std::size_t slot);
     RowNode* liveBefore(std::size_t slot);
     RowNode* nodeByOrder(int order);
     void forgetHeight(int h);
+    // After the order or every height changed: while all rows are equally
+    // high, no sums of heights are kept (a row's top is its order number
+    // times the height); otherwise they are built over the slots in O(n).
+    void sumHeights();
 
     cCriticalSection mLock;
     cFasterTreeList<int, sListViewColumnData> mCols;
     Rows mRows;
-    std::vector<RowNode*> mSlots;  // display order; null = a removed row's slot
+    // The display order: pool numbers, kEmpty where a row was removed.
+    std::vector<unsigned int> mSlots;
     std::size_t mEmptySlots = 0;
+    // Tables by pool number: the row, its slot, its laid-out height.
+    std::vector<RowNode*> mPoolNode;
+    std::vector<unsigned int> mSlotOf;
+    std::vector<int> mPoolHeight;
+    std::vector<unsigned int> mFreePools;  // numbers of removed rows, for reuse
+    std::vector<unsigned long long> mLive;  // a bit per pool number in use
     mutable unsigned long long mWork = 0;
     cPrefixSums<int> mCounts{mWork};         // 1 per row in its slot
     cPrefixSums<long long> mHeights{mWork};  // the row's height in its slot
+    bool mUniform = true;  // every row is mUniformH high; mHeights unused
+    int mUniformH = 0;
     std::map<int, std::size_t> mHeightCount;  // laid-out height -> rows
     cFasterTreeList<int, unsigned char> mSelected;
     int mSorted = -1;
+    // A sort's rows (pool numbers) in push order (for a walk through
+    // next/prev only) and the rows it set aside; kept between sorts so that
+    // a long list is not given fresh memory each time.
+    std::vector<unsigned int> mPushed, mAside;
+    std::size_t mPushCount = 0;
+    void collectPushed();
+    std::vector<unsigned long long> mSeen;
 };

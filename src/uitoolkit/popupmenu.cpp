@@ -42,9 +42,8 @@ cPopupMaster::~cPopupMaster() { dropButtons(); }
 
 void cPopupMaster::dropButtons() {
     for (auto& b : mButtons)
-        if (isDirectChild(b.get())) dettach(b.get());
+        if (isDirectChild(b.button.get())) dettach(b.button.get());
     mButtons.clear();
-    mIds.clear();
 }
 
 bool cPopupMaster::evalSize(cChildElement* owner, tActiveElementItems& entries, cPicturesList* pics, sSize& out,
@@ -184,8 +183,7 @@ void cPopupMaster::onInitData() {
         if (cPicture* p = pictureOf(mCfg.pictures, e.image)) b->image(cButtonChild::bsNormal).refImage(p);
         if (n->key == mCfg.selected) chosen = b.get();
         y += h;
-        mIds.push_back(n->key);
-        mButtons.push_back(std::move(b));
+        mButtons.push_back({std::move(b), n->key, &e});
     }
     const int count = static_cast<int>(mButtons.size());
     int unit = count > 0 ? total.h / count : 1;
@@ -220,9 +218,9 @@ bool cPopupMaster::onMouseButton(int x, int y, int, bool down) {
 
 bool cPopupMaster::onAction(cChildElement* src, cChildAction* a) {
     if (a && a->code() == 0)
-        for (std::size_t i = 0; i < mButtons.size(); ++i)
-            if (mButtons[i].get() == src) {
-                finish(mIds[i]);
+        for (const cBtnListItem& b : mButtons)
+            if (b.button.get() == src) {
+                finish(b.id);
                 return true;
             }
     return cScrollableElement::onAction(src, a);

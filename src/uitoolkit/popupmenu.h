@@ -65,10 +65,17 @@ public:
     static bool evalSize(cChildElement* owner, tActiveElementItems& entries, cPicturesList* pictures, sSize& out,
                          cFontObject* font);
 
+    // One button shown, with the id and the entry it stands for.
+    struct cBtnListItem {
+        std::unique_ptr<cButtonChild> button;
+        int id;
+        const sActiveElementItem* entry;
+    };
+
     // The buttons shown, in id order, with their entry ids.
     std::size_t buttonCount() const { return mButtons.size(); }
-    cButtonChild* button(std::size_t i) const { return mButtons[i].get(); }
-    int buttonId(std::size_t i) const { return mIds[i]; }
+    cButtonChild* button(std::size_t i) const { return mButtons[i].button.get(); }
+    int buttonId(std::size_t i) const { return mButtons[i].id; }
 
     void processOSFocus() override {}
     void processOSFocusLost() override {}
@@ -90,7 +97,6 @@ private:
     tActiveElementItems* mEntries;
     sPopupConfig mCfg;
     cPicture mHoverPic, mPressedPic, mFocusedPic;
-    std::vector<std::unique_ptr<cButtonChild>> mButtons;
-    std::vector<int> mIds;
+    std::vector<cBtnListItem> mButtons;
     bool mFinished = false;
 };

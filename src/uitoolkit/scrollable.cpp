@@ -225,8 +225,12 @@ bool cScrollableElement::adjustScrollTo(sRect& r, bool keepX, bool keepY) {
     clientRect(&client);
     const long long viewW = client.w > 0 ? client.w : 0, viewH = client.h > 0 ? client.h : 0;
     const long long cx = client.x, cy = client.y, b = mBorderWidth;
-    const long long x0 = static_cast<long long>(r.x) - mShiftX + b, right = static_cast<long long>(r.x) - mShiftX - b + r.w;
-    const long long y0 = static_cast<long long>(r.y) - mShiftY + b, bottom = static_cast<long long>(r.y) - mShiftY - b + r.h;
+    // The bars move at once, the shift only when their action is drained:
+    // several calls in a row must build on where the bars already are.
+    const long long sx = mH.visible_child() ? static_cast<long long>(mH.pos()) : mShiftX;
+    const long long sy = mV.visible_child() ? static_cast<long long>(mV.pos()) : mShiftY;
+    const long long x0 = static_cast<long long>(r.x) - sx + b, right = static_cast<long long>(r.x) - sx - b + r.w;
+    const long long y0 = static_cast<long long>(r.y) - sy + b, bottom = static_cast<long long>(r.y) - sy - b + r.h;
     long long dy = 0, dx = 0;
     if (bottom > viewH && y0 > 0) dy = bottom - viewH < y0 ? bottom - viewH : y0;
     if (y0 < cy) dy = y0 - cy;

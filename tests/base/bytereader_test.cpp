@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
+
+#include "base/memio.h"
 
 namespace {
 
@@ -74,10 +77,184 @@ TEST(ByteReader, ReadsSkipsSeeksSubReadersAndViewsPastTheEndFailWithoutMoving) {
     EXPECT_FALSE(in.view(p, 8));
     EXPECT_EQ(p, kBytes);
 
-    cByteReader none(nullptr, 100);  // null data reads as empty
+    cByteReader none(static_cast<const void*>(nullptr), 100);  // null data reads as empty
     EXPECT_EQ(none.size(), 0u);
     EXPECT_FALSE(none.read_u8(b));
     EXPECT_TRUE(none.read(&b, 0));
+}
+
+// A memory stream that counts what reaches it, and can fail.
+class cCountingStream : public cBufWrapperIO {
+public:
+    explicit cCountingStream(std::vector<unsigned char>& b)
+        : cBufWrapperIO(b.data(), static_cast<long long>(b.size()), false) {}
+    unsigned int read(void* buf, unsigned int n) override {
+        ++reads;
+        if (failReads) return kIOFailed;
+        const unsigned int got = cBufWrapperIO::read(buf, n);
+        bytes += got;
+        return got;
+    }
+    bool set_fp(unsigned long long pos) override {
+        ++seeks;
+        return cBufWrapperIO::set_fp(pos);
+    }
+    long long size() override { return sized ? cBufWrapperIO::size() : -1; }
+    int reads = 0, seeks = 0;
+    unsigned long long bytes = 0;
+    bool failReads = false, sized = true;
+};
+
+std::vector<unsigned char> counting(std::size_t n) {
+    std::vector<unsigned char> b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(i * 7 + i / 256);
+    return b;
+}
+
+TEST(ByteReaderStreamed, ByteAtATimeCostsOneStreamCallPerWindow) {
+    std::vector<unsigned char> data = counting(10000);
+    cCountingStream s(data);
+    cByteReader in(&s, 1000, 0);
+    EXPECT_TRUE(in.streamed());
+    EXPECT_EQ(in.stream(), &s);
+    EXPECT_EQ(in.sourceSize(), 10000);
+    unsigned char b = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        ASSERT_TRUE(in.byte(b));
+        ASSERT_EQ(b, data[i]);
+    }
+    EXPECT_EQ(s.reads, 10);
+    EXPECT_EQ(in.tell(), 10000u);
+    EXPECT_FALSE(in.byte(b));
+    EXPECT_TRUE(in.atEnd());
+}
+
+TEST(ByteReaderStreamed, TypedReadsAcrossWindowEdgesAndAWindowOfAHeaderReadsNoMore) {
+    std::vector<unsigned char> data = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
+    cCountingStream s(data);
+    {
+        cByteReader in(&s, 3, 0);  // every u32 straddles a refill
+        std::uint32_t a = 0, b = 0;
+        ASSERT_TRUE(in.read_u32le(a) && in.read_u32be(b));
+        EXPECT_EQ(a, 0x04030201u);
+        EXPECT_EQ(b, 0x05060708u);
+        std::uint16_t c = 0;
+        EXPECT_FALSE(in.read_u16le(c));  // one byte left
+    }
+    s.set_fp(0);
+    s.bytes = 0;
+    {
+        cByteReader in(&s, 4, 0);
+        std::uint32_t a = 0;
+        ASSERT_TRUE(in.read_u32le(a));
+        EXPECT_EQ(s.bytes, 4u);  // exactly the header: the stream stands after it
+        unsigned char next = 0;
+        ASSERT_EQ(s.read(&next, 1), 1u);
+        EXPECT_EQ(next, 0x05);
+    }
+}
+
+TEST(ByteReaderStreamed, ViewsLongReadsSkipsAndSomeReads) {
+    std::vector<unsigned char> data = counting(5000);
+    cCountingStream s(data);
+    cByteReader in(&s, 256, 0);
+    const unsigned char* p = nullptr;
+    ASSERT_TRUE(in.view(p, 200));
+    EXPECT_EQ(std::vector<unsigned char>(p, p + 200), std::vector<unsigned char>(data.begin(), data.begin() + 200));
+    ASSERT_TRUE(in.view(p, 256));  // more than the window holds: refilled, kept whole
+    EXPECT_EQ(p[0], data[200]);
+    EXPECT_EQ(p[255], data[455]);
+    EXPECT_FALSE(in.view(p, 257));  // never more than the window
+    // A read longer than the window goes straight to the caller.
+    std::vector<unsigned char> big(3000);
+    const int before = s.reads;
+    ASSERT_TRUE(in.read(big.data(), big.size()));
+    EXPECT_LE(s.reads - before, 2);
+    EXPECT_EQ(big[0], data[456]);
+    EXPECT_EQ(big[2999], data[3455]);
+    ASSERT_TRUE(in.skip(1000));
+    EXPECT_EQ(in.tell(), 4456u);
+    std::vector<unsigned char> rest(1000);
+    EXPECT_EQ(in.readSome(rest.data(), rest.size()), 544u);
+    EXPECT_EQ(rest[543], data[4999]);
+    EXPECT_EQ(in.viewSome(p, 10), 0u);
+    EXPECT_FALSE(in.skip(1));
+}
+
+TEST(ByteReaderStreamed, SeeksInsideTheWindowCostNothingAndSyncHandsTheStreamBack) {
+    std::vector<unsigned char> data = counting(3000);
+    cCountingStream s(data);
+    cByteReader in(&s, 1000, 0);
+    std::uint8_t b = 0;
+    ASSERT_TRUE(in.read_u8(b));
+    const int seeks = s.seeks;
+    ASSERT_TRUE(in.seek(900));
+    ASSERT_TRUE(in.read_u8(b));
+    EXPECT_EQ(b, data[900]);
+    ASSERT_TRUE(in.seek(10));
+    ASSERT_TRUE(in.read_u8(b));
+    EXPECT_EQ(b, data[10]);
+    EXPECT_EQ(s.seeks, seeks);
+    // Outside the window: the stream moves.
+    ASSERT_TRUE(in.seek(2500));
+    EXPECT_EQ(s.seeks, seeks + 1);
+    ASSERT_TRUE(in.read_u8(b));
+    EXPECT_EQ(b, data[2500]);
+    EXPECT_EQ(in.tell(), 2501u);
+    // Read ahead past 2501; sync puts the stream back at tell().
+    ASSERT_TRUE(in.sync());
+    unsigned char direct = 0;
+    ASSERT_EQ(s.read(&direct, 1), 1u);
+    EXPECT_EQ(direct, data[2501]);
+    // A copy reads on from the same place with its own window.
+    cByteReader copy = in;
+    copy.seek(100);
+    ASSERT_TRUE(copy.read_u8(b));
+    EXPECT_EQ(b, data[100]);
+}
+
+TEST(ByteReaderStreamed, ReadAtReadsExactlyThoseBytes) {
+    std::vector<unsigned char> data = counting(100);
+    cCountingStream s(data);
+    unsigned char out[5];
+    ASSERT_TRUE(cByteReader::readAt(&s, 40, out, 5));
+    EXPECT_EQ(out[0], data[40]);
+    EXPECT_EQ(out[4], data[44]);
+    EXPECT_EQ(s.bytes, 5u);
+    EXPECT_FALSE(cByteReader::readAt(&s, 98, out, 5));
+    EXPECT_FALSE(cByteReader::readAt(nullptr, 0, out, 1));
+}
+
+TEST(ByteReaderStreamed, AFailingOrUnsizedStreamEndsTheReads) {
+    std::vector<unsigned char> data = counting(100);
+    cCountingStream s(data);
+    s.failReads = true;
+    cByteReader in(&s, 16, 0);
+    unsigned char b = 0;
+    EXPECT_FALSE(in.byte(b));
+    EXPECT_EQ(in.readSome(&b, 1), 0u);
+    s.failReads = false;
+    s.sized = false;
+    cByteReader unsized(&s, 16, 0);
+    EXPECT_EQ(unsized.sourceSize(), -1);
+}
+
+TEST(ByteReader, BytesInHandInBothOrders) {
+    const unsigned char p[] = {0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(cByteReader::u16le(p), 0x3412);
+    EXPECT_EQ(cByteReader::u16be(p), 0x1234);
+    EXPECT_EQ(cByteReader::u32le(p), 0x78563412u);
+    EXPECT_EQ(cByteReader::u32be(p), 0x12345678u);
+    EXPECT_EQ(cByteReader::u16(p, true), 0x1234);
+    EXPECT_EQ(cByteReader::u32(p, false), 0x78563412u);
+    cByteReader m(p, sizeof p);
+    EXPECT_FALSE(m.streamed());
+    EXPECT_EQ(m.sourceSize(), 4);
+    cByteReader copy = m;  // memory readers copy freely
+    std::uint8_t v = 0;
+    ASSERT_TRUE(copy.read_u8(v));
+    EXPECT_EQ(v, 0x12);
+    EXPECT_EQ(m.tell(), 0u);
 }
 
 }  // namespace

@@ -110,6 +110,53 @@ TEST_F(DocLayout, RightAndCentredLinesStartFromTheRoomLeft) {
     }
 }
 
+// Without a width of its own or a limit from outside there is no right edge
+// to align to (it used to be taken as 2^31 - 1, placing the words near 2^30
+// and 2^31): centred and right-aligned lines are laid out and drawn as
+// left-aligned ones, where a left-aligned container puts every word.
+TEST_F(DocLayout, WithoutAWidthLimitCentredAndRightLinesAreLeftAligned) {
+    for (auto align : {cSiDocContainer::alLeft, cSiDocContainer::alRight, cSiDocContainer::alCenter,
+                       cSiDocContainer::alJustify}) {
+        for (int x0 : {0, 7}) {
+            SCOPED_TRACE(std::to_string(align) + " at " + std::to_string(x0));
+            cRecordingCanvas c;
+            cSiDocContainer box;
+            box.setAlign(align);
+            box.addChild(word("aa"));
+            box.addChild(word("bbb"));
+            box.addChild(word("c", true));  // a new line
+            box.addChild(word("dddd"));
+            cSiDocText* last = word("e", true);
+            last->setMargins(3, -1, -1, -1);
+            box.addChild(last);  // alone on its line, after a left margin
+            sSiDocDrawProps p;
+            p.x = x0;
+            sSize measured, drawn;
+            ASSERT_TRUE(box.wantsSize(&c, p, measured));
+            ASSERT_TRUE(box.draw(&c, p, drawn));
+            // Words of 5 a character, gaps of 5: every x from the left edge.
+            EXPECT_EQ(texts(c), (std::vector<Placed>{{"aa", x0, 1},
+                                                     {"bbb", x0 + 15, 1},
+                                                     {"c", x0, 13},
+                                                     {"dddd", x0 + 10, 13},
+                                                     {"e", x0 + 3, 25}}));
+            EXPECT_EQ(measured.w, 30);
+            EXPECT_EQ(drawn.w, 30);
+            EXPECT_EQ(drawn.h, 36);
+        }
+    }
+    // With a limit from outside the edge is there again.
+    cRecordingCanvas c;
+    cSiDocContainer box;
+    box.setAlign(cSiDocContainer::alRight);
+    box.addChild(word("aa"));
+    sSiDocDrawProps p;
+    p.widthLimit = 100;
+    sSize size;
+    ASSERT_TRUE(box.draw(&c, p, size));
+    EXPECT_EQ(texts(c), (std::vector<Placed>{{"aa", 90, 1}}));
+}
+
 TEST_F(DocLayout, BottomMarginCountsOnlyOnASharedLine) {
     {
         cSiDocContainer box;

@@ -62,6 +62,17 @@ std::string familyOf(cFontObject* f) {
     return mac && mac->ctFont() ? CTFontGetFamilyName(mac->ctFont()) : "";
 }
 
+// The family of the face that draws a text's first glyph run.
+std::string runFamily(cFontObject* f, const std::u16string& text) {
+    auto* mac = dynamic_cast<cMacCTFont*>(f);
+    if (!mac || !mac->ctFont()) return "";
+    const std::vector<uint16_t> units(text.begin(), text.end());
+    CTLineRef line = CTLineCreateWithText(units.data(), units.size(), mac->ctFont(), nullptr);
+    const std::string family = CTLineGetGlyphRunCount(line) ? CTFontGetFamilyName(CTRunGetFont(line, 0)) : "";
+    CTLineRelease(line);
+    return family;
+}
+
 const char kCaption[] = "Cancel";
 const char kHint[] = "Leaves without installing\nNothing is changed";
 
@@ -73,7 +84,7 @@ struct sSeen {
     int captionW = 0, captionH = 0, requiredW = 0;
     double oracleW = 0, lineOracleW = 0;
     int hintW = 0, hintH = 0, hintLineH = 0, hintDark = 0;
-    std::string faceJpn, faceKor, faceEng;
+    std::string faceJpn, faceKor, faceEng, kanaFamily;
     double wrapJpn = 0;
     int steps = 0;
 };
@@ -156,6 +167,7 @@ public:
                 mSeen->faceJpn = _glbalStdFont();
                 mSeen->wrapJpn = textWrapYFactor();
                 mSeen->stdFamilyJpn = familyOf(form->stdFont());
+                mSeen->kanaFamily = runFamily(form->stdFont(), u"\u65e5\u672c\u8a9e\u306e");
                 cLibLang::applyLang(lngKOR);
                 mSeen->faceKor = _glbalStdFont();
                 mSeen->stdFamilyKor = familyOf(form->stdFont());
@@ -220,6 +232,7 @@ TEST(PlatformByLinking, AnApplicationStartedThroughRunAppHasTheWholePlatform) {
     EXPECT_EQ(seen.faceJpn, "Tahoma");
     EXPECT_EQ(seen.wrapJpn, 1.07);
     EXPECT_EQ(seen.stdFamilyJpn, "Tahoma");
+    EXPECT_EQ(seen.kanaFamily, "Noto Sans CJK JP");
     EXPECT_EQ(seen.faceKor, "Malgun Gothic");
     EXPECT_EQ(seen.stdFamilyKor, "Noto Sans CJK KR");
     EXPECT_EQ(seen.faceEng, "Tahoma");

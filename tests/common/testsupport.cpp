@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +23,29 @@ TempDir::~TempDir() {
     std::string cmd = "rm -rf '" + path_ + "'";
     int rc = std::system(cmd.c_str());
     (void)rc;
+}
+
+bool permissionsBind() { return geteuid() != 0; }
+
+bool asUnprivileged(const std::function<void()>& body) {
+    if (permissionsBind()) {
+        const bool before = ::testing::Test::HasFailure();
+        body();
+        return before || !::testing::Test::HasFailure();
+    }
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const gid_t nobody = 65534;
+        if (setgroups(1, &nobody) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(2);
+        body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string runCommand(const std::string& command, int* status) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,15 @@ public:
 private:
     std::string path_;
 };
+
+// Runs body where permission bits bind.  An ordinary user runs it here; the
+// superuser, whom no permission bit stops from reading a folder, runs it in
+// a forked child that first becomes the user "nobody" (65534).  True when it
+// ran and none of its assertions failed (a child's failures are printed by
+// the child).  What the body uses on disk must be reachable by that user.
+bool asUnprivileged(const std::function<void()>& body);
+// Whether permission bits stop this process (false for the superuser).
+bool permissionsBind();
 
 // Runs a shell command line and returns its standard output; `status`
 // receives the exit status (-1 when it could not run).

@@ -3,6 +3,7 @@
 // damaged directories fail quietly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "icontest.h"
@@ -123,3 +124,64 @@ TEST_F(IcoFiles, DamagedFilesFailQuietly) {
 }
 
 TEST(IcoMalformed, SavedInputsReplayWithoutHarm) { adaptertest::replayMalformed<cPictICO>("ico"); }
+
+// The one icon-image decoder: an entry's bytes on their own (as an
+// executable's icon resource holds them) measure and decode as the entry.
+TEST_F(IcoFiles, IconImagesMeasureAndDecodeAsTheirEntries) {
+    int seen = 0;
+    for (const char* name : {"ico_depths.ico", "ico_png.ico"}) {
+        const Bytes b = file(name);
+        const unsigned count = b[4] | b[5] << 8;
+        for (unsigned i = 0; i < count; ++i) {
+            SCOPED_TRACE(std::string(name) + " entry " + std::to_string(i));
+            const std::size_t e = 6 + 16 * i;
+            const std::size_t size = b[e + 8] | b[e + 9] << 8 | b[e + 10] << 16;
+            const std::size_t at = b[e + 12] | b[e + 13] << 8 | b[e + 14] << 16;
+            ASSERT_LE(at + size, b.size());
+            Bytes image(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + size));
+            cBufWrapperIO io(image.data(), static_cast<long long>(image.size()), false);
+            long long w = 0, h = 0;
+            bool png = false;
+            ASSERT_TRUE(cPictICO::measureIconImage(&io, w, h, png));
+            EXPECT_EQ(png, image[1] == 'P');
+            cPictICO whole;
+            ASSERT_TRUE(icontest::decodePage<cPictICO>(b, static_cast<int>(i), whole));
+            EXPECT_EQ(w, whole.width());
+            EXPECT_EQ(h, whole.height());
+            cPictDummy plain;
+            ASSERT_TRUE(cPictICO::decodeIconImage(&io, plain));
+            ASSERT_EQ(plain.width(), whole.width());
+            ASSERT_EQ(plain.height(), whole.height());
+            EXPECT_TRUE(std::equal(plain.raw8Bpp(), plain.raw8Bpp() + w * h, whole.raw8Bpp()));
+            // Into a render target of half the size: what the icon decoder
+            // gives for the same page and target.
+            cPictDummy target, want;
+            ASSERT_TRUE(target.create(std::max(1LL, w / 2), std::max(1LL, h / 2), 0));
+            ASSERT_TRUE(want.create(target.width(), target.height(), 0));
+            cPictBase::sExtPictDef def(&target), wantDef(&want);
+            cPictDummy into;
+            ASSERT_TRUE(into.setExtTarget(&def));
+            ASSERT_TRUE(cPictICO::decodeIconImage(&io, into));
+            if (into.raw8Bpp()) {
+                ASSERT_TRUE(into.toExtTarget(&def));
+            }
+            cPictICO page;
+            ASSERT_TRUE(page.setExtTarget(&wantDef));
+            ASSERT_TRUE(icontest::decodePage<cPictICO>(b, static_cast<int>(i), page));
+            if (page.raw8Bpp()) {
+                ASSERT_TRUE(page.toExtTarget(&wantDef));
+            }
+            EXPECT_TRUE(std::equal(target.raw8Bpp(), target.raw8Bpp() + target.width() * target.height(), want.raw8Bpp()));
+            ++seen;
+        }
+        // Neither PNG nor DIB.
+        Bytes junk(64, 0x33);
+        cBufWrapperIO io(junk.data(), static_cast<long long>(junk.size()), false);
+        long long w = 0, h = 0;
+        bool png = false;
+        EXPECT_FALSE(cPictICO::measureIconImage(&io, w, h, png));
+        cPictDummy none;
+        EXPECT_FALSE(cPictICO::decodeIconImage(&io, none));
+    }
+    EXPECT_GT(seen, 2);
+}

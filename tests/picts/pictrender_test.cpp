@@ -358,3 +358,34 @@ TEST(ExtRender, RowSinkMatchesPixelSink) {
         EXPECT_EQ(one.px, rows.px) << size.first << "x" << size.second;
     }
 }
+
+// The one fitted-size rounding: never enlarged, rounded to the nearest
+// pixel, at least 1 across, a limit of 0 or less not restricting.
+TEST(FitSize, RoundsOnceForEveryCaller) {
+    long long w = 0, h = 0;
+    ASSERT_TRUE(cPictBase::fitSize(400, 300, 100, 100, w, h));
+    EXPECT_EQ(w, 100);
+    EXPECT_EQ(h, 75);
+    ASSERT_TRUE(cPictBase::fitSize(30, 20, 100, 100, w, h));  // never enlarged
+    EXPECT_EQ(w, 30);
+    EXPECT_EQ(h, 20);
+    ASSERT_TRUE(cPictBase::fitSize(3, 2, 2, 2, w, h));  // 1.33 -> 1
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 1);
+    ASSERT_TRUE(cPictBase::fitSize(5, 3, 2, 100, w, h));  // 1.2 -> 1
+    EXPECT_EQ(h, 1);
+    ASSERT_TRUE(cPictBase::fitSize(10000, 1, 100, 100, w, h));  // a thin picture keeps a pixel
+    EXPECT_EQ(w, 100);
+    EXPECT_EQ(h, 1);
+    ASSERT_TRUE(cPictBase::fitSize(400, 300, 200, 0, w, h));  // the width alone
+    EXPECT_EQ(w, 200);
+    EXPECT_EQ(h, 150);
+    ASSERT_TRUE(cPictBase::fitSize(400, 300, -1, 60, w, h));  // the height alone
+    EXPECT_EQ(w, 80);
+    EXPECT_EQ(h, 60);
+    ASSERT_TRUE(cPictBase::fitSize(400, 300, -1, -1, w, h));
+    EXPECT_EQ(w, 400);
+    EXPECT_EQ(h, 300);
+    EXPECT_FALSE(cPictBase::fitSize(0, 300, 100, 100, w, h));
+    EXPECT_FALSE(cPictBase::fitSize(400, -1, 100, 100, w, h));
+}

@@ -120,7 +120,11 @@ void compare(cListViewChild& lv, sModel& m, int step) {
         ASSERT_TRUE(lv.itemRange(row, top, bottom));
         ASSERT_EQ(bottom - top, h);
         ASSERT_EQ(lv.rowAt(y), row);
-        ASSERT_EQ(lv.rowAt(y + h - 1), row);
+        cListViewChild::sItemYDs laid;
+        ASSERT_TRUE(lv.layoutAt(y + h - 1, top, laid));
+        ASSERT_EQ(top, y);
+        ASSERT_EQ(laid.rowId, row);
+        ASSERT_EQ(laid.height, h);
         y += h;
     }
     ASSERT_EQ(lv.rowAt(y), -1);

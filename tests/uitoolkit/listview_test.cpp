@@ -69,7 +69,9 @@ struct sFixture {
     qortest::cManualClock clock;
 };
 
-enum eKind { kClick, kKey, kChar, kMs };
+// kDouble: a double click on row a (in the check zone when add is set);
+// kSet: setSelected(a, add).
+enum eKind { kClick, kKey, kChar, kMs, kDouble, kSet };
 struct sStep {
     eKind kind;
     int a;          // row to click, key code, character, or milliseconds to advance
@@ -90,6 +92,8 @@ void runSteps(sFixture& f, const std::vector<sStep>& steps) {
             case kKey: f.lv.processKey(s.a, s.range, s.add, false); break;
             case kChar: f.lv.processChar(static_cast<unsigned short>(s.a), false, false, false); break;
             case kMs: qortest::cManualClock::now += s.a; break;
+            case kDouble: f.lv.onMouseDoubleClick(s.add ? 5 : 150, f.yOf(s.a)); break;
+            case kSet: f.lv.setSelected(s.a, s.add); break;
         }
         EXPECT_EQ(f.take(), s.reports) << "step " << n;
         EXPECT_EQ(f.selection(), s.selection) << "step " << n;
@@ -214,6 +218,35 @@ TEST(ListView, ColumnClicksSortAndPaintInTheNewOrder) {
     EXPECT_EQ(paintedNames(f), want);
 }
 
+// A cell's picture is drawn with its alpha: its transparent pixels show the
+// cell's fill, its opaque ones their own colour, half-transparent ones the
+// blend, as a picture with transparent corners must look.
+TEST(ListView, CellPicturesKeepTheirTransparentParts) {
+    sFixture f;
+    // 4 x 4: a red square inside transparent corners, one pixel half blue.
+    std::vector<unsigned int> px(16, 0xFFFF0000u);
+    px[0] = px[3] = px[12] = px[15] = 0x00000000u;
+    px[5] = 0x800000FFu;
+    cPicturesList pics;
+    pics.storeImage(0, px.data(), 4, 4, false);
+    f.lv.setImageLists(&pics, nullptr, nullptr);
+    f.lv.setItem(0, 0, "delta", 0, nullptr);
+    f.win.drain();
+    int top = 0, bottom = 0;
+    ASSERT_TRUE(f.lv.itemRange(0, top, bottom));
+    qortest::cRecordingCanvas canvas(300, 200);
+    canvas.paintPixels(0x123456);
+    f.root.processPaint(&canvas);
+    const int x0 = 1 + 2, y0 = top + (bottom - top - 4) / 2;
+    const unsigned int bg = canvas.pixel(x0 - 1, y0);
+    ASSERT_NE(bg, 0x000000u);
+    EXPECT_EQ(canvas.pixel(x0, y0), bg);
+    EXPECT_EQ(canvas.pixel(x0 + 3, y0 + 3), bg);
+    EXPECT_EQ(canvas.pixel(x0 + 1, y0), 0x0000FFu);  // red, as a canvas colour
+    const unsigned int half = canvas.pixel(x0 + 1, y0 + 1);
+    EXPECT_EQ(half >> 16, (0xFFu * 0x80 + ((bg >> 16) & 0xFF) * 0x7F + 127) / 255);
+}
+
 TEST(ListView, EmptyListShowsItsTextAndRowsWithoutColumnsAreThirteenApart) {
     cTestWindowTarget win;
     cRecRoot root;
@@ -232,6 +265,87 @@ TEST(ListView, EmptyListShowsItsTextAndRowsWithoutColumnsAreThirteenApart) {
     EXPECT_EQ(lv.minVisualHeight() - lv.header()->height(), 26);
     int top, bottom;
     EXPECT_FALSE(lv.itemRange(0, top, bottom));
+}
+
+// Deselecting hands the current row to the nearest selected row after it
+// in row-id order, else before it, else to none; a double click in the
+// check zone activates nothing.
+TEST(ListView, DeselectingMovesTheCurrentRowAndDoubleClicksSpareTheCheckZone) {
+    sFixture f;
+    f.lv.setMultiselect(true);
+    f.lv.setCheckMode(true);
+    f.lv.setChbSpacing(4, false);
+    qortest::cManualClock::now = 5000;
+    runSteps(f, {
+        {kSet, 1, true, false, "7:1<-1 ", "1@1"},
+        {kSet, 3, true, false, "7:3<1 ", "13@3"},
+        {kSet, 4, true, false, "7:4<3 ", "134@4"},
+        // The current row 4 goes: none after it, 3 is the nearest before.
+        {kSet, 4, false, false, "7:3<4 ", "13@3"},
+        // Row 1 goes: the nearest selected after it is 3, already current.
+        {kSet, 1, false, false, "", "3@3"},
+        {kSet, 1, true, false, "7:1<3 ", "13@1"},
+        // Row 3 goes while 1 is current: 1 is before it, 3 had none after.
+        {kSet, 3, false, false, "", "1@1"},
+        // The last selected row goes: no row stays current.
+        {kSet, 1, false, false, "7:-1<1 ", "@-1"},
+        {kSet, 5, false, false, "", "@-1"},
+        {kDouble, 2, true, false, "", "@-1"},
+        {kDouble, 2, false, false, "6:2 ", "@-1"},
+        {kSet, 0, true, false, "7:0<-1 ", "0@0"},
+        {kDouble, 5, true, false, "", "0@0"},
+    });
+}
+
+// Page Up and Page Down walk from the row beside the current one, taking
+// each row's height from the client height until what is left is not above
+// that row's height; with no current row, or when the walk runs out, the
+// first or last row.  Typed characters stop being buffered at 10.
+TEST(ListView, PagesWalkByTheClientHeightAndTypeAheadKeepsTenCharacters) {
+    sFixture f;
+    for (int i = 6; i < 40; ++i) f.lv.setItem(i, 0, ("row " + std::to_string(i)).c_str(), -1, nullptr);
+    f.lv.setItem(40, 0, "abcdefghij-first", -1, nullptr);
+    f.lv.setItem(41, 0, "abcdefghijk", -1, nullptr);
+    f.win.drain();
+    sRect client;
+    f.lv.clientRect(&client);
+    int top, bottom;
+    ASSERT_TRUE(f.lv.itemRange(0, top, bottom));
+    const int rowH = bottom - top;
+    auto page = [&](int from, bool down) {
+        int rest = client.h;
+        for (int r = down ? from + 1 : from - 1; r >= 0 && r <= 41; r += down ? 1 : -1) {
+            if (rest <= rowH) return r;
+            rest -= rowH;
+        }
+        return down ? 41 : 0;
+    };
+    const int p1 = page(0, true), p2 = page(p1, true), back = page(p2, false);
+    ASSERT_GT(p1, 1);
+    qortest::cManualClock::now = 5000;
+    auto sel = [](int r) { return std::to_string(r) + "@" + std::to_string(r); };
+    auto rep = [](int now, int before) { return "7:" + std::to_string(now) + "<" + std::to_string(before) + " "; };
+    runSteps(f, {
+        {kKey, 0x156, false, false, rep(41, -1).c_str(), sel(41).c_str()},
+        {kKey, 0x155, false, false, rep(page(41, false), 41).c_str(), sel(page(41, false)).c_str()},
+        {kKey, 0x150, false, false, rep(0, page(41, false)).c_str(), sel(0).c_str()},
+        {kKey, 0x156, false, false, rep(p1, 0).c_str(), sel(p1).c_str()},
+        {kKey, 0x156, false, false, rep(p2, p1).c_str(), sel(p2).c_str()},
+        {kKey, 0x155, false, false, rep(back, p2).c_str(), sel(back).c_str()},
+        {kKey, 0x155, false, false, rep(page(back, false), back).c_str(), sel(page(back, false)).c_str()},
+    });
+    // Eleven characters within the time: the eleventh is not buffered, so
+    // the search keeps matching the first ten ("abcdefghij").
+    f.lv.deselect();
+    f.take();
+    const std::string typed = "abcdefghijk";
+    for (char ch : typed) {
+        qortest::cManualClock::now += 100;
+        f.lv.processChar(static_cast<unsigned char>(ch), false, false, false);
+    }
+    // "a" finds "Alpha" first; "ab" goes on to row 40.
+    EXPECT_EQ(f.take(), "7:1<-1 7:40<1 ");
+    EXPECT_EQ(f.lv.selected(), 40);
 }
 
 }  // namespace

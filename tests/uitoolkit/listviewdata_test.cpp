@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,60 +20,199 @@ std::vector<int> displayOrder(cListViewData& d) {
     return out;
 }
 
-// Rows with random short names (many equal) and some rows without a cell in
-// the sorted column; std::stable_sort over the previous order is the oracle.
+// Rows with random names (many equal, some agreeing on their first 16
+// bytes and more) and numbers (many equal, some past 2^32), and some rows
+// without a cell in the sorted column; std::stable_sort over the previous
+// order is the oracle.  Short runs take the comparison sort, long ones the
+// counting sort.
 TEST(ListViewData, SortsStablyByNameAndNumberBothWaysAgainstStableSort) {
-    std::mt19937 rng(7);
-    for (int round = 0; round < 4; ++round) {
+    std::mt19937_64 rng(7);
+    for (int round = 0; round < 6; ++round) {
+        const int rows = round < 2 ? 500 : 5000;
         cListViewData d;
         auto* names = new cListViewChild::cListViewNameSortProvider;
         auto* nums = new cListViewChild::cListViewU64PramSortProvider;
         nums->setTransformProc(numberOf);
         ASSERT_TRUE(d.setSortType(1, names));
         ASSERT_TRUE(d.setSortType(2, nums));
-        std::vector<std::string> name(500), num(500);
-        std::vector<bool> hasName(500);
-        for (int r = 0; r < 500; ++r) {
-            const char* abc[] = {"b", "a", "ab", "B", "", "ba", "a\xC3\xA9"};
-            name[r] = abc[rng() % 7];
-            num[r] = std::to_string(rng() % 50);
+        std::vector<std::string> name(rows), num(rows);
+        std::vector<bool> hasName(rows);
+        const char* abc[] = {"b", "a", "ab", "B", "", "ba", "a\xC3\xA9", "\xFF", "sixteen-bytes-ab",
+                             "sixteen-bytes-abc", "sixteen-bytes-ab\x01", "sixteen-bytes-abz"};
+        for (int r = 0; r < rows; ++r) {
+            name[r] = abc[rng() % 12];
+            if (rng() % 3 == 0) name[r] += std::to_string(rng() % 40);
+            unsigned long long n = rng() % 4 == 0 ? rng() : rng() % (round % 2 ? 50 : 70000);
+            num[r] = std::to_string(n);
             hasName[r] = rng() % 5 != 0;
             ASSERT_EQ(d.setItem(r, 2, num[r].c_str(), -1, nullptr), cListViewData::srRelayout);
             if (hasName[r]) d.setItem(r, 1, name[r].c_str(), -1, nullptr);
         }
-        std::vector<int> prev(500);
-        for (int r = 0; r < 500; ++r) prev[r] = r;
+        std::vector<int> prev(rows);
+        for (int r = 0; r < rows; ++r) prev[r] = r;
         for (int pass = 0; pass < 4; ++pass) {
             int col = pass % 2 ? 2 : 1;
             bool asc = round % 2 == 0 || pass < 2;
             ASSERT_TRUE(d.setSortDirection(col, asc));
             ASSERT_TRUE(d.sort(col));
             std::vector<int> want = prev;
-            auto key = [&](int r) { return col == 1 ? name[r] : std::string(); };
-            auto n = [&](int r) { return std::stoull(num[r]); };
             auto has = [&](int r) { return col == 2 || hasName[r]; };
-            // Rows without a key: before the keyed rows ascending, after them descending.
-            std::stable_sort(want.begin(), want.end(), [&](int a, int b) {
-                if (has(a) != has(b)) return asc ? !has(a) : has(a);
-                if (!has(a)) return false;
-                bool less = col == 1 ? key(a) < key(b) : n(a) < n(b);
-                bool more = col == 1 ? key(b) < key(a) : n(b) < n(a);
-                return asc ? less : more;
-            });
-            // Descending walks the tree backwards, so equal keys come reversed.
-            if (!asc) {
-                for (size_t i = 0; i < want.size();) {
-                    size_t j = i;
-                    while (j < want.size() && has(want[i]) && has(want[j]) &&
-                           (col == 1 ? key(want[j]) == key(want[i]) : n(want[j]) == n(want[i])))
-                        ++j;
-                    if (j > i + 1) std::reverse(want.begin() + i, want.begin() + j);
-                    i = std::max(j, i + 1);
-                }
+            auto less = [&](int a, int b) {
+                if (col == 2) return std::stoull(num[a]) < std::stoull(num[b]);
+                return std::lexicographical_compare(name[a].begin(), name[a].end(), name[b].begin(), name[b].end(),
+                                                    [](char x, char y) {
+                                                        return static_cast<unsigned char>(x) <
+                                                               static_cast<unsigned char>(y);
+                                                    });
+            };
+            // Rows without a key: before the keyed rows ascending, after them
+            // descending; equal keys come reversed descending (a backward walk).
+            std::vector<int> keyed, aside;
+            for (int r : want) (has(r) ? keyed : aside).push_back(r);
+            std::stable_sort(keyed.begin(), keyed.end(), less);
+            if (asc) {
+                want = aside;
+                want.insert(want.end(), keyed.begin(), keyed.end());
+            } else {
+                want.assign(keyed.rbegin(), keyed.rend());
+                want.insert(want.end(), aside.begin(), aside.end());
             }
             ASSERT_EQ(displayOrder(d), want) << "round " << round << " pass " << pass;
             ASSERT_EQ(d.sortedColumn(), col);
             prev = want;
+        }
+    }
+}
+
+// The order of a provider as the sorting tree keeps it: a cUUSorterList of
+// serialized keys, walked through the interface like any foreign provider.
+class cTreeNameProvider : public cListViewSortProvider {
+public:
+    bool init() override {
+        mList.clear();
+        return true;
+    }
+    bool push(sListViewDataItem* item) override {
+        if (!item || !item->text.get()) return false;
+        sListViewDataItem** slot = mList.insert_nonunique(cStringKey(item->text.get(), -1));
+        if (!slot) return false;
+        *slot = item;
+        return true;
+    }
+    void* next(void* pos, sListViewDataItem*& item) override { return step(pos, item, true); }
+    void* prev(void* pos, sListViewDataItem*& item) override { return step(pos, item, false); }
+
+private:
+    using Tree = cUUSorterList<cStringKey, sListViewDataItem*>::Tree;
+    void* step(void* pos, sListViewDataItem*& item, bool forward) {
+        Tree& t = mList.tree();
+        auto* n = static_cast<Tree::cTreeItem*>(pos);
+        n = n ? (forward ? t.next(n) : t.prev(n)) : (forward ? t.first() : t.last());
+        if (n) item = n->value;
+        return n;
+    }
+    cUUSorterList<cStringKey, sListViewDataItem*> mList{3072};
+};
+
+// A provider that pushes each cell twice: its tags cannot name each row
+// once, so the store walks it and still keeps every row exactly once.
+class cTwiceNameProvider : public cListViewChild::cListViewNameSortProvider {
+public:
+    bool push(sListViewDataItem* item) override {
+        return cListViewNameSortProvider::push(item) && cListViewNameSortProvider::push(item);
+    }
+};
+
+// Three columns of the same texts sorted by our provider, by the sorting
+// tree and by the misbehaving provider: the display orders must agree.
+TEST(ListViewData, ForeignAndMisbehavingProvidersOrderLikeTheSortingTree) {
+    for (int rows : {300, 4000}) {
+        cListViewData d;
+        d.setSortType(0, new cListViewChild::cListViewNameSortProvider(3072));
+        d.setSortType(1, new cTreeNameProvider);
+        d.setSortType(2, new cTwiceNameProvider);
+        std::mt19937 rng(5);
+        for (int r = 0; r < rows; ++r) {
+            std::string t = std::string(rng() % 2 ? "same-first-sixteen" : "x") + std::to_string(rng() % 60);
+            if (rng() % 7 == 0) t = "";
+            const bool has = rng() % 9 != 0;
+            for (int col = 0; col < 3; ++col) d.setItem(r, col, has ? t.c_str() : nullptr, -1, nullptr);
+            if (!has) d.setItem(r, 3, "only elsewhere", -1, nullptr);
+        }
+        for (bool asc : {true, false}) {
+            std::vector<int> orders[3];
+            for (int col = 0; col < 3; ++col) {
+                d.reorderByID();
+                d.setSortDirection(col, asc);
+                ASSERT_TRUE(d.sort(col));
+                orders[col] = displayOrder(d);
+                ASSERT_EQ(static_cast<int>(orders[col].size()), rows);
+            }
+            EXPECT_EQ(orders[0], orders[1]) << rows << (asc ? " ascending" : " descending");
+            EXPECT_EQ(orders[2], orders[1]) << rows << (asc ? " ascending" : " descending");
+        }
+    }
+}
+
+// The prefix sums against a plain array summed by hand, and a row's cells
+// against a std::map, through random changes.
+TEST(ListViewData, PrefixSumsAndRowCellsMatchPlainContainers) {
+    std::mt19937 rng(9);
+    unsigned long long work = 0;
+    cPrefixSums<long long> sums(work);
+    std::vector<long long> plain;
+    for (int step = 0; step < 3000; ++step) {
+        const int op = static_cast<int>(rng() % 10);
+        if (op < 4 || plain.empty()) {
+            long long v = rng() % 20;
+            sums.push(v);
+            plain.push_back(v);
+        } else if (op < 8) {
+            std::size_t at = rng() % plain.size();
+            long long d = static_cast<long long>(rng() % 9) - std::min<long long>(plain[at], 4);
+            sums.add(at, d);
+            plain[at] += d;
+        } else if (op < 9) {
+            plain.resize(rng() % 300);
+            for (long long& v : plain) v = rng() % 5;
+            sums.prepare(plain.size());
+            for (std::size_t i = 0; i < plain.size(); ++i) sums.at(i) = plain[i];
+            sums.build();
+        } else {
+            plain.assign(rng() % 300, 1);
+            sums.assignOnes(plain.size());
+        }
+        long long total = 0;
+        for (long long v : plain) total += v;
+        ASSERT_EQ(sums.total(), total) << step;
+        std::size_t n = plain.empty() ? 0 : rng() % (plain.size() + 1);
+        long long want = 0;
+        for (std::size_t i = 0; i < n; ++i) want += plain[i];
+        ASSERT_EQ(sums.prefix(n), want) << step;
+        long long y = total ? static_cast<long long>(rng() % static_cast<unsigned long long>(total + 1)) : 0;
+        std::size_t k = 0;
+        for (long long run = 0; k < plain.size() && run + plain[k] <= y; ++k) run += plain[k];
+        ASSERT_EQ(sums.upper(y), k) << step;
+    }
+    for (int round = 0; round < 50; ++round) {
+        cListViewCells cells;
+        std::map<int, int> model;
+        for (int i = 0; i < 12; ++i) {
+            int col = static_cast<int>(rng() % 16) - 3;
+            sListViewDataItem* it = cells.insert(col);
+            if (!model.count(col)) {
+                EXPECT_EQ(it->indent, 0);
+                model[col] = i;
+                it->indent = static_cast<unsigned short>(i);
+            }
+            ASSERT_EQ(cells.count(), model.size());
+            auto m = model.begin();
+            for (auto* c = cells.first(); c; c = cells.next(c), ++m) {
+                ASSERT_EQ(c->key, m->first);
+                ASSERT_EQ(c->value.indent, m->second);
+                ASSERT_EQ(cells.find(c->key), &c->value);
+            }
+            ASSERT_EQ(cells.find(99), nullptr);
         }
     }
 }

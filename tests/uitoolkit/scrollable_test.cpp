@@ -190,6 +190,26 @@ TEST(ScrollableElement, FocusScrollsAChildIntoViewOnce) {
     }
 }
 
+// Requests in a row, before the bars' actions are drained (as a tree opened
+// level by level makes them): each builds on where the bars already are, so
+// the last child asked for ends in view, not past it.
+TEST(ScrollableElement, ScrollRequestsInARowEndOnTheLastChild) {
+    sFixture f;
+    f.s.setMinVisualWidth(200);
+    f.s.setMinVisualHeight(1000);
+    cProbe a, b, c;
+    f.s.attach(&a, 10, 300, 20, 20);
+    f.s.attach(&b, 10, 600, 20, 20);
+    f.s.attach(&c, 10, 620, 20, 20);
+    f.s.scrollToChild(&a);
+    f.s.scrollToChild(&b);
+    f.s.scrollToChild(&c);
+    f.win.drain();
+    // The view is 65 high: c's bottom (640) meets the view's bottom.
+    EXPECT_EQ(f.s.shiftY(), 640 - 65);
+    EXPECT_EQ(f.s.vbar()->pos(), 640u - 65u);
+}
+
 TEST(ScrollableElement, CornerBetweenTwoBarsIsKeptFromTheContent) {
     class cArea : public cScrollableElement {
     public:

@@ -1,0 +1,183 @@
+// The file chooser: cFileChooseDialog opens or saves a file.  It shows one
+// folder at a time in a list (Name, Date, Type, Size) under a path bar, with
+// a file-name field, a filter box and a button bar below.  The folder is
+// read on the path bar's worker job by cFileChooseListFolder, which hands a
+// finished listing over to the UI thread: the list only ever shows a listing
+// that no worker writes.  cNewFolderNameReqForm asks for a new folder's name
+// (the folder chooser uses it too).
+#pragma once
+
+#include "base/buffers.h"
+#include "base/folders.h"
+#include "base/sync.h"
+#include "uitoolkit/combobox.h"
+#include "uitoolkit/editfield.h"
+#include "uitoolkit/form.h"
+#include "uitoolkit/listview.h"
+#include "uitoolkit/navigationbar.h"
+#include "uitoolkit/static.h"
+#include "uitoolkit/toolbar.h"
+
+#include <memory>
+#include <vector>
+
+class cNewFolderNameReqForm : public cCustomForm {
+public:
+    static cPicturesList myImages;
+
+    cNewFolderNameReqForm();
+    ~cNewFolderNameReqForm() override;
+    // Asks (250 by 100) over the owner's window, with the given form or a new
+    // one; true, and name holds the text, when a name was accepted.
+    static bool reqNewFolderName(cChildElement* owner, _guardchar<char>& name, cNewFolderNameReqForm* form);
+
+    cEditChild* edit() { return &mEdit; }
+    cToolBarChild* buttons() { return &mBar; }
+    void onConstruct() override;
+    bool onAction(cChildElement* src, cChildAction* a) override;
+    const char* wantLangResource() override { return "ciom::filechoose"; }
+    void onInitData() override;
+    bool onFormCancel() override;
+    bool onFormAccept() override;
+
+private:
+    cEditChild mEdit;
+    cToolBarChild mBar;
+    _guardchar<char>* mTarget = nullptr;
+};
+
+// Lists a folder (or the places, for the empty path) on the navigation job.
+// The run fills a listing of its own; the UI thread takes it over with
+// publish() once the path bar reports the finished navigation.
+class cFileChooseListFolder : public cNavigationProvider {
+public:
+    cFileChooseListFolder();
+    ~cFileChooseListFolder() override;
+
+    bool canAcceptPath(const char* path) override;
+    int navigationProc(const char* path) override;
+
+    // ---- the UI thread's side ---------------------------------------------
+    // Takes over the listing of the last finished navigation; false when
+    // none is waiting (the shown listing stays).
+    bool publish();
+    // The listing shown; valid until the next publish or listPlaces.
+    cFolderContents& contents() { return *mShown; }
+    // The folder shown, null while the places (or nothing) are shown.
+    const char* listedFolder() const { return mShownPath.get(); }
+    // Whether the folder shown could be read.
+    bool listedReadable() const { return mShownOk; }
+    void listPlaces();
+
+private:
+    std::unique_ptr<cFolderContents> mShown;
+    _guardchar<char> mShownPath;
+    bool mShownOk = true;
+    // Written by the run, taken by publish, under the lock.
+    cCriticalSection mLock;
+    std::unique_ptr<cFolderContents> mFinished;
+    _guardchar<char> mFinishedPath;
+    bool mFinishedOk = true;
+};
+
+// For tests: called on the navigation job once a listing has been read and
+// before it is handed over (null: nothing); returns the hook set before.
+typedef void (*tFileChooseListHook)(cFileChooseListFolder* lister, const char* path);
+tFileChooseListHook __setFileChooseListHook(tFileChooseListHook hook);
+
+// The caller's element between the list and the name row.
+class cFileChooseExtra : public cChildElement {
+public:
+    // False keeps the dialog open.
+    virtual bool acceptCheck() { return true; }
+    virtual int wantedWidth() { return 0; }
+    virtual int wantedHeight() { return 0; }
+};
+
+// Sort keys of the Date, Type and Size columns (null cell: 0).
+unsigned long long filechooseDateU64Transform(sListViewDataItem* item);
+unsigned long long filechooseTypeU64Transform(sListViewDataItem* item);
+unsigned long long filechooseSizeU64Transform(sListViewDataItem* item);
+
+class cFileChooseDialog : public cCustomForm {
+public:
+    struct sFilterInfo {
+        _guardchar<char> name;
+        _guardchar<char> mask;
+        _guardchar<char> ext;
+    };
+    struct sFileChooseInfo {
+        _guardchar<char> path;
+        _guardchar<char> folder;
+        long long filterIndex = 0;
+        bool namedCustomFilter = false;
+        bool multiselect = false;
+        _classbuf<sFilterInfo> filters;
+        bool showHidden = false;
+        std::vector<_guardchar<char> > files;
+        cFileChooseExtra* extra = nullptr;
+    };
+    enum eMode { fmOpen = 0, fmSave = 1 };
+    enum eListImage { liDisk = 0, liFolder = 1, liFile = 2, liOther = 3, liDiskOff = 4 };
+
+    static cPicturesList myTopPicts, myBottomPicts, myListPicts;
+
+    cFileChooseDialog(int mode, sFileChooseInfo* info);
+    ~cFileChooseDialog() override;
+
+    // Run the dialog modally over the owner's window; true when a file was
+    // chosen (a failed modal run is no choice).
+    static bool open(cChildElement* owner, const char* title, sFileChooseInfo& info);
+    static bool save(cChildElement* owner, const char* title, sFileChooseInfo& info);
+
+    void ls(const char* path, bool);
+    // Refills the list from the shown listing.
+    void ls_data(bool sort);
+    void mkdir();
+
+    // Parts, for owners and tests.
+    cNavigationChild* navigationBar() { return &mNav; }
+    cListViewChild* list() { return &mList; }
+    cEditChild* nameEdit() { return &mName; }
+    cComboBoxChild* filterBox() { return &mFilter; }
+    cToolBarChild* topBar() { return &mTop; }
+    cToolBarChild* bottomBar() { return &mBottom; }
+    cFileChooseListFolder* lister() { return &mLister; }
+    const char* mask() const { return mMask.get(); }
+
+    void onConstruct() override;
+    bool onAction(cChildElement* src, cChildAction* a) override;
+    const char* wantLangResource() override { return "ciom::filechoose"; }
+    void onInitData() override;
+    bool onFormCancel() override;
+    bool onFormAccept() override;
+
+private:
+    bool folderListed() const { return mLister.listedFolder() != nullptr; }
+    sFolderItemInfo* entry(int row);
+    bool entryPath(int row, _guardchar<char>& out);
+    void goTo(const char* path);
+    void goHome();
+    void showPlaces();
+    void contextMenu(int x, int y);
+    void activate(int row);
+    void filterChosen();
+    void setTypedFilter(const char* pattern);
+    bool chooseSelectedFiles();
+    // Puts the chosen path in place and ends the dialog, unless an extension
+    // check, an overwrite question or the extra element keeps it open.
+    bool endSODialog(const char* path);
+    void stopListing();
+
+    cToolBarChild mTop;
+    cNavigationChild mNav;
+    cListViewChild mList;
+    cEditChild mName;
+    cComboBoxChild mFilter;
+    cToolBarChild mBottom;
+    cStaticElement mLabel;
+    cFileChooseListFolder mLister;
+    _guardchar<char> mMask;
+    unsigned char mMode;
+    sFileChooseInfo* mInfo;
+};

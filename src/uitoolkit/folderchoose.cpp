@@ -1,0 +1,349 @@
+#include "uitoolkit/folderchoose.h"
+
+#include "uitoolkit/filechoose.h"
+#include "uitoolkit/messageform.h"
+#include "uitoolkit/popupmenu.h"
+#include "uitoolkit/themevalues.h"
+
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+cPicturesList cFolderChooseDialog::myTopPicts;
+cPicturesList cFolderChooseDialog::myBottomPicts;
+cPicturesList cFolderChooseDialog::myTreePicts;
+
+namespace {
+
+enum {
+    kTextComputer = 0, kTextFileExists = 1, kTextFolderExists = 2, kTextCannotCreate = 3, kTextSpecialExists = 4,
+    kTextNewFolder = 5, kTextSelect = 6, kTextCancel = 7
+};
+
+int dim(int i) {
+    int v = 0, lo = 0, hi = 0;
+    currentThemeValues()->dimension(i, v, lo, hi);
+    return v;
+}
+
+// The entry kinds that become folder nodes, and their image.
+int folderImage(int kind) {
+    if (kind == fsoFolder || kind == fsoSpecialPlace) return cFolderChooseDialog::cTreeFoldersContentItem::imFolder;
+    if (kind == 8 || kind == 10) return cFolderChooseDialog::cTreeFoldersContentItem::imDisk;
+    return -1;
+}
+
+bool isUnder(cTreeItem* item, cTreeItem* top) {
+    for (cTreeItem* i = item ? item->parent : nullptr; i; i = i->parent)
+        if (i == top) return true;
+    return false;
+}
+
+}  // namespace
+
+cFolderChooseDialog::cFolderChooseDialog(_guardchar<char>* target) : mTarget(target) {}
+
+cFolderChooseDialog::~cFolderChooseDialog() {
+    // The tree view's items point at the nodes: let them go first.
+    mCurrent = nullptr;
+    mTree.clear();
+    mNodes.destroy();
+}
+
+bool cFolderChooseDialog::choose(cChildElement* owner, const char* title, _guardchar<char>& path) {
+    if (!owner) return false;
+    auto* dialog = new cFolderChooseDialog(&path);
+    return owner->modal(title, 350, 450, dialog, true) > 0;
+}
+
+void cFolderChooseDialog::onInitData() {
+    cCustomForm::onInitData();
+    cThemeValues* t = currentThemeValues();
+    if (!myTopPicts.image(0)) myTopPicts.refImage(0, t->picture(84));
+    if (!myBottomPicts.image(0)) {
+        myBottomPicts.refImage(0, t->picture(80));
+        myBottomPicts.refImage(1, t->picture(78));
+        myBottomPicts.refImage(2, t->picture(81));
+    }
+    if (!myTreePicts.image(0)) {
+        myTreePicts.refImage(0, t->picture(43));
+        myTreePicts.refImage(1, t->picture(48));
+        myTreePicts.refImage(2, t->picture(42));
+    }
+}
+
+void cFolderChooseDialog::onConstruct() {
+    cCustomForm::onConstruct();
+    onInitData();
+    setMinSize(300, 350);
+    cPanelChild* client = clientArea();
+
+    anchor(&mTop, dim(4), dim(3), -2 * dim(4) - 1, dim(5));
+    mTop.setTransparent(true);
+    mTop.setImageList(0, &myTopPicts);
+    mTop.setButtonAcceptFocus(false);
+    mTop.setButton(1, string(kTextNewFolder), 0);
+
+    client->anchor(&mTree, 0, 0, -1, -29);
+    mTree.setImageLists(&myTreePicts, nullptr, nullptr);
+    client->anchor(&mPathEdit, 0, -26, -1, 18);
+    mPathEdit.setMaxLen(32768);
+
+    initBasicView();
+
+    attach(&mBottom, 0, 0, 1, 24);
+    mBottom.setTransparent(true);
+    mBottom.setImageList(0, &myBottomPicts);
+    mBottom.setButton(1, string(kTextSelect), 0);
+    mBottom.setButton(2, string(kTextCancel), 1);
+    const int bw = mBottom.wantsWidth();
+    anchor(&mBottom, -(dim(9) + bw), -(dim(8) + dim(7) + 1), bw, dim(7));
+
+    _guardchar<char> start;
+    if (mTarget && mTarget->get()) {
+        const char* text = mTarget->get();
+        const int kind = cFolderContents::objtype(text);
+        if (kind == fsoFolder) {
+            start.set(text);
+        } else if (kind == fsoFile) {
+            if (const char* slash = std::strrchr(text, '/')) {
+                _guardchar<char> up(text, slash == text ? 1 : slash - text);
+                if (cFolderContents::objtype(up.get()) == fsoFolder) start.set(up.get());
+            }
+        }
+    }
+    if (mTarget) mTarget->clear();
+    if (start.get()) navigate(start.get());
+    else mTop.setEnabled(1, false);
+    mPathEdit.focus();
+}
+
+cFolderChooseDialog::cTreeFoldersContentItem* cFolderChooseDialog::addNode(cTreeFoldersContentItem* parent,
+                                                                           const char* text, const char* path,
+                                                                           int image) {
+    auto* node = new cTreeFoldersContentItem();
+    node->image = image;
+    node->path.set(path ? path : "");
+    mNodes.add(parent, node, nullptr);
+    auto* item = new cTreeViewChild::cTreeViewItem();
+    item->text.set(text ? text : "");
+    item->imageIndex = image;
+    item->association = node;
+    node->item = item;
+    mTree.storeUnder(parent ? parent->item : nullptr, item, nullptr);
+    return node;
+}
+
+void cFolderChooseDialog::initBasicView() {
+    mCurrent = nullptr;
+    mTree.clear();
+    mNodes.destroy();
+    cTreeFoldersContentItem* root = addNode(nullptr, string(kTextComputer), "", cTreeFoldersContentItem::imComputer);
+    root->contents.enumSpecialLocations();
+    root->listed = true;
+    for (int i = 0; i < root->contents.count(); ++i) {
+        sFolderItemInfo* e = root->contents.info(i);
+        const int image = e ? folderImage(e->type) : -1;
+        if (image < 0) continue;
+        const char* text = e->displayName.get() && *e->displayName.get() ? e->displayName.get() : e->name.get();
+        addNode(root, text, e->name.get(), image);
+    }
+}
+
+bool cFolderChooseDialog::lsUnder(cTreeFoldersContentItem* node) {
+    if (!node || !node->item) return false;
+    // The children go away with their tree view items: a current item among
+    // them would be left dangling, so the node itself becomes current first.
+    if (mCurrent && isUnder(mCurrent, node->item)) {
+        mCurrent = node->item;
+        mTree.select(node->item, false);
+    }
+    mTree.startChanges();
+    mTree.remove_under(node->item);
+    mNodes.destroy_sub(node);
+    node->listed = node->contents.init(node->path.get(), true);
+    if (node->listed) {
+        for (int i = 0; i < node->contents.count(); ++i) {
+            sFolderItemInfo* e = node->contents.info(i);
+            if (!e || e->hidden) continue;
+            const int image = folderImage(e->type);
+            if (image < 0) continue;
+            _guardchar<char> full;
+            if (!node->contents.path(i, full)) continue;
+            const char* text = e->displayName.get() && *e->displayName.get() ? e->displayName.get() : e->name.get();
+            addNode(node, text, full.get(), image);
+        }
+    }
+    mTree.endChanges();
+    // Selected without the tree view's own notification: the caller applies
+    // the selection, and a folder that cannot be read is not read again and
+    // again by the handler of that notification.
+    mTree.select(node->item, false);
+    if (node->listed) mCurrent = node->item;
+    return node->listed;
+}
+
+void cFolderChooseDialog::selected(cTreeFoldersContentItem* node) {
+    if (!node) return;
+    if (mTarget) mTarget->set(node->path.get());
+    mPathEdit.setText(node->path.get(), -1);
+    mTop.setEnabled(1, node->path.get() && *node->path.get());
+    mCurrent = node->item;
+}
+
+const char* cFolderChooseDialog::nextTag(const char* str, _guardchar<char>& out) {
+    if (!str) return nullptr;
+    const char* slash = std::strchr(str, '/');
+    if (!slash) {
+        out.set(str);
+        return nullptr;
+    }
+    if (slash == str) out.set("/");
+    else out.set(str, slash - str);
+    while (*slash == '/') ++slash;
+    return slash;
+}
+
+bool cFolderChooseDialog::samePath(const char* a, const char* b) const {
+    if (!a || !b) return false;
+    return cFolderContents::pathCaseSensetive(a) ? std::strcmp(a, b) == 0 : strcasecmp(a, b) == 0;
+}
+
+bool cFolderChooseDialog::navigate(const char* path) {
+    if (!path || !*path) return false;
+    std::string full(path);
+    if (full[0] != '/') {
+        // A typed relative path belongs to the folder shown, never to the
+        // process's working folder.
+        if (!mTarget || !mTarget->get() || !*mTarget->get()) return false;
+        full = std::string(mTarget->get()) + "/" + full;
+    }
+    if (cFolderContents::objtype(full.c_str()) != fsoFolder) return false;
+    cTreeFoldersContentItem* node = rootNode();
+    if (!node) return false;
+    cTreeFoldersContentItem* made = nullptr;
+    std::string prefix;
+    _guardchar<char> part;
+    const char* rest = full.c_str();
+    while (rest) {
+        rest = nextTag(rest, part);
+        const char* c = part.get();
+        if (!c || !*c) continue;
+        if (prefix.empty()) prefix = c;
+        else {
+            if (prefix.back() != '/') prefix += '/';
+            prefix += c;
+        }
+        cTreeFoldersContentItem* found = nullptr;
+        for (cTreeItem* k = node->first; k; k = k->next) {
+            auto* child = static_cast<cTreeFoldersContentItem*>(k);
+            if (samePath(child->path.get(), prefix.c_str())) {
+                found = child;
+                break;
+            }
+        }
+        if (!found) {
+            // A folder the listing does not show (a hidden one, or one under
+            // a place): one node per navigation stands for the rest.
+            if (!made) {
+                made = addNode(node, prefix.c_str(), prefix.c_str(), cTreeFoldersContentItem::imFolder);
+            } else {
+                made->path.set(prefix.c_str());
+                made->item->text.set(prefix.c_str());
+            }
+            found = made;
+        }
+        lsUnder(found);
+        node = found;
+    }
+    if (mTarget) mTarget->set(prefix.c_str());
+    mPathEdit.setText(prefix.c_str(), -1);
+    mTree.select(node->item, false);
+    selected(node);
+    return true;
+}
+
+void cFolderChooseDialog::mkdir() {
+    if (!mTarget || !mTarget->get() || !*mTarget->get() || !mCurrent) return;
+    _guardchar<char> name;
+    if (!cNewFolderNameReqForm::reqNewFolderName(this, name, nullptr)) return;
+    const std::string at = std::string(mTarget->get()) + "/" + name.get();
+    const int kind = cFolderContents::objtype(at.c_str());
+    int message = -1;
+    bool warning = false;
+    if (kind == fsoNone) {
+        if (cFolderContents::mkdir(at.c_str())) lsUnder(nodeOf(mCurrent));
+        else message = kTextCannotCreate;
+    } else if (kind == fsoFile) {
+        message = kTextFileExists;
+    } else if (kind == fsoFolder) {
+        message = kTextFolderExists;
+        warning = true;
+    } else {
+        message = kTextSpecialExists;
+    }
+    if (message < 0) return;
+    _guardchar<char> text(string(message));
+    if (!text.get()) return;
+    if (warning) cMessageForm::warningbox(this, text.get(), nullptr);
+    else cMessageForm::errorbox(this, text.get(), nullptr);
+}
+
+bool cFolderChooseDialog::onAction(cChildElement* src, cChildAction* a) {
+    if (!a) return false;
+    if (src == &mTop && a->code() == 6) {
+        if (static_cast<cToolBarChild::cTbButtonAction*>(a)->id == 1) mkdir();
+        return true;
+    }
+    if (src == &mBottom && a->code() == 6) {
+        const int id = static_cast<cToolBarChild::cTbButtonAction*>(a)->id;
+        if (id == 1) return onFormAccept();
+        if (id == 2) return onFormCancel();
+        return true;
+    }
+    if (src == &mTree) {
+        auto* t = dynamic_cast<cTreeViewChild::cTreeItemAction*>(a);
+        cTreeFoldersContentItem* node = t ? nodeOf(t->item) : nullptr;
+        if (a->code() == 7) {
+            if (node) {
+                if (!node->listed) lsUnder(node);
+                selected(node);
+            }
+            return true;
+        }
+        if (a->code() == 8 && node && node->path.get() && *node->path.get()) {
+            auto* c = static_cast<cTreeViewChild::cTreeItemCtxAction*>(a);
+            sPoint at{0, 0};
+            mTree.absPos(at);
+            tActiveElementItems entries;
+            entries.insert(1)->text = string(kTextNewFolder);
+            cPopupMaster::sPopupConfig cfg;
+            cfg.minWidth = 100;
+            cfg.selected = -1;
+            cfg.bg = 0xFFFFFF;
+            cfg.text = 0;
+            cfg.border = cfg.hoverBg = cfg.hoverText = cfg.pressedBg = cfg.pressedText = cfg.focusedBg =
+                cfg.focusedText = cPopupMaster::kUnset;
+            if (cPopupMaster::simplePopup(this, entries, at.x + c->x, at.y + c->y, &cfg) == 1) {
+                selected(node);
+                mkdir();
+            }
+        }
+    }
+    return cCustomForm::onAction(src, a);
+}
+
+bool cFolderChooseDialog::onFormAccept() {
+    const char* typed = mPathEdit.text();
+    if (mTarget && mTarget->get() && typed && std::strcmp(mTarget->get(), typed) == 0) {
+        end_modal(1);
+        return true;
+    }
+    navigate(typed);
+    return true;
+}
+
+bool cFolderChooseDialog::onFormCancel() {
+    end_modal(0);
+    return true;
+}
