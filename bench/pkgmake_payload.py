@@ -3,7 +3,9 @@
 otherwise run on the same files, in one run, pinned to the same cores:
 
   compile          pkgmake --no-check scenario out.data
-                   against  tar cf - files | pigz -9 -p<cores>   (and gzip -9)
+                   against  tar cf - files | pigz -9 -p<cores> > out.tgz && sync out.tgz
+                   (and gzip -9): pkgmake flushes its output to disk, so
+                   the reference does too; the CPU time of both is shown
   load and verify  pkgmake --check out.data
                    against  pigz -dc files.tgz | sha256sum
 
@@ -102,16 +104,19 @@ def scenario(folder):
 
 
 def timed(cmd, cores, shell=False):
-    """Runs cmd pinned to the cores; (wall seconds, peak resident KiB)."""
+    """Runs cmd pinned to the cores; (wall seconds, peak resident KiB, CPU
+    seconds of user and system time of it and its children)."""
     pin = ['taskset', '-c', cores]
     inner = ['sh', '-c', cmd] if shell else cmd
-    full = ['/usr/bin/time', '-f', '%M'] + pin + inner
+    full = ['/usr/bin/time', '-f', '%M %U %S'] + pin + inner
     start = time.monotonic()
     p = subprocess.run(full, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     wall = time.monotonic() - start
     if p.returncode != 0:
         sys.exit(f'failed: {cmd}\n{p.stderr.decode()[-2000:]}')
-    return wall, int(p.stderr.decode().strip().split('\n')[-1])
+    peak, user, system = p.stderr.decode().strip().split('\n')[-1].split()
+    timed.cpu = float(user) + float(system)
+    return wall, int(peak)
 
 
 def main():
@@ -139,14 +144,20 @@ def main():
         out, tgz, gz = (os.path.join(folder, n) for n in ('out.data', 'files.tgz', 'files.gz'))
         files = os.path.join(folder, 'files')
         ours_c, pigz_c, gzip_c, ours_l, ref_l, mem_c, mem_l = [], [], [], [], [], [], []
+        cpu_ours, cpu_pigz = [], []
         for _ in range(a.repeat):
             w, m = timed([pkgmake, '--no-check', scen, out], cores)
             ours_c.append(w)
+            cpu_ours.append(timed.cpu)
             mem_c.append(m)
-            w, _ = timed(f'tar cf - -C "{files}" . | pigz -9 -p{a.cores} > "{tgz}"', cores, shell=True)
+            # pkgmake flushes its output to disk before it takes the old
+            # one's place; the reference flushes its output too.
+            w, _ = timed(f'tar cf - -C "{files}" . | pigz -9 -p{a.cores} > "{tgz}" && sync "{tgz}"', cores,
+                         shell=True)
             pigz_c.append(w)
+            cpu_pigz.append(timed.cpu)
             if size <= a.gzip_up_to:
-                w, _ = timed(f'tar cf - -C "{files}" . | gzip -9 > "{gz}"', cores, shell=True)
+                w, _ = timed(f'tar cf - -C "{files}" . | gzip -9 > "{gz}" && sync "{gz}"', cores, shell=True)
                 gzip_c.append(w)
             w, m = timed([pkgmake, '--check', out], cores)
             ours_l.append(w)
@@ -157,24 +168,25 @@ def main():
         row = {
             'size': size, 'bytes': total, 'payload': os.path.getsize(out), 'tgz': os.path.getsize(tgz),
             'ours_c': med(ours_c), 'pigz_c': med(pigz_c), 'gzip_c': med(gzip_c) if gzip_c else None,
-            'mem_c': max(mem_c) / 1024, 'ours_l': med(ours_l), 'ref_l': med(ref_l), 'mem_l': max(mem_l) / 1024,
+            'mem_c': max(mem_c) / 1024, 'cpu_ours': med(cpu_ours), 'cpu_pigz': med(cpu_pigz), 'ours_l': med(ours_l), 'ref_l': med(ref_l), 'mem_l': max(mem_l) / 1024,
         }
         rows.append(row)
         print(f'{size} MiB: {total} bytes of files, payload {row["payload"]}, tar.gz {row["tgz"]}; '
               f'compile {row["ours_c"]:.2f} s (pigz {row["pigz_c"]:.2f} s'
               + (f', gzip {row["gzip_c"]:.2f} s' if gzip_c else '') +
-              f'), peak {row["mem_c"]:.0f} MiB; load+verify {row["ours_l"]:.2f} s '
+              f'), CPU {row["cpu_ours"]:.2f} s (pigz and tar {row["cpu_pigz"]:.2f} s), peak {row["mem_c"]:.0f} MiB; load+verify {row["ours_l"]:.2f} s '
               f'(pigz -dc | sha256sum {row["ref_l"]:.2f} s), peak {row["mem_l"]:.0f} MiB', flush=True)
     print()
     print(f'medians of {a.repeat}, pinned to {a.cores} cores')
     print('| payload | compile wall, ours / `tar cf - \\| gzip -9` | ours / `tar cf - \\| pigz -9 -p%d` '
           '| compile peak memory | load + verify peak memory | load + verify, ours / `pigz -dc \\| sha256sum` '
-          '| load + verify peak / payload |' % a.cores)
-    print('|---|---|---|---|---|---|---|')
+          '| load + verify peak / payload | compile CPU time, ours / pigz and tar |' % a.cores)
+    print('|---|---|---|---|---|---|---|---|')
     for r in rows:
         g = f'{r["ours_c"] / r["gzip_c"]:.2f}' if r['gzip_c'] else '-'
         print(f'| {r["size"]} MiB | {g} | {r["ours_c"] / r["pigz_c"]:.2f} | {r["mem_c"]:.0f} MiB '
-              f'| {r["mem_l"]:.0f} MiB | {r["ours_l"] / r["ref_l"]:.2f} | {r["mem_l"] / (r["bytes"] / MiB):.2f} |')
+              f'| {r["mem_l"]:.0f} MiB | {r["ours_l"] / r["ref_l"]:.2f} | {r["mem_l"] / (r["bytes"] / MiB):.2f} '
+              f'| {r["cpu_ours"] / r["cpu_pigz"]:.2f} |')
 
 
 if __name__ == '__main__':

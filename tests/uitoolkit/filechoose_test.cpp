@@ -313,8 +313,20 @@ TEST(FileChooser, OpenSessionEvents) {
             }
         }
         EXPECT_STREQ(d.filterBox()->text(), "All (filter: *.pdf)");
-        // The file itself, by name: the dialog ends with its full path.
-        type(w, d, "b.pdf");
+        // The context menu on a selected file: its one entry opens it.
+        clickRow(w, d, "b.pdf");
+        std::string entry;
+        w.onModalPopup = [&](cChildElement* r, cTestWindowTarget& pw) {
+            auto* p = dynamic_cast<cPopupMaster*>(r);
+            ASSERT_TRUE(p && p->buttonCount() == 1);
+            entry = p->button(0)->text();
+            qortest::clickAt(pw, p->button(0));
+        };
+        const int row = rowOf(d, "b.pdf");
+        int top = 0, bottom = 0;
+        ASSERT_TRUE(d.list()->itemRange(row, top, bottom));
+        qortest::clickAt(w, d.list(), 60, (top + bottom) / 2 - d.list()->shiftY(), 2);
+        EXPECT_EQ(entry, "Open");
         EXPECT_EQ(w.modalResults, std::vector<int>{1});
     });
     EXPECT_TRUE(chosen);
@@ -464,8 +476,12 @@ TEST(FileChooser, TheShownListingStaysWholeWhileTheNextIsRead) {
         // The worker has read the new folder and holds it: the list still
         // shows home, whole, and what it reads of the listing is home's.
         EXPECT_EQ(rows(d), before);
-        qortest::clickAt(w, d.list()->header(), 190 + 120 + 70 + 40, 5);  // the Size column: sorted by size
+        // Sorted by a column's key, which reads the listing's sizes and dates.
+        qortest::clickAt(w, d.list()->header(), 190 + 120 + 70 + 40, 5);  // Size
         EXPECT_EQ(names(d).back(), "Z notes.txt");
+        qortest::clickAt(w, d.list()->header(), 190 + 40, 5);  // Date
+        EXPECT_EQ(names(d).front(), "b.pdf");
+        EXPECT_EQ(names(d)[1], "a.txt");
         clickRow(w, d, "a.txt");
         EXPECT_STREQ(d.nameEdit()->text(), "a.txt");
         qortest::cRecordingCanvas canvas(600, 400, 13);
@@ -538,24 +554,4 @@ TEST(FileChooser, UnreadableFolderShowsWhy) {
         });
     }));
     chmod(locked.c_str(), 0755);
-}
-
-TEST(FileChooser, SortKeysOfTheColumns) {
-    sTimestamp t;
-    t.year = 2024;
-    t.month = 2;
-    t.day = 29;
-    t.hour = 23;
-    t.minute = 59;
-    t.second = 58;
-    unsigned long long size = 0x123456789ULL;
-    sListViewDataItem date, bytes, kind, none;
-    date.association = &t;
-    bytes.association = &size;
-    kind.association = reinterpret_cast<void*>(static_cast<std::intptr_t>(2));
-    EXPECT_EQ(filechooseDateU64Transform(&date), 0x07E8021D173B3A00ULL);
-    EXPECT_EQ(filechooseSizeU64Transform(&bytes), size);
-    EXPECT_EQ(filechooseTypeU64Transform(&kind), 2u);
-    EXPECT_EQ(filechooseDateU64Transform(&none), 0u);
-    EXPECT_EQ(filechooseSizeU64Transform(nullptr), 0u);
 }

@@ -78,8 +78,16 @@ public:
         if (!p) return;
         for (int yy = 0; yy < p->height(); ++yy)
             for (int xx = 0; xx < p->width(); ++xx) {
-                unsigned int v = p->raw()[yy * p->width() + xx];
-                fill(x + xx, y + yy, 1, 1, ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF));
+                // Pictures are drawn with their alpha over what lies below.
+                const unsigned int v = p->raw()[yy * p->width() + xx], a = v >> 24;
+                const int px = x + xx, py = y + yy;
+                if (px < 1 || py < 1 || px >= W - 1 || py >= H - 1) continue;
+                const unsigned int src = ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
+                const unsigned int under = img.at(px, py);
+                unsigned int out = 0;
+                for (int s = 0; s < 24; s += 8)
+                    out |= ((((src >> s) & 0xFF) * a + ((under >> s) & 0xFF) * (255 - a) + 127) / 255) << s;
+                fill(px, py, 1, 1, out);
             }
     }
     void text(const std::string& s, int x, int y, unsigned int c) { img.text(x, y, s, kFont, c & 0xFFFFFF); }
