@@ -1,5 +1,5 @@
 // String utilities against what a user would otherwise pick: glibc's
-// towlower/wcscasecmp/strcasestr in a UTF-8 locale, strtoull, swprintf, and
+// towlower/wcscasecmp/strcasestr in a UTF-8 locale, strtoull, strtoll, swprintf, and
 // std::string as a sorted key.
 #include <benchmark/benchmark.h>
 
@@ -115,6 +115,25 @@ void BM_ParseU64_Strtoull(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 5);
 }
 BENCHMARK(BM_ParseU64_Strtoull);
+
+// Signed decimals as configuration values hold them, against strtoll.
+const char* const kDecimals[] = {"12345", "-77", "1700000000", "0", "-9000000000000", "42", "65536", "7"};
+
+void BM_ParseI64_Qor(benchmark::State& state) {
+    for (auto _ : state) {
+        for (const char* t : kDecimals) benchmark::DoNotOptimize(strToInt64(t));
+    }
+    state.SetItemsProcessed(state.iterations() * 8);
+}
+BENCHMARK(BM_ParseI64_Qor);
+
+void BM_ParseI64_Strtoll(benchmark::State& state) {
+    for (auto _ : state) {
+        for (const char* t : kDecimals) benchmark::DoNotOptimize(std::strtoll(t, nullptr, 10));
+    }
+    state.SetItemsProcessed(state.iterations() * 8);
+}
+BENCHMARK(BM_ParseI64_Strtoll);
 
 void BM_WideFormat_Qor(benchmark::State& state) {
     const unsigned short fmt[] = {'%', 's', ' ', '%', '0', '8', 'x', ' ', '%', 'd', 0};

@@ -6,6 +6,9 @@
 // outside the timing) and do the same work inside it: the number key is
 // parsed once per row on both sides, by the same function.
 //
+// Removal: one row out of a million, and a short walk in display order
+// from its place, against a sorted vector.
+//
 // Scroll painting: the list painted page by page while it scrolls through
 // its rows, against a plain loop that paints the same rows' rectangles and
 // texts from a vector of strings through the same canvas; both report the
@@ -99,6 +102,59 @@ void BM_SortByNumber_StdStableSort(benchmark::State& state) {
         benchmark::DoNotOptimize(v.data());
     }
     state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+// ---- removal ---------------------------------------------------------------
+
+// One row removed from a million in sorted order, then 20 rows walked in
+// display order from where it was, against erasing from a sorted vector and
+// walking it.  Each side runs until a quarter of the rows are gone; rows
+// are refilled outside the timing.
+void BM_RemoveAndWalk_cListViewData(benchmark::State& state) {
+    cListViewData d;
+    fill(d);
+    d.setSortType(0, new cListViewChild::cListViewNameSortProvider);
+    d.sort(0);
+    unsigned int seed = 1;
+    long long walked = 0;
+    for (auto _ : state) {
+        seed = seed * 1103515245u + 12345u;
+        int row = static_cast<int>((seed >> 8) % kRows);
+        if (!d.node(row)) row = d.firstBySort();
+        int next = d.nextBySort(row);
+        d.remove(row);
+        for (int k = 0; k < 20 && next >= 0; ++k) {
+            walked += next;
+            next = d.nextBySort(next);
+        }
+        if (d.getRowCount() < kRows * 3 / 4) {
+            state.PauseTiming();
+            fill(d);
+            d.sort(0);
+            state.ResumeTiming();
+        }
+    }
+    benchmark::DoNotOptimize(walked);
+}
+
+void BM_RemoveAndWalk_SortedVector(benchmark::State& state) {
+    std::vector<std::string> v = names();
+    std::sort(v.begin(), v.end());
+    unsigned int seed = 1;
+    long long walked = 0;
+    for (auto _ : state) {
+        seed = seed * 1103515245u + 12345u;
+        const std::size_t at = (seed >> 8) % v.size();
+        v.erase(v.begin() + static_cast<long>(at));
+        for (std::size_t k = at; k < at + 20 && k < v.size(); ++k) walked += static_cast<long long>(v[k].size());
+        if (v.size() < kRows * 3 / 4) {
+            state.PauseTiming();
+            v = names();
+            std::sort(v.begin(), v.end());
+            state.ResumeTiming();
+        }
+    }
+    benchmark::DoNotOptimize(walked);
 }
 
 // ---- scroll painting -----------------------------------------------------------
@@ -286,6 +342,8 @@ BENCHMARK(BM_SortByName_cListViewData)->Unit(benchmark::kMillisecond)->MinTime(2
 BENCHMARK(BM_SortByName_StdStableSort)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_SortByNumber_cListViewData)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_SortByNumber_StdStableSort)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RemoveAndWalk_cListViewData)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RemoveAndWalk_SortedVector)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ScrollPaint_cListViewChild)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ScrollPaint_PlainVector)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

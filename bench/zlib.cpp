@@ -4,7 +4,8 @@
 //    path) and in 64 KiB reads with the package reader's 4 KiB buffers,
 //    against inflate() into a 1 MiB buffer that is then handed on;
 //  - cZDecompress::decompress of a 32 MiB item against uncompress() into a
-//    buffer of the known size.
+//    buffer of the known size, fresh and reused, and against inflate() into
+//    a growing buffer when the size is not known.
 #include "base/memio.h"
 #include "compression/zstream.h"
 
@@ -15,6 +16,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -147,7 +150,12 @@ void BM_ZStreamAgainstBareLoop(benchmark::State& state) {
 BENCHMARK(BM_ZStreamAgainstBareLoop)->Args({262144, 1 << 20})->Args({65536, 1 << 20})->Args({4096, 65536})
     ->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
 
-void BM_BareUncompressWhole(benchmark::State& state) {
+// Whole-buffer decodes of a 32 MiB item.  uncompress() needs the size: it is
+// held once against a buffer reused from call to call and once against a
+// fresh one, as our decoder returns a fresh buffer every time; ours is told
+// the size through its output limit.  Without the size, ours is held against
+// inflate() into a buffer that doubles as it fills.
+void BM_UncompressWhole_Reused(benchmark::State& state) {
     const std::vector<unsigned char>& z = wholeItem();
     std::vector<unsigned char> out(kWholeBytes);
     for (auto _ : state) {
@@ -157,9 +165,65 @@ void BM_BareUncompressWhole(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
 }
-BENCHMARK(BM_BareUncompressWhole)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UncompressWhole_Reused)->Unit(benchmark::kMillisecond);
 
-void BM_ZDecompressWhole(benchmark::State& state) {
+void BM_UncompressWhole_Fresh(benchmark::State& state) {
+    const std::vector<unsigned char>& z = wholeItem();
+    for (auto _ : state) {
+        std::unique_ptr<unsigned char[]> out(new unsigned char[kWholeBytes]);
+        uLongf size = static_cast<uLongf>(kWholeBytes);
+        if (uncompress(out.get(), &size, z.data(), static_cast<uLong>(z.size())) != Z_OK || size != kWholeBytes) std::abort();
+        benchmark::DoNotOptimize(out.get());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
+}
+BENCHMARK(BM_UncompressWhole_Fresh)->Unit(benchmark::kMillisecond);
+
+void BM_ZDecompressWhole_SizeKnown(benchmark::State& state) {
+    _typebuf<unsigned char> in;
+    in.copyFrom(wholeItem().data(), static_cast<long long>(wholeItem().size()));
+    cZDecompress d;
+    d.setOutputLimit(kWholeBytes);
+    for (auto _ : state) {
+        _typebuf<unsigned char> out;
+        if (!d.decompress(in, out) || out.count() != static_cast<long long>(kWholeBytes)) std::abort();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
+}
+BENCHMARK(BM_ZDecompressWhole_SizeKnown)->Unit(benchmark::kMillisecond);
+
+void BM_InflateGrowing(benchmark::State& state) {
+    const std::vector<unsigned char>& z = wholeItem();
+    for (auto _ : state) {
+        z_stream s = z_stream();
+        if (inflateInit(&s) != Z_OK) std::abort();
+        std::size_t cap = 65536, used = 0;
+        std::unique_ptr<unsigned char[]> out(new unsigned char[cap]);
+        s.next_in = const_cast<Bytef*>(z.data());
+        s.avail_in = static_cast<uInt>(z.size());
+        int ret = Z_OK;
+        while (ret == Z_OK) {
+            if (used == cap) {
+                std::unique_ptr<unsigned char[]> bigger(new unsigned char[2 * cap]);
+                std::memcpy(bigger.get(), out.get(), used);
+                out.swap(bigger);
+                cap *= 2;
+            }
+            s.next_out = out.get() + used;
+            s.avail_out = static_cast<uInt>(cap - used);
+            ret = inflate(&s, Z_NO_FLUSH);
+            used = cap - s.avail_out;
+        }
+        inflateEnd(&s);
+        if (ret != Z_STREAM_END || used != kWholeBytes) std::abort();
+        benchmark::DoNotOptimize(out.get());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
+}
+BENCHMARK(BM_InflateGrowing)->Unit(benchmark::kMillisecond);
+
+void BM_ZDecompressWhole_SizeUnknown(benchmark::State& state) {
     _typebuf<unsigned char> in;
     in.copyFrom(wholeItem().data(), static_cast<long long>(wholeItem().size()));
     cZDecompress d;
@@ -170,7 +234,7 @@ void BM_ZDecompressWhole(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
 }
-BENCHMARK(BM_ZDecompressWhole)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZDecompressWhole_SizeUnknown)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

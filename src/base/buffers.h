@@ -36,6 +36,39 @@ inline std::size_t checkedUnits(long long n, std::size_t unit) {
     return static_cast<std::size_t>(n);
 }
 
+// Copies n bytes, n at most 64, with a few fixed-size moves (two that overlap
+// in the middle) instead of a call: the short reads of parsers and the
+// strings of dictionary decoders are mostly this.  Source and destination do
+// not overlap.
+inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) {
+    if (n >= 16) {
+        if (n <= 32) {
+            std::memcpy(d, s, 16);
+            std::memcpy(d + n - 16, s + n - 16, 16);
+        } else {
+            std::memcpy(d, s, 32);
+            std::memcpy(d + n - 32, s + n - 32, 32);
+        }
+    } else if (n >= 8) {
+        std::memcpy(d, s, 8);
+        std::memcpy(d + n - 8, s + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(d, s, 4);
+        std::memcpy(d + n - 4, s + n - 4, 4);
+    } else if (n > 0) {
+        d[0] = s[0];
+        d[n / 2] = s[n / 2];
+        d[n - 1] = s[n - 1];
+    }
+}
+
+// A hint that a buffer of `bytes` at p, about to be written from end to end,
+// is best backed by huge pages: it saves most of the page faults of a fresh
+// multi-megabyte buffer.  Only the whole 2 MiB pages inside it are marked;
+// smaller buffers and systems without the hint are left alone, and nothing
+// depends on it.
+void preferHugePages(void* p, std::size_t bytes);
+
 }  // namespace qor_detail
 
 // ---------------------------------------------------------------------------

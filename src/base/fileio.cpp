@@ -208,6 +208,7 @@ bool cFileIO::open(const char* path, eFileMode mode) {
     if (!file_valid(h)) return false;
     fd_ = fdOf(h);
     path_.set(path);
+    noteOpened();
     return true;
 }
 
@@ -217,13 +218,27 @@ bool cFileIO::create(const char* path, eFileMode mode) {
     if (!file_valid(h)) return false;
     fd_ = fdOf(h);
     path_.set(path);
+    noteOpened();
     return true;
+}
+
+void cFileIO::noteOpened() {
+    lazyPos_ = -1;
+    struct stat st;
+    seekableUpTo_ = ::fstat(static_cast<int>(fd_), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
+}
+
+void cFileIO::settle() const {
+    if (lazyPos_ < 0) return;
+    ::lseek(static_cast<int>(fd_), static_cast<off_t>(lazyPos_), SEEK_SET);
+    lazyPos_ = -1;
 }
 
 void cFileIO::adopt(int fd, const char* path) {
     close();
     fd_ = fd;
     path_.set(path);
+    noteOpened();
 }
 
 namespace {
@@ -372,23 +387,47 @@ long long cFileIO::size() { return valid() ? statSize(static_cast<int>(fd_)) : 0
 
 unsigned int cFileIO::read(void* buf, unsigned int n) {
     if (!valid()) return kIOFailed;
-    return readOnce(static_cast<int>(fd_), buf, n);
+    if (lazyPos_ < 0) return readOnce(static_cast<int>(fd_), buf, n);
+    ssize_t r;
+    do {
+        r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(lazyPos_));
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return kIOFailed;
+    lazyPos_ += r;
+    if (lazyPos_ > seekableUpTo_) seekableUpTo_ = lazyPos_;
+    return static_cast<unsigned int>(r);
 }
 
 unsigned int cFileIO::write(void* buf, unsigned int n) {
     if (!valid()) return kIOFailed;
+    settle();
     return writeOnce(static_cast<int>(fd_), buf, n);
 }
 
-bool cFileIO::set_fp(unsigned long long pos) { return valid() && seekAbsolute(static_cast<int>(fd_), pos); }
+bool cFileIO::set_fp(unsigned long long pos) {
+    if (!valid()) return false;
+    if (seekableUpTo_ >= 0 && pos <= static_cast<unsigned long long>(seekableUpTo_)) {
+        lazyPos_ = static_cast<long long>(pos);
+        return true;
+    }
+    lazyPos_ = -1;
+    const bool ok = seekAbsolute(static_cast<int>(fd_), pos);
+    if (ok && seekableUpTo_ >= 0) seekableUpTo_ = static_cast<long long>(pos);
+    return ok;
+}
 
 long long cFileIO::get_fp() {
     if (!valid()) return -1;
+    if (lazyPos_ >= 0) return lazyPos_;
     const off_t at = ::lseek(static_cast<int>(fd_), 0, SEEK_CUR);
     return at < 0 ? -1 : static_cast<long long>(at);
 }
 
-bool cFileIO::set_fp_end(unsigned long long n) { return valid() && seekFromEnd(static_cast<int>(fd_), n); }
+bool cFileIO::set_fp_end(unsigned long long n) {
+    if (!valid()) return false;
+    lazyPos_ = -1;
+    return seekFromEnd(static_cast<int>(fd_), n);
+}
 
 bool cFileIO::set_eof(unsigned long long length) { return valid() && truncateTo(static_cast<int>(fd_), length); }
 
@@ -398,6 +437,8 @@ void cFileIO::close() {
     cCancellationHold hold;
     ::close(static_cast<int>(fd_));
     fd_ = -1;
+    lazyPos_ = -1;
+    seekableUpTo_ = -1;
 }
 
 bool cFileIO::set_time(int year, int month, int day, int hour, int minute, int second) {

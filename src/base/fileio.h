@@ -139,8 +139,12 @@ public:
 
     // The path of the file last opened or created successfully (empty at first).
     const char* path() const { return path_.c_str() ? path_.c_str() : ""; }
-    // The descriptor, -1 while no file is open.
-    long long descriptor() const { return fd_; }
+    // The descriptor, -1 while no file is open.  Its own offset is brought to
+    // the stream's position first (see lazyPos_).
+    long long descriptor() const {
+        settle();
+        return fd_;
+    }
 
     static bool remove(const char* path);
     static bool move(const char* from, const char* to);
@@ -153,9 +157,22 @@ protected:
 
 private:
     bool setLock(int command, short type, unsigned long long start, unsigned long long length);
+    // Reads what kind of file was opened (see seekableUpTo_).
+    void noteOpened();
+    // Moves the descriptor's offset to a position set_fp left pending.
+    void settle() const;
 
     long long fd_ = -1;
     _guardchar<char> path_;
+    // A regular file's offset can be set to any position up to a size the
+    // file has had, so set_fp to such a position cannot fail: it is kept
+    // here instead of being sought, and reads take it as their offset
+    // (pread), which spares a random read one of its two system calls.
+    // Anything that needs the descriptor's own offset settles it first.
+    // seekableUpTo_ is -1 for files that are not regular (pipes, terminals),
+    // whose seeks always go to the system; lazyPos_ -1 means nothing pending.
+    mutable long long lazyPos_ = -1;
+    long long seekableUpTo_ = -1;
 };
 
 // A new version of a file, written in full before it takes the file's

@@ -6,6 +6,13 @@
 #include <cstring>
 #include <new>
 
+#if defined(__has_include)
+#if __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#define QOR_HAVE_SINGLE_THREADED 1
+#endif
+#endif
+
 namespace {
 
 // The largest count one call moves: 0xFFFFFFFF is kIOFailed.
@@ -27,6 +34,34 @@ bool seekFromEnd(unsigned long long size, unsigned long long n, unsigned long lo
     pos = n <= size ? size - n : 0;
     return n <= size;
 }
+
+// The read cache's guard on its hot paths (read, set_fp, size).  While the
+// process runs one thread there is nobody to exclude, and the C library's own
+// streams skip their lock then too; the flag turns false for good when the
+// first thread is created, before that thread runs.  None of these calls
+// starts a thread while holding the cache, so no second thread can find it
+// held without the lock.
+class cCacheGuard {
+public:
+    explicit cCacheGuard(cCriticalSection& cs) : cs_(singleThreaded() ? nullptr : &cs) {
+        if (cs_) cs_->enter();
+    }
+    ~cCacheGuard() {
+        if (cs_) cs_->exit();
+    }
+    cCacheGuard(const cCacheGuard&) = delete;
+    cCacheGuard& operator=(const cCacheGuard&) = delete;
+
+private:
+    static bool singleThreaded() {
+#if QOR_HAVE_SINGLE_THREADED
+        return __libc_single_threaded != 0;
+#else
+        return false;
+#endif
+    }
+    cCriticalSection* cs_;
+};
 
 }  // namespace
 
@@ -61,7 +96,30 @@ unsigned char* cMemIOTarget::addPage(long long index) {
     ++pageCount_;
     lastIndex_ = index;
     lastPage_ = slot->data();
+    enterPage(index, lastPage_);
     return lastPage_;
+}
+
+void cMemIOTarget::enterPage(long long index, unsigned char* page) {
+    const unsigned long long at = static_cast<unsigned long long>(index);
+    const unsigned long long old = directory_.size();
+    if (at < old) {
+        directory_[static_cast<std::size_t>(at)] = page;
+        return;
+    }
+    // The directory grows up to a page that lies no further above it than
+    // the pages held could fill twice over; a page far beyond stays in the
+    // map alone until the pages below it catch up.
+    if (at > 2 * static_cast<unsigned long long>(pageCount_) + 64) return;
+    try {
+        directory_.resize(static_cast<std::size_t>(at) + 1, nullptr);
+    } catch (const std::bad_alloc&) {
+        return;  // the map still holds the page
+    }
+    directory_[static_cast<std::size_t>(at)] = page;
+    // Pages the map held above the old end came in while they were too far.
+    for (auto* item = pages_.find_ge(static_cast<long long>(old)); item && item->key < index; item = pages_.find_ge(item->key + 1))
+        directory_[static_cast<std::size_t>(item->key)] = item->value.data();
 }
 
 void cMemIOTarget::freePagesFrom(long long index) {
@@ -69,6 +127,8 @@ void cMemIOTarget::freePagesFrom(long long index) {
         pages_.dettach(item);
         --pageCount_;
     }
+    if (index >= 0 && static_cast<unsigned long long>(index) < directory_.size())
+        directory_.resize(static_cast<std::size_t>(index));
     if (lastIndex_ >= index) {
         lastIndex_ = -1;
         lastPage_ = nullptr;
@@ -77,6 +137,7 @@ void cMemIOTarget::freePagesFrom(long long index) {
 
 void cMemIOTarget::freeAllPages() {
     pages_.destroy();
+    directory_.clear();
     pageCount_ = 0;
     lastIndex_ = -1;
     lastPage_ = nullptr;
@@ -99,7 +160,7 @@ void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size
     }
 }
 
-unsigned int cMemIOTarget::read(void* buf, unsigned int n) {
+unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {
     if (!buf || n == 0) return 0;
     const unsigned long long avail = static_cast<unsigned long long>(size_) - pos_;
     const unsigned long long count = minOf(minOf(n, kMaxTransfer), avail);
@@ -149,10 +210,6 @@ unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
         if (pos_ > static_cast<unsigned long long>(size_)) size_ = static_cast<long long>(pos_);
     }
     return static_cast<unsigned int>(done);
-}
-
-bool cMemIOTarget::set_fp(unsigned long long pos) {
-    return seekWithin(static_cast<unsigned long long>(size_), pos, pos_);
 }
 
 bool cMemIOTarget::set_fp_end(unsigned long long n) {
@@ -291,7 +348,7 @@ bool cMemBufferedIO::ref(cFileIOTarget* source, long long capacity) { return att
 bool cMemBufferedIO::set(cFileIOTarget* source, long long capacity) { return attach(source, capacity, true); }
 
 long long cMemBufferedIO::size() {
-    cSafeCriticalSectionAccess guard(&lock_);
+    cCacheGuard guard(lock_);
     return sourceSize_;
 }
 
@@ -317,7 +374,7 @@ unsigned int cMemBufferedIO::fill(unsigned char* out, unsigned int wanted) {
 }
 
 unsigned int cMemBufferedIO::read(void* buf, unsigned int n) {
-    cSafeCriticalSectionAccess guard(&lock_);
+    cCacheGuard guard(lock_);
     if (!source_ || !buf || n == 0) return 0;
     n = static_cast<unsigned int>(minOf(n, kMaxTransfer));
     unsigned char* out = static_cast<unsigned char*>(buf);
@@ -331,15 +388,20 @@ unsigned int cMemBufferedIO::read(void* buf, unsigned int n) {
             return 1;
         }
         total = static_cast<unsigned int>(minOf(n, static_cast<unsigned long long>(filled_) - at));
-        std::memcpy(out, cache_.data() + at, total);
+        if (total <= 64)
+            qor_detail::copySmall(out, cache_.data() + at, total);
+        else
+            std::memcpy(out, cache_.data() + at, total);
         pos_ += total;
         if (total == n) return n;
     }
 
     const unsigned int rest = n - total;
     unsigned int got;
-    if (static_cast<unsigned long long>(rest) > static_cast<unsigned long long>(cache_.count())) {
-        // Larger than the cache: straight from the source into the caller's buffer.
+    if (static_cast<unsigned long long>(rest) >= static_cast<unsigned long long>(cache_.count())) {
+        // As large as the cache or larger: straight from the source into the
+        // caller's buffer, sparing a copy of what the cache could not keep
+        // together with anything else.
         if (!source_->set_fp(pos_)) {
             got = pos_ < static_cast<unsigned long long>(sourceSize_) ? kIOFailed : 0;
         } else {
@@ -370,7 +432,7 @@ unsigned int cMemBufferedIO::write(void* buf, unsigned int n) {
 }
 
 bool cMemBufferedIO::set_fp(unsigned long long pos) {
-    cSafeCriticalSectionAccess guard(&lock_);
+    cCacheGuard guard(lock_);
     if (!source_) return false;
     pos_ = pos;
     return true;

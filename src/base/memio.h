@@ -19,6 +19,8 @@
 #include "base/sync.h"
 #include "base/treelist.h"
 
+#include <vector>
+
 // ---------------------------------------------------------------------------
 // Paged memory.  Page index = position / page size; a page that is not in the
 // map reads as zeros, and bytes of a page at or beyond the size are always
@@ -33,11 +35,31 @@ public:
     cMemIOTarget& operator=(const cMemIOTarget&) = delete;
 
     long long size() override { return size_; }
-    unsigned int read(void* buf, unsigned int n) override;
+    unsigned int read(void* buf, unsigned int n) override {
+        // A short read inside one page that the directory holds is served
+        // here; everything else, missing pages included, by readLong.
+        const unsigned long long p = pos_;
+        if (buf && n <= kShortRead && pageShift_ >= 0 && p + n <= static_cast<unsigned long long>(size_)) {
+            const unsigned long long index = p >> pageShift_;
+            const unsigned long long off = p & static_cast<unsigned long long>(pageSize_ - 1);
+            if (index < directory_.size() && off + n <= static_cast<unsigned long long>(pageSize_)) {
+                if (const unsigned char* page = directory_[static_cast<std::size_t>(index)]) {
+                    qor_detail::copySmall(static_cast<unsigned char*>(buf), page + off, n);
+                    pos_ = p + n;
+                    return n;
+                }
+            }
+        }
+        return readLong(buf, n);
+    }
     // Stops early, with the count written so far, when memory runs out.
     unsigned int write(void* buf, unsigned int n) override;
     // Beyond the size: the position becomes the size and the result is false.
-    bool set_fp(unsigned long long pos) override;
+    bool set_fp(unsigned long long pos) override {
+        const unsigned long long size = static_cast<unsigned long long>(size_);
+        pos_ = pos < size ? pos : size;
+        return pos <= size;
+    }
     long long get_fp() override { return static_cast<long long>(pos_); }
     // Position size - n; n beyond the size gives position 0 and false.
     bool set_fp_end(unsigned long long n) override;
@@ -68,8 +90,18 @@ public:
     long long pageCount() const { return pageCount_; }
 
 private:
-    unsigned char* findPage(long long index) { return index == lastIndex_ ? lastPage_ : lookupPage(index); }
+    static constexpr unsigned int kShortRead = 64;
+
+    unsigned int readLong(void* buf, unsigned int n);
+    unsigned char* findPage(long long index) {
+        if (index >= 0 && static_cast<unsigned long long>(index) < directory_.size())
+            return directory_[static_cast<std::size_t>(index)];
+        return index == lastIndex_ ? lastPage_ : lookupPage(index);
+    }
     unsigned char* lookupPage(long long index);
+    // Enters a page added to the map into the directory when it lies inside
+    // it or close enough above it.
+    void enterPage(long long index, unsigned char* page);
     unsigned char* addPage(long long index);  // zeroed; throws std::bad_alloc
     void freePagesFrom(long long index);
     void freeAllPages();
@@ -98,10 +130,15 @@ private:
     // The page touched last, so that small sequential transfers skip the lookup.
     long long lastIndex_ = -1;
     unsigned char* lastPage_ = nullptr;
+    // The pages of the indices 0 to directory_.size() - 1 by index (null for
+    // a missing page): the map's contents over that range, kept in step with
+    // it, so that a lookup there is one load.  It reaches only as far as the
+    // pages are dense (see enterPage); pages above it are found in the map.
+    std::vector<unsigned char*> directory_;
 };
 
 // ---------------------------------------------------------------------------
-// A read cache over another stream.  Requests larger than the capacity go
+// A read cache over another stream.  Requests as large as the capacity go
 // straight to the source.  Every operation holds the cache's recursive lock
 // for the whole call, source calls included, so one cache may be read from
 // several threads.

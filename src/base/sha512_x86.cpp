@@ -107,7 +107,7 @@ QOR_SHA512_TARGET inline std::uint64_t ror(std::uint64_t x, int n) { return (x >
 #define QOR_SHA512_AVX2_ROUND(a, b, c, d, e, f, g, h, wkt) \
     do { \
         const std::uint64_t hk = h + (wkt); \
-        const std::uint64_t ch = (e & f) ^ _andn_u64(e, g); \
+        const std::uint64_t ch = (e & f) + _andn_u64(e, g); \
         const std::uint64_t s1 = ror(e, 14) ^ ror(e, 18) ^ ror(e, 41); \
         const std::uint64_t t1 = s1 + (ch + hk); \
         d += t1; \

@@ -7,43 +7,195 @@
 #include <cstring>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/checked.h"
+#include "base/strutil_detail.h"
 #include "base/textenc.h"
 #include "base/treelist.h"
+
+// ---------------------------------------------------------------------------
+// Block kernels
+
+namespace strutil_detail {
+
+namespace {
+
+inline char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+#if defined(__SSE2__)
+// Bytes of v that are A-Z as 0xFF, others 0: signed compares, and every byte
+// from 0x80 up is negative, so it is never taken for a capital.
+inline __m128i capitals(__m128i v) {
+    return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
+}
+#endif
+
+}  // namespace
+
+long long asciiRun(const char* s, long long n) {
+    long long i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+        if (high) return i + __builtin_ctz(static_cast<unsigned>(high));
+    }
+#endif
+    while (i < n && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+    return i;
+}
+
+void lowerAscii(char* s, long long n) {
+    long long i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        __m128i* at = reinterpret_cast<__m128i*>(s + i);
+        const __m128i v = _mm_loadu_si128(at);
+        _mm_storeu_si128(at, _mm_add_epi8(v, _mm_and_si128(capitals(v), _mm_set1_epi8(32))));
+    }
+#endif
+    for (; i < n; ++i) s[i] = foldAscii(s[i]);
+}
+
+long long lowerAsciiUnits(unsigned short* w, long long n) {
+    long long i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= n; i += 8) {
+        __m128i* at = reinterpret_cast<__m128i*>(w + i);
+        const __m128i v = _mm_loadu_si128(at);
+        // Units from 0x80 up end the run; below it a unit is a byte, and the
+        // 16-bit compares keep the high byte's 0 out of the capitals' range.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi16(v, 7), _mm_setzero_si128())) != 0xFFFF) break;
+        const __m128i caps = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('A' - 1)),
+                                           _mm_cmplt_epi16(v, _mm_set1_epi16('Z' + 1)));
+        _mm_storeu_si128(at, _mm_add_epi16(v, _mm_and_si128(caps, _mm_set1_epi16(32))));
+    }
+#endif
+    for (; i < n && w[i] < 0x80; ++i) {
+        if (w[i] >= 'A' && w[i] <= 'Z') w[i] = static_cast<unsigned short>(w[i] + 32);
+    }
+    return i;
+}
+
+namespace {
+
+// Whether hay[1, n) matches needle[1, n) folded; the first bytes are known
+// to match.
+inline bool restMatches(const char* hay, const char* needle, long long n) {
+    for (long long j = 1; j < n; ++j) {
+        if (foldAscii(hay[j]) != foldAscii(needle[j])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* findFoldedPlain(const char* hay, long long hayLen, const char* needle, long long needleLen) {
+    const char first = foldAscii(needle[0]);
+    for (long long i = 0; i + needleLen <= hayLen; ++i) {
+        if (foldAscii(hay[i]) == first && restMatches(hay + i, needle, needleLen)) return hay + i;
+    }
+    return nullptr;
+}
+
+const char* findFolded(const char* hay, long long hayLen, const char* needle, long long needleLen) {
+    const long long last = hayLen - needleLen;  // the last possible start
+    long long i = 0;
+#if defined(__SSE2__)
+    // A byte equals a folded needle byte t when (byte | m) == t, where m is
+    // 0x20 for a letter (both cases of it then pass) and 0 for anything else.
+    // Candidates are the starts where the first two bytes pass; the loads of
+    // the second byte reach start + 16, which lies inside hay as long as
+    // start + 15 is a possible start and the needle is two bytes or longer.
+    auto maskOf = [](char c) { return static_cast<char>((c >= 'a' && c <= 'z') ? 0x20 : 0); };
+    const char f0 = foldAscii(needle[0]);
+    const char f1 = needleLen > 1 ? foldAscii(needle[1]) : 0;
+    const __m128i t0 = _mm_set1_epi8(f0), m0 = _mm_set1_epi8(maskOf(f0));
+    const __m128i t1 = _mm_set1_epi8(f1), m1 = _mm_set1_epi8(maskOf(f1));
+    for (; i + 15 <= last; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
+        __m128i hit = _mm_cmpeq_epi8(_mm_or_si128(a, m0), t0);
+        if (needleLen > 1) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + 1));
+            hit = _mm_and_si128(hit, _mm_cmpeq_epi8(_mm_or_si128(b, m1), t1));
+        }
+        unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        while (bits) {
+            const long long at = i + __builtin_ctz(bits);
+            if (restMatches(hay + at, needle, needleLen)) return hay + at;
+            bits &= bits - 1;
+        }
+    }
+#endif
+    const char* rest = findFoldedPlain(hay + i, hayLen - i, needle, needleLen);
+    return rest;
+}
+
+}  // namespace strutil_detail
 
 namespace {
 
 constexpr int kUtf8 = 65001;
 
 // ---------------------------------------------------------------------------
-// Case trees
+// Case maps
 
-// One direction's table loaded into its tree map.  The tree is built inside a
-// function-local static, whose initialisation the language runs exactly once
-// even when several threads ask for the first mapping at the same moment;
-// afterwards the tree is only read.
-class cCaseTree {
+// One direction's table spread over the 256 blocks of 256 units that a unit's
+// high byte selects.  Each block that holds a pair gets a row of 256 offsets
+// (the mapped unit minus the unit, modulo 2^16); every other block shares row
+// 0, which is all zeros.  A mapping is then two loads and an addition, for
+// mapped and unmapped units alike.  The 973 pairs fall into 17 blocks, so a
+// direction takes under 10 KiB.
+//
+// The map is built inside a function-local static, whose initialisation the
+// language runs exactly once even when several threads ask for the first
+// mapping at the same moment; afterwards it is only read.
+class cCaseMap {
 public:
-    explicit cCaseTree(const unsigned short (*pairs)[2]) {
-        for (int i = 0; i < kCaseMapPairs; ++i) *tree_.insert(pairs[i][0]) = pairs[i][1];
+    explicit cCaseMap(const unsigned short (*pairs)[2]) {
+        std::memset(row_, 0, sizeof row_);
+        std::memset(delta_, 0, sizeof delta_);
+        int rows = 1;
+        for (int i = 0; i < kCaseMapPairs; ++i) {
+            const unsigned from = pairs[i][0];
+            unsigned char& row = row_[from >> 8];
+            if (row == 0) row = static_cast<unsigned char>(rows++);
+            delta_[row][from & 0xFF] = static_cast<unsigned short>(pairs[i][1] - from);
+        }
     }
     unsigned short map(unsigned short c) const {
-        const unsigned short* to = tree_.find(c);
-        return to ? *to : c;
+        return static_cast<unsigned short>(c + delta_[row_[c >> 8]][c & 0xFF]);
     }
 
 private:
-    cFasterTreeList<unsigned short, unsigned short> tree_;
+    static constexpr int kMaxRows = 32;  // blocks holding pairs, plus row 0
+    unsigned char row_[256];
+    unsigned short delta_[kMaxRows][256];
 };
 
-const cCaseTree& lowerTree() {
-    static const cCaseTree tree(__acp_lowermap);
-    return tree;
+// Inlined into every mapping: what remains of the first-use guard is one
+// load and a branch.
+__attribute__((always_inline)) inline const cCaseMap& lowerMap() {
+    static const cCaseMap map(__acp_lowermap);
+    return map;
 }
 
-const cCaseTree& upperTree() {
-    static const cCaseTree tree(__acp_uppermap);
-    return tree;
+__attribute__((always_inline)) inline const cCaseMap& upperMap() {
+    static const cCaseMap map(__acp_uppermap);
+    return map;
+}
+
+// Lowers n units in place: runs of ASCII eight at a time, the rest through
+// the map.
+void lowerUnits(unsigned short* w, long long n) {
+    const cCaseMap& map = lowerMap();
+    long long i = 0;
+    while (i < n) {
+        i += strutil_detail::lowerAsciiUnits(w + i, n - i);
+        for (; i < n && w[i] >= 0x80; ++i) w[i] = map.map(w[i]);
+    }
 }
 
 // In the ASCII range the tables hold exactly A-Z <-> a-z; answering those
@@ -63,8 +215,8 @@ inline bool isBlank(T c) {
 
 }  // namespace
 
-unsigned short __acp_lower(unsigned short c) { return c < 0x80 ? asciiLower(c) : lowerTree().map(c); }
-unsigned short __acp_upper(unsigned short c) { return c < 0x80 ? asciiUpper(c) : upperTree().map(c); }
+unsigned short __acp_lower(unsigned short c) { return lowerMap().map(c); }
+unsigned short __acp_upper(unsigned short c) { return upperMap().map(c); }
 
 // Widened as a signed byte, every byte from 0x80 up lands on 0xFF80..0xFFFF,
 // where neither table has an entry: only ASCII letters can change.
@@ -76,11 +228,19 @@ bool __acp_isspace(unsigned short c) { return isBlank(c); }
 
 bool __acp_lower(const _guardchar<char>& src, _guardchar<char>& dst) {
     if (src.empty()) return true;
+    // Plain ASCII comes back from UTF-16 byte for byte, and only A-Z change
+    // on the way: such text is lowered where it lies.
+    const char* text = src.c_str();
+    const long long bytes = static_cast<long long>(std::strlen(text));
+    if (strutil_detail::asciiRun(text, bytes) == bytes) {
+        _guardchar<char> lowered(text, bytes);
+        strutil_detail::lowerAscii(lowered.get(), bytes);
+        dst = std::move(lowered);
+        return true;
+    }
     _guardchar<unsigned short> wide;
     __a2w(src.c_str(), -1, wide, kUtf8);
-    if (unsigned short* w = wide.get()) {
-        for (; *w; ++w) *w = __acp_lower(*w);
-    }
+    if (unsigned short* w = wide.get()) lowerUnits(w, _wcslen(w));
     _guardchar<char> lowered;
     __w2a(wide.c_str(), -1, lowered, kUtf8);
     dst = std::move(lowered);
@@ -93,7 +253,7 @@ bool __acp_lower_w(const _guardchar<unsigned short>& src, _guardchar<unsigned sh
     dst.set(src.get());  // copies before freeing, so src may be dst
     unsigned short* w = dst.get();
     if (!w) return src.empty();
-    for (; *w; ++w) *w = __acp_lower(*w);
+    lowerUnits(w, _wcslen(w));
     return true;
 }
 
@@ -132,6 +292,13 @@ namespace {
 // that does not fit; a pair written as two three-byte sequences can still be
 // split by cap, so a high surrogate left last is dropped.
 void utf8ToTerminatedWide(const char* text, long long bytes, unsigned short* dst, long long cap) {
+    // ASCII widens unit for unit; the converter takes the rest.
+    const long long plain = strutil_detail::asciiRun(text, std::min(bytes, cap));
+    if (plain == bytes || plain == cap) {
+        for (long long i = 0; i < plain; ++i) dst[i] = static_cast<unsigned char>(text[i]);
+        dst[plain] = 0;
+        return;
+    }
     long long units = bytes > 0 ? __a2w(text, bytes, dst, cap, kUtf8) : 0;
     if (units > 0 && dst[units - 1] >= 0xD800 && dst[units - 1] <= 0xDBFF) --units;
     dst[units] = 0;
@@ -159,7 +326,19 @@ int _swprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, 
 int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, va_list ap) {
     if (!dst || !fmt || size < 1) return 0;
     dst[0] = 0;
-    const std::string format = narrow(fmt);
+    // Formats are short and plain ASCII nearly always: such a format is
+    // narrowed unit by unit on the stack, anything else by the converter.
+    char asciiFormat[256];
+    std::string longFormat;
+    const char* format = asciiFormat;
+    long long f = 0;
+    for (; f < static_cast<long long>(sizeof asciiFormat) - 1 && fmt[f] != 0 && fmt[f] < 0x80; ++f)
+        asciiFormat[f] = static_cast<char>(fmt[f]);
+    asciiFormat[f] = 0;
+    if (fmt[f] != 0) {
+        longFormat = narrow(fmt);
+        format = longFormat.c_str();
+    }
 
     // Every UTF-16 unit of the result takes at most 3 UTF-8 bytes, so a
     // temporary of 3 x size + 1 bytes holds all that can fit in dst.
@@ -171,7 +350,7 @@ int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt,
     char small[512];
     va_list again;
     va_copy(again, ap);
-    int r = std::vsnprintf(small, sizeof small, format.c_str(), ap);
+    int r = std::vsnprintf(small, sizeof small, format, ap);
     if (r < 0) {
         va_end(again);
         return r;
@@ -183,7 +362,7 @@ int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt,
     }
     long long tmpSize = std::min<long long>(static_cast<long long>(r) + 1, limit);
     std::string tmp(static_cast<std::size_t>(tmpSize), '\0');
-    std::vsnprintf(&tmp[0], tmp.size(), format.c_str(), again);
+    std::vsnprintf(&tmp[0], tmp.size(), format, again);
     va_end(again);
     utf8ToTerminatedWide(tmp.data(), tmpSize - 1, dst, size - 1);
     return r;
@@ -302,11 +481,15 @@ namespace {
 
 // Compares at most `limit` units (limit < 0: no limit) after folding.
 int compareWideFolded(const unsigned short* a, const unsigned short* b, long long limit) {
+    const cCaseMap& lower = lowerMap();
     for (long long i = 0; limit < 0 || i < limit; ++i) {
-        const unsigned short ca = __acp_lower(a[i]);
-        const unsigned short cb = __acp_lower(b[i]);
+        if (a[i] == b[i]) {
+            if (a[i] == 0) return 0;
+            continue;  // equal units fold alike
+        }
+        const unsigned short ca = lower.map(a[i]);
+        const unsigned short cb = lower.map(b[i]);
         if (ca != cb) return ca < cb ? -1 : 1;
-        if (ca == 0) return 0;
     }
     return 0;
 }
@@ -396,44 +579,13 @@ const char* _stristr(const char* hay, const char* needle, long long hayLen, long
     if (needleLen > hayLen) return nullptr;
     if (needleLen == 0) return hay;
     if (!hay || !needle) return nullptr;
-    // Only A-Z fold, so a candidate start is one of at most two byte values;
-    // memchr finds each, and the nearer one is tried first.  Each variant's
-    // next position is remembered until it is passed, keeping the scan linear.
-    const char first = __acp_lower(needle[0]);
-    const char firstUpper = __acp_upper(first);
-    const char* const last = hay + (hayLen - needleLen);  // the last possible start
-    const char* p = hay;
-    const char* nextLower = nullptr;
-    const char* nextUpper = nullptr;
-    bool lowerDone = false;
-    bool upperDone = first == firstUpper;
-    auto find = [&](char c) {
-        return static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(last - p) + 1));
-    };
-    while (p <= last) {
-        if (!lowerDone && (!nextLower || nextLower < p)) {
-            nextLower = find(first);
-            lowerDone = nextLower == nullptr;
-        }
-        if (!upperDone && (!nextUpper || nextUpper < p)) {
-            nextUpper = find(firstUpper);
-            upperDone = nextUpper == nullptr;
-        }
-        const char* candidate = nullptr;
-        if (!lowerDone) candidate = nextLower;
-        if (!upperDone && (!candidate || nextUpper < candidate)) candidate = nextUpper;
-        if (!candidate) return nullptr;
-        long long j = 1;
-        while (j < needleLen && __acp_lower(candidate[j]) == __acp_lower(needle[j])) ++j;
-        if (j == needleLen) return candidate;
-        p = candidate + 1;
-    }
-    return nullptr;
+    return strutil_detail::findFolded(hay, hayLen, needle, needleLen);
 }
 
 const unsigned short* _wcsistr(const unsigned short* hay, const unsigned short* needle, long long hayLen,
                                long long needleLen) {
-    return findUnits(hay, needle, hayLen, needleLen, [](unsigned short c) { return __acp_lower(c); });
+    const cCaseMap& lower = lowerMap();
+    return findUnits(hay, needle, hayLen, needleLen, [&lower](unsigned short c) { return lower.map(c); });
 }
 
 const char* _strnstr(const char* hay, const char* needle, long long n) {
@@ -637,25 +789,77 @@ int bitsCount(unsigned long long v) { return __builtin_popcountll(v); }
 int highestBit(unsigned long long v) { return v ? 63 - __builtin_clzll(v) : 0; }
 int lowestBit(unsigned long long v) { return v ? __builtin_ctzll(v) : 64; }
 
+namespace {
+
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads what strtoll (base 10, negative = false) or strtoull (base 16) would
+// read when that is plain: digits only, directly at s, few enough that they
+// cannot overflow, and not a "0x" that strtoull would take as a prefix.
+// Anything else (a sign, a space, another prefix, a long number) is left to
+// the C library: false.
+bool readPlainDecimal(const char* s, unsigned long long& v) {
+    // 18 digits stay below 2^63.
+    v = 0;
+    int i = 0;
+    for (; i < 18 && isDigit(s[i]); ++i) v = v * 10 + static_cast<unsigned>(s[i] - '0');
+    return i > 0 && !isDigit(s[i]);
+}
+
+bool readPlainHex(const char* s, unsigned long long& v) {
+    if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) return false;
+    v = 0;
+    int i = 0;
+    for (; i < 16; ++i) {
+        const int d = hexDigit(static_cast<unsigned char>(s[i]));
+        if (d < 0) break;
+        v = v << 4 | static_cast<unsigned>(d);
+    }
+    return i > 0 && hexDigit(static_cast<unsigned char>(s[i])) < 0;
+}
+
+}  // namespace
+
 unsigned long long strToU64(const char* s) {
     if (!s) return 0;
     while (isBlank(*s)) ++s;
     if (!*s) return 0;
     // strtoull/strtoll are what the C library's "%llx" and "%lld" scanning
     // converts with; calling them directly skips the format parsing, and an
-    // end pointer that did not move is the scan's matching failure.
+    // end pointer that did not move is the scan's matching failure.  Plain
+    // digits, the common case, are read here with the same result.
     char* end = nullptr;
+    unsigned long long plain;
     if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        if (readPlainHex(s + 2, plain)) return plain;
         const unsigned long long v = std::strtoull(s + 2, &end, 16);
         return end != s + 2 ? v : ~0ULL;
     }
+    if (readPlainDecimal(s, plain)) return plain;
+    if (s[0] == '-' && readPlainDecimal(s + 1, plain)) return 0ULL - plain;
     const long long v = std::strtoll(s, &end, 10);
     return end != s ? static_cast<unsigned long long>(v) : ~0ULL;
 }
 
+namespace {
+
+// Hands s, narrowed to UTF-8, to read: short ASCII text on the stack, the
+// rest through the converter.
+template <typename Read>
+auto readNarrowed(const unsigned short* s, Read read) {
+    char small[64];
+    int i = 0;
+    for (; i < static_cast<int>(sizeof small) - 1 && s[i] != 0 && s[i] < 0x80; ++i) small[i] = static_cast<char>(s[i]);
+    small[i] = 0;
+    if (s[i] == 0) return read(small);
+    return read(narrow(s).c_str());
+}
+
+}  // namespace
+
 unsigned long long strToU64(const unsigned short* s) {
     if (!s) return 0;
-    return strToU64(narrow(s).c_str());
+    return readNarrowed(s, [](const char* t) { return strToU64(t); });
 }
 
 long long strToInt64(const char* s) {
@@ -668,8 +872,11 @@ long long strToInt64(const char* s) {
     // reads it: the text of the smallest value is that value, and a decimal
     // beyond the range saturates there.  Negating the unsigned reading of
     // the digits alone cannot reach it (the digits saturate one short).
-    if (negative && s[1] >= '0' && s[1] <= '9' && !(s[1] == '0' && (s[2] == 'x' || s[2] == 'X')))
+    if (negative && s[1] >= '0' && s[1] <= '9' && !(s[1] == '0' && (s[2] == 'x' || s[2] == 'X'))) {
+        unsigned long long plain;
+        if (readPlainDecimal(s + 1, plain)) return -static_cast<long long>(plain);
         return std::strtoll(s, nullptr, 10);
+    }
     const unsigned long long u = strToU64(negative ? s + 1 : s);
     if (u & kTopBit) return LLONG_MIN;
     return negative ? -static_cast<long long>(u) : static_cast<long long>(u);
@@ -677,7 +884,7 @@ long long strToInt64(const char* s) {
 
 long long strToInt64(const unsigned short* s) {
     if (!s) return 0;
-    return strToInt64(narrow(s).c_str());
+    return readNarrowed(s, [](const char* t) { return strToInt64(t); });
 }
 
 // ---------------------------------------------------------------------------

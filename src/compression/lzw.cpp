@@ -118,50 +118,201 @@ inline const unsigned char* cLZWDecompress::writeString(const unsigned char* byt
 }
 
 bool cLZWDecompress::decodeCodes() {
+    // The loop keeps the bit reader, the table's size and the output position
+    // in locals: written through byte pointers, the output could alias any
+    // member, so members would be reloaded after every string.  What the
+    // loop leaves is put back by `flush` on every way out.
+    const unsigned char* const in = input_;
+    const unsigned long long inBytes = inputBytes_;
+    unsigned long long pos = bytePos_;
+    std::uint64_t bitBuffer = bitBuffer_;
+    unsigned int bitCount = bitCount_;
+    unsigned int width = static_cast<unsigned int>(codeBits_);
+    unsigned int entries = entries_;
+    const bool msbFirst = msbFirst_;
+    const unsigned int clearCode = clearCode_, endCode = endCode_, firstFree = firstFree_;
+    const unsigned int widenBias = earlyChange_ ? 1u : 0u;
+    const unsigned long long limit = outputLimit_;
+
+    // Output: `o` is the next free byte of the current chunk, `room` what is
+    // left there, `pending` what was written since the last commit.
+    long long room = 0;
+    unsigned char* o = output_.reserve(1, room);
+    long long pending = 0;
+    unsigned long long produced = output_.total();
+
+    auto flush = [&]() {
+        output_.commit(pending);
+        pending = 0;
+        bytePos_ = pos;
+        bitBuffer_ = bitBuffer;
+        bitCount_ = bitCount;
+        codeBits_ = static_cast<int>(width);
+        entries_ = static_cast<unsigned short>(entries);
+    };
+    // Room for n bytes at o, moving to a new chunk when the current one has
+    // too little.
+    auto makeRoom = [&](unsigned int n) {
+        if (static_cast<long long>(n) <= room) return;
+        output_.commit(pending);
+        pending = 0;
+        o = output_.reserve(n, room);
+    };
+    auto put = [&](const unsigned char* bytes, unsigned int n) {
+        makeRoom(n);
+        unsigned char* at = o;
+        if (n <= 64)
+            qor_detail::copySmall(at, bytes, n);
+        else
+            std::memcpy(at, bytes, n);
+        o += n;
+        room -= n;
+        pending += n;
+        produced += n;
+        return at;
+    };
+    auto addEntryAt = [&](const unsigned char* bytes, unsigned int length) {
+        // A full table takes nothing more until the next clear code.
+        if (entries >= static_cast<unsigned int>(kTableEntries)) return;
+        table_[entries] = sEntry{bytes, length};
+        ++entries;
+        // GIF widens when the next free code reaches a power of two, TIFF
+        // ("early change") one code before; never past 12 bits.
+        const unsigned int next = static_cast<unsigned short>(firstFree + entries) + widenBias;
+        if ((next & (next - 1)) == 0 && width < static_cast<unsigned int>(kMaxCodeBits)) ++width;
+    };
+
     // Data starts as after a clear code: its first code is a literal and adds
     // no entry (some writers omit the leading clear code).
     const unsigned char* prev = nullptr;  // the previous code's string in the output
     unsigned int prevLength = 0;
-    unsigned short code = 0;
     for (;;) {
-        if (!getNextCode(code)) return false;  // the input ended without the end code
-        if (code == endCode_) return true;
-        if (code == clearCode_) {
-            initTable();
+        // The next code.  Whole bytes only ever enter the bit buffer, and
+        // never one past the end of the input; with eight bytes ahead, as
+        // many as fit go in at once (least significant bit first: the bits
+        // above the count then already hold the bytes that come next).
+        if (bitCount < width) {
+            if (!msbFirst && pos + 8 <= inBytes) {
+                std::uint64_t word;
+                std::memcpy(&word, in + pos, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+                word = __builtin_bswap64(word);
+#endif
+                bitBuffer |= word << bitCount;
+                const unsigned int take = (63 - bitCount) >> 3;
+                pos += take;
+                bitCount += take * 8;
+            } else {
+                while (bitCount < width) {
+                    if (pos >= inBytes) {
+                        flush();
+                        return false;  // the input ended without the end code
+                    }
+                    const std::uint64_t byte = in[pos++];
+                    if (msbFirst)
+                        bitBuffer = (bitBuffer << 8) | byte;
+                    else
+                        bitBuffer |= byte << bitCount;
+                    bitCount += 8;
+                }
+            }
+        }
+        const std::uint64_t mask = (1u << width) - 1;
+        unsigned int code;
+        if (msbFirst) {
+            code = static_cast<unsigned int>((bitBuffer >> (bitCount - width)) & mask);
+        } else {
+            code = static_cast<unsigned int>(bitBuffer & mask);
+            bitBuffer >>= width;
+        }
+        bitCount -= width;
+
+        if (code == endCode) {
+            flush();
+            return true;
+        }
+        if (code == clearCode) {
+            entries = 0;
+            width = static_cast<unsigned int>(initialBits_);
+            strings_.destroy();
             prev = nullptr;
             continue;
         }
+        // The code's string: a literal, a table entry, or none yet.
+        const unsigned char* str = nullptr;
         unsigned int length = 0;
-        const unsigned char* str = getTableString(code, length);
+        if (code < clearCode) {
+            str = &kLiterals[code & 0xFF];
+            length = 1;
+        } else if (code >= firstFree && code - firstFree < entries) {
+            str = table_[code - firstFree].bytes;
+            length = table_[code - firstFree].length;
+        }
         const unsigned char* written;
-        if (!prev) {
-            if (!str) return false;  // only literals are known right after a clear code
-            if (!(written = writeString(str, length))) return false;
-        } else if (str) {
-            if (!(written = writeString(str, length))) return false;
-            // The new entry is the previous string and this string's first
-            // byte: in the output they follow each other unless a new chunk
-            // began in between.
-            if (prev + prevLength == written)
-                addEntry(prev, prevLength + 1);
-            else if (!addTableString(prev, prevLength, str[0]))
+        if (str) {
+            if (length > limit - produced) {
+                // What fits is written; the rest would pass the limit.
+                const unsigned int fits = static_cast<unsigned int>(limit - produced);
+                if (fits > 0) put(str, fits);
+                flush();
                 return false;
+            }
+            if (length == 1) {
+                makeRoom(1);
+                written = o;
+                *o++ = *str;
+                --room;
+                ++pending;
+                ++produced;
+            } else {
+                written = put(str, length);
+            }
+            if (!prev) {
+                // only literals are known right after a clear code
+                if (code >= clearCode) {
+                    flush();
+                    return false;
+                }
+            } else if (prev + prevLength == written) {
+                // The new entry is the previous string and this string's
+                // first byte: in the output they follow each other unless a
+                // new chunk began in between.
+                addEntryAt(prev, prevLength + 1);
+            } else if (entries < static_cast<unsigned int>(kTableEntries)) {
+                auto* copy = static_cast<unsigned char*>(strings_.alloc(static_cast<long long>(prevLength) + 1));
+                if (!copy) {
+                    flush();
+                    return false;
+                }
+                std::memcpy(copy, prev, prevLength);
+                copy[prevLength] = str[0];
+                addEntryAt(copy, prevLength + 1);
+            }
         } else {
             // The one code the decoder may meet before its entry exists: the
             // next free code, whose string is the previous string and its own
             // first byte.
-            if (code != firstFree_ + entries_ || entries_ >= kTableEntries) return false;
-            length = prevLength + 1;
-            const unsigned long long left = outputLimit_ - output_.total();
-            unsigned char* at = output_.reserve(length);
-            std::memcpy(at, prev, prevLength);
-            at[prevLength] = prev[0];
-            if (length > left) {
-                output_.commit(static_cast<long long>(left));
+            if (!prev || code != firstFree + entries || entries >= static_cast<unsigned int>(kTableEntries)) {
+                flush();
                 return false;
             }
-            output_.commit(length);
-            addEntry(at, length);
+            length = prevLength + 1;
+            makeRoom(length);
+            unsigned char* at = o;
+            std::memcpy(at, prev, prevLength);
+            at[prevLength] = prev[0];
+            if (length > limit - produced) {
+                const unsigned int fits = static_cast<unsigned int>(limit - produced);
+                pending += fits;
+                produced += fits;
+                flush();
+                return false;
+            }
+            o += length;
+            room -= length;
+            pending += length;
+            produced += length;
+            addEntryAt(at, length);
             written = at;
         }
         prev = written;

@@ -37,6 +37,13 @@ public:
         n = chunks_.back().bytes.count() - chunks_.back().used;
         return at;
     }
+    // At least n contiguous bytes of room as reserve gives them; `room`
+    // receives all the room there.
+    unsigned char* reserve(long long n, long long& room) {
+        unsigned char* at = reserve(n);
+        room = chunks_.back().bytes.count() - chunks_.back().used;
+        return at;
+    }
     // n bytes written at the last reserve or room.
     void commit(long long n) {
         chunks_.back().used += n;
@@ -64,6 +71,7 @@ public:
             reset(firstChunk_);
             return false;
         }
+        qor_detail::preferHugePages(out.data(), static_cast<std::size_t>(total_));
         unsigned char* at = out.data();
         for (const sChunk& c : chunks_) {
             if (c.used == 0) continue;
@@ -85,6 +93,7 @@ private:
             chunks_.pop_back();
             throw;
         }
+        qor_detail::preferHugePages(chunks_.back().bytes.data(), static_cast<std::size_t>(size));
     }
 
     struct sChunk {

@@ -10,6 +10,12 @@
 
 namespace {
 
+// A limit up to this size is taken as the output's size and allocated at
+// once for a whole-buffer decode (untouched pages cost nothing), so that a
+// caller that knows the size gets the output inflated into its final place
+// in one pass; the default limit is not.
+constexpr unsigned long long kPresizeUpTo = 1ULL << 30;
+
 // zlib counts in 32-bit units; longer inputs are offered in slices.
 constexpr unsigned long long kMaxSlice = 1ULL << 30;
 
@@ -135,6 +141,7 @@ bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsign
         return false;
     }
     cOutputChunks collected;
+    collected.reset(outputLimit_ > 0 && outputLimit_ <= kPresizeUpTo ? static_cast<long long>(outputLimit_) : 0);
     cInputFeeder feed(s, in.data(), static_cast<unsigned long long>(in.count()));
     bool ended = false;
     const bool clean = inflateChunks(s, feed, outputLimit_, collected, ended);

@@ -60,14 +60,49 @@ std::size_t keyName(const cStringKey& key, unsigned char* out, std::size_t room)
     return n;
 }
 
-// The name field a child is written with: the name NUL-padded to a
-// multiple of 4, cut to 255 bytes.  0 for a name that cannot be written.
-std::size_t nameFieldLength(const cStringKey& key) {
-    unsigned char name[kMaxHiveNameBytes + 1];
-    const std::size_t n = keyName(key, name, sizeof name);
+// The count of name bytes a key holds before its first NUL, found a word at
+// a time: a word without a zero byte is passed whole.
+std::size_t nameLength(const cStringKey& key) {
+    const unsigned int* w = key.words.data();
+    const long long count = key.words.count();
+    for (long long i = 0; i < count; ++i) {
+        const unsigned int x = w[i];
+        if (((x - 0x01010101u) & ~x & 0x80808080u) == 0) continue;  // no zero byte in x
+        const std::size_t at = static_cast<std::size_t>(4 * i);
+        if (!(x >> 24)) return at;
+        if (!((x >> 16) & 0xFF)) return at + 1;
+        if (!((x >> 8) & 0xFF)) return at + 2;
+        return at + 3;
+    }
+    return static_cast<std::size_t>(4 * count);
+}
+
+// The name field for a name of n bytes: NUL-padded to a multiple of 4, cut
+// to 255 bytes.  0 for a name that cannot be written.
+std::size_t fieldLengthFor(std::size_t n) {
     if (n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes)) return 0;
     const std::size_t padded = (n + 3) & ~static_cast<std::size_t>(3);
     return padded > static_cast<std::size_t>(kMaxHiveNameBytes) ? kMaxHiveNameBytes : padded;
+}
+
+
+// Writes the name field of a key whose name is n bytes long: the words
+// turned back into text order as a whole, then the bytes after the name
+// zeroed.  A field cut short of whole words takes the bytes one by one.
+void emitName(const cStringKey& key, std::size_t n, std::size_t field, unsigned char* p) {
+    if (field == ((n + 3) & ~static_cast<std::size_t>(3))) {
+        const unsigned int* w = key.words.data();
+        for (std::size_t i = 0; 4 * i < n; ++i) {
+            const unsigned int x = w[i];
+            const unsigned char bytes[4] = {static_cast<unsigned char>(x >> 24), static_cast<unsigned char>(x >> 16),
+                                            static_cast<unsigned char>(x >> 8), static_cast<unsigned char>(x)};
+            std::memcpy(p + 4 * i, bytes, 4);
+        }
+        std::memset(p + n, 0, field - n);
+        return;
+    }
+    const std::size_t copied = keyName(key, p, field);
+    std::memset(p + copied, 0, field - copied);
 }
 
 // ---- reading --------------------------------------------------------------
@@ -98,36 +133,78 @@ bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth) {
 
 // ---- writing --------------------------------------------------------------
 
-bool measureNode(const cCIAppConfig::sDataContainer& node, int depth, unsigned long long& total) {
-    if (depth > kMaxHiveDepth || node.value.count() > kMaxHiveValueBytes) return false;
-    total += 2 + static_cast<unsigned long long>(node.value.count()) + 1;
-    for (auto* c = node.children.first(); c; c = node.children.next(c)) {
-        const std::size_t field = nameFieldLength(c->key);
-        if (!field) return false;
-        total += 2 + field;
-        if (!measureNode(c->value, depth + 1, total)) return false;
-    }
-    return true;
-}
+// Writes a hive in one walk, into a buffer that grows as it fills: the
+// nodes are visited once, not measured first and written after.  The walk's
+// checks (depth, value length, names) end it with false before anything
+// reaches a file.
+class cHiveWriter {
+public:
+    explicit cHiveWriter(std::size_t expected) { grow(expected < 64 ? 64 : expected); }
 
-unsigned char* emitNode(const cCIAppConfig::sDataContainer& node, unsigned char* p) {
-    const std::size_t length = static_cast<std::size_t>(node.value.count());
-    *p++ = static_cast<unsigned char>(length);
-    *p++ = static_cast<unsigned char>(length >> 8);
-    if (length) std::memcpy(p, node.value.data(), length);
-    p += length;
-    for (auto* c = node.children.first(); c; c = node.children.next(c)) {
-        const std::size_t field = nameFieldLength(c->key);
-        *p++ = 0x01;
-        *p++ = static_cast<unsigned char>(field);
-        const std::size_t n = keyName(c->key, p, field);
-        std::memset(p + n, 0, field - n);
-        p += field;
-        p = emitNode(c->value, p);
+    bool write(const cCIAppConfig::sDataContainer& root) {
+        std::memcpy(room(4), kMagic, 4);
+        used_ += 4;
+        return node(root, 0);
     }
-    *p++ = 0x00;
-    return p;
-}
+    const unsigned char* data() const { return buf_.data(); }
+    std::size_t size() const { return used_; }
+
+private:
+    bool node(const cCIAppConfig::sDataContainer& n, int depth) {
+        if (depth > kMaxHiveDepth || n.value.count() > kMaxHiveValueBytes) return false;
+        const std::size_t length = static_cast<std::size_t>(n.value.count());
+        unsigned char* p = room(2 + length);
+        p[0] = static_cast<unsigned char>(length);
+        p[1] = static_cast<unsigned char>(length >> 8);
+        if (length <= 64)
+            qor_detail::copySmall(p + 2, n.value.data(), static_cast<unsigned int>(length));
+        else
+            std::memcpy(p + 2, n.value.data(), length);
+        used_ += 2 + length;
+        // The children are gathered first, and the memory each will be
+        // read from (its name, its value, its own first child) is asked for
+        // as they are met: the nodes of a loaded hive lie scattered over the
+        // heap, and a walk that waited for each of those loads in turn would
+        // spend its time on cache misses.
+        const std::size_t mark = siblings_.size();
+        for (auto* c = n.children.first(); c; c = n.children.next(c)) {
+            __builtin_prefetch(c->key.words.data());
+            __builtin_prefetch(c->value.value.data());
+            __builtin_prefetch(c->value.children.root());
+            siblings_.push_back(c);
+        }
+        for (std::size_t k = mark; k < siblings_.size(); ++k) {
+            const auto* c = static_cast<const cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem*>(siblings_[k]);
+            const std::size_t nameBytes = nameLength(c->key);
+            const std::size_t field = fieldLengthFor(nameBytes);
+            if (!field) return false;
+            p = room(2 + field);
+            p[0] = 0x01;
+            p[1] = static_cast<unsigned char>(field);
+            emitName(c->key, nameBytes, field, p + 2);
+            used_ += 2 + field;
+            if (!node(c->value, depth + 1)) return false;
+        }
+        siblings_.resize(mark);
+        *room(1) = 0x00;
+        used_ += 1;
+        return true;
+    }
+    unsigned char* room(std::size_t n) {
+        if (used_ + n > static_cast<std::size_t>(buf_.count())) grow(std::max(2 * static_cast<std::size_t>(buf_.count()), used_ + n));
+        return buf_.data() + used_;
+    }
+    void grow(std::size_t capacity) {
+        _typebuf<unsigned char> bigger(static_cast<long long>(capacity));
+        if (used_) std::memcpy(bigger.data(), buf_.data(), used_);
+        buf_.swap(bigger);
+    }
+
+    _typebuf<unsigned char> buf_;
+    std::size_t used_ = 0;
+    // The children of the nodes on the path being written, level by level.
+    std::vector<const void*> siblings_;
+};
 
 // ---- files ----------------------------------------------------------------
 
@@ -238,11 +315,9 @@ bool cCIAppConfig::parseHive(const unsigned char* data, std::size_t size, sDataC
 }
 
 bool cCIAppConfig::serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out) {
-    unsigned long long total = 4;
-    if (!measureNode(node, 0, total)) return false;
-    out.set(static_cast<long long>(total));
-    std::memcpy(out.data(), kMagic, 4);
-    emitNode(node, out.data() + 4);
+    cHiveWriter writer(0);
+    if (!writer.write(node)) return false;
+    out.copyFrom(writer.data(), static_cast<long long>(writer.size()));
     return true;
 }
 
@@ -414,14 +489,15 @@ bool cCIAppConfig::mkNewHive(const char* name) {
 bool cCIAppConfig::saveHive(sPropFileData& hive) {
     if (hive.loadFailed) return false;
     _guardchar<char> path;
-    _typebuf<unsigned char> bytes;
-    if (!hivePath(hive.name.c_str(), path) || !serializeHive(hive.root, bytes)) return false;
+    // The file's last known size is the likely size of what is written now.
+    cHiveWriter bytes(hive.fileSize > 0 ? static_cast<std::size_t>(hive.fileSize) + 4096 : 0);
+    if (!hivePath(hive.name.c_str(), path) || !bytes.write(hive.root)) return false;
     cFolderLock lock(mPath.c_str());
     if (!lock.locked()) return false;
     // An older copy writing the hive in place finishes before it is replaced.
     cFileIO old;
     if (old.open(path.c_str(), fmReadWrite)) old.lock_w(0, 4);
-    if (!writeWholeFile(path.c_str(), bytes.data(), static_cast<std::size_t>(bytes.count()))) return false;
+    if (!writeWholeFile(path.c_str(), bytes.data(), bytes.size())) return false;
     remember(hive, identityOfPath(path.c_str()), false);
     return true;
 }

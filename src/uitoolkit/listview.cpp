@@ -47,6 +47,7 @@ cListViewChild::~cListViewChild() { cChildElement::dettach(&mHeader); }
 void cListViewChild::onInitData() {
     cScrollableElement::onInitData();
     mUiThread = std::this_thread::get_id();
+    mMeasureFont = stdFont();
     cThemeValues* t = currentThemeValues();
     int v = 0, lo = 0, hi = 0;
     t->dimension(23, v, lo, hi);
@@ -151,6 +152,17 @@ bool cListViewChild::setSortDirection(int col, bool ascending) {
     return true;
 }
 
+// The font store is the UI thread's: a worker measuring rows uses the font
+// the UI thread looked up, and measures no text before there is one.
+cFontObject* cListViewChild::measureFont() {
+    cFontObject* f = mMeasureFont.load();
+    if (!f && std::this_thread::get_id() == mUiThread) {
+        f = stdFont();
+        mMeasureFont = f;
+    }
+    return f;
+}
+
 int cListViewChild::measureRow(cListViewData::Row& cells, bool remeasure) {
     int h = kMinRowHeight;
     cFontObject* font = nullptr;
@@ -160,7 +172,7 @@ int cListViewChild::measureRow(cListViewData::Row& cells, bool remeasure) {
         sListViewDataItem& it = c->value;
         if (remeasure || it.height == 0) {
             if (!fontAsked) {
-                font = stdFont();
+                font = measureFont();
                 fontAsked = true;
             }
             // An empty text takes no height: a row of empty cells keeps the
@@ -334,11 +346,34 @@ bool cListViewChild::itemPos(int row, int& top) {
     return itemRange(row, top, bottom);
 }
 
+// The rows show between the header (or the top border) and the bottom
+// border: the shared scroll rule measures the bottom from the top of the
+// element, which would leave a row under the border or above the bottom
+// by the header's height, so the list moves its bar itself.
 bool cListViewChild::adjustScrollToItem(int row) {
-    int top, bottom;
-    if (!itemRange(row, top, bottom)) return false;
-    sRect r{0, top + shiftY() - headerShownHeight(), 1, bottom - top};
-    return adjustScrollTo(r, true, false);
+    long long top, height;
+    {
+        sLock l(mData.lock());
+        cListViewData::RowNode* n = mData.node(row);
+        if (!n || !mData.hasColumns()) return false;
+        top = mData.topOf(n) + headerShownHeight();
+        height = mData.heightOf(n);
+    }
+    cVScroll* bar = vbar();
+    if (!bar->visible_child()) return false;
+    // The bar moves at once, the shift only when its report is drained.
+    const long long pos = static_cast<long long>(bar->pos());
+    sRect c;
+    clientRect(&c);
+    const long long viewTop = c.y + 1, viewBottom = c.y + c.h - 1;
+    const long long at = top - pos;
+    long long dy = 0;
+    if (at + height > viewBottom) dy = at + height - viewBottom;
+    if (at - dy < viewTop) dy = at - viewTop;
+    if (dy == 0) return false;
+    const unsigned long long to = static_cast<unsigned long long>(std::max(pos + dy, 0LL));
+    bar->setPos(to, true);
+    return bar->pos() != static_cast<unsigned long long>(pos);
 }
 
 void cListViewChild::showHeader(bool on) {

@@ -191,6 +191,7 @@ private:
     // Under the lock: the row's height from its cells' cached heights,
     // measuring the cells that have none.
     int measureRow(cListViewData::Row& cells, bool remeasure);
+    cFontObject* measureFont();
     void measureAndStore(int row);
     int headerShownHeight() const { return mHeaderShown ? mHeaderH : 0; }
     void notifyChange(int now, int before, bool add, bool range);
@@ -212,6 +213,7 @@ private:
     bool mMulti = false;
     std::atomic<bool> mBatch{false}, mPending{false}, mPendingRemeasure{false}, mLayoutPosted{false};
     std::thread::id mUiThread;
+    std::atomic<cFontObject*> mMeasureFont{nullptr};
     bool mCheckMode = false, mFullRow = false;
     unsigned short mTyped[10] = {};
     int mTypedCount = 0;
@@ -271,6 +273,7 @@ private:
         unsigned int push, tag;
     };
     std::vector<sKey> mKeys, mSpare;
-    std::vector<unsigned int> mCount;  // byte counts of the keys, per digit
+    std::vector<unsigned int> mCount;  // counts of the keys' digit values
+    unsigned long long mDiff = 0;      // bits in which keys differ from the first
     tTransform mProc = nullptr;
 };

@@ -7,14 +7,23 @@
 // operation, reader or writer, takes the one lock of the store; the lock is
 // recursive, so the list view holds it across a paint that reads cells.
 //
-// The display order is an array of slots, each holding one row; a removed
+// Every row has a number in dense tables (its pool number): its node, its
+// slot in the display order (the reverse index) and its laid-out height.
+// The display order is an array of slots holding pool numbers; a removed
 // row leaves an empty slot behind, so no other row moves and every row keeps
-// its slot number (the reverse index) without renumbering.  Two prefix-sum
-// trees over the slots count the rows and add up their heights: the order
-// number of a row, the row at an order number, the top of a row and the row
-// under a y all cost O(log n), and removing a row costs O(log n).  Empty
-// slots are squeezed out when a sort or a renumbering rewrites the order
-// anyway, or by an append once they outnumber the rows.
+// its slot without renumbering.  Prefix sums over the slots count the rows
+// and add up their heights (while all rows are equally high, the count
+// alone gives every top): the order number of a row, the row at an order
+// number, the top of a row and the row under a y all cost O(log n), and so
+// does removing a row.  Empty slots are squeezed out when a sort or a
+// renumbering rewrites the order anyway, or by an append once they
+// outnumber the rows.
+//
+// Sorting pushes each row's cell of the column into the provider in display
+// order.  The toolkit's providers sort an array of keys (the key computed
+// once per row and sort) tagged with the rows' pool numbers and hand the
+// tags back in order, so the new order is written without looking any row
+// up; other providers are walked through next/prev.
 #pragma once
 
 #include "base/buffers.h"
@@ -101,6 +110,9 @@ protected:
     }
     // A provider whose ordering reads the cells (textOf) keeps them always.
     void keepCells() { mKeepCells = true; }
+    // True while the run is read through its tags only: order() need not
+    // fill in the push numbers.
+    bool walkless() const { return mWalkless; }
     const char* textOf(std::size_t push) const { return mItems[push]->text.get(); }
     unsigned int tag() const { return mTag; }
     // Fills pushes with the push numbers in ascending key order, equal keys

@@ -17,8 +17,10 @@ unsigned long long packed(const unsigned char* p, std::size_t n) {
 // Below this many entries a comparison sort is quicker than the counting.
 constexpr std::size_t kRadixFrom = 2048;
 // A number key as digits of 11 bits: six cover its 64 bits, and a key
-// below 2^22 takes two passes.
-constexpr int kNumberDigits = 6;
+// below 2^22 takes two passes.  The lower three (33 bits: sizes up to 8 GiB)
+// are counted while the keys come in, the others only when some key
+// differs from the first in them.
+constexpr int kNumberDigits = 6, kCountedDigits = 3;
 
 // A least-significant-digit radix sort by digits of `bits` bits: stable, so
 // equal keys keep their push order.  The counts of every value of every
@@ -137,6 +139,7 @@ bool cListViewChild::cListViewU64PramSortProvider::init() {
     reset();
     mKeys.clear();
     mCount.assign(kNumberDigits << 11, 0);
+    mDiff = 0;
     return mProc != nullptr;
 }
 
@@ -149,8 +152,9 @@ bool cListViewChild::cListViewU64PramSortProvider::push(sListViewDataItem* item)
     k.push = static_cast<unsigned int>(keep(item));
     k.tag = tag();
     if (mCount.empty()) mCount.assign(kNumberDigits << 11, 0);
+    mDiff |= key ^ mKeys.front().key;
     unsigned int* c = mCount.data();
-    for (int d = 0; d < kNumberDigits; ++d, c += 2048) ++c[(key >> (11 * d)) & 0x7FF];
+    for (int d = 0; d < kCountedDigits; ++d, c += 2048) ++c[(key >> (11 * d)) & 0x7FF];
     return true;
 }
 
@@ -160,13 +164,23 @@ void cListViewChild::cListViewU64PramSortProvider::order(std::vector<unsigned in
     if (mKeys.size() < kRadixFrom) {
         std::stable_sort(mKeys.begin(), mKeys.end(), [](const sKey& a, const sKey& b) { return a.key < b.key; });
     } else {
-        out.resize(mKeys.size());
+        // Read through its tags only, the run needs no push numbers.
+        const bool pushes = !walkless();
+        out.resize(pushes ? mKeys.size() : 0);
         tags.resize(mKeys.size());
+        int digits = kCountedDigits;
+        if (mDiff >> (11 * kCountedDigits)) {
+            digits = kNumberDigits;
+            for (const sKey& k : mKeys) {
+                unsigned int* c = &mCount[static_cast<std::size_t>(kCountedDigits) << 11];
+                for (int d = kCountedDigits; d < kNumberDigits; ++d, c += 2048) ++c[(k.key >> (11 * d)) & 0x7FF];
+            }
+        }
         radixSort(
-            mKeys, mSpare, mCount, kNumberDigits, 11,
+            mKeys, mSpare, mCount, digits, 11,
             [](const sKey& k, int d) { return static_cast<unsigned int>((k.key >> (11 * d)) & 0x7FF); },
             [&](std::size_t at, const sKey& k) {
-                out[at] = k.push;
+                if (pushes) out[at] = k.push;
                 tags[at] = k.tag;
             });
         return;

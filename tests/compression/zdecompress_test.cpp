@@ -106,6 +106,32 @@ TEST_F(ZDecompress, OutputCapStopsASmallInputThatStandsForGigabytes) {
     EXPECT_EQ(out.size(), zeros.size());
 }
 
+TEST_F(ZDecompress, ACapNearThePlainSizeGivesWhatTheUncappedDecodeGives) {
+    // A cap up to a gigabyte is taken as the likely size and the output made
+    // at once: exact, larger and smaller caps, over whole, cut and damaged
+    // streams, all agree with Python's decoder.
+    const Bytes plain = mixedData(700000);
+    const Bytes z = py.compress(plain, 6);
+    const Bytes cut(z.begin(), z.begin() + static_cast<long>(z.size() / 2));
+    Bytes damaged = z;
+    for (std::size_t i = z.size() / 3; i < z.size() / 3 + 8; ++i) damaged[i] ^= 0x5A;
+    const Bytes cutPlain = py.bytewise(cut);
+    for (unsigned long long cap : {700000ull, 700001ull, 1500000ull, 699999ull, 65536ull}) {
+        cZDecompress d;
+        d.setOutputLimit(cap);
+        Bytes out;
+        EXPECT_EQ(decode(d, z, out), cap >= plain.size()) << cap;
+        EXPECT_TRUE(out == Bytes(plain.begin(), plain.begin() + static_cast<long>(std::min<std::size_t>(cap, plain.size())))) << cap;
+        EXPECT_FALSE(decode(d, cut, out));
+        EXPECT_TRUE(out == Bytes(cutPlain.begin(), cutPlain.begin() + static_cast<long>(std::min<std::size_t>(cap, cutPlain.size())))) << cap;
+        Bytes uncapped;
+        cZDecompress free;
+        EXPECT_FALSE(decode(free, damaged, uncapped));
+        EXPECT_FALSE(decode(d, damaged, out));
+        EXPECT_TRUE(out == Bytes(uncapped.begin(), uncapped.begin() + static_cast<long>(std::min<std::size_t>(cap, uncapped.size())))) << cap;
+    }
+}
+
 TEST_F(ZDecompress, PartsOfOneStreamDecodeBlockByBlock) {
     const Bytes plain = mixedData(90000);
     const std::vector<std::size_t> parts = {20000, 1, 69999};

@@ -294,4 +294,82 @@ TEST(ListViewOperations, RemovingARowWithItsRelayoutCostsLogarithmicWork) {
     EXPECT_EQ(f.lv.minVisualHeight(), head + 13 * empties + 17 * (kRows - 50 - empties));
 }
 
+// Spacing, header height, column widths and fonts, sort directions, the
+// selecting operations and scrolling a row into view, each read back.
+TEST(ListViewOperations, LayoutSelectionAndScrollingOperationsReadBack) {
+    sFixture f;
+    static int marks[30];
+    for (int r = 0; r < 30; ++r) f.lv.setItem(r, 0, ("row " + std::to_string(29 - r)).c_str(), -1, &marks[r]);
+    f.win.drain();
+    auto topOf = [&](int row) {
+        int top = 0;
+        EXPECT_TRUE(f.lv.itemPos(row, top));
+        return top + f.lv.shiftY();
+    };
+    const int head = f.lv.header()->height();
+    EXPECT_EQ(topOf(1), head + 17);
+    f.lv.setSpacing(3);
+    f.win.drain();
+    EXPECT_EQ(f.lv.spacing(), 3);
+    EXPECT_EQ(topOf(1), head + 20);
+    EXPECT_EQ(f.lv.minVisualHeight(), head + 30 * 20);
+    f.lv.setHeaderHeight(30);
+    f.win.drain();
+    EXPECT_EQ(f.lv.header()->height(), 30);
+    EXPECT_EQ(topOf(0), 30);
+    f.lv.showHeader(false);
+    f.win.drain();
+    EXPECT_EQ(topOf(2), 40);
+    sRect client;
+    f.lv.clientRect(&client);
+    EXPECT_EQ(client.y, 0);
+    f.lv.setHeaderHeight(1);  // hides it too
+    f.lv.showHeader(true);
+    f.win.drain();
+    EXPECT_EQ(topOf(0), 30);
+    ASSERT_TRUE(f.lv.setColumnWidth(0, 150));
+    EXPECT_EQ(f.lv.header()->columnWidth(0), 150);
+    EXPECT_FALSE(f.lv.setColumnWidth(5, 10));
+    cFontObject* font = cFontObject::get(5, 20, "Fixed", false, false, false);
+    EXPECT_TRUE(f.lv.setColumnFont(0, font));
+    EXPECT_FALSE(f.lv.setColumnFont(5, font));
+    EXPECT_EQ(topOf(1), 30 + 20);  // the column font does not measure rows
+    bool asc = true;
+    ASSERT_TRUE(f.lv.setSortDirection(0, false));
+    ASSERT_TRUE(f.lv.getSortDirection(0, asc));
+    EXPECT_FALSE(asc);
+    EXPECT_FALSE(f.lv.getSortDirection(5, asc));
+    // Descending by name: "row 9" ... "row 0" then "row 29" ... as bytes.
+    ASSERT_TRUE(f.lv.sort(0));
+    EXPECT_TRUE(f.lv.selectBySortIdx(0));
+    EXPECT_EQ(f.lv.selected(), 20);
+    EXPECT_EQ(f.lv.find(0, &marks[7]), 7);
+    EXPECT_EQ(f.lv.find(1, &marks[7]), -1);
+    EXPECT_TRUE(f.lv.select(0, &marks[7]));
+    EXPECT_EQ(f.lv.selected(), 7);
+    EXPECT_EQ(f.lv.nextSelected(-1), 7);
+    EXPECT_FALSE(f.lv.select(0, &marks[29] + 1));
+    EXPECT_TRUE(f.lv.select(12));
+    EXPECT_FALSE(f.lv.select(40));
+    EXPECT_EQ(f.lv.nextSelected(-1), 12);
+    EXPECT_FALSE(f.lv.multiselect());
+    f.lv.setMultiselect(true);
+    EXPECT_TRUE(f.lv.multiselect());
+    EXPECT_EQ(f.lv.selected(), -1);  // a change of mode deselects
+    // Rows scroll wholly into view, between the header and the bottom
+    // border: the last one (as far as the bar goes: the list's extent ends
+    // under the border), then the first again, then two in the middle.
+    f.lv.clientRect(&client);
+    for (int order : {29, 0, 14, 15}) {
+        const int row = f.lv.data().rowBySortIdx(order);
+        f.lv.adjustScrollToItem(row);
+        f.win.drain();
+        int top = 0, bottom = 0;
+        ASSERT_TRUE(f.lv.itemRange(row, top, bottom));
+        EXPECT_LE(bottom, client.y + client.h - (order == 29 ? 0 : 1)) << order;
+        EXPECT_GE(top, order ? client.y + 1 : client.y) << order;
+    }
+    EXPECT_FALSE(f.lv.adjustScrollToItem(99));
+}
+
 }  // namespace

@@ -62,6 +62,9 @@ void makePicture(cPicture& p, int w, int h, unsigned int edge, unsigned int insi
     p.create(w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) p.raw()[y * w + x] = (x == 0 || y == 0 || x == 1 ? edge : inside) | 0xFF000000u;
+    // A clear corner and a half-clear one: pictures are laid over the cell.
+    p.raw()[w - 1] = inside;
+    p.raw()[h * w - 1] = inside | 0x80000000u;
 }
 
 // The expected image; everything the list paints stays inside its 1-pixel
@@ -74,19 +77,19 @@ public:
         const int x1 = std::min(x + w, W - 1), y1 = std::min(y + h, H - 1);
         if (x1 > x0 && y1 > y0) img.fill(x0, y0, x1 - x0, y1 - y0, c & 0xFFFFFF);
     }
+    // Pictures are laid over the cell by their alpha.
     void picture(int x, int y, const cPicture* p) {
         if (!p) return;
         for (int yy = 0; yy < p->height(); ++yy)
             for (int xx = 0; xx < p->width(); ++xx) {
-                // Pictures are drawn with their alpha over what lies below.
-                const unsigned int v = p->raw()[yy * p->width() + xx], a = v >> 24;
                 const int px = x + xx, py = y + yy;
                 if (px < 1 || py < 1 || px >= W - 1 || py >= H - 1) continue;
-                const unsigned int src = ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
-                const unsigned int under = img.at(px, py);
+                const unsigned int v = p->raw()[yy * p->width() + xx], a = v >> 24, under = img.at(px, py);
                 unsigned int out = 0;
-                for (int s = 0; s < 24; s += 8)
-                    out |= ((((src >> s) & 0xFF) * a + ((under >> s) & 0xFF) * (255 - a) + 127) / 255) << s;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const unsigned int src = (v >> (16 - 8 * ch)) & 0xFF, dst = (under >> (8 * ch)) & 0xFF;
+                    out |= ((src * a + dst * (255 - a) + 127) / 255) << (8 * ch);
+                }
                 fill(px, py, 1, 1, out);
             }
     }

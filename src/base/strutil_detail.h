@@ -1,0 +1,23 @@
+// The block-at-a-time kernels under the string utilities, declared for their
+// tests: each has a plain loop beside it that gives the same result on any
+// processor, and the tests hold the two against each other.
+#pragma once
+
+namespace strutil_detail {
+
+// The number of leading bytes of s[0, n) below 0x80.
+long long asciiRun(const char* s, long long n);
+// A-Z become a-z in s[0, n); every other byte stays.
+void lowerAscii(char* s, long long n);
+// Lowers the leading units of w[0, n) that are below 0x80 (A-Z to a-z) and
+// returns how many there were.
+long long lowerAsciiUnits(unsigned short* w, long long n);
+
+// The first start in hay[0, hayLen) where needle[0, needleLen) matches with
+// A-Z folded to a-z; null when there is none.  needleLen is at least 1 and
+// at most hayLen.  The vector form looks for the needle's first two bytes 16
+// starts at a time; the plain form tries every start.
+const char* findFolded(const char* hay, long long hayLen, const char* needle, long long needleLen);
+const char* findFoldedPlain(const char* hay, long long hayLen, const char* needle, long long needleLen);
+
+}  // namespace strutil_detail

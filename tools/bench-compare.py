@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Runs every pair of bench/pairs.txt and prints ours / reference as a table.
+
+Each program is run once per round with only the benchmarks its pairs name,
+pinned to the given processors; a round's ratio is taken from times measured
+in that same process run, minutes apart at most, so that the machine's drift
+between rounds cancels out.  The table gives the minimum, median and maximum
+of the ratios over the rounds, the limit, and whether the median keeps it.
+
+    tools/bench-compare.py BUILD_DIR [--rounds N] [--cpus LIST] [--only PROGRAM...]
+                                     [--min-time SECONDS] [--readme README.md] [--json OUT]
+"""
+import argparse
+import datetime
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def read_pairs(path):
+    pairs = []
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            fields = [x.strip() for x in line.split("|")]
+            if len(fields) != 6 or fields[4] not in ("cpu", "real"):
+                sys.exit(f"{path}:{number}: expected 'program | ours | reference | limit | cpu|real | text'")
+            program, ours, ref, limit, clock, text = fields
+            pairs.append({"program": program, "ours": ours, "ref": ref, "limit": float(limit), "clock": clock,
+                          "text": text})
+    return pairs
+
+
+def run_round(exe, names, cpus, min_time):
+    pattern = "^(" + "|".join(re.escape(n) for n in sorted(names)) + ")$"
+    cmd = [exe, "--benchmark_filter=" + pattern, "--benchmark_format=json"]
+    if min_time:
+        cmd.append("--benchmark_min_time=" + min_time)
+    if cpus:
+        cmd = ["taskset", "-c", cpus] + cmd
+    out = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False).stdout
+    try:
+        report = json.loads(out)
+    except ValueError:
+        return {}
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+    times = {}
+    for b in report.get("benchmarks", []):
+        if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
+            continue
+        unit = scale.get(b.get("time_unit", "ns"), 1e-9)
+        times[b["name"]] = {"cpu": float(b["cpu_time"]) * unit, "real": float(b["real_time"]) * unit}
+    return times
+
+
+def machine_line(cpus):
+    model = platform.processor() or "?"
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    load = ""
+    try:
+        load = " load " + " ".join(open("/proc/loadavg", encoding="utf-8").read().split()[:3])
+    except OSError:
+        pass
+    pinned = f"pinned to CPU {cpus}" if cpus else "not pinned"
+    return (f"{model}, {os.cpu_count()} logical CPUs, {platform.system()} {platform.release()}, "
+            f"{pinned},{load}, {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC")
+
+
+def table(results, rounds, machine):
+    lines = [f"Ratios ours / reference over {rounds} rounds (below 1: ours is faster). Machine: {machine}.", "",
+             "| program | pair | clock | min | median | max | limit | |",
+             "|---|---|---|---|---|---|---|---|"]
+    for r in results:
+        if not r["ratios"]:
+            lines.append(f"| {r['program']} | {r['text']} | {r['clock']} | - | - | - | {r['limit']:.2f} | not run |")
+            continue
+        med = statistics.median(r["ratios"])
+        verdict = "ok" if med <= r["limit"] else "OVER"
+        lines.append(f"| {r['program']} | {r['text']} | {r['clock']} | {min(r['ratios']):.3f} | {med:.3f} | "
+                     f"{max(r['ratios']):.3f} | {r['limit']:.2f} | {verdict} |")
+    return "\n".join(lines)
+
+
+def update_readme(path, text):
+    begin, end = "<!-- bench-compare:begin -->", "<!-- bench-compare:end -->"
+    with open(path, encoding="utf-8") as f:
+        old = f.read()
+    if begin not in old or end not in old:
+        sys.exit(f"{path}: no {begin} ... {end} block")
+    new = old[:old.index(begin) + len(begin)] + "\n" + text + "\n" + old[old.index(end):]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(new)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--cpus", default="2")
+    ap.add_argument("--only", nargs="*", default=[])
+    ap.add_argument("--min-time", default="", help="seconds each benchmark runs at least (Google Benchmark's default: 0.5)")
+    ap.add_argument("--pairs", default=os.path.join(TOP, "bench", "pairs.txt"))
+    ap.add_argument("--readme")
+    ap.add_argument("--json")
+    args = ap.parse_args()
+
+    pairs = [p for p in read_pairs(args.pairs) if not args.only or any(p["program"].startswith(o) for o in args.only)]
+    programs = []
+    for p in pairs:
+        if p["program"] not in programs:
+            programs.append(p["program"])
+    for p in pairs:
+        p["ratios"] = []
+    for rnd in range(args.rounds):
+        for program in programs:
+            exe = os.path.join(args.build, "bench", "bench_" + program)
+            mine = [p for p in pairs if p["program"] == program]
+            if not os.path.exists(exe):
+                continue
+            names = {p["ours"] for p in mine} | {p["ref"] for p in mine}
+            times = run_round(exe, names, args.cpus, args.min_time)
+            for p in mine:
+                a, b = times.get(p["ours"]), times.get(p["ref"])
+                if a and b and b[p["clock"]] > 0:
+                    p["ratios"].append(a[p["clock"]] / b[p["clock"]])
+            print(f"round {rnd + 1}/{args.rounds}: {program}", file=sys.stderr)
+    text = table(pairs, args.rounds, machine_line(args.cpus))
+    print(text)
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as f:
+            json.dump(pairs, f, indent=1)
+    if args.readme:
+        update_readme(args.readme, text)
+    over = [p for p in pairs if p["ratios"] and statistics.median(p["ratios"]) > p["limit"]]
+    return 1 if over else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
