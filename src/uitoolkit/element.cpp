@@ -95,7 +95,7 @@ cChildElement::~cChildElement() {
     if (mParent) mParent->dettach(this);
     // Children outlive their parent: they become detached roots-to-be.
     for (auto& kv : mOrder) {
-        kv.second->mParent = nullptr;
+        setParentLink(kv.second, nullptr);
         kv.second->mAttached = false;
         kv.second->mFixedHParent = kv.second->mFixedVParent = nullptr;
     }
@@ -165,6 +165,12 @@ bool cChildElement::processClose() {
 // ---------------------------------------------------------------------------
 // Tree
 
+// Parent links are read by workers queueing actions (queueTarget).
+void cChildElement::setParentLink(cChildElement* child, cChildElement* parent) {
+    cSafeCriticalSectionAccess lock(&cWindowMaker::gActionSync);
+    child->mParent = parent;
+}
+
 cWindowRequestTarget* cChildElement::reachTarget() const {
     for (const cChildElement* e = this; e; e = e->mParent)
         if (e->mTarget) return e->mTarget;
@@ -206,7 +212,7 @@ bool cChildElement::attach(cChildElement* child, int x, int y, int w, int h, eCo
     int index = mOrder.empty() ? 0 : mOrder.rbegin()->first + 1;
     mOrder[index] = child;
     mIndexOf[child] = index;
-    child->mParent = this;
+    setParentLink(child, this);
     child->mRect = {x, y, std::max(w, 0), std::max(h, 0)};
     if (const char* name = child->wantLangResource()) {
         cWindowRequestTarget* t = reachTarget();
@@ -242,7 +248,7 @@ bool cChildElement::dettach(cChildElement* child) {
     }
     processDettach(child);
     if (child->mParent == this) {
-        child->mParent = nullptr;
+        setParentLink(child, nullptr);
         child->mAttached = false;
         child->mFixedHParent = child->mFixedVParent = nullptr;
     }

@@ -297,6 +297,10 @@ protected:
     // The element that holds the window target (normally the root); null
     // when none is reachable.
     cWindowRequestTarget* reachTarget() const;
+    // The window at the root of this element's tree, read under the action
+    // lock (see the action queues).
+    cWindowRequestTarget* queueTarget() const;
+    static void setParentLink(cChildElement* child, cChildElement* parent);
     cChildElement* root();
     bool fixedH() const { return mParent && mFixedHParent == mParent; }
     bool fixedV() const { return mParent && mFixedVParent == mParent; }

@@ -6,7 +6,7 @@
 void cChildElement::notifyAction(cChildAction* a) {
     if (!a) a = new cChildAction(0);
     cWindowMaker::gaSyncAdd(mNotifyQueue, a);
-    processActionNotify(this);
+    if (cWindowRequestTarget* t = queueTarget()) t->_rt_send_action(this);
 }
 
 void cChildElement::notifyAction(int code) { notifyAction(new cChildAction(code)); }
@@ -14,7 +14,7 @@ void cChildElement::notifyAction(int code) { notifyAction(new cChildAction(code)
 void cChildElement::postAction(cChildAction* a) {
     if (!a) return;
     cWindowMaker::gaSyncAdd(mPostQueue, a);
-    processPostNotify(this);
+    if (cWindowRequestTarget* t = queueTarget()) t->_rt_receive_action(this);
 }
 
 bool cChildElement::sendAction(cSentChildAction* a) {
@@ -28,7 +28,8 @@ bool cChildElement::sendAction(cSentChildAction* a) {
     a->mEvent = &done;
     a->mDelivered = &delivered;
     cWindowMaker::gaSyncAdd(mPostQueue, a);
-    if (!processPostNotify(this)) {
+    cWindowRequestTarget* t = queueTarget();
+    if (!t || !t->_rt_receive_action(this)) {
         // Nobody will drain it: take it back so that it can never signal an
         // event that is gone.  When a drain has already taken it, that drain
         // releases us.
@@ -54,6 +55,17 @@ bool cChildElement::processActionNotify(cChildElement* e) {
 bool cChildElement::processPostNotify(cChildElement* e) {
     if (mParent) return mParent->processPostNotify(e);
     return mTarget ? mTarget->_rt_receive_action(e) : false;
+}
+
+// Workers queue actions while the UI thread attaches, detaches and destroys
+// elements: the walk to the root reads only the parent links, which change
+// under the same lock, and calls nothing virtual on elements that may be
+// in the middle of their destructors.
+cWindowRequestTarget* cChildElement::queueTarget() const {
+    cSafeCriticalSectionAccess lock(&cWindowMaker::gActionSync);
+    const cChildElement* e = this;
+    while (e->mParent) e = e->mParent;
+    return e->mTarget;
 }
 
 bool cChildElement::processAction(cChildElement* src, cChildAction* a) {

@@ -126,6 +126,7 @@ cNavigationChild::cNavigationChild() = default;
 cNavigationChild::~cNavigationChild() {
     // Workers post to this bar: make sure none is left that could.
     mFake.shutdown();
+    mProgress.shutdown();
     setNavigationProvider(nullptr);
     mProgress.dettach(&mBar);
     dettach(&mProgress);

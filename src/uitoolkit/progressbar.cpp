@@ -231,6 +231,10 @@ cProgressChild::cProgressChild() {}
 
 cProgressChild::~cProgressChild() {
     // The job posts to this bar: it ends before any of the bar goes.
+    shutdown();
+}
+
+void cProgressChild::shutdown() {
     mJob.terminate(4000);
     mJob.mElement = nullptr;
 }

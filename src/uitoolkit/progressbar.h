@@ -81,6 +81,10 @@ public:
     ~cProgressChild() override;
 
     void onInitData() override;
+    // Ends the animation job, which posts up through the bar's parents; an
+    // owner calls it before it takes the bar out of its tree.  Attaching the
+    // bar again starts a new job.
+    void shutdown();
     void setRange(int range);
     int range() const { return mRange.load(); }
     void setPos(int pos, bool noWait);
