@@ -13,12 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "base/memio.h"
 #include "picts/pictpng.h"
+#include "picts_bench.h"
 
 namespace {
-
-const char* kDir = "/tmp/qor_picts_bench";
 
 const char* kMaker = R"(
 import os, random, sys
@@ -56,20 +54,7 @@ if not os.path.exists(d + '/big24.bmp'):
 )";
 
 std::vector<unsigned char> load(const std::string& name) {
-    const std::string path = std::string(kDir) + "/" + name;
-    std::ifstream probe(path);
-    if (!probe) {
-        const std::string script = std::string(kDir) + ".py";
-        std::FILE* f = std::fopen(script.c_str(), "w");
-        if (f) {
-            std::fputs(kMaker, f);
-            std::fclose(f);
-        }
-        const std::string cmd = "/usr/bin/python3 " + script + " " + kDir;
-        if (std::system(cmd.c_str()) != 0) return {};
-    }
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return picts_bench::load(name, kMaker, std::string(picts_bench::kDir) + ".py");
 }
 
 struct sMemReader {

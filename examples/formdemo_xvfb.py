@@ -19,42 +19,11 @@ the 2 levels only absorb a visual that rounds a channel, while a missing
 panel, a shifted glyph or a wrong colour is far beyond them.
 """
 import os
-import subprocess
 import sys
 
-from PIL import Image
+from xvfbshot import CHANNEL_TOLERANCE, close, differing, find_window, remove_stale, rgb, run_and_grab
 
-CHANNEL_TOLERANCE = 2
 STEP_TIMEOUT = 30
-
-
-def close(p, q):
-    return max(abs(p[0] - q[0]), abs(p[1] - q[1]), abs(p[2] - q[2])) <= CHANNEL_TOLERANCE
-
-
-def differing(a, b, ox=0, oy=0):
-    """Pixels of `a` that differ from `b` at offset (ox, oy) beyond the tolerance."""
-    pa, pb = a.load(), b.load()
-    return sum(1 for y in range(a.height) for x in range(a.width) if not close(pa[x, y], pb[x + ox, y + oy]))
-
-
-def matches_at(ref, screen, ox, oy):
-    """Whether all of `ref` appears in `screen` at (ox, oy); stops at the first mismatch."""
-    pr, ps = ref.load(), screen.load()
-    return all(close(pr[x, y], ps[x + ox, y + oy]) for y in range(ref.height) for x in range(ref.width))
-
-
-def find_window(screen, ref):
-    """The top-left of the place where all of `ref` appears in `screen`, or None."""
-    ps, pr = screen.load(), ref.load()
-    # Candidates: places where the window's top row matches; its corner is a
-    # flat background colour, so the row weeds out most of them cheaply.
-    top = [pr[x, 0] for x in range(ref.width)]
-    for y in range(screen.height - ref.height + 1):
-        for x in range(screen.width - ref.width + 1):
-            if all(close(ps[x + i, y], top[i]) for i in range(ref.width)) and matches_at(ref, screen, x, y):
-                return x, y
-    return None
 
 
 def main():
@@ -62,34 +31,15 @@ def main():
     os.makedirs(outdir, exist_ok=True)
     window_png = os.path.join(outdir, "formdemo-xvfb.png")
     screen_png = os.path.join(outdir, "formdemo-xvfb-screen.png")
-    for stale in (window_png, screen_png):
-        if os.path.exists(stale):
-            os.remove(stale)
-
-    env = dict(os.environ, SDL_VIDEODRIVER="x11")
-    demo = subprocess.Popen([formdemo, "--png", window_png, "--hold"], env=env,
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    try:
-        line = demo.stdout.readline().strip()
-        if line != "shown":
-            print(f"formdemo did not show its window (said {line!r})")
-            return 1
-        subprocess.run(["import", "-window", "root", screen_png], check=True, timeout=STEP_TIMEOUT)
-    finally:
-        demo.stdin.close()
-        try:
-            rc = demo.wait(timeout=STEP_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            demo.kill()
-            demo.wait()
-            rc = "timeout"
-    if rc != 0:
-        print(f"formdemo under x11 ended with {rc}")
+    remove_stale([window_png, screen_png])
+    failed = run_and_grab([formdemo, "--png", window_png], screen_png, STEP_TIMEOUT)
+    if failed:
+        print(failed)
         return 1
 
-    ref = Image.open(offscreen_png).convert("RGB")
-    win = Image.open(window_png).convert("RGB")
-    screen = Image.open(screen_png).convert("RGB")
+    ref = rgb(offscreen_png)
+    win = rgb(window_png)
+    screen = rgb(screen_png)
     print(f"offscreen {ref.size}, x11 window {win.size}, screen {screen.size}")
     # A blank rendering would prove nothing: the form has a picture ramp.
     if len(set(ref.getdata())) < 64:
@@ -104,10 +54,11 @@ def main():
     if win.size != ref.size:
         print("the x11 window's size differs from the offscreen rendering")
         return 1
-    bad = differing(win, ref)
+    bad, _ = differing(win, ref)
     if bad:
         print(f"x11 window buffer: {bad} pixels differ by more than {CHANNEL_TOLERANCE}")
         return 1
+    # The window's corner is a flat background colour: its top row finds it.
     at = find_window(screen, ref)
     if at is None:
         print("the form is not on the X screen")

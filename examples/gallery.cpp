@@ -324,35 +324,13 @@ public:
                 next(save(main, "gallery-main.png"));
                 click(main, inside(mForm, mForm->button(btMessage), 10, 8));
                 break;
-            case 2:
-                if (!dialog) return;
-                next(save(key, "gallery-message.png"));
-                ::key(key, SDL_SCANCODE_ESCAPE);
-                break;
-            case 3:
-                if (dialog) return;
-                next(true);
-                click(main, inside(mForm, mForm->button(btOpen), 10, 8));
-                break;
-            case 4: {
-                cFileChooseDialog* d = mForm->fileDialog();
-                if (!dialog || !d || d->navigationBar()->naviMode() != cNavigationChild::nmNormal ||
-                    d->lister()->busy())
-                    return;
-                next(save(key, "gallery-open.png"));
-                ::key(key, SDL_SCANCODE_ESCAPE);
-                break;
-            }
-            case 5:
-                if (dialog) return;
-                next(true);
-                click(main, inside(mForm, mForm->button(btSave), 10, 8));
-                break;
+            case 2: saveAndEscape(key, dialog, "gallery-message.png"); break;
+            case 3: openBy(main, dialog, btOpen); break;
+            case 4: saveAndEscape(key, fileDialogSettled(dialog), "gallery-open.png"); break;
+            case 5: openBy(main, dialog, btSave); break;
             case 6: {
+                if (!fileDialogSettled(dialog)) return;
                 cFileChooseDialog* d = mForm->fileDialog();
-                if (!dialog || !d || d->navigationBar()->naviMode() != cNavigationChild::nmNormal ||
-                    d->lister()->busy())
-                    return;
                 // A name typed into the field, shown, then given up.
                 click(key, inside(d, d->nameEdit(), 10, 10));
                 for (const char* ch : {"m", "y", " ", "n", "o", "t", "e", "s"}) {
@@ -362,26 +340,10 @@ public:
                 next(true);
                 break;
             }
-            case 7:
-                if (!dialog) return;
-                next(save(key, "gallery-save.png"));
-                ::key(key, SDL_SCANCODE_ESCAPE);
-                break;
-            case 8:
-                if (dialog) return;
-                next(true);
-                click(main, inside(mForm, mForm->button(btFolder), 10, 8));
-                break;
-            case 9:
-                if (!dialog) return;
-                next(save(key, "gallery-folder.png"));
-                ::key(key, SDL_SCANCODE_ESCAPE);
-                break;
-            case 10:
-                if (dialog) return;
-                next(true);
-                click(main, inside(mForm, mForm->button(btProgress), 10, 8));
-                break;
+            case 7: saveAndEscape(key, dialog, "gallery-save.png"); break;
+            case 8: openBy(main, dialog, btFolder); break;
+            case 9: saveAndEscape(key, dialog, "gallery-folder.png"); break;
+            case 10: openBy(main, dialog, btProgress); break;
             case 11:
                 if (!dialog || mGate->load() != 1) return;
                 next(save(key, "gallery-progress.png"));
@@ -414,6 +376,25 @@ public:
 
 private:
     static constexpr int kPatience = 15000;  // ticks of about 2 ms
+    // Once the main window is in front again: the next dialog is opened by
+    // its button.
+    void openBy(MSWindow* main, bool dialog, int button) {
+        if (dialog) return;
+        next(true);
+        click(main, inside(mForm, mForm->button(button), 10, 8));
+    }
+    // Once the dialog is up (and ready): its picture is kept and it is
+    // given up with Escape.
+    void saveAndEscape(MSWindow* key, bool ready, const char* name) {
+        if (!ready) return;
+        next(save(key, name));
+        ::key(key, SDL_SCANCODE_ESCAPE);
+    }
+    // A file chooser up, with its folder listed.
+    bool fileDialogSettled(bool dialog) {
+        cFileChooseDialog* d = mForm->fileDialog();
+        return dialog && d && d->navigationBar()->naviMode() == cNavigationChild::nmNormal && !d->lister()->busy();
+    }
     bool save(MSWindow* w, const char* name) {
         const bool saved = saveWindow(w, mDir + "/" + name);
         if (!saved) std::fprintf(stderr, "gallery: cannot save %s\n", name);

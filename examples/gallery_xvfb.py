@@ -24,12 +24,10 @@ LINE_END_LEVELS; a missing control, a shifted glyph or a wrong colour is
 far beyond both.
 """
 import os
-import subprocess
 import sys
 
-from PIL import Image
+from xvfbshot import differing, find_window, remove_stale, rgb, run_and_grab
 
-CHANNEL_TOLERANCE = 2
 LINE_ENDS = 16
 LINE_END_LEVELS = 24
 STEP_TIMEOUT = 60
@@ -46,66 +44,14 @@ PICTURES = [
 ]
 
 
-def close(p, q):
-    return max(abs(p[0] - q[0]), abs(p[1] - q[1]), abs(p[2] - q[2])) <= CHANNEL_TOLERANCE
-
-
-def differing(a, b):
-    """The pixels beyond the tolerance, and the largest channel difference among them."""
-    pa, pb = a.load(), b.load()
-    worst, count = 0, 0
-    for y in range(a.height):
-        for x in range(a.width):
-            p, q = pa[x, y], pb[x, y]
-            if not close(p, q):
-                count += 1
-                worst = max(worst, max(abs(p[i] - q[i]) for i in range(3)))
-    return count, worst
-
-
-def find_window(screen, ref):
-    """The top-left of the place where all of `ref` appears in `screen`, or None."""
-    ps, pr = screen.load(), ref.load()
-    # Candidates: places where a row through the middle of the window matches
-    # (its top rows are a flat frame colour that matches too often).
-    row = ref.height // 2
-    probe = [pr[x, row] for x in range(ref.width)]
-    for y in range(screen.height - ref.height + 1):
-        for x in range(screen.width - ref.width + 1):
-            if not all(close(ps[x + i, y + row], probe[i]) for i in range(ref.width)):
-                continue
-            if all(close(pr[i, j], ps[x + i, y + j]) for j in range(ref.height) for i in range(ref.width)):
-                return x, y
-    return None
-
-
 def main():
     gallery, offscreen_png, outdir = sys.argv[1:4]
     os.makedirs(outdir, exist_ok=True)
     screen_png = os.path.join(outdir, "gallery-xvfb-screen.png")
-    for stale in [screen_png] + [os.path.join(outdir, p[0]) for p in PICTURES]:
-        if os.path.exists(stale):
-            os.remove(stale)
-
-    env = dict(os.environ, SDL_VIDEODRIVER="x11")
-    run = subprocess.Popen([gallery, "--drive", outdir, "--hold"], env=env,
-                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    try:
-        line = run.stdout.readline().strip()
-        if line != "shown":
-            print(f"the gallery's script did not finish (said {line!r})")
-            return 1
-        subprocess.run(["import", "-window", "root", screen_png], check=True, timeout=STEP_TIMEOUT)
-    finally:
-        run.stdin.close()
-        try:
-            rc = run.wait(timeout=STEP_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            run.kill()
-            run.wait()
-            rc = "timeout"
-    if rc != 0:
-        print(f"the gallery under x11 ended with {rc}")
+    remove_stale([screen_png] + [os.path.join(outdir, p[0]) for p in PICTURES])
+    failed = run_and_grab([gallery, "--drive", outdir], screen_png, STEP_TIMEOUT)
+    if failed:
+        print(failed)
         return 1
 
     shots = {}
@@ -114,7 +60,7 @@ def main():
         if not os.path.exists(path):
             print(f"{name} was not saved")
             return 1
-        img = Image.open(path).convert("RGB")
+        img = rgb(path)
         if size and img.size != size:
             print(f"{name} is {img.size}, not {size}")
             return 1
@@ -123,7 +69,7 @@ def main():
             print(f"{name} shows {seen} colours: blank?")
             return 1
         shots[name] = img
-    ref = Image.open(offscreen_png).convert("RGB")
+    ref = rgb(offscreen_png)
     bad, worst = differing(shots["gallery-main.png"], ref)
     if bad > LINE_ENDS or worst > LINE_END_LEVELS:
         print(f"the untouched x11 window differs from the offscreen rendering in {bad} pixels, by up to {worst}")
@@ -135,8 +81,9 @@ def main():
     if main_img.crop(field).tobytes() == final.crop(field).tobytes():
         print("the typed name does not show")
         return 1
-    screen = Image.open(screen_png).convert("RGB")
-    at = find_window(screen, final)
+    # The window's top rows are a flat frame colour that matches too often:
+    # a row through its middle finds it.
+    at = find_window(rgb(screen_png), final, final.height // 2)
     if at is None:
         print("the gallery is not on the X screen")
         return 1

@@ -231,14 +231,15 @@ def temps(d, name):
 
 
 def run_on_pty(args, until, sig):
-    """Runs args on a terminal; sends sig once the output matches until
-    (a regex), or at once when until is None.  Returns (exit status, output)."""
+    """Runs args on a terminal; sends sig (None: no signal) once the output
+    matches until (a regex), or at once when until is None.  Returns (exit
+    status, output)."""
     master, slave = pty.openpty()
     p = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave, close_fds=True)
     os.close(slave)
     out = b''
-    sent = False
-    if until is None:
+    sent = sig is None
+    if not sent and until is None:
         p.send_signal(sig)
         sent = True
     deadline = time.monotonic() + 600
@@ -339,26 +340,9 @@ def progress():
             check(percents == sorted(percents), f'progress: {stage} goes backwards {percents}')
         check(len(lines) <= took + 3, f'progress: {len(lines)} lines in {took:.1f} s')
         # On a terminal: one line redrawn in place, ended by a newline.
-        master, slave = pty.openpty()
-        p = subprocess.Popen([PKGMAKE, f'{d}/s.txt', f'{d}/t.data'], stdout=slave, stderr=slave,
-                             stdin=subprocess.DEVNULL, close_fds=True)
-        os.close(slave)
-        got = b''
-        while True:
-            ready, _, _ = select.select([master], [], [], 600)
-            if not ready:
-                break
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                break
-            if not chunk:
-                break
-            got += chunk
-        p.wait(timeout=600)
-        os.close(master)
-        text = got.decode('utf-8', 'replace').replace('\r\n', '\n')
-        check(p.returncode == 0, 'progress: terminal run failed')
+        rc, text = run_on_pty([PKGMAKE, f'{d}/s.txt', f'{d}/t.data'], None, None)
+        text = text.replace('\r\n', '\n')
+        check(rc == 0, 'progress: terminal run failed')
         for stage in ('packing', 'verifying'):
             row = [l for l in text.split('\n') if stage + ':' in l]
             check(len(row) == 1, f'progress: {stage} not on one line: {row}')

@@ -74,7 +74,13 @@ std::size_t cByteReader::readStreamed(unsigned char* out, std::size_t n) {
     std::size_t done = std::min(n, size_ - pos_);
     if (done) std::memcpy(out, data_ + pos_, done);
     pos_ += done;
-    // Long reads (rows, chunks) go straight to the caller's memory.
+    // Long reads (rows, chunks) go straight to the caller's memory.  The
+    // window, read to its end by now, is dropped first: kept, it would
+    // stand for the bytes after the ones read past it.
+    if (done < n && !ended_ && n - done >= window_) {
+        base_ += pos_;
+        pos_ = size_ = 0;
+    }
     while (done < n && !ended_ && n - done >= window_) {
         const unsigned int ask = static_cast<unsigned int>(std::min<std::size_t>(n - done, 1u << 30));
         const unsigned int got = stream_->read(out + done, ask);

@@ -29,49 +29,49 @@ enum {
     kTextSpecialExists = 22, kTextFilter = 23, kTextCustom = 24, kTextUnreadable = 25, kTextReplace = 26
 };
 
-// Entry kinds beyond the folder lister's own: volumes, as a platform with
-// mounted disks reports them.
-enum { kKindVolume = 8, kKindVolumeOff = 10 };
-
-int dim(int i) {
-    int v = 0, lo = 0, hi = 0;
-    currentThemeValues()->dimension(i, v, lo, hi);
-    return v;
-}
-
 bool isGoable(int kind) {
-    return kind == fsoFolder || kind == kKindVolume || kind == fsoSpecialPlace || kind == kKindVolumeOff;
+    return kind == fsoFolder || kind == fsoVolume || kind == fsoSpecialPlace || kind == fsoVolumeOff;
 }
 
-// The part of path before its last '/' ("/" for a path in the root), or "".
-std::string parentOf(const std::string& path) {
+std::atomic<tFileChooseListHook> gListHook{nullptr};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Shared with the folder chooser
+
+const char* chooserEntryText(const sFolderItemInfo& e) {
+    return e.displayName.get() && *e.displayName.get() ? e.displayName.get() : e.name.get();
+}
+
+std::string chooserParentOf(const std::string& path) {
     const std::string::size_type slash = path.rfind('/');
     if (slash == std::string::npos) return std::string();
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string joinPath(const char* folder, const char* name) {
+std::string chooserJoinPath(const char* folder, const char* name) {
     std::string out(folder ? folder : "");
     if (out.empty() || out.back() != '/') out += '/';
     return out + (name ? name : "");
 }
 
-std::atomic<tFileChooseListHook> gListHook{nullptr};
-
-cPopupMaster::sPopupConfig menuConfig() {
-    cPopupMaster::sPopupConfig cfg;
-    cfg.minWidth = 100;
-    cfg.pictures = nullptr;
-    cfg.selected = -1;
-    cfg.bg = 0xFFFFFF;
-    cfg.text = 0;
-    cfg.border = cfg.hoverBg = cfg.hoverText = cfg.pressedBg = cfg.pressedText = cfg.focusedBg = cfg.focusedText =
-        cPopupMaster::kUnset;
-    cfg.font = nullptr;
-    return cfg;
+eChooserNewFolder chooserNewFolder(cChildElement* owner, const char* folder, std::string& at) {
+    _guardchar<char> name;
+    if (!cNewFolderNameReqForm::reqNewFolderName(owner, name, nullptr)) return nfCancelled;
+    at = chooserJoinPath(folder, name.get());
+    switch (cFolderContents::objtype(at.c_str())) {
+        case fsoNone: return cFolderContents::mkdir(at.c_str()) ? nfMade : nfCannotCreate;
+        case fsoFile: return nfFileThere;
+        case fsoFolder: return nfFolderThere;
+        default: return nfOtherThere;
+    }
 }
 
-}  // namespace
+int chooserMenu(cChildElement* owner, tActiveElementItems& entries, int x, int y) {
+    return cPopupMaster::simplePopup(owner, entries, x, y, 100, nullptr, -1, 0xFFFFFF, 0, cPopupMaster::kUnset,
+                                     nullptr);
+}
 
 // ---------------------------------------------------------------------------
 // Sort keys
@@ -121,13 +121,7 @@ void cNewFolderNameReqForm::onConstruct() {
     clientArea()->anchor(&mEdit, 5, 0, -11, 20);
     mEdit.setBanner(string(kTextBanner));
     if (mTarget && mTarget->get() && *mTarget->get()) mEdit.setText(mTarget->get(), -1);
-    attach(&mBar, 0, 0, 1, 24);
-    mBar.setTransparent(true);
-    mBar.setImageList(0, &myImages);
-    mBar.setButton(1, string(kTextAccept), 0);
-    mBar.setButton(2, string(kTextCancel), 1);
-    const int bw = mBar.wantsWidth();
-    anchor(&mBar, -(dim(9) + bw), -(dim(8) + dim(7) + 1), bw, dim(7));
+    placeButtonBar(mBar, &myImages, {{1, string(kTextAccept), 0}, {2, string(kTextCancel), 1}});
     mEdit.focus();
 }
 
@@ -267,7 +261,7 @@ void cFileChooseDialog::onConstruct() {
     setMinSize(350, H + 300);
     cPanelChild* client = clientArea();
 
-    anchor(&mTop, dim(4), dim(3), -2 * dim(4) - 1, dim(5));
+    anchor(&mTop, themeDimension(4), themeDimension(3), -2 * themeDimension(4) - 1, themeDimension(5));
     mTop.setTransparent(true);
     mTop.setImageList(0, &myTopPicts);
     mTop.setButtonAcceptFocus(false);
@@ -332,14 +326,9 @@ void cFileChooseDialog::onConstruct() {
         mFilter.select(0, false);
     }
 
-    attach(&mBottom, 0, 0, 1, 24);
-    mBottom.setTransparent(true);
-    mBottom.setImageList(0, &myBottomPicts);
-    if (mMode == fmSave) mBottom.setButton(1, string(kTextSave), 2);
-    else mBottom.setButton(1, string(kTextOpen), 0);
-    mBottom.setButton(2, string(kTextCancel), 1);
-    const int bw = mBottom.wantsWidth();
-    anchor(&mBottom, -(dim(9) + bw), -(dim(8) + dim(7) + 1), bw, dim(7));
+    const bool saving = mMode == fmSave;
+    placeButtonBar(mBottom, &myBottomPicts,
+                   {{1, string(saving ? kTextSave : kTextOpen), saving ? 2 : 0}, {2, string(kTextCancel), 1}});
 
     if (!mInfo) return;
     mInfo->files.clear();
@@ -347,8 +336,9 @@ void cFileChooseDialog::onConstruct() {
     const char* path = mInfo->path.get();
     if (folder && cFolderContents::objtype(folder) == fsoFolder) {
         goTo(folder);
-    } else if (path && std::strchr(path, '/') && cFolderContents::objtype(parentOf(path).c_str()) == fsoFolder) {
-        const std::string up = parentOf(path);
+    } else if (path && std::strchr(path, '/') &&
+               cFolderContents::objtype(chooserParentOf(path).c_str()) == fsoFolder) {
+        const std::string up = chooserParentOf(path);
         mName.setText(std::strrchr(path, '/') + 1, -1);
         goTo(up.c_str());
     } else {
@@ -391,8 +381,8 @@ void cFileChooseDialog::ls_data(bool sort) {
             case fsoFile: type = string(kTextFile); key = liFile; break;
             case fsoFolder:
             case fsoSpecialPlace: type = string(kTextFileFolder); key = liFolder; break;
-            case kKindVolume: type = string(kTextFileSystem); key = liDisk; break;
-            case kKindVolumeOff: type = string(kTextFileSystem); key = liDiskOff; break;
+            case fsoVolume: type = string(kTextFileSystem); key = liDisk; break;
+            case fsoVolumeOff: type = string(kTextFileSystem); key = liDiskOff; break;
             default: break;
         }
         if (e->type == fsoFile && !cFolderContents::wcmmatch(e->name.get(), mMask.get())) continue;
@@ -403,7 +393,7 @@ void cFileChooseDialog::ls_data(bool sort) {
         if (t.year)
             std::snprintf(date, sizeof date, "%02d.%02d.%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
                           t.second);
-        const char* shown = e->displayName.get() && *e->displayName.get() ? e->displayName.get() : e->name.get();
+        const char* shown = chooserEntryText(*e);
         mList.setItem(i, 1, shown ? shown : "", key, reinterpret_cast<void*>(static_cast<std::intptr_t>(i)));
         mList.setItem(i, 3, type ? type : "", -1, reinterpret_cast<void*>(static_cast<std::intptr_t>(key)));
         mList.setItem(i, 4, size, -1, &e->size);
@@ -534,8 +524,7 @@ void cFileChooseDialog::contextMenu(int x, int y) {
     }
     sPoint at{0, 0};
     mList.absPos(at);
-    cPopupMaster::sPopupConfig cfg = menuConfig();
-    if (cPopupMaster::simplePopup(this, entries, at.x + x, at.y + y, &cfg) != 1) return;
+    if (chooserMenu(this, entries, at.x + x, at.y + y) != 1) return;
     if (action == 3) {
         mkdir();
         return;
@@ -637,13 +626,13 @@ bool cFileChooseDialog::onFormAccept() {
             goTo(name.c_str());
         } else if (kind == fsoFile) {
             endSODialog(name.c_str());
-        } else if (mMode == fmSave && cFolderContents::objtype(parentOf(name).c_str()) == fsoFolder) {
+        } else if (mMode == fmSave && cFolderContents::objtype(chooserParentOf(name).c_str()) == fsoFolder) {
             endSODialog(name.c_str());
         }
         return true;
     }
     if (mMode == fmOpen && mInfo->multiselect && chooseSelectedFiles()) return true;
-    const std::string F = joinPath(mLister.listedFolder(), name.c_str());
+    const std::string F = chooserJoinPath(mLister.listedFolder(), name.c_str());
     const int kind = cFolderContents::objtype(F.c_str());
     if (kind == fsoFile) {
         endSODialog(F.c_str());
@@ -658,9 +647,9 @@ bool cFileChooseDialog::onFormAccept() {
     } else if (absolute && cFolderContents::objtype(name.c_str()) == fsoFile) {
         endSODialog(name.c_str());
     } else if (mMode == fmSave) {
-        if (cFolderContents::objtype(parentOf(F).c_str()) == fsoFolder)
+        if (cFolderContents::objtype(chooserParentOf(F).c_str()) == fsoFolder)
             endSODialog(F.c_str());
-        else if (absolute && cFolderContents::objtype(parentOf(name).c_str()) == fsoFolder)
+        else if (absolute && cFolderContents::objtype(chooserParentOf(name).c_str()) == fsoFolder)
             endSODialog(name.c_str());
     }
     return true;
@@ -674,26 +663,23 @@ bool cFileChooseDialog::onFormCancel() {
 
 void cFileChooseDialog::mkdir() {
     if (!folderListed()) return;
-    _guardchar<char> name;
-    if (!cNewFolderNameReqForm::reqNewFolderName(this, name, nullptr)) return;
-    const std::string P = joinPath(mLister.listedFolder(), name.get());
-    const int kind = cFolderContents::objtype(P.c_str());
+    std::string P;
     int message = -1;
-    if (kind == fsoNone) {
-        if (cFolderContents::mkdir(P.c_str())) {
+    switch (chooserNewFolder(this, mLister.listedFolder(), P)) {
+        case nfCancelled: return;
+        case nfMade: {
             _guardchar<char> again(mLister.listedFolder());
             goTo(again.get());
             return;
         }
-        message = kTextCannotCreate;
-    } else if (kind == fsoFile) {
-        message = kTextFileExists;
-    } else if (kind == fsoFolder) {
-        _guardchar<char> question(string(kTextGoToFolder));
-        if (question.get() && cMessageForm::confirmbox(this, question.get(), nullptr)) goTo(P.c_str());
-        return;
-    } else {
-        message = kTextSpecialExists;
+        case nfFolderThere: {
+            _guardchar<char> question(string(kTextGoToFolder));
+            if (question.get() && cMessageForm::confirmbox(this, question.get(), nullptr)) goTo(P.c_str());
+            return;
+        }
+        case nfCannotCreate: message = kTextCannotCreate; break;
+        case nfFileThere: message = kTextFileExists; break;
+        case nfOtherThere: message = kTextSpecialExists; break;
     }
     _guardchar<char> text(string(message));
     if (text.get()) cMessageForm::errorbox(this, text.get(), nullptr);

@@ -19,7 +19,30 @@
 #include "uitoolkit/toolbar.h"
 
 #include <memory>
+#include <string>
 #include <vector>
+
+// ---- Shared by the file and the folder chooser ---------------------------
+
+// Entry kinds beyond the folder lister's own: volumes, as a platform with
+// mounted disks reports them.
+enum { fsoVolume = 8, fsoVolumeOff = 10 };
+
+// The text an entry shows: its display name, else its name.
+const char* chooserEntryText(const sFolderItemInfo& e);
+// The part of path before its last '/' ("/" for a path in the root), or "".
+std::string chooserParentOf(const std::string& path);
+// folder and name with one '/' between them.
+std::string chooserJoinPath(const char* folder, const char* name);
+
+// What asking for a new folder came to.
+enum eChooserNewFolder { nfCancelled, nfMade, nfCannotCreate, nfFileThere, nfFolderThere, nfOtherThere };
+// Asks over owner for a new folder's name and makes that folder in folder
+// unless something stands there already; at is the path asked for.
+eChooserNewFolder chooserNewFolder(cChildElement* owner, const char* folder, std::string& at);
+// The one-entry context menu of the choosers at x, y of the owner's window
+// (a white list with black text, at least 100 wide): the id chosen, or -1.
+int chooserMenu(cChildElement* owner, tActiveElementItems& entries, int x, int y);
 
 class cNewFolderNameReqForm : public cCustomForm {
 public:

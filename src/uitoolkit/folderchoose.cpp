@@ -20,16 +20,10 @@ enum {
     kTextNewFolder = 5, kTextSelect = 6, kTextCancel = 7
 };
 
-int dim(int i) {
-    int v = 0, lo = 0, hi = 0;
-    currentThemeValues()->dimension(i, v, lo, hi);
-    return v;
-}
-
 // The entry kinds that become folder nodes, and their image.
 int folderImage(int kind) {
     if (kind == fsoFolder || kind == fsoSpecialPlace) return cFolderChooseDialog::cTreeFoldersContentItem::imFolder;
-    if (kind == 8 || kind == 10) return cFolderChooseDialog::cTreeFoldersContentItem::imDisk;
+    if (kind == fsoVolume || kind == fsoVolumeOff) return cFolderChooseDialog::cTreeFoldersContentItem::imDisk;
     return -1;
 }
 
@@ -78,7 +72,7 @@ void cFolderChooseDialog::onConstruct() {
     setMinSize(300, 350);
     cPanelChild* client = clientArea();
 
-    anchor(&mTop, dim(4), dim(3), -2 * dim(4) - 1, dim(5));
+    anchor(&mTop, themeDimension(4), themeDimension(3), -2 * themeDimension(4) - 1, themeDimension(5));
     mTop.setTransparent(true);
     mTop.setImageList(0, &myTopPicts);
     mTop.setButtonAcceptFocus(false);
@@ -91,13 +85,7 @@ void cFolderChooseDialog::onConstruct() {
 
     initBasicView();
 
-    attach(&mBottom, 0, 0, 1, 24);
-    mBottom.setTransparent(true);
-    mBottom.setImageList(0, &myBottomPicts);
-    mBottom.setButton(1, string(kTextSelect), 0);
-    mBottom.setButton(2, string(kTextCancel), 1);
-    const int bw = mBottom.wantsWidth();
-    anchor(&mBottom, -(dim(9) + bw), -(dim(8) + dim(7) + 1), bw, dim(7));
+    placeButtonBar(mBottom, &myBottomPicts, {{1, string(kTextSelect), 0}, {2, string(kTextCancel), 1}});
 
     _guardchar<char> start;
     if (mTarget && mTarget->get()) {
@@ -106,10 +94,8 @@ void cFolderChooseDialog::onConstruct() {
         if (kind == fsoFolder) {
             start.set(text);
         } else if (kind == fsoFile) {
-            if (const char* slash = std::strrchr(text, '/')) {
-                _guardchar<char> up(text, slash == text ? 1 : slash - text);
-                if (cFolderContents::objtype(up.get()) == fsoFolder) start.set(up.get());
-            }
+            const std::string up = chooserParentOf(text);
+            if (!up.empty() && cFolderContents::objtype(up.c_str()) == fsoFolder) start.set(up.c_str());
         }
     }
     if (mTarget) mTarget->clear();
@@ -145,8 +131,7 @@ void cFolderChooseDialog::initBasicView() {
         sFolderItemInfo* e = root->contents.info(i);
         const int image = e ? folderImage(e->type) : -1;
         if (image < 0) continue;
-        const char* text = e->displayName.get() && *e->displayName.get() ? e->displayName.get() : e->name.get();
-        addNode(root, text, e->name.get(), image);
+        addNode(root, chooserEntryText(*e), e->name.get(), image);
     }
 }
 
@@ -170,8 +155,7 @@ bool cFolderChooseDialog::lsUnder(cTreeFoldersContentItem* node) {
             if (image < 0) continue;
             _guardchar<char> full;
             if (!node->contents.path(i, full)) continue;
-            const char* text = e->displayName.get() && *e->displayName.get() ? e->displayName.get() : e->name.get();
-            addNode(node, text, full.get(), image);
+            addNode(node, chooserEntryText(*e), full.get(), image);
         }
     }
     mTree.endChanges();
@@ -265,27 +249,19 @@ bool cFolderChooseDialog::navigate(const char* path) {
 
 void cFolderChooseDialog::mkdir() {
     if (!mTarget || !mTarget->get() || !*mTarget->get() || !mCurrent) return;
-    _guardchar<char> name;
-    if (!cNewFolderNameReqForm::reqNewFolderName(this, name, nullptr)) return;
-    const std::string at = std::string(mTarget->get()) + "/" + name.get();
-    const int kind = cFolderContents::objtype(at.c_str());
+    std::string at;
     int message = -1;
-    bool warning = false;
-    if (kind == fsoNone) {
-        if (cFolderContents::mkdir(at.c_str())) lsUnder(nodeOf(mCurrent));
-        else message = kTextCannotCreate;
-    } else if (kind == fsoFile) {
-        message = kTextFileExists;
-    } else if (kind == fsoFolder) {
-        message = kTextFolderExists;
-        warning = true;
-    } else {
-        message = kTextSpecialExists;
+    switch (chooserNewFolder(this, mTarget->get(), at)) {
+        case nfCancelled: return;
+        case nfMade: lsUnder(nodeOf(mCurrent)); return;
+        case nfCannotCreate: message = kTextCannotCreate; break;
+        case nfFileThere: message = kTextFileExists; break;
+        case nfFolderThere: message = kTextFolderExists; break;
+        case nfOtherThere: message = kTextSpecialExists; break;
     }
-    if (message < 0) return;
     _guardchar<char> text(string(message));
     if (!text.get()) return;
-    if (warning) cMessageForm::warningbox(this, text.get(), nullptr);
+    if (message == kTextFolderExists) cMessageForm::warningbox(this, text.get(), nullptr);
     else cMessageForm::errorbox(this, text.get(), nullptr);
 }
 
@@ -317,14 +293,7 @@ bool cFolderChooseDialog::onAction(cChildElement* src, cChildAction* a) {
             mTree.absPos(at);
             tActiveElementItems entries;
             entries.insert(1)->text = string(kTextNewFolder);
-            cPopupMaster::sPopupConfig cfg;
-            cfg.minWidth = 100;
-            cfg.selected = -1;
-            cfg.bg = 0xFFFFFF;
-            cfg.text = 0;
-            cfg.border = cfg.hoverBg = cfg.hoverText = cfg.pressedBg = cfg.pressedText = cfg.focusedBg =
-                cfg.focusedText = cPopupMaster::kUnset;
-            if (cPopupMaster::simplePopup(this, entries, at.x + c->x, at.y + c->y, &cfg) == 1) {
+            if (chooserMenu(this, entries, at.x + c->x, at.y + c->y) == 1) {
                 selected(node);
                 mkdir();
             }

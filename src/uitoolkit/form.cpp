@@ -1,29 +1,32 @@
 #include "uitoolkit/form.h"
 
 #include "uitoolkit/themevalues.h"
-
-namespace {
-int dimValue(int i) {
-    int v = 0, lo = 0, hi = 0;
-    currentThemeValues()->dimension(i, v, lo, hi);
-    return v;
-}
-}  // namespace
+#include "uitoolkit/toolbar.h"
 
 cCustomForm::cCustomForm() = default;
 
 cCustomForm::~cCustomForm() { dettach(&mClient); }
 
-int cCustomForm::sideWidth() { return dimValue(1); }
+int cCustomForm::sideWidth() { return themeDimension(1); }
 
 bool cCustomForm::anchorClient() {
     int side = sideWidth();
     return anchor(&mClient, side, mTop, -(2 * side) - 1, -mBottom - mTop - 1);
 }
 
+void cCustomForm::placeButtonBar(cToolBarChild& bar, cPicturesList* pictures,
+                                 std::initializer_list<sBarButton> buttons) {
+    attach(&bar, 0, 0, 1, 24);
+    bar.setTransparent(true);
+    bar.setImageList(0, pictures);
+    for (const sBarButton& b : buttons) bar.setButton(b.id, b.text, b.image);
+    const int w = bar.wantsWidth();
+    anchor(&bar, -(themeDimension(9) + w), -(themeDimension(8) + themeDimension(7) + 1), w, themeDimension(7));
+}
+
 void cCustomForm::onConstruct() {
-    mTop = dimValue(0);
-    mBottom = dimValue(2);
+    mTop = themeDimension(0);
+    mBottom = themeDimension(2);
     anchorClient();
     unsigned int bg = currentThemeValues()->color(0);
     mClient.setBgColor(bg);

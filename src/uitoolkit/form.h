@@ -6,6 +6,11 @@
 
 #include "uitoolkit/panel.h"
 
+#include <initializer_list>
+
+class cPicturesList;
+class cToolBarChild;
+
 class cCustomForm : public cChildElement {
 public:
     // drawSkin flags.
@@ -33,6 +38,17 @@ public:
     int topMargin() const { return mTop; }
     int bottomMargin() const { return mBottom; }
     void setCustomDraw(unsigned int bits, bool on) { mCustomDraw = on ? (mCustomDraw | bits) : (mCustomDraw & ~bits); }
+
+    // One button of a dialog's button bar: its id, text and picture index.
+    struct sBarButton {
+        int id;
+        const char* text;
+        int image;
+    };
+    // Attaches bar with these buttons, drawn from pictures, in the band
+    // under the client area at the form's right edge, as wide as its
+    // buttons want: where every dialog keeps its accept and cancel.
+    void placeButtonBar(cToolBarChild& bar, cPicturesList* pictures, std::initializer_list<sBarButton> buttons);
 
     bool processKey(int key, bool shift, bool ctrl, bool alt) override;
     void onConstruct() override;

@@ -14,12 +14,6 @@ enum { kTitleInfo = 3, kTitleWarning = 4, kTitleError = 5, kTitleConfirm = 6 };
 // Button texts in the same section.
 enum { kTextOk = 0, kTextYes = 1, kTextNo = 2 };
 
-int dim(int i) {
-    int v = 0, lo = 0, hi = 0;
-    currentThemeValues()->dimension(i, v, lo, hi);
-    return v;
-}
-
 }  // namespace
 
 cMessageForm::cStrTokenItem::~cStrTokenItem() {
@@ -127,17 +121,10 @@ void cMessageForm::onConstruct() {
         l.setColorSchema(l.textColor(), c0, c0);
         l.setText(mLines[i]->text.c_str(), static_cast<long long>(mLines[i]->text.size()), false);
     }
-    attach(&mButtons, 0, 0, 1, 24);
-    mButtons.setTransparent(true);
-    mButtons.setImageList(0, &myImagesList);
-    if (mSet == bsOk) {
-        mButtons.setButton(1, string(kTextOk), 0);
-    } else {
-        mButtons.setButton(1, string(kTextYes), 0);
-        mButtons.setButton(2, string(kTextNo), 1);
-    }
-    const int ww = mButtons.wantsWidth();
-    anchor(&mButtons, -(dim(9) + ww), -(dim(8) + dim(7) + 1), ww, dim(7));
+    if (mSet == bsOk)
+        placeButtonBar(mButtons, &myImagesList, {{1, string(kTextOk), 0}});
+    else
+        placeButtonBar(mButtons, &myImagesList, {{1, string(kTextYes), 0}, {2, string(kTextNo), 1}});
     client->attach(&mIcon, 5, 0, 33, 29);
     mIcon.setImage(myImagesList.image(10 + mIconNo), false);
     mIcon.setColorSchema(mIcon.textColor(), c0, c0);

@@ -98,12 +98,14 @@ int cPopupMaster::runPopUp(cChildElement* owner, tActiveElementItems& entries, i
     return owner->modal_popup(x, y, w, h + 2, new cPopupMaster(&entries, cfg));
 }
 
-int cPopupMaster::simplePopup(cChildElement* owner, tActiveElementItems& entries, int x, int y, int minWidth,
-                              cPicturesList* pictures, int selected, unsigned int bg, unsigned int text,
-                              unsigned int border, cFontObject* font, unsigned int hoverBg, unsigned int hoverText,
-                              unsigned int pressedBg, unsigned int pressedText, unsigned int focusedBg,
-                              unsigned int focusedText) {
-    sPopupConfig cfg;
+namespace {
+
+// The record the spelt-out entry points fill from their arguments.
+cPopupMaster::sPopupConfig spelledOut(int minWidth, cPicturesList* pictures, int selected, unsigned int bg,
+                                      unsigned int text, unsigned int border, cFontObject* font,
+                                      unsigned int hoverBg, unsigned int hoverText, unsigned int pressedBg,
+                                      unsigned int pressedText, unsigned int focusedBg, unsigned int focusedText) {
+    cPopupMaster::sPopupConfig cfg;
     cfg.minWidth = minWidth;
     cfg.pictures = pictures;
     cfg.selected = selected;
@@ -117,6 +119,18 @@ int cPopupMaster::simplePopup(cChildElement* owner, tActiveElementItems& entries
     cfg.pressedText = pressedText;
     cfg.focusedBg = focusedBg;
     cfg.focusedText = focusedText;
+    return cfg;
+}
+
+}  // namespace
+
+int cPopupMaster::simplePopup(cChildElement* owner, tActiveElementItems& entries, int x, int y, int minWidth,
+                              cPicturesList* pictures, int selected, unsigned int bg, unsigned int text,
+                              unsigned int border, cFontObject* font, unsigned int hoverBg, unsigned int hoverText,
+                              unsigned int pressedBg, unsigned int pressedText, unsigned int focusedBg,
+                              unsigned int focusedText) {
+    sPopupConfig cfg = spelledOut(minWidth, pictures, selected, bg, text, border, font, hoverBg, hoverText,
+                                  pressedBg, pressedText, focusedBg, focusedText);
     return simplePopup(owner, entries, x, y, &cfg);
 }
 
@@ -124,20 +138,9 @@ int cPopupMaster::runPopUp(cChildElement* owner, tActiveElementItems& entries, c
                            int w, int h, int selected, unsigned int bg, unsigned int text, unsigned int border,
                            cFontObject* font, unsigned int hoverBg, unsigned int hoverText, unsigned int pressedBg,
                            unsigned int pressedText, unsigned int focusedBg, unsigned int focusedText) {
-    sPopupConfig cfg;
-    cfg.pictures = pictures;
-    cfg.selected = selected;
-    cfg.bg = bg;
-    cfg.text = text;
-    cfg.border = border;
-    cfg.font = font;
-    cfg.hoverBg = hoverBg;
-    cfg.hoverText = hoverText;
-    cfg.pressedBg = pressedBg;
-    cfg.pressedText = pressedText;
-    cfg.focusedBg = focusedBg;
-    cfg.focusedText = focusedText;
-    return runPopUp(owner, entries, x, y, w, h, cfg);
+    return runPopUp(owner, entries, x, y, w, h,
+                    spelledOut(0, pictures, selected, bg, text, border, font, hoverBg, hoverText, pressedBg,
+                               pressedText, focusedBg, focusedText));
 }
 
 void cPopupMaster::onConstruct() {

@@ -10,11 +10,6 @@ enum { kTextHide = 0, kTextExpand = 1, kTextChange = 2 };
 enum { kPictAction = 29, kPictExpand = 66, kPictCollapse = 67 };
 const int kKeyUp = 0x152, kKeyDown = 0x154;
 
-int dim(int i) {
-    int v = 0, lo = 0, hi = 0;
-    currentThemeValues()->dimension(i, v, lo, hi);
-    return v;
-}
 unsigned int colour(int i) { return currentThemeValues()->color(i); }
 
 bool hasAction(int type) {
@@ -60,7 +55,7 @@ void cPropSheetChild::cSectionHeaderChild::onInitData() {
         frame = sheet->sectFrameColor();
     }
     setColorSchema(textColor(), bg, frame);
-    const int H = dim(24);
+    const int H = themeDimension(24);
     const int at = (H - 16) / 2;
     if (!isDirectChild(&mButton)) attach(&mButton, at, at, 16, 16);
     else mButton.move(at, at, 16, 16);
@@ -93,7 +88,7 @@ cPropSheetChild::cSectionChild::~cSectionChild() {
 
 void cPropSheetChild::cSectionChild::onInitData() {
     cChildElement::onInitData();
-    const int H = dim(24);
+    const int H = themeDimension(24);
     anchor(&header, 0, 0, -1, H);
     anchor(&split, 0, H, -1, 1);
     split.attach(1, &captions, 50);
@@ -129,7 +124,7 @@ bool cPropSheetChild::cSectionChild::onAction(cChildElement* src, cChildAction* 
 int cPropSheetChild::cSectionChild::rebuildSect(bool showHeader) {
     int h0 = 0;
     if (showHeader) {
-        h0 = dim(24);
+        h0 = themeDimension(24);
         anchor(&header, 0, 0, -1, h0);
         header.show(false);
     } else {

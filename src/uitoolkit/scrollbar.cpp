@@ -17,12 +17,6 @@ const int kPictures[12][3] = {
     {103, 104, 105}, {106, 107, 108}, {106, 107, 108}, {109, 109, 109}, {110, 111, 112}, {113, 114, 115},
 };
 
-int dim(int i) {
-    int v, lo, hi;
-    currentThemeValues()->dimension(i, v, lo, hi);
-    return v;
-}
-
 // Normal, hover and pressed lists of each orientation, filled once.
 cPicturesList gLists[2][3];
 
@@ -48,7 +42,7 @@ void cScrollBarBase::onInitData() {
     mDragStartPos = 0;
     mDragging = mBackPressed = mFwdPressed = mPageBackPressed = mPageFwdPressed = mHeld = false;
     mTrackState = mThumbState = mBackState = mFwdState = 0;
-    const int d19 = dim(19), d22 = dim(22);
+    const int d19 = themeDimension(19), d22 = themeDimension(22);
     if (mVertical) {
         setMinSize(d19, d22);
         setMaxSize(d19, 0x7FFFFFFF);
@@ -152,7 +146,7 @@ void cScrollBarBase::thumbOf(long long track, long long& len, double& ratio) {
     const long long max = mMax > 0x3FFFFFFFFFFFFFFFull ? 0x3FFFFFFFFFFFFFFFll : static_cast<long long>(mMax);
     const long long divisor = max + track;
     len = divisor > 0 ? (track * track) / divisor : track;
-    const long long d22 = dim(22);
+    const long long d22 = themeDimension(22);
     if (len < d22) len = d22;
     ratio = track > len ? static_cast<double>(max) / static_cast<double>(track - len) : 1.0;
 }
@@ -172,7 +166,7 @@ void cScrollBarBase::layout(sLayout& l) {
 
 bool cScrollBarBase::thumb(int& start, int& length) {
     const int w = along();
-    if (!(w > dim(20) && w > dim(21))) return false;
+    if (!(w > themeDimension(20) && w > themeDimension(21))) return false;
     sLayout l;
     layout(l);
     start = l.thumbStart;
@@ -183,7 +177,7 @@ bool cScrollBarBase::thumb(int& start, int& length) {
 void cScrollBarBase::draw(cCanvas* c, int part, int at, int len) {
     cPicture* p = image(part);
     if (!p || len <= 0) return;
-    const int d19 = dim(19);
+    const int d19 = themeDimension(19);
     if (mVertical) c->drawBitmap(0, at, p, d19, len);
     else c->drawBitmap(at, 0, p, len, d19);
 }
@@ -191,7 +185,7 @@ void cScrollBarBase::draw(cCanvas* c, int part, int at, int len) {
 void cScrollBarBase::onPaint(cCanvas* c) {
     if (!c) return;
     const int w = along();
-    const int d20 = dim(20), d21 = dim(21);
+    const int d20 = themeDimension(20), d21 = themeDimension(21);
     if (w > d20 && w > d21) {
         sLayout l;
         layout(l);
@@ -229,7 +223,7 @@ void cScrollBarBase::onPaint(cCanvas* c) {
 
 int cScrollBarBase::hit(int x) {
     const int w = along();
-    if (w <= dim(21)) return x < w / 2 ? hBackArrow : hForwardArrow;
+    if (w <= themeDimension(21)) return x < w / 2 ? hBackArrow : hForwardArrow;
     sLayout l;
     layout(l);
     if (x < 0 || x >= w) return hNone;
@@ -279,7 +273,7 @@ bool cScrollBarBase::onMouseButton(int x, int y, int button, bool down) {
     releasePointer();
     mDragging = false;
     mTrackState = mThumbState = mBackState = mFwdState = 0;
-    if (across >= 0 && across <= dim(19)) {
+    if (across >= 0 && across <= themeDimension(19)) {
         const int h = hit(a);
         switch (h) {
             case hPageBack:

@@ -25,6 +25,12 @@ cPicture* cThemeValues::picture(int i) { return cCITheme::theme()->getPict(i); }
 
 cThemeValues* currentThemeValues() { return gCurrent; }
 
+int themeDimension(int i) {
+    int value = 0, minimum = 0, maximum = 0;
+    gCurrent->dimension(i, value, minimum, maximum);
+    return value;
+}
+
 cThemeValues* setThemeValues(cThemeValues* values) {
     cThemeValues* old = gCurrent == &gThemeReader ? nullptr : gCurrent;
     gCurrent = values ? values : &gThemeReader;

@@ -20,6 +20,8 @@ public:
 
 // The reader in use (never null).
 cThemeValues* currentThemeValues();
+// The value of dimension i of the reader in use (0 when it has none).
+int themeDimension(int i);
 // Installs a reader (null: the theme's own); returns the one installed
 // before (null when it was the theme's own).
 cThemeValues* setThemeValues(cThemeValues* values);

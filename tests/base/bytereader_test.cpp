@@ -257,4 +257,86 @@ TEST(ByteReader, BytesInHandInBothOrders) {
     EXPECT_EQ(m.tell(), 0u);
 }
 
+
+// A streamed reader must answer exactly as a memory reader over the same
+// bytes: random runs of reads, skips, views and seeks (back into bytes read
+// before, across long reads that bypass the window) compared step by step.
+TEST(ByteReaderStreamed, AnswersAsAMemoryReaderOverTheSameBytes) {
+    std::vector<unsigned char> data = counting(4000);
+    std::uint32_t seed = 12345;
+    auto next = [&seed](std::uint32_t most) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % (most + 1);
+    };
+    for (std::size_t window : {1u, 7u, 64u, 1000u}) {
+        cCountingStream s(data);
+        cByteReader streamed(&s, window, 0);
+        cByteReader memory(data.data(), data.size());
+        for (int step = 0; step < 3000; ++step) {
+            SCOPED_TRACE(testing::Message() << "window " << window << ", step " << step);
+            bool a = false, b = false;
+            switch (next(5)) {
+                case 0: {
+                    const std::size_t n = next(static_cast<std::uint32_t>(3 * window + 40));
+                    std::vector<unsigned char> x(n), y(n);
+                    a = streamed.read(x.data(), n);
+                    b = memory.read(y.data(), n);
+                    if (a && b) {
+                        ASSERT_EQ(x, y);
+                    }
+                    break;
+                }
+                case 1: {
+                    const std::size_t n = next(static_cast<std::uint32_t>(3 * window + 40));
+                    a = streamed.skip(n);
+                    b = memory.skip(n);
+                    break;
+                }
+                case 2: {
+                    const std::size_t at = next(static_cast<std::uint32_t>(data.size()));
+                    a = streamed.seek(at);
+                    b = memory.seek(at);
+                    break;
+                }
+                case 3: {
+                    std::uint32_t x = 0, y = 0;
+                    a = streamed.read_u32be(x);
+                    b = memory.read_u32be(y);
+                    if (a && b) {
+                        ASSERT_EQ(x, y);
+                    }
+                    break;
+                }
+                case 4: {
+                    const std::size_t n = next(static_cast<std::uint32_t>(window));
+                    const unsigned char *x = nullptr, *y = nullptr;
+                    a = streamed.view(x, n);
+                    b = memory.view(y, n);
+                    if (a && b) {
+                        ASSERT_EQ(std::vector<unsigned char>(x, x + n), std::vector<unsigned char>(y, y + n));
+                    }
+                    break;
+                }
+                default: {
+                    unsigned char x = 0, y = 0;
+                    a = streamed.byte(x);
+                    b = memory.byte(y);
+                    if (a && b) {
+                        ASSERT_EQ(x, y);
+                    }
+                    break;
+                }
+            }
+            ASSERT_EQ(a, b);
+            if (!a) {
+                // A failed streamed read stops at the end of the bytes: both
+                // start again from one place.
+                const std::size_t at = next(static_cast<std::uint32_t>(data.size()));
+                ASSERT_TRUE(streamed.seek(at) && memory.seek(at));
+            }
+            ASSERT_EQ(streamed.tell(), memory.tell());
+        }
+    }
+}
+
 }  // namespace

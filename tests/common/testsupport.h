@@ -24,6 +24,20 @@ private:
     std::string path_;
 };
 
+// Sets an environment variable (null: unsets it) while the object lives;
+// then it is as it was.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_, old_;
+    bool had_;
+};
+
 // Runs body where permission bits bind.  An ordinary user runs it here; the
 // superuser, whom no permission bit stops from reading a folder, runs it in
 // a forked child that first becomes the user "nobody" (65534).  True when it

@@ -1,6 +1,7 @@
 #include "testwindow.h"
 
 #include "recordingcanvas.h"
+#include "uitoolkit/messageform.h"
 
 #include <chrono>
 #include <cstring>
@@ -255,6 +256,14 @@ void pressKey(cTestWindowTarget& w, int key, bool shift, bool ctrl, bool alt) {
 void typeText(cTestWindowTarget& w, const std::string& utf8Text) {
     for (char16_t u : utf16(utf8Text)) w.root->processChar(static_cast<unsigned short>(u), false, false, false);
     w.drain();
+}
+
+std::string messageText(cChildElement* root) {
+    auto* m = dynamic_cast<cMessageForm*>(root);
+    if (!m) return "<not a message>";
+    std::string out;
+    for (int i = 0; i < m->lineCount(); ++i) out += (i ? "\n" : "") + m->lineLabel(i)->textCopy();
+    return out;
 }
 
 }  // namespace qortest

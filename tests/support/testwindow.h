@@ -167,4 +167,8 @@ private:
     tElementClock mOld = nullptr;
 };
 
+// The lines of a message form, one a line ("<not a message>" for any
+// other root).
+std::string messageText(cChildElement* root);
+
 }  // namespace qortest

@@ -28,6 +28,7 @@
 #include <vector>
 
 using qortest::cTestWindowTarget;
+using qortest::messageText;
 using tInfo = cFileChooseDialog::sFileChooseInfo;
 
 namespace {
@@ -41,7 +42,6 @@ const std::string kEtxt = "\xC3\xA9.txt";           // é.txt
 struct sHome {
     sHome() {
         chmod(dir.path().c_str(), 0755);
-        home = dir.file("home");
         for (const std::string& d : std::vector<std::string>{"", "/Mes documents", "/Mes documents/sub", "/" + kEte,
                                                              "/.cache"})
             EXPECT_EQ(::mkdir((home + d).c_str(), 0755), 0) << d;
@@ -54,24 +54,19 @@ struct sHome {
         file("Mes documents/inside.txt", 1);
         EXPECT_TRUE(cFolderContents::setTime((home + "/a.txt").c_str(), 2021, 3, 4, 5, 6, 7));
         EXPECT_TRUE(cFolderContents::setTime((home + "/b.pdf").c_str(), 2019, 12, 31, 23, 59, 58));
-        const char* h = std::getenv("HOME");
-        hadHome = h != nullptr;
-        if (h) oldHome = h;
-        setenv("HOME", home.c_str(), 1);
         char buf[4096];
         if (getcwd(buf, sizeof buf)) oldCwd = buf;
     }
     ~sHome() {
-        if (hadHome) setenv("HOME", oldHome.c_str(), 1);
-        else unsetenv("HOME");
         if (!oldCwd.empty() && chdir(oldCwd.c_str()) != 0) ADD_FAILURE() << "cannot return to " << oldCwd;
     }
     void file(const std::string& name, size_t size) {
         EXPECT_TRUE(qortest::writeFile(home + "/" + name, std::string(size, 'x'))) << name;
     }
     qortest::TempDir dir;
-    std::string home, oldHome, oldCwd;
-    bool hadHome = false;
+    std::string home = dir.file("home");
+    qortest::ScopedEnv homeVar{"HOME", home.c_str()};
+    std::string oldCwd;
 };
 
 struct sFixture {
@@ -177,14 +172,6 @@ void addFilter(tInfo& info, std::vector<std::vector<const char*>> filters) {
         info.filters[i].mask.set(filters[i][1]);
         info.filters[i].ext.set(filters[i][2]);
     }
-}
-
-std::string messageText(cChildElement* r) {
-    auto* m = dynamic_cast<cMessageForm*>(r);
-    if (!m) return "<not a message>";
-    std::string out;
-    for (int i = 0; i < m->lineCount(); ++i) out += (i ? "\n" : "") + m->lineLabel(i)->textCopy();
-    return out;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 
 using qortest::cTestWindowTarget;
+using qortest::messageText;
 using tNode = cFolderChooseDialog::cTreeFoldersContentItem;
 
 namespace {
@@ -31,22 +32,13 @@ namespace {
 struct sTree {
     sTree() {
         chmod(dir.path().c_str(), 0755);
-        home = dir.file("home");
         for (const char* d : {"", "/Mes documents", "/Mes documents/a", "/\xC3\xA9t\xC3\xA9", "/.hidden", "/.hidden/inner"})
             EXPECT_EQ(::mkdir((home + d).c_str(), 0755), 0) << d;
         EXPECT_TRUE(qortest::writeFile(home + "/report.txt", "x"));
-        const char* h = std::getenv("HOME");
-        if (h) oldHome = h;
-        hadHome = h != nullptr;
-        setenv("HOME", home.c_str(), 1);
-    }
-    ~sTree() {
-        if (hadHome) setenv("HOME", oldHome.c_str(), 1);
-        else unsetenv("HOME");
     }
     qortest::TempDir dir;
-    std::string home, oldHome;
-    bool hadHome = false;
+    std::string home = dir.file("home");
+    qortest::ScopedEnv homeVar{"HOME", home.c_str()};
 };
 
 struct sFixture {
@@ -109,14 +101,6 @@ std::string sortedChildren(tNode* n) {
     std::sort(parts.begin(), parts.end());
     std::string out;
     for (auto& p : parts) out += (out.empty() ? "" : "|") + p;
-    return out;
-}
-
-std::string messageText(cChildElement* r) {
-    auto* m = dynamic_cast<cMessageForm*>(r);
-    if (!m) return "<not a message>";
-    std::string out;
-    for (int i = 0; i < m->lineCount(); ++i) out += (i ? "\n" : "") + m->lineLabel(i)->textCopy();
     return out;
 }
 
