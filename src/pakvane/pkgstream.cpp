@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "base/sha.h"
-#include "compression/wholezlib.h"
 #include "pakvane/pkg.h"
 
 namespace {
@@ -644,52 +643,12 @@ private:
     std::thread thread_;
 };
 
-// Payloads whose packed bytes are at most this many are read whole and
-// decoded in one call (about twice as fast as inflating piece by piece);
-// larger ones are inflated as they are read, with the hashing on a thread
-// of its own, so that the packed bytes are never held whole beside the body.
-constexpr unsigned long long kWholePacked = 64ull << 20;
-
-bool readWholeBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
-                   const unsigned char (&digest)[32], sPayloadOptions& options,
-                   std::shared_ptr<const unsigned char>& body) {
-    std::shared_ptr<unsigned char> buf;
-    _typebuf<unsigned char> packed;
-    try {
-        buf.reset(new unsigned char[static_cast<std::size_t>(bodySize)], std::default_delete<unsigned char[]>());
-        packed.set(static_cast<long long>(packedSize));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    sPayloadProgress progress;
-    progress.plainTotal = bodySize;
-    progress.packedTotal = packedSize;
-    for (unsigned long long read = 0; read < packedSize;) {
-        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
-        if (!readExactly(src, packed.data() + read, want)) return false;
-        read += want;
-        progress.packedDone = read;
-        if (options.observer) options.observer->onPayloadProgress(progress);
-    }
-    if (!zlibDecodeWhole(packed.data(), static_cast<std::size_t>(packedSize), buf.get(),
-                         static_cast<std::size_t>(bodySize)))
-        return false;
-    progress.plainDone = bodySize;
-    if (options.observer) options.observer->onPayloadProgress(progress);
-    unsigned char got[32];
-    SHA2Hash(buf.get(), got, static_cast<long long>(bodySize));
-    if (std::memcmp(got, digest, 32) != 0) return false;
-    body = std::move(buf);
-    return true;
-}
-
 }  // namespace
 
 bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
                      const unsigned char (&digest)[32], sPayloadOptions& options,
                      std::shared_ptr<const unsigned char>& body) {
     if (!src || bodySize == 0 || packedSize == 0 || bodySize > 0xFFFFFFFFull) return false;
-    if (packedSize <= kWholePacked) return readWholeBody(src, bodySize, packedSize, digest, options, body);
     std::shared_ptr<unsigned char> buf;
     _typebuf<unsigned char> piece;
     try {

@@ -15,8 +15,7 @@
 // Reading: the packed bytes are read in pieces and inflated straight into
 // one buffer of the body's size while a worker hashes what is already
 // there; the items of the table then point into that buffer, and their
-// digests are checked in parallel.  A payload of at most 64 MiB packed is
-// read whole instead, decoded in one call (twice as fast) and then hashed.
+// digests are checked in parallel.
 #pragma once
 
 #include <cstdint>
