@@ -199,25 +199,35 @@ constexpr unsigned long long kAlignedBlockBytes = 4ull << 20;
 constexpr unsigned long long kPairMinBytes = 16 * 1024;
 
 // Items up to this plain size are checked by decoding them whole into a
-// buffer of their size (about twice as fast as inflating in pieces); larger
-// ones stream through inflateExactly in constant memory.  Items are checked
-// on every core at once: this bounds what each check holds.
+// buffer of their size in one inflate call (no window copies, and the
+// library's faster Adler-32); larger ones stream through inflateExactly in
+// constant memory.  Items are checked on every core at once: this bounds
+// what each check holds.
 constexpr std::uint32_t kWholeCheckBytes = 32u << 20;
 
-// Decodes a deflated item's data whole and hashes the plain bytes into
-// digest, with the checks of inflateExactly.  False also when the buffer
+// The plain bytes of an item held in memory and checked whole (stored, or
+// deflated of at most kWholeCheckBytes) into at: stored bytes where they
+// are, a deflated item's decoded into buf with the checks of
+// inflateExactly.  False when the item does not decode so or the buffer
 // cannot be had.
-bool decodeWholeExactly(const unsigned char* data, unsigned long long length, std::uint32_t plain,
-                        unsigned char (&digest)[32]) {
-    _typebuf<unsigned char> out;
+bool plainOf(const cSoftPkg::sPkgItem& it, _typebuf<unsigned char>& buf, const unsigned char*& at) {
+    at = it.bytes();
+    if (it.unpackedSize == 0) return true;
     try {
-        out.set(static_cast<long long>(plain));
+        buf.set(static_cast<long long>(it.unpackedSize));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!zlibDecodeWhole(data, static_cast<std::size_t>(length), out.data(), plain)) return false;
-    SHA2Hash(out.data(), digest, static_cast<long long>(plain));
-    return true;
+    at = buf.data();
+    return zlibDecodeWhole(it.bytes(), static_cast<std::size_t>(it.length()), buf.data(), it.unpackedSize);
+}
+
+unsigned long long plainSize(const cSoftPkg::sPkgItem& it) {
+    return it.unpackedSize != 0 ? it.unpackedSize : it.length();
+}
+
+bool checkedWhole(const cSoftPkg::sPkgItem& it) {
+    return !it.isFile() && it.unpackedSize <= kWholeCheckBytes;
 }
 
 // Parses one record head at p (8 bytes): false for a head that breaks the
@@ -523,18 +533,15 @@ bool cSoftPkg::verify(int i) {
         if (!hashFileItem(*it)) return false;
         return !had || std::memcmp(known, it->digest, sizeof known) == 0;
     }
-    if (it->unpackedSize == 0) {
-        // Stored bytes are what the stream would yield: hash them in place.
-        storedDigest(i, *it, got);
-    } else if (!(it->unpackedSize <= kWholeCheckBytes
-                     ? decodeWholeExactly(it->bytes(), it->length(), it->unpackedSize, got)
-                     : inflateExactly(it->bytes(), it->length(), it->unpackedSize, got))) {
+    // Stored bytes are what the stream would yield: they are hashed in
+    // place.  A deflated item must decode exactly (see inflateExactly).
+    if (!(checkedWhole(*it) ? wholeDigest(i, *it, got)
+                            : inflateExactly(it->bytes(), it->length(), it->unpackedSize, got)))
         return false;
-    }
     return std::memcmp(got, it->digest, sizeof got) == 0;
 }
 
-void cSoftPkg::storedDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) {
+bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) {
     const sPkgItem* next = nullptr;
     {
         std::lock_guard<std::mutex> l(aheadLock_);
@@ -542,30 +549,32 @@ void cSoftPkg::storedDigest(int i, const sPkgItem& it, unsigned char (&got)[32])
         if (found != ahead_.end()) {
             std::memcpy(got, found->second.data(), sizeof got);
             ahead_.erase(found);
-            return;
+            return true;
         }
         // Pairs only when no other check runs: items checked on several
         // threads at once are each hashed by their own thread.  The next
-        // item must be stored in memory too, and about as long, so that
-        // this check does not take on much more than its own work.
+        // item must be checked whole too, and about as long, so that this
+        // check does not take on much more than its own work.
         const sPkgItem* n = find(i + 1);
-        if (verifying_ == 0 && n && !n->isFile() && n->unpackedSize == 0 && it.length() >= kPairMinBytes &&
-            n->length() >= kPairMinBytes && n->length() / 4 <= it.length() && ahead_.count(i + 1) == 0)
+        if (verifying_ == 0 && n && checkedWhole(*n) && plainSize(it) >= kPairMinBytes &&
+            plainSize(*n) >= kPairMinBytes && plainSize(*n) / 4 <= plainSize(it) && ahead_.count(i + 1) == 0)
             next = n;
         ++verifying_;
     }
-    std::array<unsigned char, 32> nextDigest{};
-    if (next) {
-        unsigned char d[32];
-        SHA2HashPair(it.bytes(), static_cast<long long>(it.length()), got, next->bytes(),
-                     static_cast<long long>(next->length()), d);
-        std::memcpy(nextDigest.data(), d, sizeof d);
-    } else {
-        SHA2Hash(it.bytes(), got, static_cast<long long>(it.length()));
-    }
+    _typebuf<unsigned char> mine, theirs;
+    const unsigned char *a = nullptr, *b = nullptr;
+    const bool ok = plainOf(it, mine, a);
+    // The next item's failure is its own: it is then checked on its own.
+    const bool both = ok && next && plainOf(*next, theirs, b);
+    unsigned char d[32];
+    if (both)
+        SHA2HashPair(a, static_cast<long long>(plainSize(it)), got, b, static_cast<long long>(plainSize(*next)), d);
+    else if (ok)
+        SHA2Hash(a, got, static_cast<long long>(plainSize(it)));
     std::lock_guard<std::mutex> l(aheadLock_);
     --verifying_;
-    if (next) ahead_[i + 1] = nextDigest;
+    if (both) std::memcpy(ahead_[i + 1].data(), d, sizeof d);
+    return ok;
 }
 
 bool cSoftPkg::mkDigest(cFileIOTarget* src, unsigned char (&out)[32]) { return SHA2Hash(src, out); }

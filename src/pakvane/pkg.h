@@ -146,14 +146,15 @@ private:
     std::vector<sPkgItem*> index_;
     // The block the shared items point into.
     std::shared_ptr<const unsigned char> block_;
-    // verify hashes a stored item together with the next one when it can
+    // verify hashes an item together with the next one when it can
     // (twice the speed on processors with SHA instructions) and keeps the
     // next one's digest here until that item is verified.  Items never
     // change once added, so a kept digest stays true until newPackage.
     std::mutex aheadLock_;
     std::map<int, std::array<unsigned char, 32>> ahead_;
     int verifying_ = 0;
-    // The digest of stored item i (held in memory), from ahead_ or hashed
-    // now, perhaps with item i + 1.
-    void storedDigest(int i, const sPkgItem& it, unsigned char (&got)[32]);
+    // The digest of the plain bytes of item i, held in memory and checked
+    // whole: from ahead_, or hashed now, perhaps with item i + 1.  False when
+    // a deflated item does not decode exactly.
+    bool wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]);
 };
