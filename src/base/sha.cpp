@@ -298,7 +298,9 @@ void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std:
 namespace {
 
 BlockEngine64 sha512Engine() {
-    static const BlockEngine64 engine = sha512VectorEngine() ? sha512VectorEngine() : &sha512BlocksPortable;
+    static const BlockEngine64 engine = sha512SplitEngine()    ? sha512SplitEngine()
+                                        : sha512VectorEngine() ? sha512VectorEngine()
+                                                               : &sha512BlocksPortable;
     return engine;
 }
 

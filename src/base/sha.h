@@ -19,9 +19,10 @@
 // number of threads may hash at once, each with its own context.
 //
 // SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them, and
-// SHA-512 (with SHA-384) a message schedule computed with AVX2 when the CPU
-// has AVX2 and BMI2 (each choice is made once, at first use), else portable
-// code with the same results.
+// SHA-512 (with SHA-384) rounds split between the general registers and
+// AVX-512 when the CPU has AVX-512 and BMI2, else a message schedule computed
+// with AVX2 when it has AVX2 and BMI2 (each choice is made once, at first
+// use), else portable code with the same results.
 #pragma once
 
 #include <array>
@@ -154,6 +155,9 @@ using BlockEngine64 = void (*)(std::uint64_t* state, const std::uint8_t* blocks,
 void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
 // Null when the CPU lacks AVX2, BMI or BMI2 (or is not x86).
 BlockEngine64 sha512VectorEngine();
+// The rounds split between the general registers and the vector unit; null
+// when the CPU lacks AVX-512 (F and VL), BMI or BMI2 (or is not x86-64 ELF).
+BlockEngine64 sha512SplitEngine();
 
 // The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;

@@ -271,6 +271,8 @@ long long cTextFileIO::loadBlock(_typebuf<unsigned char>& buf, unsigned long lon
     return fill(buf.data(), buf.count());
 }
 
+bool cTextFileIO::isNul(const unsigned char* u) const { return u[0] == 0 && (!isDoubleByte() || u[1] == 0); }
+
 bool cTextFileIO::isCR(const unsigned char* u) const {
     switch (type_) {
         case tctUTF16LE: return u[0] == 0x0D && u[1] == 0;
@@ -585,6 +587,7 @@ bool cTextFileIO::gets(_typebuf<char>& out) {
     // Reading on after an over-long line would hand out its tail as a line.
     if (error_ == teLineTooLong) return false;
     error_ = teNone;
+    endedAtNul_ = false;
     const long long unit = unitBytes();
     const int shift = isDoubleByte() ? 1 : 0;
 
@@ -617,6 +620,7 @@ bool cTextFileIO::gets(_typebuf<char>& out) {
 
     if (consumed1 > len1) {
         toLine(first, len1, out);
+        endedAtNul_ = isNul(first + len1 * unit);
         // A CR alone as the block's last unit may have its LF in the next.
         if (consumed1 == len1 + 1 && consumed1 == units && isCR(first + len1 * unit)) skipLFAfterBlockEndingInCR();
         return true;
@@ -656,6 +660,7 @@ bool cTextFileIO::gets(_typebuf<char>& out) {
     std::memcpy(joinBuf_.data(), first, static_cast<std::size_t>(len1 * unit));
     std::memcpy(joinBuf_.data() + len1 * unit, second, static_cast<std::size_t>(len2 * unit));
     toLine(joinBuf_.data(), len1 + len2, out);
+    endedAtNul_ = consumed2 > len2 && isNul(second + len2 * unit);
     if (consumed2 == len2 + 1 && consumed2 == units2 && isCR(second + len2 * unit)) skipLFAfterBlockEndingInCR();
     return true;
 }

@@ -69,6 +69,9 @@ public:
     // zero (out.count() bytes; an empty line leaves out empty).  False at the
     // end of the text and on failure: see lastError().
     bool gets(_typebuf<char>& out);
+    // Whether the line gets() handed out last was ended by a NUL unit (a
+    // reader that must not take a NUL for an end of line refuses the text).
+    bool lineEndedAtNul() const { return endedAtNul_; }
 
     // Writes UTF-8 text in the text's encoding at the current position.
     // False for a null text, without a stream, or when the write fails (the
@@ -115,6 +118,7 @@ private:
     long long fill(unsigned char* buf, long long n);
     long long loadBlock(_typebuf<unsigned char>& buf, unsigned long long at);
     bool isCR(const unsigned char* unit) const;
+    bool isNul(const unsigned char* unit) const;
     bool isLF(const unsigned char* unit) const;
     void skipLFAfterBlockEndingInCR();
     long long scan(const unsigned char* data, long long n);
@@ -136,6 +140,7 @@ private:
     _typebuf<char> fmtBuf_;
 
     eTextError error_ = teNone;
+    bool endedAtNul_ = false;
     // Where this object left the stream's own offset (-1: not known).  A
     // write seeks to the position only when they differ (after reading), so
     // writing on at the end of what was written needs no seek.

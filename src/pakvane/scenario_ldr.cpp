@@ -101,31 +101,6 @@ bool parseNumber(const std::string& text, std::uint64_t& v) {
     return errno != ERANGE;
 }
 
-// The line (from 0) of the first NUL character of a text file, -1 when it
-// has none or cannot be read.  UTF-16 (by its byte-order mark) is taken in
-// units; lines end at LF, CR or CR LF.
-int firstNulLine(const char* path) {
-    cFileIO f;
-    std::string bytes;
-    if (!f.open(path, fmRead) ||
-        !readToEnd(&f, [&](const unsigned char* b, unsigned int n) { bytes.append(reinterpret_cast<const char*>(b), n); }))
-        return -1;
-    const bool le16 = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
-    const bool be16 = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
-    const std::size_t width = le16 || be16 ? 2 : 1;
-    int line = 0;
-    bool afterCr = false;
-    for (std::size_t i = width == 2 ? 2 : 0; i + width <= bytes.size(); i += width) {
-        const unsigned char a = static_cast<unsigned char>(bytes[i]);
-        const unsigned char b = width == 2 ? static_cast<unsigned char>(bytes[i + 1]) : 0;
-        const unsigned unit = width == 1 ? a : le16 ? (b << 8 | a) : (a << 8 | b);
-        if (unit == 0) return line;
-        if (unit == '\r' || (unit == '\n' && !afterCr)) ++line;
-        afterCr = unit == '\r';
-    }
-    return -1;
-}
-
 }  // namespace
 
 // The line parsers, friends of the scenario.
@@ -611,21 +586,17 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     textError_ = sTextError();
     cTextFileIO text;
     if (!path || !text.open(path, true, cTextFileIO::tctAuto)) return 1;
-    // The line reader ends a line at a NUL; the scenario is refused instead.
-    const int nulLine = firstNulLine(path);
-    if (nulLine >= 0) {
-        line = nulLine;
-        return errNulByte;
-    }
     cScenarioLineParser parser(*this);
     static const char* const headers[8] = {"General]", "Software]", "Strings]", "Install]",
                                            "Menu]",    "Settings]", "Run]",     "Deprecates]"};
     _typebuf<char> buf;
     std::string lineText;
     while (text.gets(buf)) {
+        // The line reader ends a line at a NUL (and a NUL could come out of
+        // a conversion inside a line); what followed it would be silently
+        // lost, so the scenario is refused instead.
+        if (text.lineEndedAtNul()) return errNulByte;
         lineText.assign(buf.data() ? buf.data() : "", static_cast<std::size_t>(buf.count()));
-        // A NUL inside a line would end it early for the parsers, and what
-        // followed it would be silently lost.
         if (lineText.find('\0') != std::string::npos) return errNulByte;
         const char* p = skipSpace(lineText.c_str());
         if (*p && *p != '#') {

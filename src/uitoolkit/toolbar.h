@@ -38,6 +38,8 @@ public:
     bool setVisible(int id, bool visible);
     bool setEnabled(int id, bool enabled);
     bool isEnabled(int id) const;
+    // The bar's own hint stays reachable next to the per-button one.
+    using cChildElement::setHint;
     bool setHint(int id, const char* text);
     void setImageList(int state, cPicturesList* list);
     void setImage(cButtonChild* b, int index);

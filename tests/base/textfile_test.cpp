@@ -276,6 +276,43 @@ TEST(TextFileRead, CrLfSplitAcrossBlocksIsOneLineEnd) {
     }
 }
 
+TEST(TextFileRead, ALineEndedByANulIsToldApartWhereverTheNulFalls) {
+    // With the limit at 70000 units a block holds 70000 units: lines of 6
+    // units up to just before the first block's end, then one that crosses
+    // it.  A NUL goes at the start, inside a line, in place of a line end,
+    // as a block's last unit, as the next block's first, and near the end.
+    constexpr long long kBlock = 70000;
+    std::string base;
+    for (int i = 0; i < 11666; ++i) base += "abcde\n";
+    base += std::string(60, 'L') + "\nxyz\n";
+    for (auto type : {cTextFileIO::tct8Bit, cTextFileIO::tctUTF16LE, cTextFileIO::tctUTF16BE}) {
+        for (std::size_t at : {std::size_t(0), std::size_t(3), std::size_t(5), std::size_t(kBlock - 5),
+                               std::size_t(kBlock - 1), std::size_t(kBlock), std::size_t(kBlock + 1),
+                               base.size() - 2}) {
+            std::string ascii = base;
+            ascii[at] = '\0';
+            // Which line (from 0) the NUL ends: the line ends counted before it.
+            long long want = 0;
+            for (std::size_t i = 0; i < at; ++i) want += ascii[i] == '\n';
+            SteppedStream s(encodeAscii(ascii, type));
+            cTextFileIO tf;
+            ASSERT_TRUE(tf.open(&s, type));
+            tf.setMaxStrLen(kBlock);
+            _typebuf<char> line;
+            long long n = 0, endedAtNul = -1, nulCount = 0;
+            while (tf.gets(line)) {
+                if (tf.lineEndedAtNul()) {
+                    endedAtNul = n;
+                    ++nulCount;
+                }
+                ++n;
+            }
+            EXPECT_EQ(endedAtNul, want) << type << ", NUL at " << at;
+            EXPECT_EQ(nulCount, 1) << type << ", NUL at " << at;
+        }
+    }
+}
+
 TEST(TextFileRead, FailedReadsAndOpensAreReportedAndNotTakenForTheEnd) {
     std::string bytes;
     for (int i = 0; i < 30000; ++i) bytes += "line " + std::to_string(i) + "\n";
