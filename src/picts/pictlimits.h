@@ -46,3 +46,15 @@ constexpr unsigned kMaxRawMemoryMB = 1024;
 // Camera raw: the most entries a TIFF directory may have when the probes
 // look for the maker and the raw tags; IFDs hold a few dozen.
 constexpr unsigned kMaxRawIfdEntries = 1024;
+
+// Camera raw: the work LibRaw may ask of its stream, in calls (each read,
+// seek or character) plus one for every kRawStreamBytesPerCall bytes moved:
+// kRawStreamWorkPerInputByte for each byte of input on top of
+// kFreeRawStreamWork.  A file is read a few times over at most (identify,
+// unpack, thumbnail, each in its own session); a parser that walks in a
+// circle (a box of length zero) or a decoder that reads past the end for
+// every pixel of a picture its data never reaches is stopped here, since
+// LibRaw cannot be bounded from outside.
+constexpr long long kRawStreamWorkPerInputByte = 16;
+constexpr long long kFreeRawStreamWork = 1LL << 20;
+constexpr long long kRawStreamBytesPerCall = 64;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -20,24 +21,35 @@ namespace {
 // LibRaw reads through this: a cFileIOTarget with a read-ahead window, so
 // the library's many one-byte reads cost no stream call each.
 
+thread_local long long tRawStreamWork = 0;
+
 class cRawDataStream : public LibRaw_abstract_datastream {
 public:
     explicit cRawDataStream(cFileIOTarget* s)
-        : in_(s, cByteReader::kStreamWindow, 0), size_(s ? s->size() : -1), valid_(s != nullptr) {}
+        : in_(s, cByteReader::kStreamWindow, 0),
+          size_(s ? s->size() : -1),
+          valid_(s != nullptr),
+          budget_(cPictRawBase::streamWorkBudget(size_)) {}
+
+    ~cRawDataStream() override { tRawStreamWork = std::max(tRawStreamWork, spent_); }
 
     int valid() override { return valid_ && size_ >= 0; }
+    long long inputSize() const { return size_; }
 
     // Long reads (whole strips of sensor data) go straight to the caller's
     // memory; short ones come from the reader's window.
     int read(void* ptr, size_t sz, size_t nmemb) override {
+        charge(1);
         size_t want = 0;
         if (!sz || !checked_mul(sz, nmemb, want) || !at()) return 0;
         const size_t got = in_.readSome(ptr, want);
         pos_ += static_cast<long long>(got);
+        charge(static_cast<long long>(got) / kRawStreamBytesPerCall);
         return static_cast<int>(got / sz);
     }
 
     int seek(INT64 o, int whence) override {
+        charge(1);
         long long base = 0;
         if (whence == SEEK_CUR) base = pos_;
         else if (whence == SEEK_END) base = size_;
@@ -49,10 +61,17 @@ public:
         return 0;
     }
 
-    INT64 tell() override { return pos_; }
-    INT64 size() override { return size_; }
+    INT64 tell() override {
+        charge(1);
+        return pos_;
+    }
+    INT64 size() override {
+        charge(1);
+        return size_;
+    }
 
     int get_char() override {
+        charge(1);
         unsigned char b = 0;
         if (pos_ >= size_ || !at() || !in_.byte(b)) return -1;
         ++pos_;
@@ -88,10 +107,21 @@ public:
         return std::sscanf(word, fmt, val);
     }
 
-    int eof() override { return pos_ >= size_; }
+    int eof() override {
+        charge(1);
+        return pos_ >= size_;
+    }
     void* make_jas_stream() override { return nullptr; }
 
 private:
+    // Every call, and the bytes moved, against the budget of the input's
+    // size; past it the library's work is cancelled the way its own progress
+    // callback cancels it, by the exception each of its entry points catches.
+    void charge(long long work) {
+        spent_ += work;
+        if (spent_ > budget_) throw LIBRAW_EXCEPTION_CANCELLED_BY_CALLBACK;
+    }
+
     // The reader at pos_ (a move within its window costs no stream call; the
     // first one places the stream, whoever moved it before).
     bool at() {
@@ -105,6 +135,8 @@ private:
     bool valid_;
     bool placed_ = false;
     long long pos_ = 0;
+    long long budget_ = 0;
+    long long spent_ = 0;
 };
 
 // LibRaw reports damaged data and failed allocations through these; the
@@ -152,8 +184,13 @@ struct sRawSession {
         w = s.width;
         h = s.height;
         if (s.flip & 4) std::swap(w, h);
-        // Developed pictures are 16-bit: 8 bytes a pixel.
-        return cPictBase::checkPixelCount(w, h, nullptr, 8) && cPictBase::checkPixelCount(s.raw_width, s.raw_height);
+        // Developed pictures are 16-bit: 8 bytes a pixel.  The sensor area
+        // must be one the file's bytes can describe: every stage after
+        // unpacking works on all of it, whatever the data held.
+        long long rawPixels = 0;
+        return cPictBase::checkPixelCount(w, h, nullptr, 8) &&
+               cPictBase::checkPixelCount(s.raw_width, s.raw_height, &rawPixels) &&
+               cPictBase::inputCanDescribe(rawPixels, ds->inputSize());
     }
 
     ~sRawSession() {
@@ -349,6 +386,20 @@ bool cPictRawBase::probe(cFileIOTarget* stream, sPictInfo* info, int type) {
 }
 
 cPictRawBase::~cPictRawBase() = default;
+
+long long cPictRawBase::largestStreamWork(bool reset) {
+    const long long v = tRawStreamWork;
+    if (reset) tRawStreamWork = 0;
+    return v;
+}
+
+long long cPictRawBase::streamWorkBudget(long long inputBytes) {
+    if (inputBytes < 0) return 0;
+    long long most = 0;
+    if (!checked_mul(inputBytes, kRawStreamWorkPerInputByte, most) || !checked_add(most, kFreeRawStreamWork, most))
+        return std::numeric_limits<long long>::max();
+    return most;
+}
 
 bool cPictRawBase::decode(cFileIOTarget* stream) {
     close();

@@ -48,6 +48,13 @@ public:
     static bool readHeader(cFileIOTarget* stream, sHeader& h);
     static bool accepts(const sHeader& h, int type);
 
+    // LibRaw's work on its stream is bounded by the input's size
+    // (kRawStreamWorkPerInputByte, pictlimits.h): the budget of a stream of
+    // inputBytes, and the most one session on this thread spent since the
+    // last reset (a session past its budget is cancelled).
+    static long long streamWorkBudget(long long inputBytes);
+    static long long largestStreamWork(bool reset = false);
+
 protected:
     explicit cPictRawBase(int type) : type_(type) {}
 

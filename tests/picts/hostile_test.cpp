@@ -86,6 +86,35 @@ TEST(Hostile, RawSubIfdEntriesPastTheKeptFourAreIgnored) {
     }
 }
 
+// A CR3 box with a 64-bit length of zero: LibRaw's box walk, inside its
+// open, never moved on.  Its stream work is bounded by the input's size,
+// and past the budget the library is stopped, in the probe, the decode and
+// the factory alike.
+TEST(Hostile, RawBoxWalkThatNeverMovesOnStopsAtTheStreamBudget) {
+    const Bytes b = kept("raw/malformed/hang-cr3-box-of-64-bit-length-zero.cr3");
+    ASSERT_EQ(b.size(), 90u);
+    const long long budget = cPictRawBase::streamWorkBudget(90);
+    EXPECT_EQ(budget, kFreeRawStreamWork + 90 * kRawStreamWorkPerInputByte);
+    cPictRawBase::largestStreamWork(true);
+    cPictBase::sPictInfo info;
+    EXPECT_TRUE(adaptertest::probes<cPictCR3>(b, &info));  // the header is a CR3's
+    EXPECT_EQ(info.width, 0);
+    // Stopped at the first call past the budget; no call moved a long read.
+    long long work = cPictRawBase::largestStreamWork(true);
+    EXPECT_GT(work, budget);
+    EXPECT_LE(work, budget + 2);
+    cPictCR3 pict;
+    EXPECT_FALSE(adaptertest::decodes<cPictCR3>(b, &pict));
+    EXPECT_EQ(pict.width(), 0);
+    work = cPictRawBase::largestStreamWork(true);
+    EXPECT_GT(work, budget);
+    EXPECT_LE(work, budget + 2);
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    cPictDummy out;
+    EXPECT_NE(cPictBase::getImage(&io, out, 64, 64, 0), cPictBase::frOk);
+    EXPECT_LE(cPictRawBase::largestStreamWork(true), budget + 2);
+}
+
 // The pixel cap is a byte cap too: 16-bit pictures get half the pixels.
 TEST(Hostile, SixteenBitPicturesGetHalfThePixels) {
     EXPECT_TRUE(cPictBase::checkPixelCount(16384, 16384, nullptr, 4));

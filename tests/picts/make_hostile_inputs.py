@@ -32,6 +32,12 @@ def subifds(n):
 put('raw', 'stack-overflow-five-subifds-entries.tif', subifds(5))
 put('raw', 'stack-overflow-200-subifds-entries.tif', subifds(200))
 
+# Camera raw: a CR3 whose second box has a 64-bit length of zero, so that
+# LibRaw's box walk never moves on (found by the raw fuzz entry; 90 bytes).
+cr3_ftyp = struct.pack('>I', 24) + b'ftypcrx ' + struct.pack('>I', 1) + b'crx isom'
+put('raw', 'hang-cr3-box-of-64-bit-length-zero.cr3',
+    cr3_ftyp + struct.pack('>I', 1) + b'<\x00\x00\x00' + struct.pack('>Q', 0) + bytes(50))
+
 
 # JBIG2: a page, then an immediate text region declaring 2^32 - 1 instances
 # in 16 bytes of data.

@@ -91,7 +91,12 @@ TEST_F(RawFiles, DngDevelopsLikeDcrawEmuWithDefaultAndLinearRendering) {
         const bool hasThumb = thumbRef.good();
         EXPECT_EQ(info.hasPreview, hasThumb);
         cPictDNG dng;
+        cPictRawBase::largestStreamWork(true);
         ASSERT_TRUE(adaptertest::decodes<cPictDNG>(b, &dng));
+        // Far inside the stream budget of its size: LibRaw reads a real file
+        // less than once over, in calls and bytes.
+        EXPECT_GT(cPictRawBase::largestStreamWork(false), 0);
+        EXPECT_LT(cPictRawBase::largestStreamWork(true), static_cast<long long>(b.size()));
         EXPECT_EQ(dng.typeOf(), cPictBase::ptDNG);
         EXPECT_TRUE(dng.is16Bpp());
         EXPECT_TRUE(picttest::samePixels(dng, gamma));
