@@ -1,6 +1,7 @@
 #include "compression/zstream.h"
 
 #include "compression/outchunks.h"
+#include "compression/wholezlib.h"
 
 #include "base/checksum.h"
 
@@ -86,14 +87,6 @@ bool inflateChunks(z_stream& s, cInputFeeder& feed, unsigned long long limit, cO
     }
 }
 
-// A zlib header as zlib's own inflate takes it with the default window:
-// the check bits, deflate, a window of 32 KB at most, and no preset
-// dictionary (which no whole-buffer decode can supply).
-bool zlibHeaderOk(unsigned char cmf, unsigned char flg) {
-    return (static_cast<unsigned>(cmf) * 256 + flg) % 31 == 0 && (cmf & 0x0F) == Z_DEFLATED && (cmf >> 4) <= 7 &&
-           !(flg & 0x20);
-}
-
 // Aims a one-block stream at the caller's input and output; false when they
 // cannot be used.
 bool offerBlock(z_stream& s, void const* in, unsigned int inLen, void* out, unsigned int outLen) {
@@ -160,7 +153,7 @@ bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsign
     // trailer after the deflate data's end.
     const unsigned char* const bytes = in.data();
     const unsigned long long total = static_cast<unsigned long long>(in.count());
-    if (total < 2 || !zlibHeaderOk(bytes[0], bytes[1])) {
+    if (total < 2 || !zlibHeaderOk(bytes)) {
         out.set(0);
         return false;
     }
