@@ -210,12 +210,33 @@ private:
             const std::size_t nameBytes = nameLength(c->key);
             const std::size_t field = fieldLengthFor(nameBytes);
             if (!field) return false;
+            const cCIAppConfig::sDataContainer& child = c->value;
+            if (!child.children.root()) {
+                // A leaf, the most common node, is written whole here: its
+                // name, its value and the end of its (empty) list.
+                if (depth + 1 > kMaxHiveDepth || child.value.count() > kMaxHiveValueBytes) return false;
+                const std::size_t length = static_cast<std::size_t>(child.value.count());
+                p = room(2 + field + 2 + length + 1);
+                p[0] = 0x01;
+                p[1] = static_cast<unsigned char>(field);
+                emitName(c->key, nameBytes, field, p + 2);
+                p += 2 + field;
+                p[0] = static_cast<unsigned char>(length);
+                p[1] = static_cast<unsigned char>(length >> 8);
+                if (length <= 64)
+                    qor_detail::copySmall(p + 2, child.value.data(), static_cast<unsigned int>(length));
+                else
+                    std::memcpy(p + 2, child.value.data(), length);
+                p[2 + length] = 0x00;
+                used_ += 2 + field + 2 + length + 1;
+                continue;
+            }
             p = room(2 + field);
             p[0] = 0x01;
             p[1] = static_cast<unsigned char>(field);
             emitName(c->key, nameBytes, field, p + 2);
             used_ += 2 + field;
-            if (!node(c->value, depth + 1)) return false;
+            if (!node(child, depth + 1)) return false;
         }
         siblings_.resize(mark);
         *room(1) = 0x00;
