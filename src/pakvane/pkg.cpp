@@ -412,11 +412,20 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
         return false;
     }
     qor_detail::preferHugePages(block.get(), static_cast<std::size_t>(rest));
-    if (!readFully(src, block.get(), rest)) return false;
+    // What the source holds up to its size: a read that fails or ends early
+    // only matters when the table is not complete before it, as when
+    // reading record by record.
+    unsigned long long have = 0;
+    while (have < rest) {
+        const unsigned int want = static_cast<unsigned int>(std::min(rest - have, kLargestTransfer));
+        const unsigned int got = src->read(block.get() + have, want);
+        if (!cFileIOTarget::transferred(got, want) || got == 0) break;
+        have += got;
+    }
     std::size_t pos = 0;
     // The position is left just past the end mark, as reading record by
     // record leaves it.
-    if (!loadPackageShared(block, static_cast<std::size_t>(rest), pos) ||
+    if (!loadPackageShared(block, static_cast<std::size_t>(have), pos) ||
         !src->set_fp(static_cast<unsigned long long>(start) + pos)) {
         newPackage();
         return false;

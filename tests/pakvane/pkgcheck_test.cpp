@@ -147,3 +147,29 @@ TEST(SoftPkgCheck, ItemsCheckedOnSeveralThreadsAtOnceGetTheirOwnResults) {
         for (const std::string& g : got) EXPECT_EQ(g, "111011111") << "round " << round;
     }
 }
+
+TEST(SoftPkgCheck, ATableReadWholeEndsAtItsEndMarkWhateverFollows) {
+    const sTable t = makeTable(true);
+    ASSERT_EQ(t.at.size(), kSizes.size());
+    const std::size_t end = t.bytes.size();
+    // Bytes after the table; a read that fails after it; a source that
+    // claims more than it holds; a failure inside the table.
+    struct sClaiming : SteppedStream {
+        using SteppedStream::SteppedStream;
+        long long size() override { return static_cast<long long>(data().size()) + 5000; }
+    };
+    SteppedStream after(t.bytes + std::string(3000, 'x'), 4096), failing(t.bytes + "more", 4096, end);
+    sClaiming claiming(t.bytes, 4096);
+    SteppedStream broken(t.bytes, 4096, static_cast<long long>(end) - 5000);
+    for (SteppedStream* src : {&after, &failing, static_cast<SteppedStream*>(&claiming), &broken}) src->tellsPosition = true;
+    for (SteppedStream* src : {&after, &failing, static_cast<SteppedStream*>(&claiming)}) {
+        cSoftPkg pkg;
+        ASSERT_TRUE(pkg.loadPackage(src));
+        EXPECT_EQ(src->get_fp(), static_cast<long long>(end));
+        EXPECT_EQ(checkAll(pkg, {0, 1, 2, 3, 4, 5, 6, 7, 8}), "111111111");
+    }
+    cSoftPkg pkg;
+    EXPECT_TRUE(!pkg.loadPackage(&broken) && pkg.count() == 0);
+    // Read in one piece each time, not record by record.
+    EXPECT_LE(after.reads, static_cast<int>(end / 4096) + 2);
+}
