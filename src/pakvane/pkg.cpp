@@ -203,7 +203,7 @@ constexpr unsigned long long kPairMinBytes = 16 * 1024;
 // library's faster Adler-32); larger ones stream through inflateExactly in
 // constant memory.  Items are checked on every core at once: this bounds
 // what each check holds.
-constexpr std::uint32_t kWholeCheckBytes = 32u << 20;
+constexpr std::uint32_t kWholeCheckBytes = 16u << 20;
 
 // The plain bytes of an item held in memory and checked whole (stored, or
 // deflated of at most kWholeCheckBytes) into at: stored bytes where they

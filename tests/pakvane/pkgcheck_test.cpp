@@ -173,3 +173,30 @@ TEST(SoftPkgCheck, ATableReadWholeEndsAtItsEndMarkWhateverFollows) {
     // Read in one piece each time, not record by record.
     EXPECT_LE(after.reads, static_cast<int>(end / 4096) + 2);
 }
+
+TEST(SoftPkgCheck, DeflatedItemsTooLargeToDecodeWholeAreCheckedAsTheyInflate) {
+    // Past the 16 MiB decoded whole; runs of bytes deflate to little.
+    std::string big(17u << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>(i >> 12);
+    cSoftPkg pkg;
+    cBufWrapperIO src(&big[0], static_cast<long long>(big.size()), false);
+    ASSERT_EQ(pkg.addPkgItem(&src, true), 0);
+    cBufWrapperIO next(&big[0], 100000, false);
+    ASSERT_EQ(pkg.addPkgItem(&next, false), 1);
+    EXPECT_TRUE(pkg.verify(0) && pkg.verify(1));
+    cMemIOTarget m;
+    _typebuf<unsigned char> b;
+    ASSERT_TRUE(pkg.savePackage(&m) && m.toBuffer(b));
+    const std::string saved(reinterpret_cast<const char*>(b.data()), b.bytes());
+    const std::size_t stored = static_cast<unsigned char>(saved[4]) | static_cast<unsigned char>(saved[5]) << 8 |
+                               static_cast<std::size_t>(static_cast<unsigned char>(saved[6])) << 16;
+    // The Adler-32's last byte, and a digest byte.
+    for (std::size_t at : {40 + stored - 1, std::size_t{20}}) {
+        std::string bytes = saved;
+        bytes[at] ^= 1;
+        cSoftPkg back;
+        SteppedStream in(bytes);
+        ASSERT_TRUE(back.loadPackage(&in));
+        EXPECT_EQ(checkAll(back, {0, 1}), "01") << at;
+    }
+}
