@@ -194,6 +194,8 @@ bool inflateExactly(const unsigned char* data, unsigned long long length, std::u
 constexpr unsigned long long kWholeTableBytes = 1ull << 30;
 constexpr std::align_val_t kBlockAlign{2u << 20};
 constexpr unsigned long long kAlignedBlockBytes = 4ull << 20;
+// Bytes after the end mark a table read whole may keep in its block.
+constexpr unsigned long long kSlackBytes = 1ull << 20;
 
 // Stored items shorter than this are hashed alone: pairing saves nothing.
 constexpr unsigned long long kPairMinBytes = 16 * 1024;
@@ -423,10 +425,25 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
         have += got;
     }
     std::size_t pos = 0;
+    bool ok = loadPackageShared(block, static_cast<std::size_t>(have), pos);
+    if (ok && have - pos > kSlackBytes && have - pos > pos) {
+        // Much more followed the table than it holds: it keeps a block of
+        // its own size instead.
+        std::shared_ptr<unsigned char> fit;
+        try {
+            fit.reset(new unsigned char[pos], std::default_delete<unsigned char[]>());
+        } catch (const std::bad_alloc&) {
+            newPackage();
+            return false;
+        }
+        std::memcpy(fit.get(), block.get(), pos);
+        block.reset();
+        std::size_t again = 0;
+        ok = loadPackageShared(fit, pos, again) && again == pos;
+    }
     // The position is left just past the end mark, as reading record by
     // record leaves it.
-    if (!loadPackageShared(block, static_cast<std::size_t>(have), pos) ||
-        !src->set_fp(static_cast<unsigned long long>(start) + pos)) {
+    if (!ok || !src->set_fp(static_cast<unsigned long long>(start) + pos)) {
         newPackage();
         return false;
     }
