@@ -80,7 +80,7 @@ void BM_ScenarioLoad(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kItems * kItemBytes);
 }
-BENCHMARK(BM_ScenarioLoad)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScenarioLoad)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 void BM_ZlibUncompressAndSha256(benchmark::State& state) {
     cPayload p;

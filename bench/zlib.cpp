@@ -193,6 +193,22 @@ void BM_ZDecompressWhole_SizeKnown(benchmark::State& state) {
 }
 BENCHMARK(BM_ZDecompressWhole_SizeKnown)->Unit(benchmark::kMillisecond);
 
+// The same decode handed back the buffer of the one before, as
+// BM_UncompressWhole_Reused hands uncompress its buffer again.
+void BM_ZDecompressWhole_SizeKnown_Reused(benchmark::State& state) {
+    _typebuf<unsigned char> in;
+    in.copyFrom(wholeItem().data(), static_cast<long long>(wholeItem().size()));
+    cZDecompress d;
+    d.setOutputLimit(kWholeBytes);
+    _typebuf<unsigned char> out;
+    for (auto _ : state) {
+        if (!d.decompress(in, out) || out.count() != static_cast<long long>(kWholeBytes)) std::abort();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
+}
+BENCHMARK(BM_ZDecompressWhole_SizeKnown_Reused)->Unit(benchmark::kMillisecond);
+
 void BM_InflateGrowing(benchmark::State& state) {
     const std::vector<unsigned char>& z = wholeItem();
     for (auto _ : state) {

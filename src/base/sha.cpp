@@ -298,7 +298,9 @@ void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std:
 namespace {
 
 BlockEngine64 sha512Engine() {
-    static const BlockEngine64 engine = sha512VectorEngine() ? sha512VectorEngine() : &sha512BlocksPortable;
+    static const BlockEngine64 engine = sha512SplitEngine()    ? sha512SplitEngine()
+                                        : sha512VectorEngine() ? sha512VectorEngine()
+                                                               : &sha512BlocksPortable;
     return engine;
 }
 
@@ -642,6 +644,34 @@ void _SHA2Hash(const void* bytes, std::uint8_t (&out)[32], long long len) {
     inPieces(bytes, oneShotLength(bytes, len, false),
              [&](const std::uint8_t* p, std::uint32_t n) { sha256_update(&ctx, p, n); });
     sha256_finish(&ctx, out);
+}
+
+void SHA2HashPair(const void* a, long long alen, std::uint8_t (&outA)[32], const void* b, long long blen,
+                  std::uint8_t (&outB)[32]) {
+    const std::uint8_t* pa = bytesOf(a);
+    const std::uint8_t* pb = bytesOf(b);
+    std::uint64_t na = oneShotLength(a, alen, false), nb = oneShotLength(b, blen, false);
+    sSHA256Ctx ca, cb;
+    sha256_starts(&ca);
+    sha256_starts(&cb);
+    if (const qor_sha::PairEngine32 pair = qor_sha::sha256HardwarePairEngine()) {
+        // The whole blocks both have, side by side; nothing is pending yet,
+        // so the contexts need only their byte counts.
+        const std::uint64_t blocks = std::min(na, nb) / 64, bytes = blocks * 64;
+        if (blocks) pair(ca.state, pa, cb.state, pb, static_cast<std::size_t>(blocks));
+        for (sSHA256Ctx* c : {&ca, &cb}) {
+            c->total[0] = static_cast<std::uint32_t>(bytes);
+            c->total[1] = static_cast<std::uint32_t>(bytes >> 32);
+        }
+        pa += bytes;
+        pb += bytes;
+        na -= bytes;
+        nb -= bytes;
+    }
+    inPieces(pa, na, [&](const std::uint8_t* p, std::uint32_t n) { sha256_update(&ca, p, n); });
+    inPieces(pb, nb, [&](const std::uint8_t* p, std::uint32_t n) { sha256_update(&cb, p, n); });
+    sha256_finish(&ca, outA);
+    sha256_finish(&cb, outB);
 }
 
 void _SHA512Hash(const void* bytes, std::uint8_t (&out)[64], long long len) { _SHA512(bytes, len, out); }

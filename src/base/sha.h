@@ -19,9 +19,10 @@
 // number of threads may hash at once, each with its own context.
 //
 // SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them, and
-// SHA-512 (with SHA-384) a message schedule computed with AVX2 when the CPU
-// has AVX2 and BMI2 (each choice is made once, at first use), else portable
-// code with the same results.
+// SHA-512 (with SHA-384) rounds split between the general registers and
+// AVX-512 when the CPU has AVX-512 and BMI2, else a message schedule computed
+// with AVX2 when it has AVX2 and BMI2 (each choice is made once, at first
+// use), else portable code with the same results.
 #pragma once
 
 #include <array>
@@ -113,6 +114,11 @@ void _SHA1Hash(const void* bytes, std::uint8_t (&out)[20], long long len);
 void _SHA2Hash(const void* bytes, std::uint8_t (&out)[32], long long len);
 void _SHA512Hash(const void* bytes, std::uint8_t (&out)[64], long long len);
 void _SHA512(const void* bytes, long long len, std::uint8_t (&out)[64]);
+// The SHA-256 digests of two buffers (negative lengths are empty), each
+// the one _SHA2Hash gives.  With the x86 SHA instructions the two are hashed
+// side by side, nearly twice as fast as one after the other.
+void SHA2HashPair(const void* a, long long alen, std::uint8_t (&outA)[32], const void* b, long long blen,
+                  std::uint8_t (&outB)[32]);
 
 // The digest of everything a stream yields from its current position to its
 // end (it is not rewound first).  False, with out left alone, for a null
@@ -138,12 +144,20 @@ void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::s
 // Null when the CPU lacks the SHA extensions (or is not x86).
 BlockEngine32 sha256HardwareEngine();
 BlockEngine32 sha1HardwareEngine();
+// Two SHA-256 hash states, each fed `count` whole blocks of its own, side
+// by side; null when the CPU lacks the SHA extensions (or is not x86).
+using PairEngine32 = void (*)(std::uint32_t* stateA, const std::uint8_t* blocksA, std::uint32_t* stateB,
+                              const std::uint8_t* blocksB, std::size_t count);
+PairEngine32 sha256HardwarePairEngine();
 
 // The same for SHA-512 and SHA-384: `count` whole 128-byte blocks.
 using BlockEngine64 = void (*)(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
 void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
 // Null when the CPU lacks AVX2, BMI or BMI2 (or is not x86).
 BlockEngine64 sha512VectorEngine();
+// The rounds split between the general registers and the vector unit; null
+// when the CPU lacks AVX-512 (F and VL), BMI or BMI2 (or is not x86-64 ELF).
+BlockEngine64 sha512SplitEngine();
 
 // The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;

@@ -83,6 +83,91 @@ QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
 }
 
+// Two messages hashed side by side.  The rounds of one block form a single
+// chain of dependent sha256rnds2 steps, so one message keeps the SHA unit
+// waiting on each result; a second, independent chain fills those waits.
+// Lane X of each step is the single-message group above on message X.
+#define QOR_SHA256_LANE_RNDS(X, G, wc) \
+    msg##X = _mm_add_epi32(wc, kg); \
+    s1##X = _mm_sha256rnds2_epu32(s1##X, s0##X, msg##X)
+#define QOR_SHA256_LANE_MSG2(X, G, wc, wn, wp) \
+    if ((G) >= 3 && (G) <= 14) { \
+        wn = _mm_add_epi32(wn, _mm_alignr_epi8(wc, wp, 4)); \
+        wn = _mm_sha256msg2_epu32(wn, wc); \
+    }
+#define QOR_SHA256_LANE_RNDS_HI(X) \
+    msg##X = _mm_shuffle_epi32(msg##X, 0x0E); \
+    s0##X = _mm_sha256rnds2_epu32(s0##X, s1##X, msg##X)
+#define QOR_SHA256_LANE_MSG1(G, wc, wp) \
+    if ((G) >= 1 && (G) <= 12) wp = _mm_sha256msg1_epu32(wp, wc)
+#define QOR_SHA256_GROUP_PAIR(G, ca, na, pa, cb, nb, pb) \
+    kg = _mm_loadu_si128(QOR_VEC(k + 4 * (G))); \
+    QOR_SHA256_LANE_RNDS(A, G, ca); \
+    QOR_SHA256_LANE_RNDS(B, G, cb); \
+    QOR_SHA256_LANE_MSG2(A, G, ca, na, pa); \
+    QOR_SHA256_LANE_MSG2(B, G, cb, nb, pb); \
+    QOR_SHA256_LANE_RNDS_HI(A); \
+    QOR_SHA256_LANE_RNDS_HI(B); \
+    QOR_SHA256_LANE_MSG1(G, ca, pa); \
+    QOR_SHA256_LANE_MSG1(G, cb, pb)
+
+QOR_SHA_TARGET inline void sha256LoadState(const std::uint32_t* state, __m128i& s0, __m128i& s1) {
+    __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(QOR_VEC(state)), 0xB1);  // CDAB
+    s1 = _mm_shuffle_epi32(_mm_loadu_si128(QOR_VEC(state + 4)), 0x1B);      // EFGH
+    s0 = _mm_alignr_epi8(tmp, s1, 8);                                          // ABEF
+    s1 = _mm_blend_epi16(s1, tmp, 0xF0);                                       // CDGH
+}
+
+QOR_SHA_TARGET inline void sha256StoreState(std::uint32_t* state, __m128i s0, __m128i s1) {
+    const __m128i tmp = _mm_shuffle_epi32(s0, 0x1B);  // FEBA
+    s1 = _mm_shuffle_epi32(s1, 0xB1);                 // DCHG
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(tmp, s1, 0xF0));  // DCBA
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(s1, tmp, 8));  // HGFE
+}
+
+QOR_SHA_TARGET void sha256PairShaNi(std::uint32_t* stateA, const std::uint8_t* blocksA, std::uint32_t* stateB,
+                                    const std::uint8_t* blocksB, std::size_t count) {
+    const std::uint32_t* k = qor_sha::sha256RoundConstants.data();
+    const __m128i mask = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    __m128i s0A, s1A, s0B, s1B;
+    sha256LoadState(stateA, s0A, s1A);
+    sha256LoadState(stateB, s0B, s1B);
+    for (; count; --count, blocksA += 64, blocksB += 64) {
+        const __m128i s0ASave = s0A, s1ASave = s1A, s0BSave = s0B, s1BSave = s1B;
+        __m128i kg, msgA, msgB;
+        __m128i a0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksA)), mask);
+        __m128i a1 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksA + 16)), mask);
+        __m128i a2 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksA + 32)), mask);
+        __m128i a3 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksA + 48)), mask);
+        __m128i b0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksB)), mask);
+        __m128i b1 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksB + 16)), mask);
+        __m128i b2 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksB + 32)), mask);
+        __m128i b3 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksB + 48)), mask);
+        QOR_SHA256_GROUP_PAIR(0, a0, a1, a3, b0, b1, b3);
+        QOR_SHA256_GROUP_PAIR(1, a1, a2, a0, b1, b2, b0);
+        QOR_SHA256_GROUP_PAIR(2, a2, a3, a1, b2, b3, b1);
+        QOR_SHA256_GROUP_PAIR(3, a3, a0, a2, b3, b0, b2);
+        QOR_SHA256_GROUP_PAIR(4, a0, a1, a3, b0, b1, b3);
+        QOR_SHA256_GROUP_PAIR(5, a1, a2, a0, b1, b2, b0);
+        QOR_SHA256_GROUP_PAIR(6, a2, a3, a1, b2, b3, b1);
+        QOR_SHA256_GROUP_PAIR(7, a3, a0, a2, b3, b0, b2);
+        QOR_SHA256_GROUP_PAIR(8, a0, a1, a3, b0, b1, b3);
+        QOR_SHA256_GROUP_PAIR(9, a1, a2, a0, b1, b2, b0);
+        QOR_SHA256_GROUP_PAIR(10, a2, a3, a1, b2, b3, b1);
+        QOR_SHA256_GROUP_PAIR(11, a3, a0, a2, b3, b0, b2);
+        QOR_SHA256_GROUP_PAIR(12, a0, a1, a3, b0, b1, b3);
+        QOR_SHA256_GROUP_PAIR(13, a1, a2, a0, b1, b2, b0);
+        QOR_SHA256_GROUP_PAIR(14, a2, a3, a1, b2, b3, b1);
+        QOR_SHA256_GROUP_PAIR(15, a3, a0, a2, b3, b0, b2);
+        s0A = _mm_add_epi32(s0A, s0ASave);
+        s1A = _mm_add_epi32(s1A, s1ASave);
+        s0B = _mm_add_epi32(s0B, s0BSave);
+        s1B = _mm_add_epi32(s1B, s1BSave);
+    }
+    sha256StoreState(stateA, s0A, s1A);
+    sha256StoreState(stateB, s0B, s1B);
+}
+
 // One group of four SHA-1 rounds on the words wc of group G.  E alternates
 // between two registers: ec, completed from the A of the previous group by
 // sha1nexte, feeds these rounds, en keeps this group's A for the next one.
@@ -165,6 +250,11 @@ BlockEngine32 sha1HardwareEngine() {
     return engine;
 }
 
+PairEngine32 sha256HardwarePairEngine() {
+    static const PairEngine32 engine = cpuHasShaExtensions() ? &sha256PairShaNi : nullptr;
+    return engine;
+}
+
 }  // namespace qor_sha
 
 #else
@@ -173,6 +263,7 @@ namespace qor_sha {
 
 BlockEngine32 sha256HardwareEngine() { return nullptr; }
 BlockEngine32 sha1HardwareEngine() { return nullptr; }
+PairEngine32 sha256HardwarePairEngine() { return nullptr; }
 
 }  // namespace qor_sha
 

@@ -57,6 +57,20 @@ public:
     }
     unsigned long long total() const { return total_; }
 
+    // Like reset, but the bytes of `storage` (a caller's buffer from an
+    // earlier output) become the first chunk when it holds at least as
+    // many as that chunk would: an output of the same size then lands in
+    // memory already mapped and goes back to the caller without a copy.
+    // `storage` is left empty either way.
+    void resetReusing(long long firstChunk, _typebuf<unsigned char>& storage) {
+        reset(firstChunk);
+        if (storage.count() >= firstChunk_) {
+            chunks_.emplace_back();
+            chunks_.back().bytes.swap(storage);
+        }
+        storage.set(0);
+    }
+
     // The whole output into out; false (out empty) when memory runs out.
     // The chunks are emptied.
     bool moveTo(_typebuf<unsigned char>& out) {

@@ -132,16 +132,31 @@ bool cZDecompress::prepare() {
 }
 
 bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsigned char>& out) {
-    out.set(0);
-    if (in.count() == 0) return true;
+    if (&in == &out) {
+        // Decoding a buffer into itself: the input is read from a copy.
+        _typebuf<unsigned char> copy;
+        copy.copyFrom(in.data(), in.count());
+        return decompress(copy, out);
+    }
+    if (in.count() == 0) {
+        out.set(0);
+        return true;
+    }
     z_stream s = z_stream();
-    if (inflateInit(&s) != Z_OK) return false;
+    if (inflateInit(&s) != Z_OK) {
+        out.set(0);
+        return false;
+    }
     if (inflateReset(&s) != Z_OK) {
         inflateEnd(&s);
+        out.set(0);
         return false;
     }
     cOutputChunks collected;
-    collected.reset(outputLimit_ > 0 && outputLimit_ <= kPresizeUpTo ? static_cast<long long>(outputLimit_) : 0);
+    // A buffer the caller hands back from an earlier decode is decoded into
+    // again.
+    collected.resetReusing(outputLimit_ > 0 && outputLimit_ <= kPresizeUpTo ? static_cast<long long>(outputLimit_) : 0,
+                           out);
     cInputFeeder feed(s, in.data(), static_cast<unsigned long long>(in.count()));
     bool ended = false;
     const bool clean = inflateChunks(s, feed, outputLimit_, collected, ended);

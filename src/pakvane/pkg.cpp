@@ -11,6 +11,7 @@
 #include "base/bytereader.h"
 #include "base/memio.h"
 #include "base/sha.h"
+#include "compression/wholezlib.h"
 #include "compression/zstream.h"
 
 namespace {
@@ -187,6 +188,48 @@ bool inflateExactly(const unsigned char* data, unsigned long long length, std::u
     return true;
 }
 
+// A table whose source tells its size and position, and holds at most this
+// many bytes from there on, is read in one piece into one block that its
+// items point into; larger ones are read record by record.
+constexpr unsigned long long kWholeTableBytes = 1ull << 30;
+constexpr std::align_val_t kBlockAlign{2u << 20};
+constexpr unsigned long long kAlignedBlockBytes = 4ull << 20;
+
+// Stored items shorter than this are hashed alone: pairing saves nothing.
+constexpr unsigned long long kPairMinBytes = 16 * 1024;
+
+// Items up to this plain size are checked by decoding them whole into a
+// buffer of their size in one inflate call (no window copies, and the
+// library's faster Adler-32); larger ones stream through inflateExactly in
+// constant memory.  Items are checked on every core at once: this bounds
+// what each check holds.
+constexpr std::uint32_t kWholeCheckBytes = 32u << 20;
+
+// The plain bytes of an item held in memory and checked whole (stored, or
+// deflated of at most kWholeCheckBytes) into at: stored bytes where they
+// are, a deflated item's decoded into buf with the checks of
+// inflateExactly.  False when the item does not decode so or the buffer
+// cannot be had.
+bool plainOf(const cSoftPkg::sPkgItem& it, _typebuf<unsigned char>& buf, const unsigned char*& at) {
+    at = it.bytes();
+    if (it.unpackedSize == 0) return true;
+    try {
+        buf.set(static_cast<long long>(it.unpackedSize));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    at = buf.data();
+    return zlibDecodeWhole(it.bytes(), static_cast<std::size_t>(it.length()), buf.data(), it.unpackedSize);
+}
+
+unsigned long long plainSize(const cSoftPkg::sPkgItem& it) {
+    return it.unpackedSize != 0 ? it.unpackedSize : it.length();
+}
+
+bool checkedWhole(const cSoftPkg::sPkgItem& it) {
+    return !it.isFile() && it.unpackedSize <= kWholeCheckBytes;
+}
+
 // Parses one record head at p (8 bytes): false for a head that breaks the
 // layout.  end: the head is the end mark.
 bool parseHead(const unsigned char* p, std::uint32_t& unpacked, std::uint32_t& stored, bool& end) {
@@ -200,6 +243,10 @@ bool parseHead(const unsigned char* p, std::uint32_t& unpacked, std::uint32_t& s
 }  // namespace
 
 bool cSoftPkg::newPackage() {
+    {
+        std::lock_guard<std::mutex> l(aheadLock_);
+        ahead_.clear();
+    }
     index_.clear();
     items_.destroy();
     count_ = 0;
@@ -321,6 +368,10 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
     newPackage();
     if (!src) return false;
     const long long sizeHint = src->size();
+    const long long start = src->get_fp();
+    if (sizeHint > 0 && start >= 0 && start < sizeHint &&
+        static_cast<unsigned long long>(sizeHint - start) <= kWholeTableBytes)
+        return loadWhole(src, start, static_cast<unsigned long long>(sizeHint - start));
     _List<sPkgItem> items;
     std::vector<sPkgItem*> index;
     try {
@@ -344,6 +395,32 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
     items_.swap(items);
     index_.swap(index);
     count_ = static_cast<std::uint32_t>(index_.size());
+    return true;
+}
+
+bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long rest) {
+    std::shared_ptr<unsigned char> block;
+    try {
+        // A large block is aligned to huge pages and marked for them: it
+        // then costs a few dozen page faults instead of one per 4 KiB.
+        const std::size_t n = static_cast<std::size_t>(rest);
+        if (rest >= kAlignedBlockBytes)
+            block.reset(new (kBlockAlign) unsigned char[n], [](unsigned char* p) { operator delete[](p, kBlockAlign); });
+        else
+            block.reset(new unsigned char[n], std::default_delete<unsigned char[]>());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    qor_detail::preferHugePages(block.get(), static_cast<std::size_t>(rest));
+    if (!readFully(src, block.get(), rest)) return false;
+    std::size_t pos = 0;
+    // The position is left just past the end mark, as reading record by
+    // record leaves it.
+    if (!loadPackageShared(block, static_cast<std::size_t>(rest), pos) ||
+        !src->set_fp(static_cast<unsigned long long>(start) + pos)) {
+        newPackage();
+        return false;
+    }
     return true;
 }
 
@@ -456,13 +533,48 @@ bool cSoftPkg::verify(int i) {
         if (!hashFileItem(*it)) return false;
         return !had || std::memcmp(known, it->digest, sizeof known) == 0;
     }
-    if (it->unpackedSize == 0) {
-        // Stored bytes are what the stream would yield: hash them in place.
-        SHA2Hash(it->bytes(), got, static_cast<long long>(it->length()));
-    } else if (!inflateExactly(it->bytes(), it->length(), it->unpackedSize, got)) {
+    // Stored bytes are what the stream would yield: they are hashed in
+    // place.  A deflated item must decode exactly (see inflateExactly).
+    if (!(checkedWhole(*it) ? wholeDigest(i, *it, got)
+                            : inflateExactly(it->bytes(), it->length(), it->unpackedSize, got)))
         return false;
-    }
     return std::memcmp(got, it->digest, sizeof got) == 0;
+}
+
+bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) {
+    const sPkgItem* next = nullptr;
+    {
+        std::lock_guard<std::mutex> l(aheadLock_);
+        auto found = ahead_.find(i);
+        if (found != ahead_.end()) {
+            std::memcpy(got, found->second.data(), sizeof got);
+            ahead_.erase(found);
+            return true;
+        }
+        // Pairs only when no other check runs: items checked on several
+        // threads at once are each hashed by their own thread.  The next
+        // item must be checked whole too, and about as long, so that this
+        // check does not take on much more than its own work.
+        const sPkgItem* n = find(i + 1);
+        if (verifying_ == 0 && n && checkedWhole(*n) && plainSize(it) >= kPairMinBytes &&
+            plainSize(*n) >= kPairMinBytes && plainSize(*n) / 4 <= plainSize(it) && ahead_.count(i + 1) == 0)
+            next = n;
+        ++verifying_;
+    }
+    _typebuf<unsigned char> mine, theirs;
+    const unsigned char *a = nullptr, *b = nullptr;
+    const bool ok = plainOf(it, mine, a);
+    // The next item's failure is its own: it is then checked on its own.
+    const bool both = ok && next && plainOf(*next, theirs, b);
+    unsigned char d[32];
+    if (both)
+        SHA2HashPair(a, static_cast<long long>(plainSize(it)), got, b, static_cast<long long>(plainSize(*next)), d);
+    else if (ok)
+        SHA2Hash(a, got, static_cast<long long>(plainSize(it)));
+    std::lock_guard<std::mutex> l(aheadLock_);
+    --verifying_;
+    if (both) std::memcpy(ahead_[i + 1].data(), d, sizeof d);
+    return ok;
 }
 
 bool cSoftPkg::mkDigest(cFileIOTarget* src, unsigned char (&out)[32]) { return SHA2Hash(src, out); }

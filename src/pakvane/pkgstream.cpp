@@ -18,7 +18,9 @@
 #include <new>
 #include <thread>
 
+#include "base/checksum.h"
 #include "base/sha.h"
+#include "compression/wholezlib.h"
 #include "pakvane/pkg.h"
 
 namespace {
@@ -661,12 +663,16 @@ bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned l
     sPayloadProgress progress;
     progress.plainTotal = bodySize;
     progress.packedTotal = packedSize;
+    // The zlib header is checked here and the deflate data inflated raw: the
+    // Adler-32 after it is checked at the end with the library's adler32,
+    // several times faster than zlib's.
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) return false;
+    if (inflateInit2(&z, -15) != Z_OK) return false;
     z.next_out = buf.get();
     z.avail_out = static_cast<uInt>(bodySize);
-    bool ok = true;
-    int rc = Z_OK;
+    bool ok = true, ended = false;
+    unsigned char trailer[4];
+    unsigned int trailerBytes = 0;
     unsigned char got[32];
     {
         cFollowingHasher hasher(buf.get(), bodySize > 4 * kPiece);
@@ -677,19 +683,42 @@ bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned l
                 ok = false;
                 break;
             }
+            const unsigned char* p = piece.data();
+            unsigned int left = want;
+            if (read == 0) {
+                if (want < 2 || !zlibHeaderOk(p)) {
+                    ok = false;
+                    break;
+                }
+                p += 2;
+                left -= 2;
+            }
             read += want;
-            z.next_in = piece.data();
-            z.avail_in = want;
-            // A stream that ends before its input, or makes more than the
-            // body's size, is not this payload's.
-            rc = inflate(&z, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END)
-                ok = z.avail_in == 0 && read == packedSize;
-            else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_out == 0))
-                ok = false;
-            else if (z.avail_in != 0)
-                ok = false;  // no room left for what remains
-            hasher.filled(bodySize - z.avail_out);
+            if (!ended) {
+                z.next_in = const_cast<unsigned char*>(p);
+                z.avail_in = left;
+                // A stream that makes more than the body's size is not this
+                // payload's.
+                const int rc = inflate(&z, Z_NO_FLUSH);
+                if (rc == Z_STREAM_END)
+                    ended = true;
+                else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_out == 0))
+                    ok = false;
+                else if (z.avail_in != 0)
+                    ok = false;  // no room left for what remains
+                p = z.next_in;
+                left = z.avail_in;
+                hasher.filled(bodySize - z.avail_out);
+            }
+            // After the deflate data its Adler-32, and nothing more.
+            if (ok && ended) {
+                if (left > sizeof trailer - trailerBytes) {
+                    ok = false;
+                } else {
+                    std::memcpy(trailer + trailerBytes, p, left);
+                    trailerBytes += left;
+                }
+            }
             progress.packedDone = read;
             progress.plainDone = bodySize - z.avail_out;
             if (options.observer) options.observer->onPayloadProgress(progress);
@@ -697,7 +726,11 @@ bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned l
         hasher.finish(got);
     }
     inflateEnd(&z);
-    if (!ok || rc != Z_STREAM_END || z.avail_out != 0) return false;
+    if (!ok || !ended || z.avail_out != 0 || trailerBytes != sizeof trailer) return false;
+    const std::uint32_t adler = static_cast<std::uint32_t>(trailer[0]) << 24 |
+                                static_cast<std::uint32_t>(trailer[1]) << 16 |
+                                static_cast<std::uint32_t>(trailer[2]) << 8 | trailer[3];
+    if (adler32(buf.get(), static_cast<long long>(bodySize)) != adler) return false;
     if (std::memcmp(got, digest, 32) != 0) return false;
     body = std::move(buf);
     return true;

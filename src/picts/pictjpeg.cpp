@@ -13,6 +13,7 @@
 #include "base/checked.h"
 #include "base/memio.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -273,6 +274,43 @@ bool cJPEGParser::readRow(unsigned int* row) {
     return true;
 }
 
+namespace {
+
+// Rows handed to the library in one call: more than any row group it makes
+// at once, so that each call ends on whole groups.
+constexpr int kRowsPerCall = 64;
+
+// The loop of readRows, outside the frame that holds the jump.
+bool readRowsUnguarded(sState* st, unsigned int* rows, long long stride, long long count) {
+    JSAMPROW pointers[kRowsPerCall];
+    for (long long done = 0; done < count;) {
+        const int n = static_cast<int>(std::min<long long>(kRowsPerCall, count - done));
+        for (int i = 0; i < n; ++i) pointers[i] = reinterpret_cast<JSAMPROW>(rows + (done + i) * stride);
+        const JDIMENSION got = jpeg_read_scanlines(&st->cinfo, pointers, static_cast<JDIMENSION>(n));
+        // Rows the library made up after the data ended are not the
+        // picture's; neither are the others of that call.
+        if (got == 0 || st->endInserted) return false;
+        done += got;
+        st->rowsRead += got;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool cJPEGParser::readRows(unsigned int* rows, long long stride, long long count) {
+    sState* st = st_.get();
+    if (!st || !st->started || !rows || count < 0 || count > height_ - st->rowsRead) return false;
+    if (cmyk_) {
+        // Converted from the ink row one at a time.
+        for (long long k = 0; k < count; ++k)
+            if (!readRow(rows + k * stride)) return false;
+        return true;
+    }
+    if (setjmp(st->jump)) return false;
+    return readRowsUnguarded(st, rows, stride, count);
+}
+
 bool cJPEGParser::finish() {
     sState* st = st_.get();
     if (!st || !st->started || st->rowsRead != height_) return false;
@@ -309,6 +347,11 @@ bool cPictJPEG::validFor(cFileIOTarget* stream, sPictInfo* info) {
 bool cPictJPEG::isPicture(cFileIOTarget* stream, sPictInfo* info) { return validFor(stream, info); }
 
 bool cPictJPEG::decode(cFileIOTarget* stream) {
+    // The pixels of the picture decoded before are written over when the
+    // new one has as many: memory already mapped is not given back to be
+    // asked for again.
+    _typebuf<unsigned int> earlier;
+    earlier.swap(pixels8_);
     close();
     if (!parser_.readHeader(stream) || !parser_.start()) return false;
     const long long w = parser_.width(), h = parser_.height();
@@ -331,8 +374,10 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
         }
         endExtRender();
     } else {
+        pixels8_.swap(earlier);
         if (!allocPixels8(w, h)) return false;
-        for (long long r = 0; r < h && ok; ++r) ok = parser_.readRow(raw8Bpp() + (h - 1 - r) * w);
+        // Row 0 is the bottom row: the top one is stored last.
+        ok = parser_.readRows(raw8Bpp() + (h - 1) * w, -w, h);
     }
     if (ok) ok = parser_.finish();
     if (!ok) {

@@ -45,6 +45,10 @@ public:
     bool start();
     // The next row into `row` (width() pixels); false on damaged data.
     bool readRow(unsigned int* row);
+    // The next `count` rows, row k at rows + k * stride pixels (a negative
+    // stride stores them upwards), many to a library call; false on damaged
+    // data.
+    bool readRows(unsigned int* rows, long long stride, long long count);
     // Reads to the end of the image; false when the tail is damaged.
     bool finish();
     // Forgets the stream and the library state.

@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace qor_uitk;
 
 bool __bmp_res_inversed = true;
@@ -107,6 +111,13 @@ public:
     sLinePlan(int n, int m) : mShrink(n > m) {
         if (mShrink) {
             mTaps = shrinkTaps(n, m);
+            // Each output's sum of weights, added in tap order.
+            mTotal.reserve(mTaps.taps.size());
+            for (const sTap& tap : mTaps.taps) {
+                double weights = 0;
+                for (int q = tap.first; q < tap.first + tap.n; ++q) weights += mTaps.weight[static_cast<std::size_t>(q)];
+                mTotal.push_back(weights);
+            }
             return;
         }
         mMix.resize(static_cast<std::size_t>(m));
@@ -137,14 +148,8 @@ public:
         }
         for (std::size_t k = 0; k < mTaps.taps.size(); ++k) {
             const sTap& tap = mTaps.taps[k];
-            double sum[4] = {0, 0, 0, 0}, weights = 0;
-            for (int q = tap.first; q < tap.first + tap.n; ++q) {
-                const unsigned int p = src[mTaps.index[static_cast<std::size_t>(q)]];
-                const double wt = mTaps.weight[static_cast<std::size_t>(q)];
-                for (int c = 0; c < 4; ++c) sum[c] += channel(p, c) * wt;
-                weights += wt;
-            }
-            dst[k] = divide(sum, weights);
+            dst[k] = shrunk(src, 1, &mTaps.index[static_cast<std::size_t>(tap.first)],
+                            &mTaps.weight[static_cast<std::size_t>(tap.first)], tap.n, mTotal[k]);
         }
     }
 
@@ -165,20 +170,12 @@ public:
             }
             return;
         }
-        std::vector<double> sum(static_cast<std::size_t>(width) * 4);
         for (std::size_t k = 0; k < mTaps.taps.size(); ++k) {
             const sTap& tap = mTaps.taps[k];
-            std::fill(sum.begin(), sum.end(), 0.0);
-            double weights = 0;
-            for (int q = tap.first; q < tap.first + tap.n; ++q) {
-                const unsigned int* line = src + mTaps.index[static_cast<std::size_t>(q)] * width;
-                const double wt = mTaps.weight[static_cast<std::size_t>(q)];
-                for (long long x = 0; x < width; ++x)
-                    for (int c = 0; c < 4; ++c) sum[static_cast<std::size_t>(x * 4 + c)] += channel(line[x], c) * wt;
-                weights += wt;
-            }
+            const int* idx = &mTaps.index[static_cast<std::size_t>(tap.first)];
+            const double* wt = &mTaps.weight[static_cast<std::size_t>(tap.first)];
             unsigned int* o = dst + static_cast<long long>(k) * width;
-            for (long long x = 0; x < width; ++x) o[x] = divide(&sum[static_cast<std::size_t>(x * 4)], weights);
+            for (long long x = 0; x < width; ++x) o[x] = shrunk(src + x, width, idx, wt, tap.n, mTotal[k]);
         }
     }
 
@@ -193,14 +190,43 @@ private:
         for (int c = 0; c < 4; ++c) o |= clampByte(channel(pa, c) * wa + channel(pb, c) * wb) << (8 * c);
         return o;
     }
-    static unsigned int divide(const double* sum, double weights) {
+    // One shrunk pixel: the n pixels at base + idx[q] * stride weighed by
+    // wt[q], each channel summed in tap order from 0, divided by the weights'
+    // total and truncated.  The vector form does the same double operations
+    // in the same order two channels at a time (no fused multiply-add), so
+    // its results are the scalar ones bit for bit.
+    static unsigned int shrunk(const unsigned int* base, long long stride, const int* idx, const double* wt, int n,
+                               double total) {
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        __m128d bg = _mm_setzero_pd(), ra = _mm_setzero_pd();
+        for (int q = 0; q < n; ++q) {
+            const __m128i p = _mm_cvtsi32_si128(static_cast<int>(base[idx[q] * stride]));
+            const __m128i c = _mm_unpacklo_epi16(_mm_unpacklo_epi8(p, zero), zero);
+            const __m128d w = _mm_set1_pd(wt[q]);
+            bg = _mm_add_pd(bg, _mm_mul_pd(_mm_cvtepi32_pd(c), w));
+            ra = _mm_add_pd(ra, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(c, 0x0E)), w));
+        }
+        const __m128d t = _mm_set1_pd(total);
+        // Truncated towards zero, then held to 0 .. 255 as clampByte does.
+        const __m128i v = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(bg, t)), _mm_cvttpd_epi32(_mm_div_pd(ra, t)));
+        const __m128i b = _mm_packus_epi16(_mm_packs_epi32(v, zero), zero);
+        return static_cast<unsigned int>(_mm_cvtsi128_si32(b));
+#else
+        double sum[4] = {0, 0, 0, 0};
+        for (int q = 0; q < n; ++q) {
+            const unsigned int p = base[idx[q] * stride];
+            for (int c = 0; c < 4; ++c) sum[c] += channel(p, c) * wt[q];
+        }
         unsigned int o = 0;
-        for (int c = 0; c < 4; ++c) o |= clampByte(sum[c] / weights) << (8 * c);
+        for (int c = 0; c < 4; ++c) o |= clampByte(sum[c] / total) << (8 * c);
         return o;
+#endif
     }
 
     bool mShrink;
     sTaps mTaps;
+    std::vector<double> mTotal;
     std::vector<sMix> mMix;
 };
 

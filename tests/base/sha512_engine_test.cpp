@@ -1,7 +1,9 @@
-// Both SHA-512 block engines, the portable one and the AVX2 one the contexts
-// pick where the processor has it, each on its own: against Python's hashlib
-// on messages padded here, and against each other on random states and
-// block runs of every parity and alignment.
+// The SHA-512 block engines, the portable one and those the contexts pick
+// where the processor has them (the AVX2 one, and the one that splits the
+// rounds between the general registers and AVX-512), each on its own:
+// against Python's hashlib on messages padded here, of every length up to
+// eleven blocks, and against each other on random states and block runs of
+// every parity and alignment.
 #include "base/sha.h"
 
 #include <gtest/gtest.h>
@@ -24,14 +26,18 @@ std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
     return v;
 }
 
-// The engines to test: the portable one always, the vector one when the
-// processor has it.
+// The engines to test: the portable one always, the others when the
+// processor has them.
 std::vector<std::pair<const char*, qor_sha::BlockEngine64> > engines() {
     std::vector<std::pair<const char*, qor_sha::BlockEngine64> > all{{"portable", &qor_sha::sha512BlocksPortable}};
     if (qor_sha::sha512VectorEngine())
         all.push_back({"vector", qor_sha::sha512VectorEngine()});
     else
-        std::printf("no AVX2 and BMI2 here: only the portable engine is tested\n");
+        std::printf("no AVX2 and BMI2 here: the vector engine is not tested\n");
+    if (qor_sha::sha512SplitEngine())
+        all.push_back({"split", qor_sha::sha512SplitEngine()});
+    else
+        std::printf("no AVX-512 and BMI2 here: the split engine is not tested\n");
     return all;
 }
 
@@ -63,9 +69,13 @@ std::string digestWith(qor_sha::BlockEngine64 engine, const std::vector<std::uin
 }
 
 TEST(Sha512Engines, EachEngineGivesHashlibsDigests) {
-    // Lengths around the padding edges (111 and 112 bytes need one or two
-    // blocks) and runs of 1 to 20 blocks, odd and even.
-    const std::vector<std::size_t> lengths = {0, 1, 111, 112, 127, 128, 239, 240, 255, 256, 383, 640, 1000, 2559};
+    // Every length up to eleven blocks (so both padding edges, 111 and 112
+    // bytes past a block, of runs of 1 to 11 blocks, odd and even: the
+    // engines that take blocks by pairs end on a lone block or a pair) and
+    // one of 20 blocks.
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 11 * 128; ++n) lengths.push_back(n);
+    lengths.push_back(2559);
     const auto data = randomBytes(2559, 3);
     qortest::TempDir dir;
     ASSERT_TRUE(qortest::writeFile(dir.file("data.bin"), std::string(data.begin(), data.end())));
@@ -90,19 +100,24 @@ for line in sys.stdin:
     }
 }
 
-TEST(Sha512Engines, VectorAndPortableAgreeOnRandomStatesAndBlocks) {
-    const auto vector = qor_sha::sha512VectorEngine();
-    if (!vector) GTEST_SKIP() << "this processor has no AVX2 and BMI2";
+TEST(Sha512Engines, EveryEngineAgreesWithThePortableOneOnRandomStatesAndBlocks) {
+    const auto all = engines();
+    if (all.size() == 1) GTEST_SKIP() << "this processor has only the portable engine";
     const auto data = randomBytes(128 * 41 + 7, 5);
     std::mt19937_64 rng(8);
-    for (std::size_t blocks : {0u, 1u, 2u, 3u, 4u, 5u, 8u, 17u, 40u, 41u}) {
+    for (std::size_t blocks : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 17u, 40u, 41u}) {
         for (std::size_t off : {0u, 1u, 7u}) {
             if (off + 128 * blocks > data.size()) continue;
-            std::uint64_t a[8], b[8];
-            for (int i = 0; i < 8; ++i) a[i] = b[i] = rng();
-            qor_sha::sha512BlocksPortable(a, data.data() + off, blocks);
-            vector(b, data.data() + off, blocks);
-            EXPECT_EQ(0, std::memcmp(a, b, sizeof a)) << blocks << " blocks at offset " << off;
+            std::uint64_t start[8], want[8];
+            for (int i = 0; i < 8; ++i) start[i] = want[i] = rng();
+            qor_sha::sha512BlocksPortable(want, data.data() + off, blocks);
+            for (std::size_t e = 1; e < all.size(); ++e) {
+                std::uint64_t got[8];
+                std::memcpy(got, start, sizeof got);
+                all[e].second(got, data.data() + off, blocks);
+                EXPECT_EQ(0, std::memcmp(want, got, sizeof got))
+                    << all[e].first << ", " << blocks << " blocks at offset " << off;
+            }
         }
     }
 }

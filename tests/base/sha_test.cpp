@@ -107,6 +107,28 @@ TEST(ShaDigests, EveryInterfaceAgreesWithHashlibAcrossThePaddingBoundaries) {
     }
 }
 
+TEST(ShaDigests, PairsGiveEachBufferItsOwnDigest) {
+    // Two different buffers, every pairing of lengths around the block and
+    // padding boundaries both ways round, so that either lane runs out first
+    // and finishes alone; negative lengths and null buffers are empty.
+    const auto a = pattern(70000, 1), b = pattern(70000, 2);
+    const std::vector<std::size_t> lengths = {0, 1, 55, 56, 63, 64, 65, 127, 128, 129, 1000, 4096, 65536, 70000};
+    const auto ra = hashlibPrefixes(a, lengths), rb = hashlibPrefixes(b, lengths);
+    ASSERT_EQ(ra.size(), lengths.size());
+    ASSERT_EQ(rb.size(), lengths.size());
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+        for (std::size_t j = 0; j < lengths.size(); ++j) {
+            std::uint8_t da[32], db[32];
+            SHA2HashPair(a.data(), static_cast<long long>(lengths[i]), da, b.data(), static_cast<long long>(lengths[j]), db);
+            EXPECT_EQ(hex(da), ra[i].sha256) << lengths[i] << " with " << lengths[j];
+            EXPECT_EQ(hex(db), rb[j].sha256) << lengths[j] << " beside " << lengths[i];
+        }
+    std::uint8_t da[32], db[32];
+    SHA2HashPair(nullptr, 100, da, b.data(), -5, db);
+    EXPECT_EQ(hex(da), ra[0].sha256);
+    EXPECT_EQ(hex(db), rb[0].sha256);
+}
+
 TEST(ShaDigests, MinusOneHashesUpToTheTerminatorForSha1AndSha256Only) {
     const char abc[] = {'a', 'b', 'c', '\0', 'x', 'y'};
     const std::string empty256 = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
@@ -255,6 +277,25 @@ TEST(ShaEngines, HardwareAndPortableAgreeOnRandomStatesAndBlocks) {
             hw1(d, data.data() + off, blocks);
             EXPECT_EQ(0, std::memcmp(c, d, sizeof c)) << "SHA-1, " << blocks << " blocks at offset " << off;
         }
+    }
+}
+
+TEST(ShaEngines, ThePairEngineIsTwoSingleEnginesOnDifferentStates) {
+    const auto pair = qor_sha::sha256HardwarePairEngine();
+    if (!pair) GTEST_SKIP() << "this CPU has no SHA extensions";
+    const auto data = pattern(64 * 40 + 3);
+    for (std::size_t blocks : {1u, 2u, 17u, 20u}) {
+        auto seed = pattern(64, blocks + 7);
+        std::uint32_t a[8], b[8], c[8], d[8];
+        std::memcpy(a, seed.data(), 32);
+        std::memcpy(c, seed.data(), 32);
+        std::memcpy(b, seed.data() + 32, 32);
+        std::memcpy(d, seed.data() + 32, 32);
+        qor_sha::sha256BlocksPortable(a, data.data() + 1, blocks);
+        qor_sha::sha256BlocksPortable(b, data.data() + 64 * 20 + 3, blocks);
+        pair(c, data.data() + 1, d, data.data() + 64 * 20 + 3, blocks);
+        EXPECT_EQ(0, std::memcmp(a, c, sizeof a)) << "first lane, " << blocks << " blocks";
+        EXPECT_EQ(0, std::memcmp(b, d, sizeof b)) << "second lane, " << blocks << " blocks";
     }
 }
 

@@ -132,6 +132,28 @@ TEST_F(ZDecompress, ACapNearThePlainSizeGivesWhatTheUncappedDecodeGives) {
     }
 }
 
+TEST_F(ZDecompress, ABufferFromAnEarlierDecodeIsDecodedIntoAgainAndABufferIntoItself) {
+    // The buffer handed in holds stale bytes of every size around the
+    // output's: none of them shows in the output, with the size known or not.
+    const Bytes plain = mixedData(300000);
+    const Bytes z = py.compress(plain, 6);
+    for (unsigned long long cap : {0ull, 300000ull, 400000ull}) {
+        for (std::size_t stale : {std::size_t(0), std::size_t(1000), std::size_t(299999), std::size_t(300000),
+                                  std::size_t(300001), std::size_t(500000)}) {
+            cZDecompress d;
+            if (cap) d.setOutputLimit(cap);
+            Bytes out(stale, 0xEE);
+            EXPECT_TRUE(decode(d, z, out)) << cap << " " << stale;
+            EXPECT_TRUE(out == plain) << cap << " " << stale;
+        }
+    }
+    // The same buffer as input and output: decoded, not emptied first.
+    cZDecompress d;
+    _typebuf<unsigned char> buf = toBuf(z);
+    EXPECT_TRUE(d.decompress(buf, buf));
+    EXPECT_TRUE(fromBuf(buf) == plain);
+}
+
 TEST_F(ZDecompress, PartsOfOneStreamDecodeBlockByBlock) {
     const Bytes plain = mixedData(90000);
     const std::vector<std::size_t> parts = {20000, 1, 69999};
