@@ -1,5 +1,7 @@
 // qor-fuzz-link: pakvane cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: scenario
+// qor-fuzz-ci-runs: 84000
+// qor-fuzz-ci-args: -use_counters=0 -use_cmp=0
 // Loads an installer payload.  An input that begins with the payload's magic
 // is taken as a whole payload; any other input is the body of one, deflated
 // and digested here into a payload with a true header, so that mutations

@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-ci-runs: 5000
 // Feeds bytes to the BMP and bare-DIB probes and decoders (plain, as an
 // icon entry, and through a small render target); only crashes, hangs and
 // leaks count.

@@ -6,6 +6,7 @@
 // decodes to it; page text -> UTF-8 agrees with page text -> UTF-16 -> UTF-8.
 // qor-fuzz-link: base
 // qor-fuzz-data: base/codepages
+// qor-fuzz-ci-runs: 260000
 #include "base/dbcs.h"
 #include "base/textenc.h"
 #include "fuzzsupport.h"

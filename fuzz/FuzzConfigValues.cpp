@@ -8,6 +8,7 @@
 // bits, and numbers written by the typed writes read back as themselves.
 // qor-fuzz-link: base
 // qor-fuzz-data: base/config
+// qor-fuzz-ci-runs: 91000
 #include "base/appconfig.h"
 #include "fuzzsupport.h"
 

@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-ci-runs: 150000
 // Feeds bytes to the probe and decoder of each class below.
 #include "fuzzpict.h"
 #include "picts/pictdicom.h"

@@ -2,8 +2,10 @@
 // text a paste brings in, the rest a stream of keys, characters, pointer
 // events and mode switches.  Only crashes, hangs and leaks count, and the
 // field must always keep its terminator, its caret inside the text and its
-// selection inside the text or empty.
+// selection inside the text or empty.  The elements' clock follows the
+// events, so that a run is the same whatever the machine's speed.
 // qor-fuzz-link: uitoolkit compression base
+// qor-fuzz-ci-runs: 100000
 #include "uitoolkit/editfield.h"
 #include "uitoolkit/window.h"
 
@@ -38,10 +40,18 @@ public:
 
 const int kKeys[] = {0x150, 0x151, 0x152, 0x153, 0x154, 0x157, 0x108, 0x163, 0x11B, 0x18D, 0x1FF, 0x41, 0x43, 0x56, 0x58, 0x109};
 
+// The elements' clock (double clicks are told by it) runs on the input's
+// events, not the machine's: every event is 100 ms after the one before,
+// and a button event waits a further 100 ms for each of its op's top bits.
+unsigned int gNowMs = 0;
+unsigned int fuzzClock() { return gNowMs; }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
+    __setElementClock(fuzzClock);
+    gNowMs = 0;
     size_t clipLen = std::min<size_t>(data[0], size - 1);
     cFuzzWindow win;
     win.clip.assign(reinterpret_cast<const char*>(data + 1), clipLen);
@@ -55,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cCanvas canvas;
     for (size_t i = 1 + clipLen; i + 1 < size; i += 2) {
         uint8_t op = data[i], arg = data[i + 1];
+        gNowMs += 100 + ((op & 7) == 2 ? 100u * (op >> 4) : 0u);
         switch (op & 7) {
             case 0: root.processChar(arg | ((op & 0xF0) << 4), false, false, false); break;
             case 1: root.processKey(kKeys[arg & 15], arg & 16, arg & 32, false); break;

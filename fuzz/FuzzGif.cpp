@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-ci-runs: 17000
 // Feeds bytes to the GIF probe, the page walk and the page decoder (plain,
 // through a small render target and as a preview); only crashes, hangs and
 // leaks count.

@@ -1,5 +1,6 @@
 // qor-fuzz-link: cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: hdl
+// qor-fuzz-ci-runs: 270000
 // Reads the input as a source file would be read (UTF-8, or UTF-16 in
 // either order after its mark) and compiles it as one HDL source.  A source that compiles must make a
 // document the loader takes back: the compiler's bounds are the loader's.

@@ -1,5 +1,6 @@
 // qor-fuzz-link: cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: hdl/index
+// qor-fuzz-ci-runs: 91000
 // The document compiler's driver: the input up to its first zero byte is an
 // index file, the rest a source "in.hdl"; both are written into a folder
 // that also holds the sources of fuzzdocs.h (UTF-8, UTF-16, a picture), and

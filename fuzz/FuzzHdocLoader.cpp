@@ -1,5 +1,6 @@
 // qor-fuzz-link: cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: hdoc
+// qor-fuzz-ci-runs: 60000
 // Loads a compiled document and, when it loads, measures and draws every
 // language's tree on a canvas that only measures.  An input that begins
 // with the document's magic is taken as a whole document; any other input

@@ -1,6 +1,7 @@
 // The hive reader on arbitrary bytes; whatever it accepts must write back
 // to bytes it accepts again.
 // qor-fuzz-link: uitoolkit base
+// qor-fuzz-ci-runs: 270000
 #include "uitoolkit/ciappconfig.h"
 
 #include <cstdint>

@@ -8,6 +8,8 @@
 // into a loaded hive is saved and found by a second store.
 // qor-fuzz-link: uitoolkit base
 // qor-fuzz-data: hive/store
+// qor-fuzz-ci-runs: 25000
+// qor-fuzz-ci-args: -use_cmp=0
 #include "fuzzsupport.h"
 #include "uitoolkit/ciappconfig.h"
 

@@ -8,6 +8,7 @@
 // qor-fuzz-link: nethttp netio base
 // qor-fuzz-data: nethttp
 // qor-fuzz-args: -max_len=20000
+// qor-fuzz-ci-runs: 180000
 #include "fuzzsupport.h"
 #include "nethttp/httpclient.h"
 #include "chunkedstream.h"

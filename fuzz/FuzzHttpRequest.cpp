@@ -11,6 +11,7 @@
 // unreserved characters and escapes, and decodes to the text.
 // qor-fuzz-link: nethttp netio base
 // qor-fuzz-data: nethttp/request
+// qor-fuzz-ci-runs: 250000
 #include "fuzzsupport.h"
 #include "nethttp/httpclient.h"
 

@@ -5,6 +5,7 @@
 // more bits were consumed than the data held every result is 0.
 // qor-fuzz-link: compression base
 // qor-fuzz-data: compression/huffman
+// qor-fuzz-ci-runs: 7700
 #include "compression/huffman.h"
 #include "fuzzsupport.h"
 

@@ -1,5 +1,6 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-data: icns
+// qor-fuzz-ci-runs: 77000
 // Feeds bytes to the icon-family probe, every page's size and decode, the
 // previews and a small render target; only crashes, hangs and leaks count,
 // and a page that decodes has the size that getPageSize gave.

@@ -1,5 +1,6 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-data: ico
+// qor-fuzz-ci-runs: 57000
 // Feeds bytes to the icon probe, every page's size, decode and fitted
 // preview, the preview and a small render target; only crashes, hangs and
 // leaks count, a page that decodes has a size, and a fitted preview fits.

@@ -1,5 +1,6 @@
 // qor-fuzz-link: propreader picts compression base
 // qor-fuzz-data: propreader
+// qor-fuzz-ci-runs: 20000
 // Feeds bytes to the reader chooser and whichever reader it picks, with
 // small preview limits; only crashes, hangs and leaks count, and a stored
 // size or preview must be a real one.

@@ -1,5 +1,6 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-libs: -ljpeg -ltiff -lopenjp2 -ljbig2dec
+// qor-fuzz-ci-runs: 7000
 // Feeds bytes to the JPEG probe and decoder, plainly, through a small
 // render target, through the entry containers use, and for its EXIF
 // thumbnail; the result is ignored, only crashes, hangs and leaks count.

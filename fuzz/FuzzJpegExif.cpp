@@ -1,5 +1,6 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-data: jpeg/exif
+// qor-fuzz-ci-runs: 150000
 // The EXIF reader of the JPEG decoder: the input is the TIFF structure of
 // an APP1 "Exif" segment, placed here into a valid 8x8 JPEG, so that every
 // mutation reaches the directory walk, the stored properties and the

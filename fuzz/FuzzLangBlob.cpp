@@ -6,6 +6,7 @@
 // so that mutations reach the section parser instead of stopping at the
 // inflate or its exact-size check.
 // qor-fuzz-link: uitoolkit compression base
+// qor-fuzz-ci-runs: 180000
 #include "fuzzsupport.h"
 #include "uitoolkit/lang.h"
 #include "zlibref.h"

@@ -7,6 +7,7 @@
 // name, and the file reader agrees with the in-memory reader.
 // qor-fuzz-link: uitoolkit compression base
 // qor-fuzz-data: langblob/files
+// qor-fuzz-ci-runs: 38000
 #include "fuzzsupport.h"
 #include "uitoolkit/lang.h"
 

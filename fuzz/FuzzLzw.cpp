@@ -5,6 +5,7 @@
 // qor-fuzz-link: compression base
 // qor-fuzz-data: compression/lzw
 // qor-fuzz-args: -max_len=20000
+// qor-fuzz-ci-runs: 270000
 #include "compression/lzw.h"
 #include "fuzzsupport.h"
 

@@ -4,6 +4,7 @@
 // by the C library read back as themselves.
 // qor-fuzz-link: base
 // qor-fuzz-data: base/numbers
+// qor-fuzz-ci-runs: 390000
 #include "base/strutil.h"
 #include "fuzzsupport.h"
 

@@ -1,6 +1,7 @@
 // The packed UI image reader on arbitrary bytes; a picture it accepts is
 // whole, and survives the operations that walk its pixels.
 // qor-fuzz-link: uitoolkit compression base
+// qor-fuzz-ci-runs: 200000
 #include "uitoolkit/picture.h"
 
 #include <cstdint>

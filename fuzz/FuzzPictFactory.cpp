@@ -1,6 +1,7 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-data: factory
 // qor-fuzz-replay: bmp dicom gif icns ico jbig2 jp2 jpeg pcx png ppm raw tga tiff xpm
+// qor-fuzz-ci-runs: 29000
 // Feeds bytes to the format factory: every probe in order, fitting into a
 // small box (the decode of every decoder that accepts, until one succeeds)
 // and the embedded preview; only crashes, hangs and leaks count.  It also

@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-ci-runs: 32000
 // Feeds bytes to the PNG probe and decoder, plainly and through a small
 // render target; the result is ignored, only crashes, hangs and leaks count.
 // Every chunk's CRC is made true before the decoder sees it (but for one

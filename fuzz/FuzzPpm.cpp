@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-ci-runs: 270000
 // Feeds bytes to the probe and decoder of each class below, plainly and
 // through a 16x11 render target.
 #include "fuzzpict.h"

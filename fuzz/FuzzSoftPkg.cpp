@@ -2,6 +2,7 @@
 // it takes is verified and read through its stream, and a table it took must
 // save and load again to the same bytes.
 // qor-fuzz-link: pakvane cihlpdoc uitoolkit picts compression base
+// qor-fuzz-ci-runs: 350000
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -6,6 +6,7 @@
 // qor-fuzz-link: base
 // qor-fuzz-data: base/textfile
 // qor-fuzz-args: -max_len=20000
+// qor-fuzz-ci-runs: 1300
 #include "base/textfile.h"
 #include "fuzzsupport.h"
 #include "chunkedstream.h"

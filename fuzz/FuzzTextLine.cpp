@@ -1,4 +1,5 @@
 // qor-fuzz-link: ciplatform uitoolkit macshim pakvane picts compression base
+// qor-fuzz-ci-runs: 49000
 // Arbitrary UTF-16 (lone surrogates, marks, right-to-left and CJK text, control
 // units) laid out, measured, ruled and drawn in one of the toolkit's faces:
 // every unit gets a ruler entry, entries never go back, the last one is the

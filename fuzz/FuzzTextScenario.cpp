@@ -1,5 +1,7 @@
 // qor-fuzz-link: pakvane cihlpdoc uitoolkit picts compression base
 // qor-fuzz-data: scenario
+// qor-fuzz-ci-runs: 51000
+// qor-fuzz-ci-args: -use_counters=0 -use_cmp=0
 // Compiles the input as a text scenario inside a private folder, which is
 // the current folder and holds files and folders to install ("a.txt",
 // "tree/b.txt", "tree/sub/c.bin") and the documents of fuzzdocs.h: its

@@ -1,4 +1,5 @@
 // qor-fuzz-link: picts compression base
+// qor-fuzz-ci-runs: 46000
 // Feeds bytes to the probe and decoder of each class below.
 #include "fuzzpict.h"
 #include "picts/picttiff.h"

@@ -4,6 +4,7 @@
 // limit from the input makes small limits force whole rebuilds too.
 // qor-fuzz-link: base
 // qor-fuzz-data: base/treemap
+// qor-fuzz-ci-runs: 130000
 #include "base/treelist.h"
 #include "fuzzsupport.h"
 

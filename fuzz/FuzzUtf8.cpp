@@ -5,6 +5,7 @@
 // sequence, lone surrogates included.
 // qor-fuzz-link: base
 // qor-fuzz-data: base/utf8
+// qor-fuzz-ci-runs: 140000
 #include "base/textenc.h"
 #include "fuzzsupport.h"
 

@@ -3,6 +3,7 @@
 // byte, everything else itself; ';' separates the masks of a list).
 // qor-fuzz-link: base
 // qor-fuzz-data: base/wildcard
+// qor-fuzz-ci-runs: 230000
 #include "base/folders.h"
 #include "fuzzsupport.h"
 

@@ -1,5 +1,6 @@
 // qor-fuzz-link: propreader picts compression base
 // qor-fuzz-data: winexe
+// qor-fuzz-ci-runs: 220000
 // Feeds bytes to the executable reader (headers, resource walk, version
 // blocks, icon choice and preview), to the resource walk over the bytes as a
 // resource section, and to the version-block walk over them; only crashes,

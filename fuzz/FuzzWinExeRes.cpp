@@ -1,5 +1,6 @@
 // qor-fuzz-link: propreader picts compression base
 // qor-fuzz-data: winexe/res
+// qor-fuzz-ci-runs: 980000
 // The resource-directory walks of the executable reader, each from any
 // offset: the input's first four bytes give the offset (little-endian,
 // reduced modulo the data's length + 16) and the rest is a resource

@@ -3,6 +3,7 @@
 // and wrapping draws every word once, in order (the drawn pieces put
 // together are the text without its blanks).
 // qor-fuzz-link: uitoolkit compression base
+// qor-fuzz-ci-runs: 130000
 #include "fuzzsupport.h"
 // The fuzz build links only src/ libraries: it compiles the recording canvas
 // itself; a test program that replays inputs links it already.

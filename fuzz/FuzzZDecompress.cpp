@@ -7,6 +7,7 @@
 // qor-fuzz-link: compression base
 // qor-fuzz-data: compression/zlib
 // qor-fuzz-args: -max_len=20000
+// qor-fuzz-ci-runs: 4500
 #include "compression/zstream.h"
 #include "zlibref.h"
 

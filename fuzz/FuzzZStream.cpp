@@ -6,6 +6,7 @@
 // qor-fuzz-link: compression base
 // qor-fuzz-data: compression/zstream
 // qor-fuzz-args: -max_len=20000
+// qor-fuzz-ci-runs: 14000
 #include "base/memio.h"
 #include "compression/zstream.h"
 #include "chunkedstream.h"

@@ -63,7 +63,8 @@ private:
 
 // A private folder for entries whose parsers read files by name: made once
 // per process in /dev/shm when there is one (no disk traffic per run), else
-// in /tmp, and removed with everything in it when the process ends.
+// in /tmp, and removed with everything in it when the process ends (or the
+// folder QOR_FUZZ_SANDBOX names, emptied when the process ends).
 inline void fuzzRemoveTree(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return;
@@ -95,6 +96,18 @@ inline void fuzzEmptyFolder(const std::string& path) {
 inline const std::string& fuzzSandbox() {
     static const std::string dir = [] {
         struct stat st;
+        // tools/fuzz --ci names an empty folder of a fixed name, held for
+        // this entry alone: the paths a parser compares are then the same
+        // in every run, and so is what the fuzzer learns from them.
+        if (const char* given = std::getenv("QOR_FUZZ_SANDBOX")) {
+            std::string named = given;
+            if (named.empty() || stat(named.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                FUZZ_FAIL("QOR_FUZZ_SANDBOX names no folder");
+            static std::string removeNamed;
+            removeNamed = named;
+            std::atexit([] { fuzzEmptyFolder(removeNamed); });
+            return named;
+        }
         std::string tmpl = (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0)
                                ? "/dev/shm/qorfuzz.XXXXXX"
                                : "/tmp/qorfuzz.XXXXXX";

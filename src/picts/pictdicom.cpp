@@ -569,6 +569,12 @@ bool decodeInto(cPictBase& pict, cFileIOTarget* stream, bool preamble) {
     if (!readFirstFrame(stream, walker, jpeg, frame)) return false;
     if (j2k) {
         cBufWrapperIO io(&frame[0], static_cast<long long>(frame.size()), false);
+        // The codestream must have the size the data set states, checked
+        // before it is decoded: its own header may claim far more.
+        cPictBase::sPictInfo declared;
+        if (!cPictJ2K::validFor(&io, &declared) || declared.width != m.columns || declared.height != m.rows ||
+            !io.set_fp(0))
+            return false;
         cPictJ2K codestream;
         if (!codestream.decode(&io) || codestream.width() != m.columns || codestream.height() != m.rows) return false;
         // The codestream's components are the samples; MONOCHROME1 still

@@ -419,7 +419,11 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     bool ok = feeder.run(fatal, page);
     fed_ = feeder.fed();
     // A page whose end-of-page segment never came is cut short.
-    if (ok && page && !fatal && checkPixelCount(page->width, page->height) && allocPixels8(page->width, page->height)) {
+    // A striped page of unknown height grows with its stripes: the page
+    // cap holds for the page as it ended, too.
+    long long pagePixels = 0;
+    if (ok && page && !fatal && checkPixelCount(page->width, page->height, &pagePixels) &&
+        pagePixels <= kMaxJbig2PagePixels && allocPixels8(page->width, page->height)) {
         const long long w = page->width, h = page->height;
         for (long long y = 0; y < h; ++y) {
             const unsigned char* src = page->data + y * static_cast<long long>(page->stride);

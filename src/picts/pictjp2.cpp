@@ -18,6 +18,8 @@ namespace {
 constexpr long long kMaxJ2KSampleBytes = 1LL << 30;
 // Bytes the library asks of the stream at a time.
 constexpr OPJ_SIZE_T kJ2KStreamChunk = 64 * 1024;
+// The fewest bytes of one tile-part: SOT (marker and 10 bytes) and SOD.
+constexpr unsigned long long kMinJ2KTilePartBytes = 14;
 
 // The JP2 signature box, and the codestream's SOC and SIZ markers.
 const unsigned char kJp2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
@@ -107,6 +109,14 @@ public:
         if (image_->numcomps < 1 || !checked_mul(pixels, static_cast<long long>(image_->numcomps) * 4, bytes) ||
             bytes > kMaxJ2KSampleBytes)
             return false;
+        // Every tile has at least one tile-part, and a tile-part at least its
+        // SOT segment and SOD marker: a grid of more tiles than the input
+        // could hold is refused before the library lays out the picture.
+        opj_codestream_info_v2_t* info = opj_get_cstr_info(codec_);
+        if (!info) return false;
+        const unsigned long long tiles = static_cast<unsigned long long>(info->tw) * info->th;
+        opj_destroy_cstr_info(&info);
+        if (tiles == 0 || tiles > src_.size / kMinJ2KTilePartBytes) return false;
         return true;
     }
 

@@ -216,6 +216,21 @@ TEST(Hostile, Jbig2SegmentsAreWeighedAgainstTheirBytes) {
     EXPECT_TRUE(cPictJBIG2::segmentInProportion(48, 19, nullptr, 0));
 }
 
+// A striped page of unknown height that ends at 8979 x 24577 (220 M pixels,
+// past the page cap of 2^26) from 70 bytes: refused before the picture is
+// reserved.
+TEST(Hostile, Jbig2StripedPageIsHeldToThePageCapAsItEnded) {
+    const Bytes b = kept("jbig2/malformed/slow-striped-page-of-220-megapixels-in-70-bytes.jb2");
+    ASSERT_EQ(b.size(), 70u);
+    cPictBase::sPictInfo info;
+    ASSERT_TRUE(adaptertest::probes<cPictJBIG2>(b, &info));
+    EXPECT_EQ(info.width, 8979);
+    EXPECT_EQ(info.height, 0);  // unknown until the page ends
+    long long reserved = -1;
+    EXPECT_FALSE(decodeCounting<cPictJBIG2>(b, reserved));
+    EXPECT_EQ(reserved, 0);
+}
+
 namespace {
 // Stops the decode at the first report.
 class cStopAtOnce : public cPictDrawProfressNotifyTarget {

@@ -70,6 +70,25 @@ TEST_F(Jp2Files, OversizedPictureIsRefusedBeforeDecoding) {
     }
 }
 
+// Every tile needs a tile-part of at least 14 bytes: a grid of more tiles
+// than the input could hold is refused before the library lays it out,
+// while a real tiled file passes.
+TEST_F(Jp2Files, TileGridPastTheInputIsRefusedBeforeDecoding) {
+    EXPECT_TRUE(adaptertest::decodes<cPictJP2>(file("jp2_rgb_tiles.jp2")));
+    for (unsigned long tile : {1ul, 2ul}) {
+        SCOPED_TRACE(tile);
+        Bytes b = file("j2k_grey.j2k");
+        const std::size_t siz = sizOffset(b);
+        ASSERT_NE(siz, 0u);
+        putBe32(b, siz + 22, tile);  // XTsiz
+        putBe32(b, siz + 26, tile);  // YTsiz
+        cPictBase::largestPixelBuffer(true);
+        EXPECT_FALSE(adaptertest::probes<cPictJ2K>(b));
+        EXPECT_FALSE(adaptertest::decodes<cPictJ2K>(b));
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+    }
+}
+
 TEST(Jp2Malformed, SavedInputsReplay) {
     adaptertest::replayMalformed<cPictJP2>("jp2");
     adaptertest::replayMalformed<cPictJ2K>("jp2");
