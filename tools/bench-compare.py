@@ -40,7 +40,9 @@ def read_pairs(path):
 
 
 def run_round(exe, names, cpus, min_time):
-    pattern = "^(" + "|".join(re.escape(n) for n in sorted(names)) + ")$"
+    # A benchmark registered with its own MinTime() is reported with it in
+    # its name ("BM_X/min_time:2.000"); the pairs name it without.
+    pattern = "^(" + "|".join(re.escape(n) for n in sorted(names)) + ")(/min_time:[0-9.]+)?$"
     cmd = [exe, "--benchmark_filter=" + pattern, "--benchmark_format=json"]
     if min_time:
         cmd.append("--benchmark_min_time=" + min_time)
@@ -57,7 +59,7 @@ def run_round(exe, names, cpus, min_time):
         if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
             continue
         unit = scale.get(b.get("time_unit", "ns"), 1e-9)
-        times[b["name"]] = {"cpu": float(b["cpu_time"]) * unit, "real": float(b["real_time"]) * unit}
+        times[re.sub(r"/min_time:[0-9.]+$", "", b["name"])] = {"cpu": float(b["cpu_time"]) * unit, "real": float(b["real_time"]) * unit}
     return times
 
 

@@ -180,6 +180,16 @@ public:
     // ---- lookups -----------------------------------------------------------
 
     cTreeItem* root() const { return mRoot; }
+    // Asks the processor for the memory of every node, a chunk at a time,
+    // ahead of a walk that will visit them all (only a hint: the chunk
+    // headers are read, no node is).
+    void prefetchNodes() const {
+        for (const sChunk* c = mChunks; c; c = c->next) {
+            const unsigned char* at = reinterpret_cast<const unsigned char*>(c);
+            const std::size_t bytes = kChunkHeader + c->used * sizeof(cTreeItem);
+            for (std::size_t o = 0; o < bytes; o += 64) __builtin_prefetch(at + o);
+        }
+    }
     cTreeItem* first() const { return mRoot ? leftmost(mRoot) : nullptr; }
     cTreeItem* last() const { return mRoot ? rightmost(mRoot) : nullptr; }
     std::size_t count() const { return mRoot ? mRoot->weight : 0; }

@@ -194,6 +194,8 @@ bool inflateExactly(const unsigned char* data, unsigned long long length, std::u
 constexpr unsigned long long kWholeTableBytes = 1ull << 30;
 constexpr std::align_val_t kBlockAlign{2u << 20};
 constexpr unsigned long long kAlignedBlockBytes = 4ull << 20;
+// Bytes after the end mark a table read whole may keep in its block.
+constexpr unsigned long long kSlackBytes = 1ull << 20;
 
 // Stored items shorter than this are hashed alone: pairing saves nothing.
 constexpr unsigned long long kPairMinBytes = 16 * 1024;
@@ -203,7 +205,7 @@ constexpr unsigned long long kPairMinBytes = 16 * 1024;
 // library's faster Adler-32); larger ones stream through inflateExactly in
 // constant memory.  Items are checked on every core at once: this bounds
 // what each check holds.
-constexpr std::uint32_t kWholeCheckBytes = 32u << 20;
+constexpr std::uint32_t kWholeCheckBytes = 16u << 20;
 
 // The plain bytes of an item held in memory and checked whole (stored, or
 // deflated of at most kWholeCheckBytes) into at: stored bytes where they
@@ -412,12 +414,36 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
         return false;
     }
     qor_detail::preferHugePages(block.get(), static_cast<std::size_t>(rest));
-    if (!readFully(src, block.get(), rest)) return false;
+    // What the source holds up to its size: a read that fails or ends early
+    // only matters when the table is not complete before it, as when
+    // reading record by record.
+    unsigned long long have = 0;
+    while (have < rest) {
+        const unsigned int want = static_cast<unsigned int>(std::min(rest - have, kLargestTransfer));
+        const unsigned int got = src->read(block.get() + have, want);
+        if (!cFileIOTarget::transferred(got, want) || got == 0) break;
+        have += got;
+    }
     std::size_t pos = 0;
+    bool ok = loadPackageShared(block, static_cast<std::size_t>(have), pos);
+    if (ok && have - pos > kSlackBytes && have - pos > pos) {
+        // Much more followed the table than it holds: it keeps a block of
+        // its own size instead.
+        std::shared_ptr<unsigned char> fit;
+        try {
+            fit.reset(new unsigned char[pos], std::default_delete<unsigned char[]>());
+        } catch (const std::bad_alloc&) {
+            newPackage();
+            return false;
+        }
+        std::memcpy(fit.get(), block.get(), pos);
+        block.reset();
+        std::size_t again = 0;
+        ok = loadPackageShared(fit, pos, again) && again == pos;
+    }
     // The position is left just past the end mark, as reading record by
     // record leaves it.
-    if (!loadPackageShared(block, static_cast<std::size_t>(rest), pos) ||
-        !src->set_fp(static_cast<unsigned long long>(start) + pos)) {
+    if (!ok || !src->set_fp(static_cast<unsigned long long>(start) + pos)) {
         newPackage();
         return false;
     }

@@ -29,6 +29,18 @@ namespace {
 
 // Bytes asked of the stream per refill of the library's input.
 constexpr unsigned int kJpegInputPiece = 64 * 1024;
+// ... up to this much when the stream holds more: the library decodes the
+// last few hundred bytes of every piece one byte at a time, so a whole file
+// in few pieces decodes faster.
+constexpr unsigned long long kJpegLargestPiece = 4 << 20;
+
+// The piece for a stream: what is left of it, between the two sizes.
+unsigned int inputPieceFor(cFileIOTarget* stream) {
+    const long long size = stream->size(), at = stream->get_fp();
+    if (size <= 0 || at < 0 || at >= size) return kJpegInputPiece;
+    const unsigned long long left = static_cast<unsigned long long>(size - at);
+    return static_cast<unsigned int>(std::min(std::max<unsigned long long>(left, kJpegInputPiece), kJpegLargestPiece));
+}
 // A progressive file may carry any number of scans, each re-reading the
 // whole coefficient buffer; past this many the file is taken as hostile.
 constexpr int kMaxJpegScans = 1000;
@@ -46,6 +58,7 @@ struct cJPEGParser::sState {
     std::jmp_buf jump;
     cFileIOTarget* stream = nullptr;
     cByteReader in;                 // the stream's bytes, handed over in place
+    unsigned int piece = 0;         // bytes asked of it at a time
     unsigned char buffer[2];        // the end marker made up when the data ends
     unsigned long long fed = 0;   // bytes handed to the library, fake end marker excluded
     bool endInserted = false;     // the stream ran out and a fake EOI was handed over
@@ -90,7 +103,7 @@ void initSource(j_decompress_ptr) {}
 boolean fillInput(j_decompress_ptr cinfo) {
     sState* st = stateOf(reinterpret_cast<j_common_ptr>(cinfo));
     const unsigned char* piece = nullptr;
-    const std::size_t got = st->in.viewSome(piece, kJpegInputPiece);
+    const std::size_t got = st->in.viewSome(piece, st->piece);
     if (got == 0) {
         // The data ended early: hand the library an end marker so that it
         // stops, and remember that the picture is incomplete.
@@ -172,7 +185,8 @@ bool cJPEGParser::readHeader(cFileIOTarget* stream) {
     }
     sState* st = st_.get();
     st->stream = stream;
-    st->in = cByteReader(stream, kJpegInputPiece, 0);
+    st->piece = inputPieceFor(stream);
+    st->in = cByteReader(stream, st->piece, 0);
     st->cinfo.err = jpeg_std_error(&st->jerr);
     st->jerr.error_exit = errorExit;
     st->jerr.emit_message = emitMessage;

@@ -6,6 +6,7 @@
 #include "base/folders.h"
 #include "uitoolkit/limits.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,8 @@ const char kTempSuffix[] = ".tmp";
 const char kAsideSuffix[] = ".bad";
 // Pieces a file is written in; the save hook sees each one.
 constexpr std::size_t kWritePiece = 64 * 1024;
+// How many siblings ahead a hive's writer asks for the nodes it will visit.
+constexpr std::size_t kNodesAhead = 4;
 
 bool endsWith(const std::string& s, const char* tail) {
     const std::size_t n = std::strlen(tail);
@@ -133,18 +136,39 @@ bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth) {
 
 // ---- writing --------------------------------------------------------------
 
-// Writes a hive in one walk, into a buffer that grows as it fills: the
-// nodes are visited once, not measured first and written after.  The walk's
-// checks (depth, value length, names) end it with false before anything
-// reaches a file.
+// Receives a hive's bytes in pieces of kWritePiece bytes (the last one
+// shorter); false when a piece could not be taken.
+class cPieceSink {
+public:
+    virtual bool take(const unsigned char* data, std::size_t n) = 0;
+
+protected:
+    ~cPieceSink() = default;
+};
+
+// Writes a hive in one walk: the nodes are visited once, not measured first
+// and written after.  Without a sink the bytes gather in a buffer that grows
+// as it fills; with one, every whole piece goes to the sink as soon as it is
+// made, so that the file is written (and the disk busy) while the rest of
+// the walk runs.  The walk's checks (depth, value length, names) end it
+// with false; a sink has then had part of the bytes.
 class cHiveWriter {
 public:
     explicit cHiveWriter(std::size_t expected) { grow(expected < 64 ? 64 : expected); }
+    // Room for two pieces and the largest value.
+    explicit cHiveWriter(cPieceSink& sink) : sink_(&sink) { grow(2 * kWritePiece + static_cast<std::size_t>(kMaxHiveValueBytes) + 4096); }
 
+    // The whole hive; with a sink, every byte has gone to it when this
+    // returns true.
     bool write(const cCIAppConfig::sDataContainer& root) {
         std::memcpy(room(4), kMagic, 4);
         used_ += 4;
-        return node(root, 0);
+        if (!node(root, 0)) return false;
+        if (!sink_) return true;
+        for (std::size_t at = 0; !failed_ && at < used_; at += kWritePiece)
+            failed_ = !sink_->take(buf_.data() + at, std::min(kWritePiece, used_ - at));
+        used_ = 0;
+        return !failed_;
     }
     const unsigned char* data() const { return buf_.data(); }
     std::size_t size() const { return used_; }
@@ -173,17 +197,46 @@ private:
             __builtin_prefetch(c->value.children.root());
             siblings_.push_back(c);
         }
-        for (std::size_t k = mark; k < siblings_.size(); ++k) {
-            const auto* c = static_cast<const cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem*>(siblings_[k]);
+        using tItem = cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem;
+        const std::size_t end = siblings_.size();
+        // The nodes of the children's children are asked for a few siblings
+        // ahead: a node's children lie together in their chunks, and the
+        // walk down to the first of them would otherwise wait at each level.
+        for (std::size_t k = mark; k < end && k < mark + kNodesAhead; ++k)
+            static_cast<const tItem*>(siblings_[k])->value.children.prefetchNodes();
+        for (std::size_t k = mark; k < end; ++k) {
+            if (k + kNodesAhead < end) static_cast<const tItem*>(siblings_[k + kNodesAhead])->value.children.prefetchNodes();
+            const auto* c = static_cast<const tItem*>(siblings_[k]);
             const std::size_t nameBytes = nameLength(c->key);
             const std::size_t field = fieldLengthFor(nameBytes);
             if (!field) return false;
+            const cCIAppConfig::sDataContainer& child = c->value;
+            if (!child.children.root()) {
+                // A leaf, the most common node, is written whole here: its
+                // name, its value and the end of its (empty) list.
+                if (depth + 1 > kMaxHiveDepth || child.value.count() > kMaxHiveValueBytes) return false;
+                const std::size_t length = static_cast<std::size_t>(child.value.count());
+                p = room(2 + field + 2 + length + 1);
+                p[0] = 0x01;
+                p[1] = static_cast<unsigned char>(field);
+                emitName(c->key, nameBytes, field, p + 2);
+                p += 2 + field;
+                p[0] = static_cast<unsigned char>(length);
+                p[1] = static_cast<unsigned char>(length >> 8);
+                if (length <= 64)
+                    qor_detail::copySmall(p + 2, child.value.data(), static_cast<unsigned int>(length));
+                else
+                    std::memcpy(p + 2, child.value.data(), length);
+                p[2 + length] = 0x00;
+                used_ += 2 + field + 2 + length + 1;
+                continue;
+            }
             p = room(2 + field);
             p[0] = 0x01;
             p[1] = static_cast<unsigned char>(field);
             emitName(c->key, nameBytes, field, p + 2);
             used_ += 2 + field;
-            if (!node(c->value, depth + 1)) return false;
+            if (!node(child, depth + 1)) return false;
         }
         siblings_.resize(mark);
         *room(1) = 0x00;
@@ -191,8 +244,18 @@ private:
         return true;
     }
     unsigned char* room(std::size_t n) {
+        if (sink_ && used_ >= kWritePiece) passPieces();
         if (used_ + n > static_cast<std::size_t>(buf_.count())) grow(std::max(2 * static_cast<std::size_t>(buf_.count()), used_ + n));
         return buf_.data() + used_;
+    }
+    // Hands the sink every whole piece held and keeps the rest.  After a
+    // failed piece nothing more is handed over.
+    void passPieces() {
+        std::size_t at = 0;
+        for (; used_ - at >= kWritePiece; at += kWritePiece)
+            if (!failed_) failed_ = !sink_->take(buf_.data() + at, kWritePiece);
+        std::memmove(buf_.data(), buf_.data() + at, used_ - at);
+        used_ -= at;
     }
     void grow(std::size_t capacity) {
         _typebuf<unsigned char> bigger(static_cast<long long>(capacity));
@@ -200,6 +263,8 @@ private:
         buf_.swap(bigger);
     }
 
+    cPieceSink* sink_ = nullptr;
+    bool failed_ = false;
     _typebuf<unsigned char> buf_;
     std::size_t used_ = 0;
     // The children of the nodes on the path being written, level by level.
@@ -254,6 +319,57 @@ bool syncFolder(const char* folder) {
     ::close(fd);
     return ok;
 }
+
+// A file written under a temporary name in the store's folder, then made
+// durable and renamed over its target; removed again unless the rename
+// happened.  The save hook sees the file made, each piece written, the file
+// synced and the rename.
+class cTempFile : public cPieceSink {
+public:
+    explicit cTempFile(const char* folder) : folder_(folder) {}
+    ~cTempFile() {
+        if (!made_ || renamed_) return;
+        file_.close();
+        ::unlink(temp_.c_str());
+    }
+
+    bool create() {
+        // Made under the folder lock, which also excludes this process's
+        // other stores.
+        static unsigned int counter = 0;
+        temp_ = folder_ + "/" + kTempPrefix + std::to_string(::getpid()) + "-" + std::to_string(++counter) + kTempSuffix;
+        if (!file_.create(temp_.c_str(), fmReadWrite)) return false;
+        made_ = true;
+        stepHook(step_);
+        return true;
+    }
+
+    bool take(const unsigned char* data, std::size_t n) override {
+        if (!file_.writef(const_cast<unsigned char*>(data), static_cast<unsigned int>(n))) return false;
+        stepHook(step_);
+        return true;
+    }
+
+    // Syncs, closes and renames the file to `path`, then syncs the folder.
+    bool commit(const char* path) {
+        const bool synced = ::fsync(static_cast<int>(file_.descriptor())) == 0;
+        file_.close();
+        if (!synced) return false;
+        stepHook(step_);
+        if (::rename(temp_.c_str(), path) != 0) return false;
+        renamed_ = true;
+        stepHook(step_);
+        return syncFolder(folder_.c_str());
+    }
+
+private:
+    std::string folder_;
+    std::string temp_;
+    cFileIO file_;
+    int step_ = 0;
+    bool made_ = false;
+    bool renamed_ = false;
+};
 
 // Copies of this process that share one store folder would not exclude each
 // other through record locks (those belong to the process), and closing any
@@ -452,29 +568,11 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
 }
 
 bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size) {
-    static unsigned int counter = 0;
-    const std::string temp = std::string(mPath.c_str()) + "/" + kTempPrefix + std::to_string(::getpid()) + "-" +
-                             std::to_string(++counter) + kTempSuffix;
-    int step = 0;
-    cFileIO file;
-    if (!file.create(temp.c_str(), fmReadWrite)) return false;
-    stepHook(step);
-    bool ok = true;
-    for (std::size_t at = 0; ok && at < size; at += kWritePiece) {
-        const std::size_t n = size - at < kWritePiece ? size - at : kWritePiece;
-        ok = file.writef(const_cast<unsigned char*>(data + at), static_cast<unsigned int>(n));
-        if (ok) stepHook(step);
-    }
-    ok = ok && ::fsync(static_cast<int>(file.descriptor())) == 0;
-    file.close();
-    if (ok) stepHook(step);
-    ok = ok && ::rename(temp.c_str(), path) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    stepHook(step);
-    return syncFolder(mPath.c_str());
+    cTempFile temp(mPath.c_str());
+    if (!temp.create()) return false;
+    for (std::size_t at = 0; at < size; at += kWritePiece)
+        if (!temp.take(data + at, std::min(kWritePiece, size - at))) return false;
+    return temp.commit(path);
 }
 
 bool cCIAppConfig::mkNewHive(const char* name) {
@@ -489,15 +587,18 @@ bool cCIAppConfig::mkNewHive(const char* name) {
 bool cCIAppConfig::saveHive(sPropFileData& hive) {
     if (hive.loadFailed) return false;
     _guardchar<char> path;
-    // The file's last known size is the likely size of what is written now.
-    cHiveWriter bytes(hive.fileSize > 0 ? static_cast<std::size_t>(hive.fileSize) + 4096 : 0);
-    if (!hivePath(hive.name.c_str(), path) || !bytes.write(hive.root)) return false;
+    if (!hivePath(hive.name.c_str(), path)) return false;
     cFolderLock lock(mPath.c_str());
     if (!lock.locked()) return false;
     // An older copy writing the hive in place finishes before it is replaced.
     cFileIO old;
     if (old.open(path.c_str(), fmReadWrite)) old.lock_w(0, 4);
-    if (!writeWholeFile(path.c_str(), bytes.data(), bytes.size())) return false;
+    // The hive goes to the temporary file piece by piece as it is walked; a
+    // walk that fails leaves the old hive and no temporary file.
+    cTempFile temp(mPath.c_str());
+    if (!temp.create()) return false;
+    cHiveWriter bytes(temp);
+    if (!bytes.write(hive.root) || !temp.commit(path.c_str())) return false;
     remember(hive, identityOfPath(path.c_str()), false);
     return true;
 }

@@ -2,7 +2,8 @@
 // hands out at most `step` bytes per read, fails every read once `failAfter`
 // bytes have gone out (0: from the start, -1: never), may claim `overclaim`
 // bytes more than it placed, fails (`failWrites`) or shortens (`writeLimit`)
-// writes, counts its calls and notes when it is destroyed.
+// writes, counts its calls and notes when it is destroyed.  It tells its
+// position (get_fp) only when `tellsPosition` is set.
 #pragma once
 
 #include <algorithm>
@@ -50,6 +51,7 @@ public:
         return true;
     }
     bool set_fp_end(unsigned long long n) override { return n <= data_.size() && set_fp(data_.size() - n); }
+    long long get_fp() override { return tellsPosition ? static_cast<long long>(pos_) : -1; }
     bool set_eof(unsigned long long length) override {
         data_.resize(static_cast<std::size_t>(length));
         pos_ = std::min(pos_, data_.size());
@@ -64,6 +66,7 @@ public:
     bool failWrites = false;
     std::size_t writeLimit = ~std::size_t{0};
     unsigned int overclaim = 0;
+    bool tellsPosition = false;
     int reads = 0, writes = 0, closes = 0;
     unsigned int lastReadSize = 0;
 

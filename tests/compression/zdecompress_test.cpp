@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <vector>
 
+#include <zlib.h>
+
 #include "oracle.h"
 #include "zlibpy.h"
 
@@ -152,6 +154,61 @@ TEST_F(ZDecompress, ABufferFromAnEarlierDecodeIsDecodedIntoAgainAndABufferIntoIt
     _typebuf<unsigned char> buf = toBuf(z);
     EXPECT_TRUE(d.decompress(buf, buf));
     EXPECT_TRUE(fromBuf(buf) == plain);
+}
+
+TEST_F(ZDecompress, EveryHeaderAndEveryDamagedOrCutTrailerIsJudgedAsZlibJudgesIt) {
+    // zlib's own uncompress is the oracle: every pair of header bytes in
+    // front of the same deflate data, then the trailer's bytes each flipped,
+    // cut short, and followed by bytes that are not the stream's.
+    const Bytes plain = mixedData(3000);
+    const Bytes z = py.compress(plain, 6);
+    auto zlibSays = [&plain](const Bytes& b, Bytes& got) {
+        got.assign(plain.size() + 16, 0);
+        uLongf n = static_cast<uLongf>(got.size());
+        const bool ok = ::uncompress(got.data(), &n, b.data(), static_cast<uLong>(b.size())) == Z_OK;
+        got.resize(ok ? n : 0);
+        return ok;
+    };
+    cZDecompress d;
+    int accepted = 0;
+    for (unsigned cmf = 0; cmf < 256; ++cmf) {
+        for (unsigned flg = 0; flg < 256; ++flg) {
+            Bytes b = z;
+            b[0] = static_cast<unsigned char>(cmf);
+            b[1] = static_cast<unsigned char>(flg);
+            Bytes want, got;
+            const bool ok = zlibSays(b, want);
+            ASSERT_EQ(decode(d, b, got), ok) << cmf << " " << flg;
+            if (ok) {
+                EXPECT_TRUE(got == want) << cmf << " " << flg;
+                ++accepted;
+            }
+        }
+    }
+    // Eight methods-and-windows, each with the flag bytes whose check fits
+    // and that ask for no dictionary.
+    EXPECT_EQ(accepted, 32);
+    Bytes want, got;
+    for (std::size_t i = z.size() - 4; i < z.size(); ++i) {
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            Bytes b = z;
+            b[i] ^= static_cast<unsigned char>(1u << bit);
+            EXPECT_FALSE(zlibSays(b, want));
+            EXPECT_FALSE(decode(d, b, got)) << i << " " << bit;
+            EXPECT_TRUE(got == plain);
+        }
+    }
+    for (std::size_t cut = 1; cut <= 4; ++cut) {
+        const Bytes b(z.begin(), z.end() - static_cast<long>(cut));
+        EXPECT_FALSE(zlibSays(b, want));
+        EXPECT_FALSE(decode(d, b, got)) << cut;
+        EXPECT_TRUE(got == plain);
+    }
+    Bytes tail = z;
+    tail.insert(tail.end(), {1, 2, 3, 4, 5});
+    EXPECT_TRUE(zlibSays(tail, want));
+    EXPECT_TRUE(decode(d, tail, got));
+    EXPECT_TRUE(got == plain);
 }
 
 TEST_F(ZDecompress, PartsOfOneStreamDecodeBlockByBlock) {

@@ -147,3 +147,61 @@ TEST(SoftPkgCheck, ItemsCheckedOnSeveralThreadsAtOnceGetTheirOwnResults) {
         for (const std::string& g : got) EXPECT_EQ(g, "111011111") << "round " << round;
     }
 }
+
+TEST(SoftPkgCheck, ATableReadWholeEndsAtItsEndMarkWhateverFollows) {
+    const sTable t = makeTable(true);
+    ASSERT_EQ(t.at.size(), kSizes.size());
+    const std::size_t end = t.bytes.size();
+    // Bytes after the table; a read that fails after it; a source that
+    // claims more than it holds; a failure inside the table.
+    struct sClaiming : SteppedStream {
+        using SteppedStream::SteppedStream;
+        long long size() override { return static_cast<long long>(data().size()) + 5000; }
+    };
+    SteppedStream after(t.bytes + std::string(3000, 'x'), 4096), failing(t.bytes + "more", 4096, end);
+    // Far more after it than the table holds: the table moves its records
+    // into a block of their own size and frees the large one, so its items
+    // are checked in the copy (AddressSanitizer sees any read of the old).
+    SteppedStream lots(t.bytes + std::string(2 * end + (1u << 20), 'y'), 1u << 20);
+    sClaiming claiming(t.bytes, 4096);
+    SteppedStream broken(t.bytes, 4096, static_cast<long long>(end) - 5000);
+    for (SteppedStream* src : {&after, &failing, static_cast<SteppedStream*>(&claiming), &broken, &lots})
+        src->tellsPosition = true;
+    for (SteppedStream* src : {&after, &failing, static_cast<SteppedStream*>(&claiming), &lots}) {
+        cSoftPkg pkg;
+        ASSERT_TRUE(pkg.loadPackage(src));
+        EXPECT_EQ(src->get_fp(), static_cast<long long>(end));
+        EXPECT_EQ(checkAll(pkg, {0, 1, 2, 3, 4, 5, 6, 7, 8}), "111111111");
+    }
+    cSoftPkg pkg;
+    EXPECT_TRUE(!pkg.loadPackage(&broken) && pkg.count() == 0);
+    // Read in one piece each time, not record by record.
+    EXPECT_LE(after.reads, static_cast<int>(end / 4096) + 2);
+}
+
+TEST(SoftPkgCheck, DeflatedItemsTooLargeToDecodeWholeAreCheckedAsTheyInflate) {
+    // Past the 16 MiB decoded whole; runs of bytes deflate to little.
+    std::string big(17u << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>(i >> 12);
+    cSoftPkg pkg;
+    cBufWrapperIO src(&big[0], static_cast<long long>(big.size()), false);
+    ASSERT_EQ(pkg.addPkgItem(&src, true), 0);
+    cBufWrapperIO next(&big[0], 100000, false);
+    ASSERT_EQ(pkg.addPkgItem(&next, false), 1);
+    EXPECT_TRUE(pkg.verify(0) && pkg.verify(1));
+    cMemIOTarget m;
+    _typebuf<unsigned char> b;
+    ASSERT_TRUE(pkg.savePackage(&m) && m.toBuffer(b));
+    const std::string saved(reinterpret_cast<const char*>(b.data()), b.bytes());
+    const std::size_t stored = static_cast<unsigned char>(saved[4]) | static_cast<unsigned char>(saved[5]) << 8 |
+                               static_cast<std::size_t>(static_cast<unsigned char>(saved[6])) << 16;
+    // The Adler-32's last byte, and a digest byte.
+    for (std::size_t at : {40 + stored - 1, std::size_t{20}}) {
+        std::string bytes = saved;
+        bytes[at] ^= 1;
+        cSoftPkg back;
+        SteppedStream in(bytes);
+        ASSERT_TRUE(back.loadPackage(&in));
+        EXPECT_EQ(checkAll(back, {0, 1}), "01") << at;
+    }
+}

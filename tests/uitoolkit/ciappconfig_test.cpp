@@ -205,6 +205,36 @@ TEST_F(HiveStore, SavedHiveReadsBackByteForByteInPython) {
     EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "installer"}));
 }
 
+static int gSteps = 0;
+
+TEST_F(HiveStore, AHiveOfManyPiecesIsWrittenWholeAPieceAtATime) {
+    // Values of every size up to the largest, so that names, values and
+    // the ends of nodes fall across the 64 KiB pieces the file is written
+    // in; the save hook sees the file made, each piece, the sync and the
+    // rename.
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    std::mt19937 rng(29);
+    Tree values;
+    for (int i = 0; i < 60; ++i) {
+        const std::string p = "pkg" + std::to_string(rng() % 20) + "/f" + std::to_string(i);
+        std::string v(i % 7 == 0 ? 65535 : rng() % 40000, '\0');
+        for (auto& ch : v) ch = static_cast<char>(rng());
+        values[p] = v;
+        ASSERT_TRUE(c.setParam(("big/" + p).c_str(), v.data(), static_cast<long long>(v.size()))) << p;
+    }
+    gSteps = 0;
+    cCIAppConfig::gSaveStepHook = [](int) { ++gSteps; };
+    ASSERT_TRUE(c.saveConfig());
+    cCIAppConfig::gSaveStepHook = nullptr;
+    EXPECT_EQ(pythonRead(hive("big")), withParents(values));
+    struct stat st;
+    ASSERT_EQ(stat(hive("big").c_str(), &st), 0);
+    ASSERT_GT(st.st_size, 16 * 65536);
+    EXPECT_EQ(gSteps, 1 + static_cast<int>((st.st_size + 65535) / 65536) + 2);
+    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "big"}));
+}
+
 TEST_F(HiveStore, HiveWrittenByPythonLoadsWithEveryValue) {
     Tree values;
     std::mt19937 rng(11);
