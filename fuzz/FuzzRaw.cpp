@@ -1,6 +1,6 @@
 // qor-fuzz-link: picts compression base
 // qor-fuzz-data: raw
-// qor-fuzz-ci-runs: 1400
+// qor-fuzz-ci-runs: 5000
 // Feeds bytes to every camera raw probe (with an info record, so LibRaw
 // reads the metadata), then develops and asks for the thumbnail with the
 // decoders whose probe accepts; only crashes, hangs and leaks count.

@@ -576,6 +576,28 @@ int cScenarioLineParser::finalChecks() {
                 }
         }
     }
+    // References are checked as their lines are read, against the languages
+    // declared by then; a language declared later must hold them too, or the
+    // payload saved would not load back.
+    auto missing = [&](const std::string& id, bool mayBeEmpty) {
+        int lang = -1;
+        if ((mayBeEmpty && id.empty()) || s_.isValidDef(id.c_str(), lang)) return false;
+        err().part = cSoftPkgScenario::sTextError::partId;
+        err().id = id;
+        err().lang = lang;
+        return true;
+    };
+    if (missing(s_.icon_.id, true)) return 23;
+    for (const auto& m : s_.menus_) {
+        if (missing(m.title, false)) return 7;
+        if (missing(m.target.id, true) || missing(m.icon.id, true)) return 23;
+    }
+    for (const auto& f : s_.files_)
+        if (missing(f.dest.id, true)) return 23;
+    for (const auto& r : s_.runs_) {
+        if (missing(r.label, false)) return 7;
+        if (missing(r.program.id, true)) return 23;
+    }
     err().lang = -1;
     return 0;
 }

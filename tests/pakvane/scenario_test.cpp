@@ -551,6 +551,11 @@ TEST(Scenario, ErrorsNameWhatToFix) {
         {23, "[Strings]\nENG.part=\"p\"\n[Run]\n\"L\" = $part \"x\"\n", false, 2, "part", "", "", "", E::partId, -1, -1},
         {26, "[Install]\n\"" + D + "/missing\" = $pgm \"a\"\n", false, -1, "", D + "/missing", "", "", E::partNone, -1, -1},
         {cSoftPkgScenario::errBadCodename, "[Software]\ncodename = \"a b\"\n", false, -1, "a b", "", "", "", E::partNone, -1, -1},
+        // References written before the languages are declared are checked
+        // against them after the last line (no line of their own): the
+        // payload would not load back otherwise.
+        {7, "[Menu]\n$t = $pgm \"a\", $pgm \"b\"\n" + head, true, 0, "t", "", "", "", E::partId, -1, -1},
+        {23, "[Run]\n\"L\" = $late \"x\"\n" + head, true, 0, "late", "", "", "", E::partId, -1, -1},
     };
     for (const auto& c : cases) {
         cSoftPkgScenario s;
