@@ -228,8 +228,14 @@ unsigned long long plainSize(const cSoftPkg::sPkgItem& it) {
     return it.unpackedSize != 0 ? it.unpackedSize : it.length();
 }
 
+// Deflate makes at most 1032 plain bytes of one stored byte (258-byte
+// matches in codes of one bit and a bit); a record that claims more cannot
+// decode, and is not given a buffer of its claimed size to fail in.
+constexpr unsigned long long kMaxDeflateRatio = 1032;
+
 bool checkedWhole(const cSoftPkg::sPkgItem& it) {
-    return !it.isFile() && it.unpackedSize <= kWholeCheckBytes;
+    return !it.isFile() && it.unpackedSize <= kWholeCheckBytes &&
+           it.unpackedSize <= static_cast<unsigned long long>(it.length()) * kMaxDeflateRatio;
 }
 
 // Parses one record head at p (8 bytes): false for a head that breaks the

@@ -205,3 +205,39 @@ TEST(SoftPkgCheck, DeflatedItemsTooLargeToDecodeWholeAreCheckedAsTheyInflate) {
         EXPECT_EQ(checkAll(back, {0, 1}), "01") << at;
     }
 }
+
+TEST(SoftPkgCheck, AClaimBeyondWhatDeflateCanExpandFailsAndTheDensestRealItemPasses) {
+    // Zeros deflate about as densely as deflate goes (near 1000 to 1): the
+    // check that keeps an over-claiming record from a buffer of its claimed
+    // size must still take them.
+    std::string zeros(8u << 20, '\0');
+    cSoftPkg pkg;
+    cBufWrapperIO src(&zeros[0], static_cast<long long>(zeros.size()), false);
+    ASSERT_EQ(pkg.addPkgItem(&src, true), 0);
+    cMemIOTarget m;
+    _typebuf<unsigned char> b;
+    ASSERT_TRUE(pkg.savePackage(&m) && m.toBuffer(b));
+    std::string saved(reinterpret_cast<const char*>(b.data()), b.bytes());
+    auto u32 = [&](std::size_t at) {
+        return static_cast<unsigned long long>(static_cast<unsigned char>(saved[at])) |
+               static_cast<unsigned long long>(static_cast<unsigned char>(saved[at + 1])) << 8 |
+               static_cast<unsigned long long>(static_cast<unsigned char>(saved[at + 2])) << 16 |
+               static_cast<unsigned long long>(static_cast<unsigned char>(saved[at + 3])) << 24;
+    };
+    ASSERT_EQ(u32(0), zeros.size());
+    const unsigned long long stored = u32(4);
+    EXPECT_GT(zeros.size(), stored * 900) << "zlib made " << stored << " bytes";
+    {
+        cSoftPkg back;
+        SteppedStream in(saved);
+        ASSERT_TRUE(back.loadPackage(&in));
+        EXPECT_TRUE(back.verify(0));
+    }
+    // One byte more than 1032 per stored byte.
+    const unsigned long long claim = stored * 1032 + 1;
+    for (int k = 0; k < 4; ++k) saved[static_cast<std::size_t>(k)] = static_cast<char>(claim >> (8 * k));
+    cSoftPkg back;
+    SteppedStream in(saved);
+    ASSERT_TRUE(back.loadPackage(&in));
+    EXPECT_FALSE(back.verify(0));
+}
