@@ -3,6 +3,7 @@
 // and the previews are in pictrender.cpp.
 #include "picts/pictbase.h"
 
+#include "base/buffers.h"
 #include "base/checked.h"
 
 #include <algorithm>
@@ -11,10 +12,6 @@
 #include <cstring>
 #include <new>
 #include <vector>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 cPictPropImage::~cPictPropImage() { delete value; }
 
@@ -59,26 +56,6 @@ long long cPictBase::largestPixelBuffer(bool reset) {
     return v;
 }
 
-namespace {
-
-// Picture buffers are written once from end to end right after they are
-// made: asking for huge pages saves most of the page faults of a fresh
-// multi-megabyte buffer.  Only a hint; nothing depends on it.
-void preferHugePages(void* p, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = 2u << 20;
-    if (bytes < 2 * kHuge) return;
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
-
-}  // namespace
-
 bool cPictBase::allocPixels8(long long w, long long h) {
     long long n = 0;
     pixels16_.set(0);
@@ -87,7 +64,9 @@ bool cPictBase::allocPixels8(long long w, long long h) {
         return false;
     }
     tLargestPixelBuffer = std::max(tLargestPixelBuffer, n * 4);
-    preferHugePages(pixels8_.data(), pixels8_.bytes());
+    // Written once from end to end right after it is made: huge pages
+    // save most of the page faults of a fresh multi-megabyte buffer.
+    qor_detail::preferHugePages(pixels8_.data(), pixels8_.bytes());
     width_ = w;
     height_ = h;
     is16Bpp_ = false;
@@ -102,7 +81,7 @@ bool cPictBase::allocPixels16(long long w, long long h) {
         return false;
     }
     tLargestPixelBuffer = std::max(tLargestPixelBuffer, n * 8);
-    preferHugePages(pixels16_.data(), pixels16_.bytes());
+    qor_detail::preferHugePages(pixels16_.data(), pixels16_.bytes());
     width_ = w;
     height_ = h;
     is16Bpp_ = true;
