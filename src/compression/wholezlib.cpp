@@ -38,7 +38,11 @@ bool zlibDecodeWhole(const unsigned char* in, std::size_t inBytes, unsigned char
     const unsigned char* t = z.next_in;
     inflateEnd(&z);
     if (!whole) return false;
+    return zlibTrailerOk(t, out, outBytes);
+}
+
+bool zlibTrailerOk(const unsigned char* t, const unsigned char* data, unsigned long long n) {
     const std::uint32_t want = static_cast<std::uint32_t>(t[0]) << 24 | static_cast<std::uint32_t>(t[1]) << 16 |
                                static_cast<std::uint32_t>(t[2]) << 8 | t[3];
-    return adler32(out, static_cast<long long>(outBytes)) == want;
+    return adler32(data, static_cast<long long>(n)) == want;
 }

@@ -11,6 +11,10 @@
 // dictionary, check bits right.
 bool zlibHeaderOk(const unsigned char* p);
 
+// True when the 4-byte zlib trailer (the Adler-32, big-endian) matches the
+// Adler-32 of data[0 .. n), taken by the library's own checksum.
+bool zlibTrailerOk(const unsigned char* trailer, const unsigned char* data, unsigned long long n);
+
 // True only when in[0 .. inBytes) is exactly one zlib stream, nothing after
 // its Adler-32 trailer and the checksum right, that decodes to exactly
 // outBytes bytes, written to out.  On failure out holds unspecified bytes.

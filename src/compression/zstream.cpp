@@ -177,10 +177,7 @@ bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsign
     if (!clean || !ended || !delivered) return false;
     // A stream cut inside its trailer has not ended either.
     if (total - trailer < 4) return false;
-    const unsigned char* t = bytes + trailer;
-    const std::uint32_t stored = static_cast<std::uint32_t>(t[0]) << 24 | static_cast<std::uint32_t>(t[1]) << 16 |
-                                 static_cast<std::uint32_t>(t[2]) << 8 | t[3];
-    return adler32(out.data(), out.count()) == stored;
+    return zlibTrailerOk(bytes + trailer, out.data(), static_cast<unsigned long long>(out.count()));
 }
 
 bool cZDecompress::decompressPart(unsigned char const* in, long long n, _typebuf<unsigned char>& out) {

@@ -727,10 +727,7 @@ bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned l
     }
     inflateEnd(&z);
     if (!ok || !ended || z.avail_out != 0 || trailerBytes != sizeof trailer) return false;
-    const std::uint32_t adler = static_cast<std::uint32_t>(trailer[0]) << 24 |
-                                static_cast<std::uint32_t>(trailer[1]) << 16 |
-                                static_cast<std::uint32_t>(trailer[2]) << 8 | trailer[3];
-    if (adler32(buf.get(), static_cast<long long>(bodySize)) != adler) return false;
+    if (!zlibTrailerOk(trailer, buf.get(), bodySize)) return false;
     if (std::memcmp(got, digest, 32) != 0) return false;
     body = std::move(buf);
     return true;
