@@ -249,7 +249,8 @@ private:
         unsigned long long hi, lo;
         unsigned int push, tag;
     };
-    std::vector<sKey> mKeys, mSpare;
+    std::vector<sKey> mKeys;
+    sRoom<sKey> mSpare[2];
     std::vector<unsigned int> mCount;  // byte counts of the keys, per digit
     unsigned int mFlags;
 };
@@ -268,12 +269,19 @@ protected:
     void order(std::vector<unsigned int>& out, std::vector<unsigned int>& tags) override;
 
 private:
-    struct sKey {
+    // An entry of a sort whose keys differ beyond their low 32 bits: the
+    // key and a push number or tag.
+    struct sWide {
         unsigned long long key;
-        unsigned int push, tag;
+        unsigned int which;
     };
-    std::vector<sKey> mKeys, mSpare;
+    // Key and tag of each push, by push number.
+    std::vector<unsigned long long> mKeys;
+    std::vector<unsigned int> mKeyTags;
+    sRoom<unsigned long long> mNarrow[2];
+    sRoom<sWide> mWide[2];
     std::vector<unsigned int> mCount;  // counts of the keys' digit values
+    unsigned long long mFirst = 0;     // the first key
     unsigned long long mDiff = 0;      // bits in which keys differ from the first
     tTransform mProc = nullptr;
 };

@@ -172,37 +172,63 @@ bool cListViewData::setSortedOrder(cListViewIndexedSorter* p, bool ascending) {
     const std::vector<unsigned int>& tags = p->sortedTags();
     if (tags.size() != n) return false;
     // Every pushed row exactly once, or the walk through next/prev decides.
-    // The pushed rows are the rows in use but those set aside: these are
-    // marked first, so a tag naming one of them, a row not in use, or any
-    // row twice is caught.
-    mSeen.assign(mLive.size(), 0);
-    auto mark = [&](unsigned int pool) {
-        if (pool / 64 >= mLive.size()) return false;
-        const unsigned long long bit = 1ULL << (pool % 64);
-        unsigned long long& w = mSeen[pool / 64];
-        if (!(mLive[pool / 64] & bit) || (w & bit)) return false;
-        w |= bit;
-        return true;
-    };
-    for (unsigned int pool : mAside)
-        if (!mark(pool)) return false;
-    for (unsigned int pool : tags)
-        if (!mark(pool)) return false;
-    // The old order is no longer needed: its array takes the new one.
-    mSlots.resize(rows);
+    // The pushed rows are the rows in use but those set aside: a tag must
+    // name one of them, and naming it crosses it out, so a tag naming a row
+    // set aside, a row not in use, or any row twice is caught.  The check
+    // goes along with writing the new order; until all tags passed it the
+    // old order stays (the walk starts from it), and the new one is built
+    // in the room of the rows of the last walk.  The slot entries written
+    // on the way are all written again by the walk.
+    mSeen = mLive;
+    unsigned long long* seen = mSeen.data();
+    const std::size_t words = mSeen.size();
+    for (unsigned int pool : mAside) seen[pool / 64] &= ~(1ULL << (pool % 64));
+    std::vector<unsigned int>& next = mPushed;
+    next.resize(rows);
+    unsigned int* to = next.data();
+    const unsigned int* tag = tags.data();
     std::size_t s = 0;
-    auto place = [&](unsigned int pool) {
-        mSlots[s] = pool;
+    auto putAside = [&] {
+        for (unsigned int pool : mAside) {
+            to[s] = pool;
+            mSlotOf[pool] = static_cast<unsigned int>(s);
+            ++s;
+        }
+    };
+    auto putTag = [&](unsigned int pool) {
+        const unsigned long long bit = 1ULL << (pool % 64);
+        if (pool / 64 >= words || !(seen[pool / 64] & bit)) return false;
+        seen[pool / 64] &= ~bit;
+        to[s] = pool;
         mSlotOf[pool] = static_cast<unsigned int>(s);
         ++s;
+        return true;
+    };
+    // The slot entries lie anywhere in their table: each is fetched a
+    // little ahead of its write, so that the writes' waits overlap.
+    constexpr std::size_t kAhead = 32;
+    unsigned int* slotOf = mSlotOf.data();
+    const std::size_t pools = mSlotOf.size();
+    auto fetch = [&](unsigned int pool) {
+        if (pool < pools) {
+            __builtin_prefetch(slotOf + pool, 1);
+            __builtin_prefetch(seen + pool / 64, 1);
+        }
     };
     if (ascending) {
-        for (unsigned int pool : mAside) place(pool);
-        for (std::size_t i = 0; i < n; ++i) place(tags[i]);
+        putAside();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kAhead < n) fetch(tag[i + kAhead]);
+            if (!putTag(tag[i])) return false;
+        }
     } else {
-        for (std::size_t i = n; i > 0; --i) place(tags[i - 1]);
-        for (unsigned int pool : mAside) place(pool);
+        for (std::size_t i = n; i > 0; --i) {
+            if (i > kAhead) fetch(tag[i - 1 - kAhead]);
+            if (!putTag(tag[i - 1])) return false;
+        }
+        putAside();
     }
+    mSlots.swap(next);
     mEmptySlots = 0;
     mCounts.assignOnes(rows);
     sumHeights();
@@ -365,7 +391,6 @@ bool cListViewData::sort(int col) {
 // are fetched a few rows ahead of their use.
 void cListViewData::gather(cListViewSortProvider* p, cListViewIndexedSorter* indexed, int col) {
     const std::size_t rows = mSlots.size() - mEmptySlots, S = mSlots.size();
-    mPushed.clear();
     mAside.clear();
     mPushCount = 0;
     if (indexed) indexed->reserve(rows);

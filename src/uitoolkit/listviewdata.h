@@ -100,6 +100,29 @@ public:
     std::size_t kept() const { return mPushes; }
 
 protected:
+    // Scratch room of a sort, kept from run to run and never cleared: a
+    // list sorted again and again is neither given fresh memory nor has it
+    // zeroed each time.  A counting pass writes to as many places at once
+    // as a digit has values: on huge pages they do not each need their own
+    // page table entry.
+    template <typename E>
+    struct sRoom {
+        std::unique_ptr<E[]> at;
+        std::size_t size = 0;
+        E* get(std::size_t n) {
+            if (n > size) {
+                at.reset();
+                at.reset(new E[n]);
+                size = n;
+                qor_detail::preferHugePages(at.get(), n * sizeof(E));
+            }
+            return at.get();
+        }
+        void release() {
+            at.reset();
+            size = 0;
+        }
+    };
     void reset();
     virtual void reserveKeys(std::size_t) {}
     // Keeps the cell of the next push; its push number is the count before.
@@ -505,8 +528,9 @@ private:
     cFasterTreeList<int, unsigned char> mSelected;
     int mSorted = -1;
     // A sort's rows (pool numbers) in push order (for a walk through
-    // next/prev only) and the rows it set aside; kept between sorts so that
-    // a long list is not given fresh memory each time.
+    // next/prev only; else the room the new order is built in) and the rows
+    // it set aside; kept between sorts so that a long list is not given
+    // fresh memory each time.
     std::vector<unsigned int> mPushed, mAside;
     std::size_t mPushCount = 0;
     void collectPushed();

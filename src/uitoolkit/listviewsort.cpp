@@ -16,48 +16,71 @@ unsigned long long packed(const unsigned char* p, std::size_t n) {
 
 // Below this many entries a comparison sort is quicker than the counting.
 constexpr std::size_t kRadixFrom = 2048;
-// A number key as digits of 11 bits: six cover its 64 bits, and a key
-// below 2^22 takes two passes.  The lower three (33 bits: sizes up to 8 GiB)
-// are counted while the keys come in, the others only when some key
-// differs from the first in them.
-constexpr int kNumberDigits = 6, kCountedDigits = 3;
+// A number key as digits of 10 bits: seven cover its 64 bits, and a key
+// below 2^20 takes two passes (a digit of 11 bits writes to twice as many
+// places at once, and the passes are slower for it than a third pass
+// would cost).  The lower four digits (40 bits: sizes up to 1 TiB) are
+// counted while the keys come in, the others only when some key differs
+// from the first in them.
+constexpr int kDigitBits = 10, kNumberDigits = 7, kCountedDigits = 4;
+constexpr std::size_t kDigitValues = std::size_t(1) << kDigitBits;
+constexpr unsigned long long kDigitMask = kDigitValues - 1;
 
-// A least-significant-digit radix sort by digits of `bits` bits: stable, so
-// equal keys keep their push order.  The counts of every value of every
-// digit (count[d << bits | value], digit 0 the lowest) were taken while the
-// keys came in; a digit in which all keys agree costs no pass.
-template <typename E, typename D, typename S>
-void radixSort(std::vector<E>& v, std::vector<E>& other, std::vector<unsigned int>& count, int digits, int bits,
-               D digit, S sink) {
-    const std::size_t n = v.size(), values = std::size_t(1) << bits;
-    std::vector<int> passes;
+// A least-significant-digit radix sort of n entries by digits of `bits`
+// bits: stable, so equal keys keep their push order.  Entry j is made by
+// make(j) as the first pass reads it, so the entries need not be copied
+// into place first; the passes go back and forth between a and b (room for
+// n entries each, b unused with one pass) and the last one hands each entry
+// to sink(place, entry).  The counts of every value of every digit
+// (count[d << bits | value], digit 0 the lowest) were taken while the keys
+// came in; a digit in which all keys agree costs no pass.
+template <typename E, typename M, typename D, typename S>
+void radixSort(std::size_t n, M make, E* a, E* b, unsigned int* count, int digits, int bits, D digit, S sink) {
+    const std::size_t values = std::size_t(1) << bits;
+    int passes[64];
+    int np = 0;
     for (int d = 0; d < digits; ++d) {
         unsigned int* c = &count[static_cast<std::size_t>(d) * values];
-        if (std::find(c, c + values, n) == c + values) passes.push_back(d);
+        if (std::find(c, c + values, n) == c + values) passes[np++] = d;
     }
-    other.resize(n);
-    E* from = v.data();
-    E* to = other.data();
-    for (std::size_t p = 0; p < passes.size(); ++p) {
+    if (np == 0) {
+        for (std::size_t j = 0; j < n; ++j) sink(j, make(j));
+        return;
+    }
+    E* from = a;
+    E* to = b;
+    for (int p = 0; p < np; ++p) {
         const int d = passes[p];
         unsigned int* c = &count[static_cast<std::size_t>(d) * values];
         unsigned int at = 0;
-        for (std::size_t b = 0; b < values; ++b) {
-            unsigned int k = c[b];
-            c[b] = at;
+        for (std::size_t v = 0; v < values; ++v) {
+            unsigned int k = c[v];
+            c[v] = at;
             at += k;
         }
+        const bool last = p + 1 == np;
+        if (p == 0) {
+            if (last) {
+                for (std::size_t j = 0; j < n; ++j) {
+                    const E e = make(j);
+                    sink(c[digit(e, d)]++, e);
+                }
+                return;
+            }
+            for (std::size_t j = 0; j < n; ++j) {
+                const E e = make(j);
+                from[c[digit(e, d)]++] = e;
+            }
+            continue;
+        }
         // The last pass hands each entry to its final place straight away.
-        if (p + 1 == passes.size()) {
+        if (last) {
             for (std::size_t j = 0; j < n; ++j) sink(c[digit(from[j], d)]++, from[j]);
-            other.clear();
             return;
         }
         for (std::size_t j = 0; j < n; ++j) to[c[digit(from[j], d)]++] = from[j];
         std::swap(from, to);
     }
-    for (std::size_t j = 0; j < n; ++j) sink(j, from[j]);
-    other.clear();
 }
 
 // Counts the 8 bytes of a key word, as digits first .. first + 7.
@@ -111,9 +134,10 @@ void cListViewChild::cListViewNameSortProvider::order(std::vector<unsigned int>&
         });
     } else {
         // The keys themselves end sorted: the runs below need them.
-        std::vector<sKey> sorted(mKeys.size());
+        const std::size_t n = mKeys.size();
+        std::vector<sKey> sorted(n);
         radixSort(
-            mKeys, mSpare, mCount, 16, 8,
+            n, [this](std::size_t j) { return mKeys[j]; }, mSpare[0].get(n), mSpare[1].get(n), mCount.data(), 16, 8,
             [](const sKey& k, int d) {
                 return static_cast<unsigned int>(((d < 8 ? k.lo : k.hi) >> (8 * (d & 7))) & 0xFF);
             },
@@ -138,7 +162,8 @@ void cListViewChild::cListViewNameSortProvider::order(std::vector<unsigned int>&
 bool cListViewChild::cListViewU64PramSortProvider::init() {
     reset();
     mKeys.clear();
-    mCount.assign(kNumberDigits << 11, 0);
+    mKeyTags.clear();
+    mCount.assign(kNumberDigits * kDigitValues, 0);
     mDiff = 0;
     return mProc != nullptr;
 }
@@ -146,49 +171,98 @@ bool cListViewChild::cListViewU64PramSortProvider::init() {
 bool cListViewChild::cListViewU64PramSortProvider::push(sListViewDataItem* item) {
     if (!mProc || !item || kept() >= UINT_MAX) return false;
     const unsigned long long key = mProc(item);
-    mKeys.emplace_back();
-    sKey& k = mKeys.back();
-    k.key = key;
-    k.push = static_cast<unsigned int>(keep(item));
-    k.tag = tag();
-    if (mCount.empty()) mCount.assign(kNumberDigits << 11, 0);
-    mDiff |= key ^ mKeys.front().key;
+    // A key's push number is its index: every push keeps one.
+    keep(item);
+    if (mKeys.empty()) mFirst = key;
+    mKeys.push_back(key);
+    mKeyTags.push_back(tag());
+    if (mCount.empty()) mCount.assign(kNumberDigits * kDigitValues, 0);
+    mDiff |= key ^ mFirst;
     unsigned int* c = mCount.data();
-    for (int d = 0; d < kCountedDigits; ++d, c += 2048) ++c[(key >> (11 * d)) & 0x7FF];
+    for (int d = 0; d < kCountedDigits; ++d, c += kDigitValues) ++c[(key >> (kDigitBits * d)) & kDigitMask];
     return true;
 }
 
-void cListViewChild::cListViewU64PramSortProvider::reserveKeys(std::size_t n) { mKeys.reserve(n); }
+void cListViewChild::cListViewU64PramSortProvider::reserveKeys(std::size_t n) {
+    mKeys.reserve(n);
+    mKeyTags.reserve(n);
+}
 
 void cListViewChild::cListViewU64PramSortProvider::order(std::vector<unsigned int>& out, std::vector<unsigned int>& tags) {
-    if (mKeys.size() < kRadixFrom) {
-        std::stable_sort(mKeys.begin(), mKeys.end(), [](const sKey& a, const sKey& b) { return a.key < b.key; });
-    } else {
-        // Read through its tags only, the run needs no push numbers.
-        const bool pushes = !walkless();
-        out.resize(pushes ? mKeys.size() : 0);
-        tags.resize(mKeys.size());
-        int digits = kCountedDigits;
-        if (mDiff >> (11 * kCountedDigits)) {
-            digits = kNumberDigits;
-            for (const sKey& k : mKeys) {
-                unsigned int* c = &mCount[static_cast<std::size_t>(kCountedDigits) << 11];
-                for (int d = kCountedDigits; d < kNumberDigits; ++d, c += 2048) ++c[(k.key >> (11 * d)) & 0x7FF];
-            }
+    const std::size_t n = mKeys.size();
+    if (n < kRadixFrom) {
+        std::vector<unsigned int> by(n);
+        for (std::size_t i = 0; i < n; ++i) by[i] = static_cast<unsigned int>(i);
+        std::stable_sort(by.begin(), by.end(), [this](unsigned int a, unsigned int b) { return mKeys[a] < mKeys[b]; });
+        out.resize(n);
+        tags.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = by[i];
+            tags[i] = mKeyTags[by[i]];
         }
-        radixSort(
-            mKeys, mSpare, mCount, digits, 11,
-            [](const sKey& k, int d) { return static_cast<unsigned int>((k.key >> (11 * d)) & 0x7FF); },
-            [&](std::size_t at, const sKey& k) {
-                if (pushes) out[at] = k.push;
-                tags[at] = k.tag;
-            });
         return;
     }
-    out.resize(mKeys.size());
-    tags.resize(mKeys.size());
-    for (std::size_t i = 0; i < mKeys.size(); ++i) {
-        out[i] = mKeys[i].push;
-        tags[i] = mKeys[i].tag;
+    // Read through its tags only, the run needs no push numbers: the
+    // entries then carry their tags.
+    const bool pushes = !walkless();
+    out.resize(pushes ? n : 0);
+    tags.resize(n);
+    const unsigned long long* keys = mKeys.data();
+    const unsigned int* keyTags = mKeyTags.data();
+    if (!(mDiff >> 32)) {
+        // The keys agree above their low 32 bits: an entry is those bits
+        // over a push number or tag in one word, half the bytes to move.
+        // The digits are taken of the whole key, the high bits put back.
+        mWide[0].release();
+        mWide[1].release();
+        const unsigned long long high = mFirst & ~0xFFFFFFFFULL;
+        auto digit = [high](unsigned long long e, int d) {
+            return static_cast<unsigned int>(((high | (e >> 32)) >> (kDigitBits * d)) & kDigitMask);
+        };
+        unsigned long long* a = mNarrow[0].get(n);
+        unsigned long long* b = mNarrow[1].get(n);
+        if (pushes) {
+            radixSort(
+                n, [keys](std::size_t j) { return keys[j] << 32 | j; }, a, b, mCount.data(), kCountedDigits, kDigitBits, digit,
+                [&](std::size_t at, unsigned long long e) {
+                    const unsigned int push = static_cast<unsigned int>(e);
+                    out[at] = push;
+                    tags[at] = keyTags[push];
+                });
+        } else {
+            radixSort(
+                n, [keys, keyTags](std::size_t j) { return keys[j] << 32 | keyTags[j]; }, a, b, mCount.data(),
+                kCountedDigits, kDigitBits, digit,
+                [&](std::size_t at, unsigned long long e) { tags[at] = static_cast<unsigned int>(e); });
+        }
+        return;
+    }
+    mNarrow[0].release();
+    mNarrow[1].release();
+    int digits = kCountedDigits;
+    if (mDiff >> (kDigitBits * kCountedDigits)) {
+        digits = kNumberDigits;
+        for (std::size_t j = 0; j < n; ++j) {
+            unsigned int* c = &mCount[kCountedDigits * kDigitValues];
+            for (int d = kCountedDigits; d < kNumberDigits; ++d, c += kDigitValues)
+                ++c[(keys[j] >> (kDigitBits * d)) & kDigitMask];
+        }
+    }
+    auto digit = [](const sWide& e, int d) {
+        return static_cast<unsigned int>((e.key >> (kDigitBits * d)) & kDigitMask);
+    };
+    sWide* a = mWide[0].get(n);
+    sWide* b = mWide[1].get(n);
+    if (pushes) {
+        radixSort(
+            n, [keys](std::size_t j) { return sWide{keys[j], static_cast<unsigned int>(j)}; }, a, b, mCount.data(),
+            digits, kDigitBits, digit, [&](std::size_t at, const sWide& e) {
+                out[at] = e.which;
+                tags[at] = keyTags[e.which];
+            });
+    } else {
+        radixSort(
+            n, [keys, keyTags](std::size_t j) { return sWide{keys[j], keyTags[j]}; }, a, b, mCount.data(), digits, kDigitBits,
+            digit, [&](std::size_t at, const sWide& e) { tags[at] = e.which; });
     }
 }

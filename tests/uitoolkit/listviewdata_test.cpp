@@ -84,6 +84,78 @@ TEST(ListViewData, SortsStablyByNameAndNumberBothWaysAgainstStableSort) {
     }
 }
 
+// The number provider by itself and inside the store, over key sets that
+// take each of its ways: all keys equal (no counting pass), keys agreeing
+// above their low 32 bits (one-word entries) with high bits of 0 or all
+// ones, keys differing only in bit 32 or bit 63, and keys anywhere in 64
+// bits with the extremes; many keys equal throughout.  Read through push
+// numbers, tags and a walk, and as the store's display order both ways;
+// std::stable_sort of the push order is the oracle.
+TEST(ListViewData, NumberSortMatchesStableSortOverEveryKeyShape) {
+    std::mt19937_64 rng(13);
+    auto shaped = [&rng](int shape) -> unsigned long long {
+        const unsigned long long pick[] = {0, 1, 0x7FF, 0x800, 0xFFFFFFFFULL, 0x100000000ULL, ~0ULL, ~0ULL - 1,
+                                           1ULL << 63};
+        switch (shape) {
+        case 0: return 42;
+        case 1: return rng() % 1000;
+        case 2: return rng() % 1000000;
+        case 3: return rng() & 0xFFFFFFFFULL;
+        case 4: return 0xFFFFFFFF00000000ULL | (rng() & 0xC0000000ULL) | (rng() % 5000);
+        case 5: return (rng() & 1) << 32 | (rng() % 3);
+        case 6: return (rng() & 1) << 63 | 7;
+        default: return rng() % 3 == 0 ? pick[rng() % 9] : (rng() % 4 == 0 ? rng() % 100 : rng());
+        }
+    };
+    for (int shape = 0; shape < 8; ++shape) {
+        for (int rows : {700, 3000}) {
+            SCOPED_TRACE("shape " + std::to_string(shape) + ", " + std::to_string(rows) + " rows");
+            std::vector<unsigned long long> key(rows);
+            std::vector<sListViewDataItem> cells(rows);
+            for (int r = 0; r < rows; ++r) {
+                key[r] = shaped(shape);
+                cells[r].text.set(std::to_string(key[r]).c_str());
+            }
+            std::vector<unsigned int> want(rows);
+            for (int r = 0; r < rows; ++r) want[r] = static_cast<unsigned int>(r);
+            std::stable_sort(want.begin(), want.end(), [&](unsigned int a, unsigned int b) { return key[a] < key[b]; });
+
+            cListViewChild::cListViewU64PramSortProvider p;
+            p.setTransformProc(numberOf);
+            for (int run = 0; run < 2; ++run) {  // the second run reuses the room of the first
+                ASSERT_TRUE(p.init());
+                for (int r = 0; r < rows; ++r) {
+                    p.setTag(static_cast<unsigned int>(r) * 7 + 3);
+                    ASSERT_TRUE(p.push(&cells[r]));
+                }
+                ASSERT_EQ(p.sorted(), want);
+                const std::vector<unsigned int>& tags = p.sortedTags();
+                ASSERT_EQ(tags.size(), want.size());
+                for (int i = 0; i < rows; ++i) ASSERT_EQ(tags[i], want[i] * 7 + 3) << i;
+                sListViewDataItem* it = nullptr;
+                int i = 0;
+                for (void* pos = p.next(nullptr, it); pos; pos = p.next(pos, it), ++i)
+                    ASSERT_EQ(it, &cells[want[i]]) << i;
+                ASSERT_EQ(i, rows);
+            }
+
+            cListViewData d;
+            auto* nums = new cListViewChild::cListViewU64PramSortProvider;
+            nums->setTransformProc(numberOf);
+            ASSERT_TRUE(d.setSortType(0, nums));
+            for (int r = 0; r < rows; ++r) d.setItem(r, 0, cells[r].text.get(), -1, nullptr);
+            for (bool asc : {true, false}) {
+                d.reorderByID();
+                ASSERT_TRUE(d.setSortDirection(0, asc));
+                ASSERT_TRUE(d.sort(0));
+                std::vector<int> order(want.begin(), want.end());
+                if (!asc) std::reverse(order.begin(), order.end());
+                ASSERT_EQ(displayOrder(d), order);
+            }
+        }
+    }
+}
+
 // The order of a provider as the sorting tree keeps it: a cUUSorterList of
 // serialized keys, walked through the interface like any foreign provider.
 class cTreeNameProvider : public cListViewSortProvider {
@@ -123,33 +195,48 @@ public:
     }
 };
 
-// Three columns of the same texts sorted by our provider, by the sorting
-// tree and by the misbehaving provider: the display orders must agree.
+// A provider whose sorted tags name one row twice, halfway through: the
+// store finds out only after it began to write the new order, and must
+// still end with the walk's order and every row's place right.
+class cDuplicateTagProvider : public cListViewChild::cListViewNameSortProvider {
+protected:
+    void order(std::vector<unsigned int>& out, std::vector<unsigned int>& tags) override {
+        cListViewNameSortProvider::order(out, tags);
+        if (tags.size() > 2) tags[tags.size() / 2] = tags.front();
+    }
+};
+
+// Columns of the same texts sorted by our provider, by the sorting tree and
+// by the misbehaving providers: the display orders must agree.
 TEST(ListViewData, ForeignAndMisbehavingProvidersOrderLikeTheSortingTree) {
     for (int rows : {300, 4000}) {
         cListViewData d;
         d.setSortType(0, new cListViewChild::cListViewNameSortProvider(3072));
         d.setSortType(1, new cTreeNameProvider);
         d.setSortType(2, new cTwiceNameProvider);
+        d.setSortType(4, new cDuplicateTagProvider);
+        const int cols[] = {0, 1, 2, 4};
         std::mt19937 rng(5);
         for (int r = 0; r < rows; ++r) {
             std::string t = std::string(rng() % 2 ? "same-first-sixteen" : "x") + std::to_string(rng() % 60);
             if (rng() % 7 == 0) t = "";
             const bool has = rng() % 9 != 0;
-            for (int col = 0; col < 3; ++col) d.setItem(r, col, has ? t.c_str() : nullptr, -1, nullptr);
+            for (int col : cols) d.setItem(r, col, has ? t.c_str() : nullptr, -1, nullptr);
             if (!has) d.setItem(r, 3, "only elsewhere", -1, nullptr);
         }
         for (bool asc : {true, false}) {
-            std::vector<int> orders[3];
-            for (int col = 0; col < 3; ++col) {
+            std::vector<int> orders[4];
+            for (int k = 0; k < 4; ++k) {
                 d.reorderByID();
-                d.setSortDirection(col, asc);
-                ASSERT_TRUE(d.sort(col));
-                orders[col] = displayOrder(d);
-                ASSERT_EQ(static_cast<int>(orders[col].size()), rows);
+                d.setSortDirection(cols[k], asc);
+                ASSERT_TRUE(d.sort(cols[k]));
+                orders[k] = displayOrder(d);
+                ASSERT_EQ(static_cast<int>(orders[k].size()), rows);
+                for (int i = 0; i < rows; ++i) ASSERT_EQ(d.sortIdx(orders[k][i]), i) << "column " << cols[k];
             }
             EXPECT_EQ(orders[0], orders[1]) << rows << (asc ? " ascending" : " descending");
             EXPECT_EQ(orders[2], orders[1]) << rows << (asc ? " ascending" : " descending");
+            EXPECT_EQ(orders[3], orders[1]) << rows << (asc ? " ascending" : " descending");
         }
     }
 }
