@@ -111,14 +111,19 @@ void emitName(const cStringKey& key, std::size_t n, std::size_t field, unsigned 
 // ---- reading --------------------------------------------------------------
 
 // Reads a node and notes where its bytes lie, from the start of its
-// parent's node at `parentStart`.
-bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth, std::size_t parentStart) {
+// parent's node at `parentStart`.  `exact` is cleared when the bytes are
+// not what a save would write for the tree they make (a name field longer
+// than it needs or not padded with zeros, children out of order or twice):
+// such an image cannot be copied from.
+bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth, std::size_t parentStart, bool& exact) {
     if (depth > kMaxHiveDepth) return false;
     const std::size_t start = in.tell();
     std::uint16_t length = 0;
     const unsigned char* bytes = nullptr;
     if (!in.read_u16le(length) || !in.view(bytes, length)) return false;
     if (length) node.value.copyFrom(bytes, length);
+    const unsigned char* before = nullptr;  // the previous child's name
+    std::size_t beforeBytes = 0;
     for (;;) {
         std::uint8_t tag = 0;
         if (!in.read_u8(tag)) return false;
@@ -137,10 +142,35 @@ bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth, s
         const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - name) : field;
         // A name of NUL bytes only was never written by any save.
         if (n == 0) return false;
+        if (exact) {
+            const int order = before ? std::memcmp(before, name, std::min(beforeBytes, n)) : -1;
+            exact = field == fieldLengthFor(n) && (order < 0 || (order == 0 && beforeBytes < n)) &&
+                    std::all_of(name + n, name + field, [](unsigned char b) { return b == 0; });
+        }
+        before = name;
+        beforeBytes = n;
         cCIAppConfig::sDataContainer* child =
             node.children.insert(cStringKey(reinterpret_cast<const char*>(name), static_cast<long long>(n)));
-        if (!parseNode(in, *child, depth + 1, start)) return false;
+        if (!parseNode(in, *child, depth + 1, start, exact)) return false;
+        child->image.field = field;
     }
+}
+
+// Parses a whole hive file into `node` (emptied first; empty again on any
+// damage); `exact` tells whether its bytes are what a save would write.
+bool parseWhole(const unsigned char* data, std::size_t size, cCIAppConfig::sDataContainer& node, bool& exact) {
+    node.value.set(0);
+    node.children.destroy();
+    exact = true;
+    cByteReader in(data, size);
+    unsigned char magic[4];
+    if (!in.read(magic, 4) || std::memcmp(magic, kMagic, 4) != 0 || !parseNode(in, node, 0, 0, exact)) {
+        node.value.set(0);
+        node.children.destroy();
+        exact = false;
+        return false;
+    }
+    return true;
 }
 
 // ---- writing --------------------------------------------------------------
@@ -189,7 +219,10 @@ public:
         used_ += 4;
         const auto& span = root.image;
         const bool rootInImage = old_ && span.at == 4 && span.bytes != 0 && 4 + std::size_t{span.bytes} == oldSize_;
-        return node(root, 0, 0, rootInImage ? 4 : kNone);
+        // The root's children are met one after the other through the
+        // tree: ask for all their nodes first.
+        root.children.prefetchNodes();
+        return node(root, 0, 0, rootInImage ? 4 : kNone, 0);
     }
     const unsigned char* data() const { return buf_.data(); }
     std::size_t size() const { return used_; }
@@ -202,21 +235,27 @@ private:
 
     // Whether a child's bytes can be copied from the image, where its
     // parent's node starts at `oldStart`.
+    // Whether a child can be copied from the image, its name field
+    // included, where its parent's node starts at `oldStart`.
     bool copyable(const cCIAppConfig::sDataContainer& child, std::size_t oldStart) const {
         const auto& span = child.image;
-        return oldStart != kNone && !span.touched && span.bytes != 0 && oldStart + span.at + span.bytes <= oldSize_;
+        return oldStart != kNone && !span.touched && span.bytes != 0 && span.field != 0 &&
+               span.at >= 2u + span.field && oldStart + span.at + span.bytes <= oldSize_;
     }
 
-    void noteSpan(const cCIAppConfig::sDataContainer& n, std::size_t start, std::size_t parentStart) const {
+    void noteSpan(const cCIAppConfig::sDataContainer& n, std::size_t start, std::size_t parentStart,
+                  std::size_t field) const {
         if (!track_) return;
         n.image.at = static_cast<unsigned int>(start - parentStart);
         n.image.bytes = static_cast<unsigned int>(used_ - start);
+        n.image.field = static_cast<unsigned char>(field);
         n.image.touched = false;
     }
 
     // Writes node n, which starts in the image at oldStart (kNone: it has no
     // place there), as a child of the node written at parentStart.
-    bool node(const cCIAppConfig::sDataContainer& n, int depth, std::size_t parentStart, std::size_t oldStart) {
+    bool node(const cCIAppConfig::sDataContainer& n, int depth, std::size_t parentStart, std::size_t oldStart,
+              std::size_t field) {
         if (depth > kMaxHiveDepth || n.value.count() > kMaxHiveValueBytes) return false;
         const std::size_t start = used_;
         putValue(room(2 + static_cast<std::size_t>(n.value.count())), n.value);
@@ -226,11 +265,11 @@ private:
         // as they are met: the nodes of a loaded hive lie scattered over the
         // heap, and a walk that waited for each of those loads in turn would
         // spend its time on cache misses.  A child copied from the image
-        // needs its name only.
+        // needs none of them.
         const std::size_t mark = siblings_.size();
         for (auto* c = n.children.first(); c; c = n.children.next(c)) {
-            __builtin_prefetch(c->key.words.data());
             if (!copyable(c->value, oldStart)) {
+                __builtin_prefetch(c->key.words.data());
                 __builtin_prefetch(c->value.value.data());
                 __builtin_prefetch(c->value.children.root());
             }
@@ -248,19 +287,18 @@ private:
         for (std::size_t k = mark; k < end; ++k) {
             if (k + kNodesAhead < end) askAhead(k + kNodesAhead);
             const auto* c = static_cast<const tItem*>(siblings_[k]);
+            const cCIAppConfig::sDataContainer& child = c->value;
+            if (copyable(child, oldStart)) {
+                const std::size_t head = 2 + std::size_t{child.image.field};
+                const std::size_t bytes = head + child.image.bytes;
+                std::memcpy(room(bytes), old_ + oldStart + child.image.at - head, bytes);
+                child.image.at = static_cast<unsigned int>(used_ + head - start);
+                used_ += bytes;
+                continue;
+            }
             const std::size_t nameBytes = nameLength(c->key);
             const std::size_t field = fieldLengthFor(nameBytes);
             if (!field) return false;
-            const cCIAppConfig::sDataContainer& child = c->value;
-            if (copyable(child, oldStart)) {
-                const std::size_t bytes = child.image.bytes;
-                unsigned char* p = room(2 + field + bytes);
-                putChildHead(p, c->key, nameBytes, field);
-                std::memcpy(p + 2 + field, old_ + oldStart + child.image.at, bytes);
-                child.image.at = static_cast<unsigned int>(used_ + 2 + field - start);
-                used_ += 2 + field + bytes;
-                continue;
-            }
             if (!child.children.root()) {
                 // A leaf, the most common node, is written whole here: its
                 // name, its value and the end of its (empty) list.
@@ -273,18 +311,18 @@ private:
                 used_ += 2 + field;
                 const std::size_t at = used_;
                 used_ += 2 + length + 1;
-                noteSpan(child, at, start);
+                noteSpan(child, at, start, field);
                 continue;
             }
             putChildHead(room(2 + field), c->key, nameBytes, field);
             used_ += 2 + field;
             const std::size_t childOld = oldStart != kNone && child.image.bytes != 0 ? oldStart + child.image.at : kNone;
-            if (!node(child, depth + 1, start, childOld)) return false;
+            if (!node(child, depth + 1, start, childOld, field)) return false;
         }
         siblings_.resize(mark);
         *room(1) = 0x00;
         used_ += 1;
-        noteSpan(n, start, parentStart);
+        noteSpan(n, start, parentStart, field);
         return true;
     }
     unsigned char* room(std::size_t n) {
@@ -453,16 +491,8 @@ bool cCIAppConfig::isStoreFileName(const char* name) {
 }
 
 bool cCIAppConfig::parseHive(const unsigned char* data, std::size_t size, sDataContainer& node) {
-    node.value.set(0);
-    node.children.destroy();
-    cByteReader in(data, size);
-    unsigned char magic[4];
-    if (!in.read(magic, 4) || std::memcmp(magic, kMagic, 4) != 0 || !parseNode(in, node, 0, 0)) {
-        node.value.set(0);
-        node.children.destroy();
-        return false;
-    }
-    return true;
+    bool exact = false;
+    return parseWhole(data, size, node, exact);
 }
 
 bool cCIAppConfig::serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out) {
@@ -580,11 +610,13 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
         return false;
     }
     file.close();
-    if (parseHive(bytes.data(), static_cast<std::size_t>(bytes.count()), hive.root)) {
-        // The bytes read are the image the parse noted the spans in.
+    bool exact = false;
+    if (parseWhole(bytes.data(), static_cast<std::size_t>(bytes.count()), hive.root, exact)) {
+        // The bytes read are the image the parse noted the spans in, if a
+        // save would have written them so; else the first save walks all.
         hive.imageSize = static_cast<std::size_t>(bytes.count());
         hive.image.swap(bytes);
-        hive.imageValid = true;
+        hive.imageValid = exact;
         hive.loadFailed = false;
         remember(hive, id, hive.fileTime == 0);
         return true;

@@ -42,12 +42,14 @@ public:
         // read or written), so that a save copies a subtree nothing has
         // touched instead of walking it again: `at` counts from the start of
         // the parent's node (for a root, from the start of the file), and
-        // `bytes` is 0 while the node has no place there.  The store marks
-        // `touched` every node it hands out for writing together with every
-        // node above it; a change it cannot follow so drops the images.
+        // `bytes` is 0 while the node has no place there.  `field` is the
+        // length of the name field before it.  The store marks `touched`
+        // every node it hands out for writing together with every node
+        // above it; a change it cannot follow so drops the images.
         struct sImageSpan {
             unsigned int at = 0;
             unsigned int bytes = 0;
+            unsigned char field = 0;
             bool touched = true;
         };
         mutable sImageSpan image;

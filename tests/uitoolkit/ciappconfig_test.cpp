@@ -299,6 +299,33 @@ TEST_F(HiveStore, SavesAfterChangesOfEveryKindHoldTheWholeTree) {
     }
 }
 
+TEST_F(HiveStore, AHiveAnotherWriterLaidOutLooselyIsSavedInTheStrictLayout) {
+    // Names padded further than needed or with bytes after their NUL,
+    // children out of order and a child written twice all load; the first
+    // save after one change writes every node the strict way, and nothing
+    // of the file is copied as it lay.
+    const auto child = [](const std::string& field, const std::string& node) {
+        return std::string("\x01", 1) + static_cast<char>(field.size()) + field + node;
+    };
+    const auto node = [](const std::string& value, const std::string& children) {
+        return std::string(1, static_cast<char>(value.size())) + std::string(1, '\0') + value + children +
+               std::string(1, '\0');
+    };
+    const std::string file = "QORC" +
+        node("", child(std::string("b\0zz\0\0\0\0", 8), node("1", "")) +
+                     child(std::string("a\0\0\0", 4), node("2", child(std::string("k\0\0\0", 4), node("3", "")))) +
+                     child(std::string("c\0\0\0", 4), node("", child(std::string("x\0\0\0", 4), node("5", "")))) +
+                     child(std::string("c\0\0\0", 4), node("", child(std::string("y\0\0\0", 4), node("6", "")))));
+    ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
+    ASSERT_TRUE(qortest::writeFile(dir_ + "/reg", file));
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    ASSERT_TRUE(c.setParamStr("reg/a/k2", "4", -1));
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(pythonRead(hive("reg")),
+              (Tree{{"", ""}, {"a", "2"}, {"a/k", "3"}, {"a/k2", "4"}, {"b", "1"}, {"c", ""}, {"c/x", "5"}, {"c/y", "6"}}));
+}
+
 static int gSteps = 0;
 
 TEST_F(HiveStore, AHiveOfManyPiecesIsWrittenWholeAPieceAtATime) {
