@@ -100,5 +100,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(again.openConfig(dir.c_str()));
     _guardchar<char> back;
     FUZZ_CHECK(again.getParamStr(where.c_str(), back) && value == back.c_str());
+
+    // The save copied what it could from the bytes it loaded; the file must
+    // still be byte for byte what a whole walk of the tree writes: the
+    // loaded tree with the one value added.
+    _typebuf<unsigned char> stored;
+    FUZZ_CHECK(again.getParam(where.c_str(), stored));
+    for (const auto& f : files) {
+        if (f.first != loaded.front()) continue;
+        cCIAppConfig::sDataContainer expected;
+        FUZZ_CHECK(cCIAppConfig::parseHive(reinterpret_cast<const unsigned char*>(f.second.data()), f.second.size(), expected));
+        cCIAppConfig::sDataContainer* written = expected.children.insert(cStringKey("fuzz", 4))->children.insert(cStringKey("written", 7));
+        written->value.copyFrom(stored.data(), stored.count());
+        _typebuf<unsigned char> whole;
+        FUZZ_CHECK(cCIAppConfig::serializeHive(expected, whole));
+        const std::string onDisk = fuzzReadFile(dir + "/" + f.first);
+        FUZZ_CHECK(onDisk.size() == static_cast<size_t>(whole.count()) && std::memcmp(onDisk.data(), whole.data(), onDisk.size()) == 0);
+    }
     return 0;
 }

@@ -127,3 +127,14 @@ inline bool fuzzWriteFile(const std::string& path, const void* data, size_t size
     const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
 }
+
+// The bytes of the file path (empty when it cannot be read).
+inline std::string fuzzReadFile(const std::string& path) {
+    std::string bytes;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    char buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    std::fclose(f);
+    return bytes;
+}

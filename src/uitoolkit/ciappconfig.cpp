@@ -110,16 +110,30 @@ void emitName(const cStringKey& key, std::size_t n, std::size_t field, unsigned 
 
 // ---- reading --------------------------------------------------------------
 
-bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth) {
+// Reads a node and notes where its bytes lie, from the start of its
+// parent's node at `parentStart`.  `exact` is cleared when the bytes are
+// not what a save would write for the tree they make (a name field longer
+// than it needs or not padded with zeros, children out of order or twice):
+// such an image cannot be copied from.
+bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth, std::size_t parentStart, bool& exact) {
     if (depth > kMaxHiveDepth) return false;
+    const std::size_t start = in.tell();
     std::uint16_t length = 0;
     const unsigned char* bytes = nullptr;
     if (!in.read_u16le(length) || !in.view(bytes, length)) return false;
     if (length) node.value.copyFrom(bytes, length);
+    const unsigned char* before = nullptr;  // the previous child's name
+    std::size_t beforeBytes = 0;
     for (;;) {
         std::uint8_t tag = 0;
         if (!in.read_u8(tag)) return false;
-        if (tag == 0x00) return true;
+        if (tag == 0x00) {
+            // A hive is at most kMaxHiveFileBytes long: the span fits.
+            node.image.at = static_cast<unsigned int>(start - parentStart);
+            node.image.bytes = static_cast<unsigned int>(in.tell() - start);
+            node.image.touched = false;
+            return true;
+        }
         if (tag != 0x01) return false;
         std::uint8_t field = 0;
         const unsigned char* name = nullptr;
@@ -128,134 +142,192 @@ bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth) {
         const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - name) : field;
         // A name of NUL bytes only was never written by any save.
         if (n == 0) return false;
+        if (exact) {
+            const int order = before ? std::memcmp(before, name, std::min(beforeBytes, n)) : -1;
+            exact = field == fieldLengthFor(n) && (order < 0 || (order == 0 && beforeBytes < n)) &&
+                    std::all_of(name + n, name + field, [](unsigned char b) { return b == 0; });
+        }
+        before = name;
+        beforeBytes = n;
         cCIAppConfig::sDataContainer* child =
             node.children.insert(cStringKey(reinterpret_cast<const char*>(name), static_cast<long long>(n)));
-        if (!parseNode(in, *child, depth + 1)) return false;
+        if (!parseNode(in, *child, depth + 1, start, exact)) return false;
+        child->image.field = field;
     }
+}
+
+// Parses a whole hive file into `node` (emptied first; empty again on any
+// damage); `exact` tells whether its bytes are what a save would write.
+bool parseWhole(const unsigned char* data, std::size_t size, cCIAppConfig::sDataContainer& node, bool& exact) {
+    node.value.set(0);
+    node.children.destroy();
+    exact = true;
+    cByteReader in(data, size);
+    unsigned char magic[4];
+    if (!in.read(magic, 4) || std::memcmp(magic, kMagic, 4) != 0 || !parseNode(in, node, 0, 0, exact)) {
+        node.value.set(0);
+        node.children.destroy();
+        exact = false;
+        return false;
+    }
+    return true;
 }
 
 // ---- writing --------------------------------------------------------------
 
-// Receives a hive's bytes in pieces of kWritePiece bytes (the last one
-// shorter); false when a piece could not be taken.
-class cPieceSink {
-public:
-    virtual bool take(const unsigned char* data, std::size_t n) = 0;
+// The head of a child: its tag and name field.
+void putChildHead(unsigned char* p, const cStringKey& key, std::size_t nameBytes, std::size_t field) {
+    p[0] = 0x01;
+    p[1] = static_cast<unsigned char>(field);
+    emitName(key, nameBytes, field, p + 2);
+}
 
-protected:
-    ~cPieceSink() = default;
-};
+// The head of a node: the value's length and bytes.
+void putValue(unsigned char* p, const _typebuf<unsigned char>& value) {
+    const std::size_t length = static_cast<std::size_t>(value.count());
+    p[0] = static_cast<unsigned char>(length);
+    p[1] = static_cast<unsigned char>(length >> 8);
+    if (length <= 64)
+        qor_detail::copySmall(p + 2, value.data(), static_cast<unsigned int>(length));
+    else
+        std::memcpy(p + 2, value.data(), length);
+}
 
-// Writes a hive in one walk: the nodes are visited once, not measured first
-// and written after.  Without a sink the bytes gather in a buffer that grows
-// as it fills; with one, every whole piece goes to the sink as soon as it is
-// made, so that the file is written (and the disk busy) while the rest of
-// the walk runs.  The walk's checks (depth, value length, names) end it
-// with false; a sink has then had part of the bytes.
+// Writes a hive in one walk, into a buffer that grows as it fills.
+//
+// Given the hive's image, the walk also notes where each node it writes
+// lands (the node's span), and a subtree nothing has touched since the
+// image was made is not walked at all: its bytes are copied from the image.
+// A save after a few changes so walks the paths down to them and copies the
+// rest.  The walk's checks (depth, value length, names) end it with false.
 class cHiveWriter {
 public:
-    explicit cHiveWriter(std::size_t expected) { grow(expected < 64 ? 64 : expected); }
-    // Room for two pieces and the largest value.
-    explicit cHiveWriter(cPieceSink& sink) : sink_(&sink) { grow(2 * kWritePiece + static_cast<std::size_t>(kMaxHiveValueBytes) + 4096); }
+    // A plain walk: the nodes' spans are left as they are.
+    explicit cHiveWriter(std::size_t expected) { grow(std::max<std::size_t>(expected, 64)); }
+    // A walk that notes the spans and copies untouched subtrees from `old`
+    // (null when there is no valid image: every node is walked).  The walk
+    // fills `buffer` from its start, growing it as needed.
+    cHiveWriter(_typebuf<unsigned char>&& buffer, const unsigned char* old, std::size_t oldSize)
+        : track_(true), old_(old), oldSize_(old ? oldSize : 0) {
+        buf_.swap(buffer);
+        const std::size_t want = std::max<std::size_t>(oldSize_ + 4096, 64);
+        if (static_cast<std::size_t>(buf_.count()) < want) grow(want);
+    }
 
-    // The whole hive; with a sink, every byte has gone to it when this
-    // returns true.
     bool write(const cCIAppConfig::sDataContainer& root) {
         std::memcpy(room(4), kMagic, 4);
         used_ += 4;
-        if (!node(root, 0)) return false;
-        if (!sink_) return true;
-        for (std::size_t at = 0; !failed_ && at < used_; at += kWritePiece)
-            failed_ = !sink_->take(buf_.data() + at, std::min(kWritePiece, used_ - at));
-        used_ = 0;
-        return !failed_;
+        const auto& span = root.image;
+        const bool rootInImage = old_ && span.at == 4 && span.bytes != 0 && 4 + std::size_t{span.bytes} == oldSize_;
+        // The root's children are met one after the other through the
+        // tree: ask for all their nodes first.
+        root.children.prefetchNodes();
+        return node(root, 0, 0, rootInImage ? 4 : kNone, 0);
     }
     const unsigned char* data() const { return buf_.data(); }
     std::size_t size() const { return used_; }
+    // The buffer, whose first size() bytes are the hive.
+    _typebuf<unsigned char> release() { return std::move(buf_); }
 
 private:
-    bool node(const cCIAppConfig::sDataContainer& n, int depth) {
+    static constexpr std::size_t kNone = ~std::size_t{0};
+    using tItem = cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem;
+
+    // Whether a child's bytes can be copied from the image, where its
+    // parent's node starts at `oldStart`.
+    // Whether a child can be copied from the image, its name field
+    // included, where its parent's node starts at `oldStart`.
+    bool copyable(const cCIAppConfig::sDataContainer& child, std::size_t oldStart) const {
+        const auto& span = child.image;
+        return oldStart != kNone && !span.touched && span.bytes != 0 && span.field != 0 &&
+               span.at >= 2u + span.field && oldStart + span.at + span.bytes <= oldSize_;
+    }
+
+    void noteSpan(const cCIAppConfig::sDataContainer& n, std::size_t start, std::size_t parentStart,
+                  std::size_t field) const {
+        if (!track_) return;
+        n.image.at = static_cast<unsigned int>(start - parentStart);
+        n.image.bytes = static_cast<unsigned int>(used_ - start);
+        n.image.field = static_cast<unsigned char>(field);
+        n.image.touched = false;
+    }
+
+    // Writes node n, which starts in the image at oldStart (kNone: it has no
+    // place there), as a child of the node written at parentStart.
+    bool node(const cCIAppConfig::sDataContainer& n, int depth, std::size_t parentStart, std::size_t oldStart,
+              std::size_t field) {
         if (depth > kMaxHiveDepth || n.value.count() > kMaxHiveValueBytes) return false;
-        const std::size_t length = static_cast<std::size_t>(n.value.count());
-        unsigned char* p = room(2 + length);
-        p[0] = static_cast<unsigned char>(length);
-        p[1] = static_cast<unsigned char>(length >> 8);
-        if (length <= 64)
-            qor_detail::copySmall(p + 2, n.value.data(), static_cast<unsigned int>(length));
-        else
-            std::memcpy(p + 2, n.value.data(), length);
-        used_ += 2 + length;
+        const std::size_t start = used_;
+        putValue(room(2 + static_cast<std::size_t>(n.value.count())), n.value);
+        used_ += 2 + static_cast<std::size_t>(n.value.count());
         // The children are gathered first, and the memory each will be
         // read from (its name, its value, its own first child) is asked for
         // as they are met: the nodes of a loaded hive lie scattered over the
         // heap, and a walk that waited for each of those loads in turn would
-        // spend its time on cache misses.
+        // spend its time on cache misses.  A child copied from the image
+        // needs none of them.
         const std::size_t mark = siblings_.size();
         for (auto* c = n.children.first(); c; c = n.children.next(c)) {
-            __builtin_prefetch(c->key.words.data());
-            __builtin_prefetch(c->value.value.data());
-            __builtin_prefetch(c->value.children.root());
+            if (!copyable(c->value, oldStart)) {
+                __builtin_prefetch(c->key.words.data());
+                __builtin_prefetch(c->value.value.data());
+                __builtin_prefetch(c->value.children.root());
+            }
             siblings_.push_back(c);
         }
-        using tItem = cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem;
         const std::size_t end = siblings_.size();
         // The nodes of the children's children are asked for a few siblings
         // ahead: a node's children lie together in their chunks, and the
         // walk down to the first of them would otherwise wait at each level.
-        for (std::size_t k = mark; k < end && k < mark + kNodesAhead; ++k)
-            static_cast<const tItem*>(siblings_[k])->value.children.prefetchNodes();
-        for (std::size_t k = mark; k < end; ++k) {
-            if (k + kNodesAhead < end) static_cast<const tItem*>(siblings_[k + kNodesAhead])->value.children.prefetchNodes();
+        const auto askAhead = [&](std::size_t k) {
             const auto* c = static_cast<const tItem*>(siblings_[k]);
+            if (!copyable(c->value, oldStart)) c->value.children.prefetchNodes();
+        };
+        for (std::size_t k = mark; k < end && k < mark + kNodesAhead; ++k) askAhead(k);
+        for (std::size_t k = mark; k < end; ++k) {
+            if (k + kNodesAhead < end) askAhead(k + kNodesAhead);
+            const auto* c = static_cast<const tItem*>(siblings_[k]);
+            const cCIAppConfig::sDataContainer& child = c->value;
+            if (copyable(child, oldStart)) {
+                const std::size_t head = 2 + std::size_t{child.image.field};
+                const std::size_t bytes = head + child.image.bytes;
+                std::memcpy(room(bytes), old_ + oldStart + child.image.at - head, bytes);
+                child.image.at = static_cast<unsigned int>(used_ + head - start);
+                used_ += bytes;
+                continue;
+            }
             const std::size_t nameBytes = nameLength(c->key);
             const std::size_t field = fieldLengthFor(nameBytes);
             if (!field) return false;
-            const cCIAppConfig::sDataContainer& child = c->value;
             if (!child.children.root()) {
                 // A leaf, the most common node, is written whole here: its
                 // name, its value and the end of its (empty) list.
                 if (depth + 1 > kMaxHiveDepth || child.value.count() > kMaxHiveValueBytes) return false;
                 const std::size_t length = static_cast<std::size_t>(child.value.count());
-                p = room(2 + field + 2 + length + 1);
-                p[0] = 0x01;
-                p[1] = static_cast<unsigned char>(field);
-                emitName(c->key, nameBytes, field, p + 2);
-                p += 2 + field;
-                p[0] = static_cast<unsigned char>(length);
-                p[1] = static_cast<unsigned char>(length >> 8);
-                if (length <= 64)
-                    qor_detail::copySmall(p + 2, child.value.data(), static_cast<unsigned int>(length));
-                else
-                    std::memcpy(p + 2, child.value.data(), length);
-                p[2 + length] = 0x00;
-                used_ += 2 + field + 2 + length + 1;
+                unsigned char* p = room(2 + field + 2 + length + 1);
+                putChildHead(p, c->key, nameBytes, field);
+                putValue(p + 2 + field, child.value);
+                p[2 + field + 2 + length] = 0x00;
+                used_ += 2 + field;
+                const std::size_t at = used_;
+                used_ += 2 + length + 1;
+                noteSpan(child, at, start, field);
                 continue;
             }
-            p = room(2 + field);
-            p[0] = 0x01;
-            p[1] = static_cast<unsigned char>(field);
-            emitName(c->key, nameBytes, field, p + 2);
+            putChildHead(room(2 + field), c->key, nameBytes, field);
             used_ += 2 + field;
-            if (!node(child, depth + 1)) return false;
+            const std::size_t childOld = oldStart != kNone && child.image.bytes != 0 ? oldStart + child.image.at : kNone;
+            if (!node(child, depth + 1, start, childOld, field)) return false;
         }
         siblings_.resize(mark);
         *room(1) = 0x00;
         used_ += 1;
+        noteSpan(n, start, parentStart, field);
         return true;
     }
     unsigned char* room(std::size_t n) {
-        if (sink_ && used_ >= kWritePiece) passPieces();
         if (used_ + n > static_cast<std::size_t>(buf_.count())) grow(std::max(2 * static_cast<std::size_t>(buf_.count()), used_ + n));
         return buf_.data() + used_;
-    }
-    // Hands the sink every whole piece held and keeps the rest.  After a
-    // failed piece nothing more is handed over.
-    void passPieces() {
-        std::size_t at = 0;
-        for (; used_ - at >= kWritePiece; at += kWritePiece)
-            if (!failed_) failed_ = !sink_->take(buf_.data() + at, kWritePiece);
-        std::memmove(buf_.data(), buf_.data() + at, used_ - at);
-        used_ -= at;
     }
     void grow(std::size_t capacity) {
         _typebuf<unsigned char> bigger(static_cast<long long>(capacity));
@@ -263,8 +335,9 @@ private:
         buf_.swap(bigger);
     }
 
-    cPieceSink* sink_ = nullptr;
-    bool failed_ = false;
+    const bool track_ = false;
+    const unsigned char* const old_ = nullptr;
+    const std::size_t oldSize_ = 0;
     _typebuf<unsigned char> buf_;
     std::size_t used_ = 0;
     // The children of the nodes on the path being written, level by level.
@@ -324,7 +397,7 @@ bool syncFolder(const char* folder) {
 // durable and renamed over its target; removed again unless the rename
 // happened.  The save hook sees the file made, each piece written, the file
 // synced and the rename.
-class cTempFile : public cPieceSink {
+class cTempFile {
 public:
     explicit cTempFile(const char* folder) : folder_(folder) {}
     ~cTempFile() {
@@ -344,7 +417,7 @@ public:
         return true;
     }
 
-    bool take(const unsigned char* data, std::size_t n) override {
+    bool take(const unsigned char* data, std::size_t n) {
         if (!file_.writef(const_cast<unsigned char*>(data), static_cast<unsigned int>(n))) return false;
         stepHook(step_);
         return true;
@@ -418,16 +491,8 @@ bool cCIAppConfig::isStoreFileName(const char* name) {
 }
 
 bool cCIAppConfig::parseHive(const unsigned char* data, std::size_t size, sDataContainer& node) {
-    node.value.set(0);
-    node.children.destroy();
-    cByteReader in(data, size);
-    unsigned char magic[4];
-    if (!in.read(magic, 4) || std::memcmp(magic, kMagic, 4) != 0 || !parseNode(in, node, 0)) {
-        node.value.set(0);
-        node.children.destroy();
-        return false;
-    }
-    return true;
+    bool exact = false;
+    return parseWhole(data, size, node, exact);
 }
 
 bool cCIAppConfig::serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out) {
@@ -517,6 +582,7 @@ bool cCIAppConfig::loadHive(sPropFileData& hive) {
 }
 
 bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
+    hive.imageValid = false;
     hive.root.value.set(0);
     hive.root.children.destroy();
     _guardchar<char> path;
@@ -544,7 +610,13 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
         return false;
     }
     file.close();
-    if (parseHive(bytes.data(), static_cast<std::size_t>(bytes.count()), hive.root)) {
+    bool exact = false;
+    if (parseWhole(bytes.data(), static_cast<std::size_t>(bytes.count()), hive.root, exact)) {
+        // The bytes read are the image the parse noted the spans in, if a
+        // save would have written them so; else the first save walks all.
+        hive.imageSize = static_cast<std::size_t>(bytes.count());
+        hive.image.swap(bytes);
+        hive.imageValid = exact;
         hive.loadFailed = false;
         remember(hive, id, hive.fileTime == 0);
         return true;
@@ -593,14 +665,25 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     // An older copy writing the hive in place finishes before it is replaced.
     cFileIO old;
     if (old.open(path.c_str(), fmReadWrite)) old.lock_w(0, 4);
-    // The hive goes to the temporary file piece by piece as it is walked; a
-    // walk that fails leaves the old hive and no temporary file.
-    cTempFile temp(mPath.c_str());
-    if (!temp.create()) return false;
-    cHiveWriter bytes(temp);
-    if (!bytes.write(hive.root) || !temp.commit(path.c_str())) return false;
+    // The new bytes are made whole first, into the buffer of the image
+    // before last, copying from the image what nothing touched.  They are
+    // the new image even if the file cannot be written: they are what the
+    // tree holds.  A walk that fails leaves the old hive, no temporary file,
+    // and spans that no longer match any image.
+    cHiveWriter writer(std::move(hive.spare), hive.imageValid ? hive.image.data() : nullptr, hive.imageSize);
+    const bool made = writer.write(hive.root);
+    hive.spare.swap(hive.image);
+    hive.image = writer.release();
+    hive.imageSize = writer.size();
+    hive.imageValid = made && hive.imageSize <= 0xFFFFFFFFu;
+    if (!made) return false;
+    if (!writeWholeFile(path.c_str(), hive.image.data(), hive.imageSize)) return false;
     remember(hive, identityOfPath(path.c_str()), false);
     return true;
+}
+
+void cCIAppConfig::dropImages() {
+    for (auto* e = mHives.first(); e; e = mHives.next(e)) e->value.imageValid = false;
 }
 
 bool cCIAppConfig::fileChanged(const sPropFileData& hive, const char* path) const {
@@ -619,10 +702,17 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
         sDataContainer* node = static_cast<sDataContainer*>(parent);
         const std::size_t n = std::strlen(name);
         const cStringKey key(name, static_cast<long long>(n));
-        if (sDataContainer* child = node->children.find(key)) return child;
+        sDataContainer* child = node->children.find(key);
         // Only names the file can hold: 1 to 255 bytes.
-        if (!create || n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes)) return nullptr;
-        return node->children.insert(key);
+        if (!child && (!create || n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes))) return nullptr;
+        if (!create) return child;
+        // A node handed out for writing is marked touched, and so is the
+        // path above it when the handle came down that path from the hive's
+        // root; a parent nobody marked tells of a path the store did not see.
+        if (!node->image.touched) dropImages();
+        if (!child) child = node->children.insert(key);
+        child->image.touched = true;
+        return child;
     }
 
     if (!validSectionName(name)) return nullptr;
@@ -652,7 +742,10 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
     } else if (!hive->modified && fileChanged(*hive, path.c_str())) {
         if (loadHive(*hive)) hive->modified = false;
     }
-    if (create) hive->modified = true;
+    if (create) {
+        hive->modified = true;
+        hive->root.image.touched = true;
+    }
     return &hive->root;
 }
 
@@ -674,6 +767,8 @@ bool cCIAppConfig::getParamValue(void* buf, long long size, void* handle) {
 bool cCIAppConfig::setParamValue(void const* data, long long size, void* handle) {
     if (!handle || isRoot(handle) || size < 0 || size > kMaxHiveValueBytes || (!data && size > 0)) return false;
     sDataContainer* node = static_cast<sDataContainer*>(handle);
+    // A node not handed out for writing may sit below untouched ones.
+    if (!node->image.touched) dropImages();
     if (size == 0) {
         node->value.set(0);
         return true;

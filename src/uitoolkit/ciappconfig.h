@@ -29,6 +29,8 @@
 #include "base/sync.h"
 #include "base/treelist.h"
 
+#include <cstddef>
+
 #include <sys/types.h>
 
 class cCIAppConfig : public cApplicationConfig {
@@ -36,6 +38,21 @@ public:
     struct sDataContainer {
         _typebuf<unsigned char> value;
         cFasterTreeList<cStringKey, sDataContainer> children;
+        // Where this node's bytes lie in its hive's image (the bytes last
+        // read or written), so that a save copies a subtree nothing has
+        // touched instead of walking it again: `at` counts from the start of
+        // the parent's node (for a root, from the start of the file), and
+        // `bytes` is 0 while the node has no place there.  `field` is the
+        // length of the name field before it.  The store marks `touched`
+        // every node it hands out for writing together with every node
+        // above it; a change it cannot follow so drops the images.
+        struct sImageSpan {
+            unsigned int at = 0;
+            unsigned int bytes = 0;
+            unsigned char field = 0;
+            bool touched = true;
+        };
+        mutable sImageSpan image;
     };
 
     struct sPropFileData {
@@ -55,6 +72,13 @@ public:
         bool loadFailed = false;
         // The file did not parse and was renamed aside.
         bool setAside = false;
+        // The hive's bytes as last read or written (the first imageSize of
+        // `image`), which the spans of its nodes point into, and the buffer
+        // of the image before, kept for the next save to fill.
+        _typebuf<unsigned char> image;
+        std::size_t imageSize = 0;
+        bool imageValid = false;
+        _typebuf<unsigned char> spare;
     };
 
     cCIAppConfig();
@@ -127,6 +151,8 @@ private:
     // Writes bytes as the whole file `path` through a temporary file.
     bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size);
     bool fileChanged(const sPropFileData& hive, const char* path) const;
+    // A node was changed through a handle alone: no span can be trusted.
+    void dropImages();
     void removeStaleTemporaries();
 
     // The lock file's record lock, held by this scope.

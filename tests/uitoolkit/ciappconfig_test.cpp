@@ -205,6 +205,127 @@ TEST_F(HiveStore, SavedHiveReadsBackByteForByteInPython) {
     EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "installer"}));
 }
 
+// A save copies from the hive's last image every subtree nothing touched
+// since: changes of every kind (through paths, through handles found without
+// creating, removals, discards, values crossing the 64 KiB pieces, a save
+// that fails on a tree nested too deep) must each reach the file, which
+// Python reads back after every save.
+TEST_F(HiveStore, SavesAfterChangesOfEveryKindHoldTheWholeTree) {
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    std::mt19937 rng(41);
+    Tree model;  // every node of hive "reg" below its root
+    const auto addPath = [&model](const std::string& p) {
+        for (std::size_t s = p.find('/'); s != std::string::npos; s = p.find('/', s + 1)) model.emplace(p.substr(0, s), "");
+        model.emplace(p, "");
+    };
+    const auto randomPath = [&rng] {
+        static const std::string names[] = {"a", "b", "pkg1", "pkg2", "pkg10", "field", std::string(255, 'n')};
+        std::string p;
+        for (int d = 1 + static_cast<int>(rng() % 3); d > 0; --d) p += (p.empty() ? "" : "/") + names[rng() % 7];
+        return p;
+    };
+    const auto randomValue = [&rng] {
+        const unsigned int kind = rng() % 10;
+        std::string v(kind == 0 ? 0 : kind == 1 ? 30000 + rng() % 35536 : rng() % 24, '\0');
+        for (auto& ch : v) ch = static_cast<char>(rng());
+        return v;
+    };
+    const auto setThroughPath = [&](const std::string& p, const std::string& v) {
+        ASSERT_TRUE(c.setParam(("reg/" + p).c_str(), v.data(), static_cast<long long>(v.size()))) << p;
+        addPath(p);
+        model[p] = v;
+    };
+    for (int i = 0; i < 40; ++i) setThroughPath("pkg" + std::to_string(i) + "/field", randomValue());
+    ASSERT_TRUE(c.saveConfig());
+    Tree saved = model;
+    for (int round = 0; round < 30; ++round) {
+        for (int op = 0; op < 6; ++op) {
+            const std::string p = randomPath();
+            switch (rng() % 6) {
+            case 0:
+            case 1:
+                setThroughPath(p, randomValue());
+                break;
+            case 2: {
+                c.removeSection(("reg/" + p).c_str());
+                if (p.rfind('/') != std::string::npos) addPath(p.substr(0, p.rfind('/')));
+                for (auto it = model.lower_bound(p); it != model.end() && it->first.compare(0, p.size(), p) == 0;)
+                    it = (it->first.size() == p.size() || it->first[p.size()] == '/') ? model.erase(it) : std::next(it);
+                break;
+            }
+            case 3: {
+                // A value written through a handle found without creating.
+                void* h = c.getPathContextHandle(("reg/" + p).c_str(), false);
+                if (!h) break;
+                const std::string v = randomValue();
+                ASSERT_TRUE(c.setParamValue(static_cast<const void*>(v.data()), static_cast<long long>(v.size()), h));
+                model[p] = v;
+                break;
+            }
+            case 4: {
+                // A child made under such a handle.
+                void* h = c.getPathContextHandle(("reg/" + p).c_str(), false);
+                void* child = h ? c.subContextHandle("made", h, true) : nullptr;
+                if (!child) break;
+                ASSERT_TRUE(c.setParamValue(static_cast<const void*>("m"), 1, child));
+                addPath(p + "/made");
+                model[p + "/made"] = "m";
+                break;
+            }
+            default:
+                setThroughPath(p, randomValue());
+                ASSERT_TRUE(c.discardChanges());
+                model = saved;
+                break;
+            }
+        }
+        if (round % 10 == 9) {
+            // Nested past what a file may hold: the save fails and writes
+            // nothing, and saves after the chain is gone are whole again.
+            void* h = c.getPathContextHandle("reg/pkg3", true);
+            for (int d = 0; d < 520 && h; ++d) h = c.subContextHandle("d", h, true);
+            ASSERT_NE(h, nullptr);
+            EXPECT_FALSE(c.saveConfig());
+            EXPECT_EQ(pythonRead(hive("reg")), withParents(saved)) << round;
+            ASSERT_TRUE(c.removeSection("reg/pkg3/d"));
+            addPath("pkg3");
+        }
+        // A change through the path marks the hive for saving.
+        setThroughPath("pkg0/field", randomValue());
+        ASSERT_TRUE(c.saveConfig()) << round;
+        saved = model;
+        ASSERT_EQ(pythonRead(hive("reg")), withParents(model)) << round;
+    }
+}
+
+TEST_F(HiveStore, AHiveAnotherWriterLaidOutLooselyIsSavedInTheStrictLayout) {
+    // Names padded further than needed or with bytes after their NUL,
+    // children out of order and a child written twice all load; the first
+    // save after one change writes every node the strict way, and nothing
+    // of the file is copied as it lay.
+    const auto child = [](const std::string& field, const std::string& node) {
+        return std::string("\x01", 1) + static_cast<char>(field.size()) + field + node;
+    };
+    const auto node = [](const std::string& value, const std::string& children) {
+        return std::string(1, static_cast<char>(value.size())) + std::string(1, '\0') + value + children +
+               std::string(1, '\0');
+    };
+    const std::string file = "QORC" +
+        node("", child(std::string("b\0zz\0\0\0\0", 8), node("1", "")) +
+                     child(std::string("a\0\0\0", 4), node("2", child(std::string("k\0\0\0", 4), node("3", "")))) +
+                     child(std::string("c\0\0\0", 4), node("", child(std::string("x\0\0\0", 4), node("5", "")))) +
+                     child(std::string("c\0\0\0", 4), node("", child(std::string("y\0\0\0", 4), node("6", "")))));
+    ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
+    ASSERT_TRUE(qortest::writeFile(dir_ + "/reg", file));
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    ASSERT_TRUE(c.setParamStr("reg/a/k2", "4", -1));
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(pythonRead(hive("reg")),
+              (Tree{{"", ""}, {"a", "2"}, {"a/k", "3"}, {"a/k2", "4"}, {"b", "1"}, {"c", ""}, {"c/x", "5"}, {"c/y", "6"}}));
+}
+
 static int gSteps = 0;
 
 TEST_F(HiveStore, AHiveOfManyPiecesIsWrittenWholeAPieceAtATime) {
