@@ -263,6 +263,7 @@ public:
     void setTransformProc(tTransform p) { mProc = p; }
     bool init() override;
     bool push(sListViewDataItem* item) override;
+    std::size_t pushRun(sListViewDataItem* const* items, const unsigned int* tags, std::size_t n) override;
 
 protected:
     void reserveKeys(std::size_t n) override;

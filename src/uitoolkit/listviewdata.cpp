@@ -16,6 +16,14 @@ void cListViewIndexedSorter::reset() {
     mSorted = true;
 }
 
+std::size_t cListViewIndexedSorter::pushRun(sListViewDataItem* const* items, const unsigned int* tags, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        setTag(tags[i]);
+        if (!items[i] || !push(items[i])) return i;
+    }
+    return n;
+}
+
 void* cListViewIndexedSorter::next(void* pos, sListViewDataItem*& item) { return step(pos, item, true); }
 void* cListViewIndexedSorter::prev(void* pos, sListViewDataItem*& item) { return step(pos, item, false); }
 
@@ -168,6 +176,8 @@ void cListViewData::compact() {
 // slot entries are reached out of order, in a small dense table.
 bool cListViewData::setSortedOrder(cListViewIndexedSorter* p, bool ascending) {
     const std::size_t n = mPushCount, rows = n + mAside.size();
+    // Every slot held a row and still does: the counts are ones already.
+    const bool full = mEmptySlots == 0 && mSlots.size() == rows && mCounts.size() == rows;
     if (p->kept() != n) return false;
     const std::vector<unsigned int>& tags = p->sortedTags();
     if (tags.size() != n) return false;
@@ -230,7 +240,7 @@ bool cListViewData::setSortedOrder(cListViewIndexedSorter* p, bool ascending) {
     }
     mSlots.swap(next);
     mEmptySlots = 0;
-    mCounts.assignOnes(rows);
+    if (!full) mCounts.assignOnes(rows);
     sumHeights();
     return true;
 }
@@ -388,12 +398,46 @@ bool cListViewData::sort(int col) {
 
 // Rows are pushed in the current display order; the refused ones are set
 // aside in that order too.  Each row and its text lie in two places: they
-// are fetched a few rows ahead of their use.
+// are fetched a few rows ahead of their use.  Our own providers are handed
+// the cells in runs, each run's cells looked up (and their texts fetched)
+// before the first of them is pushed.
 void cListViewData::gather(cListViewSortProvider* p, cListViewIndexedSorter* indexed, int col) {
     const std::size_t rows = mSlots.size() - mEmptySlots, S = mSlots.size();
     mAside.clear();
     mPushCount = 0;
-    if (indexed) indexed->reserve(rows);
+    if (indexed) {
+        indexed->reserve(rows);
+        // A short run: its first cells' texts are fetched only as long
+        // before their push as the run takes to look up.
+        constexpr std::size_t kRun = 16, kAhead = 64;
+        sListViewDataItem* items[kRun];
+        unsigned int pools[kRun];
+        for (std::size_t s = 0; s < S;) {
+            std::size_t m = 0;
+            for (; s < S && m < kRun; ++s) {
+                if (s + kAhead < S)
+                    if (RowNode* ahead = at(s + kAhead)) {
+                        // From its cells to its end: two lines at most.
+                        __builtin_prefetch(&ahead->value.cells);
+                        __builtin_prefetch(reinterpret_cast<const char*>(ahead + 1) - 1);
+                    }
+                const unsigned int pool = mSlots[s];
+                if (pool == kEmpty) continue;
+                sListViewDataItem* it = mPoolNode[pool]->value.cells.find(col);
+                if (it) __builtin_prefetch(it->text.get());
+                items[m] = it;
+                pools[m] = pool;
+                ++m;
+            }
+            for (std::size_t k = 0; k < m;) {
+                const std::size_t took = indexed->pushRun(items + k, pools + k, m - k);
+                mPushCount += took;
+                k += took;
+                if (k < m) mAside.push_back(pools[k++]);
+            }
+        }
+        return;
+    }
     for (std::size_t s = 0; s < S; ++s) {
         if (s + 64 < S)
             if (RowNode* ahead = at(s + 64)) __builtin_prefetch(ahead);
@@ -403,7 +447,6 @@ void cListViewData::gather(cListViewSortProvider* p, cListViewIndexedSorter* ind
         const unsigned int pool = mSlots[s];
         if (pool == kEmpty) continue;
         sListViewDataItem* it = mPoolNode[pool]->value.cells.find(col);
-        if (indexed) indexed->setTag(pool);
         if (it && p->push(it)) ++mPushCount;
         else mAside.push_back(pool);
     }

@@ -89,6 +89,11 @@ public:
         return mTags;
     }
     void setTag(unsigned int t) { mTag = t; }
+    // Pushes a run of cells, each after setTag of its tag, as push() one by
+    // one would; a null cell is refused without a push.  Stops at the first
+    // cell refused: the number of cells taken before it.  A provider may
+    // take the run in one go where that is known to do the same.
+    virtual std::size_t pushRun(sListViewDataItem* const* items, const unsigned int* tags, std::size_t n);
     // Room for n pushes, so that a long run does not grow step by step.
     void reserve(std::size_t n) {
         if (!mWalkless || mKeepCells) mItems.reserve(n);
@@ -130,6 +135,14 @@ protected:
         if (!mWalkless || mKeepCells) mItems.push_back(it);
         mSorted = false;
         return mPushes++;
+    }
+    // keep() for n cells at once; the push number of the first.
+    std::size_t keepRun(sListViewDataItem* const* items, std::size_t n) {
+        if (!mWalkless || mKeepCells) mItems.insert(mItems.end(), items, items + n);
+        mSorted = false;
+        const std::size_t first = mPushes;
+        mPushes += n;
+        return first;
     }
     // A provider whose ordering reads the cells (textOf) keeps them always.
     void keepCells() { mKeepCells = true; }

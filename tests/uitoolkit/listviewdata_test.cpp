@@ -84,6 +84,17 @@ TEST(ListViewData, SortsStablyByNameAndNumberBothWaysAgainstStableSort) {
     }
 }
 
+// A number provider that counts its pushes: being of a derived class, it
+// must be handed every cell through push().
+class cCountingNumberProvider : public cListViewChild::cListViewU64PramSortProvider {
+public:
+    bool push(sListViewDataItem* item) override {
+        ++pushes;
+        return cListViewU64PramSortProvider::push(item);
+    }
+    std::size_t pushes = 0;
+};
+
 // The number provider by itself and inside the store, over key sets that
 // take each of its ways: all keys equal (no counting pass), keys agreeing
 // above their low 32 bits (one-word entries) with high bits of 0 or all
@@ -139,18 +150,40 @@ TEST(ListViewData, NumberSortMatchesStableSortOverEveryKeyShape) {
                 ASSERT_EQ(i, rows);
             }
 
+            // In the store every eleventh row has no number: those rows go
+            // before the others ascending, after them descending.  Column 1
+            // has a provider of a derived class, pushed cell by cell.
             cListViewData d;
             auto* nums = new cListViewChild::cListViewU64PramSortProvider;
             nums->setTransformProc(numberOf);
+            auto* counting = new cCountingNumberProvider;
+            counting->setTransformProc(numberOf);
             ASSERT_TRUE(d.setSortType(0, nums));
-            for (int r = 0; r < rows; ++r) d.setItem(r, 0, cells[r].text.get(), -1, nullptr);
-            for (bool asc : {true, false}) {
-                d.reorderByID();
-                ASSERT_TRUE(d.setSortDirection(0, asc));
-                ASSERT_TRUE(d.sort(0));
-                std::vector<int> order(want.begin(), want.end());
-                if (!asc) std::reverse(order.begin(), order.end());
-                ASSERT_EQ(displayOrder(d), order);
+            ASSERT_TRUE(d.setSortType(1, counting));
+            std::vector<int> keyed, aside;
+            for (int r = 0; r < rows; ++r) {
+                if (r % 11 == 5) {
+                    d.setItem(r, 2, "no number", -1, nullptr);
+                } else {
+                    for (int col : {0, 1}) d.setItem(r, col, cells[r].text.get(), -1, nullptr);
+                }
+            }
+            for (unsigned int r : want)
+                if (r % 11 != 5) keyed.push_back(static_cast<int>(r));
+            for (int r = 5; r < rows; r += 11) aside.push_back(r);
+            for (int col : {0, 1}) {
+                for (bool asc : {true, false}) {
+                    d.reorderByID();
+                    counting->pushes = 0;
+                    ASSERT_TRUE(d.setSortDirection(col, asc));
+                    ASSERT_TRUE(d.sort(col));
+                    std::vector<int> order = asc ? aside : std::vector<int>(keyed.rbegin(), keyed.rend());
+                    order.insert(order.end(), asc ? keyed.begin() : aside.begin(), asc ? keyed.end() : aside.end());
+                    ASSERT_EQ(displayOrder(d), order) << "column " << col;
+                    if (col == 1) {
+                        ASSERT_EQ(counting->pushes, keyed.size());
+                    }
+                }
             }
         }
     }
