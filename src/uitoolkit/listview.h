@@ -281,7 +281,7 @@ private:
     std::vector<unsigned int> mKeyTags;
     sRoom<unsigned long long> mNarrow[2];
     sRoom<sWide> mWide[2];
-    std::vector<unsigned int> mCount;  // counts of the keys' digit values
+    std::vector<unsigned int> mCount;  // counts of the keys' lowest digit
     unsigned long long mFirst = 0;     // the first key
     unsigned long long mDiff = 0;      // bits in which keys differ from the first
     tTransform mProc = nullptr;

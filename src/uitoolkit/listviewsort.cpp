@@ -20,10 +20,10 @@ constexpr std::size_t kRadixFrom = 2048;
 // A number key as digits of 10 bits: seven cover its 64 bits, and a key
 // below 2^20 takes two passes (a digit of 11 bits writes to twice as many
 // places at once, and the passes are slower for it than a third pass
-// would cost).  The lower four digits (40 bits: sizes up to 1 TiB) are
-// counted while the keys come in, the others only when some key differs
-// from the first in them.
-constexpr int kDigitBits = 10, kNumberDigits = 7, kCountedDigits = 4;
+// would cost).  Only the digits in which some key differs from the first
+// take a pass.  The lowest digit is counted while the keys come in, each
+// other one during the pass before its own.
+constexpr int kDigitBits = 10, kNumberDigits = 7;
 constexpr std::size_t kDigitValues = std::size_t(1) << kDigitBits;
 constexpr unsigned long long kDigitMask = kDigitValues - 1;
 
@@ -135,10 +135,13 @@ void cListViewChild::cListViewNameSortProvider::order(std::vector<unsigned int>&
         });
     } else {
         // The keys themselves end sorted: the runs below need them.
+        // On a copy of the counts: more keys may be pushed after the sort,
+        // and sorted again.
         const std::size_t n = mKeys.size();
+        std::vector<unsigned int> count(mCount);
         std::vector<sKey> sorted(n);
         radixSort(
-            n, [this](std::size_t j) { return mKeys[j]; }, mSpare[0].get(n), mSpare[1].get(n), mCount.data(), 16, 8,
+            n, [this](std::size_t j) { return mKeys[j]; }, mSpare[0].get(n), mSpare[1].get(n), count.data(), 16, 8,
             [](const sKey& k, int d) {
                 return static_cast<unsigned int>(((d < 8 ? k.lo : k.hi) >> (8 * (d & 7))) & 0xFF);
             },
@@ -160,11 +163,75 @@ void cListViewChild::cListViewNameSortProvider::order(std::vector<unsigned int>&
     }
 }
 
+namespace {
+// The number sort's passes: like radixSort, but only the digits named in
+// `passes` take one, and their counts are not all taken with the keys.  The
+// lowest digit's were (count[0 .. values)); any other one's are taken
+// during the pass before its own, or before the first pass.  A digit in
+// which all keys agree is then counted at most with the keys.  count has
+// room for two digits' counts.
+template <typename E, typename M, typename D, typename S>
+void numberSort(std::size_t n, M make, E* a, E* b, unsigned int* count, const int* passes, int np, D digit,
+                S sink) {
+    if (np == 0) {
+        for (std::size_t j = 0; j < n; ++j) sink(j, make(j));
+        return;
+    }
+    unsigned int* const spare = count + kDigitValues;
+    unsigned int* cur = count;
+    if (passes[0] != 0) {
+        cur = spare;
+        std::fill(cur, cur + kDigitValues, 0u);
+        for (std::size_t j = 0; j < n; ++j) ++cur[digit(make(j), passes[0])];
+    }
+    E* from = a;
+    E* to = b;
+    for (int p = 0; p < np; ++p) {
+        const int d = passes[p];
+        unsigned int at = 0;
+        for (std::size_t v = 0; v < kDigitValues; ++v) {
+            const unsigned int k = cur[v];
+            cur[v] = at;
+            at += k;
+        }
+        if (p + 1 == np) {
+            // The last pass hands each entry to its final place straight away.
+            if (p == 0) {
+                for (std::size_t j = 0; j < n; ++j) {
+                    const E e = make(j);
+                    sink(cur[digit(e, d)]++, e);
+                }
+            } else {
+                for (std::size_t j = 0; j < n; ++j) sink(cur[digit(from[j], d)]++, from[j]);
+            }
+            return;
+        }
+        const int dn = passes[p + 1];
+        unsigned int* nxt = cur == spare ? count : spare;
+        std::fill(nxt, nxt + kDigitValues, 0u);
+        if (p == 0) {
+            for (std::size_t j = 0; j < n; ++j) {
+                const E e = make(j);
+                from[cur[digit(e, d)]++] = e;
+                ++nxt[digit(e, dn)];
+            }
+        } else {
+            for (std::size_t j = 0; j < n; ++j) {
+                to[cur[digit(from[j], d)]++] = from[j];
+                ++nxt[digit(from[j], dn)];
+            }
+            std::swap(from, to);
+        }
+        cur = nxt;
+    }
+}
+}  // namespace
+
 bool cListViewChild::cListViewU64PramSortProvider::init() {
     reset();
     mKeys.clear();
     mKeyTags.clear();
-    mCount.assign(kNumberDigits * kDigitValues, 0);
+    mCount.assign(kDigitValues, 0);
     mDiff = 0;
     return mProc != nullptr;
 }
@@ -177,10 +244,9 @@ bool cListViewChild::cListViewU64PramSortProvider::push(sListViewDataItem* item)
     if (mKeys.empty()) mFirst = key;
     mKeys.push_back(key);
     mKeyTags.push_back(tag());
-    if (mCount.empty()) mCount.assign(kNumberDigits * kDigitValues, 0);
+    if (mCount.empty()) mCount.assign(kDigitValues, 0);
     mDiff |= key ^ mFirst;
-    unsigned int* c = mCount.data();
-    for (int d = 0; d < kCountedDigits; ++d, c += kDigitValues) ++c[(key >> (kDigitBits * d)) & kDigitMask];
+    ++mCount[key & kDigitMask];
     return true;
 }
 
@@ -197,7 +263,7 @@ std::size_t cListViewChild::cListViewU64PramSortProvider::pushRun(sListViewDataI
     mKeys.resize(at + took);
     mKeyTags.insert(mKeyTags.end(), tags, tags + took);
     unsigned long long* keys = mKeys.data() + at;
-    if (mCount.empty()) mCount.assign(kNumberDigits * kDigitValues, 0);
+    if (mCount.empty()) mCount.assign(kDigitValues, 0);
     unsigned int* count = mCount.data();
     if (at == 0) mFirst = mProc(items[0]);
     const unsigned long long first = mFirst;
@@ -206,8 +272,7 @@ std::size_t cListViewChild::cListViewU64PramSortProvider::pushRun(sListViewDataI
         const unsigned long long key = i == 0 && at == 0 ? first : mProc(items[i]);
         keys[i] = key;
         diff |= key ^ first;
-        unsigned int* c = count;
-        for (int d = 0; d < kCountedDigits; ++d, c += kDigitValues) ++c[(key >> (kDigitBits * d)) & kDigitMask];
+        ++count[key & kDigitMask];
     }
     mDiff = diff;
     keepRun(items, took);
@@ -234,6 +299,15 @@ void cListViewChild::cListViewU64PramSortProvider::order(std::vector<unsigned in
         }
         return;
     }
+    int passes[kNumberDigits];
+    int np = 0;
+    for (int d = 0; d < kNumberDigits; ++d)
+        if ((mDiff >> (kDigitBits * d)) & kDigitMask) passes[np++] = d;
+    // The sort works on a copy of the counts: more keys may be pushed after
+    // it, and sorted again.
+    if (mCount.size() < kDigitValues) mCount.assign(kDigitValues, 0);
+    unsigned int count[2 * kDigitValues];
+    std::copy(mCount.begin(), mCount.begin() + kDigitValues, count);
     // Read through its tags only, the run needs no push numbers: the
     // entries then carry their tags.
     const bool pushes = !walkless();
@@ -254,47 +328,37 @@ void cListViewChild::cListViewU64PramSortProvider::order(std::vector<unsigned in
         unsigned long long* a = mNarrow[0].get(n);
         unsigned long long* b = mNarrow[1].get(n);
         if (pushes) {
-            radixSort(
-                n, [keys](std::size_t j) { return keys[j] << 32 | j; }, a, b, mCount.data(), kCountedDigits, kDigitBits, digit,
+            numberSort(
+                n, [keys](std::size_t j) { return keys[j] << 32 | j; }, a, b, count, passes, np, digit,
                 [&](std::size_t at, unsigned long long e) {
                     const unsigned int push = static_cast<unsigned int>(e);
                     out[at] = push;
                     tags[at] = keyTags[push];
                 });
         } else {
-            radixSort(
-                n, [keys, keyTags](std::size_t j) { return keys[j] << 32 | keyTags[j]; }, a, b, mCount.data(),
-                kCountedDigits, kDigitBits, digit,
-                [&](std::size_t at, unsigned long long e) { tags[at] = static_cast<unsigned int>(e); });
+            numberSort(
+                n, [keys, keyTags](std::size_t j) { return keys[j] << 32 | keyTags[j]; }, a, b, count, passes, np,
+                digit, [&](std::size_t at, unsigned long long e) { tags[at] = static_cast<unsigned int>(e); });
         }
         return;
     }
     mNarrow[0].release();
     mNarrow[1].release();
-    int digits = kCountedDigits;
-    if (mDiff >> (kDigitBits * kCountedDigits)) {
-        digits = kNumberDigits;
-        for (std::size_t j = 0; j < n; ++j) {
-            unsigned int* c = &mCount[kCountedDigits * kDigitValues];
-            for (int d = kCountedDigits; d < kNumberDigits; ++d, c += kDigitValues)
-                ++c[(keys[j] >> (kDigitBits * d)) & kDigitMask];
-        }
-    }
     auto digit = [](const sWide& e, int d) {
         return static_cast<unsigned int>((e.key >> (kDigitBits * d)) & kDigitMask);
     };
     sWide* a = mWide[0].get(n);
     sWide* b = mWide[1].get(n);
     if (pushes) {
-        radixSort(
-            n, [keys](std::size_t j) { return sWide{keys[j], static_cast<unsigned int>(j)}; }, a, b, mCount.data(),
-            digits, kDigitBits, digit, [&](std::size_t at, const sWide& e) {
+        numberSort(
+            n, [keys](std::size_t j) { return sWide{keys[j], static_cast<unsigned int>(j)}; }, a, b, count, passes,
+            np, digit, [&](std::size_t at, const sWide& e) {
                 out[at] = e.which;
                 tags[at] = keyTags[e.which];
             });
     } else {
-        radixSort(
-            n, [keys, keyTags](std::size_t j) { return sWide{keys[j], keyTags[j]}; }, a, b, mCount.data(), digits, kDigitBits,
+        numberSort(
+            n, [keys, keyTags](std::size_t j) { return sWide{keys[j], keyTags[j]}; }, a, b, count, passes, np,
             digit, [&](std::size_t at, const sWide& e) { tags[at] = e.which; });
     }
 }

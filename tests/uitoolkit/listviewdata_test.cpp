@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -149,6 +150,26 @@ TEST(ListViewData, NumberSortMatchesStableSortOverEveryKeyShape) {
                     ASSERT_EQ(it, &cells[want[i]]) << i;
                 ASSERT_EQ(i, rows);
             }
+            // More keys pushed after a sort are sorted with the others, by
+            // this provider and by the name provider (the texts as bytes).
+            cListViewChild::cListViewNameSortProvider names;
+            ASSERT_TRUE(p.init());
+            ASSERT_TRUE(names.init());
+            for (int r = 0; r < rows; ++r) {
+                if (r == rows - rows / 8) {
+                    ASSERT_EQ(p.sorted().size(), static_cast<std::size_t>(r));
+                    ASSERT_EQ(names.sorted().size(), static_cast<std::size_t>(r));
+                }
+                ASSERT_TRUE(p.push(&cells[r]));
+                ASSERT_TRUE(names.push(&cells[r]));
+            }
+            ASSERT_EQ(p.sorted(), want);
+            std::vector<unsigned int> byText(want);
+            std::sort(byText.begin(), byText.end());
+            std::stable_sort(byText.begin(), byText.end(), [&](unsigned int a, unsigned int b) {
+                return std::strcmp(cells[a].text.get(), cells[b].text.get()) < 0;
+            });
+            ASSERT_EQ(names.sorted(), byText);
 
             // In the store every eleventh row has no number: those rows go
             // before the others ascending, after them descending.  Column 1
