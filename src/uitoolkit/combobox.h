@@ -23,6 +23,8 @@ public:
     void allowEdit(bool allow);
     const char* text() const override { return mEdit.text(); }
     void text(char* buf, long long size) const override { mEdit.text(buf, size); }
+    // The element's own setter (with its repaint flag) stays in reach.
+    using cChildElement::setText;
     void setText(const char* t, long long len) { mEdit.setText(t, len); }
     void setBanner(const char* t) { mEdit.setBanner(t); }
     long long maxLen() const { return mEdit.maxLen(); }
