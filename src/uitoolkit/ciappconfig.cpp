@@ -205,12 +205,13 @@ public:
     // A plain walk: the nodes' spans are left as they are.
     explicit cHiveWriter(std::size_t expected) { grow(std::max<std::size_t>(expected, 64)); }
     // A walk that notes the spans and copies untouched subtrees from `old`
-    // (null when there is no valid image: every node is walked).  The walk
-    // fills `buffer` from its start, growing it as needed.
+    // (null when there is no valid image: every node is walked; oldSize is
+    // then only the expected size).  The walk fills `buffer` from its start,
+    // growing it as needed.
     cHiveWriter(_typebuf<unsigned char>&& buffer, const unsigned char* old, std::size_t oldSize)
         : track_(true), old_(old), oldSize_(old ? oldSize : 0) {
         buf_.swap(buffer);
-        const std::size_t want = std::max<std::size_t>(oldSize_ + 4096, 64);
+        const std::size_t want = std::max<std::size_t>(oldSize + 4096, 64);
         if (static_cast<std::size_t>(buf_.count()) < want) grow(want);
     }
 
@@ -233,8 +234,6 @@ private:
     static constexpr std::size_t kNone = ~std::size_t{0};
     using tItem = cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem;
 
-    // Whether a child's bytes can be copied from the image, where its
-    // parent's node starts at `oldStart`.
     // Whether a child can be copied from the image, its name field
     // included, where its parent's node starts at `oldStart`.
     bool copyable(const cCIAppConfig::sDataContainer& child, std::size_t oldStart) const {
