@@ -267,27 +267,27 @@ private:
         // needs none of them.
         const std::size_t mark = siblings_.size();
         for (auto* c = n.children.first(); c; c = n.children.next(c)) {
-            if (!copyable(c->value, oldStart)) {
+            const bool copy = copyable(c->value, oldStart);
+            if (!copy) {
                 __builtin_prefetch(c->key.words.data());
                 __builtin_prefetch(c->value.value.data());
                 __builtin_prefetch(c->value.children.root());
             }
-            siblings_.push_back(c);
+            siblings_.push_back({c, copy});
         }
         const std::size_t end = siblings_.size();
         // The nodes of the children's children are asked for a few siblings
         // ahead: a node's children lie together in their chunks, and the
         // walk down to the first of them would otherwise wait at each level.
         const auto askAhead = [&](std::size_t k) {
-            const auto* c = static_cast<const tItem*>(siblings_[k]);
-            if (!copyable(c->value, oldStart)) c->value.children.prefetchNodes();
+            if (!siblings_[k].copy) siblings_[k].item->value.children.prefetchNodes();
         };
         for (std::size_t k = mark; k < end && k < mark + kNodesAhead; ++k) askAhead(k);
         for (std::size_t k = mark; k < end; ++k) {
             if (k + kNodesAhead < end) askAhead(k + kNodesAhead);
-            const auto* c = static_cast<const tItem*>(siblings_[k]);
+            const tItem* c = siblings_[k].item;
             const cCIAppConfig::sDataContainer& child = c->value;
-            if (copyable(child, oldStart)) {
+            if (siblings_[k].copy) {
                 const std::size_t head = 2 + std::size_t{child.image.field};
                 const std::size_t bytes = head + child.image.bytes;
                 std::memcpy(room(bytes), old_ + oldStart + child.image.at - head, bytes);
@@ -340,7 +340,12 @@ private:
     _typebuf<unsigned char> buf_;
     std::size_t used_ = 0;
     // The children of the nodes on the path being written, level by level.
-    std::vector<const void*> siblings_;
+    // Each with whether it is copied from the image, decided once.
+    struct sSibling {
+        const tItem* item;
+        bool copy;
+    };
+    std::vector<sSibling> siblings_;
 };
 
 // ---- files ----------------------------------------------------------------
