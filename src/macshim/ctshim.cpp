@@ -36,7 +36,8 @@ namespace {
 // than a point so advances keep 1/1024 of a point.
 constexpr double kSubUnits = 1024.0;
 
-// Faces tried, in order, for characters the line's own font lacks.
+// Faces tried, in order, for characters the line's own font lacks; a bold
+// font tries their bold faces first (or their regular ones emboldened).
 const char* const kCascade[] = {"DejaVu Sans", "Noto Sans CJK JP", "Noto Sans CJK SC", "Noto Sans CJK KR",
                                 "AR PL UMing TW"};
 
@@ -47,6 +48,9 @@ struct sFace {
     // The configuration asks for the outlines to be emboldened: a bold
     // face whose file carries no heavier outlines.
     bool embolden = false;
+    // Drawn bold, with heavier outlines or emboldened: characters it lacks
+    // are taken from bold faces too.
+    bool bold = false;
     FT_Face ft = nullptr;
     hb_face_t* hb = nullptr;
     cairo_font_face_t* cairo = nullptr;
@@ -112,7 +116,7 @@ sEngine& engine() {
     return *e;
 }
 
-sFace* openFace(const std::string& path, int index, const char* family, bool embolden) {
+sFace* openFace(const std::string& path, int index, const char* family, bool embolden, bool bold) {
     sEngine& e = engine();
     auto key = std::make_tuple(path, index, embolden);
     auto it = e.faces.find(key);
@@ -122,6 +126,7 @@ sFace* openFace(const std::string& path, int index, const char* family, bool emb
     f->index = index;
     f->family = family ? family : "";
     f->embolden = embolden;
+    f->bold = bold || embolden;
     if (FT_New_Face(e.ft, path.c_str(), index, &f->ft) != 0) return nullptr;
     hb_blob_t* blob = hb_blob_create_from_file(path.c_str());
     f->hb = hb_face_create(blob, static_cast<unsigned>(index));
@@ -158,12 +163,14 @@ sFace* faceOfPattern(FcPattern* p) {
     int index = 0;
     FcChar8* family = nullptr;
     FcBool embolden = FcFalse;
+    int weight = FC_WEIGHT_REGULAR;
     if (FcPatternGetString(p, FC_FILE, 0, &file) != FcResultMatch) return nullptr;
     FcPatternGetInteger(p, FC_INDEX, 0, &index);
     FcPatternGetString(p, FC_FAMILY, 0, &family);
     FcPatternGetBool(p, FC_EMBOLDEN, 0, &embolden);
+    FcPatternGetInteger(p, FC_WEIGHT, 0, &weight);
     return openFace(reinterpret_cast<const char*>(file), index, reinterpret_cast<const char*>(family),
-                    embolden == FcTrue);
+                    embolden == FcTrue, weight >= FC_WEIGHT_DEMIBOLD);
 }
 
 // The face of a family (after the configuration's name mapping) at a
@@ -319,7 +326,8 @@ const std::vector<CTFontRef>& cascadeOf(CTFont* font) {
     if (!font->cascadeMade) {
         font->cascadeMade = true;
         for (const char* name : kCascade) {
-            sFace* face = findFamily(name, FC_WEIGHT_REGULAR, FC_SLANT_ROMAN);
+            sFace* face = font->face->bold ? findFamily(name, FC_WEIGHT_BOLD, FC_SLANT_ROMAN) : nullptr;
+            if (!face) face = findFamily(name, FC_WEIGHT_REGULAR, FC_SLANT_ROMAN);
             if (!face || face == font->face) continue;
             if (CTFontRef f = makeFont(face, font->size, font->m)) font->cascade.push_back(f);
         }

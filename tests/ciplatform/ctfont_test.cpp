@@ -248,6 +248,34 @@ TEST_F(PlatformFonts, LinesMixingScriptsTakeTheCjkFaceForCjkCharacters) {
     CTLineGetTypographicBounds(line, &ascent, nullptr, nullptr);
     EXPECT_NEAR(ascent, std::max(CTFontGetAscent(ct), CTFontGetAscent(CTRunGetFont(line, 1))), 1e-12);
     CTLineRelease(line);
+
+    // A bold line takes the characters its face lacks from bold faces.
+    // U+2192 is in DejaVu Sans and Liberation Mono, not in Tahoma.
+    const std::string cjkBold = "NotoSansCJK-Bold.ttc Noto Sans CJK JP";
+    const std::string tahoma = "tahoma.ttf Tahoma", mono = "LiberationMono-Bold.ttf Liberation Mono";
+    const struct {
+        const char* face;
+        std::vector<std::string> runs;
+    } boldLines[] = {
+        {"Tahoma", {tahoma, cjkBold, tahoma, "DejaVuSans-Bold.ttf DejaVu Sans", tahoma, cjkBold}},
+        {"Courier New", {mono, cjkBold, mono, cjkBold}},
+    };
+    for (const auto& row : boldLines) {
+        const char* face = row.face;
+        cFontObject* bold = cFontObject::get(5, 13, const_cast<char*>(face), true, false, false);
+        ASSERT_NE(bold, nullptr) << face;
+        CTFontRef bct = static_cast<cMacCTFont*>(bold)->ctFont();
+        const std::vector<unsigned short> mixed = utf16(u"Qor \u65e5\u672c\u8a9e \u2192 \u2EA2");
+        line = CTLineCreateWithText(mixed.data(), mixed.size(), bct, nullptr);
+        ASSERT_NE(line, nullptr);
+        std::vector<std::string> runs;
+        for (std::size_t r = 0; r < CTLineGetGlyphRunCount(line); ++r) {
+            CTFontRef f = CTRunGetFont(line, r);
+            runs.push_back(baseName(CTFontGetFilePath(f, nullptr)) + " " + CTFontGetFamilyName(f));
+        }
+        EXPECT_EQ(runs, row.runs) << face;
+        CTLineRelease(line);
+    }
 }
 
 TEST_F(PlatformFonts, RulerGivesEveryUnitItsEndThroughLigaturesPairsAndFallbacks) {
