@@ -262,7 +262,7 @@ TEST_F(PlatformFonts, LinesMixingScriptsTakeTheCjkFaceForCjkCharacters) {
     };
     for (const auto& row : boldLines) {
         const char* face = row.face;
-        cFontObject* bold = cFontObject::get(5, 13, const_cast<char*>(face), true, false, false);
+        cFontObject* bold = cFontObject::get(5, 13, face, true, false, false);
         ASSERT_NE(bold, nullptr) << face;
         CTFontRef bct = static_cast<cMacCTFont*>(bold)->ctFont();
         const std::vector<unsigned short> mixed = utf16(u"Qor \u65e5\u672c\u8a9e \u2192 \u2EA2");

@@ -379,7 +379,7 @@ TEST_F(PlatformText, EveryFaceRegularBoldAndEmboldenedDrawsEachGlyphWhereItIsMea
         want.resize(text.size(), -1);
 
         // The face drawn is the one the reference rendered.
-        cFontObject* font = cFontObject::get(5, row.size, const_cast<char*>(row.face), row.bold, false, false);
+        cFontObject* font = cFontObject::get(5, row.size, row.face, row.bold, false, false);
         ASSERT_NE(font, nullptr);
         CTFontRef ct = static_cast<cMacCTFont*>(font)->ctFont();
         int ourIndex = -1;
