@@ -534,7 +534,7 @@ def packager():
                 check(r.returncode == 0, f'odd tree {root}: exit {r.returncode} {r.stderr[-300:]!r}')
                 payloads.append(open(f'{d}/t{i}.data', 'rb').read())
                 if i == 0:
-                    items = listing(r.stdout.decode('utf-8'))
+                    items = listing(r.stdout.decode('utf-8', 'replace'))
                     digests = sha256sum([os.path.join(os.fsencode(root), f) for f in files])
                     check(len(items) == len(files), f'odd tree: {len(items)} items for {len(files)} files')
                     for f in files:

@@ -756,6 +756,12 @@ TEST(Scenario, InputsAndPathsThatNoItemInstalls) {
     const std::string D = d.dir.path();
     cSoftPkgScenario s;
     int line = 0;
+    // Not a regular file: refused at once, never waited on.
+    ASSERT_EQ(mkfifo(d.dir.file("pipe.txt").c_str(), 0644), 0);
+    for (const std::string& bad : {d.dir.file("pipe.txt"), d.dir.file("docs"), std::string("/dev/zero")}) {
+        EXPECT_EQ(s.loadTextConfig(bad.c_str(), line), 1) << bad;
+        EXPECT_TRUE(s.inputs().empty()) << bad;
+    }
     ASSERT_EQ(d.compile(s, d.text("[Menu]\n\"M2\" = $pgm \"data\", $pgm \"data/sub/b.txt\"\n"
                                   "\"M3\" = $pgm \"bin\", $pgm \"./bin//app\"\n"
                                   "\"M4\" = $pgm \"bi\", $pgm \"bin/ap\"\n"
