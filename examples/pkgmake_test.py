@@ -579,9 +579,21 @@ def packager():
         check(first.startswith(b'packing: ') and rc == 4, f'closed stdout: exit {rc}, first {first!r}')
         check(open(f'{d}/head.data', 'rb').read() == reference, 'closed stdout: the payload is not complete')
 
+        # The last packing line comes when the payload is in its place: the
+        # moment it can be read, the file is there, whole.
+        make_big_package(f'{d}/big', 3)
+        p = subprocess.Popen([PKGMAKE, '--no-check', f'{d}/big/s.txt', f'{d}/placed.data'], stdout=subprocess.PIPE)
+        placed = None
+        for raw_line in p.stdout:
+            if raw_line.startswith(b'packing: ') and b' 100%, ' in raw_line:
+                placed = os.path.getsize(f'{d}/placed.data') if os.path.exists(f'{d}/placed.data') else -1
+            m = re.match(rb'payload: .*, (\d+) bytes\n', raw_line)
+            if m:
+                check(placed == int(m.group(1)), f'last line before the payload was in place: {placed} of {m.group(1)}')
+        check(p.wait(timeout=600) == 0 and placed is not None, 'last line: the run failed or showed no 100%')
+
         # Interrupted on a terminal while packing: the progress line is
         # ended before the signal takes its course.
-        make_big_package(f'{d}/big', 3)
         rc, text = run_on_pty([PKGMAKE, f'{d}/big/s.txt', f'{d}/big.data'], r'packing: items [^\r]*, \d\d?%',
                               signal.SIGINT)
         check(rc in (-signal.SIGINT, 0), f'interrupt: exit {rc}')
