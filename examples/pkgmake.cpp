@@ -425,7 +425,7 @@ void warnLeftOut(const cSoftPkgScenario& s) {
 
 // Menu entries, the icon and Run entries that point into the installation
 // folder at something no item installs.
-void warnMissingTargets(cSoftPkgScenario& s, const std::string& shownPath) {
+void warnMissingTargets(const cSoftPkgScenario& s, const std::string& shownPath) {
     using M = cSoftPkgScenario::sMissingTarget;
     for (const M& m : s.missingTargets()) {
         std::string what;
