@@ -495,13 +495,13 @@ int usage(const char* self) {
     return 3;
 }
 
-}  // namespace
-
 // Standard output closed before the end turns a success into 4.
 int finish(int rc) {
     flushStdout();
     return rc == 0 && gStdoutGone ? 4 : rc;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Documents name fonts; the compiler asks the platform's font store for
@@ -590,7 +590,8 @@ int main(int argc, char** argv) {
         }
         payloadBytes = out.size();
         if (!out.commit()) {
-            std::fprintf(stderr, "\nerror: the payload could not be put in place: %s\n", outPath.c_str());
+            progress.endLine();
+            std::fprintf(stderr, "error: the payload could not be put in place: %s\n", outPath.c_str());
             return 2;
         }
         gOutput = nullptr;
