@@ -8,6 +8,8 @@ namespace {
 // may report thousands of times a second.
 constexpr double kSampleGap = 0.05;
 constexpr double kFirstEstimate = 0.5;
+// The least time the work must have been moving to give a rate.
+constexpr double kFirstMove = 0.25;
 
 double windowAt(double elapsed) {
     return std::min(cTimeLeftEstimator::kMaxWindow, std::max(cTimeLeftEstimator::kMinWindow, elapsed / 3));
@@ -23,6 +25,7 @@ void cTimeLeftEstimator::add(double seconds, double share) {
     }
     if (seconds < samples_.back().t) return;
     share = std::max(share, samples_.back().share);
+    if (share <= 0) idleUntil_ = seconds;
     if (samples_.size() > 1 && seconds - samples_[samples_.size() - 2].t < kSampleGap)
         samples_.back() = {seconds, share};
     else
@@ -50,8 +53,13 @@ double cTimeLeftEstimator::secondsLeft() const {
     const sSample& now = samples_.back();
     if (now.share >= 1.0) return 0;
     if (now.t < kFirstEstimate || now.share <= 0) return -1;
-    const double window = std::min(windowAt(now.t), now.t);
-    double rate = (now.share - shareAt(now.t - window)) / window;
+    // The window reaches back no further than the moment the work began
+    // to move: a wait before it (files hashed before the first byte is
+    // packed) is no part of the rate.
+    const double from = std::max(now.t - windowAt(now.t), idleUntil_);
+    if (now.t - from < kFirstMove) return -1;
+    const double window = now.t - from;
+    double rate = (now.share - shareAt(from)) / window;
     // Nothing moved within the window (a stall): the run's average is all
     // there is to go by.
     if (rate <= 0) rate = now.share / now.t;

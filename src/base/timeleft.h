@@ -4,7 +4,8 @@
 // caches cold) into every later estimate; a window that trails the present
 // by a third of the time so far, between one and four seconds, forgets the
 // start by the time a fifth of the work is done and still smooths the lumps
-// in which progress arrives.
+// in which progress arrives.  Nor does the window reach back past the moment
+// the work first moved: a wait before that says nothing of its rate.
 //
 // The clock is the caller's: times are seconds since the work began, so the
 // estimator can be fed by a real clock or a made-up one alike.
@@ -21,7 +22,10 @@ public:
     // by (less than half a second of work, or nothing done at all).
     double secondsLeft() const;
     // Starts again with no samples.
-    void reset() { samples_.clear(); }
+    void reset() {
+        samples_.clear();
+        idleUntil_ = 0;
+    }
 
     static constexpr double kMinWindow = 1.0;
     static constexpr double kMaxWindow = 4.0;
@@ -35,4 +39,6 @@ private:
     double shareAt(double t) const;
 
     std::deque<sSample> samples_;
+    // The last time nothing at all was done yet.
+    double idleUntil_ = 0;
 };
