@@ -938,3 +938,83 @@ long long minDiff(long long a, long long b) {
     };
     return magnitude(a) < magnitude(b) ? a : b;
 }
+
+// ---------------------------------------------------------------------------
+// Text for display
+
+namespace {
+
+// The length of the valid UTF-8 sequence at p (at most n bytes) that encodes
+// a character from U+00A0 up that may be shown as it is, or 0.  Overlong forms, surrogates and values
+// above U+10FFFF are not valid.
+std::size_t printableUtf8(const unsigned char* p, std::size_t n) {
+    const unsigned c = p[0];
+    std::size_t len;
+    unsigned v;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+        v = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        v = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        v = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (n < len) return 0;
+    for (std::size_t i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        v = (v << 6) | (p[i] & 0x3F);
+    }
+    static const unsigned kLeast[5] = {0, 0, 0xA0, 0x800, 0x10000};
+    if (v < kLeast[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+    // The line and paragraph separators, and the marks that reorder the
+    // text around them, would make a name read as something else.
+    if (v == 0x200E || v == 0x200F || v == 0x2028 || v == 0x2029 || (v >= 0x202A && v <= 0x202E) ||
+        (v >= 0x2066 && v <= 0x2069))
+        return 0;
+    return len;
+}
+
+}  // namespace
+
+std::string escapeForDisplay(const char* text, std::size_t n) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    if (!text) return out;
+    out.reserve(n);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7F) {
+            if (c == '\\') out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (c >= 0x80) {
+            const std::size_t len = printableUtf8(p + i, n - i);
+            if (len) {
+                out.append(text + i, len);
+                i += len;
+                continue;
+            }
+        }
+        out += '\\';
+        if (c == '\t')
+            out += 't';
+        else if (c == '\n')
+            out += 'n';
+        else if (c == '\r')
+            out += 'r';
+        else {
+            out += 'x';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+        ++i;
+    }
+    return out;
+}
