@@ -569,14 +569,20 @@ def packager():
         os.umask(old)
         check(os.stat(f'{d}/mode22.data').st_mode & 0o7777 == 0o640, 'an existing payload lost its mode')
 
-        # A reader that goes away after the first line: exit 4, the payload
-        # complete and verified.
+        # A reader that has gone away (as `| head -1` does after its line):
+        # exit 4, the payload complete and verified.  The pipe's reading end
+        # is closed before pkgmake starts, so that its first line already
+        # meets the closed pipe; a reader that left after a line would race
+        # with the pipe's buffer, which may take the whole output.
         reference = open(f'{d}/walk.data', 'rb').read()
-        p = subprocess.Popen([PKGMAKE, scen, f'{d}/head.data'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        first = p.stdout.readline()
-        p.stdout.close()
-        rc = p.wait(timeout=600)
-        check(first.startswith(b'packing: ') and rc == 4, f'closed stdout: exit {rc}, first {first!r}')
+        rd, wr = os.pipe()
+        os.close(rd)
+        try:
+            rc = subprocess.run([PKGMAKE, scen, f'{d}/head.data'], stdout=wr, stderr=subprocess.DEVNULL,
+                                timeout=600).returncode
+        finally:
+            os.close(wr)
+        check(rc == 4, f'closed stdout: exit {rc}')
         check(open(f'{d}/head.data', 'rb').read() == reference, 'closed stdout: the payload is not complete')
 
         # The last packing line comes when the payload is in its place: the
