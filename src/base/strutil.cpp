@@ -13,6 +13,7 @@
 #endif
 
 #include "base/checked.h"
+#include "base/cpufeatures.h"
 #include "base/strutil_detail.h"
 #include "base/textenc.h"
 #include "base/treelist.h"
@@ -245,10 +246,7 @@ __attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const c
 
 int foldedSearchWidth() {
 #if defined(__x86_64__)
-    static const int width = (__builtin_cpu_init(), __builtin_cpu_supports("avx512bw") ? 64
-                                                    : __builtin_cpu_supports("avx2")   ? 32
-                                                                                       : 16);
-    return width;
+    return qor_cpu::hasAvx512bw() ? 64 : qor_cpu::hasAvx2() ? 32 : 16;
 #else
     return 16;
 #endif
