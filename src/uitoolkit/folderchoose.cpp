@@ -5,9 +5,11 @@
 #include "uitoolkit/popupmenu.h"
 #include "uitoolkit/themevalues.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <vector>
 
 cPicturesList cFolderChooseDialog::myTopPicts;
 cPicturesList cFolderChooseDialog::myBottomPicts;
@@ -148,14 +150,21 @@ bool cFolderChooseDialog::lsUnder(cTreeFoldersContentItem* node) {
     mNodes.destroy_sub(node);
     node->listed = node->contents.init(node->path.get(), true);
     if (node->listed) {
+        // Folders come sorted by name, byte by byte, whatever order the disk
+        // keeps them in.
+        std::vector<int> shown;
         for (int i = 0; i < node->contents.count(); ++i) {
             sFolderItemInfo* e = node->contents.info(i);
-            if (!e || e->hidden) continue;
-            const int image = folderImage(e->type);
-            if (image < 0) continue;
+            if (e && !e->hidden && e->name.get() && folderImage(e->type) >= 0) shown.push_back(i);
+        }
+        std::sort(shown.begin(), shown.end(), [&](int a, int b) {
+            return std::strcmp(node->contents.info(a)->name.get(), node->contents.info(b)->name.get()) < 0;
+        });
+        for (int i : shown) {
+            sFolderItemInfo* e = node->contents.info(i);
             _guardchar<char> full;
             if (!node->contents.path(i, full)) continue;
-            addNode(node, chooserEntryText(*e), full.get(), image);
+            addNode(node, chooserEntryText(*e), full.get(), folderImage(e->type));
         }
     }
     mTree.endChanges();

@@ -302,3 +302,41 @@ TEST(FolderChooser, UnreadableFolderStaysEmptyAndIsRetried) {
     }));
     chmod(locked.c_str(), 0755);
 }
+
+// Sub-folders come sorted by their names' bytes (upper case before lower,
+// digits one by one, UTF-8 and stray bytes after ASCII), whatever order the
+// disk lists them in; files and hidden folders stay out.  The names are
+// made in an order of their own, so neither creation order nor its reverse
+// is the sorted one.
+TEST(FolderChooser, SubFoldersComeSortedByTheirBytes) {
+    sTree t;
+    sFixture f;
+    const std::string base = t.home + "/sorted";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    const std::vector<std::string> made = {"m", "B", "a b", "\xC3\xA9t\xC3\xA9", "10", "a-b", "z", "9", "A",
+                                           "b", "caf\xE9", "Zed", "a", "\xFF", "0", "ab", "AA", "_x", "~t", "y"};
+    for (const std::string& n : made) ASSERT_EQ(::mkdir((base + "/" + n).c_str(), 0755), 0) << n;
+    ASSERT_TRUE(qortest::writeFile(base + "/file", "x"));
+    ASSERT_EQ(::mkdir((base + "/.hidden").c_str(), 0755), 0);
+    std::vector<std::string> want;
+    for (const std::string& n : made) want.push_back(base + "/" + n);
+    std::sort(want.begin(), want.end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        });
+    });
+    _guardchar<char> path(base.c_str());
+    f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
+        tNode* n = findNode(d, base);
+        ASSERT_NE(n, nullptr);
+        std::vector<std::string> got;
+        for (cTreeItem* c = n->first; c; c = c->next) got.push_back(static_cast<tNode*>(c)->path.get());
+        EXPECT_EQ(got, want);
+        // Reading it again keeps the order.
+        ASSERT_TRUE(d.lsUnder(n));
+        got.clear();
+        for (cTreeItem* c = n->first; c; c = c->next) got.push_back(static_cast<tNode*>(c)->path.get());
+        EXPECT_EQ(got, want);
+        qortest::pressKey(w, 0x11B);
+    });
+}
