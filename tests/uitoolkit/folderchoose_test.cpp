@@ -123,7 +123,7 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
         std::string typed;
         std::string selected;  // the path of the selected node
         std::string text;      // the selected node's text
-        bool ignored;          // the field keeps what was typed
+        bool ignored;          // the field keeps what was typed, and a box says why
     };
     const sRow rows[] = {
         {H + "//Mes documents/", H + "/Mes documents", "Mes documents", false},
@@ -134,7 +134,8 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
         {H + "/.hidden/inner", H + "/.hidden/inner", "inner", false},
         {H + "/nothing", H, "home", true},     // not a folder
         {H + "/report.txt", H, "home", true},  // a file
-        {"", H, "home", true},
+        {"", H, "home", false},  // an empty field is not looked for
+        {"../home/./Mes documents/../\xC3\xA9t\xC3\xA9", H + "/\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9", false},
     };
     _guardchar<char> path((H + "/report.txt").c_str());  // a file: the chooser opens at its folder
     const bool chosen = f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
@@ -142,12 +143,19 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
         EXPECT_EQ(pathOf(d.currentItem()), H);
         EXPECT_TRUE(d.topBar()->isEnabled(1));
         EXPECT_EQ(children(findNode(d, H)).find(".hidden"), std::string::npos);
+        std::string message;
+        w.onModal = [&](cChildElement* root, cTestWindowTarget& inner) {
+            message = messageText(root);
+            inner.root->end_modal(1);
+        };
         for (const sRow& r : rows) {
             d.navigate(H.c_str());
             d.pathEdit()->setText(r.typed.c_str(), -1);
+            message.clear();
             qortest::pressKey(w, 0x18D);  // keypad Enter: accept, which navigates
             EXPECT_TRUE(w.modalResults.empty()) << r.typed;
-            EXPECT_STREQ(d.pathEdit()->text(), (r.ignored ? r.typed : r.selected).c_str()) << r.typed;
+            EXPECT_EQ(message, r.ignored ? "Folder not found.\nPlease check the path." : "") << r.typed;
+            EXPECT_STREQ(d.pathEdit()->text(), (r.ignored || r.typed.empty() ? r.typed : r.selected).c_str()) << r.typed;
             EXPECT_EQ(pathOf(d.currentItem()), r.selected) << r.typed;
             EXPECT_EQ(d.tree()->selected(), d.currentItem()) << r.typed;
             EXPECT_EQ(textOf(d.currentItem()), r.text) << r.typed;
@@ -157,6 +165,7 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
             }
         }
         // Accepting what the field shows ends the dialog.
+        w.onModal = nullptr;
         d.navigate((H + "/Mes documents").c_str());
         qortest::clickAt(w, d.bottomBar()->findButton(1));
         EXPECT_EQ(w.modalResults, std::vector<int>{1});
@@ -339,4 +348,63 @@ TEST(FolderChooser, SubFoldersComeSortedByTheirBytes) {
         EXPECT_EQ(got, want);
         qortest::pressKey(w, 0x11B);
     });
+}
+
+// Folders whose names are any bytes: each is chosen by a click and Select,
+// by a double click and Select, and by typing its path as the field shows
+// it (whole, or relative to the folder shown) and Select twice; what comes
+// back is the folder's own bytes.  The shown forms are written out by hand:
+// a byte that starts no UTF-8 character reads as its Latin-1 letter, a
+// control character as its picture.
+TEST(FolderChooser, FoldersOfAnyBytesAreChosenByTheirOwnBytes) {
+    sTree t;
+    const std::string odd = t.home + "/odd";
+    ASSERT_EQ(::mkdir(odd.c_str(), 0755), 0);
+    std::string longShown;
+    for (int i = 0; i < 254; ++i) longShown += "\xC3\xA9";
+    struct sName {
+        const char* what;
+        std::string bytes, shown;
+    };
+    const sName names[] = {
+        {"not UTF-8", "caf\xE9", "caf\xC3\xA9"},
+        {"a line feed", "two\nlines", "two\xE2\x90\x8Alines"},
+        {"255 bytes", std::string(255, 'n'), std::string(255, 'n')},
+        {"255 bytes, none of them UTF-8", "\xFF" + std::string(254, '\xE9'), "\xC3\xBF" + longShown},
+    };
+    for (const sName& n : names) ASSERT_EQ(::mkdir((odd + "/" + n.bytes).c_str(), 0755), 0) << n.what;
+    enum { kClick, kDoubleClick, kTypedWhole, kTypedRelative };
+    for (const sName& n : names) {
+        for (int way : {kClick, kDoubleClick, kTypedWhole, kTypedRelative}) {
+            SCOPED_TRACE(std::string(n.what) + ", way " + std::to_string(way));
+            sFixture f;
+            qortest::cManualClock clock;
+            _guardchar<char> path(odd.c_str());
+            const std::string full = odd + "/" + n.bytes;
+            const bool chosen = f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
+                tNode* node = findNode(d, full);
+                ASSERT_NE(node, nullptr);
+                EXPECT_EQ(textOf(node->item), n.shown);
+                if (way == kClick || way == kDoubleClick) {
+                    d.tree()->scrollToChild(node->item->element);
+                    w.drain();
+                    if (way == kClick) qortest::clickAt(w, node->item->element);
+                    else qortest::doubleClickAt(w, node->item->element);
+                    EXPECT_EQ(d.currentItem(), node->item);
+                } else {
+                    d.pathEdit()->setText("", -1);
+                    qortest::clickAt(w, d.pathEdit());
+                    qortest::typeText(w, way == kTypedWhole ? odd + "/" + n.shown : n.shown);
+                    qortest::clickAt(w, d.bottomBar()->findButton(1));  // goes there
+                    EXPECT_TRUE(w.modalResults.empty());
+                    EXPECT_EQ(pathOf(d.currentItem()), full);
+                }
+                EXPECT_STREQ(d.pathEdit()->text(), (odd + "/" + n.shown).c_str());
+                qortest::clickAt(w, d.bottomBar()->findButton(1));
+                EXPECT_EQ(w.modalResults, std::vector<int>{1});
+            });
+            EXPECT_TRUE(chosen);
+            EXPECT_EQ(std::string(path.get() ? path.get() : ""), full);
+        }
+    }
 }
