@@ -580,6 +580,8 @@ const std::vector<sOddName>& oddNames() {
         {"255 bytes, none of them UTF-8", "\xFF" + std::string(250, '\xE9') + ".bin",
          "\xC3\xBF" + repeat("\xC3\xA9", 250) + ".bin"},
         {"a wildcard", "what?.txt", "what?.txt"},
+        {"255 bytes cut inside a character", repeat("\xC3\xA9", 127) + "\xC3", repeat("\xC3\xA9", 127) + "\xC3\x83"},
+        {"an encoded half of a surrogate pair", "\xED\xA0\x80.txt", "\xEF\xBF\xBD.txt"},
     };
     return all;
 }
