@@ -408,3 +408,66 @@ TEST(FolderChooser, FoldersOfAnyBytesAreChosenByTheirOwnBytes) {
         }
     }
 }
+
+// The folder the chooser opens at is scrolled wholly into view: among many
+// siblings with one long name (both bars shown), the selection frame of the
+// first, a middle and the last one is painted on all four edges, inside
+// the tree's border and clear of the bars.
+TEST(FolderChooser, TheFolderOpenedAtShowsWholeWithItsFrame) {
+    sTree t;
+    const std::string base = t.home + "/many";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    std::vector<std::string> names = {"a " + std::string(90, 'w')};
+    for (int i = 0; i < 40; ++i) names.push_back("f" + std::to_string(100 + i));
+    for (const std::string& n : names) ASSERT_EQ(::mkdir((base + "/" + n).c_str(), 0755), 0) << n;
+    constexpr unsigned int kFrame = 0xC000C0;  // no theme colour; the same either way round
+    for (const std::string& target : {names[1], names[20], names.back()}) {
+        SCOPED_TRACE(target);
+        sFixture f;
+        _guardchar<char> path((base + "/" + target).c_str());
+        f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
+            cTreeViewChild* tree = d.tree();
+            tree->setUnfocusedColors(0x000000, 0xFFFFFF, kFrame);
+            ASSERT_TRUE(d.navigate((base + "/" + target).c_str()));
+            w.drain();
+            ASSERT_TRUE(tree->vbar()->visible_child());
+            ASSERT_TRUE(tree->hbar()->visible_child());
+            tNode* n = findNode(d, base + "/" + target);
+            ASSERT_NE(n, nullptr);
+            ASSERT_EQ(tree->selected(), n->item);
+            const int W = w.root->width(), H = w.root->height();
+            qortest::cRecordingCanvas canvas(W, H, 13);
+            canvas.paintPixels(0x123456);
+            w.root->processPaint(&canvas);
+            sPoint at{0, 0};
+            tree->absPos(at);
+            const int tx = at.x - w.winX, ty = at.y - w.winY;
+            int x0 = W, y0 = H, x1 = -1, y1 = -1;
+            for (int y = ty; y < ty + tree->height(); ++y)
+                for (int x = tx; x < tx + tree->width(); ++x)
+                    if (canvas.pixel(x, y) == kFrame) {
+                        x0 = std::min(x0, x), y0 = std::min(y0, y);
+                        x1 = std::max(x1, x), y1 = std::max(y1, y);
+                    }
+            ASSERT_GE(x1, 0) << "no frame painted";
+            sRect r;
+            n->item->element->childRect(&r);
+            EXPECT_EQ(x1 - x0 + 1, r.w);
+            EXPECT_EQ(y1 - y0 + 1, r.h);
+            for (int x = x0; x <= x1; ++x) {
+                EXPECT_EQ(canvas.pixel(x, y0), kFrame) << x;
+                EXPECT_EQ(canvas.pixel(x, y1), kFrame) << x;
+            }
+            for (int y = y0; y <= y1; ++y) {
+                EXPECT_EQ(canvas.pixel(x0, y), kFrame) << y;
+                EXPECT_EQ(canvas.pixel(x1, y), kFrame) << y;
+            }
+            // Inside the border, left of the vertical bar, above the other.
+            EXPECT_GE(x0, tx + 1);
+            EXPECT_GE(y0, ty + 1);
+            EXPECT_LT(x1, tx + tree->width() - 1 - tree->vbar()->width());
+            EXPECT_LT(y1, ty + tree->height() - 1 - tree->hbar()->height());
+            qortest::pressKey(w, 0x11B);
+        });
+    }
+}
