@@ -199,7 +199,8 @@ void putValue(unsigned char* p, const _typebuf<unsigned char>& value) {
 // lands (the node's span), and a subtree nothing has touched since the
 // image was made is not walked at all: its bytes are copied from the image.
 // A save after a few changes so walks the paths down to them and copies the
-// rest.  The walk's checks (depth, value length, names) end it with false.
+// rest.  The walk's checks (depth, value length, names, and the length of the
+// whole file, which must stay what a load accepts) end it with false.
 class cHiveWriter {
 public:
     // A plain walk: the nodes' spans are left as they are.
@@ -223,7 +224,7 @@ public:
         // The root's children are met one after the other through the
         // tree: ask for all their nodes first.
         root.children.prefetchNodes();
-        return node(root, 0, 0, rootInImage ? 4 : kNone, 0);
+        return node(root, 0, 0, rootInImage ? 4 : kNone, 0) && used_ <= kLimit;
     }
     const unsigned char* data() const { return buf_.data(); }
     std::size_t size() const { return used_; }
@@ -232,6 +233,13 @@ public:
 
 private:
     static constexpr std::size_t kNone = ~std::size_t{0};
+    // The longest file a load reads.  The buffer never grows past it: bytes
+    // that would go further land in a scratch piece and are only counted,
+    // and the walk stops at the end of the node where it ran over, so that
+    // the checks cost nothing while the bytes fit.  A subtree copied whole
+    // is checked before the copy; nothing else asks for more than a leaf at
+    // once.
+    static constexpr std::size_t kLimit = static_cast<std::size_t>(kMaxHiveFileBytes);
     using tItem = cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem;
 
     // Whether a child can be copied from the image, its name field
@@ -290,6 +298,7 @@ private:
             if (siblings_[k].copy) {
                 const std::size_t head = 2 + std::size_t{child.image.field};
                 const std::size_t bytes = head + child.image.bytes;
+                if (used_ + bytes > kLimit) return false;
                 std::memcpy(room(bytes), old_ + oldStart + child.image.at - head, bytes);
                 child.image.at = static_cast<unsigned int>(used_ + head - start);
                 used_ += bytes;
@@ -319,13 +328,23 @@ private:
             if (!node(child, depth + 1, start, childOld, field)) return false;
         }
         siblings_.resize(mark);
+        if (used_ > kLimit) return false;
         *room(1) = 0x00;
         used_ += 1;
         noteSpan(n, start, parentStart, field);
         return true;
     }
     unsigned char* room(std::size_t n) {
-        if (used_ + n > static_cast<std::size_t>(buf_.count())) grow(std::max(2 * static_cast<std::size_t>(buf_.count()), used_ + n));
+        if (used_ + n > static_cast<std::size_t>(buf_.count())) return more(n);
+        return buf_.data() + used_;
+    }
+    // The buffer doubles up to the limit; past it, n bytes of scratch.
+    __attribute__((noinline, cold)) unsigned char* more(std::size_t n) {
+        if (used_ + n > kLimit) {
+            if (static_cast<std::size_t>(scratch_.count()) < n) scratch_.set(static_cast<long long>(n));
+            return scratch_.data();
+        }
+        grow(std::min(std::max(2 * static_cast<std::size_t>(buf_.count()), used_ + n), kLimit));
         return buf_.data() + used_;
     }
     void grow(std::size_t capacity) {
@@ -339,6 +358,7 @@ private:
     const std::size_t oldSize_ = 0;
     _typebuf<unsigned char> buf_;
     std::size_t used_ = 0;
+    _typebuf<unsigned char> scratch_;
     // The children of the nodes on the path being written, level by level.
     // Each with whether it is copied from the image, decided once.
     struct sSibling {
@@ -672,15 +692,23 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     // The new bytes are made whole first, into the buffer of the image
     // before last, copying from the image what nothing touched.  They are
     // the new image even if the file cannot be written: they are what the
-    // tree holds.  A walk that fails leaves the old hive, no temporary file,
-    // and spans that no longer match any image.
+    // tree holds.  A walk that fails (a tree the format cannot hold, or a
+    // file longer than a load reads) leaves the old hive, no temporary
+    // file, and spans that no longer match any image; its buffer, the
+    // largest, is kept for the next save and the old image let go.
     cHiveWriter writer(std::move(hive.spare), hive.imageValid ? hive.image.data() : nullptr, hive.imageSize);
     const bool made = writer.write(hive.root);
+    if (!made) {
+        hive.spare = writer.release();
+        hive.image = _typebuf<unsigned char>();
+        hive.imageSize = 0;
+        hive.imageValid = false;
+        return false;
+    }
     hive.spare.swap(hive.image);
     hive.image = writer.release();
     hive.imageSize = writer.size();
-    hive.imageValid = made && hive.imageSize <= 0xFFFFFFFFu;
-    if (!made) return false;
+    hive.imageValid = true;
     if (!writeWholeFile(path.c_str(), hive.image.data(), hive.imageSize)) return false;
     remember(hive, identityOfPath(path.c_str()), false);
     return true;

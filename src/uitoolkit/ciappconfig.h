@@ -20,7 +20,10 @@
 // A hive file that does not parse is never written back: its entry is left
 // empty, the file is renamed to "<name>.bad" (or "<name>.<n>.bad" when that
 // exists) and hiveSetAside() tells so.  A file that could not be read at all
-// stays where it is and its hive refuses to be saved over it.
+// stays where it is and its hive refuses to be saved over it.  A save never
+// writes what a load would refuse: a hive longer than kMaxHiveFileBytes is
+// not saved (saveConfig answers false, and again on every later save until
+// the hive is small enough).
 #pragma once
 
 #include "base/appconfig.h"
@@ -128,7 +131,8 @@ public:
     // The hive format itself, for the store and for tools: parse a whole
     // file's bytes into `node` (emptied first; false on any damage, the node
     // then empty), and write `node` as a whole file (false when a name or a
-    // value cannot be stored or the tree is too deep).
+    // value cannot be stored, the tree is too deep or the file would be
+    // longer than kMaxHiveFileBytes).
     static bool parseHive(const unsigned char* data, std::size_t size, sDataContainer& node);
     static bool serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out);
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -546,6 +547,58 @@ TEST_F(HiveStore, FullConfigForwardsToItsStore) {
     EXPECT_EQ(full.getParamInt32("updates/pkg"), 0x55667788);
     ASSERT_TRUE(full.saveConfigG());
     EXPECT_EQ(pythonRead(hive("updates")), withParents({{"pkg", "\x88\x77\x66\x55\x44\x33\x22\x11"}}));
+}
+
+// A load reads hives of at most 256 MiB, so a save that would write a longer
+// one is refused: false, the old file and nothing else in the folder, and
+// false again on every save until the hive is short enough; a hive of
+// exactly the limit is saved and read back.  The sizes come from the layout:
+// a leaf with a name of 5 or 6 bytes takes 13 bytes besides its value (tag,
+// field length, 8-byte field, value length, end byte), and the file 7 more
+// (magic, the root's value length and end byte).
+TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
+    constexpr long long kLimit = 256LL * 1024 * 1024;
+    constexpr int kLeaves = 4096;
+    const long long head = 7 + (13 + 4);  // the file and the leaf "before" = "kept"
+    const long long last = kLimit + 1 - head - 13LL * kLeaves - 65535LL * (kLeaves - 1);
+    ASSERT_GT(last, 0);
+    const std::string value(65535, 'v');
+    {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        ASSERT_TRUE(c.setParamStr("big/before", "kept", -1));
+        ASSERT_TRUE(c.saveConfig());
+        const std::string old = qortest::readFile(hive("big"));
+        for (int i = 0; i < kLeaves; ++i) {
+            char path[32];
+            std::snprintf(path, sizeof path, "big/v%04d", i);
+            ASSERT_TRUE(c.setParam(path, value.data(), i + 1 < kLeaves ? 65535 : last));
+        }
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_FALSE(c.saveConfig()) << attempt;
+            EXPECT_TRUE(qortest::readFile(hive("big")) == old) << attempt;
+            EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "big"}));
+        }
+        ASSERT_TRUE(c.setParam("big/v4095", value.data(), last - 1));
+        ASSERT_TRUE(c.saveConfig());
+        // One value more, before the others: the save that copies them from
+        // the last image is refused as well.
+        struct stat saved;
+        ASSERT_EQ(stat(hive("big").c_str(), &saved), 0);
+        ASSERT_TRUE(c.setParamStr("big/a", "x", -1));
+        EXPECT_FALSE(c.saveConfig());
+        struct stat st;
+        ASSERT_EQ(stat(hive("big").c_str(), &st), 0);
+        EXPECT_EQ(st.st_ino, saved.st_ino);
+        EXPECT_EQ(st.st_size, kLimit);
+    }
+    cCIAppConfig reread;
+    ASSERT_TRUE(reread.openConfig("qor"));
+    EXPECT_FALSE(reread.hiveSetAside("big"));
+    EXPECT_FALSE(reread.hasSection("big/a"));
+    EXPECT_EQ(valueAt(reread, "big/before"), "kept");
+    EXPECT_TRUE(valueAt(reread, "big/v0000") == value);
+    EXPECT_TRUE(valueAt(reread, "big/v4095") == value.substr(0, static_cast<std::size_t>(last - 1)));
 }
 
 // ---- two processes ----------------------------------------------------------
