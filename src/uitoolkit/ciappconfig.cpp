@@ -39,14 +39,18 @@ bool endsWith(const std::string& s, const char* tail) {
 
 bool startsWith(const std::string& s, const char* head) { return s.compare(0, std::strlen(head), head) == 0; }
 
-// A section is a file of the folder: it needs a name the folder can hold
-// that is not "." or ".." and not one of the store's own files.
+// A name a path can reach: 1 to 255 bytes, no '/' (which would split it),
+// not "." or "..".  The name ends at its first NUL, as every name given to
+// the store does.
+bool validNodeName(const char* name, std::size_t n) {
+    if (n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes) || std::memchr(name, '/', n)) return false;
+    return !(name[0] == '.' && (n == 1 || (n == 2 && name[1] == '.')));
+}
+
+// A section is a file of the folder: it needs a name that stays inside it
+// (no '/', not "." or "..") and is not one of the store's own files.
 bool validSectionName(const char* name) {
-    if (!name || !*name) return false;
-    const std::size_t n = std::strlen(name);
-    if (n > static_cast<std::size_t>(kMaxHiveNameBytes)) return false;
-    if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) return false;
-    return !cCIAppConfig::isStoreFileName(name);
+    return name && validNodeName(name, std::strlen(name)) && !cCIAppConfig::isStoreFileName(name);
 }
 
 // The name bytes a key holds (its words, big-endian, up to the first NUL).
@@ -546,7 +550,9 @@ bool cCIAppConfig::newConfig(const char* name) {
 }
 
 bool cCIAppConfig::hivePath(const char* name, _guardchar<char>& out) const {
-    if (!mPath.c_str()) return false;
+    // Every file name the store makes for a hive passes here: none leaves
+    // the folder.
+    if (!mPath.c_str() || !validSectionName(name)) return false;
     out.set((std::string(mPath.c_str()) + "/" + name).c_str());
     return true;
 }
@@ -558,10 +564,12 @@ cCIAppConfig::sPropFileData* cCIAppConfig::newEntry(const char* name) {
     return hive;
 }
 
-bool cCIAppConfig::hiveLoaded(const char* name) { return name && mHives.find(cStringKey(name, -1)) != nullptr; }
+bool cCIAppConfig::hiveLoaded(const char* name) {
+    return validSectionName(name) && mHives.find(cStringKey(name, -1)) != nullptr;
+}
 
 bool cCIAppConfig::hiveSetAside(const char* name) {
-    const sPropFileData* hive = name ? mHives.find(cStringKey(name, -1)) : nullptr;
+    const sPropFileData* hive = validSectionName(name) ? mHives.find(cStringKey(name, -1)) : nullptr;
     return hive && hive->setAside;
 }
 
@@ -735,8 +743,9 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
         const std::size_t n = std::strlen(name);
         const cStringKey key(name, static_cast<long long>(n));
         sDataContainer* child = node->children.find(key);
-        // Only names the file can hold: 1 to 255 bytes.
-        if (!child && (!create || n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes))) return nullptr;
+        // Children are made only under names a path can reach; a hive file
+        // may bring others, which are found as they are.
+        if (!child && (!create || !validNodeName(name, n))) return nullptr;
         if (!create) return child;
         // A node handed out for writing is marked touched, and so is the
         // path above it when the handle came down that path from the hive's
@@ -849,11 +858,20 @@ bool cCIAppConfig::discardChanges() {
 }
 
 void* cCIAppConfig::getPathContextHandle(char const* path, bool create) {
-    if (create && path) {
-        // The first component names the hive; its root is depth 0.
+    if (create && path && *path) {
+        // Every name is checked before the walk makes anything, so that a
+        // refused path leaves no hive or node behind.  The first component
+        // names the hive; its root is depth 0.
         int depth = 0;
-        for (const char* c = path; *c; ++c) depth += *c == '/';
-        if (depth > kMaxHiveDepth) return nullptr;
+        const char* name = path;
+        for (const char* c = path;; ++c) {
+            if (*c && *c != '/') continue;
+            const std::size_t n = static_cast<std::size_t>(c - name);
+            if (depth == 0 ? !validSectionName(std::string(name, n).c_str()) : !validNodeName(name, n)) return nullptr;
+            if (!*c) break;
+            if (++depth > kMaxHiveDepth) return nullptr;
+            name = c + 1;
+        }
     }
     return cApplicationConfig::getPathContextHandle(path, create);
 }

@@ -24,6 +24,12 @@
 // writes what a load would refuse: a hive longer than kMaxHiveFileBytes is
 // not saved (saveConfig answers false, and again on every later save until
 // the hive is small enough).
+//
+// A section is a file of the folder: its name is 1 to 255 bytes without '/',
+// not "." or "..", and not one of the store's own names.  A child is made
+// only under a name a path can reach: 1 to 255 bytes without '/', not "." or
+// "..".  Children of other names that a hive file holds are still read,
+// kept and written back.
 #pragma once
 
 #include "base/appconfig.h"
@@ -108,7 +114,9 @@ public:
     bool setParamStr(char const* path, const char* text, long long length) override;
     bool removeSection(char const* path) override;
     // Refuses to create a node deeper than a hive file may nest, so that
-    // every tree in memory can be saved and read back.
+    // every tree in memory can be saved and read back, and a path with any
+    // name a section or a child cannot be made under; either way before
+    // anything is made.
     void* getPathContextHandle(char const* path, bool create) override;
     bool hasSection(char const* path) override;
     bool enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) override;

@@ -601,6 +601,32 @@ TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
     EXPECT_TRUE(valueAt(reread, "big/v4095") == value.substr(0, static_cast<std::size_t>(last - 1)));
 }
 
+// A section is a file of the store's folder: a name that would lead out of
+// it or name no file of its own is refused wherever it comes in, and a child
+// is not made under a name no path reaches.  Nothing appears beside the
+// folder, nor in it.
+TEST_F(HiveStore, NamesThatLeaveTheFolderOrNoPathReachesAreRefused) {
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    void* root = c.rootContextHandle();
+    const char* hostile[] = {"../escaped-hive", "../.qor/inside", "a/b", "a/", "/", "..", ".", ""};
+    for (const char* name : hostile) {
+        for (const bool create : {true, false}) EXPECT_EQ(c.subContextHandle(name, root, create), nullptr) << name;
+        EXPECT_FALSE(c.hiveLoaded(name)) << name;
+    }
+    void* node = c.getPathContextHandle("reg/n", true);
+    ASSERT_NE(node, nullptr);
+    for (const char* name : hostile) EXPECT_EQ(c.subContextHandle(name, node, true), nullptr) << name;
+    // A path is refused whole: no hive is made for its first name when a
+    // later one is refused.
+    for (const char* path : {"../escaped-hive/v", "../v", "./v", "/v", "x//v", "x/./v", "x/a/../v", "reg/n/"})
+        EXPECT_FALSE(c.setParamStr(path, "x", -1)) << path;
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(folderNames(home_.path()), std::vector<std::string>{".qor"});
+    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "reg"}));
+    EXPECT_EQ(pythonRead(hive("reg")), withParents({{"n", ""}}));
+}
+
 // ---- two processes ----------------------------------------------------------
 
 // A child process that runs `body` and exits with its result, and a pipe
