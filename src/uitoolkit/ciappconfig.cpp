@@ -586,6 +586,7 @@ void cCIAppConfig::removeStaleTemporaries() {
 
 bool cCIAppConfig::openConfig(const char* name) {
     mHives.destroy();
+    ++mFrees;
     if (!getInitConfigPath(name)) return false;
     if (cFolderContents::objtype(mPath.c_str()) != fsoFolder) return false;
     // One lock over the whole opening: leftovers of saves that died go
@@ -617,6 +618,7 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     hive.imageValid = false;
     hive.root.value.set(0);
     hive.root.children.destroy();
+    ++mFrees;
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
 
@@ -886,26 +888,37 @@ bool cCIAppConfig::removeSection(char const* path) {
     void* parent = getPathContextHandle(p.substr(0, slash).c_str(), true);
     if (!parent || isRoot(parent)) return false;
     const std::string last = p.substr(slash + 1);
-    return static_cast<sDataContainer*>(parent)->children.dettach(cStringKey(last.c_str(), static_cast<long long>(last.size())));
+    if (!static_cast<sDataContainer*>(parent)->children.dettach(cStringKey(last.c_str(), static_cast<long long>(last.size()))))
+        return false;
+    ++mFrees;
+    return true;
 }
 
 bool cCIAppConfig::enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) {
     if (!path || !*path || !callback) return false;
     void* handle = getPathContextHandle(path, false);
     if (!handle || isRoot(handle)) return false;
-    auto& children = static_cast<sDataContainer*>(handle)->children;
-    auto* item = children.first();
+    const sDataContainer* node = static_cast<sDataContainer*>(handle);
+    auto* item = node->children.first();
     while (item) {
         unsigned char name[kMaxHiveNameBytes + 1];
         const std::size_t n = keyName(item->key, name, kMaxHiveNameBytes);
         name[n] = 0;
         const cStringKey key(item->key);
+        const unsigned long long frees = mFrees;
         if (!callback(reinterpret_cast<const char*>(name), arg)) return false;
-        // The callback may have changed the children: go on after the same
-        // name, if it is still there.
-        auto* again = children.ifind_rec(children.root(), key);
+        // The callback may have changed the children, and when it freed
+        // nodes, the node listed may be one of them: it is found again by
+        // its path.  Either way the listing goes on after the same name, if
+        // it is still there.
+        if (mFrees != frees) {
+            handle = getPathContextHandle(path, false);
+            if (!handle || isRoot(handle)) return true;
+            node = static_cast<sDataContainer*>(handle);
+        }
+        auto* again = node->children.ifind_rec(node->children.root(), key);
         if (!again) return true;
-        item = children.next(again);
+        item = node->children.next(again);
     }
     return true;
 }

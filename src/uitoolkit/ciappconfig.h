@@ -119,6 +119,10 @@ public:
     // anything is made.
     void* getPathContextHandle(char const* path, bool create) override;
     bool hasSection(char const* path) override;
+    // The callback may change the store in any way (remove the node being
+    // listed, discard changes, open the store again): when it freed nodes,
+    // the node is found again by its path, and the listing goes on after
+    // the last name there, or ends (true) when the path is gone.
     bool enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) override;
 
     // Finds or creates the root folder for `name` (an existing folder, else
@@ -174,6 +178,10 @@ private:
     long long mPathLength = 0;
     cCriticalSection mLock;
     cFasterTreeList<cStringKey, sPropFileData> mHives{2048};
+    // Counts the operations that may have freed nodes (removals, loads,
+    // opening), so that an enumeration knows when its node must be found
+    // again.
+    unsigned long long mFrees = 0;
 };
 
 // The configuration object of the application: forwards to one embedded

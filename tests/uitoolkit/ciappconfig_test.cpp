@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -599,6 +600,47 @@ TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
     EXPECT_EQ(valueAt(reread, "big/before"), "kept");
     EXPECT_TRUE(valueAt(reread, "big/v0000") == value);
     EXPECT_TRUE(valueAt(reread, "big/v4095") == value.substr(0, static_cast<std::size_t>(last - 1)));
+}
+
+// The callback of an enumeration may free the node being listed: remove it,
+// discard the changes of its hive or open the store again.  The listing goes
+// on after the last name wherever the path still leads (to the node read
+// back from disk), and ends with true where it is gone.
+TEST_F(HiveStore, EnumerationSurvivesCallbacksThatFreeTheListedNode) {
+    struct Case {
+        const char* what;
+        std::function<void(cCIAppConfig&)> act;
+        std::vector<std::string> seen;
+        bool stays;
+    };
+    const std::vector<Case> cases = {
+        {"remove the node", [](cCIAppConfig& c) { EXPECT_TRUE(c.removeSection("reg/list")); }, {"a", "b"}, false},
+        {"discard", [](cCIAppConfig& c) { EXPECT_TRUE(c.discardChanges()); }, {"a", "b", "c", "d"}, true},
+        {"open again", [](cCIAppConfig& c) { EXPECT_TRUE(c.openConfig("qor")); }, {"a", "b", "c", "d"}, true},
+    };
+    for (const Case& k : cases) {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        for (const char* n : {"a", "b", "c", "d"})
+            ASSERT_TRUE(c.setParamStr((std::string("reg/list/") + n + "/v").c_str(), n, -1));
+        ASSERT_TRUE(c.saveConfig());
+        // Unsaved: "bb" is listed before the callback at "b" drops it, or not.
+        ASSERT_TRUE(c.setParamStr("reg/list/bb/v", "new", -1));
+        struct Ctx {
+            cCIAppConfig* c;
+            const Case* k;
+            std::vector<std::string> seen;
+        } ctx{&c, &k, {}};
+        EXPECT_TRUE(c.enumSubsections("reg/list", [](const char* name, void* arg) {
+            Ctx* x = static_cast<Ctx*>(arg);
+            x->seen.push_back(name);
+            if (x->seen.back() == "b") x->k->act(*x->c);
+            return true;
+        }, &ctx)) << k.what;
+        EXPECT_EQ(ctx.seen, k.seen) << k.what;
+        EXPECT_EQ(c.hasSection("reg/list/a/v"), k.stays) << k.what;
+        EXPECT_FALSE(c.hasSection("reg/list/bb")) << k.what;
+    }
 }
 
 // A section is a file of the store's folder: a name that would lead out of
