@@ -155,6 +155,7 @@ bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth, s
         beforeBytes = n;
         cCIAppConfig::sDataContainer* child =
             node.children.insert(cStringKey(reinterpret_cast<const char*>(name), static_cast<long long>(n)));
+        child->parent = &node;
         if (!parseNode(in, *child, depth + 1, start, exact)) return false;
         child->image.field = field;
     }
@@ -561,6 +562,8 @@ cCIAppConfig::sPropFileData* cCIAppConfig::newEntry(const char* name) {
     sPropFileData* hive = mHives.insert(cStringKey(name, -1));
     hive->modified = false;
     hive->name.set(name);
+    // A clean hive has no touched node (see noteWrite).
+    hive->root.image.touched = false;
     return hive;
 }
 
@@ -619,6 +622,10 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     hive.root.value.set(0);
     hive.root.children.destroy();
     ++mFrees;
+    // Whatever the load brings, the hive is clean afterwards unless it was
+    // modified: its root is not touched (see noteWrite).
+    hive.root.image = sDataContainer::sImageSpan();
+    hive.root.image.touched = false;
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
 
@@ -724,6 +731,26 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     return true;
 }
 
+void cCIAppConfig::noteWrite(sDataContainer* node) {
+    // Nodes handed out by a walk that creates are touched already, with the
+    // path above them and their hive modified: the common case ends here.
+    if (node->image.touched) return;
+    sDataContainer* top = node;
+    for (;;) {
+        top->image.touched = true;
+        if (!top->parent) break;
+        top = top->parent;
+        if (top->image.touched) return;
+    }
+    for (auto* e = mHives.first(); e; e = mHives.next(e)) {
+        if (&e->value.root == top) {
+            e->value.modified = true;
+            return;
+        }
+    }
+    dropImages();
+}
+
 void cCIAppConfig::dropImages() {
     for (auto* e = mHives.first(); e; e = mHives.next(e)) e->value.imageValid = false;
 }
@@ -749,11 +776,14 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
         // may bring others, which are found as they are.
         if (!child && (!create || !validNodeName(name, n))) return nullptr;
         if (!create) return child;
-        // A node handed out for writing is marked touched, and so is the
-        // path above it when the handle came down that path from the hive's
-        // root; a parent nobody marked tells of a path the store did not see.
-        if (!node->image.touched) dropImages();
-        if (!child) child = node->children.insert(key);
+        // A node handed out for writing is marked touched together with the
+        // path above it and its hive modified; after a walk that creates,
+        // the parent is so already.
+        noteWrite(node);
+        if (!child) {
+            child = node->children.insert(key);
+            child->parent = node;
+        }
         child->image.touched = true;
         return child;
     }
@@ -810,8 +840,7 @@ bool cCIAppConfig::getParamValue(void* buf, long long size, void* handle) {
 bool cCIAppConfig::setParamValue(void const* data, long long size, void* handle) {
     if (!handle || isRoot(handle) || size < 0 || size > kMaxHiveValueBytes || (!data && size > 0)) return false;
     sDataContainer* node = static_cast<sDataContainer*>(handle);
-    // A node not handed out for writing may sit below untouched ones.
-    if (!node->image.touched) dropImages();
+    noteWrite(node);
     if (size == 0) {
         node->value.set(0);
         return true;

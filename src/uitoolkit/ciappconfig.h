@@ -30,6 +30,10 @@
 // only under a name a path can reach: 1 to 255 bytes without '/', not "." or
 // "..".  Children of other names that a hive file holds are still read,
 // kept and written back.
+//
+// Handles are the addresses of the nodes (the root handle is the hive map's
+// address).  A value set or a child made through any handle, also one found
+// without creating, marks its hive for saving.
 #pragma once
 
 #include "base/appconfig.h"
@@ -62,6 +66,10 @@ public:
             bool touched = true;
         };
         mutable sImageSpan image;
+        // The node this one is a child of, in trees the store and parseHive
+        // build (null for a root), so that a change made through a handle
+        // can find its way up to the hive.
+        sDataContainer* parent = nullptr;
     };
 
     struct sPropFileData {
@@ -167,7 +175,12 @@ private:
     // Writes bytes as the whole file `path` through a temporary file.
     bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size);
     bool fileChanged(const sPropFileData& hive, const char* path) const;
-    // A node was changed through a handle alone: no span can be trusted.
+    // A node is about to change: it and every node above it up to the
+    // first one already touched are marked touched, and the hive reached at
+    // the top is marked modified.  A touched node lies in a modified hive
+    // below touched nodes only, so the walk stops at the first one.
+    void noteWrite(sDataContainer* node);
+    // A node of no hive changed: no span can be trusted.
     void dropImages();
     void removeStaleTemporaries();
 

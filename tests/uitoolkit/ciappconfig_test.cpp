@@ -602,6 +602,36 @@ TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
     EXPECT_TRUE(valueAt(reread, "big/v4095") == value.substr(0, static_cast<std::size_t>(last - 1)));
 }
 
+// Values set and children made through handles found without creating mark
+// the hive for saving: the save writes them, and until then the hive is not
+// read again over them when another copy saves it.
+TEST_F(HiveStore, ChangesThroughHandlesFoundWithoutCreatingAreSaved) {
+    {
+        cCIAppConfig w;
+        ASSERT_TRUE(w.openConfig("qor"));
+        ASSERT_TRUE(w.setParamStr("reg/a/v", "1", -1));
+        ASSERT_TRUE(w.setParamStr("lang/x", "1", -1));
+        ASSERT_TRUE(w.saveConfig());
+    }
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    void* v = c.getPathContextHandle("reg/a/v", false);
+    ASSERT_TRUE(c.setParamValue(static_cast<const void*>("2"), 1, v));
+    void* made = c.subContextHandle("w", c.getPathContextHandle("reg/a", false), true);
+    ASSERT_TRUE(c.setParamValue(static_cast<const void*>("3"), 1, made));
+    ASSERT_TRUE(c.setParamValue(static_cast<const void*>("c"), 1, c.getPathContextHandle("lang/x", false)));
+    {
+        cCIAppConfig other;
+        ASSERT_TRUE(other.openConfig("qor"));
+        ASSERT_TRUE(other.setParamStr("lang/x", "o", -1));
+        ASSERT_TRUE(other.saveConfig());
+    }
+    EXPECT_EQ(valueAt(c, "lang/x"), "c");
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(pythonRead(hive("reg")), withParents({{"a/v", "2"}, {"a/w", "3"}}));
+    EXPECT_EQ(pythonRead(hive("lang")), withParents({{"x", "c"}}));
+}
+
 // The callback of an enumeration may free the node being listed: remove it,
 // discard the changes of its hive or open the store again.  The listing goes
 // on after the last name wherever the path still leads (to the node read
