@@ -964,7 +964,7 @@ private:
             pressKey(SDL_SCANCODE_RETURN);
             return true;
         });
-        act("choosing it", [this] { pressKey(SDL_SCANCODE_RETURN); });
+        act("choosing it", [] { pressKey(SDL_SCANCODE_RETURN); });
         step("folder dialog: closed", [this] {
             if (!mainInFront()) return false;
             checkText("folder dialog: the typed path is chosen", mForm->statusText(),
