@@ -241,13 +241,12 @@ class cListsForm : public cCustomForm {
 public:
     cComboBoxChild down, up;
     int menuAnswer = -2;  // what the last context menu answered
-    int menus = 0;
 
     void onConstruct() override {
         cCustomForm::onConstruct();
         cPanelChild* c = clientArea();
         c->attach(&down, 20, 20, 200, 22);
-        c->attach(&up, 20, 100, 200, 22);
+        c->attach(&up, 0, 0, 1, 1);
         c->anchor(&up, 20, -40, 200, 22);
         for (cComboBoxChild* b : {&down, &up}) {
             b->allowEdit(false);
@@ -263,7 +262,6 @@ public:
             auto* ctx = static_cast<cCtxRequestAction*>(a);
             sPoint at{0, 0};
             src->absPos(at);
-            ++menus;
             menuAnswer = cPopupMaster::simplePopup(this, mMenu, at.x + ctx->x, at.y + ctx->y, nullptr);
             return true;
         }
