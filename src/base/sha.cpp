@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #include "base/fileio.h"
@@ -297,24 +298,94 @@ void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std:
 
 namespace {
 
-BlockEngine64 sha512Engine() {
-    static const BlockEngine64 engine = sha512SplitEngine()    ? sha512SplitEngine()
-                                        : sha512VectorEngine() ? sha512VectorEngine()
-                                                               : &sha512BlocksPortable;
-    return engine;
+// One engine slot per family: null until the first use picks the CPU's best,
+// or until a caller names one.  Relaxed loads suffice: every engine gives the
+// same digests, and the pointer is read once per run of blocks.
+template <typename Engine>
+struct sEngineChoice {
+    const char* name;
+    Engine engine;
+};
+
+template <typename Engine>
+class cEngineSlot {
+public:
+    // The engines from the best down; the last one is portable and always there.
+    template <std::size_t N>
+    explicit cEngineSlot(const std::array<sEngineChoice<Engine>, N>& choices) : choices_(choices.data()), count_(N) {}
+
+    Engine get() {
+        Engine e = current_.load(std::memory_order_relaxed);
+        return e ? e : pickBest();
+    }
+    bool use(const char* name) {
+        if (!name || !*name) {
+            pickBest();
+            return true;
+        }
+        for (std::size_t i = 0; i < count_; ++i)
+            if (std::strcmp(choices_[i].name, name) == 0) {
+                if (!choices_[i].engine) return false;
+                current_.store(choices_[i].engine, std::memory_order_relaxed);
+                return true;
+            }
+        return false;
+    }
+    const char* name() {
+        const Engine e = get();
+        for (std::size_t i = 0; i < count_; ++i)
+            if (choices_[i].engine == e) return choices_[i].name;
+        return "?";
+    }
+
+private:
+    Engine pickBest() {
+        for (std::size_t i = 0; i < count_; ++i)
+            if (choices_[i].engine) {
+                current_.store(choices_[i].engine, std::memory_order_relaxed);
+                return choices_[i].engine;
+            }
+        return nullptr;  // not reached: the portable engine is last
+    }
+    const sEngineChoice<Engine>* choices_;
+    std::size_t count_;
+    std::atomic<Engine> current_{nullptr};
+};
+
+cEngineSlot<BlockEngine64>& sha512Slot() {
+    static const std::array<sEngineChoice<BlockEngine64>, 3> choices{{
+        {"avx512", sha512SplitEngine()}, {"avx2", sha512VectorEngine()}, {"generic", &sha512BlocksPortable}}};
+    static cEngineSlot<BlockEngine64> slot(choices);
+    return slot;
 }
 
-BlockEngine32 sha256Engine() {
-    static const BlockEngine32 engine = sha256HardwareEngine() ? sha256HardwareEngine() : &sha256BlocksPortable;
-    return engine;
+cEngineSlot<BlockEngine32>& sha256Slot() {
+    static const std::array<sEngineChoice<BlockEngine32>, 2> choices{{
+        {"shani", sha256HardwareEngine()}, {"generic", &sha256BlocksPortable}}};
+    static cEngineSlot<BlockEngine32> slot(choices);
+    return slot;
 }
 
-BlockEngine32 sha1Engine() {
-    static const BlockEngine32 engine = sha1HardwareEngine() ? sha1HardwareEngine() : &sha1BlocksPortable;
-    return engine;
+cEngineSlot<BlockEngine32>& sha1Slot() {
+    static const std::array<sEngineChoice<BlockEngine32>, 2> choices{{
+        {"shani", sha1HardwareEngine()}, {"generic", &sha1BlocksPortable}}};
+    static cEngineSlot<BlockEngine32> slot(choices);
+    return slot;
 }
+
+BlockEngine64 sha512Engine() { return sha512Slot().get(); }
+BlockEngine32 sha256Engine() { return sha256Slot().get(); }
+BlockEngine32 sha1Engine() { return sha1Slot().get(); }
 
 }  // namespace
+
+bool useSha512Engine(const char* name) { return sha512Slot().use(name); }
+bool useSha256Engine(const char* name) { return sha256Slot().use(name); }
+bool useSha1Engine(const char* name) { return sha1Slot().use(name); }
+const char* sha512EngineName() { return sha512Slot().name(); }
+const char* sha256EngineName() { return sha256Slot().name(); }
+const char* sha1EngineName() { return sha1Slot().name(); }
+
 }  // namespace qor_sha
 
 using namespace qor_sha;
@@ -654,7 +725,8 @@ void SHA2HashPair(const void* a, long long alen, std::uint8_t (&outA)[32], const
     sSHA256Ctx ca, cb;
     sha256_starts(&ca);
     sha256_starts(&cb);
-    if (const qor_sha::PairEngine32 pair = qor_sha::sha256HardwarePairEngine()) {
+    const qor_sha::PairEngine32 pair = qor_sha::sha256HardwarePairEngine();
+    if (pair && sha256Engine() == qor_sha::sha256HardwareEngine()) {
         // The whole blocks both have, side by side; nothing is pending yet,
         // so the contexts need only their byte counts.
         const std::uint64_t blocks = std::min(na, nb) / 64, bytes = blocks * 64;

@@ -22,7 +22,8 @@
 // SHA-512 (with SHA-384) rounds split between the general registers and
 // AVX-512 when the CPU has AVX-512 and BMI2, else a message schedule computed
 // with AVX2 when it has AVX2 and BMI2 (each choice is made once, at first
-// use), else portable code with the same results.
+// use), else portable code with the same results.  qor_sha::useSha512Engine
+// and its siblings pick another engine the CPU can run.
 #pragma once
 
 #include <array>
@@ -158,6 +159,25 @@ BlockEngine64 sha512VectorEngine();
 // The rounds split between the general registers and the vector unit; null
 // when the CPU lacks AVX-512 (F and VL), BMI or BMI2 (or is not x86-64 ELF).
 BlockEngine64 sha512SplitEngine();
+
+// The engine the contexts and one-shots use is the fastest the CPU has,
+// chosen at first use, unless one is chosen by name:
+//   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine),
+//                         "avx512" (sha512SplitEngine)
+//   SHA-256, SHA-1        "generic", "shani" (the hardware engines)
+// An engine is taken only when the CPU has its instructions: the call then
+// returns true.  A null or empty name goes back to the CPU's choice (true).
+// An unknown name, or an engine the CPU cannot run, changes nothing and
+// returns false.  Meant for benchmarks and tests that measure or check each
+// engine on one machine; hashes running at the time finish on either engine
+// with the same digest.
+bool useSha512Engine(const char* name);
+bool useSha256Engine(const char* name);
+bool useSha1Engine(const char* name);
+// The name of the engine in use now.
+const char* sha512EngineName();
+const char* sha256EngineName();
+const char* sha1EngineName();
 
 // The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;
