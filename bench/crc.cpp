@@ -58,6 +58,29 @@ void BM_Adler32_Zlib(benchmark::State& s) {
 void BM_Adler32_Libdeflate(benchmark::State& s) {
     run(s, [](const unsigned char* p, std::size_t n) { return libdeflate_adler32(1, p, n); });
 }
+// Each CRC-32 folding engine the CPU has, on its own.
+void BM_Crc32_QorFoldingEngine(benchmark::State& s) {
+    const qor_checksum::Crc32Engine engine =
+        s.range(0) ? qor_checksum::crc32WideFoldingEngine() : qor_checksum::crc32FoldingEngine();
+    if (!engine) {
+        s.SkipWithError("not on this CPU");
+        return;
+    }
+    run(s, [engine](const unsigned char* p, std::size_t n) { return engine(~0u, p, n); });
+}
+
+// Each Adler-32 engine the CPU has, on its own.
+void BM_Adler32_QorEngine(benchmark::State& s) {
+    const qor_checksum::AdlerEngine engines[] = {&qor_checksum::adler32UpdatePortable,
+                                                 qor_checksum::adler32Avx2Engine(),
+                                                 qor_checksum::adler32Avx512Engine()};
+    const qor_checksum::AdlerEngine engine = engines[s.range(0)];
+    if (!engine) {
+        s.SkipWithError("not on this CPU");
+        return;
+    }
+    run(s, [engine](const unsigned char* p, std::size_t n) { return engine(1, p, n); });
+}
 void BM_Crc32c_Qor(benchmark::State& s) {
     run(s, [](const unsigned char* p, std::size_t n) { return crc32c(~0u, p, static_cast<long long>(n)); });
 }
@@ -74,6 +97,8 @@ BENCHMARK(BM_Crc32_QorTableEngine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adler32_Qor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adler32_Zlib)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adler32_Libdeflate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Crc32_QorFoldingEngine)->ArgName("wide")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Adler32_QorEngine)->ArgName("portable_avx2_avx512")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Crc32c_Qor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Crc64n_Qor)->Unit(benchmark::kMillisecond);
 
