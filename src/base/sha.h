@@ -20,9 +20,10 @@
 //
 // SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them, and
 // SHA-512 (with SHA-384) rounds split between the general registers and
-// AVX-512 when the CPU has AVX-512 and BMI2, else a message schedule computed
-// with AVX2 when it has AVX2 and BMI2 (each choice is made once, at first
-// use), else portable code with the same results.  qor_sha::useSha512Engine
+// AVX-512 when the CPU has AVX-512 and BMI2 and that is the faster there,
+// else a message schedule computed with AVX2 when it has AVX2 and BMI2 (each
+// choice is made once, at first use), else portable code with the same
+// results.  qor_sha::useSha512Engine
 // and its siblings pick another engine the CPU can run.
 #pragma once
 
@@ -161,7 +162,8 @@ BlockEngine64 sha512VectorEngine();
 BlockEngine64 sha512SplitEngine();
 
 // The engine the contexts and one-shots use is the fastest the CPU has,
-// chosen at first use, unless one is chosen by name:
+// chosen at first use (where the CPU has both SHA-512 vector engines, by
+// timing each once on a few blocks), unless one is chosen by name:
 //   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine),
 //                         "avx512" (sha512SplitEngine)
 //   SHA-256, SHA-1        "generic", "shani" (the hardware engines)
