@@ -655,8 +655,16 @@ unsigned int cZInflate::inflate(void const* in, unsigned int inLen, void* out, u
     if (zlibFormat_ && in) {
         std::size_t inUsed = 0, outUsed = 0;
         if (fastInflateZlib(static_cast<const unsigned char*>(in), inLen, static_cast<unsigned char*>(out), outLen, inUsed,
-                            outUsed) == eFastInflate::ok)
+                            outUsed) == eFastInflate::ok) {
+            // The stream's counters as zlib would have left them.
+            next_in += inUsed;
+            avail_in -= static_cast<uInt>(inUsed);
+            total_in = static_cast<uLong>(inUsed);
+            next_out += outUsed;
+            avail_out -= static_cast<uInt>(outUsed);
+            total_out = static_cast<uLong>(outUsed);
             return static_cast<unsigned int>(outUsed);
+        }
     }
     if (::inflate(this, Z_FINISH) != Z_STREAM_END) return 0;
     return outLen - avail_out;

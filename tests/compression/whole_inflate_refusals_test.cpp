@@ -195,6 +195,13 @@ sVerdicts decodeAllWays(const Bytes& z, std::size_t size) {
     const unsigned n = block.inflate(z.data(), static_cast<unsigned>(z.size()), v.blockOut.data(), 1u << 20);
     v.block = n > 0;
     v.blockOut.resize(n);
+    if (v.block) {
+        // The stream's counters as zlib leaves them: all input taken.
+        EXPECT_EQ(block.total_out, n);
+        EXPECT_EQ(block.total_in, z.size());
+        EXPECT_EQ(block.avail_in, 0u);
+        EXPECT_EQ(block.avail_out, (1u << 20) - n);
+    }
     return v;
 }
 
