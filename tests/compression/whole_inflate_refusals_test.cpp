@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -134,8 +135,10 @@ for name, (expect, raw) in cases.items():
 )PY";
 
 Bytes zlibStream(const Bytes& raw, const Bytes& plain) {
-    Bytes z{0x78, 0x9C};
-    z.insert(z.end(), raw.begin(), raw.end());
+    Bytes z(raw.size() + 2);
+    z[0] = 0x78;
+    z[1] = 0x9C;
+    std::copy(raw.begin(), raw.end(), z.begin() + 2);
     const std::uint32_t a = adler32(plain.data(), static_cast<long long>(plain.size()));
     for (int s = 24; s >= 0; s -= 8) z.push_back(static_cast<unsigned char>(a >> s));
     return z;
