@@ -252,23 +252,30 @@ void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::s
                               w[((i)-7) & 15] + \
                               (rotr64(w[((i)-15) & 15], 1) ^ rotr64(w[((i)-15) & 15], 8) ^ (w[((i)-15) & 15] >> 7))))
 
-#define QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, i) \
+// Maj(a, b, c) is ((a ^ b) & (b ^ c)) ^ b, and b ^ c is the a ^ b of the
+// round before: each round leaves its a ^ b in `ab` for the next one, which
+// reads it as `bc` (two names taking turns).  S0(a) = ror28(a ^ ror6(a) ^
+// ror11(a)) is taken as ror28(ror6(ror5(a) ^ a) ^ a): one temporary instead
+// of three where rotations overwrite their operand (no BMI2), and S0 is off
+// the chain from e to e that sets the pace.
+#define QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, i, bc, ab) \
     do { \
         const std::uint64_t t1 = \
             h + (rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41)) + (g ^ (e & (f ^ g))) + kK512[i] + QOR_SHA512_W(i); \
         d += t1; \
-        h = t1 + (rotr64(a, 28) ^ rotr64(a, 34) ^ rotr64(a, 39)) + ((a & b) | (c & (a | b))); \
+        ab = a ^ b; \
+        h = t1 + rotr64(rotr64(rotr64(a, 5) ^ a, 6) ^ a, 28) + ((ab & bc) ^ b); \
     } while (0)
 
 #define QOR_SHA512_8(i) \
-    QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0); \
-    QOR_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1); \
-    QOR_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2); \
-    QOR_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3); \
-    QOR_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4); \
-    QOR_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5); \
-    QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6); \
-    QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7)
+    QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y); \
+    QOR_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x); \
+    QOR_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y); \
+    QOR_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x); \
+    QOR_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y); \
+    QOR_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x); \
+    QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y); \
+    QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x)
 
 void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
     for (; count; --count, blocks += 128) {
@@ -276,6 +283,7 @@ void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std:
         for (int i = 0; i < 16; ++i) w[i] = load64be(blocks + 8 * i);
         std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+        std::uint64_t x = b ^ c, y = 0;
         QOR_SHA512_8(0);
         QOR_SHA512_8(8);
         QOR_SHA512_8(16);
