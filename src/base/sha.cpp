@@ -154,23 +154,26 @@ alignas(32) const std::array<std::uint64_t, 80> sha512RoundConstants = kK512;
                               w[((i)-7) & 15] + \
                               (rotr32(w[((i)-15) & 15], 7) ^ rotr32(w[((i)-15) & 15], 18) ^ (w[((i)-15) & 15] >> 3))))
 
-#define QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, i) \
+// Maj and S0 as in SHA-512 below: Maj from the round before's a ^ b, and
+// S0(a) = ror2(a ^ ror11(a) ^ ror20(a)) as nested rotations.
+#define QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, i, bc, ab) \
     do { \
         const std::uint32_t t1 = \
             h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + (g ^ (e & (f ^ g))) + kK256[i] + QOR_SHA256_W(i); \
         d += t1; \
-        h = t1 + (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & b) | (c & (a | b))); \
+        ab = a ^ b; \
+        h = t1 + rotr32(rotr32(rotr32(a, 9) ^ a, 11) ^ a, 2) + ((ab & bc) ^ b); \
     } while (0)
 
 #define QOR_SHA256_8(i) \
-    QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0); \
-    QOR_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1); \
-    QOR_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2); \
-    QOR_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3); \
-    QOR_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4); \
-    QOR_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5); \
-    QOR_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6); \
-    QOR_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7)
+    QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y); \
+    QOR_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x); \
+    QOR_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y); \
+    QOR_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x); \
+    QOR_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y); \
+    QOR_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x); \
+    QOR_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y); \
+    QOR_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x)
 
 void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
     for (; count; --count, blocks += 64) {
@@ -178,6 +181,7 @@ void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std:
         for (int i = 0; i < 16; ++i) w[i] = load32be(blocks + 4 * i);
         std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        std::uint32_t x = b ^ c, y = 0;
         QOR_SHA256_8(0);
         QOR_SHA256_8(8);
         QOR_SHA256_8(16);
