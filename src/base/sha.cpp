@@ -416,8 +416,8 @@ cEngineSlot<BlockEngine32>& sha256Slot() {
 }
 
 cEngineSlot<BlockEngine32>& sha1Slot() {
-    static const std::array<sEngineChoice<BlockEngine32>, 2> choices{{
-        {"shani", sha1HardwareEngine()}, {"generic", &sha1BlocksPortable}}};
+    static const std::array<sEngineChoice<BlockEngine32>, 3> choices{{
+        {"shani", sha1HardwareEngine()}, {"avx2", sha1VectorEngine()}, {"generic", &sha1BlocksPortable}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }

@@ -19,8 +19,8 @@
 // number of threads may hash at once, each with its own context.
 //
 // SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them
-// (SHA-256 else a message schedule computed with AVX2 where there is AVX2
-// and BMI2), and
+// (else a message schedule computed with AVX2 where there is AVX2 and BMI2),
+// and
 // SHA-512 (with SHA-384) rounds split between the general registers and
 // AVX-512 when the CPU has AVX-512 and BMI2 and that is the faster there,
 // else a message schedule computed with AVX2 when it has AVX2 and BMI2 (each
@@ -151,6 +151,8 @@ BlockEngine32 sha256HardwareEngine();
 // a time with AVX2, for processors without the SHA extensions; null when the
 // CPU lacks AVX2, BMI or BMI2 (or is not x86-64).
 BlockEngine32 sha256VectorEngine();
+// The same for SHA-1.
+BlockEngine32 sha1VectorEngine();
 BlockEngine32 sha1HardwareEngine();
 // Two SHA-256 hash states, each fed `count` whole blocks of its own, side
 // by side; null when the CPU lacks the SHA extensions (or is not x86).
@@ -172,8 +174,8 @@ BlockEngine64 sha512SplitEngine();
 // timing each once on a few blocks), unless one is chosen by name:
 //   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine),
 //                         "avx512" (sha512SplitEngine)
-//   SHA-256               "generic", "avx2" (sha256VectorEngine), "shani"
-//   SHA-1                 "generic", "shani" (the hardware engines)
+//   SHA-256, SHA-1        "generic", "avx2" (the vector engines), "shani"
+//                         (the hardware engines)
 // An engine is taken only when the CPU has its instructions: the call then
 // returns true.  A null or empty name goes back to the CPU's choice (true).
 // An unknown name, or an engine the CPU cannot run, changes nothing and

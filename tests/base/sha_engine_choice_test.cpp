@@ -32,7 +32,8 @@ std::vector<sFamily> families() {
          {{"generic", true}, {"avx2", qor_sha::sha256VectorEngine() != nullptr},
           {"shani", qor_sha::sha256HardwareEngine() != nullptr}}},
         {"sha1", qor_sha::useSha1Engine, qor_sha::sha1EngineName,
-         {{"generic", true}, {"shani", qor_sha::sha1HardwareEngine() != nullptr}}},
+         {{"generic", true}, {"avx2", qor_sha::sha1VectorEngine() != nullptr},
+          {"shani", qor_sha::sha1HardwareEngine() != nullptr}}},
     };
 }
 
