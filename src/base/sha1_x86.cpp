@@ -31,7 +31,9 @@ namespace {
 // The round constants of rounds 0-19, 20-39, 40-59 and 60-79.
 alignas(16) constexpr std::uint32_t kRoundConstants[4] = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
 
-QOR_SHA1_TARGET inline __m256i rol1(__m256i x) { return _mm256_or_si256(_mm256_slli_epi32(x, 1), _mm256_srli_epi32(x, 31)); }
+QOR_SHA1_TARGET inline __m256i rol1(__m256i x) {
+    return _mm256_or_si256(_mm256_slli_epi32(x, 1), _mm256_srli_epi32(x, 31));
+}
 
 QOR_SHA1_TARGET inline __m256i loadGroup(const std::uint8_t* x, const std::uint8_t* y, int j) {
     const __m256i swap = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12,  //
