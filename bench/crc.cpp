@@ -113,11 +113,11 @@ BENCHMARK(BM_Crc32_Libdeflate)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Crc32_QorTableEngine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adler32_Qor)->Arg(65536)->Arg(1 << 20)->Arg(kBytes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Adler32_Zlib)->Arg(65536)->Arg(1 << 20)->Arg(kBytes)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Adler32_Libdeflate)->Arg(65536)->Arg(1 << 20)->Arg(kBytes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Adler32_Libdeflate)->Arg(65536)->Arg(1 << 20)->Arg(8 << 20)->Arg(32 << 20)->Arg(kBytes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Crc32_QorFoldingEngine)->ArgName("wide")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adler32_QorEngine)
     ->ArgNames({"bytes", "portable_avx2_avx512"})
-    ->ArgsProduct({{65536, 1 << 20, kBytes}, {0, 1, 2}})
+    ->ArgsProduct({{65536, 1 << 20, 8 << 20, 32 << 20, kBytes}, {0, 1, 2}})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Crc32c_Qor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Crc64n_Qor)->Unit(benchmark::kMillisecond);
