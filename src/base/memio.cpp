@@ -169,7 +169,7 @@ void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size
         split(offset, index, off);
         const std::size_t piece = static_cast<std::size_t>(minOf(n, ps - off));
         if (const unsigned char* page = findPage(index))
-            std::memcpy(out, page + off, piece);
+            qor_detail::copyLong(out, page + off, piece);
         else
             std::memset(out, 0, piece);
         out += piece;
@@ -189,7 +189,7 @@ unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {
     // The common small read inside one page.
     if (off + count <= static_cast<unsigned long long>(pageSize_)) {
         if (const unsigned char* page = findPage(index))
-            std::memcpy(buf, page + off, static_cast<std::size_t>(count));
+            qor_detail::copyLong(static_cast<unsigned char*>(buf), page + off, static_cast<std::size_t>(count));
         else
             std::memset(buf, 0, static_cast<std::size_t>(count));
     } else {
