@@ -17,9 +17,8 @@
 //     W[t] = rol2(W[t-6] ^ W[t-16] ^ W[t-28] ^ W[t-32]),
 //
 // whose terms are all at least six words back: a step of four words then
-// needs no correction.  The loads and the first four steps of the next pair
-// run before the rounds of this pair, the other twelve between its rounds,
-// six in each block.
+// needs no correction.  The loads of the next pair run before the rounds of
+// this pair, its sixteen steps between them, one every ten rounds.
 //
 // The rounds are bound by their scalar operations, and the code is written
 // in assembly so that there are no more of them than the round needs.  Only
@@ -35,7 +34,7 @@ extern "C" void qor_sha1_blocks_avx2(std::uint32_t* state, const std::uint8_t* b
 // Frame (64-byte aligned, below the saved registers):
 //   V_*       the stack pointer on entry (after the pushes), the state
 //             pointer, the next block, the blocks left, the blocks of the
-//             pair, the blocks of the pair still to run
+//             last pair
 //   WK0, WK1  W + K of two pairs of blocks: the words of step j (words 4j
 //             to 4j + 3 of block x, then of block y) at 32 j; the rounds
 //             read block x's W[t] + K at 32 (t / 4) + 4 (t % 4), block y's
@@ -67,7 +66,6 @@ __asm__(R"ASM(
     .equ QOR_S1V_V_BLOCKS, 16
     .equ QOR_S1V_V_COUNT, 24
     .equ QOR_S1V_V_PAIR, 32
-    .equ QOR_S1V_V_LEFT, 40
     .equ QOR_S1V_WK0, 64
     .equ QOR_S1V_WK1, 704
     .equ QOR_S1V_WS, 1344
@@ -178,49 +176,50 @@ __asm__(R"ASM(
     add r14, 32
 .endm
 
-# The loads and the first four steps of a pair, r15 its W + K buffer;
-# leaves r14 at step 8.
+# The loads of a pair, r15 its W + K buffer; leaves r14 at step 4.
 .macro QOR_S1V_BEGIN_PAIR
     QOR_S1V_LOAD 0
     QOR_S1V_LOAD 1
     QOR_S1V_LOAD 2
     QOR_S1V_LOAD 3
     mov r14d, 128
-    QOR_S1V_STEP_FIRST
-    QOR_S1V_STEP_FIRST
-    QOR_S1V_STEP_FIRST
-    QOR_S1V_STEP_FIRST
 .endm
 
 # The 80 rounds of one block (rsi at its W + K), with a step of the next
-# pair's expansion after every ten rounds from round 10 to 60 when `steps`.
-.macro QOR_S1V_STEP_IF steps
-    .if \steps
+# pair's expansion after every ten rounds from round 5 on: none (`steps`
+# 0), the four first steps and four others (1, block x) or eight others
+# (2, block y).
+.macro QOR_S1V_STEP_AT steps, slot
+    .if (\steps == 1) && (\slot < 4)
+    QOR_S1V_STEP_FIRST
+    .elseif \steps
     QOR_S1V_STEP
     .endif
 .endm
 .macro QOR_S1V_BLOCK steps
     QOR_S1V_ROUNDS5 CH, 0
+    QOR_S1V_STEP_AT \steps, 0
     QOR_S1V_ROUNDS5 CH, 5
-    QOR_S1V_STEP_IF \steps
     QOR_S1V_ROUNDS5 CH, 10
+    QOR_S1V_STEP_AT \steps, 1
     QOR_S1V_ROUNDS5 CH, 15
-    QOR_S1V_STEP_IF \steps
     QOR_S1V_ROUNDS5 PARITY, 20
+    QOR_S1V_STEP_AT \steps, 2
     QOR_S1V_ROUNDS5 PARITY, 25
-    QOR_S1V_STEP_IF \steps
     QOR_S1V_ROUNDS5 PARITY, 30
+    QOR_S1V_STEP_AT \steps, 3
     QOR_S1V_ROUNDS5 PARITY, 35
-    QOR_S1V_STEP_IF \steps
     QOR_S1V_ROUNDS5 MAJ, 40
+    QOR_S1V_STEP_AT \steps, 4
     QOR_S1V_ROUNDS5 MAJ, 45
-    QOR_S1V_STEP_IF \steps
     QOR_S1V_ROUNDS5 MAJ, 50
+    QOR_S1V_STEP_AT \steps, 5
     QOR_S1V_ROUNDS5 MAJ, 55
-    QOR_S1V_STEP_IF \steps
     QOR_S1V_ROUNDS5 PARITY, 60
+    QOR_S1V_STEP_AT \steps, 6
     QOR_S1V_ROUNDS5 PARITY, 65
     QOR_S1V_ROUNDS5 PARITY, 70
+    QOR_S1V_STEP_AT \steps, 7
     QOR_S1V_ROUNDS5 PARITY, 75
 .endm
 
@@ -306,6 +305,10 @@ qor_sha1_blocks_avx2:
     QOR_S1V_TAKE_PAIR
     lea r15, [rsp + QOR_S1V_WK0]
     QOR_S1V_BEGIN_PAIR
+    QOR_S1V_STEP_FIRST
+    QOR_S1V_STEP_FIRST
+    QOR_S1V_STEP_FIRST
+    QOR_S1V_STEP_FIRST
 .Lqor_s1v_first_steps:
     QOR_S1V_STEP
     cmp r14d, 640
@@ -324,18 +327,18 @@ qor_sha1_blocks_avx2:
     # rsi: this pair's W + K (expanded); r15: the other buffer.
     cmp qword ptr [rsp + QOR_S1V_V_COUNT], 0
     je .Lqor_s1v_last_pair
-    # A pair of blocks, and more after them: the next pair is loaded and
-    # begun now, and its other steps run between the rounds of both blocks.
+    # A pair of blocks, and more after them: the next pair is loaded now,
+    # and its steps run between the rounds of both blocks.  (Its first four
+    # steps all at once here, before the rounds, cost a tenth: the rounds
+    # wait while they go through the front of the processor.)
     QOR_S1V_TAKE_PAIR
     QOR_S1V_BEGIN_PAIR
-    mov qword ptr [rsp + QOR_S1V_V_LEFT], 2
-    .p2align 5
-.Lqor_s1v_block:
     QOR_S1V_BLOCK 1
     QOR_S1V_ADD_STATE
     add rsi, 16
-    dec qword ptr [rsp + QOR_S1V_V_LEFT]
-    jnz .Lqor_s1v_block
+    QOR_S1V_BLOCK 2
+    QOR_S1V_ADD_STATE
+    add rsi, 16
     # The buffers change places.
     lea r11, [rsi - 32]
     mov rsi, r15
