@@ -25,6 +25,7 @@
 // for ELF x86-64 (System V calls); elsewhere the portable engine does the
 // work.
 #include "base/sha.h"
+#include "base/sha_x86_asm.h"
 
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
 
@@ -32,9 +33,7 @@ extern "C" void qor_sha1_blocks_avx2(std::uint32_t* state, const std::uint8_t* b
                                      const std::uint32_t* stepConstants) __attribute__((visibility("hidden")));
 
 // Frame (64-byte aligned, below the saved registers):
-//   V_*       the stack pointer on entry (after the pushes), the state
-//             pointer, the next block, the blocks left, the blocks of the
-//             last pair
+//   V_*       the words sha_x86_asm.h lays out
 //   WK0, WK1  W + K of two pairs of blocks: the words of step j (words 4j
 //             to 4j + 3 of block x, then of block y) at 32 j; the rounds
 //             read block x's W[t] + K at 32 (t / 4) + 4 (t % 4), block y's
@@ -61,11 +60,6 @@ __asm__(R"ASM(
     .pushsection .text
     .intel_syntax noprefix
 
-    .equ QOR_S1V_V_RSP, 0
-    .equ QOR_S1V_V_STATE, 8
-    .equ QOR_S1V_V_BLOCKS, 16
-    .equ QOR_S1V_V_COUNT, 24
-    .equ QOR_S1V_V_PAIR, 32
     .equ QOR_S1V_WK0, 64
     .equ QOR_S1V_WK1, 704
     .equ QOR_S1V_WS, 1344
@@ -223,86 +217,13 @@ __asm__(R"ASM(
     QOR_S1V_ROUNDS5 PARITY, 75
 .endm
 
-# Points block x (r12) at the next unread block and block y (r13) at the one
-# after it, or at block x again when only one is left (its rounds are then
-# never run); advances the next block and the count by the pair and notes
-# its blocks.
-.macro QOR_S1V_TAKE_PAIR
-    mov r12, [rsp + QOR_S1V_V_BLOCKS]
-    mov rdi, [rsp + QOR_S1V_V_COUNT]
-    lea r13, [r12 + 64]
-    mov r11d, 2
-    cmp rdi, 2
-    cmovb r13, r12
-    cmovb r11, rdi
-    mov [rsp + QOR_S1V_V_PAIR], r11
-    sub rdi, r11
-    shl r11, 6
-    add r11, r12
-    mov [rsp + QOR_S1V_V_BLOCKS], r11
-    mov [rsp + QOR_S1V_V_COUNT], rdi
-.endm
 
-# The end of a block: the working variables are added into the state, which
-# is also where the next block starts.
-.macro QOR_S1V_ADD_STATE
-    mov r11, [rsp + QOR_S1V_V_STATE]
-    add eax, [r11]
-    mov [r11], eax
-    add ebx, [r11 + 4]
-    mov [r11 + 4], ebx
-    add ecx, [r11 + 8]
-    mov [r11 + 8], ecx
-    add edx, [r11 + 12]
-    mov [r11 + 12], edx
-    add r8d, [r11 + 16]
-    mov [r11 + 16], r8d
-.endm
 
-    .globl qor_sha1_blocks_avx2
-    .hidden qor_sha1_blocks_avx2
-    .type qor_sha1_blocks_avx2, @function
-    .p2align 6
-qor_sha1_blocks_avx2:
-    .cfi_startproc
-    push rbp
-    .cfi_def_cfa_offset 16
-    .cfi_offset rbp, -16
-    push rbx
-    .cfi_def_cfa_offset 24
-    .cfi_offset rbx, -24
-    push r12
-    .cfi_def_cfa_offset 32
-    .cfi_offset r12, -32
-    push r13
-    .cfi_def_cfa_offset 40
-    .cfi_offset r13, -40
-    push r14
-    .cfi_def_cfa_offset 48
-    .cfi_offset r14, -48
-    push r15
-    .cfi_def_cfa_offset 56
-    .cfi_offset r15, -56
-    test rdx, rdx
-    jz .Lqor_s1v_return
-    # The frame is aligned below; the stack pointer after the pushes is kept
-    # at its bottom, and the frame address of the caller is that plus 56
-    # (DW_CFA_def_cfa_expression: DW_OP_breg7 0, DW_OP_deref,
-    # DW_OP_plus_uconst 56).
-    mov rax, rsp
-    .cfi_def_cfa_register rax
-    and rsp, -64
-    sub rsp, QOR_S1V_FRAME
-    mov [rsp + QOR_S1V_V_RSP], rax
-    .cfi_escape 0x0f, 0x05, 0x77, 0x00, 0x06, 0x23, 0x38
-    mov [rsp + QOR_S1V_V_STATE], rdi
-    mov [rsp + QOR_S1V_V_BLOCKS], rsi
-    mov [rsp + QOR_S1V_V_COUNT], rdx
-    mov rbp, rcx
+    QOR_SHAV_ENTER qor_sha1_blocks_avx2, QOR_S1V_FRAME, .Lqor_s1v_return
     vmovdqa ymm14, [rip + .Lqor_sha1v_byteswap]
 
     # The first pair is expanded before any round.
-    QOR_S1V_TAKE_PAIR
+    QOR_SHAV_TAKE_PAIR 6, r12, r13, rdi, r11
     lea r15, [rsp + QOR_S1V_WK0]
     QOR_S1V_BEGIN_PAIR
     QOR_S1V_STEP_FIRST
@@ -316,28 +237,23 @@ qor_sha1_blocks_avx2:
     lea rsi, [rsp + QOR_S1V_WK0]
     lea r15, [rsp + QOR_S1V_WK1]
 
-    mov r11, [rsp + QOR_S1V_V_STATE]
-    mov eax, [r11]
-    mov ebx, [r11 + 4]
-    mov ecx, [r11 + 8]
-    mov edx, [r11 + 12]
-    mov r8d, [r11 + 16]
+    QOR_SHAV_LOAD_STATE r11, 4, eax, ebx, ecx, edx, r8d
 
 .Lqor_s1v_pair:
     # rsi: this pair's W + K (expanded); r15: the other buffer.
-    cmp qword ptr [rsp + QOR_S1V_V_COUNT], 0
+    cmp qword ptr [rsp + QOR_SHAV_V_COUNT], 0
     je .Lqor_s1v_last_pair
     # A pair of blocks, and more after them: the next pair is loaded now,
     # and its steps run between the rounds of both blocks.  (Its first four
     # steps all at once here, before the rounds, cost a tenth: the rounds
     # wait while they go through the front of the processor.)
-    QOR_S1V_TAKE_PAIR
+    QOR_SHAV_TAKE_PAIR 6, r12, r13, rdi, r11
     QOR_S1V_BEGIN_PAIR
     QOR_S1V_BLOCK 1
-    QOR_S1V_ADD_STATE
+    QOR_SHAV_ADD_STATE r11, 4, eax, ebx, ecx, edx, r8d
     add rsi, 16
     QOR_S1V_BLOCK 2
-    QOR_S1V_ADD_STATE
+    QOR_SHAV_ADD_STATE r11, 4, eax, ebx, ecx, edx, r8d
     add rsi, 16
     # The buffers change places.
     lea r11, [rsi - 32]
@@ -350,30 +266,12 @@ qor_sha1_blocks_avx2:
     .p2align 5
 .Lqor_s1v_last_block:
     QOR_S1V_BLOCK 0
-    QOR_S1V_ADD_STATE
+    QOR_SHAV_ADD_STATE r11, 4, eax, ebx, ecx, edx, r8d
     add rsi, 16
-    dec qword ptr [rsp + QOR_S1V_V_PAIR]
+    dec qword ptr [rsp + QOR_SHAV_V_PAIR]
     jnz .Lqor_s1v_last_block
 
-    vzeroupper
-    mov rsp, [rsp + QOR_S1V_V_RSP]
-    .cfi_def_cfa rsp, 56
-.Lqor_s1v_return:
-    pop r15
-    .cfi_def_cfa_offset 48
-    pop r14
-    .cfi_def_cfa_offset 40
-    pop r13
-    .cfi_def_cfa_offset 32
-    pop r12
-    .cfi_def_cfa_offset 24
-    pop rbx
-    .cfi_def_cfa_offset 16
-    pop rbp
-    .cfi_def_cfa_offset 8
-    ret
-    .cfi_endproc
-    .size qor_sha1_blocks_avx2, .-qor_sha1_blocks_avx2
+    QOR_SHAV_LEAVE qor_sha1_blocks_avx2, .Lqor_s1v_return
 
     .att_syntax prefix
     .popsection
@@ -402,17 +300,12 @@ void sha1BlocksAvx2(std::uint32_t* state, const std::uint8_t* blocks, std::size_
     qor_sha1_blocks_avx2(state, blocks, count, stepConstants());
 }
 
-bool cpuHasAvx2AndBmi() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-}
-
 }  // namespace
 
 namespace qor_sha {
 
 BlockEngine32 sha1VectorEngine() {
-    static const BlockEngine32 engine = cpuHasAvx2AndBmi() ? &sha1BlocksAvx2 : nullptr;
+    static const BlockEngine32 engine = qor_sha_x86::hasAvx2AndBmi() ? &sha1BlocksAvx2 : nullptr;
     return engine;
 }
 

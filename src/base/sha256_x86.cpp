@@ -20,6 +20,7 @@
 // and two moves).  Only for ELF x86-64 (System V calls); elsewhere the
 // portable engine does the work.
 #include "base/sha.h"
+#include "base/sha_x86_asm.h"
 
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
 
@@ -27,9 +28,7 @@ extern "C" void qor_sha256_blocks_avx2(std::uint32_t* state, const std::uint8_t*
                                        const std::uint32_t* stepConstants) __attribute__((visibility("hidden")));
 
 // Frame (64-byte aligned, below the saved registers):
-//   V_*       the stack pointer on entry (after the pushes), the state
-//             pointer, the next block, the blocks left, the blocks of the
-//             last pair, the end of a run of rounds
+//   V_*       the words sha_x86_asm.h lays out
 //   WK0, WK1  W + K of two pairs of blocks: the words of step j (words 4j
 //             to 4j + 3 of block x, then of block y) at 32 j; the rounds
 //             read block x's W[t] + K[t] at 32 (t / 4) + 4 (t % 4), block
@@ -59,12 +58,6 @@ __asm__(R"ASM(
     .pushsection .text
     .intel_syntax noprefix
 
-    .equ QOR_S256V_V_RSP, 0
-    .equ QOR_S256V_V_STATE, 8
-    .equ QOR_S256V_V_BLOCKS, 16
-    .equ QOR_S256V_V_COUNT, 24
-    .equ QOR_S256V_V_PAIR, 32
-    .equ QOR_S256V_V_END, 40
     .equ QOR_S256V_WK0, 64
     .equ QOR_S256V_WK1, 576
     .equ QOR_S256V_WS, 1088
@@ -183,25 +176,6 @@ __asm__(R"ASM(
     mov r14d, 128
 .endm
 
-# Points block x (r12) at the next unread block and block y (r13) at the one
-# after it, or at block x again when only one is left (its rounds are then
-# never run); advances the next block and the count by the pair and notes
-# its blocks.
-.macro QOR_S256V_TAKE_PAIR
-    mov r12, [rsp + QOR_S256V_V_BLOCKS]
-    mov rdi, [rsp + QOR_S256V_V_COUNT]
-    lea r13, [r12 + 64]
-    mov r14d, 2
-    cmp rdi, 2
-    cmovb r13, r12
-    cmovb r14, rdi
-    mov [rsp + QOR_S256V_V_PAIR], r14
-    sub rdi, r14
-    shl r14, 6
-    add r14, r12
-    mov [rsp + QOR_S256V_V_BLOCKS], r14
-    mov [rsp + QOR_S256V_V_COUNT], rdi
-.endm
 
 # The start of a block: b ^ c for its first round.
 .macro QOR_S256V_BLOCK_START
@@ -209,72 +183,12 @@ __asm__(R"ASM(
     xor r13d, ecx
 .endm
 
-# The end of a block: the working variables are added into the state, which
-# is also where the next block starts.
-.macro QOR_S256V_ADD_STATE
-    mov r12, [rsp + QOR_S256V_V_STATE]
-    add eax, [r12]
-    mov [r12], eax
-    add ebx, [r12 + 4]
-    mov [r12 + 4], ebx
-    add ecx, [r12 + 8]
-    mov [r12 + 8], ecx
-    add edx, [r12 + 12]
-    mov [r12 + 12], edx
-    add r8d, [r12 + 16]
-    mov [r12 + 16], r8d
-    add r9d, [r12 + 20]
-    mov [r12 + 20], r9d
-    add r10d, [r12 + 24]
-    mov [r12 + 24], r10d
-    add r11d, [r12 + 28]
-    mov [r12 + 28], r11d
-.endm
 
-    .globl qor_sha256_blocks_avx2
-    .hidden qor_sha256_blocks_avx2
-    .type qor_sha256_blocks_avx2, @function
-    .p2align 6
-qor_sha256_blocks_avx2:
-    .cfi_startproc
-    push rbp
-    .cfi_def_cfa_offset 16
-    .cfi_offset rbp, -16
-    push rbx
-    .cfi_def_cfa_offset 24
-    .cfi_offset rbx, -24
-    push r12
-    .cfi_def_cfa_offset 32
-    .cfi_offset r12, -32
-    push r13
-    .cfi_def_cfa_offset 40
-    .cfi_offset r13, -40
-    push r14
-    .cfi_def_cfa_offset 48
-    .cfi_offset r14, -48
-    push r15
-    .cfi_def_cfa_offset 56
-    .cfi_offset r15, -56
-    test rdx, rdx
-    jz .Lqor_s256v_return
-    # The frame is aligned below; the stack pointer after the pushes is kept
-    # at its bottom, and the frame address of the caller is that plus 56
-    # (DW_CFA_def_cfa_expression: DW_OP_breg7 0, DW_OP_deref,
-    # DW_OP_plus_uconst 56).
-    mov rax, rsp
-    .cfi_def_cfa_register rax
-    and rsp, -64
-    sub rsp, QOR_S256V_FRAME
-    mov [rsp + QOR_S256V_V_RSP], rax
-    .cfi_escape 0x0f, 0x05, 0x77, 0x00, 0x06, 0x23, 0x38
-    mov [rsp + QOR_S256V_V_STATE], rdi
-    mov [rsp + QOR_S256V_V_BLOCKS], rsi
-    mov [rsp + QOR_S256V_V_COUNT], rdx
-    mov rbp, rcx
+    QOR_SHAV_ENTER qor_sha256_blocks_avx2, QOR_S256V_FRAME, .Lqor_s256v_return
     vmovdqa ymm14, [rip + .Lqor_sha256v_byteswap]
 
     # The first pair is expanded before any round.
-    QOR_S256V_TAKE_PAIR
+    QOR_SHAV_TAKE_PAIR 6, r12, r13, rdi, r14
     lea r15, [rsp + QOR_S256V_WK0]
     QOR_S256V_LOADS
 .Lqor_s256v_first_steps:
@@ -284,23 +198,15 @@ qor_sha256_blocks_avx2:
     lea rsi, [rsp + QOR_S256V_WK0]
     lea r15, [rsp + QOR_S256V_WK1]
 
-    mov r12, [rsp + QOR_S256V_V_STATE]
-    mov eax, [r12]
-    mov ebx, [r12 + 4]
-    mov ecx, [r12 + 8]
-    mov edx, [r12 + 12]
-    mov r8d, [r12 + 16]
-    mov r9d, [r12 + 20]
-    mov r10d, [r12 + 24]
-    mov r11d, [r12 + 28]
+    QOR_SHAV_LOAD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
 
 .Lqor_s256v_pair:
     # rsi: this pair's W + K (expanded); r15: the other buffer.
-    cmp qword ptr [rsp + QOR_S256V_V_COUNT], 0
+    cmp qword ptr [rsp + QOR_SHAV_V_COUNT], 0
     je .Lqor_s256v_last_pair
     # A pair of blocks, and more after them: the next pair is expanded
     # during these rounds, steps 4 to 11 in block x, 12 to 15 in block y.
-    QOR_S256V_TAKE_PAIR
+    QOR_SHAV_TAKE_PAIR 6, r12, r13, rdi, r14
     QOR_S256V_LOADS
     QOR_S256V_BLOCK_START
     .p2align 5
@@ -311,7 +217,7 @@ qor_sha256_blocks_avx2:
     add rsi, 64
     cmp r14d, 384
     jne .Lqor_s256v_x_steps
-    QOR_S256V_ADD_STATE
+    QOR_SHAV_ADD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
     sub rsi, 512 - 16
     QOR_S256V_BLOCK_START
     .p2align 5
@@ -323,15 +229,15 @@ qor_sha256_blocks_avx2:
     cmp r14d, 512
     jne .Lqor_s256v_y_steps
     lea r12, [rsi + 4*64]
-    mov [rsp + QOR_S256V_V_END], r12
+    mov [rsp + QOR_SHAV_V_END], r12
     .p2align 5
 .Lqor_s256v_y_rest:
     QOR_S256V_ROUNDS4A 0
     QOR_S256V_ROUNDS4B 32
     add rsi, 64
-    cmp rsi, [rsp + QOR_S256V_V_END]
+    cmp rsi, [rsp + QOR_SHAV_V_END]
     jne .Lqor_s256v_y_rest
-    QOR_S256V_ADD_STATE
+    QOR_SHAV_ADD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
     # The buffers change places.
     lea r12, [rsi - 512 - 16]
     mov rsi, r15
@@ -342,39 +248,21 @@ qor_sha256_blocks_avx2:
     # The last one or two blocks, nothing left to expand.
 .Lqor_s256v_last_block:
     lea r12, [rsi + 512]
-    mov [rsp + QOR_S256V_V_END], r12
+    mov [rsp + QOR_SHAV_V_END], r12
     QOR_S256V_BLOCK_START
     .p2align 5
 .Lqor_s256v_last_rounds:
     QOR_S256V_ROUNDS4A 0
     QOR_S256V_ROUNDS4B 32
     add rsi, 64
-    cmp rsi, [rsp + QOR_S256V_V_END]
+    cmp rsi, [rsp + QOR_SHAV_V_END]
     jne .Lqor_s256v_last_rounds
-    QOR_S256V_ADD_STATE
+    QOR_SHAV_ADD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
     sub rsi, 512 - 16
-    dec qword ptr [rsp + QOR_S256V_V_PAIR]
+    dec qword ptr [rsp + QOR_SHAV_V_PAIR]
     jnz .Lqor_s256v_last_block
 
-    vzeroupper
-    mov rsp, [rsp + QOR_S256V_V_RSP]
-    .cfi_def_cfa rsp, 56
-.Lqor_s256v_return:
-    pop r15
-    .cfi_def_cfa_offset 48
-    pop r14
-    .cfi_def_cfa_offset 40
-    pop r13
-    .cfi_def_cfa_offset 32
-    pop r12
-    .cfi_def_cfa_offset 24
-    pop rbx
-    .cfi_def_cfa_offset 16
-    pop rbp
-    .cfi_def_cfa_offset 8
-    ret
-    .cfi_endproc
-    .size qor_sha256_blocks_avx2, .-qor_sha256_blocks_avx2
+    QOR_SHAV_LEAVE qor_sha256_blocks_avx2, .Lqor_s256v_return
 
     .att_syntax prefix
     .popsection
@@ -403,17 +291,12 @@ void sha256BlocksAvx2(std::uint32_t* state, const std::uint8_t* blocks, std::siz
     qor_sha256_blocks_avx2(state, blocks, count, stepConstants());
 }
 
-bool cpuHasAvx2AndBmi() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-}
-
 }  // namespace
 
 namespace qor_sha {
 
 BlockEngine32 sha256VectorEngine() {
-    static const BlockEngine32 engine = cpuHasAvx2AndBmi() ? &sha256BlocksAvx2 : nullptr;
+    static const BlockEngine32 engine = qor_sha_x86::hasAvx2AndBmi() ? &sha256BlocksAvx2 : nullptr;
     return engine;
 }
 

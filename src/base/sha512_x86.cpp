@@ -24,6 +24,7 @@
 // a few percent is the whole difference here.  Only for ELF x86-64 (System V
 // calls); elsewhere the portable engine does the work.
 #include "base/sha.h"
+#include "base/sha_x86_asm.h"
 
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
 
@@ -31,9 +32,7 @@ extern "C" void qor_sha512_blocks_avx2(std::uint64_t* state, const std::uint8_t*
                                        const std::uint64_t* pairConstants) __attribute__((visibility("hidden")));
 
 // Frame (64-byte aligned, below the saved registers):
-//   V_*       the stack pointer on entry (after the pushes), the state
-//             pointer, the next block, the blocks left, the blocks of the
-//             last pair, the end of a run of rounds
+//   V_*       the words sha_x86_asm.h lays out
 //   WK0, WK1  W + K of two pairs of blocks, 160 words each: the words of
 //             step j (words 2j and 2j + 1 of block x, then of block y) at
 //             32 j; the rounds read block x's W[t] + K[t] at
@@ -66,12 +65,6 @@ __asm__(R"ASM(
     .pushsection .text
     .intel_syntax noprefix
 
-    .equ QOR_S512V_V_RSP, 0
-    .equ QOR_S512V_V_STATE, 8
-    .equ QOR_S512V_V_BLOCKS, 16
-    .equ QOR_S512V_V_COUNT, 24
-    .equ QOR_S512V_V_PAIR, 32
-    .equ QOR_S512V_V_END, 40
     .equ QOR_S512V_WK0, 64
     .equ QOR_S512V_WK1, 1344
     .equ QOR_S512V_WS, 2624
@@ -181,25 +174,6 @@ __asm__(R"ASM(
     mov r14d, 256
 .endm
 
-# Points block x (r12) at the next unread block and block y (r13) at the one
-# after it, or at block x again when only one is left (its rounds are then
-# never run); advances the next block and the count by the pair and notes
-# its blocks.
-.macro QOR_S512V_TAKE_PAIR
-    mov r12, [rsp + QOR_S512V_V_BLOCKS]
-    mov rdi, [rsp + QOR_S512V_V_COUNT]
-    lea r13, [r12 + 128]
-    mov r14d, 2
-    cmp rdi, 2
-    cmovb r13, r12
-    cmovb r14, rdi
-    mov [rsp + QOR_S512V_V_PAIR], r14
-    sub rdi, r14
-    shl r14, 7
-    add r14, r12
-    mov [rsp + QOR_S512V_V_BLOCKS], r14
-    mov [rsp + QOR_S512V_V_COUNT], rdi
-.endm
 
 # The start of a block: b ^ c for its first round.
 .macro QOR_S512V_BLOCK_START
@@ -207,73 +181,13 @@ __asm__(R"ASM(
     xor r13, rcx
 .endm
 
-# The end of a block: the working variables are added into the state, which
-# is also where the next block starts.
-.macro QOR_S512V_ADD_STATE
-    mov r12, [rsp + QOR_S512V_V_STATE]
-    add rax, [r12]
-    mov [r12], rax
-    add rbx, [r12 + 8]
-    mov [r12 + 8], rbx
-    add rcx, [r12 + 16]
-    mov [r12 + 16], rcx
-    add rdx, [r12 + 24]
-    mov [r12 + 24], rdx
-    add r8, [r12 + 32]
-    mov [r12 + 32], r8
-    add r9, [r12 + 40]
-    mov [r12 + 40], r9
-    add r10, [r12 + 48]
-    mov [r12 + 48], r10
-    add r11, [r12 + 56]
-    mov [r12 + 56], r11
-.endm
 
-    .globl qor_sha512_blocks_avx2
-    .hidden qor_sha512_blocks_avx2
-    .type qor_sha512_blocks_avx2, @function
-    .p2align 6
-qor_sha512_blocks_avx2:
-    .cfi_startproc
-    push rbp
-    .cfi_def_cfa_offset 16
-    .cfi_offset rbp, -16
-    push rbx
-    .cfi_def_cfa_offset 24
-    .cfi_offset rbx, -24
-    push r12
-    .cfi_def_cfa_offset 32
-    .cfi_offset r12, -32
-    push r13
-    .cfi_def_cfa_offset 40
-    .cfi_offset r13, -40
-    push r14
-    .cfi_def_cfa_offset 48
-    .cfi_offset r14, -48
-    push r15
-    .cfi_def_cfa_offset 56
-    .cfi_offset r15, -56
-    test rdx, rdx
-    jz .Lqor_s512v_return
-    # The frame is aligned below; the stack pointer after the pushes is kept
-    # at its bottom, and the frame address of the caller is that plus 56
-    # (DW_CFA_def_cfa_expression: DW_OP_breg7 0, DW_OP_deref,
-    # DW_OP_plus_uconst 56).
-    mov rax, rsp
-    .cfi_def_cfa_register rax
-    and rsp, -64
-    sub rsp, QOR_S512V_FRAME
-    mov [rsp + QOR_S512V_V_RSP], rax
-    .cfi_escape 0x0f, 0x05, 0x77, 0x00, 0x06, 0x23, 0x38
-    mov [rsp + QOR_S512V_V_STATE], rdi
-    mov [rsp + QOR_S512V_V_BLOCKS], rsi
-    mov [rsp + QOR_S512V_V_COUNT], rdx
-    mov rbp, rcx
+    QOR_SHAV_ENTER qor_sha512_blocks_avx2, QOR_S512V_FRAME, .Lqor_s512v_return
     vmovdqa ymm13, [rip + .Lqor_sha512v_ror8]
     vmovdqa ymm14, [rip + .Lqor_sha512v_byteswap]
 
     # The first pair is expanded before any round.
-    QOR_S512V_TAKE_PAIR
+    QOR_SHAV_TAKE_PAIR 7, r12, r13, rdi, r14
     lea r15, [rsp + QOR_S512V_WK0]
     QOR_S512V_LOADS
 .Lqor_s512v_first_steps:
@@ -283,23 +197,15 @@ qor_sha512_blocks_avx2:
     lea rsi, [rsp + QOR_S512V_WK0]
     lea r15, [rsp + QOR_S512V_WK1]
 
-    mov r12, [rsp + QOR_S512V_V_STATE]
-    mov rax, [r12]
-    mov rbx, [r12 + 8]
-    mov rcx, [r12 + 16]
-    mov rdx, [r12 + 24]
-    mov r8, [r12 + 32]
-    mov r9, [r12 + 40]
-    mov r10, [r12 + 48]
-    mov r11, [r12 + 56]
+    QOR_SHAV_LOAD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
 
 .Lqor_s512v_pair:
     # rsi: this pair's W + K (expanded); r15: the other buffer.
-    cmp qword ptr [rsp + QOR_S512V_V_COUNT], 0
+    cmp qword ptr [rsp + QOR_SHAV_V_COUNT], 0
     je .Lqor_s512v_last_pair
     # A pair of blocks, and more after them: the next pair is expanded
     # during these rounds, steps 8 to 27 in block x, 28 to 39 in block y.
-    QOR_S512V_TAKE_PAIR
+    QOR_SHAV_TAKE_PAIR 7, r12, r13, rdi, r14
     QOR_S512V_LOADS
     QOR_S512V_BLOCK_START
     .p2align 5
@@ -311,7 +217,7 @@ qor_sha512_blocks_avx2:
     add rsi, 128
     cmp r14d, 896
     jne .Lqor_s512v_x_steps
-    QOR_S512V_ADD_STATE
+    QOR_SHAV_ADD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
     sub rsi, 1280 - 16
     QOR_S512V_BLOCK_START
     .p2align 5
@@ -324,15 +230,15 @@ qor_sha512_blocks_avx2:
     cmp r14d, 1280
     jne .Lqor_s512v_y_steps
     lea r12, [rsi + 4*128]
-    mov [rsp + QOR_S512V_V_END], r12
+    mov [rsp + QOR_SHAV_V_END], r12
     .p2align 5
 .Lqor_s512v_y_rest:
     QOR_S512V_ROUNDS4A 0
     QOR_S512V_ROUNDS4B 64
     add rsi, 128
-    cmp rsi, [rsp + QOR_S512V_V_END]
+    cmp rsi, [rsp + QOR_SHAV_V_END]
     jne .Lqor_s512v_y_rest
-    QOR_S512V_ADD_STATE
+    QOR_SHAV_ADD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
     # The buffers change places.
     lea r12, [rsi - 1280 - 16]
     mov rsi, r15
@@ -343,39 +249,21 @@ qor_sha512_blocks_avx2:
     # The last one or two blocks, nothing left to expand.
 .Lqor_s512v_last_block:
     lea r12, [rsi + 1280]
-    mov [rsp + QOR_S512V_V_END], r12
+    mov [rsp + QOR_SHAV_V_END], r12
     QOR_S512V_BLOCK_START
     .p2align 5
 .Lqor_s512v_last_rounds:
     QOR_S512V_ROUNDS4A 0
     QOR_S512V_ROUNDS4B 64
     add rsi, 128
-    cmp rsi, [rsp + QOR_S512V_V_END]
+    cmp rsi, [rsp + QOR_SHAV_V_END]
     jne .Lqor_s512v_last_rounds
-    QOR_S512V_ADD_STATE
+    QOR_SHAV_ADD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
     sub rsi, 1280 - 16
-    dec qword ptr [rsp + QOR_S512V_V_PAIR]
+    dec qword ptr [rsp + QOR_SHAV_V_PAIR]
     jnz .Lqor_s512v_last_block
 
-    vzeroupper
-    mov rsp, [rsp + QOR_S512V_V_RSP]
-    .cfi_def_cfa rsp, 56
-.Lqor_s512v_return:
-    pop r15
-    .cfi_def_cfa_offset 48
-    pop r14
-    .cfi_def_cfa_offset 40
-    pop r13
-    .cfi_def_cfa_offset 32
-    pop r12
-    .cfi_def_cfa_offset 24
-    pop rbx
-    .cfi_def_cfa_offset 16
-    pop rbp
-    .cfi_def_cfa_offset 8
-    ret
-    .cfi_endproc
-    .size qor_sha512_blocks_avx2, .-qor_sha512_blocks_avx2
+    QOR_SHAV_LEAVE qor_sha512_blocks_avx2, .Lqor_s512v_return
 
     .att_syntax prefix
     .popsection
@@ -406,17 +294,12 @@ void sha512BlocksAvx2(std::uint64_t* state, const std::uint8_t* blocks, std::siz
     qor_sha512_blocks_avx2(state, blocks, count, pairConstants());
 }
 
-bool cpuHasAvx2AndBmi() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-}
-
 }  // namespace
 
 namespace qor_sha {
 
 BlockEngine64 sha512VectorEngine() {
-    static const BlockEngine64 engine = cpuHasAvx2AndBmi() ? &sha512BlocksAvx2 : nullptr;
+    static const BlockEngine64 engine = qor_sha_x86::hasAvx2AndBmi() ? &sha512BlocksAvx2 : nullptr;
     return engine;
 }
 
