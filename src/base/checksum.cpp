@@ -384,7 +384,8 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t crc32Folding(std::uint32_t 
 // two cache lines: streaming from memory, split loads cost a few percent.
 inline void alignHead(std::uint32_t& a, std::uint32_t& b, const unsigned char*& p, std::uint64_t& n,
                       std::uintptr_t width) {
-    const std::uint64_t head = std::min<std::uint64_t>(n, (width - reinterpret_cast<std::uintptr_t>(p) % width) % width);
+    const std::uint64_t head =
+        std::min<std::uint64_t>(n, (width - reinterpret_cast<std::uintptr_t>(p) % width) % width);
     if (head >= n || head == 0) return;
     adlerPortable(a, b, p, head);
     p += head;
