@@ -454,8 +454,6 @@ bool cFileIO::set_time(unsigned long long localTime, unsigned long long unused1,
     return cFileIO::valid() && file_set_time(handleOf(fd_), localTime, unused1, unused2);
 }
 
-bool cFileIO::valid() { return static_cast<std::uint32_t>(fd_) != 0xFFFFFFFFu; }
-
 int cFileIO::typeOf() { return 1; }
 
 bool cFileIO::remove(const char* path) { return path && ::unlink(path) == 0; }
