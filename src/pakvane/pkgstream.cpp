@@ -3,6 +3,7 @@
 // pipelined inflating, hashing and checking of a payload read back.
 #include "pakvane/pkgstream.h"
 
+#include <errno.h>
 #include <sched.h>
 #include <zlib.h>
 
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -31,6 +33,11 @@ constexpr unsigned int kPiece = 1u << 20;
 // Items considered for reading ahead beyond the one being packed.
 constexpr std::uint32_t kItemsAhead = 256;
 constexpr std::size_t kRecordHead = 40;
+// The format's sizes are u32 fields.
+constexpr unsigned long long kMaxU32 = 0xFFFFFFFFull;
+// A file that yields more than its size is read on this far to say how
+// much it holds now.
+constexpr unsigned long long kGrowthCounted = 64ull << 20;
 
 // Reads exactly n bytes, taking short reads as they come.
 bool readExactly(cFileIOTarget* src, unsigned char* to, unsigned int n) {
@@ -45,6 +52,30 @@ bool readExactly(cFileIOTarget* src, unsigned char* to, unsigned int n) {
 
 void putU32le(unsigned char* at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// Writes all n bytes, taking short writes as they come; a failure keeps
+// the system's reason.
+bool writeAll(cFileIOTarget* dst, const unsigned char* p, std::size_t n, sPayloadFault& fault) {
+    while (n > 0) {
+        const unsigned int want = static_cast<unsigned int>(std::min<std::size_t>(n, 1u << 30));
+        errno = 0;
+        const unsigned int put = dst->write(const_cast<unsigned char*>(p), want);
+        if (!cFileIOTarget::transferred(put, want) || put == 0) {
+            fault.cause = sPayloadFault::writeFailed;
+            fault.error = errno ? errno : EIO;
+            return false;
+        }
+        p += put;
+        n -= put;
+    }
+    return true;
+}
+
+void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::string& path, int error = 0) {
+    fault.cause = cause;
+    fault.path = path;
+    fault.error = error;
 }
 
 // ---------------------------------------------------------------------------
@@ -187,9 +218,9 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
 class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
-                  cPayloadObserver* observer)
+                  cPayloadObserver* observer, sPayloadFault& fault)
         : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(8 * threads + 4)), progress_(progress),
-          observer_(observer) {
+          observer_(observer), fault_(fault) {
         sha256_starts(&sha_);
         fresh(nullptr);
     }
@@ -204,8 +235,8 @@ public:
 
     bool start() {
         // The zlib header of a level-9 stream with a 32 KiB window.
-        unsigned char head[2] = {0x78, 0xDA};
-        if (!dst_->writef(head, 2)) return false;
+        const unsigned char head[2] = {0x78, 0xDA};
+        if (!writeAll(dst_, head, 2, fault_)) return false;
         progress_.packedDone += 2;
         return true;
     }
@@ -229,7 +260,7 @@ public:
             if (!writeFront()) return false;
         unsigned char tail[4];
         for (int i = 0; i < 4; ++i) tail[i] = static_cast<unsigned char>(adler_ >> (24 - 8 * i));
-        if (!dst_->writef(tail, 4)) return false;
+        if (!writeAll(dst_, tail, 4, fault_)) return false;
         progress_.packedDone += 4;
         sha256_finish(&sha_, digest);
         return true;
@@ -292,8 +323,19 @@ private:
         std::shared_ptr<sBlock> b = inFlight_.front();
         pool_.waitFor([&] { return b->done; });
         inFlight_.pop_front();
-        if (!b->ok) return false;
-        if (b->outBytes && !dst_->writef(b->out.data(), static_cast<unsigned int>(b->outBytes))) return false;
+        if (!b->ok) {
+            fault_.cause = sPayloadFault::noMemory;
+            return false;
+        }
+        // The packed size is a u32 field too: a body of incompressible
+        // bytes near the limit can pass it.
+        if (progress_.packedDone + b->outBytes + 4 > kMaxU32) {
+            fault_.cause = sPayloadFault::tooLarge;
+            fault_.total = progress_.packedDone + b->outBytes + 4;
+            fault_.detail = "packed";
+            return false;
+        }
+        if (!writeAll(dst_, b->out.data(), b->outBytes, fault_)) return false;
         adler_ = adler32_combine(adler_, b->adler, static_cast<z_off_t>(b->dataBytes()));
         progress_.packedDone += b->outBytes;
         progress_.plainDone += b->dataBytes();
@@ -306,6 +348,7 @@ private:
     std::size_t maxInFlight_;
     sPayloadProgress& progress_;
     cPayloadObserver* observer_;
+    sPayloadFault& fault_;
     sSHA256Ctx sha_;
     unsigned long long bodyBytes_ = 0;
     uLong adler_ = 1;
@@ -316,13 +359,86 @@ private:
 // ---------------------------------------------------------------------------
 // Reading package files ahead.
 
+// A file to pack, read as it was when it was added: exactly its size and
+// nothing after it.  Anything else is a fault that names the file: one that
+// cannot be opened or read (with the system's reason) or one that changed
+// (with its size then and now).
+class cSizedFile {
+public:
+    cSizedFile(const std::string& path, unsigned long long size, sPayloadFault& fault)
+        : path_(path), size_(size), fault_(fault) {}
+
+    bool open() {
+        errno = 0;
+        if (!f_.open(path_.c_str(), fmRead)) return unreadable();
+        const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+        return now == size_ || changed(now);
+    }
+    // The next n bytes (within the size) into at.
+    bool read(unsigned char* at, unsigned int n) {
+        while (n > 0) {
+            errno = 0;
+            const unsigned int got = f_.read(at, n);
+            if (!cFileIOTarget::transferred(got, n)) return unreadable();
+            if (got == 0) return changed(static_cast<unsigned long long>(std::max(0LL, f_.size())));
+            at += got;
+            n -= got;
+            done_ += got;
+        }
+        return true;
+    }
+    // True when the file ends at its size.
+    bool ends() {
+        unsigned char extra;
+        errno = 0;
+        const unsigned int got = f_.read(&extra, 1);
+        if (!cFileIOTarget::transferred(got, 1)) return unreadable();
+        if (got == 0) return true;
+        ++done_;
+        return changed(sizeNow());
+    }
+
+    // The same bytes as were read before: the file changed in place.
+    bool differs() { return changed(size_); }
+
+private:
+    bool unreadable() {
+        fileFault(fault_, sPayloadFault::fileUnreadable, path_, errno ? errno : EIO);
+        return false;
+    }
+    bool changed(unsigned long long now) {
+        fileFault(fault_, sPayloadFault::fileChanged, path_);
+        fault_.before = size_;
+        fault_.after = now;
+        return false;
+    }
+    // What a file that goes on past its size holds now: its size on disk, or
+    // the bytes it yields when that is more (a file whose size says nothing,
+    // as in /proc), counted up to kGrowthCounted past what was read.
+    unsigned long long sizeNow() {
+        unsigned char buf[16 * 1024];
+        const unsigned long long stop = done_ + kGrowthCounted;
+        while (done_ < stop) {
+            const unsigned int got = f_.read(buf, sizeof buf);
+            if (!cFileIOTarget::transferred(got, sizeof buf) || got == 0) break;
+            done_ += got;
+        }
+        return std::max(done_, static_cast<unsigned long long>(std::max(0LL, f_.size())));
+    }
+
+    cFileIO f_;
+    const std::string& path_;
+    unsigned long long size_;
+    unsigned long long done_ = 0;
+    sPayloadFault& fault_;
+};
+
 // Reads exactly size bytes of the file at path, hashing them, into bytes
-// (held) or, with bytes null, only hashing them.  The file must still have
-// that size and end there.
+// (held) or, with bytes null, only hashing them.
 bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<unsigned char>* bytes,
-                    unsigned char (&digest)[32]) {
-    cFileIO f;
-    if (!f.open(path.c_str(), fmRead) || static_cast<unsigned long long>(f.size()) != size) return false;
+                    unsigned char (&digest)[32], sPayloadFault& fault) {
+    cSizedFile f(path, size, fault);
+    if (!f.open()) return false;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     _typebuf<unsigned char> piece;
@@ -332,19 +448,17 @@ bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<u
         else
             piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
     } catch (const std::bad_alloc&) {
+        fault.cause = sPayloadFault::noMemory;
         return false;
     }
-    unsigned long long total = 0;
-    while (total < size) {
+    for (unsigned long long total = 0; total < size;) {
         const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, size - total));
         unsigned char* at = bytes ? bytes->data() + total : piece.data();
-        const unsigned int got = f.read(at, want);
-        if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
-        sha256_update(&sha, at, got);
-        total += got;
+        if (!f.read(at, want)) return false;
+        sha256_update(&sha, at, want);
+        total += want;
     }
-    unsigned char extra;
-    if (f.read(&extra, 1) != 0) return false;
+    if (!f.ends()) return false;
     sha256_finish(&sha, digest);
     return true;
 }
@@ -360,18 +474,22 @@ struct sLoad {
     bool ok = false;
     _typebuf<unsigned char> bytes;
     unsigned char digest[32] = {};
+    sPayloadFault fault;
 };
 
-void runLoad(sLoad& l, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (&digest)[32]) {
-    ok = readFileHashed(l.path, l.size, l.held ? &bytes : nullptr, digest);
+// Reads l's file as l asks, into the results given (which the caller
+// publishes).
+void runLoad(const sLoad& l, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (&digest)[32],
+             sPayloadFault& fault) {
+    ok = readFileHashed(l.path, l.size, l.held ? &bytes : nullptr, digest, fault);
 }
 
 class cItemFeeder {
 public:
     cItemFeeder(cSoftPkg& pkg, cWorkPool& pool, cBodyDeflater& out, sPayloadProgress& progress,
-                const sPayloadOptions& options)
-        : pkg_(pkg), pool_(pool), out_(out), progress_(progress), heldLimit_(options.heldFileBytes),
-          aheadLimit_(options.readAheadBytes) {}
+                sPayloadOptions& options)
+        : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
+          heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -416,11 +534,13 @@ private:
                     bool ok = false;
                     _typebuf<unsigned char> bytes;
                     unsigned char digest[32];
-                    runLoad(*l, ok, bytes, digest);
+                    sPayloadFault fault;
+                    runLoad(*l, ok, bytes, digest, fault);
                     pool->publish([&] {
                         l->ok = ok;
                         l->bytes = std::move(bytes);
                         std::memcpy(l->digest, digest, sizeof digest);
+                        l->fault = std::move(fault);
                         l->done = true;
                     });
                 },
@@ -440,7 +560,17 @@ private:
     bool one(int i) {
         const cSoftPkg::sPkgItem* it = pkg_.itemInfo(i);
         if (!it->isFile()) {
-            if (it->length() > cSoftPkg::kMaxItemBytes) return false;
+            if (it->length() > cSoftPkg::kMaxItemBytes) {
+                fault_.cause = sPayloadFault::tooLarge;
+                fault_.total = it->length();
+                fault_.item = i;
+                return false;
+            }
+            if (it->length() > 0 && !it->bytes()) {
+                fault_.cause = sPayloadFault::notHeld;
+                fault_.item = i;
+                return false;
+            }
             if (!head(it->unpackedSize, it->length(), it->digest)) return false;
             // Put in pieces, so that progress is seen inside a large item.
             const unsigned char* p = it->bytes();
@@ -453,23 +583,23 @@ private:
             return true;
         }
         auto found = loads_.find(static_cast<std::uint32_t>(i));
-        if (found == loads_.end()) return false;
+        if (found == loads_.end()) {
+            fault_.cause = sPayloadFault::noMemory;
+            return false;
+        }
         std::shared_ptr<sLoad> l = found->second;
         loads_.erase(found);
         if (!l->claimed.exchange(true)) {
             // Not started yet: read it here rather than wait for a worker.
-            bool ok = false;
-            _typebuf<unsigned char> bytes;
-            unsigned char digest[32];
-            runLoad(*l, ok, bytes, digest);
-            l->ok = ok;
-            l->bytes = std::move(bytes);
-            std::memcpy(l->digest, digest, sizeof digest);
+            runLoad(*l, l->ok, l->bytes, l->digest, l->fault);
         } else {
             pool_.waitFor([&] { return l->done; });
         }
         if (l->held) heldBytes_ -= l->size;
-        if (!l->ok) return false;
+        if (!l->ok) {
+            fault_ = std::move(l->fault);
+            return false;
+        }
         pkg_.setFileDigest(i, l->digest);
         if (!head(0, l->size, l->digest)) return false;
         if (l->held) {
@@ -483,30 +613,29 @@ private:
     }
 
     bool stream(const sLoad& l) {
-        cFileIO f;
-        if (!f.open(l.path.c_str(), fmRead) || static_cast<unsigned long long>(f.size()) != l.size) return false;
+        cSizedFile f(l.path, l.size, fault_);
+        if (!f.open()) return false;
         _typebuf<unsigned char> piece(kPiece);
         sSHA256Ctx sha;
         sha256_starts(&sha);
-        unsigned long long total = 0;
-        while (total < l.size) {
+        for (unsigned long long total = 0; total < l.size;) {
             const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.size - total));
-            const unsigned int got = f.read(piece.data(), want);
-            if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
-            sha256_update(&sha, piece.data(), got);
-            if (!out_.put(piece.data(), got)) return false;
-            total += got;
+            if (!f.read(piece.data(), want)) return false;
+            sha256_update(&sha, piece.data(), want);
+            if (!out_.put(piece.data(), want)) return false;
+            total += want;
         }
-        unsigned char extra, again[32];
-        if (f.read(&extra, 1) != 0) return false;
+        if (!f.ends()) return false;
+        unsigned char again[32];
         sha256_finish(&sha, again);
-        return std::memcmp(again, l.digest, 32) == 0;
+        return std::memcmp(again, l.digest, 32) == 0 || f.differs();
     }
 
     cSoftPkg& pkg_;
     cWorkPool& pool_;
     cBodyDeflater& out_;
     sPayloadProgress& progress_;
+    sPayloadFault& fault_;
     unsigned long long heldLimit_, aheadLimit_;
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
@@ -526,6 +655,95 @@ unsigned long long plannedBody(const std::vector<unsigned char>& prefix, cSoftPk
 
 }  // namespace
 
+std::string describePayloadFault(const sPayloadFault& f, const std::string& file) {
+    using F = sPayloadFault;
+    const char* name = file.c_str();
+    const char* why = f.error ? std::strerror(f.error) : "unknown error";
+    const char* detail = f.detail.c_str();
+    auto gib = [](unsigned long long n) { return static_cast<double>(n) / (1024.0 * 1024.0 * 1024.0); };
+    // Two paths of the longest a system takes and the words around them.
+    char buf[2 * 4096 + 512];
+    switch (f.cause) {
+    case F::none:
+        std::snprintf(buf, sizeof buf,
+                      "%s could not be saved: a text, setting or document of the scenario is too long for the format",
+                      name);
+        break;
+    case F::fileChanged:
+        if (f.path.empty())
+            std::snprintf(buf, sizeof buf, "a file changed while it was packed: the body came to %llu bytes, not %llu",
+                          f.after, f.before);
+        else if (f.before == f.after)
+            std::snprintf(buf, sizeof buf, "%s changed while it was packed: its %llu bytes are not those read before",
+                          f.path.c_str(), f.after);
+        else
+            std::snprintf(buf, sizeof buf, "%s changed while it was packed: %llu bytes when it was added, %llu bytes now",
+                          f.path.c_str(), f.before, f.after);
+        break;
+    case F::fileUnreadable:
+        std::snprintf(buf, sizeof buf, "cannot read %s: %s", f.path.c_str(), why);
+        break;
+    case F::writeFailed:
+        std::snprintf(buf, sizeof buf, "cannot write %s: %s", name, why);
+        break;
+    case F::tooLarge:
+        if (f.item >= 0)
+            std::snprintf(buf, sizeof buf, "item %lld holds %llu bytes; an item holds at most 4294967295 bytes (4 GiB)",
+                          f.item, f.total);
+        else
+            std::snprintf(buf, sizeof buf,
+                          "the payload's %s would be %llu bytes (%.1f GiB); a payload holds at most 4294967295 bytes "
+                          "(4 GiB) of body and as many packed",
+                          f.detail.empty() ? "body" : detail, f.total, gib(f.total));
+        break;
+    case F::notHeld:
+        std::snprintf(buf, sizeof buf, "item %lld was read without its bytes and cannot be packed again", f.item);
+        break;
+    case F::readFailed:
+        std::snprintf(buf, sizeof buf, "cannot read %s at byte %llu: %s", name, f.at, why);
+        break;
+    case F::notPayload:
+        std::snprintf(buf, sizeof buf, "%s is not a payload: %s", name, detail);
+        break;
+    case F::truncated:
+        if (f.total)
+            std::snprintf(buf, sizeof buf, "%s is truncated at byte %llu: its header announces %llu bytes", name, f.at,
+                          f.total);
+        else
+            std::snprintf(buf, sizeof buf, "%s is truncated at byte %llu, inside its 49-byte header", name, f.at);
+        break;
+    case F::trailing:
+        if (f.total)
+            std::snprintf(buf, sizeof buf, "%s goes on after its payload ends at byte %llu: %llu more byte%s", name,
+                          f.at, f.total, f.total == 1 ? "" : "s");
+        else
+            std::snprintf(buf, sizeof buf, "%s goes on after its payload ends at byte %llu", name, f.at);
+        break;
+    case F::badStream:
+        std::snprintf(buf, sizeof buf, "%s: the packed body is damaged at byte %llu: %s", name, f.at, detail);
+        break;
+    case F::badBody:
+        std::snprintf(buf, sizeof buf, "%s: the body's SHA-256 digest is wrong", name);
+        break;
+    case F::badLayout:
+        std::snprintf(buf, sizeof buf, "%s: the body breaks the payload's layout at its byte %llu: %s", name, f.at,
+                      detail);
+        break;
+    case F::badItem:
+        std::snprintf(buf, sizeof buf, "%s: item %lld does not match its digest", name, f.item);
+        break;
+    case F::badScenario:
+        std::snprintf(buf, sizeof buf,
+                      "%s: the scenario in it does not load (a text, a document or a reference in it is not valid)",
+                      name);
+        break;
+    case F::noMemory:
+        std::snprintf(buf, sizeof buf, "%s: out of memory", name);
+        break;
+    }
+    return buf;
+}
+
 int payloadThreads(int asked) {
     if (asked > 0) return asked;
     cpu_set_t set;
@@ -541,8 +759,13 @@ int payloadThreads(int asked) {
 bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
                       sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
                       unsigned long long& packedSize) {
+    options.fault = sPayloadFault();
     bodySize = plannedBody(prefix, pkg);
-    if (bodySize > 0xFFFFFFFFull) return false;
+    if (bodySize > kMaxU32) {
+        options.fault.cause = sPayloadFault::tooLarge;
+        options.fault.total = bodySize;
+        return false;
+    }
     // No more workers than blocks: a small payload is not worth threads.
     const unsigned long long blocks = bodySize / kDeflateBlock + 1;
     const int threads = static_cast<int>(std::min<unsigned long long>(payloadThreads(options.threads), blocks));
@@ -550,7 +773,7 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     progress.itemsTotal = pkg.count();
     progress.plainTotal = bodySize;
     cWorkPool pool(threads);
-    cBodyDeflater out(dst, pool, threads, progress, options.observer);
+    cBodyDeflater out(dst, pool, threads, progress, options.observer, options.fault);
     if (!out.start() || !out.put(prefix.data(), prefix.size())) return false;
     if (pkg.count() != 0) {
         const unsigned char tag = 13;
@@ -564,7 +787,12 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     if (!out.put(&end, 1) || !out.finish(digest)) return false;
     // A file that grew or shrank after it was added fails its reading; the
     // sizes planned must be the sizes packed.
-    if (out.bodyBytes() != bodySize) return false;
+    if (out.bodyBytes() != bodySize) {
+        options.fault.cause = sPayloadFault::fileChanged;
+        options.fault.before = bodySize;
+        options.fault.after = out.bodyBytes();
+        return false;
+    }
     packedSize = progress.packedDone;
     progress.packedTotal = packedSize;
     out.report();
