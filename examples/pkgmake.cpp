@@ -16,6 +16,7 @@
 // The exit code is 0 on success, 1 for a faulty scenario, 2 for a payload
 // that cannot be written or does not verify, 3 for bad arguments; an
 // interrupting signal ends it as that signal would.
+#include <errno.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -31,6 +32,7 @@
 #include "cihlpdoc/sidoc.h"
 #include "ciplatform/ctfont.h"
 #include "ciplatform/platform.h"
+#include "pakvane/payloadcheck.h"
 #include "pakvane/scenario.h"
 #include "uitoolkit/langids.h"
 
@@ -158,7 +160,10 @@ std::string timeLeft(double seconds) {
 
 class cProgressLine : public cPayloadObserver {
 public:
-    cProgressLine(const char* what, bool verifying) : what_(what), verifying_(verifying), tty_(isatty(1) == 1) {
+    // itemsExpected: the items a payload being verified is known to hold (0:
+    // not known until its table has passed).
+    cProgressLine(const char* what, bool verifying, unsigned itemsExpected = 0)
+        : what_(what), verifying_(verifying), itemsExpected_(itemsExpected), tty_(isatty(1) == 1) {
         start_ = std::chrono::steady_clock::now();
     }
 
@@ -191,8 +196,9 @@ private:
         const unsigned percent = last ? 100u : static_cast<unsigned>(part * 100.0);
         // The time left from the rate so far, once there is a rate to go by.
         const double left = last ? 0.0 : (now > 0.3 && part > 0.001 ? now / part - now : -1.0);
-        std::string line = std::string(what_) + ": items " + std::to_string(p.items) + "/" +
-                           std::to_string(p.itemsTotal);
+        const unsigned itemsTotal = p.itemsTotal ? p.itemsTotal : itemsExpected_;
+        std::string line = std::string(what_) + ": items " + std::to_string(p.items);
+        if (itemsTotal || !verifying_) line += "/" + std::to_string(itemsTotal);
         if (verifying_) {
             line += ", read " + mib(p.packedDone) + " of " + mib(p.packedTotal) + ", inflated " + mib(p.plainDone) +
                     " of " + mib(p.plainTotal) + ", checked " + mib(p.checkedDone) + " of " + mib(p.checkedTotal);
@@ -212,6 +218,7 @@ private:
 
     const char* what_;
     bool verifying_;
+    unsigned itemsExpected_;
     bool tty_;
     std::chrono::steady_clock::time_point start_;
     sPayloadProgress last_;
@@ -272,23 +279,40 @@ const char* stdFace() { return _glbalStdFont(); }
 const char* fixedFace() { return _glbalFixedFont(); }
 
 
+// Where the file entries of item i go, for a message: "<folder>/..." for
+// each, or nothing when no entry installs it.
+std::string destinationsOf(cSoftPkgScenario& s, long long i) {
+    s.setStr(-1, "pgm", "<folder>");
+    std::string out;
+    for (const auto& f : s.fileEntries()) {
+        std::string dest;
+        if (f.item != i || !s.defToPath(f.dest, dest)) continue;
+        out += (out.empty() ? " -> " : ", ") + dest;
+    }
+    return out;
+}
+
 // Reads a payload back as an installer would, checking every item on the
 // way, and prints what the package holds.  0, or 2 when it does not verify.
-int checkPayload(const std::string& path) {
+// The payload streams through: no more of it is held than its scenario's
+// texts and documents and a record of each item.
+int checkPayload(const std::string& path, unsigned itemsExpected) {
     cSoftPkgScenario back;
     {
-        cProgressLine progress("verifying", true);
+        cProgressLine progress("verifying", true, itemsExpected);
         sPayloadOptions options;
         options.observer = &progress;
-        options.verifyItems = true;
         options.threads = gThreads;
         cFileIO in;
-        if (!in.open(path.c_str(), fmRead) || !back.loadBinConfig(&in, options)) {
-            if (options.badItem >= 0)
-                std::fprintf(stderr, "\nerror: item %d does not match its digest\n", options.badItem);
-            else
-                std::fprintf(stderr, "\nerror: the payload does not load back or its digest is wrong: %s\n",
-                             path.c_str());
+        errno = 0;
+        if (!in.open(path.c_str(), fmRead)) {
+            std::fprintf(stderr, "error: cannot open %s: %s\n", path.c_str(), std::strerror(errno ? errno : EIO));
+            return 2;
+        }
+        if (!verifyPayloadStream(&in, true, back, options)) {
+            std::string text = describePayloadFault(options.fault, path);
+            if (options.fault.cause == sPayloadFault::badItem) text += destinationsOf(back, options.fault.item);
+            std::fprintf(stderr, "\nerror: %s\n", text.c_str());
             return 2;
         }
         progress.done();
@@ -358,7 +382,7 @@ int main(int argc, char** argv) {
         argv += 2;
         argc -= 2;
     }
-    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return checkPayload(absolute(argv[2]));
+    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return checkPayload(absolute(argv[2]), 0);
     const bool check = !(argc == 4 && std::strcmp(argv[1], "--no-check") == 0);
     if (argc != (check ? 3 : 4)) return usage(argv[0]);
     const int first = check ? 1 : 2;
@@ -401,9 +425,15 @@ int main(int argc, char** argv) {
         sPayloadOptions options;
         options.observer = &progress;
         options.threads = gThreads;
+        errno = 0;
         if (!s.saveBinConfig(&out, options)) {
-            std::fprintf(stderr, "\nerror: saving the payload failed (a file changed or could not be read, or the disk is full): %s\n",
-                         outPath.c_str());
+            // The writer names what failed; the header's own writes leave
+            // only the system's reason.
+            if (!options.fault && errno) {
+                options.fault.cause = sPayloadFault::writeFailed;
+                options.fault.error = errno;
+            }
+            std::fprintf(stderr, "\nerror: %s\n", describePayloadFault(options.fault, outPath).c_str());
             out.abandon();
             return 2;
         }
@@ -417,5 +447,5 @@ int main(int argc, char** argv) {
     gOutput = nullptr;
     std::printf("payload: %s, %lld bytes\n", outPath.c_str(), payloadBytes);
 
-    return check ? checkPayload(outPath) : 0;
+    return check ? checkPayload(outPath, s.package().count()) : 0;
 }

@@ -380,7 +380,12 @@ public:
             errno = 0;
             const unsigned int got = f_.read(at, n);
             if (!cFileIOTarget::transferred(got, n)) return unreadable();
-            if (got == 0) return changed(static_cast<unsigned long long>(std::max(0LL, f_.size())));
+            if (got == 0) {
+                // It ends early: shorter on disk now, or (a file whose size
+                // says nothing, as in /sys) it holds less than it says.
+                const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+                return changed(now != size_ ? now : done_);
+            }
             at += got;
             n -= got;
             done_ += got;
