@@ -174,7 +174,12 @@ private:
 struct sBlock {
     std::vector<unsigned char> in;
     std::size_t dict = 0;
+    // The body offset of the first data byte.
+    unsigned long long start = 0;
     bool last = false;
+    // Not handed to the pool yet: it holds a digest not known yet (see
+    // cBodyDeflater::putPending).  The feeder's thread alone.
+    bool waiting = false;
     // Set under the pool's lock.
     bool done = false;
     bool ok = false;
@@ -215,20 +220,32 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
 // longer than noise), so enough of them are kept in flight (eight per
 // worker: some 2.3 MiB of buffers per worker) that a slow block at the front
 // does not leave the workers idle.
+//
+// A large file's digest, which its record puts before its bytes, is known
+// only once the file has been read through.  Rather than wait for that,
+// the record goes in with the digest to come (putPending): the blocks that
+// hold the digest, in their data or their dictionary, wait, and so does the
+// body's hash, while the blocks after them are deflated, up to
+// sPayloadOptions::packAheadOfDigest bytes of them.  When the digest comes
+// it is written into the waiting blocks, which then go to the pool, and the
+// body is hashed from the blocks still held: the same blocks and bytes as
+// had it been known.
 class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
-                  cPayloadObserver* observer, sPayloadFault& fault)
-        : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(8 * threads + 4)), progress_(progress),
-          observer_(observer), fault_(fault) {
+                  const sPayloadOptions& options, sPayloadFault& fault)
+        : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(8 * threads + 4)),
+          pendingInFlight_(static_cast<std::size_t>(options.packAheadOfDigest / kDeflateBlock)), progress_(progress),
+          observer_(options.observer), fault_(fault) {
         sha256_starts(&sha_);
         fresh(nullptr);
     }
     ~cBodyDeflater() {
         // Blocks still being deflated refer to nothing of ours but their own
         // shared state; wait for them anyway so that no work outlives a
-        // failed save.
-        for (auto& b : inFlight_) pool_.waitFor([&] { return b->done; });
+        // failed save.  Blocks that wait for a digest were never handed out.
+        for (auto& b : inFlight_)
+            if (!b->waiting) pool_.waitFor([&] { return b->done; });
     }
     cBodyDeflater(const cBodyDeflater&) = delete;
     cBodyDeflater& operator=(const cBodyDeflater&) = delete;
@@ -242,20 +259,66 @@ public:
     }
 
     bool put(const unsigned char* p, std::size_t n) {
-        sha256_update(&sha_, p, n);
-        bodyBytes_ += n;
         while (n > 0) {
+            // A submit may take in a pending digest, from when on the bytes
+            // are hashed as they come.
             if (cur_->dataBytes() == kDeflateBlock && !submit(false)) return false;
             const std::size_t take = std::min(n, kDeflateBlock - cur_->dataBytes());
             cur_->in.insert(cur_->in.end(), p, p + take);
+            if (!pending_) sha256_update(&sha_, p, static_cast<std::uint32_t>(take));
+            bodyBytes_ += take;
             p += take;
             n -= take;
         }
         return true;
     }
 
+    // Puts a record head (its 8 bytes of sizes) whose 32 bytes of digest
+    // `await` gives later: false from it fails the save (with the fault it
+    // set).  One at a time; resolve() waits for it.
+    bool putPending(const unsigned char (&sizes)[8], std::function<bool(unsigned char (&)[32])> await) {
+        if (!put(sizes, sizeof sizes)) return false;
+        pending_ = true;
+        digestAt_ = bodyBytes_;
+        await_ = std::move(await);
+        static const unsigned char kNotYet[32] = {};
+        return put(kNotYet, sizeof kNotYet);
+    }
+
+    // Waits for the pending digest and puts it in place; true when none is
+    // pending.
+    bool resolve() {
+        if (!pending_) return true;
+        unsigned char d[32];
+        if (!await_(d)) return false;
+        await_ = nullptr;
+        auto each = [&](auto&& f) {
+            for (const std::shared_ptr<sBlock>& b : inFlight_) f(*b);
+            f(*cur_);
+        };
+        // Into every block whose bytes hold the digest's place.
+        const unsigned long long at = digestAt_, end = digestAt_ + 32;
+        each([&](sBlock& b) {
+            const unsigned long long from = b.start - b.dict, to = b.start + b.dataBytes();
+            const unsigned long long lo = std::max(at, from), hi = std::min(end, to);
+            if (lo < hi) std::memcpy(b.in.data() + (lo - from), d + (lo - at), static_cast<std::size_t>(hi - lo));
+        });
+        // The body's hash takes up from the digest, through the bytes the
+        // blocks hold.
+        each([&](sBlock& b) {
+            const unsigned long long to = b.start + b.dataBytes();
+            if (to <= at) return;
+            const unsigned long long lo = std::max(at, b.start);
+            sha256_update(&sha_, b.in.data() + b.dict + (lo - b.start), static_cast<std::uint32_t>(to - lo));
+        });
+        pending_ = false;
+        for (const std::shared_ptr<sBlock>& b : inFlight_)
+            if (b->waiting) launch(b);
+        return true;
+    }
+
     bool finish(unsigned char (&digest)[32]) {
-        if (!submit(true)) return false;
+        if (!resolve() || !submit(true)) return false;
         while (!inFlight_.empty())
             if (!writeFront()) return false;
         unsigned char tail[4];
@@ -281,14 +344,50 @@ private:
             const std::size_t d = std::min(kDeflateDictionary, before->in.size());
             b->in.assign(before->in.end() - static_cast<std::ptrdiff_t>(d), before->in.end());
             b->dict = d;
+            b->start = before->start + before->dataBytes();
         }
         cur_ = std::move(b);
+    }
+
+    // Whether b's bytes, its dictionary included, hold the pending digest's
+    // place.
+    bool holdsPending(const sBlock& b) const {
+        return pending_ && b.start - b.dict < digestAt_ + 32 && digestAt_ < b.start + b.dataBytes();
     }
 
     bool submit(bool last) {
         std::shared_ptr<sBlock> b = cur_;
         b->last = last;
         inFlight_.push_back(b);
+        if (holdsPending(*b))
+            b->waiting = true;
+        else
+            launch(b);
+        if (!last) fresh(b.get());
+        // Write what is done; wait while too much is in flight, or for the
+        // pending digest when the block at the front waits for it.
+        for (;;) {
+            bool frontDone = false;
+            const bool any = !inFlight_.empty();
+            if (any) {
+                const std::shared_ptr<sBlock>& f = inFlight_.front();
+                pool_.locked([&] { frontDone = f->done; });
+            }
+            if (frontDone) {
+                if (!writeFront()) return false;
+                continue;
+            }
+            if (inFlight_.size() <= (pending_ ? std::max(maxInFlight_, pendingInFlight_) : maxInFlight_)) return true;
+            if (inFlight_.front()->waiting) {
+                if (!resolve()) return false;
+                continue;
+            }
+            if (!writeFront()) return false;
+        }
+    }
+
+    void launch(const std::shared_ptr<sBlock>& b) {
+        b->waiting = false;
         cWorkPool* pool = &pool_;
         pool_.submit(
             [b, pool](sWorker& w) {
@@ -306,17 +405,6 @@ private:
                 });
             },
             false);
-        if (!last) fresh(b.get());
-        // Write what is done; wait while too much is in flight.
-        for (;;) {
-            bool frontDone = false;
-            if (!inFlight_.empty()) {
-                const std::shared_ptr<sBlock>& f = inFlight_.front();
-                pool_.locked([&] { frontDone = f->done; });
-            }
-            if (!frontDone && inFlight_.size() <= maxInFlight_) return true;
-            if (!writeFront()) return false;
-        }
     }
 
     bool writeFront() {
@@ -345,7 +433,7 @@ private:
 
     cFileIOTarget* dst_;
     cWorkPool& pool_;
-    std::size_t maxInFlight_;
+    std::size_t maxInFlight_, pendingInFlight_;
     sPayloadProgress& progress_;
     cPayloadObserver* observer_;
     sPayloadFault& fault_;
@@ -354,6 +442,10 @@ private:
     uLong adler_ = 1;
     std::shared_ptr<sBlock> cur_;
     std::deque<std::shared_ptr<sBlock>> inFlight_;
+    // A digest to come: where it goes, and what gives it.
+    bool pending_ = false;
+    unsigned long long digestAt_ = 0;
+    std::function<bool(unsigned char (&)[32])> await_;
 };
 
 // ---------------------------------------------------------------------------
@@ -403,8 +495,6 @@ public:
         return changed(sizeNow());
     }
 
-    // The same bytes as were read before: the file changed in place.
-    bool differs() { return changed(size_); }
 
 private:
     bool unreadable() {
@@ -494,7 +584,8 @@ public:
     cItemFeeder(cSoftPkg& pkg, cWorkPool& pool, cBodyDeflater& out, sPayloadProgress& progress,
                 sPayloadOptions& options)
         : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
-          heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes) {}
+          heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
+          packAhead_(options.packAheadOfDigest > 0) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -594,6 +685,11 @@ private:
         }
         std::shared_ptr<sLoad> l = found->second;
         loads_.erase(found);
+        if (!l->held) {
+            bool known = false;
+            pool_.locked([&] { known = l->done; });
+            if (!known && packAhead_) return large(i, l);
+        }
         if (!l->claimed.exchange(true)) {
             // Not started yet: read it here rather than wait for a worker.
             runLoad(*l, l->ok, l->bytes, l->digest, l->fault);
@@ -612,12 +708,44 @@ private:
             l->bytes.set(0);
             return ok;
         }
-        // A large file: read again as it is packed, and it must be what
-        // was hashed.
-        return stream(*l);
+        unsigned char again[32];
+        return stream(*l, again) && same(*l, again);
     }
 
-    bool stream(const sLoad& l) {
+    // A large file, read again as it is packed: what it yields must be what
+    // its first reading hashed.  When that reading has not ended, the record
+    // goes in with its digest to come, and the file is packed meanwhile.
+    bool large(int i, const std::shared_ptr<sLoad>& l) {
+        unsigned char sizes[8];
+        putU32le(sizes, 0);
+        putU32le(sizes + 4, static_cast<std::uint32_t>(l->size));
+        const bool started = out_.putPending(sizes, [this, i, l](unsigned char (&d)[32]) {
+            if (!l->claimed.exchange(true))
+                runLoad(*l, l->ok, l->bytes, l->digest, l->fault);  // no worker took it: read it here
+            else
+                pool_.waitFor([&] { return l->done; });
+            if (!l->ok) {
+                fault_ = std::move(l->fault);
+                return false;
+            }
+            pkg_.setFileDigest(i, l->digest);
+            std::memcpy(d, l->digest, sizeof d);
+            return true;
+        });
+        unsigned char again[32];
+        return started && stream(*l, again) && out_.resolve() && same(*l, again);
+    }
+
+    bool same(const sLoad& l, const unsigned char (&again)[32]) {
+        if (std::memcmp(again, l.digest, 32) == 0) return true;
+        fileFault(fault_, sPayloadFault::fileChanged, l.path);
+        fault_.before = fault_.after = l.size;
+        return false;
+    }
+
+    // Packs l's file, reading it again; `again` is the digest of what it
+    // yielded.
+    bool stream(const sLoad& l, unsigned char (&again)[32]) {
         cSizedFile f(l.path, l.size, fault_);
         if (!f.open()) return false;
         _typebuf<unsigned char> piece(kPiece);
@@ -631,9 +759,8 @@ private:
             total += want;
         }
         if (!f.ends()) return false;
-        unsigned char again[32];
         sha256_finish(&sha, again);
-        return std::memcmp(again, l.digest, 32) == 0 || f.differs();
+        return true;
     }
 
     cSoftPkg& pkg_;
@@ -642,6 +769,7 @@ private:
     sPayloadProgress& progress_;
     sPayloadFault& fault_;
     unsigned long long heldLimit_, aheadLimit_;
+    bool packAhead_;
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
@@ -778,7 +906,7 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     progress.itemsTotal = pkg.count();
     progress.plainTotal = bodySize;
     cWorkPool pool(threads);
-    cBodyDeflater out(dst, pool, threads, progress, options.observer, options.fault);
+    cBodyDeflater out(dst, pool, threads, progress, options, options.fault);
     if (!out.start() || !out.put(prefix.data(), prefix.size())) return false;
     if (pkg.count() != 0) {
         const unsigned char tag = 13;

@@ -21,6 +21,7 @@
 #include "../base/steppedstream.h"
 #include "base/fileio.h"
 #include "base/memio.h"
+#include "base/sha.h"
 #include "pakvane/payloadcheck.h"
 #include "testsupport.h"
 
@@ -319,11 +320,12 @@ struct sUntold : SteppedStream {
     long long size() override { return -1; }
 };
 
-// Python makes payloads from a good one and says what each holds.  Variants
-// that must pass (the table's items deflated, a second table that replaces
-// a damaged first one, the table before the other sections) print "ok" and
-// their items as size:sha256; damaged ones print the cause the check must
-// name, where, and a word of its detail.
+// Python makes payloads from a good one and says what each holds: first
+// the good one with an item of 5 MiB more, so that the body is worth the
+// check's threads.  Variants that must pass (the table's items deflated, a
+// second table that replaces a damaged first one, the table before the
+// other sections) print "ok" and their items as size:sha256; damaged ones
+// print the cause the check must name, where, and a word of its detail.
 const char kMakeVariants[] = R"PY(
 import hashlib, os, struct, sys, zlib
 good, out, table_at = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -345,6 +347,9 @@ def pack(body, ver=1, size=None, digest=None, z=None):
     z = zlib.compress(body, 6) if z is None else z
     return (b'QORSOPKG' + struct.pack('<BII', ver, len(body) if size is None else size, len(z))
             + (hashlib.sha256(body).digest() if digest is None else digest) + z)
+rs = records(table) + [(0, hashlib.sha256(bytes(range(251)) * 20887).digest(), bytes(range(251)) * 20887)]
+body = sections + b'\x0d' + tab(rs) + b'\x00'
+b = pack(body)
 lines = []
 def ok(name, data, rs):
     open(os.path.join(out, name), 'wb').write(data)
@@ -352,7 +357,6 @@ def ok(name, data, rs):
 def bad(name, data, cause, at, extra='-', word='-'):
     open(os.path.join(out, name), 'wb').write(data)
     lines.append('%s %s %d %s %s' % (name, cause, at, extra, word))
-rs = records(table)
 ok('asis', b, rs)
 deflated = [(len(d), dg, zlib.compress(d, 9)) if i % 2 and d else (un, dg, d) for i, (un, dg, d) in enumerate(rs)]
 ok('deflated', pack(sections + b'\x0d' + tab(deflated) + b'\x00'), deflated)
@@ -584,6 +588,9 @@ struct sWriteCase {
         o.threads = 2;
         o.heldFileBytes = 1u << 20;
         o.observer = observer;
+        // The change comes through the observer, which hears of blocks
+        // written; while a digest is pending none are.
+        if (observer) o.packAheadOfDigest = 0;
         cMemIOTarget m;
         const bool ok = s.saveBinConfig(&m, o);
         EXPECT_EQ(ok, !o.fault) << describePayloadFault(o.fault, "out.data");
@@ -688,4 +695,55 @@ TEST(PayloadWrite, AFullDiskAndTheFormatsLimitAreNamed) {
     const std::string text = describePayloadFault(f, "out.data");
     EXPECT_NE(text.find(std::to_string(f.total) + " bytes (4.3 GiB)"), std::string::npos) << text;
     EXPECT_NE(text.find("at most 4294967295 bytes"), std::string::npos) << text;
+}
+
+// A large file packed while its digest is still being taken: the payload
+// is the one made when the digest is waited for, byte for byte, whatever
+// the threads and however much is packed ahead of the digest; a file that
+// changed before is named all the same.
+TEST(PayloadWrite, PackingAheadOfADigestGivesTheSameBytes) {
+    sWriteCase w;
+    // The large file first, so that its digest is not known when its turn
+    // comes; 16 MiB, so that it is not known for a while.
+    const auto bytes = qortest::pattern(16u << 20, 12);
+    writeFile(w.big, std::string(bytes.begin(), bytes.end()));
+    writeFile(w.scenario, "[General]\nlangs = ENG\n[Software]\ncodename = \"w\"\neula = \"" + w.dir.file("doc.idx") +
+                              "\"\n[Install]\n\"" + w.big + "\" = $pgm \"big\"\n\"" + w.dir.file("small.txt") +
+                              "\" = $pgm \"small\"\n");
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(s.loadTextConfig(w.scenario.c_str(), line), 0);
+    std::string first;
+    for (unsigned long long ahead : {0ull, 300000ull, 32ull << 20}) {
+        for (int threads : {1, 3}) {
+            sPayloadOptions o;
+            o.threads = threads;
+            o.heldFileBytes = 1u << 20;
+            o.packAheadOfDigest = ahead;
+            const std::string payload = saveToString(s, o);
+            ASSERT_FALSE(payload.empty()) << describePayloadFault(o.fault, "out");
+            if (first.empty()) first = payload;
+            EXPECT_TRUE(payload == first) << ahead << " ahead, " << threads << " threads";
+        }
+    }
+    const std::string file = w.dir.file("out.data");
+    ASSERT_TRUE(writeFile(file, first));
+    EXPECT_EQ(runPython(kReadPayload, file + " " + std::to_string(first.size())).substr(0, 13), "markers True\n");
+    cFileIO in;
+    ASSERT_TRUE(in.open(file.c_str(), fmRead));
+    const sStreamed r = streamCheck(&in, true, 2);
+    ASSERT_TRUE(r.ok) << describePayloadFault(r.fault, file);
+    ASSERT_EQ(r.items.size(), 2u);
+    unsigned char d[32];
+    SHA2Hash(bytes.data(), d, static_cast<long long>(bytes.size()));
+    EXPECT_EQ(r.items[0], std::to_string(bytes.size()) + ":" + qortest::hex(d, 32));
+
+    // Grown after compiling: both readings find it, whichever first.
+    ASSERT_EQ(truncate(w.big.c_str(), (16 << 20) + 10), 0);
+    sPayloadOptions o;
+    o.heldFileBytes = 1u << 20;
+    EXPECT_EQ(saveToString(s, o), "");
+    EXPECT_EQ(o.fault.cause, sPayloadFault::fileChanged);
+    EXPECT_EQ(o.fault.before, 16u << 20);
+    EXPECT_EQ(o.fault.after, (16u << 20) + 10);
 }
