@@ -193,7 +193,8 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
                   bool& ok) {
     const std::size_t n = b.dataBytes();
     const unsigned char* data = b.in.data() + b.dict;
-    adler = adler32_z(1L, data, n);
+    // The library's Adler-32, several times faster than zlib's.
+    adler = ::adler32(data, static_cast<long long>(n));
     ok = w.deflater() && deflateReset(&w.z) == Z_OK;
     if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
     if (!ok) return;
