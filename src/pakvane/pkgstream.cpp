@@ -189,6 +189,7 @@ struct sBlock {
     std::size_t dataBytes() const { return in.size() - dict; }
 };
 
+// Deflates b's data into out, whose room is kept from block to block.
 void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std::size_t& outBytes, uLong& adler,
                   bool& ok) {
     const std::size_t n = b.dataBytes();
@@ -200,7 +201,7 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     if (!ok) return;
     const std::size_t room = deflateBound(&w.z, static_cast<uLong>(n)) + 64;
     try {
-        out.set(static_cast<long long>(room));
+        if (out.bytes() < room) out.set(static_cast<long long>(room));
     } catch (const std::bad_alloc&) {
         ok = false;
         return;
@@ -339,8 +340,20 @@ public:
 
 private:
     void fresh(const sBlock* before) {
-        auto b = std::make_shared<sBlock>();
-        b->in.reserve(kDeflateDictionary + kDeflateBlock);
+        std::shared_ptr<sBlock> b;
+        if (spare_.empty()) {
+            b = std::make_shared<sBlock>();
+            b->in.reserve(kDeflateDictionary + kDeflateBlock);
+        } else {
+            b = std::move(spare_.back());
+            spare_.pop_back();
+            b->in.clear();
+            b->dict = 0;
+            b->start = 0;
+            b->last = b->waiting = b->done = b->ok = false;
+            b->outBytes = 0;
+            b->adler = 1;
+        }
         if (before) {
             const std::size_t d = std::min(kDeflateDictionary, before->in.size());
             b->in.assign(before->in.end() - static_cast<std::ptrdiff_t>(d), before->in.end());
@@ -392,13 +405,12 @@ private:
         cWorkPool* pool = &pool_;
         pool_.submit(
             [b, pool](sWorker& w) {
-                _typebuf<unsigned char> out;
                 std::size_t outBytes = 0;
                 uLong adler = 1;
                 bool ok = false;
-                deflateBlock(w, *b, out, outBytes, adler, ok);
+                // The block's output is this worker's until it is done.
+                deflateBlock(w, *b, b->out, outBytes, adler, ok);
                 pool->publish([&] {
-                    b->out = std::move(out);
                     b->outBytes = outBytes;
                     b->adler = adler;
                     b->ok = ok;
@@ -428,6 +440,9 @@ private:
         adler_ = adler32_combine(adler_, b->adler, static_cast<z_off_t>(b->dataBytes()));
         progress_.packedDone += b->outBytes;
         progress_.plainDone += b->dataBytes();
+        // Its buffers serve a later block: fresh ones cost a page fault for
+        // every 4 KiB.  Only once the worker's task has let it go.
+        if (b.use_count() == 1 && spare_.size() < maxInFlight_) spare_.push_back(std::move(b));
         report();
         return true;
     }
@@ -443,6 +458,7 @@ private:
     uLong adler_ = 1;
     std::shared_ptr<sBlock> cur_;
     std::deque<std::shared_ptr<sBlock>> inFlight_;
+    std::vector<std::shared_ptr<sBlock>> spare_;
     // A digest to come: where it goes, and what gives it.
     bool pending_ = false;
     unsigned long long digestAt_ = 0;
@@ -529,10 +545,50 @@ private:
     sPayloadFault& fault_;
 };
 
+// Buffers that held files read ahead, kept for the next ones up to a total:
+// memory fresh from the system costs a page fault for every 4 KiB, as many
+// as the bytes packed.
+class cShelf {
+public:
+    explicit cShelf(unsigned long long limit) : limit_(limit) {}
+    cShelf(const cShelf&) = delete;
+    cShelf& operator=(const cShelf&) = delete;
+
+    // A buffer of at least n bytes: the smallest kept that is large enough,
+    // or a new one.
+    void take(_typebuf<unsigned char>& out, unsigned long long n) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            std::size_t best = kept_.size();
+            for (std::size_t i = 0; i < kept_.size(); ++i)
+                if (kept_[i].bytes() >= n && (best == kept_.size() || kept_[i].bytes() < kept_[best].bytes())) best = i;
+            if (best < kept_.size()) {
+                bytes_ -= kept_[best].bytes();
+                out = std::move(kept_[best]);
+                kept_[best] = std::move(kept_.back());
+                kept_.pop_back();
+                return;
+            }
+        }
+        out.set(static_cast<long long>(n));
+    }
+    void give(_typebuf<unsigned char>&& b) {
+        std::lock_guard<std::mutex> l(m_);
+        if (b.empty() || bytes_ + b.bytes() > limit_) return;  // b frees itself
+        bytes_ += b.bytes();
+        kept_.push_back(std::move(b));
+    }
+
+private:
+    std::mutex m_;
+    std::vector<_typebuf<unsigned char>> kept_;
+    unsigned long long bytes_ = 0, limit_;
+};
+
 // Reads exactly size bytes of the file at path, hashing them, into bytes
-// (held) or, with bytes null, only hashing them.
+// (held, a buffer from the shelf) or, with bytes null, only hashing them.
 bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<unsigned char>* bytes,
-                    unsigned char (&digest)[32], sPayloadFault& fault) {
+                    cShelf& shelf, unsigned char (&digest)[32], sPayloadFault& fault) {
     cSizedFile f(path, size, fault);
     if (!f.open()) return false;
     sSHA256Ctx sha;
@@ -540,7 +596,7 @@ bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<u
     _typebuf<unsigned char> piece;
     try {
         if (bytes)
-            bytes->set(static_cast<long long>(size));
+            shelf.take(*bytes, size);
         else
             piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
     } catch (const std::bad_alloc&) {
@@ -575,9 +631,9 @@ struct sLoad {
 
 // Reads l's file as l asks, into the results given (which the caller
 // publishes).
-void runLoad(const sLoad& l, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (&digest)[32],
+void runLoad(const sLoad& l, cShelf& shelf, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (&digest)[32],
              sPayloadFault& fault) {
-    ok = readFileHashed(l.path, l.size, l.held ? &bytes : nullptr, digest, fault);
+    ok = readFileHashed(l.path, l.size, l.held ? &bytes : nullptr, shelf, digest, fault);
 }
 
 class cItemFeeder {
@@ -586,7 +642,8 @@ public:
                 sPayloadOptions& options)
         : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
           heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
-          packAhead_(options.packAheadOfDigest > 0) {}
+          packAhead_(options.packAheadOfDigest > 0),
+          shelf_(std::make_shared<cShelf>(options.readAheadBytes)) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -625,14 +682,15 @@ private:
             if (held) heldBytes_ += it->sourceSize;
             loads_[next_] = l;
             cWorkPool* pool = &pool_;
+            std::shared_ptr<cShelf> shelf = shelf_;
             pool_.submit(
-                [l, pool](sWorker&) {
+                [l, pool, shelf](sWorker&) {
                     if (l->claimed.exchange(true)) return;
                     bool ok = false;
                     _typebuf<unsigned char> bytes;
                     unsigned char digest[32];
                     sPayloadFault fault;
-                    runLoad(*l, ok, bytes, digest, fault);
+                    runLoad(*l, *shelf, ok, bytes, digest, fault);
                     pool->publish([&] {
                         l->ok = ok;
                         l->bytes = std::move(bytes);
@@ -693,7 +751,7 @@ private:
         }
         if (!l->claimed.exchange(true)) {
             // Not started yet: read it here rather than wait for a worker.
-            runLoad(*l, l->ok, l->bytes, l->digest, l->fault);
+            runLoad(*l, *shelf_, l->ok, l->bytes, l->digest, l->fault);
         } else {
             pool_.waitFor([&] { return l->done; });
         }
@@ -706,7 +764,7 @@ private:
         if (!head(0, l->size, l->digest)) return false;
         if (l->held) {
             const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->size));
-            l->bytes.set(0);
+            shelf_->give(std::move(l->bytes));
             return ok;
         }
         unsigned char again[32];
@@ -722,7 +780,7 @@ private:
         putU32le(sizes + 4, static_cast<std::uint32_t>(l->size));
         const bool started = out_.putPending(sizes, [this, i, l](unsigned char (&d)[32]) {
             if (!l->claimed.exchange(true))
-                runLoad(*l, l->ok, l->bytes, l->digest, l->fault);  // no worker took it: read it here
+                runLoad(*l, *shelf_, l->ok, l->bytes, l->digest, l->fault);  // no worker took it: read it here
             else
                 pool_.waitFor([&] { return l->done; });
             if (!l->ok) {
@@ -773,6 +831,8 @@ private:
     bool packAhead_;
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
+    // Shared with the reading tasks, which may end after the feeder.
+    std::shared_ptr<cShelf> shelf_;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 
