@@ -220,8 +220,8 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
 // pool, written to dst in order.  Blocks finish out of order (text takes
 // longer than noise), so enough of them are kept in flight (eight per
-// worker: some 2.3 MiB of buffers per worker) that a slow block at the front
-// does not leave the workers idle.
+// worker, some 2.3 MiB of buffers per worker, and at most 64) that a slow
+// block at the front does not leave the workers idle.
 //
 // A large file's digest, which its record puts before its bytes, is known
 // only once the file has been read through.  Rather than wait for that,
@@ -236,7 +236,7 @@ class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
                   const sPayloadOptions& options, sPayloadFault& fault)
-        : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(8 * threads + 4)),
+        : dst_(dst), pool_(pool), maxInFlight_(std::min<std::size_t>(8 * static_cast<std::size_t>(threads) + 4, 64)),
           pendingInFlight_(static_cast<std::size_t>(options.packAheadOfDigest / kDeflateBlock)), progress_(progress),
           observer_(options.observer), fault_(fault) {
         sha256_starts(&sha_);
@@ -342,8 +342,11 @@ private:
     void fresh(const sBlock* before) {
         std::shared_ptr<sBlock> b;
         if (spare_.empty()) {
+            // Both buffers from this thread's heap (see cShelf), and the
+            // output's room for any block, so that no worker allocates.
             b = std::make_shared<sBlock>();
             b->in.reserve(kDeflateDictionary + kDeflateBlock);
+            b->out.set(static_cast<long long>(deflateBound(Z_NULL, kDeflateBlock) + 64));
         } else {
             b = std::move(spare_.back());
             spare_.pop_back();
@@ -545,9 +548,11 @@ private:
     sPayloadFault& fault_;
 };
 
-// Buffers that held files read ahead, kept for the next ones up to a total:
-// memory fresh from the system costs a page fault for every 4 KiB, as many
-// as the bytes packed.
+// Buffers that held files read ahead, kept for the next ones up to a total
+// (a quarter of the read-ahead budget): memory fresh from the system costs
+// a page fault for every 4 KiB, as many as the bytes packed.  The feeder's
+// thread alone takes and gives them, so that they come from one heap: a
+// heap of each worker's would keep its freed buffers from the others.
 class cShelf {
 public:
     explicit cShelf(unsigned long long limit) : limit_(limit) {}
@@ -557,48 +562,41 @@ public:
     // A buffer of at least n bytes: the smallest kept that is large enough,
     // or a new one.
     void take(_typebuf<unsigned char>& out, unsigned long long n) {
-        {
-            std::lock_guard<std::mutex> l(m_);
-            std::size_t best = kept_.size();
-            for (std::size_t i = 0; i < kept_.size(); ++i)
-                if (kept_[i].bytes() >= n && (best == kept_.size() || kept_[i].bytes() < kept_[best].bytes())) best = i;
-            if (best < kept_.size()) {
-                bytes_ -= kept_[best].bytes();
-                out = std::move(kept_[best]);
-                kept_[best] = std::move(kept_.back());
-                kept_.pop_back();
-                return;
-            }
+        std::size_t best = kept_.size();
+        for (std::size_t i = 0; i < kept_.size(); ++i)
+            if (kept_[i].bytes() >= n && (best == kept_.size() || kept_[i].bytes() < kept_[best].bytes())) best = i;
+        if (best == kept_.size()) {
+            out.set(static_cast<long long>(n));
+            return;
         }
-        out.set(static_cast<long long>(n));
+        bytes_ -= kept_[best].bytes();
+        out = std::move(kept_[best]);
+        kept_[best] = std::move(kept_.back());
+        kept_.pop_back();
     }
     void give(_typebuf<unsigned char>&& b) {
-        std::lock_guard<std::mutex> l(m_);
         if (b.empty() || bytes_ + b.bytes() > limit_) return;  // b frees itself
         bytes_ += b.bytes();
         kept_.push_back(std::move(b));
     }
 
 private:
-    std::mutex m_;
     std::vector<_typebuf<unsigned char>> kept_;
     unsigned long long bytes_ = 0, limit_;
 };
 
 // Reads exactly size bytes of the file at path, hashing them, into bytes
-// (held, a buffer from the shelf) or, with bytes null, only hashing them.
+// (held: a buffer of at least size bytes) or, with bytes null, only hashing
+// them.
 bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<unsigned char>* bytes,
-                    cShelf& shelf, unsigned char (&digest)[32], sPayloadFault& fault) {
+                    unsigned char (&digest)[32], sPayloadFault& fault) {
     cSizedFile f(path, size, fault);
     if (!f.open()) return false;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     _typebuf<unsigned char> piece;
     try {
-        if (bytes)
-            shelf.take(*bytes, size);
-        else
-            piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
+        if (!bytes) piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
     } catch (const std::bad_alloc&) {
         fault.cause = sPayloadFault::noMemory;
         return false;
@@ -616,25 +614,22 @@ bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<u
 }
 
 // One file item read ahead: whole (up to kHeldFileBytes) or only hashed.
+// Whoever claims it has its results to itself until done is set.
 struct sLoad {
     std::string path;
     unsigned long long size = 0;
     bool held = false;
     std::atomic<bool> claimed{false};
-    // Set under the pool's lock.
-    bool done = false;
-    bool ok = false;
+    // The buffer for a held file, given when it is scheduled.
     _typebuf<unsigned char> bytes;
+    bool ok = false;
     unsigned char digest[32] = {};
     sPayloadFault fault;
+    // Set under the pool's lock.
+    bool done = false;
 };
 
-// Reads l's file as l asks, into the results given (which the caller
-// publishes).
-void runLoad(const sLoad& l, cShelf& shelf, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (&digest)[32],
-             sPayloadFault& fault) {
-    ok = readFileHashed(l.path, l.size, l.held ? &bytes : nullptr, shelf, digest, fault);
-}
+void runLoad(sLoad& l) { l.ok = readFileHashed(l.path, l.size, l.held ? &l.bytes : nullptr, l.digest, l.fault); }
 
 class cItemFeeder {
 public:
@@ -643,7 +638,7 @@ public:
         : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
           heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
           packAhead_(options.packAheadOfDigest > 0),
-          shelf_(std::make_shared<cShelf>(options.readAheadBytes)) {}
+          shelf_(options.readAheadBytes / 4) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -675,29 +670,24 @@ private:
             }
             const bool held = it->sourceSize <= heldLimit_;
             if (held && heldBytes_ > 0 && heldBytes_ + it->sourceSize > aheadLimit_) return;
-            auto l = std::make_shared<sLoad>();
+            std::shared_ptr<sLoad> l;
+            try {
+                l = std::make_shared<sLoad>();
+                if (held) shelf_.take(l->bytes, it->sourceSize);
+                loads_[next_] = l;
+            } catch (const std::bad_alloc&) {
+                return;  // the item finds no load and fails for lack of memory
+            }
             l->path = it->source;
             l->size = it->sourceSize;
             l->held = held;
             if (held) heldBytes_ += it->sourceSize;
-            loads_[next_] = l;
             cWorkPool* pool = &pool_;
-            std::shared_ptr<cShelf> shelf = shelf_;
             pool_.submit(
-                [l, pool, shelf](sWorker&) {
+                [l, pool](sWorker&) {
                     if (l->claimed.exchange(true)) return;
-                    bool ok = false;
-                    _typebuf<unsigned char> bytes;
-                    unsigned char digest[32];
-                    sPayloadFault fault;
-                    runLoad(*l, *shelf, ok, bytes, digest, fault);
-                    pool->publish([&] {
-                        l->ok = ok;
-                        l->bytes = std::move(bytes);
-                        std::memcpy(l->digest, digest, sizeof digest);
-                        l->fault = std::move(fault);
-                        l->done = true;
-                    });
+                    runLoad(*l);
+                    pool->publish([&] { l->done = true; });
                 },
                 true);
             ++next_;
@@ -751,7 +741,7 @@ private:
         }
         if (!l->claimed.exchange(true)) {
             // Not started yet: read it here rather than wait for a worker.
-            runLoad(*l, *shelf_, l->ok, l->bytes, l->digest, l->fault);
+            runLoad(*l);
         } else {
             pool_.waitFor([&] { return l->done; });
         }
@@ -764,7 +754,7 @@ private:
         if (!head(0, l->size, l->digest)) return false;
         if (l->held) {
             const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->size));
-            shelf_->give(std::move(l->bytes));
+            shelf_.give(std::move(l->bytes));
             return ok;
         }
         unsigned char again[32];
@@ -780,7 +770,7 @@ private:
         putU32le(sizes + 4, static_cast<std::uint32_t>(l->size));
         const bool started = out_.putPending(sizes, [this, i, l](unsigned char (&d)[32]) {
             if (!l->claimed.exchange(true))
-                runLoad(*l, *shelf_, l->ok, l->bytes, l->digest, l->fault);  // no worker took it: read it here
+                runLoad(*l);  // no worker took it: read it here
             else
                 pool_.waitFor([&] { return l->done; });
             if (!l->ok) {
@@ -831,8 +821,7 @@ private:
     bool packAhead_;
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
-    // Shared with the reading tasks, which may end after the feeder.
-    std::shared_ptr<cShelf> shelf_;
+    cShelf shelf_;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 

@@ -202,3 +202,42 @@ TEST(PayloadMemory, AnItemClaimedBeyondWhatDeflateMakesIsCheckedWithoutItsClaim)
     EXPECT_FALSE(ok);
     EXPECT_LT(peak, static_cast<long long>(claim) / 8);
 }
+
+TEST(PayloadMemory, PackingHoldsABoundedAmountWhateverTheFilesSizes) {
+    // A 192 MiB file (sparse: zeros) and forty of 1 MiB, which are read
+    // ahead whole: what is held is the read-ahead budget, the blocks in
+    // flight and the large file's blocks packed ahead of its digest.
+    TempDir dir;
+    std::string install;
+    {
+        cFileIO f;
+        ASSERT_TRUE(f.create(dir.file("big").c_str(), fmWrite) && f.set_eof(192u << 20));
+    }
+    install += "\"" + dir.file("big") + "\" = $pgm \"big\"\n";
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = dir.file("f" + std::to_string(i));
+        ASSERT_TRUE(qortest::writeFile(name, std::string(1u << 20, static_cast<char>('a' + i % 26))));
+        install += "\"" + name + "\" = $pgm \"f" + std::to_string(i) + "\"\n";
+    }
+    ASSERT_TRUE(qortest::writeFile(dir.file("e.hdl"), "Licence."));
+    ASSERT_TRUE(qortest::writeFile(dir.file("e.idx"), "ENG = \"./e.hdl\"\n"));
+    const std::string scenario = dir.file("s.txt");
+    ASSERT_TRUE(qortest::writeFile(scenario, "[General]\nlangs = ENG\n[Software]\ncodename = \"m\"\neula = \"" +
+                                                 dir.file("e.idx") + "\"\n[Install]\n" + install));
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(s.loadTextConfig(scenario.c_str(), line), 0);
+    for (int threads : {1, 4}) {
+        cFileIO out;
+        ASSERT_TRUE(out.create(dir.file("out.data").c_str(), fmReadWrite));
+        sPayloadOptions o;
+        o.threads = threads;
+        bool ok = false;
+        const long long peak = peakOf([&] { ok = s.saveBinConfig(&out, o); });
+        ASSERT_TRUE(ok) << describePayloadFault(o.fault, "out.data");
+        const long long bound = static_cast<long long>(o.readAheadBytes + o.readAheadBytes / 4 +
+                                                       2 * o.packAheadOfDigest) + 16 * kMiB;
+        EXPECT_LT(peak, bound) << threads << " threads";
+        EXPECT_LT(bound, 128 * kMiB);
+    }
+}
