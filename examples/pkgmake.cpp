@@ -198,7 +198,7 @@ private:
         const double left = last ? 0.0 : (now > 0.3 && part > 0.001 ? now / part - now : -1.0);
         const unsigned itemsTotal = p.itemsTotal ? p.itemsTotal : itemsExpected_;
         std::string line = std::string(what_) + ": items " + std::to_string(p.items);
-        if (itemsTotal || !verifying_) line += "/" + std::to_string(itemsTotal);
+        if (itemsTotal || !verifying_ || last) line += "/" + std::to_string(itemsTotal);
         if (verifying_) {
             line += ", read " + mib(p.packedDone) + " of " + mib(p.packedTotal) + ", inflated " + mib(p.plainDone) +
                     " of " + mib(p.plainTotal) + ", checked " + mib(p.checkedDone) + " of " + mib(p.checkedTotal);

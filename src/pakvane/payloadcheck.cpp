@@ -765,9 +765,10 @@ bool loadKept(const cSectionSplitter& split, cSoftPkgScenario& into) {
     return into.loadBinConfig(&in) && into.package().loadRecords(split.records());
 }
 
-// The header: its sizes, and whether the source holds what it announces.
+// The header: its sizes, and whether a source that tells its size (told)
+// holds what the header announces.
 bool readHeader(cFileIOTarget* src, bool toEnd, unsigned long long& bodySize, unsigned long long& packedSize,
-                unsigned char (&digest)[32], sPayloadFault& fault) {
+                unsigned char (&digest)[32], bool& told, sPayloadFault& fault) {
     const long long start = src->get_fp();
     unsigned char head[kHeaderBytes];
     unsigned int got = 0;
@@ -807,7 +808,8 @@ bool readHeader(cFileIOTarget* src, bool toEnd, unsigned long long& bodySize, un
     }
     // A source that tells its size is held to it at once.
     const long long size = src->size();
-    if (start >= 0 && size >= start) {
+    told = start >= 0 && size >= start;
+    if (told) {
         const unsigned long long have = static_cast<unsigned long long>(size - start);
         const unsigned long long want = kHeaderBytes + packedSize;
         if (have < want) {
@@ -838,10 +840,8 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
     }
     unsigned long long bodySize = 0, packedSize = 0;
     unsigned char want[32];
-    if (!readHeader(src, toEnd, bodySize, packedSize, want, fault)) return false;
-    // Sizes told by the header's own bytes: a source that told its size has
-    // them; one that could not is checked to them as it is read.
-    const bool sized = src->get_fp() >= 0 && src->size() >= 0;
+    bool told = false;
+    if (!readHeader(src, toEnd, bodySize, packedSize, want, told, fault)) return false;
 
     sPayloadProgress progress;
     progress.plainTotal = progress.checkedTotal = bodySize;
@@ -851,7 +851,9 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
     sPayloadFault streamFault;
     cBodyInflater inflater(src, bodySize, packedSize, streamFault);
     const bool threaded = payloadThreads(options.threads) > 1 && bodySize >= kThreadedBody;
-    cBodyPipe pipe(inflater, bodySize, toEnd && !sized, threaded);
+    // A source that could not tell its size is found to end only as it is
+    // read.
+    cBodyPipe pipe(inflater, bodySize, toEnd && !told, threaded);
     if (!inflater.start() || !pipe.start()) {
         if (!streamFault) streamFault.cause = F::noMemory;
         fault = streamFault;

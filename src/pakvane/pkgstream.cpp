@@ -548,9 +548,9 @@ private:
     sPayloadFault& fault_;
 };
 
-// Buffers that held files read ahead, kept for the next ones up to a total
-// (a quarter of the read-ahead budget): memory fresh from the system costs
-// a page fault for every 4 KiB, as many as the bytes packed.  The feeder's
+// Buffers that held files read ahead, kept for the next ones up to the
+// read-ahead budget: memory fresh from the system costs a page fault for
+// every 4 KiB, as many as the bytes packed.  The feeder's
 // thread alone takes and gives them, so that they come from one heap: a
 // heap of each worker's would keep its freed buffers from the others.
 class cShelf {
@@ -638,7 +638,7 @@ public:
         : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
           heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
           packAhead_(options.packAheadOfDigest > 0),
-          shelf_(options.readAheadBytes / 4) {}
+          shelf_(options.readAheadBytes) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {

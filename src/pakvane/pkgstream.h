@@ -106,7 +106,7 @@ struct sPayloadOptions {
     // hashed ahead and read again as they are packed; and the most bytes of
     // files held read ahead at once.
     unsigned long long heldFileBytes = 8ull << 20;
-    unsigned long long readAheadBytes = 32ull << 20;
+    unsigned long long readAheadBytes = 16ull << 20;
     // Saving: the most bytes of a larger file packed while its first
     // reading, which gives the digest its record puts first, has not ended
     // (0: wait for the digest).
