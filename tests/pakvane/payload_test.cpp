@@ -460,6 +460,23 @@ TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndThe
         }
     }
     EXPECT_EQ(variants, 4) << made;
+
+    // Items known by their records alone: sizes and digests, no bytes to
+    // read, check or pack again.
+    cFileIO in;
+    ASSERT_TRUE(in.open(file.c_str(), fmRead));
+    cSoftPkgScenario streamed;
+    sPayloadOptions so;
+    ASSERT_TRUE(verifyPayloadStream(&in, true, streamed, so));
+    ASSERT_EQ(streamed.package().count(), s.package().count());
+    EXPECT_EQ(streamed.package().sizeOf(1), s.package().sizeOf(1));
+    EXPECT_EQ(streamed.package().item(1), nullptr);
+    EXPECT_FALSE(streamed.package().verify(1));
+    cMemIOTarget again;
+    EXPECT_FALSE(streamed.package().savePackage(&again));
+    EXPECT_FALSE(streamed.saveBinConfig(&again, so));
+    EXPECT_EQ(so.fault.cause, sPayloadFault::notHeld);
+    EXPECT_EQ(so.fault.item, 0);
 }
 
 TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
