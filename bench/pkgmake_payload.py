@@ -221,7 +221,9 @@ def main():
     pkgmake = os.path.abspath(a.pkgmake)
     cores = f'0-{a.cores - 1}'
     packages = []
-    kinds = a.kinds.split(',') + (['tree'] if a.tree else [])
+    kinds = a.kinds.split(',')
+    if a.tree and 'tree' not in kinds:
+        kinds.append('tree')
     for kind in kinds:
         if kind == 'mix':
             packages += [(f'mix{s}', lambda f, s=int(s): make_mix(f, s * MiB, s)) for s in a.sizes.split(',')]
@@ -229,7 +231,7 @@ def main():
             packages.append(('small', lambda f: make_small(f, 7)))
         elif kind == 'large':
             packages.append((f'large{a.large_mib}', lambda f: make_large(f, a.large_mib, 11)))
-        elif kind == 'tree':
+        elif kind == 'tree' and a.tree:
             packages.append(('tree', None))
         else:
             sys.exit(f'unknown kind {kind}')
