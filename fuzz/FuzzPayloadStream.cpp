@@ -20,12 +20,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string payload;
-    if (size >= 8 && std::memcmp(data, "QORSOPKG", 8) == 0) {
-        payload.assign(reinterpret_cast<const char*>(data), size);
-    } else {
-        if (size == 0) return 0;
-        payload = payloadOfBody(data, size);
-    }
+    if (!payloadOfInput(data, size, payload)) return 0;
     cBufWrapperIO a(&payload[0], static_cast<long long>(payload.size()), false);
     cBufWrapperIO b(&payload[0], static_cast<long long>(payload.size()), false);
     cSoftPkgScenario streamed, whole;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "base/sha.h"
@@ -22,4 +23,16 @@ inline std::string payloadOfBody(const uint8_t* body, size_t size) {
     putLE(out, packed.size(), 4);
     out.append(reinterpret_cast<const char*>(digest), 32);
     return out + packed;
+}
+
+// The payload a fuzz input stands for: the input itself when it begins
+// with the magic, else a payload of it as a body.  False for no input.
+inline bool payloadOfInput(const uint8_t* data, size_t size, std::string& payload) {
+    if (size >= 8 && std::memcmp(data, "QORSOPKG", 8) == 0) {
+        payload.assign(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+    if (size == 0) return false;
+    payload = payloadOfBody(data, size);
+    return true;
 }

@@ -359,9 +359,7 @@ bool cSoftPkg::loadPackageShared(const std::shared_ptr<const unsigned char>& blo
     } catch (const std::bad_alloc&) {
         return false;
     }
-    items_.swap(items);
-    index_.swap(index);
-    count_ = static_cast<std::uint32_t>(index_.size());
+    adopt(items, index);
     block_ = block;
     pos = at;
     return true;
@@ -385,10 +383,14 @@ bool cSoftPkg::loadRecords(const std::vector<sRecord>& records) {
     } catch (const std::bad_alloc&) {
         return false;
     }
+    adopt(items, index);
+    return true;
+}
+
+void cSoftPkg::adopt(_List<sPkgItem>& items, std::vector<sPkgItem*>& index) {
     items_.swap(items);
     index_.swap(index);
     count_ = static_cast<std::uint32_t>(index_.size());
-    return true;
 }
 
 const cSoftPkg::sPkgItem* cSoftPkg::find(int i) const {
@@ -424,9 +426,7 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    items_.swap(items);
-    index_.swap(index);
-    count_ = static_cast<std::uint32_t>(index_.size());
+    adopt(items, index);
     return true;
 }
 

@@ -151,6 +151,8 @@ public:
 
 private:
     const sPkgItem* find(int i) const;
+    // Takes items and their index as the table.
+    void adopt(_List<sPkgItem>& items, std::vector<sPkgItem*>& index);
     sPkgItem* at(int i) { return const_cast<sPkgItem*>(find(i)); }
     // Reads file item `it` whole (checking its size) and learns its digest.
     static bool readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes);

@@ -387,6 +387,26 @@ bad('no_table', pack(sections + b'\x00'), 'badScenario', 0)
 print('\n'.join(lines))
 )PY";
 
+// The package's payload and Python's variants of it in a folder.
+struct sVariants {
+    cPackage pkg;
+    cSoftPkgScenario s;
+    std::string file, folder, list;
+    bool made = false;
+    sVariants() {
+        if (!pkg.compile(s)) return;
+        sPayloadOptions o;
+        file = pkg.dir.file("good.data");
+        folder = pkg.dir.file("variants");
+        if (!writeFile(file, saveToString(s, o)) || mkdir(folder.c_str(), 0755) != 0) return;
+        unsigned long long table = 8;
+        for (std::uint32_t i = 0; i < s.package().count(); ++i) table += 40 + s.package().sizeOf(static_cast<int>(i));
+        int status = -1;
+        list = runPython(kMakeVariants, file + " " + folder + " " + std::to_string(tableOffset(file, table)), &status);
+        made = status == 0;
+    }
+};
+
 sPayloadFault::eCause causeNamed(const std::string& name) {
     using F = sPayloadFault;
     const std::pair<const char*, F::eCause> names[] = {
@@ -401,19 +421,9 @@ sPayloadFault::eCause causeNamed(const std::string& name) {
 }  // namespace
 
 TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndTheSource) {
-    cPackage pkg;
-    cSoftPkgScenario s;
-    ASSERT_TRUE(pkg.compile(s));
-    sPayloadOptions o;
-    const std::string file = pkg.dir.file("good.data");
-    ASSERT_TRUE(writeFile(file, saveToString(s, o)));
-    unsigned long long table = 8;
-    for (std::uint32_t i = 0; i < s.package().count(); ++i) table += 40 + s.package().sizeOf(static_cast<int>(i));
-    const std::string folder = pkg.dir.file("variants");
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    const std::string made =
-        runPython(kMakeVariants, file + " " + folder + " " + std::to_string(tableOffset(file, table)));
-    std::istringstream lines(made);
+    sVariants v;
+    ASSERT_TRUE(v.made) << v.list;
+    std::istringstream lines(v.list);
     int variants = 0;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
@@ -423,7 +433,7 @@ TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndThe
         ++variants;
         std::vector<std::string> want;
         for (std::string w; words >> w;) want.push_back(w);
-        const std::string bytes = readFile(folder + "/" + name);
+        const std::string bytes = readFile(v.folder + "/" + name);
         // The in-memory reader with every item checked: the same items.
         cSoftPkgScenario whole;
         sPayloadOptions checked;
@@ -435,7 +445,7 @@ TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndThe
         EXPECT_EQ(inMemory, want) << name;
         for (int threads : {1, 3}) {
             cFileIO in;
-            ASSERT_TRUE(in.open((folder + "/" + name).c_str(), fmRead));
+            ASSERT_TRUE(in.open((v.folder + "/" + name).c_str(), fmRead));
             sUntold untold(bytes, 7000);
             for (cFileIOTarget* src : {static_cast<cFileIOTarget*>(&in), static_cast<cFileIOTarget*>(&untold)}) {
                 const sStreamed r = streamCheck(src, true, threads);
@@ -459,17 +469,17 @@ TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndThe
             }
         }
     }
-    EXPECT_EQ(variants, 4) << made;
+    EXPECT_EQ(variants, 4) << v.list;
 
     // Items known by their records alone: sizes and digests, no bytes to
     // read, check or pack again.
     cFileIO in;
-    ASSERT_TRUE(in.open(file.c_str(), fmRead));
+    ASSERT_TRUE(in.open(v.file.c_str(), fmRead));
     cSoftPkgScenario streamed;
     sPayloadOptions so;
     ASSERT_TRUE(verifyPayloadStream(&in, true, streamed, so));
-    ASSERT_EQ(streamed.package().count(), s.package().count());
-    EXPECT_EQ(streamed.package().sizeOf(1), s.package().sizeOf(1));
+    ASSERT_EQ(streamed.package().count(), v.s.package().count());
+    EXPECT_EQ(streamed.package().sizeOf(1), v.s.package().sizeOf(1));
     EXPECT_EQ(streamed.package().item(1), nullptr);
     EXPECT_FALSE(streamed.package().verify(1));
     cMemIOTarget again;
@@ -480,19 +490,9 @@ TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndThe
 }
 
 TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
-    cPackage pkg;
-    cSoftPkgScenario s;
-    ASSERT_TRUE(pkg.compile(s));
-    sPayloadOptions o;
-    const std::string file = pkg.dir.file("good.data");
-    ASSERT_TRUE(writeFile(file, saveToString(s, o)));
-    unsigned long long table = 8;
-    for (std::uint32_t i = 0; i < s.package().count(); ++i) table += 40 + s.package().sizeOf(static_cast<int>(i));
-    const std::string folder = pkg.dir.file("variants");
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    const std::string made =
-        runPython(kMakeVariants, file + " " + folder + " " + std::to_string(tableOffset(file, table)));
-    std::istringstream lines(made);
+    sVariants v;
+    ASSERT_TRUE(v.made) << v.list;
+    std::istringstream lines(v.list);
     int damaged = 0;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
@@ -502,11 +502,11 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
         if (cause == "ok") continue;
         words >> at >> extra >> word;
         ++damaged;
-        const std::string bytes = readFile(folder + "/" + name);
+        const std::string bytes = readFile(v.folder + "/" + name);
         const bool sized = cause != "trailing" || extra != "1";
         for (int threads : {1, 3}) {
             cFileIO in;
-            ASSERT_TRUE(in.open((folder + "/" + name).c_str(), fmRead));
+            ASSERT_TRUE(in.open((v.folder + "/" + name).c_str(), fmRead));
             sUntold untold(bytes, 5000);
             // A source that cannot tell its size learns of a truncation or of
             // bytes after the payload only as it reads: the same cause.
@@ -519,7 +519,7 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
             if (cause == "badItem") {
                 EXPECT_EQ(r.fault.item, std::stoll(extra)) << what;
                 // Loaded all the same, so that the item's destination can be named.
-                EXPECT_EQ(r.files, s.fileEntries().size()) << what;
+                EXPECT_EQ(r.files, v.s.fileEntries().size()) << what;
             } else {
                 EXPECT_EQ(r.fault.at, at) << what;
             }
@@ -531,18 +531,18 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
             }
         }
         // The in-memory reader refuses them too, but for bytes after the
-        // payload, which a package file holds after it.
+        // payload, which a package v.file holds after it.
         cSoftPkgScenario back;
         sPayloadOptions checked;
         checked.verifyItems = true;
         SteppedStream mem(bytes);
         EXPECT_EQ(back.loadBinConfig(&mem, checked), cause == "trailing") << name;
     }
-    EXPECT_EQ(damaged, 17) << made;
+    EXPECT_EQ(damaged, 17) << v.list;
 
     // Both trailing cases from a stream that cannot tell its size, and a
     // source whose reads fail part way.
-    const std::string good = readFile(file);
+    const std::string good = readFile(v.file);
     for (std::size_t more : {std::size_t{1}, std::size_t{1} << 20}) {
         sUntold untold(good + std::string(more, 'x'), 3000);
         const sStreamed r = streamCheck(&untold, true, 2);
