@@ -676,10 +676,14 @@ bool cPictPNG::processColorData(const unsigned char* s, int firstCol, int colSte
             const unsigned int* pal = palette_.data();
             const long long count = paletteCount_;
             if (d == 8) {
-                for (long long i = 0; i < n; ++i) {
-                    if (s[i] >= count) return false;
-                    out[i] = pal[s[i]];
+                // The row's indices are checked at once (a loop the compiler
+                // widens), not one by one between the lookups.
+                if (count < 256) {
+                    unsigned char most = 0;
+                    for (long long i = 0; i < n; ++i) most = s[i] > most ? s[i] : most;
+                    if (most >= count) return false;
                 }
+                for (long long i = 0; i < n; ++i) out[i] = pal[s[i]];
                 break;
             }
             const unsigned int max = (1u << d) - 1;
