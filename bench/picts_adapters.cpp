@@ -6,8 +6,11 @@
 // one, baseline 4:2:0, which is also held against TurboJPEG's tjDecompress2.
 // Every side runs twice: into a fresh buffer per picture (ours: a new
 // picture object), and into one buffer kept across pictures (ours: one
-// picture object decoding again).
+// picture object decoding again).  stb_image and Pillow decode the same
+// files into buffers of their own (fresh only; see picts_bench.h).
 #include <benchmark/benchmark.h>
+
+#include "picts_bench.h"
 
 #include <cstring>
 #include <memory>
@@ -167,8 +170,58 @@ void turboJpeg(benchmark::State& state) {
 }
 #endif
 
+// The picture as our decoder gives it, which the peers must match.
+const picts_bench::sPixels& ourPixels(std::int64_t which) {
+    static picts_bench::sPixels px[3];
+    if (px[which].px.empty()) px[which] = picts_bench::ours<cPictJPEG>(file(which).bytes);
+    return px[which];
+}
+
+// Ours timed on the process's CPU clock, for the Pillow pairs.
+void ourDecoderCpu(benchmark::State& state) {
+    const sFile& f = file(state.range(0));
+    for (auto _ : state) {
+        const double t0 = picts_bench::processSeconds();
+        {
+            cBufWrapperIO io(const_cast<unsigned char*>(f.bytes.data()), static_cast<long long>(f.bytes.size()), false);
+            cPictJPEG jpeg;
+            if (!jpeg.decode(&io)) state.SkipWithError("decode failed");
+            benchmark::DoNotOptimize(jpeg.raw8Bpp());
+        }
+        state.SetIterationTime(picts_bench::processSeconds() - t0);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * pixelBytes(f));
+}
+
+// Pillow decodes the same file, written to the picture cache; it uses
+// libjpeg-turbo with the same defaults, so its pixels are ours exactly.
+void pillowJpeg(benchmark::State& state) {
+    const std::int64_t which = state.range(0);
+    const std::string name = "adapters-" + std::to_string(which) + ".jpg";
+    std::system((std::string("mkdir -p ") + picts_bench::kDir).c_str());
+    if (std::FILE* out = std::fopen(picts_bench::path(name).c_str(), "wb")) {
+        std::fwrite(file(which).bytes.data(), 1, file(which).bytes.size(), out);
+        std::fclose(out);
+    }
+    picts_bench::timePillow(state, name, ourPixels(which));
+}
+
+#ifdef QOR_HAVE_STB_IMAGE
+// stb_image's own JPEG decoder: its IDCT and upsampling round their own way,
+// so its pixels are held to ours within a few steps of each component.
+void stbJpeg(benchmark::State& state) {
+    const std::int64_t which = state.range(0);
+    picts_bench::timeStb(state, file(which).bytes, ourPixels(which), 6);
+}
+#endif
+
 }  // namespace
 
+BENCHMARK(ourDecoderCpu)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(pillowJpeg)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+#ifdef QOR_HAVE_STB_IMAGE
+BENCHMARK(stbJpeg)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
+#endif
 BENCHMARK(ourDecoder)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"picture", "reused"})->Unit(benchmark::kMillisecond);
 BENCHMARK(plainLibjpeg)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"picture", "reused"})->Unit(benchmark::kMillisecond);
 #ifdef QOR_HAVE_TURBOJPEG
