@@ -18,15 +18,19 @@
 // Arrays of two megabytes or more (only pixel buffers are that large here).
 static std::atomic<long> gBigArrays{0};
 
-void* operator new[](std::size_t n) {
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
     if (n >= (2u << 20)) ++gBigArrays;
-    if (void* p = std::malloc(n ? n : 1)) return p;
+    return std::malloc(n ? n : 1);
+}
+void* operator new[](std::size_t n) {
+    if (void* p = operator new[](n, std::nothrow)) return p;
     throw std::bad_alloc();
 }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
 namespace {
