@@ -1,9 +1,10 @@
-// CRC-32 and Adler-32 of 256 MiB: ours against zlib's crc32 and adler32 on
-// the same buffer in the same run.  The table engine behind the carry-less
+// CRC-32 and Adler-32 of 256 MiB: ours against zlib's and libdeflate's crc32
+// and adler32 on the same buffer in the same run.  The table engine behind the carry-less
 // folding one, CRC-32C and CRC-64 are timed too, without a reference.
 #include "base/checksum.h"
 
 #include <benchmark/benchmark.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -42,6 +43,9 @@ void BM_Crc32_Qor(benchmark::State& s) {
 void BM_Crc32_Zlib(benchmark::State& s) {
     run(s, [](const unsigned char* p, std::size_t n) { return ::crc32(0L, p, static_cast<uInt>(n)); });
 }
+void BM_Crc32_Libdeflate(benchmark::State& s) {
+    run(s, [](const unsigned char* p, std::size_t n) { return libdeflate_crc32(0, p, n); });
+}
 void BM_Crc32_QorTableEngine(benchmark::State& s) {
     run(s, [](const unsigned char* p, std::size_t n) { return qor_checksum::crc32UpdateTable(~0u, p, n); });
 }
@@ -50,6 +54,32 @@ void BM_Adler32_Qor(benchmark::State& s) {
 }
 void BM_Adler32_Zlib(benchmark::State& s) {
     run(s, [](const unsigned char* p, std::size_t n) { return ::adler32(1L, p, static_cast<uInt>(n)); });
+}
+void BM_Adler32_Libdeflate(benchmark::State& s) {
+    run(s, [](const unsigned char* p, std::size_t n) { return libdeflate_adler32(1, p, n); });
+}
+// Each CRC-32 folding engine the CPU has, on its own.
+void BM_Crc32_QorFoldingEngine(benchmark::State& s) {
+    const qor_checksum::Crc32Engine engine =
+        s.range(0) ? qor_checksum::crc32WideFoldingEngine() : qor_checksum::crc32FoldingEngine();
+    if (!engine) {
+        s.SkipWithError("not on this CPU");
+        return;
+    }
+    run(s, [engine](const unsigned char* p, std::size_t n) { return engine(~0u, p, n); });
+}
+
+// Each Adler-32 engine the CPU has, on its own.
+void BM_Adler32_QorEngine(benchmark::State& s) {
+    const qor_checksum::AdlerEngine engines[] = {&qor_checksum::adler32UpdatePortable,
+                                                 qor_checksum::adler32Avx2Engine(),
+                                                 qor_checksum::adler32Avx512Engine()};
+    const qor_checksum::AdlerEngine engine = engines[s.range(0)];
+    if (!engine) {
+        s.SkipWithError("not on this CPU");
+        return;
+    }
+    run(s, [engine](const unsigned char* p, std::size_t n) { return engine(1, p, n); });
 }
 void BM_Crc32c_Qor(benchmark::State& s) {
     run(s, [](const unsigned char* p, std::size_t n) { return crc32c(~0u, p, static_cast<long long>(n)); });
@@ -62,9 +92,13 @@ void BM_Crc64n_Qor(benchmark::State& s) {
 
 BENCHMARK(BM_Crc32_Qor)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Crc32_Zlib)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_Crc32_Libdeflate)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Crc32_QorTableEngine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adler32_Qor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adler32_Zlib)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Adler32_Libdeflate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Crc32_QorFoldingEngine)->ArgName("wide")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Adler32_QorEngine)->ArgName("portable_avx2_avx512")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Crc32c_Qor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Crc64n_Qor)->Unit(benchmark::kMillisecond);
 

@@ -1,12 +1,16 @@
 // The tree map against std::map: insertion, lookup and in-order walk of
-// 1,000,000 int keys, in random order, in ascending order, and (insertion
+// 1,000,000 int keys, in random order, ascending, descending, and (insertion
 // only) alternating low and high: the smallest key left, then the greatest,
 // closing in on the middle, which sends every insertion to the deepest spot.
 //
 //   tools/bench treemap
 //
 // Each pair of results (TreeMap_* and StdMap_*) runs the same keys in the
-// same order in the same program.
+// same order in the same program.  A user filling a std::map from sorted keys
+// hands it the place of each insertion (emplace_hint at the end for
+// ascending keys, at the beginning for descending ones), which makes each
+// insertion amortised O(1); StdMapHinted does that, and is the reference of
+// the sorted pairs.  The tree map takes no hint: it finds the place itself.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -27,7 +31,7 @@ using StdMap = std::map<int, int>;
 
 // Distinct keys spread over the whole int range (a multiplicative hash of
 // 0..n-1 is a permutation), in random order or ascending.
-enum eOrder { kRandom = 0, kAscending = 1, kAlternating = 2 };
+enum eOrder { kRandom = 0, kAscending = 1, kAlternating = 2, kDescending = 3 };
 
 const std::vector<int>& keys(bool sorted) {
     static const std::vector<int> random = [] {
@@ -55,19 +59,30 @@ const std::vector<int>& keys(eOrder order) {
         }
         return v;
     }();
-    return order == kAlternating ? alternating : keys(order == kAscending);
+    static const std::vector<int> descending = [] {
+        std::vector<int> v = keys(true);
+        std::reverse(v.begin(), v.end());
+        return v;
+    }();
+    if (order == kAlternating) return alternating;
+    if (order == kDescending) return descending;
+    return keys(order == kAscending);
 }
 
 // The lookups of the random case come in another random order than the
-// insertions, so that the map's insertion order does not help the cache.
-const std::vector<int>& lookups(bool sorted) {
+// insertions, so that the map's insertion order does not help the cache;
+// sorted keys are looked up in the order they were inserted.
+const std::vector<int>& lookups(eOrder order) {
     static const std::vector<int> random = [] {
         std::vector<int> v = keys(false);
         std::shuffle(v.begin(), v.end(), std::mt19937(77));
         return v;
     }();
-    return sorted ? keys(true) : random;
+    return order == kRandom ? random : keys(order);
 }
+
+// std::map told where each sorted key goes.
+struct StdMapHinted : std::map<int, int> {};
 
 void fill(TreeMap& m, const std::vector<int>& ks) {
     for (int k : ks) *m.insert(k) = k;
@@ -75,9 +90,17 @@ void fill(TreeMap& m, const std::vector<int>& ks) {
 void fill(StdMap& m, const std::vector<int>& ks) {
     for (int k : ks) m.emplace(k, k);
 }
+void fill(StdMapHinted& m, const std::vector<int>& ks) {
+    if (ks.size() > 1 && ks[0] > ks[1]) {
+        for (int k : ks) m.emplace_hint(m.begin(), k, k);
+    } else {
+        for (int k : ks) m.emplace_hint(m.end(), k, k);
+    }
+}
 
 const int* lookup(TreeMap& m, int k) { return m.find(k); }
-const int* lookup(StdMap& m, int k) {
+template <typename M>
+const int* lookup(M& m, int k) {
     auto it = m.find(k);
     return it == m.end() ? nullptr : &it->second;
 }
@@ -87,7 +110,8 @@ long long walk(const TreeMap& m) {
     for (TreeMap::cTreeItem* n = m.first(); n; n = m.next(n)) sum += n->value;
     return sum;
 }
-long long walk(const StdMap& m) {
+template <typename M>
+long long walk(const M& m) {
     long long sum = 0;
     for (const auto& kv : m) sum += kv.second;
     return sum;
@@ -109,10 +133,10 @@ void BM_Insert(benchmark::State& state) {
 
 template <typename Map>
 void BM_Find(benchmark::State& state) {
-    const bool sorted = state.range(0) != 0;
+    const auto order = static_cast<eOrder>(state.range(0));
     Map m;
-    fill(m, keys(sorted));
-    const auto& ls = lookups(sorted);
+    fill(m, keys(order));
+    const auto& ls = lookups(order);
     for (auto _ : state) {
         long long found = 0;
         for (int k : ls) found += lookup(m, k) != nullptr;
@@ -125,17 +149,18 @@ void BM_Find(benchmark::State& state) {
 template <typename Map>
 void BM_Walk(benchmark::State& state) {
     Map m;
-    fill(m, keys(state.range(0) != 0));
+    fill(m, keys(static_cast<eOrder>(state.range(0))));
     for (auto _ : state) benchmark::DoNotOptimize(walk(m));
     state.SetItemsProcessed(state.iterations() * kKeys);
 }
 
-// Argument 0: keys in random order; 1: keys in ascending order; 2: keys
-// alternating low and high.
-BENCHMARK_TEMPLATE(BM_Insert, TreeMap)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Insert, StdMap)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Find, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Find, StdMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// Argument 0: keys in random order; 1: ascending; 2: alternating low and
+// high; 3: descending.
+BENCHMARK_TEMPLATE(BM_Insert, TreeMap)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Insert, StdMap)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Insert, StdMapHinted)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Find, TreeMap)->Arg(0)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Find, StdMap)->Arg(0)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Walk, TreeMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Walk, StdMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

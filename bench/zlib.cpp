@@ -5,11 +5,15 @@
 //    against inflate() into a 1 MiB buffer that is then handed on;
 //  - cZDecompress::decompress of a 32 MiB item against uncompress() into a
 //    buffer of the known size, fresh and reused, and against inflate() into
-//    a growing buffer when the size is not known.
+//    a growing buffer when the size is not known;
+//  - the same whole-buffer decode against libdeflate's zlib decompressor
+//    into a buffer of the known size, fresh and reused (one decompressor
+//    for all runs, as ours keeps one per thread).
 #include "base/memio.h"
 #include "compression/zstream.h"
 
 #include <benchmark/benchmark.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -178,6 +182,34 @@ void BM_UncompressWhole_Fresh(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
 }
 BENCHMARK(BM_UncompressWhole_Fresh)->Unit(benchmark::kMillisecond);
+
+void BM_LibdeflateWhole_Reused(benchmark::State& state) {
+    const std::vector<unsigned char>& z = wholeItem();
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    std::vector<unsigned char> out(kWholeBytes);
+    for (auto _ : state) {
+        if (libdeflate_zlib_decompress(d, z.data(), z.size(), out.data(), kWholeBytes, nullptr) != LIBDEFLATE_SUCCESS)
+            std::abort();
+        benchmark::DoNotOptimize(out.data());
+    }
+    libdeflate_free_decompressor(d);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
+}
+BENCHMARK(BM_LibdeflateWhole_Reused)->Unit(benchmark::kMillisecond);
+
+void BM_LibdeflateWhole_Fresh(benchmark::State& state) {
+    const std::vector<unsigned char>& z = wholeItem();
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    for (auto _ : state) {
+        std::unique_ptr<unsigned char[]> out(new unsigned char[kWholeBytes]);
+        if (libdeflate_zlib_decompress(d, z.data(), z.size(), out.get(), kWholeBytes, nullptr) != LIBDEFLATE_SUCCESS)
+            std::abort();
+        benchmark::DoNotOptimize(out.get());
+    }
+    libdeflate_free_decompressor(d);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kWholeBytes));
+}
+BENCHMARK(BM_LibdeflateWhole_Fresh)->Unit(benchmark::kMillisecond);
 
 void BM_ZDecompressWhole_SizeKnown(benchmark::State& state) {
     _typebuf<unsigned char> in;

@@ -8,17 +8,22 @@
 //
 //   gallery                       opens the window and runs until it is closed
 //   gallery --png out.png         paints the window once and saves its pixels
-//   gallery --drive DIR [--hold]  runs a script of injected clicks, keys and
-//                                 typing through every dialog and saves each
-//                                 one's window as a PNG in DIR (gallery-*.png);
+//   gallery --drive DIR [--hold]  runs a script of injected pointer moves,
+//                                 clicks, wheel turns, keys and typing through
+//                                 every control, drop-down list, menu and
+//                                 dialog, checks what each did, writes the
+//                                 checks to DIR/gallery-checks.txt and saves
+//                                 each window as a PNG in DIR (gallery-*.png);
 //                                 with --hold it then prints "shown" and keeps
 //                                 the window up until stdin closes
 //   --sample DIR                  the sample scenario's folder (the source
-//                                 tree's examples/sample by default)
+//                                 tree's examples/sample by default); a
+//                                 driven run makes a folder in it
 //
 // Headless it runs on SDL's offscreen driver (SDL_VIDEODRIVER=offscreen);
 // under Xvfb it shows real windows.
 #include <SDL2/SDL.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,7 +39,9 @@
 #include "cihlpdoc/hdlparser.h"
 #include "cihlpdoc/sidocloader.h"
 #include "cihlpdoc/sidocviewer.h"
+#include "ciplatform/translator.h"
 #include "macshim/appkit.h"
+#include "nslib/nscocoa.h"
 #include "uitoolkit/application.h"
 #include "uitoolkit/checkbox.h"
 #include "uitoolkit/combobox.h"
@@ -45,6 +52,7 @@
 #include "uitoolkit/lang.h"
 #include "uitoolkit/listview.h"
 #include "uitoolkit/messageform.h"
+#include "uitoolkit/popupmenu.h"
 #include "uitoolkit/progressform.h"
 #include "uitoolkit/propsheetex.h"
 #include "uitoolkit/static.h"
@@ -86,6 +94,19 @@ private:
     std::atomic<int>* mGate;
 };
 
+// The packages the list shows (and the bottom combo box jumps to).
+const char* const kPackages[][3] = {
+    {"Qor Sample Tool", "1.4.2", "12 KB"},      {"Text editor", "2.0", "3 MB"},
+    {"Photo viewer", "0.9.1", "812 KB"},        {"Mail client", "5.3", "24 MB"},
+    {"\xC3\x89" "diteur de notes", "1.0", "90 KB"}, {"Spreadsheet", "3.2", "18 MB"},
+    {"Music player", "4.0.1", "7 MB"},           {"Archive tool", "2.5", "1 MB"},
+    {"Terminal", "1.9", "2 MB"},                 {"Calendar", "6.1", "5 MB"},
+    {"Map viewer", "0.4", "40 MB"},              {"Backup agent", "2.2.7", "9 MB"},
+};
+const int kPackageCount = 12;
+// The list's context menu.
+const char* const kListVerbs[] = {"Install", "Remove", "Details"};
+
 class cGalleryForm : public cCustomForm {
 public:
     cGalleryForm(std::string sample, cSiDocContainer* welcome, std::atomic<int>* progressGate)
@@ -118,17 +139,15 @@ public:
         c->attach(&mRemember, 90, 92, 220, 22);
         mRemember.setText("Remember me", -1, false);
         mRemember.setChecked(true, false);
-        // A list of packages.
+        // A list of packages, with a context menu.
         c->attach(&mList, 8, 122, 302, 150);
         mList.setColumn(1, "Package", 140, cCanvas::taLeft);
         mList.setColumn(2, "Version", 70, cCanvas::taLeft);
         mList.setColumn(3, "Size", 70, cCanvas::taRight);
-        const char* rows[][3] = {{"Qor Sample Tool", "1.4.2", "12 KB"}, {"Text editor", "2.0", "3 MB"},
-                                 {"Photo viewer", "0.9.1", "812 KB"}, {"Mail client", "5.3", "24 MB"},
-                                 {"\xC3\x89" "diteur de notes", "1.0", "90 KB"}};
-        for (int r = 0; r < 5; ++r)
-            for (int col = 0; col < 3; ++col) mList.setItem(r, col + 1, rows[r][col], -1, nullptr);
+        for (int r = 0; r < kPackageCount; ++r)
+            for (int col = 0; col < 3; ++col) mList.setItem(r, col + 1, kPackages[r][col], -1, nullptr);
         mList.select(0);
+        for (int i = 0; i < 3; ++i) mListMenu.insert(i + 1)->text = kListVerbs[i];
         // A tree of folders.
         c->attach(&mTree, 8, 280, 302, 170);
         auto add = [&](cTreeViewChild::cTreeViewItem* parent, const char* text) {
@@ -137,13 +156,17 @@ public:
             mTree.storeUnder(parent, item, nullptr);
             return item;
         };
+        mTree.startChanges();
         cTreeViewChild::cTreeViewItem* computer = add(nullptr, "Computer");
         cTreeViewChild::cTreeViewItem* apps = add(computer, "Applications");
-        add(apps, "Qor Sample Tool");
-        add(apps, "Text editor");
+        for (int r = 0; r < 4; ++r) add(apps, kPackages[r][0]);
         cTreeViewChild::cTreeViewItem* docs = add(computer, "Documents");
-        add(docs, "Letters");
-        add(docs, "Photos 2024");
+        for (const char* d : {"Letters", "Photos 2024", "Invoices", "Recipes"}) add(docs, d);
+        cTreeViewChild::cTreeViewItem* music = add(computer, "Music");
+        add(music, "Albums");
+        add(music, "Playlists");
+        add(computer, "Downloads");
+        mTree.endChanges();
         // Right: the welcome document and a property sheet.
         c->attach(&mDoc, 320, 8, 458, 200);
         if (mWelcome) mDoc.refSiDoc(mWelcome, 0xFFFFFF);
@@ -164,7 +187,17 @@ public:
                            cPropSheetChild::ptEditAction);
         sheet->endChanges();
         mProps.area()->setText(sheet->propName(1, 1), sheet->propDescr(1, 1));
-        // Bottom: the dialogs and the last answer.
+        // Bottom: a combo box that jumps to a package (near the screen's
+        // lower edge its list opens upwards), the dialogs and the last answer.
+        attach(&mJumpLabel, 0, 0, 1, 22);
+        mJumpLabel.setText("Jump to:", -1, false);
+        mJumpLabel.setColorSchema(mJumpLabel.textColor(), bg, bg);
+        anchor(&mJumpLabel, 12, -32, 60, 22);
+        attach(&mJump, 0, 0, 1, 22);
+        anchor(&mJump, 74, -32, 170, 22);
+        mJump.allowEdit(false);
+        mJump.setDropDownHeightLimit(200);
+        for (int r = 0; r < kPackageCount; ++r) mJump.setItem(r, kPackages[r][0], nullptr, -1);
         attach(&mButtons, 0, 0, 1, 24);
         mButtons.setTransparent(true);
         mButtons.setButton(btMessage, "Message box", -1);
@@ -183,16 +216,42 @@ public:
             run(static_cast<cToolBarChild::cTbButtonAction*>(a)->id);
             return true;
         }
+        if (src == &mJump && a && a->code() == cComboBoxChild::kActionSelected) {
+            const int row = mJump.selected();
+            if (row >= 0 && row < kPackageCount) {
+                mList.select(row);
+                status(std::string("Jumped to ") + kPackages[row][0] + ".");
+            }
+            return true;
+        }
+        if (src == &mList && a && a->code() == 2) {
+            // The row under the pointer was selected by the press.
+            auto* ctx = static_cast<cCtxRequestAction*>(a);
+            const int row = mList.selected();
+            if (row < 0 || row >= kPackageCount) return true;
+            sPoint at{0, 0};
+            mList.absPos(at);
+            const int verb = cPopupMaster::simplePopup(this, mListMenu, at.x + ctx->x, at.y + ctx->y, nullptr);
+            if (verb >= 1 && verb <= 3) status(std::string(kListVerbs[verb - 1]) + ": " + kPackages[row][0] + ".");
+            return true;
+        }
         return cCustomForm::onAction(src, a);
     }
     bool onFormCancel() override { return end_modal(0); }
 
-    // The dialog a scripted run waits for (UI thread).
+    // What a scripted run drives and checks (UI thread).
     cFileChooseDialog* fileDialog() const { return mFileDialog; }
     cButtonChild* button(int id) { return mButtons.findButton(id); }
     cEditChild* nameEdit() { return &mName; }
+    cEditChild* passEdit() { return &mPass; }
+    cComboBoxChild* colour() { return &mColour; }
+    cCheckBoxChild* remember() { return &mRemember; }
     cListViewChild* list() { return &mList; }
     cTreeViewChild* tree() { return &mTree; }
+    cPropSheetChild* sheet() { return mProps.sheet(); }
+    cComboBoxChild* jump() { return &mJump; }
+    std::string statusText() { return mStatus.textCopy(); }
+    const std::string& sample() const { return mSample; }
 
 private:
     void status(const std::string& s) { mStatus.setText(s.c_str(), -1, true); }
@@ -247,11 +306,12 @@ private:
     std::string mSample;
     cSiDocContainer* mWelcome;
     std::atomic<int>* mGate;
-    cStaticElement mNameLabel, mPassLabel, mColourLabel, mStatus;
+    cStaticElement mNameLabel, mPassLabel, mColourLabel, mStatus, mJumpLabel;
     cEditChild mName, mPass;
-    cComboBoxChild mColour;
+    cComboBoxChild mColour, mJump;
     cCheckBoxChild mRemember;
     cListViewChild mList;
+    tActiveElementItems mListMenu;
     cTreeViewChild mTree;
     cSiDocViewer mDoc;
     cPropSheetExChild mProps;
@@ -279,144 +339,686 @@ sPoint inside(cChildElement* root, cChildElement* e, int dx, int dy) {
     return {p.x - r.x + dx, p.y - r.y + dy};
 }
 
-void click(MSWindow* w, sPoint p) {
+cChildElement* topOf(cChildElement* e) {
+    while (e && e->parent()) e = e->parent();
+    return e;
+}
+
+// The element tree a window shows, when its root is a T.
+template <class T>
+T* rootOf(MSWindow* w) {
+    auto* n = dynamic_cast<cNSWndWrapper*>(w);
+    auto* t = n ? dynamic_cast<cNSWTranslator*>(static_cast<cNSWindow*>(n->eventParam())) : nullptr;
+    return t ? dynamic_cast<T*>(t->root()) : nullptr;
+}
+
+MSWindow* keyWindow() {
+    MSApplication* app = MSApplication::shared();
+    return app ? app->keyWindow() : nullptr;
+}
+
+// The popup (a drop-down list or a menu) open now, or null.
+cPopupMaster* openPopup() {
+    auto* n = dynamic_cast<cNSWndWrapper*>(keyWindow());
+    return n && n->fixedPos() && n->isVisible() ? rootOf<cPopupMaster>(n) : nullptr;
+}
+
+// Places on the screen, top-left origin.
+sRect screenRect(cChildElement* e) {
+    sPoint p{0, 0};
+    e->absPos(p);
+    return {p.x, p.y, e->width(), e->height()};
+}
+sRect screenRect(MSWindow* w) {
+    MSRect screen;
+    MSScreenMainFrame(screen);
+    const MSRect c = w->contentRect();
+    return {int(c.origin.x), int(screen.size.height - c.origin.y - c.size.height), int(c.size.width),
+            int(c.size.height)};
+}
+
+// Pointer and keyboard, as SDL events into the queue: the pointer at a
+// point of an element (dx, dy from its top-left) of whichever window shows
+// it; keys to the key window.
+void moveTo(cChildElement* e, int dx, int dy) {
+    cChildElement* r = topOf(e);
+    const sPoint p = inside(r, e, dx, dy);
+    mstest::injectMouseMove(windowOf(r), p.x, p.y);
+}
+void clickOn(cChildElement* e, int dx, int dy, int button = 1) {
+    cChildElement* r = topOf(e);
+    MSWindow* w = windowOf(r);
+    const sPoint p = inside(r, e, dx, dy);
     mstest::injectMouseMove(w, p.x, p.y);
-    mstest::injectMouseButton(w, 1, true, p.x, p.y);
-    mstest::injectMouseButton(w, 1, false, p.x, p.y);
+    mstest::injectMouseButton(w, button, true, p.x, p.y);
+    mstest::injectMouseButton(w, button, false, p.x, p.y);
+}
+void wheelOver(cChildElement* e, int dx, int dy, int notches) {
+    moveTo(e, dx, dy);
+    mstest::injectWheel(windowOf(topOf(e)), 0, notches);
+}
+void pressKey(int scancode, unsigned mods = 0, const char* text = nullptr) {
+    MSWindow* w = keyWindow();
+    mstest::injectKey(w, scancode, true, mods, text);
+    mstest::injectKey(w, scancode, false, mods);
+}
+void typeText(const std::string& text) {
+    for (char c : text) {
+        const char one[2] = {c, 0};
+        const char lower = c >= 'A' && c <= 'Z' ? char(c | 0x20) : c;
+        const SDL_Scancode code = SDL_GetScancodeFromKey(SDL_Keycode(lower));
+        pressKey(code, c != lower ? KMOD_LSHIFT : 0, one);
+    }
 }
 
-void key(MSWindow* w, int scancode, const char* text = nullptr) {
-    mstest::injectKey(w, scancode, true, 0, text);
-    mstest::injectKey(w, scancode, false);
+std::string textOrEmpty(const char* s) { return s ? s : ""; }
+std::string textOf(cChildElement* e) { return textOrEmpty(e ? e->text() : nullptr); }
+
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The script of a driven run: each step waits for its condition, then acts.
-// It runs whenever the event loop would wait, in whichever loop (the
-// gallery's or a dialog's) is running.
+// The script of a driven run: a list of steps, each waiting for its
+// condition before it acts.  It runs whenever the event loop would wait,
+// in whichever loop (the gallery's, a dialog's or a popup's) is running.
+// What it checks goes to DIR/gallery-checks.txt, a line "ok NAME" or
+// "FAILED NAME: what was seen" each.
 class cScript {
 public:
     cScript(cGalleryForm* form, std::string dir, bool hold, std::atomic<int>* gate, bool onlyPicture)
-        : mForm(form), mDir(std::move(dir)), mHold(hold), mGate(gate), mOnlyPicture(onlyPicture) {}
+        : mForm(form), mDir(std::move(dir)), mHold(hold), mGate(gate), mOnlyPicture(onlyPicture) {
+        if (!mOnlyPicture) build();
+    }
+    ~cScript() {
+        if (mChecks) std::fclose(mChecks);
+    }
 
     void tick() {
         MSWindow* main = windowOf(mForm);
         if (!main) return;
-        MSWindow* key = MSApplication::shared() ? MSApplication::shared()->keyWindow() : nullptr;
-        const bool dialog = key && key != main;
+        usleep(2000);
+        if (mOnlyPicture) {
+            // The untouched window, once it is up, and nothing more.
+            if (mStep++ == 0) {
+                mstest::injectMouseMove(main, 1, 1);
+            } else if (mStep == 2) {
+                mOk = saveWindow(main, mDir);
+                mForm->end_modal(0);
+            }
+            return;
+        }
+        if (mStep >= mSteps.size()) return;
         if (++mWaited > kPatience) {
-            std::fprintf(stderr, "gallery: step %d did not come about\n", mStep);
+            std::fprintf(stderr, "gallery: \"%s\" did not come about\n", mSteps[mStep].what.c_str());
+            if (mChecks) std::fflush(mChecks);
             std::_Exit(1);
         }
-        usleep(2000);
-        // Steps are numbered from 0; the pointer first leaves the controls,
-        // so that no hover look depends on where the display put it.
-        switch (mStep) {
-            case 0:
-                mstest::injectMouseMove(main, 1, 1);
-                next(true);
-                break;
-            case 1:
-                if (mOnlyPicture) {
-                    done(saveWindow(main, mDir));
-                    mForm->end_modal(0);
-                    return;
-                }
-                next(save(main, "gallery-main.png"));
-                click(main, inside(mForm, mForm->button(btMessage), 10, 8));
-                break;
-            case 2: saveAndEscape(key, dialog, "gallery-message.png"); break;
-            case 3: openBy(main, dialog, btOpen); break;
-            case 4: saveAndEscape(key, fileDialogSettled(dialog), "gallery-open.png"); break;
-            case 5: openBy(main, dialog, btSave); break;
-            case 6: {
-                if (!fileDialogSettled(dialog)) return;
-                cFileChooseDialog* d = mForm->fileDialog();
-                // A name typed into the field, shown, then given up.
-                click(key, inside(d, d->nameEdit(), 10, 10));
-                for (const char* ch : {"m", "y", " ", "n", "o", "t", "e", "s"}) {
-                    const int code = *ch == ' ' ? SDL_SCANCODE_SPACE : SDL_GetScancodeFromKey(SDL_Keycode(*ch));
-                    ::key(key, code, ch);
-                }
-                next(true);
-                break;
-            }
-            case 7: saveAndEscape(key, dialog, "gallery-save.png"); break;
-            case 8: openBy(main, dialog, btFolder); break;
-            case 9: saveAndEscape(key, dialog, "gallery-folder.png"); break;
-            case 10: openBy(main, dialog, btProgress); break;
-            case 11:
-                if (!dialog || mGate->load() != 1) return;
-                next(save(key, "gallery-progress.png"));
-                mGate->store(2);
-                break;
-            case 12:
-                if (dialog) return;
-                next(true);
-                // Typing into the name field, a row of the list and an item
-                // of the tree.
-                click(main, inside(mForm, mForm->nameEdit(), 20, 10));
-                for (const char* ch : {"A", "d", "a"}) ::key(main, SDL_GetScancodeFromKey(SDL_Keycode(*ch | 0x20)), ch);
-                click(main, inside(mForm, mForm->list(), 40, 22 + 18 * 2 + 9));
-                break;
-            case 13:
-                next(save(main, "gallery-final.png"));
-                if (mHold) {
-                    std::printf("shown\n");
-                    std::fflush(stdout);
-                    while (std::getchar() != EOF) {
-                    }
-                }
-                mstest::injectCloseRequest(main);
-                break;
-            default:
-                break;
+        if (mSteps[mStep].run()) {
+            ++mStep;
+            mWaited = 0;
         }
     }
     bool ok() const { return mOk; }
 
 private:
     static constexpr int kPatience = 15000;  // ticks of about 2 ms
-    // Once the main window is in front again: the next dialog is opened by
-    // its button.
-    void openBy(MSWindow* main, bool dialog, int button) {
-        if (dialog) return;
-        next(true);
-        click(main, inside(mForm, mForm->button(button), 10, 8));
+    struct sStep {
+        std::string what;
+        std::function<bool()> run;  // true once it acted
+    };
+    enum eEnd { endPick, endEscape, endClickOutside };
+
+    void step(const std::string& what, std::function<bool()> run) { mSteps.push_back({what, std::move(run)}); }
+    // A step that acts at once.
+    void act(const std::string& what, std::function<void()> run) {
+        step(what, [run] {
+            run();
+            return true;
+        });
     }
-    // Once the dialog is up (and ready): its picture is kept and it is
-    // given up with Escape.
-    void saveAndEscape(MSWindow* key, bool ready, const char* name) {
-        if (!ready) return;
-        next(save(key, name));
-        ::key(key, SDL_SCANCODE_ESCAPE);
+    void check(const std::string& name, bool ok, const std::string& seen = "") {
+        if (!mChecks) mChecks = std::fopen((mDir + "/gallery-checks.txt").c_str(), "w");
+        if (mChecks) {
+            std::fprintf(mChecks, ok ? "ok %s\n" : "FAILED %s: %s\n", name.c_str(), seen.c_str());
+            std::fflush(mChecks);
+        }
+        if (!ok) std::fprintf(stderr, "gallery: check failed: %s: %s\n", name.c_str(), seen.c_str());
+        mOk = mOk && ok;
     }
-    // A file chooser up, with its folder listed.
-    bool fileDialogSettled(bool dialog) {
-        cFileChooseDialog* d = mForm->fileDialog();
-        return dialog && d && d->navigationBar()->naviMode() == cNavigationChild::nmNormal && !d->lister()->busy();
+    void checkText(const std::string& name, const std::string& have, const std::string& want) {
+        check(name, have == want, "\"" + have + "\", not \"" + want + "\"");
     }
     bool save(MSWindow* w, const char* name) {
         const bool saved = saveWindow(w, mDir + "/" + name);
-        if (!saved) std::fprintf(stderr, "gallery: cannot save %s\n", name);
+        check(std::string("picture ") + name, saved, "cannot save");
         return saved;
     }
-    void next(bool ok) {
-        mOk = mOk && ok;
-        ++mStep;
-        mWaited = 0;
+
+    MSWindow* main() const { return windowOf(mForm); }
+    // No dialog and no popup over the main window.
+    bool mainInFront() const { return keyWindow() == main() && !openPopup(); }
+    template <class T>
+    T* dialog() const {
+        return openPopup() ? nullptr : rootOf<T>(keyWindow());
     }
-    void done(bool ok) {
-        mOk = ok;
-        mStep = 100;
+    // A file chooser up with its folder listed.
+    bool fileDialogSettled() const {
+        cFileChooseDialog* d = mForm->fileDialog();
+        return d && keyWindow() == windowOf(d) && !openPopup() &&
+               d->navigationBar()->naviMode() == cNavigationChild::nmNormal && !d->lister()->busy();
     }
+    std::string shownPath() const {
+        cFileChooseDialog* d = mForm->fileDialog();
+        return d && d->navigationBar()->path() ? d->navigationBar()->path() : "";
+    }
+    // The names the file chooser's list shows.
+    std::vector<std::string> listed() const {
+        std::vector<std::string> names;
+        cFileChooseDialog* d = mForm->fileDialog();
+        if (!d) return names;
+        cListViewChild* l = d->list();
+        cSafeCriticalSectionAccess lock(&l->lock());
+        for (int row = l->firstBySort(); row >= 0; row = l->nextBySort(row))
+            names.push_back(l->text(row, 1) ? l->text(row, 1) : "");
+        return names;
+    }
+    int listedRow(const std::string& name) const {
+        cFileChooseDialog* d = mForm->fileDialog();
+        if (!d) return -1;
+        cListViewChild* l = d->list();
+        cSafeCriticalSectionAccess lock(&l->lock());
+        for (int row = l->firstBySort(); row >= 0; row = l->nextBySort(row))
+            if (l->text(row, 1) && name == l->text(row, 1)) return row;
+        return -1;
+    }
+
+    // A popup opened by `open` (true once it acted): it has to come up
+    // where it belongs (next to the control `opener` it drops from, or at
+    // the pointer), stay open, follow the pointer onto the entry `entry`
+    // picks (its place in the list) and end as `how` says; `after` checks
+    // what that did once the popup has closed.
+    void popup(const std::string& kind, std::function<bool()> open, cChildElement* const* opener,
+               std::function<int(cPopupMaster*)> entry, eEnd how, std::function<void()> after, int gap = 0) {
+        struct sState {
+            sRect at{0, 0, 0, 0};
+            int entry = -1;
+            bool lost = false;
+        };
+        auto st = std::make_shared<sState>();
+        step(kind + ": opened", [open] { return open(); });
+        step(kind + ": up", [=] {
+            cPopupMaster* p = openPopup();
+            if (!p) return false;
+            const sRect w = screenRect(keyWindow());
+            if (opener && *opener) {
+                const sRect o = screenRect(*opener);
+                const bool below = w.y == o.y + o.h + gap, above = w.y + w.h == o.y;
+                check(kind + " opens " + (below ? "below" : above ? "above" : "over") + " its box",
+                      below || above, "list at y " + std::to_string(w.y) + " h " + std::to_string(w.h) +
+                                          ", box at y " + std::to_string(o.y) + " h " + std::to_string(o.h));
+            } else {
+                check(kind + " opens at the pointer", w.x == mPointer.x && w.y == mPointer.y,
+                      std::to_string(w.x) + "," + std::to_string(w.y) + ", pointer at " +
+                          std::to_string(mPointer.x) + "," + std::to_string(mPointer.y));
+            }
+            st->entry = entry(p);
+            if (st->entry < 0 || size_t(st->entry) >= p->buttonCount()) st->entry = 0;
+            moveTo(p->button(size_t(st->entry)), 10, 5);
+            return true;
+        });
+        step(kind + ": follows the pointer", [=] {
+            cPopupMaster* p = openPopup();
+            if (!p) {
+                st->lost = true;
+                check(kind + " stays open", false, "it closed by itself");
+                return true;
+            }
+            cButtonChild* b = p->button(size_t(st->entry));
+            if (b->state() != cButtonChild::bsHover) return false;
+            check(kind + " stays open and follows the pointer", true);
+            switch (how) {
+                case endPick: clickOn(b, 10, 5); break;
+                case endEscape: pressKey(SDL_SCANCODE_ESCAPE); break;
+                case endClickOutside: clickOn(mForm->list(), 20, 60); break;
+            }
+            return true;
+        });
+        step(kind + ": closed", [=] {
+            if (openPopup()) return false;
+            if (!st->lost) {
+                const char* end = how == endPick     ? "picked with a click"
+                                  : how == endEscape ? "closed by Escape"
+                                                     : "closed by a click outside";
+                check(kind + " " + end, true);
+                after();
+            }
+            return true;
+        });
+    }
+    // A combo box's list.
+    void comboPick(const std::string& kind, cComboBoxChild* const* combo, int entry, eEnd how,
+                   std::function<void()> after) {
+        popup(kind, [combo] {
+                  clickOn((*combo)->dropButton(), 9, 11);
+                  return true;
+              },
+              reinterpret_cast<cChildElement* const*>(combo), [entry](cPopupMaster*) { return entry; }, how,
+              std::move(after));
+    }
+
+    void build() {
+        // Main window.  The pointer first leaves the controls, so that no
+        // hover look depends on where the display put it.
+        step("the window is up", [this] {
+            if (!mainInFront()) return false;
+            mstest::injectMouseMove(main(), 1, 1);
+            if (isFolder(mForm->sample() + "/Gallery folder")) {
+                std::fprintf(stderr, "gallery: %s/Gallery folder is there already: drive a fresh copy\n",
+                             mForm->sample().c_str());
+                std::_Exit(1);
+            }
+            return true;
+        });
+        act("the untouched window", [this] { save(main(), "gallery-main.png"); });
+        act("typing a name", [this] {
+            clickOn(mForm->nameEdit(), 20, 10);
+            typeText("Ada");
+        });
+        act("typing a password", [this] {
+            checkText("the name field takes typing", textOf(mForm->nameEdit()), "Ada");
+            clickOn(mForm->passEdit(), 20, 10);
+            pressKey(SDL_SCANCODE_END);
+            typeText("42");
+        });
+        act("the check box", [this] {
+            checkText("the password field takes typing", textOf(mForm->passEdit()), "secret42");
+            clickOn(mForm->remember(), 8, 10);
+        });
+        act("checking the check box",
+            [this] { check("the check box toggles with a click", !mForm->remember()->checked()); });
+        mColour = mForm->colour();
+        comboPick("colour list", &mColour, 2, endPick, [this] {
+            checkText("colour list: the pick shows", textOf(mColour), "Blue");
+            check("colour list: the pick is selected", mColour->selected() == 2);
+        });
+        comboPick("colour list (again)", &mColour, 0, endClickOutside, [this] {
+            checkText("colour list: a click outside picks nothing", textOf(mColour), "Blue");
+            check("colour list: the click outside goes no further", mForm->list()->selected() == 0);
+        });
+        act("scrolling the list", [this] { wheelOver(mForm->list(), 100, 80, -3); });
+        act("checking the list's scrolling",
+            [this] { check("the list scrolls with the wheel", mForm->list()->shiftY() > 0); });
+        popup("list menu",
+              [this] {
+                  clickOn(mForm->list(), 40, 60, 2);
+                  mPointer = screenRect(mForm->list());
+                  mPointer.x += 40;
+                  mPointer.y += 60;
+                  return true;
+              },
+              nullptr, [](cPopupMaster*) { return 1; }, endPick,
+              [this] {
+                  const int row = mForm->list()->selected();
+                  mMenuStatus = row >= 0 && row < kPackageCount ? std::string("Remove: ") + kPackages[row][0] + "."
+                                                                : "(no row)";
+                  checkText("list menu: the pick acts on the row under the pointer", mForm->statusText(),
+                            mMenuStatus);
+              });
+        popup("list menu (again)",
+              [this] {
+                  clickOn(mForm->list(), 40, 30, 2);
+                  mPointer = screenRect(mForm->list());
+                  mPointer.x += 40;
+                  mPointer.y += 30;
+                  return true;
+              },
+              nullptr, [](cPopupMaster*) { return 2; }, endEscape,
+              [this] { checkText("list menu: Escape picks nothing", mForm->statusText(), mMenuStatus); });
+        act("scrolling the tree", [this] { wheelOver(mForm->tree(), 100, 80, -3); });
+        act("clicking into the tree", [this] {
+            cTreeViewChild* t = mForm->tree();
+            check("the tree scrolls with the wheel", t->shiftY() > 0);
+            // The first item shown whole, and the first expander shown.
+            const sRect view = screenRect(t);
+            mTreeItem = nullptr;
+            mTreeParent = nullptr;
+            std::function<void(cTreeViewChild::cTreeViewItem*)> walk = [&](cTreeViewChild::cTreeViewItem* i) {
+                for (; i; i = cTreeViewChild::getNextUnderItm(i)) {
+                    if (i->element && i->element->visible_child()) {
+                        const sRect r = screenRect(i->element);
+                        const bool shown = r.y >= view.y + 1 && r.y + r.h <= view.y + view.h - 1;
+                        if (shown && !mTreeItem && !cTreeViewChild::getUnderItm(i)) mTreeItem = i;
+                        if (shown && !mTreeParent && cTreeViewChild::getUnderItm(i) && i->control &&
+                            i->control->isActive())
+                            mTreeParent = i;
+                    }
+                    walk(cTreeViewChild::getUnderItm(i));
+                }
+            };
+            walk(t->rootItem());
+            if (mTreeItem) clickOn(mTreeItem->element, 5, 5);
+        });
+        act("collapsing a tree branch", [this] {
+            check("a tree item is selected with a click", mTreeItem && mForm->tree()->selected() == mTreeItem,
+                  mTreeItem ? textOf(mTreeItem->element) : "no item shown");
+            if (mTreeParent) clickOn(mTreeParent->control, 8, 8);
+        });
+        act("checking the tree branch", [this] {
+            check("a tree branch collapses with a click", mTreeParent && mTreeParent->collapsed,
+                  mTreeParent ? mTreeParent->text.get() : "no branch shown");
+        });
+        act("finding the property sheet's choices",
+            [this] { mChannel = dynamic_cast<cComboBoxChild*>(mForm->sheet()->valueControl(1, 3)); });
+        comboPick("property sheet choices", &mChannel, 1, endPick, [this] {
+            checkText("property sheet choices: the pick shows", textOrEmpty(mForm->sheet()->value(1, 3)), "Beta");
+            check("property sheet choices: the pick is the property's", mForm->sheet()->value_id(1, 3) == 1);
+        });
+        act("typing into the property sheet", [this] {
+            clickOn(mForm->sheet()->editControl(1, 2), 20, 8);
+            pressKey(SDL_SCANCODE_END);
+            typeText(".1");
+        });
+        act("checking the property sheet's edit", [this] {
+            checkText("the property sheet's edit takes typing", textOrEmpty(mForm->sheet()->value(1, 2)), "1.4.2.1");
+        });
+        mJump = mForm->jump();
+        comboPick("jump list", &mJump, 6, endPick, [this] {
+            checkText("jump list: the pick shows", textOf(mJump), kPackages[6][0]);
+            check("jump list: the list jumps to the pick", mForm->list()->selected() == 6);
+        });
+
+        // The message box, closed with its button.
+        step("message box: opened", [this] {
+            if (!mainInFront()) return false;
+            clickOn(mForm->button(btMessage), 10, 8);
+            return true;
+        });
+        step("message box: up", [this] {
+            cMessageForm* m = dialog<cMessageForm>();
+            if (!m) return false;
+            save(keyWindow(), "gallery-message.png");
+            clickOn(m->buttons()->findButton(1), 10, 8);
+            return true;
+        });
+        step("message box: closed", [this] {
+            if (!mainInFront()) return false;
+            checkText("message box: its button closes it", mForm->statusText(), "The message box was closed.");
+            return true;
+        });
+
+        // The file chooser for opening: its filter box, the file-name field
+        // (a folder's name goes there), the path bar's lists and its typed
+        // path, and its list's menu, which opens a file.
+        step("open dialog: opened", [this] {
+            if (!mainInFront()) return false;
+            clickOn(mForm->button(btOpen), 10, 8);
+            return true;
+        });
+        step("open dialog: listed", [this] {
+            if (!fileDialogSettled()) return false;
+            save(keyWindow(), "gallery-open.png");
+            mFilter = mForm->fileDialog()->filterBox();
+            return true;
+        });
+        comboPick("filter box", &mFilter, 0, endPick, [this] {
+            checkText("filter box: the pick shows", textOf(mFilter), "Scenarios");
+            const std::vector<std::string> want = {"docs", "files", "scenario.txt"};
+            std::string have;
+            for (const std::string& n : listed()) have += (have.empty() ? "" : ", ") + n;
+            check("filter box: the list shows what the filter lets through", listed() == want, have);
+        });
+        act("typing a folder's name", [this] {
+            clickOn(mForm->fileDialog()->nameEdit(), 20, 10);
+            typeText("docs");
+            pressKey(SDL_SCANCODE_RETURN);
+        });
+        step("the typed folder listed", [this] {
+            if (!fileDialogSettled()) return false;
+            checkText("the file-name field takes typing: a folder's name goes there", shownPath(),
+                      mForm->sample() + "/docs");
+            return true;
+        });
+        // The path is long enough for the bar to put its first folders in
+        // a list of their own.
+        mMore = nullptr;
+        popup("path bar folders",
+              [this] {
+                  if (!fileDialogSettled()) return false;
+                  mMore = mForm->fileDialog()->navigationBar()->pathBar()->moreButton();
+                  if (!mMore->visible_child()) {
+                      check("path bar folders: the bar lists the folders that do not fit", false,
+                            "the path fits the bar: " + shownPath());
+                      mMore = nullptr;
+                      return true;
+                  }
+                  clickOn(mMore, 6, 8);
+                  return true;
+              },
+              &mMore,
+              [this](cPopupMaster* p) {
+                  // The last folder in the list: the nearest one above those shown.
+                  const int i = int(p->buttonCount()) - 1;
+                  const cNavigationChild::sStrToken* t =
+                      mForm->fileDialog()->navigationBar()->token(p->buttonId(size_t(i)));
+                  mExpected = t && t->path.get() ? t->path.get() : "";
+                  return i;
+              },
+              endPick, [] {}, 1);  // a tool bar's list leaves a pixel below its button
+        step("the folder picked listed", [this] {
+            if (!fileDialogSettled()) return false;
+            checkText("path bar folders: the pick goes there", shownPath(), mExpected);
+            return true;
+        });
+        step("the path bar's drop-down shown", [this] {
+            if (!fileDialogSettled()) return false;
+            cNavigationChild* nav = mForm->fileDialog()->navigationBar();
+            clickOn(nav->pathBar()->findButton(0), 8, 10);
+            mDrop = nav->dropDown();
+            return true;
+        });
+        step("the path bar in edit mode", [this] {
+            cNavigationChild* nav = mForm->fileDialog()->navigationBar();
+            return nav->naviMode() == cNavigationChild::nmEdit && mDrop->visible_child();
+        });
+        popup("path bar history",
+              [this] {
+                  clickOn(mDrop->dropButton(), 9, 11);
+                  return true;
+              },
+              reinterpret_cast<cChildElement* const*>(&mDrop),
+              [this](cPopupMaster* p) {
+                  for (size_t i = 0; i < p->buttonCount(); ++i)
+                      if (textOf(p->button(i)) == mForm->sample()) return int(i);
+                  return -1;
+              },
+              endPick, [] {});
+        step("the history's pick listed", [this] {
+            if (!fileDialogSettled()) return false;
+            checkText("path bar history: the pick goes there", shownPath(), mForm->sample());
+            return true;
+        });
+        // A path typed into the path bar's field shows there; the history
+        // list then takes the bar to a folder visited before.
+        step("typing a path into the path bar", [this] {
+            if (!fileDialogSettled()) return false;
+            clickOn(mForm->fileDialog()->navigationBar()->pathBar()->findButton(0), 8, 10);
+            return true;
+        });
+        step("the path bar in edit mode again", [this] {
+            cNavigationChild* nav = mForm->fileDialog()->navigationBar();
+            if (nav->naviMode() != cNavigationChild::nmEdit || !mDrop->visible_child()) return false;
+            clickOn(mDrop->edit(), 20, 10);
+            pressKey(SDL_SCANCODE_A, KMOD_LCTRL);
+            typeText(mForm->sample() + "/files");
+            return true;
+        });
+        act("checking the typed path", [this] {
+            checkText("the path bar's field takes typing", textOf(mDrop->edit()), mForm->sample() + "/files");
+        });
+        popup("path bar history (again)",
+              [this] {
+                  clickOn(mDrop->dropButton(), 9, 11);
+                  return true;
+              },
+              reinterpret_cast<cChildElement* const*>(&mDrop),
+              [this](cPopupMaster* p) {
+                  for (size_t i = 0; i < p->buttonCount(); ++i)
+                      if (textOf(p->button(i)) == mForm->sample() + "/docs") return int(i);
+                  return -1;
+              },
+              endPick, [] {});
+        step("the second pick listed", [this] {
+            if (!fileDialogSettled() || shownPath() == mForm->sample()) return false;
+            checkText("path bar history: a folder visited before", shownPath(), mForm->sample() + "/docs");
+            // Back up by the path bar's button of the sample's folder.
+            cNavigationChild* nav = mForm->fileDialog()->navigationBar();
+            for (int id = 1; nav->token(id); ++id)
+                if (nav->token(id)->path.get() == mForm->sample()) clickOn(nav->pathBar()->findButton(id), 6, 8);
+            return true;
+        });
+        popup("file list menu",
+              [this] {
+                  if (!fileDialogSettled() || shownPath() != mForm->sample()) return false;
+                  cListViewChild* l = mForm->fileDialog()->list();
+                  int top = 0, bottom = 0;
+                  if (!l->itemRange(listedRow("scenario.txt"), top, bottom)) return false;
+                  clickOn(l, 30, top + 4, 2);
+                  mPointer = screenRect(l);
+                  mPointer.x += 30;
+                  mPointer.y += top + 4;
+                  return true;
+              },
+              nullptr, [](cPopupMaster*) { return 0; }, endPick, [] {});
+        step("open dialog: closed", [this] {
+            if (!mainInFront()) return false;
+            checkText("file list menu: Open returns the file's path", mForm->statusText(),
+                      "Chosen: " + mForm->sample() + "/scenario.txt");
+            return true;
+        });
+
+        // The file chooser for saving: a typed name.
+        step("save dialog: opened", [this] {
+            if (!mainInFront()) return false;
+            clickOn(mForm->button(btSave), 10, 8);
+            return true;
+        });
+        step("save dialog: listed", [this] {
+            if (!fileDialogSettled()) return false;
+            clickOn(mForm->fileDialog()->nameEdit(), 10, 10);
+            typeText("my notes.txt");
+            return true;
+        });
+        act("saving the save dialog's picture", [this] {
+            save(keyWindow(), "gallery-save.png");
+            pressKey(SDL_SCANCODE_RETURN);
+        });
+        step("save dialog: closed", [this] {
+            if (!mainInFront()) return false;
+            checkText("save dialog: the typed name is returned in the folder shown", mForm->statusText(),
+                      "Chosen: " + mForm->sample() + "/my notes.txt");
+            return true;
+        });
+
+        // The folder chooser: its tree's menu makes a folder (named in a
+        // form of its own), and a typed path chooses it.
+        step("folder dialog: opened", [this] {
+            if (!mainInFront()) return false;
+            clickOn(mForm->button(btFolder), 10, 8);
+            return true;
+        });
+        step("folder dialog: up", [this] {
+            cFolderChooseDialog* d = dialog<cFolderChooseDialog>();
+            if (!d || !d->currentItem() || !d->currentItem()->element) return false;
+            save(keyWindow(), "gallery-folder.png");
+            return true;
+        });
+        popup("folder tree menu",
+              [this] {
+                  cFolderChooseDialog* d = dialog<cFolderChooseDialog>();
+                  if (!d) return false;
+                  cChildElement* e = d->currentItem()->element;
+                  clickOn(e, 5, 5, 2);
+                  mPointer = screenRect(e);
+                  mPointer.x += 5;
+                  mPointer.y += 5;
+                  return true;
+              },
+              nullptr, [](cPopupMaster*) { return 0; }, endPick, [] {});
+        step("naming a new folder", [this] {
+            cNewFolderNameReqForm* f = dialog<cNewFolderNameReqForm>();
+            if (!f) return false;
+            clickOn(f->edit(), 10, 8);
+            typeText("Gallery folder");
+            pressKey(SDL_SCANCODE_RETURN);
+            return true;
+        });
+        step("typing the new folder's path", [this] {
+            cFolderChooseDialog* d = dialog<cFolderChooseDialog>();
+            if (!d) return false;
+            check("folder tree menu: the new folder is made under the folder shown",
+                  isFolder(mForm->sample() + "/Gallery folder"));
+            clickOn(d->pathEdit(), 10, 8);
+            pressKey(SDL_SCANCODE_A, KMOD_LCTRL);
+            typeText(mForm->sample() + "/Gallery folder");
+            pressKey(SDL_SCANCODE_RETURN);
+            return true;
+        });
+        act("choosing it", [] { pressKey(SDL_SCANCODE_RETURN); });
+        step("folder dialog: closed", [this] {
+            if (!mainInFront()) return false;
+            checkText("folder dialog: the typed path is chosen", mForm->statusText(),
+                      "Folder: " + mForm->sample() + "/Gallery folder");
+            return true;
+        });
+
+        // The progress form, counted to its end.
+        step("progress: opened", [this] {
+            if (!mainInFront()) return false;
+            clickOn(mForm->button(btProgress), 10, 8);
+            return true;
+        });
+        step("progress: halfway", [this] {
+            if (keyWindow() == main() || mGate->load() != 1) return false;
+            save(keyWindow(), "gallery-progress.png");
+            mGate->store(2);
+            return true;
+        });
+        step("progress: done", [this] {
+            if (!mainInFront()) return false;
+            checkText("progress form: the job counts to its end", mForm->statusText(), "The job counted to 100.");
+            return true;
+        });
+        step("the final window", [this] {
+            save(main(), "gallery-final.png");
+            if (mHold) {
+                std::printf("shown\n");
+                std::fflush(stdout);
+                while (std::getchar() != EOF) {
+                }
+            }
+            mstest::injectCloseRequest(main());
+            return true;
+        });
+    }
+
     cGalleryForm* mForm;
     std::string mDir;
     bool mHold;
     std::atomic<int>* mGate;
     bool mOnlyPicture;
-    int mStep = 0;
+    std::vector<sStep> mSteps;
+    size_t mStep = 0;
     int mWaited = 0;
     bool mOk = true;
+    std::FILE* mChecks = nullptr;
+    // What the steps hand on to later ones.
+    sRect mPointer{0, 0, 0, 0};
+    cComboBoxChild *mColour = nullptr, *mChannel = nullptr, *mJump = nullptr, *mFilter = nullptr,
+                   *mDrop = nullptr;
+    cChildElement* mMore = nullptr;
+    std::string mMenuStatus, mExpected;
+    cTreeViewChild::cTreeViewItem *mTreeItem = nullptr, *mTreeParent = nullptr;
 };
 
 class cGalleryApp : public cCIApplication {

@@ -1,19 +1,30 @@
 #!/usr/bin/python3
 """Drives the toolkit gallery on an X display and keeps its screenshots.
 
-Run inside an X server (xvfb-run):  gallery_xvfb.py GALLERY OFFSCREEN.png OUTDIR
+Run inside an X server (xvfb-run):
 
-1. gallery --drive OUTDIR --hold under SDL's x11 driver: the gallery's own
-   script injects clicks, keys and typing through the message box, the file
-   chooser (open and save), the folder chooser and a progress form, and saves
-   each window as OUTDIR/gallery-*.png; then it keeps its window up;
-2. ImageMagick's `import -window root` grabs the X screen meanwhile
+    gallery_xvfb.py GALLERY OFFSCREEN.png OUTDIR [--wm TWMRC]
+
+1. With --wm, twm starts first with the configuration TWMRC, and the run
+   waits until it manages windows;
+2. the sample scenario's folder is copied to a fresh folder under OUTDIR
+   (deep enough that the file chooser's path bar has to list some of its
+   folders in a drop-down), since the script makes a folder in it;
+3. gallery --drive OUTDIR --hold under SDL's x11 driver: the gallery's own
+   script injects pointer moves, clicks, wheel turns, keys and typing (SDL
+   events into the queue) through every control, drop-down list and menu of
+   the window and of the message box, the file chooser (open and save), the
+   folder chooser and a progress form; it checks what each did into
+   OUTDIR/gallery-checks.txt and saves each window as OUTDIR/gallery-*.png;
+   then it keeps its window up;
+4. ImageMagick's `import -window root` grabs the X screen meanwhile
    (OUTDIR/gallery-xvfb-screen.png): the server's framebuffer, so it proves
    the window was mapped and its pixels reached X;
-3. checks: every dialog's picture exists at the size the dialog asks for and
-   is not blank; the untouched window equals the offscreen driver's
-   rendering (OFFSCREEN.png); the typing shows in the last picture; the last
-   picture is found on the X screen.
+5. checks: the gallery checked exactly CHECKS, each "ok"; every dialog's
+   picture exists at the size the dialog asks for and is not blank; the
+   untouched window equals the offscreen driver's rendering (OFFSCREEN.png);
+   the typing shows in the last picture; the last picture is found on the X
+   screen.
 
 Tolerance: 2 levels per channel, as for formdemo: both drivers run the same
 software canvas, and X copies its pixels without conversion.  The one
@@ -24,13 +35,15 @@ LINE_END_LEVELS; a missing control, a shifted glyph or a wrong colour is
 far beyond both.
 """
 import os
+import shutil
 import sys
 
-from xvfbshot import differing, find_window, remove_stale, rgb, run_and_grab
+from xvfbshot import differing, find_window, remove_stale, rgb, run_and_grab, start_window_manager
 
 LINE_ENDS = 16
 LINE_END_LEVELS = 24
 STEP_TIMEOUT = 60
+WM_TIMEOUT = 20
 
 # Picture, size (None: any), the least number of colours it must show.
 PICTURES = [
@@ -44,12 +57,120 @@ PICTURES = [
 ]
 
 
+def popup(kind, opens, end, *results):
+    """The checks of one popup: where it opened, that it stayed open and
+    followed the pointer, how it ended, and what that did."""
+    return [f"{kind} opens {opens}", f"{kind} stays open and follows the pointer", f"{kind} {end}", *results]
+
+
+PICKED = "picked with a click"
+
+# What the driven gallery has to check, in its order.  The screen is
+# 1024 x 768: the main window's bottom combo box has no room for its list
+# below it, every other list has.
+CHECKS = [
+    "picture gallery-main.png",
+    # The main window: typing, the check box, the combo box's list (picked,
+    # and closed by a click elsewhere), the list and the tree with the wheel
+    # and the pointer, the list's menu (picked, and closed by Escape), the
+    # property sheet's choices and its edit, the list that opens upwards.
+    "the name field takes typing",
+    "the password field takes typing",
+    "the check box toggles with a click",
+    *popup("colour list", "below its box", PICKED, "colour list: the pick shows", "colour list: the pick is selected"),
+    *popup("colour list (again)", "below its box", "closed by a click outside",
+           "colour list: a click outside picks nothing", "colour list: the click outside goes no further"),
+    "the list scrolls with the wheel",
+    *popup("list menu", "at the pointer", PICKED, "list menu: the pick acts on the row under the pointer"),
+    *popup("list menu (again)", "at the pointer", "closed by Escape", "list menu: Escape picks nothing"),
+    "the tree scrolls with the wheel",
+    "a tree item is selected with a click",
+    "a tree branch collapses with a click",
+    *popup("property sheet choices", "below its box", PICKED, "property sheet choices: the pick shows",
+           "property sheet choices: the pick is the property's"),
+    "the property sheet's edit takes typing",
+    *popup("jump list", "above its box", PICKED, "jump list: the pick shows", "jump list: the list jumps to the pick"),
+    # The message box, closed by its button.
+    "picture gallery-message.png",
+    "message box: its button closes it",
+    # The file chooser for opening: its filter box, the file-name field, the
+    # path bar's list of the folders that do not fit, its history list and
+    # its field, and its list's menu, which opens a file.
+    "picture gallery-open.png",
+    *popup("filter box", "below its box", PICKED, "filter box: the pick shows",
+           "filter box: the list shows what the filter lets through"),
+    "the file-name field takes typing: a folder's name goes there",
+    *popup("path bar folders", "below its box", PICKED, "path bar folders: the pick goes there"),
+    *popup("path bar history", "below its box", PICKED, "path bar history: the pick goes there"),
+    "the path bar's field takes typing",
+    *popup("path bar history (again)", "below its box", PICKED, "path bar history: a folder visited before"),
+    *popup("file list menu", "at the pointer", PICKED, "file list menu: Open returns the file's path"),
+    # The file chooser for saving: a typed name comes back.
+    "picture gallery-save.png",
+    "save dialog: the typed name is returned in the folder shown",
+    # The folder chooser: its tree's menu makes a folder, named in a form of
+    # its own; a typed path chooses it.
+    "picture gallery-folder.png",
+    *popup("folder tree menu", "at the pointer", PICKED,
+           "folder tree menu: the new folder is made under the folder shown"),
+    "folder dialog: the typed path is chosen",
+    "picture gallery-progress.png",
+    "progress form: the job counts to its end",
+    "picture gallery-final.png",
+]
+
+
+def check_checks(path):
+    """None when the gallery checked exactly CHECKS, each ok; else what is wrong."""
+    if not os.path.exists(path):
+        return "the gallery wrote no checks"
+    with open(path, encoding="utf-8") as f:
+        lines = [line.rstrip("\n") for line in f]
+    failed = [line for line in lines if not line.startswith("ok ")]
+    if failed:
+        return "the gallery's checks failed:\n  " + "\n  ".join(failed)
+    done = [line[3:] for line in lines]
+    if done != CHECKS:
+        missing = [c for c in CHECKS if c not in done]
+        extra = [c for c in done if c not in CHECKS]
+        return f"the gallery checked something else: missing {missing}, unexpected {extra}"
+    return None
+
+
 def main():
-    gallery, offscreen_png, outdir = sys.argv[1:4]
+    args = sys.argv[1:]
+    twmrc = None
+    if "--wm" in args:
+        at = args.index("--wm")
+        twmrc = args[at + 1]
+        del args[at:at + 2]
+    gallery, offscreen_png, outdir = args[:3]
     os.makedirs(outdir, exist_ok=True)
     screen_png = os.path.join(outdir, "gallery-xvfb-screen.png")
-    remove_stale([screen_png] + [os.path.join(outdir, p[0]) for p in PICTURES])
-    failed = run_and_grab([gallery, "--drive", outdir], screen_png, STEP_TIMEOUT)
+    checks = os.path.join(outdir, "gallery-checks.txt")
+    remove_stale([screen_png, checks] + [os.path.join(outdir, p[0]) for p in PICTURES])
+    work = os.path.join(outdir, "driven")
+    shutil.rmtree(work, ignore_errors=True)
+    sample = os.path.join(work, "a-folder-with-a-name-long-enough-for-the-path-bar", "sample")
+    shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(__file__)), "sample"), sample)
+
+    wm = None
+    try:
+        if twmrc:
+            try:
+                wm = start_window_manager(twmrc, WM_TIMEOUT)
+            except RuntimeError as e:
+                print(e)
+                return 1
+        failed = run_and_grab([gallery, "--drive", outdir, "--sample", sample], screen_png, STEP_TIMEOUT)
+    finally:
+        if wm:
+            wm.terminate()
+            wm.wait()
+    bad_checks = check_checks(checks)
+    if bad_checks:
+        print(bad_checks)
+        return 1
     if failed:
         print(failed)
         return 1
@@ -87,7 +208,7 @@ def main():
     if at is None:
         print("the gallery is not on the X screen")
         return 1
-    print(f"gallery found on the X screen at {at}; {len(PICTURES)} pictures in {outdir}")
+    print(f"gallery found on the X screen at {at}; {len(CHECKS)} checks and {len(PICTURES)} pictures in {outdir}")
     print("ok")
     return 0
 

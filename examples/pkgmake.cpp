@@ -13,14 +13,20 @@
 // the platform's fonts.  Progress goes to standard output: one line redrawn
 // on a terminal, a plain line at most once a second otherwise.
 //
-// The exit code is 0 on success, 1 for a faulty scenario, 2 for a payload
-// that cannot be written or does not verify, 3 for bad arguments; an
+// The exit code is 0 on success, 1 for a faulty scenario (or an output that
+// would overwrite one of its inputs), 2 for a payload that cannot be written
+// or does not verify, 3 for bad arguments, 4 when the work succeeded but
+// standard output was closed before everything was shown (`| head -1`): the
+// payload is then complete, and verified unless --no-check was given.  An
 // interrupting signal ends it as that signal would.
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +35,8 @@
 #include <vector>
 
 #include "base/fileio.h"
+#include "base/strutil.h"
+#include "base/timeleft.h"
 #include "cihlpdoc/sidoc.h"
 #include "ciplatform/ctfont.h"
 #include "ciplatform/platform.h"
@@ -158,6 +166,21 @@ std::string timeLeft(double seconds) {
     return buf;
 }
 
+// Standard output closed under us (a reader that went away): nothing more
+// is written there, and the exit code says so.
+bool gStdoutGone = false;
+// A progress line drawn on the terminal and not yet ended by a newline; an
+// interrupt ends it, so the shell's prompt starts on a line of its own.
+volatile sig_atomic_t gLineOpen = 0;
+
+// Writes standard output's buffer out; false once it can no longer be
+// written.
+bool flushStdout() {
+    if (gStdoutGone) return false;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) gStdoutGone = true;
+    return !gStdoutGone;
+}
+
 class cProgressLine : public cPayloadObserver {
 public:
     // itemsExpected: the items a payload being verified is known to hold (0:
@@ -166,10 +189,19 @@ public:
         : what_(what), verifying_(verifying), itemsExpected_(itemsExpected), tty_(isatty(1) == 1) {
         start_ = std::chrono::steady_clock::now();
     }
+    ~cProgressLine() override { endLine(); }
 
     void onPayloadProgress(const sPayloadProgress& p) override {
         last_ = p;
         const double now = elapsed();
+        estimate_.add(now, shareOf(p));
+        // The payload's pages go to the disk as they are written, not all
+        // at once when it is flushed at the end: that wait would be a silent
+        // gap before the last line.
+        if (writeBehindFd_ >= 0 && p.packedDone >= writtenBehind_ + kWriteBehindStep) {
+            ::sync_file_range(writeBehindFd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+            writtenBehind_ = p.packedDone;
+        }
         // The first line too waits for the gap: a short run shows its last
         // line alone.
         const double gap = tty_ ? 0.1 : 1.0;
@@ -178,13 +210,21 @@ public:
     }
     // The final line, always shown.
     void done() { show(elapsed(), true); }
+    // Packing: start writing the payload's pages out as it grows.
+    void writeBehind(int fd) { writeBehindFd_ = fd; }
+    // Ends a line left open on the terminal (the run failed midway).
+    void endLine() {
+        if (!gLineOpen) return;
+        gLineOpen = 0;
+        std::printf("\n");
+        flushStdout();
+    }
 
 private:
     double elapsed() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     }
-    void show(double now, bool last) {
-        const sPayloadProgress& p = last_;
+    double shareOf(const sPayloadProgress& p) const {
         // Reading back, the items' check follows the inflating: its size is
         // taken as the body's until the table is read, and its bytes count a
         // quarter (hashing is that much faster than inflating), so that the
@@ -192,10 +232,16 @@ private:
         const double check = static_cast<double>(p.checkedTotal ? p.checkedTotal : (verifying_ ? p.plainTotal : 0));
         const double all = static_cast<double>(p.plainTotal) + check / 4;
         const double done = static_cast<double>(p.plainDone) + static_cast<double>(p.checkedDone) / 4;
-        const double part = all > 0 ? std::min(1.0, done / all) : 1.0;
-        const unsigned percent = last ? 100u : static_cast<unsigned>(part * 100.0);
-        // The time left from the rate so far, once there is a rate to go by.
-        const double left = last ? 0.0 : (now > 0.3 && part > 0.001 ? now / part - now : -1.0);
+        return all > 0 ? std::min(1.0, done / all) : 1.0;
+    }
+    void show(double now, bool last) {
+        if (gStdoutGone) return;
+        const sPayloadProgress& p = last_;
+        // 100% only with the last line: when packing, that comes once the
+        // file is flushed and in place, which the bytes do not tell.
+        const unsigned percent = last ? 100u : std::min(99u, static_cast<unsigned>(shareOf(p) * 100.0));
+        const double left = last ? 0.0 : estimate_.secondsLeft();
+        // A payload checked as a stream tells its item total at the end.
         const unsigned itemsTotal = p.itemsTotal ? p.itemsTotal : itemsExpected_;
         std::string line = std::string(what_) + ": items " + std::to_string(p.items);
         if (itemsTotal || !verifying_ || last) line += "/" + std::to_string(itemsTotal);
@@ -208,11 +254,13 @@ private:
         char tail[64];
         std::snprintf(tail, sizeof tail, ", %u%%, ", percent);
         line += tail + timeLeft(left);
-        if (tty_)
+        if (tty_) {
             std::printf("\r%s\x1b[K%s", line.c_str(), last ? "\n" : "");
-        else
+            gLineOpen = !last;
+        } else {
             std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+        }
+        flushStdout();
         shownAt_ = now;
     }
 
@@ -223,6 +271,10 @@ private:
     std::chrono::steady_clock::time_point start_;
     sPayloadProgress last_;
     double shownAt_ = 0;
+    cTimeLeftEstimator estimate_;
+    static constexpr unsigned long long kWriteBehindStep = 32ull << 20;
+    int writeBehindFd_ = -1;
+    unsigned long long writtenBehind_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -235,6 +287,11 @@ extern "C" void onInterrupt(int sig) {
     if (gOutput) {
         const char* pending = gOutput->pendingPath();
         if (pending) ::unlink(pending);
+    }
+    if (gLineOpen) {
+        gLineOpen = 0;
+        const ssize_t ignored = ::write(1, "\n", 1);
+        (void)ignored;
     }
     ::signal(sig, SIG_DFL);
     ::raise(sig);
@@ -279,6 +336,13 @@ const char* stdFace() { return _glbalStdFont(); }
 const char* fixedFace() { return _glbalFixedFont(); }
 
 
+// A payload's fault in one line, its paths escaped as the listing shows
+// names.
+std::string faultText(sPayloadFault fault, const std::string& file) {
+    fault.path = escapeForDisplay(fault.path);
+    return describePayloadFault(fault, escapeForDisplay(file));
+}
+
 // Where the file entries of item i go, for a message: "<folder>/..." for
 // each, or nothing when no entry installs it.
 std::string destinationsOf(cSoftPkgScenario& s, long long i) {
@@ -287,7 +351,7 @@ std::string destinationsOf(cSoftPkgScenario& s, long long i) {
     for (const auto& f : s.fileEntries()) {
         std::string dest;
         if (f.item != i || !s.defToPath(f.dest, dest)) continue;
-        out += (out.empty() ? " -> " : ", ") + dest;
+        out += (out.empty() ? " -> " : ", ") + escapeForDisplay(dest);
     }
     return out;
 }
@@ -306,13 +370,15 @@ int checkPayload(const std::string& path, unsigned itemsExpected) {
         cFileIO in;
         errno = 0;
         if (!in.open(path.c_str(), fmRead)) {
-            std::fprintf(stderr, "error: cannot open %s: %s\n", path.c_str(), std::strerror(errno ? errno : EIO));
+            std::fprintf(stderr, "error: cannot open %s: %s\n", escapeForDisplay(path).c_str(),
+                         std::strerror(errno ? errno : EIO));
             return 2;
         }
         if (!verifyPayloadStream(&in, true, back, options)) {
-            std::string text = describePayloadFault(options.fault, path);
+            std::string text = faultText(options.fault, path);
             if (options.fault.cause == sPayloadFault::badItem) text += destinationsOf(back, options.fault.item);
-            std::fprintf(stderr, "\nerror: %s\n", text.c_str());
+            progress.endLine();
+            std::fprintf(stderr, "error: %s\n", text.c_str());
             return 2;
         }
         progress.done();
@@ -326,7 +392,8 @@ int checkPayload(const std::string& path, unsigned itemsExpected) {
     back.getStrVer(version, true);
     const char* name = back.getStr("name");
     const char* codename = back.getStr("codename");
-    std::printf("package: %s (%s)\n", name ? name : "", codename ? codename : "");
+    std::printf("package: %s (%s)\n", escapeForDisplay(name ? name : "").c_str(),
+                escapeForDisplay(codename ? codename : "").c_str());
     std::printf("version: %s\n", version.c_str());
     std::printf("languages:");
     for (int l : langs) std::printf(" %s", ciLangID(l));
@@ -352,10 +419,105 @@ int checkPayload(const std::string& path, unsigned itemsExpected) {
         unsigned char d[32];
         items.digest(static_cast<int>(f.item), d);
         std::printf("  #%u %llu bytes sha256 %s -> %s\n", f.item, items.sizeOf(static_cast<int>(f.item)),
-                    hexOf(d, 32).c_str(), dest.c_str());
+                    hexOf(d, 32).c_str(), escapeForDisplay(dest).c_str());
     }
     std::printf("ok\n");
     return 0;
+}
+
+// ---------------------------------------------------------------------------
+// What the compiler left out or found lacking, said before packing.
+
+const char* leftOutWhy(const cSoftPkgScenario::sLeftOut& e) {
+    switch (e.why) {
+    case cSoftPkgScenario::loDanglingLink: return "dangling symbolic link";
+    case cSoftPkgScenario::loLinkLoop: return "symbolic link loop";
+    case cSoftPkgScenario::loFifo: return "FIFO";
+    case cSoftPkgScenario::loSocket: return "socket";
+    case cSoftPkgScenario::loDevice: return "device";
+    case cSoftPkgScenario::loEmptyFolder: return "empty folder";
+    case cSoftPkgScenario::loVanished: return "vanished while read";
+    case cSoftPkgScenario::loUnreadable: return "status unreadable";
+    default: return "not a file or folder";
+    }
+}
+
+// Every entry the Install folders' walk left out, and how many.
+void warnLeftOut(const cSoftPkgScenario& s) {
+    const auto& left = s.leftOut();
+    for (const auto& e : left) {
+        if (e.why == cSoftPkgScenario::loUnreadable)
+            std::fprintf(stderr, "warning: %s: skipped (%s: %s)\n", escapeForDisplay(e.path).c_str(), leftOutWhy(e),
+                         std::strerror(e.error));
+        else
+            std::fprintf(stderr, "warning: %s: skipped (%s)\n", escapeForDisplay(e.path).c_str(), leftOutWhy(e));
+    }
+    if (!left.empty())
+        std::fprintf(stderr, "warning: %zu %s of the Install folders skipped: only regular files are packed\n",
+                     left.size(), left.size() == 1 ? "entry" : "entries");
+}
+
+// Menu entries, the icon and Run entries that point into the installation
+// folder at something no item installs.
+void warnMissingTargets(const cSoftPkgScenario& s, const std::string& shownPath) {
+    using M = cSoftPkgScenario::sMissingTarget;
+    for (const M& m : s.missingTargets()) {
+        std::string what;
+        const char* title = nullptr;
+        switch (m.what) {
+        case M::icon: what = "the icon"; break;
+        case M::menuTarget:
+        case M::menuIcon:
+            title = s.getStr(s.menuEntries()[static_cast<std::size_t>(m.entry)].title.c_str());
+            what = std::string("the menu entry \"") + escapeForDisplay(title ? title : "") + "\" " +
+                   (m.what == M::menuTarget ? "points at" : "has its icon at");
+            break;
+        case M::runProgram:
+            title = s.getStr(s.runEntries()[static_cast<std::size_t>(m.entry)].label.c_str());
+            what = std::string("the Run entry \"") + escapeForDisplay(title ? title : "") + "\" starts";
+            break;
+        }
+        std::string langs;
+        for (int l : m.langs) langs += std::string(langs.empty() ? " (in " : " ") + langName(l);
+        if (!langs.empty()) langs += ")";
+        std::fprintf(stderr, "warning: %s: %s <folder>/%s, which no item installs%s\n",
+                     escapeForDisplay(shownPath).c_str(), what.c_str(), escapeForDisplay(m.subPath).c_str(),
+                     langs.c_str());
+    }
+}
+
+// The output must be none of the files the compile read or will pack, and
+// lie in none of the folders it packs: the payload would take the place of
+// the user's own file.  Told apart by device and inode, so that another
+// name, a hard link or a symbolic link to an input counts as the input.
+bool overwritesInput(const cSoftPkgScenario& s, const std::string& outPath) {
+    static const char* const kinds[] = {"the scenario", "a document source", "a file to pack", "a folder to pack"};
+    auto refuse = [&](const cSoftPkgScenario::sInput& in, const char* how) {
+        std::fprintf(stderr, "error: the output %s %s %s %s: choose another output\n",
+                     escapeForDisplay(outPath).c_str(), how, kinds[in.kind], escapeForDisplay(absolute(in.path)).c_str());
+        return true;
+    };
+    struct stat st;
+    if (::stat(outPath.c_str(), &st) == 0)
+        for (const auto& in : s.inputs())
+            if (in.device == static_cast<std::uint64_t>(st.st_dev) && in.inode == static_cast<std::uint64_t>(st.st_ino))
+                return refuse(in, "is");
+    // Its folder and every folder above it, as they really are.
+    const std::size_t slash = outPath.rfind('/');
+    char* real = ::realpath(outPath.substr(0, slash == 0 ? 1 : slash).c_str(), nullptr);
+    if (!real) return false;  // no such folder: writing fails with its own message
+    std::string folder = real;
+    std::free(real);
+    for (;;) {
+        if (::stat(folder.c_str(), &st) == 0)
+            for (const auto& in : s.inputs())
+                if (in.kind == cSoftPkgScenario::inFolder && in.device == static_cast<std::uint64_t>(st.st_dev) &&
+                    in.inode == static_cast<std::uint64_t>(st.st_ino))
+                    return refuse(in, "lies inside");
+        if (folder == "/") return false;
+        const std::size_t up = folder.rfind('/');
+        folder = up == 0 ? "/" : folder.substr(0, up);
+    }
 }
 
 int usage(const char* self) {
@@ -367,6 +529,12 @@ int usage(const char* self) {
     return 3;
 }
 
+// Standard output closed before the end turns a success into 4.
+int finish(int rc) {
+    flushStdout();
+    return rc == 0 && gStdoutGone ? 4 : rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -374,6 +542,15 @@ int main(int argc, char** argv) {
     // each, as the installer maker does, and the check shows them.
     installPlatformFonts();
     __setSiDocFaceHooks(stdFace, fixedFace);
+    // A reader that goes away (`| head -1`) must not kill a run midway: the
+    // writes fail instead, and the work goes on to its end.
+    ::signal(SIGPIPE, SIG_IGN);
+    // An interrupt ends the progress line and drops a payload half written;
+    // a signal ignored from the start (a background job) stays ignored.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old;
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::signal(sig, onInterrupt);
+    }
     // --threads N: at most N worker threads (default: one per core).
     if (argc > 2 && std::strcmp(argv[1], "--threads") == 0) {
         gThreads = std::atoi(argv[2]);
@@ -382,7 +559,7 @@ int main(int argc, char** argv) {
         argv += 2;
         argc -= 2;
     }
-    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return checkPayload(absolute(argv[2]), 0);
+    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return finish(checkPayload(absolute(argv[2]), 0));
     const bool check = !(argc == 4 && std::strcmp(argv[1], "--no-check") == 0);
     if (argc != (check ? 3 : 4)) return usage(argv[0]);
     const int first = check ? 1 : 2;
@@ -391,8 +568,15 @@ int main(int argc, char** argv) {
     const std::string outPath = absolute(argv[first + 1]);
     const std::size_t slash = scenarioPath.rfind('/');
     const std::string folder = scenarioPath.substr(0, slash == 0 ? 1 : slash);
+    // A named pipe would keep the compiler waiting for a writer, a folder
+    // or a device is no scenario.
+    struct stat scenarioStat;
+    if (::stat(scenarioPath.c_str(), &scenarioStat) == 0 && !S_ISREG(scenarioStat.st_mode)) {
+        std::fprintf(stderr, "error: %s: not a regular file\n", escapeForDisplay(shownPath).c_str());
+        return 1;
+    }
     if (chdir(folder.c_str()) != 0) {
-        std::fprintf(stderr, "error: cannot enter the scenario's folder %s\n", folder.c_str());
+        std::fprintf(stderr, "error: cannot enter the scenario's folder %s\n", escapeForDisplay(folder).c_str());
         return 1;
     }
 
@@ -411,17 +595,24 @@ int main(int argc, char** argv) {
         if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
         return 1;
     }
+    warnLeftOut(s);
+    warnMissingTargets(s, shownPath);
+    if (overwritesInput(s, outPath)) return 1;
 
     cReplacementFile out;
+    // A new payload gets the mode any new file of the user's gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    out.setNewFileMode(0666 & ~mask);
     if (!out.begin(outPath.c_str())) {
         std::fprintf(stderr, "error: cannot write beside %s\n", outPath.c_str());
         return 2;
     }
     gOutput = &out;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, onInterrupt);
     long long payloadBytes = 0;
     {
         cProgressLine progress("packing", false);
+        progress.writeBehind(static_cast<int>(out.descriptor()));
         sPayloadOptions options;
         options.observer = &progress;
         options.threads = gThreads;
@@ -433,19 +624,22 @@ int main(int argc, char** argv) {
                 options.fault.cause = sPayloadFault::writeFailed;
                 options.fault.error = errno;
             }
-            std::fprintf(stderr, "\nerror: %s\n", describePayloadFault(options.fault, outPath).c_str());
+            progress.endLine();
+            std::fprintf(stderr, "error: %s\n", faultText(options.fault, outPath).c_str());
             out.abandon();
             return 2;
         }
-        progress.done();
         payloadBytes = out.size();
+        if (!out.commit()) {
+            progress.endLine();
+            std::fprintf(stderr, "error: the payload could not be put in place: %s\n", outPath.c_str());
+            return 2;
+        }
+        gOutput = nullptr;
+        // The last line once the payload is on disk and in its place.
+        progress.done();
     }
-    if (!out.commit()) {
-        std::fprintf(stderr, "error: the payload could not be put in place: %s\n", outPath.c_str());
-        return 2;
-    }
-    gOutput = nullptr;
-    std::printf("payload: %s, %lld bytes\n", outPath.c_str(), payloadBytes);
+    std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);
 
-    return check ? checkPayload(outPath, s.package().count()) : 0;
+    return finish(check ? checkPayload(outPath, s.package().count()) : 0);
 }

@@ -9,6 +9,13 @@
                                          it leaves the old payload byte for byte
     pkgmake_test.py <pkgmake> progress   plain lines to a pipe, one redrawn line
                                          on a terminal
+    pkgmake_test.py <pkgmake> packager   a packager's trees and mistakes: an
+                                         output over an input, a pipe as the
+                                         scenario, what a walk leaves out, the
+                                         same tree made in two orders, odd
+                                         names, every digest against sha256sum,
+                                         the new payload's mode, a closed
+                                         stdout, an interrupt, a full disk
 
 Nothing here depends on the machine's speed: a kill that comes too late to
 catch the run in a stage still has to leave a complete new payload.
@@ -355,7 +362,267 @@ def progress():
                       f'progress: {stage} does not end at 100%: {draws[-1:]}')
 
 
-{'errors': errors, 'fonts': fonts, 'kill': kill, 'progress': progress}[MODE]()
+def display(name):
+    """The one-line form of a name: printable ASCII and valid UTF-8 from
+    U+00A0 stay, a backslash doubles, tab, newline and carriage return get
+    their letters, separators, direction marks and every other byte \\xHH."""
+    out, i = [], 0
+    hidden = {0x200E, 0x200F, 0x2028, 0x2029} | set(range(0x202A, 0x202F)) | set(range(0x2066, 0x206A))
+    while i < len(name):
+        c = name[i]
+        if 0x20 <= c < 0x7F:
+            out.append('\\\\' if c == 0x5C else chr(c))
+            i += 1
+            continue
+        for n in (2, 3, 4):
+            try:
+                ch = name[i:i + n].decode('utf-8')
+            except UnicodeDecodeError:
+                continue
+            if len(ch) == 1 and ord(ch) >= 0xA0 and ord(ch) not in hidden:
+                out.append(ch)
+                i += n
+                break
+        else:
+            out.append({9: '\\t', 10: '\\n', 13: '\\r'}.get(c, '\\x%02x' % c))
+            i += 1
+    return ''.join(out)
+
+
+def listing(stdout):
+    """{destination as shown: (size, digest)} from the item lines."""
+    items = {}
+    for m in re.finditer(r'^  #\d+ (\d+) bytes sha256 ([0-9a-f]{64}) -> (.*)$', stdout, re.M):
+        items[m.group(3)] = (int(m.group(1)), m.group(2))
+    return items
+
+
+def sha256sum(paths):
+    """sha256sum's digest of each path (bytes), by the Debian tool itself."""
+    out = subprocess.run(['sha256sum', '-z', '--'] + paths, capture_output=True, check=True).stdout
+    digests = {}
+    for rec in out.split(b'\0'):
+        if rec:
+            digest, _, path = rec.partition(b'  ')
+            digests[path] = digest.decode()
+    return digests
+
+
+def odd_tree(root, reverse):
+    """Thousands of files with odd names, made in one order or its reverse.
+    Returns the relative paths (bytes) of the regular files."""
+    r = random.Random(5)
+    names = [b'plain.txt', b'line\nbreak', b'tab\there', b'\xff\xfe invalid', b'caf\xc3\xa9', b'back\\slash',
+             b'x' * 255, b'\xe2\x80\xaeevil.txt', b'-dash', b' space ', b'quote"s']
+    files = [b'top/' + n for n in names]
+    for i in range(2400):
+        files.append(b'many/%02d/file%04d.%s' % (i % 37, i, r.choice([b'txt', b'bin', b'dat'])))
+    files.append(b'big/random.bin')
+    if reverse:
+        files.reverse()
+    rb = os.fsencode(root)
+    for f in files:
+        p = os.path.join(rb, f)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        with open(p, 'wb') as fh:
+            fh.write(r.randbytes(3 * 1024 * 1024) if f == b'big/random.bin' else f * (1 + len(f) % 7))
+    os.symlink(b'../top/plain.txt', os.path.join(rb, b'many/link-to-plain'))
+    os.symlink(b'../top', os.path.join(rb, b'many/link-to-top'))
+    return sorted(files) + [b'many/link-to-plain'] + [b'many/link-to-top/' + n for n in names]
+
+
+def packager():
+    with tempfile.TemporaryDirectory() as d:
+        scen_text = base_package(d)
+        scen = f'{d}/s.txt'
+        write(scen, scen_text)
+
+        # An output over an input: refused before anything is written, both
+        # paths named, the input left byte for byte.
+        os.symlink(f'{d}/files/tool.sh', f'{d}/link-to-tool')
+        os.link(f'{d}/docs/eula_de.hdl', f'{d}/hard-eula')
+        over = [(scen, scen, 'the scenario'), (f'{d}/docs/eula.idx', None, 'a document source'),
+                (f'{d}/docs/eula_en.hdl', None, 'a document source'),
+                (f'{d}/hard-eula', f'{d}/docs/eula_de.hdl', 'a document source'),
+                (f'{d}/files/tool.sh', None, 'a file to pack'),
+                (f'{d}/link-to-tool', f'{d}/files/tool.sh', 'a file to pack'),
+                (f'{d}/files/My Data/notes ü.txt', None, 'a file to pack'),
+                (f'{d}/files/My Data', None, 'a folder to pack')]
+        for out, named, kind in over:
+            named = named or out
+            before = {p: open(p, 'rb').read() for p in (named,) if os.path.isfile(p)}
+            r = run(scen, out)
+            err = r.stderr.decode()
+            check(r.returncode == 1, f'over {out}: exit {r.returncode}')
+            check(f'error: the output {out} is {kind} {named}' in err, f'over {out}: {err!r}')
+            check(all(open(p, 'rb').read() == b for p, b in before.items()), f'over {out}: the input changed')
+        inside = f'{d}/files/My Data/new.data'
+        r = run(scen, inside)
+        check(r.returncode == 1 and f'the output {inside} lies inside a folder to pack {d}/files/My Data' in
+              r.stderr.decode(), f'inside: {r.stderr!r}')
+        check(not os.path.exists(inside) and sorted(os.listdir(f'{d}/files/My Data')) == ['notes ü.txt'],
+              'inside: something was written')
+
+        # A pipe, a folder and a device as the scenario: refused at once.
+        os.mkfifo(f'{d}/fifo.txt')
+        for bad in (f'{d}/fifo.txt', f'{d}/docs', '/dev/zero'):
+            r = run(bad, f'{d}/never.data')
+            check(r.returncode == 1 and r.stderr.decode() == f'error: {bad}: not a regular file\n',
+                  f'scenario {bad}: {r.returncode} {r.stderr!r}')
+        check(not os.path.exists(f'{d}/never.data'), 'a refused scenario wrote an output')
+
+        # What the walk leaves out is named with why, and counted; the exit
+        # code stays 0 and everything else is packed.
+        t = f'{d}/files/My Data'
+        os.symlink('nowhere', f'{t}/dangling')
+        os.symlink('loop-b', f'{t}/loop-a')
+        os.symlink('loop-a', f'{t}/loop-b')
+        os.mkfifo(f'{t}/pipe')
+        os.makedirs(f'{t}/empty/')
+        os.symlink('/dev/null', f'{t}/null')
+        import socket
+        sock = socket.socket(socket.AF_UNIX)
+        sock.bind(f'{t}/sock')
+        r = run(scen, f'{d}/walk.data')
+        sock.close()
+        err = r.stderr.decode()
+        check(r.returncode == 0, f'walk: exit {r.returncode} {err!r}')
+        rel = 'files/My Data'
+        want = [f'warning: {rel}/dangling: skipped (dangling symbolic link)',
+                f'warning: {rel}/empty: skipped (empty folder)',
+                f'warning: {rel}/loop-a: skipped (symbolic link loop)',
+                f'warning: {rel}/loop-b: skipped (symbolic link loop)',
+                f'warning: {rel}/null: skipped (device)',
+                f'warning: {rel}/pipe: skipped (FIFO)',
+                f'warning: {rel}/sock: skipped (socket)',
+                'warning: 7 entries of the Install folders skipped: only regular files are packed']
+        check(err.splitlines() == want, f'walk: {err!r}')
+
+        # A menu icon that no item installs is warned about, in the
+        # languages that lack it; installed, it is not.
+        write(f'{d}/m.txt', scen_text + '[Menu]\n$menu = $pgm "bin/tool", $pgm "share/icon.png"\n')
+        r = run(f'{d}/m.txt', f'{d}/m.data')
+        check(r.returncode == 0 and f'warning: {d}/m.txt: the menu entry "Start" has its icon at '
+              '<folder>/share/icon.png, which no item installs\n' in r.stderr.decode(), f'menu: {r.stderr!r}')
+        write(f'{d}/files/icon.png', b'\x89PNG')
+        write(f'{d}/m.txt', scen_text + '"files/icon.png" = $pgm "share/icon.png", , DEU\n'
+              '[Menu]\n$menu = $pgm "bin/tool", $pgm "share/icon.png"\n')
+        r = run(f'{d}/m.txt', f'{d}/m.data')
+        check(r.returncode == 0 and 'icon.png, which no item installs (in ENG)\n' in r.stderr.decode(),
+              f'menu in ENG: {r.stderr!r}')
+        write(f'{d}/m.txt', scen_text + '"files/icon.png" = $pgm "share/icon.png"\n'
+              '[Menu]\n$menu = $pgm "bin", $pgm "share/icon.png"\n')
+        r = run(f'{d}/m.txt', f'{d}/m.data')
+        check(r.returncode == 0 and 'no item installs' not in r.stderr.decode(), f'menu installed: {r.stderr!r}')
+
+        # The same odd tree made in two orders, on the disk and in memory:
+        # the same payload byte for byte; the listing shows every name on
+        # one line, and every digest is sha256sum's.
+        write(f'{d}/docs/e.hdl', 'Licence.')
+        write(f'{d}/docs/e.idx', 'ENG = "./e.hdl"\n')
+        roots = [f'{d}/tree1', f'{d}/tree2']
+        mem = tempfile.mkdtemp(dir='/dev/shm') if os.access('/dev/shm', os.W_OK) else None
+        if mem:
+            roots += [f'{mem}/tree1', f'{mem}/tree2']
+        try:
+            payloads = []
+            for i, root in enumerate(roots):
+                files = odd_tree(root, i % 2 == 1)
+                write(f'{d}/t{i}.txt', '[General]\nlangs = ENG\n[Software]\ncodename = "odd"\n'
+                      f'eula = "docs/e.idx"\n[Install]\n"{root}" = $pgm "t"\n')
+                r = run(f'{d}/t{i}.txt', f'{d}/t{i}.data')
+                check(r.returncode == 0, f'odd tree {root}: exit {r.returncode} {r.stderr[-300:]!r}')
+                payloads.append(open(f'{d}/t{i}.data', 'rb').read())
+                if i == 0:
+                    items = listing(r.stdout.decode('utf-8', 'replace'))
+                    digests = sha256sum([os.path.join(os.fsencode(root), f) for f in files])
+                    check(len(items) == len(files), f'odd tree: {len(items)} items for {len(files)} files')
+                    for f in files:
+                        shown = '<folder>/t/' + display(f)
+                        got = items.get(shown)
+                        size = os.path.getsize(os.path.join(os.fsencode(root), f))
+                        want = (size, digests[os.path.join(os.fsencode(root), f)])
+                        if got != want:
+                            check(False, f'odd tree: {shown!r}: {got} wanted {want}')
+                            break
+                    check(all('\r' not in k and '\x1b' not in k for k in items), 'odd tree: a raw control in a name')
+            check(all(p == payloads[0] for p in payloads), f'odd tree: payloads differ across {roots}')
+            print(f'packager: {len(roots)} trees of {len(files)} files, payloads identical')
+        finally:
+            if mem:
+                subprocess.run(['rm', '-rf', mem])
+
+        # A new payload gets the mode the creation mask gives; an existing
+        # one keeps its own.
+        for mask, mode in ((0o022, 0o644), (0o077, 0o600), (0o002, 0o664)):
+            out = f'{d}/mode{mask:o}.data'
+            old = os.umask(mask)
+            try:
+                r = run(scen, out)
+            finally:
+                os.umask(old)
+            check(r.returncode == 0 and os.stat(out).st_mode & 0o7777 == mode,
+                  f'umask {mask:o}: mode {os.stat(out).st_mode & 0o7777:o}')
+        os.chmod(f'{d}/mode22.data', 0o640)
+        old = os.umask(0o022)
+        run(scen, f'{d}/mode22.data')
+        os.umask(old)
+        check(os.stat(f'{d}/mode22.data').st_mode & 0o7777 == 0o640, 'an existing payload lost its mode')
+
+        # A reader that has gone away (as `| head -1` does after its line):
+        # exit 4, the payload complete and verified.  The pipe's reading end
+        # is closed before pkgmake starts, so that its first line already
+        # meets the closed pipe; a reader that left after a line would race
+        # with the pipe's buffer, which may take the whole output.
+        reference = open(f'{d}/walk.data', 'rb').read()
+        rd, wr = os.pipe()
+        os.close(rd)
+        try:
+            rc = subprocess.run([PKGMAKE, scen, f'{d}/head.data'], stdout=wr, stderr=subprocess.DEVNULL,
+                                timeout=600).returncode
+        finally:
+            os.close(wr)
+        check(rc == 4, f'closed stdout: exit {rc}')
+        check(open(f'{d}/head.data', 'rb').read() == reference, 'closed stdout: the payload is not complete')
+
+        # The last packing line comes when the payload is in its place: the
+        # moment it can be read, the file is there, whole.
+        make_big_package(f'{d}/big', 3)
+        p = subprocess.Popen([PKGMAKE, '--no-check', f'{d}/big/s.txt', f'{d}/placed.data'], stdout=subprocess.PIPE)
+        placed = None
+        for raw_line in p.stdout:
+            if raw_line.startswith(b'packing: ') and b' 100%, ' in raw_line:
+                placed = os.path.getsize(f'{d}/placed.data') if os.path.exists(f'{d}/placed.data') else -1
+            m = re.match(rb'payload: .*, (\d+) bytes\n', raw_line)
+            if m:
+                check(placed == int(m.group(1)), f'last line before the payload was in place: {placed} of {m.group(1)}')
+        check(p.wait(timeout=600) == 0 and placed is not None, 'last line: the run failed or showed no 100%')
+
+        # Interrupted on a terminal while packing: the progress line is
+        # ended before the signal takes its course.
+        rc, text = run_on_pty([PKGMAKE, f'{d}/big/s.txt', f'{d}/big.data'], r'packing: items [^\r]*, \d\d?%',
+                              signal.SIGINT)
+        check(rc in (-signal.SIGINT, 0), f'interrupt: exit {rc}')
+        check(text.endswith('\n'), f'interrupt: the line is left open: {text[-80:]!r}')
+
+        # A full disk: exit 2, the old payload untouched, nothing left.
+        disk = f'{d}/small'
+        os.makedirs(disk)
+        if subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=2m', 'tmpfs', disk],
+                          capture_output=True).returncode != 0:
+            print('packager: no small file system could be mounted; the full disk is not tried')
+            return
+        try:
+            write(f'{disk}/full.data', b'old payload')
+            r = run(f'{d}/big/s.txt', f'{disk}/full.data')
+            check(r.returncode == 2, f'full disk: exit {r.returncode} {r.stderr!r}')
+            check(open(f'{disk}/full.data', 'rb').read() == b'old payload', 'full disk: the old payload changed')
+            check(os.listdir(disk) == ['full.data'], f'full disk: left {os.listdir(disk)}')
+        finally:
+            subprocess.run(['umount', disk])
+
+
+{'errors': errors, 'fonts': fonts, 'kill': kill, 'progress': progress, 'packager': packager}[MODE]()
 if FAILS:
     print(f'{len(FAILS)} failures')
     sys.exit(1)

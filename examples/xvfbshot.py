@@ -9,8 +9,11 @@ by channel within CHANNEL_TOLERANCE levels (of 255): both drivers run the
 same software canvas and X copies its pixels without scaling or colour
 conversion, so the tolerance only absorbs a visual that rounds a channel.
 """
+import ctypes
 import os
+import select
 import subprocess
+import time
 
 from PIL import Image
 
@@ -83,3 +86,69 @@ def run_and_grab(command, screen_png, timeout):
 
 def rgb(path):
     return Image.open(path).convert("RGB")
+
+
+# Xlib through ctypes, for the little a window manager's start needs.
+_STRUCTURE_NOTIFY_MASK = 1 << 17
+_REPARENT_NOTIFY = 21
+
+
+def _xlib():
+    x = ctypes.CDLL("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x.XCreateSimpleWindow.restype = ctypes.c_ulong
+    x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                      ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+    for name, args in (("XSelectInput", [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]),
+                       ("XMapWindow", [ctypes.c_void_p, ctypes.c_ulong]),
+                       ("XDestroyWindow", [ctypes.c_void_p, ctypes.c_ulong]),
+                       ("XFlush", [ctypes.c_void_p]), ("XPending", [ctypes.c_void_p]),
+                       ("XConnectionNumber", [ctypes.c_void_p]), ("XCloseDisplay", [ctypes.c_void_p]),
+                       ("XNextEvent", [ctypes.c_void_p, ctypes.c_void_p])):
+        getattr(x, name).argtypes = args
+    return x
+
+
+def start_window_manager(twmrc, timeout):
+    """Starts twm with the configuration twmrc on $DISPLAY and waits until
+    it manages windows: until a window of ours is put into one of its
+    frames (reparented).  Answers the process, to be terminated by the
+    caller; raises RuntimeError when twm does not come up."""
+    wm = subprocess.Popen(["twm", "-f", twmrc], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    x = _xlib()
+    dpy = x.XOpenDisplay(None)
+    if not dpy:
+        wm.terminate()
+        raise RuntimeError("no X display")
+    try:
+        probe = x.XCreateSimpleWindow(dpy, x.XDefaultRootWindow(dpy), 0, 0, 10, 10, 0, 0, 0)
+        x.XSelectInput(dpy, probe, _STRUCTURE_NOTIFY_MASK)
+        x.XMapWindow(dpy, probe)
+        x.XFlush(dpy)
+        event = (ctypes.c_long * 24)()
+        # The deadline only guards against a manager that never comes.
+        deadline = time.monotonic() + timeout
+        while True:
+            if wm.poll() is not None:
+                raise RuntimeError(f"twm ended with {wm.returncode}")
+            if time.monotonic() > deadline:
+                raise RuntimeError("twm did not manage a window")
+            if not x.XPending(dpy):
+                select.select([x.XConnectionNumber(dpy)], [], [], 0.1)
+                continue
+            x.XNextEvent(dpy, event)
+            # XReparentEvent: type, serial, send_event, display, event, window, ...
+            if (event[0] & 0xFFFFFFFF) == _REPARENT_NOTIFY and event[5] == probe:
+                break
+        x.XDestroyWindow(dpy, probe)
+        x.XFlush(dpy)
+    except BaseException:
+        wm.terminate()
+        wm.wait()
+        raise
+    finally:
+        x.XCloseDisplay(dpy)
+    return wm

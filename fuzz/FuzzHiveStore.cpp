@@ -6,6 +6,16 @@
 // (the integer reads are the value's little-endian bytes, cut to 16, 32 or
 // 64 bits; the text is the value's bytes up to a zero).  A value written
 // into a loaded hive is saved and found by a second store.
+//
+// Then the input's last 16 bytes (which a hive ignores when they follow its
+// root) drive the second store: names that would lead out of the folder or
+// that no path reaches are refused as sections and as children, and nothing
+// appears beside the store's folder; enumerations whose callbacks remove the
+// node listed or the child just listed, discard the changes, open the store
+// again, add a later sibling, set a value through a handle found without
+// creating or stop, list names in ascending order, each a node that is
+// there; and the save after all that succeeds and leaves every hive's file
+// holding exactly the tree in memory.
 // qor-fuzz-link: uitoolkit base
 // qor-fuzz-data: hive/store
 // qor-fuzz-ci-runs: 25000
@@ -13,7 +23,9 @@
 #include "fuzzsupport.h"
 #include "uitoolkit/ciappconfig.h"
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,11 +65,80 @@ void checkNode(cCIAppConfig& config, const std::string& path) {
     FUZZ_CHECK(std::strcmp(text.c_str() ? text.c_str() : "", raw.c_str()) == 0);
 }
 
+std::vector<std::string> folderNames(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct sChange {
+    cCIAppConfig* config;
+    std::string path;
+    std::string store;
+    cFuzzInput* ops;
+    std::string last;
+    int calls;
+};
+
+// An enumeration's callback that changes the store as the input says.
+bool change(const char* name, void* arg) {
+    sChange* e = static_cast<sChange*>(arg);
+    const std::string n(name);
+    FUZZ_CHECK(e->calls == 0 || e->last < n);
+    e->last = n;
+    ++e->calls;
+    if (n.find('/') == std::string::npos) FUZZ_CHECK(e->config->hasSection((e->path + "/" + n).c_str()));
+    switch (e->ops->byte() % 8) {
+    case 1:
+        e->config->removeSection(e->path.c_str());
+        break;
+    case 2:
+        e->config->removeSection((e->path + "/" + n).c_str());
+        break;
+    case 3:
+        e->config->discardChanges();
+        break;
+    case 4:
+        FUZZ_CHECK(e->config->openConfig(e->store.c_str()));
+        break;
+    case 5:
+        e->config->setParamStr((e->path + "/" + n + "~").c_str(), "added", -1);
+        break;
+    case 6:
+        return false;
+    case 7:
+        // Through a handle found without creating, which must mark the
+        // hive for saving all the same.
+        if (void* h = e->config->getPathContextHandle((e->path + "/" + n).c_str(), false))
+            FUZZ_CHECK(e->config->setParamValue(static_cast<const void*>("set"), 3, h));
+        break;
+    default:
+        break;
+    }
+    return e->calls < 64;
+}
+
+// The bytes a whole walk writes for a tree; empty when it cannot be written.
+std::string wholeHive(const cCIAppConfig::sDataContainer& node) {
+    _typebuf<unsigned char> out;
+    if (!cCIAppConfig::serializeHive(node, out)) return std::string();
+    return std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(out.count()));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& dir = fuzzSandbox();
-    fuzzEmptyFolder(dir);
+    // The store's folder lies inside the sandbox, so that a file made
+    // beside it shows.
+    const std::string& sandbox = fuzzSandbox();
+    fuzzEmptyFolder(sandbox);
+    const std::string dir = sandbox + "/store";
+    if (mkdir(dir.c_str(), 0700) != 0) FUZZ_FAIL("cannot make the store folder");
     const std::string input(reinterpret_cast<const char*>(data), size);
     std::vector<std::pair<std::string, std::string> > files;
     size_t at = input.find("QORC");
@@ -116,6 +197,55 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(cCIAppConfig::serializeHive(expected, whole));
         const std::string onDisk = fuzzReadFile(dir + "/" + f.first);
         FUZZ_CHECK(onDisk.size() == static_cast<size_t>(whole.count()) && std::memcmp(onDisk.data(), whole.data(), onDisk.size()) == 0);
+    }
+
+    const size_t opBytes = std::min<size_t>(size, 16);
+    cFuzzInput ops(data + size - opBytes, opBytes);
+    std::set<std::string> hives;
+    for (const auto& f : files) hives.insert(f.first);
+
+    // Names as sections and as children of a fresh node: made exactly when
+    // a path can reach them and, for a section, when the folder holds it.
+    void* root = again.rootContextHandle();
+    void* fresh = again.getPathContextHandle((loaded.front() + "/fuzz/names").c_str(), true);
+    FUZZ_CHECK(fresh);
+    std::vector<std::string> names = {"..", ".", "", "../escaped", "a/b", "/", "x/..", ".hives.lock", "h0.bad", std::string(256, 'n')};
+    std::string made;
+    for (int i = 0, n = 1 + ops.byte() % 4; i < n; ++i) made += ".a/"[ops.byte() % 3];
+    names.push_back(made);
+    for (const std::string& name : names) {
+        const bool reachable = !name.empty() && name.size() <= 255 && name.find('/') == std::string::npos &&
+                               name != "." && name != "..";
+        const bool section = reachable && !cCIAppConfig::isStoreFileName(name.c_str());
+        FUZZ_CHECK((again.subContextHandle(name.c_str(), fresh, true) != nullptr) == reachable);
+        FUZZ_CHECK((again.subContextHandle(name.c_str(), root, true) != nullptr) == section);
+        if (section) hives.insert(name);
+    }
+    FUZZ_CHECK(folderNames(sandbox) == std::vector<std::string>{"store"});
+
+    for (int round = 0; round < 3 && ops.left() > 0; ++round) {
+        sChange e{&again, paths[ops.byte() % paths.size()], dir, &ops, std::string(), 0};
+        again.enumSubsections(e.path.c_str(), change, &e);
+    }
+
+    // Whatever happened, the save writes every change: each hive's file
+    // holds the tree in memory, and a hive without a file holds nothing.
+    FUZZ_CHECK(again.saveConfig());
+    for (const std::string& name : hives) {
+        if (!again.hiveLoaded(name.c_str())) continue;
+        void* h = again.subContextHandle(name.c_str(), root, false);
+        FUZZ_CHECK(h);
+        const std::string inMemory = wholeHive(*static_cast<cCIAppConfig::sDataContainer*>(h));
+        FUZZ_CHECK(!inMemory.empty());
+        struct stat st;
+        if (stat((dir + "/" + name).c_str(), &st) != 0) {
+            FUZZ_CHECK(inMemory == std::string("QORC\0\0\0", 7));
+            continue;
+        }
+        const std::string onDisk = fuzzReadFile(dir + "/" + name);
+        cCIAppConfig::sDataContainer node;
+        FUZZ_CHECK(cCIAppConfig::parseHive(reinterpret_cast<const unsigned char*>(onDisk.data()), onDisk.size(), node));
+        FUZZ_CHECK(wholeHive(node) == inMemory);
     }
     return 0;
 }

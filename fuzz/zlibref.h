@@ -5,6 +5,7 @@
 
 #include "fuzzsupport.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,8 +13,10 @@
 
 // Everything zlib's inflate produces from data (up to limit bytes), in one
 // call with all the input; ended: the stream's end was reached and checked.
-inline std::string zlibReference(const std::string& data, size_t limit, bool& ended) {
+// message: zlib's word on the error that stopped it, if one did.
+inline std::string zlibReference(const std::string& data, size_t limit, bool& ended, std::string* message = nullptr) {
     ended = false;
+    if (message) message->clear();
     z_stream s = z_stream();
     if (inflateInit(&s) != Z_OK) return std::string();
     std::string out;
@@ -30,8 +33,36 @@ inline std::string zlibReference(const std::string& data, size_t limit, bool& en
         if (ret == Z_OK && s.avail_in == 0 && s.avail_out > 0) break;  // input used up
     }
     ended = ret == Z_STREAM_END;
+    if (message && s.msg) *message = s.msg;
     inflateEnd(&s);
     return out;
+}
+
+// The whole-buffer decoders decode with libdeflate, which takes a few
+// encodings zlib refuses (compression/wholezlib.h lists them); zlib stops on
+// them with one of these messages.
+inline bool onlyLibdeflateMightTake(const std::string& zlibMessage) {
+    for (const char* m : {"too many length or distance symbols", "invalid bit length repeat",
+                          "invalid literal/length code", "invalid distance code"})
+        if (zlibMessage == m) return true;
+    return false;
+}
+
+// What libdeflate decodes from a whole zlib stream at the start of data (at
+// most limit bytes), when it takes it and zlib refused it with one of those
+// messages: the only other outcome a whole-buffer decoder may give.
+inline bool libdeflateTakesWhatZlibRefused(const std::string& data, const std::string& zlibMessage, size_t limit,
+                                           std::string& out) {
+    if (!onlyLibdeflateMightTake(zlibMessage)) return false;
+    static libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    out.assign(limit, '\0');
+    size_t in = 0, n = 0;
+    if (libdeflate_zlib_decompress_ex(d, data.data(), data.size(), &out[0], limit, &in, &n) != LIBDEFLATE_SUCCESS) {
+        out.clear();
+        return false;
+    }
+    out.resize(n);
+    return true;
 }
 
 // The zlib stream of plain at a level (0 stores, 1 is fastest, 9 smallest):

@@ -7,6 +7,11 @@ in that same process run, minutes apart at most, so that the machine's drift
 between rounds cancels out.  The table gives the minimum, median and maximum
 of the ratios over the rounds, the limit, and whether the median keeps it.
 
+A pair may name an environment (VAR=value ...) its program runs in: the
+engine a benchmark is to measure, and the instructions the reference may
+use.  The table's header names the processor and the instruction-set
+extensions the engines choose between.
+
     tools/bench-compare.py BUILD_DIR [--rounds N] [--cpus LIST] [--only PROGRAM...]
                                      [--min-time SECONDS] [--readme README.md] [--json OUT]
 """
@@ -31,15 +36,37 @@ def read_pairs(path):
             if not line or line.startswith("#"):
                 continue
             fields = [x.strip() for x in line.split("|")]
-            if len(fields) != 6 or fields[4] not in ("cpu", "real"):
-                sys.exit(f"{path}:{number}: expected 'program | ours | reference | limit | cpu|real | text'")
-            program, ours, ref, limit, clock, text = fields
+            if len(fields) == 6:
+                fields.append("")
+            if len(fields) != 7 or fields[4] not in ("cpu", "real") or \
+                    any("=" not in v for v in fields[6].split()):
+                sys.exit(f"{path}:{number}: expected 'program | ours | reference | limit | cpu|real | text"
+                         f" [| VAR=value ...]'")
+            program, ours, ref, limit, clock, text, env = fields
             pairs.append({"program": program, "ours": ours, "ref": ref, "limit": float(limit), "clock": clock,
-                          "text": text})
+                          "text": text, "env": " ".join(env.split())})
     return pairs
 
 
-def run_round(exe, names, cpus, min_time):
+# The instruction-set extensions the library's engines choose between, as
+# /proc/cpuinfo names them.
+EXTENSIONS = [("sha_ni", "SHA-NI"), ("avx2", "AVX2"), ("bmi2", "BMI2"), ("avx512f", "AVX-512F"),
+              ("avx512vl", "AVX-512VL"), ("avx512bw", "AVX-512BW"), ("avx512_vnni", "AVX-512 VNNI"),
+              ("pclmulqdq", "PCLMULQDQ"), ("vpclmulqdq", "VPCLMULQDQ"), ("sse4_2", "SSE4.2")]
+
+
+def cpu_flags():
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("flags"):
+                    return set(line.split(":", 1)[1].split())
+    except OSError:
+        pass
+    return set()
+
+
+def run_round(exe, names, cpus, min_time, env=""):
     # A benchmark registered with its own MinTime() is reported with it in
     # its name ("BM_X/min_time:2.000"); the pairs name it without.
     pattern = "^(" + "|".join(re.escape(n) for n in sorted(names)) + ")(/min_time:[0-9.]+)?$"
@@ -48,7 +75,10 @@ def run_round(exe, names, cpus, min_time):
         cmd.append("--benchmark_min_time=" + min_time)
     if cpus:
         cmd = ["taskset", "-c", cpus] + cmd
-    out = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False).stdout
+    environment = dict(os.environ)
+    environment.update(v.split("=", 1) for v in env.split())
+    out = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False,
+                         env=environment).stdout
     try:
         report = json.loads(out)
     except ValueError:
@@ -79,7 +109,13 @@ def machine_line(cpus):
     except OSError:
         pass
     pinned = f"pinned to CPU {cpus}" if cpus else "not pinned"
-    return (f"{model}, {os.cpu_count()} logical CPUs, {platform.system()} {platform.release()}, "
+    flags = cpu_flags()
+    has = [name for flag, name in EXTENSIONS if flag in flags]
+    lacks = [name for flag, name in EXTENSIONS if flag not in flags]
+    isa = "extensions: " + (", ".join(has) or "none of those the engines use")
+    if lacks:
+        isa += "; without " + ", ".join(lacks)
+    return (f"{model}, {os.cpu_count()} logical CPUs, {platform.system()} {platform.release()}, {isa}, "
             f"{pinned},{load}, {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC")
 
 
@@ -122,25 +158,27 @@ def main():
     args = ap.parse_args()
 
     pairs = [p for p in read_pairs(args.pairs) if not args.only or any(p["program"].startswith(o) for o in args.only)]
-    programs = []
+    # One process per program and environment each round (an environment
+    # picks an engine, for ours and for the reference alike).
+    runs = []
     for p in pairs:
-        if p["program"] not in programs:
-            programs.append(p["program"])
+        if (p["program"], p["env"]) not in runs:
+            runs.append((p["program"], p["env"]))
     for p in pairs:
         p["ratios"] = []
     for rnd in range(args.rounds):
-        for program in programs:
+        for program, env in runs:
             exe = os.path.join(args.build, "bench", "bench_" + program)
-            mine = [p for p in pairs if p["program"] == program]
+            mine = [p for p in pairs if p["program"] == program and p["env"] == env]
             if not os.path.exists(exe):
                 continue
             names = {p["ours"] for p in mine} | {p["ref"] for p in mine}
-            times = run_round(exe, names, args.cpus, args.min_time)
+            times = run_round(exe, names, args.cpus, args.min_time, env)
             for p in mine:
                 a, b = times.get(p["ours"]), times.get(p["ref"])
                 if a and b and b[p["clock"]] > 0:
                     p["ratios"].append(a[p["clock"]] / b[p["clock"]])
-            print(f"round {rnd + 1}/{args.rounds}: {program}", file=sys.stderr)
+            print(f"round {rnd + 1}/{args.rounds}: {program} {env}".rstrip(), file=sys.stderr)
     text = table(pairs, args.rounds, machine_line(args.cpus))
     print(text)
     if args.json:

@@ -141,6 +141,24 @@ def main():
         write("HiveStore", "one-%d" % k, h)
     write("HiveStore", "all", b"".join(hives))
     write("HiveStore", "damaged-and-good", b"QORX" + hives[-1][4:] + b"".join(hives))
+    # A hive with a list of four, then the 16 bytes that drive the changes:
+    # the length and letters of a made name, then for each enumeration the
+    # path listed (1: "h0/list") and one byte per callback (1 removes the
+    # node listed, 2 the child listed, 3 discards, 4 opens again, 5 adds a
+    # sibling, 6 stops, 7 sets a value through a handle found without
+    # creating; "ops-open-again" reopens first, so that "h0" is clean).
+    def node(value, children=()):
+        out = struct.pack("<H", len(value)) + value
+        for name, child in children:
+            field = name + b"\0" * (-len(name) % 4)
+            out += struct.pack("<BB", 1, len(field)) + field + child
+        return out + b"\0"
+    listed = b"QORC" + node(b"", [(b"list", node(b"", [(n, node(n * 3)) for n in (b"a", b"b", b"c", b"d")])),
+                                   (b"other", node(b"1"))])
+    for name, ops in (("ops-remove-listed", [0, 1, 1, 0, 1, 0, 0, 0]),
+                      ("ops-discard", [0, 1, 1, 5, 3, 0, 0, 1, 2, 0, 0]),
+                      ("ops-open-again", [3, 1, 0, 2, 1, 1, 4, 7, 0, 0, 0, 6])):
+        write("HiveStore", name, listed + bytes(ops + [0] * (16 - len(ops))))
 
     blobs = [read("LangBlob", n) for n in seeds("LangBlob")]
     for k, b in enumerate(blobs):

@@ -2,6 +2,7 @@
 
 #include "base/exception.h"
 
+#include <atomic>
 #include <cstdint>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -19,13 +20,35 @@ void throwClassbufOutOfBounds() {
     throw cException("src/base/buffers", 157, 0, "_classbuf::Out of bounds");
 }
 
+namespace {
+std::atomic<int> gFreshPages{static_cast<int>(eFreshPages::chosen)};
+}  // namespace
+
+void setFreshPagesPolicy(eFreshPages policy) { gFreshPages.store(static_cast<int>(policy), std::memory_order_relaxed); }
+
 void preferHugePages(void* p, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t kHuge = 2u << 20;
     if (!p || bytes < 2 * kHuge) return;
     const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
     const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    if (end <= start) return;
+    auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
+    // Huge pages take an eighth of the kernel time of small ones while the
+    // kernel has free 2 MiB blocks at hand; a large request runs out of them
+    // and makes it compact memory for the rest, which costs more than small
+    // pages (bench/picts_bigpng.cpp: at 64 MiB huge pages win by a tenth,
+    // at 200 MiB they lose as often as they win, at 600 MiB by a quarter).
+    // Past kHugeLimit the pages are small and faulted in with one call.
+    constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
+    if (policy == eFreshPages::chosen) policy = bytes <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
+    if (policy == eFreshPages::huge || policy == eFreshPages::hugePopulate)
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
+#endif
+    if (policy == eFreshPages::populate || policy == eFreshPages::hugePopulate)
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 #else
     (void)p;
     (void)bytes;

@@ -1,5 +1,6 @@
 #include "base/checksum.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -132,39 +133,64 @@ inline void adlerChunks(std::uint32_t& a, std::uint32_t& b, const unsigned char*
 }
 #endif
 
+// The portable Adler-32 (SSE2 on every x86-64), continuing from a and b.
+void adlerPortable(std::uint32_t& a, std::uint32_t& b, const unsigned char* p, std::uint64_t n) {
+    while (n) {
+        std::uint64_t run = n < kAdlerMaxRun ? n : kAdlerMaxRun;
+        n -= run;
+#ifdef __SSE2__
+        const std::size_t chunks = static_cast<std::size_t>(run / 16);
+        if (chunks) {
+            adlerChunks(a, b, p, chunks);
+            p += 16 * chunks;
+            run -= 16 * chunks;
+        }
+#endif
+        while (run >= 8) {
+            a += p[0]; b += a;
+            a += p[1]; b += a;
+            a += p[2]; b += a;
+            a += p[3]; b += a;
+            a += p[4]; b += a;
+            a += p[5]; b += a;
+            a += p[6]; b += a;
+            a += p[7]; b += a;
+            p += 8;
+            run -= 8;
+        }
+        while (run--) {
+            a += *p++;
+            b += a;
+        }
+        a %= kAdlerBase;
+        b %= kAdlerBase;
+    }
+}
+
+// Folds what a vector engine summed over k chunks of `width` bytes into a
+// and b.  bytes: the sum of all bytes; before: the sum, over the chunks, of
+// the bytes of the chunks before each; weighted: each byte times (width -
+// its place in its chunk).  A byte is counted in b once for every byte from
+// it to the end, and a once for every byte.
+inline void adlerFold(std::uint32_t& a, std::uint32_t& b, std::uint64_t width, std::uint64_t k, std::uint64_t bytes,
+                      std::uint64_t before, std::uint64_t weighted) {
+    const std::uint64_t nb = b + width * k * a + width * before + weighted;
+    a = static_cast<std::uint32_t>((a + bytes) % kAdlerBase);
+    b = static_cast<std::uint32_t>(nb % kAdlerBase);
+}
+
+// The vector engines take runs of at most this many chunks: their 32-bit
+// lanes then cannot overflow (a lane of the running sums holds at most
+// 8 * 255 per chunk, the sums before each chunk at most the square of that
+// over the run, under 2^32), and a and b are reduced once per run.
+constexpr std::size_t kAdlerVectorRun = 1024;
+
 struct AdlerState {
     std::uint32_t a = 1, b = 0;
     void update(const unsigned char* p, std::uint64_t n) {
-        while (n) {
-            std::uint64_t run = n < kAdlerMaxRun ? n : kAdlerMaxRun;
-            n -= run;
-#ifdef __SSE2__
-            const std::size_t chunks = static_cast<std::size_t>(run / 16);
-            if (chunks) {
-                adlerChunks(a, b, p, chunks);
-                p += 16 * chunks;
-                run -= 16 * chunks;
-            }
-#endif
-            while (run >= 8) {
-                a += p[0]; b += a;
-                a += p[1]; b += a;
-                a += p[2]; b += a;
-                a += p[3]; b += a;
-                a += p[4]; b += a;
-                a += p[5]; b += a;
-                a += p[6]; b += a;
-                a += p[7]; b += a;
-                p += 8;
-                run -= 8;
-            }
-            while (run--) {
-                a += *p++;
-                b += a;
-            }
-            a %= kAdlerBase;
-            b %= kAdlerBase;
-        }
+        const std::uint32_t v = qor_checksum::adler32Update(value(), p, n);
+        a = v & 0xFFFF;
+        b = v >> 16;
     }
     std::uint32_t value() const { return (b << 16) | a; }
 };
@@ -266,6 +292,8 @@ constexpr std::uint64_t foldConstant(unsigned e) {
 // (the higher-degree half) by x^(F+32) and its second eight by x^(F-32).
 constexpr std::uint64_t kFold512Lo = foldConstant(512 + 32);
 constexpr std::uint64_t kFold512Hi = foldConstant(512 - 32);
+constexpr std::uint64_t kFold1024Lo = foldConstant(1024 + 32);
+constexpr std::uint64_t kFold1024Hi = foldConstant(1024 - 32);
 constexpr std::uint64_t kFold128Lo = foldConstant(128 + 32);
 constexpr std::uint64_t kFold128Hi = foldConstant(128 - 32);
 
@@ -279,8 +307,26 @@ __attribute__((target("pclmul,sse2"))) inline __m128i load128(const unsigned cha
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// Four lanes of 16 bytes are folded across 64-byte strides, then into one
-// lane, then along the remaining 16-byte blocks.  The lane left over is
+// Folds the 16-byte blocks left onto the lane x, which is congruent to
+// everything before them, and finishes over the lane (from register 0, the
+// running value having been folded into the first bytes) and the tail with
+// the table engine.
+__attribute__((target("pclmul,sse2"))) std::uint32_t crc32FoldTail(__m128i x, const unsigned char* p, std::uint64_t n) {
+    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128Hi), static_cast<long long>(kFold128Lo));
+    while (n >= 16) {
+        x = fold(x, k128, load128(p));
+        p += 16;
+        n -= 16;
+    }
+    alignas(16) unsigned char lane[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lane), x);
+    const std::uint32_t reg = reflectedUpdate(kCrc32Slices, 0u, lane, 16);
+    return reflectedUpdate(kCrc32Slices, reg, p, n);
+}
+
+// Eight lanes of 16 bytes are folded across 128-byte strides (enough chains
+// to keep the multiplier busy), then four across 64-byte strides, then into
+// one lane, then along the remaining 16-byte blocks.  The lane left over is
 // congruent to everything before it, so the table engine finishes over its
 // 16 bytes (from register 0, the running value having been folded into the
 // first bytes) and the tail.
@@ -295,6 +341,30 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t crc32Folding(std::uint32_t 
     __m128i x3 = load128(p + 48);
     p += 64;
     n -= 64;
+    if (n >= 192) {
+        const __m128i k1024 =
+            _mm_set_epi64x(static_cast<long long>(kFold1024Hi), static_cast<long long>(kFold1024Lo));
+        __m128i x4 = load128(p), x5 = load128(p + 16), x6 = load128(p + 32), x7 = load128(p + 48);
+        p += 64;
+        n -= 64;
+        while (n >= 128) {
+            x0 = fold(x0, k1024, load128(p));
+            x1 = fold(x1, k1024, load128(p + 16));
+            x2 = fold(x2, k1024, load128(p + 32));
+            x3 = fold(x3, k1024, load128(p + 48));
+            x4 = fold(x4, k1024, load128(p + 64));
+            x5 = fold(x5, k1024, load128(p + 80));
+            x6 = fold(x6, k1024, load128(p + 96));
+            x7 = fold(x7, k1024, load128(p + 112));
+            p += 128;
+            n -= 128;
+        }
+        // Lanes 0 to 3 lie 64 bytes before lanes 4 to 7.
+        x0 = fold(x0, k512, x4);
+        x1 = fold(x1, k512, x5);
+        x2 = fold(x2, k512, x6);
+        x3 = fold(x3, k512, x7);
+    }
     while (n >= 64) {
         x0 = fold(x0, k512, load128(p));
         x1 = fold(x1, k512, load128(p + 16));
@@ -306,15 +376,143 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t crc32Folding(std::uint32_t 
     __m128i x = fold(x0, k128, x1);
     x = fold(x, k128, x2);
     x = fold(x, k128, x3);
-    while (n >= 16) {
-        x = fold(x, k128, load128(p));
-        p += 16;
-        n -= 16;
+    return crc32FoldTail(x, p, n);
+}
+
+// Takes the bytes before the next 32-byte boundary the portable way, so that
+// no vector load of the engines below straddles two cache lines: streaming
+// from memory, split loads cost a few percent.
+inline void alignHead(std::uint32_t& a, std::uint32_t& b, const unsigned char*& p, std::uint64_t& n) {
+    const std::uint64_t head = std::min<std::uint64_t>(n, (32 - reinterpret_cast<std::uintptr_t>(p) % 32) % 32);
+    if (head >= n || head == 0) return;
+    adlerPortable(a, b, p, head);
+    p += head;
+    n -= head;
+}
+
+// Adler-32 over 32-byte chunks: vpsadbw sums the bytes, vpmaddubsw and
+// vpmaddwd weigh them by 32 down to 1.  Two chunks a step, so that the
+// weighted sums run in two chains.
+__attribute__((target("avx2"))) inline std::uint64_t hsum256(__m256i v) {
+    alignas(32) std::uint32_t w[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(w), v);
+    std::uint64_t t = 0;
+    for (std::uint32_t x : w) t += x;
+    return t;
+}
+
+__attribute__((target("avx2"))) std::uint32_t adler32Avx2(std::uint32_t adler, const unsigned char* p,
+                                                          std::uint64_t n) {
+    std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    alignHead(a, b, p, n);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i weights = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15,
+                                             14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+    while (n >= 64) {
+        const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n / 64, kAdlerVectorRun / 2));
+        __m256i sum = zero, before = zero, w0 = zero, w1 = zero;
+        for (std::size_t j = 0; j < k; ++j, p += 64) {
+            const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+            // Chunk 2j sees the sums before it; chunk 2j + 1 those and chunk 2j's.
+            const __m256i s0 = _mm256_sad_epu8(v0, zero);
+            before = _mm256_add_epi32(before, _mm256_add_epi32(_mm256_slli_epi32(sum, 1), s0));
+            sum = _mm256_add_epi32(sum, _mm256_add_epi32(s0, _mm256_sad_epu8(v1, zero)));
+            w0 = _mm256_add_epi32(w0, _mm256_madd_epi16(_mm256_maddubs_epi16(v0, weights), ones));
+            w1 = _mm256_add_epi32(w1, _mm256_madd_epi16(_mm256_maddubs_epi16(v1, weights), ones));
+        }
+        n -= 64 * k;
+        adlerFold(a, b, 32, 2 * k, hsum256(sum), hsum256(before), hsum256(_mm256_add_epi32(w0, w1)));
     }
-    alignas(16) unsigned char lane[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lane), x);
-    reg = reflectedUpdate(kCrc32Slices, 0u, lane, 16);
-    return reflectedUpdate(kCrc32Slices, reg, p, n);
+    adlerPortable(a, b, p, n);
+    return (b << 16) | a;
+}
+
+__attribute__((target("avx2,avx512f,avx512vl,avx512vnni"))) std::uint32_t adler32Avx512(std::uint32_t adler,
+                                                                                       const unsigned char* p,
+                                                                                       std::uint64_t n) {
+    std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    alignHead(a, b, p, n);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i weights = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15,
+                                             14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+    while (n >= 256) {
+        const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n / 256, kAdlerVectorRun / 8));
+        __m256i sum = zero, before = zero, w0 = zero, w1 = zero, w2 = zero, w3 = zero;
+        for (std::size_t j = 0; j < k; ++j, p += 256) {
+            __m256i v[8], sad[8];
+            for (int i = 0; i < 8; ++i) v[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+            for (int i = 0; i < 8; ++i) sad[i] = _mm256_sad_epu8(v[i], zero);
+            // Chunk 8j + i sees the sums of the chunks before the step and of
+            // the i chunks of the step before it: 8 sum + 7 s0 + 6 s1 + ... + s6.
+            __m256i run = sad[0], inStep = sad[0];
+            for (int i = 1; i < 7; ++i) {
+                run = _mm256_add_epi32(run, sad[i]);
+                inStep = _mm256_add_epi32(inStep, run);
+            }
+            before = _mm256_add_epi32(before, _mm256_add_epi32(_mm256_slli_epi32(sum, 3), inStep));
+            sum = _mm256_add_epi32(sum, _mm256_add_epi32(run, sad[7]));
+            w0 = _mm256_dpbusd_epi32(w0, v[0], weights);
+            w1 = _mm256_dpbusd_epi32(w1, v[1], weights);
+            w2 = _mm256_dpbusd_epi32(w2, v[2], weights);
+            w3 = _mm256_dpbusd_epi32(w3, v[3], weights);
+            w0 = _mm256_dpbusd_epi32(w0, v[4], weights);
+            w1 = _mm256_dpbusd_epi32(w1, v[5], weights);
+            w2 = _mm256_dpbusd_epi32(w2, v[6], weights);
+            w3 = _mm256_dpbusd_epi32(w3, v[7], weights);
+        }
+        n -= 256 * k;
+        adlerFold(a, b, 32, 8 * k, hsum256(sum), hsum256(before),
+                  hsum256(_mm256_add_epi32(_mm256_add_epi32(w0, w1), _mm256_add_epi32(w2, w3))));
+    }
+    adlerPortable(a, b, p, n);
+    return (b << 16) | a;
+}
+
+// The same folding on 256-bit registers with VPCLMULQDQ: four registers of
+// two lanes each are folded across 128-byte strides, then into one register,
+// its two lanes into one, and that lane along the 16-byte blocks left.
+constexpr std::uint64_t kFold256Lo = foldConstant(256 + 32);
+constexpr std::uint64_t kFold256Hi = foldConstant(256 - 32);
+
+__attribute__((target("avx2,pclmul,vpclmulqdq"))) inline __m256i fold256(__m256i x, __m256i k, __m256i next) {
+    const __m256i lo = _mm256_clmulepi64_epi128(x, k, 0x00);
+    const __m256i hi = _mm256_clmulepi64_epi128(x, k, 0x11);
+    return _mm256_xor_si256(_mm256_xor_si256(lo, hi), next);
+}
+
+__attribute__((target("avx2"))) inline __m256i load256(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+__attribute__((target("avx2,pclmul,vpclmulqdq"))) std::uint32_t crc32FoldingWide(std::uint32_t reg,
+                                                                                 const unsigned char* p,
+                                                                                 std::uint64_t n) {
+    if (n < 256) return crc32Folding(reg, p, n);
+    const __m256i k1024 = _mm256_set_epi64x(static_cast<long long>(kFold1024Hi), static_cast<long long>(kFold1024Lo),
+                                            static_cast<long long>(kFold1024Hi), static_cast<long long>(kFold1024Lo));
+    const __m256i k256 = _mm256_set_epi64x(static_cast<long long>(kFold256Hi), static_cast<long long>(kFold256Lo),
+                                           static_cast<long long>(kFold256Hi), static_cast<long long>(kFold256Lo));
+    __m256i x0 = _mm256_xor_si256(load256(p), _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(reg))));
+    __m256i x1 = load256(p + 32);
+    __m256i x2 = load256(p + 64);
+    __m256i x3 = load256(p + 96);
+    p += 128;
+    n -= 128;
+    while (n >= 128) {
+        x0 = fold256(x0, k1024, load256(p));
+        x1 = fold256(x1, k1024, load256(p + 32));
+        x2 = fold256(x2, k1024, load256(p + 64));
+        x3 = fold256(x3, k1024, load256(p + 96));
+        p += 128;
+        n -= 128;
+    }
+    __m256i x = fold256(x0, k256, x1);
+    x = fold256(x, k256, x2);
+    x = fold256(x, k256, x3);
+    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128Hi), static_cast<long long>(kFold128Lo));
+    return crc32FoldTail(fold(_mm256_castsi256_si128(x), k128, _mm256_extracti128_si256(x, 1)), p, n);
 }
 
 __attribute__((target("sse4.2"))) std::uint32_t crc32cInstruction(std::uint32_t reg, const unsigned char* p,
@@ -366,9 +564,65 @@ Crc32Engine crc32FoldingEngine() {
 #endif
 }
 
+Crc32Engine crc32WideFoldingEngine() {
+#ifdef QOR_CHECKSUM_X86
+    static const Crc32Engine engine = [] {
+        __builtin_cpu_init();
+        return crc32FoldingEngine() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq")
+                   ? &crc32FoldingWide
+                   : nullptr;
+    }();
+    return engine;
+#else
+    return nullptr;
+#endif
+}
+
 std::uint32_t crc32Update(std::uint32_t reg, const unsigned char* p, std::uint64_t n) {
-    static const Crc32Engine engine = crc32FoldingEngine() ? crc32FoldingEngine() : &crc32UpdateTable;
+    static const Crc32Engine engine = crc32WideFoldingEngine() ? crc32WideFoldingEngine()
+                                      : crc32FoldingEngine()   ? crc32FoldingEngine()
+                                                               : &crc32UpdateTable;
     return engine(reg, p, n);
+}
+
+std::uint32_t adler32UpdatePortable(std::uint32_t adler, const unsigned char* p, std::uint64_t n) {
+    std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    adlerPortable(a, b, p, n);
+    return (b << 16) | a;
+}
+
+AdlerEngine adler32Avx2Engine() {
+#ifdef QOR_CHECKSUM_X86
+    static const AdlerEngine engine = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") ? &adler32Avx2 : nullptr;
+    }();
+    return engine;
+#else
+    return nullptr;
+#endif
+}
+
+AdlerEngine adler32Avx512Engine() {
+#ifdef QOR_CHECKSUM_X86
+    static const AdlerEngine engine = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+                       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni")
+                   ? &adler32Avx512
+                   : nullptr;
+    }();
+    return engine;
+#else
+    return nullptr;
+#endif
+}
+
+std::uint32_t adler32Update(std::uint32_t adler, const unsigned char* p, std::uint64_t n) {
+    static const AdlerEngine engine = adler32Avx512Engine() ? adler32Avx512Engine()
+                                      : adler32Avx2Engine() ? adler32Avx2Engine()
+                                                            : &adler32UpdatePortable;
+    return engine(adler, p, n);
 }
 
 std::uint32_t crc32cUpdateTable(std::uint32_t reg, const unsigned char* p, std::uint64_t n) {

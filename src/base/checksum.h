@@ -72,18 +72,32 @@ namespace qor_checksum {
 
 // The raw reflected CRC-32 (0xEDB88320) register after the bytes, starting
 // from `reg`: crc32 is update(0, ...), crc32n is ~update(~0u, ...).  Picks the
-// carry-less-multiply engine when the CPU has one; the two engines below are
+// widest carry-less-multiply engine the CPU has; the engines below are
 // exposed so that tests and benchmarks can hold them against each other.
 std::uint32_t crc32Update(std::uint32_t reg, const unsigned char* p, std::uint64_t n);
 std::uint32_t crc32UpdateTable(std::uint32_t reg, const unsigned char* p, std::uint64_t n);
 // Null when the CPU has no PCLMULQDQ.
 using Crc32Engine = std::uint32_t (*)(std::uint32_t, const unsigned char*, std::uint64_t);
 Crc32Engine crc32FoldingEngine();
+// The same folding on 256-bit registers; null when the CPU has no AVX2 and
+// VPCLMULQDQ.
+Crc32Engine crc32WideFoldingEngine();
 
 // The CRC-32C register the same way, with the SSE 4.2 instruction when the CPU
 // has it; the table engine is the fallback.
 std::uint32_t crc32cUpdate(std::uint32_t reg, const unsigned char* p, std::uint64_t n);
 std::uint32_t crc32cUpdateTable(std::uint32_t reg, const unsigned char* p, std::uint64_t n);
 Crc32Engine crc32cHardwareEngine();
+
+// Adler-32 continuing from `adler` (1 starts one) over the bytes, with the
+// widest vector engine the CPU has; the engines behind it are exposed for
+// tests and benchmarks.  The portable engine uses SSE2 where there is SSE2.
+using AdlerEngine = std::uint32_t (*)(std::uint32_t, const unsigned char*, std::uint64_t);
+std::uint32_t adler32Update(std::uint32_t adler, const unsigned char* p, std::uint64_t n);
+std::uint32_t adler32UpdatePortable(std::uint32_t adler, const unsigned char* p, std::uint64_t n);
+// Null when the CPU has no AVX2.
+AdlerEngine adler32Avx2Engine();
+// Null when the CPU has no AVX-512 F, VL and VNNI.
+AdlerEngine adler32Avx512Engine();
 
 }  // namespace qor_checksum

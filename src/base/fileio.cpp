@@ -311,7 +311,7 @@ bool cReplacementFile::commit() {
     std::string folder, name;
     splitPath(target, folder, name);
     struct stat st;
-    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0664;
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(newMode_);
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
         abandon();
         return false;

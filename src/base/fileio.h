@@ -194,10 +194,14 @@ public:
     // Opens the temporary file for reading and writing.  False when the
     // target's folder cannot hold one.
     bool begin(const char* target);
-    // Flushes, gives the file the target's permission bits (0664 for a new
-    // target) and puts it in the target's place.  False leaves the target
-    // as it was and removes the temporary file.
+    // Flushes, gives the file the target's permission bits (those of
+    // setNewFileMode for a new target) and puts it in the target's place.
+    // False leaves the target as it was and removes the temporary file.
     bool commit();
+    // The permission bits a target that does not exist yet gets: 0664 unless
+    // set (a program that wants the creation mask to count passes 0666 less
+    // the mask, as a shell's redirection would make the file).
+    void setNewFileMode(unsigned int mode) { newMode_ = mode & 07777; }
     // Drops what was written.
     void abandon();
 
@@ -213,6 +217,7 @@ private:
     bool unnamed_ = false;
     char pending_[4096] = {};
     volatile int pendingSet_ = 0;
+    unsigned int newMode_ = 0664;
 };
 
 // Flat file functions.  The handle is a void* that carries the descriptor;

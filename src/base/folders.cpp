@@ -4,11 +4,13 @@
 #include "base/strutil.h"
 #include "base/sync.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -318,7 +320,9 @@ bool cFolderContents::isDirEmpty(const char* path) {
 // ---------------------------------------------------------------------------
 // Listing
 
-bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) {
+bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) { return init(path, onlyFilesAndFolders, nullptr); }
+
+bool cFolderContents::init(const char* path, bool onlyFilesAndFolders, std::vector<sFolderLeftOut>* leftOut) {
     entries_.clear();
     if (!isFolder(path)) return false;
     folder_.set(path);
@@ -326,6 +330,7 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) {
     if (!dir) return false;
     const int fd = ::dirfd(dir.get());
     bool ok = true;
+    const std::size_t leftBefore = leftOut ? leftOut->size() : 0;
     for (;;) {
         errno = 0;
         struct dirent* e = ::readdir(dir.get());
@@ -338,9 +343,26 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) {
         const char* name = e->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         struct stat st;
-        if (::fstatat(fd, name, &st, 0) != 0) continue;  // dangling link, or gone meanwhile
+        if (::fstatat(fd, name, &st, 0) != 0) {
+            // A dangling link, a circle of links, or gone meanwhile.
+            if (leftOut) {
+                sFolderLeftOut& out = leftOut->emplace_back();
+                out.name = name;
+                out.error = errno;
+                struct stat self;
+                if (::fstatat(fd, name, &self, AT_SYMLINK_NOFOLLOW) == 0) out.mode = self.st_mode;
+            }
+            continue;
+        }
         const int type = typeOfMode(st.st_mode);
-        if (onlyFilesAndFolders && type != fsoFile && type != fsoFolder) continue;
+        if (onlyFilesAndFolders && type != fsoFile && type != fsoFolder) {
+            if (leftOut) {
+                sFolderLeftOut& out = leftOut->emplace_back();
+                out.name = name;
+                out.mode = st.st_mode;
+            }
+            continue;
+        }
         sFolderItemInfo& item = entries_.emplace_back();
         item.name.set(name);
         item.size = static_cast<unsigned long long>(st.st_size);
@@ -348,8 +370,18 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) {
         item.hidden = name[0] == '.' ? 1 : 0;
         unixToLocalTimestamp(st.st_mtime, item.modified);
     }
-    if (!ok) entries_.clear();
+    if (!ok) {
+        entries_.clear();
+        if (leftOut) leftOut->resize(leftBefore);
+    }
     return ok;
+}
+
+void cFolderContents::sortByName() {
+    // strcmp compares bytes as unsigned char: UTF-8 text sorts by code point.
+    std::sort(entries_.begin(), entries_.end(), [](const sFolderItemInfo& a, const sFolderItemInfo& b) {
+        return std::strcmp(a.name.get() ? a.name.get() : "", b.name.get() ? b.name.get() : "") < 0;
+    });
 }
 
 bool cFolderContents::enumSpecialLocations() { return enumSpecialLocations("/Volumes"); }

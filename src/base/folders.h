@@ -12,6 +12,7 @@
 #include "base/buffers.h"
 #include "base/timeutil.h"
 
+#include <string>
 #include <vector>
 
 // Object types, as objtype and sFolderItemInfo::type give them.
@@ -35,6 +36,18 @@ struct sFolderItemInfo {
     int type = fsoNone;
     unsigned char hidden = 0;      // 1 when the name begins with '.'
     sTimestamp modified;           // local time; year 0 for special places
+};
+
+// An entry that a listing left out, and why.  Either its status could not
+// be read through its links (error is the errno: ENOENT for a dangling link
+// or a name that vanished, ELOOP for links that lead round in a circle; mode
+// is then the type of the name itself, S_IFLNK for a link, or 0), or it is
+// of a kind the listing was asked to leave out (error 0, mode its type bits:
+// a named pipe, a socket, a device).
+struct sFolderLeftOut {
+    std::string name;
+    int error = 0;
+    unsigned int mode = 0;
 };
 
 // The attributes of one path.
@@ -136,6 +149,13 @@ public:
     // listing is emptied first; false when path is not a readable folder
     // (the folder field then keeps its former value).
     bool init(const char* path, bool onlyFilesAndFolders);
+    // The same, and every entry that is not listed (but "." and "..") is
+    // added to leftOut (when not null) in the order it was read.
+    bool init(const char* path, bool onlyFilesAndFolders, std::vector<sFolderLeftOut>* leftOut);
+    // Puts the entries in the byte order of their names.  The system's
+    // order depends on the file system and on the order in which the
+    // entries were made; this one does not.
+    void sortByName();
     // Lists the places a chooser starts from: "Home folder" (when HOME is
     // set), "File system" ("/"), and each volume mounted under "/Volumes"
     // on a file system of its own.  A missing "/Volumes" adds nothing.

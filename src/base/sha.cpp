@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include "base/fileio.h"
@@ -152,23 +154,26 @@ alignas(32) const std::array<std::uint64_t, 80> sha512RoundConstants = kK512;
                               w[((i)-7) & 15] + \
                               (rotr32(w[((i)-15) & 15], 7) ^ rotr32(w[((i)-15) & 15], 18) ^ (w[((i)-15) & 15] >> 3))))
 
-#define QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, i) \
+// Maj and S0 as in SHA-512 below: Maj from the round before's a ^ b, and
+// S0(a) = ror2(a ^ ror11(a) ^ ror20(a)) as nested rotations.
+#define QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, i, bc, ab) \
     do { \
         const std::uint32_t t1 = \
             h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + (g ^ (e & (f ^ g))) + kK256[i] + QOR_SHA256_W(i); \
         d += t1; \
-        h = t1 + (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & b) | (c & (a | b))); \
+        ab = a ^ b; \
+        h = t1 + rotr32(rotr32(rotr32(a, 9) ^ a, 11) ^ a, 2) + ((ab & bc) ^ b); \
     } while (0)
 
 #define QOR_SHA256_8(i) \
-    QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0); \
-    QOR_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1); \
-    QOR_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2); \
-    QOR_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3); \
-    QOR_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4); \
-    QOR_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5); \
-    QOR_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6); \
-    QOR_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7)
+    QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y); \
+    QOR_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x); \
+    QOR_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y); \
+    QOR_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x); \
+    QOR_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y); \
+    QOR_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x); \
+    QOR_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y); \
+    QOR_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x)
 
 void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
     for (; count; --count, blocks += 64) {
@@ -176,6 +181,7 @@ void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std:
         for (int i = 0; i < 16; ++i) w[i] = load32be(blocks + 4 * i);
         std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        std::uint32_t x = b ^ c, y = 0;
         QOR_SHA256_8(0);
         QOR_SHA256_8(8);
         QOR_SHA256_8(16);
@@ -250,23 +256,30 @@ void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::s
                               w[((i)-7) & 15] + \
                               (rotr64(w[((i)-15) & 15], 1) ^ rotr64(w[((i)-15) & 15], 8) ^ (w[((i)-15) & 15] >> 7))))
 
-#define QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, i) \
+// Maj(a, b, c) is ((a ^ b) & (b ^ c)) ^ b, and b ^ c is the a ^ b of the
+// round before: each round leaves its a ^ b in `ab` for the next one, which
+// reads it as `bc` (two names taking turns).  S0(a) = ror28(a ^ ror6(a) ^
+// ror11(a)) is taken as ror28(ror6(ror5(a) ^ a) ^ a): one temporary instead
+// of three where rotations overwrite their operand (no BMI2), and S0 is off
+// the chain from e to e that sets the pace.
+#define QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, i, bc, ab) \
     do { \
         const std::uint64_t t1 = \
             h + (rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41)) + (g ^ (e & (f ^ g))) + kK512[i] + QOR_SHA512_W(i); \
         d += t1; \
-        h = t1 + (rotr64(a, 28) ^ rotr64(a, 34) ^ rotr64(a, 39)) + ((a & b) | (c & (a | b))); \
+        ab = a ^ b; \
+        h = t1 + rotr64(rotr64(rotr64(a, 5) ^ a, 6) ^ a, 28) + ((ab & bc) ^ b); \
     } while (0)
 
 #define QOR_SHA512_8(i) \
-    QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0); \
-    QOR_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1); \
-    QOR_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2); \
-    QOR_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3); \
-    QOR_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4); \
-    QOR_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5); \
-    QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6); \
-    QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7)
+    QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y); \
+    QOR_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x); \
+    QOR_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y); \
+    QOR_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x); \
+    QOR_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y); \
+    QOR_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x); \
+    QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y); \
+    QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x)
 
 void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
     for (; count; --count, blocks += 128) {
@@ -274,6 +287,7 @@ void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std:
         for (int i = 0; i < 16; ++i) w[i] = load64be(blocks + 8 * i);
         std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+        std::uint64_t x = b ^ c, y = 0;
         QOR_SHA512_8(0);
         QOR_SHA512_8(8);
         QOR_SHA512_8(16);
@@ -297,24 +311,130 @@ void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std:
 
 namespace {
 
-BlockEngine64 sha512Engine() {
-    static const BlockEngine64 engine = sha512SplitEngine()    ? sha512SplitEngine()
-                                        : sha512VectorEngine() ? sha512VectorEngine()
-                                                               : &sha512BlocksPortable;
-    return engine;
+// One engine slot per family: null until the first use picks the CPU's best,
+// or until a caller names one.  Relaxed loads suffice: every engine gives the
+// same digests, and the pointer is read once per run of blocks.
+template <typename Engine>
+struct sEngineChoice {
+    const char* name;
+    Engine engine;
+};
+
+template <typename Engine>
+class cEngineSlot {
+public:
+    // The engines from the best down; the last one is portable and always
+    // there.  `best`, when given, picks the engine for the processor instead
+    // of the first one present.
+    template <std::size_t N>
+    explicit cEngineSlot(const std::array<sEngineChoice<Engine>, N>& choices, Engine (*best)() = nullptr)
+        : choices_(choices.data()), count_(N), best_(best) {}
+
+    Engine get() {
+        Engine e = current_.load(std::memory_order_relaxed);
+        return e ? e : pickBest();
+    }
+    bool use(const char* name) {
+        if (!name || !*name) {
+            pickBest();
+            return true;
+        }
+        for (std::size_t i = 0; i < count_; ++i)
+            if (std::strcmp(choices_[i].name, name) == 0) {
+                if (!choices_[i].engine) return false;
+                current_.store(choices_[i].engine, std::memory_order_relaxed);
+                return true;
+            }
+        return false;
+    }
+    const char* name() {
+        const Engine e = get();
+        for (std::size_t i = 0; i < count_; ++i)
+            if (choices_[i].engine == e) return choices_[i].name;
+        return "?";
+    }
+
+private:
+    Engine pickBest() {
+        if (best_) {
+            const Engine e = best_();
+            current_.store(e, std::memory_order_relaxed);
+            return e;
+        }
+        for (std::size_t i = 0; i < count_; ++i)
+            if (choices_[i].engine) {
+                current_.store(choices_[i].engine, std::memory_order_relaxed);
+                return choices_[i].engine;
+            }
+        return nullptr;  // not reached: the portable engine is last
+    }
+    const sEngineChoice<Engine>* choices_;
+    std::size_t count_;
+    Engine (*best_)();
+    std::atomic<Engine> current_{nullptr};
+};
+
+// The faster of two engines on this processor, timed once: the best of three
+// alternating runs over 32 blocks each.  Where the processor has AVX-512 the
+// split engine usually leads, but some processors move words between the
+// general and the vector registers slowly enough that it trails the AVX2
+// engine by a third; the choice is the processor's, and the digests are the
+// same either way.
+BlockEngine64 fasterOf(BlockEngine64 x, BlockEngine64 y) {
+    alignas(64) static const std::uint8_t blocks[32 * 128] = {};
+    std::uint64_t state[8] = {};
+    double best[2] = {1e30, 1e30};
+    const BlockEngine64 engines[2] = {x, y};
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 2; ++i) {
+            const auto t0 = std::chrono::steady_clock::now();
+            engines[i](state, blocks, 32);
+            const auto t1 = std::chrono::steady_clock::now();
+            best[i] = std::min(best[i], std::chrono::duration<double>(t1 - t0).count());
+        }
+    return best[0] <= best[1] ? x : y;
 }
 
-BlockEngine32 sha256Engine() {
-    static const BlockEngine32 engine = sha256HardwareEngine() ? sha256HardwareEngine() : &sha256BlocksPortable;
-    return engine;
+BlockEngine64 bestSha512Engine() {
+    const BlockEngine64 split = sha512SplitEngine(), vector = sha512VectorEngine();
+    if (split && vector) return fasterOf(split, vector);
+    return split ? split : vector ? vector : &sha512BlocksPortable;
 }
 
-BlockEngine32 sha1Engine() {
-    static const BlockEngine32 engine = sha1HardwareEngine() ? sha1HardwareEngine() : &sha1BlocksPortable;
-    return engine;
+cEngineSlot<BlockEngine64>& sha512Slot() {
+    static const std::array<sEngineChoice<BlockEngine64>, 3> choices{{
+        {"avx512", sha512SplitEngine()}, {"avx2", sha512VectorEngine()}, {"generic", &sha512BlocksPortable}}};
+    static cEngineSlot<BlockEngine64> slot(choices, &bestSha512Engine);
+    return slot;
 }
+
+cEngineSlot<BlockEngine32>& sha256Slot() {
+    static const std::array<sEngineChoice<BlockEngine32>, 3> choices{{
+        {"shani", sha256HardwareEngine()}, {"avx2", sha256VectorEngine()}, {"generic", &sha256BlocksPortable}}};
+    static cEngineSlot<BlockEngine32> slot(choices);
+    return slot;
+}
+
+cEngineSlot<BlockEngine32>& sha1Slot() {
+    static const std::array<sEngineChoice<BlockEngine32>, 3> choices{{
+        {"shani", sha1HardwareEngine()}, {"avx2", sha1VectorEngine()}, {"generic", &sha1BlocksPortable}}};
+    static cEngineSlot<BlockEngine32> slot(choices);
+    return slot;
+}
+
+BlockEngine64 sha512Engine() { return sha512Slot().get(); }
+BlockEngine32 sha256Engine() { return sha256Slot().get(); }
+BlockEngine32 sha1Engine() { return sha1Slot().get(); }
 
 }  // namespace
+
+bool useSha512Engine(const char* name) { return sha512Slot().use(name); }
+bool useSha256Engine(const char* name) { return sha256Slot().use(name); }
+bool useSha1Engine(const char* name) { return sha1Slot().use(name); }
+const char* sha512EngineName() { return sha512Slot().name(); }
+const char* sha256EngineName() { return sha256Slot().name(); }
+const char* sha1EngineName() { return sha1Slot().name(); }
+
 }  // namespace qor_sha
 
 using namespace qor_sha;
@@ -654,7 +774,8 @@ void SHA2HashPair(const void* a, long long alen, std::uint8_t (&outA)[32], const
     sSHA256Ctx ca, cb;
     sha256_starts(&ca);
     sha256_starts(&cb);
-    if (const qor_sha::PairEngine32 pair = qor_sha::sha256HardwarePairEngine()) {
+    const qor_sha::PairEngine32 pair = qor_sha::sha256HardwarePairEngine();
+    if (pair && sha256Engine() == qor_sha::sha256HardwareEngine()) {
         // The whole blocks both have, side by side; nothing is pending yet,
         // so the contexts need only their byte counts.
         const std::uint64_t blocks = std::min(na, nb) / 64, bytes = blocks * 64;

@@ -18,11 +18,15 @@
 // significant byte first.  A null pointer for the bytes is no bytes.  Any
 // number of threads may hash at once, each with its own context.
 //
-// SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them, and
+// SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them
+// (else a message schedule computed with AVX2 where there is AVX2 and BMI2),
+// and
 // SHA-512 (with SHA-384) rounds split between the general registers and
-// AVX-512 when the CPU has AVX-512 and BMI2, else a message schedule computed
-// with AVX2 when it has AVX2 and BMI2 (each choice is made once, at first
-// use), else portable code with the same results.
+// AVX-512 when the CPU has AVX-512 and BMI2 and that is the faster there,
+// else a message schedule computed with AVX2 when it has AVX2 and BMI2 (each
+// choice is made once, at first use), else portable code with the same
+// results.  qor_sha::useSha512Engine
+// and its siblings pick another engine the CPU can run.
 #pragma once
 
 #include <array>
@@ -143,6 +147,12 @@ void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std:
 void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count);
 // Null when the CPU lacks the SHA extensions (or is not x86).
 BlockEngine32 sha256HardwareEngine();
+// The rounds in general registers and the message schedule of two blocks at
+// a time with AVX2, for processors without the SHA extensions; null when the
+// CPU lacks AVX2, BMI or BMI2 (or is not x86-64).
+BlockEngine32 sha256VectorEngine();
+// The same for SHA-1.
+BlockEngine32 sha1VectorEngine();
 BlockEngine32 sha1HardwareEngine();
 // Two SHA-256 hash states, each fed `count` whole blocks of its own, side
 // by side; null when the CPU lacks the SHA extensions (or is not x86).
@@ -158,6 +168,27 @@ BlockEngine64 sha512VectorEngine();
 // The rounds split between the general registers and the vector unit; null
 // when the CPU lacks AVX-512 (F and VL), BMI or BMI2 (or is not x86-64 ELF).
 BlockEngine64 sha512SplitEngine();
+
+// The engine the contexts and one-shots use is the fastest the CPU has,
+// chosen at first use (where the CPU has both SHA-512 vector engines, by
+// timing each once on a few blocks), unless one is chosen by name:
+//   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine),
+//                         "avx512" (sha512SplitEngine)
+//   SHA-256, SHA-1        "generic", "avx2" (the vector engines), "shani"
+//                         (the hardware engines)
+// An engine is taken only when the CPU has its instructions: the call then
+// returns true.  A null or empty name goes back to the CPU's choice (true).
+// An unknown name, or an engine the CPU cannot run, changes nothing and
+// returns false.  Meant for benchmarks and tests that measure or check each
+// engine on one machine; hashes running at the time finish on either engine
+// with the same digest.
+bool useSha512Engine(const char* name);
+bool useSha256Engine(const char* name);
+bool useSha1Engine(const char* name);
+// The name of the engine in use now.
+const char* sha512EngineName();
+const char* sha256EngineName();
+const char* sha1EngineName();
 
 // The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;

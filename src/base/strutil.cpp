@@ -9,9 +9,11 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "base/checked.h"
+#include "base/cpufeatures.h"
 #include "base/strutil_detail.h"
 #include "base/textenc.h"
 #include "base/treelist.h"
@@ -100,20 +102,23 @@ const char* findFoldedPlain(const char* hay, long long hayLen, const char* needl
     return nullptr;
 }
 
-const char* findFolded(const char* hay, long long hayLen, const char* needle, long long needleLen) {
+namespace {
+
+// A byte equals a folded needle byte t when (byte | m) == t, where m is 0x20
+// for a letter (both cases of it then pass) and 0 for anything else.
+inline char letterBit(char c) { return static_cast<char>((c >= 'a' && c <= 'z') ? 0x20 : 0); }
+
+const char* findFoldedSse2(const char* hay, long long hayLen, const char* needle, long long needleLen) {
     const long long last = hayLen - needleLen;  // the last possible start
     long long i = 0;
 #if defined(__SSE2__)
-    // A byte equals a folded needle byte t when (byte | m) == t, where m is
-    // 0x20 for a letter (both cases of it then pass) and 0 for anything else.
     // Candidates are the starts where the first two bytes pass; the loads of
     // the second byte reach start + 16, which lies inside hay as long as
     // start + 15 is a possible start and the needle is two bytes or longer.
-    auto maskOf = [](char c) { return static_cast<char>((c >= 'a' && c <= 'z') ? 0x20 : 0); };
     const char f0 = foldAscii(needle[0]);
     const char f1 = needleLen > 1 ? foldAscii(needle[1]) : 0;
-    const __m128i t0 = _mm_set1_epi8(f0), m0 = _mm_set1_epi8(maskOf(f0));
-    const __m128i t1 = _mm_set1_epi8(f1), m1 = _mm_set1_epi8(maskOf(f1));
+    const __m128i t0 = _mm_set1_epi8(f0), m0 = _mm_set1_epi8(letterBit(f0));
+    const __m128i t1 = _mm_set1_epi8(f1), m1 = _mm_set1_epi8(letterBit(f1));
     for (; i + 15 <= last; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
         __m128i hit = _mm_cmpeq_epi8(_mm_or_si128(a, m0), t0);
@@ -129,8 +134,135 @@ const char* findFolded(const char* hay, long long hayLen, const char* needle, lo
         }
     }
 #endif
-    const char* rest = findFoldedPlain(hay + i, hayLen - i, needle, needleLen);
-    return rest;
+    return findFoldedPlain(hay + i, hayLen - i, needle, needleLen);
+}
+
+
+#if defined(__x86_64__)
+
+// The needle's first, second and last bytes folded, with the bit that
+// lets both cases of a letter through; a start is a candidate when all
+// three pass.  Three bytes, two of them far apart, leave few false
+// candidates on text, and each costs a call and a mispredicted branch.
+// A one-byte needle has no second byte: its first is probed twice.
+struct sProbe256 {
+    __m256i t0, m0, t1, m1, tl, ml;
+    long long second;
+};
+struct sProbe512 {
+    __m512i t0, m0, t1, m1, tl, ml;
+    long long second;
+};
+
+__attribute__((target("avx2"))) sProbe256 probe256(const char* needle, long long lastOffset) {
+    const char f0 = foldAscii(needle[0]), f1 = foldAscii(needle[lastOffset ? 1 : 0]);
+    const char fl = foldAscii(needle[lastOffset]);
+    return {_mm256_set1_epi8(f0), _mm256_set1_epi8(letterBit(f0)), _mm256_set1_epi8(f1),
+            _mm256_set1_epi8(letterBit(f1)), _mm256_set1_epi8(fl), _mm256_set1_epi8(letterBit(fl)),
+            lastOffset ? 1 : 0};
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i passes(const char* at, __m256i t, __m256i m) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    return _mm256_cmpeq_epi8(_mm256_or_si256(v, m), t);
+}
+
+// The starts of hay[at, at + 32) that are candidates, as bits.
+__attribute__((target("avx2"), always_inline)) inline unsigned candidates32(const char* at, long long lastOffset,
+                                                                            const sProbe256& p) {
+    const __m256i hit = _mm256_and_si256(_mm256_and_si256(passes(at, p.t0, p.m0), passes(at + p.second, p.t1, p.m1)),
+                                         passes(at + lastOffset, p.tl, p.ml));
+    return static_cast<unsigned>(_mm256_movemask_epi8(hit));
+}
+
+// 32 starts at a time, two blocks a round.  The loads of the last byte
+// reach start + 31 + needleLen - 1, inside hay while start + 31 is a
+// possible start, and those of the second byte no further.
+__attribute__((target("avx2"))) const char* findFoldedAvx2(const char* hay, long long hayLen, const char* needle,
+                                                           long long needleLen) {
+    const long long last = hayLen - needleLen;
+    const long long lastOffset = needleLen - 1;
+    const sProbe256 p = probe256(needle, lastOffset);
+    long long i = 0;
+    for (; i + 63 <= last; i += 64) {
+        const unsigned lo = candidates32(hay + i, lastOffset, p);
+        const unsigned hi = candidates32(hay + i + 32, lastOffset, p);
+        for (unsigned long long bits = lo | static_cast<unsigned long long>(hi) << 32; bits; bits &= bits - 1) {
+            const long long at = i + __builtin_ctzll(bits);
+            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
+        }
+    }
+    for (; i + 31 <= last; i += 32) {
+        for (unsigned bits = candidates32(hay + i, lastOffset, p); bits; bits &= bits - 1) {
+            const long long at = i + __builtin_ctz(bits);
+            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
+        }
+    }
+    return findFoldedPlain(hay + i, hayLen - i, needle, needleLen);
+}
+
+// The same with 64 starts a vector, where the processor has AVX-512BW.
+__attribute__((target("avx512f,avx512bw"))) sProbe512 probe512(const char* needle, long long lastOffset) {
+    const char f0 = foldAscii(needle[0]), f1 = foldAscii(needle[lastOffset ? 1 : 0]);
+    const char fl = foldAscii(needle[lastOffset]);
+    return {_mm512_set1_epi8(f0), _mm512_set1_epi8(letterBit(f0)), _mm512_set1_epi8(f1),
+            _mm512_set1_epi8(letterBit(f1)), _mm512_set1_epi8(fl), _mm512_set1_epi8(letterBit(fl)),
+            lastOffset ? 1 : 0};
+}
+
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline unsigned long long candidates64(
+    const char* at, long long lastOffset, const sProbe512& p) {
+    const __mmask64 first = _mm512_cmpeq_epi8_mask(_mm512_or_si512(_mm512_loadu_si512(at), p.m0), p.t0);
+    const __mmask64 second =
+        _mm512_mask_cmpeq_epi8_mask(first, _mm512_or_si512(_mm512_loadu_si512(at + p.second), p.m1), p.t1);
+    return _mm512_mask_cmpeq_epi8_mask(second, _mm512_or_si512(_mm512_loadu_si512(at + lastOffset), p.ml), p.tl);
+}
+
+__attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const char* hay, long long hayLen,
+                                                                         const char* needle, long long needleLen) {
+    const long long last = hayLen - needleLen;
+    const long long lastOffset = needleLen - 1;
+    const sProbe512 p = probe512(needle, lastOffset);
+    long long i = 0;
+    for (; i + 127 <= last; i += 128) {
+        const unsigned long long lo = candidates64(hay + i, lastOffset, p);
+        const unsigned long long hi = candidates64(hay + i + 64, lastOffset, p);
+        if ((lo | hi) == 0) continue;
+        for (unsigned long long bits = lo; bits; bits &= bits - 1) {
+            const long long at = i + __builtin_ctzll(bits);
+            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
+        }
+        for (unsigned long long bits = hi; bits; bits &= bits - 1) {
+            const long long at = i + 64 + __builtin_ctzll(bits);
+            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
+        }
+    }
+    return findFoldedAvx2(hay + i, hayLen - i, needle, needleLen);
+}
+
+#endif
+
+}  // namespace
+
+int foldedSearchWidth() {
+#if defined(__x86_64__)
+    return qor_cpu::hasAvx512bw() ? 64 : qor_cpu::hasAvx2() ? 32 : 16;
+#else
+    return 16;
+#endif
+}
+
+const char* findFoldedWidth(int width, const char* hay, long long hayLen, const char* needle, long long needleLen) {
+#if defined(__x86_64__)
+    if (width >= 64) return findFoldedAvx512(hay, hayLen, needle, needleLen);
+    if (width >= 32) return findFoldedAvx2(hay, hayLen, needle, needleLen);
+#endif
+    if (width >= 16) return findFoldedSse2(hay, hayLen, needle, needleLen);
+    return findFoldedPlain(hay, hayLen, needle, needleLen);
+}
+
+const char* findFolded(const char* hay, long long hayLen, const char* needle, long long needleLen) {
+    return findFoldedWidth(foldedSearchWidth(), hay, hayLen, needle, needleLen);
 }
 
 }  // namespace strutil_detail
@@ -574,8 +706,10 @@ const unsigned short* _wcsstr(const unsigned short* hay, const unsigned short* n
 }
 
 const char* _stristr(const char* hay, const char* needle, long long hayLen, long long needleLen) {
-    if (hayLen < 0) hayLen = unitLength(hay);
-    if (needleLen < 0) needleLen = unitLength(needle);
+    // The C library's strlen reads a block at a time: on long texts the
+    // length costs less than a tenth of the search.
+    if (hayLen < 0) hayLen = hay ? static_cast<long long>(std::strlen(hay)) : 0;
+    if (needleLen < 0) needleLen = needle ? static_cast<long long>(std::strlen(needle)) : 0;
     if (needleLen > hayLen) return nullptr;
     if (needleLen == 0) return hay;
     if (!hay || !needle) return nullptr;
@@ -937,4 +1071,84 @@ long long minDiff(long long a, long long b) {
         return v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
     };
     return magnitude(a) < magnitude(b) ? a : b;
+}
+
+// ---------------------------------------------------------------------------
+// Text for display
+
+namespace {
+
+// The length of the valid UTF-8 sequence at p (at most n bytes) that encodes
+// a character from U+00A0 up that may be shown as it is, or 0.  Overlong forms, surrogates and values
+// above U+10FFFF are not valid.
+std::size_t printableUtf8(const unsigned char* p, std::size_t n) {
+    const unsigned c = p[0];
+    std::size_t len;
+    unsigned v;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+        v = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        v = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        v = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (n < len) return 0;
+    for (std::size_t i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        v = (v << 6) | (p[i] & 0x3F);
+    }
+    static const unsigned kLeast[5] = {0, 0, 0xA0, 0x800, 0x10000};
+    if (v < kLeast[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+    // The line and paragraph separators, and the marks that reorder the
+    // text around them, would make a name read as something else.
+    if (v == 0x200E || v == 0x200F || v == 0x2028 || v == 0x2029 || (v >= 0x202A && v <= 0x202E) ||
+        (v >= 0x2066 && v <= 0x2069))
+        return 0;
+    return len;
+}
+
+}  // namespace
+
+std::string escapeForDisplay(const char* text, std::size_t n) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    if (!text) return out;
+    out.reserve(n);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7F) {
+            if (c == '\\') out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (c >= 0x80) {
+            const std::size_t len = printableUtf8(p + i, n - i);
+            if (len) {
+                out.append(text + i, len);
+                i += len;
+                continue;
+            }
+        }
+        out += '\\';
+        if (c == '\t')
+            out += 't';
+        else if (c == '\n')
+            out += 'n';
+        else if (c == '\r')
+            out += 'r';
+        else {
+            out += 'x';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+        ++i;
+    }
+    return out;
 }

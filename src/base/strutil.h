@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 #include "base/buffers.h"
 
@@ -243,3 +244,13 @@ int wcse_offset(const unsigned short* s, int n);
 bool iszero(const unsigned char* p, long long n);
 // Whichever of a and b has the smaller magnitude; b on a tie.
 long long minDiff(long long a, long long b);
+
+// A text made safe to print on one line: valid UTF-8 characters from U+00A0
+// up and printable ASCII stay as they are; a backslash becomes two, tab,
+// line feed and carriage return become \t, \n and \r, and every other
+// byte (control characters, DEL, C1 controls, the line separators and the
+// direction marks and overrides, bytes that are not part of a valid UTF-8
+// sequence) becomes \xHH.  So no name can split a line or move
+// the terminal's cursor, and different texts stay different.
+std::string escapeForDisplay(const char* text, std::size_t n);
+inline std::string escapeForDisplay(const std::string& text) { return escapeForDisplay(text.data(), text.size()); }

@@ -15,9 +15,15 @@ long long lowerAsciiUnits(unsigned short* w, long long n);
 
 // The first start in hay[0, hayLen) where needle[0, needleLen) matches with
 // A-Z folded to a-z; null when there is none.  needleLen is at least 1 and
-// at most hayLen.  The vector form looks for the needle's first two bytes 16
-// starts at a time; the plain form tries every start.
+// at most hayLen.  findFolded takes the widest form the processor runs
+// (foldedSearchWidth(): 64 with AVX-512BW, 32 with AVX2, else 16): the
+// vector forms look for starts whose first, second and last bytes pass, that
+// many starts a vector (16: the first two bytes); the plain form (width 0)
+// tries every start.  findFoldedWidth runs the form of a given width, which
+// must not exceed foldedSearchWidth().
+int foldedSearchWidth();
 const char* findFolded(const char* hay, long long hayLen, const char* needle, long long needleLen);
+const char* findFoldedWidth(int width, const char* hay, long long hayLen, const char* needle, long long needleLen);
 const char* findFoldedPlain(const char* hay, long long hayLen, const char* needle, long long needleLen);
 
 }  // namespace strutil_detail

@@ -695,6 +695,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
     err.line = err.column = 0;
     err.file.clear();
     err.message.clear();
+    filesRead_.clear();
     auto bad = [&](const char* message, const char* file) {
         err.message.set(message);
         if (file) err.file.set(file);
@@ -703,6 +704,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
     if (!target) return bad("bad target", nullptr);
     cFileIO index;
     if (!openRegular(index, indexPath)) return bad("Unable to open index", indexPath);
+    filesRead_.push_back(indexPath);
     _guardchar<char> indexText;
     if (!getFileContents(&index, indexText)) return bad("Unable to read idex", indexPath);
     langSearchInit();
@@ -724,6 +726,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
         }
         cFileIO src;
         if (!openRegular(src, path.c_str())) return bad("Unable to open source file", path.c_str());
+        filesRead_.push_back(path);
         _guardchar<char> text;
         if (!getFileContents(&src, text)) return bad("Unable to read source as text file", path.c_str());
         config->folder.set(folderOf(path).c_str());
@@ -744,6 +747,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
         put32(head, static_cast<std::uint32_t>(z.size()));
         if (!writeAll(target, head) || !writeAll(target, z)) return bad("Unable to write target", nullptr);
     }
+    for (const auto& picture : config->imagesByPath) filesRead_.push_back(picture.first);
     std::string end(1, '\xFF');
     if (!writeAll(target, end) || !writeTable(target, config->fonts, true) ||
         !writeTable(target, config->strings, true) || !writeTable(target, config->images, false))

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/buffers.h"
 #include "base/fileio.h"
@@ -73,7 +74,11 @@ public:
     // UTF-8 text, up to its first zero.
     static bool getFileContents(cFileIOTarget* file, _guardchar<char>& text);
     bool parseIndexFile(const char* text, std::map<int, std::string>& paths, sErrInfo& err);
+    // The files the last parse read, as it named them: the index, then each
+    // source, then each picture once.
+    const std::vector<std::string>& filesRead() const { return filesRead_; }
 
 private:
     std::map<std::string, int> mLangCodes;
+    std::vector<std::string> filesRead_;
 };

@@ -20,6 +20,10 @@ namespace {
 // in one pass; the default limit is not.
 constexpr unsigned long long kPresizeUpTo = 1ULL << 30;
 
+// The first guess at the plain size of a whole-buffer decode whose size is
+// not known (at least this much, else eight times the compressed size).
+constexpr unsigned long long kFirstGuess = 65536;
+
 // zlib counts in 32-bit units; longer inputs are offered in slices.
 constexpr unsigned long long kMaxSlice = 1ULL << 30;
 
@@ -146,17 +150,73 @@ bool cZDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsign
         out.set(0);
         return true;
     }
-    // The zlib wrapper is read here and the deflate data inflated raw, so
-    // that the Adler-32 of the output is taken by our own checksum, several
-    // times faster than zlib's: the header as zlib checks it (no output at
-    // all when it is wrong, or when it asks for a preset dictionary), the
-    // trailer after the deflate data's end.
     const unsigned char* const bytes = in.data();
     const unsigned long long total = static_cast<unsigned long long>(in.count());
     if (total < 2 || !zlibHeaderOk(bytes)) {
         out.set(0);
         return false;
     }
+    if (decompressFast(bytes, total, out)) return true;
+    return decompressSlowly(bytes, total, out);
+}
+
+// libdeflate needs all the output room at once.  With a limit of a size
+// that may be allocated up front it is the room; otherwise the room is a
+// guess that grows fourfold whenever the plain data proves longer, each try
+// decoding again from the start (a few times faster than zlib, so the
+// retries still pay).  Untouched pages of an allocation cost nothing.
+bool cZDecompress::decompressFast(const unsigned char* bytes, unsigned long long total, _typebuf<unsigned char>& out) {
+    const unsigned long long cap = std::min(outputLimit_, kPresizeUpTo);
+    unsigned long long room = cap;
+    if (outputLimit_ > kPresizeUpTo) {
+        room = std::min(cap, std::max(kFirstGuess, 8 * total));
+        room = std::max(room, std::min(cap, static_cast<unsigned long long>(out.count())));
+    }
+    for (;;) {
+        _typebuf<unsigned char> buf;
+        // A buffer the caller hands back from an earlier decode is decoded
+        // into again.
+        if (static_cast<unsigned long long>(out.count()) >= room) {
+            buf.swap(out);
+        } else {
+            out.set(0);
+            try {
+                buf.set(static_cast<long long>(room));
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+            qor_detail::preferHugePages(buf.data(), static_cast<std::size_t>(room));
+        }
+        std::size_t inUsed = 0, outUsed = 0;
+        const eFastInflate r = fastInflateZlib(bytes, static_cast<std::size_t>(total), buf.data(),
+                                               static_cast<std::size_t>(room), inUsed, outUsed);
+        if (r == eFastInflate::ok) {
+            if (static_cast<long long>(outUsed) == buf.count()) {
+                out.swap(buf);
+                return true;
+            }
+            try {
+                out.copyFrom(buf.data(), static_cast<long long>(outUsed));
+            } catch (const std::bad_alloc&) {
+                out.set(0);
+                return false;
+            }
+            return true;
+        }
+        // Damaged, or past the limit: zlib decodes what comes before it, into
+        // this buffer again.
+        out.swap(buf);
+        if (r != eFastInflate::noRoom || room >= cap) return false;
+        room = std::min(4 * room, cap);
+    }
+}
+
+bool cZDecompress::decompressSlowly(const unsigned char* bytes, unsigned long long total, _typebuf<unsigned char>& out) {
+    // The zlib wrapper is read here and the deflate data inflated raw, so
+    // that the Adler-32 of the output is taken by our own checksum, several
+    // times faster than zlib's: the header as zlib checks it (no output at
+    // all when it is wrong, or when it asks for a preset dictionary), the
+    // trailer after the deflate data's end.
     z_stream s = z_stream();
     if (inflateInit2(&s, -15) != Z_OK) {
         out.set(0);
@@ -584,11 +644,28 @@ cZInflate::~cZInflate() {
 bool cZInflate::init() {
     if (state) inflateEnd(this);
     *static_cast<z_stream*>(this) = z_stream();
-    return inflateInit(this) == Z_OK;
+    zlibFormat_ = inflateInit(this) == Z_OK;
+    return zlibFormat_;
 }
 
 unsigned int cZInflate::inflate(void const* in, unsigned int inLen, void* out, unsigned int outLen) {
     if (inflateReset(this) != Z_OK || !offerBlock(*this, in, inLen, out, outLen)) return 0;
+    // A stream set up by init() reads the zlib format: libdeflate decodes
+    // the whole block at once, and zlib only what it refuses.
+    if (zlibFormat_ && in) {
+        std::size_t inUsed = 0, outUsed = 0;
+        if (fastInflateZlib(static_cast<const unsigned char*>(in), inLen, static_cast<unsigned char*>(out), outLen, inUsed,
+                            outUsed) == eFastInflate::ok) {
+            // The stream's counters as zlib would have left them.
+            next_in += inUsed;
+            avail_in -= static_cast<uInt>(inUsed);
+            total_in = static_cast<uLong>(inUsed);
+            next_out += outUsed;
+            avail_out -= static_cast<uInt>(outUsed);
+            total_out = static_cast<uLong>(outUsed);
+            return static_cast<unsigned int>(outUsed);
+        }
+    }
     if (::inflate(this, Z_FINISH) != Z_STREAM_END) return 0;
     return outLen - avail_out;
 }

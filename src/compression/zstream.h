@@ -69,6 +69,11 @@ public:
     unsigned long long outputLimit() const { return outputLimit_; }
 
 private:
+    // The whole-buffer decode by libdeflate; false, with out holding
+    // unspecified bytes, when it refuses (zlib then decodes it again).
+    bool decompressFast(const unsigned char* bytes, unsigned long long total, _typebuf<unsigned char>& out);
+    // The whole-buffer decode by zlib, with its partial outputs.
+    bool decompressSlowly(const unsigned char* bytes, unsigned long long total, _typebuf<unsigned char>& out);
     bool prepare();
     // Forgets the input the member stream was aimed at.
     void dropInput();
@@ -226,4 +231,8 @@ public:
     // or 0 when the stream cannot be reset, the data is damaged or cut, or
     // the plain data does not fit in outLen bytes.
     unsigned int inflate(void const* in, unsigned int inLen, void* out, unsigned int outLen);
+
+private:
+    // Set up by init() for the zlib format (not by a caller's inflateInit2).
+    bool zlibFormat_ = false;
 };

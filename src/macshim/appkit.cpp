@@ -67,6 +67,10 @@ bool videoUp() {
     // Closing the last window is the application's business, not a
     // request to quit: only signals (and the session) ask for that.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // Views take the first click on a window that is not active (the one
+    // that activates it) like any other: SDL would drop a press that comes
+    // within a few milliseconds of the window's focus.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
 }
 
@@ -149,6 +153,32 @@ void notePointer(MSWindow* w, MSPoint p) {
     st().pointer = MSPoint{c.origin.x + p.x, c.origin.y + p.y};
 }
 
+// The window that takes a key: the key window, as on the desktop we stand
+// in for.  The window system may leave the keyboard elsewhere among our
+// windows: no manager focuses a popup, and a focus-follows-pointer manager
+// hands it to whatever lies under the pointer.
+MSWindow* keyTarget(uint32_t sdlId) {
+    MSWindow* k = st().key;
+    if (k && k->isVisible()) return k;
+    return windowForSdl(sdlId);
+}
+
+// Whether the user went to another application (or to the desktop): none of
+// our windows has the keyboard, and the pointer is over none of them.
+// Focus moving between our own windows (a popup taking it from its owner)
+// leaves one of them with the keyboard.
+bool userLeft() { return !SDL_GetKeyboardFocus() && !SDL_GetMouseFocus(); }
+
+// Tells the application it is no longer the active one, with the pointer
+// where it is now.
+void postDeactivation(MSApplication* app) {
+    int gx = 0, gy = 0;
+    SDL_GetGlobalMouseState(&gx, &gy);
+    const MSPoint at{double(gx), screenHeight() - gy};
+    app->postEvent(MSEvent::otherEvent(MSEventTypeAppKitDefined, at, 0, MSTimeNow(), 0, MSAppKitDeactivated, 0, 0),
+                   false);
+}
+
 // Turns one SDL event into an event of ours; false when it carries nothing.
 bool convert(const SDL_Event& ev, MSEvent& out) {
     State& s = st();
@@ -160,8 +190,9 @@ bool convert(const SDL_Event& ev, MSEvent& out) {
         out = gPosted.front();
         gPosted.pop_front();
         if (out.type == MSEventTypeAppKitDefined && out.subtype == MSAppKitDeactivated) {
-            // A press in another application: the monitors see it at its
-            // screen point, and we are no longer the active application.
+            // We are no longer the active application; a press in another
+            // application (data1 its type) is seen by the monitors at its
+            // screen point.
             MSEvent foreign = out;
             foreign.type = int(out.data1);
             foreign.windowNumber = 0;
@@ -227,7 +258,7 @@ bool convert(const SDL_Event& ev, MSEvent& out) {
     }
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
-        MSWindow* w = windowForSdl(ev.key.windowID);
+        MSWindow* w = keyTarget(ev.key.windowID);
         if (!w) return false;
         out.type = ev.type == SDL_KEYDOWN ? MSEventTypeKeyDown : MSEventTypeKeyUp;
         out.windowNumber = w->windowNumber();
@@ -250,7 +281,7 @@ bool convert(const SDL_Event& ev, MSEvent& out) {
     }
     case SDL_TEXTINPUT: {
         // Text without a key of its own (an input method): a press of no key.
-        MSWindow* w = windowForSdl(ev.text.windowID);
+        MSWindow* w = keyTarget(ev.text.windowID);
         if (!w) return false;
         out.type = MSEventTypeKeyDown;
         out.windowNumber = w->windowNumber();
@@ -266,8 +297,30 @@ bool convert(const SDL_Event& ev, MSEvent& out) {
         out.type = MSEventTypeAppKitDefined;
         switch (ev.window.event) {
         case SDL_WINDOWEVENT_CLOSE: out.subtype = MSAppKitCloseRequest; return true;
-        case SDL_WINDOWEVENT_FOCUS_GAINED: out.subtype = MSAppKitFocusGained; return true;
-        case SDL_WINDOWEVENT_FOCUS_LOST: out.subtype = MSAppKitFocusLost; return true;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+            s.app->activateIgnoringOtherApps(true);
+            out.subtype = MSAppKitFocusGained;
+            return true;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+            // Only the keyboard leaving all our windows is news: when it
+            // moves between them, the window that takes it says so; when
+            // the manager parks it on the pointer (focus follows the
+            // pointer), the keys still come to us.
+            if (!userLeft()) return false;
+            out.subtype = MSAppKitFocusLost;
+            if (s.app->isActive()) postDeactivation(s.app);
+            return true;
+        case SDL_WINDOWEVENT_MOVED: {
+            // Our own placements come back as moves too: only a place we did
+            // not ask for is news.
+            const MSRect c = w->contentRect();
+            const int top = int(screenHeight() - c.origin.y - c.size.height);
+            if (ev.window.data1 == int(c.origin.x) && ev.window.data2 == top) return false;
+            out.subtype = MSAppKitMoved;
+            out.data1 = ev.window.data1;
+            out.data2 = ev.window.data2;
+            return true;
+        }
         case SDL_WINDOWEVENT_SIZE_CHANGED:
             out.subtype = MSAppKitResized;
             out.data1 = ev.window.data1;
@@ -275,7 +328,12 @@ bool convert(const SDL_Event& ev, MSEvent& out) {
             return true;
         case SDL_WINDOWEVENT_EXPOSED: out.subtype = MSAppKitExposed; return true;
         case SDL_WINDOWEVENT_ENTER: out.type = MSEventTypeMouseEntered; return true;
-        case SDL_WINDOWEVENT_LEAVE: out.type = MSEventTypeMouseExited; return true;
+        case SDL_WINDOWEVENT_LEAVE:
+            // With a focus-follows-pointer manager the pointer leaving our
+            // windows for another application's is all that happens.
+            if (s.app->isActive() && userLeft()) postDeactivation(s.app);
+            out.type = MSEventTypeMouseExited;
+            return true;
         default: return false;
         }
     }
@@ -415,7 +473,10 @@ int MSWindowLevelForKey(int key) {
 MSWindow::MSWindow(MSRect contentRect, unsigned styleMask, bool) : style_(styleMask), content_(contentRect) {
     if (!videoUp()) return;
     Uint32 flags = SDL_WINDOW_HIDDEN;
-    if (styleMask == MSWindowStyleBorderless) flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR;
+    // Borderless windows are popups (lists, menus, hints): the window
+    // manager leaves them where we put them (override-redirect on X11).
+    if (styleMask == MSWindowStyleBorderless)
+        flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR | SDL_WINDOW_POPUP_MENU;
     if (styleMask & MSWindowStyleResizable) flags |= SDL_WINDOW_RESIZABLE;
     int w = std::max(1, int(contentRect.size.width)), h = std::max(1, int(contentRect.size.height));
     double H = screenHeight();
@@ -651,7 +712,13 @@ void MSWindow::sendEvent(const MSEvent& e) {
     case MSEventTypeAppKitDefined:
         switch (e.subtype) {
         case MSAppKitCloseRequest: performClose(); break;
-        case MSAppKitFocusGained: makeKeyWindow(); break;
+        case MSAppKitFocusGained: {
+            // A window under a sheet hands the keyboard on to its sheet.
+            MSWindow* w = this;
+            while (w->sheet_) w = w->sheet_;
+            w->makeKeyWindow();
+            break;
+        }
         case MSAppKitFocusLost:
             if (isKeyWindow()) {
                 st().key = nullptr;
@@ -659,6 +726,9 @@ void MSWindow::sendEvent(const MSEvent& e) {
             }
             break;
         case MSAppKitResized: contentResized(int(e.data1), int(e.data2)); break;
+        case MSAppKitMoved:
+            content_.origin = MSPoint{double(e.data1), screenHeight() - double(e.data2) - content_.size.height};
+            break;
         case MSAppKitExposed: if (view_) view_->setNeedsDisplay(true); break;
         default: break;
         }

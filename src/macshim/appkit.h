@@ -52,8 +52,11 @@ enum : short {
     MSAppKitFocusLost = 3,
     MSAppKitResized = 4,        // data1, data2: the new content size
     MSAppKitExposed = 5,
-    MSAppKitDeactivated = 6,    // a press in another application
+    MSAppKitDeactivated = 6,    // the user went to another application
     MSAppKitQuitRequest = 7,    // SIGINT, SIGTERM or the session ending
+    MSAppKitMoved = 8,          // data1, data2: the content's new top-left
+                                // screen point (top-left origin); only moves
+                                // we did not ask for (the user, the manager)
 };
 
 enum : uint32_t {

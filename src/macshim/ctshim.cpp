@@ -36,7 +36,8 @@ namespace {
 // than a point so advances keep 1/1024 of a point.
 constexpr double kSubUnits = 1024.0;
 
-// Faces tried, in order, for characters the line's own font lacks.
+// Faces tried, in order, for characters the line's own font lacks; a bold
+// font tries their bold faces first (or their regular ones emboldened).
 const char* const kCascade[] = {"DejaVu Sans", "Noto Sans CJK JP", "Noto Sans CJK SC", "Noto Sans CJK KR",
                                 "AR PL UMing TW"};
 
@@ -47,6 +48,9 @@ struct sFace {
     // The configuration asks for the outlines to be emboldened: a bold
     // face whose file carries no heavier outlines.
     bool embolden = false;
+    // Drawn bold, with heavier outlines or emboldened: characters it lacks
+    // are taken from bold faces too.
+    bool bold = false;
     FT_Face ft = nullptr;
     hb_face_t* hb = nullptr;
     cairo_font_face_t* cairo = nullptr;
@@ -112,7 +116,7 @@ sEngine& engine() {
     return *e;
 }
 
-sFace* openFace(const std::string& path, int index, const char* family, bool embolden) {
+sFace* openFace(const std::string& path, int index, const char* family, bool embolden, bool bold) {
     sEngine& e = engine();
     auto key = std::make_tuple(path, index, embolden);
     auto it = e.faces.find(key);
@@ -122,6 +126,7 @@ sFace* openFace(const std::string& path, int index, const char* family, bool emb
     f->index = index;
     f->family = family ? family : "";
     f->embolden = embolden;
+    f->bold = bold || embolden;
     if (FT_New_Face(e.ft, path.c_str(), index, &f->ft) != 0) return nullptr;
     hb_blob_t* blob = hb_blob_create_from_file(path.c_str());
     f->hb = hb_face_create(blob, static_cast<unsigned>(index));
@@ -158,12 +163,14 @@ sFace* faceOfPattern(FcPattern* p) {
     int index = 0;
     FcChar8* family = nullptr;
     FcBool embolden = FcFalse;
+    int weight = FC_WEIGHT_REGULAR;
     if (FcPatternGetString(p, FC_FILE, 0, &file) != FcResultMatch) return nullptr;
     FcPatternGetInteger(p, FC_INDEX, 0, &index);
     FcPatternGetString(p, FC_FAMILY, 0, &family);
     FcPatternGetBool(p, FC_EMBOLDEN, 0, &embolden);
+    FcPatternGetInteger(p, FC_WEIGHT, 0, &weight);
     return openFace(reinterpret_cast<const char*>(file), index, reinterpret_cast<const char*>(family),
-                    embolden == FcTrue);
+                    embolden == FcTrue, weight >= FC_WEIGHT_DEMIBOLD);
 }
 
 // The face of a family (after the configuration's name mapping) at a
@@ -251,6 +258,9 @@ struct CTFont {
     // The rasterised font for y-up contexts, made on first draw: cairo keeps
     // its glyph cache with it.
     cairo_scaled_font_t* scaled = nullptr;
+    // Pixels an emboldened face adds to every advance that is not zero, as
+    // its glyphs grow by them when drawn.
+    double grow = 0;
 
     bool covers(hb_codepoint_t cp) const {
         hb_codepoint_t g = 0;
@@ -259,6 +269,44 @@ struct CTFont {
 };
 
 namespace {
+
+cairo_scaled_font_t* scaledFontOf(const CTFont* f) {
+    // The transform is given for y upwards (a slant leans right as y
+    // grows); glyph and device space both have y downwards, so the terms
+    // that mix x and y change sign.
+    cairo_matrix_t fm, ctm;
+    cairo_matrix_init(&fm, f->size * f->m.a, -f->size * f->m.b, -f->size * f->m.c, f->size * f->m.d, 0, 0);
+    cairo_matrix_init_identity(&ctm);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    // Outlines stay unhinted; whole-pixel glyph metrics let cairo bound its
+    // composite by the glyphs (off, it composites through a mask of the
+    // whole bitmap, three times slower).  Advances come from the shaper.
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+    cairo_scaled_font_t* sf = cairo_scaled_font_create(f->face->cairo, &fm, &ctm, options);
+    cairo_font_options_destroy(options);
+    if (cairo_scaled_font_status(sf) != CAIRO_STATUS_SUCCESS) {
+        cairo_scaled_font_destroy(sf);
+        return nullptr;
+    }
+    return sf;
+}
+
+// FreeType emboldens a glyph by a 24th of the em in 1/64 pixels (truncated)
+// at the size the face is set to, and grows its advance by as much.  The
+// size is read from the face as cairo sets it for drawing this font, so the
+// glyphs are placed by the advances they are drawn with.
+double emboldenedGrowth(CTFont* f) {
+    if (!f->scaled) f->scaled = scaledFontOf(f);
+    if (!f->scaled) return 0;
+    FT_Face ft = cairo_ft_scaled_font_lock_face(f->scaled);
+    if (!ft) return 0;
+    double grow = 0;
+    if (ft->size) grow = static_cast<double>(FT_MulFix(ft->units_per_EM, ft->size->metrics.y_scale) / 24) / 64.0;
+    cairo_ft_scaled_font_unlock_face(f->scaled);
+    return grow;
+}
 
 CTFontRef makeFont(sFace* face, double size, const CGAffineTransform& m) {
     CTFont* f = new (std::nothrow) CTFont;
@@ -270,6 +318,7 @@ CTFontRef makeFont(sFace* face, double size, const CGAffineTransform& m) {
     hb_ot_font_set_funcs(f->hb);
     hb_font_set_scale(f->hb, static_cast<int>(std::lround(size * m.a * kSubUnits)),
                       static_cast<int>(std::lround(size * m.d * kSubUnits)));
+    if (face->embolden) f->grow = emboldenedGrowth(f);
     return f;
 }
 
@@ -277,7 +326,8 @@ const std::vector<CTFontRef>& cascadeOf(CTFont* font) {
     if (!font->cascadeMade) {
         font->cascadeMade = true;
         for (const char* name : kCascade) {
-            sFace* face = findFamily(name, FC_WEIGHT_REGULAR, FC_SLANT_ROMAN);
+            sFace* face = font->face->bold ? findFamily(name, FC_WEIGHT_BOLD, FC_SLANT_ROMAN) : nullptr;
+            if (!face) face = findFamily(name, FC_WEIGHT_REGULAR, FC_SLANT_ROMAN);
             if (!face || face == font->face) continue;
             if (CTFontRef f = makeFont(face, font->size, font->m)) font->cascade.push_back(f);
         }
@@ -406,12 +456,14 @@ CTLineRef CTLineCreateWithText(const uint16_t* text, std::size_t n, CTFontRef fo
         CTLine::sRun run;
         run.font = f;
         for (unsigned g = 0; g < count; ++g) {
+            // Marks keep their zero advance, emboldened or not.
+            const double advance = pos[g].x_advance / kSubUnits + (pos[g].x_advance != 0 ? f->grow : 0);
             run.glyphs.push_back(info[g].codepoint);
-            run.advances.push_back(pos[g].x_advance / kSubUnits);
+            run.advances.push_back(advance);
             run.dx.push_back(pos[g].x_offset / kSubUnits);
             run.dy.push_back(pos[g].y_offset / kSubUnits);
             run.indices.push_back(static_cast<long>(info[g].cluster));
-            line->width += pos[g].x_advance / kSubUnits;
+            line->width += advance;
         }
         line->runs.push_back(std::move(run));
         start = end;
@@ -431,33 +483,6 @@ CTLineRef CTLineCreateWithText(const uint16_t* text, std::size_t n, CTFontRef fo
 }
 
 void CTLineRelease(CTLineRef line) { delete line; }
-
-namespace {
-
-cairo_scaled_font_t* scaledFontOf(const CTFont* f) {
-    // The transform is given for y upwards (a slant leans right as y
-    // grows); glyph and device space both have y downwards, so the terms
-    // that mix x and y change sign.
-    cairo_matrix_t fm, ctm;
-    cairo_matrix_init(&fm, f->size * f->m.a, -f->size * f->m.b, -f->size * f->m.c, f->size * f->m.d, 0, 0);
-    cairo_matrix_init_identity(&ctm);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    // Outlines stay unhinted; whole-pixel glyph metrics let cairo bound its
-    // composite by the glyphs (off, it composites through a mask of the
-    // whole bitmap, three times slower).  Advances come from the shaper.
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
-    cairo_scaled_font_t* sf = cairo_scaled_font_create(f->face->cairo, &fm, &ctm, options);
-    cairo_font_options_destroy(options);
-    if (cairo_scaled_font_status(sf) != CAIRO_STATUS_SUCCESS) {
-        cairo_scaled_font_destroy(sf);
-        return nullptr;
-    }
-    return sf;
-}
-
-}  // namespace
 
 double CTLineGetTypographicBounds(CTLineRef line, double* ascent, double* descent, double* leading) {
     if (ascent) *ascent = line ? line->ascent : 0;

@@ -247,15 +247,59 @@ void cNSViewWrap::resetCursorRects() {
     if (myCursor) addCursorRect(frame(), myCursor);
 }
 
+namespace {
+
+bool isPress(int type) { return type == MSEventTypeLeftMouseDown || type == MSEventTypeRightMouseDown; }
+bool isRelease(int type) { return type == MSEventTypeLeftMouseUp || type == MSEventTypeRightMouseUp; }
+
+// Whether a window-system happening means the user left the capture
+// window's application: another application was activated with the pointer
+// outside the capture window, or a window was moved or asked to close.
+// Windows showing, hiding, taking or losing the focus among themselves (a
+// popup's own appearance among them) do not count.
+bool userLeft(const MSEvent& e, cNSWndWrapper* cap) {
+    switch (e.subtype) {
+    case MSAppKitDeactivated: {
+        const MSPoint p = MSEvent::mouseLocation();
+        const MSRect f = cap->frame();
+        return !(f.origin.x <= p.x && p.x < f.origin.x + f.size.width && f.origin.y <= p.y &&
+                 p.y <= f.origin.y + f.size.height);
+    }
+    case MSAppKitMoved:
+    case MSAppKitCloseRequest:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
 void cAppWrapper::sendEvent(const MSEvent& e) {
     cNSWndWrapper* cap = captured();
-    if (e.type == MSEventTypeAppKitDefined && cap) {
-        MSPoint p = MSEvent::mouseLocation();
-        MSRect f = cap->frame();
-        bool inside = f.origin.x <= p.x && p.x < f.origin.x + f.size.width && f.origin.y <= p.y &&
-                      p.y <= f.origin.y + f.size.height;
-        if (!inside) cap->simClickOut();
+    // The release of a press that went to the capture window from another
+    // window goes no further either.
+    if (isRelease(e.type) && e.type == mSwallowRelease) {
+        mSwallowRelease = 0;
+        return;
     }
+    if (cap && isPress(e.type) && e.windowNumber && e.windowNumber != cap->windowNumber()) {
+        // A press on another of our windows while a window holds the
+        // pointer: the capture window sees it at its own coordinates
+        // (outside its area, which closes a popup), and the press does
+        // nothing where it happened.
+        if (MSWindow* src = windowWithNumber(e.windowNumber)) {
+            const MSRect a = src->contentRect(), b = cap->contentRect();
+            const double x = e.locationInWindow.x + a.origin.x - b.origin.x;
+            const double y = b.size.height - (e.locationInWindow.y + a.origin.y - b.origin.y);
+            mSwallowRelease = e.type == MSEventTypeLeftMouseDown ? MSEventTypeLeftMouseUp : MSEventTypeRightMouseUp;
+            cap->retain();
+            cap->extMouseEvent(e.type, int(std::floor(x)), int(std::floor(y)));
+            cap->release();
+            return;
+        }
+    }
+    if (e.type == MSEventTypeAppKitDefined && cap && userLeft(e, cap)) cap->simClickOut();
     MSApplication::sendEvent(e);
 }
 

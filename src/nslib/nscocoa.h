@@ -18,6 +18,9 @@ public:
     void setEventCallback(tNSEventCallback proc, void* param);
     void initVars();
     bool isValid() const { return myEventCbProc != nullptr; }
+    // The parameter handed back with every event (the window object), or
+    // null while detached.
+    void* eventParam() const { return myEventCbParam; }
 
     int modalRC() const { return myModalRC; }
     void setModalRC(int rc) { myModalRC = rc; }
@@ -107,4 +110,9 @@ class cAppWrapper : public MSApplication {
 public:
     void sendEvent(const MSEvent& e) override;
     void terminateRequested() override;
+
+private:
+    // The release type to drop: the end of a press that went to the
+    // capture window from elsewhere; 0 when none.
+    int mSwallowRelease = 0;
 };

@@ -2,6 +2,7 @@
 // definitions, and the lists the install job asks for.
 #include "pakvane/scenario.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -224,4 +225,84 @@ void cSoftPkgScenario::close() {
     for (int& v : ver_) v = 0;
     nextLiteral_ = 0;
     section_ = 0;
+    leftOut_.clear();
+    inputs_.clear();
+}
+
+namespace {
+
+// A sub path as a list of names: empty names and "." left out, so that
+// "bin//tool", "./bin/tool" and "bin/tool/" name the same file.
+std::string normalSubPath(const std::string& sub) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= sub.size()) {
+        std::size_t end = sub.find('/', start);
+        if (end == std::string::npos) end = sub.size();
+        const std::string name = sub.substr(start, end - start);
+        if (!name.empty() && name != ".") {
+            if (!out.empty()) out += '/';
+            out += name;
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<cSoftPkgScenario::sMissingTarget> cSoftPkgScenario::missingTargets() const {
+    using M = sMissingTarget;
+    struct sRef {
+        M::eWhat what;
+        int entry;
+        const sPathDef* def;
+    };
+    std::vector<sRef> refs;
+    if (icon_.id == "pgm") refs.push_back({M::icon, -1, &icon_});
+    for (std::size_t i = 0; i < menus_.size(); ++i) {
+        if (menus_[i].target.id == "pgm") refs.push_back({M::menuTarget, static_cast<int>(i), &menus_[i].target});
+        if (menus_[i].icon.id == "pgm") refs.push_back({M::menuIcon, static_cast<int>(i), &menus_[i].icon});
+    }
+    for (std::size_t i = 0; i < runs_.size(); ++i)
+        if (runs_[i].program.id == "pgm") refs.push_back({M::runProgram, static_cast<int>(i), &runs_[i].program});
+    std::vector<M> out;
+    if (refs.empty()) return out;
+    // Each language installs its own set of files; with none declared, one
+    // set holds them all.
+    std::vector<int> langs;
+    getSupportedLangs(langs);
+    if (langs.empty()) langs.push_back(-1);
+    std::vector<std::vector<std::string> > installed(langs.size());
+    for (std::size_t l = 0; l < langs.size(); ++l) {
+        for (const auto& f : files_) {
+            if (f.dest.id != "pgm") continue;
+            bool applies = f.langs.empty() || langs[l] < 0;
+            for (int fl : f.langs) applies = applies || fl == langs[l];
+            if (applies) installed[l].push_back(normalSubPath(f.dest.sub));
+        }
+        std::sort(installed[l].begin(), installed[l].end());
+    }
+    for (const sRef& r : refs) {
+        const std::string want = normalSubPath(r.def->sub);
+        M m;
+        m.what = r.what;
+        m.entry = r.entry;
+        m.subPath = r.def->sub;
+        for (std::size_t l = 0; l < langs.size(); ++l) {
+            // The file itself, or a folder (an application bundle) that
+            // files are installed into: the first name at or after
+            // "<path>/" tells.
+            const auto& set = installed[l];
+            const std::string below = want.empty() ? want : want + "/";
+            const auto at = std::lower_bound(set.begin(), set.end(), below);
+            const bool found = std::binary_search(set.begin(), set.end(), want) ||
+                               (at != set.end() && at->compare(0, below.size(), below) == 0);
+            if (!found) m.langs.push_back(langs[l]);
+        }
+        if (m.langs.empty()) continue;
+        if (m.langs.size() == langs.size()) m.langs.clear();
+        out.push_back(std::move(m));
+    }
+    return out;
 }

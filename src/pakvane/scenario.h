@@ -71,6 +71,50 @@ public:
         std::string message;
     };
 
+    // An entry below an Install folder that the compiler left out, and why.
+    // Symbolic links are followed; what they lead to decides.
+    enum eLeftOutWhy : int {
+        loDanglingLink = 1,  // a symbolic link to nothing
+        loLinkLoop = 2,      // symbolic links that lead round in a circle
+        loFifo = 3,          // a named pipe
+        loSocket = 4,
+        loDevice = 5,        // a block or character device
+        loOtherKind = 6,     // neither a file nor a folder, of no kind above
+        loEmptyFolder = 7,   // a folder that holds nothing (an installation makes no folders)
+        loUnreadable = 8,    // its status cannot be read; error tells why
+        loVanished = 9,      // gone between the listing and the reading
+    };
+    struct sLeftOut {
+        std::string path;  // as the compiler reached it: the Install source, '/', names
+        eLeftOutWhy why = loOtherKind;
+        int error = 0;     // loUnreadable: the errno
+    };
+
+    // A file or folder a compile read, with its identity: a program that
+    // writes must not write over one of them.
+    enum eInputKind : int {
+        inScenario = 0,
+        inDocument = 1,  // a document index, a source or a picture it names
+        inFile = 2,      // a file to pack
+        inFolder = 3,    // an Install folder or one below it
+    };
+    struct sInput {
+        std::string path;  // as the compiler opened it
+        eInputKind kind = inFile;
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+    };
+
+    // A path that a menu entry, the icon or a Run entry names inside the
+    // installation folder, which no file entry installs, neither the path
+    // itself nor anything below it.
+    struct sMissingTarget {
+        enum eWhat : int { icon = 0, menuTarget = 1, menuIcon = 2, runProgram = 3 } what = icon;
+        int entry = -1;                // the menu or Run entry's index; -1 for the icon
+        std::string subPath;           // below the installation folder, as written
+        std::vector<int> langs;        // the declared languages it is missing for; empty: all
+    };
+
     using tStrTable = std::map<std::string, std::string>;
 
     struct sPathDef {
@@ -180,6 +224,13 @@ public:
     int loadTextConfig(const char* path, int& line);
     // The details of the last failed loadTextConfig.
     const sTextError& textError() const { return textError_; }
+    // What the last loadTextConfig left out of its Install folders, in the
+    // order it walked them, and what it read.
+    const std::vector<sLeftOut>& leftOut() const { return leftOut_; }
+    const std::vector<sInput>& inputs() const { return inputs_; }
+    // Paths of the menu entries, the icon and the Run entries inside the
+    // installation folder that no file entry installs, in that order.
+    std::vector<sMissingTarget> missingTargets() const;
     bool saveBinConfig(cFileIOTarget* dst);
     bool loadBinConfig(cFileIOTarget* src);
     // The same with worker threads, a progress observer and (loading) the
@@ -228,4 +279,6 @@ private:
     std::uint32_t nextLiteral_ = 0;
     int section_ = 0;
     sTextError textError_;
+    std::vector<sLeftOut> leftOut_;
+    std::vector<sInput> inputs_;
 };

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -117,6 +118,8 @@ public:
     int parseRun(const char* p);
     int parseDeprecate(const char* p);
     int finalChecks();
+    // Records a file or folder the compile read.
+    void noteInput(const std::string& path, cSoftPkgScenario::eInputKind kind, const struct stat& st);
 
     // The line being parsed (from 0), for the checks after the last line
     // to say where what they find wrong was written.
@@ -220,6 +223,10 @@ int cScenarioLineParser::compileDoc(const std::string& path, cSoftPkgScenario::s
         return code;
     }
     err().file = path;
+    for (const std::string& read : compiler.filesRead()) {
+        struct stat st;
+        if (::stat(read.c_str(), &st) == 0) noteInput(read, cSoftPkgScenario::inDocument, st);
+    }
     _typebuf<unsigned char> bytes;
     if (out.size() <= 0 || !out.toBuffer(bytes)) {
         err().message = "the compiler wrote nothing";
@@ -339,6 +346,31 @@ int cScenarioLineParser::parseStrs(const char* p) {
     return 0;
 }
 
+namespace {
+
+// Why a listing left an entry out, in the compiler's terms.
+cSoftPkgScenario::eLeftOutWhy leftOutWhy(const sFolderLeftOut& e) {
+    using S = cSoftPkgScenario;
+    if (e.error == ELOOP) return S::loLinkLoop;
+    if (e.error == ENOENT) return S_ISLNK(e.mode) ? S::loDanglingLink : S::loVanished;
+    if (e.error != 0) return S::loUnreadable;
+    if (S_ISFIFO(e.mode)) return S::loFifo;
+    if (S_ISSOCK(e.mode)) return S::loSocket;
+    if (S_ISBLK(e.mode) || S_ISCHR(e.mode)) return S::loDevice;
+    return S::loOtherKind;
+}
+
+}  // namespace
+
+void cScenarioLineParser::noteInput(const std::string& path, cSoftPkgScenario::eInputKind kind, const struct stat& st) {
+    cSoftPkgScenario::sInput in;
+    in.path = path;
+    in.kind = kind;
+    in.device = static_cast<std::uint64_t>(st.st_dev);
+    in.inode = static_cast<std::uint64_t>(st.st_ino);
+    s_.inputs_.push_back(std::move(in));
+}
+
 int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
                                       std::set<std::pair<dev_t, ino_t> >& open) {
     struct stat st;
@@ -351,24 +383,50 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         if (index < 0) return 26;
         s_.files_.push_back(entry);
         s_.files_.back().item = static_cast<std::uint32_t>(index);
+        noteInput(path, cSoftPkgScenario::inFile, st);
         return 0;
     }
     if (!S_ISDIR(st.st_mode)) return 26;
     // Links are followed, so a link to a folder above would recurse forever.
     const std::pair<dev_t, ino_t> self(st.st_dev, st.st_ino);
     if (!open.insert(self).second) return cSoftPkgScenario::errFolderCycle;
+    noteInput(path, cSoftPkgScenario::inFolder, st);
     cFolderContents list;
-    int rc = list.init(path.c_str(), true) ? 0 : 26;
+    std::vector<sFolderLeftOut> left;
+    int rc = list.init(path.c_str(), true, &left) ? 0 : 26;
+    // Names in byte order: the same tree gives the same items in the same
+    // order, and so the same payload, on every file system.
+    list.sortByName();
+    std::sort(left.begin(), left.end(),
+              [](const sFolderLeftOut& a, const sFolderLeftOut& b) { return a.name < b.name; });
+    if (rc == 0 && list.count() == 0 && left.empty()) s_.leftOut_.push_back({path, cSoftPkgScenario::loEmptyFolder, 0});
+    // What is left out is told where the walk passes its name.
+    std::size_t nextLeft = 0;
+    auto tellLeftOut = [&](const std::string* before) {
+        for (; nextLeft < left.size() && (!before || left[nextLeft].name < *before); ++nextLeft) {
+            const sFolderLeftOut& e = left[nextLeft];
+            s_.leftOut_.push_back({path + "/" + e.name, leftOutWhy(e), e.error});
+        }
+    };
     for (int i = 0; rc == 0 && i < list.count(); ++i) {
         const sFolderItemInfo* it = list.info(i);
         if (!it) continue;
         const std::string name = it->name.get() ? it->name.get() : "";
         if (name.empty() || name == "." || name == "..") continue;
         if (it->type != fsoFile && it->type != fsoFolder) continue;
+        tellLeftOut(&name);
         cSoftPkgScenario::sIntFileDef sub = entry;
         sub.dest.sub = entry.dest.sub.empty() ? name : entry.dest.sub + "/" + name;
-        rc = processSiObj(sub, path + "/" + name, open);
+        const std::string full = path + "/" + name;
+        rc = processSiObj(sub, full, open);
+        // Gone between the listing and now: left out like a name that
+        // vanished while listed, not a failure of the whole line.
+        if (rc == 26 && err().file == full && ::lstat(full.c_str(), &st) != 0 && errno == ENOENT) {
+            s_.leftOut_.push_back({full, cSoftPkgScenario::loVanished, 0});
+            rc = 0;
+        }
     }
+    if (rc == 0) tellLeftOut(nullptr);
     open.erase(self);
     if (rc == 0) err().file.clear();
     return rc;
@@ -606,9 +664,14 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     close();
     section_ = 0;
     textError_ = sTextError();
+    // Only a regular file: opening a named pipe would wait for a writer,
+    // and a device could feed lines without end.
+    struct stat st;
+    if (!path || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 1;
     cTextFileIO text;
-    if (!path || !text.open(path, true, cTextFileIO::tctAuto)) return 1;
+    if (!text.open(path, true, cTextFileIO::tctAuto)) return 1;
     cScenarioLineParser parser(*this);
+    parser.noteInput(path, inScenario, st);
     static const char* const headers[8] = {"General]", "Software]", "Strings]", "Install]",
                                            "Menu]",    "Settings]", "Run]",     "Deprecates]"};
     _typebuf<char> buf;

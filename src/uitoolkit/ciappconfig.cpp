@@ -39,14 +39,18 @@ bool endsWith(const std::string& s, const char* tail) {
 
 bool startsWith(const std::string& s, const char* head) { return s.compare(0, std::strlen(head), head) == 0; }
 
-// A section is a file of the folder: it needs a name the folder can hold
-// that is not "." or ".." and not one of the store's own files.
+// A name a path can reach: 1 to 255 bytes, no '/' (which would split it),
+// not "." or "..".  The name ends at its first NUL, as every name given to
+// the store does.
+bool validNodeName(const char* name, std::size_t n) {
+    if (n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes) || std::memchr(name, '/', n)) return false;
+    return !(name[0] == '.' && (n == 1 || (n == 2 && name[1] == '.')));
+}
+
+// A section is a file of the folder: it needs a name that stays inside it
+// (no '/', not "." or "..") and is not one of the store's own files.
 bool validSectionName(const char* name) {
-    if (!name || !*name) return false;
-    const std::size_t n = std::strlen(name);
-    if (n > static_cast<std::size_t>(kMaxHiveNameBytes)) return false;
-    if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) return false;
-    return !cCIAppConfig::isStoreFileName(name);
+    return name && validNodeName(name, std::strlen(name)) && !cCIAppConfig::isStoreFileName(name);
 }
 
 // The name bytes a key holds (its words, big-endian, up to the first NUL).
@@ -151,6 +155,7 @@ bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth, s
         beforeBytes = n;
         cCIAppConfig::sDataContainer* child =
             node.children.insert(cStringKey(reinterpret_cast<const char*>(name), static_cast<long long>(n)));
+        child->parent = &node;
         if (!parseNode(in, *child, depth + 1, start, exact)) return false;
         child->image.field = field;
     }
@@ -199,7 +204,8 @@ void putValue(unsigned char* p, const _typebuf<unsigned char>& value) {
 // lands (the node's span), and a subtree nothing has touched since the
 // image was made is not walked at all: its bytes are copied from the image.
 // A save after a few changes so walks the paths down to them and copies the
-// rest.  The walk's checks (depth, value length, names) end it with false.
+// rest.  The walk's checks (depth, value length, names, and the length of the
+// whole file, which must stay what a load accepts) end it with false.
 class cHiveWriter {
 public:
     // A plain walk: the nodes' spans are left as they are.
@@ -223,7 +229,7 @@ public:
         // The root's children are met one after the other through the
         // tree: ask for all their nodes first.
         root.children.prefetchNodes();
-        return node(root, 0, 0, rootInImage ? 4 : kNone, 0);
+        return node(root, 0, 0, rootInImage ? 4 : kNone, 0) && used_ <= kLimit;
     }
     const unsigned char* data() const { return buf_.data(); }
     std::size_t size() const { return used_; }
@@ -232,6 +238,13 @@ public:
 
 private:
     static constexpr std::size_t kNone = ~std::size_t{0};
+    // The longest file a load reads.  The buffer never grows past it: bytes
+    // that would go further land in a scratch piece and are only counted,
+    // and the walk stops at the end of the node where it ran over, so that
+    // the checks cost nothing while the bytes fit.  A subtree copied whole
+    // is checked before the copy; nothing else asks for more than a leaf at
+    // once.
+    static constexpr std::size_t kLimit = static_cast<std::size_t>(kMaxHiveFileBytes);
     using tItem = cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem;
 
     // Whether a child can be copied from the image, its name field
@@ -290,6 +303,7 @@ private:
             if (siblings_[k].copy) {
                 const std::size_t head = 2 + std::size_t{child.image.field};
                 const std::size_t bytes = head + child.image.bytes;
+                if (used_ + bytes > kLimit) return false;
                 std::memcpy(room(bytes), old_ + oldStart + child.image.at - head, bytes);
                 child.image.at = static_cast<unsigned int>(used_ + head - start);
                 used_ += bytes;
@@ -319,13 +333,23 @@ private:
             if (!node(child, depth + 1, start, childOld, field)) return false;
         }
         siblings_.resize(mark);
+        if (used_ > kLimit) return false;
         *room(1) = 0x00;
         used_ += 1;
         noteSpan(n, start, parentStart, field);
         return true;
     }
     unsigned char* room(std::size_t n) {
-        if (used_ + n > static_cast<std::size_t>(buf_.count())) grow(std::max(2 * static_cast<std::size_t>(buf_.count()), used_ + n));
+        if (used_ + n > static_cast<std::size_t>(buf_.count())) return more(n);
+        return buf_.data() + used_;
+    }
+    // The buffer doubles up to the limit; past it, n bytes of scratch.
+    __attribute__((noinline, cold)) unsigned char* more(std::size_t n) {
+        if (used_ + n > kLimit) {
+            if (static_cast<std::size_t>(scratch_.count()) < n) scratch_.set(static_cast<long long>(n));
+            return scratch_.data();
+        }
+        grow(std::min(std::max(2 * static_cast<std::size_t>(buf_.count()), used_ + n), kLimit));
         return buf_.data() + used_;
     }
     void grow(std::size_t capacity) {
@@ -339,6 +363,7 @@ private:
     const std::size_t oldSize_ = 0;
     _typebuf<unsigned char> buf_;
     std::size_t used_ = 0;
+    _typebuf<unsigned char> scratch_;
     // The children of the nodes on the path being written, level by level.
     // Each with whether it is copied from the image, decided once.
     struct sSibling {
@@ -526,7 +551,9 @@ bool cCIAppConfig::newConfig(const char* name) {
 }
 
 bool cCIAppConfig::hivePath(const char* name, _guardchar<char>& out) const {
-    if (!mPath.c_str()) return false;
+    // Every file name the store makes for a hive passes here: none leaves
+    // the folder.
+    if (!mPath.c_str() || !validSectionName(name)) return false;
     out.set((std::string(mPath.c_str()) + "/" + name).c_str());
     return true;
 }
@@ -535,13 +562,17 @@ cCIAppConfig::sPropFileData* cCIAppConfig::newEntry(const char* name) {
     sPropFileData* hive = mHives.insert(cStringKey(name, -1));
     hive->modified = false;
     hive->name.set(name);
+    // A clean hive has no touched node (see noteWrite).
+    hive->root.image.touched = false;
     return hive;
 }
 
-bool cCIAppConfig::hiveLoaded(const char* name) { return name && mHives.find(cStringKey(name, -1)) != nullptr; }
+bool cCIAppConfig::hiveLoaded(const char* name) {
+    return validSectionName(name) && mHives.find(cStringKey(name, -1)) != nullptr;
+}
 
 bool cCIAppConfig::hiveSetAside(const char* name) {
-    const sPropFileData* hive = name ? mHives.find(cStringKey(name, -1)) : nullptr;
+    const sPropFileData* hive = validSectionName(name) ? mHives.find(cStringKey(name, -1)) : nullptr;
     return hive && hive->setAside;
 }
 
@@ -558,6 +589,7 @@ void cCIAppConfig::removeStaleTemporaries() {
 
 bool cCIAppConfig::openConfig(const char* name) {
     mHives.destroy();
+    ++mFrees;
     if (!getInitConfigPath(name)) return false;
     if (cFolderContents::objtype(mPath.c_str()) != fsoFolder) return false;
     // One lock over the whole opening: leftovers of saves that died go
@@ -589,6 +621,11 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     hive.imageValid = false;
     hive.root.value.set(0);
     hive.root.children.destroy();
+    ++mFrees;
+    // Whatever the load brings, the hive is clean afterwards unless it was
+    // modified: its root is not touched (see noteWrite).
+    hive.root.image = sDataContainer::sImageSpan();
+    hive.root.image.touched = false;
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
 
@@ -672,18 +709,46 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     // The new bytes are made whole first, into the buffer of the image
     // before last, copying from the image what nothing touched.  They are
     // the new image even if the file cannot be written: they are what the
-    // tree holds.  A walk that fails leaves the old hive, no temporary file,
-    // and spans that no longer match any image.
+    // tree holds.  A walk that fails (a tree the format cannot hold, or a
+    // file longer than a load reads) leaves the old hive, no temporary
+    // file, and spans that no longer match any image; its buffer, the
+    // largest, is kept for the next save and the old image let go.
     cHiveWriter writer(std::move(hive.spare), hive.imageValid ? hive.image.data() : nullptr, hive.imageSize);
     const bool made = writer.write(hive.root);
+    if (!made) {
+        hive.spare = writer.release();
+        hive.image = _typebuf<unsigned char>();
+        hive.imageSize = 0;
+        hive.imageValid = false;
+        return false;
+    }
     hive.spare.swap(hive.image);
     hive.image = writer.release();
     hive.imageSize = writer.size();
-    hive.imageValid = made && hive.imageSize <= 0xFFFFFFFFu;
-    if (!made) return false;
+    hive.imageValid = true;
     if (!writeWholeFile(path.c_str(), hive.image.data(), hive.imageSize)) return false;
     remember(hive, identityOfPath(path.c_str()), false);
     return true;
+}
+
+void cCIAppConfig::noteWrite(sDataContainer* node) {
+    // Nodes handed out by a walk that creates are touched already, with the
+    // path above them and their hive modified: the common case ends here.
+    if (node->image.touched) return;
+    sDataContainer* top = node;
+    for (;;) {
+        top->image.touched = true;
+        if (!top->parent) break;
+        top = top->parent;
+        if (top->image.touched) return;
+    }
+    for (auto* e = mHives.first(); e; e = mHives.next(e)) {
+        if (&e->value.root == top) {
+            e->value.modified = true;
+            return;
+        }
+    }
+    dropImages();
 }
 
 void cCIAppConfig::dropImages() {
@@ -707,14 +772,18 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
         const std::size_t n = std::strlen(name);
         const cStringKey key(name, static_cast<long long>(n));
         sDataContainer* child = node->children.find(key);
-        // Only names the file can hold: 1 to 255 bytes.
-        if (!child && (!create || n == 0 || n > static_cast<std::size_t>(kMaxHiveNameBytes))) return nullptr;
+        // Children are made only under names a path can reach; a hive file
+        // may bring others, which are found as they are.
+        if (!child && (!create || !validNodeName(name, n))) return nullptr;
         if (!create) return child;
-        // A node handed out for writing is marked touched, and so is the
-        // path above it when the handle came down that path from the hive's
-        // root; a parent nobody marked tells of a path the store did not see.
-        if (!node->image.touched) dropImages();
-        if (!child) child = node->children.insert(key);
+        // A node handed out for writing is marked touched together with the
+        // path above it and its hive modified; after a walk that creates,
+        // the parent is so already.
+        noteWrite(node);
+        if (!child) {
+            child = node->children.insert(key);
+            child->parent = node;
+        }
         child->image.touched = true;
         return child;
     }
@@ -771,8 +840,7 @@ bool cCIAppConfig::getParamValue(void* buf, long long size, void* handle) {
 bool cCIAppConfig::setParamValue(void const* data, long long size, void* handle) {
     if (!handle || isRoot(handle) || size < 0 || size > kMaxHiveValueBytes || (!data && size > 0)) return false;
     sDataContainer* node = static_cast<sDataContainer*>(handle);
-    // A node not handed out for writing may sit below untouched ones.
-    if (!node->image.touched) dropImages();
+    noteWrite(node);
     if (size == 0) {
         node->value.set(0);
         return true;
@@ -821,11 +889,20 @@ bool cCIAppConfig::discardChanges() {
 }
 
 void* cCIAppConfig::getPathContextHandle(char const* path, bool create) {
-    if (create && path) {
-        // The first component names the hive; its root is depth 0.
+    if (create && path && *path) {
+        // Every name is checked before the walk makes anything, so that a
+        // refused path leaves no hive or node behind.  The first component
+        // names the hive; its root is depth 0.
         int depth = 0;
-        for (const char* c = path; *c; ++c) depth += *c == '/';
-        if (depth > kMaxHiveDepth) return nullptr;
+        const char* name = path;
+        for (const char* c = path;; ++c) {
+            if (*c && *c != '/') continue;
+            const std::size_t n = static_cast<std::size_t>(c - name);
+            if (depth == 0 ? !validSectionName(std::string(name, n).c_str()) : !validNodeName(name, n)) return nullptr;
+            if (!*c) break;
+            if (++depth > kMaxHiveDepth) return nullptr;
+            name = c + 1;
+        }
     }
     return cApplicationConfig::getPathContextHandle(path, create);
 }
@@ -840,26 +917,37 @@ bool cCIAppConfig::removeSection(char const* path) {
     void* parent = getPathContextHandle(p.substr(0, slash).c_str(), true);
     if (!parent || isRoot(parent)) return false;
     const std::string last = p.substr(slash + 1);
-    return static_cast<sDataContainer*>(parent)->children.dettach(cStringKey(last.c_str(), static_cast<long long>(last.size())));
+    if (!static_cast<sDataContainer*>(parent)->children.dettach(cStringKey(last.c_str(), static_cast<long long>(last.size()))))
+        return false;
+    ++mFrees;
+    return true;
 }
 
 bool cCIAppConfig::enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) {
     if (!path || !*path || !callback) return false;
     void* handle = getPathContextHandle(path, false);
     if (!handle || isRoot(handle)) return false;
-    auto& children = static_cast<sDataContainer*>(handle)->children;
-    auto* item = children.first();
+    const sDataContainer* node = static_cast<sDataContainer*>(handle);
+    auto* item = node->children.first();
     while (item) {
         unsigned char name[kMaxHiveNameBytes + 1];
         const std::size_t n = keyName(item->key, name, kMaxHiveNameBytes);
         name[n] = 0;
         const cStringKey key(item->key);
+        const unsigned long long frees = mFrees;
         if (!callback(reinterpret_cast<const char*>(name), arg)) return false;
-        // The callback may have changed the children: go on after the same
-        // name, if it is still there.
-        auto* again = children.ifind_rec(children.root(), key);
+        // The callback may have changed the children, and when it freed
+        // nodes, the node listed may be one of them: it is found again by
+        // its path.  Either way the listing goes on after the same name, if
+        // it is still there.
+        if (mFrees != frees) {
+            handle = getPathContextHandle(path, false);
+            if (!handle || isRoot(handle)) return true;
+            node = static_cast<sDataContainer*>(handle);
+        }
+        auto* again = node->children.ifind_rec(node->children.root(), key);
         if (!again) return true;
-        item = children.next(again);
+        item = node->children.next(again);
     }
     return true;
 }

@@ -20,7 +20,20 @@
 // A hive file that does not parse is never written back: its entry is left
 // empty, the file is renamed to "<name>.bad" (or "<name>.<n>.bad" when that
 // exists) and hiveSetAside() tells so.  A file that could not be read at all
-// stays where it is and its hive refuses to be saved over it.
+// stays where it is and its hive refuses to be saved over it.  A save never
+// writes what a load would refuse: a hive longer than kMaxHiveFileBytes is
+// not saved (saveConfig answers false, and again on every later save until
+// the hive is small enough).
+//
+// A section is a file of the folder: its name is 1 to 255 bytes without '/',
+// not "." or "..", and not one of the store's own names.  A child is made
+// only under a name a path can reach: 1 to 255 bytes without '/', not "." or
+// "..".  Children of other names that a hive file holds are still read,
+// kept and written back.
+//
+// Handles are the addresses of the nodes (the root handle is the hive map's
+// address).  A value set or a child made through any handle, also one found
+// without creating, marks its hive for saving.
 #pragma once
 
 #include "base/appconfig.h"
@@ -53,6 +66,10 @@ public:
             bool touched = true;
         };
         mutable sImageSpan image;
+        // The node this one is a child of, in trees the store and parseHive
+        // build (null for a root), so that a change made through a handle
+        // can find its way up to the hive.
+        sDataContainer* parent = nullptr;
     };
 
     struct sPropFileData {
@@ -105,9 +122,15 @@ public:
     bool setParamStr(char const* path, const char* text, long long length) override;
     bool removeSection(char const* path) override;
     // Refuses to create a node deeper than a hive file may nest, so that
-    // every tree in memory can be saved and read back.
+    // every tree in memory can be saved and read back, and a path with any
+    // name a section or a child cannot be made under; either way before
+    // anything is made.
     void* getPathContextHandle(char const* path, bool create) override;
     bool hasSection(char const* path) override;
+    // The callback may change the store in any way (remove the node being
+    // listed, discard changes, open the store again): when it freed nodes,
+    // the node is found again by its path, and the listing goes on after
+    // the last name there, or ends (true) when the path is gone.
     bool enumSubsections(char const* path, bool (*callback)(char const* name, void* arg), void* arg) override;
 
     // Finds or creates the root folder for `name` (an existing folder, else
@@ -128,7 +151,8 @@ public:
     // The hive format itself, for the store and for tools: parse a whole
     // file's bytes into `node` (emptied first; false on any damage, the node
     // then empty), and write `node` as a whole file (false when a name or a
-    // value cannot be stored or the tree is too deep).
+    // value cannot be stored, the tree is too deep or the file would be
+    // longer than kMaxHiveFileBytes).
     static bool parseHive(const unsigned char* data, std::size_t size, sDataContainer& node);
     static bool serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out);
 
@@ -151,7 +175,12 @@ private:
     // Writes bytes as the whole file `path` through a temporary file.
     bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size);
     bool fileChanged(const sPropFileData& hive, const char* path) const;
-    // A node was changed through a handle alone: no span can be trusted.
+    // A node is about to change: it and every node above it up to the
+    // first one already touched are marked touched, and the hive reached at
+    // the top is marked modified.  A touched node lies in a modified hive
+    // below touched nodes only, so the walk stops at the first one.
+    void noteWrite(sDataContainer* node);
+    // A node of no hive changed: no span can be trusted.
     void dropImages();
     void removeStaleTemporaries();
 
@@ -162,6 +191,10 @@ private:
     long long mPathLength = 0;
     cCriticalSection mLock;
     cFasterTreeList<cStringKey, sPropFileData> mHives{2048};
+    // Counts the operations that may have freed nodes (removals, loads,
+    // opening), so that an enumeration knows when its node must be found
+    // again.
+    unsigned long long mFrees = 0;
 };
 
 // The configuration object of the application: forwards to one embedded

@@ -107,6 +107,7 @@ void cComboBoxChild::dropdown() {
     cfg.bg = 0xFFFFFF;
     cfg.text = 0;
     cfg.border = cPopupMaster::kUnset;
+    cfg.openerHeight = height();
     const int h = s.h < mDDLimit ? s.h : mDDLimit;
     const int r = cPopupMaster::runPopUp(this, list, at.x, at.y + height(), width(), h, cfg);
     if (r >= 0) select(r, true);

@@ -1,5 +1,6 @@
 #include "uitoolkit/filechoose.h"
 
+#include "base/textenc.h"
 #include "uitoolkit/messageform.h"
 #include "uitoolkit/popupmenu.h"
 #include "uitoolkit/themevalues.h"
@@ -26,8 +27,12 @@ enum {
     kTextNewFolder = 6, kTextName = 7, kTextDate = 8, kTextType = 9, kTextSize = 10, kTextFileName = 11,
     kTextAllFiles = 12, kTextSave = 13, kTextOpen = 14, kTextSaveHere = 15, kTextFileFolder = 16, kTextFile = 17,
     kTextFileSystem = 18, kTextFileExists = 19, kTextGoToFolder = 20, kTextCannotCreate = 21,
-    kTextSpecialExists = 22, kTextFilter = 23, kTextCustom = 24, kTextUnreadable = 25, kTextReplace = 26
+    kTextSpecialExists = 22, kTextFilter = 23, kTextCustom = 24, kTextUnreadable = 25, kTextReplace = 26,
+    kTextNoFile = 27, kTextNoFolder = 28
 };
+
+// A path of the longest length the system takes.
+constexpr long long kNameFieldUnits = 4096;
 
 bool isGoable(int kind) {
     return kind == fsoFolder || kind == fsoVolume || kind == fsoSpecialPlace || kind == fsoVolumeOff;
@@ -54,6 +59,95 @@ std::string chooserJoinPath(const char* folder, const char* name) {
     std::string out(folder ? folder : "");
     if (out.empty() || out.back() != '/') out += '/';
     return out + (name ? name : "");
+}
+
+std::string chooserShownName(const char* bytes) {
+    if (!bytes || !*bytes) return std::string();
+    _guardchar<unsigned short> wide;
+    _pc2w(bytes, -1, wide);
+    std::vector<unsigned short> units;
+    for (const unsigned short* u = wide.get(); u && *u; ++u) {
+        const unsigned short c = *u;
+        if (c < 0x20) {
+            units.push_back(static_cast<unsigned short>(0x2400 + c));
+        } else if (c == 0x7F) {
+            units.push_back(0x2421);
+        } else if (c >= 0x80 && c <= 0x9F) {
+            units.push_back(0xFFFD);
+        } else if (c >= 0xD800 && c <= 0xDBFF && u[1] >= 0xDC00 && u[1] <= 0xDFFF) {
+            units.push_back(c);
+            units.push_back(*++u);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            units.push_back(0xFFFD);
+        } else {
+            units.push_back(c);
+        }
+    }
+    _guardchar<char> out;
+    _w2pc(units.data(), static_cast<long long>(units.size()), out);
+    return out.get() ? std::string(out.get()) : std::string();
+}
+
+namespace {
+
+std::string joinParts(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const std::string& p : parts) out += "/" + p;
+    return out.empty() ? std::string("/") : out;
+}
+
+// The one entry of folder that shows as part does, or "" (none, or several).
+std::string entryShownAs(const std::string& folder, const std::string& part) {
+    cFolderContents listing;
+    if (!listing.init(folder.c_str(), false)) return std::string();
+    const std::string want = chooserShownName(part.c_str());
+    std::string found;
+    int matches = 0;
+    for (int i = 0; i < listing.count(); ++i) {
+        sFolderItemInfo* e = listing.info(i);
+        if (!e || !e->name.get() || chooserShownName(e->name.get()) != want) continue;
+        if (++matches > 1) return std::string();
+        found = e->name.get();
+    }
+    return found;
+}
+
+}  // namespace
+
+bool chooserResolvePath(const char* base, const char* typed, std::string& out) {
+    if (!typed) return false;
+    std::vector<std::string> parts;
+    auto split = [&parts](const char* text, bool matchShown) {
+        const char* p = text;
+        while (*p) {
+            while (*p == '/') ++p;
+            const char* end = std::strchr(p, '/');
+            if (!end) end = p + std::strlen(p);
+            const std::string part(p, static_cast<std::size_t>(end - p));
+            p = end;
+            if (part.empty() || part == ".") continue;
+            if (part == "..") {
+                if (!parts.empty()) parts.pop_back();
+                continue;
+            }
+            if (matchShown) {
+                const std::string folder = joinParts(parts);
+                if (cFolderContents::objtype(chooserJoinPath(folder.c_str(), part.c_str()).c_str()) == fsoNone) {
+                    const std::string bytes = entryShownAs(folder, part);
+                    parts.push_back(bytes.empty() ? part : bytes);
+                    continue;
+                }
+            }
+            parts.push_back(part);
+        }
+    };
+    if (typed[0] != '/') {
+        if (!base || base[0] != '/') return false;
+        split(base, false);
+    }
+    split(typed, true);
+    out = joinParts(parts);
+    return true;
 }
 
 eChooserNewFolder chooserNewFolder(cChildElement* owner, const char* folder, std::string& at) {
@@ -160,8 +254,15 @@ cFileChooseListFolder::~cFileChooseListFolder() { terminate(4000); }
 
 bool cFileChooseListFolder::canAcceptPath(const char* path) {
     if (!path || !*path) return true;
-    if (cFolderContents::objtype(path) == fsoFolder) return true;
-    return std::strlen(path) == 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+    if (std::strlen(path) == 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') return true;
+    // A relative path left here has nothing it could be taken from but the
+    // process's working folder, which the user never sees.
+    return path[0] == '/' && cFolderContents::objtype(path) == fsoFolder;
+}
+
+void cFileChooseListFolder::resolveTypedPath(_guardchar<char>& path) {
+    std::string full;
+    if (path.get() && *path.get() && chooserResolvePath(mShownPath.get(), path.get(), full)) path.set(full.c_str());
 }
 
 tFileChooseListHook __setFileChooseListHook(tFileChooseListHook hook) { return gListHook.exchange(hook); }
@@ -295,7 +396,9 @@ void cFileChooseDialog::onConstruct() {
     const unsigned int c0 = currentThemeValues()->color(0);
     mLabel.setColorSchema(mLabel.textColor(), c0, c0);
     client->anchor(&mName, 80, rowY, -280, 22);
-    if (mInfo && mInfo->path.get()) mName.setText(mInfo->path.get(), -1);
+    // Room for a whole path typed or proposed, not only a name.
+    mName.setMaxLen(kNameFieldUnits);
+    if (mInfo && mInfo->path.get()) showName(mInfo->path.get());
     client->anchor(&mFilter, -191, rowY, 190, 22);
     if (extra) client->anchor(extra, 0, -(17 + H) - 1, -1, H);
 
@@ -339,7 +442,7 @@ void cFileChooseDialog::onConstruct() {
     } else if (path && std::strchr(path, '/') &&
                cFolderContents::objtype(chooserParentOf(path).c_str()) == fsoFolder) {
         const std::string up = chooserParentOf(path);
-        mName.setText(std::strrchr(path, '/') + 1, -1);
+        showName(std::strrchr(path, '/') + 1);
         goTo(up.c_str());
     } else {
         goHome();
@@ -393,8 +496,10 @@ void cFileChooseDialog::ls_data(bool sort) {
         if (t.year)
             std::snprintf(date, sizeof date, "%02d.%02d.%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
                           t.second);
-        const char* shown = chooserEntryText(*e);
-        mList.setItem(i, 1, shown ? shown : "", key, reinterpret_cast<void*>(static_cast<std::intptr_t>(i)));
+        // The row shows the name readably; its bytes stay in the listing
+        // entry that the row's association points at.
+        mList.setItem(i, 1, chooserShownName(chooserEntryText(*e)).c_str(), key,
+                      reinterpret_cast<void*>(static_cast<std::intptr_t>(i)));
         mList.setItem(i, 3, type ? type : "", -1, reinterpret_cast<void*>(static_cast<std::intptr_t>(key)));
         mList.setItem(i, 4, size, -1, &e->size);
         mList.setItem(i, 2, date, -1, &e->modified);
@@ -564,7 +669,7 @@ bool cFileChooseDialog::onAction(cChildElement* src, cChildAction* a) {
             case 7:
                 if (auto* i = dynamic_cast<cListViewChild::cListViewItemAction*>(a)) {
                     sFolderItemInfo* e = entry(i->row);
-                    if (e && e->type == fsoFile) mName.setText(e->name.get(), -1);
+                    if (e && e->type == fsoFile) showName(e->name.get());
                 }
                 return true;
             case 8:
@@ -603,37 +708,42 @@ bool cFileChooseDialog::onAction(cChildElement* src, cChildAction* a) {
     return cCustomForm::onAction(src, a);
 }
 
+void cFileChooseDialog::showName(const char* bytes) {
+    mName.setText(chooserShownName(bytes).c_str(), -1);
+    const char* shown = mName.text();
+    mShownName = shown ? shown : "";
+    mNameBytes = bytes ? bytes : "";
+}
+
+void cFileChooseDialog::notFound(int text) {
+    _guardchar<char> message(string(text));
+    if (message.get()) cMessageForm::errorbox(this, message.get(), nullptr);
+    mName.focus();
+}
+
 bool cFileChooseDialog::onFormAccept() {
+    // Enter in the path bar's field is the bar's: it goes to the path typed.
+    if (mNav.naviMode() == cNavigationChild::nmEdit) return false;
     if (mNav.naviMode() != cNavigationChild::nmNormal || !mInfo) return true;
     const char* typedText = mName.text();
     if (!typedText || !*typedText) {
         mName.focus();
         return true;
     }
-    const std::string name(typedText);
-    if (name.find_first_of("*?") != std::string::npos) {
-        setTypedFilter(name.c_str());
+    const std::string typed(typedText);
+    // While the field shows the name put there last (a row's, or the one
+    // proposed), it stands for that name's bytes, which its text may not
+    // hold.  Anything else is taken as typed, from the folder shown; at the
+    // places only a full path means something.
+    const std::string& name = typed == mShownName ? mNameBytes : typed;
+    std::string F;
+    const int kind = chooserResolvePath(mLister.listedFolder(), name.c_str(), F) ? cFolderContents::objtype(F.c_str())
+                                                                                 : static_cast<int>(fsoNone);
+    if (kind == fsoNone && typed != mShownName && typed.find_first_of("*?") != std::string::npos) {
+        setTypedFilter(typed.c_str());
         return true;
     }
-    // A name is taken against the folder shown; only an absolute path
-    // stands on its own (never on the process's working folder).
-    const bool absolute = name[0] == '/';
-    if (!folderListed()) {
-        if (!absolute) return true;
-        const int kind = cFolderContents::objtype(name.c_str());
-        if (kind == fsoFolder) {
-            mName.setText("", -1);
-            goTo(name.c_str());
-        } else if (kind == fsoFile) {
-            endSODialog(name.c_str());
-        } else if (mMode == fmSave && cFolderContents::objtype(chooserParentOf(name).c_str()) == fsoFolder) {
-            endSODialog(name.c_str());
-        }
-        return true;
-    }
-    if (mMode == fmOpen && mInfo->multiselect && chooseSelectedFiles()) return true;
-    const std::string F = chooserJoinPath(mLister.listedFolder(), name.c_str());
-    const int kind = cFolderContents::objtype(F.c_str());
+    if (mMode == fmOpen && mInfo->multiselect && folderListed() && chooseSelectedFiles()) return true;
     if (kind == fsoFile) {
         endSODialog(F.c_str());
     } else if (kind == fsoFolder) {
@@ -641,16 +751,10 @@ bool cFileChooseDialog::onFormAccept() {
         goTo(F.c_str());
     } else if (kind != fsoNone) {
         // another kind of object: nothing to open or save
-    } else if (absolute && cFolderContents::objtype(name.c_str()) == fsoFolder) {
-        mName.setText("", -1);
-        goTo(name.c_str());
-    } else if (absolute && cFolderContents::objtype(name.c_str()) == fsoFile) {
-        endSODialog(name.c_str());
-    } else if (mMode == fmSave) {
-        if (cFolderContents::objtype(chooserParentOf(F).c_str()) == fsoFolder)
-            endSODialog(F.c_str());
-        else if (absolute && cFolderContents::objtype(chooserParentOf(name).c_str()) == fsoFolder)
-            endSODialog(name.c_str());
+    } else if (mMode == fmSave && !F.empty() && cFolderContents::objtype(chooserParentOf(F).c_str()) == fsoFolder) {
+        endSODialog(F.c_str());
+    } else {
+        notFound(mMode == fmSave ? kTextNoFolder : kTextNoFile);
     }
     return true;
 }

@@ -35,6 +35,24 @@ std::string chooserParentOf(const std::string& path);
 // folder and name with one '/' between them.
 std::string chooserJoinPath(const char* folder, const char* name);
 
+// How a file name shows in a list, a tree or a field: its bytes read as
+// UTF-8, a byte that starts no character read as the Latin-1 letter of the
+// same number, a control character as its picture (U+2400 + code, U+2421
+// for DEL), and what no font shows (C1 controls, halves of surrogate pairs)
+// as U+FFFD.  The result is UTF-8 that a field gives back unchanged; several
+// names may show alike, so the choosers keep the bytes behind what they
+// show.
+std::string chooserShownName(const char* bytes);
+// Turns a path the user typed into the exact bytes of the path it means.  A
+// relative path is taken from base, the folder shown (never from the
+// process's working folder): false when there is no base to take it from.
+// Empty parts and "." are dropped and ".." goes up one folder, never above
+// the root.  A part that names nothing as typed stands for the one entry of
+// its folder that shows as it does (a name that is not UTF-8, or holds a
+// line feed, typed as it shows); with no such entry, or more than one, it
+// stays as typed.
+bool chooserResolvePath(const char* base, const char* typed, std::string& out);
+
 // What asking for a new folder came to.
 enum eChooserNewFolder { nfCancelled, nfMade, nfCannotCreate, nfFileThere, nfFolderThere, nfOtherThere };
 // Asks over owner for a new folder's name and makes that folder in folder
@@ -78,6 +96,8 @@ public:
     ~cFileChooseListFolder() override;
 
     bool canAcceptPath(const char* path) override;
+    // A path typed into the bar is taken from the folder shown.
+    void resolveTypedPath(_guardchar<char>& path) override;
     int navigationProc(const char* path) override;
 
     // ---- the UI thread's side ---------------------------------------------
@@ -191,6 +211,11 @@ private:
     // check, an overwrite question or the extra element keeps it open.
     bool endSODialog(const char* path);
     void stopListing();
+    // Puts a file name in the name field as it shows, and remembers the
+    // bytes it stands for while the field still holds that text.
+    void showName(const char* bytes);
+    // Tells the user that what was asked for is not there.
+    void notFound(int text);
 
     cToolBarChild mTop;
     cNavigationChild mNav;
@@ -201,6 +226,8 @@ private:
     cStaticElement mLabel;
     cFileChooseListFolder mLister;
     _guardchar<char> mMask;
+    // The name last put in the field: the text it showed as, and its bytes.
+    std::string mShownName, mNameBytes;
     unsigned char mMode;
     sFileChooseInfo* mInfo;
 };

@@ -5,9 +5,11 @@
 #include "uitoolkit/popupmenu.h"
 #include "uitoolkit/themevalues.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <vector>
 
 cPicturesList cFolderChooseDialog::myTopPicts;
 cPicturesList cFolderChooseDialog::myBottomPicts;
@@ -17,7 +19,7 @@ namespace {
 
 enum {
     kTextComputer = 0, kTextFileExists = 1, kTextFolderExists = 2, kTextCannotCreate = 3, kTextSpecialExists = 4,
-    kTextNewFolder = 5, kTextSelect = 6, kTextCancel = 7
+    kTextNewFolder = 5, kTextSelect = 6, kTextCancel = 7, kTextNoFolder = 8
 };
 
 // The entry kinds that become folder nodes, and their image.
@@ -112,7 +114,7 @@ cFolderChooseDialog::cTreeFoldersContentItem* cFolderChooseDialog::addNode(cTree
     node->path.set(path ? path : "");
     mNodes.add(parent, node, nullptr);
     auto* item = new cTreeViewChild::cTreeViewItem();
-    item->text.set(text ? text : "");
+    item->text.set(chooserShownName(text).c_str());
     item->imageIndex = image;
     item->association = node;
     node->item = item;
@@ -148,14 +150,21 @@ bool cFolderChooseDialog::lsUnder(cTreeFoldersContentItem* node) {
     mNodes.destroy_sub(node);
     node->listed = node->contents.init(node->path.get(), true);
     if (node->listed) {
+        // Folders come sorted by name, byte by byte, whatever order the disk
+        // keeps them in.
+        std::vector<int> shown;
         for (int i = 0; i < node->contents.count(); ++i) {
             sFolderItemInfo* e = node->contents.info(i);
-            if (!e || e->hidden) continue;
-            const int image = folderImage(e->type);
-            if (image < 0) continue;
+            if (e && !e->hidden && e->name.get() && folderImage(e->type) >= 0) shown.push_back(i);
+        }
+        std::sort(shown.begin(), shown.end(), [&](int a, int b) {
+            return std::strcmp(node->contents.info(a)->name.get(), node->contents.info(b)->name.get()) < 0;
+        });
+        for (int i : shown) {
+            sFolderItemInfo* e = node->contents.info(i);
             _guardchar<char> full;
             if (!node->contents.path(i, full)) continue;
-            addNode(node, chooserEntryText(*e), full.get(), image);
+            addNode(node, chooserEntryText(*e), full.get(), folderImage(e->type));
         }
     }
     mTree.endChanges();
@@ -167,10 +176,16 @@ bool cFolderChooseDialog::lsUnder(cTreeFoldersContentItem* node) {
     return node->listed;
 }
 
+void cFolderChooseDialog::showPath(const char* bytes) {
+    mPathEdit.setText(chooserShownName(bytes).c_str(), -1);
+    const char* shown = mPathEdit.text();
+    mShownPath = shown ? shown : "";
+}
+
 void cFolderChooseDialog::selected(cTreeFoldersContentItem* node) {
     if (!node) return;
     if (mTarget) mTarget->set(node->path.get());
-    mPathEdit.setText(node->path.get(), -1);
+    showPath(node->path.get());
     mTop.setEnabled(1, node->path.get() && *node->path.get());
     mCurrent = node->item;
 }
@@ -195,13 +210,10 @@ bool cFolderChooseDialog::samePath(const char* a, const char* b) const {
 
 bool cFolderChooseDialog::navigate(const char* path) {
     if (!path || !*path) return false;
-    std::string full(path);
-    if (full[0] != '/') {
-        // A typed relative path belongs to the folder shown, never to the
-        // process's working folder.
-        if (!mTarget || !mTarget->get() || !*mTarget->get()) return false;
-        full = std::string(mTarget->get()) + "/" + full;
-    }
+    // A typed relative path belongs to the folder shown, never to the
+    // process's working folder.
+    std::string full;
+    if (!chooserResolvePath(mTarget ? mTarget->get() : nullptr, path, full)) return false;
     if (cFolderContents::objtype(full.c_str()) != fsoFolder) return false;
     cTreeFoldersContentItem* node = rootNode();
     if (!node) return false;
@@ -233,7 +245,7 @@ bool cFolderChooseDialog::navigate(const char* path) {
                 made = addNode(node, prefix.c_str(), prefix.c_str(), cTreeFoldersContentItem::imFolder);
             } else {
                 made->path.set(prefix.c_str());
-                made->item->text.set(prefix.c_str());
+                made->item->text.set(chooserShownName(prefix.c_str()).c_str());
             }
             found = made;
         }
@@ -241,7 +253,7 @@ bool cFolderChooseDialog::navigate(const char* path) {
         node = found;
     }
     if (mTarget) mTarget->set(prefix.c_str());
-    mPathEdit.setText(prefix.c_str(), -1);
+    showPath(prefix.c_str());
     mTree.select(node->item, false);
     selected(node);
     return true;
@@ -304,11 +316,22 @@ bool cFolderChooseDialog::onAction(cChildElement* src, cChildAction* a) {
 
 bool cFolderChooseDialog::onFormAccept() {
     const char* typed = mPathEdit.text();
-    if (mTarget && mTarget->get() && typed && std::strcmp(mTarget->get(), typed) == 0) {
+    if (!typed || !*typed) {
+        mPathEdit.focus();
+        return true;
+    }
+    // The field as the last selection or navigation left it stands for the
+    // target's bytes, whatever its text could hold.
+    if (mTarget && mTarget->get() && *mTarget->get() && mShownPath == typed) {
         end_modal(1);
         return true;
     }
-    navigate(typed);
+    const std::string copy(typed);  // navigating rewrites the field
+    if (!navigate(copy.c_str())) {
+        _guardchar<char> message(string(kTextNoFolder));
+        if (message.get()) cMessageForm::errorbox(this, message.get(), nullptr);
+        mPathEdit.focus();
+    }
     return true;
 }
 

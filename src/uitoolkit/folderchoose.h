@@ -12,6 +12,8 @@
 #include "uitoolkit/toolbar.h"
 #include "uitoolkit/treeview.h"
 
+#include <string>
+
 class cFolderChooseDialog : public cCustomForm {
 public:
     // One node of the folder tree, shown by a tree view item whose
@@ -36,8 +38,9 @@ public:
     static bool choose(cChildElement* owner, const char* title, _guardchar<char>& path);
 
     // Opens the tree down to an existing folder and selects it; a relative
-    // path is taken from the selected folder.  False when there is no such
-    // folder.
+    // path is taken from the selected folder, and a path typed as a folder
+    // name shows is taken for that folder (see chooserResolvePath).  False
+    // when there is no such folder.
     bool navigate(const char* path);
     // (Re)reads the children of a node; false when it cannot be listed.
     bool lsUnder(cTreeFoldersContentItem* node);
@@ -70,6 +73,9 @@ private:
     // What a selection does: the target and the field take the node's path.
     void selected(cTreeFoldersContentItem* node);
     bool samePath(const char* a, const char* b) const;
+    // The path field shows a path as its names show; the text it was given
+    // stands for the path's bytes while the field still holds it.
+    void showPath(const char* bytes);
 
     cToolBarChild mTop;
     cTreeViewChild mTree;
@@ -77,5 +83,6 @@ private:
     cToolBarChild mBottom;
     cEditChild mPathEdit;
     _guardchar<char>* mTarget;
+    std::string mShownPath;
     cTreeViewChild::cTreeViewItem* mCurrent = nullptr;
 };

@@ -85,8 +85,8 @@ void cListViewChild::onInitData() {
 void cListViewChild::onSizeChanged() {
     sRect c;
     clientRect(&c);
-    mHeader.setMinButtonsWidth(std::max(c.w, 1));
-    setMinVisualWidth(mHeader.width());
+    mHeader.setMinButtonsWidth(std::max(c.w - 2 * mBorderWidth, 1));
+    setMinVisualWidth(contentWidth());
     setPageSize(c.w, c.h);
     cScrollableElement::onSizeChanged();
 }
@@ -304,7 +304,9 @@ void cListViewChild::applyLayout() {
         // Without any column a row only advances by the minimum height.
         const bool anyColumn = mData.hasColumns();
         const int rows = mData.getRowCount();
-        y = headerShownHeight() + (anyColumn ? mData.totalHeight() : static_cast<long long>(kMinRowHeight) * rows);
+        // The rows lie between the top and the bottom border.
+        y = rowsTop() + (anyColumn ? mData.totalHeight() : static_cast<long long>(kMinRowHeight) * rows) +
+            mBorderWidth;
         m = height();
         if (anyColumn && rows > 0) m = std::min(m, mData.minHeight());
     }
@@ -317,9 +319,9 @@ bool cListViewChild::layoutAt(int contentY, int& top, sItemYDs& row) {
     sLock l(mData.lock());
     if (!mData.hasColumns()) return false;
     long long t = 0;
-    cListViewData::RowNode* n = mData.rowAtY(static_cast<long long>(contentY) - headerShownHeight(), t);
+    cListViewData::RowNode* n = mData.rowAtY(static_cast<long long>(contentY) - rowsTop(), t);
     if (!n) return false;
-    top = static_cast<int>(std::min<long long>(t + headerShownHeight(), INT_MAX));
+    top = static_cast<int>(std::min<long long>(t + rowsTop(), INT_MAX));
     row.rowId = n->key;
     row.height = mData.heightOf(n);
     return true;
@@ -335,7 +337,7 @@ bool cListViewChild::itemRange(int row, int& top, int& bottom) {
     sLock l(mData.lock());
     cListViewData::RowNode* n = mData.node(row);
     if (!n || !mData.hasColumns()) return false;
-    const long long t = mData.topOf(n) + headerShownHeight() - shiftY();
+    const long long t = mData.topOf(n) + rowsTop() - shiftY();
     top = static_cast<int>(std::max<long long>(std::min<long long>(t, INT_MAX), INT_MIN));
     bottom = static_cast<int>(std::min<long long>(t + mData.heightOf(n), INT_MAX));
     return true;
@@ -346,34 +348,51 @@ bool cListViewChild::itemPos(int row, int& top) {
     return itemRange(row, top, bottom);
 }
 
-// The rows show between the header (or the top border) and the bottom
-// border: the shared scroll rule measures the bottom from the top of the
-// element, which would leave a row under the border or above the bottom
-// by the header's height, so the list moves its bar itself.
+bool cListViewChild::firstCellSpan(int row, int& x, int& w) {
+    sLock l(mData.lock());
+    cListViewData::RowNode* n = mData.node(row);
+    auto* first = n ? n->value.cells.first() : nullptr;
+    if (!first) return false;
+    // Columns side by side as the painting lays them out: each one shown
+    // is followed by the header's split gap.
+    const int sw = mHeader.splitReservedWidth();
+    long long at = mBorderWidth;
+    auto& columns = mData.columns();
+    for (auto* c = columns.first(); c; c = columns.next(c)) {
+        const int cw = mHeader.columnWidth(c->key);
+        if (cw < 1) continue;
+        if (c->key == first->key) {
+            x = static_cast<int>(std::min<long long>(at, INT_MAX));
+            w = cw;
+            return true;
+        }
+        at += static_cast<long long>(cw) + sw;
+    }
+    return false;
+}
+
+// The row's line and its first cell, selection frame included, are brought
+// wholly into the view: the rows lie between the header (or the top border)
+// and the bottom border or bar, the cells between the side borders.
 bool cListViewChild::adjustScrollToItem(int row) {
     long long top, height;
     {
         sLock l(mData.lock());
         cListViewData::RowNode* n = mData.node(row);
         if (!n || !mData.hasColumns()) return false;
-        top = mData.topOf(n) + headerShownHeight();
+        top = mData.topOf(n) + rowsTop();
         height = mData.heightOf(n);
     }
-    cVScroll* bar = vbar();
-    if (!bar->visible_child()) return false;
-    // The bar moves at once, the shift only when its report is drained.
-    const long long pos = static_cast<long long>(bar->pos());
-    sRect c;
-    clientRect(&c);
-    const long long viewTop = c.y + 1, viewBottom = c.y + c.h - 1;
-    const long long at = top - pos;
-    long long dy = 0;
-    if (at + height > viewBottom) dy = at + height - viewBottom;
-    if (at - dy < viewTop) dy = at - viewTop;
-    if (dy == 0) return false;
-    const unsigned long long to = static_cast<unsigned long long>(std::max(pos + dy, 0LL));
-    bar->setPos(to, true);
-    return bar->pos() != static_cast<unsigned long long>(pos);
+    // Content coordinates; the list's client rectangle starts below the
+    // header, so the shared rule keeps the row out from under it.
+    sRect r{0, static_cast<int>(std::min<long long>(top, INT_MAX)), 1,
+            static_cast<int>(std::min<long long>(height, INT_MAX))};
+    int x = 0, w = 0;
+    if (firstCellSpan(row, x, w)) {
+        r.x = x;
+        r.w = w;
+    }
+    return adjustScrollTo(r, false, false);
 }
 
 void cListViewChild::showHeader(bool on) {
@@ -755,8 +774,8 @@ bool cListViewChild::onAction(cChildElement* src, cChildAction* a) {
         if (dynamic_cast<cSplitterBase::cResizeRequestAction*>(a)) {
             sRect c;
             clientRect(&c);
-            setMinVisualWidth(mHeader.width());
-            mHeader.setMinButtonsWidth(std::max(c.w, 1));
+            mHeader.setMinButtonsWidth(std::max(c.w - 2 * mBorderWidth, 1));
+            setMinVisualWidth(contentWidth());
             return true;
         }
         if (a->code() == 7) {
@@ -880,7 +899,7 @@ void cListViewChild::onPaintArea(cCanvas* c) {
     sRect edges[4] = {{0, 0, W, 1}, {0, H - 1, W, 1}, {0, 0, 1, H}, {W - 1, 0, 1, H}};
     for (sRect& e : edges) c->clip(&e);
     c->select();
-    const int top = headerShownHeight();
+    const int top = rowsTop();
     int y = top;
     if (mData.hasColumns()) {
         long long rowTop = 0;
@@ -913,7 +932,8 @@ void cListViewChild::onPaintArea(cCanvas* c) {
     if (mData.getRowCount() == 0 && text() && *text()) {
         c->setTextMode(stdFont());
         c->setTextColors(currentThemeValues()->color(5), mBg);
-        c->drawTextLimited(5, 10 + top, W - 11, 20, cCanvas::taCenter, true, 0, 0, text(), -1, nullptr, false);
+        c->drawTextLimited(5, 10 + headerShownHeight(), W - 11, 20, cCanvas::taCenter, true, 0, 0, text(), -1,
+                           nullptr, false);
     }
     for (sRect& e : edges) c->unclip(&e);
     c->select();

@@ -194,6 +194,14 @@ private:
     cFontObject* measureFont();
     void measureAndStore(int row);
     int headerShownHeight() const { return mHeaderShown ? mHeaderH : 0; }
+    // Where the first row starts, in content coordinates: below the top
+    // border and the header, so that no row's edge lies under either.
+    int rowsTop() const { return mBorderWidth + headerShownHeight(); }
+    // The content width: the header's and the border on both sides.
+    int contentWidth() { return mHeader.width() + 2 * mBorderWidth; }
+    // The content x and width of the row's first cell, the one that carries
+    // the selection frame; false when the row has none shown.
+    bool firstCellSpan(int row, int& x, int& w);
     void notifyChange(int now, int before, bool add, bool range);
     void clearSelection(int except);
     bool inCheckZone(int contentX) const;

@@ -311,6 +311,7 @@ bool cNavigationChild::onAction(cChildElement* src, cChildAction* a) {
         if (a->code() == 6) {
             _guardchar<char> typed(mDrop.text());
             if (typed.get()) cFolderContents::adjustPath(typed.get());
+            if (mProvider) mProvider->resolveTypedPath(typed);
             navigate(typed.get() ? typed.get() : "");
             return true;
         }

@@ -50,6 +50,9 @@ public:
 
     virtual bool asyncNavigate(cNavigationChild* child, const char* path);
     virtual bool canAcceptPath(const char* path) = 0;
+    // Makes a path typed into the bar the one to go to (a provider knows what
+    // a relative path is taken from); on the UI thread.  Keeps it as it is.
+    virtual void resolveTypedPath(_guardchar<char>&) {}
     // On the job's thread; 0 for success.
     virtual int navigationProc(const char* path) = 0;
     // On the job's thread, after navigationProc and before the bar is told.

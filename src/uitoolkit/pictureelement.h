@@ -27,6 +27,8 @@ public:
     bool setPict(const unsigned int* pixels, int w, int h);
     cPicture* pict() const { return mShown; }
     bool setActive(int id, int x, int y, int w, int h);
+    // The element's own hint, beside the zones' hints.
+    using cChildElement::setHint;
     bool setHint(int id, int x, int y, int w, int h, const char* text, int mode);
     bool setHint(int id, const char* text, int mode);
     int currentActiveZone() const { return mActiveZone; }

@@ -86,7 +86,12 @@ int cPopupMaster::runPopUp(cChildElement* owner, tActiveElementItems& entries, i
         if (x + w > desk.w) x = desk.w - w > 0 ? desk.w - w : 0;
         if (y + h > desk.h) {
             const int below = desk.h - y;
-            if (below < y) {
+            const int above = y - cfg.openerHeight;
+            if (cfg.openerHeight > 0 && below < above && above > 2) {
+                // Above the control, the border included.
+                if (h + 2 > above) h = above - 2;
+                y = above - h - 2;
+            } else if (below < y) {
                 if (h > y) h = y;
                 y -= h;
             } else {

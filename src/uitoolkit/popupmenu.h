@@ -36,6 +36,11 @@ public:
         unsigned int focusedBg = kUnset, focusedText = kUnset;
         unsigned int border;
         cFontObject* font = nullptr;
+        // The height of the control the popup drops from, which ends at
+        // the popup's anchor point: a list that has to open upwards opens
+        // above the control rather than over it.  0: a bare point (a
+        // context menu), and the list opens upwards from the point itself.
+        int openerHeight = 0;
     };
 
     cPopupMaster(tActiveElementItems* entries, const sPopupConfig& cfg);

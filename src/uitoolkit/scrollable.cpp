@@ -2,6 +2,8 @@
 
 #include "uitoolkit/themevalues.h"
 
+#include <algorithm>
+
 cScrollableElement::cScrollableElement() = default;
 
 cScrollableElement::~cScrollableElement() {
@@ -219,23 +221,28 @@ bool cScrollableElement::scrollToChild(cChildElement* c) {
 }
 
 bool cScrollableElement::adjustScrollTo(sRect& r, bool keepX, bool keepY) {
-    // The client rectangle already leaves the bars out: the view is the
-    // client rectangle itself.
+    // What shows of the content is the client rectangle less the border on
+    // each side: the bars are already left out of the client rectangle, and
+    // the border runs around everything, bars included.
     sRect client;
     clientRect(&client);
-    const long long viewW = client.w > 0 ? client.w : 0, viewH = client.h > 0 ? client.h : 0;
-    const long long cx = client.x, cy = client.y, b = mBorderWidth;
+    const long long b = mBorderWidth;
+    const long long left = static_cast<long long>(client.x) + b, top = static_cast<long long>(client.y) + b;
+    const long long right = static_cast<long long>(client.x) + client.w - b;
+    const long long bottom = static_cast<long long>(client.y) + client.h - b;
     // The bars move at once, the shift only when their action is drained:
     // several calls in a row must build on where the bars already are.
     const long long sx = mH.visible_child() ? static_cast<long long>(mH.pos()) : mShiftX;
     const long long sy = mV.visible_child() ? static_cast<long long>(mV.pos()) : mShiftY;
-    const long long x0 = static_cast<long long>(r.x) - sx + b, right = static_cast<long long>(r.x) - sx - b + r.w;
-    const long long y0 = static_cast<long long>(r.y) - sy + b, bottom = static_cast<long long>(r.y) - sy - b + r.h;
+    const long long x0 = static_cast<long long>(r.x) - sx, x1 = x0 + r.w;
+    const long long y0 = static_cast<long long>(r.y) - sy, y1 = y0 + r.h;
+    // The far edge is brought in unless that would push the near edge out:
+    // a rectangle larger than the view shows from its start.
     long long dy = 0, dx = 0;
-    if (bottom > viewH && y0 > 0) dy = bottom - viewH < y0 ? bottom - viewH : y0;
-    if (y0 < cy) dy = y0 - cy;
-    if (right > viewW && x0 >= 1) dx = right - viewW < x0 ? right - viewW : x0;
-    if (x0 < cx) dx = x0 - cx;
+    if (y1 > bottom) dy = std::min(y1 - bottom, std::max(y0 - top, 0LL));
+    if (y0 < top) dy = y0 - top;
+    if (x1 > right) dx = std::min(x1 - right, std::max(x0 - left, 0LL));
+    if (x0 < left) dx = x0 - left;
     bool changed = false;
     if (dy != 0 && mV.visible_child() && !keepY) {
         const unsigned long long old = mV.pos();

@@ -18,6 +18,8 @@ public:
     // Draws the content; it applies shiftX() and shiftY() itself.
     virtual void onPaintArea(cCanvas*) {}
 
+    // The size the whole content needs to show without bars, the border on
+    // both sides included.
     void setMinVisualWidth(int w);
     void setMinVisualHeight(int h);
     int minVisualWidth() const { return mMinVW; }

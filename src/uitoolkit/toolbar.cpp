@@ -485,6 +485,7 @@ bool cToolBarChild::onAction(cChildElement* src, cChildAction* a) {
         cfg.text = mTextColour;
         cfg.border = cPopupMaster::kUnset;
         cfg.font = mFont;
+        cfg.openerHeight = mMore.height() + 1;
         const int id = cPopupMaster::runPopUp(this, mOverflow, at.x, at.y + mMore.height() + 1, w, h, cfg);
         if (id != -1) notifyAction(new cTbButtonAction(id));
         return true;

@@ -210,8 +210,11 @@ void cTreeViewChild::build() {
     mPending = false;
     int y = 1, right = 0, minLine = height();
     buildTreeRec(root(), 1, true, y, right, minLine);
-    setMinVisualHeight(y);
-    if (mHScroll) setMinVisualWidth(right);
+    // The lines lie inside the border, which the content's size counts: the
+    // last line and the widest one can then be scrolled wholly into view.
+    const int b = mBorderWidth;
+    setMinVisualHeight(y > INT_MAX - b ? INT_MAX : y + b);
+    if (mHScroll) setMinVisualWidth(right > INT_MAX - b ? INT_MAX : right + b);
     setQuantumSize(5, mSpacing + (minLine > 0 ? minLine : 1));
     repaint(nullptr);
 }

@@ -497,6 +497,16 @@ TEST(ReplacementFile, TheTargetChangesOnlyOnCommitAndNothingElseIsLeft) {
     ASSERT_TRUE(f.commit());
     ASSERT_EQ(stat(fresh.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0664u);
+    // A program may ask for the bits a new file of its user gets; a target
+    // that exists keeps its own all the same.
+    for (const auto& name : {fresh, dir.file("made")}) {
+        cReplacementFile g;
+        g.setNewFileMode(0644 | 0170000);
+        ASSERT_TRUE(g.begin(name.c_str()));
+        ASSERT_TRUE(g.commit());
+        ASSERT_EQ(stat(name.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, name == fresh ? 0664u : 0644u) << name;
+    }
     EXPECT_FALSE(f.begin(dir.file("no/such/folder/x").c_str()));
     EXPECT_EQ(f.pendingPath(), nullptr);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include "testsupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -125,6 +126,76 @@ for n in os.listdir(d):
     }
     ::close(sock);
     EXPECT_EQ(FC::objtype((d + "/dangling").c_str()), fsoNone);
+}
+
+// What a listing leaves out is handed back with the reason os.stat and
+// os.lstat give for it, and the entries sort by the bytes of their names
+// as Python sorts bytes.
+TEST(FolderListing, LeftOutEntriesCarryTheirReasonAndNamesSortByTheirBytes) {
+    TempDir dir;
+    const std::string d = dir.path();
+    for (const char* name : {"zeta", "Alpha", "alpha", "caf\xc3\xa9", "cafe", "\xff\xfe", "a b", "a-b", "a.b", "10", "9"})
+        ASSERT_TRUE(writeFile(d + "/" + name, name));
+    ASSERT_EQ(::mkdir((d + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("nowhere", (d + "/dangling").c_str()), 0);
+    ASSERT_EQ(::symlink("loop2", (d + "/loop1").c_str()), 0);
+    ASSERT_EQ(::symlink("loop1", (d + "/loop2").c_str()), 0);
+    ASSERT_EQ(::mkfifo((d + "/pipe").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("pipe", (d + "/to-pipe").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", (d + "/chardev").c_str()), 0);
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, (d + "/sock").c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+    for (bool only : {false, true}) {
+        cFolderContents fc;
+        std::vector<sFolderLeftOut> left(1);  // what was there stays
+        left[0].name = "kept";
+        ASSERT_TRUE(fc.init(d.c_str(), only, &left));
+        fc.sortByName();
+        std::string ours;
+        for (int i = 0; i < fc.count(); ++i) ours += str(fc.info(i)->name) + "\n";
+        ASSERT_FALSE(left.empty());
+        EXPECT_EQ(left[0].name, "kept");
+        std::sort(left.begin() + 1, left.end(),
+                  [](const sFolderLeftOut& a, const sFolderLeftOut& b) { return a.name < b.name; });
+        ours += "--\n";
+        for (std::size_t i = 1; i < left.size(); ++i)
+            ours += left[i].name + " " + std::to_string(left[i].error) + " " + std::to_string(left[i].mode & S_IFMT) + "\n";
+        const std::string theirs = qortest::runPython(R"(
+import errno, os, stat, sys
+d = os.fsencode(sys.argv[1])
+only = sys.argv[2] == '1'
+listed, left = [], []
+for n in os.listdir(d):
+    p = os.path.join(d, n)
+    try:
+        m = os.stat(p).st_mode
+    except OSError as e:
+        try:
+            lm = stat.S_IFMT(os.lstat(p).st_mode)
+        except OSError:
+            lm = 0
+        left.append((n, e.errno, lm))
+        continue
+    if only and not (stat.S_ISREG(m) or stat.S_ISDIR(m)):
+        left.append((n, 0, stat.S_IFMT(m)))
+    else:
+        listed.append(n)
+out = b''.join(n + b'\n' for n in sorted(listed)) + b'--\n'
+out += b''.join(b'%s %d %d\n' % e for e in sorted(left))
+sys.stdout.buffer.write(out)
+)", "'" + d + "' " + (only ? "1" : "0"));
+        EXPECT_EQ(ours, theirs) << "only files and folders: " << only;
+    }
+    ::close(sock);
+    // A folder that cannot be listed adds nothing to the list.
+    cFolderContents fc;
+    std::vector<sFolderLeftOut> left;
+    EXPECT_FALSE(fc.init((d + "/zeta").c_str(), true, &left));
+    EXPECT_TRUE(left.empty());
 }
 
 TEST(FolderListing, PathsJoinWithOneSlashAndAFailedListingKeepsTheFolder) {

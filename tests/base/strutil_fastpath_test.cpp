@@ -9,6 +9,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -75,14 +77,22 @@ TEST(CaseMapKernels, BytesLowerAndAsciiRunsAgreeWithPlainLoopsAtEveryLength) {
     }
 }
 
-TEST(CaseMapKernels, FoldedSearchAgreesWithEveryStartTried) {
+TEST(CaseMapKernels, FoldedSearchAgreesWithEveryStartTriedAtEveryWidth) {
+    // Hays long enough for the widest form's two-vector rounds and its
+    // tails, needles long enough that the last byte's loads reach far; each
+    // hay is copied into a buffer of exactly its size, so that a load past
+    // its end is an AddressSanitizer report.
+    std::vector<int> widths = {0, 16};
+    for (int w : {32, 64}) {
+        if (w <= strutil_detail::foldedSearchWidth()) widths.push_back(w);
+    }
     std::mt19937 rng(9);
     const char alphabet[] = "aAbB@[`{zZ\x80\xC1-";
-    for (int round = 0; round < 4000; ++round) {
-        const int hayLen = 1 + static_cast<int>(rng() % 90);
+    for (int round = 0; round < 6000; ++round) {
+        const int hayLen = 1 + static_cast<int>(rng() % (round % 2 ? 90 : 400));
         std::string hay(static_cast<std::size_t>(hayLen), ' ');
         for (auto& c : hay) c = alphabet[rng() % (sizeof alphabet - 1)];
-        const int needleLen = 1 + static_cast<int>(rng() % std::min(hayLen, 4));
+        const int needleLen = 1 + static_cast<int>(rng() % std::min(hayLen, round % 3 ? 4 : 24));
         std::string needle;
         if (rng() % 2) {
             const int at = static_cast<int>(rng() % static_cast<unsigned>(hayLen - needleLen + 1));
@@ -92,17 +102,22 @@ TEST(CaseMapKernels, FoldedSearchAgreesWithEveryStartTried) {
             needle.assign(static_cast<std::size_t>(needleLen), ' ');
             for (auto& c : needle) c = alphabet[rng() % (sizeof alphabet - 1)];
         }
-        const char* want = strutil_detail::findFoldedPlain(hay.data(), hayLen, needle.data(), needleLen);
-        // A naive oracle for the plain form itself.
+        std::unique_ptr<char[]> exact(new char[static_cast<std::size_t>(hayLen)]);
+        std::memcpy(exact.get(), hay.data(), hay.size());
+        // A naive oracle: every start tried with the library's own folding.
         const char* naive = nullptr;
         for (int i = 0; i + needleLen <= hayLen && !naive; ++i) {
             int j = 0;
-            while (j < needleLen && __acp_lower(hay[static_cast<std::size_t>(i + j)]) == __acp_lower(needle[static_cast<std::size_t>(j)])) ++j;
-            if (j == needleLen) naive = hay.data() + i;
+            while (j < needleLen && __acp_lower(hay[static_cast<std::size_t>(i + j)]) ==
+                                        __acp_lower(needle[static_cast<std::size_t>(j)]))
+                ++j;
+            if (j == needleLen) naive = exact.get() + i;
         }
-        ASSERT_EQ(want, naive) << hay << " / " << needle;
-        ASSERT_EQ(strutil_detail::findFolded(hay.data(), hayLen, needle.data(), needleLen), want) << hay << " / " << needle;
-        ASSERT_EQ(_stristr(hay.data(), needle.data(), hayLen, needleLen), want);
+        for (int w : widths) {
+            ASSERT_EQ(strutil_detail::findFoldedWidth(w, exact.get(), hayLen, needle.data(), needleLen), naive)
+                << "width " << w << ": " << hay << " / " << needle;
+        }
+        ASSERT_EQ(_stristr(exact.get(), needle.data(), hayLen, needleLen), naive);
     }
 }
 

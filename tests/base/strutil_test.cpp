@@ -455,4 +455,65 @@ TEST(SmallHelpers, BlankOffsetsZeroTestAndSmallerMagnitude) {
     EXPECT_EQ(minDiff(LLONG_MIN, LLONG_MAX), LLONG_MAX);
 }
 
+// Names shown on one line: the known forms, then random bytes, escaped here
+// and checked by Python: the result is UTF-8 without a control, separator
+// or direction character, and unescaping gives the bytes back.
+TEST(DisplayEscape, OneLineForAnyBytesAndNothingLost) {
+    const std::vector<std::pair<std::string, std::string> > known = {
+        {"plain name.txt", "plain name.txt"},
+        {"Donn\xc3\xa9" "es/\xe6\x97\xa5\xe6\x9c\xac", "Donn\xc3\xa9" "es/\xe6\x97\xa5\xe6\x9c\xac"},
+        {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
+        {"back\\slash", "back\\\\slash"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"\x1b[31mred", "\\x1b[31mred"},
+        {"del\x7f", "del\\x7f"},
+        {"bad\xff\xfe", "bad\\xff\\xfe"},
+        {"\xc0\xaf", "\\xc0\\xaf"},                  // overlong '/'
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},         // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // above U+10FFFF
+        {"\xc2\x85", "\\xc2\\x85"},                  // NEL, a C1 control
+        {"\xe2\x80\xae" "txt.exe", "\\xe2\\x80\\xaetxt.exe"},  // right-to-left override
+        {"\xe2\x80\xa8", "\\xe2\\x80\\xa8"},         // line separator
+        {"cut\xe6\x97", "cut\\xe6\\x97"},            // a character cut short
+        {"\xc2\xa0\xf0\x9f\x98\x80", "\xc2\xa0\xf0\x9f\x98\x80"},
+    };
+    for (const auto& k : known) EXPECT_EQ(escapeForDisplay(k.first), k.second) << k.second;
+    EXPECT_EQ(escapeForDisplay(nullptr, 3), "");
+
+    std::mt19937 rng(7);
+    const std::vector<std::string> pieces = {"a", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\\", "\n", "\x7f",
+                                             "\xe2\x80\xae", "\xc2\x85", "x"};
+    std::string lines;
+    for (int n = 0; n < 400; ++n) {
+        std::string raw;
+        const int len = static_cast<int>(rng() % 24);
+        for (int i = 0; i < len; ++i) {
+            if (rng() % 2)
+                raw += static_cast<char>(rng() & 0xFF);
+            else
+                raw += pieces[rng() % pieces.size()];
+        }
+        const std::string shown = escapeForDisplay(raw);
+        lines += qortest::hex(raw.data(), raw.size()) + " " + qortest::hex(shown.data(), shown.size()) + "\n";
+    }
+    qortest::TempDir dir;
+    ASSERT_TRUE(qortest::writeFile(dir.file("cases"), lines));
+    const std::string verdict = qortest::runPython(R"(
+import re, sys, unicodedata
+bad = 0
+for line in open(sys.argv[1]):
+    raw, esc = (bytes.fromhex(h) for h in line.rstrip('\n').split(' '))
+    text = esc.decode('utf-8')
+    if any(unicodedata.category(c) == 'Cc' or c in '\u2028\u2029\u200e\u200f' or 0x202a <= ord(c) <= 0x202e
+           or 0x2066 <= ord(c) <= 0x2069 for c in text):
+        bad += 1
+        continue
+    back = re.sub(rb'\\(x[0-9a-f]{2}|[ntr\\])', lambda m: {b'n': b'\n', b't': b'\t', b'r': b'\r', b'\\': b'\\'}.get(
+        m.group(1), bytes.fromhex(m.group(1)[1:].decode()) if m.group(1)[:1] == b'x' else b''), esc)
+    bad += back != raw
+print(bad)
+)", dir.file("cases"));
+    EXPECT_EQ(verdict, "0\n");
+}
+
 }  // namespace

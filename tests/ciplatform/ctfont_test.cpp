@@ -21,22 +21,33 @@ namespace {
 
 // Per face file: the advances HarfBuzz gives for the text, summed per
 // cluster and scaled to the size, and the face's ascent and descent, both
-// from the font file itself.
+// from the font file itself.  For a face drawn emboldened every advance
+// that is not zero grows by what FreeType's emboldening adds to a glyph's
+// advance at that size (argv[6] 1; vertical scale argv[7]).
 const char* kOracle = R"PY(
-import json, subprocess, sys, freetype
+import json, subprocess, sys, freetype, freetype.raw
 path, index, size, text = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
 hs = float(sys.argv[5]) if len(sys.argv) > 5 else 1.0
+embolden = len(sys.argv) > 6 and sys.argv[6] == '1'
+vs = float(sys.argv[7]) if len(sys.argv) > 7 else 1.0
 face = freetype.Face(path, index)
 upem = face.units_per_EM
 out = subprocess.run(['hb-shape', '--font-size=upem', '--face-index=%d' % index,
                       '--no-glyph-names', '--output-format=json', path, text],
                      capture_output=True, text=True, check=True).stdout
 glyphs = json.loads(out.strip())
+scale = size * hs / upem
+grow = 0.0
+if embolden:
+    face.set_char_size(int(size * hs * 64 + 0.5), int(size * vs * 64 + 0.5))
+    face.load_glyph(next(g['g'] for g in glyphs if g['ax']), freetype.FT_LOAD_NO_BITMAP | freetype.FT_LOAD_NO_HINTING)
+    before = face.glyph.advance.x
+    freetype.raw.FT_GlyphSlot_Embolden(face.glyph._FT_GlyphSlot)
+    grow = (face.glyph.advance.x - before) / 64.0 / scale
 clusters = {}
 for g in glyphs:
-    clusters[g['cl']] = clusters.get(g['cl'], 0) + g['ax']
-scale = size * hs / upem
-print(repr(sum(g['ax'] for g in glyphs) * scale))
+    clusters[g['cl']] = clusters.get(g['cl'], 0) + g['ax'] + (grow if g['ax'] else 0)
+print(repr(sum(g['ax'] + (grow if g['ax'] else 0) for g in glyphs) * scale))
 print(repr(face.ascender * size / upem), repr(-face.descender * size / upem))
 print(' '.join('%d:%r' % (c, clusters[c] * scale) for c in sorted(clusters)))
 )PY";
@@ -46,15 +57,19 @@ struct sOracle {
     std::vector<std::pair<int, double>> clusters;  // code point index, advance
 };
 
-sOracle shapeWith(CTFontRef font, const std::string& utf8, double hscale = 1.0) {
+sOracle shapeWith(CTFontRef font, const std::string& utf8, double hscale = 1.0, bool embolden = false,
+                  double vscale = 1.0) {
     int index = 0;
     const char* path = CTFontGetFilePath(font, &index);
-    char size[64], hs[64];
+    char size[64], hs[64], vs[64];
     std::snprintf(size, sizeof size, "%.17g", CTFontGetSize(font));
     std::snprintf(hs, sizeof hs, "%.17g", hscale);
+    std::snprintf(vs, sizeof vs, "%.17g", vscale);
     int rc = -1;
-    const std::string out = qortest::runPython(
-        kOracle, std::string("'") + path + "' " + std::to_string(index) + " " + size + " '" + utf8 + "' " + hs, &rc);
+    const std::string out = qortest::runPython(kOracle, std::string("'") + path + "' " + std::to_string(index) + " " +
+                                                            size + " '" + utf8 + "' " + hs + (embolden ? " 1 " : " 0 ") +
+                                                            vs,
+                                               &rc);
     EXPECT_EQ(rc, 0) << out;
     sOracle o;
     std::istringstream in(out);
@@ -87,7 +102,9 @@ TEST_F(PlatformFonts, ToolkitFaceNamesFindTheInstalledStandInsAndMissingNamesFin
         const char* file;
     } table[] = {
         {"Tahoma", "tahoma.ttf"},
-        {"Tahoma Bold", "tahomabd.ttf"},
+        // Wine's bold file has the regular outlines: the regular file is
+        // drawn emboldened in its place.
+        {"Tahoma Bold", "tahoma.ttf"},
         {"Courier New", "LiberationMono-Regular.ttf"},
         {"Courier New Bold", "LiberationMono-Bold.ttf"},
         {"Verdana", "DejaVuSans.ttf"},
@@ -97,7 +114,7 @@ TEST_F(PlatformFonts, ToolkitFaceNamesFindTheInstalledStandInsAndMissingNamesFin
         {"Microsoft JhengHei", "NotoSansCJK-Regular.ttc"},
         {"Meiryo", "NotoSansCJK-Regular.ttc"},
         {"PMingLiU", "uming.ttc"},
-        {"WineTahomaBold", "tahomabd.ttf"},
+        {"WineTahomaBold", "tahoma.ttf"},
     };
     for (const auto& row : table) {
         CTFontRef f = CTFontCreateWithName(row.name, 11, nullptr);
@@ -120,7 +137,7 @@ TEST_F(PlatformFonts, ToolkitFaceNamesFindTheInstalledStandInsAndMissingNamesFin
     EXPECT_EQ(cFontObject::get(5, 13, "No Such Face", false, false, false), nullptr);
     cFontObject* tahoma = cFontObject::get(5, 13, "Tahoma", true, false, false);
     ASSERT_NE(tahoma, nullptr);
-    EXPECT_EQ(baseName(CTFontGetFilePath(static_cast<cMacCTFont*>(tahoma)->ctFont(), nullptr)), "tahomabd.ttf");
+    EXPECT_EQ(baseName(CTFontGetFilePath(static_cast<cMacCTFont*>(tahoma)->ctFont(), nullptr)), "tahoma.ttf");
 }
 
 TEST_F(PlatformFonts, SizeRuleSlantAndStretchOfTheRequest) {
@@ -159,14 +176,17 @@ TEST_F(PlatformFonts, TextSizesAgreeWithHarfBuzzAndFreeType) {
         int size;
         bool bold;
         const char* text;
+        bool embolden;
     } table[] = {
-        {"Tahoma", 13, false, "Hello, World"},
-        {"Tahoma", 13, true, "Installed packages: 42"},
-        {"Courier New", 13, false, "fixed width"},
-        {"Verdana", 16, false, "AVATAR Wave office"},
-        {"Lucida Sans", 11, false, "Lucida"},
-        {"Microsoft YaHei", 13, false, "\xe8\xbd\xaf\xe4\xbb\xb6\xe5\x8c\x85"},
-        {"Meiryo", 15, false, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"},
+        {"Tahoma", 13, false, "Hello, World", false},
+        {"Tahoma", 13, true, "Installed packages: 42", true},
+        {"Courier New", 13, false, "fixed width", false},
+        {"Verdana", 16, false, "AVATAR Wave office", false},
+        {"Lucida Sans", 11, false, "Lucida", false},
+        {"Microsoft YaHei", 13, false, "\xe8\xbd\xaf\xe4\xbb\xb6\xe5\x8c\x85", false},
+        {"Meiryo", 15, false, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", false},
+        // AR PL UMing has no bold face: its regular one is drawn emboldened.
+        {"PMingLiU", 13, true, "\xe8\xbb\x9f\xe9\xab\x94 Qor", true},
     };
     for (const auto& row : table) {
         cFontObject* font = cFontObject::get(5, row.size, row.face, row.bold, false, false);
@@ -174,7 +194,7 @@ TEST_F(PlatformFonts, TextSizesAgreeWithHarfBuzzAndFreeType) {
         CTFontRef ct = static_cast<cMacCTFont*>(font)->ctFont();
         const double hs = std::string(row.face) == "Meiryo" ? 1.08 : std::string(row.face) == "Microsoft YaHei" ? 1.12 : 1.0;
         const double vs = std::string(row.face) == "Meiryo" ? 1.13 : std::string(row.face) == "Microsoft YaHei" ? 1.19 : 1.0;
-        const sOracle o = shapeWith(ct, row.text, hs);
+        const sOracle o = shapeWith(ct, row.text, hs, row.embolden, vs);
             sSize dim;
         ASSERT_TRUE(font->getTextDim(nullptr, row.text, -1, dim)) << row.face;
         double ascent = 0, descent = 0;
@@ -228,6 +248,34 @@ TEST_F(PlatformFonts, LinesMixingScriptsTakeTheCjkFaceForCjkCharacters) {
     CTLineGetTypographicBounds(line, &ascent, nullptr, nullptr);
     EXPECT_NEAR(ascent, std::max(CTFontGetAscent(ct), CTFontGetAscent(CTRunGetFont(line, 1))), 1e-12);
     CTLineRelease(line);
+
+    // A bold line takes the characters its face lacks from bold faces.
+    // U+2192 is in DejaVu Sans and Liberation Mono, not in Tahoma.
+    const std::string cjkBold = "NotoSansCJK-Bold.ttc Noto Sans CJK JP";
+    const std::string tahoma = "tahoma.ttf Tahoma", mono = "LiberationMono-Bold.ttf Liberation Mono";
+    const struct {
+        const char* face;
+        std::vector<std::string> runs;
+    } boldLines[] = {
+        {"Tahoma", {tahoma, cjkBold, tahoma, "DejaVuSans-Bold.ttf DejaVu Sans", tahoma, cjkBold}},
+        {"Courier New", {mono, cjkBold, mono, cjkBold}},
+    };
+    for (const auto& row : boldLines) {
+        const char* face = row.face;
+        cFontObject* bold = cFontObject::get(5, 13, face, true, false, false);
+        ASSERT_NE(bold, nullptr) << face;
+        CTFontRef bct = static_cast<cMacCTFont*>(bold)->ctFont();
+        const std::vector<unsigned short> mixed = utf16(u"Qor \u65e5\u672c\u8a9e \u2192 \u2EA2");
+        line = CTLineCreateWithText(mixed.data(), mixed.size(), bct, nullptr);
+        ASSERT_NE(line, nullptr);
+        std::vector<std::string> runs;
+        for (std::size_t r = 0; r < CTLineGetGlyphRunCount(line); ++r) {
+            CTFontRef f = CTRunGetFont(line, r);
+            runs.push_back(baseName(CTFontGetFilePath(f, nullptr)) + " " + CTFontGetFamilyName(f));
+        }
+        EXPECT_EQ(runs, row.runs) << face;
+        CTLineRelease(line);
+    }
 }
 
 TEST_F(PlatformFonts, RulerGivesEveryUnitItsEndThroughLigaturesPairsAndFallbacks) {

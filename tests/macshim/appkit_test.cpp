@@ -1,5 +1,6 @@
 // The desktop stand-in on SDL's offscreen driver: screens, posted events,
-// backing stores, resizing, sheets, cursor rectangles and power assertions.
+// backing stores, resizing, sheets, cursor rectangles, power assertions, and
+// what the window system's happenings become: moves, focus, the keyboard.
 #include "macshim/appkit.h"
 
 #include <SDL2/SDL.h>
@@ -8,6 +9,7 @@
 
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -193,6 +195,88 @@ TEST_F(AppKitTest, CursorRectsFollowThePointer) {
     MSPoint p = MSEvent::mouseLocation();
     EXPECT_EQ(p.x, 5);
     EXPECT_EQ(p.y, 5);
+}
+
+// Pushes one SDL window event for w and answers the events it becomes.
+std::vector<MSEvent> windowEvent(MSWindow& w, Uint8 what, int d1 = 0, int d2 = 0) {
+    SDL_Event ev{};
+    ev.type = SDL_WINDOWEVENT;
+    ev.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(w.sdlWindow()));
+    ev.window.event = what;
+    ev.window.data1 = d1;
+    ev.window.data2 = d2;
+    SDL_PushEvent(&ev);
+    std::vector<MSEvent> out;
+    MSEvent e;
+    while (MSApplication::shared()->nextEvent(MSEventMaskAny, 0.05, e)) out.push_back(e);
+    return out;
+}
+
+TEST_F(AppKitTest, WindowSystemHappeningsBecomeEvents) {
+    MSApplication* app = MSApplication::shared();
+    MSRect screen;
+    ASSERT_TRUE(MSScreenMainFrame(screen));
+    const double H = screen.size.height;
+    MSWindow a(MSMakeRect(100, 200, 50, 40), MSWindowStyleTitled);
+    MSWindow b(MSMakeRect(300, 200, 50, 40), MSWindowStyleTitled);
+    MSWindow sheet(MSMakeRect(0, 0, 30, 20), MSWindowStyleTitled);
+    a.orderFront();
+    b.orderFront();
+
+    // A move to where the window already is, as our own placements come
+    // back, is no news; a move elsewhere is, and places the window there.
+    const int top = int(H - 200 - 40);
+    EXPECT_TRUE(windowEvent(a, SDL_WINDOWEVENT_MOVED, 100, top).empty());
+    std::vector<MSEvent> ev = windowEvent(a, SDL_WINDOWEVENT_MOVED, 130, top + 20);
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_EQ(ev[0].type, MSEventTypeAppKitDefined);
+    EXPECT_EQ(ev[0].subtype, MSAppKitMoved);
+    EXPECT_EQ(ev[0].windowNumber, a.windowNumber());
+    app->sendEvent(ev[0]);
+    EXPECT_EQ(a.contentRect().origin.x, 130);
+    EXPECT_EQ(a.contentRect().origin.y, 180);
+    EXPECT_EQ(a.contentRect().size.height, 40);
+
+    // Gaining the focus activates the application; the focus leaving every
+    // window of ours (the offscreen driver has none to keep it) is the user
+    // going elsewhere: the window loses it and the application is told.
+    app->activateIgnoringOtherApps(false);
+    ev = windowEvent(a, SDL_WINDOWEVENT_FOCUS_GAINED);
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_EQ(ev[0].subtype, MSAppKitFocusGained);
+    EXPECT_TRUE(app->isActive());
+    app->sendEvent(ev[0]);
+    EXPECT_TRUE(a.isKeyWindow());
+    ev = windowEvent(a, SDL_WINDOWEVENT_FOCUS_LOST);
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].subtype, MSAppKitFocusLost);
+    EXPECT_EQ(ev[1].subtype, MSAppKitDeactivated);
+    EXPECT_FALSE(app->isActive());
+    app->sendEvent(ev[0]);
+    EXPECT_EQ(app->keyWindow(), nullptr);
+
+    // Keys go to the key window, whichever window the system gave them to;
+    // with no key window, to that one.  A window under a sheet hands the
+    // focus on to the sheet.
+    auto keyTo = [&](MSWindow& w) {
+        mstest::injectKey(&w, SDL_SCANCODE_A, true);
+        MSEvent k;
+        EXPECT_TRUE(next(k));
+        return k.windowNumber;
+    };
+    EXPECT_EQ(keyTo(b), b.windowNumber());
+    a.makeKeyWindow();
+    EXPECT_EQ(keyTo(b), a.windowNumber());
+    app->beginSheet(&sheet, &b);
+    a.makeKeyWindow();
+    ev = windowEvent(b, SDL_WINDOWEVENT_FOCUS_GAINED);
+    ASSERT_EQ(ev.size(), 1u);
+    app->sendEvent(ev[0]);
+    EXPECT_TRUE(sheet.isKeyWindow());
+    EXPECT_EQ(keyTo(a), sheet.windowNumber());
+    app->endSheet(&sheet);
+    EXPECT_EQ(keyTo(a), a.windowNumber());
+    app->activateIgnoringOtherApps(true);
 }
 
 TEST_F(AppKitTest, PowerAssertionsHoldTheScreenSaverOff) {

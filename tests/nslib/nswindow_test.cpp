@@ -364,6 +364,86 @@ TEST_F(NSWindowTest, PopupClosesOnAPressOutside) {
     EXPECT_EQ(captured(), nullptr);
 }
 
+TEST_F(NSWindowTest, APopupClosesOnlyWhenTheUserWorksOutsideIt) {
+    // Window-system happenings on the popup or its owner, and presses on
+    // the owner: what the popup ends with (5: a press outside reached it,
+    // 9: it stayed open until the test ended it) and the presses it saw.
+    enum eHow { sdlEvent, ownerPress };
+    struct sCase {
+        const char* what;
+        eHow how;
+        bool onPopup;
+        Uint8 event;  // an SDL window event, or the button pressed on the owner
+        int d1, d2;
+        int result;
+        const char* press;  // the press the popup saw first, "" for none
+    };
+    const sCase cases[] = {
+        // Its own appearance and the focus moving among our windows.
+        {"popup shown", sdlEvent, true, SDL_WINDOWEVENT_SHOWN, 0, 0, 9, ""},
+        {"popup exposed", sdlEvent, true, SDL_WINDOWEVENT_EXPOSED, 0, 0, 9, ""},
+        {"popup focused", sdlEvent, true, SDL_WINDOWEVENT_FOCUS_GAINED, 0, 0, 9, ""},
+        {"owner focused", sdlEvent, false, SDL_WINDOWEVENT_FOCUS_GAINED, 0, 0, 9, ""},
+        {"owner exposed", sdlEvent, false, SDL_WINDOWEVENT_EXPOSED, 0, 0, 9, ""},
+        {"owner at its own place", sdlEvent, false, SDL_WINDOWEVENT_MOVED, 100, 100, 9, ""},
+        // The user at work elsewhere.
+        {"owner moved", sdlEvent, false, SDL_WINDOWEVENT_MOVED, 140, 100, 5, "button -1 -1 1 1 o0 c0 s0 m0"},
+        {"owner asked to close", sdlEvent, false, SDL_WINDOWEVENT_CLOSE, 0, 0, 5, "button -1 -1 1 1 o0 c0 s0 m0"},
+        {"left press on the owner", ownerPress, false, 1, 10, 20, 5, "button -40 -40 1 1 o0 c0 s0 m0"},
+        {"right press on the owner", ownerPress, false, 2, 390, 290, 5, "button 340 230 2 1 o0 c0 s0 m0"},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecWindow owner, popup;
+        ASSERT_TRUE(owner.create_wnd("Owner", 400, 300, false, 100, 100));
+        ASSERT_TRUE(popup.create_popup(150, 160, 80, 60));
+        popup.button = [&](int x, int y, int, bool down) {
+            if (down && (x < 0 || y < 0 || x >= 80 || y >= 60)) popup.endModal(5);
+        };
+        int round = 0;
+        mstest::setIdleHook([&] {
+            switch (round++) {
+            case 0: {
+                EXPECT_TRUE(popup.captureMouse());
+                MSWindow* target = c.onPopup ? popup.native() : owner.native();
+                if (c.how == ownerPress) {
+                    mstest::injectMouseButton(target, c.event, true, c.d1, c.d2);
+                    mstest::injectMouseButton(target, c.event, false, c.d1, c.d2);
+                    break;
+                }
+                SDL_Event ev{};
+                ev.type = SDL_WINDOWEVENT;
+                ev.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(target->sdlWindow()));
+                ev.window.event = c.event;
+                ev.window.data1 = c.d1;
+                ev.window.data2 = c.d2;
+                SDL_PushEvent(&ev);
+                break;
+            }
+            case 1: break;
+            default: popup.endModal(9); break;
+            }
+        });
+        owner.log.clear();
+        EXPECT_EQ(popup.modal(&owner), c.result);
+        // What was still queued when the popup ended (a release) is
+        // dispatched too.
+        mstest::setIdleHook(nullptr);
+        pumpIdle();
+        std::vector<std::string> presses, ownerPresses;
+        for (auto& l : popup.log)
+            if (l.compare(0, 7, "button ") == 0) presses.push_back(l);
+        for (auto& l : owner.log)
+            if (l.compare(0, 7, "button ") == 0) ownerPresses.push_back(l);
+        EXPECT_EQ(presses.empty() ? "" : presses[0], c.press);
+        // Its release went nowhere; the owner saw neither.
+        EXPECT_LE(presses.size(), 1u);
+        EXPECT_EQ(ownerPresses, std::vector<std::string>{});
+        popup.close();
+    }
+    pumpIdle();
+}
+
 TEST_F(NSWindowTest, CoordinatesFlipBetweenOrigins) {
     RecWindow w;
     ASSERT_TRUE(w.create_wnd("coords", 100, 100, true, 0, 0));

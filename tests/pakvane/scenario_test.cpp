@@ -627,3 +627,172 @@ TEST(Scenario, KeptMalformedInputsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// References written before the languages are declared are accepted as
+// their lines are read and checked again after the last line: each of the
+// seven must fail there, or the payload would not load back.  One
+// reference of each case is left undefined; every other one is defined.
+TEST(Scenario, EveryReferenceWrittenBeforeTheLanguagesIsCheckedAfterTheLastLine) {
+    cSampleDir d;
+    const std::string D = d.dir.path();
+    const std::string head = "[General]\nlangs = ENG DEU\n[Software]\ncodename=\"c\"\neula=\"" + D + "/docs/eula.idx\"\n";
+    const std::string file = "\"" + D + "/app.bin\"";
+    struct sCase {
+        std::string before;  // written before the languages
+        int code;
+        std::string id;
+    };
+    const std::vector<sCase> cases = {
+        {"[Software]\nicon = $ic \"x\"\n", 23, "ic"},
+        {"[Menu]\n$t = $pgm \"a\", $pgm \"b\"\n", 7, "t"},
+        {"[Menu]\n\"T\" = $tgt \"a\", $pgm \"b\"\n", 23, "tgt"},
+        {"[Menu]\n\"T\" = $pgm \"a\", $ico \"b\"\n", 23, "ico"},
+        {"[Install]\n" + file + " = $dst \"x\"\n", 23, "dst"},
+        {"[Run]\n$lbl = $pgm \"x\"\n", 7, "lbl"},
+        {"[Run]\n\"L\" = $prg \"x\"\n", 23, "prg"},
+    };
+    for (const auto& c : cases) {
+        cSoftPkgScenario s;
+        int line = 0;
+        ASSERT_EQ(d.compile(s, c.before + head, line), c.code) << c.before;
+        EXPECT_EQ(line, -1) << c.before;
+        EXPECT_EQ(s.textError().id, c.id) << c.before;
+        EXPECT_EQ(s.textError().lang, 0) << c.before;
+        EXPECT_EQ(s.textError().part, cSoftPkgScenario::sTextError::partId) << c.before;
+        // Defined for every language after all, later in the file: fine,
+        // and the payload loads back.
+        ASSERT_EQ(d.compile(s, c.before + head + "[Strings]\n" + c.id + " = \"/x\"\n", line), 0) << c.before;
+        cMemIOTarget out;
+        ASSERT_TRUE(s.saveBinConfig(&out)) << c.before;
+        out.set_fp(0);
+        cSoftPkgScenario back;
+        EXPECT_TRUE(back.loadBinConfig(&out)) << c.before;
+    }
+}
+
+// A tree made in two different orders, on the disk and in memory (tmpfs
+// lists entries in the reverse order of their making), compiles to the same
+// items in the byte order of the names and saves the same payload, byte for
+// byte.  What the walk leaves out comes back with its reason.
+std::string makeTree(const std::string& root, bool reversed) {
+    std::vector<std::string> files = {"b/z.txt", "b/a.txt", "B.txt", "a.txt", "caf\xc3\xa9/x", "cafe/x", "10.dat",
+                                      "9.dat", "sub dir/\xff\xfe name", "sub dir/line\nbreak", "a-b", "a.b", "a_b"};
+    if (reversed) std::reverse(files.begin(), files.end());
+    mkdir(root.c_str(), 0755);
+    for (const auto& f : files) {
+        const std::string path = root + "/" + f;
+        for (std::size_t at = root.size() + 1; (at = path.find('/', at)) != std::string::npos; ++at)
+            mkdir(path.substr(0, at).c_str(), 0755);
+        if (!writeFile(path, "bytes of " + f)) return "cannot write " + path;
+    }
+    mkdir((root + "/empty").c_str(), 0755);
+    if (symlink("nowhere", (root + "/dangling").c_str()) != 0 || symlink("loop", (root + "/loop").c_str()) != 0 ||
+        mkfifo((root + "/b/fifo").c_str(), 0644) != 0 || symlink("../a.txt", (root + "/b/link").c_str()) != 0)
+        return "cannot make the special entries";
+    return "";
+}
+
+TEST(Scenario, InstallFoldersWalkInNameOrderAndTellWhatTheyLeaveOut) {
+    cSampleDir d;
+    std::vector<std::string> roots = {d.dir.file("one"), d.dir.file("two")};
+    // A folder in memory as well, removed however the test ends.
+    struct sRemoved {
+        std::string path;
+        ~sRemoved() {
+            if (!path.empty()) qortest::runCommand("rm -rf '" + path + "'");
+        }
+    } memory;
+    char name[] = "/dev/shm/qor-walk-XXXXXX";
+    if (access("/dev/shm", W_OK) == 0 && mkdtemp(name)) {
+        memory.path = name;
+        roots.push_back(memory.path + "/one");
+        roots.push_back(memory.path + "/two");
+    }
+    std::vector<std::string> payloads;
+    std::string expectedOrder;
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+        ASSERT_EQ(makeTree(roots[i], i % 2 == 1), "") << roots[i];
+        cSoftPkgScenario s;
+        int line = 0;
+        ASSERT_EQ(d.compile(s, d.text("[Install]\n\"" + roots[i] + "\" = $pgm \"t\"\n"), line), 0) << roots[i];
+        std::string order;
+        for (const auto& f : s.fileEntries())
+            if (f.dest.sub.compare(0, 2, "t/") == 0) order += f.dest.sub + "\n";
+        if (expectedOrder.empty()) {
+            // Python walks the same tree with its names sorted as bytes.
+            expectedOrder = runPython(R"(
+import os, sys
+def walk(path, sub):
+    for n in sorted(os.listdir(path)):
+        p = os.path.join(path, n)
+        if os.path.isdir(p):
+            walk(p, sub + n + b'/')
+        elif os.path.isfile(p):
+            sys.stdout.buffer.write(b't/' + sub + n + b'\n')
+walk(os.fsencode(sys.argv[1]), b'')
+)", "'" + roots[i] + "'");
+        }
+        EXPECT_EQ(order, expectedOrder) << roots[i];
+        std::string left;
+        for (const auto& e : s.leftOut()) left += e.path.substr(roots[i].size()) + " " + std::to_string(e.why) + "\n";
+        EXPECT_EQ(left, "/b/fifo 3\n/dangling 1\n/empty 7\n/loop 2\n") << roots[i];
+        const std::string out = d.dir.file("p" + std::to_string(i));
+        ASSERT_TRUE(saveTo(s, out));
+        payloads.push_back(readFile(out));
+    }
+    for (std::size_t i = 1; i < payloads.size(); ++i) EXPECT_TRUE(payloads[i] == payloads[0]) << roots[i];
+    EXPECT_EQ(payloads.size(), roots.size());
+}
+
+
+// What a compile read, with the identity the file system gives each (so a
+// caller can refuse to write over one), and the paths of menu entries, the
+// icon and Run entries inside the installation folder that no file entry
+// installs, per language.
+TEST(Scenario, InputsAndPathsThatNoItemInstalls) {
+    cSampleDir d;
+    const std::string D = d.dir.path();
+    cSoftPkgScenario s;
+    int line = 0;
+    // Not a regular file: refused at once, never waited on.
+    ASSERT_EQ(mkfifo(d.dir.file("pipe.txt").c_str(), 0644), 0);
+    for (const std::string& bad : {d.dir.file("pipe.txt"), d.dir.file("docs"), std::string("/dev/zero")}) {
+        EXPECT_EQ(s.loadTextConfig(bad.c_str(), line), 1) << bad;
+        EXPECT_TRUE(s.inputs().empty()) << bad;
+    }
+    ASSERT_EQ(d.compile(s, d.text("[Menu]\n\"M2\" = $pgm \"data\", $pgm \"data/sub/b.txt\"\n"
+                                  "\"M3\" = $pgm \"bin\", $pgm \"./bin//app\"\n"
+                                  "\"M4\" = $pgm \"bi\", $pgm \"bin/ap\"\n"
+                                  "[Run]\n\"R\" = \"/usr/bin\" \"open\"\n\"R2\" = $pgm \"\"\n"), line), 0);
+    std::string got;
+    for (const auto& in : s.inputs()) {
+        struct stat st;
+        ASSERT_EQ(stat(in.path.c_str(), &st), 0) << in.path;
+        EXPECT_EQ(in.device, static_cast<std::uint64_t>(st.st_dev)) << in.path;
+        EXPECT_EQ(in.inode, static_cast<std::uint64_t>(st.st_ino)) << in.path;
+        got += std::to_string(in.kind) + " " + (in.path.compare(0, D.size(), D) == 0 ? in.path.substr(D.size()) : in.path) + "\n";
+    }
+    // The scenario, each document's index and sources as read (twice for
+    // the index read twice), the file and the folders and files below.
+    EXPECT_EQ(got, "0 /s.txt\n"
+                   "1 /docs/eula.idx\n1 /docs/eula_en.hdl\n1 /docs/eula_de.hdl\n"
+                   "1 /docs/welcome.idx\n1 /docs/eula_en.hdl\n1 /docs/eula_de.hdl\n"
+                   "1 /docs/eula.idx\n1 /docs/eula_en.hdl\n1 /docs/eula_de.hdl\n"
+                   "2 /app.bin\n3 /tree\n2 /tree/a.txt\n3 /tree/sub\n2 /tree/sub/b.txt\n");
+    using M = cSoftPkgScenario::sMissingTarget;
+    std::string missing;
+    for (const M& m : s.missingTargets()) {
+        missing += std::to_string(m.what) + " " + std::to_string(m.entry) + " " + m.subPath;
+        for (int l : m.langs) missing += " " + std::to_string(l);
+        missing += "\n";
+    }
+    // The icon is never installed; the tree is, for DEU only; "bin" is a
+    // folder items go into; "bi" and "bin/ap" only begin like paths that
+    // are installed; a program outside the installation folder is not
+    // the package's to install.
+    EXPECT_EQ(missing, "0 -1 icon.png\n2 0 icon.png\n1 1 data 0\n2 1 data/sub/b.txt 0\n1 3 bi\n2 3 bin/ap\n");
+}
+
+}  // namespace

@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -546,6 +548,155 @@ TEST_F(HiveStore, FullConfigForwardsToItsStore) {
     EXPECT_EQ(full.getParamInt32("updates/pkg"), 0x55667788);
     ASSERT_TRUE(full.saveConfigG());
     EXPECT_EQ(pythonRead(hive("updates")), withParents({{"pkg", "\x88\x77\x66\x55\x44\x33\x22\x11"}}));
+}
+
+// A load reads hives of at most 256 MiB, so a save that would write a longer
+// one is refused: false, the old file and nothing else in the folder, and
+// false again on every save until the hive is short enough; a hive of
+// exactly the limit is saved and read back.  The sizes come from the layout:
+// a leaf with a name of 5 or 6 bytes takes 13 bytes besides its value (tag,
+// field length, 8-byte field, value length, end byte), and the file 7 more
+// (magic, the root's value length and end byte).
+TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
+    constexpr long long kLimit = 256LL * 1024 * 1024;
+    constexpr int kLeaves = 4096;
+    const long long head = 7 + (13 + 4);  // the file and the leaf "before" = "kept"
+    const long long last = kLimit + 1 - head - 13LL * kLeaves - 65535LL * (kLeaves - 1);
+    ASSERT_GT(last, 0);
+    const std::string value(65535, 'v');
+    {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        ASSERT_TRUE(c.setParamStr("big/before", "kept", -1));
+        ASSERT_TRUE(c.saveConfig());
+        const std::string old = qortest::readFile(hive("big"));
+        for (int i = 0; i < kLeaves; ++i) {
+            char path[32];
+            std::snprintf(path, sizeof path, "big/v%04d", i);
+            ASSERT_TRUE(c.setParam(path, value.data(), i + 1 < kLeaves ? 65535 : last));
+        }
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_FALSE(c.saveConfig()) << attempt;
+            EXPECT_TRUE(qortest::readFile(hive("big")) == old) << attempt;
+            EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "big"}));
+        }
+        ASSERT_TRUE(c.setParam("big/v4095", value.data(), last - 1));
+        ASSERT_TRUE(c.saveConfig());
+        // One value more, before the others: the save that copies them from
+        // the last image is refused as well.
+        struct stat saved;
+        ASSERT_EQ(stat(hive("big").c_str(), &saved), 0);
+        ASSERT_TRUE(c.setParamStr("big/a", "x", -1));
+        EXPECT_FALSE(c.saveConfig());
+        struct stat st;
+        ASSERT_EQ(stat(hive("big").c_str(), &st), 0);
+        EXPECT_EQ(st.st_ino, saved.st_ino);
+        EXPECT_EQ(st.st_size, kLimit);
+    }
+    cCIAppConfig reread;
+    ASSERT_TRUE(reread.openConfig("qor"));
+    EXPECT_FALSE(reread.hiveSetAside("big"));
+    EXPECT_FALSE(reread.hasSection("big/a"));
+    EXPECT_EQ(valueAt(reread, "big/before"), "kept");
+    EXPECT_TRUE(valueAt(reread, "big/v0000") == value);
+    EXPECT_TRUE(valueAt(reread, "big/v4095") == value.substr(0, static_cast<std::size_t>(last - 1)));
+}
+
+// Values set and children made through handles found without creating mark
+// the hive for saving: the save writes them, and until then the hive is not
+// read again over them when another copy saves it.
+TEST_F(HiveStore, ChangesThroughHandlesFoundWithoutCreatingAreSaved) {
+    {
+        cCIAppConfig w;
+        ASSERT_TRUE(w.openConfig("qor"));
+        ASSERT_TRUE(w.setParamStr("reg/a/v", "1", -1));
+        ASSERT_TRUE(w.setParamStr("lang/x", "1", -1));
+        ASSERT_TRUE(w.saveConfig());
+    }
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    void* v = c.getPathContextHandle("reg/a/v", false);
+    ASSERT_TRUE(c.setParamValue(static_cast<const void*>("2"), 1, v));
+    void* made = c.subContextHandle("w", c.getPathContextHandle("reg/a", false), true);
+    ASSERT_TRUE(c.setParamValue(static_cast<const void*>("3"), 1, made));
+    ASSERT_TRUE(c.setParamValue(static_cast<const void*>("c"), 1, c.getPathContextHandle("lang/x", false)));
+    {
+        cCIAppConfig other;
+        ASSERT_TRUE(other.openConfig("qor"));
+        ASSERT_TRUE(other.setParamStr("lang/x", "o", -1));
+        ASSERT_TRUE(other.saveConfig());
+    }
+    EXPECT_EQ(valueAt(c, "lang/x"), "c");
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(pythonRead(hive("reg")), withParents({{"a/v", "2"}, {"a/w", "3"}}));
+    EXPECT_EQ(pythonRead(hive("lang")), withParents({{"x", "c"}}));
+}
+
+// The callback of an enumeration may free the node being listed: remove it,
+// discard the changes of its hive or open the store again.  The listing goes
+// on after the last name wherever the path still leads (to the node read
+// back from disk), and ends with true where it is gone.
+TEST_F(HiveStore, EnumerationSurvivesCallbacksThatFreeTheListedNode) {
+    struct Case {
+        const char* what;
+        std::function<void(cCIAppConfig&)> act;
+        std::vector<std::string> seen;
+        bool stays;
+    };
+    const std::vector<Case> cases = {
+        {"remove the node", [](cCIAppConfig& c) { EXPECT_TRUE(c.removeSection("reg/list")); }, {"a", "b"}, false},
+        {"discard", [](cCIAppConfig& c) { EXPECT_TRUE(c.discardChanges()); }, {"a", "b", "c", "d"}, true},
+        {"open again", [](cCIAppConfig& c) { EXPECT_TRUE(c.openConfig("qor")); }, {"a", "b", "c", "d"}, true},
+    };
+    for (const Case& k : cases) {
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        for (const char* n : {"a", "b", "c", "d"})
+            ASSERT_TRUE(c.setParamStr((std::string("reg/list/") + n + "/v").c_str(), n, -1));
+        ASSERT_TRUE(c.saveConfig());
+        // Unsaved: "bb" is listed before the callback at "b" drops it, or not.
+        ASSERT_TRUE(c.setParamStr("reg/list/bb/v", "new", -1));
+        struct Ctx {
+            cCIAppConfig* c;
+            const Case* k;
+            std::vector<std::string> seen;
+        } ctx{&c, &k, {}};
+        EXPECT_TRUE(c.enumSubsections("reg/list", [](const char* name, void* arg) {
+            Ctx* x = static_cast<Ctx*>(arg);
+            x->seen.push_back(name);
+            if (x->seen.back() == "b") x->k->act(*x->c);
+            return true;
+        }, &ctx)) << k.what;
+        EXPECT_EQ(ctx.seen, k.seen) << k.what;
+        EXPECT_EQ(c.hasSection("reg/list/a/v"), k.stays) << k.what;
+        EXPECT_FALSE(c.hasSection("reg/list/bb")) << k.what;
+    }
+}
+
+// A section is a file of the store's folder: a name that would lead out of
+// it or name no file of its own is refused wherever it comes in, and a child
+// is not made under a name no path reaches.  Nothing appears beside the
+// folder, nor in it.
+TEST_F(HiveStore, NamesThatLeaveTheFolderOrNoPathReachesAreRefused) {
+    cCIAppConfig c;
+    ASSERT_TRUE(c.openConfig("qor"));
+    void* root = c.rootContextHandle();
+    const char* hostile[] = {"../escaped-hive", "../.qor/inside", "a/b", "a/", "/", "..", ".", ""};
+    for (const char* name : hostile) {
+        for (const bool create : {true, false}) EXPECT_EQ(c.subContextHandle(name, root, create), nullptr) << name;
+        EXPECT_FALSE(c.hiveLoaded(name)) << name;
+    }
+    void* node = c.getPathContextHandle("reg/n", true);
+    ASSERT_NE(node, nullptr);
+    for (const char* name : hostile) EXPECT_EQ(c.subContextHandle(name, node, true), nullptr) << name;
+    // A path is refused whole: no hive is made for its first name when a
+    // later one is refused.
+    for (const char* path : {"../escaped-hive/v", "../v", "./v", "/v", "x//v", "x/./v", "x/a/../v", "reg/n/"})
+        EXPECT_FALSE(c.setParamStr(path, "x", -1)) << path;
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(folderNames(home_.path()), std::vector<std::string>{".qor"});
+    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "reg"}));
+    EXPECT_EQ(pythonRead(hive("reg")), withParents({{"n", ""}}));
 }
 
 // ---- two processes ----------------------------------------------------------

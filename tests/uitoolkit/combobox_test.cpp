@@ -152,6 +152,33 @@ TEST(ComboBox, DropDownListPlacementAndPick) {
     EXPECT_EQ(f.win.modalPopups.size(), 2u);
 }
 
+TEST(ComboBox, AListWithoutRoomBelowOpensAboveTheBox) {
+    struct sCase {
+        int deskH, boxY;
+        int wantY, wantH;  // the popup window, its border included
+    };
+    // Twelve rows, cut to 100 pixels; the box is 22 high.
+    const sCase cases[] = {
+        {400, 150, 172, 102},  // room below: under the box
+        {200, 150, 48, 102},   // 28 below, 150 above: over the box, ending at its top
+        {100, 60, 0, 60},      // 18 below, 60 above: cut to the room above the box
+        {120, 20, 42, 80},     // 78 below, 20 above: under the box, cut to the room below
+    };
+    for (const sCase& c : cases) {
+        sFixture f;
+        f.win.desktopW = 400;
+        f.win.desktopH = c.deskH;
+        f.root.dettach(&f.combo);
+        f.root.attach(&f.combo, 10, c.boxY, 150, 22);
+        for (int i = 0; i < 12; ++i) f.combo.setItem(i, "entry", nullptr, -1);
+        f.key(0x1C1);
+        ASSERT_EQ(f.win.modalPopups.size(), 1u);
+        const auto& p = f.win.modalPopups[0];
+        EXPECT_EQ(p.y, c.wantY) << c.deskH << " " << c.boxY;
+        EXPECT_EQ(p.h, c.wantH) << c.deskH << " " << c.boxY;
+    }
+}
+
 TEST(ComboBox, ClicksOpenTheListOnlyWhereTheyShould) {
     struct sCase {
         bool editable;

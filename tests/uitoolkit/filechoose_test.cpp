@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -263,7 +264,9 @@ TEST(FileChooser, OpenSessionEvents) {
             std::string folder;  // the folder listed afterwards ("" for the places)
             const char* edit;
             std::vector<std::string> names;  // empty: not checked
+            const char* message = "";        // the box shown, if any
         };
+        const char* kNoFile = "File not found.\nPlease check the file name.";
         const sStep steps[] = {
             {"a file row gives its name", [&] { clickRow(w, d, "b.pdf"); }, h.home, "b.pdf", {}},
             {"a typed pattern filters", [&] { type(w, d, "*.pdf"); }, h.home, "*.pdf",
@@ -273,12 +276,12 @@ TEST(FileChooser, OpenSessionEvents) {
             // Not in this folder: a bare name is never taken from the
             // process's working folder, which holds one.
             {"a name from elsewhere", [&] { (void)!chdir(h.home.c_str()); type(w, d, "a.txt"); },
-             h.home + "/Mes documents", "a.txt", {}},
+             h.home + "/Mes documents", "a.txt", {}, kNoFile},
             {"home", [&] { qortest::clickAt(w, d.topBar()->findButton(1)); settle(d, w); }, h.home, "a.txt",
              {}},
             {"the places", [&] { qortest::clickAt(w, d.topBar()->findButton(2)); }, "", "a.txt",
              {"Home folder", "File system"}},
-            {"a relative name at the places", [&] { type(w, d, "a.txt"); }, "", "a.txt", {}},
+            {"a relative name at the places", [&] { type(w, d, "a.txt"); }, "", "a.txt", {}, kNoFile},
             {"a place activated", [&] {
                  clickRow(w, d, "Home folder", false, 2);
                  settle(d, w);
@@ -289,9 +292,16 @@ TEST(FileChooser, OpenSessionEvents) {
                  settle(d, w);
              }, h.home, "a.txt", {"Mes documents", kEte, "b.pdf", "c.pdf", "report.pdf"}},
         };
+        std::string message;
+        w.onModal = [&](cChildElement* r, cTestWindowTarget& inner) {
+            message = messageText(r);
+            inner.root->end_modal(1);
+        };
         for (const sStep& s : steps) {
+            message.clear();
             s.act();
             EXPECT_TRUE(w.modalResults.empty()) << s.what;
+            EXPECT_EQ(message, s.message) << s.what;
             const char* folder = d.lister()->listedFolder();
             EXPECT_EQ(std::string(folder ? folder : ""), s.folder) << s.what;
             EXPECT_STREQ(d.nameEdit()->text(), s.edit) << s.what;
@@ -350,18 +360,20 @@ TEST(FileChooser, SaveNamesExtensionsAndReplacing) {
     sHome h;
     struct sCase {
         const char* typed;
-        int answer;          // to the question, when one is asked
-        bool asked;
-        const char* chosen;  // relative to home; null: the dialog stays open
+        int answer;           // to the question, when one is asked
+        const char* message;  // the box shown: the question, or why nothing was chosen
+        const char* chosen;   // relative to home; null: the dialog stays open
     };
+    const char* kReplace = "File already exists.\nDo you want to replace it?";
     const sCase cases[] = {
-        {"new", 1, false, "new.pdf"},
-        {"report", 1, true, "report.pdf"},
-        {"report", 0, true, nullptr},
-        {"report.pdf", 1, true, "report.pdf"},
-        {"report.PDF", 1, false, "report.PDF.pdf"},  // the comparison is case-sensitive here
-        {"no/such/folder/x", 1, false, nullptr},
-        {"Mes documents/new", 1, false, "Mes documents/new.pdf"},
+        {"new", 1, "", "new.pdf"},
+        {"report", 1, kReplace, "report.pdf"},
+        {"report", 0, kReplace, nullptr},
+        {"report.pdf", 1, kReplace, "report.pdf"},
+        {"report.PDF", 1, "", "report.PDF.pdf"},  // the comparison is case-sensitive here
+        {"no/such/folder/x", 1, "Folder not found.\nPlease check the path.", nullptr},
+        {"Mes documents/new", 1, "", "Mes documents/new.pdf"},
+        {"Mes documents/../Mes documents/./new", 1, "", "Mes documents/new.pdf"},
     };
     for (const sCase& c : cases) {
         sFixture f;
@@ -384,7 +396,7 @@ TEST(FileChooser, SaveNamesExtensionsAndReplacing) {
             if (w.modalResults.empty()) qortest::pressKey(w, 0x11B);
         });
         EXPECT_EQ(chosen, c.chosen != nullptr) << c.typed;
-        EXPECT_EQ(question, c.asked ? "File already exists.\nDo you want to replace it?" : "") << c.typed;
+        EXPECT_EQ(question, c.message) << c.typed;
         if (c.chosen) {
             EXPECT_STREQ(info.path.get(), (h.home + "/" + c.chosen).c_str()) << c.typed;
         }
@@ -541,4 +553,208 @@ TEST(FileChooser, UnreadableFolderShowsWhy) {
         });
     }));
     chmod(locked.c_str(), 0755);
+}
+
+// Names of any bytes: each is picked by a click and Open, by a double click
+// and by typing what the row shows, and the chosen path holds the name's own
+// bytes.  The row shows the name readably (a byte that starts no UTF-8
+// character as its Latin-1 letter, a control character as its picture, a
+// C1 control as U+FFFD), written out here by hand.
+namespace {
+struct sOddName {
+    const char* what;
+    std::string bytes, shown;
+};
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+const std::vector<sOddName>& oddNames() {
+    static const std::vector<sOddName> all = {
+        {"not UTF-8", "caf\xE9.txt", "caf\xC3\xA9.txt"},
+        {"a line feed", "two\nlines.txt", "two\xE2\x90\x8Alines.txt"},
+        {"a tab, DEL and a stray continuation byte", "t\tx\x7F\x80.txt",
+         "t\xE2\x90\x89x\xE2\x90\xA1\xEF\xBF\xBD.txt"},
+        {"255 bytes", std::string(251, 'n') + ".txt", std::string(251, 'n') + ".txt"},
+        {"255 bytes, none of them UTF-8", "\xFF" + std::string(250, '\xE9') + ".bin",
+         "\xC3\xBF" + repeat("\xC3\xA9", 250) + ".bin"},
+        {"a wildcard", "what?.txt", "what?.txt"},
+        {"255 bytes cut inside a character", repeat("\xC3\xA9", 127) + "\xC3", repeat("\xC3\xA9", 127) + "\xC3\x83"},
+        {"an encoded half of a surrogate pair", "\xED\xA0\x80.txt", "\xEF\xBF\xBD.txt"},
+    };
+    return all;
+}
+}  // namespace
+
+TEST(FileChooser, NamesOfAnyBytesArePickedByTheirOwnBytes) {
+    sHome h;
+    const std::string odd = h.home + "/odd";
+    ASSERT_EQ(::mkdir(odd.c_str(), 0755), 0);
+    for (const sOddName& n : oddNames()) ASSERT_TRUE(qortest::writeFile(odd + "/" + n.bytes, n.what)) << n.what;
+    enum { kClickOpen, kDoubleClick, kTyping };
+    for (const sOddName& n : oddNames()) {
+        for (int way : {kClickOpen, kDoubleClick, kTyping}) {
+            SCOPED_TRACE(std::string(n.what) + ", way " + std::to_string(way));
+            sFixture f;
+            qortest::cManualClock clock;
+            tInfo info;
+            info.folder.set(odd.c_str());
+            const bool chosen = f.run(false, info, [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+                ASSERT_TRUE(settle(d, w));
+                ASSERT_GE(rowOf(d, n.shown), 0);
+                if (way == kTyping) {
+                    qortest::clickAt(w, d.nameEdit());
+                    qortest::typeText(w, n.shown);
+                    EXPECT_STREQ(d.nameEdit()->text(), n.shown.c_str());
+                    qortest::pressKey(w, 0x18D);
+                } else {
+                    clickRow(w, d, n.shown, false, way == kDoubleClick ? 2 : 1);
+                    EXPECT_STREQ(d.nameEdit()->text(), n.shown.c_str());
+                    if (way == kClickOpen) qortest::clickAt(w, d.bottomBar()->findButton(1));
+                }
+                EXPECT_EQ(w.modalResults, std::vector<int>{1});
+            });
+            EXPECT_TRUE(chosen);
+            ASSERT_NE(info.path.get(), nullptr);
+            EXPECT_EQ(std::string(info.path.get()), odd + "/" + n.bytes);
+        }
+    }
+}
+
+// Names that show alike keep apart: a click picks each by its bytes, typed
+// text that is some name's bytes is that name, and typed text that shows
+// like two names is neither: the user is told it is not found.
+TEST(FileChooser, NamesThatShowAlikeStayApart) {
+    sHome h;
+    const std::string odd = h.home + "/alike";
+    ASSERT_EQ(::mkdir(odd.c_str(), 0755), 0);
+    // "café" in UTF-8 and in Latin-1; "éÿ" as UTF-8 then a stray byte, and
+    // as two stray bytes.
+    const std::string utf8 = "caf\xC3\xA9", latin1 = "caf\xE9", mixed = "\xC3\xA9\xFF", stray = "\xE9\xFF";
+    for (const std::string& n : {utf8, latin1, mixed, stray}) ASSERT_TRUE(qortest::writeFile(odd + "/" + n, n));
+    struct sRow {
+        const char* what;
+        std::string row;    // clicked (by order among the rows showing alike), or "" for typing
+        int nth;
+        std::string typed;  // typed when not clicking
+        std::string chosen; // "" when nothing is
+    };
+    const sRow rows[] = {
+        {"the first café row", "caf\xC3\xA9", 0, "", ""},
+        {"the second café row", "caf\xC3\xA9", 1, "", ""},
+        {"café typed", "", 0, "caf\xC3\xA9", utf8},
+        {"the first éÿ row", "\xC3\xA9\xC3\xBF", 0, "", ""},
+        {"the second éÿ row", "\xC3\xA9\xC3\xBF", 1, "", ""},
+        {"éÿ typed", "", 0, "\xC3\xA9\xC3\xBF", ""},
+    };
+    std::vector<std::string> clicked;
+    for (const sRow& r : rows) {
+        SCOPED_TRACE(r.what);
+        sFixture f;
+        qortest::cManualClock clock;
+        tInfo info;
+        info.folder.set(odd.c_str());
+        std::string message;
+        std::string bytesOfRow;
+        const bool chosen = f.run(false, info, [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+            ASSERT_TRUE(settle(d, w));
+            w.onModal = [&](cChildElement* root, cTestWindowTarget& inner) {
+                message = messageText(root);
+                inner.root->end_modal(1);
+            };
+            if (!r.row.empty()) {
+                // The rows showing alike, in display order; the one clicked
+                // is identified by its listing entry's bytes.
+                std::vector<int> alike;
+                cListViewChild* l = d.list();
+                for (int row = l->data().firstBySort(); row >= 0; row = l->data().nextBySort(row)) {
+                    _guardchar<char> t;
+                    l->data().text(row, 1, t);
+                    if (t.get() && r.row == t.get()) alike.push_back(row);
+                }
+                ASSERT_EQ(alike.size(), 2u);
+                const int row = alike[static_cast<std::size_t>(r.nth)];
+                const intptr_t entry = reinterpret_cast<intptr_t>(l->association(row, 1));
+                bytesOfRow = d.lister()->contents().info(static_cast<int>(entry))->name.get();
+                d.list()->select(row);
+                w.drain();
+                qortest::clickAt(w, d.bottomBar()->findButton(1));
+            } else {
+                d.nameEdit()->setText(r.typed.c_str(), -1);
+                qortest::pressKey(w, 0x18D);
+            }
+            if (w.modalResults.empty()) qortest::pressKey(w, 0x11B);
+        });
+        const std::string want = r.row.empty() ? r.chosen : bytesOfRow;
+        EXPECT_EQ(chosen, !want.empty());
+        EXPECT_EQ(std::string(info.path.get() ? info.path.get() : ""), want.empty() ? "" : odd + "/" + want);
+        EXPECT_EQ(message, want.empty() ? "File not found.\nPlease check the file name." : "");
+        if (!r.row.empty()) clicked.push_back(bytesOfRow);
+    }
+    // The two rows of each pair stood for the two different names.
+    ASSERT_EQ(clicked.size(), 4u);
+    EXPECT_EQ(std::set<std::string>(clicked.begin(), clicked.begin() + 2), (std::set<std::string>{utf8, latin1}));
+    EXPECT_EQ(std::set<std::string>(clicked.begin() + 2, clicked.end()), (std::set<std::string>{mixed, stray}));
+}
+
+// Relative paths, typed into the name field or the path bar, are taken from
+// the folder shown, never from the working folder (which holds a decoy of
+// the same name), and the path chosen is a full one.
+TEST(FileChooser, RelativePathsAreTakenFromTheFolderShown) {
+    sHome h;
+    const std::string big = h.home + "/Mes documents/big";
+    ASSERT_EQ(::mkdir(big.c_str(), 0755), 0);
+    h.file("Mes documents/big/file00007.txt", 7);
+    h.file("odd\xE9.txt", 1);
+    const std::string decoy = h.dir.file("work");
+    for (const char* d : {"", "/big", "/Mes documents", "/Mes documents/big"})
+        ASSERT_EQ(::mkdir((decoy + d).c_str(), 0755), 0);
+    ASSERT_EQ(chdir(decoy.c_str()), 0);
+    struct sRow {
+        const char* what;
+        bool bar;            // typed into the path bar (then the file's row clicked), else the name field
+        std::string typed;
+        std::string listed;  // the folder listed before accepting
+        std::string chosen;  // the full path chosen
+    };
+    const std::string docs = h.home + "/Mes documents";
+    const sRow rows[] = {
+        {"a file below", false, "big/file00007.txt", docs, big + "/file00007.txt"},
+        {"up and down again, as the name shows", false, "../Mes documents/./big/file00007.txt", docs,
+         big + "/file00007.txt"},
+        {"up to a name that is not UTF-8, typed as it shows", false, "../odd\xC3\xA9.txt", docs,
+         h.home + "/odd\xE9.txt"},
+        {"a folder in the bar", true, "big", big, big + "/file00007.txt"},
+        {"a folder in the bar, with dots and doubled slashes", true, "..//Mes documents/./big/", big,
+         big + "/file00007.txt"},
+    };
+    for (const sRow& r : rows) {
+        SCOPED_TRACE(r.what);
+        sFixture f;
+        qortest::cManualClock clock;
+        tInfo info;
+        info.folder.set(docs.c_str());
+        const bool chosen = f.run(false, info, [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+            ASSERT_TRUE(settle(d, w));
+            if (r.bar) {
+                qortest::clickAt(w, d.navigationBar()->pathBar()->findButton(0));  // the folder icon
+                ASSERT_EQ(d.navigationBar()->naviMode(), cNavigationChild::nmEdit);
+                d.navigationBar()->dropDown()->setText(r.typed.c_str(), -1);
+                qortest::pressKey(w, 0x18D);
+                ASSERT_TRUE(settle(d, w));
+                EXPECT_STREQ(d.navigationBar()->path(), r.listed.c_str());
+            }
+            EXPECT_STREQ(d.lister()->listedFolder(), r.listed.c_str());
+            if (r.bar) {
+                clickRow(w, d, "file00007.txt");
+                qortest::clickAt(w, d.bottomBar()->findButton(1));
+            } else {
+                type(w, d, r.typed);
+            }
+            EXPECT_EQ(w.modalResults, std::vector<int>{1});
+        });
+        EXPECT_TRUE(chosen);
+        EXPECT_STREQ(info.path.get(), r.chosen.c_str());
+    }
 }

@@ -123,7 +123,7 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
         std::string typed;
         std::string selected;  // the path of the selected node
         std::string text;      // the selected node's text
-        bool ignored;          // the field keeps what was typed
+        bool ignored;          // the field keeps what was typed, and a box says why
     };
     const sRow rows[] = {
         {H + "//Mes documents/", H + "/Mes documents", "Mes documents", false},
@@ -134,7 +134,8 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
         {H + "/.hidden/inner", H + "/.hidden/inner", "inner", false},
         {H + "/nothing", H, "home", true},     // not a folder
         {H + "/report.txt", H, "home", true},  // a file
-        {"", H, "home", true},
+        {"", H, "home", false},  // an empty field is not looked for
+        {"../home/./Mes documents/../\xC3\xA9t\xC3\xA9", H + "/\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9", false},
     };
     _guardchar<char> path((H + "/report.txt").c_str());  // a file: the chooser opens at its folder
     const bool chosen = f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
@@ -142,12 +143,19 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
         EXPECT_EQ(pathOf(d.currentItem()), H);
         EXPECT_TRUE(d.topBar()->isEnabled(1));
         EXPECT_EQ(children(findNode(d, H)).find(".hidden"), std::string::npos);
+        std::string message;
+        w.onModal = [&](cChildElement* root, cTestWindowTarget& inner) {
+            message = messageText(root);
+            inner.root->end_modal(1);
+        };
         for (const sRow& r : rows) {
             d.navigate(H.c_str());
             d.pathEdit()->setText(r.typed.c_str(), -1);
+            message.clear();
             qortest::pressKey(w, 0x18D);  // keypad Enter: accept, which navigates
             EXPECT_TRUE(w.modalResults.empty()) << r.typed;
-            EXPECT_STREQ(d.pathEdit()->text(), (r.ignored ? r.typed : r.selected).c_str()) << r.typed;
+            EXPECT_EQ(message, r.ignored ? "Folder not found.\nPlease check the path." : "") << r.typed;
+            EXPECT_STREQ(d.pathEdit()->text(), (r.ignored || r.typed.empty() ? r.typed : r.selected).c_str()) << r.typed;
             EXPECT_EQ(pathOf(d.currentItem()), r.selected) << r.typed;
             EXPECT_EQ(d.tree()->selected(), d.currentItem()) << r.typed;
             EXPECT_EQ(textOf(d.currentItem()), r.text) << r.typed;
@@ -157,6 +165,7 @@ TEST(FolderChooser, TypedPathsOpenTheTreeDownToThem) {
             }
         }
         // Accepting what the field shows ends the dialog.
+        w.onModal = nullptr;
         d.navigate((H + "/Mes documents").c_str());
         qortest::clickAt(w, d.bottomBar()->findButton(1));
         EXPECT_EQ(w.modalResults, std::vector<int>{1});
@@ -301,4 +310,164 @@ TEST(FolderChooser, UnreadableFolderStaysEmptyAndIsRetried) {
         EXPECT_STREQ(path.get(), locked.c_str());
     }));
     chmod(locked.c_str(), 0755);
+}
+
+// Sub-folders come sorted by their names' bytes (upper case before lower,
+// digits one by one, UTF-8 and stray bytes after ASCII), whatever order the
+// disk lists them in; files and hidden folders stay out.  The names are
+// made in an order of their own, so neither creation order nor its reverse
+// is the sorted one.
+TEST(FolderChooser, SubFoldersComeSortedByTheirBytes) {
+    sTree t;
+    sFixture f;
+    const std::string base = t.home + "/sorted";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    const std::vector<std::string> made = {"m", "B", "a b", "\xC3\xA9t\xC3\xA9", "10", "a-b", "z", "9", "A",
+                                           "b", "caf\xE9", "Zed", "a", "\xFF", "0", "ab", "AA", "_x", "~t", "y"};
+    for (const std::string& n : made) ASSERT_EQ(::mkdir((base + "/" + n).c_str(), 0755), 0) << n;
+    ASSERT_TRUE(qortest::writeFile(base + "/file", "x"));
+    ASSERT_EQ(::mkdir((base + "/.hidden").c_str(), 0755), 0);
+    std::vector<std::string> want;
+    for (const std::string& n : made) want.push_back(base + "/" + n);
+    std::sort(want.begin(), want.end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        });
+    });
+    _guardchar<char> path(base.c_str());
+    f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
+        tNode* n = findNode(d, base);
+        ASSERT_NE(n, nullptr);
+        std::vector<std::string> got;
+        for (cTreeItem* c = n->first; c; c = c->next) got.push_back(static_cast<tNode*>(c)->path.get());
+        EXPECT_EQ(got, want);
+        // Reading it again keeps the order.
+        ASSERT_TRUE(d.lsUnder(n));
+        got.clear();
+        for (cTreeItem* c = n->first; c; c = c->next) got.push_back(static_cast<tNode*>(c)->path.get());
+        EXPECT_EQ(got, want);
+        qortest::pressKey(w, 0x11B);
+    });
+}
+
+// Folders whose names are any bytes: each is chosen by a click and Select,
+// by a double click and Select, and by typing its path as the field shows
+// it (whole, or relative to the folder shown) and Select twice; what comes
+// back is the folder's own bytes.  The shown forms are written out by hand:
+// a byte that starts no UTF-8 character reads as its Latin-1 letter, a
+// control character as its picture.
+TEST(FolderChooser, FoldersOfAnyBytesAreChosenByTheirOwnBytes) {
+    sTree t;
+    const std::string odd = t.home + "/odd";
+    ASSERT_EQ(::mkdir(odd.c_str(), 0755), 0);
+    std::string longShown;
+    for (int i = 0; i < 254; ++i) longShown += "\xC3\xA9";
+    struct sName {
+        const char* what;
+        std::string bytes, shown;
+    };
+    const sName names[] = {
+        {"not UTF-8", "caf\xE9", "caf\xC3\xA9"},
+        {"a line feed", "two\nlines", "two\xE2\x90\x8Alines"},
+        {"255 bytes", std::string(255, 'n'), std::string(255, 'n')},
+        {"255 bytes, none of them UTF-8", "\xFF" + std::string(254, '\xE9'), "\xC3\xBF" + longShown},
+    };
+    for (const sName& n : names) ASSERT_EQ(::mkdir((odd + "/" + n.bytes).c_str(), 0755), 0) << n.what;
+    enum { kClick, kDoubleClick, kTypedWhole, kTypedRelative };
+    for (const sName& n : names) {
+        for (int way : {kClick, kDoubleClick, kTypedWhole, kTypedRelative}) {
+            SCOPED_TRACE(std::string(n.what) + ", way " + std::to_string(way));
+            sFixture f;
+            qortest::cManualClock clock;
+            _guardchar<char> path(odd.c_str());
+            const std::string full = odd + "/" + n.bytes;
+            const bool chosen = f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
+                tNode* node = findNode(d, full);
+                ASSERT_NE(node, nullptr);
+                EXPECT_EQ(textOf(node->item), n.shown);
+                if (way == kClick || way == kDoubleClick) {
+                    d.tree()->scrollToChild(node->item->element);
+                    w.drain();
+                    if (way == kClick) qortest::clickAt(w, node->item->element);
+                    else qortest::doubleClickAt(w, node->item->element);
+                    EXPECT_EQ(d.currentItem(), node->item);
+                } else {
+                    d.pathEdit()->setText("", -1);
+                    qortest::clickAt(w, d.pathEdit());
+                    qortest::typeText(w, way == kTypedWhole ? odd + "/" + n.shown : n.shown);
+                    qortest::clickAt(w, d.bottomBar()->findButton(1));  // goes there
+                    EXPECT_TRUE(w.modalResults.empty());
+                    EXPECT_EQ(pathOf(d.currentItem()), full);
+                }
+                EXPECT_STREQ(d.pathEdit()->text(), (odd + "/" + n.shown).c_str());
+                qortest::clickAt(w, d.bottomBar()->findButton(1));
+                EXPECT_EQ(w.modalResults, std::vector<int>{1});
+            });
+            EXPECT_TRUE(chosen);
+            EXPECT_EQ(std::string(path.get() ? path.get() : ""), full);
+        }
+    }
+}
+
+// The folder the chooser opens at is scrolled wholly into view: among many
+// siblings with one long name (both bars shown), the selection frame of the
+// first, a middle and the last one is painted on all four edges, inside
+// the tree's border and clear of the bars.
+TEST(FolderChooser, TheFolderOpenedAtShowsWholeWithItsFrame) {
+    sTree t;
+    const std::string base = t.home + "/many";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    std::vector<std::string> names = {"a " + std::string(90, 'w')};
+    for (int i = 0; i < 40; ++i) names.push_back("f" + std::to_string(100 + i));
+    for (const std::string& n : names) ASSERT_EQ(::mkdir((base + "/" + n).c_str(), 0755), 0) << n;
+    constexpr unsigned int kFrame = 0xC000C0;  // no theme colour; the same either way round
+    for (const std::string& target : {names[1], names[20], names.back()}) {
+        SCOPED_TRACE(target);
+        sFixture f;
+        _guardchar<char> path((base + "/" + target).c_str());
+        f.run(path, [&](cFolderChooseDialog& d, cTestWindowTarget& w) {
+            cTreeViewChild* tree = d.tree();
+            tree->setUnfocusedColors(0x000000, 0xFFFFFF, kFrame);
+            ASSERT_TRUE(d.navigate((base + "/" + target).c_str()));
+            w.drain();
+            ASSERT_TRUE(tree->vbar()->visible_child());
+            ASSERT_TRUE(tree->hbar()->visible_child());
+            tNode* n = findNode(d, base + "/" + target);
+            ASSERT_NE(n, nullptr);
+            ASSERT_EQ(tree->selected(), n->item);
+            const int W = w.root->width(), H = w.root->height();
+            qortest::cRecordingCanvas canvas(W, H, 13);
+            canvas.paintPixels(0x123456);
+            w.root->processPaint(&canvas);
+            sPoint at{0, 0};
+            tree->absPos(at);
+            const int tx = at.x - w.winX, ty = at.y - w.winY;
+            int x0 = W, y0 = H, x1 = -1, y1 = -1;
+            for (int y = ty; y < ty + tree->height(); ++y)
+                for (int x = tx; x < tx + tree->width(); ++x)
+                    if (canvas.pixel(x, y) == kFrame) {
+                        x0 = std::min(x0, x), y0 = std::min(y0, y);
+                        x1 = std::max(x1, x), y1 = std::max(y1, y);
+                    }
+            ASSERT_GE(x1, 0) << "no frame painted";
+            sRect r;
+            n->item->element->childRect(&r);
+            EXPECT_EQ(x1 - x0 + 1, r.w);
+            EXPECT_EQ(y1 - y0 + 1, r.h);
+            for (int x = x0; x <= x1; ++x) {
+                EXPECT_EQ(canvas.pixel(x, y0), kFrame) << x;
+                EXPECT_EQ(canvas.pixel(x, y1), kFrame) << x;
+            }
+            for (int y = y0; y <= y1; ++y) {
+                EXPECT_EQ(canvas.pixel(x0, y), kFrame) << y;
+                EXPECT_EQ(canvas.pixel(x1, y), kFrame) << y;
+            }
+            // Inside the border, left of the vertical bar, above the other.
+            EXPECT_GE(x0, tx + 1);
+            EXPECT_GE(y0, ty + 1);
+            EXPECT_LT(x1, tx + tree->width() - 1 - tree->vbar()->width());
+            EXPECT_LT(y1, ty + tree->height() - 1 - tree->hbar()->height());
+            qortest::pressKey(w, 0x11B);
+        });
+    }
 }

@@ -352,13 +352,15 @@ TEST(LangBuiltin, EveryLanguageHasTheSameSectionsCountsAndConversions) {
             english = c;
             std::map<std::string, std::size_t> counts;
             for (auto& s : c) counts[s.first] = s.second.size();
-            EXPECT_EQ(counts, (std::map<std::string, std::size_t>{{"ciom::filechoose", 27}, {"ciom::folderchoose", 8},
+            EXPECT_EQ(counts, (std::map<std::string, std::size_t>{{"ciom::filechoose", 29}, {"ciom::folderchoose", 9},
                                                                   {"ciom::messages", 7}, {"ciom::progress", 5},
                                                                   {"ciom::propsheet", 3}}));
             EXPECT_EQ(c["ciom::messages"], (Texts{"Ok", "Yes", "No", "Information", "Warning", "Error", "Confirm"}));
             EXPECT_EQ(*c["ciom::progress"][2], "%s progress: %.01f%%. Time consumed: %02d:%02d:%02d. Estimated time left: %02d:%02d:%02d.");
             EXPECT_EQ(*c["ciom::filechoose"][20], "Folder already exists.\nDo you want to go to this folder?");
             EXPECT_EQ(*c["ciom::filechoose"][26], "File already exists.\nDo you want to replace it?");
+            EXPECT_EQ(*c["ciom::filechoose"][27], "File not found.\nPlease check the file name.");
+            EXPECT_EQ(*c["ciom::folderchoose"][8], "Folder not found.\nPlease check the path.");
             EXPECT_EQ(*c["ciom::propsheet"][2], "Change value");
             continue;
         }

@@ -91,9 +91,11 @@ void compare(cListViewChild& lv, sModel& m, int step) {
     ASSERT_EQ(fwd, m.order);
     ASSERT_EQ(back, m.order);
     // A row is 17 pixels high (the 13-pixel font plus 4) when a cell of a
-    // list column holds text, else the minimum of 13.
+    // list column holds text, else the minimum of 13.  The rows start below
+    // the top border and the header, and the extent ends past the bottom
+    // border.
     const int head = lv.header()->height();
-    int y = head;
+    int y = 1 + head;
     for (std::size_t k = 0; k < m.order.size(); ++k) {
         const int row = m.order[k];
         int h = 13;
@@ -130,7 +132,7 @@ void compare(cListViewChild& lv, sModel& m, int step) {
     ASSERT_EQ(lv.rowAt(y), -1);
     ASSERT_EQ(lv.textBySortIdx(static_cast<int>(m.order.size()), 0), nullptr);
     ASSERT_EQ(lv.associationBySortIdx(-1, 0), nullptr);
-    ASSERT_EQ(lv.minVisualHeight(), y);
+    ASSERT_EQ(lv.minVisualHeight(), y + 1);
 }
 
 TEST(ListViewOperations, RandomChangesMatchAMapAndVectorModel) {
@@ -291,7 +293,7 @@ TEST(ListViewOperations, RemovingARowWithItsRelayoutCostsLogarithmicWork) {
     // Rows of empty text are 13 high, the others 17: the extent follows.
     int empties = 0;
     for (int r = f.lv.first(); r >= 0; r = f.lv.next(r)) empties += r % 3 == 0;
-    EXPECT_EQ(f.lv.minVisualHeight(), head + 13 * empties + 17 * (kRows - 50 - empties));
+    EXPECT_EQ(f.lv.minVisualHeight(), 1 + head + 13 * empties + 17 * (kRows - 50 - empties) + 1);
 }
 
 // Spacing, header height, column widths and fonts, sort directions, the
@@ -306,34 +308,35 @@ TEST(ListViewOperations, LayoutSelectionAndScrollingOperationsReadBack) {
         EXPECT_TRUE(f.lv.itemPos(row, top));
         return top + f.lv.shiftY();
     };
+    // Rows start below the top border (1) and the header.
     const int head = f.lv.header()->height();
-    EXPECT_EQ(topOf(1), head + 17);
+    EXPECT_EQ(topOf(1), 1 + head + 17);
     f.lv.setSpacing(3);
     f.win.drain();
     EXPECT_EQ(f.lv.spacing(), 3);
-    EXPECT_EQ(topOf(1), head + 20);
-    EXPECT_EQ(f.lv.minVisualHeight(), head + 30 * 20);
+    EXPECT_EQ(topOf(1), 1 + head + 20);
+    EXPECT_EQ(f.lv.minVisualHeight(), 1 + head + 30 * 20 + 1);
     f.lv.setHeaderHeight(30);
     f.win.drain();
     EXPECT_EQ(f.lv.header()->height(), 30);
-    EXPECT_EQ(topOf(0), 30);
+    EXPECT_EQ(topOf(0), 31);
     f.lv.showHeader(false);
     f.win.drain();
-    EXPECT_EQ(topOf(2), 40);
+    EXPECT_EQ(topOf(2), 41);
     sRect client;
     f.lv.clientRect(&client);
     EXPECT_EQ(client.y, 0);
     f.lv.setHeaderHeight(1);  // hides it too
     f.lv.showHeader(true);
     f.win.drain();
-    EXPECT_EQ(topOf(0), 30);
+    EXPECT_EQ(topOf(0), 31);
     ASSERT_TRUE(f.lv.setColumnWidth(0, 150));
     EXPECT_EQ(f.lv.header()->columnWidth(0), 150);
     EXPECT_FALSE(f.lv.setColumnWidth(5, 10));
     cFontObject* font = cFontObject::get(5, 20, "Fixed", false, false, false);
     EXPECT_TRUE(f.lv.setColumnFont(0, font));
     EXPECT_FALSE(f.lv.setColumnFont(5, font));
-    EXPECT_EQ(topOf(1), 30 + 20);  // the column font does not measure rows
+    EXPECT_EQ(topOf(1), 31 + 20);  // the column font does not measure rows
     bool asc = true;
     ASSERT_TRUE(f.lv.setSortDirection(0, false));
     ASSERT_TRUE(f.lv.getSortDirection(0, asc));
@@ -357,8 +360,7 @@ TEST(ListViewOperations, LayoutSelectionAndScrollingOperationsReadBack) {
     EXPECT_TRUE(f.lv.multiselect());
     EXPECT_EQ(f.lv.selected(), -1);  // a change of mode deselects
     // Rows scroll wholly into view, between the header and the bottom
-    // border: the last one (as far as the bar goes: the list's extent ends
-    // under the border), then the first again, then two in the middle.
+    // border: the last one, then the first again, then two in the middle.
     f.lv.clientRect(&client);
     for (int order : {29, 0, 14, 15}) {
         const int row = f.lv.data().rowBySortIdx(order);
@@ -366,8 +368,8 @@ TEST(ListViewOperations, LayoutSelectionAndScrollingOperationsReadBack) {
         f.win.drain();
         int top = 0, bottom = 0;
         ASSERT_TRUE(f.lv.itemRange(row, top, bottom));
-        EXPECT_LE(bottom, client.y + client.h - (order == 29 ? 0 : 1)) << order;
-        EXPECT_GE(top, order ? client.y + 1 : client.y) << order;
+        EXPECT_LE(bottom, client.y + client.h - 1) << order;
+        EXPECT_GE(top, client.y + 1) << order;
     }
     EXPECT_FALSE(f.lv.adjustScrollToItem(99));
 }

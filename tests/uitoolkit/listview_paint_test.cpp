@@ -109,7 +109,8 @@ qortest::cPixelImage expectedImage(const sScene& s, const sColors& c, int head, 
     cExpected e;
     const unsigned int selBg = s.focus ? c.selBg : c.selBgU, selText = s.focus ? c.selText : c.selTextU;
     const unsigned int full = s.focus ? c.fullF : c.fullU, frame = s.focus ? c.selBorder : c.selBorderU;
-    int y = head;
+    // The rows start below the top border and the header.
+    int y = 1 + head;
     bool aboveSelected = false;
     for (const sRowSpec& r : s.rows) {
         // Height: text 13 high (none when empty), pictures of all three

@@ -262,7 +262,9 @@ TEST(ListView, EmptyListShowsItsTextAndRowsWithoutColumnsAreThirteenApart) {
     EXPECT_TRUE(shown);
     lv.setItem(0, 0, "a", -1, nullptr);
     lv.setItem(1, 0, "b", -1, nullptr);
-    EXPECT_EQ(lv.minVisualHeight() - lv.header()->height(), 26);
+    // Two rows of 13 between the top border and the header and the bottom
+    // border.
+    EXPECT_EQ(lv.minVisualHeight() - lv.header()->height(), 1 + 26 + 1);
     int top, bottom;
     EXPECT_FALSE(lv.itemRange(0, top, bottom));
 }

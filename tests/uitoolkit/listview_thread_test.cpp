@@ -50,8 +50,10 @@ TEST(ListViewThreads, WorkerFillsWhileTheUiThreadPaintsAndSorts) {
     EXPECT_EQ(lv.getRowCount(), rows);
     int top, bottom;
     ASSERT_TRUE(lv.itemRange(lv.data().lastBySort(), top, bottom));
-    EXPECT_EQ(lv.minVisualHeight(), bottom);
-    EXPECT_EQ(lv.minVisualHeight() - lv.header()->height(), rows * (bottom - top));
+    // The extent runs past the last row by the bottom border, and the rows
+    // start below the top border and the header.
+    EXPECT_EQ(lv.minVisualHeight(), bottom + 1);
+    EXPECT_EQ(lv.minVisualHeight() - lv.header()->height(), 1 + rows * (bottom - top) + 1);
     // The painted texts follow the sorted order.
     ASSERT_TRUE(lv.sort(0));
     qortest::cRecordingCanvas c(300, 200);

@@ -3,6 +3,7 @@
 // struct for packed images; NumPy carries its own implementation of each
 // arithmetic rule (alpha mixing, the stretch and area-average weights, the
 // disabled and active colour curves).
+// qor-test-narrow-cpu: Picture.StretchAndScaling*
 #include "uitoolkit/picture.h"
 
 #include "testsupport.h"

@@ -1,0 +1,19 @@
+// The instruction-set extensions the vector kernels choose by, read once.
+//
+// QOR_CPU_DISABLE names extensions to treat as absent (comma-separated:
+// avx512, avx2), so that tests and benchmarks run the narrower kernels on a
+// processor that has the wide ones:
+//
+//   QOR_CPU_DISABLE=avx512,avx2 ctest -R Picture
+//
+// Disabling AVX2 disables AVX-512 as well: no kernel here uses the one
+// without the other.
+#pragma once
+
+namespace qor_cpu {
+
+bool hasAvx2();
+// AVX-512 F and BW: 512-bit vectors of bytes.
+bool hasAvx512bw();
+
+}  // namespace qor_cpu

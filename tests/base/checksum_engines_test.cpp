@@ -1,0 +1,101 @@
+// Every CRC-32 and Adler-32 engine this processor has (the table, the 128-bit
+// and the 256-bit carry-less folding; the portable, AVX2 and VNNI Adler-32),
+// each on its own, against Python's zlib: every length up to 1024 bytes and
+// lengths around the engines' strides and the Adler-32 runs, from aligned and
+// unaligned starts, in one call and continued across two; and over long runs
+// of 0xFF, the bytes that push the Adler-32 sums highest.
+#include "base/checksum.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testsupport.h"
+
+namespace {
+
+struct sRow {
+    std::size_t off = 0, n = 0;
+    unsigned long long crc = 0, adler = 0;
+};
+
+std::vector<sRow> zlibRows(const std::vector<unsigned char>& data, const std::vector<std::size_t>& offsets,
+                           const std::vector<std::size_t>& lengths) {
+    qortest::TempDir dir;
+    EXPECT_TRUE(qortest::writeFile(dir.file("data.bin"), std::string(data.begin(), data.end())));
+    std::string list;
+    for (std::size_t off : offsets)
+        for (std::size_t n : lengths) list += std::to_string(off) + " " + std::to_string(n) + "\n";
+    EXPECT_TRUE(qortest::writeFile(dir.file("cases.txt"), list));
+    std::istringstream out(qortest::runPython(R"(
+import sys, zlib
+data = open(sys.argv[1], 'rb').read()
+for line in sys.stdin:
+    off, n = map(int, line.split())
+    d = data[off:off + n]
+    print(off, n, zlib.crc32(d), zlib.adler32(d))
+)", dir.file("data.bin") + " < " + dir.file("cases.txt")));
+    std::vector<sRow> rows;
+    sRow r;
+    while (out >> r.off >> r.n >> r.crc >> r.adler) rows.push_back(r);
+    EXPECT_EQ(rows.size(), offsets.size() * lengths.size());
+    return rows;
+}
+
+template <typename Engine>
+std::vector<std::pair<const char*, Engine> > present(std::vector<std::pair<const char*, Engine> > all) {
+    std::vector<std::pair<const char*, Engine> > here;
+    for (const auto& e : all) {
+        if (e.second)
+            here.push_back(e);
+        else
+            std::printf("no %s engine on this processor\n", e.first);
+    }
+    return here;
+}
+
+void checkEngines(const std::vector<unsigned char>& data, const std::vector<sRow>& rows) {
+    const auto crcs = present<qor_checksum::Crc32Engine>({{"table", &qor_checksum::crc32UpdateTable},
+                                                          {"folding", qor_checksum::crc32FoldingEngine()},
+                                                          {"wide folding", qor_checksum::crc32WideFoldingEngine()}});
+    const auto adlers = present<qor_checksum::AdlerEngine>({{"portable", &qor_checksum::adler32UpdatePortable},
+                                                            {"avx2", qor_checksum::adler32Avx2Engine()},
+                                                            {"vnni", qor_checksum::adler32Avx512Engine()}});
+    for (const sRow& r : rows) {
+        const unsigned char* p = data.data() + r.off;
+        const std::size_t cut = r.n / 3 + (r.n & 1);
+        for (const auto& [name, engine] : crcs) {
+            ASSERT_EQ(~engine(~0u, p, r.n), r.crc) << name << ", " << r.n << " bytes at " << r.off;
+            ASSERT_EQ(~engine(engine(~0u, p, cut), p + cut, r.n - cut), r.crc)
+                << name << ", " << r.n << " bytes at " << r.off << " cut at " << cut;
+        }
+        for (const auto& [name, engine] : adlers) {
+            ASSERT_EQ(engine(1, p, r.n), r.adler) << name << ", " << r.n << " bytes at " << r.off;
+            ASSERT_EQ(engine(engine(1, p, cut), p + cut, r.n - cut), r.adler)
+                << name << ", " << r.n << " bytes at " << r.off << " cut at " << cut;
+        }
+        ASSERT_EQ(crc32n(p, static_cast<long long>(r.n)), r.crc);
+    }
+}
+
+TEST(ChecksumEngines, EveryEngineGivesZlibsValuesForEveryShortLengthAndAroundItsStrides) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 1024; ++n) lengths.push_back(n);
+    // Strides of 64, 128 and 256 bytes; the vector Adler-32 runs of 64 KiB
+    // and 32 KiB; zlib's 5552-byte run.
+    for (std::size_t base : {2048u, 5552u, 32768u, 65536u, 131072u})
+        for (std::size_t n : {base - 129, base - 64, base - 1, base, base + 1, base + 63, base + 200})
+            lengths.push_back(n);
+    lengths.push_back((1u << 20) + 77);
+    const std::vector<unsigned char> data = qortest::pattern((1u << 20) + 77 + 16, 41);
+    checkEngines(data, zlibRows(data, {0, 1, 7, 13}, lengths));
+}
+
+TEST(ChecksumEngines, LongRunsOfFFKeepTheAdlerSumsInRange) {
+    const std::vector<unsigned char> ff(600000, 0xFF);
+    checkEngines(ff, zlibRows(ff, {0, 3}, {65535, 65536, 65537, 131072 + 5, 599990}));
+}
+
+}  // namespace
