@@ -4,12 +4,12 @@
 
 #include "base/bytereader.h"
 #include "base/checked.h"
-#include "base/bytereader.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 extern "C" {
@@ -30,9 +30,24 @@ constexpr unsigned int kJbig2HeadBytes = 4096;
 
 const unsigned char kJbig2Id[8] = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A};
 
-// Segment type of the page information segment, and of the end of file.
+// Segment type of the page information segment, the end of a stripe and
+// the end of file.
 constexpr unsigned int kSegPageInfo = 48;
+constexpr unsigned int kSegEndOfStripe = 50;
 constexpr unsigned int kSegEndOfFile = 51;
+
+// The work of one pixel of each kind of region, in the units of
+// kJbig2FreeWork (about a nanosecond): jbig2dec decodes an arithmetic-coded
+// generic region at 2 to 6 ns a pixel, an MMR one at under 1, a refinement
+// region at 27 to 45; a page pixel costs 2 to fill and turn into ours, a
+// text or halftone region's pixel 2 to compose, and each symbol instance,
+// halftone cell and new symbol about 64.
+constexpr unsigned long long kWorkGenericPixel = 6;
+constexpr unsigned long long kWorkMmrPixel = 1;
+constexpr unsigned long long kWorkRefinementPixel = 32;
+constexpr unsigned long long kWorkPagePixel = 2;
+constexpr unsigned long long kWorkComposedPixel = 2;
+constexpr unsigned long long kWorkPerItem = 64;
 
 // Declared work against bytes.  The library decodes whatever a segment
 // declares, reading zeros once its data has ended: a text region of 2^32
@@ -131,7 +146,146 @@ bool areaFits(unsigned long long w, unsigned long long h, unsigned long long len
     return w * h <= kJbig2FreePixels + length * kJbig2PixelsPerByte;  // 32-bit sides: no overflow
 }
 
+unsigned long long timesSat(unsigned long long a, unsigned long long b) {
+    unsigned long long r = 0;
+    return checked_mul(a, b, r) ? r : ~0ULL;
+}
+unsigned long long plusSat(unsigned long long a, unsigned long long b) { return a + b < a ? ~0ULL : a + b; }
+
 }  // namespace
+
+unsigned long long cPictJBIG2::segmentWork(unsigned int type, const unsigned char* data, std::size_t have) {
+    cByteReader in(data, have);
+    std::uint32_t w = 0, h = 0;
+    auto area = [&]() { return timesSat(w, h); };
+    auto region = [&]() { return in.read_u32be(w) && in.read_u32be(h) && in.skip(9); };
+    switch (type) {
+        case 0: {  // symbol dictionary: its new symbols
+            std::uint16_t flags = 0;
+            std::uint32_t exported = 0, fresh = 0;
+            if (!in.read_u16be(flags)) return 0;
+            const unsigned templ = (flags >> 10) & 3;
+            if (!(flags & 1) && !in.skip(templ == 0 ? 8 : 2)) return 0;
+            if ((flags & 2) && !((flags >> 12) & 1) && !in.skip(4)) return 0;
+            if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return 0;
+            return timesSat(fresh, kWorkPerItem);
+        }
+        case 4:
+        case 6:
+        case 7: {  // text regions: the instances placed, the region composed
+            std::uint16_t flags = 0;
+            std::uint32_t instances = 0;
+            if (!region() || !in.read_u16be(flags)) return 0;
+            if ((flags & 1) && !in.skip(2)) return 0;
+            if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return 0;
+            if (!in.read_u32be(instances)) return 0;
+            return plusSat(timesSat(area(), kWorkComposedPixel), timesSat(instances, kWorkPerItem));
+        }
+        case 16: {  // pattern dictionary: one generic region of every pattern
+            std::uint8_t flags = 0, pw = 0, ph = 0;
+            std::uint32_t grayMax = 0;
+            if (!in.read_u8(flags) || !in.read_u8(pw) || !in.read_u8(ph) || !in.read_u32be(grayMax)) return 0;
+            return timesSat(timesSat(grayMax + 1ULL, static_cast<unsigned long long>(pw) * ph), kWorkGenericPixel);
+        }
+        case 20:
+        case 22:
+        case 23: {  // halftone regions: the grid's cells, the region composed
+            std::uint8_t flags = 0;
+            std::uint32_t gw = 0, gh = 0;
+            if (!region() || !in.read_u8(flags) || !in.read_u32be(gw) || !in.read_u32be(gh)) return 0;
+            return plusSat(timesSat(area(), kWorkComposedPixel), timesSat(timesSat(gw, gh), kWorkPerItem));
+        }
+        case 36:
+        case 38:
+        case 39: {  // generic regions, MMR or arithmetic coded
+            std::uint8_t flags = 0;
+            if (!region() || !in.read_u8(flags)) return 0;
+            return timesSat(area(), (flags & 1) ? kWorkMmrPixel : kWorkGenericPixel);
+        }
+        case 40:
+        case 42:
+        case 43:  // refinement regions
+            return region() ? timesSat(area(), kWorkRefinementPixel) : 0;
+        case kSegPageInfo:  // the page: filled, then turned into ours
+            if (!in.read_u32be(w) || !in.read_u32be(h) || h == 0xFFFFFFFFu) return 0;
+            return timesSat(area(), kWorkPagePixel);
+        default: return 0;
+    }
+}
+
+long long cPictJBIG2::workBudget(long long inputBytes) {
+    long long most = 0;
+    if (inputBytes < 0 || !checked_mul(inputBytes, kJbig2WorkPerInputByte, most) ||
+        !checked_add(most, kJbig2FreeWork, most))
+        return std::numeric_limits<long long>::max();
+    return most;
+}
+
+bool cPictJBIG2::planWork(cFileIOTarget* stream, sWorkPlan& plan) {
+    plan = sWorkPlan();
+    if (!stream || !stream->valid() || !stream->set_fp(0)) return false;
+    const long long size = stream->size();
+    cByteReader in(stream, cByteReader::kStreamWindow, 0);
+    unsigned char id[8];
+    std::uint8_t flags = 0;
+    if (!in.read(id, 8) || std::memcmp(id, kJbig2Id, 8) != 0 || !in.read_u8(flags)) return false;
+    if (!(flags & 2) && !in.skip(4)) return false;
+    const bool sequential = flags & 1;
+    // A striped page of unknown height is as tall as its last stripe ends.
+    unsigned long long stripedWidth = 0, stripedRows = 0;
+    // One segment's data at the reader: weighed from its first bytes, then
+    // passed over; false when the stream ends inside it (the library never
+    // decodes a segment whose data is not all there).
+    auto weigh = [&](unsigned int type, std::uint32_t length) {
+        unsigned long long left = length;
+        if (length == kJbig2UnknownLength) {
+            if (size < 0) return false;
+            left = static_cast<unsigned long long>(size) > in.tell() ? size - in.tell() : 0;
+        }
+        unsigned char peek[64];
+        const std::size_t look = static_cast<std::size_t>(std::min<unsigned long long>(left, sizeof peek));
+        const std::size_t got = in.readSome(peek, look);
+        if (got < look) return false;
+        plan.work = plusSat(plan.work, segmentWork(type, peek, got));
+        if (type == kSegPageInfo && got >= 8 && cByteReader::u32be(peek + 4) == 0xFFFFFFFFu)
+            stripedWidth = cByteReader::u32be(peek);
+        if (type == kSegEndOfStripe && got >= 4)
+            stripedRows = std::max<unsigned long long>(stripedRows, cByteReader::u32be(peek) + 1ULL);
+        left -= got;
+        if (size >= 0) {
+            if (in.tell() + left > static_cast<unsigned long long>(size)) return false;
+            if (!in.seek(static_cast<std::size_t>(in.tell() + left))) return false;
+        } else if (!in.skip(static_cast<std::size_t>(left))) {
+            return false;
+        }
+        plan.bytes = static_cast<long long>(in.tell());
+        return true;
+    };
+    plan.bytes = static_cast<long long>(in.tell());
+    if (sequential) {
+        for (;;) {
+            unsigned int type = 0;
+            std::uint32_t length = 0;
+            if (!readSegmentHeader(in, type, length)) break;
+            plan.bytes = static_cast<long long>(in.tell());
+            if (!weigh(type, length) || type == kSegEndOfFile || length == kJbig2UnknownLength) break;
+        }
+    } else {
+        std::vector<std::pair<unsigned int, std::uint32_t> > segments;
+        for (;;) {
+            unsigned int type = 0;
+            std::uint32_t length = 0;
+            if (!readSegmentHeader(in, type, length)) break;
+            segments.emplace_back(type, length);
+            if (type == kSegEndOfFile) break;
+        }
+        plan.bytes = static_cast<long long>(in.tell());
+        for (const auto& seg : segments)
+            if (!weigh(seg.first, seg.second) || seg.second == kJbig2UnknownLength) break;
+    }
+    plan.work = plusSat(plan.work, timesSat(timesSat(stripedWidth, stripedRows), kWorkPagePixel));
+    return true;
+}
 
 bool cPictJBIG2::segmentInProportion(unsigned int type, std::uint32_t length, const unsigned char* data,
                                      std::size_t have) {
@@ -402,8 +556,17 @@ private:
 bool cPictJBIG2::decode(cFileIOTarget* stream) {
     close();
     fed_ = 0;
+    planned_ = sWorkPlan();
     long long pw = 0, ph = 0;
-    if (!readPageSize(stream, pw, ph) || !stream->set_fp(0)) return false;
+    if (!readPageSize(stream, pw, ph)) return false;
+    // What the whole file declares is weighed before the library sees a
+    // byte: the page, every region, over every segment.
+    sWorkPlan plan;
+    if (!planWork(stream, plan)) return false;
+    planned_ = plan;
+    if (plan.work > static_cast<unsigned long long>(workBudget(plan.bytes)) ||
+        (ph > 0 && !bilevelCanDescribe(pw * ph, plan.bytes)) || !stream->set_fp(0))
+        return false;
 
     sCappedAllocator alloc;
     alloc.base.alloc = capAlloc;
@@ -423,7 +586,8 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     // cap holds for the page as it ended, too.
     long long pagePixels = 0;
     if (ok && page && !fatal && checkPixelCount(page->width, page->height, &pagePixels) &&
-        pagePixels <= kMaxJbig2PagePixels && allocPixels8(page->width, page->height)) {
+        pagePixels <= kMaxJbig2PagePixels && bilevelCanDescribe(pagePixels, plan.bytes) &&
+        allocPixels8(page->width, page->height)) {
         const long long w = page->width, h = page->height;
         for (long long y = 0; y < h; ++y) {
             const unsigned char* src = page->data + y * static_cast<long long>(page->stride);

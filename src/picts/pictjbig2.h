@@ -38,6 +38,25 @@ public:
     // Bytes the last decode handed to the library.
     unsigned long long bytesFedToLibrary() const { return fed_; }
 
+    // The work a segment declares (pictlimits.h, kJbig2FreeWork): its
+    // pixels or items weighed by what each costs the library.
+    static unsigned long long segmentWork(unsigned int type, const unsigned char* data, std::size_t have);
+    // The most work a file of inputBytes may declare.
+    static long long workBudget(long long inputBytes);
+    // What a whole file declares, read before the library sees it: the work
+    // of every segment whose data the stream holds, and the bytes up to the
+    // end of the last of them.  The decode refuses a file whose work is
+    // past workBudget(bytes), or whose page is more than those bytes can
+    // describe (the bilevel rule of pictlimits.h).
+    struct sWorkPlan {
+        unsigned long long work = 0;
+        long long bytes = 0;
+    };
+    static bool planWork(cFileIOTarget* stream, sWorkPlan& plan);
+    // The plan of the last decode.
+    const sWorkPlan& plannedWork() const { return planned_; }
+
 private:
     unsigned long long fed_ = 0;
+    sWorkPlan planned_;
 };
