@@ -190,7 +190,7 @@ struct sRawSession {
         long long rawPixels = 0;
         return cPictBase::checkPixelCount(w, h, nullptr, 8) &&
                cPictBase::checkPixelCount(s.raw_width, s.raw_height, &rawPixels) &&
-               cPictBase::inputCanDescribe(rawPixels, ds->inputSize());
+               cPictBase::rawCanDescribe(rawPixels, ds->inputSize());
     }
 
     ~sRawSession() {
