@@ -27,7 +27,13 @@
 #endif
 
 #ifdef QORTEST_SANITIZER_HEAP
-#include <sanitizer/allocator_interface.h>
+// The sanitizers' allocator interface (GCC ships the runtime, not this
+// header).
+extern "C" {
+std::size_t __sanitizer_get_allocated_size(const volatile void* p);
+int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, std::size_t),
+                                              void (*free_hook)(const volatile void*));
+}
 #else
 #include <malloc.h>
 #endif
@@ -88,7 +94,7 @@ void qortestMallocHook(const volatile void*, std::size_t size) {
 }
 void qortestFreeHook(const volatile void* p) {
     // Called before the block is released: its size is still known.
-    if (p) qortest::allocmeter_detail::gave(static_cast<long long>(__sanitizer_get_allocated_size(const_cast<const void*>(p))));
+    if (p) qortest::allocmeter_detail::gave(static_cast<long long>(__sanitizer_get_allocated_size(p)));
 }
 struct sInstallHooks {
     sInstallHooks() { __sanitizer_install_malloc_and_free_hooks(qortestMallocHook, qortestFreeHook); }
