@@ -381,6 +381,23 @@ def make_tiff(out):
     ref_from_image(rows, os.path.join(out, "tiff_L_jpeg_full_last_strip.ref"))
     index.append("tiff_L_jpeg_full_last_strip.tif 8")
 
+    # A JPEG strip of 256 x 256 grey cut halfway through its scan (not in
+    # the index: libjpeg fills in the rest behind a warning, the decode must
+    # fail).
+    buf = io.BytesIO()
+    picture(rng, "L", 256, 256).save(buf, "JPEG", quality=90)
+    whole = buf.getvalue()
+    sos = whole.find(b"\xff\xda")
+    for name, strip in (("tiff_jpeg_cut_in_its_scan.tif", whole[:sos + (len(whole) - sos) // 2]),
+                        ("tiff_jpeg_whole_scan.tif", whole)):
+        entries = [(256, 4, 1, 256), (257, 4, 1, 256), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
+                   (273, 4, 1, 8 + 2 + 12 * 9 + 4), (277, 3, 1, 1), (278, 4, 1, 256), (279, 4, 1, len(strip))]
+        tif = bytearray(b"II*\0" + struct.pack("<IH", 8, len(entries)))
+        for e in entries:
+            tif += struct.pack("<HHII", *e)
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(bytes(tif) + struct.pack("<I", 0) + strip)
+
     # Fax pages of 4000 x 5000 (not in the index: the tests compare them with
     # the picture drawn here, a P4 bitmap): lines of words, and blank.
     page = Image.new("1", (4000, 5000), 1)

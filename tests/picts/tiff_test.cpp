@@ -128,3 +128,18 @@ TEST_F(TiffFiles, FaxPagesAreHeldToWhatTheirBytesDescribe) {
     EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
     EXPECT_LT(m.peak(), 1 << 20);
 }
+
+// A JPEG strip cut halfway through its scan: libjpeg fills in the rows the
+// data never reached behind a warning, and the decode fails instead of
+// delivering them; the whole strip decodes.
+TEST_F(TiffFiles, StripsTheCodecFillsInFail) {
+    const Bytes cut = file("tiff_jpeg_cut_in_its_scan.tif");
+    cPictTIFF pict;
+    const std::string said = adaptertest::stderrDuring([&] { EXPECT_FALSE(adaptertest::decodes<cPictTIFF>(cut, &pict)); });
+    EXPECT_EQ(said, "");
+    EXPECT_EQ(pict.width(), 0);
+    EXPECT_TRUE(adaptertest::probes<cPictTIFF>(cut));
+    // The missing half was all that was wrong with it.
+    EXPECT_TRUE(adaptertest::decodes<cPictTIFF>(file("tiff_jpeg_whole_scan.tif"), &pict));
+    EXPECT_EQ(pict.width(), 256);
+}
