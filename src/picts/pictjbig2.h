@@ -5,7 +5,11 @@
 // The probe reads the file header and the first page's information segment
 // itself (width and height, before the library sees a byte); the library
 // allocates through an allocator that caps its memory, and its messages
-// only mark the decode as failed.
+// only mark the decode as failed.  Before the library sees a byte, the
+// decoder weighs what the whole file declares (planWork): the work of every
+// segment against all the file's bytes, and the page against the bilevel
+// rule of pictlimits.h; jbig2dec decodes a region to its last declared
+// pixel however early its data ends.
 #pragma once
 
 #include "picts/pictbase.h"

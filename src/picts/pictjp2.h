@@ -9,6 +9,14 @@
 // each sample widened to the full range (v * max / (2^bits - 1), rounded).
 // The picture's size and the library's sample buffers are checked against
 // the size caps before the library decodes; its messages go nowhere.
+//
+// A codestream can declare in a few bytes a picture whose every packet is
+// empty, and the library lays out and decodes all of it: before it sees the
+// stream, the decoder reads the main and tile-part headers itself
+// (scanCodestream) and weighs what they declare, samples, code-blocks and
+// precincts over every tile and component, against the codestream's bytes
+// (cPictBase::inputCanDescribe).  Drawn into a render target smaller than
+// the picture, it decodes only the resolution the target can show.
 #pragma once
 
 #include "picts/pictbase.h"
