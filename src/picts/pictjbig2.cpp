@@ -48,6 +48,9 @@ constexpr unsigned long long kWorkRefinementPixel = 32;
 constexpr unsigned long long kWorkPagePixel = 2;
 constexpr unsigned long long kWorkComposedPixel = 2;
 constexpr unsigned long long kWorkPerItem = 64;
+// What a byte the library allocates weighs in the same units: all it
+// allocates over a decode is held to workBudget / this.
+constexpr long long kJbig2WorkPerLibraryByte = 16;
 
 // Declared work against bytes.  The library decodes whatever a segment
 // declares, reading zeros once its data has ended: a text region of 2^32
@@ -93,10 +96,15 @@ bool readSegmentHeader(cByteReader& in, unsigned int& type, std::uint32_t& dataL
     return in.read_u32be(dataLength);
 }
 
-// The allocator handed to the library: malloc with a running total.
+// The allocator handed to the library: malloc with a running total of what
+// is held (capped at kMaxJbig2LibraryMemory) and of all it ever handed out
+// (capped at `totalCap`: symbol bitmaps, whose sizes only the coded data
+// tells, are decoded pixel by pixel like regions).
 struct sCappedAllocator {
     Jbig2Allocator base;  // first, so the library's pointer is ours
     std::size_t used = 0;
+    std::size_t total = 0;
+    std::size_t totalCap = ~std::size_t(0);
 };
 
 struct sBlockHead {
@@ -106,11 +114,12 @@ struct sBlockHead {
 
 void* capAlloc(Jbig2Allocator* a, std::size_t size) {
     sCappedAllocator* c = reinterpret_cast<sCappedAllocator*>(a);
-    if (size > kMaxJbig2LibraryMemory - c->used) return nullptr;
+    if (size > kMaxJbig2LibraryMemory - c->used || size > c->totalCap - c->total) return nullptr;
     sBlockHead* h = static_cast<sBlockHead*>(std::malloc(sizeof(sBlockHead) + size));
     if (!h) return nullptr;
     h->size = size;
     c->used += size;
+    c->total += size;
     return h + 1;
 }
 
@@ -127,9 +136,11 @@ void* capRealloc(Jbig2Allocator* a, void* p, std::size_t size) {
     sCappedAllocator* c = reinterpret_cast<sCappedAllocator*>(a);
     sBlockHead* h = static_cast<sBlockHead*>(p) - 1;
     const std::size_t old = h->size;
-    if (size > old && size - old > kMaxJbig2LibraryMemory - c->used) return nullptr;
+    if (size > old && (size - old > kMaxJbig2LibraryMemory - c->used || size - old > c->totalCap - c->total))
+        return nullptr;
     sBlockHead* n = static_cast<sBlockHead*>(std::realloc(h, sizeof(sBlockHead) + size));
     if (!n) return nullptr;
+    if (size > old) c->total += size - old;
     c->used = c->used - old + size;
     n->size = size;
     return n + 1;
@@ -556,6 +567,7 @@ private:
 bool cPictJBIG2::decode(cFileIOTarget* stream) {
     close();
     fed_ = 0;
+    libraryBytes_ = 0;
     planned_ = sWorkPlan();
     long long pw = 0, ph = 0;
     if (!readPageSize(stream, pw, ph)) return false;
@@ -572,6 +584,9 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     alloc.base.alloc = capAlloc;
     alloc.base.free = capFree;
     alloc.base.realloc = capRealloc;
+    // A byte of the library's memory is 8 pixels, decoded at a unit each
+    // at the least, and composed onto the page at as much again.
+    alloc.totalCap = static_cast<std::size_t>(workBudget(plan.bytes) / kJbig2WorkPerLibraryByte);
     bool fatal = false;
     Jbig2Ctx* ctx = jbig2_ctx_new(&alloc.base, static_cast<Jbig2Options>(0), nullptr, onMessage, &fatal);
     if (!ctx) return false;
@@ -581,6 +596,7 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     cJbig2Feeder feeder(stream, ctx, drawProgress_);
     bool ok = feeder.run(fatal, page);
     fed_ = feeder.fed();
+    libraryBytes_ = alloc.total;
     // A page whose end-of-page segment never came is cut short.
     // A striped page of unknown height grows with its stripes: the page
     // cap holds for the page as it ended, too.

@@ -59,8 +59,12 @@ public:
     static bool planWork(cFileIOTarget* stream, sWorkPlan& plan);
     // The plan of the last decode.
     const sWorkPlan& plannedWork() const { return planned_; }
+    // All the library allocated over the last decode: at most the work
+    // budget of the file's bytes / 16.
+    unsigned long long bytesAllocatedByLibrary() const { return libraryBytes_; }
 
 private:
     unsigned long long fed_ = 0;
+    unsigned long long libraryBytes_ = 0;
     sWorkPlan planned_;
 };

@@ -4,6 +4,8 @@
 // quietly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "adaptertest.h"
 #include "picts/pictjbig2.h"
 
@@ -271,4 +273,48 @@ TEST_F(Jbig2Files, PagesAreHeldToWhatTheirBytesDescribe) {
     cPictJBIG2 refused;
     EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(blank, &refused));
     EXPECT_EQ(refused.bytesFedToLibrary(), 0u);
+}
+
+namespace {
+
+// Immediate generic regions of w x h in MMR, each with `data` bytes of
+// which the first h / 8 hold a V0 code a row (a white region), on a page
+// of pw x ph.
+Bytes mmrFile(unsigned long pw, unsigned long ph, int regions, unsigned long w, unsigned long h, std::size_t data) {
+    Bytes b = kId;
+    b.push_back(0x01);
+    put32(b, 1);
+    const Bytes pi = pageInfo(pw, ph);
+    segment(b, 0, 48, 1, pi.size());
+    b.insert(b.end(), pi.begin(), pi.end());
+    for (int i = 0; i < regions; ++i) {
+        segment(b, static_cast<unsigned long>(i) + 1, 38, 1, 18 + data);
+        for (unsigned long v : {w, h, 0ul, 0ul}) put32(b, v);
+        b.push_back(0);
+        b.push_back(1);  // MMR
+        const std::size_t rows = (h + 7) / 8;
+        b.insert(b.end(), std::min(rows, data), 0xFF);
+        if (data > rows) b.insert(b.end(), data - rows, 0);
+    }
+    segment(b, static_cast<unsigned long>(regions) + 1, 49, 1, 0);
+    return b;
+}
+
+}  // namespace
+
+// What jbig2dec allocates is held too: all it hands out over a decode to
+// the file's work budget / 16 (symbol bitmaps, whose sizes only the coded
+// data tells, are decoded pixel by pixel like regions).  Forty MMR regions
+// of 2048 x 2048 are within the plan but not within that; ten are.
+TEST(Jbig2Costs, WhatTheLibraryAllocatesIsHeldToo) {
+    const Bytes ten = mmrFile(2048, 2048, 10, 2048, 2048, 256);
+    cPictJBIG2 d;
+    ASSERT_TRUE(adaptertest::decodes<cPictJBIG2>(ten, &d));
+    EXPECT_EQ(d.raw8Bpp()[0], 0xFFFFFFFFu);
+    EXPECT_GT(d.bytesAllocatedByLibrary(), 10 * 2048ull * 2048 / 8);
+    const Bytes forty = mmrFile(2048, 2048, 40, 2048, 2048, 256);
+    const cPictJBIG2::sWorkPlan p = plan(forty);
+    ASSERT_LE(p.work, static_cast<unsigned long long>(cPictJBIG2::workBudget(p.bytes)));
+    EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(forty, &d));
+    EXPECT_LE(d.bytesAllocatedByLibrary(), static_cast<unsigned long long>(cPictJBIG2::workBudget(p.bytes) / 16));
 }
