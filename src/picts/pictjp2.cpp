@@ -334,7 +334,9 @@ cPictJ2K::sCodestream::sWork cPictJ2K::sCodestream::work(int reduce) const {
     for (const sJ2KComponent& c : grid_->comps) {
         const sAxis x{g.x0, g.x1, g.tx0, g.tw, g.tilesX, c.xr};
         const sAxis y{g.y0, g.y1, g.ty0, g.th, g.tilesY, c.yr};
-        w.samples += x.samples(reduce) * y.samples(reduce);
+        const unsigned long long samples = x.samples(reduce) * y.samples(reduce);
+        w.samples += samples;
+        w.largest = std::max(w.largest, samples);
         const int nl = c.levelsMax;
         for (int r = 0; r <= nl; ++r) {
             const int down = nl - r;  // levels below the full resolution
@@ -386,7 +388,7 @@ public:
         // The codestream's own headers, every tile-part's included, read
         // before the library's reader takes the stream.
         unsigned long long start = 0, length = static_cast<unsigned long long>(size);
-        if (format == OPJ_CODEC_JP2 && !findCodestream(stream, length, start, length)) return false;
+        if (format == OPJ_CODEC_JP2 && !readBoxes(stream, length, start, length, paletteChannels_)) return false;
         codestreamBytes_ = static_cast<long long>(length);
         if (!cPictJ2K::scanCodestream(stream, start, length, cs_)) return false;
         if (!stream->set_fp(0)) return false;
@@ -440,35 +442,56 @@ public:
     long long width() const { return width_; }
     long long height() const { return height_; }
     long long codestreamBytes() const { return codestreamBytes_; }
+    int paletteChannels() const { return paletteChannels_; }
     const cPictJ2K::sCodestream& codestream() const { return cs_; }
 
 private:
-    // The contents of the first contiguous codestream box of a JP2 file.
-    static bool findCodestream(cFileIOTarget* stream, unsigned long long size, unsigned long long& start,
-                               unsigned long long& length) {
+    // The contents of the first contiguous codestream box of a JP2 file,
+    // and the channels of its palette (0: none).
+    static bool readBoxes(cFileIOTarget* stream, unsigned long long size, unsigned long long& start,
+                          unsigned long long& length, int& paletteChannels) {
         cByteReader in(stream, cByteReader::kStreamWindow, 0);
-        unsigned long long at = 0;
-        while (at + 8 <= size) {
-            std::uint32_t lbox = 0, tbox = 0;
-            if (!in.seek(static_cast<std::size_t>(at)) || !in.read_u32be(lbox) || !in.read_u32be(tbox)) return false;
-            unsigned long long head = 8, box = lbox;
-            if (lbox == 1) {
-                std::uint64_t xl = 0;
-                if (!in.read_u64be(xl)) return false;
-                head = 16;
-                box = xl;
-            } else if (lbox == 0) {
-                box = size - at;
+        // The boxes from `at` up to `end`: fn(type, contents, contents' length).
+        auto walk = [&](unsigned long long at, unsigned long long end,
+                        const std::function<bool(std::uint32_t, unsigned long long, unsigned long long)>& fn) {
+            while (at + 8 <= end) {
+                std::uint32_t lbox = 0, tbox = 0;
+                if (!in.seek(static_cast<std::size_t>(at)) || !in.read_u32be(lbox) || !in.read_u32be(tbox)) return false;
+                unsigned long long head = 8, box = lbox;
+                if (lbox == 1) {
+                    std::uint64_t xl = 0;
+                    if (!in.read_u64be(xl)) return false;
+                    head = 16;
+                    box = xl;
+                } else if (lbox == 0) {
+                    box = end - at;
+                }
+                if (box < head || box > end - at) return false;
+                if (!fn(tbox, at + head, box - head)) return true;
+                at += box;
             }
-            if (box < head || box > size - at) return false;
-            if (tbox == 0x6A703263) {  // 'jp2c'
-                start = at + head;
-                length = box - head;
+            return false;
+        };
+        bool found = false;
+        walk(0, size, [&](std::uint32_t type, unsigned long long at, unsigned long long n) {
+            if (type == 0x6A703268) {  // 'jp2h': the palette, if any
+                walk(at, at + n, [&](std::uint32_t inner, unsigned long long where, unsigned long long) {
+                    if (inner != 0x70636C72) return true;  // 'pclr': entries, then channels
+                    std::uint16_t entries = 0;
+                    std::uint8_t channels = 0;
+                    if (in.seek(static_cast<std::size_t>(where)) && in.read_u16be(entries) && in.read_u8(channels))
+                        paletteChannels = channels;
+                    return false;
+                });
                 return true;
             }
-            at += box;
-        }
-        return false;
+            if (type != 0x6A703263) return true;  // 'jp2c'
+            start = at;
+            length = n;
+            found = true;
+            return false;
+        });
+        return found;
     }
 
     sSource src_;
@@ -478,6 +501,7 @@ private:
     bool error_ = false;
     long long width_ = 0, height_ = 0;
     long long codestreamBytes_ = 0;
+    int paletteChannels_ = 0;
     cPictJ2K::sCodestream cs_;
 };
 
@@ -602,7 +626,10 @@ bool cPictJ2K::decodeFrom(cFileIOTarget* stream, bool jp2) {
     const int reduce = ext ? reductionFor(extScale(), s.codestream().levels) : 0;
     // Every tile and component the codestream declares, weighed against
     // its bytes before the library lays out a thing.
-    const sCodestream::sWork work = s.codestream().work(reduce);
+    sCodestream::sWork work = s.codestream().work(reduce);
+    // A JP2 palette turns its component into one of that size for every
+    // channel, up to 255 of them.
+    work.units += 2 * static_cast<unsigned long long>(s.paletteChannels()) * work.largest;
     bool ok = inputCanDescribe(static_cast<long long>(std::min<unsigned long long>(work.units, 1ULL << 62)),
                                s.codestreamBytes()) &&
               s.decode(reduce);

@@ -50,6 +50,7 @@ public:
         // (samples twice, each structure kJ2KBlockWork).
         struct sWork {
             unsigned long long samples = 0, blocks = 0, precincts = 0, units = 0;
+            unsigned long long largest = 0;  // the samples of the largest component
         };
         sWork work(int reduce) const;
         std::shared_ptr<sGridHold> grid_;

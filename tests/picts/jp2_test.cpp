@@ -302,3 +302,58 @@ TEST_F(Jp2Files, SmallTargetsAreDecodedAtAReducedResolution) {
         EXPECT_EQ(d.raw8Bpp(), nullptr);
     }
 }
+
+// A JP2 palette makes of its component one of that size for every channel,
+// up to 255: a 512 x 512 codestream of empty packets with three channels
+// decodes to the palette's colour, with 255 it is refused before the
+// library makes them (a quarter of a gigabyte).
+TEST(Jp2Costs, PaletteChannelsAreWeighedToo) {
+    sCodestreamSpec spec;
+    spec.w = spec.h = 512;
+    const Bytes cs = codestream(spec);
+    auto jp2 = [&](unsigned channels) {
+        Bytes b;
+        auto be = [](Bytes& out, unsigned long long v, int n) {
+            for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+        };
+        auto box = [&](Bytes& out, const char* type, const Bytes& body) {
+            be(out, 8 + body.size(), 4);
+            out.insert(out.end(), type, type + 4);
+            out.insert(out.end(), body.begin(), body.end());
+        };
+        box(b, "jP  ", Bytes{0x0D, 0x0A, 0x87, 0x0A});
+        box(b, "ftyp", Bytes{'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
+        Bytes ihdr, colr = {1, 0, 0, 0, 0, 0, 16}, pclr, cmap, header;
+        be(ihdr, 512, 4);
+        be(ihdr, 512, 4);
+        be(ihdr, 1, 2);
+        for (int v : {7, 7, 0, 0}) ihdr.push_back(static_cast<unsigned char>(v));
+        be(pclr, 2, 2);  // two entries
+        pclr.push_back(static_cast<unsigned char>(channels));
+        pclr.insert(pclr.end(), channels, 7);
+        for (unsigned e = 0; e < 2; ++e)
+            for (unsigned c = 0; c < channels; ++c) pclr.push_back(static_cast<unsigned char>(e ? 10 + 95 * c : 0));
+        for (unsigned c = 0; c < channels; ++c) {
+            be(cmap, 0, 2);
+            cmap.push_back(1);
+            cmap.push_back(static_cast<unsigned char>(c));
+        }
+        box(header, "ihdr", ihdr);
+        box(header, "colr", colr);
+        box(header, "pclr", pclr);
+        box(header, "cmap", cmap);
+        box(b, "jp2h", header);
+        box(b, "jp2c", cs);
+        return b;
+    };
+    cPictJP2 three;
+    ASSERT_TRUE(adaptertest::decodes<cPictJP2>(jp2(3), &three));
+    // Every sample is 128 (no coefficients, the level shift): the index
+    // past the last entry takes the last one, (10, 105, 200).
+    EXPECT_EQ(three.raw8Bpp()[0], 0xFF0A69C8u);
+    EXPECT_EQ(three.raw8Bpp()[512 * 512 - 1], 0xFF0A69C8u);
+    qortest::AllocMeter m;
+    cPictJP2 many;
+    EXPECT_FALSE(adaptertest::decodes<cPictJP2>(jp2(255), &many));
+    EXPECT_LT(m.peak(), 8 << 20);
+}
