@@ -111,7 +111,7 @@ namespace {
 // 2^(cb + 2), precincts of 2^pp (none given: the largest), tiles of `tile`
 // (0: one), each tile's first tile-part carrying a COD of code-blocks
 // 2^(tileCb + 2) when tileCb is given; `packets` zero bytes a tile.
-struct sCodestreamSpec {
+struct sCodestreamShape {
     unsigned long w = 256, h = 256;
     unsigned comps = 1, sub = 1, levels = 5, cb = 4;
     int pp = -1, tileCb = -1;
@@ -119,7 +119,7 @@ struct sCodestreamSpec {
     std::size_t packets = 64;
 };
 
-Bytes codestream(const sCodestreamSpec& c) {
+Bytes codestream(const sCodestreamShape& c) {
     Bytes b = {0xFF, 0x4F};
     auto be = [&](unsigned long long v, int n) {
         for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
@@ -208,29 +208,29 @@ void expectClose(cPictBase& got, const picttest::Reference& want, double meanLim
 TEST(Jp2Costs, TheScanBoundsWhatTheLibraryHolds) {
     struct Case {
         const char* what;
-        sCodestreamSpec spec;
+        sCodestreamShape shape;
         unsigned long long blocksAtLeast;
     };
-    sCodestreamSpec base;
+    sCodestreamShape base;
     Case cases[] = {{"code-blocks of 64", base, 16}, {"code-blocks of 4", base, 256 * 256 / 16}};
-    cases[1].spec.cb = 0;
+    cases[1].shape.cb = 0;
     Case more[] = {{"precincts of 2", base, 256 * 256 / 4}, {"tiles of 32", base, 64},
                    {"subsampled components", base, 0}, {"small code-blocks in the tiles only", base, 256 * 256 / 16}};
-    more[0].spec.pp = 1;
-    more[0].spec.packets = 40000;
-    more[1].spec.tile = 32;
-    more[1].spec.levels = 3;
-    more[2].spec.comps = 3;
-    more[2].spec.sub = 2;
-    more[3].spec.tileCb = 0;
+    more[0].shape.pp = 1;
+    more[0].shape.packets = 40000;
+    more[1].shape.tile = 32;
+    more[1].shape.levels = 3;
+    more[2].shape.comps = 3;
+    more[2].shape.sub = 2;
+    more[3].shape.tileCb = 0;
     std::vector<Case> all(std::begin(cases), std::end(cases));
     all.insert(all.end(), std::begin(more), std::end(more));
     for (const Case& c : all) {
         SCOPED_TRACE(c.what);
-        const Bytes b = codestream(c.spec);
+        const Bytes b = codestream(c.shape);
         const cPictJ2K::sCodestream cs = scan(b);
         const cPictJ2K::sCodestream::sWork work = cs.work(0);
-        EXPECT_EQ(work.samples, 256ull * 256 + (c.spec.comps - 1) * (256 / c.spec.sub) * (256 / c.spec.sub));
+        EXPECT_EQ(work.samples, 256ull * 256 + (c.shape.comps - 1) * (256 / c.shape.sub) * (256 / c.shape.sub));
         EXPECT_GE(work.blocks, c.blocksAtLeast);
         qortest::AllocMeter m;
         cPictJ2K d;
@@ -244,11 +244,11 @@ TEST(Jp2Costs, TheScanBoundsWhatTheLibraryHolds) {
 // before the library lays it out, with the budget it would need just met
 // it decodes.
 TEST(Jp2Costs, WorkPastWhatTheBytesDescribeIsRefusedBeforeTheLibrary) {
-    sCodestreamSpec spec;
-    spec.w = spec.h = 2048;
-    spec.cb = 0;  // 4 x 4: a quarter of a million code-blocks
-    spec.packets = 6;
-    Bytes b = codestream(spec);
+    sCodestreamShape shape;
+    shape.w = shape.h = 2048;
+    shape.cb = 0;  // 4 x 4: a quarter of a million code-blocks
+    shape.packets = 6;
+    Bytes b = codestream(shape);
     const cPictJ2K::sCodestream::sWork work = scan(b).work(0);
     ASSERT_FALSE(cPictBase::inputCanDescribe(static_cast<long long>(work.units), static_cast<long long>(b.size())));
     qortest::AllocMeter m;
@@ -256,8 +256,8 @@ TEST(Jp2Costs, WorkPastWhatTheBytesDescribeIsRefusedBeforeTheLibrary) {
     EXPECT_FALSE(adaptertest::decodes<cPictJ2K>(b, &d));
     EXPECT_LT(m.peak(), 1 << 20);
     // Padded until its bytes pay for it.
-    spec.packets = static_cast<std::size_t>((static_cast<long long>(work.units) - kFreePictPixels) / kMaxPixelsPerInputByte);
-    b = codestream(spec);
+    shape.packets = static_cast<std::size_t>((static_cast<long long>(work.units) - kFreePictPixels) / kMaxPixelsPerInputByte);
+    b = codestream(shape);
     ASSERT_TRUE(cPictBase::inputCanDescribe(static_cast<long long>(work.units), static_cast<long long>(b.size())));
     EXPECT_TRUE(adaptertest::decodes<cPictJ2K>(b, &d));
     EXPECT_EQ(d.width(), 2048);
@@ -308,9 +308,9 @@ TEST_F(Jp2Files, SmallTargetsAreDecodedAtAReducedResolution) {
 // decodes to the palette's colour, with 255 it is refused before the
 // library makes them (a quarter of a gigabyte).
 TEST(Jp2Costs, PaletteChannelsAreWeighedToo) {
-    sCodestreamSpec spec;
-    spec.w = spec.h = 512;
-    const Bytes cs = codestream(spec);
+    sCodestreamShape shape;
+    shape.w = shape.h = 512;
+    const Bytes cs = codestream(shape);
     auto jp2 = [&](unsigned channels) {
         Bytes b;
         auto be = [](Bytes& out, unsigned long long v, int n) {
