@@ -42,6 +42,12 @@ constexpr long long kFreeBilevelPixels = 1LL << 23;
 constexpr long long kJbig2FreeWork = 1LL << 27;
 constexpr long long kJbig2WorkPerInputByte = 1LL << 13;
 
+// JPEG 2000 is held to the general rule above: what a codestream declares
+// over every tile and component, two units for each sample (OpenJPEG holds
+// it twice) and 96 for each code-block and precinct it lays out
+// (cPictJ2K::sCodestream::work), against the codestream's bytes; only the
+// resolutions a render target can show are decoded.
+
 // Deflate's largest expansion: at most 1032 bytes out for one byte in (a
 // 258-byte match in under two bits).  A PNG whose rows need more than this
 // times the bytes left in the stream cannot be filled by them.
