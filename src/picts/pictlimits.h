@@ -81,6 +81,10 @@ constexpr long long kMaxRawPixelsPerInputByte = 16;
 // look for the maker and the raw tags; IFDs hold a few dozen.
 constexpr unsigned kMaxRawIfdEntries = 1024;
 
+// Camera raw: the most IFDs (the chain and its sub-IFDs) screened for
+// structures LibRaw cannot take before it sees a TIFF-based file.
+constexpr unsigned kMaxRawScreenedIfds = 64;
+
 // Camera raw: the work LibRaw may ask of its stream, in calls (each read,
 // seek or character) plus one for every kRawStreamBytesPerCall bytes moved:
 // kRawStreamWorkPerInputByte for each byte of input on top of
