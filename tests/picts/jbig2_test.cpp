@@ -175,6 +175,17 @@ Bytes refinementFile(unsigned long pw, unsigned long ph, int regions, unsigned l
     return b;
 }
 
+// A sequential file of one page up to its page information segment.
+Bytes pageOnly(unsigned long w, unsigned long h) {
+    Bytes b = kId;
+    b.push_back(0x01);
+    put32(b, 1);
+    const Bytes pi = pageInfo(w, h);
+    segment(b, 0, 48, 1, pi.size());
+    b.insert(b.end(), pi.begin(), pi.end());
+    return b;
+}
+
 cPictJBIG2::sWorkPlan plan(const Bytes& b) {
     cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
     cPictJBIG2::sWorkPlan p;
@@ -203,12 +214,7 @@ TEST(Jbig2Costs, WorkIsTotalledOverEverySegmentOfTheFile) {
         EXPECT_LE(nine.bytes, static_cast<long long>(cut.size()) - 4);
     }
     // A striped page of unknown height is as tall as its last stripe ends.
-    Bytes striped = kId;
-    striped.push_back(0x01);
-    put32(striped, 1);
-    const Bytes pi = pageInfo(1000, 0xFFFFFFFF);
-    segment(striped, 0, 48, 1, pi.size());
-    striped.insert(striped.end(), pi.begin(), pi.end());
+    Bytes striped = pageOnly(1000, 0xFFFFFFFF);
     segment(striped, 1, 50, 1, 4);
     put32(striped, 1999);
     EXPECT_EQ(plan(striped).work, plan(refinementFile(1000, 2000, 0, 1, 1, 0)).work);
@@ -281,12 +287,7 @@ namespace {
 // which the first h / 8 hold a V0 code a row (a white region), on a page
 // of pw x ph.
 Bytes mmrFile(unsigned long pw, unsigned long ph, int regions, unsigned long w, unsigned long h, std::size_t data) {
-    Bytes b = kId;
-    b.push_back(0x01);
-    put32(b, 1);
-    const Bytes pi = pageInfo(pw, ph);
-    segment(b, 0, 48, 1, pi.size());
-    b.insert(b.end(), pi.begin(), pi.end());
+    Bytes b = pageOnly(pw, ph);
     for (int i = 0; i < regions; ++i) {
         segment(b, static_cast<unsigned long>(i) + 1, 38, 1, 18 + data);
         for (unsigned long v : {w, h, 0ul, 0ul}) put32(b, v);

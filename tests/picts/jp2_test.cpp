@@ -176,28 +176,6 @@ cPictJ2K::sCodestream scan(const Bytes& b) {
     return cs;
 }
 
-// The average and the largest difference of the channels of a fitted
-// picture (row 0 at the bottom) and a reference (top row first).
-void expectClose(cPictBase& got, const picttest::Reference& want, double meanLimit, int maxLimit) {
-    ASSERT_EQ(got.width(), want.width);
-    ASSERT_EQ(got.height(), want.height);
-    double sum = 0;
-    int most = 0;
-    for (long long y = 0; y < want.height; ++y)
-        for (long long x = 0; x < want.width; ++x) {
-            const unsigned int p = got.raw8Bpp()[(want.height - 1 - y) * want.width + x];
-            const std::uint16_t* r = &want.rgba[static_cast<std::size_t>((y * want.width + x) * 4)];
-            const int diff[3] = {static_cast<int>((p >> 16) & 0xFF) - (r[0] >> 8),
-                                 static_cast<int>((p >> 8) & 0xFF) - (r[1] >> 8), static_cast<int>(p & 0xFF) - (r[2] >> 8)};
-            for (int d : diff) {
-                sum += d < 0 ? -d : d;
-                most = std::max(most, d < 0 ? -d : d);
-            }
-        }
-    EXPECT_LE(sum / static_cast<double>(want.width * want.height * 3), meanLimit);
-    EXPECT_LE(most, maxLimit);
-}
-
 }  // namespace
 
 // The scan finds what the library will lay out; the library never holds
@@ -283,7 +261,7 @@ TEST_F(Jp2Files, SmallTargetsAreDecodedAtAReducedResolution) {
         cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
         cPictDummy fitted;
         ASSERT_EQ(cPictBase::getImage(&io, fitted, 24, 16, 0), cPictBase::frOk);
-        expectClose(fitted, picttest::readReference(dir_->file(adaptertest::stem(name) + ".scaled.ref")), 4.0, 40);
+        picttest::expectWithin(fitted, picttest::readReference(dir_->file(adaptertest::stem(name) + ".scaled.ref")), 4.0, 40);
         // The same through the decoder and a target of the fitted size.
         cPictDummy canvas;
         ASSERT_TRUE(canvas.create(21, 16, 0));

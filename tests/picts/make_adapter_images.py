@@ -43,6 +43,7 @@ import tempfile
 from PIL import Image, ImageDraw
 
 from make_formats import finish, write_ref  # the .ref layout and index.txt of every suite
+import make_factory_images  # noqa: E402  the TIFF writer of the files that claim more than they hold
 
 
 def ref_from_image(im, ref):
@@ -61,6 +62,21 @@ def ref_from_grey16(values, w, h, bits, ref):
         g = (v * 65535 + top // 2) // top
         out += [g, g, g, 65535]
     write_ref(ref, w, h, out)
+
+
+def text_page(rng, w, h, lines):
+    """A white bilevel page with `lines` lines of black words (bars of 40 to
+    300 pixels) inside margins of a tenth of each side."""
+    page = Image.new("1", (w, h), 1)
+    draw = ImageDraw.Draw(page)
+    left, right, pitch = w // 10, w - w // 10, (h - 2 * (h // 10)) // lines
+    for line in range(lines):
+        y, x = h // 10 + line * pitch, left
+        while x < right:
+            width = rng.randrange(40, 300)
+            draw.rectangle([x, y, min(x + width, right), y + pitch // 2], fill=0)
+            x += width + rng.randrange(20, 45)
+    return page
 
 
 def picture(rng, mode, w, h):
@@ -367,17 +383,13 @@ def make_tiff(out):
     rows = Image.new("L", (16, 20))
     rows.paste(Image.open(io.BytesIO(strips[0])).convert("L"), (0, 0))
     rows.paste(Image.open(io.BytesIO(strips[1])).convert("L").crop((0, 0, 16, 4)), (0, 16))
-    entries = [(256, 4, 1, 16), (257, 4, 1, 20), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
-               (273, 4, 2, 0), (277, 3, 1, 1), (278, 4, 1, 16), (279, 4, 2, 0)]
-    arrays = 8 + 2 + 12 * len(entries) + 4
+    arrays = 8 + 2 + 12 * 9 + 4
     data = arrays + 16
-    tif = bytearray(b"II*\0" + struct.pack("<IH", 8, len(entries)))
-    for tag, kind, count, value in entries:
-        tif += struct.pack("<HHII", tag, kind, count, arrays if tag == 273 else arrays + 8 if tag == 279 else value)
-    tif += struct.pack("<I", 0)
-    tif += struct.pack("<II", data, data + len(strips[0])) + struct.pack("<II", len(strips[0]), len(strips[1]))
     with open(os.path.join(out, "tiff_L_jpeg_full_last_strip.tif"), "wb") as f:
-        f.write(bytes(tif) + strips[0] + strips[1])
+        f.write(make_factory_images.tiff_le(
+            [(256, 4, 1, 16), (257, 4, 1, 20), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
+             (273, 4, 2, arrays), (277, 3, 1, 1), (278, 4, 1, 16), (279, 4, 2, arrays + 8)],
+            struct.pack("<IIII", data, data + len(strips[0]), len(strips[0]), len(strips[1])) + strips[0] + strips[1]))
     ref_from_image(rows, os.path.join(out, "tiff_L_jpeg_full_last_strip.ref"))
     index.append("tiff_L_jpeg_full_last_strip.tif 8")
 
@@ -390,24 +402,14 @@ def make_tiff(out):
     sos = whole.find(b"\xff\xda")
     for name, strip in (("tiff_jpeg_cut_in_its_scan.tif", whole[:sos + (len(whole) - sos) // 2]),
                         ("tiff_jpeg_whole_scan.tif", whole)):
-        entries = [(256, 4, 1, 256), (257, 4, 1, 256), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
-                   (273, 4, 1, 8 + 2 + 12 * 9 + 4), (277, 3, 1, 1), (278, 4, 1, 256), (279, 4, 1, len(strip))]
-        tif = bytearray(b"II*\0" + struct.pack("<IH", 8, len(entries)))
-        for e in entries:
-            tif += struct.pack("<HHII", *e)
         with open(os.path.join(out, name), "wb") as f:
-            f.write(bytes(tif) + struct.pack("<I", 0) + strip)
+            f.write(make_factory_images.tiff_le(
+                [(256, 4, 1, 256), (257, 4, 1, 256), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1), (273, 4, 1, 0),
+                 (277, 3, 1, 1), (278, 4, 1, 256), (279, 4, 1, len(strip))], strip))
 
     # Fax pages of 4000 x 5000 (not in the index: the tests compare them with
     # the picture drawn here, a P4 bitmap): lines of words, and blank.
-    page = Image.new("1", (4000, 5000), 1)
-    draw = ImageDraw.Draw(page)
-    for line in range(60):
-        y, x = 400 + line * 75, 300
-        while x < 3700:
-            w = rng.randrange(40, 300)
-            draw.rectangle([x, y, min(x + w, 3700), y + 35], fill=0)
-            x += w + rng.randrange(20, 45)
+    page = text_page(rng, 4000, 5000, 60)
     from PIL import TiffImagePlugin
     TiffImagePlugin.STRIP_SIZE = max(TiffImagePlugin.STRIP_SIZE, 500 * 5000)
     page.save(os.path.join(out, "tiff_fax_page.tif"), "TIFF", compression="group4")
@@ -575,14 +577,7 @@ def make_jbig2(out):
     # Pages of a size that the bilevel rule weighs (not in the index: the
     # tests compare them with jbig2dec's output themselves): a letter page
     # at 300 dpi with lines of words, and a blank one at 600 dpi.
-    page = Image.new("1", (2550, 3300), 1)
-    draw = ImageDraw.Draw(page)
-    for line in range(40):
-        y, x = 300 + line * 70, 250
-        while x < 2300:
-            w = rng.randrange(40, 260)
-            draw.rectangle([x, y, min(x + w, 2300), y + 30], fill=0)
-            x += w + rng.randrange(20, 40)
+    page = text_page(rng, 2550, 3300, 40)
     with open(os.path.join(out, "jbig2_letter_page.jb2"), "wb") as f:
         f.write(jbig2_file(2550, 3300, g4_strip(page)))
     with open(os.path.join(out, "jbig2_blank_page_600dpi.jb2"), "wb") as f:

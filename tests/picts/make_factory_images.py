@@ -157,6 +157,78 @@ def make_fit(out):
         f.write(struct.pack(">%dH" % len(data), *data))
 
 
+# ---------------------------------------------------------------------------
+# Builders of small files that declare more than their bytes hold: the
+# claims below, and the hostile inputs (make_hostile_inputs.py).
+
+def tiff_le(entries, tail):
+    """A little-endian TIFF of one IFD at 8 of (tag, type, count, value)
+    entries, `tail` after it; a StripOffsets (273) of one value points at
+    the tail."""
+    at = 8 + 2 + 12 * len(entries) + 4
+    out = bytearray(b"II*\0" + struct.pack("<IH", 8, len(entries)))
+    for tag, kind, count, value in entries:
+        out += struct.pack("<HHII", tag, kind, count, at if tag == 273 and count == 1 else value)
+    return bytes(out) + struct.pack("<I", 0) + tail
+
+
+def j2k_blank(w, h, comps=1, levels=0):
+    """A JPEG 2000 codestream of one tile whose packets are all empty (a byte
+    each): 8-bit components, reversible, code-blocks of 64."""
+    siz = struct.pack(">HIIIIIIIIH", 0, w, h, 0, 0, w, h, 0, 0, comps) + bytes([7, 1, 1]) * comps
+    cod = struct.pack(">BBHBBBBBB", 0, 0, 1, 0, levels, 4, 4, 0, 1)
+    qcd = bytes([0x40]) + bytes([8 << 3]) * (3 * levels + 1)
+    packets = bytes(comps * (levels + 1))
+
+    def marker(code, body):
+        return struct.pack(">HH", code, len(body) + 2) + body
+    return (b"\xff\x4f" + marker(0xFF51, siz) + marker(0xFF52, cod) + marker(0xFF5C, qcd) +
+            marker(0xFF90, struct.pack(">HIBB", 0, 14 + len(packets), 0, 1)) + b"\xff\x93" + packets + b"\xff\xd9")
+
+
+def box(kind, body):
+    return struct.pack(">I", 8 + len(body)) + kind + body
+
+
+def jp2_file(codestream, w, h, comps=1):
+    """The codestream in a JP2 file: signature, file type, header, and the
+    codestream box."""
+    ihdr = box(b"ihdr", struct.pack(">IIHBBBB", h, w, comps, 7, 7, 0, 0))
+    colr = box(b"colr", struct.pack(">BBBI", 1, 0, 0, 17 if comps < 3 else 16))
+    return (struct.pack(">I", 12) + b"jP  \r\n\x87\n" + box(b"ftyp", b"jp2 " + struct.pack(">I", 0) + b"jp2 ") +
+            box(b"jp2h", ihdr + colr) + box(b"jp2c", codestream))
+
+
+def icns_element(kind, data):
+    """An icon family of one element."""
+    return b"icns" + struct.pack(">I", 16 + len(data)) + kind + struct.pack(">I", 8 + len(data)) + data
+
+
+def dicom_file(syntax, w, h, pixels, preamble=True):
+    """A data set of one 8-bit grey frame of w x h, explicit VR little endian,
+    with the pixel data element given whole."""
+    def element(group, number, vr, value):
+        if len(value) % 2:
+            value += b"\0" if vr in (b"UI", b"OB") else b" "
+        return struct.pack("<HH", group, number) + vr + struct.pack("<H", len(value)) + value
+
+    def us(group, number, v):
+        return element(group, number, b"US", struct.pack("<H", v))
+    meta = element(2, 0x10, b"UI", syntax)
+    meta = struct.pack("<HH", 2, 0) + b"UL" + struct.pack("<HI", 4, len(meta)) + meta
+    data = (us(0x28, 2, 1) + element(0x28, 4, b"CS", b"MONOCHROME2") + us(0x28, 0x10, h) + us(0x28, 0x11, w) +
+            us(0x28, 0x100, 8) + us(0x28, 0x101, 8) + us(0x28, 0x102, 7) + us(0x28, 0x103, 0))
+    return (bytes(128) + b"DICM" if preamble else b"") + meta + data + pixels
+
+
+def encapsulated(frame):
+    """Pixel data of one fragment after an empty offset table."""
+    frame += b"\0" if len(frame) % 2 else b""
+    return (struct.pack("<HH", 0x7FE0, 0x10) + b"OB" + struct.pack("<HI", 0, 0xFFFFFFFF) +
+            struct.pack("<HHI", 0xFFFE, 0xE000, 0) + struct.pack("<HHI", 0xFFFE, 0xE000, len(frame)) + frame +
+            struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
+
+
 def make_claims(out):
     side = 16384
     index = []
@@ -205,29 +277,12 @@ def make_claims(out):
 
     # JPEG 2000: one tile of empty packets, bare and in a JP2 file, and in an
     # icon family.
-    def j2k(levels):
-        siz = struct.pack(">HIIIIIIIIH", 0, side, side, 0, 0, side, side, 0, 0, 1) + bytes([7, 1, 1])
-        cod = struct.pack(">BBHBBBBBB", 0, 0, 1, 0, levels, 4, 4, 0, 1)
-        qcd = bytes([0x40]) + bytes([8 << 3]) * (3 * levels + 1)
-        packets = bytes(levels + 1)
-
-        def marker(code, body):
-            return struct.pack(">HH", code, len(body) + 2) + body
-        return (b"\xff\x4f" + marker(0xFF51, siz) + marker(0xFF52, cod) + marker(0xFF5C, qcd) +
-                marker(0xFF90, struct.pack(">HIBB", 0, 14 + len(packets), 0, 1)) + b"\xff\x93" + packets + b"\xff\xd9")
-
-    def box(kind, body):
-        return struct.pack(">I", 8 + len(body)) + kind + body
     for levels in (0, 5):
-        cs = j2k(levels)
+        cs = j2k_blank(side, side, 1, levels)
         add("claim_%d.j2k" % levels, 9, cs)
-        add("claim_%d.jp2" % levels, 8, struct.pack(">I", 12) + b"jP  \r\n\x87\n" +
-            box(b"ftyp", b"jp2 " + struct.pack(">I", 0) + b"jp2 ") +
-            box(b"jp2h", box(b"ihdr", struct.pack(">IIHBBBB", side, side, 1, 7, 7, 0, 0)) +
-                box(b"colr", struct.pack(">BBBI", 1, 0, 0, 17))) + box(b"jp2c", cs))
-        add("claim_%d.icns" % levels, 12, b"icns" + struct.pack(">I", 16 + len(cs)) + b"ic10" +
-            struct.pack(">I", 8 + len(cs)) + cs)
-    add("claim_png.icns", 12, b"icns" + struct.pack(">I", 16 + len(png)) + b"ic08" + struct.pack(">I", 8 + len(png)) + png)
+        add("claim_%d.jp2" % levels, 8, jp2_file(cs, side, side))
+        add("claim_%d.icns" % levels, 12, icns_element(b"ic10", cs))
+    add("claim_png.icns", 12, icns_element(b"ic08", png))
 
     # TGA: run-length true colour, one run of 128 pixels.
     add("claim.tga", 29, struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, side, side, 24, 0x20) +
@@ -270,34 +325,19 @@ def make_claims(out):
     path = os.path.join(out, "cr2.tmp")
     make_raw_images.write_tiff(path, entries, bytes(64))
     with open(path, "rb") as f:
-        data = bytearray(f.read())
+        data = f.read()
     os.remove(path)
-    cr2 = bytearray(b"II*\0\x10\0\0\0CR\x02\0\0\0\0\0") + data[8:]
-    count = struct.unpack_from("<H", cr2, 16)[0]
-    for i in range(count):
-        at = 18 + 12 * i
-        tag, kind, n = struct.unpack_from("<HHI", cr2, at)
-        size = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8, 10: 8}[kind] * n
-        if size > 4 or tag == 273:
-            struct.pack_into("<I", cr2, at + 8, struct.unpack_from("<I", cr2, at + 8)[0] + 8)
-    add("claim.cr2", 10, bytes(cr2))
+    add("claim.cr2", 10, make_raw_images.as_cr2(data))
 
-    # TIFF: a Group 4 page whose 300 bytes of data cover 2400 rows.
+    # TIFF: a Group 4 page whose 300 bytes of data cover 2400 rows, and grey
+    # samples in one strip of 64 deflated bytes.
     g4 = bytes([0xFF]) * 300
-    entries = [(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 1), (259, 3, 1, 4), (262, 3, 1, 0),
-               (273, 4, 1, 0), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(g4))]
-    tif = bytearray(b"II*\0" + struct.pack("<IH", 8, len(entries)))
-    for tag, kind, count, value in entries:
-        tif += struct.pack("<HHII", tag, kind, count, 8 + 2 + 12 * len(entries) + 4 if tag == 273 else value)
-    add("claim.tif", 2, bytes(tif) + struct.pack("<I", 0) + g4)
-    # ... and grey samples, one strip of 64 deflated bytes.
+    add("claim.tif", 2, tiff_le([(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 1), (259, 3, 1, 4), (262, 3, 1, 0),
+                                 (273, 4, 1, 0), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(g4))], g4))
     z = zlib.compress(bytes(4096), 9)
-    entries = [(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 8), (259, 3, 1, 8), (262, 3, 1, 1),
-               (273, 4, 1, 0), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(z))]
-    tif = bytearray(b"II*\0" + struct.pack("<IH", 8, len(entries)))
-    for tag, kind, count, value in entries:
-        tif += struct.pack("<HHII", tag, kind, count, 8 + 2 + 12 * len(entries) + 4 if tag == 273 else value)
-    add("claim_deflate.tif", 2, bytes(tif) + struct.pack("<I", 0) + z)
+    add("claim_deflate.tif", 2, tiff_le([(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 8), (259, 3, 1, 8),
+                                         (262, 3, 1, 1), (273, 4, 1, 0), (277, 3, 1, 1), (278, 4, 1, side),
+                                         (279, 4, 1, len(z))], z))
 
     add("claim.ppm", 30, b"P6\n%d %d\n255\n" % (side, side) + bytes(64))
     pcx = bytearray(128)
@@ -308,30 +348,11 @@ def make_claims(out):
 
     # DICOM, with and without its preamble: one frame of JPEG 2000, and
     # native samples far fewer than the frame needs.
-    def element(group, number, vr, value):
-        if len(value) % 2:
-            value += b"\0" if vr in (b"UI", b"OB") else b" "
-        return struct.pack("<HH", group, number) + vr + struct.pack("<H", len(value)) + value
-
-    def us(group, number, v):
-        return element(group, number, b"US", struct.pack("<H", v))
-
-    def dicom(syntax, pixels, preamble=True):
-        meta = element(2, 0x10, b"UI", syntax)
-        meta = struct.pack("<HH", 2, 0) + b"UL" + struct.pack("<HI", 4, len(meta)) + meta
-        data = (us(0x28, 2, 1) + element(0x28, 4, b"CS", b"MONOCHROME2") + us(0x28, 0x10, side) +
-                us(0x28, 0x11, side) + us(0x28, 0x100, 8) + us(0x28, 0x101, 8) + us(0x28, 0x102, 7) +
-                us(0x28, 0x103, 0))
-        return (bytes(128) + b"DICM" if preamble else b"") + meta + data + pixels
-    cs = j2k(5)
-    frame = cs + (b"\0" if len(cs) % 2 else b"")
-    encapsulated = (struct.pack("<HH", 0x7FE0, 0x10) + b"OB" + struct.pack("<HI", 0, 0xFFFFFFFF) +
-                    struct.pack("<HHI", 0xFFFE, 0xE000, 0) + struct.pack("<HHI", 0xFFFE, 0xE000, len(frame)) + frame +
-                    struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
-    add("claim_j2k.dcm", 32, dicom(b"1.2.840.10008.1.2.4.90", encapsulated))
-    add("claim_j2k.acr", 33, dicom(b"1.2.840.10008.1.2.4.90", encapsulated, preamble=False))
+    frame = encapsulated(j2k_blank(side, side, 1, 5))
+    add("claim_j2k.dcm", 32, dicom_file(b"1.2.840.10008.1.2.4.90", side, side, frame))
+    add("claim_j2k.acr", 33, dicom_file(b"1.2.840.10008.1.2.4.90", side, side, frame, preamble=False))
     native = struct.pack("<HH", 0x7FE0, 0x10) + b"OB" + struct.pack("<HI", 0, 64) + bytes(64)
-    add("claim.dcm", 32, dicom(b"1.2.840.10008.1.2.1", native))
+    add("claim.dcm", 32, dicom_file(b"1.2.840.10008.1.2.1", side, side, native))
 
     # JBIG2: a page and a generic region of 16384 x 16384 in a few bytes of
     # MMR data.

@@ -12,6 +12,9 @@ import zlib
 
 from PIL import Image
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_factory_images as claims  # noqa: E402  the builders of files that claim more than they hold
+
 top = sys.argv[1]
 
 
@@ -120,79 +123,21 @@ put('jbig2', 'slow-refinement-region-of-8192x8534-in-8098-bytes.jb2',
 
 
 # JPEG 2000: a codestream of one tile whose packets are all empty (one byte
-# each), so that the picture is laid out and decoded whole from a few bytes.
-def j2k(w, h, comps, levels):
-    siz = struct.pack('>HIIIIIIIIH', 0, w, h, 0, 0, w, h, 0, 0, comps) + bytes([7, 1, 1]) * comps
-    cod = struct.pack('>BBHBBBBBB', 0, 0, 1, 0, levels, 4, 4, 0, 1)
-    qcd = bytes([0x40]) + bytes([8 << 3]) * (3 * levels + 1)
-    packets = bytes(comps * (levels + 1))
-
-    def marker(code, body):
-        return struct.pack('>HH', code, len(body) + 2) + body
-
-    tile = struct.pack('>HIBB', 0, 12 + 2 + len(packets), 0, 1)
-    return (b'\xff\x4f' + marker(0xFF51, siz) + marker(0xFF52, cod) + marker(0xFF5C, qcd) +
-            marker(0xFF90, tile) + b'\xff\x93' + packets + b'\xff\xd9')
-
-
-def box(kind, body):
-    return struct.pack('>I', 8 + len(body)) + kind + body
-
-
-def jp2(codestream, w, h, comps):
-    ihdr = box(b'ihdr', struct.pack('>IIHBBBB', h, w, comps, 7, 7, 0, 0))
-    colr = box(b'colr', struct.pack('>BBBI', 1, 0, 0, 17 if comps < 3 else 16))
-    return (struct.pack('>I', 12) + b'jP  \r\n\x87\n' + box(b'ftyp', b'jp2 ' + struct.pack('>I', 0) + b'jp2 ') +
-            box(b'jp2h', ihdr + colr) + box(b'jp2c', codestream))
-
-
-def dicom_j2k(codestream, w, h):
-    """A data set of one 8-bit grey frame of w x h in JPEG 2000, explicit VR
-    little endian, the frame in one fragment."""
-    def element(group, number, vr, value):
-        if len(value) % 2:
-            value += b'\0' if vr in (b'UI', b'OB') else b' '
-        return struct.pack('<HH', group, number) + vr + struct.pack('<H', len(value)) + value
-
-    def us(group, number, v):
-        return element(group, number, b'US', struct.pack('<H', v))
-
-    meta = element(2, 0x10, b'UI', b'1.2.840.10008.1.2.4.90')
-    meta = struct.pack('<HH', 2, 0) + b'UL' + struct.pack('<HI', 4, len(meta)) + meta
-    data = (us(0x28, 2, 1) + element(0x28, 4, b'CS', b'MONOCHROME2') + us(0x28, 0x10, h) + us(0x28, 0x11, w) +
-            us(0x28, 0x100, 8) + us(0x28, 0x101, 8) + us(0x28, 0x102, 7) + us(0x28, 0x103, 0))
-    frame = codestream + (b'\0' if len(codestream) % 2 else b'')
-    pixels = (struct.pack('<HH', 0x7FE0, 0x10) + b'OB' + struct.pack('<HI', 0, 0xFFFFFFFF) +
-              struct.pack('<HHI', 0xFFFE, 0xE000, 0) + struct.pack('<HHI', 0xFFFE, 0xE000, len(frame)) + frame +
-              struct.pack('<HHI', 0xFFFE, 0xE0DD, 0))
-    return bytes(128) + b'DICM' + meta + data + pixels
-
-
-blank = j2k(16384, 16384, 1, 0)
+# each), so that the picture is laid out and decoded whole from a few bytes;
+# in a JP2 file, a DICOM frame and an icon family.
+blank = claims.j2k_blank(16384, 16384)
 put('jp2', 'huge-empty-packets-16384x16384-in-82-bytes.j2k', blank)
-put('jp2', 'huge-empty-packets-16384x16384-in-167-bytes.jp2', jp2(blank, 16384, 16384, 1))
-put('jp2', 'huge-64-components-of-2048x2048-in-334-bytes.j2k', j2k(2048, 2048, 64, 0))
-put('dicom', 'huge-j2k-frame-16384x16384-in-%d-bytes.dcm' % len(dicom_j2k(blank, 16384, 16384)),
-    dicom_j2k(blank, 16384, 16384))
-ic10 = b'ic10' + struct.pack('>I', 8 + len(blank)) + blank
-put('icns', 'huge-ic10-j2k-16384x16384-in-98-bytes.icns', b'icns' + struct.pack('>I', 8 + len(ic10)) + ic10)
-
+put('jp2', 'huge-empty-packets-16384x16384-in-167-bytes.jp2', claims.jp2_file(blank, 16384, 16384))
+put('jp2', 'huge-64-components-of-2048x2048-in-334-bytes.j2k', claims.j2k_blank(2048, 2048, 64))
+frame = claims.dicom_file(b'1.2.840.10008.1.2.4.90', 16384, 16384, claims.encapsulated(blank))
+put('dicom', 'huge-j2k-frame-16384x16384-in-%d-bytes.dcm' % len(frame), frame)
+put('icns', 'huge-ic10-j2k-16384x16384-in-98-bytes.icns', claims.icns_element(b'ic10', blank))
 
 # TIFF: one strip of a white 16384 x 16384 page in Group 4: every row is
 # the row above it (a single V0 code, one bit), then the end-of-block code.
-def tiff_le(entries, extra_at_end):
-    """A little-endian TIFF of one IFD at 8; StripOffsets (273) is set to the
-    data that follows the IFD."""
-    data_at = 8 + 2 + 12 * len(entries) + 4
-    out = bytearray(b'II*\x00' + struct.pack('<I', 8) + struct.pack('<H', len(entries)))
-    for tag, kind, count, value in entries:
-        out += struct.pack('<HHII', tag, kind, count, data_at if tag == 273 else value)
-    return bytes(out + struct.pack('<I', 0) + extra_at_end)
-
-
 g4 = bytes([0xFF]) * (16384 // 8) + bytes([0x00, 0x10, 0x01])
-g4tif = tiff_le([(256, 4, 1, 16384), (257, 4, 1, 16384), (258, 3, 1, 1), (259, 3, 1, 4), (262, 3, 1, 0),
-                 (273, 4, 1, 0), (277, 3, 1, 1), (278, 4, 1, 16384), (279, 4, 1, len(g4)), (293, 4, 1, 0)], g4)
+g4tif = claims.tiff_le([(256, 4, 1, 16384), (257, 4, 1, 16384), (258, 3, 1, 1), (259, 3, 1, 4), (262, 3, 1, 0),
+                        (273, 4, 1, 0), (277, 3, 1, 1), (278, 4, 1, 16384), (279, 4, 1, len(g4)), (293, 4, 1, 0)], g4)
 put('tiff', 'huge-group4-page-16384x16384-in-%d-bytes.tif' % len(g4tif), g4tif)
 
 # TIFF: 16384 x 16384 grey in 16 JPEG strips of 1024 rows, all the same
@@ -208,9 +153,9 @@ j = bytes(j[:sos + 2 + struct.unpack('>H', j[sos + 2:sos + 4])[0]])
 strips = 16
 arrays_at = 8 + 2 + 12 * 9 + 4
 jpeg_at = arrays_at + 8 * strips
-jtif = tiff_le([(256, 4, 1, 16384), (257, 4, 1, 16384), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
-                (273, 4, strips, 0), (277, 3, 1, 1), (278, 4, 1, 1024), (279, 4, strips, arrays_at + 4 * strips)],
-               struct.pack('<%dI' % strips, *[jpeg_at] * strips) + struct.pack('<%dI' % strips, *[len(j)] * strips) + j)
-# StripOffsets points at its own array, not at the data.
-jtif = jtif[:8 + 2 + 12 * 5 + 8] + struct.pack('<I', arrays_at) + jtif[8 + 2 + 12 * 5 + 12:]
+jtif = claims.tiff_le([(256, 4, 1, 16384), (257, 4, 1, 16384), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
+                       (273, 4, strips, arrays_at), (277, 3, 1, 1), (278, 4, 1, 1024),
+                       (279, 4, strips, arrays_at + 4 * strips)],
+                      struct.pack('<%dI' % strips, *[jpeg_at] * strips) + struct.pack('<%dI' % strips, *[len(j)] * strips) +
+                      j)
 put('tiff', 'huge-jpeg-strips-cut-after-their-scan-header-in-%d-bytes.tif' % len(jtif), jtif)
