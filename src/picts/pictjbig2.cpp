@@ -163,66 +163,146 @@ unsigned long long timesSat(unsigned long long a, unsigned long long b) {
 }
 unsigned long long plusSat(unsigned long long a, unsigned long long b) { return a + b < a ? ~0ULL : a + b; }
 
-}  // namespace
+// What the first bytes of a segment's data declare: the region (or page)
+// and the items it places or makes.
+struct sDeclared {
+    bool read = false;                  // every field was there
+    unsigned long long w = 0, h = 0;    // the region's, or the page's, size
+    bool mmr = false;                   // a generic region in MMR
+    unsigned long long items = 0;       // symbol instances or new symbols
+    unsigned long long gridW = 0, gridH = 0;                     // halftone cells
+    unsigned long long patterns = 0, patternW = 0, patternH = 0;  // a pattern dictionary's
+    unsigned long long area() const { return timesSat(w, h); }
+};
 
-unsigned long long cPictJBIG2::segmentWork(unsigned int type, const unsigned char* data, std::size_t have) {
+sDeclared declaredBy(unsigned int type, const unsigned char* data, std::size_t have) {
     cByteReader in(data, have);
+    sDeclared d;
     std::uint32_t w = 0, h = 0;
-    auto area = [&]() { return timesSat(w, h); };
-    auto region = [&]() { return in.read_u32be(w) && in.read_u32be(h) && in.skip(9); };
+    // The region segment information field: width, height, x, y, flags.
+    auto region = [&]() {
+        if (!in.read_u32be(w) || !in.read_u32be(h) || !in.skip(9)) return false;
+        d.w = w;
+        d.h = h;
+        return true;
+    };
     switch (type) {
-        case 0: {  // symbol dictionary: its new symbols
+        case 0: {  // symbol dictionary: the new symbols
             std::uint16_t flags = 0;
             std::uint32_t exported = 0, fresh = 0;
-            if (!in.read_u16be(flags)) return 0;
-            const unsigned templ = (flags >> 10) & 3;
-            if (!(flags & 1) && !in.skip(templ == 0 ? 8 : 2)) return 0;
-            if ((flags & 2) && !((flags >> 12) & 1) && !in.skip(4)) return 0;
-            if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return 0;
-            return timesSat(fresh, kWorkPerItem);
+            if (!in.read_u16be(flags)) return d;
+            const bool huff = flags & 1, refAgg = flags & 2;
+            const unsigned templ = (flags >> 10) & 3, refTempl = (flags >> 12) & 1;
+            if (!huff && !in.skip(templ == 0 ? 8 : 2)) return d;
+            if (refAgg && refTempl == 0 && !in.skip(4)) return d;
+            if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return d;
+            d.items = fresh;
+            break;
         }
         case 4:
         case 6:
-        case 7: {  // text regions: the instances placed, the region composed
+        case 7: {  // text regions: the symbol instances
             std::uint16_t flags = 0;
             std::uint32_t instances = 0;
-            if (!region() || !in.read_u16be(flags)) return 0;
-            if ((flags & 1) && !in.skip(2)) return 0;
-            if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return 0;
-            if (!in.read_u32be(instances)) return 0;
-            return plusSat(timesSat(area(), kWorkComposedPixel), timesSat(instances, kWorkPerItem));
+            if (!region() || !in.read_u16be(flags)) return d;
+            if ((flags & 1) && !in.skip(2)) return d;                        // Huffman table choices
+            if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return d;  // refinement AT pixels
+            if (!in.read_u32be(instances)) return d;
+            d.items = instances;
+            break;
         }
-        case 16: {  // pattern dictionary: one generic region of every pattern
+        case 16: {  // pattern dictionary: GRAYMAX + 1 patterns side by side
             std::uint8_t flags = 0, pw = 0, ph = 0;
             std::uint32_t grayMax = 0;
-            if (!in.read_u8(flags) || !in.read_u8(pw) || !in.read_u8(ph) || !in.read_u32be(grayMax)) return 0;
-            return timesSat(timesSat(grayMax + 1ULL, static_cast<unsigned long long>(pw) * ph), kWorkGenericPixel);
+            if (!in.read_u8(flags) || !in.read_u8(pw) || !in.read_u8(ph) || !in.read_u32be(grayMax)) return d;
+            d.patterns = grayMax + 1ULL;
+            d.patternW = pw;
+            d.patternH = ph;
+            break;
         }
         case 20:
         case 22:
-        case 23: {  // halftone regions: the grid's cells, the region composed
+        case 23: {  // halftone regions: the grid
             std::uint8_t flags = 0;
             std::uint32_t gw = 0, gh = 0;
-            if (!region() || !in.read_u8(flags) || !in.read_u32be(gw) || !in.read_u32be(gh)) return 0;
-            return plusSat(timesSat(area(), kWorkComposedPixel), timesSat(timesSat(gw, gh), kWorkPerItem));
+            if (!region() || !in.read_u8(flags) || !in.read_u32be(gw) || !in.read_u32be(gh)) return d;
+            d.gridW = gw;
+            d.gridH = gh;
+            break;
         }
         case 36:
         case 38:
-        case 39: {  // generic regions, MMR or arithmetic coded
+        case 39: {  // generic regions; without their flags, the costlier coding
             std::uint8_t flags = 0;
-            if (!region() || !in.read_u8(flags)) return 0;
-            return timesSat(area(), (flags & 1) ? kWorkMmrPixel : kWorkGenericPixel);
+            if (!region()) return d;
+            d.mmr = in.read_u8(flags) && (flags & 1);
+            break;
         }
         case 40:
         case 42:
         case 43:  // refinement regions
-            return region() ? timesSat(area(), kWorkRefinementPixel) : 0;
-        case kSegPageInfo:  // the page: filled, then turned into ours
-            if (!in.read_u32be(w) || !in.read_u32be(h) || h == 0xFFFFFFFFu) return 0;
-            return timesSat(area(), kWorkPagePixel);
+            if (!region()) return d;
+            break;
+        case kSegPageInfo:  // the page; a height of 0xFFFFFFFF is striped
+            if (!in.read_u32be(w) || !in.read_u32be(h)) return d;
+            d.w = w;
+            d.h = h == 0xFFFFFFFFu ? 0 : h;
+            break;
+        default: break;
+    }
+    d.read = true;
+    return d;
+}
+
+}  // namespace
+
+bool cPictJBIG2::segmentInProportion(unsigned int type, std::uint32_t length, const unsigned char* data,
+                                     std::size_t have) {
+    const sDeclared d = declaredBy(type, data, have);
+    const unsigned long long len = length;
+    switch (type) {
+        case 0: return d.read && countFits(d.items, len);
+        case 4:
+        case 6:
+        case 7:  // instances against the region and the data
+            return d.read && areaFits(d.w, d.h, len) && countFits(d.items, len) && d.items <= d.area();
+        case 16: return d.read && countFits(d.patterns, len) && areaFits(d.patterns * d.patternW, d.patternH, len);
+        case 20:
+        case 22:
+        case 23: return d.read && areaFits(d.w, d.h, len) && areaFits(d.gridW, d.gridH, len);
+        case 36:
+        case 38:
+        case 39:
+        case 40:
+        case 42:
+        case 43: return d.read && areaFits(d.w, d.h, len);
+        default: return true;
+    }
+}
+
+unsigned long long cPictJBIG2::segmentWork(unsigned int type, const unsigned char* data, std::size_t have) {
+    const sDeclared d = declaredBy(type, data, have);
+    if (!d.read) return 0;
+    switch (type) {
+        case 0: return timesSat(d.items, kWorkPerItem);
+        case 4:
+        case 6:
+        case 7: return plusSat(timesSat(d.area(), kWorkComposedPixel), timesSat(d.items, kWorkPerItem));
+        case 16: return timesSat(timesSat(d.patterns, d.patternW * d.patternH), kWorkGenericPixel);
+        case 20:
+        case 22:
+        case 23: return plusSat(timesSat(d.area(), kWorkComposedPixel), timesSat(timesSat(d.gridW, d.gridH), kWorkPerItem));
+        case 36:
+        case 38:
+        case 39: return timesSat(d.area(), d.mmr ? kWorkMmrPixel : kWorkGenericPixel);
+        case 40:
+        case 42:
+        case 43: return timesSat(d.area(), kWorkRefinementPixel);
+        case kSegPageInfo: return timesSat(d.area(), kWorkPagePixel);
         default: return 0;
     }
 }
+
 
 long long cPictJBIG2::workBudget(long long inputBytes) {
     long long most = 0;
@@ -296,62 +376,6 @@ bool cPictJBIG2::planWork(cFileIOTarget* stream, sWorkPlan& plan) {
     }
     plan.work = plusSat(plan.work, timesSat(timesSat(stripedWidth, stripedRows), kWorkPagePixel));
     return true;
-}
-
-bool cPictJBIG2::segmentInProportion(unsigned int type, std::uint32_t length, const unsigned char* data,
-                                     std::size_t have) {
-    cByteReader in(data, have);
-    const unsigned long long len = length;
-    std::uint32_t w = 0, h = 0;
-    // The region segment information field: width, height, x, y, flags.
-    auto region = [&]() { return in.read_u32be(w) && in.read_u32be(h) && in.skip(9); };
-    switch (type) {
-        case 0: {  // symbol dictionary
-            std::uint16_t flags = 0;
-            std::uint32_t exported = 0, fresh = 0;
-            if (!in.read_u16be(flags)) return false;
-            const bool huff = flags & 1, refAgg = flags & 2;
-            const unsigned templ = (flags >> 10) & 3, refTempl = (flags >> 12) & 1;
-            if (!huff && !in.skip(templ == 0 ? 8 : 2)) return false;
-            if (refAgg && refTempl == 0 && !in.skip(4)) return false;
-            if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return false;
-            return countFits(fresh, len);
-        }
-        case 4:
-        case 6:
-        case 7: {  // text regions: the instance count against the region and the data
-            std::uint16_t flags = 0;
-            std::uint32_t instances = 0;
-            if (!region() || !in.read_u16be(flags)) return false;
-            if ((flags & 1) && !in.skip(2)) return false;                        // Huffman table choices
-            if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return false;  // refinement AT pixels
-            if (!in.read_u32be(instances)) return false;
-            return areaFits(w, h, len) && countFits(instances, len) &&
-                   instances <= static_cast<unsigned long long>(w) * h;
-        }
-        case 16: {  // pattern dictionary: GRAYMAX + 1 patterns side by side
-            std::uint8_t flags = 0, pw = 0, ph = 0;
-            std::uint32_t grayMax = 0;
-            if (!in.read_u8(flags) || !in.read_u8(pw) || !in.read_u8(ph) || !in.read_u32be(grayMax)) return false;
-            return countFits(grayMax + 1ULL, len) && areaFits((grayMax + 1ULL) * pw, ph, len);
-        }
-        case 20:
-        case 22:
-        case 23: {  // halftone regions: the grid against the data
-            std::uint8_t flags = 0;
-            std::uint32_t gw = 0, gh = 0;
-            if (!region() || !in.read_u8(flags) || !in.read_u32be(gw) || !in.read_u32be(gh)) return false;
-            return areaFits(w, h, len) && areaFits(gw, gh, len);
-        }
-        case 36:
-        case 38:
-        case 39:
-        case 40:
-        case 42:
-        case 43:  // generic and refinement regions
-            return region() && areaFits(w, h, len);
-        default: return true;
-    }
 }
 
 cPictJBIG2::cPictJBIG2() = default;
