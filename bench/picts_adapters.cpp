@@ -6,8 +6,11 @@
 // one, baseline 4:2:0, which is also held against TurboJPEG's tjDecompress2.
 // Every side runs twice: into a fresh buffer per picture (ours: a new
 // picture object), and into one buffer kept across pictures (ours: one
-// picture object decoding again).
+// picture object decoding again).  stb_image and Pillow decode the same
+// files into buffers of their own (fresh only; see picts_bench.h).
 #include <benchmark/benchmark.h>
+
+#include "picts_bench.h"
 
 #include <cstring>
 #include <memory>
@@ -89,7 +92,12 @@ std::int64_t pixelBytes(const sFile& f) { return static_cast<std::int64_t>(f.siz
 void ourDecoder(benchmark::State& state) {
     const sFile& f = file(state.range(0));
     const bool reuse = state.range(1) != 0;
+    // The reused picture object has decoded the picture once, as a kept one has.
     cPictJPEG kept;
+    if (reuse) {
+        cBufWrapperIO io(const_cast<unsigned char*>(f.bytes.data()), static_cast<long long>(f.bytes.size()), false);
+        kept.decode(&io);
+    }
     for (auto _ : state) {
         cBufWrapperIO io(const_cast<unsigned char*>(f.bytes.data()), static_cast<long long>(f.bytes.size()), false);
         std::unique_ptr<cPictJPEG> fresh(reuse ? nullptr : new cPictJPEG);
@@ -98,6 +106,13 @@ void ourDecoder(benchmark::State& state) {
         benchmark::DoNotOptimize(jpeg.raw8Bpp());
     }
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * pixelBytes(f));
+}
+
+// The picture as our decoder gives it, which the peers must match.
+const picts_bench::sPixels& ourPixels(std::int64_t which) {
+    static picts_bench::sPixels px[3];
+    if (px[which].px.empty()) px[which] = picts_bench::ours<cPictJPEG>(file(which).bytes);
+    return px[which];
 }
 
 struct sPlainError {
@@ -111,35 +126,50 @@ void plainExit(j_common_ptr c) { std::longjmp(reinterpret_cast<sPlainError*>(c->
 // stored bottom row first.
 // Run twice: into a fresh buffer per picture, as ours decodes (arg reused
 // 0), and into one buffer kept across pictures (reused 1).
+bool plainDecode(const sFile& f, unsigned int* pixels) {
+    const int kWidth = f.size.width, kHeight = f.size.height;
+    jpeg_decompress_struct d;
+    sPlainError err;
+    d.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = plainExit;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&d);
+        return false;
+    }
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, f.bytes.data(), f.bytes.size());
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_EXT_BGRA;
+    jpeg_start_decompress(&d);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(pixels + static_cast<std::size_t>(kHeight - 1 - d.output_scanline) * kWidth);
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return true;
+}
+
+// Whether `pixels` (bottom row first) are our decoder's picture.
+bool sameAsOurs(std::int64_t which, const unsigned int* pixels) {
+    const picts_bench::sPixels& ours = ourPixels(which);
+    return !ours.px.empty() && std::memcmp(ours.px.data(), pixels, ours.px.size() * 4) == 0;
+}
+
 void plainLibjpeg(benchmark::State& state) {
     const sFile& f = file(state.range(0));
     const bool reuse = state.range(1) != 0;
     const int kWidth = f.size.width, kHeight = f.size.height;
+    // The kept buffer holds the first decode, checked against ours.
     std::unique_ptr<unsigned int[]> kept(new unsigned int[static_cast<std::size_t>(kWidth) * kHeight]);
-    std::memset(kept.get(), 0, static_cast<std::size_t>(pixelBytes(f)));
+    if (!plainDecode(f, kept.get()) || !sameAsOurs(state.range(0), kept.get())) {
+        state.SkipWithError("pixels differ from libjpeg-turbo");
+        return;
+    }
     for (auto _ : state) {
         std::unique_ptr<unsigned int[]> fresh(reuse ? nullptr : new unsigned int[static_cast<std::size_t>(kWidth) * kHeight]);
         unsigned int* pixels = reuse ? kept.get() : fresh.get();
-        jpeg_decompress_struct d;
-        sPlainError err;
-        d.err = jpeg_std_error(&err.mgr);
-        err.mgr.error_exit = plainExit;
-        if (setjmp(err.jump)) {
-            jpeg_destroy_decompress(&d);
-            state.SkipWithError("decode failed");
-            break;
-        }
-        jpeg_create_decompress(&d);
-        jpeg_mem_src(&d, f.bytes.data(), f.bytes.size());
-        jpeg_read_header(&d, TRUE);
-        d.out_color_space = JCS_EXT_BGRA;
-        jpeg_start_decompress(&d);
-        while (d.output_scanline < d.output_height) {
-            JSAMPROW row = reinterpret_cast<JSAMPROW>(pixels + static_cast<std::size_t>(kHeight - 1 - d.output_scanline) * kWidth);
-            jpeg_read_scanlines(&d, &row, 1);
-        }
-        jpeg_finish_decompress(&d);
-        jpeg_destroy_decompress(&d);
+        if (!plainDecode(f, pixels)) state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(pixels);
     }
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * pixelBytes(f));
@@ -152,8 +182,15 @@ void turboJpeg(benchmark::State& state) {
     const sFile& f = file(state.range(0));
     const bool reuse = state.range(1) != 0;
     tjhandle tj = tjInitDecompress();
+    // The kept buffer holds the first decode, checked against ours.
     std::unique_ptr<unsigned char[]> kept(new unsigned char[static_cast<std::size_t>(pixelBytes(f))]);
-    std::memset(kept.get(), 0, static_cast<std::size_t>(pixelBytes(f)));
+    if (tjDecompress2(tj, f.bytes.data(), static_cast<unsigned long>(f.bytes.size()), kept.get(), f.size.width, 0,
+                      f.size.height, TJPF_BGRA, TJFLAG_BOTTOMUP) != 0 ||
+        !sameAsOurs(state.range(0), reinterpret_cast<const unsigned int*>(kept.get()))) {
+        tjDestroy(tj);
+        state.SkipWithError("pixels differ from TurboJPEG");
+        return;
+    }
     for (auto _ : state) {
         std::unique_ptr<unsigned char[]> fresh(reuse ? nullptr : new unsigned char[static_cast<std::size_t>(pixelBytes(f))]);
         unsigned char* pixels = reuse ? kept.get() : fresh.get();
@@ -167,8 +204,51 @@ void turboJpeg(benchmark::State& state) {
 }
 #endif
 
+// Ours timed on the process's CPU clock, for the Pillow pairs.
+void ourDecoderCpu(benchmark::State& state) {
+    const sFile& f = file(state.range(0));
+    for (auto _ : state) {
+        const double t0 = picts_bench::processSeconds();
+        {
+            cBufWrapperIO io(const_cast<unsigned char*>(f.bytes.data()), static_cast<long long>(f.bytes.size()), false);
+            cPictJPEG jpeg;
+            if (!jpeg.decode(&io)) state.SkipWithError("decode failed");
+            benchmark::DoNotOptimize(jpeg.raw8Bpp());
+        }
+        state.SetIterationTime(picts_bench::processSeconds() - t0);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * pixelBytes(f));
+}
+
+// Pillow decodes the same file, written to the picture cache; it uses
+// libjpeg-turbo with the same defaults, so its pixels are ours exactly.
+void pillowJpeg(benchmark::State& state) {
+    const std::int64_t which = state.range(0);
+    const std::string name = "adapters-" + std::to_string(which) + ".jpg";
+    std::system((std::string("mkdir -p ") + picts_bench::kDir).c_str());
+    if (std::FILE* out = std::fopen(picts_bench::path(name).c_str(), "wb")) {
+        std::fwrite(file(which).bytes.data(), 1, file(which).bytes.size(), out);
+        std::fclose(out);
+    }
+    picts_bench::timePillow(state, name, ourPixels(which));
+}
+
+#ifdef QOR_HAVE_STB_IMAGE
+// stb_image's own JPEG decoder: its IDCT and upsampling round their own way,
+// so its pixels are held to ours within a few steps of each component.
+void stbJpeg(benchmark::State& state) {
+    const std::int64_t which = state.range(0);
+    picts_bench::timeStb(state, file(which).bytes, ourPixels(which), 6);
+}
+#endif
+
 }  // namespace
 
+BENCHMARK(ourDecoderCpu)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(pillowJpeg)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+#ifdef QOR_HAVE_STB_IMAGE
+BENCHMARK(stbJpeg)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
+#endif
 BENCHMARK(ourDecoder)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"picture", "reused"})->Unit(benchmark::kMillisecond);
 BENCHMARK(plainLibjpeg)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"picture", "reused"})->Unit(benchmark::kMillisecond);
 #ifdef QOR_HAVE_TURBOJPEG

@@ -1,10 +1,16 @@
-// GIF decoding: cPictGIF against giflib decoding the same animated file
-// (60 frames of 640 x 480, 256 colours, a graphic control with a delay and
-// a transparent index on every frame) from memory into the same 32-bit
-// pixels, frame by frame.  The file is written with giflib's encoder.
+// GIF decoding: cPictGIF against giflib, stb_image and Pillow decoding the
+// same animated file (60 frames of 640 x 480, 256 colours, a graphic
+// control with a delay and a transparent index on every frame) from memory
+// into 32-bit pixels, frame by frame.  The file is written with giflib's
+// encoder.  stb_image and Pillow also lay every frame over the one before
+// (the file's frames cover the whole screen, so only transparent pixels
+// differ), work ours and giflib's loop leave out: their pairs hold ours to
+// more than the same work.
 #include <benchmark/benchmark.h>
 
 #include <gif_lib.h>
+
+#include "picts_bench.h"
 
 #include <cmath>
 #include <cstring>
@@ -181,6 +187,81 @@ void BM_GiflibGifAnimation(benchmark::State& state) {
                                                   benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_GiflibGifAnimation)->Arg(0)->Arg(1)->ArgName("reused")->Unit(benchmark::kMillisecond);
+
+// Our first frame, which stb_image and Pillow must give too (transparent
+// pixels compared by their alpha alone: each decoder puts its own colour
+// under them).
+const picts_bench::sPixels& firstFrame() {
+    static picts_bench::sPixels px;
+    if (!px.px.empty()) return px;
+    const std::vector<unsigned char>& file = animation();
+    cBufWrapperIO io(const_cast<unsigned char*>(file.data()), static_cast<long long>(file.size()), false);
+    cPictGIF gif;
+    if (gif.getNumPages(&io) == kFrames && gif.decodePage(&io, 0)) {
+        px.w = gif.width();
+        px.h = gif.height();
+        px.px.assign(gif.raw8Bpp(), gif.raw8Bpp() + px.w * px.h);
+    }
+    return px;
+}
+
+// Ours timed on the process's CPU clock, for the Pillow pair.
+void BM_OursGifAnimationCpu(benchmark::State& state) {
+    const std::vector<unsigned char>& file = animation();
+    for (auto _ : state) {
+        const double t0 = picts_bench::processSeconds();
+        {
+            cBufWrapperIO io(const_cast<unsigned char*>(file.data()), static_cast<long long>(file.size()), false);
+            cPictGIF gif;
+            const int n = gif.getNumPages(&io);
+            for (int f = 0; f < n; ++f) benchmark::DoNotOptimize(gif.decodePage(&io, f));
+        }
+        state.SetIterationTime(picts_bench::processSeconds() - t0);
+    }
+    picts_bench::countPixels(state, static_cast<long long>(kWidth) * kHeight * kFrames);
+}
+BENCHMARK(BM_OursGifAnimationCpu)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_PillowGifAnimation(benchmark::State& state) {
+    const std::vector<unsigned char>& file = animation();
+    if (std::FILE* f = std::fopen(picts_bench::path("anim.gif").c_str(), "wb")) {
+        std::fwrite(file.data(), 1, file.size(), f);
+        std::fclose(f);
+    }
+    if (firstFrame().px.empty()) {
+        state.SkipWithError("our decoder failed");
+        return;
+    }
+    picts_bench::timePillow(state, "anim.gif", firstFrame(), kFrames, true);
+}
+BENCHMARK(BM_PillowGifAnimation)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+#ifdef QOR_HAVE_STB_IMAGE
+// stb_image's animated GIF call: every frame, 8-bit R, G, B, A, in one
+// buffer of its own per animation.
+void BM_StbGifAnimation(benchmark::State& state) {
+    const std::vector<unsigned char>& file = animation();
+    int w = 0, h = 0, frames = 0, comp = 0;
+    int* delays = nullptr;
+    stbi_uc* p = stbi_load_gif_from_memory(file.data(), static_cast<int>(file.size()), &delays, &w, &h, &frames, &comp, 4);
+    const bool same = p && frames == kFrames && picts_bench::samePixels(firstFrame(), picts_bench::fromTopDown(p, w, h, true), 0, true);
+    stbi_image_free(p);
+    stbi_image_free(delays);
+    if (!same) {
+        state.SkipWithError("pixels differ from stb_image");
+        return;
+    }
+    for (auto _ : state) {
+        delays = nullptr;
+        p = stbi_load_gif_from_memory(file.data(), static_cast<int>(file.size()), &delays, &w, &h, &frames, &comp, 4);
+        benchmark::DoNotOptimize(p);
+        stbi_image_free(p);
+        stbi_image_free(delays);
+    }
+    picts_bench::countPixels(state, static_cast<long long>(kWidth) * kHeight * kFrames);
+}
+BENCHMARK(BM_StbGifAnimation)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace
 

@@ -1,18 +1,8 @@
-// PNG decoding: cPictPNG against libpng, both from the same bytes in memory
-// to the same pixels (32-bit 0xAARRGGBB, bottom row first).  The inputs are
-// written once by Pillow into a cache folder: a 12-megapixel photo-like RGB
-// picture, a 4-megapixel RGBA one and a paletted screenshot.
-#include <benchmark/benchmark.h>
-#include <png.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
+// PNG decoding: cPictPNG against libpng, libspng, stb_image and Pillow, all
+// from the same bytes in memory to the same pixels (see picts_bench.h for
+// what each peer's output and buffer are).  The inputs are written once by
+// Pillow into a cache folder: a 12-megapixel photo-like RGB picture, a
+// 4-megapixel RGBA one and a paletted screenshot.
 #include "picts/pictpng.h"
 #include "picts_bench.h"
 
@@ -57,115 +47,53 @@ std::vector<unsigned char> load(const std::string& name) {
     return picts_bench::load(name, kMaker, std::string(picts_bench::kDir) + ".py");
 }
 
-struct sMemReader {
-    const unsigned char* p;
-    std::size_t left;
-};
-
-void readFromMemory(png_structp png, png_bytep out, png_size_t n) {
-    auto* r = static_cast<sMemReader*>(png_get_io_ptr(png));
-    if (n > r->left) png_error(png, "short");
-    std::memcpy(out, r->p, n);
-    r->p += n;
-    r->left -= n;
-}
-
-// libpng to 0xAARRGGBB words, bottom row first.
-bool libpngDecode(const std::vector<unsigned char>& file, std::vector<unsigned int>& out, long long& w, long long& h,
-                  bool keep = true, unsigned int* into = nullptr) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    sMemReader r{file.data(), file.size()};
-    std::vector<png_bytep> rows;
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_set_read_fn(png, &r, readFromMemory);
-    png_read_info(png, info);
-    w = png_get_image_width(png, info);
-    h = png_get_image_height(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_bgr(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    // A fresh, uninitialised buffer per picture, as the decoder under test
-    // allocates its own, unless the caller hands one in to reuse.
-    unsigned int* px = into ? into : new unsigned int[static_cast<std::size_t>(w * h)];
-    rows.resize(static_cast<std::size_t>(h));
-    for (long long y = 0; y < h; ++y) rows[static_cast<std::size_t>(y)] = reinterpret_cast<png_bytep>(px + (h - 1 - y) * w);
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    if (keep) out.assign(px, px + w * h);
-    if (!into) delete[] px;
-    return true;
-}
+const picts_bench::sInput& input(const std::string& name) { return picts_bench::input<cPictPNG>(name, load); }
+using picts_bench::ready;
 
 void BM_Ours(benchmark::State& state, const char* name) {
-    std::vector<unsigned char> file = load(name);
-    if (file.empty()) {
-        state.SkipWithError("no input (python3-pil missing?)");
-        return;
-    }
-    // Both decoders must give the same pixels before either is timed.
-    std::vector<unsigned int> ref;
-    long long w = 0, h = 0;
-    if (!libpngDecode(file, ref, w, h)) {
-        state.SkipWithError("libpng failed");
-        return;
-    }
-    {
-        cBufWrapperIO io(file.data(), static_cast<long long>(file.size()), false);
-        cPictPNG png;
-        if (!png.decode(&io) || png.width() != w || std::memcmp(png.raw8Bpp(), ref.data(), ref.size() * 4) != 0) {
-            state.SkipWithError("pixels differ from libpng");
-            return;
-        }
-    }
-    for (auto _ : state) {
-        cBufWrapperIO io(file.data(), static_cast<long long>(file.size()), false);
-        cPictPNG png;
-        benchmark::DoNotOptimize(png.decode(&io));
-    }
-    state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(w * h) / 1e6 * state.iterations(),
-                                                  benchmark::Counter::kIsRate);
+    const auto& in = input(name);
+    if (ready(state, in)) picts_bench::timeOurs<cPictPNG>(state, in.file);
 }
-
-// libpng twice: into a fresh buffer per picture, as ours decodes, and into
-// one buffer reused from picture to picture, which spares it the page faults
-// of new memory.
+void BM_OursReused(benchmark::State& state, const char* name) {
+    const auto& in = input(name);
+    if (ready(state, in)) picts_bench::timeOurs<cPictPNG>(state, in.file, true);
+}
+void BM_OursCpu(benchmark::State& state, const char* name) {
+    const auto& in = input(name);
+    if (ready(state, in)) picts_bench::timeOursCpu<cPictPNG>(state, in.file);
+}
 void BM_Libpng(benchmark::State& state, const char* name, bool reuse) {
-    std::vector<unsigned char> file = load(name);
-    if (file.empty()) {
-        state.SkipWithError("no input");
-        return;
-    }
-    std::vector<unsigned int> out, kept;
-    long long w = 0, h = 0;
-    if (!libpngDecode(file, kept, w, h)) {
-        state.SkipWithError("libpng failed");
-        return;
-    }
-    unsigned int* into = reuse ? kept.data() : nullptr;
-    for (auto _ : state) benchmark::DoNotOptimize(libpngDecode(file, out, w, h, false, into));
-    state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(w * h) / 1e6 * state.iterations(),
-                                                  benchmark::Counter::kIsRate);
+    const auto& in = input(name);
+    if (ready(state, in)) picts_bench::timeLibpng(state, in.file, in.pixels, reuse);
+}
+void BM_Spng(benchmark::State& state, const char* name, bool reuse) {
+    const auto& in = input(name);
+    if (ready(state, in)) picts_bench::timeSpng(state, in.file, in.pixels, reuse);
+}
+void BM_Stb(benchmark::State& state, const char* name) {
+    const auto& in = input(name);
+    if (ready(state, in)) picts_bench::timeStb(state, in.file, in.pixels);
+}
+void BM_Pillow(benchmark::State& state, const char* name) {
+    const auto& in = input(name);
+    if (ready(state, in)) picts_bench::timePillow(state, name, in.pixels);
 }
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_Ours, photo_rgb_12mp, "photo.png")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Libpng, photo_rgb_12mp_fresh, "photo.png", false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Libpng, photo_rgb_12mp_reused, "photo.png", true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Ours, rgba_4mp, "rgba.png")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Libpng, rgba_4mp_fresh, "rgba.png", false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Libpng, rgba_4mp_reused, "rgba.png", true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Ours, palette_screen, "screen.png")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Libpng, palette_screen_fresh, "screen.png", false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Libpng, palette_screen_reused, "screen.png", true)->Unit(benchmark::kMillisecond);
+#define PNG_PAIRS(id, file)                                                                          \
+    BENCHMARK_CAPTURE(BM_Ours, id, file)->Unit(benchmark::kMillisecond);                             \
+    BENCHMARK_CAPTURE(BM_OursReused, id, file)->Unit(benchmark::kMillisecond);                       \
+    BENCHMARK_CAPTURE(BM_OursCpu, id, file)->UseManualTime()->Unit(benchmark::kMillisecond);         \
+    BENCHMARK_CAPTURE(BM_Libpng, id##_fresh, file, false)->Unit(benchmark::kMillisecond);            \
+    BENCHMARK_CAPTURE(BM_Libpng, id##_reused, file, true)->Unit(benchmark::kMillisecond);            \
+    BENCHMARK_CAPTURE(BM_Spng, id##_fresh, file, false)->Unit(benchmark::kMillisecond);              \
+    BENCHMARK_CAPTURE(BM_Spng, id##_reused, file, true)->Unit(benchmark::kMillisecond);              \
+    BENCHMARK_CAPTURE(BM_Stb, id, file)->Unit(benchmark::kMillisecond);                              \
+    BENCHMARK_CAPTURE(BM_Pillow, id, file)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+PNG_PAIRS(photo_rgb_12mp, "photo.png")
+PNG_PAIRS(rgba_4mp, "rgba.png")
+PNG_PAIRS(palette_screen, "screen.png")
 
 BENCHMARK_MAIN();

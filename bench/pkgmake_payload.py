@@ -1,23 +1,40 @@
 #!/usr/bin/env python3
-"""pkgmake's compile and its load-and-verify against what a packager would
-otherwise run on the same files, in one run, pinned to the same cores:
+"""pkgmake against what a packager would otherwise run on the same files,
+pinned to the same cores, on every kind of package:
 
-  compile          pkgmake --no-check scenario out.data
-                   against  tar cf - files | pigz -9 -p<cores> > out.tgz && sync out.tgz
-                   (and gzip -9): pkgmake flushes its output to disk, so
-                   the reference does too; the CPU time of both is shown
-  load and verify  pkgmake --check out.data
-                   against  pigz -dc files.tgz | sha256sum
+  small    many small files in nested folders, as a Python library tree:
+           4,800 modules of code-like text (a vocabulary of thousands of
+           names, keywords, numbers and strings), most a few KiB, some
+           up to 200 KiB, about 100 MiB
+  large    one large file (--large-mib, 1024 by default) of text and
+           already-compressed runs
+  mix<N>   mixes of N MiB (--sizes, 50, 200 and 400 by default): random
+           (already compressed) files, text, medium binary records and
+           many small files in nested folders with spaces and non-ASCII
+           names, and one file near 50 MiB from 200 MiB on
+  tree     a folder given with --tree (the same files every round)
 
-on payload mixes of 50, 200 and 400 MiB: random (already compressed) files,
-text, medium binary records and many small files in nested folders with
-spaces and non-ASCII names, and one file near 50 MiB; no file exceeds 50 MiB.
-Each side runs --repeat times, alternating; the medians are compared.  Peak
-memory is the largest resident set (/usr/bin/time %M).
+and three runs of each:
+
+  pack     pkgmake --no-check scenario out.data
+  default  pkgmake scenario out.data (packs, then reads the payload back
+           and checks every digest)
+           both against  tar cf - files | pigz -9 -p<cores> > out.tgz && sync out.tgz
+           (pkgmake flushes its output to disk, so the reference does too)
+  check    pkgmake --check out.data
+           against  pigz -dc out.tgz | sha256sum
+
+Each round runs every command once, ours and the reference alternating, so
+that a shared machine's drift falls on both; a round's ratio is ours over
+the reference's wall time in that round.  The table gives the minimum,
+median and maximum ratio over the rounds, the ratio of the CPU time (user
+and system, children included) and the peak memory (largest resident set,
+/usr/bin/time %M).  The load average at the start and the end is printed:
+figures from a busy machine say less than those of a quiet one.
 
   bench/pkgmake_payload.py --pkgmake build/bench/examples/pkgmake
-        [--sizes 50,200,400] [--cores 4] [--repeat 3] [--gzip-up-to 200]
-        [--work /tmp/qor-bench-payload]
+        [--kinds small,large,mix] [--sizes 50,200,400] [--large-mib 1024]
+        [--tree DIR] [--cores 4] [--repeat 5] [--work /tmp/qor-bench-payload]
 """
 import argparse
 import os
@@ -29,46 +46,50 @@ import sys
 import time
 
 MiB = 1024 * 1024
+WORDS = [w.encode() for w in (
+    'the package installs registers updates removes software for its user version '
+    'install folder file data system memory thread stream scenario document licence '
+    'readme welcome 0 1 2 3 4 5 6 7 8 9 qor manager update check release notes').split()]
+
+
+def text_pool(r, size):
+    pool = bytearray()
+    while len(pool) < size:
+        pool += b' '.join(r.choice(WORDS) for _ in range(r.randint(4, 16))) + b'\n'
+    return bytes(pool)
+
+
+class Writer:
+    def __init__(self, folder):
+        self.folder, self.written = folder, 0
+
+    def put(self, rel, data):
+        path = os.path.join(self.folder, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'wb') as f:
+            f.write(data)
+        self.written += len(data)
 
 
 def make_mix(folder, total, seed):
     """Writes about `total` bytes of files; returns the bytes written."""
     r = random.Random(seed)
-    words = [w.encode() for w in (
-        'the package installs registers updates removes software for its user version '
-        'install folder file data system memory thread stream scenario document licence '
-        'readme welcome 0 1 2 3 4 5 6 7 8 9 qor manager update check release notes').split()]
-    # A pool of text to cut files from: word salad with lines.
-    pool = bytearray()
-    while len(pool) < 24 * MiB:
-        line = b' '.join(r.choice(words) for _ in range(r.randint(4, 16)))
-        pool += line + b'\n'
-    pool = bytes(pool)
-    written = 0
+    pool = text_pool(r, 24 * MiB)
+    w = Writer(folder)
     names = ['bin', 'share/doc', 'share/Données utiles', 'lib/plug ins', 'res/图标', 'res/deep/er/still']
-
-    def put(rel, data):
-        nonlocal written
-        path = os.path.join(folder, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, 'wb') as f:
-            f.write(data)
-        written += len(data)
-
     if total >= 200 * MiB:
-        put('share/media/big archive.bin', r.randbytes(48 * MiB))
+        w.put('share/media/big archive.bin', r.randbytes(48 * MiB))
     n = 0
-    while written < total:
+    while w.written < total:
         n += 1
         kind = n % 10
         sub = names[n % len(names)]
         if kind in (0, 1):      # random: already compressed
-            size = r.randint(1, 8) * MiB
-            put(f'{sub}/pack{n}.bin', r.randbytes(size))
+            w.put(f'{sub}/pack{n}.bin', r.randbytes(r.randint(1, 8) * MiB))
         elif kind in (2, 3, 4):  # text
             size = r.randint(256 * 1024, 6 * MiB)
             at = r.randrange(0, len(pool) - size)
-            put(f'{sub}/text {n}.txt', pool[at:at + size])
+            w.put(f'{sub}/text {n}.txt', pool[at:at + size])
         elif kind in (5, 6):     # medium binary records
             size = r.randint(64 * 1024, 512 * 1024)
             rec = bytearray()
@@ -76,18 +97,74 @@ def make_mix(folder, total, seed):
             while len(rec) < size:
                 c += r.randint(1, 3)
                 rec += c.to_bytes(4, 'little') + r.getrandbits(12).to_bytes(2, 'little') + b'\0\x40'
-            put(f'{sub}/table{n}.dat', bytes(rec[:size]))
+            w.put(f'{sub}/table{n}.dat', bytes(rec[:size]))
         else:                    # many small files
             for k in range(40):
                 size = r.randint(100, 16 * 1024)
                 at = r.randrange(0, len(pool) - size)
-                put(f'{sub}/small/s{n}_{k}.cfg', pool[at:at + size])
+                w.put(f'{sub}/small/s{n}_{k}.cfg', pool[at:at + size])
         if n % 97 == 0:
-            put(f'{sub}/empty{n}', b'')
-    return written
+            w.put(f'{sub}/empty{n}', b'')
+    return w.written
 
 
-def scenario(folder):
+def code_pool(r, size):
+    """Lines of code-like text: indented statements of keywords, names
+    from a large vocabulary, numbers and strings."""
+    letters = 'abcdefghijklmnopqrstuvwxyz_'
+    names = [''.join(r.choice(letters) for _ in range(r.randint(3, 14))).encode() for _ in range(4000)]
+    keywords = [k.encode() for k in 'def return if else elif for in while import from class self None True False '
+                'and or not with as try except raise yield lambda pass'.split()]
+    ops = [b' = ', b'(', b')', b', ', b'.', b': ', b' + ', b' == ', b'[', b']', b' - ', b' * ']
+    pool = bytearray()
+    while len(pool) < size:
+        line = [b'    ' * r.randint(0, 3)]
+        for _ in range(r.randint(2, 12)):
+            k = r.random()
+            if k < 0.5:
+                line.append(r.choice(names[:r.choice((12, 60, 300, 4000))]))
+            elif k < 0.7:
+                line.append(r.choice(keywords) + b' ')
+            elif k < 0.74:
+                line.append(str(r.randint(0, 10 ** r.randint(1, 4))).encode())
+            elif k < 0.78:
+                line.append(b"'" + r.choice(names[:300]) + b' ' + r.choice(names) + b"'")
+            else:
+                line.append(r.choice(ops))
+        pool += b''.join(line) + b'\n'
+    return bytes(pool)
+
+
+def make_small(folder, seed):
+    """A library tree: packages of modules, most a few KiB, some large."""
+    r = random.Random(seed)
+    pool = code_pool(r, 16 * MiB)
+    w = Writer(folder)
+    for p in range(160):
+        for m in range(30):
+            size = min(int(r.lognormvariate(9.3, 1.1)) + 200, 200 * 1024)
+            at = r.randrange(0, len(pool) - size)
+            w.put(f'pkg{p}/sub{m % 4}/mod{m}.py', pool[at:at + size])
+    return w.written
+
+
+def make_large(folder, mib, seed):
+    """One file: runs of text and of random bytes, a MiB each."""
+    r = random.Random(seed)
+    pool = text_pool(r, 16 * MiB)
+    path = os.path.join(folder, 'large.bin')
+    os.makedirs(folder, exist_ok=True)
+    with open(path, 'wb') as f:
+        for i in range(mib):
+            if i % 3 == 2:
+                f.write(r.randbytes(MiB))
+            else:
+                at = r.randrange(0, len(pool) - MiB)
+                f.write(pool[at:at + MiB])
+    return mib * MiB
+
+
+def scenario(folder, files):
     docs = os.path.join(folder, 'docs')
     os.makedirs(docs, exist_ok=True)
     with open(os.path.join(docs, 'e_en.hdl'), 'w') as f:
@@ -99,94 +176,107 @@ def scenario(folder):
     path = os.path.join(folder, 'scenario.txt')
     with open(path, 'w') as f:
         f.write('[General]\nlangs = ENG RUS\n[Software]\ncodename = "bench"\nname = "Bench"\n'
-                'version = "1.0"\neula = "docs/e.idx"\n[Install]\n"files" = $pgm "files"\n')
+                f'version = "1.0"\neula = "docs/e.idx"\n[Install]\n"{files}" = $pgm "files"\n')
     return path
 
 
 def timed(cmd, cores, shell=False):
-    """Runs cmd pinned to the cores; (wall seconds, peak resident KiB, CPU
-    seconds of user and system time of it and its children)."""
-    pin = ['taskset', '-c', cores]
+    """Runs cmd pinned to the cores; (wall seconds, CPU seconds, peak
+    resident KiB)."""
     inner = ['sh', '-c', cmd] if shell else cmd
-    full = ['/usr/bin/time', '-f', '%M %U %S'] + pin + inner
+    full = ['/usr/bin/time', '-f', '%M %U %S', 'taskset', '-c', cores] + inner
     start = time.monotonic()
     p = subprocess.run(full, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     wall = time.monotonic() - start
     if p.returncode != 0:
         sys.exit(f'failed: {cmd}\n{p.stderr.decode()[-2000:]}')
     peak, user, system = p.stderr.decode().strip().split('\n')[-1].split()
-    timed.cpu = float(user) + float(system)
-    return wall, int(peak)
+    return wall, float(user) + float(system), int(peak)
+
+
+def spread(values):
+    return f'{min(values):.2f} | {statistics.median(values):.2f} | {max(values):.2f}'
+
+
+def load():
+    return ' '.join(f'{x:.2f}' for x in os.getloadavg())
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--pkgmake', required=True)
+    ap.add_argument('--kinds', default='small,large,mix')
     ap.add_argument('--sizes', default='50,200,400')
+    ap.add_argument('--large-mib', type=int, default=1024)
+    ap.add_argument('--tree')
     ap.add_argument('--cores', type=int, default=4)
-    ap.add_argument('--repeat', type=int, default=3)
-    ap.add_argument('--gzip-up-to', type=int, default=200)
+    ap.add_argument('--repeat', type=int, default=5)
     ap.add_argument('--work', default='/tmp/qor-bench-payload')
     a = ap.parse_args()
-    for tool in ('pigz', 'gzip', 'tar', 'taskset', 'sha256sum'):
+    for tool in ('pigz', 'tar', 'taskset', 'sha256sum'):
         if not shutil.which(tool):
             sys.exit(f'{tool} is missing (tools/deps/bench.txt)')
     if not os.path.exists('/usr/bin/time'):
         sys.exit('/usr/bin/time is missing (tools/deps/bench.txt)')
     pkgmake = os.path.abspath(a.pkgmake)
     cores = f'0-{a.cores - 1}'
+    packages = []
+    kinds = a.kinds.split(',')
+    if a.tree and 'tree' not in kinds:
+        kinds.append('tree')
+    for kind in kinds:
+        if kind == 'mix':
+            packages += [(f'mix{s}', lambda f, s=int(s): make_mix(f, s * MiB, s)) for s in a.sizes.split(',')]
+        elif kind == 'small':
+            packages.append(('small', lambda f: make_small(f, 7)))
+        elif kind == 'large':
+            packages.append((f'large{a.large_mib}', lambda f: make_large(f, a.large_mib, 11)))
+        elif kind == 'tree' and a.tree:
+            packages.append(('tree', None))
+        else:
+            sys.exit(f'unknown kind {kind}')
+    print(f'pkgmake against tar | pigz -9 -p{a.cores}, pinned to CPUs {cores}, {a.repeat} rounds; '
+          f'load {load()} at the start', flush=True)
     rows = []
-    for size in [int(x) for x in a.sizes.split(',')]:
-        folder = os.path.join(a.work, f'{size}')
-        shutil.rmtree(folder, ignore_errors=True)
-        total = make_mix(os.path.join(folder, 'files'), size * MiB, size)
-        scen = scenario(folder)
-        out, tgz, gz = (os.path.join(folder, n) for n in ('out.data', 'files.tgz', 'files.gz'))
-        files = os.path.join(folder, 'files')
-        ours_c, pigz_c, gzip_c, ours_l, ref_l, mem_c, mem_l = [], [], [], [], [], [], []
-        cpu_ours, cpu_pigz = [], []
+    for name, make in packages:
+        folder = os.path.join(a.work, name)
+        if make:
+            shutil.rmtree(folder, ignore_errors=True)
+            total = make(os.path.join(folder, 'files'))
+            files = os.path.join(folder, 'files')
+        else:
+            os.makedirs(folder, exist_ok=True)
+            files = os.path.abspath(a.tree)
+            total = sum(os.path.getsize(os.path.join(p, n)) for p, _, ns in os.walk(files) for n in ns
+                        if os.path.isfile(os.path.join(p, n)))
+        scen = scenario(folder, files)
+        out, tgz = os.path.join(folder, 'out.data'), os.path.join(folder, 'files.tgz')
+        ref = f'tar cf - -C "{files}" . | pigz -9 -p{a.cores} > "{tgz}" && sync "{tgz}"'
+        runs = {k: {'ratio': [], 'cpu': [], 'mem': []} for k in ('pack', 'default', 'check')}
         for _ in range(a.repeat):
-            w, m = timed([pkgmake, '--no-check', scen, out], cores)
-            ours_c.append(w)
-            cpu_ours.append(timed.cpu)
-            mem_c.append(m)
-            # pkgmake flushes its output to disk before it takes the old
-            # one's place; the reference flushes its output too.
-            w, _ = timed(f'tar cf - -C "{files}" . | pigz -9 -p{a.cores} > "{tgz}" && sync "{tgz}"', cores,
-                         shell=True)
-            pigz_c.append(w)
-            cpu_pigz.append(timed.cpu)
-            if size <= a.gzip_up_to:
-                w, _ = timed(f'tar cf - -C "{files}" . | gzip -9 > "{gz}" && sync "{gz}"', cores, shell=True)
-                gzip_c.append(w)
-            w, m = timed([pkgmake, '--check', out], cores)
-            ours_l.append(w)
-            mem_l.append(m)
-            w, _ = timed(f'pigz -dc "{tgz}" | sha256sum', cores, shell=True)
-            ref_l.append(w)
-        med = statistics.median
-        row = {
-            'size': size, 'bytes': total, 'payload': os.path.getsize(out), 'tgz': os.path.getsize(tgz),
-            'ours_c': med(ours_c), 'pigz_c': med(pigz_c), 'gzip_c': med(gzip_c) if gzip_c else None,
-            'mem_c': max(mem_c) / 1024, 'cpu_ours': med(cpu_ours), 'cpu_pigz': med(cpu_pigz), 'ours_l': med(ours_l), 'ref_l': med(ref_l), 'mem_l': max(mem_l) / 1024,
-        }
-        rows.append(row)
-        print(f'{size} MiB: {total} bytes of files, payload {row["payload"]}, tar.gz {row["tgz"]}; '
-              f'compile {row["ours_c"]:.2f} s (pigz {row["pigz_c"]:.2f} s'
-              + (f', gzip {row["gzip_c"]:.2f} s' if gzip_c else '') +
-              f'), CPU {row["cpu_ours"]:.2f} s (pigz and tar {row["cpu_pigz"]:.2f} s), peak {row["mem_c"]:.0f} MiB; load+verify {row["ours_l"]:.2f} s '
-              f'(pigz -dc | sha256sum {row["ref_l"]:.2f} s), peak {row["mem_l"]:.0f} MiB', flush=True)
+            ours = {'pack': timed([pkgmake, '--no-check', scen, out], cores),
+                    'default': timed([pkgmake, scen, out], cores),
+                    'check': timed([pkgmake, '--check', out], cores)}
+            pig = timed(ref, cores, shell=True)
+            unpig = timed(f'pigz -dc "{tgz}" | sha256sum', cores, shell=True)
+            for k, (wall, cpu, mem) in ours.items():
+                theirs = unpig if k == 'check' else pig
+                runs[k]['ratio'].append(wall / theirs[0])
+                runs[k]['cpu'].append(cpu / theirs[1])
+                runs[k]['mem'].append(mem / 1024)
+        rows.append((name, total, os.path.getsize(out), os.path.getsize(tgz), runs))
+        print(f'{name}: {total} bytes of files, payload {os.path.getsize(out)}, tar.gz {os.path.getsize(tgz)}; '
+              + '; '.join(f'{k} {spread(v["ratio"])}' for k, v in runs.items()), flush=True)
     print()
-    print(f'medians of {a.repeat}, pinned to {a.cores} cores')
-    print('| payload | compile wall, ours / `tar cf - \\| gzip -9` | ours / `tar cf - \\| pigz -9 -p%d` '
-          '| compile peak memory | load + verify peak memory | load + verify, ours / `pigz -dc \\| sha256sum` '
-          '| load + verify peak / payload | compile CPU time, ours / pigz and tar |' % a.cores)
-    print('|---|---|---|---|---|---|---|---|')
-    for r in rows:
-        g = f'{r["ours_c"] / r["gzip_c"]:.2f}' if r['gzip_c'] else '-'
-        print(f'| {r["size"]} MiB | {g} | {r["ours_c"] / r["pigz_c"]:.2f} | {r["mem_c"]:.0f} MiB '
-              f'| {r["mem_l"]:.0f} MiB | {r["ours_l"] / r["ref_l"]:.2f} | {r["mem_l"] / (r["bytes"] / MiB):.2f} '
-              f'| {r["cpu_ours"] / r["cpu_pigz"]:.2f} |')
+    print(f'Ratios ours / reference, min | median | max of {a.repeat} rounds, pinned to {a.cores} CPUs; '
+          f'load {load()} at the end.  pack and default against `tar cf - | pigz -9 -p{a.cores}`, '
+          'check against `pigz -dc | sha256sum`.')
+    print('| package | run | wall min | median | max | CPU median | peak memory |')
+    print('|---|---|---|---|---|---|---|')
+    for name, total, payload, tgz, runs in rows:
+        for k, v in runs.items():
+            print(f'| {name} ({total / MiB:.0f} MiB) | {k} | {spread(v["ratio"])} | '
+                  f'{statistics.median(v["cpu"]):.2f} | {max(v["mem"]):.0f} MiB |')
 
 
 if __name__ == '__main__':

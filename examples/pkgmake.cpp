@@ -19,6 +19,7 @@
 // standard output was closed before everything was shown (`| head -1`): the
 // payload is then complete, and verified unless --no-check was given.  An
 // interrupting signal ends it as that signal would.
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -39,6 +40,7 @@
 #include "cihlpdoc/sidoc.h"
 #include "ciplatform/ctfont.h"
 #include "ciplatform/platform.h"
+#include "pakvane/payloadcheck.h"
 #include "pakvane/scenario.h"
 #include "uitoolkit/langids.h"
 
@@ -181,7 +183,10 @@ bool flushStdout() {
 
 class cProgressLine : public cPayloadObserver {
 public:
-    cProgressLine(const char* what, bool verifying) : what_(what), verifying_(verifying), tty_(isatty(1) == 1) {
+    // itemsExpected: the items a payload being verified is known to hold (0:
+    // not known until its table has passed).
+    cProgressLine(const char* what, bool verifying, unsigned itemsExpected = 0)
+        : what_(what), verifying_(verifying), itemsExpected_(itemsExpected), tty_(isatty(1) == 1) {
         start_ = std::chrono::steady_clock::now();
     }
     ~cProgressLine() override { endLine(); }
@@ -236,8 +241,10 @@ private:
         // file is flushed and in place, which the bytes do not tell.
         const unsigned percent = last ? 100u : std::min(99u, static_cast<unsigned>(shareOf(p) * 100.0));
         const double left = last ? 0.0 : estimate_.secondsLeft();
-        std::string line = std::string(what_) + ": items " + std::to_string(p.items) + "/" +
-                           std::to_string(p.itemsTotal);
+        // A payload checked as a stream tells its item total at the end.
+        const unsigned itemsTotal = p.itemsTotal ? p.itemsTotal : itemsExpected_;
+        std::string line = std::string(what_) + ": items " + std::to_string(p.items);
+        if (itemsTotal || !verifying_ || last) line += "/" + std::to_string(itemsTotal);
         if (verifying_) {
             line += ", read " + mib(p.packedDone) + " of " + mib(p.packedTotal) + ", inflated " + mib(p.plainDone) +
                     " of " + mib(p.plainTotal) + ", checked " + mib(p.checkedDone) + " of " + mib(p.checkedTotal);
@@ -259,6 +266,7 @@ private:
 
     const char* what_;
     bool verifying_;
+    unsigned itemsExpected_;
     bool tty_;
     std::chrono::steady_clock::time_point start_;
     sPayloadProgress last_;
@@ -328,23 +336,49 @@ const char* stdFace() { return _glbalStdFont(); }
 const char* fixedFace() { return _glbalFixedFont(); }
 
 
+// A payload's fault in one line, its paths escaped as the listing shows
+// names.
+std::string faultText(sPayloadFault fault, const std::string& file) {
+    fault.path = escapeForDisplay(fault.path);
+    return describePayloadFault(fault, escapeForDisplay(file));
+}
+
+// Where the file entries of item i go, for a message: "<folder>/..." for
+// each, or nothing when no entry installs it.
+std::string destinationsOf(cSoftPkgScenario& s, long long i) {
+    s.setStr(-1, "pgm", "<folder>");
+    std::string out;
+    for (const auto& f : s.fileEntries()) {
+        std::string dest;
+        if (f.item != i || !s.defToPath(f.dest, dest)) continue;
+        out += (out.empty() ? " -> " : ", ") + escapeForDisplay(dest);
+    }
+    return out;
+}
+
 // Reads a payload back as an installer would, checking every item on the
 // way, and prints what the package holds.  0, or 2 when it does not verify.
-int checkPayload(const std::string& path) {
+// The payload streams through: no more of it is held than its scenario's
+// texts and documents and a record of each item.
+int checkPayload(const std::string& path, unsigned itemsExpected) {
     cSoftPkgScenario back;
     {
-        cProgressLine progress("verifying", true);
+        cProgressLine progress("verifying", true, itemsExpected);
         sPayloadOptions options;
         options.observer = &progress;
-        options.verifyItems = true;
         options.threads = gThreads;
         cFileIO in;
-        if (!in.open(path.c_str(), fmRead) || !back.loadBinConfig(&in, options)) {
-            if (options.badItem >= 0)
-                std::fprintf(stderr, "\nerror: item %d does not match its digest\n", options.badItem);
-            else
-                std::fprintf(stderr, "\nerror: the payload does not load back or its digest is wrong: %s\n",
-                             path.c_str());
+        errno = 0;
+        if (!in.open(path.c_str(), fmRead)) {
+            std::fprintf(stderr, "error: cannot open %s: %s\n", escapeForDisplay(path).c_str(),
+                         std::strerror(errno ? errno : EIO));
+            return 2;
+        }
+        if (!verifyPayloadStream(&in, true, back, options)) {
+            std::string text = faultText(options.fault, path);
+            if (options.fault.cause == sPayloadFault::badItem) text += destinationsOf(back, options.fault.item);
+            progress.endLine();
+            std::fprintf(stderr, "error: %s\n", text.c_str());
             return 2;
         }
         progress.done();
@@ -525,7 +559,7 @@ int main(int argc, char** argv) {
         argv += 2;
         argc -= 2;
     }
-    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return finish(checkPayload(absolute(argv[2])));
+    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return finish(checkPayload(absolute(argv[2]), 0));
     const bool check = !(argc == 4 && std::strcmp(argv[1], "--no-check") == 0);
     if (argc != (check ? 3 : 4)) return usage(argv[0]);
     const int first = check ? 1 : 2;
@@ -582,9 +616,16 @@ int main(int argc, char** argv) {
         sPayloadOptions options;
         options.observer = &progress;
         options.threads = gThreads;
+        errno = 0;
         if (!s.saveBinConfig(&out, options)) {
-            std::fprintf(stderr, "\nerror: saving the payload failed (a file changed or could not be read, or the disk is full): %s\n",
-                         outPath.c_str());
+            // The writer names what failed; the header's own writes leave
+            // only the system's reason.
+            if (!options.fault && errno) {
+                options.fault.cause = sPayloadFault::writeFailed;
+                options.fault.error = errno;
+            }
+            progress.endLine();
+            std::fprintf(stderr, "error: %s\n", faultText(options.fault, outPath).c_str());
             out.abandon();
             return 2;
         }
@@ -600,5 +641,5 @@ int main(int argc, char** argv) {
     }
     std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);
 
-    return finish(check ? checkPayload(outPath) : 0);
+    return finish(check ? checkPayload(outPath, s.package().count()) : 0);
 }

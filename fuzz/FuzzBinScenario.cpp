@@ -14,38 +14,13 @@
 #include <string>
 
 #include "base/memio.h"
-#include "base/sha.h"
 #include "fuzzsupport.h"
 #include "pakvane/scenario.h"
-#include "zlibref.h"
-
-namespace {
-
-// Header: "QORSOPKG", u8 version, u32 body size, u32 packed size, the
-// body's SHA-256; then the packed body.
-std::string payloadOf(const uint8_t* body, size_t size) {
-    const std::string plain(reinterpret_cast<const char*>(body), size);
-    const std::string packed = zlibPack(plain, 1);
-    std::uint8_t digest[32];
-    SHA2Hash(plain.data(), digest, static_cast<long long>(plain.size()));
-    std::string out("QORSOPKG");
-    out.push_back(1);
-    putLE(out, plain.size(), 4);
-    putLE(out, packed.size(), 4);
-    out.append(reinterpret_cast<const char*>(digest), 32);
-    return out + packed;
-}
-
-}  // namespace
+#include "payloadref.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string payload;
-    if (size >= 8 && std::memcmp(data, "QORSOPKG", 8) == 0) {
-        payload.assign(reinterpret_cast<const char*>(data), size);
-    } else {
-        if (size == 0) return 0;
-        payload = payloadOf(data, size);
-    }
+    if (!payloadOfInput(data, size, payload)) return 0;
     cBufWrapperIO in(&payload[0], static_cast<long long>(payload.size()), false);
     cSoftPkgScenario s;
     if (!s.loadBinConfig(&in)) return 0;

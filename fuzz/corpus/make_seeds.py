@@ -4,6 +4,8 @@ pieces, from the other entries' seeds and a few hand-made inputs (run from
 anywhere; writes into fuzz/corpus/):
 
   BinScenario/body-*   the inflated bodies of the BinScenario payloads
+  PayloadStream/       the BinScenario payloads and bodies, and payloads
+                       whose items are deflated
   LangBlob/body-*      the sections of the LangBlob blobs (inflated, after
                        "CIOMLANG")
   HdocLoader/parts-*   the HdocLoader documents' tables and records,
@@ -19,6 +21,7 @@ anywhere; writes into fuzz/corpus/):
   HttpRequest/         requests with headers, parts and addresses
   ConfigValues/        stored numbers and values
 """
+import hashlib
 import os
 import struct
 import zlib
@@ -93,6 +96,19 @@ def main():
     for n in seeds("BinScenario"):
         b = read("BinScenario", n)
         write("BinScenario", "body-" + n, zlib.decompress(b[49:]))
+    for n in sorted(os.listdir(os.path.join(HERE, "BinScenario"))):
+        write("PayloadStream", n, read("BinScenario", n))
+    # A body with two items deflated, one stored and one empty, and the same
+    # with an item's claim one byte too high.
+    v1 = struct.pack("<4i", 1, 0, 0, 0) + b"\0\0" * 4
+    items = [(b"deflated " * 40, True), (b"\x00" * 5000, True), (b"stored", False), (b"", False)]
+    for name, claim in (("items-deflated", 0), ("items-overclaim", 1)):
+        table = b""
+        for plain, deflate in items:
+            data = zlib.compress(plain, 9) if deflate else plain
+            unpacked = len(plain) + claim if deflate else (0xFFFFFFFF if not plain else 0)
+            table += struct.pack("<II", unpacked, len(data)) + hashlib.sha256(plain).digest() + data
+        write("PayloadStream", "body-" + name, b"\x01" + v1 + b"\x0d" + table + bytes(8) + b"\x00")
 
     for n in seeds("LangBlob"):
         b = read("LangBlob", n)

@@ -3,6 +3,7 @@
 #include "base/cpufeatures.h"
 #include "base/exception.h"
 
+#include <atomic>
 #include <cstdint>
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -45,6 +46,8 @@ __attribute__((target("avx2"))) void copyLongAvx2(unsigned char* d, const unsign
 }
 #endif
 
+std::atomic<int> gFreshPages{static_cast<int>(eFreshPages::chosen)};
+
 }  // namespace
 
 void copyLong(unsigned char* d, const unsigned char* s, std::size_t n) {
@@ -58,13 +61,31 @@ void copyLong(unsigned char* d, const unsigned char* s, std::size_t n) {
     std::memcpy(d, s, n);
 }
 
+void setFreshPagesPolicy(eFreshPages policy) { gFreshPages.store(static_cast<int>(policy), std::memory_order_relaxed); }
+
 void preferHugePages(void* p, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t kHuge = 2u << 20;
     if (!p || bytes < 2 * kHuge) return;
     const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
     const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    if (end <= start) return;
+    auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
+    // Huge pages take an eighth of the kernel time of small ones while the
+    // kernel has free 2 MiB blocks at hand; a large request runs out of them
+    // and makes it compact memory for the rest, which costs more than small
+    // pages (bench/picts_bigpng.cpp: at 64 MiB huge pages win by a tenth,
+    // at 200 MiB they lose as often as they win, at 600 MiB by a quarter).
+    // Past kHugeLimit the pages are small and faulted in with one call.
+    constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
+    if (policy == eFreshPages::chosen) policy = bytes <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
+    if (policy == eFreshPages::huge || policy == eFreshPages::hugePopulate)
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
+#endif
+    if (policy == eFreshPages::populate || policy == eFreshPages::hugePopulate)
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 #else
     (void)p;
     (void)bytes;

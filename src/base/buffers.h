@@ -77,8 +77,17 @@ void copyLong(unsigned char* d, const unsigned char* s, std::size_t n);
 // is best backed by huge pages: it saves most of the page faults of a fresh
 // multi-megabyte buffer.  Only the whole 2 MiB pages inside it are marked;
 // smaller buffers and systems without the hint are left alone, and nothing
-// depends on it.
+// depends on it.  Buffers past 128 MiB get small pages, faulted in at once:
+// that many huge pages at a time make the kernel compact memory.
 void preferHugePages(void* p, std::size_t bytes);
+
+// How preferHugePages backs the buffers it is given.  `chosen` is the
+// library's own policy; the others exist so that a benchmark can hold the
+// policy against the alternatives: `plain` leaves the buffer to ordinary
+// page faults, `huge` marks it for huge pages, `populate` faults its pages
+// in with one call before it is written, `hugePopulate` does both.
+enum class eFreshPages { chosen, plain, huge, populate, hugePopulate };
+void setFreshPagesPolicy(eFreshPages policy);
 
 }  // namespace qor_detail
 

@@ -234,7 +234,7 @@ unsigned long long plainSize(const cSoftPkg::sPkgItem& it) {
 constexpr unsigned long long kMaxDeflateRatio = 1032;
 
 bool checkedWhole(const cSoftPkg::sPkgItem& it) {
-    return !it.isFile() && it.unpackedSize <= kWholeCheckBytes &&
+    return !it.isFile() && !it.dropped && it.unpackedSize <= kWholeCheckBytes &&
            it.unpackedSize <= static_cast<unsigned long long>(it.length()) * kMaxDeflateRatio;
 }
 
@@ -359,12 +359,38 @@ bool cSoftPkg::loadPackageShared(const std::shared_ptr<const unsigned char>& blo
     } catch (const std::bad_alloc&) {
         return false;
     }
-    items_.swap(items);
-    index_.swap(index);
-    count_ = static_cast<std::uint32_t>(index_.size());
+    adopt(items, index);
     block_ = block;
     pos = at;
     return true;
+}
+
+bool cSoftPkg::loadRecords(const std::vector<sRecord>& records) {
+    newPackage();
+    if (records.size() > kMaxItems) return false;
+    _List<sPkgItem> items;
+    std::vector<sPkgItem*> index;
+    try {
+        index.reserve(records.size());
+        for (const sRecord& r : records) {
+            sPkgItem& it = items.add()->value;
+            index.push_back(&it);
+            it.unpackedSize = r.storedLength == 0 ? 0 : r.unpackedSize;
+            std::memcpy(it.digest, r.digest, sizeof it.digest);
+            it.dropped = true;
+            it.droppedLength = r.storedLength;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    adopt(items, index);
+    return true;
+}
+
+void cSoftPkg::adopt(_List<sPkgItem>& items, std::vector<sPkgItem*>& index) {
+    items_.swap(items);
+    index_.swap(index);
+    count_ = static_cast<std::uint32_t>(index_.size());
 }
 
 const cSoftPkg::sPkgItem* cSoftPkg::find(int i) const {
@@ -400,9 +426,7 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    items_.swap(items);
-    index_.swap(index);
-    count_ = static_cast<std::uint32_t>(index_.size());
+    adopt(items, index);
     return true;
 }
 
@@ -459,6 +483,7 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
 bool cSoftPkg::savePackage(cFileIOTarget* dst) {
     if (!dst || count_ == 0) return false;
     for (sPkgItem& it : items_) {
+        if (it.dropped) return false;
         // A file item is read now, whole: its digest comes before its bytes.
         _typebuf<unsigned char> file;
         if (it.isFile() && !readFileItem(it, file)) return false;
@@ -505,7 +530,7 @@ int cSoftPkg::addPkgItem(cFileIOTarget* src, bool compress) {
 
 cFileIOTarget* cSoftPkg::item(int i) {
     const sPkgItem* it = find(i);
-    if (!it) return nullptr;
+    if (!it || it->dropped) return nullptr;
     try {
         if (it->isFile()) {
             cFileIO* f = new cFileIO();
@@ -555,7 +580,7 @@ bool cSoftPkg::digest(int i, unsigned char (&out)[32]) const {
 
 bool cSoftPkg::verify(int i) {
     sPkgItem* it = at(i);
-    if (!it) return false;
+    if (!it || it->dropped) return false;
     unsigned char got[32];
     if (it->isFile()) {
         // A file item is its file: its digest is the file's, once known.

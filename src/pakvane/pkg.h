@@ -50,11 +50,25 @@ public:
         std::string source;
         unsigned long long sourceSize = 0;
         bool digestKnown = true;
+        // A record checked as it streamed past, its bytes not kept: only its
+        // stored length is known.
+        bool dropped = false;
+        std::uint32_t droppedLength = 0;
 
         bool isFile() const { return !source.empty(); }
-        // The stored bytes held in memory (not for a file item).
-        const unsigned char* bytes() const { return shared ? shared : data.data(); }
-        unsigned long long length() const { return shared ? sharedLength : static_cast<unsigned long long>(data.count()); }
+        // The stored bytes held in memory (not for a file item; null for a
+        // dropped one).
+        const unsigned char* bytes() const { return dropped ? nullptr : shared ? shared : data.data(); }
+        unsigned long long length() const {
+            return dropped ? droppedLength : shared ? sharedLength : static_cast<unsigned long long>(data.count());
+        }
+    };
+
+    // What a table read as a stream keeps of a record: its head and digest.
+    struct sRecord {
+        std::uint32_t unpackedSize = 0;
+        std::uint32_t storedLength = 0;
+        std::uint8_t digest[32] = {};
     };
 
     // The unpacked size that marks an empty item in a saved table.
@@ -102,6 +116,11 @@ public:
     // point into the block, which the table keeps alive.  pos moves past the
     // end mark.  The same checks as loadPackage.
     bool loadPackageShared(const std::shared_ptr<const unsigned char>& block, std::size_t size, std::size_t& pos);
+    // Replaces the table by items known only by their records, their bytes
+    // not kept (a table checked as it streamed past): sizeOf and digest
+    // answer for them; item gives null; verify and savePackage fail.  False
+    // only for lack of memory (the table is then empty).
+    bool loadRecords(const std::vector<sRecord>& records);
 
     // A new reading stream of item i's plain bytes (an empty stream for an
     // empty item); null when there is no item i or the stream cannot be
@@ -114,7 +133,8 @@ public:
     bool digest(int i, unsigned char (&out)[32]) const;
     // True when item i's plain bytes have the item's digest.  A deflated
     // item's zlib stream must end, its checksum right, after exactly its
-    // unpacked size, with nothing after it.
+    // unpacked size, with nothing after it.  False for an item whose bytes
+    // were not kept.
     bool verify(int i);
 
     // SHA-256 of everything src yields from its position to its end (it is
@@ -131,6 +151,8 @@ public:
 
 private:
     const sPkgItem* find(int i) const;
+    // Takes items and their index as the table.
+    void adopt(_List<sPkgItem>& items, std::vector<sPkgItem*>& index);
     sPkgItem* at(int i) { return const_cast<sPkgItem*>(find(i)); }
     // Reads file item `it` whole (checking its size) and learns its digest.
     static bool readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes);

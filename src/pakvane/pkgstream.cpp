@@ -3,6 +3,7 @@
 // pipelined inflating, hashing and checking of a payload read back.
 #include "pakvane/pkgstream.h"
 
+#include <errno.h>
 #include <sched.h>
 #include <zlib.h>
 
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -31,6 +33,11 @@ constexpr unsigned int kPiece = 1u << 20;
 // Items considered for reading ahead beyond the one being packed.
 constexpr std::uint32_t kItemsAhead = 256;
 constexpr std::size_t kRecordHead = 40;
+// The format's sizes are u32 fields.
+constexpr unsigned long long kMaxU32 = 0xFFFFFFFFull;
+// A file that yields more than its size is read on this far to say how
+// much it holds now.
+constexpr unsigned long long kGrowthCounted = 64ull << 20;
 
 // Reads exactly n bytes, taking short reads as they come.
 bool readExactly(cFileIOTarget* src, unsigned char* to, unsigned int n) {
@@ -45,6 +52,30 @@ bool readExactly(cFileIOTarget* src, unsigned char* to, unsigned int n) {
 
 void putU32le(unsigned char* at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// Writes all n bytes, taking short writes as they come; a failure keeps
+// the system's reason.
+bool writeAll(cFileIOTarget* dst, const unsigned char* p, std::size_t n, sPayloadFault& fault) {
+    while (n > 0) {
+        const unsigned int want = static_cast<unsigned int>(std::min<std::size_t>(n, 1u << 30));
+        errno = 0;
+        const unsigned int put = dst->write(const_cast<unsigned char*>(p), want);
+        if (!cFileIOTarget::transferred(put, want) || put == 0) {
+            fault.cause = sPayloadFault::writeFailed;
+            fault.error = errno ? errno : EIO;
+            return false;
+        }
+        p += put;
+        n -= put;
+    }
+    return true;
+}
+
+void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::string& path, int error = 0) {
+    fault.cause = cause;
+    fault.path = path;
+    fault.error = error;
 }
 
 // ---------------------------------------------------------------------------
@@ -143,7 +174,12 @@ private:
 struct sBlock {
     std::vector<unsigned char> in;
     std::size_t dict = 0;
+    // The body offset of the first data byte.
+    unsigned long long start = 0;
     bool last = false;
+    // Not handed to the pool yet: it holds a digest not known yet (see
+    // cBodyDeflater::putPending).  The feeder's thread alone.
+    bool waiting = false;
     // Set under the pool's lock.
     bool done = false;
     bool ok = false;
@@ -153,17 +189,19 @@ struct sBlock {
     std::size_t dataBytes() const { return in.size() - dict; }
 };
 
+// Deflates b's data into out, whose room is kept from block to block.
 void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std::size_t& outBytes, uLong& adler,
                   bool& ok) {
     const std::size_t n = b.dataBytes();
     const unsigned char* data = b.in.data() + b.dict;
-    adler = adler32_z(1L, data, n);
+    // The library's Adler-32, several times faster than zlib's.
+    adler = ::adler32(data, static_cast<long long>(n));
     ok = w.deflater() && deflateReset(&w.z) == Z_OK;
     if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
     if (!ok) return;
     const std::size_t room = deflateBound(&w.z, static_cast<uLong>(n)) + 64;
     try {
-        out.set(static_cast<long long>(room));
+        if (out.bytes() < room) out.set(static_cast<long long>(room));
     } catch (const std::bad_alloc&) {
         ok = false;
         return;
@@ -182,54 +220,112 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
 // pool, written to dst in order.  Blocks finish out of order (text takes
 // longer than noise), so enough of them are kept in flight (eight per
-// worker: some 2.3 MiB of buffers per worker) that a slow block at the front
-// does not leave the workers idle.
+// worker, some 2.3 MiB of buffers per worker, and at most 64) that a slow
+// block at the front does not leave the workers idle.
+//
+// A large file's digest, which its record puts before its bytes, is known
+// only once the file has been read through.  Rather than wait for that,
+// the record goes in with the digest to come (putPending): the blocks that
+// hold the digest, in their data or their dictionary, wait, and so does the
+// body's hash, while the blocks after them are deflated, up to
+// sPayloadOptions::packAheadOfDigest bytes of them.  When the digest comes
+// it is written into the waiting blocks, which then go to the pool, and the
+// body is hashed from the blocks still held: the same blocks and bytes as
+// had it been known.
 class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
-                  cPayloadObserver* observer)
-        : dst_(dst), pool_(pool), maxInFlight_(static_cast<std::size_t>(8 * threads + 4)), progress_(progress),
-          observer_(observer) {
+                  const sPayloadOptions& options, sPayloadFault& fault)
+        : dst_(dst), pool_(pool), maxInFlight_(std::min<std::size_t>(8 * static_cast<std::size_t>(threads) + 4, 64)),
+          pendingInFlight_(static_cast<std::size_t>(options.packAheadOfDigest / kDeflateBlock)), progress_(progress),
+          observer_(options.observer), fault_(fault) {
         sha256_starts(&sha_);
         fresh(nullptr);
     }
     ~cBodyDeflater() {
         // Blocks still being deflated refer to nothing of ours but their own
         // shared state; wait for them anyway so that no work outlives a
-        // failed save.
-        for (auto& b : inFlight_) pool_.waitFor([&] { return b->done; });
+        // failed save.  Blocks that wait for a digest were never handed out.
+        for (auto& b : inFlight_)
+            if (!b->waiting) pool_.waitFor([&] { return b->done; });
     }
     cBodyDeflater(const cBodyDeflater&) = delete;
     cBodyDeflater& operator=(const cBodyDeflater&) = delete;
 
     bool start() {
         // The zlib header of a level-9 stream with a 32 KiB window.
-        unsigned char head[2] = {0x78, 0xDA};
-        if (!dst_->writef(head, 2)) return false;
+        const unsigned char head[2] = {0x78, 0xDA};
+        if (!writeAll(dst_, head, 2, fault_)) return false;
         progress_.packedDone += 2;
         return true;
     }
 
     bool put(const unsigned char* p, std::size_t n) {
-        sha256_update(&sha_, p, n);
-        bodyBytes_ += n;
         while (n > 0) {
+            // A submit may take in a pending digest, from when on the bytes
+            // are hashed as they come.
             if (cur_->dataBytes() == kDeflateBlock && !submit(false)) return false;
             const std::size_t take = std::min(n, kDeflateBlock - cur_->dataBytes());
             cur_->in.insert(cur_->in.end(), p, p + take);
+            if (!pending_) sha256_update(&sha_, p, static_cast<std::uint32_t>(take));
+            bodyBytes_ += take;
             p += take;
             n -= take;
         }
         return true;
     }
 
+    // Puts a record head (its 8 bytes of sizes) whose 32 bytes of digest
+    // `await` gives later: false from it fails the save (with the fault it
+    // set).  One at a time; resolve() waits for it.
+    bool putPending(const unsigned char (&sizes)[8], std::function<bool(unsigned char (&)[32])> await) {
+        if (!put(sizes, sizeof sizes)) return false;
+        pending_ = true;
+        digestAt_ = bodyBytes_;
+        await_ = std::move(await);
+        static const unsigned char kNotYet[32] = {};
+        return put(kNotYet, sizeof kNotYet);
+    }
+
+    // Waits for the pending digest and puts it in place; true when none is
+    // pending.
+    bool resolve() {
+        if (!pending_) return true;
+        unsigned char d[32];
+        if (!await_(d)) return false;
+        await_ = nullptr;
+        auto each = [&](auto&& f) {
+            for (const std::shared_ptr<sBlock>& b : inFlight_) f(*b);
+            f(*cur_);
+        };
+        // Into every block whose bytes hold the digest's place.
+        const unsigned long long at = digestAt_, end = digestAt_ + 32;
+        each([&](sBlock& b) {
+            const unsigned long long from = b.start - b.dict, to = b.start + b.dataBytes();
+            const unsigned long long lo = std::max(at, from), hi = std::min(end, to);
+            if (lo < hi) std::memcpy(b.in.data() + (lo - from), d + (lo - at), static_cast<std::size_t>(hi - lo));
+        });
+        // The body's hash takes up from the digest, through the bytes the
+        // blocks hold.
+        each([&](sBlock& b) {
+            const unsigned long long to = b.start + b.dataBytes();
+            if (to <= at) return;
+            const unsigned long long lo = std::max(at, b.start);
+            sha256_update(&sha_, b.in.data() + b.dict + (lo - b.start), static_cast<std::uint32_t>(to - lo));
+        });
+        pending_ = false;
+        for (const std::shared_ptr<sBlock>& b : inFlight_)
+            if (b->waiting) launch(b);
+        return true;
+    }
+
     bool finish(unsigned char (&digest)[32]) {
-        if (!submit(true)) return false;
+        if (!resolve() || !submit(true)) return false;
         while (!inFlight_.empty())
             if (!writeFront()) return false;
         unsigned char tail[4];
         for (int i = 0; i < 4; ++i) tail[i] = static_cast<unsigned char>(adler_ >> (24 - 8 * i));
-        if (!dst_->writef(tail, 4)) return false;
+        if (!writeAll(dst_, tail, 4, fault_)) return false;
         progress_.packedDone += 4;
         sha256_finish(&sha_, digest);
         return true;
@@ -244,30 +340,80 @@ public:
 
 private:
     void fresh(const sBlock* before) {
-        auto b = std::make_shared<sBlock>();
-        b->in.reserve(kDeflateDictionary + kDeflateBlock);
+        std::shared_ptr<sBlock> b;
+        if (spare_.empty()) {
+            // Both buffers from this thread's heap (see cShelf), and the
+            // output's room for any block, so that no worker allocates.
+            b = std::make_shared<sBlock>();
+            b->in.reserve(kDeflateDictionary + kDeflateBlock);
+            b->out.set(static_cast<long long>(deflateBound(Z_NULL, kDeflateBlock) + 64));
+        } else {
+            b = std::move(spare_.back());
+            spare_.pop_back();
+            b->in.clear();
+            b->dict = 0;
+            b->start = 0;
+            b->last = b->waiting = b->done = b->ok = false;
+            b->outBytes = 0;
+            b->adler = 1;
+        }
         if (before) {
             const std::size_t d = std::min(kDeflateDictionary, before->in.size());
             b->in.assign(before->in.end() - static_cast<std::ptrdiff_t>(d), before->in.end());
             b->dict = d;
+            b->start = before->start + before->dataBytes();
         }
         cur_ = std::move(b);
+    }
+
+    // Whether b's bytes, its dictionary included, hold the pending digest's
+    // place.
+    bool holdsPending(const sBlock& b) const {
+        return pending_ && b.start - b.dict < digestAt_ + 32 && digestAt_ < b.start + b.dataBytes();
     }
 
     bool submit(bool last) {
         std::shared_ptr<sBlock> b = cur_;
         b->last = last;
         inFlight_.push_back(b);
+        if (holdsPending(*b))
+            b->waiting = true;
+        else
+            launch(b);
+        if (!last) fresh(b.get());
+        // Write what is done; wait while too much is in flight, or for the
+        // pending digest when the block at the front waits for it.
+        for (;;) {
+            bool frontDone = false;
+            const bool any = !inFlight_.empty();
+            if (any) {
+                const std::shared_ptr<sBlock>& f = inFlight_.front();
+                pool_.locked([&] { frontDone = f->done; });
+            }
+            if (frontDone) {
+                if (!writeFront()) return false;
+                continue;
+            }
+            if (inFlight_.size() <= (pending_ ? std::max(maxInFlight_, pendingInFlight_) : maxInFlight_)) return true;
+            if (inFlight_.front()->waiting) {
+                if (!resolve()) return false;
+                continue;
+            }
+            if (!writeFront()) return false;
+        }
+    }
+
+    void launch(const std::shared_ptr<sBlock>& b) {
+        b->waiting = false;
         cWorkPool* pool = &pool_;
         pool_.submit(
             [b, pool](sWorker& w) {
-                _typebuf<unsigned char> out;
                 std::size_t outBytes = 0;
                 uLong adler = 1;
                 bool ok = false;
-                deflateBlock(w, *b, out, outBytes, adler, ok);
+                // The block's output is this worker's until it is done.
+                deflateBlock(w, *b, b->out, outBytes, adler, ok);
                 pool->publish([&] {
-                    b->out = std::move(out);
                     b->outBytes = outBytes;
                     b->adler = adler;
                     b->ok = ok;
@@ -275,103 +421,224 @@ private:
                 });
             },
             false);
-        if (!last) fresh(b.get());
-        // Write what is done; wait while too much is in flight.
-        for (;;) {
-            bool frontDone = false;
-            if (!inFlight_.empty()) {
-                const std::shared_ptr<sBlock>& f = inFlight_.front();
-                pool_.locked([&] { frontDone = f->done; });
-            }
-            if (!frontDone && inFlight_.size() <= maxInFlight_) return true;
-            if (!writeFront()) return false;
-        }
     }
 
     bool writeFront() {
         std::shared_ptr<sBlock> b = inFlight_.front();
         pool_.waitFor([&] { return b->done; });
         inFlight_.pop_front();
-        if (!b->ok) return false;
-        if (b->outBytes && !dst_->writef(b->out.data(), static_cast<unsigned int>(b->outBytes))) return false;
+        if (!b->ok) {
+            fault_.cause = sPayloadFault::noMemory;
+            return false;
+        }
+        // The packed size is a u32 field too: a body of incompressible
+        // bytes near the limit can pass it.
+        if (progress_.packedDone + b->outBytes + 4 > kMaxU32) {
+            fault_.cause = sPayloadFault::tooLarge;
+            fault_.total = progress_.packedDone + b->outBytes + 4;
+            fault_.detail = "packed";
+            return false;
+        }
+        if (!writeAll(dst_, b->out.data(), b->outBytes, fault_)) return false;
         adler_ = adler32_combine(adler_, b->adler, static_cast<z_off_t>(b->dataBytes()));
         progress_.packedDone += b->outBytes;
         progress_.plainDone += b->dataBytes();
+        // Its buffers serve a later block: fresh ones cost a page fault for
+        // every 4 KiB.  Only once the worker's task has let it go.
+        if (b.use_count() == 1 && spare_.size() < maxInFlight_) spare_.push_back(std::move(b));
         report();
         return true;
     }
 
     cFileIOTarget* dst_;
     cWorkPool& pool_;
-    std::size_t maxInFlight_;
+    std::size_t maxInFlight_, pendingInFlight_;
     sPayloadProgress& progress_;
     cPayloadObserver* observer_;
+    sPayloadFault& fault_;
     sSHA256Ctx sha_;
     unsigned long long bodyBytes_ = 0;
     uLong adler_ = 1;
     std::shared_ptr<sBlock> cur_;
     std::deque<std::shared_ptr<sBlock>> inFlight_;
+    std::vector<std::shared_ptr<sBlock>> spare_;
+    // A digest to come: where it goes, and what gives it.
+    bool pending_ = false;
+    unsigned long long digestAt_ = 0;
+    std::function<bool(unsigned char (&)[32])> await_;
 };
 
 // ---------------------------------------------------------------------------
 // Reading package files ahead.
 
+// A file to pack, read as it was when it was added: exactly its size and
+// nothing after it.  Anything else is a fault that names the file: one that
+// cannot be opened or read (with the system's reason) or one that changed
+// (with its size then and now).
+class cSizedFile {
+public:
+    cSizedFile(const std::string& path, unsigned long long size, sPayloadFault& fault)
+        : path_(path), size_(size), fault_(fault) {}
+
+    bool open() {
+        errno = 0;
+        if (!f_.open(path_.c_str(), fmRead)) return unreadable();
+        const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+        return now == size_ || changed(now);
+    }
+    // The next n bytes (within the size) into at.
+    bool read(unsigned char* at, unsigned int n) {
+        while (n > 0) {
+            errno = 0;
+            const unsigned int got = f_.read(at, n);
+            if (!cFileIOTarget::transferred(got, n)) return unreadable();
+            if (got == 0) {
+                // It ends early: shorter on disk now, or (a file whose size
+                // says nothing, as in /sys) it holds less than it says.
+                const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+                return changed(now != size_ ? now : done_);
+            }
+            at += got;
+            n -= got;
+            done_ += got;
+        }
+        return true;
+    }
+    // True when the file ends at its size.
+    bool ends() {
+        unsigned char extra;
+        errno = 0;
+        const unsigned int got = f_.read(&extra, 1);
+        if (!cFileIOTarget::transferred(got, 1)) return unreadable();
+        if (got == 0) return true;
+        ++done_;
+        return changed(sizeNow());
+    }
+
+
+private:
+    bool unreadable() {
+        fileFault(fault_, sPayloadFault::fileUnreadable, path_, errno ? errno : EIO);
+        return false;
+    }
+    bool changed(unsigned long long now) {
+        fileFault(fault_, sPayloadFault::fileChanged, path_);
+        fault_.before = size_;
+        fault_.after = now;
+        return false;
+    }
+    // What a file that goes on past its size holds now: its size on disk, or
+    // the bytes it yields when that is more (a file whose size says nothing,
+    // as in /proc), counted up to kGrowthCounted past what was read.
+    unsigned long long sizeNow() {
+        unsigned char buf[16 * 1024];
+        const unsigned long long stop = done_ + kGrowthCounted;
+        while (done_ < stop) {
+            const unsigned int got = f_.read(buf, sizeof buf);
+            if (!cFileIOTarget::transferred(got, sizeof buf) || got == 0) break;
+            done_ += got;
+        }
+        return std::max(done_, static_cast<unsigned long long>(std::max(0LL, f_.size())));
+    }
+
+    cFileIO f_;
+    const std::string& path_;
+    unsigned long long size_;
+    unsigned long long done_ = 0;
+    sPayloadFault& fault_;
+};
+
+// Buffers that held files read ahead, kept for the next ones up to the
+// read-ahead budget: memory fresh from the system costs a page fault for
+// every 4 KiB, as many as the bytes packed.  The feeder's
+// thread alone takes and gives them, so that they come from one heap: a
+// heap of each worker's would keep its freed buffers from the others.
+class cShelf {
+public:
+    explicit cShelf(unsigned long long limit) : limit_(limit) {}
+    cShelf(const cShelf&) = delete;
+    cShelf& operator=(const cShelf&) = delete;
+
+    // A buffer of at least n bytes: the smallest kept that is large enough,
+    // or a new one.
+    void take(_typebuf<unsigned char>& out, unsigned long long n) {
+        std::size_t best = kept_.size();
+        for (std::size_t i = 0; i < kept_.size(); ++i)
+            if (kept_[i].bytes() >= n && (best == kept_.size() || kept_[i].bytes() < kept_[best].bytes())) best = i;
+        if (best == kept_.size()) {
+            out.set(static_cast<long long>(n));
+            return;
+        }
+        bytes_ -= kept_[best].bytes();
+        out = std::move(kept_[best]);
+        kept_[best] = std::move(kept_.back());
+        kept_.pop_back();
+    }
+    void give(_typebuf<unsigned char>&& b) {
+        if (b.empty() || bytes_ + b.bytes() > limit_) return;  // b frees itself
+        bytes_ += b.bytes();
+        kept_.push_back(std::move(b));
+    }
+
+private:
+    std::vector<_typebuf<unsigned char>> kept_;
+    unsigned long long bytes_ = 0, limit_;
+};
+
 // Reads exactly size bytes of the file at path, hashing them, into bytes
-// (held) or, with bytes null, only hashing them.  The file must still have
-// that size and end there.
+// (held: a buffer of at least size bytes) or, with bytes null, only hashing
+// them.
 bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<unsigned char>* bytes,
-                    unsigned char (&digest)[32]) {
-    cFileIO f;
-    if (!f.open(path.c_str(), fmRead) || static_cast<unsigned long long>(f.size()) != size) return false;
+                    unsigned char (&digest)[32], sPayloadFault& fault) {
+    cSizedFile f(path, size, fault);
+    if (!f.open()) return false;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     _typebuf<unsigned char> piece;
     try {
-        if (bytes)
-            bytes->set(static_cast<long long>(size));
-        else
-            piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
+        if (!bytes) piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
     } catch (const std::bad_alloc&) {
+        fault.cause = sPayloadFault::noMemory;
         return false;
     }
-    unsigned long long total = 0;
-    while (total < size) {
+    for (unsigned long long total = 0; total < size;) {
         const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, size - total));
         unsigned char* at = bytes ? bytes->data() + total : piece.data();
-        const unsigned int got = f.read(at, want);
-        if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
-        sha256_update(&sha, at, got);
-        total += got;
+        if (!f.read(at, want)) return false;
+        sha256_update(&sha, at, want);
+        total += want;
     }
-    unsigned char extra;
-    if (f.read(&extra, 1) != 0) return false;
+    if (!f.ends()) return false;
     sha256_finish(&sha, digest);
     return true;
 }
 
 // One file item read ahead: whole (up to kHeldFileBytes) or only hashed.
+// Whoever claims it has its results to itself until done is set.
 struct sLoad {
     std::string path;
     unsigned long long size = 0;
     bool held = false;
     std::atomic<bool> claimed{false};
+    // The buffer for a held file, given when it is scheduled.
+    _typebuf<unsigned char> bytes;
+    bool ok = false;
+    unsigned char digest[32] = {};
+    sPayloadFault fault;
     // Set under the pool's lock.
     bool done = false;
-    bool ok = false;
-    _typebuf<unsigned char> bytes;
-    unsigned char digest[32] = {};
 };
 
-void runLoad(sLoad& l, bool& ok, _typebuf<unsigned char>& bytes, unsigned char (&digest)[32]) {
-    ok = readFileHashed(l.path, l.size, l.held ? &bytes : nullptr, digest);
-}
+void runLoad(sLoad& l) { l.ok = readFileHashed(l.path, l.size, l.held ? &l.bytes : nullptr, l.digest, l.fault); }
 
 class cItemFeeder {
 public:
     cItemFeeder(cSoftPkg& pkg, cWorkPool& pool, cBodyDeflater& out, sPayloadProgress& progress,
-                const sPayloadOptions& options)
-        : pkg_(pkg), pool_(pool), out_(out), progress_(progress), heldLimit_(options.heldFileBytes),
-          aheadLimit_(options.readAheadBytes) {}
+                sPayloadOptions& options)
+        : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
+          heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
+          packAhead_(options.packAheadOfDigest > 0),
+          shelf_(options.readAheadBytes) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -403,26 +670,24 @@ private:
             }
             const bool held = it->sourceSize <= heldLimit_;
             if (held && heldBytes_ > 0 && heldBytes_ + it->sourceSize > aheadLimit_) return;
-            auto l = std::make_shared<sLoad>();
+            std::shared_ptr<sLoad> l;
+            try {
+                l = std::make_shared<sLoad>();
+                if (held) shelf_.take(l->bytes, it->sourceSize);
+                loads_[next_] = l;
+            } catch (const std::bad_alloc&) {
+                return;  // the item finds no load and fails for lack of memory
+            }
             l->path = it->source;
             l->size = it->sourceSize;
             l->held = held;
             if (held) heldBytes_ += it->sourceSize;
-            loads_[next_] = l;
             cWorkPool* pool = &pool_;
             pool_.submit(
                 [l, pool](sWorker&) {
                     if (l->claimed.exchange(true)) return;
-                    bool ok = false;
-                    _typebuf<unsigned char> bytes;
-                    unsigned char digest[32];
-                    runLoad(*l, ok, bytes, digest);
-                    pool->publish([&] {
-                        l->ok = ok;
-                        l->bytes = std::move(bytes);
-                        std::memcpy(l->digest, digest, sizeof digest);
-                        l->done = true;
-                    });
+                    runLoad(*l);
+                    pool->publish([&] { l->done = true; });
                 },
                 true);
             ++next_;
@@ -440,7 +705,17 @@ private:
     bool one(int i) {
         const cSoftPkg::sPkgItem* it = pkg_.itemInfo(i);
         if (!it->isFile()) {
-            if (it->length() > cSoftPkg::kMaxItemBytes) return false;
+            if (it->length() > cSoftPkg::kMaxItemBytes) {
+                fault_.cause = sPayloadFault::tooLarge;
+                fault_.total = it->length();
+                fault_.item = i;
+                return false;
+            }
+            if (it->length() > 0 && !it->bytes()) {
+                fault_.cause = sPayloadFault::notHeld;
+                fault_.item = i;
+                return false;
+            }
             if (!head(it->unpackedSize, it->length(), it->digest)) return false;
             // Put in pieces, so that progress is seen inside a large item.
             const unsigned char* p = it->bytes();
@@ -453,63 +728,100 @@ private:
             return true;
         }
         auto found = loads_.find(static_cast<std::uint32_t>(i));
-        if (found == loads_.end()) return false;
+        if (found == loads_.end()) {
+            fault_.cause = sPayloadFault::noMemory;
+            return false;
+        }
         std::shared_ptr<sLoad> l = found->second;
         loads_.erase(found);
+        if (!l->held) {
+            bool known = false;
+            pool_.locked([&] { known = l->done; });
+            if (!known && packAhead_) return large(i, l);
+        }
         if (!l->claimed.exchange(true)) {
             // Not started yet: read it here rather than wait for a worker.
-            bool ok = false;
-            _typebuf<unsigned char> bytes;
-            unsigned char digest[32];
-            runLoad(*l, ok, bytes, digest);
-            l->ok = ok;
-            l->bytes = std::move(bytes);
-            std::memcpy(l->digest, digest, sizeof digest);
+            runLoad(*l);
         } else {
             pool_.waitFor([&] { return l->done; });
         }
         if (l->held) heldBytes_ -= l->size;
-        if (!l->ok) return false;
+        if (!l->ok) {
+            fault_ = std::move(l->fault);
+            return false;
+        }
         pkg_.setFileDigest(i, l->digest);
         if (!head(0, l->size, l->digest)) return false;
         if (l->held) {
             const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->size));
-            l->bytes.set(0);
+            shelf_.give(std::move(l->bytes));
             return ok;
         }
-        // A large file: read again as it is packed, and it must be what
-        // was hashed.
-        return stream(*l);
+        unsigned char again[32];
+        return stream(*l, again) && same(*l, again);
     }
 
-    bool stream(const sLoad& l) {
-        cFileIO f;
-        if (!f.open(l.path.c_str(), fmRead) || static_cast<unsigned long long>(f.size()) != l.size) return false;
+    // A large file, read again as it is packed: what it yields must be what
+    // its first reading hashed.  When that reading has not ended, the record
+    // goes in with its digest to come, and the file is packed meanwhile.
+    bool large(int i, const std::shared_ptr<sLoad>& l) {
+        unsigned char sizes[8];
+        putU32le(sizes, 0);
+        putU32le(sizes + 4, static_cast<std::uint32_t>(l->size));
+        const bool started = out_.putPending(sizes, [this, i, l](unsigned char (&d)[32]) {
+            if (!l->claimed.exchange(true))
+                runLoad(*l);  // no worker took it: read it here
+            else
+                pool_.waitFor([&] { return l->done; });
+            if (!l->ok) {
+                fault_ = std::move(l->fault);
+                return false;
+            }
+            pkg_.setFileDigest(i, l->digest);
+            std::memcpy(d, l->digest, sizeof d);
+            return true;
+        });
+        unsigned char again[32];
+        return started && stream(*l, again) && out_.resolve() && same(*l, again);
+    }
+
+    bool same(const sLoad& l, const unsigned char (&again)[32]) {
+        if (std::memcmp(again, l.digest, 32) == 0) return true;
+        fileFault(fault_, sPayloadFault::fileChanged, l.path);
+        fault_.before = fault_.after = l.size;
+        return false;
+    }
+
+    // Packs l's file, reading it again; `again` is the digest of what it
+    // yielded.
+    bool stream(const sLoad& l, unsigned char (&again)[32]) {
+        cSizedFile f(l.path, l.size, fault_);
+        if (!f.open()) return false;
         _typebuf<unsigned char> piece(kPiece);
         sSHA256Ctx sha;
         sha256_starts(&sha);
-        unsigned long long total = 0;
-        while (total < l.size) {
+        for (unsigned long long total = 0; total < l.size;) {
             const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.size - total));
-            const unsigned int got = f.read(piece.data(), want);
-            if (!cFileIOTarget::transferred(got, want) || got == 0) return false;
-            sha256_update(&sha, piece.data(), got);
-            if (!out_.put(piece.data(), got)) return false;
-            total += got;
+            if (!f.read(piece.data(), want)) return false;
+            sha256_update(&sha, piece.data(), want);
+            if (!out_.put(piece.data(), want)) return false;
+            total += want;
         }
-        unsigned char extra, again[32];
-        if (f.read(&extra, 1) != 0) return false;
+        if (!f.ends()) return false;
         sha256_finish(&sha, again);
-        return std::memcmp(again, l.digest, 32) == 0;
+        return true;
     }
 
     cSoftPkg& pkg_;
     cWorkPool& pool_;
     cBodyDeflater& out_;
     sPayloadProgress& progress_;
+    sPayloadFault& fault_;
     unsigned long long heldLimit_, aheadLimit_;
+    bool packAhead_;
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
+    cShelf shelf_;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 
@@ -526,6 +838,95 @@ unsigned long long plannedBody(const std::vector<unsigned char>& prefix, cSoftPk
 
 }  // namespace
 
+std::string describePayloadFault(const sPayloadFault& f, const std::string& file) {
+    using F = sPayloadFault;
+    const char* name = file.c_str();
+    const char* why = f.error ? std::strerror(f.error) : "unknown error";
+    const char* detail = f.detail.c_str();
+    auto gib = [](unsigned long long n) { return static_cast<double>(n) / (1024.0 * 1024.0 * 1024.0); };
+    // Two paths of the longest a system takes and the words around them.
+    char buf[2 * 4096 + 512];
+    switch (f.cause) {
+    case F::none:
+        std::snprintf(buf, sizeof buf,
+                      "%s could not be saved: a text, setting or document of the scenario is too long for the format",
+                      name);
+        break;
+    case F::fileChanged:
+        if (f.path.empty())
+            std::snprintf(buf, sizeof buf, "a file changed while it was packed: the body came to %llu bytes, not %llu",
+                          f.after, f.before);
+        else if (f.before == f.after)
+            std::snprintf(buf, sizeof buf, "%s changed while it was packed: its %llu bytes are not those read before",
+                          f.path.c_str(), f.after);
+        else
+            std::snprintf(buf, sizeof buf, "%s changed while it was packed: %llu bytes when it was added, %llu bytes now",
+                          f.path.c_str(), f.before, f.after);
+        break;
+    case F::fileUnreadable:
+        std::snprintf(buf, sizeof buf, "cannot read %s: %s", f.path.c_str(), why);
+        break;
+    case F::writeFailed:
+        std::snprintf(buf, sizeof buf, "cannot write %s: %s", name, why);
+        break;
+    case F::tooLarge:
+        if (f.item >= 0)
+            std::snprintf(buf, sizeof buf, "item %lld holds %llu bytes; an item holds at most 4294967295 bytes (4 GiB)",
+                          f.item, f.total);
+        else
+            std::snprintf(buf, sizeof buf,
+                          "the payload's %s would be %llu bytes (%.1f GiB); a payload holds at most 4294967295 bytes "
+                          "(4 GiB) of body and as many packed",
+                          f.detail.empty() ? "body" : detail, f.total, gib(f.total));
+        break;
+    case F::notHeld:
+        std::snprintf(buf, sizeof buf, "item %lld was read without its bytes and cannot be packed again", f.item);
+        break;
+    case F::readFailed:
+        std::snprintf(buf, sizeof buf, "cannot read %s at byte %llu: %s", name, f.at, why);
+        break;
+    case F::notPayload:
+        std::snprintf(buf, sizeof buf, "%s is not a payload: %s", name, detail);
+        break;
+    case F::truncated:
+        if (f.total)
+            std::snprintf(buf, sizeof buf, "%s is truncated at byte %llu: its header announces %llu bytes", name, f.at,
+                          f.total);
+        else
+            std::snprintf(buf, sizeof buf, "%s is truncated at byte %llu, inside its 49-byte header", name, f.at);
+        break;
+    case F::trailing:
+        if (f.total)
+            std::snprintf(buf, sizeof buf, "%s goes on after its payload ends at byte %llu: %llu more byte%s", name,
+                          f.at, f.total, f.total == 1 ? "" : "s");
+        else
+            std::snprintf(buf, sizeof buf, "%s goes on after its payload ends at byte %llu", name, f.at);
+        break;
+    case F::badStream:
+        std::snprintf(buf, sizeof buf, "%s: the packed body is damaged at byte %llu: %s", name, f.at, detail);
+        break;
+    case F::badBody:
+        std::snprintf(buf, sizeof buf, "%s: the body's SHA-256 digest is wrong", name);
+        break;
+    case F::badLayout:
+        std::snprintf(buf, sizeof buf, "%s: the body breaks the payload's layout at its byte %llu: %s", name, f.at,
+                      detail);
+        break;
+    case F::badItem:
+        std::snprintf(buf, sizeof buf, "%s: item %lld does not match its digest", name, f.item);
+        break;
+    case F::badScenario:
+        std::snprintf(buf, sizeof buf,
+                      "%s: the scenario in it does not load (a text, a document or a reference in it is not valid)",
+                      name);
+        break;
+    case F::noMemory:
+        std::snprintf(buf, sizeof buf, "%s: out of memory", name);
+        break;
+    }
+    return buf;
+}
+
 int payloadThreads(int asked) {
     if (asked > 0) return asked;
     cpu_set_t set;
@@ -541,8 +942,13 @@ int payloadThreads(int asked) {
 bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
                       sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
                       unsigned long long& packedSize) {
+    options.fault = sPayloadFault();
     bodySize = plannedBody(prefix, pkg);
-    if (bodySize > 0xFFFFFFFFull) return false;
+    if (bodySize > kMaxU32) {
+        options.fault.cause = sPayloadFault::tooLarge;
+        options.fault.total = bodySize;
+        return false;
+    }
     // No more workers than blocks: a small payload is not worth threads.
     const unsigned long long blocks = bodySize / kDeflateBlock + 1;
     const int threads = static_cast<int>(std::min<unsigned long long>(payloadThreads(options.threads), blocks));
@@ -550,7 +956,7 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     progress.itemsTotal = pkg.count();
     progress.plainTotal = bodySize;
     cWorkPool pool(threads);
-    cBodyDeflater out(dst, pool, threads, progress, options.observer);
+    cBodyDeflater out(dst, pool, threads, progress, options, options.fault);
     if (!out.start() || !out.put(prefix.data(), prefix.size())) return false;
     if (pkg.count() != 0) {
         const unsigned char tag = 13;
@@ -564,7 +970,12 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     if (!out.put(&end, 1) || !out.finish(digest)) return false;
     // A file that grew or shrank after it was added fails its reading; the
     // sizes planned must be the sizes packed.
-    if (out.bodyBytes() != bodySize) return false;
+    if (out.bodyBytes() != bodySize) {
+        options.fault.cause = sPayloadFault::fileChanged;
+        options.fault.before = bodySize;
+        options.fault.after = out.bodyBytes();
+        return false;
+    }
     packedSize = progress.packedDone;
     progress.packedTotal = packedSize;
     out.report();

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/fileio.h"
@@ -51,6 +52,44 @@ public:
     virtual void onPayloadProgress(const sPayloadProgress& progress) = 0;
 };
 
+// Why a payload could not be written, read or checked: enough to name the
+// file and the cause.  Only the fields that apply to the cause are set.
+struct sPayloadFault {
+    enum eCause {
+        none = 0,
+        // Writing.
+        fileChanged,     // path: its size (before, after) or, with equal sizes, its bytes changed since it was added
+        fileUnreadable,  // path, error: a file to pack could not be opened or read
+        writeFailed,     // error: the output could not be written (ENOSPC: the disk is full)
+        tooLarge,        // total: the body, or its packed stream, passes the format's 32-bit sizes
+        notHeld,         // item: an item whose bytes were not kept cannot be packed
+        // Reading.
+        readFailed,  // at, error: the payload could not be read at byte `at`
+        notPayload,  // detail: no magic, an unknown version, or sizes no payload has
+        truncated,   // at: the payload ends at byte `at`; total: the bytes its header announces
+        trailing,    // at: where the payload ends and other bytes follow; total: how many (0: unknown)
+        badStream,   // at, detail: the zlib stream is damaged, or does not make the body its header announces
+        badBody,     // the body's SHA-256 is not the header's
+        badLayout,   // at, detail: the body's sections break the format at body byte `at`
+        badItem,     // item: its bytes do not match its digest, or a deflated item does not decode exactly
+        badScenario, // the sections do not load as a scenario: a text, a document or a reference in them
+        noMemory,
+    };
+    eCause cause = none;
+    std::string path;
+    int error = 0;
+    long long item = -1;
+    unsigned long long at = 0, total = 0, before = 0, after = 0;
+    std::string detail;
+
+    explicit operator bool() const { return cause != none; }
+};
+
+// One line that says what failed: `file` is the payload being read or
+// written (a write failure names it; a fault of a file being packed names
+// that file).
+std::string describePayloadFault(const sPayloadFault& fault, const std::string& file);
+
 struct sPayloadOptions {
     // Worker threads; 0: one for every core this process may run on.
     int threads = 0;
@@ -60,11 +99,18 @@ struct sPayloadOptions {
     // Out, loading with verification: the first item whose bytes do not
     // match its digest, -1 when none.
     int badItem = -1;
+    // Out: why the last call that took these options failed, when it knows
+    // (cleared as such a call starts).
+    sPayloadFault fault;
     // Saving: files up to this size are read whole ahead, larger ones are
     // hashed ahead and read again as they are packed; and the most bytes of
     // files held read ahead at once.
     unsigned long long heldFileBytes = 8ull << 20;
-    unsigned long long readAheadBytes = 32ull << 20;
+    unsigned long long readAheadBytes = 16ull << 20;
+    // Saving: the most bytes of a larger file packed while its first
+    // reading, which gives the digest its record puts first, has not ended
+    // (0: wait for the digest).
+    unsigned long long packAheadOfDigest = 16ull << 20;
 };
 
 // Bytes of body per deflated block, and of the dictionary before each.
@@ -78,8 +124,9 @@ int payloadThreads(int asked);
 // Deflates the body (prefix, then pkg's item table as section 13 when it is
 // not empty, then the end tag 0) as one zlib stream at level 9 and writes it
 // to dst at its position.  Gives the body's size and SHA-256 and the stream's
-// size.  False when a file item cannot be read as it was added, the body
-// would exceed 0xFFFFFFFF bytes, or a write fails.
+// size.  False, with options.fault saying why, when a file item cannot be
+// read as it was added, the body or its stream would exceed 0xFFFFFFFF
+// bytes, or a write fails.
 bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
                       sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
                       unsigned long long& packedSize);

@@ -13,6 +13,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 cPictPropImage::~cPictPropImage() { delete value; }
 
 cPictBase::sExtPictDef::sExtPictDef(cPictBase* picture) {
@@ -38,12 +42,26 @@ bool cPictBase::checkPixelCount(long long w, long long h, long long* count, int 
     return true;
 }
 
-bool cPictBase::inputCanDescribe(long long pixels, long long inputBytes) {
+namespace {
+bool canDescribe(long long pixels, long long inputBytes, long long free, long long perByte) {
     if (inputBytes < 0) return true;
     long long most = 0;
-    if (!checked_mul(inputBytes, kMaxPixelsPerInputByte, most) || !checked_add(most, kFreePictPixels, most))
+    if (!checked_mul(inputBytes, perByte, most) || !checked_add(most, free, most))
         return true;  // more input than any picture needs
     return pixels <= most;
+}
+}  // namespace
+
+bool cPictBase::inputCanDescribe(long long pixels, long long inputBytes) {
+    return canDescribe(pixels, inputBytes, kFreePictPixels, kMaxPixelsPerInputByte);
+}
+
+bool cPictBase::bilevelCanDescribe(long long pixels, long long inputBytes) {
+    return canDescribe(pixels, inputBytes, kFreeBilevelPixels, kMaxBilevelPixelsPerInputByte);
+}
+
+bool cPictBase::rawCanDescribe(long long pixels, long long inputBytes) {
+    return canDescribe(pixels, inputBytes, kFreePictPixels, kMaxRawPixelsPerInputByte);
 }
 
 namespace {
@@ -86,6 +104,44 @@ bool cPictBase::allocPixels16(long long w, long long h) {
     height_ = h;
     is16Bpp_ = true;
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// 24-bit rows
+
+namespace {
+
+void bgrToPixelsPlain(const unsigned char* s, unsigned int* d, long long n) {
+    for (long long i = 0; i < n; ++i, s += 3)
+        d[i] = 0xFF000000u | static_cast<unsigned int>(s[2]) << 16 | static_cast<unsigned int>(s[1]) << 8 | s[0];
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels per shuffle; every load of 16 bytes stays inside the row, the
+// last few pixels go the plain way.
+__attribute__((target("ssse3"))) void bgrToPixelsSsse3(const unsigned char* s, unsigned int* d, long long n) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    long long i = 0;
+    for (; i + 6 <= n; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_or_si128(_mm_shuffle_epi8(v, spread), opaque));
+    }
+    bgrToPixelsPlain(s + 3 * i, d + i, n - i);
+}
+#endif
+
+}  // namespace
+
+void cPictBase::bgrToPixels(const unsigned char* src, unsigned int* dst, long long n) {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        bgrToPixelsSsse3(src, dst, n);
+        return;
+    }
+#endif
+    bgrToPixelsPlain(src, dst, n);
 }
 
 // ---------------------------------------------------------------------------

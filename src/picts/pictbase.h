@@ -261,6 +261,11 @@ public:
     // size (negative) may describe any.  Decoders whose coding can describe
     // area without data refuse, or stop, past it.
     static bool inputCanDescribe(long long pixels, long long inputBytes);
+    // The same for bilevel codings (kMaxBilevelPixelsPerInputByte,
+    // kFreeBilevelPixels): fax and JBIG2 pages.
+    static bool bilevelCanDescribe(long long pixels, long long inputBytes);
+    // The same for camera raw sensor data (kMaxRawPixelsPerInputByte).
+    static bool rawCanDescribe(long long pixels, long long inputBytes);
     // The largest pixel buffer, in bytes, that allocPixels8/16 made on this
     // thread since the last call with reset: tests hold decoders to memory
     // proportional to their input with it.
@@ -335,6 +340,10 @@ public:
     static bool transform(const unsigned long long* src, long long sw, long long sh, unsigned long long* dst,
                           long long dw, long long dh, bool mirror, bool flip);
 
+    // n pixels of 3 bytes B, G, R at src into opaque 0xAARRGGBB words: the
+    // one conversion of the 24-bit rows of TGA and BMP files.
+    static void bgrToPixels(const unsigned char* src, unsigned int* dst, long long n);
+
     // The fitted size of w x h in maxW x maxH, never enlarged: both sides
     // scaled by the smaller of maxW / w and maxH / h, rounded to the nearest
     // pixel and at least 1 (a long thin picture keeps a pixel across).  A
@@ -358,6 +367,18 @@ public:
                           unsigned int unused);
 
 protected:
+    // The start of a decode into a picture that may hold an earlier one: the
+    // size is forgotten but the pixel buffers are kept, so that allocPixels8
+    // and allocPixels16 write over a buffer of the size they need instead of
+    // giving mapped memory back and asking for it again.  dropStalePixels,
+    // at the end of the decode, frees what the new picture did not take.
+    void reopen() { width_ = height_ = 0; }
+    void dropStalePixels() {
+        const long long n = width_ * height_;
+        if (is16Bpp_ || pixels8_.count() != n) pixels8_.set(0);
+        if (!is16Bpp_ || pixels16_.count() != n) pixels16_.set(0);
+    }
+
     // Area-average scaler: source of sw x sh (row stride srcStride) into the
     // dw x dh area at dst (row stride `stride`), r source pixels per
     // destination pixel.

@@ -175,7 +175,14 @@ bool cPictDIB::loadLegacyPalette(cByteReader& s, unsigned int count) {
 }
 
 bool cPictDIB::decodeDIB(cByteReader& s, bool bareDib) {
-    close();
+    // A picture of the same size as the one before is written over its pixels.
+    reopen();
+    const bool ok = decodeDIBInto(s, bareDib);
+    dropStalePixels();
+    return ok;
+}
+
+bool cPictDIB::decodeDIBInto(cByteReader& s, bool bareDib) {
     palette_.set(0);
     paletteCount_ = 0;
     extActive_ = false;
@@ -420,9 +427,7 @@ bool cPictDIB::decodeRGB(cByteReader& s, bool bitFields) {
                     for (unsigned long long p = static_cast<unsigned long long>(w) * 3; p < stride; ++p)
                         if (src[p]) return false;
                     if (!useMasks) {
-                        for (long long x = 0; x < w; ++x)
-                            out[x] = 0xFF000000u | static_cast<unsigned int>(src[3 * x + 2]) << 16 |
-                                     static_cast<unsigned int>(src[3 * x + 1]) << 8 | src[3 * x];
+                        bgrToPixels(src, out, w);
                     } else {
                         for (long long x = 0; x < w; ++x) {
                             const unsigned int v = src[3 * x] | src[3 * x + 1] << 8 | src[3 * x + 2] << 16;

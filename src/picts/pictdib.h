@@ -55,6 +55,7 @@ protected:
     };
 
     bool decodeDIB(cByteReader& in, bool bareDib);
+    bool decodeDIBInto(cByteReader& in, bool bareDib);
     bool decodeRGB(cByteReader& in, bool bitFields);
     bool decodeRLE4(cByteReader& in);
     bool decodeRLE8(cByteReader& in);

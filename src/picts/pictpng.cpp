@@ -178,7 +178,7 @@ bool cPictPNG::chkProcessTransparency(const unsigned char* data, unsigned int le
 bool cPictPNG::decodeInt(cFileIOTarget* stream) {
     consumed_ = 0;
     if (!stream || !stream->valid()) return false;
-    close();
+    reopen();
     hdr_ = sHeader();
     sampleDepth_ = 0;
     palette_.set(0);
@@ -195,12 +195,18 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
     inputLeft_ = -1;
     lineLen_ = 0;
     inflater_.init();
-    if (!inflater_.reset()) return false;
+    if (!inflater_.reset()) {
+        close();
+        return false;
+    }
 
     // A probe reads the signature and IHDR only: its read-ahead is no longer.
     cByteReader in(stream, probeOnly_ ? 8 + 25 : cByteReader::kStreamWindow, 0);
     const unsigned char* sig = nullptr;
-    if (!in.view(sig, 8) || std::memcmp(sig, kSignature, 8) != 0) return false;
+    if (!in.view(sig, 8) || std::memcmp(sig, kSignature, 8) != 0) {
+        close();
+        return false;
+    }
     consumed_ = 8;
 
     _typebuf<unsigned char> data;
@@ -317,6 +323,7 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
     curLine_.set(0);
     tmp8_.set(0);
     tmp16_.set(0);
+    dropStalePixels();
     return ok;
 }
 
@@ -669,10 +676,14 @@ bool cPictPNG::processColorData(const unsigned char* s, int firstCol, int colSte
             const unsigned int* pal = palette_.data();
             const long long count = paletteCount_;
             if (d == 8) {
-                for (long long i = 0; i < n; ++i) {
-                    if (s[i] >= count) return false;
-                    out[i] = pal[s[i]];
+                // The row's indices are checked at once (a loop the compiler
+                // widens), not one by one between the lookups.
+                if (count < 256) {
+                    unsigned char most = 0;
+                    for (long long i = 0; i < n; ++i) most = s[i] > most ? s[i] : most;
+                    if (most >= count) return false;
                 }
+                for (long long i = 0; i < n; ++i) out[i] = pal[s[i]];
                 break;
             }
             const unsigned int max = (1u << d) - 1;

@@ -4,6 +4,7 @@
 #include "base/bytereader.h"
 #include "base/checked.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -108,38 +109,46 @@ bool cPictTGA::loadPalette(cByteReader& in) {
     return true;
 }
 
-inline bool cPictTGA::convert(const unsigned char* v, unsigned int& px) const {
+bool cPictTGA::convertRow(const unsigned char* v, unsigned int* out, long long n) const {
     switch (hdr_.depth) {
         case 8:
             if (isGrey(hdr_.imageType)) {
-                px = 0xFF000000u | v[0] * 0x010101u;
+                for (long long x = 0; x < n; ++x) out[x] = 0xFF000000u | v[x] * 0x010101u;
             } else {
                 // Pixel values count from the first colour-map entry.
-                const int i = static_cast<int>(v[0]) - hdr_.mapFirst;
-                if (i < 0 || i >= hdr_.mapLength) return false;
-                px = palette_.data()[i];
+                const unsigned int* pal = palette_.data();
+                const unsigned int first = hdr_.mapFirst, length = hdr_.mapLength;
+                for (long long x = 0; x < n; ++x) {
+                    const unsigned int i = static_cast<unsigned int>(v[x]) - first;  // wraps below the first entry
+                    if (i >= length) return false;
+                    out[x] = pal[i];
+                }
             }
             return true;
-        case 16: px = from16(cByteReader::u16le(v)); return true;
-        case 24:
-            px = 0xFF000000u | static_cast<unsigned int>(v[2]) << 16 | static_cast<unsigned int>(v[1]) << 8 | v[0];
+        case 16:
+            for (long long x = 0; x < n; ++x) out[x] = from16(cByteReader::u16le(v + 2 * x));
             return true;
+        case 24: bgrToPixels(v, out, n); return true;
         default:
-            px = static_cast<unsigned int>(v[3]) << 24 | static_cast<unsigned int>(v[2]) << 16 |
-                 static_cast<unsigned int>(v[1]) << 8 | v[0];
+            // Bytes B, G, R, A are the pixel's word as it is stored.
+            std::memcpy(out, v, static_cast<std::size_t>(n) * 4);
             return true;
     }
 }
 
-void cPictTGA::putRow(long long fileRow) {
-    const long long w = width_;
+unsigned int* cPictTGA::rowOut(long long fileRow) {
+    if (extActive_) return line_.data();
     const long long y = (hdr_.descriptor & 0x20) ? height_ - 1 - fileRow : fileRow;
+    return pixels8_.data() + y * width_;
+}
+
+void cPictTGA::finishRow(long long fileRow, const unsigned int* row) {
+    const long long w = width_;
     if (hdr_.depth == 32 && !anyAlpha_)
-        for (long long x = 0; x < w && !anyAlpha_; ++x) anyAlpha_ = (line_.data()[x] >> 24) != 0;
+        for (long long x = 0; x < w && !anyAlpha_; ++x) anyAlpha_ = (row[x] >> 24) != 0;
     if (extActive_) {
-        if (canExtRender(0, w - 1, y, y)) setExtRow(y, line_.data(), w);
-    } else {
-        std::memcpy(pixels8_.data() + y * w, line_.data(), static_cast<std::size_t>(w) * 4);
+        const long long y = (hdr_.descriptor & 0x20) ? height_ - 1 - fileRow : fileRow;
+        if (canExtRender(0, w - 1, y, y)) setExtRow(y, row, w);
     }
 }
 
@@ -150,14 +159,14 @@ bool cPictTGA::decodePlain(cByteReader& in) {
     long long rowBytes = 0;
     if (!checked_mul(w, bpp, rowBytes) || !sizeBuffer(row, rowBytes)) return false;
     for (long long r = 0; r < height_; ++r) {
-        // Rows that fit the read-ahead are converted where they lie.
+        // Rows that fit the read-ahead are converted where they lie, straight
+        // into their picture row.
         const unsigned char* src = row.data();
         if (!(in.view(src, static_cast<std::size_t>(rowBytes)) || in.read(row.data(), static_cast<std::size_t>(rowBytes))))
             return false;
-        unsigned int* out = line_.data();
-        for (long long x = 0; x < w; ++x)
-            if (!convert(src + x * bpp, out[x])) return false;
-        putRow(r);
+        unsigned int* out = rowOut(r);
+        if (!convertRow(src, out, w)) return false;
+        finishRow(r, out);
     }
     return true;
 }
@@ -166,24 +175,40 @@ bool cPictTGA::decodeRle(cByteReader& in) {
     const unsigned int bpp = hdr_.depth / 8u;
     const long long w = width_, h = height_;
     long long r = 0, x = 0;
-    unsigned char v[4];
-    unsigned int px = 0;
+    unsigned int* out = rowOut(0);
+    unsigned char v[4 * 128];
     // Packets run on across row ends; one that runs past the last pixel is
     // cut there.
     while (r < h) {
         unsigned char head = 0;
         if (!in.byte(head)) return false;
+        long long n = (head & 0x7F) + 1;
+        unsigned int px = 0;
         const bool run = (head & 0x80) != 0;
-        int n = (head & 0x7F) + 1;
+        const unsigned char* raw = v;
+        // Values past the last pixel are not read.
+        n = std::min(n, (h - r) * w - x);
         if (run) {
-            if (!in.read(v, bpp) || !convert(v, px)) return false;
+            if (!in.read(v, bpp) || !convertRow(v, &px, 1)) return false;
+        } else {
+            // The packet's values where they lie in the read-ahead.
+            const std::size_t bytes = static_cast<std::size_t>(n) * bpp;
+            if (!(in.view(raw, bytes) || (raw = v, in.read(v, bytes)))) return false;
         }
-        while (n-- > 0 && r < h) {
-            if (!run && (!in.read(v, bpp) || !convert(v, px))) return false;
-            line_.data()[x] = px;
-            if (++x == w) {
-                putRow(r++);
+        while (n > 0 && r < h) {
+            const long long k = std::min(n, w - x);
+            if (run) {
+                std::fill(out + x, out + x + k, px);
+            } else {
+                if (!convertRow(raw, out + x, k)) return false;
+                raw += k * bpp;
+            }
+            n -= k;
+            x += k;
+            if (x == w) {
+                finishRow(r++, out);
                 x = 0;
+                if (r < h) out = rowOut(r);
             }
         }
     }
@@ -191,7 +216,14 @@ bool cPictTGA::decodeRle(cByteReader& in) {
 }
 
 bool cPictTGA::decode(cFileIOTarget* s) {
-    close();
+    // A picture of the same size as the one before is written over its pixels.
+    reopen();
+    const bool ok = decodeInto(s);
+    dropStalePixels();
+    return ok;
+}
+
+bool cPictTGA::decodeInto(cFileIOTarget* s) {
     extActive_ = anyAlpha_ = false;
     palette_.set(0);
     if (!s) return false;

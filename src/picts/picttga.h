@@ -27,17 +27,21 @@ public:
     };
 
 protected:
+    bool decodeInto(cFileIOTarget* stream);
     bool readHeader(cByteReader& in);
     // The probe's rules: type, colour-map fields, origin, size, depth.
     bool headerAcceptable() const;
     bool loadPalette(cByteReader& in);
-    // A pixel value of depth/8 bytes into 0xAARRGGBB; false for a colour
-    // index outside the colour map.
-    bool convert(const unsigned char* v, unsigned int& px) const;
+    // n pixel values of depth/8 bytes each into 0xAARRGGBB; false for a
+    // colour index outside the colour map.
+    bool convertRow(const unsigned char* v, unsigned int* out, long long n) const;
     bool decodePlain(cByteReader& in);
     bool decodeRle(cByteReader& in);
-    // File row r done: it goes to its picture row.
-    void putRow(long long fileRow);
+    // Where file row r is converted: its picture row, or the line sent to
+    // the render target.
+    unsigned int* rowOut(long long fileRow);
+    // File row r done: its alpha noted, and sent to the render target.
+    void finishRow(long long fileRow, const unsigned int* row);
 
     sHeader hdr_;
     _typebuf<unsigned int> palette_;  // one entry per colour-map entry

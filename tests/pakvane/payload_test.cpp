@@ -6,16 +6,23 @@
 // payloads read back with every item checked.
 #include "pakvane/scenario.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "../base/steppedstream.h"
 #include "base/fileio.h"
 #include "base/memio.h"
+#include "base/sha.h"
+#include "pakvane/payloadcheck.h"
 #include "testsupport.h"
 
 namespace {
@@ -250,3 +257,510 @@ print('ok')
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Payloads checked as streams.
+
+namespace {
+
+// What a streamed check saw: its verdict, fault, the items' sizes and
+// digests, the progress it reported.
+struct sStreamed {
+    bool ok = false;
+    sPayloadFault fault;
+    std::vector<std::string> items;  // "size:digest"
+    std::size_t files = 0;
+    cCounting seen;
+    sPayloadProgress first;
+    bool sawFirst = false;
+};
+
+class cFirstAndLast : public cPayloadObserver {
+public:
+    explicit cFirstAndLast(sStreamed& r) : r_(r) {}
+    void onPayloadProgress(const sPayloadProgress& p) override {
+        if (!r_.sawFirst) r_.first = p;
+        r_.sawFirst = true;
+        r_.seen.onPayloadProgress(p);
+        if (p.checkedDone < r_.seen.last.checkedDone) ++r_.seen.backwards;
+    }
+
+private:
+    sStreamed& r_;
+};
+
+std::string itemsOf(cSoftPkg& pkg, std::vector<std::string>& out) {
+    out.clear();
+    for (std::uint32_t i = 0; i < pkg.count(); ++i) {
+        unsigned char d[32];
+        if (!pkg.digest(static_cast<int>(i), d)) return "no digest";
+        out.push_back(std::to_string(pkg.sizeOf(static_cast<int>(i))) + ":" + qortest::hex(d, 32));
+    }
+    return "";
+}
+
+sStreamed streamCheck(cFileIOTarget* src, bool toEnd, int threads) {
+    sStreamed r;
+    cFirstAndLast observer(r);
+    sPayloadOptions o;
+    o.threads = threads;
+    o.observer = &observer;
+    cSoftPkgScenario s;
+    r.ok = verifyPayloadStream(src, toEnd, s, o);
+    r.fault = o.fault;
+    itemsOf(s.package(), r.items);
+    r.files = s.fileEntries().size();
+    return r;
+}
+
+// A stream over bytes that cannot tell its size or position, read in
+// small steps.
+struct sUntold : SteppedStream {
+    using SteppedStream::SteppedStream;
+    long long size() override { return -1; }
+};
+
+// Python makes payloads from a good one and says what each holds: first
+// the good one with an item of 5 MiB more, so that the body is worth the
+// check's threads.  Variants that must pass (the table's items deflated, a
+// second table that replaces a damaged first one, the table before the
+// other sections) print "ok" and their items as size:sha256; damaged ones
+// print the cause the check must name, where, and a word of its detail.
+const char kMakeVariants[] = R"PY(
+import hashlib, os, struct, sys, zlib
+good, out, table_at = sys.argv[1], sys.argv[2], int(sys.argv[3])
+b = open(good, 'rb').read()
+body = zlib.decompress(b[49:])
+sections, table = body[:table_at - 1], body[table_at:-1]
+assert body[table_at - 1] == 13 and body[-1] == 0
+def records(t):
+    at, rs = 0, []
+    while True:
+        un, ln = struct.unpack_from('<II', t, at)
+        if un == 0 and ln == 0: return rs
+        rs.append((un, t[at + 8:at + 40], t[at + 40:at + 40 + ln])); at += 40 + ln
+def plain(r):
+    return zlib.decompress(r[2]) if r[0] not in (0, 0xFFFFFFFF) else r[2]
+def tab(rs):
+    return b''.join(struct.pack('<II', un, len(d)) + dg + d for un, dg, d in rs) + bytes(8)
+def pack(body, ver=1, size=None, digest=None, z=None):
+    z = zlib.compress(body, 6) if z is None else z
+    return (b'QORSOPKG' + struct.pack('<BII', ver, len(body) if size is None else size, len(z))
+            + (hashlib.sha256(body).digest() if digest is None else digest) + z)
+rs = records(table) + [(0, hashlib.sha256(bytes(range(251)) * 20887).digest(), bytes(range(251)) * 20887)]
+body = sections + b'\x0d' + tab(rs) + b'\x00'
+b = pack(body)
+lines = []
+def ok(name, data, rs):
+    open(os.path.join(out, name), 'wb').write(data)
+    lines.append(name + ' ok ' + ' '.join('%d:%s' % (len(plain(r)), hashlib.sha256(plain(r)).hexdigest()) for r in rs))
+def bad(name, data, cause, at, extra='-', word='-'):
+    open(os.path.join(out, name), 'wb').write(data)
+    lines.append('%s %s %d %s %s' % (name, cause, at, extra, word))
+ok('asis', b, rs)
+deflated = [(len(d), dg, zlib.compress(d, 9)) if i % 2 and d else (un, dg, d) for i, (un, dg, d) in enumerate(rs)]
+ok('deflated', pack(sections + b'\x0d' + tab(deflated) + b'\x00'), deflated)
+damaged = [(un, dg, d[:-1] + bytes([d[-1] ^ 1]) if d else d) for un, dg, d in rs]
+ok('replaced', pack(sections + b'\x0d' + tab(damaged) + b'\x0d' + tab(rs) + b'\x00'), rs)
+ok('table_first', pack(b'\x0d' + tab(rs) + sections + b'\x00'), rs)
+n = len(b)
+bad('empty', b'', 'notPayload', 0, '-', 'empty')
+bad('magic', b'QORSOPKX' + b[8:], 'notPayload', 0, '-', 'QORSOPKG')
+bad('version2', b[:8] + b'\x02' + b[9:], 'notPayload', 8, '-', 'version')
+bad('header30', b[:30], 'truncated', 30, 0)
+bad('cut', b[:n - 1000], 'truncated', n - 1000, n)
+bad('plus1', b + b'x', 'trailing', n, 1)
+bad('plus1M', b + bytes(1 << 20), 'trailing', n, 1 << 20)
+bad('adler', b[:-1] + bytes([b[-1] ^ 0x40]), 'badStream', n - 4, '-', 'Adler-32')
+bad('digest', b[:20] + bytes([b[20] ^ 1]) + b[21:], 'badBody', 0)
+z = zlib.compress(body, 6)
+bad('body_long', pack(body, size=len(body) + 1, z=z), 'badStream', 49 + len(z) - 4, '-', 'inflates to %d bytes' % len(body))
+bad('body_short', pack(body, size=len(body) - 1, z=z), 'badStream', 49 + len(z) - 4, '-', 'more than')
+bad('packed_long', pack(body, z=z + b'\0\0\0'), 'badStream', 49 + len(z), '-', 'stream ends')
+bad('ratio', b[:9] + struct.pack('<I', struct.unpack_from('<I', b, 13)[0] * 1040 + 1) + b[13:], 'notPayload', 9, '-', 'deflate')
+k = len(rs) - 1
+damaged_k = rs[:k] + [(rs[k][0], rs[k][1], rs[k][2][:-1] + bytes([rs[k][2][-1] ^ 1]))]
+bad('item', pack(sections + b'\x0d' + tab(damaged_k) + b'\x00'), 'badItem', 0, k)
+bad('tag14', pack(body[:-1] + b'\x0e\x00'), 'badLayout', len(body) - 1, '-', 'tag')
+bad('table_cut', pack(body[:-20] + b'\x00'), 'badLayout', len(body) - 19, '-', 'inside')
+bad('no_table', pack(sections + b'\x00'), 'badScenario', 0)
+print('\n'.join(lines))
+)PY";
+
+// The package's payload and Python's variants of it in a folder.
+struct sVariants {
+    cPackage pkg;
+    cSoftPkgScenario s;
+    std::string file, folder, list;
+    bool made = false;
+    sVariants() {
+        if (!pkg.compile(s)) return;
+        sPayloadOptions o;
+        file = pkg.dir.file("good.data");
+        folder = pkg.dir.file("variants");
+        if (!writeFile(file, saveToString(s, o)) || mkdir(folder.c_str(), 0755) != 0) return;
+        unsigned long long table = 8;
+        for (std::uint32_t i = 0; i < s.package().count(); ++i) table += 40 + s.package().sizeOf(static_cast<int>(i));
+        int status = -1;
+        list = runPython(kMakeVariants, file + " " + folder + " " + std::to_string(tableOffset(file, table)), &status);
+        made = status == 0;
+    }
+};
+
+sPayloadFault::eCause causeNamed(const std::string& name) {
+    using F = sPayloadFault;
+    const std::pair<const char*, F::eCause> names[] = {
+        {"notPayload", F::notPayload}, {"truncated", F::truncated}, {"trailing", F::trailing},
+        {"badStream", F::badStream},   {"badBody", F::badBody},     {"badLayout", F::badLayout},
+        {"badItem", F::badItem},       {"badScenario", F::badScenario}};
+    for (const auto& n : names)
+        if (name == n.first) return n.second;
+    return F::none;
+}
+
+}  // namespace
+
+TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndTheSource) {
+    sVariants v;
+    ASSERT_TRUE(v.made) << v.list;
+    std::istringstream lines(v.list);
+    int variants = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, verdict;
+        words >> name >> verdict;
+        if (verdict != "ok") continue;
+        ++variants;
+        std::vector<std::string> want;
+        for (std::string w; words >> w;) want.push_back(w);
+        const std::string bytes = readFile(v.folder + "/" + name);
+        // The in-memory reader with every item checked: the same items.
+        cSoftPkgScenario whole;
+        sPayloadOptions checked;
+        checked.verifyItems = true;
+        SteppedStream mem(bytes);
+        ASSERT_TRUE(whole.loadBinConfig(&mem, checked)) << name;
+        std::vector<std::string> inMemory;
+        itemsOf(whole.package(), inMemory);
+        EXPECT_EQ(inMemory, want) << name;
+        for (int threads : {1, 3}) {
+            cFileIO in;
+            ASSERT_TRUE(in.open((v.folder + "/" + name).c_str(), fmRead));
+            sUntold untold(bytes, 7000);
+            for (cFileIOTarget* src : {static_cast<cFileIOTarget*>(&in), static_cast<cFileIOTarget*>(&untold)}) {
+                const sStreamed r = streamCheck(src, true, threads);
+                const std::string what = name + ", " + std::to_string(threads) + " threads" +
+                                         (src == &in ? ", file" : ", untold stream");
+                ASSERT_TRUE(r.ok) << what << ": " << describePayloadFault(r.fault, name);
+                EXPECT_EQ(r.items, want) << what;
+                EXPECT_EQ(r.files, whole.fileEntries().size()) << what;
+                // The totals from the header before a byte was inflated; the
+                // end with every byte and item counted, never backwards.
+                EXPECT_TRUE(r.sawFirst && r.first.plainDone == 0 && r.first.checkedDone == 0) << what;
+                EXPECT_EQ(r.first.plainTotal + 0, r.seen.last.plainTotal) << what;
+                EXPECT_EQ(r.first.packedTotal + 49, bytes.size()) << what;
+                EXPECT_EQ(r.first.checkedTotal, r.first.plainTotal) << what;
+                EXPECT_EQ(r.seen.last.checkedDone, r.seen.last.checkedTotal) << what;
+                EXPECT_EQ(r.seen.last.packedDone, r.seen.last.packedTotal) << what;
+                // Every record checked is counted: those of a table replaced too.
+                EXPECT_EQ(r.seen.last.items, want.size() * (name == "replaced" ? 2 : 1)) << what;
+                EXPECT_EQ(r.seen.last.itemsTotal, r.seen.last.items) << what;
+                EXPECT_EQ(r.seen.backwards, 0) << what;
+            }
+        }
+    }
+    EXPECT_EQ(variants, 4) << v.list;
+
+    // Items known by their records alone: sizes and digests, no bytes to
+    // read, check or pack again.
+    cFileIO in;
+    ASSERT_TRUE(in.open(v.file.c_str(), fmRead));
+    cSoftPkgScenario streamed;
+    sPayloadOptions so;
+    ASSERT_TRUE(verifyPayloadStream(&in, true, streamed, so));
+    ASSERT_EQ(streamed.package().count(), v.s.package().count());
+    EXPECT_EQ(streamed.package().sizeOf(1), v.s.package().sizeOf(1));
+    EXPECT_EQ(streamed.package().item(1), nullptr);
+    EXPECT_FALSE(streamed.package().verify(1));
+    cMemIOTarget again;
+    EXPECT_FALSE(streamed.package().savePackage(&again));
+    EXPECT_FALSE(streamed.saveBinConfig(&again, so));
+    EXPECT_EQ(so.fault.cause, sPayloadFault::notHeld);
+    EXPECT_EQ(so.fault.item, 0);
+}
+
+TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
+    sVariants v;
+    ASSERT_TRUE(v.made) << v.list;
+    std::istringstream lines(v.list);
+    int damaged = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, cause, extra, word;
+        unsigned long long at = 0;
+        words >> name >> cause;
+        if (cause == "ok") continue;
+        words >> at >> extra >> word;
+        ++damaged;
+        const std::string bytes = readFile(v.folder + "/" + name);
+        const bool sized = cause != "trailing" || extra != "1";
+        for (int threads : {1, 3}) {
+            cFileIO in;
+            ASSERT_TRUE(in.open((v.folder + "/" + name).c_str(), fmRead));
+            sUntold untold(bytes, 5000);
+            // A source that cannot tell its size learns of a truncation or of
+            // bytes after the payload only as it reads: the same cause.
+            cFileIOTarget* src = sized ? static_cast<cFileIOTarget*>(&in) : &untold;
+            const sStreamed r = streamCheck(src, true, threads);
+            const std::string what = name + ", " + std::to_string(threads) + " threads: " +
+                                     describePayloadFault(r.fault, name);
+            EXPECT_FALSE(r.ok) << what;
+            EXPECT_EQ(r.fault.cause, causeNamed(cause)) << what;
+            if (cause == "badItem") {
+                EXPECT_EQ(r.fault.item, std::stoll(extra)) << what;
+                // Loaded all the same, so that the item's destination can be named.
+                EXPECT_EQ(r.files, v.s.fileEntries().size()) << what;
+            } else {
+                EXPECT_EQ(r.fault.at, at) << what;
+            }
+            if ((cause == "truncated" || cause == "trailing") && sized) {
+                EXPECT_EQ(std::to_string(r.fault.total), extra) << what;
+            }
+            if (word != "-") {
+                EXPECT_NE(describePayloadFault(r.fault, name).find(word), std::string::npos) << what;
+            }
+        }
+        // The in-memory reader refuses them too, but for bytes after the
+        // payload, which a package v.file holds after it.
+        cSoftPkgScenario back;
+        sPayloadOptions checked;
+        checked.verifyItems = true;
+        SteppedStream mem(bytes);
+        EXPECT_EQ(back.loadBinConfig(&mem, checked), cause == "trailing") << name;
+    }
+    EXPECT_EQ(damaged, 17) << v.list;
+
+    // Both trailing cases from a stream that cannot tell its size, and a
+    // source whose reads fail part way.
+    const std::string good = readFile(v.file);
+    for (std::size_t more : {std::size_t{1}, std::size_t{1} << 20}) {
+        sUntold untold(good + std::string(more, 'x'), 3000);
+        const sStreamed r = streamCheck(&untold, true, 2);
+        EXPECT_EQ(r.fault.cause, sPayloadFault::trailing) << more;
+        EXPECT_EQ(r.fault.at, good.size()) << more;
+        sUntold allowed(good + std::string(more, 'x'), 3000);
+        EXPECT_TRUE(streamCheck(&allowed, false, 2).ok) << more;
+    }
+    SteppedStream failing(good, 4096, 200000);
+    const sStreamed r = streamCheck(&failing, true, 1);
+    EXPECT_EQ(r.fault.cause, sPayloadFault::readFailed);
+    // Reads of 4096 bytes after the header's 49: the first one to start at
+    // or past byte 200000 fails.
+    EXPECT_EQ(r.fault.at, 49 + (200000 - 49 + 4095) / 4096 * 4096);
+}
+
+namespace {
+
+// Does `change` to the package's large file once, as soon as the writer
+// reports that it is packing that file (item 1): after its first reading,
+// before its second has read it all.
+class cChangeWhilePacked : public cPayloadObserver {
+public:
+    explicit cChangeWhilePacked(std::function<void()> change) : change_(std::move(change)) {}
+    void onPayloadProgress(const sPayloadProgress& p) override {
+        if (p.items == 1 && change_) {
+            change_();
+            change_ = nullptr;
+        }
+    }
+
+private:
+    std::function<void()> change_;
+};
+
+struct sWriteCase {
+    TempDir dir;
+    std::string big, scenario;
+    static constexpr std::size_t kBig = 4u << 20;
+    sWriteCase() {
+        big = dir.file("big.bin");
+        const auto bytes = qortest::pattern(kBig, 11);
+        writeFile(big, std::string(bytes.begin(), bytes.end()));
+        writeFile(dir.file("small.txt"), "small");
+        writeFile(dir.file("doc.hdl"), "Licence.");
+        writeFile(dir.file("doc.idx"), "ENG=\"./doc.hdl\"\n");
+        scenario = dir.file("s.txt");
+        writeFile(scenario, "[General]\nlangs = ENG\n[Software]\ncodename = \"w\"\neula = \"" + dir.file("doc.idx") +
+                                "\"\n[Install]\n\"" +
+                                dir.file("small.txt") + "\" = $pgm \"small\"\n\"" + big + "\" = $pgm \"big\"\n");
+    }
+    // Compiles, lets `prepare` act, and saves with files over 1 MiB read
+    // twice; the fault, or cause none when it saved.
+    sPayloadFault save(const std::function<void()>& prepare, cPayloadObserver* observer = nullptr) {
+        cSoftPkgScenario s;
+        int line = 0;
+        EXPECT_EQ(s.loadTextConfig(scenario.c_str(), line), 0);
+        if (prepare) prepare();
+        sPayloadOptions o;
+        o.threads = 2;
+        o.heldFileBytes = 1u << 20;
+        o.observer = observer;
+        // The change comes through the observer, which hears of blocks
+        // written; while a digest is pending none are.
+        if (observer) o.packAheadOfDigest = 0;
+        cMemIOTarget m;
+        const bool ok = s.saveBinConfig(&m, o);
+        EXPECT_EQ(ok, !o.fault) << describePayloadFault(o.fault, "out.data");
+        return o.fault;
+    }
+};
+
+}  // namespace
+
+TEST(PayloadWrite, EachFailureNamesTheFileAndItsCause) {
+    using F = sPayloadFault;
+    struct sChange {
+        const char* what;
+        std::function<void(const std::string&)> change;
+        unsigned long long after;
+    } changes[] = {
+        {"grew", [](const std::string& p) { EXPECT_EQ(truncate(p.c_str(), sWriteCase::kBig + 10), 0); },
+         sWriteCase::kBig + 10},
+        {"shrank", [](const std::string& p) { EXPECT_EQ(truncate(p.c_str(), 1000), 0); }, 1000},
+        {"changed in place",
+         [](const std::string& p) {
+             cFileIO f;
+             ASSERT_TRUE(f.open(p.c_str(), fmReadWrite) && f.set_fp(sWriteCase::kBig - 1));
+             unsigned char b = 0x5A;
+             ASSERT_TRUE(f.writef(&b, 1));
+         },
+         sWriteCase::kBig},
+    };
+    for (const sChange& c : changes) {
+        sWriteCase w;
+        cChangeWhilePacked observer([&] { c.change(w.big); });
+        const F f = w.save(nullptr, &observer);
+        EXPECT_EQ(f.cause, F::fileChanged) << c.what;
+        EXPECT_EQ(f.path, w.big) << c.what;
+        EXPECT_EQ(f.before, sWriteCase::kBig) << c.what;
+        EXPECT_EQ(f.after, c.after) << c.what;
+        const std::string text = describePayloadFault(f, "out.data");
+        EXPECT_NE(text.find(w.big + " changed while it was packed"), std::string::npos) << text;
+        EXPECT_NE(text.find(std::to_string(c.after) + " bytes"), std::string::npos) << text;
+    }
+    // Gone after compiling, and unreadable to the packer.
+    {
+        sWriteCase w;
+        const F f = w.save([&] { EXPECT_EQ(unlink(w.big.c_str()), 0); });
+        EXPECT_EQ(f.cause, F::fileUnreadable);
+        EXPECT_EQ(f.error, ENOENT);
+        EXPECT_EQ(describePayloadFault(f, "out.data"), "cannot read " + w.big + ": " + std::strerror(ENOENT));
+    }
+    {
+        sWriteCase w;
+        ASSERT_EQ(chmod(w.dir.path().c_str(), 0777), 0);
+        ASSERT_EQ(chmod(w.big.c_str(), 0666), 0);
+        EXPECT_TRUE(qortest::asUnprivileged([&] {
+            // A file of the same size in its place that its owner may not read.
+            const F f = w.save([&] {
+                ASSERT_EQ(unlink(w.big.c_str()), 0);
+                const int fd = ::open(w.big.c_str(), O_CREAT | O_WRONLY, 0);
+                ASSERT_GE(fd, 0);
+                ASSERT_EQ(ftruncate(fd, sWriteCase::kBig), 0);
+                ::close(fd);
+            });
+            EXPECT_EQ(f.cause, F::fileUnreadable);
+            EXPECT_EQ(f.error, EACCES);
+            EXPECT_EQ(f.path, w.big);
+        }));
+    }
+}
+
+TEST(PayloadWrite, AFullDiskAndTheFormatsLimitAreNamed) {
+    using F = sPayloadFault;
+    sWriteCase w;
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(s.loadTextConfig(w.scenario.c_str(), line), 0);
+    // The body written to a device that is always full.
+    cFileIO full;
+    ASSERT_TRUE(full.open("/dev/full", fmWrite));
+    sPayloadOptions o;
+    unsigned char digest[32];
+    unsigned long long body = 0, packed = 0;
+    const std::vector<unsigned char> prefix(100, 1);
+    EXPECT_FALSE(writePayloadBody(&full, prefix, s.package(), o, digest, body, packed));
+    EXPECT_EQ(o.fault.cause, F::writeFailed);
+    EXPECT_EQ(o.fault.error, ENOSPC);
+    EXPECT_EQ(describePayloadFault(o.fault, "/x/out.data"),
+              std::string("cannot write /x/out.data: ") + std::strerror(ENOSPC));
+
+    // Two sparse files of 2.2 GiB: the body would pass 4 GiB.  The total is
+    // the body of the same package with small files, less them, plus them.
+    const std::string header = saveToString(s, o);
+    ASSERT_GT(header.size(), 49u);
+    const unsigned long long smallBody = static_cast<unsigned char>(header[9]) |
+                                         static_cast<unsigned char>(header[10]) << 8 |
+                                         static_cast<unsigned long long>(static_cast<unsigned char>(header[11])) << 16 |
+                                         static_cast<unsigned long long>(static_cast<unsigned char>(header[12])) << 24;
+    const unsigned long long huge = 2200ull << 20;
+    ASSERT_EQ(truncate(w.big.c_str(), static_cast<off_t>(huge)), 0);
+    ASSERT_EQ(truncate(w.dir.file("small.txt").c_str(), static_cast<off_t>(huge)), 0);
+    const F f = w.save(nullptr);
+    EXPECT_EQ(f.cause, F::tooLarge);
+    EXPECT_EQ(f.total, smallBody - sWriteCase::kBig - 5 + 2 * huge);
+    const std::string text = describePayloadFault(f, "out.data");
+    EXPECT_NE(text.find(std::to_string(f.total) + " bytes (4.3 GiB)"), std::string::npos) << text;
+    EXPECT_NE(text.find("at most 4294967295 bytes"), std::string::npos) << text;
+}
+
+// A large file packed while its digest is still being taken: the payload
+// is the one made when the digest is waited for, byte for byte, whatever
+// the threads and however much is packed ahead of the digest; a file that
+// changed before is named all the same.
+TEST(PayloadWrite, PackingAheadOfADigestGivesTheSameBytes) {
+    sWriteCase w;
+    // The large file first, so that its digest is not known when its turn
+    // comes; 16 MiB, so that it is not known for a while.
+    const auto bytes = qortest::pattern(16u << 20, 12);
+    writeFile(w.big, std::string(bytes.begin(), bytes.end()));
+    writeFile(w.scenario, "[General]\nlangs = ENG\n[Software]\ncodename = \"w\"\neula = \"" + w.dir.file("doc.idx") +
+                              "\"\n[Install]\n\"" + w.big + "\" = $pgm \"big\"\n\"" + w.dir.file("small.txt") +
+                              "\" = $pgm \"small\"\n");
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(s.loadTextConfig(w.scenario.c_str(), line), 0);
+    std::string first;
+    for (unsigned long long ahead : {0ull, 300000ull, 32ull << 20}) {
+        for (int threads : {1, 3}) {
+            sPayloadOptions o;
+            o.threads = threads;
+            o.heldFileBytes = 1u << 20;
+            o.packAheadOfDigest = ahead;
+            const std::string payload = saveToString(s, o);
+            ASSERT_FALSE(payload.empty()) << describePayloadFault(o.fault, "out");
+            if (first.empty()) first = payload;
+            EXPECT_TRUE(payload == first) << ahead << " ahead, " << threads << " threads";
+        }
+    }
+    const std::string file = w.dir.file("out.data");
+    ASSERT_TRUE(writeFile(file, first));
+    EXPECT_EQ(runPython(kReadPayload, file + " " + std::to_string(first.size())).substr(0, 13), "markers True\n");
+    cFileIO in;
+    ASSERT_TRUE(in.open(file.c_str(), fmRead));
+    const sStreamed r = streamCheck(&in, true, 2);
+    ASSERT_TRUE(r.ok) << describePayloadFault(r.fault, file);
+    ASSERT_EQ(r.items.size(), 2u);
+    unsigned char d[32];
+    SHA2Hash(bytes.data(), d, static_cast<long long>(bytes.size()));
+    EXPECT_EQ(r.items[0], std::to_string(bytes.size()) + ":" + qortest::hex(d, 32));
+
+    // Grown after compiling: both readings find it, whichever first.
+    ASSERT_EQ(truncate(w.big.c_str(), (16 << 20) + 10), 0);
+    sPayloadOptions o;
+    o.heldFileBytes = 1u << 20;
+    EXPECT_EQ(saveToString(s, o), "");
+    EXPECT_EQ(o.fault.cause, sPayloadFault::fileChanged);
+    EXPECT_EQ(o.fault.before, 16u << 20);
+    EXPECT_EQ(o.fault.after, (16u << 20) + 10);
+}

@@ -235,6 +235,46 @@ TEST_F(PngFiles, HeaderAndAncillaryRules) {
     }
 }
 
+TEST(Png, PaletteIndicesAtOrPastThePaletteFail) {
+    // Two rows of 40 pixels, every index below `top` but for one `top` in
+    // the second row (at a column the row's packed bytes reach last).
+    for (const int depth : {8, 4}) {
+        const int top = depth == 8 ? 200 : 9, w = 40, perByte = 8 / depth;
+        Bytes raw;
+        for (int y = 0; y < 2; ++y) {
+            raw.push_back(0);  // filter: none
+            for (int x = 0; x < w; x += perByte) {
+                unsigned v = 0;
+                for (int k = 0; k < perByte; ++k) {
+                    const int i = (y == 1 && x + k == 37) ? top : (x + k + y) % top;
+                    v = v << depth | static_cast<unsigned>(i);
+                }
+                raw.push_back(static_cast<unsigned char>(v));
+            }
+        }
+        uLongf zn = compressBound(static_cast<uLong>(raw.size()));
+        Bytes z(zn);
+        ASSERT_EQ(compress(z.data(), &zn, raw.data(), static_cast<uLong>(raw.size())), Z_OK);
+        z.resize(zn);
+        Bytes ihdr;
+        put32(ihdr, w);
+        put32(ihdr, 2);
+        ihdr.insert(ihdr.end(), {static_cast<unsigned char>(depth), 3, 0, 0, 0});
+        for (const int entries : {top, top + 1}) {
+            SCOPED_TRACE(std::to_string(depth) + "-bit, palette of " + std::to_string(entries));
+            Bytes plte;
+            for (int i = 0; i < entries; ++i) plte.insert(plte.end(), {static_cast<unsigned char>(i), 7, static_cast<unsigned char>(255 - i)});
+            cPictPNG png;
+            const bool ok = decodes(build({{"IHDR", ihdr}, {"PLTE", plte}, {"IDAT", z}, {"IEND", {}}}), &png);
+            EXPECT_EQ(ok, entries > top);
+            // Row 0 of the picture is its bottom row: the file's second.
+            if (ok) {
+                EXPECT_EQ(png.raw8Bpp()[37], 0xFF000000u | static_cast<unsigned>(top) << 16 | 0x0700u | (255u - top));
+            }
+        }
+    }
+}
+
 TEST_F(PngFiles, RenderingIntoATargetMatchesTheDecodedPicture) {
     for (const char* name : {"pil_rgba", "png_c2_d16_i_t", "png_c3_d4_i_o"})
         picttest::expectTargetsMatchPlainDecode<cPictPNG>(file(name), name);

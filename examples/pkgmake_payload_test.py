@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""What pkgmake says when a payload cannot be made or does not hold, on
+packages made here in a scratch folder.
+
+    pkgmake_payload_test.py <pkgmake> causes   a file that grew or holds
+                                               less than it says, one that
+                                               cannot be read, a full disk,
+                                               the format's 4 GiB limit:
+                                               exit 2, the file and the cause
+    pkgmake_payload_test.py <pkgmake> check    --check on what is no payload,
+                                               a cut one, a damaged body or
+                                               item, bytes after the end:
+                                               exit 2 and the cause
+
+The expected messages are built here from the files and from Python's own
+reading of the payloads (struct, zlib, hashlib).
+"""
+import hashlib
+import os
+import re
+import resource
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+PKGMAKE = os.path.abspath(sys.argv[1])
+MODE = sys.argv[2]
+FAILS = []
+
+
+def check(cond, what):
+    if not cond:
+        FAILS.append(what)
+        print('FAIL:', what)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'wb') as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def pkgmake(*args, **kw):
+    return subprocess.run([PKGMAKE, *args], capture_output=True, timeout=600, **kw)
+
+
+def package(d, install):
+    """A scenario in d with a licence and the Install lines given."""
+    write(f'{d}/docs/e.hdl', 'Licence.')
+    write(f'{d}/docs/e.idx', 'ENG = "./e.hdl"\n')
+    write(f'{d}/files/tool.sh', '#!/bin/sh\necho tool\n')
+    write(f'{d}/s.txt', '[General]\nlangs = ENG\n[Software]\ncodename = "c"\neula = "docs/e.idx"\n'
+          '[Install]\n"files/tool.sh" = $pgm "bin/tool", 755\n' + install)
+    return f'{d}/s.txt'
+
+
+def failed(r, want, what):
+    """Exit 2, one error line that matches want (a regex), no ok."""
+    err = r.stderr.decode('utf-8', 'replace').strip()
+    check(r.returncode == 2, f'{what}: exit {r.returncode}: {err!r}')
+    check(re.fullmatch(want, err) is not None, f'{what}: {err!r} does not match {want!r}')
+    check(b'\nok\n' not in r.stdout, f'{what}: says ok')
+    return err
+
+
+def causes():
+    with tempfile.TemporaryDirectory() as d:
+        out = f'{d}/out.data'
+        # A file whose size says 0 but that holds the mount table.
+        os.symlink('/proc/self/mounts', f'{d}/mounts')
+        err = failed(pkgmake(package(d, '"mounts" = $pgm "m"\n'), out),
+                     r'error: mounts changed while it was packed: 0 bytes when it was added, (\d+) bytes now',
+                     'grew')
+        m = re.search(r'(\d+) bytes now', err)
+        check(m and int(m.group(1)) > 0, f'grew: {err!r}')
+        check(not os.path.exists(out), 'grew: an output was left')
+        # One that holds less than its size says, where /sys has one.
+        sysfile = '/sys/kernel/mm/transparent_hugepage/enabled'
+        if os.path.exists(sysfile) and os.stat(sysfile).st_size > len(open(sysfile, 'rb').read()):
+            os.symlink(sysfile, f'{d}/thp')
+            failed(pkgmake(package(d, '"thp" = $pgm "t"\n'), out),
+                   r'error: thp changed while it was packed: %d bytes when it was added, %d bytes now'
+                   % (os.stat(sysfile).st_size, len(open(sysfile, 'rb').read())), 'held less')
+        # One that opens but cannot be read.
+        os.symlink('/proc/self/mem', f'{d}/mem')
+        failed(pkgmake(package(d, '"mem" = $pgm "m"\n'), out),
+               r'error: cannot read mem: %s' % re.escape(os.strerror(5)), 'unreadable')
+
+        # A disk that takes 64 KiB: the output is named with the system's
+        # reason, and the payload there before is left as it was.
+        write(f'{d}/files/noise.bin', os.urandom(1 << 20))
+        scen = package(d, '"files/noise.bin" = $pgm "n"\n')
+        write(out, b'old payload')
+
+        def small_disk():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+        failed(pkgmake(scen, out, preexec_fn=small_disk),
+               r'error: cannot write %s: %s' % (re.escape(out), re.escape(os.strerror(27))), 'full')
+        check(open(out, 'rb').read() == b'old payload', 'full: the old payload changed')
+
+        # More than the format holds: two sparse files of 2.2 GiB.  The total
+        # named is the body of the same package with the two files empty,
+        # plus them.
+        for n in ('a', 'b'):
+            open(f'{d}/files/{n}.big', 'wb').close()
+        scen = package(d, '"files/a.big" = $pgm "a"\n"files/b.big" = $pgm "b"\n')
+        r = pkgmake('--no-check', scen, f'{d}/small.data')
+        check(r.returncode == 0, f'limit: the small package failed: {r.stderr!r}')
+        body = struct.unpack_from('<I', open(f'{d}/small.data', 'rb').read(), 9)[0]
+        huge = 2200 << 20
+        for n in ('a', 'b'):
+            os.truncate(f'{d}/files/{n}.big', huge)
+        total = body + 2 * huge
+        failed(pkgmake(scen, out),
+               r"error: the payload's body would be %d bytes \(%.1f GiB\); a payload holds at most 4294967295 "
+               r"bytes \(4 GiB\) of body and as many packed" % (total, total / (1 << 30)), 'limit')
+
+
+def check_mode():
+    with tempfile.TemporaryDirectory() as d:
+        write(f'{d}/files/data.txt', 'data ' * 20000)
+        scen = package(d, '"files/data.txt" = $pgm "share/data.txt"\n')
+        good = f'{d}/good.data'
+        r = pkgmake(scen, good)
+        check(r.returncode == 0 and r.stdout.endswith(b'ok\n'), f'good: {r.returncode} {r.stderr!r}')
+        b = open(good, 'rb').read()
+        n = len(b)
+        body = zlib.decompress(b[49:])
+
+        def payload(body):
+            z = zlib.compress(body, 9)
+            return b'QORSOPKG' + struct.pack('<BII', 1, len(body), len(z)) + hashlib.sha256(body).digest() + z
+
+        def case(name, data, want):
+            path = f'{d}/{name}.data'
+            write(path, data)
+            failed(pkgmake('--check', path), want.replace('@', re.escape(path)), name)
+
+        r = pkgmake('--check', good)
+        check(r.returncode == 0 and r.stdout.endswith(b'ok\n') and not r.stderr, f'check good: {r.stderr!r}')
+        failed(pkgmake('--check', f'{d}/absent.data'),
+               r'error: cannot open %s: %s' % (re.escape(f'{d}/absent.data'), os.strerror(2)), 'missing')
+        failed(pkgmake('--check', f'{d}/files'),
+               r'error: cannot read %s at byte 0: %s' % (re.escape(f'{d}/files'), os.strerror(21)), 'folder')
+        failed(pkgmake('--check', '/dev/null'), r'error: /dev/null is not a payload: it is empty', 'empty')
+        case('magic', b'QORSOPKX' + b[8:], r'error: @ is not a payload: it does not begin with "QORSOPKG"')
+        case('cut', b[:n - 100], r'error: @ is truncated at byte %d: its header announces %d bytes' % (n - 100, n))
+        case('digest', b[:17] + bytes([b[17] ^ 1]) + b[18:], r"error: @: the body's SHA-256 digest is wrong")
+        # The last item's data damaged and the body digested again: the item
+        # and where it goes are named.
+        at = body.rindex(b'data data')
+        case('item', payload(body[:at] + b'D' + body[at + 1:]),
+             r'error: @: item 1 does not match its digest -> <folder>/share/data\.txt')
+        case('plus1', b + b'x', r'error: @ goes on after its payload ends at byte %d: 1 more byte' % n)
+        case('plus1M', b + bytes(1 << 20), r'error: @ goes on after its payload ends at byte %d: 1048576 more bytes' % n)
+        # Through a pipe, whose size is not known until it ends.
+        r = subprocess.run(['sh', '-c', f'cat "{good}"; printf x'], capture_output=True)
+        failed(pkgmake('--check', '/dev/stdin', input=r.stdout),
+               r'error: /dev/stdin goes on after its payload ends at byte %d' % n, 'pipe')
+
+
+{'causes': causes, 'check': check_mode}[MODE]()
+if FAILS:
+    print(f'{len(FAILS)} failures')
+    sys.exit(1)
+print('ok')

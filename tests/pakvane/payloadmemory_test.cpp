@@ -1,0 +1,244 @@
+// What the payload readers hold, counted: every allocation of this program
+// goes through the counting operator new below, which keeps the bytes live
+// and their peak.  A streamed check holds a few MiB whatever the payload's
+// size; the in-memory reader holds the body, but never a body or an item
+// that its header or record claims beyond what deflate can make.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "../base/steppedstream.h"
+#include "base/fileio.h"
+#include "base/memio.h"
+#include "pakvane/payloadcheck.h"
+#include "pakvane/pkg.h"
+#include "pakvane/scenario.h"
+#include "testsupport.h"
+
+namespace {
+
+std::atomic<long long> gLive{0}, gPeak{0};
+
+// Each block carries its size and the start of what malloc gave in front of
+// what the caller gets, kHead bytes (a multiple of every alignment asked
+// for below the aligned forms).
+constexpr std::size_t kHead = 32;
+
+void* counted(std::size_t n, std::size_t align) {
+    const std::size_t head = align > kHead ? align : kHead;
+    unsigned char* base = static_cast<unsigned char*>(std::malloc(n + head + (align > kHead ? align : 0)));
+    if (!base) return nullptr;
+    unsigned char* p = base + head;
+    if (align > kHead) p = reinterpret_cast<unsigned char*>((reinterpret_cast<std::uintptr_t>(p) + align - 1) & ~(align - 1));
+    std::memcpy(p - 16, &n, sizeof n);
+    std::memcpy(p - 8, &base, sizeof base);
+    const long long live = gLive += static_cast<long long>(n);
+    for (long long peak = gPeak.load(); live > peak && !gPeak.compare_exchange_weak(peak, live);) {
+    }
+    return p;
+}
+
+void uncounted(void* v) {
+    if (!v) return;
+    unsigned char* p = static_cast<unsigned char*>(v);
+    std::size_t n;
+    unsigned char* base;
+    std::memcpy(&n, p - 16, sizeof n);
+    std::memcpy(&base, p - 8, sizeof base);
+    gLive -= static_cast<long long>(n);
+    std::free(base);
+}
+
+void* countedOrThrow(std::size_t n, std::size_t align) {
+    if (void* p = counted(n, align)) return p;
+    throw std::bad_alloc();
+}
+
+// The most bytes live at once while f runs, beyond those live before.
+template <typename Fn>
+long long peakOf(Fn&& f) {
+    const long long before = gLive.load();
+    gPeak = before;
+    f();
+    return gPeak.load() - before;
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) { return countedOrThrow(n, 16); }
+void* operator new[](std::size_t n) { return countedOrThrow(n, 16); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted(n, 16); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted(n, 16); }
+void* operator new(std::size_t n, std::align_val_t a) { return countedOrThrow(n, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t n, std::align_val_t a) { return countedOrThrow(n, static_cast<std::size_t>(a)); }
+void operator delete(void* p) noexcept { uncounted(p); }
+void operator delete[](void* p) noexcept { uncounted(p); }
+void operator delete(void* p, std::size_t) noexcept { uncounted(p); }
+void operator delete[](void* p, std::size_t) noexcept { uncounted(p); }
+void operator delete(void* p, std::align_val_t) noexcept { uncounted(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { uncounted(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { uncounted(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { uncounted(p); }
+
+namespace {
+
+using qortest::runPython;
+using qortest::TempDir;
+
+constexpr long long kMiB = 1 << 20;
+
+// A payload whose body holds one stored item of `mib` MiB, written by
+// Python in pieces; prints the item's digest.
+const char kBigPayload[] = R"PY(
+import hashlib, struct, sys, zlib
+out, mib = sys.argv[1], int(sys.argv[2])
+piece = bytes(range(256)) * 4096  # 1 MiB
+item = hashlib.sha256()
+for _ in range(mib): item.update(piece)
+head = (b'\x01' + struct.pack('<4i', 1, 0, 0, 0) + b'\0\0' * 4 + b'\x0d'
+        + struct.pack('<II', 0, mib << 20) + item.digest())
+tail = bytes(8) + b'\x00'
+body, z, packed = hashlib.sha256(), zlib.compressobj(1), []
+for part in [head] + [piece] * mib + [tail]:
+    body.update(part)
+    packed.append(z.compress(part))
+packed.append(z.flush())
+packed = b''.join(packed)
+size = len(head) + (mib << 20) + len(tail)
+open(out, 'wb').write(b'QORSOPKG' + struct.pack('<BII', 1, size, len(packed)) + body.digest() + packed)
+print(item.hexdigest())
+)PY";
+
+}  // namespace
+
+TEST(PayloadMemory, AStreamedCheckHoldsAFewMiBWhateverThePayloadsSize) {
+    TempDir dir;
+    const std::string file = dir.file("big.data");
+    const std::string digest = runPython(kBigPayload, file + " 96");
+    ASSERT_EQ(digest.size(), 65u) << digest;
+    for (int threads : {1, 3}) {
+        cFileIO in;
+        ASSERT_TRUE(in.open(file.c_str(), fmRead));
+        cSoftPkgScenario s;
+        sPayloadOptions o;
+        o.threads = threads;
+        bool ok = false;
+        const long long peak = peakOf([&] { ok = verifyPayloadStream(&in, true, s, o); });
+        ASSERT_TRUE(ok) << describePayloadFault(o.fault, file);
+        unsigned char d[32];
+        ASSERT_TRUE(s.package().digest(0, d));
+        EXPECT_EQ(qortest::hex(d, 32) + "\n", digest);
+        EXPECT_EQ(s.package().sizeOf(0), 96u << 20);
+        // The ring of body pieces, the packed piece and little else.
+        EXPECT_LT(peak, 8 * kMiB) << threads << " threads";
+    }
+    // The reader that keeps the items holds the body: the count sees it.
+    cFileIO in;
+    ASSERT_TRUE(in.open(file.c_str(), fmRead));
+    cSoftPkgScenario s;
+    const long long whole = peakOf([&] { EXPECT_TRUE(s.loadBinConfig(&in)); });
+    EXPECT_GT(whole, 96 * kMiB);
+}
+
+TEST(PayloadMemory, ABodyClaimedBeyondWhatDeflateMakesIsNeverAllocated) {
+    // 64 KiB of packed bytes claim 1040 times as much body and one byte more.
+    const auto noise = qortest::pattern(64 * 1024, 3);
+    std::string payload = "QORSOPKG";
+    payload.push_back(1);
+    const unsigned long long packed = noise.size(), claim = packed * 1040 + 1;
+    for (unsigned long long v : {claim, packed})
+        for (int b = 0; b < 4; ++b) payload.push_back(static_cast<char>(v >> (8 * b)));
+    payload += std::string(32, '\0');
+    payload.append(noise.begin(), noise.end());
+    struct sUntold : SteppedStream {
+        using SteppedStream::SteppedStream;
+        long long size() override { return -1; }
+    };
+    // A source that tells its size, and one read before its size is known.
+    SteppedStream told(payload);
+    sUntold untold(payload, 4096);
+    for (cFileIOTarget* src : {static_cast<cFileIOTarget*>(&told), static_cast<cFileIOTarget*>(&untold)}) {
+        cSoftPkgScenario s;
+        bool ok = true;
+        const long long peak = peakOf([&] { ok = s.loadBinConfig(src); });
+        EXPECT_FALSE(ok);
+        EXPECT_LT(peak, 4 * kMiB) << (src == &told ? "told" : "untold");
+    }
+    cSoftPkgScenario s;
+    sPayloadOptions o;
+    SteppedStream again(payload);
+    bool ok = true;
+    const long long peak = peakOf([&] { ok = verifyPayloadStream(&again, true, s, o); });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(o.fault.cause, sPayloadFault::notPayload);
+    EXPECT_LT(peak, 1 * kMiB);
+}
+
+TEST(PayloadMemory, AnItemClaimedBeyondWhatDeflateMakesIsCheckedWithoutItsClaim) {
+    // 10000 bytes of noise deflated, the record's claim raised to one byte
+    // past 1032 plain bytes for each stored one (some 10 MiB: under the
+    // size that is decoded whole).
+    const auto noise = qortest::pattern(10000, 4);
+    cBufWrapperIO src(const_cast<unsigned char*>(noise.data()), static_cast<long long>(noise.size()), false);
+    cSoftPkg pkg;
+    ASSERT_EQ(pkg.addPkgItem(&src, true), 0);
+    cMemIOTarget m;
+    _typebuf<unsigned char> b;
+    ASSERT_TRUE(pkg.savePackage(&m) && m.toBuffer(b));
+    std::string table(reinterpret_cast<const char*>(b.data()), b.bytes());
+    const unsigned long long stored = static_cast<unsigned char>(table[4]) | static_cast<unsigned char>(table[5]) << 8;
+    const unsigned long long claim = stored * 1032 + 1;
+    ASSERT_LT(claim, 16u << 20);
+    for (int k = 0; k < 4; ++k) table[static_cast<std::size_t>(k)] = static_cast<char>(claim >> (8 * k));
+    cSoftPkg back;
+    SteppedStream in(table);
+    ASSERT_TRUE(back.loadPackage(&in));
+    bool ok = true;
+    const long long peak = peakOf([&] { ok = back.verify(0); });
+    EXPECT_FALSE(ok);
+    EXPECT_LT(peak, static_cast<long long>(claim) / 8);
+}
+
+TEST(PayloadMemory, PackingHoldsABoundedAmountWhateverTheFilesSizes) {
+    // A 192 MiB file (sparse: zeros) and forty of 1 MiB, which are read
+    // ahead whole: what is held is the read-ahead budget twice (files read
+    // ahead, and buffers kept for the next ones), the blocks in flight and
+    // the large file's blocks packed ahead of its digest.
+    TempDir dir;
+    std::string install;
+    {
+        cFileIO f;
+        ASSERT_TRUE(f.create(dir.file("big").c_str(), fmWrite) && f.set_eof(192u << 20));
+    }
+    install += "\"" + dir.file("big") + "\" = $pgm \"big\"\n";
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = dir.file("f" + std::to_string(i));
+        ASSERT_TRUE(qortest::writeFile(name, std::string(1u << 20, static_cast<char>('a' + i % 26))));
+        install += "\"" + name + "\" = $pgm \"f" + std::to_string(i) + "\"\n";
+    }
+    ASSERT_TRUE(qortest::writeFile(dir.file("e.hdl"), "Licence."));
+    ASSERT_TRUE(qortest::writeFile(dir.file("e.idx"), "ENG = \"./e.hdl\"\n"));
+    const std::string scenario = dir.file("s.txt");
+    ASSERT_TRUE(qortest::writeFile(scenario, "[General]\nlangs = ENG\n[Software]\ncodename = \"m\"\neula = \"" +
+                                                 dir.file("e.idx") + "\"\n[Install]\n" + install));
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(s.loadTextConfig(scenario.c_str(), line), 0);
+    for (int threads : {1, 4}) {
+        cFileIO out;
+        ASSERT_TRUE(out.create(dir.file("out.data").c_str(), fmReadWrite));
+        sPayloadOptions o;
+        o.threads = threads;
+        bool ok = false;
+        const long long peak = peakOf([&] { ok = s.saveBinConfig(&out, o); });
+        ASSERT_TRUE(ok) << describePayloadFault(o.fault, "out.data");
+        const long long bound = static_cast<long long>(2 * o.readAheadBytes +
+                                                       2 * o.packAheadOfDigest) + 16 * kMiB;
+        EXPECT_LT(peak, bound) << threads << " threads";
+        EXPECT_LT(bound, 128 * kMiB);
+    }
+}
