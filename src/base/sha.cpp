@@ -374,8 +374,10 @@ cEngineSlot<BlockEngine64>& sha512Slot() {
 }
 
 cEngineSlot<BlockEngine32>& sha256Slot() {
-    static const std::array<sEngineChoice<BlockEngine32>, 3> choices{{
-        {"shani", sha256HardwareEngine()}, {"avx2", sha256VectorEngine()}, {"generic", &sha256BlocksPortable}}};
+    static const std::array<sEngineChoice<BlockEngine32>, 4> choices{{{"shani", sha256HardwareEngine()},
+                                                                       {"avx2", sha256VectorEngine()},
+                                                                       {"avx", sha256AvxEngine()},
+                                                                       {"generic", &sha256BlocksPortable}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }

@@ -1,8 +1,9 @@
 // What the assembly block engines of SHA-1, SHA-256 and SHA-512
 // (sha1_x86.cpp, sha256_x86.cpp, sha512_x86.cpp) share: each is one
 // function of System V calls, (state, blocks, count, constants), that takes
-// the blocks by pairs into a 64-byte aligned frame, and each is handed out
-// only to a processor with AVX2, BMI and BMI2.  ELF x86-64 only.
+// the blocks into a 64-byte aligned frame (the AVX2 ones by pairs), and each
+// is handed out only to a processor with the extensions it uses: AVX2, BMI
+// and BMI2, or AVX alone.  ELF x86-64 only.
 #pragma once
 
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
@@ -144,6 +145,13 @@ namespace qor_sha_x86 {
 inline bool hasAvx2AndBmi() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+}
+
+// True when the processor (and the system, which saves the vector
+// registers) has AVX: what the 128-bit engines need.
+inline bool hasAvx() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx");
 }
 
 }  // namespace qor_sha_x86
