@@ -383,8 +383,10 @@ cEngineSlot<BlockEngine32>& sha256Slot() {
 }
 
 cEngineSlot<BlockEngine32>& sha1Slot() {
-    static const std::array<sEngineChoice<BlockEngine32>, 3> choices{{
-        {"shani", sha1HardwareEngine()}, {"avx2", sha1VectorEngine()}, {"generic", &sha1BlocksPortable}}};
+    static const std::array<sEngineChoice<BlockEngine32>, 4> choices{{{"shani", sha1HardwareEngine()},
+                                                                       {"avx2", sha1VectorEngine()},
+                                                                       {"avx", sha1AvxEngine()},
+                                                                       {"generic", &sha1BlocksPortable}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }

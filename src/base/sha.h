@@ -155,6 +155,8 @@ BlockEngine32 sha1VectorEngine();
 // 128-bit AVX, for processors with AVX but without AVX2 and BMI2; null
 // when the CPU lacks AVX (or is not x86-64).
 BlockEngine32 sha256AvxEngine();
+// The same for SHA-1.
+BlockEngine32 sha1AvxEngine();
 BlockEngine32 sha1HardwareEngine();
 // Two SHA-256 hash states, each fed `count` whole blocks of its own, side
 // by side; null when the CPU lacks the SHA extensions (or is not x86).
@@ -171,7 +173,7 @@ BlockEngine64 sha512VectorEngine();
 // The engine the contexts and one-shots use is the fastest the CPU has,
 // chosen at first use, unless one is chosen by name:
 //   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine)
-//   SHA-256, SHA-1        "generic", "avx" (sha256AvxEngine), "avx2" (the
+//   SHA-256, SHA-1        "generic", "avx" (the AVX engines), "avx2" (the
 //                         vector engines), "shani" (the hardware engines)
 // An engine is taken only when the CPU has its instructions: the call then
 // returns true.  A null or empty name goes back to the CPU's choice (true).

@@ -32,7 +32,8 @@ std::vector<sFamily> families() {
           {"avx2", qor_sha::sha256VectorEngine() != nullptr},
           {"shani", qor_sha::sha256HardwareEngine() != nullptr}}},
         {"sha1", qor_sha::useSha1Engine, qor_sha::sha1EngineName,
-         {{"generic", true}, {"avx2", qor_sha::sha1VectorEngine() != nullptr},
+         {{"generic", true}, {"avx", qor_sha::sha1AvxEngine() != nullptr},
+          {"avx2", qor_sha::sha1VectorEngine() != nullptr},
           {"shani", qor_sha::sha1HardwareEngine() != nullptr}}},
     };
 }

@@ -1,0 +1,288 @@
+// The SHA-1 block engine for x86-64 processors with AVX but without AVX2
+// and BMI2 (nor the SHA extensions), built like the AVX2 one
+// (sha1_x86.cpp) for one block at a time: scalar rounds with plain
+// rotations, and the message of the next block expanded with 128-bit AVX,
+// four words in a register, while the rounds of this one run, stored with
+// the round constants added so that a round reads its W + K with one memory
+// operand.
+//
+// A step makes words t to t + 3 (t a multiple of 4).  The first four steps
+// after the loaded words use the definition,
+//
+//     W[t] = rol1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16]),
+//
+// where W[t+3] needs W[t] of the same step: the step is taken with 0 in its
+// place and rol1(W[t]) xor-ed into the last word afterwards.  From word 32
+// on the same recurrence applied to itself twice gives
+//
+//     W[t] = rol2(W[t-6] ^ W[t-16] ^ W[t-28] ^ W[t-32]),
+//
+// whose terms are all at least six words back: a step of four words then
+// needs no correction.  The loads of the next block run before the rounds
+// of this one, its sixteen steps between them, one every five rounds.
+//
+// Only for ELF x86-64 (System V calls); elsewhere the portable engine does
+// the work.
+#include "base/sha.h"
+#include "base/sha_x86_asm.h"
+
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+
+extern "C" void qor_sha1_blocks_avx(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count,
+                                    const std::uint32_t* stepConstants) __attribute__((visibility("hidden")));
+
+// Frame (64-byte aligned, below the saved registers):
+//   V_*       the words sha_x86_asm.h lays out (V_BLOCKS the next block not
+//             yet taken, V_COUNT the blocks not yet taken)
+//   WK0, WK1  W + K of two blocks, word t at 4 t
+//   WS        the expanded words of the block in the making, without K,
+//             step j at 16 j
+//
+// Registers while the rounds run:
+//   eax, ebx, ecx, edx, r8d   a to e, rotating through the round macro's
+//            arguments; r9d, r10d the round's temporaries
+//   rsi      this block's W + K;  r12 the block being expanded
+//   r14      16 j, j the next expansion step;  r15 the W + K buffer being
+//            filled;  rbp the round constants by step, four copies each
+//   xmm9-11  the expansion's temporaries; xmm15 the last expanded group;
+//            xmm14 the byte order shuffle
+__asm__(R"ASM(
+    .pushsection .rodata
+    .p2align 4
+.Lqor_sha1a_byteswap:
+    .byte 3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12
+    .popsection
+
+    .pushsection .text
+    .intel_syntax noprefix
+
+    .equ QOR_S1A_WK0, 64
+    .equ QOR_S1A_WK1, 384
+    .equ QOR_S1A_WS, 704
+    .equ QOR_S1A_FRAME, 1024
+
+# Rounds 0-19: e += W + K + Ch(b, c, d) + rol5(a), b = rol30(b).  Ch is
+# ((c ^ d) & b) ^ d.  The rounds' chain runs from a to the next a, and
+# rol5(a) is added last: everything else (W + K, and the function of b, c
+# and d, which are older) is in e by the time a arrives.
+.macro QOR_S1A_CH a, b, c, d, e, wk
+    add \e, [rsi + \wk]
+    mov r9d, \c
+    xor r9d, \d
+    and r9d, \b
+    xor r9d, \d
+    add \e, r9d
+    mov r10d, \a
+    rol r10d, 5
+    ror \b, 2
+    add \e, r10d
+.endm
+
+# Rounds 20-39 and 60-79: the parity b ^ c ^ d.
+.macro QOR_S1A_PARITY a, b, c, d, e, wk
+    add \e, [rsi + \wk]
+    mov r9d, \d
+    xor r9d, \c
+    xor r9d, \b
+    add \e, r9d
+    mov r10d, \a
+    rol r10d, 5
+    ror \b, 2
+    add \e, r10d
+.endm
+
+# Rounds 40-59: Maj(b, c, d), which is (b & c) + ((b ^ c) & d): where b and
+# c agree they are the majority, elsewhere d is, and the two halves have no
+# bit in common.
+.macro QOR_S1A_MAJ a, b, c, d, e, wk
+    add \e, [rsi + \wk]
+    mov r9d, \b
+    and r9d, \c
+    mov r10d, \b
+    xor r10d, \c
+    add \e, r9d
+    and r10d, \d
+    add \e, r10d
+    mov r10d, \a
+    rol r10d, 5
+    ror \b, 2
+    add \e, r10d
+.endm
+
+# Rounds t..t+4 of one kind, the variables where a block starts them.
+.macro QOR_S1A_ROUNDS5 kind, t
+    QOR_S1A_\kind eax, ebx, ecx, edx, r8d, 4*(\t)
+    QOR_S1A_\kind r8d, eax, ebx, ecx, edx, 4*(\t + 1)
+    QOR_S1A_\kind edx, r8d, eax, ebx, ecx, 4*(\t + 2)
+    QOR_S1A_\kind ecx, edx, r8d, eax, ebx, 4*(\t + 3)
+    QOR_S1A_\kind ebx, ecx, edx, r8d, eax, 4*(\t + 4)
+.endm
+
+# Steps 0 to 3: the sixteen words of the block (r12) as they are, turned
+# from big-endian.
+.macro QOR_S1A_LOAD j
+    vmovdqu xmm15, [r12 + 16*\j]
+    vpshufb xmm15, xmm15, xmm14
+    vmovdqa [rsp + QOR_S1A_WS + 16*\j], xmm15
+    vpaddd xmm9, xmm15, [rbp + 16*\j]
+    vmovdqa [r15 + 16*\j], xmm9
+.endm
+
+# Steps 4 to 7 (r14 = 16 j) by the definition.  vpalignr joins the upper
+# half of one group with the lower half of the next: words t - 14 to
+# t - 11; vpsrldq gives t - 3 to t - 1 and 0.
+.macro QOR_S1A_STEP_FIRST
+    vmovdqa xmm9, [rsp + r14 + QOR_S1A_WS - 3*16]
+    vpalignr xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 4*16], 8
+    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 4*16]
+    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 2*16]
+    vpsrldq xmm10, xmm15, 4
+    vpxor xmm9, xmm9, xmm10
+    vpsrld xmm10, xmm9, 31
+    vpaddd xmm9, xmm9, xmm9
+    vpor xmm9, xmm9, xmm10
+    vpslldq xmm10, xmm9, 12
+    vpsrld xmm11, xmm10, 31
+    vpaddd xmm10, xmm10, xmm10
+    vpor xmm10, xmm10, xmm11
+    vpxor xmm15, xmm9, xmm10
+    vmovdqa [rsp + r14 + QOR_S1A_WS], xmm15
+    vpaddd xmm9, xmm15, [rbp + r14]
+    vmovdqa [r15 + r14], xmm9
+    add r14, 16
+.endm
+
+# Steps 8 to 19 by the recurrence from word 32 on: words t - 6 to t - 3 are
+# the upper half of group j - 2 and the lower half of group j - 1 (xmm15).
+.macro QOR_S1A_STEP
+    vpalignr xmm9, xmm15, [rsp + r14 + QOR_S1A_WS - 2*16], 8
+    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 4*16]
+    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 7*16]
+    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 8*16]
+    vpsrld xmm10, xmm9, 30
+    vpslld xmm9, xmm9, 2
+    vpor xmm15, xmm9, xmm10
+    vmovdqa [rsp + r14 + QOR_S1A_WS], xmm15
+    vpaddd xmm9, xmm15, [rbp + r14]
+    vmovdqa [r15 + r14], xmm9
+    add r14, 16
+.endm
+
+# Takes the next block (into r12) and loads it, r15 its W + K buffer;
+# leaves r14 at step 4.
+.macro QOR_S1A_BEGIN_BLOCK
+    mov r12, [rsp + QOR_SHAV_V_BLOCKS]
+    lea r9, [r12 + 64]
+    mov [rsp + QOR_SHAV_V_BLOCKS], r9
+    dec qword ptr [rsp + QOR_SHAV_V_COUNT]
+    QOR_S1A_LOAD 0
+    QOR_S1A_LOAD 1
+    QOR_S1A_LOAD 2
+    QOR_S1A_LOAD 3
+    mov r14d, 64
+.endm
+
+# The 80 rounds of one block (rsi at its W + K), with a step of the next
+# block's expansion after every five rounds when `steps` is 1, the first
+# four of them by the definition.
+.macro QOR_S1A_STEP_AT steps, slot
+    .if \steps
+    .if \slot < 4
+    QOR_S1A_STEP_FIRST
+    .else
+    QOR_S1A_STEP
+    .endif
+    .endif
+.endm
+.macro QOR_S1A_BLOCK steps
+    .set qor_s1a_slot, 0
+    .irp kind, CH, CH, CH, CH, PARITY, PARITY, PARITY, PARITY, MAJ, MAJ, MAJ, MAJ, PARITY, PARITY, PARITY, PARITY
+    QOR_S1A_ROUNDS5 \kind, 5*qor_s1a_slot
+    QOR_S1A_STEP_AT \steps, qor_s1a_slot
+    .set qor_s1a_slot, qor_s1a_slot + 1
+    .endr
+.endm
+
+
+    QOR_SHAV_ENTER qor_sha1_blocks_avx, QOR_S1A_FRAME, .Lqor_s1a_return
+    vmovdqa xmm14, [rip + .Lqor_sha1a_byteswap]
+
+    # The first block is expanded before any round.
+    lea r15, [rsp + QOR_S1A_WK0]
+    QOR_S1A_BEGIN_BLOCK
+    QOR_S1A_STEP_FIRST
+    QOR_S1A_STEP_FIRST
+    QOR_S1A_STEP_FIRST
+    QOR_S1A_STEP_FIRST
+.Lqor_s1a_first_steps:
+    QOR_S1A_STEP
+    cmp r14d, 320
+    jne .Lqor_s1a_first_steps
+    lea rsi, [rsp + QOR_S1A_WK0]
+    lea r15, [rsp + QOR_S1A_WK1]
+
+    QOR_SHAV_LOAD_STATE r11, 4, eax, ebx, ecx, edx, r8d
+
+.Lqor_s1a_block:
+    # rsi: this block's W + K (expanded); r15: the other buffer.
+    cmp qword ptr [rsp + QOR_SHAV_V_COUNT], 0
+    je .Lqor_s1a_last_block
+    QOR_S1A_BEGIN_BLOCK
+    QOR_S1A_BLOCK 1
+    QOR_SHAV_ADD_STATE r11, 4, eax, ebx, ecx, edx, r8d
+    # The buffers change places.
+    xchg rsi, r15
+    jmp .Lqor_s1a_block
+
+.Lqor_s1a_last_block:
+    QOR_S1A_BLOCK 0
+    QOR_SHAV_ADD_STATE r11, 4, eax, ebx, ecx, edx, r8d
+
+    QOR_SHAV_LEAVE qor_sha1_blocks_avx, .Lqor_s1a_return
+
+    .att_syntax prefix
+    .popsection
+)ASM");
+
+namespace {
+
+// The round constant of each step's four words (words 0-19, 20-39, 40-59
+// and 60-79 have one each), once for every word.
+struct sStepConstants {
+    alignas(64) std::uint32_t k[80];
+};
+
+const std::uint32_t* stepConstants() {
+    static const sStepConstants table = [] {
+        constexpr std::uint32_t kRound[4] = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
+        sStepConstants t{};
+        for (int i = 0; i < 80; ++i) t.k[i] = kRound[i / 20];
+        return t;
+    }();
+    return table.k;
+}
+
+void sha1BlocksAvx(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    qor_sha1_blocks_avx(state, blocks, count, stepConstants());
+}
+
+}  // namespace
+
+namespace qor_sha {
+
+BlockEngine32 sha1AvxEngine() {
+    static const BlockEngine32 engine = qor_sha_x86::hasAvx() ? &sha1BlocksAvx : nullptr;
+    return engine;
+}
+
+}  // namespace qor_sha
+
+#else
+
+namespace qor_sha {
+
+BlockEngine32 sha1AvxEngine() { return nullptr; }
+
+}  // namespace qor_sha
+
+#endif
