@@ -374,18 +374,20 @@ cEngineSlot<BlockEngine64>& sha512Slot() {
 }
 
 cEngineSlot<BlockEngine32>& sha256Slot() {
-    static const std::array<sEngineChoice<BlockEngine32>, 4> choices{{{"shani", sha256HardwareEngine()},
+    static const std::array<sEngineChoice<BlockEngine32>, 5> choices{{{"shani", sha256HardwareEngine()},
                                                                        {"avx2", sha256VectorEngine()},
                                                                        {"avx", sha256AvxEngine()},
+                                                                       {"ssse3", sha256Ssse3Engine()},
                                                                        {"generic", &sha256BlocksPortable}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }
 
 cEngineSlot<BlockEngine32>& sha1Slot() {
-    static const std::array<sEngineChoice<BlockEngine32>, 4> choices{{{"shani", sha1HardwareEngine()},
+    static const std::array<sEngineChoice<BlockEngine32>, 5> choices{{{"shani", sha1HardwareEngine()},
                                                                        {"avx2", sha1VectorEngine()},
                                                                        {"avx", sha1AvxEngine()},
+                                                                       {"ssse3", sha1Ssse3Engine()},
                                                                        {"generic", &sha1BlocksPortable}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;

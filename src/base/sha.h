@@ -20,7 +20,7 @@
 //
 // SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them
 // (else a message schedule computed with AVX2 where there is AVX2 and BMI2,
-// else with 128-bit AVX where there is AVX), and SHA-512 (with SHA-384) a
+// else in 128-bit registers with AVX or SSSE3), and SHA-512 (with SHA-384) a
 // message schedule computed with AVX2 when it has AVX2 and BMI2, else
 // portable code with the same results.  Each choice
 // is made once, at first use; qor_sha::useSha512Engine and its siblings pick
@@ -151,12 +151,15 @@ BlockEngine32 sha256HardwareEngine();
 BlockEngine32 sha256VectorEngine();
 // The same for SHA-1.
 BlockEngine32 sha1VectorEngine();
-// Plain rotations and the message schedule of one block at a time with
-// 128-bit AVX, for processors with AVX but without AVX2 and BMI2; null
-// when the CPU lacks AVX (or is not x86-64).
+// Plain rotations and the message schedule of one block at a time in
+// 128-bit registers, for processors without AVX2 and BMI2: with AVX, or in
+// the older encoding with SSSE3; null when the CPU lacks AVX or SSSE3 (or
+// is not x86-64 ELF).
 BlockEngine32 sha256AvxEngine();
+BlockEngine32 sha256Ssse3Engine();
 // The same for SHA-1.
 BlockEngine32 sha1AvxEngine();
+BlockEngine32 sha1Ssse3Engine();
 BlockEngine32 sha1HardwareEngine();
 // Two SHA-256 hash states, each fed `count` whole blocks of its own, side
 // by side; null when the CPU lacks the SHA extensions (or is not x86).
@@ -173,8 +176,9 @@ BlockEngine64 sha512VectorEngine();
 // The engine the contexts and one-shots use is the fastest the CPU has,
 // chosen at first use, unless one is chosen by name:
 //   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine)
-//   SHA-256, SHA-1        "generic", "avx" (the AVX engines), "avx2" (the
-//                         vector engines), "shani" (the hardware engines)
+//   SHA-256, SHA-1        "generic", "ssse3" and "avx" (the 128-bit
+//                         engines), "avx2" (the vector engines), "shani"
+//                         (the hardware engines)
 // An engine is taken only when the CPU has its instructions: the call then
 // returns true.  A null or empty name goes back to the CPU's choice (true).
 // An unknown name, or an engine the CPU cannot run, changes nothing and

@@ -1,9 +1,10 @@
 // What the assembly block engines of SHA-1, SHA-256 and SHA-512
-// (sha1_x86.cpp, sha256_x86.cpp, sha512_x86.cpp) share: each is one
+// (sha1_x86.cpp, sha256_x86.cpp, sha512_x86.cpp, and the 128-bit ones in
+// sha1_xmm_x86.cpp and sha256_xmm_x86.cpp) share: each is one
 // function of System V calls, (state, blocks, count, constants), that takes
 // the blocks into a 64-byte aligned frame (the AVX2 ones by pairs), and each
 // is handed out only to a processor with the extensions it uses: AVX2, BMI
-// and BMI2, or AVX alone.  ELF x86-64 only.
+// and BMI2, or AVX, or SSSE3.  ELF x86-64 only.
 #pragma once
 
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
@@ -73,9 +74,12 @@ __asm__(R"ASM(
     mov rbp, rcx
 .endm
 
-# The function's end: the frame left, the registers popped.
-.macro QOR_SHAV_LEAVE name, none
+# The function's end: the frame left (the upper halves of the vector
+# registers cleared unless `vzero` is 0), the registers popped.
+.macro QOR_SHAV_LEAVE name, none, vzero=1
+    .if \vzero
     vzeroupper
+    .endif
     mov rsp, [rsp + QOR_SHAV_V_RSP]
     .cfi_def_cfa rsp, 56
 \none:
@@ -94,6 +98,34 @@ __asm__(R"ASM(
     ret
     .cfi_endproc
     .size \name, .-\name
+.endm
+
+# 128-bit vector instructions written once for two encodings: the VEX
+# forms where qor_shav_vex is 1 (AVX), else the SSE forms, for processors
+# without AVX.  QOR_SHAV_V takes the same operands in both;  QOR_SHAV_V3 is
+# d = a op b (b may be a memory operand, and an immediate may follow it),
+# where the SSE form first copies a into d, so d must be a or not b.  Memory
+# operands are written without spaces (a space separates macro arguments),
+# and in the SSE forms they must lie on 16 bytes, but for movdqu.
+.macro QOR_SHAV_V op, args:vararg
+    .if qor_shav_vex
+    v\op \args
+    .else
+    \op \args
+    .endif
+.endm
+.macro QOR_SHAV_V3 op, d, a, b:vararg
+    .if qor_shav_vex
+    v\op \d, \a, \b
+    .else
+    .ifnc \d, \a
+    .ifc \d, \b
+    .error "QOR_SHAV_V3: the destination is the second source"
+    .endif
+    movdqa \d, \a
+    .endif
+    \op \d, \b
+    .endif
 .endm
 
 # Points block x (register `x`) at the next block not yet taken and block y
@@ -152,6 +184,13 @@ inline bool hasAvx2AndBmi() {
 inline bool hasAvx() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx");
+}
+
+// True when the processor has SSSE3 (pshufb, palignr): what the 128-bit
+// engines need without AVX.
+inline bool hasSsse3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
 }
 
 }  // namespace qor_sha_x86

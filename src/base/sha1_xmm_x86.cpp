@@ -1,10 +1,11 @@
-// The SHA-1 block engine for x86-64 processors with AVX but without AVX2
-// and BMI2 (nor the SHA extensions), built like the AVX2 one
-// (sha1_x86.cpp) for one block at a time: scalar rounds with plain
-// rotations, and the message of the next block expanded with 128-bit AVX,
-// four words in a register, while the rounds of this one run, stored with
-// the round constants added so that a round reads its W + K with one memory
-// operand.
+// The SHA-1 block engines for x86-64 processors with AVX, or with SSSE3,
+// but without AVX2 and BMI2 (nor the SHA extensions), built like the AVX2
+// one (sha1_x86.cpp) for one block at a time: scalar rounds with plain
+// rotations, and the message of the next block expanded with 128-bit
+// vectors, four words in a register, while the rounds of this one run,
+// stored with the round constants added so that a round reads its W + K
+// with one memory operand.  One text makes both engines, in VEX encoding
+// for AVX and in SSE encoding for SSSE3 (sha_x86_asm.h).
 //
 // A step makes words t to t + 3 (t a multiple of 4).  The first four steps
 // after the loaded words use the definition,
@@ -30,6 +31,8 @@
 
 extern "C" void qor_sha1_blocks_avx(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count,
                                     const std::uint32_t* stepConstants) __attribute__((visibility("hidden")));
+extern "C" void qor_sha1_blocks_ssse3(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count,
+                                      const std::uint32_t* stepConstants) __attribute__((visibility("hidden")));
 
 // Frame (64-byte aligned, below the saved registers):
 //   V_*       the words sha_x86_asm.h lays out (V_BLOCKS the next block not
@@ -121,50 +124,50 @@ __asm__(R"ASM(
 # Steps 0 to 3: the sixteen words of the block (r12) as they are, turned
 # from big-endian.
 .macro QOR_S1A_LOAD j
-    vmovdqu xmm15, [r12 + 16*\j]
-    vpshufb xmm15, xmm15, xmm14
-    vmovdqa [rsp + QOR_S1A_WS + 16*\j], xmm15
-    vpaddd xmm9, xmm15, [rbp + 16*\j]
-    vmovdqa [r15 + 16*\j], xmm9
+    QOR_SHAV_V movdqu, xmm15, [r12+16*\j]
+    QOR_SHAV_V3 pshufb, xmm15, xmm15, xmm14
+    QOR_SHAV_V movdqa, [rsp+QOR_S1A_WS+16*\j], xmm15
+    QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+16*\j]
+    QOR_SHAV_V movdqa, [r15+16*\j], xmm9
 .endm
 
-# Steps 4 to 7 (r14 = 16 j) by the definition.  vpalignr joins the upper
+# Steps 4 to 7 (r14 = 16 j) by the definition.  palignr joins the upper
 # half of one group with the lower half of the next: words t - 14 to
-# t - 11; vpsrldq gives t - 3 to t - 1 and 0.
+# t - 11; psrldq gives t - 3 to t - 1 and 0.
 .macro QOR_S1A_STEP_FIRST
-    vmovdqa xmm9, [rsp + r14 + QOR_S1A_WS - 3*16]
-    vpalignr xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 4*16], 8
-    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 4*16]
-    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 2*16]
-    vpsrldq xmm10, xmm15, 4
-    vpxor xmm9, xmm9, xmm10
-    vpsrld xmm10, xmm9, 31
-    vpaddd xmm9, xmm9, xmm9
-    vpor xmm9, xmm9, xmm10
-    vpslldq xmm10, xmm9, 12
-    vpsrld xmm11, xmm10, 31
-    vpaddd xmm10, xmm10, xmm10
-    vpor xmm10, xmm10, xmm11
-    vpxor xmm15, xmm9, xmm10
-    vmovdqa [rsp + r14 + QOR_S1A_WS], xmm15
-    vpaddd xmm9, xmm15, [rbp + r14]
-    vmovdqa [r15 + r14], xmm9
+    QOR_SHAV_V movdqa, xmm9, [rsp+r14+QOR_S1A_WS-3*16]
+    QOR_SHAV_V3 palignr, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16], 8
+    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16]
+    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-2*16]
+    QOR_SHAV_V3 psrldq, xmm10, xmm15, 4
+    QOR_SHAV_V3 pxor, xmm9, xmm9, xmm10
+    QOR_SHAV_V3 psrld, xmm10, xmm9, 31
+    QOR_SHAV_V3 paddd, xmm9, xmm9, xmm9
+    QOR_SHAV_V3 por, xmm9, xmm9, xmm10
+    QOR_SHAV_V3 pslldq, xmm10, xmm9, 12
+    QOR_SHAV_V3 psrld, xmm11, xmm10, 31
+    QOR_SHAV_V3 paddd, xmm10, xmm10, xmm10
+    QOR_SHAV_V3 por, xmm10, xmm10, xmm11
+    QOR_SHAV_V3 pxor, xmm15, xmm9, xmm10
+    QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
+    QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]
+    QOR_SHAV_V movdqa, [r15+r14], xmm9
     add r14, 16
 .endm
 
 # Steps 8 to 19 by the recurrence from word 32 on: words t - 6 to t - 3 are
 # the upper half of group j - 2 and the lower half of group j - 1 (xmm15).
 .macro QOR_S1A_STEP
-    vpalignr xmm9, xmm15, [rsp + r14 + QOR_S1A_WS - 2*16], 8
-    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 4*16]
-    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 7*16]
-    vpxor xmm9, xmm9, [rsp + r14 + QOR_S1A_WS - 8*16]
-    vpsrld xmm10, xmm9, 30
-    vpslld xmm9, xmm9, 2
-    vpor xmm15, xmm9, xmm10
-    vmovdqa [rsp + r14 + QOR_S1A_WS], xmm15
-    vpaddd xmm9, xmm15, [rbp + r14]
-    vmovdqa [r15 + r14], xmm9
+    QOR_SHAV_V3 palignr, xmm9, xmm15, [rsp+r14+QOR_S1A_WS-2*16], 8
+    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16]
+    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-7*16]
+    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-8*16]
+    QOR_SHAV_V3 psrld, xmm10, xmm9, 30
+    QOR_SHAV_V3 pslld, xmm9, xmm9, 2
+    QOR_SHAV_V3 por, xmm15, xmm9, xmm10
+    QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
+    QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]
+    QOR_SHAV_V movdqa, [r15+r14], xmm9
     add r14, 16
 .endm
 
@@ -204,8 +207,10 @@ __asm__(R"ASM(
 .endm
 
 
-    QOR_SHAV_ENTER qor_sha1_blocks_avx, QOR_S1A_FRAME, .Lqor_s1a_return
-    vmovdqa xmm14, [rip + .Lqor_sha1a_byteswap]
+# The engine `name`, in the encoding qor_shav_vex chooses.
+.macro QOR_S1A_ENGINE name
+    QOR_SHAV_ENTER \name, QOR_S1A_FRAME, .L\name\()_return
+    QOR_SHAV_V movdqa, xmm14, [rip+.Lqor_sha1a_byteswap]
 
     # The first block is expanded before any round.
     lea r15, [rsp + QOR_S1A_WK0]
@@ -214,31 +219,37 @@ __asm__(R"ASM(
     QOR_S1A_STEP_FIRST
     QOR_S1A_STEP_FIRST
     QOR_S1A_STEP_FIRST
-.Lqor_s1a_first_steps:
+.L\name\()_first_steps:
     QOR_S1A_STEP
     cmp r14d, 320
-    jne .Lqor_s1a_first_steps
+    jne .L\name\()_first_steps
     lea rsi, [rsp + QOR_S1A_WK0]
     lea r15, [rsp + QOR_S1A_WK1]
 
     QOR_SHAV_LOAD_STATE r11, 4, eax, ebx, ecx, edx, r8d
 
-.Lqor_s1a_block:
+.L\name\()_block:
     # rsi: this block's W + K (expanded); r15: the other buffer.
     cmp qword ptr [rsp + QOR_SHAV_V_COUNT], 0
-    je .Lqor_s1a_last_block
+    je .L\name\()_last_block
     QOR_S1A_BEGIN_BLOCK
     QOR_S1A_BLOCK 1
     QOR_SHAV_ADD_STATE r11, 4, eax, ebx, ecx, edx, r8d
     # The buffers change places.
     xchg rsi, r15
-    jmp .Lqor_s1a_block
+    jmp .L\name\()_block
 
-.Lqor_s1a_last_block:
+.L\name\()_last_block:
     QOR_S1A_BLOCK 0
     QOR_SHAV_ADD_STATE r11, 4, eax, ebx, ecx, edx, r8d
 
-    QOR_SHAV_LEAVE qor_sha1_blocks_avx, .Lqor_s1a_return
+    QOR_SHAV_LEAVE \name, .L\name\()_return, qor_shav_vex
+.endm
+
+    .set qor_shav_vex, 1
+    QOR_S1A_ENGINE qor_sha1_blocks_avx
+    .set qor_shav_vex, 0
+    QOR_S1A_ENGINE qor_sha1_blocks_ssse3
 
     .att_syntax prefix
     .popsection
@@ -266,12 +277,21 @@ void sha1BlocksAvx(std::uint32_t* state, const std::uint8_t* blocks, std::size_t
     qor_sha1_blocks_avx(state, blocks, count, stepConstants());
 }
 
+void sha1BlocksSsse3(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    qor_sha1_blocks_ssse3(state, blocks, count, stepConstants());
+}
+
 }  // namespace
 
 namespace qor_sha {
 
 BlockEngine32 sha1AvxEngine() {
     static const BlockEngine32 engine = qor_sha_x86::hasAvx() ? &sha1BlocksAvx : nullptr;
+    return engine;
+}
+
+BlockEngine32 sha1Ssse3Engine() {
+    static const BlockEngine32 engine = qor_sha_x86::hasSsse3() ? &sha1BlocksSsse3 : nullptr;
     return engine;
 }
 
@@ -282,6 +302,7 @@ BlockEngine32 sha1AvxEngine() {
 namespace qor_sha {
 
 BlockEngine32 sha1AvxEngine() { return nullptr; }
+BlockEngine32 sha1Ssse3Engine() { return nullptr; }
 
 }  // namespace qor_sha
 

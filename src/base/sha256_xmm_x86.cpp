@@ -1,7 +1,9 @@
-// The SHA-256 block engine for x86-64 processors with AVX but without AVX2
-// and BMI2 (nor the SHA extensions): the rounds in general registers with
-// plain rotations, and the message of one block at a time expanded with
-// 128-bit AVX, four words in a register, while the block's own rounds run.
+// The SHA-256 block engines for x86-64 processors with AVX, or with SSSE3,
+// but without AVX2 and BMI2 (nor the SHA extensions): the rounds in general
+// registers with plain rotations, and the message of one block at a time
+// expanded with 128-bit vectors, four words in a register, while the
+// block's own rounds run.  One text makes both engines, in VEX encoding for
+// AVX and in SSE encoding for SSSE3 (sha_x86_asm.h).
 //
 // A step makes words t to t + 3 (t a multiple of 4):
 //
@@ -31,6 +33,8 @@
 
 extern "C" void qor_sha256_blocks_avx(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count,
                                       const std::uint32_t* roundConstants) __attribute__((visibility("hidden")));
+extern "C" void qor_sha256_blocks_ssse3(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count,
+                                        const std::uint32_t* roundConstants) __attribute__((visibility("hidden")));
 
 // Frame (64-byte aligned, below the saved registers):
 //   V_*   the words sha_x86_asm.h lays out (V_BLOCKS the next block, V_COUNT
@@ -43,7 +47,8 @@ extern "C" void qor_sha256_blocks_avx(std::uint32_t* state, const std::uint8_t* 
 //   r12d, r13d   the round's temporaries; r14d and edi b ^ c and a ^ b,
 //            changing places every round
 //   r15      64 i: the rounds of this pass are 16 i to 16 i + 15, and
-//            they read the frame and the constants (rbp) from 64 i
+//            they read the frame and the constants (rbp, on 16 bytes) from
+//            64 i
 //   xmm0-3   the last sixteen words, rotating through the step macro's
 //            arguments;  xmm4-7 the step's temporaries;  xmm8 the byte
 //            order shuffle;  xmm9, xmm10 s1's placing shuffles
@@ -118,59 +123,60 @@ __asm__(R"ASM(
 # s1 of the two words doubled into the 64-bit lanes of xmm6 (x ror 17,
 # x ror 19 and x >> 10), into words 0 and 2 of xmm5.
 .macro QOR_S256A_SIGMA1_PAIR
-    vpsrld xmm5, xmm6, 10
-    vpsrlq xmm7, xmm6, 17
-    vpxor xmm5, xmm5, xmm7
-    vpsrlq xmm7, xmm6, 19
-    vpxor xmm5, xmm5, xmm7
+    QOR_SHAV_V3 psrld, xmm5, xmm6, 10
+    QOR_SHAV_V3 psrlq, xmm7, xmm6, 17
+    QOR_SHAV_V3 pxor, xmm5, xmm5, xmm7
+    QOR_SHAV_V3 psrlq, xmm7, xmm6, 19
+    QOR_SHAV_V3 pxor, xmm5, xmm5, xmm7
 .endm
 
 # The step that makes the words at `at` (bytes from 64 i) out of the last
 # sixteen, x0 (the oldest four, replaced by the new ones) to x3.  s0(x) is
 # x ror 7, x ror 18 and x >> 3, each rotation two shifts.
 .macro QOR_S256A_STEP x0, x1, x2, x3, at
-    vpalignr xmm4, \x1, \x0, 4
-    vpsrld xmm5, xmm4, 7
-    vpslld xmm6, xmm4, 25
-    vpxor xmm5, xmm5, xmm6
-    vpsrld xmm6, xmm4, 18
-    vpxor xmm5, xmm5, xmm6
-    vpslld xmm6, xmm4, 14
-    vpxor xmm5, xmm5, xmm6
-    vpsrld xmm4, xmm4, 3
-    vpxor xmm4, xmm4, xmm5
-    vpaddd \x0, \x0, xmm4
-    vpalignr xmm4, \x3, \x2, 4
-    vpaddd \x0, \x0, xmm4
-    vpshufd xmm6, \x3, 0xFA
+    QOR_SHAV_V3 palignr, xmm4, \x1, \x0, 4
+    QOR_SHAV_V3 psrld, xmm5, xmm4, 7
+    QOR_SHAV_V3 pslld, xmm6, xmm4, 25
+    QOR_SHAV_V3 pxor, xmm5, xmm5, xmm6
+    QOR_SHAV_V3 psrld, xmm6, xmm4, 18
+    QOR_SHAV_V3 pxor, xmm5, xmm5, xmm6
+    QOR_SHAV_V3 pslld, xmm6, xmm4, 14
+    QOR_SHAV_V3 pxor, xmm5, xmm5, xmm6
+    QOR_SHAV_V3 psrld, xmm4, xmm4, 3
+    QOR_SHAV_V3 pxor, xmm4, xmm4, xmm5
+    QOR_SHAV_V3 paddd, \x0, \x0, xmm4
+    QOR_SHAV_V3 palignr, xmm4, \x3, \x2, 4
+    QOR_SHAV_V3 paddd, \x0, \x0, xmm4
+    QOR_SHAV_V pshufd, xmm6, \x3, 0xFA
     QOR_S256A_SIGMA1_PAIR
-    vpshufb xmm5, xmm5, xmm9
-    vpaddd \x0, \x0, xmm5
-    vpshufd xmm6, \x0, 0x50
+    QOR_SHAV_V3 pshufb, xmm5, xmm5, xmm9
+    QOR_SHAV_V3 paddd, \x0, \x0, xmm5
+    QOR_SHAV_V pshufd, xmm6, \x0, 0x50
     QOR_S256A_SIGMA1_PAIR
-    vpshufb xmm5, xmm5, xmm10
-    vpaddd \x0, \x0, xmm5
-    vpaddd xmm4, \x0, [rbp + r15 + \at]
-    vmovdqa [rsp + r15 + QOR_S256A_WK + \at], xmm4
+    QOR_SHAV_V3 pshufb, xmm5, xmm5, xmm10
+    QOR_SHAV_V3 paddd, \x0, \x0, xmm5
+    QOR_SHAV_V3 paddd, xmm4, \x0, [rbp+r15+\at]
+    QOR_SHAV_V movdqa, [rsp+r15+QOR_S256A_WK+\at], xmm4
 .endm
 
 # Words 4j to 4j + 3 of the block (rsi) as they are, turned from
 # big-endian, into x.
 .macro QOR_S256A_LOAD x, j
-    vmovdqu \x, [rsi + 16*\j]
-    vpshufb \x, \x, xmm8
-    vpaddd xmm4, \x, [rbp + 16*\j]
-    vmovdqa [rsp + QOR_S256A_WK + 16*\j], xmm4
+    QOR_SHAV_V movdqu, \x, [rsi+16*\j]
+    QOR_SHAV_V3 pshufb, \x, \x, xmm8
+    QOR_SHAV_V3 paddd, xmm4, \x, [rbp+16*\j]
+    QOR_SHAV_V movdqa, [rsp+QOR_S256A_WK+16*\j], xmm4
 .endm
 
-
-    QOR_SHAV_ENTER qor_sha256_blocks_avx, QOR_S256A_FRAME, .Lqor_s256a_return
-    vmovdqa xmm8, [rip + .Lqor_sha256a_byteswap]
-    vmovdqa xmm9, [rip + .Lqor_sha256a_low]
-    vmovdqa xmm10, [rip + .Lqor_sha256a_high]
+# The engine `name`, in the encoding qor_shav_vex chooses.
+.macro QOR_S256A_ENGINE name
+    QOR_SHAV_ENTER \name, QOR_S256A_FRAME, .L\name\()_return
+    QOR_SHAV_V movdqa, xmm8, [rip+.Lqor_sha256a_byteswap]
+    QOR_SHAV_V movdqa, xmm9, [rip+.Lqor_sha256a_low]
+    QOR_SHAV_V movdqa, xmm10, [rip+.Lqor_sha256a_high]
     QOR_SHAV_LOAD_STATE rsi, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
 
-.Lqor_s256a_block:
+.L\name\()_block:
     mov rsi, [rsp + QOR_SHAV_V_BLOCKS]
     QOR_S256A_LOAD xmm0, 0
     QOR_S256A_LOAD xmm1, 1
@@ -184,7 +190,7 @@ __asm__(R"ASM(
 
     # Rounds 0 to 47, with the steps of words 16 to 63.
     .p2align 5
-.Lqor_s256a_steps:
+.L\name\()_steps:
     QOR_S256A_ROUNDS4A 0
     QOR_S256A_STEP xmm0, xmm1, xmm2, xmm3, 64
     QOR_S256A_ROUNDS4B 16
@@ -195,7 +201,7 @@ __asm__(R"ASM(
     QOR_S256A_STEP xmm3, xmm0, xmm1, xmm2, 112
     add r15, 64
     cmp r15d, 192
-    jne .Lqor_s256a_steps
+    jne .L\name\()_steps
 
     # Rounds 48 to 63.
     QOR_S256A_ROUNDS4A 0
@@ -204,9 +210,15 @@ __asm__(R"ASM(
     QOR_S256A_ROUNDS4B 48
     QOR_SHAV_ADD_STATE rsi, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
     dec qword ptr [rsp + QOR_SHAV_V_COUNT]
-    jnz .Lqor_s256a_block
+    jnz .L\name\()_block
 
-    QOR_SHAV_LEAVE qor_sha256_blocks_avx, .Lqor_s256a_return
+    QOR_SHAV_LEAVE \name, .L\name\()_return, qor_shav_vex
+.endm
+
+    .set qor_shav_vex, 1
+    QOR_S256A_ENGINE qor_sha256_blocks_avx
+    .set qor_shav_vex, 0
+    QOR_S256A_ENGINE qor_sha256_blocks_ssse3
 
     .att_syntax prefix
     .popsection
@@ -214,8 +226,26 @@ __asm__(R"ASM(
 
 namespace {
 
+// The round constants on 16 bytes, as the SSE forms read them.
+struct sRoundConstants {
+    alignas(64) std::uint32_t k[64];
+};
+
+const std::uint32_t* roundConstants() {
+    static const sRoundConstants table = [] {
+        sRoundConstants t{};
+        for (int i = 0; i < 64; ++i) t.k[i] = qor_sha::sha256RoundConstants[static_cast<std::size_t>(i)];
+        return t;
+    }();
+    return table.k;
+}
+
 void sha256BlocksAvx(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
-    qor_sha256_blocks_avx(state, blocks, count, qor_sha::sha256RoundConstants.data());
+    qor_sha256_blocks_avx(state, blocks, count, roundConstants());
+}
+
+void sha256BlocksSsse3(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    qor_sha256_blocks_ssse3(state, blocks, count, roundConstants());
 }
 
 }  // namespace
@@ -227,6 +257,11 @@ BlockEngine32 sha256AvxEngine() {
     return engine;
 }
 
+BlockEngine32 sha256Ssse3Engine() {
+    static const BlockEngine32 engine = qor_sha_x86::hasSsse3() ? &sha256BlocksSsse3 : nullptr;
+    return engine;
+}
+
 }  // namespace qor_sha
 
 #else
@@ -234,6 +269,7 @@ BlockEngine32 sha256AvxEngine() {
 namespace qor_sha {
 
 BlockEngine32 sha256AvxEngine() { return nullptr; }
+BlockEngine32 sha256Ssse3Engine() { return nullptr; }
 
 }  // namespace qor_sha
 
