@@ -367,8 +367,10 @@ private:
 };
 
 cEngineSlot<BlockEngine64>& sha512Slot() {
-    static const std::array<sEngineChoice<BlockEngine64>, 2> choices{{
-        {"avx2", sha512VectorEngine()}, {"generic", &sha512BlocksPortable}}};
+    static const std::array<sEngineChoice<BlockEngine64>, 4> choices{{{"avx2", sha512VectorEngine()},
+                                                                       {"avx", sha512AvxEngine()},
+                                                                       {"ssse3", sha512Ssse3Engine()},
+                                                                       {"generic", &sha512BlocksPortable}}};
     static cEngineSlot<BlockEngine64> slot(choices);
     return slot;
 }

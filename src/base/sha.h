@@ -20,9 +20,9 @@
 //
 // SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them
 // (else a message schedule computed with AVX2 where there is AVX2 and BMI2,
-// else in 128-bit registers with AVX or SSSE3), and SHA-512 (with SHA-384) a
-// message schedule computed with AVX2 when it has AVX2 and BMI2, else
-// portable code with the same results.  Each choice
+// else in 128-bit registers with AVX or SSSE3), and SHA-512 (with SHA-384)
+// the same without the SHA instructions; else portable code with the same
+// results.  Each choice
 // is made once, at first use; qor_sha::useSha512Engine and its siblings pick
 // another engine the CPU can run.
 #pragma once
@@ -172,10 +172,14 @@ using BlockEngine64 = void (*)(std::uint64_t* state, const std::uint8_t* blocks,
 void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
 // Null when the CPU lacks AVX2, BMI or BMI2 (or is not x86-64 ELF).
 BlockEngine64 sha512VectorEngine();
+// The 128-bit engines, as for SHA-256: null when the CPU lacks AVX or SSSE3.
+BlockEngine64 sha512AvxEngine();
+BlockEngine64 sha512Ssse3Engine();
 
 // The engine the contexts and one-shots use is the fastest the CPU has,
 // chosen at first use, unless one is chosen by name:
-//   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine)
+//   SHA-512 and SHA-384   "generic", "ssse3" and "avx" (the 128-bit
+//                         engines), "avx2" (sha512VectorEngine)
 //   SHA-256, SHA-1        "generic", "ssse3" and "avx" (the 128-bit
 //                         engines), "avx2" (the vector engines), "shani"
 //                         (the hardware engines)

@@ -26,7 +26,9 @@ struct sFamily {
 std::vector<sFamily> families() {
     return {
         {"sha512", qor_sha::useSha512Engine, qor_sha::sha512EngineName,
-         {{"generic", true}, {"avx2", qor_sha::sha512VectorEngine() != nullptr}}},
+         {{"generic", true}, {"ssse3", qor_sha::sha512Ssse3Engine() != nullptr},
+          {"avx", qor_sha::sha512AvxEngine() != nullptr},
+          {"avx2", qor_sha::sha512VectorEngine() != nullptr}}},
         {"sha256", qor_sha::useSha256Engine, qor_sha::sha256EngineName,
          {{"generic", true}, {"ssse3", qor_sha::sha256Ssse3Engine() != nullptr},
           {"avx", qor_sha::sha256AvxEngine() != nullptr},
