@@ -1,5 +1,5 @@
-// The SHA-512 block engines, the portable one and the AVX2 one the contexts
-// pick where the processor has it, each on its own:
+// The SHA-512 block engines, the portable one and the AVX2, AVX and SSSE3
+// ones the contexts pick where the processor has them, each on its own:
 // against Python's hashlib on messages padded here, of every length up to
 // eleven blocks, and against each other on random states and block runs of
 // every parity and alignment.
@@ -33,6 +33,14 @@ std::vector<std::pair<const char*, qor_sha::BlockEngine64> > engines() {
         all.push_back({"vector", qor_sha::sha512VectorEngine()});
     else
         std::printf("no AVX2 and BMI2 here: the vector engine is not tested\n");
+    if (qor_sha::sha512AvxEngine())
+        all.push_back({"avx", qor_sha::sha512AvxEngine()});
+    else
+        std::printf("no AVX here: the AVX engine is not tested\n");
+    if (qor_sha::sha512Ssse3Engine())
+        all.push_back({"ssse3", qor_sha::sha512Ssse3Engine()});
+    else
+        std::printf("no SSSE3 here: the SSSE3 engine is not tested\n");
     return all;
 }
 

@@ -280,6 +280,39 @@ TEST(ShaEngines, HardwareAndPortableAgreeOnRandomStatesAndBlocks) {
     }
 }
 
+TEST(ShaEngines, VectorAndPortableEnginesAgreeOnRandomStatesAndBlocks) {
+    struct sEngines {
+        const char* name;
+        qor_sha::BlockEngine32 sha256, sha1;
+    };
+    int tested = 0;
+    for (const sEngines& e : {sEngines{"avx2", qor_sha::sha256VectorEngine(), qor_sha::sha1VectorEngine()},
+                              sEngines{"avx", qor_sha::sha256AvxEngine(), qor_sha::sha1AvxEngine()},
+                              sEngines{"ssse3", qor_sha::sha256Ssse3Engine(), qor_sha::sha1Ssse3Engine()}}) {
+        if (!e.sha256 || !e.sha1) continue;
+        ++tested;
+        const auto data = pattern(64 * 40 + 3);
+        for (std::size_t blocks : {1u, 2u, 3u, 17u, 40u}) {
+            for (std::size_t off : {0u, 1u, 3u}) {
+                auto seed = pattern(32, blocks * 100 + off + 1);
+                std::uint32_t a[8], b[8];
+                std::memcpy(a, seed.data(), 32);
+                std::memcpy(b, seed.data(), 32);
+                qor_sha::sha256BlocksPortable(a, data.data() + off, blocks);
+                e.sha256(b, data.data() + off, blocks);
+                EXPECT_EQ(0, std::memcmp(a, b, sizeof a)) << e.name << " SHA-256, " << blocks << " blocks at " << off;
+                std::uint32_t c[5], d[5];
+                std::memcpy(c, seed.data(), 20);
+                std::memcpy(d, seed.data(), 20);
+                qor_sha::sha1BlocksPortable(c, data.data() + off, blocks);
+                e.sha1(d, data.data() + off, blocks);
+                EXPECT_EQ(0, std::memcmp(c, d, sizeof c)) << e.name << " SHA-1, " << blocks << " blocks at " << off;
+            }
+        }
+    }
+    if (!tested) GTEST_SKIP() << "this CPU has no SSSE3";
+}
+
 TEST(ShaEngines, ThePairEngineIsTwoSingleEnginesOnDifferentStates) {
     const auto pair = qor_sha::sha256HardwarePairEngine();
     if (!pair) GTEST_SKIP() << "this CPU has no SHA extensions";
