@@ -18,13 +18,13 @@
 // significant byte first.  A null pointer for the bytes is no bytes.  Any
 // number of threads may hash at once, each with its own context.
 //
-// SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them
-// (else a message schedule computed with AVX2 where there is AVX2 and BMI2,
-// else in 128-bit registers with AVX or SSSE3), and SHA-512 (with SHA-384)
-// the same without the SHA instructions; else portable code with the same
-// results.  Each choice
-// is made once, at first use; qor_sha::useSha512Engine and its siblings pick
-// another engine the CPU can run.
+// SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them,
+// else a message schedule computed with AVX2 where there is AVX2 and BMI2,
+// else one in 128-bit registers with AVX or SSSE3; SHA-512 (with SHA-384)
+// the same but the SHA instructions; and elsewhere portable code with the
+// same results.  Each choice is made once, at first use;
+// qor_sha::useSha512Engine and its siblings pick another engine the CPU can
+// run.
 #pragma once
 
 #include <array>

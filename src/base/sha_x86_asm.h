@@ -1,10 +1,10 @@
 // What the assembly block engines of SHA-1, SHA-256 and SHA-512
 // (sha1_x86.cpp, sha256_x86.cpp, sha512_x86.cpp, and the 128-bit ones in
-// sha1_xmm_x86.cpp and sha256_xmm_x86.cpp) share: each is one
-// function of System V calls, (state, blocks, count, constants), that takes
-// the blocks into a 64-byte aligned frame (the AVX2 ones by pairs), and each
-// is handed out only to a processor with the extensions it uses: AVX2, BMI
-// and BMI2, or AVX, or SSSE3.  ELF x86-64 only.
+// sha1_xmm_x86.cpp, sha256_xmm_x86.cpp and sha512_xmm_x86.cpp) share: each
+// is one function of System V calls, (state, blocks, count, constants), that
+// takes the blocks into a 64-byte aligned frame (the AVX2 ones by pairs),
+// and each is handed out only to a processor with the extensions it uses:
+// AVX2, BMI and BMI2, or AVX, or SSSE3.  ELF x86-64 only.
 #pragma once
 
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
@@ -105,8 +105,9 @@ __asm__(R"ASM(
 # without AVX.  QOR_SHAV_V takes the same operands in both;  QOR_SHAV_V3 is
 # d = a op b (b may be a memory operand, and an immediate may follow it),
 # where the SSE form first copies a into d, so d must be a or not b.  Memory
-# operands are written without spaces (a space separates macro arguments),
-# and in the SSE forms they must lie on 16 bytes, but for movdqu.
+# operands are written without spaces, which the assembler may take for the
+# end of a macro argument, and in the SSE forms they must lie on 16 bytes
+# (but for movdqu).
 .macro QOR_SHAV_V op, args:vararg
     .if qor_shav_vex
     v\op \args
