@@ -24,6 +24,7 @@
 #include "base/sha.h"
 #include "compression/wholezlib.h"
 #include "pakvane/pkg.h"
+#include "pakvane/storedblocks.h"
 
 namespace {
 
@@ -85,6 +86,7 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
 struct sWorker {
     z_stream z{};
     bool ready = false;
+    sStoredScratch stored;
     ~sWorker() {
         if (ready) deflateEnd(&z);
     }
@@ -196,14 +198,20 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     const unsigned char* data = b.in.data() + b.dict;
     // The library's Adler-32, several times faster than zlib's.
     adler = ::adler32(data, static_cast<long long>(n));
-    ok = w.deflater() && deflateReset(&w.z) == Z_OK;
-    if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
+    // Bytes that deflate cannot shrink are stored without its search.
+    const bool stored = deflateCannotShrink(data, n, b.dict, w.stored);
+    ok = stored || (w.deflater() && deflateReset(&w.z) == Z_OK);
+    if (ok && !stored && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
     if (!ok) return;
-    const std::size_t room = deflateBound(&w.z, static_cast<uLong>(n)) + 64;
+    const std::size_t room = stored ? storedBlocksBound(n) : deflateBound(&w.z, static_cast<uLong>(n)) + 64;
     try {
         if (out.bytes() < room) out.set(static_cast<long long>(room));
     } catch (const std::bad_alloc&) {
         ok = false;
+        return;
+    }
+    if (stored) {
+        outBytes = putStoredBlocks(data, n, b.last, out.data());
         return;
     }
     w.z.next_in = const_cast<unsigned char*>(data);
@@ -346,7 +354,8 @@ private:
             // output's room for any block, so that no worker allocates.
             b = std::make_shared<sBlock>();
             b->in.reserve(kDeflateDictionary + kDeflateBlock);
-            b->out.set(static_cast<long long>(deflateBound(Z_NULL, kDeflateBlock) + 64));
+            b->out.set(static_cast<long long>(
+                std::max<std::size_t>(deflateBound(Z_NULL, kDeflateBlock) + 64, storedBlocksBound(kDeflateBlock))));
         } else {
             b = std::move(spare_.back());
             spare_.pop_back();
