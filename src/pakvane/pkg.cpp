@@ -13,6 +13,7 @@
 #include "base/sha.h"
 #include "compression/wholezlib.h"
 #include "compression/zstream.h"
+#include "pakvane/freshblock.h"
 
 namespace {
 
@@ -192,8 +193,6 @@ bool inflateExactly(const unsigned char* data, unsigned long long length, std::u
 // many bytes from there on, is read in one piece into one block that its
 // items point into; larger ones are read record by record.
 constexpr unsigned long long kWholeTableBytes = 1ull << 30;
-constexpr std::align_val_t kBlockAlign{2u << 20};
-constexpr unsigned long long kAlignedBlockBytes = 4ull << 20;
 // Bytes after the end mark a table read whole may keep in its block.
 constexpr unsigned long long kSlackBytes = 1ull << 20;
 
@@ -259,6 +258,8 @@ bool cSoftPkg::newPackage() {
     items_.destroy();
     count_ = 0;
     block_.reset();
+    own_.reset();
+    ownBytes_ = 0;
     return true;
 }
 
@@ -399,13 +400,15 @@ const cSoftPkg::sPkgItem* cSoftPkg::find(int i) const {
 }
 
 bool cSoftPkg::loadPackage(cFileIOTarget* src) {
+    std::shared_ptr<unsigned char> spare = std::move(own_);
+    const std::size_t spareBytes = ownBytes_;
     newPackage();
     if (!src) return false;
     const long long sizeHint = src->size();
     const long long start = src->get_fp();
     if (sizeHint > 0 && start >= 0 && start < sizeHint &&
         static_cast<unsigned long long>(sizeHint - start) <= kWholeTableBytes)
-        return loadWhole(src, start, static_cast<unsigned long long>(sizeHint - start));
+        return loadWhole(src, start, static_cast<unsigned long long>(sizeHint - start), std::move(spare), spareBytes);
     _List<sPkgItem> items;
     std::vector<sPkgItem*> index;
     try {
@@ -430,20 +433,23 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
     return true;
 }
 
-bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long rest) {
+bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long rest,
+                         std::shared_ptr<unsigned char> spare, std::size_t spareBytes) {
     std::shared_ptr<unsigned char> block;
-    try {
-        // A large block is aligned to huge pages and marked for them: it
-        // then costs a few dozen page faults instead of one per 4 KiB.
-        const std::size_t n = static_cast<std::size_t>(rest);
-        if (rest >= kAlignedBlockBytes)
-            block.reset(new (kBlockAlign) unsigned char[n], [](unsigned char* p) { operator delete[](p, kBlockAlign); });
-        else
-            block.reset(new unsigned char[n], std::default_delete<unsigned char[]>());
-    } catch (const std::bad_alloc&) {
-        return false;
+    std::size_t blockBytes = static_cast<std::size_t>(rest);
+    // The block of the table read before, when nothing else holds it and it
+    // is large enough: its pages are had already.
+    if (spare && spare.use_count() == 1 && spareBytes >= rest) {
+        block = std::move(spare);
+        blockBytes = spareBytes;
+    } else {
+        spare.reset();
+        try {
+            block = freshBlock(blockBytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
     }
-    qor_detail::preferHugePages(block.get(), static_cast<std::size_t>(rest));
     // What the source holds up to its size: a read that fails or ends early
     // only matters when the table is not complete before it, as when
     // reading record by record.
@@ -467,7 +473,8 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
             return false;
         }
         std::memcpy(fit.get(), block.get(), pos);
-        block.reset();
+        block = fit;
+        blockBytes = pos;
         std::size_t again = 0;
         ok = loadPackageShared(fit, pos, again) && again == pos;
     }
@@ -477,6 +484,8 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
         newPackage();
         return false;
     }
+    own_ = std::move(block);
+    ownBytes_ = blockBytes;
     return true;
 }
 

@@ -23,6 +23,7 @@
 #include "base/checksum.h"
 #include "base/sha.h"
 #include "compression/wholezlib.h"
+#include "pakvane/freshblock.h"
 #include "pakvane/pkg.h"
 #include "pakvane/storedblocks.h"
 
@@ -994,163 +995,52 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
 // ---------------------------------------------------------------------------
 // Reading back.
 
-namespace {
-
-// Hashes a buffer as another thread fills it from the front; a small one
-// is hashed on the caller's thread at the end.
-class cFollowingHasher {
-public:
-    cFollowingHasher(const unsigned char* data, bool threaded) : data_(data) {
-        sha256_starts(&sha_);
-        if (threaded) thread_ = std::thread([this] { run(); });
+bool decodePayloadBody(const unsigned char* packed, unsigned long long packedSize, unsigned long long bodySize,
+                       const unsigned char (&digest)[32], sPayloadOptions& options,
+                       std::shared_ptr<const unsigned char>& body) {
+    if (!packed || bodySize == 0 || packedSize == 0 || bodySize > kMaxU32 || packedSize > kMaxU32) return false;
+    std::shared_ptr<unsigned char> buf;
+    try {
+        buf = freshBlock(static_cast<std::size_t>(bodySize));
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    ~cFollowingHasher() { stop(); }
-    cFollowingHasher(const cFollowingHasher&) = delete;
-    cFollowingHasher& operator=(const cFollowingHasher&) = delete;
-
-    void filled(unsigned long long upTo) {
-        {
-            std::lock_guard<std::mutex> l(m_);
-            filled_ = upTo;
-        }
-        cv_.notify_one();
-    }
-    // Ends the hashing at what was filled; the digest of all of it.
-    void finish(unsigned char (&digest)[32]) {
-        if (thread_.joinable())
-            stop();
-        else
-            sha256_update(&sha_, data_, static_cast<std::size_t>(filled_));
-        sha256_finish(&sha_, digest);
-    }
-
-private:
-    void stop() {
-        {
-            std::lock_guard<std::mutex> l(m_);
-            if (!thread_.joinable()) return;
-            ending_ = true;
-        }
-        cv_.notify_one();
-        thread_.join();
-    }
-    void run() {
-        unsigned long long done = 0;
-        for (;;) {
-            unsigned long long upTo;
-            bool ending;
-            {
-                std::unique_lock<std::mutex> l(m_);
-                cv_.wait(l, [&] { return ending_ || filled_ > done; });
-                upTo = filled_;
-                ending = ending_;
-            }
-            if (upTo > done) {
-                sha256_update(&sha_, data_ + done, static_cast<std::size_t>(upTo - done));
-                done = upTo;
-            }
-            if (ending) {
-                std::lock_guard<std::mutex> l(m_);
-                if (filled_ == done) return;
-            }
-        }
-    }
-
-    const unsigned char* data_;
-    sSHA256Ctx sha_;
-    std::mutex m_;
-    std::condition_variable cv_;
-    unsigned long long filled_ = 0;
-    bool ending_ = false;
-    std::thread thread_;
-};
-
-}  // namespace
+    // libdeflate in one call, with every refusal zlib's (wholezlib.h).
+    if (!zlibDecodeWhole(packed, static_cast<std::size_t>(packedSize), buf.get(), static_cast<std::size_t>(bodySize)))
+        return false;
+    sPayloadProgress progress;
+    progress.plainDone = progress.plainTotal = bodySize;
+    progress.packedDone = progress.packedTotal = packedSize;
+    if (options.observer) options.observer->onPayloadProgress(progress);
+    unsigned char got[32];
+    SHA2Hash(buf.get(), got, static_cast<long long>(bodySize));
+    if (std::memcmp(got, digest, 32) != 0) return false;
+    body = std::move(buf);
+    return true;
+}
 
 bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
                      const unsigned char (&digest)[32], sPayloadOptions& options,
                      std::shared_ptr<const unsigned char>& body) {
-    if (!src || bodySize == 0 || packedSize == 0 || bodySize > 0xFFFFFFFFull) return false;
-    std::shared_ptr<unsigned char> buf;
-    _typebuf<unsigned char> piece;
+    if (!src || bodySize == 0 || packedSize == 0 || bodySize > kMaxU32 || packedSize > kMaxU32) return false;
+    std::shared_ptr<unsigned char> packed;
     try {
-        // Pages of the body are touched only as the stream fills them.
-        buf.reset(new unsigned char[static_cast<std::size_t>(bodySize)], std::default_delete<unsigned char[]>());
-        piece.set(static_cast<long long>(std::min<unsigned long long>(packedSize, kPiece)));
+        packed = freshBlock(static_cast<std::size_t>(packedSize));
     } catch (const std::bad_alloc&) {
         return false;
     }
     sPayloadProgress progress;
     progress.plainTotal = bodySize;
     progress.packedTotal = packedSize;
-    // The zlib header is checked here and the deflate data inflated raw: the
-    // Adler-32 after it is checked at the end with the library's adler32,
-    // several times faster than zlib's.
-    z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) return false;
-    z.next_out = buf.get();
-    z.avail_out = static_cast<uInt>(bodySize);
-    bool ok = true, ended = false;
-    unsigned char trailer[4];
-    unsigned int trailerBytes = 0;
-    unsigned char got[32];
-    {
-        cFollowingHasher hasher(buf.get(), bodySize > 4 * kPiece);
-        unsigned long long read = 0;
-        while (ok && read < packedSize) {
-            const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
-            if (!readExactly(src, piece.data(), want)) {
-                ok = false;
-                break;
-            }
-            const unsigned char* p = piece.data();
-            unsigned int left = want;
-            if (read == 0) {
-                if (want < 2 || !zlibHeaderOk(p)) {
-                    ok = false;
-                    break;
-                }
-                p += 2;
-                left -= 2;
-            }
-            read += want;
-            if (!ended) {
-                z.next_in = const_cast<unsigned char*>(p);
-                z.avail_in = left;
-                // A stream that makes more than the body's size is not this
-                // payload's.
-                const int rc = inflate(&z, Z_NO_FLUSH);
-                if (rc == Z_STREAM_END)
-                    ended = true;
-                else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_out == 0))
-                    ok = false;
-                else if (z.avail_in != 0)
-                    ok = false;  // no room left for what remains
-                p = z.next_in;
-                left = z.avail_in;
-                hasher.filled(bodySize - z.avail_out);
-            }
-            // After the deflate data its Adler-32, and nothing more.
-            if (ok && ended) {
-                if (left > sizeof trailer - trailerBytes) {
-                    ok = false;
-                } else {
-                    std::memcpy(trailer + trailerBytes, p, left);
-                    trailerBytes += left;
-                }
-            }
-            progress.packedDone = read;
-            progress.plainDone = bodySize - z.avail_out;
-            if (options.observer) options.observer->onPayloadProgress(progress);
-        }
-        hasher.finish(got);
+    // In pieces, so that progress is seen while a large payload is read.
+    for (unsigned long long read = 0; read < packedSize;) {
+        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
+        if (!readExactly(src, packed.get() + read, want)) return false;
+        read += want;
+        progress.packedDone = read;
+        if (options.observer) options.observer->onPayloadProgress(progress);
     }
-    inflateEnd(&z);
-    if (!ok || !ended || z.avail_out != 0 || trailerBytes != sizeof trailer) return false;
-    if (!zlibTrailerOk(trailer, buf.get(), bodySize)) return false;
-    if (std::memcmp(got, digest, 32) != 0) return false;
-    body = std::move(buf);
-    return true;
+    return decodePayloadBody(packed.get(), packedSize, bodySize, digest, options, body);
 }
 
 bool verifyPayloadItems(cSoftPkg& pkg, sPayloadOptions& options, const sPayloadProgress& soFar) {

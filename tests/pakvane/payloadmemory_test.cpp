@@ -22,6 +22,9 @@
 namespace {
 
 std::atomic<long long> gLive{0}, gPeak{0};
+// Allocations of kLargeBytes or more.
+std::atomic<long long> gLarge{0};
+constexpr std::size_t kLargeBytes = 4u << 20;
 
 // Each block carries its size and the start of what malloc gave in front of
 // what the caller gets, kHead bytes (a multiple of every alignment asked
@@ -32,6 +35,7 @@ void* counted(std::size_t n, std::size_t align) {
     const std::size_t head = align > kHead ? align : kHead;
     unsigned char* base = static_cast<unsigned char*>(std::malloc(n + head + (align > kHead ? align : 0)));
     if (!base) return nullptr;
+    if (n >= kLargeBytes) ++gLarge;
     unsigned char* p = base + head;
     if (align > kHead) p = reinterpret_cast<unsigned char*>((reinterpret_cast<std::uintptr_t>(p) + align - 1) & ~(align - 1));
     std::memcpy(p - 16, &n, sizeof n);
@@ -241,4 +245,49 @@ TEST(PayloadMemory, PackingHoldsABoundedAmountWhateverTheFilesSizes) {
         EXPECT_LT(peak, bound) << threads << " threads";
         EXPECT_LT(bound, 128 * kMiB);
     }
+}
+
+TEST(PayloadMemory, ATableReadAgainTakesTheBlockItReadBefore) {
+    // Three items of 2 MiB stored and one of noise deflated: a table of
+    // some 8 MiB.
+    TempDir dir;
+    const std::string file = dir.file("table");
+    {
+        cSoftPkg pkg;
+        for (int i = 0; i < 4; ++i) {
+            const auto bytes = qortest::pattern(2u << 20, static_cast<std::uint64_t>(i + 1));
+            cBufWrapperIO src(const_cast<unsigned char*>(bytes.data()), static_cast<long long>(bytes.size()), false);
+            ASSERT_EQ(pkg.addPkgItem(&src, i == 3), i);
+        }
+        cFileIO out;
+        ASSERT_TRUE(out.create(file.c_str(), fmWrite) && pkg.savePackage(&out));
+    }
+    auto load = [&](cSoftPkg& pkg) {
+        cFileIO in;
+        bool ok = in.open(file.c_str(), fmRead) && pkg.loadPackage(&in) && pkg.count() == 4;
+        for (int i = 0; ok && i < 4; ++i) ok = pkg.verify(i);
+        return ok;
+    };
+    cSoftPkg kept;
+    bool ok = false;
+    const long long first = peakOf([&] { ok = load(kept); });
+    ASSERT_TRUE(ok);
+    EXPECT_GT(first, 8 * kMiB);
+    // The block stays the table's: read again, nothing of its size is had
+    // anew (the deflated item's check takes 2 MiB).
+    const long long before = gLive.load(), large = gLarge.load();
+    const long long again = peakOf([&] { ok = load(kept); });
+    ASSERT_TRUE(ok);
+    EXPECT_LT(again, 3 * kMiB);
+    EXPECT_EQ(gLarge.load(), large);
+    EXPECT_EQ(gLive.load(), before);
+    // A table that starts empty has a block of its own made.
+    cSoftPkg fresh;
+    EXPECT_GT(peakOf([&] { ok = load(fresh); }), 8 * kMiB);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(gLarge.load(), large + 1);
+    // Emptied, the table lets its block go.
+    const long long loaded = gLive.load();
+    kept.newPackage();
+    EXPECT_LT(gLive.load(), loaded - 8 * kMiB);
 }
