@@ -269,14 +269,22 @@ public:
         return true;
     }
 
-    bool put(const unsigned char* p, std::size_t n) {
+    // Puts n bytes of body; `also` (when given) hashes them too, beside the
+    // body's hash.
+    bool put(const unsigned char* p, std::size_t n, sSHA256Ctx* also = nullptr) {
         while (n > 0) {
             // A submit may take in a pending digest, from when on the bytes
             // are hashed as they come.
             if (cur_->dataBytes() == kDeflateBlock && !submit(false)) return false;
             const std::size_t take = std::min(n, kDeflateBlock - cur_->dataBytes());
             cur_->in.insert(cur_->in.end(), p, p + take);
-            if (!pending_) sha256_update(&sha_, p, static_cast<std::uint32_t>(take));
+            const std::uint32_t bytes = static_cast<std::uint32_t>(take);
+            if (!pending_ && also)
+                sha256_update_pair(&sha_, p, bytes, also, p, bytes);
+            else if (!pending_)
+                sha256_update(&sha_, p, bytes);
+            else if (also)
+                sha256_update(also, p, bytes);
             bodyBytes_ += take;
             p += take;
             n -= take;
@@ -813,8 +821,8 @@ private:
         for (unsigned long long total = 0; total < l.size;) {
             const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.size - total));
             if (!f.read(piece.data(), want)) return false;
-            sha256_update(&sha, piece.data(), want);
-            if (!out_.put(piece.data(), want)) return false;
+            // Hashed with the body, side by side.
+            if (!out_.put(piece.data(), want, &sha)) return false;
             total += want;
         }
         if (!f.ends()) return false;

@@ -112,7 +112,7 @@ struct sPayloadOptions {
     // Saving: the most bytes of a larger file packed while its first
     // reading, which gives the digest its record puts first, has not ended
     // (0: wait for the digest).
-    unsigned long long packAheadOfDigest = 16ull << 20;
+    unsigned long long packAheadOfDigest = 32ull << 20;
 };
 
 // Bytes of body per deflated block, and of the dictionary before each.
