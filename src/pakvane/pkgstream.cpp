@@ -1003,6 +1003,52 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
 // ---------------------------------------------------------------------------
 // Reading back.
 
+namespace {
+
+// A body of at least this many bytes is decoded in its own block, from its
+// packed bytes read into the block's tail: fresh memory costs the kernel's
+// clearing of every page, and a separate block for the packed bytes would
+// add over half as much again.
+constexpr unsigned long long kInPlaceBody = 4ull << 20;
+
+// How far the packed bytes lie beyond the end of the body in its block.
+// The decoder must never write where it has yet to read: a deflate stream
+// makes its plain bytes faster than it is read, but for the few bytes of
+// the headers of stored blocks (of zlib's own choosing where data does not
+// shrink); a stream whose tail holds more packed than plain bytes beyond
+// this margin is decoded again from a block of its own.
+unsigned long long inPlaceMargin(unsigned long long packedSize) { return (1ull << 20) + packedSize / 256; }
+
+// Reads packedSize bytes of src to at, in pieces, so that progress is seen
+// while a large payload is read.
+bool readPacked(cFileIOTarget* src, unsigned char* at, unsigned long long packedSize, sPayloadProgress& progress,
+                cPayloadObserver* observer) {
+    for (unsigned long long read = 0; read < packedSize;) {
+        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
+        if (!readExactly(src, at + read, want)) return false;
+        read += want;
+        progress.packedDone = read;
+        if (observer) observer->onPayloadProgress(progress);
+    }
+    return true;
+}
+
+// Decodes packed into out (bodySize bytes, libdeflate in one call with
+// every refusal zlib's) and checks its SHA-256.
+bool decodeInto(const unsigned char* packed, unsigned long long packedSize, unsigned char* out,
+                unsigned long long bodySize, const unsigned char (&digest)[32], sPayloadProgress& progress,
+                cPayloadObserver* observer) {
+    if (!zlibDecodeWhole(packed, static_cast<std::size_t>(packedSize), out, static_cast<std::size_t>(bodySize)))
+        return false;
+    progress.plainDone = bodySize;
+    if (observer) observer->onPayloadProgress(progress);
+    unsigned char got[32];
+    SHA2Hash(out, got, static_cast<long long>(bodySize));
+    return std::memcmp(got, digest, 32) == 0;
+}
+
+}  // namespace
+
 bool decodePayloadBody(const unsigned char* packed, unsigned long long packedSize, unsigned long long bodySize,
                        const unsigned char (&digest)[32], sPayloadOptions& options,
                        std::shared_ptr<const unsigned char>& body) {
@@ -1013,16 +1059,10 @@ bool decodePayloadBody(const unsigned char* packed, unsigned long long packedSiz
     } catch (const std::bad_alloc&) {
         return false;
     }
-    // libdeflate in one call, with every refusal zlib's (wholezlib.h).
-    if (!zlibDecodeWhole(packed, static_cast<std::size_t>(packedSize), buf.get(), static_cast<std::size_t>(bodySize)))
-        return false;
     sPayloadProgress progress;
-    progress.plainDone = progress.plainTotal = bodySize;
+    progress.plainTotal = bodySize;
     progress.packedDone = progress.packedTotal = packedSize;
-    if (options.observer) options.observer->onPayloadProgress(progress);
-    unsigned char got[32];
-    SHA2Hash(buf.get(), got, static_cast<long long>(bodySize));
-    if (std::memcmp(got, digest, 32) != 0) return false;
+    if (!decodeInto(packed, packedSize, buf.get(), bodySize, digest, progress, options.observer)) return false;
     body = std::move(buf);
     return true;
 }
@@ -1031,24 +1071,63 @@ bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned l
                      const unsigned char (&digest)[32], sPayloadOptions& options,
                      std::shared_ptr<const unsigned char>& body) {
     if (!src || bodySize == 0 || packedSize == 0 || bodySize > kMaxU32 || packedSize > kMaxU32) return false;
-    std::shared_ptr<unsigned char> packed;
-    try {
-        packed = freshBlock(static_cast<std::size_t>(packedSize));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
     sPayloadProgress progress;
     progress.plainTotal = bodySize;
     progress.packedTotal = packedSize;
-    // In pieces, so that progress is seen while a large payload is read.
-    for (unsigned long long read = 0; read < packedSize;) {
-        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
-        if (!readExactly(src, packed.get() + read, want)) return false;
-        read += want;
-        progress.packedDone = read;
-        if (options.observer) options.observer->onPayloadProgress(progress);
+    // In place when the source can be read again should that fail.
+    const long long start = src->get_fp();
+    const unsigned long long margin = inPlaceMargin(packedSize);
+    if (start >= 0 && bodySize >= kInPlaceBody && packedSize <= bodySize + margin) {
+        std::shared_ptr<unsigned char> block;
+        try {
+            block = freshBlock(static_cast<std::size_t>(bodySize + margin));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        unsigned char* tail = block.get() + (bodySize + margin - packedSize);
+        if (!readPacked(src, tail, packedSize, progress, options.observer)) return false;
+        std::size_t inUsed = 0, outUsed = 0;
+        unsigned char got[32];
+        if (zlibHeaderOk(tail) &&
+            fastInflateZlib(tail, static_cast<std::size_t>(packedSize), block.get(), static_cast<std::size_t>(bodySize),
+                            inUsed, outUsed) == eFastInflate::ok &&
+            inUsed == packedSize && outUsed == bodySize) {
+            progress.plainDone = bodySize;
+            if (options.observer) options.observer->onPayloadProgress(progress);
+            SHA2Hash(block.get(), got, static_cast<long long>(bodySize));
+            if (std::memcmp(got, digest, 32) == 0) {
+                body = std::move(block);
+                return true;
+            }
+        }
+        // Refused, or the stream wrote over bytes it had yet to read: the
+        // packed bytes again, in a block of their own, decide.
+        std::shared_ptr<unsigned char> packed;
+        try {
+            packed = freshBlock(static_cast<std::size_t>(packedSize));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        // Read once more, but counted once.
+        if (!src->set_fp(static_cast<unsigned long long>(start)) ||
+            !readPacked(src, packed.get(), packedSize, progress, nullptr) ||
+            !decodeInto(packed.get(), packedSize, block.get(), bodySize, digest, progress, options.observer))
+            return false;
+        body = std::move(block);
+        return true;
     }
-    return decodePayloadBody(packed.get(), packedSize, bodySize, digest, options, body);
+    std::shared_ptr<unsigned char> packed, buf;
+    try {
+        packed = freshBlock(static_cast<std::size_t>(packedSize));
+        buf = freshBlock(static_cast<std::size_t>(bodySize));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!readPacked(src, packed.get(), packedSize, progress, options.observer) ||
+        !decodeInto(packed.get(), packedSize, buf.get(), bodySize, digest, progress, options.observer))
+        return false;
+    body = std::move(buf);
+    return true;
 }
 
 bool verifyPayloadItems(cSoftPkg& pkg, sPayloadOptions& options, const sPayloadProgress& soFar) {
