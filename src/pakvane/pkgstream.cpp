@@ -4,7 +4,10 @@
 #include "pakvane/pkgstream.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -492,49 +495,67 @@ private:
 // A file to pack, read as it was when it was added: exactly its size and
 // nothing after it.  Anything else is a fault that names the file: one that
 // cannot be opened or read (with the system's reason) or one that changed
-// (with its size then and now).
+// (with its size then and now).  Read through its descriptor with one
+// status taken: a package may hold thousands of small files.
 class cSizedFile {
 public:
     cSizedFile(const std::string& path, unsigned long long size, sPayloadFault& fault)
         : path_(path), size_(size), fault_(fault) {}
+    ~cSizedFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    cSizedFile(const cSizedFile&) = delete;
+    cSizedFile& operator=(const cSizedFile&) = delete;
 
     bool open() {
-        errno = 0;
-        if (!f_.open(path_.c_str(), fmRead)) return unreadable();
-        const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+        do {
+            fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        } while (fd_ < 0 && errno == EINTR);
+        if (fd_ < 0) return unreadable();
+        const unsigned long long now = sizeNowOnDisk();
         return now == size_ || changed(now);
     }
     // The next n bytes (within the size) into at.
     bool read(unsigned char* at, unsigned int n) {
         while (n > 0) {
-            errno = 0;
-            const unsigned int got = f_.read(at, n);
-            if (!cFileIOTarget::transferred(got, n)) return unreadable();
+            const long got = readSome(at, n);
+            if (got < 0) return unreadable();
             if (got == 0) {
                 // It ends early: shorter on disk now, or (a file whose size
                 // says nothing, as in /sys) it holds less than it says.
-                const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+                const unsigned long long now = sizeNowOnDisk();
                 return changed(now != size_ ? now : done_);
             }
             at += got;
-            n -= got;
-            done_ += got;
+            n -= static_cast<unsigned int>(got);
+            done_ += static_cast<unsigned long long>(got);
         }
         return true;
     }
     // True when the file ends at its size.
     bool ends() {
         unsigned char extra;
-        errno = 0;
-        const unsigned int got = f_.read(&extra, 1);
-        if (!cFileIOTarget::transferred(got, 1)) return unreadable();
+        const long got = readSome(&extra, 1);
+        if (got < 0) return unreadable();
         if (got == 0) return true;
         ++done_;
         return changed(sizeNow());
     }
 
-
 private:
+    // A read of up to n bytes: what it gave, -1 (errno set) when it failed.
+    long readSome(unsigned char* at, unsigned int n) {
+        ssize_t got;
+        do {
+            errno = 0;
+            got = ::read(fd_, at, n);
+        } while (got < 0 && errno == EINTR);
+        return static_cast<long>(got);
+    }
+    unsigned long long sizeNowOnDisk() {
+        struct stat st;
+        return ::fstat(fd_, &st) == 0 ? static_cast<unsigned long long>(std::max<off_t>(0, st.st_size)) : 0;
+    }
     bool unreadable() {
         fileFault(fault_, sPayloadFault::fileUnreadable, path_, errno ? errno : EIO);
         return false;
@@ -552,14 +573,14 @@ private:
         unsigned char buf[16 * 1024];
         const unsigned long long stop = done_ + kGrowthCounted;
         while (done_ < stop) {
-            const unsigned int got = f_.read(buf, sizeof buf);
-            if (!cFileIOTarget::transferred(got, sizeof buf) || got == 0) break;
-            done_ += got;
+            const long got = readSome(buf, sizeof buf);
+            if (got <= 0) break;
+            done_ += static_cast<unsigned long long>(got);
         }
-        return std::max(done_, static_cast<unsigned long long>(std::max(0LL, f_.size())));
+        return std::max(done_, sizeNowOnDisk());
     }
 
-    cFileIO f_;
+    int fd_ = -1;
     const std::string& path_;
     unsigned long long size_;
     unsigned long long done_ = 0;
