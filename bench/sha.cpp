@@ -4,7 +4,7 @@
 // their own, so that the cost of the portable fallback is visible.
 //
 // Each engine the dispatcher can pick is measured on one machine by naming
-// it: QOR_SHA512_ENGINE=generic|avx2|avx512, QOR_SHA256_ENGINE and
+// it: QOR_SHA512_ENGINE=generic|avx2, QOR_SHA256_ENGINE and
 // QOR_SHA1_ENGINE=generic|avx2|shani.  An engine the CPU
 // cannot run is not measured (the family's benchmarks report an error)
 // rather than measured as another.  OpenSSL is held to the same

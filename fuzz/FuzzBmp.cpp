@@ -15,14 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
     const bool probed = cPictBMP::validFor(&io, &info);
-    if (!fuzzDecodeAllowed(probed, info)) return 0;
+    if (!fuzzDecodeAllowed(probed, info, size)) return 0;
     io.set_fp(0);
     cPictBMP bmp;
     bmp.decode(&io);
     io.set_fp(0);
     cPictBase::sPictInfo iconInfo;
     const bool iconProbed = cPictDIB::validFor(&io, &iconInfo, true);
-    if (!fuzzDecodeAllowed(iconProbed, iconInfo)) return 0;
+    if (!fuzzDecodeAllowed(iconProbed, iconInfo, size)) return 0;
     io.set_fp(0);
     cPictDIB icon;
     icon.setUseAlphaBp(true);

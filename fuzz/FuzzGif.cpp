@@ -15,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
     const bool probed = cPictGIF::validFor(&io, &info);
-    if (!fuzzDecodeAllowed(probed, info)) return 0;
+    if (!fuzzDecodeAllowed(probed, info, size)) return 0;
     cPictGIF gif;
     const int pages = gif.getNumPages(&io);
     for (int p = 0; p < (pages > 0 ? pages : 1) && p < 8; ++p) {
         int w = 0, h = 0;
-        if (gif.getPageSize(&io, p, w, h) && !fuzzSizeAllowed(w, h)) continue;
+        if (gif.getPageSize(&io, p, w, h) && !fuzzSizeAllowed(w, h, size)) continue;
         gif.decodePage(&io, p);
     }
     std::vector<unsigned int> px(16 * 11);

@@ -17,13 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
     const bool probed = cPictICNS::validFor(&io, &info);
-    if (!fuzzDecodeAllowed(probed, info)) return 0;
+    if (!fuzzDecodeAllowed(probed, info, size)) return 0;
     cPictICNS icns;
     const int pages = icns.getNumPages(&io);
     for (int p = 0; p < pages && p < 6; ++p) {
         int w = -1, h = -1;
         const bool sized = icns.getPageSize(&io, p, w, h);
-        if (sized && !fuzzSizeAllowed(w, h)) continue;
+        if (sized && !fuzzSizeAllowed(w, h, size)) continue;
         cPictICNS page;
         if (page.decodePage(&io, p)) FUZZ_CHECK(sized && page.width() == w && page.height() == h);
     }

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!props->load(&io, 0, false)) return 0;
     const int* w = props->prop_int(cFileObjectProps::fpWidth);
     const int* h = props->prop_int(cFileObjectProps::fpHeight);
-    if (w && h && !fuzzSizeAllowed(*w, *h)) return 0;
+    if (w && h && !fuzzSizeAllowed(*w, *h, size)) return 0;
     props->setPreviewPreferrences(24, 16);
     io.set_fp(0);
     if (props->load(&io, 0, true)) {

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     io.set_fp(0);
     cPictDummy thumbnail;
     cPictJPEG().getPreview(&io, thumbnail, nullptr, nullptr);
-    if (!fuzzDecodeAllowed(probed, info)) return 0;
+    if (!fuzzDecodeAllowed(probed, info, size)) return 0;
     io.set_fp(0);
     cPictJPEG jpeg;
     jpeg.decode(&io);

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
     cPictBase::sPictInfo info;
     std::unique_ptr<cPictBase> probed(cPictBase::mkPicture(&io, &info));
-    if (probed && !fuzzSizeAllowed(info.width, info.height)) return 0;
+    if (probed && !fuzzSizeAllowed(info.width, info.height, size)) return 0;
     // One full decode per input (the decoders' own entries fuzz decoding
     // at length): getImage's; the preview takes embedded pictures only.
     cPictDummy image, preview;

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(&png[0], static_cast<long long>(png.size()), false);
     cPictBase::sPictInfo info;
     const bool probed = cPictPNG::validFor(&io, &info);
-    if (!fuzzDecodeAllowed(probed, info)) return 0;
+    if (!fuzzDecodeAllowed(probed, info, png.size())) return 0;
     io.set_fp(0);
     cPictPNG plain;
     plain.decode(&io);

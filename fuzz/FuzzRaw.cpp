@@ -15,9 +15,9 @@
 namespace {
 
 template <typename T>
-void run(cFileIOTarget* io) {
+void run(cFileIOTarget* io, size_t size) {
     cPictBase::sPictInfo info;
-    if (!T::validFor(io, &info) || !fuzzSizeAllowed(info.width, info.height)) return;
+    if (!T::validFor(io, &info) || !fuzzSizeAllowed(info.width, info.height, size)) return;
     T pict;
     io->set_fp(0);
     pict.decode(io);
@@ -29,22 +29,22 @@ void run(cFileIOTarget* io) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(const_cast<uint8_t*>(data), static_cast<long long>(size), false);
-    run<cPictMRW>(&io);
-    run<cPictRWL>(&io);
-    run<cPictORF>(&io);
-    run<cPictX3F>(&io);
-    run<cPictPEF>(&io);
-    run<cPictARW>(&io);
-    run<cPictSRW>(&io);
-    run<cPictIIQ>(&io);
-    run<cPictRAF>(&io);
-    run<cPictCRW>(&io);
-    run<cPictMOS>(&io);
-    run<cPictCR2>(&io);
-    run<cPictCR3>(&io);
-    run<cPictNEF>(&io);
-    run<cPict3FR>(&io);
-    run<cPictDNG>(&io);
-    run<cPictTIFF_EP>(&io);
+    run<cPictMRW>(&io, size);
+    run<cPictRWL>(&io, size);
+    run<cPictORF>(&io, size);
+    run<cPictX3F>(&io, size);
+    run<cPictPEF>(&io, size);
+    run<cPictARW>(&io, size);
+    run<cPictSRW>(&io, size);
+    run<cPictIIQ>(&io, size);
+    run<cPictRAF>(&io, size);
+    run<cPictCRW>(&io, size);
+    run<cPictMOS>(&io, size);
+    run<cPictCR2>(&io, size);
+    run<cPictCR3>(&io, size);
+    run<cPictNEF>(&io, size);
+    run<cPict3FR>(&io, size);
+    run<cPictDNG>(&io, size);
+    run<cPictTIFF_EP>(&io, size);
     return 0;
 }

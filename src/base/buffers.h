@@ -62,6 +62,17 @@ inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) 
     }
 }
 
+// Copies n bytes, source and destination not overlapping, for the long
+// reads of the memory streams: from a buffer whose start is on a cache line
+// (the stream's pages) into the caller's buffer wherever it lies.  With AVX2
+// a loop of plain 32-byte moves, which keeps the same speed for any
+// alignment of the two; the library's memcpy switches to the processor's
+// string move at these sizes, whose speed on some processors depends on how
+// the two buffers lie against each other (up to a quarter slower when they
+// are a few bytes apart modulo the cache line or the page).  memcpy
+// elsewhere and below 256 bytes.
+void copyLong(unsigned char* d, const unsigned char* s, std::size_t n);
+
 // A hint that a buffer of `bytes` at p, about to be written from end to end,
 // is best backed by huge pages: it saves most of the page faults of a fresh
 // multi-megabyte buffer.  Only the whole 2 MiB pages inside it are marked;

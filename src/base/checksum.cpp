@@ -379,11 +379,13 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t crc32Folding(std::uint32_t 
     return crc32FoldTail(x, p, n);
 }
 
-// Takes the bytes before the next 32-byte boundary the portable way, so that
-// no vector load of the engines below straddles two cache lines: streaming
-// from memory, split loads cost a few percent.
-inline void alignHead(std::uint32_t& a, std::uint32_t& b, const unsigned char*& p, std::uint64_t& n) {
-    const std::uint64_t head = std::min<std::uint64_t>(n, (32 - reinterpret_cast<std::uintptr_t>(p) % 32) % 32);
+// Takes the bytes before the next `width`-byte boundary (a vector's width)
+// the portable way, so that no vector load of the engines below straddles
+// two cache lines: streaming from memory, split loads cost a few percent.
+inline void alignHead(std::uint32_t& a, std::uint32_t& b, const unsigned char*& p, std::uint64_t& n,
+                      std::uintptr_t width) {
+    const std::uint64_t head =
+        std::min<std::uint64_t>(n, (width - reinterpret_cast<std::uintptr_t>(p) % width) % width);
     if (head >= n || head == 0) return;
     adlerPortable(a, b, p, head);
     p += head;
@@ -404,7 +406,7 @@ __attribute__((target("avx2"))) inline std::uint64_t hsum256(__m256i v) {
 __attribute__((target("avx2"))) std::uint32_t adler32Avx2(std::uint32_t adler, const unsigned char* p,
                                                           std::uint64_t n) {
     std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
-    alignHead(a, b, p, n);
+    alignHead(a, b, p, n, 32);
     const __m256i zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_set1_epi16(1);
     const __m256i weights = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15,
@@ -429,42 +431,59 @@ __attribute__((target("avx2"))) std::uint32_t adler32Avx2(std::uint32_t adler, c
     return (b << 16) | a;
 }
 
-__attribute__((target("avx2,avx512f,avx512vl,avx512vnni"))) std::uint32_t adler32Avx512(std::uint32_t adler,
+// The sum of the sixteen 32-bit lanes, without overflow.
+__attribute__((target("avx512f"))) inline std::uint64_t hsum512(__m512i v) {
+    alignas(64) std::uint32_t w[16];
+    _mm512_store_si512(w, v);
+    std::uint64_t t = 0;
+    for (std::uint32_t x : w) t += x;
+    return t;
+}
+
+// The same over 64-byte chunks, four a step, on 512-bit registers: vpsadbw
+// sums each chunk's bytes in eight lanes, vpdpbusd weighs them by 64 down to
+// 1 and adds them up in one instruction.  Each of the four chunks has a
+// chain of weighted sums of its own.
+__attribute__((target("avx2,avx512f,avx512bw,avx512vnni"))) std::uint32_t adler32Avx512(std::uint32_t adler,
                                                                                        const unsigned char* p,
                                                                                        std::uint64_t n) {
     std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
-    alignHead(a, b, p, n);
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i weights = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15,
-                                             14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+    alignHead(a, b, p, n, 64);
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i weights =
+        _mm512_set_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
+                        27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50,
+                        51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64);
     while (n >= 256) {
-        const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n / 256, kAdlerVectorRun / 8));
-        __m256i sum = zero, before = zero, w0 = zero, w1 = zero, w2 = zero, w3 = zero;
+        // The same bound on the lanes as the 32-byte chunks: each lane of
+        // the byte sums still takes eight bytes of a chunk.
+        const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n / 256, kAdlerVectorRun / 4));
+        // prefix: the sums before each step, summed; inSteps: what each
+        // chunk sees of the chunks of its own step, summed.
+        __m512i sum = zero, prefix = zero, inSteps = zero, w0 = zero, w1 = zero, w2 = zero, w3 = zero;
         for (std::size_t j = 0; j < k; ++j, p += 256) {
-            __m256i v[8], sad[8];
-            for (int i = 0; i < 8; ++i) v[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-            for (int i = 0; i < 8; ++i) sad[i] = _mm256_sad_epu8(v[i], zero);
-            // Chunk 8j + i sees the sums of the chunks before the step and of
-            // the i chunks of the step before it: 8 sum + 7 s0 + 6 s1 + ... + s6.
-            __m256i run = sad[0], inStep = sad[0];
-            for (int i = 1; i < 7; ++i) {
-                run = _mm256_add_epi32(run, sad[i]);
-                inStep = _mm256_add_epi32(inStep, run);
-            }
-            before = _mm256_add_epi32(before, _mm256_add_epi32(_mm256_slli_epi32(sum, 3), inStep));
-            sum = _mm256_add_epi32(sum, _mm256_add_epi32(run, sad[7]));
-            w0 = _mm256_dpbusd_epi32(w0, v[0], weights);
-            w1 = _mm256_dpbusd_epi32(w1, v[1], weights);
-            w2 = _mm256_dpbusd_epi32(w2, v[2], weights);
-            w3 = _mm256_dpbusd_epi32(w3, v[3], weights);
-            w0 = _mm256_dpbusd_epi32(w0, v[4], weights);
-            w1 = _mm256_dpbusd_epi32(w1, v[5], weights);
-            w2 = _mm256_dpbusd_epi32(w2, v[6], weights);
-            w3 = _mm256_dpbusd_epi32(w3, v[7], weights);
+            const __m512i v0 = _mm512_loadu_si512(p);
+            const __m512i v1 = _mm512_loadu_si512(p + 64);
+            const __m512i v2 = _mm512_loadu_si512(p + 128);
+            const __m512i v3 = _mm512_loadu_si512(p + 192);
+            const __m512i s0 = _mm512_sad_epu8(v0, zero);
+            const __m512i s1 = _mm512_sad_epu8(v1, zero);
+            const __m512i s2 = _mm512_sad_epu8(v2, zero);
+            // Chunk i of the step sees the sums before the step and those of
+            // the chunks of the step before it: 4 sum + 3 s0 + 2 s1 + s2.
+            const __m512i r01 = _mm512_add_epi32(s0, s1);
+            const __m512i inStep = _mm512_add_epi32(_mm512_add_epi32(s0, r01), _mm512_add_epi32(r01, s2));
+            prefix = _mm512_add_epi32(prefix, sum);
+            inSteps = _mm512_add_epi32(inSteps, inStep);
+            sum = _mm512_add_epi32(sum, _mm512_add_epi32(_mm512_add_epi32(r01, s2), _mm512_sad_epu8(v3, zero)));
+            w0 = _mm512_dpbusd_epi32(w0, v0, weights);
+            w1 = _mm512_dpbusd_epi32(w1, v1, weights);
+            w2 = _mm512_dpbusd_epi32(w2, v2, weights);
+            w3 = _mm512_dpbusd_epi32(w3, v3, weights);
         }
         n -= 256 * k;
-        adlerFold(a, b, 32, 8 * k, hsum256(sum), hsum256(before),
-                  hsum256(_mm256_add_epi32(_mm256_add_epi32(w0, w1), _mm256_add_epi32(w2, w3))));
+        adlerFold(a, b, 64, 4 * k, hsum512(sum), 4 * hsum512(prefix) + hsum512(inSteps),
+                  hsum512(_mm512_add_epi32(_mm512_add_epi32(w0, w1), _mm512_add_epi32(w2, w3))));
     }
     adlerPortable(a, b, p, n);
     return (b << 16) | a;
@@ -608,7 +627,7 @@ AdlerEngine adler32Avx512Engine() {
     static const AdlerEngine engine = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-                       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni")
+                       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni")
                    ? &adler32Avx512
                    : nullptr;
     }();

@@ -97,7 +97,7 @@ std::uint32_t adler32Update(std::uint32_t adler, const unsigned char* p, std::ui
 std::uint32_t adler32UpdatePortable(std::uint32_t adler, const unsigned char* p, std::uint64_t n);
 // Null when the CPU has no AVX2.
 AdlerEngine adler32Avx2Engine();
-// Null when the CPU has no AVX-512 F, VL and VNNI.
+// Null when the CPU has no AVX-512 F, BW and VNNI.
 AdlerEngine adler32Avx512Engine();
 
 }  // namespace qor_checksum

@@ -383,10 +383,13 @@ bool cFileIO::unlock(unsigned long long start, unsigned long long length) {
     return setLock(F_SETLKW, F_UNLCK, start, length);
 }
 
-long long cFileIO::size() { return valid() ? statSize(static_cast<int>(fd_)) : 0; }
+// The members ask cFileIO::valid() by name: it is the descriptor's own test,
+// and the call then costs nothing, where a virtual one would cost a load and
+// a jump on every read and seek.
+long long cFileIO::size() { return cFileIO::valid() ? statSize(static_cast<int>(fd_)) : 0; }
 
 unsigned int cFileIO::read(void* buf, unsigned int n) {
-    if (!valid()) return kIOFailed;
+    if (!cFileIO::valid()) return kIOFailed;
     if (lazyPos_ < 0) return readOnce(static_cast<int>(fd_), buf, n);
     ssize_t r;
     do {
@@ -399,13 +402,13 @@ unsigned int cFileIO::read(void* buf, unsigned int n) {
 }
 
 unsigned int cFileIO::write(void* buf, unsigned int n) {
-    if (!valid()) return kIOFailed;
+    if (!cFileIO::valid()) return kIOFailed;
     settle();
     return writeOnce(static_cast<int>(fd_), buf, n);
 }
 
 bool cFileIO::set_fp(unsigned long long pos) {
-    if (!valid()) return false;
+    if (!cFileIO::valid()) return false;
     if (seekableUpTo_ >= 0 && pos <= static_cast<unsigned long long>(seekableUpTo_)) {
         lazyPos_ = static_cast<long long>(pos);
         return true;
@@ -417,22 +420,24 @@ bool cFileIO::set_fp(unsigned long long pos) {
 }
 
 long long cFileIO::get_fp() {
-    if (!valid()) return -1;
+    if (!cFileIO::valid()) return -1;
     if (lazyPos_ >= 0) return lazyPos_;
     const off_t at = ::lseek(static_cast<int>(fd_), 0, SEEK_CUR);
     return at < 0 ? -1 : static_cast<long long>(at);
 }
 
 bool cFileIO::set_fp_end(unsigned long long n) {
-    if (!valid()) return false;
+    if (!cFileIO::valid()) return false;
     lazyPos_ = -1;
     return seekFromEnd(static_cast<int>(fd_), n);
 }
 
-bool cFileIO::set_eof(unsigned long long length) { return valid() && truncateTo(static_cast<int>(fd_), length); }
+bool cFileIO::set_eof(unsigned long long length) {
+    return cFileIO::valid() && truncateTo(static_cast<int>(fd_), length);
+}
 
 void cFileIO::close() {
-    if (!valid()) return;
+    if (!cFileIO::valid()) return;
     // Closing must finish even in a job being cancelled (see cCancellationHold).
     cCancellationHold hold;
     ::close(static_cast<int>(fd_));
@@ -442,14 +447,12 @@ void cFileIO::close() {
 }
 
 bool cFileIO::set_time(int year, int month, int day, int hour, int minute, int second) {
-    return valid() && file_set_time(handleOf(fd_), year, month, day, hour, minute, second);
+    return cFileIO::valid() && file_set_time(handleOf(fd_), year, month, day, hour, minute, second);
 }
 
 bool cFileIO::set_time(unsigned long long localTime, unsigned long long unused1, unsigned long long unused2) {
-    return valid() && file_set_time(handleOf(fd_), localTime, unused1, unused2);
+    return cFileIO::valid() && file_set_time(handleOf(fd_), localTime, unused1, unused2);
 }
-
-bool cFileIO::valid() { return static_cast<std::uint32_t>(fd_) != 0xFFFFFFFFu; }
 
 int cFileIO::typeOf() { return 1; }
 

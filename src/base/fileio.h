@@ -134,7 +134,8 @@ public:
     // 1970, turned into UTC); 0xFFFFFFFF means no time given (false).  The
     // other two are accepted and not used.
     virtual bool set_time(unsigned long long localTime, unsigned long long unused1, unsigned long long unused2);
-    bool valid() override;
+    // The descriptor is an int kept in 64 bits; -1 when no file is open.
+    bool valid() override { return static_cast<unsigned int>(fd_) != 0xFFFFFFFFu; }
     int typeOf() override;
 
     // The path of the file last opened or created successfully (empty at first).

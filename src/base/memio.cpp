@@ -75,27 +75,42 @@ cMemIOTarget::cMemIOTarget(long long pageSize)
         pageShift_ = 0;
         while ((1LL << pageShift_) < pageSize_) ++pageShift_;
     }
+    pageMask_ = static_cast<unsigned long long>(pageSize_ - 1);
+}
+
+void cMemIOTarget::noteShape() {
+    if (pageShift_ < 0) {
+        shortReadEnd_ = 0;
+        return;
+    }
+    const unsigned long long held = static_cast<unsigned long long>(directory_.size()) << pageShift_;
+    shortReadEnd_ = minOf(held, static_cast<unsigned long long>(size_));
 }
 
 cMemIOTarget::~cMemIOTarget() { freeAllPages(); }
+
+unsigned char* cMemIOTarget::pageBytes(_typebuf<unsigned char>& page) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(page.data());
+    return page.data() + ((kPageAlign - at % kPageAlign) % kPageAlign);
+}
 
 unsigned char* cMemIOTarget::lookupPage(long long index) {
     _typebuf<unsigned char>* page = pages_.find(index);
     if (!page) return nullptr;
     lastIndex_ = index;
-    lastPage_ = page->data();
+    lastPage_ = pageBytes(*page);
     return lastPage_;
 }
 
 unsigned char* cMemIOTarget::addPage(long long index) {
     // The buffer is made before the map entry, so that running out of memory
     // never leaves an entry without a page behind.
-    _typebuf<unsigned char> page(pageSize_);
+    _typebuf<unsigned char> page(pageSize_ + kPageAlign - 1);
     _typebuf<unsigned char>* slot = pages_.insert(index);
     slot->swap(page);
     ++pageCount_;
     lastIndex_ = index;
-    lastPage_ = slot->data();
+    lastPage_ = pageBytes(*slot);
     enterPage(index, lastPage_);
     return lastPage_;
 }
@@ -116,10 +131,11 @@ void cMemIOTarget::enterPage(long long index, unsigned char* page) {
     } catch (const std::bad_alloc&) {
         return;  // the map still holds the page
     }
+    noteShape();
     directory_[static_cast<std::size_t>(at)] = page;
     // Pages the map held above the old end came in while they were too far.
     for (auto* item = pages_.find_ge(static_cast<long long>(old)); item && item->key < index; item = pages_.find_ge(item->key + 1))
-        directory_[static_cast<std::size_t>(item->key)] = item->value.data();
+        directory_[static_cast<std::size_t>(item->key)] = pageBytes(item->value);
 }
 
 void cMemIOTarget::freePagesFrom(long long index) {
@@ -129,6 +145,7 @@ void cMemIOTarget::freePagesFrom(long long index) {
     }
     if (index >= 0 && static_cast<unsigned long long>(index) < directory_.size())
         directory_.resize(static_cast<std::size_t>(index));
+    noteShape();
     if (lastIndex_ >= index) {
         lastIndex_ = -1;
         lastPage_ = nullptr;
@@ -138,6 +155,7 @@ void cMemIOTarget::freePagesFrom(long long index) {
 void cMemIOTarget::freeAllPages() {
     pages_.destroy();
     directory_.clear();
+    noteShape();
     pageCount_ = 0;
     lastIndex_ = -1;
     lastPage_ = nullptr;
@@ -151,7 +169,7 @@ void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size
         split(offset, index, off);
         const std::size_t piece = static_cast<std::size_t>(minOf(n, ps - off));
         if (const unsigned char* page = findPage(index))
-            std::memcpy(out, page + off, piece);
+            qor_detail::copyLong(out, page + off, piece);
         else
             std::memset(out, 0, piece);
         out += piece;
@@ -171,7 +189,7 @@ unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {
     // The common small read inside one page.
     if (off + count <= static_cast<unsigned long long>(pageSize_)) {
         if (const unsigned char* page = findPage(index))
-            std::memcpy(buf, page + off, static_cast<std::size_t>(count));
+            qor_detail::copyLong(static_cast<unsigned char*>(buf), page + off, static_cast<std::size_t>(count));
         else
             std::memset(buf, 0, static_cast<std::size_t>(count));
     } else {
@@ -209,6 +227,7 @@ unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
         pos_ += piece;
         if (pos_ > static_cast<unsigned long long>(size_)) size_ = static_cast<long long>(pos_);
     }
+    noteShape();
     return static_cast<unsigned int>(done);
 }
 
@@ -234,6 +253,7 @@ bool cMemIOTarget::set_eof(unsigned long long length) {
         }
     }
     size_ = static_cast<long long>(length);
+    noteShape();
     if (pos_ > length) pos_ = length;
     return true;
 }
@@ -241,6 +261,7 @@ bool cMemIOTarget::set_eof(unsigned long long length) {
 void cMemIOTarget::reset() {
     freeAllPages();
     size_ = 0;
+    noteShape();
     pos_ = 0;
 }
 
@@ -295,6 +316,7 @@ bool cMemIOTarget::fromBuffer(void const* data, long long n) {
         return false;
     }
     size_ = n;
+    noteShape();
     return true;
 }
 

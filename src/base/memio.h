@@ -39,11 +39,10 @@ public:
         // A short read inside one page that the directory holds is served
         // here; everything else, missing pages included, by readLong.
         const unsigned long long p = pos_;
-        if (buf && n <= kShortRead && pageShift_ >= 0 && p + n <= static_cast<unsigned long long>(size_)) {
-            const unsigned long long index = p >> pageShift_;
-            const unsigned long long off = p & static_cast<unsigned long long>(pageSize_ - 1);
-            if (index < directory_.size() && off + n <= static_cast<unsigned long long>(pageSize_)) {
-                if (const unsigned char* page = directory_[static_cast<std::size_t>(index)]) {
+        if (n <= kShortRead && p + n <= shortReadEnd_ && buf) {
+            const unsigned long long off = p & pageMask_;
+            if (off + n <= pageMask_ + 1) {
+                if (const unsigned char* page = directory_[static_cast<std::size_t>(p >> pageShift_)]) {
                     qor_detail::copySmall(static_cast<unsigned char*>(buf), page + off, n);
                     pos_ = p + n;
                     return n;
@@ -99,6 +98,11 @@ private:
         return index == lastIndex_ ? lastPage_ : lookupPage(index);
     }
     unsigned char* lookupPage(long long index);
+    // A page's bytes start on a cache line (its buffer has room to spare for
+    // that): a read or write of whole lines then touches no line more than
+    // it must, and no vector access of a copy straddles two lines.
+    static constexpr std::uintptr_t kPageAlign = 64;
+    static unsigned char* pageBytes(_typebuf<unsigned char>& page);
     // Enters a page added to the map into the directory when it lies inside
     // it or close enough above it.
     void enterPage(long long index, unsigned char* page);
@@ -119,8 +123,16 @@ private:
     }
     // Copies stored bytes at any offset, zeros where no page is; ignores the size.
     void peek(unsigned long long offset, unsigned char* out, std::size_t n);
+    // Brings shortReadEnd_ up to date after the size or the directory changed.
+    void noteShape();
 
     unsigned long long pos_ = 0;
+    // The short reads read() serves itself end at or before this position:
+    // the size, or the end of the directory when that comes first; 0 when
+    // the page size is not a power of two.  One comparison then stands for
+    // the size, the directory and the page size.
+    unsigned long long shortReadEnd_ = 0;
+    unsigned long long pageMask_ = 65535;  // the page size - 1, when it is a power of two
     long long pageSize_ = 65536;
     int pageShift_ = 16;  // log2 of the page size, -1 when it is not a power of two
     long long size_ = 0;

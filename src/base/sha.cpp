@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 
 #include "base/fileio.h"
@@ -324,11 +323,10 @@ template <typename Engine>
 class cEngineSlot {
 public:
     // The engines from the best down; the last one is portable and always
-    // there.  `best`, when given, picks the engine for the processor instead
-    // of the first one present.
+    // there.
     template <std::size_t N>
-    explicit cEngineSlot(const std::array<sEngineChoice<Engine>, N>& choices, Engine (*best)() = nullptr)
-        : choices_(choices.data()), count_(N), best_(best) {}
+    explicit cEngineSlot(const std::array<sEngineChoice<Engine>, N>& choices)
+        : choices_(choices.data()), count_(N) {}
 
     Engine get() {
         Engine e = current_.load(std::memory_order_relaxed);
@@ -356,11 +354,6 @@ public:
 
 private:
     Engine pickBest() {
-        if (best_) {
-            const Engine e = best_();
-            current_.store(e, std::memory_order_relaxed);
-            return e;
-        }
         for (std::size_t i = 0; i < count_; ++i)
             if (choices_[i].engine) {
                 current_.store(choices_[i].engine, std::memory_order_relaxed);
@@ -370,41 +363,13 @@ private:
     }
     const sEngineChoice<Engine>* choices_;
     std::size_t count_;
-    Engine (*best_)();
     std::atomic<Engine> current_{nullptr};
 };
 
-// The faster of two engines on this processor, timed once: the best of three
-// alternating runs over 32 blocks each.  Where the processor has AVX-512 the
-// split engine usually leads, but some processors move words between the
-// general and the vector registers slowly enough that it trails the AVX2
-// engine by a third; the choice is the processor's, and the digests are the
-// same either way.
-BlockEngine64 fasterOf(BlockEngine64 x, BlockEngine64 y) {
-    alignas(64) static const std::uint8_t blocks[32 * 128] = {};
-    std::uint64_t state[8] = {};
-    double best[2] = {1e30, 1e30};
-    const BlockEngine64 engines[2] = {x, y};
-    for (int round = 0; round < 3; ++round)
-        for (int i = 0; i < 2; ++i) {
-            const auto t0 = std::chrono::steady_clock::now();
-            engines[i](state, blocks, 32);
-            const auto t1 = std::chrono::steady_clock::now();
-            best[i] = std::min(best[i], std::chrono::duration<double>(t1 - t0).count());
-        }
-    return best[0] <= best[1] ? x : y;
-}
-
-BlockEngine64 bestSha512Engine() {
-    const BlockEngine64 split = sha512SplitEngine(), vector = sha512VectorEngine();
-    if (split && vector) return fasterOf(split, vector);
-    return split ? split : vector ? vector : &sha512BlocksPortable;
-}
-
 cEngineSlot<BlockEngine64>& sha512Slot() {
-    static const std::array<sEngineChoice<BlockEngine64>, 3> choices{{
-        {"avx512", sha512SplitEngine()}, {"avx2", sha512VectorEngine()}, {"generic", &sha512BlocksPortable}}};
-    static cEngineSlot<BlockEngine64> slot(choices, &bestSha512Engine);
+    static const std::array<sEngineChoice<BlockEngine64>, 2> choices{{
+        {"avx2", sha512VectorEngine()}, {"generic", &sha512BlocksPortable}}};
+    static cEngineSlot<BlockEngine64> slot(choices);
     return slot;
 }
 

@@ -20,13 +20,10 @@
 //
 // SHA-256 and SHA-1 use the x86 SHA instructions when the CPU has them
 // (else a message schedule computed with AVX2 where there is AVX2 and BMI2),
-// and
-// SHA-512 (with SHA-384) rounds split between the general registers and
-// AVX-512 when the CPU has AVX-512 and BMI2 and that is the faster there,
-// else a message schedule computed with AVX2 when it has AVX2 and BMI2 (each
-// choice is made once, at first use), else portable code with the same
-// results.  qor_sha::useSha512Engine
-// and its siblings pick another engine the CPU can run.
+// and SHA-512 (with SHA-384) a message schedule computed with AVX2 when it
+// has AVX2 and BMI2, else portable code with the same results.  Each choice
+// is made once, at first use; qor_sha::useSha512Engine and its siblings pick
+// another engine the CPU can run.
 #pragma once
 
 #include <array>
@@ -169,17 +166,12 @@ PairEngine32 sha256HardwarePairEngine();
 // The same for SHA-512 and SHA-384: `count` whole 128-byte blocks.
 using BlockEngine64 = void (*)(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
 void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count);
-// Null when the CPU lacks AVX2, BMI or BMI2 (or is not x86).
+// Null when the CPU lacks AVX2, BMI or BMI2 (or is not x86-64 ELF).
 BlockEngine64 sha512VectorEngine();
-// The rounds split between the general registers and the vector unit; null
-// when the CPU lacks AVX-512 (F and VL), BMI or BMI2 (or is not x86-64 ELF).
-BlockEngine64 sha512SplitEngine();
 
 // The engine the contexts and one-shots use is the fastest the CPU has,
-// chosen at first use (where the CPU has both SHA-512 vector engines, by
-// timing each once on a few blocks), unless one is chosen by name:
-//   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine),
-//                         "avx512" (sha512SplitEngine)
+// chosen at first use, unless one is chosen by name:
+//   SHA-512 and SHA-384   "generic", "avx2" (sha512VectorEngine)
 //   SHA-256, SHA-1        "generic", "avx2" (the vector engines), "shani"
 //                         (the hardware engines)
 // An engine is taken only when the CPU has its instructions: the call then

@@ -1,7 +1,7 @@
-// The SHA-256 block engine for x86 processors with AVX2 and BMI2 but without
-// the SHA extensions, built like the SHA-512 one (sha512_x86.cpp): the
-// rounds stay scalar, with BMI2's rorx and BMI's andn, and AVX2 expands the
-// message of two blocks at a time, four words of each in one 256-bit
+// The SHA-256 block engine for x86-64 processors with AVX2, BMI and BMI2 but
+// without the SHA extensions, built like the SHA-512 one (sha512_x86.cpp):
+// the rounds stay scalar, with BMI2's rorx and BMI's andn, and AVX2 expands
+// the message of two blocks at a time, four words of each in one 256-bit
 // register (block x in the low lane, block y in the high one), while the
 // rounds of the two blocks before run.
 //
@@ -12,166 +12,283 @@
 // W[t-16], W[t-15], W[t-7] are whole words of earlier steps, joined by
 // alignr; s1 needs W[t-2] and W[t-1] for the first two words and the step's
 // own first two words for the last two, so it is taken twice, on two words
-// each time.
+// each time.  For those two words each is doubled into a 64-bit lane, where
+// a 64-bit shift right is a 32-bit rotation of its low half.
+//
+// The rounds are bound by their scalar operations, and the code is written
+// in assembly so that there are no more of them than the round needs (22
+// and two moves).  Only for ELF x86-64 (System V calls); elsewhere the
+// portable engine does the work.
 #include "base/sha.h"
+#include "base/sha_x86_asm.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
 
-// Built optimised even in debug builds, as the other hash kernels.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("O2", "no-tree-reassoc")
-#endif
+extern "C" void qor_sha256_blocks_avx2(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count,
+                                       const std::uint32_t* stepConstants) __attribute__((visibility("hidden")));
 
-#include <immintrin.h>
+// Frame (64-byte aligned, below the saved registers):
+//   V_*       the words sha_x86_asm.h lays out
+//   WK0, WK1  W + K of two pairs of blocks: the words of step j (words 4j
+//             to 4j + 3 of block x, then of block y) at 32 j; the rounds
+//             read block x's W[t] + K[t] at 32 (t / 4) + 4 (t % 4), block
+//             y's 16 bytes further
+//   WS        the expanded words of the pair in the making, without K,
+//             step j at 32 j
+//
+// Registers while the rounds run:
+//   eax, ebx, ecx, edx, r8d, r9d, r10d, r11d   a to h, rotating through
+//            the round macro's arguments
+//   r12d     the round's temporary; r13d and edi b ^ c and a ^ b, changing
+//            places every round
+//   rsi      this block's W + K (advances 8 rounds at a time)
+//   r14      32 j, j the next expansion step;  r15 the W + K buffer being
+//            filled;  rbp the round constants by step, each group of four
+//            twice (32 j: the constants of step j for both lanes)
+//   ymm9-12  the expansion's temporaries; ymm15 the last expanded group;
+//            ymm14 the byte order shuffle
+__asm__(R"ASM(
+    .pushsection .rodata
+    .p2align 5
+.Lqor_sha256v_byteswap:
+    .byte 3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12
+    .byte 3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12
+    .popsection
 
-#define QOR_SHA256_TARGET __attribute__((target("avx2,bmi,bmi2")))
+    .pushsection .text
+    .intel_syntax noprefix
+
+    .equ QOR_S256V_WK0, 64
+    .equ QOR_S256V_WK1, 576
+    .equ QOR_S256V_WS, 1088
+    .equ QOR_S256V_FRAME, 1600
+
+# One round.  h + W + K + Ch(e, f, g) + S1(e) is T1, d + T1 the new e, and
+# T1 + Maj(a, b, c) + S0(a) the new a, left in h's register.  Ch is
+# (e & f) + (~e & g) (the two halves have no bit in common); Maj is
+# ((a ^ b) & (b ^ c)) ^ b, with b ^ c the a ^ b of the round before.
+.macro QOR_S256V_ROUND a, b, c, d, e, f, g, h, wk, bc, ab
+    add \h, [rsi + \wk]
+    mov \ab, \f
+    and \ab, \e
+    andn r12d, \e, \g
+    add \h, \ab
+    rorx \ab, \e, 6
+    add \h, r12d
+    rorx r12d, \e, 11
+    xor \ab, r12d
+    rorx r12d, \e, 25
+    xor \ab, r12d
+    add \h, \ab
+    mov \ab, \a
+    xor \ab, \b
+    add \d, \h
+    and \bc, \ab
+    xor \bc, \b
+    add \h, \bc
+    rorx \bc, \a, 2
+    rorx r12d, \a, 13
+    xor \bc, r12d
+    rorx r12d, \a, 22
+    xor \bc, r12d
+    add \h, \bc
+.endm
+
+# Rounds t..t+3 with the variables where a block starts them (A) and rounds
+# t+4..t+7 (B); rsi at W + K of the group of rounds t - wk / 8.
+.macro QOR_S256V_ROUNDS4A wk
+    QOR_S256V_ROUND eax, ebx, ecx, edx, r8d, r9d, r10d, r11d, \wk, r13d, edi
+    QOR_S256V_ROUND r11d, eax, ebx, ecx, edx, r8d, r9d, r10d, \wk + 4, edi, r13d
+    QOR_S256V_ROUND r10d, r11d, eax, ebx, ecx, edx, r8d, r9d, \wk + 8, r13d, edi
+    QOR_S256V_ROUND r9d, r10d, r11d, eax, ebx, ecx, edx, r8d, \wk + 12, edi, r13d
+.endm
+.macro QOR_S256V_ROUNDS4B wk
+    QOR_S256V_ROUND r8d, r9d, r10d, r11d, eax, ebx, ecx, edx, \wk, r13d, edi
+    QOR_S256V_ROUND edx, r8d, r9d, r10d, r11d, eax, ebx, ecx, \wk + 4, edi, r13d
+    QOR_S256V_ROUND ecx, edx, r8d, r9d, r10d, r11d, eax, ebx, \wk + 8, r13d, edi
+    QOR_S256V_ROUND ebx, ecx, edx, r8d, r9d, r10d, r11d, eax, \wk + 12, edi, r13d
+.endm
+
+# s1 of the two words in the low halves of the 64-bit lanes of ymm10 (each
+# doubled: both halves of a lane the same word): x ror 17, x ror 19 and
+# x >> 10 into the low halves of ymm11's lanes.
+.macro QOR_S256V_SIGMA1_PAIR
+    vpsrld ymm11, ymm10, 10
+    vpsrlq ymm12, ymm10, 17
+    vpxor ymm11, ymm11, ymm12
+    vpsrlq ymm12, ymm10, 19
+    vpxor ymm11, ymm11, ymm12
+.endm
+
+# Expansion step j (r14 = 32 j, 4 <= j < 16): words t = 4j to t + 3 of both
+# blocks.  vpalignr joins the last three words of one group with the first
+# of the next, lane by lane: W[t-15] to W[t-12] and W[t-7] to W[t-4].
+# s0(x) is x ror 7, x ror 18 and x >> 3, each rotation two shifts.
+.macro QOR_S256V_STEP
+    vmovdqa ymm9, [rsp + r14 + QOR_S256V_WS - 3*32]
+    vpalignr ymm9, ymm9, [rsp + r14 + QOR_S256V_WS - 4*32], 4
+    vpsrld ymm11, ymm9, 7
+    vpslld ymm12, ymm9, 25
+    vpxor ymm11, ymm11, ymm12
+    vpsrld ymm12, ymm9, 18
+    vpxor ymm11, ymm11, ymm12
+    vpslld ymm12, ymm9, 14
+    vpxor ymm11, ymm11, ymm12
+    vpsrld ymm9, ymm9, 3
+    vpxor ymm9, ymm9, ymm11
+    vpaddd ymm9, ymm9, [rsp + r14 + QOR_S256V_WS - 4*32]
+    vpalignr ymm10, ymm15, [rsp + r14 + QOR_S256V_WS - 2*32], 4
+    vpaddd ymm9, ymm9, ymm10
+    # W[t-2], W[t-1] doubled, their s1 into places 0 and 1: the first two
+    # words.
+    vpshufd ymm10, ymm15, 0xFA
+    QOR_S256V_SIGMA1_PAIR
+    vpshufd ymm11, ymm11, 0x88
+    vpaddd ymm15, ymm9, ymm11
+    # Those two doubled, their s1 into places 2 and 3: the last two.
+    vpshufd ymm10, ymm15, 0x50
+    QOR_S256V_SIGMA1_PAIR
+    vpshufd ymm11, ymm11, 0x80
+    vpaddd ymm9, ymm9, ymm11
+    vpblendd ymm15, ymm15, ymm9, 0xCC
+    vmovdqa [rsp + r14 + QOR_S256V_WS], ymm15
+    vpaddd ymm9, ymm15, [rbp + r14]
+    vmovdqa [r15 + r14], ymm9
+    add r14, 32
+.endm
+
+# Steps 0 to 3: the first sixteen words of block x (r12) and block y (r13)
+# as they are, turned from big-endian; leaves group 3 in ymm15 and r14 at
+# step 4.
+.macro QOR_S256V_LOAD j
+    vmovdqu xmm15, [r12 + 16*\j]
+    vinserti128 ymm15, ymm15, [r13 + 16*\j], 1
+    vpshufb ymm15, ymm15, ymm14
+    vmovdqa [rsp + QOR_S256V_WS + 32*\j], ymm15
+    vpaddd ymm9, ymm15, [rbp + 32*\j]
+    vmovdqa [r15 + 32*\j], ymm9
+.endm
+.macro QOR_S256V_LOADS
+    QOR_S256V_LOAD 0
+    QOR_S256V_LOAD 1
+    QOR_S256V_LOAD 2
+    QOR_S256V_LOAD 3
+    mov r14d, 128
+.endm
+
+
+# The start of a block: b ^ c for its first round.
+.macro QOR_S256V_BLOCK_START
+    mov r13d, ebx
+    xor r13d, ecx
+.endm
+
+
+    QOR_SHAV_ENTER qor_sha256_blocks_avx2, QOR_S256V_FRAME, .Lqor_s256v_return
+    vmovdqa ymm14, [rip + .Lqor_sha256v_byteswap]
+
+    # The first pair is expanded before any round.
+    QOR_SHAV_TAKE_PAIR 6, r12, r13, rdi, r14
+    lea r15, [rsp + QOR_S256V_WK0]
+    QOR_S256V_LOADS
+.Lqor_s256v_first_steps:
+    QOR_S256V_STEP
+    cmp r14d, 512
+    jne .Lqor_s256v_first_steps
+    lea rsi, [rsp + QOR_S256V_WK0]
+    lea r15, [rsp + QOR_S256V_WK1]
+
+    QOR_SHAV_LOAD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
+
+.Lqor_s256v_pair:
+    # rsi: this pair's W + K (expanded); r15: the other buffer.
+    cmp qword ptr [rsp + QOR_SHAV_V_COUNT], 0
+    je .Lqor_s256v_last_pair
+    # A pair of blocks, and more after them: the next pair is expanded
+    # during these rounds, steps 4 to 11 in block x, 12 to 15 in block y.
+    QOR_SHAV_TAKE_PAIR 6, r12, r13, rdi, r14
+    QOR_S256V_LOADS
+    QOR_S256V_BLOCK_START
+    .p2align 5
+.Lqor_s256v_x_steps:
+    QOR_S256V_ROUNDS4A 0
+    QOR_S256V_ROUNDS4B 32
+    QOR_S256V_STEP
+    add rsi, 64
+    cmp r14d, 384
+    jne .Lqor_s256v_x_steps
+    QOR_SHAV_ADD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
+    sub rsi, 512 - 16
+    QOR_S256V_BLOCK_START
+    .p2align 5
+.Lqor_s256v_y_steps:
+    QOR_S256V_ROUNDS4A 0
+    QOR_S256V_ROUNDS4B 32
+    QOR_S256V_STEP
+    add rsi, 64
+    cmp r14d, 512
+    jne .Lqor_s256v_y_steps
+    lea r12, [rsi + 4*64]
+    mov [rsp + QOR_SHAV_V_END], r12
+    .p2align 5
+.Lqor_s256v_y_rest:
+    QOR_S256V_ROUNDS4A 0
+    QOR_S256V_ROUNDS4B 32
+    add rsi, 64
+    cmp rsi, [rsp + QOR_SHAV_V_END]
+    jne .Lqor_s256v_y_rest
+    QOR_SHAV_ADD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
+    # The buffers change places.
+    lea r12, [rsi - 512 - 16]
+    mov rsi, r15
+    mov r15, r12
+    jmp .Lqor_s256v_pair
+
+.Lqor_s256v_last_pair:
+    # The last one or two blocks, nothing left to expand.
+.Lqor_s256v_last_block:
+    lea r12, [rsi + 512]
+    mov [rsp + QOR_SHAV_V_END], r12
+    QOR_S256V_BLOCK_START
+    .p2align 5
+.Lqor_s256v_last_rounds:
+    QOR_S256V_ROUNDS4A 0
+    QOR_S256V_ROUNDS4B 32
+    add rsi, 64
+    cmp rsi, [rsp + QOR_SHAV_V_END]
+    jne .Lqor_s256v_last_rounds
+    QOR_SHAV_ADD_STATE r12, 4, eax, ebx, ecx, edx, r8d, r9d, r10d, r11d
+    sub rsi, 512 - 16
+    dec qword ptr [rsp + QOR_SHAV_V_PAIR]
+    jnz .Lqor_s256v_last_block
+
+    QOR_SHAV_LEAVE qor_sha256_blocks_avx2, .Lqor_s256v_return
+
+    .att_syntax prefix
+    .popsection
+)ASM");
 
 namespace {
 
-// s0(x) = (x ror 7) ^ (x ror 18) ^ (x >> 3) and s1(x) = (x ror 17) ^
-// (x ror 19) ^ (x >> 10) on eight words: a rotation is two shifts whose
-// bits do not meet, so every term is one shift and all are xor-ed.
-QOR_SHA256_TARGET inline __m256i smallSigma0(__m256i x) {
-    const __m256i r = _mm256_xor_si256(_mm256_xor_si256(_mm256_srli_epi32(x, 7), _mm256_slli_epi32(x, 25)),
-                                       _mm256_xor_si256(_mm256_srli_epi32(x, 18), _mm256_slli_epi32(x, 14)));
-    return _mm256_xor_si256(r, _mm256_srli_epi32(x, 3));
-}
-
-QOR_SHA256_TARGET inline __m256i smallSigma1(__m256i x) {
-    const __m256i r = _mm256_xor_si256(_mm256_xor_si256(_mm256_srli_epi32(x, 17), _mm256_slli_epi32(x, 15)),
-                                       _mm256_xor_si256(_mm256_srli_epi32(x, 19), _mm256_slli_epi32(x, 13)));
-    return _mm256_xor_si256(r, _mm256_srli_epi32(x, 10));
-}
-
-// Words 4j to 4j + 3 of block x in the low lane and of block y in the high
-// lane, each turned from big-endian bytes into a number.
-QOR_SHA256_TARGET inline __m256i loadGroup(const std::uint8_t* x, const std::uint8_t* y, int j) {
-    const __m256i swap = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12,  //
-                                          3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 16 * j));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 16 * j));
-    return _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), swap);
-}
-
-// The expansion of a pair of blocks, one step at a time, so that it can run
-// between the rounds of the pair before.  Step j stores group j plus the
-// round constants: block x's W[t] + K[t] at wk[8 (t / 4) + t % 4], block y's
-// four places further.
-struct sSchedule {
-    const std::uint8_t* x;
-    const std::uint8_t* y;
-    std::uint32_t* wk;
-    __m256i* w;  // the groups made so far, without the constants (16)
+// The round constants as the expansion adds them: those of step j (K[4j] to
+// K[4j + 3]) once for each lane.
+struct sStepConstants {
+    alignas(64) std::uint32_t k[128];
 };
 
-QOR_SHA256_TARGET inline void storeWithConstants(const sSchedule& s, int j, __m256i v) {
-    s.w[j] = v;
-    const __m256i k = _mm256_broadcastsi128_si256(
-        _mm_load_si128(reinterpret_cast<const __m128i*>(qor_sha::sha256RoundConstants.data() + 4 * j)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(s.wk + 8 * j), _mm256_add_epi32(v, k));
+const std::uint32_t* stepConstants() {
+    static const sStepConstants table = [] {
+        sStepConstants t{};
+        const std::uint32_t* k = qor_sha::sha256RoundConstants.data();
+        for (int j = 0; j < 16; ++j)
+            for (int i = 0; i < 4; ++i) t.k[8 * j + i] = t.k[8 * j + 4 + i] = k[4 * j + i];
+        return t;
+    }();
+    return table.k;
 }
 
-// Steps 0 to 3: the sixteen words of each block as they are.
-QOR_SHA256_TARGET inline void scheduleLoads(const sSchedule& s) {
-    for (int j = 0; j < 4; ++j) storeWithConstants(s, j, loadGroup(s.x, s.y, j));
-}
-
-// Step j, 4 to 15.
-QOR_SHA256_TARGET inline void scheduleStep(const sSchedule& s, int j) {
-    const __m256i w15 = _mm256_alignr_epi8(s.w[j - 3], s.w[j - 4], 4);
-    const __m256i w7 = _mm256_alignr_epi8(s.w[j - 1], s.w[j - 2], 4);
-    const __m256i base = _mm256_add_epi32(_mm256_add_epi32(s.w[j - 4], smallSigma0(w15)), w7);
-    // W[t-2], W[t-1] into places 0 and 1: the step's first two words.
-    const __m256i first = _mm256_add_epi32(base, smallSigma1(_mm256_shuffle_epi32(s.w[j - 1], 0xEE)));
-    // Those two into places 2 and 3: the last two.
-    const __m256i last = _mm256_add_epi32(base, smallSigma1(_mm256_shuffle_epi32(first, 0x44)));
-    storeWithConstants(s, j, _mm256_blend_epi32(first, last, 0xCC));
-}
-
-QOR_SHA256_TARGET inline std::uint32_t ror(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-// One round; the working variables rotate through the macro arguments.  As
-// in the SHA-512 engine, what does not need e is summed first; Maj(a, b, c)
-// is ((a ^ b) & (b ^ c)) ^ b with b ^ c the a ^ b of the round before
-// (bc, ab: two names taking turns).
-#define QOR_SHA256_AVX2_ROUND(a, b, c, d, e, f, g, h, wkt, bc, ab) \
-    do { \
-        const std::uint32_t hk = h + (wkt); \
-        const std::uint32_t ch = (e & f) + _andn_u32(e, g); \
-        const std::uint32_t s1 = ror(e, 6) ^ ror(e, 11) ^ ror(e, 25); \
-        const std::uint32_t t1 = s1 + (ch + hk); \
-        d += t1; \
-        const std::uint32_t s0 = ror(a, 2) ^ ror(a, 13) ^ ror(a, 22); \
-        ab = a ^ b; \
-        h = t1 + (s0 + ((ab & bc) ^ b)); \
-    } while (0)
-
-#define QOR_SHA256_AVX2_8(t) \
-    QOR_SHA256_AVX2_ROUND(a, b, c, d, e, f, g, h, wk[2 * (t) + 0], x, y); \
-    QOR_SHA256_AVX2_ROUND(h, a, b, c, d, e, f, g, wk[2 * (t) + 1], y, x); \
-    QOR_SHA256_AVX2_ROUND(g, h, a, b, c, d, e, f, wk[2 * (t) + 2], x, y); \
-    QOR_SHA256_AVX2_ROUND(f, g, h, a, b, c, d, e, wk[2 * (t) + 3], y, x); \
-    QOR_SHA256_AVX2_ROUND(e, f, g, h, a, b, c, d, wk[2 * (t) + 8], x, y); \
-    QOR_SHA256_AVX2_ROUND(d, e, f, g, h, a, b, c, wk[2 * (t) + 9], y, x); \
-    QOR_SHA256_AVX2_ROUND(c, d, e, f, g, h, a, b, wk[2 * (t) + 10], x, y); \
-    QOR_SHA256_AVX2_ROUND(b, c, d, e, f, g, h, a, wk[2 * (t) + 11], y, x)
-
-// The 64 rounds of one block on its scheduled words (wk at the block's own
-// first word: groups of four, eight words apart), with one step of the next
-// pair's expansion after each eight rounds, from step `step` up to `end`.
-QOR_SHA256_TARGET void rounds(std::uint32_t* state, const std::uint32_t* wk, const sSchedule& next, int step,
-                              int end) {
-    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    std::uint32_t x = b ^ c, y = 0;
-#pragma GCC unroll 1
-    for (int t = 0; t < 64; t += 8) {
-        QOR_SHA256_AVX2_8(t);
-        if (step < end) scheduleStep(next, step++);
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-}
-
-// Blocks go by pairs (a last odd block pairs with itself, its copy unused).
-// While one pair's rounds run, the next pair is expanded into the other
-// half of wk: its words as they are first, then 8 steps during the first
-// block's rounds and the last 4 during the second's.
-QOR_SHA256_TARGET void sha256BlocksAvx2(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
-    if (!count) return;
-    alignas(32) std::uint32_t wk[2][128];
-    __m256i w[16];
-    sSchedule sched{blocks, count >= 2 ? blocks + 64 : blocks, wk[0], w};
-    scheduleLoads(sched);
-    for (int j = 4; j < 16; ++j) scheduleStep(sched, j);
-    for (int cur = 0; count;) {
-        const std::size_t now = count >= 2 ? 2 : 1;
-        blocks += 64 * now;
-        count -= now;
-        if (now == 1) {
-            rounds(state, wk[cur], sched, 0, 0);
-        } else if (!count) {
-            rounds(state, wk[cur], sched, 0, 0);
-            rounds(state, wk[cur] + 4, sched, 0, 0);
-        } else {
-            sched = sSchedule{blocks, count >= 2 ? blocks + 64 : blocks, wk[cur ^ 1], w};
-            scheduleLoads(sched);
-            rounds(state, wk[cur], sched, 4, 12);
-            rounds(state, wk[cur] + 4, sched, 12, 16);
-        }
-        cur ^= 1;
-    }
-}
-
-bool cpuHasAvx2AndBmi() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+void sha256BlocksAvx2(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    qor_sha256_blocks_avx2(state, blocks, count, stepConstants());
 }
 
 }  // namespace
@@ -179,7 +296,7 @@ bool cpuHasAvx2AndBmi() {
 namespace qor_sha {
 
 BlockEngine32 sha256VectorEngine() {
-    static const BlockEngine32 engine = cpuHasAvx2AndBmi() ? &sha256BlocksAvx2 : nullptr;
+    static const BlockEngine32 engine = qor_sha_x86::hasAvx2AndBmi() ? &sha256BlocksAvx2 : nullptr;
     return engine;
 }
 

@@ -1,4 +1,4 @@
-// The SHA-512 block engine for x86 processors with AVX2 and BMI2.
+// The SHA-512 block engine for x86-64 processors with AVX2, BMI and BMI2.
 //
 // There are no SHA-512 instructions to lean on, so the rounds stay scalar;
 // what AVX2 takes over is the message schedule.  A quarter of the portable
@@ -10,185 +10,288 @@
 // so a 128-bit lane computes a pair in one step.  A 256-bit register holds the
 // same pair of two blocks, one in each lane: 40 vector steps expand two
 // blocks and add the round constants, leaving the rounds of both blocks a
-// single memory operand per round, and they run interleaved with the rounds
-// of the two blocks before.  The rounds themselves use BMI2's rorx
-// (rotations that leave their source alone) and BMI's andn.
+// single memory operand per round.  The steps of the next pair of blocks run
+// between the rounds of this pair, one every four rounds: the vector unit
+// works while the scalar rounds wait on their own chains.
 //
-// The function carries its own target attribute, so the rest of the library
-// is built for the generic architecture; the engine is handed out only after
-// the processor said it has both extensions.
+// The rounds are what limits the speed, and they are bound by the number of
+// scalar operations (on processors with four arithmetic units, and nearly as
+// much on those with six) more than by their chains: the round below is 22
+// of them and two moves, and nothing else runs in the general registers but
+// one pointer increment per step and one per eight rounds.  It is written in
+// assembly because compilers, left to themselves, add a few moves and
+// reloads to each round and turn the steps' addressing into scalar work, and
+// a few percent is the whole difference here.  Only for ELF x86-64 (System V
+// calls); elsewhere the portable engine does the work.
 #include "base/sha.h"
+#include "base/sha_x86_asm.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
 
-// Built optimised even in debug builds, as the other hash kernels: the test
-// suites hash gibibytes, and unoptimised vector code is many times slower.
-// The compiler's reassociation of additions is off: it would put the round's
-// additions back into one chain behind S1(e) (see the round below).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("O2", "no-tree-reassoc")
-#endif
+extern "C" void qor_sha512_blocks_avx2(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count,
+                                       const std::uint64_t* pairConstants) __attribute__((visibility("hidden")));
 
-#include <immintrin.h>
+// Frame (64-byte aligned, below the saved registers):
+//   V_*       the words sha_x86_asm.h lays out
+//   WK0, WK1  W + K of two pairs of blocks, 160 words each: the words of
+//             step j (words 2j and 2j + 1 of block x, then of block y) at
+//             32 j; the rounds read block x's W[t] + K[t] at
+//             8 (4 (t / 2) + t % 2), block y's 16 bytes further
+//   WS        the expanded words of the pair in the making, without K,
+//             step j at 32 j
+//
+// Registers while the rounds run:
+//   rax, rbx, rcx, rdx, r8, r9, r10, r11   a to h, rotating through the
+//            round macro's arguments
+//   r12      the round's temporary; r13 and rdi b ^ c and a ^ b, changing
+//            places every round
+//   rsi      this block's W + K (advances 8 rounds at a time)
+//   r14      32 j, j the next expansion step;  r15 the W + K buffer being
+//            filled;  rbp the round constants, each pair twice (32 j: the
+//            constants of step j for both lanes)
+//   ymm9-12  the expansion's temporaries; ymm15 the last expanded pair;
+//            ymm13 the rotation by a byte, ymm14 the byte order shuffle
+__asm__(R"ASM(
+    .pushsection .rodata
+    .p2align 5
+.Lqor_sha512v_byteswap:
+    .byte 7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8
+    .byte 7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8
+.Lqor_sha512v_ror8:
+    .byte 1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8
+    .byte 1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8
+    .popsection
 
-#define QOR_SHA512_TARGET __attribute__((target("avx2,bmi,bmi2")))
+    .pushsection .text
+    .intel_syntax noprefix
+
+    .equ QOR_S512V_WK0, 64
+    .equ QOR_S512V_WK1, 1344
+    .equ QOR_S512V_WS, 2624
+    .equ QOR_S512V_FRAME, 3904
+
+# One round.  h + W + K + Ch(e, f, g) + S1(e) is T1, d + T1 the new e, and
+# T1 + Maj(a, b, c) + S0(a) the new a, left in h's register.  Ch is
+# (e & f) + (~e & g) (the two halves have no bit in common); Maj is
+# ((a ^ b) & (b ^ c)) ^ b, with b ^ c the a ^ b of the round before.
+.macro QOR_S512V_ROUND a, b, c, d, e, f, g, h, wk, bc, ab
+    add \h, [rsi + \wk]
+    mov \ab, \f
+    and \ab, \e
+    andn r12, \e, \g
+    add \h, \ab
+    rorx \ab, \e, 14
+    add \h, r12
+    rorx r12, \e, 18
+    xor \ab, r12
+    rorx r12, \e, 41
+    xor \ab, r12
+    add \h, \ab
+    mov \ab, \a
+    xor \ab, \b
+    add \d, \h
+    and \bc, \ab
+    xor \bc, \b
+    add \h, \bc
+    rorx \bc, \a, 28
+    rorx r12, \a, 34
+    xor \bc, r12
+    rorx r12, \a, 39
+    xor \bc, r12
+    add \h, \bc
+.endm
+
+# Rounds t..t+3 with the variables where a block starts them (A) and rounds
+# t+4..t+7 (B); rsi at W + K of the pair of rounds t - wk / 4.
+.macro QOR_S512V_ROUNDS4A wk
+    QOR_S512V_ROUND rax, rbx, rcx, rdx, r8, r9, r10, r11, \wk, r13, rdi
+    QOR_S512V_ROUND r11, rax, rbx, rcx, rdx, r8, r9, r10, \wk + 8, rdi, r13
+    QOR_S512V_ROUND r10, r11, rax, rbx, rcx, rdx, r8, r9, \wk + 32, r13, rdi
+    QOR_S512V_ROUND r9, r10, r11, rax, rbx, rcx, rdx, r8, \wk + 40, rdi, r13
+.endm
+.macro QOR_S512V_ROUNDS4B wk
+    QOR_S512V_ROUND r8, r9, r10, r11, rax, rbx, rcx, rdx, \wk, r13, rdi
+    QOR_S512V_ROUND rdx, r8, r9, r10, r11, rax, rbx, rcx, \wk + 8, rdi, r13
+    QOR_S512V_ROUND rcx, rdx, r8, r9, r10, r11, rax, rbx, \wk + 32, r13, rdi
+    QOR_S512V_ROUND rbx, rcx, rdx, r8, r9, r10, r11, rax, \wk + 40, rdi, r13
+.endm
+
+# Expansion step j (r14 = 32 j, 8 <= j < 40): words t = 2j and t + 1 of both
+# blocks.  vpalignr joins the high word of one pair with the low word of the
+# next, lane by lane: W[t-15], W[t-14] and W[t-7], W[t-6].  s0(x) is x ror 1,
+# x ror 8 (a byte shuffle) and x >> 7; s1(x) is x ror 19, x ror 61 and
+# x >> 6; AVX2 has no 64-bit rotation, so the others are two shifts each.
+.macro QOR_S512V_STEP
+    vmovdqa ymm9, [rsp + r14 + QOR_S512V_WS - 7*32]
+    vpalignr ymm9, ymm9, [rsp + r14 + QOR_S512V_WS - 8*32], 8
+    vmovdqa ymm10, [rsp + r14 + QOR_S512V_WS - 3*32]
+    vpalignr ymm10, ymm10, [rsp + r14 + QOR_S512V_WS - 4*32], 8
+    vpsrlq ymm11, ymm9, 1
+    vpsllq ymm12, ymm9, 63
+    vpxor ymm11, ymm11, ymm12
+    vpsrlq ymm12, ymm9, 7
+    vpxor ymm11, ymm11, ymm12
+    vpshufb ymm9, ymm9, ymm13
+    vpxor ymm9, ymm9, ymm11
+    vpsrlq ymm11, ymm15, 6
+    vpsrlq ymm12, ymm15, 19
+    vpxor ymm11, ymm11, ymm12
+    vpsllq ymm12, ymm15, 3
+    vpxor ymm11, ymm11, ymm12
+    vpsrlq ymm12, ymm15, 61
+    vpxor ymm11, ymm11, ymm12
+    vpsllq ymm12, ymm15, 45
+    vpxor ymm11, ymm11, ymm12
+    vpaddq ymm9, ymm9, [rsp + r14 + QOR_S512V_WS - 8*32]
+    vpaddq ymm10, ymm10, ymm11
+    vpaddq ymm15, ymm9, ymm10
+    vmovdqa [rsp + r14 + QOR_S512V_WS], ymm15
+    vpaddq ymm9, ymm15, [rbp + r14]
+    vmovdqa [r15 + r14], ymm9
+    add r14, 32
+.endm
+
+# Steps 0 to 7: the first sixteen words of block x (r12) and block y (r13)
+# as they are, turned from big-endian; leaves pair 7 in ymm15 and r14 at
+# step 8.
+.macro QOR_S512V_LOAD j
+    vmovdqu xmm15, [r12 + 16*\j]
+    vinserti128 ymm15, ymm15, [r13 + 16*\j], 1
+    vpshufb ymm15, ymm15, ymm14
+    vmovdqa [rsp + QOR_S512V_WS + 32*\j], ymm15
+    vpaddq ymm9, ymm15, [rbp + 32*\j]
+    vmovdqa [r15 + 32*\j], ymm9
+.endm
+.macro QOR_S512V_LOADS
+    QOR_S512V_LOAD 0
+    QOR_S512V_LOAD 1
+    QOR_S512V_LOAD 2
+    QOR_S512V_LOAD 3
+    QOR_S512V_LOAD 4
+    QOR_S512V_LOAD 5
+    QOR_S512V_LOAD 6
+    QOR_S512V_LOAD 7
+    mov r14d, 256
+.endm
+
+
+# The start of a block: b ^ c for its first round.
+.macro QOR_S512V_BLOCK_START
+    mov r13, rbx
+    xor r13, rcx
+.endm
+
+
+    QOR_SHAV_ENTER qor_sha512_blocks_avx2, QOR_S512V_FRAME, .Lqor_s512v_return
+    vmovdqa ymm13, [rip + .Lqor_sha512v_ror8]
+    vmovdqa ymm14, [rip + .Lqor_sha512v_byteswap]
+
+    # The first pair is expanded before any round.
+    QOR_SHAV_TAKE_PAIR 7, r12, r13, rdi, r14
+    lea r15, [rsp + QOR_S512V_WK0]
+    QOR_S512V_LOADS
+.Lqor_s512v_first_steps:
+    QOR_S512V_STEP
+    cmp r14d, 1280
+    jne .Lqor_s512v_first_steps
+    lea rsi, [rsp + QOR_S512V_WK0]
+    lea r15, [rsp + QOR_S512V_WK1]
+
+    QOR_SHAV_LOAD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
+
+.Lqor_s512v_pair:
+    # rsi: this pair's W + K (expanded); r15: the other buffer.
+    cmp qword ptr [rsp + QOR_SHAV_V_COUNT], 0
+    je .Lqor_s512v_last_pair
+    # A pair of blocks, and more after them: the next pair is expanded
+    # during these rounds, steps 8 to 27 in block x, 28 to 39 in block y.
+    QOR_SHAV_TAKE_PAIR 7, r12, r13, rdi, r14
+    QOR_S512V_LOADS
+    QOR_S512V_BLOCK_START
+    .p2align 5
+.Lqor_s512v_x_steps:
+    QOR_S512V_ROUNDS4A 0
+    QOR_S512V_STEP
+    QOR_S512V_ROUNDS4B 64
+    QOR_S512V_STEP
+    add rsi, 128
+    cmp r14d, 896
+    jne .Lqor_s512v_x_steps
+    QOR_SHAV_ADD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
+    sub rsi, 1280 - 16
+    QOR_S512V_BLOCK_START
+    .p2align 5
+.Lqor_s512v_y_steps:
+    QOR_S512V_ROUNDS4A 0
+    QOR_S512V_STEP
+    QOR_S512V_ROUNDS4B 64
+    QOR_S512V_STEP
+    add rsi, 128
+    cmp r14d, 1280
+    jne .Lqor_s512v_y_steps
+    lea r12, [rsi + 4*128]
+    mov [rsp + QOR_SHAV_V_END], r12
+    .p2align 5
+.Lqor_s512v_y_rest:
+    QOR_S512V_ROUNDS4A 0
+    QOR_S512V_ROUNDS4B 64
+    add rsi, 128
+    cmp rsi, [rsp + QOR_SHAV_V_END]
+    jne .Lqor_s512v_y_rest
+    QOR_SHAV_ADD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
+    # The buffers change places.
+    lea r12, [rsi - 1280 - 16]
+    mov rsi, r15
+    mov r15, r12
+    jmp .Lqor_s512v_pair
+
+.Lqor_s512v_last_pair:
+    # The last one or two blocks, nothing left to expand.
+.Lqor_s512v_last_block:
+    lea r12, [rsi + 1280]
+    mov [rsp + QOR_SHAV_V_END], r12
+    QOR_S512V_BLOCK_START
+    .p2align 5
+.Lqor_s512v_last_rounds:
+    QOR_S512V_ROUNDS4A 0
+    QOR_S512V_ROUNDS4B 64
+    add rsi, 128
+    cmp rsi, [rsp + QOR_SHAV_V_END]
+    jne .Lqor_s512v_last_rounds
+    QOR_SHAV_ADD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
+    sub rsi, 1280 - 16
+    dec qword ptr [rsp + QOR_SHAV_V_PAIR]
+    jnz .Lqor_s512v_last_block
+
+    QOR_SHAV_LEAVE qor_sha512_blocks_avx2, .Lqor_s512v_return
+
+    .att_syntax prefix
+    .popsection
+)ASM");
 
 namespace {
 
-// s0(x) = (x ror 1) ^ (x ror 8) ^ (x >> 7) and s1(x) = (x ror 19) ^
-// (x ror 61) ^ (x >> 6) on four words at once.  AVX2 has no 64-bit
-// rotation: each is two shifts, except the rotation by a whole byte, which
-// is one byte shuffle.
-QOR_SHA512_TARGET inline __m256i smallSigma0(__m256i x) {
-    const __m256i rotateByte = _mm256_setr_epi8(1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8,  //
-                                                1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8);
-    const __m256i ror1 = _mm256_or_si256(_mm256_srli_epi64(x, 1), _mm256_slli_epi64(x, 63));
-    return _mm256_xor_si256(_mm256_xor_si256(ror1, _mm256_shuffle_epi8(x, rotateByte)), _mm256_srli_epi64(x, 7));
-}
-
-QOR_SHA512_TARGET inline __m256i smallSigma1(__m256i x) {
-    const __m256i right = _mm256_xor_si256(_mm256_xor_si256(_mm256_srli_epi64(x, 19), _mm256_srli_epi64(x, 61)),
-                                           _mm256_srli_epi64(x, 6));
-    return _mm256_xor_si256(right, _mm256_xor_si256(_mm256_slli_epi64(x, 45), _mm256_slli_epi64(x, 3)));
-}
-
-// Words 2j and 2j + 1 of block a in the low lane and of block b in the high
-// lane, each turned from big-endian bytes into a number.
-QOR_SHA512_TARGET inline __m256i loadPair(const std::uint8_t* a, const std::uint8_t* b, int j) {
-    const __m256i swap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,  //
-                                          7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16 * j));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * j));
-    return _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), swap);
-}
-
-// The expansion of a pair of blocks, one step at a time, so that it can run
-// between the rounds of the pair before: the vector unit then works while
-// the scalar rounds wait on their own chain.  Step j makes pair j (words 2j
-// and 2j + 1 of both blocks) and stores it plus the round constants: block
-// a's W[t] + K[t] at wk[4 (t / 2) + t % 2], block b's two places further.
-struct sSchedule {
-    const std::uint8_t* a;
-    const std::uint8_t* b;
-    std::uint64_t* wk;
-    __m256i* w;  // the pairs made so far, without the constants (40)
+// The round constants as the expansion adds them: those of step j (K[2j],
+// K[2j + 1]) once for each lane.
+struct sPairConstants {
+    alignas(64) std::uint64_t k[160];
 };
 
-// Stores pair j plus its round constants.
-QOR_SHA512_TARGET inline void storeWithConstants(const sSchedule& s, int j, __m256i x) {
-    s.w[j] = x;
-    const std::uint64_t* k = qor_sha::sha512RoundConstants.data() + 2 * j;
-    const __m256i kk = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(k)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(s.wk + 4 * j), _mm256_add_epi64(x, kk));
-}
-
-// Steps 0 to 7: the sixteen words of each block as they are.
-QOR_SHA512_TARGET inline void scheduleLoads(const sSchedule& s) {
-    for (int j = 0; j < 8; ++j) storeWithConstants(s, j, loadPair(s.a, s.b, j));
-}
-
-// Step j, 8 to 39.  alignr joins the high word of one pair with the low word
-// of the next, lane by lane: words t - 15, t - 14 and t - 7, t - 6.
-QOR_SHA512_TARGET inline void scheduleStep(const sSchedule& s, int j) {
-    const __m256i w15 = _mm256_alignr_epi8(s.w[j - 7], s.w[j - 8], 8);
-    const __m256i w7 = _mm256_alignr_epi8(s.w[j - 3], s.w[j - 4], 8);
-    storeWithConstants(s, j, _mm256_add_epi64(_mm256_add_epi64(s.w[j - 8], smallSigma0(w15)),
-                                              _mm256_add_epi64(w7, smallSigma1(s.w[j - 1]))));
-}
-
-QOR_SHA512_TARGET inline std::uint64_t ror(std::uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
-
-// One round; the working variables rotate through the macro arguments.  The
-// round's speed is the chain from e to the next e: everything that does not
-// need e (h + W + K, and Ch's half without it) is summed first, so that only
-// S1(e) and one addition stand between e and d + t1.  Ch(e, f, g) is
-// (e & f) ^ (~e & g), the second an andn; Maj(a, b, c) is
-// ((a ^ b) & (b ^ c)) ^ b, whose b ^ c is the round before's a ^ b.
-#define QOR_SHA512_AVX2_ROUND(a, b, c, d, e, f, g, h, wkt) \
-    do { \
-        const std::uint64_t hk = h + (wkt); \
-        const std::uint64_t ch = (e & f) + _andn_u64(e, g); \
-        const std::uint64_t s1 = ror(e, 14) ^ ror(e, 18) ^ ror(e, 41); \
-        const std::uint64_t t1 = s1 + (ch + hk); \
-        d += t1; \
-        const std::uint64_t s0 = ror(a, 28) ^ ror(a, 34) ^ ror(a, 39); \
-        const std::uint64_t maj = ((a ^ b) & (b ^ c)) ^ b; \
-        h = t1 + (s0 + maj); \
-    } while (0)
-
-// Rounds t to t + 3 and t + 4 to t + 7 (t a multiple of 8).
-#define QOR_SHA512_AVX2_4A(t) \
-    QOR_SHA512_AVX2_ROUND(a, b, c, d, e, f, g, h, wk[2 * (t) + 0]); \
-    QOR_SHA512_AVX2_ROUND(h, a, b, c, d, e, f, g, wk[2 * (t) + 1]); \
-    QOR_SHA512_AVX2_ROUND(g, h, a, b, c, d, e, f, wk[2 * (t) + 4]); \
-    QOR_SHA512_AVX2_ROUND(f, g, h, a, b, c, d, e, wk[2 * (t) + 5])
-#define QOR_SHA512_AVX2_4B(t) \
-    QOR_SHA512_AVX2_ROUND(e, f, g, h, a, b, c, d, wk[2 * (t) + 8]); \
-    QOR_SHA512_AVX2_ROUND(d, e, f, g, h, a, b, c, wk[2 * (t) + 9]); \
-    QOR_SHA512_AVX2_ROUND(c, d, e, f, g, h, a, b, wk[2 * (t) + 12]); \
-    QOR_SHA512_AVX2_ROUND(b, c, d, e, f, g, h, a, wk[2 * (t) + 13])
-
-// The 80 rounds of one block on its scheduled words (wk at the block's own
-// first word: pairs four words apart), with one step of the next pair's
-// expansion after each four rounds, from step `step` up to `end`.  The loop
-// is left rolled on purpose: unrolled, the two blocks' 160 rounds are too
-// large for the processor's cache of decoded instructions, and decoding
-// them again costs more than the loop.
-QOR_SHA512_TARGET void rounds(std::uint64_t* state, const std::uint64_t* wk, const sSchedule& next, int step,
-                              int end) {
-    std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-    std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-#pragma GCC unroll 1
-    for (int t = 0; t < 80; t += 8) {
-        QOR_SHA512_AVX2_4A(t);
-        if (step < end) scheduleStep(next, step++);
-        QOR_SHA512_AVX2_4B(t);
-        if (step < end) scheduleStep(next, step++);
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-}
-
-// Blocks go by pairs (a last odd block pairs with itself, its copy unused).
-// While one pair's rounds run, the next pair is expanded into the other
-// half of wk: its words as they are first, then 20 steps during the first
-// block's rounds and the last 12 during the second's.
-QOR_SHA512_TARGET void sha512BlocksAvx2(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
-    if (!count) return;
-    alignas(32) std::uint64_t wk[2][160];
-    __m256i w[40];
-    sSchedule sched{blocks, count >= 2 ? blocks + 128 : blocks, wk[0], w};
-    scheduleLoads(sched);
-    for (int j = 8; j < 40; ++j) scheduleStep(sched, j);
-    for (int cur = 0; count;) {
-        const std::size_t now = count >= 2 ? 2 : 1;
-        blocks += 128 * now;
-        count -= now;
-        if (now == 1) {
-            // A last single block: nothing follows it to expand.
-            rounds(state, wk[cur], sched, 0, 0);
-        } else if (!count) {
-            rounds(state, wk[cur], sched, 0, 0);
-            rounds(state, wk[cur] + 2, sched, 0, 0);
-        } else {
-            sched = sSchedule{blocks, count >= 2 ? blocks + 128 : blocks, wk[cur ^ 1], w};
-            scheduleLoads(sched);
-            rounds(state, wk[cur], sched, 8, 28);
-            rounds(state, wk[cur] + 2, sched, 28, 40);
+const std::uint64_t* pairConstants() {
+    static const sPairConstants table = [] {
+        sPairConstants t{};
+        const std::uint64_t* k = qor_sha::sha512RoundConstants.data();
+        for (int j = 0; j < 40; ++j) {
+            t.k[4 * j] = t.k[4 * j + 2] = k[2 * j];
+            t.k[4 * j + 1] = t.k[4 * j + 3] = k[2 * j + 1];
         }
-        cur ^= 1;
-    }
+        return t;
+    }();
+    return table.k;
 }
 
-bool cpuHasAvx2AndBmi() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+void sha512BlocksAvx2(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
+    qor_sha512_blocks_avx2(state, blocks, count, pairConstants());
 }
 
 }  // namespace
@@ -196,7 +299,7 @@ bool cpuHasAvx2AndBmi() {
 namespace qor_sha {
 
 BlockEngine64 sha512VectorEngine() {
-    static const BlockEngine64 engine = cpuHasAvx2AndBmi() ? &sha512BlocksAvx2 : nullptr;
+    static const BlockEngine64 engine = qor_sha_x86::hasAvx2AndBmi() ? &sha512BlocksAvx2 : nullptr;
     return engine;
 }
 

@@ -54,15 +54,28 @@ eFastInflate fastInflateZlib(const unsigned char* in, std::size_t inBytes, unsig
     inUsed = outUsed = 0;
     libdeflate_decompressor* d = threadDecompressor();
     if (!d || !in || (!out && room)) return eFastInflate::refused;
+    // The wrapper is read here and libdeflate inflates the deflate data raw:
+    // the Adler-32 of what it wrote is then taken by our own checksum, which
+    // is faster than libdeflate's, right after the output was written.
+    if (inBytes < kHeadBytes + kTrailerBytes || !zlibHeaderOk(in)) return eFastInflate::refused;
     unsigned char none = 0;
-    switch (libdeflate_zlib_decompress_ex(d, in, inBytes, out ? out : &none, room, &inUsed, &outUsed)) {
+    std::size_t rawUsed = 0, made = 0;
+    switch (libdeflate_deflate_decompress_ex(d, in + kHeadBytes, inBytes - kHeadBytes, out ? out : &none, room,
+                                             &rawUsed, &made)) {
     case LIBDEFLATE_SUCCESS:
-        return eFastInflate::ok;
+        break;
     case LIBDEFLATE_INSUFFICIENT_SPACE:
         return eFastInflate::noRoom;
     default:
         return eFastInflate::refused;
     }
+    // The trailer must follow whole.
+    if (inBytes - kHeadBytes - rawUsed < kTrailerBytes) return eFastInflate::refused;
+    const unsigned char* trailer = in + kHeadBytes + rawUsed;
+    if (!zlibTrailerOk(trailer, out, made)) return eFastInflate::refused;
+    inUsed = kHeadBytes + rawUsed + kTrailerBytes;
+    outUsed = made;
+    return eFastInflate::ok;
 }
 
 bool zlibHeaderOk(const unsigned char* p) {

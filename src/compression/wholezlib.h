@@ -28,8 +28,10 @@ bool zlibHeaderOk(const unsigned char* p);
 // Adler-32 of data[0 .. n), taken by the library's own checksum.
 bool zlibTrailerOk(const unsigned char* trailer, const unsigned char* data, unsigned long long n);
 
-// libdeflate's decode of the zlib stream at the start of in[0 .. inBytes)
-// into out[0 .. room): ok, with inUsed (header to trailer) and outUsed set;
+// The decode of the zlib stream at the start of in[0 .. inBytes) into
+// out[0 .. room), its deflate data inflated by libdeflate, its header and
+// Adler-32 trailer checked here: ok, with inUsed (header to trailer) and
+// outUsed set;
 // noRoom when its plain data is longer than room; refused when the stream is
 // damaged or cut, or libdeflate cannot be had (out of memory).  out holds
 // unspecified bytes unless ok.

@@ -447,7 +447,7 @@ bool cZStream::create(cFileIOTarget* source, unsigned long long plainSize, long 
             input_.set(0);
             output_.set(0);
         }
-        if (output_.count() > 0 && inflateInit(&stream_) == Z_OK) inflateReady_ = true;
+        if (output_.count() > 0 && inflateInit2(&stream_, -MAX_WBITS) == Z_OK) inflateReady_ = true;
     }
     if (!inflateReady_) {
         // Takes over the source as promised, then fails.
@@ -473,6 +473,9 @@ bool cZStream::resetDecompression() {
     outputStart_ = -1;
     produced_ = 0;
     streamEnded_ = false;
+    wrapperHave_ = 0;
+    headerRead_ = false;
+    adler_ = 1;
     return true;
 }
 
@@ -489,26 +492,57 @@ void cZStream::discardFullOutput() {
     produced_ = 0;
 }
 
+bool cZStream::refillInput() {
+    if (stream_.avail_in != 0) return true;
+    const unsigned int asked = static_cast<unsigned int>(input_.count());
+    const unsigned int got = source_->read(input_.data(), asked);
+    // A failed read, or compressed data that stops before its end.  zlib
+    // reads every byte it is offered, so a count beyond the buffer would
+    // have it decode whatever lies after it.
+    if (!transferred(got, asked) || got == 0) return false;
+    stream_.next_in = input_.data();
+    stream_.avail_in = got;
+    return true;
+}
+
+bool cZStream::takeWrapperBytes(unsigned int want) {
+    while (wrapperHave_ < want) {
+        if (!refillInput()) return false;
+        const unsigned int take = std::min(want - wrapperHave_, static_cast<unsigned int>(stream_.avail_in));
+        std::memcpy(wrapper_ + wrapperHave_, stream_.next_in, take);
+        wrapperHave_ += take;
+        stream_.next_in += take;
+        stream_.avail_in -= take;
+    }
+    return true;
+}
+
 cZStream::Step cZStream::inflateInto(unsigned char* out, unsigned long long room, unsigned long long& produced) {
     produced = 0;
     if (streamEnded_) return Step::ended;
-    if (stream_.avail_in == 0) {
-        const unsigned int asked = static_cast<unsigned int>(input_.count());
-        const unsigned int got = source_->read(input_.data(), asked);
-        // A failed read, or compressed data that stops before its end.  zlib
-        // reads every byte it is offered, so a count beyond the buffer would
-        // have it decode whatever lies after it.
-        if (!transferred(got, asked) || got == 0) return Step::failed;
-        stream_.next_in = input_.data();
-        stream_.avail_in = got;
+    if (!headerRead_) {
+        // The header as zlib checks it for its default window (a preset
+        // dictionary is refused).
+        if (!takeWrapperBytes(2) || !zlibHeaderOk(wrapper_)) return Step::failed;
+        headerRead_ = true;
+        wrapperHave_ = 0;
     }
+    if (!refillInput()) return Step::failed;
     const uInt offered = static_cast<uInt>(std::min<unsigned long long>(room, UINT_MAX));
     stream_.next_out = out;
     stream_.avail_out = offered;
     const uInt inBefore = stream_.avail_in;
     const int ret = ::inflate(&stream_, Z_SYNC_FLUSH);
     produced = offered - stream_.avail_out;
+    adler_ = qor_checksum::adler32Update(adler_, out, produced);
     if (ret == Z_STREAM_END) {
+        // The pass that ends the deflate data counts only with its trailer
+        // read and right, as zlib's own check would have it.
+        if (!takeWrapperBytes(4)) return Step::failed;
+        const std::uint32_t want = static_cast<std::uint32_t>(wrapper_[0]) << 24 |
+                                   static_cast<std::uint32_t>(wrapper_[1]) << 16 |
+                                   static_cast<std::uint32_t>(wrapper_[2]) << 8 | wrapper_[3];
+        if (want != adler_) return Step::failed;
         streamEnded_ = true;
         return Step::ended;
     }

@@ -16,6 +16,8 @@
 
 #include <zlib.h>
 
+#include <cstdint>
+
 // ---------------------------------------------------------------------------
 class cZDecompress : public cDecompress {
 public:
@@ -185,6 +187,12 @@ private:
     // One inflate pass into [out, out + room): refills the input first when
     // it is used up.  produced receives the count written.
     Step inflateInto(unsigned char* out, unsigned long long room, unsigned long long& produced);
+    // Reads the source into the input buffer when zlib has used it up;
+    // false on a failed read or at the source's end.
+    bool refillInput();
+    // Takes the wrapper's bytes (header or trailer) from the input into
+    // wrapper_ until it holds `want`; false when the source ends first.
+    bool takeWrapperBytes(unsigned int want);
     // One pass into the output buffer (emptied first when full).
     Step inflateMore();
     bool verifyEnd();
@@ -197,6 +205,15 @@ private:
     unsigned long long produced_ = 0;
     bool streamEnded_ = false;
     bool inflateReady_ = false;
+    // zlib inflates the deflate data raw; the wrapper is read here and the
+    // Adler-32 of the output taken by our own checksum, pass by pass, while
+    // the output is in the caches: several times faster than zlib's.
+    // wrapper_ holds the header's bytes taken so far (wrapperHave_ of 2),
+    // then, after the deflate data, the trailer's (of 4).
+    unsigned char wrapper_[4] = {};
+    unsigned int wrapperHave_ = 0;
+    bool headerRead_ = false;
+    std::uint32_t adler_ = 1;
     z_stream stream_;
 };
 

@@ -42,12 +42,26 @@ bool cPictBase::checkPixelCount(long long w, long long h, long long* count, int 
     return true;
 }
 
-bool cPictBase::inputCanDescribe(long long pixels, long long inputBytes) {
+namespace {
+bool canDescribe(long long pixels, long long inputBytes, long long free, long long perByte) {
     if (inputBytes < 0) return true;
     long long most = 0;
-    if (!checked_mul(inputBytes, kMaxPixelsPerInputByte, most) || !checked_add(most, kFreePictPixels, most))
+    if (!checked_mul(inputBytes, perByte, most) || !checked_add(most, free, most))
         return true;  // more input than any picture needs
     return pixels <= most;
+}
+}  // namespace
+
+bool cPictBase::inputCanDescribe(long long pixels, long long inputBytes) {
+    return canDescribe(pixels, inputBytes, kFreePictPixels, kMaxPixelsPerInputByte);
+}
+
+bool cPictBase::bilevelCanDescribe(long long pixels, long long inputBytes) {
+    return canDescribe(pixels, inputBytes, kFreeBilevelPixels, kMaxBilevelPixelsPerInputByte);
+}
+
+bool cPictBase::rawCanDescribe(long long pixels, long long inputBytes) {
+    return canDescribe(pixels, inputBytes, kFreePictPixels, kMaxRawPixelsPerInputByte);
 }
 
 namespace {

@@ -261,6 +261,11 @@ public:
     // size (negative) may describe any.  Decoders whose coding can describe
     // area without data refuse, or stop, past it.
     static bool inputCanDescribe(long long pixels, long long inputBytes);
+    // The same for bilevel codings (kMaxBilevelPixelsPerInputByte,
+    // kFreeBilevelPixels): fax and JBIG2 pages.
+    static bool bilevelCanDescribe(long long pixels, long long inputBytes);
+    // The same for camera raw sensor data (kMaxRawPixelsPerInputByte).
+    static bool rawCanDescribe(long long pixels, long long inputBytes);
     // The largest pixel buffer, in bytes, that allocPixels8/16 made on this
     // thread since the last call with reset: tests hold decoders to memory
     // proportional to their input with it.

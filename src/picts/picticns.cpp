@@ -285,8 +285,8 @@ bool cPictICNS::decodeImage(cFileIOTarget* stream, unsigned offset, unsigned len
         ext_ = nullptr;
         if (target && inner->supportsExtRendering()) inner->setExtTarget(target);
         bool ok = window.set_fp(0) && inner->decode(&window);
-        // A decoder that does not render into a target (JPEG 2000) leaves a
-        // picture of its own: it is fitted into the target here.
+        // A decoder that could not render into the target leaves a picture
+        // of its own: it is fitted into the target here.
         if (ok && target && (inner->raw8Bpp() || inner->raw16Bpp())) {
             ok = inner->toExtTarget(target);
             const long long w = inner->width(), h = inner->height();

@@ -4,12 +4,12 @@
 
 #include "base/bytereader.h"
 #include "base/checked.h"
-#include "base/bytereader.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 extern "C" {
@@ -30,9 +30,27 @@ constexpr unsigned int kJbig2HeadBytes = 4096;
 
 const unsigned char kJbig2Id[8] = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A};
 
-// Segment type of the page information segment, and of the end of file.
+// Segment type of the page information segment, the end of a stripe and
+// the end of file.
 constexpr unsigned int kSegPageInfo = 48;
+constexpr unsigned int kSegEndOfStripe = 50;
 constexpr unsigned int kSegEndOfFile = 51;
+
+// The work of one pixel of each kind of region, in the units of
+// kJbig2FreeWork (about a nanosecond): jbig2dec decodes an arithmetic-coded
+// generic region at 2 to 6 ns a pixel, an MMR one at under 1, a refinement
+// region at 27 to 45; a page pixel costs 2 to fill and turn into ours, a
+// text or halftone region's pixel 2 to compose, and each symbol instance,
+// halftone cell and new symbol about 64.
+constexpr unsigned long long kWorkGenericPixel = 6;
+constexpr unsigned long long kWorkMmrPixel = 1;
+constexpr unsigned long long kWorkRefinementPixel = 32;
+constexpr unsigned long long kWorkPagePixel = 2;
+constexpr unsigned long long kWorkComposedPixel = 2;
+constexpr unsigned long long kWorkPerItem = 64;
+// What a byte the library allocates weighs in the same units: all it
+// allocates over a decode is held to workBudget / this.
+constexpr long long kJbig2WorkPerLibraryByte = 16;
 
 // Declared work against bytes.  The library decodes whatever a segment
 // declares, reading zeros once its data has ended: a text region of 2^32
@@ -78,10 +96,15 @@ bool readSegmentHeader(cByteReader& in, unsigned int& type, std::uint32_t& dataL
     return in.read_u32be(dataLength);
 }
 
-// The allocator handed to the library: malloc with a running total.
+// The allocator handed to the library: malloc with a running total of what
+// is held (capped at kMaxJbig2LibraryMemory) and of all it ever handed out
+// (capped at `totalCap`: symbol bitmaps, whose sizes only the coded data
+// tells, are decoded pixel by pixel like regions).
 struct sCappedAllocator {
     Jbig2Allocator base;  // first, so the library's pointer is ours
     std::size_t used = 0;
+    std::size_t total = 0;
+    std::size_t totalCap = ~std::size_t(0);
 };
 
 struct sBlockHead {
@@ -91,11 +114,12 @@ struct sBlockHead {
 
 void* capAlloc(Jbig2Allocator* a, std::size_t size) {
     sCappedAllocator* c = reinterpret_cast<sCappedAllocator*>(a);
-    if (size > kMaxJbig2LibraryMemory - c->used) return nullptr;
+    if (size > kMaxJbig2LibraryMemory - c->used || size > c->totalCap - c->total) return nullptr;
     sBlockHead* h = static_cast<sBlockHead*>(std::malloc(sizeof(sBlockHead) + size));
     if (!h) return nullptr;
     h->size = size;
     c->used += size;
+    c->total += size;
     return h + 1;
 }
 
@@ -112,9 +136,11 @@ void* capRealloc(Jbig2Allocator* a, void* p, std::size_t size) {
     sCappedAllocator* c = reinterpret_cast<sCappedAllocator*>(a);
     sBlockHead* h = static_cast<sBlockHead*>(p) - 1;
     const std::size_t old = h->size;
-    if (size > old && size - old > kMaxJbig2LibraryMemory - c->used) return nullptr;
+    if (size > old && (size - old > kMaxJbig2LibraryMemory - c->used || size - old > c->totalCap - c->total))
+        return nullptr;
     sBlockHead* n = static_cast<sBlockHead*>(std::realloc(h, sizeof(sBlockHead) + size));
     if (!n) return nullptr;
+    if (size > old) c->total += size - old;
     c->used = c->used - old + size;
     n->size = size;
     return n + 1;
@@ -131,62 +157,225 @@ bool areaFits(unsigned long long w, unsigned long long h, unsigned long long len
     return w * h <= kJbig2FreePixels + length * kJbig2PixelsPerByte;  // 32-bit sides: no overflow
 }
 
-}  // namespace
+unsigned long long timesSat(unsigned long long a, unsigned long long b) {
+    unsigned long long r = 0;
+    return checked_mul(a, b, r) ? r : ~0ULL;
+}
+unsigned long long plusSat(unsigned long long a, unsigned long long b) { return a + b < a ? ~0ULL : a + b; }
 
-bool cPictJBIG2::segmentInProportion(unsigned int type, std::uint32_t length, const unsigned char* data,
-                                     std::size_t have) {
+// What the first bytes of a segment's data declare: the region (or page)
+// and the items it places or makes.
+struct sDeclared {
+    bool read = false;                  // every field was there
+    unsigned long long w = 0, h = 0;    // the region's, or the page's, size
+    bool mmr = false;                   // a generic region in MMR
+    unsigned long long items = 0;       // symbol instances or new symbols
+    unsigned long long gridW = 0, gridH = 0;                     // halftone cells
+    unsigned long long patterns = 0, patternW = 0, patternH = 0;  // a pattern dictionary's
+    unsigned long long area() const { return timesSat(w, h); }
+};
+
+sDeclared declaredBy(unsigned int type, const unsigned char* data, std::size_t have) {
     cByteReader in(data, have);
-    const unsigned long long len = length;
+    sDeclared d;
     std::uint32_t w = 0, h = 0;
     // The region segment information field: width, height, x, y, flags.
-    auto region = [&]() { return in.read_u32be(w) && in.read_u32be(h) && in.skip(9); };
+    auto region = [&]() {
+        if (!in.read_u32be(w) || !in.read_u32be(h) || !in.skip(9)) return false;
+        d.w = w;
+        d.h = h;
+        return true;
+    };
     switch (type) {
-        case 0: {  // symbol dictionary
+        case 0: {  // symbol dictionary: the new symbols
             std::uint16_t flags = 0;
             std::uint32_t exported = 0, fresh = 0;
-            if (!in.read_u16be(flags)) return false;
+            if (!in.read_u16be(flags)) return d;
             const bool huff = flags & 1, refAgg = flags & 2;
             const unsigned templ = (flags >> 10) & 3, refTempl = (flags >> 12) & 1;
-            if (!huff && !in.skip(templ == 0 ? 8 : 2)) return false;
-            if (refAgg && refTempl == 0 && !in.skip(4)) return false;
-            if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return false;
-            return countFits(fresh, len);
+            if (!huff && !in.skip(templ == 0 ? 8 : 2)) return d;
+            if (refAgg && refTempl == 0 && !in.skip(4)) return d;
+            if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return d;
+            d.items = fresh;
+            break;
         }
         case 4:
         case 6:
-        case 7: {  // text regions: the instance count against the region and the data
+        case 7: {  // text regions: the symbol instances
             std::uint16_t flags = 0;
             std::uint32_t instances = 0;
-            if (!region() || !in.read_u16be(flags)) return false;
-            if ((flags & 1) && !in.skip(2)) return false;                        // Huffman table choices
-            if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return false;  // refinement AT pixels
-            if (!in.read_u32be(instances)) return false;
-            return areaFits(w, h, len) && countFits(instances, len) &&
-                   instances <= static_cast<unsigned long long>(w) * h;
+            if (!region() || !in.read_u16be(flags)) return d;
+            if ((flags & 1) && !in.skip(2)) return d;                        // Huffman table choices
+            if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return d;  // refinement AT pixels
+            if (!in.read_u32be(instances)) return d;
+            d.items = instances;
+            break;
         }
         case 16: {  // pattern dictionary: GRAYMAX + 1 patterns side by side
             std::uint8_t flags = 0, pw = 0, ph = 0;
             std::uint32_t grayMax = 0;
-            if (!in.read_u8(flags) || !in.read_u8(pw) || !in.read_u8(ph) || !in.read_u32be(grayMax)) return false;
-            return countFits(grayMax + 1ULL, len) && areaFits((grayMax + 1ULL) * pw, ph, len);
+            if (!in.read_u8(flags) || !in.read_u8(pw) || !in.read_u8(ph) || !in.read_u32be(grayMax)) return d;
+            d.patterns = grayMax + 1ULL;
+            d.patternW = pw;
+            d.patternH = ph;
+            break;
         }
         case 20:
         case 22:
-        case 23: {  // halftone regions: the grid against the data
+        case 23: {  // halftone regions: the grid
             std::uint8_t flags = 0;
             std::uint32_t gw = 0, gh = 0;
-            if (!region() || !in.read_u8(flags) || !in.read_u32be(gw) || !in.read_u32be(gh)) return false;
-            return areaFits(w, h, len) && areaFits(gw, gh, len);
+            if (!region() || !in.read_u8(flags) || !in.read_u32be(gw) || !in.read_u32be(gh)) return d;
+            d.gridW = gw;
+            d.gridH = gh;
+            break;
         }
+        case 36:
+        case 38:
+        case 39: {  // generic regions; without their flags, the costlier coding
+            std::uint8_t flags = 0;
+            if (!region()) return d;
+            d.mmr = in.read_u8(flags) && (flags & 1);
+            break;
+        }
+        case 40:
+        case 42:
+        case 43:  // refinement regions
+            if (!region()) return d;
+            break;
+        case kSegPageInfo:  // the page; a height of 0xFFFFFFFF is striped
+            if (!in.read_u32be(w) || !in.read_u32be(h)) return d;
+            d.w = w;
+            d.h = h == 0xFFFFFFFFu ? 0 : h;
+            break;
+        default: break;
+    }
+    d.read = true;
+    return d;
+}
+
+}  // namespace
+
+bool cPictJBIG2::segmentInProportion(unsigned int type, std::uint32_t length, const unsigned char* data,
+                                     std::size_t have) {
+    const sDeclared d = declaredBy(type, data, have);
+    const unsigned long long len = length;
+    switch (type) {
+        case 0: return d.read && countFits(d.items, len);
+        case 4:
+        case 6:
+        case 7:  // instances against the region and the data
+            return d.read && areaFits(d.w, d.h, len) && countFits(d.items, len) && d.items <= d.area();
+        case 16: return d.read && countFits(d.patterns, len) && areaFits(d.patterns * d.patternW, d.patternH, len);
+        case 20:
+        case 22:
+        case 23: return d.read && areaFits(d.w, d.h, len) && areaFits(d.gridW, d.gridH, len);
         case 36:
         case 38:
         case 39:
         case 40:
         case 42:
-        case 43:  // generic and refinement regions
-            return region() && areaFits(w, h, len);
+        case 43: return d.read && areaFits(d.w, d.h, len);
         default: return true;
     }
+}
+
+unsigned long long cPictJBIG2::segmentWork(unsigned int type, const unsigned char* data, std::size_t have) {
+    const sDeclared d = declaredBy(type, data, have);
+    if (!d.read) return 0;
+    switch (type) {
+        case 0: return timesSat(d.items, kWorkPerItem);
+        case 4:
+        case 6:
+        case 7: return plusSat(timesSat(d.area(), kWorkComposedPixel), timesSat(d.items, kWorkPerItem));
+        case 16: return timesSat(timesSat(d.patterns, d.patternW * d.patternH), kWorkGenericPixel);
+        case 20:
+        case 22:
+        case 23: return plusSat(timesSat(d.area(), kWorkComposedPixel), timesSat(timesSat(d.gridW, d.gridH), kWorkPerItem));
+        case 36:
+        case 38:
+        case 39: return timesSat(d.area(), d.mmr ? kWorkMmrPixel : kWorkGenericPixel);
+        case 40:
+        case 42:
+        case 43: return timesSat(d.area(), kWorkRefinementPixel);
+        case kSegPageInfo: return timesSat(d.area(), kWorkPagePixel);
+        default: return 0;
+    }
+}
+
+
+long long cPictJBIG2::workBudget(long long inputBytes) {
+    long long most = 0;
+    if (inputBytes < 0 || !checked_mul(inputBytes, kJbig2WorkPerInputByte, most) ||
+        !checked_add(most, kJbig2FreeWork, most))
+        return std::numeric_limits<long long>::max();
+    return most;
+}
+
+bool cPictJBIG2::planWork(cFileIOTarget* stream, sWorkPlan& plan) {
+    plan = sWorkPlan();
+    if (!stream || !stream->valid() || !stream->set_fp(0)) return false;
+    const long long size = stream->size();
+    cByteReader in(stream, cByteReader::kStreamWindow, 0);
+    unsigned char id[8];
+    std::uint8_t flags = 0;
+    if (!in.read(id, 8) || std::memcmp(id, kJbig2Id, 8) != 0 || !in.read_u8(flags)) return false;
+    if (!(flags & 2) && !in.skip(4)) return false;
+    const bool sequential = flags & 1;
+    // A striped page of unknown height is as tall as its last stripe ends.
+    unsigned long long stripedWidth = 0, stripedRows = 0;
+    // One segment's data at the reader: weighed from its first bytes, then
+    // passed over; false when the stream ends inside it (the library never
+    // decodes a segment whose data is not all there).
+    auto weigh = [&](unsigned int type, std::uint32_t length) {
+        unsigned long long left = length;
+        if (length == kJbig2UnknownLength) {
+            if (size < 0) return false;
+            left = static_cast<unsigned long long>(size) > in.tell() ? size - in.tell() : 0;
+        }
+        unsigned char peek[64];
+        const std::size_t look = static_cast<std::size_t>(std::min<unsigned long long>(left, sizeof peek));
+        const std::size_t got = in.readSome(peek, look);
+        if (got < look) return false;
+        plan.work = plusSat(plan.work, segmentWork(type, peek, got));
+        if (type == kSegPageInfo && got >= 8 && cByteReader::u32be(peek + 4) == 0xFFFFFFFFu)
+            stripedWidth = cByteReader::u32be(peek);
+        if (type == kSegEndOfStripe && got >= 4)
+            stripedRows = std::max<unsigned long long>(stripedRows, cByteReader::u32be(peek) + 1ULL);
+        left -= got;
+        if (size >= 0) {
+            if (in.tell() + left > static_cast<unsigned long long>(size)) return false;
+            if (!in.seek(static_cast<std::size_t>(in.tell() + left))) return false;
+        } else if (!in.skip(static_cast<std::size_t>(left))) {
+            return false;
+        }
+        plan.bytes = static_cast<long long>(in.tell());
+        return true;
+    };
+    plan.bytes = static_cast<long long>(in.tell());
+    if (sequential) {
+        for (;;) {
+            unsigned int type = 0;
+            std::uint32_t length = 0;
+            if (!readSegmentHeader(in, type, length)) break;
+            plan.bytes = static_cast<long long>(in.tell());
+            if (!weigh(type, length) || type == kSegEndOfFile || length == kJbig2UnknownLength) break;
+        }
+    } else {
+        std::vector<std::pair<unsigned int, std::uint32_t> > segments;
+        for (;;) {
+            unsigned int type = 0;
+            std::uint32_t length = 0;
+            if (!readSegmentHeader(in, type, length)) break;
+            segments.emplace_back(type, length);
+            if (type == kSegEndOfFile) break;
+        }
+        plan.bytes = static_cast<long long>(in.tell());
+        for (const auto& seg : segments)
+            if (!weigh(seg.first, seg.second) || seg.second == kJbig2UnknownLength) break;
+    }
+    plan.work = plusSat(plan.work, timesSat(timesSat(stripedWidth, stripedRows), kWorkPagePixel));
+    return true;
 }
 
 cPictJBIG2::cPictJBIG2() = default;
@@ -402,13 +591,26 @@ private:
 bool cPictJBIG2::decode(cFileIOTarget* stream) {
     close();
     fed_ = 0;
+    libraryBytes_ = 0;
+    planned_ = sWorkPlan();
     long long pw = 0, ph = 0;
-    if (!readPageSize(stream, pw, ph) || !stream->set_fp(0)) return false;
+    if (!readPageSize(stream, pw, ph)) return false;
+    // What the whole file declares is weighed before the library sees a
+    // byte: the page, every region, over every segment.
+    sWorkPlan plan;
+    if (!planWork(stream, plan)) return false;
+    planned_ = plan;
+    if (plan.work > static_cast<unsigned long long>(workBudget(plan.bytes)) ||
+        (ph > 0 && !bilevelCanDescribe(pw * ph, plan.bytes)) || !stream->set_fp(0))
+        return false;
 
     sCappedAllocator alloc;
     alloc.base.alloc = capAlloc;
     alloc.base.free = capFree;
     alloc.base.realloc = capRealloc;
+    // A byte of the library's memory is 8 pixels, decoded at a unit each
+    // at the least, and composed onto the page at as much again.
+    alloc.totalCap = static_cast<std::size_t>(workBudget(plan.bytes) / kJbig2WorkPerLibraryByte);
     bool fatal = false;
     Jbig2Ctx* ctx = jbig2_ctx_new(&alloc.base, static_cast<Jbig2Options>(0), nullptr, onMessage, &fatal);
     if (!ctx) return false;
@@ -418,12 +620,14 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     cJbig2Feeder feeder(stream, ctx, drawProgress_);
     bool ok = feeder.run(fatal, page);
     fed_ = feeder.fed();
+    libraryBytes_ = alloc.total;
     // A page whose end-of-page segment never came is cut short.
     // A striped page of unknown height grows with its stripes: the page
     // cap holds for the page as it ended, too.
     long long pagePixels = 0;
     if (ok && page && !fatal && checkPixelCount(page->width, page->height, &pagePixels) &&
-        pagePixels <= kMaxJbig2PagePixels && allocPixels8(page->width, page->height)) {
+        pagePixels <= kMaxJbig2PagePixels && bilevelCanDescribe(pagePixels, plan.bytes) &&
+        allocPixels8(page->width, page->height)) {
         const long long w = page->width, h = page->height;
         for (long long y = 0; y < h; ++y) {
             const unsigned char* src = page->data + y * static_cast<long long>(page->stride);

@@ -5,7 +5,11 @@
 // The probe reads the file header and the first page's information segment
 // itself (width and height, before the library sees a byte); the library
 // allocates through an allocator that caps its memory, and its messages
-// only mark the decode as failed.
+// only mark the decode as failed.  Before the library sees a byte, the
+// decoder weighs what the whole file declares (planWork): the work of every
+// segment against all the file's bytes, and the page against the bilevel
+// rule of pictlimits.h; jbig2dec decodes a region to its last declared
+// pixel however early its data ends.
 #pragma once
 
 #include "picts/pictbase.h"
@@ -38,6 +42,29 @@ public:
     // Bytes the last decode handed to the library.
     unsigned long long bytesFedToLibrary() const { return fed_; }
 
+    // The work a segment declares (pictlimits.h, kJbig2FreeWork): its
+    // pixels or items weighed by what each costs the library.
+    static unsigned long long segmentWork(unsigned int type, const unsigned char* data, std::size_t have);
+    // The most work a file of inputBytes may declare.
+    static long long workBudget(long long inputBytes);
+    // What a whole file declares, read before the library sees it: the work
+    // of every segment whose data the stream holds, and the bytes up to the
+    // end of the last of them.  The decode refuses a file whose work is
+    // past workBudget(bytes), or whose page is more than those bytes can
+    // describe (the bilevel rule of pictlimits.h).
+    struct sWorkPlan {
+        unsigned long long work = 0;
+        long long bytes = 0;
+    };
+    static bool planWork(cFileIOTarget* stream, sWorkPlan& plan);
+    // The plan of the last decode.
+    const sWorkPlan& plannedWork() const { return planned_; }
+    // All the library allocated over the last decode: at most the work
+    // budget of the file's bytes / 16.
+    unsigned long long bytesAllocatedByLibrary() const { return libraryBytes_; }
+
 private:
     unsigned long long fed_ = 0;
+    unsigned long long libraryBytes_ = 0;
+    sWorkPlan planned_;
 };

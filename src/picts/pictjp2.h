@@ -9,21 +9,19 @@
 // each sample widened to the full range (v * max / (2^bits - 1), rounded).
 // The picture's size and the library's sample buffers are checked against
 // the size caps before the library decodes; its messages go nowhere.
+//
+// A codestream can declare in a few bytes a picture whose every packet is
+// empty, and the library lays out and decodes all of it: before it sees the
+// stream, the decoder reads the main and tile-part headers itself
+// (scanCodestream) and weighs what they declare, samples, code-blocks and
+// precincts over every tile and component, against the codestream's bytes
+// (cPictBase::inputCanDescribe).  Drawn into a render target smaller than
+// the picture, it decodes only the resolution the target can show.
 #pragma once
 
 #include "picts/pictbase.h"
 
-class cPictJP2 : public cPictBase {
-public:
-    cPictJP2();
-    ~cPictJP2() override;
-
-    static bool validFor(cFileIOTarget* stream, sPictInfo* info);
-
-    int typeOf() override { return ptJP2; }
-    bool isPicture(cFileIOTarget* stream, sPictInfo* info) override;
-    bool decode(cFileIOTarget* stream) override;
-};
+#include <memory>
 
 class cPictJ2K : public cPictBase {
 public:
@@ -33,6 +31,56 @@ public:
     static bool validFor(cFileIOTarget* stream, sPictInfo* info);
 
     int typeOf() override { return ptJ2K; }
+    bool isPicture(cFileIOTarget* stream, sPictInfo* info) override;
+    bool decode(cFileIOTarget* stream) override;
+    bool supportsExtRendering() override { return true; }
+
+    // What a codestream asks of the library, read from its main and
+    // tile-part headers before the library lays out a thing.
+    struct sGridHold;
+    struct sCodestream {
+        long long width = 0, height = 0;
+        int components = 0;
+        int tileParts = 0;
+        // The fewest decomposition levels of any component anywhere: the
+        // most resolutions a decode may leave out.
+        int levels = 0;
+        // The samples decoded with `reduce` resolutions left out, the
+        // code-blocks and precincts made, and the work they weigh
+        // (samples twice, each structure kJ2KBlockWork).
+        struct sWork {
+            unsigned long long samples = 0, blocks = 0, precincts = 0, units = 0;
+            unsigned long long largest = 0;  // the samples of the largest component
+        };
+        sWork work(int reduce) const;
+        std::shared_ptr<sGridHold> grid_;
+    };
+    // The codestream of `length` bytes at `start`; false when its headers
+    // are damaged, it holds more tiles or tile-components than its bytes
+    // could, or a component has no coding style.
+    static bool scanCodestream(cFileIOTarget* stream, unsigned long long start, unsigned long long length,
+                               sCodestream& out);
+    // The work of the last decode and the resolutions it left out.
+    const sCodestream::sWork& decodedWork() const { return work_; }
+    int decodedReduction() const { return reduce_; }
+
+protected:
+    // The decode of both: a bare codestream, or the one in a JP2 file.
+    bool decodeFrom(cFileIOTarget* stream, bool jp2);
+
+    sCodestream::sWork work_;
+    int reduce_ = 0;
+};
+
+// The JP2 file format: the codestream in its box, decoded as above.
+class cPictJP2 : public cPictJ2K {
+public:
+    cPictJP2();
+    ~cPictJP2() override;
+
+    static bool validFor(cFileIOTarget* stream, sPictInfo* info);
+
+    int typeOf() override { return ptJP2; }
     bool isPicture(cFileIOTarget* stream, sPictInfo* info) override;
     bool decode(cFileIOTarget* stream) override;
 };

@@ -22,6 +22,32 @@ constexpr long long kMaxPictBytes = kMaxPictPixels * 4;
 constexpr long long kMaxPixelsPerInputByte = 1024;
 constexpr long long kFreePictPixels = 1LL << 22;
 
+// Bilevel codings (CCITT fax in TIFF, 1-bit TIFF, JBIG2) rightly describe
+// large blank areas in few bytes: a white Group 4 row is one bit, so a page
+// of 2048 columns holds 16384 pixels a byte.  Their pictures may have
+// kMaxBilevelPixelsPerInputByte pixels for each byte of input on top of
+// kFreeBilevelPixels (a letter page at 300 dpi, 2550 x 3300, needs a few
+// bytes); a blank page at 600 dpi needs about 3 KB.  The output is still 4
+// bytes a pixel, so 512 bytes of input make at most 48 MB of picture.
+// cPictBase::bilevelCanDescribe applies it.
+constexpr long long kMaxBilevelPixelsPerInputByte = 1LL << 13;
+constexpr long long kFreeBilevelPixels = 1LL << 23;
+
+// JBIG2: the work one file may declare over all its segments, in units of
+// about a nanosecond of the decoder's time (pictjbig2.cpp weighs each kind
+// of region by what a pixel of it costs): kJbig2WorkPerInputByte for each
+// byte of input on top of kJbig2FreeWork, a blank letter page at 300 dpi
+// and a region over it.  Each segment is also held to its own bytes
+// (cPictJBIG2::segmentInProportion).
+constexpr long long kJbig2FreeWork = 1LL << 27;
+constexpr long long kJbig2WorkPerInputByte = 1LL << 13;
+
+// JPEG 2000 is held to the general rule above: what a codestream declares
+// over every tile and component, two units for each sample (OpenJPEG holds
+// it twice) and 96 for each code-block and precinct it lays out
+// (cPictJ2K::sCodestream::work), against the codestream's bytes; only the
+// resolutions a render target can show are decoded.
+
 // Deflate's largest expansion: at most 1032 bytes out for one byte in (a
 // 258-byte match in under two bits).  A PNG whose rows need more than this
 // times the bytes left in the stream cannot be filled by them.
@@ -43,9 +69,21 @@ constexpr unsigned int kMaxDibPaletteEntries = 256;
 // Camera raw: the most memory LibRaw may take for one image's sensor data.
 constexpr unsigned kMaxRawMemoryMB = 1024;
 
+// Camera raw: sensor data is stored at 8 to 16 bits a pixel, packed at
+// best to a few bits (lossless JPEG of smooth areas, the lossy codings):
+// a file may describe at most kMaxRawPixelsPerInputByte sensor pixels for
+// each byte of input on top of kFreePictPixels.  LibRaw lays out the whole
+// sensor, 10 to 16 bytes a pixel, before it reads a byte of its data.
+// cPictBase::rawCanDescribe applies it.
+constexpr long long kMaxRawPixelsPerInputByte = 16;
+
 // Camera raw: the most entries a TIFF directory may have when the probes
 // look for the maker and the raw tags; IFDs hold a few dozen.
 constexpr unsigned kMaxRawIfdEntries = 1024;
+
+// Camera raw: the most IFDs (the chain and its sub-IFDs) screened for
+// structures LibRaw cannot take before it sees a TIFF-based file.
+constexpr unsigned kMaxRawScreenedIfds = 64;
 
 // Camera raw: the work LibRaw may ask of its stream, in calls (each read,
 // seek or character) plus one for every kRawStreamBytesPerCall bytes moved:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -190,7 +191,7 @@ struct sRawSession {
         long long rawPixels = 0;
         return cPictBase::checkPixelCount(w, h, nullptr, 8) &&
                cPictBase::checkPixelCount(s.raw_width, s.raw_height, &rawPixels) &&
-               cPictBase::inputCanDescribe(rawPixels, ds->inputSize());
+               cPictBase::rawCanDescribe(rawPixels, ds->inputSize());
     }
 
     ~sRawSession() {
@@ -284,6 +285,48 @@ public:
         return true;
     }
 
+    // Every IFD LibRaw's TIFF parser reaches through the chain and the
+    // sub-IFDs (up to kMaxRawScreenedIfds of them, each once): whether one
+    // holds a 36-entry CFA pattern (an X-Trans one) without 6 x 6 repeat
+    // dimensions before it, or one in Kodak's tag.  LibRaw 0.20 takes such a
+    // pattern for X-Trans data anyway and reads far outside its tables.
+    bool hasUnsafeCfaPattern(unsigned first) {
+        std::vector<unsigned> todo{first}, seen;
+        while (!todo.empty() && seen.size() < kMaxRawScreenedIfds) {
+            const unsigned offset = todo.back();
+            todo.pop_back();
+            if (!offset || std::find(seen.begin(), seen.end(), offset) != seen.end()) continue;
+            seen.push_back(offset);
+            unsigned char cnt[2];
+            if (!cByteReader::readAt(s_, offset, cnt, 2)) continue;
+            const unsigned n = u16(cnt);
+            if (n == 0 || n > kMaxRawIfdEntries) continue;
+            std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12 + 4]);
+            if (!entries || !cByteReader::readAt(s_, offset + 2ULL, entries.get(), n * 12)) continue;
+            bool sixBySix = false;
+            for (unsigned i = 0; i < n; ++i) {
+                const unsigned char* e = entries.get() + i * 12;
+                const unsigned tag = u16(e), type = u16(e + 2), count = u32(e + 4);
+                if (tag == 0x828D) sixBySix = type == 3 && count == 2 && u16(e + 8) == 6 && u16(e + 10) == 6;
+                if ((tag == 0x828E && count == 36 && !sixBySix) || (tag == 0xFD09 && count == 36)) return true;
+                if (tag == 0x014A) {
+                    // Sub-IFDs, as many as the screen takes.
+                    const unsigned take = std::min<unsigned>(count, kMaxRawScreenedIfds);
+                    if (take == 1) {
+                        todo.push_back(u32(e + 8));
+                    } else if (take > 1) {
+                        std::vector<unsigned char> offs(take * 4);
+                        if (cByteReader::readAt(s_, u32(e + 8), offs.data(), offs.size()))
+                            for (unsigned k = 0; k < take; ++k) todo.push_back(u32(offs.data() + 4 * k));
+                    }
+                }
+            }
+            unsigned char next[4];
+            if (cByteReader::readAt(s_, offset + 2ULL + n * 12ULL, next, 4)) todo.push_back(u32(next));
+        }
+        return false;
+    }
+
 private:
     void readMake(const unsigned char* e, unsigned count, cPictRawBase::sHeader& h) {
         if (u16(e + 2) != 2 || count == 0) return;
@@ -316,11 +359,13 @@ bool cPictRawBase::readHeader(cFileIOTarget* stream, sHeader& h) {
         cIfdReader r(stream, little);
         h.tiffMagic = r.u16(h.head + 2) == 42;
         h.tiff = r.walk(r.u32(h.head + 4), 0, h);
+        h.crashesLibRaw = r.hasUnsafeCfaPattern(r.u32(h.head + 4));
     }
     return true;
 }
 
 bool cPictRawBase::accepts(const sHeader& h, int type) {
+    if (h.crashesLibRaw) return false;
     const unsigned char* p = h.head;
     switch (type) {
         case ptMRW: return p[0] == 0 && startsWith(p + 1, "MRM");

@@ -44,6 +44,10 @@ public:
         bool tiffEP = false;
         bool cfa = false;         // a colour-filter-array or linear raw IFD
         long long rawWidth = 0, rawHeight = 0;
+        // An IFD of the chain or its sub-IFDs holds what LibRaw 0.20
+        // crashes on (a 36-entry CFA pattern without 6 x 6 repeat
+        // dimensions before it): no decoder takes the file.
+        bool crashesLibRaw = false;
     };
     static bool readHeader(cFileIOTarget* stream, sHeader& h);
     static bool accepts(const sHeader& h, int type);

@@ -6,7 +6,9 @@
 #include "base/bytereader.h"
 #include "base/checked.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include <tiffio.h>
@@ -23,6 +25,8 @@ struct sClient {
     cFileIOTarget* stream = nullptr;
     cByteReader in;
     bool error = false;          // libtiff reported an error
+    bool decoding = false;       // the pixels are being read
+    bool madeUp = false;         // a warning while they were: data was filled in
 };
 
 tmsize_t clientRead(thandle_t h, void* buf, tmsize_t n) {
@@ -68,7 +72,20 @@ int onError(TIFF*, void* user, const char*, const char*, va_list) {
     static_cast<sClient*>(user)->error = true;
     return 1;  // handled: nothing reaches the library's default printer
 }
-int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// Warnings while the directory is read (unknown or odd tags) leave the
+// picture whole; while the pixels are read they mean the codec made some
+// up: a JPEG or fax strip that ended early is filled in behind a warning.
+// One says nothing of the pixels: a last JPEG strip coded at the full strip
+// height, as some writers make it (the rows past the picture are dropped).
+bool warningKeepsPixels(const char* fmt) {
+    return fmt && std::strstr(fmt, "JPEG strip size exceeds expected dimensions");
+}
+
+int onWarning(TIFF*, void* user, const char*, const char* fmt, va_list) {
+    sClient* c = static_cast<sClient*>(user);
+    if (c->decoding && !warningKeepsPixels(fmt)) c->madeUp = true;
+    return 1;
+}
 
 bool isTiffMagic(const unsigned char m[4]) {
     // "II" little-endian or "MM" big-endian, then 42 (TIFF) or 43 (BigTIFF).
@@ -151,7 +168,10 @@ bool cPictTIFF::decode(cFileIOTarget* stream) {
                        ((grey && spp >= 1 && spp <= 2) || (photometric == PHOTOMETRIC_RGB && spp >= 3 && spp <= 4));
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(s.tif, TIFFTAG_ORIENTATION, &orientation);
-    const bool ok = plain ? decodeSamples(s) : decodeRGBA(s);
+    if (!dataCanDescribe(s)) return false;
+    s.client.decoding = true;
+    const bool ok = (plain ? decodeSamples(s) : decodeRGBA(s)) && !s.client.madeUp;
+    s.client.decoding = false;
     if (!ok || s.client.error || !applyOrientation(orientation)) {
         close();
         return false;
@@ -319,6 +339,55 @@ bool cPictTIFF::decodeSamples(sSession& s) {
             else
                 convertRow8(f, src, raw8Bpp() + at, w);
         }
+    }
+    return true;
+}
+
+long long cPictTIFF::dataBytes(sSession& s) {
+    const long long size = s.client.stream->size();
+    const uint32_t striles = TIFFIsTiled(s.tif) ? TIFFNumberOfTiles(s.tif) : TIFFNumberOfStrips(s.tif);
+    long long total = 0;
+    for (uint32_t i = 0; i < striles; ++i) {
+        int err = 0;
+        const uint64_t offset = TIFFGetStrileOffsetWithErr(s.tif, i, &err);
+        if (err) return -1;
+        const uint64_t length = TIFFGetStrileByteCountWithErr(s.tif, i, &err);
+        if (err) return -1;
+        // Only the bytes the stream holds: a count past its end describes
+        // nothing.
+        unsigned long long have = length;
+        if (size >= 0) {
+            const unsigned long long end = static_cast<unsigned long long>(size);
+            have = offset >= end ? 0 : std::min<unsigned long long>(length, end - offset);
+        }
+        if (!checked_add(total, static_cast<long long>(std::min<unsigned long long>(have, 1ULL << 62)), total))
+            return std::numeric_limits<long long>::max();
+    }
+    return total;
+}
+
+bool cPictTIFF::dataCanDescribe(sSession& s) {
+    uint16_t compression = COMPRESSION_NONE, bits = 1, spp = 1;
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    const long long n = dataBytes(s);
+    if (n < 0) return false;
+    // Fax codings and other one-bit pictures are bilevel: a white row of
+    // them costs a bit or two.
+    const bool bilevel = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
+                         compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW ||
+                         static_cast<unsigned>(bits) * spp == 1;
+    auto describable = [&](long long pixels) {
+        return bilevel ? bilevelCanDescribe(pixels, n) : inputCanDescribe(pixels, n);
+    };
+    // The picture, and each strip or tile the decode holds (a tile may
+    // reach far past the picture).
+    if (!describable(static_cast<long long>(s.width) * s.height)) return false;
+    if (TIFFIsTiled(s.tif)) {
+        uint32_t tw = 0, th = 0;
+        if (!TIFFGetField(s.tif, TIFFTAG_TILEWIDTH, &tw) || !TIFFGetField(s.tif, TIFFTAG_TILELENGTH, &th)) return false;
+        return describable(static_cast<long long>(tw) * th);
     }
     return true;
 }

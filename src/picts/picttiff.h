@@ -6,7 +6,11 @@
 // depth (16-bit samples in the 16-bit buffer); everything else (palette,
 // bilevel, CCITT fax, YCbCr, CMYK, separate planes, odd depths) goes through
 // libtiff's RGBA reader into 8-bit pixels.  libtiff's errors and warnings
-// are taken by handlers of this decoder: a failure result, nothing printed.
+// are taken by handlers of this decoder: a failure result, nothing printed;
+// a warning while the pixels are read fails the decode too, since the
+// codecs fill in what a damaged strip lacks behind one.  The picture must be
+// one its strips' bytes can describe (pictlimits.h) before anything is
+// reserved.
 // The Orientation tag is applied: the picture comes out as it is meant to
 // be seen.
 #pragma once
@@ -31,5 +35,12 @@ private:
     bool decodeRGBA(sSession& s);
     // Whether the first strip or tile's bytes lie inside the stream.
     static bool firstStrileInside(sSession& s);
+    // The bytes of picture data the stream holds: every strip or tile's
+    // count, cut at the end of the stream; -1 when the arrays are damaged.
+    static long long dataBytes(sSession& s);
+    // Whether those bytes can describe the picture (and each tile): the
+    // bilevel rule for fax and other one-bit pictures, the general one
+    // (pictlimits.h) for the rest.  Checked before anything is reserved.
+    static bool dataCanDescribe(sSession& s);
     bool applyOrientation(int orientation);
 };

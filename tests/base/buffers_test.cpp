@@ -1,8 +1,10 @@
+// qor-test-narrow-cpu: CopyLong.*
 #include "base/buffers.h"
 #include "base/exception.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,32 @@ TEST(Ptr, OwnsAndReplaces) {
         p = new Counted;
     }
     EXPECT_EQ(Counted::alive, 0);
+}
+
+TEST(CopyLong, EveryLengthAndAlignmentCopiesExactlyTheBytes) {
+    // Lengths around the vector step (128) and the threshold below which it
+    // is not used (256), page-sized and odd ones, from and to every offset
+    // within a cache line's first bytes and its last; the bytes around the
+    // destination stay as they were.
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+    for (std::size_t n : {383u, 384u, 385u, 511u, 512u, 4095u, 4096u, 4097u, 65536u + 5})
+        lengths.push_back(n);
+    std::mt19937 rng(17);
+    std::vector<unsigned char> src(65536 + 200), dst(65536 + 400);
+    for (auto& b : src) b = static_cast<unsigned char>(rng());
+    for (std::size_t n : lengths)
+        for (std::size_t from : {0u, 1u, 31u, 63u})
+            for (std::size_t to : {0u, 3u, 32u, 48u}) {
+                std::fill(dst.begin(), dst.end(), static_cast<unsigned char>(0xA5));
+                qor_detail::copyLong(dst.data() + 64 + to, src.data() + from, n);
+                ASSERT_TRUE(std::equal(src.begin() + static_cast<long>(from), src.begin() + static_cast<long>(from + n),
+                                       dst.begin() + static_cast<long>(64 + to)))
+                    << n << " bytes from " << from << " to " << to;
+                for (std::size_t i = 0; i < 64 + to; ++i) ASSERT_EQ(dst[i], 0xA5) << n << " bytes, byte " << i;
+                for (std::size_t i = 64 + to + n; i < dst.size() && i < 64 + to + n + 128; ++i)
+                    ASSERT_EQ(dst[i], 0xA5) << n << " bytes, byte " << i;
+            }
 }
 
 }  // namespace

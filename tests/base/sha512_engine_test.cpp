@@ -1,6 +1,5 @@
-// The SHA-512 block engines, the portable one and those the contexts pick
-// where the processor has them (the AVX2 one, and the one that splits the
-// rounds between the general registers and AVX-512), each on its own:
+// The SHA-512 block engines, the portable one and the AVX2 one the contexts
+// pick where the processor has it, each on its own:
 // against Python's hashlib on messages padded here, of every length up to
 // eleven blocks, and against each other on random states and block runs of
 // every parity and alignment.
@@ -34,10 +33,6 @@ std::vector<std::pair<const char*, qor_sha::BlockEngine64> > engines() {
         all.push_back({"vector", qor_sha::sha512VectorEngine()});
     else
         std::printf("no AVX2 and BMI2 here: the vector engine is not tested\n");
-    if (qor_sha::sha512SplitEngine())
-        all.push_back({"split", qor_sha::sha512SplitEngine()});
-    else
-        std::printf("no AVX-512 and BMI2 here: the split engine is not tested\n");
     return all;
 }
 

@@ -26,8 +26,7 @@ struct sFamily {
 std::vector<sFamily> families() {
     return {
         {"sha512", qor_sha::useSha512Engine, qor_sha::sha512EngineName,
-         {{"generic", true}, {"avx2", qor_sha::sha512VectorEngine() != nullptr},
-          {"avx512", qor_sha::sha512SplitEngine() != nullptr}}},
+         {{"generic", true}, {"avx2", qor_sha::sha512VectorEngine() != nullptr}}},
         {"sha256", qor_sha::useSha256Engine, qor_sha::sha256EngineName,
          {{"generic", true}, {"avx2", qor_sha::sha256VectorEngine() != nullptr},
           {"shani", qor_sha::sha256HardwareEngine() != nullptr}}},
@@ -184,7 +183,7 @@ TEST(ShaEngineChoice, NamesTheProcessorCannotRunChangeNothing) {
             f.use("generic");
         }
         // Back to the processor's choice: a vector or hardware engine when
-        // there is one (for SHA-512 the faster of the two there may be).
+        // there is one.
         EXPECT_TRUE(f.use(""));
         const std::string chosen = f.name();
         bool vectorHere = false, chosenHere = false;

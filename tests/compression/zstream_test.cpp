@@ -27,7 +27,8 @@ public:
     long long size() override { return static_cast<long long>(data_.size()); }
     unsigned int read(void* buf, unsigned int n) override {
         if (failFrom >= 0 && static_cast<long long>(pos_) >= failFrom) return kIOFailed;
-        const std::size_t got = std::min<std::size_t>(n, data_.size() - std::min(pos_, data_.size()));
+        const std::size_t got =
+            std::min<std::size_t>({n, maxRead, data_.size() - std::min(pos_, data_.size())});
         std::memcpy(buf, data_.data() + pos_, got);
         pos_ += got;
         bytesRead += got;
@@ -48,6 +49,7 @@ public:
     unsigned long long bytesRead = 0;
     long long failFrom = -1;
     unsigned int overclaim = 0;
+    std::size_t maxRead = static_cast<std::size_t>(-1);  // the most one read gives
 
 private:
     Bytes data_;
@@ -341,4 +343,52 @@ TEST_F(ZStream, BadArgumentsAndDataFailCreation) {
     ProbeSource junk(Bytes{1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_FALSE(s.create(&junk, 1000, 4096, false));
     EXPECT_FALSE(s.valid());
+}
+
+TEST_F(ZStream, TheHeaderIsTakenAsZlibTakesItAndTheWrapperMaySpanAnyReads) {
+    const Bytes plain = mixedData(3000);
+    const Bytes z = py.compress(plain);
+    // Headers zlib takes or refuses: the compressor's own, check bits that do
+    // not add up, a 64 KiB window, a preset dictionary, another method, and
+    // the smallest window (check bits made right for each but the second).
+    auto withCheckBits = [](unsigned cmf, unsigned flg) {
+        flg &= 0xE0;
+        flg += (31 - (cmf * 256 + flg) % 31) % 31;
+        return Bytes{static_cast<unsigned char>(cmf), static_cast<unsigned char>(flg)};
+    };
+    const std::vector<Bytes> headers = {Bytes{z[0], z[1]},       Bytes{z[0], static_cast<unsigned char>(z[1] ^ 1)},
+                                        withCheckBits(0x88, 0x80), withCheckBits(0x78, 0xA0),
+                                        withCheckBits(0x77, 0x80), withCheckBits(0x08, 0x00)};
+    int taken = 0;
+    for (const Bytes& h : headers) {
+        Bytes variant(z);
+        variant[0] = h[0];
+        variant[1] = h[1];
+        const bool zlibTakesIt = py.bytewise(variant) == plain;
+        taken += zlibTakesIt;
+        for (std::size_t maxRead : {std::size_t(1), std::size_t(3), std::size_t(-1)}) {
+            auto* src = new ProbeSource(variant);
+            src->maxRead = maxRead;
+            cZStream s;
+            const bool made = s.create(src, plain.size(), 1024, true);
+            ASSERT_EQ(made, zlibTakesIt) << std::hex << int(h[0]) << " " << int(h[1]) << std::dec << ", reads of "
+                                         << maxRead;
+            if (!made) continue;
+            unsigned int count = 1;
+            EXPECT_TRUE(readToEnd(s, 700, count) == plain) << maxRead;
+            EXPECT_EQ(count, 0u) << maxRead;
+        }
+    }
+    EXPECT_EQ(taken, 2);
+    // A wrong trailer still fails when it arrives a byte at a time.
+    Bytes bad(z);
+    bad[bad.size() - 2] ^= 0x40;
+    auto* src = new ProbeSource(bad);
+    src->maxRead = 1;
+    cZStream s;
+    ASSERT_TRUE(s.create(src, plain.size(), 1024, true));
+    unsigned int count = 0;
+    const Bytes all = readToEnd(s, 700, count);
+    EXPECT_EQ(count, cFileIOTarget::kIOFailed);
+    EXPECT_TRUE(slice(plain, 0, all.size()) == all);
 }

@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "allocmeter.h"
 #include "icontest.h"
 #include "picts/picticns.h"
 
@@ -199,3 +200,26 @@ TEST_F(IcnsFiles, DamagedFilesFailQuietly) {
 }
 
 TEST(IcnsMalformed, SavedInputsReplayWithoutHarm) { adaptertest::replayMalformed<cPictICNS>("icns"); }
+
+// A packed 24-bit element is read only as far as its runs can reach (six
+// bytes a pixel at most): an it32 element whose runs fill its 128 x 128
+// pixels in 768 bytes, followed by 8 MB the unpacker never needs, decodes
+// holding a small part of that.
+TEST(IcnsCosts, PackedElementsAreReadOnlyAsFarAsTheirRunsReach) {
+    Bytes data = {0, 0, 0, 0};
+    for (int channel = 0; channel < 3; ++channel)
+        for (int done = 0; done < 128 * 128; done += 130) {
+            data.push_back(0xFF);  // a run of 130
+            data.push_back(static_cast<unsigned char>(40 + 60 * channel));
+        }
+    data.resize(data.size() + (8 << 20), 0x7F);
+    Bytes body;
+    append(body, "it32", data);
+    const Bytes b = family(body);
+    qortest::AllocMeter m;
+    cPictICNS pict;
+    ASSERT_TRUE(picttest::decodeBytes(b, pict));
+    EXPECT_EQ(pict.width(), 128);
+    EXPECT_EQ(pict.raw8Bpp()[0], 0xFF2864A0u);
+    EXPECT_LT(m.peak(), 1 << 20);
+}

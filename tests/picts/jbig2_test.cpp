@@ -4,6 +4,8 @@
 // quietly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "adaptertest.h"
 #include "picts/pictjbig2.h"
 
@@ -131,3 +133,189 @@ TEST(Jbig2Probe, ReadsThePageSizeOfBothOrganisations) {
 }
 
 TEST(Jbig2Malformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictJBIG2>("jbig2"); }
+
+// ---------------------------------------------------------------------------
+// What a decode costs: the work of every segment of the file is totalled
+// and weighed against all its bytes before the library sees one, and the
+// page is held to the bilevel rule (pictlimits.h).
+
+namespace {
+
+// Immediate lossless refinement regions of w x h refining the page, each
+// with `data` bytes; sequential unless randomAccess.
+Bytes refinementFile(unsigned long pw, unsigned long ph, int regions, unsigned long w, unsigned long h,
+                     std::size_t data, bool randomAccess = false) {
+    std::vector<std::pair<Bytes, Bytes> > segs;  // header, data
+    auto add = [&](unsigned type, unsigned page, const Bytes& d) {
+        Bytes head;
+        segment(head, segs.size(), type, page, d.size());
+        segs.emplace_back(head, d);
+    };
+    add(48, 1, pageInfo(pw, ph));
+    for (int i = 0; i < regions; ++i) {
+        Bytes d;
+        for (unsigned long v : {w, h, 0ul, 0ul}) put32(d, v);
+        d.push_back(0);
+        d.push_back(0);  // template 0, no typical prediction
+        d.insert(d.end(), 4, 0xFF);
+        d.insert(d.end(), data, 0);
+        add(42, 1, d);
+    }
+    add(49, 1, Bytes());
+    add(51, 0, Bytes());
+    Bytes b = kId;
+    b.push_back(randomAccess ? 0x00 : 0x01);
+    put32(b, 1);
+    for (const auto& s : segs) {
+        b.insert(b.end(), s.first.begin(), s.first.end());
+        if (!randomAccess) b.insert(b.end(), s.second.begin(), s.second.end());
+    }
+    if (randomAccess)
+        for (const auto& s : segs) b.insert(b.end(), s.second.begin(), s.second.end());
+    return b;
+}
+
+// A sequential file of one page up to its page information segment.
+Bytes pageOnly(unsigned long w, unsigned long h) {
+    Bytes b = kId;
+    b.push_back(0x01);
+    put32(b, 1);
+    const Bytes pi = pageInfo(w, h);
+    segment(b, 0, 48, 1, pi.size());
+    b.insert(b.end(), pi.begin(), pi.end());
+    return b;
+}
+
+cPictJBIG2::sWorkPlan plan(const Bytes& b) {
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    cPictJBIG2::sWorkPlan p;
+    EXPECT_TRUE(cPictJBIG2::planWork(&io, p));
+    return p;
+}
+
+}  // namespace
+
+TEST(Jbig2Costs, WorkIsTotalledOverEverySegmentOfTheFile) {
+    const cPictJBIG2::sWorkPlan none = plan(refinementFile(512, 512, 0, 512, 512, 2));
+    const cPictJBIG2::sWorkPlan one = plan(refinementFile(512, 512, 1, 512, 512, 2));
+    const unsigned long long region = one.work - none.work;
+    EXPECT_GT(region, 512ull * 512);
+    for (bool randomAccess : {false, true}) {
+        SCOPED_TRACE(randomAccess ? "random access" : "sequential");
+        const Bytes b = refinementFile(512, 512, 10, 512, 512, 2, randomAccess);
+        const cPictJBIG2::sWorkPlan ten = plan(b);
+        EXPECT_EQ(ten.work, none.work + 10 * region);
+        EXPECT_EQ(ten.bytes, static_cast<long long>(b.size()));
+        // Cut inside the last region's data: that region is never decoded,
+        // neither its work nor its bytes count.
+        const Bytes cut(b.begin(), b.end() - (randomAccess ? 0 : 22) - 4);
+        const cPictJBIG2::sWorkPlan nine = plan(cut);
+        EXPECT_EQ(nine.work, none.work + 9 * region);
+        EXPECT_LE(nine.bytes, static_cast<long long>(cut.size()) - 4);
+    }
+    // A striped page of unknown height is as tall as its last stripe ends.
+    Bytes striped = pageOnly(1000, 0xFFFFFFFF);
+    segment(striped, 1, 50, 1, 4);
+    put32(striped, 1999);
+    EXPECT_EQ(plan(striped).work, plan(refinementFile(1000, 2000, 0, 1, 1, 0)).work);
+}
+
+// As many refinement regions as the file's bytes pay for decode; one more
+// and not a byte reaches the library.  The kept input of 100 such regions
+// of 2048 x 2048 in 3,565 bytes is refused the same way.
+TEST(Jbig2Costs, FilesPastTheirWorkBudgetNeverReachTheLibrary) {
+    const Bytes probe = refinementFile(1024, 1024, 1, 1024, 1024, 2);
+    const unsigned long long region = plan(probe).work - plan(refinementFile(1024, 1024, 0, 1024, 1024, 2)).work;
+    int fits = 0;
+    for (int k = 1; k < 1000; ++k) {
+        const Bytes b = refinementFile(1024, 1024, k, 1024, 1024, 2);
+        const cPictJBIG2::sWorkPlan p = plan(b);
+        if (p.work > static_cast<unsigned long long>(cPictJBIG2::workBudget(p.bytes))) break;
+        fits = k;
+    }
+    ASSERT_GT(fits, 0);
+    ASSERT_GT(region, 0u);
+    cPictJBIG2 within, past;
+    EXPECT_TRUE(adaptertest::decodes<cPictJBIG2>(refinementFile(1024, 1024, fits, 1024, 1024, 2), &within));
+    EXPECT_EQ(within.width(), 1024);
+    EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(refinementFile(1024, 1024, fits + 1, 1024, 1024, 2), &past));
+    EXPECT_EQ(past.bytesFedToLibrary(), 0u);
+    const Bytes kept = picttest::readBytes(qortest::dataPath("jbig2/malformed/slow-100-refinement-regions-of-2048x2048-in-3565-bytes.jb2"));
+    ASSERT_EQ(kept.size(), 3565u);
+    cPictJBIG2 refused;
+    EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(kept, &refused));
+    EXPECT_EQ(refused.bytesFedToLibrary(), 0u);
+    EXPECT_GT(refused.plannedWork().work, 100 * 2048ull * 2048);
+}
+
+// A letter page at 300 dpi with lines of words decodes like jbig2dec reads
+// it; a blank page at 600 dpi in 1.7 KB is more than its bytes describe.
+TEST_F(Jbig2Files, PagesAreHeldToWhatTheirBytesDescribe) {
+    const std::string pbm = dir_->file("letter.pbm");
+    int status = -1;
+    qortest::runCommand("jbig2dec -t pbm -o '" + pbm + "' '" + dir_->file("jbig2_letter_page.jb2") + "' 2>&1", &status);
+    ASSERT_EQ(status, 0);
+    const Bytes ref = picttest::readBytes(pbm);
+    const std::string head = "P4\n2550 3300\n";
+    ASSERT_GT(ref.size(), head.size());
+    ASSERT_EQ(std::string(ref.begin(), ref.begin() + static_cast<long>(head.size())), head);
+    cPictJBIG2 page;
+    ASSERT_TRUE(adaptertest::decodes<cPictJBIG2>(file("jbig2_letter_page.jb2"), &page));
+    ASSERT_EQ(page.width(), 2550);
+    ASSERT_EQ(page.height(), 3300);
+    long long wrong = 0, black = 0;
+    const std::size_t stride = (2550 + 7) / 8;
+    for (long long y = 0; y < 3300; ++y)
+        for (long long x = 0; x < 2550; ++x) {
+            const bool ink = ref[head.size() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x / 8)] >> (7 - x % 8) & 1;
+            const unsigned int want = ink ? 0xFF000000u : 0xFFFFFFFFu;
+            black += ink;
+            wrong += page.raw8Bpp()[(3300 - 1 - y) * 2550 + x] != want;
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(black, 100000);
+    const Bytes blank = file("jbig2_blank_page_600dpi.jb2");
+    EXPECT_FALSE(cPictBase::bilevelCanDescribe(5100LL * 6600, static_cast<long long>(blank.size())));
+    cPictJBIG2 refused;
+    EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(blank, &refused));
+    EXPECT_EQ(refused.bytesFedToLibrary(), 0u);
+}
+
+namespace {
+
+// Immediate generic regions of w x h in MMR, each with `data` bytes of
+// which the first h / 8 hold a V0 code a row (a white region), on a page
+// of pw x ph.
+Bytes mmrFile(unsigned long pw, unsigned long ph, int regions, unsigned long w, unsigned long h, std::size_t data) {
+    Bytes b = pageOnly(pw, ph);
+    for (int i = 0; i < regions; ++i) {
+        segment(b, static_cast<unsigned long>(i) + 1, 38, 1, 18 + data);
+        for (unsigned long v : {w, h, 0ul, 0ul}) put32(b, v);
+        b.push_back(0);
+        b.push_back(1);  // MMR
+        const std::size_t rows = (h + 7) / 8;
+        b.insert(b.end(), std::min(rows, data), 0xFF);
+        if (data > rows) b.insert(b.end(), data - rows, 0);
+    }
+    segment(b, static_cast<unsigned long>(regions) + 1, 49, 1, 0);
+    return b;
+}
+
+}  // namespace
+
+// What jbig2dec allocates is held too: all it hands out over a decode to
+// the file's work budget / 16 (symbol bitmaps, whose sizes only the coded
+// data tells, are decoded pixel by pixel like regions).  Forty MMR regions
+// of 2048 x 2048 are within the plan but not within that; ten are.
+TEST(Jbig2Costs, WhatTheLibraryAllocatesIsHeldToo) {
+    const Bytes ten = mmrFile(2048, 2048, 10, 2048, 2048, 256);
+    cPictJBIG2 d;
+    ASSERT_TRUE(adaptertest::decodes<cPictJBIG2>(ten, &d));
+    EXPECT_EQ(d.raw8Bpp()[0], 0xFFFFFFFFu);
+    EXPECT_GT(d.bytesAllocatedByLibrary(), 10 * 2048ull * 2048 / 8);
+    const Bytes forty = mmrFile(2048, 2048, 40, 2048, 2048, 256);
+    const cPictJBIG2::sWorkPlan p = plan(forty);
+    ASSERT_LE(p.work, static_cast<unsigned long long>(cPictJBIG2::workBudget(p.bytes)));
+    EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(forty, &d));
+    EXPECT_LE(d.bytesAllocatedByLibrary(), static_cast<unsigned long long>(cPictJBIG2::workBudget(p.bytes) / 16));
+}

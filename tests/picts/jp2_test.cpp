@@ -4,7 +4,12 @@
 // hostile files fail quietly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
 #include "adaptertest.h"
+#include "allocmeter.h"
 #include "picts/pictjp2.h"
 
 using adaptertest::Bytes;
@@ -92,4 +97,241 @@ TEST_F(Jp2Files, TileGridPastTheInputIsRefusedBeforeDecoding) {
 TEST(Jp2Malformed, SavedInputsReplay) {
     adaptertest::replayMalformed<cPictJP2>("jp2");
     adaptertest::replayMalformed<cPictJ2K>("jp2");
+}
+
+// ---------------------------------------------------------------------------
+// What a decode costs: the codestream's tiles, components, code-blocks and
+// precincts are weighed before the library lays them out, and a small
+// render target is drawn from a reduced resolution.
+
+namespace {
+
+// A codestream of empty packets: w x h, `comps` components (all but the
+// first subsampled by `sub`), `levels` decomposition levels, code-blocks of
+// 2^(cb + 2), precincts of 2^pp (none given: the largest), tiles of `tile`
+// (0: one), each tile's first tile-part carrying a COD of code-blocks
+// 2^(tileCb + 2) when tileCb is given; `packets` zero bytes a tile.
+struct sCodestreamShape {
+    unsigned long w = 256, h = 256;
+    unsigned comps = 1, sub = 1, levels = 5, cb = 4;
+    int pp = -1, tileCb = -1;
+    unsigned long tile = 0;
+    std::size_t packets = 64;
+};
+
+Bytes codestream(const sCodestreamShape& c) {
+    Bytes b = {0xFF, 0x4F};
+    auto be = [&](unsigned long long v, int n) {
+        for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    };
+    auto cod = [&](unsigned cb) {
+        be(0xFF52, 2);
+        be(12 + (c.pp >= 0 ? c.levels + 1 : 0), 2);
+        b.push_back(c.pp >= 0 ? 1 : 0);
+        b.push_back(0);
+        be(1, 2);
+        b.push_back(0);
+        for (unsigned v : {c.levels, cb, cb, 0u, 1u}) b.push_back(static_cast<unsigned char>(v));
+        if (c.pp >= 0) b.insert(b.end(), c.levels + 1, static_cast<unsigned char>(c.pp | c.pp << 4));
+    };
+    const unsigned long tw = c.tile ? c.tile : c.w, th = c.tile ? c.tile : c.h;
+    be(0xFF51, 2);
+    be(38 + 3 * c.comps, 2);
+    be(0, 2);
+    for (unsigned long v : {c.w, c.h, 0ul, 0ul, tw, th, 0ul, 0ul}) be(v, 4);
+    be(c.comps, 2);
+    for (unsigned i = 0; i < c.comps; ++i) {
+        b.push_back(7);
+        b.push_back(static_cast<unsigned char>(i ? c.sub : 1));
+        b.push_back(static_cast<unsigned char>(i ? c.sub : 1));
+    }
+    cod(c.cb);
+    be(0xFF5C, 2);
+    be(3 + 3 * c.levels + 1, 2);
+    b.push_back(0x40);
+    b.insert(b.end(), 3 * c.levels + 1, 8 << 3);
+    const unsigned long tiles = ((c.w + tw - 1) / tw) * ((c.h + th - 1) / th);
+    for (unsigned long t = 0; t < tiles; ++t) {
+        const std::size_t sot = b.size();
+        be(0xFF90, 2);
+        be(10, 2);
+        be(t, 2);
+        be(0, 4);  // Psot, below
+        b.push_back(0);
+        b.push_back(1);
+        if (c.tileCb >= 0) cod(static_cast<unsigned>(c.tileCb));
+        be(0xFF93, 2);
+        b.insert(b.end(), c.packets, 0);
+        const std::size_t len = b.size() - sot;
+        for (int i = 0; i < 4; ++i) b[sot + 6 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(len >> (24 - 8 * i));
+    }
+    be(0xFFD9, 2);
+    return b;
+}
+
+cPictJ2K::sCodestream scan(const Bytes& b) {
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    cPictJ2K::sCodestream cs;
+    EXPECT_TRUE(cPictJ2K::scanCodestream(&io, 0, b.size(), cs));
+    return cs;
+}
+
+}  // namespace
+
+// The scan finds what the library will lay out; the library never holds
+// more than the work the scan weighed (5 bytes a unit, and a megabyte for
+// the codec itself): small
+// code-blocks and precincts, many tiles, subsampled components, and
+// code-blocks made small in the tile-part headers alone.
+TEST(Jp2Costs, TheScanBoundsWhatTheLibraryHolds) {
+    struct Case {
+        const char* what;
+        sCodestreamShape shape;
+        unsigned long long blocksAtLeast;
+    };
+    sCodestreamShape base;
+    Case cases[] = {{"code-blocks of 64", base, 16}, {"code-blocks of 4", base, 256 * 256 / 16}};
+    cases[1].shape.cb = 0;
+    Case more[] = {{"precincts of 2", base, 256 * 256 / 4}, {"tiles of 32", base, 64},
+                   {"subsampled components", base, 0}, {"small code-blocks in the tiles only", base, 256 * 256 / 16}};
+    more[0].shape.pp = 1;
+    more[0].shape.packets = 40000;
+    more[1].shape.tile = 32;
+    more[1].shape.levels = 3;
+    more[2].shape.comps = 3;
+    more[2].shape.sub = 2;
+    more[3].shape.tileCb = 0;
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), std::begin(more), std::end(more));
+    for (const Case& c : all) {
+        SCOPED_TRACE(c.what);
+        const Bytes b = codestream(c.shape);
+        const cPictJ2K::sCodestream cs = scan(b);
+        const cPictJ2K::sCodestream::sWork work = cs.work(0);
+        EXPECT_EQ(work.samples, 256ull * 256 + (c.shape.comps - 1) * (256 / c.shape.sub) * (256 / c.shape.sub));
+        EXPECT_GE(work.blocks, c.blocksAtLeast);
+        qortest::AllocMeter m;
+        cPictJ2K d;
+        ASSERT_TRUE(adaptertest::decodes<cPictJ2K>(b, &d));
+        EXPECT_EQ(d.decodedWork().units, work.units);
+        EXPECT_LE(m.peak(), static_cast<long long>(5 * work.units) + (1 << 20));
+    }
+}
+
+// A codestream whose work is past what its bytes may describe is refused
+// before the library lays it out, with the budget it would need just met
+// it decodes.
+TEST(Jp2Costs, WorkPastWhatTheBytesDescribeIsRefusedBeforeTheLibrary) {
+    sCodestreamShape shape;
+    shape.w = shape.h = 2048;
+    shape.cb = 0;  // 4 x 4: a quarter of a million code-blocks
+    shape.packets = 6;
+    Bytes b = codestream(shape);
+    const cPictJ2K::sCodestream::sWork work = scan(b).work(0);
+    ASSERT_FALSE(cPictBase::inputCanDescribe(static_cast<long long>(work.units), static_cast<long long>(b.size())));
+    qortest::AllocMeter m;
+    cPictJ2K d;
+    EXPECT_FALSE(adaptertest::decodes<cPictJ2K>(b, &d));
+    EXPECT_LT(m.peak(), 1 << 20);
+    // Padded until its bytes pay for it.
+    shape.packets = static_cast<std::size_t>((static_cast<long long>(work.units) - kFreePictPixels) / kMaxPixelsPerInputByte);
+    b = codestream(shape);
+    ASSERT_TRUE(cPictBase::inputCanDescribe(static_cast<long long>(work.units), static_cast<long long>(b.size())));
+    EXPECT_TRUE(adaptertest::decodes<cPictJ2K>(b, &d));
+    EXPECT_EQ(d.width(), 2048);
+}
+
+// Fitted into 24 x 16, a picture of 640 x 480 and six levels is decoded
+// three levels down (two decoded pixels for each one of the target, each
+// way): an eighth of each side, a fraction of the plain decode's memory,
+// and ImageMagick's box average of the source within a few steps.
+TEST_F(Jp2Files, SmallTargetsAreDecodedAtAReducedResolution) {
+    for (const char* name : {"jp2_fit.jp2", "j2k_fit.j2k"}) {
+        SCOPED_TRACE(name);
+        const Bytes b = file(name);
+        const bool jp2 = name[1] == 'p';
+        qortest::AllocMeter m;
+        {
+            cPictJ2K plain;
+            cPictJP2 plainFile;
+            ASSERT_TRUE(jp2 ? adaptertest::decodes<cPictJP2>(b, &plainFile) : adaptertest::decodes<cPictJ2K>(b, &plain));
+            EXPECT_EQ((jp2 ? plainFile.decodedReduction() : plain.decodedReduction()), 0);
+        }
+        const long long plainPeak = m.peak();
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictDummy fitted;
+        ASSERT_EQ(cPictBase::getImage(&io, fitted, 24, 16, 0), cPictBase::frOk);
+        picttest::expectWithin(fitted, picttest::readReference(dir_->file(adaptertest::stem(name) + ".scaled.ref")), 4.0, 40);
+        // The same through the decoder and a target of the fitted size.
+        cPictDummy canvas;
+        ASSERT_TRUE(canvas.create(21, 16, 0));
+        cPictBase::sExtPictDef target(&canvas);
+        cPictJP2 file;
+        cPictJ2K bare;
+        cPictJ2K& d = jp2 ? file : bare;
+        d.setExtTarget(&target);
+        io.set_fp(0);
+        m.restart();
+        ASSERT_TRUE(d.decode(&io));
+        // The picture's compressed data (870 KB) is held either way.
+        EXPECT_LT(m.peak() * 4, plainPeak);
+        EXPECT_EQ(d.decodedReduction(), 3);
+        EXPECT_EQ(d.decodedWork().samples, 80ull * 60 * 3);
+        EXPECT_EQ(d.raw8Bpp(), nullptr);
+    }
+}
+
+// A JP2 palette makes of its component one of that size for every channel,
+// up to 255: a 512 x 512 codestream of empty packets with three channels
+// decodes to the palette's colour, with 255 it is refused before the
+// library makes them (a quarter of a gigabyte).
+TEST(Jp2Costs, PaletteChannelsAreWeighedToo) {
+    sCodestreamShape shape;
+    shape.w = shape.h = 512;
+    const Bytes cs = codestream(shape);
+    auto jp2 = [&](unsigned channels) {
+        Bytes b;
+        auto be = [](Bytes& out, unsigned long long v, int n) {
+            for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+        };
+        auto box = [&](Bytes& out, const char* type, const Bytes& body) {
+            be(out, 8 + body.size(), 4);
+            out.insert(out.end(), type, type + 4);
+            out.insert(out.end(), body.begin(), body.end());
+        };
+        box(b, "jP  ", Bytes{0x0D, 0x0A, 0x87, 0x0A});
+        box(b, "ftyp", Bytes{'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
+        Bytes ihdr, colr = {1, 0, 0, 0, 0, 0, 16}, pclr, cmap, header;
+        be(ihdr, 512, 4);
+        be(ihdr, 512, 4);
+        be(ihdr, 1, 2);
+        for (int v : {7, 7, 0, 0}) ihdr.push_back(static_cast<unsigned char>(v));
+        be(pclr, 2, 2);  // two entries
+        pclr.push_back(static_cast<unsigned char>(channels));
+        pclr.insert(pclr.end(), channels, 7);
+        for (unsigned e = 0; e < 2; ++e)
+            for (unsigned c = 0; c < channels; ++c) pclr.push_back(static_cast<unsigned char>(e ? 10 + 95 * c : 0));
+        for (unsigned c = 0; c < channels; ++c) {
+            be(cmap, 0, 2);
+            cmap.push_back(1);
+            cmap.push_back(static_cast<unsigned char>(c));
+        }
+        box(header, "ihdr", ihdr);
+        box(header, "colr", colr);
+        box(header, "pclr", pclr);
+        box(header, "cmap", cmap);
+        box(b, "jp2h", header);
+        box(b, "jp2c", cs);
+        return b;
+    };
+    cPictJP2 three;
+    ASSERT_TRUE(adaptertest::decodes<cPictJP2>(jp2(3), &three));
+    // Every sample is 128 (no coefficients, the level shift): the index
+    // past the last entry takes the last one, (10, 105, 200).
+    EXPECT_EQ(three.raw8Bpp()[0], 0xFF0A69C8u);
+    EXPECT_EQ(three.raw8Bpp()[512 * 512 - 1], 0xFF0A69C8u);
+    qortest::AllocMeter m;
+    cPictJP2 many;
+    EXPECT_FALSE(adaptertest::decodes<cPictJP2>(jp2(255), &many));
+    EXPECT_LT(m.peak(), 8 << 20);
 }

@@ -40,9 +40,10 @@ import subprocess
 import sys
 import tempfile
 
-from PIL import Image
+from PIL import Image, ImageDraw
 
 from make_formats import finish, write_ref  # the .ref layout and index.txt of every suite
+import make_factory_images  # noqa: E402  the TIFF writer of the files that claim more than they hold
 
 
 def ref_from_image(im, ref):
@@ -61,6 +62,21 @@ def ref_from_grey16(values, w, h, bits, ref):
         g = (v * 65535 + top // 2) // top
         out += [g, g, g, 65535]
     write_ref(ref, w, h, out)
+
+
+def text_page(rng, w, h, lines):
+    """A white bilevel page with `lines` lines of black words (bars of 40 to
+    300 pixels) inside margins of a tenth of each side."""
+    page = Image.new("1", (w, h), 1)
+    draw = ImageDraw.Draw(page)
+    left, right, pitch = w // 10, w - w // 10, (h - 2 * (h // 10)) // lines
+    for line in range(lines):
+        y, x = h // 10 + line * pitch, left
+        while x < right:
+            width = rng.randrange(40, 300)
+            draw.rectangle([x, y, min(x + width, right), y + pitch // 2], fill=0)
+            x += width + rng.randrange(20, 45)
+    return page
 
 
 def picture(rng, mode, w, h):
@@ -232,6 +248,9 @@ def make_jp2(out):
         ("rgba", "RGBA", (20, 14), [], 8),
         ("grey12", "L", (21, 13), [], 12),
         ("grey16", "L", (16, 11), [], 16),
+        # Fitted into 24 x 16, this one is decoded at a reduced resolution:
+        # its reference for that is ImageMagick's box average of the source.
+        ("fit", "RGB", (640, 480), ["-n", "6"], 8),
     ]
     for name, mode, (w, h), args, bits in forms:
         if mode == "RGBA":
@@ -257,6 +276,10 @@ def make_jp2(out):
             subprocess.run(["opj_compress", "-i", src, "-o", path] + args, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             ref = os.path.join(out, "%s_%s.ref" % (ext, name))
+            if name == "fit":
+                scaled = os.path.join(tmp, "fit_scaled.png")
+                subprocess.run(["convert", src, "-scale", "21x16!", scaled], check=True)
+                ref_from_image(Image.open(scaled), os.path.join(out, "%s_%s.scaled.ref" % (ext, name)))
             if bits == 8:
                 ref_from_image(im, ref)
                 index.append("%s_%s.%s 8" % (ext, name, ext))
@@ -345,6 +368,55 @@ def make_tiff(out):
     add("grey16_raw", src16, "grey16", None, 16)
     add("grey16_tiles", src16, "grey16", ["-c", "zip:2", "-t", "-w", "16", "-l", "16"], 16)
     add("grey16_bigtiff", src16, "grey16", ["-8", "-c", "lzw"], 16)
+
+    # JPEG strips of 16 rows over 20: the last strip coded at the full strip
+    # height, as some writers make it; the reference is Pillow's decode of
+    # each strip's JPEG, the rows past the picture dropped.
+    jim = picture(rng, "L", 16, 20)
+    strips = []
+    for top in (0, 16):
+        part = Image.new("L", (16, 16), 0)
+        part.paste(jim.crop((0, top, 16, min(top + 16, 20))), (0, 0))
+        buf = io.BytesIO()
+        part.save(buf, "JPEG", quality=90)
+        strips.append(buf.getvalue())
+    rows = Image.new("L", (16, 20))
+    rows.paste(Image.open(io.BytesIO(strips[0])).convert("L"), (0, 0))
+    rows.paste(Image.open(io.BytesIO(strips[1])).convert("L").crop((0, 0, 16, 4)), (0, 16))
+    arrays = 8 + 2 + 12 * 9 + 4
+    data = arrays + 16
+    with open(os.path.join(out, "tiff_L_jpeg_full_last_strip.tif"), "wb") as f:
+        f.write(make_factory_images.tiff_le(
+            [(256, 4, 1, 16), (257, 4, 1, 20), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
+             (273, 4, 2, arrays), (277, 3, 1, 1), (278, 4, 1, 16), (279, 4, 2, arrays + 8)],
+            struct.pack("<IIII", data, data + len(strips[0]), len(strips[0]), len(strips[1])) + strips[0] + strips[1]))
+    ref_from_image(rows, os.path.join(out, "tiff_L_jpeg_full_last_strip.ref"))
+    index.append("tiff_L_jpeg_full_last_strip.tif 8")
+
+    # A JPEG strip of 256 x 256 grey cut halfway through its scan (not in
+    # the index: libjpeg fills in the rest behind a warning, the decode must
+    # fail).
+    buf = io.BytesIO()
+    picture(rng, "L", 256, 256).save(buf, "JPEG", quality=90)
+    whole = buf.getvalue()
+    sos = whole.find(b"\xff\xda")
+    for name, strip in (("tiff_jpeg_cut_in_its_scan.tif", whole[:sos + (len(whole) - sos) // 2]),
+                        ("tiff_jpeg_whole_scan.tif", whole)):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(make_factory_images.tiff_le(
+                [(256, 4, 1, 256), (257, 4, 1, 256), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1), (273, 4, 1, 0),
+                 (277, 3, 1, 1), (278, 4, 1, 256), (279, 4, 1, len(strip))], strip))
+
+    # Fax pages of 4000 x 5000 (not in the index: the tests compare them with
+    # the picture drawn here, a P4 bitmap): lines of words, and blank.
+    page = text_page(rng, 4000, 5000, 60)
+    from PIL import TiffImagePlugin
+    TiffImagePlugin.STRIP_SIZE = max(TiffImagePlugin.STRIP_SIZE, 500 * 5000)
+    page.save(os.path.join(out, "tiff_fax_page.tif"), "TIFF", compression="group4")
+    with open(os.path.join(out, "tiff_fax_page.pbm"), "wb") as f:
+        # Pillow's bilevel bytes hold 1 for white, P4 for black.
+        f.write(b"P4\n4000 5000\n" + bytes(v ^ 0xFF for v in page.tobytes()))
+    Image.new("1", (4000, 5000), 1).save(os.path.join(out, "tiff_fax_blank.tif"), "TIFF", compression="group4")
     finish(out, index)
 
 
@@ -433,6 +505,9 @@ def g4_strip(im):
     """The Group 4 (T.6) data of a bilevel picture: Pillow writes it through
     libtiff as one strip, read back from the TIFF's StripOffsets."""
     buf = io.BytesIO()
+    # One strip, however tall the picture.
+    from PIL import TiffImagePlugin
+    TiffImagePlugin.STRIP_SIZE = max(TiffImagePlugin.STRIP_SIZE, (im.size[0] + 7) // 8 * im.size[1])
     im.save(buf, "TIFF", compression="group4")
     t = Image.open(io.BytesIO(buf.getvalue()))
     offsets = t.tag_v2[273]
@@ -499,6 +574,14 @@ def make_jbig2(out):
                 rgba += [v, v, v, 65535]
         write_ref(os.path.join(out, "jbig2_%s.ref" % name), pw, ph, rgba)
         index.append("jbig2_%s.jb2 8" % name)
+    # Pages of a size that the bilevel rule weighs (not in the index: the
+    # tests compare them with jbig2dec's output themselves): a letter page
+    # at 300 dpi with lines of words, and a blank one at 600 dpi.
+    page = text_page(rng, 2550, 3300, 40)
+    with open(os.path.join(out, "jbig2_letter_page.jb2"), "wb") as f:
+        f.write(jbig2_file(2550, 3300, g4_strip(page)))
+    with open(os.path.join(out, "jbig2_blank_page_600dpi.jb2"), "wb") as f:
+        f.write(jbig2_file(5100, 6600, g4_strip(Image.new("1", (5100, 6600), 1))))
     finish(out, index)
 
 

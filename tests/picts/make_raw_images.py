@@ -219,6 +219,21 @@ def make_dng(out):
         f.write("\n".join(index) + "\n")
 
 
+def as_cr2(data):
+    """A TIFF of write_tiff made a CR2: Canon's marker sits at 8, where the
+    writer puts the IFD, so the IFD moves 8 bytes on, and the offsets inside
+    it with it."""
+    data = bytearray(b"II*\0\x10\0\0\0CR\x02\0\0\0\0\0") + data[8:]
+    count = struct.unpack_from("<H", data, 16)[0]
+    for i in range(count):
+        at = 18 + 12 * i
+        tag, kind, n = struct.unpack_from("<HHI", data, at)
+        size = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8, 10: 8}[kind] * n
+        if size > 4 or tag == 273:
+            struct.pack_into("<I", data, at + 8, struct.unpack_from("<I", data, at + 8)[0] + 8)
+    return bytes(data)
+
+
 def make_probes(out):
     index = []
 
@@ -246,23 +261,11 @@ def make_probes(out):
     put("raf.bin", b"FUJIFILMCCD-RAW 0201FF383501", "RAF")
     put("crw.bin", b"II\x1a\0\0\0HEAPCCDR", "CRW")
     put("cr3.bin", b"\0\0\0\x18ftypcrx \0\0\0\x01crx isom", "CR3")
-    cr2_head = b"II*\0\x10\0\0\0CR\x02\0\0\0\0\0"
-    tiff("cr2.tif", "CR2", "Canon", head=cr2_head[:4])
+    tiff("cr2.tif", "CR2", "Canon")
     with open(os.path.join(out, "cr2.tif"), "rb") as f:
-        data = bytearray(f.read())
-    # The CR2 marker sits at 8, where this writer puts the IFD: move the IFD.
-    data = bytearray(cr2_head) + data[8:]
-    struct.pack_into("<I", data, 4, 16)
-    # Offsets inside the IFD grew by 8.
-    count = struct.unpack_from("<H", data, 16)[0]
-    for i in range(count):
-        at = 18 + 12 * i
-        tag, kind, n = struct.unpack_from("<HHI", data, at)
-        size = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8, 10: 8}[kind] * n
-        if size > 4 or tag == 273:
-            struct.pack_into("<I", data, at + 8, struct.unpack_from("<I", data, at + 8)[0] + 8)
+        data = f.read()
     with open(os.path.join(out, "cr2.tif"), "wb") as f:
-        f.write(bytes(data))
+        f.write(as_cr2(data))
     tiff("pef.tif", "PEF", "PENTAX Corporation")
     tiff("pef_ricoh.tif", "PEF", "RICOH IMAGING COMPANY, LTD.")
     tiff("arw.tif", "ARW", "SONY")

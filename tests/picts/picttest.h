@@ -94,6 +94,31 @@ inline ::testing::AssertionResult samePixels(cPictBase& p, const Reference& ref,
     return ::testing::AssertionSuccess();
 }
 
+// The mean and the largest difference of the colour components of an 8-bit
+// picture (row 0 at the bottom) and a reference of its size (top row first),
+// for fitted pictures that an outside tool averaged its own way.
+inline void expectWithin(cPictBase& got, const Reference& want, double meanLimit, int maxLimit) {
+    ASSERT_EQ(got.width(), want.width);
+    ASSERT_EQ(got.height(), want.height);
+    ASSERT_NE(got.raw8Bpp(), nullptr);
+    double sum = 0;
+    int most = 0;
+    for (long long y = 0; y < want.height; ++y)
+        for (long long x = 0; x < want.width; ++x) {
+            const unsigned p = got.raw8Bpp()[(want.height - 1 - y) * want.width + x];
+            const std::uint16_t* w = &want.rgba[static_cast<std::size_t>((y * want.width + x) * 4)];
+            const int comps[3] = {static_cast<int>(p >> 16 & 255), static_cast<int>(p >> 8 & 255),
+                                  static_cast<int>(p & 255)};
+            for (int c = 0; c < 3; ++c) {
+                const int d = comps[c] > (w[c] >> 8) ? comps[c] - (w[c] >> 8) : (w[c] >> 8) - comps[c];
+                sum += d;
+                most = d > most ? d : most;
+            }
+        }
+    EXPECT_LE(sum / static_cast<double>(want.width * want.height * 3), meanLimit);
+    EXPECT_LE(most, maxLimit);
+}
+
 // Decodes the file plainly and into two render targets with decoder D: a
 // larger target must hold exactly what toExtTarget makes of the plain
 // picture; a smaller one must be painted everywhere.

@@ -200,3 +200,57 @@ TEST_F(RawFiles, DecodeStopsWhenTheCallerSaysSo) {
     EXPECT_EQ(stop.calls, 1);
     EXPECT_EQ(dng.width(), 0);
 }
+
+// A TIFF whose 36-entry CFA pattern (an X-Trans one) has no 6 x 6 repeat
+// dimensions before it: LibRaw 0.20 read far outside its tables while it
+// identified the file (found by the raw fuzz entry).  Such files are
+// screened out before LibRaw sees them, wherever the pattern lies in the
+// IFD chain or its sub-IFDs; with the dimensions before it, the pattern
+// is LibRaw's to read.
+TEST(RawMalformed, CfaPatternsLibRawCannotTakeAreScreenedOut) {
+    const Bytes kept = picttest::readBytes(qortest::dataPath("raw/malformed/crash-8d0dd049fe9346acdf7e650c4f88bbda1f6e3229"));
+    ASSERT_EQ(kept.size(), 1066u);
+    // IFD 0 at 8: entry 14 is CFARepeatPatternDim (2, 2), entry 15 the
+    // 36-entry CFAPattern.
+    const std::size_t dims = 10 + 14 * 12, pattern = dims + 12;
+    ASSERT_EQ(kept[dims] | kept[dims + 1] << 8, 0x828D);
+    ASSERT_EQ(kept[pattern] | kept[pattern + 1] << 8, 0x828E);
+    auto screened = [](const Bytes& b) {
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictRawBase::sHeader h;
+        EXPECT_TRUE(cPictRawBase::readHeader(&io, h));
+        return h.crashesLibRaw;
+    };
+    EXPECT_TRUE(screened(kept));
+    Bytes sixBySix = kept;
+    sixBySix[dims + 8] = sixBySix[dims + 10] = 6;
+    EXPECT_FALSE(screened(sixBySix));
+    Bytes kodak = sixBySix;  // Kodak's tag takes 36 entries as X-Trans whatever came before
+    kodak[pattern] = 0x09;
+    kodak[pattern + 1] = 0xFD;
+    EXPECT_TRUE(screened(kodak));
+    // The same IFD as the second of the chain, and as a sub-IFD of a
+    // first one of a single entry.
+    for (bool sub : {false, true}) {
+        Bytes chained = kept;
+        const std::size_t first = chained.size();
+        picttest::le(chained, 1, 2);
+        picttest::le(chained, sub ? 0x014A : 0x0131, 2);
+        picttest::le(chained, sub ? 4 : 2, 2);
+        picttest::le(chained, 1, 4);
+        picttest::le(chained, sub ? 8 : 0, 4);
+        picttest::le(chained, sub ? 0 : 8, 4);
+        for (int i = 0; i < 4; ++i) chained[4 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(first >> (8 * i));
+        // IFD 0's own next pointer leads back to itself: walked once.
+        EXPECT_TRUE(screened(chained)) << (sub ? "sub-IFD" : "chain");
+    }
+    // Every raw probe, the factory's probe, decode and fit: no decoder of
+    // ours hands the file to LibRaw.
+    cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
+    cPictBase::sPictInfo info;
+    delete cPictBase::mkPicture(&io, &info);
+    delete cPictBase::mkPicture(&io, nullptr);
+    cPictDummy out;
+    EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
+    EXPECT_FALSE(adaptertest::probes<cPictTIFF_EP>(kept, &info));
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "adaptertest.h"
+#include "allocmeter.h"
 #include "picts/picttiff.h"
 
 using adaptertest::Bytes;
@@ -96,3 +97,49 @@ TEST(TiffProbe, KnowsBothByteOrdersAndBigTiff) {
 }
 
 TEST(TiffMalformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictTIFF>("tiff"); }
+
+// A fax page of 4000 x 5000 with lines of words (14 KB of Group 4) decodes
+// like the picture it was made from; the same page blank, 1.4 KB, is more
+// than its bytes can describe (the bilevel rule of pictlimits.h) and is
+// refused before anything is reserved.
+TEST_F(TiffFiles, FaxPagesAreHeldToWhatTheirBytesDescribe) {
+    const Bytes pbm = picttest::readBytes(dir_->file("tiff_fax_page.pbm"));
+    const std::string head = "P4\n4000 5000\n";
+    ASSERT_EQ(pbm.size(), head.size() + 500u * 5000);
+    cPictTIFF page;
+    ASSERT_TRUE(adaptertest::decodes<cPictTIFF>(file("tiff_fax_page.tif"), &page));
+    ASSERT_EQ(page.width(), 4000);
+    ASSERT_EQ(page.height(), 5000);
+    long long wrong = 0, black = 0;
+    for (long long y = 0; y < 5000; ++y)
+        for (long long x = 0; x < 4000; ++x) {
+            // P4: 1 is black; the page is min-is-white.
+            const bool ink = pbm[head.size() + static_cast<std::size_t>(y * 500 + x / 8)] >> (7 - x % 8) & 1;
+            black += ink;
+            wrong += page.raw8Bpp()[(5000 - 1 - y) * 4000 + x] != (ink ? 0xFF000000u : 0xFFFFFFFFu);
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(black, 1000000);
+    const Bytes blank = file("tiff_fax_blank.tif");
+    EXPECT_FALSE(cPictBase::bilevelCanDescribe(4000LL * 5000, static_cast<long long>(blank.size())));
+    qortest::AllocMeter m;
+    cPictBase::largestPixelBuffer(true);
+    EXPECT_FALSE(adaptertest::decodes<cPictTIFF>(blank));
+    EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+    EXPECT_LT(m.peak(), 1 << 20);
+}
+
+// A JPEG strip cut halfway through its scan: libjpeg fills in the rows the
+// data never reached behind a warning, and the decode fails instead of
+// delivering them; the whole strip decodes.
+TEST_F(TiffFiles, StripsTheCodecFillsInFail) {
+    const Bytes cut = file("tiff_jpeg_cut_in_its_scan.tif");
+    cPictTIFF pict;
+    const std::string said = adaptertest::stderrDuring([&] { EXPECT_FALSE(adaptertest::decodes<cPictTIFF>(cut, &pict)); });
+    EXPECT_EQ(said, "");
+    EXPECT_EQ(pict.width(), 0);
+    EXPECT_TRUE(adaptertest::probes<cPictTIFF>(cut));
+    // The missing half was all that was wrong with it.
+    EXPECT_TRUE(adaptertest::decodes<cPictTIFF>(file("tiff_jpeg_whole_scan.tif"), &pict));
+    EXPECT_EQ(pict.width(), 256);
+}

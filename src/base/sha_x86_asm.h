@@ -1,0 +1,151 @@
+// What the assembly block engines of SHA-1, SHA-256 and SHA-512
+// (sha1_x86.cpp, sha256_x86.cpp, sha512_x86.cpp) share: each is one
+// function of System V calls, (state, blocks, count, constants), that takes
+// the blocks by pairs into a 64-byte aligned frame, and each is handed out
+// only to a processor with AVX2, BMI and BMI2.  ELF x86-64 only.
+#pragma once
+
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+
+// Assembler macros (Intel syntax) for the engine's own text, which follows
+// in the same translation unit (top-level asm keeps its order).
+//
+// The frame begins with these words:
+//   V_RSP     the stack pointer on entry, after the pushes
+//   V_STATE   the state pointer
+//   V_BLOCKS  the next block not yet taken
+//   V_COUNT   the blocks not yet taken
+//   V_PAIR    the blocks of the pair taken last (1 or 2)
+//   V_END     free for the engine (the end of a run of rounds)
+// and the engine's own buffers start at 64.
+__asm__(R"ASM(
+    .equ QOR_SHAV_V_RSP, 0
+    .equ QOR_SHAV_V_STATE, 8
+    .equ QOR_SHAV_V_BLOCKS, 16
+    .equ QOR_SHAV_V_COUNT, 24
+    .equ QOR_SHAV_V_PAIR, 32
+    .equ QOR_SHAV_V_END, 40
+
+# The function `name` begins: the callee-saved registers pushed, and unless
+# the count (rdx) is 0 (then straight to the label `none`, which
+# QOR_SHAV_LEAVE places), a frame of `frame` bytes aligned below them.  The
+# stack pointer after the pushes is kept at the frame's bottom, and the
+# frame address of the caller is that plus 56 (DW_CFA_def_cfa_expression:
+# DW_OP_breg7 0, DW_OP_deref, DW_OP_plus_uconst 56).  The state pointer,
+# the blocks and the count go to the frame, the constants to rbp.
+.macro QOR_SHAV_ENTER name, frame, none
+    .globl \name
+    .hidden \name
+    .type \name, @function
+    .p2align 6
+\name:
+    .cfi_startproc
+    push rbp
+    .cfi_def_cfa_offset 16
+    .cfi_offset rbp, -16
+    push rbx
+    .cfi_def_cfa_offset 24
+    .cfi_offset rbx, -24
+    push r12
+    .cfi_def_cfa_offset 32
+    .cfi_offset r12, -32
+    push r13
+    .cfi_def_cfa_offset 40
+    .cfi_offset r13, -40
+    push r14
+    .cfi_def_cfa_offset 48
+    .cfi_offset r14, -48
+    push r15
+    .cfi_def_cfa_offset 56
+    .cfi_offset r15, -56
+    test rdx, rdx
+    jz \none
+    mov rax, rsp
+    .cfi_def_cfa_register rax
+    and rsp, -64
+    sub rsp, \frame
+    mov [rsp + QOR_SHAV_V_RSP], rax
+    .cfi_escape 0x0f, 0x05, 0x77, 0x00, 0x06, 0x23, 0x38
+    mov [rsp + QOR_SHAV_V_STATE], rdi
+    mov [rsp + QOR_SHAV_V_BLOCKS], rsi
+    mov [rsp + QOR_SHAV_V_COUNT], rdx
+    mov rbp, rcx
+.endm
+
+# The function's end: the frame left, the registers popped.
+.macro QOR_SHAV_LEAVE name, none
+    vzeroupper
+    mov rsp, [rsp + QOR_SHAV_V_RSP]
+    .cfi_def_cfa rsp, 56
+\none:
+    pop r15
+    .cfi_def_cfa_offset 48
+    pop r14
+    .cfi_def_cfa_offset 40
+    pop r13
+    .cfi_def_cfa_offset 32
+    pop r12
+    .cfi_def_cfa_offset 24
+    pop rbx
+    .cfi_def_cfa_offset 16
+    pop rbp
+    .cfi_def_cfa_offset 8
+    ret
+    .cfi_endproc
+    .size \name, .-\name
+.endm
+
+# Points block x (register `x`) at the next block not yet taken and block y
+# (`y`) at the one after it, or at block x again when only one is left (its
+# rounds are then never run); advances the next block and the count by the
+# pair and notes its blocks.  Blocks are 1 << `shift` bytes; t0 and t1 are
+# scratch registers.
+.macro QOR_SHAV_TAKE_PAIR shift, x, y, t0, t1
+    mov \x, [rsp + QOR_SHAV_V_BLOCKS]
+    mov \t0, [rsp + QOR_SHAV_V_COUNT]
+    lea \y, [\x + (1 << \shift)]
+    mov \t1, 2
+    cmp \t0, 2
+    cmovb \y, \x
+    cmovb \t1, \t0
+    mov [rsp + QOR_SHAV_V_PAIR], \t1
+    sub \t0, \t1
+    shl \t1, \shift
+    add \t1, \x
+    mov [rsp + QOR_SHAV_V_BLOCKS], \t1
+    mov [rsp + QOR_SHAV_V_COUNT], \t0
+.endm
+
+# The state words, `width` bytes each, into the working registers `regs`
+# (through the pointer register `ptr`); and at the end of a block added
+# into the state, which is also where the next block starts.
+.macro QOR_SHAV_LOAD_STATE ptr, width, regs:vararg
+    mov \ptr, [rsp + QOR_SHAV_V_STATE]
+    .set qor_shav_at, 0
+    .irp reg, \regs
+    mov \reg, [\ptr + qor_shav_at]
+    .set qor_shav_at, qor_shav_at + \width
+    .endr
+.endm
+.macro QOR_SHAV_ADD_STATE ptr, width, regs:vararg
+    mov \ptr, [rsp + QOR_SHAV_V_STATE]
+    .set qor_shav_at, 0
+    .irp reg, \regs
+    add \reg, [\ptr + qor_shav_at]
+    mov [\ptr + qor_shav_at], \reg
+    .set qor_shav_at, qor_shav_at + \width
+    .endr
+.endm
+)ASM");
+
+namespace qor_sha_x86 {
+
+// True when the processor has what the engines need.
+inline bool hasAvx2AndBmi() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+}
+
+}  // namespace qor_sha_x86
+
+#endif

@@ -1,0 +1,286 @@
+// What a decode may cost: work and memory in proportion to the input, or
+// to the thumbnail asked for.  Every allocation of the process is counted
+// (allocmeter.h), the libraries' own included; nothing is timed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "adaptertest.h"
+#include "allocmeter.h"
+#include "picts/pictdib.h"
+#include "picts/pictdicom.h"
+#include "picts/pictgif.h"
+#include "picts/picticns.h"
+#include "picts/pictico.h"
+#include "picts/pictjbig2.h"
+#include "picts/pictjp2.h"
+#include "picts/pictjpeg.h"
+#include "picts/pictpcx.h"
+#include "picts/pictpng.h"
+#include "picts/pictppm.h"
+#include "picts/pictraw.h"
+#include "picts/picttga.h"
+#include "picts/picttiff.h"
+#include "picts/pictxpm.h"
+
+using picttest::Bytes;
+
+namespace {
+
+constexpr long long kMiB = 1LL << 20;
+// The most a small hostile input may make the library hold at once.
+constexpr long long kSmallInputCost = 64 * kMiB;
+
+// One decoder class behind a type id: its probe and its plain decode.
+struct sDecoder {
+    std::function<bool(cFileIOTarget*, cPictBase::sPictInfo*)> probe;
+    std::function<bool(cFileIOTarget*, long long&, long long&)> decode;
+};
+
+template <typename T>
+sDecoder decoderOf() {
+    return {[](cFileIOTarget* io, cPictBase::sPictInfo* info) { return T::validFor(io, info); },
+            [](cFileIOTarget* io, long long& w, long long& h) {
+                T d;
+                const bool ok = d.decode(io);
+                w = d.width();
+                h = d.height();
+                return ok;
+            }};
+}
+
+const std::map<int, sDecoder>& decoders() {
+    static const std::map<int, sDecoder> all = {
+        {cPictBase::ptJPEG, decoderOf<cPictJPEG>()},   {cPictBase::ptPNG, decoderOf<cPictPNG>()},
+        {cPictBase::ptGIF, decoderOf<cPictGIF>()},     {cPictBase::ptBMP, decoderOf<cPictBMP>()},
+        {cPictBase::ptDIB, decoderOf<cPictDIB>()},     {cPictBase::ptICO, decoderOf<cPictICO>()},
+        {cPictBase::ptJP2, decoderOf<cPictJP2>()},     {cPictBase::ptJ2K, decoderOf<cPictJ2K>()},
+        {cPictBase::ptICNS, decoderOf<cPictICNS>()},   {cPictBase::ptTGA, decoderOf<cPictTGA>()},
+        {cPictBase::ptMRW, decoderOf<cPictMRW>()},     {cPictBase::ptRWL, decoderOf<cPictRWL>()},
+        {cPictBase::ptORF, decoderOf<cPictORF>()},     {cPictBase::ptX3F, decoderOf<cPictX3F>()},
+        {cPictBase::ptPEF, decoderOf<cPictPEF>()},     {cPictBase::ptARW, decoderOf<cPictARW>()},
+        {cPictBase::ptSRW, decoderOf<cPictSRW>()},     {cPictBase::ptIIQ, decoderOf<cPictIIQ>()},
+        {cPictBase::ptRAF, decoderOf<cPictRAF>()},     {cPictBase::ptCRW, decoderOf<cPictCRW>()},
+        {cPictBase::ptMOS, decoderOf<cPictMOS>()},     {cPictBase::ptCR2, decoderOf<cPictCR2>()},
+        {cPictBase::ptCR3, decoderOf<cPictCR3>()},     {cPictBase::ptNEF, decoderOf<cPictNEF>()},
+        {cPictBase::pt3FR, decoderOf<cPict3FR>()},     {cPictBase::ptDNG, decoderOf<cPictDNG>()},
+        {cPictBase::ptTIFF_EP, decoderOf<cPictTIFF_EP>()}, {cPictBase::ptTIFF, decoderOf<cPictTIFF>()},
+        {cPictBase::ptPPM, decoderOf<cPictPPM>()},     {cPictBase::ptPCX, decoderOf<cPictPCX>()},
+        {cPictBase::ptDICOM, decoderOf<cPictDICOM>()}, {cPictBase::ptDICOMLegacy, decoderOf<cPictDICOMLegacy>()},
+        {cPictBase::ptJBIG2, decoderOf<cPictJBIG2>()}, {cPictBase::ptXPM, decoderOf<cPictXPM>()},
+    };
+    return all;
+}
+
+// The most pixels n bytes of any coding may describe.
+long long describable(long long n) { return kFreeBilevelPixels + n * kMaxBilevelPixelsPerInputByte; }
+
+// What one input cost through every way in: the most held at once by the
+// probe, the plain decode, the factory's decode, its 24 x 16 fit and its
+// 24 x 16 preview, and the sizes they produced.
+struct sCosts {
+    long long probe = 0, decode = 0, factory = 0, image = 0, preview = 0;
+    bool probed = false, decoded = false;
+    cPictBase::sPictInfo info;
+    long long w = 0, h = 0;         // the plain decode's picture
+    long long fw = 0, fh = 0;       // the factory's picture
+    int imageResult = -1, previewResult = -1;
+    long long iw = 0, ih = 0, pw = 0, ph = 0;
+};
+
+sCosts measure(const Bytes& b, const sDecoder& d) {
+    sCosts c;
+    auto stream = [&]() { return cBufWrapperIO(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false); };
+    {
+        cBufWrapperIO io = stream();
+        qortest::AllocMeter m;
+        c.probed = d.probe(&io, &c.info);
+        c.probe = m.peak();
+    }
+    {
+        cBufWrapperIO io = stream();
+        qortest::AllocMeter m;
+        c.decoded = d.decode(&io, c.w, c.h);
+        c.decode = m.peak();
+    }
+    {
+        cBufWrapperIO io = stream();
+        qortest::AllocMeter m;
+        cPictBase* p = cPictBase::mkPicture(&io, nullptr);
+        if (p) {
+            c.fw = p->width();
+            c.fh = p->height();
+        }
+        delete p;
+        c.factory = m.peak();
+    }
+    {
+        cBufWrapperIO io = stream();
+        cPictDummy out;
+        qortest::AllocMeter m;
+        c.imageResult = cPictBase::getImage(&io, out, 24, 16, 0);
+        c.image = m.peak();
+        c.iw = out.width();
+        c.ih = out.height();
+    }
+    {
+        cBufWrapperIO io = stream();
+        cPictDummy out;
+        qortest::AllocMeter m;
+        c.previewResult = cPictBase::getPreview(&io, out, 24, 16, true, 0);
+        c.preview = m.peak();
+        c.pw = out.width();
+        c.ph = out.height();
+    }
+    return c;
+}
+
+void expectBounded(const std::string& name, long long n, const sCosts& c) {
+    SCOPED_TRACE(name + ", " + std::to_string(n) + " bytes");
+    EXPECT_LT(c.probe, kSmallInputCost);
+    EXPECT_LT(c.decode, kSmallInputCost);
+    EXPECT_LT(c.factory, kSmallInputCost);
+    EXPECT_LT(c.image, kSmallInputCost);
+    EXPECT_LT(c.preview, kSmallInputCost);
+    // No more pixels than the data can describe, or the box asks for.
+    if (c.decoded) {
+        EXPECT_LE(c.w * c.h, describable(n));
+    }
+    EXPECT_LE(c.fw * c.fh, describable(n));
+    if (c.imageResult == cPictBase::frOk) {
+        EXPECT_LE(c.iw, 24);
+        EXPECT_LE(c.ih, 16);
+    }
+    if (c.previewResult == cPictBase::frOk) {
+        EXPECT_LE(c.pw, 24);
+        EXPECT_LE(c.ph, 16);
+    }
+}
+
+}  // namespace
+
+// Every format the factory knows, in a file of at most 512 bytes that
+// declares 16384 x 16384 (make_factory_images.py claims).
+TEST(Costs, EveryFormatClaimingAHugePictureInFewBytesCostsLittle) {
+    qortest::TempDir dir;
+    const auto index = picttest::generate("claims", dir.path(), "make_factory_images.py");
+    ASSERT_GE(index.size(), 34u);
+    std::map<int, int> seen;
+    for (const auto& entry : index) {
+        const std::string& name = entry.first;
+        const int type = entry.second;
+        ASSERT_TRUE(decoders().count(type)) << name;
+        ++seen[type];
+        const Bytes b = picttest::readBytes(dir.file(name));
+        ASSERT_LE(b.size(), 512u) << name;
+        const sCosts c = measure(b, decoders().at(type));
+        expectBounded(name, static_cast<long long>(b.size()), c);
+        // The claim is real: the decoder it is meant for takes the file
+        // and reads the huge size, or (JBIG2, whose pages are capped)
+        // refuses it at once.
+        if (type == cPictBase::ptJBIG2) {
+            EXPECT_FALSE(c.probed) << name;
+        } else {
+            EXPECT_TRUE(c.probed) << name;
+        }
+        if (c.probed && c.info.width > 0) {
+            EXPECT_EQ(c.info.width, 16384) << name;
+            EXPECT_EQ(c.info.height, 16384) << name;
+        }
+    }
+    EXPECT_EQ(seen.size(), decoders().size());
+}
+
+// Inputs that once cost seconds and gigabytes (make_hostile_inputs.py):
+// each is refused before the library fills a pixel, plainly and when the
+// factory fits it into 24 x 16.
+TEST(Costs, FoundInputsAreRefusedBeforeTheLibraryFillsThem) {
+    const struct {
+        const char* path;
+        int type;
+    } found[] = {
+        {"jbig2/malformed/slow-100-refinement-regions-of-2048x2048-in-3565-bytes.jb2", cPictBase::ptJBIG2},
+        {"jbig2/malformed/slow-10-refinement-regions-of-2048x2048-in-415-bytes.jb2", cPictBase::ptJBIG2},
+        {"jbig2/malformed/slow-refinement-region-of-8192x8534-in-8098-bytes.jb2", cPictBase::ptJBIG2},
+        {"jp2/malformed/huge-empty-packets-16384x16384-in-82-bytes.j2k", cPictBase::ptJ2K},
+        {"jp2/malformed/huge-empty-packets-16384x16384-in-167-bytes.jp2", cPictBase::ptJP2},
+        {"jp2/malformed/huge-64-components-of-2048x2048-in-334-bytes.j2k", cPictBase::ptJ2K},
+        {"dicom/malformed/huge-j2k-frame-16384x16384-in-382-bytes.dcm", cPictBase::ptDICOM},
+        {"icns/malformed/huge-ic10-j2k-16384x16384-in-98-bytes.icns", cPictBase::ptICNS},
+        {"tiff/malformed/huge-group4-page-16384x16384-in-2185-bytes.tif", cPictBase::ptTIFF},
+        {"tiff/malformed/huge-jpeg-strips-cut-after-their-scan-header-in-407-bytes.tif", cPictBase::ptTIFF},
+    };
+    for (const auto& f : found) {
+        SCOPED_TRACE(f.path);
+        const Bytes b = picttest::readBytes(qortest::dataPath(f.path));
+        ASSERT_FALSE(b.empty());
+        cPictBase::largestPixelBuffer(true);
+        const sCosts c = measure(b, decoders().at(f.type));
+        expectBounded(f.path, static_cast<long long>(b.size()), c);
+        EXPECT_TRUE(c.probed);
+        EXPECT_FALSE(c.decoded);
+        EXPECT_EQ(c.fw, 0);
+        EXPECT_NE(c.imageResult, cPictBase::frOk);
+        // Not a pixel buffer reserved, and the libraries' own layouts
+        // (OpenJPEG's sample buffers, libtiff's strips, jbig2dec's regions)
+        // never made: a few hundred kilobytes for the codecs themselves.
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+        EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), 4 * kMiB);
+    }
+}
+
+// Camera raw data is stored at several bits a pixel: a DNG whose sensor of
+// 4096 x 2048 has 16 KB of data is refused before LibRaw lays the sensor
+// out (its 2-byte raw and 8-byte image buffers: 80 MB), which the general
+// rule of 1024 pixels a byte would have let through.
+TEST(Costs, RawSensorsAreHeldToTheirBytes) {
+    qortest::TempDir dir;
+    const std::string script = std::string("import sys; sys.path.insert(0, '") + QOR_SOURCE_DIR +
+                               "/tests/picts')\nimport make_raw_images as m\n"
+                               "m.write_tiff(sys.argv[1], m.dng_entries(4096, 2048, 16384), bytes(16384))\n";
+    int status = -1;
+    const std::string out = qortest::runPython(script, dir.file("wide.dng"), &status);
+    ASSERT_EQ(status, 0) << out;
+    const Bytes b = picttest::readBytes(dir.file("wide.dng"));
+    ASSERT_GT(b.size(), 16384u);
+    ASSERT_TRUE(cPictBase::inputCanDescribe(4096LL * 2048, static_cast<long long>(b.size())));
+    ASSERT_FALSE(cPictBase::rawCanDescribe(4096LL * 2048, static_cast<long long>(b.size())));
+    const sCosts c = measure(b, decoders().at(cPictBase::ptDNG));
+    EXPECT_TRUE(c.probed);
+    EXPECT_FALSE(c.decoded);
+    EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), 16 * kMiB);
+}
+
+// The meter sees what the libraries allocate, not only our own code.
+TEST(Costs, TheMeterSeesEveryAllocationOfTheProcess) {
+    qortest::AllocMeter m;
+    {
+        std::vector<char> ours(10 * kMiB);
+        EXPECT_GE(m.peak(), 10 * kMiB);
+    }
+    const long long afterOurs = m.peak();
+    m.restart();
+    // A TIFF of 4000 x 1000 of 4-bit grey in one uncompressed strip: our
+    // picture is 16 MB, and libtiff's reader holds the strip, 2 MB, in a
+    // buffer of its own while it fills it.
+    Bytes t = {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0};
+    const unsigned long entries[][3] = {{256, 4, 4000}, {257, 4, 1000}, {258, 3, 4}, {259, 3, 1}, {262, 3, 1},
+                                        {273, 4, 8 + 2 + 9 * 12 + 4}, {277, 3, 1}, {278, 4, 1000}, {279, 4, 2000000}};
+    for (const auto& e : entries) {
+        picttest::le(t, e[0], 2);
+        picttest::le(t, e[1], 2);
+        picttest::le(t, 1, 4);
+        picttest::le(t, e[2], 4);
+    }
+    picttest::le(t, 0, 4);
+    t.resize(t.size() + 2000000, 0x5A);
+    cPictBase::largestPixelBuffer(true);
+    EXPECT_TRUE(adaptertest::decodes<cPictTIFF>(t));
+    EXPECT_EQ(cPictBase::largestPixelBuffer(true), 16000000);
+    EXPECT_GE(m.peak(), 16000000 + 2000000);
+    EXPECT_GE(afterOurs, 10 * kMiB);
+    EXPECT_GT(m.count(), 10);
+}
