@@ -199,6 +199,11 @@ constexpr unsigned long long kWholeTableBytes = 1ull << 30;
 // Bytes after the end mark a table read whole may keep in its block.
 constexpr unsigned long long kSlackBytes = 1ull << 20;
 
+// Buffers for deflated items' plain bytes that a table keeps from one check
+// to the next (a pair takes two): allocating them afresh for every item
+// costs a page fault per 4 KiB, as much as decoding the item.
+constexpr std::size_t kSpareBuffers = 2;
+
 // Stored items shorter than this are hashed alone: pairing saves nothing.
 constexpr unsigned long long kPairMinBytes = 16 * 1024;
 
@@ -211,14 +216,15 @@ constexpr std::uint32_t kWholeCheckBytes = 16u << 20;
 
 // The plain bytes of an item held in memory and checked whole (stored, or
 // deflated of at most kWholeCheckBytes) into at: stored bytes where they
-// are, a deflated item's decoded into buf with the checks of
-// inflateExactly.  False when the item does not decode so or the buffer
-// cannot be had.
+// are, a deflated item's decoded into buf (grown when it is too small) with
+// the checks of inflateExactly.  False when the item does not decode so or
+// the buffer cannot be had.
 bool plainOf(const cSoftPkg::sPkgItem& it, _typebuf<unsigned char>& buf, const unsigned char*& at) {
     at = it.bytes();
     if (it.unpackedSize == 0) return true;
     try {
-        buf.set(static_cast<long long>(it.unpackedSize));
+        if (static_cast<unsigned long long>(buf.count()) < it.unpackedSize)
+            buf.set(static_cast<long long>(it.unpackedSize));
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -256,6 +262,7 @@ bool cSoftPkg::newPackage() {
     {
         std::lock_guard<std::mutex> l(aheadLock_);
         ahead_.clear();
+        spare_.clear();
     }
     index_.clear();
     items_.destroy();
@@ -621,6 +628,7 @@ bool cSoftPkg::verify(int i) {
 
 bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) {
     const sPkgItem* next = nullptr;
+    _typebuf<unsigned char> mine, theirs;
     {
         std::lock_guard<std::mutex> l(aheadLock_);
         auto found = ahead_.find(i);
@@ -638,8 +646,15 @@ bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) 
             plainSize(*n) >= kPairMinBytes && plainSize(*n) / 4 <= plainSize(it) && ahead_.count(i + 1) == 0)
             next = n;
         ++verifying_;
+        if (!spare_.empty()) {
+            mine.swap(spare_.back());
+            spare_.pop_back();
+        }
+        if (next && !spare_.empty()) {
+            theirs.swap(spare_.back());
+            spare_.pop_back();
+        }
     }
-    _typebuf<unsigned char> mine, theirs;
     const unsigned char *a = nullptr, *b = nullptr;
     const bool ok = plainOf(it, mine, a);
     // The next item's failure is its own: it is then checked on its own.
@@ -652,6 +667,8 @@ bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) 
     std::lock_guard<std::mutex> l(aheadLock_);
     --verifying_;
     if (both) std::memcpy(ahead_[i + 1].data(), d, sizeof d);
+    for (_typebuf<unsigned char>* b : {&mine, &theirs})
+        if (!b->empty() && spare_.size() < kSpareBuffers) spare_.push_back(std::move(*b));
     return ok;
 }
 

@@ -181,6 +181,9 @@ private:
     std::mutex aheadLock_;
     std::map<int, std::array<unsigned char, 32>> ahead_;
     int verifying_ = 0;
+    // Plain-byte buffers of deflated items checked before, for the next
+    // checks (at most two, each at most the largest item checked whole).
+    std::vector<_typebuf<unsigned char>> spare_;
     // The digest of the plain bytes of item i, held in memory and checked
     // whole: from ahead_, or hashed now, perhaps with item i + 1.  False when
     // a deflated item does not decode exactly.
