@@ -5,17 +5,22 @@
 //    collect) against zlib's compress2 at level 9 on the bytes in memory;
 //    the parts of the packing time alone: reading the files, SHA-256,
 //    packing from memory streams;
-//  - loading a saved table and verifying every digest: the stored table
-//    against reading the files and hashing them with our SHA-256 and with
-//    OpenSSL's, the deflated one against reading it, inflating each item
-//    with zlib and hashing it with OpenSSL's SHA-256.  Both sides run on
-//    the calling thread alone.
+//  - loading a saved table and verifying every digest, against reading the
+//    same table file whole and checking each record the plain way: its
+//    bytes (inflated by libdeflate into a buffer of their plain size, for a
+//    deflated record) hashed by OpenSSL's SHA-256.  Both sides run on the
+//    calling thread alone, and both twice: with fresh memory for every load
+//    (ours: a new table object; theirs: a new buffer for the file and for
+//    each record's plain bytes) and with their memory kept from load to
+//    load (ours: one table object, which reads into the block it read
+//    before; theirs: one buffer for the file and one for the plain bytes).
 #include "base/fileio.h"
 #include "base/memio.h"
 #include "base/sha.h"
 #include "pakvane/pkg.h"
 
 #include <benchmark/benchmark.h>
+#include <libdeflate.h>
 #include <openssl/evp.h>
 #include <zlib.h>
 
@@ -23,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -227,68 +233,108 @@ void BM_ReadAndOpenSslSha256(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadAndOpenSslSha256)->Unit(benchmark::kMillisecond);
 
-// Reads the deflated table and checks it the plain way: each record's zlib
-// stream inflated with zlib's uncompress into a buffer of its plain size
-// (reused from item to item) and hashed with OpenSSL's SHA-256.
-void BM_ReadInflateAndSha256(benchmark::State& state) {
-    const std::string& table = corpus().deflatedTable;
-    std::vector<unsigned char> file, plain;
-    unsigned char d[32];
-    for (auto _ : state) {
+// The plain way to check a table: the file read whole into one buffer, each
+// record's plain bytes (inflated by libdeflate for a deflated record)
+// hashed by OpenSSL and compared with the record's digest.  Fresh: a new
+// buffer for the file and for each record's plain bytes, uninitialised as
+// ours are; reused: one of each, kept from load to load.
+struct sPlainCheck {
+    std::unique_ptr<unsigned char[]> file, plain;
+    std::size_t fileRoom = 0, plainRoom = 0;
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~sPlainCheck() { libdeflate_free_decompressor(d); }
+
+    unsigned char* room(std::unique_ptr<unsigned char[]>& b, std::size_t& have, std::size_t n, bool reuse) {
+        if (!reuse || have < n) {
+            b.reset(new unsigned char[n]);
+            have = n;
+        }
+        return b.get();
+    }
+
+    void run(const std::string& table, bool reuse) {
         cFileIO f;
         if (!f.open(table.c_str(), fmRead)) std::abort();
-        file.resize(static_cast<std::size_t>(f.size()));
-        if (!f.readf(file.data(), static_cast<unsigned int>(file.size()))) std::abort();
+        const std::size_t size = static_cast<std::size_t>(f.size());
+        unsigned char* bytes = room(file, fileRoom, size, reuse);
+        if (!f.readf(bytes, static_cast<unsigned int>(size))) std::abort();
+        auto u32 = [&](std::size_t p) {
+            return static_cast<std::uint32_t>(bytes[p] | bytes[p + 1] << 8 | bytes[p + 2] << 16) |
+                   static_cast<std::uint32_t>(bytes[p + 3]) << 24;
+        };
         int items = 0;
+        unsigned char digest[32];
         for (std::size_t at = 0;;) {
-            auto u32 = [&](std::size_t p) {
-                return static_cast<std::uint32_t>(file[p] | file[p + 1] << 8 | file[p + 2] << 16) |
-                       static_cast<std::uint32_t>(file[p + 3]) << 24;
-            };
             const std::uint32_t unpacked = u32(at), stored = u32(at + 4);
             if (unpacked == 0 && stored == 0) break;
-            const unsigned char* data = file.data() + at + 40;
-            plain.resize(unpacked);
-            uLongf n = unpacked;
-            if (uncompress(plain.data(), &n, data, stored) != Z_OK || n != unpacked) std::abort();
-            if (!EVP_Digest(plain.data(), n, d, nullptr, EVP_sha256(), nullptr)) std::abort();
-            if (std::memcmp(d, file.data() + at + 8, 32) != 0) std::abort();
+            const unsigned char* data = bytes + at + 40;
+            std::size_t n = stored;
+            if (unpacked != 0) {
+                unsigned char* out = room(plain, plainRoom, unpacked, reuse);
+                if (libdeflate_zlib_decompress(d, data, stored, out, unpacked, &n) != LIBDEFLATE_SUCCESS ||
+                    n != unpacked)
+                    std::abort();
+                data = out;
+            }
+            if (!EVP_Digest(data, n, digest, nullptr, EVP_sha256(), nullptr)) std::abort();
+            if (std::memcmp(digest, bytes + at + 8, 32) != 0) std::abort();
             at += 40 + stored;
             ++items;
+            if (!reuse) plain.reset();
         }
         if (items != kFiles) std::abort();
+        if (!reuse) file.reset();
     }
+};
+
+// args: deflated, reused.
+void BM_ReadAndCheckPlainly(benchmark::State& state) {
+    const std::string& table = state.range(0) ? corpus().deflatedTable : corpus().storedTable;
+    const bool reuse = state.range(1) != 0;
+    sPlainCheck check;
+    if (reuse) check.run(table, true);  // the buffers a kept one has
+    for (auto _ : state) check.run(table, reuse);
     setBytes(state);
 }
-BENCHMARK(BM_ReadInflateAndSha256)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadAndCheckPlainly)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"deflated", "reused"})
+    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
-void loadAndVerify(benchmark::State& state, const std::string& table) {
-    cSoftPkg pkg;
-    for (auto _ : state) {
+// args: deflated, reused (one table object for every load, which has
+// loaded the table once before, as a kept one has).
+void BM_LoadAndVerify(benchmark::State& state) {
+    const std::string& table = state.range(0) ? corpus().deflatedTable : corpus().storedTable;
+    const bool reuse = state.range(1) != 0;
+    auto load = [&](cSoftPkg& pkg) {
         cFileIO f;
         if (!f.open(table.c_str(), fmRead) || !pkg.loadPackage(&f) || pkg.count() != kFiles) std::abort();
         for (int i = 0; i < kFiles; ++i)
             if (!pkg.verify(i)) std::abort();
+    };
+    cSoftPkg kept;
+    if (reuse) load(kept);
+    for (auto _ : state) {
+        if (reuse) {
+            load(kept);
+        } else {
+            cSoftPkg fresh;
+            load(fresh);
+        }
     }
     setBytes(state);
 }
+BENCHMARK(BM_LoadAndVerify)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"deflated", "reused"})
+    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
-// The load alone (reading into fresh item buffers), for the split of the above.
+// The load alone (reading into a fresh block), for the split of the above.
 void BM_LoadOnlyStored(benchmark::State& state) {
-    cSoftPkg pkg;
     for (auto _ : state) {
+        cSoftPkg pkg;
         cFileIO f;
         if (!f.open(corpus().storedTable.c_str(), fmRead) || !pkg.loadPackage(&f)) std::abort();
     }
     setBytes(state);
 }
 BENCHMARK(BM_LoadOnlyStored)->Unit(benchmark::kMillisecond);
-
-void BM_LoadAndVerifyStored(benchmark::State& state) { loadAndVerify(state, corpus().storedTable); }
-BENCHMARK(BM_LoadAndVerifyStored)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
-
-void BM_LoadAndVerifyDeflated(benchmark::State& state) { loadAndVerify(state, corpus().deflatedTable); }
-BENCHMARK(BM_LoadAndVerifyDeflated)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 // The install job's way: every item opened as a stream and hashed by mkDigest.
 void BM_LoadAndDigestItemStreamsDeflated(benchmark::State& state) {
@@ -327,6 +373,32 @@ void BM_UncompressOnly(benchmark::State& state) {
     setBytes(state);
 }
 BENCHMARK(BM_UncompressOnly)->Unit(benchmark::kMillisecond);
+
+// The same decoded by libdeflate.
+void BM_LibdeflateOnly(benchmark::State& state) {
+    sCorpus& c = corpus();
+    std::vector<std::vector<unsigned char>> z;
+    for (const auto& b : c.bytes) {
+        uLongf n = compressBound(static_cast<uLong>(b.size()));
+        std::vector<unsigned char> out(n);
+        if (compress2(out.data(), &n, b.data(), static_cast<uLong>(b.size()), 9) != Z_OK) std::abort();
+        out.resize(n);
+        z.push_back(std::move(out));
+    }
+    std::vector<unsigned char> plain(kFileBytes);
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    for (auto _ : state) {
+        for (const auto& item : z) {
+            std::size_t n = 0;
+            if (libdeflate_zlib_decompress(d, item.data(), item.size(), plain.data(), plain.size(), &n) !=
+                LIBDEFLATE_SUCCESS)
+                std::abort();
+        }
+    }
+    libdeflate_free_decompressor(d);
+    setBytes(state);
+}
+BENCHMARK(BM_LibdeflateOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

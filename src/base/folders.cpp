@@ -369,6 +369,8 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders, std::vect
         item.type = type;
         item.hidden = name[0] == '.' ? 1 : 0;
         unixToLocalTimestamp(st.st_mtime, item.modified);
+        item.device = static_cast<std::uint64_t>(st.st_dev);
+        item.inode = static_cast<std::uint64_t>(st.st_ino);
     }
     if (!ok) {
         entries_.clear();

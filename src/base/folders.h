@@ -12,6 +12,7 @@
 #include "base/buffers.h"
 #include "base/timeutil.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct sFolderItemInfo {
     int type = fsoNone;
     unsigned char hidden = 0;      // 1 when the name begins with '.'
     sTimestamp modified;           // local time; year 0 for special places
+    // What the name leads to, through its links (0 for special places): so
+    // that a walk can tell files and folders apart without a status of its own.
+    std::uint64_t device = 0, inode = 0;
 };
 
 // An entry that a listing left out, and why.  Either its status could not

@@ -509,6 +509,42 @@ void sha256_update(sSHA256Ctx* ctx, const void* input, std::uint32_t length) {
                [ctx](const std::uint8_t* p, std::size_t n) { sha256_process(ctx, p, n); });
 }
 
+void sha256_update_pair(sSHA256Ctx* a, const void* ia, std::uint32_t na, sSHA256Ctx* b, const void* ib,
+                        std::uint32_t nb) {
+    const qor_sha::PairEngine32 pair = qor_sha::sha256HardwarePairEngine();
+    const std::uint8_t* pa = ia ? bytesOf(ia) : nullptr;
+    const std::uint8_t* pb = ib ? bytesOf(ib) : nullptr;
+    if (a && b && a != b && pa && pb && pair && sha256Engine() == qor_sha::sha256HardwareEngine()) {
+        // Each context fills its pending block alone; the whole blocks after
+        // go side by side as long as both have them.
+        auto fill = [](sSHA256Ctx* c, const std::uint8_t*& p, std::uint32_t& n) {
+            const std::uint32_t pending = c->total[0] & 63;
+            if (!pending) return;
+            const std::uint32_t take = std::min<std::uint32_t>(n, 64 - pending);
+            sha256_update(c, p, take);
+            p += take;
+            n -= take;
+        };
+        fill(a, pa, na);
+        fill(b, pb, nb);
+        const std::uint32_t blocks = std::min(na, nb) / 64;
+        if (blocks && (a->total[0] & 63) == 0 && (b->total[0] & 63) == 0) {
+            pair(a->state, pa, b->state, pb, blocks);
+            const std::uint32_t bytes = blocks * 64;
+            for (sSHA256Ctx* c : {a, b}) {
+                c->total[0] += bytes;
+                if (c->total[0] < bytes) ++c->total[1];
+            }
+            pa += bytes;
+            pb += bytes;
+            na -= bytes;
+            nb -= bytes;
+        }
+    }
+    sha256_update(a, pa, na);
+    sha256_update(b, pb, nb);
+}
+
 void sha256_finish(sSHA256Ctx* ctx, std::uint8_t digest[32]) {
     if (!ctx) return;
     const std::uint32_t high = (ctx->total[0] >> 29) | (ctx->total[1] << 3);

@@ -77,6 +77,12 @@ extern const std::uint8_t sha256_padding[64];
 void sha256_starts(sSHA256Ctx* ctx);
 void sha256_update(sSHA256Ctx* ctx, const void* input, std::uint32_t length);
 void sha256_finish(sSHA256Ctx* ctx, std::uint8_t digest[32]);
+// Two updates at once, each of its own context (distinct) with its own
+// bytes: as sha256_update(a, ia, na) and sha256_update(b, ib, nb), with the
+// whole blocks both have hashed side by side where the CPU has the SHA
+// instructions (nearly twice as fast as one after the other).
+void sha256_update_pair(sSHA256Ctx* a, const void* ia, std::uint32_t na, sSHA256Ctx* b, const void* ib,
+                        std::uint32_t nb);
 
 void sha1_init(SHA1_CTX* ctx);
 void sha1_update(SHA1_CTX* ctx, const void* input, std::uint32_t length);

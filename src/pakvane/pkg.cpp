@@ -2,7 +2,10 @@
 
 #include <zlib.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include "base/sha.h"
 #include "compression/wholezlib.h"
 #include "compression/zstream.h"
+#include "pakvane/freshblock.h"
 
 namespace {
 
@@ -192,10 +196,13 @@ bool inflateExactly(const unsigned char* data, unsigned long long length, std::u
 // many bytes from there on, is read in one piece into one block that its
 // items point into; larger ones are read record by record.
 constexpr unsigned long long kWholeTableBytes = 1ull << 30;
-constexpr std::align_val_t kBlockAlign{2u << 20};
-constexpr unsigned long long kAlignedBlockBytes = 4ull << 20;
 // Bytes after the end mark a table read whole may keep in its block.
 constexpr unsigned long long kSlackBytes = 1ull << 20;
+
+// Buffers for deflated items' plain bytes that a table keeps from one check
+// to the next (a pair takes two): allocating them afresh for every item
+// costs a page fault per 4 KiB, as much as decoding the item.
+constexpr std::size_t kSpareBuffers = 2;
 
 // Stored items shorter than this are hashed alone: pairing saves nothing.
 constexpr unsigned long long kPairMinBytes = 16 * 1024;
@@ -209,14 +216,15 @@ constexpr std::uint32_t kWholeCheckBytes = 16u << 20;
 
 // The plain bytes of an item held in memory and checked whole (stored, or
 // deflated of at most kWholeCheckBytes) into at: stored bytes where they
-// are, a deflated item's decoded into buf with the checks of
-// inflateExactly.  False when the item does not decode so or the buffer
-// cannot be had.
+// are, a deflated item's decoded into buf (grown when it is too small) with
+// the checks of inflateExactly.  False when the item does not decode so or
+// the buffer cannot be had.
 bool plainOf(const cSoftPkg::sPkgItem& it, _typebuf<unsigned char>& buf, const unsigned char*& at) {
     at = it.bytes();
     if (it.unpackedSize == 0) return true;
     try {
-        buf.set(static_cast<long long>(it.unpackedSize));
+        if (static_cast<unsigned long long>(buf.count()) < it.unpackedSize)
+            buf.set(static_cast<long long>(it.unpackedSize));
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -254,11 +262,14 @@ bool cSoftPkg::newPackage() {
     {
         std::lock_guard<std::mutex> l(aheadLock_);
         ahead_.clear();
+        spare_.clear();
     }
     index_.clear();
     items_.destroy();
     count_ = 0;
     block_.reset();
+    own_.reset();
+    ownBytes_ = 0;
     return true;
 }
 
@@ -309,10 +320,19 @@ void cSoftPkg::setFileDigest(int i, const unsigned char (&d)[32]) {
 
 int cSoftPkg::addPkgFile(const char* path) {
     if (!path || !*path || count_ >= kMaxItems) return -1;
-    cFileIO f;
-    if (!f.open(path, fmRead)) return -1;
+    // Opened only to see that it can be, with one status of what it is: a
+    // scenario names thousands of files.
     struct stat st;
-    if (::fstat(static_cast<int>(f.descriptor()), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    {
+        int fd;
+        do {
+            fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) return -1;
+        const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        ::close(fd);
+        if (!regular) return -1;
+    }
     if (static_cast<unsigned long long>(st.st_size) > kMaxItemBytes) return -1;
     try {
         if (index_.size() == index_.capacity()) index_.reserve(std::max<std::size_t>(16, 2 * index_.size()));
@@ -399,13 +419,15 @@ const cSoftPkg::sPkgItem* cSoftPkg::find(int i) const {
 }
 
 bool cSoftPkg::loadPackage(cFileIOTarget* src) {
+    std::shared_ptr<unsigned char> spare = std::move(own_);
+    const std::size_t spareBytes = ownBytes_;
     newPackage();
     if (!src) return false;
     const long long sizeHint = src->size();
     const long long start = src->get_fp();
     if (sizeHint > 0 && start >= 0 && start < sizeHint &&
         static_cast<unsigned long long>(sizeHint - start) <= kWholeTableBytes)
-        return loadWhole(src, start, static_cast<unsigned long long>(sizeHint - start));
+        return loadWhole(src, start, static_cast<unsigned long long>(sizeHint - start), std::move(spare), spareBytes);
     _List<sPkgItem> items;
     std::vector<sPkgItem*> index;
     try {
@@ -430,20 +452,23 @@ bool cSoftPkg::loadPackage(cFileIOTarget* src) {
     return true;
 }
 
-bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long rest) {
+bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long rest,
+                         std::shared_ptr<unsigned char> spare, std::size_t spareBytes) {
     std::shared_ptr<unsigned char> block;
-    try {
-        // A large block is aligned to huge pages and marked for them: it
-        // then costs a few dozen page faults instead of one per 4 KiB.
-        const std::size_t n = static_cast<std::size_t>(rest);
-        if (rest >= kAlignedBlockBytes)
-            block.reset(new (kBlockAlign) unsigned char[n], [](unsigned char* p) { operator delete[](p, kBlockAlign); });
-        else
-            block.reset(new unsigned char[n], std::default_delete<unsigned char[]>());
-    } catch (const std::bad_alloc&) {
-        return false;
+    std::size_t blockBytes = static_cast<std::size_t>(rest);
+    // The block of the table read before, when nothing else holds it and it
+    // is large enough: its pages are had already.
+    if (spare && spare.use_count() == 1 && spareBytes >= rest) {
+        block = std::move(spare);
+        blockBytes = spareBytes;
+    } else {
+        spare.reset();
+        try {
+            block = freshBlock(blockBytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
     }
-    qor_detail::preferHugePages(block.get(), static_cast<std::size_t>(rest));
     // What the source holds up to its size: a read that fails or ends early
     // only matters when the table is not complete before it, as when
     // reading record by record.
@@ -467,7 +492,8 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
             return false;
         }
         std::memcpy(fit.get(), block.get(), pos);
-        block.reset();
+        block = fit;
+        blockBytes = pos;
         std::size_t again = 0;
         ok = loadPackageShared(fit, pos, again) && again == pos;
     }
@@ -477,6 +503,8 @@ bool cSoftPkg::loadWhole(cFileIOTarget* src, long long start, unsigned long long
         newPackage();
         return false;
     }
+    own_ = std::move(block);
+    ownBytes_ = blockBytes;
     return true;
 }
 
@@ -600,6 +628,7 @@ bool cSoftPkg::verify(int i) {
 
 bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) {
     const sPkgItem* next = nullptr;
+    _typebuf<unsigned char> mine, theirs;
     {
         std::lock_guard<std::mutex> l(aheadLock_);
         auto found = ahead_.find(i);
@@ -617,8 +646,15 @@ bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) 
             plainSize(*n) >= kPairMinBytes && plainSize(*n) / 4 <= plainSize(it) && ahead_.count(i + 1) == 0)
             next = n;
         ++verifying_;
+        if (!spare_.empty()) {
+            mine.swap(spare_.back());
+            spare_.pop_back();
+        }
+        if (next && !spare_.empty()) {
+            theirs.swap(spare_.back());
+            spare_.pop_back();
+        }
     }
-    _typebuf<unsigned char> mine, theirs;
     const unsigned char *a = nullptr, *b = nullptr;
     const bool ok = plainOf(it, mine, a);
     // The next item's failure is its own: it is then checked on its own.
@@ -631,6 +667,8 @@ bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) 
     std::lock_guard<std::mutex> l(aheadLock_);
     --verifying_;
     if (both) std::memcpy(ahead_[i + 1].data(), d, sizeof d);
+    for (_typebuf<unsigned char>* b : {&mine, &theirs})
+        if (!b->empty() && spare_.size() < kSpareBuffers) spare_.push_back(std::move(*b));
     return ok;
 }
 

@@ -157,8 +157,10 @@ private:
     // Reads file item `it` whole (checking its size) and learns its digest.
     static bool readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes);
     // loadPackage when src can tell its size and position: the rest bytes
-    // from start read whole into one block.
-    bool loadWhole(cFileIOTarget* src, long long start, unsigned long long rest);
+    // from start read whole into one block, spare (spareBytes long, the
+    // block of the table read before) when it will do.
+    bool loadWhole(cFileIOTarget* src, long long start, unsigned long long rest, std::shared_ptr<unsigned char> spare,
+                   std::size_t spareBytes);
     // Hashes file item `it` without keeping its bytes and learns its digest.
     static bool hashFileItem(sPkgItem& it);
 
@@ -168,6 +170,10 @@ private:
     std::vector<sPkgItem*> index_;
     // The block the shared items point into.
     std::shared_ptr<const unsigned char> block_;
+    // The block this table made to read a table whole, ownBytes_ long: the
+    // next whole read takes it again when nothing else holds it.
+    std::shared_ptr<unsigned char> own_;
+    std::size_t ownBytes_ = 0;
     // verify hashes an item together with the next one when it can
     // (twice the speed on processors with SHA instructions) and keeps the
     // next one's digest here until that item is verified.  Items never
@@ -175,6 +181,9 @@ private:
     std::mutex aheadLock_;
     std::map<int, std::array<unsigned char, 32>> ahead_;
     int verifying_ = 0;
+    // Plain-byte buffers of deflated items checked before, for the next
+    // checks (at most two, each at most the largest item checked whole).
+    std::vector<_typebuf<unsigned char>> spare_;
     // The digest of the plain bytes of item i, held in memory and checked
     // whole: from ahead_, or hashed now, perhaps with item i + 1.  False when
     // a deflated item does not decode exactly.

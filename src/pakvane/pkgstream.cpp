@@ -4,7 +4,10 @@
 #include "pakvane/pkgstream.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -23,7 +26,9 @@
 #include "base/checksum.h"
 #include "base/sha.h"
 #include "compression/wholezlib.h"
+#include "pakvane/freshblock.h"
 #include "pakvane/pkg.h"
+#include "pakvane/storedblocks.h"
 
 namespace {
 
@@ -85,6 +90,7 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
 struct sWorker {
     z_stream z{};
     bool ready = false;
+    sStoredScratch stored;
     ~sWorker() {
         if (ready) deflateEnd(&z);
     }
@@ -196,14 +202,20 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     const unsigned char* data = b.in.data() + b.dict;
     // The library's Adler-32, several times faster than zlib's.
     adler = ::adler32(data, static_cast<long long>(n));
-    ok = w.deflater() && deflateReset(&w.z) == Z_OK;
-    if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
+    // Bytes that deflate cannot shrink are stored without its search.
+    const bool stored = deflateCannotShrink(data, n, b.dict, w.stored);
+    ok = stored || (w.deflater() && deflateReset(&w.z) == Z_OK);
+    if (ok && !stored && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
     if (!ok) return;
-    const std::size_t room = deflateBound(&w.z, static_cast<uLong>(n)) + 64;
+    const std::size_t room = stored ? storedBlocksBound(n) : deflateBound(&w.z, static_cast<uLong>(n)) + 64;
     try {
         if (out.bytes() < room) out.set(static_cast<long long>(room));
     } catch (const std::bad_alloc&) {
         ok = false;
+        return;
+    }
+    if (stored) {
+        outBytes = putStoredBlocks(data, n, b.last, out.data());
         return;
     }
     w.z.next_in = const_cast<unsigned char*>(data);
@@ -260,14 +272,22 @@ public:
         return true;
     }
 
-    bool put(const unsigned char* p, std::size_t n) {
+    // Puts n bytes of body; `also` (when given) hashes them too, beside the
+    // body's hash.
+    bool put(const unsigned char* p, std::size_t n, sSHA256Ctx* also = nullptr) {
         while (n > 0) {
             // A submit may take in a pending digest, from when on the bytes
             // are hashed as they come.
             if (cur_->dataBytes() == kDeflateBlock && !submit(false)) return false;
             const std::size_t take = std::min(n, kDeflateBlock - cur_->dataBytes());
             cur_->in.insert(cur_->in.end(), p, p + take);
-            if (!pending_) sha256_update(&sha_, p, static_cast<std::uint32_t>(take));
+            const std::uint32_t bytes = static_cast<std::uint32_t>(take);
+            if (!pending_ && also)
+                sha256_update_pair(&sha_, p, bytes, also, p, bytes);
+            else if (!pending_)
+                sha256_update(&sha_, p, bytes);
+            else if (also)
+                sha256_update(also, p, bytes);
             bodyBytes_ += take;
             p += take;
             n -= take;
@@ -346,7 +366,8 @@ private:
             // output's room for any block, so that no worker allocates.
             b = std::make_shared<sBlock>();
             b->in.reserve(kDeflateDictionary + kDeflateBlock);
-            b->out.set(static_cast<long long>(deflateBound(Z_NULL, kDeflateBlock) + 64));
+            b->out.set(static_cast<long long>(
+                std::max<std::size_t>(deflateBound(Z_NULL, kDeflateBlock) + 64, storedBlocksBound(kDeflateBlock))));
         } else {
             b = std::move(spare_.back());
             spare_.pop_back();
@@ -474,49 +495,67 @@ private:
 // A file to pack, read as it was when it was added: exactly its size and
 // nothing after it.  Anything else is a fault that names the file: one that
 // cannot be opened or read (with the system's reason) or one that changed
-// (with its size then and now).
+// (with its size then and now).  Read through its descriptor with one
+// status taken: a package may hold thousands of small files.
 class cSizedFile {
 public:
     cSizedFile(const std::string& path, unsigned long long size, sPayloadFault& fault)
         : path_(path), size_(size), fault_(fault) {}
+    ~cSizedFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    cSizedFile(const cSizedFile&) = delete;
+    cSizedFile& operator=(const cSizedFile&) = delete;
 
     bool open() {
-        errno = 0;
-        if (!f_.open(path_.c_str(), fmRead)) return unreadable();
-        const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+        do {
+            fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        } while (fd_ < 0 && errno == EINTR);
+        if (fd_ < 0) return unreadable();
+        const unsigned long long now = sizeNowOnDisk();
         return now == size_ || changed(now);
     }
     // The next n bytes (within the size) into at.
     bool read(unsigned char* at, unsigned int n) {
         while (n > 0) {
-            errno = 0;
-            const unsigned int got = f_.read(at, n);
-            if (!cFileIOTarget::transferred(got, n)) return unreadable();
+            const long got = readSome(at, n);
+            if (got < 0) return unreadable();
             if (got == 0) {
                 // It ends early: shorter on disk now, or (a file whose size
                 // says nothing, as in /sys) it holds less than it says.
-                const unsigned long long now = static_cast<unsigned long long>(std::max(0LL, f_.size()));
+                const unsigned long long now = sizeNowOnDisk();
                 return changed(now != size_ ? now : done_);
             }
             at += got;
-            n -= got;
-            done_ += got;
+            n -= static_cast<unsigned int>(got);
+            done_ += static_cast<unsigned long long>(got);
         }
         return true;
     }
     // True when the file ends at its size.
     bool ends() {
         unsigned char extra;
-        errno = 0;
-        const unsigned int got = f_.read(&extra, 1);
-        if (!cFileIOTarget::transferred(got, 1)) return unreadable();
+        const long got = readSome(&extra, 1);
+        if (got < 0) return unreadable();
         if (got == 0) return true;
         ++done_;
         return changed(sizeNow());
     }
 
-
 private:
+    // A read of up to n bytes: what it gave, -1 (errno set) when it failed.
+    long readSome(unsigned char* at, unsigned int n) {
+        ssize_t got;
+        do {
+            errno = 0;
+            got = ::read(fd_, at, n);
+        } while (got < 0 && errno == EINTR);
+        return static_cast<long>(got);
+    }
+    unsigned long long sizeNowOnDisk() {
+        struct stat st;
+        return ::fstat(fd_, &st) == 0 ? static_cast<unsigned long long>(std::max<off_t>(0, st.st_size)) : 0;
+    }
     bool unreadable() {
         fileFault(fault_, sPayloadFault::fileUnreadable, path_, errno ? errno : EIO);
         return false;
@@ -534,14 +573,14 @@ private:
         unsigned char buf[16 * 1024];
         const unsigned long long stop = done_ + kGrowthCounted;
         while (done_ < stop) {
-            const unsigned int got = f_.read(buf, sizeof buf);
-            if (!cFileIOTarget::transferred(got, sizeof buf) || got == 0) break;
-            done_ += got;
+            const long got = readSome(buf, sizeof buf);
+            if (got <= 0) break;
+            done_ += static_cast<unsigned long long>(got);
         }
-        return std::max(done_, static_cast<unsigned long long>(std::max(0LL, f_.size())));
+        return std::max(done_, sizeNowOnDisk());
     }
 
-    cFileIO f_;
+    int fd_ = -1;
     const std::string& path_;
     unsigned long long size_;
     unsigned long long done_ = 0;
@@ -803,8 +842,8 @@ private:
         for (unsigned long long total = 0; total < l.size;) {
             const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.size - total));
             if (!f.read(piece.data(), want)) return false;
-            sha256_update(&sha, piece.data(), want);
-            if (!out_.put(piece.data(), want)) return false;
+            // Hashed with the body, side by side.
+            if (!out_.put(piece.data(), want, &sha)) return false;
             total += want;
         }
         if (!f.ends()) return false;
@@ -987,159 +1026,127 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
 
 namespace {
 
-// Hashes a buffer as another thread fills it from the front; a small one
-// is hashed on the caller's thread at the end.
-class cFollowingHasher {
-public:
-    cFollowingHasher(const unsigned char* data, bool threaded) : data_(data) {
-        sha256_starts(&sha_);
-        if (threaded) thread_ = std::thread([this] { run(); });
-    }
-    ~cFollowingHasher() { stop(); }
-    cFollowingHasher(const cFollowingHasher&) = delete;
-    cFollowingHasher& operator=(const cFollowingHasher&) = delete;
+// A body of at least this many bytes is decoded in its own block, from its
+// packed bytes read into the block's tail: fresh memory costs the kernel's
+// clearing of every page, and a separate block for the packed bytes would
+// add over half as much again.
+constexpr unsigned long long kInPlaceBody = 4ull << 20;
 
-    void filled(unsigned long long upTo) {
-        {
-            std::lock_guard<std::mutex> l(m_);
-            filled_ = upTo;
-        }
-        cv_.notify_one();
-    }
-    // Ends the hashing at what was filled; the digest of all of it.
-    void finish(unsigned char (&digest)[32]) {
-        if (thread_.joinable())
-            stop();
-        else
-            sha256_update(&sha_, data_, static_cast<std::size_t>(filled_));
-        sha256_finish(&sha_, digest);
-    }
+// How far the packed bytes lie beyond the end of the body in its block.
+// The decoder must never write where it has yet to read: a deflate stream
+// makes its plain bytes faster than it is read, but for the few bytes of
+// the headers of stored blocks (of zlib's own choosing where data does not
+// shrink); a stream whose tail holds more packed than plain bytes beyond
+// this margin is decoded again from a block of its own.
+unsigned long long inPlaceMargin(unsigned long long packedSize) { return (1ull << 20) + packedSize / 256; }
 
-private:
-    void stop() {
-        {
-            std::lock_guard<std::mutex> l(m_);
-            if (!thread_.joinable()) return;
-            ending_ = true;
-        }
-        cv_.notify_one();
-        thread_.join();
+// Reads packedSize bytes of src to at, in pieces, so that progress is seen
+// while a large payload is read.
+bool readPacked(cFileIOTarget* src, unsigned char* at, unsigned long long packedSize, sPayloadProgress& progress,
+                cPayloadObserver* observer) {
+    for (unsigned long long read = 0; read < packedSize;) {
+        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
+        if (!readExactly(src, at + read, want)) return false;
+        read += want;
+        progress.packedDone = read;
+        if (observer) observer->onPayloadProgress(progress);
     }
-    void run() {
-        unsigned long long done = 0;
-        for (;;) {
-            unsigned long long upTo;
-            bool ending;
-            {
-                std::unique_lock<std::mutex> l(m_);
-                cv_.wait(l, [&] { return ending_ || filled_ > done; });
-                upTo = filled_;
-                ending = ending_;
-            }
-            if (upTo > done) {
-                sha256_update(&sha_, data_ + done, static_cast<std::size_t>(upTo - done));
-                done = upTo;
-            }
-            if (ending) {
-                std::lock_guard<std::mutex> l(m_);
-                if (filled_ == done) return;
-            }
-        }
-    }
+    return true;
+}
 
-    const unsigned char* data_;
-    sSHA256Ctx sha_;
-    std::mutex m_;
-    std::condition_variable cv_;
-    unsigned long long filled_ = 0;
-    bool ending_ = false;
-    std::thread thread_;
-};
+// Decodes packed into out (bodySize bytes, libdeflate in one call with
+// every refusal zlib's) and checks its SHA-256.
+bool decodeInto(const unsigned char* packed, unsigned long long packedSize, unsigned char* out,
+                unsigned long long bodySize, const unsigned char (&digest)[32], sPayloadProgress& progress,
+                cPayloadObserver* observer) {
+    if (!zlibDecodeWhole(packed, static_cast<std::size_t>(packedSize), out, static_cast<std::size_t>(bodySize)))
+        return false;
+    progress.plainDone = bodySize;
+    if (observer) observer->onPayloadProgress(progress);
+    unsigned char got[32];
+    SHA2Hash(out, got, static_cast<long long>(bodySize));
+    return std::memcmp(got, digest, 32) == 0;
+}
 
 }  // namespace
 
-bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
-                     const unsigned char (&digest)[32], sPayloadOptions& options,
-                     std::shared_ptr<const unsigned char>& body) {
-    if (!src || bodySize == 0 || packedSize == 0 || bodySize > 0xFFFFFFFFull) return false;
+bool decodePayloadBody(const unsigned char* packed, unsigned long long packedSize, unsigned long long bodySize,
+                       const unsigned char (&digest)[32], sPayloadOptions& options,
+                       std::shared_ptr<const unsigned char>& body) {
+    if (!packed || bodySize == 0 || packedSize == 0 || bodySize > kMaxU32 || packedSize > kMaxU32) return false;
     std::shared_ptr<unsigned char> buf;
-    _typebuf<unsigned char> piece;
     try {
-        // Pages of the body are touched only as the stream fills them.
-        buf.reset(new unsigned char[static_cast<std::size_t>(bodySize)], std::default_delete<unsigned char[]>());
-        piece.set(static_cast<long long>(std::min<unsigned long long>(packedSize, kPiece)));
+        buf = freshBlock(static_cast<std::size_t>(bodySize));
     } catch (const std::bad_alloc&) {
         return false;
     }
     sPayloadProgress progress;
     progress.plainTotal = bodySize;
+    progress.packedDone = progress.packedTotal = packedSize;
+    if (!decodeInto(packed, packedSize, buf.get(), bodySize, digest, progress, options.observer)) return false;
+    body = std::move(buf);
+    return true;
+}
+
+bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
+                     const unsigned char (&digest)[32], sPayloadOptions& options,
+                     std::shared_ptr<const unsigned char>& body) {
+    if (!src || bodySize == 0 || packedSize == 0 || bodySize > kMaxU32 || packedSize > kMaxU32) return false;
+    sPayloadProgress progress;
+    progress.plainTotal = bodySize;
     progress.packedTotal = packedSize;
-    // The zlib header is checked here and the deflate data inflated raw: the
-    // Adler-32 after it is checked at the end with the library's adler32,
-    // several times faster than zlib's.
-    z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) return false;
-    z.next_out = buf.get();
-    z.avail_out = static_cast<uInt>(bodySize);
-    bool ok = true, ended = false;
-    unsigned char trailer[4];
-    unsigned int trailerBytes = 0;
-    unsigned char got[32];
-    {
-        cFollowingHasher hasher(buf.get(), bodySize > 4 * kPiece);
-        unsigned long long read = 0;
-        while (ok && read < packedSize) {
-            const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, packedSize - read));
-            if (!readExactly(src, piece.data(), want)) {
-                ok = false;
-                break;
-            }
-            const unsigned char* p = piece.data();
-            unsigned int left = want;
-            if (read == 0) {
-                if (want < 2 || !zlibHeaderOk(p)) {
-                    ok = false;
-                    break;
-                }
-                p += 2;
-                left -= 2;
-            }
-            read += want;
-            if (!ended) {
-                z.next_in = const_cast<unsigned char*>(p);
-                z.avail_in = left;
-                // A stream that makes more than the body's size is not this
-                // payload's.
-                const int rc = inflate(&z, Z_NO_FLUSH);
-                if (rc == Z_STREAM_END)
-                    ended = true;
-                else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_out == 0))
-                    ok = false;
-                else if (z.avail_in != 0)
-                    ok = false;  // no room left for what remains
-                p = z.next_in;
-                left = z.avail_in;
-                hasher.filled(bodySize - z.avail_out);
-            }
-            // After the deflate data its Adler-32, and nothing more.
-            if (ok && ended) {
-                if (left > sizeof trailer - trailerBytes) {
-                    ok = false;
-                } else {
-                    std::memcpy(trailer + trailerBytes, p, left);
-                    trailerBytes += left;
-                }
-            }
-            progress.packedDone = read;
-            progress.plainDone = bodySize - z.avail_out;
-            if (options.observer) options.observer->onPayloadProgress(progress);
+    // In place when the source can be read again should that fail.
+    const long long start = src->get_fp();
+    const unsigned long long margin = inPlaceMargin(packedSize);
+    if (start >= 0 && bodySize >= kInPlaceBody && packedSize <= bodySize + margin) {
+        std::shared_ptr<unsigned char> block;
+        try {
+            block = freshBlock(static_cast<std::size_t>(bodySize + margin));
+        } catch (const std::bad_alloc&) {
+            return false;
         }
-        hasher.finish(got);
+        unsigned char* tail = block.get() + (bodySize + margin - packedSize);
+        if (!readPacked(src, tail, packedSize, progress, options.observer)) return false;
+        std::size_t inUsed = 0, outUsed = 0;
+        unsigned char got[32];
+        if (zlibHeaderOk(tail) &&
+            fastInflateZlib(tail, static_cast<std::size_t>(packedSize), block.get(), static_cast<std::size_t>(bodySize),
+                            inUsed, outUsed) == eFastInflate::ok &&
+            inUsed == packedSize && outUsed == bodySize) {
+            progress.plainDone = bodySize;
+            if (options.observer) options.observer->onPayloadProgress(progress);
+            SHA2Hash(block.get(), got, static_cast<long long>(bodySize));
+            if (std::memcmp(got, digest, 32) == 0) {
+                body = std::move(block);
+                return true;
+            }
+        }
+        // Refused, or the stream wrote over bytes it had yet to read: the
+        // packed bytes again, in a block of their own, decide.
+        std::shared_ptr<unsigned char> packed;
+        try {
+            packed = freshBlock(static_cast<std::size_t>(packedSize));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        // Read once more, but counted once.
+        if (!src->set_fp(static_cast<unsigned long long>(start)) ||
+            !readPacked(src, packed.get(), packedSize, progress, nullptr) ||
+            !decodeInto(packed.get(), packedSize, block.get(), bodySize, digest, progress, options.observer))
+            return false;
+        body = std::move(block);
+        return true;
     }
-    inflateEnd(&z);
-    if (!ok || !ended || z.avail_out != 0 || trailerBytes != sizeof trailer) return false;
-    if (!zlibTrailerOk(trailer, buf.get(), bodySize)) return false;
-    if (std::memcmp(got, digest, 32) != 0) return false;
+    std::shared_ptr<unsigned char> packed, buf;
+    try {
+        packed = freshBlock(static_cast<std::size_t>(packedSize));
+        buf = freshBlock(static_cast<std::size_t>(bodySize));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!readPacked(src, packed.get(), packedSize, progress, options.observer) ||
+        !decodeInto(packed.get(), packedSize, buf.get(), bodySize, digest, progress, options.observer))
+        return false;
     body = std::move(buf);
     return true;
 }

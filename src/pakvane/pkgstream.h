@@ -12,10 +12,12 @@
 // deflated, checked against the first reading.  Compressed blocks go to the
 // output in order as they are done.
 //
-// Reading: the packed bytes are read in pieces and inflated straight into
-// one buffer of the body's size while a worker hashes what is already
-// there; the items of the table then point into that buffer, and their
-// digests are checked in parallel.
+// Reading: the packed bytes are read whole and decoded in one call into one
+// buffer of the body's size (libdeflate, several times faster than zlib's
+// inflate, with every refusal zlib's), which is then hashed; the items of
+// the table point into that buffer, and their digests are checked in
+// parallel.  (pkgmake's check reads a payload of any size as a stream
+// instead: payloadcheck.h.)
 #pragma once
 
 #include <cstdint>
@@ -110,7 +112,7 @@ struct sPayloadOptions {
     // Saving: the most bytes of a larger file packed while its first
     // reading, which gives the digest its record puts first, has not ended
     // (0: wait for the digest).
-    unsigned long long packAheadOfDigest = 16ull << 20;
+    unsigned long long packAheadOfDigest = 32ull << 20;
 };
 
 // Bytes of body per deflated block, and of the dictionary before each.
@@ -134,10 +136,15 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
 // Reads packedSize bytes of a zlib stream from src, which must inflate to
 // exactly bodySize bytes with the given SHA-256 and end there.  The body is
 // given in a shared block.  False on a short read, a bad stream, a wrong
-// size or digest, or lack of memory.
+// size or digest, or lack of memory.  The packed bytes are held whole
+// beside the body while it is decoded.
 bool readPayloadBody(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
                      const unsigned char (&digest)[32], sPayloadOptions& options,
                      std::shared_ptr<const unsigned char>& body);
+// The same from the packed bytes in memory.
+bool decodePayloadBody(const unsigned char* packed, unsigned long long packedSize, unsigned long long bodySize,
+                       const unsigned char (&digest)[32], sPayloadOptions& options,
+                       std::shared_ptr<const unsigned char>& body);
 
 // Checks every item's digest in parallel; false with options.badItem set at
 // the first (lowest) item that does not match.

@@ -1,8 +1,8 @@
 // Binary scenario: the self-checking installer payload.  The sections
 // before the item table are built in memory; the body is then streamed
 // through the parallel deflater (pkgstream) behind a 49-byte header whose
-// sizes and digest are written last.  The reader inflates the body into one
-// buffer of the declared size while hashing it, takes the tagged sections
+// sizes and digest are written last.  The reader decodes the body into one
+// buffer of the declared size and hashes it, takes the tagged sections
 // apart, and leaves the items pointing into that buffer.
 #include "pakvane/scenario.h"
 
@@ -364,8 +364,7 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& option
         } catch (const std::bad_alloc&) {
             return false;
         }
-        cBufWrapperIO held(packed.data(), static_cast<long long>(packedSize), false);
-        if (!readPayloadBody(&held, bodySize, packedSize, want, options, body)) return false;
+        if (!decodePayloadBody(packed.data(), packedSize, bodySize, want, options, body)) return false;
     }
 
     cBodyReader r;

@@ -132,8 +132,11 @@ private:
     bool getStrVID(const char*& p, std::string& id);
     bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
     int compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code);
+    // An Install source, file or folder; `listed` is its entry in the listing
+    // of the folder it lies in, whose status it holds (null for a source
+    // named by the line itself).
     int processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
-                     std::set<std::pair<dev_t, ino_t> >& open);
+                     std::set<std::pair<dev_t, ino_t> >& open, const sFolderItemInfo* listed = nullptr);
 
     cSoftPkgScenario& s_;
 };
@@ -372,10 +375,20 @@ void cScenarioLineParser::noteInput(const std::string& path, cSoftPkgScenario::e
 }
 
 int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
-                                      std::set<std::pair<dev_t, ino_t> >& open) {
+                                      std::set<std::pair<dev_t, ino_t> >& open, const sFolderItemInfo* listed) {
     struct stat st;
     err().file = path;
-    if (::stat(path.c_str(), &st) != 0) return 26;
+    // An entry of a listing was looked at through its links as it was
+    // listed: the walk takes no status of its own (a file's is taken once
+    // more when it is added, which finds one gone since).
+    if (listed) {
+        std::memset(&st, 0, sizeof st);
+        st.st_mode = listed->type == fsoFile ? S_IFREG : listed->type == fsoFolder ? S_IFDIR : 0;
+        st.st_dev = static_cast<dev_t>(listed->device);
+        st.st_ino = static_cast<ino_t>(listed->inode);
+    } else if (::stat(path.c_str(), &st) != 0) {
+        return 26;
+    }
     if (S_ISREG(st.st_mode)) {
         // Checked now (it opens and has a size that fits), read when the
         // payload is written: the compiler holds no file's bytes.
@@ -418,7 +431,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         cSoftPkgScenario::sIntFileDef sub = entry;
         sub.dest.sub = entry.dest.sub.empty() ? name : entry.dest.sub + "/" + name;
         const std::string full = path + "/" + name;
-        rc = processSiObj(sub, full, open);
+        rc = processSiObj(sub, full, open, it);
         // Gone between the listing and now: left out like a name that
         // vanished while listed, not a failure of the whole line.
         if (rc == 26 && err().file == full && ::lstat(full.c_str(), &st) != 0 && errno == ENOENT) {

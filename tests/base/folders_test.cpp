@@ -74,7 +74,7 @@ def s(t):
 
 // Every kind of entry, listed in reading order with and without the flag
 // that keeps only files and folders; links are followed and dangling ones
-// left out, exactly as os.stat sees them.
+// left out, exactly as os.stat sees them (the device and inode too).
 TEST(FolderListing, EveryKindOfEntryAgreesWithPythonsListdirAndStat) {
     TempDir dir;
     const std::string d = dir.path();
@@ -106,7 +106,8 @@ TEST(FolderListing, EveryKindOfEntryAgreesWithPythonsListdirAndStat) {
         for (int i = 0; i < fc.count(); ++i) {
             const sFolderItemInfo* e = fc.info(i);
             ours += str(e->name) + " " + std::to_string(e->size) + " " + std::to_string(e->type) + " " +
-                    std::to_string(e->hidden) + " " + stamp(e->modified) + "\n";
+                    std::to_string(e->hidden) + " " + stamp(e->modified) + " " + std::to_string(e->device) + ":" +
+                    std::to_string(e->inode) + "\n";
             EXPECT_TRUE(e->displayName.empty());
         }
         const std::string theirs = qortest::runPython(std::string(kPyStamp) + R"(
@@ -120,7 +121,8 @@ for n in os.listdir(d):
     k = 1 if stat.S_ISREG(m) else 2 if stat.S_ISDIR(m) else 4 if stat.S_ISBLK(m) else 5 if stat.S_ISCHR(m) else 6 if stat.S_ISSOCK(m) else 7
     if sys.argv[2] == '1' and k > 2:
         continue
-    sys.stdout.buffer.write(n + (' %d %d %d %s\n' % (st.st_size, k, n.startswith(b'.'), s(st.st_mtime))).encode())
+    sys.stdout.buffer.write(n + (' %d %d %d %s %d:%d\n' % (st.st_size, k, n.startswith(b'.'), s(st.st_mtime),
+                                                          st.st_dev, st.st_ino)).encode())
 )", "'" + d + "' " + (only ? "1" : "0"));
         EXPECT_EQ(ours, theirs) << "only files and folders: " << only;
     }

@@ -207,6 +207,47 @@ TEST(Payload, AStreamThatCannotTellItsPositionGetsTheSameBytes) {
     EXPECT_EQ(out.data(), viaMemory);
 }
 
+// The blocks of random bytes are stored rather than deflated: the stream
+// comes out smaller than zlib at level 9 makes of the same blocks (each
+// deflated raw with the 32 KiB before it as its dictionary and ended by a
+// sync flush), as long as the body's deflated blocks, and the same on any
+// number of threads.
+TEST(Payload, BlocksThatCannotShrinkAreStoredAndTheStreamIsNoLargerThanZlibs) {
+    cPackage pkg;
+    cSoftPkgScenario s;
+    ASSERT_TRUE(pkg.compile(s));
+    sPayloadOptions one, four;
+    one.threads = 1;
+    four.threads = 4;
+    const std::string bytes = saveToString(s, one);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(saveToString(s, four), bytes);
+    const std::string file = pkg.dir.file("out.data");
+    writeFile(file, bytes);
+    // Whether ours is smaller, by less than zlib's stored blocks' headers
+    // would take, and how many of zlib's blocks are not in ours, of all.
+    const std::string py = runPython(R"PY(
+import struct, sys, zlib
+b = open(sys.argv[1], 'rb').read()
+body = zlib.decompress(b[49:])
+step = 128 * 1024
+out = b'\x78\xda'
+blocks = []
+for at in range(0, len(body), step):
+    last = at + step >= len(body)
+    d = body[max(0, at - 32768):at]
+    z = zlib.compressobj(9, zlib.DEFLATED, -15, 8, zlib.Z_DEFAULT_STRATEGY, zdict=d) if d else \
+        zlib.compressobj(9, zlib.DEFLATED, -15)
+    blocks.append(z.compress(body[at:at + step]) + z.flush(zlib.Z_FINISH if last else zlib.Z_SYNC_FLUSH))
+zlibs = 2 + sum(map(len, blocks)) + 4
+ours = len(b) - 49
+print(ours < zlibs, zlibs - ours < 400, '%d/%d' % (sum(x not in b for x in blocks), len(blocks)))
+)PY", file);
+    // The one block that lies wholly in the 300000 random bytes is stored;
+    // every other is zlib's to the byte.
+    EXPECT_EQ(py, "True True 1/7\n") << py;
+}
+
 TEST(Payload, AFileThatChangedAfterCompilingIsNotPacked) {
     cPackage pkg;
     cSoftPkgScenario s;
@@ -487,6 +528,88 @@ TEST(PayloadStream, AgreesWithTheInMemoryReaderAndPythonWhateverTheThreadsAndThe
     EXPECT_FALSE(streamed.saveBinConfig(&again, so));
     EXPECT_EQ(so.fault.cause, sPayloadFault::notHeld);
     EXPECT_EQ(so.fault.item, 0);
+}
+
+// The in-memory reader decodes the body in one call: every deflate encoding
+// zlib makes (stored, fixed and dynamic blocks, flushes of every kind) gives
+// the items Python's hashlib gives, and a payload whose packed bytes were
+// damaged is refused exactly when zlib and hashlib refuse it.
+TEST(PayloadRead, TheWholeBodyIsTakenInEveryEncodingAndRefusedWhereZlibRefusesIt) {
+    sVariants v;
+    ASSERT_TRUE(v.made) << v.list;
+    const std::string out = v.pkg.dir.file("encodings");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    const std::string list = runPython(R"PY(
+import hashlib, os, random, struct, sys, zlib
+b, out = open(sys.argv[1], 'rb').read(), sys.argv[2]
+body = zlib.decompress(b[49:])
+def pack(z):
+    return b'QORSOPKG' + struct.pack('<BII', 1, len(body), len(z)) + hashlib.sha256(body).digest() + z
+def deflate(level, strategy, flushes):
+    c = zlib.compressobj(level, zlib.DEFLATED, 15, 9, strategy)
+    step = len(body) // (len(flushes) + 1) + 1
+    parts = [c.compress(body[i * step:(i + 1) * step]) + (c.flush(f) if i < len(flushes) else c.flush())
+             for i, f in enumerate(flushes + [None])]
+    return b''.join(parts)
+F = zlib
+kinds = {'stored': (0, F.Z_DEFAULT_STRATEGY, []), 'fast': (1, F.Z_DEFAULT_STRATEGY, [F.Z_SYNC_FLUSH]),
+         'best': (9, F.Z_DEFAULT_STRATEGY, [F.Z_FULL_FLUSH, F.Z_PARTIAL_FLUSH, F.Z_BLOCK]),
+         'huffman': (6, F.Z_HUFFMAN_ONLY, []), 'rle': (6, F.Z_RLE, [F.Z_SYNC_FLUSH]), 'fixed': (6, F.Z_FIXED, [])}
+lines = []
+for name, (level, strategy, flushes) in kinds.items():
+    open(os.path.join(out, name), 'wb').write(pack(deflate(level, strategy, flushes)))
+    lines.append(name + ' ok')
+r = random.Random(7)
+good = pack(deflate(9, F.Z_DEFAULT_STRATEGY, []))
+for k in range(40):
+    at = r.randrange(49, len(good))
+    bad = bytearray(good)
+    bad[at] ^= 1 << r.randrange(8)
+    try:
+        d = zlib.decompressobj()
+        got = d.decompress(bytes(bad[49:]))
+        verdict = d.eof and not d.unused_data and got == body
+    except zlib.error:
+        verdict = False
+    name = 'flip%d' % k
+    open(os.path.join(out, name), 'wb').write(bytes(bad))
+    lines.append(name + (' ok' if verdict else ' bad'))
+print('\n'.join(lines))
+)PY", v.file + " " + out);
+    std::vector<std::string> want;
+    itemsOf(v.s.package(), want);
+    std::istringstream lines(list);
+    int ok = 0, refused = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, verdict;
+        words >> name >> verdict;
+        const std::string bytes = readFile(out + "/" + name);
+        cSoftPkgScenario back;
+        sPayloadOptions checked;
+        checked.verifyItems = true;
+        SteppedStream mem(bytes);
+        const bool loaded = back.loadBinConfig(&mem, checked);
+        EXPECT_EQ(loaded, verdict == "ok") << name;
+        // From a source that cannot tell its size: the packed bytes are
+        // gathered as they come, then decoded the same way.
+        cSoftPkgScenario untoldBack;
+        sUntold untold(bytes, 5000);
+        EXPECT_EQ(untoldBack.loadBinConfig(&untold, checked), loaded) << name;
+        if (!loaded) {
+            ++refused;
+            continue;
+        }
+        ++ok;
+        std::vector<std::string> items, untoldItems;
+        itemsOf(back.package(), items);
+        itemsOf(untoldBack.package(), untoldItems);
+        EXPECT_EQ(items, want) << name;
+        EXPECT_EQ(untoldItems, want) << name;
+    }
+    // Six encodings, and damage that zlib refuses.
+    EXPECT_GE(ok, 6) << list;
+    EXPECT_GE(refused, 30) << list;
 }
 
 TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
