@@ -22,25 +22,10 @@ import resource
 import signal
 import struct
 import subprocess
-import sys
 import tempfile
 import zlib
 
-PKGMAKE = os.path.abspath(sys.argv[1])
-MODE = sys.argv[2]
-FAILS = []
-
-
-def check(cond, what):
-    if not cond:
-        FAILS.append(what)
-        print('FAIL:', what)
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, 'wb') as f:
-        f.write(data if isinstance(data, bytes) else data.encode())
+from pkgmake_harness import PKGMAKE, check, run_case, write
 
 
 def pkgmake(*args, **kw):
@@ -163,8 +148,4 @@ def check_mode():
                r'error: /dev/stdin goes on after its payload ends at byte %d' % n, 'pipe')
 
 
-{'causes': causes, 'check': check_mode}[MODE]()
-if FAILS:
-    print(f'{len(FAILS)} failures')
-    sys.exit(1)
-print('ok')
+run_case({'causes': causes, 'check': check_mode})

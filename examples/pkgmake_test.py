@@ -29,26 +29,11 @@ import select
 import signal
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 import zlib
 
-PKGMAKE = os.path.abspath(sys.argv[1])
-MODE = sys.argv[2]
-FAILS = []
-
-
-def check(cond, what):
-    if not cond:
-        FAILS.append(what)
-        print('FAIL:', what)
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, 'wb') as f:
-        f.write(data if isinstance(data, bytes) else data.encode())
+from pkgmake_harness import PKGMAKE, check, run_case, write
 
 
 def run(scenario, out, **kw):
@@ -622,8 +607,4 @@ def packager():
             subprocess.run(['umount', disk])
 
 
-{'errors': errors, 'fonts': fonts, 'kill': kill, 'progress': progress, 'packager': packager}[MODE]()
-if FAILS:
-    print(f'{len(FAILS)} failures')
-    sys.exit(1)
-print('ok')
+run_case({'errors': errors, 'fonts': fonts, 'kill': kill, 'progress': progress, 'packager': packager})
