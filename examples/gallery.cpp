@@ -477,6 +477,24 @@ private:
             return true;
         });
     }
+    // A step that clicks one of the main window's buttons once that window
+    // is in front.
+    void pressButton(const std::string& what, int id) {
+        step(what, [this, id] {
+            if (!mainInFront()) return false;
+            clickOn(mForm->button(id), 10, 8);
+            return true;
+        });
+    }
+    // A step that waits for the main window to be in front again (a dialog
+    // closed) and checks what its status line says.
+    void statusShows(const std::string& what, const std::string& name, const std::string& want) {
+        step(what, [this, name, want] {
+            if (!mainInFront()) return false;
+            checkText(name, mForm->statusText(), want);
+            return true;
+        });
+    }
     void check(const std::string& name, bool ok, const std::string& seen = "") {
         if (!mChecks) mChecks = std::fopen((mDir + "/gallery-checks.txt").c_str(), "w");
         if (mChecks) {
@@ -729,11 +747,7 @@ private:
         });
 
         // The message box, closed with its button.
-        step("message box: opened", [this] {
-            if (!mainInFront()) return false;
-            clickOn(mForm->button(btMessage), 10, 8);
-            return true;
-        });
+        pressButton("message box: opened", btMessage);
         step("message box: up", [this] {
             cMessageForm* m = dialog<cMessageForm>();
             if (!m) return false;
@@ -741,20 +755,13 @@ private:
             clickOn(m->buttons()->findButton(1), 10, 8);
             return true;
         });
-        step("message box: closed", [this] {
-            if (!mainInFront()) return false;
-            checkText("message box: its button closes it", mForm->statusText(), "The message box was closed.");
-            return true;
-        });
+        statusShows("message box: closed", "message box: its button closes it",
+                    "The message box was closed.");
 
         // The file chooser for opening: its filter box, the file-name field
         // (a folder's name goes there), the path bar's lists and its typed
         // path, and its list's menu, which opens a file.
-        step("open dialog: opened", [this] {
-            if (!mainInFront()) return false;
-            clickOn(mForm->button(btOpen), 10, 8);
-            return true;
-        });
+        pressButton("open dialog: opened", btOpen);
         step("open dialog: listed", [this] {
             if (!fileDialogSettled()) return false;
             save(keyWindow(), "gallery-open.png");
@@ -890,19 +897,11 @@ private:
                   return true;
               },
               nullptr, [](cPopupMaster*) { return 0; }, endPick, [] {});
-        step("open dialog: closed", [this] {
-            if (!mainInFront()) return false;
-            checkText("file list menu: Open returns the file's path", mForm->statusText(),
-                      "Chosen: " + mForm->sample() + "/scenario.txt");
-            return true;
-        });
+        statusShows("open dialog: closed", "file list menu: Open returns the file's path",
+                    "Chosen: " + mForm->sample() + "/scenario.txt");
 
         // The file chooser for saving: a typed name.
-        step("save dialog: opened", [this] {
-            if (!mainInFront()) return false;
-            clickOn(mForm->button(btSave), 10, 8);
-            return true;
-        });
+        pressButton("save dialog: opened", btSave);
         step("save dialog: listed", [this] {
             if (!fileDialogSettled()) return false;
             clickOn(mForm->fileDialog()->nameEdit(), 10, 10);
@@ -913,20 +912,12 @@ private:
             save(keyWindow(), "gallery-save.png");
             pressKey(SDL_SCANCODE_RETURN);
         });
-        step("save dialog: closed", [this] {
-            if (!mainInFront()) return false;
-            checkText("save dialog: the typed name is returned in the folder shown", mForm->statusText(),
-                      "Chosen: " + mForm->sample() + "/my notes.txt");
-            return true;
-        });
+        statusShows("save dialog: closed", "save dialog: the typed name is returned in the folder shown",
+                    "Chosen: " + mForm->sample() + "/my notes.txt");
 
         // The folder chooser: its tree's menu makes a folder (named in a
         // form of its own), and a typed path chooses it.
-        step("folder dialog: opened", [this] {
-            if (!mainInFront()) return false;
-            clickOn(mForm->button(btFolder), 10, 8);
-            return true;
-        });
+        pressButton("folder dialog: opened", btFolder);
         step("folder dialog: up", [this] {
             cFolderChooseDialog* d = dialog<cFolderChooseDialog>();
             if (!d || !d->currentItem() || !d->currentItem()->element) return false;
@@ -965,30 +956,19 @@ private:
             return true;
         });
         act("choosing it", [] { pressKey(SDL_SCANCODE_RETURN); });
-        step("folder dialog: closed", [this] {
-            if (!mainInFront()) return false;
-            checkText("folder dialog: the typed path is chosen", mForm->statusText(),
-                      "Folder: " + mForm->sample() + "/Gallery folder");
-            return true;
-        });
+        statusShows("folder dialog: closed", "folder dialog: the typed path is chosen",
+                    "Folder: " + mForm->sample() + "/Gallery folder");
 
         // The progress form, counted to its end.
-        step("progress: opened", [this] {
-            if (!mainInFront()) return false;
-            clickOn(mForm->button(btProgress), 10, 8);
-            return true;
-        });
+        pressButton("progress: opened", btProgress);
         step("progress: halfway", [this] {
             if (keyWindow() == main() || mGate->load() != 1) return false;
             save(keyWindow(), "gallery-progress.png");
             mGate->store(2);
             return true;
         });
-        step("progress: done", [this] {
-            if (!mainInFront()) return false;
-            checkText("progress form: the job counts to its end", mForm->statusText(), "The job counted to 100.");
-            return true;
-        });
+        statusShows("progress: done", "progress form: the job counts to its end",
+                    "The job counted to 100.");
         step("the final window", [this] {
             save(main(), "gallery-final.png");
             if (mHold) {
