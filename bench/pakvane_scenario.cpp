@@ -16,7 +16,6 @@
 #include <libdeflate.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -31,6 +30,7 @@
 #include "base/fileio.h"
 #include "base/memio.h"
 #include "pakvane/scenario.h"
+#include "processclock.h"
 
 namespace {
 
@@ -175,11 +175,7 @@ std::string payloadFile(int mb) {
     return made[mb] = path;
 }
 
-double processSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench_clock::processSeconds;
 
 // args: MiB of body, page policy (qor_detail::eFreshPages).  An iteration's
 // time is the CPU time of one load (kernel included) over the MiB.

@@ -23,7 +23,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +36,7 @@
 #include <vector>
 
 #include "base/memio.h"
+#include "processclock.h"
 
 #ifdef QOR_HAVE_MAGICKCORE
 #include <magick/MagickCore.h>
@@ -200,12 +200,7 @@ void timeOurs(benchmark::State& state, const std::vector<unsigned char>& file, b
     countPixels(state, pixels);
 }
 
-// The process's CPU time in seconds (all threads, kernel time included).
-inline double processSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench_clock::processSeconds;
 
 // As timeOurs with fresh decoders, each iteration's time being the CPU time
 // the decode took (benchmarks registered with UseManualTime): our side of a
