@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <typeinfo>
 
@@ -22,11 +23,18 @@ constexpr std::size_t kRadixFrom = 2048;
 // as a digit has values; past 256 the writes stop combining in the caches,
 // and a million keys below 2^20 sorted in two passes of 10-bit digits took
 // a quarter longer than in three of 8 bits (9 bits: a seventh longer).
-// Only the digits in which some key differs from the first take a pass.  The lowest digit is counted while the keys come in, each
-// other one during the pass before its own.
-constexpr int kDigitBits = 8, kNumberDigits = 8;
+// Only the digits in which some key differs from the first take a pass.
+// The four lowest digits, which cover the keys of one-word entries, are
+// counted while the keys come in, beside their parsing; a higher one during
+// the pass before its own: counting there made the passes over a million
+// keys a third to two thirds slower.
+constexpr int kDigitBits = 8, kNumberDigits = 8, kCountedDigits = 4;
 constexpr std::size_t kDigitValues = std::size_t(1) << kDigitBits;
 constexpr unsigned long long kDigitMask = kDigitValues - 1;
+
+inline void countDigits(unsigned int* count, unsigned long long key) {
+    for (int d = 0; d < kCountedDigits; ++d) ++count[d * kDigitValues + ((key >> (kDigitBits * d)) & kDigitMask)];
+}
 
 // A least-significant-digit radix sort of n entries by digits of `bits`
 // bits: stable, so equal keys keep their push order.  Entry j is made by
@@ -165,65 +173,131 @@ void cListViewChild::cListViewNameSortProvider::order(std::vector<unsigned int>&
 }
 
 namespace {
-// The number sort's passes: like radixSort, but only the digits named in
-// `passes` take one, and their counts are not all taken with the keys.  The
-// lowest digit's were (count[0 .. values)); any other one's are taken
-// during the pass before its own, or before the first pass.  A digit in
-// which all keys agree is then counted at most with the keys.  count has
-// room for two digits' counts.
-template <typename E, typename M, typename D, typename S>
-void numberSort(std::size_t n, M make, E* a, E* b, unsigned int* count, const int* passes, int np, D digit,
-                S sink) {
+// Where the buckets of a pass begin.  A pass writes to every bucket at
+// once; when the keys come in an order that feeds the buckets in step (a
+// dense range of numbers does) and the buckets begin at the same place
+// within their pages (a dense range gives them sizes of powers of two), all
+// the writes of a moment fall into the same few cache sets, and each one
+// evicts the line another bucket is filling: over a million keys below 2^20
+// a pass took up to four times as long.  In the scratch arrays each bucket
+// is therefore put one line and one entry after the end of the one before.
+template <typename E>
+constexpr std::size_t gapOf() {
+    return 64 / sizeof(E) + 1;
+}
+template <typename E>
+constexpr std::size_t roomFor(std::size_t n) {
+    return n + kDigitValues * gapOf<E>();
+}
+// Gaps keep the places below UINT_MAX: past that the buckets lie end to end.
+template <typename E>
+std::size_t gapFor(std::size_t n) {
+    return roomFor<E>(n) <= UINT_MAX ? gapOf<E>() : 0;
+}
+
+// Turns the counts of a digit's values into the places where their buckets
+// begin, `gap` entries apart, in at and first.
+inline void placeBuckets(const unsigned int* count, unsigned int* at, unsigned int* first, std::size_t gap) {
+    std::size_t place = 0;
+    for (std::size_t v = 0; v < kDigitValues; ++v) {
+        at[v] = first[v] = static_cast<unsigned int>(place);
+        place += count[v] + gap;
+    }
+}
+
+// True when more than eight buckets of at least a line each begin at the
+// same line of a page of `out`: the final pass, which writes to the caller's
+// dense array, then goes through a spread-out one.
+inline bool crowded(const unsigned int* out, const unsigned int* first, const unsigned int* count) {
+    unsigned char atLine[64] = {};
+    for (std::size_t v = 0; v < kDigitValues; ++v) {
+        if (count[v] < 16) continue;
+        const std::uintptr_t line = (reinterpret_cast<std::uintptr_t>(out + first[v]) >> 6) & 63;
+        if (++atLine[line] > 8) return true;
+    }
+    return false;
+}
+
+// The number sort's passes: a least-significant-digit radix sort of n
+// entries, stable, by the digits named in `passes` only.  Entry j is made by
+// make(j) as the first pass reads it; the passes go back and forth between
+// a and b (room for roomFor<E>(n) each) and the last one writes which(entry)
+// of each entry to its place in out (n of them), or, when out's buckets are
+// crowded, to stage(room) (room for roomFor<unsigned int>(n)) and from there
+// bucket by bucket into out.  The counts of the digits below kCountedDigits
+// were taken with the keys (counted[d * values + value]); a higher digit's
+// are taken during the pass before its own, or before the first pass.
+template <typename E, typename M, typename G, typename D, typename W>
+void numberSort(std::size_t n, M make, E* a, E* b, G stage, const unsigned int* counted, const int* passes,
+                int np, D digit, W which, unsigned int* out) {
     if (np == 0) {
-        for (std::size_t j = 0; j < n; ++j) sink(j, make(j));
+        for (std::size_t j = 0; j < n; ++j) out[j] = which(make(j));
         return;
     }
-    unsigned int* const spare = count + kDigitValues;
-    unsigned int* cur = count;
-    if (passes[0] != 0) {
-        cur = spare;
+    // The counts of the digit of this pass, and of the next one's while
+    // this pass counts them.
+    unsigned int cur[kDigitValues], nxt[kDigitValues];
+    auto countsOf = [&](int d) {
+        if (d < kCountedDigits) {
+            std::copy(counted + d * kDigitValues, counted + (d + 1) * kDigitValues, cur);
+            return true;
+        }
+        return false;
+    };
+    if (!countsOf(passes[0])) {
         std::fill(cur, cur + kDigitValues, 0u);
         for (std::size_t j = 0; j < n; ++j) ++cur[digit(make(j), passes[0])];
     }
+    const std::size_t gap = gapFor<E>(n);
+    // The buckets of the pass before, each from its first place up to the
+    // place after its last entry, and of this one, each from its first place
+    // up to where its next entry goes.
+    unsigned int before[kDigitValues], ends[kDigitValues], first[kDigitValues], at[kDigitValues];
     E* from = a;
     E* to = b;
     for (int p = 0; p < np; ++p) {
         const int d = passes[p];
-        unsigned int at = 0;
-        for (std::size_t v = 0; v < kDigitValues; ++v) {
-            const unsigned int k = cur[v];
-            cur[v] = at;
-            at += k;
-        }
-        if (p + 1 == np) {
-            // The last pass hands each entry to its final place straight away.
+        // Every entry of the pass, in order.
+        auto each = [&](auto f) {
             if (p == 0) {
-                for (std::size_t j = 0; j < n; ++j) {
-                    const E e = make(j);
-                    sink(cur[digit(e, d)]++, e);
-                }
+                for (std::size_t j = 0; j < n; ++j) f(make(j));
             } else {
-                for (std::size_t j = 0; j < n; ++j) sink(cur[digit(from[j], d)]++, from[j]);
+                for (std::size_t v = 0; v < kDigitValues; ++v)
+                    for (unsigned int j = before[v]; j < ends[v]; ++j) f(from[j]);
+            }
+        };
+        if (p + 1 == np) {
+            placeBuckets(cur, at, first, 0);
+            if (!crowded(out, first, cur)) {
+                each([&](const E& e) { out[at[digit(e, d)]++] = which(e); });
+                return;
+            }
+            unsigned int* spread = stage(roomFor<unsigned int>(n));
+            placeBuckets(cur, at, first, gapFor<unsigned int>(n));
+            each([&](const E& e) { spread[at[digit(e, d)]++] = which(e); });
+            std::size_t k = 0;
+            for (std::size_t v = 0; v < kDigitValues; ++v) {
+                std::copy(spread + first[v], spread + at[v], out + k);
+                k += at[v] - first[v];
             }
             return;
         }
         const int dn = passes[p + 1];
-        unsigned int* nxt = cur == spare ? count : spare;
-        std::fill(nxt, nxt + kDigitValues, 0u);
-        if (p == 0) {
-            for (std::size_t j = 0; j < n; ++j) {
-                const E e = make(j);
-                from[cur[digit(e, d)]++] = e;
-                ++nxt[digit(e, dn)];
-            }
+        placeBuckets(cur, at, first, gap);
+        if (dn < kCountedDigits) {
+            each([&](const E& e) { to[at[digit(e, d)]++] = e; });
+            countsOf(dn);
         } else {
-            for (std::size_t j = 0; j < n; ++j) {
-                to[cur[digit(from[j], d)]++] = from[j];
-                ++nxt[digit(from[j], dn)];
-            }
-            std::swap(from, to);
+            std::fill(nxt, nxt + kDigitValues, 0u);
+            each([&](const E& e) {
+                to[at[digit(e, d)]++] = e;
+                ++nxt[digit(e, dn)];
+            });
+            std::copy(nxt, nxt + kDigitValues, cur);
         }
-        cur = nxt;
+        std::copy(first, first + kDigitValues, before);
+        std::copy(at, at + kDigitValues, ends);
+        std::swap(from, to);
     }
 }
 }  // namespace
@@ -232,7 +306,7 @@ bool cListViewChild::cListViewU64PramSortProvider::init() {
     reset();
     mKeys.clear();
     mKeyTags.clear();
-    mCount.assign(kDigitValues, 0);
+    mCount.assign(kCountedDigits * kDigitValues, 0);
     mDiff = 0;
     return mProc != nullptr;
 }
@@ -245,9 +319,9 @@ bool cListViewChild::cListViewU64PramSortProvider::push(sListViewDataItem* item)
     if (mKeys.empty()) mFirst = key;
     mKeys.push_back(key);
     mKeyTags.push_back(tag());
-    if (mCount.empty()) mCount.assign(kDigitValues, 0);
+    if (mCount.empty()) mCount.assign(kCountedDigits * kDigitValues, 0);
     mDiff |= key ^ mFirst;
-    ++mCount[key & kDigitMask];
+    countDigits(mCount.data(), key);
     return true;
 }
 
@@ -264,7 +338,7 @@ std::size_t cListViewChild::cListViewU64PramSortProvider::pushRun(sListViewDataI
     mKeys.resize(at + took);
     mKeyTags.insert(mKeyTags.end(), tags, tags + took);
     unsigned long long* keys = mKeys.data() + at;
-    if (mCount.empty()) mCount.assign(kDigitValues, 0);
+    if (mCount.empty()) mCount.assign(kCountedDigits * kDigitValues, 0);
     unsigned int* count = mCount.data();
     if (at == 0) mFirst = mProc(items[0]);
     const unsigned long long first = mFirst;
@@ -273,7 +347,7 @@ std::size_t cListViewChild::cListViewU64PramSortProvider::pushRun(sListViewDataI
         const unsigned long long key = i == 0 && at == 0 ? first : mProc(items[i]);
         keys[i] = key;
         diff |= key ^ first;
-        ++count[key & kDigitMask];
+        countDigits(count, key);
     }
     mDiff = diff;
     keepRun(items, took);
@@ -304,11 +378,10 @@ void cListViewChild::cListViewU64PramSortProvider::order(std::vector<unsigned in
     int np = 0;
     for (int d = 0; d < kNumberDigits; ++d)
         if ((mDiff >> (kDigitBits * d)) & kDigitMask) passes[np++] = d;
-    // The sort works on a copy of the counts: more keys may be pushed after
-    // it, and sorted again.
-    if (mCount.size() < kDigitValues) mCount.assign(kDigitValues, 0);
-    unsigned int count[2 * kDigitValues];
-    std::copy(mCount.begin(), mCount.begin() + kDigitValues, count);
+    // The counts are only read: more keys may be pushed after the sort, and
+    // sorted again.
+    if (mCount.size() < kCountedDigits * kDigitValues) mCount.assign(kCountedDigits * kDigitValues, 0);
+    const unsigned int* count = mCount.data();
     // Read through its tags only, the run needs no push numbers: the
     // entries then carry their tags.
     const bool pushes = !walkless();
@@ -316,6 +389,8 @@ void cListViewChild::cListViewU64PramSortProvider::order(std::vector<unsigned in
     tags.resize(n);
     const unsigned long long* keys = mKeys.data();
     const unsigned int* keyTags = mKeyTags.data();
+    unsigned int* const placed = pushes ? out.data() : tags.data();
+    auto stage = [this](std::size_t room) { return mStage.get(room); };
     if (!(mDiff >> 32)) {
         // The keys agree above their low 32 bits: an entry is those bits
         // over a push number or tag in one word, half the bytes to move.
@@ -326,40 +401,38 @@ void cListViewChild::cListViewU64PramSortProvider::order(std::vector<unsigned in
         auto digit = [high](unsigned long long e, int d) {
             return static_cast<unsigned int>(((high | (e >> 32)) >> (kDigitBits * d)) & kDigitMask);
         };
-        unsigned long long* a = mNarrow[0].get(n);
-        unsigned long long* b = mNarrow[1].get(n);
+        auto which = [](unsigned long long e) { return static_cast<unsigned int>(e); };
+        unsigned long long* a = mNarrow[0].get(roomFor<unsigned long long>(n));
+        unsigned long long* b = mNarrow[1].get(roomFor<unsigned long long>(n));
         if (pushes) {
             numberSort(
-                n, [keys](std::size_t j) { return keys[j] << 32 | j; }, a, b, count, passes, np, digit,
-                [&](std::size_t at, unsigned long long e) {
-                    const unsigned int push = static_cast<unsigned int>(e);
-                    out[at] = push;
-                    tags[at] = keyTags[push];
-                });
+                n, [keys](std::size_t j) { return keys[j] << 32 | j; }, a, b, stage, count, passes, np, digit, which,
+                placed);
         } else {
             numberSort(
-                n, [keys, keyTags](std::size_t j) { return keys[j] << 32 | keyTags[j]; }, a, b, count, passes, np,
-                digit, [&](std::size_t at, unsigned long long e) { tags[at] = static_cast<unsigned int>(e); });
+                n, [keys, keyTags](std::size_t j) { return keys[j] << 32 | keyTags[j]; }, a, b, stage, count, passes,
+                np, digit, which, placed);
         }
-        return;
-    }
-    mNarrow[0].release();
-    mNarrow[1].release();
-    auto digit = [](const sWide& e, int d) {
-        return static_cast<unsigned int>((e.key >> (kDigitBits * d)) & kDigitMask);
-    };
-    sWide* a = mWide[0].get(n);
-    sWide* b = mWide[1].get(n);
-    if (pushes) {
-        numberSort(
-            n, [keys](std::size_t j) { return sWide{keys[j], static_cast<unsigned int>(j)}; }, a, b, count, passes,
-            np, digit, [&](std::size_t at, const sWide& e) {
-                out[at] = e.which;
-                tags[at] = keyTags[e.which];
-            });
     } else {
-        numberSort(
-            n, [keys, keyTags](std::size_t j) { return sWide{keys[j], keyTags[j]}; }, a, b, count, passes, np,
-            digit, [&](std::size_t at, const sWide& e) { tags[at] = e.which; });
+        mNarrow[0].release();
+        mNarrow[1].release();
+        auto digit = [](const sWide& e, int d) {
+            return static_cast<unsigned int>((e.key >> (kDigitBits * d)) & kDigitMask);
+        };
+        auto which = [](const sWide& e) { return e.which; };
+        sWide* a = mWide[0].get(roomFor<sWide>(n));
+        sWide* b = mWide[1].get(roomFor<sWide>(n));
+        if (pushes) {
+            numberSort(
+                n, [keys](std::size_t j) { return sWide{keys[j], static_cast<unsigned int>(j)}; }, a, b, stage, count,
+                passes, np, digit, which, placed);
+        } else {
+            numberSort(
+                n, [keys, keyTags](std::size_t j) { return sWide{keys[j], keyTags[j]}; }, a, b, stage, count, passes,
+                np, digit, which, placed);
+        }
     }
+    // The tags of the pushes in order, read along them.
+    if (pushes)
+        for (std::size_t i = 0; i < n; ++i) tags[i] = keyTags[placed[i]];
 }

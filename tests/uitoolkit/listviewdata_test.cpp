@@ -100,12 +100,16 @@ public:
 // take each of its ways: all keys equal (no counting pass), keys agreeing
 // above their low 32 bits (one-word entries) with high bits of 0 or all
 // ones, keys differing only in bit 32 or bit 63, and keys anywhere in 64
-// bits with the extremes; many keys equal throughout.  Read through push
-// numbers, tags and a walk, and as the store's display order both ways;
-// std::stable_sort of the push order is the oracle.
+// bits with the extremes; many keys equal throughout.  Dense ranges of
+// numbers in a scrambled order, each once or twice, low or above bit 40,
+// fill the buckets of the last pass in step from places a power of two
+// apart, which that pass spreads out first.  Read through push numbers, tags
+// and a walk, and as the store's display order both ways; std::stable_sort
+// of the push order is the oracle.
 TEST(ListViewData, NumberSortMatchesStableSortOverEveryKeyShape) {
     std::mt19937_64 rng(13);
-    auto shaped = [&rng](int shape) -> unsigned long long {
+    auto shaped = [&rng](int shape, int r, int rows) -> unsigned long long {
+        const unsigned long long dense = static_cast<unsigned long long>(r) * 7919 % static_cast<unsigned int>(rows);
         const unsigned long long pick[] = {0, 1, 0x7FF, 0x800, 0xFFFFFFFFULL, 0x100000000ULL, ~0ULL, ~0ULL - 1,
                                            1ULL << 63};
         switch (shape) {
@@ -116,16 +120,19 @@ TEST(ListViewData, NumberSortMatchesStableSortOverEveryKeyShape) {
         case 4: return 0xFFFFFFFF00000000ULL | (rng() & 0xC0000000ULL) | (rng() % 5000);
         case 5: return (rng() & 1) << 32 | (rng() % 3);
         case 6: return (rng() & 1) << 63 | 7;
+        case 8: return dense;
+        case 9: return dense / 2;
+        case 10: return dense << 40 | 7;
         default: return rng() % 3 == 0 ? pick[rng() % 9] : (rng() % 4 == 0 ? rng() % 100 : rng());
         }
     };
-    for (int shape = 0; shape < 8; ++shape) {
-        for (int rows : {700, 3000}) {
+    for (int shape = 0; shape < 11; ++shape) {
+        for (int rows : shape < 8 ? std::vector<int>{700, 3000} : std::vector<int>{16384}) {
             SCOPED_TRACE("shape " + std::to_string(shape) + ", " + std::to_string(rows) + " rows");
             std::vector<unsigned long long> key(rows);
             std::vector<sListViewDataItem> cells(rows);
             for (int r = 0; r < rows; ++r) {
-                key[r] = shaped(shape);
+                key[r] = shaped(shape, r, rows);
                 cells[r].text.set(std::to_string(key[r]).c_str());
             }
             std::vector<unsigned int> want(rows);
