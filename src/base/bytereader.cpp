@@ -101,6 +101,24 @@ std::size_t cByteReader::readStreamed(unsigned char* out, std::size_t n) {
     return done;
 }
 
+std::size_t cByteReader::viewStreamed(const unsigned char*& out, std::size_t most) {
+    if (ended_ || most == 0) return 0;
+    const unsigned char* p = nullptr;
+    const std::size_t n = stream_->readInPlace(p, most);
+    if (n == 0) return 0;
+    if (n > most) {
+        // More than was asked for is a broken stream, as a failed read is.
+        ended_ = true;
+        return 0;
+    }
+    // The window, read to its end, is dropped: the stream has moved past
+    // the bytes handed over.
+    base_ += pos_ + n;
+    pos_ = size_ = 0;
+    out = p;
+    return n;
+}
+
 bool cByteReader::skipStreamed(std::size_t n) {
     while (n) {
         if (pos_ == size_ && !refill(1)) return false;

@@ -127,9 +127,16 @@ public:
         return true;
     }
     // Up to `most` of the next bytes in place, at least one unless the
-    // source has ended: how many.
+    // source has ended: how many.  Streamed, with the window empty, a stream
+    // over memory hands over its own bytes (valid while its memory is) and
+    // the window is not filled.
     std::size_t viewSome(const unsigned char*& out, std::size_t most) {
-        if (pos_ == size_ && !(stream_ && refill(1))) return 0;
+        if (pos_ == size_ && stream_) {
+            if (const std::size_t n = viewStreamed(out, most)) return n;
+            if (!refill(1)) return 0;
+        } else if (pos_ == size_) {
+            return 0;
+        }
         const std::size_t n = most < size_ - pos_ ? most : size_ - pos_;
         out = data_ + pos_;
         pos_ += n;
@@ -180,6 +187,9 @@ private:
     // kept); false when the stream ends first (what it had stays held).
     bool refill(std::size_t n);
     std::size_t readStreamed(unsigned char* out, std::size_t n);
+    // The stream's own bytes after the window, read through: how many (0
+    // when the stream does not read in place).
+    std::size_t viewStreamed(const unsigned char*& out, std::size_t most);
     bool skipStreamed(std::size_t n);
 
     const unsigned char* data_ = nullptr;

@@ -40,6 +40,8 @@ bool cFileIOTarget::set_time(int, int, int, int, int, int) { return false; }
 
 int cFileIOTarget::typeOf() { return 0; }
 
+std::size_t cFileIOTarget::readInPlace(const unsigned char*&, std::size_t) { return 0; }
+
 // ---------------------------------------------------------------------------
 // Flat file functions
 

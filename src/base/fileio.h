@@ -2,7 +2,8 @@
 // stream over POSIX descriptors.
 //
 // cFileIOTarget  the interface: size, read, write, readf, writef, set_fp,
-//                set_fp_end, set_eof, close, set_time, valid, typeOf
+//                set_fp_end, set_eof, close, set_time, valid, typeOf,
+//                readInPlace
 // cFileIO        a file (typeOf 1)
 // file_*         the flat file functions under cFileIO, on a void* handle
 //                that carries the descriptor
@@ -56,6 +57,13 @@ public:
     virtual ~cFileIOTarget();
     // 1 for cFileIO, 2 for cMemIOTarget, 0 for every other stream.
     virtual int typeOf();
+    // A read without a copy, for streams over one block of memory: points
+    // `out` at up to `most` of the next bytes where they lie and moves the
+    // position past them as read() would; the count.  0 when the stream
+    // holds no such block (every stream but cBufWrapperIO and a window on
+    // one) or is at its end: read() is then the way.  The bytes stay valid
+    // as long as the memory under the stream.
+    virtual std::size_t readInPlace(const unsigned char*& out, std::size_t most);
 
     // True when a count returned by read or write is a real count.
     static bool transferred(unsigned int count) { return count != kIOFailed; }

@@ -603,6 +603,14 @@ unsigned int cBufWrapperIO::read(void* buf, unsigned int n) {
     return static_cast<unsigned int>(count);
 }
 
+std::size_t cBufWrapperIO::readInPlace(const unsigned char*& out, std::size_t most) {
+    if (!memory_) return 0;
+    const unsigned long long count = minOf(most, static_cast<unsigned long long>(size_) - pos_);
+    out = memory_ + pos_;
+    pos_ += count;
+    return static_cast<std::size_t>(count);
+}
+
 unsigned int cBufWrapperIO::write(void* buf, unsigned int n) {
     if (!memory_ || !buf || readOnly_) return 0;
     const unsigned long long count =
@@ -659,6 +667,16 @@ unsigned int cFileIOSubRange::read(void* buf, unsigned int n) {
     const unsigned long long moved = minOf(got, count);
     pos_ += moved;
     return static_cast<unsigned int>(moved);
+}
+
+std::size_t cFileIOSubRange::readInPlace(const unsigned char*& out, std::size_t most) {
+    const unsigned long long count = minOf(most, length_ - pos_);
+    if (!parent_ || count == 0 || !parent_->set_fp(start_ + pos_)) return 0;
+    const std::size_t got = parent_->readInPlace(out, static_cast<std::size_t>(count));
+    // A parent that hands over more than it was asked for is not believed.
+    if (got > count) return 0;
+    pos_ += got;
+    return got;
 }
 
 unsigned int cFileIOSubRange::write(void* buf, unsigned int n) {

@@ -258,6 +258,9 @@ public:
 
     long long size() override { return size_; }
     unsigned int read(void* buf, unsigned int n) override;
+    // The block's own bytes.  A class that changes what read() gives
+    // changes this as well.
+    std::size_t readInPlace(const unsigned char*& out, std::size_t most) override;
     // 0 when the block was wrapped read-only.
     unsigned int write(void* buf, unsigned int n) override;
     // pos is read as signed: negative or beyond the size moves to the end and
@@ -293,6 +296,8 @@ public:
 
     long long size() override { return static_cast<long long>(length_); }
     unsigned int read(void* buf, unsigned int n) override;
+    // In place when the parent reads in place.
+    std::size_t readInPlace(const unsigned char*& out, std::size_t most) override;
     unsigned int write(void* buf, unsigned int n) override;
     bool set_fp(unsigned long long pos) override;
     long long get_fp() override { return static_cast<long long>(pos_); }

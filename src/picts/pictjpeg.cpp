@@ -64,6 +64,7 @@ struct cJPEGParser::sState {
     bool endInserted = false;     // the stream ran out and a fake EOI was handed over
     bool created = false;
     bool started = false;
+    int scanChecked = 0;          // the last scan held to the budget below
     long long rowsRead = 0;
     _typebuf<unsigned char> cmykRow;
 };
@@ -149,6 +150,11 @@ void progressMonitor(j_common_ptr cinfo) {
     if (d->input_scan_number > kMaxJpegScans) errorExit(cinfo);
     if (st->started || !d->progressive_mode) return;
     if (st->endInserted) errorExit(cinfo);
+    // The monitor runs once a row of blocks, the scan count moves once a
+    // scan, and the bytes fed only grow: a scan that kept to its budget
+    // once keeps to it.
+    if (d->input_scan_number == st->scanChecked) return;
+    st->scanChecked = d->input_scan_number;
     const long long area = static_cast<long long>(d->image_width) * d->image_height;
     const long long work = area * d->input_scan_number / kJpegScanBudget;
     if (!cPictBase::inputCanDescribe(work, static_cast<long long>(st->fed))) errorExit(cinfo);
@@ -290,8 +296,10 @@ bool cJPEGParser::readRow(unsigned int* row) {
 
 namespace {
 
-// Rows handed to the library in one call: more than any row group it makes
-// at once, so that each call ends on whole groups.
+// Rows offered to the library in one call: more than any row group it makes
+// at once, so that each call ends on whole groups.  A call gives back one
+// group (two rows of a 4:2:0 picture), so the row pointers are worked out
+// once a batch and handed over from where the last call stopped.
 constexpr int kRowsPerCall = 64;
 
 // The loop of readRows, outside the frame that holds the jump.
@@ -300,12 +308,15 @@ bool readRowsUnguarded(sState* st, unsigned int* rows, long long stride, long lo
     for (long long done = 0; done < count;) {
         const int n = static_cast<int>(std::min<long long>(kRowsPerCall, count - done));
         for (int i = 0; i < n; ++i) pointers[i] = reinterpret_cast<JSAMPROW>(rows + (done + i) * stride);
-        const JDIMENSION got = jpeg_read_scanlines(&st->cinfo, pointers, static_cast<JDIMENSION>(n));
-        // Rows the library made up after the data ended are not the
-        // picture's; neither are the others of that call.
-        if (got == 0 || st->endInserted) return false;
-        done += got;
-        st->rowsRead += got;
+        for (int used = 0; used < n;) {
+            const JDIMENSION got = jpeg_read_scanlines(&st->cinfo, pointers + used, static_cast<JDIMENSION>(n - used));
+            // Rows the library made up after the data ended are not the
+            // picture's; neither are the others of that call.
+            if (got == 0 || st->endInserted) return false;
+            used += static_cast<int>(got);
+            st->rowsRead += got;
+        }
+        done += n;
     }
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -100,9 +101,15 @@ public:
         return cBufWrapperIO::set_fp(pos);
     }
     long long size() override { return sized ? cBufWrapperIO::size() : -1; }
-    int reads = 0, seeks = 0;
+    // In place only when asked to: the other tests count the copies.
+    std::size_t readInPlace(const unsigned char*& out, std::size_t most) override {
+        if (!inPlace) return 0;
+        ++inPlaceReads;
+        return cBufWrapperIO::readInPlace(out, most);
+    }
+    int reads = 0, seeks = 0, inPlaceReads = 0;
     unsigned long long bytes = 0;
-    bool failReads = false, sized = true;
+    bool failReads = false, sized = true, inPlace = false;
 };
 
 std::vector<unsigned char> counting(std::size_t n) {
@@ -239,6 +246,23 @@ TEST(ByteReaderStreamed, AFailingOrUnsizedStreamEndsTheReads) {
     EXPECT_EQ(unsized.sourceSize(), -1);
 }
 
+// A stream that hands over more than it was asked for in place is broken,
+// as one whose read fails: the reader takes none of it and ends.
+TEST(ByteReaderStreamed, AnInPlaceReadPastTheAskEndsTheReads) {
+    std::vector<unsigned char> data = counting(100);
+    struct cOverreach : cBufWrapperIO {
+        using cBufWrapperIO::cBufWrapperIO;
+        std::size_t readInPlace(const unsigned char*& out, std::size_t most) override {
+            return cBufWrapperIO::readInPlace(out, most + 1);
+        }
+    } s(data.data(), 100, false);
+    cByteReader in(&s, 16, 0);
+    const unsigned char* p = nullptr;
+    EXPECT_EQ(in.viewSome(p, 10), 0u);
+    unsigned char b = 0;
+    EXPECT_FALSE(in.byte(b));
+}
+
 TEST(ByteReader, BytesInHandInBothOrders) {
     const unsigned char p[] = {0x12, 0x34, 0x56, 0x78};
     EXPECT_EQ(cByteReader::u16le(p), 0x3412);
@@ -268,14 +292,37 @@ TEST(ByteReaderStreamed, AnswersAsAMemoryReaderOverTheSameBytes) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) % (most + 1);
     };
+    for (const bool inPlace : {false, true})
     for (std::size_t window : {1u, 7u, 64u, 1000u}) {
         cCountingStream s(data);
+        s.inPlace = inPlace;
         cByteReader streamed(&s, window, 0);
         cByteReader memory(data.data(), data.size());
         for (int step = 0; step < 3000; ++step) {
-            SCOPED_TRACE(testing::Message() << "window " << window << ", step " << step);
+            SCOPED_TRACE(testing::Message() << "in place " << inPlace << ", window " << window << ", step " << step);
             bool a = false, b = false;
-            switch (next(5)) {
+            switch (next(6)) {
+                case 6: {
+                    // Some of the next bytes where they are; the stream's
+                    // own memory when it reads in place.
+                    const std::size_t most = next(static_cast<std::uint32_t>(2 * window + 40));
+                    const unsigned char *x = nullptr, *y = nullptr;
+                    const int inPlaceBefore = s.inPlaceReads;
+                    const std::size_t n = streamed.viewSome(x, most);
+                    const std::size_t m = memory.viewSome(y, std::min(n, most));
+                    a = b = true;
+                    ASSERT_EQ(n == 0, m == 0);
+                    ASSERT_LE(n, most);
+                    ASSERT_EQ(m, n);
+                    if (n) {
+                        ASSERT_EQ(std::vector<unsigned char>(x, x + n), std::vector<unsigned char>(y, y + n));
+                    }
+                    if (n && s.inPlaceReads != inPlaceBefore) {
+                        ASSERT_GE(x, data.data());
+                        ASSERT_LE(x + n, data.data() + data.size());
+                    }
+                    break;
+                }
                 case 0: {
                     const std::size_t n = next(static_cast<std::uint32_t>(3 * window + 40));
                     std::vector<unsigned char> x(n), y(n);
@@ -336,6 +383,7 @@ TEST(ByteReaderStreamed, AnswersAsAMemoryReaderOverTheSameBytes) {
             }
             ASSERT_EQ(streamed.tell(), memory.tell());
         }
+        EXPECT_EQ(s.inPlaceReads > 0, inPlace);
     }
 }
 

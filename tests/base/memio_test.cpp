@@ -405,6 +405,57 @@ TEST(BufWrapperIO, AWritableBlockIsWrittenInPlaceAndNeverGrows) {
     EXPECT_EQ(put(b, "q"), 0u);
 }
 
+// In-place reads hand over the block's own bytes and move the position as
+// read() does; a window on such a block does the same inside its bounds;
+// paged memory and windows on it read by copying.
+TEST(BufWrapperIO, InPlaceReadsPointIntoTheBlockAndWindowsKeepToTheirBounds) {
+    char block[] = "0123456789ABCDEFGHIJ";
+    cBufWrapperIO b(block, 20, false);
+    const unsigned char* p = nullptr;
+    ASSERT_TRUE(b.set_fp(3));
+    EXPECT_EQ(b.readInPlace(p, 5), 5u);
+    EXPECT_EQ(p, reinterpret_cast<unsigned char*>(block) + 3);
+    EXPECT_EQ(b.get_fp(), 8);
+    EXPECT_EQ(readAll(b, 2), "89");
+    EXPECT_EQ(b.readInPlace(p, 100), 10u);
+    EXPECT_EQ(p, reinterpret_cast<unsigned char*>(block) + 10);
+    EXPECT_EQ(b.readInPlace(p, 100), 0u);  // at the end
+    EXPECT_EQ(b.get_fp(), 20);
+
+    cFileIOSubRange w(&b, 4, 9);  // "456789ABC"
+    ASSERT_TRUE(w.set_fp(2));
+    EXPECT_EQ(w.readInPlace(p, 4), 4u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), 4), "6789");
+    EXPECT_EQ(w.get_fp(), 6);
+    EXPECT_EQ(readAll(w, 1), "A");
+    EXPECT_EQ(w.readInPlace(p, 100), 2u);  // not past the window
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), 2), "BC");
+    EXPECT_EQ(w.readInPlace(p, 100), 0u);
+    EXPECT_EQ(w.get_fp(), 9);
+
+    // A parent that hands over more than it was asked for is not believed.
+    struct cOverreach : cBufWrapperIO {
+        using cBufWrapperIO::cBufWrapperIO;
+        std::size_t readInPlace(const unsigned char*& out, std::size_t) override {
+            return cBufWrapperIO::readInPlace(out, 1000);
+        }
+    } loose(block, 20, false);
+    cFileIOSubRange onLoose(&loose, 2, 5);
+    EXPECT_EQ(onLoose.readInPlace(p, 3), 0u);
+    EXPECT_EQ(onLoose.get_fp(), 0);
+
+    cBufWrapperIO none;
+    EXPECT_EQ(none.readInPlace(p, 4), 0u);
+    cMemIOTarget paged(128);
+    ASSERT_EQ(put(paged, "abcdef"), 6u);
+    ASSERT_TRUE(paged.set_fp(0));
+    EXPECT_EQ(paged.readInPlace(p, 4), 0u);
+    cFileIOSubRange onPaged(&paged, 1, 4);
+    EXPECT_EQ(onPaged.readInPlace(p, 4), 0u);
+    EXPECT_EQ(onPaged.get_fp(), 0);
+    EXPECT_EQ(readAll(onPaged, 4), "bcde");
+}
+
 // ===========================================================================
 // cFileIOSubRange
 

@@ -1,12 +1,17 @@
 // JPEG decoding compared with Pillow's decode of the same files (Pillow and
 // the decoder both sit on Debian's libjpeg-turbo with its default islow DCT
-// and fancy upsampling, so the pixels must match exactly); damaged files
-// fail quietly; the entry for containers reads from the middle of a stream.
+// and fancy upsampling, so the pixels must match exactly), from every kind
+// of stream; damaged files fail quietly; the entry for containers reads
+// from the middle of a stream.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
+
+#include <jpeglib.h>
 
 #include "adaptertest.h"
 #include "base/memio.h"
@@ -32,7 +37,195 @@ std::size_t sofSizeOffset(const Bytes& b) {
     return 0;
 }
 
+// A form Pillow cannot write, made with the library's own encoder: restart
+// markers every `interval` MCUs or every `rows` rows of MCUs.
+struct MadeForm {
+    const char* name;
+    int width, height, components;
+    int hSampling, vSampling;  // of the first component; the others 1 x 1
+    bool progressive;
+    int interval, rows;
+    int noise;  // 0..255: how much of each sample is random (larger files)
+};
+
+Bytes makeJpeg(const MadeForm& f) {
+    std::vector<unsigned char> px(static_cast<std::size_t>(f.width) * f.height * f.components);
+    unsigned seed = 99;
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x)
+            for (int c = 0; c < f.components; ++c) {
+                seed = seed * 1103515245u + 12345u;
+                const int smooth = (x * 255 / f.width * (c + 1) + y * 255 / f.height * (3 - c)) / 4;
+                const int v = smooth + static_cast<int>((seed >> 16) % static_cast<unsigned>(f.noise + 1)) - f.noise / 2;
+                px[(static_cast<std::size_t>(y) * f.width + x) * f.components + c] =
+                    static_cast<unsigned char>(std::min(255, std::max(0, v)));
+            }
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&c, &out, &outSize);
+    c.image_width = static_cast<JDIMENSION>(f.width);
+    c.image_height = static_cast<JDIMENSION>(f.height);
+    c.input_components = f.components;
+    c.in_color_space = f.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    c.comp_info[0].h_samp_factor = f.hSampling;
+    c.comp_info[0].v_samp_factor = f.vSampling;
+    for (int k = 1; k < c.num_components; ++k) c.comp_info[k].h_samp_factor = c.comp_info[k].v_samp_factor = 1;
+    c.restart_interval = static_cast<unsigned>(f.interval);
+    c.restart_in_rows = f.rows;
+    if (f.progressive) jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = &px[static_cast<std::size_t>(c.next_scanline) * f.width * f.components];
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    Bytes b(out, out + outSize);
+    std::free(out);
+    return b;
+}
+
+// The streams a JPEG reaches the decoder through: a block of memory read in
+// place (whole, through a window on a larger block, or a few hundred bytes
+// at a time), and streams whose bytes are copied (paged memory; a pipe-like
+// stream of unknown size, read 64 KB at a time).
+enum StreamKind { kWhole, kWindow, kDribble, kPaged, kUnsized, kStreamKinds };
+const char* const kStreamNames[] = {"memory", "window", "dribble", "paged", "unsized"};
+
+class cDribbleIO : public cBufWrapperIO {
+public:
+    cDribbleIO(unsigned char* p, long long n) : cBufWrapperIO(p, n, false) {}
+    std::size_t readInPlace(const unsigned char*& out, std::size_t most) override {
+        return cBufWrapperIO::readInPlace(out, std::min<std::size_t>(most, 333));
+    }
+    // Bytes that could be had in place are never copied (a read at the end
+    // is how the end is found).
+    unsigned int read(void* buf, unsigned int n) override {
+        const unsigned int got = cBufWrapperIO::read(buf, n);
+        if (got != 0) ADD_FAILURE() << "copied from a block of memory";
+        return got;
+    }
+};
+
+class cCopyOnlyIO : public cBufWrapperIO {
+public:
+    cCopyOnlyIO(unsigned char* p, long long n) : cBufWrapperIO(p, n, false) {}
+    long long size() override { return -1; }
+    std::size_t readInPlace(const unsigned char*&, std::size_t) override { return 0; }
+};
+
+// Decodes b through a stream of that kind: whether it decoded, into pict,
+// with the bytes the decoder says it used.
+bool decodeThrough(StreamKind kind, const Bytes& b, cPictJPEG& pict, unsigned long long& used) {
+    unsigned char* p = const_cast<unsigned char*>(b.data());
+    const long long n = static_cast<long long>(b.size());
+    bool ok = false;
+    switch (kind) {
+        case kWhole: {
+            cBufWrapperIO io(p, n, false);
+            ok = pict.decode(&io);
+            break;
+        }
+        case kWindow: {
+            Bytes all(77 + b.size() + 40, 0xD9);
+            std::fill(all.begin(), all.begin() + 77, 0x42);
+            std::copy(b.begin(), b.end(), all.begin() + 77);
+            cBufWrapperIO parent(all.data(), static_cast<long long>(all.size()), false);
+            cFileIOSubRange window(&parent, 77, b.size());
+            ok = pict.decode(&window);
+            break;
+        }
+        case kDribble: {
+            cDribbleIO io(p, n);
+            ok = pict.decode(&io);
+            break;
+        }
+        case kPaged: {
+            cMemIOTarget io(4096);
+            if (!io.fromBuffer(b.data(), n)) return false;
+            ok = pict.decode(&io);
+            break;
+        }
+        default: {
+            cCopyOnlyIO io(p, n);
+            ok = pict.decode(&io);
+            break;
+        }
+    }
+    used = pict.parser().bytesConsumed();
+    return ok;
+}
+
 }  // namespace
+
+// Every generated file and the forms made here (restart markers at every
+// subsampling, in a progressive file, in grey, and a file larger than a
+// piece of input) through every kind of stream: Pillow's pixels, the bytes
+// used up to the end marker; cut short inside the data, a failure that
+// used no byte past the cut.
+TEST_F(JpegFiles, EveryStreamGivesPillowsPixelsWithAndWithoutRestartMarkers) {
+    const MadeForm made[] = {
+        {"made_restart420", 203, 97, 3, 2, 2, false, 1, 0, 40},
+        {"made_restart422", 150, 70, 3, 2, 1, false, 0, 1, 40},
+        {"made_restart444", 61, 45, 3, 1, 1, false, 7, 0, 40},
+        {"made_restartgrey", 77, 131, 1, 1, 1, false, 5, 0, 40},
+        {"made_restartprog", 180, 140, 3, 2, 2, true, 2, 0, 40},
+        {"made_large420", 640, 400, 3, 2, 2, false, 0, 2, 255},
+        {"made_largeprog", 480, 360, 3, 1, 1, true, 0, 0, 255},
+    };
+    std::vector<std::string> names;
+    std::string args;
+    for (const MadeForm& f : made) {
+        const Bytes b = makeJpeg(f);
+        const Bytes dri = {0xFF, 0xDD};
+        EXPECT_EQ(std::search(b.begin(), b.end(), dri.begin(), dri.end()) != b.end(), f.interval || f.rows) << f.name;
+        const std::string name = std::string(f.name) + ".jpg";
+        std::FILE* out = std::fopen(dir_->file(name).c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(std::fwrite(b.data(), 1, b.size(), out), b.size());
+        std::fclose(out);
+        names.push_back(name);
+        args += " " + name;
+    }
+    int status = -1;
+    const std::string said = qortest::runCommand(qortest::python3() + " " QOR_SOURCE_DIR
+                                                 "/tests/picts/make_adapter_images.py pillow-refs " +
+                                                     dir_->path() + args + " 2>&1",
+                                                 &status);
+    ASSERT_EQ(status, 0) << said;
+    for (const auto& entry : *index_) names.push_back(entry.first);
+    bool large = false;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const Bytes b = file(name);
+        const picttest::Reference ref = this->ref(stem(name));
+        large = large || b.size() > 64 * 1024;
+        for (int k = 0; k < kStreamKinds; ++k) {
+            SCOPED_TRACE(kStreamNames[k]);
+            cPictJPEG pict;
+            unsigned long long used = 0;
+            ASSERT_TRUE(decodeThrough(static_cast<StreamKind>(k), b, pict, used));
+            EXPECT_TRUE(picttest::samePixels(pict, ref));
+            EXPECT_EQ(used, b.size());
+            for (const std::size_t keep : {b.size() / 2, b.size() * 3 / 4}) {
+                SCOPED_TRACE(keep);
+                const Bytes cut(b.begin(), b.begin() + static_cast<long>(keep));
+                cPictJPEG broken;
+                EXPECT_FALSE(decodeThrough(static_cast<StreamKind>(k), cut, broken, used));
+                EXPECT_LE(used, keep);
+                EXPECT_EQ(broken.raw8Bpp(), nullptr);
+            }
+        }
+    }
+    // The input came in more than one piece somewhere.
+    EXPECT_TRUE(large);
+}
 
 TEST_F(JpegFiles, BaselineProgressiveAndGreyDecodeLikePillow) {
     adaptertest::decodeAllLikeReferences<cPictJPEG>(dir_->path(), *index_);

@@ -8,6 +8,9 @@ than the decoder under test.
         sizes); the reference is Pillow's own decode of the same file.  One
         Adobe CMYK file, whose reference comes from ImageMagick (Pillow's
         CMYK to RGB conversion is not the multiplicative one).
+    make_adapter_images.py pillow-refs OUTDIR NAME.jpg...   NAME.ref for
+        files a test wrote itself (forms Pillow cannot write, such as
+        restart markers): Pillow's decode of each.
     make_adapter_images.py jp2 OUTDIR    JP2 and J2K files written losslessly
         by opj_compress (several resolutions, tiles, progression orders,
         grey, RGBA, 12- and 16-bit grey); the reference is the source picture.
@@ -585,7 +588,17 @@ def make_jbig2(out):
     finish(out, index)
 
 
+def make_pillow_refs(out, names):
+    for name in names:
+        im = Image.open(os.path.join(out, name))
+        im.load()
+        ref_from_image(im, os.path.join(out, os.path.splitext(name)[0] + ".ref"))
+
+
 if __name__ == "__main__":
     kind, outdir = sys.argv[1], sys.argv[2]
+    if kind == "pillow-refs":
+        make_pillow_refs(outdir, sys.argv[3:])
+        sys.exit(0)
     os.makedirs(outdir, exist_ok=True)
     {"jpeg": make_jpeg, "jp2": make_jp2, "tiff": make_tiff, "dicom": make_dicom, "jbig2": make_jbig2}[kind](outdir)
