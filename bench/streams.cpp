@@ -317,12 +317,14 @@ void BM_MemSeqRead_vector(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
 }
 
-void BM_MemRandomRead_cMemIOTarget(benchmark::State& state) {
+// Random reads of `piece` bytes (the benchmark's argument) at `reads` places
+// of a 64 MiB stream, and the same from a vector.
+void streamRandomReads(benchmark::State& state, std::size_t reads) {
     const unsigned int piece = static_cast<unsigned int>(state.range(0));
     std::vector<char> fill(kFileBytes, 'r');
     cMemIOTarget m(65536);
     m.fromBuffer(fill.data(), static_cast<long long>(fill.size()));
-    auto offs = randomOffsets(kRandomReads, kFileBytes, piece);
+    auto offs = randomOffsets(reads, kFileBytes, piece);
     std::vector<char> buf(piece);
     for (auto _ : state) {
         for (auto o : offs) {
@@ -331,13 +333,13 @@ void BM_MemRandomRead_cMemIOTarget(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(buf.data());
     }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * piece);
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(reads) * piece);
 }
 
-void BM_MemRandomRead_vector(benchmark::State& state) {
+void vectorRandomReads(benchmark::State& state, std::size_t reads) {
     const std::size_t piece = static_cast<std::size_t>(state.range(0));
     std::vector<char> v(kFileBytes, 'r');
-    auto offs = randomOffsets(kRandomReads, kFileBytes, piece);
+    auto offs = randomOffsets(reads, kFileBytes, piece);
     std::vector<char> buf(piece);
     for (auto _ : state) {
         for (auto o : offs) {
@@ -346,8 +348,11 @@ void BM_MemRandomRead_vector(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(buf.data());
     }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * piece);
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(reads * piece));
 }
+
+void BM_MemRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads(state, kRandomReads); }
+void BM_MemRandomRead_vector(benchmark::State& state) { vectorRandomReads(state, kRandomReads); }
 
 // Random reads at a million places of a 64 MiB stream a round: unlike the
 // 4096 places above, which stay in the caches from one round to the next
@@ -359,37 +364,8 @@ void BM_MemRandomRead_vector(benchmark::State& state) {
 // which the instructions of each read limit.
 constexpr std::size_t kColdReads = 1u << 20;
 
-void BM_MemColdRandomRead_cMemIOTarget(benchmark::State& state) {
-    const unsigned int piece = static_cast<unsigned int>(state.range(0));
-    std::vector<char> fill(kFileBytes, 'r');
-    cMemIOTarget m(65536);
-    m.fromBuffer(fill.data(), static_cast<long long>(fill.size()));
-    auto offs = randomOffsets(kColdReads, kFileBytes, piece);
-    std::vector<char> buf(piece);
-    for (auto _ : state) {
-        for (auto o : offs) {
-            m.set_fp(o);
-            m.read(buf.data(), piece);
-        }
-        benchmark::DoNotOptimize(buf.data());
-    }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kColdReads * piece);
-}
-
-void BM_MemColdRandomRead_vector(benchmark::State& state) {
-    const std::size_t piece = static_cast<std::size_t>(state.range(0));
-    std::vector<char> v(kFileBytes, 'r');
-    auto offs = randomOffsets(kColdReads, kFileBytes, piece);
-    std::vector<char> buf(piece);
-    for (auto _ : state) {
-        for (auto o : offs) {
-            std::memcpy(buf.data(), v.data() + o, piece);
-            benchmark::ClobberMemory();
-        }
-        benchmark::DoNotOptimize(buf.data());
-    }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kColdReads * piece);
-}
+void BM_MemColdRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads(state, kColdReads); }
+void BM_MemColdRandomRead_vector(benchmark::State& state) { vectorRandomReads(state, kColdReads); }
 
 }  // namespace
 
