@@ -357,11 +357,9 @@ void BM_MemRandomRead_vector(benchmark::State& state) { vectorRandomReads(state,
 // Random reads at a million places of a 64 MiB stream a round: unlike the
 // 4096 places above, which stay in the caches from one round to the next
 // (their bytes and the page-table entries that map them), nearly every read
-// here misses the caches, and with small pages the TLB.  The vector is what
-// a program gets from the C library (small pages); the stream holds its
-// pages in huge-page slabs.  Misses this independent overlap: the reads
-// then take as long as the processor can keep enough of them in flight,
-// which the instructions of each read limit.
+// here misses the caches and the TLB.  Misses this independent overlap: the
+// reads then take as long as the processor can keep enough of them in
+// flight, which the instructions of each read limit.
 constexpr std::size_t kColdReads = 1u << 20;
 
 void BM_MemColdRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads(state, kColdReads); }

@@ -63,12 +63,13 @@ void copyLong(unsigned char* d, const unsigned char* s, std::size_t n) {
 
 void setFreshPagesPolicy(eFreshPages policy) { gFreshPages.store(static_cast<int>(policy), std::memory_order_relaxed); }
 
-namespace {
-
-// Gives the whole huge pages [start, end) the policy for a buffer of `total`
-// bytes.
-void adviseFreshPages(std::uintptr_t start, std::uintptr_t end, std::size_t total) {
+void preferHugePages(void* p, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    if (!p || bytes < 2 * kHuge) return;
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (end <= start) return;
     auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
     // Huge pages take an eighth of the kernel time of small ones while the
     // kernel has free 2 MiB blocks at hand; a large request runs out of them
@@ -77,7 +78,7 @@ void adviseFreshPages(std::uintptr_t start, std::uintptr_t end, std::size_t tota
     // at 200 MiB they lose as often as they win, at 600 MiB by a quarter).
     // Past kHugeLimit the pages are small and faulted in with one call.
     constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
-    if (policy == eFreshPages::chosen) policy = total <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
+    if (policy == eFreshPages::chosen) policy = bytes <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
     if (policy == eFreshPages::huge || policy == eFreshPages::hugePopulate)
         madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 #ifndef MADV_POPULATE_WRITE
@@ -86,32 +87,9 @@ void adviseFreshPages(std::uintptr_t start, std::uintptr_t end, std::size_t tota
     if (policy == eFreshPages::populate || policy == eFreshPages::hugePopulate)
         madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 #else
-    (void)start;
-    (void)end;
-    (void)total;
+    (void)p;
+    (void)bytes;
 #endif
-}
-
-}  // namespace
-
-void preferHugePages(void* p, std::size_t bytes) {
-    constexpr std::uintptr_t kHuge = kHugePageBytes;
-    if (!p || bytes < 2 * kHuge) return;
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end <= start) return;
-    adviseFreshPages(start, end, bytes);
-}
-
-unsigned char* allocHugeBlock(std::size_t bytes, std::size_t total) {
-    void* p = ::operator new(bytes, std::align_val_t(kHugePageBytes));
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
-    adviseFreshPages(start, start + (bytes & ~(kHugePageBytes - 1)), total);
-    return static_cast<unsigned char*>(p);
-}
-
-void freeHugeBlock(unsigned char* p) {
-    if (p) ::operator delete(p, std::align_val_t(kHugePageBytes));
 }
 
 }  // namespace qor_detail

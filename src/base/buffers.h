@@ -89,19 +89,6 @@ void preferHugePages(void* p, std::size_t bytes);
 enum class eFreshPages { chosen, plain, huge, populate, hugePopulate };
 void setFreshPagesPolicy(eFreshPages policy);
 
-// The huge page of x86_64.
-constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
-
-// A block of `bytes` (a whole number of huge pages) that starts on a huge-page
-// boundary and is given the fresh-pages policy as preferHugePages gives it to
-// a buffer of `total` bytes: for containers that keep a large content in
-// many such blocks, each of which alone is too small for preferHugePages.
-// The block comes from the C library's heap, as every other buffer does, so
-// the heap's own policy (what it keeps after a free, what it maps afresh)
-// holds for it too.  Throws std::bad_alloc when it cannot be had.
-unsigned char* allocHugeBlock(std::size_t bytes, std::size_t total);
-void freeHugeBlock(unsigned char* p);
-
 }  // namespace qor_detail
 
 // ---------------------------------------------------------------------------

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #if defined(__has_include)
@@ -77,10 +76,6 @@ cMemIOTarget::cMemIOTarget(long long pageSize)
         while ((1LL << pageShift_) < pageSize_) ++pageShift_;
     }
     pageMask_ = static_cast<unsigned long long>(pageSize_ - 1);
-    if (pageShift_ >= 0 && static_cast<unsigned long long>(pageSize_) <= qor_detail::kHugePageBytes) {
-        slabShift_ = 0;
-        while ((static_cast<unsigned long long>(pageSize_) << slabShift_) < qor_detail::kHugePageBytes) ++slabShift_;
-    }
 }
 
 void cMemIOTarget::noteShape() {
@@ -94,66 +89,30 @@ void cMemIOTarget::noteShape() {
 
 cMemIOTarget::~cMemIOTarget() { freeAllPages(); }
 
+unsigned char* cMemIOTarget::pageBytes(_typebuf<unsigned char>& page) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(page.data());
+    return page.data() + ((kPageAlign - at % kPageAlign) % kPageAlign);
+}
+
 unsigned char* cMemIOTarget::lookupPage(long long index) {
-    sPage* page = pages_.find(index);
+    _typebuf<unsigned char>* page = pages_.find(index);
     if (!page) return nullptr;
     lastIndex_ = index;
-    lastPage_ = page->bytes;
+    lastPage_ = pageBytes(*page);
     return lastPage_;
 }
 
-unsigned char* cMemIOTarget::slabPage(long long index, std::size_t total) {
-    const std::size_t k = static_cast<std::size_t>(index >> slabShift_);
-    if (k >= slabs_.size()) slabs_.resize(k + 1);
-    sSlab& slab = slabs_[k];
-    if (!slab.base) {
-        slab.base = qor_detail::allocHugeBlock(qor_detail::kHugePageBytes, total);
-        ++slabCount_;
-    }
-    const std::size_t within = static_cast<std::size_t>(index & ((1LL << slabShift_) - 1));
-    return slab.base + (within << pageShift_);
-}
-
-void cMemIOTarget::freeSlab(std::size_t k) {
-    qor_detail::freeHugeBlock(slabs_[k].base);
-    slabs_[k].base = nullptr;
-    slabs_[k].pages = 0;
-    --slabCount_;
-}
-
-unsigned char* cMemIOTarget::addPage(long long index, unsigned long long expected) {
-    // The memory is had before the map entry is made, so that running out of
-    // it never leaves an entry without a page behind; a slab made for this
-    // page alone goes again when the entry cannot be made.
-    const bool inSlab = slabShift_ >= 0 && ((expected >= static_cast<unsigned long long>(kSlabFrom) && nearHeld(index)) ||
-                                            (static_cast<std::size_t>(index >> slabShift_) < slabs_.size() &&
-                                             slabs_[static_cast<std::size_t>(index >> slabShift_)].base));
-    std::unique_ptr<unsigned char[]> own;
-    unsigned char* bytes;
-    if (inSlab) {
-        const unsigned long long total = std::max(expected, static_cast<unsigned long long>(size_));
-        bytes = slabPage(index, static_cast<std::size_t>(std::min(total, qor_detail::kMaxAllocationBytes)));
-    } else {
-        own.reset(new unsigned char[static_cast<std::size_t>(pageSize_) + kPageAlign - 1]);
-        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(own.get());
-        bytes = own.get() + ((kPageAlign - at % kPageAlign) % kPageAlign);
-    }
-    sPage* slot;
-    try {
-        slot = pages_.insert(index);
-    } catch (const std::bad_alloc&) {
-        const std::size_t k = inSlab ? static_cast<std::size_t>(index >> slabShift_) : 0;
-        if (inSlab && slabs_[k].pages == 0) freeSlab(k);
-        throw;
-    }
-    slot->bytes = bytes;
-    slot->own = own.release();
-    if (inSlab) ++slabs_[static_cast<std::size_t>(index >> slabShift_)].pages;
+unsigned char* cMemIOTarget::addPage(long long index) {
+    // The buffer is made before the map entry, so that running out of memory
+    // never leaves an entry without a page behind.
+    _typebuf<unsigned char> page(pageSize_ + kPageAlign - 1);
+    _typebuf<unsigned char>* slot = pages_.insert(index);
+    slot->swap(page);
     ++pageCount_;
     lastIndex_ = index;
-    lastPage_ = bytes;
-    enterPage(index, bytes);
-    return bytes;
+    lastPage_ = pageBytes(*slot);
+    enterPage(index, lastPage_);
+    return lastPage_;
 }
 
 void cMemIOTarget::enterPage(long long index, unsigned char* page) {
@@ -176,23 +135,14 @@ void cMemIOTarget::enterPage(long long index, unsigned char* page) {
     directory_[static_cast<std::size_t>(at)] = page;
     // Pages the map held above the old end came in while they were too far.
     for (auto* item = pages_.find_ge(static_cast<long long>(old)); item && item->key < index; item = pages_.find_ge(item->key + 1))
-        directory_[static_cast<std::size_t>(item->key)] = item->value.bytes;
+        directory_[static_cast<std::size_t>(item->key)] = pageBytes(item->value);
 }
 
 void cMemIOTarget::freePagesFrom(long long index) {
-    // A slab goes with its last page.  The slab that holds the new end keeps
-    // the memory of its pages past the end: handing it back (MADV_DONTNEED)
-    // would split its huge page for less than 2 MiB, and growing again
-    // reuses it.
     while (auto* item = pages_.find_ge(index)) {
-        if (!item->value.own) {
-            const std::size_t k = static_cast<std::size_t>(item->key >> slabShift_);
-            if (--slabs_[k].pages == 0) freeSlab(k);
-        }
         pages_.dettach(item);
         --pageCount_;
     }
-    while (!slabs_.empty() && !slabs_.back().base) slabs_.pop_back();
     if (index >= 0 && static_cast<unsigned long long>(index) < directory_.size())
         directory_.resize(static_cast<std::size_t>(index));
     noteShape();
@@ -204,9 +154,6 @@ void cMemIOTarget::freePagesFrom(long long index) {
 
 void cMemIOTarget::freeAllPages() {
     pages_.destroy();
-    for (std::size_t k = 0; k < slabs_.size(); ++k)
-        if (slabs_[k].base) freeSlab(k);
-    slabs_.clear();
     directory_.clear();
     noteShape();
     pageCount_ = 0;
@@ -267,7 +214,7 @@ unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
         unsigned char* page = findPage(index);
         if (!page) {
             try {
-                page = addPage(index, static_cast<unsigned long long>(pageCount_) * ps);
+                page = addPage(index);
             } catch (const std::bad_alloc&) {
                 break;
             }
@@ -359,7 +306,7 @@ bool cMemIOTarget::fromBuffer(void const* data, long long n) {
     const unsigned char* src = static_cast<const unsigned char*>(data);
     try {
         for (long long at = 0, index = 0; at < n; at += pageSize_, ++index) {
-            unsigned char* page = addPage(index, static_cast<unsigned long long>(n));
+            unsigned char* page = addPage(index);
             const long long piece = std::min(pageSize_, n - at);
             std::memcpy(page, src + at, static_cast<std::size_t>(piece));
             std::memset(page + piece, 0, static_cast<std::size_t>(pageSize_ - piece));

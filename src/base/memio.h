@@ -26,19 +26,6 @@
 // map reads as zeros, and bytes of a page at or beyond the size are always
 // zero, so growing the stream (set_eof) never shows old contents.  Pages are
 // only allocated by writes and fromBuffer; reading never allocates.
-//
-// A large stream keeps its pages in slabs: blocks of one huge page (2 MiB)
-// on a huge-page boundary, each holding the pages of its own aligned 2 MiB
-// of positions, given the huge-page policy of buffers.h.  Where the heap
-// hands out fresh memory for them they are backed by huge pages, and a walk
-// over many megabytes takes a 512th of the TLB misses (bench/streams.cpp,
-// 64 MiB with 64 KiB pages: 16-byte sequential reads a sixth faster,
-// random 64-byte reads that miss the caches 4% faster, the rest within the
-// noise).  A stream gets slabs once it holds kSlabFrom bytes of pages (or
-// fromBuffer is given that many), for pages near those it holds; a small
-// stream, and pages written far above the others, keep one allocation per
-// page.  Page sizes that are no power of two or larger than a slab always
-// do.
 class cMemIOTarget : public cFileIOTarget {
 public:
     // Page sizes outside 128..0x7FFFFFFF become 65536.
@@ -50,9 +37,11 @@ public:
     long long size() override { return size_; }
     unsigned int read(void* buf, unsigned int n) override {
         // A short read inside one page that the directory holds is served
-        // here; everything else, missing pages included, by readLong.
+        // here; everything else, missing pages included, by readLong.  The
+        // count is 1 to kShortRead: with 0, a position at the directory's
+        // end would pass the bound and look up the entry past it.
         const unsigned long long p = pos_;
-        if (n <= kShortRead && p + n <= shortReadEnd_ && buf) {
+        if (n - 1u < kShortRead && p + n <= shortReadEnd_ && buf) {
             const unsigned long long off = p & pageMask_;
             if (off + n <= pageMask_ + 1) {
                 if (const unsigned char* page = directory_[static_cast<std::size_t>(p >> pageShift_)]) {
@@ -100,13 +89,6 @@ public:
     long long pageSize() const { return pageSize_; }
     // The number of pages held (for tests and statistics).
     long long pageCount() const { return pageCount_; }
-    // The number of slabs held; each holds at least one page.
-    long long slabCount() const { return slabCount_; }
-    // The size from which a stream keeps its pages in slabs.  Below it the
-    // small pages of a whole stream fit the TLB (1,024 of them in 4 MiB),
-    // and a slab that the stream fills only in part would cost it more
-    // memory in proportion (up to 2 MiB less a page).
-    static constexpr long long kSlabFrom = 4LL << 20;
 
 private:
     static constexpr unsigned int kShortRead = 64;
@@ -118,40 +100,15 @@ private:
         return index == lastIndex_ ? lastPage_ : lookupPage(index);
     }
     unsigned char* lookupPage(long long index);
-    // A page's bytes start on a cache line (a page of its own has room to
-    // spare for that, one in a slab lies on a multiple of the page size): a
-    // read or write of whole lines then touches no line more than it must,
-    // and no vector access of a copy straddles two lines.
+    // A page's bytes start on a cache line (its buffer has room to spare for
+    // that): a read or write of whole lines then touches no line more than
+    // it must, and no vector access of a copy straddles two lines.
     static constexpr std::uintptr_t kPageAlign = 64;
-    // A page of the map: its bytes, and the allocation of a page of its own
-    // (null for a page in a slab).
-    struct sPage {
-        unsigned char* bytes = nullptr;
-        unsigned char* own = nullptr;
-        sPage() = default;
-        sPage(const sPage&) = delete;
-        sPage& operator=(const sPage&) = delete;
-        ~sPage() { delete[] own; }
-    };
-    struct sSlab {
-        unsigned char* base = nullptr;
-        long long pages = 0;  // pages of the map that lie in it
-    };
-    // True when a page at index lies close enough above the pages held for
-    // the directory, and for a slab, to take it.
-    bool nearHeld(long long index) const {
-        return static_cast<unsigned long long>(index) <= 2 * static_cast<unsigned long long>(pageCount_) + 64;
-    }
+    static unsigned char* pageBytes(_typebuf<unsigned char>& page);
     // Enters a page added to the map into the directory when it lies inside
     // it or close enough above it.
     void enterPage(long long index, unsigned char* page);
-    // Adds a page (its bytes unset) at index; `expected`: the bytes the
-    // stream holds, or is about to hold, which decide whether the page goes
-    // into a slab and the slab's huge-page policy.  Throws std::bad_alloc
-    // and then leaves everything as it was.
-    unsigned char* addPage(long long index, unsigned long long expected);
-    unsigned char* slabPage(long long index, std::size_t total);
-    void freeSlab(std::size_t k);
+    unsigned char* addPage(long long index);  // zeroed; throws std::bad_alloc
     void freePagesFrom(long long index);
     void freeAllPages();
     // The page index and the offset in it of a position; a shift and a mask
@@ -182,15 +139,8 @@ private:
     int pageShift_ = 16;  // log2 of the page size, -1 when it is not a power of two
     long long size_ = 0;
     // Page index -> one page (depth limit 1024, the default for 64-bit keys).
-    cFasterTreeList<long long, sPage> pages_;
+    cFasterTreeList<long long, _typebuf<unsigned char> > pages_;
     long long pageCount_ = 0;
-    // log2 of the pages a slab holds; -1 when the page size takes no slabs.
-    int slabShift_ = -1;
-    // The slabs by slab index (page index >> slabShift_; base null where
-    // none is).  Slabs are only made for pages that nearHeld accepts, so the
-    // vector is never much longer than the pages held call for.
-    std::vector<sSlab> slabs_;
-    long long slabCount_ = 0;
     // The page touched last, so that small sequential transfers skip the lookup.
     long long lastIndex_ = -1;
     unsigned char* lastPage_ = nullptr;
