@@ -23,7 +23,6 @@
 
 #include <benchmark/benchmark.h>
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>

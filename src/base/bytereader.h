@@ -131,11 +131,10 @@ public:
     // over memory hands over its own bytes (valid while its memory is) and
     // the window is not filled.
     std::size_t viewSome(const unsigned char*& out, std::size_t most) {
-        if (pos_ == size_ && stream_) {
+        if (pos_ == size_) {
+            if (!stream_) return 0;
             if (const std::size_t n = viewStreamed(out, most)) return n;
             if (!refill(1)) return 0;
-        } else if (pos_ == size_) {
-            return 0;
         }
         const std::size_t n = most < size_ - pos_ ? most : size_ - pos_;
         out = data_ + pos_;
