@@ -79,6 +79,8 @@ cMemIOTarget::cMemIOTarget(long long pageSize)
 }
 
 void cMemIOTarget::noteShape() {
+    flatReadEnd_ = minOf(static_cast<unsigned long long>(flatPages_) * static_cast<unsigned long long>(pageSize_),
+                         static_cast<unsigned long long>(size_));
     if (pageShift_ < 0) {
         shortReadEnd_ = 0;
         return;
@@ -145,6 +147,7 @@ void cMemIOTarget::freePagesFrom(long long index) {
     }
     if (index >= 0 && static_cast<unsigned long long>(index) < directory_.size())
         directory_.resize(static_cast<std::size_t>(index));
+    if (index < flatPages_) cutBlock(index < 0 ? 0 : index);
     noteShape();
     if (lastIndex_ >= index) {
         lastIndex_ = -1;
@@ -152,7 +155,44 @@ void cMemIOTarget::freePagesFrom(long long index) {
     }
 }
 
+void cMemIOTarget::cutBlock(long long keep) {
+    pageCount_ -= flatPages_ - keep;
+    flatPages_ = keep;
+    if (2 * keep >= flatBlockPages_) return;
+    // The pages are made before anything changes hands: when memory runs
+    // out, the stream keeps the block as it is.
+    const std::size_t ps = static_cast<std::size_t>(pageSize_);
+    std::vector<_typebuf<unsigned char> > own;
+    try {
+        own.resize(static_cast<std::size_t>(keep));
+        for (auto& page : own) page.set(pageSize_ + kPageAlign - 1);
+        for (long long index = 0; index < keep; ++index) pages_.insert(index);
+    } catch (const std::bad_alloc&) {
+        // The map holds no other entry below keep.
+        for (auto* item = pages_.find_ge(0); item && item->key < keep; item = pages_.find_ge(0)) pages_.dettach(item);
+        return;
+    }
+    for (long long index = 0; index < keep; ++index) {
+        _typebuf<unsigned char>& page = own[static_cast<std::size_t>(index)];
+        unsigned char* bytes = pageBytes(page);
+        std::memcpy(bytes, flatBytes_ + static_cast<std::size_t>(index) * ps, ps);
+        pages_.find(index)->swap(page);
+        directory_[static_cast<std::size_t>(index)] = bytes;
+    }
+    dropBlock();
+    lastIndex_ = -1;
+    lastPage_ = nullptr;
+}
+
+void cMemIOTarget::dropBlock() {
+    flat_.set(0);
+    flatBytes_ = nullptr;
+    flatPages_ = 0;
+    flatBlockPages_ = 0;
+}
+
 void cMemIOTarget::freeAllPages() {
+    dropBlock();
     pages_.destroy();
     directory_.clear();
     noteShape();
@@ -186,8 +226,10 @@ unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {
     long long index;
     std::size_t off;
     split(pos_, index, off);
-    // The common small read inside one page.
-    if (off + count <= static_cast<unsigned long long>(pageSize_)) {
+    if (pos_ + count <= flatReadEnd_) {
+        qor_detail::copyLong(static_cast<unsigned char*>(buf), flatBytes_ + pos_, static_cast<std::size_t>(count));
+    } else if (off + count <= static_cast<unsigned long long>(pageSize_)) {
+        // The common small read inside one page.
         if (const unsigned char* page = findPage(index))
             qor_detail::copyLong(static_cast<unsigned char*>(buf), page + off, static_cast<std::size_t>(count));
         else
@@ -303,18 +345,22 @@ bool cMemIOTarget::toBuffer(_typebuf<unsigned char>& out) {
 bool cMemIOTarget::fromBuffer(void const* data, long long n) {
     reset();
     if (!data || n <= 0) return true;
-    const unsigned char* src = static_cast<const unsigned char*>(data);
+    const long long pages = n / pageSize_ + (n % pageSize_ ? 1 : 0);
     try {
-        for (long long at = 0, index = 0; at < n; at += pageSize_, ++index) {
-            unsigned char* page = addPage(index);
-            const long long piece = std::min(pageSize_, n - at);
-            std::memcpy(page, src + at, static_cast<std::size_t>(piece));
-            std::memset(page + piece, 0, static_cast<std::size_t>(pageSize_ - piece));
-        }
+        if (pages > static_cast<long long>(qor_detail::kMaxAllocationBytes) / pageSize_) throw std::bad_alloc();
+        directory_.resize(static_cast<std::size_t>(pages));
+        flat_.set(pages * pageSize_ + static_cast<long long>(kPageAlign) - 1);
     } catch (const std::bad_alloc&) {
         reset();
         return false;
     }
+    flatBytes_ = pageBytes(flat_);
+    const std::size_t whole = static_cast<std::size_t>(pages * pageSize_);
+    std::memcpy(flatBytes_, data, static_cast<std::size_t>(n));
+    std::memset(flatBytes_ + n, 0, whole - static_cast<std::size_t>(n));
+    for (std::size_t index = 0; index < directory_.size(); ++index)
+        directory_[index] = flatBytes_ + index * static_cast<std::size_t>(pageSize_);
+    flatPages_ = flatBlockPages_ = pageCount_ = pages;
     size_ = n;
     noteShape();
     return true;

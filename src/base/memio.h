@@ -36,11 +36,17 @@ public:
 
     long long size() override { return size_; }
     unsigned int read(void* buf, unsigned int n) override {
-        // A short read inside one page that the directory holds is served
-        // here; everything else, missing pages included, by readLong.  The
-        // count is 1 to kShortRead: with 0, a position at the directory's
-        // end would pass the bound and look up the entry past it.
+        // A short read inside the block fromBuffer filled, or inside one page
+        // that the directory holds, is served here; everything else, missing
+        // pages included, by readLong.  The count is 1 to kShortRead: with 0,
+        // a position at the directory's end would pass the bound and look up
+        // the entry past it.
         const unsigned long long p = pos_;
+        if (n - 1u < kShortRead && p + n <= flatReadEnd_ && buf) {
+            qor_detail::copySmall(static_cast<unsigned char*>(buf), flatBytes_ + p, n);
+            pos_ = p + n;
+            return n;
+        }
         if (n - 1u < kShortRead && p + n <= shortReadEnd_ && buf) {
             const unsigned long long off = p & pageMask_;
             if (off + n <= pageMask_ + 1) {
@@ -82,8 +88,9 @@ public:
     // The whole stream in one buffer (missing pages as zeros); the position is
     // not used.  False when the buffer cannot be allocated.
     bool toBuffer(_typebuf<unsigned char>& out);
-    // Replaces the contents with n bytes of data; position 0.  When memory
-    // runs out the stream is left empty and the result is false.
+    // Replaces the contents with n bytes of data; position 0.  The pages are
+    // carved from one block, so that reads inside it need no page lookup.
+    // When memory runs out the stream is left empty and the result is false.
     bool fromBuffer(void const* data, long long n);
 
     long long pageSize() const { return pageSize_; }
@@ -111,6 +118,11 @@ private:
     unsigned char* addPage(long long index);  // zeroed; throws std::bad_alloc
     void freePagesFrom(long long index);
     void freeAllPages();
+    // Gives up the block's pages from index `keep` on.  Once fewer than half
+    // of its pages are left, those move to pages of their own and the block
+    // is freed, so a cut stream does not keep the memory of what it lost.
+    void cutBlock(long long keep);
+    void dropBlock();
     // The page index and the offset in it of a position; a shift and a mask
     // when the page size is a power of two (it is 65536 for every user).
     void split(unsigned long long pos, long long& index, std::size_t& off) const {
@@ -125,10 +137,16 @@ private:
     }
     // Copies stored bytes at any offset, zeros where no page is; ignores the size.
     void peek(unsigned long long offset, unsigned char* out, std::size_t n);
-    // Brings shortReadEnd_ up to date after the size or the directory changed.
+    // Brings shortReadEnd_ and flatReadEnd_ up to date after the size, the
+    // directory or the block changed.
     void noteShape();
 
     unsigned long long pos_ = 0;
+    // Reads that end at or before this position are copied straight from
+    // flatBytes_: the size or the end of the block's pages, whichever comes
+    // first; 0 without a block.
+    unsigned long long flatReadEnd_ = 0;
+    unsigned char* flatBytes_ = nullptr;
     // The short reads read() serves itself end at or before this position:
     // the size, or the end of the directory when that comes first; 0 when
     // the page size is not a power of two.  One comparison then stands for
@@ -149,6 +167,12 @@ private:
     // it, so that a lookup there is one load.  It reaches only as far as the
     // pages are dense (see enterPage); pages above it are found in the map.
     std::vector<unsigned char*> directory_;
+    // The block fromBuffer filled: pages 0 to flatPages_ - 1 lie in it one
+    // after the other from flatBytes_ on (the directory points into it) and
+    // are never in the map.  flatBlockPages_ is how many it was made with.
+    _typebuf<unsigned char> flat_;
+    long long flatPages_ = 0;
+    long long flatBlockPages_ = 0;
 };
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "base/memio.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,7 +12,29 @@
 #include <string>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QOR_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QOR_TEST_ASAN 1
+#endif
+#endif
+#ifdef QOR_TEST_ASAN
+// The sanitizer's runtime keeps its own heap, which mallinfo2 does not see.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 namespace {
+
+// The bytes the heap has handed out and not had back.
+std::size_t heapInUse() {
+#ifdef QOR_TEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
 
 constexpr long long kPage = 65536;
 // Lengths reach past this now and then, so that transfers cross many pages.
@@ -215,3 +238,29 @@ TEST(MemIOTargetModel, OddPageSizesHoldTheBytesGiven) {
 }
 
 }  // namespace
+
+TEST(MemIOTargetModel, AStreamFromABufferCutBelowHalfGivesItsMemoryBack) {
+    std::mt19937 rng(5);
+    const auto data = bytesOf(rng, static_cast<std::size_t>(128 * kPage + 77));
+    cMemIOTarget m(kPage);
+    ASSERT_TRUE(m.fromBuffer(data.data(), static_cast<long long>(data.size())));
+    // Cut to just over half: the pages stay where they are.
+    const std::size_t half = static_cast<std::size_t>(65 * kPage - 3);
+    std::size_t before = heapInUse();
+    ASSERT_TRUE(m.set_eof(half));
+    EXPECT_LT(before - heapInUse(), static_cast<std::size_t>(kPage));
+    EXPECT_EQ(m.pageCount(), 65);
+    // Cut to a tenth: what is left moves out, and the rest is freed.
+    const std::size_t tenth = static_cast<std::size_t>(12 * kPage + 5);
+    before = heapInUse();
+    ASSERT_TRUE(m.set_eof(tenth));
+    EXPECT_GT(before - heapInUse(), static_cast<std::size_t>(100 * kPage));
+    EXPECT_EQ(m.pageCount(), 13);
+    // The bytes kept are the same, and regrowth shows zeros after them.
+    ASSERT_TRUE(m.set_eof(tenth + 100));
+    std::vector<unsigned char> back(tenth + 100);
+    ASSERT_TRUE(m.set_fp(0));
+    ASSERT_EQ(m.read(back.data(), static_cast<unsigned>(back.size())), back.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + static_cast<long>(tenth), back.begin()));
+    EXPECT_EQ(std::count(back.begin() + static_cast<long>(tenth), back.end(), 0), 100);
+}
