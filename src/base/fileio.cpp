@@ -391,16 +391,20 @@ bool cFileIO::unlock(unsigned long long start, unsigned long long length) {
 long long cFileIO::size() { return cFileIO::valid() ? statSize(static_cast<int>(fd_)) : 0; }
 
 unsigned int cFileIO::read(void* buf, unsigned int n) {
+    // A pending position implies an open regular file: read there without
+    // moving the descriptor's own offset.
+    if (lazyPos_ >= 0) {
+        ssize_t r;
+        do {
+            r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(lazyPos_));
+        } while (r < 0 && errno == EINTR);
+        if (r < 0) return kIOFailed;
+        lazyPos_ += r;
+        if (lazyPos_ > seekableUpTo_) seekableUpTo_ = lazyPos_;
+        return static_cast<unsigned int>(r);
+    }
     if (!cFileIO::valid()) return kIOFailed;
-    if (lazyPos_ < 0) return readOnce(static_cast<int>(fd_), buf, n);
-    ssize_t r;
-    do {
-        r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(lazyPos_));
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) return kIOFailed;
-    lazyPos_ += r;
-    if (lazyPos_ > seekableUpTo_) seekableUpTo_ = lazyPos_;
-    return static_cast<unsigned int>(r);
+    return readOnce(static_cast<int>(fd_), buf, n);
 }
 
 unsigned int cFileIO::write(void* buf, unsigned int n) {
@@ -409,12 +413,8 @@ unsigned int cFileIO::write(void* buf, unsigned int n) {
     return writeOnce(static_cast<int>(fd_), buf, n);
 }
 
-bool cFileIO::set_fp(unsigned long long pos) {
+bool cFileIO::seekBeyond(unsigned long long pos) {
     if (!cFileIO::valid()) return false;
-    if (seekableUpTo_ >= 0 && pos <= static_cast<unsigned long long>(seekableUpTo_)) {
-        lazyPos_ = static_cast<long long>(pos);
-        return true;
-    }
     lazyPos_ = -1;
     const bool ok = seekAbsolute(static_cast<int>(fd_), pos);
     if (ok && seekableUpTo_ >= 0) seekableUpTo_ = static_cast<long long>(pos);

@@ -128,7 +128,15 @@ public:
     unsigned int read(void* buf, unsigned int n) override;
     unsigned int write(void* buf, unsigned int n) override;
     // True when the resulting offset equals pos; beyond the end is allowed.
-    bool set_fp(unsigned long long pos) override;
+    // Within a size the file has had the position is only noted (see
+    // lazyPos_), which is what the random reads of every parser do.
+    bool set_fp(unsigned long long pos) override {
+        if (seekableUpTo_ >= 0 && pos <= static_cast<unsigned long long>(seekableUpTo_)) {
+            lazyPos_ = static_cast<long long>(pos);
+            return true;
+        }
+        return seekBeyond(pos);
+    }
     long long get_fp() override;
     // Seeks to the end moved by n, n read as a signed offset (0 is the end).
     // False only when the system refuses the offset (before the start).
@@ -170,6 +178,9 @@ private:
     void noteOpened();
     // Moves the descriptor's offset to a position set_fp left pending.
     void settle() const;
+    // set_fp for a position the file is not known to reach, or a file that
+    // is not regular.
+    bool seekBeyond(unsigned long long pos);
 
     long long fd_ = -1;
     _guardchar<char> path_;
@@ -179,7 +190,9 @@ private:
     // (pread), which spares a random read one of its two system calls.
     // Anything that needs the descriptor's own offset settles it first.
     // seekableUpTo_ is -1 for files that are not regular (pipes, terminals),
-    // whose seeks always go to the system; lazyPos_ -1 means nothing pending.
+    // whose seeks always go to the system, and while no file is open;
+    // lazyPos_ -1 means nothing pending.  So either being 0 or more implies
+    // an open descriptor, and the paths that test them need no other test.
     mutable long long lazyPos_ = -1;
     long long seekableUpTo_ = -1;
 };

@@ -35,33 +35,27 @@ bool seekFromEnd(unsigned long long size, unsigned long long n, unsigned long lo
     return n <= size;
 }
 
-// The read cache's guard on its hot paths (read, set_fp, size).  While the
-// process runs one thread there is nobody to exclude, and the C library's own
-// streams skip their lock then too; the flag turns false for good when the
-// first thread is created, before that thread runs.  None of these calls
-// starts a thread while holding the cache, so no second thread can find it
-// held without the lock.
-class cCacheGuard {
-public:
-    explicit cCacheGuard(cCriticalSection& cs) : cs_(singleThreaded() ? nullptr : &cs) {
-        if (cs_) cs_->enter();
-    }
-    ~cCacheGuard() {
-        if (cs_) cs_->exit();
-    }
-    cCacheGuard(const cCacheGuard&) = delete;
-    cCacheGuard& operator=(const cCacheGuard&) = delete;
-
-private:
-    static bool singleThreaded() {
+// Whether the read cache may skip its lock on its hot paths (read, set_fp,
+// size).  While the process runs one thread there is nobody to exclude, and
+// the C library's own streams skip their lock then too; the flag turns false
+// for good when the first thread is created, before that thread runs.  None
+// of these calls starts a thread while holding the cache, so no second thread
+// can find it held without the lock.
+bool aloneInProcess() {
 #if QOR_HAVE_SINGLE_THREADED
-        return __libc_single_threaded != 0;
+    return __libc_single_threaded != 0;
 #else
-        return false;
+    return false;
 #endif
-    }
-    cCriticalSection* cs_;
-};
+}
+
+// body() under the section.  Out of line, so that the unlocked path of the
+// caller needs no stack frame of its own: a plain jump to its body.
+template <typename Body>
+[[gnu::noinline]] auto underLock(cCriticalSection& cs, Body body) {
+    cSafeCriticalSectionAccess guard(&cs);
+    return body();
+}
 
 }  // namespace
 
@@ -416,23 +410,28 @@ bool cMemBufferedIO::ref(cFileIOTarget* source, long long capacity) { return att
 bool cMemBufferedIO::set(cFileIOTarget* source, long long capacity) { return attach(source, capacity, true); }
 
 long long cMemBufferedIO::size() {
-    cCacheGuard guard(lock_);
-    return sourceSize_;
+    if (aloneInProcess()) return sourceSize_;
+    return underLock(lock_, [this] { return sourceSize_; });
+}
+
+unsigned int cMemBufferedIO::readThrough(unsigned char* out, unsigned int wanted) {
+    if (!source_->set_fp(pos_)) return seekFailure();
+    // The request goes to the source whole: no stream reports kIOFailed as a
+    // count, so not even a request of 0xFFFFFFFF bytes can come back as one.
+    // What it claims is still held to the request.
+    const unsigned int got = source_->read(out, wanted);
+    if (!transferred(got)) return kIOFailed;
+    const unsigned int kept = got < wanted ? got : wanted;
+    pos_ += kept;
+    return kept;
 }
 
 unsigned int cMemBufferedIO::fill(unsigned char* out, unsigned int wanted) {
     const unsigned long long capacity = static_cast<unsigned long long>(cache_.count());
-    if (!source_->set_fp(pos_)) {
-        // Beyond the source's end there is nothing to read; inside it the
-        // source failed.
-        filled_ = 0;
-        return pos_ < static_cast<unsigned long long>(sourceSize_) ? kIOFailed : 0;
-    }
+    filled_ = 0;
+    if (!source_->set_fp(pos_)) return seekFailure();
     const unsigned int got = source_->read(cache_.data(), static_cast<unsigned int>(minOf(capacity, kMaxTransfer)));
-    if (!transferred(got)) {
-        filled_ = 0;
-        return kIOFailed;
-    }
+    if (!transferred(got)) return kIOFailed;
     cacheStart_ = pos_;
     filled_ = static_cast<long long>(minOf(got, capacity));
     const unsigned int give = static_cast<unsigned int>(minOf(wanted, static_cast<unsigned long long>(filled_)));
@@ -442,48 +441,51 @@ unsigned int cMemBufferedIO::fill(unsigned char* out, unsigned int wanted) {
 }
 
 unsigned int cMemBufferedIO::read(void* buf, unsigned int n) {
-    cCacheGuard guard(lock_);
-    if (!source_ || !buf || n == 0) return 0;
-    n = static_cast<unsigned int>(minOf(n, kMaxTransfer));
-    unsigned char* out = static_cast<unsigned char*>(buf);
-    unsigned int total = 0;
+    if (aloneInProcess()) return readHeld(buf, n);
+    return underLock(lock_, [this, buf, n] { return readHeld(buf, n); });
+}
 
-    if (pos_ >= cacheStart_ && pos_ - cacheStart_ < static_cast<unsigned long long>(filled_)) {
-        const unsigned long long at = pos_ - cacheStart_;
+unsigned int cMemBufferedIO::readHeld(void* buf, unsigned int n) {
+    if (!source_ || !buf || n == 0) return 0;
+    unsigned char* out = static_cast<unsigned char*>(buf);
+    // Below the cache's start the difference wraps around past filled_.
+    const unsigned long long at = pos_ - cacheStart_;
+    if (at < static_cast<unsigned long long>(filled_)) {
+        const unsigned char* from = cache_.data() + at;
         if (n == 1) {
-            *out = cache_.data()[at];
+            *out = *from;
             ++pos_;
             return 1;
         }
-        total = static_cast<unsigned int>(minOf(n, static_cast<unsigned long long>(filled_) - at));
-        if (total <= 64)
-            qor_detail::copySmall(out, cache_.data() + at, total);
-        else
-            std::memcpy(out, cache_.data() + at, total);
-        pos_ += total;
-        if (total == n) return n;
-    }
-
-    const unsigned int rest = n - total;
-    unsigned int got;
-    if (static_cast<unsigned long long>(rest) >= static_cast<unsigned long long>(cache_.count())) {
-        // As large as the cache or larger: straight from the source into the
-        // caller's buffer, sparing a copy of what the cache could not keep
-        // together with anything else.
-        if (!source_->set_fp(pos_)) {
-            got = pos_ < static_cast<unsigned long long>(sourceSize_) ? kIOFailed : 0;
-        } else {
-            got = source_->read(out + total, rest);
-            if (transferred(got)) {
-                got = static_cast<unsigned int>(minOf(got, rest));
-                pos_ += got;
-            }
+        if (n <= 64 && n <= static_cast<unsigned long long>(filled_) - at) {
+            qor_detail::copySmall(out, from, n);
+            pos_ += n;
+            return n;
         }
-    } else {
-        got = fill(out + total, rest);
+        return readFromCache(out, n, at);
     }
-    if (!transferred(got)) return total ? total : kIOFailed;
-    return total + got;
+    // Nothing cached at the position.  A request as large as the cache or
+    // larger goes straight from the source into the caller's buffer, sparing
+    // a copy of what the cache could not keep together with anything else.
+    return n >= static_cast<unsigned long long>(cache_.count()) ? readThrough(out, n) : fill(out, n);
+}
+
+unsigned int cMemBufferedIO::readFromCache(unsigned char* out, unsigned int n, unsigned long long at) {
+    const unsigned long long cached = static_cast<unsigned long long>(filled_) - at;
+    if (n <= cached) {
+        std::memcpy(out, cache_.data() + at, n);
+        pos_ += n;
+        return n;
+    }
+    const unsigned int total = static_cast<unsigned int>(cached);
+    std::memcpy(out, cache_.data() + at, total);
+    pos_ += total;
+    // The cached part and the rest must never add up to kIOFailed.
+    const unsigned int rest = static_cast<unsigned int>(minOf(n, kMaxTransfer)) - total;
+    const unsigned int got = rest >= static_cast<unsigned long long>(cache_.count()) ? readThrough(out + total, rest)
+                                                                                     : fill(out + total, rest);
+    // What the cache gave stands even when the source then fails.
+    return transferred(got) ? total + got : total;
 }
 
 unsigned int cMemBufferedIO::write(void* buf, unsigned int n) {
@@ -500,10 +502,8 @@ unsigned int cMemBufferedIO::write(void* buf, unsigned int n) {
 }
 
 bool cMemBufferedIO::set_fp(unsigned long long pos) {
-    cCacheGuard guard(lock_);
-    if (!source_) return false;
-    pos_ = pos;
-    return true;
+    if (aloneInProcess()) return moveTo(pos);
+    return underLock(lock_, [this, pos] { return moveTo(pos); });
 }
 
 bool cMemBufferedIO::set_fp_end(unsigned long long n) {

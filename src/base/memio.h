@@ -215,7 +215,25 @@ private:
     bool attach(cFileIOTarget* source, long long capacity, bool own);
     void detach();
     void dropCache() { filled_ = 0; }
+    // read and set_fp once the lock is held or not needed.
+    unsigned int readHeld(void* buf, unsigned int n);
+    bool moveTo(unsigned long long pos) {
+        if (!source_) return false;
+        pos_ = pos;
+        return true;
+    }
+    // The rest of readHeld when the cache holds the byte at the position,
+    // `at` bytes into the cache, and the read is not a short one.
+    unsigned int readFromCache(unsigned char* out, unsigned int n, unsigned long long at);
+    // Reads from the source at the position, into the cache (fill) or
+    // straight into the caller's buffer (readThrough); the count given, 0
+    // beyond the source's end, kIOFailed when the source fails.
     unsigned int fill(unsigned char* out, unsigned int wanted);
+    unsigned int readThrough(unsigned char* out, unsigned int wanted);
+    // What a read gets when the source cannot be moved to the position.
+    unsigned int seekFailure() const {
+        return pos_ < static_cast<unsigned long long>(sourceSize_) ? kIOFailed : 0;
+    }
 
     cFileIOTarget* source_ = nullptr;
     cFileIOTarget* owned_ = nullptr;

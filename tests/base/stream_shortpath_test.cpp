@@ -1,12 +1,15 @@
 // The short paths of the streams: the memory stream's page directory and
 // inline short reads, the file's positional reads after a seek, and the read
-// cache's small copies, each held against a plain byte-string model.
+// cache's small copies and pass-through reads, each held against a plain
+// byte-string model or the file's own bytes.
 #include "base/fileio.h"
 #include "base/memio.h"
 
 #include <gtest/gtest.h>
+#include "steppedstream.h"
 #include "testsupport.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <random>
 #include <string>
@@ -130,18 +133,74 @@ TEST(FileIOPositionalReads, ReadsAfterASeekWritesAndTheDescriptorAllSeeOnePositi
     ::close(fds[1]);
 }
 
+// Reads of every size around the cache's capacity, at positions inside,
+// just before and beyond what the cache holds and beyond the source's end,
+// over a memory stream, over a file (held against the file's bytes as pread
+// gives them) and over a source that fails now and then and overstates its
+// counts.
 TEST(MemBufferedIOShortReads, SmallAndCacheSizedReadsAgreeWithTheSource) {
-    cMemIOTarget source;
+    constexpr unsigned kCapacity = 512;
     const std::string model = bytesOf(6, 20000);
-    ASSERT_TRUE(source.fromBuffer(model.data(), static_cast<long long>(model.size())));
-    cMemBufferedIO cache(&source, 512);
-    std::mt19937 rng(8);
-    std::size_t pos = 0;
-    for (int i = 0; i < 20000; ++i) {
-        if (rng() % 8 == 0) pos = rng() % (model.size() + 5);
-        const unsigned n = rng() % 5 == 0 ? 512 : rng() % 70;
-        const std::string want = pos < model.size() ? model.substr(pos, n) : std::string();
-        ASSERT_EQ(readAt(cache, pos, n), want) << pos << " " << n;
-        pos += want.size();
+    qortest::TempDir dir;
+    const std::string path = dir.file("source.bin");
+    ASSERT_TRUE(qortest::writeFile(path, model));
+    const int oracle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(oracle, 0);
+    const auto bytesAt = [&](std::size_t pos, unsigned n) {
+        std::string out(n, '\0');
+        const ssize_t got = ::pread(oracle, out.data(), n, static_cast<off_t>(pos));
+        out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        return out;
+    };
+
+    cMemIOTarget memory;
+    ASSERT_TRUE(memory.fromBuffer(model.data(), static_cast<long long>(model.size())));
+    cFileIO file;
+    ASSERT_TRUE(file.open(path.c_str(), fmRead));
+    SteppedStream failing(model);
+    struct Source {
+        const char* name;
+        cFileIOTarget* stream;
+        bool fails;
+    };
+    for (const Source& source : {Source{"memory", &memory, false}, Source{"file", &file, false},
+                                 Source{"failing", &failing, true}}) {
+        SCOPED_TRACE(source.name);
+        cMemBufferedIO cache(source.stream, kCapacity);
+        const unsigned sizes[] = {1, 2, kCapacity - 1, kCapacity, kCapacity + 1, 2 * kCapacity + 3};
+        std::mt19937 rng(8);
+        std::size_t pos = 0;
+        for (int i = 0; i < 20000; ++i) {
+            switch (rng() % 8) {
+                case 0: pos = rng() % (model.size() + 2 * kCapacity); break;  // anywhere, the end's far side too
+                case 1: pos -= std::min<std::size_t>(pos, rng() % 20); break;  // just before what was cached
+                default: break;
+            }
+            const unsigned n = rng() % 3 == 0 ? rng() % 70 : sizes[rng() % std::size(sizes)];
+            const bool failNow = source.fails && rng() % 6 == 0;
+            failing.failAfter = failNow ? static_cast<long long>(rng() % model.size()) : -1;
+            // Far from the end, where the source fills every request, it also
+            // claims more than it was asked for: the cache must not believe it.
+            failing.overclaim = pos + n + 2 * kCapacity <= model.size() ? 7 : 0;
+            const std::string want = bytesAt(pos, n);
+            std::string out(n, '\xEE');
+            ASSERT_TRUE(cache.set_fp(pos));
+            const unsigned got = cache.read(out.data(), n);
+            if (!failNow) {
+                ASSERT_EQ(got, want.size()) << pos << " " << n;
+            } else if (got == cFileIOTarget::kIOFailed) {
+                // Nothing arrived: the position stays.
+                ASSERT_EQ(cache.get_fp(), static_cast<long long>(pos));
+                continue;
+            } else {
+                // What the cache held before the source failed.
+                ASSERT_LE(got, want.size()) << pos << " " << n;
+            }
+            out.resize(got);
+            ASSERT_EQ(out, want.substr(0, got)) << pos << " " << n;
+            pos += got;
+            ASSERT_EQ(cache.get_fp(), static_cast<long long>(pos));
+        }
     }
+    ::close(oracle);
 }
