@@ -19,8 +19,9 @@ inline double processSeconds() {
 }
 
 // The sizes a benchmark runs: the comma-separated numbers of the
-// environment variable `name` when it is set (to try other sizes without a
-// rebuild), else the defaults.
+// environment variable `name` (to try other sizes without a rebuild), read
+// up to the first that is not one; the defaults when it is unset or starts
+// with none.
 inline std::vector<std::int64_t> sizesFromEnv(const char* name, std::vector<std::int64_t> defaults) {
     const char* asked = std::getenv(name);
     if (!asked) return defaults;
@@ -32,7 +33,7 @@ inline std::vector<std::int64_t> sizesFromEnv(const char* name, std::vector<std:
         if (n > 0 && n <= 4096) sizes.push_back(n);
         p = *end == ',' ? end + 1 : end;
     }
-    return sizes;
+    return sizes.empty() ? defaults : sizes;
 }
 
 }  // namespace bench_clock
