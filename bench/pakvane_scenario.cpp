@@ -12,6 +12,9 @@
 // MiB of body.  bench/pairs-payload.txt holds those pairs:
 //
 //   tools/bench --compare --pairs bench/pairs-payload.txt --rounds 5 --cpus 5
+//
+// QOR_BENCH_PAYLOAD_MB=100,200,600 loads payloads of those sizes instead
+// (made once as well), to see where a page policy starts to win or lose.
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <openssl/sha.h>
@@ -211,7 +214,8 @@ void BM_PayloadLoad(benchmark::State& state) {
 // args: MiB, policy (0 chosen, 1 plain, 2 huge, 3 populate, 4 huge and
 // populate)
 void registerAll() {
-    for (const int64_t mb : {10, 30, 100, 300}) {
+    const std::vector<int64_t> sizes = bench_clock::sizesFromEnv("QOR_BENCH_PAYLOAD_MB", {10, 30, 100, 300});
+    for (const int64_t mb : sizes) {
         const int64_t n = std::max<int64_t>(3, 200 / mb);
         for (int64_t policy = 0; policy <= 4; ++policy)
             benchmark::RegisterBenchmark("BM_PayloadLoad", BM_PayloadLoad)->Args({mb, policy})

@@ -71,12 +71,17 @@ void preferHugePages(void* p, std::size_t bytes) {
     const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
     if (end <= start) return;
     auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
-    // Huge pages take an eighth of the kernel time of small ones while the
-    // kernel has free 2 MiB blocks at hand; a large request runs out of them
-    // and makes it compact memory for the rest, which costs more than small
-    // pages (bench/picts_bigpng.cpp: at 64 MiB huge pages win by a tenth,
-    // at 200 MiB they lose as often as they win, at 600 MiB by a quarter).
-    // Past kHugeLimit the pages are small and faulted in with one call.
+    // Huge pages cost a tenth of the kernel time of small ones when their
+    // 2 MiB blocks were freed moments before, as in a process that loads
+    // one large buffer after another.  A virtual machine whose balloon
+    // reports free memory hands its idle 2 MiB blocks back to the host,
+    // and the first write to such a block pays the host's faults for it:
+    // a payload of 300 or 600 MiB loaded first in its process took 2.3 to
+    // 3.4 ms a MiB in the kernel on huge pages against 0.5 to 0.75 on small
+    // ones (45% more time in all); at 100 MiB they won and lost by turns,
+    // and when the blocks were just freed huge pages win by a tenth.  Blocks
+    // under 2 MiB are not handed back, so small pages stay cheap.  Past
+    // kHugeLimit the pages are small and faulted in with one call.
     constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
     if (policy == eFreshPages::chosen) policy = bytes <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
     if (policy == eFreshPages::huge || policy == eFreshPages::hugePopulate)

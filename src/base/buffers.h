@@ -78,7 +78,9 @@ void copyLong(unsigned char* d, const unsigned char* s, std::size_t n);
 // multi-megabyte buffer.  Only the whole 2 MiB pages inside it are marked;
 // smaller buffers and systems without the hint are left alone, and nothing
 // depends on it.  Buffers past 128 MiB get small pages, faulted in at once:
-// that many huge pages at a time make the kernel compact memory.
+// under a hypervisor that takes idle memory back, the 2 MiB blocks a huge
+// page needs are the memory it took, and a first load that large pays the
+// hypervisor's faults, several times the cost of small pages.
 void preferHugePages(void* p, std::size_t bytes);
 
 // How preferHugePages backs the buffers it is given.  `chosen` is the
