@@ -174,8 +174,6 @@ void cMemIOTarget::cutBlock(long long keep) {
         directory_[static_cast<std::size_t>(index)] = bytes;
     }
     dropBlock();
-    lastIndex_ = -1;
-    lastPage_ = nullptr;
 }
 
 void cMemIOTarget::dropBlock() {
@@ -217,19 +215,20 @@ unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {
     const unsigned long long avail = static_cast<unsigned long long>(size_) - pos_;
     const unsigned long long count = minOf(minOf(n, kMaxTransfer), avail);
     if (count == 0) return 0;
-    long long index;
-    std::size_t off;
-    split(pos_, index, off);
+    unsigned char* const out = static_cast<unsigned char*>(buf);
+    const std::size_t bytes = static_cast<std::size_t>(count);
     if (pos_ + count <= flatReadEnd_) {
-        qor_detail::copyLong(static_cast<unsigned char*>(buf), flatBytes_ + pos_, static_cast<std::size_t>(count));
-    } else if (off + count <= static_cast<unsigned long long>(pageSize_)) {
-        // The common small read inside one page.
-        if (const unsigned char* page = findPage(index))
-            qor_detail::copyLong(static_cast<unsigned char*>(buf), page + off, static_cast<std::size_t>(count));
-        else
-            std::memset(buf, 0, static_cast<std::size_t>(count));
+        qor_detail::copyLong(out, flatBytes_ + pos_, bytes);
     } else {
-        peek(pos_, static_cast<unsigned char*>(buf), static_cast<std::size_t>(count));
+        long long index;
+        std::size_t off;
+        split(pos_, index, off);
+        if (off + count > static_cast<unsigned long long>(pageSize_))
+            peek(pos_, out, bytes);
+        else if (const unsigned char* page = findPage(index))  // the common read inside one page
+            qor_detail::copyLong(out, page + off, bytes);
+        else
+            std::memset(out, 0, bytes);
     }
     pos_ += count;
     return static_cast<unsigned int>(count);

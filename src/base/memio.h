@@ -42,19 +42,18 @@ public:
         // a position at the directory's end would pass the bound and look up
         // the entry past it.
         const unsigned long long p = pos_;
-        if (n - 1u < kShortRead && p + n <= flatReadEnd_ && buf) {
-            qor_detail::copySmall(static_cast<unsigned char*>(buf), flatBytes_ + p, n);
-            pos_ = p + n;
-            return n;
-        }
-        if (n - 1u < kShortRead && p + n <= shortReadEnd_ && buf) {
-            const unsigned long long off = p & pageMask_;
-            if (off + n <= pageMask_ + 1) {
-                if (const unsigned char* page = directory_[static_cast<std::size_t>(p >> pageShift_)]) {
-                    qor_detail::copySmall(static_cast<unsigned char*>(buf), page + off, n);
-                    pos_ = p + n;
-                    return n;
-                }
+        if (n - 1u < kShortRead && buf) {
+            const unsigned char* from = nullptr;
+            if (p + n <= flatReadEnd_) {
+                from = flatBytes_ + p;
+            } else if (p + n <= shortReadEnd_ && (p & pageMask_) + n <= pageMask_ + 1) {
+                if (const unsigned char* page = directory_[static_cast<std::size_t>(p >> pageShift_)])
+                    from = page + (p & pageMask_);
+            }
+            if (from) {
+                qor_detail::copySmall(static_cast<unsigned char*>(buf), from, n);
+                pos_ = p + n;
+                return n;
             }
         }
         return readLong(buf, n);

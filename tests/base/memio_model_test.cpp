@@ -3,7 +3,6 @@
 #include "base/memio.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,29 +11,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QOR_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QOR_TEST_ASAN 1
-#endif
-#endif
-#ifdef QOR_TEST_ASAN
-// The sanitizer's runtime keeps its own heap, which mallinfo2 does not see.
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
+#include "allocmeter.h"
 
 namespace {
-
-// The bytes the heap has handed out and not had back.
-std::size_t heapInUse() {
-#ifdef QOR_TEST_ASAN
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
 
 constexpr long long kPage = 65536;
 // Lengths reach past this now and then, so that transfers cross many pages.
@@ -246,15 +225,15 @@ TEST(MemIOTargetModel, AStreamFromABufferCutBelowHalfGivesItsMemoryBack) {
     ASSERT_TRUE(m.fromBuffer(data.data(), static_cast<long long>(data.size())));
     // Cut to just over half: the pages stay where they are.
     const std::size_t half = static_cast<std::size_t>(65 * kPage - 3);
-    std::size_t before = heapInUse();
+    qortest::AllocMeter meter;
     ASSERT_TRUE(m.set_eof(half));
-    EXPECT_LT(before - heapInUse(), static_cast<std::size_t>(kPage));
+    EXPECT_LT(-meter.held(), kPage);
     EXPECT_EQ(m.pageCount(), 65);
     // Cut to a tenth: what is left moves out, and the rest is freed.
     const std::size_t tenth = static_cast<std::size_t>(12 * kPage + 5);
-    before = heapInUse();
+    meter.restart();
     ASSERT_TRUE(m.set_eof(tenth));
-    EXPECT_GT(before - heapInUse(), static_cast<std::size_t>(100 * kPage));
+    EXPECT_GT(-meter.held(), 100 * kPage);
     EXPECT_EQ(m.pageCount(), 13);
     // The bytes kept are the same, and regrowth shows zeros after them.
     ASSERT_TRUE(m.set_eof(tenth + 100));

@@ -63,8 +63,9 @@ inline void gave(long long bytes) { gHeld.fetch_sub(bytes, std::memory_order_rel
 }  // namespace allocmeter_detail
 
 // From its construction on: the most bytes held at once above what was held
-// then, the largest single allocation, and how many allocations there were.
-// One meter at a time.
+// then, the bytes held now above it (below 0 once more was freed than
+// taken), the largest single allocation, and how many allocations there
+// were.  One meter at a time.
 class AllocMeter {
 public:
     AllocMeter() { restart(); }
@@ -76,6 +77,7 @@ public:
         count_ = gCount.load(std::memory_order_relaxed);
     }
     long long peak() const { return allocmeter_detail::gPeak.load(std::memory_order_relaxed) - base_; }
+    long long held() const { return allocmeter_detail::gHeld.load(std::memory_order_relaxed) - base_; }
     long long largest() const { return allocmeter_detail::gLargest.load(std::memory_order_relaxed); }
     long long count() const { return allocmeter_detail::gCount.load(std::memory_order_relaxed) - count_; }
 
