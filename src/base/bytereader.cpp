@@ -148,9 +148,18 @@ bool cByteReader::seek(std::size_t pos) {
 }
 
 bool cByteReader::readAt(cFileIOTarget* stream, unsigned long long at, void* out, std::size_t n) {
-    if (!stream || !stream->set_fp(at)) return false;
-    cByteReader in(stream, n, at);
-    return in.read(out, n);
+    if (!stream) return false;
+    if (n == 0) return stream->set_fp(at);
+    auto* to = static_cast<unsigned char*>(out);
+    while (n > 0) {
+        const unsigned int ask = static_cast<unsigned int>(std::min<std::size_t>(n, 1u << 30));
+        const unsigned int got = stream->readAt(at, to, ask);
+        if (!cFileIOTarget::transferred(got, ask) || got == 0) return false;
+        to += got;
+        at += got;
+        n -= got;
+    }
+    return true;
 }
 
 bool cByteReader::sync() {

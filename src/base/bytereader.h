@@ -91,7 +91,8 @@ public:
     // Streamed: the stream's position set to tell(), the window dropped.
     bool sync();
     // Exactly n bytes of a stream at `at` (a directory entry, a tag's
-    // value): the one read of random-access parsers, no byte beyond.
+    // value): the one read of random-access parsers, no byte beyond.  The
+    // stream's position does not move (see cFileIOTarget::readAt).
     static bool readAt(cFileIOTarget* stream, unsigned long long at, void* out, std::size_t n);
 
     // --- reads -------------------------------------------------------------

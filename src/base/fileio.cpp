@@ -42,6 +42,19 @@ int cFileIOTarget::typeOf() { return 0; }
 
 std::size_t cFileIOTarget::readInPlace(const unsigned char*&, std::size_t) { return 0; }
 
+unsigned int cFileIOTarget::readAt(unsigned long long pos, void* buf, unsigned int n) {
+    const long long kept = get_fp();
+    unsigned int got;
+    if (set_fp(pos)) {
+        got = read(buf, n);
+    } else {
+        const long long end = size();
+        got = end >= 0 && pos >= static_cast<unsigned long long>(end) ? 0 : kIOFailed;
+    }
+    if (kept >= 0) set_fp(static_cast<unsigned long long>(kept));
+    return got;
+}
+
 // ---------------------------------------------------------------------------
 // Flat file functions
 
@@ -405,6 +418,22 @@ unsigned int cFileIO::read(void* buf, unsigned int n) {
     }
     if (!cFileIO::valid()) return kIOFailed;
     return readOnce(static_cast<int>(fd_), buf, n);
+}
+
+unsigned int cFileIO::readAtAgain(unsigned long long pos, void* buf, unsigned int n) {
+    if (seekableUpTo_ < 0) return kIOFailed;
+    ssize_t r = -1;
+    if (pos <= kMaxOffset) {
+        do {
+            r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(pos));
+        } while (r < 0 && errno == EINTR);
+    }
+    if (r >= 0) return static_cast<unsigned int>(r);
+    // The system refuses offsets past its limit, and ones that the count
+    // would carry past it, where there is nothing to read anyway.
+    struct stat st {};
+    if (::fstat(static_cast<int>(fd_), &st) == 0 && pos >= static_cast<unsigned long long>(st.st_size)) return 0;
+    return kIOFailed;
 }
 
 unsigned int cFileIO::write(void* buf, unsigned int n) {

@@ -14,6 +14,8 @@
 
 #include "base/buffers.h"
 
+#include <unistd.h>
+
 // Rules shared by every stream:
 // - A stream has one current position; read and write start at it and move
 //   it by the count they return.
@@ -64,6 +66,15 @@ public:
     // one) or is at its end: read() is then the way.  The bytes stay valid
     // as long as the memory under the stream.
     virtual std::size_t readInPlace(const unsigned char*& out, std::size_t most);
+    // Reads up to n bytes at pos without moving the position, as pread does:
+    // the count as read() gives it, 0 at or beyond the end.  Readers that
+    // share a stream (windows on one parent, a cache over its source) read
+    // with it, so none moves the position under another, and the memory and
+    // file streams serve it without storing a position at all.  This one
+    // seeks, reads and seeks back; a position the stream cannot move to gives
+    // 0 at or beyond its size and kIOFailed before it.  A stream that cannot
+    // tell its position (get_fp -1) is left where set_fp and read leave it.
+    virtual unsigned int readAt(unsigned long long pos, void* buf, unsigned int n);
 
     // True when a count returned by read or write is a real count.
     static bool transferred(unsigned int count) { return count != kIOFailed; }
@@ -126,6 +137,15 @@ public:
     // The file's size from its status, 0 when that cannot be read.
     long long size() override;
     unsigned int read(void* buf, unsigned int n) override;
+    // One pread on a regular file, whatever position is pending; pipes and
+    // terminals, which cannot be read at a position, fail.
+    unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override {
+        if (seekableUpTo_ >= 0 && pos <= kMaxOffset) {
+            const ssize_t r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(pos));
+            if (r >= 0) return static_cast<unsigned int>(r);
+        }
+        return readAtAgain(pos, buf, n);
+    }
     unsigned int write(void* buf, unsigned int n) override;
     // True when the resulting offset equals pos; beyond the end is allowed.
     // Within a size the file has had the position is only noted (see
@@ -181,6 +201,11 @@ private:
     // set_fp for a position the file is not known to reach, or a file that
     // is not regular.
     bool seekBeyond(unsigned long long pos);
+    // readAt when the first pread failed or could not be tried: retries an
+    // interrupted one.
+    unsigned int readAtAgain(unsigned long long pos, void* buf, unsigned int n);
+
+    static constexpr unsigned long long kMaxOffset = 0x7FFFFFFFFFFFFFFFull;
 
     long long fd_ = -1;
     _guardchar<char> path_;

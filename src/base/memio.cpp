@@ -210,6 +210,15 @@ void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size
     }
 }
 
+unsigned int cMemIOTarget::readAtLong(unsigned long long pos, void* buf, unsigned int n) {
+    if (pos >= static_cast<unsigned long long>(size_)) return 0;
+    const unsigned long long kept = pos_;
+    pos_ = pos;
+    const unsigned int got = cMemIOTarget::read(buf, n);
+    pos_ = kept;
+    return got;
+}
+
 unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {
     if (!buf || n == 0) return 0;
     const unsigned long long avail = static_cast<unsigned long long>(size_) - pos_;
@@ -414,11 +423,10 @@ long long cMemBufferedIO::size() {
 }
 
 unsigned int cMemBufferedIO::readThrough(unsigned char* out, unsigned int wanted) {
-    if (!source_->set_fp(pos_)) return seekFailure();
     // The request goes to the source whole: no stream reports kIOFailed as a
     // count, so not even a request of 0xFFFFFFFF bytes can come back as one.
     // What it claims is still held to the request.
-    const unsigned int got = source_->read(out, wanted);
+    const unsigned int got = source_->readAt(pos_, out, wanted);
     if (!transferred(got)) return kIOFailed;
     const unsigned int kept = got < wanted ? got : wanted;
     pos_ += kept;
@@ -428,8 +436,8 @@ unsigned int cMemBufferedIO::readThrough(unsigned char* out, unsigned int wanted
 unsigned int cMemBufferedIO::fill(unsigned char* out, unsigned int wanted) {
     const unsigned long long capacity = static_cast<unsigned long long>(cache_.count());
     filled_ = 0;
-    if (!source_->set_fp(pos_)) return seekFailure();
-    const unsigned int got = source_->read(cache_.data(), static_cast<unsigned int>(minOf(capacity, kMaxTransfer)));
+    const unsigned int got =
+        source_->readAt(pos_, cache_.data(), static_cast<unsigned int>(minOf(capacity, kMaxTransfer)));
     if (!transferred(got)) return kIOFailed;
     cacheStart_ = pos_;
     filled_ = static_cast<long long>(minOf(got, capacity));
@@ -442,6 +450,18 @@ unsigned int cMemBufferedIO::fill(unsigned char* out, unsigned int wanted) {
 unsigned int cMemBufferedIO::read(void* buf, unsigned int n) {
     if (aloneInProcess()) return readHeld(buf, n);
     return underLock(lock_, [this, buf, n] { return readHeld(buf, n); });
+}
+
+unsigned int cMemBufferedIO::readAt(unsigned long long pos, void* buf, unsigned int n) {
+    auto readThere = [this, pos, buf, n] {
+        const unsigned long long kept = pos_;
+        pos_ = pos;
+        const unsigned int got = readHeld(buf, n);
+        pos_ = kept;
+        return got;
+    };
+    if (aloneInProcess()) return readThere();
+    return underLock(lock_, readThere);
 }
 
 unsigned int cMemBufferedIO::readHeld(void* buf, unsigned int n) {
@@ -703,15 +723,18 @@ bool cFileIOSubRange::wrap(cFileIOTarget* parent, unsigned long long start, unsi
 }
 
 unsigned int cFileIOSubRange::read(void* buf, unsigned int n) {
-    if (!parent_ || !buf) return 0;
-    const unsigned long long count = minOf(minOf(n, kMaxTransfer), length_ - pos_);
+    const unsigned int got = cFileIOSubRange::readAt(pos_, buf, n);
+    if (transferred(got)) pos_ += got;
+    return got;
+}
+
+unsigned int cFileIOSubRange::readAt(unsigned long long pos, void* buf, unsigned int n) {
+    if (!parent_ || !buf || pos >= length_) return 0;
+    const unsigned long long count = minOf(minOf(n, kMaxTransfer), length_ - pos);
     if (count == 0) return 0;
-    if (!parent_->set_fp(start_ + pos_)) return kIOFailed;
-    const unsigned int got = parent_->read(buf, static_cast<unsigned int>(count));
+    const unsigned int got = parent_->readAt(start_ + pos, buf, static_cast<unsigned int>(count));
     if (!transferred(got)) return kIOFailed;
-    const unsigned long long moved = minOf(got, count);
-    pos_ += moved;
-    return static_cast<unsigned int>(moved);
+    return static_cast<unsigned int>(minOf(got, count));
 }
 
 std::size_t cFileIOSubRange::readInPlace(const unsigned char*& out, std::size_t most) {

@@ -58,6 +58,15 @@ public:
         }
         return readLong(buf, n);
     }
+    // A short read inside the block fromBuffer filled takes one bound check
+    // and the copy, and stores nothing; the rest goes through read().
+    unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override {
+        if (n - 1u < kShortRead && buf && pos < flatReadEnd_ && n <= flatReadEnd_ - pos) {
+            qor_detail::copySmall(static_cast<unsigned char*>(buf), flatBytes_ + pos, n);
+            return n;
+        }
+        return readAtLong(pos, buf, n);
+    }
     // Stops early, with the count written so far, when memory runs out.
     unsigned int write(void* buf, unsigned int n) override;
     // Beyond the size: the position becomes the size and the result is false.
@@ -100,6 +109,7 @@ private:
     static constexpr unsigned int kShortRead = 64;
 
     unsigned int readLong(void* buf, unsigned int n);
+    unsigned int readAtLong(unsigned long long pos, void* buf, unsigned int n);
     unsigned char* findPage(long long index) {
         if (index >= 0 && static_cast<unsigned long long>(index) < directory_.size())
             return directory_[static_cast<std::size_t>(index)];
@@ -197,6 +207,8 @@ public:
     // The source's size, read when it was attached (and after writes).
     long long size() override;
     unsigned int read(void* buf, unsigned int n) override;
+    // Served as read() would serve it from pos, under the same lock.
+    unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override;
     // Moves the source to the logical position, writes there and drops the
     // cache.
     unsigned int write(void* buf, unsigned int n) override;
@@ -224,15 +236,12 @@ private:
     // The rest of readHeld when the cache holds the byte at the position,
     // `at` bytes into the cache, and the read is not a short one.
     unsigned int readFromCache(unsigned char* out, unsigned int n, unsigned long long at);
-    // Reads from the source at the position, into the cache (fill) or
-    // straight into the caller's buffer (readThrough); the count given, 0
-    // beyond the source's end, kIOFailed when the source fails.
+    // Reads from the source at the position (its own position is left
+    // alone), into the cache (fill) or straight into the caller's buffer
+    // (readThrough); the count given, 0 beyond the source's end, kIOFailed
+    // when the source fails.
     unsigned int fill(unsigned char* out, unsigned int wanted);
     unsigned int readThrough(unsigned char* out, unsigned int wanted);
-    // What a read gets when the source cannot be moved to the position.
-    unsigned int seekFailure() const {
-        return pos_ < static_cast<unsigned long long>(sourceSize_) ? kIOFailed : 0;
-    }
 
     cFileIOTarget* source_ = nullptr;
     cFileIOTarget* owned_ = nullptr;
@@ -326,8 +335,10 @@ private:
 
 // ---------------------------------------------------------------------------
 // A window of fixed start and length on another stream (not owned; it must
-// outlive the window).  The parent is moved to start + position before every
-// transfer, so several windows and other readers may share one parent.
+// outlive the window).  Reads go to the parent's readAt, which leaves its
+// position alone; writes and reads in place move the parent to start +
+// position first.  So several windows and other readers may share one
+// parent.
 class cFileIOSubRange : public cFileIOTarget {
 public:
     explicit cFileIOSubRange(cFileIOTarget* parent = nullptr, unsigned long long start = 0,
@@ -339,6 +350,7 @@ public:
 
     long long size() override { return static_cast<long long>(length_); }
     unsigned int read(void* buf, unsigned int n) override;
+    unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override;
     // In place when the parent reads in place.
     std::size_t readInPlace(const unsigned char*& out, std::size_t most) override;
     unsigned int write(void* buf, unsigned int n) override;

@@ -536,3 +536,40 @@ TEST(FileIOSubRange, WritesStayInsideTheWindowAndClosingLeavesAFileParentOpen) {
 }
 
 }  // namespace
+
+TEST(StreamReadAt, ThreadsSharingOneStreamEachGetTheBytesTheyAskedFor) {
+    // readAt keeps no position, so threads may share a file or a memory
+    // stream without a lock; the cache takes its own.  Each thread reads
+    // 32-bit counters at places of its own and checks every one.
+    constexpr unsigned kWords = 50000;
+    std::string data(kWords * 4, '\0');
+    for (unsigned i = 0; i < kWords; ++i) std::memcpy(&data[i * 4], &i, 4);
+    qortest::TempDir dir;
+    const std::string path = dir.file("words.bin");
+    ASSERT_TRUE(qortest::writeFile(path, data));
+    cFileIO file;
+    ASSERT_TRUE(file.open(path.c_str(), fmRead));
+    cMemIOTarget memory(4096);
+    ASSERT_TRUE(memory.fromBuffer(data.data(), static_cast<long long>(data.size())));
+    cFileIO cachedFile;
+    ASSERT_TRUE(cachedFile.open(path.c_str(), fmRead));
+    cMemBufferedIO cache(&cachedFile, 1024);
+
+    for (cFileIOTarget* s : {static_cast<cFileIOTarget*>(&file), static_cast<cFileIOTarget*>(&memory),
+                             static_cast<cFileIOTarget*>(&cache)}) {
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> threads;
+        for (unsigned t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (unsigned i = t; i < kWords; i += 4) {
+                    const unsigned word = (i * 7919u) % kWords;
+                    unsigned got[2] = {~0u, ~0u};
+                    const unsigned n = word + 1 < kWords ? 8 : 4;
+                    if (s->readAt(word * 4ull, got, n) != n || got[0] != word || (n == 8 && got[1] != word + 1)) ++wrong;
+                }
+            });
+        for (auto& th : threads) th.join();
+        EXPECT_EQ(wrong.load(), 0);
+        EXPECT_EQ(s->get_fp(), 0);
+    }
+}

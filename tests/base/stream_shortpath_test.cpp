@@ -204,3 +204,116 @@ TEST(MemBufferedIOShortReads, SmallAndCacheSizedReadsAgreeWithTheSource) {
     }
     ::close(oracle);
 }
+
+TEST(StreamReadAt, EveryStreamReadsAtAPositionAndLeavesItsOwnAndItsParentsAlone) {
+    // One random byte string behind every kind of stream; readAt at random
+    // positions and lengths (page edges, the end, offsets that overflow when
+    // the count is added) is held against the string, and neither the
+    // stream's position nor that of the stream under it may move.
+    const std::string bytes = bytesOf(11, 150001);
+    qortest::TempDir dir;
+    const std::string path = dir.file("bytes.bin");
+    ASSERT_TRUE(qortest::writeFile(path, bytes));
+    cFileIO fileA, fileB, fileC;
+    ASSERT_TRUE(fileA.open(path.c_str(), fmRead));
+    ASSERT_TRUE(fileB.open(path.c_str(), fmRead));
+    ASSERT_TRUE(fileC.open(path.c_str(), fmRead));
+
+    cMemIOTarget fromBuffer(4096);
+    ASSERT_TRUE(fromBuffer.fromBuffer(bytes.data(), static_cast<long long>(bytes.size())));
+    // Small pages written out of order with a hole of zeros left between.
+    std::string holed = bytes;
+    std::fill(holed.begin() + 50000, holed.begin() + 61000, '\0');
+    cMemIOTarget paged(256);
+    ASSERT_TRUE(paged.set_eof(holed.size()));
+    for (std::size_t at : {std::size_t{61000}, std::size_t{0}}) {
+        const std::size_t end = at == 0 ? 50000 : holed.size();
+        ASSERT_TRUE(paged.set_fp(at));
+        ASSERT_TRUE(paged.writef(const_cast<char*>(holed.data() + at), static_cast<unsigned>(end - at)));
+    }
+    // A block cut to a third and grown again: zeros after the cut.
+    std::string regrown = bytes.substr(0, bytes.size() / 3);
+    regrown.resize(bytes.size(), '\0');
+    cMemIOTarget cut(4096);
+    ASSERT_TRUE(cut.fromBuffer(bytes.data(), static_cast<long long>(bytes.size())));
+    ASSERT_TRUE(cut.set_eof(bytes.size() / 3));
+    ASSERT_TRUE(cut.set_eof(bytes.size()));
+
+    cBufWrapperIO wrapped(const_cast<char*>(bytes.data()), static_cast<long long>(bytes.size()));
+    cFileIOSubRange fileWindow(&fileA, 1000, 100000);
+    SteppedStream stepped(bytes, 7);
+    stepped.tellsPosition = true;
+    cFileIOSubRange steppedWindow(&stepped, 3, bytes.size() - 10);
+    cMemBufferedIO fileCache(&fileB, 4096);
+    SteppedStream untold(bytes, 1000);
+    cMemBufferedIO untoldCache(&untold, 4096);
+    // A window on a cache on a file, as the picture readers stack them.
+    cMemBufferedIO innerCache(&fileC, 2048);
+    cFileIOSubRange cachedWindow(&innerCache, 77, 90000);
+
+    struct Case {
+        const char* name;
+        cFileIOTarget* stream;
+        std::string model;
+        cFileIOTarget* under;  // whose position must not move, or null
+        bool whole;            // counts are the whole request (else at least 1 byte)
+    };
+    const Case cases[] = {
+        {"memory from a buffer", &fromBuffer, bytes, nullptr, true},
+        {"memory in pages with a hole", &paged, holed, nullptr, true},
+        {"memory cut and grown again", &cut, regrown, nullptr, true},
+        {"wrapped buffer", &wrapped, bytes, nullptr, true},
+        {"file", &fileA, bytes, nullptr, true},
+        {"window on a file", &fileWindow, bytes.substr(1000, 100000), &fileA, true},
+        {"window on a 7-byte stream", &steppedWindow, bytes.substr(3, bytes.size() - 10), &stepped, false},
+        {"cache on a file", &fileCache, bytes, &fileB, true},
+        {"cache on a stream without a position", &untoldCache, bytes, nullptr, false},
+        {"window on a cache on a file", &cachedWindow, bytes.substr(77, 90000), &innerCache, false},
+    };
+    const unsigned long long far[] = {~0ull, ~0ull - 5, 1ull << 63, (1ull << 63) - 1, (1ull << 63) - 3};
+    std::mt19937_64 rng(12);
+    std::string out;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const unsigned long long size = c.model.size();
+        const unsigned long long home = size / 2 + 13;
+        ASSERT_TRUE(c.stream->set_fp(home));
+        if (c.under) {
+            ASSERT_TRUE(c.under->set_fp(4242));
+        }
+        const long long underHome = c.under ? c.under->get_fp() : -1;
+        for (int i = 0; i < 4000; ++i) {
+            unsigned long long pos;
+            switch (i % 5) {
+                case 0: pos = far[rng() % 5]; break;
+                case 1: pos = size - rng() % 80 + 10; break;
+                case 2: pos = (rng() % 40) * 4096 + rng() % 7 - 3; break;
+                default: pos = rng() % (size + 100); break;
+            }
+            const unsigned n = i % 97 == 0 ? 0 : (rng() % 3 ? 1 + rng() % 64 : 65 + rng() % 9000);
+            out.assign(n, '\xEE');
+            const unsigned got = c.stream->readAt(pos, out.data(), n);
+            const unsigned long long want = pos >= size ? 0 : std::min<unsigned long long>(n, size - pos);
+            ASSERT_TRUE(cFileIOTarget::transferred(got, n)) << pos << " " << n;
+            if (c.whole) {
+                ASSERT_EQ(got, want) << pos << " " << n;
+            } else {
+                ASSERT_TRUE(got <= want && (want == 0) == (got == 0)) << pos << " " << n << " " << got;
+            }
+            if (got) {
+                ASSERT_EQ(out.compare(0, got, c.model, static_cast<std::size_t>(pos), got), 0) << pos << " " << n;
+            }
+            ASSERT_EQ(c.stream->get_fp(), static_cast<long long>(home)) << pos << " " << n;
+            if (c.under) {
+                ASSERT_EQ(c.under->get_fp(), underHome) << pos << " " << n;
+            }
+        }
+        // Reading on from the position gets the bytes there.
+        out.assign(16, '\0');
+        for (unsigned have = 0, got; have < 16; have += got) {
+            got = c.stream->read(&out[have], 16 - have);
+            ASSERT_TRUE(cFileIOTarget::transferred(got) && got > 0);
+        }
+        EXPECT_EQ(out, c.model.substr(home, 16));
+    }
+}
