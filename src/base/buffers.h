@@ -46,8 +46,12 @@ inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) 
             std::memcpy(d, s, 16);
             std::memcpy(d + n - 16, s + n - 16, 16);
         } else {
-            std::memcpy(d, s, 32);
-            std::memcpy(d + n - 32, s + n - 32, 32);
+            // Four 16-byte moves: as two 32-byte ones, compilers without
+            // 32-byte registers went through a spill on the stack.
+            std::memcpy(d, s, 16);
+            std::memcpy(d + 16, s + 16, 16);
+            std::memcpy(d + n - 32, s + n - 32, 16);
+            std::memcpy(d + n - 16, s + n - 16, 16);
         }
     } else if (n >= 8) {
         std::memcpy(d, s, 8);

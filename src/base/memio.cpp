@@ -75,6 +75,7 @@ cMemIOTarget::cMemIOTarget(long long pageSize)
 void cMemIOTarget::noteShape() {
     flatReadEnd_ = minOf(static_cast<unsigned long long>(flatPages_) * static_cast<unsigned long long>(pageSize_),
                          static_cast<unsigned long long>(size_));
+    flatShortAtBelow_ = flatReadEnd_ >= kShortRead ? flatReadEnd_ - kShortRead + 1 : 0;
     if (pageShift_ < 0) {
         shortReadEnd_ = 0;
         return;

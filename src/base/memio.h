@@ -61,7 +61,7 @@ public:
     // A short read inside the block fromBuffer filled takes one bound check
     // and the copy, and stores nothing; the rest goes through read().
     unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override {
-        if (n - 1u < kShortRead && buf && pos < flatReadEnd_ && n <= flatReadEnd_ - pos) {
+        if (n - 1u < kShortRead && buf && pos < flatShortAtBelow_) {
             qor_detail::copySmall(static_cast<unsigned char*>(buf), flatBytes_ + pos, n);
             return n;
         }
@@ -155,6 +155,10 @@ private:
     // flatBytes_: the size or the end of the block's pages, whichever comes
     // first; 0 without a block.
     unsigned long long flatReadEnd_ = 0;
+    // readAt copies a short read straight from flatBytes_ when its position
+    // is below this: kShortRead bytes from there stay inside flatReadEnd_.
+    // 0 when the block holds fewer than kShortRead bytes.
+    unsigned long long flatShortAtBelow_ = 0;
     unsigned char* flatBytes_ = nullptr;
     // The short reads read() serves itself end at or before this position:
     // the size, or the end of the directory when that comes first; 0 when
