@@ -141,6 +141,20 @@ void BM_FileRandomRead_cFileIO(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * block);
 }
 
+// The same reads with readAt, which goes to pread without noting a position.
+void BM_FileRandomReadAt_cFileIO(benchmark::State& state) {
+    const unsigned int block = static_cast<unsigned int>(state.range(0));
+    auto offs = randomOffsets(kRandomReads, kFileBytes, block);
+    std::vector<char> buf(block);
+    cFileIO f;
+    f.open(sourceFile().c_str(), fmRead);
+    for (auto _ : state) {
+        for (auto o : offs) benchmark::DoNotOptimize(f.readAt(o, buf.data(), block));
+        benchmark::DoNotOptimize(buf.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * block);
+}
+
 void BM_FileRandomRead_pread(benchmark::State& state) {
     const std::size_t block = static_cast<std::size_t>(state.range(0));
     auto offs = randomOffsets(kRandomReads, kFileBytes, block);
@@ -318,7 +332,9 @@ void BM_MemSeqRead_vector(benchmark::State& state) {
 }
 
 // Random reads of `piece` bytes (the benchmark's argument) at `reads` places
-// of a 64 MiB stream, and the same from a vector.
+// of a 64 MiB stream, with readAt or with set_fp and read, and the same from
+// a vector.
+template <bool kSeek>
 void streamRandomReads(benchmark::State& state, std::size_t reads) {
     const unsigned int piece = static_cast<unsigned int>(state.range(0));
     std::vector<char> fill(kFileBytes, 'r');
@@ -328,8 +344,13 @@ void streamRandomReads(benchmark::State& state, std::size_t reads) {
     std::vector<char> buf(piece);
     for (auto _ : state) {
         for (auto o : offs) {
-            m.set_fp(o);
-            m.read(buf.data(), piece);
+            if (kSeek) {
+                m.set_fp(o);
+                m.read(buf.data(), piece);
+            } else {
+                m.readAt(o, buf.data(), piece);
+            }
+            benchmark::ClobberMemory();
         }
         benchmark::DoNotOptimize(buf.data());
     }
@@ -351,7 +372,8 @@ void vectorRandomReads(benchmark::State& state, std::size_t reads) {
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(reads * piece));
 }
 
-void BM_MemRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads(state, kRandomReads); }
+void BM_MemRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads<true>(state, kRandomReads); }
+void BM_MemRandomReadAt_cMemIOTarget(benchmark::State& state) { streamRandomReads<false>(state, kRandomReads); }
 void BM_MemRandomRead_vector(benchmark::State& state) { vectorRandomReads(state, kRandomReads); }
 
 // Random reads at a million places of a 64 MiB stream a round: unlike the
@@ -363,9 +385,11 @@ void BM_MemRandomRead_vector(benchmark::State& state) { vectorRandomReads(state,
 // of the position that a seek and a read make, and a buffer walk does not,
 // cost a stream more here than their instructions: in a standalone loop of
 // such reads, each store of a position added about 2 ns to an 11 ns read.
+// readAt stores no position, which is why readers at random places use it.
 constexpr std::size_t kColdReads = 1u << 20;
 
-void BM_MemColdRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads(state, kColdReads); }
+void BM_MemColdRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads<true>(state, kColdReads); }
+void BM_MemColdRandomReadAt_cMemIOTarget(benchmark::State& state) { streamRandomReads<false>(state, kColdReads); }
 void BM_MemColdRandomRead_vector(benchmark::State& state) { vectorRandomReads(state, kColdReads); }
 
 }  // namespace
@@ -376,6 +400,7 @@ BENCHMARK(BM_FileSeqRead_stdio)->Arg(65536);
 BENCHMARK(BM_FileSeqRead_fstream)->Arg(65536);
 
 BENCHMARK(BM_FileRandomRead_cFileIO)->Arg(4096);
+BENCHMARK(BM_FileRandomReadAt_cFileIO)->Arg(4096);
 BENCHMARK(BM_FileRandomRead_pread)->Arg(4096);
 BENCHMARK(BM_FileRandomRead_cMemBufferedIO)->Arg(4096);
 
@@ -392,8 +417,10 @@ BENCHMARK(BM_MemWrite_vector)->Arg(16)->Arg(4096);
 BENCHMARK(BM_MemSeqRead_cMemIOTarget)->Arg(16)->Arg(4096);
 BENCHMARK(BM_MemSeqRead_vector)->Arg(16)->Arg(4096);
 BENCHMARK(BM_MemRandomRead_cMemIOTarget)->Arg(64)->Arg(4096);
+BENCHMARK(BM_MemRandomReadAt_cMemIOTarget)->Arg(64)->Arg(4096);
 BENCHMARK(BM_MemRandomRead_vector)->Arg(64)->Arg(4096);
 BENCHMARK(BM_MemColdRandomRead_cMemIOTarget)->Arg(64);
+BENCHMARK(BM_MemColdRandomReadAt_cMemIOTarget)->Arg(64);
 BENCHMARK(BM_MemColdRandomRead_vector)->Arg(64);
 
 int main(int argc, char** argv) {
