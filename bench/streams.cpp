@@ -125,7 +125,10 @@ void BM_FileSeqRead_fstream(benchmark::State& state) {
 
 constexpr std::size_t kRandomReads = 4096;
 
-void BM_FileRandomRead_cFileIO(benchmark::State& state) {
+// Random reads with set_fp and read, or with readAt, which goes to pread
+// without noting a position.
+template <bool kSeek>
+void fileRandomReads(benchmark::State& state) {
     const unsigned int block = static_cast<unsigned int>(state.range(0));
     auto offs = randomOffsets(kRandomReads, kFileBytes, block);
     std::vector<char> buf(block);
@@ -133,27 +136,20 @@ void BM_FileRandomRead_cFileIO(benchmark::State& state) {
     f.open(sourceFile().c_str(), fmRead);
     for (auto _ : state) {
         for (auto o : offs) {
-            f.set_fp(o);
-            f.read(buf.data(), block);
+            if (kSeek) {
+                f.set_fp(o);
+                f.read(buf.data(), block);
+            } else {
+                benchmark::DoNotOptimize(f.readAt(o, buf.data(), block));
+            }
         }
         benchmark::DoNotOptimize(buf.data());
     }
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * block);
 }
 
-// The same reads with readAt, which goes to pread without noting a position.
-void BM_FileRandomReadAt_cFileIO(benchmark::State& state) {
-    const unsigned int block = static_cast<unsigned int>(state.range(0));
-    auto offs = randomOffsets(kRandomReads, kFileBytes, block);
-    std::vector<char> buf(block);
-    cFileIO f;
-    f.open(sourceFile().c_str(), fmRead);
-    for (auto _ : state) {
-        for (auto o : offs) benchmark::DoNotOptimize(f.readAt(o, buf.data(), block));
-        benchmark::DoNotOptimize(buf.data());
-    }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kRandomReads * block);
-}
+void BM_FileRandomRead_cFileIO(benchmark::State& state) { fileRandomReads<true>(state); }
+void BM_FileRandomReadAt_cFileIO(benchmark::State& state) { fileRandomReads<false>(state); }
 
 void BM_FileRandomRead_pread(benchmark::State& state) {
     const std::size_t block = static_cast<std::size_t>(state.range(0));
