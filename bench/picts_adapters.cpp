@@ -92,7 +92,7 @@ const sFile& file(std::int64_t which) {
 // page faults it took (a buffer the C library maps anew faults its pages
 // in), and the share of decodes whose rows start on a 32-byte boundary.
 // libjpeg-turbo's colour conversion stores 32 bytes at a time, and rows 16
-// bytes past a boundary take 2 to 3% longer.  The C library puts a new
+// bytes past a boundary take about 2% longer.  The C library puts a new
 // buffer at either, by what the heap held before, for ours and for the
 // reference alike: a ratio that moved by about that much may owe it to
 // where the buffers lay, which these counters tell.
