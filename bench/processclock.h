@@ -3,6 +3,7 @@
 // in the kernel (page faults) counts.
 #pragma once
 
+#include <malloc.h>
 #include <time.h>
 
 #include <cstdint>
@@ -35,5 +36,15 @@ inline std::vector<std::int64_t> sizesFromEnv(const char* name, std::vector<std:
     }
     return sizes.empty() ? defaults : sizes;
 }
+
+// Every large block a fresh mapping, as in the first load of a process.
+// The C library maps blocks from 128 KiB up afresh, but once such a block
+// is freed it raises that threshold to the block's size (up to 32 MiB) and
+// hands the next blocks out of the heap, whose pages the process already
+// holds: timed again and again, a 10 MiB buffer would then take no page
+// faults while a 100 MiB one takes them all.  Fixing the threshold at the
+// library's start value, which also ends the raising, gives every size the
+// pages a program that loads one payload or opens one picture gets.
+inline void mapLargeBlocksAfresh() { mallopt(M_MMAP_THRESHOLD, 128 << 10); }
 
 }  // namespace bench_clock
