@@ -201,7 +201,7 @@ void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size
         std::size_t off;
         split(offset, index, off);
         const std::size_t piece = static_cast<std::size_t>(minOf(n, ps - off));
-        if (const unsigned char* page = findPage(index))
+        if (const unsigned char* page = storedPage(index))
             qor_detail::copyLong(out, page + off, piece);
         else
             std::memset(out, 0, piece);
@@ -211,13 +211,23 @@ void cMemIOTarget::peek(unsigned long long offset, unsigned char* out, std::size
     }
 }
 
+const unsigned char* cMemIOTarget::storedPage(long long index) {
+    if (index >= 0 && static_cast<unsigned long long>(index) < directory_.size())
+        return directory_[static_cast<std::size_t>(index)];
+    _typebuf<unsigned char>* page = pages_.find(index);
+    return page ? pageBytes(*page) : nullptr;
+}
+
 unsigned int cMemIOTarget::readAtLong(unsigned long long pos, void* buf, unsigned int n) {
-    if (pos >= static_cast<unsigned long long>(size_)) return 0;
-    const unsigned long long kept = pos_;
-    pos_ = pos;
-    const unsigned int got = cMemIOTarget::read(buf, n);
-    pos_ = kept;
-    return got;
+    const unsigned long long size = static_cast<unsigned long long>(size_);
+    if (!buf || n == 0 || pos >= size) return 0;
+    const unsigned long long count = minOf(minOf(n, kMaxTransfer), size - pos);
+    unsigned char* const out = static_cast<unsigned char*>(buf);
+    if (pos + count <= flatReadEnd_)
+        qor_detail::copyLong(out, flatBytes_ + pos, static_cast<std::size_t>(count));
+    else
+        peek(pos, out, static_cast<std::size_t>(count));
+    return static_cast<unsigned int>(count);
 }
 
 unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {

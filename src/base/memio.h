@@ -59,7 +59,8 @@ public:
         return readLong(buf, n);
     }
     // A short read inside the block fromBuffer filled takes one bound check
-    // and the copy, and stores nothing; the rest goes through read().
+    // and the copy; the rest readAtLong copies.  Neither changes anything,
+    // so threads may read one stream at once while nobody writes it.
     unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override {
         if (n - 1u < kShortRead && buf && pos < flatShortAtBelow_) {
             qor_detail::copySmall(static_cast<unsigned char*>(buf), flatBytes_ + pos, n);
@@ -144,8 +145,12 @@ private:
             off = static_cast<std::size_t>(pos % ps);
         }
     }
-    // Copies stored bytes at any offset, zeros where no page is; ignores the size.
+    // Copies stored bytes at any offset, zeros where no page is; ignores the
+    // size.  Like readAt, it changes nothing (not even findPage's note of
+    // the last page), so readers on several threads may share it.
     void peek(unsigned long long offset, unsigned char* out, std::size_t n);
+    // A page's bytes, from the directory or the map, or null.
+    const unsigned char* storedPage(long long index);
     // Brings shortReadEnd_ and flatReadEnd_ up to date after the size, the
     // directory or the block changed.
     void noteShape();

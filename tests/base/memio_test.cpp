@@ -551,12 +551,20 @@ TEST(StreamReadAt, ThreadsSharingOneStreamEachGetTheBytesTheyAskedFor) {
     ASSERT_TRUE(file.open(path.c_str(), fmRead));
     cMemIOTarget memory(4096);
     ASSERT_TRUE(memory.fromBuffer(data.data(), static_cast<long long>(data.size())));
+    // The words written 64 MiB out into small pages: far above the page
+    // directory, so their pages are looked up in the map.
+    constexpr unsigned long long kFar = 64ull << 20;
+    cMemIOTarget far(256);
+    ASSERT_TRUE(far.set_eof(kFar));
+    ASSERT_TRUE(far.set_fp(kFar));
+    ASSERT_EQ(put(far, data), data.size());
+    ASSERT_TRUE(far.set_fp(0));
     cFileIO cachedFile;
     ASSERT_TRUE(cachedFile.open(path.c_str(), fmRead));
     cMemBufferedIO cache(&cachedFile, 1024);
 
-    for (cFileIOTarget* s : {static_cast<cFileIOTarget*>(&file), static_cast<cFileIOTarget*>(&memory),
-                             static_cast<cFileIOTarget*>(&cache)}) {
+    const std::pair<cFileIOTarget*, unsigned long long> streams[] = {{&file, 0}, {&memory, 0}, {&far, kFar}, {&cache, 0}};
+    for (const auto& [s, base] : streams) {
         std::atomic<int> wrong{0};
         std::vector<std::thread> threads;
         for (unsigned t = 0; t < 4; ++t)
@@ -565,7 +573,8 @@ TEST(StreamReadAt, ThreadsSharingOneStreamEachGetTheBytesTheyAskedFor) {
                     const unsigned word = (i * 7919u) % kWords;
                     unsigned got[2] = {~0u, ~0u};
                     const unsigned n = word + 1 < kWords ? 8 : 4;
-                    if (s->readAt(word * 4ull, got, n) != n || got[0] != word || (n == 8 && got[1] != word + 1)) ++wrong;
+                    if (s->readAt(base + word * 4ull, got, n) != n || got[0] != word || (n == 8 && got[1] != word + 1))
+                        ++wrong;
                 }
             });
         for (auto& th : threads) th.join();
