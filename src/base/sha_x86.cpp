@@ -37,6 +37,9 @@ namespace {
     if ((G) >= 1 && (G) <= 12) wp = _mm_sha256msg1_epu32(wp, wc)
 
 // The instructions keep the eight hash words as two vectors, ABEF and CDGH.
+// A block is one chain of 32 dependent sha256rnds2 steps and the add of the
+// saved state; the schedule, the byte swaps and the constants run beside
+// it, so a block costs that chain's latency whatever else the loop holds.
 QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
     const std::uint32_t* k = qor_sha::sha256RoundConstants.data();
     const __m128i mask = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
