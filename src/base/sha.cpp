@@ -547,15 +547,16 @@ void sha256_update_pair(sSHA256Ctx* a, const void* ia, std::uint32_t na, sSHA256
 
 void sha256_finish(sSHA256Ctx* ctx, std::uint8_t digest[32]) {
     if (!ctx) return;
-    const std::uint32_t high = (ctx->total[0] >> 29) | (ctx->total[1] << 3);
-    const std::uint32_t low = ctx->total[0] << 3;
-    std::uint8_t msglen[8];
-    store32be(msglen, high);
-    store32be(msglen + 4, low);
-    const std::uint32_t last = ctx->total[0] & 63;
-    const std::uint32_t padn = last < 56 ? 56 - last : 120 - last;
-    sha256_update(ctx, sha256_padding, padn);
-    sha256_update(ctx, msglen, 8);
+    const std::uint64_t bytes = (std::uint64_t(ctx->total[1]) << 32) | ctx->total[0];
+    std::uint8_t bits[8];
+    store64be(bits, bytes << 3);
+    const std::size_t last = ctx->total[0] & 63;
+    pad<64>(ctx->buffer, last, bits, 8, [ctx](const std::uint8_t* p, std::size_t n) { sha256_process(ctx, p, n); });
+    // The count takes in the padding and the length, as if they had been
+    // fed as bytes of the message.
+    const std::uint32_t padded = static_cast<std::uint32_t>((last < 56 ? 56 - last : 120 - last) + 8);
+    ctx->total[0] += padded;
+    if (ctx->total[0] < padded) ++ctx->total[1];
     if (!digest) return;
     for (int i = 0; i < 8; ++i) store32be(digest + 4 * i, ctx->state[i]);
 }

@@ -37,6 +37,9 @@ namespace {
     if ((G) >= 1 && (G) <= 12) wp = _mm_sha256msg1_epu32(wp, wc)
 
 // The instructions keep the eight hash words as two vectors, ABEF and CDGH.
+// A block is one chain of 32 dependent sha256rnds2 steps and the add of the
+// saved state; the schedule, the byte swaps and the constants run beside
+// it, so a block costs that chain's latency whatever else the loop holds.
 QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
     const std::uint32_t* k = qor_sha::sha256RoundConstants.data();
     const __m128i mask = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
@@ -168,16 +171,19 @@ QOR_SHA_TARGET void sha256PairShaNi(std::uint32_t* stateA, const std::uint8_t* b
     sha256StoreState(stateB, s0B, s1B);
 }
 
-// One group of four SHA-1 rounds on the words wc of group G.  E alternates
-// between two registers: ec, completed from the A of the previous group by
-// sha1nexte, feeds these rounds, en keeps this group's A for the next one.
-// The schedule runs ahead as for SHA-256, with an XOR step between msg1
-// (words wp of group G+3) and msg2 (words wn of group G+1); wx are the
-// words of group G+2.
-#define QOR_SHA1_GROUP(G, ec, en, wc, wn, wx, wp) \
-    ec = _mm_sha1nexte_epu32(ec, wc); \
-    en = abcd; \
+// One group of four SHA-1 rounds on ec: E of group G with the group's words
+// added.  en becomes E of the next group: A from before these rounds,
+// rotated, plus `wnext` (the next group's words; after group 19 the E the
+// block began with, which makes the fifth hash word).  Taking en from abcd
+// before sha1rnds4 overwrites it leaves one register copy per group, off
+// the chain of dependent sha1rnds4 steps; feeding sha1nexte from a copy of
+// abcd made after the rounds costs the compiler a second one.  The schedule
+// runs ahead as for SHA-256, with an XOR step between msg1 (words wp of
+// group G+3) and msg2 (words wn of group G+1); wx are the words of group
+// G+2.
+#define QOR_SHA1_GROUP(G, ec, en, wc, wn, wx, wp, wnext) \
     if ((G) >= 3 && (G) <= 18) wn = _mm_sha1msg2_epu32(wn, wc); \
+    en = _mm_sha1nexte_epu32(abcd, wnext); \
     abcd = _mm_sha1rnds4_epu32(abcd, ec, (G) / 5); \
     if ((G) >= 1 && (G) <= 16) wp = _mm_sha1msg1_epu32(wp, wc); \
     if ((G) >= 2 && (G) <= 17) wx = _mm_xor_si128(wx, wc)
@@ -196,29 +202,27 @@ QOR_SHA_TARGET void sha1BlocksShaNi(std::uint32_t* state, const std::uint8_t* bl
         __m128i m3 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 48)), mask);
         // Group 0 takes E itself, not a rotated A.
         e0 = _mm_add_epi32(e0, m0);
-        __m128i e1 = abcd;
-        abcd = _mm_sha1rnds4_epu32(abcd, e0, 0);
-        QOR_SHA1_GROUP(1, e1, e0, m1, m2, m3, m0);
-        QOR_SHA1_GROUP(2, e0, e1, m2, m3, m0, m1);
-        QOR_SHA1_GROUP(3, e1, e0, m3, m0, m1, m2);
-        QOR_SHA1_GROUP(4, e0, e1, m0, m1, m2, m3);
-        QOR_SHA1_GROUP(5, e1, e0, m1, m2, m3, m0);
-        QOR_SHA1_GROUP(6, e0, e1, m2, m3, m0, m1);
-        QOR_SHA1_GROUP(7, e1, e0, m3, m0, m1, m2);
-        QOR_SHA1_GROUP(8, e0, e1, m0, m1, m2, m3);
-        QOR_SHA1_GROUP(9, e1, e0, m1, m2, m3, m0);
-        QOR_SHA1_GROUP(10, e0, e1, m2, m3, m0, m1);
-        QOR_SHA1_GROUP(11, e1, e0, m3, m0, m1, m2);
-        QOR_SHA1_GROUP(12, e0, e1, m0, m1, m2, m3);
-        QOR_SHA1_GROUP(13, e1, e0, m1, m2, m3, m0);
-        QOR_SHA1_GROUP(14, e0, e1, m2, m3, m0, m1);
-        QOR_SHA1_GROUP(15, e1, e0, m3, m0, m1, m2);
-        QOR_SHA1_GROUP(16, e0, e1, m0, m1, m2, m3);
-        QOR_SHA1_GROUP(17, e1, e0, m1, m2, m3, m0);
-        QOR_SHA1_GROUP(18, e0, e1, m2, m3, m0, m1);
-        QOR_SHA1_GROUP(19, e1, e0, m3, m0, m1, m2);
-        // Group 19 left its A in e0; the fifth word is E plus that A rotated.
-        e0 = _mm_sha1nexte_epu32(e0, eSave);
+        __m128i e1;
+        QOR_SHA1_GROUP(0, e0, e1, m0, m1, m2, m3, m1);
+        QOR_SHA1_GROUP(1, e1, e0, m1, m2, m3, m0, m2);
+        QOR_SHA1_GROUP(2, e0, e1, m2, m3, m0, m1, m3);
+        QOR_SHA1_GROUP(3, e1, e0, m3, m0, m1, m2, m0);
+        QOR_SHA1_GROUP(4, e0, e1, m0, m1, m2, m3, m1);
+        QOR_SHA1_GROUP(5, e1, e0, m1, m2, m3, m0, m2);
+        QOR_SHA1_GROUP(6, e0, e1, m2, m3, m0, m1, m3);
+        QOR_SHA1_GROUP(7, e1, e0, m3, m0, m1, m2, m0);
+        QOR_SHA1_GROUP(8, e0, e1, m0, m1, m2, m3, m1);
+        QOR_SHA1_GROUP(9, e1, e0, m1, m2, m3, m0, m2);
+        QOR_SHA1_GROUP(10, e0, e1, m2, m3, m0, m1, m3);
+        QOR_SHA1_GROUP(11, e1, e0, m3, m0, m1, m2, m0);
+        QOR_SHA1_GROUP(12, e0, e1, m0, m1, m2, m3, m1);
+        QOR_SHA1_GROUP(13, e1, e0, m1, m2, m3, m0, m2);
+        QOR_SHA1_GROUP(14, e0, e1, m2, m3, m0, m1, m3);
+        QOR_SHA1_GROUP(15, e1, e0, m3, m0, m1, m2, m0);
+        QOR_SHA1_GROUP(16, e0, e1, m0, m1, m2, m3, m1);
+        QOR_SHA1_GROUP(17, e1, e0, m1, m2, m3, m0, m2);
+        QOR_SHA1_GROUP(18, e0, e1, m2, m3, m0, m1, m3);
+        QOR_SHA1_GROUP(19, e1, e0, m3, m0, m1, m2, eSave);
         abcd = _mm_add_epi32(abcd, abcdSave);
     }
 

@@ -237,6 +237,15 @@ TEST(ShaStreaming, CountsCarryIntoTheirHighWords) {
     sha256_update(&c256, block.data(), 64);
     EXPECT_EQ(c256.total[0], 0u);
     EXPECT_EQ(c256.total[1], 1u);
+    // The padding and the length count as bytes of the message, and carry
+    // as well: 0xFFFFFFC3 + 53 + 8 is 2^32.
+    sha256_starts(&c256);
+    std::memset(c256.buffer, 0, sizeof c256.buffer);
+    c256.total[0] = 0xFFFFFFC3u;
+    std::uint8_t d[32];
+    sha256_finish(&c256, d);
+    EXPECT_EQ(c256.total[0], 0u);
+    EXPECT_EQ(c256.total[1], 1u);
 
     SHA_CTX c;
     sha_init(&c);
