@@ -231,27 +231,9 @@ unsigned int cMemIOTarget::readAtLong(unsigned long long pos, void* buf, unsigne
 }
 
 unsigned int cMemIOTarget::readLong(void* buf, unsigned int n) {
-    if (!buf || n == 0) return 0;
-    const unsigned long long avail = static_cast<unsigned long long>(size_) - pos_;
-    const unsigned long long count = minOf(minOf(n, kMaxTransfer), avail);
-    if (count == 0) return 0;
-    unsigned char* const out = static_cast<unsigned char*>(buf);
-    const std::size_t bytes = static_cast<std::size_t>(count);
-    if (pos_ + count <= flatReadEnd_) {
-        qor_detail::copyLong(out, flatBytes_ + pos_, bytes);
-    } else {
-        long long index;
-        std::size_t off;
-        split(pos_, index, off);
-        if (off + count > static_cast<unsigned long long>(pageSize_))
-            peek(pos_, out, bytes);
-        else if (const unsigned char* page = findPage(index))  // the common read inside one page
-            qor_detail::copyLong(out, page + off, bytes);
-        else
-            std::memset(out, 0, bytes);
-    }
-    pos_ += count;
-    return static_cast<unsigned int>(count);
+    const unsigned int got = readAtLong(pos_, buf, n);
+    pos_ += got;
+    return got;
 }
 
 unsigned int cMemIOTarget::write(void* buf, unsigned int n) {
