@@ -403,17 +403,14 @@ bool cFileIO::unlock(unsigned long long start, unsigned long long length) {
 // a jump on every read and seek.
 long long cFileIO::size() { return cFileIO::valid() ? statSize(static_cast<int>(fd_)) : 0; }
 
-unsigned int cFileIO::read(void* buf, unsigned int n) {
-    // A pending position implies an open regular file: read there without
-    // moving the descriptor's own offset.
+unsigned int cFileIO::readAgain(void* buf, unsigned int n) {
     if (lazyPos_ >= 0) {
         ssize_t r;
         do {
             r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(lazyPos_));
         } while (r < 0 && errno == EINTR);
         if (r < 0) return kIOFailed;
-        lazyPos_ += r;
-        if (lazyPos_ > seekableUpTo_) seekableUpTo_ = lazyPos_;
+        notePositionRead(r);
         return static_cast<unsigned int>(r);
     }
     if (!cFileIO::valid()) return kIOFailed;

@@ -136,7 +136,23 @@ public:
 
     // The file's size from its status, 0 when that cannot be read.
     long long size() override;
-    unsigned int read(void* buf, unsigned int n) override;
+    // A pending position implies an open regular file: one pread there,
+    // which leaves the descriptor's own offset alone; else one read.  In the
+    // header, so that a caller returns straight from the system call.
+    unsigned int read(void* buf, unsigned int n) override {
+        const int fd = static_cast<int>(fd_);
+        if (lazyPos_ >= 0) {
+            const ssize_t r = ::pread(fd, buf, n, static_cast<off_t>(lazyPos_));
+            if (r >= 0) {
+                notePositionRead(r);
+                return static_cast<unsigned int>(r);
+            }
+        } else if (cFileIO::valid()) {
+            const ssize_t r = ::read(fd, buf, n);
+            if (r >= 0) return static_cast<unsigned int>(r);
+        }
+        return readAgain(buf, n);
+    }
     // One pread on a regular file, whatever position is pending; pipes and
     // terminals, which cannot be read at a position, fail.
     unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override {
@@ -201,6 +217,14 @@ private:
     // set_fp for a position the file is not known to reach, or a file that
     // is not regular.
     bool seekBeyond(unsigned long long pos);
+    // read when the first call failed (retries an interrupted one) or no
+    // file is open.
+    unsigned int readAgain(void* buf, unsigned int n);
+    // The pending position moved past what was read; the file has reached it.
+    void notePositionRead(ssize_t r) {
+        lazyPos_ += r;
+        if (lazyPos_ > seekableUpTo_) seekableUpTo_ = lazyPos_;
+    }
     // readAt when the first pread failed or could not be tried: retries an
     // interrupted one.
     unsigned int readAtAgain(unsigned long long pos, void* buf, unsigned int n);
