@@ -122,6 +122,15 @@ unsigned int readOnce(int fd, void* buf, unsigned int n) {
     return r < 0 ? cFileIOTarget::kIOFailed : static_cast<unsigned int>(r);
 }
 
+// One pread, retried while a signal interrupts it.
+ssize_t preadOnce(int fd, void* buf, unsigned int n, unsigned long long pos) {
+    ssize_t r;
+    do {
+        r = ::pread(fd, buf, n, static_cast<off_t>(pos));
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
 unsigned int writeOnce(int fd, void* buf, unsigned int n) {
     if (fd < 0) return cFileIOTarget::kIOFailed;
     ssize_t r;
@@ -405,10 +414,7 @@ long long cFileIO::size() { return cFileIO::valid() ? statSize(static_cast<int>(
 
 unsigned int cFileIO::readAgain(void* buf, unsigned int n) {
     if (lazyPos_ >= 0) {
-        ssize_t r;
-        do {
-            r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(lazyPos_));
-        } while (r < 0 && errno == EINTR);
+        const ssize_t r = preadOnce(static_cast<int>(fd_), buf, n, static_cast<unsigned long long>(lazyPos_));
         if (r < 0) return kIOFailed;
         notePositionRead(r);
         return static_cast<unsigned int>(r);
@@ -419,12 +425,7 @@ unsigned int cFileIO::readAgain(void* buf, unsigned int n) {
 
 unsigned int cFileIO::readAtAgain(unsigned long long pos, void* buf, unsigned int n) {
     if (seekableUpTo_ < 0) return kIOFailed;
-    ssize_t r = -1;
-    if (pos <= kMaxOffset) {
-        do {
-            r = ::pread(static_cast<int>(fd_), buf, n, static_cast<off_t>(pos));
-        } while (r < 0 && errno == EINTR);
-    }
+    const ssize_t r = pos <= kMaxOffset ? preadOnce(static_cast<int>(fd_), buf, n, pos) : -1;
     if (r >= 0) return static_cast<unsigned int>(r);
     // The system refuses offsets past its limit, and ones that the count
     // would carry past it, where there is nothing to read anyway.

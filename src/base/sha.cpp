@@ -468,10 +468,12 @@ std::size_t absorb(std::uint8_t* buffer, std::size_t pending, const std::uint8_t
 }
 
 // Appends 0x80, zeros and the big-endian bit length (lengthBytes long, already
-// encoded) to a pending block, compressing one or two blocks.
+// encoded) to a pending block, compressing one or two blocks.  Returns how
+// many bytes it appended, the length included.
 template <std::size_t Block, typename Compress>
-void pad(std::uint8_t* buffer, std::size_t pending, const std::uint8_t* bitLength, std::size_t lengthBytes,
-         Compress&& compress) {
+std::size_t pad(std::uint8_t* buffer, std::size_t pending, const std::uint8_t* bitLength, std::size_t lengthBytes,
+                Compress&& compress) {
+    const std::size_t appended = (pending < Block - lengthBytes ? Block : 2 * Block) - pending;
     buffer[pending++] = 0x80;
     if (pending > Block - lengthBytes) {
         std::memset(buffer + pending, 0, Block - pending);
@@ -481,6 +483,7 @@ void pad(std::uint8_t* buffer, std::size_t pending, const std::uint8_t* bitLengt
     std::memset(buffer + pending, 0, Block - lengthBytes - pending);
     std::memcpy(buffer + Block - lengthBytes, bitLength, lengthBytes);
     compress(buffer, 1);
+    return appended;
 }
 
 }  // namespace
@@ -550,11 +553,10 @@ void sha256_finish(sSHA256Ctx* ctx, std::uint8_t digest[32]) {
     const std::uint64_t bytes = (std::uint64_t(ctx->total[1]) << 32) | ctx->total[0];
     std::uint8_t bits[8];
     store64be(bits, bytes << 3);
-    const std::size_t last = ctx->total[0] & 63;
-    pad<64>(ctx->buffer, last, bits, 8, [ctx](const std::uint8_t* p, std::size_t n) { sha256_process(ctx, p, n); });
     // The count takes in the padding and the length, as if they had been
     // fed as bytes of the message.
-    const std::uint32_t padded = static_cast<std::uint32_t>((last < 56 ? 56 - last : 120 - last) + 8);
+    const auto padded = static_cast<std::uint32_t>(pad<64>(
+        ctx->buffer, ctx->total[0] & 63, bits, 8, [ctx](const std::uint8_t* p, std::size_t n) { sha256_process(ctx, p, n); }));
     ctx->total[0] += padded;
     if (ctx->total[0] < padded) ++ctx->total[1];
     if (!digest) return;
