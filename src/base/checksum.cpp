@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/cpufeatures.h"
 #include "base/fileio.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -599,7 +600,7 @@ Crc32Engine crc32WideFoldingEngine() {
 #ifdef QOR_CHECKSUM_X86
     static const Crc32Engine engine = [] {
         __builtin_cpu_init();
-        return crc32FoldingEngine() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq")
+        return crc32FoldingEngine() && qor_cpu::hasAvx2() && __builtin_cpu_supports("vpclmulqdq")
                    ? &crc32FoldingWide
                    : nullptr;
     }();
@@ -624,10 +625,7 @@ std::uint32_t adler32UpdatePortable(std::uint32_t adler, const unsigned char* p,
 
 AdlerEngine adler32Avx2Engine() {
 #ifdef QOR_CHECKSUM_X86
-    static const AdlerEngine engine = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") ? &adler32Avx2 : nullptr;
-    }();
+    static const AdlerEngine engine = qor_cpu::hasAvx2() ? &adler32Avx2 : nullptr;
     return engine;
 #else
     return nullptr;
@@ -636,13 +634,7 @@ AdlerEngine adler32Avx2Engine() {
 
 AdlerEngine adler32Avx512Engine() {
 #ifdef QOR_CHECKSUM_X86
-    static const AdlerEngine engine = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-                       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni")
-                   ? &adler32Avx512
-                   : nullptr;
-    }();
+    static const AdlerEngine engine = qor_cpu::hasAvx512Vnni() ? &adler32Avx512 : nullptr;
     return engine;
 #else
     return nullptr;

@@ -9,6 +9,7 @@ namespace {
 struct sFeatures {
     bool avx2 = false;
     bool avx512bw = false;
+    bool avx512vnni = false;
 };
 
 // Whether the comma-separated list names `word`.
@@ -29,10 +30,11 @@ sFeatures detect() {
     __builtin_cpu_init();
     f.avx2 = __builtin_cpu_supports("avx2");
     f.avx512bw = f.avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    f.avx512vnni = f.avx512bw && __builtin_cpu_supports("avx512vnni");
 #endif
     const char* off = std::getenv("QOR_CPU_DISABLE");
-    if (names(off, "avx2")) f.avx2 = f.avx512bw = false;
-    if (names(off, "avx512")) f.avx512bw = false;
+    if (names(off, "avx2")) f.avx2 = f.avx512bw = f.avx512vnni = false;
+    if (names(off, "avx512")) f.avx512bw = f.avx512vnni = false;
     return f;
 }
 
@@ -45,5 +47,6 @@ const sFeatures& features() {
 
 bool hasAvx2() { return features().avx2; }
 bool hasAvx512bw() { return features().avx512bw; }
+bool hasAvx512Vnni() { return features().avx512vnni; }
 
 }  // namespace qor_cpu

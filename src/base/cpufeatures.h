@@ -15,5 +15,7 @@ namespace qor_cpu {
 bool hasAvx2();
 // AVX-512 F and BW: 512-bit vectors of bytes.
 bool hasAvx512bw();
+// AVX-512 F, BW and VNNI (byte dot products); masked with the rest of AVX-512.
+bool hasAvx512Vnni();
 
 }  // namespace qor_cpu

@@ -7,6 +7,8 @@
 // AVX2, BMI and BMI2, or AVX, or SSSE3.  ELF x86-64 only.
 #pragma once
 
+#include "base/cpufeatures.h"
+
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
 
 // Assembler macros (Intel syntax) for the engine's own text, which follows
@@ -177,7 +179,7 @@ namespace qor_sha_x86 {
 // True when the processor has what the engines need.
 inline bool hasAvx2AndBmi() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    return qor_cpu::hasAvx2() && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
 }
 
 // True when the processor (and the system, which saves the vector

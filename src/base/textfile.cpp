@@ -1,6 +1,7 @@
 #include "base/textfile.h"
 
 #include "base/checked.h"
+#include "base/cpufeatures.h"
 #include "base/strutil.h"
 #include "base/textenc.h"
 
@@ -419,7 +420,7 @@ struct sScanners {
 const sScanners& scanners() {
     static const sScanners picked = [] {
 #if defined(QOR_TEXT_AVX2)
-        if (__builtin_cpu_supports("avx2"))
+        if (qor_cpu::hasAvx2())
             return sScanners{scanAvx2<1, false>, scanAvx2<2, false>, scanAvx2<2, true>};
 #endif
         return sScanners{scanPortable<1, false>, scanPortable<2, false>, scanPortable<2, true>};
@@ -436,7 +437,7 @@ qor_text::LineScanner qor_text::portableLineScanner(int width, bool bigEndian) {
 
 qor_text::LineScanner qor_text::vectorLineScanner(int width, bool bigEndian) {
 #if defined(QOR_TEXT_AVX2)
-    if (__builtin_cpu_supports("avx2")) {
+    if (qor_cpu::hasAvx2()) {
         if (width == 1) return scanAvx2<1, false>;
         return bigEndian ? scanAvx2<2, true> : scanAvx2<2, false>;
     }

@@ -4,10 +4,12 @@
 // lengths around the engines' strides and the Adler-32 runs, from aligned and
 // unaligned starts, in one call and continued across two; and over long runs
 // of 0xFF, the bytes that push the Adler-32 sums highest.
+// qor-test-narrow-cpu: ChecksumEngines.*
 #include "base/checksum.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,3 +101,21 @@ TEST(ChecksumEngines, LongRunsOfFFKeepTheAdlerSumsInRange) {
 }
 
 }  // namespace
+
+// QOR_CPU_DISABLE (the runs of this program without AVX-512 and without
+// AVX2) leaves the checksums only the engines the narrower processor has,
+// as it does every other vector kernel.
+TEST(ChecksumEngines, TheProcessorMaskWithholdsTheWideEngines) {
+    const std::string off = std::getenv("QOR_CPU_DISABLE") ? std::getenv("QOR_CPU_DISABLE") : "";
+    if (off.find("avx512") != std::string::npos || off.find("avx2") != std::string::npos) {
+        EXPECT_EQ(qor_checksum::adler32Avx512Engine(), nullptr);
+    }
+    if (off.find("avx2") != std::string::npos) {
+        EXPECT_EQ(qor_checksum::adler32Avx2Engine(), nullptr);
+        EXPECT_EQ(qor_checksum::crc32WideFoldingEngine(), nullptr);
+    }
+    // Whatever is withheld, the dispatched checksums keep zlib's values.
+    const unsigned char text[] = "The quick brown fox jumps over the lazy dog";
+    EXPECT_EQ(~qor_checksum::crc32Update(~0u, text, sizeof text - 1), 0x414FA339u);
+    EXPECT_EQ(qor_checksum::adler32Update(1, text, sizeof text - 1), 0x5BDC0FDAu);
+}
