@@ -14,6 +14,12 @@ extensions the engines choose between.
 
     tools/bench-compare.py BUILD_DIR [--rounds N] [--cpus LIST] [--only PROGRAM...]
                                      [--min-time SECONDS] [--readme README.md] [--json OUT]
+                                     [--without-avx512]
+
+--without-avx512 runs every program as on a processor without AVX-512: our
+engines (QOR_CPU_DISABLE) and glibc's string and memory functions
+(GLIBC_TUNABLES) take their AVX2 code.  The other references here use no
+AVX-512 but Vectorscan, whose runtime asks the processor itself and keeps it.
 """
 import argparse
 import datetime
@@ -72,6 +78,11 @@ def cpu_flags():
     return set()
 
 
+# What --without-avx512 sets for every program.
+WITHOUT_AVX512 = ("QOR_CPU_DISABLE=avx512 "
+                  "GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX512F,-AVX512VL,-AVX512BW,-AVX512DQ,-AVX512CD")
+
+
 def run_round(exe, names, cpus, min_time, env=""):
     # A benchmark registered with its own MinTime() is reported with it in
     # its name ("BM_X/min_time:2.000"); the pairs name it without.
@@ -99,16 +110,27 @@ def run_round(exe, names, cpus, min_time, env=""):
     return times
 
 
-def machine_line(cpus):
-    model = platform.processor() or "?"
+def processor_model():
+    """The processor's name, with its family and model numbers: a virtual
+    machine may name only the maker ("Intel(R) Xeon(R) Processor")."""
+    info = {}
     try:
         with open("/proc/cpuinfo", encoding="utf-8") as f:
             for line in f:
-                if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
+                if not line.strip():
                     break
+                key, _, value = line.partition(":")
+                info.setdefault(key.strip(), value.strip())
     except OSError:
         pass
+    model = info.get("model name") or platform.processor() or "?"
+    if "cpu family" in info and "model" in info:
+        model += f" (family {info['cpu family']}, model {info['model']})"
+    return model
+
+
+def machine_line(cpus, without_avx512=False):
+    model = processor_model() + (" with AVX-512 masked" if without_avx512 else "")
     load = ""
     try:
         load = " load " + " ".join(open("/proc/loadavg", encoding="utf-8").read().split()[:3])
@@ -116,6 +138,8 @@ def machine_line(cpus):
         pass
     pinned = f"pinned to CPU {cpus}" if cpus else "not pinned"
     flags = cpu_flags()
+    if without_avx512:
+        flags = {f for f in flags if not f.startswith("avx512")}
     has = [name for flag, name in EXTENSIONS if flag in flags]
     lacks = [name for flag, name in EXTENSIONS if flag not in flags]
     isa = "extensions: " + (", ".join(has) or "none of those the engines use")
@@ -146,13 +170,25 @@ def table(results, rounds, machine):
     return "\n".join(lines)
 
 
+def processor_of(table_text):
+    """The processor a table was measured on, from its header, without the
+    family and model numbers older headers lack."""
+    m = re.search(r"Machine: (.*?), \d+ logical CPUs", table_text)
+    return re.sub(r" \(family [^)]*\)", "", m.group(1)) if m else None
+
+
 def update_readme(path, text):
     begin, end = "<!-- bench-compare:begin -->", "<!-- bench-compare:end -->"
     with open(path, encoding="utf-8") as f:
         old = f.read()
     if begin not in old or end not in old:
         sys.exit(f"{path}: no {begin} ... {end} block")
-    new = old[:old.index(begin) + len(begin)] + "\n" + text + "\n" + old[old.index(end):]
+    # The block keeps one table per processor: a run replaces the table of
+    # its own processor and leaves the others'.
+    start, stop = old.index(begin) + len(begin), old.index(end)
+    tables = [t.strip() for t in re.split(r"\n(?=Ratios ours / reference)", old[start:stop]) if t.strip()]
+    tables = [t for t in tables if processor_of(t) != processor_of(text)] + [text]
+    new = old[:start] + "\n" + "\n\n".join(tables) + "\n" + old[stop:]
     with open(path, "w", encoding="utf-8") as f:
         f.write(new)
 
@@ -167,6 +203,7 @@ def main():
     ap.add_argument("--pairs", default=os.path.join(TOP, "bench", "pairs.txt"))
     ap.add_argument("--readme")
     ap.add_argument("--json")
+    ap.add_argument("--without-avx512", action="store_true")
     args = ap.parse_args()
 
     pairs = [p for p in read_pairs(args.pairs) if not args.only or any(p["program"].startswith(o) for o in args.only)]
@@ -185,13 +222,14 @@ def main():
             if not os.path.exists(exe):
                 continue
             names = {p["ours"] for p in mine} | {p["ref"] for p in mine}
-            times = run_round(exe, names, args.cpus, args.min_time, env)
+            times = run_round(exe, names, args.cpus, args.min_time,
+                              (WITHOUT_AVX512 + " " + env) if args.without_avx512 else env)
             for p in mine:
                 a, b = times.get(p["ours"]), times.get(p["ref"])
                 if a and b and b[p["clock"]] > 0:
                     p["ratios"].append(a[p["clock"]] / b[p["clock"]])
             print(f"round {rnd + 1}/{args.rounds}: {program} {env}".rstrip(), file=sys.stderr)
-    text = table(pairs, args.rounds, machine_line(args.cpus))
+    text = table(pairs, args.rounds, machine_line(args.cpus, args.without_avx512))
     print(text)
     if args.json:
         with open(args.json, "w", encoding="utf-8") as f:
