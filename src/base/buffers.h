@@ -71,10 +71,12 @@ inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) 
 // (the stream's pages) into the caller's buffer wherever it lies.  With AVX2
 // a loop of plain 32-byte moves, which keeps the same speed for any
 // alignment of the two; the library's memcpy switches to the processor's
-// string move at these sizes, whose speed on some processors depends on how
-// the two buffers lie against each other (up to a quarter slower when they
-// are a few bytes apart modulo the cache line or the page).  memcpy
-// elsewhere and below 256 bytes.
+// string move at these sizes, whose speed on some processors (AMD's) depends
+// on how the two buffers lie against each other (up to a quarter slower when
+// they are a few bytes apart modulo the cache line or the page).  memcpy
+// below 256 bytes, without AVX2, and on an Intel processor whose string move
+// is fast from the first byte (qor_cpu::hasFastStringMove), where memcpy is
+// the faster.
 void copyLong(unsigned char* d, const unsigned char* s, std::size_t n);
 
 // A hint that a buffer of `bytes` at p, about to be written from end to end,

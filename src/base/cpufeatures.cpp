@@ -1,6 +1,9 @@
 #include "base/cpufeatures.h"
 
 #include <cstdlib>
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
 #include <cstring>
 
 namespace qor_cpu {
@@ -10,6 +13,7 @@ struct sFeatures {
     bool avx2 = false;
     bool avx512bw = false;
     bool avx512vnni = false;
+    bool fastStringMove = false;
 };
 
 // Whether the comma-separated list names `word`.
@@ -24,6 +28,15 @@ bool names(const char* list, const char* word) {
     return false;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// ERMS (leaf 7, EBX bit 9) and FSRM (leaf 7, EDX bit 4).
+bool fastShortRepMove() {
+    unsigned int a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (b & (1u << 9)) != 0 && (d & (1u << 4)) != 0;
+}
+#endif
+
 sFeatures detect() {
     sFeatures f;
 #if defined(__x86_64__) || defined(__i386__)
@@ -31,10 +44,12 @@ sFeatures detect() {
     f.avx2 = __builtin_cpu_supports("avx2");
     f.avx512bw = f.avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
     f.avx512vnni = f.avx512bw && __builtin_cpu_supports("avx512vnni");
+    f.fastStringMove = __builtin_cpu_is("intel") && fastShortRepMove();
 #endif
     const char* off = std::getenv("QOR_CPU_DISABLE");
     if (names(off, "avx2")) f.avx2 = f.avx512bw = f.avx512vnni = false;
     if (names(off, "avx512")) f.avx512bw = f.avx512vnni = false;
+    if (names(off, "fsrm")) f.fastStringMove = false;
     return f;
 }
 
@@ -48,5 +63,6 @@ const sFeatures& features() {
 bool hasAvx2() { return features().avx2; }
 bool hasAvx512bw() { return features().avx512bw; }
 bool hasAvx512Vnni() { return features().avx512vnni; }
+bool hasFastStringMove() { return features().fastStringMove; }
 
 }  // namespace qor_cpu

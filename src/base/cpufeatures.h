@@ -1,7 +1,7 @@
 // The instruction-set extensions the vector kernels choose by, read once.
 //
 // QOR_CPU_DISABLE names extensions to treat as absent (comma-separated:
-// avx512, avx2), so that tests and benchmarks run the narrower kernels on a
+// avx512, avx2, fsrm), so that tests and benchmarks run the narrower kernels on a
 // processor that has the wide ones:
 //
 //   QOR_CPU_DISABLE=avx512,avx2 ctest -R Picture
@@ -17,5 +17,10 @@ bool hasAvx2();
 bool hasAvx512bw();
 // AVX-512 F, BW and VNNI (byte dot products); masked with the rest of AVX-512.
 bool hasAvx512Vnni();
+// An Intel processor whose string move (rep movsb) is fast from its first
+// bytes on (ERMS and FSRM).  Intel only: AMD's reports the same bits, but
+// there its speed depends on how source and destination lie against each
+// other.  QOR_CPU_DISABLE=fsrm masks it.
+bool hasFastStringMove();
 
 }  // namespace qor_cpu
