@@ -226,8 +226,8 @@ __attribute__((target("avx2"))) const char* findFoldedAvx2(const char* hay, long
 }
 
 // The same with 64 starts a vector, where the processor has AVX-512BW, and
-// built to suit the narrow part of Intel's cores: there every compare into a
-// mask register runs on one port, and a 64-byte load from an address that is
+// built for Intel's cores, where the 512-bit work has fewer ports: every
+// compare into a mask register runs on one of them, and a 64-byte load from an address that is
 // not a multiple of 64 touches two cache lines.  So the three bytes are
 // compared by difference, x = (a ^ t0) | (b ^ t1) | (c ^ tl), which takes an
 // exclusive-or and two three-input logic operations, and a start is a
