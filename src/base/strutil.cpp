@@ -140,82 +140,154 @@ const char* findFoldedSse2(const char* hay, long long hayLen, const char* needle
 
 #if defined(__x86_64__)
 
-// The needle's first, second and last bytes folded, with the bit that
-// lets both cases of a letter through; a start is a candidate when all
-// three pass.  Three bytes, two of them far apart, leave few false
-// candidates on text, and each costs a call and a mispredicted branch.
-// A one-byte needle has no second byte: its first is probed twice.
+// The needle's first, second and last bytes folded; a start is a candidate
+// when all three pass.  Three bytes, two of them far apart, leave few false
+// candidates on text, and each costs a call and a mispredicted branch.  A
+// one-byte needle has no second byte: its first is probed twice.  A byte
+// passes when it differs from the needle's in bit 0x20 at most: both cases
+// of a letter pass, and so does a byte 0x20 away from a needle byte that is
+// no letter ('\r' for '-'), which verification, comparing every byte of the
+// needle exactly, turns away.  Differences of the three combine with
+// bitwise or, and one compare then serves them all.
 struct sProbe256 {
-    __m256i t0, m0, t1, m1, tl, ml;
-    long long second;
-};
-struct sProbe512 {
-    __m512i t0, m0, t1, m1, tl, ml;
+    __m256i t0, t1, tl;
     long long second;
 };
 
 __attribute__((target("avx2"))) sProbe256 probe256(const char* needle, long long lastOffset) {
-    const char f0 = foldAscii(needle[0]), f1 = foldAscii(needle[lastOffset ? 1 : 0]);
-    const char fl = foldAscii(needle[lastOffset]);
-    return {_mm256_set1_epi8(f0), _mm256_set1_epi8(letterBit(f0)), _mm256_set1_epi8(f1),
-            _mm256_set1_epi8(letterBit(f1)), _mm256_set1_epi8(fl), _mm256_set1_epi8(letterBit(fl)),
-            lastOffset ? 1 : 0};
+    return {_mm256_set1_epi8(foldAscii(needle[0])), _mm256_set1_epi8(foldAscii(needle[lastOffset ? 1 : 0])),
+            _mm256_set1_epi8(foldAscii(needle[lastOffset])), lastOffset ? 1 : 0};
 }
 
-__attribute__((target("avx2"), always_inline)) inline __m256i passes(const char* at, __m256i t, __m256i m) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-    return _mm256_cmpeq_epi8(_mm256_or_si256(v, m), t);
+// The three bytes' differences for the 32 starts from at, bit 0x20 cleared;
+// the loads reach at + 31 + lastOffset.
+__attribute__((target("avx2"), always_inline)) inline __m256i difference32(const char* at, long long lastOffset,
+                                                                          const sProbe256& p) {
+    const __m256i a = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), p.t0);
+    const __m256i b = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.second)), p.t1);
+    const __m256i c = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + lastOffset)), p.tl);
+    return _mm256_and_si256(_mm256_or_si256(_mm256_or_si256(a, b), c), _mm256_set1_epi8(static_cast<char>(0xDF)));
 }
 
-// The starts of hay[at, at + 32) that are candidates, as bits.
-__attribute__((target("avx2"), always_inline)) inline unsigned candidates32(const char* at, long long lastOffset,
-                                                                            const sProbe256& p) {
-    const __m256i hit = _mm256_and_si256(_mm256_and_si256(passes(at, p.t0, p.m0), passes(at + p.second, p.t1, p.m1)),
-                                         passes(at + lastOffset, p.tl, p.ml));
-    return static_cast<unsigned>(_mm256_movemask_epi8(hit));
+__attribute__((target("avx2"), always_inline)) inline unsigned zeroBytes32(__m256i x) {
+    return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_setzero_si256())));
 }
 
-// 32 starts at a time, two blocks a round.  The loads of the last byte
-// reach start + 31 + needleLen - 1, inside hay while start + 31 is a
-// possible start, and those of the second byte no further.
+// Whether the needle matches at `at`, every byte folded.
+inline bool matchesAt(const char* at, const char* needle, long long n) {
+    for (long long j = 0; j < n; ++j) {
+        if (foldAscii(at[j]) != foldAscii(needle[j])) return false;
+    }
+    return true;
+}
+
+template <typename Bits>
+const char* firstMatch(const char* at, Bits bits, const char* needle, long long needleLen) {
+    for (; bits; bits &= bits - 1) {
+        if (matchesAt(at + __builtin_ctzll(bits), needle, needleLen)) return at + __builtin_ctzll(bits);
+    }
+    return nullptr;
+}
+
+// 64 starts a round, as two vectors whose zero bytes one compare finds: the
+// lesser of two bytes is 0 when either is.  The rounds start on a multiple
+// of 64, where the first byte's loads touch one cache line each.
+__attribute__((target("avx2"), always_inline)) inline const char* round64(const char* at, const char* needle,
+                                                                          long long needleLen, const sProbe256& p) {
+    const __m256i lo = difference32(at, needleLen - 1, p), hi = difference32(at + 32, needleLen - 1, p);
+    if (zeroBytes32(_mm256_min_epu8(lo, hi)) == 0) return nullptr;
+    const unsigned long long bits = zeroBytes32(lo) | static_cast<unsigned long long>(zeroBytes32(hi)) << 32;
+    return firstMatch(at, bits, needle, needleLen);
+}
+
 __attribute__((target("avx2"))) const char* findFoldedAvx2(const char* hay, long long hayLen, const char* needle,
                                                            long long needleLen) {
     const long long last = hayLen - needleLen;
     const long long lastOffset = needleLen - 1;
     const sProbe256 p = probe256(needle, lastOffset);
-    long long i = 0;
+    if (last < 63) {
+        // Up to 63 starts: 32 at a time, the last 32 overlapping starts
+        // already seen to hold no match; fewer than 32 the narrower way.
+        if (last < 31) return findFoldedSse2(hay, hayLen, needle, needleLen);
+        if (const char* found = firstMatch(hay, zeroBytes32(difference32(hay, lastOffset, p)), needle, needleLen))
+            return found;
+        return firstMatch(hay + last - 31, zeroBytes32(difference32(hay + last - 31, lastOffset, p)), needle,
+                          needleLen);
+    }
+    // The first round as the hay lies, then on from the next multiple of 64
+    // and a last round over the last 64 starts: starts seen twice hold no
+    // match the second time.
+    if (const char* found = round64(hay, needle, needleLen, p)) return found;
+    long long i = 64 - static_cast<long long>(reinterpret_cast<unsigned long long>(hay) & 63);
     for (; i + 63 <= last; i += 64) {
-        const unsigned lo = candidates32(hay + i, lastOffset, p);
-        const unsigned hi = candidates32(hay + i + 32, lastOffset, p);
-        for (unsigned long long bits = lo | static_cast<unsigned long long>(hi) << 32; bits; bits &= bits - 1) {
-            const long long at = i + __builtin_ctzll(bits);
-            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
-        }
+        if (const char* found = round64(hay + i, needle, needleLen, p)) return found;
     }
-    for (; i + 31 <= last; i += 32) {
-        for (unsigned bits = candidates32(hay + i, lastOffset, p); bits; bits &= bits - 1) {
-            const long long at = i + __builtin_ctz(bits);
-            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
-        }
-    }
-    return findFoldedPlain(hay + i, hayLen - i, needle, needleLen);
+    return i > last ? nullptr : round64(hay + last - 63, needle, needleLen, p);
 }
 
-// The same with 64 starts a vector, where the processor has AVX-512BW.
+// The same with 64 starts a vector, where the processor has AVX-512BW, and
+// built for Intel's cores, where the 512-bit work has fewer ports: every
+// compare into a mask register runs on one of them, and a 64-byte load from an address that is
+// not a multiple of 64 touches two cache lines.  So the three bytes are
+// compared by difference, x = (a ^ t0) | (b ^ t1) | (c ^ tl), which takes an
+// exclusive-or and two three-input logic operations, and a start is a
+// candidate when x is 0 but for bit 0x20: one compare per 64 starts.  The
+// first byte's loads are aligned.  Both cases of a letter pass the test, and
+// so does any byte 0x20 away from a needle byte that is no letter ('\r' for
+// '-'); verification compares every byte of the needle exactly.
+struct sProbe512 {
+    __m512i t0, t1, tl;
+    long long second;
+};
+
 __attribute__((target("avx512f,avx512bw"))) sProbe512 probe512(const char* needle, long long lastOffset) {
-    const char f0 = foldAscii(needle[0]), f1 = foldAscii(needle[lastOffset ? 1 : 0]);
-    const char fl = foldAscii(needle[lastOffset]);
-    return {_mm512_set1_epi8(f0), _mm512_set1_epi8(letterBit(f0)), _mm512_set1_epi8(f1),
-            _mm512_set1_epi8(letterBit(f1)), _mm512_set1_epi8(fl), _mm512_set1_epi8(letterBit(fl)),
-            lastOffset ? 1 : 0};
+    return {_mm512_set1_epi8(foldAscii(needle[0])), _mm512_set1_epi8(foldAscii(needle[lastOffset ? 1 : 0])),
+            _mm512_set1_epi8(foldAscii(needle[lastOffset])), lastOffset ? 1 : 0};
 }
 
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline unsigned long long candidates64(
-    const char* at, long long lastOffset, const sProbe512& p) {
-    const __mmask64 first = _mm512_cmpeq_epi8_mask(_mm512_or_si512(_mm512_loadu_si512(at), p.m0), p.t0);
-    const __mmask64 second =
-        _mm512_mask_cmpeq_epi8_mask(first, _mm512_or_si512(_mm512_loadu_si512(at + p.second), p.m1), p.t1);
-    return _mm512_mask_cmpeq_epi8_mask(second, _mm512_or_si512(_mm512_loadu_si512(at + lastOffset), p.ml), p.tl);
+// x for the 64 starts from at; the loads reach at + 63 + lastOffset.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i difference64(const char* at,
+                                                                                      long long lastOffset,
+                                                                                      const sProbe512& p) {
+    const __m512i x = _mm512_xor_si512(_mm512_loadu_si512(at), p.t0);
+    // 0xF6 is a | (b ^ c).
+    const __m512i y = _mm512_ternarylogic_epi32(x, _mm512_loadu_si512(at + p.second), p.t1, 0xF6);
+    return _mm512_ternarylogic_epi32(y, _mm512_loadu_si512(at + lastOffset), p.tl, 0xF6);
+}
+
+// The same for the starts in a mask, the others neither loaded nor taken.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i difference64(
+    const char* at, long long lastOffset, const sProbe512& p, __mmask64 starts) {
+    const __m512i x = _mm512_xor_si512(_mm512_maskz_loadu_epi8(starts, at), p.t0);
+    const __m512i y = _mm512_ternarylogic_epi32(x, _mm512_maskz_loadu_epi8(starts, at + p.second), p.t1, 0xF6);
+    return _mm512_ternarylogic_epi32(y, _mm512_maskz_loadu_epi8(starts, at + lastOffset), p.tl, 0xF6);
+}
+
+// A-Z become a-z.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i fold64(__m512i v) {
+    const __mmask64 caps = _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('A')), _mm512_set1_epi8(26));
+    return _mm512_mask_add_epi8(v, caps, v, _mm512_set1_epi8(32));
+}
+
+// Whether the needle matches at `at`, every byte folded, 64 bytes a step.
+__attribute__((target("avx512f,avx512bw"))) bool matchesAt64(const char* at, const char* needle, long long n) {
+    for (long long off = 0; off < n; off += 64) {
+        const __mmask64 k = n - off >= 64 ? ~0ULL : (1ULL << (n - off)) - 1;
+        const __m512i h = fold64(_mm512_maskz_loadu_epi8(k, at + off));
+        const __m512i s = fold64(_mm512_maskz_loadu_epi8(k, needle + off));
+        if (_mm512_cmpneq_epi8_mask(h, s)) return false;
+    }
+    return true;
+}
+
+__attribute__((target("avx512f,avx512bw"))) const char* firstMatch64(const char* hay, long long base,
+                                                                     unsigned long long bits, const char* needle,
+                                                                     long long needleLen) {
+    for (; bits; bits &= bits - 1) {
+        const char* at = hay + base + __builtin_ctzll(bits);
+        if (matchesAt64(at, needle, needleLen)) return at;
+    }
+    return nullptr;
 }
 
 __attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const char* hay, long long hayLen,
@@ -223,21 +295,39 @@ __attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const c
     const long long last = hayLen - needleLen;
     const long long lastOffset = needleLen - 1;
     const sProbe512 p = probe512(needle, lastOffset);
-    long long i = 0;
-    for (; i + 127 <= last; i += 128) {
-        const unsigned long long lo = candidates64(hay + i, lastOffset, p);
-        const unsigned long long hi = candidates64(hay + i + 64, lastOffset, p);
-        if ((lo | hi) == 0) continue;
-        for (unsigned long long bits = lo; bits; bits &= bits - 1) {
-            const long long at = i + __builtin_ctzll(bits);
-            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
-        }
-        for (unsigned long long bits = hi; bits; bits &= bits - 1) {
-            const long long at = i + 64 + __builtin_ctzll(bits);
-            if (restMatches(hay + at, needle, lastOffset)) return hay + at;
-        }
+    const __m512i ignoreCase = _mm512_set1_epi8(static_cast<char>(0xDF));
+    if (last < 63) {
+        // Fewer than 64 starts: one block, the loads masked to the hay.
+        const __mmask64 starts = (2ULL << last) - 1;
+        const unsigned long long bits =
+            _mm512_mask_testn_epi8_mask(starts, difference64(hay, lastOffset, p, starts), ignoreCase);
+        return firstMatch64(hay, 0, bits, needle, needleLen);
     }
-    return findFoldedAvx2(hay + i, hayLen - i, needle, needleLen);
+    // The first block as it lies, then on from the next multiple of 64:
+    // the starts the two have in common hold no match.
+    if (const char* found = firstMatch64(
+            hay, 0, _mm512_testn_epi8_mask(difference64(hay, lastOffset, p), ignoreCase), needle, needleLen))
+        return found;
+    long long i = 64 - static_cast<long long>(reinterpret_cast<unsigned long long>(hay) & 63);
+    for (; i + 127 <= last; i += 128) {
+        const unsigned long long lo = _mm512_testn_epi8_mask(difference64(hay + i, lastOffset, p), ignoreCase);
+        const unsigned long long hi = _mm512_testn_epi8_mask(difference64(hay + i + 64, lastOffset, p), ignoreCase);
+        if ((lo | hi) == 0) continue;
+        if (const char* found = firstMatch64(hay, i, lo, needle, needleLen)) return found;
+        if (const char* found = firstMatch64(hay, i + 64, hi, needle, needleLen)) return found;
+    }
+    // At most 127 starts are left: a block from i, and the last 64 starts,
+    // which may overlap starts already seen to hold no match.
+    if (i + 63 <= last) {
+        if (const char* found = firstMatch64(
+                hay, i, _mm512_testn_epi8_mask(difference64(hay + i, lastOffset, p), ignoreCase), needle, needleLen))
+            return found;
+        i += 64;
+    }
+    if (i > last) return nullptr;
+    return firstMatch64(hay, last - 63,
+                        _mm512_testn_epi8_mask(difference64(hay + last - 63, lastOffset, p), ignoreCase), needle,
+                        needleLen);
 }
 
 #endif

@@ -1,3 +1,4 @@
+// qor-test-narrow-cpu: CaseMapKernels.FoldedSearch*
 // The short paths of the string utilities against their slow forms: the
 // block kernels against plain loops and the case tables, number reading
 // against the C library, and 16-bit formatting against the converter.
@@ -119,6 +120,113 @@ TEST(CaseMapKernels, FoldedSearchAgreesWithEveryStartTriedAtEveryWidth) {
         }
         ASSERT_EQ(_stristr(exact.get(), needle.data(), hayLen, needleLen), naive);
     }
+}
+
+namespace {
+
+// The reference the kernels are held against: every start tried, A-Z folded
+// to a-z and nothing else.
+const char* referenceFind(const char* hay, long long hayLen, const char* needle, long long needleLen) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (long long i = 0; i + needleLen <= hayLen; ++i) {
+        long long j = 0;
+        while (j < needleLen && fold(hay[i + j]) == fold(needle[j])) ++j;
+        if (j == needleLen) return hay + i;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(CaseMapKernels, FoldedSearchFindsMatchesAtBlockEdgesAndSkipsBytesThatFoldOnlyByOneBit) {
+    // Needles whose bytes have neighbours 0x20 away that are not their other
+    // case ('-' and '\r', '@' and '`', '[' and '{', ' ' and 0, 0xC1 and 0xE1),
+    // and lengths around one and two vectors.  Each hay is filled with those
+    // neighbours and with copies of the needle that differ in one byte by
+    // such a neighbour; a real match, in mixed case, is planted at the block
+    // edges and at the end.  Hays start at every offset from a 64-byte line
+    // and end where their buffer ends, for AddressSanitizer to see any load
+    // past the end.
+    std::string n63, n64, n65, n100;
+    for (int k = 0; k < 100; ++k) {
+        const char c = "aB-@[ q\r"[k % 8];
+        if (k < 63) n63 += c;
+        if (k < 64) n64 += c;
+        if (k < 65) n65 += c;
+        n100 += c;
+    }
+    const std::string needles[] = {"content-length", "a", "-", "ab", "a-b", "x\r", "@z`", "Q[q{",
+                                   std::string("\xC1" "b\xE1"), " ", "a b", std::string("a\0b", 3),
+                                   n63, n64, n65, n100};
+    const long long hayLens[] = {1, 2, 13, 62, 63, 64, 65, 76, 77, 78, 127, 128, 129, 140, 141, 191, 192, 193, 255,
+                                 256, 257, 300};
+    std::vector<int> widths = {0, 16};
+    for (int w : {32, 64}) {
+        if (w <= strutil_detail::foldedSearchWidth()) widths.push_back(w);
+    }
+    std::mt19937 rng(17);
+    long long searches = 0, found = 0;
+    for (const std::string& needle : needles) {
+        const long long needleLen = static_cast<long long>(needle.size());
+        // The needle's bytes and their one-bit neighbours.
+        std::string alphabet;
+        for (char c : needle) {
+            alphabet += c;
+            alphabet += static_cast<char>(c ^ 0x20);
+        }
+        // The needle with one byte changed to its neighbour; where that byte
+        // is a letter the neighbour is its other case and it still matches,
+        // so only the others are decoys.
+        std::vector<std::string> decoys;
+        for (std::size_t k = 0; k < needle.size(); ++k) {
+            const char c = needle[k];
+            if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') continue;
+            std::string d = needle;
+            d[k] = static_cast<char>(c ^ 0x20);
+            decoys.push_back(d);
+        }
+        for (long long hayLen : hayLens) {
+            if (hayLen < needleLen) continue;
+            std::string base(static_cast<std::size_t>(hayLen), ' ');
+            for (auto& c : base) c = alphabet[rng() % alphabet.size()];
+            for (long long at = 0; !decoys.empty() && at + needleLen <= hayLen; at += needleLen + rng() % 5) {
+                const std::string& d = decoys[rng() % decoys.size()];
+                base.replace(static_cast<std::size_t>(at), d.size(), d);
+            }
+            const long long lastStart = hayLen - needleLen;
+            const long long plants[] = {-1, 0, 1, 62, 63, 64, 65, 127, 128, 129, lastStart - 1, lastStart};
+            for (long long plant : plants) {
+                if (plant > lastStart || (plant < 0 && plant != -1)) continue;
+                std::string hay = base;
+                for (long long k = 0; plant >= 0 && k < needleLen; ++k) {
+                    char c = needle[static_cast<std::size_t>(k)];
+                    if (rng() % 2 && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+                    if (rng() % 2 && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+                    hay[static_cast<std::size_t>(plant + k)] = c;
+                }
+                for (int offset = 0; offset < 64; ++offset) {
+                    std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(offset + hayLen)]);
+                    char* const h = buffer.get() + offset;
+                    std::memcpy(h, hay.data(), hay.size());
+                    const char* want = referenceFind(h, hayLen, needle.data(), needleLen);
+                    if (plant >= 0) {
+                        ASSERT_LE(want, h + plant);
+                    }
+                    for (int w : widths) {
+                        ASSERT_EQ(strutil_detail::findFoldedWidth(w, h, hayLen, needle.data(), needleLen), want)
+                            << "width " << w << ", offset " << offset << ", needle of " << needleLen
+                            << ", hay of " << hayLen << ", planted at " << plant;
+                    }
+                    ASSERT_EQ(_stristr(h, needle.data(), hayLen, needleLen), want);
+                    ++searches;
+                    if (want) ++found;
+                }
+            }
+        }
+    }
+    // Both outcomes were tried many times over.
+    EXPECT_GT(found, 10000);
+    EXPECT_GT(searches - found, 1000);
 }
 
 TEST(NumberReading, PlainDigitsReadAsTheCLibraryReadsThem) {
