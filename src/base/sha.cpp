@@ -143,37 +143,52 @@ alignas(16) const std::array<std::uint32_t, 64> sha256RoundConstants = kK256;
 alignas(32) const std::array<std::uint64_t, 80> sha512RoundConstants = kK512;
 
 // ---------------------------------------------------------------------------
-// Portable compression functions, all rounds in straight code.  The message
-// schedule lives in a ring of 16 words; the eight (or five) working variables
-// rotate through the macro arguments instead of being moved.
+// Portable compression functions.  The message schedule lives in a ring of
+// 16 words; the eight (or five) working variables rotate through the macro
+// arguments instead of being moved.
 
-#define QOR_SHA256_W(i) \
-    ((i) < 16 ? w[(i)&15] \
-              : (w[(i)&15] += (rotr32(w[((i)-2) & 15], 17) ^ rotr32(w[((i)-2) & 15], 19) ^ (w[((i)-2) & 15] >> 10)) + \
-                              w[((i)-7) & 15] + \
-                              (rotr32(w[((i)-15) & 15], 7) ^ rotr32(w[((i)-15) & 15], 18) ^ (w[((i)-15) & 15] >> 3))))
+// Keeps the compiler from reassociating a partial sum with the terms that
+// are added to it afterwards: the round adds what is ready early (h, K and
+// W) first and the functions of e, the end of the chain from e to e that
+// sets the pace, last.
+#if defined(__GNUC__) || defined(__clang__)
+#define QOR_SHA_SUM_SO_FAR(x) __asm__("" : "+r"(x))
+#else
+#define QOR_SHA_SUM_SO_FAR(x) ((void)0)
+#endif
 
-// Maj and S0 as in SHA-512 below: Maj from the round before's a ^ b, and
-// S0(a) = ror2(a ^ ror11(a) ^ ror20(a)) as nested rotations.
-#define QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, i, bc, ab) \
+// The message's small sigmas with the rotations nested, as S0 and S1 below.
+inline std::uint32_t sha256Sigma0(std::uint32_t x) { return rotr32(rotr32(x, 11) ^ x, 7) ^ (x >> 3); }
+inline std::uint32_t sha256Sigma1(std::uint32_t x) { return rotr32(rotr32(x, 2) ^ x, 17) ^ (x >> 10); }
+
+#define QOR_SHA256_W(i, expand) \
+    (!(expand) ? w[(i)] : (w[(i)&15] += sha256Sigma1(w[((i)-2) & 15]) + w[((i)-7) & 15] + sha256Sigma0(w[((i)-15) & 15])))
+
+// Laid out as SHA-512's below: Maj from the round before's a ^ b, S0(a) =
+// ror2(ror11(ror9(a) ^ a) ^ a) and S1(e) = ror6(ror5(ror14(e) ^ e) ^ e) as
+// nested rotations, and what is ready early added before the functions of e.
+#define QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, i, bc, ab, expand) \
     do { \
-        const std::uint32_t t1 = \
-            h + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + (g ^ (e & (f ^ g))) + kK256[i] + QOR_SHA256_W(i); \
+        std::uint32_t t1 = h + k[i] + QOR_SHA256_W(i, expand); \
+        QOR_SHA_SUM_SO_FAR(t1); \
+        t1 += g ^ (e & (f ^ g)); \
+        t1 += rotr32(rotr32(rotr32(e, 14) ^ e, 5) ^ e, 6); \
         d += t1; \
         ab = a ^ b; \
         h = t1 + rotr32(rotr32(rotr32(a, 9) ^ a, 11) ^ a, 2) + ((ab & bc) ^ b); \
     } while (0)
 
-#define QOR_SHA256_8(i) \
-    QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y); \
-    QOR_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x); \
-    QOR_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y); \
-    QOR_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x); \
-    QOR_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y); \
-    QOR_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x); \
-    QOR_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y); \
-    QOR_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x)
+#define QOR_SHA256_8(i, expand) \
+    QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y, expand); \
+    QOR_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x, expand); \
+    QOR_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y, expand); \
+    QOR_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x, expand); \
+    QOR_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y, expand); \
+    QOR_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x, expand); \
+    QOR_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y, expand); \
+    QOR_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x, expand)
 
+// Rounds 16 to 63 run as a loop of sixteen, as SHA-512's do.
 void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
     for (; count; --count, blocks += 64) {
         std::uint32_t w[16];
@@ -181,14 +196,13 @@ void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std:
         std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
         std::uint32_t x = b ^ c, y = 0;
-        QOR_SHA256_8(0);
-        QOR_SHA256_8(8);
-        QOR_SHA256_8(16);
-        QOR_SHA256_8(24);
-        QOR_SHA256_8(32);
-        QOR_SHA256_8(40);
-        QOR_SHA256_8(48);
-        QOR_SHA256_8(56);
+        const std::uint32_t* k = sha256RoundConstants.data();
+        QOR_SHA256_8(0, false);
+        QOR_SHA256_8(8, false);
+        for (k += 16; k != sha256RoundConstants.data() + 64; k += 16) {
+            QOR_SHA256_8(0, true);
+            QOR_SHA256_8(8, true);
+        }
         state[0] += a;
         state[1] += b;
         state[2] += c;
@@ -249,37 +263,46 @@ void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::s
     }
 }
 
-#define QOR_SHA512_W(i) \
-    ((i) < 16 ? w[(i)&15] \
-              : (w[(i)&15] += (rotr64(w[((i)-2) & 15], 19) ^ rotr64(w[((i)-2) & 15], 61) ^ (w[((i)-2) & 15] >> 6)) + \
-                              w[((i)-7) & 15] + \
-                              (rotr64(w[((i)-15) & 15], 1) ^ rotr64(w[((i)-15) & 15], 8) ^ (w[((i)-15) & 15] >> 7))))
+// The message's small sigmas with the rotations nested, as S0 below: each
+// rotation works on the one before's result, which takes one instruction
+// and one temporary fewer than three rotations side by side.
+inline std::uint64_t sha512Sigma0(std::uint64_t x) { return rotr64(rotr64(x, 7) ^ x, 1) ^ (x >> 7); }
+inline std::uint64_t sha512Sigma1(std::uint64_t x) { return rotr64(rotr64(x, 42) ^ x, 19) ^ (x >> 6); }
+
+#define QOR_SHA512_W(i, expand) \
+    (!(expand) ? w[(i)] : (w[(i)&15] += sha512Sigma1(w[((i)-2) & 15]) + w[((i)-7) & 15] + sha512Sigma0(w[((i)-15) & 15])))
 
 // Maj(a, b, c) is ((a ^ b) & (b ^ c)) ^ b, and b ^ c is the a ^ b of the
 // round before: each round leaves its a ^ b in `ab` for the next one, which
 // reads it as `bc` (two names taking turns).  S0(a) = ror28(a ^ ror6(a) ^
-// ror11(a)) is taken as ror28(ror6(ror5(a) ^ a) ^ a): one temporary instead
-// of three where rotations overwrite their operand (no BMI2), and S0 is off
-// the chain from e to e that sets the pace.
-#define QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, i, bc, ab) \
+// ror11(a)) is taken as ror28(ror6(ror5(a) ^ a) ^ a), and S1(e) =
+// ror14(e ^ ror4(e) ^ ror27(e)) as ror14(ror4(ror23(e) ^ e) ^ e): one
+// temporary instead of three where rotations overwrite their operand (no
+// BMI2).  The round constants come from the table `k` points into.
+#define QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, i, bc, ab, expand) \
     do { \
-        const std::uint64_t t1 = \
-            h + (rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41)) + (g ^ (e & (f ^ g))) + kK512[i] + QOR_SHA512_W(i); \
+        std::uint64_t t1 = h + k[i] + QOR_SHA512_W(i, expand); \
+        QOR_SHA_SUM_SO_FAR(t1); \
+        t1 += g ^ (e & (f ^ g)); \
+        t1 += rotr64(rotr64(rotr64(e, 23) ^ e, 4) ^ e, 14); \
         d += t1; \
         ab = a ^ b; \
         h = t1 + rotr64(rotr64(rotr64(a, 5) ^ a, 6) ^ a, 28) + ((ab & bc) ^ b); \
     } while (0)
 
-#define QOR_SHA512_8(i) \
-    QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y); \
-    QOR_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x); \
-    QOR_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y); \
-    QOR_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x); \
-    QOR_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y); \
-    QOR_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x); \
-    QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y); \
-    QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x)
+#define QOR_SHA512_8(i, expand) \
+    QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y, expand); \
+    QOR_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x, expand); \
+    QOR_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y, expand); \
+    QOR_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x, expand); \
+    QOR_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y, expand); \
+    QOR_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x, expand); \
+    QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y, expand); \
+    QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x, expand)
 
+// Rounds 16 to 79 run as a loop of sixteen, the round constants read from
+// the table: all eighty in straight code, each with its 64-bit constant as
+// an immediate, are too long to stay in the decoded-instruction cache.
 void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
     for (; count; --count, blocks += 128) {
         std::uint64_t w[16];
@@ -287,16 +310,13 @@ void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std:
         std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
         std::uint64_t x = b ^ c, y = 0;
-        QOR_SHA512_8(0);
-        QOR_SHA512_8(8);
-        QOR_SHA512_8(16);
-        QOR_SHA512_8(24);
-        QOR_SHA512_8(32);
-        QOR_SHA512_8(40);
-        QOR_SHA512_8(48);
-        QOR_SHA512_8(56);
-        QOR_SHA512_8(64);
-        QOR_SHA512_8(72);
+        const std::uint64_t* k = sha512RoundConstants.data();
+        QOR_SHA512_8(0, false);
+        QOR_SHA512_8(8, false);
+        for (k += 16; k != sha512RoundConstants.data() + 80; k += 16) {
+            QOR_SHA512_8(0, true);
+            QOR_SHA512_8(8, true);
+        }
         state[0] += a;
         state[1] += b;
         state[2] += c;
