@@ -203,8 +203,9 @@ const char* sha512EngineName();
 const char* sha256EngineName();
 const char* sha1EngineName();
 
-// The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
+// The 64 SHA-256, 80 SHA-512 and 4 SHA-1 round constants, for the engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;
 extern const std::array<std::uint64_t, 80> sha512RoundConstants;
+extern const std::array<std::uint32_t, 4> sha1RoundConstants;
 
 }  // namespace qor_sha
