@@ -141,7 +141,9 @@ inline void store64be(std::uint8_t* p, std::uint64_t v) {
 
 alignas(16) const std::array<std::uint32_t, 64> sha256RoundConstants = kK256;
 alignas(32) const std::array<std::uint64_t, 80> sha512RoundConstants = kK512;
-const std::array<std::uint32_t, 4> sha1RoundConstants = {kK1[0], kK1[1], kK1[2], kK1[3]};
+static_assert(sha1RoundConstants[0] == kK1[0] && sha1RoundConstants[1] == kK1[1] &&
+                  sha1RoundConstants[2] == kK1[2] && sha1RoundConstants[3] == kK1[3],
+              "SHA-1's round constants are floor(2^30 x sqrt(n)) for n = 2, 3, 5, 10");
 
 namespace {
 

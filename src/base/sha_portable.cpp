@@ -8,7 +8,6 @@
 // and combine the loads, which it otherwise keeps in place as possible
 // throws (SHA-256 took some 15% longer that way on an Intel Golden Cove
 // core).
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -143,8 +142,7 @@ inline std::uint32_t sha1Next(std::uint32_t* w, std::uint32_t* recent, int i) {
     QOR_SHA1_ROUND(b, c, d, e, a, (i) + 4)
 
 void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
-    std::uint32_t k[4];
-    std::copy(sha1RoundConstants.begin(), sha1RoundConstants.end(), k);
+    constexpr const std::array<std::uint32_t, 4>& k = sha1RoundConstants;
     for (; count; --count, blocks += 64) {
         std::uint32_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = load32be(blocks + 4 * i);
