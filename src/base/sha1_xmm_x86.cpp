@@ -169,14 +169,16 @@ __asm__(R"ASM(
 
 # Steps 8 to 19 by the recurrence from word 32 on: words t - 6 to t - 3 are
 # the upper half of group j - 2 and the lower half of group j - 1 (xmm15).
+# The rotation's left shift goes straight to xmm15, which the SSE form then
+# copies once.
 .macro QOR_S1A_STEP
     QOR_SHAV_V3 palignr, xmm9, xmm15, [rsp+r14+QOR_S1A_WS-2*16], 8
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16]
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-7*16]
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-8*16]
-    QOR_SHAV_V3 psrld, xmm10, xmm9, 30
-    QOR_SHAV_V3 pslld, xmm9, xmm9, 2
-    QOR_SHAV_V3 por, xmm15, xmm9, xmm10
+    QOR_SHAV_V3 pslld, xmm15, xmm9, 2
+    QOR_SHAV_V3 psrld, xmm9, xmm9, 30
+    QOR_SHAV_V3 por, xmm15, xmm15, xmm9
     QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
     QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]
     QOR_SHAV_V movdqa, [r15+r14], xmm9
