@@ -206,5 +206,8 @@ const char* sha1EngineName();
 // The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;
 extern const std::array<std::uint64_t, 80> sha512RoundConstants;
+// SHA-1's four, as immediates for the portable engine (sha.cpp holds them
+// to their definition at compile time).
+constexpr std::array<std::uint32_t, 4> sha1RoundConstants = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
 
 }  // namespace qor_sha

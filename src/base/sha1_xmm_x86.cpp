@@ -43,7 +43,9 @@ extern "C" void qor_sha1_blocks_ssse3(std::uint32_t* state, const std::uint8_t* 
 //
 // Registers while the rounds run:
 //   eax, ebx, ecx, edx, r8d   a to e, rotating through the round macro's
-//            arguments; r9d, r10d the round's temporaries
+//            arguments (a rotated left by 5 once its round has added
+//            it); r11d, r13d the copies of b, taking turns; r9d the
+//            round's temporary
 //   rsi      this block's W + K;  r12 the block being expanded
 //   r14      16 j, j the next expansion step;  r15 the W + K buffer being
 //            filled;  rbp the round constants by step, four copies each
@@ -64,61 +66,71 @@ __asm__(R"ASM(
     .equ QOR_S1A_WS, 704
     .equ QOR_S1A_FRAME, 1024
 
-# Rounds 0-19: e += W + K + Ch(b, c, d) + rol5(a), b = rol30(b).  Ch is
-# ((c ^ d) & b) ^ d.  The rounds' chain runs from a to the next a, and
-# rol5(a) is added last: everything else (W + K, and the function of b, c
-# and d, which are older) is in e by the time a arrives.
-.macro QOR_S1A_CH a, b, c, d, e, wk
+# The rounds keep a in its register rotated left by 5 where the round adds
+# it (rol5(a) is then had without a copy), so b comes to a round as rol5(b)
+# and turns into the next c by a rotation right by 7 instead of 2, but for
+# the first round of a block, where b is as the state has it (`rb` 2).  b
+# as it is, which the round function needs, is a copy the round before took
+# of its a: `t0` here, and this round's copy of a goes to `t1` (the two
+# take turns).  The chain from a to the next a is rol5(a) and one add:
+# everything else (W + K, and the function of b, c and d, which are older)
+# is in e by the time a arrives.
+#
+# Rounds 0-19: Ch is ((c ^ d) & b) ^ d.
+.macro QOR_S1A_CH a, b, c, d, e, wk, t0, t1, rb
     add \e, [rsi + \wk]
     mov r9d, \c
     xor r9d, \d
-    and r9d, \b
+    and r9d, \t0
     xor r9d, \d
+    mov \t1, \a
+    rol \a, 5
     add \e, r9d
-    mov r10d, \a
-    rol r10d, 5
-    ror \b, 2
-    add \e, r10d
+    ror \b, \rb
+    add \e, \a
 .endm
 
-# Rounds 20-39 and 60-79: the parity b ^ c ^ d.
-.macro QOR_S1A_PARITY a, b, c, d, e, wk
+# Rounds 20-39 and 60-79: the parity b ^ c ^ d, made in the copy of b.
+.macro QOR_S1A_PARITY a, b, c, d, e, wk, t0, t1, rb
     add \e, [rsi + \wk]
-    mov r9d, \d
-    xor r9d, \c
-    xor r9d, \b
-    add \e, r9d
-    mov r10d, \a
-    rol r10d, 5
-    ror \b, 2
-    add \e, r10d
+    xor \t0, \c
+    xor \t0, \d
+    mov \t1, \a
+    rol \a, 5
+    add \e, \t0
+    ror \b, \rb
+    add \e, \a
 .endm
 
 # Rounds 40-59: Maj(b, c, d), which is (b & c) + ((b ^ c) & d): where b and
 # c agree they are the majority, elsewhere d is, and the two halves have no
 # bit in common.
-.macro QOR_S1A_MAJ a, b, c, d, e, wk
+.macro QOR_S1A_MAJ a, b, c, d, e, wk, t0, t1, rb
     add \e, [rsi + \wk]
-    mov r9d, \b
-    and r9d, \c
-    mov r10d, \b
-    xor r10d, \c
+    mov r9d, \t0
+    and \t0, \c
+    xor r9d, \c
+    add \e, \t0
+    and r9d, \d
+    mov \t1, \a
+    rol \a, 5
     add \e, r9d
-    and r10d, \d
-    add \e, r10d
-    mov r10d, \a
-    rol r10d, 5
-    ror \b, 2
-    add \e, r10d
+    ror \b, \rb
+    add \e, \a
 .endm
 
-# Rounds t..t+4 of one kind, the variables where a block starts them.
-.macro QOR_S1A_ROUNDS5 kind, t
-    QOR_S1A_\kind eax, ebx, ecx, edx, r8d, 4*(\t)
-    QOR_S1A_\kind r8d, eax, ebx, ecx, edx, 4*(\t + 1)
-    QOR_S1A_\kind edx, r8d, eax, ebx, ecx, 4*(\t + 2)
-    QOR_S1A_\kind ecx, edx, r8d, eax, ebx, 4*(\t + 3)
-    QOR_S1A_\kind ebx, ecx, edx, r8d, eax, 4*(\t + 4)
+# Rounds t..t+4 of one kind, the variables where a block starts them; the
+# copy of b in `t0` at the first of them.
+.macro QOR_S1A_ROUNDS5 kind, t, t0, t1
+    .if \t
+    QOR_S1A_\kind eax, ebx, ecx, edx, r8d, 4*(\t), \t0, \t1, 7
+    .else
+    QOR_S1A_\kind eax, ebx, ecx, edx, r8d, 4*(\t), \t0, \t1, 2
+    .endif
+    QOR_S1A_\kind r8d, eax, ebx, ecx, edx, 4*(\t + 1), \t1, \t0, 7
+    QOR_S1A_\kind edx, r8d, eax, ebx, ecx, 4*(\t + 2), \t0, \t1, 7
+    QOR_S1A_\kind ecx, edx, r8d, eax, ebx, 4*(\t + 3), \t1, \t0, 7
+    QOR_S1A_\kind ebx, ecx, edx, r8d, eax, 4*(\t + 4), \t0, \t1, 7
 .endm
 
 # Steps 0 to 3: the sixteen words of the block (r12) as they are, turned
@@ -157,14 +169,16 @@ __asm__(R"ASM(
 
 # Steps 8 to 19 by the recurrence from word 32 on: words t - 6 to t - 3 are
 # the upper half of group j - 2 and the lower half of group j - 1 (xmm15).
+# The rotation's left shift goes straight to xmm15, which the SSE form then
+# copies once.
 .macro QOR_S1A_STEP
     QOR_SHAV_V3 palignr, xmm9, xmm15, [rsp+r14+QOR_S1A_WS-2*16], 8
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16]
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-7*16]
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-8*16]
-    QOR_SHAV_V3 psrld, xmm10, xmm9, 30
-    QOR_SHAV_V3 pslld, xmm9, xmm9, 2
-    QOR_SHAV_V3 por, xmm15, xmm9, xmm10
+    QOR_SHAV_V3 pslld, xmm15, xmm9, 2
+    QOR_SHAV_V3 psrld, xmm9, xmm9, 30
+    QOR_SHAV_V3 por, xmm15, xmm15, xmm9
     QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
     QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]
     QOR_SHAV_V movdqa, [r15+r14], xmm9
@@ -198,12 +212,19 @@ __asm__(R"ASM(
     .endif
 .endm
 .macro QOR_S1A_BLOCK steps
+    mov r13d, ebx
     .set qor_s1a_slot, 0
     .irp kind, CH, CH, CH, CH, PARITY, PARITY, PARITY, PARITY, MAJ, MAJ, MAJ, MAJ, PARITY, PARITY, PARITY, PARITY
-    QOR_S1A_ROUNDS5 \kind, 5*qor_s1a_slot
+    .if qor_s1a_slot & 1
+    QOR_S1A_ROUNDS5 \kind, 5*qor_s1a_slot, r11d, r13d
+    .else
+    QOR_S1A_ROUNDS5 \kind, 5*qor_s1a_slot, r13d, r11d
+    .endif
     QOR_S1A_STEP_AT \steps, qor_s1a_slot
     .set qor_s1a_slot, qor_s1a_slot + 1
     .endr
+    # b as the state has it.
+    ror ebx, 5
 .endm
 
 

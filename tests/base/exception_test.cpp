@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -11,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "base/sha.h"
 #include "testsupport.h"
 
 namespace {
@@ -119,6 +123,44 @@ TEST_F(SignalTranslator, UnwindingRunsDestructorsOfTheFaultingScope) {
     });
     EXPECT_TRUE(f.caught);
     EXPECT_EQ(destroyed, 1);
+}
+
+// The portable SHA engines are built without non-call exceptions (they have
+// nothing to clean up); a fault on their input still unwinds through them
+// to the caller, by their unwind tables, and the block before the fault has
+// been taken into the state.
+TEST_F(SignalTranslator, AFaultInAPortableShaEngineUnwindsThroughIt) {
+    void* pages = mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    auto* bytes = static_cast<std::uint8_t*>(pages);
+    std::memset(bytes, 0x61, 4096);
+    ASSERT_EQ(mprotect(bytes + 4096, 4096, PROT_NONE), 0);
+    // The last whole block of the readable page, and the next one (unmapped).
+    const std::uint8_t* last256 = bytes + 4096 - 64;
+    const std::uint8_t* last512 = bytes + 4096 - 128;
+
+    std::uint32_t s256[8] = {}, s1[5] = {};
+    std::uint64_t s512[8] = {};
+    Fault f256 = catchFault([&] { qor_sha::sha256BlocksPortable(s256, last256, 2); });
+    Fault f1 = catchFault([&] { qor_sha::sha1BlocksPortable(s1, last256, 2); });
+    Fault f512 = catchFault([&] { qor_sha::sha512BlocksPortable(s512, last512, 2); });
+    EXPECT_TRUE(f256.caught);
+    EXPECT_TRUE(f1.caught);
+    EXPECT_TRUE(f512.caught);
+    EXPECT_EQ(f256.code, static_cast<unsigned int>(SIGSEGV));
+    EXPECT_EQ(f512.code, static_cast<unsigned int>(SIGSEGV));
+
+    // The same first block without the fault gives the state the faulting
+    // call had reached.
+    std::uint32_t w256[8] = {}, w1[5] = {};
+    std::uint64_t w512[8] = {};
+    qor_sha::sha256BlocksPortable(w256, last256, 1);
+    qor_sha::sha1BlocksPortable(w1, last256, 1);
+    qor_sha::sha512BlocksPortable(w512, last512, 1);
+    EXPECT_EQ(0, std::memcmp(s256, w256, sizeof w256));
+    EXPECT_EQ(0, std::memcmp(s1, w1, sizeof w1));
+    EXPECT_EQ(0, std::memcmp(s512, w512, sizeof w512));
+    munmap(pages, 8192);
 }
 
 TEST_F(SignalTranslator, BrokenPipeIsAnErrorNotTheEndOfTheProcess) {
