@@ -116,16 +116,6 @@ constexpr std::uint32_t kH1[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476
 
 // ---------------------------------------------------------------------------
 
-inline std::uint32_t rotr32(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-inline std::uint32_t rotl32(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-inline std::uint64_t rotr64(std::uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
-
-inline std::uint32_t load32be(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
-inline std::uint64_t load64be(const std::uint8_t* p) {
-    return (std::uint64_t(load32be(p)) << 32) | load32be(p + 4);
-}
 inline void store32be(std::uint8_t* p, std::uint32_t v) {
     p[0] = std::uint8_t(v >> 24);
     p[1] = std::uint8_t(v >> 16);

@@ -31,8 +31,8 @@ inline std::uint64_t load64be(const std::uint8_t* p) {
 }  // namespace
 
 // Portable compression functions.  The message schedule lives in a ring of
-// 16 words; the eight (or five) working variables rotate through the macro
-// arguments instead of being moved.
+// 16 words; the eight (or five) working variables rotate through the
+// arguments of the rounds instead of being moved.
 
 // Keeps the compiler from reassociating a partial sum with the terms that
 // are added to it afterwards: the round adds what is ready early (h, K and
@@ -44,51 +44,92 @@ inline std::uint64_t load64be(const std::uint8_t* p) {
 #define QOR_SHA_SUM_SO_FAR(x) ((void)0)
 #endif
 
-// The message's small sigmas with the rotations nested, as S0 and S1 below.
-inline std::uint32_t sha256Sigma0(std::uint32_t x) { return rotr32(rotr32(x, 11) ^ x, 7) ^ (x >> 3); }
-inline std::uint32_t sha256Sigma1(std::uint32_t x) { return rotr32(rotr32(x, 2) ^ x, 17) ^ (x >> 10); }
+namespace {
 
-#define QOR_SHA256_W(i, expand) \
-    (!(expand) ? w[(i)] : (w[(i)&15] += sha256Sigma1(w[((i)-2) & 15]) + w[((i)-7) & 15] + sha256Sigma0(w[((i)-15) & 15])))
+// SHA-256 and SHA-512 share their round; the two differ in word, rotations
+// and number of rounds.  The message's small sigmas nest their rotations:
+// each works on the one before's result, which takes one instruction and
+// one temporary fewer than rotations side by side where a rotation
+// overwrites its operand (no BMI2).  So do the big ones: for SHA-512, S0(a)
+// = ror28(a ^ ror6(a) ^ ror11(a)) is taken as ror28(ror6(ror5(a) ^ a) ^ a)
+// and S1(e) = ror14(e ^ ror4(e) ^ ror27(e)) as ror14(ror4(ror23(e) ^ e) ^ e).
+struct sSha256Shape {
+    using Word = std::uint32_t;
+    static constexpr int kBlockBytes = 64;
+    static constexpr int kRounds = 64;
+    static const Word* constants() { return sha256RoundConstants.data(); }
+    static Word load(const std::uint8_t* p) { return load32be(p); }
+    static Word sigma0(Word x) { return rotr32(rotr32(x, 11) ^ x, 7) ^ (x >> 3); }
+    static Word sigma1(Word x) { return rotr32(rotr32(x, 2) ^ x, 17) ^ (x >> 10); }
+    static Word bigSigma0(Word a) { return rotr32(rotr32(rotr32(a, 9) ^ a, 11) ^ a, 2); }
+    static Word bigSigma1(Word e) { return rotr32(rotr32(rotr32(e, 14) ^ e, 5) ^ e, 6); }
+};
 
-// Laid out as SHA-512's below: Maj from the round before's a ^ b, S0(a) =
-// ror2(ror11(ror9(a) ^ a) ^ a) and S1(e) = ror6(ror5(ror14(e) ^ e) ^ e) as
-// nested rotations, and what is ready early added before the functions of e.
-#define QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, i, bc, ab, expand) \
-    do { \
-        std::uint32_t t1 = h + k[i] + QOR_SHA256_W(i, expand); \
-        QOR_SHA_SUM_SO_FAR(t1); \
-        t1 += g ^ (e & (f ^ g)); \
-        t1 += rotr32(rotr32(rotr32(e, 14) ^ e, 5) ^ e, 6); \
-        d += t1; \
-        ab = a ^ b; \
-        h = t1 + rotr32(rotr32(rotr32(a, 9) ^ a, 11) ^ a, 2) + ((ab & bc) ^ b); \
-    } while (0)
+struct sSha512Shape {
+    using Word = std::uint64_t;
+    static constexpr int kBlockBytes = 128;
+    static constexpr int kRounds = 80;
+    static const Word* constants() { return sha512RoundConstants.data(); }
+    static Word load(const std::uint8_t* p) { return load64be(p); }
+    static Word sigma0(Word x) { return rotr64(rotr64(x, 7) ^ x, 1) ^ (x >> 7); }
+    static Word sigma1(Word x) { return rotr64(rotr64(x, 42) ^ x, 19) ^ (x >> 6); }
+    static Word bigSigma0(Word a) { return rotr64(rotr64(rotr64(a, 5) ^ a, 6) ^ a, 28); }
+    static Word bigSigma1(Word e) { return rotr64(rotr64(rotr64(e, 23) ^ e, 4) ^ e, 14); }
+};
 
-#define QOR_SHA256_8(i, expand) \
-    QOR_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y, expand); \
-    QOR_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x, expand); \
-    QOR_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y, expand); \
-    QOR_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x, expand); \
-    QOR_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y, expand); \
-    QOR_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x, expand); \
-    QOR_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y, expand); \
-    QOR_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x, expand)
+// One round.  Maj(a, b, c) is ((a ^ b) & (b ^ c)) ^ b, and b ^ c is the
+// a ^ b of the round before: each round leaves its a ^ b in `ab` for the
+// next one, which reads it as `bc` (two names taking turns).  c is not read.
+// The round constant comes from the table `k` points into; from round 16
+// on (kExpand) the message word is made in the ring of sixteen.
+template <class S, bool kExpand>
+[[gnu::always_inline]] inline void sha2Round(typename S::Word a, typename S::Word b, typename S::Word& d,
+                                             typename S::Word e, typename S::Word f, typename S::Word g,
+                                             typename S::Word& h, typename S::Word bc, typename S::Word& ab,
+                                             typename S::Word* w, const typename S::Word* k, int i) {
+    if (kExpand) w[i & 15] += S::sigma1(w[(i - 2) & 15]) + w[(i - 7) & 15] + S::sigma0(w[(i - 15) & 15]);
+    typename S::Word t1 = h + k[i] + w[i & 15];
+    QOR_SHA_SUM_SO_FAR(t1);
+    t1 += g ^ (e & (f ^ g));
+    t1 += S::bigSigma1(e);
+    d += t1;
+    ab = a ^ b;
+    h = t1 + S::bigSigma0(a) + ((ab & bc) ^ b);
+}
 
-// Rounds 16 to 63 run as a loop of sixteen, as SHA-512's do.
-void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
-    for (; count; --count, blocks += 64) {
-        std::uint32_t w[16];
-        for (int i = 0; i < 16; ++i) w[i] = load32be(blocks + 4 * i);
-        std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-        std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-        std::uint32_t x = b ^ c, y = 0;
-        const std::uint32_t* k = sha256RoundConstants.data();
-        QOR_SHA256_8(0, false);
-        QOR_SHA256_8(8, false);
-        for (k += 16; k != sha256RoundConstants.data() + 64; k += 16) {
-            QOR_SHA256_8(0, true);
-            QOR_SHA256_8(8, true);
+// Eight rounds: the working variables rotate through the arguments instead
+// of being moved.
+template <class S, bool kExpand, class Word = typename S::Word>
+[[gnu::always_inline]] inline void sha2Eight(Word& a, Word& b, Word& c, Word& d, Word& e, Word& f, Word& g, Word& h,
+                                             Word& x, Word& y, Word* w, const Word* k, int i) {
+    sha2Round<S, kExpand>(a, b, d, e, f, g, h, x, y, w, k, i + 0);
+    sha2Round<S, kExpand>(h, a, c, d, e, f, g, y, x, w, k, i + 1);
+    sha2Round<S, kExpand>(g, h, b, c, d, e, f, x, y, w, k, i + 2);
+    sha2Round<S, kExpand>(f, g, a, b, c, d, e, y, x, w, k, i + 3);
+    sha2Round<S, kExpand>(e, f, h, a, b, c, d, x, y, w, k, i + 4);
+    sha2Round<S, kExpand>(d, e, g, h, a, b, c, y, x, w, k, i + 5);
+    sha2Round<S, kExpand>(c, d, f, g, h, a, b, x, y, w, k, i + 6);
+    sha2Round<S, kExpand>(b, c, e, f, g, h, a, y, x, w, k, i + 7);
+}
+
+// Rounds 16 on run as a loop of sixteen, the round constants read from the
+// table: SHA-512's eighty in straight code, each with its 64-bit constant as
+// an immediate, are too long to stay in the decoded-instruction cache.
+template <class S>
+void sha2Blocks(typename S::Word* state, const std::uint8_t* blocks, std::size_t count) {
+    using Word = typename S::Word;
+    for (; count; --count, blocks += S::kBlockBytes) {
+        Word w[16];
+        for (int i = 0; i < 16; ++i) w[i] = S::load(blocks + sizeof(Word) * i);
+        Word a = state[0], b = state[1], c = state[2], d = state[3];
+        Word e = state[4], f = state[5], g = state[6], h = state[7];
+        Word x = b ^ c, y = 0;
+        const Word* k = S::constants();
+        sha2Eight<S, false>(a, b, c, d, e, f, g, h, x, y, w, k, 0);
+        sha2Eight<S, false>(a, b, c, d, e, f, g, h, x, y, w, k, 8);
+        for (k += 16; k != S::constants() + S::kRounds; k += 16) {
+            sha2Eight<S, true>(a, b, c, d, e, f, g, h, x, y, w, k, 0);
+            sha2Eight<S, true>(a, b, c, d, e, f, g, h, x, y, w, k, 8);
         }
         state[0] += a;
         state[1] += b;
@@ -99,6 +140,16 @@ void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std:
         state[6] += g;
         state[7] += h;
     }
+}
+
+}  // namespace
+
+void sha256BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    sha2Blocks<sSha256Shape>(state, blocks, count);
+}
+
+void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
+    sha2Blocks<sSha512Shape>(state, blocks, count);
 }
 
 // Words 16 on are stored to the ring and kept in memory from there (the
@@ -169,71 +220,6 @@ void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::s
         state[2] += c;
         state[3] += d;
         state[4] += e;
-    }
-}
-
-// The message's small sigmas with the rotations nested, as S0 below: each
-// rotation works on the one before's result, which takes one instruction
-// and one temporary fewer than three rotations side by side.
-inline std::uint64_t sha512Sigma0(std::uint64_t x) { return rotr64(rotr64(x, 7) ^ x, 1) ^ (x >> 7); }
-inline std::uint64_t sha512Sigma1(std::uint64_t x) { return rotr64(rotr64(x, 42) ^ x, 19) ^ (x >> 6); }
-
-#define QOR_SHA512_W(i, expand) \
-    (!(expand) ? w[(i)] : (w[(i)&15] += sha512Sigma1(w[((i)-2) & 15]) + w[((i)-7) & 15] + sha512Sigma0(w[((i)-15) & 15])))
-
-// Maj(a, b, c) is ((a ^ b) & (b ^ c)) ^ b, and b ^ c is the a ^ b of the
-// round before: each round leaves its a ^ b in `ab` for the next one, which
-// reads it as `bc` (two names taking turns).  S0(a) = ror28(a ^ ror6(a) ^
-// ror11(a)) is taken as ror28(ror6(ror5(a) ^ a) ^ a), and S1(e) =
-// ror14(e ^ ror4(e) ^ ror27(e)) as ror14(ror4(ror23(e) ^ e) ^ e): one
-// temporary instead of three where rotations overwrite their operand (no
-// BMI2).  The round constants come from the table `k` points into.
-#define QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, i, bc, ab, expand) \
-    do { \
-        std::uint64_t t1 = h + k[i] + QOR_SHA512_W(i, expand); \
-        QOR_SHA_SUM_SO_FAR(t1); \
-        t1 += g ^ (e & (f ^ g)); \
-        t1 += rotr64(rotr64(rotr64(e, 23) ^ e, 4) ^ e, 14); \
-        d += t1; \
-        ab = a ^ b; \
-        h = t1 + rotr64(rotr64(rotr64(a, 5) ^ a, 6) ^ a, 28) + ((ab & bc) ^ b); \
-    } while (0)
-
-#define QOR_SHA512_8(i, expand) \
-    QOR_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0, x, y, expand); \
-    QOR_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1, y, x, expand); \
-    QOR_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2, x, y, expand); \
-    QOR_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3, y, x, expand); \
-    QOR_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4, x, y, expand); \
-    QOR_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5, y, x, expand); \
-    QOR_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6, x, y, expand); \
-    QOR_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7, y, x, expand)
-
-// Rounds 16 to 79 run as a loop of sixteen, the round constants read from
-// the table: all eighty in straight code, each with its 64-bit constant as
-// an immediate, are too long to stay in the decoded-instruction cache.
-void sha512BlocksPortable(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count) {
-    for (; count; --count, blocks += 128) {
-        std::uint64_t w[16];
-        for (int i = 0; i < 16; ++i) w[i] = load64be(blocks + 8 * i);
-        std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-        std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-        std::uint64_t x = b ^ c, y = 0;
-        const std::uint64_t* k = sha512RoundConstants.data();
-        QOR_SHA512_8(0, false);
-        QOR_SHA512_8(8, false);
-        for (k += 16; k != sha512RoundConstants.data() + 80; k += 16) {
-            QOR_SHA512_8(0, true);
-            QOR_SHA512_8(8, true);
-        }
-        state[0] += a;
-        state[1] += b;
-        state[2] += c;
-        state[3] += d;
-        state[4] += e;
-        state[5] += f;
-        state[6] += g;
-        state[7] += h;
     }
 }
 
