@@ -55,8 +55,8 @@ void copyLong(unsigned char* d, const unsigned char* s, std::size_t n) {
     // An Intel processor with a fast string move copies as fast with memcpy,
     // which starts the string move on a cache line (Emerald Rapids, 4 KiB
     // from a 64 MiB stream: the 32-byte loop took 3 to 15% longer).
-    static const bool avx2 = qor_cpu::hasAvx2() && !qor_cpu::hasFastStringMove();
-    if (avx2 && n >= 256) {
+    static const bool vectorLoop = qor_cpu::hasAvx2() && !qor_cpu::hasFastStringMove();
+    if (vectorLoop && n >= 256) {
         copyLongAvx2(d, s, n);
         return;
     }

@@ -83,13 +83,17 @@ long long lowerAsciiUnits(unsigned short* w, long long n) {
 
 namespace {
 
-// Whether hay[1, n) matches needle[1, n) folded; the first bytes are known
-// to match.
-inline bool restMatches(const char* hay, const char* needle, long long n) {
-    for (long long j = 1; j < n; ++j) {
-        if (foldAscii(hay[j]) != foldAscii(needle[j])) return false;
+// Whether the needle matches at `at`, every byte folded.
+inline bool matchesAt(const char* at, const char* needle, long long n) {
+    for (long long j = 0; j < n; ++j) {
+        if (foldAscii(at[j]) != foldAscii(needle[j])) return false;
     }
     return true;
+}
+
+// The same past the first bytes, which are known to match.
+inline bool restMatches(const char* hay, const char* needle, long long n) {
+    return matchesAt(hay + 1, needle + 1, n - 1);
 }
 
 }  // namespace
@@ -171,14 +175,6 @@ __attribute__((target("avx2"), always_inline)) inline __m256i difference32(const
 
 __attribute__((target("avx2"), always_inline)) inline unsigned zeroBytes32(__m256i x) {
     return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_setzero_si256())));
-}
-
-// Whether the needle matches at `at`, every byte folded.
-inline bool matchesAt(const char* at, const char* needle, long long n) {
-    for (long long j = 0; j < n; ++j) {
-        if (foldAscii(at[j]) != foldAscii(needle[j])) return false;
-    }
-    return true;
 }
 
 template <typename Bits>
@@ -263,6 +259,12 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i differ
     return _mm512_ternarylogic_epi32(y, _mm512_maskz_loadu_epi8(starts, at + lastOffset), p.tl, 0xF6);
 }
 
+// The candidates among the 64 starts from at: x is 0 but for bit 0x20.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline unsigned long long candidates64(
+    const char* at, long long lastOffset, const sProbe512& p) {
+    return _mm512_testn_epi8_mask(difference64(at, lastOffset, p), _mm512_set1_epi8(static_cast<char>(0xDF)));
+}
+
 // A-Z become a-z.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i fold64(__m512i v) {
     const __mmask64 caps = _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('A')), _mm512_set1_epi8(26));
@@ -295,23 +297,21 @@ __attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const c
     const long long last = hayLen - needleLen;
     const long long lastOffset = needleLen - 1;
     const sProbe512 p = probe512(needle, lastOffset);
-    const __m512i ignoreCase = _mm512_set1_epi8(static_cast<char>(0xDF));
     if (last < 63) {
         // Fewer than 64 starts: one block, the loads masked to the hay.
         const __mmask64 starts = (2ULL << last) - 1;
         const unsigned long long bits =
-            _mm512_mask_testn_epi8_mask(starts, difference64(hay, lastOffset, p, starts), ignoreCase);
+            _mm512_mask_testn_epi8_mask(starts, difference64(hay, lastOffset, p, starts),
+                                        _mm512_set1_epi8(static_cast<char>(0xDF)));
         return firstMatch64(hay, 0, bits, needle, needleLen);
     }
     // The first block as it lies, then on from the next multiple of 64:
     // the starts the two have in common hold no match.
-    if (const char* found = firstMatch64(
-            hay, 0, _mm512_testn_epi8_mask(difference64(hay, lastOffset, p), ignoreCase), needle, needleLen))
-        return found;
+    if (const char* found = firstMatch64(hay, 0, candidates64(hay, lastOffset, p), needle, needleLen)) return found;
     long long i = 64 - static_cast<long long>(reinterpret_cast<unsigned long long>(hay) & 63);
     for (; i + 127 <= last; i += 128) {
-        const unsigned long long lo = _mm512_testn_epi8_mask(difference64(hay + i, lastOffset, p), ignoreCase);
-        const unsigned long long hi = _mm512_testn_epi8_mask(difference64(hay + i + 64, lastOffset, p), ignoreCase);
+        const unsigned long long lo = candidates64(hay + i, lastOffset, p);
+        const unsigned long long hi = candidates64(hay + i + 64, lastOffset, p);
         if ((lo | hi) == 0) continue;
         if (const char* found = firstMatch64(hay, i, lo, needle, needleLen)) return found;
         if (const char* found = firstMatch64(hay, i + 64, hi, needle, needleLen)) return found;
@@ -319,15 +319,12 @@ __attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const c
     // At most 127 starts are left: a block from i, and the last 64 starts,
     // which may overlap starts already seen to hold no match.
     if (i + 63 <= last) {
-        if (const char* found = firstMatch64(
-                hay, i, _mm512_testn_epi8_mask(difference64(hay + i, lastOffset, p), ignoreCase), needle, needleLen))
+        if (const char* found = firstMatch64(hay, i, candidates64(hay + i, lastOffset, p), needle, needleLen))
             return found;
         i += 64;
     }
     if (i > last) return nullptr;
-    return firstMatch64(hay, last - 63,
-                        _mm512_testn_epi8_mask(difference64(hay + last - 63, lastOffset, p), ignoreCase), needle,
-                        needleLen);
+    return firstMatch64(hay, last - 63, candidates64(hay + last - 63, lastOffset, p), needle, needleLen);
 }
 
 #endif
