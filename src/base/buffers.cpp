@@ -26,10 +26,35 @@ void throwClassbufOutOfBounds() {
 
 namespace {
 
+std::atomic<int> gFreshPages{static_cast<int>(eFreshPages::chosen)};
+
+}  // namespace
+
+unsigned char widestSmallCopy() {
+#if defined(__x86_64__)
+    if (qor_cpu::hasAvx2()) return kSmallCopyAvx;
+#endif
+    return kSmallCopySse;
+}
+
+bool longCopyByVectorLoop() {
+#if defined(__x86_64__)
+    // An Intel processor with a fast string move copies as fast with memcpy,
+    // which starts the string move on a cache line (Emerald Rapids, 4 KiB
+    // from a 64 MiB stream: the 32-byte loop took 3 to 15% longer).
+    return qor_cpu::hasAvx2() && !qor_cpu::hasFastStringMove();
+#else
+    return false;
+#endif
+}
+
+unsigned char gSmallCopyWidth = widestSmallCopy();
+bool gLongCopyByVectorLoop = longCopyByVectorLoop();
+
 #if defined(__x86_64__)
 // Four 32-byte moves a step; the last step takes the last 128 bytes, over
 // bytes already copied (n is at least 128).
-__attribute__((target("avx2"))) void copyLongAvx2(unsigned char* d, const unsigned char* s, std::size_t n) {
+__attribute__((target("avx2"))) void copyLongVector(unsigned char* d, const unsigned char* s, std::size_t n) {
     const std::size_t last = n - 128;
     for (std::size_t i = 0;; i += 128) {
         if (i > last) i = last;
@@ -44,25 +69,9 @@ __attribute__((target("avx2"))) void copyLongAvx2(unsigned char* d, const unsign
         if (i == last) return;
     }
 }
+#else
+void copyLongVector(unsigned char* d, const unsigned char* s, std::size_t n) { std::memcpy(d, s, n); }
 #endif
-
-std::atomic<int> gFreshPages{static_cast<int>(eFreshPages::chosen)};
-
-}  // namespace
-
-void copyLong(unsigned char* d, const unsigned char* s, std::size_t n) {
-#if defined(__x86_64__)
-    // An Intel processor with a fast string move copies as fast with memcpy,
-    // which starts the string move on a cache line (Emerald Rapids, 4 KiB
-    // from a 64 MiB stream: the 32-byte loop took 3 to 15% longer).
-    static const bool vectorLoop = qor_cpu::hasAvx2() && !qor_cpu::hasFastStringMove();
-    if (vectorLoop && n >= 256) {
-        copyLongAvx2(d, s, n);
-        return;
-    }
-#endif
-    std::memcpy(d, s, n);
-}
 
 void setFreshPagesPolicy(eFreshPages policy) { gFreshPages.store(static_cast<int>(policy), std::memory_order_relaxed); }
 

@@ -36,6 +36,16 @@ inline std::size_t checkedUnits(long long n, std::size_t unit) {
     return static_cast<std::size_t>(n);
 }
 
+// How copySmall moves 33 to 64 bytes, chosen once when the program starts
+// (0 until then): kSmallCopySse four 16-byte moves, which every x86-64 has;
+// kSmallCopyAvx two 32-byte ones, followed by vzeroupper so that the SSE
+// code around them runs at full speed.
+enum : unsigned char { kSmallCopySse = 0, kSmallCopyAvx = 1 };
+extern unsigned char gSmallCopyWidth;
+// The choice itself, made from qor_cpu; tests and benchmarks may set
+// gSmallCopyWidth to any width up to it.
+unsigned char widestSmallCopy();
+
 // Copies n bytes, n at most 64, with a few fixed-size moves (two that overlap
 // in the middle) instead of a call: the short reads of parsers and the
 // strings of dictionary decoders are mostly this.  Source and destination do
@@ -45,14 +55,41 @@ inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) 
         if (n <= 32) {
             std::memcpy(d, s, 16);
             std::memcpy(d + n - 16, s + n - 16, 16);
-        } else {
-            // Four 16-byte moves: as two 32-byte ones, compilers without
-            // 32-byte registers went through a spill on the stack.
-            std::memcpy(d, s, 16);
-            std::memcpy(d + 16, s + 16, 16);
-            std::memcpy(d + n - 32, s + n - 32, 16);
-            std::memcpy(d + n - 16, s + n - 16, 16);
+            return;
         }
+#if defined(__AVX2__)
+        // Built for AVX2: the compiler's own 32-byte moves.
+        std::memcpy(d, s, 32);
+        std::memcpy(d + n - 32, s + n - 32, 32);
+#else
+#if defined(__x86_64__) && defined(__GNUC__)
+        // The library is built for the x86-64 baseline, so the 32-byte moves
+        // are written out.  The operands name all 64 bytes that the copy may
+        // touch; the destination as read and written, so that no store the
+        // caller made before it to bytes past n is dropped as overwritten.
+        const std::size_t m = n;
+        if (gSmallCopyWidth == kSmallCopyAvx) {
+            // vzeroupper clears the upper halves of registers 0 to 15, so all
+            // of them are named as changed.
+            __asm__("vmovdqu (%[s]), %%ymm0\n\t"
+                    "vmovdqu -32(%[s],%[m]), %%ymm1\n\t"
+                    "vmovdqu %%ymm0, (%[d])\n\t"
+                    "vmovdqu %%ymm1, -32(%[d],%[m])\n\t"
+                    "vzeroupper"
+                    : "+m"(*reinterpret_cast<unsigned char(*)[64]>(d))
+                    : [d] "r"(d), [s] "r"(s), [m] "r"(m), "m"(*reinterpret_cast<const unsigned char(*)[64]>(s))
+                    : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10",
+                      "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+            return;
+        }
+#endif
+        // Four 16-byte moves: as two 32-byte ones, compilers without
+        // 32-byte registers went through a spill on the stack.
+        std::memcpy(d, s, 16);
+        std::memcpy(d + 16, s + 16, 16);
+        std::memcpy(d + n - 32, s + n - 32, 16);
+        std::memcpy(d + n - 16, s + n - 16, 16);
+#endif
     } else if (n >= 8) {
         std::memcpy(d, s, 8);
         std::memcpy(d + n - 8, s + n - 8, 8);
@@ -69,15 +106,26 @@ inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) 
 // Copies n bytes, source and destination not overlapping, for the long
 // reads of the memory streams: from a buffer whose start is on a cache line
 // (the stream's pages) into the caller's buffer wherever it lies.  With AVX2
-// a loop of plain 32-byte moves, which keeps the same speed for any
-// alignment of the two; the library's memcpy switches to the processor's
-// string move at these sizes, whose speed on some processors (AMD's) depends
-// on how the two buffers lie against each other (up to a quarter slower when
-// they are a few bytes apart modulo the cache line or the page).  memcpy
-// below 256 bytes, without AVX2, and on an Intel processor whose string move
-// is fast from the first byte (qor_cpu::hasFastStringMove), where memcpy is
-// the faster.
-void copyLong(unsigned char* d, const unsigned char* s, std::size_t n);
+// a loop of plain 32-byte moves (copyLongVector), which keeps the same speed
+// for any alignment of the two; the library's memcpy switches to the
+// processor's string move at these sizes, whose speed on some processors
+// (AMD's) depends on how the two buffers lie against each other (up to a
+// quarter slower when they are a few bytes apart modulo the cache line or
+// the page).  memcpy below 256 bytes, without AVX2, and on an Intel
+// processor whose string move is fast from the first byte
+// (qor_cpu::hasFastStringMove), where memcpy is the faster.  Inline, so that
+// a stream's read calls memcpy itself: the choice is a flag made once when
+// the program starts (false until then, which copies with memcpy).
+extern bool gLongCopyByVectorLoop;
+void copyLongVector(unsigned char* d, const unsigned char* s, std::size_t n);  // n at least 128
+inline void copyLong(unsigned char* d, const unsigned char* s, std::size_t n) {
+    if (n >= 256 && gLongCopyByVectorLoop)
+        copyLongVector(d, s, n);
+    else
+        std::memcpy(d, s, n);
+}
+// Whether the vector loop is the one to take here, from qor_cpu.
+bool longCopyByVectorLoop();
 
 // A hint that a buffer of `bytes` at p, about to be written from end to end,
 // is best backed by huge pages: it saves most of the page faults of a fresh

@@ -77,11 +77,11 @@ void cMemIOTarget::noteShape() {
                          static_cast<unsigned long long>(size_));
     flatShortAtBelow_ = flatReadEnd_ >= kShortRead ? flatReadEnd_ - kShortRead + 1 : 0;
     if (pageShift_ < 0) {
-        shortReadEnd_ = 0;
+        pagedReadEnd_ = 0;
         return;
     }
     const unsigned long long held = static_cast<unsigned long long>(directory_.size()) << pageShift_;
-    shortReadEnd_ = minOf(held, static_cast<unsigned long long>(size_));
+    pagedReadEnd_ = minOf(held, static_cast<unsigned long long>(size_));
 }
 
 cMemIOTarget::~cMemIOTarget() { freeAllPages(); }

@@ -36,22 +36,24 @@ public:
 
     long long size() override { return size_; }
     unsigned int read(void* buf, unsigned int n) override {
-        // A short read inside the block fromBuffer filled, or inside one page
-        // that the directory holds, is served here; everything else, missing
-        // pages included, by readLong.  The count is 1 to kShortRead: with 0,
-        // a position at the directory's end would pass the bound and look up
-        // the entry past it.
+        // A read inside the block fromBuffer filled, or inside one page that
+        // the directory holds, is copied here; everything else, missing
+        // pages and reads past the end included, by readLong.  The count is
+        // 1 to kMaxCount: with 0, a position at the directory's end would
+        // pass the bound and look up the entry past it, and 0xFFFFFFFF is
+        // more than one call moves.  The position is below the size, so
+        // adding the count cannot overflow.
         const unsigned long long p = pos_;
-        if (n - 1u < kShortRead && buf) {
+        if (n - 1u < kMaxCount && buf) {
             const unsigned char* from = nullptr;
             if (p + n <= flatReadEnd_) {
                 from = flatBytes_ + p;
-            } else if (p + n <= shortReadEnd_ && (p & pageMask_) + n <= pageMask_ + 1) {
+            } else if (p + n <= pagedReadEnd_ && (p & pageMask_) + n <= pageMask_ + 1) {
                 if (const unsigned char* page = directory_[static_cast<std::size_t>(p >> pageShift_)])
                     from = page + (p & pageMask_);
             }
             if (from) {
-                qor_detail::copySmall(static_cast<unsigned char*>(buf), from, n);
+                copyOut(static_cast<unsigned char*>(buf), from, n);
                 pos_ = p + n;
                 return n;
             }
@@ -59,11 +61,17 @@ public:
         return readLong(buf, n);
     }
     // A short read inside the block fromBuffer filled takes one bound check
-    // and the copy; the rest readAtLong copies.  Neither changes anything,
-    // so threads may read one stream at once while nobody writes it.
+    // and the copy, a longer one two; the rest readAtLong copies.  Neither
+    // changes anything, so threads may read one stream at once while nobody
+    // writes it.
     unsigned int readAt(unsigned long long pos, void* buf, unsigned int n) override {
         if (n - 1u < kShortRead && buf && pos < flatShortAtBelow_) {
             qor_detail::copySmall(static_cast<unsigned char*>(buf), flatBytes_ + pos, n);
+            return n;
+        }
+        // pos + n could overflow; the difference cannot.
+        if (n - 1u < kMaxCount && buf && pos <= flatReadEnd_ && n <= flatReadEnd_ - pos) {
+            qor_detail::copyLong(static_cast<unsigned char*>(buf), flatBytes_ + pos, n);
             return n;
         }
         return readAtLong(pos, buf, n);
@@ -108,6 +116,15 @@ public:
 
 private:
     static constexpr unsigned int kShortRead = 64;
+    // The counts 1 to kMaxCount one read moves; 0xFFFFFFFF is kIOFailed.
+    static constexpr unsigned int kMaxCount = 0xFFFFFFFEu;
+
+    static void copyOut(unsigned char* d, const unsigned char* s, unsigned int n) {
+        if (n <= kShortRead)
+            qor_detail::copySmall(d, s, n);
+        else
+            qor_detail::copyLong(d, s, n);
+    }
 
     unsigned int readLong(void* buf, unsigned int n);
     unsigned int readAtLong(unsigned long long pos, void* buf, unsigned int n);
@@ -151,7 +168,7 @@ private:
     void peek(unsigned long long offset, unsigned char* out, std::size_t n);
     // A page's bytes, from the directory or the map, or null.
     const unsigned char* storedPage(long long index);
-    // Brings shortReadEnd_ and flatReadEnd_ up to date after the size, the
+    // Brings pagedReadEnd_ and flatReadEnd_ up to date after the size, the
     // directory or the block changed.
     void noteShape();
 
@@ -165,11 +182,11 @@ private:
     // 0 when the block holds fewer than kShortRead bytes.
     unsigned long long flatShortAtBelow_ = 0;
     unsigned char* flatBytes_ = nullptr;
-    // The short reads read() serves itself end at or before this position:
-    // the size, or the end of the directory when that comes first; 0 when
-    // the page size is not a power of two.  One comparison then stands for
-    // the size, the directory and the page size.
-    unsigned long long shortReadEnd_ = 0;
+    // The reads read() serves itself from the directory end at or before
+    // this position: the size, or the end of the directory when that comes
+    // first; 0 when the page size is not a power of two.  One comparison
+    // then stands for the size, the directory and the page size.
+    unsigned long long pagedReadEnd_ = 0;
     unsigned long long pageMask_ = 65535;  // the page size - 1, when it is a power of two
     long long pageSize_ = 65536;
     int pageShift_ = 16;  // log2 of the page size, -1 when it is not a power of two
