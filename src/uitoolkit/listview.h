@@ -290,7 +290,7 @@ private:
     sRoom<unsigned long long> mNarrow[2];
     sRoom<sWide> mWide[2];
     sRoom<unsigned int> mStage;        // the last pass's spread-out buckets
-    std::vector<unsigned int> mCount;  // counts of the keys' two lowest digits
+    std::vector<unsigned int> mCount;  // counts of the keys' four lowest digits
     unsigned long long mFirst = 0;     // the first key
     unsigned long long mDiff = 0;      // bits in which keys differ from the first
     tTransform mProc = nullptr;

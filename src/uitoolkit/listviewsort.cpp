@@ -18,22 +18,19 @@ unsigned long long packed(const unsigned char* p, std::size_t n) {
 
 // Below this many entries a comparison sort is quicker than the counting.
 constexpr std::size_t kRadixFrom = 2048;
-// A number key as digits of 11 bits: six cover its 64 bits, and a key
-// below 2^22 takes two passes.  A pass writes to as many places at once as
-// a digit has values; with the buckets packed together, past 256 the writes
-// stopped combining in the caches of a Zen 5 (a million keys below 2^20 in
-// two passes of 10-bit digits took a quarter longer than in three of 8
-// bits).  With the buckets spaced apart as below, the two came out about
-// even there, and on a Xeon (family 6 model 207, one core's share of the
-// memory bandwidth far below a desktop's) every pass over the scratch
-// arrays costs more than wide buckets do: the same million keys took 11.5
-// ms in two passes of 11 bits against 16.4 ms in three of 8.
+// A number key as digits of 8 bits: eight cover its 64 bits, and a key
+// below 2^20 takes three passes.  A pass writes to as many places at once
+// as a digit has values; past 256 the writes stop combining in the caches:
+// with the buckets packed together, a million keys below 2^20 sorted in two
+// passes of 10-bit digits took a quarter longer than in three of 8 bits (9
+// bits: a seventh longer).  With the buckets spaced apart as below the two
+// come out about even, and 8-bit digits stay.
 // Only the digits in which some key differs from the first take a pass.
-// The two lowest digits, which cover the keys below 2^22, are counted while
-// the keys come in, beside their parsing; a higher one during the pass
-// before its own: counting there made the passes over a million keys a
-// third to two thirds slower.
-constexpr int kDigitBits = 11, kNumberDigits = (64 + kDigitBits - 1) / kDigitBits, kCountedDigits = 2;
+// The four lowest digits, which cover the keys of one-word entries, are
+// counted while the keys come in, beside their parsing; a higher one during
+// the pass before its own: counting there made the passes over a million
+// keys a third to two thirds slower.
+constexpr int kDigitBits = 8, kNumberDigits = 8, kCountedDigits = 4;
 constexpr std::size_t kDigitValues = std::size_t(1) << kDigitBits;
 constexpr unsigned long long kDigitMask = kDigitValues - 1;
 
