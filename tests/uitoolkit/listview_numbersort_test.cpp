@@ -2,8 +2,8 @@
 // each case makes the cells of a column, the test keeps the values it wrote
 // into them and orders the rows by those values with its own comparator.
 // The sizes lie around the point where the counting sort takes over from
-// the comparison sort, and the key ranges around the widths that take one,
-// two or three counting passes.
+// the comparison sort, and the key ranges around the widths that take one
+// to four counting passes.
 #include "uitoolkit/listview.h"
 
 #include <gtest/gtest.h>
@@ -116,10 +116,12 @@ const std::vector<sCase>& cases() {
          [](std::mt19937_64&, int r, int n) { return number(static_cast<unsigned long long>(n - r) * 3); }},
         {"dense scrambled", kUnsigned,
          [](std::mt19937_64&, int r, int n) { return number(static_cast<unsigned long long>(r) * 7919 % n); }},
-        {"below 2^11", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() % 2048); }},
-        {"below 2^12", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() % 4096); }},
-        {"below 2^22", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0x3FFFFF); }},
-        {"below 2^23", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0x7FFFFF); }},
+        {"below 2^8", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0xFFULL); }},
+        {"below 2^9", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0x1FFULL); }},
+        {"below 2^16", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0xFFFFULL); }},
+        {"below 2^17", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0x1FFFFULL); }},
+        {"below 2^24", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0xFFFFFFULL); }},
+        {"below 2^25", kUnsigned, [](std::mt19937_64& g, int, int) { return number(g() & 0x1FFFFFFULL); }},
         {"only above bit 32", kUnsigned,
          [](std::mt19937_64& g, int, int) { return number((g() % 5000) << 33 | 0x1234); }},
         {"huge", kUnsigned,
