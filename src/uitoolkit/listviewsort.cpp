@@ -197,6 +197,24 @@ std::size_t gapFor(std::size_t n) {
     return roomFor<E>(n) <= UINT_MAX ? gapOf<E>() : 0;
 }
 
+// Writes an entry to place k of a bucket, and asks for the line two lines
+// on with intent to write.  A pass writes to 256 buckets in turn, each a
+// line at a time: without the request each new line stalls the store that
+// reaches it while it is read in for ownership, one after the other; with
+// it the reads overlap.  On a Xeon (family 6 model 207, one core's share of
+// the memory bandwidth far below a desktop's) this took the three passes
+// over a million keys below 2^20 from about 16.5 to 7 ms, by their share of
+// a profile beside the parsing of the keys.  There, with the requests,
+// three passes of 8-bit digits were also a little quicker than two of 11
+// bits; without them two of 11 bits had been the quicker (11.5 ms).  The
+// address is only computed as a number: the line past a bucket's end may
+// lie past the array's, and a prefetch never faults.
+template <typename E>
+inline void put(E* to, unsigned int k, const E& e) {
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(to + k) + 128), 1);
+    to[k] = e;
+}
+
 // Turns the counts of a digit's values into the places where their buckets
 // begin, `gap` entries apart, in at and first.
 inline void placeBuckets(const unsigned int* count, unsigned int* at, unsigned int* first, std::size_t gap) {
@@ -271,12 +289,12 @@ void numberSort(std::size_t n, M make, E* a, E* b, G stage, const unsigned int* 
         if (p + 1 == np) {
             placeBuckets(cur, at, first, 0);
             if (!crowded(out, first, cur)) {
-                each([&](const E& e) { out[at[digit(e, d)]++] = which(e); });
+                each([&](const E& e) { put(out, at[digit(e, d)]++, which(e)); });
                 return;
             }
             unsigned int* spread = stage(roomFor<unsigned int>(n));
             placeBuckets(cur, at, first, gapFor<unsigned int>(n));
-            each([&](const E& e) { spread[at[digit(e, d)]++] = which(e); });
+            each([&](const E& e) { put(spread, at[digit(e, d)]++, which(e)); });
             std::size_t k = 0;
             for (std::size_t v = 0; v < kDigitValues; ++v) {
                 std::copy(spread + first[v], spread + at[v], out + k);
@@ -287,12 +305,12 @@ void numberSort(std::size_t n, M make, E* a, E* b, G stage, const unsigned int* 
         const int dn = passes[p + 1];
         placeBuckets(cur, at, first, gap);
         if (dn < kCountedDigits) {
-            each([&](const E& e) { to[at[digit(e, d)]++] = e; });
+            each([&](const E& e) { put(to, at[digit(e, d)]++, e); });
             countsOf(dn);
         } else {
             std::fill(nxt, nxt + kDigitValues, 0u);
             each([&](const E& e) {
-                to[at[digit(e, d)]++] = e;
+                put(to, at[digit(e, d)]++, e);
                 ++nxt[digit(e, dn)];
             });
             std::copy(nxt, nxt + kDigitValues, cur);
