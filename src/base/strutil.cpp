@@ -264,8 +264,8 @@ __attribute__((target("avx2"), no_sanitize_address)) const char* findFoldedTermi
     __m256i hi = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + 32));
     const char* rest = hay;  // where the starts not yet tried begin
     unsigned long long end = zeroBytes64(lo, hi) >> skip;
+    const sProbe256 p = probe256(needle, lastOffset);
     if (end == 0) {
-        const sProbe256 p = probe256(needle, lastOffset);
         unsigned long long starts = ~0ULL << skip;
         for (;;) {
             const __m256i nextLo = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + 64));
@@ -289,7 +289,12 @@ __attribute__((target("avx2"), no_sanitize_address)) const char* findFoldedTermi
         }
     }
     const long long restLen = __builtin_ctzll(end);
-    return needleLen > restLen ? nullptr : findFoldedAvx2(rest, restLen, needle, needleLen);
+    if (needleLen > restLen) return nullptr;
+    // The last 64 starts in one round where the string holds them; those
+    // before rest were tried and hold no match.
+    const long long last = (rest - hay) + restLen - needleLen;
+    if (last >= 63) return round64(hay + last - 63, needle, needleLen, p);
+    return findFoldedAvx2(rest, restLen, needle, needleLen);
 }
 
 // The same with 64 starts a vector, where the processor has AVX-512BW, and
