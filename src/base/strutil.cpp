@@ -228,11 +228,14 @@ __attribute__((target("avx2"))) const char* findFoldedAvx2(const char* hay, long
 // that block holds string bytes, and so lies in a readable page, once B is
 // seen to hold no NUL.  So the NUL test runs a block ahead of the round, on
 // the next block's aligned loads, which the round after takes as its first
-// bytes.  The block that holds the NUL goes to the length-known search.
+// bytes.  Once the NUL is found, the starts left (those of its block) are
+// searched with the length known: as the string's last 64 starts in one
+// round where the string is that long, else by the length-known search.
 //
-// The aligned loads read bytes before hay and after the NUL, within the
-// block and so within the page: AddressSanitizer would take them for reads
-// outside the string, so this function is not instrumented.  No result
+// The loads read bytes before hay in its block and after the NUL in the
+// NUL's block, never beyond, and so never in another page.  AddressSanitizer
+// would take them for reads outside the string, so this function is not
+// instrumented.  No result
 // depends on those bytes: starts before hay are masked away, the NUL taken
 // is the first from hay on, and a candidate whose needle would reach past
 // the NUL fails verification at the NUL (the needle holds none), which
@@ -414,7 +417,10 @@ __attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const c
 // form does it (the safety of its loads and why they are not instrumented
 // are told there), 128 starts a round: the rounds take pairs of blocks from
 // a multiple of 128, whose two aligned loads lie in one page, so that the
-// one NUL test for a pair ahead costs a minimum and a compare.
+// one NUL test for a pair ahead costs a minimum and a compare.  Here the
+// bytes read after the NUL reach the end of its 128-byte pair.  The starts
+// of the pair that holds the NUL go to the length-known search, whose
+// masked loads stop at the NUL.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline unsigned long long candidates64From(
     __m512i first, const char* at, long long lastOffset, const sProbe512& p) {
     const __m512i x = _mm512_xor_si512(first, p.t0);
