@@ -221,6 +221,85 @@ __attribute__((target("avx2"))) const char* findFoldedAvx2(const char* hay, long
     return i > last ? nullptr : round64(hay + last - 63, needle, needleLen, p);
 }
 
+// The search in a string that ends at its first NUL, in one pass: the loads
+// of the first byte are the string's 64-byte blocks, and the same loads tell
+// where the string ends.  The round over the starts of block B reads up to
+// B + 63 + lastOffset, inside block B + 64 while lastOffset is 64 at most;
+// that block holds string bytes, and so lies in a readable page, once B is
+// seen to hold no NUL.  So the NUL test runs a block ahead of the round, on
+// the next block's aligned loads, which the round after takes as its first
+// bytes.  Once the NUL is found, the starts left (those of its block) are
+// searched with the length known: as the string's last 64 starts in one
+// round where the string is that long, else by the length-known search.
+//
+// The loads read bytes before hay in its block and after the NUL in the
+// NUL's block, never beyond, and so never in another page.  AddressSanitizer
+// would take them for reads outside the string, so this function is not
+// instrumented.  No result
+// depends on those bytes: starts before hay are masked away, the NUL taken
+// is the first from hay on, and a candidate whose needle would reach past
+// the NUL fails verification at the NUL (the needle holds none), which
+// stops there.
+__attribute__((target("avx2"), always_inline)) inline __m256i difference32From(__m256i first, const char* at,
+                                                                              long long lastOffset,
+                                                                              const sProbe256& p) {
+    const __m256i a = _mm256_xor_si256(first, p.t0);
+    const __m256i b = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + p.second)), p.t1);
+    const __m256i c = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + lastOffset)), p.tl);
+    return _mm256_and_si256(_mm256_or_si256(_mm256_or_si256(a, b), c), _mm256_set1_epi8(static_cast<char>(0xDF)));
+}
+
+__attribute__((target("avx2"), always_inline)) inline unsigned long long zeroBytes64(__m256i lo, __m256i hi) {
+    return zeroBytes32(lo) | static_cast<unsigned long long>(zeroBytes32(hi)) << 32;
+}
+
+__attribute__((target("avx2"), no_sanitize_address)) const char* findFoldedTerminatedAvx2(const char* hay,
+                                                                                          const char* needle,
+                                                                                          long long needleLen) {
+    const long long lastOffset = needleLen - 1;
+    if (lastOffset > 64) {
+        const long long hayLen = static_cast<long long>(std::strlen(hay));
+        return needleLen > hayLen ? nullptr : findFoldedAvx2(hay, hayLen, needle, needleLen);
+    }
+    const unsigned skip = static_cast<unsigned>(reinterpret_cast<unsigned long long>(hay) & 63);
+    const char* block = hay - skip;
+    __m256i lo = _mm256_load_si256(reinterpret_cast<const __m256i*>(block));
+    __m256i hi = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + 32));
+    const char* rest = hay;  // where the starts not yet tried begin
+    unsigned long long end = zeroBytes64(lo, hi) >> skip;
+    const sProbe256 p = probe256(needle, lastOffset);
+    if (end == 0) {
+        unsigned long long starts = ~0ULL << skip;
+        for (;;) {
+            const __m256i nextLo = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + 64));
+            const __m256i nextHi = _mm256_load_si256(reinterpret_cast<const __m256i*>(block + 96));
+            const __m256i dLo = difference32From(lo, block, lastOffset, p);
+            const __m256i dHi = difference32From(hi, block + 32, lastOffset, p);
+            const __m256i least = _mm256_min_epu8(_mm256_min_epu8(dLo, dHi), _mm256_min_epu8(nextLo, nextHi));
+            if (zeroBytes32(least)) {
+                if (const char* found = firstMatch(block, zeroBytes64(dLo, dHi) & starts, needle, needleLen))
+                    return found;
+                end = zeroBytes64(nextLo, nextHi);
+                if (end) {
+                    rest = block + 64;
+                    break;
+                }
+            }
+            starts = ~0ULL;
+            lo = nextLo;
+            hi = nextHi;
+            block += 64;
+        }
+    }
+    const long long restLen = __builtin_ctzll(end);
+    if (needleLen > restLen) return nullptr;
+    // The last 64 starts in one round where the string holds them; those
+    // before rest were tried and hold no match.
+    const long long last = (rest - hay) + restLen - needleLen;
+    if (last >= 63) return round64(hay + last - 63, needle, needleLen, p);
+    return findFoldedAvx2(rest, restLen, needle, needleLen);
+}
+
 // The same with 64 starts a vector, where the processor has AVX-512BW, and
 // built for Intel's cores, where the 512-bit work has fewer ports: every
 // compare into a mask register runs on one of them, and a 64-byte load from an address that is
@@ -272,7 +351,14 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i fold64
 }
 
 // Whether the needle matches at `at`, every byte folded, 64 bytes a step.
-__attribute__((target("avx512f,avx512bw"))) bool matchesAt64(const char* at, const char* needle, long long n) {
+// The one-pass search of a C string verifies candidates whose needle reaches
+// past the string's NUL, into the block after, which it has seen to be
+// readable: the masked loads take the needle's length whole, and the
+// compare fails at the NUL whatever follows it.  AddressSanitizer would take
+// those bytes for reads outside the string, so this is not instrumented.
+__attribute__((target("avx512f,avx512bw"), no_sanitize_address)) bool matchesAt64(const char* at,
+                                                                                   const char* needle,
+                                                                                   long long n) {
     for (long long off = 0; off < n; off += 64) {
         const __mmask64 k = n - off >= 64 ? ~0ULL : (1ULL << (n - off)) - 1;
         const __m512i h = fold64(_mm512_maskz_loadu_epi8(k, at + off));
@@ -327,6 +413,83 @@ __attribute__((target("avx512f,avx512bw"))) const char* findFoldedAvx512(const c
     return firstMatch64(hay, last - 63, candidates64(hay + last - 63, lastOffset, p), needle, needleLen);
 }
 
+// The one-pass search of a string that ends at its first NUL, as the AVX2
+// form does it (the safety of its loads and why they are not instrumented
+// are told there), 128 starts a round: the rounds take pairs of blocks from
+// a multiple of 128, whose two aligned loads lie in one page, so that the
+// one NUL test for a pair ahead costs a minimum and a compare.  Here the
+// bytes read after the NUL reach the end of its 128-byte pair.  The starts
+// of the pair that holds the NUL go to the length-known search, whose
+// masked loads stop at the NUL.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline unsigned long long candidates64From(
+    __m512i first, const char* at, long long lastOffset, const sProbe512& p) {
+    const __m512i x = _mm512_xor_si512(first, p.t0);
+    const __m512i y = _mm512_ternarylogic_epi32(x, _mm512_loadu_si512(at + p.second), p.t1, 0xF6);
+    const __m512i d = _mm512_ternarylogic_epi32(y, _mm512_loadu_si512(at + lastOffset), p.tl, 0xF6);
+    return _mm512_testn_epi8_mask(d, _mm512_set1_epi8(static_cast<char>(0xDF)));
+}
+
+// One round over the starts of the pair from `pair` that are in s0 and s1,
+// the pair's bytes in r0 and r1 and seen to hold no NUL among those starts.
+// Returns true when the search is over: *found is the match, or null with
+// *rest and *restLen the starts left, the pair after this one holding the
+// NUL.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline bool terminatedRound128(
+    const char* pair, __m512i r0, __m512i r1, __m512i n0, __m512i n1, unsigned long long s0, unsigned long long s1,
+    const char* needle, long long needleLen, const sProbe512& p, const char** found, long long* restLen) {
+    const long long lastOffset = needleLen - 1;
+    const unsigned long long c0 = candidates64From(r0, pair, lastOffset, p) & s0;
+    const unsigned long long c1 = candidates64From(r1, pair + 64, lastOffset, p) & s1;
+    const __m512i least = _mm512_min_epu8(n0, n1);
+    const unsigned long long ends = _mm512_testn_epi8_mask(least, least);
+    if ((c0 | c1 | ends) == 0) return false;
+    if ((*found = firstMatch64(pair, 0, c0, needle, needleLen)) != nullptr) return true;
+    if ((*found = firstMatch64(pair, 64, c1, needle, needleLen)) != nullptr) return true;
+    if (ends == 0) return false;
+    const unsigned long long z0 = _mm512_testn_epi8_mask(n0, n0);
+    *restLen = z0 ? __builtin_ctzll(z0) : 64 + __builtin_ctzll(_mm512_testn_epi8_mask(n1, n1));
+    return true;
+}
+
+__attribute__((target("avx512f,avx512bw"), no_sanitize_address)) const char* findFoldedTerminatedAvx512(
+    const char* hay, const char* needle, long long needleLen) {
+    const long long lastOffset = needleLen - 1;
+    if (lastOffset > 64) {
+        const long long hayLen = static_cast<long long>(std::strlen(hay));
+        return needleLen > hayLen ? nullptr : findFoldedAvx512(hay, hayLen, needle, needleLen);
+    }
+    const unsigned skip = static_cast<unsigned>(reinterpret_cast<unsigned long long>(hay) & 127);
+    const char* pair = hay - skip;
+    __m512i r0 = _mm512_load_si512(pair), r1 = _mm512_load_si512(pair + 64);
+    const unsigned long long s0 = skip < 64 ? ~0ULL << skip : 0;
+    const unsigned long long s1 = skip < 64 ? ~0ULL : ~0ULL << (skip - 64);
+    const unsigned long long z0 = _mm512_testn_epi8_mask(r0, r0) & s0;
+    const unsigned long long z1 = _mm512_testn_epi8_mask(r1, r1) & s1;
+    const char* rest = hay;
+    long long restLen;
+    if (z0 | z1) {
+        restLen = (z0 ? __builtin_ctzll(z0) : 64 + __builtin_ctzll(z1)) - skip;
+    } else {
+        const sProbe512 p = probe512(needle, lastOffset);
+        const char* found = nullptr;
+        __m512i n0 = _mm512_load_si512(pair + 128), n1 = _mm512_load_si512(pair + 192);
+        if (!terminatedRound128(pair, r0, r1, n0, n1, s0, s1, needle, needleLen, p, &found, &restLen)) {
+            for (;;) {
+                pair += 128;
+                r0 = n0;
+                r1 = n1;
+                n0 = _mm512_load_si512(pair + 128);
+                n1 = _mm512_load_si512(pair + 192);
+                if (terminatedRound128(pair, r0, r1, n0, n1, ~0ULL, ~0ULL, needle, needleLen, p, &found, &restLen))
+                    break;
+            }
+        }
+        if (found) return found;
+        rest = pair + 128;
+    }
+    return needleLen > restLen ? nullptr : findFoldedAvx512(rest, restLen, needle, needleLen);
+}
+
 #endif
 
 }  // namespace
@@ -350,6 +513,19 @@ const char* findFoldedWidth(int width, const char* hay, long long hayLen, const 
 
 const char* findFolded(const char* hay, long long hayLen, const char* needle, long long needleLen) {
     return findFoldedWidth(foldedSearchWidth(), hay, hayLen, needle, needleLen);
+}
+
+const char* findFoldedTerminatedWidth(int width, const char* hay, const char* needle, long long needleLen) {
+#if defined(__x86_64__)
+    if (width >= 64) return findFoldedTerminatedAvx512(hay, needle, needleLen);
+    if (width >= 32) return findFoldedTerminatedAvx2(hay, needle, needleLen);
+#endif
+    const long long hayLen = static_cast<long long>(std::strlen(hay));
+    return needleLen > hayLen ? nullptr : findFoldedWidth(width, hay, hayLen, needle, needleLen);
+}
+
+const char* findFoldedTerminated(const char* hay, const char* needle, long long needleLen) {
+    return findFoldedTerminatedWidth(foldedSearchWidth(), hay, needle, needleLen);
 }
 
 }  // namespace strutil_detail
@@ -793,10 +969,16 @@ const unsigned short* _wcsstr(const unsigned short* hay, const unsigned short* n
 }
 
 const char* _stristr(const char* hay, const char* needle, long long hayLen, long long needleLen) {
-    // The C library's strlen reads a block at a time: on long texts the
-    // length costs less than a tenth of the search.
-    if (hayLen < 0) hayLen = hay ? static_cast<long long>(std::strlen(hay)) : 0;
+    const bool needleGiven = needleLen >= 0;
     if (needleLen < 0) needleLen = needle ? static_cast<long long>(std::strlen(needle)) : 0;
+    if (hayLen < 0 && hay && needle && needleLen > 0) {
+        // The hay's end is found in the same pass as the match.  A string
+        // holds no NUL, so a needle with one in it is nowhere; the search
+        // relies on that to stop verifying at the hay's NUL.
+        if (needleGiven && std::memchr(needle, 0, static_cast<std::size_t>(needleLen))) return nullptr;
+        return strutil_detail::findFoldedTerminated(hay, needle, needleLen);
+    }
+    if (hayLen < 0) hayLen = hay ? static_cast<long long>(std::strlen(hay)) : 0;
     if (needleLen > hayLen) return nullptr;
     if (needleLen == 0) return hay;
     if (!hay || !needle) return nullptr;

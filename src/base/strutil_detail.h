@@ -26,4 +26,12 @@ const char* findFolded(const char* hay, long long hayLen, const char* needle, lo
 const char* findFoldedWidth(int width, const char* hay, long long hayLen, const char* needle, long long needleLen);
 const char* findFoldedPlain(const char* hay, long long hayLen, const char* needle, long long needleLen);
 
+// The same in the string hay, which ends at its first NUL: the first start
+// where the needle matches before that NUL, null when there is none (as when
+// the needle is longer than the string).  needleLen is at least 1 and the
+// needle holds no NUL.  The AVX2 and AVX-512 forms find the string's end in
+// the same pass as the match; the narrower ones measure the string first.
+const char* findFoldedTerminated(const char* hay, const char* needle, long long needleLen);
+const char* findFoldedTerminatedWidth(int width, const char* hay, const char* needle, long long needleLen);
+
 }  // namespace strutil_detail

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <memory>
 #include <random>
 #include <string>
@@ -227,6 +229,128 @@ TEST(CaseMapKernels, FoldedSearchFindsMatchesAtBlockEdgesAndSkipsBytesThatFoldOn
     // Both outcomes were tried many times over.
     EXPECT_GT(found, 10000);
     EXPECT_GT(searches - found, 1000);
+}
+
+namespace {
+
+// Two pages, the second unreadable: a string placed to end at the first
+// page's last byte is read up to its NUL and not a byte further.
+class cGuardedPage {
+  public:
+    cGuardedPage() {
+        size_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        void* at = mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (at == MAP_FAILED) return;
+        base_ = static_cast<char*>(at);
+        if (mprotect(base_ + size_, size_, PROT_NONE) != 0) {
+            munmap(base_, 2 * size_);
+            base_ = nullptr;
+        }
+    }
+    ~cGuardedPage() {
+        if (base_) munmap(base_, 2 * size_);
+    }
+    cGuardedPage(const cGuardedPage&) = delete;
+    cGuardedPage& operator=(const cGuardedPage&) = delete;
+    char* begin() const { return base_; }
+    char* end() const { return base_ + size_; }  // the first unreadable byte
+
+  private:
+    char* base_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+}  // namespace
+
+TEST(CaseMapKernels, FoldedSearchOfAStringFindsItsEndBeforeAnUnreadablePage) {
+    // Every length from 0 to 200 at every offset from a 64-byte line, the
+    // NUL as close to the page's end as that offset allows (on its last
+    // byte once for every length), and again a block further from it.  The bytes before the hay and after its
+    // NUL hold the needle, for a search that looked there to find it; a
+    // match straddling the NUL must not be found.  Needles around the
+    // one-pass search's limit of 65 bytes, longer ones measured first.
+    cGuardedPage page;
+    ASSERT_NE(page.begin(), nullptr);
+    std::string n14 = "Content-Length", n64, n65, n100;
+    for (int k = 0; k < 100; ++k) {
+        const char c = "aB-@[ q\r"[k % 8];
+        if (k < 64) n64 += c;
+        if (k < 65) n65 += c;
+        n100 += c;
+    }
+    const std::string needles[] = {"q", "-a", n14, n64, n65, n100};
+    std::vector<int> widths = {0, 16};
+    for (int w : {32, 64}) {
+        if (w <= strutil_detail::foldedSearchWidth()) widths.push_back(w);
+    }
+    enum eCase { kAtStart, kAtEnd, kAbsent, kAcrossNul };
+    std::mt19937 rng(23);
+    long long found = 0, searches = 0;
+    for (const std::string& needle : needles) {
+        const long long needleLen = static_cast<long long>(needle.size());
+        // The needle in mixed case, repeated: what lies around the hay.
+        std::string around;
+        while (around.size() < 400) {
+            for (char c : needle) around += static_cast<char>(rng() % 2 ? __acp_upper(c) : c);
+        }
+        for (long long hayLen = 0; hayLen <= 200; ++hayLen) {
+            for (int align = 0; align < 128; ++align) {
+                // Offsets from 64 on take the NUL a block further from the
+                // page's end.
+                const unsigned long long lastFit = reinterpret_cast<unsigned long long>(page.end() - 1 - hayLen);
+                char* const hay =
+                    page.end() - 1 - hayLen - ((lastFit - static_cast<unsigned>(align % 64)) & 63) - (align / 64) * 64;
+                char* const nul = hay + hayLen;
+                ASSERT_EQ(reinterpret_cast<unsigned long long>(hay) & 63, static_cast<unsigned>(align % 64));
+                for (eCase c : {kAtStart, kAtEnd, kAbsent, kAcrossNul}) {
+                    // Around the hay, then the hay itself from bytes none of
+                    // the needles holds.
+                    std::memcpy(hay - 128, around.data(), 128);
+                    std::memcpy(nul, around.data() + 128, static_cast<std::size_t>(page.end() - nul));
+                    for (long long k = 0; k < hayLen; ++k) hay[k] = "xYz.,~"[rng() % 6];
+                    *nul = 0;
+                    long long plant = -1;
+                    if (c == kAtStart && needleLen <= hayLen) plant = 0;
+                    if (c == kAtEnd && needleLen <= hayLen) plant = hayLen - needleLen;
+                    for (long long k = 0; plant >= 0 && k < needleLen; ++k) hay[plant + k] = around[k];
+                    if (c == kAcrossNul) {
+                        // The needle's head ends the hay, its tail follows the NUL.
+                        const long long head = std::min(needleLen - 1, hayLen);
+                        std::memcpy(nul - head, needle.data(), static_cast<std::size_t>(head));
+                        const long long tail = std::min<long long>(needleLen - head - 1, page.end() - nul - 1);
+                        std::memcpy(nul + 1, needle.data() + head + 1, static_cast<std::size_t>(std::max(tail, 0LL)));
+                    }
+                    const char* want = referenceFind(hay, hayLen, needle.data(), needleLen);
+                    if (plant >= 0) {
+                        ASSERT_EQ(want, hay + plant) << hayLen << " " << needleLen;
+                    } else {
+                        ASSERT_EQ(want, nullptr);
+                    }
+                    for (int w : widths) {
+                        ASSERT_EQ(strutil_detail::findFoldedTerminatedWidth(w, hay, needle.data(), needleLen), want)
+                            << "width " << w << ", offset " << align % 64 << ", needle of " << needleLen << ", hay of "
+                            << hayLen << ", case " << c;
+                    }
+                    ASSERT_EQ(_stristr(hay, needle.c_str()), want);
+                    ++searches;
+                    if (want) ++found;
+                }
+            }
+        }
+    }
+    EXPECT_GT(found, 50000);
+    EXPECT_GT(searches - found, 100000);
+}
+
+TEST(CaseMapKernels, FoldedSearchOfAStringForANeedleHoldingANulFindsNothing) {
+    // Past the NUL the hay's buffer goes on with the needle's tail: only
+    // the string counts, and a string holds no NUL.
+    const char buffer[] = "xxab\0cd";
+    const char needle[] = "AB\0CD";
+    EXPECT_EQ(_stristr(buffer, needle, -1, 5), nullptr);
+    EXPECT_EQ(_stristr(buffer, needle, 7, 5), buffer + 2);
+    EXPECT_EQ(_stristr(buffer, needle, -1, 2), buffer + 2);
+    EXPECT_EQ(_stristr(buffer, needle), buffer + 2);
 }
 
 TEST(NumberReading, PlainDigitsReadAsTheCLibraryReadsThem) {
