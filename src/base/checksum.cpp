@@ -421,6 +421,19 @@ __attribute__((target("avx2"))) inline __m256i load(const unsigned char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+// Asks for the line this far ahead of each step.  The processor's own
+// prefetchers left the loop waiting on the next lines, from L2 as well as
+// from memory: 4 KiB ahead took a twentieth off 64 KiB and 1 MiB and a tenth
+// off 256 MiB; 512 bytes ahead did next to nothing for memory.  A prefetch
+// does not fault, so the lines past the end of the input cost nothing but
+// the request (the address is reckoned as a number, not as a pointer past
+// the end).
+constexpr std::size_t kAdlerPrefetch = 4096;
+
+inline void prefetchAhead(const unsigned char* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) + kAdlerPrefetch), _MM_HINT_T0);
+}
+
 // The lane part of the weights: 8 (3 - g) for the byte sums of lane g.
 __attribute__((target("avx2"))) inline std::uint64_t laneWeighted256(__m256i sums) {
     alignas(32) std::uint64_t q[4];
@@ -443,6 +456,7 @@ __attribute__((target("avx2"))) std::uint32_t adler32Avx2(std::uint32_t adler, c
         __m256i sum = zero, before = zero, weighted = zero;
         std::size_t j = 0;
         for (; j + 8 <= k; j += 8, p += 256) {
+            prefetchAhead(p);
             const __m256i v0 = load(p), v1 = load(p + 32), v2 = load(p + 64), v3 = load(p + 96);
             const __m256i v4 = load(p + 128), v5 = load(p + 160), v6 = load(p + 192), v7 = load(p + 224);
             before = _mm256_add_epi32(before, sum);
