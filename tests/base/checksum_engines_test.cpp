@@ -100,6 +100,38 @@ TEST(ChecksumEngines, LongRunsOfFFKeepTheAdlerSumsInRange) {
     checkEngines(ff, zlibRows(ff, {0, 3}, {65535, 65536, 65537, 131072 + 5, 599990}));
 }
 
+// The AVX2 Adler-32 takes eight 32-byte chunks a step and widens their
+// 16-bit products once a step, runs of 1024 chunks (32 KiB) between
+// reductions, and the bytes before a 32-byte boundary the portable way: from
+// every start within a cache line, lengths around each of those and around
+// zlib's 5552-byte run, over mixed bytes and over 0xFF, which fills the
+// 16-bit products and the 32-bit sums closest to their limits.
+std::vector<std::size_t> blockLengths() {
+    std::vector<std::size_t> lengths;
+    for (std::size_t base : {32u, 64u, 256u, 288u, 512u, 5552u, 11104u, 32768u, 65536u})
+        for (std::size_t n : {base - 1, base, base + 1, base + 31})
+            lengths.push_back(n);
+    lengths.push_back(32768 + 256 + 224 + 17);
+    lengths.push_back(3 * 32768 + 5);
+    return lengths;
+}
+
+std::vector<std::size_t> everyStartInALine() {
+    std::vector<std::size_t> offsets;
+    for (std::size_t off = 0; off < 64; ++off) offsets.push_back(off);
+    return offsets;
+}
+
+TEST(ChecksumEngines, EveryStartInACacheLineAroundTheAdlerStepsAndRuns) {
+    const std::vector<unsigned char> data = qortest::pattern(3 * 32768 + 5 + 64, 97);
+    checkEngines(data, zlibRows(data, everyStartInALine(), blockLengths()));
+}
+
+TEST(ChecksumEngines, EveryStartInACacheLineOverFFAroundTheAdlerStepsAndRuns) {
+    const std::vector<unsigned char> ff(3 * 32768 + 5 + 64, 0xFF);
+    checkEngines(ff, zlibRows(ff, everyStartInALine(), blockLengths()));
+}
+
 }  // namespace
 
 // QOR_CPU_DISABLE (the runs of this program without AVX-512 and without
