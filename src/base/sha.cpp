@@ -217,7 +217,7 @@ cEngineSlot<BlockEngine32>& sha1Slot() {
                                                                        {"avx2", sha1VectorEngine()},
                                                                        {"avx", sha1AvxEngine()},
                                                                        {"ssse3", sha1Ssse3Engine()},
-                                                                       {"generic", &sha1BlocksPortable}}};
+                                                                       {"generic", sha1GenericEngine()}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }

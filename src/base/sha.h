@@ -167,6 +167,10 @@ BlockEngine32 sha256Ssse3Engine();
 BlockEngine32 sha1AvxEngine();
 BlockEngine32 sha1Ssse3Engine();
 BlockEngine32 sha1HardwareEngine();
+// The engine for processors without any of the above: on x86-64 ELF the
+// rounds in general registers in assembly, elsewhere sha1BlocksPortable.
+// Never null.
+BlockEngine32 sha1GenericEngine();
 // Two SHA-256 hash states, each fed `count` whole blocks of its own, side
 // by side; null when the CPU lacks the SHA extensions (or is not x86).
 using PairEngine32 = void (*)(std::uint32_t* stateA, const std::uint8_t* blocksA, std::uint32_t* stateB,

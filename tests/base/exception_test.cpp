@@ -144,8 +144,12 @@ TEST_F(SignalTranslator, AFaultInAPortableShaEngineUnwindsThroughIt) {
     Fault f256 = catchFault([&] { qor_sha::sha256BlocksPortable(s256, last256, 2); });
     Fault f1 = catchFault([&] { qor_sha::sha1BlocksPortable(s1, last256, 2); });
     Fault f512 = catchFault([&] { qor_sha::sha512BlocksPortable(s512, last512, 2); });
+    // The generic SHA-1 engine is assembly on x86-64: its unwind rules too.
+    std::uint32_t g1[5] = {};
+    Fault fg1 = catchFault([&] { qor_sha::sha1GenericEngine()(g1, last256, 2); });
     EXPECT_TRUE(f256.caught);
     EXPECT_TRUE(f1.caught);
+    EXPECT_TRUE(fg1.caught);
     EXPECT_TRUE(f512.caught);
     EXPECT_EQ(f256.code, static_cast<unsigned int>(SIGSEGV));
     EXPECT_EQ(f512.code, static_cast<unsigned int>(SIGSEGV));
@@ -159,6 +163,7 @@ TEST_F(SignalTranslator, AFaultInAPortableShaEngineUnwindsThroughIt) {
     qor_sha::sha512BlocksPortable(w512, last512, 1);
     EXPECT_EQ(0, std::memcmp(s256, w256, sizeof w256));
     EXPECT_EQ(0, std::memcmp(s1, w1, sizeof w1));
+    EXPECT_EQ(0, std::memcmp(g1, w1, sizeof w1));
     EXPECT_EQ(0, std::memcmp(s512, w512, sizeof w512));
     munmap(pages, 8192);
 }
