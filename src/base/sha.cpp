@@ -197,7 +197,7 @@ cEngineSlot<BlockEngine64>& sha512Slot() {
     static const std::array<sEngineChoice<BlockEngine64>, 4> choices{{{"avx2", sha512VectorEngine()},
                                                                        {"avx", sha512AvxEngine()},
                                                                        {"ssse3", sha512Ssse3Engine()},
-                                                                       {"generic", &sha512BlocksPortable}}};
+                                                                       {"generic", sha512GenericEngine()}}};
     static cEngineSlot<BlockEngine64> slot(choices);
     return slot;
 }

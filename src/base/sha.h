@@ -185,6 +185,10 @@ BlockEngine64 sha512VectorEngine();
 // The 128-bit engines, as for SHA-256: null when the CPU lacks AVX or SSSE3.
 BlockEngine64 sha512AvxEngine();
 BlockEngine64 sha512Ssse3Engine();
+// The engine for processors without any of the above: on x86-64 ELF the
+// rounds in general registers in assembly, elsewhere sha512BlocksPortable.
+// Never null.
+BlockEngine64 sha512GenericEngine();
 
 // The engine the contexts and one-shots use is the fastest the CPU has,
 // chosen at first use, unless one is chosen by name:

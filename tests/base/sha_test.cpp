@@ -307,7 +307,9 @@ TEST(ShaEngines, GenericSha1EngineAgreesWithThePortableOneOnRandomStatesAndBlock
             qor_sha::sha1BlocksPortable(c, data.data() + off, blocks);
             generic(d, data.data() + off, blocks);
             EXPECT_EQ(0, std::memcmp(c, d, sizeof c)) << "SHA-1, " << blocks << " blocks at offset " << off;
-            if (blocks == 0) EXPECT_EQ(0, std::memcmp(d, seed.data(), 20)) << "no blocks, no change";
+            if (blocks == 0) {
+                EXPECT_EQ(0, std::memcmp(d, seed.data(), 20)) << "no blocks, no change";
+            }
         }
     }
 }
