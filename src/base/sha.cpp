@@ -207,7 +207,7 @@ cEngineSlot<BlockEngine32>& sha256Slot() {
                                                                        {"avx2", sha256VectorEngine()},
                                                                        {"avx", sha256AvxEngine()},
                                                                        {"ssse3", sha256Ssse3Engine()},
-                                                                       {"generic", &sha256BlocksPortable}}};
+                                                                       {"generic", sha256GenericEngine()}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }

@@ -167,9 +167,10 @@ BlockEngine32 sha256Ssse3Engine();
 BlockEngine32 sha1AvxEngine();
 BlockEngine32 sha1Ssse3Engine();
 BlockEngine32 sha1HardwareEngine();
-// The engine for processors without any of the above: on x86-64 ELF the
-// rounds in general registers in assembly, elsewhere sha1BlocksPortable.
-// Never null.
+// The engines for processors without any of the above: on x86-64 ELF the
+// rounds in general registers in assembly, elsewhere sha256BlocksPortable
+// and sha1BlocksPortable.  Never null.
+BlockEngine32 sha256GenericEngine();
 BlockEngine32 sha1GenericEngine();
 // Two SHA-256 hash states, each fed `count` whole blocks of its own, side
 // by side; null when the CPU lacks the SHA extensions (or is not x86).
