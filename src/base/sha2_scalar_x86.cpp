@@ -53,7 +53,7 @@ extern "C" void qor_sha512_blocks_scalar(std::uint64_t* state, const std::uint8_
 //   r8-r15     a to h, rotating through the round macro's arguments
 //   rcx, rdx   a ^ b of the round before, taking turns (t mod 2)
 //   rsi        W[t];  rax, rbx the round's temporaries
-//   rdi        the block in rounds 0 to 15, then a temporary
+//   rdi        the block (read in rounds 0 to 15)
 //   rbp        the round constants of this run of sixteen
 //
 // The macros take `w`, the word's bytes (4 or 8), and `p`, the first
