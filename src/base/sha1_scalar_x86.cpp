@@ -115,7 +115,7 @@ __asm__(R"ASM(
     QOR_SHA1S_R r12d, r13d, r14d, r15d, r11d, (\t) + 4
 .endm
 
-    .text
+    .pushsection .text
     QOR_SHAV_ENTER qor_sha1_blocks_scalar, QOR_SHA1S_FRAME, .Lqor_sha1s_none
     mov r9, rsi
     mov r10, rdx
@@ -145,6 +145,7 @@ __asm__(R"ASM(
     QOR_SHAV_LEAVE qor_sha1_blocks_scalar, .Lqor_sha1s_none, 0
 
     .att_syntax prefix
+    .popsection
 )ASM");
 
 namespace {

@@ -195,11 +195,12 @@ __asm__(R"ASM(
     xor \p\()dx, \c
 .endm
 
-    .text
+    .pushsection .text
     QOR_SHA2S_ENGINE qor_sha256_blocks_scalar, 4, e, 64, r8d, r9d, r10d, r11d, r12d, r13d, r14d, r15d
     QOR_SHA2S_ENGINE qor_sha512_blocks_scalar, 8, r, 80, r8, r9, r10, r11, r12, r13, r14, r15
 
     .att_syntax prefix
+    .popsection
 )ASM");
 
 namespace {
