@@ -197,7 +197,7 @@ cEngineSlot<BlockEngine64>& sha512Slot() {
     static const std::array<sEngineChoice<BlockEngine64>, 4> choices{{{"avx2", sha512VectorEngine()},
                                                                        {"avx", sha512AvxEngine()},
                                                                        {"ssse3", sha512Ssse3Engine()},
-                                                                       {"generic", &sha512BlocksPortable}}};
+                                                                       {"generic", sha512GenericEngine()}}};
     static cEngineSlot<BlockEngine64> slot(choices);
     return slot;
 }
@@ -207,7 +207,7 @@ cEngineSlot<BlockEngine32>& sha256Slot() {
                                                                        {"avx2", sha256VectorEngine()},
                                                                        {"avx", sha256AvxEngine()},
                                                                        {"ssse3", sha256Ssse3Engine()},
-                                                                       {"generic", &sha256BlocksPortable}}};
+                                                                       {"generic", sha256GenericEngine()}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }
@@ -217,7 +217,7 @@ cEngineSlot<BlockEngine32>& sha1Slot() {
                                                                        {"avx2", sha1VectorEngine()},
                                                                        {"avx", sha1AvxEngine()},
                                                                        {"ssse3", sha1Ssse3Engine()},
-                                                                       {"generic", &sha1BlocksPortable}}};
+                                                                       {"generic", sha1GenericEngine()}}};
     static cEngineSlot<BlockEngine32> slot(choices);
     return slot;
 }

@@ -167,6 +167,11 @@ BlockEngine32 sha256Ssse3Engine();
 BlockEngine32 sha1AvxEngine();
 BlockEngine32 sha1Ssse3Engine();
 BlockEngine32 sha1HardwareEngine();
+// The engines for processors without any of the above: on x86-64 ELF the
+// rounds in general registers in assembly, elsewhere sha256BlocksPortable
+// and sha1BlocksPortable.  Never null.
+BlockEngine32 sha256GenericEngine();
+BlockEngine32 sha1GenericEngine();
 // Two SHA-256 hash states, each fed `count` whole blocks of its own, side
 // by side; null when the CPU lacks the SHA extensions (or is not x86).
 using PairEngine32 = void (*)(std::uint32_t* stateA, const std::uint8_t* blocksA, std::uint32_t* stateB,
@@ -181,6 +186,10 @@ BlockEngine64 sha512VectorEngine();
 // The 128-bit engines, as for SHA-256: null when the CPU lacks AVX or SSSE3.
 BlockEngine64 sha512AvxEngine();
 BlockEngine64 sha512Ssse3Engine();
+// The engine for processors without any of the above: on x86-64 ELF the
+// rounds in general registers in assembly, elsewhere sha512BlocksPortable.
+// Never null.
+BlockEngine64 sha512GenericEngine();
 
 // The engine the contexts and one-shots use is the fastest the CPU has,
 // chosen at first use, unless one is chosen by name:

@@ -145,22 +145,24 @@ __asm__(R"ASM(
 
 # Steps 4 to 7 (r14 = 16 j) by the definition.  palignr joins the upper
 # half of one group with the lower half of the next: words t - 14 to
-# t - 11; psrldq gives t - 3 to t - 1 and 0.
+# t - 11; psrldq gives t - 3 to t - 1 and 0.  The last group (xmm15) is in
+# the frame by now: the step shifts it in place and then makes the
+# correction of its last word there, which saves the SSE form two copies.
 .macro QOR_S1A_STEP_FIRST
     QOR_SHAV_V movdqa, xmm9, [rsp+r14+QOR_S1A_WS-3*16]
     QOR_SHAV_V3 palignr, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16], 8
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16]
     QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-2*16]
-    QOR_SHAV_V3 psrldq, xmm10, xmm15, 4
-    QOR_SHAV_V3 pxor, xmm9, xmm9, xmm10
+    QOR_SHAV_V3 psrldq, xmm15, xmm15, 4
+    QOR_SHAV_V3 pxor, xmm9, xmm9, xmm15
     QOR_SHAV_V3 psrld, xmm10, xmm9, 31
     QOR_SHAV_V3 paddd, xmm9, xmm9, xmm9
     QOR_SHAV_V3 por, xmm9, xmm9, xmm10
-    QOR_SHAV_V3 pslldq, xmm10, xmm9, 12
-    QOR_SHAV_V3 psrld, xmm11, xmm10, 31
-    QOR_SHAV_V3 paddd, xmm10, xmm10, xmm10
-    QOR_SHAV_V3 por, xmm10, xmm10, xmm11
-    QOR_SHAV_V3 pxor, xmm15, xmm9, xmm10
+    QOR_SHAV_V3 pslldq, xmm15, xmm9, 12
+    QOR_SHAV_V3 psrld, xmm11, xmm15, 31
+    QOR_SHAV_V3 paddd, xmm15, xmm15, xmm15
+    QOR_SHAV_V3 por, xmm15, xmm15, xmm11
+    QOR_SHAV_V3 pxor, xmm15, xmm15, xmm9
     QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
     QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]
     QOR_SHAV_V movdqa, [r15+r14], xmm9
@@ -169,15 +171,15 @@ __asm__(R"ASM(
 
 # Steps 8 to 19 by the recurrence from word 32 on: words t - 6 to t - 3 are
 # the upper half of group j - 2 and the lower half of group j - 1 (xmm15).
-# The rotation's left shift goes straight to xmm15, which the SSE form then
-# copies once.
+# Group j - 1 is in the frame by now, so the step is made in xmm15 itself:
+# the SSE form copies it once, for the rotation's right shift.
 .macro QOR_S1A_STEP
-    QOR_SHAV_V3 palignr, xmm9, xmm15, [rsp+r14+QOR_S1A_WS-2*16], 8
-    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16]
-    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-7*16]
-    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-8*16]
-    QOR_SHAV_V3 pslld, xmm15, xmm9, 2
-    QOR_SHAV_V3 psrld, xmm9, xmm9, 30
+    QOR_SHAV_V3 palignr, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-2*16], 8
+    QOR_SHAV_V3 pxor, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-4*16]
+    QOR_SHAV_V3 pxor, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-7*16]
+    QOR_SHAV_V3 pxor, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-8*16]
+    QOR_SHAV_V3 psrld, xmm9, xmm15, 30
+    QOR_SHAV_V3 pslld, xmm15, xmm15, 2
     QOR_SHAV_V3 por, xmm15, xmm15, xmm9
     QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
     QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]

@@ -126,9 +126,10 @@ TEST_F(SignalTranslator, UnwindingRunsDestructorsOfTheFaultingScope) {
 }
 
 // The portable SHA engines are built without non-call exceptions (they have
-// nothing to clean up); a fault on their input still unwinds through them
-// to the caller, by their unwind tables, and the block before the fault has
-// been taken into the state.
+// nothing to clean up), and the generic engines are assembly on x86-64; a
+// fault on their input still unwinds through them to the caller, by their
+// unwind tables, and the block before the fault has been taken into the
+// state.
 TEST_F(SignalTranslator, AFaultInAPortableShaEngineUnwindsThroughIt) {
     void* pages = mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(pages, MAP_FAILED);
@@ -144,8 +145,17 @@ TEST_F(SignalTranslator, AFaultInAPortableShaEngineUnwindsThroughIt) {
     Fault f256 = catchFault([&] { qor_sha::sha256BlocksPortable(s256, last256, 2); });
     Fault f1 = catchFault([&] { qor_sha::sha1BlocksPortable(s1, last256, 2); });
     Fault f512 = catchFault([&] { qor_sha::sha512BlocksPortable(s512, last512, 2); });
+    // The generic engines are assembly on x86-64: their unwind rules too.
+    std::uint32_t g256[8] = {}, g1[5] = {};
+    std::uint64_t g512[8] = {};
+    Fault fg256 = catchFault([&] { qor_sha::sha256GenericEngine()(g256, last256, 2); });
+    Fault fg1 = catchFault([&] { qor_sha::sha1GenericEngine()(g1, last256, 2); });
+    Fault fg512 = catchFault([&] { qor_sha::sha512GenericEngine()(g512, last512, 2); });
     EXPECT_TRUE(f256.caught);
     EXPECT_TRUE(f1.caught);
+    EXPECT_TRUE(fg256.caught);
+    EXPECT_TRUE(fg1.caught);
+    EXPECT_TRUE(fg512.caught);
     EXPECT_TRUE(f512.caught);
     EXPECT_EQ(f256.code, static_cast<unsigned int>(SIGSEGV));
     EXPECT_EQ(f512.code, static_cast<unsigned int>(SIGSEGV));
@@ -159,6 +169,9 @@ TEST_F(SignalTranslator, AFaultInAPortableShaEngineUnwindsThroughIt) {
     qor_sha::sha512BlocksPortable(w512, last512, 1);
     EXPECT_EQ(0, std::memcmp(s256, w256, sizeof w256));
     EXPECT_EQ(0, std::memcmp(s1, w1, sizeof w1));
+    EXPECT_EQ(0, std::memcmp(g256, w256, sizeof w256));
+    EXPECT_EQ(0, std::memcmp(g1, w1, sizeof w1));
+    EXPECT_EQ(0, std::memcmp(g512, w512, sizeof w512));
     EXPECT_EQ(0, std::memcmp(s512, w512, sizeof w512));
     munmap(pages, 8192);
 }

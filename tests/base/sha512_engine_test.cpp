@@ -1,5 +1,6 @@
-// The SHA-512 block engines, the portable one and the AVX2, AVX and SSSE3
-// ones the contexts pick where the processor has them, each on its own:
+// The SHA-512 block engines, the portable one, the generic one (assembly on
+// x86-64) and the AVX2, AVX and SSSE3 ones the contexts pick where the
+// processor has them, each on its own:
 // against Python's hashlib on messages padded here, of every length up to
 // eleven blocks, and against each other on random states and block runs of
 // every parity and alignment.
@@ -29,6 +30,10 @@ std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
 // processor has them.
 std::vector<std::pair<const char*, qor_sha::BlockEngine64> > engines() {
     std::vector<std::pair<const char*, qor_sha::BlockEngine64> > all{{"portable", &qor_sha::sha512BlocksPortable}};
+    // The generic engine: the assembly one on x86-64, the portable one
+    // (already above) elsewhere.
+    if (qor_sha::sha512GenericEngine() != &qor_sha::sha512BlocksPortable)
+        all.push_back({"generic", qor_sha::sha512GenericEngine()});
     if (qor_sha::sha512VectorEngine())
         all.push_back({"vector", qor_sha::sha512VectorEngine()});
     else
