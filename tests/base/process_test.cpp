@@ -293,8 +293,16 @@ TEST(ConProcess, CatGetsItsNameEchoesAfterTheMarkerAndIsEndedAndReapedWhenReplac
     cConProcess p;
     ASSERT_TRUE(p.startProcess("cat"));
     std::vector<pid_t> first, second;
-    ASSERT_TRUE(waitUntil([&] { return (first = childrenNamed("cat")).size() == 1; }));
-    EXPECT_EQ(qortest::readFile("/proc/" + std::to_string(first[0]) + "/cmdline"), std::string("cat\0", 4));
+    // The kernel names the process during its exec a moment before it
+    // lays out the arguments, so the wait is for both.
+    std::string cmdline;
+    ASSERT_TRUE(waitUntil([&] {
+        first = childrenNamed("cat");
+        if (first.size() != 1) return false;
+        cmdline = qortest::readFile("/proc/" + std::to_string(first[0]) + "/cmdline");
+        return !cmdline.empty();
+    }));
+    EXPECT_EQ(cmdline, std::string("cat\0", 4));
     EXPECT_TRUE(p.writeInput("hello, pipes\n", 13));
     EXPECT_EQ(readUntil(p, "CMD>hello, pipes\n"), "CMD>hello, pipes\n");
     ASSERT_TRUE(p.startProcess("cat"));  // starting again ends the previous child
