@@ -240,6 +240,9 @@ __attribute__((target("avx2"))) const char* findFoldedAvx2(const char* hay, long
 // is the first from hay on, and a candidate whose needle would reach past
 // the NUL fails verification at the NUL (the needle holds none), which
 // stops there.
+// The longest reach of a one-pass round's loads past its block.
+constexpr long long kOnePassLastOffset = 64;
+
 __attribute__((target("avx2"), always_inline)) inline __m256i difference32From(__m256i first, const char* at,
                                                                               long long lastOffset,
                                                                               const sProbe256& p) {
@@ -256,11 +259,7 @@ __attribute__((target("avx2"), always_inline)) inline unsigned long long zeroByt
 __attribute__((target("avx2"), no_sanitize_address)) const char* findFoldedTerminatedAvx2(const char* hay,
                                                                                           const char* needle,
                                                                                           long long needleLen) {
-    const long long lastOffset = needleLen - 1;
-    if (lastOffset > 64) {
-        const long long hayLen = static_cast<long long>(std::strlen(hay));
-        return needleLen > hayLen ? nullptr : findFoldedAvx2(hay, hayLen, needle, needleLen);
-    }
+    const long long lastOffset = needleLen - 1;  // at most kOnePassLastOffset
     const unsigned skip = static_cast<unsigned>(reinterpret_cast<unsigned long long>(hay) & 63);
     const char* block = hay - skip;
     __m256i lo = _mm256_load_si256(reinterpret_cast<const __m256i*>(block));
@@ -453,11 +452,7 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline bool terminate
 
 __attribute__((target("avx512f,avx512bw"), no_sanitize_address)) const char* findFoldedTerminatedAvx512(
     const char* hay, const char* needle, long long needleLen) {
-    const long long lastOffset = needleLen - 1;
-    if (lastOffset > 64) {
-        const long long hayLen = static_cast<long long>(std::strlen(hay));
-        return needleLen > hayLen ? nullptr : findFoldedAvx512(hay, hayLen, needle, needleLen);
-    }
+    const long long lastOffset = needleLen - 1;  // at most kOnePassLastOffset
     const unsigned skip = static_cast<unsigned>(reinterpret_cast<unsigned long long>(hay) & 127);
     const char* pair = hay - skip;
     __m512i r0 = _mm512_load_si512(pair), r1 = _mm512_load_si512(pair + 64);
@@ -517,8 +512,13 @@ const char* findFolded(const char* hay, long long hayLen, const char* needle, lo
 
 const char* findFoldedTerminatedWidth(int width, const char* hay, const char* needle, long long needleLen) {
 #if defined(__x86_64__)
-    if (width >= 64) return findFoldedTerminatedAvx512(hay, needle, needleLen);
-    if (width >= 32) return findFoldedTerminatedAvx2(hay, needle, needleLen);
+    // A round's loads reach the needle's last byte past its own block: one
+    // block ahead at most, the block whose NUL test has run.  Longer needles
+    // measure the string first.
+    if (needleLen - 1 <= kOnePassLastOffset) {
+        if (width >= 64) return findFoldedTerminatedAvx512(hay, needle, needleLen);
+        if (width >= 32) return findFoldedTerminatedAvx2(hay, needle, needleLen);
+    }
 #endif
     const long long hayLen = static_cast<long long>(std::strlen(hay));
     return needleLen > hayLen ? nullptr : findFoldedWidth(width, hay, hayLen, needle, needleLen);
