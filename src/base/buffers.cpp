@@ -3,6 +3,7 @@
 #include "base/cpufeatures.h"
 #include "base/exception.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #if defined(__x86_64__)
@@ -75,6 +76,31 @@ void copyLongVector(unsigned char* d, const unsigned char* s, std::size_t n) { s
 
 void setFreshPagesPolicy(eFreshPages policy) { gFreshPages.store(static_cast<int>(policy), std::memory_order_relaxed); }
 
+namespace {
+
+// Past this size a buffer gets small pages (see preferHugePages).
+constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
+
+}  // namespace
+
+void preferHugePagesUnfilled(void* p, std::size_t bytes) {
+    auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
+    if (policy == eFreshPages::plain || policy == eFreshPages::populate) return;
+    // Under the chosen policy the first kHugeLimit bytes get huge pages, as
+    // a buffer of that size would: what is written past them is a load that
+    // large, which small pages serve better.
+    if (policy == eFreshPages::chosen) bytes = std::min(bytes, kHugeLimit);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    if (!p || bytes < 2 * kHuge) return;
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)p;
+#endif
+}
+
 void preferHugePages(void* p, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t kHuge = 2u << 20;
@@ -94,7 +120,6 @@ void preferHugePages(void* p, std::size_t bytes) {
     // and when the blocks were just freed huge pages win by a tenth.  Blocks
     // under 2 MiB are not handed back, so small pages stay cheap.  Past
     // kHugeLimit the pages are small and faulted in with one call.
-    constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
     if (policy == eFreshPages::chosen) policy = bytes <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
     if (policy == eFreshPages::huge || policy == eFreshPages::hugePopulate)
         madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);

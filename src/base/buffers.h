@@ -137,6 +137,14 @@ bool longCopyByVectorLoop();
 // hypervisor's faults, several times the cost of small pages.
 void preferHugePages(void* p, std::size_t bytes);
 
+// preferHugePages for a buffer that may not be written to its end, such as
+// room for an output whose size is only guessed: the same huge-page hint,
+// but nothing is faulted in ahead of the writes (the policies that fault
+// pages in leave it to ordinary page faults, and the chosen policy marks
+// only as much of it as would get huge pages in a buffer of its own), so
+// the part left unwritten costs no memory.
+void preferHugePagesUnfilled(void* p, std::size_t bytes);
+
 // How preferHugePages backs the buffers it is given.  `chosen` is the
 // library's own policy; the others exist so that a benchmark can hold the
 // policy against the alternatives: `plain` leaves the buffer to ordinary
@@ -304,6 +312,17 @@ public:
         delete[] data_;
         data_ = fresh;
         count_ = n;
+    }
+
+    // Counts only the first n elements (0 to count) without moving them, as
+    // a vector keeps its capacity: the array stays allocated whole until it
+    // is freed, and the elements past n are no longer part of the buffer.
+    void truncate(long long n) {
+        if (n <= 0) {
+            free();
+            return;
+        }
+        if (n < count_) count_ = n;
     }
 
     // Replaces the contents with a copy of n elements at src (which may lie

@@ -63,6 +63,25 @@ TEST(TypeBuf, CopyFromOwnContents) {
     EXPECT_EQ(b[2], 5);
 }
 
+TEST(TypeBuf, TruncateKeepsTheArrayAndCountsLess) {
+    _typebuf<int> b(6);
+    for (int i = 0; i < 6; ++i) b[i] = i * 3;
+    int* const array = b.data();
+    b.truncate(4);
+    EXPECT_EQ(b.data(), array);  // not moved
+    ASSERT_EQ(b.count(), 4);
+    EXPECT_EQ(b[3], 9);
+    EXPECT_EQ(boundsMessage([&] { (void)b[4]; }), "_typebuf::Out of bounds");
+    b.truncate(9);  // never grows
+    EXPECT_EQ(b.count(), 4);
+    _typebuf<int> moved(std::move(b));  // the whole array goes along and is freed once
+    EXPECT_EQ(moved.data(), array);
+    EXPECT_EQ(moved.count(), 4);
+    moved.truncate(0);
+    EXPECT_EQ(moved.data(), nullptr);
+    EXPECT_EQ(moved.count(), 0);
+}
+
 TEST(TypeBuf, OutOfBoundsThrowsWithItsLine) {
     _typebuf<int> b(3);
     unsigned int line = 0;
