@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -10,6 +11,12 @@ namespace {
 // A limit up to this size is taken as the output's size and allocated at
 // once (untouched pages cost nothing); the default limit is not.
 constexpr unsigned long long kPresizeUpTo = 1ULL << 30;
+
+// Without a size, the output's room starts at this many bytes for each
+// input byte (at least kFirstGuess), which holds most pictures and strips
+// whole; what decodes to more grows the buffer by doubling.
+constexpr unsigned long long kGuessPerInputByte = 8;
+constexpr unsigned long long kFirstGuess = 65536;
 
 constexpr std::array<unsigned char, 256> makeLiterals() {
     std::array<unsigned char, 256> t{};
@@ -99,22 +106,28 @@ bool cLZWDecompress::addTableString(const unsigned char* bytes, unsigned int len
     return true;
 }
 
-inline const unsigned char* cLZWDecompress::writeString(const unsigned char* bytes, unsigned int length) {
-    const unsigned long long left = outputLimit_ - output_.total();
-    if (length > left) {
-        if (left > 0) {
-            std::memcpy(output_.reserve(static_cast<long long>(left)), bytes, static_cast<std::size_t>(left));
-            output_.commit(static_cast<long long>(left));
-        }
-        return nullptr;
-    }
-    unsigned char* at = output_.reserve(length);
-    if (length == 1)
-        *at = *bytes;
-    else
-        std::memcpy(at, bytes, length);
-    output_.commit(length);
-    return at;
+// Rare: once for a decoder whose guess was short, a few times for output
+// that compresses far better than the guess assumed.  Out of line so that
+// the decoding loop stays small.
+__attribute__((noinline)) void cLZWDecompress::growOutput(unsigned long long used, unsigned long long need,
+                                                          unsigned int entries, const unsigned char** moving,
+                                                          int count) {
+    const unsigned long long doubled = 2 * static_cast<unsigned long long>(output_.count());
+    const unsigned long long size = std::max(used + need, std::min(doubled, outputLimit_));
+    _typebuf<unsigned char> bigger(static_cast<long long>(size));
+    qor_detail::preferHugePagesUnfilled(bigger.data(), static_cast<std::size_t>(size));
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(output_.data());
+    unsigned char* const to = bigger.data();
+    if (used > 0) std::memcpy(to, output_.data(), static_cast<std::size_t>(used));
+    // Pointers into the written bytes follow them; others (the arena's
+    // strings, the literals) stay.
+    auto follow = [&](const unsigned char*& p) {
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(p) - from;
+        if (at < used) p = to + at;
+    };
+    for (unsigned int i = 0; i < entries; ++i) follow(table_[i].bytes);
+    for (int i = 0; i < count; ++i) follow(moving[i]);
+    output_.swap(bigger);
 }
 
 bool cLZWDecompress::decodeCodes() {
@@ -134,32 +147,36 @@ bool cLZWDecompress::decodeCodes() {
     const unsigned int widenBias = earlyChange_ ? 1u : 0u;
     const unsigned long long limit = outputLimit_;
 
-    // Output: `o` is the next free byte of the current chunk, `room` what is
-    // left there, `pending` what was written since the last commit.
-    long long room = 0;
-    unsigned char* o = output_.reserve(1, room);
-    long long pending = 0;
-    unsigned long long produced = output_.total();
+    // Output: `o` is the next free byte of the buffer, `room` what is left
+    // after it, `produced` what was written before it.
+    unsigned long long produced = 0;
+    unsigned char* o = output_.data();
+    long long room = output_.count();
+    const unsigned char* prev = nullptr;  // the previous code's string in the output
+    unsigned int prevLength = 0;
 
     auto flush = [&]() {
-        output_.commit(pending);
-        pending = 0;
+        outputBytes_ = produced;
         bytePos_ = pos;
         bitBuffer_ = bitBuffer;
         bitCount_ = bitCount;
         codeBits_ = static_cast<int>(width);
         entries_ = static_cast<unsigned short>(entries);
     };
-    // Room for n bytes at o, moving to a new chunk when the current one has
-    // too little.
-    auto makeRoom = [&](unsigned int n) {
+    // Room for n bytes at o (never past the limit: callers check it first).
+    // A move of the output takes `src` along when it points there.
+    auto makeRoom = [&](unsigned int n, const unsigned char*& src) {
         if (static_cast<long long>(n) <= room) return;
-        output_.commit(pending);
-        pending = 0;
-        o = output_.reserve(n, room);
+        const unsigned char* moving[2] = {src, prev};
+        outputBytes_ = produced;  // kept when memory runs out
+        growOutput(produced, n, entries, moving, 2);
+        src = moving[0];
+        prev = moving[1];
+        o = output_.data() + produced;
+        room = output_.count() - static_cast<long long>(produced);
     };
     auto put = [&](const unsigned char* bytes, unsigned int n) {
-        makeRoom(n);
+        makeRoom(n, bytes);
         unsigned char* at = o;
         if (n <= 64)
             qor_detail::copySmall(at, bytes, n);
@@ -167,7 +184,6 @@ bool cLZWDecompress::decodeCodes() {
             std::memcpy(at, bytes, n);
         o += n;
         room -= n;
-        pending += n;
         produced += n;
         return at;
     };
@@ -184,8 +200,6 @@ bool cLZWDecompress::decodeCodes() {
 
     // Data starts as after a clear code: its first code is a literal and adds
     // no entry (some writers omit the leading clear code).
-    const unsigned char* prev = nullptr;  // the previous code's string in the output
-    unsigned int prevLength = 0;
     for (;;) {
         // The next code.  Whole bytes only ever enter the bit buffer, and
         // never one past the end of the input; with eight bytes ahead, as
@@ -258,11 +272,10 @@ bool cLZWDecompress::decodeCodes() {
                 return false;
             }
             if (length == 1) {
-                makeRoom(1);
+                makeRoom(1, str);
                 written = o;
                 *o++ = *str;
                 --room;
-                ++pending;
                 ++produced;
             } else {
                 written = put(str, length);
@@ -275,8 +288,7 @@ bool cLZWDecompress::decodeCodes() {
                 }
             } else if (prev + prevLength == written) {
                 // The new entry is the previous string and this string's
-                // first byte: in the output they follow each other unless a
-                // new chunk began in between.
+                // first byte, which follow each other in the output.
                 addEntryAt(prev, prevLength + 1);
             } else if (entries < static_cast<unsigned int>(kTableEntries)) {
                 auto* copy = static_cast<unsigned char*>(strings_.alloc(static_cast<long long>(prevLength) + 1));
@@ -285,7 +297,7 @@ bool cLZWDecompress::decodeCodes() {
                     return false;
                 }
                 std::memcpy(copy, prev, prevLength);
-                copy[prevLength] = str[0];
+                copy[prevLength] = written[0];
                 addEntryAt(copy, prevLength + 1);
             }
         } else {
@@ -297,20 +309,19 @@ bool cLZWDecompress::decodeCodes() {
                 return false;
             }
             length = prevLength + 1;
-            makeRoom(length);
-            unsigned char* at = o;
-            std::memcpy(at, prev, prevLength);
-            at[prevLength] = prev[0];
             if (length > limit - produced) {
+                // What fits is a start of the previous string.
                 const unsigned int fits = static_cast<unsigned int>(limit - produced);
-                pending += fits;
-                produced += fits;
+                if (fits > 0) put(prev, fits);
                 flush();
                 return false;
             }
+            makeRoom(length, prev);
+            unsigned char* at = o;
+            std::memcpy(at, prev, prevLength);
+            at[prevLength] = prev[0];
             o += length;
             room -= length;
-            pending += length;
             produced += length;
             addEntryAt(at, length);
             written = at;
@@ -327,15 +338,36 @@ bool cLZWDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsi
     bytePos_ = 0;
     bitBuffer_ = 0;
     bitCount_ = 0;
-    output_.reset(outputLimit_ > 0 && outputLimit_ <= kPresizeUpTo ? static_cast<long long>(outputLimit_) : 0);
+    outputBytes_ = 0;
     initTable();
     bool ok = false;
     try {
+        if (outputLimit_ <= kPresizeUpTo) {
+            // The size is known: written from end to end.
+            output_.set(static_cast<long long>(outputLimit_));
+            qor_detail::preferHugePages(output_.data(), static_cast<std::size_t>(outputLimit_));
+        } else {
+            unsigned long long guess = std::min(std::min(outputLimit_, kPresizeUpTo),
+                                                std::max(kFirstGuess, kGuessPerInputByte * inputBytes_));
+            try {
+                output_.set(static_cast<long long>(guess));
+            } catch (const std::bad_alloc&) {
+                // A generous guess the system will not give: growing from
+                // a small one only asks for what the output needs.
+                guess = std::min(outputLimit_, kFirstGuess);
+                output_.set(static_cast<long long>(guess));
+            }
+            qor_detail::preferHugePagesUnfilled(output_.data(), static_cast<std::size_t>(guess));
+        }
         ok = decodeCodes();
     } catch (const std::bad_alloc&) {
         ok = false;
     }
-    if (!output_.moveTo(out)) ok = false;
+    // The buffer goes to the caller as it is, the room past the output
+    // left unwritten (and its pages untouched) as a vector's capacity.
+    output_.truncate(static_cast<long long>(outputBytes_));
+    out.swap(output_);
+    output_.set(0);
     strings_.destroy();
     input_ = nullptr;
     inputBytes_ = 0;

@@ -14,7 +14,6 @@
 #include "base/arena.h"
 #include "base/buffers.h"
 #include "compression/decompress.h"
-#include "compression/outchunks.h"
 
 #include <cstdint>
 
@@ -109,10 +108,11 @@ private:
     bool addTableString(const unsigned char* bytes, unsigned int length, unsigned char byte);
     // Adds length bytes that already lie at bytes (in the output).
     void addEntry(const unsigned char* bytes, unsigned int length);
-    // Writes a string in one piece and returns where it went in the output;
-    // null when the output limit cut it (what fits is written) or memory ran
-    // out.
-    const unsigned char* writeString(const unsigned char* bytes, unsigned int length);
+    // Moves the output to a buffer with room for `need` bytes past the
+    // `used` written; the table's strings that lie in the output, and the
+    // `count` pointers at `moving` that point there, move with it.  Throws std::bad_alloc when memory runs out.
+    void growOutput(unsigned long long used, unsigned long long need, unsigned int entries,
+                    const unsigned char** moving, int count);
 
     // Input and bit reader: bits not yet used wait in bitBuffer_.
     const unsigned char* input_ = nullptr;
@@ -131,6 +131,10 @@ private:
     int codeBits_;
     unsigned short entries_ = 0;
     sEntry table_[kTableEntries];
-    cOutputChunks output_;
+    // The output: one buffer, whose count is its capacity.  A decoder told
+    // the size makes it that large at once; otherwise it starts at a guess
+    // from the input's size and grows by moving, as a vector does.
+    _typebuf<unsigned char> output_;
+    unsigned long long outputBytes_ = 0;  // written to output_
     unsigned long long outputLimit_ = kDefaultDecodeOutputLimit;
 };

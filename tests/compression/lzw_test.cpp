@@ -41,6 +41,18 @@ def pixels(w, h, colours, kind, seed=1):
         return [next(g) % colours for _ in range(w * h)]
     if kind == 'bands':
         return [((x // 7) + (y // 5)) % colours for y in range(h) for x in range(w)]
+    if kind == 'blocks':
+        return [((x // 300) + (y // 200) * 5) % colours for y in range(h) for x in range(w)]
+    if kind == 'solid':
+        return [7] * (w * h)
+    if kind == 'solidthenliterals':  # ends in 20 codes of one byte each
+        return [7] * (w * h - 20) + list(range(100, 120))
+    if kind == 'longruns':
+        res = []
+        while len(res) < w * h:
+            r = next(g)
+            res += [r % colours] * (1 + (r >> 8) % 12000) + [next(g) % colours for _ in range(20)]
+        return res[:w * h]
     # runs of one value with noise between them
     v, left, res = 0, 0, []
     for _ in range(w * h):
@@ -97,7 +109,8 @@ for name, w, h, colours, kind in [('pam2', 61, 17, 2, 'mixed'), ('pam4', 40, 30,
     case('gif', name, mcs, data, Image.open(f'{out}/{name}.gif').tobytes())
 
 # Pillow always writes code size 8.
-for name, w, h, colours, kind in [('pil256', 500, 400, 256, 'mixed'), ('pil7', 123, 45, 7, 'noise')]:
+for name, w, h, colours, kind in [('pil256', 500, 400, 256, 'mixed'), ('pil7', 123, 45, 7, 'noise'),
+                                  ('pilblocks', 1200, 900, 256, 'blocks')]:
     im = Image.new('P', (w, h))
     im.putpalette(b''.join(bytes(c) for c in palette[:max(colours, 2)]))
     im.putdata(pixels(w, h, colours, kind, seed=5))
@@ -107,7 +120,8 @@ for name, w, h, colours, kind in [('pil256', 500, 400, 256, 'mixed'), ('pil7', 1
 
 # libtiff's LZW: one strip, or strips of a few rows.
 for name, mode, w, h, rows, kind in [('tgray', 'L', 512, 300, 300, 'mixed'), ('tnoise', 'L', 256, 256, 256, 'noise'),
-                                     ('trgb', 'RGB', 200, 150, 16, 'mixed')]:
+                                     ('trgb', 'RGB', 200, 150, 16, 'mixed'),
+                                     ('tblocks', 'L', 1024, 1024, 1024, 'blocks')]:
     bpp = 3 if mode == 'RGB' else 1
     raw = bytes(pixels(w * bpp, h, 256, kind, seed=9))
     Image.frombytes(mode, (w, h), raw).save(f'{out}/{name}_raw.tif')
@@ -165,7 +179,13 @@ for name, n, colours, mcs, lead, full, kind in [('nolead4', 5000, 4, 2, False, T
                                                 ('nolead256', 20000, 256, 8, False, True, 'mixed'),
                                                 ('deferred4', 100000, 4, 2, True, False, 'noise'),
                                                 ('deferred256', 60000, 256, 8, True, False, 'noise'),
-                                                ('width8', 30000, 128, 7, True, True, 'mixed')]:
+                                                ('width8', 30000, 128, 7, True, True, 'mixed'),
+                                                ('grow65535', 65535, 256, 8, True, True, 'solid'),
+                                                ('grow65536', 65536, 256, 8, True, True, 'solid'),
+                                                ('grow65537', 65537, 256, 8, True, True, 'solid'),
+                                                ('growlit', 65550, 256, 8, True, True, 'solidthenliterals'),
+                                                ('growsolid', 1000000, 256, 8, True, True, 'solid'),
+                                                ('growruns', 1000000, 256, 8, True, True, 'longruns')]:
     data = bytes(pixels(n, 1, colours, kind, seed=3))
     case('gif', name, mcs, encode(data, mcs, lead, full), data)
 
@@ -227,7 +247,7 @@ std::vector<sCase>* LzwFromWriters::cases_ = nullptr;
 
 TEST_F(LzwFromWriters, GifImagesDecodeToThePixelsPillowReads) {
     const std::vector<sCase> cases = casesOf("gif", {"pam", "pil"});
-    ASSERT_EQ(cases.size(), 7u);
+    ASSERT_EQ(cases.size(), 8u);
     for (int codeSize : {2, 4, 8})
         EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [&](const sCase& c) { return c.param == codeSize; }));
     expectDecodes(cases);
@@ -243,6 +263,58 @@ TEST_F(LzwFromWriters, StreamsWithoutLeadingClearOrWithAFullTableDecode) {
     const std::vector<sCase> cases = casesOf("gif", {"nolead", "deferred", "width8"});
     ASSERT_EQ(cases.size(), 5u);
     expectDecodes(cases);
+}
+
+// Not told the size, the decoder starts with room for eight bytes an input
+// byte (at least 64 KiB) and moves the output to a larger buffer when it is
+// full; the table's strings in it move along.  These outputs go far past
+// that room: solid stretches (mostly codes met before their entry exists)
+// and long runs from the Python encoder, flat pictures from Pillow and
+// libtiff.
+TEST_F(LzwFromWriters, OutputsFarPastTheFirstRoomDecodeWhole) {
+    std::vector<sCase> cases = casesOf("gif", {"growsolid", "growruns", "pilblocks"});
+    const std::vector<sCase> tiff = casesOf("tiff", {"tblocks"});
+    cases.insert(cases.end(), tiff.begin(), tiff.end());
+    ASSERT_EQ(cases.size(), 4u);
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_GT(c.plain.size(), 2 * std::max<std::size_t>(65536, 8 * c.lzw.size()));
+    }
+    expectDecodes(cases);
+    // One decoder, again and again: each decode starts from its own room.
+    const sCase& big = cases[0];
+    const std::vector<sCase> small = casesOf("gif", {"grow65537"});
+    ASSERT_EQ(small.size(), 1u);
+    cLZWDecompress d(false, 9, false);
+    for (const sCase* c : {&big, &small[0], &big}) {
+        _typebuf<unsigned char> out;
+        EXPECT_TRUE(d.decompress(toBuf(c->lzw), out)) << c->name;
+        EXPECT_TRUE(fromBuf(out) == c->plain) << c->name;
+    }
+}
+
+// Solid data of 65535, 65536 and 65537 bytes fills the first room to one
+// byte short, exactly, and one byte past; 65530 solid bytes and 20 literals
+// cross its edge one byte at a time, the previous string then being the
+// room's last byte.  Each decodes whole with the size unknown, told, and
+// told one byte short (the cut falls inside a code met before its entry
+// exists, or on a literal).
+TEST_F(LzwFromWriters, OutputsAroundTheFirstRoomsEdge) {
+    const std::vector<sCase> cases = casesOf("gif", {"grow6553", "growlit"});
+    ASSERT_EQ(cases.size(), 4u);
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_LT(8 * c.lzw.size(), 65536u);
+        expectDecodes({c});
+        cLZWDecompress d(false, 9, false);
+        _typebuf<unsigned char> out;
+        d.setOutputLimit(c.plain.size());
+        EXPECT_TRUE(d.decompress(toBuf(c.lzw), out));
+        EXPECT_TRUE(fromBuf(out) == c.plain);
+        d.setOutputLimit(c.plain.size() - 1);
+        EXPECT_FALSE(d.decompress(toBuf(c.lzw), out));
+        EXPECT_TRUE(fromBuf(out) == Bytes(c.plain.begin(), c.plain.end() - 1));
+    }
 }
 
 TEST_F(LzwFromWriters, CutDataFailsAndKeepsTheBytesDecodedBeforeTheCut) {
