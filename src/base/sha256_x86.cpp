@@ -109,52 +109,100 @@ __asm__(R"ASM(
     QOR_S256V_ROUND ebx, ecx, edx, r8d, r9d, r10d, r11d, eax, \wk + 12, edi, r13d
 .endm
 
-# s1 of the two words in the low halves of the 64-bit lanes of ymm10 (each
-# doubled: both halves of a lane the same word): x ror 17, x ror 19 and
-# x >> 10 into the low halves of ymm11's lanes.
-.macro QOR_S256V_SIGMA1_PAIR
-    vpsrld ymm11, ymm10, 10
-    vpsrlq ymm12, ymm10, 17
-    vpxor ymm11, ymm11, ymm12
-    vpsrlq ymm12, ymm10, 19
-    vpxor ymm11, ymm11, ymm12
-.endm
-
 # Expansion step j (r14 = 32 j, 4 <= j < 16): words t = 4j to t + 3 of both
 # blocks.  vpalignr joins the last three words of one group with the first
 # of the next, lane by lane: W[t-15] to W[t-12] and W[t-7] to W[t-4].
-# s0(x) is x ror 7, x ror 18 and x >> 3, each rotation two shifts.
-.macro QOR_S256V_STEP
+# s0(x) is x ror 7, x ror 18 and x >> 3, each rotation two shifts.  s1 is
+# taken on two words at a time, each doubled into a 64-bit lane (both halves
+# the same word), where x ror 17, x ror 19 and x >> 10 land in the low
+# halves: first W[t-2] and W[t-1], whose s1 go to places 0 and 1 (the step's
+# first two words), then those two words, for places 2 and 3.
+#
+# The step is cut into eight parts that the rounds take one at a time
+# (QOR_S256V_ROUNDS8_STEP), so that the vector work is spread among the
+# scalar instructions instead of coming as one run of some thirty that
+# takes the ports from the rounds.
+.macro QOR_S256V_STEP0
     vmovdqa ymm9, [rsp + r14 + QOR_S256V_WS - 3*32]
     vpalignr ymm9, ymm9, [rsp + r14 + QOR_S256V_WS - 4*32], 4
     vpsrld ymm11, ymm9, 7
     vpslld ymm12, ymm9, 25
+.endm
+.macro QOR_S256V_STEP1
     vpxor ymm11, ymm11, ymm12
     vpsrld ymm12, ymm9, 18
     vpxor ymm11, ymm11, ymm12
     vpslld ymm12, ymm9, 14
+.endm
+.macro QOR_S256V_STEP2
     vpxor ymm11, ymm11, ymm12
     vpsrld ymm9, ymm9, 3
     vpxor ymm9, ymm9, ymm11
     vpaddd ymm9, ymm9, [rsp + r14 + QOR_S256V_WS - 4*32]
+.endm
+.macro QOR_S256V_STEP3
     vpalignr ymm10, ymm15, [rsp + r14 + QOR_S256V_WS - 2*32], 4
     vpaddd ymm9, ymm9, ymm10
-    # W[t-2], W[t-1] doubled, their s1 into places 0 and 1: the first two
-    # words.
     vpshufd ymm10, ymm15, 0xFA
-    QOR_S256V_SIGMA1_PAIR
+    vpsrld ymm11, ymm10, 10
+.endm
+.macro QOR_S256V_STEP4
+    vpsrlq ymm12, ymm10, 17
+    vpxor ymm11, ymm11, ymm12
+    vpsrlq ymm12, ymm10, 19
+    vpxor ymm11, ymm11, ymm12
     vpshufd ymm11, ymm11, 0x88
+.endm
+.macro QOR_S256V_STEP5
     vpaddd ymm15, ymm9, ymm11
-    # Those two doubled, their s1 into places 2 and 3: the last two.
     vpshufd ymm10, ymm15, 0x50
-    QOR_S256V_SIGMA1_PAIR
+    vpsrld ymm11, ymm10, 10
+    vpsrlq ymm12, ymm10, 17
+.endm
+.macro QOR_S256V_STEP6
+    vpxor ymm11, ymm11, ymm12
+    vpsrlq ymm12, ymm10, 19
+    vpxor ymm11, ymm11, ymm12
     vpshufd ymm11, ymm11, 0x80
     vpaddd ymm9, ymm9, ymm11
+.endm
+.macro QOR_S256V_STEP7
     vpblendd ymm15, ymm15, ymm9, 0xCC
     vmovdqa [rsp + r14 + QOR_S256V_WS], ymm15
     vpaddd ymm9, ymm15, [rbp + r14]
     vmovdqa [r15 + r14], ymm9
     add r14, 32
+.endm
+.macro QOR_S256V_STEP
+    QOR_S256V_STEP0
+    QOR_S256V_STEP1
+    QOR_S256V_STEP2
+    QOR_S256V_STEP3
+    QOR_S256V_STEP4
+    QOR_S256V_STEP5
+    QOR_S256V_STEP6
+    QOR_S256V_STEP7
+.endm
+
+# Eight rounds (rsi at their W + K) with the parts of one expansion step
+# between them.
+.macro QOR_S256V_ROUNDS8_STEP
+    QOR_S256V_ROUND eax, ebx, ecx, edx, r8d, r9d, r10d, r11d, 0, r13d, edi
+    QOR_S256V_STEP0
+    QOR_S256V_ROUND r11d, eax, ebx, ecx, edx, r8d, r9d, r10d, 4, edi, r13d
+    QOR_S256V_STEP1
+    QOR_S256V_ROUND r10d, r11d, eax, ebx, ecx, edx, r8d, r9d, 8, r13d, edi
+    QOR_S256V_STEP2
+    QOR_S256V_ROUND r9d, r10d, r11d, eax, ebx, ecx, edx, r8d, 12, edi, r13d
+    QOR_S256V_STEP3
+    QOR_S256V_ROUND r8d, r9d, r10d, r11d, eax, ebx, ecx, edx, 32, r13d, edi
+    QOR_S256V_STEP4
+    QOR_S256V_ROUND edx, r8d, r9d, r10d, r11d, eax, ebx, ecx, 36, edi, r13d
+    QOR_S256V_STEP5
+    QOR_S256V_ROUND ecx, edx, r8d, r9d, r10d, r11d, eax, ebx, 40, r13d, edi
+    QOR_S256V_STEP6
+    QOR_S256V_ROUND ebx, ecx, edx, r8d, r9d, r10d, r11d, eax, 44, edi, r13d
+    QOR_S256V_STEP7
 .endm
 
 # Steps 0 to 3: the first sixteen words of block x (r12) and block y (r13)
@@ -211,9 +259,7 @@ __asm__(R"ASM(
     QOR_S256V_BLOCK_START
     .p2align 5
 .Lqor_s256v_x_steps:
-    QOR_S256V_ROUNDS4A 0
-    QOR_S256V_ROUNDS4B 32
-    QOR_S256V_STEP
+    QOR_S256V_ROUNDS8_STEP
     add rsi, 64
     cmp r14d, 384
     jne .Lqor_s256v_x_steps
@@ -222,9 +268,7 @@ __asm__(R"ASM(
     QOR_S256V_BLOCK_START
     .p2align 5
 .Lqor_s256v_y_steps:
-    QOR_S256V_ROUNDS4A 0
-    QOR_S256V_ROUNDS4B 32
-    QOR_S256V_STEP
+    QOR_S256V_ROUNDS8_STEP
     add rsi, 64
     cmp r14d, 512
     jne .Lqor_s256v_y_steps

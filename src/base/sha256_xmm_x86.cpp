@@ -134,8 +134,9 @@ __asm__(R"ASM(
 
 # The step that makes the words at `at` (bytes from 64 i) out of the last
 # sixteen, x0 (the oldest four, replaced by the new ones) to x3.  s0(x) is
-# x ror 7, x ror 18 and x >> 3, each rotation two shifts.
-.macro QOR_S256A_STEP x0, x1, x2, x3, at
+# x ror 7, x ror 18 and x >> 3, each rotation two shifts.  The step comes in
+# four parts, one after each of the four rounds that take it.
+.macro QOR_S256A_STEP0 x0, x1, x2, x3, at
     QOR_SHAV_V3 palignr, xmm4, \x1, \x0, 4
     QOR_SHAV_V3 psrld, xmm5, xmm4, 7
     QOR_SHAV_V3 pslld, xmm6, xmm4, 25
@@ -143,6 +144,8 @@ __asm__(R"ASM(
     QOR_SHAV_V3 psrld, xmm6, xmm4, 18
     QOR_SHAV_V3 pxor, xmm5, xmm5, xmm6
     QOR_SHAV_V3 pslld, xmm6, xmm4, 14
+.endm
+.macro QOR_S256A_STEP1 x0, x1, x2, x3, at
     QOR_SHAV_V3 pxor, xmm5, xmm5, xmm6
     QOR_SHAV_V3 psrld, xmm4, xmm4, 3
     QOR_SHAV_V3 pxor, xmm4, xmm4, xmm5
@@ -150,15 +153,43 @@ __asm__(R"ASM(
     QOR_SHAV_V3 palignr, xmm4, \x3, \x2, 4
     QOR_SHAV_V3 paddd, \x0, \x0, xmm4
     QOR_SHAV_V pshufd, xmm6, \x3, 0xFA
+.endm
+.macro QOR_S256A_STEP2 x0, x1, x2, x3, at
     QOR_S256A_SIGMA1_PAIR
     QOR_SHAV_V3 pshufb, xmm5, xmm5, xmm9
     QOR_SHAV_V3 paddd, \x0, \x0, xmm5
     QOR_SHAV_V pshufd, xmm6, \x0, 0x50
+.endm
+.macro QOR_S256A_STEP3 x0, x1, x2, x3, at
     QOR_S256A_SIGMA1_PAIR
     QOR_SHAV_V3 pshufb, xmm5, xmm5, xmm10
     QOR_SHAV_V3 paddd, \x0, \x0, xmm5
     QOR_SHAV_V3 paddd, xmm4, \x0, [rbp+r15+\at]
     QOR_SHAV_V movdqa, [rsp+r15+QOR_S256A_WK+\at], xmm4
+.endm
+
+# Four rounds (A or B: where the variables are) with the four parts of the
+# step for `x0` to `x3` and `at` between them, so that its vector work is
+# spread among the scalar instructions instead of coming as one run.
+.macro QOR_S256A_ROUNDS4A_STEP wk, x0, x1, x2, x3, at
+    QOR_S256A_ROUND eax, ebx, ecx, edx, r8d, r9d, r10d, r11d, \wk, r14d, edi
+    QOR_S256A_STEP0 \x0, \x1, \x2, \x3, \at
+    QOR_S256A_ROUND r11d, eax, ebx, ecx, edx, r8d, r9d, r10d, \wk + 4, edi, r14d
+    QOR_S256A_STEP1 \x0, \x1, \x2, \x3, \at
+    QOR_S256A_ROUND r10d, r11d, eax, ebx, ecx, edx, r8d, r9d, \wk + 8, r14d, edi
+    QOR_S256A_STEP2 \x0, \x1, \x2, \x3, \at
+    QOR_S256A_ROUND r9d, r10d, r11d, eax, ebx, ecx, edx, r8d, \wk + 12, edi, r14d
+    QOR_S256A_STEP3 \x0, \x1, \x2, \x3, \at
+.endm
+.macro QOR_S256A_ROUNDS4B_STEP wk, x0, x1, x2, x3, at
+    QOR_S256A_ROUND r8d, r9d, r10d, r11d, eax, ebx, ecx, edx, \wk, r14d, edi
+    QOR_S256A_STEP0 \x0, \x1, \x2, \x3, \at
+    QOR_S256A_ROUND edx, r8d, r9d, r10d, r11d, eax, ebx, ecx, \wk + 4, edi, r14d
+    QOR_S256A_STEP1 \x0, \x1, \x2, \x3, \at
+    QOR_S256A_ROUND ecx, edx, r8d, r9d, r10d, r11d, eax, ebx, \wk + 8, r14d, edi
+    QOR_S256A_STEP2 \x0, \x1, \x2, \x3, \at
+    QOR_S256A_ROUND ebx, ecx, edx, r8d, r9d, r10d, r11d, eax, \wk + 12, edi, r14d
+    QOR_S256A_STEP3 \x0, \x1, \x2, \x3, \at
 .endm
 
 # Words 4j to 4j + 3 of the block (rsi) as they are, turned from
@@ -193,14 +224,10 @@ __asm__(R"ASM(
     # Rounds 0 to 47, with the steps of words 16 to 63.
     .p2align 5
 .L\name\()_steps:
-    QOR_S256A_ROUNDS4A 0
-    QOR_S256A_STEP xmm0, xmm1, xmm2, xmm3, 64
-    QOR_S256A_ROUNDS4B 16
-    QOR_S256A_STEP xmm1, xmm2, xmm3, xmm0, 80
-    QOR_S256A_ROUNDS4A 32
-    QOR_S256A_STEP xmm2, xmm3, xmm0, xmm1, 96
-    QOR_S256A_ROUNDS4B 48
-    QOR_S256A_STEP xmm3, xmm0, xmm1, xmm2, 112
+    QOR_S256A_ROUNDS4A_STEP 0, xmm0, xmm1, xmm2, xmm3, 64
+    QOR_S256A_ROUNDS4B_STEP 16, xmm1, xmm2, xmm3, xmm0, 80
+    QOR_S256A_ROUNDS4A_STEP 32, xmm2, xmm3, xmm0, xmm1, 96
+    QOR_S256A_ROUNDS4B_STEP 48, xmm3, xmm0, xmm1, xmm2, 112
     add r15, 64
     cmp r15d, 192
     jne .L\name\()_steps
