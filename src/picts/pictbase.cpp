@@ -77,14 +77,21 @@ long long cPictBase::largestPixelBuffer(bool reset) {
 bool cPictBase::allocPixels8(long long w, long long h) {
     long long n = 0;
     pixels16_.set(0);
-    if (!checkPixelCount(w, h, &n, 4) || !sizeBuffer(pixels8_, n)) {
+    if (!checkPixelCount(w, h, &n, 4)) {
+        close();
+        return false;
+    }
+    const bool kept = pixels8_.data() && pixels8_.count() == n;
+    if (!sizeBuffer(pixels8_, n)) {
         close();
         return false;
     }
     tLargestPixelBuffer = std::max(tLargestPixelBuffer, n * 4);
     // Written once from end to end right after it is made: huge pages
-    // save most of the page faults of a fresh multi-megabyte buffer.
-    qor_detail::preferHugePages(pixels8_.data(), pixels8_.bytes());
+    // save most of the page faults of a fresh multi-megabyte buffer.  A
+    // buffer kept from the picture before has its pages already, and the
+    // hint would only take the address space's lock once more per picture.
+    if (!kept) qor_detail::preferHugePages(pixels8_.data(), pixels8_.bytes());
     width_ = w;
     height_ = h;
     is16Bpp_ = false;
@@ -94,12 +101,17 @@ bool cPictBase::allocPixels8(long long w, long long h) {
 bool cPictBase::allocPixels16(long long w, long long h) {
     long long n = 0;
     pixels8_.set(0);
-    if (!checkPixelCount(w, h, &n, 8) || !sizeBuffer(pixels16_, n)) {
+    if (!checkPixelCount(w, h, &n, 8)) {
+        close();
+        return false;
+    }
+    const bool kept = pixels16_.data() && pixels16_.count() == n;
+    if (!sizeBuffer(pixels16_, n)) {
         close();
         return false;
     }
     tLargestPixelBuffer = std::max(tLargestPixelBuffer, n * 8);
-    qor_detail::preferHugePages(pixels16_.data(), pixels16_.bytes());
+    if (!kept) qor_detail::preferHugePages(pixels16_.data(), pixels16_.bytes());
     width_ = w;
     height_ = h;
     is16Bpp_ = true;

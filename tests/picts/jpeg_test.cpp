@@ -232,19 +232,22 @@ TEST_F(JpegFiles, BaselineProgressiveAndGreyDecodeLikePillow) {
 }
 
 TEST_F(JpegFiles, OnePictureDecodingFileAfterFileGivesEachItsOwnPixels) {
-    // Each file twice in a row (the second decode writes over pixels of the
-    // same size), then the next file of another size; a cut file in between
-    // fails and leaves no picture behind.
+    // Each file twice in a row (the second decode writes over the pixels of
+    // the first, in the same buffer), then the next file of another size; a
+    // cut file in between fails and leaves no picture behind.
     cPictJPEG pict;
     const Bytes good = file("jpeg_progressive420.jpg");
     const Bytes cut(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
     for (const auto& entry : *index_) {
         SCOPED_TRACE(entry.first);
         const picttest::Reference ref = this->ref(entry.first.substr(0, entry.first.size() - 4));
+        const unsigned int* first = nullptr;
         for (int round = 0; round < 2; ++round) {
             ASSERT_TRUE(adaptertest::decodes<cPictJPEG>(file(entry.first), &pict));
             EXPECT_TRUE(picttest::samePixels(pict, ref));
+            if (round == 0) first = pict.raw8Bpp();
         }
+        EXPECT_EQ(pict.raw8Bpp(), first);
         EXPECT_FALSE(adaptertest::decodes<cPictJPEG>(cut, &pict));
         EXPECT_EQ(pict.width(), 0);
         EXPECT_EQ(pict.raw8Bpp(), nullptr);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -11,11 +13,45 @@
 #include "picts/pictbase.h"
 #include "testsupport.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 unsigned long long pix16(unsigned b, unsigned g, unsigned r, unsigned a) {
     return static_cast<unsigned long long>(b) | static_cast<unsigned long long>(g) << 16 |
            static_cast<unsigned long long>(r) << 32 | static_cast<unsigned long long>(a) << 48;
+}
+
+// The kernel's flags of the mapping that holds `at` ("hg": marked for huge
+// pages, "nh": marked against them), from /proc/self/smaps; empty if none.
+std::vector<std::string> mappingFlags(const void* at) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto a = reinterpret_cast<std::uintptr_t>(at);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long long lo = 0, hi = 0;
+        char dash = 0;
+        std::istringstream head(line);
+        if (head >> std::hex >> lo >> dash >> hi && dash == '-') {
+            inside = a >= lo && a < hi;
+            continue;
+        }
+        if (inside && line.compare(0, 8, "VmFlags:") == 0) {
+            std::istringstream words(line.substr(8));
+            std::vector<std::string> flags;
+            for (std::string w; words >> w;) flags.push_back(w);
+            return flags;
+        }
+    }
+    return {};
+}
+
+bool hasFlag(const std::vector<std::string>& flags, const char* f) {
+    for (const std::string& x : flags)
+        if (x == f) return true;
+    return false;
 }
 
 }  // namespace
@@ -78,6 +114,59 @@ TEST(PictBase, PixelCountCapRefusesHugeAndOverflowingSizes) {
     EXPECT_EQ(p.width(), 0);
     EXPECT_EQ(p.raw8Bpp(), nullptr);
     EXPECT_FALSE(p.create_und(0x7FFFFFFF, 0x7FFFFFFF));
+}
+
+TEST(PictBase, PixelBufferOfTheSameCountIsKeptAndAnyOtherIsNew) {
+    cPictDummy p;
+    ASSERT_TRUE(p.allocPixels8(40, 30));
+    unsigned int* first = p.raw8Bpp();
+    first[0] = 0x12345678u;
+    first[40 * 30 - 1] = 0x9ABCDEF0u;
+    // 30 x 40 is as many pixels: the same memory, written over by the caller.
+    ASSERT_TRUE(p.allocPixels8(30, 40));
+    EXPECT_EQ(p.raw8Bpp(), first);
+    EXPECT_EQ(p.raw8Bpp()[0], 0x12345678u);
+    EXPECT_EQ(p.raw8Bpp()[40 * 30 - 1], 0x9ABCDEF0u);
+    EXPECT_EQ(p.width(), 30);
+    EXPECT_EQ(p.height(), 40);
+    // Another count, and the other depth, free it.
+    ASSERT_TRUE(p.allocPixels8(41, 30));
+    EXPECT_EQ(p.width(), 41);
+    ASSERT_TRUE(p.allocPixels16(41, 30));
+    EXPECT_EQ(p.raw8Bpp(), nullptr);
+    unsigned long long* wide = p.raw16Bpp();
+    ASSERT_NE(wide, nullptr);
+    ASSERT_TRUE(p.allocPixels16(30, 41));
+    EXPECT_EQ(p.raw16Bpp(), wide);
+    EXPECT_TRUE(p.is16Bpp());
+}
+
+TEST(PictBase, OnlyAFreshPixelBufferIsMarkedForHugePages) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+    if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"))
+        GTEST_SKIP() << "no transparent huge pages on this kernel";
+    // 4 MiB of pixels hold at least one whole 2 MiB page.
+    constexpr long long kSide = 1024;
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    cPictDummy p;
+    ASSERT_TRUE(p.allocPixels8(kSide, kSide));
+    const std::uintptr_t page = (reinterpret_cast<std::uintptr_t>(p.raw8Bpp()) + kHuge - 1) & ~(kHuge - 1);
+    void* inner = reinterpret_cast<void*>(page);
+    const std::vector<std::string> fresh = mappingFlags(inner);
+    ASSERT_FALSE(fresh.empty());
+    EXPECT_TRUE(hasFlag(fresh, "hg"));
+    // Marked against huge pages by hand: a kept buffer is not marked again.
+    ASSERT_EQ(madvise(inner, kHuge, MADV_NOHUGEPAGE), 0);
+    ASSERT_TRUE(hasFlag(mappingFlags(inner), "nh"));
+    const unsigned int* before = p.raw8Bpp();
+    ASSERT_TRUE(p.allocPixels8(kSide, kSide));
+    ASSERT_EQ(p.raw8Bpp(), before);
+    const std::vector<std::string> kept = mappingFlags(inner);
+    EXPECT_TRUE(hasFlag(kept, "nh"));
+    EXPECT_FALSE(hasFlag(kept, "hg"));
+#else
+    GTEST_SKIP() << "no huge-page hint on this system";
+#endif
 }
 
 TEST(PictBase, PropertiesAreCreatedOnceWithTheKindOfTheirId) {
