@@ -134,10 +134,12 @@ inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) 
 // a stream's read calls memcpy itself: the choice is a flag made once when
 // the program starts (false until then, which copies with memcpy).
 //
-// With AVX-512 the loop moves 64 bytes at a time and stores on the
-// destination's cache lines (gLongCopyLoopWide), which beat the library's
-// memcpy at 4 KiB on an Emerald Rapids Xeon whatever the string move does:
-// memcpy moves 32 bytes at a time there up to 4 KiB.
+// On an Intel processor with AVX-512 and the fast string move
+// (gLongCopyLoopWide) the loop moves 64 bytes at a time when source and
+// destination lie the same way in a cache line, and memcpy copies the rest:
+// 4 KiB read from 4 KiB boundaries of a 64 MiB stream into a buffer on a
+// cache line took 2.5% less time than with memcpy on an Emerald Rapids Xeon,
+// whose memcpy moves 32 bytes at a time up to that size.
 extern bool gLongCopyByVectorLoop;
 extern bool gLongCopyLoopWide;
 void copyLongVector(unsigned char* d, const unsigned char* s, std::size_t n);  // n at least 128

@@ -114,7 +114,8 @@ TEST(CopyLongChoice, MemcpyAndTheVectorLoopCopyExactlyTheBytes) {
 
 TEST(CopyLongChoice, TheVectorLoopOfEitherWidthCopiesExactlyTheBytes) {
     // The loop forced on, in its 32-byte form and, with AVX-512, its 64-byte
-    // one, whose stores start on the destination's cache lines: every
+    // one, which copies sources that lie in their cache line as the
+    // destination does and gives the others to memcpy: every
     // length from 128 (the least it is given) to 1100, past one and two
     // 256-byte steps of each destination alignment, and lengths around
     // 4 KiB, from several source offsets into every offset of a line, with
@@ -132,7 +133,12 @@ TEST(CopyLongChoice, TheVectorLoopOfEitherWidthCopiesExactlyTheBytes) {
         Choice<bool> chosen(qor_detail::gLongCopyLoopWide, wide);
         for (std::size_t n : lengths)
             for (std::size_t from : {0u, 1u, 33u, 64u})
-                for (std::size_t to = 0; to < 64; to += (n <= 1100 && n % 7 != 0 ? 9 : 1)) {
+                for (std::size_t to = 0; to < 64; ++to) {
+                    // Every offset at some lengths; else every ninth, and the
+                    // one that lies in its line as the source does.
+                    const std::uintptr_t apart = reinterpret_cast<std::uintptr_t>(dst.data() + 64 + to) -
+                                                 reinterpret_cast<std::uintptr_t>(src.data() + from);
+                    if (n <= 1100 && n % 7 != 0 && to % 9 != 0 && apart % 64 != 0) continue;
                     std::fill(dst.begin(), dst.end(), static_cast<unsigned char>(0x3C));
                     qor_detail::copyLong(dst.data() + 64 + to, src.data() + from, n);
                     ASSERT_TRUE(std::equal(src.begin() + static_cast<long>(from),
@@ -149,11 +155,13 @@ TEST(CopyLongChoice, TheVectorLoopOfEitherWidthCopiesExactlyTheBytes) {
 }
 
 TEST(CopyLongChoice, TheChoiceFollowsTheProcessor) {
-    // The 64-byte loop only where AVX-512 is (QOR_CPU_DISABLE=avx512 takes
-    // it away), and the loop is then the one taken; the short copies'
-    // AVX-512 form likewise.
-    EXPECT_EQ(qor_detail::longCopyLoopWide(), qor_cpu::hasAvx512bw());
-    if (qor_cpu::hasAvx512bw()) EXPECT_TRUE(qor_detail::longCopyByVectorLoop());
+    // The 64-byte loop only where AVX-512 and the fast string move are
+    // (QOR_CPU_DISABLE=avx512 or fsrm takes it away), and the loop is then
+    // the one taken; the short copies' AVX-512 form only with AVX-512.
+    EXPECT_EQ(qor_detail::longCopyLoopWide(), qor_cpu::hasAvx512bw() && qor_cpu::hasFastStringMove());
+    if (qor_detail::longCopyLoopWide()) {
+        EXPECT_TRUE(qor_detail::longCopyByVectorLoop());
+    }
     EXPECT_EQ(qor_detail::widestSmallCopy() == qor_detail::kSmallCopyEvex, qor_cpu::hasAvx512vl());
     if (!qor_cpu::hasAvx2()) {
         EXPECT_FALSE(qor_detail::longCopyByVectorLoop());
