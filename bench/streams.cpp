@@ -457,6 +457,10 @@ int main(int argc, char** argv) {
     // that the pairs can set the two against each other.
     if (const char* w = std::getenv("QOR_BENCH_SMALL_COPY"))
         if (std::atoi(w) < qor_detail::gSmallCopyWidth) qor_detail::gSmallCopyWidth = static_cast<unsigned char>(std::atoi(w));
+    // QOR_BENCH_LONG_COPY=memcpy sends the long copies to memcpy, whatever
+    // loop the library chose.
+    if (const char* w = std::getenv("QOR_BENCH_LONG_COPY"))
+        if (std::strcmp(w, "memcpy") == 0) qor_detail::gLongCopyByVectorLoop = qor_detail::gLongCopyLoopWide = false;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
