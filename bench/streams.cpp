@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -272,6 +273,30 @@ void BM_FileSeqWrite_stdio(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * kFileBytes);
 }
 
+// The buffers of the memory stream reads and of the buffer walks they are
+// held against.  A copy's speed depends on where its source and destination
+// lie in a cache line, and heap blocks land wherever the allocations before
+// them left off: the walk's 64 MiB vector starts 16 bytes into a line, where
+// the stream's pages start on one, and a 4 KiB destination could sit on a
+// line on one side and 48 bytes into one on the other.  So both sides read
+// from a block that starts on a cache line (as the stream's pages do) and
+// write to a destination the same number of bytes into a line, 0 unless
+// QOR_BENCH_DST_OFFSET says otherwise (0 to 63).
+struct LineBuffer {
+    LineBuffer(std::size_t n, std::size_t offset, char fill) : bytes(n + 128, fill) {
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(bytes.data());
+        start = bytes.data() + (64 - at % 64) % 64 + offset;
+    }
+    char* data() { return start; }
+    std::vector<char> bytes;
+    char* start;
+};
+
+std::size_t destinationOffset() {
+    const char* v = std::getenv("QOR_BENCH_DST_OFFSET");
+    return v && *v ? static_cast<std::size_t>(std::strtoul(v, nullptr, 10) % 64) : 0;
+}
+
 // ---------------------------------------------------------------------------
 // Building output in memory: 64 MiB in pieces
 
@@ -303,7 +328,7 @@ void BM_MemSeqRead_cMemIOTarget(benchmark::State& state) {
     std::vector<char> fill(kFileBytes, 'r');
     cMemIOTarget m(65536);
     m.fromBuffer(fill.data(), static_cast<long long>(fill.size()));
-    std::vector<char> buf(piece);
+    LineBuffer buf(piece, destinationOffset(), 0);
     for (auto _ : state) {
         m.set_fp(0);
         while (m.read(buf.data(), piece) == piece) {
@@ -315,10 +340,10 @@ void BM_MemSeqRead_cMemIOTarget(benchmark::State& state) {
 
 void BM_MemSeqRead_vector(benchmark::State& state) {
     const std::size_t piece = static_cast<std::size_t>(state.range(0));
-    std::vector<char> v(kFileBytes, 'r');
-    std::vector<char> buf(piece);
+    LineBuffer v(kFileBytes, 0, 'r');
+    LineBuffer buf(piece, destinationOffset(), 0);
     for (auto _ : state) {
-        for (std::size_t at = 0; at + piece <= v.size(); at += piece) {
+        for (std::size_t at = 0; at + piece <= kFileBytes; at += piece) {
             std::memcpy(buf.data(), v.data() + at, piece);
             benchmark::ClobberMemory();
         }
@@ -337,7 +362,7 @@ void streamRandomReads(benchmark::State& state, std::size_t reads) {
     cMemIOTarget m(65536);
     m.fromBuffer(fill.data(), static_cast<long long>(fill.size()));
     auto offs = randomOffsets(reads, kFileBytes, piece);
-    std::vector<char> buf(piece);
+    LineBuffer buf(piece, destinationOffset(), 0);
     for (auto _ : state) {
         for (auto o : offs) {
             if (kSeek) {
@@ -355,9 +380,9 @@ void streamRandomReads(benchmark::State& state, std::size_t reads) {
 
 void vectorRandomReads(benchmark::State& state, std::size_t reads) {
     const std::size_t piece = static_cast<std::size_t>(state.range(0));
-    std::vector<char> v(kFileBytes, 'r');
+    LineBuffer v(kFileBytes, 0, 'r');
     auto offs = randomOffsets(reads, kFileBytes, piece);
-    std::vector<char> buf(piece);
+    LineBuffer buf(piece, destinationOffset(), 0);
     for (auto _ : state) {
         for (auto o : offs) {
             std::memcpy(buf.data(), v.data() + o, piece);
@@ -432,6 +457,10 @@ int main(int argc, char** argv) {
     // that the pairs can set the two against each other.
     if (const char* w = std::getenv("QOR_BENCH_SMALL_COPY"))
         if (std::atoi(w) < qor_detail::gSmallCopyWidth) qor_detail::gSmallCopyWidth = static_cast<unsigned char>(std::atoi(w));
+    // QOR_BENCH_LONG_COPY=memcpy sends the long copies to memcpy, whatever
+    // loop the library chose.
+    if (const char* w = std::getenv("QOR_BENCH_LONG_COPY"))
+        if (std::strcmp(w, "memcpy") == 0) qor_detail::gLongCopyByVectorLoop = qor_detail::gLongCopyLoopWide = false;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -12,6 +12,7 @@ namespace {
 struct sFeatures {
     bool avx2 = false;
     bool avx512bw = false;
+    bool avx512vl = false;
     bool avx512vnni = false;
     bool fastStringMove = false;
 };
@@ -43,12 +44,13 @@ sFeatures detect() {
     __builtin_cpu_init();
     f.avx2 = __builtin_cpu_supports("avx2");
     f.avx512bw = f.avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    f.avx512vl = f.avx512bw && __builtin_cpu_supports("avx512vl");
     f.avx512vnni = f.avx512bw && __builtin_cpu_supports("avx512vnni");
     f.fastStringMove = __builtin_cpu_is("intel") && fastShortRepMove();
 #endif
     const char* off = std::getenv("QOR_CPU_DISABLE");
-    if (names(off, "avx2")) f.avx2 = f.avx512bw = f.avx512vnni = false;
-    if (names(off, "avx512")) f.avx512bw = f.avx512vnni = false;
+    if (names(off, "avx2")) f.avx2 = f.avx512bw = f.avx512vl = f.avx512vnni = false;
+    if (names(off, "avx512")) f.avx512bw = f.avx512vl = f.avx512vnni = false;
     if (names(off, "fsrm")) f.fastStringMove = false;
     return f;
 }
@@ -62,6 +64,7 @@ const sFeatures& features() {
 
 bool hasAvx2() { return features().avx2; }
 bool hasAvx512bw() { return features().avx512bw; }
+bool hasAvx512vl() { return features().avx512vl; }
 bool hasAvx512Vnni() { return features().avx512vnni; }
 bool hasFastStringMove() { return features().fastStringMove; }
 

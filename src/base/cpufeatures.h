@@ -15,6 +15,9 @@ namespace qor_cpu {
 bool hasAvx2();
 // AVX-512 F and BW: 512-bit vectors of bytes.
 bool hasAvx512bw();
+// AVX-512 F, BW and VL: also the 128- and 256-bit forms, which reach
+// registers 16 to 31; masked with the rest of AVX-512.
+bool hasAvx512vl();
 // AVX-512 F, BW and VNNI (byte dot products); masked with the rest of AVX-512.
 bool hasAvx512Vnni();
 // An Intel processor whose string move (rep movsb) is fast from its first

@@ -42,20 +42,21 @@ public:
         // 1 to kMaxCount: with 0, a position at the directory's end would
         // pass the bound and look up the entry past it, and 0xFFFFFFFF is
         // more than one call moves.  The position is below the size, so
-        // adding the count cannot overflow.
+        // adding the count cannot overflow.  The new position is stored
+        // before the copy, whose stores wait for the bytes it reads.
         const unsigned long long p = pos_;
         if (n - 1u < kMaxCount && buf) {
-            const unsigned char* from = nullptr;
             if (p + n <= flatReadEnd_) {
-                from = flatBytes_ + p;
-            } else if (p + n <= pagedReadEnd_ && (p & pageMask_) + n <= pageMask_ + 1) {
-                if (const unsigned char* page = directory_[static_cast<std::size_t>(p >> pageShift_)])
-                    from = page + (p & pageMask_);
-            }
-            if (from) {
-                copyOut(static_cast<unsigned char*>(buf), from, n);
                 pos_ = p + n;
+                copyOut(static_cast<unsigned char*>(buf), flatBytes_ + p, n);
                 return n;
+            }
+            if (p + n <= pagedReadEnd_ && (p & pageMask_) + n <= pageMask_ + 1) {
+                if (const unsigned char* page = directory_[static_cast<std::size_t>(p >> pageShift_)]) {
+                    pos_ = p + n;
+                    copyOut(static_cast<unsigned char*>(buf), page + (p & pageMask_), n);
+                    return n;
+                }
             }
         }
         return readLong(buf, n);

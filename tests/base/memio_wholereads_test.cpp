@@ -40,8 +40,9 @@ TEST(SmallCopy, EveryWidthLengthAndMisalignmentCopiesExactlyTheBytes) {
     // Every length up to 64 from and to every offset in a cache line; the
     // bytes around the destination keep their value, also past the end of a
     // copy shorter than the 64 bytes the wide moves are declared to reach.
-    std::vector<unsigned char> widths{qor_detail::kSmallCopySse};
-    if (qor_detail::widestSmallCopy() != qor_detail::kSmallCopySse) widths.push_back(qor_detail::widestSmallCopy());
+    std::vector<unsigned char> widths;
+    for (unsigned w = qor_detail::kSmallCopySse; w <= qor_detail::widestSmallCopy(); ++w)
+        widths.push_back(static_cast<unsigned char>(w));
     const std::vector<unsigned char> src = randomBytes(3, 256);
     alignas(64) unsigned char dst[256];
     for (unsigned char width : widths) {
@@ -68,18 +69,20 @@ TEST(SmallCopy, ValuesInVectorRegistersLiveAcrossTheCopy) {
     // (which clears the registers' upper halves) come out as computed.
     std::vector<double> values(16);
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = 1.5 * static_cast<double>(i) + 0.25;
-    Choice<unsigned char> chosen(qor_detail::gSmallCopyWidth, qor_detail::widestSmallCopy());
     const std::vector<unsigned char> src = randomBytes(4, 64);
-    unsigned char dst[64];
-    double sum = 0;
-    for (int round = 0; round < 64; ++round) {
-        double a = values[round % 16], b = values[(round + 3) % 16];
-        qor_detail::copySmall(dst, src.data(), 33 + round % 32);
-        sum += a * b + dst[0];
+    for (unsigned w = qor_detail::kSmallCopySse; w <= qor_detail::widestSmallCopy(); ++w) {
+        Choice<unsigned char> chosen(qor_detail::gSmallCopyWidth, static_cast<unsigned char>(w));
+        unsigned char dst[64];
+        double sum = 0;
+        for (int round = 0; round < 64; ++round) {
+            double a = values[round % 16], b = values[(round + 3) % 16];
+            qor_detail::copySmall(dst, src.data(), 33 + round % 32);
+            sum += a * b + dst[0];
+        }
+        double want = 0;
+        for (int round = 0; round < 64; ++round) want += values[round % 16] * values[(round + 3) % 16] + src[0];
+        EXPECT_EQ(sum, want) << "width " << w;
     }
-    double want = 0;
-    for (int round = 0; round < 64; ++round) want += values[round % 16] * values[(round + 3) % 16] + src[0];
-    EXPECT_EQ(sum, want);
 }
 
 TEST(CopyLongChoice, MemcpyAndTheVectorLoopCopyExactlyTheBytes) {
@@ -106,6 +109,63 @@ TEST(CopyLongChoice, MemcpyAndTheVectorLoopCopyExactlyTheBytes) {
                                             [](unsigned char b) { return b == 0xC3; }))
                         << (loop ? "loop, " : "memcpy, ") << n << " bytes to " << to;
                 }
+    }
+}
+
+TEST(CopyLongChoice, TheVectorLoopOfEitherWidthCopiesExactlyTheBytes) {
+    // The loop forced on, in its 32-byte form and, with AVX-512, its 64-byte
+    // one, which copies sources that lie in their cache line as the
+    // destination does and gives the others to memcpy: every
+    // length from 128 (the least it is given) to 1100, past one and two
+    // 256-byte steps of each destination alignment, and lengths around
+    // 4 KiB, from several source offsets into every offset of a line, with
+    // guard bytes on both sides.
+    if (!qor_cpu::hasAvx2()) GTEST_SKIP() << "no vector loop without AVX2";
+    std::vector<bool> wides{false};
+    if (qor_cpu::hasAvx512bw()) wides.push_back(true);
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 128; n <= 1100; ++n) lengths.push_back(n);
+    for (std::size_t n : {2047u, 2048u, 2049u, 4031u, 4032u, 4095u, 4096u, 4097u, 4159u, 4160u}) lengths.push_back(n);
+    const std::vector<unsigned char> src = randomBytes(6, 4300);
+    std::vector<unsigned char> dst(4300 + 256);
+    Choice<bool> loop(qor_detail::gLongCopyByVectorLoop, true);
+    for (bool wide : wides) {
+        Choice<bool> chosen(qor_detail::gLongCopyLoopWide, wide);
+        for (std::size_t n : lengths)
+            for (std::size_t from : {0u, 1u, 33u, 64u})
+                for (std::size_t to = 0; to < 64; ++to) {
+                    // Every offset at some lengths; else every ninth, and the
+                    // one that lies in its line as the source does.
+                    const std::uintptr_t apart = reinterpret_cast<std::uintptr_t>(dst.data() + 64 + to) -
+                                                 reinterpret_cast<std::uintptr_t>(src.data() + from);
+                    if (n <= 1100 && n % 7 != 0 && to % 9 != 0 && apart % 64 != 0) continue;
+                    std::fill(dst.begin(), dst.end(), static_cast<unsigned char>(0x3C));
+                    qor_detail::copyLong(dst.data() + 64 + to, src.data() + from, n);
+                    ASSERT_TRUE(std::equal(src.begin() + static_cast<long>(from),
+                                           src.begin() + static_cast<long>(from + n), dst.begin() + static_cast<long>(64 + to)))
+                        << (wide ? "64" : "32") << "-byte loop, " << n << " bytes from " << from << " to " << to;
+                    ASSERT_TRUE(std::all_of(dst.begin(), dst.begin() + static_cast<long>(64 + to),
+                                            [](unsigned char b) { return b == 0x3C; }))
+                        << (wide ? "64" : "32") << "-byte loop, " << n << " bytes to " << to;
+                    ASSERT_TRUE(std::all_of(dst.begin() + static_cast<long>(64 + to + n), dst.end(),
+                                            [](unsigned char b) { return b == 0x3C; }))
+                        << (wide ? "64" : "32") << "-byte loop, " << n << " bytes to " << to;
+                }
+    }
+}
+
+TEST(CopyLongChoice, TheChoiceFollowsTheProcessor) {
+    // The 64-byte loop only where AVX-512 and the fast string move are
+    // (QOR_CPU_DISABLE=avx512 or fsrm takes it away), and the loop is then
+    // the one taken; the short copies' AVX-512 form only with AVX-512.
+    EXPECT_EQ(qor_detail::longCopyLoopWide(), qor_cpu::hasAvx512bw() && qor_cpu::hasFastStringMove());
+    if (qor_detail::longCopyLoopWide()) {
+        EXPECT_TRUE(qor_detail::longCopyByVectorLoop());
+    }
+    EXPECT_EQ(qor_detail::widestSmallCopy() == qor_detail::kSmallCopyEvex, qor_cpu::hasAvx512vl());
+    if (!qor_cpu::hasAvx2()) {
+        EXPECT_FALSE(qor_detail::longCopyByVectorLoop());
+        EXPECT_EQ(qor_detail::widestSmallCopy(), qor_detail::kSmallCopySse);
     }
 }
 
