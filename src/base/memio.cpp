@@ -457,6 +457,11 @@ unsigned int cMemBufferedIO::readAt(unsigned long long pos, void* buf, unsigned 
     return underLock(lock_, readThere);
 }
 
+long long cMemBufferedIO::get_fp() {
+    if (aloneInProcess()) return static_cast<long long>(pos_);
+    return underLock(lock_, [this] { return static_cast<long long>(pos_); });
+}
+
 unsigned int cMemBufferedIO::readHeld(void* buf, unsigned int n) {
     if (!source_ || !buf || n == 0) return 0;
     unsigned char* out = static_cast<unsigned char*>(buf);

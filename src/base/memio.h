@@ -241,7 +241,9 @@ public:
     unsigned int write(void* buf, unsigned int n) override;
     // Any position is accepted; reads beyond the source's end return 0.
     bool set_fp(unsigned long long pos) override;
-    long long get_fp() override { return static_cast<long long>(pos_); }
+    // Under the lock once other threads run: a readAt on another thread
+    // moves the position for its moment under it.
+    long long get_fp() override;
     // Position source size - n; n beyond the size gives position 0 and false.
     bool set_fp_end(unsigned long long n) override;
     // Passed to the source; the cache is dropped and the size read again.
