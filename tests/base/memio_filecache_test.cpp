@@ -56,6 +56,18 @@ struct Oracle {
     int fd;
 };
 
+// A file of random bytes written with plain POSIX calls, in a folder of
+// its own that goes with it.
+struct SourceFile {
+    SourceFile(unsigned seed, std::size_t n) : model(randomBytes(seed, n)), path(dir.file("source.bin")) {
+        written = writeWithPosix(path, model);
+    }
+    const std::string model;
+    qortest::TempDir dir;
+    const std::string path;
+    bool written = false;
+};
+
 // set_fp and read through the cache's own type, which the compiler may
 // serve inline, or through the interface, which goes through the vtable.
 std::string readThere(cMemBufferedIO& cache, bool viaInterface, unsigned long long pos, unsigned n, unsigned* count = nullptr) {
@@ -96,10 +108,10 @@ private:
 
 TEST(MemBufferedIOFileSource, WholeCacheReadsAtTheEndBeyondItAndFarAwayMatchPread) {
     constexpr unsigned kCapacity = 4096;
-    const std::string model = randomBytes(21, 3 * kCapacity + 777);
-    qortest::TempDir dir;
-    const std::string path = dir.file("source.bin");
-    ASSERT_TRUE(writeWithPosix(path, model));
+    const SourceFile source(21, 3 * kCapacity + 777);
+    ASSERT_TRUE(source.written);
+    const std::string& model = source.model;
+    const std::string& path = source.path;
     const Oracle oracle(path);
     ASSERT_GE(oracle.fd, 0);
     const unsigned long long size = model.size();
@@ -155,10 +167,10 @@ TEST(MemBufferedIOFileSource, WholeCacheReadsAtTheEndBeyondItAndFarAwayMatchPrea
 }
 
 TEST(MemBufferedIOFileSource, ACacheWithoutRoomPassesEveryReadThrough) {
-    const std::string model = randomBytes(22, 10000);
-    qortest::TempDir dir;
-    const std::string path = dir.file("source.bin");
-    ASSERT_TRUE(writeWithPosix(path, model));
+    const SourceFile source(22, 10000);
+    ASSERT_TRUE(source.written);
+    const std::string& model = source.model;
+    const std::string& path = source.path;
     const Oracle oracle(path);
     cFileIO file;
     ASSERT_TRUE(file.open(path.c_str(), fmRead));
@@ -205,14 +217,12 @@ TEST(MemBufferedIOFileSource, TheSourceClosedAndOpenedOnAnotherFileUnderTheCache
 
 TEST(MemBufferedIOFileSource, AClassMadeFromAFileKeepsItsOwnReads) {
     constexpr unsigned kCapacity = 512;
-    const std::string model = randomBytes(25, 5000);
-    std::string turned = model;
+    const SourceFile source(25, 5000);
+    ASSERT_TRUE(source.written);
+    std::string turned = source.model;
     for (auto& c : turned) c = static_cast<char>(c ^ 0x5A);
-    qortest::TempDir dir;
-    const std::string path = dir.file("source.bin");
-    ASSERT_TRUE(writeWithPosix(path, model));
     TurnedFile file;
-    ASSERT_TRUE(file.open(path.c_str(), fmRead));
+    ASSERT_TRUE(file.open(source.path.c_str(), fmRead));
     cMemBufferedIO cache(&file, kCapacity);
     for (const bool viaInterface : {false, true}) {
         SCOPED_TRACE(viaInterface ? "through the interface" : "through the cache's own type");
@@ -236,10 +246,10 @@ TEST(MemBufferedIOFileSource, ReadsUnderTheLockOnceOtherThreadsRun) {
     // file's bytes, and the main thread's position is its own although each
     // readAt moves the position for its moment under the lock.
     constexpr unsigned kCapacity = 2048;
-    const std::string model = randomBytes(26, 200000);
-    qortest::TempDir dir;
-    const std::string path = dir.file("source.bin");
-    ASSERT_TRUE(writeWithPosix(path, model));
+    const SourceFile source(26, 200000);
+    ASSERT_TRUE(source.written);
+    const std::string& model = source.model;
+    const std::string& path = source.path;
     cFileIO file;
     ASSERT_TRUE(file.open(path.c_str(), fmRead));
     cMemBufferedIO cache(&file, kCapacity);
@@ -273,13 +283,11 @@ TEST(MemBufferedIOFileSource, ReadsUnderTheLockOnceOtherThreadsRun) {
 }
 
 TEST(FileIOReadAt, ARegularFileReadsAtEveryOffsetAndAPipeAtNone) {
-    const std::string model = randomBytes(27, 5000);
-    qortest::TempDir dir;
-    const std::string path = dir.file("source.bin");
-    ASSERT_TRUE(writeWithPosix(path, model));
-    const Oracle oracle(path);
+    const SourceFile source(27, 5000);
+    ASSERT_TRUE(source.written);
     cFileIO file;
-    ASSERT_TRUE(file.open(path.c_str(), fmRead));
+    ASSERT_TRUE(file.open(source.path.c_str(), fmRead));
+    const Oracle oracle(source.path);
     std::string out(600, '\0');
     for (const unsigned long long pos : {0ull, 1ull, 4400ull, 4999ull, 5000ull, 6000ull, (1ull << 62), (1ull << 63) - 1,
                                          1ull << 63, ~0ull}) {
