@@ -62,26 +62,34 @@ std::vector<unsigned long long> randomOffsets(std::size_t count, std::size_t spa
     return v;
 }
 
-// The buffer every file benchmark reads into or writes from, ours and the
-// reference alike: one page-aligned block.  The kernel's copy to or from
-// user memory runs at a speed that depends on where the user buffer lies in
-// its page, and a vector's block lies wherever the heap puts it, differently
-// for each benchmark; so both sides of a pair copy to the same alignment.
-class PageBuffer {
+// A benchmark's buffer, `offset` bytes past a boundary of `align` bytes.  A
+// copy's speed depends on where its source and destination lie (the
+// kernel's copy on the place in a page, memcpy's on the place in a cache
+// line), and heap blocks land wherever the allocations before them left
+// off, differently for each benchmark: so both sides of a pair get their
+// buffers from here.
+class AlignedBuffer {
 public:
-    explicit PageBuffer(std::size_t n, char fill = 0)
-        : p_(static_cast<char*>(std::aligned_alloc(kPage, (n + kPage - 1) / kPage * kPage))) {
-        if (!p_) std::abort();
-        std::memset(p_, fill, n);
+    AlignedBuffer(std::size_t n, std::size_t align, std::size_t offset, char fill)
+        : block_(static_cast<char*>(std::aligned_alloc(align, (n + offset + align - 1) / align * align))) {
+        if (!block_) std::abort();
+        std::memset(block_ + offset, fill, n);
+        start_ = block_ + offset;
     }
-    ~PageBuffer() { std::free(p_); }
-    PageBuffer(const PageBuffer&) = delete;
-    PageBuffer& operator=(const PageBuffer&) = delete;
-    char* data() const { return p_; }
+    ~AlignedBuffer() { std::free(block_); }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    char* data() const { return start_; }
 
 private:
-    static constexpr std::size_t kPage = 4096;
-    char* p_;
+    char* block_;
+    char* start_;
+};
+
+// Every file benchmark, ours and the reference alike, reads into or writes
+// from a page-aligned block.
+struct PageBuffer : AlignedBuffer {
+    explicit PageBuffer(std::size_t n, char fill = 0) : AlignedBuffer(n, 4096, 0, fill) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -296,22 +304,14 @@ void BM_FileSeqWrite_stdio(benchmark::State& state) {
 }
 
 // The buffers of the memory stream reads and of the buffer walks they are
-// held against.  A copy's speed depends on where its source and destination
-// lie in a cache line, and heap blocks land wherever the allocations before
-// them left off: the walk's 64 MiB vector starts 16 bytes into a line, where
+// held against: the walk's 64 MiB vector started 16 bytes into a line, where
 // the stream's pages start on one, and a 4 KiB destination could sit on a
 // line on one side and 48 bytes into one on the other.  So both sides read
 // from a block that starts on a cache line (as the stream's pages do) and
 // write to a destination the same number of bytes into a line, 0 unless
 // QOR_BENCH_DST_OFFSET says otherwise (0 to 63).
-struct LineBuffer {
-    LineBuffer(std::size_t n, std::size_t offset, char fill) : bytes(n + 128, fill) {
-        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(bytes.data());
-        start = bytes.data() + (64 - at % 64) % 64 + offset;
-    }
-    char* data() { return start; }
-    std::vector<char> bytes;
-    char* start;
+struct LineBuffer : AlignedBuffer {
+    LineBuffer(std::size_t n, std::size_t offset, char fill) : AlignedBuffer(n, 64, offset, fill) {}
 };
 
 std::size_t destinationOffset() {

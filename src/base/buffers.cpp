@@ -131,6 +131,23 @@ namespace {
 // Past this size a buffer gets small pages (see preferHugePages).
 constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
 
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+// The whole 2 MiB blocks among `bytes` at p; none for a buffer under two
+// blocks.
+struct sHugeSpan {
+    void* start = nullptr;
+    std::size_t length = 0;
+};
+sHugeSpan hugeSpan(void* p, std::size_t bytes) {
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    if (!p || bytes < 2 * kHuge) return {};
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (end <= start) return {};
+    return {reinterpret_cast<void*>(start), static_cast<std::size_t>(end - start)};
+}
+#endif
+
 }  // namespace
 
 void preferHugePagesUnfilled(void* p, std::size_t bytes) {
@@ -141,11 +158,8 @@ void preferHugePagesUnfilled(void* p, std::size_t bytes) {
     // large, which small pages serve better.
     if (policy == eFreshPages::chosen) bytes = std::min(bytes, kHugeLimit);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = 2u << 20;
-    if (!p || bytes < 2 * kHuge) return;
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    const sHugeSpan span = hugeSpan(p, bytes);
+    if (span.length) madvise(span.start, span.length, MADV_HUGEPAGE);
 #else
     (void)p;
 #endif
@@ -153,11 +167,8 @@ void preferHugePagesUnfilled(void* p, std::size_t bytes) {
 
 void preferHugePages(void* p, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = 2u << 20;
-    if (!p || bytes < 2 * kHuge) return;
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end <= start) return;
+    const sHugeSpan span = hugeSpan(p, bytes);
+    if (!span.length) return;
     auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
     // Huge pages cost a tenth of the kernel time of small ones when their
     // 2 MiB blocks were freed moments before, as in a process that loads
@@ -172,12 +183,12 @@ void preferHugePages(void* p, std::size_t bytes) {
     // kHugeLimit the pages are small and faulted in with one call.
     if (policy == eFreshPages::chosen) policy = bytes <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
     if (policy == eFreshPages::huge || policy == eFreshPages::hugePopulate)
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+        madvise(span.start, span.length, MADV_HUGEPAGE);
 #ifndef MADV_POPULATE_WRITE
     constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
 #endif
     if (policy == eFreshPages::populate || policy == eFreshPages::hugePopulate)
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+        madvise(span.start, span.length, MADV_POPULATE_WRITE);
 #else
     (void)p;
     (void)bytes;

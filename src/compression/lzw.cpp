@@ -347,14 +347,15 @@ bool cLZWDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsi
             output_.set(static_cast<long long>(outputLimit_));
             qor_detail::preferHugePages(output_.data(), static_cast<std::size_t>(outputLimit_));
         } else {
-            unsigned long long guess = std::min(std::min(outputLimit_, kPresizeUpTo),
-                                                std::max(kFirstGuess, kGuessPerInputByte * inputBytes_));
+            // The limit lies past kPresizeUpTo here, so neither guess
+            // reaches it.
+            unsigned long long guess = std::min(kPresizeUpTo, std::max(kFirstGuess, kGuessPerInputByte * inputBytes_));
             try {
                 output_.set(static_cast<long long>(guess));
             } catch (const std::bad_alloc&) {
                 // A generous guess the system will not give: growing from
                 // a small one only asks for what the output needs.
-                guess = std::min(outputLimit_, kFirstGuess);
+                guess = kFirstGuess;
                 output_.set(static_cast<long long>(guess));
             }
             qor_detail::preferHugePagesUnfilled(output_.data(), static_cast<std::size_t>(guess));

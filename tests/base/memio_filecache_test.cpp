@@ -1,5 +1,5 @@
 // The read cache over a file: reads as large as the cache pass it by and
-// go to the file.  Held against the bytes written with plain POSIX calls and
+// go to the file.  Held against the bytes written with the C++ library and
 // read back with pread on a descriptor of its own: through the cache's own
 // type and through the stream interface, at the file's end and beyond it,
 // with the source closed and opened again under the cache, over a class made
@@ -21,24 +21,10 @@
 
 namespace {
 
+// The shared reproducible pattern, as text.
 std::string randomBytes(unsigned seed, std::size_t n) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
-
-// Writes bytes with open/write/close, as any other program would.
-bool writeWithPosix(const std::string& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w <= 0) break;
-        done += static_cast<std::size_t>(w);
-    }
-    return ::close(fd) == 0 && done == bytes.size();
+    const std::vector<unsigned char> v = qortest::pattern(n, seed);
+    return std::string(v.begin(), v.end());
 }
 
 // The bytes pread gives at pos on a descriptor of the test's own.
@@ -56,11 +42,11 @@ struct Oracle {
     int fd;
 };
 
-// A file of random bytes written with plain POSIX calls, in a folder of
+// A file of random bytes written with the C++ library, in a folder of
 // its own that goes with it.
 struct SourceFile {
     SourceFile(unsigned seed, std::size_t n) : model(randomBytes(seed, n)), path(dir.file("source.bin")) {
-        written = writeWithPosix(path, model);
+        written = qortest::writeFile(path, model);
     }
     const std::string model;
     qortest::TempDir dir;
@@ -193,8 +179,8 @@ TEST(MemBufferedIOFileSource, TheSourceClosedAndOpenedOnAnotherFileUnderTheCache
     const std::string second = randomBytes(24, 6000);
     qortest::TempDir dir;
     const std::string firstPath = dir.file("first.bin"), secondPath = dir.file("second.bin");
-    ASSERT_TRUE(writeWithPosix(firstPath, first));
-    ASSERT_TRUE(writeWithPosix(secondPath, second));
+    ASSERT_TRUE(qortest::writeFile(firstPath, first));
+    ASSERT_TRUE(qortest::writeFile(secondPath, second));
     cFileIO file;
     ASSERT_TRUE(file.open(firstPath.c_str(), fmRead));
     cMemBufferedIO cache(&file, kCapacity);
