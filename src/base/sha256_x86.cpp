@@ -184,25 +184,24 @@ __asm__(R"ASM(
     QOR_S256V_STEP7
 .endm
 
+# Four rounds on the variables in ra to rh (rsi at their W + K, wk past
+# it), each followed by the step part named p0 to p3.
+.macro QOR_S256V_ROUNDS4_PARTS ra, rb, rc, rd, re, rf, rg, rh, wk, p0, p1, p2, p3
+    QOR_S256V_ROUND \ra, \rb, \rc, \rd, \re, \rf, \rg, \rh, \wk, r13d, edi
+    QOR_S256V_STEP\p0
+    QOR_S256V_ROUND \rh, \ra, \rb, \rc, \rd, \re, \rf, \rg, \wk + 4, edi, r13d
+    QOR_S256V_STEP\p1
+    QOR_S256V_ROUND \rg, \rh, \ra, \rb, \rc, \rd, \re, \rf, \wk + 8, r13d, edi
+    QOR_S256V_STEP\p2
+    QOR_S256V_ROUND \rf, \rg, \rh, \ra, \rb, \rc, \rd, \re, \wk + 12, edi, r13d
+    QOR_S256V_STEP\p3
+.endm
+
 # Eight rounds (rsi at their W + K) with the parts of one expansion step
 # between them.
 .macro QOR_S256V_ROUNDS8_STEP
-    QOR_S256V_ROUND eax, ebx, ecx, edx, r8d, r9d, r10d, r11d, 0, r13d, edi
-    QOR_S256V_STEP0
-    QOR_S256V_ROUND r11d, eax, ebx, ecx, edx, r8d, r9d, r10d, 4, edi, r13d
-    QOR_S256V_STEP1
-    QOR_S256V_ROUND r10d, r11d, eax, ebx, ecx, edx, r8d, r9d, 8, r13d, edi
-    QOR_S256V_STEP2
-    QOR_S256V_ROUND r9d, r10d, r11d, eax, ebx, ecx, edx, r8d, 12, edi, r13d
-    QOR_S256V_STEP3
-    QOR_S256V_ROUND r8d, r9d, r10d, r11d, eax, ebx, ecx, edx, 32, r13d, edi
-    QOR_S256V_STEP4
-    QOR_S256V_ROUND edx, r8d, r9d, r10d, r11d, eax, ebx, ecx, 36, edi, r13d
-    QOR_S256V_STEP5
-    QOR_S256V_ROUND ecx, edx, r8d, r9d, r10d, r11d, eax, ebx, 40, r13d, edi
-    QOR_S256V_STEP6
-    QOR_S256V_ROUND ebx, ecx, edx, r8d, r9d, r10d, r11d, eax, 44, edi, r13d
-    QOR_S256V_STEP7
+    QOR_S256V_ROUNDS4_PARTS eax, ebx, ecx, edx, r8d, r9d, r10d, r11d, 0, 0, 1, 2, 3
+    QOR_S256V_ROUNDS4_PARTS r8d, r9d, r10d, r11d, eax, ebx, ecx, edx, 32, 4, 5, 6, 7
 .endm
 
 # Steps 0 to 3: the first sixteen words of block x (r12) and block y (r13)

@@ -168,28 +168,25 @@ __asm__(R"ASM(
     QOR_SHAV_V movdqa, [rsp+r15+QOR_S256A_WK+\at], xmm4
 .endm
 
-# Four rounds (A or B: where the variables are) with the four parts of the
-# step for `x0` to `x3` and `at` between them, so that its vector work is
-# spread among the scalar instructions instead of coming as one run.
-.macro QOR_S256A_ROUNDS4A_STEP wk, x0, x1, x2, x3, at
-    QOR_S256A_ROUND eax, ebx, ecx, edx, r8d, r9d, r10d, r11d, \wk, r14d, edi
+# Four rounds on the variables in ra to rh, with the four parts of the step
+# for `x0` to `x3` and `at` between them, so that its vector work is spread
+# among the scalar instructions instead of coming as one run.
+.macro QOR_S256A_ROUNDS4_STEP ra, rb, rc, rd, re, rf, rg, rh, wk, x0, x1, x2, x3, at
+    QOR_S256A_ROUND \ra, \rb, \rc, \rd, \re, \rf, \rg, \rh, \wk, r14d, edi
     QOR_S256A_STEP0 \x0, \x1, \x2, \x3, \at
-    QOR_S256A_ROUND r11d, eax, ebx, ecx, edx, r8d, r9d, r10d, \wk + 4, edi, r14d
+    QOR_S256A_ROUND \rh, \ra, \rb, \rc, \rd, \re, \rf, \rg, \wk + 4, edi, r14d
     QOR_S256A_STEP1 \x0, \x1, \x2, \x3, \at
-    QOR_S256A_ROUND r10d, r11d, eax, ebx, ecx, edx, r8d, r9d, \wk + 8, r14d, edi
+    QOR_S256A_ROUND \rg, \rh, \ra, \rb, \rc, \rd, \re, \rf, \wk + 8, r14d, edi
     QOR_S256A_STEP2 \x0, \x1, \x2, \x3, \at
-    QOR_S256A_ROUND r9d, r10d, r11d, eax, ebx, ecx, edx, r8d, \wk + 12, edi, r14d
+    QOR_S256A_ROUND \rf, \rg, \rh, \ra, \rb, \rc, \rd, \re, \wk + 12, edi, r14d
     QOR_S256A_STEP3 \x0, \x1, \x2, \x3, \at
 .endm
+# A: the variables where a block starts; B: four rounds on.
+.macro QOR_S256A_ROUNDS4A_STEP wk, x0, x1, x2, x3, at
+    QOR_S256A_ROUNDS4_STEP eax, ebx, ecx, edx, r8d, r9d, r10d, r11d, \wk, \x0, \x1, \x2, \x3, \at
+.endm
 .macro QOR_S256A_ROUNDS4B_STEP wk, x0, x1, x2, x3, at
-    QOR_S256A_ROUND r8d, r9d, r10d, r11d, eax, ebx, ecx, edx, \wk, r14d, edi
-    QOR_S256A_STEP0 \x0, \x1, \x2, \x3, \at
-    QOR_S256A_ROUND edx, r8d, r9d, r10d, r11d, eax, ebx, ecx, \wk + 4, edi, r14d
-    QOR_S256A_STEP1 \x0, \x1, \x2, \x3, \at
-    QOR_S256A_ROUND ecx, edx, r8d, r9d, r10d, r11d, eax, ebx, \wk + 8, r14d, edi
-    QOR_S256A_STEP2 \x0, \x1, \x2, \x3, \at
-    QOR_S256A_ROUND ebx, ecx, edx, r8d, r9d, r10d, r11d, eax, \wk + 12, edi, r14d
-    QOR_S256A_STEP3 \x0, \x1, \x2, \x3, \at
+    QOR_S256A_ROUNDS4_STEP r8d, r9d, r10d, r11d, eax, ebx, ecx, edx, \wk, \x0, \x1, \x2, \x3, \at
 .endm
 
 # Words 4j to 4j + 3 of the block (rsi) as they are, turned from
