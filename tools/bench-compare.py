@@ -2,9 +2,9 @@
 """Runs every pair of bench/pairs.txt and prints ours / reference as a table.
 
 Each program is run once per round with only the benchmarks its pairs name,
-pinned to the given processors; a round's ratio is taken from times measured
-in that same process run, minutes apart at most, so that the machine's drift
-between rounds cancels out.  The table gives the minimum, median and maximum
+in a new random order, pinned to the given processors; a round's ratio is
+taken from times measured in that same process run, minutes apart at most,
+so that the machine's drift between rounds cancels out.  The table gives the minimum, median and maximum
 of the ratios over the rounds, the limit, and whether the median keeps it.
 
 A pair may name an environment (VAR=value ...) its program runs in: the
@@ -87,7 +87,11 @@ def run_round(exe, names, cpus, min_time, env=""):
     # A benchmark registered with its own MinTime() is reported with it in
     # its name ("BM_X/min_time:2.000"); the pairs name it without.
     pattern = "^(" + "|".join(re.escape(n) for n in sorted(names)) + ")(/min_time:[0-9.]+)?$"
-    cmd = [exe, "--benchmark_filter=" + pattern, "--benchmark_format=json"]
+    # Google Benchmark runs a program's benchmarks in the order they are
+    # registered, which puts one side of a pair first in every round; the
+    # random order gives each side the first place as often as the other.
+    cmd = [exe, "--benchmark_filter=" + pattern, "--benchmark_format=json",
+           "--benchmark_enable_random_interleaving=true"]
     if min_time:
         cmd.append("--benchmark_min_time=" + min_time)
     if cpus:
