@@ -485,8 +485,8 @@ public:
     bool commit(const char* path, struct stat* written) {
         const bool synced = ::fsync(fd()) == 0;
         if (synced && written && ::fstat(fd(), written) != 0) written->st_mode = 0;
-        const bool closed = closeFile();
-        if (!synced || !closed) return false;
+        closeFile();
+        if (!synced) return false;
         stepHook(step_);
         if (::rename(temp_.c_str(), path) != 0) return false;
         renamed_ = true;
@@ -496,11 +496,10 @@ public:
 
 private:
     int fd() const { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle_)); }
-    bool closeFile() {
-        if (!file_valid(handle_)) return true;
-        const int r = file_close(handle_);
+    void closeFile() {
+        if (!file_valid(handle_)) return;
+        file_close(handle_);
         handle_ = file_invalid_handle();
-        return r == 0;
     }
 
     std::string folder_;
