@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -27,7 +28,8 @@ const unsigned char kMagic[4] = {'Q', 'O', 'R', 'C'};
 const char kTempPrefix[] = ".hive-";
 const char kTempSuffix[] = ".tmp";
 const char kAsideSuffix[] = ".bad";
-// Pieces a file is written in; the save hook sees each one.
+// Pieces a file is written in while the save hook is set; the hook sees
+// each one.  Without it a file goes in one write.
 constexpr std::size_t kWritePiece = 64 * 1024;
 // How many siblings ahead a hive's writer asks for the nodes it will visit.
 constexpr std::size_t kNodesAhead = 4;
@@ -422,40 +424,68 @@ bool syncFolder(const char* folder) {
     return ok;
 }
 
+// Writes all n bytes at the descriptor's offset, going on after a short
+// write and a signal; false on any error.  A regular file writes short only
+// when it cannot take more (a full disk, the file size limit), and the next
+// write then fails with the reason.
+bool writeAll(int fd, const unsigned char* data, std::size_t n) {
+    while (n) {
+        const ssize_t r = ::write(fd, data, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        data += r;
+        n -= static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
 // A file written under a temporary name in the store's folder, then made
 // durable and renamed over its target; removed again unless the rename
 // happened.  The save hook sees the file made, each piece written, the file
 // synced and the rename.
+//
+// The file is kept as a bare descriptor: nothing here reads it back or
+// seeks, so nothing needs to ask what kind of file it is.
 class cTempFile {
 public:
     explicit cTempFile(const char* folder) : folder_(folder) {}
     ~cTempFile() {
-        if (!made_ || renamed_) return;
-        file_.close();
-        ::unlink(temp_.c_str());
+        closeFile();
+        if (made_ && !renamed_) ::unlink(temp_.c_str());
     }
 
     bool create() {
         // Made under the folder lock, which also excludes this process's
-        // other stores.
+        // other stores.  file_create gives the new file its mode whatever
+        // the creation mask.
         static unsigned int counter = 0;
         temp_ = folder_ + "/" + kTempPrefix + std::to_string(::getpid()) + "-" + std::to_string(++counter) + kTempSuffix;
-        if (!file_.create(temp_.c_str(), fmReadWrite)) return false;
+        void* h = file_create(temp_.c_str(), fmReadWrite);
+        if (!file_valid(h)) return false;
+        handle_ = h;
         made_ = true;
         stepHook(step_);
         return true;
     }
 
+    // The whole file goes in one write; under the save hook it goes in
+    // kWritePiece pieces, so that the hook can stop a save between them.
     bool take(const unsigned char* data, std::size_t n) {
-        if (!file_.writef(const_cast<unsigned char*>(data), static_cast<unsigned int>(n))) return false;
-        stepHook(step_);
+        const std::size_t piece = cCIAppConfig::gSaveStepHook ? kWritePiece : n;
+        for (std::size_t at = 0; at < n; at += piece) {
+            if (!writeAll(fd(), data + at, std::min(piece, n - at))) return false;
+            stepHook(step_);
+        }
         return true;
     }
 
     // Syncs, closes and renames the file to `path`, then syncs the folder.
-    bool commit(const char* path) {
-        const bool synced = ::fsync(static_cast<int>(file_.descriptor())) == 0;
-        file_.close();
+    // `written` gets the file's identity as synced: a rename changes
+    // neither its inode nor its size or modification time.
+    bool commit(const char* path, struct stat* written) {
+        const bool synced = ::fsync(fd()) == 0;
+        if (synced && written && ::fstat(fd(), written) != 0) written->st_mode = 0;
+        closeFile();
         if (!synced) return false;
         stepHook(step_);
         if (::rename(temp_.c_str(), path) != 0) return false;
@@ -465,12 +495,53 @@ public:
     }
 
 private:
+    int fd() const { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle_)); }
+    void closeFile() {
+        if (!file_valid(handle_)) return;
+        file_close(handle_);
+        handle_ = file_invalid_handle();
+    }
+
     std::string folder_;
     std::string temp_;
-    cFileIO file_;
+    void* handle_ = file_invalid_handle();
     int step_ = 0;
     bool made_ = false;
     bool renamed_ = false;
+};
+
+// Takes the write lock on bytes 0..3 of an open file, waiting for it (and
+// going on after a signal).
+bool lockFirstBytes(void* handle) {
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 4;
+    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
+    int r;
+    do {
+        r = ::fcntl(fd, F_SETLKW, &fl);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+// The record lock on a hive's first four bytes that older copies of the
+// program take while they rewrite it in place, held until the end of the
+// scope; nothing when the hive cannot be opened for writing.
+class cOldHiveLock {
+public:
+    explicit cOldHiveLock(const char* path) : handle_(file_open(path, fmReadWrite)) {
+        if (file_valid(handle_)) lockFirstBytes(handle_);
+    }
+    ~cOldHiveLock() {
+        if (file_valid(handle_)) file_close(handle_);
+    }
+    cOldHiveLock(const cOldHiveLock&) = delete;
+    cOldHiveLock& operator=(const cOldHiveLock&) = delete;
+
+private:
+    void* handle_;
 };
 
 // Copies of this process that share one store folder would not exclude each
@@ -494,15 +565,20 @@ public:
     explicit cFolderLock(const char* folder) : mGuard(processLockMutex()) {
         if (!folder) return;
         const std::string path = std::string(folder) + "/" + lockFileName();
-        if (!mFile.open(path.c_str(), fmReadWrite) && !mFile.create(path.c_str(), fmReadWrite)) return;
-        mLocked = mFile.lock_w(0, 4);
+        mHandle = file_open(path.c_str(), fmReadWrite);
+        if (!file_valid(mHandle)) mHandle = file_create(path.c_str(), fmReadWrite);
+        if (!file_valid(mHandle)) return;
+        mLocked = lockFirstBytes(mHandle);
     }
-    ~cFolderLock() { mFile.close(); }
+    ~cFolderLock() {
+        if (file_valid(mHandle)) file_close(mHandle);
+    }
     bool locked() const { return mLocked; }
 
 private:
     std::lock_guard<std::mutex> mGuard;
-    cFileIO mFile;
+    // A bare descriptor: the file is only ever locked, never read.
+    void* mHandle = file_invalid_handle();
     bool mLocked = false;
 };
 
@@ -680,12 +756,9 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     return false;
 }
 
-bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size) {
+bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written) {
     cTempFile temp(mPath.c_str());
-    if (!temp.create()) return false;
-    for (std::size_t at = 0; at < size; at += kWritePiece)
-        if (!temp.take(data + at, std::min(kWritePiece, size - at))) return false;
-    return temp.commit(path);
+    return temp.create() && temp.take(data, size) && temp.commit(path, written);
 }
 
 bool cCIAppConfig::mkNewHive(const char* name) {
@@ -704,8 +777,8 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     cFolderLock lock(mPath.c_str());
     if (!lock.locked()) return false;
     // An older copy writing the hive in place finishes before it is replaced.
-    cFileIO old;
-    if (old.open(path.c_str(), fmReadWrite)) old.lock_w(0, 4);
+    // Held as a bare descriptor (see cOldHiveLock): only its lock is needed.
+    cOldHiveLock old(path.c_str());
     // The new bytes are made whole first, into the buffer of the image
     // before last, copying from the image what nothing touched.  They are
     // the new image even if the file cannot be written: they are what the
@@ -726,8 +799,9 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     hive.image = writer.release();
     hive.imageSize = writer.size();
     hive.imageValid = true;
-    if (!writeWholeFile(path.c_str(), hive.image.data(), hive.imageSize)) return false;
-    remember(hive, identityOfPath(path.c_str()), false);
+    struct stat written;
+    if (!writeWholeFile(path.c_str(), hive.image.data(), hive.imageSize, &written)) return false;
+    remember(hive, S_ISREG(written.st_mode) ? identityOf(written) : sFileIdentity(), false);
     return true;
 }
 

@@ -46,6 +46,8 @@
 
 #include <sys/types.h>
 
+struct stat;
+
 class cCIAppConfig : public cApplicationConfig {
 public:
     struct sDataContainer {
@@ -158,7 +160,8 @@ public:
 
     // Test hook: called at every step of writing a file (after the
     // temporary file is made, after each piece written, after the flush,
-    // after the rename), with the step number from 0.
+    // after the rename), with the step number from 0.  While it is set,
+    // files are written in 64 KiB pieces instead of one write.
     static void (*gSaveStepHook)(int step);
 
 private:
@@ -172,8 +175,10 @@ private:
     bool loadHiveLocked(sPropFileData& hive);
     bool saveHive(sPropFileData& hive);
     bool mkNewHive(const char* name);
-    // Writes bytes as the whole file `path` through a temporary file.
-    bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size);
+    // Writes bytes as the whole file `path` through a temporary file; when
+    // `written` is given, it gets the new file's status (st_mode 0 when it
+    // could not be read).
+    bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written = nullptr);
     bool fileChanged(const sPropFileData& hive, const char* path) const;
     // A node is about to change: it and every node above it up to the
     // first one already touched are marked touched, and the hive reached at

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -855,6 +856,47 @@ TEST_F(HiveStore, SaveKilledAtRandomTimesLeavesTheOldOrTheNewHive) {
         kill(child.pid, SIGKILL);
         child.exitCode();
         ASSERT_NE(generationOnDisk(), -1) << "round " << round;
+    }
+}
+
+int gSavedPieces = 0;
+
+// The file size limit stands in for a full disk: the write that reaches it
+// comes back short, the next one fails.  Such a save answers false, leaves
+// the old hive byte for byte and no temporary file, and keeps the store
+// modified, so that the same store saves the new tree once the limit is
+// lifted.  Once as saves run (one write for the whole file) and once under
+// the save hook (64 KiB pieces, the limit inside the second: the hook sees
+// the file made and the first piece, nothing after).
+TEST_F(HiveStore, SaveCutShortByTheFileSizeLimitFailsAndKeepsTheOldHive) {
+    for (int hooked = 0; hooked < 2; ++hooked) {
+        saveGeneration(0);
+        const std::string old = qortest::readFile(hive("install"));
+        ASSERT_GT(old.size(), 200000u);
+        const std::string dir = dir_;
+        Child child([&](int) {
+            signal(SIGXFSZ, SIG_IGN);
+            cCIAppConfig c;
+            if (!c.openConfig("qor")) return 2;
+            store(c, 1);
+            gSavedPieces = 0;
+            if (hooked) cCIAppConfig::gSaveStepHook = [](int) { ++gSavedPieces; };
+            struct rlimit lim;
+            if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
+            const rlim_t was = lim.rlim_cur;
+            lim.rlim_cur = 100000;
+            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
+            if (c.saveConfig()) return 3;
+            if (qortest::readFile(dir + "/install") != old) return 4;
+            if (folderNames(dir) != std::vector<std::string>{".hives.lock", "install"}) return 5;
+            if (gSavedPieces != (hooked ? 2 : 0)) return 6;
+            lim.rlim_cur = was;
+            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
+            return c.saveConfig() ? 0 : 7;
+        });
+        EXPECT_EQ(child.exitCode(), 0) << "hooked " << hooked;
+        EXPECT_EQ(generationOnDisk(), 1) << "hooked " << hooked;
+        EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "install"}));
     }
 }
 
