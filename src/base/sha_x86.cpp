@@ -51,8 +51,12 @@ QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* 
     state1 = _mm_blend_epi16(state1, tmp, 0xF0);        // CDGH
 
     for (; count; --count, blocks += 64) {
-        const __m128i abefSave = state0;
-        const __m128i cdghSave = state1;
+        // The saved state a value of its own and the sums kept where the
+        // rounds left them, as in the SHA-1 loop below: no register copy on
+        // the chain from one block's rounds to the next.
+        __m128i abefSave = state0;
+        __m128i cdghSave = state1;
+        __asm__("" : "+x"(abefSave), "+x"(cdghSave));
         __m128i msg;
         __m128i m0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks)), mask);
         __m128i m1 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 16)), mask);
@@ -76,6 +80,7 @@ QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* 
         QOR_SHA256_GROUP(15, m3, m0, m2);
         state0 = _mm_add_epi32(state0, abefSave);
         state1 = _mm_add_epi32(state1, cdghSave);
+        __asm__("" : "+x"(state0), "+x"(state1));
     }
 
     tmp = _mm_shuffle_epi32(state0, 0x1B);        // FEBA
@@ -194,7 +199,16 @@ QOR_SHA_TARGET void sha1BlocksShaNi(std::uint32_t* state, const std::uint8_t* bl
     __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
 
     for (; count; --count, blocks += 64) {
-        const __m128i abcdSave = abcd;
+        // The chain of sha1rnds4 steps runs from block to block through
+        // abcd and the add at the end, and nothing else should sit on it.
+        // Left to itself the compiler keeps the saved copy in the register
+        // that carries abcd around the loop and the rounds in another, and
+        // moves the sum back and forth between them: two register copies
+        // on the chain of every block.  The empty asm statements make the
+        // copy a value of its own and keep abcd in one register from one
+        // block into the next; only the copy is then made beside the chain.
+        __m128i abcdSave = abcd;
+        __asm__("" : "+x"(abcdSave));
         const __m128i eSave = e0;
         __m128i m0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks)), mask);
         __m128i m1 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 16)), mask);
@@ -224,6 +238,7 @@ QOR_SHA_TARGET void sha1BlocksShaNi(std::uint32_t* state, const std::uint8_t* bl
         QOR_SHA1_GROUP(18, e0, e1, m2, m3, m0, m1, m3);
         QOR_SHA1_GROUP(19, e1, e0, m3, m0, m1, m2, eSave);
         abcd = _mm_add_epi32(abcd, abcdSave);
+        __asm__("" : "+x"(abcd));
     }
 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
