@@ -400,21 +400,6 @@ void streamRandomReads(benchmark::State& state, std::size_t reads) {
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(reads) * piece);
 }
 
-void vectorRandomReads(benchmark::State& state, std::size_t reads) {
-    const std::size_t piece = static_cast<std::size_t>(state.range(0));
-    LineBuffer v(kFileBytes, 0, 'r');
-    auto offs = randomOffsets(reads, kFileBytes, piece);
-    LineBuffer buf(piece, destinationOffset(), 0);
-    for (auto _ : state) {
-        for (auto o : offs) {
-            std::memcpy(buf.data(), v.data() + o, piece);
-            benchmark::ClobberMemory();
-        }
-        benchmark::DoNotOptimize(buf.data());
-    }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(reads * piece));
-}
-
 // What a reader that keeps its own place in a vector does for a seek and a
 // read: the position is stored by the seek, checked against the size,
 // stored again past the bytes read, and kept in memory, as a position that
@@ -440,7 +425,10 @@ private:
     std::size_t pos_ = 0;
 };
 
-void cursorRandomReads(benchmark::State& state, std::size_t reads) {
+// memcpy from the vector at each place, or (kCursor) a seek and a read of a
+// VectorCursor over it.
+template <bool kCursor>
+void vectorRandomReads(benchmark::State& state, std::size_t reads) {
     const std::size_t piece = static_cast<std::size_t>(state.range(0));
     LineBuffer v(kFileBytes, 0, 'r');
     VectorCursor cursor(v.data(), kFileBytes);
@@ -449,8 +437,12 @@ void cursorRandomReads(benchmark::State& state, std::size_t reads) {
     LineBuffer buf(piece, destinationOffset(), 0);
     for (auto _ : state) {
         for (auto o : offs) {
-            cursor.seek(o);
-            cursor.read(buf.data(), piece);
+            if (kCursor) {
+                cursor.seek(o);
+                cursor.read(buf.data(), piece);
+            } else {
+                std::memcpy(buf.data(), v.data() + o, piece);
+            }
             benchmark::ClobberMemory();
         }
         benchmark::DoNotOptimize(buf.data());
@@ -460,8 +452,8 @@ void cursorRandomReads(benchmark::State& state, std::size_t reads) {
 
 void BM_MemRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads<true>(state, kRandomReads); }
 void BM_MemRandomReadAt_cMemIOTarget(benchmark::State& state) { streamRandomReads<false>(state, kRandomReads); }
-void BM_MemRandomRead_vector(benchmark::State& state) { vectorRandomReads(state, kRandomReads); }
-void BM_MemRandomRead_cursor(benchmark::State& state) { cursorRandomReads(state, kRandomReads); }
+void BM_MemRandomRead_vector(benchmark::State& state) { vectorRandomReads<false>(state, kRandomReads); }
+void BM_MemRandomRead_cursor(benchmark::State& state) { vectorRandomReads<true>(state, kRandomReads); }
 
 // Random reads at a million places of a 64 MiB stream a round: unlike the
 // 4096 places above, which stay in the caches from one round to the next
@@ -479,8 +471,8 @@ constexpr std::size_t kColdReads = 1u << 20;
 
 void BM_MemColdRandomRead_cMemIOTarget(benchmark::State& state) { streamRandomReads<true>(state, kColdReads); }
 void BM_MemColdRandomReadAt_cMemIOTarget(benchmark::State& state) { streamRandomReads<false>(state, kColdReads); }
-void BM_MemColdRandomRead_vector(benchmark::State& state) { vectorRandomReads(state, kColdReads); }
-void BM_MemColdRandomRead_cursor(benchmark::State& state) { cursorRandomReads(state, kColdReads); }
+void BM_MemColdRandomRead_vector(benchmark::State& state) { vectorRandomReads<false>(state, kColdReads); }
+void BM_MemColdRandomRead_cursor(benchmark::State& state) { vectorRandomReads<true>(state, kColdReads); }
 
 // The same reference measured twice in one run, as if it were a pair: the
 // spread of these rows is the noise the other rows of their kind carry.

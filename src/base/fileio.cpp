@@ -140,6 +140,22 @@ unsigned int writeOnce(int fd, void* buf, unsigned int n) {
     return r < 0 ? cFileIOTarget::kIOFailed : static_cast<unsigned int>(r);
 }
 
+// A record lock on [start, start + length), F_SETLKW going on after a signal.
+bool setRangeLock(int fd, int command, short type, unsigned long long start, unsigned long long length) {
+    if (start > static_cast<unsigned long long>(LLONG_MAX) || length > static_cast<unsigned long long>(LLONG_MAX))
+        return false;
+    struct flock fl = {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(length);
+    int r;
+    do {
+        r = ::fcntl(fd, command, &fl);
+    } while (r != 0 && errno == EINTR && command == F_SETLKW);
+    return r == 0;
+}
+
 bool seekAbsolute(int fd, unsigned long long pos) {
     if (fd < 0 || pos > static_cast<unsigned long long>(LLONG_MAX)) return false;
     off_t r = ::lseek(fd, static_cast<off_t>(pos), SEEK_SET);
@@ -198,6 +214,10 @@ bool file_set_fp(void* h, unsigned long long pos) { return file_valid(h) && seek
 bool file_set_fp_end(void* h, unsigned long long n) { return file_valid(h) && seekFromEnd(fdOf(h), n); }
 
 bool file_set_eof(void* h, unsigned long long length) { return file_valid(h) && truncateTo(fdOf(h), length); }
+
+bool file_lock_w(void* h, unsigned long long start, unsigned long long length) {
+    return file_valid(h) && setRangeLock(fdOf(h), F_SETLKW, F_WRLCK, start, length);
+}
 
 int file_close(void* h) {
     if (!file_valid(h)) return -1;
@@ -380,19 +400,7 @@ void cReplacementFile::abandon() {
 }
 
 bool cFileIO::setLock(int command, short type, unsigned long long start, unsigned long long length) {
-    if (!valid()) return false;
-    if (start > static_cast<unsigned long long>(LLONG_MAX) || length > static_cast<unsigned long long>(LLONG_MAX))
-        return false;
-    struct flock fl = {};
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = static_cast<off_t>(start);
-    fl.l_len = static_cast<off_t>(length);
-    int r;
-    do {
-        r = ::fcntl(static_cast<int>(fd_), command, &fl);
-    } while (r != 0 && errno == EINTR && command == F_SETLKW);
-    return r == 0;
+    return valid() && setRangeLock(static_cast<int>(fd_), command, type, start, length);
 }
 
 bool cFileIO::lock(unsigned long long start, unsigned long long length) {

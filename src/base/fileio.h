@@ -301,6 +301,8 @@ unsigned int file_write(void* h, void* buf, unsigned int n);
 bool file_set_fp(void* h, unsigned long long pos);
 bool file_set_fp_end(void* h, unsigned long long n);
 bool file_set_eof(void* h, unsigned long long length);
+// Waits for the write lock on [start, start + length), as cFileIO::lock_w.
+bool file_lock_w(void* h, unsigned long long start, unsigned long long length);
 int file_close(void* h);
 bool file_valid(void* h);
 void* file_invalid_handle();

@@ -424,17 +424,17 @@ bool syncFolder(const char* folder) {
     return ok;
 }
 
-// Writes all n bytes at the descriptor's offset, going on after a short
-// write and a signal; false on any error.  A regular file writes short only
-// when it cannot take more (a full disk, the file size limit), and the next
-// write then fails with the reason.
-bool writeAll(int fd, const unsigned char* data, std::size_t n) {
+// Writes all n bytes at the file's offset, going on after a short write
+// (file_write goes on after a signal); false on any error.  A regular file
+// writes short only when it cannot take more (a full disk, the file size
+// limit), and the next write then fails with the reason.
+bool writeAll(void* h, const unsigned char* data, std::size_t n) {
     while (n) {
-        const ssize_t r = ::write(fd, data, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
+        const unsigned int piece = static_cast<unsigned int>(std::min<std::size_t>(n, std::size_t(1) << 30));
+        const unsigned int r = file_write(h, const_cast<unsigned char*>(data), piece);
+        if (r == cFileIOTarget::kIOFailed || r == 0) return false;
         data += r;
-        n -= static_cast<std::size_t>(r);
+        n -= r;
     }
     return true;
 }
@@ -473,7 +473,7 @@ public:
     bool take(const unsigned char* data, std::size_t n) {
         const std::size_t piece = cCIAppConfig::gSaveStepHook ? kWritePiece : n;
         for (std::size_t at = 0; at < n; at += piece) {
-            if (!writeAll(fd(), data + at, std::min(piece, n - at))) return false;
+            if (!writeAll(handle_, data + at, std::min(piece, n - at))) return false;
             stepHook(step_);
         }
         return true;
@@ -510,29 +510,13 @@ private:
     bool renamed_ = false;
 };
 
-// Takes the write lock on bytes 0..3 of an open file, waiting for it (and
-// going on after a signal).
-bool lockFirstBytes(void* handle) {
-    struct flock fl = {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 4;
-    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
-    int r;
-    do {
-        r = ::fcntl(fd, F_SETLKW, &fl);
-    } while (r != 0 && errno == EINTR);
-    return r == 0;
-}
-
 // The record lock on a hive's first four bytes that older copies of the
 // program take while they rewrite it in place, held until the end of the
 // scope; nothing when the hive cannot be opened for writing.
 class cOldHiveLock {
 public:
     explicit cOldHiveLock(const char* path) : handle_(file_open(path, fmReadWrite)) {
-        if (file_valid(handle_)) lockFirstBytes(handle_);
+        if (file_valid(handle_)) file_lock_w(handle_, 0, 4);
     }
     ~cOldHiveLock() {
         if (file_valid(handle_)) file_close(handle_);
@@ -568,7 +552,7 @@ public:
         mHandle = file_open(path.c_str(), fmReadWrite);
         if (!file_valid(mHandle)) mHandle = file_create(path.c_str(), fmReadWrite);
         if (!file_valid(mHandle)) return;
-        mLocked = lockFirstBytes(mHandle);
+        mLocked = file_lock_w(mHandle, 0, 4);
     }
     ~cFolderLock() {
         if (file_valid(mHandle)) file_close(mHandle);
