@@ -11,6 +11,7 @@
 #endif
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace qor_detail {
@@ -189,6 +190,24 @@ void preferHugePages(void* p, std::size_t bytes) {
 #endif
     if (policy == eFreshPages::populate || policy == eFreshPages::hugePopulate)
         madvise(span.start, span.length, MADV_POPULATE_WRITE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
+void faultInPages(void* p, std::size_t bytes) {
+#if defined(__linux__)
+    auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
+    if (policy == eFreshPages::plain || policy == eFreshPages::huge) return;
+    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
+    if (!p || end <= start) return;
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
+#endif
+    madvise(reinterpret_cast<void*>(start), static_cast<std::size_t>(end - start), MADV_POPULATE_WRITE);
 #else
     (void)p;
     (void)bytes;

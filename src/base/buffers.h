@@ -172,6 +172,12 @@ void preferHugePages(void* p, std::size_t bytes);
 // the part left unwritten costs no memory.
 void preferHugePagesUnfilled(void* p, std::size_t bytes);
 
+// Faults in the small pages of a block under a few MiB that is about to be
+// written from end to end, with one call instead of a fault per page (a
+// map's node storage, say).  Nothing depends on it; the `plain` and `huge`
+// policies below leave the pages to ordinary faults.
+void faultInPages(void* p, std::size_t bytes);
+
 // How preferHugePages backs the buffers it is given.  `chosen` is the
 // library's own policy; the others exist so that a benchmark can hold the
 // policy against the alternatives: `plain` leaves the buffer to ordinary

@@ -48,6 +48,7 @@
 // threads guards every use with its own lock.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/buffers.h"
 #include "base/serializedkey.h"
 #include "base/strkey.h"
 
@@ -175,6 +177,8 @@ public:
         std::swap(mFree, o.mFree);
         std::swap(mNextChunk, o.mNextChunk);
         std::swap(mRebuiltNodes, o.mRebuiltNodes);
+        std::swap(mEdge, o.mEdge);
+        std::swap(mRotations, o.mRotations);
     }
 
     // ---- lookups -----------------------------------------------------------
@@ -192,7 +196,7 @@ public:
     }
     cTreeItem* first() const { return mRoot ? leftmost(mRoot) : nullptr; }
     cTreeItem* last() const { return mRoot ? rightmost(mRoot) : nullptr; }
-    std::size_t count() const { return mRoot ? mRoot->weight : 0; }
+    std::size_t count() const { return mRoot ? mRoot->weight + (mEdge ? std::size_t{mEdge->pending} : 0) : 0; }
     bool empty() const { return mRoot == nullptr; }
 
     // The value slot of the entry with this key, or null.
@@ -278,14 +282,21 @@ public:
             mRoot = makeItem(key);
             return &mRoot->value;
         }
+        if (mEdge && mEdge->depth) {
+            cTreeItem* r = mEdge->greaterSide ? insertAtEdge<true>(key) : insertAtEdge<false>(key);
+            if (r) return &r->value;
+        }
         // Look first, so that an existing key costs no allocation; the new
         // node is made before anything changes.
         if (mRoot->weight == UINT32_MAX && !find(key)) throw std::bad_alloc();
         sPath path;
-        cTreeItem* r = descend(mRoot, key, path);
+        cTreeItem* r = descend(mRoot, key, path);  // the spine is forgotten by now
         if (!r) {
             r = makeCounted(key, path);
             linkAt(r, path);
+            // A new greatest or least key: the next one may well follow it.
+            if (path.turns != 3 && path.visited >= kEdgeMinDepth && path.visited < mDepthLimit)
+                learnEdge(path.turns == 1);
         }
         if (path.visited > mDepthLimit) rebuild_tree();
         return &r->value;
@@ -299,6 +310,7 @@ public:
     // place.  Every other node keeps its address.
     bool dettach(cTreeItem* item) {
         if (!item) return false;
+        forgetEdge();
         cTreeItem* from;  // lowest node whose weight drops
         if (item->lesser && item->greater) {
             cTreeItem* s = leftmost(item->greater);
@@ -380,6 +392,7 @@ public:
     // that already holds an equal key (the given node is then freed).
     cTreeItem* insert_id(cTreeItem* item) {
         if (!item) return nullptr;
+        forgetEdge();
         item->greater = item->lesser = item->parent = nullptr;
         item->weight = 1;
         if (!mRoot) {
@@ -405,6 +418,7 @@ public:
     cTreeItem* insert_itm(cTreeItem* at, cTreeItem* item, char& signal) {
         signal = 0;
         if (!at || !item) return nullptr;
+        forgetEdge();
         item->greater = item->lesser = item->parent = nullptr;
         item->weight = 1;
         sPath path;
@@ -471,6 +485,7 @@ private:
         cTreeItem* last = nullptr;  // the node the new one hangs from
         bool greaterSide = false;   // ... on this side
         unsigned int visited = 0;
+        unsigned int turns = 0;     // 1: went greater at every node, 2: lesser, 3: both
         int heavyCount = 0;
         bool heavyComplete = true;
         cTreeItem* unbalanced[kCapacity];
@@ -514,6 +529,7 @@ private:
             if (above && outOfBalance(w, aboveWeight)) path.addHeavy(above);
             above = n;
             aboveWeight = w;
+            path.turns |= c > 0 ? 1u : 2u;
             // Picking the link by address keeps the step free of a branch
             // that random keys would mispredict half of the time.
             cTreeItem* child = *(c > 0 ? &n->greater : &n->lesser);
@@ -527,6 +543,199 @@ private:
             }
             n = child;
         }
+    }
+
+    // ---- insertions at either end -----------------------------------------
+    //
+    // Tables are mostly filled in key order, so most insertions hang a new
+    // greatest (or least) key below the end of the tree's greater (lesser)
+    // spine, and such an insertion visits every node of the spine: the
+    // descent's chain of dependent loads and a weight update per level were
+    // most of its time.  Once an insertion has extended a spine, the map
+    // keeps the spine in an array.  The next key past the end is compared
+    // with the end node alone, and the spine is split in two:
+    //
+    //   - the lowest kEdgeBottom levels are counted and checked at every
+    //     insertion, as a descent would, from the array;
+    //   - the levels above ("the top") are counted once for many insertions:
+    //     `pending` insertions are owed to each of them.  Every top node's
+    //     weight and the weight of its child on the spine grow by one with
+    //     each insertion below while its other child stays, so the number of
+    //     insertions after which the first of them would leave the 3:1 ratio
+    //     is known in advance (`budget`); the insertion that would reach it
+    //     pays what is owed and is checked level by level like a descent.
+    //     So is one whose insertion rule climbs into the top.
+    //
+    // Each insertion does exactly what a descent from the root would have
+    // done (the same weights, balance checks, rule and rotations, so the same
+    // tree); the owed counts are paid before anything else reads a weight:
+    // any other change to the tree pays them and forgets the spine, and
+    // count() adds them.
+
+    static constexpr unsigned int kEdgeMinDepth = 8;  // shallower trees descend anyway
+    static constexpr int kEdgeBottom = 5;
+
+    struct sEdge {
+        static constexpr int kCapacity = 96;
+        int depth = 0;  // nodes on the spine, root first; 0: not known
+        int top = 0;    // spine[0 .. top - 1] are owed `pending` insertions
+        bool greaterSide = true;
+        unsigned int pending = 0;
+        long long budget = 0;  // pending may grow to this with every top node in balance
+        cTreeItem* spine[kCapacity];
+    };
+
+    template <bool G>
+    static cTreeItem*& outer(cTreeItem* n) {
+        return G ? n->greater : n->lesser;
+    }
+
+    // Adds the owed insertions to the top's weights.
+    void payEdge() {
+        sEdge& e = *mEdge;
+        for (int i = 0; i < e.top; ++i) e.spine[i]->weight += e.pending;
+        e.pending = 0;
+        e.top = 0;
+    }
+
+    void forgetEdge() {
+        if (mEdge && mEdge->depth) {
+            payEdge();
+            mEdge->depth = 0;
+        }
+    }
+
+    // Splits a fully counted spine into top and bottom and works out the top's
+    // budget: a top node whose other child holds L nodes and whose spine child
+    // holds c leaves the ratio when c grows past 3 L + 2.
+    void splitEdge() {
+        sEdge& e = *mEdge;
+        const int top = e.depth - kEdgeBottom;
+        if (top <= 0) return;
+        long long budget = LLONG_MAX;
+        long long w = e.spine[0]->weight;
+        for (int i = 0; i < top; ++i) {
+            const long long c = e.spine[i + 1]->weight;
+            if (outOfBalance(c + 1, w + 1)) return;  // the next insertion checks it
+            const long long left = 3 * (w - 1 - c) + 2 - c;  // insertions this node takes
+            if (left < budget) budget = left;
+            w = c;
+        }
+        if (budget <= 0) return;
+        e.top = top;
+        e.budget = budget;
+    }
+
+    // Reads the spine on the greater (lesser) side into the array from its
+    // i-th node, which is known to be right, and splits it.
+    template <bool G>
+    void readSpine(int i) {
+        sEdge& e = *mEdge;
+        cTreeItem* n = e.spine[i];
+        while (cTreeItem* c = outer<G>(n)) {
+            if (++i == sEdge::kCapacity) {
+                payEdge();
+                e.depth = 0;
+                return;
+            }
+            e.spine[i] = n = c;
+        }
+        e.depth = i + 1;
+    }
+
+    void learnEdge(bool greaterSide) {
+        if (!mEdge) {
+            mEdge = new (std::nothrow) sEdge;
+            if (!mEdge) return;
+        }
+        sEdge& e = *mEdge;
+        e.greaterSide = greaterSide;
+        e.spine[0] = mRoot;
+        greaterSide ? readSpine<true>(0) : readSpine<false>(0);
+        if (e.depth) splitEdge();
+    }
+
+    // insert() for a key at or past the end of the known spine: the node
+    // with the key, or null (the spine forgotten) when the key belongs
+    // elsewhere or the spine is too long to extend.
+    template <bool G>
+    cTreeItem* insertAtEdge(const K& key) {
+        sEdge& e = *mEdge;
+        const int d = e.depth;
+        cTreeItem* end = e.spine[d - 1];
+        const int c = Order::compare(key, end->key);
+        if (c == 0) {
+            mInsertDepth = static_cast<unsigned int>(d);
+            if (static_cast<unsigned int>(d) > mDepthLimit) rebuild_tree();
+            return end;
+        }
+        if ((c > 0) != G || d + 1 >= sEdge::kCapacity) {
+            forgetEdge();
+            return nullptr;
+        }
+        if (count() == UINT32_MAX) throw std::bad_alloc();
+        cTreeItem* item = makeItem(key);  // nothing has changed yet
+        mInsertDepth = static_cast<unsigned int>(d);
+
+        // Count the new node into the bottom (into all of the spine when the
+        // budget is spent), and note the nodes it leaves out of balance,
+        // root first, as descend() does.
+        if (e.top && e.pending >= e.budget) payEdge();
+        const int top = e.top;
+        bool whole = top == 0;  // the spine's weights are all paid
+        if (top) ++e.pending;
+        unsigned char heavy[sEdge::kCapacity];  // spine indices, root first
+        int heavyCount = 0;
+        unsigned long long aboveWeight = 0;
+        for (int i = top; i < d; ++i) {
+            unsigned long long w = ++e.spine[i]->weight;
+            if (i > top && outOfBalance(w, aboveWeight)) heavy[heavyCount++] = static_cast<unsigned char>(i - 1);
+            aboveWeight = w;
+        }
+        if (outOfBalance(1, aboveWeight)) heavy[heavyCount++] = static_cast<unsigned char>(d - 1);
+
+        unsigned int rotations = mRotations;
+        outer<G>(end) = item;
+        item->parent = end;
+        sRule rule = startRule(item);
+        climb(rule, e.spine[top]);
+        if (rule.s && top) {
+            payEdge();
+            whole = true;
+            climb(rule, mRoot);
+        }
+        if (rule.s) rotateRoot(item);
+        // The spine above the highest level the rule handled is as it was.
+        int kept = rotations == mRotations ? d : d - 2 - rule.levels;
+        for (int i = heavyCount - 1; i >= 0; --i) {
+            cTreeItem* v = e.spine[heavy[i]];
+            if (isHeavy(v)) {
+                restoreBalance(v);
+                if (heavy[i] - 1 < kept) kept = heavy[i] - 1;
+            }
+        }
+
+        // Rotations happen on the spine (and one that lifts a node lifts it
+        // by one level): keep the part above the highest of them and read
+        // the rest again.
+        e.spine[d] = item;
+        e.depth = d + 1;
+        if (kept < d) {
+            int i = kept < 0 ? 0 : kept;
+            if (e.spine[0] != mRoot) {
+                e.spine[0] = mRoot;
+                i = 0;
+            } else {
+                while (i < d && outer<G>(e.spine[i]) == e.spine[i + 1]) ++i;
+            }
+            readSpine<G>(i);
+        }
+        if (static_cast<unsigned int>(d) > mDepthLimit) {
+            rebuild_tree();
+        } else if (whole && e.depth) {
+            splitEdge();
+        }
+        return item;
     }
 
     // Takes back the count of a node that was not linked after all, from
@@ -601,6 +810,7 @@ private:
         if (b) b->parent = n;
         c->weight = n->weight;
         n->weight = static_cast<unsigned int>(wn);
+        ++mRotations;
         return true;
     }
 
@@ -625,10 +835,25 @@ private:
         (path.greaterSide ? n->greater : n->lesser) = item;
         item->parent = n;
         for (cTreeItem* p = at->parent; p; p = p->parent) ++p->weight;
+        sRule rule = startRule(item);
+        climb(rule, at);
+        return rule.s;
+    }
 
-        // The rule, level by level from the new node's parent up to `at`.  A
-        // level passes on 0 (nothing more to do), counts 2 down to 1, or, on
-        // 1, rotates its child on the path above itself.
+    // Where the insertion rule stands on its way up from a new node: the
+    // signal for the next level, the level just handled, what now hangs in
+    // its place on the path, and that node's child on the path.
+    struct sRule {
+        char s;
+        cTreeItem* frame;
+        cTreeItem* pathNode;
+        cTreeItem* below;
+        int levels;  // levels handled above the new node's parent
+    };
+
+    // The rule at the level of the new node's parent.
+    static sRule startRule(cTreeItem* item) {
+        cTreeItem* n = item->parent;
         char s;
         if (!n->parent || !n->parent->flag) {
             n->flag = 1;
@@ -636,10 +861,21 @@ private:
         } else {
             s = 1;
         }
-        cTreeItem* frame = n;     // the level just handled
-        cTreeItem* pathNode = n;  // what now hangs in its place on the path
-        cTreeItem* below = item;  // pathNode's child on the path
+        return {s, n, n, item, 0};
+    }
+
+    // The rule, level by level, up to `at`.  A level passes on 0 (nothing
+    // more to do), counts 2 down to 1, or, on 1, rotates its child on the
+    // path above itself.  A climb stopped at a node goes on from there when
+    // called again with a higher one.
+    void climb(sRule& rule, cTreeItem* at) {
+        char s = rule.s;
+        cTreeItem* frame = rule.frame;
+        cTreeItem* pathNode = rule.pathNode;
+        cTreeItem* below = rule.below;
+        int levels = rule.levels;
         while (s != 0 && frame != at) {
+            ++levels;
             cTreeItem* level = pathNode->parent;
             cTreeItem* up = level->parent;
             if (s >= 2) {
@@ -669,7 +905,7 @@ private:
             }
             frame = level;
         }
-        return s;
+        rule = {s, frame, pathNode, below, levels};
     }
 
     // After the weights on the path from `from` to the root changed by one
@@ -725,11 +961,13 @@ private:
         n->weight = static_cast<unsigned int>(weightOf(n->lesser) + weightOf(n->greater) + 1);
         c->flag = 0;
         n->flag = 0;
+        ++mRotations;
     }
 
     // Relinks the subtree of `top` into a perfectly balanced tree of the same
     // nodes in the same place: no node moves and nothing is allocated.
     void rebuildSubtree(cTreeItem* top) {
+        forgetEdge();
         const unsigned int m = top->weight;
         cTreeItem* parent = top->parent;
         bool wasLesser = parent && parent->lesser == top;
@@ -799,7 +1037,7 @@ private:
 
     // ---- node storage ------------------------------------------------------
     //
-    // Nodes come from chunks that grow from 4 nodes up to 64 KB and are only
+    // Nodes come from chunks that grow from 4 nodes up to 1 MiB and are only
     // returned all at once (destroy, or the last entry removed); a removed
     // node's slot goes to a free list for the next insertion.  Under
     // AddressSanitizer free slots are poisoned, so a use of a removed node is
@@ -813,8 +1051,10 @@ private:
     static constexpr std::size_t kItemAlign = alignof(cTreeItem) > alignof(sChunk) ? alignof(cTreeItem)
                                                                                   : alignof(sChunk);
     static constexpr std::size_t kChunkHeader = (sizeof(sChunk) + kItemAlign - 1) / kItemAlign * kItemAlign;
+    static constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kFaultInBytes = std::size_t{256} << 10;
     static constexpr std::size_t kMaxChunkItems =
-        sizeof(cTreeItem) >= 0x10000 ? 1 : 0x10000 / sizeof(cTreeItem);
+        sizeof(cTreeItem) >= kMaxChunkBytes ? 1 : kMaxChunkBytes / sizeof(cTreeItem);
 
     static cTreeItem* slot(sChunk* c, std::size_t i) {
         return reinterpret_cast<cTreeItem*>(reinterpret_cast<unsigned char*>(c) + kChunkHeader +
@@ -831,7 +1071,10 @@ private:
         if (!mChunks || mChunks->used == mChunks->capacity) {
             std::size_t cap = mNextChunk < 4 ? 4 : mNextChunk;
             if (cap > kMaxChunkItems) cap = kMaxChunkItems;
-            void* mem = ::operator new(kChunkHeader + cap * sizeof(cTreeItem), std::align_val_t(kItemAlign));
+            const std::size_t bytes = kChunkHeader + cap * sizeof(cTreeItem);
+            void* mem = ::operator new(bytes, std::align_val_t(kItemAlign));
+            // A large map is about to fill the chunk: its pages come in one call.
+            if (bytes >= kFaultInBytes) qor_detail::faultInPages(mem, bytes);
             sChunk* c = static_cast<sChunk*>(mem);
             c->next = mChunks;
             c->capacity = cap;
@@ -865,6 +1108,8 @@ private:
         }
         mFree = nullptr;
         mNextChunk = 0;
+        delete mEdge;
+        mEdge = nullptr;
     }
 
     unsigned int mDepthLimit = defaultDepthLimit;
@@ -875,4 +1120,7 @@ private:
     void* mFree = nullptr;          // removed nodes' slots
     std::size_t mNextChunk = 0;     // nodes in the next chunk
     unsigned long long mRebuiltNodes = 0;
+
+    sEdge* mEdge = nullptr;        // the spine sorted insertions extend
+    unsigned int mRotations = 0;   // rotations so far; wraps
 };

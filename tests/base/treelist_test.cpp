@@ -387,6 +387,131 @@ TEST(TreeMapCost, RemovalsCostLogarithmicWorkAndKeepTheHeightBound) {
     }
 }
 
+// ---- insertions at the ends ------------------------------------------------------
+//
+// insert() extends a known spine for keys past either end and counts the
+// upper levels of that spine lazily.  insert_id() always descends from the
+// root, so a twin map filled through it must come out node for node the same:
+// the same keys in the same places with the same balance flags, whatever
+// other changes came in between.
+
+template <typename K, typename V>
+::testing::AssertionResult sameShape(const typename cFasterTreeList<K, V>::cTreeItem* a,
+                                     const typename cFasterTreeList<K, V>::cTreeItem* b) {
+    using Item = typename cFasterTreeList<K, V>::cTreeItem;
+    std::vector<std::pair<const Item*, const Item*> > todo{{a, b}};
+    while (!todo.empty()) {
+        auto [x, y] = todo.back();
+        todo.pop_back();
+        if (!x || !y) {
+            if (x || y) return ::testing::AssertionFailure() << "a subtree is missing on one side";
+            continue;
+        }
+        if (!(x->key == y->key) || x->flag != y->flag)
+            return ::testing::AssertionFailure() << "the trees differ at key " << x->key;
+        todo.push_back({x->lesser, y->lesser});
+        todo.push_back({x->greater, y->greater});
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(TreeMapEnds, SortedInsertionsBuildTheTreeADescentBuildsThroughEveryOtherChange) {
+    // What comes next: a key past the greatest, one below the least, a random
+    // one, a removal, or a whole-tree rebuild; each script weights them.
+    struct sScript {
+        const char* name;
+        int up, down, random, removal, rebuild;
+    };
+    const sScript scripts[] = {
+        {"ascending", 1, 0, 0, 0, 0},          {"descending", 0, 1, 0, 0, 0},
+        {"mostly up", 60, 0, 2, 1, 0},         {"mostly down", 0, 60, 2, 1, 0},
+        {"both ends", 30, 30, 1, 1, 0},        {"up, removals", 20, 0, 0, 6, 0},
+        {"up, rebuilds", 200, 0, 1, 1, 1},     {"flipping ends", 1, 1, 0, 0, 0},
+    };
+    for (const sScript& sc : scripts) {
+        SCOPED_TRACE(sc.name);
+        IntMap m, twin;
+        std::map<int, int*> ref;
+        std::mt19937 rng(11);
+        int hi = 0, lo = 0;
+        const int total = sc.up + sc.down + sc.random + sc.removal + sc.rebuild;
+        for (int op = 0; op < 40000; ++op) {
+            int pick = static_cast<int>(rng() % total);
+            int key;
+            if ((pick -= sc.up) < 0) {
+                key = hi += 1 + static_cast<int>(rng() % 3);
+            } else if ((pick -= sc.down) < 0) {
+                key = lo -= 1 + static_cast<int>(rng() % 3);
+            } else if ((pick -= sc.random) < 0) {
+                key = lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1));
+            } else if ((pick -= sc.removal) < 0) {
+                key = lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1));
+                ASSERT_EQ(m.dettach(key), ref.erase(key) == 1);
+                twin.dettach(key);
+                continue;
+            } else {
+                m.rebuild_tree();
+                twin.rebuild_tree();
+                continue;
+            }
+            // Now and then a known key at an end comes again.
+            if (rng() % 50 == 0 && !ref.empty()) key = rng() % 2 ? ref.rbegin()->first : ref.begin()->first;
+            int* slot = m.insert(key);
+            auto [it, added] = ref.emplace(key, slot);
+            ASSERT_EQ(slot, it->second) << key;
+            if (added) *slot = key;
+            ASSERT_EQ(*slot, key);
+            ASSERT_EQ(twin.insert_id(twin.makeItem(key))->key, key);
+            ASSERT_EQ(m.count(), ref.size());
+            if (op % 1999 == 0 || op < 300) {
+                ASSERT_TRUE((sameShape<int, int>(m.root(), twin.root()))) << "after " << op << " changes";
+                ASSERT_TRUE(linksAreSound(m));
+            }
+        }
+        ASSERT_TRUE((sameShape<int, int>(m.root(), twin.root())));
+        ASSERT_EQ(m.count(), twin.count());
+        EXPECT_LE(height(m), heightBound(m.count()));
+        std::vector<int> expected;
+        for (auto& [k, slot] : ref) {
+            expected.push_back(k);
+            ASSERT_EQ(m.find(k), slot);
+        }
+        EXPECT_EQ(keysInOrder(m), expected);
+        // A move takes the known spine along, and both maps go on from there.
+        IntMap moved(std::move(m));
+        for (int k = 1; k <= 3000; ++k) {
+            moved.insert(hi + k);
+            twin.insert_id(twin.makeItem(hi + k));
+            m.insert(k);
+        }
+        EXPECT_TRUE((sameShape<int, int>(moved.root(), twin.root())));
+        EXPECT_EQ(moved.count(), twin.count());
+        EXPECT_EQ(m.count(), 3000u);
+        EXPECT_TRUE(linksAreSound(m));
+    }
+
+    // A tree that insert_itm() (the rule alone) left far out of weight
+    // balance, keys alternating low and high: the insertions past its end
+    // must go on mending it as descents would.
+    IntMap m, twin;
+    for (IntMap* t : {&m, &twin}) {
+        for (int k = 0; k < 3000; ++k) {
+            char signal;
+            const int key = k % 2 ? 2999 - k / 2 : k / 2;
+            if (!t->root())
+                t->insert_id(t->makeItem(key));
+            else
+                t->insert_itm(t->root(), t->makeItem(key), signal);
+        }
+    }
+    for (int k = 3000; k < 6000; ++k) {
+        m.insert(k);
+        twin.insert_id(twin.makeItem(k));
+        ASSERT_TRUE((sameShape<int, int>(m.root(), twin.root()))) << k;
+    }
+    EXPECT_EQ(m.count(), 6000u);
+}
+
 // Runs `ops` random operations on the map and on std::map and compares every
 // answer; every `checkEvery` operations the whole map is walked both ways and
 // compared, parent links included, and each value must still be at the
