@@ -35,7 +35,9 @@
 // by rotations rather than by rebuilding the highest unbalanced subtree
 // matters when many insertions land in one place (keys alternating low and
 // high all fall between the last two): a rebuild there relinked about
-// log2 n nodes per insertion, where the rotations touch a few.
+// log2 n nodes per insertion, where the rotations touch a few.  A run of
+// keys past the greatest (or below the least) key, the way most tables are
+// filled, does not descend at all: see "insertions at either end".
 //
 // The depth limit (128 times the key size; 2048 for cStringKey and more for
 // serialized keys) stays what the owner asked for: an insertion that visits
