@@ -132,20 +132,36 @@ namespace {
 // Past this size a buffer gets small pages (see preferHugePages).
 constexpr std::size_t kHugeLimit = std::size_t(128) << 20;
 
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-// The whole 2 MiB blocks among `bytes` at p; none for a buffer under two
-// blocks.
-struct sHugeSpan {
+#if defined(__linux__)
+struct sSpan {
     void* start = nullptr;
     std::size_t length = 0;
 };
-sHugeSpan hugeSpan(void* p, std::size_t bytes) {
-    constexpr std::uintptr_t kHuge = 2u << 20;
-    if (!p || bytes < 2 * kHuge) return {};
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+
+// The whole blocks of `block` bytes (a power of two) among `bytes` at p.
+sSpan wholeBlocks(void* p, std::size_t bytes, std::uintptr_t block) {
+    if (!p) return {};
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + block - 1) & ~(block - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(block - 1);
     if (end <= start) return {};
     return {reinterpret_cast<void*>(start), static_cast<std::size_t>(end - start)};
+}
+
+#if defined(MADV_HUGEPAGE)
+// The whole 2 MiB blocks among `bytes` at p; none for a buffer under two
+// blocks.
+sSpan hugeSpan(void* p, std::size_t bytes) {
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    return bytes < 2 * kHuge ? sSpan{} : wholeBlocks(p, bytes, kHuge);
+}
+#endif
+
+// Faults in the pages of [p, p + bytes), page-aligned, with one call.
+void populateWrite(void* p, std::size_t bytes) {
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
+#endif
+    madvise(p, bytes, MADV_POPULATE_WRITE);
 }
 #endif
 
@@ -159,7 +175,7 @@ void preferHugePagesUnfilled(void* p, std::size_t bytes) {
     // large, which small pages serve better.
     if (policy == eFreshPages::chosen) bytes = std::min(bytes, kHugeLimit);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const sHugeSpan span = hugeSpan(p, bytes);
+    const sSpan span = hugeSpan(p, bytes);
     if (span.length) madvise(span.start, span.length, MADV_HUGEPAGE);
 #else
     (void)p;
@@ -168,7 +184,7 @@ void preferHugePagesUnfilled(void* p, std::size_t bytes) {
 
 void preferHugePages(void* p, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const sHugeSpan span = hugeSpan(p, bytes);
+    const sSpan span = hugeSpan(p, bytes);
     if (!span.length) return;
     auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
     // Huge pages cost a tenth of the kernel time of small ones when their
@@ -185,11 +201,7 @@ void preferHugePages(void* p, std::size_t bytes) {
     if (policy == eFreshPages::chosen) policy = bytes <= kHugeLimit ? eFreshPages::huge : eFreshPages::populate;
     if (policy == eFreshPages::huge || policy == eFreshPages::hugePopulate)
         madvise(span.start, span.length, MADV_HUGEPAGE);
-#ifndef MADV_POPULATE_WRITE
-    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
-#endif
-    if (policy == eFreshPages::populate || policy == eFreshPages::hugePopulate)
-        madvise(span.start, span.length, MADV_POPULATE_WRITE);
+    if (policy == eFreshPages::populate || policy == eFreshPages::hugePopulate) populateWrite(span.start, span.length);
 #else
     (void)p;
     (void)bytes;
@@ -200,14 +212,8 @@ void faultInPages(void* p, std::size_t bytes) {
 #if defined(__linux__)
     auto policy = static_cast<eFreshPages>(gFreshPages.load(std::memory_order_relaxed));
     if (policy == eFreshPages::plain || policy == eFreshPages::huge) return;
-    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
-    if (!p || end <= start) return;
-#ifndef MADV_POPULATE_WRITE
-    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it harmlessly
-#endif
-    madvise(reinterpret_cast<void*>(start), static_cast<std::size_t>(end - start), MADV_POPULATE_WRITE);
+    const sSpan span = wholeBlocks(p, bytes, static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE)));
+    if (span.length) populateWrite(span.start, span.length);
 #else
     (void)p;
     (void)bytes;

@@ -180,7 +180,6 @@ public:
         std::swap(mNextChunk, o.mNextChunk);
         std::swap(mRebuiltNodes, o.mRebuiltNodes);
         std::swap(mEdge, o.mEdge);
-        std::swap(mRotations, o.mRotations);
     }
 
     // ---- lookups -----------------------------------------------------------
@@ -696,7 +695,6 @@ private:
         }
         if (outOfBalance(1, aboveWeight)) heavy[heavyCount++] = static_cast<unsigned char>(d - 1);
 
-        unsigned int rotations = mRotations;
         outer<G>(end) = item;
         item->parent = end;
         sRule rule = startRule(item);
@@ -706,9 +704,9 @@ private:
             whole = true;
             climb(rule, mRoot);
         }
-        if (rule.s) rotateRoot(item);
-        // The spine above the highest level the rule handled is as it was.
-        int kept = rotations == mRotations ? d : d - 2 - rule.levels;
+        // The spine above the highest level the rule rotated is as it was.
+        int kept = rule.rotated < 0 ? d : d - 2 - rule.rotated;
+        if (rule.s && rotateRoot(item)) kept = -1;
         for (int i = heavyCount - 1; i >= 0; --i) {
             cTreeItem* v = e.spine[heavy[i]];
             if (isHeavy(v)) {
@@ -812,20 +810,20 @@ private:
         if (b) b->parent = n;
         c->weight = n->weight;
         n->weight = static_cast<unsigned int>(wn);
-        ++mRotations;
         return true;
     }
 
     // The root level of the insertion rule: the root's child on the side of
-    // the new node goes up.
-    void rotateRoot(cTreeItem* item) {
+    // the new node goes up, unless that would unbalance them (false).
+    bool rotateRoot(cTreeItem* item) {
         cTreeItem* r = mRoot;
         bool greaterSide = Order::compare(item->key, r->key) > 0;
         cTreeItem* c = greaterSide ? r->greater : r->lesser;
-        if (!c || !rotateUp(r, c, greaterSide, nullptr)) return;
+        if (!c || !rotateUp(r, c, greaterSide, nullptr)) return false;
         c->parent = nullptr;
         r->parent = c;
         mRoot = c;
+        return true;
     }
 
     // Hangs `item` where `path` (a descent from `at`, which counted it into
@@ -850,7 +848,8 @@ private:
         cTreeItem* frame;
         cTreeItem* pathNode;
         cTreeItem* below;
-        int levels;  // levels handled above the new node's parent
+        int levels;   // levels handled above the new node's parent
+        int rotated;  // `levels` at the highest rotation so far; -1: none
     };
 
     // The rule at the level of the new node's parent.
@@ -863,7 +862,7 @@ private:
         } else {
             s = 1;
         }
-        return {s, n, n, item, 0};
+        return {s, n, n, item, 0, -1};
     }
 
     // The rule, level by level, up to `at`.  A level passes on 0 (nothing
@@ -876,6 +875,7 @@ private:
         cTreeItem* pathNode = rule.pathNode;
         cTreeItem* below = rule.below;
         int levels = rule.levels;
+        int rotated = rule.rotated;
         while (s != 0 && frame != at) {
             ++levels;
             cTreeItem* level = pathNode->parent;
@@ -891,6 +891,7 @@ private:
             } else if (rotateUp(level, pathNode, level->greater == pathNode, below)) {
                 // pathNode took level's place; the level above never rotates
                 // after a rotation, so it keeps being the path's node there.
+                rotated = levels;
                 pathNode->parent = up;
                 level->parent = pathNode;
                 (up->lesser == level ? up->lesser : up->greater) = pathNode;
@@ -907,7 +908,7 @@ private:
             }
             frame = level;
         }
-        rule = {s, frame, pathNode, below, levels};
+        rule = {s, frame, pathNode, below, levels, rotated};
     }
 
     // After the weights on the path from `from` to the root changed by one
@@ -963,7 +964,6 @@ private:
         n->weight = static_cast<unsigned int>(weightOf(n->lesser) + weightOf(n->greater) + 1);
         c->flag = 0;
         n->flag = 0;
-        ++mRotations;
     }
 
     // Relinks the subtree of `top` into a perfectly balanced tree of the same
@@ -1123,6 +1123,5 @@ private:
     std::size_t mNextChunk = 0;     // nodes in the next chunk
     unsigned long long mRebuiltNodes = 0;
 
-    sEdge* mEdge = nullptr;        // the spine sorted insertions extend
-    unsigned int mRotations = 0;   // rotations so far; wraps
+    sEdge* mEdge = nullptr;  // the spine sorted insertions extend
 };
