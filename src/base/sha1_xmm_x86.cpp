@@ -20,7 +20,10 @@
 //
 // whose terms are all at least six words back: a step of four words then
 // needs no correction.  The loads of the next block run before the rounds
-// of this one, its sixteen steps between them, one every five rounds.
+// of this one, its sixteen steps between them, one every five rounds.  The
+// last eight groups of four words stay in registers, which the steps take
+// in turn, so that a step neither stores its words for the steps after it
+// nor reads them back.
 //
 // Only for ELF x86-64 (System V calls); elsewhere the portable engine does
 // the work.
@@ -38,19 +41,18 @@ extern "C" void qor_sha1_blocks_ssse3(std::uint32_t* state, const std::uint8_t* 
 //   V_*       the words sha_x86_asm.h lays out (V_BLOCKS the next block not
 //             yet taken, V_COUNT the blocks not yet taken)
 //   WK0, WK1  W + K of two blocks, word t at 4 t
-//   WS        the expanded words of the block in the making, without K,
-//             step j at 16 j
 //
 // Registers while the rounds run:
 //   eax, ebx, ecx, edx, r8d   a to e, rotating through the round macro's
 //            arguments (a rotated left by 5 once its round has added
 //            it); r11d, r13d the copies of b, taking turns; r9d the
 //            round's temporary
-//   rsi      this block's W + K;  r12 the block being expanded
-//   r14      16 j, j the next expansion step;  r15 the W + K buffer being
-//            filled;  rbp the round constants by step, four copies each
-//   xmm9-11  the expansion's temporaries; xmm15 the last expanded group;
-//            xmm14 the byte order shuffle
+//   rsi      this block's W + K;  r12 the block being expanded;  r15 the
+//            W + K buffer being filled;  rbp the round constants by step,
+//            four copies each
+//   xmm0-7   the words of the block being expanded, group j (words 4 j to
+//            4 j + 3) in xmm(j mod 8) until group j + 8 takes its place
+//   xmm9-11  the expansion's temporaries;  xmm14 the byte order shuffle
 __asm__(R"ASM(
     .pushsection .rodata
     .p2align 4
@@ -63,8 +65,7 @@ __asm__(R"ASM(
 
     .equ QOR_S1A_WK0, 64
     .equ QOR_S1A_WK1, 384
-    .equ QOR_S1A_WS, 704
-    .equ QOR_S1A_FRAME, 1024
+    .equ QOR_S1A_FRAME, 704
 
 # The rounds keep a in its register rotated left by 5 where the round adds
 # it (rol5(a) is then had without a copy), so b comes to a round as rol5(b)
@@ -133,84 +134,101 @@ __asm__(R"ASM(
     QOR_S1A_\kind ebx, ecx, edx, r8d, eax, 4*(\t + 4), \t0, \t1, 7
 .endm
 
-# Steps 0 to 3: the sixteen words of the block (r12) as they are, turned
-# from big-endian.
-.macro QOR_S1A_LOAD j
-    QOR_SHAV_V movdqu, xmm15, [r12+16*\j]
-    QOR_SHAV_V3 pshufb, xmm15, xmm15, xmm14
-    QOR_SHAV_V movdqa, [rsp+QOR_S1A_WS+16*\j], xmm15
-    QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+16*\j]
+# Groups 0 to 3: the sixteen words of the block (r12) as they are, turned
+# from big-endian, into x.
+.macro QOR_S1A_LOAD j, x
+    QOR_SHAV_V movdqu, \x, [r12+16*\j]
+    QOR_SHAV_V3 pshufb, \x, \x, xmm14
+    QOR_SHAV_V3 paddd, xmm9, \x, [rbp+16*\j]
     QOR_SHAV_V movdqa, [r15+16*\j], xmm9
 .endm
 
-# Steps 4 to 7 (r14 = 16 j) by the definition.  palignr joins the upper
-# half of one group with the lower half of the next: words t - 14 to
-# t - 11; psrldq gives t - 3 to t - 1 and 0.  The last group (xmm15) is in
-# the frame by now: the step shifts it in place and then makes the
-# correction of its last word there, which saves the SSE form two copies.
-.macro QOR_S1A_STEP_FIRST
-    QOR_SHAV_V movdqa, xmm9, [rsp+r14+QOR_S1A_WS-3*16]
-    QOR_SHAV_V3 palignr, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16], 8
-    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-4*16]
-    QOR_SHAV_V3 pxor, xmm9, xmm9, [rsp+r14+QOR_S1A_WS-2*16]
-    QOR_SHAV_V3 psrldq, xmm15, xmm15, 4
-    QOR_SHAV_V3 pxor, xmm9, xmm9, xmm15
+# Groups 4 to 7 by the definition, into x0 out of x4 to x1 (groups j - 4 to
+# j - 1).  palignr joins the upper half of group j - 4 with the lower half
+# of group j - 3: words t - 14 to t - 11; psrldq gives t - 3 to t - 1 and
+# 0.  The last word's correction is made from the first word, moved up.
+.macro QOR_S1A_FIRST j, x0, x4, x3, x2, x1
+    QOR_SHAV_V3 palignr, xmm9, \x3, \x4, 8
+    QOR_SHAV_V3 pxor, xmm9, xmm9, \x4
+    QOR_SHAV_V3 pxor, xmm9, xmm9, \x2
+    QOR_SHAV_V3 psrldq, xmm10, \x1, 4
+    QOR_SHAV_V3 pxor, xmm9, xmm9, xmm10
     QOR_SHAV_V3 psrld, xmm10, xmm9, 31
     QOR_SHAV_V3 paddd, xmm9, xmm9, xmm9
     QOR_SHAV_V3 por, xmm9, xmm9, xmm10
-    QOR_SHAV_V3 pslldq, xmm15, xmm9, 12
-    QOR_SHAV_V3 psrld, xmm11, xmm15, 31
-    QOR_SHAV_V3 paddd, xmm15, xmm15, xmm15
-    QOR_SHAV_V3 por, xmm15, xmm15, xmm11
-    QOR_SHAV_V3 pxor, xmm15, xmm15, xmm9
-    QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
-    QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]
-    QOR_SHAV_V movdqa, [r15+r14], xmm9
-    add r14, 16
+    QOR_SHAV_V3 pslldq, xmm10, xmm9, 12
+    QOR_SHAV_V3 psrld, xmm11, xmm10, 31
+    QOR_SHAV_V3 paddd, xmm10, xmm10, xmm10
+    QOR_SHAV_V3 por, xmm10, xmm10, xmm11
+    QOR_SHAV_V3 pxor, \x0, xmm9, xmm10
+    QOR_SHAV_V3 paddd, xmm9, \x0, [rbp+16*(\j)]
+    QOR_SHAV_V movdqa, [r15+16*(\j)], xmm9
 .endm
 
-# Steps 8 to 19 by the recurrence from word 32 on: words t - 6 to t - 3 are
-# the upper half of group j - 2 and the lower half of group j - 1 (xmm15).
-# Group j - 1 is in the frame by now, so the step is made in xmm15 itself:
-# the SSE form copies it once, for the rotation's right shift.
-.macro QOR_S1A_STEP
-    QOR_SHAV_V3 palignr, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-2*16], 8
-    QOR_SHAV_V3 pxor, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-4*16]
-    QOR_SHAV_V3 pxor, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-7*16]
-    QOR_SHAV_V3 pxor, xmm15, xmm15, [rsp+r14+QOR_S1A_WS-8*16]
-    QOR_SHAV_V3 psrld, xmm9, xmm15, 30
-    QOR_SHAV_V3 pslld, xmm15, xmm15, 2
-    QOR_SHAV_V3 por, xmm15, xmm15, xmm9
-    QOR_SHAV_V movdqa, [rsp+r14+QOR_S1A_WS], xmm15
-    QOR_SHAV_V3 paddd, xmm9, xmm15, [rbp+r14]
-    QOR_SHAV_V movdqa, [r15+r14], xmm9
-    add r14, 16
+# Groups 8 to 19 by the recurrence from word 32 on, into x8 (which holds
+# group j - 8 until then) out of groups j - 7, j - 4, j - 2 and j - 1:
+# words t - 6 to t - 3 are the upper half of group j - 2 and the lower half
+# of group j - 1.
+.macro QOR_S1A_STEP j, x8, x7, x4, x2, x1
+    QOR_SHAV_V3 palignr, xmm9, \x1, \x2, 8
+    QOR_SHAV_V3 pxor, xmm9, xmm9, \x4
+    QOR_SHAV_V3 pxor, xmm9, xmm9, \x7
+    QOR_SHAV_V3 pxor, \x8, \x8, xmm9
+    QOR_SHAV_V3 psrld, xmm9, \x8, 30
+    QOR_SHAV_V3 pslld, \x8, \x8, 2
+    QOR_SHAV_V3 por, \x8, \x8, xmm9
+    QOR_SHAV_V3 paddd, xmm9, \x8, [rbp+16*(\j)]
+    QOR_SHAV_V movdqa, [r15+16*(\j)], xmm9
 .endm
 
-# Takes the next block (into r12) and loads it, r15 its W + K buffer;
-# leaves r14 at step 4.
+# Group j (4 to 19) with the registers that hold its groups.
+.macro QOR_S1A_GROUP j
+    .if (\j) < 8
+    .if (\j) == 4
+    QOR_S1A_FIRST \j, xmm4, xmm0, xmm1, xmm2, xmm3
+    .elseif (\j) == 5
+    QOR_S1A_FIRST \j, xmm5, xmm1, xmm2, xmm3, xmm4
+    .elseif (\j) == 6
+    QOR_S1A_FIRST \j, xmm6, xmm2, xmm3, xmm4, xmm5
+    .else
+    QOR_S1A_FIRST \j, xmm7, xmm3, xmm4, xmm5, xmm6
+    .endif
+    .elseif ((\j) & 7) == 0
+    QOR_S1A_STEP \j, xmm0, xmm1, xmm4, xmm6, xmm7
+    .elseif ((\j) & 7) == 1
+    QOR_S1A_STEP \j, xmm1, xmm2, xmm5, xmm7, xmm0
+    .elseif ((\j) & 7) == 2
+    QOR_S1A_STEP \j, xmm2, xmm3, xmm6, xmm0, xmm1
+    .elseif ((\j) & 7) == 3
+    QOR_S1A_STEP \j, xmm3, xmm4, xmm7, xmm1, xmm2
+    .elseif ((\j) & 7) == 4
+    QOR_S1A_STEP \j, xmm4, xmm5, xmm0, xmm2, xmm3
+    .elseif ((\j) & 7) == 5
+    QOR_S1A_STEP \j, xmm5, xmm6, xmm1, xmm3, xmm4
+    .elseif ((\j) & 7) == 6
+    QOR_S1A_STEP \j, xmm6, xmm7, xmm2, xmm4, xmm5
+    .else
+    QOR_S1A_STEP \j, xmm7, xmm0, xmm3, xmm5, xmm6
+    .endif
+.endm
+
+# Takes the next block (into r12) and loads its groups 0 to 3.
 .macro QOR_S1A_BEGIN_BLOCK
     mov r12, [rsp + QOR_SHAV_V_BLOCKS]
     lea r9, [r12 + 64]
     mov [rsp + QOR_SHAV_V_BLOCKS], r9
     dec qword ptr [rsp + QOR_SHAV_V_COUNT]
-    QOR_S1A_LOAD 0
-    QOR_S1A_LOAD 1
-    QOR_S1A_LOAD 2
-    QOR_S1A_LOAD 3
-    mov r14d, 64
+    QOR_S1A_LOAD 0, xmm0
+    QOR_S1A_LOAD 1, xmm1
+    QOR_S1A_LOAD 2, xmm2
+    QOR_S1A_LOAD 3, xmm3
 .endm
 
-# The 80 rounds of one block (rsi at its W + K), with a step of the next
-# block's expansion after every five rounds when `steps` is 1, the first
-# four of them by the definition.
+# The 80 rounds of one block (rsi at its W + K), with a group of the next
+# block's expansion after every five rounds when `steps` is 1.
 .macro QOR_S1A_STEP_AT steps, slot
     .if \steps
-    .if \slot < 4
-    QOR_S1A_STEP_FIRST
-    .else
-    QOR_S1A_STEP
-    .endif
+    QOR_S1A_GROUP (\slot)+4
     .endif
 .endm
 .macro QOR_S1A_BLOCK steps
@@ -238,14 +256,9 @@ __asm__(R"ASM(
     # The first block is expanded before any round.
     lea r15, [rsp + QOR_S1A_WK0]
     QOR_S1A_BEGIN_BLOCK
-    QOR_S1A_STEP_FIRST
-    QOR_S1A_STEP_FIRST
-    QOR_S1A_STEP_FIRST
-    QOR_S1A_STEP_FIRST
-.L\name\()_first_steps:
-    QOR_S1A_STEP
-    cmp r14d, 320
-    jne .L\name\()_first_steps
+    .irp j, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19
+    QOR_S1A_GROUP \j
+    .endr
     lea rsi, [rsp + QOR_S1A_WK0]
     lea r15, [rsp + QOR_S1A_WK1]
 
