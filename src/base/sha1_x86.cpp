@@ -18,12 +18,19 @@
 //
 // whose terms are all at least six words back: a step of four words then
 // needs no correction.  The loads of the next pair run before the rounds of
-// this pair, its sixteen steps between them, one every ten rounds.
+// this pair, its sixteen steps between them, one every ten rounds; the last
+// eight groups of four words stay in registers, which the steps take in
+// turn.
 //
 // The rounds are bound by their scalar operations, and the code is written
-// in assembly so that there are no more of them than the round needs.  Only
-// for ELF x86-64 (System V calls); elsewhere the portable engine does the
-// work.
+// in assembly so that there are no more of them than the round needs.  b is
+// needed by its round only: the round takes rol30(b), the next c, into a
+// sixth register with rorx and then makes the function of b, c and d in
+// b's own register, which saves the copy a three-operand function would
+// take.  The six registers so move round by round through the roles of a
+// to e and the free one, coming back every six rounds; after 80 the words
+// are moved home.  Only for ELF x86-64 (System V calls); elsewhere the
+// portable engine does the work.
 #include "base/sha.h"
 #include "base/sha_x86_asm.h"
 
@@ -38,17 +45,17 @@ extern "C" void qor_sha1_blocks_avx2(std::uint32_t* state, const std::uint8_t* b
 //             to 4j + 3 of block x, then of block y) at 32 j; the rounds
 //             read block x's W[t] + K at 32 (t / 4) + 4 (t % 4), block y's
 //             16 bytes further
-//   WS        the expanded words of the pair in the making, without K,
-//             step j at 32 j
 //
 // Registers while the rounds run:
-//   eax, ebx, ecx, edx, r8d   a to e, rotating through the round macro's
-//            arguments; r9d, r10d the round's temporaries
-//   rsi      this block's W + K
-//   r14      32 j, j the next expansion step;  r15 the W + K buffer being
-//            filled;  rbp the round constants by step, eight copies each
-//   ymm9-11  the expansion's temporaries; ymm15 the last expanded group;
-//            ymm14 the byte order shuffle
+//   eax, ebx, ecx, edx, r8d, r14d   a to e and a free one, rotating
+//            through the round macro's arguments (a to e in the first five
+//            when a block starts and ends); r9d, r10d the round's
+//            temporaries
+//   rsi      this block's W + K;  r15 the W + K buffer being filled;  rbp
+//            the round constants by step, eight copies each
+//   ymm0-7   the words of the pair being expanded, group j in ymm(j mod 8)
+//            until group j + 8 takes its place
+//   ymm9-11  the expansion's temporaries;  ymm14 the byte order shuffle
 __asm__(R"ASM(
     .pushsection .rodata
     .p2align 5
@@ -62,83 +69,112 @@ __asm__(R"ASM(
 
     .equ QOR_S1V_WK0, 64
     .equ QOR_S1V_WK1, 704
-    .equ QOR_S1V_WS, 1344
-    .equ QOR_S1V_FRAME, 1984
+    .equ QOR_S1V_FRAME, 1344
 
-# Rounds 0-19: e += W + K + Ch(b, c, d) + rol5(a), b = rol30(b).  Ch is
-# (b & c) + (~b & d), the two halves having no bit in common.  The rounds'
-# chain runs from a to the next a, and rol5(a) is added last: everything
-# else (W + K, and the function of b, c and d, which are older) is in e by
-# the time a arrives, and a round then waits two operations on the last.
-.macro QOR_S1V_CH a, b, c, d, e, wk
+# Rounds 0-19: e += W + K + Ch(b, c, d) + rol5(a), and the next c, rol30(b),
+# into s.  Ch is (b & c) + (~b & d), the two halves having no bit in
+# common.  The rounds' chain runs from a to the next a, and rol5(a) is added
+# last: everything else (W + K, and the function of b, c and d, which are
+# older) is in e by the time a arrives, and a round then waits two
+# operations on the last.
+.macro QOR_S1V_CH a, b, c, d, e, s, wk
     add \e, [rsi + \wk]
     andn r10d, \b, \d
-    mov r9d, \c
-    and r9d, \b
+    rorx \s, \b, 2
+    and \b, \c
     add \e, r10d
     rorx r10d, \a, 27
-    add \e, r9d
-    rorx \b, \b, 2
+    add \e, \b
     add \e, r10d
 .endm
 
 # Rounds 20-39 and 60-79: the parity b ^ c ^ d.
-.macro QOR_S1V_PARITY a, b, c, d, e, wk
+.macro QOR_S1V_PARITY a, b, c, d, e, s, wk
     add \e, [rsi + \wk]
-    mov r9d, \d
-    xor r9d, \c
-    xor r9d, \b
-    add \e, r9d
+    rorx \s, \b, 2
+    xor \b, \c
+    xor \b, \d
+    add \e, \b
     rorx r10d, \a, 27
-    rorx \b, \b, 2
     add \e, r10d
 .endm
 
-# Rounds 40-59: Maj(b, c, d), which is Ch(c ^ d, b, d): where c and d agree
-# they are the majority, elsewhere b is.
-.macro QOR_S1V_MAJ a, b, c, d, e, wk
+# Rounds 40-59: Maj(b, c, d), which is (b & (c ^ d)) + (c & d): where c and
+# d agree they are the majority, elsewhere b is.
+.macro QOR_S1V_MAJ a, b, c, d, e, s, wk
     add \e, [rsi + \wk]
     mov r9d, \c
     xor r9d, \d
+    rorx \s, \b, 2
     andn r10d, r9d, \d
-    and r9d, \b
+    and \b, r9d
     add \e, r10d
+    add \e, \b
     rorx r10d, \a, 27
-    add \e, r9d
-    rorx \b, \b, 2
     add \e, r10d
 .endm
 
-# Rounds t..t+4 of one kind, the variables where a block starts them;
-# word t's W + K is at 32 (t / 4) + 4 (t % 4) from rsi.
-.macro QOR_S1V_ROUNDS5 kind, t
-    QOR_S1V_\kind eax, ebx, ecx, edx, r8d, ((((\t) >> 2) << 5) + (((\t) & 3) << 2))
-    QOR_S1V_\kind r8d, eax, ebx, ecx, edx, ((((\t + 1) >> 2) << 5) + (((\t + 1) & 3) << 2))
-    QOR_S1V_\kind edx, r8d, eax, ebx, ecx, ((((\t + 2) >> 2) << 5) + (((\t + 2) & 3) << 2))
-    QOR_S1V_\kind ecx, edx, r8d, eax, ebx, ((((\t + 3) >> 2) << 5) + (((\t + 3) & 3) << 2))
-    QOR_S1V_\kind ebx, ecx, edx, r8d, eax, ((((\t + 4) >> 2) << 5) + (((\t + 4) & 3) << 2))
+# Round t of a block: its kind, the registers that hold a to e and the free
+# one (the new a goes to e's, the next c to the free one, and b's becomes
+# free), and where its W + K is: 32 (t / 4) + 4 (t % 4) from rsi.
+.macro QOR_S1V_ROUND_OF kind, t
+    .if ((\t) % 6) == 0
+    QOR_S1V_\kind eax, ebx, ecx, edx, r8d, r14d, ((((\t) >> 2) << 5) + (((\t) & 3) << 2))
+    .elseif ((\t) % 6) == 1
+    QOR_S1V_\kind r8d, eax, r14d, ecx, edx, ebx, ((((\t) >> 2) << 5) + (((\t) & 3) << 2))
+    .elseif ((\t) % 6) == 2
+    QOR_S1V_\kind edx, r8d, ebx, r14d, ecx, eax, ((((\t) >> 2) << 5) + (((\t) & 3) << 2))
+    .elseif ((\t) % 6) == 3
+    QOR_S1V_\kind ecx, edx, eax, ebx, r14d, r8d, ((((\t) >> 2) << 5) + (((\t) & 3) << 2))
+    .elseif ((\t) % 6) == 4
+    QOR_S1V_\kind r14d, ecx, r8d, eax, ebx, edx, ((((\t) >> 2) << 5) + (((\t) & 3) << 2))
+    .else
+    QOR_S1V_\kind ebx, r14d, edx, r8d, eax, ecx, ((((\t) >> 2) << 5) + (((\t) & 3) << 2))
+    .endif
+.endm
+.macro QOR_S1V_ROUND t
+    .if (\t) < 20
+    QOR_S1V_ROUND_OF CH, \t
+    .elseif (\t) < 40
+    QOR_S1V_ROUND_OF PARITY, \t
+    .elseif (\t) < 60
+    QOR_S1V_ROUND_OF MAJ, \t
+    .else
+    QOR_S1V_ROUND_OF PARITY, \t
+    .endif
 .endm
 
-# Steps 0 to 3: the sixteen words of block x (r12) and block y (r13) as
-# they are, turned from big-endian.
-.macro QOR_S1V_LOAD j
-    vmovdqu xmm15, [r12 + 16*\j]
-    vinserti128 ymm15, ymm15, [r13 + 16*\j], 1
-    vpshufb ymm15, ymm15, ymm14
-    vmovdqa [rsp + QOR_S1V_WS + 32*\j], ymm15
-    vpaddd ymm9, ymm15, [rbp + 32*\j]
+# After round 79 a to e are in edx, r8d, ebx, r14d and ecx (the registers
+# of round 80 % 6 = 2): they go back to the first five.
+.macro QOR_S1V_HOME
+    mov eax, edx
+    mov edx, r14d
+    mov r14d, ebx
+    mov ebx, r8d
+    mov r8d, ecx
+    mov ecx, r14d
+.endm
+
+# Groups 0 to 3: the sixteen words of block x (r12) and block y (r13) as
+# they are, turned from big-endian, into x.
+.macro QOR_S1V_LOAD j, x
+    vmovdqu xmm\x, [r12 + 16*\j]
+    vinserti128 ymm\x, ymm\x, [r13 + 16*\j], 1
+    vpshufb ymm\x, ymm\x, ymm14
+    vpaddd ymm9, ymm\x, [rbp + 32*\j]
     vmovdqa [r15 + 32*\j], ymm9
 .endm
 
-# Steps 4 to 7 (r14 = 32 j) by the definition.  vpalignr joins the upper
-# half of one group with the lower half of the next, lane by lane: words
-# t - 14 to t - 11; vpsrldq gives t - 3 to t - 1 and 0.
-.macro QOR_S1V_STEP_FIRST
-    vmovdqa ymm9, [rsp + r14 + QOR_S1V_WS - 3*32]
-    vpalignr ymm9, ymm9, [rsp + r14 + QOR_S1V_WS - 4*32], 8
-    vpxor ymm9, ymm9, [rsp + r14 + QOR_S1V_WS - 4*32]
-    vpxor ymm9, ymm9, [rsp + r14 + QOR_S1V_WS - 2*32]
-    vpsrldq ymm10, ymm15, 4
+# Groups 4 to 7 by the definition, into x0 out of x4 to x1 (groups j - 4 to
+# j - 1).  vpalignr joins the upper half of group j - 4 with the lower half
+# of group j - 3, lane by lane: words t - 14 to t - 11; vpsrldq gives t - 3
+# to t - 1 and 0.  The last word's correction is made from the first word,
+# moved up.
+.macro QOR_S1V_FIRST j, x0, x4, x3, x2, x1
+    vpalignr ymm9, \x3, \x4, 8
+    vpxor ymm9, ymm9, \x4
+    vpxor ymm9, ymm9, \x2
+    vpsrldq ymm10, \x1, 4
     vpxor ymm9, ymm9, ymm10
     vpsrld ymm10, ymm9, 31
     vpaddd ymm9, ymm9, ymm9
@@ -147,77 +183,80 @@ __asm__(R"ASM(
     vpsrld ymm11, ymm10, 31
     vpaddd ymm10, ymm10, ymm10
     vpor ymm10, ymm10, ymm11
-    vpxor ymm15, ymm9, ymm10
-    vmovdqa [rsp + r14 + QOR_S1V_WS], ymm15
-    vpaddd ymm9, ymm15, [rbp + r14]
-    vmovdqa [r15 + r14], ymm9
-    add r14, 32
+    vpxor \x0, ymm9, ymm10
+    vpaddd ymm9, \x0, [rbp + 32*(\j)]
+    vmovdqa [r15 + 32*(\j)], ymm9
 .endm
 
-# Steps 8 to 19 by the recurrence from word 32 on: words t - 6 to t - 3 are
-# the upper half of group j - 2 and the lower half of group j - 1 (ymm15).
-.macro QOR_S1V_STEP
-    vpalignr ymm9, ymm15, [rsp + r14 + QOR_S1V_WS - 2*32], 8
-    vpxor ymm9, ymm9, [rsp + r14 + QOR_S1V_WS - 4*32]
-    vpxor ymm9, ymm9, [rsp + r14 + QOR_S1V_WS - 7*32]
-    vpxor ymm9, ymm9, [rsp + r14 + QOR_S1V_WS - 8*32]
+# Groups 8 to 19 by the recurrence from word 32 on, into x8 (which holds
+# group j - 8 until then) out of groups j - 7, j - 4, j - 2 and j - 1:
+# words t - 6 to t - 3 are the upper half of group j - 2 and the lower half
+# of group j - 1.
+.macro QOR_S1V_STEP j, x8, x7, x4, x2, x1
+    vpalignr ymm9, \x1, \x2, 8
+    vpxor ymm9, ymm9, \x4
+    vpxor ymm9, ymm9, \x7
+    vpxor ymm9, ymm9, \x8
     vpsrld ymm10, ymm9, 30
     vpslld ymm9, ymm9, 2
-    vpor ymm15, ymm9, ymm10
-    vmovdqa [rsp + r14 + QOR_S1V_WS], ymm15
-    vpaddd ymm9, ymm15, [rbp + r14]
-    vmovdqa [r15 + r14], ymm9
-    add r14, 32
+    vpor \x8, ymm9, ymm10
+    vpaddd ymm9, \x8, [rbp + 32*(\j)]
+    vmovdqa [r15 + 32*(\j)], ymm9
 .endm
 
-# The loads of a pair, r15 its W + K buffer; leaves r14 at step 4.
-.macro QOR_S1V_BEGIN_PAIR
-    QOR_S1V_LOAD 0
-    QOR_S1V_LOAD 1
-    QOR_S1V_LOAD 2
-    QOR_S1V_LOAD 3
-    mov r14d, 128
-.endm
-
-# The 80 rounds of one block (rsi at its W + K), with a step of the next
-# pair's expansion after every ten rounds from round 5 on: none (`steps`
-# 0), the four first steps and four others (1, block x) or eight others
-# (2, block y).
-.macro QOR_S1V_STEP_AT steps, slot
-    .if (\steps == 1) && (\slot < 4)
-    QOR_S1V_STEP_FIRST
-    .elseif \steps
-    QOR_S1V_STEP
+# Group j (4 to 19) with the registers that hold its groups.
+.macro QOR_S1V_GROUP j
+    .if (\j) < 8
+    .if (\j) == 4
+    QOR_S1V_FIRST \j, ymm4, ymm0, ymm1, ymm2, ymm3
+    .elseif (\j) == 5
+    QOR_S1V_FIRST \j, ymm5, ymm1, ymm2, ymm3, ymm4
+    .elseif (\j) == 6
+    QOR_S1V_FIRST \j, ymm6, ymm2, ymm3, ymm4, ymm5
+    .else
+    QOR_S1V_FIRST \j, ymm7, ymm3, ymm4, ymm5, ymm6
+    .endif
+    .elseif ((\j) & 7) == 0
+    QOR_S1V_STEP \j, ymm0, ymm1, ymm4, ymm6, ymm7
+    .elseif ((\j) & 7) == 1
+    QOR_S1V_STEP \j, ymm1, ymm2, ymm5, ymm7, ymm0
+    .elseif ((\j) & 7) == 2
+    QOR_S1V_STEP \j, ymm2, ymm3, ymm6, ymm0, ymm1
+    .elseif ((\j) & 7) == 3
+    QOR_S1V_STEP \j, ymm3, ymm4, ymm7, ymm1, ymm2
+    .elseif ((\j) & 7) == 4
+    QOR_S1V_STEP \j, ymm4, ymm5, ymm0, ymm2, ymm3
+    .elseif ((\j) & 7) == 5
+    QOR_S1V_STEP \j, ymm5, ymm6, ymm1, ymm3, ymm4
+    .elseif ((\j) & 7) == 6
+    QOR_S1V_STEP \j, ymm6, ymm7, ymm2, ymm4, ymm5
+    .else
+    QOR_S1V_STEP \j, ymm7, ymm0, ymm3, ymm5, ymm6
     .endif
 .endm
-.macro QOR_S1V_BLOCK steps
-    QOR_S1V_ROUNDS5 CH, 0
-    QOR_S1V_STEP_AT \steps, 0
-    QOR_S1V_ROUNDS5 CH, 5
-    QOR_S1V_ROUNDS5 CH, 10
-    QOR_S1V_STEP_AT \steps, 1
-    QOR_S1V_ROUNDS5 CH, 15
-    QOR_S1V_ROUNDS5 PARITY, 20
-    QOR_S1V_STEP_AT \steps, 2
-    QOR_S1V_ROUNDS5 PARITY, 25
-    QOR_S1V_ROUNDS5 PARITY, 30
-    QOR_S1V_STEP_AT \steps, 3
-    QOR_S1V_ROUNDS5 PARITY, 35
-    QOR_S1V_ROUNDS5 MAJ, 40
-    QOR_S1V_STEP_AT \steps, 4
-    QOR_S1V_ROUNDS5 MAJ, 45
-    QOR_S1V_ROUNDS5 MAJ, 50
-    QOR_S1V_STEP_AT \steps, 5
-    QOR_S1V_ROUNDS5 MAJ, 55
-    QOR_S1V_ROUNDS5 PARITY, 60
-    QOR_S1V_STEP_AT \steps, 6
-    QOR_S1V_ROUNDS5 PARITY, 65
-    QOR_S1V_ROUNDS5 PARITY, 70
-    QOR_S1V_STEP_AT \steps, 7
-    QOR_S1V_ROUNDS5 PARITY, 75
+
+# The loads of a pair, r15 its W + K buffer.
+.macro QOR_S1V_BEGIN_PAIR
+    QOR_S1V_LOAD 0, 0
+    QOR_S1V_LOAD 1, 1
+    QOR_S1V_LOAD 2, 2
+    QOR_S1V_LOAD 3, 3
 .endm
 
-
+# The 80 rounds of one block (rsi at its W + K), with a group of the next
+# pair's expansion after every ten rounds from round 5 on: none (`steps`
+# 0), groups 4 to 11 (1, block x) or 12 to 19 (2, block y).
+.macro QOR_S1V_BLOCK steps
+    .set qor_s1v_t, 0
+    .rept 80
+    QOR_S1V_ROUND qor_s1v_t
+    .if (\steps != 0) && ((qor_s1v_t % 10) == 4)
+    QOR_S1V_GROUP (qor_s1v_t/10)+8*\steps-4
+    .endif
+    .set qor_s1v_t, qor_s1v_t + 1
+    .endr
+    QOR_S1V_HOME
+.endm
 
     QOR_SHAV_ENTER qor_sha1_blocks_avx2, QOR_S1V_FRAME, .Lqor_s1v_return
     vmovdqa ymm14, [rip + .Lqor_sha1v_byteswap]
@@ -226,14 +265,9 @@ __asm__(R"ASM(
     QOR_SHAV_TAKE_PAIR 6, r12, r13, rdi, r11
     lea r15, [rsp + QOR_S1V_WK0]
     QOR_S1V_BEGIN_PAIR
-    QOR_S1V_STEP_FIRST
-    QOR_S1V_STEP_FIRST
-    QOR_S1V_STEP_FIRST
-    QOR_S1V_STEP_FIRST
-.Lqor_s1v_first_steps:
-    QOR_S1V_STEP
-    cmp r14d, 640
-    jne .Lqor_s1v_first_steps
+    .irp j, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19
+    QOR_S1V_GROUP \j
+    .endr
     lea rsi, [rsp + QOR_S1V_WK0]
     lea r15, [rsp + QOR_S1V_WK1]
 
