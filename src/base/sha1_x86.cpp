@@ -206,33 +206,7 @@ __asm__(R"ASM(
 
 # Group j (4 to 19) with the registers that hold its groups.
 .macro QOR_S1V_GROUP j
-    .if (\j) < 8
-    .if (\j) == 4
-    QOR_S1V_FIRST \j, ymm4, ymm0, ymm1, ymm2, ymm3
-    .elseif (\j) == 5
-    QOR_S1V_FIRST \j, ymm5, ymm1, ymm2, ymm3, ymm4
-    .elseif (\j) == 6
-    QOR_S1V_FIRST \j, ymm6, ymm2, ymm3, ymm4, ymm5
-    .else
-    QOR_S1V_FIRST \j, ymm7, ymm3, ymm4, ymm5, ymm6
-    .endif
-    .elseif ((\j) & 7) == 0
-    QOR_S1V_STEP \j, ymm0, ymm1, ymm4, ymm6, ymm7
-    .elseif ((\j) & 7) == 1
-    QOR_S1V_STEP \j, ymm1, ymm2, ymm5, ymm7, ymm0
-    .elseif ((\j) & 7) == 2
-    QOR_S1V_STEP \j, ymm2, ymm3, ymm6, ymm0, ymm1
-    .elseif ((\j) & 7) == 3
-    QOR_S1V_STEP \j, ymm3, ymm4, ymm7, ymm1, ymm2
-    .elseif ((\j) & 7) == 4
-    QOR_S1V_STEP \j, ymm4, ymm5, ymm0, ymm2, ymm3
-    .elseif ((\j) & 7) == 5
-    QOR_S1V_STEP \j, ymm5, ymm6, ymm1, ymm3, ymm4
-    .elseif ((\j) & 7) == 6
-    QOR_S1V_STEP \j, ymm6, ymm7, ymm2, ymm4, ymm5
-    .else
-    QOR_S1V_STEP \j, ymm7, ymm0, ymm3, ymm5, ymm6
-    .endif
+    QOR_SHAV_SHA1_GROUP \j, QOR_S1V_FIRST, QOR_S1V_STEP, ymm
 .endm
 
 # The loads of a pair, r15 its W + K buffer.

@@ -183,33 +183,7 @@ __asm__(R"ASM(
 
 # Group j (4 to 19) with the registers that hold its groups.
 .macro QOR_S1A_GROUP j
-    .if (\j) < 8
-    .if (\j) == 4
-    QOR_S1A_FIRST \j, xmm4, xmm0, xmm1, xmm2, xmm3
-    .elseif (\j) == 5
-    QOR_S1A_FIRST \j, xmm5, xmm1, xmm2, xmm3, xmm4
-    .elseif (\j) == 6
-    QOR_S1A_FIRST \j, xmm6, xmm2, xmm3, xmm4, xmm5
-    .else
-    QOR_S1A_FIRST \j, xmm7, xmm3, xmm4, xmm5, xmm6
-    .endif
-    .elseif ((\j) & 7) == 0
-    QOR_S1A_STEP \j, xmm0, xmm1, xmm4, xmm6, xmm7
-    .elseif ((\j) & 7) == 1
-    QOR_S1A_STEP \j, xmm1, xmm2, xmm5, xmm7, xmm0
-    .elseif ((\j) & 7) == 2
-    QOR_S1A_STEP \j, xmm2, xmm3, xmm6, xmm0, xmm1
-    .elseif ((\j) & 7) == 3
-    QOR_S1A_STEP \j, xmm3, xmm4, xmm7, xmm1, xmm2
-    .elseif ((\j) & 7) == 4
-    QOR_S1A_STEP \j, xmm4, xmm5, xmm0, xmm2, xmm3
-    .elseif ((\j) & 7) == 5
-    QOR_S1A_STEP \j, xmm5, xmm6, xmm1, xmm3, xmm4
-    .elseif ((\j) & 7) == 6
-    QOR_S1A_STEP \j, xmm6, xmm7, xmm2, xmm4, xmm5
-    .else
-    QOR_S1A_STEP \j, xmm7, xmm0, xmm3, xmm5, xmm6
-    .endif
+    QOR_SHAV_SHA1_GROUP \j, QOR_S1A_FIRST, QOR_S1A_STEP, xmm
 .endm
 
 # Takes the next block (into r12) and loads its groups 0 to 3.

@@ -155,6 +155,43 @@ __asm__(R"ASM(
 # The state words, `width` bytes each, into the working registers `regs`
 # (through the pointer register `ptr`); and at the end of a block added
 # into the state, which is also where the next block starts.
+# Group j (4 to 19) of a SHA-1 message schedule whose last eight groups of
+# four words stay in the registers `v`0 to `v`7 (xmm or ymm), group j in
+# number j mod 8 until group j + 8 takes its place: groups 4 to 7 by the
+# engine's macro `first` (j, the new group's register, then those of groups
+# j - 4 to j - 1), the others by `step` (j, the register of group j - 8,
+# which takes the new one, then those of groups j - 7, j - 4, j - 2 and
+# j - 1).
+.macro QOR_SHAV_SHA1_GROUP j, first, step, v
+    .if (\j) < 8
+    .if (\j) == 4
+    \first \j, \v\()4, \v\()0, \v\()1, \v\()2, \v\()3
+    .elseif (\j) == 5
+    \first \j, \v\()5, \v\()1, \v\()2, \v\()3, \v\()4
+    .elseif (\j) == 6
+    \first \j, \v\()6, \v\()2, \v\()3, \v\()4, \v\()5
+    .else
+    \first \j, \v\()7, \v\()3, \v\()4, \v\()5, \v\()6
+    .endif
+    .elseif ((\j) & 7) == 0
+    \step \j, \v\()0, \v\()1, \v\()4, \v\()6, \v\()7
+    .elseif ((\j) & 7) == 1
+    \step \j, \v\()1, \v\()2, \v\()5, \v\()7, \v\()0
+    .elseif ((\j) & 7) == 2
+    \step \j, \v\()2, \v\()3, \v\()6, \v\()0, \v\()1
+    .elseif ((\j) & 7) == 3
+    \step \j, \v\()3, \v\()4, \v\()7, \v\()1, \v\()2
+    .elseif ((\j) & 7) == 4
+    \step \j, \v\()4, \v\()5, \v\()0, \v\()2, \v\()3
+    .elseif ((\j) & 7) == 5
+    \step \j, \v\()5, \v\()6, \v\()1, \v\()3, \v\()4
+    .elseif ((\j) & 7) == 6
+    \step \j, \v\()6, \v\()7, \v\()2, \v\()4, \v\()5
+    .else
+    \step \j, \v\()7, \v\()0, \v\()3, \v\()5, \v\()6
+    .endif
+.endm
+
 .macro QOR_SHAV_LOAD_STATE ptr, width, regs:vararg
     mov \ptr, [rsp + QOR_SHAV_V_STATE]
     .set qor_shav_at, 0
