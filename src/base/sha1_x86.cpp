@@ -100,7 +100,8 @@ __asm__(R"ASM(
 .endm
 
 # Rounds 40-59: Maj(b, c, d), which is (b & (c ^ d)) + (c & d): where c and
-# d agree they are the majority, elsewhere b is.
+# d agree they are the majority, elsewhere b is.  c & d is taken as
+# ~(c ^ d) & d.
 .macro QOR_S1V_MAJ a, b, c, d, e, s, wk
     add \e, [rsi + \wk]
     mov r9d, \c
