@@ -37,8 +37,6 @@ extern "C" void qor_sha512_blocks_avx2(std::uint64_t* state, const std::uint8_t*
 //             step j (words 2j and 2j + 1 of block x, then of block y) at
 //             32 j; the rounds read block x's W[t] + K[t] at
 //             8 (4 (t / 2) + t % 2), block y's 16 bytes further
-//   WS        the expanded words of the pair in the making, without K,
-//             step j at 32 j
 //
 // Registers while the rounds run:
 //   rax, rbx, rcx, rdx, r8, r9, r10, r11   a to h, rotating through the
@@ -46,11 +44,12 @@ extern "C" void qor_sha512_blocks_avx2(std::uint64_t* state, const std::uint8_t*
 //   r12      the round's temporary; r13 and rdi b ^ c and a ^ b, changing
 //            places every round
 //   rsi      this block's W + K (advances 8 rounds at a time)
-//   r14      32 j, j the next expansion step;  r15 the W + K buffer being
-//            filled;  rbp the round constants, each pair twice (32 j: the
-//            constants of step j for both lanes)
-//   ymm9-12  the expansion's temporaries; ymm15 the last expanded pair;
-//            ymm13 the rotation by a byte, ymm14 the byte order shuffle
+//   r15      the W + K buffer being filled;  rbp the round constants, each
+//            pair twice (32 j: the constants of step j for both lanes)
+//   ymm0-7   the last sixteen words of the pair being expanded: the words
+//            of step j in ymm(j mod 8) until step j + 8 takes its place
+//   ymm9-12  the expansion's temporaries;  ymm13 the rotation by a byte,
+//            ymm14 the byte order shuffle
 __asm__(R"ASM(
     .pushsection .rodata
     .p2align 5
@@ -67,8 +66,7 @@ __asm__(R"ASM(
 
     .equ QOR_S512V_WK0, 64
     .equ QOR_S512V_WK1, 1344
-    .equ QOR_S512V_WS, 2624
-    .equ QOR_S512V_FRAME, 3904
+    .equ QOR_S512V_FRAME, 2624
 
 # One round.  h + W + K + Ch(e, f, g) + S1(e) is T1, d + T1 the new e, and
 # T1 + Maj(a, b, c) + S0(a) the new a, left in h's register.  Ch is
@@ -116,16 +114,15 @@ __asm__(R"ASM(
     QOR_S512V_ROUND rbx, rcx, rdx, r8, r9, r10, r11, rax, \wk + 40, rdi, r13
 .endm
 
-# Expansion step j (r14 = 32 j, 8 <= j < 40): words t = 2j and t + 1 of both
-# blocks.  vpalignr joins the high word of one pair with the low word of the
+# Expansion step j (8 <= j < 40): words t = 2j and t + 1 of both blocks,
+# into x0 (the register of step j - 8) out of those of steps j - 7, j - 4,
+# j - 3 and j - 1.  vpalignr joins the high word of one pair with the low word of the
 # next, lane by lane: W[t-15], W[t-14] and W[t-7], W[t-6].  s0(x) is x ror 1,
 # x ror 8 (a byte shuffle) and x >> 7; s1(x) is x ror 19, x ror 61 and
 # x >> 6; AVX2 has no 64-bit rotation, so the others are two shifts each.
-.macro QOR_S512V_STEP
-    vmovdqa ymm9, [rsp + r14 + QOR_S512V_WS - 7*32]
-    vpalignr ymm9, ymm9, [rsp + r14 + QOR_S512V_WS - 8*32], 8
-    vmovdqa ymm10, [rsp + r14 + QOR_S512V_WS - 3*32]
-    vpalignr ymm10, ymm10, [rsp + r14 + QOR_S512V_WS - 4*32], 8
+.macro QOR_S512V_STEP j, x0, x1, x4, x5, x7
+    vpalignr ymm9, \x1, \x0, 8
+    vpalignr ymm10, \x5, \x4, 8
     vpsrlq ymm11, ymm9, 1
     vpsllq ymm12, ymm9, 63
     vpxor ymm11, ymm11, ymm12
@@ -133,33 +130,51 @@ __asm__(R"ASM(
     vpxor ymm11, ymm11, ymm12
     vpshufb ymm9, ymm9, ymm13
     vpxor ymm9, ymm9, ymm11
-    vpsrlq ymm11, ymm15, 6
-    vpsrlq ymm12, ymm15, 19
+    vpsrlq ymm11, \x7, 6
+    vpsrlq ymm12, \x7, 19
     vpxor ymm11, ymm11, ymm12
-    vpsllq ymm12, ymm15, 3
+    vpsllq ymm12, \x7, 3
     vpxor ymm11, ymm11, ymm12
-    vpsrlq ymm12, ymm15, 61
+    vpsrlq ymm12, \x7, 61
     vpxor ymm11, ymm11, ymm12
-    vpsllq ymm12, ymm15, 45
+    vpsllq ymm12, \x7, 45
     vpxor ymm11, ymm11, ymm12
-    vpaddq ymm9, ymm9, [rsp + r14 + QOR_S512V_WS - 8*32]
+    vpaddq ymm9, ymm9, \x0
     vpaddq ymm10, ymm10, ymm11
-    vpaddq ymm15, ymm9, ymm10
-    vmovdqa [rsp + r14 + QOR_S512V_WS], ymm15
-    vpaddq ymm9, ymm15, [rbp + r14]
-    vmovdqa [r15 + r14], ymm9
-    add r14, 32
+    vpaddq \x0, ymm9, ymm10
+    vpaddq ymm9, \x0, [rbp + 32*(\j)]
+    vmovdqa [r15 + 32*(\j)], ymm9
+.endm
+
+# Step j with the registers that hold its pairs: pair j in ymm(j mod 8)
+# until pair j + 8 takes its place.
+.macro QOR_S512V_STEP_J j
+    .if ((\j) & 7) == 0
+    QOR_S512V_STEP \j, ymm0, ymm1, ymm4, ymm5, ymm7
+    .elseif ((\j) & 7) == 1
+    QOR_S512V_STEP \j, ymm1, ymm2, ymm5, ymm6, ymm0
+    .elseif ((\j) & 7) == 2
+    QOR_S512V_STEP \j, ymm2, ymm3, ymm6, ymm7, ymm1
+    .elseif ((\j) & 7) == 3
+    QOR_S512V_STEP \j, ymm3, ymm4, ymm7, ymm0, ymm2
+    .elseif ((\j) & 7) == 4
+    QOR_S512V_STEP \j, ymm4, ymm5, ymm0, ymm1, ymm3
+    .elseif ((\j) & 7) == 5
+    QOR_S512V_STEP \j, ymm5, ymm6, ymm1, ymm2, ymm4
+    .elseif ((\j) & 7) == 6
+    QOR_S512V_STEP \j, ymm6, ymm7, ymm2, ymm3, ymm5
+    .else
+    QOR_S512V_STEP \j, ymm7, ymm0, ymm3, ymm4, ymm6
+    .endif
 .endm
 
 # Steps 0 to 7: the first sixteen words of block x (r12) and block y (r13)
-# as they are, turned from big-endian; leaves pair 7 in ymm15 and r14 at
-# step 8.
+# as they are, turned from big-endian, pair j into ymm j.
 .macro QOR_S512V_LOAD j
-    vmovdqu xmm15, [r12 + 16*\j]
-    vinserti128 ymm15, ymm15, [r13 + 16*\j], 1
-    vpshufb ymm15, ymm15, ymm14
-    vmovdqa [rsp + QOR_S512V_WS + 32*\j], ymm15
-    vpaddq ymm9, ymm15, [rbp + 32*\j]
+    vmovdqu xmm\j, [r12 + 16*\j]
+    vinserti128 ymm\j, ymm\j, [r13 + 16*\j], 1
+    vpshufb ymm\j, ymm\j, ymm14
+    vpaddq ymm9, ymm\j, [rbp + 32*\j]
     vmovdqa [r15 + 32*\j], ymm9
 .endm
 .macro QOR_S512V_LOADS
@@ -171,7 +186,19 @@ __asm__(R"ASM(
     QOR_S512V_LOAD 5
     QOR_S512V_LOAD 6
     QOR_S512V_LOAD 7
-    mov r14d, 256
+.endm
+
+# `count` times eight rounds with two steps between them, from step `from`.
+.macro QOR_S512V_ROUNDS8_STEPS count, from
+    .set qor_s512v_j, \from
+    .rept \count
+    QOR_S512V_ROUNDS4A 0
+    QOR_S512V_STEP_J qor_s512v_j
+    QOR_S512V_ROUNDS4B 64
+    QOR_S512V_STEP_J qor_s512v_j+1
+    add rsi, 128
+    .set qor_s512v_j, qor_s512v_j + 2
+    .endr
 .endm
 
 
@@ -190,10 +217,11 @@ __asm__(R"ASM(
     QOR_SHAV_TAKE_PAIR 7, r12, r13, rdi, r14
     lea r15, [rsp + QOR_S512V_WK0]
     QOR_S512V_LOADS
-.Lqor_s512v_first_steps:
-    QOR_S512V_STEP
-    cmp r14d, 1280
-    jne .Lqor_s512v_first_steps
+    .set qor_s512v_j, 8
+    .rept 32
+    QOR_S512V_STEP_J qor_s512v_j
+    .set qor_s512v_j, qor_s512v_j + 1
+    .endr
     lea rsi, [rsp + QOR_S512V_WK0]
     lea r15, [rsp + QOR_S512V_WK1]
 
@@ -208,27 +236,11 @@ __asm__(R"ASM(
     QOR_SHAV_TAKE_PAIR 7, r12, r13, rdi, r14
     QOR_S512V_LOADS
     QOR_S512V_BLOCK_START
-    .p2align 5
-.Lqor_s512v_x_steps:
-    QOR_S512V_ROUNDS4A 0
-    QOR_S512V_STEP
-    QOR_S512V_ROUNDS4B 64
-    QOR_S512V_STEP
-    add rsi, 128
-    cmp r14d, 896
-    jne .Lqor_s512v_x_steps
+    QOR_S512V_ROUNDS8_STEPS 10, 8
     QOR_SHAV_ADD_STATE r12, 8, rax, rbx, rcx, rdx, r8, r9, r10, r11
     sub rsi, 1280 - 16
     QOR_S512V_BLOCK_START
-    .p2align 5
-.Lqor_s512v_y_steps:
-    QOR_S512V_ROUNDS4A 0
-    QOR_S512V_STEP
-    QOR_S512V_ROUNDS4B 64
-    QOR_S512V_STEP
-    add rsi, 128
-    cmp r14d, 1280
-    jne .Lqor_s512v_y_steps
+    QOR_S512V_ROUNDS8_STEPS 6, 28
     lea r12, [rsi + 4*128]
     mov [rsp + QOR_SHAV_V_END], r12
     .p2align 5
