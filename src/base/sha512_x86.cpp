@@ -116,10 +116,11 @@ __asm__(R"ASM(
 
 # Expansion step j (8 <= j < 40): words t = 2j and t + 1 of both blocks,
 # into x0 (the register of step j - 8) out of those of steps j - 7, j - 4,
-# j - 3 and j - 1.  vpalignr joins the high word of one pair with the low word of the
-# next, lane by lane: W[t-15], W[t-14] and W[t-7], W[t-6].  s0(x) is x ror 1,
-# x ror 8 (a byte shuffle) and x >> 7; s1(x) is x ror 19, x ror 61 and
-# x >> 6; AVX2 has no 64-bit rotation, so the others are two shifts each.
+# j - 3 and j - 1.  vpalignr joins the high word of one pair with the low
+# word of the next, lane by lane: W[t-15], W[t-14] and W[t-7], W[t-6].
+# s0(x) is x ror 1, x ror 8 (a byte shuffle) and x >> 7; s1(x) is x ror 19,
+# x ror 61 and x >> 6; AVX2 has no 64-bit rotation, so the others are two
+# shifts each.
 .macro QOR_S512V_STEP j, x0, x1, x4, x5, x7
     vpalignr ymm9, \x1, \x0, 8
     vpalignr ymm10, \x5, \x4, 8
