@@ -166,12 +166,12 @@ __asm__(R"ASM(
     vmovdqa [r15 + 32*\j], ymm9
 .endm
 
-# Groups 4 to 7 by the definition, into x0 out of x4 to x1 (groups j - 4 to
-# j - 1).  vpalignr joins the upper half of group j - 4 with the lower half
+# Groups 4 to 7 by the definition, into x8 out of x4 to x1 (groups j - 4
+# to j - 1; see QOR_SHAV_RING8).  vpalignr joins the upper half of group j - 4 with the lower half
 # of group j - 3, lane by lane: words t - 14 to t - 11; vpsrldq gives t - 3
 # to t - 1 and 0.  The last word's correction is made from the first word,
 # moved up.
-.macro QOR_S1V_FIRST j, x0, x4, x3, x2, x1
+.macro QOR_S1V_FIRST j, x8, x7, x6, x5, x4, x3, x2, x1
     vpalignr ymm9, \x3, \x4, 8
     vpxor ymm9, ymm9, \x4
     vpxor ymm9, ymm9, \x2
@@ -184,16 +184,17 @@ __asm__(R"ASM(
     vpsrld ymm11, ymm10, 31
     vpaddd ymm10, ymm10, ymm10
     vpor ymm10, ymm10, ymm11
-    vpxor \x0, ymm9, ymm10
-    vpaddd ymm9, \x0, [rbp + 32*(\j)]
+    vpxor \x8, ymm9, ymm10
+    vpaddd ymm9, \x8, [rbp + 32*(\j)]
     vmovdqa [r15 + 32*(\j)], ymm9
 .endm
 
 # Groups 8 to 19 by the recurrence from word 32 on, into x8 (which holds
-# group j - 8 until then) out of groups j - 7, j - 4, j - 2 and j - 1:
+# group j - 8 until then) out of x7, x4, x2 and x1 (groups j - 7, j - 4,
+# j - 2 and j - 1):
 # words t - 6 to t - 3 are the upper half of group j - 2 and the lower half
 # of group j - 1.
-.macro QOR_S1V_STEP j, x8, x7, x4, x2, x1
+.macro QOR_S1V_STEP j, x8, x7, x6, x5, x4, x3, x2, x1
     vpalignr ymm9, \x1, \x2, 8
     vpxor ymm9, ymm9, \x4
     vpxor ymm9, ymm9, \x7

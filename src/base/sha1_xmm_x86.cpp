@@ -143,11 +143,11 @@ __asm__(R"ASM(
     QOR_SHAV_V movdqa, [r15+16*\j], xmm9
 .endm
 
-# Groups 4 to 7 by the definition, into x0 out of x4 to x1 (groups j - 4 to
-# j - 1).  palignr joins the upper half of group j - 4 with the lower half
+# Groups 4 to 7 by the definition, into x8 out of x4 to x1 (groups j - 4
+# to j - 1; see QOR_SHAV_RING8).  palignr joins the upper half of group j - 4 with the lower half
 # of group j - 3: words t - 14 to t - 11; psrldq gives t - 3 to t - 1 and
 # 0.  The last word's correction is made from the first word, moved up.
-.macro QOR_S1A_FIRST j, x0, x4, x3, x2, x1
+.macro QOR_S1A_FIRST j, x8, x7, x6, x5, x4, x3, x2, x1
     QOR_SHAV_V3 palignr, xmm9, \x3, \x4, 8
     QOR_SHAV_V3 pxor, xmm9, xmm9, \x4
     QOR_SHAV_V3 pxor, xmm9, xmm9, \x2
@@ -160,16 +160,17 @@ __asm__(R"ASM(
     QOR_SHAV_V3 psrld, xmm11, xmm10, 31
     QOR_SHAV_V3 paddd, xmm10, xmm10, xmm10
     QOR_SHAV_V3 por, xmm10, xmm10, xmm11
-    QOR_SHAV_V3 pxor, \x0, xmm9, xmm10
-    QOR_SHAV_V3 paddd, xmm9, \x0, [rbp+16*(\j)]
+    QOR_SHAV_V3 pxor, \x8, xmm9, xmm10
+    QOR_SHAV_V3 paddd, xmm9, \x8, [rbp+16*(\j)]
     QOR_SHAV_V movdqa, [r15+16*(\j)], xmm9
 .endm
 
 # Groups 8 to 19 by the recurrence from word 32 on, into x8 (which holds
-# group j - 8 until then) out of groups j - 7, j - 4, j - 2 and j - 1:
+# group j - 8 until then) out of x7, x4, x2 and x1 (groups j - 7, j - 4,
+# j - 2 and j - 1):
 # words t - 6 to t - 3 are the upper half of group j - 2 and the lower half
 # of group j - 1.
-.macro QOR_S1A_STEP j, x8, x7, x4, x2, x1
+.macro QOR_S1A_STEP j, x8, x7, x6, x5, x4, x3, x2, x1
     QOR_SHAV_V3 palignr, xmm9, \x1, \x2, 8
     QOR_SHAV_V3 pxor, xmm9, xmm9, \x4
     QOR_SHAV_V3 pxor, xmm9, xmm9, \x7

@@ -115,15 +115,15 @@ __asm__(R"ASM(
 .endm
 
 # Expansion step j (8 <= j < 40): words t = 2j and t + 1 of both blocks,
-# into x0 (the register of step j - 8) out of those of steps j - 7, j - 4,
-# j - 3 and j - 1.  vpalignr joins the high word of one pair with the low
+# into x8 (the register of step j - 8) out of x7, x4, x3 and x1, those of
+# steps j - 7, j - 4, j - 3 and j - 1 (see QOR_SHAV_RING8).  vpalignr joins the high word of one pair with the low
 # word of the next, lane by lane: W[t-15], W[t-14] and W[t-7], W[t-6].
 # s0(x) is x ror 1, x ror 8 (a byte shuffle) and x >> 7; s1(x) is x ror 19,
 # x ror 61 and x >> 6; AVX2 has no 64-bit rotation, so the others are two
 # shifts each.
-.macro QOR_S512V_STEP j, x0, x1, x4, x5, x7
-    vpalignr ymm9, \x1, \x0, 8
-    vpalignr ymm10, \x5, \x4, 8
+.macro QOR_S512V_STEP j, x8, x7, x6, x5, x4, x3, x2, x1
+    vpalignr ymm9, \x7, \x8, 8
+    vpalignr ymm10, \x3, \x4, 8
     vpsrlq ymm11, ymm9, 1
     vpsllq ymm12, ymm9, 63
     vpxor ymm11, ymm11, ymm12
@@ -131,42 +131,26 @@ __asm__(R"ASM(
     vpxor ymm11, ymm11, ymm12
     vpshufb ymm9, ymm9, ymm13
     vpxor ymm9, ymm9, ymm11
-    vpsrlq ymm11, \x7, 6
-    vpsrlq ymm12, \x7, 19
+    vpsrlq ymm11, \x1, 6
+    vpsrlq ymm12, \x1, 19
     vpxor ymm11, ymm11, ymm12
-    vpsllq ymm12, \x7, 3
+    vpsllq ymm12, \x1, 3
     vpxor ymm11, ymm11, ymm12
-    vpsrlq ymm12, \x7, 61
+    vpsrlq ymm12, \x1, 61
     vpxor ymm11, ymm11, ymm12
-    vpsllq ymm12, \x7, 45
+    vpsllq ymm12, \x1, 45
     vpxor ymm11, ymm11, ymm12
-    vpaddq ymm9, ymm9, \x0
+    vpaddq ymm9, ymm9, \x8
     vpaddq ymm10, ymm10, ymm11
-    vpaddq \x0, ymm9, ymm10
-    vpaddq ymm9, \x0, [rbp + 32*(\j)]
+    vpaddq \x8, ymm9, ymm10
+    vpaddq ymm9, \x8, [rbp + 32*(\j)]
     vmovdqa [r15 + 32*(\j)], ymm9
 .endm
 
 # Step j with the registers that hold its pairs: pair j in ymm(j mod 8)
 # until pair j + 8 takes its place.
 .macro QOR_S512V_STEP_J j
-    .if ((\j) & 7) == 0
-    QOR_S512V_STEP \j, ymm0, ymm1, ymm4, ymm5, ymm7
-    .elseif ((\j) & 7) == 1
-    QOR_S512V_STEP \j, ymm1, ymm2, ymm5, ymm6, ymm0
-    .elseif ((\j) & 7) == 2
-    QOR_S512V_STEP \j, ymm2, ymm3, ymm6, ymm7, ymm1
-    .elseif ((\j) & 7) == 3
-    QOR_S512V_STEP \j, ymm3, ymm4, ymm7, ymm0, ymm2
-    .elseif ((\j) & 7) == 4
-    QOR_S512V_STEP \j, ymm4, ymm5, ymm0, ymm1, ymm3
-    .elseif ((\j) & 7) == 5
-    QOR_S512V_STEP \j, ymm5, ymm6, ymm1, ymm2, ymm4
-    .elseif ((\j) & 7) == 6
-    QOR_S512V_STEP \j, ymm6, ymm7, ymm2, ymm3, ymm5
-    .else
-    QOR_S512V_STEP \j, ymm7, ymm0, ymm3, ymm4, ymm6
-    .endif
+    QOR_SHAV_RING8 \j, QOR_S512V_STEP, ymm
 .endm
 
 # Steps 0 to 7: the first sixteen words of block x (r12) and block y (r13)

@@ -155,40 +155,40 @@ __asm__(R"ASM(
 # The state words, `width` bytes each, into the working registers `regs`
 # (through the pointer register `ptr`); and at the end of a block added
 # into the state, which is also where the next block starts.
-# Group j (4 to 19) of a SHA-1 message schedule whose last eight groups of
-# four words stay in the registers `v`0 to `v`7 (xmm or ymm), group j in
-# number j mod 8 until group j + 8 takes its place: groups 4 to 7 by the
-# engine's macro `first` (j, the new group's register, then those of groups
-# j - 4 to j - 1), the others by `step` (j, the register of group j - 8,
-# which takes the new one, then those of groups j - 7, j - 4, j - 2 and
-# j - 1).
+# A message schedule whose last eight groups of words stay in the registers
+# `v`0 to `v`7 (xmm or ymm), group j in number j mod 8 until group j + 8
+# takes its place: the engine's macro `op` for group j, handed j and the
+# eight registers from number j mod 8 on, which hold groups j - 8 (or
+# nothing yet, before the registers fill) to j - 1.  Named x8 to x1 there,
+# xk is the register of group j - k, and x8 takes group j.
+.macro QOR_SHAV_RING8 j, op, v
+    .if ((\j) & 7) == 0
+    \op \j, \v\()0, \v\()1, \v\()2, \v\()3, \v\()4, \v\()5, \v\()6, \v\()7
+    .elseif ((\j) & 7) == 1
+    \op \j, \v\()1, \v\()2, \v\()3, \v\()4, \v\()5, \v\()6, \v\()7, \v\()0
+    .elseif ((\j) & 7) == 2
+    \op \j, \v\()2, \v\()3, \v\()4, \v\()5, \v\()6, \v\()7, \v\()0, \v\()1
+    .elseif ((\j) & 7) == 3
+    \op \j, \v\()3, \v\()4, \v\()5, \v\()6, \v\()7, \v\()0, \v\()1, \v\()2
+    .elseif ((\j) & 7) == 4
+    \op \j, \v\()4, \v\()5, \v\()6, \v\()7, \v\()0, \v\()1, \v\()2, \v\()3
+    .elseif ((\j) & 7) == 5
+    \op \j, \v\()5, \v\()6, \v\()7, \v\()0, \v\()1, \v\()2, \v\()3, \v\()4
+    .elseif ((\j) & 7) == 6
+    \op \j, \v\()6, \v\()7, \v\()0, \v\()1, \v\()2, \v\()3, \v\()4, \v\()5
+    .else
+    \op \j, \v\()7, \v\()0, \v\()1, \v\()2, \v\()3, \v\()4, \v\()5, \v\()6
+    .endif
+.endm
+
+# Group j (4 to 19) of a SHA-1 message schedule in such registers: groups 4
+# to 7 by the engine's macro `first`, from the definition, and the others by
+# `step`, from the recurrence.
 .macro QOR_SHAV_SHA1_GROUP j, first, step, v
     .if (\j) < 8
-    .if (\j) == 4
-    \first \j, \v\()4, \v\()0, \v\()1, \v\()2, \v\()3
-    .elseif (\j) == 5
-    \first \j, \v\()5, \v\()1, \v\()2, \v\()3, \v\()4
-    .elseif (\j) == 6
-    \first \j, \v\()6, \v\()2, \v\()3, \v\()4, \v\()5
+    QOR_SHAV_RING8 \j, \first, \v
     .else
-    \first \j, \v\()7, \v\()3, \v\()4, \v\()5, \v\()6
-    .endif
-    .elseif ((\j) & 7) == 0
-    \step \j, \v\()0, \v\()1, \v\()4, \v\()6, \v\()7
-    .elseif ((\j) & 7) == 1
-    \step \j, \v\()1, \v\()2, \v\()5, \v\()7, \v\()0
-    .elseif ((\j) & 7) == 2
-    \step \j, \v\()2, \v\()3, \v\()6, \v\()0, \v\()1
-    .elseif ((\j) & 7) == 3
-    \step \j, \v\()3, \v\()4, \v\()7, \v\()1, \v\()2
-    .elseif ((\j) & 7) == 4
-    \step \j, \v\()4, \v\()5, \v\()0, \v\()2, \v\()3
-    .elseif ((\j) & 7) == 5
-    \step \j, \v\()5, \v\()6, \v\()1, \v\()3, \v\()4
-    .elseif ((\j) & 7) == 6
-    \step \j, \v\()6, \v\()7, \v\()2, \v\()4, \v\()5
-    .else
-    \step \j, \v\()7, \v\()0, \v\()3, \v\()5, \v\()6
+    QOR_SHAV_RING8 \j, \step, \v
     .endif
 .endm
 
