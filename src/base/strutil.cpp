@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -657,6 +658,175 @@ bool __acp_lower_w(const _guardchar<unsigned short>& src, _guardchar<unsigned sh
 
 long long _wcslen(const unsigned short* s) { return unitLength(s); }
 
+namespace strutil_detail {
+
+namespace {
+
+char* decimalDigits(char* end, unsigned long long v) {
+    do {
+        *--end = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    return end;
+}
+
+char* hexDigits(char* end, unsigned long long v, bool upper) {
+    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    do {
+        *--end = set[v & 15];
+        v >>= 4;
+    } while (v);
+    return end;
+}
+
+// Reads a run of decimal digits; false when it passes `most`.
+template <typename C>
+bool readCount(const C*& p, int most, int& value) {
+    value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > most) return false;
+    }
+    return true;
+}
+
+// What the C library does with a buffer: everything is counted, the first
+// cap - 1 units are kept.
+template <typename C>
+class cBoundedText {
+public:
+    cBoundedText(C* out, long long cap) : out_(out), keep_(cap - 1) {}
+    void put(C c) {
+        if (n_ < keep_) out_[n_] = c;
+        ++n_;
+    }
+    void fill(C c, long long count) {
+        for (long long i = 0; i < count; ++i) put(c);
+    }
+    long long length() const { return n_; }
+    void terminate() { out_[std::min(n_, keep_)] = 0; }
+
+private:
+    C* out_;
+    long long keep_;
+    long long n_ = 0;
+};
+
+// 16-bit text takes 8-bit arguments as UTF-8: only ASCII widens unit for
+// unit, so anything else is left to the general path.
+template <typename C>
+constexpr unsigned kUnitLimit = sizeof(C) == 1 ? 0x100 : 0x80;
+
+template <typename C>
+int formatCommonAs(C* out, long long cap, const C* fmt, va_list ap) {
+    if (!out || !fmt || cap < 1) return -1;
+    cBoundedText<C> text(out, cap);
+    const C* p = fmt;
+    for (;;) {
+        for (; *p != 0 && *p != '%'; ++p) {
+            if (static_cast<std::make_unsigned_t<C>>(*p) >= kUnitLimit<C>) return -1;
+            text.put(*p);
+        }
+        if (*p == 0) break;
+        ++p;
+
+        bool left = false, zero = false;
+        for (;; ++p) {
+            if (*p == '-') left = true;
+            else if (*p == '0') zero = true;
+            else break;
+        }
+        int width = 0, precision = -1;
+        if (!readCount(p, 4096, width)) return -1;
+        if (*p == '.') {
+            ++p;
+            if (!readCount(p, 1 << 30, precision)) return -1;
+        }
+        // long, long long, size_t, intmax_t and ptrdiff_t are all 64 bits here.
+        static_assert(sizeof(long) == 8 && sizeof(std::size_t) == 8, "the lengths below are read as 64 bits");
+        bool wide = false;
+        if (*p == 'l') {
+            wide = true;
+            if (*++p == 'l') ++p;
+        } else if (*p == 'z' || *p == 'j' || *p == 't') {
+            wide = true;
+            ++p;
+        }
+
+        char digits[24];
+        char* const digitsEnd = digits + sizeof digits;
+        const char* body = nullptr;
+        long long bodyLen = 0;
+        bool negative = false;
+        const C conv = *p++;
+        switch (conv) {
+        case '%':
+            if (left || zero || width || precision >= 0 || wide) return -1;
+            body = "%";
+            bodyLen = 1;
+            break;
+        case 'd':
+        case 'i': {
+            if (precision >= 0) return -1;
+            const long long v = wide ? va_arg(ap, long long) : va_arg(ap, int);
+            negative = v < 0;
+            const unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            body = decimalDigits(digitsEnd, magnitude);
+            bodyLen = digitsEnd - body;
+            break;
+        }
+        case 'u':
+        case 'x':
+        case 'X': {
+            if (precision >= 0) return -1;
+            const unsigned long long v = wide ? va_arg(ap, unsigned long long) : va_arg(ap, unsigned);
+            body = conv == 'u' ? decimalDigits(digitsEnd, v) : hexDigits(digitsEnd, v, conv == 'X');
+            bodyLen = digitsEnd - body;
+            break;
+        }
+        case 's': {
+            if (wide || zero) return -1;
+            body = va_arg(ap, const char*);
+            if (!body) return -1;  // the C library's "(null)" and its cuts
+            bodyLen = precision >= 0 ? static_cast<long long>(strnlen(body, static_cast<std::size_t>(precision)))
+                                     : static_cast<long long>(std::strlen(body));
+            break;
+        }
+        case 'c':
+            if (wide || zero || precision >= 0) return -1;
+            digits[0] = static_cast<char>(va_arg(ap, int));
+            body = digits;
+            bodyLen = 1;
+            break;
+        default:
+            return -1;
+        }
+
+        const long long pad = width - bodyLen - (negative ? 1 : 0);
+        if (!left && !zero) text.fill(' ', pad);
+        if (negative) text.put('-');
+        if (!left && zero) text.fill('0', pad);
+        for (long long i = 0; i < bodyLen; ++i) {
+            const unsigned char b = static_cast<unsigned char>(body[i]);
+            if (b >= kUnitLimit<C>) return -1;
+            text.put(static_cast<C>(b));
+        }
+        if (left) text.fill(' ', pad);
+    }
+    if (text.length() > INT_MAX) return -1;
+    text.terminate();
+    return static_cast<int>(text.length());
+}
+
+}  // namespace
+
+int formatCommon(char* out, long long cap, const char* fmt, va_list ap) { return formatCommonAs(out, cap, fmt, ap); }
+int formatCommon(unsigned short* out, long long cap, const unsigned short* fmt, va_list ap) {
+    return formatCommonAs(out, cap, fmt, ap);
+}
+
+}  // namespace strutil_detail
+
 int _sprintf_s(char* dst, long long size, const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
@@ -674,6 +844,11 @@ int _vsprintf_s(char* dst, long long size, const char* fmt, va_list ap) {
         dst[0] = 0;
         return 0;
     }
+    va_list common;
+    va_copy(common, ap);
+    const int quick = strutil_detail::formatCommon(dst, size, fmt, common);
+    va_end(common);
+    if (quick >= 0) return quick;
     int r = std::vsnprintf(dst, static_cast<std::size_t>(size), fmt, ap);
     if (r < 0) dst[0] = 0;
     return r;
@@ -720,6 +895,12 @@ int _swprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, 
 
 int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, va_list ap) {
     if (!dst || !fmt || size < 1) return 0;
+    // The common conversions of ASCII text are formatted here directly.
+    va_list common;
+    va_copy(common, ap);
+    const int quick = strutil_detail::formatCommon(dst, size, fmt, common);
+    va_end(common);
+    if (quick >= 0) return quick;
     dst[0] = 0;
     // Formats are short and plain ASCII nearly always: such a format is
     // narrowed unit by unit on the stack, anything else by the converter.

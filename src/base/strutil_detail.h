@@ -3,6 +3,8 @@
 // processor, and the tests hold the two against each other.
 #pragma once
 
+#include <cstdarg>
+
 namespace strutil_detail {
 
 // The number of leading bytes of s[0, n) below 0x80.
@@ -33,5 +35,17 @@ const char* findFoldedPlain(const char* hay, long long hayLen, const char* needl
 // the same pass as the match; the narrower ones measure the string first.
 const char* findFoldedTerminated(const char* hay, const char* needle, long long needleLen);
 const char* findFoldedTerminatedWidth(int width, const char* hay, const char* needle, long long needleLen);
+
+// Formats the printf conversions programs mostly write (%d %i %u %x %X
+// with the lengths l, ll, z, j and t, %s, %c and %%, with the flags '-' and
+// '0', a width and, for %s, a precision) as the C library's vsnprintf would:
+// out[0, cap) receives the first cap - 1 units and a terminator, and the
+// whole length is returned.  Returns -1, with no promise about out, when the
+// format asks for anything else or a %s argument is null; the 16-bit form
+// (8-bit arguments taken as UTF-8) also when a unit of the format or a byte
+// of an argument is not ASCII.  The caller then asks the C library.  The
+// arguments are read from ap, so a caller that may fall back passes a copy.
+int formatCommon(char* out, long long cap, const char* fmt, va_list ap);
+int formatCommon(unsigned short* out, long long cap, const unsigned short* fmt, va_list ap);
 
 }  // namespace strutil_detail

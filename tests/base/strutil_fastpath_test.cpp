@@ -417,3 +417,111 @@ TEST(WideFormatting, AsciiAndOtherFormatsAndResultsMatchTheConverter) {
     EXPECT_EQ(big[300], '7');
     EXPECT_EQ(big[301], 0);
 }
+
+namespace {
+
+int commonNarrow(char* out, long long cap, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    const int r = strutil_detail::formatCommon(out, cap, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int commonWide(unsigned short* out, long long cap, const unsigned short* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    const int r = strutil_detail::formatCommon(out, cap, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+std::basic_string<unsigned short> widened(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Formats `fmt` with one argument through every path at several capacities
+// and holds each result to snprintf's.  `common`: whether the short path is
+// expected to take the format itself rather than leave it to the C library.
+template <typename A>
+void expectAsSnprintf(const std::string& fmt, A arg, bool common) {
+    SCOPED_TRACE(fmt);
+    char want[96];
+    const int full = std::snprintf(want, sizeof want, fmt.c_str(), arg);
+    ASSERT_GE(full, 0);
+    ASSERT_LT(full, static_cast<int>(sizeof want));
+    const auto wideFmt = widened(fmt);
+    for (const long long cap : {1LL, 4LL, static_cast<long long>(full), static_cast<long long>(full) + 1, 96LL}) {
+        if (cap < 1) continue;
+        const std::string kept(want, static_cast<std::size_t>(std::min<long long>(full, cap - 1)));
+        char narrow[97];  // one past the largest capacity, to see nothing lands there
+        unsigned short wide[96];
+        if (common) {
+            std::memset(narrow, 'x', sizeof narrow);
+            ASSERT_EQ(commonNarrow(narrow, cap, fmt.c_str(), arg), full) << cap;
+            EXPECT_EQ(std::string(narrow), kept) << cap;
+            EXPECT_EQ(commonWide(wide, cap, wideFmt.c_str(), arg), full) << cap;
+            EXPECT_EQ(std::basic_string<unsigned short>(wide), widened(kept)) << cap;
+        } else {
+            EXPECT_EQ(commonNarrow(narrow, cap, fmt.c_str(), arg), -1) << cap;
+            EXPECT_EQ(commonWide(wide, cap, wideFmt.c_str(), arg), -1) << cap;
+        }
+        // The public functions give the C library's result either way.
+        std::memset(narrow, 'x', sizeof narrow);
+        EXPECT_EQ(_sprintf_s(narrow, cap, fmt.c_str(), arg), full) << cap;
+        EXPECT_EQ(std::string(narrow), kept) << cap;
+        EXPECT_EQ(narrow[cap], 'x') << cap;
+        EXPECT_EQ(_swprintf_s(wide, cap, wideFmt.c_str(), arg), full) << cap;
+        EXPECT_EQ(std::basic_string<unsigned short>(wide), widened(kept)) << cap;
+    }
+}
+
+}  // namespace
+
+// Every flag, width and length the short formatter takes, on edge values,
+// against the C library; then forms it must leave to the C library.
+TEST(CommonFormatting, EveryFormItTakesMatchesSnprintfAndTheRestFallBack) {
+    const char* flags[] = {"", "-", "0", "-0", "0-", "00"};
+    const char* widths[] = {"", "1", "3", "12", "25"};
+    const int ints[] = {INT_MIN, -12345, -1, 0, 7, 255, INT_MAX};
+    const long long longs[] = {LLONG_MIN, -4294967296LL, -1, 0, 4294967296LL, LLONG_MAX};
+    const char* texts[] = {"", "a", "name", "a longer piece of text"};
+    for (const char* flag : flags) {
+        for (const char* width : widths) {
+            const std::string spec = std::string("<%") + flag + width;
+            const bool zero = std::strchr(flag, '0') != nullptr;
+            for (const char* conv : {"d", "i", "u", "x", "X"})
+                for (const int v : ints) expectAsSnprintf(spec + conv + ">", v, true);
+            for (const char* conv : {"ld", "lli", "lu", "llx", "lX", "zu", "zx", "jd", "td"})
+                for (const long long v : longs) expectAsSnprintf(spec + conv + ">", v, true);
+            for (const char* conv : {"s", ".0s", ".2s", ".100s"})
+                for (const char* t : texts) expectAsSnprintf(spec + conv + "|", t, !zero);
+            for (const int c : {'A', ' ', '%'}) expectAsSnprintf(spec + "c>", c, !zero);
+        }
+    }
+    expectAsSnprintf("100%% of %d%%", 3, true);
+    expectAsSnprintf("plain text, no conversion", 0, true);
+
+    // Signs, alternate forms, precisions of numbers, stars, positions, other
+    // lengths and conversions, and a null string: the C library's.
+    for (const char* fmt : {"%+d", "% d", "%#x", "%5.3d", "%.0d", "%'d", "%hd", "%hhu", "%o", "%1$d", "%Ld"})
+        expectAsSnprintf(fmt, 42, false);
+    expectAsSnprintf("%f", 2.5, false);
+    expectAsSnprintf("%p", static_cast<void*>(nullptr), false);
+    expectAsSnprintf("%s", static_cast<const char*>(nullptr), false);
+    expectAsSnprintf("%-10.3s", static_cast<const char*>(nullptr), false);
+
+    // Non-ASCII text goes to the converter from the 16-bit form only.
+    char narrow[16];
+    unsigned short wide[16];
+    EXPECT_EQ(commonNarrow(narrow, 16, "\xC3\xA9%s", "\xC3\xA9"), 4);
+    EXPECT_STREQ(narrow, "\xC3\xA9\xC3\xA9");
+    const unsigned short e9[] = {0xE9, '%', 's', 0}, plain[] = {'%', 's', 0}, charConv[] = {'%', 'c', 0};
+    EXPECT_EQ(commonWide(wide, 16, e9, "a"), -1);
+    EXPECT_EQ(commonWide(wide, 16, plain, "\xC3\xA9"), -1);
+    EXPECT_EQ(commonWide(wide, 16, charConv, 0xE9), -1);
+    EXPECT_EQ(commonWide(wide, 16, plain, "ok"), 2);
+    EXPECT_EQ(commonNarrow(narrow, 16, "%*d", 5, 42), -1);
+    EXPECT_EQ(commonNarrow(narrow, 16, "%5000d", 42), -1);  // wider than the short path takes
+    std::vector<char> big(5001);
+    EXPECT_EQ(_sprintf_s(big.data(), 5001, "%5000d", 42), 5000);
+    EXPECT_STREQ(big.data() + 4998, "42");
+}
