@@ -144,9 +144,9 @@ __asm__(R"ASM(
 .endm
 
 # Groups 4 to 7 by the definition, into x8 out of x4 to x1 (groups j - 4
-# to j - 1; see QOR_SHAV_RING8).  palignr joins the upper half of group j - 4 with the lower half
-# of group j - 3: words t - 14 to t - 11; psrldq gives t - 3 to t - 1 and
-# 0.  The last word's correction is made from the first word, moved up.
+# to j - 1; see QOR_SHAV_RING8).  palignr joins the upper half of group
+# j - 4 with the lower half of group j - 3: words t - 14 to t - 11; psrldq
+# gives t - 3 to t - 1 and 0.  The last word's correction is made from the first word, moved up.
 .macro QOR_S1A_FIRST j, x8, x7, x6, x5, x4, x3, x2, x1
     QOR_SHAV_V3 palignr, xmm9, \x3, \x4, 8
     QOR_SHAV_V3 pxor, xmm9, xmm9, \x4

@@ -116,8 +116,9 @@ __asm__(R"ASM(
 
 # Expansion step j (8 <= j < 40): words t = 2j and t + 1 of both blocks,
 # into x8 (the register of step j - 8) out of x7, x4, x3 and x1, those of
-# steps j - 7, j - 4, j - 3 and j - 1 (see QOR_SHAV_RING8).  vpalignr joins the high word of one pair with the low
-# word of the next, lane by lane: W[t-15], W[t-14] and W[t-7], W[t-6].
+# steps j - 7, j - 4, j - 3 and j - 1 (see QOR_SHAV_RING8).  vpalignr
+# joins the high word of one pair with the low word of the next, lane by
+# lane: W[t-15], W[t-14] and W[t-7], W[t-6].
 # s0(x) is x ror 1, x ror 8 (a byte shuffle) and x >> 7; s1(x) is x ror 19,
 # x ror 61 and x >> 6; AVX2 has no 64-bit rotation, so the others are two
 # shifts each.

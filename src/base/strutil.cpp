@@ -1,6 +1,7 @@
 #include "base/strutil.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -662,23 +663,6 @@ namespace strutil_detail {
 
 namespace {
 
-char* decimalDigits(char* end, unsigned long long v) {
-    do {
-        *--end = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    return end;
-}
-
-char* hexDigits(char* end, unsigned long long v, bool upper) {
-    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    do {
-        *--end = set[v & 15];
-        v >>= 4;
-    } while (v);
-    return end;
-}
-
 // Reads a run of decimal digits; false when it passes `most`.
 template <typename C>
 bool readCount(const C*& p, int most, int& value) {
@@ -754,7 +738,6 @@ int formatCommonAs(C* out, long long cap, const C* fmt, va_list ap) {
         }
 
         char digits[24];
-        char* const digitsEnd = digits + sizeof digits;
         const char* body = nullptr;
         long long bodyLen = 0;
         bool negative = false;
@@ -771,8 +754,8 @@ int formatCommonAs(C* out, long long cap, const C* fmt, va_list ap) {
             const long long v = wide ? va_arg(ap, long long) : va_arg(ap, int);
             negative = v < 0;
             const unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-            body = decimalDigits(digitsEnd, magnitude);
-            bodyLen = digitsEnd - body;
+            body = digits;
+            bodyLen = std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits;
             break;
         }
         case 'u':
@@ -780,8 +763,12 @@ int formatCommonAs(C* out, long long cap, const C* fmt, va_list ap) {
         case 'X': {
             if (precision >= 0) return -1;
             const unsigned long long v = wide ? va_arg(ap, unsigned long long) : va_arg(ap, unsigned);
-            body = conv == 'u' ? decimalDigits(digitsEnd, v) : hexDigits(digitsEnd, v, conv == 'X');
-            bodyLen = digitsEnd - body;
+            char* const end = std::to_chars(digits, digits + sizeof digits, v, conv == 'u' ? 10 : 16).ptr;
+            if (conv == 'X')
+                for (char* d = digits; d < end; ++d)
+                    if (*d >= 'a') *d = static_cast<char>(*d - 'a' + 'A');
+            body = digits;
+            bodyLen = end - digits;
             break;
         }
         case 's': {
@@ -827,6 +814,21 @@ int formatCommon(unsigned short* out, long long cap, const unsigned short* fmt, 
 
 }  // namespace strutil_detail
 
+namespace {
+
+// The short path on a copy of the arguments, so that a format it leaves to
+// the C library can still be read from the start: -1 then.
+template <typename C>
+int formatCommonOnCopy(C* dst, long long size, const C* fmt, va_list ap) {
+    va_list copy;
+    va_copy(copy, ap);
+    const int r = strutil_detail::formatCommon(dst, size, fmt, copy);
+    va_end(copy);
+    return r;
+}
+
+}  // namespace
+
 int _sprintf_s(char* dst, long long size, const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
@@ -844,10 +846,7 @@ int _vsprintf_s(char* dst, long long size, const char* fmt, va_list ap) {
         dst[0] = 0;
         return 0;
     }
-    va_list common;
-    va_copy(common, ap);
-    const int quick = strutil_detail::formatCommon(dst, size, fmt, common);
-    va_end(common);
+    const int quick = formatCommonOnCopy(dst, size, fmt, ap);
     if (quick >= 0) return quick;
     int r = std::vsnprintf(dst, static_cast<std::size_t>(size), fmt, ap);
     if (r < 0) dst[0] = 0;
@@ -896,10 +895,7 @@ int _swprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, 
 int _vswprintf_s(unsigned short* dst, long long size, const unsigned short* fmt, va_list ap) {
     if (!dst || !fmt || size < 1) return 0;
     // The common conversions of ASCII text are formatted here directly.
-    va_list common;
-    va_copy(common, ap);
-    const int quick = strutil_detail::formatCommon(dst, size, fmt, common);
-    va_end(common);
+    const int quick = formatCommonOnCopy(dst, size, fmt, ap);
     if (quick >= 0) return quick;
     dst[0] = 0;
     // Formats are short and plain ASCII nearly always: such a format is

@@ -486,15 +486,15 @@ TEST(CommonFormatting, EveryFormItTakesMatchesSnprintfAndTheRestFallBack) {
     const char* texts[] = {"", "a", "name", "a longer piece of text"};
     for (const char* flag : flags) {
         for (const char* width : widths) {
-            const std::string spec = std::string("<%") + flag + width;
+            const std::string head = std::string("<%") + flag + width;
             const bool zero = std::strchr(flag, '0') != nullptr;
             for (const char* conv : {"d", "i", "u", "x", "X"})
-                for (const int v : ints) expectAsSnprintf(spec + conv + ">", v, true);
+                for (const int v : ints) expectAsSnprintf(head + conv + ">", v, true);
             for (const char* conv : {"ld", "lli", "lu", "llx", "lX", "zu", "zx", "jd", "td"})
-                for (const long long v : longs) expectAsSnprintf(spec + conv + ">", v, true);
+                for (const long long v : longs) expectAsSnprintf(head + conv + ">", v, true);
             for (const char* conv : {"s", ".0s", ".2s", ".100s"})
-                for (const char* t : texts) expectAsSnprintf(spec + conv + "|", t, !zero);
-            for (const int c : {'A', ' ', '%'}) expectAsSnprintf(spec + "c>", c, !zero);
+                for (const char* t : texts) expectAsSnprintf(head + conv + "|", t, !zero);
+            for (const int c : {'A', ' ', '%'}) expectAsSnprintf(head + "c>", c, !zero);
         }
     }
     expectAsSnprintf("100%% of %d%%", 3, true);
