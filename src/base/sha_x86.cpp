@@ -1,7 +1,8 @@
-// SHA-256 and SHA-1 block engines on the x86 SHA instructions.  Each function
-// carries its own target attribute, so the rest of the library is built for
-// the generic architecture; the engines are handed out only after CPUID said
-// the instructions are there.
+// SHA-256 and SHA-1 block engines on the x86 SHA instructions.  Each SHA-256
+// function carries its own target attribute, so the rest of the library is
+// built for the generic architecture, and SHA-1's is assembly (x86-64 ELF
+// only); the engines are handed out only after CPUID said the instructions
+// are there.
 #include "base/sha.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -176,74 +177,138 @@ QOR_SHA_TARGET void sha256PairShaNi(std::uint32_t* stateA, const std::uint8_t* b
     sha256StoreState(stateB, s0B, s1B);
 }
 
-// One group of four SHA-1 rounds on ec: E of group G with the group's words
-// added.  en becomes E of the next group: A from before these rounds,
-// rotated, plus `wnext` (the next group's words; after group 19 the E the
-// block began with, which makes the fifth hash word).  Taking en from abcd
-// before sha1rnds4 overwrites it leaves one register copy per group, off
-// the chain of dependent sha1rnds4 steps; feeding sha1nexte from a copy of
-// abcd made after the rounds costs the compiler a second one.  The schedule
-// runs ahead as for SHA-256, with an XOR step between msg1 (words wp of
-// group G+3) and msg2 (words wn of group G+1); wx are the words of group
-// G+2.
-#define QOR_SHA1_GROUP(G, ec, en, wc, wn, wx, wp, wnext) \
-    if ((G) >= 3 && (G) <= 18) wn = _mm_sha1msg2_epu32(wn, wc); \
-    en = _mm_sha1nexte_epu32(abcd, wnext); \
-    abcd = _mm_sha1rnds4_epu32(abcd, ec, (G) / 5); \
-    if ((G) >= 1 && (G) <= 16) wp = _mm_sha1msg1_epu32(wp, wc); \
-    if ((G) >= 2 && (G) <= 17) wx = _mm_xor_si128(wx, wc)
+}  // namespace
 
-QOR_SHA_TARGET void sha1BlocksShaNi(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
-    const __m128i mask = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
-    __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(QOR_VEC(state)), 0x1B);
-    __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
+#if defined(__x86_64__) && defined(__ELF__)
 
-    for (; count; --count, blocks += 64) {
-        // The chain of sha1rnds4 steps runs from block to block through
-        // abcd and the add at the end, and nothing else should sit on it.
-        // Left to itself the compiler keeps the saved copy in the register
-        // that carries abcd around the loop and the rounds in another, and
-        // moves the sum back and forth between them: two register copies
-        // on the chain of every block.  The empty asm statements make the
-        // copy a value of its own and keep abcd in one register from one
-        // block into the next; only the copy is then made beside the chain.
-        __m128i abcdSave = abcd;
-        __asm__("" : "+x"(abcdSave));
-        const __m128i eSave = e0;
-        __m128i m0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks)), mask);
-        __m128i m1 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 16)), mask);
-        __m128i m2 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 32)), mask);
-        __m128i m3 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocks + 48)), mask);
-        // Group 0 takes E itself, not a rotated A.
-        e0 = _mm_add_epi32(e0, m0);
-        __m128i e1;
-        QOR_SHA1_GROUP(0, e0, e1, m0, m1, m2, m3, m1);
-        QOR_SHA1_GROUP(1, e1, e0, m1, m2, m3, m0, m2);
-        QOR_SHA1_GROUP(2, e0, e1, m2, m3, m0, m1, m3);
-        QOR_SHA1_GROUP(3, e1, e0, m3, m0, m1, m2, m0);
-        QOR_SHA1_GROUP(4, e0, e1, m0, m1, m2, m3, m1);
-        QOR_SHA1_GROUP(5, e1, e0, m1, m2, m3, m0, m2);
-        QOR_SHA1_GROUP(6, e0, e1, m2, m3, m0, m1, m3);
-        QOR_SHA1_GROUP(7, e1, e0, m3, m0, m1, m2, m0);
-        QOR_SHA1_GROUP(8, e0, e1, m0, m1, m2, m3, m1);
-        QOR_SHA1_GROUP(9, e1, e0, m1, m2, m3, m0, m2);
-        QOR_SHA1_GROUP(10, e0, e1, m2, m3, m0, m1, m3);
-        QOR_SHA1_GROUP(11, e1, e0, m3, m0, m1, m2, m0);
-        QOR_SHA1_GROUP(12, e0, e1, m0, m1, m2, m3, m1);
-        QOR_SHA1_GROUP(13, e1, e0, m1, m2, m3, m0, m2);
-        QOR_SHA1_GROUP(14, e0, e1, m2, m3, m0, m1, m3);
-        QOR_SHA1_GROUP(15, e1, e0, m3, m0, m1, m2, m0);
-        QOR_SHA1_GROUP(16, e0, e1, m0, m1, m2, m3, m1);
-        QOR_SHA1_GROUP(17, e1, e0, m1, m2, m3, m0, m2);
-        QOR_SHA1_GROUP(18, e0, e1, m2, m3, m0, m1, m3);
-        QOR_SHA1_GROUP(19, e1, e0, m3, m0, m1, m2, eSave);
-        abcd = _mm_add_epi32(abcd, abcdSave);
-        __asm__("" : "+x"(abcd));
-    }
+// SHA-1 on the SHA instructions, written out in assembly: the order of the
+// instructions within a group decides its speed here, and the compiler
+// reorders intrinsics by its own model of the processor.
+//
+// A block is one chain of 20 dependent sha1rnds4 steps (four rounds each)
+// and the add of the saved state.  E of group g + 1 is sha1nexte of A from
+// before group g and the words of group g + 1, taken from a copy of abcd
+// made before sha1rnds4 overwrites it, beside the chain.  The message
+// schedule is a chain of its own, one msg2 a group, each waiting on the
+// words the one before completed; it runs three groups ahead of the rounds,
+// so that it is never what a sha1rnds4 waits for.  In each group the
+// sha1rnds4 comes first: among instructions ready at once the processor
+// starts the oldest, and the schedule's can wait.  The next block's words
+// are loaded while the last groups run; for the last block the pointer
+// stays, and it loads itself again instead of reading past its end.
+//
+// Registers: xmm0 abcd; xmm1, xmm2 E of the groups, taking turns; xmm4-7
+// the words of four groups, group g in xmm(4 + g mod 4); xmm8 abcd and
+// xmm9 E as the block found them; xmm3 the byte order shuffle.
+extern "C" void qor_sha1_blocks_shani(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count)
+    __attribute__((visibility("hidden")));
 
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
-    state[4] = static_cast<std::uint32_t>(_mm_extract_epi32(e0, 3));
-}
+__asm__(R"ASM(
+    .pushsection .rodata
+    .p2align 4
+.Lqor_sha1n_reverse:
+    .byte 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0
+    .popsection
+
+    .pushsection .text
+    .intel_syntax noprefix
+
+# Group g of four rounds: E of the group (its words added) in ec, the words
+# of groups g to g + 3 in wc, wn, w2 and w3 (after group 19, wn is the E
+# the block began with, which makes the fifth hash word); en becomes E of
+# group g + 1.  The words of group g, used, become those of group g + 4
+# (the XOR with group g + 2, then msg2 with group g + 3), and msg1 starts
+# group g + 5 in wn.
+.macro QOR_S1N_GROUP g, ec, en, wc, wn, w2, w3
+    movdqa \en, xmm0
+    sha1rnds4 xmm0, \ec, (\g) / 5
+    sha1nexte \en, \wn
+    .if (\g) <= 15
+    pxor \wc, \w2
+    sha1msg2 \wc, \w3
+    .endif
+    .if (\g) <= 14
+    sha1msg1 \wn, \w2
+    .endif
+.endm
+
+# Words `at` bytes into the block at rsi, turned from big-endian, into x.
+.macro QOR_S1N_LOAD x, at
+    movdqu \x, [rsi + \at]
+    pshufb \x, xmm3
+.endm
+
+    .globl qor_sha1_blocks_shani
+    .hidden qor_sha1_blocks_shani
+    .type qor_sha1_blocks_shani, @function
+    .p2align 6
+qor_sha1_blocks_shani:
+    .cfi_startproc
+    test rdx, rdx
+    jz 2f
+    movdqu xmm0, [rdi]
+    movd xmm1, [rdi + 16]
+    movdqa xmm3, [rip + .Lqor_sha1n_reverse]
+    pshufd xmm0, xmm0, 0x1b
+    pshufd xmm1, xmm1, 0x1b
+    QOR_S1N_LOAD xmm4, 0
+    QOR_S1N_LOAD xmm5, 16
+    QOR_S1N_LOAD xmm6, 32
+    QOR_S1N_LOAD xmm7, 48
+    movdqa xmm9, xmm1
+    .p2align 4
+1:
+    # The flags of the dec are those the jnz at the end reads.
+    dec rdx
+    lea r8, [rsi + 64]
+    paddd xmm1, xmm4
+    cmovnz rsi, r8
+    movdqa xmm8, xmm0
+    # Group 4's words start here; group 0 takes E itself, not a rotated A.
+    sha1msg1 xmm4, xmm5
+    QOR_S1N_GROUP 0, xmm1, xmm2, xmm4, xmm5, xmm6, xmm7
+    QOR_S1N_GROUP 1, xmm2, xmm1, xmm5, xmm6, xmm7, xmm4
+    QOR_S1N_GROUP 2, xmm1, xmm2, xmm6, xmm7, xmm4, xmm5
+    QOR_S1N_GROUP 3, xmm2, xmm1, xmm7, xmm4, xmm5, xmm6
+    QOR_S1N_GROUP 4, xmm1, xmm2, xmm4, xmm5, xmm6, xmm7
+    QOR_S1N_GROUP 5, xmm2, xmm1, xmm5, xmm6, xmm7, xmm4
+    QOR_S1N_GROUP 6, xmm1, xmm2, xmm6, xmm7, xmm4, xmm5
+    QOR_S1N_GROUP 7, xmm2, xmm1, xmm7, xmm4, xmm5, xmm6
+    QOR_S1N_GROUP 8, xmm1, xmm2, xmm4, xmm5, xmm6, xmm7
+    QOR_S1N_GROUP 9, xmm2, xmm1, xmm5, xmm6, xmm7, xmm4
+    QOR_S1N_GROUP 10, xmm1, xmm2, xmm6, xmm7, xmm4, xmm5
+    QOR_S1N_GROUP 11, xmm2, xmm1, xmm7, xmm4, xmm5, xmm6
+    QOR_S1N_GROUP 12, xmm1, xmm2, xmm4, xmm5, xmm6, xmm7
+    QOR_S1N_GROUP 13, xmm2, xmm1, xmm5, xmm6, xmm7, xmm4
+    QOR_S1N_GROUP 14, xmm1, xmm2, xmm6, xmm7, xmm4, xmm5
+    QOR_S1N_GROUP 15, xmm2, xmm1, xmm7, xmm4, xmm5, xmm6
+    QOR_S1N_LOAD xmm4, 0
+    QOR_S1N_GROUP 16, xmm1, xmm2, xmm4, xmm5, xmm6, xmm7
+    QOR_S1N_LOAD xmm5, 16
+    QOR_S1N_GROUP 17, xmm2, xmm1, xmm5, xmm6, xmm7, xmm4
+    QOR_S1N_LOAD xmm6, 32
+    QOR_S1N_GROUP 18, xmm1, xmm2, xmm6, xmm7, xmm4, xmm5
+    QOR_S1N_LOAD xmm7, 48
+    QOR_S1N_GROUP 19, xmm2, xmm1, xmm7, xmm9, xmm5, xmm6
+    paddd xmm0, xmm8
+    movdqa xmm9, xmm1
+    jnz 1b
+    pshufd xmm0, xmm0, 0x1b
+    pshufd xmm1, xmm1, 0x1b
+    movdqu [rdi], xmm0
+    movd [rdi + 16], xmm1
+2:
+    ret
+    .cfi_endproc
+    .size qor_sha1_blocks_shani, .-qor_sha1_blocks_shani
+
+    .att_syntax prefix
+    .popsection
+)ASM");
+
+#endif
+
+namespace {
 
 bool cpuHasShaExtensions() {
     unsigned a = 0, b = 0, c = 0, d = 0;
@@ -265,8 +330,12 @@ BlockEngine32 sha256HardwareEngine() {
 }
 
 BlockEngine32 sha1HardwareEngine() {
-    static const BlockEngine32 engine = cpuHasShaExtensions() ? &sha1BlocksShaNi : nullptr;
+#if defined(__x86_64__) && defined(__ELF__)
+    static const BlockEngine32 engine = cpuHasShaExtensions() ? &qor_sha1_blocks_shani : nullptr;
     return engine;
+#else
+    return nullptr;
+#endif
 }
 
 PairEngine32 sha256HardwarePairEngine() {
