@@ -11,8 +11,9 @@
 // same pair of two blocks, one in each lane: 40 vector steps expand two
 // blocks and add the round constants, leaving the rounds of both blocks a
 // single memory operand per round.  The steps of the next pair of blocks run
-// between the rounds of this pair, one every four rounds: the vector unit
-// works while the scalar rounds wait on their own chains.
+// between the rounds of this pair, one every four rounds, each spread over
+// them (one vector instruction after every fourth scalar one): the vector
+// unit works while the scalar rounds wait on their own chains.
 //
 // The rounds are what limits the speed, and they are bound by the number of
 // scalar operations (on processors with four arithmetic units, and nearly as
@@ -71,32 +72,39 @@ __asm__(R"ASM(
 # One round.  h + W + K + Ch(e, f, g) + S1(e) is T1, d + T1 the new e, and
 # T1 + Maj(a, b, c) + S0(a) the new a, left in h's register.  Ch is
 # (e & f) + (~e & g) (the two halves have no bit in common); Maj is
-# ((a ^ b) & (b ^ c)) ^ b, with b ^ c the a ^ b of the round before.
+# ((a ^ b) & (b ^ c)) ^ b, with b ^ c the a ^ b of the round before.  After
+# every fourth instruction, the next of the pending step's, if any.
 .macro QOR_S512V_ROUND a, b, c, d, e, f, g, h, wk, bc, ab
     add \h, [rsi + \wk]
     mov \ab, \f
     and \ab, \e
     andn r12, \e, \g
+    QOR_S512V_PART
     add \h, \ab
     rorx \ab, \e, 14
     add \h, r12
     rorx r12, \e, 18
+    QOR_S512V_PART
     xor \ab, r12
     rorx r12, \e, 41
     xor \ab, r12
     add \h, \ab
+    QOR_S512V_PART
     mov \ab, \a
     xor \ab, \b
     add \d, \h
     and \bc, \ab
+    QOR_S512V_PART
     xor \bc, \b
     add \h, \bc
     rorx \bc, \a, 28
     rorx r12, \a, 34
+    QOR_S512V_PART
     xor \bc, r12
     rorx r12, \a, 39
     xor \bc, r12
     add \h, \bc
+    QOR_S512V_PART
 .endm
 
 # Rounds t..t+3 with the variables where a block starts them (A) and rounds
@@ -123,35 +131,43 @@ __asm__(R"ASM(
 # x ror 61 and x >> 6; AVX2 has no 64-bit rotation, so the others are two
 # shifts each.
 .macro QOR_S512V_STEP j, x8, x7, x6, x5, x4, x3, x2, x1
-    vpalignr ymm9, \x7, \x8, 8
-    vpalignr ymm10, \x3, \x4, 8
-    vpsrlq ymm11, ymm9, 1
-    vpsllq ymm12, ymm9, 63
-    vpxor ymm11, ymm11, ymm12
-    vpsrlq ymm12, ymm9, 7
-    vpxor ymm11, ymm11, ymm12
-    vpshufb ymm9, ymm9, ymm13
-    vpxor ymm9, ymm9, ymm11
-    vpsrlq ymm11, \x1, 6
-    vpsrlq ymm12, \x1, 19
-    vpxor ymm11, ymm11, ymm12
-    vpsllq ymm12, \x1, 3
-    vpxor ymm11, ymm11, ymm12
-    vpsrlq ymm12, \x1, 61
-    vpxor ymm11, ymm11, ymm12
-    vpsllq ymm12, \x1, 45
-    vpxor ymm11, ymm11, ymm12
-    vpaddq ymm9, ymm9, \x8
-    vpaddq ymm10, ymm10, ymm11
-    vpaddq \x8, ymm9, ymm10
-    vpaddq ymm9, \x8, [rbp + 32*(\j)]
-    vmovdqa [r15 + 32*(\j)], ymm9
+    QOR_SHAV_AT 0, vpalignr ymm9, \x7, \x8, 8
+    QOR_SHAV_AT 1, vpalignr ymm10, \x3, \x4, 8
+    QOR_SHAV_AT 2, vpsrlq ymm11, ymm9, 1
+    QOR_SHAV_AT 3, vpsllq ymm12, ymm9, 63
+    QOR_SHAV_AT 4, vpxor ymm11, ymm11, ymm12
+    QOR_SHAV_AT 5, vpsrlq ymm12, ymm9, 7
+    QOR_SHAV_AT 6, vpxor ymm11, ymm11, ymm12
+    QOR_SHAV_AT 7, vpshufb ymm9, ymm9, ymm13
+    QOR_SHAV_AT 8, vpxor ymm9, ymm9, ymm11
+    QOR_SHAV_AT 9, vpsrlq ymm11, \x1, 6
+    QOR_SHAV_AT 10, vpsrlq ymm12, \x1, 19
+    QOR_SHAV_AT 11, vpxor ymm11, ymm11, ymm12
+    QOR_SHAV_AT 12, vpsllq ymm12, \x1, 3
+    QOR_SHAV_AT 13, vpxor ymm11, ymm11, ymm12
+    QOR_SHAV_AT 14, vpsrlq ymm12, \x1, 61
+    QOR_SHAV_AT 15, vpxor ymm11, ymm11, ymm12
+    QOR_SHAV_AT 16, vpsllq ymm12, \x1, 45
+    QOR_SHAV_AT 17, vpxor ymm11, ymm11, ymm12
+    QOR_SHAV_AT 18, vpaddq ymm9, ymm9, \x8
+    QOR_SHAV_AT 19, vpaddq ymm10, ymm10, ymm11
+    QOR_SHAV_AT 20, vpaddq \x8, ymm9, ymm10
+    QOR_SHAV_AT 21, vpaddq ymm9, \x8, [rbp+32*(\j)]
+    QOR_SHAV_AT 22, vmovdqa [r15+32*(\j)], ymm9
 .endm
+    .equ QOR_S512V_STEP_LENGTH, 23
 
-# Step j with the registers that hold its pairs: pair j in ymm(j mod 8)
-# until pair j + 8 takes its place.
+# Step j whole (QOR_SHAV_STEP_BEGIN), or begun for the rounds after it to
+# write (QOR_S512V_PART), and the rest of it (QOR_S512V_STEP_END).
 .macro QOR_S512V_STEP_J j
-    QOR_SHAV_RING8 \j, QOR_S512V_STEP, ymm
+    QOR_SHAV_STEP_BEGIN \j, QOR_S512V_STEP_LENGTH
+    QOR_S512V_STEP_END
+.endm
+.macro QOR_S512V_PART
+    QOR_SHAV_PART QOR_S512V_STEP, ymm
+.endm
+.macro QOR_S512V_STEP_END
+    QOR_SHAV_STEP_END QOR_S512V_STEP, ymm
 .endm
 
 # Steps 0 to 7: the first sixteen words of block x (r12) and block y (r13)
@@ -178,10 +194,12 @@ __asm__(R"ASM(
 .macro QOR_S512V_ROUNDS8_STEPS count, from
     .set qor_s512v_j, \from
     .rept \count
+    QOR_SHAV_STEP_BEGIN qor_s512v_j, QOR_S512V_STEP_LENGTH
     QOR_S512V_ROUNDS4A 0
-    QOR_S512V_STEP_J qor_s512v_j
+    QOR_S512V_STEP_END
+    QOR_SHAV_STEP_BEGIN qor_s512v_j+1, QOR_S512V_STEP_LENGTH
     QOR_S512V_ROUNDS4B 64
-    QOR_S512V_STEP_J qor_s512v_j+1
+    QOR_S512V_STEP_END
     add rsi, 128
     .set qor_s512v_j, qor_s512v_j + 2
     .endr
