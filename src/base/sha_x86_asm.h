@@ -216,6 +216,7 @@ __asm__(R"ASM(
     .rept qor_shav_parts - qor_shav_part
     QOR_SHAV_PART \op, \v
     .endr
+    .set qor_shav_part, 0
     .set qor_shav_parts, 0
 .endm
 
