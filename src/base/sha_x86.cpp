@@ -52,9 +52,13 @@ QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* 
     state1 = _mm_blend_epi16(state1, tmp, 0xF0);        // CDGH
 
     for (; count; --count, blocks += 64) {
-        // The saved state a value of its own and the sums kept where the
-        // rounds left them, as in the SHA-1 loop below: no register copy on
-        // the chain from one block's rounds to the next.
+        // The chain of sha256rnds2 steps runs from block to block through
+        // the state and the adds at the end, and nothing else should sit on
+        // it.  Left to itself the compiler keeps the saved copies in the
+        // registers that carry the state around the loop and the rounds in
+        // others, and moves the sums back and forth between them.  The empty
+        // asm statements make the copies values of their own and keep the
+        // sums where the rounds left them: no register copy on the chain.
         __m128i abefSave = state0;
         __m128i cdghSave = state1;
         __asm__("" : "+x"(abefSave), "+x"(cdghSave));
