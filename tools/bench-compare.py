@@ -13,8 +13,12 @@ use.  The table's header names the processor and the instruction-set
 extensions the engines choose between.
 
     tools/bench-compare.py BUILD_DIR [--rounds N] [--cpus LIST] [--only PROGRAM...]
-                                     [--min-time SECONDS] [--readme README.md] [--json OUT]
-                                     [--without-avx512]
+                                     [--min-time SECONDS] [--repetitions N]
+                                     [--readme README.md] [--json OUT] [--without-avx512]
+
+--repetitions N runs each benchmark N times a round, the runs of all of a
+program's benchmarks in one shuffled order, and keeps each one's fastest:
+on a shared machine, what else runs only ever adds time to a run.
 
 --without-avx512 runs every program as on a processor without AVX-512: our
 engines (QOR_CPU_DISABLE) and glibc's string and memory functions
@@ -83,7 +87,7 @@ WITHOUT_AVX512 = ("QOR_CPU_DISABLE=avx512 "
                   "GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX512F,-AVX512VL,-AVX512BW,-AVX512DQ,-AVX512CD")
 
 
-def run_round(exe, names, cpus, min_time, env=""):
+def run_round(exe, names, cpus, min_time, env="", repetitions=1):
     # A benchmark registered with its own MinTime() is reported with it in
     # its name ("BM_X/min_time:2.000"); the pairs name it without.
     pattern = "^(" + "|".join(re.escape(n) for n in sorted(names)) + ")(/min_time:[0-9.]+)?$"
@@ -94,6 +98,11 @@ def run_round(exe, names, cpus, min_time, env=""):
            "--benchmark_enable_random_interleaving=true"]
     if min_time:
         cmd.append("--benchmark_min_time=" + min_time)
+    if repetitions > 1:
+        # The repetitions of all the benchmarks run in one shuffled order,
+        # and each benchmark keeps its fastest: what else runs on a shared
+        # machine only ever adds time to a repetition.
+        cmd += ["--benchmark_repetitions=" + str(repetitions), "--benchmark_report_aggregates_only=false"]
     if cpus:
         cmd = ["taskset", "-c", cpus] + cmd
     environment = dict(os.environ)
@@ -110,7 +119,10 @@ def run_round(exe, names, cpus, min_time, env=""):
         if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
             continue
         unit = scale.get(b.get("time_unit", "ns"), 1e-9)
-        times[re.sub(r"/min_time:[0-9.]+$", "", b["name"])] = {"cpu": float(b["cpu_time"]) * unit, "real": float(b["real_time"]) * unit}
+        name = re.sub(r"/min_time:[0-9.]+$", "", b.get("run_name", b["name"]))
+        t = times.setdefault(name, {"cpu": float("inf"), "real": float("inf")})
+        t["cpu"] = min(t["cpu"], float(b["cpu_time"]) * unit)
+        t["real"] = min(t["real"], float(b["real_time"]) * unit)
     return times
 
 
@@ -158,8 +170,9 @@ def over(pair):
     return bool(pair["ratios"]) and pair["limit"] is not None and statistics.median(pair["ratios"]) > pair["limit"]
 
 
-def table(results, rounds, machine):
-    lines = [f"Ratios ours / reference over {rounds} rounds (below 1: ours is faster). Machine: {machine}.", "",
+def table(results, rounds, machine, repetitions=1):
+    each = f", each benchmark the fastest of {repetitions} runs a round" if repetitions > 1 else ""
+    lines = [f"Ratios ours / reference over {rounds} rounds{each} (below 1: ours is faster). Machine: {machine}.", "",
              "| program | pair | clock | min | median | max | limit | |",
              "|---|---|---|---|---|---|---|---|"]
     for r in results:
@@ -204,6 +217,8 @@ def main():
     ap.add_argument("--cpus", default="2")
     ap.add_argument("--only", nargs="*", default=[])
     ap.add_argument("--min-time", default="", help="seconds each benchmark runs at least (Google Benchmark's default: 0.5)")
+    ap.add_argument("--repetitions", type=int, default=1,
+                    help="runs of each benchmark in a round, shuffled among the others'; the fastest counts")
     ap.add_argument("--pairs", default=os.path.join(TOP, "bench", "pairs.txt"))
     ap.add_argument("--readme")
     ap.add_argument("--json")
@@ -227,13 +242,13 @@ def main():
                 continue
             names = {p["ours"] for p in mine} | {p["ref"] for p in mine}
             times = run_round(exe, names, args.cpus, args.min_time,
-                              (WITHOUT_AVX512 + " " + env) if args.without_avx512 else env)
+                              (WITHOUT_AVX512 + " " + env) if args.without_avx512 else env, args.repetitions)
             for p in mine:
                 a, b = times.get(p["ours"]), times.get(p["ref"])
                 if a and b and b[p["clock"]] > 0:
                     p["ratios"].append(a[p["clock"]] / b[p["clock"]])
             print(f"round {rnd + 1}/{args.rounds}: {program} {env}".rstrip(), file=sys.stderr)
-    text = table(pairs, args.rounds, machine_line(args.cpus, args.without_avx512))
+    text = table(pairs, args.rounds, machine_line(args.cpus, args.without_avx512), args.repetitions)
     print(text)
     if args.json:
         with open(args.json, "w", encoding="utf-8") as f:
