@@ -169,8 +169,8 @@ __asm__(R"ASM(
 # Groups 4 to 7 by the definition, into x8 out of x4 to x1 (groups j - 4
 # to j - 1; see QOR_SHAV_RING8).  vpalignr joins the upper half of group
 # j - 4 with the lower half of group j - 3, lane by lane: words t - 14 to
-# t - 11; vpsrldq gives t - 3 to t - 1 and 0.  The last word's correction is made from the first word,
-# moved up.
+# t - 11; vpsrldq gives t - 3 to t - 1 and 0.  The last word's correction
+# is made from the first word, moved up.
 .macro QOR_S1V_FIRST j, x8, x7, x6, x5, x4, x3, x2, x1
     vpalignr ymm9, \x3, \x4, 8
     vpxor ymm9, ymm9, \x4

@@ -156,7 +156,8 @@ __asm__(R"ASM(
 # Groups 4 to 7 by the definition, into x8 out of x4 to x1 (groups j - 4
 # to j - 1; see QOR_SHAV_RING8).  palignr joins the upper half of group
 # j - 4 with the lower half of group j - 3: words t - 14 to t - 11; psrldq
-# gives t - 3 to t - 1 and 0.  The last word's correction is made from the first word, moved up.
+# gives t - 3 to t - 1 and 0.  The last word's correction is made from the
+# first word, moved up.
 .macro QOR_S1A_FIRST j, x8, x7, x6, x5, x4, x3, x2, x1
     QOR_SHAV_AT 0, QOR_SHAV_V3 palignr, xmm9, \x3, \x4, 8
     QOR_SHAV_AT 1, QOR_SHAV_V3 pxor, xmm9, xmm9, \x4
@@ -174,6 +175,7 @@ __asm__(R"ASM(
     QOR_SHAV_AT 13, QOR_SHAV_V3 paddd, xmm9, \x8, [rbp+16*(\j)]
     QOR_SHAV_AT 14, QOR_SHAV_V movdqa, [r15+16*(\j)], xmm9
 .endm
+    .equ QOR_S1A_FIRST_LENGTH, 15
 
 # Groups 8 to 19 by the recurrence from word 32 on, into x8 (which holds
 # group j - 8 until then) out of x7, x4, x2 and x1 (groups j - 7, j - 4,
@@ -191,6 +193,7 @@ __asm__(R"ASM(
     QOR_SHAV_AT 7, QOR_SHAV_V3 paddd, xmm9, \x8, [rbp+16*(\j)]
     QOR_SHAV_AT 8, QOR_SHAV_V movdqa, [r15+16*(\j)], xmm9
 .endm
+    .equ QOR_S1A_STEP_LENGTH, 9
 
 # Group j (4 to 19), of either kind, begun for the rounds after it to write
 # in parts (QOR_S1A_PART) and ended (the rest of it), or whole.
@@ -203,9 +206,9 @@ __asm__(R"ASM(
 .endm
 .macro QOR_S1A_GROUP_BEGIN j
     .if (\j) < 8
-    QOR_SHAV_STEP_BEGIN \j, 15
+    QOR_SHAV_STEP_BEGIN \j, QOR_S1A_FIRST_LENGTH
     .else
-    QOR_SHAV_STEP_BEGIN \j, 9
+    QOR_SHAV_STEP_BEGIN \j, QOR_S1A_STEP_LENGTH
     .endif
 .endm
 .macro QOR_S1A_PART

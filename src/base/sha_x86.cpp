@@ -183,7 +183,15 @@ QOR_SHA_TARGET void sha256PairShaNi(std::uint32_t* stateA, const std::uint8_t* b
 
 }  // namespace
 
+// SHA-1's engine is assembly for System V calls on ELF x86-64; other x86
+// targets take the portable engine.
 #if defined(__x86_64__) && defined(__ELF__)
+#define QOR_SHA1_SHANI_ASM 1
+#else
+#define QOR_SHA1_SHANI_ASM 0
+#endif
+
+#if QOR_SHA1_SHANI_ASM
 
 // SHA-1 on the SHA instructions, written out in assembly: the order of the
 // instructions within a group decides its speed here, and the compiler
@@ -334,7 +342,7 @@ BlockEngine32 sha256HardwareEngine() {
 }
 
 BlockEngine32 sha1HardwareEngine() {
-#if defined(__x86_64__) && defined(__ELF__)
+#if QOR_SHA1_SHANI_ASM
     static const BlockEngine32 engine = cpuHasShaExtensions() ? &qor_sha1_blocks_shani : nullptr;
     return engine;
 #else
