@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "testsupport.h"
 
 namespace {
 
@@ -231,37 +231,6 @@ TEST(CaseMapKernels, FoldedSearchFindsMatchesAtBlockEdgesAndSkipsBytesThatFoldOn
     EXPECT_GT(searches - found, 1000);
 }
 
-namespace {
-
-// Two pages, the second unreadable: a string placed to end at the first
-// page's last byte is read up to its NUL and not a byte further.
-class cGuardedPage {
-  public:
-    cGuardedPage() {
-        size_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        void* at = mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (at == MAP_FAILED) return;
-        base_ = static_cast<char*>(at);
-        if (mprotect(base_ + size_, size_, PROT_NONE) != 0) {
-            munmap(base_, 2 * size_);
-            base_ = nullptr;
-        }
-    }
-    ~cGuardedPage() {
-        if (base_) munmap(base_, 2 * size_);
-    }
-    cGuardedPage(const cGuardedPage&) = delete;
-    cGuardedPage& operator=(const cGuardedPage&) = delete;
-    char* begin() const { return base_; }
-    char* end() const { return base_ + size_; }  // the first unreadable byte
-
-  private:
-    char* base_ = nullptr;
-    std::size_t size_ = 0;
-};
-
-}  // namespace
-
 TEST(CaseMapKernels, FoldedSearchOfAStringFindsItsEndBeforeAnUnreadablePage) {
     // Every length from 0 to 200 at every offset from a 64-byte line, the
     // NUL as close to the page's end as that offset allows (on its last
@@ -269,7 +238,7 @@ TEST(CaseMapKernels, FoldedSearchOfAStringFindsItsEndBeforeAnUnreadablePage) {
     // NUL hold the needle, for a search that looked there to find it; a
     // match straddling the NUL must not be found.  Needles around the
     // one-pass search's limit of 65 bytes, longer ones measured first.
-    cGuardedPage page;
+    qortest::GuardedPage page;
     ASSERT_NE(page.begin(), nullptr);
     std::string n14 = "Content-Length", n64, n65, n100;
     for (int k = 0; k < 100; ++k) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,6 +131,21 @@ std::string hex(const void* bytes, std::size_t n) {
     std::string s;
     for (std::size_t i = 0; i < n; ++i) (s += digits[p[i] >> 4]) += digits[p[i] & 15];
     return s;
+}
+
+GuardedPage::GuardedPage() {
+    size_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* at = mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) return;
+    base_ = static_cast<char*>(at);
+    if (mprotect(base_ + size_, size_, PROT_NONE) != 0) {
+        munmap(base_, 2 * size_);
+        base_ = nullptr;
+    }
+}
+
+GuardedPage::~GuardedPage() {
+    if (base_) munmap(base_, 2 * size_);
 }
 
 }  // namespace qortest

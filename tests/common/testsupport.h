@@ -76,6 +76,23 @@ std::string runPython(const std::string& script, const std::string& args = "", i
 // so an oracle can be handed them through a file.
 std::vector<unsigned char> pattern(std::size_t n, std::uint64_t seed = 0x9E3779B97F4A7C15ull);
 
+// Two pages, the second unreadable: bytes placed to end at the first page's
+// last byte are read up to there and not a byte further, or the process
+// faults.  begin() is null when the pages could not be had.
+class GuardedPage {
+public:
+    GuardedPage();
+    ~GuardedPage();
+    GuardedPage(const GuardedPage&) = delete;
+    GuardedPage& operator=(const GuardedPage&) = delete;
+    char* begin() const { return base_; }
+    char* end() const { return base_ + size_; }  // the first unreadable byte
+
+private:
+    char* base_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 // Lower-case hexadecimal of n bytes.
 std::string hex(const void* bytes, std::size_t n);
 
