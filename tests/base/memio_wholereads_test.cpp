@@ -115,7 +115,8 @@ TEST(CopyLongChoice, MemcpyAndTheVectorLoopCopyExactlyTheBytes) {
 TEST(CopyLongChoice, TheVectorLoopOfEitherWidthCopiesExactlyTheBytes) {
     // The loop forced on, in its 32-byte form and, with AVX-512, its 64-byte
     // one, which copies sources that lie in their cache line as the
-    // destination does and gives the others to memcpy: every
+    // destination does and gives the others to the string move from 2 KiB
+    // and to memcpy below: every
     // length from 128 (the least it is given) to 1100, past one and two
     // 256-byte steps of each destination alignment, and lengths around
     // 4 KiB, from several source offsets into every offset of a line, with
@@ -125,9 +126,9 @@ TEST(CopyLongChoice, TheVectorLoopOfEitherWidthCopiesExactlyTheBytes) {
     if (qor_cpu::hasAvx512bw()) wides.push_back(true);
     std::vector<std::size_t> lengths;
     for (std::size_t n = 128; n <= 1100; ++n) lengths.push_back(n);
-    for (std::size_t n : {2047u, 2048u, 2049u, 4031u, 4032u, 4095u, 4096u, 4097u, 4159u, 4160u}) lengths.push_back(n);
-    const std::vector<unsigned char> src = randomBytes(6, 4300);
-    std::vector<unsigned char> dst(4300 + 256);
+    for (std::size_t n : {2047u, 2048u, 2049u, 4031u, 4032u, 4095u, 4096u, 4097u, 4159u, 4160u, 9000u}) lengths.push_back(n);
+    const std::vector<unsigned char> src = randomBytes(6, 9100);
+    std::vector<unsigned char> dst(9100 + 256);
     Choice<bool> loop(qor_detail::gLongCopyByVectorLoop, true);
     for (bool wide : wides) {
         Choice<bool> chosen(qor_detail::gLongCopyLoopWide, wide);
