@@ -188,10 +188,24 @@ def table(results, rounds, machine, repetitions=1):
 
 
 def processor_of(table_text):
-    """The processor a table was measured on, from its header, without the
-    family and model numbers older headers lack."""
+    """The processor a table was measured on, as its header names it: the
+    maker's name, the family and model numbers (which older headers lack)
+    and whether AVX-512 was masked."""
     m = re.search(r"Machine: (.*?), \d+ logical CPUs", table_text)
-    return re.sub(r" \(family [^)]*\)", "", m.group(1)) if m else None
+    return m.group(1) if m else None
+
+
+def same_processor(a, b):
+    """Whether two headers name one processor.  A virtual machine may give
+    only the maker's name, so the family and model numbers tell processors
+    apart where both headers have them; against an older header without
+    them the names alone are compared."""
+    if a is None or b is None:
+        return a == b
+    if "(family" in a and "(family" in b:
+        return a == b
+    strip = lambda name: re.sub(r" \(family [^)]*\)", "", name)
+    return strip(a) == strip(b)
 
 
 def update_readme(path, text):
@@ -204,7 +218,7 @@ def update_readme(path, text):
     # its own processor and leaves the others'.
     start, stop = old.index(begin) + len(begin), old.index(end)
     tables = [t.strip() for t in re.split(r"\n(?=Ratios ours / reference)", old[start:stop]) if t.strip()]
-    tables = [t for t in tables if processor_of(t) != processor_of(text)] + [text]
+    tables = [t for t in tables if not same_processor(processor_of(t), processor_of(text))] + [text]
     new = old[:start] + "\n" + "\n\n".join(tables) + "\n" + old[stop:]
     with open(path, "w", encoding="utf-8") as f:
         f.write(new)
