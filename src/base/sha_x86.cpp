@@ -250,29 +250,36 @@ __asm__(R"ASM(
     .endif
 .endm
 
-# Words `at` bytes into the block at rsi, turned from big-endian, into x.
-.macro QOR_S1N_LOAD x, at
+# What this engine and SHA-256's below share.  Words `at` bytes into the
+# block at rsi, turned from big-endian by the shuffle in xmm3, into x.
+.macro QOR_SHAN_LOAD x, at
     movdqu \x, [rsi + \at]
     pshufb \x, xmm3
 .endm
 
-    .globl qor_sha1_blocks_shani
-    .hidden qor_sha1_blocks_shani
-    .type qor_sha1_blocks_shani, @function
+# The function `name` begins; with no blocks (rdx 0) straight to label 2,
+# its return.
+.macro QOR_SHAN_ENTER name
+    .globl \name
+    .hidden \name
+    .type \name, @function
     .p2align 6
-qor_sha1_blocks_shani:
+\name:
     .cfi_startproc
     test rdx, rdx
     jz 2f
+.endm
+
+    QOR_SHAN_ENTER qor_sha1_blocks_shani
     movdqu xmm0, [rdi]
     movd xmm1, [rdi + 16]
     movdqa xmm3, [rip + .Lqor_sha1n_reverse]
     pshufd xmm0, xmm0, 0x1b
     pshufd xmm1, xmm1, 0x1b
-    QOR_S1N_LOAD xmm4, 0
-    QOR_S1N_LOAD xmm5, 16
-    QOR_S1N_LOAD xmm6, 32
-    QOR_S1N_LOAD xmm7, 48
+    QOR_SHAN_LOAD xmm4, 0
+    QOR_SHAN_LOAD xmm5, 16
+    QOR_SHAN_LOAD xmm6, 32
+    QOR_SHAN_LOAD xmm7, 48
     movdqa xmm9, xmm1
     .p2align 4
 1:
@@ -300,13 +307,13 @@ qor_sha1_blocks_shani:
     QOR_S1N_GROUP 13, xmm2, xmm1, xmm5, xmm6, xmm7, xmm4
     QOR_S1N_GROUP 14, xmm1, xmm2, xmm6, xmm7, xmm4, xmm5
     QOR_S1N_GROUP 15, xmm2, xmm1, xmm7, xmm4, xmm5, xmm6
-    QOR_S1N_LOAD xmm4, 0
+    QOR_SHAN_LOAD xmm4, 0
     QOR_S1N_GROUP 16, xmm1, xmm2, xmm4, xmm5, xmm6, xmm7
-    QOR_S1N_LOAD xmm5, 16
+    QOR_SHAN_LOAD xmm5, 16
     QOR_S1N_GROUP 17, xmm2, xmm1, xmm5, xmm6, xmm7, xmm4
-    QOR_S1N_LOAD xmm6, 32
+    QOR_SHAN_LOAD xmm6, 32
     QOR_S1N_GROUP 18, xmm1, xmm2, xmm6, xmm7, xmm4, xmm5
-    QOR_S1N_LOAD xmm7, 48
+    QOR_SHAN_LOAD xmm7, 48
     QOR_S1N_GROUP 19, xmm2, xmm1, xmm7, xmm9, xmm5, xmm6
     paddd xmm0, xmm8
     movdqa xmm9, xmm1
@@ -375,20 +382,7 @@ __asm__(R"ASM(
     .endif
 .endm
 
-# Words `at` bytes into the block at rsi, turned from big-endian, into x.
-.macro QOR_S256N_LOAD x, at
-    movdqu \x, [rsi + \at]
-    pshufb \x, xmm3
-.endm
-
-    .globl qor_sha256_blocks_shani
-    .hidden qor_sha256_blocks_shani
-    .type qor_sha256_blocks_shani, @function
-    .p2align 6
-qor_sha256_blocks_shani:
-    .cfi_startproc
-    test rdx, rdx
-    jz 2f
+    QOR_SHAN_ENTER qor_sha256_blocks_shani
     movdqu xmm10, [rdi]
     movdqu xmm2, [rdi + 16]
     movdqa xmm3, [rip + .Lqor_sha256n_order]
@@ -397,10 +391,10 @@ qor_sha256_blocks_shani:
     movdqa xmm1, xmm10
     palignr xmm1, xmm2, 8
     pblendw xmm2, xmm10, 0xf0
-    QOR_S256N_LOAD xmm4, 0
-    QOR_S256N_LOAD xmm5, 16
-    QOR_S256N_LOAD xmm6, 32
-    QOR_S256N_LOAD xmm7, 48
+    QOR_SHAN_LOAD xmm4, 0
+    QOR_SHAN_LOAD xmm5, 16
+    QOR_SHAN_LOAD xmm6, 32
+    QOR_SHAN_LOAD xmm7, 48
     .p2align 4
 1:
     # The flags of the dec are those the jnz at the end reads.
@@ -422,13 +416,13 @@ qor_sha256_blocks_shani:
     QOR_S256N_GROUP 10, xmm6, xmm7, xmm4, xmm5
     QOR_S256N_GROUP 11, xmm7, xmm4, xmm5, xmm6
     QOR_S256N_GROUP 12, xmm4, xmm5, xmm6, xmm7
-    QOR_S256N_LOAD xmm4, 0
+    QOR_SHAN_LOAD xmm4, 0
     QOR_S256N_GROUP 13, xmm5, xmm6, xmm7, xmm4
-    QOR_S256N_LOAD xmm5, 16
+    QOR_SHAN_LOAD xmm5, 16
     QOR_S256N_GROUP 14, xmm6, xmm7, xmm4, xmm5
-    QOR_S256N_LOAD xmm6, 32
+    QOR_SHAN_LOAD xmm6, 32
     QOR_S256N_GROUP 15, xmm7, xmm4, xmm5, xmm6
-    QOR_S256N_LOAD xmm7, 48
+    QOR_SHAN_LOAD xmm7, 48
     paddd xmm1, xmm8
     paddd xmm2, xmm9
     jnz 1b
