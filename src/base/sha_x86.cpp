@@ -257,6 +257,14 @@ __asm__(R"ASM(
     pshufb \x, xmm3
 .endm
 
+# The words of the whole block, four groups, into xmm4 to xmm7.
+.macro QOR_SHAN_LOAD_BLOCK
+    QOR_SHAN_LOAD xmm4, 0
+    QOR_SHAN_LOAD xmm5, 16
+    QOR_SHAN_LOAD xmm6, 32
+    QOR_SHAN_LOAD xmm7, 48
+.endm
+
 # The function `name` begins; with no blocks (rdx 0) straight to label 2,
 # its return.
 .macro QOR_SHAN_ENTER name
@@ -276,10 +284,7 @@ __asm__(R"ASM(
     movdqa xmm3, [rip + .Lqor_sha1n_reverse]
     pshufd xmm0, xmm0, 0x1b
     pshufd xmm1, xmm1, 0x1b
-    QOR_SHAN_LOAD xmm4, 0
-    QOR_SHAN_LOAD xmm5, 16
-    QOR_SHAN_LOAD xmm6, 32
-    QOR_SHAN_LOAD xmm7, 48
+    QOR_SHAN_LOAD_BLOCK
     movdqa xmm9, xmm1
     .p2align 4
 1:
@@ -391,10 +396,7 @@ __asm__(R"ASM(
     movdqa xmm1, xmm10
     palignr xmm1, xmm2, 8
     pblendw xmm2, xmm10, 0xf0
-    QOR_SHAN_LOAD xmm4, 0
-    QOR_SHAN_LOAD xmm5, 16
-    QOR_SHAN_LOAD xmm6, 32
-    QOR_SHAN_LOAD xmm7, 48
+    QOR_SHAN_LOAD_BLOCK
     .p2align 4
 1:
     # The flags of the dec are those the jnz at the end reads.
