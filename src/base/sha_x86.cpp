@@ -347,9 +347,9 @@ __asm__(R"ASM(
 // schedule work and load the next block's words; for the last block the
 // pointer stays, and it loads itself again instead of reading past its end.
 // The intrinsics engine, whose compiled schedule completed each group's
-// words in the group before, took 7.5% longer than OpenSSL's on a Xeon of
-// family 6 model 167 (210 against 194 ms for 256 MiB); this one takes 3%
-// less (168 against 172).
+// words in the group before, took 0.7 to 7.5% longer than OpenSSL's on a
+// Xeon of family 6 model 167 (218 against 217 ms for 256 MiB at one time of
+// day, 210 against 194 at another); this one takes 2 to 3% less.
 //
 // Registers: xmm0 the words and constants of a group (sha256rnds2 reads
 // them there); xmm1 ABEF and xmm2 CDGH, the hash words as the instructions
