@@ -144,7 +144,8 @@ inline void copySmall(unsigned char* d, const unsigned char* s, unsigned int n) 
 // destination as memcpy starts it, without memcpy's way there.  A stream's
 // reads of 4 KiB from random places of 64 MiB took 1.3% longer than bare
 // memcpy calls while they went through memcpy, and as long with the string
-// move (a Xeon of family 6 model 167).
+// move (a Xeon of family 6 model 167); at another time of the same day both
+// ways took 1 to 1.6% longer.
 extern bool gLongCopyByVectorLoop;
 extern bool gLongCopyLoopWide;
 void copyLongVector(unsigned char* d, const unsigned char* s, std::size_t n);  // n at least 128
