@@ -107,7 +107,9 @@ public:
     // not used.  False when the buffer cannot be allocated.
     bool toBuffer(_typebuf<unsigned char>& out);
     // Replaces the contents with n bytes of data; position 0.  The pages are
-    // carved from one block, so that reads inside it need no page lookup.
+    // carved from one block, so that reads inside it need no page lookup; a
+    // block of several MiB asks the system for huge pages
+    // (qor_detail::preferHugePages).
     // When memory runs out the stream is left empty and the result is false.
     bool fromBuffer(void const* data, long long n);
 

@@ -7,9 +7,15 @@
 #include "steppedstream.h"
 #include "testsupport.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,6 +72,53 @@ TEST(MemIOTarget, FromBufferReplacesTheContentsAndZeroFillsTheLastPage) {
     EXPECT_TRUE(m.fromBuffer(nullptr, 5));
     EXPECT_EQ(m.size(), 0);
     EXPECT_EQ(m.pageCount(), 0);
+}
+
+// A stream made from a buffer of several MiB, and a whole copy of one, ask
+// for huge pages as the library's other large fresh buffers do; a block
+// under two whole 2 MiB pages, and the plain policy, leave the pages alone.
+TEST(MemIOTarget, LargeBlocksFromAndToBuffersAreMarkedForHugePages) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"))
+        GTEST_SKIP() << "no transparent huge pages on this kernel";
+    constexpr std::size_t kHuge = 2u << 20;
+    const std::vector<unsigned char> data = qortest::pattern(4 * kHuge + 12345);
+    const long long n = static_cast<long long>(data.size());
+    {
+        const std::size_t before = qortest::bytesMarked("hg");
+        cMemIOTarget m;
+        ASSERT_TRUE(m.fromBuffer(data.data(), n));
+        // Four whole 2 MiB pages at least lie in the block, wherever it starts.
+        EXPECT_GE(qortest::bytesMarked("hg") - before, 3 * kHuge);
+        _typebuf<unsigned char> out;
+        ASSERT_TRUE(m.toBuffer(out));
+        ASSERT_EQ(out.count(), n);
+        EXPECT_EQ(std::memcmp(out.data(), data.data(), data.size()), 0);
+        const std::uintptr_t inner = (reinterpret_cast<std::uintptr_t>(out.data()) + kHuge - 1) & ~(kHuge - 1);
+        EXPECT_TRUE(qortest::hasFlag(qortest::mappingFlags(reinterpret_cast<void*>(inner)), "hg"));
+        unsigned char piece[64];
+        ASSERT_EQ(m.readAt(3 * kHuge - 7, piece, 64), 64u);
+        EXPECT_EQ(std::memcmp(piece, data.data() + 3 * kHuge - 7, 64), 0);
+    }
+    {
+        const std::size_t before = qortest::bytesMarked("hg");
+        cMemIOTarget m;
+        ASSERT_TRUE(m.fromBuffer(data.data(), static_cast<long long>(kHuge + kHuge / 2)));
+        EXPECT_EQ(qortest::bytesMarked("hg"), before);
+    }
+    qor_detail::setFreshPagesPolicy(qor_detail::eFreshPages::plain);
+    {
+        const std::size_t before = qortest::bytesMarked("hg");
+        cMemIOTarget m;
+        const bool made = m.fromBuffer(data.data(), n);
+        const std::size_t after = qortest::bytesMarked("hg");
+        qor_detail::setFreshPagesPolicy(qor_detail::eFreshPages::chosen);
+        ASSERT_TRUE(made);
+        EXPECT_EQ(after, before);
+    }
+#else
+    GTEST_SKIP() << "no huge-page hint on this system";
+#endif
 }
 
 TEST(MemIOTarget, CopyOfAMissingSourcePageWritesZerosOverOldBytes) {

@@ -148,4 +148,57 @@ GuardedPage::~GuardedPage() {
     if (base_) munmap(base_, 2 * size_);
 }
 
+namespace {
+
+// Calls `each` with the bounds and flags of every mapping of the process,
+// from /proc/self/smaps, until it returns true.
+void walkMappings(const std::function<bool(std::uintptr_t, std::uintptr_t, std::vector<std::string>&)>& each) {
+    std::ifstream smaps("/proc/self/smaps");
+    unsigned long long lo = 0, hi = 0;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long long a = 0, b = 0;
+        char dash = 0;
+        std::istringstream head(line);
+        if (head >> std::hex >> a >> dash >> b && dash == '-') {
+            lo = a;
+            hi = b;
+            continue;
+        }
+        if (line.compare(0, 8, "VmFlags:") == 0) {
+            std::istringstream words(line.substr(8));
+            std::vector<std::string> flags;
+            for (std::string w; words >> w;) flags.push_back(w);
+            if (each(lo, hi, flags)) return;
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> mappingFlags(const void* at) {
+    const auto a = reinterpret_cast<std::uintptr_t>(at);
+    std::vector<std::string> found;
+    walkMappings([&](std::uintptr_t lo, std::uintptr_t hi, std::vector<std::string>& flags) {
+        if (a < lo || a >= hi) return false;
+        found.swap(flags);
+        return true;
+    });
+    return found;
+}
+
+std::size_t bytesMarked(const char* flag) {
+    std::size_t total = 0;
+    walkMappings([&](std::uintptr_t lo, std::uintptr_t hi, std::vector<std::string>& flags) {
+        if (hasFlag(flags, flag)) total += hi - lo;
+        return false;
+    });
+    return total;
+}
+
+bool hasFlag(const std::vector<std::string>& flags, const char* flag) {
+    for (const std::string& x : flags)
+        if (x == flag) return true;
+    return false;
+}
+
 }  // namespace qortest

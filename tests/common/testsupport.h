@@ -93,6 +93,14 @@ private:
     std::size_t size_ = 0;
 };
 
+// The kernel's flags of the mapping that holds `at` ("hg": marked for huge
+// pages, "nh": marked against them), from /proc/self/smaps; empty if none
+// or where the system has no such file.
+std::vector<std::string> mappingFlags(const void* at);
+bool hasFlag(const std::vector<std::string>& flags, const char* flag);
+// The bytes of all the process's mappings that carry `flag`.
+std::size_t bytesMarked(const char* flag);
+
 // Lower-case hexadecimal of n bytes.
 std::string hex(const void* bytes, std::size_t n);
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,36 +21,6 @@ namespace {
 unsigned long long pix16(unsigned b, unsigned g, unsigned r, unsigned a) {
     return static_cast<unsigned long long>(b) | static_cast<unsigned long long>(g) << 16 |
            static_cast<unsigned long long>(r) << 32 | static_cast<unsigned long long>(a) << 48;
-}
-
-// The kernel's flags of the mapping that holds `at` ("hg": marked for huge
-// pages, "nh": marked against them), from /proc/self/smaps; empty if none.
-std::vector<std::string> mappingFlags(const void* at) {
-    std::ifstream smaps("/proc/self/smaps");
-    const auto a = reinterpret_cast<std::uintptr_t>(at);
-    bool inside = false;
-    for (std::string line; std::getline(smaps, line);) {
-        unsigned long long lo = 0, hi = 0;
-        char dash = 0;
-        std::istringstream head(line);
-        if (head >> std::hex >> lo >> dash >> hi && dash == '-') {
-            inside = a >= lo && a < hi;
-            continue;
-        }
-        if (inside && line.compare(0, 8, "VmFlags:") == 0) {
-            std::istringstream words(line.substr(8));
-            std::vector<std::string> flags;
-            for (std::string w; words >> w;) flags.push_back(w);
-            return flags;
-        }
-    }
-    return {};
-}
-
-bool hasFlag(const std::vector<std::string>& flags, const char* f) {
-    for (const std::string& x : flags)
-        if (x == f) return true;
-    return false;
 }
 
 }  // namespace
@@ -152,18 +121,18 @@ TEST(PictBase, OnlyAFreshPixelBufferIsMarkedForHugePages) {
     ASSERT_TRUE(p.allocPixels8(kSide, kSide));
     const std::uintptr_t page = (reinterpret_cast<std::uintptr_t>(p.raw8Bpp()) + kHuge - 1) & ~(kHuge - 1);
     void* inner = reinterpret_cast<void*>(page);
-    const std::vector<std::string> fresh = mappingFlags(inner);
+    const std::vector<std::string> fresh = qortest::mappingFlags(inner);
     ASSERT_FALSE(fresh.empty());
-    EXPECT_TRUE(hasFlag(fresh, "hg"));
+    EXPECT_TRUE(qortest::hasFlag(fresh, "hg"));
     // Marked against huge pages by hand: a kept buffer is not marked again.
     ASSERT_EQ(madvise(inner, kHuge, MADV_NOHUGEPAGE), 0);
-    ASSERT_TRUE(hasFlag(mappingFlags(inner), "nh"));
+    ASSERT_TRUE(qortest::hasFlag(qortest::mappingFlags(inner), "nh"));
     const unsigned int* before = p.raw8Bpp();
     ASSERT_TRUE(p.allocPixels8(kSide, kSide));
     ASSERT_EQ(p.raw8Bpp(), before);
-    const std::vector<std::string> kept = mappingFlags(inner);
-    EXPECT_TRUE(hasFlag(kept, "nh"));
-    EXPECT_FALSE(hasFlag(kept, "hg"));
+    const std::vector<std::string> kept = qortest::mappingFlags(inner);
+    EXPECT_TRUE(qortest::hasFlag(kept, "nh"));
+    EXPECT_FALSE(qortest::hasFlag(kept, "hg"));
 #else
     GTEST_SKIP() << "no huge-page hint on this system";
 #endif
