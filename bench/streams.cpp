@@ -541,6 +541,11 @@ int main(int argc, char** argv) {
     // loop the library chose.
     if (const char* w = std::getenv("QOR_BENCH_LONG_COPY"))
         if (std::strcmp(w, "memcpy") == 0) qor_detail::gLongCopyByVectorLoop = qor_detail::gLongCopyLoopWide = false;
+    // QOR_BENCH_PAGES=plain leaves the memory stream's block on the small
+    // pages the vectors it is held against have, where the library would ask
+    // for huge ones.
+    if (const char* w = std::getenv("QOR_BENCH_PAGES"))
+        if (std::strcmp(w, "plain") == 0) qor_detail::setFreshPagesPolicy(qor_detail::eFreshPages::plain);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
