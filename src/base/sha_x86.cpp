@@ -5,6 +5,7 @@
 // built for the generic architecture.  The engines are handed out only
 // after CPUID said the instructions are there.
 #include "base/sha.h"
+#include "base/sha_x86_asm.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
@@ -23,7 +24,7 @@
 // SHA-1's engine and SHA-256's single-message one are assembly for System V
 // calls on ELF x86-64; other x86 targets take the portable SHA-1 engine and
 // the SHA-256 intrinsics below.
-#if defined(__x86_64__) && defined(__ELF__)
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
 #define QOR_SHA_SHANI_ASM 1
 #else
 #define QOR_SHA_SHANI_ASM 0
@@ -275,17 +276,17 @@ __asm__(R"ASM(
     cmovnz rsi, r8
 .endm
 
-# The function `name` begins; with no blocks (rdx 0) straight to label 2,
-# its return.
+# The function `name` begins; with no blocks (rdx 0) straight to its
+# return, which QOR_SHAN_LEAVE places.
 .macro QOR_SHAN_ENTER name
-    .globl \name
-    .hidden \name
-    .type \name, @function
-    .p2align 6
-\name:
-    .cfi_startproc
+    QOR_SHA_BEGIN \name
     test rdx, rdx
-    jz 2f
+    jz .L\name\()_return
+.endm
+
+.macro QOR_SHAN_LEAVE name
+.L\name\()_return:
+    QOR_SHA_END \name
 .endm
 
     QOR_SHAN_ENTER qor_sha1_blocks_shani
@@ -334,10 +335,7 @@ __asm__(R"ASM(
     pshufd xmm1, xmm1, 0x1b
     movdqu [rdi], xmm0
     movd [rdi + 16], xmm1
-2:
-    ret
-    .cfi_endproc
-    .size qor_sha1_blocks_shani, .-qor_sha1_blocks_shani
+    QOR_SHAN_LEAVE qor_sha1_blocks_shani
 
     .att_syntax prefix
     .popsection
@@ -431,10 +429,7 @@ __asm__(R"ASM(
     jnz 1b
     movdqu [rdi], xmm1
     movdqu [rdi + 16], xmm2
-2:
-    ret
-    .cfi_endproc
-    .size qor_sha256_blocks_shani, .-qor_sha256_blocks_shani
+    QOR_SHAN_LEAVE qor_sha256_blocks_shani
 
     .att_syntax prefix
     .popsection

@@ -4,7 +4,9 @@
 // is one function of System V calls, (state, blocks, count, constants), that
 // takes the blocks into a 64-byte aligned frame (the AVX2 ones by pairs),
 // and each is handed out only to a processor with the extensions it uses:
-// AVX2, BMI and BMI2, or AVX, or SSSE3.  ELF x86-64 only.
+// AVX2, BMI and BMI2, or AVX, or SSSE3.  ELF x86-64 only.  The engines on
+// the SHA instructions (sha_x86.cpp), which need no frame, take only the
+// function's beginning and end from here.
 #pragma once
 
 #include "base/cpufeatures.h"
@@ -30,6 +32,23 @@ __asm__(R"ASM(
     .equ QOR_SHAV_V_PAIR, 32
     .equ QOR_SHAV_V_END, 40
 
+# A function `name`: its symbol and unwind entry begin, and after its return
+# they end.
+.macro QOR_SHA_BEGIN name
+    .globl \name
+    .hidden \name
+    .type \name, @function
+    .p2align 6
+\name:
+    .cfi_startproc
+.endm
+
+.macro QOR_SHA_END name
+    ret
+    .cfi_endproc
+    .size \name, .-\name
+.endm
+
 # The function `name` begins: the callee-saved registers pushed, and unless
 # the count (rdx) is 0 (then straight to the label `none`, which
 # QOR_SHAV_LEAVE places), a frame of `frame` bytes aligned below them.  The
@@ -38,12 +57,7 @@ __asm__(R"ASM(
 # DW_OP_breg7 0, DW_OP_deref, DW_OP_plus_uconst 56).  The state pointer,
 # the blocks and the count go to the frame, the constants to rbp.
 .macro QOR_SHAV_ENTER name, frame, none
-    .globl \name
-    .hidden \name
-    .type \name, @function
-    .p2align 6
-\name:
-    .cfi_startproc
+    QOR_SHA_BEGIN \name
     push rbp
     .cfi_def_cfa_offset 16
     .cfi_offset rbp, -16
@@ -97,9 +111,7 @@ __asm__(R"ASM(
     .cfi_def_cfa_offset 16
     pop rbp
     .cfi_def_cfa_offset 8
-    ret
-    .cfi_endproc
-    .size \name, .-\name
+    QOR_SHA_END \name
 .endm
 
 # 128-bit vector instructions written once for two encodings: the VEX
