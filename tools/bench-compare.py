@@ -215,10 +215,16 @@ def update_readme(path, text):
     if begin not in old or end not in old:
         sys.exit(f"{path}: no {begin} ... {end} block")
     # The block keeps one table per processor: a run replaces the table of
-    # its own processor and leaves the others'.
+    # its own processor where it stands and leaves the others'; a processor
+    # new to the block adds its table at the end.
     start, stop = old.index(begin) + len(begin), old.index(end)
     tables = [t.strip() for t in re.split(r"\n(?=Ratios ours / reference)", old[start:stop]) if t.strip()]
-    tables = [t for t in tables if not same_processor(processor_of(t), processor_of(text))] + [text]
+    mine = [i for i, t in enumerate(tables) if same_processor(processor_of(t), processor_of(text))]
+    tables = [t for i, t in enumerate(tables) if i not in mine[1:]]
+    if mine:
+        tables[mine[0]] = text
+    else:
+        tables.append(text)
     new = old[:start] + "\n" + "\n\n".join(tables) + "\n" + old[stop:]
     with open(path, "w", encoding="utf-8") as f:
         f.write(new)
