@@ -126,6 +126,7 @@ __asm__(R"ASM(
     mov r15d, [rdi + 16]
     .p2align 5
 .Lqor_sha1s_block:
+    QOR_SHA_PREFETCH r9
     .irp t, 0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 70, 75
     QOR_SHA1S_FIVE \t
     .endr

@@ -225,6 +225,7 @@ __asm__(R"ASM(
 # Takes the next block (into r12) and loads its groups 0 to 3.
 .macro QOR_S1A_BEGIN_BLOCK
     mov r12, [rsp + QOR_SHAV_V_BLOCKS]
+    QOR_SHA_PREFETCH r12
     lea r9, [r12 + 64]
     mov [rsp + QOR_SHAV_V_BLOCKS], r9
     dec qword ptr [rsp + QOR_SHAV_V_COUNT]

@@ -208,6 +208,7 @@ __asm__(R"ASM(
 
 .L\name\()_block:
     mov rsi, [rsp + QOR_SHAV_V_BLOCKS]
+    QOR_SHA_PREFETCH rsi
     QOR_S256A_LOAD xmm0, 0
     QOR_S256A_LOAD xmm1, 1
     QOR_S256A_LOAD xmm2, 2

@@ -171,6 +171,7 @@ __asm__(R"ASM(
 .L\name\()_block:
     mov rbp, [rsp + QOR_SHAV_V_END]
     mov rdi, [rsp + QOR_SHAV_V_BLOCKS]
+    QOR_SHA_PREFETCH rdi, \w / 4
     sub rbp, \w * ((\rounds) - 16)
     QOR_SHA2S_FIRST_BC \p, \regs
     QOR_SHA2S_EIGHT \w, \p, 0, \regs

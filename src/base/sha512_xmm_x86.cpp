@@ -193,6 +193,7 @@ __asm__(R"ASM(
 
 .L\name\()_block:
     mov rsi, [rsp + QOR_SHAV_V_BLOCKS]
+    QOR_SHA_PREFETCH rsi, 2
     QOR_S512A_LOAD xmm0, 0
     QOR_S512A_LOAD xmm1, 1
     QOR_S512A_LOAD xmm2, 2

@@ -65,6 +65,7 @@ QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* 
     state1 = _mm_blend_epi16(state1, tmp, 0xF0);        // CDGH
 
     for (; count; --count, blocks += 64) {
+        qor_sha::prefetchInput(blocks);
         // The chain of sha256rnds2 steps runs from block to block through
         // the state and the adds at the end, and nothing else should sit on
         // it.  Left to itself the compiler keeps the saved copies in the
@@ -161,6 +162,8 @@ QOR_SHA_TARGET void sha256PairShaNi(std::uint32_t* stateA, const std::uint8_t* b
     sha256LoadState(stateA, s0A, s1A);
     sha256LoadState(stateB, s0B, s1B);
     for (; count; --count, blocksA += 64, blocksB += 64) {
+        qor_sha::prefetchInput(blocksA);
+        qor_sha::prefetchInput(blocksB);
         const __m128i s0ASave = s0A, s1ASave = s1A, s0BSave = s0B, s1BSave = s1B;
         __m128i kg, msgA, msgB;
         __m128i a0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksA)), mask);
@@ -266,11 +269,13 @@ __asm__(R"ASM(
     QOR_SHAN_LOAD xmm7, 48
 .endm
 
-# Points rsi at the next block unless the block the loop starts on is the
-# last (rdx counts the blocks left): the last loads itself again while its
-# own last groups run, instead of reading past its end.  The flags of the
-# dec are those the jnz at the loop's end reads.
+# Asks for the input ahead, and points rsi at the next block unless the
+# block the loop starts on is the last (rdx counts the blocks left): the
+# last loads itself again while its own last groups run, instead of reading
+# past its end.  The flags of the dec are those the jnz at the loop's end
+# reads.
 .macro QOR_SHAN_NEXT_BLOCK
+    QOR_SHA_PREFETCH rsi
     dec rdx
     lea r8, [rsi + 64]
     cmovnz rsi, r8

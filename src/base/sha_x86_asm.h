@@ -10,8 +10,12 @@
 #pragma once
 
 #include "base/cpufeatures.h"
+#include "base/sha.h"
 
 #if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+
+#define QOR_SHA_ASM_STR2(x) #x
+#define QOR_SHA_ASM_STR(x) QOR_SHA_ASM_STR2(x)
 
 // Assembler macros (Intel syntax) for the engine's own text, which follows
 // in the same translation unit (top-level asm keeps its order).
@@ -31,6 +35,18 @@ __asm__(R"ASM(
     .equ QOR_SHAV_V_COUNT, 24
     .equ QOR_SHAV_V_PAIR, 32
     .equ QOR_SHAV_V_END, 40
+)ASM"
+        "    .equ QOR_SHA_AHEAD, " QOR_SHA_ASM_STR(QOR_SHA_PREFETCH_AHEAD) "\n"
+        R"ASM(
+# Asks for the `lines` 64-byte lines of input that start QOR_SHA_AHEAD
+# bytes past the address in `at` (qor_sha::prefetchInput).
+.macro QOR_SHA_PREFETCH at, lines=1
+    .set qor_sha_line, 0
+    .rept \lines
+    prefetcht0 [\at + QOR_SHA_AHEAD + 64 * qor_sha_line]
+    .set qor_sha_line, qor_sha_line + 1
+    .endr
+.endm
 
 # A function `name`: its symbol and unwind entry begin, and after its return
 # they end.
@@ -151,6 +167,7 @@ __asm__(R"ASM(
 .macro QOR_SHAV_TAKE_PAIR shift, x, y, t0, t1
     mov \x, [rsp + QOR_SHAV_V_BLOCKS]
     mov \t0, [rsp + QOR_SHAV_V_COUNT]
+    QOR_SHA_PREFETCH \x, 2 << (\shift - 6)
     lea \y, [\x + (1 << \shift)]
     mov \t1, 2
     cmp \t0, 2
