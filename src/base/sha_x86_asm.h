@@ -162,8 +162,8 @@ __asm__(R"ASM(
 # Points block x (register `x`) at the next block not yet taken and block y
 # (`y`) at the one after it, or at block x again when only one is left (its
 # rounds are then never run); advances the next block and the count by the
-# pair and notes its blocks.  Blocks are 1 << `shift` bytes; t0 and t1 are
-# scratch registers.
+# pair and notes its blocks; asks for the input ahead of the pair.  Blocks
+# are 1 << `shift` bytes; t0 and t1 are scratch registers.
 .macro QOR_SHAV_TAKE_PAIR shift, x, y, t0, t1
     mov \x, [rsp + QOR_SHAV_V_BLOCKS]
     mov \t0, [rsp + QOR_SHAV_V_COUNT]
@@ -181,9 +181,6 @@ __asm__(R"ASM(
     mov [rsp + QOR_SHAV_V_COUNT], \t0
 .endm
 
-# The state words, `width` bytes each, into the working registers `regs`
-# (through the pointer register `ptr`); and at the end of a block added
-# into the state, which is also where the next block starts.
 # A message schedule whose last eight groups of words stay in the registers
 # `v`0 to `v`7 (xmm or ymm), group j in number j mod 8 until group j + 8
 # takes its place: the engine's macro `op` for group j, handed j and the
@@ -260,6 +257,9 @@ __asm__(R"ASM(
     .endif
 .endm
 
+# The state words, `width` bytes each, into the working registers `regs`
+# (through the pointer register `ptr`); and at the end of a block added
+# into the state, which is also where the next block starts.
 .macro QOR_SHAV_LOAD_STATE ptr, width, regs:vararg
     mov \ptr, [rsp + QOR_SHAV_V_STATE]
     .set qor_shav_at, 0
