@@ -58,13 +58,21 @@ std::vector<std::pair<const char*, Engine> > present(std::vector<std::pair<const
     return here;
 }
 
+std::vector<std::pair<const char*, qor_checksum::Crc32Engine> > crcEngines() {
+    return present<qor_checksum::Crc32Engine>({{"table", &qor_checksum::crc32UpdateTable},
+                                               {"folding", qor_checksum::crc32FoldingEngine()},
+                                               {"wide folding", qor_checksum::crc32WideFoldingEngine()}});
+}
+
+std::vector<std::pair<const char*, qor_checksum::AdlerEngine> > adlerEngines() {
+    return present<qor_checksum::AdlerEngine>({{"portable", &qor_checksum::adler32UpdatePortable},
+                                               {"avx2", qor_checksum::adler32Avx2Engine()},
+                                               {"vnni", qor_checksum::adler32Avx512Engine()}});
+}
+
 void checkEngines(const std::vector<unsigned char>& data, const std::vector<sRow>& rows) {
-    const auto crcs = present<qor_checksum::Crc32Engine>({{"table", &qor_checksum::crc32UpdateTable},
-                                                          {"folding", qor_checksum::crc32FoldingEngine()},
-                                                          {"wide folding", qor_checksum::crc32WideFoldingEngine()}});
-    const auto adlers = present<qor_checksum::AdlerEngine>({{"portable", &qor_checksum::adler32UpdatePortable},
-                                                            {"avx2", qor_checksum::adler32Avx2Engine()},
-                                                            {"vnni", qor_checksum::adler32Avx512Engine()}});
+    const auto crcs = crcEngines();
+    const auto adlers = adlerEngines();
     for (const sRow& r : rows) {
         const unsigned char* p = data.data() + r.off;
         const std::size_t cut = r.n / 3 + (r.n & 1);
@@ -130,6 +138,48 @@ TEST(ChecksumEngines, EveryStartInACacheLineAroundTheAdlerStepsAndRuns) {
 TEST(ChecksumEngines, EveryStartInACacheLineOverFFAroundTheAdlerStepsAndRuns) {
     const std::vector<unsigned char> ff(3 * 32768 + 5 + 64, 0xFF);
     checkEngines(ff, zlibRows(ff, everyStartInALine(), blockLengths()));
+}
+
+// The vector engines read whole registers and ask for lines far ahead of
+// where they read: input that ends on the last byte before an unreadable
+// page must be read to there and not a byte further (a fault ends the
+// test), from every length up to 320 bytes and around the strides up to the
+// whole page, with zlib's values.
+TEST(ChecksumEngines, EveryEngineStopsAtTheEndOfInputBeforeAnUnreadablePage) {
+    qortest::GuardedPage page;
+    ASSERT_NE(page.begin(), nullptr);
+    const std::size_t size = static_cast<std::size_t>(page.end() - page.begin());
+    const std::vector<unsigned char> data = qortest::pattern(size, 23);
+    std::copy(data.begin(), data.end(), reinterpret_cast<unsigned char*>(page.begin()));
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 320; ++n) lengths.push_back(n);
+    for (std::size_t n : {511u, 512u, 1023u, 1024u, 2047u, 2048u, 3000u}) lengths.push_back(n);
+    lengths.push_back(size - 1);
+    lengths.push_back(size);
+    // zlib's values of each length taken as the tail of the page.
+    qortest::TempDir dir;
+    ASSERT_TRUE(qortest::writeFile(dir.file("data.bin"), std::string(data.begin(), data.end())));
+    std::string list;
+    for (std::size_t n : lengths) list += std::to_string(n) + "\n";
+    ASSERT_TRUE(qortest::writeFile(dir.file("lengths.txt"), list));
+    std::istringstream out(qortest::runPython(R"(
+import sys, zlib
+data = open(sys.argv[1], 'rb').read()
+for line in sys.stdin:
+    n = int(line)
+    d = data[len(data) - n:]
+    print(n, zlib.crc32(d), zlib.adler32(d))
+)", dir.file("data.bin") + " < " + dir.file("lengths.txt")));
+    std::vector<sRow> rows;
+    for (sRow r; out >> r.n >> r.crc >> r.adler;) rows.push_back(r);
+    ASSERT_EQ(rows.size(), lengths.size());
+    const auto crcs = crcEngines();
+    const auto adlers = adlerEngines();
+    for (const sRow& r : rows) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(page.end()) - r.n;
+        for (const auto& [name, engine] : crcs) EXPECT_EQ(~engine(~0u, p, r.n), r.crc) << name << ", " << r.n;
+        for (const auto& [name, engine] : adlers) EXPECT_EQ(engine(1, p, r.n), r.adler) << name << ", " << r.n;
+    }
 }
 
 }  // namespace
