@@ -6,6 +6,7 @@
 
 #include "base/cpufeatures.h"
 #include "base/fileio.h"
+#include "base/prefetch.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -298,19 +299,13 @@ constexpr std::uint64_t kFold1024Hi = foldConstant(1024 - 32);
 constexpr std::uint64_t kFold128Lo = foldConstant(128 + 32);
 constexpr std::uint64_t kFold128Hi = foldConstant(128 - 32);
 
-// Asks for the line this far ahead of where the vector engines read.  The
-// processor's own prefetchers left their loops waiting on the next lines
-// from L3 and memory: 4 KiB ahead took an eighth to a quarter off Adler-32
-// of 8 MiB to 256 MiB, and a quarter off CRC-32 of 256 MiB, and left
-// what stays in L2 as it was; 512 bytes ahead did next to nothing for
-// Adler-32.  A prefetch does not fault, so the lines past the end of the
-// input cost nothing but the request (the address is reckoned as a number,
-// not as a pointer past the end).
+// How far ahead of where the vector engines read they ask for their input
+// (qor_detail::prefetchAhead).  The processor's own prefetchers left their
+// loops waiting on the next lines from L3 and memory: 4 KiB ahead took an
+// eighth to a quarter off Adler-32 of 8 MiB to 256 MiB, and a quarter off
+// CRC-32 of 256 MiB, and left what stays in L2 as it was; 512 bytes ahead
+// did next to nothing for Adler-32.
 constexpr std::size_t kPrefetchAhead = 4096;
-
-inline void prefetchAhead(const unsigned char* p) {
-    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) + kPrefetchAhead), _MM_HINT_T0);
-}
 
 __attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i x, __m128i k, __m128i next) {
     const __m128i lo = _mm_clmulepi64_si128(x, k, 0x00);
@@ -363,8 +358,7 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t crc32Folding(std::uint32_t 
         p += 64;
         n -= 64;
         while (n >= 128) {
-            prefetchAhead(p);
-            prefetchAhead(p + 64);
+            qor_detail::prefetchAhead(p, kPrefetchAhead, 2);
             x0 = fold(x0, k1024, load128(p));
             x1 = fold(x1, k1024, load128(p + 16));
             x2 = fold(x2, k1024, load128(p + 32));
@@ -459,7 +453,7 @@ __attribute__((target("avx2"))) std::uint32_t adler32Avx2(std::uint32_t adler, c
         __m256i sum = zero, before = zero, weighted = zero;
         std::size_t j = 0;
         for (; j + 8 <= k; j += 8, p += 256) {
-            prefetchAhead(p);
+            qor_detail::prefetchAhead(p, kPrefetchAhead);
             const __m256i v0 = load(p), v1 = load(p + 32), v2 = load(p + 64), v3 = load(p + 96);
             const __m256i v4 = load(p + 128), v5 = load(p + 160), v6 = load(p + 192), v7 = load(p + 224);
             before = _mm256_add_epi32(before, sum);
@@ -534,7 +528,7 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vnni"))) std::uint32_t adler3
         // chunk sees of the chunks of its own step, summed.
         __m512i sum = zero, prefix = zero, inSteps = zero, w0 = zero, w1 = zero, w2 = zero, w3 = zero;
         for (std::size_t j = 0; j < k; ++j, p += 256) {
-            prefetchAhead(p);
+            qor_detail::prefetchAhead(p, kPrefetchAhead);
             const __m512i v0 = _mm512_loadu_si512(p);
             const __m512i v1 = _mm512_loadu_si512(p + 64);
             const __m512i v2 = _mm512_loadu_si512(p + 128);
@@ -594,8 +588,7 @@ __attribute__((target("avx2,pclmul,vpclmulqdq"))) std::uint32_t crc32FoldingWide
     p += 128;
     n -= 128;
     while (n >= 128) {
-        prefetchAhead(p);
-        prefetchAhead(p + 64);
+        qor_detail::prefetchAhead(p, kPrefetchAhead, 2);
         x0 = fold256(x0, k1024, load256(p));
         x1 = fold256(x1, k1024, load256(p + 32));
         x2 = fold256(x2, k1024, load256(p + 64));

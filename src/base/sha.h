@@ -218,17 +218,8 @@ const char* sha1EngineName();
 // OpenSSL's time to 0.85-0.90 with the lines asked for 512 to 4096 bytes
 // ahead (no difference between those), and input that stays in L2 was
 // hashed as fast as before.  A macro, since the assembly engines take it
-// too (sha_x86_asm.h).
+// too (sha_x86_asm.h); the others call qor_detail::prefetchAhead with it.
 #define QOR_SHA_PREFETCH_AHEAD 1024
-
-// Asks for the `lines` 64-byte lines of input that start
-// QOR_SHA_PREFETCH_AHEAD bytes past `at`.  A prefetch never faults, so the
-// lines past the end of the input cost nothing but the request; the address
-// is reckoned as a number, not as a pointer past the end.
-inline void prefetchInput(const std::uint8_t* at, int lines = 1) {
-    const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(at) + QOR_SHA_PREFETCH_AHEAD;
-    for (int i = 0; i < lines; ++i) __builtin_prefetch(reinterpret_cast<const void*>(ahead + 64u * i));
-}
 
 // The 64 SHA-256 and 80 SHA-512 round constants, for the other engines.
 extern const std::array<std::uint32_t, 64> sha256RoundConstants;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/prefetch.h"
 #include "base/sha.h"
 
 namespace qor_sha {
@@ -119,7 +120,7 @@ template <class S>
 void sha2Blocks(typename S::Word* state, const std::uint8_t* blocks, std::size_t count) {
     using Word = typename S::Word;
     for (; count; --count, blocks += S::kBlockBytes) {
-        prefetchInput(blocks, S::kBlockBytes / 64);
+        qor_detail::prefetchAhead(blocks, QOR_SHA_PREFETCH_AHEAD, S::kBlockBytes / 64);
         Word w[16];
         for (int i = 0; i < 16; ++i) w[i] = S::load(blocks + sizeof(Word) * i);
         Word a = state[0], b = state[1], c = state[2], d = state[3];
@@ -196,7 +197,7 @@ inline std::uint32_t sha1Next(std::uint32_t* w, std::uint32_t* recent, int i) {
 void sha1BlocksPortable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
     constexpr const std::array<std::uint32_t, 4>& k = sha1RoundConstants;
     for (; count; --count, blocks += 64) {
-        prefetchInput(blocks);
+        qor_detail::prefetchAhead(blocks, QOR_SHA_PREFETCH_AHEAD);
         std::uint32_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = load32be(blocks + 4 * i);
         std::uint32_t recent[3] = {w[15], w[13], w[14]};

@@ -4,6 +4,7 @@
 // function with its own target attribute, so the rest of the library is
 // built for the generic architecture.  The engines are handed out only
 // after CPUID said the instructions are there.
+#include "base/prefetch.h"
 #include "base/sha.h"
 #include "base/sha_x86_asm.h"
 
@@ -65,7 +66,7 @@ QOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t* state, const std::uint8_t* 
     state1 = _mm_blend_epi16(state1, tmp, 0xF0);        // CDGH
 
     for (; count; --count, blocks += 64) {
-        qor_sha::prefetchInput(blocks);
+        qor_detail::prefetchAhead(blocks, QOR_SHA_PREFETCH_AHEAD);
         // The chain of sha256rnds2 steps runs from block to block through
         // the state and the adds at the end, and nothing else should sit on
         // it.  Left to itself the compiler keeps the saved copies in the
@@ -162,8 +163,8 @@ QOR_SHA_TARGET void sha256PairShaNi(std::uint32_t* stateA, const std::uint8_t* b
     sha256LoadState(stateA, s0A, s1A);
     sha256LoadState(stateB, s0B, s1B);
     for (; count; --count, blocksA += 64, blocksB += 64) {
-        qor_sha::prefetchInput(blocksA);
-        qor_sha::prefetchInput(blocksB);
+        qor_detail::prefetchAhead(blocksA, QOR_SHA_PREFETCH_AHEAD);
+        qor_detail::prefetchAhead(blocksB, QOR_SHA_PREFETCH_AHEAD);
         const __m128i s0ASave = s0A, s1ASave = s1A, s0BSave = s0B, s1BSave = s1B;
         __m128i kg, msgA, msgB;
         __m128i a0 = _mm_shuffle_epi8(_mm_loadu_si128(QOR_VEC(blocksA)), mask);

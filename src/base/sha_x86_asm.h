@@ -39,7 +39,7 @@ __asm__(R"ASM(
         "    .equ QOR_SHA_AHEAD, " QOR_SHA_ASM_STR(QOR_SHA_PREFETCH_AHEAD) "\n"
         R"ASM(
 # Asks for the `lines` 64-byte lines of input that start QOR_SHA_AHEAD
-# bytes past the address in `at` (qor_sha::prefetchInput).
+# bytes past the address in `at` (qor_detail::prefetchAhead).
 .macro QOR_SHA_PREFETCH at, lines=1
     .set qor_sha_line, 0
     .rept \lines
