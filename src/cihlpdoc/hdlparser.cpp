@@ -473,6 +473,12 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
         if (c.nextImage >= kMaxHdocIds) return fail(p, "too many IMG");
         std::string bytes(static_cast<std::size_t>(n), '\0');
         if (!f.set_fp(0) || !f.readf(&bytes[0], static_cast<unsigned int>(n))) return fail(p, "unable to read IMG");
+        // A file the factory knows by its first bytes may still not decode
+        // (a camera's raw header over other bytes, a cut file), and one
+        // picture the loader cannot decode fails the whole document: it is
+        // decoded here as the loader will decode it.
+        if (!cSiDocLoader::decodePicture(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()))
+            return fail(p, "unable to load IMG");
         sHDLExtObj o;
         o.offset = static_cast<long long>(c.images.size());
         o.id = static_cast<unsigned short>(c.nextImage++);

@@ -192,6 +192,24 @@ bool cSiDocLoader::decodeStringDefs(const unsigned char* data, long long n) {
     return true;
 }
 
+std::unique_ptr<cPicture> cSiDocLoader::decodePicture(const unsigned char* file, std::size_t n) {
+    if (!file || n == 0) return nullptr;
+    cBufWrapperIO io(const_cast<unsigned char*>(file), static_cast<long long>(n), false);
+    cPictBase::sPictInfo info;
+    std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&io, &info));
+    if (!dec) return nullptr;
+    io.set_fp(0);
+    if (!dec->decode(&io)) return nullptr;
+    if (__bmp_res_inversed) dec->flip();
+    const long long w = dec->width(), h = dec->height();
+    if (w <= 0 || h <= 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return nullptr;
+    _typebuf<unsigned int> px;
+    if (!dec->moveToColorData(px) || px.empty()) return nullptr;
+    std::unique_ptr<cPicture> pic(new cPicture);
+    if (!pic->create_on(px, static_cast<int>(w), static_cast<int>(h))) return nullptr;
+    return pic;
+}
+
 bool cSiDocLoader::getImages(const unsigned char* data, long long n) {
     if (n < 0) return false;
     cByteReader in(data, static_cast<std::size_t>(n));
@@ -201,19 +219,8 @@ bool cSiDocLoader::getImages(const unsigned char* data, long long n) {
         const unsigned char* file = nullptr;
         if (!in.read_u32le(len) || !in.view(file, len)) return false;
         if (len == 0) continue;
-        cBufWrapperIO io(const_cast<unsigned char*>(file), len, false);
-        cPictBase::sPictInfo info;
-        std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&io, &info));
-        if (!dec) return false;
-        io.set_fp(0);
-        if (!dec->decode(&io)) return false;
-        if (__bmp_res_inversed) dec->flip();
-        const long long w = dec->width(), h = dec->height();
-        if (w <= 0 || h <= 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return false;
-        _typebuf<unsigned int> px;
-        if (!dec->moveToColorData(px) || px.empty()) return false;
-        std::unique_ptr<cPicture> pic(new cPicture);
-        if (!pic->create_on(px, static_cast<int>(w), static_cast<int>(h))) return false;
+        std::unique_ptr<cPicture> pic = decodePicture(file, len);
+        if (!pic) return false;
         mPictures[next++] = std::move(pic);
     }
     return true;

@@ -64,6 +64,13 @@ public:
     cFontObject* font(unsigned int id) override;
     void destroy();
 
+    // The picture a file of the image table becomes: probed by the picture
+    // factory, decoded from its start, flipped when the toolkit keeps rows
+    // bottom up, and made a cPicture of its 32-bit pixels.  Null when any
+    // step fails, which fails a load; the compiler takes no file this
+    // refuses, so that every document it writes can be loaded.
+    static std::unique_ptr<cPicture> decodePicture(const unsigned char* file, std::size_t n);
+
     // What was loaded, for those who examine a document.
     std::size_t pictureCount() const { return mPictures.size(); }
     cPicture* picture(int id);

@@ -167,7 +167,9 @@ TEST_F(HdlCompiler, FaultySnippetsFailWithTheirMessageLineAndColumn) {
 }
 
 // Pictures are taken in any format the picture factory recognises and kept
-// as the file's bytes; a file no decoder accepts is refused.
+// as the file's bytes; a file no decoder accepts is refused, and so is one
+// that is recognised but does not decode, which would leave a document the
+// loader refuses whole.
 TEST_F(HdlCompiler, PictureOfAnyFactoryFormatIsEmbeddedWhole) {
     qortest::TempDir dir;
     std::string ppm = "P6\n2 1\n255\n";
@@ -188,6 +190,16 @@ TEST_F(HdlCompiler, PictureOfAnyFactoryFormatIsEmbeddedWhole) {
     c = compileSource(dir, "<img src=./junk.bin>");
     EXPECT_FALSE(c.ok);
     EXPECT_STREQ(c.err.message.get(), "unable to recognize IMG");
+
+    // A camera's raw header over text, and the picture above without its
+    // last pixel: recognised by their first bytes, neither decodes.
+    qortest::writeFile(dir.file("raw.raf"), "FUJIFILMt f=ext f=std,13 a=cb>y2 @=c>Hi <b>you</b>");
+    qortest::writeFile(dir.file("cut.ppm"), ppm.substr(0, ppm.size() - 2));
+    for (const char* src : {"<img src=./raw.raf>", "<img src=./cut.ppm>", "<img src=./pic.ppm><img src=./raw.raf>"}) {
+        c = compileSource(dir, src);
+        EXPECT_FALSE(c.ok) << src;
+        EXPECT_STREQ(c.err.message.get(), "unable to load IMG") << src;
+    }
 }
 
 TEST_F(HdlCompiler, NestingIsBoundedAtSixtyFourOpenSections) {
