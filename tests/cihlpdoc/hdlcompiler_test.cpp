@@ -191,7 +191,7 @@ TEST_F(HdlCompiler, PictureOfAnyFactoryFormatIsEmbeddedWhole) {
     EXPECT_FALSE(c.ok);
     EXPECT_STREQ(c.err.message.get(), "unable to recognize IMG");
 
-    // A camera's raw header over text, and the picture above without its
+    // A camera's raw header over text, and the picture above cut inside its
     // last pixel: recognised by their first bytes, neither decodes.
     qortest::writeFile(dir.file("raw.raf"), "FUJIFILMt f=ext f=std,13 a=cb>y2 @=c>Hi <b>you</b>");
     qortest::writeFile(dir.file("cut.ppm"), ppm.substr(0, ppm.size() - 2));
