@@ -527,6 +527,11 @@ TEST(Scenario, ErrorsNameWhatToFix) {
     const std::string D = d.dir.path();
     writeFile(d.dir.file("docs/bad_en.hdl"), "Fine words\n  <text a=q>x</text>");
     writeFile(d.dir.file("docs/bad.idx"), "ENG=\"./bad_en.hdl\"\nDEU=\"./eula_de.hdl\"\n");
+    // A picture that is a camera's raw header over text: the compiler names
+    // its line, where the document it wrote would not have loaded.
+    writeFile(d.dir.file("docs/fake.raf"), "FUJIFILM and then no picture at all");
+    writeFile(d.dir.file("docs/pic_en.hdl"), "Look:\n<img src=./fake.raf>");
+    writeFile(d.dir.file("docs/pic.idx"), "ENG=\"./pic_en.hdl\"\nDEU=\"./eula_de.hdl\"\n");
     using E = cSoftPkgScenario::sTextError;
     struct sCase {
         int code;
@@ -545,6 +550,7 @@ TEST(Scenario, ErrorsNameWhatToFix) {
         {15, "[Strings]\nENG.only = \"x\"\n", false, 2, "only", "", "", "", E::partNone, -1, -1},
         {21, "[Software]\neula = \"" + D + "/docs/bad.idx\"\n", false, -1, "", D + "/docs/bad_en.hdl", "bad align", "", E::partNone, 1, 12},
         {21, "[Software]\neula = \"" + D + "/docs/none.idx\"\n", false, -1, "", D + "/docs/none.idx", "Unable to open index", "", E::partNone, 0, 0},
+        {21, "[Software]\neula = \"" + D + "/docs/pic.idx\"\n", false, -1, "", D + "/docs/pic_en.hdl", "unable to load IMG", "", E::partNone, 1, 20},
         {23, "[Run]\n\"L\" = $pgm \"../escape\"\n", false, -1, "", "", "", "../escape", E::partSubPath, -1, -1},
         {23, "[Run]\n\"L\" = $pgm\n", false, -1, "", "", "", "", E::partSubPath, -1, -1},
         {23, "[Run]\n\"L\" = $nowhere \"x\"\n", false, 0, "nowhere", "", "", "", E::partId, -1, -1},
