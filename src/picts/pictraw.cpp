@@ -286,10 +286,11 @@ public:
     }
 
     // Every IFD LibRaw's TIFF parser reaches through the chain and the
-    // sub-IFDs (up to kMaxRawScreenedIfds of them, each once): whether one
-    // holds a 36-entry CFA pattern (an X-Trans one) without 6 x 6 repeat
-    // dimensions before it, or one in Kodak's tag.  LibRaw 0.20 takes such a
-    // pattern for X-Trans data anyway and reads far outside its tables.
+    // sub-IFDs (up to kMaxRawScreenedIfds of them, each once, those cut by
+    // the end of the file too): whether one holds a 36-entry CFA pattern (an
+    // X-Trans one) without 6 x 6 repeat dimensions before it, or one in
+    // Kodak's tag.  LibRaw 0.20 takes such a pattern for X-Trans data anyway
+    // and reads far outside its tables.
     bool hasUnsafeCfaPattern(unsigned first) {
         std::vector<unsigned> todo{first}, seen;
         while (!todo.empty() && seen.size() < kMaxRawScreenedIfds) {
@@ -301,8 +302,18 @@ public:
             if (!cByteReader::readAt(s_, offset, cnt, 2)) continue;
             const unsigned n = u16(cnt);
             if (n == 0 || n > kMaxRawIfdEntries) continue;
-            std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12 + 4]);
-            if (!entries || !cByteReader::readAt(s_, offset + 2ULL, entries.get(), n * 12)) continue;
+            // An IFD may run past the end of the file: LibRaw still parses
+            // every entry, reading each byte it cannot have as 0xFF, so the
+            // screen reads the same.
+            std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
+            if (!entries) continue;
+            std::memset(entries.get(), 0xFF, n * 12);
+            const long long size = s_->size();
+            const unsigned long long start = offset + 2ULL;
+            const unsigned long long have =
+                size > 0 && static_cast<unsigned long long>(size) > start ? static_cast<unsigned long long>(size) - start : 0;
+            const std::size_t got = static_cast<std::size_t>(std::min<unsigned long long>(have, n * 12ULL));
+            if (got > 0 && !cByteReader::readAt(s_, start, entries.get(), got)) continue;
             bool sixBySix = false;
             for (unsigned i = 0; i < n; ++i) {
                 const unsigned char* e = entries.get() + i * 12;

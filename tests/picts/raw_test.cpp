@@ -254,3 +254,38 @@ TEST(RawMalformed, CfaPatternsLibRawCannotTakeAreScreenedOut) {
     EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
     EXPECT_FALSE(adaptertest::probes<cPictTIFF_EP>(kept, &info));
 }
+
+// The same pattern (2 x 2 dimensions, 36 entries) in a sub-IFD that
+// declares 42 entries where the file holds 16 and a half: LibRaw parsed the
+// entries it had and crashed as above (found by the raw fuzz entry); the
+// screen read none of them, since it wanted the whole IFD.
+TEST(RawMalformed, IfdsCutByTheEndOfTheFileAreScreenedToo) {
+    const Bytes kept = picttest::readBytes(qortest::dataPath("raw/malformed/crash-214caa625a5a06924b00a1f77d330bba09cc0966"));
+    ASSERT_EQ(kept.size(), 588u);
+    const std::size_t sub = 0x188, dims = sub + 2 + 7 * 12, pattern = sub + 2 + 8 * 12;
+    ASSERT_EQ(kept[sub] | kept[sub + 1] << 8, 42);
+    ASSERT_EQ(kept[dims] | kept[dims + 1] << 8, 0x828D);
+    ASSERT_EQ(kept[pattern] | kept[pattern + 1] << 8, 0x828E);
+    ASSERT_EQ(kept[pattern + 4], 36);
+    auto screened = [](const Bytes& b) {
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictRawBase::sHeader h;
+        EXPECT_TRUE(cPictRawBase::readHeader(&io, h));
+        return h.crashesLibRaw;
+    };
+    Bytes whole = kept;  // the sub-IFD's 42 entries all in the file
+    whole.resize(sub + 2 + 42 * 12 + 4, 0);
+    Bytes square = kept;  // a 4-entry pattern, LibRaw's to read
+    square[pattern + 4] = 4;
+    Bytes cutInside = kept;  // the file ends inside the pattern's entry
+    cutInside.resize(pattern + 8);
+    EXPECT_TRUE(screened(kept));
+    EXPECT_TRUE(screened(whole));
+    EXPECT_TRUE(screened(cutInside));
+    EXPECT_FALSE(screened(square));
+    cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
+    cPictBase::sPictInfo info;
+    delete cPictBase::mkPicture(&io, &info);
+    cPictDummy out;
+    EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
+}
