@@ -302,18 +302,8 @@ public:
             if (!cByteReader::readAt(s_, offset, cnt, 2)) continue;
             const unsigned n = u16(cnt);
             if (n == 0 || n > kMaxRawIfdEntries) continue;
-            // An IFD may run past the end of the file: LibRaw still parses
-            // every entry, reading each byte it cannot have as 0xFF, so the
-            // screen reads the same.
             std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
-            if (!entries) continue;
-            std::memset(entries.get(), 0xFF, n * 12);
-            const long long size = s_->size();
-            const unsigned long long start = offset + 2ULL;
-            const unsigned long long have =
-                size > 0 && static_cast<unsigned long long>(size) > start ? static_cast<unsigned long long>(size) - start : 0;
-            const std::size_t got = static_cast<std::size_t>(std::min<unsigned long long>(have, n * 12ULL));
-            if (got > 0 && !cByteReader::readAt(s_, start, entries.get(), got)) continue;
+            if (!entries || !readAsLibRaw(offset + 2ULL, entries.get(), n * 12)) continue;
             bool sixBySix = false;
             for (unsigned i = 0; i < n; ++i) {
                 const unsigned char* e = entries.get() + i * 12;
@@ -327,7 +317,7 @@ public:
                         todo.push_back(u32(e + 8));
                     } else if (take > 1) {
                         std::vector<unsigned char> offs(take * 4);
-                        if (cByteReader::readAt(s_, u32(e + 8), offs.data(), offs.size()))
+                        if (readAsLibRaw(u32(e + 8), offs.data(), offs.size()))
                             for (unsigned k = 0; k < take; ++k) todo.push_back(u32(offs.data() + 4 * k));
                     }
                 }
@@ -339,6 +329,17 @@ public:
     }
 
 private:
+    // n bytes at `at` as LibRaw reads them: a table may run past the end of
+    // the file, and LibRaw still parses every entry of it, each byte it
+    // cannot have read as 0xFF.  False when not one byte is there.
+    bool readAsLibRaw(unsigned long long at, unsigned char* out, std::size_t n) {
+        std::memset(out, 0xFF, n);
+        const long long size = s_->size();
+        if (size <= 0 || at >= static_cast<unsigned long long>(size)) return false;
+        const std::size_t have = static_cast<std::size_t>(std::min<unsigned long long>(n, static_cast<unsigned long long>(size) - at));
+        return cByteReader::readAt(s_, at, out, have);
+    }
+
     void readMake(const unsigned char* e, unsigned count, cPictRawBase::sHeader& h) {
         if (u16(e + 2) != 2 || count == 0) return;
         const unsigned n = std::min<unsigned>(count, sizeof h.make - 1);

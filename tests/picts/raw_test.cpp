@@ -258,7 +258,8 @@ TEST(RawMalformed, CfaPatternsLibRawCannotTakeAreScreenedOut) {
 // The same pattern (2 x 2 dimensions, 36 entries) in a sub-IFD that
 // declares 42 entries where the file holds 16 and a half: LibRaw parsed the
 // entries it had and crashed as above (found by the raw fuzz entry); the
-// screen read none of them, since it wanted the whole IFD.
+// screen read none of them, since it wanted the whole IFD.  A list of
+// sub-IFD offsets cut by the end of the file is read the same way.
 TEST(RawMalformed, IfdsCutByTheEndOfTheFileAreScreenedToo) {
     const Bytes kept = picttest::readBytes(qortest::dataPath("raw/malformed/crash-214caa625a5a06924b00a1f77d330bba09cc0966"));
     ASSERT_EQ(kept.size(), 588u);
@@ -279,9 +280,19 @@ TEST(RawMalformed, IfdsCutByTheEndOfTheFileAreScreenedToo) {
     square[pattern + 4] = 4;
     Bytes cutInside = kept;  // the file ends inside the pattern's entry
     cutInside.resize(pattern + 8);
+    // IFD 0 names the sub-IFD in its entry 14; made a list of two offsets
+    // at the end of the file, of which the file holds the first.
+    Bytes cutList = whole;
+    const std::size_t subs = 8 + 2 + 14 * 12;
+    ASSERT_EQ(cutList[subs] | cutList[subs + 1] << 8, 0x014A);
+    cutList[subs + 4] = 2;
+    const std::size_t list = cutList.size();
+    for (int i = 0; i < 4; ++i) cutList[subs + 8 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(list >> (8 * i));
+    picttest::le(cutList, sub, 4);
     EXPECT_TRUE(screened(kept));
     EXPECT_TRUE(screened(whole));
     EXPECT_TRUE(screened(cutInside));
+    EXPECT_TRUE(screened(cutList));
     EXPECT_FALSE(screened(square));
     cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
     cPictBase::sPictInfo info;
