@@ -292,6 +292,7 @@ public:
     // Kodak's tag.  LibRaw 0.20 takes such a pattern for X-Trans data anyway
     // and reads far outside its tables.
     bool hasUnsafeCfaPattern(unsigned first) {
+        const long long size = s_->size();
         std::vector<unsigned> todo{first}, seen;
         while (!todo.empty() && seen.size() < kMaxRawScreenedIfds) {
             const unsigned offset = todo.back();
@@ -303,7 +304,7 @@ public:
             const unsigned n = u16(cnt);
             if (n == 0 || n > kMaxRawIfdEntries) continue;
             std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
-            if (!entries || !readAsLibRaw(offset + 2ULL, entries.get(), n * 12)) continue;
+            if (!entries || !readAsLibRaw(size, offset + 2ULL, entries.get(), n * 12)) continue;
             bool sixBySix = false;
             for (unsigned i = 0; i < n; ++i) {
                 const unsigned char* e = entries.get() + i * 12;
@@ -317,7 +318,7 @@ public:
                         todo.push_back(u32(e + 8));
                     } else if (take > 1) {
                         std::vector<unsigned char> offs(take * 4);
-                        if (readAsLibRaw(u32(e + 8), offs.data(), offs.size()))
+                        if (readAsLibRaw(size, u32(e + 8), offs.data(), offs.size()))
                             for (unsigned k = 0; k < take; ++k) todo.push_back(u32(offs.data() + 4 * k));
                     }
                 }
@@ -329,14 +330,15 @@ public:
     }
 
 private:
-    // n bytes at `at` as LibRaw reads them: a table may run past the end of
-    // the file, and LibRaw still parses every entry of it, each byte it
-    // cannot have read as 0xFF.  False when not one byte is there.
-    bool readAsLibRaw(unsigned long long at, unsigned char* out, std::size_t n) {
+    // n bytes at `at` of the stream, `size` bytes long, as LibRaw reads
+    // them: a table may run past the end of the file, and LibRaw still
+    // parses every entry of it, each byte it cannot have read as 0xFF.
+    // False when not one byte is there.
+    bool readAsLibRaw(long long size, unsigned long long at, unsigned char* out, std::size_t n) {
         std::memset(out, 0xFF, n);
-        const long long size = s_->size();
         if (size <= 0 || at >= static_cast<unsigned long long>(size)) return false;
-        const std::size_t have = static_cast<std::size_t>(std::min<unsigned long long>(n, static_cast<unsigned long long>(size) - at));
+        const unsigned long long left = static_cast<unsigned long long>(size) - at;
+        const std::size_t have = static_cast<std::size_t>(std::min<unsigned long long>(n, left));
         return cByteReader::readAt(s_, at, out, have);
     }
 

@@ -30,13 +30,8 @@ protected:
 qortest::TempDir* IcoFiles::dir_ = nullptr;
 std::vector<icontest::sPage>* IcoFiles::index_ = nullptr;
 
-void putLe16(Bytes& b, std::size_t at, unsigned v) {
-    b.at(at) = static_cast<unsigned char>(v);
-    b.at(at + 1) = static_cast<unsigned char>(v >> 8);
-}
-void putLe32(Bytes& b, std::size_t at, unsigned long v) {
-    for (int i = 0; i < 4; ++i) b.at(at + static_cast<std::size_t>(i)) = static_cast<unsigned char>(v >> (8 * i));
-}
+void putLe16(Bytes& b, std::size_t at, unsigned v) { picttest::putLe(b, at, v, 2); }
+void putLe32(Bytes& b, std::size_t at, unsigned long v) { picttest::putLe(b, at, v, 4); }
 
 }  // namespace
 

@@ -189,6 +189,11 @@ inline void le(Bytes& b, unsigned long long v, int n) {
     for (int i = 0; i < n; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
+// Writes v as n little-endian bytes over b[at ...]: the mender of a header.
+inline void putLe(Bytes& b, std::size_t at, unsigned long long v, int n) {
+    for (int i = 0; i < n; ++i) b.at(at + static_cast<std::size_t>(i)) = static_cast<unsigned char>(v >> (8 * i));
+}
+
 // The generator scripts behind GeneratedFiles.
 struct FormatsScript {
     static const char* name() { return "make_formats.py"; }

@@ -240,7 +240,7 @@ TEST(RawMalformed, CfaPatternsLibRawCannotTakeAreScreenedOut) {
         picttest::le(chained, 1, 4);
         picttest::le(chained, sub ? 8 : 0, 4);
         picttest::le(chained, sub ? 0 : 8, 4);
-        for (int i = 0; i < 4; ++i) chained[4 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(first >> (8 * i));
+        picttest::putLe(chained, 4, first, 4);
         // IFD 0's own next pointer leads back to itself: walked once.
         EXPECT_TRUE(screened(chained)) << (sub ? "sub-IFD" : "chain");
     }
@@ -286,8 +286,7 @@ TEST(RawMalformed, IfdsCutByTheEndOfTheFileAreScreenedToo) {
     const std::size_t subs = 8 + 2 + 14 * 12;
     ASSERT_EQ(cutList[subs] | cutList[subs + 1] << 8, 0x014A);
     cutList[subs + 4] = 2;
-    const std::size_t list = cutList.size();
-    for (int i = 0; i < 4; ++i) cutList[subs + 8 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(list >> (8 * i));
+    picttest::putLe(cutList, subs + 8, cutList.size(), 4);
     picttest::le(cutList, sub, 4);
     EXPECT_TRUE(screened(kept));
     EXPECT_TRUE(screened(whole));
