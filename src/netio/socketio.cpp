@@ -1,9 +1,15 @@
 #include "netio/socketio.h"
 
+#include <cerrno>
 #include <climits>
 
 namespace {
 int clampCount(unsigned int n) { return n > static_cast<unsigned int>(INT_MAX) ? INT_MAX : static_cast<int>(n); }
+
+long long wholeMs(const timeval& tv) {
+    if (tv.tv_sec < 0 || tv.tv_usec < 0) return 0;
+    return static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
 }  // namespace
 
 cSocketIO::~cSocketIO() { delete owned_; }
@@ -16,24 +22,78 @@ bool cSocketIO::create(cTCPSocket* s, bool own) {
         owned_ = s;
     }
     socket_ = s;
+    failure_ = eFailure::none;
     return valid();
 }
 
+bool cSocketIO::waitFor(const timeval& timeout, timeval& wait, bool& byDeadline) const {
+    wait = timeout;
+    byDeadline = false;
+    if (deadline_ < 0) return true;
+    const long long left = deadline_ - cTCPSocket::nowMs();
+    if (left <= 0) return false;
+    if (left < wholeMs(timeout)) {
+        wait.tv_sec = static_cast<time_t>(left / 1000);
+        wait.tv_usec = static_cast<suseconds_t>((left % 1000) * 1000);
+        byDeadline = true;
+    }
+    return true;
+}
+
+void cSocketIO::noteFailure(bool byDeadline) {
+    switch (socket_->lastError()) {
+        case cTCPSocket::errClosed:
+            failure_ = socket_->valid() ? eFailure::closed : eFailure::noSocket;
+            return;
+        case cTCPSocket::errRefusedOrIdle:
+            failure_ = byDeadline ? eFailure::deadline : eFailure::timedOut;
+            return;
+        default: {
+            const int e = socket_->lastSystemError();
+            failure_ = e == ECONNRESET || e == EPIPE || e == ECONNABORTED ? eFailure::reset : eFailure::failed;
+            return;
+        }
+    }
+}
+
 unsigned int cSocketIO::read(void* buf, unsigned int n) {
-    if (!socket_) return 0;
+    if (!socket_) {
+        failure_ = eFailure::noSocket;
+        return 0;
+    }
+    failure_ = eFailure::none;
     if (n == 0) return 0;
-    int got = socket_->receive(buf, clampCount(n), nullptr);
+    timeval wait;
+    bool byDeadline = false;
+    if (!waitFor(socket_->readTO(), wait, byDeadline)) {
+        failure_ = eFailure::deadline;
+        return kIOFailed;
+    }
+    int got = socket_->receive(buf, clampCount(n), &wait);
     if (got > 0) return static_cast<unsigned int>(got);
     // The peer's orderly close is the end of the stream; anything else (a
     // time-out, a reset, no socket) is a failed transfer.
-    return socket_->lastError() == cTCPSocket::errClosed && socket_->valid() ? 0 : kIOFailed;
+    noteFailure(byDeadline);
+    return failure_ == eFailure::closed ? 0 : kIOFailed;
 }
 
 unsigned int cSocketIO::write(void* buf, unsigned int n) {
-    if (!socket_) return 0;
+    if (!socket_) {
+        failure_ = eFailure::noSocket;
+        return 0;
+    }
+    failure_ = eFailure::none;
     if (n == 0) return 0;
-    int sent = socket_->send(buf, clampCount(n));
-    return sent > 0 ? static_cast<unsigned int>(sent) : kIOFailed;
+    timeval wait;
+    bool byDeadline = false;
+    if (!waitFor(socket_->writeTO(), wait, byDeadline)) {
+        failure_ = eFailure::deadline;
+        return kIOFailed;
+    }
+    int sent = socket_->send(buf, clampCount(n), &wait);
+    if (sent > 0) return static_cast<unsigned int>(sent);
+    noteFailure(byDeadline);
+    return kIOFailed;
 }
 
 void cSocketIO::close() {

@@ -4,7 +4,12 @@
 // A read is one receive of at most the read time-out's wait.  Following the
 // interface's rules it returns 0 only when the peer has closed the connection
 // (nothing more can be read) and kIOFailed when nothing arrived in time or the
-// socket failed, so a reader can tell a complete reply from a stalled one.
+// socket failed, so a reader can tell a complete reply from a stalled one;
+// lastFailure() then says which it was.
+//
+// A deadline bounds the whole exchange, not each wait: every read and write
+// waits at most until it, and once it has passed they fail at once, so a
+// peer that trickles a byte now and then cannot hold the stream open past it.
 #pragma once
 
 #include "base/fileio.h"
@@ -12,6 +17,17 @@
 
 class cSocketIO : public cFileIOTarget {
 public:
+    // Why the last read or write moved nothing.
+    enum class eFailure {
+        none,      // it moved bytes, or nothing was asked
+        closed,    // the peer closed the connection (a read's orderly end)
+        timedOut,  // nothing moved within the read or write time-out
+        deadline,  // the deadline passed before or while waiting
+        reset,     // the peer reset the connection (or closed it under a write)
+        noSocket,  // no socket in use, or it is closed
+        failed     // any other failure; the socket's lastSystemError() tells
+    };
+
     cSocketIO() = default;
     ~cSocketIO() override;
     cSocketIO(const cSocketIO&) = delete;
@@ -35,7 +51,21 @@ public:
     // transfer failed.
     cTCPSocket* socket() const { return socket_; }
 
+    // Reads and writes end at this time of cTCPSocket::nowMs(); -1 (the
+    // default) for none.
+    void setDeadline(long long atMs) { deadline_ = atMs; }
+    long long deadline() const { return deadline_; }
+
+    eFailure lastFailure() const { return failure_; }
+
 private:
+    // The wait for the next transfer: the time-out, or what is left until
+    // the deadline when that is shorter.  False once the deadline passed.
+    bool waitFor(const timeval& timeout, timeval& wait, bool& byDeadline) const;
+    void noteFailure(bool byDeadline);
+
     cTCPSocket* owned_ = nullptr;
     cTCPSocket* socket_ = nullptr;
+    long long deadline_ = -1;
+    eFailure failure_ = eFailure::none;
 };

@@ -167,7 +167,10 @@ void cTCPSocket::setReadTO(int ms) { readTO_ = fromMs(ms); }
 
 void cTCPSocket::setWriteTO(int ms) { writeTO_ = fromMs(ms); }
 
+long long cTCPSocket::nowMs() { return monotonicMs(); }
+
 int cTCPSocket::receive(void* buf, int len, const timeval* wait) {
+    lastErrno_ = 0;
     if (fd_ == -1) {
         lastError_ = errClosed;
         return 0;
@@ -191,6 +194,7 @@ int cTCPSocket::receive(void* buf, int len, const timeval* wait) {
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             lastError_ = errSystem;
+            lastErrno_ = errno;
             return 0;
         }
         if (waited) {  // readable, yet nothing there: counts as a quiet wait
@@ -201,6 +205,7 @@ int cTCPSocket::receive(void* buf, int len, const timeval* wait) {
         int r = pollFor(fd_, POLLIN, toMs(wait ? *wait : readTO_), revents);
         if (r < 0) {
             lastError_ = errSystem;
+            lastErrno_ = errno;
             return 0;
         }
         if (r == 0) {
@@ -208,6 +213,11 @@ int cTCPSocket::receive(void* buf, int len, const timeval* wait) {
             return 0;
         }
         if (!(revents & (POLLIN | POLLHUP)) && (revents & (POLLERR | POLLNVAL))) {
+            // The pending error says what happened (a reset, an unreachable
+            // peer); reading it also clears it.
+            int soError = 0;
+            socklen_t soLen = sizeof soError;
+            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &soLen) == 0) lastErrno_ = soError;
             lastError_ = errException;
             return 0;
         }
@@ -230,7 +240,8 @@ int cTCPSocket::read(void* buf, int len) {
 
 bool cTCPSocket::readf(void* buf, int len) { return read(buf, len) == len; }
 
-int cTCPSocket::send(const void* buf, int len) {
+int cTCPSocket::send(const void* buf, int len, const timeval* wait) {
+    lastErrno_ = 0;
     if (fd_ == -1) {
         lastError_ = errClosed;
         return 0;
@@ -243,7 +254,7 @@ int cTCPSocket::send(const void* buf, int len) {
     // bytes, and stop when the write time-out passes without the rest going
     // out.  MSG_NOSIGNAL turns a send to a closed peer into EPIPE.
     const auto* p = static_cast<const unsigned char*>(buf);
-    const long long deadline = monotonicMs() + toMs(writeTO_);
+    const long long deadline = monotonicMs() + toMs(wait ? *wait : writeTO_);
     int sent = 0;
     while (sent < len) {
         ssize_t n = ::send(fd_, p + sent, static_cast<std::size_t>(len - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -255,6 +266,7 @@ int cTCPSocket::send(const void* buf, int len) {
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             if (sent > 0) break;  // report what went out; the next send sees the error
             lastError_ = errSystem;
+            lastErrno_ = errno;
             return 0;
         }
         long long left = deadline - monotonicMs();
@@ -263,6 +275,7 @@ int cTCPSocket::send(const void* buf, int len) {
         if (r < 0) {
             if (sent > 0) break;
             lastError_ = errSystem;
+            lastErrno_ = errno;
             return 0;
         }
         if (r == 0) {
@@ -351,6 +364,7 @@ bool cTCPClient::connect(unsigned char (&ip)[4], int port, int timeoutMs) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         lastError_ = errSystem;
+        lastErrno_ = errno;
         return false;
     }
     int one = 1;
@@ -358,25 +372,26 @@ bool cTCPClient::connect(unsigned char (&ip)[4], int port, int timeoutMs) {
 
     // The attempt runs non-blocking so that the time-out bounds it; the
     // connected socket goes back to blocking mode.
-    auto fail = [&](int code) {
+    auto fail = [&](int code, int sysErrno) {
         ::close(fd);
         lastError_ = code;
+        lastErrno_ = sysErrno;
         return false;
     };
-    if (!setBlocking(fd, false)) return fail(errSystem);
+    if (!setBlocking(fd, false)) return fail(errSystem, errno);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR) return fail(errRefusedOrIdle);
+        if (errno != EINPROGRESS && errno != EINTR) return fail(errRefusedOrIdle, errno);
         short revents = 0;
         int r = pollFor(fd, POLLOUT, timeoutMs < 0 ? 0 : timeoutMs, revents);
-        if (r == 0) return fail(errTimedOut);
-        if (r < 0) return fail(errSystem);
+        if (r == 0) return fail(errTimedOut, 0);
+        if (r < 0) return fail(errSystem, errno);
         int soError = 0;
         socklen_t len = sizeof soError;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) return fail(errSystem);
-        if (soError == ECONNREFUSED) return fail(errRefusedOrIdle);
-        if (soError != 0 || !(revents & POLLOUT)) return fail(errException);
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) return fail(errSystem, errno);
+        if (soError == ECONNREFUSED) return fail(errRefusedOrIdle, soError);
+        if (soError != 0 || !(revents & POLLOUT)) return fail(errException, soError);
     }
-    if (!setBlocking(fd, true)) return fail(errSystem);
+    if (!setBlocking(fd, true)) return fail(errSystem, errno);
     fd_ = fd;
     return true;
 }

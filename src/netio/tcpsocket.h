@@ -64,7 +64,9 @@ public:
     // One send of at most len bytes that gives up after the write time-out;
     // the count sent (possibly short), 0 on failure.  A peer that has gone
     // fails with errSystem instead of raising SIGPIPE.
-    int send(const void* buf, int len);
+    int send(const void* buf, int len) { return send(buf, len, nullptr); }
+    // The same, giving up after wait instead (null: the write time-out).
+    int send(const void* buf, int len, const timeval* wait);
     int write(const void* buf, int len) { return send(buf, len); }
     bool writef(const void* buf, int len);
     // Sends a source stream chunk by chunk; the total count sent.
@@ -72,6 +74,13 @@ public:
     bool writef(cXCSourceStream* src);
 
     int lastError() const { return lastError_; }
+    // The system's error number behind the last errSystem or errException
+    // (ECONNRESET for a connection the peer reset, ...); 0 after a transfer
+    // that succeeded or failed for another reason.
+    int lastSystemError() const { return lastErrno_; }
+    // Milliseconds of the monotonic clock that the socket's waits are
+    // measured on: the clock to set a deadline by.
+    static long long nowMs();
     // The connected peer's address, four bytes in network order.
     bool ipv4fromsock(unsigned char (&ip)[4]);
 
@@ -83,6 +92,7 @@ protected:
     timeval readTO_{20, 0};
     timeval writeTO_{20, 0};
     int lastError_ = errNone;
+    int lastErrno_ = 0;
     sockaddr_in peer_{};
 };
 

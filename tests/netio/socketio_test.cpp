@@ -108,4 +108,49 @@ TEST(SocketIO, CloseClosesASocketInUseThatItDoesNotOwn) {
     EXPECT_FALSE(io.valid());
 }
 
+TEST(SocketIO, FailedTransfersSayWhyAndADeadlineBoundsEveryWait) {
+    using F = cSocketIO::eFailure;
+    char buf[16];
+    {
+        // A quiet peer: the read time-out, or the deadline when it is nearer.
+        Connected k;
+        ASSERT_GE(k.peer, 0);
+        k.client.setReadTO(100);
+        cSocketIO io;
+        ASSERT_TRUE(io.create(&k.client, false));
+        EXPECT_EQ(io.read(buf, sizeof buf), cFileIOTarget::kIOFailed);
+        EXPECT_EQ(io.lastFailure(), F::timedOut);
+        k.client.setReadTO(5000);
+        io.setDeadline(cTCPSocket::nowMs() + 100);
+        EXPECT_EQ(io.read(buf, sizeof buf), cFileIOTarget::kIOFailed);
+        EXPECT_EQ(io.lastFailure(), F::deadline);
+        // Once past, even bytes at hand are not taken.
+        ASSERT_TRUE(qortest::sendAll(k.peer, "late"));
+        EXPECT_EQ(io.read(buf, sizeof buf), cFileIOTarget::kIOFailed);
+        EXPECT_EQ(io.lastFailure(), F::deadline);
+        char late[] = "x";
+        EXPECT_EQ(io.write(late, 1), cFileIOTarget::kIOFailed);
+        EXPECT_EQ(io.lastFailure(), F::deadline);
+        io.setDeadline(-1);
+        EXPECT_EQ(io.read(buf, sizeof buf), 4u);
+        EXPECT_EQ(io.lastFailure(), F::none);
+        k.closePeer();
+        EXPECT_EQ(io.read(buf, sizeof buf), 0u);
+        EXPECT_EQ(io.lastFailure(), F::closed);
+    }
+    {
+        // A peer that resets the connection.
+        Connected k;
+        ASSERT_GE(k.peer, 0);
+        linger hard{1, 0};
+        ASSERT_EQ(::setsockopt(k.peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
+        k.closePeer();
+        cSocketIO io;
+        ASSERT_TRUE(io.create(&k.client, false));
+        EXPECT_EQ(io.read(buf, sizeof buf), cFileIOTarget::kIOFailed);
+        EXPECT_EQ(io.lastFailure(), F::reset);
+        EXPECT_EQ(k.client.lastSystemError(), ECONNRESET);
+    }
+}
+
 }  // namespace
