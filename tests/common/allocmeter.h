@@ -45,6 +45,7 @@ inline std::atomic<long long> gHeld{0};
 inline std::atomic<long long> gPeak{0};
 inline std::atomic<long long> gLargest{0};
 inline std::atomic<long long> gCount{0};
+inline std::atomic<long long> gTotal{0};
 
 inline void raise(std::atomic<long long>& v, long long to) {
     long long seen = v.load(std::memory_order_relaxed);
@@ -57,6 +58,7 @@ inline void took(long long bytes) {
     raise(gPeak, held);
     raise(gLargest, bytes);
     gCount.fetch_add(1, std::memory_order_relaxed);
+    gTotal.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 inline void gave(long long bytes) { gHeld.fetch_sub(bytes, std::memory_order_relaxed); }
@@ -64,8 +66,9 @@ inline void gave(long long bytes) { gHeld.fetch_sub(bytes, std::memory_order_rel
 
 // From its construction on: the most bytes held at once above what was held
 // then, the bytes held now above it (below 0 once more was freed than
-// taken), the largest single allocation, and how many allocations there
-// were.  One meter at a time.
+// taken), the largest single allocation, how many allocations there were
+// and how many bytes they took in all (work that copies a growing value
+// over and over shows there, not in the peak).  One meter at a time.
 class AllocMeter {
 public:
     AllocMeter() { restart(); }
@@ -75,15 +78,18 @@ public:
         gPeak.store(base_, std::memory_order_relaxed);
         gLargest.store(0, std::memory_order_relaxed);
         count_ = gCount.load(std::memory_order_relaxed);
+        total_ = gTotal.load(std::memory_order_relaxed);
     }
     long long peak() const { return allocmeter_detail::gPeak.load(std::memory_order_relaxed) - base_; }
     long long held() const { return allocmeter_detail::gHeld.load(std::memory_order_relaxed) - base_; }
     long long largest() const { return allocmeter_detail::gLargest.load(std::memory_order_relaxed); }
     long long count() const { return allocmeter_detail::gCount.load(std::memory_order_relaxed) - count_; }
+    long long total() const { return allocmeter_detail::gTotal.load(std::memory_order_relaxed) - total_; }
 
 private:
     long long base_ = 0;
     long long count_ = 0;
+    long long total_ = 0;
 };
 
 }  // namespace qortest
