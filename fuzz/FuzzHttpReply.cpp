@@ -4,7 +4,10 @@
 // the first input byte and once whole: both readings must agree on the
 // outcome, status, framing and body, and the body hooks must see their
 // offsets in order and never more than a known length; the header scan
-// stays linear in the bytes received.
+// stays linear in the bytes received.  A failed reading names its reason,
+// the same however the reply was split, and a successful one none.  Read
+// into memory with a cap just below the body, the reply fails for the cap
+// alone; with the cap at the body's size it comes through unchanged.
 // qor-fuzz-link: nethttp netio base
 // qor-fuzz-data: nethttp
 // qor-fuzz-args: -max_len=20000
@@ -44,6 +47,7 @@ private:
 
 struct sOutcome {
     bool ok;
+    cHttpResponse::eFailure failure;
     int status;
     long long length;
     bool chunked;
@@ -57,6 +61,14 @@ sOutcome readReply(const std::string& reply, unsigned char pieces) {
     cRecordingResponse resp;
     sOutcome o;
     o.ok = resp.processResponse(&stream);
+    o.failure = resp.failure();
+    const std::string text = resp.failureText();
+    if (o.ok) {
+        FUZZ_CHECK(o.failure == cHttpResponse::eFailure::none && text.empty());
+    } else {
+        FUZZ_CHECK(o.failure != cHttpResponse::eFailure::none);
+        FUZZ_CHECK(text.rfind(cHttpResponse::failureName(o.failure), 0) == 0);
+    }
     // Each header byte is looked at once, a CR that ends a read once more.
     FUZZ_CHECK(resp.scannedBytes() <= reply.size() + stream.reads());
     o.status = resp.RC();
@@ -118,12 +130,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const sOutcome split = readReply(reply, pieces);
     const sOutcome whole = readReply(reply, 0);
     FUZZ_CHECK(split.ok == whole.ok);
+    FUZZ_CHECK(split.failure == whole.failure);
     FUZZ_CHECK(split.headerDone == whole.headerDone);
     if (whole.headerDone) {
         FUZZ_CHECK(split.status == whole.status && split.length == whole.length && split.chunked == whole.chunked);
         FUZZ_CHECK(split.server == whole.server);
     }
     if (whole.ok) FUZZ_CHECK(split.body == whole.body);
+
+    // Kept in memory under a cap: at the body's size the same body, one byte
+    // below it the cap's failure and nothing beyond it kept.
+    const unsigned long long bodySize = whole.body.size();
+    for (unsigned long long cap : {bodySize, bodySize - 1}) {
+        if (cap > bodySize) continue;  // no byte below an empty body
+        cPieceStream stream(reply, piecesFrom(pieces));
+        cSiHttpResponse capped;
+        capped.setMaxBody(cap);
+        const bool ok = capped.processResponse(&stream);
+        _typebuf<unsigned char> kept;
+        FUZZ_CHECK(capped.toBuffer(kept));
+        FUZZ_CHECK(static_cast<unsigned long long>(kept.count()) <= cap);
+        if (!whole.ok) {
+            FUZZ_CHECK(!ok);
+        } else if (cap == bodySize) {
+            FUZZ_CHECK(ok);
+            FUZZ_CHECK(std::string(reinterpret_cast<const char*>(kept.data()), static_cast<size_t>(kept.count())) ==
+                       whole.body);
+        } else {
+            FUZZ_CHECK(!ok && capped.failure() == cHttpResponse::eFailure::bodyOverCap);
+        }
+    }
 
     // The header parser on its own, over the whole reply at once.
     cHttpResponse direct;

@@ -6,6 +6,7 @@
 #include "netio/socketio.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -295,7 +296,8 @@ class cHttpResponse::cChunkDecoder {
 public:
     enum eResult { needMore, done, failed };
 
-    // Feeds n bytes; data runs go to sink(ptr, len) (false stops with failed).
+    // Feeds n bytes; data runs go to sink(ptr, len) (false stops with failed,
+    // why() null then: the sink has its own reason).
     template <typename Sink>
     eResult feed(const unsigned char* p, std::size_t n, Sink&& sink) {
         std::size_t i = 0;
@@ -304,33 +306,33 @@ public:
                 case kData: {
                     std::size_t take = static_cast<std::size_t>(
                         std::min<unsigned long long>(left_, static_cast<unsigned long long>(n - i)));
-                    if (!sink(p + i, take)) return failed;
+                    if (!sink(p + i, take)) return failWith(nullptr);
                     i += take;
                     left_ -= take;
                     if (left_ == 0) state_ = kDataCR;
                     break;
                 }
                 case kDataCR:
-                    if (p[i++] != '\r') return failed;
+                    if (p[i++] != '\r') return failWith("chunk data longer than its size");
                     state_ = kDataLF;
                     break;
                 case kDataLF:
-                    if (p[i++] != '\n') return failed;
+                    if (p[i++] != '\n') return failWith("no line feed after a chunk's data");
                     state_ = kSize;
                     break;
                 case kSize:
                 case kTrailer: {
                     unsigned char c = p[i++];
                     if (c == '\n') {
-                        if (line_.empty() || line_.back() != '\r') return failed;  // bare LF
+                        if (line_.empty() || line_.back() != '\r') return failWith("a line that ends in a bare line feed");
                         line_.pop_back();
                         eResult r = state_ == kSize ? sizeLine() : trailerLine();
                         line_.clear();
                         if (r != needMore) return r;
                         break;
                     }
-                    if (!line_.empty() && line_.back() == '\r') return failed;  // bare CR
-                    if (line_.size() >= kMaxLine) return failed;
+                    if (!line_.empty() && line_.back() == '\r') return failWith("a bare carriage return");
+                    if (line_.size() >= kMaxLine) return failWith("a size or trailer line over 8 KB");
                     line_.push_back(static_cast<char>(c));
                     break;
                 }
@@ -341,9 +343,17 @@ public:
         return state_ == kDone ? done : needMore;
     }
 
+    // What broke the coding, or null.
+    const char* why() const { return why_; }
+
 private:
     static constexpr std::size_t kMaxLine = 8192;
     enum eState { kSize, kData, kDataCR, kDataLF, kTrailer, kDone };
+
+    eResult failWith(const char* why) {
+        why_ = why;
+        return failed;
+    }
 
     eResult sizeLine() {
         unsigned long long v = 0;
@@ -355,12 +365,12 @@ private:
                     : (c >= 'A' && c <= 'F')              ? c - 'A' + 10
                                                           : -1;
             if (d < 0) break;
-            if (++digits > 15) return failed;  // beyond any length a stream can carry
+            if (++digits > 15) return failWith("a chunk size beyond 15 hex digits");
             v = v * 16 + static_cast<unsigned>(d);
         }
-        if (digits == 0) return failed;
+        if (digits == 0) return failWith("a chunk size line without a size");
         while (i < line_.size() && (line_[i] == ' ' || line_[i] == '\t')) ++i;
-        if (i < line_.size() && line_[i] != ';') return failed;
+        if (i < line_.size() && line_[i] != ';') return failWith("a chunk size that is not hexadecimal");
         left_ = v;
         state_ = v == 0 ? kTrailer : kData;
         return needMore;
@@ -370,7 +380,7 @@ private:
             state_ = kDone;
             return done;
         }
-        if (++trailers_ > 100) return failed;
+        if (++trailers_ > 100) return failWith("more than 100 trailer lines");
         return needMore;
     }
 
@@ -378,6 +388,7 @@ private:
     unsigned long long left_ = 0;
     std::string line_;
     int trailers_ = 0;
+    const char* why_ = nullptr;
 };
 
 cHttpResponse::cHttpResponse() = default;
@@ -396,8 +407,55 @@ bool cHttpResponse::onHeaderDone() { return true; }
 
 const char* cHttpResponse::getHeaderVal(const char* name) const {
     if (!name) return nullptr;
+    // The line last read is not in the map until the block goes on past it.
+    if (pending_ && lastName_ == name) return lastValue_.c_str();
     const _guardchar<char>* value = headers_.find(cStringKey(name, -1));
     return !value ? nullptr : (value->c_str() ? value->c_str() : "");
+}
+
+const char* cHttpResponse::failureName(eFailure f) {
+    switch (f) {
+        case eFailure::none: return "no failure";
+        case eFailure::badRequest: return "bad request";
+        case eFailure::unresolved: return "host not found";
+        case eFailure::connectFailed: return "connection failed";
+        case eFailure::timedOut: return "timed out";
+        case eFailure::deadline: return "deadline passed";
+        case eFailure::reset: return "connection reset";
+        case eFailure::sendFailed: return "request not sent";
+        case eFailure::truncated: return "reply cut short";
+        case eFailure::streamFailed: return "stream failed";
+        case eFailure::badStatus: return "bad status line";
+        case eFailure::badHeader: return "bad header line";
+        case eFailure::badLength: return "bad Content-Length";
+        case eFailure::lengthConflict: return "Content-Length conflict";
+        case eFailure::headerTooLarge: return "header too large";
+        case eFailure::badChunk: return "bad chunked coding";
+        case eFailure::bodyOverCap: return "body over the cap";
+        case eFailure::refused: return "refused by the consumer";
+    }
+    return "unknown failure";
+}
+
+bool cHttpResponse::fail(eFailure why, const char* detail, ...) {
+    if (failure_ != eFailure::none || why == eFailure::none) return false;
+    failure_ = why;
+    failureText_ = failureName(why);
+    if (detail && *detail) {
+        char text[512];
+        va_list args;
+        va_start(args, detail);
+        std::vsnprintf(text, sizeof text, detail, args);
+        va_end(args);
+        failureText_ += ": ";
+        failureText_ += text;
+    }
+    return false;
+}
+
+void cHttpResponse::clearFailure() {
+    failure_ = eFailure::none;
+    failureText_.clear();
 }
 
 void cHttpResponse::beginReply() {
@@ -407,6 +465,9 @@ void cHttpResponse::beginReply() {
     chunked_ = false;
     transferEncoding_.clear();
     lastName_.clear();
+    lastValue_.clear();
+    pending_ = false;
+    clearFailure();
 }
 
 void cHttpResponse::setHeader(const std::string& name, const std::string& value) {
@@ -414,39 +475,48 @@ void cHttpResponse::setHeader(const std::string& name, const std::string& value)
     if (slot) slot->set(value.c_str(), static_cast<long long>(value.size()));
 }
 
+void cHttpResponse::storePending() {
+    if (!pending_) return;
+    setHeader(lastName_, lastValue_);
+    pending_ = false;
+}
+
 // "HTTP/1.x NNN[ reason]": the version, a blank, three digits, and a blank or
 // the end of the line.
 bool cHttpResponse::parseStatusLine(const unsigned char* line, unsigned int n) {
-    if (n < 12 || std::memcmp(line, "HTTP/1.", 7) != 0 || !isDigit(line[7]) || line[8] != ' ') return false;
-    if (!isDigit(line[9]) || !isDigit(line[10]) || !isDigit(line[11]) || line[9] == '0') return false;
-    if (n > 12 && line[12] != ' ') return false;
+    if (n < 12 || std::memcmp(line, "HTTP/1.", 7) != 0 || !isDigit(line[7]) || line[8] != ' ')
+        return fail(eFailure::badStatus, "the reply does not begin with \"HTTP/1.x \"");
+    if (!isDigit(line[9]) || !isDigit(line[10]) || !isDigit(line[11]) || line[9] == '0' || (n > 12 && line[12] != ' '))
+        return fail(eFailure::badStatus, "no three-digit status code");
     status_ = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
     // A protocol switch is never asked for and cannot be read as HTTP.
-    return status_ != 101;
+    if (status_ == 101) return fail(eFailure::badStatus, "101 switches to another protocol");
+    return true;
 }
 
 bool cHttpResponse::parseHeaderLine(const unsigned char* line, unsigned int n) {
     const unsigned char* end = line + n;
-    if (std::memchr(line, 0, n)) return false;
+    if (std::memchr(line, 0, n)) return fail(eFailure::badHeader, "a NUL byte in a header line");
     if (line[0] == ' ' || line[0] == '\t') {
         // An obsolete folded continuation: one blank joins it to the value
         // before.  The framing headers are never taken folded.
-        if (lastName_.empty() || equalsNoCase(lastName_.c_str(), "Content-Length") ||
-            equalsNoCase(lastName_.c_str(), "Transfer-Encoding"))
-            return false;
+        if (!pending_) return fail(eFailure::badHeader, "a folded line with no header before it");
+        if (equalsNoCase(lastName_.c_str(), "Content-Length") || equalsNoCase(lastName_.c_str(), "Transfer-Encoding"))
+            return fail(eFailure::badHeader, "%s folded over several lines", lastName_.c_str());
         const unsigned char* b = line;
         const unsigned char* e = end;
         trimBlanks(b, e);
-        std::string value = getHeaderVal(lastName_.c_str());
         if (b < e) {
-            if (!value.empty()) value += ' ';
-            value.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b));
+            if (!lastValue_.empty()) lastValue_ += ' ';
+            lastValue_.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b));
         }
-        setHeader(lastName_, value);
         return true;
     }
     const unsigned char* colon = static_cast<const unsigned char*>(std::memchr(line, ':', n));
-    if (!colon || !isToken(reinterpret_cast<const char*>(line), static_cast<std::size_t>(colon - line))) return false;
+    if (!colon) return fail(eFailure::badHeader, "a header line without a colon");
+    if (!isToken(reinterpret_cast<const char*>(line), static_cast<std::size_t>(colon - line)))
+        return fail(eFailure::badHeader, "a header name that is not a token");
+    storePending();
     std::string name(reinterpret_cast<const char*>(line), static_cast<std::size_t>(colon - line));
     // The value starts after any spaces and tabs behind the colon and ends
     // before those at the end of the line.
@@ -457,17 +527,20 @@ bool cHttpResponse::parseHeaderLine(const unsigned char* line, unsigned int n) {
 
     if (equalsNoCase(name.c_str(), "Content-Length")) {
         long long length = 0;
-        if (!parseDecimalLength(b, e, length)) return false;
+        if (!parseDecimalLength(b, e, length))
+            return fail(eFailure::badLength, "\"%.40s\" is not a length", value.c_str());
         // Two different lengths leave the framing in doubt.
-        if (sawContentLength_ && length != contentLength) return false;
+        if (sawContentLength_ && length != contentLength)
+            return fail(eFailure::lengthConflict, "%lld after %lld", length, contentLength);
         sawContentLength_ = true;
         contentLength = length;
     } else if (equalsNoCase(name.c_str(), "Transfer-Encoding")) {
         if (!transferEncoding_.empty()) transferEncoding_ += ',';
         transferEncoding_ += value;
     }
-    setHeader(name, value);
-    lastName_ = name;
+    lastName_ = std::move(name);
+    lastValue_ = std::move(value);
+    pending_ = true;
     return true;
 }
 
@@ -489,8 +562,11 @@ bool cHttpResponse::finishHeaderBlock(bool& inHeaders) {
         sawContentLength_ = false;
         transferEncoding_.clear();
         lastName_.clear();
+        lastValue_.clear();
+        pending_ = false;
         return true;
     }
+    storePending();
     if (!transferEncoding_.empty()) {
         // The framing is the last coding: chunked, or else the body runs to
         // the end of the connection.  Content-Length does not count then.
@@ -533,14 +609,15 @@ bool cHttpResponse::parseHeaderLines(const unsigned char* buf, unsigned int& len
             known = n;
             break;
         }
-        if (start[n] == '\n') return false;
+        if (start[n] == '\n') return fail(eFailure::badHeader, "a line that ends in a bare line feed");
         if (n + 1 == left) {
             known = n;  // the CR is looked at again with the byte after it
             break;
         }
-        if (start[n + 1] != '\n') return false;
+        if (start[n + 1] != '\n') return fail(eFailure::badHeader, "a carriage return without a line feed");
         unsigned int lineBytes = n + 2;
-        if (lineBytes > kMaxHeaderBlock - headerBytes_) return false;
+        if (lineBytes > kMaxHeaderBlock - headerBytes_)
+            return fail(eFailure::headerTooLarge, "the header block passes %u bytes", kMaxHeaderBlock);
         headerBytes_ += lineBytes;
 
         bool ok;
@@ -560,7 +637,8 @@ bool cHttpResponse::parseHeaderLines(const unsigned char* buf, unsigned int& len
 bool cHttpResponse::deliver(const unsigned char* buf, unsigned long long len, unsigned long long& delivered) {
     while (len > 0) {
         unsigned long long piece = len < kBufferSize ? len : kBufferSize;
-        if (!onData(buf, static_cast<long long>(piece), delivered)) return false;
+        if (!onData(buf, static_cast<long long>(piece), delivered))
+            return fail(eFailure::refused, "onData refused the body at byte %llu", delivered);
         delivered += piece;
         buf += piece;
         len -= piece;
@@ -568,8 +646,35 @@ bool cHttpResponse::deliver(const unsigned char* buf, unsigned long long len, un
     return true;
 }
 
+bool cHttpResponse::readFailed(cFileIOTarget* io, unsigned int n, const char* where) {
+    if (n == 0) return fail(eFailure::truncated, "the connection closed %s", where);
+    if (n != cFileIOTarget::kIOFailed) return fail(eFailure::streamFailed, "a read returned more than was asked");
+    auto* sock = dynamic_cast<cSocketIO*>(io);
+    if (!sock) return fail(eFailure::streamFailed, "a read failed %s", where);
+    switch (sock->lastFailure()) {
+        case cSocketIO::eFailure::timedOut: {
+            const timeval& to = sock->socket()->readTO();
+            return fail(eFailure::timedOut, "nothing arrived for %lld ms %s",
+                        static_cast<long long>(to.tv_sec) * 1000 + to.tv_usec / 1000, where);
+        }
+        case cSocketIO::eFailure::deadline:
+            return fail(eFailure::deadline, "the request's time ran out %s", where);
+        case cSocketIO::eFailure::reset:
+            return fail(eFailure::reset, "the server reset the connection %s", where);
+        case cSocketIO::eFailure::noSocket:
+            return fail(eFailure::streamFailed, "the connection is gone %s", where);
+        default: {
+            const int e = sock->socket() ? sock->socket()->lastSystemError() : 0;
+            return fail(eFailure::streamFailed, "%s %s", e ? std::strerror(e) : "the socket failed", where);
+        }
+    }
+}
+
 bool cHttpResponse::processResponse(cFileIOTarget* io) {
-    if (!io || !io->valid()) return false;
+    if (!io || !io->valid()) {
+        clearFailure();
+        return fail(eFailure::streamFailed, "no open stream to read the reply from");
+    }
     reset();
     beginReply();
 
@@ -585,9 +690,11 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
     bool inHeaders = true;
     unsigned int known = 0;
     while (inHeaders) {
-        if (held == kBufferSize) return false;  // one line longer than the buffer
+        if (held == kBufferSize)
+            return fail(eFailure::headerTooLarge, "a header line longer than %u bytes", kBufferSize);
         unsigned int n = io->read(buf + held, kBufferSize - held);
-        if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize - held)) return false;
+        if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize - held))
+            return readFailed(io, n, "inside the header block");
         held += n;
         unsigned int used = held;
         if (!parseHeaderLines(buf, used, inHeaders, known)) return false;
@@ -595,7 +702,7 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
         std::memmove(buf, buf + used, held - used);
         held -= used;
     }
-    if (!onHeaderDone()) return false;
+    if (!onHeaderDone()) return fail(eFailure::refused, "onHeaderDone refused the reply (status %d)", status_);
 
     unsigned long long delivered = 0;
     switch (bodyKind()) {
@@ -611,7 +718,11 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
             while (delivered < total) {
                 unsigned long long want = total - delivered;
                 unsigned int n = io->read(buf, want < kBufferSize ? static_cast<unsigned int>(want) : kBufferSize);
-                if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize)) return false;
+                if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize)) {
+                    char where[64];
+                    std::snprintf(where, sizeof where, "after %llu of %llu body bytes", delivered, total);
+                    return readFailed(io, n, where);
+                }
                 if (!deliver(buf, n < want ? n : want, delivered)) return false;
             }
             return true;
@@ -624,7 +735,7 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
             for (;;) {
                 unsigned int n = io->read(buf, kBufferSize);
                 if (n == 0) return true;
-                if (!cFileIOTarget::transferred(n, kBufferSize)) return false;
+                if (!cFileIOTarget::transferred(n, kBufferSize)) return readFailed(io, n, "inside the body");
                 if (!deliver(buf, n, delivered)) return false;
             }
         }
@@ -635,10 +746,12 @@ bool cHttpResponse::processResponse(cFileIOTarget* io) {
             cChunkDecoder::eResult r = decoder.feed(buf, held, sink);
             while (r == cChunkDecoder::needMore) {
                 unsigned int n = io->read(buf, kBufferSize);
-                if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize)) return false;
+                if (n == 0 || !cFileIOTarget::transferred(n, kBufferSize))
+                    return readFailed(io, n, "inside the chunked body");
                 r = decoder.feed(buf, n, sink);
             }
-            return r == cChunkDecoder::done;
+            if (r == cChunkDecoder::done) return true;
+            return fail(eFailure::badChunk, "%s", decoder.why() ? decoder.why() : "the coding broke off");
         }
     }
     return false;
@@ -652,8 +765,18 @@ void cSiHttpResponse::reset() {
     body_.reset();
 }
 
-bool cSiHttpResponse::onData(const unsigned char* buf, long long len, unsigned long long) {
+bool cSiHttpResponse::onHeaderDone() {
+    // An announced length over the cap fails before any of it is read.
+    if (contentLength > 0 && static_cast<unsigned long long>(contentLength) > maxBody_)
+        return fail(eFailure::bodyOverCap, "the reply announces %lld bytes, more than the %llu kept in memory",
+                    contentLength, maxBody_);
+    return cHttpResponse::onHeaderDone();
+}
+
+bool cSiHttpResponse::onData(const unsigned char* buf, long long len, unsigned long long offset) {
     if (len <= 0) return true;
+    if (static_cast<unsigned long long>(len) > maxBody_ || offset > maxBody_ - static_cast<unsigned long long>(len))
+        return fail(eFailure::bodyOverCap, "the body passes the %llu bytes kept in memory", maxBody_);
     return body_.write(const_cast<unsigned char*>(buf), static_cast<unsigned int>(len)) ==
            static_cast<unsigned int>(len);
 }
@@ -661,24 +784,86 @@ bool cSiHttpResponse::onData(const unsigned char* buf, long long len, unsigned l
 // ===========================================================================
 // cHttpTransport
 
+namespace {
+
+// What is left of a deadline (-1: none) as a wait of at most `most` ms;
+// false once it has passed.  byDeadline tells whether the deadline is the
+// shorter of the two.
+bool waitWithin(long long deadline, int most, int& wait, bool& byDeadline) {
+    wait = most;
+    byDeadline = false;
+    if (deadline < 0) return true;
+    const long long left = deadline - cTCPSocket::nowMs();
+    if (left <= 0) return false;
+    if (left < most) {
+        wait = static_cast<int>(left);
+        byDeadline = true;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool cHttpTransport::processRequest(cHttpRequest& req, cHttpResponse& resp) {
+    using eFailure = cHttpResponse::eFailure;
+    resp.clearFailure();
+    const long long deadline = deadlineMs_ > 0 ? nowMs() + deadlineMs_ : -1;
+
     _typebuf<unsigned char> request;
-    if (!req.toTransport(request) || request.count() == 0) return false;
-    if (!connect(req.host(), req.port(), connectTimeoutMs_)) return false;
+    if (!req.toTransport(request) || request.count() == 0)
+        return resp.fail(eFailure::badRequest, "no address, or a request that cannot be written");
+    unsigned char ip[4];
+    if (!strToIPv4(req.host(), ip)) {
+        close();
+        return resp.fail(eFailure::unresolved, "\"%.200s\" has no IPv4 address", req.host());
+    }
+    int connectMs = 0;
+    bool byDeadline = false;
+    if (!waitWithin(deadline, connectTimeoutMs_, connectMs, byDeadline)) {
+        close();
+        return resp.fail(eFailure::deadline, "the time ran out before connecting");
+    }
+    if (!connect(ip, req.port(), connectMs)) {
+        switch (lastError()) {
+            case errTimedOut:
+                if (byDeadline) return resp.fail(eFailure::deadline, "the time ran out while connecting");
+                return resp.fail(eFailure::timedOut, "no connection to %s:%d within %d ms", req.host(), req.port(),
+                                 connectMs);
+            case errRefusedOrIdle:
+                return resp.fail(eFailure::connectFailed, "%s:%d refused the connection", req.host(), req.port());
+            default:
+                return resp.fail(eFailure::connectFailed, "%s:%d: %s", req.host(), req.port(),
+                                 lastSystemError() ? std::strerror(lastSystemError()) : "no connection");
+        }
+    }
     setReadTO(ioTimeoutMs_);
     setWriteTO(ioTimeoutMs_);
+
+    cSocketIO io;
+    if (!io.create(this, false)) return resp.fail(eFailure::connectFailed, "the connection closed at once");
+    io.setDeadline(deadline);
 
     const unsigned char* p = request.data();
     long long left = request.count();
     while (left > 0) {
-        int piece = left > (1 << 30) ? (1 << 30) : static_cast<int>(left);
-        int sent = write(p, piece);
-        if (sent <= 0) return false;
+        unsigned int piece = left > (1 << 30) ? (1u << 30) : static_cast<unsigned int>(left);
+        unsigned int sent = io.write(const_cast<unsigned char*>(p), piece);
+        if (sent == 0 || !cFileIOTarget::transferred(sent, piece)) {
+            switch (io.lastFailure()) {
+                case cSocketIO::eFailure::deadline:
+                    return resp.fail(eFailure::deadline, "the time ran out while sending the request");
+                case cSocketIO::eFailure::timedOut:
+                    return resp.fail(eFailure::timedOut, "the server took none of the request for %d ms",
+                                     ioTimeoutMs_);
+                case cSocketIO::eFailure::reset:
+                    return resp.fail(eFailure::reset, "the server reset the connection while the request was sent");
+                default:
+                    return resp.fail(eFailure::sendFailed, "%s",
+                                     lastSystemError() ? std::strerror(lastSystemError()) : "the socket failed");
+            }
+        }
         p += sent;
         left -= sent;
     }
-
-    cSocketIO io;
-    if (!io.create(this, false)) return false;
     return resp.processResponse(&io);
 }

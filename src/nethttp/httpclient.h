@@ -111,6 +111,29 @@ public:
     // The reply is read through one buffer of this size; a header line must fit.
     static constexpr unsigned int kBufferSize = 65536;
 
+    // What went wrong when processResponse or cHttpTransport::processRequest
+    // returned false; failureText() says it in words, with the particulars.
+    enum class eFailure : int {
+        none = 0,
+        badRequest,      // the request had no address or could not be serialised
+        unresolved,      // the host name did not resolve
+        connectFailed,   // the connection was refused or could not be made
+        timedOut,        // nothing arrived (or went out) within the time-out
+        deadline,        // the request's overall deadline passed
+        reset,           // the server reset the connection
+        sendFailed,      // the request could not be sent
+        truncated,       // the connection closed before the reply was whole
+        streamFailed,    // the stream the reply was read from failed
+        badStatus,       // a status line that is not HTTP/1.x's
+        badHeader,       // a header line that breaks the syntax
+        badLength,       // a Content-Length that is not a number
+        lengthConflict,  // Content-Length headers that disagree
+        headerTooLarge,  // a header line or block beyond its limit
+        badChunk,        // broken chunked transfer coding
+        bodyOverCap,     // a body longer than the response keeps
+        refused          // onHeaderDone or onData returned false
+    };
+
     cHttpResponse();
     virtual ~cHttpResponse();
     cHttpResponse(const cHttpResponse&) = delete;
@@ -127,7 +150,10 @@ public:
     virtual bool onHeaderDone();
 
     // Reads one reply from io.  True when the whole reply arrived and every
-    // hook agreed, whatever the status code.
+    // hook agreed, whatever the status code; otherwise failure() says why.
+    // The body's size is not limited here: a consumer that keeps it limits it
+    // itself (cSiHttpResponse does).  Read from a cSocketIO, a read that
+    // fails is told apart as a time-out, the deadline or a reset.
     bool processResponse(cFileIOTarget* io);
 
     // Parses the complete lines among the len bytes at buf; len becomes the
@@ -149,17 +175,33 @@ public:
     // The value of the header with exactly this name, or null.
     const char* getHeaderVal(const char* name) const;
 
+    // Why the last reply (or request) failed: none while it has not, and
+    // after one that went through.  The first reason found is kept.
+    eFailure failure() const { return failure_; }
+    // The reason in words ("timed out: nothing arrived within 600 ms"); empty
+    // when there is none.
+    const char* failureText() const { return failureText_.c_str(); }
+    // A short name of each reason ("deadline passed").
+    static const char* failureName(eFailure f);
+
 protected:
     // -1 while unknown (no Content-Length, or a chunked body); 0 before the
     // first reply.
     long long contentLength = 0;
 
+    // Records why the reply fails, unless a reason was recorded already, and
+    // returns false.  A consumer calls it before refusing from a hook so
+    // that its own reason is the one reported.  detail is a printf format.
+    bool fail(eFailure why, const char* detail, ...) __attribute__((format(printf, 3, 4)));
+
 private:
+    friend class cHttpTransport;
     using tHeaderMap = cFasterTreeList<cStringKey, _guardchar<char> >;
     enum class eBody { none, length, chunked, untilClose };
     class cChunkDecoder;
 
     void beginReply();
+    void clearFailure();
     bool parseStatusLine(const unsigned char* line, unsigned int n);
     bool parseHeaderLine(const unsigned char* line, unsigned int n);
     bool finishHeaderBlock(bool& inHeaders);
@@ -168,8 +210,12 @@ private:
     // end, and on return `known` counts those of the unfinished line left.
     bool parseHeaderLines(const unsigned char* buf, unsigned int& len, bool& inHeaders, unsigned int& known);
     void setHeader(const std::string& name, const std::string& value);
+    // Stores the header line last read, with its folded continuations.
+    void storePending();
     eBody bodyKind() const;
     bool deliver(const unsigned char* buf, unsigned long long len, unsigned long long& delivered);
+    // Records why a read of io returned n (0 or kIOFailed); false.
+    bool readFailed(cFileIOTarget* io, unsigned int n, const char* where);
 
     int status_ = 0;
     tHeaderMap headers_;
@@ -179,34 +225,65 @@ private:
     bool sawContentLength_ = false;
     bool chunked_ = false;
     std::string transferEncoding_;
-    std::string lastName_;  // for a folded continuation line
+    // The header line last read: folded continuation lines extend it, and it
+    // goes into the map once the next line (or the end of the block) shows
+    // it is complete, so that folding costs one copy of the value, not one
+    // per continuation line.
+    std::string lastName_;
+    std::string lastValue_;
+    bool pending_ = false;
+    eFailure failure_ = eFailure::none;
+    std::string failureText_;
 };
 
+// A response that collects the body in memory, up to a cap: a longer body
+// (announced by its Content-Length, or found so as it arrives) fails the
+// reply with eFailure::bodyOverCap before more than the cap is kept.  A
+// consumer that passes the body on (to a file, a digest, a counter) derives
+// from cHttpResponse instead and has no such limit.
 class cSiHttpResponse : public cHttpResponse {
 public:
+    // The cap of a new response: 64 MiB.
+    static constexpr unsigned long long kDefaultMaxBody = 64ull << 20;
+
     void reset() override;
+    bool onHeaderDone() override;
     bool onData(const unsigned char* buf, long long len, unsigned long long offset) override;
     // The collected body.
     bool toBuffer(_typebuf<unsigned char>& out) { return body_.toBuffer(out); }
 
+    // The most body bytes kept; a reply with a longer body fails.
+    void setMaxBody(unsigned long long bytes) { maxBody_ = bytes; }
+    unsigned long long maxBody() const { return maxBody_; }
+
 private:
     cMemIOTarget body_{65536};
+    unsigned long long maxBody_ = kDefaultMaxBody;
 };
 
 class cHttpTransport : public cTCPClient {
 public:
     // Sends req and reads its reply into resp; true when both went through.
-    // The connection stays open until the next connect or destruction.
+    // Otherwise resp.failure() says why, whatever step failed.  The
+    // connection stays open until the next connect or destruction.
     bool processRequest(cHttpRequest& req, cHttpResponse& resp);
 
     // The connect and read/write time-outs of processRequest (20 s and 30 s
-    // unless set).
+    // unless set).  Each bounds one wait, so a server that keeps sending a
+    // little at a time is not stopped by them; see setDeadline.
     void setTimeouts(int connectMs, int ioMs) {
         connectTimeoutMs_ = connectMs;
         ioTimeoutMs_ = ioMs;
     }
+    // The most time one processRequest takes from its start, connecting,
+    // sending and the whole reply included (the name lookup excepted); past
+    // it the request fails with eFailure::deadline however the bytes keep
+    // coming.  0 (the default) for none.
+    void setDeadline(int ms) { deadlineMs_ = ms < 0 ? 0 : ms; }
+    int deadline() const { return deadlineMs_; }
 
 private:
     int connectTimeoutMs_ = 20000;
     int ioTimeoutMs_ = 30000;
+    int deadlineMs_ = 0;
 };

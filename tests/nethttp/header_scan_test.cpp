@@ -1,7 +1,11 @@
 // The reply reader looks at each header byte once, however the server
 // splits its writes: a long header line sent a byte at a time costs work in
-// proportion to its length, not to its square.
+// proportion to its length, not to its square.  The same holds for a value
+// folded over many continuation lines: what the heap hands out while such a
+// block is read grows with the block, not with its square.
 #include "nethttp/httpclient.h"
+
+#include "allocmeter.h"
 
 #include <gtest/gtest.h>
 
@@ -70,4 +74,52 @@ TEST(HttpHeaderScan, SplitCrLfAcrossReadsStillEndsTheLine) {
     EXPECT_EQ(resp.RC(), 204);
     EXPECT_STREQ(resp.getHeaderVal("A"), "b");
     EXPECT_LE(resp.scannedBytes(), reply.size() + 3);
+}
+
+namespace {
+
+// A reply whose header block, status line included, is `blockBytes` long:
+// one header "X-Fold: start" and then continuation lines of `word` behind
+// one blank, cut so that the blank line ends the block exactly.  The
+// value a reader must make of it is returned in `value`.
+std::string foldedReply(std::size_t blockBytes, const std::string& word, std::string& value) {
+    std::string head = "HTTP/1.1 200 OK\r\nX-Fold: start\r\n";
+    value = "start";
+    const std::string line = " " + word + "\r\n";
+    while (head.size() + line.size() + 4 + 2 <= blockBytes) {
+        head += line;
+        value += " " + word;
+    }
+    // One last continuation of at least " z" CR LF fills it to the size.
+    const std::string last(blockBytes - 2 - head.size() - 3, 'z');
+    head += " " + last + "\r\n";
+    value += " " + last;
+    return head + "\r\n";
+}
+
+}  // namespace
+
+TEST(HttpHeaderScan, FoldedValueCostsHeapInProportionToTheBlock) {
+    // The largest block the reader takes, folded two ways; read whole and a
+    // few bytes at a time.
+    for (const char* word : {"a", "folded-text"}) {
+        std::string value;
+        const std::string reply = foldedReply(cHttpResponse::kMaxHeaderBlock, word, value);
+        ASSERT_EQ(reply.size(), cHttpResponse::kMaxHeaderBlock);
+        for (unsigned int piece : {65536u, 5u}) {
+            cTrickleStream stream(reply, piece);
+            cHttpResponse resp;
+            qortest::AllocMeter meter;
+            const bool ok = resp.processResponse(&stream);
+            const long long heap = meter.total();
+            ASSERT_TRUE(ok) << resp.failureText();
+            ASSERT_NE(resp.getHeaderVal("X-Fold"), nullptr);
+            EXPECT_TRUE(resp.getHeaderVal("X-Fold") == value) << word << " " << piece;
+            // The read buffer, the value as it grows (doubling) and its copy
+            // into the header map: a few times the block.  Storing the value
+            // again at each of its tens of thousands of lines takes
+            // gigabytes.
+            EXPECT_LT(heap, 8 * static_cast<long long>(reply.size())) << word << " " << piece;
+        }
+    }
 }

@@ -2,6 +2,8 @@
 // hooks' guarantees, without a network.
 #include "nethttp/httpclient.h"
 
+#include "allocmeter.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -341,6 +343,160 @@ TEST(SiHttpResponse, CollectsTheBodyAndStartsAfreshForEachReply) {
     ASSERT_TRUE(r.processResponse(&two));
     ASSERT_TRUE(r.toBuffer(out));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data()), static_cast<std::size_t>(out.count())), "second");
+}
+
+TEST(HttpResponse, EveryFailureSaysWhatWasWrong) {
+    using F = cHttpResponse::eFailure;
+    const struct {
+        std::vector<std::string> pieces;
+        bool stall;
+        bool refuseHeader;
+        F why;
+        const char* detail;  // a part of the text that names the particulars
+    } rows[] = {
+        {{kOk + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"}, false, false, F::lengthConflict, "4 after 3"},
+        {{kOk + "Content-Length: 3x\r\n\r\nabc"}, false, false, F::badLength, "\"3x\""},
+        {{"HTTP/2 200 OK\r\n\r\n"}, false, false, F::badStatus, "HTTP/1.x"},
+        {{"HTTP/1.1 101 Switching\r\n\r\n"}, false, false, F::badStatus, "101"},
+        {{kOk + "NoColonHere\r\n\r\n"}, false, false, F::badHeader, "colon"},
+        {{kOk + "Content-Length: 3\r\n 4\r\n\r\nabc"}, false, false, F::badHeader, "Content-Length folded"},
+        {{kOk + "X: 1\n\r\n"}, false, false, F::badHeader, "bare line feed"},
+        {{kOk + "X-Big: " + std::string(70000, 'b') + "\r\n\r\n"}, false, false, F::headerTooLarge, "65536"},
+        {{kOk + "Content-Length: 10\r\n\r\n0123456"}, false, false, F::truncated, "after 7 of 10 body bytes"},
+        {{kOk + "Server: t\r\n"}, false, false, F::truncated, "header block"},
+        {{kChunked + "5\r\nhel"}, false, false, F::truncated, "chunked body"},
+        {{kOk + "Server: t\r\n"}, true, false, F::streamFailed, "header block"},
+        {{kChunked + "zz\r\nab\r\n0\r\n\r\n"}, false, false, F::badChunk, "without a size"},
+        {{kChunked + "2x\r\nab\r\n0\r\n\r\n"}, false, false, F::badChunk, "not hexadecimal"},
+        {{kChunked + "3\r\nabcX\r\n0\r\n\r\n"}, false, false, F::badChunk, "longer than its size"},
+        {{"HTTP/1.1 404 Not Found\r\nContent-Length: 1\r\n\r\nx"}, false, true, F::refused, "status 404"},
+        {{kOk + "Content-Length: 2\r\n\r\nok"}, false, false, F::none, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pieces[0].substr(0, 60));
+        Recorder r;
+        r.acceptHeader = !row.refuseHeader;
+        EXPECT_EQ(run(r, row.pieces, row.stall), row.why == F::none);
+        EXPECT_EQ(r.failure(), row.why);
+        const std::string text = r.failureText();
+        if (row.why == F::none) {
+            EXPECT_EQ(text, "");
+            continue;
+        }
+        EXPECT_EQ(text.rfind(cHttpResponse::failureName(row.why), 0), 0u) << text;
+        EXPECT_NE(text.find(row.detail), std::string::npos) << text;
+    }
+    // A reply read after a failure starts without its reason.
+    Recorder again;
+    EXPECT_FALSE(run(again, {kOk + "Content-Length: 3x\r\n\r\n"}));
+    ASSERT_TRUE(run(again, {kOk + "Content-Length: 0\r\n\r\n"}));
+    EXPECT_EQ(again.failure(), cHttpResponse::eFailure::none);
+    EXPECT_FALSE(again.processResponse(nullptr));
+    EXPECT_EQ(again.failure(), cHttpResponse::eFailure::streamFailed);
+}
+
+// A reply of `bodyBytes` body bytes behind `head` that costs no memory to
+// hand out: each read stamps only its first and last byte, with the low
+// byte of the body offset they stand at, and leaves the rest as it was.
+class SyntheticBody : public cFileIOTarget {
+public:
+    SyntheticBody(std::string head, unsigned long long bodyBytes) : head_(std::move(head)), left_(bodyBytes) {}
+    static unsigned char stamp(unsigned long long offset) { return static_cast<unsigned char>(offset * 131 + 7); }
+    long long size() override { return -1; }
+    unsigned int read(void* buf, unsigned int n) override {
+        auto* out = static_cast<unsigned char*>(buf);
+        if (sentHead_ < head_.size()) {
+            const std::size_t take = std::min<std::size_t>(n, head_.size() - sentHead_);
+            std::memcpy(out, head_.data() + sentHead_, take);
+            sentHead_ += take;
+            return static_cast<unsigned int>(take);
+        }
+        const unsigned int take = static_cast<unsigned int>(std::min<unsigned long long>(n, left_));
+        if (take == 0) return 0;
+        out[0] = stamp(offset_);
+        out[take - 1] = stamp(offset_ + take - 1);
+        offset_ += take;
+        left_ -= take;
+        return take;
+    }
+    bool set_fp(unsigned long long) override { return false; }
+    bool set_fp_end(unsigned long long) override { return false; }
+    bool set_eof(unsigned long long) override { return false; }
+    void close() override {}
+    bool valid() override { return true; }
+
+private:
+    std::string head_;
+    std::size_t sentHead_ = 0;
+    unsigned long long left_, offset_ = 0;
+};
+
+TEST(HttpResponse, ConsumerThatPassesTheBodyOnTakesBodiesOfAnySize) {
+    // Past 4 GiB, so that no 32-bit count can pass for the whole.
+    const unsigned long long size = 5000000000ull;
+    struct Counter : cHttpResponse {
+        bool onData(const unsigned char* buf, long long len, unsigned long long offset) override {
+            if (offset != bytes) wrong = true;
+            if (buf[0] != SyntheticBody::stamp(offset) || buf[len - 1] != SyntheticBody::stamp(offset + len - 1))
+                wrong = true;
+            bytes += static_cast<unsigned long long>(len);
+            return true;
+        }
+        unsigned long long bytes = 0;
+        bool wrong = false;
+    };
+    for (const std::string& head : {kOk + "Content-Length: " + std::to_string(size) + "\r\n\r\n",
+                                    std::string("HTTP/1.0 200 OK\r\n\r\n")}) {
+        SyntheticBody stream(head, size);
+        Counter c;
+        ASSERT_TRUE(c.processResponse(&stream)) << c.failureText();
+        EXPECT_EQ(c.bytes, size);
+        EXPECT_FALSE(c.wrong);
+    }
+}
+
+TEST(SiHttpResponse, BodyOverTheCapFailsWithoutKeepingMoreThanTheCap) {
+    EXPECT_EQ(cSiHttpResponse().maxBody(), cSiHttpResponse::kDefaultMaxBody);
+    const std::string big = std::to_string(10000000000ull);
+    const unsigned long long cap = 100000;
+    char size[32];
+    std::snprintf(size, sizeof size, "%llx", cap + 1);
+    const struct {
+        const char* what;
+        std::string head;
+        unsigned long long body;
+        unsigned long long maxBody;  // 0: the default
+        bool ok;
+    } rows[] = {
+        {"announced beyond the default", kOk + "Content-Length: " + big + "\r\n\r\n", 10000000000ull, 0, false},
+        {"announced beyond a cap set", kOk + "Content-Length: 100001\r\n\r\n", cap + 1, cap, false},
+        {"announced at the cap", kOk + "Content-Length: 100000\r\n\r\n", cap, cap, true},
+        {"until the close, beyond the default", "HTTP/1.0 200 OK\r\n\r\n", 10000000000ull, 0, false},
+        {"until the close, one byte beyond", "HTTP/1.0 200 OK\r\n\r\n", cap + 1, cap, false},
+        {"until the close, at the cap", "HTTP/1.0 200 OK\r\n\r\n", cap, cap, true},
+        {"one chunk beyond", kChunked + size + "\r\n", cap + 1, cap, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const unsigned long long keeps = row.maxBody ? row.maxBody : cSiHttpResponse::kDefaultMaxBody;
+        SyntheticBody stream(row.head, row.body);
+        cSiHttpResponse r;
+        if (row.maxBody) r.setMaxBody(row.maxBody);
+        qortest::AllocMeter meter;
+        EXPECT_EQ(r.processResponse(&stream), row.ok);
+        // What is kept, the memory stream's page list, a page and the read
+        // buffer besides.
+        EXPECT_LE(meter.peak(), static_cast<long long>(keeps + keeps / 256) + 4 * 65536);
+        _typebuf<unsigned char> out;
+        ASSERT_TRUE(r.toBuffer(out));
+        EXPECT_LE(static_cast<unsigned long long>(out.count()), keeps);
+        if (row.ok) {
+            EXPECT_EQ(static_cast<unsigned long long>(out.count()), row.body);
+            continue;
+        }
+        EXPECT_EQ(r.failure(), cHttpResponse::eFailure::bodyOverCap);
+        EXPECT_NE(std::string(r.failureText()).find(std::to_string(keeps)), std::string::npos) << r.failureText();
+    }
 }
 
 }  // namespace

@@ -172,6 +172,7 @@ TEST(RawPeerReplies, OnlyTheFramingEndsAReplyAndAStallResetOrCutFailsIt) {
         bool ok;
         const char* body;  // null: a reset may or may not lose what came before it
         long long minMs, maxMs;
+        cHttpResponse::eFailure why = cHttpResponse::eFailure::none;
     } rows[] = {
         {"chunks in pieces, then held",
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n6\r\npedia \r\nE\r\nin \r\n\r\nchunks.\r\n0\r\n\r\n",
@@ -182,12 +183,14 @@ TEST(RawPeerReplies, OnlyTheFramingEndsAReplyAndAStallResetOrCutFailsIt) {
          "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(lines.size()) + "\r\n\r\n" + lines,
          {"--pieces", "25", "--pause-ms", "15", "--after", "hold"}, 1, true, lines.c_str(), 0, 2000},
         {"closed short of the length", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456", {}, 1, false, "0123456", 0,
-         5000},
+         5000, cHttpResponse::eFailure::truncated},
         {"no length: pieces, then the close", "HTTP/1.0 200 OK\r\n\r\nall of it until the close",
          {"--pieces", "4", "--pause-ms", "30"}, 0, true, "all of it until the close", 0, 5000},
-        {"no length: held", "HTTP/1.0 200 OK\r\n\r\npart of it", {"--after", "hold"}, 0, false, "part of it", 500, 5000},
-        {"no length: reset", "HTTP/1.0 200 OK\r\n\r\nsome", {"--after", "reset"}, 0, false, nullptr, 0, 5000},
-        {"never answers", "", {"--silent"}, 1, false, "", 500, 5000},
+        {"no length: held", "HTTP/1.0 200 OK\r\n\r\npart of it", {"--after", "hold"}, 0, false, "part of it", 500, 5000,
+         cHttpResponse::eFailure::timedOut},
+        {"no length: reset", "HTTP/1.0 200 OK\r\n\r\nsome", {"--after", "reset"}, 0, false, nullptr, 0, 5000,
+         cHttpResponse::eFailure::reset},
+        {"never answers", "", {"--silent"}, 1, false, "", 500, 5000, cHttpResponse::eFailure::timedOut},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -202,6 +205,7 @@ TEST(RawPeerReplies, OnlyTheFramingEndsAReplyAndAStallResetOrCutFailsIt) {
         if (row.body) {
             EXPECT_EQ(bodyOf(r), row.body);
         }
+        EXPECT_EQ(r.failure(), row.why) << r.failureText();
     }
 }
 
@@ -244,6 +248,69 @@ TEST(Transport, OneTransportSendsSeveralRequestsInTurn) {
         ASSERT_TRUE(t.processRequest(req, r)) << i;
         EXPECT_EQ(bodyOf(r), "ok");
     }
+}
+
+TEST(RawPeerReplies, DeadlineEndsARequestThatAByteNowAndThenWouldKeepAlive) {
+    // Two bytes every 100 ms, well within the read time-out, so only the
+    // deadline can end these: the whole reply would take the peer 8 s.
+    std::string body(120, 'b');
+    const struct {
+        const char* what;
+        std::string reply;
+    } rows[] = {
+        {"in the header block", "HTTP/1.1 200 OK\r\nX-Slow: " + body + "\r\nContent-Length: 0\r\n\r\n"},
+        {"in the body", "HTTP/1.1 200 OK\r\nContent-Length: 120\r\n\r\n" + body},
+    };
+    struct Counting : cHttpResponse {
+        bool onData(const unsigned char*, long long len, unsigned long long) override {
+            bytes += len;
+            return true;
+        }
+        long long bytes = 0;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        RawPeer peer(row.reply, {"--pieces", std::to_string(row.reply.size() / 2), "--pause-ms", "100"});
+        ASSERT_TRUE(peer.started);
+        cHttpRequest req(cHttpRequest::GET, peer.url().c_str(), 1);
+        cHttpTransport t;
+        t.setTimeouts(5000, 5000);
+        t.setDeadline(1000);
+        Counting r;
+        EXPECT_FALSE(t.processRequest(req, r));
+        EXPECT_EQ(r.failure(), cHttpResponse::eFailure::deadline) << r.failureText();
+        EXPECT_LT(r.bytes, 120);
+    }
+}
+
+TEST(RawPeerReplies, InMemoryResponseRefusesAnAnnouncedBodyBeyondItsCap) {
+    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 10000000000\r\n\r\n" + std::string(1000, 'x'), {"--after", "hold"});
+    ASSERT_TRUE(peer.started);
+    cSiHttpResponse r;
+    EXPECT_FALSE(get(peer.url(), r));
+    EXPECT_EQ(r.failure(), cHttpResponse::eFailure::bodyOverCap) << r.failureText();
+    EXPECT_EQ(bodyOf(r), "");
+}
+
+TEST(Transport, FailuresBeforeTheReplyAreNamedToo) {
+    using F = cHttpResponse::eFailure;
+    const struct {
+        std::string url;
+        F why;
+    } rows[] = {
+        {"http://127.0.0.1:" + std::to_string(qortest::closedPort()) + "/", F::connectFailed},
+        {"http://no..such..host/", F::unresolved},
+    };
+    for (const auto& row : rows) {
+        cSiHttpResponse r;
+        EXPECT_FALSE(get(row.url, r)) << row.url;
+        EXPECT_EQ(r.failure(), row.why) << row.url << ": " << r.failureText();
+    }
+    cHttpRequest none;
+    cSiHttpResponse r;
+    QuickTransport t;
+    EXPECT_FALSE(t.processRequest(none, r));
+    EXPECT_EQ(r.failure(), F::badRequest);
 }
 
 }  // namespace
