@@ -56,7 +56,7 @@ void cSocketIO::noteFailure(bool byDeadline) {
     }
 }
 
-unsigned int cSocketIO::read(void* buf, unsigned int n) {
+unsigned int cSocketIO::transfer(void* buf, unsigned int n, bool reading) {
     if (!socket_) {
         failure_ = eFailure::noSocket;
         return 0;
@@ -65,36 +65,22 @@ unsigned int cSocketIO::read(void* buf, unsigned int n) {
     if (n == 0) return 0;
     timeval wait;
     bool byDeadline = false;
-    if (!waitFor(socket_->readTO(), wait, byDeadline)) {
+    if (!waitFor(reading ? socket_->readTO() : socket_->writeTO(), wait, byDeadline)) {
         failure_ = eFailure::deadline;
         return kIOFailed;
     }
-    int got = socket_->receive(buf, clampCount(n), &wait);
-    if (got > 0) return static_cast<unsigned int>(got);
-    // The peer's orderly close is the end of the stream; anything else (a
-    // time-out, a reset, no socket) is a failed transfer.
+    const int moved =
+        reading ? socket_->receive(buf, clampCount(n), &wait) : socket_->send(buf, clampCount(n), &wait);
+    if (moved > 0) return static_cast<unsigned int>(moved);
+    // The peer's orderly close is the end of what can be read; anything else
+    // (a time-out, a reset, no socket) is a failed transfer.
     noteFailure(byDeadline);
-    return failure_ == eFailure::closed ? 0 : kIOFailed;
+    return reading && failure_ == eFailure::closed ? 0 : kIOFailed;
 }
 
-unsigned int cSocketIO::write(void* buf, unsigned int n) {
-    if (!socket_) {
-        failure_ = eFailure::noSocket;
-        return 0;
-    }
-    failure_ = eFailure::none;
-    if (n == 0) return 0;
-    timeval wait;
-    bool byDeadline = false;
-    if (!waitFor(socket_->writeTO(), wait, byDeadline)) {
-        failure_ = eFailure::deadline;
-        return kIOFailed;
-    }
-    int sent = socket_->send(buf, clampCount(n), &wait);
-    if (sent > 0) return static_cast<unsigned int>(sent);
-    noteFailure(byDeadline);
-    return kIOFailed;
-}
+unsigned int cSocketIO::read(void* buf, unsigned int n) { return transfer(buf, n, true); }
+
+unsigned int cSocketIO::write(void* buf, unsigned int n) { return transfer(buf, n, false); }
 
 void cSocketIO::close() {
     if (socket_) socket_->close();

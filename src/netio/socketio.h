@@ -63,6 +63,8 @@ private:
     // the deadline when that is shorter.  False once the deadline passed.
     bool waitFor(const timeval& timeout, timeval& wait, bool& byDeadline) const;
     void noteFailure(bool byDeadline);
+    // One receive or send within the time-out and the deadline.
+    unsigned int transfer(void* buf, unsigned int n, bool reading);
 
     cTCPSocket* owned_ = nullptr;
     cTCPSocket* socket_ = nullptr;
