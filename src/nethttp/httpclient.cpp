@@ -324,7 +324,8 @@ public:
                 case kTrailer: {
                     unsigned char c = p[i++];
                     if (c == '\n') {
-                        if (line_.empty() || line_.back() != '\r') return failWith("a line that ends in a bare line feed");
+                        if (line_.empty() || line_.back() != '\r')
+                            return failWith("a line that ends in a bare line feed");
                         line_.pop_back();
                         eResult r = state_ == kSize ? sizeLine() : trailerLine();
                         line_.clear();
