@@ -283,16 +283,6 @@ TEST(RawPeerReplies, DeadlineEndsARequestThatAByteNowAndThenWouldKeepAlive) {
     }
 }
 
-TEST(RawPeerReplies, InMemoryResponseRefusesAnAnnouncedBodyBeyondItsCap) {
-    RawPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 10000000000\r\n\r\n" + std::string(1000, 'x'),
-                 {"--after", "hold"});
-    ASSERT_TRUE(peer.started);
-    cSiHttpResponse r;
-    EXPECT_FALSE(get(peer.url(), r));
-    EXPECT_EQ(r.failure(), cHttpResponse::eFailure::bodyOverCap) << r.failureText();
-    EXPECT_EQ(bodyOf(r), "");
-}
-
 TEST(Transport, FailuresBeforeTheReplyAreNamedToo) {
     using F = cHttpResponse::eFailure;
     const struct {
