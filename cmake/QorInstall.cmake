@@ -8,4 +8,5 @@ configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/qorConfig.cmake.in
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/qorConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/qorConfig.cmake ${PROJECT_BINARY_DIR}/qorConfigVersion.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/QorDependencies.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qor)

@@ -1,11 +1,12 @@
-# qor_add_library(<folder> [DEPS <qor folders...>] [LIBS <other libraries...>])
+# qor_add_library(<folder> [DEPS <qor folders...>] [LIBS <libraries...>]
+#                 [PRIVATE_LIBS <libraries...>])
 #
 # Builds src/<folder>/*.cpp into the library qor_<folder> (alias qor::<folder>)
 # and installs its headers as <prefix>/include/qor/<folder>/*.h.  Headers are
 # included as "<folder>/<name>.h", from src/ in the tree and from include/qor
 # once installed.
 function(qor_add_library folder)
-  cmake_parse_arguments(ARG "" "" "DEPS;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LIBS;PRIVATE_LIBS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   file(GLOB _headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.h)
   set(_target qor_${folder})
@@ -31,6 +32,9 @@ function(qor_add_library folder)
   endforeach()
   if(ARG_LIBS)
     target_link_libraries(${_target} ${_scope} ${ARG_LIBS})
+  endif()
+  if(ARG_PRIVATE_LIBS)
+    target_link_libraries(${_target} PRIVATE ${ARG_PRIVATE_LIBS})
   endif()
   install(TARGETS ${_target} EXPORT qorTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -2,6 +2,7 @@
 
 add_library(qor_settings INTERFACE)
 add_library(qor::settings ALIAS qor_settings)
+set_target_properties(qor_settings PROPERTIES EXPORT_NAME settings)
 target_compile_options(qor_settings INTERFACE
   $<BUILD_INTERFACE:-Wall -Wextra>
   # Hardware faults are turned into exceptions by the signal translator of the

@@ -11,6 +11,12 @@ rm -rf "$work"
 mkdir -p "$work"
 cmake --install "$build" --prefix "$work/first" >/dev/null
 test -f "$work/first/share/qor/fonts.conf"
+# The exported package names the outside libraries by their imported targets,
+# found again where it is used: no absolute path of this machine.
+if grep -nE '[";]/[A-Za-z]' "$work/first/lib/cmake/qor/"qorTargets*.cmake; then
+  echo "the exported targets carry absolute paths" >&2
+  exit 1
+fi
 mv "$work/first" "$work/moved"
 cmake -S "$src" -B "$work/app" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$work/moved" \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
