@@ -45,6 +45,13 @@ void cPropSheetChild::cSectionHeaderChild::refImage(cPicture* picture) {
     mButton.repaint();
 }
 
+bool cPropSheetChild::cSectionHeaderChild::onBackgroundRequest(cCanvas* canvas, sRect* r) {
+    if (!canvas || !r) return false;
+    sRect all{0, 0, r->w, r->h};
+    canvas->drawRect(&all, bgColor(), bgColor());
+    return true;
+}
+
 void cPropSheetChild::cSectionHeaderChild::setBtHint(const char* text) { mButton.setHint(text, 0); }
 
 void cPropSheetChild::cSectionHeaderChild::onInitData() {
@@ -65,6 +72,10 @@ void cPropSheetChild::cSectionHeaderChild::onInitData() {
     mButton.setBorder(cButtonChild::bdSingleFilled, false);
     mButton.setBgColor(bg, false);
     mButton.setBorderColors(0, bg, bg);
+    // At rest the button shows the header under it rather than a frame of
+    // its own: a frame's last corner pixel is only half covered by its
+    // lines, and over nothing it shows as a dark dot under the arrow.
+    mButton.setTransparent(true);
     mButton.image(0).refImage(currentThemeValues()->picture(kPictCollapse));
     mButton.setHint(string(kTextHide), 0);
     anchor(&mName, H + 2, 1, -(H + 2) - 1, -3);

@@ -65,6 +65,8 @@ public:
         cButtonChild* button() { return &mButton; }
         cStaticElement* label() { return &mName; }
         void onInitData() override;
+        // What lies under the collapse button: the header's colour.
+        bool onBackgroundRequest(cCanvas* canvas, sRect* r) override;
         const char* wantLangResource() override { return "ciom::propsheet"; }
 
     private:

@@ -132,6 +132,52 @@ TEST(PropSheet, PaintsSectionsAndRowsInIdOrderWithACollapsedSection) {
     EXPECT_EQ(sheet.minVisualHeight(), 2 * H + 3 * (row + 1));
 }
 
+// The collapse buttons at rest, expanded and collapsed, painted as the
+// platform strokes lines: each shows its arrow on the header's colour and
+// nothing else, the corner pixel that a frame's lines only half cover
+// included.
+TEST(PropSheet, SectionArrowsPaintCleanlyOnTheirHeader) {
+    sFixture f;
+    cPropSheetChild sheet;
+    f.root.attach(&sheet, 0, 0, 300, 200);
+    sheet.setSection(1, "Alpha");
+    sheet.setSection(2, "Beta");
+    sheet.setProperty(1, 1, "one", nullptr, "v1", cPropSheetChild::ptText);
+    qortest::clickAt(f.win, sheet.section(2)->header.button(), 8, 8);
+    ASSERT_TRUE(sheet.section(2)->collapsed);
+    // The pointer leaves: a hovered button shows its frame.
+    f.root.processMouseMove(299, 199);
+    f.win.drain();
+
+    cRecordingCanvas canvas(300, 200, 13);
+    canvas.platformLineEnds = true;
+    f.paint(canvas);
+    const int H = dim(24), at = (H - 16) / 2;
+    const int rowsY = H, betaY = H + 19 + 1;
+    cPixelImage want(300, 200, col(48));
+    wantHeader(want, 0, 300, "Alpha");
+    wantHeader(want, betaY, 300, "Beta");
+    want.fill(at, at, 16, 16, col(47));
+    want.fill(at, betaY + at, 16, 16, col(47));
+    // The arrows, centred in their buttons, are the theme's pictures.
+    for (int pic : {67, 66}) {
+        cPicture* p = currentThemeValues()->picture(pic);
+        ASSERT_NE(p, nullptr);
+        want.ignore(at + (16 - p->width()) / 2, (pic == 67 ? 0 : betaY) + at + (16 - p->height()) / 2, p->width(),
+                    p->height());
+    }
+    want.ignore(0, rowsY, 300, 19 + 1);  // Alpha's row
+    want.ignore(0, betaY + H, 300, 200 - betaY - H);
+    EXPECT_EQ(want.compare(canvas), "");
+    // The arrows are there: some pixel of each differs from the header.
+    for (int y : {at, betaY + at}) {
+        int arrow = 0;
+        for (int j = 0; j < 16; ++j)
+            for (int i = 0; i < 16; ++i) arrow += canvas.pixel(at + i, y + j) != col(47);
+        EXPECT_GT(arrow, 3) << y;
+    }
+}
+
 // The divider between captions and values is one for the whole sheet: a
 // drag in any section moves it in every section, to the pixel, and it stays
 // where it was dragged when the sheet is laid out again, when a section
