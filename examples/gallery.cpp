@@ -191,7 +191,9 @@ public:
         // lower edge its list opens upwards), the dialogs and the last answer.
         attach(&mJumpLabel, 0, 0, 1, 22);
         mJumpLabel.setText("Jump to:", -1, false);
-        mJumpLabel.setColorSchema(mJumpLabel.textColor(), bg, bg);
+        // It sits on the form's band, not on the client area: it shows the
+        // band under it.
+        mJumpLabel.setTransparent(true);
         anchor(&mJumpLabel, 12, -32, 60, 22);
         attach(&mJump, 0, 0, 1, 22);
         anchor(&mJump, 74, -32, 170, 22);

@@ -38,7 +38,7 @@ import os
 import shutil
 import sys
 
-from xvfbshot import differing, find_window, remove_stale, rgb, run_and_grab, start_window_manager
+from xvfbshot import close, differing, find_window, remove_stale, rgb, run_and_grab, start_window_manager
 
 LINE_ENDS = 16
 LINE_END_LEVELS = 24
@@ -137,6 +137,26 @@ def check_checks(path):
     return None
 
 
+# The "Jump to:" label on the form, under the client area: x, y from the
+# bottom (as the gallery anchors it), width and height.
+JUMP_LABEL = (12, -32, 60, 22)
+
+
+def label_off_band(img):
+    """None when the columns the "Jump to:" label's text leaves free show the
+    grey band under the client area, as it shows just left of the label; else
+    the first pixel that does not."""
+    x0, dy, w, h = JUMP_LABEL
+    y0 = img.height + dy + 1
+    px = img.load()
+    for y in range(y0, y0 + h):
+        band = px[x0 - 2, y]
+        for x in [*range(x0, x0 + 3), *range(x0 + w - 3, x0 + w)]:
+            if not close(px[x, y], band):
+                return f"the Jump to: label paints {px[x, y]} at {x},{y} over the band's {band}"
+    return None
+
+
 def main():
     args = sys.argv[1:]
     twmrc = None
@@ -191,6 +211,10 @@ def main():
             return 1
         shots[name] = img
     ref = rgb(offscreen_png)
+    off_band = label_off_band(ref)
+    if off_band:
+        print(off_band)
+        return 1
     bad, worst = differing(shots["gallery-main.png"], ref)
     if bad > LINE_ENDS or worst > LINE_END_LEVELS:
         print(f"the untouched x11 window differs from the offscreen rendering in {bad} pixels, by up to {worst}")

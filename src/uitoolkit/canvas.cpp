@@ -23,6 +23,36 @@ constexpr unsigned short kEllipsis[] = {'.', '.', '.', 0};
 
 inline bool isHighSurrogate(unsigned short u) { return u >= 0xD800 && u <= 0xDBFF; }
 
+// Marks that combine with the character before them, in the scripts a file
+// name or a path most often holds them: the general diacritics, Hebrew
+// points, Arabic harakat, Devanagari signs, Thai vowels and tone marks, the
+// kana voicing marks, and the variation selectors.
+constexpr unsigned short kCombining[][2] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
+    {0x05C4, 0x05C5}, {0x05C7, 0x05C7}, {0x0610, 0x061A}, {0x064B, 0x065F}, {0x0670, 0x0670},
+    {0x06D6, 0x06DC}, {0x06DF, 0x06E4}, {0x06E7, 0x06E8}, {0x06EA, 0x06ED}, {0x0900, 0x0903},
+    {0x093A, 0x093C}, {0x093E, 0x094F}, {0x0951, 0x0957}, {0x0962, 0x0963}, {0x0E31, 0x0E31},
+    {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200D, 0x200D},
+    {0x20D0, 0x20FF}, {0x3099, 0x309A}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
+};
+
+// Whether a cut before unit i of s (n units) would part a character from
+// what belongs to it: the second half of a surrogate pair, a combining
+// mark, a joiner or the unit after one, an emoji skin tone (U+1F3FB to
+// U+1F3FF) or a supplementary variation selector (U+E0100 to U+E01EF).
+bool insideCharacter(const unsigned short* s, long long i, long long n) {
+    const unsigned short u = s[i];
+    if (isHighSurrogate(s[i - 1]) || s[i - 1] == 0x200D) return true;
+    for (const auto& r : kCombining)
+        if (u >= r[0] && u <= r[1]) return true;
+    if (i + 1 < n) {
+        const unsigned short v = s[i + 1];
+        if (u == 0xD83C && v >= 0xDFFB && v <= 0xDFFF) return true;
+        if (u == 0xDB40 && v >= 0xDD00 && v <= 0xDDEF) return true;
+    }
+    return false;
+}
+
 // Text up to len units (-1: up to the NUL) copied with room for "..." and a
 // terminator, so a cut text can be handed on NUL-terminated.
 long long unitsOf(const unsigned short* text, long long len) {
@@ -120,9 +150,10 @@ int cCanvas::drawTextLimited(int x, int y, int w, int h, int align, bool transpa
         if (!textRuler(line.data(), n, advance.data())) return -1;
         long long k = 0;
         while (k < n && static_cast<long long>(advance[k]) + ds.w <= a) ++k;
-        // The cut never keeps the first half of a surrogate pair without
-        // its second half.
-        if (k > 0 && k < n && isHighSurrogate(line[k - 1])) --k;
+        // The cut falls between characters: never inside a surrogate pair,
+        // never between a letter and its marks (an "e" kept without its
+        // accent would show another letter).
+        while (k > 0 && k < n && insideCharacter(line.data(), k, n)) --k;
         std::memcpy(line.data() + k, kEllipsis, sizeof(kEllipsis));
         tw = ds.w + (k > 0 ? advance[k - 1] : 0);
     }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <sys/stat.h>
 
 cPicturesList cNewFolderNameReqForm::myImages;
 cPicturesList cFileChooseDialog::myTopPicts;
@@ -28,7 +29,15 @@ enum {
     kTextAllFiles = 12, kTextSave = 13, kTextOpen = 14, kTextSaveHere = 15, kTextFileFolder = 16, kTextFile = 17,
     kTextFileSystem = 18, kTextFileExists = 19, kTextGoToFolder = 20, kTextCannotCreate = 21,
     kTextSpecialExists = 22, kTextFilter = 23, kTextCustom = 24, kTextUnreadable = 25, kTextReplace = 26,
-    kTextNoFile = 27, kTextNoFolder = 28
+    kTextNoFile = 27, kTextNoFolder = 28, kTextFolderGone = 29, kTextEntryGone = 30
+};
+
+// Posted by the dialog to itself when its window comes to the front, so
+// that the check (and the message box it may show) runs outside the focus
+// change.
+class cRecheckAction : public cChildElement::cChildAction {
+public:
+    cRecheckAction() : cChildAction(20) {}
 };
 
 // A path of the longest length the system takes.
@@ -267,15 +276,37 @@ void cFileChooseListFolder::resolveTypedPath(_guardchar<char>& path) {
 
 tFileChooseListHook __setFileChooseListHook(tFileChooseListHook hook) { return gListHook.exchange(hook); }
 
+bool cFileChooseListFolder::sFolderStamp::operator==(const sFolderStamp& o) const {
+    return valid == o.valid && device == o.device && inode == o.inode && modified == o.modified &&
+           modifiedNs == o.modifiedNs && changed == o.changed && changedNs == o.changedNs;
+}
+
+cFileChooseListFolder::sFolderStamp cFileChooseListFolder::stampOf(const char* path) {
+    sFolderStamp s;
+    struct stat st;
+    if (!path || ::stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return s;
+    s.valid = true;
+    s.device = static_cast<unsigned long long>(st.st_dev);
+    s.inode = static_cast<unsigned long long>(st.st_ino);
+    s.modified = static_cast<long long>(st.st_mtim.tv_sec);
+    s.modifiedNs = static_cast<long long>(st.st_mtim.tv_nsec);
+    s.changed = static_cast<long long>(st.st_ctim.tv_sec);
+    s.changedNs = static_cast<long long>(st.st_ctim.tv_nsec);
+    return s;
+}
+
 int cFileChooseListFolder::navigationProc(const char* path) {
     std::unique_ptr<cFolderContents> fresh(new cFolderContents());
     const bool places = !path || !*path;
+    // Taken before the read: a change made while it runs shows as a change.
+    const sFolderStamp stamp = places ? sFolderStamp() : stampOf(path);
     const bool ok = places ? fresh->enumSpecialLocations() : fresh->init(path, true);
     if (tFileChooseListHook hook = gListHook.load()) hook(this, path);
     cSafeCriticalSectionAccess lock(&mLock);
     mFinished = std::move(fresh);
     mFinishedPath.set(places ? nullptr : path);
     mFinishedOk = ok;
+    mFinishedStamp = stamp;
     return ok ? 0 : 1;
 }
 
@@ -285,6 +316,7 @@ bool cFileChooseListFolder::publish() {
     mShown = std::move(mFinished);
     mShownPath.set(mFinishedPath.get());
     mShownOk = mFinishedOk;
+    mShownStamp = mFinishedStamp;
     return true;
 }
 
@@ -292,6 +324,15 @@ void cFileChooseListFolder::listPlaces() {
     mShown->enumSpecialLocations();
     mShownPath.clear();
     mShownOk = true;
+    mShownStamp = sFolderStamp();
+}
+
+cFileChooseListFolder::eShownState cFileChooseListFolder::shownState() const {
+    const char* folder = mShownPath.get();
+    if (!folder) return ssSame;
+    const sFolderStamp now = stampOf(folder);
+    if (!now.valid) return ssGone;
+    return now == mShownStamp ? ssSame : ssChanged;
 }
 
 // ---------------------------------------------------------------------------
@@ -587,6 +628,12 @@ bool cFileChooseDialog::chooseSelectedFiles() {
         sFolderItemInfo* e = entry(row);
         _guardchar<char> p;
         if (!e || e->type != fsoFile || !entryPath(row, p)) continue;
+        if (!entryStillThere(row)) {
+            // A chosen file went: nothing is handed back, the list is read
+            // again and the user chooses anew.
+            recheckFolder(true);
+            return true;
+        }
         if (first) firstPath.set(p.get());
         else more.push_back(p);
         first = false;
@@ -597,13 +644,29 @@ bool cFileChooseDialog::chooseSelectedFiles() {
     return true;
 }
 
+bool cFileChooseDialog::entryStillThere(int row) {
+    sFolderItemInfo* e = entry(row);
+    _guardchar<char> p;
+    if (!e || !entryPath(row, p)) return false;
+    // Places and volumes are not entries of a folder that could go.
+    if (!folderListed()) return true;
+    const int now = cFolderContents::objtype(p.get());
+    if (e->type == fsoFile || e->type == fsoFolder) return now == e->type;
+    return now != fsoNone;
+}
+
 void cFileChooseDialog::activate(int row) {
     sFolderItemInfo* e = entry(row);
     if (!e) return;
     _guardchar<char> p;
     if (!entryPath(row, p)) return;
+    if (e->type != fsoFile && !isGoable(e->type)) return;
+    if (!entryStillThere(row)) {
+        recheckFolder(true);
+        return;
+    }
     if (e->type == fsoFile) endSODialog(p.get());
-    else if (isGoable(e->type)) goTo(p.get());
+    else goTo(p.get());
 }
 
 void cFileChooseDialog::contextMenu(int x, int y) {
@@ -636,6 +699,10 @@ void cFileChooseDialog::contextMenu(int x, int y) {
     }
     _guardchar<char> p;
     if (!entryPath(row, p)) return;
+    if (!entryStillThere(row)) {
+        recheckFolder(true);
+        return;
+    }
     if (action == 2) {
         goTo(p.get());
     } else if (mMode == fmOpen && mInfo && mInfo->multiselect) {
@@ -645,8 +712,48 @@ void cFileChooseDialog::contextMenu(int x, int y) {
     }
 }
 
+void cFileChooseDialog::processOSFocus() {
+    cCustomForm::processOSFocus();
+    postAction(new cRecheckAction());
+}
+
+void cFileChooseDialog::recheckFolder(bool entryGone) {
+    if (mNav.naviMode() != cNavigationChild::nmNormal || !folderListed()) return;
+    const std::string shown(mLister.listedFolder());
+    const cFileChooseListFolder::eShownState state = mLister.shownState();
+    if (state == cFileChooseListFolder::ssGone) {
+        std::string up = shown;
+        for (;;) {
+            const std::string next = chooserParentOf(up);
+            if (next.empty() || next == up) {
+                up.clear();
+                break;
+            }
+            up = next;
+            if (cFolderContents::objtype(up.c_str()) == fsoFolder) break;
+        }
+        if (up.empty()) goHome();
+        else goTo(up.c_str());
+        tell(kTextFolderGone, false);
+        return;
+    }
+    if (state == cFileChooseListFolder::ssChanged || entryGone) goTo(shown.c_str());
+    if (entryGone) tell(kTextEntryGone, false);
+}
+
+void cFileChooseDialog::tell(int text, bool error) {
+    _guardchar<char> message(string(text));
+    if (!message.get()) return;
+    if (error) cMessageForm::errorbox(this, message.get(), nullptr);
+    else cMessageForm::infobox(this, message.get(), nullptr);
+}
+
 bool cFileChooseDialog::onAction(cChildElement* src, cChildAction* a) {
     if (!a) return false;
+    if (src == this && dynamic_cast<cRecheckAction*>(a)) {
+        recheckFolder(false);
+        return true;
+    }
     if (src == &mNav && a->code() == 6) {
         // The path bar reports a finished navigation: take the listing over.
         mLister.publish();
@@ -716,8 +823,7 @@ void cFileChooseDialog::showName(const char* bytes) {
 }
 
 void cFileChooseDialog::notFound(int text) {
-    _guardchar<char> message(string(text));
-    if (message.get()) cMessageForm::errorbox(this, message.get(), nullptr);
+    tell(text, true);
     mName.focus();
 }
 

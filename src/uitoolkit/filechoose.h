@@ -111,16 +111,33 @@ public:
     // Whether the folder shown could be read.
     bool listedReadable() const { return mShownOk; }
     void listPlaces();
+    // How the folder shown stands now against the moment it was read: the
+    // same, changed since (an entry came, went or was renamed), or no longer
+    // a folder.  The places always count as the same.
+    enum eShownState { ssSame, ssChanged, ssGone };
+    eShownState shownState() const;
 
 private:
+    // What tells that a listing is out of date: which folder object it was
+    // and the times of its last change.
+    struct sFolderStamp {
+        bool valid = false;
+        unsigned long long device = 0, inode = 0;
+        long long modified = 0, modifiedNs = 0, changed = 0, changedNs = 0;
+        bool operator==(const sFolderStamp& o) const;
+    };
+    static sFolderStamp stampOf(const char* path);
+
     std::unique_ptr<cFolderContents> mShown;
     _guardchar<char> mShownPath;
     bool mShownOk = true;
+    sFolderStamp mShownStamp;
     // Written by the run, taken by publish, under the lock.
     cCriticalSection mLock;
     std::unique_ptr<cFolderContents> mFinished;
     _guardchar<char> mFinishedPath;
     bool mFinishedOk = true;
+    sFolderStamp mFinishedStamp;
 };
 
 // For tests: called on the navigation job once a listing has been read and
@@ -194,6 +211,8 @@ public:
     void onInitData() override;
     bool onFormCancel() override;
     bool onFormAccept() override;
+    // The window came back to the front: the folder shown is checked anew.
+    void processOSFocus() override;
 
 private:
     bool folderListed() const { return mLister.listedFolder() != nullptr; }
@@ -216,6 +235,17 @@ private:
     void showName(const char* bytes);
     // Tells the user that what was asked for is not there.
     void notFound(int text);
+    // Reads the folder shown again when it changed since it was read, or
+    // goes to its nearest parent that still exists when it is gone, and
+    // says so; entryGone (an entry just opened was not there) reads it
+    // again in any case and says that.  Nothing while a navigation runs:
+    // it brings a fresh listing itself.
+    void recheckFolder(bool entryGone);
+    // Whether a row still stands for what it shows: a file that is a file,
+    // a folder that is a folder.
+    bool entryStillThere(int row);
+    // A message box over the dialog with one of its texts.
+    void tell(int text, bool error);
 
     cToolBarChild mTop;
     cNavigationChild mNav;

@@ -161,7 +161,11 @@ void cPopupMaster::onInitData() {
     sSize total{0, 0};
     if (!mEntries || !evalSize(this, *mEntries, mCfg.pictures, total, font)) return;
     setMinVisualHeight(total.h);
-    const int contentW = total.w > width() ? total.w : width();
+    // The entries are as wide as the popup: a text too long for it ends
+    // with the buttons' "..." instead of running out of the window halfway
+    // through a letter.  The popup has no sideways scrolling that could
+    // show the rest.
+    const int contentW = width();
     mHoverPic.destroy();
     mPressedPic.destroy();
     mFocusedPic.destroy();

@@ -2,6 +2,7 @@
 
 #include "uitoolkit/themevalues.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -44,6 +45,13 @@ void cPropSheetChild::cSectionHeaderChild::refImage(cPicture* picture) {
     mButton.repaint();
 }
 
+bool cPropSheetChild::cSectionHeaderChild::onBackgroundRequest(cCanvas* canvas, sRect* r) {
+    if (!canvas || !r) return false;
+    sRect all{0, 0, r->w, r->h};
+    canvas->drawRect(&all, bgColor(), bgColor());
+    return true;
+}
+
 void cPropSheetChild::cSectionHeaderChild::setBtHint(const char* text) { mButton.setHint(text, 0); }
 
 void cPropSheetChild::cSectionHeaderChild::onInitData() {
@@ -64,6 +72,10 @@ void cPropSheetChild::cSectionHeaderChild::onInitData() {
     mButton.setBorder(cButtonChild::bdSingleFilled, false);
     mButton.setBgColor(bg, false);
     mButton.setBorderColors(0, bg, bg);
+    // At rest the button shows the header under it rather than a frame of
+    // its own: a frame's last corner pixel is only half covered by its
+    // lines, and over nothing it shows as a dark dot under the arrow.
+    mButton.setTransparent(true);
     mButton.image(0).refImage(currentThemeValues()->picture(kPictCollapse));
     mButton.setHint(string(kTextHide), 0);
     anchor(&mName, H + 2, 1, -(H + 2) - 1, -3);
@@ -104,8 +116,16 @@ void cPropSheetChild::cSectionChild::sizeColumns() {
     const int least = static_cast<int>(W * 0.1);
     captions.setMinSize(least, -1);
     values.setMinSize(least, -1);
-    split.resizeItem(1, W / 2 - 3);
-    split.resizeItem(2, W / 2 - 3);
+    // The columns share what two halves of W / 2 - 3 take, in the sheet's
+    // proportion: every section splits alike, and a new layout keeps the
+    // split the user dragged to.
+    const int half = W / 2 - 3;
+    if (half < 0) return;
+    auto* sheet = dynamic_cast<cPropSheetChild*>(parent());
+    const double share = sheet ? sheet->mSplitShare : 0.5;
+    const double both = 2 * (static_cast<double>(half) / std::max(W, 100));
+    split.setStoredSize(1, share * both);
+    split.setStoredSize(2, both - share * both);
 }
 
 void cPropSheetChild::cSectionChild::onSizeChanged() {
@@ -117,6 +137,12 @@ bool cPropSheetChild::cSectionChild::onAction(cChildElement* src, cChildAction* 
     if (a && a->code() == 0 && src == header.button()) {
         notifyAction(6);
         return true;
+    }
+    // The user moved this section's divider: it moves in every section.
+    if (src == &split) {
+        auto* moved = dynamic_cast<cSplitterBase::cBarDraggedAction*>(a);
+        auto* sheet = dynamic_cast<cPropSheetChild*>(parent());
+        if (moved && moved->index == 1 && sheet) sheet->columnsDragged(this, moved->size, moved->nextSize);
     }
     return cChildElement::onAction(src, a);
 }
@@ -165,12 +191,8 @@ int cPropSheetChild::cSectionChild::rebuildSect(bool showHeader) {
         if (hints && p.descr.get()) p.caption.setHint(p.descr.get(), 0);
         y += r + 1;
     }
-    const int least = static_cast<int>(width() * 0.1);
-    captions.setMinSize(least, -1);
-    values.setMinSize(least, -1);
+    sizeColumns();
     anchor(&split, 0, h0, -1, y);
-    split.resizeItem(1, width() / 2 - 3);
-    split.resizeItem(2, width() / 2 - 3);
     return h0 + y;
 }
 
@@ -210,6 +232,7 @@ cPropSheetChild::~cPropSheetChild() {
 void cPropSheetChild::onInitData() {
     cScrollableElement::onInitData();
     mChanges = mPending = false;
+    mSplitShare = 0.5;
     mShowSections = true;
     mShowHints = false;
     setMinVisualWidth(0);
@@ -223,6 +246,22 @@ void cPropSheetChild::onPaintArea(cCanvas* canvas) {
     if (!canvas) return;
     sRect all{0, 0, width(), height()};
     canvas->drawRect(&all, colour(48), colour(48));
+}
+
+void cPropSheetChild::columnsDragged(cSectionChild* from, double a, double b) {
+    if (!(a > 0 && b > 0)) return;
+    mSplitShare = a / (a + b);
+    // Sections as wide as the one dragged take its very sizes, so their
+    // dividers land on the same pixel.
+    for (auto* n = mSections.first(); n; n = mSections.next(n)) {
+        cSectionChild& s = n->value;
+        if (s.width() == from->width()) {
+            s.split.setStoredSize(1, a);
+            s.split.setStoredSize(2, b);
+        } else {
+            s.sizeColumns();
+        }
+    }
 }
 
 void cPropSheetChild::changed() {

@@ -65,6 +65,8 @@ public:
         cButtonChild* button() { return &mButton; }
         cStaticElement* label() { return &mName; }
         void onInitData() override;
+        // What lies under the collapse button: the header's colour.
+        bool onBackgroundRequest(cCanvas* canvas, sRect* r) override;
         const char* wantLangResource() override { return "ciom::propsheet"; }
 
     private:
@@ -101,6 +103,8 @@ public:
         // deletes it.
         bool removeProp(int id);
         void removeAll();
+        // Sizes both columns by the sheet's split (halves outside a sheet).
+        void sizeColumns();
 
         cSectionHeaderChild header;
         cSplitterChild split;
@@ -109,9 +113,6 @@ public:
         cFasterTreeList<int, sPropertyDescr> props;
         bool collapsed = false;
         bool hints = false;
-
-    private:
-        void sizeColumns();
     };
 
     cPropSheetChild();
@@ -179,6 +180,8 @@ public:
 
     // Lays out every section now.
     void build();
+    // The captions' share of what both columns take, alike in every section.
+    double columnShare() const { return mSplitShare; }
 
 private:
     sPropertyDescr* prop(int section, int id);
@@ -186,6 +189,8 @@ private:
     void changed();
     void toggle(cSectionChild* s);
     bool stepCaption(cSectionChild* s, int id, bool down);
+    // The divider of one section was dragged: the others follow it.
+    void columnsDragged(cSectionChild* from, double captions, double values);
 
     bool mChanges = false;
     bool mPending = false;
@@ -195,5 +200,6 @@ private:
     unsigned int mSectFrame = 0;
     cPicturesList* mImages = nullptr;
     cFasterTreeList<int, cSectionChild> mSections;
+    double mSplitShare = 0.5;
     int mLayouts = 0;
 };

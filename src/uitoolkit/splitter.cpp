@@ -98,10 +98,19 @@ cChildElement* cSplitterBase::item(int index) {
 }
 
 bool cSplitterBase::resizeItem(int index, int size) {
-    if (index < 0 || size < 0 || !mItems.find(index)) return false;
+    if (size < 0) return false;
+    return setStoredSize(index, mFixed ? size : static_cast<double>(size) / std::max(length(), 100));
+}
+
+double cSplitterBase::storedSize(int index) {
+    double* s = mSizes.find(index);
+    return s && mItems.find(index) ? *s : 0;
+}
+
+bool cSplitterBase::setStoredSize(int index, double v) {
+    if (index < 0 || !(v >= 0) || !mItems.find(index)) return false;
     double* s = mSizes.find(index);
     if (!s) return false;
-    double v = mFixed ? size : static_cast<double>(size) / std::max(length(), 100);
     if (v == *s) return true;
     *s = v;
     rebuild(mFixed ? index : 0);
@@ -239,6 +248,7 @@ void cSplitterBase::onMouseMoving(int x, int y) {
     int pos = mVertical ? y : x;
     double* s = mSizes.find(mDrag);
     if (!s) return;
+    double* ns = nullptr;
     if (mFixed) {
         int size = std::max(pos, mDragLeft) - mDragLeft;
         if (size == toPixels(*s)) return;
@@ -247,7 +257,7 @@ void cSplitterBase::onMouseMoving(int x, int y) {
     } else {
         auto* n = mItems.ifind_rec(mItems.root(), mDrag);
         auto* nx = n ? mItems.next(n) : nullptr;
-        double* ns = nx ? mSizes.find(nx->key) : nullptr;
+        ns = nx ? mSizes.find(nx->key) : nullptr;
         if (!nx || !ns) return;
         int span = mRightLimit - mDragLeft;
         int lo = mDragLeft + minOf(n->value);
@@ -263,7 +273,7 @@ void cSplitterBase::onMouseMoving(int x, int y) {
         *ns = R - a;
         rebuild(0);
     }
-    notifyAction(7);
+    notifyAction(new cBarDraggedAction(mDrag, *s, ns ? *ns : 0));
 }
 
 void cSplitterChild::setSplitWidth(int w) {

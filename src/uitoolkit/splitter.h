@@ -20,10 +20,28 @@ public:
         int length;
     };
 
+    // Code 7 after the user dragged a bar: the dragged item and the sizes
+    // (as storedSize keeps them) that it and the item after it took.
+    class cBarDraggedAction : public cChildAction {
+    public:
+        cBarDraggedAction(int index, double size, double nextSize)
+            : cChildAction(7), index(index), size(size), nextSize(nextSize) {}
+        int index;
+        double size, nextSize;
+    };
+
     using cChildElement::attach;
     bool attach(int index, cChildElement* child, int size);
     bool resizeItem(int index, int size);
     int itemSize(int index);
+    // What an item's size is kept as: its fraction of the length in
+    // scalable mode, pixels in fixed mode; 0 when the item or its entry is
+    // missing.  Owners that lay several splitters out alike copy it.
+    double storedSize(int index);
+    // Sets what storedSize answers and lays the items out as resizeItem
+    // does; false for a missing item or entry or a value that is negative
+    // or not a number.
+    bool setStoredSize(int index, double value);
     cChildElement* item(int index);
     void setScalable(bool s) { mFixed = !s; }
     bool scalable() const { return !mFixed; }

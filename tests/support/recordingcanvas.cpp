@@ -400,6 +400,24 @@ void cRecordingCanvas::paint(const sDrawCall& c) {
         for (int j = 0; j < c.h; ++j)
             for (int i = 0; i < c.w; ++i)
                 put(c.x + i, c.y + j, i == 0 || j == 0 || i == c.w - 1 || j == c.h - 1 ? c.border : c.fill);
+    } else if (c.op == "line" && root->platformLineEnds && (c.x == c.w || c.y == c.h)) {
+        // As the platform strokes them: a vertical line covers the rows from
+        // its upper end up to, not including, its lower end; a horizontal
+        // one the columns from its left end up to its right end, whose pixel
+        // it covers half, blended with what lies under it.
+        if (c.y == c.h) {
+            const int left = std::min(c.x, c.w), right = std::max(c.x, c.w);
+            for (int x = left; x < right; ++x) put(x, c.y, c.color);
+            const unsigned int under = root->pixel(right, c.y);
+            if (under != 0xFFFFFFFFu) {
+                unsigned int half = 0;
+                for (int s = 0; s < 24; s += 8)
+                    half |= ((((c.color >> s) & 0xFF) + ((under >> s) & 0xFF)) / 2) << s;
+                put(right, c.y, half);
+            }
+        } else {
+            for (int y = std::min(c.y, c.h); y < std::max(c.y, c.h); ++y) put(c.x, y, c.color);
+        }
     } else if (c.op == "line") {
         int x0 = c.x, y0 = c.y;
         const int x1 = c.w, y1 = c.h;

@@ -87,13 +87,18 @@ public:
     // a sub-canvas draws inside its rectangle and its parent's selected
     // region; an offscreen canvas paints straight into its place (the later
     // "blit" is the identity).  Rectangles fill with a one-pixel border of
-    // their own colour, lines cover both ends, pictures are scaled to the
-    // nearest pixel and blended by their alpha in "alpha".  Text is drawn as
-    // glyph boxes (paintGlyphs).
+    // their own colour, lines cover both ends (see platformLineEnds),
+    // pictures are scaled to the nearest pixel and blended by their alpha
+    // in "alpha".  Text is drawn as glyph boxes (paintGlyphs).
     void paintPixels(unsigned int background);
     std::vector<unsigned int> pixels;
     unsigned int pixel(int x, int y) const;
     bool allowOffscreen = true;
+    // Paint level and upright lines as the platform canvas does instead of
+    // covering both ends: a vertical line stops short of its lower end, a
+    // horizontal one covers its right-hand end pixel half, blended with
+    // what lies under it.  What a frame leaves at its corners then shows.
+    bool platformLineEnds = false;
     // Makes drawText fail, to test callers' failure paths.
     bool failText = false;
     cFontObject* font() const { return mFont; }

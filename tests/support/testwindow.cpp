@@ -241,6 +241,16 @@ void clickAt(cTestWindowTarget& w, cChildElement* e, int dx, int dy, int button)
     w.drain();
 }
 
+void dragAt(cTestWindowTarget& w, cChildElement* e, int dx, int dy, int toDx, int toDy) {
+    const sPoint from = windowPoint(w, e, dx, dy), to = windowPoint(w, e, toDx, toDy);
+    w.root->processMouseMove(from.x, from.y);
+    w.root->processMouseBtn(from.x, from.y, 1, true, false, false);
+    w.root->processFocus(from.x, from.y, 1, false, false);
+    w.root->processMouseMove(to.x, to.y);
+    w.root->processMouseBtn(to.x, to.y, 1, false, false, false);
+    w.drain();
+}
+
 void doubleClickAt(cTestWindowTarget& w, cChildElement* e, int dx, int dy) {
     cManualClock::now += 1000;
     clickAt(w, e, dx, dy);

@@ -149,6 +149,9 @@ public:
 // second, clicks, and clicks again 100 ms later.
 void clickAt(cTestWindowTarget& w, cChildElement* e, int dx = 3, int dy = 3, int button = 1);
 void doubleClickAt(cTestWindowTarget& w, cChildElement* e, int dx = 3, int dy = 3);
+// Presses the first button at (dx, dy) inside e, moves to (toDx, toDy) in
+// the same coordinates (outside e too) and releases there.
+void dragAt(cTestWindowTarget& w, cChildElement* e, int dx, int dy, int toDx, int toDy);
 void pressKey(cTestWindowTarget& w, int key, bool shift = false, bool ctrl = false, bool alt = false);
 void typeText(cTestWindowTarget& w, const std::string& utf8);
 

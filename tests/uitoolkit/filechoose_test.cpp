@@ -403,6 +403,106 @@ TEST(FileChooser, SaveNamesExtensionsAndReplacing) {
     }
 }
 
+// A folder that changes or goes while the dialog shows it, in two
+// sessions: each step's event, the folders read for it, the folder listed
+// after it, what that lists and the box shown.  Coming back to the front
+// reads a changed folder again (quietly), leaves an unchanged one alone and
+// leaves a folder that went for its nearest parent that still exists,
+// saying so; a double click on a file that went, alone or with its folder,
+// reads the list again and says so, and never hands back a path that is
+// not there.
+namespace {
+std::atomic<int> gReads{0};
+void countRead(cFileChooseListFolder*, const char*) { gReads.fetch_add(1); }
+}  // namespace
+
+TEST(FileChooser, FoldersThatChangeOrGoAreReadAgain) {
+    sHome h;
+    const std::string gone = h.home + "/gone", sub = gone + "/sub", kept = h.home + "/kept";
+    for (const std::string& d : {gone, sub, kept}) ASSERT_EQ(::mkdir(d.c_str(), 0755), 0) << d;
+    h.file("gone/sub/a.txt", 1);
+    h.file("kept/f.txt", 1);
+    h.file("kept/g.txt", 1);
+    const char* kFolderGone =
+        "The folder shown no longer exists.\nIts nearest parent folder that still exists is shown instead.";
+    const char* kEntryGone = "This file or folder no longer exists.\nThe list has been read again.";
+    using tAct = std::function<void(cFileChooseDialog&, cTestWindowTarget&)>;
+    struct sStep {
+        const char* what;
+        tAct act;
+        int reads;
+        std::string folder;
+        std::vector<std::string> names;  // empty: not checked
+        const char* message;
+    };
+    const tAct activated = [](cFileChooseDialog&, cTestWindowTarget& w) {
+        w.root->processOSFocus();
+        w.drain();
+    };
+    auto removeAll = [](const std::string& folder, std::initializer_list<const char*> files) {
+        for (const char* f : files) ASSERT_EQ(::unlink((folder + "/" + f).c_str()), 0) << f;
+        ASSERT_EQ(::rmdir(folder.c_str()), 0) << folder;
+    };
+    const std::vector<sStep> atTheFront = {
+        {"nothing changed", activated, 0, sub, {"a.txt"}, ""},
+        // The clock need not have ticked since the listing: the folder's
+        // time is set, as any later change would move it.
+        {"a file came", [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+             h.file("gone/sub/b.txt", 1);
+             ASSERT_TRUE(cFolderContents::setTime(sub.c_str(), 2001, 2, 3, 4, 5, 6));
+             activated(d, w);
+         }, 1, sub, {"a.txt", "b.txt"}, ""},
+        {"the folder and its parent went", [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+             removeAll(sub, {"a.txt", "b.txt"});
+             removeAll(gone, {});
+             activated(d, w);
+         }, 1, h.home, {}, kFolderGone},
+    };
+    const std::vector<sStep> doubleClicks = {
+        {"a file that went", [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+             ASSERT_EQ(::unlink((kept + "/f.txt").c_str()), 0);
+             clickRow(w, d, "f.txt", false, 2);
+         }, 1, kept, {"g.txt"}, kEntryGone},
+        {"a file whose folder went", [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+             removeAll(kept, {"g.txt"});
+             clickRow(w, d, "g.txt", false, 2);
+         }, 1, h.home, {}, kFolderGone},
+    };
+    tFileChooseListHook old = __setFileChooseListHook(countRead);
+    for (const auto& session : {std::make_pair(sub, &atTheFront), std::make_pair(kept, &doubleClicks)}) {
+        sFixture f;
+        qortest::cManualClock clock;
+        tInfo info;
+        info.folder.set(session.first.c_str());
+        const bool chosen = f.run(false, info, [&](cFileChooseDialog& d, cTestWindowTarget& w) {
+            ASSERT_TRUE(settle(d, w));
+            std::string message;
+            w.onModal = [&](cChildElement* r, cTestWindowTarget& inner) {
+                message = messageText(r);
+                inner.root->end_modal(1);
+            };
+            for (const sStep& s : *session.second) {
+                message.clear();
+                const int before = gReads.load();
+                s.act(d, w);
+                ASSERT_TRUE(settle(d, w)) << s.what;
+                EXPECT_EQ(gReads.load() - before, s.reads) << s.what;
+                EXPECT_TRUE(w.modalResults.empty()) << s.what;
+                EXPECT_EQ(message, s.message) << s.what;
+                const char* folder = d.lister()->listedFolder();
+                EXPECT_EQ(std::string(folder ? folder : ""), s.folder) << s.what;
+                if (!s.names.empty()) {
+                    EXPECT_EQ(names(d), s.names) << s.what;
+                }
+            }
+            qortest::clickAt(w, d.bottomBar()->findButton(2));
+        });
+        EXPECT_FALSE(chosen) << session.first;
+        EXPECT_EQ(info.path.get(), nullptr) << session.first;
+    }
+    __setFileChooseListHook(old);
+}
+
 TEST(FileChooser, NewFolderInSaveMode) {
     sHome h;
     sFixture f;

@@ -352,7 +352,7 @@ TEST(LangBuiltin, EveryLanguageHasTheSameSectionsCountsAndConversions) {
             english = c;
             std::map<std::string, std::size_t> counts;
             for (auto& s : c) counts[s.first] = s.second.size();
-            EXPECT_EQ(counts, (std::map<std::string, std::size_t>{{"ciom::filechoose", 29}, {"ciom::folderchoose", 9},
+            EXPECT_EQ(counts, (std::map<std::string, std::size_t>{{"ciom::filechoose", 31}, {"ciom::folderchoose", 9},
                                                                   {"ciom::messages", 7}, {"ciom::progress", 5},
                                                                   {"ciom::propsheet", 3}}));
             EXPECT_EQ(c["ciom::messages"], (Texts{"Ok", "Yes", "No", "Information", "Warning", "Error", "Confirm"}));

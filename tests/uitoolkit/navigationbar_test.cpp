@@ -8,6 +8,7 @@
 #include "testwindow.h"
 #include "uitoolkit/lang.h"
 #include "uitoolkit/navigationbar.h"
+#include "uitoolkit/popupmenu.h"
 #include "uitoolkit/theme.h"
 
 #include <gtest/gtest.h>
@@ -202,6 +203,84 @@ TEST(NavigationBar, HistoryNewestFirstWithTheCurrentPathSelected) {
     f.bar.clearHist();
     EXPECT_EQ(f.bar.history().count(), 0u);
     EXPECT_EQ(d->count(), 0);
+}
+
+// The history's list, painted: a path too long for the list ends with
+// "..." inside its entry, cut after the last whole character that leaves
+// room for it; a letter keeps its accent and a surrogate pair, CJK or an
+// emoji with its skin tone, stays whole.  The oracle walks characters, each
+// a base and what combines with it, with the fixed font's advances.
+TEST(NavigationBar, LongHistoryEntriesEndWithAnEllipsisBetweenCharacters) {
+    const std::string acute = "\xCC\x81", han = "\xE6\xBC\xA2", thumbTone = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";
+    struct sCase {
+        const char* what;
+        std::string path;
+        std::vector<int> cluster;  // the units of each character, in order
+    };
+    auto plain = [](const std::string& s) { return std::vector<int>(qortest::utf16(s).size(), 1); };
+    std::vector<sCase> cases;
+    cases.push_back({"short", "/home/user", plain("/home/user")});
+    cases.push_back({"long, plain letters", "/srv/" + std::string(130, 'x'), plain("/srv/" + std::string(130, 'x'))});
+    // Accented letters, CJK and emoji at every offset near the cut.
+    for (int shift = 0; shift < 10; ++shift) {
+        std::string p = "/" + std::string(static_cast<size_t>(80 + shift), 'a');
+        std::vector<int> c = plain(p);
+        for (int i = 0; i < 12; ++i) {
+            p += "e" + acute + han + thumbTone;
+            c.insert(c.end(), {2, 1, 4});
+        }
+        cases.push_back({"marks, CJK and emoji", p, c});
+    }
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ": " + c.path);
+        sFixture f;
+        f.bar.setPath(c.path.c_str());
+        qortest::clickAt(f.win, f.bar.pathBar(), 590, 10);
+        std::vector<qortest::sDrawCall> texts;
+        int popupW = 0, buttonX = 0, buttonW = 0, size = 0;
+        f.win.onModalPopup = [&](cChildElement* r, cTestWindowTarget&) {
+            auto* p = dynamic_cast<cPopupMaster*>(r);
+            ASSERT_TRUE(p && p->buttonCount() == 1);
+            qortest::cRecordingCanvas canvas(r->width(), r->height(), 13);
+            r->processPaint(&canvas);
+            for (auto& call : canvas.calls)
+                if (call.op == "text") texts.push_back(call);
+            popupW = r->width();
+            sRect b;
+            p->button(0)->childRect(&b);
+            buttonX = b.x;
+            buttonW = b.w;
+            size = p->button(0)->stdFont()->size();
+            r->end_modal(-1);
+        };
+        f.bar.dropDown()->dropdown();
+        ASSERT_EQ(texts.size(), 1u);
+        // The entry lies inside the popup, and so does its text.
+        EXPECT_LE(buttonX + buttonW, popupW - 1);
+        const std::u16string units = qortest::utf16(c.path);
+        auto width = [&](const std::u16string& s) {
+            int w = 0;
+            for (char16_t u : s) w += qortest::cFixedFont::advance(u, size);
+            return w;
+        };
+        // The button's text box: 2 in from each side, 3 more of margin.
+        const int room = buttonW - 4 - 6;
+        std::u16string want = units;
+        if (width(units) > room) {
+            const int dots = width(u"...");
+            std::u16string kept;
+            size_t at = 0;
+            for (int n : c.cluster) {
+                const std::u16string one = units.substr(at, static_cast<size_t>(n));
+                if (width(kept + one) + dots > room) break;
+                kept += one;
+                at += static_cast<size_t>(n);
+            }
+            want = kept + u"...";
+        }
+        EXPECT_EQ(texts[0].text, qortest::utf8(want));
+        EXPECT_LE(texts[0].x + width(qortest::utf16(texts[0].text)), buttonX + buttonW);
+    }
 }
 
 TEST(NavigationBar, ProviderRunsOneNavigationAndReportsWhenItIsDone) {

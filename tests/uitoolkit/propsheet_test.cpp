@@ -87,24 +87,36 @@ TEST(PropSheet, PaintsSectionsAndRowsInIdOrderWithACollapsedSection) {
     qortest::clickAt(f.win, sheet.section(2)->header.button(), 8, 8);
     EXPECT_TRUE(sheet.section(2)->collapsed);
     EXPECT_EQ(f.root.take(), "");
+    // The pointer leaves: a hovered button shows its frame.
+    f.root.processMouseMove(299, 199);
 
+    // Lines are painted as the platform strokes them, whose frames leave a
+    // corner pixel half covered.
     cRecordingCanvas canvas(300, 200, 13);
+    canvas.platformLineEnds = true;
     f.paint(canvas);
 
     // What the sheet promises: headers of theme height H in the section
     // colours with the name in bold at H + 2; rows of the 13-pixel font
     // (15 + 4 high) one pixel apart in id order; both columns half of the
     // width less the three-pixel splitter; the action button in the last 19
-    // pixels; a collapsed section keeps its header line only.
-    const int H = dim(24), W = 300, half = (W - 3) / 2, row = 19;
+    // pixels; a collapsed section keeps its header line only; the collapse
+    // button at rest is its arrow (the theme's picture, centred) on the
+    // section colour and nothing else.
+    const int H = dim(24), W = 300, half = (W - 3) / 2, row = 19, at = (H - 16) / 2;
     cPixelImage want(300, 200, col(48));
-    auto header = [&](int y, const char* name) {
+    auto header = [&](int y, const char* name, int arrow) {
         want.rect(0, y, W, H, col(47), col(46));
         want.fill(H + 2, y + 1, W - H - 2, H - 2, col(47));
         want.text(H + 2 + 3, y + 1 + 1 + (H - 2 - 2 - 13) / 2, name, 13, col(49));
-        want.ignore((H - 16) / 2, y + (H - 16) / 2, 16, 16);  // the button
+        cPicture* p = currentThemeValues()->picture(arrow);
+        want.ignore(at + (16 - p->width()) / 2, y + at + (16 - p->height()) / 2, p->width(), p->height());
+        int shown = 0;
+        for (int j = 0; j < 16; ++j)
+            for (int i = 0; i < 16; ++i) shown += canvas.pixel(at + i, y + at + j) != col(47);
+        EXPECT_GT(shown, 3) << name << ": no arrow";
     };
-    header(0, "Alpha");
+    header(0, "Alpha", 67);
     const char* names[] = {"one", "three", "five"};
     const char* values[] = {"v1", "v3", "v5"};
     for (int k = 0; k < 3; ++k) {
@@ -118,10 +130,79 @@ TEST(PropSheet, PaintsSectionsAndRowsInIdOrderWithACollapsedSection) {
     }
     want.ignore(half, H, 3, 3 * (row + 1));   // the splitter's bar
     want.ignore(W - 1, H, 1, 3 * (row + 1));  // and the pixel its rounding leaves
-    header(H + 3 * (row + 1), "Beta");
+    header(H + 3 * (row + 1), "Beta", 66);
     want.fill(300, 0, 100, 200, 0x123456);
     EXPECT_EQ(want.compare(canvas), "");
     EXPECT_EQ(sheet.minVisualHeight(), 2 * H + 3 * (row + 1));
+}
+
+// The divider between captions and values is one for the whole sheet: a
+// drag in any section moves it in every section, to the pixel, and it stays
+// where it was dragged when the sheet is laid out again, when a section
+// collapses, and when the bar above the display area takes so much height
+// that the sheet needs a scroll bar and its sections get narrower.
+TEST(PropSheet, OneColumnSplitForEverySectionThatOutlivesLayouts) {
+    sFixture f;
+    cPropSheetExChild ex;
+    f.root.attach(&ex, 0, 0, 300, 283);
+    cPropSheetChild* sheet = ex.sheet();
+    for (int s = 1; s <= 3; ++s) {
+        sheet->setSection(s, ("S" + std::to_string(s)).c_str());
+        for (int p = 1; p <= 2; ++p) sheet->setProperty(s, p, "name", "descr", "value", cPropSheetChild::ptText);
+    }
+    // Each section's divider: its captions column's width and where its
+    // values column starts.
+    auto split = [&](int s) {
+        sRect c, v;
+        sheet->section(s)->captions.childRect(&c);
+        sheet->section(s)->values.childRect(&v);
+        return std::make_pair(c.w, v.x);
+    };
+    auto allAlike = [&](const char* what) {
+        for (int s = 2; s <= 3; ++s) EXPECT_EQ(split(s), split(1)) << what << ", section " << s;
+    };
+    allAlike("at first");
+    const int W = sheet->section(1)->width();
+    ASSERT_EQ(W, 300);
+    // The pointer's x; the divider follows it within a pixel, never letting
+    // a column below a tenth of the width.
+    struct sDrag {
+        int section, to, lo, hi;
+    };
+    const sDrag drags[] = {{2, 100, 99, 101}, {3, 10, 30, 31}, {1, 299, 264, 267}, {2, 250, 249, 251}};
+    for (const sDrag& d : drags) {
+        const int c = split(d.section).first;
+        qortest::dragAt(f.win, &sheet->section(d.section)->split, c + 1, 2, d.to, 2);
+        const std::string what = "drag in " + std::to_string(d.section) + " to " + std::to_string(d.to);
+        EXPECT_GE(split(d.section).first, d.lo) << what;
+        EXPECT_LE(split(d.section).first, d.hi) << what;
+        EXPECT_EQ(split(d.section).second, split(d.section).first + 3) << what;
+        allAlike(what.c_str());
+    }
+    const std::pair<int, int> dragged = split(1);
+    sheet->setProperty(1, 3, "more", nullptr, "v", cPropSheetChild::ptText);
+    EXPECT_EQ(split(1), dragged) << "after a layout";
+    allAlike("after a layout");
+    qortest::clickAt(f.win, sheet->section(2)->header.button(), 8, 8);
+    ASSERT_TRUE(sheet->section(2)->collapsed);
+    EXPECT_EQ(split(1), dragged) << "after a collapse";
+    allAlike("after a collapse");
+
+    // The bar between sheet and display area, dragged up to leave the sheet
+    // about 80 pixels: its sections no longer fit and a scroll bar takes
+    // width.
+    sRect r;
+    ex.sheet()->childRect(&r);
+    qortest::dragAt(f.win, &ex, 10, r.h + 1, 10, 80);
+    ex.sheet()->childRect(&r);
+    ASSERT_NEAR(r.h, 80, 1);
+    const int narrow = sheet->section(1)->width();
+    ASSERT_LT(narrow, W);
+    // Both columns share what they shared before, in the same proportion.
+    const double share = static_cast<double>(dragged.first) / (dragged.first + (W - 3 - dragged.first));
+    const int expect = static_cast<int>(share * (narrow - 3) + 0.5);
+    EXPECT_NEAR(split(1).first, expect, 1);
+    allAlike("after the sheet got narrower");
 }
 
 TEST(PropSheet, EventsBecomeSheetActions) {
