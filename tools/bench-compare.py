@@ -13,8 +13,13 @@ use.  The table's header names the processor and the instruction-set
 extensions the engines choose between.
 
     tools/bench-compare.py BUILD_DIR [--rounds N] [--cpus LIST] [--only PROGRAM...]
-                                     [--min-time SECONDS] [--repetitions N]
-                                     [--readme README.md] [--json OUT] [--without-avx512]
+                                     [--min-time SECONDS] [--repetitions N] [--pairs FILE]
+                                     [--readme [FILE]] [--json OUT] [--without-avx512]
+
+--readme writes the table into FILE (bench/README.md when none is named)
+between its bench-compare markers, which keep one table per processor and
+pairs file: a run replaces its own and leaves the others.  Each table's
+header names the command that made it.
 
 --repetitions N runs each benchmark N times a round, the runs of all of a
 program's benchmarks in one shuffled order, and keeps each one's fastest:
@@ -31,11 +36,15 @@ import json
 import os
 import platform
 import re
+import shlex
 import statistics
 import subprocess
 import sys
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_PAIRS = os.path.join("bench", "pairs.txt")
+# How every table's header line starts.
+HEADER = "Ratios ours / reference"
 
 
 def read_pairs(path):
@@ -145,8 +154,12 @@ def processor_model():
     return model
 
 
+def processor_name(without_avx512=False):
+    return processor_model() + (" with AVX-512 masked" if without_avx512 else "")
+
+
 def machine_line(cpus, without_avx512=False):
-    model = processor_model() + (" with AVX-512 masked" if without_avx512 else "")
+    model = processor_name(without_avx512)
     load = ""
     try:
         load = " load " + " ".join(open("/proc/loadavg", encoding="utf-8").read().split()[:3])
@@ -170,11 +183,20 @@ def over(pair):
     return bool(pair["ratios"]) and pair["limit"] is not None and statistics.median(pair["ratios"]) > pair["limit"]
 
 
-def table(results, rounds, machine, repetitions=1):
+def heading(machine_name, pairs):
+    """The line that names a table's machine (and its pairs file, when it is
+    not the default one) above it."""
+    return "### " + machine_name + ("" if pairs == DEFAULT_PAIRS else f", {pairs}")
+
+
+def table(results, rounds, machine, repetitions=1, command="", name="", pairs=DEFAULT_PAIRS):
     each = f", each benchmark the fastest of {repetitions} runs a round" if repetitions > 1 else ""
-    lines = [f"Ratios ours / reference over {rounds} rounds{each} (below 1: ours is faster). Machine: {machine}.", "",
-             "| program | pair | clock | min | median | max | limit | |",
-             "|---|---|---|---|---|---|---|---|"]
+    made = f" Made by: `{command}`." if command else ""
+    lines = ([heading(name, pairs), ""] if name else []) + [
+        f"{HEADER} over {rounds} rounds{each} (below 1: ours is faster). Machine: {machine}.{made}",
+        "",
+        "| program | pair | clock | min | median | max | limit | |",
+        "|---|---|---|---|---|---|---|---|"]
     for r in results:
         limit = "-" if r["limit"] is None else f"{r['limit']:.2f}"
         if not r["ratios"]:
@@ -185,6 +207,43 @@ def table(results, rounds, machine, repetitions=1):
         lines.append(f"| {r['program']} | {r['text']} | {r['clock']} | {min(r['ratios']):.3f} | {med:.3f} | "
                      f"{max(r['ratios']):.3f} | {limit} | {verdict} |")
     return "\n".join(lines)
+
+
+def command_line(argv, build):
+    """The command a table was made by, as a reader would type it again:
+    through tools/bench (which names itself in QOR_BENCH_COMMAND) or this
+    script, with the arguments that followed, the build folder left out
+    where tools/bench supplied it."""
+    front = os.environ.get("QOR_BENCH_COMMAND")
+    args = list(argv)
+    if front:
+        if build in args:
+            args.remove(build)
+        return " ".join([front] + [shlex.quote(a) for a in args])
+    return " ".join(["tools/bench-compare.py"] + [shlex.quote(a) for a in args])
+
+
+def pairs_name(path):
+    """A pairs file as the tables name it: relative to the source tree."""
+    return os.path.normpath(os.path.relpath(os.path.abspath(path), TOP))
+
+
+def pairs_of(table_text):
+    """The pairs file a table was measured with, from the command in its
+    header; the default one where the header names none (or no command)."""
+    m = re.search(r"Made by: `([^`]*)`", table_text)
+    if not m:
+        return DEFAULT_PAIRS
+    try:
+        words = shlex.split(m.group(1))
+    except ValueError:
+        return DEFAULT_PAIRS
+    for i, w in enumerate(words):
+        if w == "--pairs" and i + 1 < len(words):
+            return pairs_name(words[i + 1])
+        if w.startswith("--pairs="):
+            return pairs_name(w.split("=", 1)[1])
+    return DEFAULT_PAIRS
 
 
 def processor_of(table_text):
@@ -208,18 +267,39 @@ def same_processor(a, b):
     return strip(a) == strip(b)
 
 
+def split_tables(block):
+    """The tables of a bench-compare block, each with the heading above it
+    where it has one."""
+    tables, current = [], []
+    for line in block.split("\n"):
+        header = line.startswith(HEADER)
+        has_heading = any(x.startswith("### ") for x in current)
+        has_header = any(x.startswith(HEADER) for x in current)
+        if current and (line.startswith("### ") or (header and (has_header or not has_heading))):
+            tables.append("\n".join(current).strip())
+            current = []
+        current.append(line)
+    tables.append("\n".join(current).strip())
+    return [t for t in tables if t]
+
+
+def same_table(a, b):
+    """Whether two tables are runs of one pairs file on one processor."""
+    return same_processor(processor_of(a), processor_of(b)) and pairs_of(a) == pairs_of(b)
+
+
 def update_readme(path, text):
     begin, end = "<!-- bench-compare:begin -->", "<!-- bench-compare:end -->"
     with open(path, encoding="utf-8") as f:
         old = f.read()
     if begin not in old or end not in old:
         sys.exit(f"{path}: no {begin} ... {end} block")
-    # The block keeps one table per processor: a run replaces the table of
-    # its own processor where it stands and leaves the others'; a processor
-    # new to the block adds its table at the end.
+    # The block keeps one table per processor and pairs file: a run replaces
+    # its own table where it stands and leaves the others'; a table new to
+    # the block goes at its end.
     start, stop = old.index(begin) + len(begin), old.index(end)
-    tables = [t.strip() for t in re.split(r"\n(?=Ratios ours / reference)", old[start:stop]) if t.strip()]
-    mine = [i for i, t in enumerate(tables) if same_processor(processor_of(t), processor_of(text))]
+    tables = split_tables(old[start:stop])
+    mine = [i for i, t in enumerate(tables) if same_table(t, text)]
     tables = [t for i, t in enumerate(tables) if i not in mine[1:]]
     if mine:
         tables[mine[0]] = text
@@ -240,7 +320,7 @@ def main():
     ap.add_argument("--repetitions", type=int, default=1,
                     help="runs of each benchmark in a round, shuffled among the others'; the fastest counts")
     ap.add_argument("--pairs", default=os.path.join(TOP, "bench", "pairs.txt"))
-    ap.add_argument("--readme")
+    ap.add_argument("--readme", nargs="?", const=os.path.join(TOP, "bench", "README.md"))
     ap.add_argument("--json")
     ap.add_argument("--without-avx512", action="store_true")
     args = ap.parse_args()
@@ -268,7 +348,10 @@ def main():
                 if a and b and b[p["clock"]] > 0:
                     p["ratios"].append(a[p["clock"]] / b[p["clock"]])
             print(f"round {rnd + 1}/{args.rounds}: {program} {env}".rstrip(), file=sys.stderr)
-    text = table(pairs, args.rounds, machine_line(args.cpus, args.without_avx512), args.repetitions)
+    text = table(pairs, args.rounds, machine_line(args.cpus, args.without_avx512), args.repetitions,
+                 command_line(sys.argv[1:], args.build),
+                 processor_name(args.without_avx512),
+                 pairs_name(args.pairs))
     print(text)
     if args.json:
         with open(args.json, "w", encoding="utf-8") as f:
