@@ -14,12 +14,12 @@
 // literals; "pgm" is the installation folder, set by the install job alone.
 //
 // Binary scenario, all integers little-endian, "str" = u16 n + n bytes:
-//   "QORSOPKG", u8 version (1; 0 read too), u32 body size, u32 packed size,
-//   SHA-256 of the body, then a level-9 zlib stream of the body.  The body is
-//   a run of tagged sections (1 software, 2 icon, 3 menus, 4 files, 5 run
-//   list, 6 default strings, 7 language strings, 8 settings, 9 welcome,
-//   10 readme, 11 licence, 12 deprecated packages, 13 item table) ended by
-//   the tag 0.
+//   the header of payloadheader.h ("QORSOPKG", u8 version, u32 body size,
+//   u32 packed size, SHA-256 of the body), then a level-9 zlib stream of
+//   the body.  The body is a run of tagged sections (1 software, 2 icon,
+//   3 menus, 4 files, 5 run list, 6 default strings, 7 language strings,
+//   8 settings, 9 welcome, 10 readme, 11 licence, 12 deprecated packages,
+//   13 item table) ended by the tag 0.
 #pragma once
 
 #include <cstdint>
