@@ -376,7 +376,8 @@ int checkPayload(const std::string& path, unsigned itemsExpected) {
         }
         if (!verifyPayloadStream(&in, true, back, options)) {
             std::string text = faultText(options.fault, path);
-            if (options.fault.cause == sPayloadFault::badItem) text += destinationsOf(back, options.fault.item);
+            // An item that does not match, or that damage lies in: where it goes.
+            if (options.fault.item >= 0) text += destinationsOf(back, options.fault.item);
             progress.endLine();
             std::fprintf(stderr, "error: %s\n", text.c_str());
             return 2;
