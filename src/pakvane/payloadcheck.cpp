@@ -907,7 +907,7 @@ bool loadKept(const cSectionSplitter& split, cSoftPkgScenario& into, bool partia
 
 // The header, and the bytes the source holds after its start (-1 when it
 // cannot tell).
-bool readHeader(cFileIOTarget* src, bool toEnd, sPayloadHeader& header, long long& have, sPayloadFault& fault) {
+bool readHeader(cFileIOTarget* src, sPayloadHeader& header, long long& have, sPayloadFault& fault) {
     const long long start = src->get_fp();
     unsigned char head[sPayloadHeader::kSize];
     unsigned int got = 0;
@@ -940,12 +940,13 @@ bool readHeader(cFileIOTarget* src, bool toEnd, sPayloadHeader& header, long lon
     const long long size = src->size();
     have = start >= 0 && size >= start ? size - start - static_cast<long long>(sPayloadHeader::kSize) : -1;
     if (have < -1) have = -1;
-    // The packed bytes there may be: a packed size that disagrees with the
-    // source's own end is judged by the stream in it.  A source that cannot
-    // tell and is the payload's alone may hold any number.
-    const unsigned long long packed =
-        have < 0 && toEnd ? ~0ull / sPayloadHeader::kMaxInflateRatio
-                          : std::max<unsigned long long>(header.packedSize, have > 0 ? static_cast<unsigned long long>(have) : 0);
+    // The packed bytes there may be: where the source tells its size, a
+    // packed size that disagrees with it is judged by the stream in it.
+    // Otherwise the header is taken at its word until the stream is read,
+    // and sizes no deflate stream has are refused before anything is set
+    // up for them.
+    const unsigned long long held = have > 0 ? static_cast<unsigned long long>(have) : 0;
+    const unsigned long long packed = std::max<unsigned long long>(header.packedSize, held);
     if (!header.sizesPossible(packed)) {
         if (header.bodySize == 0) {
             setFault(fault, F::notPayload, sPayloadHeader::kBodySizeAt,
@@ -953,8 +954,16 @@ bool readHeader(cFileIOTarget* src, bool toEnd, sPayloadHeader& header, long lon
         } else if (packed == 0) {
             setFault(fault, F::notPayload, sPayloadHeader::kPackedSizeAt, "its header's packed size is 0 bytes");
         } else {
-            std::snprintf(why, sizeof why, "its header's body size, %u bytes, is more than deflate makes of %llu packed bytes",
-                          header.bodySize, packed);
+            if (packed == header.packedSize)
+                std::snprintf(why, sizeof why,
+                              "its header's body size, %u bytes, is more than deflate makes of its header's packed size, "
+                              "%llu bytes",
+                              header.bodySize, packed);
+            else
+                std::snprintf(why, sizeof why,
+                              "its header's body size, %u bytes, is more than deflate makes of the %llu bytes after its "
+                              "header",
+                              header.bodySize, packed);
             setFault(fault, F::notPayload, sPayloadHeader::kBodySizeAt, why);
         }
         return false;
@@ -996,7 +1005,7 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
     }
     sPayloadHeader header;
     long long have = -1;
-    if (!readHeader(src, toEnd, header, have, fault)) return false;
+    if (!readHeader(src, header, have, fault)) return false;
     const unsigned long long bodySize = header.bodySize;
 
     sPayloadProgress progress;

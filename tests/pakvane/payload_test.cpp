@@ -688,8 +688,8 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
 // names that size; damage to an item's bytes names the item, and where the
 // stream broke when it did.  Lines: name, the message ("@" for the file;
 // "ok" when it holds), the item named (-1 none), and the message when the
-// payload comes through a pipe ("=": the same), whose length is known only
-// at its end.
+// payload comes through a pipe ("=": the same): its length is known only
+// at its end, and its header's sizes are taken at their word until then.
 const char kMakeDamagedFields[] = R"PY(
 import hashlib, os, struct, sys, zlib
 good, asis, out, table_at = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
@@ -707,21 +707,27 @@ for v in (2, 0x80, 0xFF):
     case('version%d' % v, b[:8] + bytes([v]) + b[9:], '@ is not a payload: its format version %d is not known (0 to 1 are)' % v)
 case('version0', b[:8] + b'\0' + b[9:], 'ok')
 for n in (N + 1, N + 70000, N - 1, N // 2, 1, 0, 0xFFFFFFFF):
-    piped = '='
     if n == 0:
         want = "@ is not a payload: its header's body size is 0 bytes; a body holds at least its end tag"
     elif n > P * 1040:
-        want = "@ is not a payload: its header's body size, %d bytes, is more than deflate makes of %d packed bytes" % (n, P)
-        piped = "@: its header's body size is %d bytes, but its stream inflates to %d bytes" % (n, N)
+        want = ("@ is not a payload: its header's body size, %d bytes, is more than deflate makes of its header's "
+                "packed size, %d bytes" % (n, P))
     elif n > N:
         want = "@: its header's body size is %d bytes, but its stream inflates to %d bytes" % (n, N)
     else:
         want = "@: its header's body size is %d bytes, but its stream inflates to more than that: %d bytes" % (n, N)
-    case('body%d' % n, b[:9] + struct.pack('<I', n) + b[13:], want, -1, piped)
+    case('body%d' % n, b[:9] + struct.pack('<I', n) + b[13:], want)
 for n in (P + 1, P + 70000, P - 1, P // 2, 1, 0, 0xFFFFFFFF, P ^ 0x10000):
+    if n == 0:
+        piped = "@ is not a payload: its header's packed size is 0 bytes"
+    elif N > n * 1040:
+        piped = ("@ is not a payload: its header's body size, %d bytes, is more than deflate makes of its header's "
+                 "packed size, %d bytes" % (N, n))
+    else:
+        piped = '='
     case('packed%d' % n, b[:13] + struct.pack('<I', n) + b[17:],
          "@: its header's packed size, %d bytes, disagrees with its length, %d bytes: its stream ends with the file, "
-         "after %d packed bytes" % (n, L, P))
+         "after %d packed bytes" % (n, L, P), -1, piped)
 for at in (17, 48):
     case('digest%d' % at, b[:at] + bytes([b[at] ^ 1]) + b[at + 1:], "@: the body's SHA-256 digest is wrong")
 
