@@ -637,8 +637,6 @@ def losses():
             ('"files/tool.sh" = $pgm "d/notes ü.txt", , ENG\n"files/My Data" = $pgm "d"\n',
              [f'line {n + 2}: {notes} and files/tool.sh (line {n + 1}) are both installed as <folder>/d/notes ü.txt: '
               'one of them is lost']),
-            # Not together: one for German alone, the other for English.
-            ('"files/tool.sh" = $pgm "x", , DEU\n"files/My Data/notes ü.txt" = $pgm "x", , ENG\n', []),
             ('"files/bin" = $pgm "bin"\n"files/bin" = $pgm "bin2", 750\n"files/bin/run" = $pgm "r"\n',
              [f'line {n + 1}: 2 files are executable (the first: files/bin/go), but the line gives no permission '
               'digits: they are recorded without a mode (give digits such as 755)',
