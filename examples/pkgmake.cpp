@@ -376,7 +376,8 @@ int checkPayload(const std::string& path, unsigned itemsExpected) {
         }
         if (!verifyPayloadStream(&in, true, back, options)) {
             std::string text = faultText(options.fault, path);
-            if (options.fault.cause == sPayloadFault::badItem) text += destinationsOf(back, options.fault.item);
+            // An item that does not match, or that damage lies in: where it goes.
+            if (options.fault.item >= 0) text += destinationsOf(back, options.fault.item);
             progress.endLine();
             std::fprintf(stderr, "error: %s\n", text.c_str());
             return 2;
@@ -483,6 +484,67 @@ void warnMissingTargets(const cSoftPkgScenario& s, const std::string& shownPath)
         std::fprintf(stderr, "warning: %s: %s <folder>/%s, which no item installs%s\n",
                      escapeForDisplay(shownPath).c_str(), what.c_str(), escapeForDisplay(m.subPath).c_str(),
                      langs.c_str());
+    }
+}
+
+// Where a destination installs, as the listing shows it: "<folder>/..."
+// inside the installation folder.
+std::string shownDestination(const cSoftPkgScenario& s, const cSoftPkgScenario::sPathDef& d) {
+    std::string base;
+    if (d.id == "pgm") {
+        base = "<folder>";
+    } else if (!d.id.empty()) {
+        const char* text = s.getStr(d.id.c_str());
+        base = text ? text : "";
+    }
+    const std::string sub = cSoftPkgScenario::normalSubPath(d.sub);
+    if (base.empty() || sub.empty()) return escapeForDisplay(base + sub);
+    return escapeForDisplay(base + (base.back() == '/' ? "" : "/") + sub);
+}
+
+// What the compile took as written though it loses something, with the
+// scenario's lines.
+void warnTextWarnings(const cSoftPkgScenario& s, const std::string& shownPath) {
+    using W = cSoftPkgScenario::sTextWarning;
+    const std::string file = escapeForDisplay(shownPath);
+    for (const W& w : s.textWarnings()) {
+        const std::string source = escapeForDisplay(w.source), other = escapeForDisplay(w.otherSource);
+        std::string text;
+        switch (w.what) {
+        case W::sameDestination:
+            if (w.count == 1) {
+                text = source + " and " + other + " (line " + std::to_string(w.otherLine + 1) +
+                       ") are both installed as " + shownDestination(s, w.dest) + ": one of them is lost";
+            } else {
+                text = std::to_string(w.count) + " files are installed where line " + std::to_string(w.otherLine + 1) +
+                       " installs files too (the first: " + source + " and " + other + " as " +
+                       shownDestination(s, w.dest) + "): one of each pair is lost";
+            }
+            break;
+        case W::modeNotRecorded:
+            if (w.count == 1)
+                text = source + " is executable";
+            else
+                text = std::to_string(w.count) + " files are executable (the first: " + source + ")";
+            text += ", but the line gives no permission digits: " +
+                    std::string(w.count == 1 ? "it is" : "they are") +
+                    " recorded without a mode (give digits such as 755)";
+            break;
+        case W::installFolder:
+            text = source + " is installed as the installation folder itself, " + shownDestination(s, w.dest) +
+                   ": give it a name inside the folder";
+            break;
+        case W::versionCut:
+            text = "the version \"" + escapeForDisplay(w.text) + "\" is read as " + w.kept + ": \"" +
+                   escapeForDisplay(w.dropped) + "\" is dropped";
+            if (std::count(w.kept.begin(), w.kept.end(), '.') == 3) text += " (a version has at most four parts)";
+            break;
+        case W::repeatedKey:
+            text = "\"" + escapeForDisplay(w.text) + "\" is given again (first on line " +
+                   std::to_string(w.otherLine + 1) + "): the earlier value is dropped";
+            break;
+        }
+        std::fprintf(stderr, "warning: %s: line %d: %s\n", file.c_str(), w.line + 1, text.c_str());
     }
 }
 
@@ -597,6 +659,7 @@ int main(int argc, char** argv) {
     }
     warnLeftOut(s);
     warnMissingTargets(s, shownPath);
+    warnTextWarnings(s, shownPath);
     if (overwritesInput(s, outPath)) return 1;
 
     cReplacementFile out;

@@ -116,8 +116,8 @@ def check_mode():
         n = len(b)
         body = zlib.decompress(b[49:])
 
-        def payload(body):
-            z = zlib.compress(body, 9)
+        def payload(body, level=9):
+            z = zlib.compress(body, level)
             return b'QORSOPKG' + struct.pack('<BII', 1, len(body), len(z)) + hashlib.sha256(body).digest() + z
 
         def case(name, data, want):
@@ -140,6 +140,22 @@ def check_mode():
         at = body.rindex(b'data data')
         case('item', payload(body[:at] + b'D' + body[at + 1:]),
              r'error: @: item 1 does not match its digest -> <folder>/share/data\.txt')
+        # The item's bytes damaged in the packed stream itself: stored
+        # blocks, whose packed bytes are the body's, so that the damage lies
+        # in the item for certain.  The item is named, not the checksum.
+        stored = payload(body, 0)
+        at = stored.rindex(b'data data')
+        case('item_packed', stored[:at] + b'D' + stored[at + 1:],
+             r'error: @: the packed body is damaged inside item 1: its bytes do not match its digest '
+             r'-> <folder>/share/data\.txt')
+        # A size in the header of an intact payload: the field is named.
+        packed = n - 49
+        case('packed_size', b[:13] + struct.pack('<I', packed + 1) + b[17:],
+             r"error: @: its header's packed size, %d bytes, disagrees with its length, %d bytes: its stream ends "
+             r"with the file, after %d packed bytes" % (packed + 1, n, packed))
+        case('body_size', b[:9] + struct.pack('<I', len(body) - 1) + b[13:],
+             r"error: @: its header's body size is %d bytes, but its stream inflates to more than that: %d bytes"
+             % (len(body) - 1, len(body)))
         case('plus1', b + b'x', r'error: @ goes on after its payload ends at byte %d: 1 more byte' % n)
         case('plus1M', b + bytes(1 << 20), r'error: @ goes on after its payload ends at byte %d: 1048576 more bytes' % n)
         # Through a pipe, whose size is not known until it ends.

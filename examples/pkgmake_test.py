@@ -9,6 +9,11 @@
                                          it leaves the old payload byte for byte
     pkgmake_test.py <pkgmake> progress   plain lines to a pipe, one redrawn line
                                          on a terminal
+    pkgmake_test.py <pkgmake> losses     what a scenario loses as written (two
+                                         files on one path, execute bits without
+                                         digits, a file as the installation
+                                         folder, a version of six parts, a key
+                                         given twice): a warning with the line
     pkgmake_test.py <pkgmake> packager   a packager's trees and mistakes: an
                                          output over an input, a pipe as the
                                          scenario, what a walk leaves out, the
@@ -607,4 +612,53 @@ def packager():
             subprocess.run(['umount', disk])
 
 
-run_case({'errors': errors, 'fonts': fonts, 'kill': kill, 'progress': progress, 'packager': packager})
+def losses():
+    with tempfile.TemporaryDirectory() as d:
+        base = base_package(d)
+        os.makedirs(f'{d}/files/bin')
+        for name, mode in (('run', 0o755), ('go', 0o700), ('readme', 0o644)):
+            write(f'{d}/files/bin/{name}', name)
+            os.chmod(f'{d}/files/bin/{name}', mode)
+        scen = f'{d}/s\tx.txt'
+        shown = display(os.fsencode(scen))
+        lines = base.splitlines()
+        n = len(lines)  # the first added line is n + 1
+        version = lines.index('version = "1.2"') + 1
+        name = lines.index('name = "Demo"') + 1
+        notes = 'files/My Data/notes ü.txt'
+        # (what is added, or (old line, new line) to replace, the warnings
+        # after "warning: <scenario>: ")
+        cases = [
+            ('', []),
+            (f'"files/tool.sh" = $pgm "same.txt"\n"{notes}" = $pgm "./same.txt"\n',
+             [f'line {n + 2}: {notes} and files/tool.sh (line {n + 1}) are both installed as <folder>/same.txt: '
+              'one of them is lost']),
+            # A folder line over a file line: the file of the folder meets it.
+            ('"files/tool.sh" = $pgm "d/notes ü.txt", , ENG\n"files/My Data" = $pgm "d"\n',
+             [f'line {n + 2}: {notes} and files/tool.sh (line {n + 1}) are both installed as <folder>/d/notes ü.txt: '
+              'one of them is lost']),
+            ('"files/bin" = $pgm "bin"\n"files/bin" = $pgm "bin2", 750\n"files/bin/run" = $pgm "r"\n',
+             [f'line {n + 1}: 2 files are executable (the first: files/bin/go), but the line gives no permission '
+              'digits: they are recorded without a mode (give digits such as 755)',
+              f'line {n + 3}: files/bin/run is executable, but the line gives no permission digits: it is recorded '
+              'without a mode (give digits such as 755)']),
+            ('"files/tool.sh" = $pgm "", 755\n',
+             [f'line {n + 1}: files/tool.sh is installed as the installation folder itself, <folder>: give it a name '
+              'inside the folder']),
+            (('version = "1.2"', 'version = "1.2.3.4.5.6"'),
+             [f'line {version}: the version "1.2.3.4.5.6" is read as 1.2.3.4: ".5.6" is dropped (a version has at '
+              'most four parts)']),
+            ('[Software]\nname = "Other"\n',
+             [f'line {n + 2}: "name" is given again (first on line {name}): the earlier value is dropped']),
+        ]
+        for added, want in cases:
+            text = base.replace(*added) if isinstance(added, tuple) else base + added
+            write(scen, text)
+            r = run(scen, f'{d}/out.data')
+            err = r.stderr.decode('utf-8', 'replace').splitlines()
+            check(r.returncode == 0 and r.stdout.endswith(b'ok\n'), f'losses {added!r}: exit {r.returncode} {err}')
+            check(err == [f'warning: {shown}: {w}' for w in want], f'losses {added!r}: {err}')
+
+
+run_case({'errors': errors, 'fonts': fonts, 'kill': kill, 'progress': progress, 'losses': losses,
+          'packager': packager})

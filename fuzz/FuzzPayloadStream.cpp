@@ -5,14 +5,18 @@
 // Checks an installer payload as a stream and holds the verdict to the
 // in-memory reader's with every item checked: the same payloads pass, the
 // same first item fails, and a payload that passes gives the same items
-// and lists.  The input is taken as FuzzBinScenario takes it: a whole
-// payload when it begins with the magic, else a body made into one.
+// and lists.  Through a stream that can tell neither its size nor its
+// position, read in pieces, the check comes to the same verdict, with and
+// without bytes allowed after the payload.  The input is taken as
+// FuzzBinScenario takes it: a whole payload when it begins with the magic,
+// else a body made into one.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "base/memio.h"
+#include "chunkedstream.h"
 #include "fuzzsupport.h"
 #include "pakvane/payloadcheck.h"
 #include "pakvane/scenario.h"
@@ -32,6 +36,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(s == w);
     FUZZ_CHECK(s == !so.fault);
     FUZZ_CHECK((so.fault.cause == sPayloadFault::badItem ? so.fault.item : -1) == wo.badItem);
+    const std::vector<unsigned int> pieces = piecesFrom(data[size - 1]);
+    for (bool toEnd : {false, true}) {
+        cBufWrapperIO told(&payload[0], static_cast<long long>(payload.size()), false);
+        cPieceStream untold(payload, pieces);
+        cSoftPkgScenario t, u;
+        sPayloadOptions to, uo;
+        to.threads = uo.threads = 1;
+        const bool byTold = toEnd ? verifyPayloadStream(&told, true, t, to) : s;
+        const bool byUntold = verifyPayloadStream(&untold, toEnd, u, uo);
+        FUZZ_CHECK(byTold == byUntold);
+        FUZZ_CHECK(!byTold || s);
+    }
     if (!s) return 0;
     cSoftPkg& x = streamed.package();
     cSoftPkg& y = whole.package();

@@ -31,10 +31,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/bytereader.h"
 #include "base/checksum.h"
 #include "base/memio.h"
 #include "base/sha.h"
 #include "compression/wholezlib.h"
+#include "pakvane/payloadheader.h"
 #include "pakvane/pkg.h"
 #include "pakvane/scenario.h"
 
@@ -42,11 +44,6 @@ namespace {
 
 using F = sPayloadFault;
 
-constexpr unsigned char kMagic[8] = {'Q', 'O', 'R', 'S', 'O', 'P', 'K', 'G'};
-constexpr unsigned long long kHeaderBytes = 49;
-// Deflate makes at most about 1032 bytes of one: a header that claims a
-// larger ratio is no payload's.
-constexpr unsigned long long kMaxInflateRatio = 1040;
 // The body passes in pieces of this size, at most this many in flight.
 constexpr std::size_t kBodyPiece = 256 * 1024;
 constexpr std::size_t kRing = 16;
@@ -56,10 +53,6 @@ constexpr unsigned int kPackedPiece = 1u << 20;
 constexpr unsigned long long kThreadedBody = 4ull << 20;
 // Output of one inflate call for a deflated item.
 constexpr std::size_t kItemOut = 64 * 1024;
-
-std::uint32_t le32(const unsigned char* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 void putLe32(std::vector<unsigned char>& v, std::uint32_t x) {
     for (int i = 0; i < 4; ++i) v.push_back(static_cast<unsigned char>(x >> (8 * i)));
@@ -91,12 +84,28 @@ bool readSome(cFileIOTarget* src, unsigned char* to, unsigned int n, unsigned in
 // ---------------------------------------------------------------------------
 // Inflating: the packed bytes after the header, raw deflate data between
 // the zlib header and trailer.
+//
+// The bytes are read up to the header's packed size, and past it only when
+// the stream has not ended there and the source may hold more (a source
+// that tells its size, or one whose every byte is the payload's): a stream
+// that ends with the file shows a wrong packed size for what it is, instead
+// of a file cut short or one that goes on.  Whatever the stream makes past
+// the header's body size is counted, not handed on, so that a body size
+// that disagrees with an intact stream is told as such.
 
 class cBodyInflater {
 public:
-    cBodyInflater(cFileIOTarget* src, unsigned long long bodySize, unsigned long long packedSize,
-                  sPayloadFault& fault)
-        : src_(src), bodySize_(bodySize), packedSize_(packedSize), fault_(fault) {}
+    // have: the bytes the source holds after the header, -1 when it cannot
+    // tell; toEnd: nothing may follow the payload.
+    cBodyInflater(cFileIOTarget* src, const sPayloadHeader& header, long long have, bool toEnd)
+        : src_(src), bodySize_(header.bodySize), packedSize_(header.packedSize), toEnd_(toEnd) {
+        if (have >= 0) {
+            limit_ = std::max<unsigned long long>(packedSize_, static_cast<unsigned long long>(have));
+            sourceEnd_ = kHead + static_cast<unsigned long long>(have);
+        } else {
+            limit_ = toEnd ? ~0ull : packedSize_;
+        }
+    }
     ~cBodyInflater() {
         if (ready_) inflateEnd(&z_);
     }
@@ -105,91 +114,171 @@ public:
 
     bool start() {
         try {
-            in_.set(static_cast<long long>(std::min<unsigned long long>(packedSize_, kPackedPiece)));
+            in_.set(static_cast<long long>(std::min<unsigned long long>(limit_, kPackedPiece)));
         } catch (const std::bad_alloc&) {
-            fault_.cause = F::noMemory;
-            return false;
+            return broken(F::noMemory, 0);
         }
         ready_ = inflateInit2(&z_, -15) == Z_OK;
-        if (!ready_) {
-            fault_.cause = F::noMemory;
-            return false;
-        }
+        if (!ready_) return broken(F::noMemory, 0);
         unsigned char head[2];
         if (!take(head, 2)) return false;
-        if (!zlibHeaderOk(head)) return stream("its zlib header is not one of a deflate stream without dictionary");
+        if (!zlibHeaderOk(head))
+            return broken(F::badStream, kHead, "its zlib header is not one of a deflate stream without dictionary");
         return true;
     }
 
-    // Fills out with the next `room` bytes of the body (room within what is
-    // left of it).  False, with the fault set, when they cannot be had.
-    bool fill(unsigned char* out, std::size_t room) {
+    // The next `room` bytes of the body (room within what is left of it)
+    // into out.  False when they cannot all be had: the stream ended, broke
+    // or could not be read first; `made` is what came before.
+    bool fill(unsigned char* out, std::size_t room, std::size_t& made) {
         z_.next_out = out;
         z_.avail_out = static_cast<uInt>(room);
-        while (z_.avail_out > 0) {
-            if (ended_) {
-                inflated_ += room - z_.avail_out;
-                char why[160];
-                std::snprintf(why, sizeof why, "it inflates to %llu bytes; its header announces %llu",
-                              inflated_.load(), bodySize_);
-                return stream(why);
-            }
-            if (z_.avail_in == 0 && !more("the packed size its header announces ends inside the stream")) return false;
+        while (z_.avail_out > 0 && !dataEnd_ && stop_ == going) {
+            if (z_.avail_in == 0 && !more()) break;
             const int rc = inflate(&z_, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) {
-                ended_ = true;
-                continue;
-            }
-            if (rc != Z_OK && rc != Z_BUF_ERROR) return stream(std::string("inflate: ") + (z_.msg ? z_.msg : "error"));
+            if (rc == Z_STREAM_END)
+                dataEnd_ = true;
+            else if (rc != Z_OK && rc != Z_BUF_ERROR)
+                dataError();
         }
-        inflated_ += room;
-        return true;
+        made = room - z_.avail_out;
+        inflated_ += made;
+        return z_.avail_out == 0;
     }
 
-    // After the whole body: the stream must end there, its Adler-32 follow,
-    // and the packed size end with it; with toEnd, the source too.
-    bool end(bool toEnd, std::uint32_t& adler) {
-        unsigned char spare;
-        while (!ended_) {
-            if (z_.avail_in == 0 && !more("the packed size its header announces ends inside the stream")) return false;
-            z_.next_out = &spare;
-            z_.avail_out = 1;
-            const int rc = inflate(&z_, Z_NO_FLUSH);
-            if (z_.avail_out == 0) {
-                char why[160];
-                std::snprintf(why, sizeof why, "it inflates to more than the %llu bytes its header announces",
-                              bodySize_);
-                return stream(why);
+    // After the body, or where fill stopped: the rest of the deflate data
+    // inflated and counted, the trailer taken, and (nothing may follow, the
+    // source's size unknown) one byte more looked for.
+    void finish() {
+        if (stop_ != going) return;
+        if (!dataEnd_) {
+            _typebuf<unsigned char> spare;
+            try {
+                spare.set(static_cast<long long>(kItemOut));
+            } catch (const std::bad_alloc&) {
+                broken(F::noMemory, 0);
+                return;
             }
-            if (rc == Z_STREAM_END)
-                ended_ = true;
-            else if (rc != Z_OK && rc != Z_BUF_ERROR)
-                return stream(std::string("inflate: ") + (z_.msg ? z_.msg : "error"));
+            while (!dataEnd_ && stop_ == going) {
+                // No body is larger than its u32 size field can say: past
+                // that the counting stops, and so does the work.
+                if (bodySize_ + excess_ > sPayloadHeader::kMaxBodySize) {
+                    char why[96];
+                    std::snprintf(why, sizeof why, "it inflates to more than the %llu bytes a body holds",
+                                  sPayloadHeader::kMaxBodySize);
+                    broken(F::badStream, here(), why);
+                    return;
+                }
+                if (z_.avail_in == 0 && !more()) return;
+                z_.next_out = spare.data();
+                z_.avail_out = static_cast<uInt>(kItemOut);
+                const int rc = inflate(&z_, Z_NO_FLUSH);
+                const std::size_t made = kItemOut - z_.avail_out;
+                excess_ += made;
+                excessAdler_ = static_cast<std::uint32_t>(::adler32(excessAdler_, spare.data(), static_cast<uInt>(made)));
+                if (rc == Z_STREAM_END)
+                    dataEnd_ = true;
+                else if (rc != Z_OK && rc != Z_BUF_ERROR)
+                    dataError();
+            }
+            if (stop_ != going) return;
         }
         unsigned char trailer[4];
-        if (!take(trailer, 4)) return false;
-        adler = static_cast<std::uint32_t>(trailer[0]) << 24 | static_cast<std::uint32_t>(trailer[1]) << 16 |
-                static_cast<std::uint32_t>(trailer[2]) << 8 | trailer[3];
-        if (z_.avail_in != 0 || read_ != packedSize_) {
-            char why[160];
-            std::snprintf(why, sizeof why, "the stream ends at byte %llu, before the %llu packed bytes its header announces",
-                          kHeaderBytes + read_ - z_.avail_in, packedSize_);
-            return stream(why);
-        }
-        if (toEnd) {
-            // A source that could not tell its size: one byte more must not be there.
+        if (!take(trailer, 4)) return;
+        trailer_ = cByteReader::u32be(trailer);
+        end_ = here();
+        // Where the size is not told, the source's end is found by reading.
+        if (sourceEnd_ == ~0ull && toEnd_ && z_.avail_in == 0 && !eof_) {
             unsigned char extra;
             unsigned int got = 0;
             int error = 0;
             if (!readSome(src_, &extra, 1, got, error)) {
-                setFault(fault_, F::readFailed, kHeaderBytes + packedSize_);
-                fault_.error = error;
+                broken(F::readFailed, end_, std::string(), error);
+                return;
+            }
+            if (got == 0) sourceEnd_ = end_;
+            extra_ = got != 0;
+        }
+        stop_ = ended;
+    }
+
+    // Damage to the body's bytes, which the walk may place in an item: the
+    // deflate data broke off, or it decoded to bytes its checksum refuses.
+    enum eDamage { noDamage, brokeOff, wrongSum };
+
+    // The stream's verdict once the bytes handed out are hashed, their
+    // Adler-32 `handedAdler`.
+    bool verdict(std::uint32_t handedAdler, sPayloadFault& fault, eDamage& damage) const {
+        damage = noDamage;
+        const unsigned long long announced = kHead + packedSize_;
+        char why[256];
+        switch (stop_) {
+        case going:
+            fault = sPayloadFault();
+            fault.cause = F::noMemory;
+            return false;
+        case failed:
+            fault = fault_;
+            if (dataBroke_) damage = brokeOff;
+            return false;
+        case cut:
+            if (kHead + read_ < announced) {
+                setFault(fault, F::truncated, kHead + read_);
+                fault.total = announced;
                 return false;
             }
-            if (got) {
-                setFault(fault_, F::trailing, kHeaderBytes + packedSize_);
-                return false;
+            // The bytes past the header's packed size ended too.
+            [[fallthrough]];
+        case pastLimit:
+            setFault(fault, F::badStream, announced, "the packed size its header announces ends inside the stream");
+            return false;
+        case ended:
+            break;
+        }
+        const std::uint32_t adler = static_cast<std::uint32_t>(
+            adler32_combine(handedAdler, excessAdler_, static_cast<z_off_t>(excess_)));
+        if (adler != trailer_) {
+            setFault(fault, F::badStream, end_ - 4, "its Adler-32 checksum is wrong");
+            damage = wrongSum;
+            return false;
+        }
+        // The stream decoded whole and its checksum holds: a size that
+        // disagrees with it is the header's.
+        const unsigned long long made = inflated_ + excess_;
+        if (made != bodySize_) {
+            if (made < bodySize_)
+                std::snprintf(why, sizeof why, "its header's body size is %llu bytes, but its stream inflates to %llu bytes",
+                              bodySize_, made);
+            else
+                std::snprintf(why, sizeof why,
+                              "its header's body size is %llu bytes, but its stream inflates to more than that: "
+                              "%llu bytes",
+                              bodySize_, made);
+            setFault(fault, F::badHeader, sPayloadHeader::kBodySizeAt, why);
+            return false;
+        }
+        if (end_ != announced) {
+            if (end_ == sourceEnd_) {
+                std::snprintf(why, sizeof why,
+                              "its header's packed size, %llu bytes, disagrees with its length, %llu bytes: its "
+                              "stream ends with the file, after %llu packed bytes",
+                              packedSize_, sourceEnd_, end_ - kHead);
+                setFault(fault, F::badHeader, sPayloadHeader::kPackedSizeAt, why);
+            } else if (end_ < announced) {
+                std::snprintf(why, sizeof why, "the stream ends at byte %llu, before the %llu packed bytes its header announces",
+                              end_, packedSize_);
+                setFault(fault, F::badStream, end_, why);
+            } else {
+                std::snprintf(why, sizeof why, "the stream goes on past the %llu packed bytes its header announces, to byte %llu",
+                              packedSize_, end_);
+                setFault(fault, F::badStream, announced, why);
             }
+            return false;
+        }
+        if (toEnd_ && (extra_ || (sourceEnd_ != ~0ull && sourceEnd_ > end_))) {
+            setFault(fault, F::trailing, end_);
+            fault.total = extra_ ? 0 : sourceEnd_ - end_;
+            return false;
         }
         return true;
     }
@@ -198,30 +287,51 @@ public:
     unsigned long long inflated() const { return inflated_.load(std::memory_order_relaxed); }
 
 private:
-    // The payload's byte where the inflating stands.
-    unsigned long long here() const { return kHeaderBytes + read_ - z_.avail_in; }
+    static constexpr unsigned long long kHead = sPayloadHeader::kSize;
+    enum eStop { going, ended, failed, cut, pastLimit };
 
-    bool stream(const std::string& why) {
-        setFault(fault_, F::badStream, here(), why);
+    // The payload's byte where the inflating stands.
+    unsigned long long here() const { return kHead + read_ - z_.avail_in; }
+
+    // Stops with a fault of the inflating's own; false.
+    bool broken(F::eCause cause, unsigned long long at, std::string why = std::string(), int error = 0) {
+        stop_ = failed;
+        setFault(fault_, cause, at, std::move(why));
+        fault_.error = error;
         return false;
     }
+    // The deflate data does not decode: named at the last byte read, the
+    // one that gave it away.
+    void dataError() {
+        const unsigned long long at = here();
+        broken(F::badStream, at > kHead ? at - 1 : at, std::string("inflate: ") + (z_.msg ? z_.msg : "error"));
+        dataBroke_ = true;
+    }
 
-    // Reads the next piece of packed bytes into the input.
-    bool more(const char* pastPacked) {
-        if (read_ == packedSize_) return stream(pastPacked);
-        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPackedPiece, packedSize_ - read_));
-        unsigned int got = 0;
-        int error = 0;
-        if (!readSome(src_, in_.data(), want, got, error)) {
-            setFault(fault_, F::readFailed, kHeaderBytes + read_ + got);
-            fault_.error = error;
+    // Reads the next piece of packed bytes into the input: up to the
+    // header's packed size, then as far as the source may go.
+    bool more() {
+        if (eof_) {
+            stop_ = cut;
             return false;
         }
+        const unsigned long long bound = read_ < packedSize_ ? packedSize_ : limit_;
+        if (read_ >= bound) {
+            stop_ = pastLimit;
+            return false;
+        }
+        const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPackedPiece, bound - read_));
+        unsigned int got = 0;
+        int error = 0;
+        if (!readSome(src_, in_.data(), want, got, error)) return broken(F::readFailed, kHead + read_ + got, std::string(), error);
         read_ += got;
         if (got < want) {
-            setFault(fault_, F::truncated, kHeaderBytes + read_);
-            fault_.total = kHeaderBytes + packedSize_;
-            return false;
+            eof_ = true;
+            if (sourceEnd_ == ~0ull) sourceEnd_ = kHead + read_;
+            if (got == 0) {
+                stop_ = cut;
+                return false;
+            }
         }
         z_.next_in = in_.data();
         z_.avail_in = got;
@@ -231,7 +341,7 @@ private:
     // Takes n raw bytes from the input (the zlib header and trailer).
     bool take(unsigned char* to, unsigned n) {
         while (n > 0) {
-            if (z_.avail_in == 0 && !more("the packed size its header announces ends inside the stream")) return false;
+            if (z_.avail_in == 0 && !more()) return false;
             *to++ = *z_.next_in++;
             --z_.avail_in;
             --n;
@@ -241,11 +351,22 @@ private:
 
     cFileIOTarget* src_;
     unsigned long long bodySize_, packedSize_;
-    sPayloadFault& fault_;
+    bool toEnd_;
+    // The most packed bytes read, and the payload's byte where the source
+    // ends (~0: not known).
+    unsigned long long limit_ = 0, sourceEnd_ = ~0ull;
     z_stream z_{};
-    bool ready_ = false, ended_ = false;
+    bool ready_ = false, dataEnd_ = false, eof_ = false, extra_ = false, dataBroke_ = false;
+    eStop stop_ = going;
+    sPayloadFault fault_;
     _typebuf<unsigned char> in_;
     std::atomic<unsigned long long> read_{0}, inflated_{0};
+    // Past the body's size: the bytes made and their Adler-32.
+    unsigned long long excess_ = 0;
+    std::uint32_t excessAdler_ = 1;
+    // The trailer's Adler-32, and the payload's byte after it.
+    std::uint32_t trailer_ = 0;
+    unsigned long long end_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -253,8 +374,8 @@ private:
 
 class cBodyPipe {
 public:
-    cBodyPipe(cBodyInflater& inflater, unsigned long long bodySize, bool toEnd, bool threaded)
-        : inflater_(inflater), bodySize_(bodySize), toEnd_(toEnd), threaded_(threaded) {
+    cBodyPipe(cBodyInflater& inflater, unsigned long long bodySize, bool threaded)
+        : inflater_(inflater), bodySize_(bodySize), threaded_(threaded) {
         sha256_starts(&sha_);
     }
     ~cBodyPipe() { stop(); }
@@ -277,19 +398,21 @@ public:
     }
 
     // The next piece of the body for the walker; null at the body's end or
-    // where the inflating stopped.  The piece before is released.
+    // where the inflating stopped (what came before a stop is a piece too,
+    // so that the walker reaches the damage).  The piece before is released.
     const unsigned char* next(std::size_t& n) {
         if (!threaded_) {
             if (done_) return nullptr;
             const std::size_t room = static_cast<std::size_t>(std::min<unsigned long long>(kBodyPiece, bodySize_ - given_));
-            if (room == 0 || !inflater_.fill(ring_[0].data(), room)) {
-                finishInflating(room == 0);
+            std::size_t made = 0;
+            if (room == 0 || !inflater_.fill(ring_[0].data(), room, made)) {
+                inflater_.finish();
                 done_ = true;
-                return nullptr;
             }
-            hash(ring_[0].data(), room);
-            given_ += room;
-            n = room;
+            if (made == 0) return nullptr;
+            hash(ring_[0].data(), made);
+            given_ += made;
+            n = made;
             return ring_[0].data();
         }
         std::unique_lock<std::mutex> l(m_);
@@ -305,9 +428,9 @@ public:
         return ring_[walked_ % kRing].data();
     }
 
-    // Waits for the inflating and the hashing to end: true when the whole
-    // stream went through.  The walker has stopped asking.
-    bool finish(unsigned char (&sha)[32], std::uint32_t& adler) {
+    // Waits for the inflating and the hashing to end: the SHA-256 and the
+    // Adler-32 of what was handed on.  The walker has stopped asking.
+    void finish(unsigned char (&sha)[32], std::uint32_t& adler) {
         if (threaded_) {
             {
                 std::unique_lock<std::mutex> l(m_);
@@ -324,9 +447,7 @@ public:
         }
         sha256_finish(&sha_, sha);
         adler = adler_;
-        return streamOk_;
     }
-    std::uint32_t trailer() const { return trailer_; }
 
 private:
     void hash(const unsigned char* p, std::size_t n) {
@@ -334,8 +455,6 @@ private:
         adler_ = static_cast<std::uint32_t>(
             adler32_combine(adler_, ::adler32(p, static_cast<long long>(n)), static_cast<z_off_t>(n)));
     }
-
-    void finishInflating(bool whole) { streamOk_ = whole && inflater_.end(toEnd_, trailer_); }
 
     void inflateAll() {
         unsigned long long given = 0;
@@ -353,16 +472,16 @@ private:
                 slot = produced_ % kRing;
             }
             const std::size_t room = static_cast<std::size_t>(std::min<unsigned long long>(kBodyPiece, bodySize_ - given));
-            const bool ok = room > 0 && inflater_.fill(ring_[slot].data(), room);
-            if (!ok) finishInflating(room == 0);
+            std::size_t made = 0;
+            const bool ok = room > 0 && inflater_.fill(ring_[slot].data(), room, made);
+            if (!ok) inflater_.finish();
             std::lock_guard<std::mutex> l(m_);
-            if (ok) {
-                sizes_[slot] = room;
+            if (made > 0) {
+                sizes_[slot] = made;
                 ++produced_;
-                given += room;
-            } else {
-                ended_ = true;
+                given += made;
             }
+            if (!ok) ended_ = true;
             changed_.notify_all();
             if (!ok) return;
         }
@@ -397,14 +516,11 @@ private:
 
     cBodyInflater& inflater_;
     unsigned long long bodySize_;
-    bool toEnd_, threaded_;
+    bool threaded_;
     _typebuf<unsigned char> ring_[kRing];
     std::size_t sizes_[kRing] = {};
     sSHA256Ctx sha_;
-    std::uint32_t adler_ = 1, trailer_ = 0;
-    // Set by the inflating before it ends (read after `ended_`, under the
-    // lock, or on the caller's thread alone).
-    bool streamOk_ = false;
+    std::uint32_t adler_ = 1;
     // The caller's thread alone.
     bool done_ = false;
     unsigned long long given_ = 0;
@@ -562,6 +678,13 @@ public:
     const std::vector<unsigned char>& kept() const { return kept_; }
     const std::vector<cSoftPkg::sRecord>& records() const { return records_; }
     long long badItem() const { return badItem_; }
+    // Where damage to the body's bytes lies, as far as the walk can tell:
+    // the first item that does not match its digest, else the item whose
+    // record the body broke off in (past its size fields); -1 for none.
+    long long damagedItem() const { return badItem_ >= 0 ? badItem_ : cutItem_; }
+    // One more than the highest item a file entry names (0: none).
+    std::uint64_t itemsNamed() const { return itemsNamed_; }
+    std::uint64_t fileEntries() const { return fileEntries_; }
 
 private:
     bool broken(const std::string& why, unsigned long long at = ~0ull) {
@@ -591,7 +714,7 @@ private:
         unsigned char b[4];
         if (!w_.get(b, 4)) return false;
         kept_.insert(kept_.end(), b, b + 4);
-        v = le32(b);
+        v = cByteReader::u32le(b);
         return true;
     }
     bool str() {
@@ -631,7 +754,10 @@ private:
             return list([&] { return strs(7) && u8(v); });
         case 4:
             return list([&] {
-                if (!u32(x) || !u32(x) || !strs(2)) return false;
+                if (!u32(x)) return false;
+                itemsNamed_ = std::max<std::uint64_t>(itemsNamed_, std::uint64_t{x} + 1);
+                ++fileEntries_;
+                if (!u32(x) || !strs(2)) return false;
                 for (;;)
                     if (!u8(v) || v == 0xFF) return v == 0xFF;
             });
@@ -663,12 +789,17 @@ private:
     // passes; a later table replaces an earlier one, as loadBinConfig has it.
     bool table() {
         records_.clear();
-        badItem_ = -1;
+        badItem_ = cutItem_ = -1;
         _typebuf<unsigned char> out;
+        // The body ends inside the record being read.
+        auto cutShort = [&] {
+            cutItem_ = static_cast<long long>(records_.size());
+            return broken("the body ends inside the item table");
+        };
         for (;;) {
             unsigned char head[8];
             if (!w_.get(head, 8)) return broken("the body ends inside the item table");
-            const std::uint32_t unpacked = le32(head), stored = le32(head + 4);
+            const std::uint32_t unpacked = cByteReader::u32le(head), stored = cByteReader::u32le(head + 4);
             if (stored == 0 && unpacked == 0) return true;
             if (stored == 0 && unpacked != cSoftPkg::kEmptyItemMark) {
                 char why[96];
@@ -680,7 +811,7 @@ private:
             cSoftPkg::sRecord r;
             r.unpackedSize = stored == 0 ? 0 : unpacked;
             r.storedLength = stored;
-            if (!w_.get(r.digest, 32)) return broken("the body ends inside the item table");
+            if (!w_.get(r.digest, 32)) return cutShort();
             sSHA256Ctx sha;
             sha256_starts(&sha);
             bool ok;
@@ -688,7 +819,7 @@ private:
                 ok = w_.pass(stored, [&](const unsigned char* p, std::size_t k) {
                     sha256_update(&sha, p, static_cast<std::uint32_t>(k));
                 });
-                if (!ok) return broken("the body ends inside the item table");
+                if (!ok) return cutShort();
             } else {
                 if (out.empty()) {
                     try {
@@ -699,7 +830,7 @@ private:
                 }
                 cItemInflater z(r.unpackedSize, sha);
                 if (!w_.pass(stored, [&](const unsigned char* p, std::size_t k) { z.feed(p, k, out.data()); }))
-                    return broken("the body ends inside the item table");
+                    return cutShort();
                 ok = z.whole();
             }
             unsigned char got[32];
@@ -720,17 +851,28 @@ private:
     sPayloadProgress& progress_;
     std::vector<unsigned char> kept_;
     std::vector<cSoftPkg::sRecord> records_;
-    long long badItem_ = -1;
+    long long badItem_ = -1, cutItem_ = -1;
+    std::uint64_t itemsNamed_ = 0, fileEntries_ = 0;
     unsigned long long where_ = 0;
     std::string what_;
 };
 
 // A payload of the kept sections with an empty record in each item's place,
-// read by loadBinConfig; the items then get their records.
-bool loadKept(const cSectionSplitter& split, cSoftPkgScenario& into) {
-    std::vector<unsigned char> body, payload;
+// read by loadBinConfig; the items then get their records.  With `partial`
+// the walk stopped early, and records stand in for the items it did not
+// reach, so that the file entries still say where each item goes.
+bool loadKept(const cSectionSplitter& split, cSoftPkgScenario& into, bool partial = false) {
+    std::vector<unsigned char> body;
+    std::vector<cSoftPkg::sRecord> records;
+    sPayloadHeader header;
+    uLongf packed = 0;
+    std::vector<unsigned char> payload;
     try {
-        const auto& records = split.records();
+        records = split.records();
+        // A file entry names one item: an index past the records and that
+        // many more is damage, for which nothing is set up.
+        if (partial && split.itemsNamed() > records.size() && split.itemsNamed() <= records.size() + split.fileEntries())
+            records.resize(static_cast<std::size_t>(split.itemsNamed()));
         body.reserve(split.kept().size() + 10 + 40 * records.size());
         body = split.kept();
         if (!records.empty()) {
@@ -744,33 +886,30 @@ bool loadKept(const cSectionSplitter& split, cSoftPkgScenario& into) {
         }
         body.push_back(0);
         if (body.size() > 0xFFFFFFFFull) return false;
-        uLongf packed = compressBound(static_cast<uLong>(body.size()));
-        payload.resize(kHeaderBytes + packed);
-        if (compress2(payload.data() + kHeaderBytes, &packed, body.data(), static_cast<uLong>(body.size()), 1) != Z_OK)
+        packed = compressBound(static_cast<uLong>(body.size()));
+        payload.resize(sPayloadHeader::kSize + packed);
+        if (compress2(payload.data() + sPayloadHeader::kSize, &packed, body.data(), static_cast<uLong>(body.size()),
+                      1) != Z_OK)
             return false;
-        payload.resize(kHeaderBytes + packed);
+        payload.resize(sPayloadHeader::kSize + packed);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    std::memcpy(payload.data(), kMagic, 8);
-    payload[8] = 1;
-    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(body.size()),
-                                    static_cast<std::uint32_t>(payload.size() - kHeaderBytes)};
-    for (int k = 0; k < 2; ++k)
-        for (int b = 0; b < 4; ++b) payload[9 + 4 * k + b] = static_cast<unsigned char>(sizes[k] >> (8 * b));
-    unsigned char digest[32];
-    SHA2Hash(body.data(), digest, static_cast<long long>(body.size()));
-    std::memcpy(payload.data() + 17, digest, 32);
+    header.bodySize = static_cast<std::uint32_t>(body.size());
+    header.packedSize = static_cast<std::uint32_t>(packed);
+    SHA2Hash(body.data(), header.digest, static_cast<long long>(body.size()));
+    unsigned char head[sPayloadHeader::kSize];
+    header.write(head);
+    std::memcpy(payload.data(), head, sizeof head);
     cBufWrapperIO in(payload.data(), static_cast<long long>(payload.size()), false);
-    return into.loadBinConfig(&in) && into.package().loadRecords(split.records());
+    return into.loadBinConfig(&in) && into.package().loadRecords(records);
 }
 
-// The header: its sizes, and whether a source that tells its size (told)
-// holds what the header announces.
-bool readHeader(cFileIOTarget* src, bool toEnd, unsigned long long& bodySize, unsigned long long& packedSize,
-                unsigned char (&digest)[32], bool& told, sPayloadFault& fault) {
+// The header, and the bytes the source holds after its start (-1 when it
+// cannot tell).
+bool readHeader(cFileIOTarget* src, sPayloadHeader& header, long long& have, sPayloadFault& fault) {
     const long long start = src->get_fp();
-    unsigned char head[kHeaderBytes];
+    unsigned char head[sPayloadHeader::kSize];
     unsigned int got = 0;
     int error = 0;
     if (!readSome(src, head, sizeof head, got, error)) {
@@ -782,48 +921,74 @@ bool readHeader(cFileIOTarget* src, bool toEnd, unsigned long long& bodySize, un
         setFault(fault, F::notPayload, 0, "it is empty");
         return false;
     }
-    if (std::memcmp(head, kMagic, std::min<unsigned>(got, 8)) != 0) {
+    char why[160];
+    switch (header.read(head, got)) {
+    case sPayloadHeader::ok:
+        break;
+    case sPayloadHeader::notMagic:
         setFault(fault, F::notPayload, 0, "it does not begin with \"QORSOPKG\"");
         return false;
-    }
-    if (got < kHeaderBytes) {
+    case sPayloadHeader::cut:
         setFault(fault, F::truncated, got);
         return false;
-    }
-    if (head[8] > 1) {
-        char why[96];
-        std::snprintf(why, sizeof why, "its format version %u is not known (0 and 1 are)", head[8]);
-        setFault(fault, F::notPayload, 8, why);
+    case sPayloadHeader::newVersion:
+        std::snprintf(why, sizeof why, "its format version %u is not known (0 to %u are)",
+                      head[sPayloadHeader::kVersionAt], sPayloadHeader::kVersion);
+        setFault(fault, F::notPayload, sPayloadHeader::kVersionAt, why);
         return false;
     }
-    bodySize = le32(head + 9);
-    packedSize = le32(head + 13);
-    std::memcpy(digest, head + 17, 32);
-    if (bodySize == 0 || packedSize == 0 || bodySize > packedSize * kMaxInflateRatio) {
-        char why[160];
-        std::snprintf(why, sizeof why, "its header announces %llu bytes of body in %llu packed, which deflate cannot make",
-                      bodySize, packedSize);
-        setFault(fault, F::notPayload, 9, why);
-        return false;
-    }
-    // A source that tells its size is held to it at once.
     const long long size = src->size();
-    told = start >= 0 && size >= start;
-    if (told) {
-        const unsigned long long have = static_cast<unsigned long long>(size - start);
-        const unsigned long long want = kHeaderBytes + packedSize;
-        if (have < want) {
-            setFault(fault, F::truncated, have);
-            fault.total = want;
-            return false;
+    have = start >= 0 && size >= start ? size - start - static_cast<long long>(sPayloadHeader::kSize) : -1;
+    if (have < -1) have = -1;
+    // The packed bytes there may be: where the source tells its size, a
+    // packed size that disagrees with it is judged by the stream in it.
+    // Otherwise the header is taken at its word until the stream is read,
+    // and sizes no deflate stream has are refused before anything is set
+    // up for them.
+    const unsigned long long held = have > 0 ? static_cast<unsigned long long>(have) : 0;
+    const unsigned long long packed = std::max<unsigned long long>(header.packedSize, held);
+    if (!header.sizesPossible(packed)) {
+        if (header.bodySize == 0) {
+            setFault(fault, F::notPayload, sPayloadHeader::kBodySizeAt,
+                     "its header's body size is 0 bytes; a body holds at least its end tag");
+        } else if (packed == 0) {
+            setFault(fault, F::notPayload, sPayloadHeader::kPackedSizeAt, "its header's packed size is 0 bytes");
+        } else {
+            if (packed == header.packedSize)
+                std::snprintf(why, sizeof why,
+                              "its header's body size, %u bytes, is more than deflate makes of its header's packed size, "
+                              "%llu bytes",
+                              header.bodySize, packed);
+            else
+                std::snprintf(why, sizeof why,
+                              "its header's body size, %u bytes, is more than deflate makes of the %llu bytes after its "
+                              "header",
+                              header.bodySize, packed);
+            setFault(fault, F::notPayload, sPayloadHeader::kBodySizeAt, why);
         }
-        if (toEnd && have > want) {
-            setFault(fault, F::trailing, want);
-            fault.total = have - want;
-            return false;
-        }
+        return false;
     }
     return true;
+}
+
+// Names the item that damage to the body's bytes lies in, when the walk
+// found one, and loads what the walk kept, so that the caller can say
+// where that item goes.
+void locateDamage(const cSectionSplitter& split, bool laidOut, bool brokeOff, cSoftPkgScenario& into,
+                  sPayloadFault& fault) {
+    const long long item = split.damagedItem();
+    if (item < 0) return;
+    fault.item = item;
+    if (!brokeOff) {
+        // The stream decoded: the checksum's offset says nothing of where.
+        fault.at = 0;
+        fault.detail = "its bytes do not match its digest";
+    }
+    try {
+        if (!loadKept(split, into, !laidOut)) into.close();
+    } catch (const std::bad_alloc&) {
+        into.close();
+    }
 }
 
 }  // namespace
@@ -838,25 +1003,26 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
         fault.error = EBADF;
         return false;
     }
-    unsigned long long bodySize = 0, packedSize = 0;
-    unsigned char want[32];
-    bool told = false;
-    if (!readHeader(src, toEnd, bodySize, packedSize, want, told, fault)) return false;
+    sPayloadHeader header;
+    long long have = -1;
+    if (!readHeader(src, header, have, fault)) return false;
+    const unsigned long long bodySize = header.bodySize;
 
     sPayloadProgress progress;
     progress.plainTotal = progress.checkedTotal = bodySize;
-    progress.packedTotal = packedSize;
+    progress.packedTotal = header.packedSize;
     if (options.observer) options.observer->onPayloadProgress(progress);
 
-    sPayloadFault streamFault;
-    cBodyInflater inflater(src, bodySize, packedSize, streamFault);
+    cBodyInflater inflater(src, header, have, toEnd);
+    cBodyInflater::eDamage damage = cBodyInflater::noDamage;
+    if (!inflater.start()) {
+        inflater.verdict(1, fault, damage);
+        return false;
+    }
     const bool threaded = payloadThreads(options.threads) > 1 && bodySize >= kThreadedBody;
-    // A source that could not tell its size is found to end only as it is
-    // read.
-    cBodyPipe pipe(inflater, bodySize, toEnd && !told, threaded);
-    if (!inflater.start() || !pipe.start()) {
-        if (!streamFault) streamFault.cause = F::noMemory;
-        fault = streamFault;
+    cBodyPipe pipe(inflater, bodySize, threaded);
+    if (!pipe.start()) {
+        fault.cause = F::noMemory;
         return false;
     }
     cBodyWalker walker(pipe, progress, options.observer, inflater);
@@ -870,20 +1036,18 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
     }
     unsigned char got[32];
     std::uint32_t adler = 0;
-    const bool streamOk = pipe.finish(got, adler);
+    pipe.finish(got, adler);
     // The first cause in this order: the stream, its checksum, the body's
-    // digest, its layout, an item, the sections' content.
-    if (!streamOk) {
-        fault = streamFault;
-        if (!fault) fault.cause = F::noMemory;
+    // digest, its layout, an item, the sections' content.  Damage to the
+    // body's bytes is named with the item it lies in, when there is one.
+    if (!inflater.verdict(adler, fault, damage)) {
+        if (damage != cBodyInflater::noDamage)
+            locateDamage(split, laidOut, damage == cBodyInflater::brokeOff, into, fault);
         return false;
     }
-    if (adler != pipe.trailer()) {
-        setFault(fault, F::badStream, kHeaderBytes + packedSize - 4, "its Adler-32 checksum is wrong");
-        return false;
-    }
-    if (std::memcmp(got, want, 32) != 0) {
+    if (std::memcmp(got, header.digest, 32) != 0) {
         fault.cause = F::badBody;
+        locateDamage(split, laidOut, false, into, fault);
         return false;
     }
     if (!laidOut) {

@@ -27,6 +27,7 @@
 #include "base/sha.h"
 #include "compression/wholezlib.h"
 #include "pakvane/freshblock.h"
+#include "pakvane/payloadheader.h"
 #include "pakvane/pkg.h"
 #include "pakvane/storedblocks.h"
 
@@ -932,7 +933,8 @@ std::string describePayloadFault(const sPayloadFault& f, const std::string& file
             std::snprintf(buf, sizeof buf, "%s is truncated at byte %llu: its header announces %llu bytes", name, f.at,
                           f.total);
         else
-            std::snprintf(buf, sizeof buf, "%s is truncated at byte %llu, inside its 49-byte header", name, f.at);
+            std::snprintf(buf, sizeof buf, "%s is truncated at byte %llu, inside its %zu-byte header", name, f.at,
+                          sPayloadHeader::kSize);
         break;
     case F::trailing:
         if (f.total)
@@ -942,10 +944,21 @@ std::string describePayloadFault(const sPayloadFault& f, const std::string& file
             std::snprintf(buf, sizeof buf, "%s goes on after its payload ends at byte %llu", name, f.at);
         break;
     case F::badStream:
-        std::snprintf(buf, sizeof buf, "%s: the packed body is damaged at byte %llu: %s", name, f.at, detail);
-        break;
     case F::badBody:
-        std::snprintf(buf, sizeof buf, "%s: the body's SHA-256 digest is wrong", name);
+        if (f.item >= 0 && f.at > 0)
+            std::snprintf(buf, sizeof buf, "%s: the packed body is damaged inside item %lld, and breaks at byte %llu: %s",
+                          name, f.item, f.at, detail);
+        else if (f.item >= 0)
+            std::snprintf(buf, sizeof buf, "%s: the %s is damaged inside item %lld: %s", name,
+                          f.cause == F::badStream ? "packed body" : "body", f.item,
+                          f.detail.empty() ? "its bytes do not match its digest" : detail);
+        else if (f.cause == F::badStream)
+            std::snprintf(buf, sizeof buf, "%s: the packed body is damaged at byte %llu: %s", name, f.at, detail);
+        else
+            std::snprintf(buf, sizeof buf, "%s: the body's SHA-256 digest is wrong", name);
+        break;
+    case F::badHeader:
+        std::snprintf(buf, sizeof buf, "%s: %s", name, detail);
         break;
     case F::badLayout:
         std::snprintf(buf, sizeof buf, "%s: the body breaks the payload's layout at its byte %llu: %s", name, f.at,

@@ -70,8 +70,10 @@ struct sPayloadFault {
         notPayload,  // detail: no magic, an unknown version, or sizes no payload has
         truncated,   // at: the payload ends at byte `at`; total: the bytes its header announces
         trailing,    // at: where the payload ends and other bytes follow; total: how many (0: unknown)
-        badStream,   // at, detail: the zlib stream is damaged, or does not make the body its header announces
-        badBody,     // the body's SHA-256 is not the header's
+        badStream,   // at, detail: the zlib stream is damaged, or does not end where its header's packed size says;
+                     // item: the item whose bytes the damage lies in (at 0: placed by its digest alone), -1 unknown
+        badBody,     // the body's SHA-256 is not the header's; item as for badStream
+        badHeader,   // at, detail: a size in the header (at its offset) disagrees with an intact stream
         badLayout,   // at, detail: the body's sections break the format at body byte `at`
         badItem,     // item: its bytes do not match its digest, or a deflated item does not decode exactly
         badScenario, // the sections do not load as a scenario: a text, a document or a reference in them

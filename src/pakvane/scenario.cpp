@@ -227,13 +227,10 @@ void cSoftPkgScenario::close() {
     section_ = 0;
     leftOut_.clear();
     inputs_.clear();
+    warnings_.clear();
 }
 
-namespace {
-
-// A sub path as a list of names: empty names and "." left out, so that
-// "bin//tool", "./bin/tool" and "bin/tool/" name the same file.
-std::string normalSubPath(const std::string& sub) {
+std::string cSoftPkgScenario::normalSubPath(const std::string& sub) {
     std::string out;
     std::size_t start = 0;
     while (start <= sub.size()) {
@@ -248,8 +245,6 @@ std::string normalSubPath(const std::string& sub) {
     }
     return out;
 }
-
-}  // namespace
 
 std::vector<cSoftPkgScenario::sMissingTarget> cSoftPkgScenario::missingTargets() const {
     using M = sMissingTarget;

@@ -14,12 +14,12 @@
 // literals; "pgm" is the installation folder, set by the install job alone.
 //
 // Binary scenario, all integers little-endian, "str" = u16 n + n bytes:
-//   "QORSOPKG", u8 version (1; 0 read too), u32 body size, u32 packed size,
-//   SHA-256 of the body, then a level-9 zlib stream of the body.  The body is
-//   a run of tagged sections (1 software, 2 icon, 3 menus, 4 files, 5 run
-//   list, 6 default strings, 7 language strings, 8 settings, 9 welcome,
-//   10 readme, 11 licence, 12 deprecated packages, 13 item table) ended by
-//   the tag 0.
+//   the header of payloadheader.h ("QORSOPKG", u8 version, u32 body size,
+//   u32 packed size, SHA-256 of the body), then a level-9 zlib stream of
+//   the body.  The body is a run of tagged sections (1 software, 2 icon,
+//   3 menus, 4 files, 5 run list, 6 default strings, 7 language strings,
+//   8 settings, 9 welcome, 10 readme, 11 licence, 12 deprecated packages,
+//   13 item table) ended by the tag 0.
 #pragma once
 
 #include <cstdint>
@@ -121,6 +121,38 @@ public:
         std::string id;   // string id of the base folder text; empty for none
         std::string sub;  // path below it; may be empty
     };
+
+    // What a compile takes as written, though a packager may not have meant
+    // it: something is lost or left to chance in the installation.  The
+    // payload is made all the same; these say where to look.
+    struct sTextWarning {
+        enum eWhat : int {
+            // Files of this line install where files of otherLine do, on a
+            // system and in a language both apply to: one of each pair is
+            // lost.  count pairs; the first: source goes to dest, as
+            // otherSource does.
+            sameDestination = 1,
+            // count files of this line are executable on disk, but the line
+            // gives no permission digits: they are recorded without a mode.
+            // source: the first.
+            modeNotRecorded = 2,
+            // source is installed as the installation folder itself (dest).
+            installFolder = 3,
+            // The version text is read as kept; dropped is what it leaves
+            // out (after a fourth part, or text after the numbers).
+            versionCut = 4,
+            // The key `text` was given on otherLine already; this line's
+            // value replaces that one.
+            repeatedKey = 5,
+        };
+        eWhat what = sameDestination;
+        int line = -1;       // from 0
+        int otherLine = -1;  // from 0; -1 none
+        sPathDef dest;
+        std::string source, otherSource;
+        std::string text, kept, dropped;
+        unsigned long long count = 0;
+    };
     struct sInMenuDef {
         std::string title, comment;
         sPathDef target;
@@ -188,6 +220,9 @@ public:
     // A sub path that stays inside its base folder: relative, no ".."
     // component.
     static bool isSafeSubPath(const std::string& sub);
+    // A sub path as a list of names: empty names and "." left out, so that
+    // "bin//tool", "./bin/tool" and "bin/tool/" name the same file.
+    static std::string normalSubPath(const std::string& sub);
     // A code name that may become part of a command line, a file name and a
     // configuration key: 1 to 64 of the letters A to Z and a to z, the digits,
     // '.', '_', '-' and '+', beginning with a letter or a digit.
@@ -228,6 +263,9 @@ public:
     // order it walked them, and what it read.
     const std::vector<sLeftOut>& leftOut() const { return leftOut_; }
     const std::vector<sInput>& inputs() const { return inputs_; }
+    // What it took as written but a packager may not have meant, in the
+    // order of the lines.
+    const std::vector<sTextWarning>& textWarnings() const { return warnings_; }
     // Paths of the menu entries, the icon and the Run entries inside the
     // installation folder that no file entry installs, in that order.
     std::vector<sMissingTarget> missingTargets() const;
@@ -281,4 +319,5 @@ private:
     sTextError textError_;
     std::vector<sLeftOut> leftOut_;
     std::vector<sInput> inputs_;
+    std::vector<sTextWarning> warnings_;
 };

@@ -1,7 +1,7 @@
 // Binary scenario: the self-checking installer payload.  The sections
 // before the item table are built in memory; the body is then streamed
-// through the parallel deflater (pkgstream) behind a 49-byte header whose
-// sizes and digest are written last.  The reader decodes the body into one
+// through the parallel deflater (pkgstream) behind the header
+// (payloadheader.h), whose sizes and digest are written last.  The reader decodes the body into one
 // buffer of the declared size and hashes it, takes the tagged sections
 // apart, and leaves the items pointing into that buffer.
 #include "pakvane/scenario.h"
@@ -13,17 +13,13 @@
 
 #include "base/memio.h"
 #include "base/sha.h"
+#include "pakvane/payloadheader.h"
 #include "pakvane/pkgstream.h"
 
 namespace {
 
-constexpr char kMagic[8] = {'Q', 'O', 'R', 'S', 'O', 'P', 'K', 'G'};
-constexpr std::size_t kHeaderSize = 49;
 constexpr unsigned long long kMaxU32 = 0xFFFFFFFFull;
 constexpr unsigned kMaxStr = 0xFFFF;
-// Deflate never shrinks data by more than about 1032 to 1: a header that
-// claims more is refused before anything that large is allocated.
-constexpr unsigned long long kMaxInflateRatio = 1040;
 constexpr int kMaxLangId = 11;
 
 // ---- writing ----
@@ -167,7 +163,12 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src) {
 
 bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst, sPayloadOptions& options) {
     if (!dst) return false;
-    if (!dst->writef(const_cast<char*>(kMagic), 8)) return false;
+    // The magic first: a description that turns out too long for the
+    // format leaves no more than it.
+    sPayloadHeader header;
+    unsigned char head[sPayloadHeader::kSize];
+    header.write(head);
+    if (!dst->writef(head, sPayloadHeader::kMagicSize)) return false;
 
     cBodyWriter w;
     w.u8(1);
@@ -287,9 +288,11 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst, sPayloadOptions& option
         }
     }
 
-    // The header's sizes and digest are known at the end: the rest of the
-    // header is written as zeros first and filled in then.  A stream that
-    // cannot tell its position gets the payload from memory.
+    // The rest of the header holds sizes and a digest known at the end: it
+    // is written with none first and again then.  A stream that cannot tell
+    // its position gets the payload from memory.
+    unsigned char* const rest = head + sPayloadHeader::kMagicSize;
+    const unsigned int restSize = sPayloadHeader::kSize - sPayloadHeader::kMagicSize;
     long long start = dst->get_fp();
     cMemIOTarget spill(65536);
     cFileIOTarget* out = dst;
@@ -297,19 +300,15 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst, sPayloadOptions& option
         out = &spill;
         start = 0;
     }
-    unsigned char head[41] = {};
-    if (!out->writef(head, sizeof head)) return false;
-    unsigned char digest[32];
+    if (!out->writef(rest, restSize)) return false;
     unsigned long long bodySize = 0, packedSize = 0;
-    if (!writePayloadBody(out, prefix, pkg_, options, digest, bodySize, packedSize) || packedSize > kMaxU32)
+    if (!writePayloadBody(out, prefix, pkg_, options, header.digest, bodySize, packedSize) || packedSize > kMaxU32)
         return false;
-    head[0] = 1;
-    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(bodySize), static_cast<std::uint32_t>(packedSize)};
-    for (int k = 0; k < 2; ++k)
-        for (int b = 0; b < 4; ++b) head[1 + 4 * k + b] = static_cast<unsigned char>(sizes[k] >> (8 * b));
-    std::memcpy(head + 9, digest, 32);
-    const unsigned long long end = static_cast<unsigned long long>(start) + sizeof head + packedSize;
-    if (!out->set_fp(static_cast<unsigned long long>(start)) || !out->writef(head, sizeof head) || !out->set_fp(end))
+    header.bodySize = static_cast<std::uint32_t>(bodySize);
+    header.packedSize = static_cast<std::uint32_t>(packedSize);
+    header.write(head);
+    const unsigned long long end = static_cast<unsigned long long>(start) + restSize + packedSize;
+    if (!out->set_fp(static_cast<unsigned long long>(start)) || !out->writef(rest, restSize) || !out->set_fp(end))
         return false;
     if (out == dst) return true;
     spill.set_fp(0);
@@ -327,16 +326,12 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& option
     currLang_ = keepLang;
     if (!src) return false;
 
-    unsigned char head[kHeaderSize];
-    if (!src->readf(head, sizeof head)) return false;
-    if (std::memcmp(head, kMagic, 8) != 0 || head[8] > 1) return false;
-    auto le32 = [&](int at) {
-        return head[at] | (head[at + 1] << 8) | (head[at + 2] << 16) | (static_cast<std::uint32_t>(head[at + 3]) << 24);
-    };
-    const unsigned long long bodySize = le32(9), packedSize = le32(13);
-    if (bodySize == 0 || packedSize == 0 || bodySize > packedSize * kMaxInflateRatio) return false;
-    unsigned char want[32];
-    std::memcpy(want, head + 17, 32);
+    unsigned char head[sPayloadHeader::kSize];
+    sPayloadHeader header;
+    if (!src->readf(head, sizeof head) || header.read(head, sizeof head) != sPayloadHeader::ok) return false;
+    const unsigned long long bodySize = header.bodySize, packedSize = header.packedSize;
+    if (!header.sizesPossible(packedSize)) return false;
+    const unsigned char(&want)[32] = header.digest;
     std::shared_ptr<const unsigned char> body;
     const long long at = src->get_fp(), total = src->size();
     if (at >= 0 && total > 0) {

@@ -102,6 +102,16 @@ bool parseNumber(const std::string& text, std::uint64_t& v) {
     return errno != ERANGE;
 }
 
+// Whether two file entries are installed together anywhere: on a system
+// width both are for, in a language both are for.
+bool installedTogether(const cSoftPkgScenario::sIntFileDef& a, const cSoftPkgScenario::sIntFileDef& b) {
+    if (!((a.for32 && b.for32) || (a.for64 && b.for64))) return false;
+    if (a.langs.empty() || b.langs.empty()) return true;
+    for (int l : a.langs)
+        if (std::find(b.langs.begin(), b.langs.end(), l) != b.langs.end()) return true;
+    return false;
+}
+
 }  // namespace
 
 // The line parsers, friends of the scenario.
@@ -126,8 +136,32 @@ public:
     int line = 0;
 
 private:
+    using sTextWarning = cSoftPkgScenario::sTextWarning;
     std::map<std::pair<int, std::string>, int> stringLines_;  // (language or -1, id) -> line
     int docLines_[3] = {-1, -1, -1};                           // welcome, readme, eula
+    std::map<std::string, int> softLines_;                     // Software key -> line
+    // Each file entry's line, and the entries by where they install: base
+    // id and normal sub path.
+    std::vector<int> fileLines_;
+    std::map<std::pair<std::string, std::string>, std::vector<std::size_t> > byDestination_;
+    void warn(sTextWarning w) { s_.warnings_.push_back(std::move(w)); }
+    // Notes the line of a key (`shown` as written); a key given before is
+    // warned about: its earlier value is replaced.
+    template <typename Key>
+    void noteKey(std::map<Key, int>& lines, const Key& key, const std::string& shown) {
+        const auto known = lines.find(key);
+        if (known != lines.end()) {
+            sTextWarning w;
+            w.what = sTextWarning::repeatedKey;
+            w.line = line;
+            w.otherLine = known->second;
+            w.text = shown;
+            warn(std::move(w));
+        }
+        lines[key] = line;
+    }
+    // What the file entries an Install line added (from `first` on) lose.
+    void checkInstalled(std::size_t first, bool modeGiven);
     cSoftPkgScenario::sTextError& err() { return s_.textError_; }
     bool getStrVID(const char*& p, std::string& id);
     bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
@@ -257,6 +291,7 @@ int cScenarioLineParser::parseSoft(const char* p) {
     if (k < 0) return 5;
     p += std::strlen(keys[k]);
     if (!findSkipEq(p)) return 6;
+    noteKey(softLines_, std::string(keys[k]), keys[k]);
     std::string value;
     if (k <= 5) {
         if (!parseStrVal(p, value) || !onlyComment(p)) return 7;
@@ -275,6 +310,7 @@ int cScenarioLineParser::parseSoft(const char* p) {
         long long part[4] = {0, 0, 0, 0};
         int got = 0;
         const char* q = value.c_str();
+        const char* numbersEnd = q;  // after the last number read
         while (got < 4) {
             q = skipSpace(q);
             const char* start = q;
@@ -284,7 +320,7 @@ int cScenarioLineParser::parseSoft(const char* p) {
             char* end = nullptr;
             part[got] = std::strtoll(start, &end, 10);
             if (errno == ERANGE) return cSoftPkgScenario::errVersionRange;
-            q = end;
+            q = numbersEnd = end;
             ++got;
             if (*q != '.') break;
             ++q;
@@ -294,6 +330,20 @@ int cScenarioLineParser::parseSoft(const char* p) {
         for (long long v : part)
             if (v < 0 || v > 65535) return cSoftPkgScenario::errVersionRange;
         for (int i = 0; i < 4; ++i) s_.ver_[i] = static_cast<int>(part[i]);
+        // A fifth part, or words after the numbers, go nowhere.  A point
+        // or blanks at the end lose nothing.
+        std::string rest(numbersEnd);
+        while (!rest.empty() && isSpace(rest.back())) rest.pop_back();
+        rest.erase(0, static_cast<std::size_t>(skipSpace(rest.c_str()) - rest.c_str()));
+        if (rest.find_first_not_of('.') != std::string::npos) {
+            sTextWarning w;
+            w.what = sTextWarning::versionCut;
+            w.line = line;
+            w.text = value;
+            for (int i = 0; i < got; ++i) w.kept += (i ? "." : "") + std::to_string(part[i]);
+            w.dropped = rest;
+            warn(std::move(w));
+        }
         return 0;
     }
     if (k <= 10) {
@@ -345,7 +395,7 @@ int cScenarioLineParser::parseStrs(const char* p) {
     std::string text;
     if (!parseStrVal(p, text) || !onlyComment(p)) return 7;
     s_.setStr(lang, id.c_str(), text.c_str());
-    stringLines_[std::make_pair(lang, id)] = line;
+    noteKey(stringLines_, std::make_pair(lang, id), key);
     return 0;
 }
 
@@ -493,7 +543,61 @@ int cScenarioLineParser::parseInst(const char* p) {
         }
     }
     std::set<std::pair<dev_t, ino_t> > open;
-    return processSiObj(e, source, open);
+    const std::size_t first = s_.files_.size();
+    const int rc = processSiObj(e, source, open);
+    if (rc == 0) checkInstalled(first, e.perm[0] != 8);
+    return rc;
+}
+
+void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
+    // Pairs of files with one destination, one warning for each earlier
+    // line they meet, in the order met.
+    std::vector<sTextWarning> same;
+    sTextWarning modes;
+    modes.what = sTextWarning::modeNotRecorded;
+    modes.line = line;
+    for (std::size_t i = first; i < s_.files_.size(); ++i) {
+        fileLines_.push_back(line);
+        const cSoftPkgScenario::sIntFileDef& f = s_.files_[i];
+        const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(f.item));
+        const std::string source = item ? item->source : std::string();
+        // The installer gives a file its mode from the line's digits alone.
+        struct stat st;
+        if (!modeGiven && ::stat(source.c_str(), &st) == 0 && (st.st_mode & 0111) != 0) {
+            if (modes.count++ == 0) modes.source = source;
+        }
+        const std::string sub = cSoftPkgScenario::normalSubPath(f.dest.sub);
+        if (f.dest.id == "pgm" && sub.empty()) {
+            sTextWarning w;
+            w.what = sTextWarning::installFolder;
+            w.line = line;
+            w.source = source;
+            w.dest = f.dest;
+            warn(std::move(w));
+        }
+        std::vector<std::size_t>& there = byDestination_[std::make_pair(f.dest.id, sub)];
+        for (std::size_t j : there) {
+            if (!installedTogether(s_.files_[j], f)) continue;
+            const int other = fileLines_[j];
+            auto w = std::find_if(same.begin(), same.end(), [&](const sTextWarning& x) { return x.otherLine == other; });
+            if (w == same.end()) {
+                same.emplace_back();
+                w = same.end() - 1;
+                w->what = sTextWarning::sameDestination;
+                w->line = line;
+                w->otherLine = other;
+                w->dest = f.dest;
+                w->source = source;
+                const cSoftPkg::sPkgItem* earlier = s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item));
+                w->otherSource = earlier ? earlier->source : std::string();
+            }
+            ++w->count;
+            break;
+        }
+        there.push_back(i);
+    }
+    for (sTextWarning& w : same) warn(std::move(w));
+    if (modes.count) warn(std::move(modes));
 }
 
 int cScenarioLineParser::parseMenu(const char* p) {

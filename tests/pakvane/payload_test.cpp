@@ -415,8 +415,8 @@ bad('plus1M', b + bytes(1 << 20), 'trailing', n, 1 << 20)
 bad('adler', b[:-1] + bytes([b[-1] ^ 0x40]), 'badStream', n - 4, '-', 'Adler-32')
 bad('digest', b[:20] + bytes([b[20] ^ 1]) + b[21:], 'badBody', 0)
 z = zlib.compress(body, 6)
-bad('body_long', pack(body, size=len(body) + 1, z=z), 'badStream', 49 + len(z) - 4, '-', 'inflates to %d bytes' % len(body))
-bad('body_short', pack(body, size=len(body) - 1, z=z), 'badStream', 49 + len(z) - 4, '-', 'more than')
+bad('body_long', pack(body, size=len(body) + 1, z=z), 'badHeader', 9, '-', 'inflates to %d bytes' % len(body))
+bad('body_short', pack(body, size=len(body) - 1, z=z), 'badHeader', 9, '-', 'more than')
 bad('packed_long', pack(body, z=z + b'\0\0\0'), 'badStream', 49 + len(z), '-', 'stream ends')
 bad('ratio', b[:9] + struct.pack('<I', struct.unpack_from('<I', b, 13)[0] * 1040 + 1) + b[13:], 'notPayload', 9, '-', 'deflate')
 k = len(rs) - 1
@@ -453,7 +453,7 @@ sPayloadFault::eCause causeNamed(const std::string& name) {
     const std::pair<const char*, F::eCause> names[] = {
         {"notPayload", F::notPayload}, {"truncated", F::truncated}, {"trailing", F::trailing},
         {"badStream", F::badStream},   {"badBody", F::badBody},     {"badLayout", F::badLayout},
-        {"badItem", F::badItem},       {"badScenario", F::badScenario}};
+        {"badItem", F::badItem},       {"badScenario", F::badScenario}, {"badHeader", F::badHeader}};
     for (const auto& n : names)
         if (name == n.first) return n.second;
     return F::none;
@@ -680,6 +680,145 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
     // Reads of 4096 bytes after the header's 49: the first one to start at
     // or past byte 200000 fails.
     EXPECT_EQ(r.fault.at, 49 + (200000 - 49 + 4095) / 4096 * 4096);
+}
+
+// One field of an intact payload's header damaged at a time, and an item's
+// bytes damaged inside the packed stream: each named as Python reads the
+// layout.  A size that disagrees with the file's length or with the stream
+// names that size; damage to an item's bytes names the item, and where the
+// stream broke when it did.  Lines: name, the message ("@" for the file;
+// "ok" when it holds), the item named (-1 none), and the message when the
+// payload comes through a pipe ("=": the same): its length is known only
+// at its end, and its header's sizes are taken at their word until then.
+const char kMakeDamagedFields[] = R"PY(
+import hashlib, os, struct, sys, zlib
+good, asis, out, table_at = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+b = open(good, 'rb').read()
+L = len(b)
+ver, N, P = struct.unpack_from('<BII', b, 8)
+assert L == 49 + P
+rows = []
+def case(name, data, want, item=-1, piped='='):
+    open(os.path.join(out, name), 'wb').write(data)
+    rows.append('%s\t%s\t%d\t%s' % (name, want, item, piped))
+for i in range(8):
+    case('magic%d' % i, b[:i] + bytes([b[i] ^ 0x20]) + b[i + 1:], '@ is not a payload: it does not begin with "QORSOPKG"')
+for v in (2, 0x80, 0xFF):
+    case('version%d' % v, b[:8] + bytes([v]) + b[9:], '@ is not a payload: its format version %d is not known (0 to 1 are)' % v)
+case('version0', b[:8] + b'\0' + b[9:], 'ok')
+for n in (N + 1, N + 70000, N - 1, N // 2, 1, 0, 0xFFFFFFFF):
+    if n == 0:
+        want = "@ is not a payload: its header's body size is 0 bytes; a body holds at least its end tag"
+    elif n > P * 1040:
+        want = ("@ is not a payload: its header's body size, %d bytes, is more than deflate makes of its header's "
+                "packed size, %d bytes" % (n, P))
+    elif n > N:
+        want = "@: its header's body size is %d bytes, but its stream inflates to %d bytes" % (n, N)
+    else:
+        want = "@: its header's body size is %d bytes, but its stream inflates to more than that: %d bytes" % (n, N)
+    case('body%d' % n, b[:9] + struct.pack('<I', n) + b[13:], want)
+for n in (P + 1, P + 70000, P - 1, P // 2, 1, 0, 0xFFFFFFFF, P ^ 0x10000):
+    if n == 0:
+        piped = "@ is not a payload: its header's packed size is 0 bytes"
+    elif N > n * 1040:
+        piped = ("@ is not a payload: its header's body size, %d bytes, is more than deflate makes of its header's "
+                 "packed size, %d bytes" % (N, n))
+    else:
+        piped = '='
+    case('packed%d' % n, b[:13] + struct.pack('<I', n) + b[17:],
+         "@: its header's packed size, %d bytes, disagrees with its length, %d bytes: its stream ends with the file, "
+         "after %d packed bytes" % (n, L, P), -1, piped)
+for at in (17, 48):
+    case('digest%d' % at, b[:at] + bytes([b[at] ^ 1]) + b[at + 1:], "@: the body's SHA-256 digest is wrong")
+
+# The items' bytes: the body of the payload with a large item packed in
+# stored blocks, so that a packed byte is a body byte; the first item's data
+# damaged, then the length pair of a stored block inside it.
+a = open(asis, 'rb').read()
+body = zlib.decompress(a[49:])
+start = table_at + 40
+size = struct.unpack_from('<I', body, table_at + 4)[0]
+z = zlib.compress(body, 0)
+blocks, pos, plain = [], 2, 0
+while True:
+    head = z[pos]
+    assert head >> 1 & 3 == 0, 'a stored block'
+    n, = struct.unpack_from('<H', z, pos + 1)
+    blocks.append((pos, plain, n))
+    pos, plain = pos + 5 + n, plain + n
+    if head & 1: break
+assert plain == len(body) and pos + 4 == len(z)
+def packed_at(body_at):
+    for p, first, n in blocks:
+        if first <= body_at < first + n: return p + 5 + body_at - first
+payload = lambda z: b'QORSOPKG' + struct.pack('<BII', 1, len(body), len(z)) + hashlib.sha256(body).digest() + z
+flip = lambda z, at: z[:at] + bytes([z[at] ^ 0x10]) + z[at + 1:]
+case('item_byte', payload(flip(z, packed_at(start + size // 2))),
+     '@: the packed body is damaged inside item 0: its bytes do not match its digest', 0)
+p = next(p for p, first, n in blocks if start < first < start + size)
+try:
+    zlib.decompress(flip(z, p + 4))
+    assert False, 'decoded'
+except zlib.error as e:
+    why = str(e).split(': ', 1)[1]
+case('item_block', payload(flip(z, p + 4)),
+     '@: the packed body is damaged inside item 0, and breaks at byte %d: inflate: %s' % (49 + p + 4, why), 0)
+print('\n'.join(rows))
+)PY";
+
+TEST(PayloadStream, ADamagedHeaderFieldOrItemIsNamed) {
+    sVariants v;
+    ASSERT_TRUE(v.made) << v.list;
+    const std::string out = v.pkg.dir.file("fields");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    unsigned long long table = 8;
+    for (std::uint32_t i = 0; i < v.s.package().count(); ++i) table += 40 + v.s.package().sizeOf(static_cast<int>(i));
+    int status = -1;
+    const std::string list =
+        runPython(kMakeDamagedFields,
+                  v.file + " " + v.folder + "/asis " + out + " " + std::to_string(tableOffset(v.file, table)), &status);
+    ASSERT_EQ(status, 0) << list;
+    std::istringstream lines(list);
+    int rows = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string name, told, item, piped;
+        std::getline(fields, name, '\t');
+        std::getline(fields, told, '\t');
+        std::getline(fields, item, '\t');
+        std::getline(fields, piped, '\t');
+        if (piped == "=") piped = told;
+        ++rows;
+        const std::string path = out + "/" + name;
+        for (std::string* want : {&told, &piped})
+            for (std::size_t at; (at = want->find('@')) != std::string::npos;) want->replace(at, 1, path);
+        const std::string bytes = readFile(path);
+        for (int threads : {1, 3}) {
+            cFileIO in;
+            ASSERT_TRUE(in.open(path.c_str(), fmRead));
+            sUntold untold(bytes, 70000);
+            // The file's length, whether told at once or found at its end.
+            for (cFileIOTarget* src : {static_cast<cFileIOTarget*>(&in), static_cast<cFileIOTarget*>(&untold)}) {
+                const sStreamed r = streamCheck(src, true, threads);
+                const std::string what = name + ", " + std::to_string(threads) + " threads" +
+                                         (src == &in ? ", file" : ", untold stream");
+                const std::string& want = src == &in ? told : piped;
+                if (want == "ok") {
+                    EXPECT_TRUE(r.ok) << what << ": " << describePayloadFault(r.fault, path);
+                    continue;
+                }
+                EXPECT_FALSE(r.ok) << what;
+                EXPECT_EQ(describePayloadFault(r.fault, path), want) << what;
+                EXPECT_EQ(r.fault.item, std::stoll(item)) << what;
+                // Loaded as far as it goes, so that the item's destination
+                // can be named.
+                if (r.fault.item >= 0) {
+                    EXPECT_EQ(r.files, v.s.fileEntries().size()) << what;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rows, 31) << list;
 }
 
 namespace {

@@ -802,3 +802,70 @@ TEST(Scenario, InputsAndPathsThatNoItemInstalls) {
 }
 
 }  // namespace
+
+// What a compile takes as written but loses, told with the lines: two files
+// that install one path on a system and in a language both apply to, files
+// executable on disk packed without permission digits, a file installed as
+// the installation folder itself, a version cut to four parts or to its
+// numbers, a key given twice.  Each case is the valid scenario with lines
+// added; the expected warnings are read off those lines.
+TEST(Scenario, WhatACompileLosesIsToldWithItsLines) {
+    cSampleDir d;
+    const std::string D = d.dir.path();
+    ASSERT_EQ(mkdir(d.dir.file("tools").c_str(), 0755), 0);
+    writeFile(d.dir.file("tools/run.sh"), "#!/bin/sh\n");
+    writeFile(d.dir.file("tools/more.sh"), "#!/bin/sh\n");
+    writeFile(d.dir.file("tools/notes"), "text");
+    ASSERT_EQ(chmod(d.dir.file("tools/run.sh").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(d.dir.file("tools/more.sh").c_str(), 0710), 0);
+    // The lines of the valid scenario; the first added line is line n + 1
+    // (counted from 1).  Its app.bin is line 19, its DEU tree for 64-bit
+    // systems line 20.
+    const std::string base = d.text("");
+    const int n = static_cast<int>(std::count(base.begin(), base.end(), '\n'));
+    ASSERT_NE(base.find("\n\"" + D + "/app.bin\" = $pgm \"bin/app\", 755\n"), std::string::npos);
+    const std::string at = std::to_string(n + 1), next = std::to_string(n + 2), third = std::to_string(n + 3);
+    const std::string q = "\"" + D;
+    struct sCase {
+        std::string extra;
+        std::vector<std::string> want;  // kind line other dest source other-source text|kept|dropped count
+    };
+    const sCase cases[] = {
+        {"", {}},
+        {"[Install]\n" + q + "/tree/a.txt\" = $pgm \"./bin//app\"\n",
+         {"1 " + next + " 19 pgm:./bin//app D/tree/a.txt D/app.bin || 1"}},
+        // Both of the folder's files meet the DEU tree for 64-bit systems.
+        {"[Install]\n" + q + "/tree\" = $pgm \"data\"\n",
+         {"1 " + next + " 20 pgm:data/a.txt D/tree/a.txt D/tree/a.txt || 2"}},
+        // Another system width, another language: never installed together.
+        {"[Install]\nx32." + q + "/tree\" = $pgm \"data\", , DEU\n" + q + "/tree\" = $pgm \"data\", , ENG\n", {}},
+        {"[Install]\n" + q + "/tools\" = $pgm \"tools\"\n" + q + "/tools/run.sh\" = $pgm \"run\"\n" + q +
+             "/tools\" = $pgm \"t2\", 644\n",
+         {"2 " + next + " 0 : D/tools/more.sh  || 2", "2 " + third + " 0 : D/tools/run.sh  || 1"}},
+        {"[Install]\n" + q + "/app.bin\" = $pgm \"\", 700\n" + q + "/tree/a.txt\" = $pgm \"./\", 600\n",
+         {"3 " + next + " 0 pgm: D/app.bin  || 0", "3 " + third + " 0 pgm:./ D/tree/a.txt  || 0",
+          "1 " + third + " " + next + " pgm:./ D/tree/a.txt D/app.bin || 1"}},
+        {"[Software]\nversion = \"1.2.3.4.5.6\"\n",
+         {"5 " + next + " 7 :   version|| 0", "4 " + next + " 0 :   1.2.3.4.5.6|1.2.3.4|.5.6 0"}},
+        {"[Software]\nname = \"Other\"\nversion = \" 2.0 beta 3 \"\n",
+         {"5 " + next + " 6 :   name|| 0", "5 " + third + " 7 :   version|| 0",
+          "4 " + third + " 0 :    2.0 beta 3 |2.0|beta 3 0"}},
+        // A point at the end loses nothing.
+        {"[Software]\nversion = \"1.2.\"\n", {"5 " + next + " 7 :   version|| 0"}},
+        {"[Strings]\ntitle = \"x\"\nDEU.menu = \"y\"\nENG.title = \"z\"\n",
+         {"5 " + next + " 15 :   title|| 0", "5 " + third + " 17 :   DEU.menu|| 0"}},
+    };
+    for (const sCase& c : cases) {
+        cSoftPkgScenario s;
+        int line = 0;
+        ASSERT_EQ(d.compile(s, d.text(c.extra), line), 0) << c.extra;
+        auto rel = [&](const std::string& p) { return p.compare(0, D.size(), D) == 0 ? "D" + p.substr(D.size()) : p; };
+        std::vector<std::string> got;
+        for (const auto& w : s.textWarnings())
+            got.push_back(std::to_string(w.what) + " " + std::to_string(w.line + 1) + " " +
+                          std::to_string(w.otherLine + 1) + " " + w.dest.id + ":" + w.dest.sub + " " + rel(w.source) +
+                          " " + rel(w.otherSource) + " " + w.text + "|" + w.kept + "|" + w.dropped + " " +
+                          std::to_string(w.count));
+        EXPECT_EQ(got, c.want) << c.extra;
+    }
+}
