@@ -772,7 +772,7 @@ const char* kindOf(mode_t mode) {
     if (S_ISFIFO(mode)) return "a named pipe";
     if (S_ISSOCK(mode)) return "a socket";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    return "not a regular file";
+    return "a file of another kind";
 }
 
 // The output looked at before any work: the file to replace (an output
