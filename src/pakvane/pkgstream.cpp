@@ -679,7 +679,9 @@ struct sLoad {
     cSoftPkg::sFileStamp stamp;
     unsigned long long size = 0;
     bool held = false;
-    const tPieceHook* hook = nullptr;
+    // Shared: a load still being read when a failed save lets its feeder go
+    // keeps the hook it calls.
+    std::shared_ptr<const tPieceHook> hook;
     std::atomic<bool> claimed{false};
     // The buffer for a held file, given when it is scheduled.
     _typebuf<unsigned char> bytes;
@@ -690,7 +692,9 @@ struct sLoad {
     bool done = false;
 };
 
-void runLoad(sLoad& l) { l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook); }
+void runLoad(sLoad& l) {
+    l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook.get());
+}
 
 class cItemFeeder {
 public:
@@ -699,7 +703,8 @@ public:
         : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
           heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
           packAhead_(options.packAheadOfDigest > 0),
-          shelf_(options.readAheadBytes), hook_(options.onFilePiece) {}
+          shelf_(options.readAheadBytes),
+          hook_(options.onFilePiece ? std::make_shared<const tPieceHook>(options.onFilePiece) : nullptr) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -743,7 +748,7 @@ private:
             l->stamp = it->sourceStamp;
             l->size = it->sourceSize;
             l->held = held;
-            l->hook = &hook_;
+            l->hook = hook_;
             if (held) heldBytes_ += it->sourceSize;
             cWorkPool* pool = &pool_;
             pool_.submit(
@@ -869,7 +874,7 @@ private:
             // Hashed with the body, side by side.
             if (!out_.put(piece.data(), want, &sha)) return false;
             total += want;
-            if (hook_) hook_(l.path, total - want, total);
+            if (hook_) (*hook_)(l.path, total - want, total);
         }
         if (!f.ends()) return false;
         sha256_finish(&sha, again);
@@ -886,7 +891,7 @@ private:
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
     cShelf shelf_;
-    const tPieceHook hook_;
+    std::shared_ptr<const tPieceHook> hook_;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 
