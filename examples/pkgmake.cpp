@@ -2,35 +2,52 @@
 // scenario (the installer payload), reads the payload back, verifies its
 // digest and every item's digest, and prints what the package holds.
 //
-//   pkgmake <scenario.txt> <output.data>             compile, read back, verify
-//   pkgmake --no-check <scenario.txt> <output.data>  compile only
-//   pkgmake --check <payload.data>                   read back, verify, show
+//   pkgmake [--threads N] <scenario.txt> <output.data>             compile, read back, verify
+//   pkgmake [--threads N] --no-check <scenario.txt> <output.data>  compile only
+//   pkgmake [--threads N] --check <payload.data>                   read back, verify, show
 //
 // Paths inside a scenario are taken from the folder the scenario lies in.
-// The payload is written to a temporary file beside the output and takes
-// its place only when it is complete and flushed: an interrupted or failed
-// run leaves the previous output as it was.  Documents are compiled with
-// the platform's fonts.  Progress goes to standard output: one line redrawn
-// on a terminal, a plain line at most once a second otherwise.
+// The output is looked at before any work: one that is not a regular file
+// is refused, a symbolic link has its target replaced, and its folder must
+// be able to take a new file.  The payload is written to a temporary file
+// beside the output, read back through the descriptor it was written by,
+// and takes the output's place only once it is complete, flushed and
+// (unless --no-check) verified: an interrupted or failed run leaves the
+// previous output as it was, and no other run's bytes are ever checked in
+// its stead.  Documents are compiled with the platform's fonts.  Progress
+// goes to standard output: one line redrawn on a terminal, as wide as the
+// terminal, a plain line at most once a second otherwise.
 //
 // The exit code is 0 on success, 1 for a faulty scenario (or an output that
-// would overwrite one of its inputs), 2 for a payload that cannot be written
-// or does not verify, 3 for bad arguments, 4 when the work succeeded but
-// standard output was closed before everything was shown (`| head -1`): the
-// payload is then complete, and verified unless --no-check was given.  An
+// would overwrite one of its inputs, or is not a regular file), 2 for a
+// payload that cannot be written or does not verify, 3 for bad arguments,
+// 4 when the work succeeded but standard output was closed before
+// everything was shown (`| head -1`, or closed from the start): the payload
+// is then complete, and verified unless --no-check was given.  An
 // interrupting signal ends it as that signal would.
+//
+// For tests that must change the world at a given point of a run, without
+// depending on its speed, PKGMAKE_TEST_HOOKS holds a list, separated by
+// commas, of: "lines" (a progress line at every step, not a few a second),
+// "stop-before-check" (the process stops itself with SIGSTOP once the
+// payload is written, before it is read back and put in place) and, last,
+// "stop-in:<path>" (it stops itself once the first piece of the file to
+// pack at <path>, as the scenario names it, is read).
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -110,11 +127,11 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
     case 20:
     case 21:
         if (e.docLine >= 0 && !e.message.empty()) {
-            std::snprintf(buf, sizeof buf, "%s: line %d, column %d: %s", e.file.c_str(), e.docLine + 1,
-                          e.docColumn + 1, e.message.c_str());
+            std::snprintf(buf, sizeof buf, "%s: line %d, column %d: %s", escapeForDisplay(e.file).c_str(),
+                          e.docLine + 1, e.docColumn + 1, e.message.c_str());
             return buf;
         }
-        if (!e.message.empty()) return e.file + ": " + e.message;
+        if (!e.message.empty()) return escapeForDisplay(e.file) + ": " + e.message;
         return "";
     case 7:
     case 23:
@@ -129,20 +146,23 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
         if (code == 7) return "";
         if (e.part == E::partId) return "the base folder (a $reference or a quoted text) is missing or malformed";
         if (e.part == E::partSubPath && !e.subPath.empty())
-            return "the sub path \"" + e.subPath + "\" is absolute or climbs out of its folder with \"..\"";
+            return "the sub path \"" + escapeForDisplay(e.subPath) + "\" is absolute or climbs out of its folder with \"..\"";
         if (e.part == E::partSubPath) return "the quoted sub path after the base folder is missing or malformed";
         return "";
     case 26:
-        return e.file.empty() ? "" : "cannot read \"" + e.file + "\"";
+        if (e.file.empty()) return "";
+        if (e.error == 0) return "\"" + escapeForDisplay(e.file) + "\" is neither a regular file nor a folder";
+        return "cannot read \"" + escapeForDisplay(e.file) + "\": " + std::strerror(e.error);
     case cSoftPkgScenario::errBadCodename:
-        return "\"" + e.id + "\": use 1 to 64 letters, digits, '.', '_', '-' or '+', beginning with a letter or digit";
+        return "\"" + escapeForDisplay(e.id) + "\": use 1 to 64 letters, digits, '.', '_', '-' or '+', beginning with a letter or digit";
     default: return "";
     }
 }
 
 // ---------------------------------------------------------------------------
-// Progress: on a terminal one line redrawn up to ten times a second; to a
-// pipe or a file a plain line at most once a second, and the last one.
+// Progress: on a terminal one line redrawn up to ten times a second, never
+// wider than the terminal; to a pipe or a file a plain line at most once a
+// second, and the last one.
 
 std::string mib(unsigned long long bytes) {
     char buf[32];
@@ -166,8 +186,69 @@ std::string timeLeft(double seconds) {
     return buf;
 }
 
-// Standard output closed under us (a reader that went away): nothing more
-// is written there, and the exit code says so.
+// The columns of the terminal on standard output: its own word, else
+// $COLUMNS, else the classic 80.
+std::size_t terminalColumns() {
+    struct winsize ws;
+    if (::ioctl(1, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    const char* env = std::getenv("COLUMNS");
+    char* end = nullptr;
+    const long n = env ? std::strtol(env, &end, 10) : 0;
+    if (env && *env && end && *end == 0 && n > 0 && n < 100000) return static_cast<std::size_t>(n);
+    return 80;
+}
+
+// A progress line from its parts, none wider than `width` columns (0: any
+// width): the head (what and its items) and the tail (share and time left)
+// always, then as many of the middle parts, most telling first, as fit; a
+// width too narrow for head and tail cuts the line.  The parts are ASCII,
+// one column a byte.
+std::string fitLine(const std::string& head, const std::vector<std::string>& middle, const std::string& tail,
+                    std::size_t width) {
+    std::size_t keep = middle.size();
+    auto build = [&] {
+        std::string line = head;
+        for (std::size_t i = 0; i < keep; ++i) line += ", " + middle[i];
+        return line + tail;
+    };
+    std::string line = build();
+    while (width && line.size() > width && keep > 0) {
+        --keep;
+        line = build();
+    }
+    if (width && line.size() > width) line.resize(width);
+    return line;
+}
+
+// The hooks a test sets (see the top of this file).
+struct sTestHooks {
+    bool everyStep = false;
+    bool stopBeforeCheck = false;
+    std::string stopIn;
+
+    static sTestHooks fromEnvironment() {
+        sTestHooks h;
+        const char* env = std::getenv("PKGMAKE_TEST_HOOKS");
+        std::string rest = env ? env : "";
+        while (!rest.empty()) {
+            if (rest.compare(0, 8, "stop-in:") == 0) {
+                h.stopIn = rest.substr(8);
+                break;
+            }
+            const std::size_t comma = rest.find(',');
+            const std::string item = rest.substr(0, comma);
+            h.everyStep |= item == "lines";
+            h.stopBeforeCheck |= item == "stop-before-check";
+            rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+        }
+        return h;
+    }
+};
+sTestHooks gHooks;
+
+// Standard output closed under us (a reader that went away), or closed
+// before we began: nothing more is written there, and the exit code says
+// so.
 bool gStdoutGone = false;
 // A progress line drawn on the terminal and not yet ended by a newline; an
 // interrupt ends it, so the shell's prompt starts on a line of its own.
@@ -192,9 +273,8 @@ public:
     ~cProgressLine() override { endLine(); }
 
     void onPayloadProgress(const sPayloadProgress& p) override {
+        std::lock_guard<std::mutex> l(m_);
         last_ = p;
-        const double now = elapsed();
-        estimate_.add(now, shareOf(p));
         // The payload's pages go to the disk as they are written, not all
         // at once when it is flushed at the end: that wait would be a silent
         // gap before the last line.
@@ -202,14 +282,23 @@ public:
             ::sync_file_range(writeBehindFd_, 0, 0, SYNC_FILE_RANGE_WRITE);
             writtenBehind_ = p.packedDone;
         }
-        // The first line too waits for the gap: a short run shows its last
-        // line alone.
-        const double gap = tty_ ? 0.1 : 1.0;
-        if (now - shownAt_ < gap) return;
-        show(now, false);
+        step();
     }
+    // Packing: a piece of a file to pack was read, on any thread.  The
+    // reading is part of the work: a large file is hashed whole before its
+    // bytes go into the payload, which would otherwise be a stall.
+    void onFileRead(unsigned long long bytes) {
+        std::lock_guard<std::mutex> l(m_);
+        read_ += bytes;
+        step();
+    }
+    // Packing: the bytes of files that will be read in all (see onFileRead).
+    void expectReading(unsigned long long bytes) { readTotal_ = bytes; }
     // The final line, always shown.
-    void done() { show(elapsed(), true); }
+    void done() {
+        std::lock_guard<std::mutex> l(m_);
+        show(elapsed(), true);
+    }
     // Packing: start writing the payload's pages out as it grows.
     void writeBehind(int fd) { writeBehindFd_ = fd; }
     // Ends a line left open on the terminal (the run failed midway).
@@ -220,16 +309,37 @@ public:
         flushStdout();
     }
 
+    // No estimate until the work has moved for this long: the first second
+    // of a run (threads starting, a large file hashed before its bytes are
+    // packed) says little of its rate.
+    static constexpr double kFirstEstimate = 3.0;
+
 private:
+    // Under m_.
+    void step() {
+        const double now = elapsed();
+        estimate_.add(now, shareOf(last_));
+        // The first line too waits for the gap: a short run shows its last
+        // line alone.
+        const double gap = gHooks.everyStep ? 0.0 : tty_ ? 0.1 : 1.0;
+        if (now - shownAt_ < gap) return;
+        show(now, false);
+    }
     double elapsed() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     }
     double shareOf(const sPayloadProgress& p) const {
+        if (!verifying_) {
+            // Packing: the body deflated and the files read.
+            const double all = static_cast<double>(p.plainTotal) + static_cast<double>(readTotal_);
+            const double done = static_cast<double>(p.plainDone) + static_cast<double>(std::min(read_, readTotal_));
+            return all > 0 ? std::min(1.0, done / all) : 1.0;
+        }
         // Reading back, the items' check follows the inflating: its size is
         // taken as the body's until the table is read, and its bytes count a
         // quarter (hashing is that much faster than inflating), so that the
         // share only grows and the time left holds.
-        const double check = static_cast<double>(p.checkedTotal ? p.checkedTotal : (verifying_ ? p.plainTotal : 0));
+        const double check = static_cast<double>(p.checkedTotal ? p.checkedTotal : p.plainTotal);
         const double all = static_cast<double>(p.plainTotal) + check / 4;
         const double done = static_cast<double>(p.plainDone) + static_cast<double>(p.checkedDone) / 4;
         return all > 0 ? std::min(1.0, done / all) : 1.0;
@@ -238,27 +348,33 @@ private:
         if (gStdoutGone) return;
         const sPayloadProgress& p = last_;
         // 100% only with the last line: when packing, that comes once the
-        // file is flushed and in place, which the bytes do not tell.
+        // file is flushed, which the bytes do not tell.
         const unsigned percent = last ? 100u : std::min(99u, static_cast<unsigned>(shareOf(p) * 100.0));
-        const double left = last ? 0.0 : estimate_.secondsLeft();
+        const double left =
+            last ? 0.0 : estimate_.secondsMoving() >= kFirstEstimate ? estimate_.secondsLeft() : -1.0;
         // A payload checked as a stream tells its item total at the end.
         const unsigned itemsTotal = p.itemsTotal ? p.itemsTotal : itemsExpected_;
-        std::string line = std::string(what_) + ": items " + std::to_string(p.items);
-        if (itemsTotal || !verifying_ || last) line += "/" + std::to_string(itemsTotal);
+        std::string head = std::string(what_) + ": items " + std::to_string(p.items);
+        if (itemsTotal || !verifying_ || last) head += "/" + std::to_string(itemsTotal);
+        std::vector<std::string> middle;
         if (verifying_) {
-            line += ", read " + mib(p.packedDone) + " of " + mib(p.packedTotal) + ", inflated " + mib(p.plainDone) +
-                    " of " + mib(p.plainTotal) + ", checked " + mib(p.checkedDone) + " of " + mib(p.checkedTotal);
+            middle = {"read " + mib(p.packedDone) + " of " + mib(p.packedTotal),
+                      "inflated " + mib(p.plainDone) + " of " + mib(p.plainTotal),
+                      "checked " + mib(p.checkedDone) + " of " + mib(p.checkedTotal)};
         } else {
-            line += ", read " + mib(p.plainDone) + " of " + mib(p.plainTotal) + ", written " + mib(p.packedDone);
+            middle = {"read " + mib(p.plainDone) + " of " + mib(p.plainTotal), "written " + mib(p.packedDone)};
         }
         char tail[64];
         std::snprintf(tail, sizeof tail, ", %u%%, ", percent);
-        line += tail + timeLeft(left);
         if (tty_) {
+            // One column short of the width: a line that fills the last
+            // column leaves some terminals on the next line.
+            const std::size_t columns = terminalColumns();
+            const std::string line = fitLine(head, middle, tail + timeLeft(left), columns > 1 ? columns - 1 : 1);
             std::printf("\r%s\x1b[K%s", line.c_str(), last ? "\n" : "");
             gLineOpen = !last;
         } else {
-            std::printf("%s\n", line.c_str());
+            std::printf("%s\n", fitLine(head, middle, tail + timeLeft(left), 0).c_str());
         }
         flushStdout();
         shownAt_ = now;
@@ -269,7 +385,11 @@ private:
     unsigned itemsExpected_;
     bool tty_;
     std::chrono::steady_clock::time_point start_;
+    // Progress comes from the saving thread and, for the files read, from
+    // the workers.
+    std::mutex m_;
     sPayloadProgress last_;
+    unsigned long long read_ = 0, readTotal_ = 0;
     double shownAt_ = 0;
     cTimeLeftEstimator estimate_;
     static constexpr unsigned long long kWriteBehindStep = 32ull << 20;
@@ -356,36 +476,30 @@ std::string destinationsOf(cSoftPkgScenario& s, long long i) {
     return out;
 }
 
-// Reads a payload back as an installer would, checking every item on the
-// way, and prints what the package holds.  0, or 2 when it does not verify.
-// The payload streams through: no more of it is held than its scenario's
-// texts and documents and a record of each item.
-int checkPayload(const std::string& path, unsigned itemsExpected) {
-    cSoftPkgScenario back;
-    {
-        cProgressLine progress("verifying", true, itemsExpected);
-        sPayloadOptions options;
-        options.observer = &progress;
-        options.threads = gThreads;
-        cFileIO in;
-        errno = 0;
-        if (!in.open(path.c_str(), fmRead)) {
-            std::fprintf(stderr, "error: cannot open %s: %s\n", escapeForDisplay(path).c_str(),
-                         std::strerror(errno ? errno : EIO));
-            return 2;
-        }
-        if (!verifyPayloadStream(&in, true, back, options)) {
-            std::string text = faultText(options.fault, path);
-            // An item that does not match, or that damage lies in: where it goes.
-            if (options.fault.item >= 0) text += destinationsOf(back, options.fault.item);
-            progress.endLine();
-            std::fprintf(stderr, "error: %s\n", text.c_str());
-            return 2;
-        }
-        progress.done();
+// Reads a payload back from src as an installer would, checking every item
+// on the way, into `back`.  0, or 2 when it does not verify (`shown` names
+// it).  The payload streams through: no more of it is held than its
+// scenario's texts and documents and a record of each item.
+int verifyPayload(cFileIOTarget* src, const std::string& shown, unsigned itemsExpected, cSoftPkgScenario& back) {
+    cProgressLine progress("verifying", true, itemsExpected);
+    sPayloadOptions options;
+    options.observer = &progress;
+    options.threads = gThreads;
+    if (!verifyPayloadStream(src, true, back, options)) {
+        std::string text = faultText(options.fault, shown);
+        // An item that does not match, or that damage lies in: where it goes.
+        if (options.fault.item >= 0) text += destinationsOf(back, options.fault.item);
+        progress.endLine();
+        std::fprintf(stderr, "error: %s\n", text.c_str());
+        return 2;
     }
-    cSoftPkg& items = back.package();
+    progress.done();
+    return 0;
+}
 
+// What a verified payload holds, as an installer will show it, and "ok".
+void showPackage(cSoftPkgScenario& back) {
+    cSoftPkg& items = back.package();
     std::vector<int> langs;
     back.getSupportedLangs(langs);
     if (!langs.empty()) back.setCurrLangID(langs[0]);
@@ -423,7 +537,21 @@ int checkPayload(const std::string& path, unsigned itemsExpected) {
                     hexOf(d, 32).c_str(), escapeForDisplay(dest).c_str());
     }
     std::printf("ok\n");
-    return 0;
+}
+
+// --check: the payload at path read back and shown.
+int checkPayload(const std::string& path) {
+    cFileIO in;
+    errno = 0;
+    if (!in.open(path.c_str(), fmRead)) {
+        std::fprintf(stderr, "error: cannot open %s: %s\n", escapeForDisplay(path).c_str(),
+                     std::strerror(errno ? errno : EIO));
+        return 2;
+    }
+    cSoftPkgScenario back;
+    const int rc = verifyPayload(&in, path, 0, back);
+    if (rc == 0) showPackage(back);
+    return rc;
 }
 
 // ---------------------------------------------------------------------------
@@ -439,6 +567,7 @@ const char* leftOutWhy(const cSoftPkgScenario::sLeftOut& e) {
     case cSoftPkgScenario::loEmptyFolder: return "empty folder";
     case cSoftPkgScenario::loVanished: return "vanished while read";
     case cSoftPkgScenario::loUnreadable: return "status unreadable";
+    case cSoftPkgScenario::loLinkBack: return "symbolic link back into a folder being packed";
     default: return "not a file or folder";
     }
 }
@@ -552,11 +681,12 @@ void warnTextWarnings(const cSoftPkgScenario& s, const std::string& shownPath) {
 // lie in none of the folders it packs: the payload would take the place of
 // the user's own file.  Told apart by device and inode, so that another
 // name, a hard link or a symbolic link to an input counts as the input.
-bool overwritesInput(const cSoftPkgScenario& s, const std::string& outPath) {
+// outPath is the file the output's path (given) leads to.
+bool overwritesInput(const cSoftPkgScenario& s, const std::string& given, const std::string& outPath) {
     static const char* const kinds[] = {"the scenario", "a document source", "a file to pack", "a folder to pack"};
     auto refuse = [&](const cSoftPkgScenario::sInput& in, const char* how) {
         std::fprintf(stderr, "error: the output %s %s %s %s: choose another output\n",
-                     escapeForDisplay(outPath).c_str(), how, kinds[in.kind], escapeForDisplay(absolute(in.path)).c_str());
+                     escapeForDisplay(given).c_str(), how, kinds[in.kind], escapeForDisplay(absolute(in.path)).c_str());
         return true;
     };
     struct stat st;
@@ -582,13 +712,15 @@ bool overwritesInput(const cSoftPkgScenario& s, const std::string& outPath) {
     }
 }
 
-int usage(const char* self) {
-    std::fprintf(stderr,
+// The usage, to standard error for a misuse (exit 3), to standard output
+// when asked for (exit 0).
+int usage(const char* self, bool asked = false) {
+    std::fprintf(asked ? stdout : stderr,
                  "usage: %s [--threads N] <scenario.txt> <output.data>\n"
                  "       %s [--threads N] --no-check <scenario.txt> <output.data>\n"
                  "       %s [--threads N] --check <payload.data>\n",
                  self, self, self);
-    return 3;
+    return asked ? 0 : 3;
 }
 
 // Standard output closed before the end turns a success into 4.
@@ -597,13 +729,263 @@ int finish(int rc) {
     return rc == 0 && gStdoutGone ? 4 : rc;
 }
 
+// Descriptors 0, 1 and 2 open before anything else is: a file of ours that
+// took one of them would get what is meant for that stream (progress lines
+// written into the payload).  A closed one is opened on /dev/null.  True
+// when standard output was closed; false when /dev/null cannot be opened.
+bool openStandardStreams(bool& stdoutClosed) {
+    stdoutClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one.
+        const int got = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (got != fd) {
+            if (got >= 0) ::close(got);
+            return false;
+        }
+        if (fd == 1) stdoutClosed = true;
+    }
+    return true;
+}
+
+// The command line: [--threads N] [--no-check | --check] and the paths, the
+// options before or among the paths ("--" ends them).
+struct sArguments {
+    int threads = 0;
+    bool noCheck = false, checkOnly = false, help = false;
+    std::vector<std::string> paths;
+
+    bool parse(int argc, char** argv) {
+        bool options = true;
+        for (int i = 1; i < argc; ++i) {
+            const std::string a = argv[i];
+            if (options && a == "--") {
+                options = false;
+            } else if (options && a == "--threads") {
+                if (++i == argc || !threadCount(argv[i])) return false;
+            } else if (options && a == "--no-check" && !noCheck) {
+                noCheck = true;
+            } else if (options && a == "--check" && !checkOnly) {
+                checkOnly = true;
+            } else if (options && (a == "--help" || a == "-h")) {
+                help = true;
+            } else if (options && a.size() > 1 && a[0] == '-') {
+                return false;  // an unknown or repeated option
+            } else if (a.empty()) {
+                return false;
+            } else {
+                paths.push_back(a);
+            }
+        }
+        if (help) return true;
+        if (noCheck && checkOnly) return false;
+        return paths.size() == (checkOnly ? 1u : 2u);
+    }
+
+private:
+    // 1 to 1024 worker threads, in digits.
+    bool threadCount(const char* text) {
+        if (threads) return false;
+        long n = 0;
+        for (const char* p = text; *p; ++p) {
+            if (*p < '0' || *p > '9' || n > 1024) return false;
+            n = n * 10 + (*p - '0');
+        }
+        if (!*text || n < 1 || n > 1024) return false;
+        threads = static_cast<int>(n);
+        return true;
+    }
+};
+
+// The file a path names once its symbolic links are followed, each relative
+// one from the folder of the link; the path itself when it is no link (or
+// does not exist).  A target reached through links is named from its
+// folder's real path.  False with errno ELOOP for links that never end.
+bool followLinks(std::string path, std::string& target) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            target = path;
+            const std::size_t slash = path.rfind('/');
+            if (hops == 0 || slash == std::string::npos) return true;
+            char* real = ::realpath(slash == 0 ? "/" : path.substr(0, slash).c_str(), nullptr);
+            if (real) {
+                target = std::string(real) + (std::strcmp(real, "/") == 0 ? "" : "/") + path.substr(slash + 1);
+                std::free(real);
+            }
+            return true;
+        }
+        std::vector<char> buf(static_cast<std::size_t>(std::max<off_t>(st.st_size, 255)) + 2);
+        const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size() - 1);
+        if (n < 0) {
+            target = path;
+            return true;
+        }
+        const std::string to(buf.data(), static_cast<std::size_t>(n));
+        const std::size_t slash = path.rfind('/');
+        path = !to.empty() && to[0] == '/' ? to : path.substr(0, slash == std::string::npos ? 0 : slash + 1) + to;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "a file of another kind";
+}
+
+// The output looked at before any work: the file to replace (an output
+// that is a symbolic link has its target replaced, and the link kept), a
+// regular file or none yet, in a folder that can take a new file.  0, or
+// the exit code once the cause is said.
+int prepareOutput(const std::string& given, std::string& target) {
+    const std::string shown = escapeForDisplay(given);
+    if (!followLinks(given, target)) {
+        std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(), std::strerror(errno));
+        return 2;
+    }
+    struct stat st;
+    if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        const std::string as = target == given ? "" : " (through its links, " + escapeForDisplay(target) + ")";
+        std::fprintf(stderr, "error: the output %s%s is %s, not a regular file: choose another output\n",
+                     shown.c_str(), as.c_str(), kindOf(st.st_mode));
+        return 1;
+    }
+    // The folder must take a new file now, not only after all the packing:
+    // a temporary one is made there and dropped.
+    cReplacementFile probe;
+    errno = 0;
+    if (!probe.begin(target.c_str())) {
+        std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(target).c_str(),
+                     std::strerror(errno ? errno : EIO));
+        return 2;
+    }
+    probe.abandon();
+    return 0;
+}
+
+// A file to pack over the format's limit: named, with its size.
+int tooLargeFile(const std::string& shownPath, int line, const std::string& file) {
+    struct stat st;
+    const unsigned long long size = ::stat(file.c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    std::fprintf(stderr,
+                 "error: %s: line %d: %s holds %llu bytes (%.1f GiB); a payload holds files of at most "
+                 "4294967295 bytes (4 GiB)\n",
+                 escapeForDisplay(shownPath).c_str(), line + 1, escapeForDisplay(file).c_str(), size,
+                 static_cast<double>(size) / (1024.0 * 1024.0 * 1024.0));
+    return 2;
+}
+
+// Stops the process where a test asked (see the top of this file).
+void stopForTest() { ::raise(SIGSTOP); }
+
+// Puts the payload in its place; false once the reason is said.
+bool putInPlace(cReplacementFile& out, const std::string& outPath) {
+    errno = 0;
+    if (out.commit()) return true;
+    std::fprintf(stderr, "error: cannot put the payload in place as %s: %s\n", escapeForDisplay(outPath).c_str(),
+                 std::strerror(errno ? errno : EIO));
+    return false;
+}
+
+// Packs s into the output at outPath (its target), reads it back through
+// the same descriptor unless !check, and puts it in place.  A payload that
+// fails is dropped as `out` goes (the old output stays).
+int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
+    cReplacementFile out;
+    // A new payload gets the mode any new file of the user's gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    out.setNewFileMode(0666 & ~mask);
+    errno = 0;
+    if (!out.begin(outPath.c_str())) {
+        std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(outPath).c_str(),
+                     std::strerror(errno ? errno : EIO));
+        return 2;
+    }
+    // The interrupt handler drops the file while it is ours.
+    gOutput = &out;
+    struct sReleased {
+        ~sReleased() { gOutput = nullptr; }
+    } released;
+    long long payloadBytes = 0;
+    {
+        cProgressLine progress("packing", false);
+        progress.writeBehind(static_cast<int>(out.descriptor()));
+        sPayloadOptions options;
+        options.observer = &progress;
+        options.threads = gThreads;
+        // Every file is read once, a larger one twice: first for its digest.
+        unsigned long long reading = 0;
+        cSoftPkg& pkg = s.package();
+        for (std::uint32_t i = 0; i < pkg.count(); ++i) {
+            const cSoftPkg::sPkgItem* it = pkg.itemInfo(static_cast<int>(i));
+            if (it && it->isFile()) reading += it->sourceSize * (it->sourceSize > options.heldFileBytes ? 2 : 1);
+        }
+        progress.expectReading(reading);
+        std::atomic<bool> stopped{false};
+        options.onFilePiece = [&](const std::string& path, unsigned long long from, unsigned long long to) {
+            progress.onFileRead(to - from);
+            if (from == 0 && !gHooks.stopIn.empty() && path == gHooks.stopIn && !stopped.exchange(true))
+                stopForTest();
+        };
+        errno = 0;
+        bool ok = s.saveBinConfig(&out, options);
+        // The writer names what failed; the header's own writes leave only
+        // the system's reason.
+        if (!ok && !options.fault && errno) {
+            options.fault.cause = sPayloadFault::writeFailed;
+            options.fault.error = errno;
+        }
+        // Flushed before it is read back: what is checked is what the disk
+        // took.
+        if (ok && check && ::fdatasync(static_cast<int>(out.descriptor())) != 0) {
+            options.fault.cause = sPayloadFault::writeFailed;
+            options.fault.error = errno;
+            ok = false;
+        }
+        if (!ok) {
+            progress.endLine();
+            std::fprintf(stderr, "error: %s\n", faultText(options.fault, outPath).c_str());
+            return 2;
+        }
+        payloadBytes = out.size();
+        // Without the check, the last line comes once the payload is on
+        // disk and in its place.
+        if (!check && !putInPlace(out, outPath)) {
+            progress.endLine();
+            return 2;
+        }
+        progress.done();
+    }
+    cSoftPkgScenario back;
+    if (check) {
+        if (gHooks.stopBeforeCheck) stopForTest();
+        // Read back through the descriptor that wrote it: the very bytes
+        // that will take the output's place, whatever another process does
+        // with that path meanwhile.  One that does not verify never takes
+        // the old one's place.
+        out.set_fp(0);
+        if (const int rc = verifyPayload(&out, outPath, s.package().count(), back)) return rc;
+        if (!putInPlace(out, outPath)) return 2;
+    }
+    std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);
+    if (check) showPackage(back);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Documents name fonts; the compiler asks the platform's font store for
-    // each, as the installer maker does, and the check shows them.
-    installPlatformFonts();
-    __setSiDocFaceHooks(stdFace, fixedFace);
+    // Before anything is opened, so that no file of ours takes the place of
+    // a standard stream.
+    bool stdoutClosed = false;
+    if (!openStandardStreams(stdoutClosed)) return 2;
+    gStdoutGone = stdoutClosed;
+    gHooks = sTestHooks::fromEnvironment();
     // A reader that goes away (`| head -1`) must not kill a run midway: the
     // writes fail instead, and the work goes on to its end.
     ::signal(SIGPIPE, SIG_IGN);
@@ -613,46 +995,50 @@ int main(int argc, char** argv) {
         struct sigaction old;
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::signal(sig, onInterrupt);
     }
-    // --threads N: at most N worker threads (default: one per core).
-    if (argc > 2 && std::strcmp(argv[1], "--threads") == 0) {
-        gThreads = std::atoi(argv[2]);
-        if (gThreads < 1) return usage(argv[0]);
-        argv[2] = argv[0];
-        argv += 2;
-        argc -= 2;
-    }
-    if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return finish(checkPayload(absolute(argv[2]), 0));
-    const bool check = !(argc == 4 && std::strcmp(argv[1], "--no-check") == 0);
-    if (argc != (check ? 3 : 4)) return usage(argv[0]);
-    const int first = check ? 1 : 2;
-    const std::string shownPath = argv[first];
-    const std::string scenarioPath = absolute(argv[first]);
-    const std::string outPath = absolute(argv[first + 1]);
+    sArguments args;
+    if (!args.parse(argc, argv)) return usage(argv[0]);
+    if (args.help) return finish(usage(argv[0], true));
+    gThreads = args.threads;
+    // Documents name fonts; the compiler asks the platform's font store for
+    // each, as the installer maker does, and the check shows them.
+    installPlatformFonts();
+    __setSiDocFaceHooks(stdFace, fixedFace);
+    if (args.checkOnly) return finish(checkPayload(absolute(args.paths[0])));
+    const bool check = !args.noCheck;
+    const std::string shownPath = args.paths[0];
+    const std::string shown = escapeForDisplay(shownPath);
+    const std::string scenarioPath = absolute(args.paths[0]);
+    const std::string given = absolute(args.paths[1]);
+    std::string outPath;
+    // The output before any work: a run that cannot write it says so now.
+    if (const int rc = prepareOutput(given, outPath)) return rc;
     const std::size_t slash = scenarioPath.rfind('/');
     const std::string folder = scenarioPath.substr(0, slash == 0 ? 1 : slash);
     // A named pipe would keep the compiler waiting for a writer, a folder
     // or a device is no scenario.
     struct stat scenarioStat;
     if (::stat(scenarioPath.c_str(), &scenarioStat) == 0 && !S_ISREG(scenarioStat.st_mode)) {
-        std::fprintf(stderr, "error: %s: not a regular file\n", escapeForDisplay(shownPath).c_str());
+        std::fprintf(stderr, "error: %s: not a regular file\n", shown.c_str());
         return 1;
     }
     if (chdir(folder.c_str()) != 0) {
-        std::fprintf(stderr, "error: cannot enter the scenario's folder %s\n", escapeForDisplay(folder).c_str());
+        std::fprintf(stderr, "error: cannot enter the scenario's folder %s: %s\n", escapeForDisplay(folder).c_str(),
+                     std::strerror(errno));
         return 1;
     }
 
     cSoftPkgScenario s;
     int line = 0;
     const int rc = s.loadTextConfig(scenarioPath.c_str(), line);
+    if (rc == 26 && s.textError().error == EFBIG && line >= 0) return tooLargeFile(shownPath, line, s.textError().file);
     if (rc != 0) {
         // Where: the scenario's line; for the checks after the last line,
         // the line of what they found lacking; none for the file itself.
         if (line < 0 && s.textError().defLine >= 0) line = s.textError().defLine;
         if (line >= 0 && rc != 1)
-            std::fprintf(stderr, "error: %s: line %d: %s (code %d)\n", shownPath.c_str(), line + 1, errorMeaning(rc), rc);
+            std::fprintf(stderr, "error: %s: line %d: %s (code %d)\n", shown.c_str(), line + 1, errorMeaning(rc), rc);
         else
-            std::fprintf(stderr, "error: %s: %s (code %d)\n", shownPath.c_str(), errorMeaning(rc), rc);
+            std::fprintf(stderr, "error: %s: %s (code %d)\n", shown.c_str(), errorMeaning(rc), rc);
         const std::string detail = errorDetail(rc, s.textError());
         if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
         return 1;
@@ -660,49 +1046,6 @@ int main(int argc, char** argv) {
     warnLeftOut(s);
     warnMissingTargets(s, shownPath);
     warnTextWarnings(s, shownPath);
-    if (overwritesInput(s, outPath)) return 1;
-
-    cReplacementFile out;
-    // A new payload gets the mode any new file of the user's gets.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    out.setNewFileMode(0666 & ~mask);
-    if (!out.begin(outPath.c_str())) {
-        std::fprintf(stderr, "error: cannot write beside %s\n", outPath.c_str());
-        return 2;
-    }
-    gOutput = &out;
-    long long payloadBytes = 0;
-    {
-        cProgressLine progress("packing", false);
-        progress.writeBehind(static_cast<int>(out.descriptor()));
-        sPayloadOptions options;
-        options.observer = &progress;
-        options.threads = gThreads;
-        errno = 0;
-        if (!s.saveBinConfig(&out, options)) {
-            // The writer names what failed; the header's own writes leave
-            // only the system's reason.
-            if (!options.fault && errno) {
-                options.fault.cause = sPayloadFault::writeFailed;
-                options.fault.error = errno;
-            }
-            progress.endLine();
-            std::fprintf(stderr, "error: %s\n", faultText(options.fault, outPath).c_str());
-            out.abandon();
-            return 2;
-        }
-        payloadBytes = out.size();
-        if (!out.commit()) {
-            progress.endLine();
-            std::fprintf(stderr, "error: the payload could not be put in place: %s\n", outPath.c_str());
-            return 2;
-        }
-        gOutput = nullptr;
-        // The last line once the payload is on disk and in its place.
-        progress.done();
-    }
-    std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);
-
-    return finish(check ? checkPayload(outPath, s.package().count()) : 0);
+    if (overwritesInput(s, given, outPath)) return 1;
+    return finish(pack(s, outPath, check));
 }

@@ -2,6 +2,7 @@
 the command line (<pkgmake> <case>), the failures found, and how a script
 runs its case and reports."""
 import os
+import random
 import sys
 
 PKGMAKE = os.path.abspath(sys.argv[1])
@@ -19,6 +20,24 @@ def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, 'wb') as f:
         f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def make_big_package(d, seed):
+    """Some 10 MiB of files: long enough to be caught in a stage."""
+    r = random.Random(seed)
+    words = [b'package ', b'install ', b'qor ', b'\n', b'version ', b'data ']
+    for i in range(6):
+        write(f'{d}/big/text{i}.txt', b''.join(r.choice(words) for _ in range(250000)))
+        write(f'{d}/big/rand{i}.bin', r.randbytes(400000))
+    write(f'{d}/big/empty', b'')
+    write(f'{d}/docs/e.hdl', 'Licence.')
+    write(f'{d}/docs/e.idx', 'ENG = "./e.hdl"\n')
+    write(f'{d}/s.txt', '[General]\nlangs = ENG\n[Software]\ncodename = "big"\neula = "docs/e.idx"\n'
+          '[Install]\n"big" = $pgm "big"\n')
+
+
+def temps(d, name):
+    return [f for f in os.listdir(d) if f.startswith('.' + name)]
 
 
 def run_case(cases):

@@ -6,7 +6,9 @@ packages made here in a scratch folder.
                                                less than it says, one that
                                                cannot be read, a full disk,
                                                the format's 4 GiB limit:
-                                               exit 2, the file and the cause
+                                               exit 2, the file and the cause;
+                                               sources of mode 000 or with too
+                                               long a path: the system's reason
     pkgmake_payload_test.py <pkgmake> check    --check on what is no payload,
                                                a cut one, a damaged body or
                                                item, bytes after the end:
@@ -103,6 +105,46 @@ def causes():
         failed(pkgmake(scen, out),
                r"error: the payload's body would be %d bytes \(%.1f GiB\); a payload holds at most 4294967295 "
                r"bytes \(4 GiB\) of body and as many packed" % (total, total / (1 << 30)), 'limit')
+        # One file over the limit is named with its size, on its line.
+        os.truncate(f'{d}/files/a.big', 5 << 30)
+        failed(pkgmake(package(d, '"files/a.big" = $pgm "a"\n'), out),
+               r'error: %s: line 8: files/a\.big holds 5368709120 bytes \(5\.0 GiB\); a payload holds files of at '
+               r'most 4294967295 bytes \(4 GiB\)' % re.escape(f'{d}/s.txt'), 'one file over the limit')
+        for n in ('a', 'b'):
+            os.remove(f'{d}/files/{n}.big')
+
+        # Sources that cannot be read say why: a file and a folder of mode
+        # 000 (to a user who is not root), a path longer than the system
+        # takes.
+        os.chmod(d, 0o755)
+        os.makedirs(f'{d}/anyone')
+        os.chmod(f'{d}/anyone', 0o777)
+        write(f'{d}/files/secret', 'x')
+        os.makedirs(f'{d}/files/locked/in')
+        os.chmod(f'{d}/files/secret', 0)
+        os.chmod(f'{d}/files/locked', 0)
+        fd = os.open(f'{d}/files', os.O_RDONLY)
+        for i in range(22):
+            name = 'level%02d' % i + 'x' * 200
+            os.mkdir(name, dir_fd=fd)
+            deeper = os.open(name, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = deeper
+        os.close(os.open('deep.txt', os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd))
+        os.close(fd)
+
+        def nobody():
+            os.setgroups([])
+            os.setgid(65534)
+            os.setuid(65534)
+        for source, where, why, user in (('files/secret', 'files/secret', 13, nobody),
+                                         ('files/locked', 'files/locked', 13, nobody),
+                                         ('files/level00' + 'x' * 200, 'files/level00', 36, None)):
+            r = pkgmake(package(d, f'"{source}" = $pgm "x"\n'), f'{d}/anyone/o.data', preexec_fn=user)
+            err = r.stderr.decode().split('\n')
+            check(r.returncode == 1 and err[0].endswith('(code 26)') and err[1].startswith(f'  cannot read "{where}')
+                  and err[1].endswith(f'": {os.strerror(why)}'), f'{source[:20]}: {r.returncode} {err[:2]!r}')
+        os.chmod(f'{d}/files/locked', 0o755)
 
 
 def check_mode():

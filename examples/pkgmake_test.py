@@ -25,6 +25,7 @@
 Nothing here depends on the machine's speed: a kill that comes too late to
 catch the run in a stage still has to leave a complete new payload.
 """
+import fcntl
 import hashlib
 import os
 import pty
@@ -35,10 +36,11 @@ import signal
 import struct
 import subprocess
 import tempfile
+import termios
 import time
 import zlib
 
-from pkgmake_harness import PKGMAKE, check, run_case, write
+from pkgmake_harness import PKGMAKE, check, make_big_package, run_case, temps, write
 
 
 def run(scenario, out, **kw):
@@ -131,12 +133,31 @@ def errors():
         err = r.stderr.decode()
         check(r.returncode == 1 and err == f'error: {d}/absent.txt: the scenario file cannot be opened (code 1)\n',
               f'code 1: {err!r}')
-        # Code 31: a folder linking back into itself.
+        # A link back into a folder being packed is left out, named; the
+        # rest is packed.
         os.makedirs(f'{d}/loop/inner')
         os.symlink('..', f'{d}/loop/inner/back')
+        write(f'{d}/loop/inner/f.txt', 'f')
         write(f'{d}/s31.txt', good + '[Install]\n"loop" = $pgm "t"\n')
         r = run(f'{d}/s31.txt', f'{d}/out.data')
-        check(r.returncode == 1 and b'(code 31)' in r.stderr, f'code 31: {r.stderr!r}')
+        err = r.stderr.decode()
+        check(r.returncode == 0 and err.startswith(
+            'warning: loop/inner/back: skipped (symbolic link back into a folder being packed)\n') and
+            b'-> <folder>/t/inner/f.txt\n' in r.stdout, f'link back: {r.returncode} {err!r}')
+        os.remove(f'{d}/out.data')
+        # Code 31: the same folder met again by a bind mount, which only root
+        # can make.
+        os.makedirs(f'{d}/bound/again')
+        if subprocess.run(['mount', '--bind', f'{d}/bound', f'{d}/bound/again'], capture_output=True).returncode:
+            print('errors: no bind mount could be made; code 31 is not tried')
+        else:
+            try:
+                write(f'{d}/s31.txt', good + '[Install]\n"bound" = $pgm "t"\n')
+                r = run(f'{d}/s31.txt', f'{d}/out.data')
+                check(r.returncode == 1 and r.stderr.decode().startswith(f'error: {d}/s31.txt: line {n + 1}: ') and
+                      b'(code 31)' in r.stderr, f'code 31: {r.stderr!r}')
+            finally:
+                subprocess.run(['umount', f'{d}/bound/again'])
         seen |= {1, 31}
         missing = sorted(set(range(1, 34)) - {22} - seen)
         check(not missing, f'codes without a case: {missing}')
@@ -209,30 +230,13 @@ def fonts():
         check(out.endswith('ok\n'), 'fonts: no ok')
 
 
-def make_big_package(d, seed):
-    """Some 10 MiB of files: long enough to be caught in a stage."""
-    r = random.Random(seed)
-    words = [b'package ', b'install ', b'qor ', b'\n', b'version ', b'data ']
-    for i in range(6):
-        write(f'{d}/big/text{i}.txt', b''.join(r.choice(words) for _ in range(250000)))
-        write(f'{d}/big/rand{i}.bin', r.randbytes(400000))
-    write(f'{d}/big/empty', b'')
-    write(f'{d}/docs/e.hdl', 'Licence.')
-    write(f'{d}/docs/e.idx', 'ENG = "./e.hdl"\n')
-    write(f'{d}/s.txt', '[General]\nlangs = ENG\n[Software]\ncodename = "big"\neula = "docs/e.idx"\n'
-          '[Install]\n"big" = $pgm "big"\n')
-
-
-def temps(d, name):
-    return [f for f in os.listdir(d) if f.startswith('.' + name)]
-
-
-def run_on_pty(args, until, sig):
-    """Runs args on a terminal; sends sig (None: no signal) once the output
-    matches until (a regex), or at once when until is None.  Returns (exit
-    status, output)."""
+def run_on_pty(args, until, sig, columns=250, env=None):
+    """Runs args on a terminal of the given width; sends sig (None: no
+    signal) once the output matches until (a regex), or at once when until
+    is None.  Returns (exit status, output)."""
     master, slave = pty.openpty()
-    p = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave, close_fds=True)
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 24, columns, 0, 0))
+    p = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave, close_fds=True, env=env)
     os.close(slave)
     out = b''
     sent = sig is None
@@ -289,10 +293,9 @@ def kill():
             if rc == 0:
                 # It finished before the signal came: the new payload, whole.
                 check(now == new, f'{what}: finished, but the payload is not the new one')
-            elif until and until.startswith('verifying'):
-                # Put in place before it was read back.
-                check(now == new, f'{what}: the committed payload changed')
             else:
+                # Read back before it is put in place: killed while packing
+                # or verifying, the old payload stays.
                 check(rc == -sig, f'{what}: exit {rc}: {text[-300:]!r}')
                 # Killed before the new payload was complete: the old one
                 # byte for byte.  A signal that came only after the new
@@ -301,7 +304,7 @@ def kill():
                 check(now == old or late, f'{what}: the old payload is not left byte for byte')
                 caught += now == old
             check(not temps(d, 'payload.data'), f'{what}: temporary files left: {temps(d, "payload.data")}')
-        print(f'kill: {caught} of 5 runs killed before the new payload was in place')
+        print(f'kill: {caught} of {len(stages)} runs killed before the new payload was in place')
         # A failing build leaves the old payload too.
         with open(out, 'wb') as f:
             f.write(old)
@@ -350,6 +353,26 @@ def progress():
                 check(shares == sorted(shares), f'progress: {stage} goes backwards on the terminal {shares}')
                 check(draws and draws[-1].endswith(('0 s left',)) and ', 100%,' in draws[-1],
                       f'progress: {stage} does not end at 100%: {draws[-1:]}')
+        # Narrower terminals, told by the terminal itself or (when it does
+        # not say) by $COLUMNS: every draw one column short of the width,
+        # still on one row; the parts in the middle go first.
+        short = re.compile(r'^(packing|verifying): items \d+(/\d+)?(, [^,]+)*, \d+%, '
+                           r'(\d+ s left|\d+ min \d+ s left|time left unknown)$')
+        for columns, env in ((80, None), (60, {**os.environ, 'COLUMNS': '60'}), (40, None)):
+            width = columns
+            if env:
+                columns = 0  # a terminal that does not tell its size
+            rc, text = run_on_pty([PKGMAKE, f'{d}/s.txt', f'{d}/t{width}.data'], None, None, columns, env)
+            text = text.replace('\r\n', '\n')
+            check(rc == 0, f'progress: {width} columns: exit {rc}')
+            for stage in ('packing', 'verifying'):
+                row = [l for l in text.split('\n') if stage + ':' in l]
+                check(len(row) == 1, f'progress: {width} columns: {stage} on {len(row)} rows')
+                draws = [x.replace('\x1b[K', '') for x in row[0].split('\r') if x] if row else []
+                check(draws and all(len(x) <= width - 1 for x in draws),
+                      f'progress: {width} columns: {stage} draws of {[len(x) for x in draws]}')
+                if width >= 60:
+                    check(all(short.match(x) for x in draws), f'progress: {width} columns: {draws[:2]}')
 
 
 def display(name):
@@ -436,8 +459,7 @@ def packager():
                 (f'{d}/hard-eula', f'{d}/docs/eula_de.hdl', 'a document source'),
                 (f'{d}/files/tool.sh', None, 'a file to pack'),
                 (f'{d}/link-to-tool', f'{d}/files/tool.sh', 'a file to pack'),
-                (f'{d}/files/My Data/notes ü.txt', None, 'a file to pack'),
-                (f'{d}/files/My Data', None, 'a folder to pack')]
+                (f'{d}/files/My Data/notes ü.txt', None, 'a file to pack')]
         for out, named, kind in over:
             named = named or out
             before = {p: open(p, 'rb').read() for p in (named,) if os.path.isfile(p)}
@@ -446,6 +468,10 @@ def packager():
             check(r.returncode == 1, f'over {out}: exit {r.returncode}')
             check(f'error: the output {out} is {kind} {named}' in err, f'over {out}: {err!r}')
             check(all(open(p, 'rb').read() == b for p, b in before.items()), f'over {out}: the input changed')
+        # A folder is no output at all, whatever it holds.
+        r = run(scen, f'{d}/files/My Data')
+        check(r.returncode == 1 and r.stderr.decode() == f'error: the output {d}/files/My Data is a folder, not a '
+              'regular file: choose another output\n', f'over the folder: {r.stderr!r}')
         inside = f'{d}/files/My Data/new.data'
         r = run(scen, inside)
         check(r.returncode == 1 and f'the output {inside} lies inside a folder to pack {d}/files/My Data' in

@@ -324,10 +324,20 @@ void cReplacementFile::clearPending() {
 
 bool cReplacementFile::begin(const char* target) {
     abandon();
-    if (!target || !*target || std::strlen(target) >= sizeof pending_ - 64) return false;
+    if (!target || !*target) {
+        errno = ENOENT;
+        return false;
+    }
+    if (std::strlen(target) >= sizeof pending_ - 64) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     std::string folder, name;
     splitPath(target, folder, name);
-    if (name.empty()) return false;
+    if (name.empty()) {
+        errno = EISDIR;
+        return false;
+    }
     int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     unnamed_ = fd >= 0;
     if (fd < 0) {
@@ -356,8 +366,11 @@ bool cReplacementFile::commit() {
     splitPath(target, folder, name);
     struct stat st;
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(newMode_);
+    // A failure keeps the system's reason in errno for the caller.
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
+        const int error = errno;
         abandon();
+        errno = error;
         return false;
     }
     if (unnamed_) {
@@ -372,17 +385,23 @@ bool cReplacementFile::commit() {
             if (!linked && errno != EEXIST) break;
         }
         if (!linked) {
+            const int error = errno;
             clearPending();
             abandon();
+            errno = error;
             return false;
         }
     }
     const bool moved = ::rename(pending_, target.c_str()) == 0;
+    const int error = errno;
     if (!moved) ::unlink(pending_);
     clearPending();
     close();
     target_.clear();
-    if (!moved) return false;
+    if (!moved) {
+        errno = error;
+        return false;
+    }
     // The rename itself reaches the disk with the folder.
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

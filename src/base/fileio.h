@@ -263,11 +263,12 @@ public:
     ~cReplacementFile() override;
 
     // Opens the temporary file for reading and writing.  False when the
-    // target's folder cannot hold one.
+    // target's folder cannot hold one, with the system's reason in errno.
     bool begin(const char* target);
     // Flushes, gives the file the target's permission bits (those of
     // setNewFileMode for a new target) and puts it in the target's place.
-    // False leaves the target as it was and removes the temporary file.
+    // False leaves the target as it was and removes the temporary file;
+    // errno then holds the system's reason.
     bool commit();
     // The permission bits a target that does not exist yet gets: 0664 unless
     // set (a program that wants the creation mask to count passes 0666 less

@@ -21,6 +21,10 @@ public:
     // Seconds left after the latest sample; -1 while there is nothing to go
     // by (less than half a second of work, or nothing done at all).
     double secondsLeft() const;
+    // How long the work has been moving: from the last sample with nothing
+    // done to the latest sample (0 before any).  A display that wants a few
+    // seconds of rate behind its first estimate asks this.
+    double secondsMoving() const { return samples_.empty() ? 0 : samples_.back().t - idleUntil_; }
     // Starts again with no samples.
     void reset() {
         samples_.clear();

@@ -273,10 +273,45 @@ bool cSoftPkg::newPackage() {
     return true;
 }
 
+cSoftPkg::sFileStamp cSoftPkg::sFileStamp::of(const struct stat& st) {
+    sFileStamp s;
+    s.device = static_cast<std::uint64_t>(st.st_dev);
+    s.inode = static_cast<std::uint64_t>(st.st_ino);
+    s.size = static_cast<unsigned long long>(std::max<off_t>(0, st.st_size));
+    s.modifiedSec = st.st_mtim.tv_sec;
+    s.modifiedNsec = st.st_mtim.tv_nsec;
+    s.changedSec = st.st_ctim.tv_sec;
+    s.changedNsec = st.st_ctim.tv_nsec;
+    return s;
+}
+
+bool cSoftPkg::sFileStamp::ofDescriptor(int fd, sFileStamp& out) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    out = of(st);
+    return true;
+}
+
+const char* cSoftPkg::sFileStamp::differenceFrom(const sFileStamp& then) const {
+    if (device != then.device || inode != then.inode) return "replaced by another file";
+    if (size != then.size || modifiedSec != then.modifiedSec || modifiedNsec != then.modifiedNsec) return "modified";
+    if (changedSec != then.changedSec || changedNsec != then.changedNsec) return "its status changed";
+    return "";
+}
+
+namespace {
+
+// The file open in f is the one added as `it`, as it was then.
+bool sameAsAdded(cFileIO& f, const cSoftPkg::sPkgItem& it) {
+    cSoftPkg::sFileStamp now;
+    return cSoftPkg::sFileStamp::ofDescriptor(static_cast<int>(f.descriptor()), now) && now == it.sourceStamp;
+}
+
+}  // namespace
+
 bool cSoftPkg::readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes) {
     cFileIO f;
-    if (!f.open(it.source.c_str(), fmRead)) return false;
-    if (static_cast<unsigned long long>(f.size()) != it.sourceSize) return false;
+    if (!f.open(it.source.c_str(), fmRead) || !sameAsAdded(f, it)) return false;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     try {
@@ -287,9 +322,10 @@ bool cSoftPkg::readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    // Nothing may follow: the file must not have grown meanwhile.
+    // Nothing may follow, and the file must be as it was all along: not
+    // grown, nor written to as it was read.
     unsigned char extra;
-    if (f.read(&extra, 1) != 0) return false;
+    if (f.read(&extra, 1) != 0 || !sameAsAdded(f, it)) return false;
     sha256_finish(&sha, it.digest);
     it.digestKnown = true;
     return true;
@@ -297,7 +333,7 @@ bool cSoftPkg::readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes) {
 
 bool cSoftPkg::hashFileItem(sPkgItem& it) {
     cFileIO f;
-    if (!f.open(it.source.c_str(), fmRead)) return false;
+    if (!f.open(it.source.c_str(), fmRead) || !sameAsAdded(f, it)) return false;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     unsigned long long total = 0;
@@ -305,7 +341,7 @@ bool cSoftPkg::hashFileItem(sPkgItem& it) {
         sha256_update(&sha, b, n);
         total += n;
     });
-    if (!ok || total != it.sourceSize) return false;
+    if (!ok || total != it.sourceSize || !sameAsAdded(f, it)) return false;
     sha256_finish(&sha, it.digest);
     it.digestKnown = true;
     return true;
@@ -319,29 +355,42 @@ void cSoftPkg::setFileDigest(int i, const unsigned char (&d)[32]) {
 }
 
 int cSoftPkg::addPkgFile(const char* path) {
-    if (!path || !*path || count_ >= kMaxItems) return -1;
+    if (!path || !*path || count_ >= kMaxItems) {
+        errno = EINVAL;
+        return -1;
+    }
     // Opened only to see that it can be, with one status of what it is: a
-    // scenario names thousands of files.
+    // scenario names thousands of files.  Not blocking, so that a named
+    // pipe put in a file's place is refused rather than waited on.
     struct stat st;
     {
         int fd;
         do {
-            fd = ::open(path, O_RDONLY | O_CLOEXEC);
+            fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) return -1;
-        const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        const bool known = ::fstat(fd, &st) == 0;
+        const int error = errno;
         ::close(fd);
-        if (!regular) return -1;
+        if (!known || !S_ISREG(st.st_mode)) {
+            errno = known ? EINVAL : error;
+            return -1;
+        }
     }
-    if (static_cast<unsigned long long>(st.st_size) > kMaxItemBytes) return -1;
+    if (static_cast<unsigned long long>(st.st_size) > kMaxItemBytes) {
+        errno = EFBIG;
+        return -1;
+    }
     try {
         if (index_.size() == index_.capacity()) index_.reserve(std::max<std::size_t>(16, 2 * index_.size()));
         sPkgItem& it = items_.add()->value;
         it.source = path;
         it.sourceSize = static_cast<unsigned long long>(st.st_size);
+        it.sourceStamp = sFileStamp::of(st);
         it.digestKnown = false;
         index_.push_back(&it);
     } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
         return -1;
     }
     return static_cast<int>(count_++);

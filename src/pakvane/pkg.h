@@ -30,8 +30,35 @@
 #include "base/fileio.h"
 #include "base/lists.h"
 
+struct stat;
+
 class cSoftPkg {
 public:
+    // What a file to pack was when it was added, as its status tells: the
+    // file it is (device and inode), its size and when its bytes and its
+    // status last changed, to the nanosecond.  A reading that finds it
+    // otherwise before or after reads a file that changed meanwhile, even
+    // one rewritten in place with as many bytes.
+    struct sFileStamp {
+        std::uint64_t device = 0, inode = 0;
+        unsigned long long size = 0;
+        long long modifiedSec = 0, modifiedNsec = 0;
+        long long changedSec = 0, changedNsec = 0;
+
+        static sFileStamp of(const struct stat& st);
+        // Of the file open at fd; false (errno set) when its status cannot
+        // be read.
+        static bool ofDescriptor(int fd, sFileStamp& out);
+        bool operator==(const sFileStamp& o) const {
+            return device == o.device && inode == o.inode && size == o.size && modifiedSec == o.modifiedSec &&
+                   modifiedNsec == o.modifiedNsec && changedSec == o.changedSec && changedNsec == o.changedNsec;
+        }
+        bool operator!=(const sFileStamp& o) const { return !(*this == o); }
+        // What differs from `then` in a few words: "replaced by another
+        // file", "modified" or "its status changed" (empty when nothing).
+        const char* differenceFrom(const sFileStamp& then) const;
+    };
+
     struct sPkgItem {
         // 0: data holds the plain bytes; otherwise data is a zlib stream of
         // this many plain bytes.
@@ -49,6 +76,7 @@ public:
         // it had when it was added.  Its digest is known once it was read.
         std::string source;
         unsigned long long sourceSize = 0;
+        sFileStamp sourceStamp;
         bool digestKnown = true;
         // A record checked as it streamed past, its bytes not kept: only its
         // stored length is known.
@@ -108,7 +136,9 @@ public:
     // its bytes are read, and its digest taken, when the table is saved or
     // an item's bytes or digest are asked for.  -1 when the file cannot be
     // opened for reading, is not a regular file or is larger than
-    // kMaxItemBytes.  Saving fails should the file then have another size.
+    // kMaxItemBytes; errno then says why: the open's own reason, EINVAL for
+    // what is not a regular file, EFBIG for a file too large.  Saving fails
+    // should the file then be another than it was (its sourceStamp).
     int addPkgFile(const char* path);
 
     // Replaces the table by the records at block + pos (at most size - pos

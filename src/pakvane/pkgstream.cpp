@@ -82,6 +82,7 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
     fault.cause = cause;
     fault.path = path;
     fault.error = error;
+    fault.detail.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -494,14 +495,17 @@ private:
 // Reading package files ahead.
 
 // A file to pack, read as it was when it was added: exactly its size and
-// nothing after it.  Anything else is a fault that names the file: one that
-// cannot be opened or read (with the system's reason) or one that changed
-// (with its size then and now).  Read through its descriptor with one
-// status taken: a package may hold thousands of small files.
+// nothing after it, and the same file with the same status (its stamp)
+// before and after the reading.  Anything else is a fault that names the
+// file: one that cannot be opened or read (with the system's reason) or one
+// that changed (with its size then and now, or what else changed: a file
+// rewritten in place with as many bytes is caught by its times).  Read
+// through its descriptor with one status taken at each end: a package may
+// hold thousands of small files.
 class cSizedFile {
 public:
-    cSizedFile(const std::string& path, unsigned long long size, sPayloadFault& fault)
-        : path_(path), size_(size), fault_(fault) {}
+    cSizedFile(const std::string& path, const cSoftPkg::sFileStamp& stamp, sPayloadFault& fault)
+        : path_(path), size_(stamp.size), stamp_(stamp), fault_(fault) {}
     ~cSizedFile() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -510,11 +514,10 @@ public:
 
     bool open() {
         do {
-            fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+            fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         } while (fd_ < 0 && errno == EINTR);
         if (fd_ < 0) return unreadable();
-        const unsigned long long now = sizeNowOnDisk();
-        return now == size_ || changed(now);
+        return same();
     }
     // The next n bytes (within the size) into at.
     bool read(unsigned char* at, unsigned int n) {
@@ -533,12 +536,12 @@ public:
         }
         return true;
     }
-    // True when the file ends at its size.
+    // True when the file ends at its size and is still as it was added.
     bool ends() {
         unsigned char extra;
         const long got = readSome(&extra, 1);
         if (got < 0) return unreadable();
-        if (got == 0) return true;
+        if (got == 0) return same();
         ++done_;
         return changed(sizeNow());
     }
@@ -556,6 +559,16 @@ private:
     unsigned long long sizeNowOnDisk() {
         struct stat st;
         return ::fstat(fd_, &st) == 0 ? static_cast<unsigned long long>(std::max<off_t>(0, st.st_size)) : 0;
+    }
+    // The file open is the one added, with the status it had then.
+    bool same() {
+        cSoftPkg::sFileStamp now;
+        if (!cSoftPkg::sFileStamp::ofDescriptor(fd_, now)) return unreadable();
+        if (now == stamp_) return true;
+        if (now.size != size_) return changed(now.size);
+        changed(now.size);
+        fault_.detail = now.differenceFrom(stamp_);
+        return false;
     }
     bool unreadable() {
         fileFault(fault_, sPayloadFault::fileUnreadable, path_, errno ? errno : EIO);
@@ -584,6 +597,7 @@ private:
     int fd_ = -1;
     const std::string& path_;
     unsigned long long size_;
+    const cSoftPkg::sFileStamp& stamp_;
     unsigned long long done_ = 0;
     sPayloadFault& fault_;
 };
@@ -625,13 +639,18 @@ private:
     unsigned long long bytes_ = 0, limit_;
 };
 
-// Reads exactly size bytes of the file at path, hashing them, into bytes
-// (held: a buffer of at least size bytes) or, with bytes null, only hashing
-// them.
-bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<unsigned char>* bytes,
-                    unsigned char (&digest)[32], sPayloadFault& fault) {
-    cSizedFile f(path, size, fault);
+// What a reading of a file to pack tells after each piece: the caller's
+// hook (sPayloadOptions::onFilePiece), or nothing.
+using tPieceHook = std::function<void(const std::string&, unsigned long long, unsigned long long)>;
+
+// Reads exactly the bytes of the file at path, added with `stamp`, hashing
+// them, into bytes (held: a buffer of at least its size) or, with bytes
+// null, only hashing them.
+bool readFileHashed(const std::string& path, const cSoftPkg::sFileStamp& stamp, _typebuf<unsigned char>* bytes,
+                    unsigned char (&digest)[32], sPayloadFault& fault, const tPieceHook* hook) {
+    cSizedFile f(path, stamp, fault);
     if (!f.open()) return false;
+    const unsigned long long size = stamp.size;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     _typebuf<unsigned char> piece;
@@ -647,6 +666,7 @@ bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<u
         if (!f.read(at, want)) return false;
         sha256_update(&sha, at, want);
         total += want;
+        if (hook && *hook) (*hook)(path, total - want, total);
     }
     if (!f.ends()) return false;
     sha256_finish(&sha, digest);
@@ -657,8 +677,12 @@ bool readFileHashed(const std::string& path, unsigned long long size, _typebuf<u
 // Whoever claims it has its results to itself until done is set.
 struct sLoad {
     std::string path;
+    cSoftPkg::sFileStamp stamp;
     unsigned long long size = 0;
     bool held = false;
+    // Shared: a load still being read when a failed save lets its feeder go
+    // keeps the hook it calls.
+    std::shared_ptr<const tPieceHook> hook;
     std::atomic<bool> claimed{false};
     // The buffer for a held file, given when it is scheduled.
     _typebuf<unsigned char> bytes;
@@ -669,7 +693,9 @@ struct sLoad {
     bool done = false;
 };
 
-void runLoad(sLoad& l) { l.ok = readFileHashed(l.path, l.size, l.held ? &l.bytes : nullptr, l.digest, l.fault); }
+void runLoad(sLoad& l) {
+    l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook.get());
+}
 
 class cItemFeeder {
 public:
@@ -678,7 +704,8 @@ public:
         : pkg_(pkg), pool_(pool), out_(out), progress_(progress), fault_(options.fault),
           heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
           packAhead_(options.packAheadOfDigest > 0),
-          shelf_(options.readAheadBytes) {}
+          shelf_(options.readAheadBytes),
+          hook_(options.onFilePiece ? std::make_shared<const tPieceHook>(options.onFilePiece) : nullptr) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -719,8 +746,10 @@ private:
                 return;  // the item finds no load and fails for lack of memory
             }
             l->path = it->source;
+            l->stamp = it->sourceStamp;
             l->size = it->sourceSize;
             l->held = held;
+            l->hook = hook_;
             if (held) heldBytes_ += it->sourceSize;
             cWorkPool* pool = &pool_;
             pool_.submit(
@@ -835,7 +864,7 @@ private:
     // Packs l's file, reading it again; `again` is the digest of what it
     // yielded.
     bool stream(const sLoad& l, unsigned char (&again)[32]) {
-        cSizedFile f(l.path, l.size, fault_);
+        cSizedFile f(l.path, l.stamp, fault_);
         if (!f.open()) return false;
         _typebuf<unsigned char> piece(kPiece);
         sSHA256Ctx sha;
@@ -846,6 +875,7 @@ private:
             // Hashed with the body, side by side.
             if (!out_.put(piece.data(), want, &sha)) return false;
             total += want;
+            if (hook_) (*hook_)(l.path, total - want, total);
         }
         if (!f.ends()) return false;
         sha256_finish(&sha, again);
@@ -862,6 +892,7 @@ private:
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
     cShelf shelf_;
+    std::shared_ptr<const tPieceHook> hook_;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 
@@ -896,6 +927,9 @@ std::string describePayloadFault(const sPayloadFault& f, const std::string& file
         if (f.path.empty())
             std::snprintf(buf, sizeof buf, "a file changed while it was packed: the body came to %llu bytes, not %llu",
                           f.after, f.before);
+        else if (f.before == f.after && !f.detail.empty())
+            std::snprintf(buf, sizeof buf, "%s changed while it was packed: %s after it was added", f.path.c_str(),
+                          detail);
         else if (f.before == f.after)
             std::snprintf(buf, sizeof buf, "%s changed while it was packed: its %llu bytes are not those read before",
                           f.path.c_str(), f.after);
@@ -1009,7 +1043,11 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     progress.plainTotal = bodySize;
     cWorkPool pool(threads);
     cBodyDeflater out(dst, pool, threads, progress, options, options.fault);
-    if (!out.start() || !out.put(prefix.data(), prefix.size())) return false;
+    if (!out.start()) return false;
+    // The totals at once, before the first block is done: the files read
+    // ahead may take a while.
+    out.report();
+    if (!out.put(prefix.data(), prefix.size())) return false;
     if (pkg.count() != 0) {
         const unsigned char tag = 13;
         if (!out.put(&tag, 1)) return false;

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,7 +61,8 @@ struct sPayloadFault {
     enum eCause {
         none = 0,
         // Writing.
-        fileChanged,     // path: its size (before, after) or, with equal sizes, its bytes changed since it was added
+        fileChanged,     // path: its size (before, after) or, with equal sizes, its bytes (detail empty) or its
+                         // status (detail: what changed, cSoftPkg::sFileStamp::differenceFrom) since it was added
         fileUnreadable,  // path, error: a file to pack could not be opened or read
         writeFailed,     // error: the output could not be written (ENOSPC: the disk is full)
         tooLarge,        // total: the body, or its packed stream, passes the format's 32-bit sizes
@@ -115,6 +117,13 @@ struct sPayloadOptions {
     // reading, which gives the digest its record puts first, has not ended
     // (0: wait for the digest).
     unsigned long long packAheadOfDigest = 32ull << 20;
+    // Saving: called after each piece of a file to pack is read, with the
+    // file's path as it was added and the piece's place in it [from, to),
+    // on the thread that reads it (any worker).  A file larger than
+    // heldFileBytes is read twice (its digest, then its bytes packed), the
+    // others once.  For a caller that shows the reading, or a test that
+    // changes a file between two of its pieces.
+    std::function<void(const std::string& path, unsigned long long from, unsigned long long to)> onFilePiece;
 };
 
 // Bytes of body per deflated block, and of the dictionary before each.

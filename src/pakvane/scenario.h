@@ -64,6 +64,9 @@ public:
         // 26: the file or folder that is missing or cannot be read.
         // 19 to 21: the document file the compiler blames.
         std::string file;
+        // 26: the system's reason (an errno: EFBIG for a file larger than an
+        // item holds), 0 for a source that is neither a file nor a folder.
+        int error = 0;
         // 19 to 21: the document compiler's line and column (from 0) and its
         // own message; -1 when the compiler gave no position.
         int docLine = -1;
@@ -83,6 +86,7 @@ public:
         loEmptyFolder = 7,   // a folder that holds nothing (an installation makes no folders)
         loUnreadable = 8,    // its status cannot be read; error tells why
         loVanished = 9,      // gone between the listing and the reading
+        loLinkBack = 10,     // a symbolic link to a folder the walk is inside (it would never end)
     };
     struct sLeftOut {
         std::string path;  // as the compiler reached it: the Install source, '/', names

@@ -437,26 +437,43 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         st.st_dev = static_cast<dev_t>(listed->device);
         st.st_ino = static_cast<ino_t>(listed->inode);
     } else if (::stat(path.c_str(), &st) != 0) {
+        err().error = errno;
         return 26;
     }
     if (S_ISREG(st.st_mode)) {
         // Checked now (it opens and has a size that fits), read when the
         // payload is written: the compiler holds no file's bytes.
         const int index = s_.pkg_.addPkgFile(path.c_str());
-        if (index < 0) return 26;
+        if (index < 0) {
+            err().error = errno;
+            return 26;
+        }
         s_.files_.push_back(entry);
         s_.files_.back().item = static_cast<std::uint32_t>(index);
         noteInput(path, cSoftPkgScenario::inFile, st);
         return 0;
     }
-    if (!S_ISDIR(st.st_mode)) return 26;
-    // Links are followed, so a link to a folder above would recurse forever.
+    if (!S_ISDIR(st.st_mode)) {
+        err().error = 0;
+        return 26;
+    }
+    // Links are followed, so a link to a folder above would recurse forever:
+    // it is left out, and named.  A folder met again by another way (a bind
+    // mount) fails the line.
     const std::pair<dev_t, ino_t> self(st.st_dev, st.st_ino);
-    if (!open.insert(self).second) return cSoftPkgScenario::errFolderCycle;
+    if (!open.insert(self).second) {
+        struct stat link;
+        if (!listed || ::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+            return cSoftPkgScenario::errFolderCycle;
+        s_.leftOut_.push_back({path, cSoftPkgScenario::loLinkBack, 0});
+        err().file.clear();
+        return 0;
+    }
     noteInput(path, cSoftPkgScenario::inFolder, st);
     cFolderContents list;
     std::vector<sFolderLeftOut> left;
     int rc = list.init(path.c_str(), true, &left) ? 0 : 26;
+    if (rc != 0) err().error = errno;
     // Names in byte order: the same tree gives the same items in the same
     // order, and so the same payload, on every file system.
     list.sortByName();
@@ -513,6 +530,8 @@ int cScenarioLineParser::parseInst(const char* p) {
     const int type = cFolderContents::objtype(source.c_str());
     if (type != fsoFile && type != fsoFolder) {
         err().file = source;
+        struct stat st;
+        err().error = ::stat(source.c_str(), &st) != 0 ? errno : 0;
         return 26;
     }
     if (!findSkipEq(p)) return 6;

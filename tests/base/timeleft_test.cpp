@@ -115,4 +115,14 @@ TEST(TimeLeft, UnknownUntilThereIsARateAndNothingAtTheEnd) {
     EXPECT_EQ(stalled.secondsLeft(), -1);
 }
 
+TEST(TimeLeft, TheTimeMovingCountsFromTheLastSampleWithNothingDone) {
+    cTimeLeftEstimator e;
+    EXPECT_EQ(e.secondsMoving(), 0);
+    // Two and a half seconds of nothing, then work: it moves from 2.5 s.
+    for (int i = 0; i <= 60; ++i) e.add(i / 10.0, i <= 25 ? 0.0 : (i - 25) / 100.0);
+    EXPECT_NEAR(e.secondsMoving(), 6.0 - 2.5, 1e-9);
+    e.reset();
+    EXPECT_EQ(e.secondsMoving(), 0);
+}
+
 }  // namespace

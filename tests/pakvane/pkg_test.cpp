@@ -3,7 +3,11 @@
 // refused or fail verification; sources that grow, shrink or fail.
 #include "pakvane/pkg.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <dirent.h>
@@ -268,6 +272,48 @@ TEST(SoftPkg, SourcesThatChangeOrFailAddNothing) {
         EXPECT_EQ(pkg.count(), 1u);
         EXPECT_EQ(huge.reads, 0);
     }
+}
+
+// A file that cannot be added says why in errno; a file added and then
+// touched, or replaced by another of the same size, is no longer the file
+// added: its digest is not taken from it.
+TEST(SoftPkg, FilesRefusedSayWhyAndAFileChangedSinceItWasAddedIsNotRead) {
+    qortest::TempDir dir;
+    const std::string file = dir.file("f.bin"), fifo = dir.file("pipe"), huge = dir.file("huge.bin");
+    qortest::writeFile(file, "twelve bytes");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(truncate((qortest::writeFile(huge, ""), huge).c_str(), 0x100000000ll), 0);
+    const struct {
+        std::string path;
+        int error;
+    } refused[] = {{dir.file("absent"), ENOENT}, {dir.path(), EINVAL}, {fifo, EINVAL}, {huge, EFBIG}};
+    cSoftPkg pkg;
+    for (const auto& r : refused) {
+        errno = 0;
+        EXPECT_EQ(pkg.addPkgFile(r.path.c_str()), -1) << r.path;
+        EXPECT_EQ(errno, r.error) << r.path;
+    }
+    ASSERT_EQ(pkg.addPkgFile(file.c_str()), 0);
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    const cSoftPkg::sFileStamp added = pkg.itemInfo(0)->sourceStamp;
+    EXPECT_TRUE(added == cSoftPkg::sFileStamp::of(st));
+    EXPECT_EQ(added.size, 12u);
+    // Touched to another time: "modified", and no digest.
+    const struct timespec other[2] = {{1000000000, 5}, {1000000000, 5}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), other, 0), 0);
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_STREQ(cSoftPkg::sFileStamp::of(st).differenceFrom(added), "modified");
+    unsigned char d[32];
+    EXPECT_FALSE(pkg.digest(0, d));
+    // Replaced by another file of the same bytes (the old one kept, so that
+    // its inode is not reused at once).
+    ASSERT_EQ(rename(file.c_str(), dir.file("old.bin").c_str()), 0);
+    qortest::writeFile(file, "twelve bytes");
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_STREQ(cSoftPkg::sFileStamp::of(st).differenceFrom(added), "replaced by another file");
+    EXPECT_STREQ(added.differenceFrom(added), "");
+    EXPECT_FALSE(pkg.digest(0, d));
 }
 
 TEST(SoftPkg, SavingFailsCleanlyAndDigestsHashFromThePosition) {
