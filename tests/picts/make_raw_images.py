@@ -25,21 +25,24 @@ import subprocess
 import sys
 
 
-def ifd_entry(tag, kind, values):
-    """(tag, type, count, payload bytes) for the little-endian IFD."""
+def ifd_entry(tag, kind, values, order="<"):
+    """(tag, type, count, payload bytes) for an IFD of the byte order
+    ("<" little-endian, ">" big-endian)."""
     fmt = {1: "B", 2: "s", 3: "H", 4: "I", 5: "II", 10: "ii"}[kind]
     if kind == 2:
         payload = values.encode() + b"\0"
         return (tag, kind, len(payload), payload)
     if kind in (5, 10):
         flat = [v for pair in values for v in pair]
-        return (tag, kind, len(values), struct.pack("<%d%s" % (len(flat), fmt[0]), *flat))
-    return (tag, kind, len(values), struct.pack("<%d%s" % (len(values), fmt), *values))
+        return (tag, kind, len(values), struct.pack("%s%d%s" % (order, len(flat), fmt[0]), *flat))
+    return (tag, kind, len(values), struct.pack("%s%d%s" % (order, len(values), fmt), *values))
 
 
 def write_tiff(path, entries, strip, head=b"II*\0"):
     """One IFD at offset 8; payloads longer than 4 bytes and the strip
-    follow it.  StripOffsets (273) is filled in here."""
+    follow it.  StripOffsets (273) is filled in here.  A head starting
+    "MM" makes a big-endian file (the entries made with order ">")."""
+    order = ">" if head[:2] == b"MM" else "<"
     entries = sorted(entries, key=lambda e: e[0])
     ifd_size = 2 + 12 * len(entries) + 4
     extra_at = 8 + ifd_size
@@ -52,13 +55,13 @@ def write_tiff(path, entries, strip, head=b"II*\0"):
         else:
             placed.append((tag, kind, count, payload.ljust(4, b"\0"), None))
     strip_at = extra_at + len(extra)
-    out = bytearray(head + struct.pack("<I", 8) + struct.pack("<H", len(entries)))
+    out = bytearray(head + struct.pack(order + "I", 8) + struct.pack(order + "H", len(entries)))
     for tag, kind, count, inline, at in placed:
         if tag == 273:
-            inline = struct.pack("<I", strip_at)
-        out += struct.pack("<HHI", tag, kind, count)
-        out += inline if inline is not None else struct.pack("<I", at)
-    out += struct.pack("<I", 0) + extra + strip
+            inline = struct.pack(order + "I", strip_at)
+        out += struct.pack(order + "HHI", tag, kind, count)
+        out += inline if inline is not None else struct.pack(order + "I", at)
+    out += struct.pack(order + "I", 0) + extra + strip
     with open(path, "wb") as f:
         f.write(out)
 
@@ -243,19 +246,23 @@ def make_probes(out):
         index.append("%s %s" % (name, fmt))
 
     def tiff(name, fmt, make=None, extra=(), head=b"II*\0", photometric=2):
-        entries = [ifd_entry(256, 4, [8]), ifd_entry(257, 4, [8]), ifd_entry(262, 3, [photometric]),
-                   ifd_entry(273, 4, [0]), ifd_entry(279, 4, [64])] + list(extra)
+        o = ">" if head[:2] == b"MM" else "<"
+        entries = [ifd_entry(256, 4, [8], o), ifd_entry(257, 4, [8], o), ifd_entry(262, 3, [photometric], o),
+                   ifd_entry(273, 4, [0], o), ifd_entry(279, 4, [64], o)] + list(extra)
         if make:
-            entries.append(ifd_entry(271, 2, make))
+            entries.append(ifd_entry(271, 2, make, o))
         path = os.path.join(out, name)
         write_tiff(path, entries, bytes(64), head)
         index.append("%s %s" % (name, fmt))
 
     put("mrw.bin", b"\0MRM\0\0\0\x20", "MRW")
-    put("rw2.bin", b"IIU\0\x08\0\0\0", "RWL")
-    put("orf.bin", b"IIRO\x08\0\0\0", "ORF")
-    put("orf_rs.bin", b"IIRS\x08\0\0\0", "ORF")
-    put("orf_mm.bin", b"MMOR\0\0\0\x08", "ORF")
+    # The TIFF-shaped makers' formats are raw pictures only with a whole
+    # structure LibRaw's parser may walk; their magic bytes alone are not.
+    tiff("rw2.bin", "RWL", "Panasonic", head=b"IIU\0")
+    tiff("orf.bin", "ORF", "OLYMPUS", head=b"IIRO")
+    tiff("orf_rs.bin", "ORF", "OLYMPUS", head=b"IIRS")
+    tiff("orf_mm.bin", "ORF", "OLYMPUS", head=b"MMOR")
+    put("orf_header_only.bin", b"IIRO\x08\0\0\0", "none")
     put("x3f.bin", b"FOVb\0\0\x02\0" + bytes(20) + struct.pack("<II", 640, 480), "X3F")
     put("iiq.bin", b"IIII\0\0\0\0Raw \0\0\0\0", "IIQ")
     put("raf.bin", b"FUJIFILMCCD-RAW 0201FF383501", "RAF")
