@@ -16,6 +16,9 @@ G, B, A big-endian.  OUTDIR/index.txt lists "NAME.dng" a line.
         names the maker or carries the DNG or TIFF/EP tags), and headers of
         no raw format; OUTDIR/index.txt lists "FILE FORMAT" a line, FORMAT
         the one format whose probe must accept it ("none" for none).
+
+    make_raw_images.py walk OUTDIR   a small DNG and variants of its TIFF
+        structure for the walk that comes before LibRaw (see make_walk).
 """
 import os
 import random
@@ -62,8 +65,10 @@ def write_tiff(path, entries, strip, head=b"II*\0"):
         out += struct.pack(order + "HHI", tag, kind, count)
         out += inline if inline is not None else struct.pack(order + "I", at)
     out += struct.pack(order + "I", 0) + extra + strip
-    with open(path, "wb") as f:
-        f.write(out)
+    if path:
+        with open(path, "wb") as f:
+            f.write(out)
+    return bytes(out)
 
 
 def write_tiff_chain(path, ifds, strips):
@@ -120,41 +125,45 @@ def dng_with_thumbnail(path, rng, w, h, tw, th):
     write_tiff_chain(path, [ifd0, ifd1], [thumb_pixels, sensor(rng, w, h, 4095)])
 
 
-def dng_entries(w, h, strip_bytes, make="Qortest", white=4095, pattern=(0, 1, 1, 2)):
+def dng_entries(w, h, strip_bytes, make="Qortest", white=4095, pattern=(0, 1, 1, 2), order="<"):
+    return [ifd_entry(*e[:3], order=order) for e in dng_entry_values(w, h, strip_bytes, make, white, pattern)]
+
+
+def dng_entry_values(w, h, strip_bytes, make, white, pattern):
     return [
-        ifd_entry(254, 4, [0]),
-        ifd_entry(256, 4, [w]),
-        ifd_entry(257, 4, [h]),
-        ifd_entry(258, 3, [16]),
-        ifd_entry(259, 3, [1]),
-        ifd_entry(262, 3, [32803]),
-        ifd_entry(271, 2, make),
-        ifd_entry(272, 2, "Synthetic"),
-        ifd_entry(273, 4, [0]),
-        ifd_entry(274, 3, [1]),
-        ifd_entry(277, 3, [1]),
-        ifd_entry(278, 4, [h]),
-        ifd_entry(279, 4, [strip_bytes]),
-        ifd_entry(284, 3, [1]),
-        ifd_entry(33421, 3, [2, 2]),
-        ifd_entry(33422, 1, list(pattern)),
-        ifd_entry(50706, 1, [1, 4, 0, 0]),
-        ifd_entry(50708, 2, make + " Synthetic"),
-        ifd_entry(50717, 4, [white]),
-        ifd_entry(50721, 10, [(1, 1), (0, 1), (0, 1), (0, 1), (1, 1), (0, 1), (0, 1), (0, 1), (1, 1)]),
-        ifd_entry(50728, 5, [(1, 2), (1, 1), (2, 3)]),
-        ifd_entry(50778, 3, [21]),
+        (254, 4, [0]),
+        (256, 4, [w]),
+        (257, 4, [h]),
+        (258, 3, [16]),
+        (259, 3, [1]),
+        (262, 3, [32803]),
+        (271, 2, make),
+        (272, 2, "Synthetic"),
+        (273, 4, [0]),
+        (274, 3, [1]),
+        (277, 3, [1]),
+        (278, 4, [h]),
+        (279, 4, [strip_bytes]),
+        (284, 3, [1]),
+        (33421, 3, [2, 2]),
+        (33422, 1, list(pattern)),
+        (50706, 1, [1, 4, 0, 0]),
+        (50708, 2, make + " Synthetic"),
+        (50717, 4, [white]),
+        (50721, 10, [(1, 1), (0, 1), (0, 1), (0, 1), (1, 1), (0, 1), (0, 1), (0, 1), (1, 1)]),
+        (50728, 5, [(1, 2), (1, 1), (2, 3)]),
+        (50778, 3, [21]),
     ]
 
 
-def sensor(rng, w, h, white):
+def sensor(rng, w, h, white, order="<"):
     values = []
     for y in range(h):
         for x in range(w):
             v = (x * white // max(1, w - 1) + y * white // max(1, h - 1)) // 2
             v = min(white, max(0, v + rng.randrange(-60, 61)))
             values.append(v)
-    return struct.pack("<%dH" % len(values), *values)
+    return struct.pack("%s%dH" % (order, len(values)), *values)
 
 
 def ppm_ref(ppm, ref, maxval=65535):
@@ -295,7 +304,138 @@ def make_probes(out):
         f.write("\n".join(index) + "\n")
 
 
+def with_ifd0(data, extra, tail=b"", order="<"):
+    """The one-IFD TIFF `data` with IFD 0 written anew at its end, after
+    `tail`: its entries and the extra ones (tag, type, count, 4 value
+    bytes), sorted.  Returns the file and where the new IFD 0 lies."""
+    d = bytearray(data)
+    at = struct.unpack_from(order + "I", d, 4)[0]
+    n = struct.unpack_from(order + "H", d, at)[0]
+    entries = [bytes(d[at + 2 + 12 * i:at + 14 + 12 * i]) for i in range(n)]
+    entries += [struct.pack(order + "HHI", tag, kind, count) + value for tag, kind, count, value in extra]
+    entries.sort(key=lambda e: struct.unpack_from(order + "H", e)[0])
+    d += tail
+    ifd = len(d)
+    d += struct.pack(order + "H", len(entries)) + b"".join(entries) + struct.pack(order + "I", 0)
+    struct.pack_into(order + "I", d, 4, ifd)
+    return bytes(d), ifd
+
+
+def small_ifd(entries, order="<", nxt=None):
+    """A directory of (tag, type, count, 4 value bytes) entries; the next
+    pointer only when nxt is given."""
+    out = struct.pack(order + "H", len(entries))
+    for tag, kind, count, value in entries:
+        out += struct.pack(order + "HHI", tag, kind, count) + value
+    return out + (struct.pack(order + "I", nxt) if nxt is not None else b"")
+
+
+def entry_offset(d, ifd, tag, order="<"):
+    n = struct.unpack_from(order + "H", d, ifd)[0]
+    for i in range(n):
+        if struct.unpack_from(order + "H", d, ifd + 2 + 12 * i)[0] == tag:
+            return ifd + 2 + 12 * i
+    raise KeyError(tag)
+
+
+def make_walk(out):
+    """TIFF structures for the walk that comes before LibRaw: a 16 x 12 DNG
+    and variants of it, each with one structure added or one fault, and the
+    verdict the walk must give.  OUTDIR/index.txt lists "FILE VERDICT
+    HIDDEN...": VERDICT "walks" or "refused", HIDDEN the positions of the
+    entries LibRaw is to pass over.  walk_plain.dng is developed by
+    dcraw_emu (walk_plain.gamma.ref); every variant that walks holds the same
+    sensor data."""
+    rng = random.Random(57)
+    w, h = 32, 24
+    strip = sensor(rng, w, h, 4095)
+    plain = write_tiff(None, dng_entries(w, h, len(strip)), strip)
+    L = lambda v: struct.pack("<I", v)
+    S = lambda v: struct.pack("<HH", v, 0)
+    index = []
+
+    def put(name, data, verdict, hidden=()):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+        index.append(" ".join([name, verdict] + [str(x) for x in hidden]))
+
+    put("walk_plain.dng", plain, "walks")
+    develop(os.path.join(out, "walk_plain.dng"), "-6", os.path.join(out, "walk_plain.gamma.ref"))
+    moved, ifd0 = with_ifd0(plain, [])
+    put("walk_moved.dng", moved, "walks")
+    # EXIF with an interoperability table, and GPS.
+    at = len(plain)
+    exif = small_ifd([(0x829A, 5, 1, L(at + 60)), (0xA005, 4, 1, L(at + 30))], nxt=0)
+    interop = small_ifd([(0x0001, 2, 4, b"R98\0")], nxt=0)
+    gps = small_ifd([(0x0000, 1, 4, bytes([2, 2, 0, 0]))], nxt=0)
+    tail = exif.ljust(30, b"\0") + interop.ljust(30, b"\0") + struct.pack("<II", 1, 250) + gps
+    d, _ = with_ifd0(plain, [(0x8769, 4, 1, L(at)), (0x8825, 4, 1, L(at + 68))], tail)
+    put("walk_exif_gps_interop.dng", d, "walks")
+    # A maker note of bytes no parser of ours reads, and Leaf's metadata
+    # tag (which would make LibRaw call the camera a Leaf): both hidden.
+    exif = small_ifd([(0x8827, 3, 1, S(100)), (0x927C, 7, 24, L(at + 32))], nxt=0)
+    d, ifd = with_ifd0(plain, [(0x8769, 4, 1, L(at)), (0x8606, 7, 4, b"\xff" * 4)],
+                       exif.ljust(32, b"\0") + b"\xff" * 24)
+    put("walk_hidden.dng", d, "walks", sorted([at + 2 + 12, entry_offset(d, ifd, 0x8606)]))
+    # Big-endian.
+    be = write_tiff(None, dng_entries(w, h, len(strip), order=">"), sensor(random.Random(57), w, h, 4095, ">"),
+                    head=b"MM\0*")
+    put("walk_big_endian.dng", be, "walks")
+    # A second IFD whose JPEG offset holds an EXIF block: its TIFF walked.
+    embedded = small_ifd([(0x010F, 2, 4, b"Abc\0")], nxt=0)
+    jpeg = b"\xff\xd8\xff\xe1\x00\x20Exif\0\0" + b"II*\0" + L(8) + embedded
+    ifd1 = small_ifd([(0x0201, 4, 1, L(at)), (0x0202, 4, 1, L(len(jpeg)))], nxt=0)
+    d, ifd = with_ifd0(plain, [], jpeg + ifd1)
+    d = bytearray(d)
+    struct.pack_into("<I", d, len(d) - 4, at + len(jpeg))
+    put("walk_jpeg_exif.dng", bytes(d), "walks")
+    struct.pack_into("<I", d, at + 12 + 4, 0x7FFF0000)
+    put("walk_jpeg_exif_past_end.dng", bytes(d), "refused")
+    # Faults.
+    put("walk_ifd_cut.dng", moved[:-10], "refused")
+    put("walk_next_pointer_cut.dng", moved[:-2], "refused")
+    for name, kind in (("walk_type_zero.dng", 0), ("walk_type_fourteen.dng", 14)):
+        d = bytearray(plain)
+        struct.pack_into("<H", d, entry_offset(d, 8, 274) + 2, kind)
+        put(name, bytes(d), "refused")
+    for name, where in (("walk_value_past_end.dng", len(plain) - 8), ("walk_value_offset_wraps.dng", 0xFFFFFFF0)):
+        d = bytearray(plain)
+        struct.pack_into("<I", d, entry_offset(d, 8, 50721) + 8, where)
+        put(name, bytes(d), "refused")
+    put("walk_subifd_past_end.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at + 1000))])[0], "refused")
+    put("walk_subifd_is_ifd0.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at))])[0], "refused")
+    d = bytearray(moved)
+    struct.pack_into("<I", d, len(d) - 4, ifd0)
+    put("walk_chain_loop.dng", bytes(d), "refused")
+    exif = small_ifd([(0x8827, 3, 1, S(100))], nxt=0)
+    put("walk_exif_short_pointer.dng", with_ifd0(plain, [(0x8769, 3, 1, S(at))], exif)[0], "refused")
+    cut = struct.pack("<H", 5) + small_ifd([(0x8827, 3, 1, S(100))])[2:]
+    d = with_ifd0(plain, [(0x8769, 4, 1, L(len(plain) + 12))], b"")[0] + b"\0" * 12 + cut
+    put("walk_exif_cut.dng", d, "refused")
+    put("walk_zero_entries.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at))], small_ifd([], nxt=0))[0], "refused")
+    # The caps: 64 tables in all, 512 entries a table.
+    for subs, verdict in ((63, "walks"), (64, "refused")):
+        one = small_ifd([(0x0100, 4, 1, L(1))], nxt=0)
+        tail = b"".join(one for _ in range(subs)) + b"".join(L(at + k * len(one)) for k in range(subs))
+        d = with_ifd0(plain, [(0x014A, 4, subs, L(at + subs * len(one)))], tail)[0]
+        put("walk_%d_subifds.dng" % subs, d, verdict)
+    n0 = struct.unpack_from("<H", plain, 8)[0]
+    for total, verdict in ((512, "walks"), (513, "refused")):
+        pad = [(0xE000 + k, 3, 1, S(0)) for k in range(total - n0)]
+        put("walk_%d_entries.dng" % total, with_ifd0(plain, pad)[0], verdict)
+    # LibRaw reads a file with "IIII" in its first 32 bytes as Phase One's.
+    d = bytearray(moved)
+    d[12:16] = b"IIII"
+    put("walk_phase_one_head.dng", bytes(d), "refused")
+    # Shorter than the 64 bytes LibRaw reads first.
+    tiny = b"II*\0" + L(8) + small_ifd([(0x0100, 4, 1, L(1))], nxt=0)
+    put("walk_tiny.tif", tiny.ljust(60, b"\0"), "refused")
+    put("walk_small.tif", tiny.ljust(64, b"\0"), "walks")
+    with open(os.path.join(out, "index.txt"), "w") as f:
+        f.write("\n".join(index) + "\n")
+
+
 if __name__ == "__main__":
     kind, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
-    {"dng": make_dng, "probes": make_probes}[kind](out)
+    {"dng": make_dng, "probes": make_probes, "walk": make_walk}[kind](out)

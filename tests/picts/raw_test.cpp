@@ -299,3 +299,56 @@ TEST(RawMalformed, IfdsCutByTheEndOfTheFileAreScreenedToo) {
     cPictDummy out;
     EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
 }
+
+// The walk that comes before LibRaw: a DNG and variants of its structure
+// (make_raw_images.py walk), each with the verdict the walk must give.  A
+// file that walks is LibRaw's and develops like dcraw_emu's development of
+// the plain file (the sensor data is the same in all); one that does not is
+// no raw picture, and LibRaw never reads a byte of it.  The entries LibRaw is
+// to pass over lie where the generator put them, and it does pass over them:
+// on its own it calls the file with Leaf's tag a Leaf.
+TEST(RawWalk, EveryStructureIsWalkedWholeBeforeLibRawSeesIt) {
+    qortest::TempDir dir;
+    const std::vector<std::string> index = generate("walk", dir.path());
+    const picttest::Reference ref = picttest::readReference(dir.file("walk_plain.gamma.ref"));
+    int walked = 0, refused = 0;
+    for (const std::string& line : index) {
+        std::istringstream in(line);
+        std::string name, verdict;
+        in >> name >> verdict;
+        std::vector<unsigned long long> hidden;
+        for (unsigned long long at = 0; in >> at;) hidden.push_back(at);
+        SCOPED_TRACE(name);
+        const Bytes b = picttest::readBytes(dir.file(name));
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictRawBase::sHeader h;
+        ASSERT_TRUE(cPictRawBase::readHeader(&io, h));
+        EXPECT_EQ(h.tiff, verdict == "walks");
+        std::vector<unsigned long long> found;
+        for (const sRawTiffWalk::sHidden& x : h.hidden) found.push_back(x.at);
+        if (h.tiff) {
+            EXPECT_EQ(found, hidden);
+        }
+        const bool dng = name.size() > 4 && name.compare(name.size() - 4, 4, ".dng") == 0;
+        cPictRawBase::largestStreamWork(true);
+        cPictBase::sPictInfo info;
+        EXPECT_EQ(adaptertest::probes<cPictDNG>(b, &info), h.tiff && dng);
+        cPictDNG pict;
+        EXPECT_EQ(adaptertest::decodes<cPictDNG>(b, &pict), h.tiff && dng);
+        if (!h.tiff) {
+            ++refused;
+            EXPECT_EQ(cPictRawBase::largestStreamWork(true), 0) << "LibRaw read the file";
+            continue;
+        }
+        ++walked;
+        if (!dng) continue;
+        EXPECT_GT(cPictRawBase::largestStreamWork(true), 0);
+        EXPECT_EQ(info.width, ref.width);
+        EXPECT_EQ(info.height, ref.height);
+        EXPECT_TRUE(picttest::samePixels(pict, ref));
+        ASSERT_NE(pict.getPropString(cPictBase::epMake), nullptr);
+        EXPECT_STREQ(pict.getPropString(cPictBase::epMake)->value.c_str(), "Qortest");
+    }
+    EXPECT_EQ(walked, 9);
+    EXPECT_EQ(refused, 17);
+}
