@@ -37,6 +37,9 @@ bool hiddenTag(eTable kind, unsigned tag) {
     if (kind != eTable::tiff) return false;
     switch (tag) {
         case 0x0120:  // Panasonic's CameraIFD
+        case 0x7200:  // Sony's encrypted SR2 block: offset,
+        case 0x7201:  // length
+        case 0x7221:  // and key
         case 0x7250:  // Sony SR2 private block
         case 0x8606:  // Leaf's metadata
         case 0x927C:  // a maker note outside EXIF
@@ -104,6 +107,7 @@ private:
     // n bytes at `at` as LibRaw reads them: those past the end of the file
     // as 0xFF.  Whether all were there.
     bool readAsLibRaw(unsigned long long at, unsigned char* out, std::size_t n) {
+        if (n == 0) return true;
         std::memset(out, 0xFF, n);
         const unsigned long long size = static_cast<unsigned long long>(size_);
         if (at >= size) return false;

@@ -403,6 +403,7 @@ def make_walk(out):
         struct.pack_into("<I", d, entry_offset(d, 8, 50721) + 8, where)
         put(name, bytes(d), "refused")
     put("walk_subifd_past_end.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at + 1000))])[0], "refused")
+    put("walk_subifds_none.dng", with_ifd0(plain, [(0x014A, 4, 0, L(0))])[0], "refused")
     put("walk_subifd_is_ifd0.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at))])[0], "refused")
     d = bytearray(moved)
     struct.pack_into("<I", d, len(d) - 4, ifd0)

@@ -350,5 +350,5 @@ TEST(RawWalk, EveryStructureIsWalkedWholeBeforeLibRawSeesIt) {
         EXPECT_STREQ(pict.getPropString(cPictBase::epMake)->value.c_str(), "Qortest");
     }
     EXPECT_EQ(walked, 9);
-    EXPECT_EQ(refused, 17);
+    EXPECT_EQ(refused, 18);
 }
