@@ -19,6 +19,9 @@ G, B, A big-endian.  OUTDIR/index.txt lists "NAME.dng" a line.
 
     make_raw_images.py walk OUTDIR   a small DNG and variants of its TIFF
         structure for the walk that comes before LibRaw (see make_walk).
+
+    make_raw_images.py crashes OUTDIR   the two inputs of
+        tests/data/raw/malformed named crash-cfa-pattern-* (see make_crashes).
 """
 import os
 import random
@@ -436,7 +439,35 @@ def make_walk(out):
         f.write("\n".join(index) + "\n")
 
 
+def make_crashes(out):
+    """The two DNGs kept in tests/data/raw/malformed that crashed LibRaw
+    0.20 (SEGV in parse_tiff_ifd) through a probe that screened only the
+    IFD chain and its sub-IFDs: a CFA pattern of 36 entries with 2 x 2
+    repeat dimensions, which LibRaw takes for X-Trans data, in a table the
+    screen never read: Fuji's table (tag 0xF000) of IFD 0, and the TIFF in
+    the EXIF block of a lossless JPEG that IFD 1's JPEG offset points at."""
+    L = lambda v: struct.pack("<I", v)
+    pattern = bytes([0, 1, 2, 1, 0, 1] * 6)
+    dng_version = (0xC612, 1, 4, bytes([1, 4, 0, 0]))
+    # IFD 0 at 8 (2 entries, 30 bytes), the table at 38, its pattern after it.
+    table = small_ifd([(0x828D, 3, 2, struct.pack("<HH", 2, 2)), (0x828E, 1, 36, L(38 + 30))], nxt=0) + pattern
+    d = b"II*\0" + L(8) + small_ifd([dng_version, (0xF000, 4, 1, L(38))], nxt=0) + table
+    with open(os.path.join(out, "crash-cfa-pattern-in-fuji-table.dng"), "wb") as f:
+        f.write(d.ljust(128, b"\0"))
+    # IFD 0 at 8, IFD 1 at 26, the JPEG at 44: SOI, APP1 with "Exif\0\0"
+    # and the TIFF header (at 56, the embedded TIFF's base), a lossless
+    # SOF3 and SOS (all LibRaw's JPEG header reader wants), then the
+    # embedded IFD at base + 31 and its pattern.
+    head = (b"II*\0" + L(31) + b"\xff\xc3\x00\x0b\x0c\x00\x10\x00\x10\x01\x01\x11\x00" +
+            b"\xff\xda\x00\x08\x01\x01\x00\x01\x00\x00")
+    inner = small_ifd([(0x828D, 3, 2, struct.pack("<HH", 2, 2)), (0x828E, 1, 36, L(31 + 30))], nxt=0) + pattern
+    jpeg = b"\xff\xd8\xff\xe1\x00\x10Exif\0\0" + head + inner
+    d = b"II*\0" + L(8) + small_ifd([dng_version], nxt=26) + small_ifd([(0x0201, 4, 1, L(44))], nxt=0) + jpeg
+    with open(os.path.join(out, "crash-cfa-pattern-in-jpeg-exif-tiff.dng"), "wb") as f:
+        f.write(d.ljust(160, b"\0"))
+
+
 if __name__ == "__main__":
     kind, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
-    {"dng": make_dng, "probes": make_probes, "walk": make_walk}[kind](out)
+    {"dng": make_dng, "probes": make_probes, "walk": make_walk, "crashes": make_crashes}[kind](out)

@@ -352,3 +352,45 @@ TEST(RawWalk, EveryStructureIsWalkedWholeBeforeLibRawSeesIt) {
     EXPECT_EQ(walked, 9);
     EXPECT_EQ(refused, 18);
 }
+
+// The 36-entry pattern with 2 x 2 dimensions in tables the old screen
+// never read, Fuji's table and the TIFF of a JPEG strip's EXIF block: LibRaw
+// died in parse_tiff_ifd on both (make_raw_images.py crashes).  The walk
+// follows both routes; with 6 x 6 dimensions the pattern is LibRaw's to read.
+TEST(RawMalformed, PatternsInEveryTableLibRawReadsAreScreened) {
+    for (const char* name : {"crash-cfa-pattern-in-fuji-table.dng", "crash-cfa-pattern-in-jpeg-exif-tiff.dng"}) {
+        SCOPED_TRACE(name);
+        const Bytes kept = picttest::readBytes(qortest::dataPath(std::string("raw/malformed/") + name));
+        ASSERT_FALSE(kept.empty());
+        auto header = [](const Bytes& b) {
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            cPictRawBase::sHeader h;
+            EXPECT_TRUE(cPictRawBase::readHeader(&io, h));
+            return h;
+        };
+        const cPictRawBase::sHeader h = header(kept);
+        EXPECT_TRUE(h.tiff);
+        EXPECT_TRUE(h.dng);
+        EXPECT_TRUE(h.crashesLibRaw);
+        cPictRawBase::largestStreamWork(true);
+        for (const auto& p : probes()) {
+            cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
+            cPictBase::sPictInfo info;
+            EXPECT_FALSE(p.second(&io, &info)) << p.first;
+        }
+        cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
+        cPictDummy out;
+        EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
+        EXPECT_EQ(cPictRawBase::largestStreamWork(true), 0);
+        // The dimensions made 6 x 6, where the generator wrote 2, 2.
+        Bytes six = kept;
+        std::size_t dims = 0;
+        for (std::size_t i = 0; i + 12 <= six.size(); ++i)
+            if (six[i] == 0x8D && six[i + 1] == 0x82 && six[i + 2] == 3 && six[i + 4] == 2) dims = i;
+        ASSERT_NE(dims, 0u);
+        ASSERT_EQ(six[dims + 8], 2);
+        six[dims + 8] = six[dims + 10] = 6;
+        EXPECT_FALSE(header(six).crashesLibRaw);
+        EXPECT_TRUE(header(six).tiff);
+    }
+}
