@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "base/bytereader.h"
 #include "picts/pictlimits.h"
@@ -168,12 +169,17 @@ private:
             w_.hidden.push_back(sRawTiffWalk::sHidden{at, t.little});
             return;
         }
-        // The first value, as LibRaw's get2 and get4 read it.
-        unsigned char v[4];
-        readAsLibRaw(where, v, 4);
+        if (t.kind == eTable::exif && tag != 0xA005) return;
+        if (t.kind != eTable::tiff && t.kind != eTable::exif) return;
+        // The first value, as LibRaw's get2 and get4 read it: in the entry,
+        // or read from the file for the few tags whose value is looked at.
+        unsigned char v[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+        if (bytes <= 4)
+            std::memcpy(v, e + 8, 4);
+        else if (readsValue(tag))
+            readAsLibRaw(where, v, 4);
         const unsigned value = type == 3 ? u16(t, v) : u32(t, v);
-        if (t.kind == eTable::exif && tag == 0xA005) pointer(t, type, count, v, eTable::interop);
-        if (t.kind != eTable::tiff) return;
+        if (t.kind == eTable::exif) return pointer(t, type, count, v, eTable::interop);
         switch (tag) {
             case 0x0100: st.width = value; break;
             case 0x0101: st.height = value; break;
@@ -205,6 +211,13 @@ private:
                 break;
             default: break;
         }
+    }
+
+    // The tags whose first value the walk looks at.
+    static bool readsValue(unsigned tag) {
+        static constexpr unsigned kTags[] = {0x0100, 0x0101, 0x0106, 0x0111, 0x0201, 0xF007, 0x828D,
+                                             0x8769, 0x8825, 0x8290, 0xFE00, 0xF000, 0xA005};
+        return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
     }
 
     // A tag whose value is the offset of a table (LONG or IFD).
