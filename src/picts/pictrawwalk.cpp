@@ -25,9 +25,6 @@ struct sTable {
 // Bytes per value of the TIFF field types 1 (BYTE) to 13 (IFD).
 constexpr unsigned kTypeBytes[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
 
-// LibRaw's TIFF parser gives up on a directory of more entries than this.
-constexpr unsigned kMostEntries = 512;
-
 // LibRaw positions with 32-bit arithmetic: an offset plus its base wraps.
 unsigned long long position(unsigned value, unsigned long long base) { return (value + base) & 0xFFFFFFFFULL; }
 
@@ -59,6 +56,8 @@ public:
     // walk: what LibRaw could not take is looked for in every table it
     // would reach, so that the verdict names it too.
     bool run() {
+        // LibRaw reads 64 bytes first, and places with 32-bit signed
+        // positions.
         unsigned char head[32];
         if (size_ < 64 || size_ > 0x7FFFFFFFLL || !cByteReader::readAt(s_, 0, head, sizeof head)) return false;
         // LibRaw takes a file with "IIII" or "MMMM" in its first 32 bytes
@@ -121,14 +120,13 @@ private:
 
     void table(const sTable& t) {
         seen_.push_back(t.at);
-        ++w_.ifds;
         unsigned char cnt[2];
         if (!readAsLibRaw(t.at, cnt, 2)) {
             bad_ = true;
             return;
         }
         const unsigned n = u16(t, cnt);
-        if (n == 0 || n > kMostEntries) {
+        if (n == 0 || n > kMaxRawIfdEntries) {
             bad_ = true;
             return;
         }

@@ -41,7 +41,6 @@ struct sRawTiffWalk {
         bool little;
     };
     std::vector<sHidden> hidden;
-    int ifds = 0;  // tables walked
 };
 
 // The tag hidden entries carry in LibRaw's view (Microsoft's padding tag,
