@@ -8,11 +8,16 @@
 #include <map>
 
 #include "adaptertest.h"
+#include "allocmeter.h"
 #include "picts/pictraw.h"
 
 using picttest::Bytes;
 
 namespace {
+
+// The most the walk holds at once: one table (at most 512 entries of 12
+// bytes), the list of tables to come and the entries hidden from LibRaw.
+constexpr long long kWalkHolds = 16 << 10;
 
 std::vector<std::string> generate(const std::string& kind, const std::string& dir) {
     int status = -1;
@@ -322,7 +327,9 @@ TEST(RawWalk, EveryStructureIsWalkedWholeBeforeLibRawSeesIt) {
         const Bytes b = picttest::readBytes(dir.file(name));
         cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
         cPictRawBase::sHeader h;
+        qortest::AllocMeter meter;
         ASSERT_TRUE(cPictRawBase::readHeader(&io, h));
+        EXPECT_LE(meter.peak(), kWalkHolds);
         EXPECT_EQ(h.tiff, verdict == "walks");
         std::vector<unsigned long long> found;
         for (const sRawTiffWalk::sHidden& x : h.hidden) found.push_back(x.at);
@@ -373,11 +380,13 @@ TEST(RawMalformed, PatternsInEveryTableLibRawReadsAreScreened) {
         EXPECT_TRUE(h.dng);
         EXPECT_TRUE(h.crashesLibRaw);
         cPictRawBase::largestStreamWork(true);
+        qortest::AllocMeter meter;
         for (const auto& p : probes()) {
             cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
             cPictBase::sPictInfo info;
             EXPECT_FALSE(p.second(&io, &info)) << p.first;
         }
+        EXPECT_LE(meter.peak(), kWalkHolds);
         cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
         cPictDummy out;
         EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
