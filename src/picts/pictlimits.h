@@ -77,12 +77,13 @@ constexpr unsigned kMaxRawMemoryMB = 1024;
 // cPictBase::rawCanDescribe applies it.
 constexpr long long kMaxRawPixelsPerInputByte = 16;
 
-// Camera raw: the most entries a TIFF directory may have when the probes
-// look for the maker and the raw tags; IFDs hold a few dozen.
-constexpr unsigned kMaxRawIfdEntries = 1024;
+// Camera raw: the most entries a TIFF directory may have in the walk that
+// comes before LibRaw (pictrawwalk.h); IFDs hold a few dozen, and LibRaw's
+// own parser gives up on a directory of more than 512.
+constexpr unsigned kMaxRawIfdEntries = 512;
 
-// Camera raw: the most IFDs (the chain and its sub-IFDs) screened for
-// structures LibRaw cannot take before it sees a TIFF-based file.
+// Camera raw: the most tables (IFDs of the chains, sub-IFDs, EXIF, GPS and
+// the others) the walk reads of a TIFF-based file; one of more is refused.
 constexpr unsigned kMaxRawScreenedIfds = 64;
 
 // Camera raw: the work LibRaw may ask of its stream, in calls (each read,

@@ -26,11 +26,12 @@ thread_local long long tRawStreamWork = 0;
 
 class cRawDataStream : public LibRaw_abstract_datastream {
 public:
-    explicit cRawDataStream(cFileIOTarget* s)
+    cRawDataStream(cFileIOTarget* s, const std::vector<sRawTiffWalk::sHidden>& hidden)
         : in_(s, cByteReader::kStreamWindow, 0),
           size_(s ? s->size() : -1),
           valid_(s != nullptr),
-          budget_(cPictRawBase::streamWorkBudget(size_)) {}
+          budget_(cPictRawBase::streamWorkBudget(size_)),
+          hidden_(hidden) {}
 
     ~cRawDataStream() override { tRawStreamWork = std::max(tRawStreamWork, spent_); }
 
@@ -44,6 +45,7 @@ public:
         size_t want = 0;
         if (!sz || !checked_mul(sz, nmemb, want) || !at()) return 0;
         const size_t got = in_.readSome(ptr, want);
+        hide(static_cast<unsigned char*>(ptr), got);
         pos_ += static_cast<long long>(got);
         charge(static_cast<long long>(got) / kRawStreamBytesPerCall);
         return static_cast<int>(got / sz);
@@ -75,6 +77,7 @@ public:
         charge(1);
         unsigned char b = 0;
         if (pos_ >= size_ || !at() || !in_.byte(b)) return -1;
+        hide(&b, 1);
         ++pos_;
         return b;
     }
@@ -123,6 +126,21 @@ private:
         if (spent_ > budget_) throw LIBRAW_EXCEPTION_CANCELLED_BY_CALLBACK;
     }
 
+    // The n bytes just read at pos_ as LibRaw is to see them: the tags of
+    // the entries it passes over renamed.
+    void hide(unsigned char* p, size_t n) {
+        if (hidden_.empty() || !n) return;
+        const unsigned long long from = static_cast<unsigned long long>(pos_), to = from + n;
+        auto it = std::lower_bound(hidden_.begin(), hidden_.end(), from > 0 ? from - 1 : 0,
+                                   [](const sRawTiffWalk::sHidden& h, unsigned long long at) { return h.at < at; });
+        for (; it != hidden_.end() && it->at < to; ++it)
+            for (unsigned i = 0; i < 2; ++i) {
+                const unsigned long long at = it->at + i;
+                const unsigned shift = (it->little ? i : 1 - i) * 8;
+                if (at >= from && at < to) p[at - from] = static_cast<unsigned char>(kRawHiddenTag >> shift);
+            }
+    }
+
     // The reader at pos_ (a move within its window costs no stream call; the
     // first one places the stream, whoever moved it before).
     bool at() {
@@ -138,6 +156,7 @@ private:
     long long pos_ = 0;
     long long budget_ = 0;
     long long spent_ = 0;
+    const std::vector<sRawTiffWalk::sHidden>& hidden_;
 };
 
 // LibRaw reports damaged data and failed allocations through these; the
@@ -160,10 +179,13 @@ struct sRawSession {
     std::unique_ptr<LibRaw> lr;
     std::unique_ptr<cRawDataStream> ds;
 
-    bool open(cFileIOTarget* stream, cPictDrawProfressNotifyTarget* progress = nullptr) {
+    // The stream as the walk accepted it (h): LibRaw passes over the
+    // entries it did not follow.
+    bool open(cFileIOTarget* stream, const cPictRawBase::sHeader& h,
+              cPictDrawProfressNotifyTarget* progress = nullptr) {
         try {
             lr.reset(new LibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK));
-            ds.reset(new cRawDataStream(stream));
+            ds.reset(new cRawDataStream(stream, h.hidden));
         } catch (const std::bad_alloc&) {
             return false;
         }
@@ -215,7 +237,8 @@ bool makeIs(const cPictRawBase::sHeader& h, const char* prefix) {
 // A TIFF whose IFD 0 names a maker that has a format of its own.
 bool isCanon2(const cPictRawBase::sHeader& h) {
     // CR2: "II*\0", IFD 0 at 16, and "CR" with major version 2 at 8.
-    return startsWith(h.head, "II*") && h.head[3] == 0 && h.head[8] == 'C' && h.head[9] == 'R' && h.head[10] == 2;
+    return h.tiff && startsWith(h.head, "II*") && h.head[3] == 0 && h.head[8] == 'C' && h.head[9] == 'R' &&
+           h.head[10] == 2;
 }
 
 bool makerTiff(const cPictRawBase::sHeader& h, const char* make) {
@@ -225,138 +248,18 @@ bool makerTiff(const cPictRawBase::sHeader& h, const char* make) {
 constexpr const char* kPentax[] = {"PENTAX", "RICOH", "Asahi"};
 constexpr const char* kOwnMakers[] = {"PENTAX", "RICOH", "Asahi", "SONY", "SAMSUNG", "Leaf", "NIKON", "Hasselblad"};
 
-// Reading IFDs through the stream.  Only the few tags the checks need are
-// looked at; every offset and count is bounded by the stream.
-class cIfdReader {
-public:
-    cIfdReader(cFileIOTarget* s, bool little) : s_(s), little_(little) {}
-
-    unsigned u16(const unsigned char* p) const { return cByteReader::u16(p, !little_); }
-    unsigned u32(const unsigned char* p) const { return cByteReader::u32(p, !little_); }
-    // The first value of an entry of SHORT (3) or LONG (4) type.
-    unsigned value(const unsigned char* e) const { return u16(e + 2) == 3 ? u16(e + 8) : u32(e + 8); }
-
-    bool walk(unsigned offset, int depth, cPictRawBase::sHeader& h) {
-        unsigned char cnt[2];
-        if (!offset || !cByteReader::readAt(s_, offset, cnt, 2)) return false;
-        const unsigned n = u16(cnt);
-        if (n == 0 || n > kMaxRawIfdEntries) return false;
-        std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
-        if (!entries || !cByteReader::readAt(s_, offset + 2ULL, entries.get(), n * 12)) return false;
-        long long w = 0, ht = 0;
-        bool cfa = false;
-        static constexpr unsigned kMaxSubs = 4;
-        unsigned subs[kMaxSubs] = {};
-        unsigned nsubs = 0;
-        for (unsigned i = 0; i < n; ++i) {
-            const unsigned char* e = entries.get() + i * 12;
-            const unsigned tag = u16(e), count = u32(e + 4);
-            switch (tag) {
-                case 0x0100: w = value(e); break;
-                case 0x0101: ht = value(e); break;
-                case 0x0106: cfa = value(e) == 32803 || value(e) == 34892; break;
-                case 0x010F:
-                    if (depth == 0) readMake(e, count, h);
-                    break;
-                case 0x014A:
-                    // Any number of SubIFDs entries may appear; only the first
-                    // kMaxSubs offsets are kept, checked at each append.
-                    if (count == 1) {
-                        if (nsubs < kMaxSubs) subs[nsubs++] = u32(e + 8);
-                    } else if (count > 1 && nsubs < kMaxSubs) {
-                        unsigned char offs[4 * kMaxSubs];
-                        const unsigned take = std::min(count, kMaxSubs - nsubs);
-                        if (cByteReader::readAt(s_, u32(e + 8), offs, take * 4))
-                            for (unsigned k = 0; k < take; ++k) subs[nsubs++] = u32(offs + 4 * k);
-                    }
-                    break;
-                case 0x9216: h.tiffEP = depth == 0 || h.tiffEP; break;
-                case 0xC612: h.dng = depth == 0 || h.dng; break;
-                default: break;
-            }
-        }
-        if (cfa && !h.cfa) {
-            h.cfa = true;
-            h.rawWidth = w;
-            h.rawHeight = ht;
-        }
-        if (depth == 0)
-            for (unsigned k = 0; k < nsubs; ++k) walk(subs[k], 1, h);
-        return true;
+// Containers LibRaw is given: those of TIFF structure, walked whole first.
+bool tiffBased(int type) {
+    switch (type) {
+        case cPictBase::ptMRW:
+        case cPictBase::ptX3F:
+        case cPictBase::ptIIQ:
+        case cPictBase::ptRAF:
+        case cPictBase::ptCRW:
+        case cPictBase::ptCR3: return false;
+        default: return true;
     }
-
-    // Every IFD LibRaw's TIFF parser reaches through the chain and the
-    // sub-IFDs (up to kMaxRawScreenedIfds of them, each once, those cut by
-    // the end of the file too): whether one holds a 36-entry CFA pattern (an
-    // X-Trans one) without 6 x 6 repeat dimensions before it, or one in
-    // Kodak's tag.  LibRaw 0.20 takes such a pattern for X-Trans data anyway
-    // and reads far outside its tables.
-    bool hasUnsafeCfaPattern(unsigned first) {
-        const long long size = s_->size();
-        std::vector<unsigned> todo{first}, seen;
-        while (!todo.empty() && seen.size() < kMaxRawScreenedIfds) {
-            const unsigned offset = todo.back();
-            todo.pop_back();
-            if (!offset || std::find(seen.begin(), seen.end(), offset) != seen.end()) continue;
-            seen.push_back(offset);
-            unsigned char cnt[2];
-            if (!cByteReader::readAt(s_, offset, cnt, 2)) continue;
-            const unsigned n = u16(cnt);
-            if (n == 0 || n > kMaxRawIfdEntries) continue;
-            std::unique_ptr<unsigned char[]> entries(new (std::nothrow) unsigned char[n * 12]);
-            if (!entries || !readAsLibRaw(size, offset + 2ULL, entries.get(), n * 12)) continue;
-            bool sixBySix = false;
-            for (unsigned i = 0; i < n; ++i) {
-                const unsigned char* e = entries.get() + i * 12;
-                const unsigned tag = u16(e), type = u16(e + 2), count = u32(e + 4);
-                if (tag == 0x828D) sixBySix = type == 3 && count == 2 && u16(e + 8) == 6 && u16(e + 10) == 6;
-                if ((tag == 0x828E && count == 36 && !sixBySix) || (tag == 0xFD09 && count == 36)) return true;
-                if (tag == 0x014A) {
-                    // Sub-IFDs, as many as the screen takes.
-                    const unsigned take = std::min<unsigned>(count, kMaxRawScreenedIfds);
-                    if (take == 1) {
-                        todo.push_back(u32(e + 8));
-                    } else if (take > 1) {
-                        std::vector<unsigned char> offs(take * 4);
-                        if (readAsLibRaw(size, u32(e + 8), offs.data(), offs.size()))
-                            for (unsigned k = 0; k < take; ++k) todo.push_back(u32(offs.data() + 4 * k));
-                    }
-                }
-            }
-            unsigned char next[4];
-            if (cByteReader::readAt(s_, offset + 2ULL + n * 12ULL, next, 4)) todo.push_back(u32(next));
-        }
-        return false;
-    }
-
-private:
-    // n bytes at `at` of the stream, `size` bytes long, as LibRaw reads
-    // them: a table may run past the end of the file, and LibRaw still
-    // parses every entry of it, each byte it cannot have read as 0xFF.
-    // False when not one byte is there.
-    bool readAsLibRaw(long long size, unsigned long long at, unsigned char* out, std::size_t n) {
-        std::memset(out, 0xFF, n);
-        if (size <= 0 || at >= static_cast<unsigned long long>(size)) return false;
-        const unsigned long long left = static_cast<unsigned long long>(size) - at;
-        const std::size_t have = static_cast<std::size_t>(std::min<unsigned long long>(n, left));
-        return cByteReader::readAt(s_, at, out, have);
-    }
-
-    void readMake(const unsigned char* e, unsigned count, cPictRawBase::sHeader& h) {
-        if (u16(e + 2) != 2 || count == 0) return;
-        const unsigned n = std::min<unsigned>(count, sizeof h.make - 1);
-        if (count <= 4) {
-            std::memcpy(h.make, e + 8, n);
-        } else if (!cByteReader::readAt(s_, u32(e + 8), h.make, n)) {
-            h.make[0] = 0;
-            return;
-        }
-        h.make[n] = 0;
-    }
-
-    cFileIOTarget* s_;
-    bool little_;
-};
+}
 
 }  // namespace
 
@@ -370,10 +273,17 @@ bool cPictRawBase::readHeader(cFileIOTarget* stream, sHeader& h) {
     const bool little = h.head[0] == 'I' && h.head[1] == 'I';
     const bool big = h.head[0] == 'M' && h.head[1] == 'M';
     if (little || big) {
-        cIfdReader r(stream, little);
-        h.tiffMagic = r.u16(h.head + 2) == 42;
-        h.tiff = r.walk(r.u32(h.head + 4), 0, h);
-        h.crashesLibRaw = r.hasUnsafeCfaPattern(r.u32(h.head + 4));
+        sRawTiffWalk w;
+        h.tiff = walkRawTiff(stream, stream->size(), w);
+        h.tiffMagic = cByteReader::u16(h.head + 2, big) == 42;
+        std::memcpy(h.make, w.make, sizeof h.make);
+        h.dng = w.dng;
+        h.tiffEP = w.tiffEP;
+        h.cfa = w.cfa;
+        h.rawWidth = w.rawWidth;
+        h.rawHeight = w.rawHeight;
+        h.crashesLibRaw = w.unsafeCfa;
+        h.hidden = std::move(w.hidden);
     }
     return true;
 }
@@ -383,8 +293,8 @@ bool cPictRawBase::accepts(const sHeader& h, int type) {
     const unsigned char* p = h.head;
     switch (type) {
         case ptMRW: return p[0] == 0 && startsWith(p + 1, "MRM");
-        case ptRWL: return startsWith(p, "IIU") && p[3] == 0;
-        case ptORF: return startsWith(p, "IIRO") || startsWith(p, "IIRS") || startsWith(p, "MMOR");
+        case ptRWL: return h.tiff && startsWith(p, "IIU") && p[3] == 0;
+        case ptORF: return h.tiff && (startsWith(p, "IIRO") || startsWith(p, "IIRS") || startsWith(p, "MMOR"));
         case ptX3F: return startsWith(p, "FOVb");
         case ptIIQ: return (startsWith(p, "IIII") || startsWith(p, "MMMM")) && startsWith(p + 8, "Raw");
         case ptRAF: return startsWith(p, "FUJIFILM");
@@ -418,7 +328,7 @@ bool cPictRawBase::probe(cFileIOTarget* stream, sPictInfo* info, int type) {
     info->hasPreview = false;
     sRawSession session;
     long long w = 0, ht = 0;
-    if (session.open(stream) && session.size(w, ht)) {
+    if (tiffBased(type) && session.open(stream, h) && session.size(w, ht)) {
         info->width = w;
         info->height = ht;
         const libraw_thumbnail_t& t = session.lr->imgdata.thumbnail;
@@ -426,8 +336,8 @@ bool cPictRawBase::probe(cFileIOTarget* stream, sPictInfo* info, int type) {
         // only has its size until it is unpacked.
         info->hasPreview = t.tlength > 0 || (t.twidth > 0 && t.theight > 0);
     } else if (type == ptX3F) {
-        // LibRaw may not take Sigma files; their header still tells the
-        // size: columns and rows after the version, id and mark bits.
+        // Sigma files never go to LibRaw; their header tells the size:
+        // columns and rows after the version, id and mark bits.
         unsigned char x[8];
         if (cByteReader::readAt(stream, 28, x, 8)) {
             cByteReader r(x, 8);
@@ -463,10 +373,10 @@ long long cPictRawBase::streamWorkBudget(long long inputBytes) {
 bool cPictRawBase::decode(cFileIOTarget* stream) {
     close();
     sHeader h;
-    if (!readHeader(stream, h) || !accepts(h, type_)) return false;
+    if (!tiffBased(type_) || !readHeader(stream, h) || !accepts(h, type_)) return false;
     sRawSession session;
     long long w = 0, ht = 0;
-    if (!session.open(stream, drawProgress_) || !session.size(w, ht)) return false;
+    if (!session.open(stream, h, drawProgress_) || !session.size(w, ht)) return false;
     LibRaw& lr = *session.lr;
     libraw_output_params_t& p = lr.imgdata.params;
     p.output_bps = 16;
@@ -515,9 +425,9 @@ bool cPictRawBase::decode(cFileIOTarget* stream) {
 
 bool cPictRawBase::getPreview(cFileIOTarget* stream, cPictBase& out, const long long*, const long long*) {
     sHeader h;
-    if (!readHeader(stream, h) || !accepts(h, type_)) return false;
+    if (!tiffBased(type_) || !readHeader(stream, h) || !accepts(h, type_)) return false;
     sRawSession session;
-    if (!session.open(stream)) return false;
+    if (!session.open(stream, h)) return false;
     libraw_processed_image_t* img = nullptr;
     try {
         if (session.lr->unpack_thumb() != LIBRAW_SUCCESS) return false;

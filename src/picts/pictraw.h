@@ -7,13 +7,21 @@
 // cPictMRW ...  one thin class per format: its type id and its probe
 //
 // Each probe recognises its format from its own header bytes (magic bytes,
-// or a TIFF's make and DNG tags); with an info record it asks LibRaw for the
-// developed size and whether a thumbnail is embedded.  The size passes the
+// or a TIFF's make and DNG tags).  LibRaw only ever sees a TIFF-based file
+// whose whole structure our own walk has read and accepted (pictrawwalk.h);
+// for such a file, with an info record, the probe asks LibRaw for the
+// developed size and whether a thumbnail is embedded.  Files of the other
+// containers (MRW, X3F, IIQ, RAF, CRW, CR3) are named by their probe but
+// never handed to LibRaw: nothing of ours walks them, so they do not
+// develop.  The size passes the
 // library's pixel cap before anything is unpacked, and LibRaw's own raw
 // buffers are capped (kMaxRawMemoryMB, pictlimits.h).
 #pragma once
 
+#include <vector>
+
 #include "picts/pictbase.h"
+#include "picts/pictrawwalk.h"
 
 class cPictRawBase : public cPictBase {
 public:
@@ -33,21 +41,25 @@ public:
     static bool probe(cFileIOTarget* stream, sPictInfo* info, int type);
 
     // What the header checks look at: the first bytes and, for TIFF-based
-    // files, IFD 0 (make, DNG version, TIFF/EP standard id) and the
-    // photometric interpretations of IFD 0 and its sub-IFDs.
+    // files, what the walk of their whole structure found (pictrawwalk.h):
+    // IFD 0's make, DNG version and TIFF/EP standard id, and the first IFD
+    // of colour-filter-array data.
     struct sHeader {
         unsigned char head[32] = {};
-        bool tiff = false;        // "II" or "MM" and an IFD walked
+        bool tiff = false;        // "II" or "MM" and the whole structure walked and accepted
         bool tiffMagic = false;   // the magic is 42
         char make[32] = {};
         bool dng = false;
         bool tiffEP = false;
         bool cfa = false;         // a colour-filter-array or linear raw IFD
         long long rawWidth = 0, rawHeight = 0;
-        // An IFD of the chain or its sub-IFDs holds what LibRaw 0.20
-        // crashes on (a 36-entry CFA pattern without 6 x 6 repeat
-        // dimensions before it): no decoder takes the file.
+        // An IFD of the file holds what LibRaw 0.20 crashes on (a 36-entry
+        // CFA pattern without 6 x 6 repeat dimensions before it): no
+        // decoder takes the file.
         bool crashesLibRaw = false;
+        // The entries LibRaw is made to pass over (maker notes and other
+        // structures of a maker's own that the walk does not follow).
+        std::vector<sRawTiffWalk::sHidden> hidden;
     };
     static bool readHeader(cFileIOTarget* stream, sHeader& h);
     static bool accepts(const sHeader& h, int type);

@@ -16,6 +16,12 @@ G, B, A big-endian.  OUTDIR/index.txt lists "NAME.dng" a line.
         names the maker or carries the DNG or TIFF/EP tags), and headers of
         no raw format; OUTDIR/index.txt lists "FILE FORMAT" a line, FORMAT
         the one format whose probe must accept it ("none" for none).
+
+    make_raw_images.py walk OUTDIR   a small DNG and variants of its TIFF
+        structure for the walk that comes before LibRaw (see make_walk).
+
+    make_raw_images.py crashes OUTDIR   the two inputs of
+        tests/data/raw/malformed named crash-cfa-pattern-* (see make_crashes).
 """
 import os
 import random
@@ -25,21 +31,24 @@ import subprocess
 import sys
 
 
-def ifd_entry(tag, kind, values):
-    """(tag, type, count, payload bytes) for the little-endian IFD."""
+def ifd_entry(tag, kind, values, order="<"):
+    """(tag, type, count, payload bytes) for an IFD of the byte order
+    ("<" little-endian, ">" big-endian)."""
     fmt = {1: "B", 2: "s", 3: "H", 4: "I", 5: "II", 10: "ii"}[kind]
     if kind == 2:
         payload = values.encode() + b"\0"
         return (tag, kind, len(payload), payload)
     if kind in (5, 10):
         flat = [v for pair in values for v in pair]
-        return (tag, kind, len(values), struct.pack("<%d%s" % (len(flat), fmt[0]), *flat))
-    return (tag, kind, len(values), struct.pack("<%d%s" % (len(values), fmt), *values))
+        return (tag, kind, len(values), struct.pack("%s%d%s" % (order, len(flat), fmt[0]), *flat))
+    return (tag, kind, len(values), struct.pack("%s%d%s" % (order, len(values), fmt), *values))
 
 
 def write_tiff(path, entries, strip, head=b"II*\0"):
     """One IFD at offset 8; payloads longer than 4 bytes and the strip
-    follow it.  StripOffsets (273) is filled in here."""
+    follow it.  StripOffsets (273) is filled in here.  A head starting
+    "MM" makes a big-endian file (the entries made with order ">")."""
+    order = ">" if head[:2] == b"MM" else "<"
     entries = sorted(entries, key=lambda e: e[0])
     ifd_size = 2 + 12 * len(entries) + 4
     extra_at = 8 + ifd_size
@@ -52,15 +61,17 @@ def write_tiff(path, entries, strip, head=b"II*\0"):
         else:
             placed.append((tag, kind, count, payload.ljust(4, b"\0"), None))
     strip_at = extra_at + len(extra)
-    out = bytearray(head + struct.pack("<I", 8) + struct.pack("<H", len(entries)))
+    out = bytearray(head + struct.pack(order + "I", 8) + struct.pack(order + "H", len(entries)))
     for tag, kind, count, inline, at in placed:
         if tag == 273:
-            inline = struct.pack("<I", strip_at)
-        out += struct.pack("<HHI", tag, kind, count)
-        out += inline if inline is not None else struct.pack("<I", at)
-    out += struct.pack("<I", 0) + extra + strip
-    with open(path, "wb") as f:
-        f.write(out)
+            inline = struct.pack(order + "I", strip_at)
+        out += struct.pack(order + "HHI", tag, kind, count)
+        out += inline if inline is not None else struct.pack(order + "I", at)
+    out += struct.pack(order + "I", 0) + extra + strip
+    if path:
+        with open(path, "wb") as f:
+            f.write(out)
+    return bytes(out)
 
 
 def write_tiff_chain(path, ifds, strips):
@@ -117,41 +128,45 @@ def dng_with_thumbnail(path, rng, w, h, tw, th):
     write_tiff_chain(path, [ifd0, ifd1], [thumb_pixels, sensor(rng, w, h, 4095)])
 
 
-def dng_entries(w, h, strip_bytes, make="Qortest", white=4095, pattern=(0, 1, 1, 2)):
+def dng_entries(w, h, strip_bytes, make="Qortest", white=4095, pattern=(0, 1, 1, 2), order="<"):
+    return [ifd_entry(*e[:3], order=order) for e in dng_entry_values(w, h, strip_bytes, make, white, pattern)]
+
+
+def dng_entry_values(w, h, strip_bytes, make, white, pattern):
     return [
-        ifd_entry(254, 4, [0]),
-        ifd_entry(256, 4, [w]),
-        ifd_entry(257, 4, [h]),
-        ifd_entry(258, 3, [16]),
-        ifd_entry(259, 3, [1]),
-        ifd_entry(262, 3, [32803]),
-        ifd_entry(271, 2, make),
-        ifd_entry(272, 2, "Synthetic"),
-        ifd_entry(273, 4, [0]),
-        ifd_entry(274, 3, [1]),
-        ifd_entry(277, 3, [1]),
-        ifd_entry(278, 4, [h]),
-        ifd_entry(279, 4, [strip_bytes]),
-        ifd_entry(284, 3, [1]),
-        ifd_entry(33421, 3, [2, 2]),
-        ifd_entry(33422, 1, list(pattern)),
-        ifd_entry(50706, 1, [1, 4, 0, 0]),
-        ifd_entry(50708, 2, make + " Synthetic"),
-        ifd_entry(50717, 4, [white]),
-        ifd_entry(50721, 10, [(1, 1), (0, 1), (0, 1), (0, 1), (1, 1), (0, 1), (0, 1), (0, 1), (1, 1)]),
-        ifd_entry(50728, 5, [(1, 2), (1, 1), (2, 3)]),
-        ifd_entry(50778, 3, [21]),
+        (254, 4, [0]),
+        (256, 4, [w]),
+        (257, 4, [h]),
+        (258, 3, [16]),
+        (259, 3, [1]),
+        (262, 3, [32803]),
+        (271, 2, make),
+        (272, 2, "Synthetic"),
+        (273, 4, [0]),
+        (274, 3, [1]),
+        (277, 3, [1]),
+        (278, 4, [h]),
+        (279, 4, [strip_bytes]),
+        (284, 3, [1]),
+        (33421, 3, [2, 2]),
+        (33422, 1, list(pattern)),
+        (50706, 1, [1, 4, 0, 0]),
+        (50708, 2, make + " Synthetic"),
+        (50717, 4, [white]),
+        (50721, 10, [(1, 1), (0, 1), (0, 1), (0, 1), (1, 1), (0, 1), (0, 1), (0, 1), (1, 1)]),
+        (50728, 5, [(1, 2), (1, 1), (2, 3)]),
+        (50778, 3, [21]),
     ]
 
 
-def sensor(rng, w, h, white):
+def sensor(rng, w, h, white, order="<"):
     values = []
     for y in range(h):
         for x in range(w):
             v = (x * white // max(1, w - 1) + y * white // max(1, h - 1)) // 2
             v = min(white, max(0, v + rng.randrange(-60, 61)))
             values.append(v)
-    return struct.pack("<%dH" % len(values), *values)
+    return struct.pack("%s%dH" % (order, len(values)), *values)
 
 
 def ppm_ref(ppm, ref, maxval=65535):
@@ -243,19 +258,23 @@ def make_probes(out):
         index.append("%s %s" % (name, fmt))
 
     def tiff(name, fmt, make=None, extra=(), head=b"II*\0", photometric=2):
-        entries = [ifd_entry(256, 4, [8]), ifd_entry(257, 4, [8]), ifd_entry(262, 3, [photometric]),
-                   ifd_entry(273, 4, [0]), ifd_entry(279, 4, [64])] + list(extra)
+        o = ">" if head[:2] == b"MM" else "<"
+        entries = [ifd_entry(256, 4, [8], o), ifd_entry(257, 4, [8], o), ifd_entry(262, 3, [photometric], o),
+                   ifd_entry(273, 4, [0], o), ifd_entry(279, 4, [64], o)] + list(extra)
         if make:
-            entries.append(ifd_entry(271, 2, make))
+            entries.append(ifd_entry(271, 2, make, o))
         path = os.path.join(out, name)
         write_tiff(path, entries, bytes(64), head)
         index.append("%s %s" % (name, fmt))
 
     put("mrw.bin", b"\0MRM\0\0\0\x20", "MRW")
-    put("rw2.bin", b"IIU\0\x08\0\0\0", "RWL")
-    put("orf.bin", b"IIRO\x08\0\0\0", "ORF")
-    put("orf_rs.bin", b"IIRS\x08\0\0\0", "ORF")
-    put("orf_mm.bin", b"MMOR\0\0\0\x08", "ORF")
+    # The TIFF-shaped makers' formats are raw pictures only with a whole
+    # structure LibRaw's parser may walk; their magic bytes alone are not.
+    tiff("rw2.bin", "RWL", "Panasonic", head=b"IIU\0")
+    tiff("orf.bin", "ORF", "OLYMPUS", head=b"IIRO")
+    tiff("orf_rs.bin", "ORF", "OLYMPUS", head=b"IIRS")
+    tiff("orf_mm.bin", "ORF", "OLYMPUS", head=b"MMOR")
+    put("orf_header_only.bin", b"IIRO\x08\0\0\0", "none")
     put("x3f.bin", b"FOVb\0\0\x02\0" + bytes(20) + struct.pack("<II", 640, 480), "X3F")
     put("iiq.bin", b"IIII\0\0\0\0Raw \0\0\0\0", "IIQ")
     put("raf.bin", b"FUJIFILMCCD-RAW 0201FF383501", "RAF")
@@ -288,7 +307,167 @@ def make_probes(out):
         f.write("\n".join(index) + "\n")
 
 
+def with_ifd0(data, extra, tail=b"", order="<"):
+    """The one-IFD TIFF `data` with IFD 0 written anew at its end, after
+    `tail`: its entries and the extra ones (tag, type, count, 4 value
+    bytes), sorted.  Returns the file and where the new IFD 0 lies."""
+    d = bytearray(data)
+    at = struct.unpack_from(order + "I", d, 4)[0]
+    n = struct.unpack_from(order + "H", d, at)[0]
+    entries = [bytes(d[at + 2 + 12 * i:at + 14 + 12 * i]) for i in range(n)]
+    entries += [struct.pack(order + "HHI", tag, kind, count) + value for tag, kind, count, value in extra]
+    entries.sort(key=lambda e: struct.unpack_from(order + "H", e)[0])
+    d += tail
+    ifd = len(d)
+    d += struct.pack(order + "H", len(entries)) + b"".join(entries) + struct.pack(order + "I", 0)
+    struct.pack_into(order + "I", d, 4, ifd)
+    return bytes(d), ifd
+
+
+def small_ifd(entries, order="<", nxt=None):
+    """A directory of (tag, type, count, 4 value bytes) entries; the next
+    pointer only when nxt is given."""
+    out = struct.pack(order + "H", len(entries))
+    for tag, kind, count, value in entries:
+        out += struct.pack(order + "HHI", tag, kind, count) + value
+    return out + (struct.pack(order + "I", nxt) if nxt is not None else b"")
+
+
+def entry_offset(d, ifd, tag, order="<"):
+    n = struct.unpack_from(order + "H", d, ifd)[0]
+    for i in range(n):
+        if struct.unpack_from(order + "H", d, ifd + 2 + 12 * i)[0] == tag:
+            return ifd + 2 + 12 * i
+    raise KeyError(tag)
+
+
+def make_walk(out):
+    """TIFF structures for the walk that comes before LibRaw: a 16 x 12 DNG
+    and variants of it, each with one structure added or one fault, and the
+    verdict the walk must give.  OUTDIR/index.txt lists "FILE VERDICT
+    HIDDEN...": VERDICT "walks" or "refused", HIDDEN the positions of the
+    entries LibRaw is to pass over.  walk_plain.dng is developed by
+    dcraw_emu (walk_plain.gamma.ref); every variant that walks holds the same
+    sensor data."""
+    rng = random.Random(57)
+    w, h = 32, 24
+    strip = sensor(rng, w, h, 4095)
+    plain = write_tiff(None, dng_entries(w, h, len(strip)), strip)
+    L = lambda v: struct.pack("<I", v)
+    S = lambda v: struct.pack("<HH", v, 0)
+    index = []
+
+    def put(name, data, verdict, hidden=()):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+        index.append(" ".join([name, verdict] + [str(x) for x in hidden]))
+
+    put("walk_plain.dng", plain, "walks")
+    develop(os.path.join(out, "walk_plain.dng"), "-6", os.path.join(out, "walk_plain.gamma.ref"))
+    moved, ifd0 = with_ifd0(plain, [])
+    put("walk_moved.dng", moved, "walks")
+    # EXIF with an interoperability table, and GPS.
+    at = len(plain)
+    exif = small_ifd([(0x829A, 5, 1, L(at + 60)), (0xA005, 4, 1, L(at + 30))], nxt=0)
+    interop = small_ifd([(0x0001, 2, 4, b"R98\0")], nxt=0)
+    gps = small_ifd([(0x0000, 1, 4, bytes([2, 2, 0, 0]))], nxt=0)
+    tail = exif.ljust(30, b"\0") + interop.ljust(30, b"\0") + struct.pack("<II", 1, 250) + gps
+    d, _ = with_ifd0(plain, [(0x8769, 4, 1, L(at)), (0x8825, 4, 1, L(at + 68))], tail)
+    put("walk_exif_gps_interop.dng", d, "walks")
+    # A maker note of bytes no parser of ours reads, and Leaf's metadata
+    # tag (which would make LibRaw call the camera a Leaf): both hidden.
+    exif = small_ifd([(0x8827, 3, 1, S(100)), (0x927C, 7, 24, L(at + 32))], nxt=0)
+    d, ifd = with_ifd0(plain, [(0x8769, 4, 1, L(at)), (0x8606, 7, 4, b"\xff" * 4)],
+                       exif.ljust(32, b"\0") + b"\xff" * 24)
+    put("walk_hidden.dng", d, "walks", sorted([at + 2 + 12, entry_offset(d, ifd, 0x8606)]))
+    # Big-endian.
+    be = write_tiff(None, dng_entries(w, h, len(strip), order=">"), sensor(random.Random(57), w, h, 4095, ">"),
+                    head=b"MM\0*")
+    put("walk_big_endian.dng", be, "walks")
+    # A second IFD whose JPEG offset holds an EXIF block: its TIFF walked.
+    embedded = small_ifd([(0x010F, 2, 4, b"Abc\0")], nxt=0)
+    jpeg = b"\xff\xd8\xff\xe1\x00\x20Exif\0\0" + b"II*\0" + L(8) + embedded
+    ifd1 = small_ifd([(0x0201, 4, 1, L(at)), (0x0202, 4, 1, L(len(jpeg)))], nxt=0)
+    d, ifd = with_ifd0(plain, [], jpeg + ifd1)
+    d = bytearray(d)
+    struct.pack_into("<I", d, len(d) - 4, at + len(jpeg))
+    put("walk_jpeg_exif.dng", bytes(d), "walks")
+    struct.pack_into("<I", d, at + 12 + 4, 0x7FFF0000)
+    put("walk_jpeg_exif_past_end.dng", bytes(d), "refused")
+    # Faults.
+    put("walk_ifd_cut.dng", moved[:-10], "refused")
+    put("walk_next_pointer_cut.dng", moved[:-2], "refused")
+    for name, kind in (("walk_type_zero.dng", 0), ("walk_type_fourteen.dng", 14)):
+        d = bytearray(plain)
+        struct.pack_into("<H", d, entry_offset(d, 8, 274) + 2, kind)
+        put(name, bytes(d), "refused")
+    for name, where in (("walk_value_past_end.dng", len(plain) - 8), ("walk_value_offset_wraps.dng", 0xFFFFFFF0)):
+        d = bytearray(plain)
+        struct.pack_into("<I", d, entry_offset(d, 8, 50721) + 8, where)
+        put(name, bytes(d), "refused")
+    put("walk_subifd_past_end.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at + 1000))])[0], "refused")
+    put("walk_subifds_none.dng", with_ifd0(plain, [(0x014A, 4, 0, L(0))])[0], "refused")
+    put("walk_subifd_is_ifd0.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at))])[0], "refused")
+    d = bytearray(moved)
+    struct.pack_into("<I", d, len(d) - 4, ifd0)
+    put("walk_chain_loop.dng", bytes(d), "refused")
+    exif = small_ifd([(0x8827, 3, 1, S(100))], nxt=0)
+    put("walk_exif_short_pointer.dng", with_ifd0(plain, [(0x8769, 3, 1, S(at))], exif)[0], "refused")
+    cut = struct.pack("<H", 5) + small_ifd([(0x8827, 3, 1, S(100))])[2:]
+    d = with_ifd0(plain, [(0x8769, 4, 1, L(len(plain) + 12))], b"")[0] + b"\0" * 12 + cut
+    put("walk_exif_cut.dng", d, "refused")
+    put("walk_zero_entries.dng", with_ifd0(plain, [(0x014A, 4, 1, L(at))], small_ifd([], nxt=0))[0], "refused")
+    # The caps: 64 tables in all, 512 entries a table.
+    for subs, verdict in ((63, "walks"), (64, "refused")):
+        one = small_ifd([(0x0100, 4, 1, L(1))], nxt=0)
+        tail = b"".join(one for _ in range(subs)) + b"".join(L(at + k * len(one)) for k in range(subs))
+        d = with_ifd0(plain, [(0x014A, 4, subs, L(at + subs * len(one)))], tail)[0]
+        put("walk_%d_subifds.dng" % subs, d, verdict)
+    n0 = struct.unpack_from("<H", plain, 8)[0]
+    for total, verdict in ((512, "walks"), (513, "refused")):
+        pad = [(0xE000 + k, 3, 1, S(0)) for k in range(total - n0)]
+        put("walk_%d_entries.dng" % total, with_ifd0(plain, pad)[0], verdict)
+    # LibRaw reads a file with "IIII" in its first 32 bytes as Phase One's.
+    d = bytearray(moved)
+    d[12:16] = b"IIII"
+    put("walk_phase_one_head.dng", bytes(d), "refused")
+    # Shorter than the 64 bytes LibRaw reads first.
+    tiny = b"II*\0" + L(8) + small_ifd([(0x0100, 4, 1, L(1))], nxt=0)
+    put("walk_tiny.tif", tiny.ljust(60, b"\0"), "refused")
+    put("walk_small.tif", tiny.ljust(64, b"\0"), "walks")
+    with open(os.path.join(out, "index.txt"), "w") as f:
+        f.write("\n".join(index) + "\n")
+
+
+def make_crashes(out):
+    """The two DNGs kept in tests/data/raw/malformed that crashed LibRaw
+    0.20 (SEGV in parse_tiff_ifd) through a probe that screened only the
+    IFD chain and its sub-IFDs: a CFA pattern of 36 entries with 2 x 2
+    repeat dimensions, which LibRaw takes for X-Trans data, in a table the
+    screen never read: Fuji's table (tag 0xF000) of IFD 0, and the TIFF in
+    the EXIF block of a lossless JPEG that IFD 1's JPEG offset points at."""
+    L = lambda v: struct.pack("<I", v)
+    pattern = bytes([0, 1, 2, 1, 0, 1] * 6)
+    dng_version = (0xC612, 1, 4, bytes([1, 4, 0, 0]))
+    # IFD 0 at 8 (2 entries, 30 bytes), the table at 38, its pattern after it.
+    table = small_ifd([(0x828D, 3, 2, struct.pack("<HH", 2, 2)), (0x828E, 1, 36, L(38 + 30))], nxt=0) + pattern
+    d = b"II*\0" + L(8) + small_ifd([dng_version, (0xF000, 4, 1, L(38))], nxt=0) + table
+    with open(os.path.join(out, "crash-cfa-pattern-in-fuji-table.dng"), "wb") as f:
+        f.write(d.ljust(128, b"\0"))
+    # IFD 0 at 8, IFD 1 at 26, the JPEG at 44: SOI, APP1 with "Exif\0\0"
+    # and the TIFF header (at 56, the embedded TIFF's base), a lossless
+    # SOF3 and SOS (all LibRaw's JPEG header reader wants), then the
+    # embedded IFD at base + 31 and its pattern.
+    head = (b"II*\0" + L(31) + b"\xff\xc3\x00\x0b\x0c\x00\x10\x00\x10\x01\x01\x11\x00" +
+            b"\xff\xda\x00\x08\x01\x01\x00\x01\x00\x00")
+    inner = small_ifd([(0x828D, 3, 2, struct.pack("<HH", 2, 2)), (0x828E, 1, 36, L(31 + 30))], nxt=0) + pattern
+    jpeg = b"\xff\xd8\xff\xe1\x00\x10Exif\0\0" + head + inner
+    d = b"II*\0" + L(8) + small_ifd([dng_version], nxt=26) + small_ifd([(0x0201, 4, 1, L(44))], nxt=0) + jpeg
+    with open(os.path.join(out, "crash-cfa-pattern-in-jpeg-exif-tiff.dng"), "wb") as f:
+        f.write(d.ljust(160, b"\0"))
+
+
 if __name__ == "__main__":
     kind, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
-    {"dng": make_dng, "probes": make_probes}[kind](out)
+    {"dng": make_dng, "probes": make_probes, "walk": make_walk, "crashes": make_crashes}[kind](out)

@@ -8,11 +8,16 @@
 #include <map>
 
 #include "adaptertest.h"
+#include "allocmeter.h"
 #include "picts/pictraw.h"
 
 using picttest::Bytes;
 
 namespace {
+
+// The most the walk holds at once: one table (at most 512 entries of 12
+// bytes), the list of tables to come and the entries hidden from LibRaw.
+constexpr long long kWalkHolds = 16 << 10;
 
 std::vector<std::string> generate(const std::string& kind, const std::string& dir) {
     int status = -1;
@@ -298,4 +303,103 @@ TEST(RawMalformed, IfdsCutByTheEndOfTheFileAreScreenedToo) {
     delete cPictBase::mkPicture(&io, &info);
     cPictDummy out;
     EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
+}
+
+// The walk that comes before LibRaw: a DNG and variants of its structure
+// (make_raw_images.py walk), each with the verdict the walk must give.  A
+// file that walks is LibRaw's and develops like dcraw_emu's development of
+// the plain file (the sensor data is the same in all); one that does not is
+// no raw picture, and LibRaw never reads a byte of it.  The entries LibRaw is
+// to pass over lie where the generator put them, and it does pass over them:
+// on its own it calls the file with Leaf's tag a Leaf.
+TEST(RawWalk, EveryStructureIsWalkedWholeBeforeLibRawSeesIt) {
+    qortest::TempDir dir;
+    const std::vector<std::string> index = generate("walk", dir.path());
+    const picttest::Reference ref = picttest::readReference(dir.file("walk_plain.gamma.ref"));
+    int walked = 0, refused = 0;
+    for (const std::string& line : index) {
+        std::istringstream in(line);
+        std::string name, verdict;
+        in >> name >> verdict;
+        std::vector<unsigned long long> hidden;
+        for (unsigned long long at = 0; in >> at;) hidden.push_back(at);
+        SCOPED_TRACE(name);
+        const Bytes b = picttest::readBytes(dir.file(name));
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictRawBase::sHeader h;
+        qortest::AllocMeter meter;
+        ASSERT_TRUE(cPictRawBase::readHeader(&io, h));
+        EXPECT_LE(meter.peak(), kWalkHolds);
+        EXPECT_EQ(h.tiff, verdict == "walks");
+        std::vector<unsigned long long> found;
+        for (const sRawTiffWalk::sHidden& x : h.hidden) found.push_back(x.at);
+        if (h.tiff) {
+            EXPECT_EQ(found, hidden);
+        }
+        const bool dng = name.size() > 4 && name.compare(name.size() - 4, 4, ".dng") == 0;
+        cPictRawBase::largestStreamWork(true);
+        cPictBase::sPictInfo info;
+        EXPECT_EQ(adaptertest::probes<cPictDNG>(b, &info), h.tiff && dng);
+        cPictDNG pict;
+        EXPECT_EQ(adaptertest::decodes<cPictDNG>(b, &pict), h.tiff && dng);
+        if (!h.tiff) {
+            ++refused;
+            EXPECT_EQ(cPictRawBase::largestStreamWork(true), 0) << "LibRaw read the file";
+            continue;
+        }
+        ++walked;
+        if (!dng) continue;
+        EXPECT_GT(cPictRawBase::largestStreamWork(true), 0);
+        EXPECT_EQ(info.width, ref.width);
+        EXPECT_EQ(info.height, ref.height);
+        EXPECT_TRUE(picttest::samePixels(pict, ref));
+        ASSERT_NE(pict.getPropString(cPictBase::epMake), nullptr);
+        EXPECT_STREQ(pict.getPropString(cPictBase::epMake)->value.c_str(), "Qortest");
+    }
+    EXPECT_EQ(walked, 9);
+    EXPECT_EQ(refused, 18);
+}
+
+// The 36-entry pattern with 2 x 2 dimensions in tables the old screen
+// never read, Fuji's table and the TIFF of a JPEG strip's EXIF block: LibRaw
+// died in parse_tiff_ifd on both (make_raw_images.py crashes).  The walk
+// follows both routes; with 6 x 6 dimensions the pattern is LibRaw's to read.
+TEST(RawMalformed, PatternsInEveryTableLibRawReadsAreScreened) {
+    for (const char* name : {"crash-cfa-pattern-in-fuji-table.dng", "crash-cfa-pattern-in-jpeg-exif-tiff.dng"}) {
+        SCOPED_TRACE(name);
+        const Bytes kept = picttest::readBytes(qortest::dataPath(std::string("raw/malformed/") + name));
+        ASSERT_FALSE(kept.empty());
+        auto header = [](const Bytes& b) {
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            cPictRawBase::sHeader h;
+            EXPECT_TRUE(cPictRawBase::readHeader(&io, h));
+            return h;
+        };
+        const cPictRawBase::sHeader h = header(kept);
+        EXPECT_TRUE(h.tiff);
+        EXPECT_TRUE(h.dng);
+        EXPECT_TRUE(h.crashesLibRaw);
+        cPictRawBase::largestStreamWork(true);
+        qortest::AllocMeter meter;
+        for (const auto& p : probes()) {
+            cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
+            cPictBase::sPictInfo info;
+            EXPECT_FALSE(p.second(&io, &info)) << p.first;
+        }
+        EXPECT_LE(meter.peak(), kWalkHolds);
+        cBufWrapperIO io(const_cast<unsigned char*>(kept.data()), static_cast<long long>(kept.size()), false);
+        cPictDummy out;
+        EXPECT_NE(cPictBase::getImage(&io, out, 24, 16, 0), cPictBase::frOk);
+        EXPECT_EQ(cPictRawBase::largestStreamWork(true), 0);
+        // The dimensions made 6 x 6, where the generator wrote 2, 2.
+        Bytes six = kept;
+        std::size_t dims = 0;
+        for (std::size_t i = 0; i + 12 <= six.size(); ++i)
+            if (six[i] == 0x8D && six[i + 1] == 0x82 && six[i + 2] == 3 && six[i + 4] == 2) dims = i;
+        ASSERT_NE(dims, 0u);
+        ASSERT_EQ(six[dims + 8], 2);
+        six[dims + 8] = six[dims + 10] = 6;
+        EXPECT_FALSE(header(six).crashesLibRaw);
+        EXPECT_TRUE(header(six).tiff);
+    }
 }
