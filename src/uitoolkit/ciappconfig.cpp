@@ -104,7 +104,9 @@ int compareNames(const unsigned char* a, std::size_t an, const unsigned char* b,
 // save copies from, a loaded hive so takes at most kHiveBytesPerFileByte
 // times its file's size: a leaf of 9 bytes in the file (a name of up to 4
 // bytes, no value) takes 48 for its node and 8 or 12 for its place in its
-// parent's list.
+// parent's list.  (The base library's cIntegralMemory does not serve here:
+// it never takes a piece back, so a removed node's memory would stay lost,
+// and its first block of 64 KiB would be far more than a small hive's file.)
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "allocmeter.h"
@@ -105,19 +104,12 @@ std::string hexOf(const _typebuf<unsigned char>& v) {
 
 class HiveMemory : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* old = std::getenv("HOME");
-        oldHome_ = old ? old : "";
-        setenv("HOME", home_.path().c_str(), 1);
-        dir_ = home_.path() + "/.qor";
-        ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
-    }
-    void TearDown() override { setenv("HOME", oldHome_.c_str(), 1); }
+    void SetUp() override { ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0); }
 
     qortest::TempDir home_;
+    qortest::ScopedEnv homeVar_{"HOME", home_.path().c_str()};
+    std::string dir_ = home_.path() + "/.qor";
     qortest::TempDir shapes_;
-    std::string oldHome_;
-    std::string dir_;
 };
 
 TEST_F(HiveMemory, EveryShapeLoadsWithinEightTimesItsFileSize) {
