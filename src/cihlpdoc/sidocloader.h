@@ -23,6 +23,12 @@
 //                         its records follow, ended by 0xFF
 //   type 1 picture:       18 u16 image id
 //   type 4 linked picture: as type 1, 20 u16 string id
+//
+// What a document costs is held to a budget (cSiDocBudget) that the
+// documents of one payload share: the records, the boxes and tables made of
+// them, and the pictures, each decoded once the boxes are read as no more
+// than the top-left part its boxes draw (none when no box draws it).  Work
+// counts too: a picture's decoder reads all of it whatever part is kept.
 #pragma once
 
 #include <map>

@@ -30,7 +30,7 @@
 // (kept for the next save to copy from) and a node of 48 bytes for each
 // name, with values and names of up to 8 bytes in the node and lists of
 // children from one arena per hive, so that the largest hive a load takes
-// fits in 1 GiB.
+// (kMaxHiveFileBytes, 120 MiB) fits in 1 GiB.
 //
 // A section is a file of the folder: its name is 1 to 255 bytes without '/',
 // not "." or "..", and not one of the store's own names.  A child is made

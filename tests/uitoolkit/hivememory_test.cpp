@@ -146,8 +146,8 @@ TEST_F(HiveMemory, HiveLongerThanTheStoreReadsIsRefusedWithItsReason) {
     ASSERT_TRUE(c.openConfig("qor"));
     EXPECT_LT(meter.peak(), 1 << 20);
     EXPECT_EQ(c.hiveFault("huge"), cCIAppConfig::hfTooLarge);
-    EXPECT_NE(std::string(cCIAppConfig::describeHiveFault(c.hiveFault("huge"))).find("longer than the 128 MiB"),
-              std::string::npos);
+    const std::string most = "longer than the " + std::to_string(qor_uitk::kMaxHiveFileBytes >> 20) + " MiB";
+    EXPECT_NE(std::string(cCIAppConfig::describeHiveFault(c.hiveFault("huge"))).find(most), std::string::npos);
     ASSERT_TRUE(c.setParamStr("huge/v", "x", -1));
     EXPECT_FALSE(c.saveConfig());
     struct stat st;
