@@ -17,6 +17,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -137,7 +138,10 @@ public:
 
     cNodeArena() = default;
     ~cNodeArena() {
-        for (unsigned char* c : mChunks) ::operator delete(c);
+        for (const auto& c : mChunks) {
+            QOR_TREE_UNPOISON(c.first, c.second);
+            ::operator delete(c.first);
+        }
     }
     cNodeArena(const cNodeArena&) = delete;
     cNodeArena& operator=(const cNodeArena&) = delete;
@@ -206,10 +210,14 @@ private:
     static constexpr std::size_t kSizes = sizeof(sArray) / 8 + kArenaSlotsMost + 1;
     static_assert(sizeof(tNode) % 8 == 0 && sizeof(tNode) / 8 < kSizes, "a node is one of the arena's sizes");
 
+    // Pieces not handed out are poisoned for AddressSanitizer, as the
+    // tree lists' nodes are: a handle kept past its node's removal is
+    // caught.
     void* take(std::size_t bytes) {
         void*& head = mFree[bytes / 8];
         if (head) {
             void* p = head;
+            QOR_TREE_UNPOISON(p, bytes);
             std::memcpy(&head, p, sizeof head);
             return p;
         }
@@ -217,10 +225,12 @@ private:
             const std::size_t size = std::min(kLastChunk, mChunks.empty() ? kFirstChunk : 2 * mLastSize);
             mChunks.reserve(mChunks.size() + 1);
             mNext = static_cast<unsigned char*>(::operator new(size));
-            mChunks.push_back(mNext);
+            mChunks.emplace_back(mNext, size);
             mLastSize = mLeft = size;
+            QOR_TREE_POISON(mNext, size);
         }
         void* p = mNext;
+        QOR_TREE_UNPOISON(p, bytes);
         mNext += bytes;
         mLeft -= bytes;
         return p;
@@ -229,9 +239,10 @@ private:
         void*& head = mFree[bytes / 8];
         std::memcpy(p, &head, sizeof head);
         head = p;
+        QOR_TREE_POISON(p, bytes);
     }
 
-    std::vector<unsigned char*> mChunks;
+    std::vector<std::pair<unsigned char*, std::size_t> > mChunks;
     unsigned char* mNext = nullptr;
     std::size_t mLeft = 0;
     std::size_t mLastSize = 0;
