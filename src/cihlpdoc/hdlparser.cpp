@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/folders.h"
+#include "base/memio.h"
 #include "base/textenc.h"
 #include "cihlpdoc/hdoclimits.h"
 #include "cihlpdoc/sidoc.h"
@@ -39,8 +40,10 @@ struct sHDLParsePtr {
     sHDLLangStreamCtx* stream = nullptr;
     sHDLConfig* config = nullptr;
     int depth = 0;
-    // The record bytes of the document's other languages.
+    // The record bytes of the document's other languages, and what their
+    // boxes cost.
     std::size_t otherLangBytes = 0;
+    std::size_t otherBoxBytes = 0;
 };
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
@@ -249,6 +252,7 @@ bool writeText(sHDLParsePtr& p, int linkId, unsigned brk, unsigned colour, unsig
     f.br = brk;
     const bool link = linkId >= 0;
     putHeader(s, link ? 3 : 0, f);
+    p.stream->boxBytes += cSiDocLoader::boxCost(link ? 3 : 0, n);
     unsigned char tail[10];
     le32(tail, colour);
     le16(tail + 4, fontId);
@@ -367,10 +371,14 @@ unsigned short getCreateFont(sHDLParsePtr& p, const char* desc, sCurrProps& prop
 }
 
 // The loader inflates every language and the font and string tables of a
-// document within one budget; the compiler keeps to it.
+// document within one budget, and holds the boxes of every language with the
+// records of one; the compiler stops where the loader would.  (The whole
+// document is loaded once it is compiled, which settles the rest.)
 bool tooLarge(const sHDLParsePtr& p) {
     const sHDLConfig& c = *p.config;
-    return p.stream->stream.size() + p.otherLangBytes + c.fonts.size() + c.strings.size() > kMaxHdocInflatedBytes;
+    const std::size_t tables = c.fonts.size() + c.strings.size();
+    return p.stream->stream.size() + p.otherLangBytes + tables > kMaxHdocInflatedBytes ||
+           p.stream->boxBytes + p.otherBoxBytes + p.stream->stream.size() + tables > kMaxHdocHeldBytes;
 }
 
 bool processSection(sCurrProps& props, sHDLParsePtr& p, eTag tag, unsigned colour);
@@ -416,6 +424,7 @@ bool openText(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, st
     }
     std::string& s = p.stream->stream;
     putHeader(s, 2, f);
+    p.stream->boxBytes += cSiDocLoader::boxCost(2, 0);
     put32(s, static_cast<std::uint32_t>(fg));
     put16(s, fontId);
     put8(s, align);
@@ -467,7 +476,13 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
         std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&f, &info));
         if (!dec) return fail(p, "unable to recognize IMG");
         const long long n = f.size();
-        if (n <= 0) return fail(p, "unable to load IMG");
+        // A picture is drawn by its size, and decoding it is work the
+        // documents of a payload share: one the probe cannot size is no
+        // picture, one larger than the work a payload may ask is too large.
+        if (n <= 0 || info.width < 1 || info.height < 1) return fail(p, "unable to load IMG");
+        if (static_cast<unsigned long long>(info.width) * static_cast<unsigned long long>(info.height) * 4 >
+            kMaxHdocWork)
+            return fail(p, "IMG too large");
         if (n > kMaxHdocImageFileBytes || c.images.size() + static_cast<std::size_t>(n) + 4 > kMaxHdocInflatedBytes)
             return fail(p, "IMG too large");
         if (c.nextImage >= kMaxHdocIds) return fail(p, "too many IMG");
@@ -495,6 +510,7 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
     std::string& s = p.stream->stream;
     const bool link = props.linkId >= 0;
     putHeader(s, link ? 4 : 1, f);
+    p.stream->boxBytes += cSiDocLoader::boxCost(link ? 4 : 1, 0);
     put16(s, static_cast<unsigned>(id));
     if (link) put16(s, static_cast<unsigned>(props.linkId));
     return true;
@@ -600,8 +616,12 @@ bool processHDL(sHDLConfig& config, const char* text) {
     p.cur = text ? text : "";
     p.stream = &ctx;
     p.config = &config;
-    for (const auto& l : config.langs)
-        if (l.first != config.lang) p.otherLangBytes += l.second.stream.size();
+    ctx.boxBytes = 0;
+    for (const auto& l : config.langs) {
+        if (l.first == config.lang) continue;
+        p.otherLangBytes += l.second.stream.size();
+        p.otherBoxBytes += l.second.boxBytes;
+    }
     sCurrProps props;
     // Root words carry no colour of their own: they take the viewer's.
     if (!processSection(props, p, cSiDocLoader::ktNone, 0xFFFFFFFFu)) return false;
@@ -720,7 +740,10 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
         return false;
     }
     const std::string indexFolder = folderOf(indexPath);
-    if (!target->writef(const_cast<char*>("QORHDOCF"), 8)) return bad("Unable to write target", nullptr);
+    // The document is made whole first: it is loaded as the installer will
+    // load it before a byte of it is written.
+    cMemIOTarget doc(65536);
+    if (!doc.writef(const_cast<char*>("QORHDOCF"), 8)) return bad("Unable to write target", nullptr);
 
     std::unique_ptr<sHDLConfig> config(new sHDLConfig);
     for (auto& entry : paths) {
@@ -751,12 +774,25 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
         std::string head;
         put8(head, static_cast<unsigned>(entry.first));
         put32(head, static_cast<std::uint32_t>(z.size()));
-        if (!writeAll(target, head) || !writeAll(target, z)) return bad("Unable to write target", nullptr);
+        if (!writeAll(&doc, head) || !writeAll(&doc, z)) return bad("Unable to write target", nullptr);
     }
     for (const auto& picture : config->imagesByPath) filesRead_.push_back(picture.first);
     std::string end(1, '\xFF');
-    if (!writeAll(target, end) || !writeTable(target, config->fonts, true) ||
-        !writeTable(target, config->strings, true) || !writeTable(target, config->images, false))
+    if (!writeAll(&doc, end) || !writeTable(&doc, config->fonts, true) || !writeTable(&doc, config->strings, true) ||
+        !writeTable(&doc, config->images, false))
+        return bad("Unable to write target", nullptr);
+    _typebuf<unsigned char> bytes;
+    if (!doc.toBuffer(bytes)) return bad("Unable to write target", nullptr);
+    {
+        // (A document without a language is written all the same: that one
+        // the loader refuses by its layout, which is the caller's to judge.)
+        cSiDocLoader loader;
+        if (!loader.load(bytes.data(), bytes.count())) {
+            if (loader.fault() == cSiDocLoader::lfOverBudget) return bad("document too large", indexPath);
+            if (loader.fault() == cSiDocLoader::lfPicture) return bad("unable to load IMG", indexPath);
+        }
+    }
+    if (!target->writef(bytes.data(), static_cast<unsigned int>(bytes.count())))
         return bad("Unable to write target", nullptr);
     return true;
 }

@@ -23,6 +23,8 @@
 // One language's record stream.
 struct sHDLLangStreamCtx {
     std::string stream;
+    // What the boxes of its records will cost the loader's budget.
+    std::size_t boxBytes = 0;
 };
 
 struct sHDLExtObj {

@@ -178,7 +178,7 @@ bool cSiDocImage::wantsSize(cCanvas*, sSiDocDrawProps const&, sSize& size) {
         size = sSize{};
         return false;
     }
-    size = sSize{mPicture->width(), mPicture->height()};
+    size = sSize{mNaturalW > 0 ? mNaturalW : mPicture->width(), mNaturalH > 0 ? mNaturalH : mPicture->height()};
     return true;
 }
 

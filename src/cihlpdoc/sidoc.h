@@ -137,10 +137,19 @@ public:
     void refImage(cPicture* p) { mPicture = p; }
     void setPlacement(eImagePlacement p) { mPlacement = static_cast<unsigned int>(p); }
     cPicture* picture() const { return mPicture; }
+    // The size of the whole picture when the one referred to holds only the
+    // part of it that is ever drawn (its top-left corner, as the natural
+    // placement clips it): the box measures by the whole.  0: the
+    // picture's own size.
+    void setNaturalSize(int w, int h) {
+        mNaturalW = w;
+        mNaturalH = h;
+    }
 
 private:
     cPicture* mPicture = nullptr;
     unsigned int mPlacement = ipNatural;
+    int mNaturalW = 0, mNaturalH = 0;
 };
 
 class cSiDocImageLink : public cSiDocImage {

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "base/fileio.h"
@@ -34,13 +36,109 @@ void applyHeader(cSiDocBox* box, const sRecordHeader& h) {
     if (h.brk) box->setBreak(true);
 }
 
+// glibc's chunk for a request of n bytes: a header word, 16-byte steps, 32
+// at least.
+std::size_t heapBlock(std::size_t n) { return std::max<std::size_t>(32, (n + 8 + 15) & ~std::size_t(15)); }
+
+// A node of the loader's maps, with its key and value.
+template <typename V>
+constexpr std::size_t kMapNode = 32 + sizeof(int) + sizeof(V);
+
+// A 32-bit picture of w x h pixels: its array and the object.
+std::size_t pictureCost(long long w, long long h) {
+    return heapBlock(static_cast<std::size_t>(w * h) * 4) + heapBlock(sizeof(cPicture)) +
+           heapBlock(kMapNode<std::unique_ptr<cPicture> >);
+}
+
 }  // namespace
+
+bool cSiDocBudget::hold(std::size_t n) {
+    if (n > mLimit - std::min(mHeld, mLimit)) {
+        if (mOverrun == ovNone) mOverrun = ovMemory;
+        return false;
+    }
+    mHeld += n;
+    mPeak = std::max(mPeak, mHeld);
+    return true;
+}
+
+bool cSiDocBudget::spend(unsigned long long n) {
+    if (n > mWorkLimit - std::min(mSpent, mWorkLimit)) {
+        if (mOverrun == ovNone) mOverrun = ovWork;
+        return false;
+    }
+    mSpent += n;
+    return true;
+}
+
+std::string cSiDocBudget::describe(eOverrun which) const {
+    char buf[160];
+    switch (which) {
+    case ovMemory:
+        std::snprintf(buf, sizeof buf, "its documents need more than the %zu MiB they may hold together", mLimit >> 20);
+        return buf;
+    case ovWork:
+        std::snprintf(buf, sizeof buf,
+                      "its documents ask for more work than the %llu MiB of inflated bytes and decoded pixels "
+                      "they may have together",
+                      mWorkLimit >> 20);
+        return buf;
+    default: return std::string();
+    }
+}
+
+std::size_t cSiDocLoader::boxCost(int type, std::size_t textBytes) {
+    // The box and its slot in its container's list (which may have grown to
+    // twice what it holds), and its text with the terminating zero.
+    std::size_t box = sizeof(cSiDocText);
+    switch (type) {
+    case 1: box = sizeof(cSiDocImage); break;
+    case 2: box = sizeof(cSiDocContainer); break;
+    case 3: box = sizeof(cSiDocLink); break;
+    case 4: box = sizeof(cSiDocImageLink); break;
+    default: break;
+    }
+    std::size_t cost = heapBlock(box) + 2 * sizeof(void*);
+    if (type == 0 || type == 3) cost += textBytes ? heapBlock(textBytes + 1) : 0;
+    // A picture's box is also remembered until the pictures are decoded.
+    if (type == 1 || type == 4) cost += 2 * sizeof(std::pair<cSiDocImage*, int>);
+    return cost;
+}
+
+bool cSiDocLoader::hold(std::size_t n) {
+    if (!mBudget->hold(n)) {
+        if (mFault == lfNone) mOverrun = cSiDocBudget::ovMemory;
+        return fail(lfOverBudget);
+    }
+    mHeld += n;
+    return true;
+}
+
+bool cSiDocLoader::spend(unsigned long long n) {
+    if (mBudget->spend(n)) return true;
+    if (mFault == lfNone) mOverrun = cSiDocBudget::ovWork;
+    return fail(lfOverBudget);
+}
+
+std::string cSiDocLoader::describeFault() const {
+    switch (mFault) {
+    case lfNone: return std::string();
+    case lfMalformed: return "a document breaks the compiled document's layout";
+    case lfPicture: return "a picture in a document is not one the picture library decodes";
+    case lfOverBudget: return mBudget ? mBudget->describe(mOverrun) : std::string();
+    }
+    return std::string();
+}
 
 void cSiDocLoader::destroy() {
     mDocs.clear();
     mFonts.clear();
     mLinks.clear();
     mPictures.clear();
+    mImages.clear();
+    mImageBoxes.clear();
+    if (mBudget) mBudget->release(mHeld);
+    mHeld = 0;
 }
 
 cSiDocContainer* cSiDocLoader::forLang(int lang) {
@@ -86,8 +184,12 @@ bool cSiDocLoader::load(const char* path) {
     return load(data.data(), size);
 }
 
-bool cSiDocLoader::inflateBlock(const unsigned char* data, std::size_t n, std::vector<unsigned char>& out) {
-    out.clear();
+// One run of zlib over a block: into `out` (room for `room` bytes) or, with
+// no `out`, only counting.  `made` gets the bytes it makes; each costs a unit
+// of work.  A stream that ends early yields what it holds.
+bool cSiDocLoader::inflateRun(const unsigned char* data, std::size_t n, unsigned char* out, std::size_t room,
+                              std::size_t& made) {
+    made = 0;
     z_stream z;
     std::memset(&z, 0, sizeof z);
     if (inflateInit(&z) != Z_OK) return false;
@@ -96,69 +198,106 @@ bool cSiDocLoader::inflateBlock(const unsigned char* data, std::size_t n, std::v
     unsigned char chunk[65536];
     bool ok = true;
     for (;;) {
-        z.next_out = chunk;
-        z.avail_out = sizeof chunk;
+        const std::size_t step = out ? std::min<std::size_t>(room - made, 1u << 30) : sizeof chunk;
+        z.next_out = out ? out + made : chunk;
+        z.avail_out = static_cast<uInt>(step);
         const int rc = inflate(&z, Z_NO_FLUSH);
-        const std::size_t got = sizeof chunk - z.avail_out;
-        if (got > mBudget) {
-            ok = false;  // past the document's inflated-size budget
+        const std::size_t got = step - z.avail_out;
+        made += got;
+        if (!spend(got)) {
+            ok = false;
             break;
         }
-        mBudget -= got;
-        out.insert(out.end(), chunk, chunk + got);
         if (rc == Z_STREAM_END) break;
-        // A stream that ends early yields what it holds.
         if (rc == Z_BUF_ERROR || (rc == Z_OK && z.avail_in == 0 && got == 0)) break;
         if (rc != Z_OK) {
             ok = false;
             break;
         }
+        if (out && made == room) break;
     }
     inflateEnd(&z);
     return ok;
 }
 
+bool cSiDocLoader::inflateBlock(const unsigned char* data, std::size_t n, std::vector<unsigned char>& out,
+                                std::size_t& held) {
+    // Counted first and then inflated into a buffer of just that size: what
+    // is held is what the block makes, and its work is done twice.
+    std::vector<unsigned char>().swap(out);
+    std::size_t size = 0;
+    if (!inflateRun(data, n, nullptr, 0, size)) return false;
+    if (size == 0) return true;
+    if (!hold(heapBlock(size))) return false;
+    held += heapBlock(size);
+    out.resize(size);
+    std::size_t again = 0;
+    return inflateRun(data, n, out.data(), size, again) && again == size;
+}
+
 bool cSiDocLoader::load(const unsigned char* data, long long size) {
+    return load(data, size, std::make_shared<cSiDocBudget>());
+}
+
+bool cSiDocLoader::load(const unsigned char* data, long long size, const std::shared_ptr<cSiDocBudget>& budget) {
     destroy();
-    mBudget = kMaxHdocInflatedBytes;
-    if (!data || size < 13) return false;
+    mFault = lfNone;
+    mOverrun = cSiDocBudget::ovNone;
+    mBudget = budget ? budget : std::make_shared<cSiDocBudget>();
+    if (!data || size < 13) return fail(lfMalformed);
     cByteReader in(data, static_cast<std::size_t>(size));
     const unsigned char* magic = nullptr;
-    if (!in.view(magic, 8) || std::memcmp(magic, kMagic, 8) != 0) return false;
+    if (!in.view(magic, 8) || std::memcmp(magic, kMagic, 8) != 0) return fail(lfMalformed);
 
     std::map<int, std::pair<const unsigned char*, std::size_t> > blocks;
     std::uint8_t id = 0;
-    if (!in.read_u8(id) || id == 0xFF) return false;
+    if (!in.read_u8(id) || id == 0xFF) return fail(lfMalformed);
     while (id != 0xFF) {
         std::uint32_t len = 0;
         const unsigned char* bytes = nullptr;
-        if (!in.read_u32le(len) || len == 0 || !in.view(bytes, len)) return false;
-        if (!blocks.emplace(id, std::make_pair(bytes, static_cast<std::size_t>(len))).second) return false;
-        if (!in.read_u8(id)) return false;
+        if (!in.read_u32le(len) || len == 0 || !in.view(bytes, len)) return fail(lfMalformed);
+        if (!blocks.emplace(id, std::make_pair(bytes, static_cast<std::size_t>(len))).second) return fail(lfMalformed);
+        if (!in.read_u8(id)) return fail(lfMalformed);
     }
 
+    // Each inflated block is held only while it is decoded.
     std::vector<unsigned char> plain;
+    std::size_t plainHeld = 0;
+    auto drop = [&]() {
+        std::vector<unsigned char>().swap(plain);
+        mBudget->release(plainHeld);
+        mHeld -= plainHeld;
+        plainHeld = 0;
+    };
     std::uint32_t len = 0;
     const unsigned char* bytes = nullptr;
-    if (!in.read_u32le(len) || !in.view(bytes, len)) return false;
-    if (len > 0 && (!inflateBlock(bytes, len, plain) || !decodeFontDefs(plain.data(), static_cast<long long>(plain.size()))))
-        return false;
-    if (!in.read_u32le(len) || !in.view(bytes, len)) return false;
-    if (len > 0 &&
-        (!inflateBlock(bytes, len, plain) || !decodeStringDefs(plain.data(), static_cast<long long>(plain.size()))))
-        return false;
-    if (!in.read_u32le(len) || !in.view(bytes, len)) return false;
-    if (len > 0 && !getImages(bytes, len)) return false;
+    if (!in.read_u32le(len) || !in.view(bytes, len)) return fail(lfMalformed);
+    if (len > 0) {
+        if (!inflateBlock(bytes, len, plain, plainHeld)) return fail(lfMalformed);
+        if (!decodeFontDefs(plain.data(), static_cast<long long>(plain.size()))) return fail(lfMalformed);
+        drop();
+    }
+    if (!in.read_u32le(len) || !in.view(bytes, len)) return fail(lfMalformed);
+    if (len > 0) {
+        if (!inflateBlock(bytes, len, plain, plainHeld)) return fail(lfMalformed);
+        if (!decodeStringDefs(plain.data(), static_cast<long long>(plain.size()))) return fail(lfMalformed);
+        drop();
+    }
+    if (!in.read_u32le(len) || !in.view(bytes, len)) return fail(lfMalformed);
+    if (len > 0 && !getImages(bytes, len)) return fail(lfMalformed);
 
     for (auto& b : blocks) {
-        if (!inflateBlock(b.second.first, b.second.second, plain) || plain.empty()) return false;
+        if (!inflateBlock(b.second.first, b.second.second, plain, plainHeld) || plain.empty()) return fail(lfMalformed);
         std::unique_ptr<cSiDocContainer> root(new cSiDocContainer);
+        if (!hold(heapBlock(sizeof(cSiDocContainer)) + heapBlock(kMapNode<std::unique_ptr<cSiDocContainer> >)))
+            return false;
         sLangDecodePtr ptr;
         ptr.in = cByteReader(plain.data(), plain.size());
-        if (!processLang(root.get(), ptr)) return false;
+        if (!processLang(root.get(), ptr)) return fail(lfMalformed);
         mDocs[b.first] = std::move(root);
+        drop();
     }
-    return true;
+    return decodeDrawn();
 }
 
 bool cSiDocLoader::decodeFontDefs(const unsigned char* data, long long n) {
@@ -169,6 +308,7 @@ bool cSiDocLoader::decodeFontDefs(const unsigned char* data, long long n) {
         std::uint8_t style = 0, zero = 0;
         if (!in.read_u16le(face) || !in.read_u16le(w) || !in.read_u16le(h) || !in.read_u8(style) || !in.read_u8(zero))
             return false;
+        if (!hold(heapBlock(kMapNode<sIntFontDef>))) return false;
         sIntFontDef& d = mFonts[i];
         d.face = face;
         d.width = w;
@@ -187,6 +327,7 @@ bool cSiDocLoader::decodeStringDefs(const unsigned char* data, long long n) {
         std::uint16_t len = 0;
         const unsigned char* s = nullptr;
         if (!in.read_u16le(len) || !in.view(s, len)) return false;
+        if (!hold(heapBlock(kMapNode<std::string>) + (len > 15 ? heapBlock(len + 1u) : 0))) return false;
         mLinks[i].assign(reinterpret_cast<const char*>(s), len);
     }
     return true;
@@ -213,17 +354,119 @@ std::unique_ptr<cPicture> cSiDocLoader::decodePicture(const unsigned char* file,
 bool cSiDocLoader::getImages(const unsigned char* data, long long n) {
     if (n < 0) return false;
     cByteReader in(data, static_cast<std::size_t>(n));
-    int next = 0;
     while (!in.atEnd()) {
         std::uint32_t len = 0;
         const unsigned char* file = nullptr;
         if (!in.read_u32le(len) || !in.view(file, len)) return false;
         if (len == 0) continue;
-        std::unique_ptr<cPicture> pic = decodePicture(file, len);
-        if (!pic) return false;
-        mPictures[next++] = std::move(pic);
+        // The probe reads the file's header (and at most the file).
+        if (!spend(len) || !hold(sizeof(sImageEntry) * 2)) return false;
+        cBufWrapperIO io(const_cast<unsigned char*>(file), static_cast<long long>(len), false);
+        cPictBase::sPictInfo info;
+        std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&io, &info));
+        // A picture is drawn by its size: one the probe cannot size is not
+        // one a document can show.
+        if (!dec || info.width < 1 || info.height < 1 || info.width > 0x7FFFFFFF || info.height > 0x7FFFFFFF)
+            return fail(lfPicture);
+        sImageEntry e;
+        e.file = file;
+        e.size = len;
+        e.width = info.width;
+        e.height = info.height;
+        mImages.push_back(e);
     }
     return true;
+}
+
+// A box draws its picture at its natural size from the top-left corner,
+// clipped to the box's width and height when they are set: no more of the
+// picture than that is ever shown, and no more of it is kept.
+bool cSiDocLoader::decodeDrawn() {
+    for (const auto& use : mImageBoxes) {
+        sImageEntry& e = mImages[static_cast<std::size_t>(use.second)];
+        const int bw = use.first->boxWidth(), bh = use.first->boxHeight();
+        e.drawnW = std::max(e.drawnW, bw > 0 ? std::min<long long>(bw, e.width) : e.width);
+        e.drawnH = std::max(e.drawnH, bh > 0 ? std::min<long long>(bh, e.height) : e.height);
+    }
+    for (std::size_t id = 0; id < mImages.size(); ++id) {
+        sImageEntry& e = mImages[id];
+        if (e.drawnW == 0) continue;
+        std::unique_ptr<cPicture> pic = decodePart(e);
+        if (!pic) return fail(lfPicture);
+        mPictures[static_cast<int>(id)] = std::move(pic);
+    }
+    for (const auto& use : mImageBoxes) {
+        const sImageEntry& e = mImages[static_cast<std::size_t>(use.second)];
+        use.first->refImage(mPictures[use.second].get());
+        if (e.cropped) use.first->setNaturalSize(static_cast<int>(e.width), static_cast<int>(e.height));
+    }
+    std::vector<std::pair<cSiDocImage*, int> >().swap(mImageBoxes);
+    return true;
+}
+
+std::unique_ptr<cPicture> cSiDocLoader::decodePart(sImageEntry& e) {
+    // Whatever part is drawn, the decoder reads the whole picture.
+    if (!spend(static_cast<unsigned long long>(e.width) * static_cast<unsigned long long>(e.height) * 4)) return nullptr;
+    const bool part = e.drawnW < e.width || e.drawnH < e.height;
+    if (part) {
+        cBufWrapperIO io(const_cast<unsigned char*>(e.file), static_cast<long long>(e.size), false);
+        cPictBase::sPictInfo info;
+        std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&io, &info));
+        if (!dec) return nullptr;
+        if (dec->supportsExtRendering()) {
+            // Rendered straight into a picture of the drawn part at scale 1:
+            // the decoder keeps no picture of its own.  Its rows count from
+            // the bottom, so the window starts that far up.
+            const std::size_t cost = pictureCost(e.drawnW, e.drawnH);
+            if (!hold(cost)) return nullptr;
+            _typebuf<unsigned int> px(e.drawnW * e.drawnH);
+            std::memset(px.data(), 0, static_cast<std::size_t>(px.count()) * sizeof(unsigned int));
+            cPictBase::sExtPictDef target;
+            target.pixels = px.data();
+            target.width = e.drawnW;
+            target.height = e.drawnH;
+            target.mode = cPictBase::sExtPictDef::mScale;
+            target.scale = 1.0;
+            target.originX = 0;
+            target.originY = e.height - e.drawnH;
+            bool ok = dec->setExtTarget(&target);
+            if (ok) {
+                ok = io.set_fp(0) && dec->decode(&io);
+                dec->endExtRender();
+            }
+            // A decoder that found another size than its probe has its
+            // picture decoded whole below.
+            if (ok && dec->width() == e.width && dec->height() == e.height) {
+                std::unique_ptr<cPicture> pic(new cPicture);
+                if (!pic->create_on(px, static_cast<int>(e.drawnW), static_cast<int>(e.drawnH))) return nullptr;
+                if (__bmp_res_inversed) pic->flip();
+                e.cropped = true;
+                return pic;
+            }
+            mBudget->release(cost);
+            mHeld -= cost;
+        }
+    }
+    // Decoded whole: while it is, the decoder's picture (up to 8 bytes a
+    // pixel) and the one it becomes are both there.
+    const std::size_t whole = pictureCost(e.width, e.height) * 2;
+    if (!hold(whole)) return nullptr;
+    std::unique_ptr<cPicture> pic = decodePicture(e.file, e.size);
+    mBudget->release(whole);
+    mHeld -= whole;
+    if (!pic) return nullptr;
+    // The part the boxes draw, when the picture is the size its probe
+    // announced; one of another size is kept whole, as it is drawn by it.
+    if (!part || pic->width() != e.width || pic->height() != e.height) {
+        if (!hold(pictureCost(pic->width(), pic->height()))) return nullptr;
+        return pic;
+    }
+    sRect r{0, 0, static_cast<int>(e.drawnW), static_cast<int>(e.drawnH)};
+    if (!hold(pictureCost(r.w, r.h))) return nullptr;
+    std::unique_ptr<cPicture> cut(new cPicture);
+    if (!pic->subPictTo(r, cut.get())) return nullptr;
+    e.cropped = true;
+    return cut;
 }
 
 bool cSiDocLoader::processLang(cSiDocContainer* container, sLangDecodePtr& ptr) {
@@ -241,7 +484,7 @@ bool cSiDocLoader::processLang(cSiDocContainer* container, sLangDecodePtr& ptr) 
             if (!in.read_u32le(colour) || !in.read_u16le(fontId) || !in.read_u16le(n)) return false;
             if (type == 3 && !in.read_u16le(ref)) return false;
             const unsigned char* text = nullptr;
-            if (!in.view(text, n)) return false;
+            if (!in.view(text, n) || !hold(boxCost(type, n))) return false;
             cSiDocText* box = nullptr;
             if (type == 3) {
                 cSiDocLink* link = new cSiDocLink;
@@ -267,7 +510,7 @@ bool cSiDocLoader::processLang(cSiDocContainer* container, sLangDecodePtr& ptr) 
             if (!in.read_u32le(colour) || !in.read_u16le(fontId) || !in.read_u8(align)) return false;
             // Each level is one recursion: a hostile stream must not
             // exhaust the stack.
-            if (ptr.depth >= kMaxHdocNesting) return false;
+            if (ptr.depth >= kMaxHdocNesting || !hold(boxCost(type, 0))) return false;
             cSiDocContainer* box = new cSiDocContainer;
             container->addChild(box);
             applyHeader(box, h);
@@ -282,6 +525,7 @@ bool cSiDocLoader::processLang(cSiDocContainer* container, sLangDecodePtr& ptr) 
             std::uint16_t image = 0, ref = 0xFFFF;
             if (!in.read_u16le(image)) return false;
             if (type == 4 && !in.read_u16le(ref)) return false;
+            if (!hold(boxCost(type, 0))) return false;
             cSiDocImage* box = nullptr;
             if (type == 4) {
                 // A linked picture always names its target: 0xFFFF is an id
@@ -297,10 +541,10 @@ bool cSiDocLoader::processLang(cSiDocContainer* container, sLangDecodePtr& ptr) 
                 container->addChild(box);
             }
             applyHeader(box, h);
+            // The picture is decoded once every box is known (decodeDrawn).
             if (image != 0xFFFF) {
-                cPicture* p = picture(image);
-                if (!p) return false;
-                box->refImage(p);
+                if (image >= mImages.size()) return false;
+                mImageBoxes.emplace_back(box, static_cast<int>(image));
             }
         }
         // The stream must reach its end byte.

@@ -1057,6 +1057,7 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
     progress.itemsTotal = progress.items;
     walker.report();
     if (!loadKept(split, into)) {
+        fault.detail = into.documentFault();
         into.close();
         fault.cause = F::badScenario;
         return false;

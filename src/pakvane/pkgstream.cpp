@@ -1002,9 +1002,12 @@ std::string describePayloadFault(const sPayloadFault& f, const std::string& file
         std::snprintf(buf, sizeof buf, "%s: item %lld does not match its digest", name, f.item);
         break;
     case F::badScenario:
-        std::snprintf(buf, sizeof buf,
-                      "%s: the scenario in it does not load (a text, a document or a reference in it is not valid)",
-                      name);
+        if (!f.detail.empty())
+            std::snprintf(buf, sizeof buf, "%s: the scenario in it does not load: %s", name, detail);
+        else
+            std::snprintf(buf, sizeof buf,
+                          "%s: the scenario in it does not load (a text, a document or a reference in it is not valid)",
+                          name);
         break;
     case F::noMemory:
         std::snprintf(buf, sizeof buf, "%s: out of memory", name);

@@ -219,6 +219,8 @@ void cSoftPkgScenario::close() {
         d->loader.destroy();
         d->bytes.clear();
     }
+    docBudget_ = std::make_shared<cSiDocBudget>();
+    docFault_.clear();
     readmeAccept_ = false;
     pkg_.newPackage();
     literals_.clear();

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -293,6 +294,11 @@ public:
     const sDocument& welcomeDoc() const { return welcome_; }
     const sDocument& readmeDoc() const { return readme_; }
     const sDocument& eulaDoc() const { return eula_; }
+    // The documents of one scenario share one budget (cSiDocBudget), made
+    // afresh as a scenario is loaded.  Why the last load's documents did not
+    // load, in words; empty when they did.
+    const cSiDocBudget& documentBudget() const { return *docBudget_; }
+    const std::string& documentFault() const { return docFault_; }
 
     // Shared by the text parser (cScenarioLineParser).
     friend class cScenarioLineParser;
@@ -314,6 +320,8 @@ private:
     std::string supportURL_, publisherURL_, updatesURL_, manualURL_;
     sPathDef icon_;
     sDocument welcome_, readme_, eula_;
+    std::shared_ptr<cSiDocBudget> docBudget_ = std::make_shared<cSiDocBudget>();
+    std::string docFault_;
     bool readmeAccept_ = false;
     cSoftPkg pkg_;
     std::vector<sDefineParam> settings_;

@@ -136,7 +136,10 @@ bool loadLang(cBodyReader& r, cSoftPkgScenario::tStrTable& t) {
     }
 }
 
-bool readDocument(cBodyReader& r, cSoftPkgScenario::sDocument& d) {
+// The scenario's documents load within one budget together; a document that
+// does not load leaves the reason in `fault`.
+bool readDocument(cBodyReader& r, cSoftPkgScenario::sDocument& d, const std::shared_ptr<cSiDocBudget>& budget,
+                  std::string& fault) {
     std::uint32_t n;
     if (!r.u32(n) || n == 0) return false;
     if (static_cast<unsigned long long>(r.io.size()) < n) return false;
@@ -146,7 +149,10 @@ bool readDocument(cBodyReader& r, cSoftPkgScenario::sDocument& d) {
         return false;
     }
     d.loader.destroy();
-    return r.io.readf(d.bytes.data(), n) && d.loader.load(d.bytes.data(), n);
+    if (!r.io.readf(d.bytes.data(), n)) return false;
+    if (d.loader.load(d.bytes.data(), n, budget)) return true;
+    fault = d.loader.describeFault();
+    return false;
 }
 
 }  // namespace
@@ -455,17 +461,17 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& option
             }
             break;
         case 9:
-            if (!readDocument(r, welcome_)) return false;
+            if (!readDocument(r, welcome_, docBudget_, docFault_)) return false;
             continue;
         case 10: {
             unsigned accept;
             if (!r.u8(accept)) return false;
             readmeAccept_ = accept & 1;
-            if (!readDocument(r, readme_)) return false;
+            if (!readDocument(r, readme_, docBudget_, docFault_)) return false;
             continue;
         }
         case 11:
-            if (!readDocument(r, eula_)) return false;
+            if (!readDocument(r, eula_, docBudget_, docFault_)) return false;
             continue;
         case 12:
             for (int e; (e = r.next()) != 0;) {

@@ -271,9 +271,14 @@ int cScenarioLineParser::compileDoc(const std::string& path, cSoftPkgScenario::s
     }
     doc.bytes.assign(bytes.data(), bytes.data() + bytes.count());
     doc.loader.destroy();
-    if (!doc.loader.load(doc.bytes.data(), static_cast<long long>(doc.bytes.size()))) {
+    // The scenario's documents load within one budget together, as they
+    // will when the payload is read.
+    if (!doc.loader.load(doc.bytes.data(), static_cast<long long>(doc.bytes.size()), s_.docBudget_)) {
         doc.bytes.clear();
-        err().message = "the compiled document does not load (a picture it names cannot be decoded?)";
+        const std::string why = doc.loader.describeFault();
+        s_.docFault_ = why;
+        err().message = "the compiled document does not load" + (why.empty() ? std::string() : ": " + why);
+        doc.loader.destroy();
         return code;
     }
     err().file.clear();

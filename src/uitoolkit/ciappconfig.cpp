@@ -8,11 +8,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -69,23 +75,6 @@ std::size_t keyName(const cStringKey& key, unsigned char* out, std::size_t room)
     return n;
 }
 
-// The count of name bytes a key holds before its first NUL, found a word at
-// a time: a word without a zero byte is passed whole.
-std::size_t nameLength(const cStringKey& key) {
-    const unsigned int* w = key.words.data();
-    const long long count = key.words.count();
-    for (long long i = 0; i < count; ++i) {
-        const unsigned int x = w[i];
-        if (((x - 0x01010101u) & ~x & 0x80808080u) == 0) continue;  // no zero byte in x
-        const std::size_t at = static_cast<std::size_t>(4 * i);
-        if (!(x >> 24)) return at;
-        if (!((x >> 16) & 0xFF)) return at + 1;
-        if (!((x >> 8) & 0xFF)) return at + 2;
-        return at + 3;
-    }
-    return static_cast<std::size_t>(4 * count);
-}
-
 // The name field for a name of n bytes: NUL-padded to a multiple of 4, cut
 // to 255 bytes.  0 for a name that cannot be written.
 std::size_t fieldLengthFor(std::size_t n) {
@@ -94,103 +83,627 @@ std::size_t fieldLengthFor(std::size_t n) {
     return padded > static_cast<std::size_t>(kMaxHiveNameBytes) ? kMaxHiveNameBytes : padded;
 }
 
-
-// Writes the name field of a key whose name is n bytes long: the words
-// turned back into text order as a whole, then the bytes after the name
-// zeroed.  A field cut short of whole words takes the bytes one by one.
-void emitName(const cStringKey& key, std::size_t n, std::size_t field, unsigned char* p) {
-    if (field == ((n + 3) & ~static_cast<std::size_t>(3))) {
-        const unsigned int* w = key.words.data();
-        for (std::size_t i = 0; 4 * i < n; ++i) {
-            const unsigned int x = w[i];
-            const unsigned char bytes[4] = {static_cast<unsigned char>(x >> 24), static_cast<unsigned char>(x >> 16),
-                                            static_cast<unsigned char>(x >> 8), static_cast<unsigned char>(x)};
-            std::memcpy(p + 4 * i, bytes, 4);
-        }
-        std::memset(p + n, 0, field - n);
-        return;
-    }
-    const std::size_t copied = keyName(key, p, field);
-    std::memset(p + copied, 0, field - copied);
+// Names in cStringKey order: byte by byte, a shorter name before a longer
+// one that starts with it.
+int compareNames(const unsigned char* a, std::size_t an, const unsigned char* b, std::size_t bn) {
+    const int c = std::memcmp(a, b, std::min(an, bn));
+    if (c) return c;
+    return an < bn ? -1 : an > bn ? 1 : 0;
 }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Nodes
+//
+// A hive is read into one node per name: 48 bytes with a value or name of
+// up to 8 bytes in place, and the children of a node in an array of node
+// pointers (a single child in place).  Nodes and the arrays of up to
+// kArenaSlotsMost pointers are carved from chunks of the tree's arena, so
+// that they cost no allocator overhead; larger arrays come from the heap and
+// grow in place.  With the bytes of the file, which stay as the image a
+// save copies from, a loaded hive so takes at most kHiveBytesPerFileByte
+// times its file's size: a leaf of 9 bytes in the file (a name of up to 4
+// bytes, no value) takes 48 for its node and 8 or 12 for its place in its
+// parent's list.  (The base library's cIntegralMemory does not serve here:
+// it never takes a piece back, so a removed node's memory would stay lost,
+// and its first block of 64 KiB would be far more than a small hive's file.)
+
+namespace {
+
+using tNode = cCIAppConfig::sDataContainer;
+
+// Arrays of this many pointers or fewer come from the arena.
+constexpr std::uint32_t kArenaSlotsMost = 64;
+// The arena's chunks grow from the first size to the last.
+constexpr std::size_t kFirstChunk = 256;
+constexpr std::size_t kLastChunk = 64 * 1024;
+
+}  // namespace
+
+struct cCIAppConfig::cHiveChildren::sArray {
+    std::uint32_t count;
+    std::uint32_t cap;
+    tNode** slots() { return reinterpret_cast<tNode**>(this + 1); }
+    static std::size_t bytesFor(std::uint32_t cap) { return sizeof(sArray) + sizeof(tNode*) * cap; }
+};
+
+class cCIAppConfig::cNodeArena {
+public:
+    using sArray = cHiveChildren::sArray;
+
+    // The arena of the tree a node belongs to, made for a root that has
+    // none yet.
+    static cNodeArena& of(const tNode* n);
+
+    cNodeArena() = default;
+    ~cNodeArena() {
+        for (const auto& c : mChunks) {
+            QOR_TREE_UNPOISON(c.first, c.second);
+            ::operator delete(c.first);
+        }
+    }
+    cNodeArena(const cNodeArena&) = delete;
+    cNodeArena& operator=(const cNodeArena&) = delete;
+
+    // A node with an empty value, no name and no children, whose parent is
+    // `parent`.  std::bad_alloc when the heap is full.
+    tNode* node(tNode* parent) {
+        tNode* n = ::new (take(sizeof(tNode))) tNode;
+        n->up = reinterpret_cast<std::uintptr_t>(parent);
+        return n;
+    }
+    // Frees a node with its subtree.
+    void drop(tNode* n) {
+        dropChildren(n->children);
+        n->~tNode();
+        give(n, sizeof(tNode));
+    }
+    void dropChildren(cHiveChildren& c) {
+        if (!c.mBits) return;
+        if (!(c.mBits & 1)) {
+            drop(reinterpret_cast<tNode*>(c.mBits));
+        } else {
+            sArray* a = c.array();
+            for (std::uint32_t i = 0; i < a->count; ++i) drop(a->slots()[i]);
+            dropArray(a);
+        }
+        c.mBits = 0;
+    }
+
+    // An array with room for cap pointers (count 0).
+    sArray* array(std::uint32_t cap) {
+        void* p = cap <= kArenaSlotsMost ? take(sArray::bytesFor(cap)) : std::malloc(sArray::bytesFor(cap));
+        if (!p) throw std::bad_alloc();
+        sArray* a = static_cast<sArray*>(p);
+        a->count = 0;
+        a->cap = cap;
+        return a;
+    }
+    // The same pointers in an array of another capacity (not below its
+    // count); the old one is freed.  A large array grows in place where the
+    // heap can.
+    sArray* resize(sArray* a, std::uint32_t cap) {
+        if (a->cap > kArenaSlotsMost && cap > kArenaSlotsMost) {
+            void* p = std::realloc(a, sArray::bytesFor(cap));
+            if (!p) throw std::bad_alloc();
+            a = static_cast<sArray*>(p);
+            a->cap = cap;
+            return a;
+        }
+        sArray* b = array(cap);
+        b->count = a->count;
+        std::memcpy(b->slots(), a->slots(), sizeof(tNode*) * a->count);
+        dropArray(a);
+        return b;
+    }
+    void dropArray(sArray* a) {
+        if (a->cap > kArenaSlotsMost)
+            std::free(a);
+        else
+            give(a, sArray::bytesFor(a->cap));
+    }
+
+private:
+    // Pieces are multiples of 8 bytes; each size has its list of freed
+    // pieces, linked through their first word.
+    static constexpr std::size_t kSizes = sizeof(sArray) / 8 + kArenaSlotsMost + 1;
+    static_assert(sizeof(tNode) % 8 == 0 && sizeof(tNode) / 8 < kSizes, "a node is one of the arena's sizes");
+
+    // Pieces not handed out are poisoned for AddressSanitizer, as the
+    // tree lists' nodes are: a handle kept past its node's removal is
+    // caught.
+    void* take(std::size_t bytes) {
+        void*& head = mFree[bytes / 8];
+        if (head) {
+            void* p = head;
+            QOR_TREE_UNPOISON(p, bytes);
+            std::memcpy(&head, p, sizeof head);
+            return p;
+        }
+        if (mLeft < bytes) {
+            const std::size_t size = std::min(kLastChunk, mChunks.empty() ? kFirstChunk : 2 * mLastSize);
+            mChunks.reserve(mChunks.size() + 1);
+            mNext = static_cast<unsigned char*>(::operator new(size));
+            mChunks.emplace_back(mNext, size);
+            mLastSize = mLeft = size;
+            QOR_TREE_POISON(mNext, size);
+        }
+        void* p = mNext;
+        QOR_TREE_UNPOISON(p, bytes);
+        mNext += bytes;
+        mLeft -= bytes;
+        return p;
+    }
+    void give(void* p, std::size_t bytes) {
+        void*& head = mFree[bytes / 8];
+        std::memcpy(p, &head, sizeof head);
+        head = p;
+        QOR_TREE_POISON(p, bytes);
+    }
+
+    std::vector<std::pair<unsigned char*, std::size_t> > mChunks;
+    unsigned char* mNext = nullptr;
+    std::size_t mLeft = 0;
+    std::size_t mLastSize = 0;
+    void* mFree[kSizes] = {};
+};
+
+static_assert(sizeof(cCIAppConfig::sDataContainer) <= 48, "a node fits the bound of a loaded hive");
+static_assert(std::is_standard_layout<cCIAppConfig::sDataContainer>::value &&
+                  offsetof(cCIAppConfig::sDataContainer, children) == 0,
+              "a node's list of children finds its node at its own address");
+
+cCIAppConfig::cNodeArena& cCIAppConfig::cNodeArena::of(const tNode* n) {
+    while (n->up && !(n->up & 1)) n = reinterpret_cast<const tNode*>(n->up);
+    tNode* root = const_cast<tNode*>(n);
+    if (!root->up) root->up = reinterpret_cast<std::uintptr_t>(new cNodeArena) | 1;
+    return *reinterpret_cast<cNodeArena*>(root->up & ~std::uintptr_t(1));
+}
+
+cCIAppConfig::sDataContainer::~sDataContainer() {
+    // A root frees its tree and then the arena it came from; any other node
+    // is freed by its arena, its children first.
+    if (up & 1) {
+        auto* arena = reinterpret_cast<cNodeArena*>(up & ~std::uintptr_t(1));
+        arena->dropChildren(children);
+        delete arena;
+        up = 0;
+    }
+}
+
+unsigned char* cCIAppConfig::cHiveValue::heap() const {
+    unsigned char* p;
+    std::memcpy(&p, mBytes, sizeof p);
+    return p;
+}
+
+void cCIAppConfig::cHiveValue::free() {
+    if (mCount > kInPlace) delete[] heap();
+    mCount = 0;
+}
+
+bool cCIAppConfig::cHiveValue::set(long long n) {
+    if (n > kMaxHiveValueBytes) return false;
+    if (n <= 0) {
+        free();
+        return true;
+    }
+    if (n <= static_cast<long long>(kInPlace)) {
+        free();
+    } else {
+        unsigned char* p = new unsigned char[static_cast<std::size_t>(n)];
+        free();
+        std::memcpy(mBytes, &p, sizeof p);
+    }
+    mCount = static_cast<std::uint16_t>(n);
+    return true;
+}
+
+bool cCIAppConfig::cHiveValue::copyFrom(const unsigned char* src, long long n) {
+    if (!src || n <= 0) return set(0);
+    if (n > kMaxHiveValueBytes) return false;
+    // The copy is made before the old bytes are freed: src may lie in them.
+    if (n <= static_cast<long long>(kInPlace)) {
+        unsigned char in[kInPlace];
+        std::memcpy(in, src, static_cast<std::size_t>(n));
+        free();
+        std::memcpy(mBytes, in, static_cast<std::size_t>(n));
+    } else {
+        unsigned char* p = new unsigned char[static_cast<std::size_t>(n)];
+        std::memcpy(p, src, static_cast<std::size_t>(n));
+        free();
+        std::memcpy(mBytes, &p, sizeof p);
+    }
+    mCount = static_cast<std::uint16_t>(n);
+    return true;
+}
+
+void cCIAppConfig::cHiveValue::take(cHiveValue& other) {
+    if (&other == this) return;
+    free();
+    std::memcpy(mBytes, other.mBytes, sizeof mBytes);
+    mCount = other.mCount;
+    other.mCount = 0;
+}
+
+const unsigned char* cCIAppConfig::cHiveName::data() const {
+    if (mSize <= kInPlace) return mBytes;
+    const unsigned char* p;
+    std::memcpy(&p, mBytes, sizeof p);
+    return p;
+}
+
+void cCIAppConfig::cHiveName::free() {
+    if (mSize > kInPlace) delete[] data();
+    mSize = 0;
+}
+
+void cCIAppConfig::cHiveName::assign(const unsigned char* bytes, std::size_t n) {
+    n = std::min<std::size_t>(n, static_cast<std::size_t>(kMaxHiveNameBytes));
+    unsigned char* fresh = nullptr;
+    if (n > kInPlace) {
+        fresh = new unsigned char[n];
+        std::memcpy(fresh, bytes, n);
+    }
+    free();
+    if (fresh)
+        std::memcpy(mBytes, &fresh, sizeof fresh);
+    else if (n)
+        std::memcpy(mBytes, bytes, n);
+    mSize = static_cast<std::uint8_t>(n);
+}
+
+cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::owner() const {
+    return reinterpret_cast<sDataContainer*>(const_cast<cHiveChildren*>(this));
+}
+
+cCIAppConfig::cHiveChildren::sArray* cCIAppConfig::cHiveChildren::array() const {
+    return reinterpret_cast<sArray*>(mBits & ~std::uintptr_t(1));
+}
+
+std::size_t cCIAppConfig::cHiveChildren::count() const {
+    if (!mBits) return 0;
+    return (mBits & 1) ? array()->count : 1;
+}
+
+cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::at(std::size_t i) const {
+    if (!(mBits & 1)) return i == 0 ? reinterpret_cast<sDataContainer*>(mBits) : nullptr;
+    sArray* a = array();
+    return i < a->count ? a->slots()[i] : nullptr;
+}
+
+std::size_t cCIAppConfig::cHiveChildren::lowerBound(const unsigned char* name, std::size_t n, bool& found) const {
+    found = false;
+    n = std::min<std::size_t>(n, static_cast<std::size_t>(kMaxHiveNameBytes));
+    if (!mBits) return 0;
+    if (!(mBits & 1)) {
+        const sDataContainer* c = reinterpret_cast<const sDataContainer*>(mBits);
+        const int order = compareNames(c->name.data(), c->name.size(), name, n);
+        found = order == 0;
+        return order < 0 ? 1 : 0;
+    }
+    sArray* a = array();
+    tNode** s = a->slots();
+    std::size_t lo = 0, hi = a->count;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        const int order = compareNames(s[mid]->name.data(), s[mid]->name.size(), name, n);
+        if (order == 0) {
+            found = true;
+            return mid;
+        }
+        if (order < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::find(const unsigned char* name, std::size_t n) const {
+    bool found = false;
+    const std::size_t at = lowerBound(name, n, found);
+    return found ? this->at(at) : nullptr;
+}
+
+cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::find(const cStringKey& key) const {
+    unsigned char name[kMaxHiveNameBytes];
+    return find(name, keyName(key, name, sizeof name));
+}
+
+cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::insert(const unsigned char* name, std::size_t n) {
+    // A name is at most 255 bytes: a longer one is its first 255, here as in
+    // a file.
+    n = std::min<std::size_t>(n, static_cast<std::size_t>(kMaxHiveNameBytes));
+    bool found = false;
+    const std::size_t at = lowerBound(name, n, found);
+    if (found) return this->at(at);
+    cNodeArena& arena = cNodeArena::of(owner());
+    // Everything that can fail comes first: the node and the room for it.
+    sDataContainer* child = arena.node(owner());
+    try {
+        child->name.assign(name, n);
+        if (!mBits) {
+            mBits = reinterpret_cast<std::uintptr_t>(child);
+            return child;
+        }
+        if (!(mBits & 1)) {
+            sArray* a = arena.array(2);
+            sDataContainer* only = reinterpret_cast<sDataContainer*>(mBits);
+            a->count = 2;
+            a->slots()[at] = child;
+            a->slots()[1 - at] = only;
+            mBits = reinterpret_cast<std::uintptr_t>(a) | 1;
+            return child;
+        }
+        sArray* a = array();
+        if (a->count == a->cap) {
+            a = arena.resize(a, a->cap < kArenaSlotsMost ? 2 * a->cap : a->cap + a->cap / 8);
+            mBits = reinterpret_cast<std::uintptr_t>(a) | 1;
+        }
+        tNode** s = a->slots();
+        std::memmove(s + at + 1, s + at, sizeof(tNode*) * (a->count - at));
+        s[at] = child;
+        ++a->count;
+        return child;
+    } catch (...) {
+        arena.drop(child);
+        throw;
+    }
+}
+
+cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::insert(const cStringKey& key) {
+    unsigned char name[kMaxHiveNameBytes];
+    return insert(name, keyName(key, name, sizeof name));
+}
+
+bool cCIAppConfig::cHiveChildren::remove(const unsigned char* name, std::size_t n) {
+    bool found = false;
+    const std::size_t at = lowerBound(name, n, found);
+    if (!found) return false;
+    cNodeArena& arena = cNodeArena::of(owner());
+    if (!(mBits & 1)) {
+        arena.drop(reinterpret_cast<sDataContainer*>(mBits));
+        mBits = 0;
+        return true;
+    }
+    sArray* a = array();
+    tNode** s = a->slots();
+    arena.drop(s[at]);
+    std::memmove(s + at, s + at + 1, sizeof(tNode*) * (a->count - at - 1));
+    if (--a->count == 0) {
+        arena.dropArray(a);
+        mBits = 0;
+    }
+    return true;
+}
+
+bool cCIAppConfig::cHiveChildren::remove(const cStringKey& key) {
+    unsigned char name[kMaxHiveNameBytes];
+    return remove(name, keyName(key, name, sizeof name));
+}
+
+void cCIAppConfig::cHiveChildren::destroy() {
+    if (!mBits) return;
+    sDataContainer* self = owner();
+    cNodeArena& arena = cNodeArena::of(self);
+    arena.dropChildren(*this);
+    // A root whose tree is gone gives its arena back.
+    if (self->up & 1) {
+        delete &arena;
+        self->up = 0;
+    }
+}
+
+namespace {
+using tArena = cCIAppConfig::cNodeArena;
+}  // namespace
 
 // ---- reading --------------------------------------------------------------
 
-// Reads a node and notes where its bytes lie, from the start of its
-// parent's node at `parentStart`.  `exact` is cleared when the bytes are
-// not what a save would write for the tree they make (a name field longer
-// than it needs or not padded with zeros, children out of order or twice):
-// such an image cannot be copied from.
-bool parseNode(cByteReader& in, cCIAppConfig::sDataContainer& node, int depth, std::size_t parentStart, bool& exact) {
-    if (depth > kMaxHiveDepth) return false;
-    const std::size_t start = in.tell();
-    std::uint16_t length = 0;
-    const unsigned char* bytes = nullptr;
-    if (!in.read_u16le(length) || !in.view(bytes, length)) return false;
-    if (length) node.value.copyFrom(bytes, length);
-    const unsigned char* before = nullptr;  // the previous child's name
-    std::size_t beforeBytes = 0;
-    for (;;) {
-        std::uint8_t tag = 0;
-        if (!in.read_u8(tag)) return false;
-        if (tag == 0x00) {
-            // A hive is at most kMaxHiveFileBytes long: the span fits.
-            node.image.at = static_cast<unsigned int>(start - parentStart);
-            node.image.bytes = static_cast<unsigned int>(in.tell() - start);
-            node.image.touched = false;
-            return true;
-        }
-        if (tag != 0x01) return false;
-        std::uint8_t field = 0;
-        const unsigned char* name = nullptr;
-        if (!in.read_u8(field) || field == 0 || !in.view(name, field)) return false;
-        const void* nul = std::memchr(name, 0, field);
-        const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - name) : field;
-        // A name of NUL bytes only was never written by any save.
-        if (n == 0) return false;
-        if (exact) {
-            const int order = before ? std::memcmp(before, name, std::min(beforeBytes, n)) : -1;
-            exact = field == fieldLengthFor(n) && (order < 0 || (order == 0 && beforeBytes < n)) &&
-                    std::all_of(name + n, name + field, [](unsigned char b) { return b == 0; });
-        }
-        before = name;
-        beforeBytes = n;
-        cCIAppConfig::sDataContainer* child =
-            node.children.insert(cStringKey(reinterpret_cast<const char*>(name), static_cast<long long>(n)));
-        child->parent = &node;
-        if (!parseNode(in, *child, depth + 1, start, exact)) return false;
-        child->image.field = field;
-    }
-}
+// Builds trees as the bytes of a hive give them: children appended in the
+// order they come, each list put in order (and children of one name merged,
+// as reading them into one node would) once it is complete.
+class cCIAppConfig::cHiveReader {
+    using tArray = cHiveChildren::sArray;
 
-// Parses a whole hive file into `node` (emptied first; empty again on any
-// damage); `exact` tells whether its bytes are what a save would write.
-bool parseWhole(const unsigned char* data, std::size_t size, cCIAppConfig::sDataContainer& node, bool& exact) {
+public:
+    cHiveReader(const unsigned char* data, std::size_t size, tArena& arena) : in_(data, size), arena_(arena) {}
+
+    bool magic() {
+        unsigned char m[4];
+        return in_.read(m, 4) && std::memcmp(m, kMagic, 4) == 0;
+    }
+
+    // Reads a node and notes where its bytes lie, from the start of its
+    // parent's node at `parentStart`.  `exact` is cleared when the bytes are
+    // not what a save would write for the tree they make (a name field
+    // longer than it needs or not padded with zeros, children out of order
+    // or twice): such an image cannot be copied from.
+    bool node(tNode& node, int depth, std::size_t parentStart, bool& exact) {
+        if (depth > kMaxHiveDepth) return false;
+        const std::size_t start = in_.tell();
+        std::uint16_t length = 0;
+        const unsigned char* bytes = nullptr;
+        if (!in_.read_u16le(length) || !in_.view(bytes, length)) return false;
+        if (length) node.value.copyFrom(bytes, length);
+        const unsigned char* before = nullptr;  // the previous child's name
+        std::size_t beforeBytes = 0;
+        bool ordered = true;
+        for (;;) {
+            std::uint8_t tag = 0;
+            if (!in_.read_u8(tag)) return false;
+            if (tag == 0x00) {
+                // A hive is at most kMaxHiveFileBytes long: the span fits.
+                node.image.at = static_cast<unsigned int>(start - parentStart);
+                node.image.bytes = static_cast<unsigned int>(in_.tell() - start);
+                node.image.touched = false;
+                finish(node.children, ordered);
+                return true;
+            }
+            if (tag != 0x01) return false;
+            std::uint8_t field = 0;
+            const unsigned char* name = nullptr;
+            if (!in_.read_u8(field) || field == 0 || !in_.view(name, field)) return false;
+            const void* nul = std::memchr(name, 0, field);
+            const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - name) : field;
+            // A name of NUL bytes only was never written by any save.
+            if (n == 0) return false;
+            if (before && compareNames(before, beforeBytes, name, n) >= 0) ordered = false;
+            if (exact)
+                exact = ordered && field == fieldLengthFor(n) &&
+                        std::all_of(name + n, name + field, [](unsigned char b) { return b == 0; });
+            before = name;
+            beforeBytes = n;
+            tNode* child = append(node, name, n);
+            if (!this->node(*child, depth + 1, start, exact)) return false;
+        }
+    }
+
+private:
+    // A child at the end of the list, which grows by doubling while it is
+    // small and by an eighth once it comes from the heap.
+    tNode* append(tNode& parent, const unsigned char* name, std::size_t n) {
+        cCIAppConfig::cHiveChildren& c = parent.children;
+        tNode* child = arena_.node(&parent);
+        child->name.assign(name, n);
+        if (!c.mBits) {
+            c.mBits = reinterpret_cast<std::uintptr_t>(child);
+            return child;
+        }
+        tArray* a;
+        if (!(c.mBits & 1)) {
+            a = arena_.array(2);
+            a->slots()[0] = reinterpret_cast<tNode*>(c.mBits);
+            a->count = 1;
+        } else {
+            a = c.array();
+            if (a->count == a->cap) a = arena_.resize(a, a->cap < kArenaSlotsMost ? 2 * a->cap : a->cap + a->cap / 8);
+        }
+        a->slots()[a->count++] = child;
+        c.mBits = reinterpret_cast<std::uintptr_t>(a) | 1;
+        return child;
+    }
+
+    static bool byName(const tNode* a, const tNode* b) {
+        return compareNames(a->name.data(), a->name.size(), b->name.data(), b->name.size()) < 0;
+    }
+    static bool sameName(const tNode* a, const tNode* b) {
+        return compareNames(a->name.data(), a->name.size(), b->name.data(), b->name.size()) == 0;
+    }
+
+    // A complete list: put in order when it came out of order, children of
+    // one name merged into the first, and a small array cut to its size.
+    void finish(cCIAppConfig::cHiveChildren& c, bool ordered) {
+        if (!(c.mBits & 1)) return;
+        tArray* a = c.array();
+        if (!ordered) {
+            tNode** s = a->slots();
+            std::stable_sort(s, s + a->count, byName);
+            std::uint32_t kept = 0;
+            for (std::uint32_t i = 0; i < a->count; ++i) {
+                if (kept && sameName(s[kept - 1], s[i]))
+                    merge(*s[kept - 1], s[i]);
+                else
+                    s[kept++] = s[i];
+            }
+            a->count = kept;
+        }
+        fit(c, a);
+    }
+    void fit(cCIAppConfig::cHiveChildren& c, tArray* a) {
+        if (a->count == 1) {
+            tNode* only = a->slots()[0];
+            arena_.dropArray(a);
+            c.mBits = reinterpret_cast<std::uintptr_t>(only);
+            return;
+        }
+        if (a->cap <= kArenaSlotsMost && a->cap > a->count + a->count / 8) a = arena_.resize(a, a->count);
+        c.mBits = reinterpret_cast<std::uintptr_t>(a) | 1;
+    }
+
+    // What reading a second child of the same name into the first makes:
+    // its value when it has one, and its children, merged by name.  The
+    // second node is freed.
+    void merge(tNode& into, tNode* from) {
+        if (!from->value.empty()) into.value.take(from->value);
+        cCIAppConfig::cHiveChildren& a = into.children;
+        cCIAppConfig::cHiveChildren& b = from->children;
+        const std::size_t na = a.count(), nb = b.count();
+        if (nb) {
+            // Both lists are in order: one pass makes the merged one.
+            tArray* out = arena_.array(static_cast<std::uint32_t>(na + nb));
+            tNode** s = out->slots();
+            std::size_t i = 0, j = 0;
+            while (i < na || j < nb) {
+                tNode* x = i < na ? a.at(i) : nullptr;
+                tNode* y = j < nb ? b.at(j) : nullptr;
+                if (y && (!x || byName(y, x))) {
+                    y->up = reinterpret_cast<std::uintptr_t>(&into);
+                    s[out->count++] = y;
+                    ++j;
+                } else if (y && sameName(x, y)) {
+                    merge(*x, y);
+                    s[out->count++] = x;
+                    ++i;
+                    ++j;
+                } else {
+                    s[out->count++] = x;
+                    ++i;
+                }
+            }
+            if (a.mBits & 1) arena_.dropArray(a.array());
+            if (b.mBits & 1) arena_.dropArray(b.array());
+            a.mBits = reinterpret_cast<std::uintptr_t>(out) | 1;
+            b.mBits = 0;
+            fit(a, out);
+        }
+        arena_.drop(from);
+    }
+
+    cByteReader in_;
+    tArena& arena_;
+};
+
+namespace {
+
+// Parses a whole hive file into the root `node` (emptied first; empty again
+// on any damage); `exact` tells whether its bytes are what a save would
+// write.
+bool parseWhole(const unsigned char* data, std::size_t size, tNode& node, bool& exact) {
     node.value.set(0);
     node.children.destroy();
     exact = true;
-    cByteReader in(data, size);
-    unsigned char magic[4];
-    if (!in.read(magic, 4) || std::memcmp(magic, kMagic, 4) != 0 || !parseNode(in, node, 0, 0, exact)) {
+    bool ok = false;
+    {
+        cCIAppConfig::cHiveReader reader(data, size, tArena::of(&node));
+        ok = reader.magic() && reader.node(node, 0, 0, exact);
+    }
+    if (!ok) {
         node.value.set(0);
         node.children.destroy();
         exact = false;
-        return false;
     }
-    return true;
+    return ok;
 }
 
 // ---- writing --------------------------------------------------------------
 
 // The head of a child: its tag and name field.
-void putChildHead(unsigned char* p, const cStringKey& key, std::size_t nameBytes, std::size_t field) {
+void putChildHead(unsigned char* p, const cCIAppConfig::cHiveName& name, std::size_t field) {
     p[0] = 0x01;
     p[1] = static_cast<unsigned char>(field);
-    emitName(key, nameBytes, field, p + 2);
+    const std::size_t n = std::min(name.size(), field);
+    if (n <= 8)
+        qor_detail::copySmall(p + 2, name.data(), static_cast<unsigned int>(n));
+    else
+        std::memcpy(p + 2, name.data(), n);
+    std::memset(p + 2 + n, 0, field - n);
 }
 
 // The head of a node: the value's length and bytes.
-void putValue(unsigned char* p, const _typebuf<unsigned char>& value) {
+void putValue(unsigned char* p, const cCIAppConfig::cHiveValue& value) {
     const std::size_t length = static_cast<std::size_t>(value.count());
     p[0] = static_cast<unsigned char>(length);
     p[1] = static_cast<unsigned char>(length >> 8);
@@ -200,15 +713,17 @@ void putValue(unsigned char* p, const _typebuf<unsigned char>& value) {
         std::memcpy(p + 2, value.data(), length);
 }
 
+}  // namespace
+
 // Writes a hive in one walk, into a buffer that grows as it fills.
 //
 // Given the hive's image, the walk also notes where each node it writes
 // lands (the node's span), and a subtree nothing has touched since the
 // image was made is not walked at all: its bytes are copied from the image.
 // A save after a few changes so walks the paths down to them and copies the
-// rest.  The walk's checks (depth, value length, names, and the length of the
-// whole file, which must stay what a load accepts) end it with false.
-class cHiveWriter {
+// rest.  The walk's checks (depth, names, and the length of the whole file,
+// which must stay what a load accepts) end it with false.
+class cCIAppConfig::cHiveWriter {
 public:
     // A plain walk: the nodes' spans are left as they are.
     explicit cHiveWriter(std::size_t expected) { grow(std::max<std::size_t>(expected, 64)); }
@@ -223,15 +738,12 @@ public:
         if (static_cast<std::size_t>(buf_.count()) < want) grow(want);
     }
 
-    bool write(const cCIAppConfig::sDataContainer& root) {
+    bool write(const tNode& root) {
         std::memcpy(room(4), kMagic, 4);
         used_ += 4;
         const auto& span = root.image;
         const bool rootInImage = old_ && span.at == 4 && span.bytes != 0 && 4 + std::size_t{span.bytes} == oldSize_;
-        // The root's children are met one after the other through the
-        // tree: ask for all their nodes first.
-        root.children.prefetchNodes();
-        return node(root, 0, 0, rootInImage ? 4 : kNone, 0) && used_ <= kLimit;
+        return node(root, 0, 0, rootInImage ? 4 : kNone) && used_ <= kLimit;
     }
     const unsigned char* data() const { return buf_.data(); }
     std::size_t size() const { return used_; }
@@ -247,63 +759,56 @@ private:
     // is checked before the copy; nothing else asks for more than a leaf at
     // once.
     static constexpr std::size_t kLimit = static_cast<std::size_t>(kMaxHiveFileBytes);
-    using tItem = cFasterTreeList<cStringKey, cCIAppConfig::sDataContainer>::cTreeItem;
 
     // Whether a child can be copied from the image, its name field
     // included, where its parent's node starts at `oldStart`.
-    bool copyable(const cCIAppConfig::sDataContainer& child, std::size_t oldStart) const {
+    bool copyable(const tNode& child, std::size_t oldStart, std::size_t field) const {
         const auto& span = child.image;
-        return oldStart != kNone && !span.touched && span.bytes != 0 && span.field != 0 &&
-               span.at >= 2u + span.field && oldStart + span.at + span.bytes <= oldSize_;
+        return oldStart != kNone && !span.touched && span.bytes != 0 && field != 0 && span.at >= 2u + field &&
+               oldStart + span.at + span.bytes <= oldSize_;
     }
 
-    void noteSpan(const cCIAppConfig::sDataContainer& n, std::size_t start, std::size_t parentStart,
-                  std::size_t field) const {
+    void noteSpan(const tNode& n, std::size_t start, std::size_t parentStart) const {
         if (!track_) return;
         n.image.at = static_cast<unsigned int>(start - parentStart);
         n.image.bytes = static_cast<unsigned int>(used_ - start);
-        n.image.field = static_cast<unsigned char>(field);
         n.image.touched = false;
     }
 
     // Writes node n, which starts in the image at oldStart (kNone: it has no
     // place there), as a child of the node written at parentStart.
-    bool node(const cCIAppConfig::sDataContainer& n, int depth, std::size_t parentStart, std::size_t oldStart,
-              std::size_t field) {
-        if (depth > kMaxHiveDepth || n.value.count() > kMaxHiveValueBytes) return false;
+    bool node(const tNode& n, int depth, std::size_t parentStart, std::size_t oldStart) {
+        if (depth > kMaxHiveDepth) return false;
         const std::size_t start = used_;
         putValue(room(2 + static_cast<std::size_t>(n.value.count())), n.value);
         used_ += 2 + static_cast<std::size_t>(n.value.count());
         // The children are gathered first, and the memory each will be
-        // read from (its name, its value, its own first child) is asked for
-        // as they are met: the nodes of a loaded hive lie scattered over the
+        // read from (its value, its name, its own children) is asked for as
+        // they are met: the nodes of a loaded hive lie scattered over the
         // heap, and a walk that waited for each of those loads in turn would
         // spend its time on cache misses.  A child copied from the image
         // needs none of them.
+        const std::size_t count = n.children.count();
         const std::size_t mark = siblings_.size();
-        for (auto* c = n.children.first(); c; c = n.children.next(c)) {
-            const bool copy = copyable(c->value, oldStart);
+        for (std::size_t i = 0; i < count; ++i) {
+            const tNode* c = n.children.at(i);
+            const std::size_t f = fieldLengthFor(c->name.size());
+            const bool copy = copyable(*c, oldStart, f);
             if (!copy) {
-                __builtin_prefetch(c->key.words.data());
-                __builtin_prefetch(c->value.value.data());
-                __builtin_prefetch(c->value.children.root());
+                __builtin_prefetch(c->value.data());
+                __builtin_prefetch(c->name.data());
+                if (c->children.mBits & 1) __builtin_prefetch(c->children.array());
             }
-            siblings_.push_back({c, copy});
+            siblings_.push_back({c, f, copy});
         }
         const std::size_t end = siblings_.size();
-        // The nodes of the children's children are asked for a few siblings
-        // ahead: a node's children lie together in their chunks, and the
-        // walk down to the first of them would otherwise wait at each level.
-        const auto askAhead = [&](std::size_t k) {
-            if (!siblings_[k].copy) siblings_[k].item->value.children.prefetchNodes();
-        };
-        for (std::size_t k = mark; k < end && k < mark + kNodesAhead; ++k) askAhead(k);
         for (std::size_t k = mark; k < end; ++k) {
-            if (k + kNodesAhead < end) askAhead(k + kNodesAhead);
-            const tItem* c = siblings_[k].item;
-            const cCIAppConfig::sDataContainer& child = c->value;
+            if (k + kNodesAhead < end && !siblings_[k + kNodesAhead].copy)
+                __builtin_prefetch(siblings_[k + kNodesAhead].node->children.at(0));
+            const tNode& child = *siblings_[k].node;
+            const std::size_t f = siblings_[k].field;
             if (siblings_[k].copy) {
-                const std::size_t head = 2 + std::size_t{child.image.field};
+                const std::size_t head = 2 + f;
                 const std::size_t bytes = head + child.image.bytes;
                 if (used_ + bytes > kLimit) return false;
                 std::memcpy(room(bytes), old_ + oldStart + child.image.at - head, bytes);
@@ -311,34 +816,32 @@ private:
                 used_ += bytes;
                 continue;
             }
-            const std::size_t nameBytes = nameLength(c->key);
-            const std::size_t field = fieldLengthFor(nameBytes);
-            if (!field) return false;
-            if (!child.children.root()) {
+            if (!f) return false;
+            if (child.children.empty()) {
                 // A leaf, the most common node, is written whole here: its
                 // name, its value and the end of its (empty) list.
-                if (depth + 1 > kMaxHiveDepth || child.value.count() > kMaxHiveValueBytes) return false;
+                if (depth + 1 > kMaxHiveDepth) return false;
                 const std::size_t length = static_cast<std::size_t>(child.value.count());
-                unsigned char* p = room(2 + field + 2 + length + 1);
-                putChildHead(p, c->key, nameBytes, field);
-                putValue(p + 2 + field, child.value);
-                p[2 + field + 2 + length] = 0x00;
-                used_ += 2 + field;
+                unsigned char* p = room(2 + f + 2 + length + 1);
+                putChildHead(p, child.name, f);
+                putValue(p + 2 + f, child.value);
+                p[2 + f + 2 + length] = 0x00;
+                used_ += 2 + f;
                 const std::size_t at = used_;
                 used_ += 2 + length + 1;
-                noteSpan(child, at, start, field);
+                noteSpan(child, at, start);
                 continue;
             }
-            putChildHead(room(2 + field), c->key, nameBytes, field);
-            used_ += 2 + field;
+            putChildHead(room(2 + f), child.name, f);
+            used_ += 2 + f;
             const std::size_t childOld = oldStart != kNone && child.image.bytes != 0 ? oldStart + child.image.at : kNone;
-            if (!node(child, depth + 1, start, childOld, field)) return false;
+            if (!node(child, depth + 1, start, childOld)) return false;
         }
         siblings_.resize(mark);
         if (used_ > kLimit) return false;
         *room(1) = 0x00;
         used_ += 1;
-        noteSpan(n, start, parentStart, field);
+        noteSpan(n, start, parentStart);
         return true;
     }
     unsigned char* room(std::size_t n) {
@@ -366,14 +869,18 @@ private:
     _typebuf<unsigned char> buf_;
     std::size_t used_ = 0;
     _typebuf<unsigned char> scratch_;
-    // The children of the nodes on the path being written, level by level.
-    // Each with whether it is copied from the image, decided once.
+    // The children of the nodes on the path being written, level by level,
+    // each with its name field and whether it is copied from the image,
+    // decided once.
     struct sSibling {
-        const tItem* item;
+        const tNode* node;
+        std::size_t field;
         bool copy;
     };
     std::vector<sSibling> siblings_;
 };
+
+namespace {
 
 // ---- files ----------------------------------------------------------------
 
@@ -636,6 +1143,25 @@ bool cCIAppConfig::hiveSetAside(const char* name) {
     return hive && hive->setAside;
 }
 
+cCIAppConfig::eHiveFault cCIAppConfig::hiveFault(const char* name) {
+    const sPropFileData* hive = validSectionName(name) ? mHives.find(cStringKey(name, -1)) : nullptr;
+    return hive ? hive->fault : hfNone;
+}
+
+const char* cCIAppConfig::describeHiveFault(eHiveFault fault) {
+    switch (fault) {
+    case hfNone: return "";
+    case hfUnreadable: return "the hive's file cannot be read; it is kept as it is and not saved over";
+    case hfTooLarge: {
+        static const std::string text = "the hive's file is longer than the " + std::to_string(kMaxHiveFileBytes >> 20) +
+                                        " MiB the store reads; it is kept as it is and not saved over";
+        return text.c_str();
+    }
+    case hfDamaged: return "the hive's file is damaged; it was set aside as \"<name>.bad\"";
+    }
+    return "";
+}
+
 void cCIAppConfig::removeStaleTemporaries() {
     cFolderContents list;
     if (!list.init(mPath.c_str(), true)) return;
@@ -697,17 +1223,21 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     if (!file.valid() && !file.open(path.c_str(), fmRead)) {
         // A file that is not there holds nothing a save could destroy.
         hive.loadFailed = cFolderContents::objtype(path.c_str()) != fsoNone;
+        hive.fault = hive.loadFailed ? hfUnreadable : hfNone;
         return false;
     }
     struct stat st;
     if (::fstat(static_cast<int>(file.descriptor()), &st) != 0 || st.st_size > kMaxHiveFileBytes) {
+        // Longer than the store reads: refused before a byte is read.
         hive.loadFailed = true;
+        hive.fault = st.st_size > kMaxHiveFileBytes ? hfTooLarge : hfUnreadable;
         return false;
     }
     const sFileIdentity id = identityOf(st);
     _typebuf<unsigned char> bytes(static_cast<long long>(st.st_size));
     if (st.st_size > 0 && !file.readf(bytes.data(), static_cast<unsigned int>(st.st_size))) {
         hive.loadFailed = true;
+        hive.fault = hfUnreadable;
         return false;
     }
     file.close();
@@ -719,6 +1249,7 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
         hive.image.swap(bytes);
         hive.imageValid = exact;
         hive.loadFailed = false;
+        hive.fault = hfNone;
         remember(hive, id, hive.fileTime == 0);
         return true;
     }
@@ -730,6 +1261,7 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
         if (::rename(path.c_str(), aside.c_str()) == 0) {
             hive.setAside = true;
             hive.loadFailed = false;
+            hive.fault = hfDamaged;
             remember(hive, sFileIdentity(), false);
             syncFolder(mPath.c_str());
             return false;
@@ -737,6 +1269,7 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
         break;
     }
     hive.loadFailed = true;
+    hive.fault = hfUnreadable;
     return false;
 }
 
@@ -796,8 +1329,8 @@ void cCIAppConfig::noteWrite(sDataContainer* node) {
     sDataContainer* top = node;
     for (;;) {
         top->image.touched = true;
-        if (!top->parent) break;
-        top = top->parent;
+        if (!top->parent()) break;
+        top = top->parent();
         if (top->image.touched) return;
     }
     for (auto* e = mHives.first(); e; e = mHives.next(e)) {
@@ -828,8 +1361,8 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
     if (!isRoot(parent)) {
         sDataContainer* node = static_cast<sDataContainer*>(parent);
         const std::size_t n = std::strlen(name);
-        const cStringKey key(name, static_cast<long long>(n));
-        sDataContainer* child = node->children.find(key);
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
+        sDataContainer* child = node->children.find(bytes, n);
         // Children are made only under names a path can reach; a hive file
         // may bring others, which are found as they are.
         if (!child && (!create || !validNodeName(name, n))) return nullptr;
@@ -839,8 +1372,7 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
         // the parent is so already.
         noteWrite(node);
         if (!child) {
-            child = node->children.insert(key);
-            child->parent = node;
+            child = node->children.insert(bytes, n);
         }
         child->image.touched = true;
         return child;
@@ -975,7 +1507,8 @@ bool cCIAppConfig::removeSection(char const* path) {
     void* parent = getPathContextHandle(p.substr(0, slash).c_str(), true);
     if (!parent || isRoot(parent)) return false;
     const std::string last = p.substr(slash + 1);
-    if (!static_cast<sDataContainer*>(parent)->children.dettach(cStringKey(last.c_str(), static_cast<long long>(last.size()))))
+    if (!static_cast<sDataContainer*>(parent)->children.remove(reinterpret_cast<const unsigned char*>(last.data()),
+                                                                last.size()))
         return false;
     ++mFrees;
     return true;
@@ -986,12 +1519,12 @@ bool cCIAppConfig::enumSubsections(char const* path, bool (*callback)(char const
     void* handle = getPathContextHandle(path, false);
     if (!handle || isRoot(handle)) return false;
     const sDataContainer* node = static_cast<sDataContainer*>(handle);
-    auto* item = node->children.first();
-    while (item) {
+    for (std::size_t at = 0; at < node->children.count();) {
+        const sDataContainer* item = node->children.at(at);
         unsigned char name[kMaxHiveNameBytes + 1];
-        const std::size_t n = keyName(item->key, name, kMaxHiveNameBytes);
+        const std::size_t n = item->name.size();
+        std::memcpy(name, item->name.data(), n);
         name[n] = 0;
-        const cStringKey key(item->key);
         const unsigned long long frees = mFrees;
         if (!callback(reinterpret_cast<const char*>(name), arg)) return false;
         // The callback may have changed the children, and when it freed
@@ -1003,9 +1536,10 @@ bool cCIAppConfig::enumSubsections(char const* path, bool (*callback)(char const
             if (!handle || isRoot(handle)) return true;
             node = static_cast<sDataContainer*>(handle);
         }
-        auto* again = node->children.ifind_rec(node->children.root(), key);
-        if (!again) return true;
-        item = node->children.next(again);
+        bool found = false;
+        at = node->children.lowerBound(name, n, found);
+        if (!found) return true;
+        ++at;
     }
     return true;
 }

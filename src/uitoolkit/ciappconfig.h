@@ -19,11 +19,18 @@
 //
 // A hive file that does not parse is never written back: its entry is left
 // empty, the file is renamed to "<name>.bad" (or "<name>.<n>.bad" when that
-// exists) and hiveSetAside() tells so.  A file that could not be read at all
-// stays where it is and its hive refuses to be saved over it.  A save never
-// writes what a load would refuse: a hive longer than kMaxHiveFileBytes is
-// not saved (saveConfig answers false, and again on every later save until
-// the hive is small enough).
+// exists) and hiveSetAside() tells so.  A file that could not be read at all,
+// or is longer than kMaxHiveFileBytes, stays where it is and its hive refuses
+// to be saved over it; hiveFault() tells which.  A save never writes what a
+// load would refuse: a hive longer than kMaxHiveFileBytes is not saved
+// (saveConfig answers false, and again on every later save until the hive
+// is small enough).
+//
+// A loaded hive takes at most 8 times its file's size: the bytes as read
+// (kept for the next save to copy from) and a node of 48 bytes for each
+// name, with values and names of up to 8 bytes in the node and lists of
+// children from one arena per hive, so that the largest hive a load takes
+// (kMaxHiveFileBytes, 120 MiB) fits in 1 GiB.
 //
 // A section is a file of the folder: its name is 1 to 255 bytes without '/',
 // not "." or "..", and not one of the store's own names.  A child is made
@@ -43,6 +50,7 @@
 #include "base/treelist.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include <sys/types.h>
 
@@ -50,28 +58,149 @@ struct stat;
 
 class cCIAppConfig : public cApplicationConfig {
 public:
+    struct sDataContainer;
+    // The store's own (ciappconfig.cpp): where a tree's nodes and lists of
+    // children come from (its root owns one for the whole tree), and the
+    // reader and writer of hive files.
+    class cNodeArena;
+    class cHiveReader;
+    class cHiveWriter;
+
+    // A node's value, at most 65535 bytes: up to 8 of them in place, more
+    // on the heap.  (The operations of a _typebuf<unsigned char>.)
+    class cHiveValue {
+    public:
+        cHiveValue() = default;
+        ~cHiveValue() { free(); }
+        cHiveValue(const cHiveValue&) = delete;
+        cHiveValue& operator=(const cHiveValue&) = delete;
+
+        long long count() const { return mCount; }
+        bool empty() const { return mCount == 0; }
+        const unsigned char* data() const { return mCount > kInPlace ? heap() : mCount ? mBytes : nullptr; }
+        unsigned char* data() { return mCount > kInPlace ? heap() : mCount ? mBytes : nullptr; }
+        // n bytes, unset (0 or less: empty); false, leaving it as it was,
+        // for more than 65535.
+        bool set(long long n);
+        // A copy of n bytes at src (which may lie in this value).
+        bool copyFrom(const unsigned char* src, long long n);
+        // Takes over another value's bytes, leaving it empty.
+        void take(cHiveValue& other);
+
+    private:
+        static constexpr unsigned kInPlace = 8;
+        unsigned char* heap() const;
+        void free();
+        unsigned char mBytes[kInPlace] = {};
+        std::uint16_t mCount = 0;
+    };
+
+    // A child's name, 1 to 255 bytes: up to 8 of them in place.
+    class cHiveName {
+    public:
+        cHiveName() = default;
+        ~cHiveName() { free(); }
+        cHiveName(const cHiveName&) = delete;
+        cHiveName& operator=(const cHiveName&) = delete;
+
+        std::size_t size() const { return mSize; }
+        const unsigned char* data() const;
+        // Names longer than 255 bytes are cut there (no such name is ever
+        // made: see validNodeName and the reader).
+        void assign(const unsigned char* bytes, std::size_t n);
+
+    private:
+        static constexpr unsigned kInPlace = 8;
+        void free();
+        unsigned char mBytes[kInPlace] = {};
+        std::uint8_t mSize = 0;
+    };
+
+    // A node's children in ascending name order (byte by byte, a shorter
+    // name before a longer one that starts with it), the order cStringKey
+    // gives.  A name longer than 255 bytes stands for its first 255.  A single child is held in place; more in an array of node
+    // pointers from the tree's arena.  Nodes never move while they are in
+    // the tree: a handle stays valid until its node is removed.
+    class cHiveChildren {
+    public:
+        cHiveChildren() = default;
+        ~cHiveChildren() { destroy(); }
+        cHiveChildren(const cHiveChildren&) = delete;
+        cHiveChildren& operator=(const cHiveChildren&) = delete;
+
+        std::size_t count() const;
+        bool empty() const { return mBits == 0; }
+        // The i-th child in name order (i below count()).
+        sDataContainer* at(std::size_t i) const;
+        // The child of that name, or null.
+        sDataContainer* find(const unsigned char* name, std::size_t n) const;
+        sDataContainer* find(const cStringKey& key) const;
+        // Where a child of that name is or would go; found tells which.
+        std::size_t lowerBound(const unsigned char* name, std::size_t n, bool& found) const;
+        // The child of that name, made (with an empty value and no
+        // children) when there is none.  std::bad_alloc when the heap is
+        // full; nothing changes then.
+        sDataContainer* insert(const unsigned char* name, std::size_t n);
+        sDataContainer* insert(const cStringKey& key);
+        // Removes and frees the child of that name with its subtree.
+        bool remove(const unsigned char* name, std::size_t n);
+        bool remove(const cStringKey& key);
+        // Frees every child with its subtree.
+        void destroy();
+
+    private:
+        friend class cCIAppConfig;
+        friend class cNodeArena;
+        friend class cHiveReader;
+        friend class cHiveWriter;
+        struct sArray;
+        sDataContainer* owner() const;
+        sArray* array() const;
+        // The bits: 0 no child, a node's address one child, an sArray's
+        // address with bit 0 set more.
+        std::uintptr_t mBits = 0;
+    };
+
     struct sDataContainer {
-        _typebuf<unsigned char> value;
-        cFasterTreeList<cStringKey, sDataContainer> children;
+        sDataContainer() = default;
+        ~sDataContainer();
+        sDataContainer(const sDataContainer&) = delete;
+        sDataContainer& operator=(const sDataContainer&) = delete;
+
+        cHiveChildren children;
         // Where this node's bytes lie in its hive's image (the bytes last
         // read or written), so that a save copies a subtree nothing has
         // touched instead of walking it again: `at` counts from the start of
         // the parent's node (for a root, from the start of the file), and
-        // `bytes` is 0 while the node has no place there.  `field` is the
-        // length of the name field before it.  The store marks `touched`
-        // every node it hands out for writing together with every node
-        // above it; a change it cannot follow so drops the images.
+        // `bytes` is 0 while the node has no place there.  An image a save
+        // copies from is laid out strictly, so the name field before a node
+        // is the one its name needs.  The store marks `touched` every node
+        // it hands out for writing together with every node above it; a
+        // change it cannot follow so drops the images.
         struct sImageSpan {
             unsigned int at = 0;
             unsigned int bytes = 0;
-            unsigned char field = 0;
             bool touched = true;
         };
         mutable sImageSpan image;
-        // The node this one is a child of, in trees the store and parseHive
-        // build (null for a root), so that a change made through a handle
-        // can find its way up to the hive.
-        sDataContainer* parent = nullptr;
+        cHiveValue value;
+        // The node's name in its parent's list; empty for a root.
+        cHiveName name;
+
+        // The node this one is a child of; null for a root.
+        sDataContainer* parent() const { return (up & 1) ? nullptr : reinterpret_cast<sDataContainer*>(up); }
+
+        // The store's own: the parent node, or for a root the address of
+        // its tree's arena with bit 0 set (0: a root that has none yet).
+        std::uintptr_t up = 0;
+    };
+
+    // Why the last load of a hive's file took nothing from it.
+    enum eHiveFault {
+        hfNone = 0,
+        hfUnreadable = 1,  // it could not be opened or read: kept, never saved over
+        hfTooLarge = 2,    // longer than kMaxHiveFileBytes: kept, never saved over
+        hfDamaged = 3,     // it did not parse: set aside as "<name>.bad"
     };
 
     struct sPropFileData {
@@ -91,6 +220,7 @@ public:
         bool loadFailed = false;
         // The file did not parse and was renamed aside.
         bool setAside = false;
+        eHiveFault fault = hfNone;
         // The hive's bytes as last read or written (the first imageSize of
         // `image`), which the spans of its nodes point into, and the buffer
         // of the image before, kept for the next save to fill.
@@ -142,6 +272,10 @@ public:
 
     // Whether the hive's file was found damaged and renamed aside.
     bool hiveSetAside(const char* name);
+    // Why the last load of the hive took nothing from its file (hfNone for
+    // a hive that is not loaded), and that in words.
+    eHiveFault hiveFault(const char* name);
+    static const char* describeHiveFault(eHiveFault fault);
     // Whether a hive of this name exists in memory (loaded or created).
     bool hiveLoaded(const char* name);
 

@@ -226,12 +226,16 @@ TEST_F(HdlCompiler, NestingIsBoundedAtSixtyFourOpenSections) {
                             static_cast<long long>(c.bytes.size())));
 }
 
-// The loader inflates a whole document within 64 MiB; two languages of 2.5
-// MiB of one-letter words (27 record bytes a word, 35 MB each) pass it.
+// The loader holds the boxes of every language and the records of one
+// within its budget: a number of one-letter words (27 record bytes each)
+// whose boxes fit once but not twice compiles in one language and not in
+// two.
 TEST_F(HdlCompiler, DocumentPastTheLoadersBudgetFailsToCompile) {
     qortest::TempDir dir;
+    const std::size_t box = cSiDocLoader::boxCost(0, 1);
+    const std::size_t count = kMaxHdocHeldBytes / (box * 3 / 2 + 27);
     std::string words;
-    for (int i = 0; i < (5 << 19) / 2; ++i) words += "a ";
+    for (std::size_t i = 0; i < count; ++i) words += "a ";
     qortest::writeFile(dir.file("a.hdl"), words);
     qortest::writeFile(dir.file("index.txt"), "ENG=\"./a.hdl\"\nRUS=\"./a.hdl\"\n");
     Compiled c = compileIndex(dir.file("index.txt"));

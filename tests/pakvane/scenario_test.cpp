@@ -554,6 +554,14 @@ TEST(Scenario, ErrorsNameWhatToFix) {
     writeFile(d.dir.file("docs/fake.raf"), "FUJIFILM and then no picture at all");
     writeFile(d.dir.file("docs/pic_en.hdl"), "Look:\n<img src=./fake.raf>");
     writeFile(d.dir.file("docs/pic.idx"), "ENG=\"./pic_en.hdl\"\nDEU=\"./eula_de.hdl\"\n");
+    // Documents of line breaks whose boxes, in two languages, fit the
+    // documents' budget twice but not three times: the third document of
+    // the scenario does not load.
+    std::string breaks;
+    for (std::size_t i = 0; i < kMaxHdocHeldBytes / (5 * cSiDocLoader::boxCost(0, 0)); ++i) breaks += "<br>";
+    writeFile(d.dir.file("docs/breaks.hdl"), breaks);
+    writeFile(d.dir.file("docs/breaks.idx"), "ENG=\"./breaks.hdl\"\nDEU=\"./breaks.hdl\"\n");
+    const std::string breaksIdx = D + "/docs/breaks.idx";
     using E = cSoftPkgScenario::sTextError;
     struct sCase {
         int code;
@@ -573,6 +581,11 @@ TEST(Scenario, ErrorsNameWhatToFix) {
         {21, "[Software]\neula = \"" + D + "/docs/bad.idx\"\n", false, -1, "", D + "/docs/bad_en.hdl", "bad align", "", E::partNone, 1, 12},
         {21, "[Software]\neula = \"" + D + "/docs/none.idx\"\n", false, -1, "", D + "/docs/none.idx", "Unable to open index", "", E::partNone, 0, 0},
         {21, "[Software]\neula = \"" + D + "/docs/pic.idx\"\n", false, -1, "", D + "/docs/pic_en.hdl", "unable to load IMG", "", E::partNone, 1, 20},
+        {20, "[General]\nlangs = ENG DEU\n[Software]\ncodename=\"c\"\neula=\"" + breaksIdx + "\"\nwelcome=\"" + breaksIdx +
+                 "\"\nreadme=\"" + breaksIdx + "\"\n",
+         true, -1, "", breaksIdx,
+         "the compiled document does not load: its documents need more than the 64 MiB they may hold together", "",
+         E::partNone, -1, -1},
         {23, "[Run]\n\"L\" = $pgm \"../escape\"\n", false, -1, "", "", "", "../escape", E::partSubPath, -1, -1},
         {23, "[Run]\n\"L\" = $pgm\n", false, -1, "", "", "", "", E::partSubPath, -1, -1},
         {23, "[Run]\n\"L\" = $nowhere \"x\"\n", false, 0, "nowhere", "", "", "", E::partId, -1, -1},

@@ -1,6 +1,7 @@
 // The per-user hive store: files read back by Python's struct, loads and
 // saves serialised between processes, saves killed midway, damaged hives.
 #include "uitoolkit/ciappconfig.h"
+#include "uitoolkit/limits.h"
 
 #include "testsupport.h"
 
@@ -551,19 +552,21 @@ TEST_F(HiveStore, FullConfigForwardsToItsStore) {
     EXPECT_EQ(pythonRead(hive("updates")), withParents({{"pkg", "\x88\x77\x66\x55\x44\x33\x22\x11"}}));
 }
 
-// A load reads hives of at most 256 MiB, so a save that would write a longer
-// one is refused: false, the old file and nothing else in the folder, and
+// A load reads hives of at most kMaxHiveFileBytes, so a save that would
+// write a longer one is refused: false, the old file and nothing else in the folder, and
 // false again on every save until the hive is short enough; a hive of
 // exactly the limit is saved and read back.  The sizes come from the layout:
 // a leaf with a name of 5 or 6 bytes takes 13 bytes besides its value (tag,
 // field length, 8-byte field, value length, end byte), and the file 7 more
 // (magic, the root's value length and end byte).
 TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
-    constexpr long long kLimit = 256LL * 1024 * 1024;
-    constexpr int kLeaves = 4096;
+    constexpr long long kLimit = qor_uitk::kMaxHiveFileBytes;
+    constexpr int kLeaves = static_cast<int>(kLimit / 65536);
     const long long head = 7 + (13 + 4);  // the file and the leaf "before" = "kept"
     const long long last = kLimit + 1 - head - 13LL * kLeaves - 65535LL * (kLeaves - 1);
     ASSERT_GT(last, 0);
+    char lastPath[32];
+    std::snprintf(lastPath, sizeof lastPath, "big/v%04d", kLeaves - 1);
     const std::string value(65535, 'v');
     {
         cCIAppConfig c;
@@ -581,7 +584,7 @@ TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
             EXPECT_TRUE(qortest::readFile(hive("big")) == old) << attempt;
             EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "big"}));
         }
-        ASSERT_TRUE(c.setParam("big/v4095", value.data(), last - 1));
+        ASSERT_TRUE(c.setParam(lastPath, value.data(), last - 1));
         ASSERT_TRUE(c.saveConfig());
         // One value more, before the others: the save that copies them from
         // the last image is refused as well.
@@ -600,7 +603,7 @@ TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
     EXPECT_FALSE(reread.hasSection("big/a"));
     EXPECT_EQ(valueAt(reread, "big/before"), "kept");
     EXPECT_TRUE(valueAt(reread, "big/v0000") == value);
-    EXPECT_TRUE(valueAt(reread, "big/v4095") == value.substr(0, static_cast<std::size_t>(last - 1)));
+    EXPECT_TRUE(valueAt(reread, lastPath) == value.substr(0, static_cast<std::size_t>(last - 1)));
 }
 
 // Values set and children made through handles found without creating mark

@@ -1,0 +1,100 @@
+// Payloads whose documents ask for far more than their size, checked as
+// pkgmake --check reads them (one thread), with every allocation of the
+// program counted (allocmeter.h): a 16384 x 16384 TIFF of strips that share
+// one deflate stream, four of them, three documents of a million line
+// breaks.  Each is refused with the reason in its message, holding no more
+// than the documents' budget; the documents of a payload share that budget
+// however many there are.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "allocmeter.h"
+#include "base/memio.h"
+#include "pakvane/payloadcheck.h"
+#include "pakvane/scenario.h"
+#include "testsupport.h"
+
+namespace {
+
+class PayloadDocuments : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = new qortest::TempDir;
+        int st = -1;
+        const std::string gen = std::string(QOR_SOURCE_DIR) + "/tests/cihlpdoc/make_doc_budget.py";
+        const std::string out = qortest::runPython(qortest::readFile(gen), dir->path(), &st);
+        ASSERT_EQ(st, 0) << out;
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+
+    struct sChecked {
+        bool ok = false;
+        sPayloadFault fault;
+        long long peak = 0;
+        std::string message;
+    };
+    static sChecked check(const char* name, cSoftPkgScenario& s) {
+        const std::string bytes = qortest::readFile(dir->file(name));
+        cBufWrapperIO in(reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data())),
+                         static_cast<long long>(bytes.size()), false);
+        sPayloadOptions options;
+        options.threads = 1;
+        sChecked c;
+        qortest::AllocMeter meter;
+        c.ok = verifyPayloadStream(&in, true, s, options);
+        c.peak = meter.peak();
+        c.fault = options.fault;
+        c.message = describePayloadFault(options.fault, name);
+        return c;
+    }
+    static qortest::TempDir* dir;
+};
+qortest::TempDir* PayloadDocuments::dir = nullptr;
+
+constexpr long long kMiB = 1 << 20;
+
+TEST_F(PayloadDocuments, HostilePayloadsAreRefusedWithinTheDocumentsBudget) {
+    const struct {
+        const char* file;
+        const char* reason;
+        long long most;
+    } cases[] = {
+        // No pixel is decoded: the work is refused by the probe's size.
+        {"tiff16k.data", "more work than the 256 MiB", 4 * kMiB},
+        {"tiff16k_x4.data", "more work than the 256 MiB", 4 * kMiB},
+        // Boxes up to the budget, with the body the payload inflates to.
+        {"br1m_x3.data", "more than the 64 MiB", static_cast<long long>(kMaxHdocHeldBytes) + 8 * kMiB},
+    };
+    for (const auto& c : cases) {
+        cSoftPkgScenario s;
+        const sChecked got = check(c.file, s);
+        EXPECT_FALSE(got.ok) << c.file;
+        EXPECT_EQ(got.fault.cause, sPayloadFault::badScenario) << c.file;
+        EXPECT_NE(got.message.find(c.reason), std::string::npos) << got.message;
+        EXPECT_LE(got.peak, c.most) << c.file;
+    }
+}
+
+// One document of 200,000 line breaks loads; three of them do not, though
+// each would alone: the budget is the payload's, not each document's.
+TEST_F(PayloadDocuments, DocumentsOfAPayloadShareOneBudget) {
+    cSoftPkgScenario one;
+    const sChecked single = check("br200k_x1.data", one);
+    ASSERT_TRUE(single.ok) << single.message;
+    ASSERT_NE(one.welcome(), nullptr);
+    EXPECT_EQ(one.welcome()->count(), 200000u);
+    const std::size_t held = one.documentBudget().held();
+    EXPECT_GT(held * 3, kMaxHdocHeldBytes);
+    EXPECT_LE(single.peak, static_cast<long long>(one.documentBudget().peak()) + 8 * kMiB);
+
+    cSoftPkgScenario three;
+    const sChecked all = check("br200k_x3.data", three);
+    EXPECT_FALSE(all.ok);
+    EXPECT_NE(all.message.find("its documents need more than the 64 MiB"), std::string::npos) << all.message;
+}
+
+}  // namespace
