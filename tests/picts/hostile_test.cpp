@@ -1,4 +1,4 @@
-// Small hostile inputs (issue 24): each once cost a stack overflow, minutes
+// Small hostile inputs: each once cost a stack overflow, minutes
 // or gigabytes.  Every one is refused or decoded with work and memory in
 // proportion to its bytes; the tests count what was reserved and what the
 // libraries were given, never time.  The inputs are kept under
@@ -60,8 +60,9 @@ constexpr long long kMiB = 1LL << 20;
 
 }  // namespace
 
-// Finding 1: SubIFDs entries past the probe's four kept offsets.  The factory
-// asks the raw probes first, so opening the file was enough.
+// SubIFDs entries past the four offsets the raw probe once kept overflowed
+// its array; the factory asks the raw probes first, so opening the file was
+// enough.
 TEST(Hostile, RawSubIfdEntriesPastTheKeptFourAreIgnored) {
     for (const char* name : {"raw/malformed/stack-overflow-five-subifds-entries.tif",
                              "raw/malformed/stack-overflow-200-subifds-entries.tif"}) {
@@ -135,8 +136,8 @@ TEST(Hostile, InputBudgetGrowsWithTheInput) {
     EXPECT_TRUE(cPictBase::inputCanDescribe(1LL << 40, 1LL << 60));
 }
 
-// Finding 2: a text region declaring 2^32 - 1 instances in 16 bytes is
-// refused before the library sees its header.
+// A text region declaring 2^32 - 1 instances in 16 bytes kept the JBIG2
+// library busy for minutes; it is refused before the library sees its header.
 TEST(Hostile, Jbig2TextRegionOutOfProportionNeverReachesTheLibrary) {
     const Bytes b = kept("jbig2/malformed/slow-text-region-of-2-32-instances.jb2");
     cPictJBIG2 pict;
@@ -273,7 +274,8 @@ TEST(Hostile, Jbig2DecodeStopsWhenTheCallerSaysSo) {
     EXPECT_EQ(pict.bytesFedToLibrary(), 13u);  // the file header alone
 }
 
-// Finding 3: tiny inputs with large costs.
+// Tiny inputs that declare huge pictures: refused before anything is reserved,
+// or decoded at a cost in proportion to their bytes.
 TEST(Hostile, Rle4BitmapOfAQuarterGigapixelIn310BytesIsRefusedBeforeReserving) {
     const Bytes b = kept("bmp/malformed/slow-rle4-ended-early-at-the-pixel-cap.bmp");
     ASSERT_EQ(b.size(), 310u);

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Writes the small hostile inputs of issue 24 into tests/data/<format>/malformed/.
+"""Writes small hostile inputs into tests/data/<format>/malformed/.
 
 Each is a few bytes that once cost a stack overflow, minutes or gigabytes:
     /usr/bin/python3 tests/picts/make_hostile_inputs.py tests/data
