@@ -311,7 +311,12 @@ bool cPictGIF::processDecode(cByteReader& in, sGIFImage& img) {
         }
         if (used == 0) return false;
         if (used < data.count()) data.reset(used);
-        if (pixels > kAlwaysFilledPixels && pixels > static_cast<long long>(lzwReach(used, minCodeSize + 1))) return false;
+        // Past what the codes could ever reach, or past what the library
+        // lets this many bytes describe (the longest strings reach about
+        // 2700 pixels a byte).
+        if ((pixels > kAlwaysFilledPixels && pixels > static_cast<long long>(lzwReach(used, minCodeSize + 1))) ||
+            !inputCanDescribe(pixels, used))
+            return false;
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -378,7 +378,12 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
     _typebuf<unsigned int> earlier;
     earlier.swap(pixels8_);
     close();
-    if (!parser_.readHeader(stream) || !parser_.start()) return false;
+    // A picture past the pixel ceiling is refused before libjpeg lays out
+    // its buffers (a progressive picture's coefficients are as large as
+    // it), unless it is drawn into a smaller target.
+    if (!parser_.readHeader(stream) || (!isExtRender() && parser_.width() * parser_.height() > pixelCeiling()) ||
+        !parser_.start())
+        return false;
     const long long w = parser_.width(), h = parser_.height();
     width_ = w;
     height_ = h;

@@ -8,8 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include <tiffio.h>
 
@@ -346,7 +347,14 @@ bool cPictTIFF::decodeSamples(sSession& s) {
 long long cPictTIFF::dataBytes(sSession& s) {
     const long long size = s.client.stream->size();
     const uint32_t striles = TIFFIsTiled(s.tif) ? TIFFNumberOfTiles(s.tif) : TIFFNumberOfStrips(s.tif);
-    long long total = 0;
+    // Every strip or tile as the bytes it covers, [offset, end): strips that
+    // point at the same bytes (or overlap) describe them once.
+    std::vector<std::pair<unsigned long long, unsigned long long> > spans;
+    try {
+        spans.reserve(striles);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
     for (uint32_t i = 0; i < striles; ++i) {
         int err = 0;
         const uint64_t offset = TIFFGetStrileOffsetWithErr(s.tif, i, &err);
@@ -355,15 +363,21 @@ long long cPictTIFF::dataBytes(sSession& s) {
         if (err) return -1;
         // Only the bytes the stream holds: a count past its end describes
         // nothing.
-        unsigned long long have = length;
-        if (size >= 0) {
-            const unsigned long long end = static_cast<unsigned long long>(size);
-            have = offset >= end ? 0 : std::min<unsigned long long>(length, end - offset);
-        }
-        if (!checked_add(total, static_cast<long long>(std::min<unsigned long long>(have, 1ULL << 62)), total))
-            return std::numeric_limits<long long>::max();
+        unsigned long long end = 0;
+        if (!checked_add(static_cast<unsigned long long>(offset), static_cast<unsigned long long>(length), end)) end = ~0ULL;
+        if (size >= 0) end = std::min(end, static_cast<unsigned long long>(size));
+        if (end > offset) spans.emplace_back(offset, end);
     }
-    return total;
+    std::sort(spans.begin(), spans.end());
+    unsigned long long total = 0, reached = 0;
+    for (const auto& span : spans) {
+        const unsigned long long from = std::max(span.first, reached);
+        if (span.second > from) {
+            total += span.second - from;
+            reached = span.second;
+        }
+    }
+    return static_cast<long long>(std::min<unsigned long long>(total, 1ULL << 62));
 }
 
 bool cPictTIFF::dataCanDescribe(sSession& s) {
@@ -378,8 +392,9 @@ bool cPictTIFF::dataCanDescribe(sSession& s) {
     const bool bilevel = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
                          compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW ||
                          static_cast<unsigned>(bits) * spp == 1;
+    const int pixelBytes = bits == 16 ? 8 : 4;
     auto describable = [&](long long pixels) {
-        return bilevel ? bilevelCanDescribe(pixels, n) : inputCanDescribe(pixels, n);
+        return bilevel ? bilevelCanDescribe(pixels, n, pixelBytes) : inputCanDescribe(pixels, n, pixelBytes);
     };
     // The picture, and each strip or tile the decode holds (a tile may
     // reach far past the picture).

@@ -35,8 +35,9 @@ private:
     bool decodeRGBA(sSession& s);
     // Whether the first strip or tile's bytes lie inside the stream.
     static bool firstStrileInside(sSession& s);
-    // The bytes of picture data the stream holds: every strip or tile's
-    // count, cut at the end of the stream; -1 when the arrays are damaged.
+    // The bytes of picture data the stream holds: the bytes the strips or
+    // tiles cover, cut at the end of the stream, each counted once however
+    // many strips point at it; -1 when the arrays are damaged.
     static long long dataBytes(sSession& s);
     // Whether those bytes can describe the picture (and each tile): the
     // bilevel rule for fax and other one-bit pictures, the general one

@@ -284,3 +284,123 @@ TEST(Costs, TheMeterSeesEveryAllocationOfTheProcess) {
     EXPECT_GE(afterOurs, 10 * kMiB);
     EXPECT_GT(m.count(), 10);
 }
+
+// Files of under 64 KB at the edge of each coding's allowance
+// (make_allowance_inputs.py): TIFF strips that all point at one deflate
+// stream, a valid one-bit PNG of 2^28 pixels (bare, with its rows cut into
+// an ancillary chunk, in a BMP, an icon and an icon family), GIFs of zero
+// data bytes and of the longest LZW strings, a valid Group 4 page of
+// 16384 x 16384.  Each once held a gigabyte or more; each describes more
+// than a small input may, and is refused before a pixel is reserved.
+TEST(Costs, SmallInputsAtTheEdgeOfEachAllowanceAreRefusedAtOnce) {
+    qortest::TempDir dir;
+    const auto index = picttest::generate("bombs", dir.path(), "make_allowance_inputs.py");
+    ASSERT_EQ(index.size(), 11u);
+    for (const auto& entry : index) {
+        const std::string& name = entry.first;
+        const Bytes b = picttest::readBytes(dir.file(name));
+        ASSERT_LT(static_cast<long long>(b.size()), kSmallInputBytes) << name;
+        cPictBase::largestPixelBuffer(true);
+        const sCosts c = measure(b, decoders().at(entry.second));
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(c.probed);
+        EXPECT_GE(c.info.width * c.info.height, 20000000);  // the claim is there
+        EXPECT_FALSE(c.decoded);
+        EXPECT_EQ(c.fw, 0);
+        EXPECT_NE(c.imageResult, cPictBase::frOk);
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+        EXPECT_LT(std::max({c.probe, c.decode, c.factory, c.image, c.preview}), 4 * kMiB);
+    }
+}
+
+// The pixel ceiling: a picture past it is refused whole, before its pixels
+// or a library's buffers are laid out, and still drawn into a smaller
+// target; the default comes back with 0.
+TEST(Costs, PicturesPastThePixelCeilingAreRefusedWholeAndStillFitted) {
+    EXPECT_EQ(cPictBase::pixelCeiling(), kDefaultPixelCeiling);
+    qortest::TempDir dir;
+    const std::string script =
+        "import sys\nfrom PIL import Image\nim = Image.radial_gradient('L').resize((1200, 1000)).convert('RGB')\n"
+        "for ext in ('png', 'gif', 'bmp', 'tif', 'jpg', 'jp2'):\n"
+        "    im.save(sys.argv[1] + '/ceiling.' + ext)\n";
+    int status = -1;
+    const std::string out = qortest::runPython(script, dir.path(), &status);
+    ASSERT_EQ(status, 0) << out;
+    for (const char* ext : {"png", "bmp", "jpg", "jp2"}) {
+        SCOPED_TRACE(ext);
+        const Bytes b = picttest::readBytes(dir.file(std::string("ceiling.") + ext));
+        auto fit = [&](cPictDummy& into) {
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            return cPictBase::getImage(&io, into, 24, 20, 0);
+        };
+        cPictDummy before;
+        ASSERT_EQ(fit(before), cPictBase::frOk);
+        cPictBase::setPixelCeiling(1200 * 1000 - 1);
+        EXPECT_EQ(cPictBase::pixelCeiling(), 1200 * 1000 - 1);
+        cPictBase::largestPixelBuffer(true);
+        qortest::AllocMeter m;
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictBase* whole = cPictBase::mkPicture(&io, nullptr);
+        const long long held = m.peak();
+        EXPECT_EQ(whole, nullptr);
+        delete whole;
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+        EXPECT_LT(held, 1200 * 1000);  // a quarter of the picture
+        cPictDummy after;
+        EXPECT_EQ(fit(after), cPictBase::frOk);
+        cPictBase::setPixelCeiling(0);
+        EXPECT_EQ(cPictBase::pixelCeiling(), kDefaultPixelCeiling);
+        ASSERT_EQ(after.width(), before.width());
+        ASSERT_EQ(after.height(), before.height());
+        EXPECT_TRUE(std::equal(before.raw8Bpp(), before.raw8Bpp() + before.width() * before.height(), after.raw8Bpp()));
+    }
+    cPictBase::setPixelCeiling(kMaxPictPixels + 1);
+    EXPECT_EQ(cPictBase::pixelCeiling(), kDefaultPixelCeiling);
+}
+
+// A PNG inside a BMP (compression 5) costs what the PNG costs: the decode
+// holds one picture, not a copy of it, and a fit into a small box streams
+// through the PNG decoder as the bare PNG does, to the same pixels.
+TEST(Costs, APngInsideABmpCostsWhatThePngCosts) {
+    const std::string script =
+        "import sys\nfrom PIL import Image\n"
+        "Image.radial_gradient('L').resize((1500, 1000)).convert('RGB').save(sys.stdout.buffer, 'PNG')\n";
+    int status = -1;
+    const std::string out = qortest::runPython(script, "", &status);
+    ASSERT_EQ(status, 0) << out;
+    const Bytes png(out.begin(), out.end());
+    Bytes bmp = {'B', 'M'};
+    for (unsigned long long v : {14ULL + 40 + png.size(), 0ULL, 54ULL}) picttest::le(bmp, v, 4);
+    for (unsigned long long v : {40ULL, 1500ULL, 1000ULL}) picttest::le(bmp, v, 4);
+    picttest::le(bmp, 1, 2);
+    picttest::le(bmp, 0, 2);
+    for (unsigned long long v : {5ULL, static_cast<unsigned long long>(png.size()), 0ULL, 0ULL, 0ULL, 0ULL})
+        picttest::le(bmp, v, 4);
+    bmp.insert(bmp.end(), png.begin(), png.end());
+    long long peak[2], fitPeak[2];
+    cPictDummy whole[2], fitted[2];
+    for (int i = 0; i < 2; ++i) {
+        const Bytes& b = i ? bmp : png;
+        {
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            qortest::AllocMeter m;
+            ASSERT_EQ(cPictBase::getImage(&io, whole[i], 2000, 2000, 0), cPictBase::frOk);
+            peak[i] = m.peak();
+        }
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        qortest::AllocMeter m;
+        ASSERT_EQ(cPictBase::getImage(&io, fitted[i], 24, 16, 0), cPictBase::frOk);
+        fitPeak[i] = m.peak();
+    }
+    constexpr long long kPicture = 1500LL * 1000 * 4;
+    EXPECT_GE(peak[1], kPicture);
+    EXPECT_LT(peak[1], peak[0] + kPicture / 8);
+    EXPECT_LT(fitPeak[1], kPicture / 8);
+    for (int k = 0; k < 2; ++k) {
+        cPictDummy& a = k ? fitted[0] : whole[0];
+        cPictDummy& b = k ? fitted[1] : whole[1];
+        ASSERT_EQ(a.width(), b.width());
+        ASSERT_EQ(a.height(), b.height());
+        EXPECT_TRUE(std::equal(a.raw8Bpp(), a.raw8Bpp() + a.width() * a.height(), b.raw8Bpp()));
+    }
+}

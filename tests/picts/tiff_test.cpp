@@ -3,6 +3,8 @@
 // depth); damaged and hostile files fail quietly.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "adaptertest.h"
 #include "allocmeter.h"
 #include "picts/picttiff.h"
@@ -142,4 +144,60 @@ TEST_F(TiffFiles, StripsTheCodecFillsInFail) {
     // The missing half was all that was wrong with it.
     EXPECT_TRUE(adaptertest::decodes<cPictTIFF>(file("tiff_jpeg_whole_scan.tif"), &pict));
     EXPECT_EQ(pict.width(), 256);
+}
+
+// Strips that point at the same bytes describe them once.  A 4096 x 4096
+// grey picture needs about 12 KB of data (pictlimits.h); its 16 strips of
+// zeros each compress to some 1 KB.  Sixteen copies of the stream decode;
+// sixteen strips at one copy (and strips overlapping it) are refused
+// before the picture is reserved, as are strips past the end of the file.
+TEST(TiffHeaders, StripsSharingTheirBytesCountThemOnce) {
+    constexpr unsigned long kSide = 4096, kRows = 256, kStrips = kSide / kRows;
+    const std::string z = qortest::runPython(
+        "import sys, zlib\nsys.stdout.buffer.write(zlib.compress(bytes(4096 * 256), 9))\n");
+    ASSERT_GT(z.size(), 500u);
+    ASSERT_LT(z.size(), 2000u);
+    // offsets(i) is strip i's offset from the start of its data.
+    auto file = [&](const std::function<unsigned long(unsigned long)>& offset, std::size_t dataBytes) {
+        Bytes b = {'I', 'I', 42, 0};
+        put32(b, 8);
+        const unsigned long arrays = 8 + 2 + 10 * 12 + 4, data = arrays + 8 * kStrips;
+        const unsigned long entries[][4] = {{256, 4, 1, kSide}, {257, 4, 1, kSide}, {258, 3, 1, 8},
+                                            {259, 3, 1, 8},     {262, 3, 1, 1},     {273, 4, kStrips, arrays},
+                                            {277, 3, 1, 1},     {278, 4, 1, kRows}, {279, 4, kStrips, arrays + 4 * kStrips},
+                                            {284, 3, 1, 1}};
+        put16(b, 10);
+        for (const auto& e : entries) {
+            put16(b, static_cast<unsigned>(e[0]));
+            put16(b, static_cast<unsigned>(e[1]));
+            put32(b, e[2]);
+            put32(b, e[3]);
+        }
+        put32(b, 0);
+        for (unsigned long i = 0; i < kStrips; ++i) put32(b, data + offset(i));
+        for (unsigned long i = 0; i < kStrips; ++i) put32(b, static_cast<unsigned long>(z.size()));
+        while (b.size() < data + dataBytes) b.insert(b.end(), z.begin(), z.end());
+        b.resize(data + dataBytes);
+        return b;
+    };
+    const unsigned long n = static_cast<unsigned long>(z.size());
+    cPictTIFF pict;
+    ASSERT_TRUE(adaptertest::decodes<cPictTIFF>(file([&](unsigned long i) { return i * n; }, kStrips * n), &pict));
+    ASSERT_EQ(pict.width(), 4096);
+    EXPECT_EQ(pict.raw8Bpp()[12345], 0xFF000000u);
+    struct Case {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"one stream for every strip", file([](unsigned long) { return 0UL; }, n)},
+        {"two streams, each strip at one of them", file([&](unsigned long i) { return (i % 2) * n; }, 2 * n)},
+        {"strips a byte apart over one stream", file([](unsigned long i) { return i; }, n + kStrips)},
+        {"strips past the end of the file", file([&](unsigned long i) { return i < 2 ? i * n : 100 * n; }, 2 * n)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cPictBase::largestPixelBuffer(true);
+        EXPECT_FALSE(adaptertest::decodes<cPictTIFF>(c.file));
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+    }
 }
