@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "adaptertest.h"
@@ -321,12 +322,12 @@ TEST(Costs, PicturesPastThePixelCeilingAreRefusedWholeAndStillFitted) {
     qortest::TempDir dir;
     const std::string script =
         "import sys\nfrom PIL import Image\nim = Image.radial_gradient('L').resize((1200, 1000)).convert('RGB')\n"
-        "for ext in ('png', 'gif', 'bmp', 'jpg', 'jp2'):\n"
+        "for ext in ('png', 'gif', 'bmp', 'tif', 'jpg', 'jp2'):\n"
         "    im.save(sys.argv[1] + '/ceiling.' + ext)\n";
     int status = -1;
     const std::string out = qortest::runPython(script, dir.path(), &status);
     ASSERT_EQ(status, 0) << out;
-    for (const char* ext : {"png", "gif", "bmp", "jpg", "jp2"}) {
+    for (const char* ext : {"png", "gif", "bmp", "tif", "jpg", "jp2"}) {
         SCOPED_TRACE(ext);
         const Bytes b = picttest::readBytes(dir.file(std::string("ceiling.") + ext));
         auto fit = [&](cPictDummy& into) {
@@ -457,5 +458,66 @@ with open('%s/gif.rgba' % sys.argv[1], 'wb') as f:
         ASSERT_EQ(cPictBase::getImage(&io, fitted, 30, 20, 0), cPictBase::frOk);
         EXPECT_LT(m.peak(), 2 * data + 2 * kMiB);
         EXPECT_EQ(fitted.width(), 30);
+    }
+}
+
+// The largest pictures a file just under 64 KB may describe (224 MB of
+// 8-bit pixels: 8192 x 7168), one-bit PNG, GIF of the longest LZW strings
+// and Group 4: each decodes whole within 256 MB, with its pixels where the
+// generator put them, and fits into a small box holding a few megabytes;
+// a row more is refused at once.
+TEST(Costs, TheLargestPicturesASmallInputDescribesStayUnder256MB) {
+    constexpr long long kW = 8192, kPixels = kSmallInputPictureBytes / 4, kH = kPixels / kW;
+    for (long long rows : {kH, kH + 1}) {
+        SCOPED_TRACE(rows);
+        qortest::TempDir dir;
+        const auto index = picttest::generate("largest " + std::to_string(kW * rows) + " 63488", dir.path(),
+                                              "make_allowance_inputs.py");
+        ASSERT_EQ(index.size(), 3u);
+        for (const auto& entry : index) {
+            SCOPED_TRACE(entry.first);
+            const Bytes b = picttest::readBytes(dir.file(entry.first));
+            ASSERT_LT(static_cast<long long>(b.size()), kSmallInputBytes);
+            std::unique_ptr<cPictBase> whole;
+            long long peak = 0;
+            {
+                cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+                qortest::AllocMeter m;
+                whole.reset(cPictBase::mkPicture(&io, nullptr));
+                peak = m.peak();
+            }
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            cPictDummy fitted;
+            qortest::AllocMeter m;
+            const int fit = cPictBase::getImage(&io, fitted, 24, 16, 0);
+            const long long fitPeak = m.peak();
+            if (rows > kH) {
+                EXPECT_EQ(whole, nullptr);
+                EXPECT_NE(fit, cPictBase::frOk);
+                EXPECT_LT(std::max(peak, fitPeak), 4 * kMiB);
+                continue;
+            }
+            ASSERT_NE(whole, nullptr);
+            EXPECT_EQ(whole->typeOf(), entry.second);
+            ASSERT_EQ(whole->width(), kW);
+            ASSERT_EQ(whole->height(), kH);
+            EXPECT_GE(peak, kSmallInputPictureBytes);
+            EXPECT_LE(peak, 256 * kMiB);
+            const unsigned int* top = whole->raw8Bpp() + (kH - 1) * kW;
+            const unsigned int* second = top - kW;
+            if (entry.second == cPictBase::ptTIFF) {
+                EXPECT_EQ(top[0], 0xFF000000u);
+                EXPECT_EQ(top[2], 0xFFFFFFFFu);
+                EXPECT_EQ(second[0], 0xFFFFFFFFu);
+            } else {
+                EXPECT_EQ(top[0], 0xFFFFFFFFu);
+                EXPECT_EQ(top[1], 0xFF000000u);
+                EXPECT_EQ(second[0], 0xFF000000u);
+            }
+            // The bottom row: the last of an even count for the page.
+            EXPECT_EQ(whole->raw8Bpp()[0], entry.second == cPictBase::ptTIFF ? 0xFFFFFFFFu : 0xFF000000u);
+            EXPECT_EQ(fit, cPictBase::frOk);
+            EXPECT_LT(fitPeak, 16 * kMiB);
+        }
     }
 }

@@ -201,3 +201,83 @@ TEST(TiffHeaders, StripsSharingTheirBytesCountThemOnce) {
         EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
     }
 }
+
+// Every kind of file, turned by every Orientation: drawn into a target, the
+// rows reach it as they are decoded, to the pixels of the plain picture
+// sent through the target's sink.
+TEST_F(TiffFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
+    ASSERT_GT(index_->size(), 40u);
+    for (const auto& entry : *index_) picttest::expectTargetsMatchPlainDecode<cPictTIFF>(file(entry.first), entry.first, true);
+}
+
+// Grey of 1, 2 and 4 bits (min-is-black and min-is-white) and palette
+// pictures of 1 to 8 bits (colour maps of 16-bit and of 8-bit entries),
+// rows not ending on a byte: every pixel as the sample's value says, in a
+// plain decode and through a render target.
+TEST(TiffHeaders, PackedSamplesOfEveryDepthDecodeToTheirValues) {
+    constexpr unsigned long kW = 13, kH = 5;
+    for (unsigned bits : {1u, 2u, 4u, 8u}) {
+        for (unsigned photometric : {0u, 1u, 3u}) {
+            if (bits == 8 && photometric != 3) continue;  // 8-bit grey is read as samples
+            for (bool narrowMap : {false, true}) {
+                if (photometric != 3 && narrowMap) continue;
+                SCOPED_TRACE(std::to_string(bits) + " bits, photometric " + std::to_string(photometric) +
+                             (narrowMap ? ", 8-bit map" : ""));
+                const unsigned values = 1u << bits, top = values - 1;
+                auto value = [&](unsigned long x, unsigned long y) { return (x * 3 + y * 5 + x * y) % values; };
+                auto entry = [&](unsigned i, int c) { return (i * 37 + static_cast<unsigned>(c) * 91) % 256; };
+                const unsigned long rowBytes = (kW * bits + 7) / 8;
+                Bytes data(rowBytes * kH, 0);
+                for (unsigned long y = 0; y < kH; ++y)
+                    for (unsigned long x = 0; x < kW; ++x)
+                        data[y * rowBytes + x * bits / 8] |=
+                            static_cast<unsigned char>(value(x, y) << (8 - bits - (x * bits) % 8));
+                Bytes map;
+                if (photometric == 3)
+                    for (int c = 0; c < 3; ++c)
+                        for (unsigned i = 0; i < values; ++i) put16(map, narrowMap ? entry(i, c) : entry(i, c) * 257);
+                const unsigned entries = photometric == 3 ? 10 : 9;
+                const unsigned long at = 8 + 2 + entries * 12 + 4;
+                Bytes b = {'I', 'I', 42, 0};
+                put32(b, 8);
+                put16(b, entries);
+                const unsigned long fields[][4] = {{256, 4, 1, kW},       {257, 4, 1, kH},   {258, 3, 1, bits},
+                                                   {259, 3, 1, 1},        {262, 3, 1, photometric},
+                                                   {273, 4, 1, at + map.size()},            {277, 3, 1, 1},
+                                                   {278, 4, 1, kH},       {279, 4, 1, data.size()},
+                                                   {320, 3, 3 * values, at}};
+                for (unsigned k = 0; k < entries; ++k) {
+                    put16(b, static_cast<unsigned>(fields[k][0]));
+                    put16(b, static_cast<unsigned>(fields[k][1]));
+                    put32(b, fields[k][2]);
+                    if (fields[k][1] == 3 && fields[k][2] == 1) {
+                        put16(b, static_cast<unsigned>(fields[k][3]));
+                        put16(b, 0);
+                    } else {
+                        put32(b, fields[k][3]);
+                    }
+                }
+                put32(b, 0);
+                b.insert(b.end(), map.begin(), map.end());
+                b.insert(b.end(), data.begin(), data.end());
+                cPictTIFF pict;
+                ASSERT_TRUE(adaptertest::decodes<cPictTIFF>(b, &pict));
+                ASSERT_EQ(pict.width(), static_cast<long long>(kW));
+                ASSERT_EQ(pict.height(), static_cast<long long>(kH));
+                for (unsigned long y = 0; y < kH; ++y)
+                    for (unsigned long x = 0; x < kW; ++x) {
+                        const unsigned v = value(x, y);
+                        unsigned want;
+                        if (photometric == 3) {
+                            want = 0xFF000000u | entry(v, 0) << 16 | entry(v, 1) << 8 | entry(v, 2);
+                        } else {
+                            const unsigned g = (photometric == 0 ? top - v : v) * 255 / top;
+                            want = 0xFF000000u | g * 0x010101u;
+                        }
+                        EXPECT_EQ(pict.raw8Bpp()[(kH - 1 - y) * kW + x], want) << x << ", " << y;
+                    }
+                picttest::expectTargetsMatchPlainDecode<cPictTIFF>(b, "packed", true);
+            }
+        }
+    }
+}
