@@ -521,3 +521,32 @@ TEST(Costs, TheLargestPicturesASmallInputDescribesStayUnder256MB) {
         }
     }
 }
+
+// Thumbnails in proportion to the target: a picture of 2400 x 1600 (15 MB
+// of pixels) in every format whose decoder draws its rows into a render
+// target as they come, fitted into 24 x 16, holds at most a block of rows
+// besides the file; the fit is exactly what the sink makes of the pixels
+// Pillow decodes, and close to Pillow's box average (the bins start half
+// a bin before the boxes).
+TEST(Costs, ThumbnailsHoldTheTargetNotThePicture) {
+    qortest::TempDir dir;
+    const auto index = picttest::generate("thumbnails", dir.path(), "make_allowance_inputs.py");
+    ASSERT_EQ(index.size(), 14u);
+    for (const auto& entry : index) {
+        SCOPED_TRACE(entry.first);
+        const Bytes b = picttest::readBytes(dir.file(entry.first));
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictBase::sPictInfo info;
+        std::unique_ptr<cPictBase> probed(cPictBase::mkPicture(&io, &info));
+        ASSERT_NE(probed, nullptr);
+        EXPECT_EQ(probed->typeOf(), entry.second);
+        cPictBase::largestPixelBuffer(true);
+        cPictDummy fitted;
+        qortest::AllocMeter m;
+        ASSERT_EQ(cPictBase::getImage(&io, fitted, 24, 16, 0), cPictBase::frOk);
+        EXPECT_LT(m.peak(), 3 * kMiB);
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+        EXPECT_TRUE(picttest::samePixels(fitted, picttest::readReference(dir.file(entry.first + ".sink.ref"))));
+        picttest::expectWithin(fitted, picttest::readReference(dir.file(entry.first + ".box.ref")), 3.0, 24);
+    }
+}

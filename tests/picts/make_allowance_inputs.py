@@ -6,6 +6,10 @@ pixels, and the largest pictures a file just under 64 KB may still describe.
     make_allowance_inputs.py bombs OUTDIR
         OUTDIR/index.txt lists "FILE TYPE" a line, TYPE the picture type id
         of the decoder the file is meant for.  Every file is under 64 KB.
+    make_allowance_inputs.py thumbnails OUTDIR
+        the same index of pictures of 2400 x 1600 in every format whose
+        decoder draws into a render target as the rows come, with the
+        references of their 24 x 16 fits (see make_thumbnails).
     make_allowance_inputs.py largest PIXELS DATA_BYTES OUTDIR
         the same index of sound files of under 64 KB, each with at least
         DATA_BYTES of picture data (as the library counts them) and a
@@ -258,10 +262,89 @@ def make_largest(out, pixels, data_bytes):
         f.write("\n".join(index) + "\n")
 
 
+def sink_reference(im, tw, th):
+    """What the render target's sink makes of a picture fitted into tw x th
+    at a scale below one half: every pixel added whole to the nearest bin
+    (trunc(position x scale + 0.5), rows counted from the bottom), each
+    bin's components averaged and rounded.  Returns the fitted picture as
+    (width, height, RGBA rows from the top)."""
+    import numpy
+    w, h = im.size
+    a = numpy.asarray(im.convert("RGBA"))
+    s = min(tw / w, th / h)
+    sw, sh = max(1, int(w * s + 0.5)), max(1, int(s * h + 0.5))
+    eff = sw / w if h < w else sh / h
+    bw, bh = min(max(1, int(w * eff + 0.5)), tw), min(max(1, int(h * eff + 0.5)), th)
+    assert eff < 0.5 and bw == sw and bh == sh
+    i = (numpy.arange(w, dtype=numpy.float64) * eff + 0.5).astype(numpy.int64)
+    j = (numpy.arange(h, dtype=numpy.float64)[::-1] * eff + 0.5).astype(numpy.int64)  # top row first
+    # The bins are runs of columns and of rows (past the last bin, the
+    # columns on the right and the rows at the top): summed run by run.
+    cols, top = int(numpy.count_nonzero(i < bw)), int(numpy.count_nonzero(j >= bh))
+    assert (i[:cols] < bw).all() and (j[top:] < bh).all()
+    i, j = i[:cols], j[top:]
+    col_starts = numpy.r_[0, numpy.nonzero(numpy.diff(i))[0] + 1]
+    row_starts = numpy.r_[0, numpy.nonzero(numpy.diff(j))[0] + 1]
+    assert len(col_starts) == bw and len(row_starts) == bh
+    sums = numpy.add.reduceat(numpy.add.reduceat(a[top:, :cols], col_starts, axis=1, dtype=numpy.int64), row_starts,
+                              axis=0).astype(numpy.float64)
+    count = numpy.outer(numpy.diff(numpy.r_[row_starts, len(j)]), numpy.diff(numpy.r_[col_starts, cols]))
+    out = numpy.minimum(255, (sums * (1.0 / count.astype(numpy.float64))[:, :, numpy.newaxis] + 0.5).astype(numpy.int64))
+    return bw, bh, out  # top row first: the bins of the highest rows come first
+
+
+def write_ref(path, w, h, rgba_rows):
+    with open(path, "wb") as f:
+        f.write(struct.pack("<II", w, h))
+        f.write(b"".join(struct.pack(">4H", *(int(v) * 257 for v in px)) for row in rgba_rows for px in row))
+
+
+def make_thumbnails(out):
+    """One picture of 2400 x 1600 in every format whose decoder draws its
+    rows into a render target as they come, each with two references for
+    its 24 x 16 fit: FILE.sink.ref, what the target's sink makes of the
+    pixels Pillow decodes (sink_reference), and FILE.box.ref, Pillow's box
+    average of them."""
+    from PIL import Image
+    w, h = 2400, 1600
+    grad = Image.linear_gradient("L").resize((w, h))
+    # Gentle slopes: the sink's bins start half a bin before Pillow's boxes.
+    im = Image.merge("RGB", (grad.point(lambda v: 40 + v // 3),
+                             grad.transpose(Image.Transpose.ROTATE_90).resize((w, h)).point(lambda v: 100 + v // 3),
+                             Image.radial_gradient("L").resize((w, h)).point(lambda v: v // 2)))
+    grey, palette = im.convert("L"), im.quantize(256)
+    files = [("rgb.png", 3, im, {}), ("grey.png", 3, grey, {}), ("palette.gif", 11, palette, {}),
+             ("rgb.bmp", 6, im, {}), ("palette.bmp", 6, palette, {}), ("rgb.tga", 29, im, {}),
+             ("rle.tga", 29, im, {"compression": "tga_rle"}), ("rgb.pcx", 31, im, {}), ("rgb.ppm", 30, im, {}),
+             ("grey.pgm", 30, grey, {}), ("rgb.tif", 2, im, {}),
+             ("deflate.tif", 2, im, {"compression": "tiff_adobe_deflate"}), ("palette.tif", 2, palette, {}),
+             ("dithered_g4.tif", 2, grey.convert("1"), {"compression": "group4"})]
+    index = []
+    from PIL import TiffImagePlugin
+    strip = TiffImagePlugin.STRIP_SIZE
+    for name, type_id, picture, options in files:
+        path = os.path.join(out, name)
+        # One strip for the deflate file: read a row at a time.
+        TiffImagePlugin.STRIP_SIZE = w * h * 3 if name == "deflate.tif" else strip
+        picture.save(path, **options)
+        decoded = Image.open(path)
+        decoded.load()
+        write_ref(os.path.join(out, name + ".sink.ref"), *sink_reference(decoded, 24, 16))
+        box = decoded.convert("RGBA").resize((24, 16), Image.BOX)
+        write_ref(os.path.join(out, name + ".box.ref"), 24, 16,
+                  [[box.getpixel((x, y)) for x in range(24)] for y in range(16)])
+        index.append("%s %d" % (name, type_id))
+    TiffImagePlugin.STRIP_SIZE = strip
+    with open(os.path.join(out, "index.txt"), "w") as f:
+        f.write("\n".join(index) + "\n")
+
+
 if __name__ == "__main__":
     kind, out = sys.argv[1], sys.argv[-1]
     os.makedirs(out, exist_ok=True)
     if kind == "bombs":
         make_bombs(out)
+    elif kind == "thumbnails":
+        make_thumbnails(out)
     else:
         make_largest(out, int(sys.argv[2]), int(sys.argv[3]))
