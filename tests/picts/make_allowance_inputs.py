@@ -27,6 +27,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_factory_images as claims  # noqa: E402  tiff_le, icns_element
+import make_formats as formats  # noqa: E402  pack_lsb, finish
 
 from PIL import Image  # noqa: E402
 
@@ -80,8 +81,8 @@ def gif_file(w, h, min_code, data):
             struct.pack("<HHHHB", 0, 0, w, h, 0) + bytes([min_code]) + blocks + b"\0;")
 
 
-def lzw_runs(min_code, codes, lead=None):
-    """A real GIF LZW stream of `codes` codes (and the end code) that
+def lzw_runs(min_code, count, lead=None):
+    """A real GIF LZW stream of `count` codes (and the end code) that
     decodes to index 0 over and over (after one index `lead` when given),
     each code the longest string the table can hold: one index longer per
     code until the 12-bit codes run out, then the longest entry again and
@@ -90,20 +91,10 @@ def lzw_runs(min_code, codes, lead=None):
     end, first = clear + 1, clear + 2
     width, entries, decoded = min_code + 1, 0, 0
     lengths = {}  # entry code -> its string's length
-    out, acc, nbits = bytearray(), 0, 0
-
-    def put(code):
-        nonlocal acc, nbits
-        acc |= code << nbits
-        nbits += width
-        while nbits >= 8:
-            out.append(acc & 0xFF)
-            acc >>= 8
-            nbits -= 8
-
+    codes = []
     previous = 0  # the previous code's length
     literals = [lead, 0] if lead is not None else [0]
-    for k in range(codes):
+    for k in range(count):
         if k < len(literals):
             code, n = literals[k], 1
         elif first + entries <= 4095:
@@ -111,7 +102,7 @@ def lzw_runs(min_code, codes, lead=None):
             code, n = first + entries, previous + 1
         else:
             code, n = 4095, lengths[4095]
-        put(code)
+        codes.append((code, width))
         decoded += n
         # The decoder's entry for every code after the first (the previous
         # string and this one's first index), and its rule for widening.
@@ -121,10 +112,8 @@ def lzw_runs(min_code, codes, lead=None):
             if (first + entries) & (first + entries - 1) == 0 and width < 12:
                 width += 1
         previous = n
-    put(end)
-    if nbits:
-        out.append(acc & 0xFF)
-    return bytes(out), decoded
+    codes.append((end, width))
+    return formats.pack_lsb(codes), decoded
 
 
 def lzw_for(min_code, size, lead=None):
@@ -190,15 +179,19 @@ def g4_tiff(w, h, strip):
                           strip)
 
 
-def make_bombs(out):
-    index = []
-
+def small_files(out, index):
+    """The writer of the index's files, each under 64 KB."""
     def add(name, type_id, data):
         assert len(data) < SMALL, (name, len(data))
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
         index.append("%s %d" % (name, type_id))
+    return add
 
+
+def make_bombs(out):
+    index = []
+    add = small_files(out, index)
     side = 16384
     # TIFF: 64 strips (32 at 8192) pointing at one deflate stream.
     add("tiff_overlapping_strips_16384.tif", 2, tiff_overlapping_strips(side, 256))
@@ -222,8 +215,7 @@ def make_bombs(out):
     # Group 4: 16384 x 16384, short black runs on alternate rows.
     add("tiff_g4_16384.tif", 2,
         g4_tiff(side, side, g4_strip(out, side, side, lambda r: [(0, 2)] if r % 2 == 0 else [(4, 6)])))
-    with open(os.path.join(out, "index.txt"), "w") as f:
-        f.write("\n".join(index) + "\n")
+    formats.finish(out, index)
 
 
 def make_largest(out, pixels, data_bytes):
@@ -234,13 +226,7 @@ def make_largest(out, pixels, data_bytes):
     top row black (PNG, GIF); the Group 4 page has a black run at [0, 2) on
     every even row from the top."""
     index = []
-
-    def add(name, type_id, data):
-        assert len(data) < SMALL, (name, len(data))
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
-        index.append("%s %d" % (name, type_id))
-
+    add = small_files(out, index)
     w = 8192
     h = pixels // w
     # PNG, 1-bit grey; an ancillary chunk after the data brings the bytes
@@ -258,8 +244,7 @@ def make_largest(out, pixels, data_bytes):
     # Group 4: padded up to data_bytes (the fax decoder stops at the last row).
     strip = g4_strip(out, w, h, lambda r: [(0, 2)] if r % 2 == 0 else [])
     add("largest_g4.tif", 2, g4_tiff(w, h, strip + bytes(max(0, data_bytes - len(strip)))))
-    with open(os.path.join(out, "index.txt"), "w") as f:
-        f.write("\n".join(index) + "\n")
+    formats.finish(out, index)
 
 
 def sink_reference(im, tw, th):
@@ -335,8 +320,7 @@ def make_thumbnails(out):
                   [[box.getpixel((x, y)) for x in range(24)] for y in range(16)])
         index.append("%s %d" % (name, type_id))
     TiffImagePlugin.STRIP_SIZE = strip
-    with open(os.path.join(out, "index.txt"), "w") as f:
-        f.write("\n".join(index) + "\n")
+    formats.finish(out, index)
 
 
 if __name__ == "__main__":
