@@ -550,3 +550,36 @@ TEST(Costs, ThumbnailsHoldTheTargetNotThePicture) {
         picttest::expectWithin(fitted, picttest::readReference(dir.file(entry.first + ".box.ref")), 3.0, 24);
     }
 }
+
+// A progressive JPEG's coefficients are held whole besides its picture (two
+// bytes a sample): a grey one of 7000 x 7000 padded to 60 KB, whose picture
+// alone is within what a small input may describe, is refused before
+// libjpeg lays them out.
+TEST(Costs, ProgressiveJpegsCountTheirCoefficients) {
+    const std::string script = R"PY(
+import io, struct, sys
+from PIL import Image
+buf = io.BytesIO()
+Image.new('L', (16, 16), 90).save(buf, 'JPEG', progressive=True, quality=60)
+j = bytearray(buf.getvalue())
+sof = j.find(b'\xff\xc2')
+struct.pack_into('>HH', j, sof + 5, 7000, 7000)
+pad = 60 * 1024 - len(j) - 4
+j[2:2] = b'\xff\xfe' + struct.pack('>H', pad + 2) + bytes(pad)
+sys.stdout.buffer.write(bytes(j))
+)PY";
+    int status = -1;
+    const std::string out = qortest::runPython(script, "", &status);
+    ASSERT_EQ(status, 0) << out;
+    const Bytes b(out.begin(), out.end());
+    ASSERT_LT(static_cast<long long>(b.size()), kSmallInputBytes);
+    ASSERT_TRUE(cPictBase::inputCanDescribe(7000LL * 7000, static_cast<long long>(b.size())));
+    cPictBase::largestPixelBuffer(true);
+    const sCosts c = measure(b, decoders().at(cPictBase::ptJPEG));
+    EXPECT_TRUE(c.probed);
+    EXPECT_EQ(c.info.width, 7000);
+    EXPECT_FALSE(c.decoded);
+    EXPECT_NE(c.imageResult, cPictBase::frOk);
+    EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+    EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), 4 * kMiB);
+}
