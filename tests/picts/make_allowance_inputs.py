@@ -223,8 +223,8 @@ def make_largest(out, pixels, data_bytes):
     and whose pictures have at most `pixels` pixels, as many as whole rows
     of 8192 allow: the largest pictures the library lets such files
     describe.  Their top-left pixel is white and every other pixel of the
-    top row black (PNG, GIF); the Group 4 page has a black run at [0, 2) on
-    every even row from the top."""
+    top row black (PNG, the PNG in a BMP, GIF); the Group 4 page has a black
+    run at [0, 2) on every even row from the top."""
     index = []
     add = small_files(out, index)
     w = 8192
@@ -235,7 +235,10 @@ def make_largest(out, pixels, data_bytes):
     z = zlib.compressobj(9)
     idat = z.compress(bytes([0, 0x80]) + bytes(w // 8 - 1)) + b"".join(z.compress(row) for _ in range(h - 1)) + z.flush()
     pad = max(0, data_bytes - (12 + len(idat)) - 12 - 12)
-    add("largest.png", 3, png_file(w, h, 1, 0, idat, chunk(b"quRt", bytes(pad))))
+    png = png_file(w, h, 1, 0, idat, chunk(b"quRt", bytes(pad)))
+    add("largest.png", 3, png)
+    # The same PNG inside a BMP: decoded, it must not be held twice.
+    add("largest_png.bmp", 6, bmp_with_png(png, w, h))
     # GIF: a literal white index, then the longest strings of index 0 (the
     # stream reaches further than the picture; the rest is cut).
     codes, decoded = lzw_for(2, data_bytes + 256, lead=1)
