@@ -1,7 +1,8 @@
 // The LZW decoder in both its forms (GIF: least significant bit first, any
 // starting width; TIFF: most significant bit first, early change) against a
 // plain decoder written here that keeps its table as strings: the result,
-// the output and where an output limit cuts it must agree.
+// the output and where an output limit cuts it must agree, decoded whole
+// and streamed through a small window.
 // qor-fuzz-link: compression base
 // qor-fuzz-data: compression/lzw
 // qor-fuzz-args: -max_len=20000
@@ -96,5 +97,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const sLzwResult ref = lzwReference(codes, tiff, bits, tiff, limit);
     FUZZ_CHECK(ok == ref.ok);
     if (!codes.empty()) FUZZ_CHECK(got == ref.out);
+
+    // Streamed through the smallest window: the same result and bytes, in
+    // pieces no longer than the window.
+    struct sCollect {
+        std::string bytes;
+        unsigned long long largest = 0;
+        static bool take(void* self, const unsigned char* b, unsigned long long n) {
+            sCollect& c = *static_cast<sCollect*>(self);
+            c.bytes.append(reinterpret_cast<const char*>(b), static_cast<size_t>(n));
+            if (n > c.largest) c.largest = n;
+            return true;
+        }
+    } streamed;
+    const bool streamedOk = lzw.decompressTo(input, &sCollect::take, &streamed, cLZWDecompress::kMinWindow);
+    if (!codes.empty()) {
+        FUZZ_CHECK(streamedOk == ref.ok);
+        FUZZ_CHECK(streamed.bytes == ref.out);
+        FUZZ_CHECK(streamed.largest <= cLZWDecompress::kMinWindow);
+    }
     return 0;
 }

@@ -130,6 +130,26 @@ __attribute__((noinline)) void cLZWDecompress::growOutput(unsigned long long use
     output_.swap(bigger);
 }
 
+__attribute__((noinline)) void cLZWDecompress::passWindow(unsigned long long used, unsigned int entries,
+                                                          const unsigned char** moving, const unsigned int* lengths,
+                                                          int count) {
+    if (used > 0 && !sink_(sinkContext_, output_.data(), used)) throw sStopped();
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(output_.data());
+    auto keep = [&](const unsigned char*& p, unsigned int length) {
+        if (reinterpret_cast<std::uintptr_t>(p) - from >= used) return;
+        // A byte to spare: a copy never ends where the window (or anything
+        // else) begins, so the previous string is never taken to run on
+        // into the window's next bytes.
+        auto* copy = static_cast<unsigned char*>(strings_.alloc(static_cast<long long>(length) + 1));
+        if (!copy) throw std::bad_alloc();
+        std::memcpy(copy, p, length);
+        p = copy;
+    };
+    for (unsigned int i = 0; i < entries; ++i) keep(table_[i].bytes, table_[i].length);
+    for (int i = 0; i < count; ++i)
+        if (moving[i]) keep(moving[i], lengths[i]);
+}
+
 bool cLZWDecompress::decodeCodes() {
     // The loop keeps the bit reader, the table's size and the output position
     // in locals: written through byte pointers, the output could alias any
@@ -157,6 +177,7 @@ bool cLZWDecompress::decodeCodes() {
 
     auto flush = [&]() {
         outputBytes_ = produced;
+        windowBytes_ = static_cast<unsigned long long>(o - output_.data());
         bytePos_ = pos;
         bitBuffer_ = bitBuffer;
         bitCount_ = bitCount;
@@ -164,19 +185,29 @@ bool cLZWDecompress::decodeCodes() {
         entries_ = static_cast<unsigned short>(entries);
     };
     // Room for n bytes at o (never past the limit: callers check it first).
-    // A move of the output takes `src` along when it points there.
-    auto makeRoom = [&](unsigned int n, const unsigned char*& src) {
+    // A move of the output takes `src` (of srcLength bytes) along when it
+    // points there.
+    auto makeRoom = [&](unsigned int n, const unsigned char*& src, unsigned int srcLength) {
         if (static_cast<long long>(n) <= room) return;
         const unsigned char* moving[2] = {src, prev};
         outputBytes_ = produced;  // kept when memory runs out
-        growOutput(produced, n, entries, moving, 2);
+        if (sink_) {
+            // The window is handed on and used again from its start.
+            const unsigned int lengths[2] = {srcLength, prevLength};
+            windowBytes_ = 0;
+            passWindow(static_cast<unsigned long long>(o - output_.data()), entries, moving, lengths, 2);
+            o = output_.data();
+            room = output_.count();
+        } else {
+            growOutput(produced, n, entries, moving, 2);
+            o = output_.data() + produced;
+            room = output_.count() - static_cast<long long>(produced);
+        }
         src = moving[0];
         prev = moving[1];
-        o = output_.data() + produced;
-        room = output_.count() - static_cast<long long>(produced);
     };
     auto put = [&](const unsigned char* bytes, unsigned int n) {
-        makeRoom(n, bytes);
+        makeRoom(n, bytes, n);
         unsigned char* at = o;
         if (n <= 64)
             qor_detail::copySmall(at, bytes, n);
@@ -272,7 +303,7 @@ bool cLZWDecompress::decodeCodes() {
                 return false;
             }
             if (length == 1) {
-                makeRoom(1, str);
+                makeRoom(1, str, 1);
                 written = o;
                 *o++ = *str;
                 --room;
@@ -316,7 +347,7 @@ bool cLZWDecompress::decodeCodes() {
                 flush();
                 return false;
             }
-            makeRoom(length, prev);
+            makeRoom(length, prev, prevLength);
             unsigned char* at = o;
             std::memcpy(at, prev, prevLength);
             at[prevLength] = prev[0];
@@ -329,6 +360,40 @@ bool cLZWDecompress::decodeCodes() {
         prev = written;
         prevLength = length;
     }
+}
+
+bool cLZWDecompress::decompressTo(_typebuf<unsigned char> const& in, tSink sink, void* context,
+                                  unsigned long long window) {
+    if (!in.data() || in.count() == 0 || !sink) return false;
+    input_ = in.data();
+    inputBytes_ = static_cast<unsigned long long>(in.count());
+    bytePos_ = 0;
+    bitBuffer_ = 0;
+    bitCount_ = 0;
+    outputBytes_ = windowBytes_ = 0;
+    initTable();
+    sink_ = sink;
+    sinkContext_ = context;
+    bool ok = false, stopped = false;
+    try {
+        // The output never waits for more than its window.
+        output_.set(static_cast<long long>(std::max(window, kMinWindow)));
+        ok = decodeCodes();
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    } catch (const sStopped&) {
+        stopped = true;
+    }
+    // What the window holds goes on too, the bytes before a failure included.
+    if (!stopped && windowBytes_ > 0 && !sink_(sinkContext_, output_.data(), windowBytes_)) ok = false;
+    if (stopped) ok = false;
+    output_.set(0);
+    strings_.destroy();
+    sink_ = nullptr;
+    sinkContext_ = nullptr;
+    input_ = nullptr;
+    inputBytes_ = 0;
+    return ok;
 }
 
 bool cLZWDecompress::decompress(_typebuf<unsigned char> const& in, _typebuf<unsigned char>& out) {

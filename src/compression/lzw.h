@@ -78,6 +78,18 @@ public:
     // limit).
     bool decompress(_typebuf<unsigned char> const& in, _typebuf<unsigned char>& out) override;
 
+    // The decoded bytes handed on as they are made instead of held: `sink`
+    // receives them in order, in pieces of at most `window` bytes (at least
+    // kMinWindow), and answers whether to go on.  Memory stays at the window
+    // and the table's strings (a few megabytes at most) however long the
+    // output: before the window is written over, the strings that lie in
+    // it are copied out.  Results as decompress's, the bytes decoded before
+    // a failure included; false also when the sink stops the decode.
+    using tSink = bool (*)(void* context, const unsigned char* bytes, unsigned long long n);
+    static constexpr unsigned long long kMinWindow = 8192;
+    bool decompressTo(_typebuf<unsigned char> const& in, tSink sink, void* context,
+                      unsigned long long window = 1ULL << 20);
+
     // The cap on one decode's output.  A caller that knows the size of the
     // picture or strip sets it to that size: the output is then written
     // straight into the buffer that out receives.
@@ -113,6 +125,13 @@ private:
     // `count` pointers at `moving` that point there, move with it.  Throws std::bad_alloc when memory runs out.
     void growOutput(unsigned long long used, unsigned long long need, unsigned int entries,
                     const unsigned char** moving, int count);
+    // Streaming: hands the `used` bytes of the window to the sink and
+    // copies the table's strings that lie there, and the `count` strings at
+    // `moving` (of `lengths` bytes), into the arena.  Throws std::bad_alloc
+    // when memory runs out, sStopped when the sink says so.
+    struct sStopped {};
+    void passWindow(unsigned long long used, unsigned int entries, const unsigned char** moving,
+                    const unsigned int* lengths, int count);
 
     // Input and bit reader: bits not yet used wait in bitBuffer_.
     const unsigned char* input_ = nullptr;
@@ -135,6 +154,9 @@ private:
     // the size makes it that large at once; otherwise it starts at a guess
     // from the input's size and grows by moving, as a vector does.
     _typebuf<unsigned char> output_;
-    unsigned long long outputBytes_ = 0;  // written to output_
+    unsigned long long outputBytes_ = 0;  // written in all
+    unsigned long long windowBytes_ = 0;  // of them in output_ now
+    tSink sink_ = nullptr;                // streaming when set
+    void* sinkContext_ = nullptr;
     unsigned long long outputLimit_ = kDefaultDecodeOutputLimit;
 };

@@ -7,6 +7,7 @@
 #include "base/checked.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -43,25 +44,43 @@ bool cPictBase::checkPixelCount(long long w, long long h, long long* count, int 
 }
 
 namespace {
-bool canDescribe(long long pixels, long long inputBytes, long long free, long long perByte) {
+bool canDescribe(long long pixels, long long inputBytes, int bytesPerPixel, long long free, long long perByte) {
     if (inputBytes < 0) return true;
+    long long bytes = 0;
+    if (inputBytes < kSmallInputBytes &&
+        (!checked_mul(pixels, static_cast<long long>(bytesPerPixel > 0 ? bytesPerPixel : 4), bytes) ||
+         bytes > kSmallInputPictureBytes))
+        return false;
     long long most = 0;
     if (!checked_mul(inputBytes, perByte, most) || !checked_add(most, free, most))
         return true;  // more input than any picture needs
     return pixels <= most;
 }
+
+std::atomic<long long> gPixelCeiling{kDefaultPixelCeiling};
 }  // namespace
 
-bool cPictBase::inputCanDescribe(long long pixels, long long inputBytes) {
-    return canDescribe(pixels, inputBytes, kFreePictPixels, kMaxPixelsPerInputByte);
+bool cPictBase::inputCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel) {
+    return canDescribe(pixels, inputBytes, bytesPerPixel, kFreePictPixels, kMaxPixelsPerInputByte);
 }
 
-bool cPictBase::bilevelCanDescribe(long long pixels, long long inputBytes) {
-    return canDescribe(pixels, inputBytes, kFreeBilevelPixels, kMaxBilevelPixelsPerInputByte);
+bool cPictBase::bilevelCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel) {
+    return canDescribe(pixels, inputBytes, bytesPerPixel, kFreeBilevelPixels, kMaxBilevelPixelsPerInputByte);
 }
 
-bool cPictBase::rawCanDescribe(long long pixels, long long inputBytes) {
-    return canDescribe(pixels, inputBytes, kFreePictPixels, kMaxRawPixelsPerInputByte);
+bool cPictBase::rawCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel) {
+    return canDescribe(pixels, inputBytes, bytesPerPixel, kFreePictPixels, kMaxRawPixelsPerInputByte);
+}
+
+bool cPictBase::deflateCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel) {
+    return canDescribe(pixels, inputBytes, bytesPerPixel, 0, kMaxDeflateRatio);
+}
+
+long long cPictBase::pixelCeiling() { return gPixelCeiling.load(std::memory_order_relaxed); }
+
+void cPictBase::setPixelCeiling(long long pixels) {
+    gPixelCeiling.store(pixels >= 1 && pixels <= kMaxPictPixels ? pixels : kDefaultPixelCeiling,
+                        std::memory_order_relaxed);
 }
 
 namespace {
@@ -77,7 +96,7 @@ long long cPictBase::largestPixelBuffer(bool reset) {
 bool cPictBase::allocPixels8(long long w, long long h) {
     long long n = 0;
     pixels16_.set(0);
-    if (!checkPixelCount(w, h, &n, 4)) {
+    if (!checkPixelCount(w, h, &n, 4) || n > pixelCeiling()) {
         close();
         return false;
     }
@@ -101,7 +120,7 @@ bool cPictBase::allocPixels8(long long w, long long h) {
 bool cPictBase::allocPixels16(long long w, long long h) {
     long long n = 0;
     pixels8_.set(0);
-    if (!checkPixelCount(w, h, &n, 8)) {
+    if (!checkPixelCount(w, h, &n, 8) || n > pixelCeiling()) {
         close();
         return false;
     }

@@ -257,23 +257,36 @@ public:
     // at most kMaxPictBytes: 16-bit pictures pass 8); count receives w x h.
     static bool checkPixelCount(long long w, long long h, long long* count = nullptr, int bytesPerPixel = 4);
     // Whether inputBytes of coded data may describe a picture of `pixels`
-    // pixels (kMaxPixelsPerInputByte, kFreePictPixels); an unknown input
-    // size (negative) may describe any.  Decoders whose coding can describe
-    // area without data refuse, or stop, past it.
-    static bool inputCanDescribe(long long pixels, long long inputBytes);
+    // pixels (kMaxPixelsPerInputByte, kFreePictPixels), held at
+    // bytesPerPixel bytes a pixel when the input is small (under
+    // kSmallInputBytes: kSmallInputPictureBytes); an unknown input size
+    // (negative) may describe any.  Decoders whose coding can describe area
+    // without data refuse, or stop, past it.
+    static bool inputCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel = 4);
     // The same for bilevel codings (kMaxBilevelPixelsPerInputByte,
     // kFreeBilevelPixels): fax and JBIG2 pages.
-    static bool bilevelCanDescribe(long long pixels, long long inputBytes);
+    static bool bilevelCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel = 4);
     // The same for camera raw sensor data (kMaxRawPixelsPerInputByte).
-    static bool rawCanDescribe(long long pixels, long long inputBytes);
+    static bool rawCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel = 4);
+    // The same for deflate data (kMaxDeflateRatio pixels a byte, nothing
+    // free): PNG.
+    static bool deflateCanDescribe(long long pixels, long long inputBytes, int bytesPerPixel = 4);
+    // The pixel ceiling (kDefaultPixelCeiling unless raised): allocPixels8
+    // and allocPixels16 refuse pictures of more pixels.  Process-wide;
+    // setPixelCeiling takes 1 to kMaxPictPixels, anything else restores the
+    // default.  A caller that must decode larger pictures whole (a viewer of
+    // large scans) raises it, one that decodes what strangers send keeps it
+    // or lowers it.
+    static long long pixelCeiling();
+    static void setPixelCeiling(long long pixels);
     // The largest pixel buffer, in bytes, that allocPixels8/16 made on this
     // thread since the last call with reset: tests hold decoders to memory
     // proportional to their input with it.
     static long long largestPixelBuffer(bool reset = false);
     // Sets the size and gives the picture an (uninitialised) buffer of that
     // kind, freeing the other; false, with the picture emptied, when the size
-    // fails checkPixelCount or the memory cannot be had.  Every decoder
-    // allocates its pixels through these.
+    // fails checkPixelCount, passes the pixel ceiling, or the memory cannot
+    // be had.  Every decoder allocates its pixels through these.
     bool allocPixels8(long long w, long long h);
     bool allocPixels16(long long w, long long h);
     // A buffer of n elements (kept when it already has them); false instead

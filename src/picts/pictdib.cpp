@@ -322,24 +322,39 @@ bool cPictDIB::decodeEmbedded(cByteReader& s, bool png) {
     const long long total = s.sourceSize();
     if (!length && total > 0 && static_cast<unsigned long long>(total) > consumed_) length = total - consumed_;
     cFileIOSubRange window(s.stream(), consumed_, length);
+    // The render target travels down to the embedded decoder, which draws
+    // into it instead of a picture of its own.
+    sExtPictDef* target = ext_;
+    ext_ = nullptr;
+    if (target && inner->supportsExtRendering()) inner->setExtTarget(target);
     bool ok = window.valid() && inner->decode(&window);
     if (ok) {
-        width_ = inner->width();
-        height_ = inner->height();
-        is16Bpp_ = false;
-        _typebuf<unsigned int> px;
-        ok = inner->getColorData(px) && px.count() == width_ * height_;
-        if (ok) {
-            pixels8_.swap(px);
-            if (ext_) {
-                sExtPictDef* t = ext_;
-                ext_ = nullptr;
-                ok = toExtTarget(t);
-                close();
-                width_ = inner->width();
-                height_ = inner->height();
+        const long long w = inner->width(), h = inner->height();
+        const bool kept = inner->is16Bpp() ? inner->raw16Bpp() != nullptr : inner->raw8Bpp() != nullptr;
+        if (kept) {
+            // The picture moves over (16-bit pixels as 8-bit ones), and is
+            // fitted into the target when the embedded decoder could not
+            // draw there itself.
+            if (inner->is16Bpp()) {
+                _typebuf<unsigned int> px;
+                ok = inner->getColorData(px) && px.count() == w * h;
+                if (ok) pixels8_.swap(px);
+                inner->close();
+            } else {
+                inner->moveTo(*this);
             }
+            width_ = w;
+            height_ = h;
+            is16Bpp_ = false;
+            if (ok && target) {
+                ok = toExtTarget(target);
+                close();
+            }
+        } else if (!target) {
+            ok = false;
         }
+        width_ = w;
+        height_ = h;
     }
     if (!ok) close();
     if (!png) delete inner;

@@ -4,6 +4,7 @@
 #include "base/checked.h"
 #include "compression/lzw.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -23,6 +24,9 @@ inline unsigned int tableEntries(unsigned char flags) { return 2u << (flags & 7)
 // Images up to this many pixels are drawn however little data they have,
 // the rest filled in.
 constexpr long long kAlwaysFilledPixels = 1LL << 20;
+
+// The most indices the LZW decoder holds before they become rows.
+constexpr unsigned long long kLzwWindow = 1ULL << 20;
 
 // The most bytes `bytes` of LZW data can ever decode to: at most one code
 // per `width` bits, the n-th code of a table at most n + 1 bytes long and
@@ -269,6 +273,56 @@ void cPictGIF::buildLookup() {
         lookup_[i] = (i < paletteCount_ && i != transparent) ? palette_.data()[i] : kNoPixel;
 }
 
+// The image's rows in the order its indices come: top to bottom, or the
+// four interlaced passes (every 8th row from 0, every 8th from 4, every 4th
+// from 2, every 2nd from 1).
+struct cPictGIF::sRows {
+    cPictGIF* pict;
+    bool interlaced;
+    int pass = 0;
+    long long row = 0;   // the image row the next indices belong to
+    long long next = 0;  // rows emitted so far
+    long long fill = 0;  // indices of the next row gathered in part_
+
+    sRows(cPictGIF* p, bool inter) : pict(p), interlaced(inter) {}
+
+    void emit(const unsigned char* indices, long long n) {
+        static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+        if (next >= pict->height_) return;
+        pict->processRow(indices, n, row);
+        ++next;
+        fill = 0;
+        if (!interlaced) {
+            ++row;
+            return;
+        }
+        row += kStep[pass];
+        while (row >= pict->height_ && pass < 3) row = kStart[++pass];
+    }
+
+    static bool take(void* self, const unsigned char* bytes, unsigned long long n) {
+        sRows& r = *static_cast<sRows*>(self);
+        const long long w = r.pict->width_;
+        unsigned char* part = r.pict->part_.data();
+        while (n > 0 && r.next < r.pict->height_) {
+            if (r.fill == 0 && n >= static_cast<unsigned long long>(w)) {
+                // Whole rows straight from the decoder's window.
+                r.emit(bytes, w);
+                bytes += w;
+                n -= static_cast<unsigned long long>(w);
+                continue;
+            }
+            const long long k = std::min(static_cast<long long>(n), w - r.fill);
+            std::memcpy(part + r.fill, bytes, static_cast<std::size_t>(k));
+            r.fill += k;
+            bytes += k;
+            n -= static_cast<unsigned long long>(k);
+            if (r.fill == w) r.emit(part, w);
+        }
+        return true;
+    }
+};
+
 void cPictGIF::processRow(const unsigned char* indices, long long n, long long r) {
     const long long w = width_;
     const long long y = height_ - 1 - r;
@@ -293,7 +347,7 @@ bool cPictGIF::processDecode(cByteReader& in, sGIFImage& img) {
 
     // The data sub-blocks, joined.  A file that ends inside them keeps what
     // it holds: the rows the data reaches are drawn.
-    _typebuf<unsigned char> data, indices;
+    _typebuf<unsigned char> data;
     try {
         long long used = 0;
         data.set(64 * 1024);
@@ -311,7 +365,12 @@ bool cPictGIF::processDecode(cByteReader& in, sGIFImage& img) {
         }
         if (used == 0) return false;
         if (used < data.count()) data.reset(used);
-        if (pixels > kAlwaysFilledPixels && pixels > static_cast<long long>(lzwReach(used, minCodeSize + 1))) return false;
+        // Past what the codes could ever reach, or past what the library
+        // lets this many bytes describe (the longest strings reach about
+        // 2700 pixels a byte).
+        if ((pixels > kAlwaysFilledPixels && pixels > static_cast<long long>(lzwReach(used, minCodeSize + 1))) ||
+            !inputCanDescribe(pixels, used))
+            return false;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -320,37 +379,25 @@ bool cPictGIF::processDecode(cByteReader& in, sGIFImage& img) {
     height_ = img.height;
     is16Bpp_ = false;
     extActive_ = startExtRender();
-    if (extActive_ ? !sizeBuffer(line_, width_) : !allocPixels8(img.width, img.height)) {
+    if (!sizeBuffer(part_, width_) || (extActive_ ? !sizeBuffer(line_, width_) : !allocPixels8(img.width, img.height))) {
         if (extActive_) endExtRender();
         extActive_ = false;
         return false;
     }
-
-    // A damaged code stream keeps what it decoded.
-    cLZWDecompress lzw(false, minCodeSize + 1, false);
-    lzw.setOutputLimit(static_cast<unsigned long long>(pixels));
-    lzw.decompress(data, indices);
-    data.set(0);
-    const long long have = indices.count();
     buildLookup();
 
-    const long long w = width_, h = height_;
-    long long next = 0;  // the first index of the next row
-    // Rows the data does not reach (it ended early) are left empty.
-    auto emit = [&](long long r) {
-        const long long n = next >= have ? 0 : (have - next < w ? have - next : w);
-        processRow(n ? indices.data() + next : nullptr, n, r);
-        next += w;
-    };
-    if (img.flags & 0x40) {
-        // Interlaced: every 8th row from 0, every 8th from 4, every 4th from
-        // 2, every 2nd from 1.
-        static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-        for (int pass = 0; pass < 4; ++pass)
-            for (long long r = kStart[pass]; r < h; r += kStep[pass]) emit(r);
-    } else {
-        for (long long r = 0; r < h; ++r) emit(r);
-    }
+    // The indices become rows as the decoder hands them on: memory stays at
+    // the picture (or the render target) and a window of indices.  A
+    // damaged code stream keeps what it decoded; rows the data does not
+    // reach (it ended early) are left empty.
+    sRows rows(this, img.flags & 0x40);
+    cLZWDecompress lzw(false, minCodeSize + 1, false);
+    lzw.setOutputLimit(static_cast<unsigned long long>(pixels));
+    lzw.decompressTo(data, &sRows::take, &rows,
+                     std::min<unsigned long long>(static_cast<unsigned long long>(pixels), kLzwWindow));
+    data.set(0);
+    if (rows.fill > 0) rows.emit(part_.data(), rows.fill);
+    while (rows.next < height_) rows.emit(nullptr, 0);
     if (extActive_) {
         endExtRender();
         extActive_ = false;

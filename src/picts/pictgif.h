@@ -2,7 +2,9 @@
 // its own at its own size (no compositing onto the logical screen), with
 // its local or the global colour table and the transparency of the graphic
 // control extension that precedes it.  Renders straight into an external
-// render target when one is set.
+// render target when one is set.  The LZW indices become rows as they are
+// decoded, a window at a time: a decode holds the picture (or the target),
+// never the whole image's indices.
 #pragma once
 
 #include "picts/pictbase.h"
@@ -82,4 +84,6 @@ private:
     int resumeCount_ = 0;
     unsigned int lookup_[256];         // index -> pixel, transparency folded in
     _typebuf<unsigned int> line_;
+    _typebuf<unsigned char> part_;     // a row's indices split between two pieces
+    struct sRows;
 };

@@ -630,9 +630,11 @@ bool cPictJ2K::decodeFrom(cFileIOTarget* stream, bool jp2) {
     // A JP2 palette turns its component into one of that size for every
     // channel, up to 255 of them.
     work.units += 2 * static_cast<unsigned long long>(s.paletteChannels()) * work.largest;
+    // Decoded whole, it must also stay under the pixel ceiling.
+    long long pixels = 0;
     bool ok = inputCanDescribe(static_cast<long long>(std::min<unsigned long long>(work.units, 1ULL << 62)),
                                s.codestreamBytes()) &&
-              s.decode(reduce);
+              (ext || (checkPixelCount(w, h, &pixels, 1) && pixels <= pixelCeiling())) && s.decode(reduce);
     if (ok) {
         work_ = work;
         reduce_ = reduce;

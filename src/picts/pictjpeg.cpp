@@ -14,6 +14,7 @@
 #include "base/memio.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -254,8 +255,18 @@ bool cJPEGParser::start() {
     }
     // Rows the data cannot reach would be refused at the first made-up one;
     // a picture the whole stream cannot describe is refused before the
-    // library reserves its buffers or reads a scan.
-    if (!cPictBase::inputCanDescribe(width_ * height_, st->stream->size())) return false;
+    // library reserves its buffers or reads a scan.  A progressive
+    // picture's coefficients are held whole besides it: two bytes for each
+    // sample of each component.
+    int pixelBytes = 4;
+    if (progressive_ && st->cinfo.max_h_samp_factor > 0 && st->cinfo.max_v_samp_factor > 0) {
+        double samples = 0;
+        for (int c = 0; c < st->cinfo.num_components; ++c)
+            samples += static_cast<double>(st->cinfo.comp_info[c].h_samp_factor * st->cinfo.comp_info[c].v_samp_factor) /
+                       (st->cinfo.max_h_samp_factor * st->cinfo.max_v_samp_factor);
+        pixelBytes += static_cast<int>(std::ceil(2 * samples));
+    }
+    if (!cPictBase::inputCanDescribe(width_ * height_, st->stream->size(), pixelBytes)) return false;
     if (setjmp(st->jump)) return false;
     st->cinfo.out_color_space = cmyk_ ? JCS_CMYK : JCS_EXT_BGRA;
     if (!jpeg_start_decompress(&st->cinfo)) return false;
@@ -378,7 +389,12 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
     _typebuf<unsigned int> earlier;
     earlier.swap(pixels8_);
     close();
-    if (!parser_.readHeader(stream) || !parser_.start()) return false;
+    // A picture past the pixel ceiling is refused before libjpeg lays out
+    // its buffers (a progressive picture's coefficients are as large as
+    // it), unless it is drawn into a smaller target.
+    if (!parser_.readHeader(stream) || (!isExtRender() && parser_.width() * parser_.height() > pixelCeiling()) ||
+        !parser_.start())
+        return false;
     const long long w = parser_.width(), h = parser_.height();
     width_ = w;
     height_ = h;

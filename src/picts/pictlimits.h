@@ -50,8 +50,29 @@ constexpr long long kJbig2WorkPerInputByte = 1LL << 13;
 
 // Deflate's largest expansion: at most 1032 bytes out for one byte in (a
 // 258-byte match in under two bits).  A PNG whose rows need more than this
-// times the bytes left in the stream cannot be filled by them.
+// times the bytes left in the stream cannot be filled by them; nor can one
+// of more pixels than that (a row of one-bit pixels holds eight a byte, and
+// the picture is four bytes a pixel however few bits its file gives each):
+// cPictBase::deflateCanDescribe.
 constexpr long long kMaxDeflateRatio = 1032;
+
+// Small inputs: whatever its coding allows, an input of fewer than
+// kSmallInputBytes describes a picture of at most kSmallInputPictureBytes
+// (4 bytes a pixel, 8 for 16-bit pictures): 56 M pixels of 8 bits, a page
+// of 7500 x 7500.  The per-byte rules above reach past it (a Group 4 page
+// of 30 KB may describe 2^28 pixels, a gigabyte); with the decoders' own
+// buffers a small input then costs at most 256 MB, and its work (a
+// thumbnail's too: the rows are decoded all the same) stays in proportion.
+// cPictBase::inputCanDescribe and its siblings apply it.
+constexpr long long kSmallInputBytes = 64 * 1024;
+constexpr long long kSmallInputPictureBytes = 224LL << 20;
+
+// The pixel ceiling: the most pixels a decode holds in memory, whatever its
+// input, unless the caller raises it (cPictBase::setPixelCeiling, up to
+// kMaxPictPixels), as decompression-bomb limits do elsewhere.  A decode into
+// a render target smaller than the picture never holds it and is not held
+// to the ceiling; its work is held to its input by the rules above.
+constexpr long long kDefaultPixelCeiling = 1LL << 27;
 
 // The largest width or height any picture may have, whatever the other side.
 constexpr long long kMaxPictSide = 1LL << 24;

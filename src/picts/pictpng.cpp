@@ -332,10 +332,13 @@ bool cPictPNG::decodeInt(cFileIOTarget* stream) {
 
 bool cPictPNG::beginPixels() {
     // Rows that the rest of the stream cannot inflate to would fail at IEND:
-    // they are refused before the picture is reserved.
+    // they are refused before the picture is reserved.  Their bytes, and
+    // their pixels: one-bit rows pack eight pixels a byte.
     long long need = 0, most = 0;
     if (inputLeft_ >= 0 && checked_mul(static_cast<long long>(hdr_.height), scanlineBytes() - 1, need) &&
         checked_mul(inputLeft_, kMaxDeflateRatio, most) && need > most)
+        return false;
+    if (!deflateCanDescribe(static_cast<long long>(hdr_.width) * hdr_.height, inputLeft_, hdr_.depth == 16 ? 8 : 4))
         return false;
     width_ = hdr_.width;
     height_ = hdr_.height;

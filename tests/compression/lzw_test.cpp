@@ -352,6 +352,59 @@ TEST_F(LzwFromWriters, TheOutputLimitStopsDecodingAtItsSize) {
     }
 }
 
+namespace {
+// Streams into a vector, piece by piece; stops after `stopAfter` pieces.
+struct sCollect {
+    Bytes bytes;
+    unsigned long long largest = 0;
+    int pieces = 0, stopAfter = -1;
+    static bool take(void* self, const unsigned char* b, unsigned long long n) {
+        sCollect& c = *static_cast<sCollect*>(self);
+        c.bytes.insert(c.bytes.end(), b, b + n);
+        c.largest = std::max(c.largest, n);
+        return ++c.pieces != c.stopAfter;
+    }
+};
+}  // namespace
+
+// Streamed through a window of the smallest size and of 64 KiB, every
+// stream of the writers gives the bytes decoded whole, in pieces no longer
+// than the window: the table's strings outlive the windows they were
+// decoded in, through codes met before their entry exists, full tables
+// and long runs.  A cut stream hands on what it decoded, a limit cuts, and
+// a sink that says no stops the decode.
+TEST_F(LzwFromWriters, StreamedThroughSmallWindowsEveryStreamGivesItsBytes) {
+    ASSERT_GT(cases_->size(), 25u);
+    for (const sCase& c : *cases_) {
+        for (unsigned long long window : {cLZWDecompress::kMinWindow, 65536ULL}) {
+            SCOPED_TRACE(c.name + " through " + std::to_string(window));
+            cLZWDecompress d = decoderFor(c);
+            sCollect got;
+            EXPECT_TRUE(d.decompressTo(toBuf(c.lzw), &sCollect::take, &got, window));
+            EXPECT_TRUE(got.bytes == c.plain) << got.bytes.size() << " of " << c.plain.size();
+            EXPECT_LE(got.largest, window);
+            EXPECT_GE(got.pieces, static_cast<int>(c.plain.size() / window));
+        }
+    }
+    const sCase runs = casesOf("gif", {"growruns"}).at(0);
+    cLZWDecompress d = decoderFor(runs);
+    sCollect cut;
+    const Bytes half(runs.lzw.begin(), runs.lzw.begin() + static_cast<long>(runs.lzw.size() / 2));
+    EXPECT_FALSE(d.decompressTo(toBuf(half), &sCollect::take, &cut, cLZWDecompress::kMinWindow));
+    EXPECT_GT(cut.bytes.size(), runs.plain.size() / 4);
+    EXPECT_TRUE(std::equal(cut.bytes.begin(), cut.bytes.end(), runs.plain.begin()));
+    sCollect limited;
+    d.setOutputLimit(runs.plain.size() - 1000);
+    EXPECT_FALSE(d.decompressTo(toBuf(runs.lzw), &sCollect::take, &limited, cLZWDecompress::kMinWindow));
+    EXPECT_TRUE(limited.bytes == Bytes(runs.plain.begin(), runs.plain.end() - 1000));
+    d.setOutputLimit(kDefaultDecodeOutputLimit);
+    sCollect stopped;
+    stopped.stopAfter = 3;
+    EXPECT_FALSE(d.decompressTo(toBuf(runs.lzw), &sCollect::take, &stopped, cLZWDecompress::kMinWindow));
+    EXPECT_EQ(stopped.pieces, 3);
+    EXPECT_TRUE(std::equal(stopped.bytes.begin(), stopped.bytes.end(), runs.plain.begin()));
+}
+
 // ---------------------------------------------------------------------------
 // Hand-packed codes
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "adaptertest.h"
@@ -283,4 +284,256 @@ TEST(Costs, TheMeterSeesEveryAllocationOfTheProcess) {
     EXPECT_GE(m.peak(), 16000000 + 2000000);
     EXPECT_GE(afterOurs, 10 * kMiB);
     EXPECT_GT(m.count(), 10);
+}
+
+// Files of under 64 KB at the edge of each coding's allowance
+// (make_allowance_inputs.py): TIFF strips that all point at one deflate
+// stream, a valid one-bit PNG of 2^28 pixels (bare, with its rows cut into
+// an ancillary chunk, in a BMP, an icon and an icon family), GIFs of zero
+// data bytes and of the longest LZW strings, a valid Group 4 page of
+// 16384 x 16384.  Each once held a gigabyte or more; each describes more
+// than a small input may, and is refused before a pixel is reserved.
+TEST(Costs, SmallInputsAtTheEdgeOfEachAllowanceAreRefusedAtOnce) {
+    qortest::TempDir dir;
+    const auto index = picttest::generate("bombs", dir.path(), "make_allowance_inputs.py");
+    ASSERT_EQ(index.size(), 11u);
+    for (const auto& entry : index) {
+        const std::string& name = entry.first;
+        const Bytes b = picttest::readBytes(dir.file(name));
+        ASSERT_LT(static_cast<long long>(b.size()), kSmallInputBytes) << name;
+        cPictBase::largestPixelBuffer(true);
+        const sCosts c = measure(b, decoders().at(entry.second));
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(c.probed);
+        EXPECT_GE(c.info.width * c.info.height, 20000000);  // the claim is there
+        EXPECT_FALSE(c.decoded);
+        EXPECT_EQ(c.fw, 0);
+        EXPECT_NE(c.imageResult, cPictBase::frOk);
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+        EXPECT_LT(std::max({c.probe, c.decode, c.factory, c.image, c.preview}), 4 * kMiB);
+    }
+}
+
+// The pixel ceiling: a picture past it is refused whole, before its pixels
+// or a library's buffers are laid out, and still drawn into a smaller
+// target; the default comes back with 0.
+TEST(Costs, PicturesPastThePixelCeilingAreRefusedWholeAndStillFitted) {
+    EXPECT_EQ(cPictBase::pixelCeiling(), kDefaultPixelCeiling);
+    qortest::TempDir dir;
+    const std::string script =
+        "import sys\nfrom PIL import Image\nim = Image.radial_gradient('L').resize((1200, 1000)).convert('RGB')\n"
+        "for ext in ('png', 'gif', 'bmp', 'tif', 'jpg', 'jp2'):\n"
+        "    im.save(sys.argv[1] + '/ceiling.' + ext)\n";
+    int status = -1;
+    const std::string out = qortest::runPython(script, dir.path(), &status);
+    ASSERT_EQ(status, 0) << out;
+    for (const char* ext : {"png", "gif", "bmp", "tif", "jpg", "jp2"}) {
+        SCOPED_TRACE(ext);
+        const Bytes b = picttest::readBytes(dir.file(std::string("ceiling.") + ext));
+        auto fit = [&](cPictDummy& into) {
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            return cPictBase::getImage(&io, into, 24, 20, 0);
+        };
+        cPictDummy before;
+        ASSERT_EQ(fit(before), cPictBase::frOk);
+        cPictBase::setPixelCeiling(1200 * 1000 - 1);
+        EXPECT_EQ(cPictBase::pixelCeiling(), 1200 * 1000 - 1);
+        cPictBase::largestPixelBuffer(true);
+        qortest::AllocMeter m;
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictBase* whole = cPictBase::mkPicture(&io, nullptr);
+        const long long held = m.peak();
+        EXPECT_EQ(whole, nullptr);
+        delete whole;
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+        EXPECT_LT(held, 1200 * 1000);  // a quarter of the picture
+        cPictDummy after;
+        EXPECT_EQ(fit(after), cPictBase::frOk);
+        cPictBase::setPixelCeiling(0);
+        EXPECT_EQ(cPictBase::pixelCeiling(), kDefaultPixelCeiling);
+        ASSERT_EQ(after.width(), before.width());
+        ASSERT_EQ(after.height(), before.height());
+        EXPECT_TRUE(std::equal(before.raw8Bpp(), before.raw8Bpp() + before.width() * before.height(), after.raw8Bpp()));
+    }
+    cPictBase::setPixelCeiling(kMaxPictPixels + 1);
+    EXPECT_EQ(cPictBase::pixelCeiling(), kDefaultPixelCeiling);
+}
+
+// A GIF's indices become rows as the LZW decoder hands them on, a window at
+// a time: a picture of 6 M pixels (rows of an odd width, so that rows
+// straddle the windows), plain and interlaced, decodes like Pillow reads
+// it holding the picture and about a megabyte besides, and a fit into a
+// small box holds only that megabyte and the data.
+TEST(Costs, GifRowsAreMadeAsTheCodesAreDecoded) {
+    qortest::TempDir dir;
+    const std::string script = R"PY(
+import sys
+from PIL import Image
+w, h = 3001, 2001
+v = Image.blend(Image.linear_gradient('L').resize((w, h)), Image.effect_noise((w, h), 64), 0.1).point(lambda x: x // 4)
+v.putpalette(bytes((i * 4, 255 - i * 4, (i * 37) & 255)[k] for i in range(64) for k in range(3)))
+for name, inter in (('plain', False), ('interlaced', True)):
+    v.save('%s/%s.gif' % (sys.argv[1], name), interlace=inter)
+with open('%s/gif.rgba' % sys.argv[1], 'wb') as f:
+    f.write(Image.open('%s/plain.gif' % sys.argv[1]).convert('RGBA').tobytes())
+)PY";
+    int status = -1;
+    const std::string out = qortest::runPython(script, dir.path(), &status);
+    ASSERT_EQ(status, 0) << out;
+    constexpr long long kW = 3001, kH = 2001, kPicture = kW * kH * 4;
+    const Bytes ref = picttest::readBytes(dir.file("gif.rgba"));
+    ASSERT_EQ(static_cast<long long>(ref.size()), kPicture);
+    for (const char* name : {"plain.gif", "interlaced.gif"}) {
+        SCOPED_TRACE(name);
+        const Bytes b = picttest::readBytes(dir.file(name));
+        const long long data = static_cast<long long>(b.size());
+        ASSERT_GT(data, 100000);
+        cPictGIF d;
+        {
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), data, false);
+            qortest::AllocMeter m;
+            ASSERT_TRUE(d.decode(&io));
+            EXPECT_LT(m.peak(), kPicture + 2 * data + 2 * kMiB);
+        }
+        ASSERT_EQ(d.width(), kW);
+        ASSERT_EQ(d.height(), kH);
+        long long wrong = 0;
+        for (long long y = 0; y < kH; ++y)
+            for (long long x = 0; x < kW; ++x) {
+                const unsigned char* p = &ref[static_cast<std::size_t>((y * kW + x) * 4)];
+                wrong += d.raw8Bpp()[(kH - 1 - y) * kW + x] !=
+                         (static_cast<unsigned int>(p[3]) << 24 | p[0] << 16 | p[1] << 8 | p[2]);
+            }
+        EXPECT_EQ(wrong, 0);
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), data, false);
+        cPictDummy fitted;
+        qortest::AllocMeter m;
+        ASSERT_EQ(cPictBase::getImage(&io, fitted, 30, 20, 0), cPictBase::frOk);
+        EXPECT_LT(m.peak(), 2 * data + 2 * kMiB);
+        EXPECT_EQ(fitted.width(), 30);
+    }
+}
+
+// The largest pictures a file just under 64 KB may describe (224 MB of
+// 8-bit pixels: 8192 x 7168), one-bit PNG (bare and inside a BMP, which
+// takes the PNG's pixels over instead of copying them), GIF of the longest
+// LZW strings and Group 4: each decodes whole within 256 MB, with its
+// pixels where the generator put them, and fits into a small box holding a
+// few megabytes; a row more is refused at once.
+TEST(Costs, TheLargestPicturesASmallInputDescribesStayUnder256MB) {
+    constexpr long long kW = 8192, kPixels = kSmallInputPictureBytes / 4, kH = kPixels / kW;
+    for (long long rows : {kH, kH + 1}) {
+        SCOPED_TRACE(rows);
+        qortest::TempDir dir;
+        const auto index = picttest::generate("largest " + std::to_string(kW * rows) + " 63488", dir.path(),
+                                              "make_allowance_inputs.py");
+        ASSERT_EQ(index.size(), 4u);
+        for (const auto& entry : index) {
+            SCOPED_TRACE(entry.first);
+            const Bytes b = picttest::readBytes(dir.file(entry.first));
+            ASSERT_LT(static_cast<long long>(b.size()), kSmallInputBytes);
+            std::unique_ptr<cPictBase> whole;
+            long long peak = 0;
+            {
+                cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+                qortest::AllocMeter m;
+                whole.reset(cPictBase::mkPicture(&io, nullptr));
+                peak = m.peak();
+            }
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            cPictDummy fitted;
+            qortest::AllocMeter m;
+            const int fit = cPictBase::getImage(&io, fitted, 24, 16, 0);
+            const long long fitPeak = m.peak();
+            if (rows > kH) {
+                EXPECT_EQ(whole, nullptr);
+                EXPECT_NE(fit, cPictBase::frOk);
+                EXPECT_LT(std::max(peak, fitPeak), 4 * kMiB);
+                continue;
+            }
+            ASSERT_NE(whole, nullptr);
+            EXPECT_EQ(whole->typeOf(), entry.second);
+            ASSERT_EQ(whole->width(), kW);
+            ASSERT_EQ(whole->height(), kH);
+            EXPECT_GE(peak, kSmallInputPictureBytes);
+            EXPECT_LE(peak, 256 * kMiB);
+            const unsigned int* top = whole->raw8Bpp() + (kH - 1) * kW;
+            const unsigned int* second = top - kW;
+            if (entry.second == cPictBase::ptTIFF) {
+                EXPECT_EQ(top[0], 0xFF000000u);
+                EXPECT_EQ(top[2], 0xFFFFFFFFu);
+                EXPECT_EQ(second[0], 0xFFFFFFFFu);
+            } else {
+                EXPECT_EQ(top[0], 0xFFFFFFFFu);
+                EXPECT_EQ(top[1], 0xFF000000u);
+                EXPECT_EQ(second[0], 0xFF000000u);
+            }
+            // The bottom row: the last of an even count for the page.
+            EXPECT_EQ(whole->raw8Bpp()[0], entry.second == cPictBase::ptTIFF ? 0xFFFFFFFFu : 0xFF000000u);
+            EXPECT_EQ(fit, cPictBase::frOk);
+            EXPECT_LT(fitPeak, 16 * kMiB);
+        }
+    }
+}
+
+// Thumbnails in proportion to the target: a picture of 2400 x 1600 (15 MB
+// of pixels) in every format whose decoder draws its rows into a render
+// target as they come, fitted into 24 x 16, holds at most a block of rows
+// besides the file; the fit is exactly what the sink makes of the pixels
+// Pillow decodes, and close to Pillow's box average (the bins start half
+// a bin before the boxes).
+TEST(Costs, ThumbnailsHoldTheTargetNotThePicture) {
+    qortest::TempDir dir;
+    const auto index = picttest::generate("thumbnails", dir.path(), "make_allowance_inputs.py");
+    ASSERT_EQ(index.size(), 14u);
+    for (const auto& entry : index) {
+        SCOPED_TRACE(entry.first);
+        const Bytes b = picttest::readBytes(dir.file(entry.first));
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictBase::sPictInfo info;
+        std::unique_ptr<cPictBase> probed(cPictBase::mkPicture(&io, &info));
+        ASSERT_NE(probed, nullptr);
+        EXPECT_EQ(probed->typeOf(), entry.second);
+        cPictBase::largestPixelBuffer(true);
+        cPictDummy fitted;
+        qortest::AllocMeter m;
+        ASSERT_EQ(cPictBase::getImage(&io, fitted, 24, 16, 0), cPictBase::frOk);
+        EXPECT_LT(m.peak(), 3 * kMiB);
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+        EXPECT_TRUE(picttest::samePixels(fitted, picttest::readReference(dir.file(entry.first + ".sink.ref"))));
+        picttest::expectWithin(fitted, picttest::readReference(dir.file(entry.first + ".box.ref")), 3.0, 24);
+    }
+}
+
+// A progressive JPEG's coefficients are held whole besides its picture (two
+// bytes a sample): a grey one of 7000 x 7000 padded to 60 KB, whose picture
+// alone is within what a small input may describe, is refused before
+// libjpeg lays them out.
+TEST(Costs, ProgressiveJpegsCountTheirCoefficients) {
+    const std::string script = R"PY(
+import io, struct, sys
+from PIL import Image
+buf = io.BytesIO()
+Image.new('L', (16, 16), 90).save(buf, 'JPEG', progressive=True, quality=60)
+j = bytearray(buf.getvalue())
+sof = j.find(b'\xff\xc2')
+struct.pack_into('>HH', j, sof + 5, 7000, 7000)
+pad = 60 * 1024 - len(j) - 4
+j[2:2] = b'\xff\xfe' + struct.pack('>H', pad + 2) + bytes(pad)
+sys.stdout.buffer.write(bytes(j))
+)PY";
+    int status = -1;
+    const std::string out = qortest::runPython(script, "", &status);
+    ASSERT_EQ(status, 0) << out;
+    const Bytes b(out.begin(), out.end());
+    ASSERT_LT(static_cast<long long>(b.size()), kSmallInputBytes);
+    ASSERT_TRUE(cPictBase::inputCanDescribe(7000LL * 7000, static_cast<long long>(b.size())));
+    cPictBase::largestPixelBuffer(true);
+    const sCosts c = measure(b, decoders().at(cPictBase::ptJPEG));
+    EXPECT_TRUE(c.probed);
+    EXPECT_EQ(c.info.width, 7000);
+    EXPECT_FALSE(c.decoded);
+    EXPECT_NE(c.imageResult, cPictBase::frOk);
+    EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+    EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), 4 * kMiB);
 }

@@ -94,7 +94,7 @@ TEST_F(Factory, EveryFileIsTakenByItsOwnDecoderAndNoFormatIsRefused) {
 
 TEST_F(Factory, FittingIntoABoxMatchesImageMagicksScale) {
     const picttest::Reference ref = picttest::readReference(dir_->file("fit.ref"));
-    for (const char* name : {"fit.png", "fit.bmp"}) {
+    for (const char* name : {"fit.png", "fit.bmp", "fit.tif"}) {
         SCOPED_TRACE(name);
         sStream s(file(name));
         cPictDummy dst;

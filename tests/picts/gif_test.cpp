@@ -123,7 +123,7 @@ TEST_F(GifFiles, AGraphicControlAppliesToTheNextImageOnly) {
 
 TEST_F(GifFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
     for (const char* name : {"g_big.gif", "g_interlace_h17.gif", "g_anim.gif", "g_magick.gif"})
-        picttest::expectTargetsMatchPlainDecode<cPictGIF>(file(name), name);
+        picttest::expectTargetsMatchPlainDecode<cPictGIF>(file(name), name, true);
 }
 
 TEST_F(GifFiles, PreviewsFitThePageAndNeverEnlarge) {

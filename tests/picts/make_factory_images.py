@@ -8,9 +8,10 @@ the fitting test with ImageMagick's box-averaged reduction as reference.
         picture type id of the decoder that must take the file, WIDTH x
         HEIGHT what its probe reports.  Files of no format have TYPE 0.
     make_factory_images.py fit OUTDIR
-        fit.png (400 x 300) and fit.ref: ImageMagick's `-scale 100x75` of
-        it, as width and height (two little-endian u32) and the pixels from
-        the top row down as 16-bit R, G, B, A big-endian.
+        fit.png, fit.bmp and fit.tif (one picture of 400 x 300) and
+        fit.ref: ImageMagick's `-scale 100x75` of it, as width and height
+        (two little-endian u32) and the pixels from the top row down as
+        16-bit R, G, B, A big-endian.
     make_factory_images.py claims OUTDIR
         one file of at most 512 bytes for every format the factory knows,
         each declaring a picture of 16384 x 16384 that its few bytes of data
@@ -146,8 +147,8 @@ def make_fit(out):
                 for y in range(h) for x in range(w)])
     path = os.path.join(out, "fit.png")
     im.save(path)
-    tga = os.path.join(out, "fit.bmp")
-    im.save(tga)
+    im.save(os.path.join(out, "fit.bmp"))
+    im.save(os.path.join(out, "fit.tif"), compression="tiff_adobe_deflate")
     scaled = os.path.join(out, "fit_ref.png")
     subprocess.run(["convert", path, "-scale", "100x75!", scaled], check=True)
     ref = Image.open(scaled).convert("RGBA")

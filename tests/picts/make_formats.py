@@ -82,33 +82,40 @@ def finish(out, index):
 # ---------------------------------------------------------------------------
 # GIF
 
-def lzw_encode(indices, min_size, defer_clear=False):
-    """GIF LZW, codes least significant bit first."""
-    clear, end = 1 << min_size, (1 << min_size) + 1
+def pack_lsb(codes):
+    """(code, width) pairs packed least significant bit first, as GIF's LZW
+    codes are."""
     out, acc, nbits = bytearray(), 0, 0
-    width = min_size + 1
-
-    def put(code):
-        nonlocal acc, nbits
+    for code, width in codes:
         acc |= code << nbits
         nbits += width
         while nbits >= 8:
             out.append(acc & 255)
             acc >>= 8
             nbits -= 8
+    if nbits:
+        out.append(acc & 255)
+    return bytes(out)
+
+
+def lzw_encode(indices, min_size, defer_clear=False):
+    """GIF LZW, codes least significant bit first."""
+    clear, end = 1 << min_size, (1 << min_size) + 1
+    codes = []
+    width = min_size + 1
 
     def reset():
         return {bytes([i]): i for i in range(clear)}, end + 1
 
     table, nxt = reset()
-    put(clear)
+    codes.append((clear, width))
     cur = b""
     for v in indices:
         ext = cur + bytes([v])
         if ext in table:
             cur = ext
             continue
-        put(table[cur])
+        codes.append((table[cur], width))
         if nxt < 4096:
             table[ext] = nxt
             nxt += 1
@@ -117,16 +124,14 @@ def lzw_encode(indices, min_size, defer_clear=False):
             # The decoder widens when its next free code reaches 2^width; it
             # learns of each entry one code later than the encoder.
         elif not defer_clear:
-            put(clear)
+            codes.append((clear, width))
             table, nxt = reset()
             width = min_size + 1
         cur = bytes([v])
     if cur:
-        put(table[cur])
-    put(end)
-    if nbits:
-        out.append(acc & 255)
-    return bytes(out)
+        codes.append((table[cur], width))
+    codes.append((end, width))
+    return pack_lsb(codes)
 
 
 def sub_blocks(data, rng):

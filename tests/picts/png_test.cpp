@@ -277,7 +277,7 @@ TEST(Png, PaletteIndicesAtOrPastThePaletteFail) {
 
 TEST_F(PngFiles, RenderingIntoATargetMatchesTheDecodedPicture) {
     for (const char* name : {"pil_rgba", "png_c2_d16_i_t", "png_c3_d4_i_o"})
-        picttest::expectTargetsMatchPlainDecode<cPictPNG>(file(name), name);
+        picttest::expectTargetsMatchPlainDecode<cPictPNG>(file(name), name, true);
 }
 
 TEST(PngMalformed, SavedCrashInputsFailCleanly) {

@@ -3,6 +3,8 @@
 // depth); damaged and hostile files fail quietly.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "adaptertest.h"
 #include "allocmeter.h"
 #include "picts/picttiff.h"
@@ -142,4 +144,140 @@ TEST_F(TiffFiles, StripsTheCodecFillsInFail) {
     // The missing half was all that was wrong with it.
     EXPECT_TRUE(adaptertest::decodes<cPictTIFF>(file("tiff_jpeg_whole_scan.tif"), &pict));
     EXPECT_EQ(pict.width(), 256);
+}
+
+// Strips that point at the same bytes describe them once.  A 4096 x 4096
+// grey picture needs about 12 KB of data (pictlimits.h); its 16 strips of
+// zeros each compress to some 1 KB.  Sixteen copies of the stream decode;
+// sixteen strips at one copy (and strips overlapping it) are refused
+// before the picture is reserved, as are strips past the end of the file.
+TEST(TiffHeaders, StripsSharingTheirBytesCountThemOnce) {
+    constexpr unsigned long kSide = 4096, kRows = 256, kStrips = kSide / kRows;
+    const std::string z = qortest::runPython(
+        "import sys, zlib\nsys.stdout.buffer.write(zlib.compress(bytes(4096 * 256), 9))\n");
+    ASSERT_GT(z.size(), 500u);
+    ASSERT_LT(z.size(), 2000u);
+    // offsets(i) is strip i's offset from the start of its data.
+    auto file = [&](const std::function<unsigned long(unsigned long)>& offset, std::size_t dataBytes) {
+        Bytes b = {'I', 'I', 42, 0};
+        put32(b, 8);
+        const unsigned long arrays = 8 + 2 + 10 * 12 + 4, data = arrays + 8 * kStrips;
+        const unsigned long entries[][4] = {{256, 4, 1, kSide}, {257, 4, 1, kSide}, {258, 3, 1, 8},
+                                            {259, 3, 1, 8},     {262, 3, 1, 1},     {273, 4, kStrips, arrays},
+                                            {277, 3, 1, 1},     {278, 4, 1, kRows}, {279, 4, kStrips, arrays + 4 * kStrips},
+                                            {284, 3, 1, 1}};
+        put16(b, 10);
+        for (const auto& e : entries) {
+            put16(b, static_cast<unsigned>(e[0]));
+            put16(b, static_cast<unsigned>(e[1]));
+            put32(b, e[2]);
+            put32(b, e[3]);
+        }
+        put32(b, 0);
+        for (unsigned long i = 0; i < kStrips; ++i) put32(b, data + offset(i));
+        for (unsigned long i = 0; i < kStrips; ++i) put32(b, static_cast<unsigned long>(z.size()));
+        while (b.size() < data + dataBytes) b.insert(b.end(), z.begin(), z.end());
+        b.resize(data + dataBytes);
+        return b;
+    };
+    const unsigned long n = static_cast<unsigned long>(z.size());
+    cPictTIFF pict;
+    ASSERT_TRUE(adaptertest::decodes<cPictTIFF>(file([&](unsigned long i) { return i * n; }, kStrips * n), &pict));
+    ASSERT_EQ(pict.width(), 4096);
+    EXPECT_EQ(pict.raw8Bpp()[12345], 0xFF000000u);
+    struct Case {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"one stream for every strip", file([](unsigned long) { return 0UL; }, n)},
+        {"two streams, each strip at one of them", file([&](unsigned long i) { return (i % 2) * n; }, 2 * n)},
+        {"strips a byte apart over one stream", file([](unsigned long i) { return i; }, n + kStrips)},
+        {"strips past the end of the file", file([&](unsigned long i) { return i < 2 ? i * n : 100 * n; }, 2 * n)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cPictBase::largestPixelBuffer(true);
+        EXPECT_FALSE(adaptertest::decodes<cPictTIFF>(c.file));
+        EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+    }
+}
+
+// Every kind of file, turned by every Orientation: drawn into a target, the
+// rows reach it as they are decoded, to the pixels of the plain picture
+// sent through the target's sink.
+TEST_F(TiffFiles, RenderingIntoTargetsMatchesTheDecodedPicture) {
+    ASSERT_GT(index_->size(), 40u);
+    for (const auto& entry : *index_) picttest::expectTargetsMatchPlainDecode<cPictTIFF>(file(entry.first), entry.first, true);
+}
+
+// Grey of 1, 2 and 4 bits (min-is-black and min-is-white) and palette
+// pictures of 1 to 8 bits (colour maps of 16-bit and of 8-bit entries),
+// rows not ending on a byte: every pixel as the sample's value says, in a
+// plain decode and through a render target.
+TEST(TiffHeaders, PackedSamplesOfEveryDepthDecodeToTheirValues) {
+    constexpr unsigned long kW = 13, kH = 5;
+    for (unsigned bits : {1u, 2u, 4u, 8u}) {
+        for (unsigned photometric : {0u, 1u, 3u}) {
+            if (bits == 8 && photometric != 3) continue;  // 8-bit grey is read as samples
+            for (bool narrowMap : {false, true}) {
+                if (photometric != 3 && narrowMap) continue;
+                SCOPED_TRACE(std::to_string(bits) + " bits, photometric " + std::to_string(photometric) +
+                             (narrowMap ? ", 8-bit map" : ""));
+                const unsigned values = 1u << bits, top = values - 1;
+                auto value = [&](unsigned long x, unsigned long y) { return (x * 3 + y * 5 + x * y) % values; };
+                auto entry = [&](unsigned i, int c) { return (i * 37 + static_cast<unsigned>(c) * 91) % 256; };
+                const unsigned long rowBytes = (kW * bits + 7) / 8;
+                Bytes data(rowBytes * kH, 0);
+                for (unsigned long y = 0; y < kH; ++y)
+                    for (unsigned long x = 0; x < kW; ++x)
+                        data[y * rowBytes + x * bits / 8] |=
+                            static_cast<unsigned char>(value(x, y) << (8 - bits - (x * bits) % 8));
+                Bytes map;
+                if (photometric == 3)
+                    for (int c = 0; c < 3; ++c)
+                        for (unsigned i = 0; i < values; ++i) put16(map, narrowMap ? entry(i, c) : entry(i, c) * 257);
+                const unsigned entries = photometric == 3 ? 10 : 9;
+                const unsigned long at = 8 + 2 + entries * 12 + 4;
+                Bytes b = {'I', 'I', 42, 0};
+                put32(b, 8);
+                put16(b, entries);
+                const unsigned long fields[][4] = {{256, 4, 1, kW},       {257, 4, 1, kH},   {258, 3, 1, bits},
+                                                   {259, 3, 1, 1},        {262, 3, 1, photometric},
+                                                   {273, 4, 1, at + map.size()},            {277, 3, 1, 1},
+                                                   {278, 4, 1, kH},       {279, 4, 1, data.size()},
+                                                   {320, 3, 3 * values, at}};
+                for (unsigned k = 0; k < entries; ++k) {
+                    put16(b, static_cast<unsigned>(fields[k][0]));
+                    put16(b, static_cast<unsigned>(fields[k][1]));
+                    put32(b, fields[k][2]);
+                    if (fields[k][1] == 3 && fields[k][2] == 1) {
+                        put16(b, static_cast<unsigned>(fields[k][3]));
+                        put16(b, 0);
+                    } else {
+                        put32(b, fields[k][3]);
+                    }
+                }
+                put32(b, 0);
+                b.insert(b.end(), map.begin(), map.end());
+                b.insert(b.end(), data.begin(), data.end());
+                cPictTIFF pict;
+                ASSERT_TRUE(adaptertest::decodes<cPictTIFF>(b, &pict));
+                ASSERT_EQ(pict.width(), static_cast<long long>(kW));
+                ASSERT_EQ(pict.height(), static_cast<long long>(kH));
+                for (unsigned long y = 0; y < kH; ++y)
+                    for (unsigned long x = 0; x < kW; ++x) {
+                        const unsigned v = value(x, y);
+                        unsigned want;
+                        if (photometric == 3) {
+                            want = 0xFF000000u | entry(v, 0) << 16 | entry(v, 1) << 8 | entry(v, 2);
+                        } else {
+                            const unsigned g = (photometric == 0 ? top - v : v) * 255 / top;
+                            want = 0xFF000000u | g * 0x010101u;
+                        }
+                        EXPECT_EQ(pict.raw8Bpp()[(kH - 1 - y) * kW + x], want) << x << ", " << y;
+                    }
+                picttest::expectTargetsMatchPlainDecode<cPictTIFF>(b, "packed", true);
+            }
+        }
+    }
 }
