@@ -1139,8 +1139,7 @@ private:
             bar("button", m->buttons());
         } else if (auto* f = dynamic_cast<cFileChooseDialog*>(root)) {
             kind = "file";
-            rect("name", f->nameEdit());
-            text("name", f->nameEdit());
+            field("name", f->nameEdit());
             rect("filter", f->filterBox());
             rect("filter.arrow", f->filterBox()->dropButton());
             rect("list", f->list());
@@ -1151,21 +1150,18 @@ private:
             mTexts.push_back({"busy", f->lister()->busy() ? "1" : "0"});
         } else if (auto* d = dynamic_cast<cFolderChooseDialog*>(root)) {
             kind = "folder";
-            rect("path", d->pathEdit());
-            text("path", d->pathEdit());
+            field("path", d->pathEdit());
             rect("tree", d->tree());
             bar("top", d->topBar());
             bar("button", d->bottomBar());
         } else if (auto* n = dynamic_cast<cNewFolderNameReqForm*>(root)) {
             kind = "newfolder";
-            rect("edit", n->edit());
-            text("edit", n->edit());
+            field("edit", n->edit());
             bar("button", n->buttons());
         } else if (auto* p = dynamic_cast<cPopupMaster*>(root)) {
             kind = "popup";
             for (size_t i = 0; i < p->buttonCount(); ++i) {
-                rect("entry." + std::to_string(i), p->button(i));
-                text("entry." + std::to_string(i), p->button(i));
+                field("entry." + std::to_string(i), p->button(i));
             }
         } else if (dynamic_cast<cStdBasicProgressForm*>(root)) {
             kind = "progress";
@@ -1190,8 +1186,7 @@ private:
     }
 
     void mainControls(cGalleryForm* g) {
-        rect("name", g->nameEdit());
-        text("name", g->nameEdit());
+        field("name", g->nameEdit());
         rect("password", g->passEdit());
         rect("colour", g->colour());
         rect("colour.arrow", g->colour()->dropButton());
@@ -1202,14 +1197,12 @@ private:
         rect("document", g->document());
         cPropSheetChild* sheet = g->sheet();
         rect("sheet", sheet);
-        rect("version", sheet->editControl(1, 2));
-        text("version", sheet->editControl(1, 2));
+        field("version", sheet->editControl(1, 2));
         rect("target.action", sheet->actionButton(2, 1));
         for (int id : {1, 2})
             if (cPropSheetChild::cSectionChild* s = sheet->section(id))
                 rect("section" + std::to_string(id) + ".arrow", s->header.button());
-        rect("status", g->statusLine());
-        text("status", g->statusLine());
+        field("status", g->statusLine());
         rect("jump.label", g->jumpLabel());
         rect("jump", g->jump());
         rect("jump.arrow", g->jump()->dropButton());
@@ -1230,6 +1223,10 @@ private:
         mRects.push_back({name, e, {p.x, p.y, e->width(), e->height()}});
     }
     void text(const std::string& name, cChildElement* e) { mTexts.push_back({name, textOf(e)}); }
+    void field(const std::string& name, cChildElement* e) {
+        rect(name, e);
+        text(name, e);
+    }
 
     static std::string quoted(const std::string& s) {
         std::string q = "\"";

@@ -630,14 +630,14 @@ void MSWindow::orderFront() {
     visible_ = true;
     // A popup comes up without the keyboard: the window it belongs to keeps
     // the server's focus, and keys reach the popup as the key window's.
-    if (isPopup() && msx11::showPopup(sdl_)) return;
+    if (isPopup() && msx11::mapPopup(sdl_, true)) return;
     SDL_ShowWindow(static_cast<SDL_Window*>(sdl_));
     SDL_RaiseWindow(static_cast<SDL_Window*>(sdl_));
 }
 
 void MSWindow::orderOut() {
     visible_ = false;
-    if (sdl_ && !(isPopup() && msx11::hidePopup(sdl_))) SDL_HideWindow(static_cast<SDL_Window*>(sdl_));
+    if (sdl_ && !(isPopup() && msx11::mapPopup(sdl_, false))) SDL_HideWindow(static_cast<SDL_Window*>(sdl_));
     State& s = st();
     if (s.key != this) return;
     s.key = nullptr;

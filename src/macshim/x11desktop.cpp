@@ -88,20 +88,13 @@ void settle(void* sdlWindow, bool popup) {
     XFlush(x.dpy);
 }
 
-bool showPopup(void* sdlWindow) {
+bool mapPopup(void* sdlWindow, bool shown) {
     sXWindow x;
     if (!xOf(sdlWindow, x)) return false;
     // Popups are override-redirect: mapped at once, and no manager hands
     // them the focus.  SDL's own show would give it to them.
-    XMapRaised(x.dpy, x.win);
-    XFlush(x.dpy);
-    return true;
-}
-
-bool hidePopup(void* sdlWindow) {
-    sXWindow x;
-    if (!xOf(sdlWindow, x)) return false;
-    XUnmapWindow(x.dpy, x.win);
+    if (shown) XMapRaised(x.dpy, x.win);
+    else XUnmapWindow(x.dpy, x.win);
     XFlush(x.dpy);
     return true;
 }

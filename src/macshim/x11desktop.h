@@ -24,10 +24,9 @@ bool onX11(void* sdlWindow);
 // (its input hint is false).
 void settle(void* sdlWindow, bool popup);
 
-// Maps a popup and raises it without touching the keyboard focus, and
-// unmaps it again; false when not on X11 (the caller goes through SDL).
-bool showPopup(void* sdlWindow);
-bool hidePopup(void* sdlWindow);
+// Maps a popup and raises it without touching the keyboard focus (shown),
+// or unmaps it; false when not on X11 (the caller goes through SDL).
+bool mapPopup(void* sdlWindow, bool shown);
 
 // Whether no other client holds the keyboard: the server's input focus is
 // nobody (none, the pointer's root, the root window) or one of `ours`.
