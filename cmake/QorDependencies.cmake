@@ -15,6 +15,7 @@ set(QOR_DEPENDENCY_MODULES
   "QOR_JBIG2DEC jbig2dec"
   "QOR_LIBRAW libraw_r"
   "QOR_SDL2 sdl2"
+  "QOR_X11 x11"
   "QOR_CGCT cairo freetype2 harfbuzz fontconfig")
 
 # qor_find_dependency_modules(<result variable>): makes the PkgConfig::

@@ -139,7 +139,10 @@ int main(int argc, char** argv) {
             }
         }
     } else {
-        maker.msgloop();
+        // The window's own loop: it ends when the window is closed (its close
+        // box ends it with 0) or a signal asks the program to quit.  The
+        // main loop would run on with the window gone.
+        t.modal(nullptr);
     }
     holder->dispose(false);
     return rc;

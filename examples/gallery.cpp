@@ -16,6 +16,12 @@
 //                                 each window as a PNG in DIR (gallery-*.png);
 //                                 with --hold it then prints "shown" and keeps
 //                                 the window up until stdin closes
+//   gallery --serve               runs as the plain gallery and answers each
+//                                 line "state" on stdin with a line of JSON on
+//                                 stdout: the windows open, which has the
+//                                 keyboard, where their controls are in them
+//                                 and the texts they hold (for a test that
+//                                 drives it through the window system)
 //   --sample DIR                  the sample scenario's folder (the source
 //                                 tree's examples/sample by default); a
 //                                 driven run makes a folder in it
@@ -31,7 +37,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pngwrite.h"
@@ -111,7 +120,13 @@ class cGalleryForm : public cCustomForm {
 public:
     cGalleryForm(std::string sample, cSiDocContainer* welcome, std::atomic<int>* progressGate)
         : mSample(std::move(sample)), mWelcome(welcome), mGate(progressGate) {}
-    ~cGalleryForm() override { mTree.clear(); }
+    ~cGalleryForm() override {
+        if (mLink) {
+            std::lock_guard<std::mutex> g(mLink->lock);
+            mLink->form = nullptr;
+        }
+        mTree.clear();
+    }
 
     void onConstruct() override {
         cCustomForm::onConstruct();
@@ -210,10 +225,17 @@ public:
         const int bw = mButtons.wantsWidth();
         anchor(&mButtons, -(10 + bw), -34, bw, 26);
         label(mStatus, "Pick a dialog below.", 8, 456, 770);
+        keepControlsWhole();
         mName.focus();
+        if (mServe) mServe();
     }
 
     bool onAction(cChildElement* src, cChildAction* a) override {
+        if (a && src == this && a->code() == kReportAction) {
+            if (mReport) mReport(this);
+            return true;
+        }
+        if (a && undoesEdit(src, a->code())) return true;
         if (src == &mButtons && a && a->code() == 6) {
             run(static_cast<cToolBarChild::cTbButtonAction*>(a)->id);
             return true;
@@ -239,7 +261,30 @@ public:
         }
         return cCustomForm::onAction(src, a);
     }
-    bool onFormCancel() override { return end_modal(0); }
+    // Escape never ends the gallery: its window stays until it is closed.
+    // The key goes on to the focused control, which cancels what it has in
+    // progress (an edit clears its selection; a property value being edited
+    // goes back to what it was, below).
+    bool onFormCancel() override { return false; }
+
+    // The action a test's request for a report arrives as, from another
+    // thread, and what answers it.
+    static constexpr int kReportAction = 1000;
+    // What another thread that posts those requests shares with the form:
+    // the form clears it under the lock when it goes.
+    struct sLink {
+        std::mutex lock;
+        cGalleryForm* form = nullptr;
+    };
+    // `serve` starts the thread that posts the requests: once the form has
+    // its window, since a request posted before would wait for a wake-up
+    // that no window was there to give.
+    void setReporter(std::shared_ptr<sLink> link, std::function<void(cGalleryForm*)> report,
+                     std::function<void()> serve) {
+        mLink = std::move(link);
+        mReport = std::move(report);
+        mServe = std::move(serve);
+    }
 
     // What a scripted run drives and checks (UI thread).
     cFileChooseDialog* fileDialog() const { return mFileDialog; }
@@ -252,11 +297,61 @@ public:
     cTreeViewChild* tree() { return &mTree; }
     cPropSheetChild* sheet() { return mProps.sheet(); }
     cComboBoxChild* jump() { return &mJump; }
+    cStaticElement* jumpLabel() { return &mJumpLabel; }
+    cCheckBoxChild* rememberBox() { return &mRemember; }
+    cSiDocViewer* document() { return &mDoc; }
+    cStaticElement* statusLine() { return &mStatus; }
     std::string statusText() { return mStatus.textCopy(); }
     const std::string& sample() const { return mSample; }
 
 private:
     void status(const std::string& s) { mStatus.setText(s.c_str(), -1, true); }
+
+    // The window's smallest size: every control whole, with the margin the
+    // client area's controls keep on the left kept on the right too, and the
+    // bottom band's jump box and buttons side by side with the same gap as
+    // between the jump box and its label.  Smaller, the buttons would cover
+    // the jump box's arrow and the right-hand controls would be cut.
+    void keepControlsWhole() {
+        cPanelChild* c = clientArea();
+        sRect client{0, 0, 0, 0};
+        childRect(c, &client);
+        int left = client.w, right = 0, bottom = 0;
+        for (cChildElement* e = c->getFirstChild(); e; e = c->getNextChild(e)) {
+            sRect r{0, 0, 0, 0};
+            c->childRect(e, &r);
+            left = std::min(left, r.x);
+            right = std::max(right, r.x + r.w);
+            bottom = std::max(bottom, r.y + r.h);
+        }
+        sRect label{0, 0, 0, 0}, jump{0, 0, 0, 0}, bar{0, 0, 0, 0};
+        childRect(&mJumpLabel, &label);
+        childRect(&mJump, &jump);
+        childRect(&mButtons, &bar);
+        const int gap = jump.x - (label.x + label.w);
+        const int rightBand = width() - (client.x + client.w), lowBand = height() - (client.y + client.h);
+        const int w = std::max(client.x + right + left + rightBand,
+                               jump.x + jump.w + gap + bar.w + (width() - (bar.x + bar.w)));
+        const int h = client.y + bottom + lowBand;
+        setMinSize(w, h);
+    }
+
+    // Escape in the property value being edited (the Version) takes back
+    // what was typed since the value took the focus: the edit reports its
+    // focus as code 1, and Escape without a selection as its code 7.
+    bool undoesEdit(cChildElement* src, int code) {
+        cPropSheetChild* sheet = mProps.sheet();
+        cEditChild* version = sheet->editControl(1, 2);
+        if (!version || src != version) return false;
+        if (code == 1) {
+            mBeforeEdit = version->text() ? version->text() : "";
+            return false;
+        }
+        if (code != cEditChild::kActionEscape) return false;
+        sheet->setPropertyVal(1, 2, mBeforeEdit.c_str());
+        version->repaint();
+        return true;
+    }
 
     void run(int id) {
         switch (id) {
@@ -319,6 +414,10 @@ private:
     cPropSheetExChild mProps;
     cToolBarChild mButtons;
     cFileChooseDialog* mFileDialog = nullptr;
+    std::string mBeforeEdit;
+    std::function<void(cGalleryForm*)> mReport;
+    std::shared_ptr<sLink> mLink;
+    std::function<void()> mServe;
 };
 
 MSWindow* windowOf(cChildElement* root) {
@@ -1003,6 +1102,190 @@ private:
     cTreeViewChild::cTreeViewItem *mTreeItem = nullptr, *mTreeParent = nullptr;
 };
 
+// The report a test that drives the gallery through the window system asks
+// for (gallery --serve): one line of JSON per "state" line read on stdin,
+// naming the windows open (the main window and the modal windows stacked on
+// it, each with its X window when there is one), which of them has the
+// keyboard, the places of the controls a user reaches for (in their
+// window's content) and the texts they hold.  Written on the UI thread.
+class cReport {
+public:
+    explicit cReport(cGalleryForm* form) : mForm(form) {}
+
+    std::string line() {
+        mOut = "{\"windows\":[";
+        bool first = true;
+        for (MSWindow* w = windowOf(mForm); w; w = w->attachedSheet()) {
+            if (!w->isVisible()) continue;
+            if (!first) mOut += ',';
+            first = false;
+            window(w);
+        }
+        MSWindow* main = windowOf(mForm);
+        const sRect m = main ? screenRect(main) : sRect{0, 0, 0, 0};
+        mOut += "],\"size\":[" + std::to_string(m.w) + "," + std::to_string(m.h) + "]}";
+        return mOut;
+    }
+
+private:
+    void window(MSWindow* w) {
+        mRects.clear();
+        mTexts.clear();
+        std::string kind = "other";
+        cChildElement* root = rootOf<cChildElement>(w);
+        if (auto* g = dynamic_cast<cGalleryForm*>(root)) {
+            kind = "main";
+            mainControls(g);
+        } else if (auto* m = dynamic_cast<cMessageForm*>(root)) {
+            kind = "message";
+            bar("button", m->buttons());
+        } else if (auto* f = dynamic_cast<cFileChooseDialog*>(root)) {
+            kind = "file";
+            field("name", f->nameEdit());
+            rect("filter", f->filterBox());
+            rect("filter.arrow", f->filterBox()->dropButton());
+            rect("list", f->list());
+            bar("top", f->topBar());
+            bar("button", f->bottomBar());
+            const char* path = f->navigationBar()->path();
+            mTexts.push_back({"path", path ? path : ""});
+            mTexts.push_back({"busy", f->lister()->busy() ? "1" : "0"});
+        } else if (auto* d = dynamic_cast<cFolderChooseDialog*>(root)) {
+            kind = "folder";
+            field("path", d->pathEdit());
+            rect("tree", d->tree());
+            bar("top", d->topBar());
+            bar("button", d->bottomBar());
+        } else if (auto* n = dynamic_cast<cNewFolderNameReqForm*>(root)) {
+            kind = "newfolder";
+            field("edit", n->edit());
+            bar("button", n->buttons());
+        } else if (auto* p = dynamic_cast<cPopupMaster*>(root)) {
+            kind = "popup";
+            for (size_t i = 0; i < p->buttonCount(); ++i) {
+                field("entry." + std::to_string(i), p->button(i));
+            }
+        } else if (dynamic_cast<cStdBasicProgressForm*>(root)) {
+            kind = "progress";
+        }
+        // The focused control, by the name it is reported under.
+        std::string focus;
+        cChildElement* f = root ? root->getFocused() : nullptr;
+        for (const auto& r : mRects)
+            if (f && (r.element == f || r.element->isChild(f))) focus = r.name;
+        mOut += "{\"kind\":" + quoted(kind) + ",\"title\":" + quoted(w->title()) +
+                ",\"x11\":" + std::to_string(xWindowOf(w)) + ",\"key\":" + (w->isKeyWindow() ? "true" : "false") +
+                ",\"focus\":" + quoted(focus) + ",\"rects\":{";
+        for (size_t i = 0; i < mRects.size(); ++i) {
+            const sRect& r = mRects[i].rect;
+            mOut += (i ? "," : "") + quoted(mRects[i].name) + ":[" + std::to_string(r.x) + "," + std::to_string(r.y) +
+                    "," + std::to_string(r.w) + "," + std::to_string(r.h) + "]";
+        }
+        mOut += "},\"texts\":{";
+        for (size_t i = 0; i < mTexts.size(); ++i)
+            mOut += (i ? "," : "") + quoted(mTexts[i].first) + ":" + quoted(mTexts[i].second);
+        mOut += "}}";
+    }
+
+    void mainControls(cGalleryForm* g) {
+        field("name", g->nameEdit());
+        rect("password", g->passEdit());
+        rect("colour", g->colour());
+        rect("colour.arrow", g->colour()->dropButton());
+        text("colour", g->colour());
+        rect("remember", g->rememberBox());
+        rect("list", g->list());
+        rect("tree", g->tree());
+        rect("document", g->document());
+        cPropSheetChild* sheet = g->sheet();
+        rect("sheet", sheet);
+        field("version", sheet->editControl(1, 2));
+        rect("target.action", sheet->actionButton(2, 1));
+        for (int id : {1, 2})
+            if (cPropSheetChild::cSectionChild* s = sheet->section(id))
+                rect("section" + std::to_string(id) + ".arrow", s->header.button());
+        field("status", g->statusLine());
+        rect("jump.label", g->jumpLabel());
+        rect("jump", g->jump());
+        rect("jump.arrow", g->jump()->dropButton());
+        for (int id = btMessage; id <= btProgress; ++id) rect("button." + std::to_string(id), g->button(id));
+    }
+
+    void bar(const std::string& name, cToolBarChild* b) {
+        for (int id = 1; id <= 3; ++id)
+            if (cButtonChild* e = b ? b->findButton(id) : nullptr)
+                if (e->visible()) rect(name + "." + std::to_string(id), e);
+    }
+    // In the coordinates of the window's content: the test places them on
+    // the screen through the server, which knows where the window is even
+    // while a window manager is still moving it.
+    void rect(const std::string& name, cChildElement* e) {
+        if (!e) return;
+        const sPoint p = inside(topOf(e), e, 0, 0);
+        mRects.push_back({name, e, {p.x, p.y, e->width(), e->height()}});
+    }
+    void text(const std::string& name, cChildElement* e) { mTexts.push_back({name, textOf(e)}); }
+    void field(const std::string& name, cChildElement* e) {
+        rect(name, e);
+        text(name, e);
+    }
+
+    static std::string quoted(const std::string& s) {
+        std::string q = "\"";
+        for (unsigned char c : s) {
+            if (c == '"' || c == '\\') {
+                q += '\\';
+                q += char(c);
+            } else if (c < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                q += esc;
+            } else {
+                q += char(c);
+            }
+        }
+        return q + "\"";
+    }
+
+    static unsigned long xWindowOf(MSWindow* w);
+
+    struct sNamedRect {
+        std::string name;
+        cChildElement* element;
+        sRect rect;
+    };
+    cGalleryForm* mForm;
+    std::string mOut;
+    std::vector<sNamedRect> mRects;
+    std::vector<std::pair<std::string, std::string>> mTexts;
+};
+
+// Reads the report requests of --serve from stdin and hands each to the UI
+// thread as an action on the form, until the end of stdin or of the form.
+// The reader may still wait on stdin when the program ends: it owns its
+// share of the link to the form.
+void serveReports(cGalleryForm* form) {
+    auto link = std::make_shared<cGalleryForm::sLink>();
+    link->form = form;
+    auto report = [](cGalleryForm* f) {
+        const std::string line = cReport(f).line();
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    auto serve = [link] {
+        std::thread([link] {
+            char line[64];
+            while (std::fgets(line, sizeof line, stdin)) {
+                if (std::strncmp(line, "state", 5) != 0) continue;
+                std::lock_guard<std::mutex> g(link->lock);
+                if (!link->form) return;
+                link->form->postAction(new cChildElement::cChildAction(cGalleryForm::kReportAction));
+            }
+        }).detach();
+    };
+    form->setReporter(link, report, serve);
+}
+
 class cGalleryApp : public cCIApplication {
 public:
     bool onInit(int argc, char** argv, int& exitCode) override {
@@ -1012,9 +1295,10 @@ public:
             if (a == "--png" && i + 1 < argc) mPng = argv[++i];
             else if (a == "--drive" && i + 1 < argc) mDrive = argv[++i];
             else if (a == "--hold") mHold = true;
+            else if (a == "--serve") mServe = true;
             else if (a == "--sample" && i + 1 < argc) mSample = argv[++i];
             else {
-                std::fprintf(stderr, "usage: gallery [--png out.png | --drive DIR [--hold]] [--sample DIR]\n");
+                std::fprintf(stderr, "usage: gallery [--png out.png | --drive DIR [--hold] | --serve] [--sample DIR]\n");
                 exitCode = 2;
                 return false;
             }
@@ -1042,6 +1326,7 @@ public:
         cScript script(form, mPng.empty() ? mDrive : mPng, mHold, &mGate, !mPng.empty());
         const bool scripted = !mPng.empty() || !mDrive.empty();
         if (scripted) mstest::setIdleHook([&script] { script.tick(); });
+        else if (mServe) serveReports(form);
         char title[] = "Qor toolkit gallery";
         windowMaker()->modal(title, kFormW, kFormH, form, nullptr, true);
         mstest::setIdleHook(nullptr);
@@ -1051,7 +1336,7 @@ public:
 private:
     cCIOMLang mToolkitTexts;
     std::string mSample, mPng, mDrive;
-    bool mHold = false;
+    bool mHold = false, mServe = false;
     cSiDocLoader mWelcome;
     cSiDocContainer* mDoc = nullptr;
     std::atomic<int> mGate{0};
@@ -1062,3 +1347,20 @@ private:
 int main(int argc, char** argv) {
     return cCIApplication::runApp(new cGalleryApp, nullptr, nullptr, 0, argc, argv, nullptr, "qor-gallery");
 }
+
+// Last: Xlib's macros (None, Bool, Status, ...) would clash with the names
+// above.
+#include <SDL2/SDL_syswm.h>
+
+namespace {
+
+// The window's X window, 0 when it is not on an X server.
+unsigned long cReport::xWindowOf(MSWindow* w) {
+    auto* sdl = w ? static_cast<SDL_Window*>(w->sdlWindow()) : nullptr;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!sdl || !SDL_GetWindowWMInfo(sdl, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
+    return static_cast<unsigned long>(info.info.x11.window);
+}
+
+}  // namespace

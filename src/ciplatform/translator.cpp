@@ -91,12 +91,15 @@ void cNSWTranslator::onInit() {
     if (mRoot) mRoot->processConstruct();
 }
 
-bool cNSWTranslator::onClose() { return mRoot ? mRoot->processClose() : true; }
+bool cNSWTranslator::onClose() { return cancelThenClose(); }
 
-bool cNSWTranslator::onQuit() {
+bool cNSWTranslator::onQuit() { return cancelThenClose(); }
+
+bool cNSWTranslator::cancelThenClose() {
     if (!mRoot) return true;
     // The toolkit's cancel first, as Escape gives it: a form runs its own
-    // cancel (and may store its cancel result), a popup answers -1.
+    // cancel (and may store its cancel result), a popup answers -1.  A
+    // dialog's close box so does what Escape does.
     const int before = mModalResult;
     mModalResult = kModalKeepRunning;
     mRoot->processKey(kKeyEscape, false, false, false);

@@ -87,6 +87,9 @@ public:
     bool _rt_focus() override;
 
 private:
+    // Offers the root the cancel Escape gives, then the close: whether the
+    // window may go (a close request, a request to quit).
+    bool cancelThenClose();
     int runModal(char* title, int x, int y, int w, int h, cChildElement* root, bool resizable, bool popup);
 
     cWindowRequestTargetScale* mScale = nullptr;

@@ -5,8 +5,11 @@
 
 #include "base/buffers.h"
 #include "base/textenc.h"
+#include "macshim/x11desktop.h"
 
 #include <SDL2/SDL.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -30,9 +33,13 @@ struct Monitor {
 struct State {
     MSApplication* app = nullptr;
     uint32_t wakeType = 0;              // the registered SDL event type
+    int wakeFd = -1;                    // readable while posted events wait
     std::map<long, MSWindow*> windows;  // by window number
     long nextNumber = 1;
     MSWindow* key = nullptr;
+    // The windows that were key, the latest last: when the key window goes,
+    // the latest one still shown takes the keyboard back.
+    std::vector<MSWindow*> keyOrder;
     std::vector<std::unique_ptr<Monitor>> monitors;
     std::function<void()> idleHook;
     MSPoint pointer;
@@ -346,7 +353,33 @@ bool pushWake() {
     SDL_Event e;
     std::memset(&e, 0, sizeof e);
     e.type = st().wakeType;
-    return SDL_PushEvent(&e) == 1;
+    if (SDL_PushEvent(&e) != 1) return false;
+    const uint64_t one = 1;
+    if (st().wakeFd >= 0 && write(st().wakeFd, &one, sizeof one) < 0) {
+        // Only a full counter refuses, and then a wake-up is pending anyway.
+    }
+    return true;
+}
+
+// Waits for the window system or for an event posted by another thread;
+// false when ms milliseconds passed first (ms < 0: no limit).  On X11 the
+// wait is our own, on the server's connection and on the wake-up counter:
+// SDL's own wait is woken from another thread by a message sent to its
+// newest window, which is lost (or ends the program through Xlib's error
+// handler) when that window goes at the same time, as popups and dialogs
+// do.
+bool waitForEvents(int ms) {
+    State& s = st();
+    for (auto& kv : s.windows) {
+        if (!kv.second->sdlWindow()) continue;
+        const int got = msx11::wait(kv.second->sdlWindow(), s.wakeFd, ms);
+        if (got < 0) break;
+        uint64_t n = 0;
+        while (s.wakeFd >= 0 && read(s.wakeFd, &n, sizeof n) > 0) {
+        }
+        return got > 0;
+    }
+    return (ms < 0 ? SDL_WaitEvent(nullptr) : SDL_WaitEventTimeout(nullptr, ms)) != 0;
 }
 
 }  // namespace
@@ -487,6 +520,7 @@ MSWindow::MSWindow(MSRect contentRect, unsigned styleMask, bool) : style_(styleM
     number_ = st().nextNumber++;
     st().windows[number_] = this;
     SDL_SetWindowData(win, "msw", this);
+    msx11::settle(win, styleMask == MSWindowStyleBorderless);
     int top = 0;
     if (styleMask != MSWindowStyleBorderless && SDL_GetWindowBordersSize(win, &top, nullptr, nullptr, nullptr) == 0)
         titleBar_ = top;
@@ -496,6 +530,7 @@ MSWindow::MSWindow(MSRect contentRect, unsigned styleMask, bool) : style_(styleM
 MSWindow::~MSWindow() {
     State& s = st();
     if (s.key == this) s.key = nullptr;
+    s.keyOrder.erase(std::remove(s.keyOrder.begin(), s.keyOrder.end(), this), s.keyOrder.end());
     if (sheetParent_) sheetParent_->sheet_ = nullptr;
     if (sheet_) sheet_->sheetParent_ = nullptr;
     if (view_) { view_->window_ = nullptr; delete view_; }
@@ -593,16 +628,29 @@ void MSWindow::applyLimits() {
 void MSWindow::orderFront() {
     if (!sdl_ || closed_) return;
     visible_ = true;
+    // A popup comes up without the keyboard: the window it belongs to keeps
+    // the server's focus, and keys reach the popup as the key window's.
+    if (isPopup() && msx11::mapPopup(sdl_, true)) return;
     SDL_ShowWindow(static_cast<SDL_Window*>(sdl_));
     SDL_RaiseWindow(static_cast<SDL_Window*>(sdl_));
 }
 
 void MSWindow::orderOut() {
     visible_ = false;
-    if (sdl_) SDL_HideWindow(static_cast<SDL_Window*>(sdl_));
-    if (st().key == this) {
-        st().key = nullptr;
-        resignKeyWindow();
+    if (sdl_ && !(isPopup() && msx11::mapPopup(sdl_, false))) SDL_HideWindow(static_cast<SDL_Window*>(sdl_));
+    State& s = st();
+    if (s.key != this) return;
+    s.key = nullptr;
+    resignKeyWindow();
+    // As on the desktop we stand in for, the window that had the keyboard
+    // before takes it back: without this nobody would have it once a
+    // dialog or a list closed.
+    for (auto it = s.keyOrder.rbegin(); it != s.keyOrder.rend(); ++it) {
+        MSWindow* w = *it;
+        if (w != this && w->visible_ && !w->closed_) {
+            w->makeKeyWindow();
+            break;
+        }
     }
 }
 
@@ -610,11 +658,26 @@ bool MSWindow::isKeyWindow() const { return st().key == this; }
 
 void MSWindow::makeKeyWindow() {
     State& s = st();
-    if (s.key == this || closed_ || !canBecomeKeyWindow()) return;
-    MSWindow* old = s.key;
-    s.key = this;
-    if (old) old->resignKeyWindow();
-    becomeKeyWindow();
+    if (closed_ || !canBecomeKeyWindow()) return;
+    s.keyOrder.erase(std::remove(s.keyOrder.begin(), s.keyOrder.end(), this), s.keyOrder.end());
+    s.keyOrder.push_back(this);
+    if (s.key != this) {
+        MSWindow* old = s.key;
+        s.key = this;
+        if (old) old->resignKeyWindow();
+        becomeKeyWindow();
+    }
+    takeKeyboard();
+}
+
+void MSWindow::takeKeyboard() {
+    // Popups never hold the server's focus; a titled window takes it only
+    // from ourselves or from nobody, never from another program.
+    if (isPopup() || !visible_ || closed_ || !sdl_ || msx11::hasFocus(sdl_)) return;
+    std::vector<void*> ours;
+    for (auto& kv : st().windows)
+        if (kv.second->sdl_) ours.push_back(kv.second->sdl_);
+    if (msx11::focusIsOursOrNobody(sdl_, ours)) msx11::giveFocus(sdl_);
 }
 
 void MSWindow::makeKeyAndOrderFront() {
@@ -684,6 +747,15 @@ void MSWindow::close() {
 }
 
 void MSWindow::contentResized(int w, int h) {
+    // A window is never smaller than its minimum content size, as on the
+    // desktop we stand in for: a window manager that ignores the size hints
+    // (or another program) may make it so, and it grows back.  The size it
+    // gets then arrives as a change of its own.
+    const int minW = int(minSize_.width), minH = int(minSize_.height);
+    if (sdl_ && (w < minW || h < minH)) {
+        SDL_SetWindowSize(static_cast<SDL_Window*>(sdl_), std::max(w, minW), std::max(h, minH));
+        return;
+    }
     MSSize want = windowWillResize(MSSize{double(w), double(h + titleBar_)});
     (void)want;
     if (w == int(content_.size.width) && h == int(content_.size.height)) return;
@@ -713,10 +785,18 @@ void MSWindow::sendEvent(const MSEvent& e) {
         switch (e.subtype) {
         case MSAppKitCloseRequest: performClose(); break;
         case MSAppKitFocusGained: {
-            // A window under a sheet hands the keyboard on to its sheet.
+            // A window under a sheet hands the keyboard on to its sheet, and
+            // the server's focus to the innermost titled one (a window
+            // manager that gives the focus to the window under the pointer
+            // would leave it on the blocked parent).
             MSWindow* w = this;
-            while (w->sheet_) w = w->sheet_;
+            MSWindow* titled = isPopup() ? nullptr : this;
+            while (w->sheet_) {
+                w = w->sheet_;
+                if (!w->isPopup()) titled = w;
+            }
             w->makeKeyWindow();
+            if (titled && titled != this) titled->takeKeyboard();
             break;
         }
         case MSAppKitFocusLost:
@@ -753,6 +833,7 @@ MSApplication* MSApplication::install(MSApplication* app) {
         return nullptr;
     }
     s.wakeType = SDL_RegisterEvents(1);
+    s.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (s.wakeType == uint32_t(-1)) {
         delete app;
         return nullptr;
@@ -796,8 +877,7 @@ bool MSApplication::nextEvent(uint64_t, double untilDate, MSEvent& out, bool deq
         double left = deadline - MSTimeNow();
         if (left <= 0) return false;
         int ms = std::isinf(left) || left > 1e6 ? -1 : int(std::ceil(left * 1000));
-        int woke = ms < 0 ? SDL_WaitEvent(nullptr) : SDL_WaitEventTimeout(nullptr, ms);
-        if (!woke && ms >= 0 && MSTimeNow() >= deadline) return false;
+        if (!waitForEvents(ms) && ms >= 0 && MSTimeNow() >= deadline) return false;
     }
 }
 

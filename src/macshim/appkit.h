@@ -289,6 +289,10 @@ private:
     friend class MSApplication;
     friend class MSView;
     void applyLimits();
+    bool isPopup() const { return style_ == MSWindowStyleBorderless; }
+    // Gives a shown titled window the window system's keyboard focus unless
+    // another program holds it.
+    void takeKeyboard();
     void resizeBacking(int w, int h);
     void placeSdl();
     void contentResized(int w, int h);

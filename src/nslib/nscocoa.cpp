@@ -64,8 +64,7 @@ void cNSWndWrapper::removeModalChild(cNSWndWrapper* child) {
 }
 
 void cNSWndWrapper::setCaption(const std::string& caption) {
-    // While a sheet is open the title shows the sheet's caption.
-    if (!modalChild()) setTitle(caption);
+    setTitle(caption);
     myCaption = caption;
     myHasCaption = true;
 }
@@ -105,8 +104,22 @@ void cNSWndWrapper::move(const MSEvent& e, bool left, bool right) {
 }
 
 bool cNSWndWrapper::windowShouldClose() {
+    if (cNSWndWrapper* child = modalChild()) {
+        // A window under a modal sheet stays: its loop waits under the
+        // sheet's, and a result stored now would end the program once the
+        // sheet ended.  The sheet comes to the front instead, with the
+        // keyboard.
+        cNSWndWrapper* inner = child;
+        for (cNSWndWrapper* c = child; c; c = c->modalChild()) {
+            c->orderFront();
+            inner = c;
+        }
+        inner->makeKeyWindow();
+        return false;
+    }
     if (myEventCbProc && call(kNSEvClose, nullptr) != 0) return false;
-    myModalRC = 0;
+    // A form that ended itself on the way (its cancel) keeps its result.
+    if (myModalRC == kNSModalRunning) myModalRC = 0;
     return true;
 }
 

@@ -169,11 +169,8 @@ int nswnd_modal(void* handle, void* parentHandle) {
             w->display();
         }
         if (gMouseCapture == parent) gMouseCapture = nullptr;
-        bool captionChanged = false;
-        if (!w->title().empty()) {
-            parent->setTitle(w->title());
-            captionChanged = true;
-        }
+        // The sheet is a window of its own with its own title bar here: the
+        // parent keeps its title.
         if (!gApp->isActive()) gApp->activateIgnoringOtherApps(true);
         if (!parent->isKeyWindow()) parent->makeKeyWindow();
         gApp->beginSheet(w, parent);
@@ -187,7 +184,6 @@ int nswnd_modal(void* handle, void* parentHandle) {
         if (wasKey && gApp->isActive()) parent->makeKeyWindow();
         result = w->modalRC() == kNSModalRunning ? 0 : w->modalRC();
         w->setModalRC(kNSModalRunning);
-        if (captionChanged) parent->resetCaption();
         gApp->endSheet(w);
         parent->release();
     } else {

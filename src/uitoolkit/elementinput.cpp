@@ -264,7 +264,14 @@ void cChildElement::processOSFocusLost() {
 }
 
 void cChildElement::processOSFocus() {
-    if (!mFocusedChild && mSavedFocus) {
+    // A focus path that is still there (the window never lost the focus
+    // since, or a control asked for it before the window got it) stays: the
+    // window taking it over would drop the keys meant for that control.
+    if (mFocusedChild || mOwnFocus) {
+        mSavedFocus = nullptr;
+        return;
+    }
+    if (mSavedFocus) {
         cChildElement* s = mSavedFocus;
         mSavedFocus = nullptr;
         processFocusDirect(s);

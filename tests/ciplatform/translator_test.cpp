@@ -225,6 +225,25 @@ TEST_F(TranslatorTest, ModalWindowEndsWithTheStoredResultAndDeletesItsRoot) {
     mstest::setIdleHook(nullptr);
     EXPECT_TRUE(asked);
     EXPECT_TRUE(closedDeleted);
+
+    // The close box cancels as Escape does: a root that ends itself on
+    // Escape is offered the key first, and its window ends with its result.
+    struct EscapeRoot : RecRoot {
+        bool processKey(int key, bool shift, bool ctrl, bool alt) override {
+            RecRoot::processKey(key, shift, ctrl, alt);
+            if (key == 0x11B) end_modal(5);
+            return true;
+        }
+    };
+    auto* cancelled = new EscapeRoot;
+    asked = false;
+    mstest::setIdleHook([&] {
+        if (asked || !cancelled->winTarget()) return;
+        asked = true;
+        mstest::injectCloseRequest(static_cast<MSWindow*>(cancelled->winTarget()->_rt_rawhandle()));
+    });
+    EXPECT_EQ(maker.modal(title, 100, 60, cancelled, nullptr, true), 5);
+    mstest::setIdleHook(nullptr);
 }
 
 TEST_F(TranslatorTest, SheetOnAWindowAndPopup) {

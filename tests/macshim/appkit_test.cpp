@@ -153,6 +153,40 @@ TEST_F(AppKitTest, ResizeKeepsTheTopEdge) {
     EXPECT_EQ(w.backingStore()->height, 30);
 }
 
+TEST_F(AppKitTest, AWindowMadeSmallerThanItsMinimumGrowsBack) {
+    SizeWindow w(MSMakeRect(100, 200, 120, 90), MSWindowStyleTitled | MSWindowStyleResizable);
+    w.setContentView(new MSView);
+    w.setContentMinSize(MSSize{100, 80});
+    SDL_Event ev{};
+    ev.type = SDL_WINDOWEVENT;
+    ev.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(w.sdlWindow()));
+    ev.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
+    ev.window.data1 = 60;  // narrower and lower than the minimum
+    ev.window.data2 = 50;
+    SDL_PushEvent(&ev);
+    MSEvent e;
+    while (next(e, 0.05)) MSApplication::shared()->sendEvent(e);
+    EXPECT_EQ(w.contentRect().size.width, 100);
+    EXPECT_EQ(w.contentRect().size.height, 80);
+    EXPECT_EQ(w.backingStore()->width, 100);
+    EXPECT_EQ(w.backingStore()->height, 80);
+}
+
+TEST_F(AppKitTest, TheWindowThatHadTheKeyboardTakesItBackWhenTheKeyWindowGoes) {
+    MSWindow a(MSMakeRect(0, 0, 60, 40), MSWindowStyleTitled);
+    MSWindow b(MSMakeRect(100, 0, 60, 40), MSWindowStyleTitled);
+    MSWindow list(MSMakeRect(100, 50, 30, 20), MSWindowStyleBorderless);
+    for (MSWindow* w : {&a, &b, &list}) w->makeKeyAndOrderFront();
+    a.makeKeyWindow();  // a again: the latest before the list
+    list.makeKeyWindow();
+    list.orderOut();
+    EXPECT_TRUE(a.isKeyWindow());
+    a.orderOut();
+    EXPECT_TRUE(b.isKeyWindow());
+    b.orderOut();
+    EXPECT_EQ(MSApplication::shared()->keyWindow(), nullptr);
+}
+
 TEST_F(AppKitTest, SheetsHangFromTheParentsTop) {
     MSWindow parent(MSMakeRect(100, 100, 400, 300), MSWindowStyleTitled);
     MSWindow sheet(MSMakeRect(0, 0, 200, 100), MSWindowStyleTitled);

@@ -294,8 +294,9 @@ TEST_F(NSWindowTest, ModalLoopsNestAndEndWithTheirResults) {
         switch (stage++) {
         case 0: parent.captureMouse(); parent.notifyAction(tag(1)); break;
         case 1:
-            // A's sheet is up: the capture was dropped, the title borrowed,
-            // and a left press on the parent is swallowed, a right one not.
+            // A's sheet is up: the capture was dropped, the parent kept its
+            // own title (the sheet has a title bar of its own), and a left
+            // press on the parent is swallowed, a right one not.
             EXPECT_EQ(captured(), nullptr);
             titles.push_back(pn->title());
             parent.log.clear();
@@ -329,11 +330,46 @@ TEST_F(NSWindowTest, ModalLoopsNestAndEndWithTheirResults) {
     });
     EXPECT_EQ(parent.modal(nullptr), 42);
     EXPECT_EQ(stage, 10);
-    EXPECT_EQ(titles, (std::vector<std::string>{"Child", "Child", "Question"}));
+    EXPECT_EQ(titles, (std::vector<std::string>{"Parent", "Child", "Parent"}));
     EXPECT_EQ(pn->title(), "Parent");
     EXPECT_EQ(pn->modalChild(), nullptr);
     // Every window can run again.
     EXPECT_EQ(static_cast<cNSWndWrapper*>(a.handle())->modalRC(), kNSModalRunning);
+}
+
+TEST_F(NSWindowTest, CloseBoxUnderASheetBringsTheSheetForwardAndEndsNothing) {
+    RecWindow parent, sheet;
+    ASSERT_TRUE(parent.create_wnd("Parent", 400, 300, true, 10, 10));
+    ASSERT_TRUE(sheet.create_wnd("Sheet", 200, 100, false, 20, 20));
+    auto* pn = static_cast<cNSWndWrapper*>(parent.handle());
+    int rs = -5;
+    parent.action = [&](void* t) {
+        if (t == tag(1)) rs = sheet.modal(&parent);
+    };
+    int stage = 0;
+    mstest::setIdleHook([&] {
+        switch (stage++) {
+        case 0: parent.notifyAction(tag(1)); break;
+        case 1:
+            parent.log.clear();
+            mstest::injectCloseRequest(pn);
+            break;
+        case 2:
+            // Refused without asking the parent's handler: the sheet is in
+            // front with the keyboard, and the parent's loop still runs.
+            EXPECT_FALSE(parent.has("close"));
+            EXPECT_FALSE(pn->isClosed());
+            EXPECT_EQ(pn->modalRC(), kNSModalRunning);
+            EXPECT_TRUE(sheet.native()->isKeyWindow());
+            sheet.endModal(5);
+            break;
+        case 3: parent.endModal(42); break;
+        default: break;
+        }
+    });
+    EXPECT_EQ(parent.modal(nullptr), 42);
+    EXPECT_EQ(rs, 5);
+    EXPECT_EQ(stage, 4);
 }
 
 TEST_F(NSWindowTest, PopupClosesOnAPressOutside) {

@@ -220,6 +220,10 @@ TEST(ElementInput, FocusFollowsClicksAndSurvivesTheWindowLosingIt) {
     EXPECT_EQ(root.getFocused(), nullptr);
     root.processOSFocus();
     EXPECT_EQ(root.getFocused(), &a);
+    // The window getting the system focus while a control holds the focus
+    // (it asked before the window had it) leaves it there.
+    root.processOSFocus();
+    EXPECT_EQ(root.getFocused(), &a);
     // A click on empty space focuses the container itself.
     root.processFocus(50, 50, 1, false, false);
     EXPECT_EQ(root.getFocused(), &panel);
