@@ -10,5 +10,5 @@
 TEST(BaseReplay, NumberTextsThatOnceFailed) {
     // A minus sign before a decimal beyond 64 bits came out one above the
     // smallest value.
-    EXPECT_GE(qortest::replayFolder("base/numbers/malformed", fuzzNumbers), 1);
+    qortest::replayFolder("base/numbers/malformed", fuzzNumbers, 1);
 }

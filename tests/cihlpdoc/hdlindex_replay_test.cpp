@@ -9,6 +9,6 @@
 #undef LLVMFuzzerTestOneInput
 
 TEST(HdlIndexReplay, SeedsAndSavedInputsHoldTheEntrysChecks) {
-    EXPECT_GE(qortest::replaySeeds("HdlIndex", fuzzHdlIndex), 4);
-    qortest::replayFolder("hdl/index/malformed", fuzzHdlIndex);
+    qortest::replaySeeds("HdlIndex", fuzzHdlIndex, 4);
+    qortest::replayFolder("hdl/index/malformed", fuzzHdlIndex, 1);
 }

@@ -1,20 +1,21 @@
 // Replays the inputs a fuzz entry once failed on: each file of a folder
 // under tests/data is handed to the entry's own function, built into the test
-// with its checks turned into exceptions.
+// with its checks turned into exceptions.  The folder must hold exactly the
+// number of inputs the test names, so that a folder removed or emptied, or
+// an input kept without its test being told, fails the test.
 //
 //     #define FUZZ_FAIL(message) throw qortest::FuzzFailure(message)
 //     #define LLVMFuzzerTestOneInput fuzzZDecompress
 //     #include "../../fuzz/FuzzZDecompress.cpp"
 //     #undef LLVMFuzzerTestOneInput
 //     ...
-//     EXPECT_GT(qortest::replayFolder("compression/zlib/malformed", fuzzZDecompress), 0);
-//     EXPECT_GT(qortest::replaySeeds("ZDecompress", fuzzZDecompress), 0);
+//     qortest::replayFolder("compression/zlib/malformed", fuzzZDecompress, 2);
+//     qortest::replaySeeds("ZDecompress", fuzzZDecompress, 5);
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -29,20 +30,13 @@ struct FuzzFailure : std::runtime_error {
     explicit FuzzFailure(const char* what) : std::runtime_error(what) {}
 };
 
-// Runs entry on every file of the folder dir (but a README and scripts); a
-// failed check fails the test with the file's name.  Returns the count of
-// files replayed.
+// Runs entry on every input of the folder dir (its files but a README and
+// scripts), which must hold `expected` of them; a failed check fails the
+// test with the file's name.  Returns the count of files replayed.
 template <typename Entry>
-int replayDir(const std::string& dir, Entry entry) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n[0] != '.' && n != "README" && (n.size() < 3 || n.compare(n.size() - 3, 3, ".py") != 0))
-                names.push_back(n);
-        }
-        closedir(d);
-    }
+int replayDir(const std::string& dir, Entry entry, std::size_t expected) {
+    EXPECT_TRUE(holdsInputCount(dir, expected));
+    const std::vector<std::string> names = keptInputs(dir);
     for (const std::string& name : names) {
         std::ifstream f(dir + "/" + name, std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -55,17 +49,17 @@ int replayDir(const std::string& dir, Entry entry) {
     return static_cast<int>(names.size());
 }
 
-// Runs entry on every file of tests/data/<folder>.
+// Runs entry on the `expected` inputs of tests/data/<folder>.
 template <typename Entry>
-int replayFolder(const std::string& folder, Entry entry) {
-    return replayDir(dataPath(folder), entry);
+int replayFolder(const std::string& folder, Entry entry, std::size_t expected) {
+    return replayDir(dataPath(folder), entry, expected);
 }
 
-// Runs entry on the seeds of fuzz/corpus/<name>, which must all hold its
-// checks too.
+// Runs entry on the `expected` seeds of fuzz/corpus/<name>, which must all
+// hold its checks too.
 template <typename Entry>
-int replaySeeds(const std::string& name, Entry entry) {
-    return replayDir(std::string(QOR_SOURCE_DIR) + "/fuzz/corpus/" + name, entry);
+int replaySeeds(const std::string& name, Entry entry, std::size_t expected) {
+    return replayDir(std::string(QOR_SOURCE_DIR) + "/fuzz/corpus/" + name, entry, expected);
 }
 
 }  // namespace qortest

@@ -1,8 +1,11 @@
 #include "testsupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <grp.h>
@@ -78,6 +81,63 @@ std::string runCommand(const std::string& command, int* status) {
 }
 
 std::string dataPath(const std::string& name) { return std::string(QOR_TEST_DATA) + "/" + name; }
+
+namespace {
+
+bool endsWith(const std::string& s, const char* tail) {
+    const std::string t(tail);
+    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+// Names for a failure message, comma-separated.
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> keptInputs(const std::string& dir, bool* found) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (found) *found = d != nullptr;
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n[0] != '.' && n != "README" && !endsWith(n, ".py") && !endsWith(n, ".sh")) names.push_back(n);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+::testing::AssertionResult holdsInputs(const std::string& dir, std::vector<std::string> names) {
+    bool found = false;
+    const std::vector<std::string> there = keptInputs(dir, &found);
+    if (!found) return ::testing::AssertionFailure() << "no folder " << dir;
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> missing, unlisted, twice;
+    std::set_difference(names.begin(), names.end(), there.begin(), there.end(), std::back_inserter(missing));
+    std::set_difference(there.begin(), there.end(), names.begin(), names.end(), std::back_inserter(unlisted));
+    for (std::size_t i = 1; i < names.size(); ++i)
+        if (names[i] == names[i - 1]) twice.push_back(names[i]);
+    if (missing.empty() && unlisted.empty() && twice.empty()) return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure() << dir << ":";
+    if (!missing.empty()) failure << " missing " << joined(missing) << ";";
+    if (!unlisted.empty()) failure << " not expected " << joined(unlisted) << ";";
+    if (!twice.empty()) failure << " listed twice " << joined(twice) << ";";
+    return failure;
+}
+
+::testing::AssertionResult holdsInputCount(const std::string& dir, std::size_t count) {
+    bool found = false;
+    const std::vector<std::string> there = keptInputs(dir, &found);
+    if (!found) return ::testing::AssertionFailure() << "no folder " << dir;
+    if (there.size() == count) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << dir << " holds " << there.size() << " inputs (" << joined(there)
+                                         << "), expected " << count;
+}
 
 bool writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

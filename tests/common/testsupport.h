@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace qortest {
 
 // A fresh folder under the system's temporary folder, removed with its
@@ -53,6 +55,18 @@ std::string runCommand(const std::string& command, int* status = nullptr);
 
 // The path of a file under tests/data.
 std::string dataPath(const std::string& name);
+
+// The inputs kept in a folder of test data: its files but a README, the
+// scripts that made them (*.py, *.sh) and hidden ones, sorted by name.
+// `found` tells whether the folder could be read at all.
+std::vector<std::string> keptInputs(const std::string& dir, bool* found = nullptr);
+// The folder exists and holds exactly the inputs named, in any order;
+// otherwise the message names the folder, the inputs missing and those no
+// one expects.  A replay test checks its folder so: a folder removed, an
+// input lost and one added without saying what it must give all fail it.
+::testing::AssertionResult holdsInputs(const std::string& dir, std::vector<std::string> names);
+// ... exactly `count` inputs, whatever their names.
+::testing::AssertionResult holdsInputCount(const std::string& dir, std::size_t count);
 
 // Writes bytes to path, creating or emptying the file; false on failure.
 bool writeFile(const std::string& path, const std::string& bytes);

@@ -13,9 +13,9 @@
 TEST(CompressionReplay, ZlibInputsThatOnceFailed) {
     // Data after a stream's end, left in the decoder for a later step to
     // inflate after reset().
-    EXPECT_GE(qortest::replayFolder("compression/zlib/malformed", fuzzZDecompress), 1);
+    qortest::replayFolder("compression/zlib/malformed", fuzzZDecompress, 2);
 }
 
 TEST(CompressionReplay, InflatingViewInputsThatOnceFailed) {
-    EXPECT_GE(qortest::replayFolder("compression/zstream/malformed", fuzzZStream), 1);
+    qortest::replayFolder("compression/zstream/malformed", fuzzZStream, 1);
 }

@@ -9,5 +9,5 @@
 #undef LLVMFuzzerTestOneInput
 
 TEST(HttpReplay, RepliesThatOnceFailed) {
-    EXPECT_GE(qortest::replayFolder("nethttp/malformed", fuzzHttpReply), 1);
+    qortest::replayFolder("nethttp/malformed", fuzzHttpReply, 1);
 }

@@ -153,22 +153,11 @@ void damagedFormsFailQuietly(const Bytes& good, long long width, long long heigh
     }
 }
 
-// Every file of tests/data/<format>/malformed (inputs that once crashed,
-// hung or leaked) replays under the sanitizers; a decode that succeeds must
-// leave a whole picture.
-template <typename T>
-void replayMalformed(const std::string& format) {
-    for (const std::string& path : picttest::filesIn(qortest::dataPath(format + "/malformed"))) {
-        SCOPED_TRACE(path);
-        const Bytes b = picttest::readBytes(path);
-        cPictBase::sPictInfo info;
-        probes<T>(b, &info);
-        T pict;
-        if (decodes<T>(b, &pict)) {
-            EXPECT_GT(pict.width(), 0);
-            EXPECT_TRUE(pict.is16Bpp() ? pict.raw16Bpp() != nullptr : pict.raw8Bpp() != nullptr);
-        }
-    }
-}
+// The library-backed decoders replay their kept inputs as the others do.
+using picttest::decodedAt;
+using picttest::KeptInput;
+using picttest::refusedAfterProbe;
+using picttest::refusedByProbe;
+using picttest::replayMalformed;
 
 }  // namespace adaptertest

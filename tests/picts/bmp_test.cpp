@@ -326,7 +326,10 @@ TEST_F(BmpFiles, EmbeddedPngAndTheJpegHook) {
     EXPECT_EQ(viaHook.raw8Bpp()[5], 0xFF123456u);
 }
 
+// The RLE4 bitmap declares 64792 x 4102 and ends at once; a DIB has no
+// file header, so the DIB probe does not take a file that starts with one.
 TEST(BmpMalformed, SavedCrashInputsFailCleanly) {
-    picttest::replayMalformed<cPictBMP>("bmp");
-    picttest::replayMalformed<cPictDIB>("bmp");
+    const char* const rle4 = "slow-rle4-ended-early-at-the-pixel-cap.bmp";
+    picttest::replayMalformed<cPictBMP>("bmp", {picttest::refusedAfterProbe(rle4, 64792, 4102)});
+    picttest::replayMalformed<cPictDIB>("bmp", {picttest::refusedByProbe(rle4)});
 }

@@ -210,20 +210,25 @@ TEST_F(Factory, DamagedStreamsGiveAResultCode) {
 }
 
 TEST(FactoryMalformed, SavedInputsReplayWithoutHarm) {
-    for (const std::string& path : picttest::filesIn(qortest::dataPath("factory/malformed"))) {
-        SCOPED_TRACE(path);
-        sStream s(picttest::readBytes(path));
+    // Both are JBIG2 files whose page of 636 x 65272 from 117 bytes is more
+    // than they can describe: found as JBIG2 at that size, refused before
+    // the library fills it.
+    const std::string dir = qortest::dataPath("factory/malformed");
+    const std::vector<std::string> names = {"slow-unit-454cb9229654488cd2f06a6d01cb7fd53468707e",
+                                            "slow-unit-57e54888680d71c4c4d2154178f7cb5fafde0e3e"};
+    EXPECT_TRUE(qortest::holdsInputs(dir, names));
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        sStream s(picttest::readBytes(dir + "/" + name));
         cPictBase::sPictInfo info;
-        delete cPictBase::mkPicture(&s.io, &info);
+        cPictBase* found = cPictBase::mkPicture(&s.io, &info);
+        EXPECT_EQ(found ? found->typeOf() : -1, cPictBase::ptJBIG2);
+        EXPECT_EQ(info.width, 636);
+        EXPECT_EQ(info.height, 65272);
+        delete found;
         delete cPictBase::mkPicture(&s.io, nullptr);
         cPictDummy dst;
-        const int r = cPictBase::getImage(&s.io, dst, 24, 16, 0);
-        EXPECT_TRUE(r >= 0 && r <= 5);
-        if (path.find("slow-unit") != std::string::npos) {
-            // A page of 636 x 65272 from 117 bytes is more than they can
-            // describe: refused before the library fills it.
-            EXPECT_EQ(r, cPictBase::frDecodeFailed);
-        }
+        EXPECT_EQ(cPictBase::getImage(&s.io, dst, 24, 16, 0), cPictBase::frDecodeFailed);
     }
     // A picture 100 times taller than wide still fits as one column.
     Bytes tall = {'P', '5', ' ', '1', '0', ' ', '1', '0', '0', '0', ' ', '2', '5', '5', '\n'};

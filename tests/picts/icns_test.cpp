@@ -199,7 +199,11 @@ TEST_F(IcnsFiles, DamagedFilesFailQuietly) {
     adaptertest::damagedFormsFail<cPictICNS>(file("icns_png.icns"), 128, 128);
 }
 
-TEST(IcnsMalformed, SavedInputsReplayWithoutHarm) { adaptertest::replayMalformed<cPictICNS>("icns"); }
+// The family's one element is a codestream of 16384 x 16384.
+TEST(IcnsMalformed, SavedInputsReplayWithoutHarm) {
+    adaptertest::replayMalformed<cPictICNS>(
+        "icns", {adaptertest::refusedAfterProbe("huge-ic10-j2k-16384x16384-in-98-bytes.icns", 16384, 16384)});
+}
 
 // A packed 24-bit element is read only as far as its runs can reach (six
 // bytes a pixel at most): an it32 element whose runs fill its 128 x 128

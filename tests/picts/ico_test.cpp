@@ -118,7 +118,7 @@ TEST_F(IcoFiles, DamagedFilesFailQuietly) {
     adaptertest::damagedFormsFail<cPictICO>(file("ico_png.ico"), 16, 16);
 }
 
-TEST(IcoMalformed, SavedInputsReplayWithoutHarm) { adaptertest::replayMalformed<cPictICO>("ico"); }
+TEST(IcoMalformed, SavedInputsReplayWithoutHarm) { adaptertest::replayMalformed<cPictICO>("ico", {}); }
 
 // The one icon-image decoder: an entry's bytes on their own (as an
 // executable's icon resource holds them) measure and decode as the entry.

@@ -132,7 +132,18 @@ TEST(Jbig2Probe, ReadsThePageSizeOfBothOrganisations) {
     }
 }
 
-TEST(Jbig2Malformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictJBIG2>("jbig2"); }
+// The sizes are the pages' information segments: the striped page is of
+// unknown height (0xFFFFFFFF, reported as 0), and the large region's page of
+// 13 x 16515079 is past the cap before anything is read.
+TEST(Jbig2Malformed, SavedInputsReplay) {
+    adaptertest::replayMalformed<cPictJBIG2>(
+        "jbig2", {adaptertest::refusedAfterProbe("slow-10-refinement-regions-of-2048x2048-in-415-bytes.jb2", 2048, 2048),
+                  adaptertest::refusedAfterProbe("slow-100-refinement-regions-of-2048x2048-in-3565-bytes.jb2", 2048, 2048),
+                  adaptertest::refusedByProbe("slow-large-region.jb2"),
+                  adaptertest::refusedAfterProbe("slow-refinement-region-of-8192x8534-in-8098-bytes.jb2", 8192, 8192),
+                  adaptertest::refusedAfterProbe("slow-striped-page-of-220-megapixels-in-70-bytes.jb2", 8979, 0),
+                  adaptertest::refusedAfterProbe("slow-text-region-of-2-32-instances.jb2", 64, 64)});
+}
 
 // ---------------------------------------------------------------------------
 // What a decode costs: the work of every segment of the file is totalled

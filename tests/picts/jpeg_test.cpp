@@ -424,7 +424,13 @@ TEST(JpegProbe, RefusesOtherFormatsAndBareMarkers) {
     }
 }
 
-TEST(JpegMalformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictJPEG>("jpeg"); }
+// The EXIF one is a sound 40 x 30 picture around a damaged EXIF block; the
+// progressive one's frame claims 65299 rows.
+TEST(JpegMalformed, SavedInputsReplay) {
+    adaptertest::replayMalformed<cPictJPEG>(
+        "jpeg", {adaptertest::decodedAt("exif-iso-past-int.jpg", 40, 30),
+                 adaptertest::refusedAfterProbe("slow-progressive-231x65299-in-491-bytes.jpg", 231, 65299)});
+}
 
 // The fuzzer's EXIF block (big-endian) stores the pixel width 0xA002 as the
 // LONG 0xFFD8FFE0, past int: it comes out as the largest int, where a plain

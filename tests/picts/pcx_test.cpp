@@ -121,7 +121,7 @@ TEST(Pcx, RunsAcrossPlanesAndTheRowEnd) {
     EXPECT_EQ(d.raw8Bpp()[1], 0xFF020405u);
 }
 
-TEST(PcxMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictPCX>("pcx"); }
+TEST(PcxMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictPCX>("pcx", {}); }
 
 TEST(Pcx, RowsTheStreamCannotHoldAreRefusedBeforeAllocating) {
     cPictPCX d;

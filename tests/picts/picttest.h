@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -168,17 +167,10 @@ void expectTargetsMatchPlainDecode(const Bytes& file, const std::string& name, b
     }
 }
 
-// The regular files of a folder, sorted.
+// The paths of the inputs kept in a folder (qortest::keptInputs), sorted.
 inline std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> out;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != ".." && n != "README") out.push_back(dir + "/" + n);
-        }
-        closedir(d);
-    }
-    std::sort(out.begin(), out.end());
+    for (const std::string& name : qortest::keptInputs(dir)) out.push_back(dir + "/" + name);
     return out;
 }
 
@@ -271,15 +263,86 @@ void expectEveryCutFails(const Bytes& b, const std::string& name) {
         EXPECT_FALSE(decodeBytes<D>(Bytes(b.begin(), b.begin() + static_cast<long>(n)))) << name << " cut at " << n;
 }
 
-// Every saved input of tests/data/<folder>/malformed through probe and
-// decode: nothing may crash, hang or leak.
+// What a kept input of tests/data/<folder>/malformed must give, from what
+// the input is: refused by the probe; taken by the probe at the size it
+// declares and refused by the decode; or decoded whole at a known size (and,
+// for the decoders of several pages, with a known count of pages).
+struct KeptInput {
+    std::string name;
+    bool probes = false;
+    long long declaredWidth = 0, declaredHeight = 0;
+    bool decodes = false;
+    long long width = 0, height = 0;
+    int pages = 1;
+};
+inline KeptInput refusedByProbe(const std::string& name) {
+    KeptInput k;
+    k.name = name;
+    return k;
+}
+inline KeptInput refusedAfterProbe(const std::string& name, long long declaredWidth, long long declaredHeight) {
+    KeptInput k = refusedByProbe(name);
+    k.probes = true;
+    k.declaredWidth = declaredWidth;
+    k.declaredHeight = declaredHeight;
+    return k;
+}
+inline KeptInput decodedAt(const std::string& name, long long width, long long height, int pages = 1) {
+    KeptInput k = refusedAfterProbe(name, width, height);
+    k.decodes = true;
+    k.width = width;
+    k.height = height;
+    k.pages = pages;
+    return k;
+}
+
+// Replays the inputs that once crashed, hung or leaked decoder D, which
+// tests/data/<folder>/malformed must hold exactly (a folder with none keeps
+// an empty table): each through the probe and the decode, and, for a
+// decoder of several pages, through every page (the first 8).  A refused
+// input must be refused on every page; a decoded one must leave a whole
+// picture of its size.
 template <typename D>
-void replayMalformed(const std::string& folder) {
-    for (const std::string& path : filesIn(qortest::dataPath(folder + "/malformed"))) {
-        const Bytes b = readBytes(path);
-        probeBytes<D>(b);
-        decodeBytes<D>(b);
-        SUCCEED() << path;
+void replayMalformed(const std::string& folder, const std::vector<KeptInput>& table) {
+    const std::string dir = qortest::dataPath(folder + "/malformed");
+    std::vector<std::string> names;
+    for (const KeptInput& k : table) names.push_back(k.name);
+    EXPECT_TRUE(qortest::holdsInputs(dir, names));
+    for (const KeptInput& k : table) {
+        SCOPED_TRACE(folder + "/malformed/" + k.name);
+        const Bytes b = readBytes(dir + "/" + k.name);
+        cPictBase::sPictInfo info;
+        const bool probed = probeBytes<D>(b, &info);
+        EXPECT_EQ(probed, k.probes);
+        if (probed && k.probes) {
+            EXPECT_EQ(info.width, k.declaredWidth);
+            EXPECT_EQ(info.height, k.declaredHeight);
+        }
+        D d;
+        const bool decoded = decodeBytes(b, d);
+        EXPECT_EQ(decoded, k.decodes);
+        if (decoded && k.decodes) {
+            EXPECT_EQ(d.width(), k.width);
+            EXPECT_EQ(d.height(), k.height);
+            EXPECT_TRUE(d.is16Bpp() ? d.raw16Bpp() != nullptr : d.raw8Bpp() != nullptr);
+        }
+        if (!d.supportsMultipage()) continue;
+        D paged;
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        const int pages = paged.getNumPages(&io);
+        if (k.decodes) {
+            EXPECT_EQ(pages, k.pages);
+        }
+        for (int page = 0; page < (pages > 0 ? pages : 1) && page < 8; ++page) {
+            const bool ok = paged.decodePage(&io, page);
+            if (!k.decodes) {
+                EXPECT_FALSE(ok) << "page " << page;
+            } else if (page == 0) {
+                EXPECT_TRUE(ok);
+                EXPECT_EQ(paged.width(), k.width);
+                EXPECT_EQ(paged.height(), k.height);
+            }
+        }
     }
 }
 

@@ -68,4 +68,4 @@ TEST(Ppm, SidesThatOverflowOrPassTheCapAreRefusedBeforeAllocating) {
     }
 }
 
-TEST(PpmMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictPPM>("ppm"); }
+TEST(PpmMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictPPM>("ppm", {}); }

@@ -101,7 +101,7 @@ TEST(Tga, ColourIndicesCountFromTheFirstMapEntry) {
     EXPECT_FALSE(decodes(header(1, 2, 1, 8, 0, 1, 0, 2, 15) + Bytes{1, 2, 3, 4} + Bytes{0, 1}));
 }
 
-TEST(TgaMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictTGA>("tga"); }
+TEST(TgaMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictTGA>("tga", {}); }
 
 TEST(Tga, PixelDataTheStreamCannotHoldIsRefusedBeforeAllocating) {
     // 16000 x 16000 behind a few bytes, plain and run-length.

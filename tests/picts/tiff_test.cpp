@@ -98,7 +98,16 @@ TEST(TiffProbe, KnowsBothByteOrdersAndBigTiff) {
     EXPECT_TRUE(adaptertest::probes<cPictTIFF>(greyTiff(5, 3, 15, 15)));
 }
 
-TEST(TiffMalformed, SavedInputsReplay) { adaptertest::replayMalformed<cPictTIFF>("tiff"); }
+// All four declare 16384 x 16384; the 16-bit one is past the byte cap, so
+// the probe already refuses it.
+TEST(TiffMalformed, SavedInputsReplay) {
+    adaptertest::replayMalformed<cPictTIFF>(
+        "tiff", {adaptertest::refusedByProbe("huge-16bit-claim-in-186-bytes.tif"),
+                 adaptertest::refusedAfterProbe("huge-8bit-claim-in-186-bytes.tif", 16384, 16384),
+                 adaptertest::refusedAfterProbe("huge-group4-page-16384x16384-in-2185-bytes.tif", 16384, 16384),
+                 adaptertest::refusedAfterProbe("huge-jpeg-strips-cut-after-their-scan-header-in-407-bytes.tif", 16384,
+                                                16384)});
+}
 
 // A fax page of 4000 x 5000 with lines of words (14 KB of Group 4) decodes
 // like the picture it was made from; the same page blank, 1.4 KB, is more

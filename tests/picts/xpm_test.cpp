@@ -99,7 +99,7 @@ TEST(Xpm, RowsLongerThanTheReadersDefaultLineDecode) {
     EXPECT_FALSE(decodes(head + std::string(64 * 1024, ' ') + "\"a\"\n"));
 }
 
-TEST(XpmMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictXPM>("xpm"); }
+TEST(XpmMalformed, SavedCrashInputsFailCleanly) { picttest::replayMalformed<cPictXPM>("xpm", {}); }
 
 TEST(Xpm, RowsTheTextCannotHoldAreRefusedBeforeAllocating) {
     cPictXPM d;

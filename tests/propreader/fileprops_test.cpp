@@ -219,5 +219,5 @@ TEST(FileObjectProps, ObjectTypeTablesEndWhereTheyShould) {
 }
 
 TEST(SimpleImageProps, SavedCrashInputsReplayCleanly) {
-    EXPECT_GE(qortest::replayFolder("propreader/malformed", fuzzImageProps), 2);
+    qortest::replayFolder("propreader/malformed", fuzzImageProps, 2);
 }

@@ -423,6 +423,6 @@ TEST(WinExeProps, TextValuesKeepTheirFirstUnitAndLastBlockPaddingIsOptional) {
 }
 
 TEST(WinExeProps, SavedCrashInputsReplayCleanly) {
-    EXPECT_GE(qortest::replayFolder("winexe/malformed", fuzzWinExe), 4);
+    qortest::replayFolder("winexe/malformed", fuzzWinExe, 4);
 }
 

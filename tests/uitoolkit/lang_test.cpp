@@ -181,14 +181,13 @@ TEST(LangBlob, WriterBytesAndReaderTextsMatchPython) {
 TEST(LangBlob, DamagedBlobsAreRefusedWithinTheirBytes) {
     // Each input sits in a heap block of exactly its size, so a read past
     // it is caught.
-    const int replayed = qortest::replayFolder("langblob/malformed", [](const uint8_t* in, size_t n) {
+    qortest::replayFolder("langblob/malformed", [](const uint8_t* in, size_t n) {
         std::vector<unsigned char> exact(in, in + n);
         cCiomLang lang;
         if (loadCiomLangData(exact.data(), static_cast<long long>(n), lang)) throw qortest::FuzzFailure("damaged blob accepted");
         fuzzLangBlob(exact.data(), n);
         return 0;
-    });
-    EXPECT_GE(replayed, 15);
+    }, 15);
 
     // Every prefix of a good blob is refused.
     const std::string good = pythonBlob({{"ciom::messages", {"Ok", "Yes", std::nullopt, "No"}}}, "CIOMBASE", "ENG", "English");

@@ -273,15 +273,16 @@ TEST(Picture, PackedImagesDecodeToThePixelsPythonPacked) {
 // more or fewer pixels than the sides say, or damaged: all refused.
 TEST(Picture, MalformedPackedImagesAreRefused) {
     const std::string dir = qortest::dataPath("packedimage/malformed");
-    std::istringstream names(qortest::runCommand("ls '" + dir + "'"));
-    int n = 0;
-    for (std::string f; std::getline(names, f); ++n) {
+    const std::vector<std::string> kept = {"bad-checksum", "cut-stream", "header-only", "huge-area",
+                                           "long-stream",  "negative-height", "not-zlib", "short-stream",
+                                           "too-high",     "too-short", "too-wide", "zero-width"};
+    EXPECT_TRUE(qortest::holdsInputs(dir, kept));
+    for (const std::string& f : kept) {
         const std::string bytes = qortest::readFile(dir + "/" + f);
         cPicture p;
         EXPECT_FALSE(p.create(bytes.data(), static_cast<long long>(bytes.size()))) << f;
         EXPECT_TRUE(p.empty()) << f;
     }
-    EXPECT_GE(n, 10);
     cPicture p;
     EXPECT_FALSE(p.create(static_cast<const void*>(nullptr), 100));
 }
