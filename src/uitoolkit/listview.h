@@ -35,8 +35,8 @@ public:
     };
     class cListViewItemChangeAction : public cListViewItemAction {
     public:
-        cListViewItemChangeAction(int now, int before, bool add, bool range)
-            : cListViewItemAction(7, now), previous(before), add(add), range(range) {}
+        cListViewItemChangeAction(int now, int before, bool added, bool inRange)
+            : cListViewItemAction(7, now), previous(before), add(added), range(inRange) {}
         int previous;
         unsigned char add, range;
     };
