@@ -234,6 +234,11 @@ public:
         sum += static_cast<unsigned int>(r->x + r->y * 7 + r->w) ^ fill;
         return true;
     }
+    // The base's other overloads stay in reach (they answer false or land
+    // in the ones below).
+    using cCanvas::drawBitmap;
+    using cCanvas::setTextMode;
+    using cCanvas::textRuler;
     bool drawBitmap(int x, int y, cPicture*, int, int) override {
         sum += static_cast<unsigned int>(x + y);
         return true;

@@ -3,8 +3,16 @@
 add_library(qor_settings INTERFACE)
 add_library(qor::settings ALIAS qor_settings)
 set_target_properties(qor_settings PROPERTIES EXPORT_NAME settings)
+# The project's own code builds without warnings.  A name that hides another
+# (a parameter named like the member it sets, a local that covers an outer
+# one) and an overload that hides a base class's virtual are warned of as
+# well: either can send a call somewhere the reader does not expect.
+# QOR_WERROR turns every warning into an error (CI builds with it); it stays
+# off for users, whose newer compilers may warn of things ours do not.  Only
+# the project's targets get these flags: the installed package does not pass
+# them on, and the Debian headers come in as system includes.
 target_compile_options(qor_settings INTERFACE
-  $<BUILD_INTERFACE:-Wall -Wextra>
+  $<BUILD_INTERFACE:-Wall -Wextra -Wshadow -Woverloaded-virtual $<$<BOOL:${QOR_WERROR}>:-Werror>>
   # Hardware faults are turned into exceptions by the signal translator of the
   # base library; the compiler must be told that any trapping instruction may
   # throw, or the unwinder finds no handler for the faulting frame.

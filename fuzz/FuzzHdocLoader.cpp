@@ -35,6 +35,11 @@ public:
     bool drawText(int, int, bool, const char*, long long) override { return true; }
     bool drawText(int, int, bool, const unsigned short*, long long) override { return true; }
     bool drawRect(sRect*, unsigned int, unsigned int) override { return true; }
+    // The base's other overloads stay in reach (they answer false or land
+    // in the ones below).
+    using cCanvas::drawBitmap;
+    using cCanvas::setTextMode;
+    using cCanvas::textRuler;
     bool drawBitmap(int, int, cPicture*, int, int) override { return true; }
     bool setTextMode(cFontObject* f) override { return f != nullptr; }
     bool textSize(const char* s, long long n, sSize& out) override {

@@ -130,8 +130,8 @@ bool cMacCTFont::textRuler(const unsigned short* text, long long n, int* out) {
     long long i = 0;
     while (i < n && (clusters.empty() || i < clusters.begin()->first)) out[i++] = 0;
     for (auto it = clusters.begin(); it != clusters.end() && i < n; ++it) {
-        auto next = std::next(it);
-        const long long end = next == clusters.end() ? n : std::min<long long>(next->first, n);
+        const auto after = std::next(it);
+        const long long end = after == clusters.end() ? n : std::min<long long>(after->first, n);
         // The cluster's width is shared by its characters (a surrogate pair
         // is one character: both units end at the same place).
         long long chars = 0;

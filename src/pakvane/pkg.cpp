@@ -716,8 +716,8 @@ bool cSoftPkg::wholeDigest(int i, const sPkgItem& it, unsigned char (&got)[32]) 
     std::lock_guard<std::mutex> l(aheadLock_);
     --verifying_;
     if (both) std::memcpy(ahead_[i + 1].data(), d, sizeof d);
-    for (_typebuf<unsigned char>* b : {&mine, &theirs})
-        if (!b->empty() && spare_.size() < kSpareBuffers) spare_.push_back(std::move(*b));
+    for (_typebuf<unsigned char>* buf : {&mine, &theirs})
+        if (!buf->empty() && spare_.size() < kSpareBuffers) spare_.push_back(std::move(*buf));
     return ok;
 }
 

@@ -28,6 +28,8 @@ public:
     cPicture* forDraw(int state);
 
     const char* text() const override { return mCaption.get(); }
+    // The copying form stays in reach; it copies the caption.
+    using cChildElement::text;
     void setText(const char* text);
     void setText(const char* text, long long len, bool repaint) override;
     int align() const { return mAlign; }

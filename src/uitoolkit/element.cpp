@@ -526,9 +526,13 @@ void cChildElement::setTransparent(bool b) {
 void cChildElement::text(char* buf, long long size) const {
     if (!buf || size <= 0) return;
     std::memset(buf, 0, static_cast<size_t>(size));
-    long long n = static_cast<long long>(mText.length());
+    // Read through text(): an element that keeps its text elsewhere (a
+    // button its caption, a description area its description) hands out the
+    // same text in both forms.
+    const char* t = text();
+    long long n = t ? static_cast<long long>(std::strlen(t)) : 0;
     if (n > size - 1) n = size - 1;
-    if (n > 0) std::memcpy(buf, mText.get(), static_cast<size_t>(n));
+    if (n > 0) std::memcpy(buf, t, static_cast<size_t>(n));
 }
 
 void cChildElement::setText(const char* t, long long len, bool rp) {

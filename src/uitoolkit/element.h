@@ -81,19 +81,19 @@ public:
 
     class cFocusAction : public cChildAction {
     public:
-        explicit cFocusAction(int origin) : cChildAction(1), origin(origin) {}
+        explicit cFocusAction(int from) : cChildAction(1), origin(from) {}
         int origin;
     };
     class cCtxRequestAction : public cChildAction {
     public:
-        cCtxRequestAction(int x, int y, bool f1, bool f2, bool f3)
-            : cChildAction(2), x(x), y(y), flag1(f1), flag2(f2), flag3(f3) {}
+        cCtxRequestAction(int atX, int atY, bool f1, bool f2, bool f3)
+            : cChildAction(2), x(atX), y(atY), flag1(f1), flag2(f2), flag3(f3) {}
         int x, y;
         bool flag1, flag2, flag3;
     };
     class cDoubleClickAction : public cChildAction {
     public:
-        cDoubleClickAction(int x, int y) : cChildAction(3), x(x), y(y) {}
+        cDoubleClickAction(int atX, int atY) : cChildAction(3), x(atX), y(atY) {}
         int x, y;
     };
     // An action whose sender waits for it: actionDone releases the sender

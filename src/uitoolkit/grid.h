@@ -13,7 +13,7 @@ public:
     // code 7: the cell was activated.
     class cCellAction : public cChildAction {
     public:
-        cCellAction(int code, int cell) : cChildAction(code), cell(cell) {}
+        cCellAction(int code, int at) : cChildAction(code), cell(at) {}
         int cell;
     };
     enum { kSelected = 6, kActivated = 7 };

@@ -61,7 +61,7 @@ void cListViewChild::onInitData() {
     setPageSize(width(), height());
     mBg = t->color(14);
     mBorder = t->color(21);
-    mText = t->color(4);
+    mTextColor = t->color(4);
     mSelBg = t->color(16);
     mSelText = t->color(9);
     mSelBorder = t->color(25);
@@ -550,7 +550,7 @@ void cListViewChild::setFullLineSelectColors(unsigned int focused, unsigned int 
     store(rp, this, std::make_pair(&mFullBg, focused), std::make_pair(&mFullBgU, unfocused));
 }
 void cListViewChild::setColorSchema(unsigned int text, unsigned int bg, unsigned int border, bool rp) {
-    store(rp, this, std::make_pair(&mText, text), std::make_pair(&mBg, bg), std::make_pair(&mBorder, border));
+    store(rp, this, std::make_pair(&mTextColor, text), std::make_pair(&mBg, bg), std::make_pair(&mBorder, border));
 }
 void cListViewChild::setColorSchemaFocusedActive(unsigned int text, unsigned int bg, unsigned int border, bool rp) {
     store(rp, this, std::make_pair(&mSelText, text), std::make_pair(&mSelBg, bg),
@@ -563,7 +563,7 @@ void cListViewChild::setColorSchemaFocusedInactive(unsigned int text, unsigned i
 }
 void cListViewChild::setBgColor(unsigned int c, bool rp) { store(rp, this, std::make_pair(&mBg, c)); }
 void cListViewChild::setBorderColor(unsigned int c, bool rp) { store(rp, this, std::make_pair(&mBorder, c)); }
-void cListViewChild::setTextColor(unsigned int c, bool rp) { store(rp, this, std::make_pair(&mText, c)); }
+void cListViewChild::setTextColor(unsigned int c, bool rp) { store(rp, this, std::make_pair(&mTextColor, c)); }
 void cListViewChild::setChbSpacing(int s, bool rp) { store(rp, this, std::make_pair(&mChbSpacing, std::max(s, 0))); }
 void cListViewChild::setTextPadding(int p, bool rp) {
     store(rp, this, std::make_pair(&mTextPadding, std::max(p, 0)));
@@ -820,7 +820,7 @@ void cListViewChild::paintRow(cCanvas* c, int top, int h, cListViewData::Row& ce
             } else {
                 const bool first = it == &firstCell->value;
                 const bool sel = fullRow || (rowSelected && first);
-                unsigned int bg = mBg, fg = mText;
+                unsigned int bg = mBg, fg = mTextColor;
                 if (fullRow) {
                     bg = rowBg;
                     fg = focus ? mSelText : mSelTextU;

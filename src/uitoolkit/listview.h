@@ -35,8 +35,8 @@ public:
     };
     class cListViewItemChangeAction : public cListViewItemAction {
     public:
-        cListViewItemChangeAction(int now, int before, bool add, bool range)
-            : cListViewItemAction(7, now), previous(before), add(add), range(range) {}
+        cListViewItemChangeAction(int now, int before, bool added, bool inRange)
+            : cListViewItemAction(7, now), previous(before), add(added), range(inRange) {}
         int previous;
         unsigned char add, range;
     };
@@ -122,7 +122,7 @@ public:
     void setTextColor(unsigned int c, bool repaint);
     unsigned int bgColor() const { return mBg; }
     unsigned int borderColor() const { return mBorder; }
-    unsigned int textColor() const { return mText; }
+    unsigned int textColor() const { return mTextColor; }
     void setChbSpacing(int s, bool repaint);
     void setTextPadding(int p, bool repaint);
     void setChkImages(cPicture* checked, cPicture* unchecked, bool repaint);
@@ -213,7 +213,7 @@ private:
     cListViewData mData;
     cHeaderChild mHeader;
     cPicturesList* mImages[3] = {nullptr, nullptr, nullptr};
-    unsigned int mBg = 0xFFFFFF, mBorder = 0, mText = 0;
+    unsigned int mBg = 0xFFFFFF, mBorder = 0, mTextColor = 0;
     unsigned int mSelBg = 0, mSelText = 0, mSelBorder = 0;
     unsigned int mSelBgU = 0, mSelTextU = 0, mSelBorderU = 0;
     unsigned int mFullBg = 0, mFullBgU = 0;

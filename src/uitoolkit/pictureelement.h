@@ -15,7 +15,7 @@ class cPictureElement : public cChildElement {
 public:
     class cActiveZoneAction : public cChildAction {
     public:
-        explicit cActiveZoneAction(int id) : cChildAction(6), id(id) {}
+        explicit cActiveZoneAction(int zone) : cChildAction(6), id(zone) {}
         int id;
     };
 

@@ -37,7 +37,7 @@ public:
 
     class cPropSheetAction : public cChildAction {
     public:
-        cPropSheetAction(int code, int section, int id) : cChildAction(code), section(section), id(id) {}
+        cPropSheetAction(int code, int inSection, int prop) : cChildAction(code), section(inSection), id(prop) {}
         int section, id;
     };
 

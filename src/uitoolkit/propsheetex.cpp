@@ -32,7 +32,7 @@ void cPropDispAreaChild::onInitData() {
     cThemeValues* t = currentThemeValues();
     mFrame = t->color(44);
     mBg = t->color(45);
-    mText = t->color(4);
+    mTextColor = t->color(4);
     mTitleFont = mTextFont = nullptr;
     mExtraSpacing = 0;
 }
@@ -48,7 +48,7 @@ void cPropDispAreaChild::setText(const char* title, long long titleLen, const ch
 void cPropDispAreaChild::setColorSchema(unsigned int frame, unsigned int background, unsigned int text) {
     mFrame = frame;
     mBg = background;
-    mText = text;
+    mTextColor = text;
     repaint();
 }
 
@@ -78,7 +78,7 @@ void cPropDispAreaChild::onPaintArea(cCanvas* canvas) {
         sRect area{0, -s, vs.w, vs.h};
         canvas->drawRect(&area, mBg, mBg);
     }
-    canvas->setTextColors(mText, mBg);
+    canvas->setTextColors(mTextColor, mBg);
     int needed = 10;
     int t = 0;
     if (mTitle.get()) {

@@ -42,7 +42,7 @@ public:
 private:
     _guardchar<char> mTitle;
     _guardchar<char> mDescr;
-    unsigned int mFrame = 0, mBg = 0, mText = 0;
+    unsigned int mFrame = 0, mBg = 0, mTextColor = 0;
     cFontObject* mTitleFont = nullptr;
     cFontObject* mTextFont = nullptr;
     int mExtraSpacing = 0;

@@ -24,8 +24,8 @@ public:
     // (as storedSize keeps them) that it and the item after it took.
     class cBarDraggedAction : public cChildAction {
     public:
-        cBarDraggedAction(int index, double size, double nextSize)
-            : cChildAction(7), index(index), size(size), nextSize(nextSize) {}
+        cBarDraggedAction(int item, double itemSize, double sizeAfter)
+            : cChildAction(7), index(item), size(itemSize), nextSize(sizeAfter) {}
         int index;
         double size, nextSize;
     };

@@ -19,7 +19,7 @@ public:
 
     class cTbButtonAction : public cChildAction {
     public:
-        explicit cTbButtonAction(int id) : cChildAction(6), id(id) {}
+        explicit cTbButtonAction(int button) : cChildAction(6), id(button) {}
         int id;
     };
 

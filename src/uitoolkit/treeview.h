@@ -52,13 +52,13 @@ public:
     // code 6 activated, 7 selected, 9 expanded or collapsed.
     class cTreeItemAction : public cChildAction {
     public:
-        cTreeItemAction(int code, cTreeViewItem* item) : cChildAction(code), item(item) {}
+        cTreeItemAction(int code, cTreeViewItem* of) : cChildAction(code), item(of) {}
         cTreeViewItem* item;
     };
     // code 8: a context request at (x, y) in tree-view coordinates.
     class cTreeItemCtxAction : public cTreeItemAction {
     public:
-        cTreeItemCtxAction(cTreeViewItem* item, int x, int y) : cTreeItemAction(8, item), x(x), y(y) {}
+        cTreeItemCtxAction(cTreeViewItem* of, int atX, int atY) : cTreeItemAction(8, of), x(atX), y(atY) {}
         int x, y;
     };
 

@@ -24,7 +24,7 @@ struct Journal {
 
 template <typename Base>
 struct Journaled : Base {
-    Journaled(Journal& j, int id) : journal(j), id(id) { ++journal.alive; }
+    Journaled(Journal& j, int key) : journal(j), id(key) { ++journal.alive; }
     ~Journaled() override {
         --journal.alive;
         journal.deleted.push_back(id);

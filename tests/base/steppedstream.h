@@ -16,10 +16,10 @@
 
 class SteppedStream : public cFileIOTarget {
 public:
-    explicit SteppedStream(std::string data, unsigned step = ~0u, long long failAfter = -1, bool* destroyed = nullptr)
-        : failAfter(failAfter), data_(std::move(data)), step_(step), destroyed_(destroyed) {}
-    SteppedStream(const std::vector<unsigned char>& data, unsigned step, long long failAfter = -1)
-        : SteppedStream(std::string(data.begin(), data.end()), step, failAfter) {}
+    explicit SteppedStream(std::string data, unsigned step = ~0u, long long failAt = -1, bool* destroyed = nullptr)
+        : failAfter(failAt), data_(std::move(data)), step_(step), destroyed_(destroyed) {}
+    SteppedStream(const std::vector<unsigned char>& data, unsigned step, long long failAt = -1)
+        : SteppedStream(std::string(data.begin(), data.end()), step, failAt) {}
     ~SteppedStream() override {
         if (destroyed_) *destroyed_ = true;
     }

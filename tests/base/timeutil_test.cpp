@@ -453,8 +453,8 @@ for t in sys.argv[2:]:
 // half-hour offset.
 INSTANTIATE_TEST_SUITE_P(BothHemispheres, Zone,
                          ::testing::Values("Europe/Berlin", "Australia/Sydney", "America/Santiago", "Asia/Kolkata"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             std::string name = info.param;
+                         [](const ::testing::TestParamInfo<const char*>& zone) {
+                             std::string name = zone.param;
                              for (char& c : name)
                                  if (c == '/') c = '_';
                              return name;

@@ -109,9 +109,9 @@ class cDrivenApp : public cCIApplication {
 public:
     // runApp owns the application: what it finds goes to the caller's
     // lists, per case the path chosen (or why there is none), and notes.
-    cDrivenApp(const std::string& home, const std::vector<sCase>& cases, std::vector<std::string>* chosen,
-               std::vector<std::string>* notes)
-        : chosen(*chosen), notes(*notes), mHome(home), mCases(cases) {}
+    cDrivenApp(const std::string& home, const std::vector<sCase>& cases, std::vector<std::string>* chosenOut,
+               std::vector<std::string>* notesOut)
+        : chosen(*chosenOut), notes(*notesOut), mHome(home), mCases(cases) {}
     std::vector<std::string>& chosen;
     std::vector<std::string>& notes;
 

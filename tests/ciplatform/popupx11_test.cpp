@@ -452,10 +452,10 @@ std::vector<sSeen> runCases(sXClient& x, const std::vector<sCase>& cases) {
             case endWindowMoved: {
                 // The window is moved (as its title bar dragged would move it).
                 Display* d = x.dpy;
-                SDL_SysWMinfo info;
-                SDL_VERSION(&info.version);
-                if (SDL_GetWindowWMInfo(sdlOf(main), &info)) {
-                    const Window top = x.topLevel(info.info.x11.window);
+                SDL_SysWMinfo wm;
+                SDL_VERSION(&wm.version);
+                if (SDL_GetWindowWMInfo(sdlOf(main), &wm)) {
+                    const Window top = x.topLevel(wm.info.x11.window);
                     XWindowAttributes wa;
                     XGetWindowAttributes(d, top, &wa);
                     XMoveWindow(d, top, wa.x + 40, wa.y);

@@ -257,13 +257,13 @@ TEST(WinExeProps, HeadersThatDoNotHoldAreRefusedWithoutReadingOn) {
     } edits[] = {
         {"PE offset below 64", [](std::string& b, const Layout&) { wr32(b, 60, 63); }, false},
         {"PE offset past the end", [](std::string& b, const Layout&) { wr32(b, 60, 0x7FFFFFF0); }, false},
-        {"section table past the end", [](std::string& b, const Layout& l) { wr16(b, l.pe + 6, 0xFFFF); }, false},
-        {"no optional header", [](std::string& b, const Layout& l) { wr16(b, l.pe + 20, 0); }, false},
-        {"no resource section", [](std::string& b, const Layout& l) { b.at(l.rsrc + 1) = 'R'; }, false},
-        {"resource section without raw data", [](std::string& b, const Layout& l) { wr32(b, l.rsrc + 16, 0); }, false},
-        {"resource raw size past the end", [](std::string& b, const Layout& l) { wr32(b, l.rsrc + 16, 0xFFFFFF00u); }, true},
-        {"resource offset past the end", [](std::string& b, const Layout& l) { wr32(b, l.rsrc + 20, 0xFFFFFF00u); }, true},
-        {"root directory with entries past the section", [](std::string& b, const Layout& l) { wr16(b, l.raw + 14, 0xFFFF); }, true},
+        {"section table past the end", [](std::string& b, const Layout& lay) { wr16(b, lay.pe + 6, 0xFFFF); }, false},
+        {"no optional header", [](std::string& b, const Layout& lay) { wr16(b, lay.pe + 20, 0); }, false},
+        {"no resource section", [](std::string& b, const Layout& lay) { b.at(lay.rsrc + 1) = 'R'; }, false},
+        {"resource section without raw data", [](std::string& b, const Layout& lay) { wr32(b, lay.rsrc + 16, 0); }, false},
+        {"resource raw size past the end", [](std::string& b, const Layout& lay) { wr32(b, lay.rsrc + 16, 0xFFFFFF00u); }, true},
+        {"resource offset past the end", [](std::string& b, const Layout& lay) { wr32(b, lay.rsrc + 20, 0xFFFFFF00u); }, true},
+        {"root directory with entries past the section", [](std::string& b, const Layout& lay) { wr16(b, lay.raw + 14, 0xFFFF); }, true},
     };
     for (const Edit& e : edits) {
         SCOPED_TRACE(e.what);

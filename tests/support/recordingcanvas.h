@@ -49,6 +49,8 @@ public:
     bool drawText(int x, int y, bool transparent, const char* text, long long len) override;
     bool drawText(int x, int y, bool transparent, const unsigned short* text, long long len) override;
     bool drawRect(sRect* r, unsigned int fill, unsigned int border) override;
+    // The point-and-size form stays in reach; it lands in the one below.
+    using cCanvas::drawBitmap;
     bool drawBitmap(int x, int y, cPicture* picture, int w, int h) override;
     // Recorded as "alpha" (a picture drawn with its alpha channel).
     bool drawTransparent(sPoint* at, cPicture* picture, sSize* size) override;

@@ -38,7 +38,7 @@ private:
 // pointer the action carries.
 class cQuestion : public cChildElement::cSentChildAction {
 public:
-    cQuestion(int* answer, int q) : cSentChildAction(20), answer(answer), q(q) {}
+    cQuestion(int* to, int asked) : cSentChildAction(20), answer(to), q(asked) {}
     int* answer;
     int q;
 };

@@ -2,12 +2,16 @@
 // repaint areas, texts, and the requests that reach the window.
 #include "recordingcanvas.h"
 #include "testwindow.h"
+#include "uitoolkit/button.h"
 #include "uitoolkit/lang.h"
+#include "uitoolkit/propsheetex.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
 using qortest::cTestWindowTarget;
 
@@ -250,6 +254,39 @@ public:
 };
 
 }  // namespace
+
+// An element that keeps its text apart from the base's (a button its
+// caption, a description area its description) copies the same text into a
+// buffer as it hands out by pointer, also to a caller that knows it only as
+// an element: cut to the buffer, terminated, the rest zero.
+TEST(ElementTree, CopiedTextIsTheTextWhereverTheElementKeepsIt) {
+    const std::string caption = "Save all files";
+    cChildElement plain;
+    cButtonChild button;
+    cPropDispAreaChild area;
+    plain.setText(caption.c_str(), -1, false);
+    button.setText(caption.c_str());
+    area.setText("Title", caption.c_str());
+    const std::pair<const char*, cChildElement*> elements[] = {{"plain", &plain}, {"button", &button}, {"area", &area}};
+    for (const auto& [name, e] : elements) {
+        ASSERT_STREQ(e->text(), caption.c_str()) << name;
+        for (long long size : {1LL, 2LL, 6LL, 14LL, 15LL, 40LL}) {
+            char buf[40];
+            std::memset(buf, 'x', sizeof buf);
+            e->text(buf, size);
+            const std::string want = caption.substr(0, static_cast<size_t>(size - 1));
+            EXPECT_EQ(std::string(buf), want) << name << " " << size;
+            EXPECT_EQ(std::count(buf + want.size(), buf + size, '\0'), size - static_cast<long long>(want.size()))
+                << name << " " << size;
+            EXPECT_EQ(std::count(buf + size, buf + sizeof buf, 'x'), static_cast<long long>(sizeof buf) - size)
+                << name << " " << size;
+        }
+    }
+    // Known as a button, the copying form is there too.
+    char own[8];
+    button.text(own, sizeof own);
+    EXPECT_STREQ(own, "Save al");
+}
 
 TEST(ElementTree, LanguageTextsComeFromTheNearestNamedSection) {
     cLangWindow win;

@@ -73,8 +73,8 @@ public:
     }
     // With `linger`, the run's thread stays after it has reported, until
     // the test has seen `seen` reports or the job is told to stop.
-    void onJobEnd(unsigned long result) override {
-        cNavigationProvider::onJobEnd(result);
+    void onJobEnd(unsigned long jobResult) override {
+        cNavigationProvider::onJobEnd(jobResult);
         const int want = calls.load();
         while (linger.load() && seen.load() < want && !haveToStop()) sleep(1);
     }
