@@ -630,9 +630,19 @@ bool cPictJ2K::decodeFrom(cFileIOTarget* stream, bool jp2) {
     // A JP2 palette turns its component into one of that size for every
     // channel, up to 255 of them.
     work.units += 2 * static_cast<unsigned long long>(s.paletteChannels()) * work.largest;
+    // The picture is made on the image grid, whatever its components'
+    // subsampling: every pixel of it (at the resolution decoded) is
+    // converted, and held when the picture is decoded whole.  Components
+    // subsampled 255 times each way declare a grid 65025 times their
+    // samples.
+    long long grid = 0;
+    const bool gridFits =
+        checked_mul(qor_j2k::ceilDivPow2(w, reduce), qor_j2k::ceilDivPow2(h, reduce), grid) &&
+        inputCanDescribe(grid, s.codestreamBytes());
     // Decoded whole, it must also stay under the pixel ceiling.
     long long pixels = 0;
-    bool ok = inputCanDescribe(static_cast<long long>(std::min<unsigned long long>(work.units, 1ULL << 62)),
+    bool ok = gridFits &&
+              inputCanDescribe(static_cast<long long>(std::min<unsigned long long>(work.units, 1ULL << 62)),
                                s.codestreamBytes()) &&
               (ext || (checkPixelCount(w, h, &pixels, 1) && pixels <= pixelCeiling())) && s.decode(reduce);
     if (ok) {

@@ -209,6 +209,7 @@ TEST(Costs, FoundInputsAreRefusedBeforeTheLibraryFillsThem) {
         {"jp2/malformed/huge-empty-packets-16384x16384-in-82-bytes.j2k", cPictBase::ptJ2K},
         {"jp2/malformed/huge-empty-packets-16384x16384-in-167-bytes.jp2", cPictBase::ptJP2},
         {"jp2/malformed/huge-64-components-of-2048x2048-in-334-bytes.j2k", cPictBase::ptJ2K},
+        {"jp2/malformed/subsampled-grid-18x4235577-in-94-bytes.j2k", cPictBase::ptJ2K},
         {"dicom/malformed/huge-j2k-frame-16384x16384-in-382-bytes.dcm", cPictBase::ptDICOM},
         {"icns/malformed/huge-ic10-j2k-16384x16384-in-98-bytes.icns", cPictBase::ptICNS},
         {"tiff/malformed/huge-group4-page-16384x16384-in-2185-bytes.tif", cPictBase::ptTIFF},

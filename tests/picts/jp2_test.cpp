@@ -100,12 +100,14 @@ TEST(Jp2Malformed, SavedInputsReplay) {
     const char* const comps = "huge-64-components-of-2048x2048-in-334-bytes.j2k";
     const char* const jp2 = "huge-empty-packets-16384x16384-in-167-bytes.jp2";
     const char* const j2k = "huge-empty-packets-16384x16384-in-82-bytes.j2k";
+    const char* const grid = "subsampled-grid-18x4235577-in-94-bytes.j2k";
     adaptertest::replayMalformed<cPictJP2>("jp2", {adaptertest::refusedByProbe(comps),
                                                    adaptertest::refusedAfterProbe(jp2, 16384, 16384),
-                                                   adaptertest::refusedByProbe(j2k)});
+                                                   adaptertest::refusedByProbe(j2k), adaptertest::refusedByProbe(grid)});
     adaptertest::replayMalformed<cPictJ2K>("jp2", {adaptertest::refusedAfterProbe(comps, 2048, 2048),
                                                    adaptertest::refusedByProbe(jp2),
-                                                   adaptertest::refusedAfterProbe(j2k, 16384, 16384)});
+                                                   adaptertest::refusedAfterProbe(j2k, 16384, 16384),
+                                                   adaptertest::refusedAfterProbe(grid, 18, 4235577)});
 }
 
 // ---------------------------------------------------------------------------
