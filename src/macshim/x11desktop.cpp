@@ -61,11 +61,6 @@ Window focusOf(Display* dpy) {
 
 namespace msx11 {
 
-bool onX11(void* sdlWindow) {
-    sXWindow x;
-    return xOf(sdlWindow, x);
-}
-
 void settle(void* sdlWindow, bool popup) {
     sXWindow x;
     if (!xOf(sdlWindow, x)) return;

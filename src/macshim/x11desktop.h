@@ -16,9 +16,6 @@
 
 namespace msx11 {
 
-// Whether the window lives on an X server.
-bool onX11(void* sdlWindow);
-
 // Called once after the window was made.  A titled window loses a
 // transient-for-the-root mark; a popup is told never to take the keyboard
 // (its input hint is false).
