@@ -106,6 +106,11 @@ bool focusIsOursOrNobody(void* anySdlWindow, const std::vector<void*>& ours) {
     return false;
 }
 
+unsigned long xWindow(void* sdlWindow) {
+    sXWindow x;
+    return xOf(sdlWindow, x) ? static_cast<unsigned long>(x.win) : 0;
+}
+
 bool hasFocus(void* sdlWindow) {
     sXWindow x;
     return xOf(sdlWindow, x) && focusOf(x.dpy) == x.win;

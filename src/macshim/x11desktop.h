@@ -29,6 +29,9 @@ bool mapPopup(void* sdlWindow, bool shown);
 // nobody (none, the pointer's root, the root window) or one of `ours`.
 bool focusIsOursOrNobody(void* anySdlWindow, const std::vector<void*>& ours);
 
+// The window's X window, 0 when it is not on an X server.
+unsigned long xWindow(void* sdlWindow);
+
 // Whether the server's input focus is on the window itself.
 bool hasFocus(void* sdlWindow);
 
