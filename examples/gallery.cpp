@@ -50,6 +50,7 @@
 #include "cihlpdoc/sidocviewer.h"
 #include "ciplatform/translator.h"
 #include "macshim/appkit.h"
+#include "macshim/x11desktop.h"
 #include "nslib/nscocoa.h"
 #include "uitoolkit/application.h"
 #include "uitoolkit/checkbox.h"
@@ -1174,8 +1175,8 @@ private:
         for (const auto& r : mRects)
             if (f && (r.element == f || r.element->isChild(f))) focus = r.name;
         mOut += "{\"kind\":" + quoted(kind) + ",\"title\":" + quoted(w->title()) +
-                ",\"x11\":" + std::to_string(xWindowOf(w)) + ",\"key\":" + (w->isKeyWindow() ? "true" : "false") +
-                ",\"focus\":" + quoted(focus) + ",\"rects\":{";
+                ",\"x11\":" + std::to_string(msx11::xWindow(w->sdlWindow())) +
+                ",\"key\":" + (w->isKeyWindow() ? "true" : "false") + ",\"focus\":" + quoted(focus) + ",\"rects\":{";
         for (size_t i = 0; i < mRects.size(); ++i) {
             const sRect& r = mRects[i].rect;
             mOut += (i ? "," : "") + quoted(mRects[i].name) + ":[" + std::to_string(r.x) + "," + std::to_string(r.y) +
@@ -1246,8 +1247,6 @@ private:
         }
         return q + "\"";
     }
-
-    static unsigned long xWindowOf(MSWindow* w);
 
     struct sNamedRect {
         std::string name;
@@ -1347,20 +1346,3 @@ private:
 int main(int argc, char** argv) {
     return cCIApplication::runApp(new cGalleryApp, nullptr, nullptr, 0, argc, argv, nullptr, "qor-gallery");
 }
-
-// Last: Xlib's macros (None, Bool, Status, ...) would clash with the names
-// above.
-#include <SDL2/SDL_syswm.h>
-
-namespace {
-
-// The window's X window, 0 when it is not on an X server.
-unsigned long cReport::xWindowOf(MSWindow* w) {
-    auto* sdl = w ? static_cast<SDL_Window*>(w->sdlWindow()) : nullptr;
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!sdl || !SDL_GetWindowWMInfo(sdl, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
-    return static_cast<unsigned long>(info.info.x11.window);
-}
-
-}  // namespace

@@ -288,6 +288,7 @@ class State:
 class Run:
     def __init__(self, args):
         self.gallery, self.formdemo, self.sample, self.work = args[:4]
+        self.args = args
         self.wm = "--wm" in args
         self.x = None
         self.env = None
@@ -304,8 +305,6 @@ class Run:
             self.x.sample_focus()
             try:
                 got = cond()
-            except Failed:
-                raise
             except (KeyError, TypeError, IndexError) as e:
                 got, last = None, repr(e)
             if got:
@@ -665,6 +664,10 @@ class Run:
                     raise Failed(f"{a} at {r[a]} and {b} at {r[b]} overlap")
 
     # -- running --------------------------------------------------------------
+    def option(self, name):
+        """The value given after the option name, or None."""
+        return self.args[self.args.index(name) + 1] if name in self.args else None
+
     def cases(self):
         yield "first keys at start", self.case_first_keys
         yield "hint of the section arrow", self.case_hint_section_arrow
@@ -701,12 +704,12 @@ class Run:
             self.env["HOME"] = home
             os.environ["DISPLAY"] = server.name
             if self.wm:
-                wm = start_window_manager(sys.argv[sys.argv.index("--wm") + 1], 20)
+                wm = start_window_manager(self.option("--wm"), 20)
             self.x = XClient(server.name)
-            only = sys.argv[sys.argv.index("--only") + 1] if "--only" in sys.argv else ""
-            if "--timeout" in sys.argv:
+            only = self.option("--only") or ""
+            if self.option("--timeout"):
                 global TIMEOUT
-                TIMEOUT = float(sys.argv[sys.argv.index("--timeout") + 1])
+                TIMEOUT = float(self.option("--timeout"))
             for name, case in self.cases():
                 if only not in name:
                     continue

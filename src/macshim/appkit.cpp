@@ -370,14 +370,17 @@ bool pushWake() {
 // do.
 bool waitForEvents(int ms) {
     State& s = st();
-    for (auto& kv : s.windows) {
-        if (!kv.second->sdlWindow()) continue;
-        const int got = msx11::wait(kv.second->sdlWindow(), s.wakeFd, ms);
-        if (got < 0) break;
-        uint64_t n = 0;
-        while (s.wakeFd >= 0 && read(s.wakeFd, &n, sizeof n) > 0) {
+    // Without the counter our wait would not hear another thread's posts.
+    if (s.wakeFd >= 0) {
+        for (auto& kv : s.windows) {
+            if (!kv.second->sdlWindow()) continue;
+            const int got = msx11::wait(kv.second->sdlWindow(), s.wakeFd, ms);
+            if (got < 0) break;
+            uint64_t n = 0;
+            while (read(s.wakeFd, &n, sizeof n) > 0) {
+            }
+            return got > 0;
         }
-        return got > 0;
     }
     return (ms < 0 ? SDL_WaitEvent(nullptr) : SDL_WaitEventTimeout(nullptr, ms)) != 0;
 }
@@ -833,11 +836,11 @@ MSApplication* MSApplication::install(MSApplication* app) {
         return nullptr;
     }
     s.wakeType = SDL_RegisterEvents(1);
-    s.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (s.wakeType == uint32_t(-1)) {
         delete app;
         return nullptr;
     }
+    s.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     s.app = app;
     return app;
 }

@@ -61,11 +61,6 @@ Window focusOf(Display* dpy) {
 
 namespace msx11 {
 
-bool onX11(void* sdlWindow) {
-    sXWindow x;
-    return xOf(sdlWindow, x);
-}
-
 void settle(void* sdlWindow, bool popup) {
     sXWindow x;
     if (!xOf(sdlWindow, x)) return;
@@ -109,6 +104,11 @@ bool focusIsOursOrNobody(void* anySdlWindow, const std::vector<void*>& ours) {
         if (xOf(w, o) && o.win == focus) return true;
     }
     return false;
+}
+
+unsigned long xWindow(void* sdlWindow) {
+    sXWindow x;
+    return xOf(sdlWindow, x) ? static_cast<unsigned long>(x.win) : 0;
 }
 
 bool hasFocus(void* sdlWindow) {

@@ -16,9 +16,6 @@
 
 namespace msx11 {
 
-// Whether the window lives on an X server.
-bool onX11(void* sdlWindow);
-
 // Called once after the window was made.  A titled window loses a
 // transient-for-the-root mark; a popup is told never to take the keyboard
 // (its input hint is false).
@@ -31,6 +28,9 @@ bool mapPopup(void* sdlWindow, bool shown);
 // Whether no other client holds the keyboard: the server's input focus is
 // nobody (none, the pointer's root, the root window) or one of `ours`.
 bool focusIsOursOrNobody(void* anySdlWindow, const std::vector<void*>& ours);
+
+// The window's X window, 0 when it is not on an X server.
+unsigned long xWindow(void* sdlWindow);
 
 // Whether the server's input focus is on the window itself.
 bool hasFocus(void* sdlWindow);

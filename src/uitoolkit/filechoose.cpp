@@ -628,7 +628,7 @@ bool cFileChooseDialog::chooseSelectedFiles() {
         sFolderItemInfo* e = entry(row);
         _guardchar<char> p;
         if (!e || e->type != fsoFile || !entryPath(row, p)) continue;
-        if (!entryStillThere(row)) {
+        if (!entryStillThere(*e, p.get())) {
             // A chosen file went: nothing is handed back, the list is read
             // again and the user chooses anew.
             recheckFolder(true);
@@ -644,14 +644,11 @@ bool cFileChooseDialog::chooseSelectedFiles() {
     return true;
 }
 
-bool cFileChooseDialog::entryStillThere(int row) {
-    sFolderItemInfo* e = entry(row);
-    _guardchar<char> p;
-    if (!e || !entryPath(row, p)) return false;
+bool cFileChooseDialog::entryStillThere(const sFolderItemInfo& e, const char* path) {
     // Places and volumes are not entries of a folder that could go.
     if (!folderListed()) return true;
-    const int now = cFolderContents::objtype(p.get());
-    if (e->type == fsoFile || e->type == fsoFolder) return now == e->type;
+    const int now = cFolderContents::objtype(path);
+    if (e.type == fsoFile || e.type == fsoFolder) return now == e.type;
     return now != fsoNone;
 }
 
@@ -661,7 +658,7 @@ void cFileChooseDialog::activate(int row) {
     _guardchar<char> p;
     if (!entryPath(row, p)) return;
     if (e->type != fsoFile && !isGoable(e->type)) return;
-    if (!entryStillThere(row)) {
+    if (!entryStillThere(*e, p.get())) {
         recheckFolder(true);
         return;
     }
@@ -699,7 +696,10 @@ void cFileChooseDialog::contextMenu(int x, int y) {
     }
     _guardchar<char> p;
     if (!entryPath(row, p)) return;
-    if (!entryStillThere(row)) {
+    // Looked up again: the listing may have been replaced while the menu
+    // was up.
+    e = entry(row);
+    if (!e || !entryStillThere(*e, p.get())) {
         recheckFolder(true);
         return;
     }

@@ -241,9 +241,9 @@ private:
     // again in any case and says that.  Nothing while a navigation runs:
     // it brings a fresh listing itself.
     void recheckFolder(bool entryGone);
-    // Whether a row still stands for what it shows: a file that is a file,
-    // a folder that is a folder.
-    bool entryStillThere(int row);
+    // Whether a row's entry e, at path, still stands for what it shows: a
+    // file that is a file, a folder that is a folder.
+    bool entryStillThere(const sFolderItemInfo& e, const char* path);
     // A message box over the dialog with one of its texts.
     void tell(int text, bool error);
 

@@ -23,6 +23,7 @@
 
 #include "ciplatform/translator.h"
 #include "macshim/appkit.h"
+#include "macshim/x11desktop.h"
 #include "nslib/nscocoa.h"
 #include "testsupport.h"
 #include "uitoolkit/combobox.h"
@@ -203,12 +204,7 @@ cPopupMaster* popupOf(MSWindow* w) {
     return t ? dynamic_cast<cPopupMaster*>(t->root()) : nullptr;
 }
 
-Window xWindowOf(MSWindow* w) {
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    return sdlOf(w) && SDL_GetWindowWMInfo(sdlOf(w), &info) && info.subsystem == SDL_SYSWM_X11 ? info.info.x11.window
-                                                                                              : 0;
-}
+Window xWindowOf(MSWindow* w) { return msx11::xWindow(sdlOf(w)); }
 
 // Whether SDL's keyboard focus has caught up with the server's: SDL hands
 // on a focus change only a while after the server made it, so until then
@@ -452,10 +448,8 @@ std::vector<sSeen> runCases(sXClient& x, const std::vector<sCase>& cases) {
             case endWindowMoved: {
                 // The window is moved (as its title bar dragged would move it).
                 Display* d = x.dpy;
-                SDL_SysWMinfo wm;
-                SDL_VERSION(&wm.version);
-                if (SDL_GetWindowWMInfo(sdlOf(main), &wm)) {
-                    const Window top = x.topLevel(wm.info.x11.window);
+                if (const Window own = xWindowOf(main)) {
+                    const Window top = x.topLevel(own);
                     XWindowAttributes wa;
                     XGetWindowAttributes(d, top, &wa);
                     XMoveWindow(d, top, wa.x + 40, wa.y);
