@@ -641,7 +641,7 @@ private:
 
 // What a reading of a file to pack tells after each piece: the caller's
 // hook (sPayloadOptions::onFilePiece), or nothing.
-using tPieceHook = std::function<void(const std::string&, unsigned long long, unsigned long long)>;
+using tPieceHook = decltype(sPayloadOptions::onFilePiece);
 
 // Reads exactly the bytes of the file at path, added with `stamp`, hashing
 // them, into bytes (held: a buffer of at least its size) or, with bytes
@@ -666,7 +666,7 @@ bool readFileHashed(const std::string& path, const cSoftPkg::sFileStamp& stamp, 
         if (!f.read(at, want)) return false;
         sha256_update(&sha, at, want);
         total += want;
-        if (hook && *hook) (*hook)(path, total - want, total);
+        if (hook) (*hook)(path, total - want, total);
     }
     if (!f.ends()) return false;
     sha256_finish(&sha, digest);
@@ -680,9 +680,9 @@ struct sLoad {
     cSoftPkg::sFileStamp stamp;
     unsigned long long size = 0;
     bool held = false;
-    // Shared: a load still being read when a failed save lets its feeder go
-    // keeps the hook it calls.
-    std::shared_ptr<const tPieceHook> hook;
+    // The caller's, or null: it outlives every reading, since the feeder
+    // waits for the loads claimed before it goes.
+    const tPieceHook* hook = nullptr;
     std::atomic<bool> claimed{false};
     // The buffer for a held file, given when it is scheduled.
     _typebuf<unsigned char> bytes;
@@ -694,7 +694,7 @@ struct sLoad {
 };
 
 void runLoad(sLoad& l) {
-    l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook.get());
+    l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook);
 }
 
 class cItemFeeder {
@@ -705,7 +705,7 @@ public:
           heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
           packAhead_(options.packAheadOfDigest > 0),
           shelf_(options.readAheadBytes),
-          hook_(options.onFilePiece ? std::make_shared<const tPieceHook>(options.onFilePiece) : nullptr) {}
+          hook_(options.onFilePiece ? &options.onFilePiece : nullptr) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -892,7 +892,7 @@ private:
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
     cShelf shelf_;
-    std::shared_ptr<const tPieceHook> hook_;
+    const tPieceHook* hook_;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 
