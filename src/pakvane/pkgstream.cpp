@@ -505,7 +505,7 @@ private:
 class cSizedFile {
 public:
     cSizedFile(const std::string& path, const cSoftPkg::sFileStamp& stamp, sPayloadFault& fault)
-        : path_(path), size_(stamp.size), stamp_(stamp), fault_(fault) {}
+        : path_(path), stamp_(stamp), fault_(fault) {}
     ~cSizedFile() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -528,7 +528,7 @@ public:
                 // It ends early: shorter on disk now, or (a file whose size
                 // says nothing, as in /sys) it holds less than it says.
                 const unsigned long long now = sizeNowOnDisk();
-                return changed(now != size_ ? now : done_);
+                return changed(now != stamp_.size ? now : done_);
             }
             at += got;
             n -= static_cast<unsigned int>(got);
@@ -565,7 +565,7 @@ private:
         cSoftPkg::sFileStamp now;
         if (!cSoftPkg::sFileStamp::ofDescriptor(fd_, now)) return unreadable();
         if (now == stamp_) return true;
-        if (now.size != size_) return changed(now.size);
+        if (now.size != stamp_.size) return changed(now.size);
         changed(now.size);
         fault_.detail = now.differenceFrom(stamp_);
         return false;
@@ -576,7 +576,7 @@ private:
     }
     bool changed(unsigned long long now) {
         fileFault(fault_, sPayloadFault::fileChanged, path_);
-        fault_.before = size_;
+        fault_.before = stamp_.size;
         fault_.after = now;
         return false;
     }
@@ -596,7 +596,6 @@ private:
 
     int fd_ = -1;
     const std::string& path_;
-    unsigned long long size_;
     const cSoftPkg::sFileStamp& stamp_;
     unsigned long long done_ = 0;
     sPayloadFault& fault_;
@@ -678,7 +677,6 @@ bool readFileHashed(const std::string& path, const cSoftPkg::sFileStamp& stamp, 
 struct sLoad {
     std::string path;
     cSoftPkg::sFileStamp stamp;
-    unsigned long long size = 0;
     bool held = false;
     // The caller's, or null: it outlives every reading, since the feeder
     // waits for the loads claimed before it goes.
@@ -747,7 +745,6 @@ private:
             }
             l->path = it->source;
             l->stamp = it->sourceStamp;
-            l->size = it->sourceSize;
             l->held = held;
             l->hook = hook_;
             if (held) heldBytes_ += it->sourceSize;
@@ -814,15 +811,15 @@ private:
         } else {
             pool_.waitFor([&] { return l->done; });
         }
-        if (l->held) heldBytes_ -= l->size;
+        if (l->held) heldBytes_ -= l->stamp.size;
         if (!l->ok) {
             fault_ = std::move(l->fault);
             return false;
         }
         pkg_.setFileDigest(i, l->digest);
-        if (!head(0, l->size, l->digest)) return false;
+        if (!head(0, l->stamp.size, l->digest)) return false;
         if (l->held) {
-            const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->size));
+            const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->stamp.size));
             shelf_.give(std::move(l->bytes));
             return ok;
         }
@@ -836,7 +833,7 @@ private:
     bool large(int i, const std::shared_ptr<sLoad>& l) {
         unsigned char sizes[8];
         putU32le(sizes, 0);
-        putU32le(sizes + 4, static_cast<std::uint32_t>(l->size));
+        putU32le(sizes + 4, static_cast<std::uint32_t>(l->stamp.size));
         const bool started = out_.putPending(sizes, [this, i, l](unsigned char (&d)[32]) {
             if (!l->claimed.exchange(true))
                 runLoad(*l);  // no worker took it: read it here
@@ -857,7 +854,7 @@ private:
     bool same(const sLoad& l, const unsigned char (&again)[32]) {
         if (std::memcmp(again, l.digest, 32) == 0) return true;
         fileFault(fault_, sPayloadFault::fileChanged, l.path);
-        fault_.before = fault_.after = l.size;
+        fault_.before = fault_.after = l.stamp.size;
         return false;
     }
 
@@ -869,8 +866,9 @@ private:
         _typebuf<unsigned char> piece(kPiece);
         sSHA256Ctx sha;
         sha256_starts(&sha);
-        for (unsigned long long total = 0; total < l.size;) {
-            const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.size - total));
+        for (unsigned long long total = 0; total < l.stamp.size;) {
+            const unsigned int want =
+                static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.stamp.size - total));
             if (!f.read(piece.data(), want)) return false;
             // Hashed with the body, side by side.
             if (!out_.put(piece.data(), want, &sha)) return false;
