@@ -278,6 +278,7 @@ cSoftPkg::sFileStamp cSoftPkg::sFileStamp::of(const struct stat& st) {
     s.device = static_cast<std::uint64_t>(st.st_dev);
     s.inode = static_cast<std::uint64_t>(st.st_ino);
     s.size = static_cast<unsigned long long>(std::max<off_t>(0, st.st_size));
+    s.mode = static_cast<unsigned>(st.st_mode & 07777);
     s.modifiedSec = st.st_mtim.tv_sec;
     s.modifiedNsec = st.st_mtim.tv_nsec;
     s.changedSec = st.st_ctim.tv_sec;
@@ -295,23 +296,44 @@ bool cSoftPkg::sFileStamp::ofDescriptor(int fd, sFileStamp& out) {
 const char* cSoftPkg::sFileStamp::differenceFrom(const sFileStamp& then) const {
     if (device != then.device || inode != then.inode) return "replaced by another file";
     if (size != then.size || modifiedSec != then.modifiedSec || modifiedNsec != then.modifiedNsec) return "modified";
-    if (changedSec != then.changedSec || changedNsec != then.changedNsec) return "its status changed";
+    if (mode != then.mode || changedSec != then.changedSec || changedNsec != then.changedNsec)
+        return "its status changed";
     return "";
 }
 
 namespace {
 
-// The file open in f is the one added as `it`, as it was then.
-bool sameAsAdded(cFileIO& f, const cSoftPkg::sPkgItem& it) {
-    cSoftPkg::sFileStamp now;
-    return cSoftPkg::sFileStamp::ofDescriptor(static_cast<int>(f.descriptor()), now) && now == it.sourceStamp;
+// Opens a file to pack for reading without blocking, so that a named pipe
+// put in a file's place is refused rather than waited on for a writer.
+int openToRead(const char* path) {
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
 }
+
+// A file item's file, read again: open only while it is the file added, as
+// it was then.
+class cAddedFile : public cFileIO {
+public:
+    bool openAdded(const cSoftPkg::sPkgItem& it) {
+        const int fd = openToRead(it.source.c_str());
+        if (fd < 0) return false;
+        adopt(fd, it.source.c_str());
+        return sameAs(it);
+    }
+    bool sameAs(const cSoftPkg::sPkgItem& it) {
+        cSoftPkg::sFileStamp now;
+        return cSoftPkg::sFileStamp::ofDescriptor(static_cast<int>(descriptor()), now) && now == it.sourceStamp;
+    }
+};
 
 }  // namespace
 
 bool cSoftPkg::readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes) {
-    cFileIO f;
-    if (!f.open(it.source.c_str(), fmRead) || !sameAsAdded(f, it)) return false;
+    cAddedFile f;
+    if (!f.openAdded(it)) return false;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     try {
@@ -325,15 +347,15 @@ bool cSoftPkg::readFileItem(sPkgItem& it, _typebuf<unsigned char>& bytes) {
     // Nothing may follow, and the file must be as it was all along: not
     // grown, nor written to as it was read.
     unsigned char extra;
-    if (f.read(&extra, 1) != 0 || !sameAsAdded(f, it)) return false;
+    if (f.read(&extra, 1) != 0 || !f.sameAs(it)) return false;
     sha256_finish(&sha, it.digest);
     it.digestKnown = true;
     return true;
 }
 
 bool cSoftPkg::hashFileItem(sPkgItem& it) {
-    cFileIO f;
-    if (!f.open(it.source.c_str(), fmRead) || !sameAsAdded(f, it)) return false;
+    cAddedFile f;
+    if (!f.openAdded(it)) return false;
     sSHA256Ctx sha;
     sha256_starts(&sha);
     unsigned long long total = 0;
@@ -341,7 +363,7 @@ bool cSoftPkg::hashFileItem(sPkgItem& it) {
         sha256_update(&sha, b, n);
         total += n;
     });
-    if (!ok || total != it.sourceSize || !sameAsAdded(f, it)) return false;
+    if (!ok || total != it.sourceSize || !f.sameAs(it)) return false;
     sha256_finish(&sha, it.digest);
     it.digestKnown = true;
     return true;
@@ -364,10 +386,7 @@ int cSoftPkg::addPkgFile(const char* path) {
     // pipe put in a file's place is refused rather than waited on.
     struct stat st;
     {
-        int fd;
-        do {
-            fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
+        const int fd = openToRead(path);
         if (fd < 0) return -1;
         const bool known = ::fstat(fd, &st) == 0;
         const int error = errno;

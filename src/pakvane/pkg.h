@@ -35,13 +35,14 @@ struct stat;
 class cSoftPkg {
 public:
     // What a file to pack was when it was added, as its status tells: the
-    // file it is (device and inode), its size and when its bytes and its
-    // status last changed, to the nanosecond.  A reading that finds it
-    // otherwise before or after reads a file that changed meanwhile, even
-    // one rewritten in place with as many bytes.
+    // file it is (device and inode), its size, its permission bits and when
+    // its bytes and its status last changed, to the nanosecond.  A reading
+    // that finds it otherwise before or after reads a file that changed
+    // meanwhile, even one rewritten in place with as many bytes.
     struct sFileStamp {
         std::uint64_t device = 0, inode = 0;
         unsigned long long size = 0;
+        unsigned mode = 0;  // the permission bits (07777)
         long long modifiedSec = 0, modifiedNsec = 0;
         long long changedSec = 0, changedNsec = 0;
 
@@ -50,8 +51,9 @@ public:
         // be read.
         static bool ofDescriptor(int fd, sFileStamp& out);
         bool operator==(const sFileStamp& o) const {
-            return device == o.device && inode == o.inode && size == o.size && modifiedSec == o.modifiedSec &&
-                   modifiedNsec == o.modifiedNsec && changedSec == o.changedSec && changedNsec == o.changedNsec;
+            return device == o.device && inode == o.inode && size == o.size && mode == o.mode &&
+                   modifiedSec == o.modifiedSec && modifiedNsec == o.modifiedNsec && changedSec == o.changedSec &&
+                   changedNsec == o.changedNsec;
         }
         bool operator!=(const sFileStamp& o) const { return !(*this == o); }
         // What differs from `then` in a few words: "replaced by another

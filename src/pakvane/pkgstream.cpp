@@ -505,7 +505,7 @@ private:
 class cSizedFile {
 public:
     cSizedFile(const std::string& path, const cSoftPkg::sFileStamp& stamp, sPayloadFault& fault)
-        : path_(path), size_(stamp.size), stamp_(stamp), fault_(fault) {}
+        : path_(path), stamp_(stamp), fault_(fault) {}
     ~cSizedFile() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -528,7 +528,7 @@ public:
                 // It ends early: shorter on disk now, or (a file whose size
                 // says nothing, as in /sys) it holds less than it says.
                 const unsigned long long now = sizeNowOnDisk();
-                return changed(now != size_ ? now : done_);
+                return changed(now != stamp_.size ? now : done_);
             }
             at += got;
             n -= static_cast<unsigned int>(got);
@@ -565,7 +565,7 @@ private:
         cSoftPkg::sFileStamp now;
         if (!cSoftPkg::sFileStamp::ofDescriptor(fd_, now)) return unreadable();
         if (now == stamp_) return true;
-        if (now.size != size_) return changed(now.size);
+        if (now.size != stamp_.size) return changed(now.size);
         changed(now.size);
         fault_.detail = now.differenceFrom(stamp_);
         return false;
@@ -576,7 +576,7 @@ private:
     }
     bool changed(unsigned long long now) {
         fileFault(fault_, sPayloadFault::fileChanged, path_);
-        fault_.before = size_;
+        fault_.before = stamp_.size;
         fault_.after = now;
         return false;
     }
@@ -596,7 +596,6 @@ private:
 
     int fd_ = -1;
     const std::string& path_;
-    unsigned long long size_;
     const cSoftPkg::sFileStamp& stamp_;
     unsigned long long done_ = 0;
     sPayloadFault& fault_;
@@ -641,7 +640,7 @@ private:
 
 // What a reading of a file to pack tells after each piece: the caller's
 // hook (sPayloadOptions::onFilePiece), or nothing.
-using tPieceHook = std::function<void(const std::string&, unsigned long long, unsigned long long)>;
+using tPieceHook = decltype(sPayloadOptions::onFilePiece);
 
 // Reads exactly the bytes of the file at path, added with `stamp`, hashing
 // them, into bytes (held: a buffer of at least its size) or, with bytes
@@ -666,7 +665,7 @@ bool readFileHashed(const std::string& path, const cSoftPkg::sFileStamp& stamp, 
         if (!f.read(at, want)) return false;
         sha256_update(&sha, at, want);
         total += want;
-        if (hook && *hook) (*hook)(path, total - want, total);
+        if (hook) (*hook)(path, total - want, total);
     }
     if (!f.ends()) return false;
     sha256_finish(&sha, digest);
@@ -678,11 +677,10 @@ bool readFileHashed(const std::string& path, const cSoftPkg::sFileStamp& stamp, 
 struct sLoad {
     std::string path;
     cSoftPkg::sFileStamp stamp;
-    unsigned long long size = 0;
     bool held = false;
-    // Shared: a load still being read when a failed save lets its feeder go
-    // keeps the hook it calls.
-    std::shared_ptr<const tPieceHook> hook;
+    // The caller's, or null: it outlives every reading, since the feeder
+    // waits for the loads claimed before it goes.
+    const tPieceHook* hook = nullptr;
     std::atomic<bool> claimed{false};
     // The buffer for a held file, given when it is scheduled.
     _typebuf<unsigned char> bytes;
@@ -694,7 +692,7 @@ struct sLoad {
 };
 
 void runLoad(sLoad& l) {
-    l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook.get());
+    l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook);
 }
 
 class cItemFeeder {
@@ -705,7 +703,7 @@ public:
           heldLimit_(options.heldFileBytes), aheadLimit_(options.readAheadBytes),
           packAhead_(options.packAheadOfDigest > 0),
           shelf_(options.readAheadBytes),
-          hook_(options.onFilePiece ? std::make_shared<const tPieceHook>(options.onFilePiece) : nullptr) {}
+          hook_(options.onFilePiece ? &options.onFilePiece : nullptr) {}
     ~cItemFeeder() {
         // Loads a worker has claimed must end before their state goes.
         for (auto& e : loads_) {
@@ -747,7 +745,6 @@ private:
             }
             l->path = it->source;
             l->stamp = it->sourceStamp;
-            l->size = it->sourceSize;
             l->held = held;
             l->hook = hook_;
             if (held) heldBytes_ += it->sourceSize;
@@ -814,15 +811,15 @@ private:
         } else {
             pool_.waitFor([&] { return l->done; });
         }
-        if (l->held) heldBytes_ -= l->size;
+        if (l->held) heldBytes_ -= l->stamp.size;
         if (!l->ok) {
             fault_ = std::move(l->fault);
             return false;
         }
         pkg_.setFileDigest(i, l->digest);
-        if (!head(0, l->size, l->digest)) return false;
+        if (!head(0, l->stamp.size, l->digest)) return false;
         if (l->held) {
-            const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->size));
+            const bool ok = out_.put(l->bytes.data(), static_cast<std::size_t>(l->stamp.size));
             shelf_.give(std::move(l->bytes));
             return ok;
         }
@@ -836,7 +833,7 @@ private:
     bool large(int i, const std::shared_ptr<sLoad>& l) {
         unsigned char sizes[8];
         putU32le(sizes, 0);
-        putU32le(sizes + 4, static_cast<std::uint32_t>(l->size));
+        putU32le(sizes + 4, static_cast<std::uint32_t>(l->stamp.size));
         const bool started = out_.putPending(sizes, [this, i, l](unsigned char (&d)[32]) {
             if (!l->claimed.exchange(true))
                 runLoad(*l);  // no worker took it: read it here
@@ -857,7 +854,7 @@ private:
     bool same(const sLoad& l, const unsigned char (&again)[32]) {
         if (std::memcmp(again, l.digest, 32) == 0) return true;
         fileFault(fault_, sPayloadFault::fileChanged, l.path);
-        fault_.before = fault_.after = l.size;
+        fault_.before = fault_.after = l.stamp.size;
         return false;
     }
 
@@ -869,8 +866,9 @@ private:
         _typebuf<unsigned char> piece(kPiece);
         sSHA256Ctx sha;
         sha256_starts(&sha);
-        for (unsigned long long total = 0; total < l.size;) {
-            const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.size - total));
+        for (unsigned long long total = 0; total < l.stamp.size;) {
+            const unsigned int want =
+                static_cast<unsigned int>(std::min<unsigned long long>(kPiece, l.stamp.size - total));
             if (!f.read(piece.data(), want)) return false;
             // Hashed with the body, side by side.
             if (!out_.put(piece.data(), want, &sha)) return false;
@@ -892,7 +890,7 @@ private:
     std::uint32_t next_ = 0;
     unsigned long long heldBytes_ = 0;
     cShelf shelf_;
-    std::shared_ptr<const tPieceHook> hook_;
+    const tPieceHook* hook_;
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 

@@ -586,8 +586,9 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(f.item));
         const std::string source = item ? item->source : std::string();
         // The installer gives a file its mode from the line's digits alone.
-        struct stat st;
-        if (!modeGiven && ::stat(source.c_str(), &st) == 0 && (st.st_mode & 0111) != 0) {
+        // The mode on disk is the one the file was added with: a scenario
+        // names thousands of files, and each has had its status taken.
+        if (!modeGiven && item && (item->sourceStamp.mode & 0111) != 0) {
             if (modes.count++ == 0) modes.source = source;
         }
         const std::string sub = cSoftPkgScenario::normalSubPath(f.dest.sub);

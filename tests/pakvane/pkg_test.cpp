@@ -320,6 +320,14 @@ TEST(SoftPkg, FilesRefusedSayWhyAndAFileChangedSinceItWasAddedIsNotRead) {
     EXPECT_STREQ(cSoftPkg::sFileStamp::of(st).differenceFrom(added), "replaced by another file");
     EXPECT_STREQ(added.differenceFrom(added), "");
     EXPECT_FALSE(pkg.digest(0, d));
+    // Replaced by a named pipe with no writer: refused at once by every
+    // reading, not waited on.
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+    SteppedStream out("");
+    EXPECT_FALSE(pkg.digest(0, d));
+    EXPECT_FALSE(pkg.verify(0));
+    EXPECT_FALSE(pkg.savePackage(&out));
 }
 
 TEST(SoftPkg, SavingFailsCleanlyAndDigestsHashFromThePosition) {
