@@ -785,26 +785,6 @@ bool cSiHttpResponse::onData(const unsigned char* buf, long long len, unsigned l
 // ===========================================================================
 // cHttpTransport
 
-namespace {
-
-// What is left of a deadline (-1: none) as a wait of at most `most` ms;
-// false once it has passed.  byDeadline tells whether the deadline is the
-// shorter of the two.
-bool waitWithin(long long deadline, int most, int& wait, bool& byDeadline) {
-    wait = most;
-    byDeadline = false;
-    if (deadline < 0) return true;
-    const long long left = deadline - cTCPSocket::nowMs();
-    if (left <= 0) return false;
-    if (left < most) {
-        wait = static_cast<int>(left);
-        byDeadline = true;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool cHttpTransport::processRequest(cHttpRequest& req, cHttpResponse& resp) {
     using eFailure = cHttpResponse::eFailure;
     resp.clearFailure();
@@ -818,12 +798,13 @@ bool cHttpTransport::processRequest(cHttpRequest& req, cHttpResponse& resp) {
         close();
         return resp.fail(eFailure::unresolved, "\"%.200s\" has no IPv4 address", req.host());
     }
-    int connectMs = 0;
+    long long waitMs = 0;
     bool byDeadline = false;
-    if (!waitWithin(deadline, connectTimeoutMs_, connectMs, byDeadline)) {
+    if (!waitWithin(deadline, connectTimeoutMs_, waitMs, byDeadline)) {
         close();
         return resp.fail(eFailure::deadline, "the time ran out before connecting");
     }
+    const int connectMs = static_cast<int>(waitMs);  // at most connectTimeoutMs_
     if (!connect(ip, req.port(), connectMs)) {
         switch (lastError()) {
             case errTimedOut:

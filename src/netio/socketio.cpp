@@ -28,14 +28,11 @@ bool cSocketIO::create(cTCPSocket* s, bool own) {
 
 bool cSocketIO::waitFor(const timeval& timeout, timeval& wait, bool& byDeadline) const {
     wait = timeout;
-    byDeadline = false;
-    if (deadline_ < 0) return true;
-    const long long left = deadline_ - cTCPSocket::nowMs();
-    if (left <= 0) return false;
-    if (left < wholeMs(timeout)) {
+    long long left = 0;
+    if (!cTCPSocket::waitWithin(deadline_, wholeMs(timeout), left, byDeadline)) return false;
+    if (byDeadline) {
         wait.tv_sec = static_cast<time_t>(left / 1000);
         wait.tv_usec = static_cast<suseconds_t>((left % 1000) * 1000);
-        byDeadline = true;
     }
     return true;
 }

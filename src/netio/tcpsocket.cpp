@@ -169,6 +169,19 @@ void cTCPSocket::setWriteTO(int ms) { writeTO_ = fromMs(ms); }
 
 long long cTCPSocket::nowMs() { return monotonicMs(); }
 
+bool cTCPSocket::waitWithin(long long deadline, long long mostMs, long long& waitMs, bool& byDeadline) {
+    waitMs = mostMs;
+    byDeadline = false;
+    if (deadline < 0) return true;
+    const long long left = deadline - nowMs();
+    if (left <= 0) return false;
+    if (left < mostMs) {
+        waitMs = left;
+        byDeadline = true;
+    }
+    return true;
+}
+
 int cTCPSocket::receive(void* buf, int len, const timeval* wait) {
     lastErrno_ = 0;
     if (fd_ == -1) {

@@ -81,6 +81,10 @@ public:
     // Milliseconds of the monotonic clock that the socket's waits are
     // measured on: the clock to set a deadline by.
     static long long nowMs();
+    // The wait left before `deadline` (a time of nowMs(); -1 for none), at
+    // most `mostMs`: waitMs receives it, and byDeadline whether the
+    // deadline is what cut it.  False once the deadline has passed.
+    static bool waitWithin(long long deadline, long long mostMs, long long& waitMs, bool& byDeadline);
     // The connected peer's address, four bytes in network order.
     bool ipv4fromsock(unsigned char (&ip)[4]);
 

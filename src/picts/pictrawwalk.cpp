@@ -67,8 +67,6 @@ public:
             if (!std::memcmp(head + i, "IIII", 4) || !std::memcmp(head + i, "MMMM", 4)) bad_ = true;
         if (!std::memcmp(head + 6, "HEAPCCDR", 8)) bad_ = true;
         if (!header(0, head, true)) return false;
-        w_.little = head[0] == 'I';
-        w_.magic = cByteReader::u16(head + 2, !w_.little);
         while (!todo_.empty()) {
             const sTable t = todo_.front();
             todo_.erase(todo_.begin());
@@ -268,6 +266,5 @@ bool walkRawTiff(cFileIOTarget* stream, long long size, sRawTiffWalk& out) {
     out = sRawTiffWalk();
     if (!stream) return false;
     cWalker walker(stream, size, out);
-    out.ok = walker.run();
-    return out.ok;
+    return walker.run();
 }

@@ -22,9 +22,6 @@
 class cFileIOTarget;
 
 struct sRawTiffWalk {
-    bool ok = false;        // every table walked and accepted
-    bool little = false;    // "II"
-    unsigned magic = 0;     // 42, or a maker's own ("RO", "U")
     char make[32] = {};     // IFD 0's Make
     bool dng = false;       // IFD 0 holds DNGVersion
     bool tiffEP = false;    // IFD 0 holds the TIFF/EP standard id
@@ -47,5 +44,6 @@ struct sRawTiffWalk {
 // which none of its parsers reads).
 constexpr unsigned kRawHiddenTag = 0xEA1C;
 
-// Walks the TIFF at the start of the stream (size bytes long).
+// Walks the TIFF at the start of the stream (size bytes long); true when
+// every table was walked and accepted.
 bool walkRawTiff(cFileIOTarget* stream, long long size, sRawTiffWalk& out);

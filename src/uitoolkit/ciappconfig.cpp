@@ -1227,10 +1227,12 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
         return false;
     }
     struct stat st;
-    if (::fstat(static_cast<int>(file.descriptor()), &st) != 0 || st.st_size > kMaxHiveFileBytes) {
-        // Longer than the store reads: refused before a byte is read.
+    const bool statted = ::fstat(static_cast<int>(file.descriptor()), &st) == 0;
+    if (!statted || st.st_size > kMaxHiveFileBytes) {
+        // Longer than the store reads: refused before a byte is read.  (A
+        // failed fstat leaves st unset: that file is only unreadable.)
         hive.loadFailed = true;
-        hive.fault = st.st_size > kMaxHiveFileBytes ? hfTooLarge : hfUnreadable;
+        hive.fault = statted ? hfTooLarge : hfUnreadable;
         return false;
     }
     const sFileIdentity id = identityOf(st);
