@@ -222,7 +222,8 @@ private:
             return p;
         }
         if (mLeft < bytes) {
-            const std::size_t size = std::min(kLastChunk, mChunks.empty() ? kFirstChunk : 2 * mLastSize);
+            const std::size_t size =
+                std::max(bytes, std::min(kLastChunk, mChunks.empty() ? kFirstChunk : 2 * mLastSize));
             mChunks.reserve(mChunks.size() + 1);
             mNext = static_cast<unsigned char*>(::operator new(size));
             mChunks.emplace_back(mNext, size);
