@@ -273,50 +273,49 @@ cCIAppConfig::sDataContainer::~sDataContainer() {
     }
 }
 
-unsigned char* cCIAppConfig::cHiveValue::heap() const {
+template <class SizeT>
+unsigned char* cCIAppConfig::cInPlaceBytes<SizeT>::bytes() const {
+    if (mCount <= kInPlace) return const_cast<unsigned char*>(mBytes);
     unsigned char* p;
     std::memcpy(&p, mBytes, sizeof p);
     return p;
 }
 
-void cCIAppConfig::cHiveValue::free() {
-    if (mCount > kInPlace) delete[] heap();
+template <class SizeT>
+void cCIAppConfig::cInPlaceBytes<SizeT>::free() {
+    if (mCount > kInPlace) delete[] bytes();
     mCount = 0;
 }
 
+template <class SizeT>
+void cCIAppConfig::cInPlaceBytes<SizeT>::replace(const unsigned char* src, std::size_t n) {
+    // The new bytes are made before the old are freed: src may lie in them.
+    unsigned char in[kInPlace];
+    unsigned char* fresh = nullptr;
+    if (n > kInPlace)
+        fresh = new unsigned char[n];
+    if (src && n) std::memcpy(fresh ? fresh : in, src, n);
+    free();
+    if (fresh)
+        std::memcpy(mBytes, &fresh, sizeof fresh);
+    else if (src && n)
+        std::memcpy(mBytes, in, n);
+    mCount = static_cast<SizeT>(n);
+}
+
+template class cCIAppConfig::cInPlaceBytes<std::uint8_t>;
+template class cCIAppConfig::cInPlaceBytes<std::uint16_t>;
+
 bool cCIAppConfig::cHiveValue::set(long long n) {
     if (n > kMaxHiveValueBytes) return false;
-    if (n <= 0) {
-        free();
-        return true;
-    }
-    if (n <= static_cast<long long>(kInPlace)) {
-        free();
-    } else {
-        unsigned char* p = new unsigned char[static_cast<std::size_t>(n)];
-        free();
-        std::memcpy(mBytes, &p, sizeof p);
-    }
-    mCount = static_cast<std::uint16_t>(n);
+    replace(nullptr, n > 0 ? static_cast<std::size_t>(n) : 0);
     return true;
 }
 
 bool cCIAppConfig::cHiveValue::copyFrom(const unsigned char* src, long long n) {
     if (!src || n <= 0) return set(0);
     if (n > kMaxHiveValueBytes) return false;
-    // The copy is made before the old bytes are freed: src may lie in them.
-    if (n <= static_cast<long long>(kInPlace)) {
-        unsigned char in[kInPlace];
-        std::memcpy(in, src, static_cast<std::size_t>(n));
-        free();
-        std::memcpy(mBytes, in, static_cast<std::size_t>(n));
-    } else {
-        unsigned char* p = new unsigned char[static_cast<std::size_t>(n)];
-        std::memcpy(p, src, static_cast<std::size_t>(n));
-        free();
-        std::memcpy(mBytes, &p, sizeof p);
-    }
-    mCount = static_cast<std::uint16_t>(n);
+    replace(src, static_cast<std::size_t>(n));
     return true;
 }
 
@@ -328,31 +327,8 @@ void cCIAppConfig::cHiveValue::take(cHiveValue& other) {
     other.mCount = 0;
 }
 
-const unsigned char* cCIAppConfig::cHiveName::data() const {
-    if (mSize <= kInPlace) return mBytes;
-    const unsigned char* p;
-    std::memcpy(&p, mBytes, sizeof p);
-    return p;
-}
-
-void cCIAppConfig::cHiveName::free() {
-    if (mSize > kInPlace) delete[] data();
-    mSize = 0;
-}
-
-void cCIAppConfig::cHiveName::assign(const unsigned char* bytes, std::size_t n) {
-    n = std::min<std::size_t>(n, static_cast<std::size_t>(kMaxHiveNameBytes));
-    unsigned char* fresh = nullptr;
-    if (n > kInPlace) {
-        fresh = new unsigned char[n];
-        std::memcpy(fresh, bytes, n);
-    }
-    free();
-    if (fresh)
-        std::memcpy(mBytes, &fresh, sizeof fresh);
-    else if (n)
-        std::memcpy(mBytes, bytes, n);
-    mSize = static_cast<std::uint8_t>(n);
+void cCIAppConfig::cHiveName::assign(const unsigned char* src, std::size_t n) {
+    replace(src, std::min<std::size_t>(n, static_cast<std::size_t>(kMaxHiveNameBytes)));
 }
 
 cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::owner() const {

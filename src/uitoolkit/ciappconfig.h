@@ -66,19 +66,35 @@ public:
     class cHiveReader;
     class cHiveWriter;
 
-    // A node's value, at most 65535 bytes: up to 8 of them in place, more
-    // on the heap.  (The operations of a _typebuf<unsigned char>.)
-    class cHiveValue {
+    // Bytes of a node, counted by a SizeT: up to 8 of them in place, more
+    // on the heap.  A value and a name are this with their own limits.
+    template <class SizeT>
+    class cInPlaceBytes {
     public:
-        cHiveValue() = default;
-        ~cHiveValue() { free(); }
-        cHiveValue(const cHiveValue&) = delete;
-        cHiveValue& operator=(const cHiveValue&) = delete;
+        cInPlaceBytes() = default;
+        ~cInPlaceBytes() { free(); }
+        cInPlaceBytes(const cInPlaceBytes&) = delete;
+        cInPlaceBytes& operator=(const cInPlaceBytes&) = delete;
 
+    protected:
+        static constexpr unsigned kInPlace = 8;
+        unsigned char* bytes() const;
+        // n bytes, unset, or a copy of n bytes at src when it is given
+        // (src may lie in these bytes).
+        void replace(const unsigned char* src, std::size_t n);
+        void free();
+        unsigned char mBytes[kInPlace] = {};
+        SizeT mCount = 0;
+    };
+
+    // A node's value, at most 65535 bytes.  (The operations of a
+    // _typebuf<unsigned char>.)
+    class cHiveValue : private cInPlaceBytes<std::uint16_t> {
+    public:
         long long count() const { return mCount; }
         bool empty() const { return mCount == 0; }
-        const unsigned char* data() const { return mCount > kInPlace ? heap() : mCount ? mBytes : nullptr; }
-        unsigned char* data() { return mCount > kInPlace ? heap() : mCount ? mBytes : nullptr; }
+        const unsigned char* data() const { return mCount ? bytes() : nullptr; }
+        unsigned char* data() { return mCount ? bytes() : nullptr; }
         // n bytes, unset (0 or less: empty); false, leaving it as it was,
         // for more than 65535.
         bool set(long long n);
@@ -86,34 +102,16 @@ public:
         bool copyFrom(const unsigned char* src, long long n);
         // Takes over another value's bytes, leaving it empty.
         void take(cHiveValue& other);
-
-    private:
-        static constexpr unsigned kInPlace = 8;
-        unsigned char* heap() const;
-        void free();
-        unsigned char mBytes[kInPlace] = {};
-        std::uint16_t mCount = 0;
     };
 
-    // A child's name, 1 to 255 bytes: up to 8 of them in place.
-    class cHiveName {
+    // A child's name, 1 to 255 bytes.
+    class cHiveName : private cInPlaceBytes<std::uint8_t> {
     public:
-        cHiveName() = default;
-        ~cHiveName() { free(); }
-        cHiveName(const cHiveName&) = delete;
-        cHiveName& operator=(const cHiveName&) = delete;
-
-        std::size_t size() const { return mSize; }
-        const unsigned char* data() const;
+        std::size_t size() const { return mCount; }
+        const unsigned char* data() const { return bytes(); }
         // Names longer than 255 bytes are cut there (no such name is ever
         // made: see validNodeName and the reader).
-        void assign(const unsigned char* bytes, std::size_t n);
-
-    private:
-        static constexpr unsigned kInPlace = 8;
-        void free();
-        unsigned char mBytes[kInPlace] = {};
-        std::uint8_t mSize = 0;
+        void assign(const unsigned char* src, std::size_t n);
     };
 
     // A node's children in ascending name order (byte by byte, a shorter
