@@ -66,6 +66,9 @@ public:
         int column = 0;
         _guardchar<char> file;
         _guardchar<char> message;
+        // The system's reason (an errno) when the index or a source could not
+        // be opened; 0 for none.
+        int error = 0;
     };
 
     cHDLParser() = default;
