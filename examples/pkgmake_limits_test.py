@@ -162,6 +162,18 @@ def limits():
         r = pkgmake('--threads', '4', scen, out_n, preexec_fn=nobody((resource.RLIMIT_NPROC, (room, room))))
         check(r.returncode == 0 and r.stdout.endswith(b'ok\n'), f'ulimit -u {room}: {r.returncode} {r.stderr!r}')
 
+        # A picture of a document that nobody may read: the system's reason.
+        write(f'{d}/docs/p.hdl', 'A picture: <img src=./pic.bmp>')
+        write(f'{d}/docs/p.idx', 'ENG = "./p.hdl"\n')
+        write(f'{d}/docs/pic.bmp', 'BM')
+        os.chmod(f'{d}/docs/pic.bmp', 0)
+        pic = package(d, '', files=False, name='pic.txt')
+        write(pic, open(pic).read().replace('[Strings]', 'welcome = "docs/p.idx"\n[Strings]'))
+        r = pkgmake(pic, out_n, preexec_fn=nobody())
+        err = r.stderr.decode().split('\n')
+        check(r.returncode == 1 and len(err) == 3 and err[1].startswith('  docs/p.hdl: line 1, column ') and
+              err[1].endswith(f': unable to open IMG: {os.strerror(13)}'), f'unreadable picture: {r.stderr!r}')
+
         # A scenario nobody may read: the system's reason.
         os.chmod(scen, 0)
         r = pkgmake(scen, out_n, preexec_fn=nobody())

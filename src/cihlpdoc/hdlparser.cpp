@@ -481,7 +481,10 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
         id = it->second.id;
     } else {
         cFileIO f;
-        if (!openRegular(f, path.c_str())) return fail(p, "unable to open IMG");
+        if (!openRegular(f, path.c_str())) {
+            p.config->errError = errno;
+            return fail(p, "unable to open IMG");
+        }
         cPictBase::sPictInfo info;
         std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&f, &info));
         if (!dec) return fail(p, "unable to recognize IMG");
@@ -618,7 +621,7 @@ std::string folderOf(const std::string& path) {
 }  // namespace
 
 bool processHDL(sHDLConfig& config, const char* text) {
-    config.errLine = config.errColumn = 0;
+    config.errLine = config.errColumn = config.errError = 0;
     config.errMessage.clear();
     sHDLLangStreamCtx& ctx = config.langs[config.lang];
     ctx.stream.clear();
@@ -780,6 +783,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
             err.line = config->errLine;
             err.column = config->errColumn;
             err.message.set(config->errMessage.get());
+            err.error = config->errError;
             err.file.set(path.c_str());
             return false;
         }
