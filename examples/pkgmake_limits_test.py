@@ -118,9 +118,10 @@ def limits():
              % (re.escape(out), re.escape(os.strerror(27))))
 
         # Descriptors: every limit either packs or names itself; the lowest
-        # ones fail.
+        # ones fail.  (The sanitizers' own checks need descriptors too, and
+        # report what they cannot check as faults.)
         failures = 0
-        for n in range(4, 14):
+        for n in range(4, 14) if not ASAN else ():
             r = pkgmake(scen, out, preexec_fn=lambda n=n: resource.setrlimit(resource.RLIMIT_NOFILE, (n, n)))
             if r.returncode == 0:
                 check(r.stdout.endswith(b'ok\n'), f'ulimit -n {n}: {r.stdout[-100:]!r}')
@@ -129,7 +130,9 @@ def limits():
             failures += 1
             kept(f'ulimit -n {n}', r.returncode, r.stderr.decode(),
                  r': %s \(the limit of open files, ulimit -n, is %d\)\n$' % (re.escape(os.strerror(24)), n))
-        check(failures > 0, 'ulimit -n: no limit failed')
+        check(failures > 0 or ASAN, 'ulimit -n: no limit failed')
+        if ASAN:
+            print('limits: built with the sanitizers; ulimit -n is not tried')
 
         # Memory (not under AddressSanitizer, which maps terabytes).
         if ASAN:
