@@ -20,11 +20,13 @@
 //
 // The exit code is 0 on success, 1 for a faulty scenario (or an output that
 // would overwrite one of its inputs, or is not a regular file), 2 for a
-// payload that cannot be written or does not verify, 3 for bad arguments,
-// 4 when the work succeeded but standard output was closed before
-// everything was shown (`| head -1`, or closed from the start): the payload
-// is then complete, and verified unless --no-check was given.  An
-// interrupting signal ends it as that signal would.
+// payload that cannot be written or does not verify (or a limit of the
+// process that the run met, file size, memory, descriptors or threads: it
+// is named), 3 for bad arguments, 4 when the work succeeded but standard
+// output was closed before everything was shown (`| head -1`, or closed
+// from the start): the payload is then complete, and verified unless
+// --no-check was given.  An interrupting signal ends it as that signal
+// would.
 //
 // For tests that must change the world at a given point of a run, without
 // depending on its speed, PKGMAKE_TEST_HOOKS holds a list, separated by
@@ -494,11 +496,12 @@ std::string faultText(sPayloadFault fault, const std::string& file) {
     fault.path = escapeForDisplay(fault.path);
     std::string text = describePayloadFault(fault, escapeForDisplay(file));
     // A limit of the process behind the system's reason is named after it.
-    const int error = fault.cause == sPayloadFault::noMemory ? ENOMEM : fault.error;
-    if (fault.cause == sPayloadFault::noMemory || (error && text.size() >= std::strlen(std::strerror(error)) &&
-                                                   text.compare(text.size() - std::strlen(std::strerror(error)),
-                                                                std::string::npos, std::strerror(error)) == 0))
-        text += limitNote(error);
+    const bool noMemory = fault.cause == sPayloadFault::noMemory;
+    const std::string why = fault.error ? std::strerror(fault.error) : "";
+    if (noMemory)
+        text += limitNote(ENOMEM);
+    else if (!why.empty() && text.size() >= why.size() && text.compare(text.size() - why.size(), why.size(), why) == 0)
+        text += limitNote(fault.error);
     return text;
 }
 
