@@ -20,11 +20,13 @@
 //
 // The exit code is 0 on success, 1 for a faulty scenario (or an output that
 // would overwrite one of its inputs, or is not a regular file), 2 for a
-// payload that cannot be written or does not verify, 3 for bad arguments,
-// 4 when the work succeeded but standard output was closed before
-// everything was shown (`| head -1`, or closed from the start): the payload
-// is then complete, and verified unless --no-check was given.  An
-// interrupting signal ends it as that signal would.
+// payload that cannot be written or does not verify (or a limit of the
+// process that the run met, file size, memory, descriptors or threads: it
+// is named), 3 for bad arguments, 4 when the work succeeded but standard
+// output was closed before everything was shown (`| head -1`, or closed
+// from the start): the payload is then complete, and verified unless
+// --no-check was given.  An interrupting signal ends it as that signal
+// would.
 //
 // For tests that must change the world at a given point of a run, without
 // depending on its speed, PKGMAKE_TEST_HOOKS holds a list, separated by
@@ -37,6 +39,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,7 +51,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "base/fileio.h"
@@ -62,6 +67,31 @@
 #include "uitoolkit/langids.h"
 
 namespace {
+
+// What a resource limit of the process has to do with a failure: the limit
+// named with its value, when the error is the one it gives and it is set.
+std::string limitNote(int error) {
+    struct rlimit r;
+    char buf[160];
+    auto limited = [&](int which) { return ::getrlimit(which, &r) == 0 && r.rlim_cur != RLIM_INFINITY; };
+    auto value = [&] { return static_cast<unsigned long long>(r.rlim_cur); };
+    if (error == EFBIG && limited(RLIMIT_FSIZE))
+        std::snprintf(buf, sizeof buf, " (the file size limit, ulimit -f, is %llu bytes)", value());
+    else if (error == EMFILE && limited(RLIMIT_NOFILE))
+        std::snprintf(buf, sizeof buf, " (the limit of open files, ulimit -n, is %llu)", value());
+    else if (error == ENFILE)
+        std::snprintf(buf, sizeof buf, " (the system's limit of open files)");
+    else if (error == ENOMEM && limited(RLIMIT_AS))
+        std::snprintf(buf, sizeof buf, " (the address space limit, ulimit -v, is %llu KiB)", value() / 1024);
+    else if (error == ENOMEM && limited(RLIMIT_DATA))
+        std::snprintf(buf, sizeof buf, " (the data size limit, ulimit -d, is %llu KiB)", value() / 1024);
+    else
+        return "";
+    return buf;
+}
+
+// The system's reason for an error, with the limit behind it.
+std::string reason(int error) { return std::strerror(error) + limitNote(error); }
 
 const char* errorMeaning(int code) {
     switch (code) {
@@ -111,6 +141,8 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
     using E = cSoftPkgScenario::sTextError;
     char buf[512];
     switch (code) {
+    case 1:
+        return e.error ? reason(e.error) : "";
     case 12:
     case 13:
     case 14: {
@@ -125,14 +157,16 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
         return buf;
     case 19:
     case 20:
-    case 21:
+    case 21: {
+        const std::string why = e.error ? ": " + reason(e.error) : "";
         if (e.docLine >= 0 && !e.message.empty()) {
             std::snprintf(buf, sizeof buf, "%s: line %d, column %d: %s", escapeForDisplay(e.file).c_str(),
                           e.docLine + 1, e.docColumn + 1, e.message.c_str());
-            return buf;
+            return buf + why;
         }
-        if (!e.message.empty()) return escapeForDisplay(e.file) + ": " + e.message;
+        if (!e.message.empty()) return escapeForDisplay(e.file) + ": " + e.message + why;
         return "";
+    }
     case 7:
     case 23:
         if (e.part == E::partId && !e.id.empty()) {
@@ -152,7 +186,7 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
     case 26:
         if (e.file.empty()) return "";
         if (e.error == 0) return "\"" + escapeForDisplay(e.file) + "\" is neither a regular file nor a folder";
-        return "cannot read \"" + escapeForDisplay(e.file) + "\": " + std::strerror(e.error);
+        return "cannot read \"" + escapeForDisplay(e.file) + "\": " + reason(e.error);
     case cSoftPkgScenario::errBadCodename:
         return "\"" + escapeForDisplay(e.id) + "\": use 1 to 64 letters, digits, '.', '_', '-' or '+', beginning with a letter or digit";
     default: return "";
@@ -460,7 +494,21 @@ const char* fixedFace() { return _glbalFixedFont(); }
 // names.
 std::string faultText(sPayloadFault fault, const std::string& file) {
     fault.path = escapeForDisplay(fault.path);
-    return describePayloadFault(fault, escapeForDisplay(file));
+    std::string text = describePayloadFault(fault, escapeForDisplay(file));
+    // A limit of the process behind the system's reason is named after it.
+    const bool noMemory = fault.cause == sPayloadFault::noMemory;
+    const std::string why = fault.error ? std::strerror(fault.error) : "";
+    if (noMemory)
+        text += limitNote(ENOMEM);
+    else if (!why.empty() && text.size() >= why.size() && text.compare(text.size() - why.size(), why.size(), why) == 0)
+        text += limitNote(fault.error);
+    return text;
+}
+
+// A destination as the path the system makes of it ("dir//z.txt" and
+// "x/../dir/z.txt" are "dir/z.txt"): what an installer writes.
+cSoftPkgScenario::sPathDef normalDef(const cSoftPkgScenario::sPathDef& d) {
+    return {d.id, cSoftPkgScenario::normalSubPath(d.sub)};
 }
 
 // Where the file entries of item i go, for a message: "<folder>/..." for
@@ -470,7 +518,7 @@ std::string destinationsOf(cSoftPkgScenario& s, long long i) {
     std::string out;
     for (const auto& f : s.fileEntries()) {
         std::string dest;
-        if (f.item != i || !s.defToPath(f.dest, dest)) continue;
+        if (f.item != i || !s.defToPath(normalDef(f.dest), dest)) continue;
         out += (out.empty() ? " -> " : ", ") + escapeForDisplay(dest);
     }
     return out;
@@ -530,7 +578,7 @@ void showPackage(cSoftPkgScenario& back) {
     std::printf("items: %u\n", items.count());
     for (const auto& f : back.fileEntries()) {
         std::string dest;
-        back.defToPath(f.dest, dest);
+        back.defToPath(normalDef(f.dest), dest);
         unsigned char d[32];
         items.digest(static_cast<int>(f.item), d);
         std::printf("  #%u %llu bytes sha256 %s -> %s\n", f.item, items.sizeOf(static_cast<int>(f.item)),
@@ -568,6 +616,7 @@ const char* leftOutWhy(const cSoftPkgScenario::sLeftOut& e) {
     case cSoftPkgScenario::loVanished: return "vanished while read";
     case cSoftPkgScenario::loUnreadable: return "status unreadable";
     case cSoftPkgScenario::loLinkBack: return "symbolic link back into a folder being packed";
+    case cSoftPkgScenario::loLinkAbove: return "symbolic link to a folder above the one being packed";
     default: return "not a file or folder";
     }
 }
@@ -672,6 +721,36 @@ void warnTextWarnings(const cSoftPkgScenario& s, const std::string& shownPath) {
             text = "\"" + escapeForDisplay(w.text) + "\" is given again (first on line " +
                    std::to_string(w.otherLine + 1) + "): the earlier value is dropped";
             break;
+        case W::outsideFolder: {
+            const std::string as = source + " as " + shownDestination(s, w.dest);
+            text = w.count == 1 ? source + " is installed outside the installation folder, as " +
+                                      shownDestination(s, w.dest)
+                                : std::to_string(w.count) +
+                                      " files are installed outside the installation folder (the first: " + as + ")";
+            // The base: a string id by its name and text, a quoted one by
+            // its text.
+            const std::string quoted = "\"" + escapeForDisplay(w.text) + "\"";
+            const std::string base = w.dest.id.empty() || w.dest.id[0] == '.' ? quoted : "$" + w.dest.id + " (" + quoted + ")";
+            const bool climbs = ("/" + w.text + "/").find("/../") != std::string::npos;
+            text += ": its base " + base +
+                    (w.text.empty() ? " is empty: the path is taken from the installer's current folder"
+                     : climbs      ? " climbs with \"..\""
+                     : w.text[0] == '/' ? " is an absolute folder"
+                                        : " is relative: the path is taken from the installer's current folder");
+            break;
+        }
+        case W::caseOnly: {
+            const std::string ours = shownDestination(s, w.dest), theirs = shownDestination(s, w.otherDest);
+            text = w.count == 1 ? source + " and " + other + " (line " + std::to_string(w.otherLine + 1) +
+                                      ") are installed as " + ours + " and " + theirs
+                                : std::to_string(w.count) + " files are installed where line " +
+                                      std::to_string(w.otherLine + 1) +
+                                      " installs files whose paths differ only in letter case (the first: " + source +
+                                      " as " + ours + " and " + other + " as " + theirs + ")";
+            text += ", which differ only in letter case: on a volume that ignores case (as macOS's do) one of " +
+                    std::string(w.count == 1 ? "them" : "each pair") + " is lost";
+            break;
+        }
         }
         std::fprintf(stderr, "warning: %s: line %d: %s\n", file.c_str(), w.line + 1, text.c_str());
     }
@@ -777,7 +856,8 @@ struct sArguments {
                 paths.push_back(a);
             }
         }
-        if (help) return true;
+        // Asked for alone: words after it are a misuse, not a question.
+        if (help) return argc == 2;
         if (noCheck && checkOnly) return false;
         return paths.size() == (checkOnly ? 1u : 2u);
     }
@@ -829,10 +909,17 @@ bool followLinks(std::string path, std::string& target) {
     return false;
 }
 
-const char* kindOf(mode_t mode) {
+const char* kindOf(const struct stat& st) {
+    const mode_t mode = st.st_mode;
     if (S_ISDIR(mode)) return "a folder";
     if (S_ISFIFO(mode)) return "a named pipe";
     if (S_ISSOCK(mode)) return "a socket";
+    // The terminal a standard stream is on, however it is named.
+    if (S_ISCHR(mode))
+        for (int fd = 0; fd <= 2; ++fd) {
+            struct stat stream;
+            if (::isatty(fd) && ::fstat(fd, &stream) == 0 && stream.st_rdev == st.st_rdev) return "a terminal";
+        }
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
     return "a file of another kind";
 }
@@ -848,19 +935,41 @@ int prepareOutput(const std::string& given, std::string& target) {
         return 2;
     }
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const bool exists = ::lstat(target.c_str(), &st) == 0;
+    const int lookError = errno;
+    if (exists && !S_ISREG(st.st_mode)) {
         const std::string as = target == given ? "" : " (through its links, " + escapeForDisplay(target) + ")";
         std::fprintf(stderr, "error: the output %s%s is %s, not a regular file: choose another output\n",
-                     shown.c_str(), as.c_str(), kindOf(st.st_mode));
+                     shown.c_str(), as.c_str(), kindOf(st));
         return 1;
     }
+    // Links of the system's own that lead to no path (/dev/stdout on a
+    // pipe, /proc/self/fd/1): what the system reaches through them tells.
+    if (!exists && ::stat(given.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        const char* kind = S_ISFIFO(st.st_mode) ? "a pipe" : S_ISSOCK(st.st_mode) ? "a socket" : kindOf(st);
+        std::fprintf(stderr, "error: the output %s is %s, not a regular file: choose another output\n", shown.c_str(),
+                     kind);
+        return 1;
+    }
+    // A name the folder cannot hold (too long) fails now, not after all
+    // the packing.
+    if (!exists && lookError != ENOENT) {
+        std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(), reason(lookError).c_str());
+        return 2;
+    }
+    // Temporary files that runs killed before their end left beside it.
+    std::vector<std::string> stale;
+    cReplacementFile::removeStaleTemporaries(target.c_str(), &stale);
+    for (const std::string& gone : stale)
+        std::fprintf(stderr, "warning: removed %s, left by a run on %s that did not end\n",
+                     escapeForDisplay(gone).c_str(), shown.c_str());
     // The folder must take a new file now, not only after all the packing:
     // a temporary one is made there and dropped.
     cReplacementFile probe;
     errno = 0;
     if (!probe.begin(target.c_str())) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(target).c_str(),
-                     std::strerror(errno ? errno : EIO));
+                     reason(errno ? errno : EIO).c_str());
         return 2;
     }
     probe.abandon();
@@ -884,10 +993,20 @@ void stopForTest() { ::raise(SIGSTOP); }
 
 // Puts the payload in its place; false once the reason is said.
 bool putInPlace(cReplacementFile& out, const std::string& outPath) {
+    struct stat written;
+    const bool known = ::fstat(static_cast<int>(out.descriptor()), &written) == 0;
     errno = 0;
     if (out.commit()) return true;
+    const int error = errno ? errno : EIO;
+    // In place, but its folder could not be flushed: a crash may undo it.
+    struct stat now;
+    if (known && ::stat(outPath.c_str(), &now) == 0 && now.st_dev == written.st_dev && now.st_ino == written.st_ino) {
+        std::fprintf(stderr, "error: the payload is in place as %s, but its folder could not be flushed to disk: %s\n",
+                     escapeForDisplay(outPath).c_str(), reason(error).c_str());
+        return false;
+    }
     std::fprintf(stderr, "error: cannot put the payload in place as %s: %s\n", escapeForDisplay(outPath).c_str(),
-                 std::strerror(errno ? errno : EIO));
+                 reason(error).c_str());
     return false;
 }
 
@@ -903,7 +1022,7 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
     errno = 0;
     if (!out.begin(outPath.c_str())) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(outPath).c_str(),
-                     std::strerror(errno ? errno : EIO));
+                     reason(errno ? errno : EIO).c_str());
         return 2;
     }
     // The interrupt handler drops the file while it is ours.
@@ -969,7 +1088,10 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
         // with that path meanwhile.  One that does not verify never takes
         // the old one's place.
         out.set_fp(0);
-        if (const int rc = verifyPayload(&out, outPath, s.package().count(), back)) return rc;
+        // A fault is the new payload's, not the old output's (left as it was).
+        const char* pending = out.pendingPath();
+        const std::string checked = pending ? std::string(pending) : "the new payload for " + outPath;
+        if (const int rc = verifyPayload(&out, checked, s.package().count(), back)) return rc;
         if (!putInPlace(out, outPath)) return 2;
     }
     std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);
@@ -979,7 +1101,41 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
 
 }  // namespace
 
+int run(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    // Memory or threads the system refuses end the run with the reason and
+    // exit 2; the payload being written is dropped as the stack unwinds, and
+    // the old one stays.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "error: out of memory%s\n", limitNote(ENOMEM).c_str());
+    } catch (const std::system_error& e) {
+        // Threads are what the run starts: the limits that refuse them.
+        std::string limits;
+        struct rlimit r;
+        if (e.code() == std::errc::resource_unavailable_try_again) {
+            char buf[160];
+            const bool spaceLimited = ::getrlimit(RLIMIT_AS, &r) == 0 && r.rlim_cur != RLIM_INFINITY;
+            if (!spaceLimited && ::getrlimit(RLIMIT_NPROC, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
+                std::snprintf(buf, sizeof buf, "the limit of processes, ulimit -u, is %llu",
+                              static_cast<unsigned long long>(r.rlim_cur));
+                limits = buf;
+            }
+            if (::getrlimit(RLIMIT_AS, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
+                std::snprintf(buf, sizeof buf, "the address space limit, ulimit -v, is %llu KiB",
+                              static_cast<unsigned long long>(r.rlim_cur / 1024));
+                limits += (limits.empty() ? "" : "; ") + std::string(buf);
+            }
+        }
+        std::fprintf(stderr, "error: cannot start a thread: %s%s\n", e.code().message().c_str(),
+                     limits.empty() ? "" : (" (" + limits + ")").c_str());
+    }
+    return 2;
+}
+
+int run(int argc, char** argv) {
     // Before anything is opened, so that no file of ours takes the place of
     // a standard stream.
     bool stdoutClosed = false;
@@ -989,6 +1145,9 @@ int main(int argc, char** argv) {
     // A reader that goes away (`| head -1`) must not kill a run midway: the
     // writes fail instead, and the work goes on to its end.
     ::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f) fails the write (EFBIG) instead of
+    // killing the run without a word.
+    ::signal(SIGXFSZ, SIG_IGN);
     // An interrupt ends the progress line and drops a payload half written;
     // a signal ignored from the start (a background job) stays ignored.
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
@@ -1041,7 +1200,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: %s: %s (code %d)\n", shown.c_str(), errorMeaning(rc), rc);
         const std::string detail = errorDetail(rc, s.textError());
         if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
-        return 1;
+        // A limit of the process, not the scenario, is at fault.
+        const int why = s.textError().error;
+        return why == EMFILE || why == ENFILE || why == ENOMEM ? 2 : 1;
     }
     warnLeftOut(s);
     warnMissingTargets(s, shownPath);

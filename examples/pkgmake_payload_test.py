@@ -86,7 +86,8 @@ def causes():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
         failed(pkgmake(scen, out, preexec_fn=small_disk),
-               r'error: cannot write %s: %s' % (re.escape(out), re.escape(os.strerror(27))), 'full')
+               r'error: cannot write %s: %s \(the file size limit, ulimit -f, is 65536 bytes\)'
+               % (re.escape(out), re.escape(os.strerror(27))), 'full')
         check(open(out, 'rb').read() == b'old payload', 'full: the old payload changed')
 
         # More than the format holds: two sparse files of 2.2 GiB.  The total

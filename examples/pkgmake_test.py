@@ -131,8 +131,8 @@ def errors():
         # Code 1: no file, and no line.
         r = run(f'{d}/absent.txt', f'{d}/out.data')
         err = r.stderr.decode()
-        check(r.returncode == 1 and err == f'error: {d}/absent.txt: the scenario file cannot be opened (code 1)\n',
-              f'code 1: {err!r}')
+        check(r.returncode == 1 and err == f'error: {d}/absent.txt: the scenario file cannot be opened (code 1)\n'
+              f'  {os.strerror(2)}\n', f'code 1: {err!r}')
         # A link back into a folder being packed is left out, named; the
         # rest is packed.
         os.makedirs(f'{d}/loop/inner')

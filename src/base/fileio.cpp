@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -299,12 +301,45 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
     }
 }
 
-// A hidden name beside the target that does not exist yet.
+// The longest name the folder takes (255 where it cannot say).
+std::size_t nameLimit(const std::string& folder) {
+    const long n = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return n > 16 ? static_cast<std::size_t>(n) : 255;
+}
+
+// The part of the target's name that a temporary name with this tail
+// holds: all of it when the whole fits the folder's limit, else as much as
+// fits, cut before a UTF-8 sequence that would not fit whole.
+std::string tempStem(const std::string& name, std::size_t tail, std::size_t limit) {
+    const std::size_t room = limit > tail + 1 ? limit - tail - 1 : 0;
+    if (name.size() <= room) return name;
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return name.substr(0, cut);
+}
+
+// A hidden name beside the target that does not exist yet:
+// ".<name>.<pid>.<n>.tmp", the name shortened so that the whole fits.
 std::string freshTempName(const std::string& folder, const std::string& name) {
     static std::atomic<unsigned> counter{0};
     char tail[64];
     std::snprintf(tail, sizeof tail, ".%ld.%u.tmp", static_cast<long>(::getpid()), counter++);
-    return folder + "/." + name + tail;
+    return folder + "/." + tempStem(name, std::strlen(tail), nameLimit(folder)) + tail;
+}
+
+// Takes the lock that tells a live writer's temporary file from one left
+// by a writer that is gone (see removeStaleTemporaries), and makes sure the
+// file still has its name: a cleaner that found it unlocked in the moment
+// before may have removed it.  False (errno set) when it has lost its name.
+bool holdTempLock(int fd, const char* path) {
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) return true;  // no locks here: nothing can be told, nothing is removed
+    struct stat mine, named;
+    if (::fstat(fd, &mine) == 0 && mine.st_nlink > 0 && ::lstat(path, &named) == 0 && named.st_dev == mine.st_dev &&
+        named.st_ino == mine.st_ino)
+        return true;
+    errno = EEXIST;
+    return false;
 }
 
 }  // namespace
@@ -340,12 +375,18 @@ bool cReplacementFile::begin(const char* target) {
     }
     int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     unnamed_ = fd >= 0;
+    // Locked from the start: it is named for a moment before the rename.
+    if (unnamed_) ::flock(fd, LOCK_EX);
     if (fd < 0) {
         // No unnamed files here: a named one, removed if not committed.
         for (int tries = 0; fd < 0 && tries < 100; ++tries) {
             const std::string temp = freshTempName(folder, name);
             setPending(temp.c_str());
             fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+            if (fd >= 0 && !holdTempLock(fd, temp.c_str())) {
+                ::close(fd);
+                fd = -1;
+            }
             if (fd < 0 && errno != EEXIST) break;
         }
         if (fd < 0) {
@@ -365,7 +406,14 @@ bool cReplacementFile::commit() {
     std::string folder, name;
     splitPath(target, folder, name);
     struct stat st;
-    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(newMode_);
+    const bool replacing = ::stat(target.c_str(), &st) == 0;
+    const mode_t mode = replacing ? (st.st_mode & 07777) : static_cast<mode_t>(newMode_);
+    // The replaced file's owner and group stay, where this process may give
+    // them (root may; a user only a group of its own).
+    if (replacing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+        const int kept = errno;
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) errno = kept;
+    }
     // A failure keeps the system's reason in errno for the caller.
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
         const int error = errno;
@@ -402,11 +450,18 @@ bool cReplacementFile::commit() {
         errno = error;
         return false;
     }
-    // The rename itself reaches the disk with the folder.
+    // The rename itself reaches the disk with the folder; a folder that
+    // cannot be flushed fails the commit (the target is then the new
+    // version, which a crash may yet undo).
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
-        ::fsync(dir);
+        const bool flushed = ::fsync(dir) == 0 || errno == EINVAL;
+        const int flushError = errno;
         ::close(dir);
+        if (!flushed) {
+            errno = flushError;
+            return false;
+        }
     }
     return true;
 }
@@ -416,6 +471,64 @@ void cReplacementFile::abandon() {
     clearPending();
     close();
     target_.clear();
+}
+
+namespace {
+
+// Whether entry is a temporary name freshTempName gives for name in a
+// folder whose names hold at most limit bytes: ".<stem>.<pid>.<n>.tmp".
+bool isTempNameOf(const std::string& entry, const std::string& name, std::size_t limit) {
+    static const char kEnd[] = ".tmp";
+    if (entry.size() < 2 + 4 || entry[0] != '.' || entry.compare(entry.size() - 4, 4, kEnd) != 0) return false;
+    std::size_t at = entry.size() - 4;
+    for (int number = 0; number < 2; ++number) {
+        const std::size_t digitsEnd = at;
+        while (at > 0 && entry[at - 1] >= '0' && entry[at - 1] <= '9') --at;
+        if (at == digitsEnd || at == 0 || entry[at - 1] != '.') return false;
+        --at;
+    }
+    const std::size_t tail = entry.size() - at;
+    return at >= 1 && entry.compare(1, at - 1, tempStem(name, tail, limit)) == 0;
+}
+
+}  // namespace
+
+bool cReplacementFile::removeStaleTemporaries(const char* target, std::vector<std::string>* removed) {
+    if (!target || !*target) {
+        errno = ENOENT;
+        return false;
+    }
+    std::string folder, name;
+    splitPath(target, folder, name);
+    if (name.empty()) return true;
+    const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd < 0) return false;
+    DIR* dir = ::fdopendir(dirfd);
+    if (!dir) {
+        const int error = errno;
+        ::close(dirfd);
+        errno = error;
+        return false;
+    }
+    const std::size_t limit = nameLimit(folder);
+    std::vector<std::string> candidates;
+    while (struct dirent* e = ::readdir(dir))
+        if (isTempNameOf(e->d_name, name, limit)) candidates.push_back(e->d_name);
+    for (const std::string& c : candidates) {
+        const int fd = ::openat(dirfd, c.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat mine, named;
+        // Its writer's lock free, and the name still the file locked: the
+        // writer is gone.  Removed while the lock is held, so that a writer
+        // that makes the file afresh under this name sees it gone.
+        if (::fstat(fd, &mine) == 0 && S_ISREG(mine.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dirfd, c.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == mine.st_dev &&
+            named.st_ino == mine.st_ino && ::unlinkat(dirfd, c.c_str(), 0) == 0 && removed)
+            removed->push_back(folder + "/" + c);
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return true;
 }
 
 bool cFileIO::setLock(int command, short type, unsigned long long start, unsigned long long length) {

@@ -16,6 +16,9 @@
 
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 // Rules shared by every stream:
 // - A stream has one current position; read and write start at it and move
 //   it by the count they return.
@@ -249,8 +252,10 @@ private:
 // A new version of a file, written in full before it takes the file's
 // place.  begin() opens an unnamed temporary file in the target's folder
 // (a hidden named one, ".<name>.<pid>.<n>.tmp", where the file system cannot
-// make unnamed files); commit() flushes it to disk and renames it over the
-// target in one step.  Until then the target stays as it was: a failure, an
+// make unnamed files: the name shortened so that the whole fits the
+// folder's limit, and locked while it is written); commit() flushes it to
+// disk and renames it over the target in one step, keeping the target's
+// owner where it may.  Until then the target stays as it was: a failure, an
 // abandon(), the destructor or the end of the process (even by SIGKILL, for
 // an unnamed file) leaves no trace of the new version.
 //
@@ -276,6 +281,13 @@ public:
     void setNewFileMode(unsigned int mode) { newMode_ = mode & 07777; }
     // Drops what was written.
     void abandon();
+    // Removes the temporary files of earlier replacements of target whose
+    // writers are gone (killed before they could remove them): each is
+    // locked while its writer lives, so one whose lock can be taken is
+    // nobody's.  Another writer's live file is never touched.  Appends the
+    // paths removed to `removed` (when given); false (errno set) when the
+    // folder cannot be listed.
+    static bool removeStaleTemporaries(const char* target, std::vector<std::string>* removed);
 
     // The named temporary file in the target's folder, or null while there
     // is none.  Safe to read from a signal handler.

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -50,8 +51,17 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 
 // Only regular files are read: opening a named pipe blocks until a writer
 // comes, and a device can feed the compiler without end.
+// False with the system's reason in errno (0: it is no regular file).
 bool openRegular(cFileIO& f, const char* path) {
-    return path && cFolderContents::objtype(path) == fsoFile && f.open(path, fmRead);
+    errno = path ? 0 : ENOENT;
+    const int type = path ? cFolderContents::objtype(path) : fsoNone;
+    if (type != fsoFile) {
+        if (type != fsoNone) errno = 0;
+        return false;
+    }
+    if (f.open(path, fmRead)) return true;
+    if (!errno) errno = EIO;
+    return false;
 }
 
 bool fail(sHDLParsePtr& p, const char* message) {
@@ -471,7 +481,10 @@ bool openImg(sCurrProps& props, sHDLParsePtr& p, const std::map<std::string, std
         id = it->second.id;
     } else {
         cFileIO f;
-        if (!openRegular(f, path.c_str())) return fail(p, "unable to open IMG");
+        if (!openRegular(f, path.c_str())) {
+            p.config->errError = errno;
+            return fail(p, "unable to open IMG");
+        }
         cPictBase::sPictInfo info;
         std::unique_ptr<cPictBase> dec(cPictBase::mkPicture(&f, &info));
         if (!dec) return fail(p, "unable to recognize IMG");
@@ -608,7 +621,7 @@ std::string folderOf(const std::string& path) {
 }  // namespace
 
 bool processHDL(sHDLConfig& config, const char* text) {
-    config.errLine = config.errColumn = 0;
+    config.errLine = config.errColumn = config.errError = 0;
     config.errMessage.clear();
     sHDLLangStreamCtx& ctx = config.langs[config.lang];
     ctx.stream.clear();
@@ -729,7 +742,10 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
     };
     if (!target) return bad("bad target", nullptr);
     cFileIO index;
-    if (!openRegular(index, indexPath)) return bad("Unable to open index", indexPath);
+    if (!openRegular(index, indexPath)) {
+        err.error = errno;
+        return bad("Unable to open index", indexPath);
+    }
     filesRead_.push_back(indexPath);
     _guardchar<char> indexText;
     if (!getFileContents(&index, indexText)) return bad("Unable to read idex", indexPath);
@@ -754,7 +770,10 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
             path = indexFolder + path.substr(2);
         }
         cFileIO src;
-        if (!openRegular(src, path.c_str())) return bad("Unable to open source file", path.c_str());
+        if (!openRegular(src, path.c_str())) {
+            err.error = errno;
+            return bad("Unable to open source file", path.c_str());
+        }
         filesRead_.push_back(path);
         _guardchar<char> text;
         if (!getFileContents(&src, text)) return bad("Unable to read source as text file", path.c_str());
@@ -764,6 +783,7 @@ bool cHDLParser::parse(const char* indexPath, cFileIOTarget* target, sErrInfo& e
             err.line = config->errLine;
             err.column = config->errColumn;
             err.message.set(config->errMessage.get());
+            err.error = config->errError;
             err.file.set(path.c_str());
             return false;
         }

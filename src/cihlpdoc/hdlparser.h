@@ -49,6 +49,7 @@ struct sHDLConfig {
     int errLine = 0;
     int errColumn = 0;
     _guardchar<char> errMessage;
+    int errError = 0;  // the system's reason when a picture could not be opened
     // Folder of the source being compiled, with its trailing '/'; empty when
     // the source path has none.
     _guardchar<char> folder;
@@ -66,6 +67,9 @@ public:
         int column = 0;
         _guardchar<char> file;
         _guardchar<char> message;
+        // The system's reason (an errno) when the index, a source or a
+        // picture could not be opened; 0 for none.
+        int error = 0;
     };
 
     cHDLParser() = default;

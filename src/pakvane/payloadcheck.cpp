@@ -28,6 +28,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -387,8 +388,17 @@ public:
             for (std::size_t i = 0; i < (threaded_ ? kRing : 1); ++i)
                 ring_[i].set(static_cast<long long>(std::min<unsigned long long>(bodySize_, kBodyPiece)));
             if (threaded_) {
-                inflating_ = std::thread([this] { inflateAll(); });
-                hashing_ = std::thread([this] { hashAll(); });
+                // The hashing first: it only waits for pieces, so that when
+                // the system refuses the second thread (a limit of processes)
+                // nothing has been taken yet, and this thread does it all.
+                try {
+                    hashing_ = std::thread([this] { hashAll(); });
+                    inflating_ = std::thread([this] { inflateAll(); });
+                } catch (const std::system_error&) {
+                    stop();
+                    stopping_ = false;
+                    threaded_ = false;
+                }
             }
         } catch (const std::exception&) {
             stop();

@@ -278,7 +278,7 @@ cSoftPkg::sFileStamp cSoftPkg::sFileStamp::of(const struct stat& st) {
     s.device = static_cast<std::uint64_t>(st.st_dev);
     s.inode = static_cast<std::uint64_t>(st.st_ino);
     s.size = static_cast<unsigned long long>(std::max<off_t>(0, st.st_size));
-    s.mode = static_cast<unsigned>(st.st_mode & 07777);
+    s.mode = static_cast<unsigned>(st.st_mode & (S_IFMT | 07777));
     s.modifiedSec = st.st_mtim.tv_sec;
     s.modifiedNsec = st.st_mtim.tv_nsec;
     s.changedSec = st.st_ctim.tv_sec;
@@ -294,6 +294,11 @@ bool cSoftPkg::sFileStamp::ofDescriptor(int fd, sFileStamp& out) {
 }
 
 const char* cSoftPkg::sFileStamp::differenceFrom(const sFileStamp& then) const {
+    if ((mode & S_IFMT) != (then.mode & S_IFMT)) {
+        if (S_ISFIFO(mode)) return "replaced by a named pipe, not a regular file,";
+        if (S_ISDIR(mode)) return "replaced by a folder, not a regular file,";
+        return "replaced by what is not a regular file,";
+    }
     if (device != then.device || inode != then.inode) return "replaced by another file";
     if (size != then.size || modifiedSec != then.modifiedSec || modifiedNsec != then.modifiedNsec) return "modified";
     if (mode != then.mode || changedSec != then.changedSec || changedNsec != then.changedNsec)

@@ -42,7 +42,7 @@ public:
     struct sFileStamp {
         std::uint64_t device = 0, inode = 0;
         unsigned long long size = 0;
-        unsigned mode = 0;  // the permission bits (07777)
+        unsigned mode = 0;  // the file type and permission bits (S_IFMT | 07777)
         long long modifiedSec = 0, modifiedNsec = 0;
         long long changedSec = 0, changedNsec = 0;
 
@@ -56,8 +56,10 @@ public:
                    changedNsec == o.changedNsec;
         }
         bool operator!=(const sFileStamp& o) const { return !(*this == o); }
-        // What differs from `then` in a few words: "replaced by another
-        // file", "modified" or "its status changed" (empty when nothing).
+        // What differs from `then` in a few words: "replaced by a named
+        // pipe, not a regular file," (or a folder, or what else it is),
+        // "replaced by another file", "modified" or "its status changed"
+        // (empty when nothing).
         const char* differenceFrom(const sFileStamp& then) const;
     };
 

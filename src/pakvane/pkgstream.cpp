@@ -21,6 +21,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "base/checksum.h"
@@ -107,9 +108,17 @@ class cWorkPool {
 public:
     using tTask = std::function<void(sWorker&)>;
 
+    // As many threads as the system starts, up to `threads`: a limit of
+    // processes leaves fewer workers, and none at all throws the
+    // std::system_error that says why.
     explicit cWorkPool(int threads) {
-        for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+        try {
+            for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+        } catch (const std::system_error&) {
+            if (threads_.empty()) throw;
+        }
     }
+    int size() const { return static_cast<int>(threads_.size()); }
     ~cWorkPool() {
         {
             std::lock_guard<std::mutex> l(m_);
@@ -565,8 +574,10 @@ private:
         cSoftPkg::sFileStamp now;
         if (!cSoftPkg::sFileStamp::ofDescriptor(fd_, now)) return unreadable();
         if (now == stamp_) return true;
-        if (now.size != stamp_.size) return changed(now.size);
-        changed(now.size);
+        // A file of another kind in its place (a named pipe) is told as such,
+        // whatever its size says.
+        if ((now.mode & S_IFMT) == (stamp_.mode & S_IFMT) && now.size != stamp_.size) return changed(now.size);
+        changed(stamp_.size);
         fault_.detail = now.differenceFrom(stamp_);
         return false;
     }
@@ -1043,7 +1054,7 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     progress.itemsTotal = pkg.count();
     progress.plainTotal = bodySize;
     cWorkPool pool(threads);
-    cBodyDeflater out(dst, pool, threads, progress, options, options.fault);
+    cBodyDeflater out(dst, pool, pool.size(), progress, options, options.fault);
     if (!out.start()) return false;
     // The totals at once, before the first block is done: the files read
     // ahead may take a while.

@@ -63,11 +63,19 @@ void cSoftPkgScenario::clearStr(const char* id) {
 
 bool cSoftPkgScenario::isSafeSubPath(const std::string& sub) {
     if (!sub.empty() && sub[0] == '/') return false;
+    // ".." may only go back down a name it came up: "x/../y" stays inside.
+    std::size_t depth = 0;
     std::size_t start = 0;
     while (start <= sub.size()) {
         std::size_t end = sub.find('/', start);
         if (end == std::string::npos) end = sub.size();
-        if (sub.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+        const std::size_t n = end - start;
+        if (n == 2 && sub.compare(start, n, "..") == 0) {
+            if (depth == 0) return false;
+            --depth;
+        } else if (n != 0 && !(n == 1 && sub[start] == '.')) {
+            ++depth;
+        }
         start = end + 1;
     }
     return true;
@@ -233,18 +241,20 @@ void cSoftPkgScenario::close() {
 }
 
 std::string cSoftPkgScenario::normalSubPath(const std::string& sub) {
-    std::string out;
+    std::vector<std::string> names;
     std::size_t start = 0;
     while (start <= sub.size()) {
         std::size_t end = sub.find('/', start);
         if (end == std::string::npos) end = sub.size();
-        const std::string name = sub.substr(start, end - start);
-        if (!name.empty() && name != ".") {
-            if (!out.empty()) out += '/';
-            out += name;
-        }
+        std::string name = sub.substr(start, end - start);
+        if (name == ".." && !names.empty() && names.back() != "..")
+            names.pop_back();
+        else if (!name.empty() && name != ".")
+            names.push_back(std::move(name));
         start = end + 1;
     }
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : "/") + name;
     return out;
 }
 

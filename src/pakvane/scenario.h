@@ -67,6 +67,9 @@ public:
         std::string file;
         // 26: the system's reason (an errno: EFBIG for a file larger than an
         // item holds), 0 for a source that is neither a file nor a folder.
+        // 1: why the scenario cannot be opened (0: it is no regular file);
+        // 19 to 21: why the document file could not be opened (0: it opened,
+        // or is no regular file).
         int error = 0;
         // 19 to 21: the document compiler's line and column (from 0) and its
         // own message; -1 when the compiler gave no position.
@@ -88,6 +91,7 @@ public:
         loUnreadable = 8,    // its status cannot be read; error tells why
         loVanished = 9,      // gone between the listing and the reading
         loLinkBack = 10,     // a symbolic link to a folder the walk is inside (it would never end)
+        loLinkAbove = 11,    // a symbolic link to a folder above the Install folder (it would come back)
     };
     struct sLeftOut {
         std::string path;  // as the compiler reached it: the Install source, '/', names
@@ -149,11 +153,20 @@ public:
             // The key `text` was given on otherLine already; this line's
             // value replaces that one.
             repeatedKey = 5,
+            // count files of this line install outside the installation
+            // folder: their base (dest.id, whose text is `text` in the
+            // lowest declared language) is not "pgm".  source: the first.
+            outsideFolder = 6,
+            // Files of this line and of otherLine install at paths that
+            // differ only in letter case (dest and otherDest), on a system
+            // and in a language both apply to: one file on a volume that
+            // ignores case.  count pairs; the first: source and otherSource.
+            caseOnly = 7,
         };
         eWhat what = sameDestination;
         int line = -1;       // from 0
         int otherLine = -1;  // from 0; -1 none
-        sPathDef dest;
+        sPathDef dest, otherDest;
         std::string source, otherSource;
         std::string text, kept, dropped;
         unsigned long long count = 0;
@@ -222,11 +235,13 @@ public:
     bool isValidDef(const char* id, int& lang) const;
     void clearStr(const char* id);
     bool defToPath(const sPathDef& def, std::string& out) const;
-    // A sub path that stays inside its base folder: relative, no ".."
-    // component.
+    // A sub path that stays inside its base folder: relative, and no ".."
+    // that climbs above it ("x/../y" stays inside, "x/../../y" does not).
     static bool isSafeSubPath(const std::string& sub);
-    // A sub path as a list of names: empty names and "." left out, so that
-    // "bin//tool", "./bin/tool" and "bin/tool/" name the same file.
+    // A sub path as a list of names, as the system resolves it: empty names
+    // and "." left out and ".." taking back the name before it, so that
+    // "bin//tool", "./bin/tool", "bin/tool/" and "x/../bin/tool" name the
+    // same file.
     static std::string normalSubPath(const std::string& sub);
     // A code name that may become part of a command line, a file name and a
     // configuration key: 1 to 64 of the letters A to Z and a to z, the digits,

@@ -112,6 +112,41 @@ bool installedTogether(const cSoftPkgScenario::sIntFileDef& a, const cSoftPkgSce
     return false;
 }
 
+// A path as a volume that ignores letter case sees it: the capitals of the
+// Latin (ASCII, Latin-1 and Latin Extended-A), Greek and Cyrillic letters
+// taken as their small letters; other bytes as they are.
+std::string foldCase(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (std::size_t i = 0; i < path.size();) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            ++i;
+            continue;
+        }
+        if ((c & 0xE0) != 0xC0 || i + 1 >= path.size() || (static_cast<unsigned char>(path[i + 1]) & 0xC0) != 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        unsigned cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(path[i + 1]) & 0x3Fu);
+        if ((cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) ||
+            (cp >= 0x410 && cp <= 0x42F))
+            cp += 0x20;
+        else if (cp >= 0x400 && cp <= 0x40F)
+            cp += 0x50;
+        else if ((cp >= 0x100 && cp <= 0x137) || (cp >= 0x14A && cp <= 0x177))
+            cp |= 1;
+        else if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E))
+            cp += cp & 1;
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+        i += 2;
+    }
+    return out;
+}
+
 }  // namespace
 
 // The line parsers, friends of the scenario.
@@ -144,6 +179,10 @@ private:
     // id and normal sub path.
     std::vector<int> fileLines_;
     std::map<std::pair<std::string, std::string>, std::vector<std::size_t> > byDestination_;
+    // The same with the sub path as a volume that ignores case sees it.
+    std::map<std::pair<std::string, std::string>, std::vector<std::size_t> > byFolded_;
+    // Where file entries install outside the installation folder.
+    void warnOutside();
     void warn(sTextWarning w) { s_.warnings_.push_back(std::move(w)); }
     // Notes the line of a key (`shown` as written); a key given before is
     // warned about: its earlier value is replaced.
@@ -171,6 +210,9 @@ private:
     // named by the line itself).
     int processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
                      std::set<std::pair<dev_t, ino_t> >& open, const sFolderItemInfo* listed = nullptr);
+    // Whether path is a symbolic link to target, a folder at or above the
+    // folder the link lies in.
+    static bool leadsAbove(const std::string& path, const std::pair<dev_t, ino_t>& target);
 
     cSoftPkgScenario& s_;
 };
@@ -257,6 +299,7 @@ int cScenarioLineParser::compileDoc(const std::string& path, cSoftPkgScenario::s
         err().docLine = info.line;
         err().docColumn = info.column;
         err().message = info.message.get() ? info.message.get() : "";
+        err().error = info.error;
         return code;
     }
     err().file = path;
@@ -474,6 +517,14 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         err().file.clear();
         return 0;
     }
+    // A link to a folder above the walk (`ln -s .. up`) would bring it back
+    // to where it is by a path of its own: left out, and named, as well.
+    if (listed && leadsAbove(path, self)) {
+        open.erase(self);
+        s_.leftOut_.push_back({path, cSoftPkgScenario::loLinkAbove, 0});
+        err().file.clear();
+        return 0;
+    }
     noteInput(path, cSoftPkgScenario::inFolder, st);
     cFolderContents list;
     std::vector<sFolderLeftOut> left;
@@ -486,12 +537,20 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
               [](const sFolderLeftOut& a, const sFolderLeftOut& b) { return a.name < b.name; });
     if (rc == 0 && list.count() == 0 && left.empty()) s_.leftOut_.push_back({path, cSoftPkgScenario::loEmptyFolder, 0});
     // What is left out is told where the walk passes its name.
+    // What cannot be read stops the line, as a file that cannot be read
+    // does: a package is not made with part of its tree missing.
     std::size_t nextLeft = 0;
     auto tellLeftOut = [&](const std::string* before) {
         for (; nextLeft < left.size() && (!before || left[nextLeft].name < *before); ++nextLeft) {
             const sFolderLeftOut& e = left[nextLeft];
+            if (leftOutWhy(e) == cSoftPkgScenario::loUnreadable) {
+                err().file = path + "/" + e.name;
+                err().error = e.error;
+                return 26;
+            }
             s_.leftOut_.push_back({path + "/" + e.name, leftOutWhy(e), e.error});
         }
+        return 0;
     };
     for (int i = 0; rc == 0 && i < list.count(); ++i) {
         const sFolderItemInfo* it = list.info(i);
@@ -499,7 +558,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         const std::string name = it->name.get() ? it->name.get() : "";
         if (name.empty() || name == "." || name == "..") continue;
         if (it->type != fsoFile && it->type != fsoFolder) continue;
-        tellLeftOut(&name);
+        if ((rc = tellLeftOut(&name)) != 0) break;
         cSoftPkgScenario::sIntFileDef sub = entry;
         sub.dest.sub = entry.dest.sub.empty() ? name : entry.dest.sub + "/" + name;
         const std::string full = path + "/" + name;
@@ -511,10 +570,27 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
             rc = 0;
         }
     }
-    if (rc == 0) tellLeftOut(nullptr);
+    if (rc == 0) rc = tellLeftOut(nullptr);
     open.erase(self);
     if (rc == 0) err().file.clear();
     return rc;
+}
+
+bool cScenarioLineParser::leadsAbove(const std::string& path, const std::pair<dev_t, ino_t>& target) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    const std::size_t slash = path.rfind('/');
+    char* real = ::realpath(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash).c_str(), nullptr);
+    if (!real) return false;
+    std::string folder = real;
+    std::free(real);
+    // The folder the link lies in and every folder above it.
+    for (;;) {
+        if (::stat(folder.c_str(), &st) == 0 && st.st_dev == target.first && st.st_ino == target.second) return true;
+        if (folder == "/") return false;
+        const std::size_t up = folder.rfind('/');
+        folder = up == 0 ? "/" : folder.substr(0, up);
+    }
 }
 
 int cScenarioLineParser::parseInst(const char* p) {
@@ -576,7 +652,7 @@ int cScenarioLineParser::parseInst(const char* p) {
 void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
     // Pairs of files with one destination, one warning for each earlier
     // line they meet, in the order met.
-    std::vector<sTextWarning> same;
+    std::vector<sTextWarning> same, cased;
     sTextWarning modes;
     modes.what = sTextWarning::modeNotRecorded;
     modes.line = line;
@@ -600,6 +676,29 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
             w.dest = f.dest;
             warn(std::move(w));
         }
+        // Paths that differ only in case: one file where case is ignored.
+        std::vector<std::size_t>& folded = byFolded_[std::make_pair(f.dest.id, foldCase(sub))];
+        for (std::size_t j : folded) {
+            if (cSoftPkgScenario::normalSubPath(s_.files_[j].dest.sub) == sub || !installedTogether(s_.files_[j], f))
+                continue;
+            const int other = fileLines_[j];
+            auto w = std::find_if(cased.begin(), cased.end(), [&](const sTextWarning& x) { return x.otherLine == other; });
+            if (w == cased.end()) {
+                cased.emplace_back();
+                w = cased.end() - 1;
+                w->what = sTextWarning::caseOnly;
+                w->line = line;
+                w->otherLine = other;
+                w->dest = f.dest;
+                w->otherDest = s_.files_[j].dest;
+                w->source = source;
+                const cSoftPkg::sPkgItem* earlier = s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item));
+                w->otherSource = earlier ? earlier->source : std::string();
+            }
+            ++w->count;
+            break;
+        }
+        folded.push_back(i);
         std::vector<std::size_t>& there = byDestination_[std::make_pair(f.dest.id, sub)];
         for (std::size_t j : there) {
             if (!installedTogether(s_.files_[j], f)) continue;
@@ -622,6 +721,7 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         there.push_back(i);
     }
     for (sTextWarning& w : same) warn(std::move(w));
+    for (sTextWarning& w : cased) warn(std::move(w));
     if (modes.count) warn(std::move(modes));
 }
 
@@ -799,7 +899,36 @@ int cScenarioLineParser::finalChecks() {
         if (missing(r.program.id, true)) return 23;
     }
     err().lang = -1;
+    warnOutside();
     return 0;
+}
+
+void cScenarioLineParser::warnOutside() {
+    // One warning a line, after the lines' own (a base's text is final only
+    // now), in the order of the lines.
+    std::vector<sTextWarning> outside;
+    for (std::size_t i = 0; i < s_.files_.size() && i < fileLines_.size(); ++i) {
+        const cSoftPkgScenario::sIntFileDef& f = s_.files_[i];
+        if (f.dest.id == "pgm") continue;
+        if (outside.empty() || outside.back().line != fileLines_[i]) {
+            outside.emplace_back();
+            sTextWarning& w = outside.back();
+            w.what = sTextWarning::outsideFolder;
+            w.line = fileLines_[i];
+            w.dest = f.dest;
+            const char* text = f.dest.id.empty() ? "" : s_.getStr(f.dest.id.c_str());
+            w.text = text ? text : "";
+            const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(f.item));
+            w.source = item ? item->source : std::string();
+        }
+        ++outside.back().count;
+    }
+    // Among the warnings of their lines.
+    for (sTextWarning& w : outside) {
+        const auto at = std::find_if(s_.warnings_.begin(), s_.warnings_.end(),
+                                     [&](const sTextWarning& x) { return x.line > w.line; });
+        s_.warnings_.insert(at, std::move(w));
+    }
 }
 
 int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
@@ -809,9 +938,17 @@ int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
     // Only a regular file: opening a named pipe would wait for a writer,
     // and a device could feed lines without end.
     struct stat st;
-    if (!path || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 1;
+    if (!path || ::stat(path, &st) != 0) {
+        textError_.error = path ? errno : ENOENT;
+        return 1;
+    }
+    if (!S_ISREG(st.st_mode)) return 1;
     cTextFileIO text;
-    if (!text.open(path, true, cTextFileIO::tctAuto)) return 1;
+    errno = 0;
+    if (!text.open(path, true, cTextFileIO::tctAuto)) {
+        textError_.error = errno ? errno : EIO;
+        return 1;
+    }
     cScenarioLineParser parser(*this);
     parser.noteInput(path, inScenario, st);
     static const char* const headers[8] = {"General]", "Software]", "Strings]", "Install]",

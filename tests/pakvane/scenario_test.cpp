@@ -264,11 +264,20 @@ TEST(Scenario, ModelLookupsPathsAndVersionTexts) {
     s.setStr(-1, "pgm", "/Applications/");
     ASSERT_TRUE(s.defToPath(def, out));
     EXPECT_EQ(out, "/Applications/Foo.app");
-    for (const char* bad : {"../x", "a/../../x", "/etc/passwd", "..", "a/.."}) {
+    for (const char* bad : {"../x", "a/../../x", "/etc/passwd", "..", "./..", "a//../../x", "a/./../.."}) {
         EXPECT_FALSE(s.defToPath(cSoftPkgScenario::sPathDef{"pgm", bad}, out)) << bad;
         EXPECT_FALSE(cSoftPkgScenario::isSafeSubPath(bad)) << bad;
     }
-    for (const char* good : {"", "a..b/c", "..a", "a/b..", "./x"}) EXPECT_TRUE(cSoftPkgScenario::isSafeSubPath(good)) << good;
+    for (const char* good : {"", "a..b/c", "..a", "a/b..", "./x", "a/..", "./x/../same.txt", "a/b/../../c"})
+        EXPECT_TRUE(cSoftPkgScenario::isSafeSubPath(good)) << good;
+    // The path the system makes of a sub path, as os.path.normpath does for
+    // one that stays inside.
+    const struct {
+        const char* sub;
+        const char* normal;
+    } normal[] = {{"dir//z.txt", "dir/z.txt"}, {"./x/../same.txt", "same.txt"}, {"a/b/../../c/", "c"},
+                  {"a/..", ""}, {"./a/./b/.", "a/b"}, {"x/../../y", "../y"}};
+    for (const auto& n : normal) EXPECT_EQ(cSoftPkgScenario::normalSubPath(n.sub), n.normal) << n.sub;
     EXPECT_FALSE(s.defToPath(cSoftPkgScenario::sPathDef{"nothere", "x"}, out));
     EXPECT_TRUE(cSoftPkgScenario::isKnownConstantID("pgm"));
     EXPECT_FALSE(cSoftPkgScenario::isKnownConstantID(nullptr));
