@@ -16,7 +16,8 @@ set(QOR_DEPENDENCY_MODULES
   "QOR_LIBRAW libraw_r"
   "QOR_SDL2 sdl2"
   "QOR_X11 x11"
-  "QOR_CGCT cairo freetype2 harfbuzz fontconfig")
+  "QOR_CGCT cairo freetype2 harfbuzz fontconfig"
+  "QOR_FONTS freetype2 harfbuzz fontconfig")
 
 # qor_find_dependency_modules(<result variable>): makes the PkgConfig::
 # targets; the variable names the modules that were not found.
