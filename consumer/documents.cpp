@@ -6,6 +6,8 @@
 #include <cifonts/ctfont.h>
 #include <uitoolkit/element.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -14,12 +16,19 @@ int main(int argc, char** argv) {
         std::fputs("usage: qor-documents-consumer <scenario.txt>\n", stderr);
         return 2;
     }
+    // A scenario's paths are taken from its folder.
+    const std::string path = argv[1];
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && chdir(path.substr(0, slash + 1).c_str()) != 0) {
+        std::perror(path.c_str());
+        return 1;
+    }
     cSoftPkgScenario scenario;
     int line = 0;
-    const int rc = scenario.loadTextConfig(argv[1], line);
+    const int rc = scenario.loadTextConfig(path.substr(slash == std::string::npos ? 0 : slash + 1).c_str(), line);
     auto* font = dynamic_cast<cMacCTFont*>(cFontObject::get(5, 13, stdFontFace(), false, false, false));
-    const char* path = font && font->ctFont() ? CTFontGetFilePath(font->ctFont(), nullptr) : nullptr;
-    std::string face = path ? path : "none";
+    const char* file = font && font->ctFont() ? CTFontGetFilePath(font->ctFont(), nullptr) : nullptr;
+    std::string face = file ? file : "none";
     face = face.substr(face.rfind('/') + 1);
     sSize size{};
     const bool measured = font && font->getTextDim(nullptr, "Compiled and measured", -1, size) && size.w > 0;
