@@ -16,7 +16,8 @@ set(QOR_DEPENDENCY_MODULES
   "QOR_LIBRAW libraw_r"
   "QOR_SDL2 sdl2"
   "QOR_X11 x11"
-  "QOR_CGCT cairo freetype2 harfbuzz fontconfig")
+  "QOR_CGCT cairo freetype2 harfbuzz fontconfig"
+  "QOR_FONTS freetype2 harfbuzz fontconfig")
 
 # qor_find_dependency_modules(<result variable>): makes the PkgConfig::
 # targets; the variable names the modules that were not found.
@@ -32,4 +33,16 @@ macro(qor_find_dependency_modules _qor_missing_var)
       endif()
     endif()
   endforeach()
+  # libraw_r.pc asks every program that links LibRaw to link with -fopenmp,
+  # which clang turns into its own OpenMP runtime (-lomp) and gcc into
+  # libgomp.  Nothing of ours uses OpenMP; libraw_r.so names the libgomp it
+  # was built with itself (DT_NEEDED), so the flag adds nothing but a
+  # runtime the program never calls.
+  if(TARGET PkgConfig::QOR_LIBRAW)
+    get_target_property(_qor_raw_options PkgConfig::QOR_LIBRAW INTERFACE_LINK_OPTIONS)
+    if(_qor_raw_options)
+      list(REMOVE_ITEM _qor_raw_options -fopenmp)
+      set_target_properties(PkgConfig::QOR_LIBRAW PROPERTIES INTERFACE_LINK_OPTIONS "${_qor_raw_options}")
+    endif()
+  endif()
 endmacro()

@@ -1,6 +1,7 @@
 // Puts the platform layer under the toolkit: the window maker, the font
 // maker, the standard face (chosen again whenever a language is applied),
-// the wrap factor, the document faces and the hint popups.
+// the wrap factor, the document faces (the fonts, cifonts/install.h) and the
+// hint popups.
 //
 // A program that links qor::ciplatform gets all of it before main runs:
 // the library's link options keep this file's object in the link (the

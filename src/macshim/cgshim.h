@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mactext/cgtransform.h"
+
 struct CGContext;
 struct CGImage;
 struct CGColorSpace;
@@ -32,11 +34,6 @@ struct CGRect {
     CGSize size;
 };
 inline CGRect CGRectMake(double x, double y, double w, double h) { return CGRect{{x, y}, {w, h}}; }
-
-// a b c d tx ty: x' = a x + c y + tx, y' = b x + d y + ty.
-struct CGAffineTransform {
-    double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
-};
 
 // Bitmap layouts this model knows: premultiplied alpha first in a host-order
 // word (0xAARRGGBB), or the same with the alpha byte ignored (opaque).

@@ -1,4 +1,4 @@
-#include "ciplatform/platform.h"
+#include "cifonts/platform.h"
 
 #include "base/buffers.h"
 #include "uitoolkit/canvas.h"

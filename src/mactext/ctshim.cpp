@@ -1,10 +1,11 @@
-#include "macshim/ctshim.h"
+#include "mactext/ctshim.h"
 
-#include <cairo-ft.h>
-#include <cairo.h>
+#include "mactext/ctengine.h"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_SIZES_H
 #include <hb-ot.h>
 #include <hb.h>
 
@@ -41,22 +42,7 @@ constexpr double kSubUnits = 1024.0;
 const char* const kCascade[] = {"DejaVu Sans", "Noto Sans CJK JP", "Noto Sans CJK SC", "Noto Sans CJK KR",
                                 "AR PL UMing TW"};
 
-struct sFace {
-    std::string path;
-    int index = 0;
-    std::string family;
-    // The configuration asks for the outlines to be emboldened: a bold
-    // face whose file carries no heavier outlines.
-    bool embolden = false;
-    // Drawn bold, with heavier outlines or emboldened: characters it lacks
-    // are taken from bold faces too.
-    bool bold = false;
-    FT_Face ft = nullptr;
-    hb_face_t* hb = nullptr;
-    cairo_font_face_t* cairo = nullptr;
-    double upem = 1000;
-    double ascender = 0, descender = 0, lineGap = 0;  // font units, descender positive
-};
+typedef sCTFace sFace;
 
 // One process-wide engine: the font configuration, FreeType and every face
 // opened so far (faces live for the process, as the fonts made on them).
@@ -136,11 +122,6 @@ sFace* openFace(const std::string& path, int index, const char* family, bool emb
     f->descender = -static_cast<double>(f->ft->descender);
     f->lineGap = f->ft->height - (f->ft->ascender - f->ft->descender);
     if (f->lineGap < 0) f->lineGap = 0;
-    // Glyphs come from their outlines, unhinted: some faces carry bitmap
-    // strikes for small sizes whose widths differ from the outline advances
-    // the shaper places them by (and that are black and white only).
-    f->cairo = cairo_ft_font_face_create_for_ft_face(f->ft, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP);
-    if (embolden) cairo_ft_font_face_set_synthesize(f->cairo, CAIRO_FT_SYNTHESIZE_BOLD);
     sFace* raw = f.get();
     e.faces[key] = std::move(f);
     return raw;
@@ -246,65 +227,46 @@ sFace* findFace(const std::string& name) {
 
 }  // namespace
 
-struct CTFont {
-    int refs = 1;
-    sFace* face = nullptr;
-    double size = 0;
-    CGAffineTransform m;
-    hb_font_t* hb = nullptr;
-    // The cascade's fonts at this size and transform, made on first need.
-    bool cascadeMade = false;
-    std::vector<CTFontRef> cascade;
-    // The rasterised font for y-up contexts, made on first draw: cairo keeps
-    // its glyph cache with it.
-    cairo_scaled_font_t* scaled = nullptr;
-    // Pixels an emboldened face adds to every advance that is not zero, as
-    // its glyphs grow by them when drawn.
-    double grow = 0;
+void (*ctDrawnFontRelease)(void* drawn) = nullptr;
 
-    bool covers(hb_codepoint_t cp) const {
-        hb_codepoint_t g = 0;
-        return hb_font_get_nominal_glyph(hb, cp, &g) && g != 0;
-    }
-};
+bool ctDrawnCharSize(const CTFont* f, double& x, double& y) {
+    // The transform is given for y upwards; cairo's font matrix has the
+    // terms that mix x and y negated, which changes no length.
+    const double xx = f->size * f->m.a, yx = -f->size * f->m.b;
+    const double xy = -f->size * f->m.c, yy = f->size * f->m.d;
+    const double det = std::fabs(xx * yy - yx * xy);
+    const double major = std::hypot(xx, yx);
+    if (!std::isfinite(det) || det == 0 || major == 0) return false;
+    // FreeType takes no character size under a point: cairo sets 1 and
+    // leaves the rest to the glyph transform.
+    x = std::max(major, 1.0);
+    y = std::max(det / major, 1.0);
+    return true;
+}
 
 namespace {
 
-cairo_scaled_font_t* scaledFontOf(const CTFont* f) {
-    // The transform is given for y upwards (a slant leans right as y
-    // grows); glyph and device space both have y downwards, so the terms
-    // that mix x and y change sign.
-    cairo_matrix_t fm, ctm;
-    cairo_matrix_init(&fm, f->size * f->m.a, -f->size * f->m.b, -f->size * f->m.c, f->size * f->m.d, 0, 0);
-    cairo_matrix_init_identity(&ctm);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    // Outlines stay unhinted; whole-pixel glyph metrics let cairo bound its
-    // composite by the glyphs (off, it composites through a mask of the
-    // whole bitmap, three times slower).  Advances come from the shaper.
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
-    cairo_scaled_font_t* sf = cairo_scaled_font_create(f->face->cairo, &fm, &ctm, options);
-    cairo_font_options_destroy(options);
-    if (cairo_scaled_font_status(sf) != CAIRO_STATUS_SUCCESS) {
-        cairo_scaled_font_destroy(sf);
-        return nullptr;
-    }
-    return sf;
-}
-
 // FreeType emboldens a glyph by a 24th of the em in 1/64 pixels (truncated)
 // at the size the face is set to, and grows its advance by as much.  The
-// size is read from the face as cairo sets it for drawing this font, so the
-// glyphs are placed by the advances they are drawn with.
+// size is the one the drawing side sets the face to for this font, so the
+// glyphs are placed by the advances they are drawn with; it is set on a
+// size object of our own, and the face's own size, which the drawing side
+// may have set and keeps track of, is left as it was.
 double emboldenedGrowth(CTFont* f) {
-    if (!f->scaled) f->scaled = scaledFontOf(f);
-    if (!f->scaled) return 0;
-    FT_Face ft = cairo_ft_scaled_font_lock_face(f->scaled);
-    if (!ft) return 0;
+    double x = 0, y = 0;
+    if (!ctDrawnCharSize(f, x, y)) return 0;
+    FT_Face ft = f->face->ft;
+    FT_Size own = nullptr;
+    const FT_Size before = ft->size;
+    if (FT_New_Size(ft, &own) != 0) return 0;
     double grow = 0;
-    if (ft->size) grow = static_cast<double>(FT_MulFix(ft->units_per_EM, ft->size->metrics.y_scale) / 24) / 64.0;
-    cairo_ft_scaled_font_unlock_face(f->scaled);
+    if (FT_Activate_Size(own) == 0 &&
+        FT_Set_Char_Size(ft, static_cast<FT_F26Dot6>(x * 64.0 + .5), static_cast<FT_F26Dot6>(y * 64.0 + .5), 0,
+                         0) == 0 &&
+        ft->size)
+        grow = static_cast<double>(FT_MulFix(ft->units_per_EM, ft->size->metrics.y_scale) / 24) / 64.0;
+    FT_Activate_Size(before);
+    FT_Done_Size(own);
     return grow;
 }
 
@@ -349,18 +311,6 @@ bool clings(hb_codepoint_t cp) {
 
 }  // namespace
 
-struct CTLine {
-    struct sRun {
-        CTFontRef font = nullptr;
-        std::vector<unsigned> glyphs;
-        std::vector<double> advances, dx, dy;
-        std::vector<long> indices;
-    };
-    std::vector<sRun> runs;
-    double colour[4] = {0, 0, 0, 1};
-    double width = 0, ascent = 0, descent = 0, leading = 0;
-};
-
 CTFontRef CTFontCreateWithName(const char* name, double size, const CGAffineTransform* matrix) {
     if (!name || !(size > 0) || size > 10000) return nullptr;
     sFace* face = findFace(name);
@@ -376,7 +326,7 @@ CTFontRef CTFontRetain(CTFontRef font) {
 void CTFontRelease(CTFontRef font) {
     if (!font || --font->refs > 0) return;
     for (CTFontRef f : font->cascade) CTFontRelease(f);
-    if (font->scaled) cairo_scaled_font_destroy(font->scaled);
+    if (font->drawn && ctDrawnFontRelease) ctDrawnFontRelease(font->drawn);
     hb_font_destroy(font->hb);
     delete font;
 }
@@ -489,38 +439,6 @@ double CTLineGetTypographicBounds(CTLineRef line, double* ascent, double* descen
     if (descent) *descent = line ? line->descent : 0;
     if (leading) *leading = line ? line->leading : 0;
     return line ? line->width : 0;
-}
-
-void CTLineDraw(CTLineRef line, CGContextRef ctx) {
-    cairo_t* cr = static_cast<cairo_t*>(CGContextGetRasterHandle(ctx));
-    if (!line || !cr) return;
-    const CGPoint origin = CGContextGetTextPosition(ctx);
-    // Glyphs are placed in device space (y downwards), where the font's
-    // rasterised form was made.
-    cairo_matrix_t toDevice;
-    cairo_get_matrix(cr, &toDevice);
-    cairo_save(cr);
-    cairo_identity_matrix(cr);
-    cairo_set_source_rgba(cr, line->colour[0], line->colour[1], line->colour[2], line->colour[3]);
-    double pen = origin.x;
-    std::vector<cairo_glyph_t> glyphs;
-    for (const auto& run : line->runs) {
-        CTFont* f = run.font;
-        if (!f->face->cairo) continue;
-        if (!f->scaled) f->scaled = scaledFontOf(f);
-        if (!f->scaled) continue;
-        cairo_set_scaled_font(cr, f->scaled);
-        glyphs.clear();
-        for (std::size_t g = 0; g < run.glyphs.size(); ++g) {
-            double x = pen + run.dx[g], y = origin.y + run.dy[g];
-            cairo_matrix_transform_point(&toDevice, &x, &y);
-            glyphs.push_back(cairo_glyph_t{run.glyphs[g], x, y});
-            pen += run.advances[g];
-        }
-        cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
-    }
-    cairo_restore(cr);
-    CGContextSetTextPosition(ctx, pen, origin.y);
 }
 
 std::size_t CTLineGetGlyphRunCount(CTLineRef line) { return line ? line->runs.size() : 0; }

@@ -1,8 +1,8 @@
-#include "ciplatform/ctfont.h"
+#include "cifonts/ctfont.h"
 
 #include "base/strutil.h"
 #include "base/textenc.h"
-#include "ciplatform/platform.h"
+#include "cifonts/platform.h"
 #include "uitoolkit/lang.h"
 
 #include <algorithm>
