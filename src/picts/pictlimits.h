@@ -51,7 +51,11 @@ constexpr long long kJbig2WorkPerInputByte = 1LL << 13;
 // kMaxJpegScans scans.  A progressive file, or a sequential one whose
 // components come in more than one scan, is held whole as coefficients,
 // two bytes a sample, besides the picture.  cJPEGBudget applies both.
-constexpr long long kJpegScanBudget = 16;
+// Four pictures' worth is far more than any real file needs (a progressive
+// picture's scans decode some eight times its area, and its data describes
+// a small part of what the per-byte rule allows); a small input that
+// describes the most it may spends less on scans than on its rows.
+constexpr long long kJpegScanBudget = 4;
 constexpr int kMaxJpegScans = 1000;
 
 // JPEG 2000 is held to the general rule above: what a codestream declares
