@@ -50,6 +50,28 @@ std::size_t pictureCost(long long w, long long h) {
            heapBlock(kMapNode<std::unique_ptr<cPicture> >);
 }
 
+// While it lives, the pictures decoded on this thread charge their scans
+// and the buffers their decoders hold besides the picture (a JPEG's
+// coefficients) to what is left of the budget, before the work is done: a
+// picture drawn cropped or scaled costs the work of decoding it, not only
+// the box it is drawn in.
+class cDecodeCharge {
+public:
+    explicit cDecodeCharge(const cSiDocBudget& b) {
+        meter_.workLimit = b.workLimit() - std::min(b.spent(), b.workLimit());
+        meter_.heldLimit = b.limit() - std::min(b.held(), b.limit());
+        before_ = cPictBase::setDecodeMeter(&meter_);
+    }
+    ~cDecodeCharge() { cPictBase::setDecodeMeter(before_); }
+    cDecodeCharge(const cDecodeCharge&) = delete;
+    cDecodeCharge& operator=(const cDecodeCharge&) = delete;
+    const cPictBase::sDecodeMeter& meter() const { return meter_; }
+
+private:
+    cPictBase::sDecodeMeter meter_;
+    cPictBase::sDecodeMeter* before_ = nullptr;
+};
+
 }  // namespace
 
 bool cSiDocBudget::hold(std::size_t n) {
@@ -333,6 +355,21 @@ bool cSiDocLoader::decodeStringDefs(const unsigned char* data, long long n) {
     return true;
 }
 
+bool cSiDocLoader::chargeDecode(const cPictBase::sDecodeMeter& m) {
+    // What the meter refused is an overrun of the budget, not a bad picture.
+    if (m.refusedWork || m.refusedHeld) {
+        const cSiDocBudget::eOverrun which = m.refusedHeld ? cSiDocBudget::ovMemory : cSiDocBudget::ovWork;
+        mBudget->refuse(which);
+        if (mFault == lfNone) mOverrun = which;
+        return fail(lfOverBudget);
+    }
+    // The decoder's buffers were there only while it ran.
+    if (!hold(static_cast<std::size_t>(m.held))) return false;
+    mBudget->release(static_cast<std::size_t>(m.held));
+    mHeld -= static_cast<std::size_t>(m.held);
+    return spend(m.work);
+}
+
 std::unique_ptr<cPicture> cSiDocLoader::decodePicture(const unsigned char* file, std::size_t n) {
     if (!file || n == 0) return nullptr;
     cBufWrapperIO io(const_cast<unsigned char*>(file), static_cast<long long>(n), false);
@@ -431,8 +468,10 @@ std::unique_ptr<cPicture> cSiDocLoader::decodePart(sImageEntry& e) {
             target.originY = e.height - e.drawnH;
             bool ok = dec->setExtTarget(&target);
             if (ok) {
+                cDecodeCharge charge(*mBudget);
                 ok = io.set_fp(0) && dec->decode(&io);
                 dec->endExtRender();
+                if (!chargeDecode(charge.meter())) return nullptr;
             }
             // A decoder that found another size than its probe has its
             // picture decoded whole below.
@@ -451,9 +490,14 @@ std::unique_ptr<cPicture> cSiDocLoader::decodePart(sImageEntry& e) {
     // pixel) and the one it becomes are both there.
     const std::size_t whole = pictureCost(e.width, e.height) * 2;
     if (!hold(whole)) return nullptr;
-    std::unique_ptr<cPicture> pic = decodePicture(e.file, e.size);
-    mBudget->release(whole);
-    mHeld -= whole;
+    std::unique_ptr<cPicture> pic;
+    {
+        cDecodeCharge charge(*mBudget);
+        pic = decodePicture(e.file, e.size);
+        mBudget->release(whole);
+        mHeld -= whole;
+        if (!chargeDecode(charge.meter())) return nullptr;
+    }
     if (!pic) return nullptr;
     // The part the boxes draw, when the picture is the size its probe
     // announced; one of another size is kept whole, as it is drawn by it.

@@ -39,6 +39,7 @@
 #include "base/bytereader.h"
 #include "cihlpdoc/hdoclimits.h"
 #include "cihlpdoc/sidoc.h"
+#include "picts/pictbase.h"
 
 // What the documents of one payload may spend together, however many there
 // are and however often one is loaded again: bytes held at once (records
@@ -59,6 +60,11 @@ public:
     void release(std::size_t n) { mHeld -= n < mHeld ? n : mHeld; }
     // Takes n units of work; false, taking nothing, past the limit.
     bool spend(unsigned long long n);
+    // Notes an overrun found elsewhere (a decoder that stopped at what was
+    // left of the budget), unless one was noted first.
+    void refuse(eOverrun which) {
+        if (mOverrun == ovNone) mOverrun = which;
+    }
 
     std::size_t held() const { return mHeld; }
     std::size_t peak() const { return mPeak; }
@@ -168,6 +174,10 @@ private:
     // Takes from the budget for as long as the document is loaded.
     bool hold(std::size_t n);
     bool spend(unsigned long long n);
+    // Charges what a picture's decode reported through its meter (the work
+    // of its scans, the buffers held besides it); false, failing the load,
+    // when the meter refused a charge or the budget cannot take it.
+    bool chargeDecode(const cPictBase::sDecodeMeter& meter);
     bool fail(eFault why) {
         if (mFault == lfNone) mFault = why;
         return false;

@@ -93,6 +93,31 @@ long long cPictBase::largestPixelBuffer(bool reset) {
     return v;
 }
 
+namespace {
+thread_local cPictBase::sDecodeMeter* tDecodeMeter = nullptr;
+}  // namespace
+
+cPictBase::sDecodeMeter* cPictBase::setDecodeMeter(sDecodeMeter* meter) {
+    sDecodeMeter* before = tDecodeMeter;
+    tDecodeMeter = meter;
+    return before;
+}
+
+cPictBase::sDecodeMeter* cPictBase::decodeMeter() { return tDecodeMeter; }
+
+bool cPictBase::sDecodeMeter::chargeScan(unsigned long long samples) {
+    if (samples > workLimit - std::min(work, workLimit)) return !(refusedWork = true);
+    work += samples;
+    ++scans;
+    return true;
+}
+
+bool cPictBase::sDecodeMeter::chargeHeld(unsigned long long bytes) {
+    if (bytes > heldLimit) return !(refusedHeld = true);
+    held = std::max(held, bytes);
+    return true;
+}
+
 bool cPictBase::allocPixels8(long long w, long long h) {
     long long n = 0;
     pixels16_.set(0);

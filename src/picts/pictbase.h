@@ -283,6 +283,27 @@ public:
     // thread since the last call with reset: tests hold decoders to memory
     // proportional to their input with it.
     static long long largestPixelBuffer(bool reset = false);
+    // What decodes on this thread cost beyond their pixels, for a caller
+    // that holds many of them to one budget (a document's pictures) and for
+    // tests: the scans a decoder read, the samples those scans decoded (a
+    // sample of every block of every component a scan covers, data or
+    // not), and the largest buffer a decode held besides its picture (a
+    // JPEG's whole-picture coefficients).  A decoder charges a scan or a
+    // buffer before the work is done; a charge past a limit fails the
+    // decode.  setDecodeMeter installs one for this thread (null: none) and
+    // returns the one before.
+    struct sDecodeMeter {
+        unsigned long long scans = 0;
+        unsigned long long work = 0, workLimit = ~0ULL;
+        unsigned long long held = 0, heldLimit = ~0ULL;
+        // A charge went past a limit: of work, or of a buffer held.
+        bool refusedWork = false, refusedHeld = false;
+        // False, charging nothing, past a limit.
+        bool chargeScan(unsigned long long samples);
+        bool chargeHeld(unsigned long long bytes);
+    };
+    static sDecodeMeter* setDecodeMeter(sDecodeMeter* meter);
+    static sDecodeMeter* decodeMeter();
     // Sets the size and gives the picture an (uninitialised) buffer of that
     // kind, freeing the other; false, with the picture emptied, when the size
     // fails checkPixelCount, passes the pixel ceiling, or the memory cannot

@@ -14,7 +14,6 @@
 #include "base/memio.h"
 
 #include <algorithm>
-#include <cmath>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -42,11 +41,8 @@ unsigned int inputPieceFor(cFileIOTarget* stream) {
     const unsigned long long left = static_cast<unsigned long long>(size - at);
     return static_cast<unsigned int>(std::min(std::max<unsigned long long>(left, kJpegInputPiece), kJpegLargestPiece));
 }
-// A progressive file may carry any number of scans, each re-reading the
-// whole coefficient buffer; past this many the file is taken as hostile.
-constexpr int kMaxJpegScans = 1000;
 // What the library may allocate for one picture beyond our own pixels
-// (progressive coefficient buffers among them).
+// (whole-picture coefficient buffers among them).
 constexpr long kMaxJpegLibraryMemory = 1L << 30;
 
 }  // namespace
@@ -65,7 +61,9 @@ struct cJPEGParser::sState {
     bool endInserted = false;     // the stream ran out and a fake EOI was handed over
     bool created = false;
     bool started = false;
-    int scanChecked = 0;          // the last scan held to the budget below
+    int scanChecked = 0;          // the last scan charged to the budget
+    cJPEGBudget budget;
+    bool multiScan = false;       // every scan is read before the first row
     long long rowsRead = 0;
     _typebuf<unsigned char> cmykRow;
 };
@@ -137,31 +135,192 @@ void skipInput(j_decompress_ptr cinfo, long n) {
 
 void termSource(j_decompress_ptr) {}
 
-// A progressive file's scans are all read before the first row comes out,
-// each over the whole picture.  They stop at a budget tied to the input:
-// once the data has ended (the decode is refused at its first row anyway),
-// and once the scans' area passes kJpegScanBudget times what the bytes fed
-// so far may describe (cPictBase::inputCanDescribe).
-constexpr long long kJpegScanBudget = 16;
-
+// A multi-scan file's scans (progressive, or sequential with its
+// components in several scans) are all read before the first row comes
+// out, each over the whole picture.  Each is charged to the decode's
+// budget as it begins, against the bytes fed so far; once the data has
+// ended, the decode is refused (it would be at its first row anyway).  A
+// one-scan file was charged its scan when it started.
 void progressMonitor(j_common_ptr cinfo) {
     if (!cinfo->is_decompressor) return;
     j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
     sState* st = stateOf(cinfo);
     if (d->input_scan_number > kMaxJpegScans) errorExit(cinfo);
-    if (st->started || !d->progressive_mode) return;
+    if (st->started || !st->multiScan) return;
     if (st->endInserted) errorExit(cinfo);
     // The monitor runs once a row of blocks, the scan count moves once a
-    // scan, and the bytes fed only grow: a scan that kept to its budget
-    // once keeps to it.
+    // scan.
     if (d->input_scan_number == st->scanChecked) return;
     st->scanChecked = d->input_scan_number;
-    const long long area = static_cast<long long>(d->image_width) * d->image_height;
-    const long long work = area * d->input_scan_number / kJpegScanBudget;
-    if (!cPictBase::inputCanDescribe(work, static_cast<long long>(st->fed))) errorExit(cinfo);
+    int which[MAX_COMPS_IN_SCAN];
+    const int n = std::min(d->comps_in_scan, MAX_COMPS_IN_SCAN);
+    for (int i = 0; i < n; ++i) which[i] = d->cur_comp_info[i]->component_index;
+    st->budget.setInput(static_cast<long long>(st->fed));
+    if (!st->budget.scan(which, n)) errorExit(cinfo);
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The budget.
+
+bool cJPEGBudget::sFrame::set(long long w, long long h, int n, const int* hs, const int* vs) {
+    if (w < 1 || h < 1 || n < 1 || n > kComponentsMost) return false;
+    int hMax = 1, vMax = 1;
+    for (int c = 0; c < n; ++c) {
+        if (hs[c] < 1 || hs[c] > 4 || vs[c] < 1 || vs[c] > 4) return false;
+        hMax = std::max(hMax, hs[c]);
+        vMax = std::max(vMax, vs[c]);
+    }
+    width = w;
+    height = h;
+    components = n;
+    // libjpeg's width_in_blocks and height_in_blocks: the component's
+    // samples rounded up to whole blocks of 8 x 8.
+    for (int c = 0; c < n; ++c) {
+        const long long bw = (w * hs[c] + 8LL * hMax - 1) / (8LL * hMax);
+        const long long bh = (h * vs[c] + 8LL * vMax - 1) / (8LL * vMax);
+        blocks[c] = bw * bh;
+    }
+    return true;
+}
+
+unsigned long long cJPEGBudget::sFrame::samples(const int* which, int n) const {
+    unsigned long long total = 0;
+    for (int i = 0; i < n; ++i)
+        if (which[i] >= 0 && which[i] < components) total += static_cast<unsigned long long>(blocks[which[i]]) * 64;
+    return total;
+}
+
+unsigned long long cJPEGBudget::sFrame::coefficientBytes() const {
+    if (!multiScan) return 0;
+    unsigned long long total = 0;
+    for (int c = 0; c < components; ++c) total += static_cast<unsigned long long>(blocks[c]) * 64 * 2;
+    return total;
+}
+
+bool cJPEGBudget::frame(const sFrame& f) {
+    frame_ = f;
+    const long long pixels = f.width * f.height;
+    const unsigned long long held = f.coefficientBytes();
+    held_ = std::max(held_, held);
+    // The picture at four bytes a pixel and the coefficients beside it.
+    const unsigned long long perPixel = 4 + (held + static_cast<unsigned long long>(pixels) - 1) / pixels;
+    if (perPixel > 1024 || !cPictBase::inputCanDescribe(pixels, input_, static_cast<int>(perPixel))) return false;
+    cPictBase::sDecodeMeter* meter = cPictBase::decodeMeter();
+    return !meter || !held || meter->chargeHeld(held);
+}
+
+bool cJPEGBudget::charge(unsigned long long samples) {
+    if (samples > ~0ULL - work_) return false;
+    work_ += samples;
+    const unsigned long long pixels = std::min<unsigned long long>(work_ / kJpegScanBudget, 1ULL << 62);
+    return cPictBase::inputCanDescribe(static_cast<long long>(pixels), input_);
+}
+
+bool cJPEGBudget::scan(const int* which, int n) {
+    if (++scans_ > kMaxJpegScans) return false;
+    const unsigned long long samples = frame_.samples(which, n);
+    if (!charge(samples)) return false;
+    cPictBase::sDecodeMeter* meter = cPictBase::decodeMeter();
+    return !meter || meter->chargeScan(samples);
+}
+
+namespace {
+
+// The next marker's code after the bytes of a segment or of entropy-coded
+// data, as libjpeg's reader finds it: anything up to a 0xFF is skipped, fill
+// bytes 0xFF are skipped, and 0xFF 0x00 (a stuffed byte) and the restart
+// markers belong to the data.  False when the bytes end first.
+bool nextMarker(cByteReader& in, std::size_t end, unsigned char& code) {
+    for (;;) {
+        if (in.tell() >= end) return false;
+        const unsigned char* p = nullptr;
+        const std::size_t got = in.viewSome(p, end - in.tell());
+        if (!got) return false;
+        const void* ff = std::memchr(p, 0xFF, got);
+        if (!ff) continue;  // viewSome moved past them
+        const std::size_t at = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - p);
+        // Back to just after the 0xFF.
+        if (!in.seek(in.tell() - got + at + 1)) return false;
+        unsigned char b = 0xFF;
+        while (b == 0xFF) {
+            if (in.tell() >= end || !in.byte(b)) return false;
+        }
+        if (b != 0x00 && (b < 0xD0 || b > 0xD7)) {
+            code = b;
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+bool cJPEGBudget::walk(cByteReader& in, unsigned long long length) {
+    const std::size_t start = in.tell();
+    std::size_t end = 0;
+    if (!checked_add(start, static_cast<std::size_t>(std::min<unsigned long long>(length, ~std::size_t(0) >> 1)), end))
+        return false;
+    unsigned char soi[2];
+    // What libjpeg would refuse at once costs nothing: the walk stops where
+    // the library would.
+    if (end - start < 2 || !in.read(soi, 2) || soi[0] != 0xFF || soi[1] != 0xD8) return charge(in.tell() - start);
+    bool haveFrame = false, charged = false, progressive = false;
+    int ids[kComponentsMost] = {};
+    for (;;) {
+        unsigned char code = 0;
+        if (!nextMarker(in, end, code) || code == 0xD8 || code == 0xD9) break;
+        if (code == 0x01) continue;  // TEM: no length
+        std::uint16_t len = 0;
+        if (!in.read_u16be(len) || len < 2 || in.tell() + len - 2 > end) break;
+        const std::size_t next = in.tell() + len - 2;
+        const bool sof = code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+        if (sof) {
+            if (haveFrame) break;  // libjpeg refuses a second frame
+            std::uint8_t precision = 0, nf = 0;
+            std::uint16_t h = 0, w = 0;
+            if (!in.read_u8(precision) || !in.read_u16be(h) || !in.read_u16be(w) || !in.read_u8(nf) || nf < 1 ||
+                nf > kComponentsMost)
+                break;
+            int hs[kComponentsMost], vs[kComponentsMost];
+            bool ok = true;
+            for (int c = 0; c < nf && ok; ++c) {
+                std::uint8_t id = 0, hv = 0, tq = 0;
+                ok = in.read_u8(id) && in.read_u8(hv) && in.read_u8(tq);
+                ids[c] = id;
+                hs[c] = hv >> 4;
+                vs[c] = hv & 15;
+            }
+            if (!ok || !frame_.set(w, h, nf, hs, vs)) break;
+            haveFrame = true;
+            progressive = code == 0xC2 || code == 0xC6 || code == 0xCA || code == 0xCE;
+        } else if (code == 0xDA) {
+            std::uint8_t ns = 0;
+            if (!haveFrame || !in.read_u8(ns) || ns < 1 || ns > 4 || ns > frame_.components) break;
+            int which[4];
+            bool ok = true;
+            for (int i = 0; i < ns && ok; ++i) {
+                std::uint8_t id = 0, table = 0;
+                ok = in.read_u8(id) && in.read_u8(table);
+                which[i] = -1;
+                for (int c = 0; c < frame_.components; ++c)
+                    if (ids[c] == id) which[i] = c;
+                ok = ok && which[i] >= 0;
+            }
+            if (!ok) break;
+            if (!charged) {
+                frame_.multiScan = progressive || ns < frame_.components;
+                if (!frame(frame_)) return false;
+                charged = true;
+            }
+            if (!scan(which, ns)) return false;
+            // A one-scan frame ends with its scan: libjpeg reads no other.
+            if (!frame_.multiScan) break;
+        }
+        if (!in.seek(next)) break;
+    }
+    return charge(in.tell() - start);
+}
 
 cJPEGParser::cJPEGParser() = default;
 
@@ -173,7 +332,12 @@ void cJPEGParser::reset() {
     width_ = height_ = 0;
     exif_.set(0);
     components_ = 0;
-    progressive_ = cmyk_ = inverted_ = false;
+    progressive_ = multiScan_ = cmyk_ = inverted_ = false;
+}
+
+const cJPEGBudget& cJPEGParser::budget() const {
+    static const cJPEGBudget kNone;
+    return st_ ? st_->budget : kNone;
 }
 
 unsigned long long cJPEGParser::bytesConsumed() const {
@@ -229,6 +393,10 @@ bool cJPEGParser::readHeader(cFileIOTarget* stream) {
     height_ = st->cinfo.image_height;
     components_ = st->cinfo.num_components;
     progressive_ = st->cinfo.progressive_mode != 0;
+    // libjpeg buffers the whole picture when the first scan does not carry
+    // every component, as it does for a progressive file.
+    multiScan_ = progressive_ || st->cinfo.comps_in_scan < st->cinfo.num_components;
+    st->multiScan = multiScan_;
     switch (st->cinfo.jpeg_color_space) {
         case JCS_GRAYSCALE:
         case JCS_YCbCr:
@@ -254,19 +422,22 @@ bool cJPEGParser::start() {
         if (!cPictBase::sizeBuffer(st->cmykRow, width_ * 4)) return false;
     }
     // Rows the data cannot reach would be refused at the first made-up one;
-    // a picture the whole stream cannot describe is refused before the
-    // library reserves its buffers or reads a scan.  A progressive
-    // picture's coefficients are held whole besides it: two bytes for each
-    // sample of each component.
-    int pixelBytes = 4;
-    if (progressive_ && st->cinfo.max_h_samp_factor > 0 && st->cinfo.max_v_samp_factor > 0) {
-        double samples = 0;
-        for (int c = 0; c < st->cinfo.num_components; ++c)
-            samples += static_cast<double>(st->cinfo.comp_info[c].h_samp_factor * st->cinfo.comp_info[c].v_samp_factor) /
-                       (st->cinfo.max_h_samp_factor * st->cinfo.max_v_samp_factor);
-        pixelBytes += static_cast<int>(std::ceil(2 * samples));
+    // a picture the whole stream cannot describe, with the coefficients a
+    // multi-scan file is held in, is refused before the library reserves
+    // its buffers or reads a scan.  A one-scan file is charged its scan
+    // here, a multi-scan file each scan as it begins (progressMonitor).
+    cJPEGBudget::sFrame f;
+    int hs[cJPEGBudget::kComponentsMost], vs[cJPEGBudget::kComponentsMost], all[cJPEGBudget::kComponentsMost];
+    const int n = std::min(st->cinfo.num_components, cJPEGBudget::kComponentsMost);
+    for (int c = 0; c < n; ++c) {
+        hs[c] = st->cinfo.comp_info[c].h_samp_factor;
+        vs[c] = st->cinfo.comp_info[c].v_samp_factor;
+        all[c] = c;
     }
-    if (!cPictBase::inputCanDescribe(width_ * height_, st->stream->size(), pixelBytes)) return false;
+    if (!f.set(width_, height_, n, hs, vs)) return false;
+    f.multiScan = multiScan_;
+    st->budget.setInput(st->stream->size());
+    if (!st->budget.frame(f) || (!multiScan_ && !st->budget.scan(all, n))) return false;
     if (setjmp(st->jump)) return false;
     st->cinfo.out_color_space = cmyk_ ? JCS_CMYK : JCS_EXT_BGRA;
     if (!jpeg_start_decompress(&st->cinfo)) return false;

@@ -4,8 +4,12 @@
 // cJPEGParser  one decompression: a source manager over a cFileIOTarget,
 //              the library's errors turned into false (never an exit, never
 //              a message on stderr), the size cap applied before the
-//              library allocates, a bound on progressive scans, and the
-//              count of bytes taken from the stream
+//              library allocates, the scans and coefficients charged to
+//              a cJPEGBudget, and the count of bytes taken from the stream
+// cJPEGBudget  what one picture's JPEG data may cost, whichever door it
+//              came through: the parser charges it from inside libjpeg,
+//              codecs that hand data to libjpeg themselves (libtiff's)
+//              walk the data's markers into it first
 // cPictJPEG    the decoder: 8-bit pixels, straight into an external render
 //              target when one is set; the EXIF block's camera, time,
 //              exposure, resolution, orientation and GPS values become
@@ -20,6 +24,65 @@
 #include "picts/pictbase.h"
 
 #include <memory>
+
+class cByteReader;
+
+// The work and memory of one picture's JPEG data, charged before libjpeg
+// does it (pictlimits.h, kJpegScanBudget): every scan is charged the
+// samples it decodes, each frame that libjpeg holds whole as coefficients
+// (more than one scan) its coefficients.  The frames and scans of a TIFF's
+// strips go to one budget together.  The thread's decode meter
+// (cPictBase::decodeMeter), when there is one, is charged the same.
+class cJPEGBudget {
+public:
+    static constexpr int kComponentsMost = 10;  // libjpeg's MAX_COMPONENTS
+
+    // One frame as libjpeg lays it out: each component's blocks.
+    struct sFrame {
+        long long width = 0, height = 0;
+        int components = 0;
+        long long blocks[kComponentsMost] = {};
+        // Progressive, or sequential with fewer components in its first scan
+        // than in the frame: every scan is read before the first row.
+        bool multiScan = false;
+        // The frame's size and sampling factors (h[i], v[i] 1..4); false for
+        // what libjpeg refuses.
+        bool set(long long w, long long h, int n, const int* hs, const int* vs);
+        // Samples a scan of these components decodes (64 a block).
+        unsigned long long samples(const int* which, int n) const;
+        // The coefficients libjpeg holds whole for it (0 for one scan).
+        unsigned long long coefficientBytes() const;
+    };
+
+    // Held to `inputBytes` of coded data (negative: unknown, held only by
+    // the scan count and the meter).
+    explicit cJPEGBudget(long long inputBytes = -1) : input_(inputBytes) {}
+    void setInput(long long inputBytes) { input_ = inputBytes; }
+
+    // A frame about to be laid out, with the picture it makes: false when
+    // its pixels and coefficients are more than the input describes.
+    bool frame(const sFrame& f);
+    // A scan of the last frame's components at indexes `which`, about to
+    // be read: false past the scan count or the work the input allows.
+    bool scan(const int* which, int n);
+    // The markers of one whole JPEG stream (start of image to end of
+    // image), walked without decoding: its frame and scans charged as
+    // libjpeg would meet them.  The bytes walked count as work too.
+    bool walk(cByteReader& in, unsigned long long length);
+
+    int scans() const { return scans_; }
+    unsigned long long work() const { return work_; }
+    unsigned long long coefficientBytes() const { return held_; }
+
+private:
+    bool charge(unsigned long long samples);
+
+    long long input_;
+    sFrame frame_;
+    int scans_ = 0;
+    unsigned long long work_ = 0;
+    unsigned long long held_ = 0;  // the largest frame's coefficients
+};
 
 class cJPEGParser {
 public:
@@ -37,6 +100,11 @@ public:
     // Colour components in the file (1 grey, 3 YCbCr/RGB, 4 CMYK/YCCK).
     int components() const { return components_; }
     bool progressive() const { return progressive_; }
+    // Whether libjpeg reads every scan before the first row (progressive,
+    // or the first scan lacks a component).
+    bool multiScan() const { return multiScan_; }
+    // What the decode was charged so far.
+    const cJPEGBudget& budget() const;
     // The TIFF structure of the first APP1 "Exif" segment (empty if none).
     const _typebuf<unsigned char>& exif() const { return exif_; }
 
@@ -66,6 +134,7 @@ private:
     long long height_ = 0;
     int components_ = 0;
     bool progressive_ = false;
+    bool multiScan_ = false;
     bool cmyk_ = false;
     bool inverted_ = false;  // Adobe CMYK: the samples are stored inverted
     _typebuf<unsigned char> exif_;

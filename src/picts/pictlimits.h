@@ -42,6 +42,22 @@ constexpr long long kFreeBilevelPixels = 1LL << 23;
 constexpr long long kJbig2FreeWork = 1LL << 27;
 constexpr long long kJbig2WorkPerInputByte = 1LL << 13;
 
+// JPEG: the scans of one decode (every frame libjpeg is handed for one
+// picture: a file, a thumbnail, a DICOM frame, all the JPEG strips or tiles
+// of a TIFF) together decode at most kJpegScanBudget times the pixels their
+// input may describe, counting 64 samples for each block of each component
+// a scan covers, whether its data fills it or not (libjpeg walks every
+// block of a scan even after the data has ended), and at most
+// kMaxJpegScans scans.  A progressive file, or a sequential one whose
+// components come in more than one scan, is held whole as coefficients,
+// two bytes a sample, besides the picture.  cJPEGBudget applies both.
+// Four pictures' worth is far more than any real file needs (a progressive
+// picture's scans decode some eight times its area, and its data describes
+// a small part of what the per-byte rule allows); a small input that
+// describes the most it may spends less on scans than on its rows.
+constexpr long long kJpegScanBudget = 4;
+constexpr int kMaxJpegScans = 1000;
+
 // JPEG 2000 is held to the general rule above: what a codestream declares
 // over every tile and component, two units for each sample (OpenJPEG holds
 // it twice) and 96 for each code-block and precinct it lays out

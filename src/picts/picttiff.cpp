@@ -3,6 +3,8 @@
 // own depth, or libtiff's RGBA reader).
 #include "picts/picttiff.h"
 
+#include "picts/pictjpeg.h"
+
 #include "base/bytereader.h"
 #include "base/checked.h"
 
@@ -36,7 +38,9 @@ struct sClient {
 
 tmsize_t clientRead(thandle_t h, void* buf, tmsize_t n) {
     sClient* c = static_cast<sClient*>(h);
-    if (n <= 0) return 0;
+    // Once a strip or tile came out made up, the picture is refused: no
+    // later one is read (libtiff's RGBA reader goes on by itself otherwise).
+    if (n <= 0 || (c->decoding && c->madeUp)) return 0;
     return static_cast<tmsize_t>(c->in.readSome(buf, static_cast<std::size_t>(n)));
 }
 
@@ -90,6 +94,28 @@ int onWarning(TIFF*, void* user, const char*, const char* fmt, va_list) {
     sClient* c = static_cast<sClient*>(user);
     if (c->decoding && !warningKeepsPixels(fmt)) c->madeUp = true;
     return 1;
+}
+
+// libtiff hands each JPEG strip or tile to libjpeg itself, a decode each:
+// their markers are walked into one budget first, so that the scans of all
+// of them together are held to the file's strip bytes (inputBytes) as the
+// scans of one JPEG file are held to its bytes.
+bool jpegStrilesFit(TIFF* tif, cFileIOTarget* stream, long long inputBytes) {
+    const uint32_t striles = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    const long long size = stream->size();
+    cJPEGBudget budget(inputBytes);
+    cByteReader in(stream, cByteReader::kStreamWindow, 0);
+    for (uint32_t i = 0; i < striles; ++i) {
+        int err = 0;
+        const uint64_t offset = TIFFGetStrileOffsetWithErr(tif, i, &err);
+        if (err) return false;
+        const uint64_t length = TIFFGetStrileByteCountWithErr(tif, i, &err);
+        if (err) return false;
+        if (size >= 0 && offset >= static_cast<uint64_t>(size)) continue;  // nothing there to decode
+        const uint64_t there = size >= 0 ? std::min<uint64_t>(length, static_cast<uint64_t>(size) - offset) : length;
+        if (!in.seek(static_cast<std::size_t>(offset)) || !budget.walk(in, there)) return false;
+    }
+    return true;
 }
 
 bool isTiffMagic(const unsigned char m[4]) {
@@ -211,6 +237,9 @@ bool cPictTIFF::decode(cFileIOTarget* stream) {
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(s.tif, TIFFTAG_ORIENTATION, &orientation);
     if (!dataCanDescribe(s, l.extraBytes)) return false;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(s.tif, TIFFTAG_COMPRESSION, &compression);
+    if (compression == COMPRESSION_JPEG && !jpegStrilesFit(s.tif, stream, dataBytes(s))) return false;
 
     // Drawn into a render target, the rows go there as they are decoded,
     // turned as the Orientation says; otherwise the stored picture is
@@ -409,8 +438,9 @@ bool cPictTIFF::forEachStripRow(sSession& s, long long rowBytes, Fn fn) {
             const uint32_t index = TIFFComputeStrip(s.tif, static_cast<uint32_t>(y), 0);
             const tmsize_t got = TIFFReadEncodedStrip(s.tif, index, strip.data(), stripSize);
             const long long rows = h - y < rowsPerStrip ? h - y : rowsPerStrip;
-            // A strip that decodes to fewer rows than it covers is damaged.
-            if (got < 0 || s.client.error || got < rows * rowBytes) return false;
+            // A strip that decodes to fewer rows than it covers is damaged,
+            // and so is one the codec filled in.
+            if (got < 0 || s.client.error || s.client.madeUp || got < rows * rowBytes) return false;
             for (long long r = 0; r < rows; ++r)
                 if (!fn(y + r, strip.data() + r * rowBytes)) return false;
         }
@@ -420,7 +450,8 @@ bool cPictTIFF::forEachStripRow(sSession& s, long long rowBytes, Fn fn) {
     _typebuf<unsigned char> row;
     if (!sizeBuffer(row, scanline)) return false;
     for (long long y = 0; y < h; ++y) {
-        if (TIFFReadScanline(s.tif, row.data(), static_cast<uint32_t>(y), 0) < 0 || s.client.error) return false;
+        if (TIFFReadScanline(s.tif, row.data(), static_cast<uint32_t>(y), 0) < 0 || s.client.error || s.client.madeUp)
+            return false;
         if (!fn(y, row.data())) return false;
     }
     return true;
@@ -474,7 +505,8 @@ bool cPictTIFF::decodeSamples(sSession& s, const sLayout& l) {
         for (long long ty = 0; ty < h; ty += th) {
             for (long long tx = 0; tx < w; tx += tw) {
                 const uint32_t index = TIFFComputeTile(s.tif, static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0, 0);
-                if (TIFFReadEncodedTile(s.tif, index, tile.data(), tileSize) < 0 || s.client.error) return false;
+                if (TIFFReadEncodedTile(s.tif, index, tile.data(), tileSize) < 0 || s.client.error || s.client.madeUp)
+                    return false;
                 const long long cols = w - tx < tw ? w - tx : tw;
                 const long long rows = h - ty < th ? h - ty : th;
                 for (long long r = 0; r < rows; ++r)

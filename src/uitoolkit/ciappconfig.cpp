@@ -96,16 +96,18 @@ int compareNames(const unsigned char* a, std::size_t an, const unsigned char* b,
 // ---------------------------------------------------------------------------
 // Nodes
 //
-// A hive is read into one node per name: 48 bytes with a value or name of
-// up to 8 bytes in place, and the children of a node in an array of node
-// pointers (a single child in place).  Nodes and the arrays of up to
-// kArenaSlotsMost pointers are carved from chunks of the tree's arena, so
-// that they cost no allocator overhead; larger arrays come from the heap and
-// grow in place.  With the bytes of the file, which stay as the image a
-// save copies from, a loaded hive so takes at most kHiveBytesPerFileByte
-// times its file's size: a leaf of 9 bytes in the file (a name of up to 4
-// bytes, no value) takes 48 for its node and 8 or 12 for its place in its
-// parent's list.  (The base library's cIntegralMemory does not serve here:
+// A hive is read into one node per name: 32 bytes with a name and a value
+// of up to 6 bytes together in place (more on the heap), and the children
+// of a node in an array of node pointers (a single child in place).  Nodes
+// and the arrays of up to kArenaSlotsMost pointers are carved from chunks
+// of the tree's arena, so that they cost no allocator overhead; larger
+// arrays come from the heap, grow in place and are cut to their count once
+// read.  With the bytes of the file, which stay as the image a save copies
+// from, a loaded hive so takes at most kHiveBytesPerFileByte times its
+// file's size: the shortest leaf in a file, 6 bytes (a one-byte name field,
+// no value), takes 32 for its node and 8 for its place in its parent's
+// list; a longer name or a value brings its own bytes and more of the
+// file's.  (The base library's cIntegralMemory does not serve here:
 // it never takes a piece back, so a removed node's memory would stay lost,
 // and its first block of 64 KiB would be far more than a small hive's file.)
 
@@ -224,7 +226,10 @@ private:
         if (mLeft < bytes) {
             const std::size_t size =
                 std::max(bytes, std::min(kLastChunk, mChunks.empty() ? kFirstChunk : 2 * mLastSize));
-            mChunks.reserve(mChunks.size() + 1);
+            // The list of chunks grows by doubling: grown by one each time,
+            // the lists it leaves behind lie between the chunks, never
+            // taken again.
+            if (mChunks.size() == mChunks.capacity()) mChunks.reserve(2 * mChunks.size() + 16);
             mNext = static_cast<unsigned char*>(::operator new(size));
             mChunks.emplace_back(mNext, size);
             mLastSize = mLeft = size;
@@ -250,7 +255,9 @@ private:
     void* mFree[kSizes] = {};
 };
 
-static_assert(sizeof(cCIAppConfig::sDataContainer) <= 48, "a node fits the bound of a loaded hive");
+static_assert(sizeof(cCIAppConfig::sDataContainer) <= 32, "a node fits the bound of a loaded hive");
+static_assert(std::is_standard_layout<cCIAppConfig::sNodeBits>::value && sizeof(cCIAppConfig::sNodeBits) == 16,
+              "the bits of a node are 16 bytes seen three ways");
 static_assert(std::is_standard_layout<cCIAppConfig::sDataContainer>::value &&
                   offsetof(cCIAppConfig::sDataContainer, children) == 0,
               "a node's list of children finds its node at its own address");
@@ -262,6 +269,13 @@ cCIAppConfig::cNodeArena& cCIAppConfig::cNodeArena::of(const tNode* n) {
     return *reinterpret_cast<cNodeArena*>(root->up & ~std::uintptr_t(1));
 }
 
+cCIAppConfig::sDataContainer::sDataContainer() {
+    // No name, an empty value, no place in an image yet.
+    std::memset(static_cast<void*>(&image), 0, sizeof image);
+    image.holder[0] = image.holder[1] = 0;
+    image.touched = 1;
+}
+
 cCIAppConfig::sDataContainer::~sDataContainer() {
     // A root frees its tree and then the arena it came from; any other node
     // is freed by its arena, its children first.
@@ -271,64 +285,74 @@ cCIAppConfig::sDataContainer::~sDataContainer() {
         delete arena;
         up = 0;
     }
+    image.release();
 }
 
-template <class SizeT>
-unsigned char* cCIAppConfig::cInPlaceBytes<SizeT>::bytes() const {
-    if (mCount <= kInPlace) return const_cast<unsigned char*>(mBytes);
+unsigned char* cCIAppConfig::sNodeBits::base() const {
+    if (!onHeap) return const_cast<unsigned char*>(holder);
     unsigned char* p;
-    std::memcpy(&p, mBytes, sizeof p);
+    std::memcpy(&p, holder, sizeof p);
     return p;
 }
 
-template <class SizeT>
-void cCIAppConfig::cInPlaceBytes<SizeT>::free() {
-    if (mCount > kInPlace) delete[] bytes();
-    mCount = 0;
+std::size_t cCIAppConfig::sNodeBits::valueSize() const {
+    const unsigned char* b = base();
+    return static_cast<std::size_t>(b[0] | b[1] << 8);
 }
 
-template <class SizeT>
-void cCIAppConfig::cInPlaceBytes<SizeT>::replace(const unsigned char* src, std::size_t n) {
-    // The new bytes are made before the old are freed: src may lie in them.
-    unsigned char in[kInPlace];
-    unsigned char* fresh = nullptr;
-    if (n > kInPlace)
-        fresh = new unsigned char[n];
-    if (src && n) std::memcpy(fresh ? fresh : in, src, n);
-    free();
-    if (fresh)
-        std::memcpy(mBytes, &fresh, sizeof fresh);
-    else if (src && n)
-        std::memcpy(mBytes, in, n);
-    mCount = static_cast<SizeT>(n);
+void cCIAppConfig::sNodeBits::rebuild(const unsigned char* name, std::size_t nameBytes, const unsigned char* value,
+                                      std::size_t valueBytes) {
+    // The new bytes are made before the old are freed: the sources may lie
+    // in them.
+    const std::size_t n = 2 + nameBytes + valueBytes;
+    unsigned char in[sizeof holder] = {};
+    unsigned char* fresh = n > sizeof holder ? new unsigned char[n] : in;
+    fresh[0] = static_cast<unsigned char>(valueBytes);
+    fresh[1] = static_cast<unsigned char>(valueBytes >> 8);
+    if (nameBytes) std::memmove(fresh + 2, name, nameBytes);
+    if (value && valueBytes) std::memmove(fresh + 2 + nameBytes, value, valueBytes);
+    release();
+    nameSize = nameBytes;
+    if (fresh != in) {
+        std::memcpy(holder, &fresh, sizeof fresh);
+        onHeap = 1;
+    } else {
+        std::memcpy(holder, in, sizeof holder);
+        onHeap = 0;
+    }
 }
 
-template class cCIAppConfig::cInPlaceBytes<std::uint8_t>;
-template class cCIAppConfig::cInPlaceBytes<std::uint16_t>;
+void cCIAppConfig::sNodeBits::release() {
+    if (onHeap) delete[] base();
+    onHeap = 0;
+    nameSize = 0;
+    std::memset(holder, 0, sizeof holder);
+}
 
 bool cCIAppConfig::cHiveValue::set(long long n) {
     if (n > kMaxHiveValueBytes) return false;
-    replace(nullptr, n > 0 ? static_cast<std::size_t>(n) : 0);
+    const std::size_t want = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (want != valueSize()) rebuild(base() + 2, nameSize, nullptr, want);
     return true;
 }
 
 bool cCIAppConfig::cHiveValue::copyFrom(const unsigned char* src, long long n) {
     if (!src || n <= 0) return set(0);
     if (n > kMaxHiveValueBytes) return false;
-    replace(src, static_cast<std::size_t>(n));
+    rebuild(base() + 2, nameSize, src, static_cast<std::size_t>(n));
     return true;
 }
 
 void cCIAppConfig::cHiveValue::take(cHiveValue& other) {
     if (&other == this) return;
-    free();
-    std::memcpy(mBytes, other.mBytes, sizeof mBytes);
-    mCount = other.mCount;
-    other.mCount = 0;
+    copyFrom(other.data(), other.count());
+    other.set(0);
 }
 
 void cCIAppConfig::cHiveName::assign(const unsigned char* src, std::size_t n) {
-    replace(src, std::min<std::size_t>(n, static_cast<std::size_t>(kMaxHiveNameBytes)));
+    const std::size_t size = std::min<std::size_t>(n, static_cast<std::size_t>(kMaxHiveNameBytes));
+    const std::size_t valueBytes = valueSize();
+    rebuild(src, size, valueBytes ? base() + 2 + nameSize : nullptr, valueBytes);
 }
 
 cCIAppConfig::sDataContainer* cCIAppConfig::cHiveChildren::owner() const {
@@ -508,6 +532,7 @@ public:
         const unsigned char* before = nullptr;  // the previous child's name
         std::size_t beforeBytes = 0;
         bool ordered = true;
+        std::size_t settled = 0;  // children put in order when they last were
         for (;;) {
             std::uint8_t tag = 0;
             if (!in_.read_u8(tag)) return false;
@@ -533,6 +558,17 @@ public:
                         std::all_of(name + n, name + field, [](unsigned char b) { return b == 0; });
             before = name;
             beforeBytes = n;
+            // Out of order, the list is put in order again, children of one
+            // name merged, each time what came since is as long as what was
+            // in order then: a file that repeats its names never holds many
+            // more nodes than names, for a sort now and then.
+            if (!ordered && (node.children.mBits & 1)) {
+                tArray* a = node.children.array();
+                if (a->count - settled >= std::max<std::size_t>(settled, kArenaSlotsMost)) {
+                    compact(a);
+                    settled = a->count;
+                }
+            }
             tNode* child = append(node, name, n);
             if (!this->node(*child, depth + 1, start, exact)) return false;
         }
@@ -575,19 +611,28 @@ private:
     void finish(cCIAppConfig::cHiveChildren& c, bool ordered) {
         if (!(c.mBits & 1)) return;
         tArray* a = c.array();
-        if (!ordered) {
-            tNode** s = a->slots();
-            std::stable_sort(s, s + a->count, byName);
-            std::uint32_t kept = 0;
-            for (std::uint32_t i = 0; i < a->count; ++i) {
-                if (kept && sameName(s[kept - 1], s[i]))
-                    merge(*s[kept - 1], s[i]);
-                else
-                    s[kept++] = s[i];
-            }
-            a->count = kept;
-        }
+        if (!ordered) compact(a);
         fit(c, a);
+    }
+    // The list in name order, children of one name merged into the first.
+    void compact(tArray* a) {
+        tNode** s = a->slots();
+        // Children of one name stay in file order: each child's span
+        // starts further into its parent than the one before, and
+        // telling them apart so needs no buffer of pointers beside the
+        // list (std::stable_sort would take one as long as it).
+        std::sort(s, s + a->count, [](const tNode* x, const tNode* y) {
+            const int order = compareNames(x->name.data(), x->name.size(), y->name.data(), y->name.size());
+            return order < 0 || (order == 0 && x->image.at < y->image.at);
+        });
+        std::uint32_t kept = 0;
+        for (std::uint32_t i = 0; i < a->count; ++i) {
+            if (kept && sameName(s[kept - 1], s[i]))
+                merge(*s[kept - 1], s[i]);
+            else
+                s[kept++] = s[i];
+        }
+        a->count = kept;
     }
     void fit(cCIAppConfig::cHiveChildren& c, tArray* a) {
         if (a->count == 1) {
@@ -596,7 +641,10 @@ private:
             c.mBits = reinterpret_cast<std::uintptr_t>(only);
             return;
         }
-        if (a->cap <= kArenaSlotsMost && a->cap > a->count + a->count / 8) a = arena_.resize(a, a->count);
+        // A list from the heap gives back what its growth left over.
+        const bool fromArena = a->cap <= kArenaSlotsMost;
+        if ((fromArena && a->cap > a->count + a->count / 8) || (!fromArena && a->cap > a->count))
+            a = arena_.resize(a, a->count);
         c.mBits = reinterpret_cast<std::uintptr_t>(a) | 1;
     }
 

@@ -27,10 +27,10 @@
 // is small enough).
 //
 // A loaded hive takes at most 8 times its file's size: the bytes as read
-// (kept for the next save to copy from) and a node of 48 bytes for each
-// name, with values and names of up to 8 bytes in the node and lists of
-// children from one arena per hive, so that the largest hive a load takes
-// (kMaxHiveFileBytes, 120 MiB) fits in 1 GiB.
+// (kept for the next save to copy from) and a node of 32 bytes for each
+// name, with a name and a value of up to 6 bytes together in the node and
+// lists of children from one arena per hive, so that the largest hive a
+// load takes (kMaxHiveFileBytes, 120 MiB) fits in 1 GiB.
 //
 // A section is a file of the folder: its name is 1 to 255 bytes without '/',
 // not "." or "..", and not one of the store's own names.  A child is made
@@ -66,35 +66,40 @@ public:
     class cHiveReader;
     class cHiveWriter;
 
-    // Bytes of a node, counted by a SizeT: up to 8 of them in place, more
-    // on the heap.  A value and a name are this with their own limits.
-    template <class SizeT>
-    class cInPlaceBytes {
-    public:
-        cInPlaceBytes() = default;
-        ~cInPlaceBytes() { free(); }
-        cInPlaceBytes(const cInPlaceBytes&) = delete;
-        cInPlaceBytes& operator=(const cInPlaceBytes&) = delete;
+    // What a node keeps besides its links, in 16 bytes: where its bytes lie
+    // in its hive's image (at, bytes, touched: see sDataContainer), the
+    // length of its name, and its name and value: a u16 value length, the
+    // name's bytes and the value's, in `holder` when they fit (6 bytes), else
+    // on the heap with `holder` pointing at them.  A node sees these through
+    // three names (its image, its value and its name) that share them: each
+    // is one of the structs below, which declare the same members and
+    // nothing else.  The store's files are shorter than 2^27 bytes
+    // (kMaxHiveFileBytes).
+    struct sNodeBits {
+        std::uint64_t at : 27;
+        std::uint64_t bytes : 27;
+        std::uint64_t touched : 1;
+        std::uint64_t nameSize : 8;
+        std::uint64_t onHeap : 1;
+        unsigned char holder[8];
 
-    protected:
-        static constexpr unsigned kInPlace = 8;
-        unsigned char* bytes() const;
-        // n bytes, unset, or a copy of n bytes at src when it is given
-        // (src may lie in these bytes).
-        void replace(const unsigned char* src, std::size_t n);
-        void free();
-        unsigned char mBytes[kInPlace] = {};
-        SizeT mCount = 0;
+        unsigned char* base() const;
+        std::size_t valueSize() const;
+        // The name and the value made anew from these bytes (either may lie
+        // in the old ones; a null value source leaves the value unset).
+        void rebuild(const unsigned char* name, std::size_t nameBytes, const unsigned char* value,
+                     std::size_t valueBytes);
+        void release();
     };
 
     // A node's value, at most 65535 bytes.  (The operations of a
     // _typebuf<unsigned char>.)
-    class cHiveValue : private cInPlaceBytes<std::uint16_t> {
+    class cHiveValue : private sNodeBits {
     public:
-        long long count() const { return mCount; }
-        bool empty() const { return mCount == 0; }
-        const unsigned char* data() const { return mCount ? bytes() : nullptr; }
-        unsigned char* data() { return mCount ? bytes() : nullptr; }
+        long long count() const { return static_cast<long long>(valueSize()); }
+        bool empty() const { return valueSize() == 0; }
+        const unsigned char* data() const { return valueSize() ? base() + 2 + nameSize : nullptr; }
+        unsigned char* data() { return valueSize() ? base() + 2 + nameSize : nullptr; }
         // n bytes, unset (0 or less: empty); false, leaving it as it was,
         // for more than 65535.
         bool set(long long n);
@@ -105,10 +110,10 @@ public:
     };
 
     // A child's name, 1 to 255 bytes.
-    class cHiveName : private cInPlaceBytes<std::uint8_t> {
+    class cHiveName : private sNodeBits {
     public:
-        std::size_t size() const { return mCount; }
-        const unsigned char* data() const { return bytes(); }
+        std::size_t size() const { return nameSize; }
+        const unsigned char* data() const { return base() + 2; }
         // Names longer than 255 bytes are cut there (no such name is ever
         // made: see validNodeName and the reader).
         void assign(const unsigned char* src, std::size_t n);
@@ -160,7 +165,7 @@ public:
     };
 
     struct sDataContainer {
-        sDataContainer() = default;
+        sDataContainer();
         ~sDataContainer();
         sDataContainer(const sDataContainer&) = delete;
         sDataContainer& operator=(const sDataContainer&) = delete;
@@ -175,15 +180,14 @@ public:
         // is the one its name needs.  The store marks `touched` every node
         // it hands out for writing together with every node above it; a
         // change it cannot follow so drops the images.
-        struct sImageSpan {
-            unsigned int at = 0;
-            unsigned int bytes = 0;
-            bool touched = true;
+        struct sImageSpan : sNodeBits {};
+        // The three views of the node's bits (sNodeBits).
+        union {
+            mutable sImageSpan image;
+            cHiveValue value;
+            // The node's name in its parent's list; empty for a root.
+            cHiveName name;
         };
-        mutable sImageSpan image;
-        cHiveValue value;
-        // The node's name in its parent's list; empty for a root.
-        cHiveName name;
 
         // The node this one is a child of; null for a root.
         sDataContainer* parent() const { return (up & 1) ? nullptr : reinterpret_cast<sDataContainer*>(up); }

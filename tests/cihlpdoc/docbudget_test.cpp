@@ -165,6 +165,25 @@ TEST_F(DocBudget, LargePicturesCostTheirDrawnPartOrAreRefusedUndecoded) {
     }
 }
 
+// A picture drawn cropped costs the work of decoding it: the 1,000-scan
+// sequential JPEG of 3816 x 3816 in a 64 x 64 box (make_multiscan_inputs.py)
+// would have libjpeg hold 87 MB of coefficients, more than a document may
+// hold, and is refused before they are laid out or a scan is read.
+TEST_F(DocBudget, CroppedPictureIsChargedItsDecodersScansAndCoefficients) {
+    const std::string doc =
+        qortest::readFile(qortest::dataPath("hdoc/malformed/slow-picture-of-1000-scans-3816x3816-cropped.doc"));
+    ASSERT_FALSE(doc.empty());
+    auto budget = std::make_shared<cSiDocBudget>();
+    cSiDocLoader loader;
+    qortest::AllocMeter meter;
+    EXPECT_FALSE(load(loader, doc, budget));
+    EXPECT_EQ(loader.fault(), cSiDocLoader::lfOverBudget);
+    EXPECT_EQ(budget->overrun(), cSiDocBudget::ovMemory);
+    EXPECT_LT(meter.peak(), 4 << 20);
+    // The decoded picture's pixels were charged as work before.
+    EXPECT_GE(budget->spent(), 3816ull * 3816 * 4);
+}
+
 // Documents that share a budget hold it together: two documents of 200,000
 // line breaks fit, a third does not; destroying one gives its bytes back,
 // while the work done stays spent.  The budget's count is what the heap

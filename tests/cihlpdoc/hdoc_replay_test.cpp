@@ -10,5 +10,5 @@
 
 TEST(HdocReplay, SeedsAndSavedInputsHoldTheEntrysChecks) {
     qortest::replaySeeds("HdocLoader", fuzzHdocLoader, 5);
-    qortest::replayFolder("hdoc/malformed", fuzzHdocLoader, 3);
+    qortest::replayFolder("hdoc/malformed", fuzzHdocLoader, 4);
 }

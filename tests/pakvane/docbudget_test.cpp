@@ -79,6 +79,26 @@ TEST_F(PayloadDocuments, HostilePayloadsAreRefusedWithinTheDocumentsBudget) {
     }
 }
 
+// A payload of 204 bytes whose document draws a sequential JPEG of 1,000
+// scans (3816 x 3816) cropped in a 64 x 64 box (tests/data/hdoc/payload,
+// make_multiscan_inputs.py): the picture is charged its decoder's
+// coefficients, more than the documents may hold, before one is laid out.
+TEST_F(PayloadDocuments, CroppedPictureOfManyScansIsRefusedBeforeItIsDecoded) {
+    const std::string path = qortest::dataPath("hdoc/payload/slow-picture-of-1000-scans-3816x3816-cropped.data");
+    const std::string bytes = qortest::readFile(path);
+    ASSERT_LT(bytes.size(), 1024u);
+    cBufWrapperIO in(reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data())),
+                     static_cast<long long>(bytes.size()), false);
+    sPayloadOptions options;
+    options.threads = 1;
+    cSoftPkgScenario s;
+    qortest::AllocMeter meter;
+    EXPECT_FALSE(verifyPayloadStream(&in, true, s, options));
+    EXPECT_LT(meter.peak(), 4 * kMiB);
+    EXPECT_EQ(options.fault.cause, sPayloadFault::badScenario);
+    EXPECT_NE(describePayloadFault(options.fault, "p").find("more than the 64 MiB"), std::string::npos);
+}
+
 // One document of 200,000 line breaks loads; three of them do not, though
 // each would alone: the budget is the payload's, not each document's.
 TEST_F(PayloadDocuments, DocumentsOfAPayloadShareOneBudget) {

@@ -538,3 +538,138 @@ sys.stdout.buffer.write(bytes(j))
     EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
     EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), 4 * kMiB);
 }
+
+// Sequential JPEGs whose first scan leaves a component out are read in
+// libjpeg's multi-scan mode, whatever the door (make_multiscan_inputs.py):
+// each scan is charged the blocks it walks before it is read, the picture's
+// coefficients before they are laid out, and the data is refused before the
+// scans pass what its bytes may describe.  Nothing is timed: the thread's
+// decode meter counts the scans, the samples and the bytes held.
+TEST(Costs, MultiScanSequentialJpegsAreChargedEveryScanThroughEveryDoor) {
+    const long long coefficients3816 = 477LL * 477 * 64 * 2 * 3;
+    const struct {
+        const char* path;
+        int type;
+        bool decoded;        // the picture (not its thumbnail) decodes
+        unsigned long long held;  // the largest coefficient buffer charged
+    } found[] = {
+        {"jpeg/malformed/slow-sequential-1000-scans-3816x3816.jpg", cPictBase::ptJPEG, false, coefficients3816},
+        // The 8 x 8 picture decodes; its thumbnail is refused.
+        {"jpeg/malformed/slow-sequential-thumbnail-1000-scans-3816x3816.jpg", cPictBase::ptJPEG, true,
+         coefficients3816},
+        {"dicom/malformed/slow-sequential-1000-scans-3816x3816.dcm", cPictBase::ptDICOM, false, coefficients3816},
+        // 50 strips of 99 scans: refused by their walk, before libtiff.
+        {"tiff/malformed/slow-50-sequential-strips-of-99-scans-2048x12800.tif", cPictBase::ptTIFF, false,
+         256LL * 32 * 64 * 2 * 3},
+        // Its coefficients and picture are more than 24 KB may describe:
+        // refused before a scan.
+        {"jpeg/malformed/huge-sequential-2-scans-5300x5300.jpg", cPictBase::ptJPEG, false, 0},
+    };
+    for (const auto& f : found) {
+        SCOPED_TRACE(f.path);
+        const Bytes b = picttest::readBytes(qortest::dataPath(f.path));
+        ASSERT_FALSE(b.empty());
+        const long long n = static_cast<long long>(b.size());
+        cPictBase::sDecodeMeter meter;
+        cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+        long long w = 0, h = 0;
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), n, false);
+        const bool decoded = decoders().at(f.type).decode(&io, w, h);
+        cPictBase::setDecodeMeter(before);
+        EXPECT_EQ(decoded, f.decoded);
+        EXPECT_EQ(meter.held, f.held);
+        // Every sample every scan decodes is within kJpegScanBudget times
+        // what the input describes (the TIFF's walk also counts its bytes).
+        const long long describable = kFreePictPixels + n * kMaxPixelsPerInputByte;
+        EXPECT_LE(static_cast<long long>(meter.work), kJpegScanBudget * describable + n);
+        EXPECT_LE(meter.scans, static_cast<unsigned long long>(kMaxJpegScans));
+        if (f.held) {
+            EXPECT_GE(meter.scans, 1u);
+        }
+        // The factory's fitted picture is refused as well, holding little.
+        if (!f.decoded) {
+            const sCosts c = measure(b, decoders().at(f.type));
+            EXPECT_FALSE(c.decoded);
+            EXPECT_NE(c.imageResult, cPictBase::frOk);
+            // What they hold is the coefficients charged, and little more.
+            EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), static_cast<long long>(f.held) + 4 * kMiB);
+        }
+    }
+}
+
+// The same shapes, small and whole, decode through every door, each scan
+// charged once: 4 scans of 64 x 64, and grey as Pillow decodes them (the
+// scans carry one component; the others stay at their midpoint).
+TEST(Costs, WholeMultiScanSequentialJpegsDecodeWithEveryScanCounted) {
+    const struct {
+        const char* path;
+        const char* oracle;  // what Pillow decodes the same JPEG data from
+        int type;
+        unsigned long long scans;
+    } files[] = {
+        {"jpeg/sequential-4-scans-64x64.jpg", nullptr, cPictBase::ptJPEG, 4},
+        {"dicom/sequential-4-scans-64x64.dcm", "jpeg/sequential-4-scans-64x64.jpg", cPictBase::ptDICOM, 4},
+        {"tiff/sequential-strips-of-4-scans-64x128.tif", nullptr, cPictBase::ptTIFF, 8},
+        // The 8 x 8 picture's one scan, then its thumbnail's four.
+        {"jpeg/exif/sequential-thumbnail-4-scans-64x64.jpg", nullptr, cPictBase::ptJPEG, 5},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.path);
+        const std::string path = qortest::dataPath(f.path);
+        int status = -1;
+        const std::string oracle = qortest::runPython(
+            "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1]).convert('RGB')\n"
+            "print(' '.join('%d' % (0xFF000000 | r << 16 | g << 8 | b) for r, g, b in sorted(set(im.getdata()))))\n",
+            qortest::dataPath(f.oracle ? f.oracle : f.path), &status);
+        ASSERT_EQ(status, 0) << oracle;
+        const Bytes b = picttest::readBytes(path);
+        cPictBase::sDecodeMeter meter;
+        cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        std::unique_ptr<cPictBase> p(cPictBase::mkPicture(&io, nullptr));
+        cPictBase::setDecodeMeter(before);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->typeOf(), f.type);
+        EXPECT_EQ(meter.scans, f.scans);
+        // One frame of 64 x 64 (a strip of the TIFF) held whole at a time.
+        EXPECT_EQ(meter.held, 8u * 8 * 64 * 2 * 3);
+        std::vector<unsigned int> px;
+        for (long long i = 0; i < p->width() * p->height(); ++i) px.push_back(p->raw8Bpp()[i]);
+        std::sort(px.begin(), px.end());
+        px.erase(std::unique(px.begin(), px.end()), px.end());
+        std::string ours;
+        for (unsigned int v : px) ours += (ours.empty() ? "" : " ") + std::to_string(v);
+        EXPECT_EQ(ours + "\n", oracle);
+    }
+}
+
+// A caller's meter stops a decode before the scan it cannot pay for: the
+// 4-scan picture costs 4 x 4096 samples, and a meter of three scans' worth
+// refuses the fourth.
+TEST(Costs, DecodeMeterRefusesTheScanPastItsLimit) {
+    const Bytes b = picttest::readBytes(qortest::dataPath("jpeg/sequential-4-scans-64x64.jpg"));
+    for (unsigned long long limit : {4ULL * 4096, 3ULL * 4096}) {
+        cPictBase::sDecodeMeter meter;
+        meter.workLimit = limit;
+        cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictJPEG jpeg;
+        const bool ok = jpeg.decode(&io);
+        cPictBase::setDecodeMeter(before);
+        EXPECT_EQ(ok, limit == 4 * 4096);
+        EXPECT_EQ(meter.refusedWork, limit != 4 * 4096);
+        EXPECT_EQ(meter.work, std::min(limit, 4ULL * 4096));
+    }
+}
+
+// libtiff goes on through the strips after one its codec filled in: the
+// first of two strips of 64 x 64 has a scan without data, and the picture
+// is refused there, before its pixels are reserved for the second.
+TEST(Costs, TiffStopsAtTheStripTheCodecFilledIn) {
+    const Bytes b = picttest::readBytes(qortest::dataPath("tiff/malformed/first-of-two-strips-cut-64x128.tif"));
+    cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+    cPictBase::largestPixelBuffer(true);
+    cPictTIFF tiff;
+    EXPECT_FALSE(tiff.decode(&io));
+    EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+}

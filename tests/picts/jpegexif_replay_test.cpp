@@ -9,6 +9,6 @@
 #undef LLVMFuzzerTestOneInput
 
 TEST(JpegExifReplay, SeedsAndSavedInputsHoldTheEntrysChecks) {
-    qortest::replaySeeds("JpegExif", fuzzJpegExif, 3);
+    qortest::replaySeeds("JpegExif", fuzzJpegExif, 5);
     qortest::replayFolder("jpeg/exif/malformed", fuzzJpegExif, 1);
 }
