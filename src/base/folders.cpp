@@ -219,7 +219,12 @@ bool cFolderContents::getTempFolder(_guardchar<char>& out) {
 }
 
 bool cFolderContents::getConfigFolder(_guardchar<char>& out, const char* name) {
-    if (!name) return false;
+    // The name is one folder's, made in the home folder: a '/' would reach
+    // elsewhere, and "", "." and ".." name the home folder or its parent.
+    if (!name || !*name || std::strchr(name, '/') || !std::strcmp(name, ".") || !std::strcmp(name, "..")) {
+        errno = EINVAL;
+        return false;
+    }
     if (!getHome(out)) return false;
     std::string path = std::string(out.c_str()) + "/." + name;
     if (!mkdir(path.c_str())) return false;
