@@ -126,7 +126,8 @@ public:
     // folder's path.
     static bool getConfigFolder(_guardchar<char>& out, const char* name);
     // "/etc/qorcfg/<name>", created with its parent "/etc/qorcfg" when
-    // missing; false, out untouched, on any failure.
+    // missing; false, out untouched, on any failure and for a name that is
+    // not one folder's (as getConfigFolder).
     static bool getSysConfigFolder(_guardchar<char>& out, const char* name);
     // There is no shortcuts folder here: always false, out untouched.
     static bool getShortcutsFolder(_guardchar<char>& out, const char* name, bool common);

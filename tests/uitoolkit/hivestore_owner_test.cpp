@@ -177,18 +177,52 @@ TEST_F(HiveOwner, AFolderHoldingOtherFilesIsNotTakenForTheStore) {
 TEST_F(HiveOwner, ConfigurationNamesThatLeaveTheHomeFolderAreRefused) {
     ASSERT_EQ(mkdir(home_.file("home").c_str(), 0755), 0);
     setenv("HOME", home_.file("home").c_str(), 1);
-    ASSERT_EQ(chdir(home_.path().c_str()), 0);
+    // The current folder holds a file of the user's and its parent two
+    // folders: neither is a store's.
+    ASSERT_EQ(mkdir(home_.file("cwd").c_str(), 0755), 0);
+    ASSERT_TRUE(qortest::writeFile(home_.file("cwd/notes"), "mine"));
+    ASSERT_EQ(chdir(home_.file("cwd").c_str()), 0);
     for (const char* name : {"./escaped", "../escaped", "a/b", "/abs", ".", "..", ""}) {
         _guardchar<char> out;
         EXPECT_FALSE(cFolderContents::getConfigFolder(out, name)) << name;
+        EXPECT_FALSE(cFolderContents::getSysConfigFolder(out, name)) << name;
         cCIAppConfig store;
         EXPECT_FALSE(store.openConfig(name)) << name;
     }
-    EXPECT_EQ(namesIn(home_.path()), std::vector<std::string>{"home"});
+    EXPECT_EQ(namesIn(home_.path()), (std::vector<std::string>{"cwd", "home"}));
+    EXPECT_EQ(namesIn(home_.file("cwd")), std::vector<std::string>{"notes"});
     EXPECT_TRUE(namesIn(home_.file("home")).empty());
     _guardchar<char> out;
     ASSERT_TRUE(cFolderContents::getConfigFolder(out, "qor"));
     EXPECT_EQ(std::string(out.c_str()), home_.file("home") + "/.qor");
+}
+
+// A folder the user may only read: each hive is read or says what is wrong
+// with it (a damaged one is damaged, not unreadable), and saves change
+// nothing.
+TEST_F(HiveOwner, InAReadOnlyFolderEachHiveSaysWhatItIs) {
+    const std::string cut("QORC\0\0\x01\x04k\0\0\0\x05\0ab", 16);
+    ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
+    ASSERT_TRUE(qortest::writeFile(hive(".hives.lock"), ""));
+    ASSERT_TRUE(qortest::writeFile(hive("whole"), hiveWith("v")));
+    ASSERT_TRUE(qortest::writeFile(hive("cut"), cut));
+    for (const char* f : {".hives.lock", "whole", "cut"}) ASSERT_EQ(chmod(hive(f).c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(home_.path().c_str(), 0755), 0);
+    const std::string dir = dir_;
+    EXPECT_TRUE(qortest::asUnprivileged([&] {
+        cCIAppConfig store;
+        ASSERT_TRUE(store.openConfig(dir.c_str()));
+        EXPECT_EQ(store.hiveFault("whole"), cCIAppConfig::hfNone);
+        EXPECT_EQ(valueAt(store, "whole/k"), "v");
+        EXPECT_EQ(store.hiveFault("cut"), cCIAppConfig::hfDamaged);
+        ASSERT_TRUE(store.setParamStr("whole/k", "w", -1));
+        EXPECT_FALSE(store.saveConfig());
+    }));
+    EXPECT_EQ(qortest::readFile(hive("whole")), hiveWith("v"));
+    EXPECT_EQ(qortest::readFile(hive("cut")), cut);
+    EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{".hives.lock", "cut", "whole"}));
+    chmod(dir_.c_str(), 0755);
 }
 
 // Saves of one hive by many programs at once: every key a program set and
