@@ -1472,7 +1472,7 @@ void cCIAppConfig::dropImages() {
 
 bool cCIAppConfig::fileChanged(const sPropFileData& hive, const char* path) const {
     const sFileIdentity id = identityOfPath(path);
-    // A file that went away (set aside by another copy) is not re-read: the
+    // A file that went away (removed by another program) is not re-read: the
     // hive in memory is all there is.
     if (!id.exists) return false;
     return id.dev != hive.fileDev || id.ino != hive.fileIno || id.size != hive.fileSize || id.nanos != hive.fileNanos;
