@@ -53,6 +53,7 @@
 #include "macshim/x11desktop.h"
 #include "nslib/nscocoa.h"
 #include "uitoolkit/application.h"
+#include "uitoolkit/ciappconfig.h"
 #include "uitoolkit/checkbox.h"
 #include "uitoolkit/combobox.h"
 #include "uitoolkit/editfield.h"
@@ -1321,6 +1322,11 @@ public:
     }
 
     int run() override {
+        // The driven run makes a folder in the sample's folder through the
+        // folder chooser; it takes it away again, so that a run on the
+        // source tree leaves it as it was.
+        const std::string made = mSample + "/Gallery folder";
+        const bool madeByUs = !mDrive.empty() && !isFolder(made);
         auto* form = new cGalleryForm(mSample, mDoc, mDrive.empty() ? nullptr : &mGate);
         cScript script(form, mPng.empty() ? mDrive : mPng, mHold, &mGate, !mPng.empty());
         const bool scripted = !mPng.empty() || !mDrive.empty();
@@ -1329,6 +1335,8 @@ public:
         char title[] = "Qor toolkit gallery";
         windowMaker()->modal(title, kFormW, kFormH, form, nullptr, true);
         mstest::setIdleHook(nullptr);
+        // Only while empty: anything put in it meanwhile is not ours.
+        if (madeByUs) ::rmdir(made.c_str());
         return scripted && !script.ok() ? 1 : 0;
     }
 
@@ -1343,6 +1351,24 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The picture and driven modes keep nothing between runs: their store
+// opens no folder, so that they make nothing in $HOME (reads find nothing,
+// writes are refused).
+class cNoFolderConfig : public cCIAppFullConfig {
+public:
+    bool newConfig(const char*) override { return true; }
+    bool openConfig(const char*) override { return true; }
+    bool saveConfig() override { return false; }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    return cCIApplication::runApp(new cGalleryApp, nullptr, nullptr, 0, argc, argv, nullptr, "qor-gallery");
+    bool keepsNothing = false;
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--png") || !std::strcmp(argv[i], "--drive")) keepsNothing = true;
+    cApplicationConfig* config = keepsNothing ? new cNoFolderConfig : nullptr;
+    return cCIApplication::runApp(new cGalleryApp, nullptr, nullptr, 0, argc, argv, config, "qor-gallery");
 }

@@ -24,7 +24,8 @@ Run inside an X server (xvfb-run):
    picture exists at the size the dialog asks for and is not blank; the
    untouched window equals the offscreen driver's rendering (OFFSCREEN.png);
    the typing shows in the last picture; the last picture is found on the X
-   screen.
+   screen; HOME (fresh for the test) holds nothing after the picture run
+   and the driven one, and the sample copy no "Gallery folder".
 
 Tolerance: 2 levels per channel, as for formdemo: both drivers run the same
 software canvas, and X copies its pixels without conversion.  The one
@@ -197,6 +198,15 @@ def main():
         return 1
     if failed:
         print(failed)
+        return 1
+    # The picture run before this script and the driven run keep nothing:
+    # no settings folder in HOME, no folder left in the sample.
+    home = os.environ.get("HOME", "")
+    if home and os.listdir(home):
+        print(f"the gallery left {sorted(os.listdir(home))} in HOME")
+        return 1
+    if os.path.exists(os.path.join(sample, "Gallery folder")):
+        print("the driven run left its Gallery folder in the sample")
         return 1
 
     shots = {}

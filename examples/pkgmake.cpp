@@ -1015,10 +1015,6 @@ bool putInPlace(cReplacementFile& out, const std::string& outPath) {
 // fails is dropped as `out` goes (the old output stays).
 int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
     cReplacementFile out;
-    // A new payload gets the mode any new file of the user's gets.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    out.setNewFileMode(0666 & ~mask);
     errno = 0;
     if (!out.begin(outPath.c_str())) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(outPath).c_str(),

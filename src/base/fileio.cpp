@@ -4,6 +4,8 @@
 #include "base/timeutil.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -342,7 +344,73 @@ bool holdTempLock(int fd, const char* path) {
     return false;
 }
 
+// The process's file-creation mask as the system reports it, or -1.
+int reportedCreationMask() {
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0) return -1;
+    buf[n] = 0;
+    const char* line = std::strstr(buf, "\nUmask:");
+    if (!line) return -1;
+    char* end = nullptr;
+    const long mask = std::strtol(line + 7, &end, 8);
+    return end != line + 7 && mask >= 0 && mask <= 0777 ? static_cast<int>(mask) : -1;
+}
+
 }  // namespace
+
+unsigned int maskedFileMode(unsigned int requested) {
+    int mask = reportedCreationMask();
+    if (mask < 0) {
+        // Only umask() tells it here, and it must set one to read it: the
+        // mask is put back at once, under a lock against this library's
+        // other readers.
+        static std::mutex lock;
+        std::lock_guard<std::mutex> hold(lock);
+        const mode_t was = ::umask(077);
+        ::umask(was);
+        mask = static_cast<int>(was);
+    }
+    return requested & 07777 & ~static_cast<unsigned int>(mask);
+}
+
+bool resolveLinks(const char* path, _guardchar<char>& out) {
+    if (!path) {
+        errno = ENOENT;
+        return false;
+    }
+    std::string at = path;
+    // The system's own limit on links in one lookup.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st;
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            out.set(at.c_str());
+            return true;
+        }
+        char link[4096];
+        const ssize_t n = ::readlink(at.c_str(), link, sizeof link - 1);
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = ENOENT;
+            return false;
+        }
+        link[n] = 0;
+        if (link[0] == '/') {
+            at = link;
+        } else {
+            std::string folder, name;
+            splitPath(at, folder, name);
+            at = folder + "/" + link;
+        }
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool cReplacementFile::gNamedOnly = false;
 
 cReplacementFile::~cReplacementFile() { abandon(); }
 
@@ -357,12 +425,17 @@ void cReplacementFile::clearPending() {
     pending_[0] = 0;
 }
 
-bool cReplacementFile::begin(const char* target) {
+bool cReplacementFile::begin(const char* given) {
     abandon();
-    if (!target || !*target) {
+    if (!given || !*given) {
         errno = ENOENT;
         return false;
     }
+    // The file the links lead to is replaced, in its own folder: renaming
+    // over the link would cut it.
+    _guardchar<char> resolved;
+    if (!resolveLinks(given, resolved)) return false;
+    const char* target = resolved.c_str();
     if (std::strlen(target) >= sizeof pending_ - 64) {
         errno = ENAMETOOLONG;
         return false;
@@ -373,16 +446,19 @@ bool cReplacementFile::begin(const char* target) {
         errno = EISDIR;
         return false;
     }
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // Private while it is written: the target's own bits come at flush().
+    int fd = gNamedOnly ? -1 : ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     unnamed_ = fd >= 0;
     // Locked from the start: it is named for a moment before the rename.
     if (unnamed_) ::flock(fd, LOCK_EX);
     if (fd < 0) {
         // No unnamed files here: a named one, removed if not committed.
+        // Made new or not at all: a link planted at the name is neither
+        // followed nor opened.
         for (int tries = 0; fd < 0 && tries < 100; ++tries) {
             const std::string temp = freshTempName(folder, name);
             setPending(temp.c_str());
-            fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+            fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
             if (fd >= 0 && !holdTempLock(fd, temp.c_str())) {
                 ::close(fd);
                 fd = -1;
@@ -390,29 +466,37 @@ bool cReplacementFile::begin(const char* target) {
             if (fd < 0 && errno != EEXIST) break;
         }
         if (fd < 0) {
+            const int error = errno;
             clearPending();
+            errno = error;
             return false;
         }
     }
     adopt(fd, target);
     target_.set(target);
+    flushed_ = false;
     return true;
 }
 
-bool cReplacementFile::commit() {
-    if (!valid() || !target_.get()) return false;
+bool cReplacementFile::flush() {
+    if (!valid() || !target_.get()) {
+        errno = EBADF;
+        return false;
+    }
+    if (flushed_) return true;
     const int fd = static_cast<int>(descriptor());
-    const std::string target = target_.get();
-    std::string folder, name;
-    splitPath(target, folder, name);
     struct stat st;
-    const bool replacing = ::stat(target.c_str(), &st) == 0;
-    const mode_t mode = replacing ? (st.st_mode & 07777) : static_cast<mode_t>(newMode_);
-    // The replaced file's owner and group stay, where this process may give
-    // them (root may; a user only a group of its own).
-    if (replacing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
-        const int kept = errno;
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0) errno = kept;
+    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    const mode_t mode = exists ? (st.st_mode & 07777)
+                               : static_cast<mode_t>(newModeSet_ ? newMode_ : maskedFileMode(0666));
+    // The owner first (only a privileged process may give a file away, and
+    // a change of owner clears the set-id bits), then the bits.  A group or
+    // owner the system does not let us keep stays ours.
+    if (exists) {
+        struct stat mine;
+        if (::fstat(fd, &mine) == 0 && (mine.st_uid != st.st_uid || mine.st_gid != st.st_gid) &&
+            ::fchown(fd, st.st_uid, st.st_gid) != 0)
+            (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
     }
     // A failure keeps the system's reason in errno for the caller.
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
@@ -421,8 +505,20 @@ bool cReplacementFile::commit() {
         errno = error;
         return false;
     }
+    flushed_ = true;
+    return true;
+}
+
+bool cReplacementFile::commit() {
+    if (!valid() || !target_.get()) return false;
+    if (!flush()) return false;
+    const int fd = static_cast<int>(descriptor());
+    const std::string target = target_.get();
+    std::string folder, name;
+    splitPath(target, folder, name);
     if (unnamed_) {
         // Give the unnamed file a name beside the target, then rename that.
+        // linkat never follows or replaces what is at the new name.
         char self[64];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
         bool linked = false;
@@ -446,6 +542,7 @@ bool cReplacementFile::commit() {
     clearPending();
     close();
     target_.clear();
+    flushed_ = false;
     if (!moved) {
         errno = error;
         return false;
@@ -471,6 +568,7 @@ void cReplacementFile::abandon() {
     clearPending();
     close();
     target_.clear();
+    flushed_ = false;
 }
 
 namespace {

@@ -250,14 +250,20 @@ private:
 };
 
 // A new version of a file, written in full before it takes the file's
-// place.  begin() opens an unnamed temporary file in the target's folder
-// (a hidden named one, ".<name>.<pid>.<n>.tmp", where the file system cannot
-// make unnamed files: the name shortened so that the whole fits the
-// folder's limit, and locked while it is written); commit() flushes it to
-// disk and renames it over the target in one step, keeping the target's
-// owner where it may.  Until then the target stays as it was: a failure, an
-// abandon(), the destructor or the end of the process (even by SIGKILL, for
-// an unnamed file) leaves no trace of the new version.
+// place.  begin() opens an unnamed temporary file in the folder the target
+// lies in (a hidden named one, ".<name>.<pid>.<n>.tmp", where the file system
+// cannot make unnamed files: the name shortened so that the whole fits the
+// folder's limit, made with O_CREAT|O_EXCL|O_NOFOLLOW, so that nothing
+// already at that name is ever opened through, and locked while it is
+// written); commit() flushes it to disk and renames it over the target in
+// one step, keeping the target's owner where it may.  Until then the target
+// stays as it was: a failure, an abandon(), the destructor or the end of the
+// process (even by SIGKILL, for an unnamed file) leaves no trace of the new
+// version.
+//
+// A target that is a symbolic link (a chain of them) is not replaced: the
+// file it leads to is, in that file's folder, and the links stay as they
+// are.  A link that leads nowhere gets the file it names made.
 //
 // A named temporary file exists only for the moment of the rename (or, in
 // the fallback, the whole time); pendingPath() names it then, for a signal
@@ -270,15 +276,23 @@ public:
     // Opens the temporary file for reading and writing.  False when the
     // target's folder cannot hold one, with the system's reason in errno.
     bool begin(const char* target);
-    // Flushes, gives the file the target's permission bits (those of
-    // setNewFileMode for a new target) and puts it in the target's place.
+    // Gives the file the target's permission bits (and, where the system
+    // lets us, its owner and group), or for a new target those of
+    // setNewFileMode, and flushes it to disk.  commit() does this itself
+    // when it was not done; a caller calls it first to tell the steps
+    // apart.  False, with the system's reason in errno, abandons the file.
+    bool flush();
+    // Flushes (unless flush() did) and puts the file in the target's place.
     // False leaves the target as it was and removes the temporary file;
     // errno then holds the system's reason.
     bool commit();
-    // The permission bits a target that does not exist yet gets: 0664 unless
-    // set (a program that wants the creation mask to count passes 0666 less
-    // the mask, as a shell's redirection would make the file).
-    void setNewFileMode(unsigned int mode) { newMode_ = mode & 07777; }
+    // The permission bits a target that does not exist yet gets: unless set,
+    // 0666 less the process's file-creation mask, as a shell's redirection
+    // would make the file.
+    void setNewFileMode(unsigned int mode) {
+        newMode_ = mode & 07777;
+        newModeSet_ = true;
+    }
     // Drops what was written.
     void abandon();
     // Removes the temporary files of earlier replacements of target whose
@@ -288,10 +302,17 @@ public:
     // paths removed to `removed` (when given); false (errno set) when the
     // folder cannot be listed.
     static bool removeStaleTemporaries(const char* target, std::vector<std::string>* removed);
+    // The file that commit() replaces: the target given to begin(), or the
+    // file its links lead to.  Empty while nothing has begun.
+    const char* finalTarget() const { return target_.c_str() ? target_.c_str() : ""; }
 
     // The named temporary file in the target's folder, or null while there
     // is none.  Safe to read from a signal handler.
     const char* pendingPath() const { return pendingSet_ ? pending_ : nullptr; }
+
+    // Test hook: begin() makes a named temporary file even where the file
+    // system could make an unnamed one.
+    static bool gNamedOnly;
 
 private:
     void setPending(const char* path);
@@ -299,10 +320,24 @@ private:
 
     _guardchar<char> target_;
     bool unnamed_ = false;
+    bool flushed_ = false;
     char pending_[4096] = {};
     volatile int pendingSet_ = 0;
-    unsigned int newMode_ = 0664;
+    unsigned int newMode_ = 0666;
+    bool newModeSet_ = false;
 };
+
+// The permission bits a file created with `requested` gets: those less the
+// process's file-creation mask (read without changing it where the system
+// tells it).
+unsigned int maskedFileMode(unsigned int requested);
+
+// The file a path leads to through symbolic links: `path` itself when it is
+// no link (or names nothing), else the last name of the chain (a relative
+// link read from its link's folder).  False, with errno ELOOP, for a chain
+// of more than 40 links, or with the system's reason when a link cannot be
+// read.
+bool resolveLinks(const char* path, _guardchar<char>& out);
 
 // Flat file functions.  The handle is a void* that carries the descriptor;
 // file_invalid_handle() (all bits set) means none.

@@ -218,8 +218,20 @@ bool cFolderContents::getTempFolder(_guardchar<char>& out) {
     return true;
 }
 
+namespace {
+
+// A configuration name names one folder: a '/' would reach elsewhere, and
+// "", "." and ".." name the folder it is made in or its parent.
+bool oneFolderName(const char* name) {
+    if (name && *name && !std::strchr(name, '/') && std::strcmp(name, ".") && std::strcmp(name, "..")) return true;
+    errno = EINVAL;
+    return false;
+}
+
+}  // namespace
+
 bool cFolderContents::getConfigFolder(_guardchar<char>& out, const char* name) {
-    if (!name) return false;
+    if (!oneFolderName(name)) return false;
     if (!getHome(out)) return false;
     std::string path = std::string(out.c_str()) + "/." + name;
     if (!mkdir(path.c_str())) return false;
@@ -228,7 +240,7 @@ bool cFolderContents::getConfigFolder(_guardchar<char>& out, const char* name) {
 }
 
 bool cFolderContents::getSysConfigFolder(_guardchar<char>& out, const char* name) {
-    if (!name) return false;
+    if (!oneFolderName(name)) return false;
     if (!isFolder("/etc") || !mkdir("/etc/qorcfg")) return false;
     const std::string path = std::string("/etc/qorcfg/") + name;
     if (!mkdir(path.c_str())) return false;

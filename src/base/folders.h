@@ -120,11 +120,14 @@ public:
     // out := "/tmp"; always true.
     static bool getTempFolder(_guardchar<char>& out);
     // Creates "$HOME/.<name>" (its parent must exist) and gives its path.
-    // False without HOME or name; when the folder cannot be created the
-    // result is false and out holds the home folder's path.
+    // False without HOME or name, and for a name that is not one folder's
+    // (empty, ".", "..", or holding '/'), out untouched then; when the
+    // folder cannot be created the result is false and out holds the home
+    // folder's path.
     static bool getConfigFolder(_guardchar<char>& out, const char* name);
     // "/etc/qorcfg/<name>", created with its parent "/etc/qorcfg" when
-    // missing; false, out untouched, on any failure.
+    // missing; false, out untouched, on any failure and for a name that is
+    // not one folder's (as getConfigFolder).
     static bool getSysConfigFolder(_guardchar<char>& out, const char* name);
     // There is no shortcuts folder here: always false, out untouched.
     static bool getShortcutsFolder(_guardchar<char>& out, const char* name, bool common);

@@ -323,6 +323,10 @@ private:
     cSiDocContainer* docFor(sDocument& d) { return d.bytes.empty() ? nullptr : d.loader.forLang(currLang_); }
     bool appliesToThisSystem(const sIntFileDef& f) const;
     bool checkReferences() const;
+    // Where a load of a binary scenario got to, for the fault of a failure
+    // that did not say why itself.
+    struct sBinLoadPlace;
+    bool loadBinWhole(cFileIOTarget* src, sPayloadOptions& options, sBinLoadPlace& place);
 
     std::vector<sInMenuDef> menus_;
     std::vector<sIntFileDef> files_;

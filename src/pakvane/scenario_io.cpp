@@ -8,8 +8,10 @@
 
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "base/memio.h"
 #include "base/sha.h"
@@ -325,25 +327,146 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst, sPayloadOptions& option
     return read && wrote;
 }
 
+struct cSoftPkgScenario::sBinLoadPlace {
+    enum eStage { source, header, sizes, packed, body, sections, references, items } stage = source;
+    long long start = 0;                  // the source's position where the payload begins (-1: unknown)
+    int error = 0;                        // errno of a failed read
+    unsigned long long at = 0, total = 0;  // where a section or a read broke; the bytes announced
+    unsigned tag = 0;                     // the section being read
+    std::string detail;                   // why the header is not a payload's
+};
+
 bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& options) {
+    // Every failure leaves a fault that says why: the steps that know give
+    // their own, and this fills in the rest from where the load got to.
+    options.fault = sPayloadFault();
+    sBinLoadPlace place;
+    if (loadBinWhole(src, options, place)) return true;
+    if (options.fault) return false;
+    sPayloadFault& f = options.fault;
+    switch (place.stage) {
+    case sBinLoadPlace::source:
+        f.cause = sPayloadFault::readFailed;
+        f.error = EBADF;
+        break;
+    case sBinLoadPlace::header:
+        if (place.error) {
+            f.cause = sPayloadFault::readFailed;
+            f.error = place.error;
+        } else {
+            f.cause = sPayloadFault::truncated;
+            f.at = place.at;
+        }
+        break;
+    case sBinLoadPlace::sizes:
+        f.cause = sPayloadFault::notPayload;
+        f.detail = place.detail;
+        break;
+    case sBinLoadPlace::packed:
+        if (place.error) {
+            f.cause = sPayloadFault::readFailed;
+            f.error = place.error;
+            f.at = place.at;
+        } else {
+            f.cause = sPayloadFault::truncated;
+            f.at = place.at;
+            f.total = place.total;
+        }
+        break;
+    case sBinLoadPlace::body:
+        f.cause = sPayloadFault::badStream;
+        f.at = place.at;
+        f.detail = "it does not inflate whole to the size its header gives, or the body's SHA-256 digest is not the "
+                   "header's";
+        break;
+    case sBinLoadPlace::sections:
+        f.cause = sPayloadFault::badLayout;
+        f.at = place.at;
+        f.detail = place.tag == ~0u ? "the body ends before its end tag"
+                   : place.tag > 13 ? "section tag " + std::to_string(place.tag) + " is none the format has"
+                                    : "section " + std::to_string(place.tag) + " does not read";
+        break;
+    case sBinLoadPlace::references:
+        f.cause = sPayloadFault::badScenario;
+        f.detail = "a menu entry, file, icon or program refers to a text or an item the payload does not hold";
+        break;
+    case sBinLoadPlace::items:
+        f.cause = sPayloadFault::badItem;
+        f.item = options.badItem;
+        break;
+    }
+    return false;
+}
+
+bool cSoftPkgScenario::loadBinWhole(cFileIOTarget* src, sPayloadOptions& options, sBinLoadPlace& place) {
     options.badItem = -1;
     const int keepLang = currLang_;
     close();
     currLang_ = keepLang;
     if (!src) return false;
 
+    place.stage = sBinLoadPlace::header;
+    place.start = src->get_fp();
     unsigned char head[sPayloadHeader::kSize];
     sPayloadHeader header;
-    if (!src->readf(head, sizeof head) || header.read(head, sizeof head) != sPayloadHeader::ok) return false;
+    errno = 0;
+    const unsigned int first = src->read(head, sizeof head);
+    if (!cFileIOTarget::transferred(first, sizeof head)) {
+        place.error = errno ? errno : EIO;
+        return false;
+    }
+    if (first < sizeof head) {
+        // A stream may give less than asked before its end: read on.
+        unsigned int more = first;
+        while (more < sizeof head) {
+            const unsigned int n = src->read(head + more, static_cast<unsigned int>(sizeof head - more));
+            if (!cFileIOTarget::transferred(n, static_cast<unsigned int>(sizeof head - more))) {
+                place.error = errno ? errno : EIO;
+                return false;
+            }
+            if (n == 0) break;
+            more += n;
+        }
+        place.at = more;
+        if (more < sizeof head) {
+            // Too short for a header; a wrong magic says more.
+            if (header.read(head, more) == sPayloadHeader::notMagic) {
+                place.stage = sBinLoadPlace::sizes;
+                place.detail = "it does not begin with the payload's magic";
+            }
+            return false;
+        }
+    }
+    place.stage = sBinLoadPlace::sizes;
+    switch (header.read(head, sizeof head)) {
+    case sPayloadHeader::ok: break;
+    case sPayloadHeader::newVersion:
+        place.detail = "its format version " + std::to_string(head[sPayloadHeader::kMagicSize]) +
+                       " is newer than this reader knows";
+        return false;
+    default:
+        place.detail = "it does not begin with the payload's magic";
+        return false;
+    }
     const unsigned long long bodySize = header.bodySize, packedSize = header.packedSize;
-    if (!header.sizesPossible(packedSize)) return false;
+    if (!header.sizesPossible(packedSize)) {
+        place.detail = "its header gives sizes no payload has";
+        return false;
+    }
+    place.stage = sBinLoadPlace::packed;
+    place.total = sizeof head + packedSize;
     const unsigned char(&want)[32] = header.digest;
     std::shared_ptr<const unsigned char> body;
     const long long at = src->get_fp(), total = src->size();
     if (at >= 0 && total > 0) {
         // The source holds the packed bytes it claims: the body's buffer,
         // bounded by them, may be set up before they are read.
-        if (static_cast<unsigned long long>(total - std::min(total, at)) < packedSize) return false;
+        if (static_cast<unsigned long long>(total - std::min(total, at)) < packedSize) {
+            place.at = static_cast<unsigned long long>(total - std::min(total, at)) + sizeof head;
+            return false;
+        }
+        place.stage = sBinLoadPlace::body;
+        place.at = sizeof head;
         if (!readPayloadBody(src, bodySize, packedSize, want, options, body)) return false;
     } else {
         // A source that cannot tell: its packed bytes are read first, in
@@ -356,8 +479,14 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& option
                 const unsigned int n = static_cast<unsigned int>(std::min(packedSize - got, kPiece));
                 packed.resize(static_cast<std::size_t>(got + n));
                 for (unsigned int done = 0; done < n;) {
+                    errno = 0;
                     const unsigned int part = src->read(packed.data() + got + done, n - done);
-                    if (!cFileIOTarget::transferred(part, n - done) || part == 0) return false;
+                    place.at = sizeof head + got + done;
+                    if (!cFileIOTarget::transferred(part, n - done)) {
+                        place.error = errno ? errno : EIO;
+                        return false;
+                    }
+                    if (part == 0) return false;
                     done += part;
                 }
                 got += n;
@@ -365,14 +494,21 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& option
         } catch (const std::bad_alloc&) {
             return false;
         }
+        place.stage = sBinLoadPlace::body;
+        place.at = sizeof head;
         if (!decodePayloadBody(packed.data(), packedSize, bodySize, want, options, body)) return false;
     }
 
+    place.stage = sBinLoadPlace::sections;
     cBodyReader r;
     r.io.wrap(const_cast<unsigned char*>(body.get()), static_cast<long long>(bodySize), false);
     for (;;) {
         unsigned tag;
-        if (!r.u8(tag) || tag > 13) return false;
+        place.at = static_cast<unsigned long long>(r.io.get_fp());
+        place.tag = ~0u;
+        if (!r.u8(tag)) return false;
+        place.tag = tag;
+        if (tag > 13) return false;
         if (tag == 0) break;
         switch (tag) {
         case 1: {
@@ -492,8 +628,10 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* src, sPayloadOptions& option
         }
         }
     }
+    place.stage = sBinLoadPlace::references;
     if (!checkReferences()) return false;
     if (!options.verifyItems) return true;
+    place.stage = sBinLoadPlace::items;
     sPayloadProgress soFar;
     soFar.plainDone = soFar.plainTotal = bodySize;
     soFar.packedDone = soFar.packedTotal = packedSize;

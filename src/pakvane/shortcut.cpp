@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -64,8 +65,29 @@ sPrivilege privilege() {
 
 bool hasLineBreak(const char* text) { return text && std::strpbrk(text, "\r\n") != nullptr; }
 
-bool put(cFileIO& f, const std::string& text) {
-    return f.writef(const_cast<char*>(text.data()), static_cast<unsigned int>(text.size()));
+// Puts `bytes` in the place of `file` whole, through a replacement file:
+// the old entry stays until the new one is complete on disk, so a full
+// disk or a crash leaves the one or the other, never a mix.  False with
+// the system's reason in errno.
+bool replaceWhole(const char* file, const std::string& bytes) {
+    cReplacementFile f;
+    if (!f.begin(file)) return false;
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left) {
+        const unsigned int piece = static_cast<unsigned int>(left < (1u << 30) ? left : (1u << 30));
+        const unsigned int put = f.write(const_cast<char*>(p), piece);
+        if (put == cFileIOTarget::kIOFailed || put == 0) {
+            // A file that takes nothing more without an error is full.
+            const int error = put == 0 ? ENOSPC : errno;
+            f.abandon();
+            errno = error;
+            return false;
+        }
+        p += put;
+        left -= put;
+    }
+    return f.commit();
 }
 
 }  // namespace
@@ -87,21 +109,19 @@ bool createLinShortcut(char* file, char* exec, char* categories, char* name, cha
     for (const char* t : {exec, categories, name, icon, comment, arguments})
         if (hasLineBreak(t)) return false;
     const sPrivilege priv = privilege();
-    cFileIO f;
-    if (!f.create(file, fmWrite)) return false;
-    if (!put(f, std::string("[Desktop Entry]\nVersion=1.0\nEncoding=UTF-8\nName=") + name)) return false;
-    if (comment && !put(f, std::string("\nComment=") + comment)) return false;
-    std::string line = "\nExec=";
-    if (elevated) line += priv.prefix;
-    line += exec;
-    if (arguments) line += std::string(" ") + arguments;
-    if (elevated) line += priv.shellFallback ? "\\\"\"" : "\"";
-    if (!put(f, line)) return false;
-    if (icon && !put(f, std::string("\nIcon=") + icon)) return false;
-    if (!put(f, std::string("\nTerminal=") + (priv.shellFallback ? "true" : "false"))) return false;
-    if (!put(f, std::string("\nX-MultipleArgs=false\nType=Application\nCategories=") + categories)) return false;
+    std::string out = std::string("[Desktop Entry]\nVersion=1.0\nEncoding=UTF-8\nName=") + name;
+    if (comment) out += std::string("\nComment=") + comment;
+    out += "\nExec=";
+    if (elevated) out += priv.prefix;
+    out += exec;
+    if (arguments) out += std::string(" ") + arguments;
+    if (elevated) out += priv.shellFallback ? "\\\"\"" : "\"";
+    if (icon) out += std::string("\nIcon=") + icon;
+    out += std::string("\nTerminal=") + (priv.shellFallback ? "true" : "false");
+    out += std::string("\nX-MultipleArgs=false\nType=Application\nCategories=") + categories;
     const char* slash = std::strrchr(exec, '/');
-    return put(f, std::string("\nStartupNotify=false\nMimeType=application/x-") + (slash ? slash + 1 : exec) + "\n");
+    out += std::string("\nStartupNotify=false\nMimeType=application/x-") + (slash ? slash + 1 : exec) + "\n";
+    return replaceWhole(file, out);
 }
 
 namespace {
@@ -288,7 +308,5 @@ bool createWinShortcut(char* file, char* target, char* workFolder, char* icon, i
     if (icon && !linkString(out, icon, true)) return false;
     u32le(out, 0);  // the extra-data list ends with its terminal block
 
-    cFileIO f;
-    if (!f.create(file, fmWrite)) return false;
-    return put(f, out);
+    return replaceWhole(file, out);
 }

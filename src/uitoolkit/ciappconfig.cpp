@@ -20,7 +20,9 @@
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -544,7 +546,11 @@ public:
                 finish(node.children, ordered);
                 return true;
             }
-            if (tag != 0x01) return false;
+            if (tag != 0x01) {
+                // A later writer may add kinds of children of its own.
+                unknownTag_ = true;
+                return false;
+            }
             std::uint8_t field = 0;
             const unsigned char* name = nullptr;
             if (!in_.read_u8(field) || field == 0 || !in_.view(name, field)) return false;
@@ -573,6 +579,11 @@ public:
             if (!this->node(*child, depth + 1, start, exact)) return false;
         }
     }
+
+    // Whether the node that failed met a tag this version does not know.
+    bool unknownTag() const { return unknownTag_; }
+    // Whether every byte has been read.
+    bool atEnd() const { return in_.remaining() == 0; }
 
 private:
     // A child at the end of the list, which grows by doubling while it is
@@ -689,28 +700,35 @@ private:
 
     cByteReader in_;
     tArena& arena_;
+    bool unknownTag_ = false;
 };
 
 namespace {
 
 // Parses a whole hive file into the root `node` (emptied first; empty again
-// on any damage); `exact` tells whether its bytes are what a save would
-// write.
-bool parseWhole(const unsigned char* data, std::size_t size, tNode& node, bool& exact) {
+// on any fault); `exact` tells whether its bytes are what a save would
+// write.  The file must end where its root node ends: a save would drop
+// what follows.
+cCIAppConfig::eHiveFault parseWhole(const unsigned char* data, std::size_t size, tNode& node, bool& exact) {
     node.value.set(0);
     node.children.destroy();
     exact = true;
-    bool ok = false;
+    cCIAppConfig::eHiveFault fault = cCIAppConfig::hfNone;
     {
         cCIAppConfig::cHiveReader reader(data, size, tArena::of(&node));
-        ok = reader.magic() && reader.node(node, 0, 0, exact);
+        if (!reader.magic())
+            fault = cCIAppConfig::hfNotAHive;
+        else if (!reader.node(node, 0, 0, exact))
+            fault = reader.unknownTag() ? cCIAppConfig::hfNewerFormat : cCIAppConfig::hfDamaged;
+        else if (!reader.atEnd())
+            fault = cCIAppConfig::hfTrailingBytes;
     }
-    if (!ok) {
+    if (fault != cCIAppConfig::hfNone) {
         node.value.set(0);
         node.children.destroy();
         exact = false;
     }
-    return ok;
+    return fault;
 }
 
 // ---- writing --------------------------------------------------------------
@@ -948,99 +966,57 @@ void stepHook(int& step) {
     ++step;
 }
 
-bool syncFolder(const char* folder) {
-    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return ok;
+// The process that wrote a temporary file named as a save names it,
+// ".<hive>.<pid>.<n>.tmp"; 0 for any other name.
+long tempWriterOf(const std::string& name) {
+    if (name.size() < 2 || name[0] != '.' || !endsWith(name, kTempSuffix)) return 0;
+    const std::string middle = name.substr(1, name.size() - 1 - std::strlen(kTempSuffix));
+    const std::size_t counterDot = middle.rfind('.');
+    if (counterDot == std::string::npos || counterDot + 1 == middle.size()) return 0;
+    const std::size_t pidDot = middle.rfind('.', counterDot - 1);
+    if (pidDot == std::string::npos || pidDot == 0 || counterDot == 0 || pidDot + 1 == counterDot) return 0;
+    for (std::size_t i = pidDot + 1; i < middle.size(); ++i)
+        if (i != counterDot && (middle[i] < '0' || middle[i] > '9')) return 0;
+    if (counterDot - pidDot - 1 > 9) return 0;
+    return std::strtol(middle.c_str() + pidDot + 1, nullptr, 10);
 }
 
-// Writes all n bytes at the file's offset, going on after a short write
-// (file_write goes on after a signal); false on any error.  A regular file
+// Whether the file at path begins as a hive: a regular file whose first
+// bytes are the magic.  A temporary file is taken only as it is (no link
+// followed), and may hold nothing yet.
+bool beginsAsHive(const std::string& path, bool temporary) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (temporary ? O_NOFOLLOW : 0));
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat st;
+    unsigned char head[4] = {};
+    bool hive = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (hive && !(temporary && st.st_size == 0))
+        hive = st.st_size >= 4 && ::pread(fd, head, 4, 0) == 4 && std::memcmp(head, kMagic, 4) == 0;
+    ::close(fd);
+    return hive;
+}
+
+// Writes all n bytes at the file's position, going on after a short write;
+// false on any error, with the system's reason in errno.  A regular file
 // writes short only when it cannot take more (a full disk, the file size
 // limit), and the next write then fails with the reason.
-bool writeAll(void* h, const unsigned char* data, std::size_t n) {
+bool writeAll(cFileIO& f, const unsigned char* data, std::size_t n) {
     while (n) {
         const unsigned int piece = static_cast<unsigned int>(std::min<std::size_t>(n, std::size_t(1) << 30));
-        const unsigned int r = file_write(h, const_cast<unsigned char*>(data), piece);
-        if (r == cFileIOTarget::kIOFailed || r == 0) return false;
+        const unsigned int r = f.write(const_cast<unsigned char*>(data), piece);
+        if (r == cFileIOTarget::kIOFailed) return false;
+        if (r == 0) {
+            errno = ENOSPC;
+            return false;
+        }
         data += r;
         n -= r;
     }
     return true;
 }
-
-// A file written under a temporary name in the store's folder, then made
-// durable and renamed over its target; removed again unless the rename
-// happened.  The save hook sees the file made, each piece written, the file
-// synced and the rename.
-//
-// The file is kept as a bare descriptor: nothing here reads it back or
-// seeks, so nothing needs to ask what kind of file it is.
-class cTempFile {
-public:
-    explicit cTempFile(const char* folder) : folder_(folder) {}
-    ~cTempFile() {
-        closeFile();
-        if (made_ && !renamed_) ::unlink(temp_.c_str());
-    }
-
-    bool create() {
-        // Made under the folder lock, which also excludes this process's
-        // other stores.  file_create gives the new file its mode whatever
-        // the creation mask.
-        static unsigned int counter = 0;
-        temp_ = folder_ + "/" + kTempPrefix + std::to_string(::getpid()) + "-" + std::to_string(++counter) + kTempSuffix;
-        void* h = file_create(temp_.c_str(), fmReadWrite);
-        if (!file_valid(h)) return false;
-        handle_ = h;
-        made_ = true;
-        stepHook(step_);
-        return true;
-    }
-
-    // The whole file goes in one write; under the save hook it goes in
-    // kWritePiece pieces, so that the hook can stop a save between them.
-    bool take(const unsigned char* data, std::size_t n) {
-        const std::size_t piece = cCIAppConfig::gSaveStepHook ? kWritePiece : n;
-        for (std::size_t at = 0; at < n; at += piece) {
-            if (!writeAll(handle_, data + at, std::min(piece, n - at))) return false;
-            stepHook(step_);
-        }
-        return true;
-    }
-
-    // Syncs, closes and renames the file to `path`, then syncs the folder.
-    // `written` gets the file's identity as synced: a rename changes
-    // neither its inode nor its size or modification time.
-    bool commit(const char* path, struct stat* written) {
-        const bool synced = ::fsync(fd()) == 0;
-        if (synced && written && ::fstat(fd(), written) != 0) written->st_mode = 0;
-        closeFile();
-        if (!synced) return false;
-        stepHook(step_);
-        if (::rename(temp_.c_str(), path) != 0) return false;
-        renamed_ = true;
-        stepHook(step_);
-        return syncFolder(folder_.c_str());
-    }
-
-private:
-    int fd() const { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle_)); }
-    void closeFile() {
-        if (!file_valid(handle_)) return;
-        file_close(handle_);
-        handle_ = file_invalid_handle();
-    }
-
-    std::string folder_;
-    std::string temp_;
-    void* handle_ = file_invalid_handle();
-    int step_ = 0;
-    bool made_ = false;
-    bool renamed_ = false;
-};
 
 // The record lock on a hive's first four bytes that older copies of the
 // program take while they rewrite it in place, held until the end of the
@@ -1081,9 +1057,14 @@ public:
     explicit cFolderLock(const char* folder) : mGuard(processLockMutex()) {
         if (!folder) return;
         const std::string path = std::string(folder) + "/" + lockFileName();
-        mHandle = file_open(path.c_str(), fmReadWrite);
-        if (!file_valid(mHandle)) mHandle = file_create(path.c_str(), fmReadWrite);
-        if (!file_valid(mHandle)) return;
+        // Made as any new file of the user's (0666 less the creation mask),
+        // and never through a link planted at its name.
+        int fd;
+        do {
+            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) return;
+        mHandle = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
         mLocked = file_lock_w(mHandle, 0, 4);
     }
     ~cFolderLock() {
@@ -1108,12 +1089,29 @@ bool cCIAppConfig::isStoreFileName(const char* name) {
     const std::string s(name);
     if (s == lockFileName()) return true;
     if (startsWith(s, kTempPrefix) && endsWith(s, kTempSuffix)) return true;
+    if (tempWriterOf(s) > 0) return true;
     return endsWith(s, kAsideSuffix);
+}
+
+bool cCIAppConfig::isStoreFolder(const char* path) {
+    DIR* d = path ? ::opendir(path) : nullptr;
+    if (!d) return false;
+    bool store = true;
+    bool lock = false;
+    while (dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        if (n == lockFileName()) lock = true;
+        if (isStoreFileName(n.c_str())) continue;
+        if (!beginsAsHive(std::string(path) + "/" + n, false)) store = false;
+    }
+    ::closedir(d);
+    return lock || store;
 }
 
 bool cCIAppConfig::parseHive(const unsigned char* data, std::size_t size, sDataContainer& node) {
     bool exact = false;
-    return parseWhole(data, size, node, exact);
+    return parseWhole(data, size, node, exact) == hfNone;
 }
 
 bool cCIAppConfig::serializeHive(const sDataContainer& node, _typebuf<unsigned char>& out) {
@@ -1126,7 +1124,9 @@ bool cCIAppConfig::serializeHive(const sDataContainer& node, _typebuf<unsigned c
 bool cCIAppConfig::getInitConfigPath(const char* name) {
     if (!name || !*name) return false;
     _guardchar<char> path;
-    if (cFolderContents::objtype(name) == fsoFolder) {
+    // A folder that holds files not the store's is someone else's: the
+    // store would put its lock file and its hives among them.
+    if (cFolderContents::objtype(name) == fsoFolder && isStoreFolder(name)) {
         path.set(name);
     } else if (!cFolderContents::getConfigFolder(path, name)) {
         return false;
@@ -1163,11 +1163,6 @@ bool cCIAppConfig::hiveLoaded(const char* name) {
     return validSectionName(name) && mHives.find(cStringKey(name, -1)) != nullptr;
 }
 
-bool cCIAppConfig::hiveSetAside(const char* name) {
-    const sPropFileData* hive = validSectionName(name) ? mHives.find(cStringKey(name, -1)) : nullptr;
-    return hive && hive->setAside;
-}
-
 cCIAppConfig::eHiveFault cCIAppConfig::hiveFault(const char* name) {
     const sPropFileData* hive = validSectionName(name) ? mHives.find(cStringKey(name, -1)) : nullptr;
     return hive ? hive->fault : hfNone;
@@ -1182,20 +1177,43 @@ const char* cCIAppConfig::describeHiveFault(eHiveFault fault) {
                                         " MiB the store reads; it is kept as it is and not saved over";
         return text.c_str();
     }
-    case hfDamaged: return "the hive's file is damaged; it was set aside as \"<name>.bad\"";
+    case hfDamaged: return "the hive's file is damaged; it is kept as it is and not saved over";
+    case hfNewerFormat:
+        return "the hive's file was written by a newer version of the program; it is kept as it is and not saved over";
+    case hfNotAHive: return "the file is not a hive; it is kept as it is and not saved over";
+    case hfTrailingBytes:
+        return "the hive's file holds bytes after its end, which a save would drop; it is kept as it is and not saved "
+               "over";
     }
     return "";
 }
 
 void cCIAppConfig::removeStaleTemporaries() {
-    cFolderContents list;
-    if (!list.init(mPath.c_str(), true)) return;
-    for (int i = 0; i < list.count(); ++i) {
-        const sFolderItemInfo* item = list.info(i);
-        if (!item || item->type != fsoFile || !item->name.c_str()) continue;
-        const std::string n(item->name.c_str());
-        if (startsWith(n, kTempPrefix) && endsWith(n, kTempSuffix)) ::unlink((std::string(mPath.c_str()) + "/" + n).c_str());
+    // Called under the folder lock: no save of the store is under way, so
+    // a temporary file is a leftover, if it is the store's at all.  Only
+    // one provably so goes: a regular file of ours (not a link), named as a
+    // save names it, holding nothing or the start of a hive, whose writer
+    // is gone.
+    DIR* d = ::opendir(mPath.c_str());
+    if (!d) return;
+    const int folder = ::dirfd(d);
+    std::vector<std::string> stale;
+    while (dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        long writer = tempWriterOf(n);
+        if (writer <= 0 && startsWith(n, kTempPrefix) && endsWith(n, kTempSuffix))
+            writer = std::strtol(n.c_str() + std::strlen(kTempPrefix), nullptr, 10);
+        if (writer <= 0 || writer == static_cast<long>(::getpid())) continue;
+        if (::kill(static_cast<pid_t>(writer), 0) == 0 || errno != ESRCH) continue;
+        struct stat st;
+        if (::fstatat(folder, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid() || st.st_nlink != 1)
+            continue;
+        if (!beginsAsHive(std::string(mPath.c_str()) + "/" + n, true)) continue;
+        stale.push_back(n);
     }
+    for (const auto& n : stale) ::unlinkat(folder, n.c_str(), 0);
+    ::closedir(d);
 }
 
 bool cCIAppConfig::openConfig(const char* name) {
@@ -1228,10 +1246,61 @@ bool cCIAppConfig::loadHive(sPropFileData& hive) {
     return loadHiveLocked(hive);
 }
 
+namespace {
+
+// What reading a hive's file gave.
+struct sHiveRead {
+    bool present = false;  // something is at the path
+    cCIAppConfig::eHiveFault fault = cCIAppConfig::hfNone;
+    sFileIdentity id;
+    _typebuf<unsigned char> bytes;
+    bool exact = false;
+};
+
+// Reads the hive file at path into the root `node` (emptied first, empty
+// on any fault).
+sHiveRead readHiveFile(const char* path, tNode& node) {
+    sHiveRead r;
+    node.value.set(0);
+    node.children.destroy();
+    // Older copies of the program (an installer bundle carries one) lock
+    // the first four bytes of the hive itself while they read or write it
+    // in place: wait for them too.
+    cFileIO file;
+    if (file.open(path, fmReadWrite)) file.lock_w(0, 4);
+    if (!file.valid() && !file.open(path, fmRead)) {
+        // A file that is not there holds nothing a save could destroy.
+        r.present = cFolderContents::objtype(path) != fsoNone;
+        r.fault = r.present ? cCIAppConfig::hfUnreadable : cCIAppConfig::hfNone;
+        return r;
+    }
+    r.present = true;
+    struct stat st;
+    const bool statted = ::fstat(static_cast<int>(file.descriptor()), &st) == 0;
+    if (!statted || st.st_size > kMaxHiveFileBytes) {
+        // Longer than the store reads: refused before a byte is read.  (A
+        // failed fstat leaves st unset: that file is only unreadable.)
+        r.fault = statted ? cCIAppConfig::hfTooLarge : cCIAppConfig::hfUnreadable;
+        return r;
+    }
+    r.id = identityOf(st);
+    r.bytes.set(static_cast<long long>(st.st_size));
+    if (st.st_size > 0 && !file.readf(r.bytes.data(), static_cast<unsigned int>(st.st_size))) {
+        r.fault = cCIAppConfig::hfUnreadable;
+        return r;
+    }
+    file.close();
+    r.fault = parseWhole(r.bytes.data(), static_cast<std::size_t>(r.bytes.count()), node, r.exact);
+    return r;
+}
+
+}  // namespace
+
 bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     hive.imageValid = false;
     hive.root.value.set(0);
     hive.root.children.destroy();
+    hive.changes.clear();
     ++mFrees;
     // Whatever the load brings, the hive is clean afterwards unless it was
     // modified: its root is not touched (see noteWrite).
@@ -1239,70 +1308,43 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     hive.root.image.touched = false;
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
-
-    // Older copies of the program (an installer bundle carries one) lock
-    // the first four bytes of the hive itself while they read or write it
-    // in place: wait for them too.
-    cFileIO file;
-    if (file.open(path.c_str(), fmReadWrite)) file.lock_w(0, 4);
-    if (!file.valid() && !file.open(path.c_str(), fmRead)) {
-        // A file that is not there holds nothing a save could destroy.
-        hive.loadFailed = cFolderContents::objtype(path.c_str()) != fsoNone;
-        hive.fault = hive.loadFailed ? hfUnreadable : hfNone;
-        return false;
-    }
-    struct stat st;
-    const bool statted = ::fstat(static_cast<int>(file.descriptor()), &st) == 0;
-    if (!statted || st.st_size > kMaxHiveFileBytes) {
-        // Longer than the store reads: refused before a byte is read.  (A
-        // failed fstat leaves st unset: that file is only unreadable.)
-        hive.loadFailed = true;
-        hive.fault = statted ? hfTooLarge : hfUnreadable;
-        return false;
-    }
-    const sFileIdentity id = identityOf(st);
-    _typebuf<unsigned char> bytes(static_cast<long long>(st.st_size));
-    if (st.st_size > 0 && !file.readf(bytes.data(), static_cast<unsigned int>(st.st_size))) {
-        hive.loadFailed = true;
-        hive.fault = hfUnreadable;
-        return false;
-    }
-    file.close();
-    bool exact = false;
-    if (parseWhole(bytes.data(), static_cast<std::size_t>(bytes.count()), hive.root, exact)) {
-        // The bytes read are the image the parse noted the spans in, if a
-        // save would have written them so; else the first save walks all.
-        hive.imageSize = static_cast<std::size_t>(bytes.count());
-        hive.image.swap(bytes);
-        hive.imageValid = exact;
-        hive.loadFailed = false;
-        hive.fault = hfNone;
-        remember(hive, id, hive.fileTime == 0);
-        return true;
-    }
-    // Damaged: keep the bytes under a name no hive ever has, so the next
-    // save writes a fresh hive instead of this partial tree.
-    for (int n = 1; n <= 99; ++n) {
-        std::string aside = std::string(path.c_str()) + (n == 1 ? "" : "." + std::to_string(n)) + kAsideSuffix;
-        if (cFolderContents::objtype(aside.c_str()) != fsoNone) continue;
-        if (::rename(path.c_str(), aside.c_str()) == 0) {
-            hive.setAside = true;
-            hive.loadFailed = false;
-            hive.fault = hfDamaged;
-            remember(hive, sFileIdentity(), false);
-            syncFolder(mPath.c_str());
-            return false;
-        }
-        break;
-    }
-    hive.loadFailed = true;
-    hive.fault = hfUnreadable;
-    return false;
+    sHiveRead r = readHiveFile(path.c_str(), hive.root);
+    // A file that cannot be read whole is kept as it is: the hive stays
+    // empty, and no save goes over the file while it reads so.
+    hive.fault = r.fault;
+    hive.loadFailed = r.fault != hfNone;
+    if (!r.present || r.fault != hfNone) return false;
+    // The bytes read are the image the parse noted the spans in, if a save
+    // would have written them so; else the first save walks all.
+    hive.imageSize = static_cast<std::size_t>(r.bytes.count());
+    hive.image.swap(r.bytes);
+    hive.imageValid = r.exact;
+    remember(hive, r.id, hive.fileTime == 0);
+    return true;
 }
 
 bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written) {
-    cTempFile temp(mPath.c_str());
-    return temp.create() && temp.take(data, size) && temp.commit(path, written);
+    // The new file is made under the folder lock, which also excludes this
+    // process's other stores; it takes the hive's mode (a new hive, the
+    // mode any new file of the user's gets), and a hive that is a link has
+    // the file it leads to replaced.  The save hook sees the file made,
+    // each piece written (the whole file goes in one write, in kWritePiece
+    // pieces under the hook), the file flushed and the rename.
+    cReplacementFile file;
+    int step = 0;
+    if (!file.begin(path)) return false;
+    stepHook(step);
+    const std::size_t piece = gSaveStepHook ? kWritePiece : size;
+    for (std::size_t at = 0; at < size; at += piece) {
+        if (!writeAll(file, data + at, std::min(piece, size - at))) return false;
+        stepHook(step);
+    }
+    if (!file.flush()) return false;
+    if (written && ::fstat(static_cast<int>(file.descriptor()), written) != 0) written->st_mode = 0;
+    stepHook(step);
+    if (!file.commit()) return false;
+    stepHook(step);
+    return true;
 }
 
 bool cCIAppConfig::mkNewHive(const char* name) {
@@ -1314,12 +1356,114 @@ bool cCIAppConfig::mkNewHive(const char* name) {
     return writeWholeFile(path.c_str(), kEmpty, sizeof kEmpty);
 }
 
+namespace {
+
+// Makes `dst` hold what `src` holds, keeping the nodes both have (and so
+// the handles to them).
+void syncTree(tNode& dst, const tNode& src) {
+    const long long n = src.value.count();
+    if (dst.value.count() != n || (n && std::memcmp(dst.value.data(), src.value.data(), static_cast<std::size_t>(n))))
+        dst.value.copyFrom(src.value.data(), n);
+    dst.image.touched = true;
+    std::vector<std::string> gone;
+    for (std::size_t i = 0; i < dst.children.count(); ++i) {
+        const tNode* c = dst.children.at(i);
+        if (!src.children.find(c->name.data(), c->name.size()))
+            gone.emplace_back(reinterpret_cast<const char*>(c->name.data()), c->name.size());
+    }
+    for (const auto& g : gone) dst.children.remove(reinterpret_cast<const unsigned char*>(g.data()), g.size());
+    for (std::size_t i = 0; i < src.children.count(); ++i) {
+        const tNode* c = src.children.at(i);
+        syncTree(*dst.children.insert(c->name.data(), c->name.size()), *c);
+    }
+}
+
+// The node at a path below a root, or null.
+const tNode* nodeAt(const tNode& root, const std::vector<std::string>& path) {
+    const tNode* node = &root;
+    for (std::size_t i = 0; i < path.size() && node; ++i)
+        node = node->children.find(reinterpret_cast<const unsigned char*>(path[i].data()), path[i].size());
+    return node;
+}
+
+// One change of a log, made again on the tree `root`; a value set is the
+// one `ours` holds now.
+void replay(tNode& root, const tNode& ours, const cCIAppConfig::sChange& change) {
+    using C = cCIAppConfig::sChange;
+    tNode* node = &root;
+    const std::size_t walk = change.kind == C::ckRemove ? change.path.size() - 1 : change.path.size();
+    for (std::size_t i = 0; i < walk && node; ++i) {
+        const auto* name = reinterpret_cast<const unsigned char*>(change.path[i].data());
+        node = change.kind == C::ckRemove ? node->children.find(name, change.path[i].size())
+                                          : node->children.insert(name, change.path[i].size());
+    }
+    if (!node) return;
+    if (change.kind == C::ckSet) {
+        // A node removed after the set: its removal comes later in the log.
+        if (const tNode* mine = nodeAt(ours, change.path)) node->value.copyFrom(mine->value.data(), mine->value.count());
+    } else if (change.kind == C::ckRemove)
+        node->children.remove(reinterpret_cast<const unsigned char*>(change.path.back().data()), change.path.back().size());
+}
+
+}  // namespace
+
+cCIAppConfig::sPropFileData* cCIAppConfig::hiveOf(const sDataContainer* node, std::vector<std::string>* path) {
+    const sDataContainer* top = node;
+    if (path) path->clear();
+    while (top->parent()) {
+        if (path) path->emplace_back(reinterpret_cast<const char*>(top->name.data()), top->name.size());
+        top = top->parent();
+    }
+    if (path) std::reverse(path->begin(), path->end());
+    for (auto* e = mHives.first(); e; e = mHives.next(e))
+        if (&e->value.root == top) return &e->value;
+    return nullptr;
+}
+
+void cCIAppConfig::logChange(const sDataContainer* node, sChange::eKind kind, const std::string& removed) {
+    sChange change;
+    change.kind = kind;
+    sPropFileData* hive = hiveOf(node, &change.path);
+    if (!hive) return;
+    if (kind == sChange::ckRemove) change.path.push_back(removed);
+    // A value set again and again is one change.
+    std::vector<sChange>& log = hive->changes;
+    if (kind == sChange::ckSet && !log.empty() && log.back().kind == sChange::ckSet && log.back().path == change.path)
+        return;
+    log.push_back(std::move(change));
+}
+
+bool cCIAppConfig::mergeWithFile(sPropFileData& hive, const char* path) {
+    sDataContainer now;
+    sHiveRead r = readHiveFile(path, now);
+    if (r.present && r.fault != hfNone) {
+        // The file another program left cannot be read: writing ours over
+        // it would drop whatever it holds.
+        hive.fault = r.fault;
+        hive.loadFailed = true;
+        return false;
+    }
+    hive.fault = hfNone;
+    hive.loadFailed = false;
+    // Gone: nothing of another program's is left to keep.
+    if (!r.present) return true;
+    for (const sChange& change : hive.changes) replay(now, hive.root, change);
+    syncTree(hive.root, now);
+    ++mFrees;
+    // The tree no longer matches the image: the save walks it all.
+    hive.imageValid = false;
+    return true;
+}
+
 bool cCIAppConfig::saveHive(sPropFileData& hive) {
-    if (hive.loadFailed) return false;
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
     cFolderLock lock(mPath.c_str());
     if (!lock.locked()) return false;
+    // Another program saved since this one last read or wrote the file (or
+    // the file could not be read then): its changes are kept, ours made
+    // over them.
+    if ((hive.loadFailed || fileChanged(hive, path.c_str())) && !mergeWithFile(hive, path.c_str())) return false;
     // An older copy writing the hive in place finishes before it is replaced.
     // Held as a bare descriptor (see cOldHiveLock): only its lock is needed.
     cOldHiveLock old(path.c_str());
@@ -1346,6 +1490,7 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     struct stat written;
     if (!writeWholeFile(path.c_str(), hive.image.data(), hive.imageSize, &written)) return false;
     remember(hive, S_ISREG(written.st_mode) ? identityOf(written) : sFileIdentity(), false);
+    hive.changes.clear();
     return true;
 }
 
@@ -1375,7 +1520,7 @@ void cCIAppConfig::dropImages() {
 
 bool cCIAppConfig::fileChanged(const sPropFileData& hive, const char* path) const {
     const sFileIdentity id = identityOfPath(path);
-    // A file that went away (set aside by another copy) is not re-read: the
+    // A file that went away (removed by another program) is not re-read: the
     // hive in memory is all there is.
     if (!id.exists) return false;
     return id.dev != hive.fileDev || id.ino != hive.fileIno || id.size != hive.fileSize || id.nanos != hive.fileNanos;
@@ -1400,6 +1545,7 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
         noteWrite(node);
         if (!child) {
             child = node->children.insert(bytes, n);
+            logChange(child, sChange::ckMake);
         }
         child->image.touched = true;
         return child;
@@ -1460,10 +1606,12 @@ bool cCIAppConfig::setParamValue(void const* data, long long size, void* handle)
     noteWrite(node);
     if (size == 0) {
         node->value.set(0);
+        logChange(node, sChange::ckSet);
         return true;
     }
     if (node->value.count() != size) node->value.set(size);
     std::memcpy(node->value.data(), data, static_cast<std::size_t>(size));
+    logChange(node, sChange::ckSet);
     return true;
 }
 
@@ -1534,6 +1682,7 @@ bool cCIAppConfig::removeSection(char const* path) {
     void* parent = getPathContextHandle(p.substr(0, slash).c_str(), true);
     if (!parent || isRoot(parent)) return false;
     const std::string last = p.substr(slash + 1);
+    logChange(static_cast<sDataContainer*>(parent), sChange::ckRemove, last);
     if (!static_cast<sDataContainer*>(parent)->children.remove(reinterpret_cast<const unsigned char*>(last.data()),
                                                                 last.size()))
         return false;

@@ -9,22 +9,39 @@
 // Children are written in cStringKey order (bytes, shorter first).  A new
 // hive is the seven bytes "QORC" 00 00 00.
 //
-// Saving never writes over a hive: the new bytes go to a temporary file in
-// the same folder, which is flushed to disk and renamed over the hive, and
-// then the folder is flushed.  A crash at any moment leaves the old or the
-// new hive whole.  Running copies serialise their loads and saves through a
-// record lock on bytes 0..3 of a lock file in the folder, which no save ever
-// replaces.  The temporary, lock and set-aside files carry names that are
-// never taken for hives (see isStoreFileName).
+// Saving never writes over a hive: the new bytes go to a file made new in
+// the folder of the hive (cReplacementFile), which is flushed to disk and
+// renamed over the hive, and then the folder is flushed.  A crash at any
+// moment leaves the old or the new hive whole.  A save keeps the hive's
+// mode (a new hive gets 0666 less the creation mask), and a hive that is a
+// symbolic link has the file it leads to replaced, the link kept.  Running
+// copies serialise their loads and saves through a record lock on bytes
+// 0..3 of a lock file in the folder, which no save ever replaces.
 //
-// A hive file that does not parse is never written back: its entry is left
-// empty, the file is renamed to "<name>.bad" (or "<name>.<n>.bad" when that
-// exists) and hiveSetAside() tells so.  A file that could not be read at all,
-// or is longer than kMaxHiveFileBytes, stays where it is and its hive refuses
-// to be saved over it; hiveFault() tells which.  A save never writes what a
-// load would refuse: a hive longer than kMaxHiveFileBytes is not saved
-// (saveConfig answers false, and again on every later save until the hive
-// is small enough).
+// A save never loses what another program saved meanwhile: each hive keeps
+// a log of the changes made to it since it was last loaded or saved (values
+// set, nodes made, nodes removed), and a save that finds, under the folder
+// lock, another file than the one it last read or wrote reads that file,
+// replays the log over it, brings the tree in memory to the result (nodes
+// both have keep their addresses, so handles stay valid unless the other
+// program removed their node) and writes that.  When the file found cannot
+// be read, the save is refused and hiveFault() tells why.
+//
+// The store renames, deletes or rewrites no file it did not write.  A file
+// of the folder that is not a hive (no magic), a hive it cannot read
+// (damaged, from a newer writer, bytes after its end, too long, unreadable)
+// stays as it is, byte for byte and by name; its hive is empty, hiveFault()
+// tells why, and a save over it is refused until the file reads whole
+// again.  Leftover temporary files are removed only when they are the
+// store's own: named as its saves name them, regular files of this user
+// holding the start of a hive (or nothing), whose writing process is gone,
+// found under the folder lock.
+//
+// An existing folder given as the configuration name is taken as the
+// store's folder only when it is the store's already: it holds the lock
+// file, or nothing but hives and the store's own files.  Any other folder
+// (a project's sources, say) is not the store's, and the name then means
+// "$HOME/.<name>" as it does when there is no such folder.
 //
 // A loaded hive takes at most 8 times its file's size: the bytes as read
 // (kept for the next save to copy from) and a node of 32 bytes for each
@@ -51,6 +68,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -197,12 +216,27 @@ public:
         std::uintptr_t up = 0;
     };
 
-    // Why the last load of a hive's file took nothing from it.
+    // Why the last load of a hive's file (or the last save, which reads a
+    // file another program wrote) took nothing from it.  The file is kept as
+    // it is, and never saved over while it reads so.
     enum eHiveFault {
         hfNone = 0,
-        hfUnreadable = 1,  // it could not be opened or read: kept, never saved over
-        hfTooLarge = 2,    // longer than kMaxHiveFileBytes: kept, never saved over
-        hfDamaged = 3,     // it did not parse: set aside as "<name>.bad"
+        hfUnreadable = 1,     // it could not be opened or read
+        hfTooLarge = 2,       // longer than kMaxHiveFileBytes
+        hfDamaged = 3,        // it does not parse: cut short or broken
+        hfNewerFormat = 4,    // it holds a tag this version does not know
+        hfNotAHive = 5,       // it does not begin with the magic: not a hive
+        hfTrailingBytes = 6,  // bytes follow the end of its root node
+    };
+
+    // One change since the hive was last loaded or saved, replayed over the
+    // file another program saved meanwhile: the node at the path made, its
+    // value set (the value the node holds in memory at the save: a later
+    // set wins anyway, so the log keeps no bytes), or the node removed.
+    // The path holds the names from below the hive's root.
+    struct sChange {
+        enum eKind : unsigned char { ckMake, ckSet, ckRemove } kind;
+        std::vector<std::string> path;
     };
 
     struct sPropFileData {
@@ -218,11 +252,12 @@ public:
         ino_t fileIno = 0;
         long long fileSize = -1;
         long long fileNanos = 0;
-        // The last load failed and the file is still there: never saved over.
+        // The last load failed and the file is still there: never saved over
+        // while it reads so.
         bool loadFailed = false;
-        // The file did not parse and was renamed aside.
-        bool setAside = false;
         eHiveFault fault = hfNone;
+        // The changes since the last load or save, oldest first.
+        std::vector<sChange> changes;
         // The hive's bytes as last read or written (the first imageSize of
         // `image`), which the spans of its nodes point into, and the buffer
         // of the image before, kept for the next save to fill.
@@ -272,8 +307,6 @@ public:
     bool getInitConfigPath(const char* name);
     const char* rootPath() const { return mPath.c_str(); }
 
-    // Whether the hive's file was found damaged and renamed aside.
-    bool hiveSetAside(const char* name);
     // Why the last load of the hive took nothing from its file (hfNone for
     // a hive that is not loaded), and that in words.
     eHiveFault hiveFault(const char* name);
@@ -282,8 +315,14 @@ public:
     bool hiveLoaded(const char* name);
 
     // Names in the folder that belong to the store and never to a section:
-    // the lock file, temporary files of a save, damaged files set aside.
+    // the lock file, temporary files of a save (".<hive>.<pid>.<n>.tmp", and
+    // ".hive-<pid>-<n>.tmp" of earlier versions), damaged files earlier
+    // versions set aside ("*.bad").
     static bool isStoreFileName(const char* name);
+    // Whether an existing folder may serve as a store's: it holds the lock
+    // file, or nothing but hives (regular files, through links, that begin
+    // with the magic) and the store's own names.
+    static bool isStoreFolder(const char* path);
     static const char* lockFileName() { return ".hives.lock"; }
 
     // The hive format itself, for the store and for tools: parse a whole
@@ -316,6 +355,16 @@ private:
     // could not be read).
     bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written = nullptr);
     bool fileChanged(const sPropFileData& hive, const char* path) const;
+    // The save's half of another program's changes: reads the file as it is
+    // now, replays the hive's log over it and brings the tree to the result
+    // (the folder lock held).  False, with the hive's fault set, when the
+    // file cannot be read.
+    bool mergeWithFile(sPropFileData& hive, const char* path);
+    // The hive a node lies in (null for a node of none), and the node's path
+    // below the hive's root when `path` is given.
+    sPropFileData* hiveOf(const sDataContainer* node, std::vector<std::string>* path);
+    // `removed` names the child a removal takes.
+    void logChange(const sDataContainer* node, sChange::eKind kind, const std::string& removed = std::string());
     // A node is about to change: it and every node above it up to the
     // first one already touched are marked touched, and the hive reached at
     // the top is marked modified.  A touched node lies in a modified hive

@@ -496,7 +496,9 @@ TEST(ReplacementFile, TheTargetChangesOnlyOnCommitAndNothingElseIsLeft) {
     ASSERT_TRUE(f.writef(const_cast<char*>("x"), 1));
     ASSERT_TRUE(f.commit());
     ASSERT_EQ(stat(fresh.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0664u);
+    const mode_t mask = umask(022);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
     // A program may ask for the bits a new file of its user gets; a target
     // that exists keeps its own all the same.
     for (const auto& name : {fresh, dir.file("made")}) {
@@ -505,10 +507,150 @@ TEST(ReplacementFile, TheTargetChangesOnlyOnCommitAndNothingElseIsLeft) {
         ASSERT_TRUE(g.begin(name.c_str()));
         ASSERT_TRUE(g.commit());
         ASSERT_EQ(stat(name.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, name == fresh ? 0664u : 0644u) << name;
+        EXPECT_EQ(st.st_mode & 07777, name == fresh ? (0666u & ~mask) : 0644u) << name;
     }
     EXPECT_FALSE(f.begin(dir.file("no/such/folder/x").c_str()));
     EXPECT_EQ(f.pendingPath(), nullptr);
+}
+
+// What lies at a path, without following a link: "file:<bytes>",
+// "link:<where>" or "none".
+std::string whatIsAt(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return "none";
+    if (S_ISLNK(st.st_mode)) {
+        char buf[4096];
+        const ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+        return "link:" + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    return "file:" + qortest::readFile(path);
+}
+
+bool replaceWith(const std::string& target, const std::string& bytes) {
+    cReplacementFile f;
+    return f.begin(target.c_str()) && f.writef(const_cast<char*>(bytes.data()), static_cast<unsigned>(bytes.size())) &&
+           f.commit();
+}
+
+// The mode a replaced file keeps, and a new one's, under the creation
+// masks a user may run with.
+TEST(ReplacementFile, KeepsTheReplacedFilesModeAndGivesANewOneTheMasksMode) {
+    struct Case {
+        mode_t mask;
+        int existing;  // the target's mode, -1: no target yet
+        mode_t expected;
+    };
+    const Case cases[] = {
+        {077, 0600, 0600}, {077, 0644, 0644}, {077, 0755, 0755}, {077, -1, 0600},
+        {022, 0600, 0600}, {022, 0640, 0640}, {022, -1, 0644},   {002, -1, 0664},
+    };
+    for (bool named : {false, true}) {
+        cReplacementFile::gNamedOnly = named;
+        for (const Case& c : cases) {
+            qortest::TempDir dir;
+            const std::string target = dir.file("hive");
+            if (c.existing >= 0) {
+                ASSERT_TRUE(qortest::writeFile(target, "old"));
+                ASSERT_EQ(chmod(target.c_str(), static_cast<mode_t>(c.existing)), 0);
+            }
+            const mode_t was = umask(c.mask);
+            const bool ok = replaceWith(target, "new");
+            umask(was);
+            ASSERT_TRUE(ok);
+            struct stat st;
+            ASSERT_EQ(lstat(target.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, c.expected) << "mask " << c.mask << " mode " << c.existing << " named " << named;
+            EXPECT_EQ(maskedFileMode(0666), 0666u & ~was);
+        }
+    }
+    cReplacementFile::gNamedOnly = false;
+}
+
+// A target reached through symbolic links: the file at the end is
+// replaced, in its own folder, and every link stays.
+TEST(ReplacementFile, ReplacesTheFileALinkLeadsToAndKeepsTheLink) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links;  // link -> where, made in order
+        std::string real;                                         // the file written, "" when none is
+        bool realExists;
+        std::size_t inDots;  // entries of the folder "dots" after
+    };
+    const Case cases[] = {
+        {"relative", {{"hive", "dots/hive"}}, "dots/hive", true, 1},
+        {"chain", {{"hive", "l2"}, {"l2", "dots/hive"}}, "dots/hive", true, 1},
+        {"relative in its folder", {{"hive", "dots/l3"}, {"dots/l3", "hive"}}, "dots/hive", true, 2},
+        {"dangling", {{"hive", "dots/absent"}}, "dots/absent", false, 1},
+        {"loop", {{"hive", "l4"}, {"l4", "hive"}}, "", false, 0},
+    };
+    for (bool named : {false, true}) {
+        cReplacementFile::gNamedOnly = named;
+        for (const Case& c : cases) {
+            qortest::TempDir dir;
+            ASSERT_EQ(mkdir(dir.file("dots").c_str(), 0700), 0);
+            if (c.realExists) {
+                ASSERT_TRUE(qortest::writeFile(dir.file(c.real), "old"));
+                ASSERT_EQ(chmod(dir.file(c.real).c_str(), 0600), 0);
+            }
+            for (const auto& l : c.links) ASSERT_EQ(symlink(l.second.c_str(), dir.file(l.first).c_str()), 0);
+            errno = 0;
+            const bool ok = replaceWith(dir.file("hive"), "new");
+            EXPECT_EQ(ok, !c.real.empty()) << c.name;
+            if (!ok) {
+                EXPECT_EQ(errno, ELOOP) << c.name;
+            }
+            for (const auto& l : c.links) EXPECT_EQ(whatIsAt(dir.file(l.first)), "link:" + l.second) << c.name;
+            if (!c.real.empty()) {
+                EXPECT_EQ(whatIsAt(dir.file(c.real)), "file:new") << c.name;
+                struct stat st;
+                ASSERT_EQ(stat(dir.file(c.real).c_str(), &st), 0);
+                if (c.realExists) {
+                    EXPECT_EQ(st.st_mode & 07777, 0600u) << c.name;
+                }
+            }
+            // No temporary file is left beside the target.
+            EXPECT_EQ(namesIn(dir.file("dots")).size(), c.inDots) << c.name << " named " << named;
+        }
+    }
+    cReplacementFile::gNamedOnly = false;
+}
+
+// Names a temporary file may take, taken beforehand by links to files
+// outside the folder, dangling links and plain files: none is opened,
+// followed or replaced, and the save still lands.
+TEST(ReplacementFile, NeverOpensThroughWhatLiesAtATemporaryName) {
+    for (bool named : {false, true}) {
+        cReplacementFile::gNamedOnly = named;
+        qortest::TempDir dir, outside;
+        ASSERT_EQ(mkdir(dir.file("store").c_str(), 0700), 0);
+        const std::string target = dir.file("store/hive");
+        ASSERT_TRUE(qortest::writeFile(target, "old"));
+        const std::string secret = outside.file("secret");
+        ASSERT_TRUE(qortest::writeFile(secret, "secret"));
+        // The names the next temporary files of this process take.
+        std::vector<std::string> planted;
+        // (A run of this test alone starts its counter at 0.)
+        for (unsigned n = 0; n < 90; ++n) {
+            const std::string at = dir.file("store/.hive." + std::to_string(getpid()) + "." + std::to_string(n) + ".tmp");
+            const int made = n % 3 == 0   ? symlink(secret.c_str(), at.c_str())
+                             : n % 3 == 1 ? symlink(outside.file("made" + std::to_string(n)).c_str(), at.c_str())
+                                          : (qortest::writeFile(at, "planted") ? 0 : -1);
+            ASSERT_EQ(made, 0);
+            planted.push_back(at);
+        }
+        std::vector<std::string> before;
+        for (const auto& p : planted) before.push_back(whatIsAt(p));
+        for (int round = 0; round < 4; ++round) {
+            const std::string bytes = "new " + std::to_string(round);
+            EXPECT_TRUE(replaceWith(target, bytes)) << round;
+            EXPECT_EQ(whatIsAt(target), "file:" + bytes);
+        }
+        EXPECT_EQ(qortest::readFile(secret), "secret");
+        EXPECT_EQ(namesIn(outside.path()), (std::vector<std::string>{"secret"}));
+        for (std::size_t i = 0; i < planted.size(); ++i) EXPECT_EQ(whatIsAt(planted[i]), before[i]) << planted[i];
+        EXPECT_EQ(namesIn(dir.file("store")).size(), planted.size() + 1);
+    }
+    cReplacementFile::gNamedOnly = false;
 }
 
 }  // namespace

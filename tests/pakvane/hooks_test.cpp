@@ -3,9 +3,13 @@
 // helper that PATH offers, and texts that would add keys are refused.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -221,6 +225,73 @@ TEST_F(WinShortcut, LinkToAFolderAndRefusals) {
     const std::string huge(65536, 'a');
     EXPECT_FALSE(createWinShortcut(f, s("C:/Tools"), nullptr, nullptr, 0, s(huge.c_str()), false, nullptr));
     EXPECT_FALSE(exists(no));
+}
+
+// Both shortcut writers replace an entry whole: a write the file system
+// refuses (the file size limit standing in for a full disk) leaves the old
+// entry byte for byte, no other file, and the system's reason in errno; a
+// write that lands keeps the old entry's mode and a link to it.
+TEST(ShortcutFiles, AreReplacedWholeOrNotAtAll) {
+    qortest::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("C:").c_str(), 0700), 0);
+    ASSERT_TRUE(qortest::writeFile(dir.file("C:/tool"), "binary"));
+    struct Writer {
+        const char* name;
+        bool (*write)(char* file);
+    };
+    const Writer writers[] = {
+        {"desktop entry",
+         [](char* file) {
+             return createLinShortcut(file, s("/opt/x/tool"), s("Utility;"), s("Tool"), nullptr, nullptr, false, nullptr);
+         }},
+        {"shell link",
+         [](char* file) { return createWinShortcut(file, s("C:/tool"), nullptr, nullptr, 0, s("Tool"), false, nullptr); }},
+    };
+    const std::string old(5000, 'o');
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    for (const Writer& w : writers) {
+        for (const bool full : {true, false}) {
+            const std::string real = dir.file("entry");
+            ASSERT_TRUE(qortest::writeFile(real, old));
+            ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+            const std::string link = dir.file("link");
+            unlink(link.c_str());
+            ASSERT_EQ(symlink("entry", link.c_str()), 0);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                signal(SIGXFSZ, SIG_IGN);
+                struct rlimit lim;
+                if (full && (getrlimit(RLIMIT_FSIZE, &lim) != 0 || (lim.rlim_cur = 10, setrlimit(RLIMIT_FSIZE, &lim)) != 0))
+                    _exit(2);
+                errno = 0;
+                const bool ok = w.write(const_cast<char*>(link.c_str()));
+                _exit(ok ? 0 : errno == EFBIG ? 10 : errno == EEXIST ? 11 : 12);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), full ? 10 : 0) << w.name << " full " << full;
+            char buf[64] = {};
+            EXPECT_GT(readlink(link.c_str(), buf, sizeof buf - 1), 0) << w.name;
+            EXPECT_STREQ(buf, "entry") << w.name;
+            const std::string now = qortest::readFile(real);
+            if (full) {
+                EXPECT_EQ(now, old) << w.name;
+            } else {
+                EXPECT_TRUE(now.compare(0, 15, "[Desktop Entry]") == 0 || now.compare(0, 4, std::string("L\0\0\0", 4)) == 0)
+                    << w.name;
+                struct stat st;
+                ASSERT_EQ(stat(real.c_str(), &st), 0);
+                EXPECT_EQ(st.st_mode & 07777, 0600u) << w.name;
+            }
+            std::string names;
+            for (const char* n : {"C:", "entry", "link"}) names += exists(dir.file(n)) ? n : "";
+            EXPECT_EQ(names, "C:entrylink");
+            EXPECT_EQ(qortest::runCommand("ls -A '" + dir.path() + "' | wc -l"), "3\n") << w.name;
+        }
+    }
+    ASSERT_EQ(chdir("/"), 0);
 }
 
 }  // namespace

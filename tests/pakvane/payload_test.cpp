@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -618,6 +619,7 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
     ASSERT_TRUE(v.made) << v.list;
     std::istringstream lines(v.list);
     int damaged = 0;
+    std::map<std::string, std::string> memoryCauses;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
         std::string name, cause, extra, word;
@@ -661,8 +663,17 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
         checked.verifyItems = true;
         SteppedStream mem(bytes);
         EXPECT_EQ(back.loadBinConfig(&mem, checked), cause == "trailing") << name;
+        // And says why, never with a save's words.
+        if (cause != "trailing") {
+            EXPECT_TRUE(static_cast<bool>(checked.fault)) << name;
+            const std::string said = describePayloadFault(checked.fault, name);
+            EXPECT_EQ(said.find("could not be saved"), std::string::npos) << name << ": " << said;
+            memoryCauses[name] = said;
+        }
     }
     EXPECT_EQ(damaged, 17) << v.list;
+    EXPECT_NE(memoryCauses["tag14"].find("section tag 14"), std::string::npos) << memoryCauses["tag14"];
+    EXPECT_NE(memoryCauses["version2"].find("version 2"), std::string::npos) << memoryCauses["version2"];
 
     // Both trailing cases from a stream that cannot tell its size, and a
     // source whose reads fail part way.
@@ -881,6 +892,45 @@ struct sWriteCase {
         return o.fault;
     }
 };
+
+// Inputs too short or too strange to be payloads, and no source at all:
+// each refused with a fault that says so.
+TEST(PayloadRead, EveryRefusalOfTheInMemoryReaderSaysWhy) {
+    struct Case {
+        const char* what;
+        std::string bytes;  // "-": no source
+        sPayloadFault::eCause cause;
+        const char* word;
+    };
+    const std::string magic = "QORSOPKG";
+    const Case cases[] = {
+        {"no source", "-", sPayloadFault::readFailed, "cannot read"},
+        {"empty", "", sPayloadFault::truncated, "inside its 49-byte header"},
+        {"the magic alone", magic, sPayloadFault::truncated, "at byte 8"},
+        {"another file", "#!/bin/sh\necho not a payload\n" + std::string(40, ' '), sPayloadFault::notPayload, "magic"},
+        {"a newer version", magic + std::string(1, '\x07') + std::string(40, '\0'), sPayloadFault::notPayload, "version 7"},
+        {"sizes of nothing", magic + std::string(1, '\x01') + std::string(40, '\0'), sPayloadFault::notPayload, "sizes"},
+        {"packed bytes missing",
+         magic + std::string("\x01\x10\0\0\0\x10\0\0\0", 9) + std::string(32, '\0') + "abc", sPayloadFault::truncated,
+         "announces 65"},
+    };
+    for (const Case& c : cases) {
+        cSoftPkgScenario s;
+        sPayloadOptions o;
+        o.fault.cause = sPayloadFault::writeFailed;  // left from an earlier call
+        bool ok;
+        if (c.bytes == "-") {
+            ok = s.loadBinConfig(nullptr, o);
+        } else {
+            SteppedStream in(c.bytes);
+            ok = s.loadBinConfig(&in, o);
+        }
+        EXPECT_FALSE(ok) << c.what;
+        EXPECT_EQ(o.fault.cause, c.cause) << c.what;
+        const std::string said = describePayloadFault(o.fault, "p.data");
+        EXPECT_NE(said.find(c.word), std::string::npos) << c.what << ": " << said;
+    }
+}
 
 }  // namespace
 

@@ -81,7 +81,7 @@ def emit(node):
         field = name + b'\0' * ((-len(name)) % 4)
         out += struct.pack('<BB', 1, len(field)) + field + emit(node[name])
     return out + b'\0'
-open(sys.argv[1], 'wb').write(b'QORC' + emit(tree) + b'stale bytes after the end')
+open(sys.argv[1], 'wb').write(b'QORC' + emit(tree))
 )PY";
 
 std::string hex(const std::string& s) {
@@ -441,7 +441,7 @@ TEST_F(HiveStore, AnotherCopysSaveIsSeenEvenWithinTheSameSecond) {
     EXPECT_EQ(reader.getParamInt32("lang/current"), 7);
 }
 
-TEST_F(HiveStore, DamagedHiveIsSetAsideAndNeverWrittenBack) {
+TEST_F(HiveStore, DamagedHiveIsKeptAsItIsAndNeverWrittenBack) {
     ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
     // A whole child "a" = "1", then the body stops inside child "b".
     const std::string damaged("QORC\0\0\x01\x04" "a\0\0\0" "\x01\0" "1" "\0" "\x01\x04" "b\0\0\0" "\x05\0" "12", 27);
@@ -450,30 +450,31 @@ TEST_F(HiveStore, DamagedHiveIsSetAsideAndNeverWrittenBack) {
 
     cCIAppConfig c;
     ASSERT_TRUE(c.openConfig("qor"));
-    EXPECT_TRUE(c.hiveSetAside("install"));
-    EXPECT_TRUE(c.hiveSetAside("notes"));
+    EXPECT_EQ(c.hiveFault("install"), cCIAppConfig::hfDamaged);
+    EXPECT_EQ(c.hiveFault("notes"), cCIAppConfig::hfNotAHive);
     EXPECT_FALSE(c.hasSection("install/a"));
     int seen = 0;
     EXPECT_TRUE(c.enumSubsections("notes", [](const char*, void* n) { return ++*static_cast<int*>(n) > 0; }, &seen));
     EXPECT_EQ(seen, 0);
-    EXPECT_EQ(qortest::readFile(hive("install.bad")), damaged);
 
-    // Discarding finds no file to go back to; the hive can still be saved.
+    // Discarding finds nothing it can read; a save is refused, and both
+    // files stay as they were, by name and byte for byte.
     ASSERT_TRUE(c.setParamStr("install/pkg", "dropped", -1));
     EXPECT_FALSE(c.discardChanges());
     EXPECT_FALSE(c.hasSection("install/pkg"));
     ASSERT_TRUE(c.setParamStr("install/pkg", "new", -1));
-    ASSERT_TRUE(c.saveConfig());
-    EXPECT_EQ(pythonRead(hive("install")), withParents({{"pkg", "new"}}));
-    EXPECT_EQ(qortest::readFile(hive("install.bad")), damaged);
+    EXPECT_FALSE(c.saveConfig());
+    EXPECT_EQ(c.hiveFault("install"), cCIAppConfig::hfDamaged);
+    EXPECT_EQ(qortest::readFile(hive("install")), damaged);
+    EXPECT_EQ(qortest::readFile(hive("notes")), "plain text, not a hive");
+    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "install", "notes"}));
 
-    // A second damaged copy does not replace the first one set aside.
-    ASSERT_TRUE(qortest::writeFile(hive("install"), "QORC\x07"));
-    cCIAppConfig again;
-    ASSERT_TRUE(again.openConfig("qor"));
-    EXPECT_EQ(qortest::readFile(hive("install.bad")), damaged);
-    EXPECT_EQ(qortest::readFile(hive("install.2.bad")), "QORC\x07");
-    EXPECT_FALSE(again.hiveLoaded("install.bad"));
+    // Once the file reads whole again (mended by hand), the same store
+    // saves its change over it, keeping what the file holds.
+    ASSERT_TRUE(qortest::writeFile(hive("install"), std::string("QORC\0\0\x01\x04" "a\0\0\0" "\x01\0" "1" "\0" "\0", 17)));
+    ASSERT_TRUE(c.saveConfig());
+    EXPECT_EQ(c.hiveFault("install"), cCIAppConfig::hfNone);
+    EXPECT_EQ(pythonRead(hive("install")), withParents({{"a", "1"}, {"pkg", "new"}}));
 }
 
 TEST_F(HiveStore, HiveThatCannotBeReadIsNotSavedOver) {
@@ -483,7 +484,7 @@ TEST_F(HiveStore, HiveThatCannotBeReadIsNotSavedOver) {
     ASSERT_EQ(truncate(hive("huge").c_str(), 300LL * 1024 * 1024), 0);
     cCIAppConfig c;
     ASSERT_TRUE(c.openConfig("qor"));
-    EXPECT_FALSE(c.hiveSetAside("huge"));
+    EXPECT_EQ(c.hiveFault("huge"), cCIAppConfig::hfTooLarge);
     ASSERT_TRUE(c.setParamStr("huge/v", "x", -1));
     ASSERT_TRUE(c.setParamStr("other/v", "y", -1));
     EXPECT_FALSE(c.saveConfig());
@@ -493,19 +494,39 @@ TEST_F(HiveStore, HiveThatCannotBeReadIsNotSavedOver) {
     EXPECT_EQ(pythonRead(hive("other")), withParents({{"v", "y"}}));
 }
 
-TEST_F(HiveStore, LeftoverTemporaryFilesAreNeverLoadedAndAreRemoved) {
+TEST_F(HiveStore, LeftoverTemporaryFilesAreNeverLoadedAndOnlyTheStoresOwnAreRemoved) {
     ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
-    ASSERT_TRUE(qortest::writeFile(hive(".hive-99-1.tmp"), std::string("QORC\0\0\0", 7)));
-    ASSERT_TRUE(qortest::writeFile(hive("lang"), std::string("QORC\0\0\0", 7)));
+    ASSERT_TRUE(qortest::writeFile(hive(".hives.lock"), ""));
+    // A writer that is gone: a child that has exited and been reaped.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const std::string g = std::to_string(gone);
+    const std::string empty("QORC\0\0\0", 7);
+    ASSERT_TRUE(qortest::writeFile(hive(".hive-" + g + "-1.tmp"), empty));
+    ASSERT_TRUE(qortest::writeFile(hive(".lang." + g + ".3.tmp"), empty));
+    ASSERT_TRUE(qortest::writeFile(hive(".lang." + g + ".4.tmp"), ""));
+    // Not provably the store's: a live writer (this process's parent), a
+    // file that is no hive, a link.
+    const std::string live = std::to_string(getppid());
+    ASSERT_TRUE(qortest::writeFile(hive(".lang." + live + ".5.tmp"), empty));
+    ASSERT_TRUE(qortest::writeFile(hive(".notes." + g + ".6.tmp"), "the user's notes"));
+    ASSERT_EQ(symlink(hive("lang").c_str(), hive(".lang." + g + ".7.tmp").c_str()), 0);
+    ASSERT_TRUE(qortest::writeFile(hive("lang"), empty));
     ASSERT_EQ(mkdir(hive("sub").c_str(), 0775), 0);
-    // A configuration name that is a folder is the store's folder itself.
+    // A configuration name that is the store's folder is that folder.
     cCIAppConfig c;
     ASSERT_TRUE(c.openConfig(dir_.c_str()));
-    EXPECT_FALSE(c.hiveLoaded(".hive-99-1.tmp"));
+    EXPECT_FALSE(c.hiveLoaded((".lang." + g + ".3.tmp").c_str()));
+    EXPECT_FALSE(c.hiveLoaded((".notes." + g + ".6.tmp").c_str()));
     EXPECT_TRUE(c.hiveLoaded("lang"));
     EXPECT_FALSE(c.hasSection("sub"));
     EXPECT_FALSE(c.setParamStr("sub/v", "x", -1));
-    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "lang", "sub"}));
+    std::vector<std::string> kept = {".hives.lock", ".lang." + g + ".7.tmp", ".lang." + live + ".5.tmp",
+                                     ".notes." + g + ".6.tmp", "lang", "sub"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(folderNames(dir_), kept);
 }
 
 TEST_F(HiveStore, SectionsEnumerateInKeyOrderAndRemoveWithTheirSubtrees) {
@@ -599,7 +620,7 @@ TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
     }
     cCIAppConfig reread;
     ASSERT_TRUE(reread.openConfig("qor"));
-    EXPECT_FALSE(reread.hiveSetAside("big"));
+    EXPECT_EQ(reread.hiveFault("big"), cCIAppConfig::hfNone);
     EXPECT_FALSE(reread.hasSection("big/a"));
     EXPECT_EQ(valueAt(reread, "big/before"), "kept");
     EXPECT_TRUE(valueAt(reread, "big/v0000") == value);
@@ -802,7 +823,7 @@ void store(cCIAppConfig& c, int g) {
 // Which generation (0 or 1) the hive on disk holds whole; -1 for neither.
 int generationOnDisk() {
     cCIAppConfig c;
-    if (!c.openConfig("qor") || c.hiveSetAside("install")) return -1;
+    if (!c.openConfig("qor") || c.hiveFault("install") != cCIAppConfig::hfNone) return -1;
     int whole[2] = {0, 0};
     for (int i = 0; i < 60; ++i)
         for (int g = 0; g < 2; ++g)

@@ -169,11 +169,11 @@ TEST_F(HiveMemory, HiveLongerThanTheStoreReadsIsRefusedWithItsReason) {
     EXPECT_EQ(st.st_size, qor_uitk::kMaxHiveFileBytes + 1);
     EXPECT_EQ(qortest::readFile(path).substr(0, 7), std::string("QORC\0\0\0", 7));
 
-    // At the limit it is read.
+    // At the limit it is read (and found to hold bytes after its end).
     ASSERT_EQ(truncate(path.c_str(), qor_uitk::kMaxHiveFileBytes), 0);
     cCIAppConfig again;
     ASSERT_TRUE(again.openConfig("qor"));
-    EXPECT_EQ(again.hiveFault("huge"), cCIAppConfig::hfNone);
+    EXPECT_EQ(again.hiveFault("huge"), cCIAppConfig::hfTrailingBytes);
 }
 
 }  // namespace
