@@ -969,7 +969,11 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
         // with that path meanwhile.  One that does not verify never takes
         // the old one's place.
         out.set_fp(0);
-        if (const int rc = verifyPayload(&out, outPath, s.package().count(), back)) return rc;
+        // The scenario packed is done with: its record of every file would
+        // otherwise be held twice over while the payload's is read back.
+        const unsigned items = s.package().count();
+        s.close();
+        if (const int rc = verifyPayload(&out, outPath, items, back)) return rc;
         if (!putInPlace(out, outPath)) return 2;
     }
     std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);

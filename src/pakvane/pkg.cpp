@@ -264,7 +264,7 @@ bool cSoftPkg::newPackage() {
         ahead_.clear();
         spare_.clear();
     }
-    index_.clear();
+    std::vector<sPkgItem*>().swap(index_);
     items_.destroy();
     count_ = 0;
     block_.reset();

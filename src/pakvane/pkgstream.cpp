@@ -894,8 +894,8 @@ private:
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 
-unsigned long long plannedBody(const std::vector<unsigned char>& prefix, cSoftPkg& pkg) {
-    unsigned long long n = prefix.size() + 1;  // the end tag
+unsigned long long plannedBody(unsigned long long prefixSize, cSoftPkg& pkg) {
+    unsigned long long n = prefixSize + 1;  // the end tag
     if (pkg.count() == 0) return n;
     n += 1 + 8;  // tag 13 and the end mark
     for (std::uint32_t i = 0; i < pkg.count(); ++i) {
@@ -1026,11 +1026,14 @@ int payloadThreads(int asked) {
     return h ? static_cast<int>(h) : 1;
 }
 
-bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
-                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
-                      unsigned long long& packedSize) {
+namespace {
+
+// writePayloadBody with a prefix of prefixSize bytes that putPrefix puts.
+bool writeBody(cFileIOTarget* dst, unsigned long long prefixSize,
+               const std::function<bool(cBodyDeflater&)>& putPrefix, cSoftPkg& pkg, sPayloadOptions& options,
+               unsigned char (&digest)[32], unsigned long long& bodySize, unsigned long long& packedSize) {
     options.fault = sPayloadFault();
-    bodySize = plannedBody(prefix, pkg);
+    bodySize = plannedBody(prefixSize, pkg);
     if (bodySize > kMaxU32) {
         options.fault.cause = sPayloadFault::tooLarge;
         options.fault.total = bodySize;
@@ -1048,7 +1051,7 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     // The totals at once, before the first block is done: the files read
     // ahead may take a while.
     out.report();
-    if (!out.put(prefix.data(), prefix.size())) return false;
+    if (!putPrefix(out)) return false;
     if (pkg.count() != 0) {
         const unsigned char tag = 13;
         if (!out.put(&tag, 1)) return false;
@@ -1071,6 +1074,35 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     progress.packedTotal = packedSize;
     out.report();
     return true;
+}
+
+}  // namespace
+
+bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
+                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
+                      unsigned long long& packedSize) {
+    return writeBody(
+        dst, prefix.size(), [&](cBodyDeflater& out) { return out.put(prefix.data(), prefix.size()); }, pkg, options,
+        digest, bodySize, packedSize);
+}
+
+bool writePayloadBody(cFileIOTarget* dst, cFileIOTarget* prefix, unsigned long long prefixSize, cSoftPkg& pkg,
+                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
+                      unsigned long long& packedSize) {
+    auto put = [&](cBodyDeflater& out) {
+        unsigned char piece[64 * 1024];
+        for (unsigned long long left = prefixSize; left > 0;) {
+            const unsigned int n = static_cast<unsigned int>(std::min<unsigned long long>(left, sizeof piece));
+            if (!prefix || !readExactly(prefix, piece, n)) {
+                options.fault.cause = sPayloadFault::noMemory;
+                return false;
+            }
+            if (!out.put(piece, n)) return false;
+            left -= n;
+        }
+        return true;
+    };
+    return writeBody(dst, prefixSize, put, pkg, options, digest, bodySize, packedSize);
 }
 
 // ---------------------------------------------------------------------------

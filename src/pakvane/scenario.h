@@ -280,6 +280,12 @@ public:
     // check of every item's digest; see pakvane/pkgstream.h.
     bool saveBinConfig(cFileIOTarget* dst, sPayloadOptions& options);
     bool loadBinConfig(cFileIOTarget* src, sPayloadOptions& options);
+    // The sections of a body already inflated and checked (size bytes at
+    // body, ended by the tag 0, without an item table), as loadBinConfig
+    // reads them, with items known by their records alone (a table checked
+    // as it streamed past, cSoftPkg::loadRecords); records is emptied.
+    bool loadBinBody(const std::shared_ptr<const unsigned char>& body, std::size_t size,
+                     std::vector<cSoftPkg::sRecord>&& records);
 
     // Read access for those who show or check a scenario.
     cSoftPkg& package() { return pkg_; }
@@ -308,6 +314,8 @@ private:
     cSiDocContainer* docFor(sDocument& d) { return d.bytes.empty() ? nullptr : d.loader.forLang(currLang_); }
     bool appliesToThisSystem(const sIntFileDef& f) const;
     bool checkReferences() const;
+    bool loadSections(const std::shared_ptr<const unsigned char>& body, unsigned long long bodySize,
+                      unsigned long long packedSize, sPayloadOptions& options);
 
     std::vector<sInMenuDef> menus_;
     std::vector<sIntFileDef> files_;
