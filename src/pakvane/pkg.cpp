@@ -377,22 +377,29 @@ void cSoftPkg::setFileDigest(int i, const unsigned char (&d)[32]) {
 }
 
 int cSoftPkg::addPkgFile(const char* path) {
-    if (!path || !*path || count_ >= kMaxItems) {
+    if (!path || !*path) {
         errno = EINVAL;
         return -1;
     }
     // One status of what it is, and whether this process may read it,
-    // without opening it (a scenario names hundreds of thousands of files,
-    // and an open and a close cost twice a status): it is opened when it is
-    // read, and checked against this status then.
+    // without opening it (an open and a close cost twice a status): it is
+    // opened when it is read, and checked against this status then.
     struct stat st;
     if (::stat(path, &st) != 0) return -1;
     if (!S_ISREG(st.st_mode)) {
         errno = EINVAL;
         return -1;
     }
+    return addPkgFile(path, sFileStamp::of(st));
+}
+
+int cSoftPkg::addPkgFile(const char* path, const sFileStamp& stamp) {
+    if (!path || !*path || count_ >= kMaxItems) {
+        errno = EINVAL;
+        return -1;
+    }
     if (::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) return -1;
-    if (static_cast<unsigned long long>(st.st_size) > kMaxItemBytes) {
+    if (stamp.size > kMaxItemBytes) {
         errno = EFBIG;
         return -1;
     }
@@ -400,8 +407,8 @@ int cSoftPkg::addPkgFile(const char* path) {
         if (index_.size() == index_.capacity()) index_.reserve(std::max<std::size_t>(16, 2 * index_.size()));
         sPkgItem& it = items_.add()->value;
         it.source = path;
-        it.sourceSize = static_cast<unsigned long long>(st.st_size);
-        it.sourceStamp = sFileStamp::of(st);
+        it.sourceSize = stamp.size;
+        it.sourceStamp = stamp;
         it.digestKnown = false;
         index_.push_back(&it);
     } catch (const std::bad_alloc&) {

@@ -144,6 +144,10 @@ public:
     // what is not a regular file, EFBIG for a file too large.  Saving fails
     // should the file then be another than it was (its sourceStamp).
     int addPkgFile(const char* path);
+    // The same for a regular file whose status is known already (a folder's
+    // listing took it, through its links): only whether this process may
+    // read it is asked.  A scenario names hundreds of thousands of files.
+    int addPkgFile(const char* path, const sFileStamp& stamp);
 
     // Replaces the table by the records at block + pos (at most size - pos
     // bytes), up to and including the end mark, without copying: the items

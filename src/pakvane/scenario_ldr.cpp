@@ -487,8 +487,9 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     struct stat st;
     err().file = path;
     // An entry of a listing was looked at through its links as it was
-    // listed: the walk takes no status of its own (a file's is taken once
-    // more when it is added, which finds one gone since).
+    // listed: the walk takes no status of its own (a file is added with
+    // the listing's, and asked then whether it may be read, which finds one
+    // gone since).
     if (listed) {
         std::memset(&st, 0, sizeof st);
         st.st_mode = listed->type == fsoFile ? S_IFREG : listed->type == fsoFolder ? S_IFDIR : 0;
@@ -501,7 +502,22 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     if (S_ISREG(st.st_mode)) {
         // Checked now (it opens and has a size that fits), read when the
         // payload is written: the compiler holds no file's bytes.
-        const int index = s_.pkg_.addPkgFile(path.c_str());
+        int index;
+        if (listed) {
+            // The listing's status is the one the file is added with.
+            cSoftPkg::sFileStamp stamp;
+            stamp.device = listed->device;
+            stamp.inode = listed->inode;
+            stamp.size = listed->size;
+            stamp.mode = listed->mode;
+            stamp.modifiedSec = listed->modifiedSec;
+            stamp.modifiedNsec = listed->modifiedNsec;
+            stamp.changedSec = listed->changedSec;
+            stamp.changedNsec = listed->changedNsec;
+            index = s_.pkg_.addPkgFile(path.c_str(), stamp);
+        } else {
+            index = s_.pkg_.addPkgFile(path.c_str());
+        }
         if (index < 0) {
             err().error = errno;
             return 26;
