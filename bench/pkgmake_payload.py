@@ -12,6 +12,10 @@ pinned to the same cores, on every kind of package:
            (already compressed) files, text, medium binary records and
            many small files in nested folders with spaces and non-ASCII
            names, and one file near 50 MiB from 200 MiB on
+  files<N> N small files (--files, 10000, 50000 and 200000 by default) of
+           text, 1.6 KiB on average, a hundred to a folder: the cost of
+           each file, in time and in memory (a second table gives the
+           peak memory per file, from one size to the next)
   tree     a folder given with --tree (the same files every round)
 
 and three runs of each:
@@ -33,7 +37,8 @@ and system, children included) and the peak memory (largest resident set,
 figures from a busy machine say less than those of a quiet one.
 
   bench/pkgmake_payload.py --pkgmake build/bench/examples/pkgmake
-        [--kinds small,large,mix] [--sizes 50,200,400] [--large-mib 1024]
+        [--kinds small,large,mix,files] [--sizes 50,200,400] [--large-mib 1024]
+        [--files 10000,50000,200000]
         [--tree DIR] [--cores 4] [--repeat 5] [--work /tmp/qor-bench-payload]
 """
 import argparse
@@ -164,6 +169,24 @@ def make_large(folder, mib, seed):
     return mib * MiB
 
 
+def make_files(folder, n, seed):
+    """n files of text, 1.6 KiB on average (an exponential spread from 16
+    bytes to 20 KiB), a hundred to a folder."""
+    r = random.Random(seed)
+    pool = text_pool(r, 8 * MiB)
+    written = 0
+    for i in range(n):
+        sub = os.path.join(folder, f'd{i // 1000}', f's{(i // 100) % 10}')
+        if i % 100 == 0:
+            os.makedirs(sub, exist_ok=True)
+        size = max(16, min(int(r.expovariate(1 / 1600)), 20000))
+        at = r.randrange(0, len(pool) - size)
+        with open(os.path.join(sub, f'f{i}.txt'), 'wb') as f:
+            f.write(pool[at:at + size])
+        written += size
+    return written
+
+
 def scenario(folder, files):
     docs = os.path.join(folder, 'docs')
     os.makedirs(docs, exist_ok=True)
@@ -208,6 +231,7 @@ def main():
     ap.add_argument('--kinds', default='small,large,mix')
     ap.add_argument('--sizes', default='50,200,400')
     ap.add_argument('--large-mib', type=int, default=1024)
+    ap.add_argument('--files', default='10000,50000,200000')
     ap.add_argument('--tree')
     ap.add_argument('--cores', type=int, default=4)
     ap.add_argument('--repeat', type=int, default=5)
@@ -231,6 +255,8 @@ def main():
             packages.append(('small', lambda f: make_small(f, 7)))
         elif kind == 'large':
             packages.append((f'large{a.large_mib}', lambda f: make_large(f, a.large_mib, 11)))
+        elif kind == 'files':
+            packages += [(f'files{n}', lambda f, n=int(n): make_files(f, n, n)) for n in a.files.split(',')]
         elif kind == 'tree' and a.tree:
             packages.append(('tree', None))
         else:
@@ -238,6 +264,7 @@ def main():
     print(f'pkgmake against tar | pigz -9 -p{a.cores}, pinned to CPUs {cores}, {a.repeat} rounds; '
           f'load {load()} at the start', flush=True)
     rows = []
+    counts = {}
     for name, make in packages:
         folder = os.path.join(a.work, name)
         if make:
@@ -265,6 +292,8 @@ def main():
                 runs[k]['cpu'].append(cpu / theirs[1])
                 runs[k]['mem'].append(mem / 1024)
         rows.append((name, total, os.path.getsize(out), os.path.getsize(tgz), runs))
+        if name.startswith('files'):
+            counts[name] = int(name[5:])
         print(f'{name}: {total} bytes of files, payload {os.path.getsize(out)}, tar.gz {os.path.getsize(tgz)}; '
               + '; '.join(f'{k} {spread(v["ratio"])}' for k, v in runs.items()), flush=True)
     print()
@@ -277,6 +306,24 @@ def main():
         for k, v in runs.items():
             print(f'| {name} ({total / MiB:.0f} MiB) | {k} | {spread(v["ratio"])} | '
                   f'{statistics.median(v["cpu"]):.2f} | {max(v["mem"]):.0f} MiB |')
+    if counts:
+        # The cost of a file: the growth of the peak from one tree to the
+        # next larger, over the files it adds (the fixed part drops out).
+        print()
+        print('Peak memory per file of the small-file trees: the growth of the peak from the tree before, '
+              'over the files it adds.')
+        print('| files | run | peak memory | per file |')
+        print('|---|---|---|---|')
+        before = None
+        for name, total, payload, tgz, runs in rows:
+            if name not in counts:
+                continue
+            for k, v in runs.items():
+                peak = max(v['mem'])
+                per = '' if before is None else \
+                    f'{(peak - before[1][k]) * MiB / (counts[name] - before[0]):.0f} bytes'
+                print(f'| {counts[name]} | {k} | {peak:.1f} MiB | {per} |')
+            before = (counts[name], {k: max(v['mem']) for k, v in runs.items()})
 
 
 if __name__ == '__main__':

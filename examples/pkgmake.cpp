@@ -1084,10 +1084,14 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
         // with that path meanwhile.  One that does not verify never takes
         // the old one's place.
         out.set_fp(0);
+        // The scenario packed is done with: its record of every file would
+        // otherwise be held twice over while the payload's is read back.
+        const unsigned items = s.package().count();
+        s.close();
         // A fault is the new payload's, not the old output's (left as it was).
         const char* pending = out.pendingPath();
         const std::string checked = pending ? std::string(pending) : "the new payload for " + outPath;
-        if (const int rc = verifyPayload(&out, checked, s.package().count(), back)) return rc;
+        if (const int rc = verifyPayload(&out, checked, items, back)) return rc;
         if (!putInPlace(out, outPath)) return 2;
     }
     std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);

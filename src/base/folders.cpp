@@ -383,6 +383,11 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders, std::vect
         unixToLocalTimestamp(st.st_mtime, item.modified);
         item.device = static_cast<std::uint64_t>(st.st_dev);
         item.inode = static_cast<std::uint64_t>(st.st_ino);
+        item.mode = static_cast<unsigned int>(st.st_mode & 07777);
+        item.modifiedSec = st.st_mtim.tv_sec;
+        item.modifiedNsec = st.st_mtim.tv_nsec;
+        item.changedSec = st.st_ctim.tv_sec;
+        item.changedNsec = st.st_ctim.tv_nsec;
     }
     if (!ok) {
         entries_.clear();

@@ -40,6 +40,11 @@ struct sFolderItemInfo {
     // What the name leads to, through its links (0 for special places): so
     // that a walk can tell files and folders apart without a status of its own.
     std::uint64_t device = 0, inode = 0;
+    // The rest of that status (0 for special places), for a walk that must
+    // notice a file changed since it was listed: its permission bits
+    // (07777) and when its bytes and its status last changed.
+    unsigned int mode = 0;
+    long long modifiedSec = 0, modifiedNsec = 0, changedSec = 0, changedNsec = 0;
 };
 
 // An entry that a listing left out, and why.  Either its status could not

@@ -34,9 +34,9 @@
 
 #include "base/bytereader.h"
 #include "base/checksum.h"
-#include "base/memio.h"
 #include "base/sha.h"
 #include "compression/wholezlib.h"
+#include "pakvane/freshblock.h"
 #include "pakvane/payloadheader.h"
 #include "pakvane/pkg.h"
 #include "pakvane/scenario.h"
@@ -54,10 +54,6 @@ constexpr unsigned int kPackedPiece = 1u << 20;
 constexpr unsigned long long kThreadedBody = 4ull << 20;
 // Output of one inflate call for a deflated item.
 constexpr std::size_t kItemOut = 64 * 1024;
-
-void putLe32(std::vector<unsigned char>& v, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<unsigned char>(x >> (8 * i)));
-}
 
 void setFault(sPayloadFault& fault, F::eCause cause, unsigned long long at, std::string detail = std::string()) {
     fault.cause = cause;
@@ -685,8 +681,9 @@ public:
 
     unsigned long long where() const { return where_; }
     const std::string& what() const { return what_; }
-    const std::vector<unsigned char>& kept() const { return kept_; }
-    const std::vector<cSoftPkg::sRecord>& records() const { return records_; }
+    // The kept sections, handed over once.
+    std::vector<unsigned char> takeKept() { return std::move(kept_); }
+    std::vector<cSoftPkg::sRecord> takeRecords() { return std::move(records_); }
     long long badItem() const { return badItem_; }
     // Where damage to the body's bytes lies, as far as the walk can tell:
     // the first item that does not match its digest, else the item whose
@@ -867,52 +864,30 @@ private:
     std::string what_;
 };
 
-// A payload of the kept sections with an empty record in each item's place,
-// read by loadBinConfig; the items then get their records.  With `partial`
-// the walk stopped early, and records stand in for the items it did not
-// reach, so that the file entries still say where each item goes.
-bool loadKept(const cSectionSplitter& split, cSoftPkgScenario& into, bool partial = false) {
-    std::vector<unsigned char> body;
-    std::vector<cSoftPkg::sRecord> records;
-    sPayloadHeader header;
-    uLongf packed = 0;
-    std::vector<unsigned char> payload;
+// The kept sections, read by the loader as a body of their own, with the
+// items known by their records.  With `partial` the walk stopped early, and
+// records stand in for the items it did not reach, so that the file entries
+// still say where each item goes.  The kept bytes move into the body's
+// block and the records into the items, never held twice.
+bool loadKept(cSectionSplitter& split, cSoftPkgScenario& into, bool partial = false) {
+    std::vector<cSoftPkg::sRecord> records = split.takeRecords();
+    std::shared_ptr<unsigned char> block;
+    std::size_t size = 0;
     try {
-        records = split.records();
         // A file entry names one item: an index past the records and that
         // many more is damage, for which nothing is set up.
         if (partial && split.itemsNamed() > records.size() && split.itemsNamed() <= records.size() + split.fileEntries())
             records.resize(static_cast<std::size_t>(split.itemsNamed()));
-        body.reserve(split.kept().size() + 10 + 40 * records.size());
-        body = split.kept();
-        if (!records.empty()) {
-            body.push_back(13);
-            for (const cSoftPkg::sRecord& r : records) {
-                putLe32(body, cSoftPkg::kEmptyItemMark);
-                putLe32(body, 0);
-                body.insert(body.end(), r.digest, r.digest + 32);
-            }
-            for (int i = 0; i < 8; ++i) body.push_back(0);
-        }
-        body.push_back(0);
-        if (body.size() > 0xFFFFFFFFull) return false;
-        packed = compressBound(static_cast<uLong>(body.size()));
-        payload.resize(sPayloadHeader::kSize + packed);
-        if (compress2(payload.data() + sPayloadHeader::kSize, &packed, body.data(), static_cast<uLong>(body.size()),
-                      1) != Z_OK)
-            return false;
-        payload.resize(sPayloadHeader::kSize + packed);
+        const std::vector<unsigned char> kept = split.takeKept();
+        if (kept.size() + 1 > 0xFFFFFFFFull) return false;
+        size = kept.size() + 1;
+        block = freshBlock(size);
+        if (!kept.empty()) std::memcpy(block.get(), kept.data(), kept.size());
+        block.get()[kept.size()] = 0;
     } catch (const std::bad_alloc&) {
         return false;
     }
-    header.bodySize = static_cast<std::uint32_t>(body.size());
-    header.packedSize = static_cast<std::uint32_t>(packed);
-    SHA2Hash(body.data(), header.digest, static_cast<long long>(body.size()));
-    unsigned char head[sPayloadHeader::kSize];
-    header.write(head);
-    std::memcpy(payload.data(), head, sizeof head);
-    cBufWrapperIO in(payload.data(), static_cast<long long>(payload.size()), false);
-    return into.loadBinConfig(&in) && into.package().loadRecords(records);
+    return into.loadBinBody(block, size, std::move(records));
 }
 
 // The header, and the bytes the source holds after its start (-1 when it
@@ -984,7 +959,7 @@ bool readHeader(cFileIOTarget* src, sPayloadHeader& header, long long& have, sPa
 // Names the item that damage to the body's bytes lies in, when the walk
 // found one, and loads what the walk kept, so that the caller can say
 // where that item goes.
-void locateDamage(const cSectionSplitter& split, bool laidOut, bool brokeOff, cSoftPkgScenario& into,
+void locateDamage(cSectionSplitter& split, bool laidOut, bool brokeOff, cSoftPkgScenario& into,
                   sPayloadFault& fault) {
     const long long item = split.damagedItem();
     if (item < 0) return;

@@ -264,7 +264,7 @@ bool cSoftPkg::newPackage() {
         ahead_.clear();
         spare_.clear();
     }
-    index_.clear();
+    std::vector<sPkgItem*>().swap(index_);
     items_.destroy();
     count_ = 0;
     block_.reset();
@@ -382,26 +382,29 @@ void cSoftPkg::setFileDigest(int i, const unsigned char (&d)[32]) {
 }
 
 int cSoftPkg::addPkgFile(const char* path) {
+    if (!path || !*path) {
+        errno = EINVAL;
+        return -1;
+    }
+    // One status of what it is, and whether this process may read it,
+    // without opening it (an open and a close cost twice a status): it is
+    // opened when it is read, and checked against this status then.
+    struct stat st;
+    if (::stat(path, &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return addPkgFile(path, sFileStamp::of(st));
+}
+
+int cSoftPkg::addPkgFile(const char* path, const sFileStamp& stamp) {
     if (!path || !*path || count_ >= kMaxItems) {
         errno = EINVAL;
         return -1;
     }
-    // Opened only to see that it can be, with one status of what it is: a
-    // scenario names thousands of files.  Not blocking, so that a named
-    // pipe put in a file's place is refused rather than waited on.
-    struct stat st;
-    {
-        const int fd = openToRead(path);
-        if (fd < 0) return -1;
-        const bool known = ::fstat(fd, &st) == 0;
-        const int error = errno;
-        ::close(fd);
-        if (!known || !S_ISREG(st.st_mode)) {
-            errno = known ? EINVAL : error;
-            return -1;
-        }
-    }
-    if (static_cast<unsigned long long>(st.st_size) > kMaxItemBytes) {
+    if (::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) return -1;
+    if (stamp.size > kMaxItemBytes) {
         errno = EFBIG;
         return -1;
     }
@@ -409,8 +412,8 @@ int cSoftPkg::addPkgFile(const char* path) {
         if (index_.size() == index_.capacity()) index_.reserve(std::max<std::size_t>(16, 2 * index_.size()));
         sPkgItem& it = items_.add()->value;
         it.source = path;
-        it.sourceSize = static_cast<unsigned long long>(st.st_size);
-        it.sourceStamp = sFileStamp::of(st);
+        it.sourceSize = stamp.size;
+        it.sourceStamp = stamp;
         it.digestKnown = false;
         index_.push_back(&it);
     } catch (const std::bad_alloc&) {

@@ -68,13 +68,15 @@ public:
         // this many plain bytes.
         std::uint32_t unpackedSize = 0;
         std::uint8_t digest[32] = {};
+        // Bytes inside the table's shared block (the body of a payload read
+        // back), not copied: sharedLength bytes at shared.  (Here, where it
+        // fills what would be padding: a table may hold hundreds of
+        // thousands of items.)
+        std::uint32_t sharedLength = 0;
         // The stored bytes; empty only for an item of an empty file, or when
         // the bytes lie in the table's shared block or in a file.
         _typebuf<unsigned char> data;
-        // Bytes inside the table's shared block (the body of a payload read
-        // back), not copied: sharedLength bytes at shared.
         const unsigned char* shared = nullptr;
-        std::uint32_t sharedLength = 0;
         // A file named by a text scenario, read only when the table is saved
         // (or an item's bytes or digest are asked for): its path and the size
         // it had when it was added.  Its digest is known once it was read.
@@ -144,6 +146,10 @@ public:
     // what is not a regular file, EFBIG for a file too large.  Saving fails
     // should the file then be another than it was (its sourceStamp).
     int addPkgFile(const char* path);
+    // The same for a regular file whose status is known already (a folder's
+    // listing took it, through its links): only whether this process may
+    // read it is asked.  A scenario names hundreds of thousands of files.
+    int addPkgFile(const char* path, const sFileStamp& stamp);
 
     // Replaces the table by the records at block + pos (at most size - pos
     // bytes), up to and including the end mark, without copying: the items

@@ -545,6 +545,30 @@ public:
         }
         return true;
     }
+    // The last n bytes (up to the size) into at, which has room for one
+    // byte more: asked for too, so that one read both fills the buffer and
+    // finds the end.  A file that yields that byte goes on past its size;
+    // one that does not has ended, since a read of a regular file stops
+    // short only at its end (and the status that endsAfterLast takes finds
+    // a file that changed all the same).
+    bool readLast(unsigned char* at, unsigned int n) {
+        unsigned int got = 0;
+        while (got < n) {
+            const long part = readSome(at + got, n + 1 - got);
+            if (part < 0) return unreadable();
+            if (part == 0) {
+                const unsigned long long now = sizeNowOnDisk();
+                return changed(now != stamp_.size ? now : done_);
+            }
+            got += static_cast<unsigned int>(part);
+            done_ += static_cast<unsigned long long>(part);
+        }
+        pastEnd_ = got > n;
+        return true;
+    }
+    // After readLast: true when the file ended at its size and is still as
+    // it was added.
+    bool endsAfterLast() { return pastEnd_ ? changed(sizeNow()) : same(); }
     // True when the file ends at its size and is still as it was added.
     bool ends() {
         unsigned char extra;
@@ -606,6 +630,7 @@ private:
     }
 
     int fd_ = -1;
+    bool pastEnd_ = false;
     const std::string& path_;
     const cSoftPkg::sFileStamp& stamp_;
     unsigned long long done_ = 0;
@@ -654,8 +679,8 @@ private:
 using tPieceHook = decltype(sPayloadOptions::onFilePiece);
 
 // Reads exactly the bytes of the file at path, added with `stamp`, hashing
-// them, into bytes (held: a buffer of at least its size) or, with bytes
-// null, only hashing them.
+// them, into bytes (held: a buffer of at least its size and one byte more)
+// or, with bytes null, only hashing them.
 bool readFileHashed(const std::string& path, const cSoftPkg::sFileStamp& stamp, _typebuf<unsigned char>* bytes,
                     unsigned char (&digest)[32], sPayloadFault& fault, const tPieceHook* hook) {
     cSizedFile f(path, stamp, fault);
@@ -663,22 +688,30 @@ bool readFileHashed(const std::string& path, const cSoftPkg::sFileStamp& stamp, 
     const unsigned long long size = stamp.size;
     sSHA256Ctx sha;
     sha256_starts(&sha);
+    // Room for a byte past the last piece (see cSizedFile::readLast): a
+    // file of a few KiB costs one read.
     _typebuf<unsigned char> piece;
     try {
-        if (!bytes) piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece)));
+        if (!bytes) piece.set(static_cast<long long>(std::min<unsigned long long>(size, kPiece) + 1));
     } catch (const std::bad_alloc&) {
         fault.cause = sPayloadFault::noMemory;
         return false;
     }
+    if (size == 0) {
+        if (!f.ends()) return false;
+        sha256_finish(&sha, digest);
+        return true;
+    }
     for (unsigned long long total = 0; total < size;) {
         const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kPiece, size - total));
         unsigned char* at = bytes ? bytes->data() + total : piece.data();
-        if (!f.read(at, want)) return false;
+        const bool last = total + want == size;
+        if (!(last ? f.readLast(at, want) : f.read(at, want))) return false;
         sha256_update(&sha, at, want);
         total += want;
         if (hook) (*hook)(path, total - want, total);
     }
-    if (!f.ends()) return false;
+    if (!f.endsAfterLast()) return false;
     sha256_finish(&sha, digest);
     return true;
 }
@@ -736,8 +769,16 @@ public:
     }
 
 private:
+    // Loads go to the pool in batches of files that follow each other, up
+    // to kBatchFiles of them or kBatchBytes: a task, and the wake of a
+    // worker for it, for every small file would cost more than reading it.
+    static constexpr std::size_t kBatchFiles = 32;
+    static constexpr unsigned long long kBatchBytes = 512 * 1024;
+
     void schedule(std::uint32_t current) {
         const std::uint32_t n = pkg_.count();
+        std::vector<std::shared_ptr<sLoad>> batch;
+        unsigned long long batchBytes = 0;
         while (next_ < n && next_ < current + kItemsAhead) {
             const cSoftPkg::sPkgItem* it = pkg_.itemInfo(static_cast<int>(next_));
             if (!it->isFile()) {
@@ -745,30 +786,57 @@ private:
                 continue;
             }
             const bool held = it->sourceSize <= heldLimit_;
-            if (held && heldBytes_ > 0 && heldBytes_ + it->sourceSize > aheadLimit_) return;
+            if (held && heldBytes_ > 0 && heldBytes_ + it->sourceSize > aheadLimit_) break;
             std::shared_ptr<sLoad> l;
             try {
                 l = std::make_shared<sLoad>();
-                if (held) shelf_.take(l->bytes, it->sourceSize);
+                if (held) shelf_.take(l->bytes, it->sourceSize + 1);
                 loads_[next_] = l;
+                batch.reserve(kBatchFiles);
             } catch (const std::bad_alloc&) {
-                return;  // the item finds no load and fails for lack of memory
+                break;  // the item finds no load and fails for lack of memory
             }
             l->path = it->source;
             l->stamp = it->sourceStamp;
             l->held = held;
             l->hook = hook_;
             if (held) heldBytes_ += it->sourceSize;
-            cWorkPool* pool = &pool_;
-            pool_.submit(
-                [l, pool](sWorker&) {
-                    if (l->claimed.exchange(true)) return;
-                    runLoad(*l);
-                    pool->publish([&] { l->done = true; });
-                },
-                true);
             ++next_;
+            // A file read twice goes alone.
+            if (!held) {
+                submit({l});
+                continue;
+            }
+            batch.push_back(std::move(l));
+            batchBytes += it->sourceSize;
+            if (batch.size() == kBatchFiles || batchBytes >= kBatchBytes) {
+                submit(std::move(batch));
+                batch.clear();
+                batchBytes = 0;
+            }
         }
+        if (!batch.empty()) submit(std::move(batch));
+    }
+
+    // One task for the loads, in order; a load the feeder has claimed
+    // meanwhile is left to it.  Those it read are told done together, so
+    // that a feeder waiting for the first is woken once for the batch.
+    void submit(std::vector<std::shared_ptr<sLoad>> loads) {
+        cWorkPool* pool = &pool_;
+        pool_.submit(
+            [loads = std::move(loads), pool](sWorker&) {
+                std::vector<sLoad*> read;
+                read.reserve(loads.size());
+                for (const std::shared_ptr<sLoad>& l : loads) {
+                    if (l->claimed.exchange(true)) continue;
+                    runLoad(*l);
+                    read.push_back(l.get());
+                }
+                pool->publish([&] {
+                    for (sLoad* l : read) l->done = true;
+                });
+            },
+            true);
     }
 
     bool head(std::uint32_t unpacked, unsigned long long stored, const unsigned char* digest) {
@@ -905,8 +973,8 @@ private:
     std::map<std::uint32_t, std::shared_ptr<sLoad>> loads_;
 };
 
-unsigned long long plannedBody(const std::vector<unsigned char>& prefix, cSoftPkg& pkg) {
-    unsigned long long n = prefix.size() + 1;  // the end tag
+unsigned long long plannedBody(unsigned long long prefixSize, cSoftPkg& pkg) {
+    unsigned long long n = prefixSize + 1;  // the end tag
     if (pkg.count() == 0) return n;
     n += 1 + 8;  // tag 13 and the end mark
     for (std::uint32_t i = 0; i < pkg.count(); ++i) {
@@ -1037,11 +1105,14 @@ int payloadThreads(int asked) {
     return h ? static_cast<int>(h) : 1;
 }
 
-bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
-                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
-                      unsigned long long& packedSize) {
+namespace {
+
+// writePayloadBody with a prefix of prefixSize bytes that putPrefix puts.
+bool writeBody(cFileIOTarget* dst, unsigned long long prefixSize,
+               const std::function<bool(cBodyDeflater&)>& putPrefix, cSoftPkg& pkg, sPayloadOptions& options,
+               unsigned char (&digest)[32], unsigned long long& bodySize, unsigned long long& packedSize) {
     options.fault = sPayloadFault();
-    bodySize = plannedBody(prefix, pkg);
+    bodySize = plannedBody(prefixSize, pkg);
     if (bodySize > kMaxU32) {
         options.fault.cause = sPayloadFault::tooLarge;
         options.fault.total = bodySize;
@@ -1059,7 +1130,7 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     // The totals at once, before the first block is done: the files read
     // ahead may take a while.
     out.report();
-    if (!out.put(prefix.data(), prefix.size())) return false;
+    if (!putPrefix(out)) return false;
     if (pkg.count() != 0) {
         const unsigned char tag = 13;
         if (!out.put(&tag, 1)) return false;
@@ -1082,6 +1153,35 @@ bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& pref
     progress.packedTotal = packedSize;
     out.report();
     return true;
+}
+
+}  // namespace
+
+bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
+                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
+                      unsigned long long& packedSize) {
+    return writeBody(
+        dst, prefix.size(), [&](cBodyDeflater& out) { return out.put(prefix.data(), prefix.size()); }, pkg, options,
+        digest, bodySize, packedSize);
+}
+
+bool writePayloadBody(cFileIOTarget* dst, cFileIOTarget* prefix, unsigned long long prefixSize, cSoftPkg& pkg,
+                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
+                      unsigned long long& packedSize) {
+    auto put = [&](cBodyDeflater& out) {
+        unsigned char piece[64 * 1024];
+        for (unsigned long long left = prefixSize; left > 0;) {
+            const unsigned int n = static_cast<unsigned int>(std::min<unsigned long long>(left, sizeof piece));
+            if (!prefix || !readExactly(prefix, piece, n)) {
+                options.fault.cause = sPayloadFault::noMemory;
+                return false;
+            }
+            if (!out.put(piece, n)) return false;
+            left -= n;
+        }
+        return true;
+    };
+    return writeBody(dst, prefixSize, put, pkg, options, digest, bodySize, packedSize);
 }
 
 // ---------------------------------------------------------------------------

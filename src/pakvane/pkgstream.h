@@ -143,6 +143,12 @@ int payloadThreads(int asked);
 bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
                       sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
                       unsigned long long& packedSize);
+// The same with the prefix's prefixSize bytes read from `prefix` at its
+// position, in pieces: a prefix that lists hundreds of thousands of files is
+// never copied whole.
+bool writePayloadBody(cFileIOTarget* dst, cFileIOTarget* prefix, unsigned long long prefixSize, cSoftPkg& pkg,
+                      sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
+                      unsigned long long& packedSize);
 
 // Reads packedSize bytes of a zlib stream from src, which must inflate to
 // exactly bodySize bytes with the given SHA-256 and end there.  The body is

@@ -211,8 +211,10 @@ unsigned long long cSoftPkgScenario::requiresSize(unsigned int cluster) const {
 }
 
 void cSoftPkgScenario::close() {
+    // The lists give their room back too: a scenario of many files is
+    // closed to make way for the next.
     menus_.clear();
-    files_.clear();
+    std::vector<sIntFileDef>().swap(files_);
     runs_.clear();
     deprecates_.clear();
     defTable_.clear();
@@ -235,8 +237,8 @@ void cSoftPkgScenario::close() {
     for (int& v : ver_) v = 0;
     nextLiteral_ = 0;
     section_ = 0;
-    leftOut_.clear();
-    inputs_.clear();
+    std::vector<sLeftOut>().swap(leftOut_);
+    std::vector<sInput>().swap(inputs_);
     warnings_.clear();
 }
 

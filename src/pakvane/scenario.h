@@ -295,6 +295,12 @@ public:
     // check of every item's digest; see pakvane/pkgstream.h.
     bool saveBinConfig(cFileIOTarget* dst, sPayloadOptions& options);
     bool loadBinConfig(cFileIOTarget* src, sPayloadOptions& options);
+    // The sections of a body already inflated and checked (size bytes at
+    // body, ended by the tag 0, without an item table), as loadBinConfig
+    // reads them, with items known by their records alone (a table checked
+    // as it streamed past, cSoftPkg::loadRecords); records is emptied.
+    bool loadBinBody(const std::shared_ptr<const unsigned char>& body, std::size_t size,
+                     std::vector<cSoftPkg::sRecord>&& records);
 
     // Read access for those who show or check a scenario.
     cSoftPkg& package() { return pkg_; }
@@ -327,6 +333,8 @@ private:
     // that did not say why itself.
     struct sBinLoadPlace;
     bool loadBinWhole(cFileIOTarget* src, sPayloadOptions& options, sBinLoadPlace& place);
+    bool loadSections(const std::shared_ptr<const unsigned char>& body, unsigned long long bodySize,
+                      unsigned long long packedSize, sPayloadOptions& options, sBinLoadPlace& place);
 
     std::vector<sInMenuDef> menus_;
     std::vector<sIntFileDef> files_;

@@ -138,6 +138,28 @@ bool loadLang(cBodyReader& r, cSoftPkgScenario::tStrTable& t) {
     }
 }
 
+// One file entry of section 4 into f (its languages cleared first).
+bool fileEntry(cBodyReader& r, cSoftPkgScenario::sIntFileDef& f) {
+    std::uint32_t flags;
+    if (!r.u32(f.item) || !r.u32(flags) || (flags >> 26) != 0) return false;
+    f.perm[0] = static_cast<std::uint8_t>(flags >> 16);
+    f.perm[1] = static_cast<std::uint8_t>(flags >> 8);
+    f.perm[2] = static_cast<std::uint8_t>(flags);
+    for (auto p : f.perm)
+        if (p > 8) return false;
+    f.for32 = (flags >> 24) & 1;
+    f.for64 = (flags >> 25) & 1;
+    if (!r.pathDef(f.dest)) return false;
+    f.langs.clear();
+    for (;;) {
+        unsigned l;
+        if (!r.u8(l)) return false;
+        if (l == 0xFF) return true;
+        if (static_cast<int>(l) > kMaxLangId) return false;
+        f.langs.push_back(static_cast<int>(l));
+    }
+}
+
 // The scenario's documents load within one budget together; a document that
 // does not load leaves the reason in `fault`.
 bool readDocument(cBodyReader& r, cSoftPkgScenario::sDocument& d, const std::shared_ptr<cSiDocBudget>& budget,
@@ -282,19 +304,11 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst, sPayloadOptions& option
         w.block(eula_.bytes);
     }
     if (!w.ok) return false;
-    // The sections before the item table; the table and the end tag follow
-    // as the body is streamed.
-    std::vector<unsigned char> prefix;
-    {
-        _typebuf<unsigned char> bytes;
-        if (!w.out.toBuffer(bytes)) return false;
-        w.out.reset();
-        try {
-            prefix.assign(bytes.data(), bytes.data() + bytes.count());
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-    }
+    // The sections before the item table, read from where they were
+    // written as the body streams (they list every file: not copied whole);
+    // the table and the end tag follow.
+    const long long prefixSize = w.out.size();
+    if (prefixSize < 0 || !w.out.set_fp(0)) return false;
 
     // The rest of the header holds sizes and a digest known at the end: it
     // is written with none first and again then.  A stream that cannot tell
@@ -310,7 +324,9 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* dst, sPayloadOptions& option
     }
     if (!out->writef(rest, restSize)) return false;
     unsigned long long bodySize = 0, packedSize = 0;
-    if (!writePayloadBody(out, prefix, pkg_, options, header.digest, bodySize, packedSize) || packedSize > kMaxU32)
+    if (!writePayloadBody(out, &w.out, static_cast<unsigned long long>(prefixSize), pkg_, options, header.digest,
+                          bodySize, packedSize) ||
+        packedSize > kMaxU32)
         return false;
     header.bodySize = static_cast<std::uint32_t>(bodySize);
     header.packedSize = static_cast<std::uint32_t>(packedSize);
@@ -498,7 +514,27 @@ bool cSoftPkgScenario::loadBinWhole(cFileIOTarget* src, sPayloadOptions& options
         place.at = sizeof head;
         if (!decodePayloadBody(packed.data(), packedSize, bodySize, want, options, body)) return false;
     }
+    return loadSections(body, bodySize, packedSize, options, place);
+}
 
+bool cSoftPkgScenario::loadBinBody(const std::shared_ptr<const unsigned char>& body, std::size_t size,
+                                   std::vector<cSoftPkg::sRecord>&& records) {
+    const int keepLang = currLang_;
+    close();
+    currLang_ = keepLang;
+    if (!body || size == 0 || size > kMaxU32) return false;
+    // The items first, so that the file entries' references are checked
+    // against them; their records go once they are items.
+    const bool items = pkg_.loadRecords(records);
+    std::vector<cSoftPkg::sRecord>().swap(records);
+    sPayloadOptions options;
+    sBinLoadPlace place;
+    return items && loadSections(body, size, 0, options, place);
+}
+
+bool cSoftPkgScenario::loadSections(const std::shared_ptr<const unsigned char>& body, unsigned long long bodySize,
+                                    unsigned long long packedSize, sPayloadOptions& options,
+                                    sBinLoadPlace& place) {
     place.stage = sBinLoadPlace::sections;
     cBodyReader r;
     r.io.wrap(const_cast<unsigned char*>(body.get()), static_cast<long long>(bodySize), false);
@@ -535,30 +571,27 @@ bool cSoftPkgScenario::loadBinWhole(cFileIOTarget* src, sPayloadOptions& options
                 menus_.push_back(std::move(m));
             }
             break;
-        case 4:
+        case 4: {
+            // Counted first, so that the list takes the room of its entries
+            // and no more: a payload may hold hundreds of thousands.
+            const long long from = r.io.get_fp();
+            std::size_t entries = 0;
+            sIntFileDef scratch;
+            for (int e; (e = r.next()) != 0; ++entries)
+                if (e < 0 || !fileEntry(r, scratch)) return false;
+            try {
+                files_.reserve(files_.size() + entries);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+            r.io.set_fp(static_cast<unsigned long long>(from));
             for (int e; (e = r.next()) != 0;) {
-                if (e < 0) return false;
                 sIntFileDef f;
-                std::uint32_t flags;
-                if (!r.u32(f.item) || !r.u32(flags) || (flags >> 26) != 0) return false;
-                f.perm[0] = static_cast<std::uint8_t>(flags >> 16);
-                f.perm[1] = static_cast<std::uint8_t>(flags >> 8);
-                f.perm[2] = static_cast<std::uint8_t>(flags);
-                for (auto p : f.perm)
-                    if (p > 8) return false;
-                f.for32 = (flags >> 24) & 1;
-                f.for64 = (flags >> 25) & 1;
-                if (!r.pathDef(f.dest)) return false;
-                for (;;) {
-                    unsigned l;
-                    if (!r.u8(l)) return false;
-                    if (l == 0xFF) break;
-                    if (static_cast<int>(l) > kMaxLangId) return false;
-                    f.langs.push_back(static_cast<int>(l));
-                }
+                if (e < 0 || !fileEntry(r, f)) return false;
                 files_.push_back(std::move(f));
             }
             break;
+        }
         case 5:
             for (int e; (e = r.next()) != 0;) {
                 if (e < 0) return false;

@@ -147,6 +147,26 @@ std::string foldCase(const std::string& path) {
     return out;
 }
 
+// Room for one more entry in a list that may grow to hundreds of thousands
+// (one for every file): a quarter more at a time rather than twice as much,
+// so that little room lies unused, and the old and the new room together
+// while it moves stay near the list's size.
+template <typename T>
+void roomForOne(std::vector<T>& v) {
+    if (v.size() == v.capacity()) v.reserve(v.size() + std::max<std::size_t>(16, v.size() / 4));
+}
+
+// FNV-1a of a destination's base id and sub path (normal, and folded as a
+// volume that ignores case sees it).
+std::uint64_t destinationHash(const std::string& id, const std::string& sub) {
+    std::uint64_t h = 14695981039346656037ull;
+    auto mix = [&h](unsigned char c) { h = (h ^ c) * 1099511628211ull; };
+    for (unsigned char c : id) mix(c);
+    mix(0);
+    for (unsigned char c : sub) mix(c);
+    return h;
+}
+
 }  // namespace
 
 // The line parsers, friends of the scenario.
@@ -178,11 +198,42 @@ private:
     // Each file entry's line, and the entries by where they install: base
     // id and normal sub path.
     std::vector<int> fileLines_;
-    std::map<std::pair<std::string, std::string>, std::vector<std::size_t> > byDestination_;
-    // The same with the sub path as a volume that ignores case sees it.
-    std::map<std::pair<std::string, std::string>, std::vector<std::size_t> > byFolded_;
     // Where file entries install outside the installation folder.
     void warnOutside();
+    // The files an Install line's walk found, in order: their destinations'
+    // sub paths and items.
+    std::vector<std::pair<std::string, std::uint32_t> > lineFiles_;
+    // File entries by destination, a few bytes a file (a scenario may name
+    // hundreds of thousands): the last entry of each destination's hash,
+    // and for every entry the one before it with the same hash, each then
+    // told apart by its names.
+    static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+    std::vector<std::uint64_t> destinationHash_;  // of every entry
+    std::vector<std::uint32_t> sameHashBefore_;   // of every entry
+    // Open addressing: the last entry of each hash, or kNoEntry; a power of
+    // two slots, at most half of them used.
+    std::vector<std::uint32_t> lastByHash_;
+    std::size_t hashesUsed_ = 0;
+    // The slot of hash h: the one that holds its last entry, or the free
+    // one it would take.
+    std::size_t slotOf(std::uint64_t h) const {
+        const std::size_t mask = lastByHash_.size() - 1;
+        for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask)
+            if (lastByHash_[i] == kNoEntry || destinationHash_[lastByHash_[i]] == h) return i;
+    }
+    // Entry i, of hash h (destinationHash_[i]), is now the last of its hash.
+    void noteLast(std::uint64_t h, std::uint32_t i) {
+        if (2 * (hashesUsed_ + 1) > lastByHash_.size()) {
+            std::vector<std::uint32_t> old(std::max<std::size_t>(64, 2 * lastByHash_.size()), kNoEntry);
+            old.swap(lastByHash_);
+            for (std::uint32_t j : old)
+                if (j != kNoEntry) lastByHash_[slotOf(destinationHash_[j])] = j;
+        }
+        const std::size_t at = slotOf(h);
+        if (lastByHash_[at] == kNoEntry) ++hashesUsed_;
+        lastByHash_[at] = i;
+    }
+    std::uint32_t lastOf(std::uint64_t h) const { return lastByHash_.empty() ? kNoEntry : lastByHash_[slotOf(h)]; }
     void warn(sTextWarning w) { s_.warnings_.push_back(std::move(w)); }
     // Notes the line of a key (`shown` as written); a key given before is
     // warned about: its earlier value is replaced.
@@ -469,6 +520,7 @@ void cScenarioLineParser::noteInput(const std::string& path, cSoftPkgScenario::e
     in.kind = kind;
     in.device = static_cast<std::uint64_t>(st.st_dev);
     in.inode = static_cast<std::uint64_t>(st.st_ino);
+    roomForOne(s_.inputs_);
     s_.inputs_.push_back(std::move(in));
 }
 
@@ -477,8 +529,9 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     struct stat st;
     err().file = path;
     // An entry of a listing was looked at through its links as it was
-    // listed: the walk takes no status of its own (a file's is taken once
-    // more when it is added, which finds one gone since).
+    // listed: the walk takes no status of its own (a file is added with
+    // the listing's, and asked then whether it may be read, which finds one
+    // gone since).
     if (listed) {
         std::memset(&st, 0, sizeof st);
         st.st_mode = listed->type == fsoFile ? S_IFREG : listed->type == fsoFolder ? S_IFDIR : 0;
@@ -491,13 +544,28 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     if (S_ISREG(st.st_mode)) {
         // Checked now (it opens and has a size that fits), read when the
         // payload is written: the compiler holds no file's bytes.
-        const int index = s_.pkg_.addPkgFile(path.c_str());
+        int index;
+        if (listed) {
+            // The listing's status is the one the file is added with.
+            cSoftPkg::sFileStamp stamp;
+            stamp.device = listed->device;
+            stamp.inode = listed->inode;
+            stamp.size = listed->size;
+            stamp.mode = listed->mode;
+            stamp.modifiedSec = listed->modifiedSec;
+            stamp.modifiedNsec = listed->modifiedNsec;
+            stamp.changedSec = listed->changedSec;
+            stamp.changedNsec = listed->changedNsec;
+            index = s_.pkg_.addPkgFile(path.c_str(), stamp);
+        } else {
+            index = s_.pkg_.addPkgFile(path.c_str());
+        }
         if (index < 0) {
             err().error = errno;
             return 26;
         }
-        s_.files_.push_back(entry);
-        s_.files_.back().item = static_cast<std::uint32_t>(index);
+        roomForOne(lineFiles_);
+        lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(index));
         noteInput(path, cSoftPkgScenario::inFile, st);
         return 0;
     }
@@ -644,7 +712,22 @@ int cScenarioLineParser::parseInst(const char* p) {
     }
     std::set<std::pair<dev_t, ino_t> > open;
     const std::size_t first = s_.files_.size();
+    lineFiles_.clear();
     const int rc = processSiObj(e, source, open);
+    if (rc == 0 && !lineFiles_.empty()) {
+        // The line's entries go in at once: a line of a large folder makes
+        // the list exactly its size, and no list of entries is ever copied
+        // to a larger one while it is full of them.
+        std::vector<cSoftPkgScenario::sIntFileDef>& files = s_.files_;
+        const std::size_t need = files.size() + lineFiles_.size();
+        if (need > files.capacity()) files.reserve(std::max(need, files.size() + files.size() / 4));
+        for (auto& f : lineFiles_) {
+            files.push_back(e);
+            files.back().dest.sub = std::move(f.first);
+            files.back().item = f.second;
+        }
+        std::vector<std::pair<std::string, std::uint32_t> >().swap(lineFiles_);
+    }
     if (rc == 0) checkInstalled(first, e.perm[0] != 8);
     return rc;
 }
@@ -676,11 +759,26 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
             w.dest = f.dest;
             warn(std::move(w));
         }
-        // Paths that differ only in case: one file where case is ignored.
-        std::vector<std::size_t>& folded = byFolded_[std::make_pair(f.dest.id, foldCase(sub))];
-        for (std::size_t j : folded) {
-            if (cSoftPkgScenario::normalSubPath(s_.files_[j].dest.sub) == sub || !installedTogether(s_.files_[j], f))
-                continue;
+        // Destinations that are one file where case is ignored share a hash;
+        // among the entries of that hash, the same path is one destination
+        // and a path apart only in case is one file on such a volume.
+        const std::string folded = foldCase(sub);
+        const std::uint64_t key = destinationHash(f.dest.id, folded);
+        const std::uint32_t before = lastOf(key);
+        // The earlier entries of each kind, the first first.
+        std::vector<std::size_t> there, casedThere;
+        for (std::uint32_t j = before; j != kNoEntry; j = sameHashBefore_[j]) {
+            if (s_.files_[j].dest.id != f.dest.id) continue;
+            const std::string other = cSoftPkgScenario::normalSubPath(s_.files_[j].dest.sub);
+            if (other == sub)
+                there.push_back(j);
+            else if (foldCase(other) == folded)
+                casedThere.push_back(j);
+        }
+        std::reverse(there.begin(), there.end());
+        std::reverse(casedThere.begin(), casedThere.end());
+        for (std::size_t j : casedThere) {
+            if (!installedTogether(s_.files_[j], f)) continue;
             const int other = fileLines_[j];
             auto w = std::find_if(cased.begin(), cased.end(), [&](const sTextWarning& x) { return x.otherLine == other; });
             if (w == cased.end()) {
@@ -698,8 +796,6 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
             ++w->count;
             break;
         }
-        folded.push_back(i);
-        std::vector<std::size_t>& there = byDestination_[std::make_pair(f.dest.id, sub)];
         for (std::size_t j : there) {
             if (!installedTogether(s_.files_[j], f)) continue;
             const int other = fileLines_[j];
@@ -718,7 +814,9 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
             ++w->count;
             break;
         }
-        there.push_back(i);
+        sameHashBefore_.push_back(before);
+        destinationHash_.push_back(key);
+        noteLast(key, static_cast<std::uint32_t>(i));
     }
     for (sTextWarning& w : same) warn(std::move(w));
     for (sTextWarning& w : cased) warn(std::move(w));

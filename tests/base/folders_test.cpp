@@ -59,6 +59,12 @@ struct BerlinTime {
 
 std::string str(const _guardchar<char>& s) { return s.c_str() ? s.c_str() : "<null>"; }
 
+std::string octal(unsigned int v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%o", v);
+    return buf;
+}
+
 std::string stamp(const sTimestamp& t) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
@@ -95,7 +101,8 @@ TEST(FolderListing, EveryKindOfEntryAgreesWithPythonsListdirAndStat) {
     addr.sun_family = AF_UNIX;
     std::strcpy(addr.sun_path, (d + "/sock").c_str());
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    struct timeval summer[2] = {{1625133600, 0}, {1625133600, 0}}, winter[2] = {{1610695800, 0}, {1610695800, 0}};
+    struct timeval summer[2] = {{1625133600, 0}, {1625133600, 654321}}, winter[2] = {{1610695800, 0}, {1610695800, 0}};
+    ASSERT_EQ(::chmod((d + "/notes.txt").c_str(), 04751), 0);
     ASSERT_EQ(::utimes((d + "/notes.txt").c_str(), summer), 0);
     ASSERT_EQ(::utimes((d + "/empty").c_str(), winter), 0);
 
@@ -107,7 +114,9 @@ TEST(FolderListing, EveryKindOfEntryAgreesWithPythonsListdirAndStat) {
             const sFolderItemInfo* e = fc.info(i);
             ours += str(e->name) + " " + std::to_string(e->size) + " " + std::to_string(e->type) + " " +
                     std::to_string(e->hidden) + " " + stamp(e->modified) + " " + std::to_string(e->device) + ":" +
-                    std::to_string(e->inode) + "\n";
+                    std::to_string(e->inode) + " " + octal(e->mode) + " " +
+                    std::to_string(e->modifiedSec * 1000000000 + e->modifiedNsec) + " " +
+                    std::to_string(e->changedSec * 1000000000 + e->changedNsec) + "\n";
             EXPECT_TRUE(e->displayName.empty());
         }
         const std::string theirs = qortest::runPython(std::string(kPyStamp) + R"(
@@ -121,8 +130,9 @@ for n in os.listdir(d):
     k = 1 if stat.S_ISREG(m) else 2 if stat.S_ISDIR(m) else 4 if stat.S_ISBLK(m) else 5 if stat.S_ISCHR(m) else 6 if stat.S_ISSOCK(m) else 7
     if sys.argv[2] == '1' and k > 2:
         continue
-    sys.stdout.buffer.write(n + (' %d %d %d %s %d:%d\n' % (st.st_size, k, n.startswith(b'.'), s(st.st_mtime),
-                                                          st.st_dev, st.st_ino)).encode())
+    sys.stdout.buffer.write(n + (' %d %d %d %s %d:%d %o %d %d\n' % (st.st_size, k, n.startswith(b'.'), s(st.st_mtime),
+                                                          st.st_dev, st.st_ino, st.st_mode & 0o7777,
+                                                          st.st_mtime_ns, st.st_ctime_ns)).encode())
 )", "'" + d + "' " + (only ? "1" : "0"));
         EXPECT_EQ(ours, theirs) << "only files and folders: " << only;
     }

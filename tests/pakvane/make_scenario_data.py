@@ -4,9 +4,12 @@
 # hand-made hostile inputs of tests/data/scenario/malformed/.  Run from the
 # top folder:
 #   python3 tests/pakvane/make_scenario_data.py
+# or, for a payload of N install records of one item (a few bytes each
+# once packed, the shape a checker must hold within its tables' size):
+#   python3 tests/pakvane/make_scenario_data.py --one-item N OUT
 # Inputs found by the fuzzers are copied into the malformed folder by
 # tools/fuzz and are not made here.
-import hashlib, os, struct, zlib
+import hashlib, os, struct, sys, zlib
 
 def pack(body, size=None):
     z = zlib.compress(body, 9)
@@ -19,6 +22,23 @@ def write(folder, name, data):
         f.write(data)
 
 v1 = struct.pack('<4i', 1, 2, 0, 0) + b'\0\0' * 4
+
+def one_item(n):
+    """n file entries, all of item 0, each to its own place below the
+    installation folder, and the one item: the bytes "x", stored."""
+    entries = bytearray(b'\x04')
+    for i in range(n):
+        sub = b'share/doc/one-item/entries/e%07d.txt' % i
+        entries += (b'\x01' + struct.pack('<II', 0, 0x03080808) + b'\x03\x00pgm'
+                    + struct.pack('<H', len(sub)) + sub + b'\xff')
+    entries += b'\x00'
+    table = b'\x0d' + struct.pack('<II', 0, 1) + hashlib.sha256(b'x').digest() + b'x' + bytes(8)
+    return pack(b'\x01' + v1 + bytes(entries) + table + b'\x00')
+
+if len(sys.argv) == 4 and sys.argv[1] == '--one-item':
+    with open(sys.argv[3], 'wb') as f:
+        f.write(one_item(int(sys.argv[2])))
+    sys.exit(0)
 seeds = 'fuzz/corpus/BinScenario'
 write(seeds, 'strings.data', pack(b'\x01' + v1 + b'\x06\x01\x01\x00a\x01\x00b\x00\x07\x00\x01\x01\x00c\x01\x00d\x00\xff\x00'))
 write(seeds, 'lists.data', pack(b'\x01' + v1 + b'\x04\x01' + struct.pack('<II', 0, 0x03070505) + b'\0\0\x01\x00a\x00\xff\x00'
@@ -36,5 +56,8 @@ write(bad, 'dangling_item.data', pack(b'\x01' + v1 + b'\x04\x01' + struct.pack('
       + b'\0\0\x01\x00a\xff\x00\x00'))
 # A "pgm" string in a language table would redirect the installation folder.
 write(bad, 'pgm_string.data', pack(b'\x01' + v1 + b'\x07\x00\x01\x03\x00pgm\x01\x00/\x00\xff\x00'))
+# 20,000 install records of one item: the check holds them within a small
+# multiple of their table (see --one-item above for larger ones).
+write('tests/data/scenario', 'one_item_20000_entries.data', one_item(20000))
 # A text scenario whose Install folder links back into itself is made by the
 # test itself (a link cannot be kept in the tree portably).

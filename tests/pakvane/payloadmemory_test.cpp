@@ -379,3 +379,48 @@ TEST(PayloadMemory, TheBodyIsDecodedInItsOwnBlockUnlessItsStreamGrowsTowardsItsE
         }
     }
 }
+
+// 20,000 install records of one item (tests/pakvane/make_scenario_data.py):
+// a table that packs to a few bytes a record.  Checked as a stream or read
+// whole, the scenario is held within a small multiple of its inflated
+// body: the record's entry itself (sIntFileDef and its path, 150 bytes
+// against the 53 the body gives it) and the body while it is read, no
+// list grown twice over its size or copied beside the body.
+TEST(PayloadMemory, InstallRecordsOfOneItemAreHeldWithinASmallMultipleOfTheirTable) {
+    const std::string file = qortest::dataPath("scenario/one_item_20000_entries.data");
+    const std::string bytes = qortest::readFile(file);
+    ASSERT_GT(bytes.size(), 49u);
+    const long long body = static_cast<unsigned char>(bytes[9]) | static_cast<unsigned char>(bytes[10]) << 8 |
+                           static_cast<unsigned char>(bytes[11]) << 16 | static_cast<long long>(static_cast<unsigned char>(bytes[12])) << 24;
+    ASSERT_GT(body, 20000 * 50);
+    auto holds = [](cSoftPkgScenario& s) {
+        ASSERT_EQ(s.fileEntries().size(), 20000u);
+        EXPECT_EQ(s.package().count(), 1u);
+        EXPECT_EQ(s.fileEntries().back().item, 0u);
+        EXPECT_EQ(s.fileEntries().back().dest.sub, "share/doc/one-item/entries/e0019999.txt");
+    };
+    {
+        cSoftPkgScenario s;
+        sPayloadOptions o;
+        o.threads = 1;
+        cFileIO in;
+        ASSERT_TRUE(in.open(file.c_str(), fmRead));
+        bool ok = false;
+        // Its packed piece comes on top (a body this small is not split
+        // among threads).
+        const long long peak = peakOf([&] { ok = verifyPayloadStream(&in, true, s, o); });
+        ASSERT_TRUE(ok) << describePayloadFault(o.fault, file);
+        holds(s);
+        EXPECT_LT(peak, 4 * body + kMiB);
+    }
+    {
+        cSoftPkgScenario s;
+        cFileIO in;
+        ASSERT_TRUE(in.open(file.c_str(), fmRead));
+        bool ok = false;
+        const long long peak = peakOf([&] { ok = s.loadBinConfig(&in); });
+        ASSERT_TRUE(ok);
+        holds(s);
+        EXPECT_LT(peak, 4 * body);
+    }
+}
