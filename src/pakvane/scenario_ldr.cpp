@@ -551,7 +551,9 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
             stamp.device = listed->device;
             stamp.inode = listed->inode;
             stamp.size = listed->size;
-            stamp.mode = listed->mode;
+            // A listed entry here is a regular file; the listing keeps its
+            // permission bits, a stamp the type bits with them.
+            stamp.mode = S_IFREG | (listed->mode & 07777);
             stamp.modifiedSec = listed->modifiedSec;
             stamp.modifiedNsec = listed->modifiedNsec;
             stamp.changedSec = listed->changedSec;
