@@ -134,6 +134,8 @@ const KeyPair kKeys[] = {
     {SDL_SCANCODE_F4, 118, true}, {SDL_SCANCODE_END, 119, true}, {SDL_SCANCODE_F2, 120, true},
     {SDL_SCANCODE_PAGEDOWN, 121, true}, {SDL_SCANCODE_F1, 122, true}, {SDL_SCANCODE_LEFT, 123, true},
     {SDL_SCANCODE_RIGHT, 124, true}, {SDL_SCANCODE_DOWN, 125, true}, {SDL_SCANCODE_UP, 126, true},
+    {SDL_SCANCODE_F16, 106, true}, {SDL_SCANCODE_F17, 64, true}, {SDL_SCANCODE_F18, 79, true},
+    {SDL_SCANCODE_F19, 80, true}, {SDL_SCANCODE_F20, 90, true},
 };
 // Keys without a desktop code.
 constexpr uint16_t kNoKey = 0xFFFF;
