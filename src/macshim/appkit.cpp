@@ -800,6 +800,10 @@ void MSWindow::sendEvent(const MSEvent& e) {
                 w = w->sheet_;
                 if (!w->isPopup()) titled = w;
             }
+            // It also comes to the front: a manager that raised the blocked
+            // window (a click on its title bar) would leave it hidden.
+            for (MSWindow* c = sheet_; c; c = c->sheet_)
+                if (!c->isPopup()) c->orderFront();
             w->makeKeyWindow();
             if (titled && titled != this) titled->takeKeyboard();
             break;
@@ -931,8 +935,10 @@ void MSApplication::beginSheet(MSWindow* sheet, MSWindow* parent) {
         f.origin.y = p.origin.y + p.size.height - f.size.height;
         sheet->setFrame(f, false);
     }
-    if (sheet->sdl_ && parent->sdl_)
+    if (sheet->sdl_ && parent->sdl_) {
         SDL_SetWindowModalFor(static_cast<SDL_Window*>(sheet->sdl_), static_cast<SDL_Window*>(parent->sdl_));
+        if (!sheet->isPopup()) msx11::markModal(sheet->sdl_, parent->sdl_);
+    }
     sheet->makeKeyAndOrderFront();
 }
 

@@ -326,7 +326,10 @@ TEST_F(NSWindowTest, ModalLoopsNestAndEndWithTheirResults) {
             mstest::injectMouseButton(parent.native(), 1, true, 5, 5);
             break;
         case 8:
-            EXPECT_TRUE(parent.log.empty());
+            // The press itself is swallowed; it brings A to the front with
+            // the keyboard, which the parent had got back when C ended.
+            for (const std::string& l : parent.log) EXPECT_EQ(l.rfind("button", 0), std::string::npos) << l;
+            EXPECT_TRUE(static_cast<cNSWndWrapper*>(a.handle())->isKeyWindow());
             a.endModal(-3);
             break;
         case 9: EXPECT_EQ(ra, -3); parent.endModal(42); break;
