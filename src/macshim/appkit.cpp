@@ -969,6 +969,14 @@ bool MSScreenMainVisibleFrame(MSRect& frame) {
     return true;
 }
 
+void* MSAnySystemWindow() {
+    State& s = st();
+    if (s.key && s.key->sdlWindow()) return s.key->sdlWindow();
+    for (auto& kv : s.windows)
+        if (kv.second->sdlWindow()) return kv.second->sdlWindow();
+    return nullptr;
+}
+
 int MSPowerAssertionCreateWithName(const char* type, int level, const char* name, uint32_t* id) {
     (void)name;
     if (!id || !type || std::strcmp(type, "NoDisplaySleepAssertion") != 0 || level != 255) return 1;
