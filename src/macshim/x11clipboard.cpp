@@ -54,12 +54,6 @@ sClip& clip() {
     return c;
 }
 
-// The event filter that was there before ours, called for every other event.
-struct sFilter {
-    bool set = false;
-    SDL_EventFilter chained = nullptr;
-    void* chainedData = nullptr;
-} gFilter;
 
 int quietHandler(Display*, XErrorEvent*) { return 0; }
 
@@ -92,7 +86,7 @@ Display* displayOf(void* sdlWindow) {
     return info.info.x11.display;
 }
 
-int eventFilter(void* data, SDL_Event* ev);
+int eventWatch(void* data, SDL_Event* ev);
 
 // Our hidden window on SDL's connection, made at first use (and again when
 // SDL opened another connection since).  Never mapped: it only owns the
@@ -111,14 +105,14 @@ sClip* ready(void* sdlWindow) {
         Atom atoms[9];
         XInternAtoms(dpy, const_cast<char**>(names), 9, False, atoms);
         c.a = sAtoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7], atoms[8]};
-    }
-    if (!gFilter.set) {
         // Requests for the text we own arrive among the window system's
         // events, which SDL reads: it hands each over as a window-manager
         // event first, before it drops those of windows it does not know.
-        gFilter.set = true;
-        SDL_GetEventFilter(&gFilter.chained, &gFilter.chainedData);
-        SDL_SetEventFilter(&eventFilter, nullptr);
+        // A watch sees each as SDL queues it (a filter would do too, but
+        // setting one discards every event queued at the time).  SDL
+        // forgets both when it shuts down, which a new connection follows.
+        SDL_DelEventWatch(&eventWatch, nullptr);
+        SDL_AddEventWatch(&eventWatch, nullptr);
         SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     }
     return &c;
@@ -327,15 +321,12 @@ void handle(const XEvent& e) {
     }
 }
 
-int eventFilter(void* data, SDL_Event* ev) {
-    (void)data;
+int eventWatch(void*, SDL_Event* ev) {
     if (ev->type == SDL_SYSWMEVENT) {
         const SDL_SysWMmsg* m = ev->syswm.msg;
         if (m && m->subsystem == SDL_SYSWM_X11) handle(m->msg.x11.event);
-        // Nothing else of ours reads them: they need no place in the queue.
-        return 0;
     }
-    return gFilter.chained ? gFilter.chained(gFilter.chainedData, ev) : 1;
+    return 1;
 }
 
 }  // namespace

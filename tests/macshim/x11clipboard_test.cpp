@@ -103,8 +103,15 @@ protected:
     // until the program ends; its exit status.
     int serveUntilDone(pid_t pid) {
         int status = -1;
-        while (waitpid(pid, &status, WNOHANG) == 0) SDL_WaitEventTimeout(nullptr, 10);
+        while (waitpid(pid, &status, WNOHANG) == 0) pump();
         return status;
+    }
+    // Reads and drops what SDL has queued, waiting a little for more.
+    static void pump() {
+        SDL_Event e;
+        if (SDL_WaitEventTimeout(&e, 10))
+            while (SDL_PollEvent(&e)) {
+            }
     }
     // xclip reading the clipboard as target; what it wrote.
     std::string xclipOut(const std::string& target) {
@@ -156,7 +163,7 @@ TEST_F(X11Clipboard, TextWeOwnIsServedInPiecesAsUtf8AndLatin1) {
     EXPECT_TRUE(xclipOut("STRING") == latin1);
     // Another program copies: the clipboard is no longer ours.
     mKids.push_back(spawn({"xclip", "-selection", "clipboard", "-quiet", "-i", "/dev/null"}));
-    for (int tries = 0; tries < 500 && msx11::ownsClipboard(mWin); ++tries) SDL_WaitEventTimeout(nullptr, 10);
+    for (int tries = 0; tries < 500 && msx11::ownsClipboard(mWin); ++tries) pump();
     EXPECT_FALSE(msx11::ownsClipboard(mWin));
 }
 
