@@ -803,7 +803,7 @@ void MSWindow::sendEvent(const MSEvent& e) {
             // It also comes to the front: a manager that raised the blocked
             // window (a click on its title bar) would leave it hidden.
             for (MSWindow* c = sheet_; c; c = c->sheet_)
-                if (!c->isPopup()) c->orderFront();
+                if (!c->isPopup() && c->isVisible()) c->orderFront();
             w->makeKeyWindow();
             if (titled && titled != this) titled->takeKeyboard();
             break;

@@ -243,7 +243,7 @@ void cNSWndWrapper::sendEvent(const MSEvent& e) {
         if (e.type == MSEventTypeLeftMouseDown || e.type == MSEventTypeRightMouseDown) {
             cNSWndWrapper* inner = child;
             for (cNSWndWrapper* c = child; c; c = c->modalChild()) {
-                if (c->styleMask() != MSWindowStyleBorderless) c->orderFront();
+                if (c->styleMask() != MSWindowStyleBorderless && c->isVisible()) c->orderFront();
                 inner = c;
             }
             if (inner->styleMask() != MSWindowStyleBorderless) inner->makeKeyWindow();
