@@ -800,10 +800,6 @@ void MSWindow::sendEvent(const MSEvent& e) {
                 w = w->sheet_;
                 if (!w->isPopup()) titled = w;
             }
-            // It also comes to the front: a manager that raised the blocked
-            // window (a click on its title bar) would leave it hidden.
-            for (MSWindow* c = sheet_; c; c = c->sheet_)
-                if (!c->isPopup() && c->isVisible()) c->orderFront();
             w->makeKeyWindow();
             if (titled && titled != this) titled->takeKeyboard();
             break;
