@@ -33,6 +33,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -1170,14 +1171,16 @@ private:
         } else if (dynamic_cast<cStdBasicProgressForm*>(root)) {
             kind = "progress";
         }
-        // The focused control, by the name it is reported under.
+        // The focused control, by the name it is reported under, and the
+        // element itself (a number that differs between any two).
         std::string focus;
         cChildElement* f = root ? root->getFocused() : nullptr;
         for (const auto& r : mRects)
             if (f && (r.element == f || r.element->isChild(f))) focus = r.name;
         mOut += "{\"kind\":" + quoted(kind) + ",\"title\":" + quoted(w->title()) +
                 ",\"x11\":" + std::to_string(msx11::xWindow(w->sdlWindow())) +
-                ",\"key\":" + (w->isKeyWindow() ? "true" : "false") + ",\"focus\":" + quoted(focus) + ",\"rects\":{";
+                ",\"key\":" + (w->isKeyWindow() ? "true" : "false") + ",\"focus\":" + quoted(focus) +
+                ",\"focusid\":" + std::to_string(reinterpret_cast<std::uintptr_t>(f)) + ",\"rects\":{";
         for (size_t i = 0; i < mRects.size(); ++i) {
             const sRect& r = mRects[i].rect;
             mOut += (i ? "," : "") + quoted(mRects[i].name) + ":[" + std::to_string(r.x) + "," + std::to_string(r.y) +

@@ -16,6 +16,10 @@ against one that never comes; the close request is ordered before a report
 by a _NET_WM_PING sent after it (the gallery answers the ping once it has
 read the request).
 
+The desktop's clipboard is held by another program, xclip: a large text
+(handed over in pieces) is pasted, and xclip must go on serving it whole;
+what the gallery copies is read back by xclip in every form it offers.
+
 Over every wait the input focus is sampled: it must never be on a popup or
 a hint (an override-redirect window of the program).  What each case checks
 is in its docstring; the run prints "ok CASE" or "FAILED CASE: what was
@@ -147,6 +151,32 @@ class XClient:
     def transient_for(self, wid):
         p = self.window(wid).get_full_property(Xatom.WM_TRANSIENT_FOR, Xatom.WINDOW)
         return p.value[0] if p else None
+
+    def atoms(self, wid, name):
+        p = self.window(wid).get_full_property(self.atom(name), Xatom.ATOM)
+        return list(p.value) if p else []
+
+    def clipboard_owner(self):
+        o = self.d.get_selection_owner(self.atom("CLIPBOARD"))
+        return o if isinstance(o, int) else o.id
+
+    def stacking(self):
+        """The top-level windows, bottom first."""
+        return [w.id for w in self.root.query_tree().children]
+
+    def key_combo(self, name, *mods):
+        """A key pressed with modifier keys held (keysym names)."""
+        codes = [self.d.keysym_to_keycode(XK.string_to_keysym(m)) for m in mods]
+        code = self.d.keysym_to_keycode(XK.string_to_keysym(name))
+        if not code:
+            raise Failed(f"the keyboard has no {name} key")
+        for c in codes:
+            xtest.fake_input(self.d, X.KeyPress, c)
+        xtest.fake_input(self.d, X.KeyPress, code)
+        xtest.fake_input(self.d, X.KeyRelease, code)
+        for c in reversed(codes):
+            xtest.fake_input(self.d, X.KeyRelease, c)
+        self.d.sync()
 
     def min_size(self, wid):
         hints = self.window(wid).get_wm_normal_hints()
@@ -294,6 +324,7 @@ class Run:
         self.env = None
         self.prog = None
         self.problems = []  # what went wrong in the case running
+        self.helpers = []  # other programs a case started (xclip)
 
     # -- waiting ------------------------------------------------------------
     def wait(self, what, cond):
@@ -663,6 +694,180 @@ class Run:
                 if overlap(r[a], r[b]):
                     raise Failed(f"{a} at {r[a]} and {b} at {r[b]} overlap")
 
+    # -- the clipboard, the stacking, the keys -----------------------------------
+    def xclip_hold(self, data):
+        """xclip holding data on the clipboard (until another program
+        copies); answers its owner window."""
+        path = os.path.join(self.work, "clipboard.txt")
+        with open(path, "wb") as f:
+            f.write(data)
+        before = self.x.clipboard_owner()
+        proc = subprocess.Popen(["xclip", "-selection", "clipboard", "-quiet", "-i", path], env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.helpers.append(proc)
+        owner = self.wait("xclip holding the clipboard",
+                          lambda: self.x.clipboard_owner() not in (0, before) and self.x.clipboard_owner())
+        return proc, owner
+
+    def xclip_read(self, target):
+        """What another program reads from the clipboard as target."""
+        try:
+            r = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t", target], env=self.env,
+                               capture_output=True, timeout=TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failed(f"reading the clipboard as {target} hangs") from None
+        if r.returncode != 0:
+            raise Failed(f"reading the clipboard as {target} fails: {r.stderr.decode(errors='replace').strip()}")
+        return r.stdout
+
+    def paste_into_name(self, replace=True):
+        s = self.prog.state()
+        self.x.click(*self.at(s, "main", "name"))
+        if replace:
+            self.x.key_combo("a", "Control_L")
+        self.x.key_combo("v", "Control_L")
+
+    def case_large_paste(self):
+        """A 2 MB clipboard that xclip hands over in pieces, pasted into the
+        Name field, fills the field with its first characters (line breaks
+        and tabs as spaces, non-ASCII byte-exact); xclip still owns the
+        clipboard afterwards and serves the whole text, also after a second
+        paste."""
+        self.start_gallery("large paste")
+        text, i = [], 0
+        while sum(map(len, text)) < 2 * 1024 * 1024:
+            text.append(f"Grüße 日本 line {i:06d}\tcolumn two\n")
+            i += 1
+        text = "".join(text)
+        data = text.encode()
+        proc, owner = self.xclip_hold(data)
+        flat = text.replace("\t", " ").replace("\n", " ")
+        for attempt in ("first", "second"):
+            # Emptied first, so that the text seen is the new paste's.
+            s = self.prog.state()
+            self.x.click(*self.at(s, "main", "name"))
+            self.x.key_combo("a", "Control_L")
+            self.x.key("BackSpace")
+            self.state_when("the Name field empty", lambda s: s.text("main", "name") == "")
+            self.paste_into_name(replace=False)
+
+            def pasted(s):
+                t = s.text("main", "name")
+                return t and len(t) >= 100 and flat.startswith(t)
+
+            self.state_when(f"the {attempt} paste's first characters in the Name field", pasted)
+            self.focus_on("the main window", self.main)
+            if proc.poll() is not None or self.x.clipboard_owner() != owner:
+                raise Failed(f"after the {attempt} paste xclip no longer holds the clipboard "
+                             f"(owner {self.x.clipboard_owner():#x}, not {owner:#x})")
+            if self.xclip_read("UTF8_STRING") != data:
+                raise Failed(f"after the {attempt} paste the clipboard no longer holds the whole text")
+
+    def case_clipboard_both_ways(self):
+        """Text pasted from xclip keeps its word breaks ("one\\ntwo\\tthree"
+        becomes "one two three"); Ctrl+C on the field makes the gallery the
+        clipboard's owner, and xclip reads its text back byte-exact as
+        UTF8_STRING and as STRING (Latin-1), both offered in TARGETS."""
+        self.start_gallery("clipboard both ways")
+        proc, owner = self.xclip_hold("Grüße one\ntwo\tthree".encode())
+        self.paste_into_name()
+        want = "Grüße one two three"
+        self.state_when("the pasted words in the Name field", lambda s: s.text("main", "name") == want)
+        self.x.key_combo("a", "Control_L")
+        self.x.key_combo("c", "Control_L")
+        self.wait("the gallery owning the clipboard", lambda: self.x.clipboard_owner() not in (0, owner))
+        self.wait("xclip gone with the clipboard", lambda: proc.poll() is not None)
+        targets = self.xclip_read("TARGETS").decode().split()
+        for t in ("UTF8_STRING", "STRING"):
+            if t not in targets:
+                raise Failed(f"the clipboard's targets {targets} lack {t}")
+        got = self.xclip_read("UTF8_STRING")
+        if got != want.encode():
+            raise Failed(f"the clipboard read as UTF8_STRING holds {got!r}")
+        got = self.xclip_read("STRING")
+        if got != want.encode("latin-1"):
+            raise Failed(f"the clipboard read as STRING holds {got!r}")
+
+    def case_modal_in_front(self):
+        """The message box is marked for the window manager as modal
+        (_NET_WM_STATE_MODAL) and transient for the main window.  Once the
+        main window is raised over it (as a manager does for a click on the
+        main window's title bar), a click on the main window brings the
+        message box to the front (the server's stacking order) with the
+        input focus, and Escape there closes it."""
+        self.start_gallery("modal in front")
+        s = self.open_dialog(BT_MESSAGE, "message")
+        dialog = s.top["x11"]
+        if self.x.atom("_NET_WM_STATE_MODAL") not in self.x.atoms(dialog, "_NET_WM_STATE"):
+            raise Failed("the message box is not in the modal state")
+        if self.x.transient_for(dialog) != self.main:
+            raise Failed("the message box is not transient for the main window")
+        main_top, dialog_top = self.x.frame(self.main), self.x.frame(dialog)
+
+        def above(a, b):
+            order = self.x.stacking()
+            return a in order and b in order and order.index(a) > order.index(b)
+
+        self.x.window(self.main).configure(stack_mode=X.Above)
+        self.x.d.sync()
+        self.wait("the main window raised over the message box", lambda: above(main_top, dialog_top))
+        self.x.click(*self.at(s, "main", "list"))
+        self.wait("the message box in front of the main window", lambda: above(dialog_top, main_top))
+        self.focus_on("the message box", dialog)
+        self.state_when("the message box with the keyboard", lambda s: s.top["kind"] == "message" and s.top["key"])
+        self.x.key("Escape")
+        self.no_dialog("the message box closed")
+        self.focus_on("the main window", self.main)
+
+    def case_tab_stops(self):
+        """Tab goes round every control once (the gallery reports the
+        element with the focus after each): the Colour and Jump-to combo
+        boxes are one stop each, the document viewer is one; Down on the
+        Colour box picks the next colour and keeps the focus there."""
+        s = self.start_gallery("tab stops")
+        # Keys sent through the X test extension may arrive after a later
+        # ping: each Tab is waited for by the focus moving to another element.
+        state = {"id": s.main["focusid"]}
+
+        def tab():
+            self.x.key("Tab")
+            s = self.state_when("the focus moved on by Tab", lambda s: s.main["focusid"] != state["id"])
+            state["id"] = s.main["focusid"]
+            return s.main["focus"]
+
+        first = s.main["focusid"]
+        seen = [s.main["focus"]]
+        while len(seen) < 60:
+            seen.append(tab())
+            if state["id"] == first:
+                break
+        if state["id"] != first:
+            raise Failed(f"Tab does not come round: {seen}")
+        for name in ("colour", "jump", "document"):
+            if seen.count(name) != 1:
+                raise Failed(f"the {name} control is {seen.count(name)} Tab stops, not 1: {seen}")
+        while tab() != "colour":
+            pass
+        self.x.key("Down")
+        s = self.state_when("Blue picked by Down", lambda s: s.text("main", "colour") == "Blue")
+        if s.main["focus"] != "colour":
+            raise Failed(f"after Down the focus is on {s.main['focus']!r}")
+
+    def case_context_keys(self):
+        """Shift+F10 on the package list opens its context menu just as
+        the Menu key does; Escape closes it and the list keeps the focus."""
+        s = self.start_gallery("context keys")
+        self.x.click(*self.at(s, "main", "list"))
+        self.state_when("the list focused", lambda s: s.main["focus"] == "list")
+        for keys in (("F10", "Shift_L"), ("Menu",)):
+            self.x.key_combo(*keys)
+            what = "+".join(reversed(keys))
+            s = self.state_when(f"the context menu opened by {what}",
+                                lambda s: s.top["kind"] == "popup" and len(s.top["rects"]) == 3)
+            self.focus_on("the main window while the menu is up", self.main)
+            self.x.key("Escape")
+            self.state_when("the menu closed", lambda s: s.kinds == ["main"] and s.main["focus"] == "list")
+
     # -- running --------------------------------------------------------------
     def option(self, name):
         """The value given after the option name, or None."""
@@ -691,6 +896,11 @@ class Run:
         yield "close request under a modal dialog", self.case_close_under_modal
         yield "formdemo closes", self.case_formdemo_closes
         yield "minimum size", self.case_minimum_size
+        yield "large clipboard pasted", self.case_large_paste
+        yield "clipboard both ways", self.case_clipboard_both_ways
+        yield "modal dialog back in front", self.case_modal_in_front
+        yield "one Tab stop per control", self.case_tab_stops
+        yield "context menu by Shift+F10 and Menu", self.case_context_keys
 
     def main_run(self):
         server = XServer()
@@ -722,6 +932,11 @@ class Run:
                     if self.prog:
                         self.prog.stop()
                         self.prog = None
+                    for h in self.helpers:
+                        if h.poll() is None:
+                            h.kill()
+                        h.wait()
+                    self.helpers = []
                 if self.problems:
                     failed.append(name)
                     print(f"FAILED {name}: {'; '.join(self.problems)}", flush=True)

@@ -44,6 +44,9 @@ public:
     bool onMouseButton(int x, int y, int button, bool down) override;
     void onMouseMoving(int x, int y) override;
     void onKey(int key, bool shift, bool ctrl, bool alt) override;
+    // A stop of the Tab key like every control that takes the focus: the
+    // arrow and page keys scroll the document.
+    bool wantTabStop() override { return true; }
     bool wantCaptureArrows() override { return true; }
     void onPaintArea(cCanvas* canvas) override;
 

@@ -134,6 +134,8 @@ const KeyPair kKeys[] = {
     {SDL_SCANCODE_F4, 118, true}, {SDL_SCANCODE_END, 119, true}, {SDL_SCANCODE_F2, 120, true},
     {SDL_SCANCODE_PAGEDOWN, 121, true}, {SDL_SCANCODE_F1, 122, true}, {SDL_SCANCODE_LEFT, 123, true},
     {SDL_SCANCODE_RIGHT, 124, true}, {SDL_SCANCODE_DOWN, 125, true}, {SDL_SCANCODE_UP, 126, true},
+    {SDL_SCANCODE_F16, 106, true}, {SDL_SCANCODE_F17, 64, true}, {SDL_SCANCODE_F18, 79, true},
+    {SDL_SCANCODE_F19, 80, true}, {SDL_SCANCODE_F20, 90, true},
 };
 // Keys without a desktop code.
 constexpr uint16_t kNoKey = 0xFFFF;
@@ -929,8 +931,10 @@ void MSApplication::beginSheet(MSWindow* sheet, MSWindow* parent) {
         f.origin.y = p.origin.y + p.size.height - f.size.height;
         sheet->setFrame(f, false);
     }
-    if (sheet->sdl_ && parent->sdl_)
+    if (sheet->sdl_ && parent->sdl_) {
         SDL_SetWindowModalFor(static_cast<SDL_Window*>(sheet->sdl_), static_cast<SDL_Window*>(parent->sdl_));
+        if (!sheet->isPopup()) msx11::markModal(sheet->sdl_, parent->sdl_);
+    }
     sheet->makeKeyAndOrderFront();
 }
 
@@ -959,6 +963,14 @@ bool MSScreenMainVisibleFrame(MSRect& frame) {
     // Bottom-left origin: the usable area's bottom edge measured from the screen's.
     frame = MSMakeRect(r.x - full.x, (full.y + full.h) - (r.y + r.h), r.w, r.h);
     return true;
+}
+
+void* MSAnySystemWindow() {
+    State& s = st();
+    if (s.key && s.key->sdlWindow()) return s.key->sdlWindow();
+    for (auto& kv : s.windows)
+        if (kv.second->sdlWindow()) return kv.second->sdlWindow();
+    return nullptr;
 }
 
 int MSPowerAssertionCreateWithName(const char* type, int level, const char* name, uint32_t* id) {

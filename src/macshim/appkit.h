@@ -367,6 +367,11 @@ private:
 bool MSScreenMainFrame(MSRect& frame);
 bool MSScreenMainVisibleFrame(MSRect& frame);
 
+// One of our windows that the window system knows (its SDL window): the key
+// window, else any; null when there is none.  The desktop's clipboard is
+// reached through its connection.
+void* MSAnySystemWindow();
+
 // The autorelease pool made at start-up; nothing to drain in C++.
 class MSAutoreleasePool {};
 

@@ -9,6 +9,8 @@
 
 #include "base/buffers.h"
 #include "base/textenc.h"
+#include "macshim/appkit.h"
+#include "macshim/x11clipboard.h"
 
 const char* const kMSPasteboardClipboard = "com.apple.pasteboard.clipboard";
 const char* const kMSFlavorUTF16Text = "public.utf16-plain-text";
@@ -39,7 +41,12 @@ bool desktopClipboard() {
     return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
 }
 
+// On an X server the clipboard goes through our own connection code (see
+// x11clipboard.h); elsewhere (SDL's offscreen driver, no window yet)
+// through SDL's.
 std::string desktopText() {
+    std::string x11;
+    if (msx11::readClipboard(MSAnySystemWindow(), x11) != msx11::kNotX11) return x11;
     if (!desktopClipboard() || !SDL_HasClipboardText()) return std::string();
     char* t = SDL_GetClipboardText();
     std::string s = t ? t : "";
@@ -48,8 +55,11 @@ std::string desktopText() {
 }
 
 void publish(Store& st, const std::string& utf8) {
-    if (!st.general || !desktopClipboard()) return;
-    SDL_SetClipboardText(utf8.c_str());
+    if (!st.general) return;
+    if (!msx11::takeClipboard(MSAnySystemWindow(), utf8)) {
+        if (!desktopClipboard()) return;
+        SDL_SetClipboardText(utf8.c_str());
+    }
     st.published = utf8;
 }
 

@@ -2,6 +2,8 @@
 
 #include <poll.h>
 
+#include <algorithm>
+
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 // Last: Xlib's macros (None, Bool, Status, ...) would clash with names above.
@@ -81,6 +83,49 @@ void settle(void* sdlWindow, bool popup) {
         }
     }
     XFlush(x.dpy);
+}
+
+void markModal(void* sdlWindow, void* parentSdlWindow) {
+    sXWindow x, p;
+    if (!xOf(sdlWindow, x) || !xOf(parentSdlWindow, p)) return;
+    cQuietErrors quiet(x.dpy);
+    XSetTransientForHint(x.dpy, x.win, p.win);
+    const Atom state = XInternAtom(x.dpy, "_NET_WM_STATE", False);
+    const Atom modal = XInternAtom(x.dpy, "_NET_WM_STATE_MODAL", False);
+    // The states set already (SDL's) stay.
+    std::vector<Atom> states;
+    Atom type = 0;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(x.dpy, x.win, state, 0, 64, False, XA_ATOM, &type, &format, &n, &after, &data) ==
+            Success &&
+        data && format == 32) {
+        const long* atoms = reinterpret_cast<const long*>(data);
+        for (unsigned long i = 0; i < n; ++i) states.push_back(Atom(atoms[i]));
+    }
+    if (data) XFree(data);
+    if (std::find(states.begin(), states.end(), modal) == states.end()) states.push_back(modal);
+    XChangeProperty(x.dpy, x.win, state, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(states.data()),
+                    int(states.size()));
+    XWindowAttributes a;
+    if (XGetWindowAttributes(x.dpy, x.win, &a) && a.map_state != IsUnmapped) {
+        // A manager owns the state of a mapped window: it is asked.
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = x.win;
+        e.xclient.message_type = state;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = 1;  // add
+        e.xclient.data.l[1] = long(modal);
+        e.xclient.data.l[3] = 1;  // asked by an application
+        XSendEvent(x.dpy, DefaultRootWindow(x.dpy), False, SubstructureNotifyMask | SubstructureRedirectMask, &e);
+    } else {
+        const Atom kind = XInternAtom(x.dpy, "_NET_WM_WINDOW_TYPE", False);
+        const Atom dialog = XInternAtom(x.dpy, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+        XChangeProperty(x.dpy, x.win, kind, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&dialog), 1);
+    }
 }
 
 bool mapPopup(void* sdlWindow, bool shown) {

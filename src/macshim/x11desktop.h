@@ -21,6 +21,11 @@ namespace msx11 {
 // (its input hint is false).
 void settle(void* sdlWindow, bool popup);
 
+// Marks a titled window as the modal dialog of another: transient for it
+// and in the modal state (_NET_WM_STATE_MODAL, typed as a dialog), so that a
+// window manager keeps it above the window it blocks.
+void markModal(void* sdlWindow, void* parentSdlWindow);
+
 // Maps a popup and raises it without touching the keyboard focus (shown),
 // or unmaps it; false when not on X11 (the caller goes through SDL).
 bool mapPopup(void* sdlWindow, bool shown);

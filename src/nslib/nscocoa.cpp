@@ -236,7 +236,20 @@ void cNSWndWrapper::extMouseEvent(int type, int x, int y) {
 void cNSWndWrapper::sendEvent(const MSEvent& e) {
     retain();
     bool dropped = false;
-    if (cNSWndWrapper* child = modalChild()) dropped = child->processParentEvent(e, this);
+    if (cNSWndWrapper* child = modalChild()) {
+        // A press on a window that a modal dialog blocks brings the dialog
+        // (and the dialogs it opened) to the front, with the keyboard: the
+        // window manager may have raised the blocked window over it.
+        if (e.type == MSEventTypeLeftMouseDown || e.type == MSEventTypeRightMouseDown) {
+            cNSWndWrapper* inner = child;
+            for (cNSWndWrapper* c = child; c; c = c->modalChild()) {
+                if (c->styleMask() != MSWindowStyleBorderless && c->isVisible()) c->orderFront();
+                inner = c;
+            }
+            if (inner->styleMask() != MSWindowStyleBorderless) inner->makeKeyWindow();
+        }
+        dropped = child->processParentEvent(e, this);
+    }
     if (!dropped) {
         if (e.type == MSEventTypeApplicationDefined && e.subtype == kNSWakeUpSubtype)
             call(kNSEvWakeUp, nullptr);

@@ -7,7 +7,10 @@
 namespace {
 
 // Native virtual key codes to the toolkit's keys: printable keys as their
-// upper-case character, others as X11 keysyms less 0xFE00.
+// upper-case character, others as X11 keysyms less 0xFE00.  Every function
+// key the native keyboard has is here (F8 to F13 and F16 to F20 too): a key
+// missing from the table would reach the controls as 0, and Shift+F10, the
+// keyboard's context-menu request, never.
 const uint16_t gMacToLinuxKKCNVTable[130] = {
     'A', 'S', 'D', 'F', 'H', 'G', 'Z', 'X', 'C', 'V',                         // 0-9
     '`', 'B', 'Q', 'W', 'E', 'R', 'Y', 'T', '1', '2',                         // 10-19
@@ -15,12 +18,12 @@ const uint16_t gMacToLinuxKKCNVTable[130] = {
     ']', 'O', 'U', '[', 'I', 'P', 0x18D, 'L', 'J', '\'',                      // 30-39
     'K', ';', '\\', ',', '/', 'N', 'M', '.', 0x109, 0x20,                     // 40-49
     '<', 0x108, 0, 0x11B, 0, 0, 0, 0, 0, 0,                                   // 50-59
-    0, 0, 0, 0, 0, 0x19F, 0, 0x1AA, 0, 0x1AB,                                 // 60-69
-    0, 0x17F, 0, 0, 0, 0x1AF, 0x18D, 0, 0x1AD, 0,                             // 70-79
-    0, 0, 0x19E, 0x19C, 0x199, 0x19B, 0x196, 0x19D, 0x198, 0x195,             // 80-89
-    0, 0x197, 0x19A, 0, 0, 0, 0x1C2, 0x1C3, 0x1C4, 0x1C0,                     // 90-99
-    0, 0, 0, 0, 0, 0, 0, 0x114, 0, 0,                                         // 100-109
-    0x167, 0, 0, 0x113, 0x163, 0x150, 0x155, 0x1FF, 0x1C1, 0x157,             // 110-119
+    0, 0, 0, 0, 0x1CE, 0x19F, 0, 0x1AA, 0, 0x1AB,                             // 60-69
+    0, 0x17F, 0, 0, 0, 0x1AF, 0x18D, 0, 0x1AD, 0x1CF,                         // 70-79
+    0x1D0, 0, 0x19E, 0x19C, 0x199, 0x19B, 0x196, 0x19D, 0x198, 0x195,         // 80-89
+    0x1D1, 0x197, 0x19A, 0, 0, 0, 0x1C2, 0x1C3, 0x1C4, 0x1C0,                 // 90-99
+    0x1C5, 0x1C6, 0, 0x1C8, 0, 0x1CA, 0x1CD, 0x114, 0, 0x1C7,                 // 100-109
+    0x167, 0x1C9, 0, 0x113, 0x163, 0x150, 0x155, 0x1FF, 0x1C1, 0x157,         // 110-119
     0x1BF, 0x156, 0x1BE, 0x151, 0x153, 0x154, 0x152, 0, 0, 0,                 // 120-129
 };
 

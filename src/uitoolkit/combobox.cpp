@@ -29,6 +29,10 @@ void cComboBoxChild::onInitData() {
     cThemeValues* theme = currentThemeValues();
     mEdit.setCursorForRO(false);
     mEdit.setBorderColor(3, theme->color(21));
+    // One stop per box, and it is the edit field: the box itself holding the
+    // focus would show none, and the arrow keys there would move the focus
+    // on instead of stepping through the items.
+    setTabStop(false);
     mDrop.setTabStop(false);
     mDrop.setTransparent(true);
     mDrop.image(0).refImage(theme->picture(28));
@@ -152,6 +156,13 @@ void cComboBoxChild::processMouseBtn(int x, int y, int button, bool down, bool m
         return;
     }
     cChildElement::processMouseBtn(x, y, button, down, m1, m2);
+}
+
+void cComboBoxChild::onSetFocus(bool a, bool b) {
+    // Reached as a whole (an arrow key among its siblings, the window
+    // getting the keyboard back): the edit field takes the focus over.
+    cChildElement::onSetFocus(a, b);
+    if (focused()) mEdit.focus();
 }
 
 bool cComboBoxChild::onBackgroundRequest(cCanvas* canvas, sRect* r) {

@@ -52,6 +52,7 @@ public:
     bool onBackgroundRequest(cCanvas* canvas, sRect* r) override;
     bool onAction(cChildElement* src, cChildAction* a) override;
     void focus() override { mEdit.focus(); }
+    void onSetFocus(bool a, bool b) override;
     bool wantTabStop() override { return true; }
     void onInitData() override;
 

@@ -241,6 +241,14 @@ bool cEditChild::cb_paste() {
     std::vector<unsigned short> out(mText.data(), mText.data() + caret);
     const unsigned short* p = wide.get();
     for (long long i = 0; p[i] && (long long)out.size() < cap - 1; ++i) {
+        // The line breaks (CR, LF or both) and tabs of text copied from
+        // several lines or a table separate words: each becomes one space,
+        // so the words are never glued.  Other controls are left out.
+        if (p[i] == '\r' && p[i + 1] == '\n') continue;
+        if (p[i] == '\r' || p[i] == '\n' || p[i] == '\t') {
+            out.push_back(' ');
+            continue;
+        }
         if (isControl(p[i])) continue;
         // A pair that would not fit whole is left out.
         if (isHighSurrogate(p[i]) && (long long)out.size() + 1 >= cap - 1) break;

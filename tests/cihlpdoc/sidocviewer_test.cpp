@@ -228,3 +228,17 @@ TEST(SiDocViewer, KeysScrollOnlyWithAShownBar) {
     f.win.drain();
     EXPECT_GT(f.viewer.shiftY(), 0);
 }
+
+TEST(SiDocViewer, TabReachesTheViewerAndItsKeysScroll) {
+    sFixture f;
+    cFakeDoc longDoc(150, 1000, {});
+    f.viewer.refSiDoc(&longDoc, 0xFFFFFF);
+    cRecordingCanvas c(200, 100);
+    f.paint(c);
+    ASSERT_TRUE(f.root.processKey(0x109, false, false, false));
+    ASSERT_EQ(f.root.getFocused(), &f.viewer);
+    // The keys go to the viewer itself, not to its scroll bars.
+    ASSERT_TRUE(f.root.processKey(0x157, false, false, false));  // End
+    f.win.drain();
+    EXPECT_GT(f.viewer.shiftY(), 800);
+}

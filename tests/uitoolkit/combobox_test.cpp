@@ -244,3 +244,34 @@ TEST(ComboBox, PartsAndTheFrameBehindTheArrow) {
     f.combo.onBackgroundRequest(&other, &part);
     for (auto& call : other.calls) EXPECT_FALSE(call.op == "rect" && call.x == -1);
 }
+
+TEST(ComboBox, IsOneTabStopWhoseArrowsStepTheItems) {
+    sFixture f;
+    f.items({1, 4, 9});
+    f.combo.select(4, false);
+    cEditChild before, after;
+    f.root.attach(&before, 10, 60, 100, 22);
+    f.root.attach(&after, 10, 90, 100, 22);
+    // Attach order: the combo, then the two fields.  From the last field
+    // Tab wraps round to the combo's edit, the next Tab to the first field.
+    f.root.processFocusDirect(&after);
+    std::vector<cChildElement*> stops;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(f.root.processKey(0x109, false, false, false));
+        stops.push_back(f.root.getFocused());
+    }
+    EXPECT_EQ(stops, (std::vector<cChildElement*>{f.combo.edit(), &before, &after}));
+    ASSERT_TRUE(f.root.processKey(0x109, true, false, false));
+    ASSERT_TRUE(f.root.processKey(0x109, true, false, false));
+    ASSERT_EQ(f.root.getFocused(), f.combo.edit());
+    // Down there steps to the next item and keeps the focus.
+    ASSERT_TRUE(f.root.processKey(0x154, false, false, false));
+    f.win.drain();
+    EXPECT_EQ(f.combo.selected(), 9);
+    EXPECT_EQ(f.root.getFocused(), f.combo.edit());
+
+    // Given the focus as a whole, the box hands it to its edit.
+    f.root.processFocusDirect(&f.combo);
+    f.win.drain();
+    EXPECT_EQ(f.root.getFocused(), f.combo.edit());
+}

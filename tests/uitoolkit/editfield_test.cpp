@@ -165,7 +165,9 @@ TEST(EditField, PasteKeepsToTheCapacityAndDropsControlCharacters) {
         {"", 3, "abcdef", "k=C-V", "abc", 3},
         {"ad", 5, "bc", "k=Home k=Right k=C-V", "abcd", 3},
         {"ad", 3, "bc", "k=Home k=Right k=S-Ins", "abc", 3},
-        {"xy", -1, "a\tb\r\nc\x1b[0m\x7f", "k=End k=C-V", "xyabc[0m", 8},
+        // Line breaks (CR LF as one) and tabs become spaces; other controls go.
+        {"xy", -1, "a\tb\r\nc\x1b[0m\x7f", "k=End k=C-V", "xya b c[0m", 10},
+        {"", -1, "one\ntwo\tthree\r\rfour\n", "k=C-V", "one two three  four ", 20},
         {"hello", -1, "J", "k=C-A k=C-V", "J", 1},
         {"", 2, "a\xF0\x9F\x98\x80", "k=C-V", "a", 1},
         {"", 3, "a\xF0\x9F\x98\x80", "k=C-V", "a\xF0\x9F\x98\x80", 3},
