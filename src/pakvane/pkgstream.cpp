@@ -443,8 +443,14 @@ private:
                 std::size_t outBytes = 0;
                 uLong adler = 1;
                 bool ok = false;
-                // The block's output is this worker's until it is done.
-                deflateBlock(w, *b, b->out, outBytes, adler, ok);
+                // The block's output is this worker's until it is done.  A
+                // block the memory left cannot hold is a failed block: an
+                // exception must not leave the worker's thread.
+                try {
+                    deflateBlock(w, *b, b->out, outBytes, adler, ok);
+                } catch (const std::bad_alloc&) {
+                    ok = false;
+                }
                 pool->publish([&] {
                     b->outBytes = outBytes;
                     b->adler = adler;
@@ -731,12 +737,21 @@ struct sLoad {
     bool ok = false;
     unsigned char digest[32] = {};
     sPayloadFault fault;
+    // Set by the worker that read it, on that worker's thread alone.
+    bool ranByWorker = false;
     // Set under the pool's lock.
     bool done = false;
 };
 
+// Runs on a worker's thread as well as the feeder's: running out of memory
+// is the load's fault, never an exception out of the thread.
 void runLoad(sLoad& l) {
-    l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook);
+    try {
+        l.ok = readFileHashed(l.path, l.stamp, l.held ? &l.bytes : nullptr, l.digest, l.fault, l.hook);
+    } catch (const std::bad_alloc&) {
+        l.ok = false;
+        l.fault.cause = sPayloadFault::noMemory;
+    }
 }
 
 class cItemFeeder {
@@ -825,15 +840,16 @@ private:
         cWorkPool* pool = &pool_;
         pool_.submit(
             [loads = std::move(loads), pool](sWorker&) {
-                std::vector<sLoad*> read;
-                read.reserve(loads.size());
+                // No allocation here: the loads this worker ran are marked
+                // on themselves.
                 for (const std::shared_ptr<sLoad>& l : loads) {
                     if (l->claimed.exchange(true)) continue;
                     runLoad(*l);
-                    read.push_back(l.get());
+                    l->ranByWorker = true;
                 }
                 pool->publish([&] {
-                    for (sLoad* l : read) l->done = true;
+                    for (const std::shared_ptr<sLoad>& l : loads)
+                        if (l->ranByWorker) l->done = true;
                 });
             },
             true);
