@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 #include "macshim/appkit.h"
 #include "macshim/x11desktop.h"
 #include "nslib/nscocoa.h"
+#include "childprocess.h"
 #include "testsupport.h"
 #include "uitoolkit/combobox.h"
 #include "uitoolkit/form.h"
@@ -47,65 +47,8 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 
 namespace {
 
-// A process started for the test and killed with it (also when the test
-// program dies first).
-pid_t spawn(const std::vector<std::string>& argv, int keepFd = -1) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    for (int fd = 3; fd < 1024; ++fd)
-        if (fd != keepFd) close(fd);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-}
-
-void stop(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    pid = -1;
-}
-
-// A private X server for the whole program; SDL's x11 driver talks to it.
-struct sXServer {
-    pid_t pid = -1;
-    std::string display;  // ":N"
-    std::string failure;
-
-    void start() {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            failure = "no pipe";
-            return;
-        }
-        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0",
-                     "1024x768x24"},
-                    fds[1]);
-        close(fds[1]);
-        // The server writes its display number once it takes clients.
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (number.empty()) {
-            failure = "Xvfb did not start";
-            stop(pid);
-            return;
-        }
-        display = ":" + number;
-    }
-    ~sXServer() { stop(pid); }
-};
-
-sXServer& xserver() {
-    static sXServer s;
+qortest::sPrivateXServer& xserver() {
+    static qortest::sPrivateXServer s;
     return s;
 }
 
@@ -160,7 +103,7 @@ struct sWindowManager {
     pid_t pid = -1;
 
     bool start(sXClient& x) {
-        pid = spawn({"twm", "-display", xserver().display, "-f", qortest::dataPath("x11/twmrc")});
+        pid = qortest::spawnChild({"twm", "-display", xserver().display, "-f", qortest::dataPath("x11/twmrc")});
         Display* d = x.dpy;
         const Window probe = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
         XSelectInput(d, probe, StructureNotifyMask);
@@ -186,7 +129,7 @@ struct sWindowManager {
         XSync(d, 0);
         return managed;
     }
-    ~sWindowManager() { stop(pid); }
+    ~sWindowManager() { qortest::stopChild(pid); }
 };
 
 MSWindow* windowOf(cChildElement* root) {
@@ -282,8 +225,8 @@ struct sCase {
 class PopupOnX : public ::testing::TestWithParam<bool> {
 protected:
     static void SetUpTestSuite() {
-        sXServer& s = xserver();
-        if (s.display.empty() && s.failure.empty()) s.start();
+        qortest::sPrivateXServer& s = xserver();
+        if (s.display.empty() && s.failure.empty()) s.start("1024x768x24");
         if (!s.display.empty()) {
             setenv("DISPLAY", s.display.c_str(), 1);
             setenv("SDL_VIDEODRIVER", "x11", 1);

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "childprocess.h"
 #include "testsupport.h"
 
 // The system libraries SDL loads under X11 keep buffers to the end.
@@ -23,52 +23,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 
 namespace {
 
-// A program started for the test, its output to outFile when given; killed
-// with the test program.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& outFile = "", int keepFd = -1) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(outFile.empty() ? null : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    dup2(null, 2);
-    for (int fd = 3; fd < 1024; ++fd)
-        if (fd != keepFd) close(fd);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-}
-
-void stop(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    pid = -1;
-}
-
-struct sXServer {
-    pid_t pid = -1;
-    std::string display;
-    void start() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "640x480x24"},
-                    "", fds[1]);
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (number.empty()) stop(pid);
-        else display = ":" + number;
-    }
-    ~sXServer() { stop(pid); }
-};
-
-sXServer gServer;
+qortest::sPrivateXServer gServer;
 
 // Some megabytes of lines with characters of one to four UTF-8 bytes,
 // Latin-1 ones among them.
@@ -82,7 +37,7 @@ std::string largeText() {
 class X11Clipboard : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (gServer.display.empty()) gServer.start();
+        if (gServer.display.empty() && gServer.failure.empty()) gServer.start("640x480x24");
         if (gServer.display.empty()) return;
         setenv("DISPLAY", gServer.display.c_str(), 1);
         setenv("SDL_VIDEODRIVER", "x11", 1);
@@ -96,7 +51,7 @@ protected:
     }
     void TearDown() override {
         alarm(0);
-        for (pid_t& p : mKids) stop(p);
+        for (pid_t& p : mKids) qortest::stopChild(p);
         if (mWin) SDL_DestroyWindow(mWin);
     }
     // Runs our side of the window system (SDL reading the server's events)
@@ -116,7 +71,7 @@ protected:
     // xclip reading the clipboard as target; what it wrote.
     std::string xclipOut(const std::string& target) {
         const std::string out = mDir.file("out-" + target);
-        const pid_t pid = spawn({"xclip", "-selection", "clipboard", "-o", "-t", target}, out);
+        const pid_t pid = qortest::spawnChild({"xclip", "-selection", "clipboard", "-o", "-t", target}, out);
         EXPECT_EQ(serveUntilDone(pid), 0) << target;
         return qortest::readFile(out);
     }
@@ -128,7 +83,7 @@ protected:
 TEST_F(X11Clipboard, ALargeTextIsReadWholeAndItsOwnerGoesOnServingIt) {
     const std::string text = largeText();
     ASSERT_TRUE(qortest::writeFile(mDir.file("in"), text));
-    mKids.push_back(spawn({"xclip", "-selection", "clipboard", "-quiet", "-i", mDir.file("in")}));
+    mKids.push_back(qortest::spawnChild({"xclip", "-selection", "clipboard", "-quiet", "-i", mDir.file("in")}));
     std::string got;
     // Until xclip holds the clipboard: nobody owned it before.
     for (int tries = 0; tries < 500 && msx11::readClipboard(mWin, got) != msx11::kText; ++tries) SDL_Delay(10);
@@ -162,7 +117,7 @@ TEST_F(X11Clipboard, TextWeOwnIsServedInPiecesAsUtf8AndLatin1) {
     ASSERT_GT(latin1.size(), text.size() / 2);
     EXPECT_TRUE(xclipOut("STRING") == latin1);
     // Another program copies: the clipboard is no longer ours.
-    mKids.push_back(spawn({"xclip", "-selection", "clipboard", "-quiet", "-i", "/dev/null"}));
+    mKids.push_back(qortest::spawnChild({"xclip", "-selection", "clipboard", "-quiet", "-i", "/dev/null"}));
     for (int tries = 0; tries < 500 && msx11::ownsClipboard(mWin); ++tries) pump();
     EXPECT_FALSE(msx11::ownsClipboard(mWin));
 }
