@@ -98,6 +98,17 @@ std::string joined(const std::vector<std::string>& names) {
 
 }  // namespace
 
+std::vector<std::string> namesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<std::string> keptInputs(const std::string& dir, bool* found) {
     std::vector<std::string> names;
     DIR* d = opendir(dir.c_str());

@@ -56,6 +56,10 @@ std::string runCommand(const std::string& command, int* status = nullptr);
 // The path of a file under tests/data.
 std::string dataPath(const std::string& name);
 
+// Every name in a folder but "." and "..", sorted; empty when it cannot be
+// read.
+std::vector<std::string> namesIn(const std::string& dir);
+
 // The inputs kept in a folder of test data: its files but a README, the
 // scripts that made them (*.py, *.sh) and hidden ones, sorted by name.
 // `found` tells whether the folder could be read at all.

@@ -131,17 +131,6 @@ Tree withParents(const Tree& values) {
     return t;
 }
 
-std::vector<std::string> folderNames(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string valueAt(cApplicationConfig& c, const std::string& path) {
     _guardchar<char> s;
     if (!c.getParamStr(path.c_str(), s)) return "<none>";
@@ -206,7 +195,7 @@ TEST_F(HiveStore, SavedHiveReadsBackByteForByteInPython) {
     ASSERT_TRUE(c.saveConfig());
     ASSERT_EQ(stat(hive("installer").c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "installer"}));
+    EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "installer"}));
 }
 
 // A save copies from the hive's last image every subtree nothing touched
@@ -357,7 +346,7 @@ TEST_F(HiveStore, AHiveOfManyPiecesIsWrittenWholeAPieceAtATime) {
     ASSERT_EQ(stat(hive("big").c_str(), &st), 0);
     ASSERT_GT(st.st_size, 16 * 65536);
     EXPECT_EQ(gSteps, 1 + static_cast<int>((st.st_size + 65535) / 65536) + 2);
-    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "big"}));
+    EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "big"}));
 }
 
 TEST_F(HiveStore, HiveWrittenByPythonLoadsWithEveryValue) {
@@ -394,7 +383,7 @@ TEST_F(HiveStore, ValuesAndNamesThatCannotBeStoredAreRefusedAndCreateNothing) {
     EXPECT_FALSE(c.setParam("big/v", big.data(), 65536));
     EXPECT_FALSE(c.setParamStr("big/v", big.c_str(), -1));
     EXPECT_FALSE(c.hasSection("big"));
-    EXPECT_EQ(folderNames(dir_), std::vector<std::string>{".hives.lock"});
+    EXPECT_EQ(qortest::namesIn(dir_), std::vector<std::string>{".hives.lock"});
 
     EXPECT_FALSE(c.setParamStr(("s/" + std::string(256, 'n')).c_str(), "v", -1));
     EXPECT_FALSE(c.setParamStr("s//v", "v", -1));
@@ -467,7 +456,7 @@ TEST_F(HiveStore, DamagedHiveIsKeptAsItIsAndNeverWrittenBack) {
     EXPECT_EQ(c.hiveFault("install"), cCIAppConfig::hfDamaged);
     EXPECT_EQ(qortest::readFile(hive("install")), damaged);
     EXPECT_EQ(qortest::readFile(hive("notes")), "plain text, not a hive");
-    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "install", "notes"}));
+    EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "install", "notes"}));
 
     // Once the file reads whole again (mended by hand), the same store
     // saves its change over it, keeping what the file holds.
@@ -526,7 +515,7 @@ TEST_F(HiveStore, LeftoverTemporaryFilesAreNeverLoadedAndOnlyTheStoresOwnAreRemo
     std::vector<std::string> kept = {".hives.lock", ".lang." + g + ".7.tmp", ".lang." + live + ".5.tmp",
                                      ".notes." + g + ".6.tmp", "lang", "sub"};
     std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(folderNames(dir_), kept);
+    EXPECT_EQ(qortest::namesIn(dir_), kept);
 }
 
 TEST_F(HiveStore, SectionsEnumerateInKeyOrderAndRemoveWithTheirSubtrees) {
@@ -603,7 +592,7 @@ TEST_F(HiveStore, SaveOfAHiveLongerThanALoadReadsIsRefusedAndKeepsTheOldFile) {
         for (int attempt = 0; attempt < 2; ++attempt) {
             EXPECT_FALSE(c.saveConfig()) << attempt;
             EXPECT_TRUE(qortest::readFile(hive("big")) == old) << attempt;
-            EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "big"}));
+            EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "big"}));
         }
         ASSERT_TRUE(c.setParam(lastPath, value.data(), last - 1));
         ASSERT_TRUE(c.saveConfig());
@@ -719,8 +708,8 @@ TEST_F(HiveStore, NamesThatLeaveTheFolderOrNoPathReachesAreRefused) {
     for (const char* path : {"../escaped-hive/v", "../v", "./v", "/v", "x//v", "x/./v", "x/a/../v", "reg/n/"})
         EXPECT_FALSE(c.setParamStr(path, "x", -1)) << path;
     ASSERT_TRUE(c.saveConfig());
-    EXPECT_EQ(folderNames(home_.path()), std::vector<std::string>{".qor"});
-    EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "reg"}));
+    EXPECT_EQ(qortest::namesIn(home_.path()), std::vector<std::string>{".qor"});
+    EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "reg"}));
     EXPECT_EQ(pythonRead(hive("reg")), withParents({{"n", ""}}));
 }
 
@@ -857,7 +846,7 @@ TEST_F(HiveStore, SaveKilledAtAnyStepLeavesTheOldOrTheNewHive) {
         const int g = generationOnDisk();
         ASSERT_NE(g, -1) << "killed at step " << step;
         outcomes.insert(g);
-        EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "install"})) << step;
+        EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "install"})) << step;
         if (g == 1) saveGeneration(0);
     }
     // Early deaths keep the old hive, late ones (and no death) the new one.
@@ -912,7 +901,7 @@ TEST_F(HiveStore, SaveCutShortByTheFileSizeLimitFailsAndKeepsTheOldHive) {
             if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
             if (c.saveConfig()) return 3;
             if (qortest::readFile(dir + "/install") != old) return 4;
-            if (folderNames(dir) != std::vector<std::string>{".hives.lock", "install"}) return 5;
+            if (qortest::namesIn(dir) != std::vector<std::string>{".hives.lock", "install"}) return 5;
             if (gSavedPieces != (hooked ? 2 : 0)) return 6;
             lim.rlim_cur = was;
             if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
@@ -920,7 +909,7 @@ TEST_F(HiveStore, SaveCutShortByTheFileSizeLimitFailsAndKeepsTheOldHive) {
         });
         EXPECT_EQ(child.exitCode(), 0) << "hooked " << hooked;
         EXPECT_EQ(generationOnDisk(), 1) << "hooked " << hooked;
-        EXPECT_EQ(folderNames(dir_), (std::vector<std::string>{".hives.lock", "install"}));
+        EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "install"}));
     }
 }
 

@@ -24,17 +24,6 @@
 
 namespace {
 
-std::vector<std::string> namesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string valueAt(cApplicationConfig& c, const std::string& path) {
     _typebuf<unsigned char> raw;
     if (!c.getParam(path.c_str(), raw)) return "<none>";
@@ -118,11 +107,11 @@ TEST_F(HiveOwner, FilesItCannotReadAreKeptAndTheirHivesSayWhy) {
             EXPECT_EQ(qortest::readFile(hive(c.name)), c.bytes) << c.name;
         }
     }
-    EXPECT_EQ(namesIn(dir_), names);
+    EXPECT_EQ(qortest::namesIn(dir_), names);
     cCIAppConfig again;
     ASSERT_TRUE(again.openConfig("qor"));
     EXPECT_EQ(valueAt(again, "whole/new"), "x");
-    EXPECT_EQ(namesIn(dir_), names);
+    EXPECT_EQ(qortest::namesIn(dir_), names);
 }
 
 // Which folder a configuration name that names an existing folder opens:
@@ -151,14 +140,14 @@ TEST_F(HiveOwner, AFolderHoldingOtherFilesIsNotTakenForTheStore) {
             else
                 ASSERT_TRUE(qortest::writeFile("myapp/" + f.first, f.second));
         }
-        const std::vector<std::string> before = namesIn("myapp");
+        const std::vector<std::string> before = qortest::namesIn("myapp");
         cCIAppConfig store;
         ASSERT_TRUE(store.openConfig("myapp")) << c.what;
         EXPECT_EQ(std::string(store.rootPath()), c.taken ? "myapp" : home_.path() + "/.myapp") << c.what;
         ASSERT_TRUE(store.setParamStr("lang/k", "2", -1));
         ASSERT_TRUE(store.saveConfig()) << c.what;
         if (!c.taken) {
-            EXPECT_EQ(namesIn("myapp"), before) << c.what;
+            EXPECT_EQ(qortest::namesIn("myapp"), before) << c.what;
             for (const auto& f : c.files)
                 if (f.first.back() != '/') {
                     EXPECT_EQ(qortest::readFile("myapp/" + f.first), f.second) << c.what;
@@ -189,9 +178,9 @@ TEST_F(HiveOwner, ConfigurationNamesThatLeaveTheHomeFolderAreRefused) {
         cCIAppConfig store;
         EXPECT_FALSE(store.openConfig(name)) << name;
     }
-    EXPECT_EQ(namesIn(home_.path()), (std::vector<std::string>{"cwd", "home"}));
-    EXPECT_EQ(namesIn(home_.file("cwd")), std::vector<std::string>{"notes"});
-    EXPECT_TRUE(namesIn(home_.file("home")).empty());
+    EXPECT_EQ(qortest::namesIn(home_.path()), (std::vector<std::string>{"cwd", "home"}));
+    EXPECT_EQ(qortest::namesIn(home_.file("cwd")), std::vector<std::string>{"notes"});
+    EXPECT_TRUE(qortest::namesIn(home_.file("home")).empty());
     _guardchar<char> out;
     ASSERT_TRUE(cFolderContents::getConfigFolder(out, "qor"));
     EXPECT_EQ(std::string(out.c_str()), home_.file("home") + "/.qor");
@@ -221,7 +210,7 @@ TEST_F(HiveOwner, InAReadOnlyFolderEachHiveSaysWhatItIs) {
     }));
     EXPECT_EQ(qortest::readFile(hive("whole")), hiveWith("v"));
     EXPECT_EQ(qortest::readFile(hive("cut")), cut);
-    EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{".hives.lock", "cut", "whole"}));
+    EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "cut", "whole"}));
     chmod(dir_.c_str(), 0755);
 }
 
@@ -278,7 +267,7 @@ TEST_F(HiveOwner, ManyProgramsSavingOneHiveAtOnceKeepEveryKey) {
         EXPECT_EQ(valueAt(after, k + "/x"), i % 2 ? "b" : "<none>") << k;
         EXPECT_FALSE(after.hasSection((k + "/gone").c_str())) << k;
     }
-    EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{".hives.lock", "shared"}));
+    EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "shared"}));
 }
 
 // Two stores of one hive, changed in turn: each save keeps what the other
@@ -419,7 +408,7 @@ TEST_F(HiveOwner, AHiveThatIsALinkKeepsItsLinkAndItsTargetTakesTheSave) {
         if (c.realExists) {
             EXPECT_EQ(modeOf(home_.file(c.real)), 0600u) << c.link;
         }
-        EXPECT_EQ(namesIn(home_.file("dotfiles")).size(), 1u) << c.link;
+        EXPECT_EQ(qortest::namesIn(home_.file("dotfiles")).size(), 1u) << c.link;
         // The saved value reads back through the link, also after another
         // program's save.
         cCIAppConfig other;
@@ -466,12 +455,12 @@ TEST_F(HiveOwner, NamesPlantedWhereASaveWritesAreNeverWrittenThrough) {
             ASSERT_TRUE(store.saveConfig()) << round;
         }
         EXPECT_EQ(qortest::readFile(secret), "secret");
-        EXPECT_EQ(namesIn(outside.path()), std::vector<std::string>{"secret"});
+        EXPECT_EQ(qortest::namesIn(outside.path()), std::vector<std::string>{"secret"});
         struct stat st;
         ASSERT_EQ(lstat(hive("lang").c_str(), &st), 0);
         EXPECT_TRUE(S_ISREG(st.st_mode));
         EXPECT_EQ(qortest::readFile(hive("lang")), hiveWith("2"));
-        EXPECT_EQ(namesIn(dir_).size(), planted.size() + 2) << "named " << named;
+        EXPECT_EQ(qortest::namesIn(dir_).size(), planted.size() + 2) << "named " << named;
     }
 }
 
