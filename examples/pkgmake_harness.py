@@ -1,11 +1,45 @@
 """What the pkgmake test scripts share: the program and the case named on
 the command line (<pkgmake> <case>), the failures found, and how a script
 runs its case and reports."""
+import atexit
 import os
 import random
+import shutil
+import stat
 import sys
+import tempfile
 
-PKGMAKE = os.path.abspath(sys.argv[1])
+
+def open_to_others(path, bits):
+    """Whether a user who is not the owner has `bits` on path and may enter
+    every folder above it."""
+    p = os.path.abspath(path)
+    need = bits
+    while True:
+        if os.stat(p).st_mode & need != need:
+            return False
+        parent = os.path.dirname(p)
+        if parent == p:
+            return True
+        p, need = parent, stat.S_IXOTH
+
+
+def for_anyone(path, bits=stat.S_IXOTH):
+    """path, or where another user can reach it: the cases run pkgmake as
+    nobody as well, and a checkout under /root is not nobody's to enter.  A
+    copy goes in a folder of its own, removed when the script ends."""
+    if open_to_others(path, bits):
+        return path
+    d = tempfile.mkdtemp(prefix='pkgmake-test-')
+    os.chmod(d, 0o755)
+    atexit.register(shutil.rmtree, d, True)
+    copy = os.path.join(d, os.path.basename(path))
+    shutil.copy2(path, copy)
+    os.chmod(copy, 0o755)
+    return copy
+
+
+PKGMAKE = for_anyone(os.path.abspath(sys.argv[1]))
 MODE = sys.argv[2]
 FAILS = []
 

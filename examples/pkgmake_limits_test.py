@@ -37,9 +37,10 @@ import sys
 import tempfile
 import unicodedata
 
-from pkgmake_harness import PKGMAKE, check, run_case, write
+from pkgmake_harness import PKGMAKE, check, for_anyone, run_case, write
 
-FAULTS = os.path.abspath(sys.argv[3])
+# Preloaded into runs as nobody too, who must be able to read it.
+FAULTS = for_anyone(os.path.abspath(sys.argv[3]), stat.S_IROTH)
 ASAN = b'__asan_init' in open(PKGMAKE, 'rb').read()
 
 
