@@ -185,6 +185,7 @@ public:
     int finalChecks();
     // Records a file or folder the compile read.
     void noteInput(const std::string& path, cSoftPkgScenario::eInputKind kind, const struct stat& st);
+    void noteFileInput(int index);
 
     // The line being parsed (from 0), for the checks after the last line
     // to say where what they find wrong was written.
@@ -521,7 +522,18 @@ void cScenarioLineParser::noteInput(const std::string& path, cSoftPkgScenario::e
     in.device = static_cast<std::uint64_t>(st.st_dev);
     in.inode = static_cast<std::uint64_t>(st.st_ino);
     roomForOne(s_.inputs_);
+    roomForOne(s_.filesBefore_);
     s_.inputs_.push_back(std::move(in));
+    s_.filesBefore_.push_back(static_cast<std::uint32_t>(s_.inputFiles_.size()));
+    s_.inputsMade_ = false;
+}
+
+// A file to pack read as the item `index`: its path and identity are the
+// item's.
+void cScenarioLineParser::noteFileInput(int index) {
+    roomForOne(s_.inputFiles_);
+    s_.inputFiles_.push_back(static_cast<std::uint32_t>(index));
+    s_.inputsMade_ = false;
 }
 
 int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
@@ -568,7 +580,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         }
         roomForOne(lineFiles_);
         lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(index));
-        noteInput(path, cSoftPkgScenario::inFile, st);
+        noteFileInput(index);
         return 0;
     }
     if (!S_ISDIR(st.st_mode)) {
