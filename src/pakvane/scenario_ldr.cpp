@@ -542,8 +542,9 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     err().file = path;
     // An entry of a listing was looked at through its links as it was
     // listed: the walk takes no status of its own (a file is added with
-    // the listing's, and asked then whether it may be read, which finds one
-    // gone since).
+    // the listing's, and whether it may be read, asked of its name in the
+    // open folder rather than of its whole path, which finds one gone
+    // since).
     if (listed) {
         std::memset(&st, 0, sizeof st);
         st.st_mode = listed->type == fsoFile ? S_IFREG : listed->type == fsoFolder ? S_IFDIR : 0;
@@ -570,7 +571,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
             stamp.modifiedNsec = listed->modifiedNsec;
             stamp.changedSec = listed->changedSec;
             stamp.changedNsec = listed->changedNsec;
-            index = s_.pkg_.addPkgFile(path.c_str(), stamp);
+            index = s_.pkg_.addPkgFile(path.c_str(), stamp, listed->readError);
         } else {
             index = s_.pkg_.addPkgFile(path.c_str());
         }
@@ -610,7 +611,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     noteInput(path, cSoftPkgScenario::inFolder, st);
     cFolderContents list;
     std::vector<sFolderLeftOut> left;
-    int rc = list.init(path.c_str(), true, &left) ? 0 : 26;
+    int rc = list.init(path.c_str(), true, &left, true) ? 0 : 26;
     if (rc != 0) err().error = errno;
     // Names in byte order: the same tree gives the same items in the same
     // order, and so the same payload, on every file system.
