@@ -287,6 +287,17 @@ bool cSoftPkgScenario::findInput(std::uint64_t device, std::uint64_t inode, sInp
 }
 
 std::string cSoftPkgScenario::normalSubPath(const std::string& sub) {
+    // Most are normal already (every name neither empty, "." nor ".."):
+    // a scenario names hundreds of thousands of files, each looked at so.
+    bool normal = !sub.empty();
+    for (std::size_t start = 0; normal && start <= sub.size();) {
+        std::size_t end = sub.find('/', start);
+        if (end == std::string::npos) end = sub.size();
+        const std::size_t n = end - start;
+        normal = n > 2 || (n == 1 && sub[start] != '.') || (n == 2 && (sub[start] != '.' || sub[start + 1] != '.'));
+        start = end + 1;
+    }
+    if (normal) return sub;
     std::vector<std::string> names;
     std::size_t start = 0;
     while (start <= sub.size()) {

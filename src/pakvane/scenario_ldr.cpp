@@ -758,7 +758,8 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         fileLines_.push_back(line);
         const cSoftPkgScenario::sIntFileDef& f = s_.files_[i];
         const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(f.item));
-        const std::string source = item ? item->source : std::string();
+        static const std::string kNoSource;
+        const std::string& source = item ? item->source : kNoSource;
         // The installer gives a file its mode from the line's digits alone.
         // The mode on disk is the one the file was added with: a scenario
         // names thousands of files, and each has had its status taken.
