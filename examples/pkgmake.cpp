@@ -769,10 +769,10 @@ bool overwritesInput(const cSoftPkgScenario& s, const std::string& given, const 
         return true;
     };
     struct stat st;
-    if (::stat(outPath.c_str(), &st) == 0)
-        for (const auto& in : s.inputs())
-            if (in.device == static_cast<std::uint64_t>(st.st_dev) && in.inode == static_cast<std::uint64_t>(st.st_ino))
-                return refuse(in, "is");
+    cSoftPkgScenario::sInput in;
+    if (::stat(outPath.c_str(), &st) == 0 &&
+        s.findInput(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), in))
+        return refuse(in, "is");
     // Its folder and every folder above it, as they really are.
     const std::size_t slash = outPath.rfind('/');
     char* real = ::realpath(outPath.substr(0, slash == 0 ? 1 : slash).c_str(), nullptr);
@@ -780,11 +780,9 @@ bool overwritesInput(const cSoftPkgScenario& s, const std::string& given, const 
     std::string folder = real;
     std::free(real);
     for (;;) {
-        if (::stat(folder.c_str(), &st) == 0)
-            for (const auto& in : s.inputs())
-                if (in.kind == cSoftPkgScenario::inFolder && in.device == static_cast<std::uint64_t>(st.st_dev) &&
-                    in.inode == static_cast<std::uint64_t>(st.st_ino))
-                    return refuse(in, "lies inside");
+        if (::stat(folder.c_str(), &st) == 0 &&
+            s.findInput(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), in, true))
+            return refuse(in, "lies inside");
         if (folder == "/") return false;
         const std::size_t up = folder.rfind('/');
         folder = up == 0 ? "/" : folder.substr(0, up);

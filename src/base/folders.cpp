@@ -334,7 +334,8 @@ bool cFolderContents::isDirEmpty(const char* path) {
 
 bool cFolderContents::init(const char* path, bool onlyFilesAndFolders) { return init(path, onlyFilesAndFolders, nullptr); }
 
-bool cFolderContents::init(const char* path, bool onlyFilesAndFolders, std::vector<sFolderLeftOut>* leftOut) {
+bool cFolderContents::init(const char* path, bool onlyFilesAndFolders, std::vector<sFolderLeftOut>* leftOut,
+                           bool askReading) {
     entries_.clear();
     if (!isFolder(path)) return false;
     folder_.set(path);
@@ -388,6 +389,7 @@ bool cFolderContents::init(const char* path, bool onlyFilesAndFolders, std::vect
         item.modifiedNsec = st.st_mtim.tv_nsec;
         item.changedSec = st.st_ctim.tv_sec;
         item.changedNsec = st.st_ctim.tv_nsec;
+        if (askReading && type == fsoFile) item.readError = ::faccessat(fd, name, R_OK, AT_EACCESS) == 0 ? 0 : errno;
     }
     if (!ok) {
         entries_.clear();

@@ -45,6 +45,9 @@ struct sFolderItemInfo {
     // (07777) and when its bytes and its status last changed.
     unsigned int mode = 0;
     long long modifiedSec = 0, modifiedNsec = 0, changedSec = 0, changedNsec = 0;
+    // For a file of a listing asked whether its files may be read: 0 when
+    // this process may read it, else the system's reason; -1 not asked.
+    int readError = -1;
 };
 
 // An entry that a listing left out, and why.  Either its status could not
@@ -162,8 +165,11 @@ public:
     // (the folder field then keeps its former value).
     bool init(const char* path, bool onlyFilesAndFolders);
     // The same, and every entry that is not listed (but "." and "..") is
-    // added to leftOut (when not null) in the order it was read.
-    bool init(const char* path, bool onlyFilesAndFolders, std::vector<sFolderLeftOut>* leftOut);
+    // added to leftOut (when not null) in the order it was read.  With
+    // askReading, each file's readError says whether it may be read (asked
+    // of the name inside the folder, not of its whole path again).
+    bool init(const char* path, bool onlyFilesAndFolders, std::vector<sFolderLeftOut>* leftOut,
+              bool askReading = false);
     // Puts the entries in the byte order of their names.  The system's
     // order depends on the file system and on the order in which the
     // entries were made; this one does not.

@@ -398,12 +398,16 @@ int cSoftPkg::addPkgFile(const char* path) {
     return addPkgFile(path, sFileStamp::of(st));
 }
 
-int cSoftPkg::addPkgFile(const char* path, const sFileStamp& stamp) {
+int cSoftPkg::addPkgFile(const char* path, const sFileStamp& stamp, int readError) {
     if (!path || !*path || count_ >= kMaxItems) {
         errno = EINVAL;
         return -1;
     }
-    if (::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) return -1;
+    if (readError > 0) {
+        errno = readError;
+        return -1;
+    }
+    if (readError < 0 && ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0) return -1;
     if (stamp.size > kMaxItemBytes) {
         errno = EFBIG;
         return -1;

@@ -149,7 +149,9 @@ public:
     // The same for a regular file whose status is known already (a folder's
     // listing took it, through its links): only whether this process may
     // read it is asked.  A scenario names hundreds of thousands of files.
-    int addPkgFile(const char* path, const sFileStamp& stamp);
+    // readError: whether it may be read, when that was asked already (0 or
+    // the system's reason; -1 asks now).
+    int addPkgFile(const char* path, const sFileStamp& stamp, int readError = -1);
 
     // Replaces the table by the records at block + pos (at most size - pos
     // bytes), up to and including the end mark, without copying: the items

@@ -239,10 +239,65 @@ void cSoftPkgScenario::close() {
     section_ = 0;
     std::vector<sLeftOut>().swap(leftOut_);
     std::vector<sInput>().swap(inputs_);
+    std::vector<std::uint32_t>().swap(filesBefore_);
+    std::vector<std::uint32_t>().swap(inputFiles_);
+    std::vector<sInput>().swap(inputsShown_);
+    inputsMade_ = false;
     warnings_.clear();
 }
 
+// f(kind, path, device, inode) for every input in the order read, until it
+// returns true (then true).
+template <typename F>
+bool cSoftPkgScenario::eachInput(F&& f) const {
+    std::size_t file = 0;
+    auto filesUpTo = [&](std::size_t end) {
+        for (; file < end && file < inputFiles_.size(); ++file) {
+            const cSoftPkg::sPkgItem* it = pkg_.itemInfo(static_cast<int>(inputFiles_[file]));
+            if (it && f(inFile, it->source, it->sourceStamp.device, it->sourceStamp.inode)) return true;
+        }
+        return false;
+    };
+    for (std::size_t i = 0; i < inputs_.size(); ++i) {
+        if (filesUpTo(filesBefore_[i])) return true;
+        const sInput& in = inputs_[i];
+        if (f(in.kind, in.path, in.device, in.inode)) return true;
+    }
+    return filesUpTo(inputFiles_.size());
+}
+
+const std::vector<cSoftPkgScenario::sInput>& cSoftPkgScenario::inputs() const {
+    if (!inputsMade_) {
+        inputsShown_.clear();
+        eachInput([&](eInputKind kind, const std::string& path, std::uint64_t device, std::uint64_t inode) {
+            inputsShown_.push_back({path, kind, device, inode});
+            return false;
+        });
+        inputsMade_ = true;
+    }
+    return inputsShown_;
+}
+
+bool cSoftPkgScenario::findInput(std::uint64_t device, std::uint64_t inode, sInput& found, bool foldersOnly) const {
+    return eachInput([&](eInputKind kind, const std::string& path, std::uint64_t dev, std::uint64_t ino) {
+        if (dev != device || ino != inode || (foldersOnly && kind != inFolder)) return false;
+        found = {path, kind, dev, ino};
+        return true;
+    });
+}
+
 std::string cSoftPkgScenario::normalSubPath(const std::string& sub) {
+    // Most are normal already (every name neither empty, "." nor ".."):
+    // a scenario names hundreds of thousands of files, each looked at so.
+    bool normal = !sub.empty();
+    for (std::size_t start = 0; normal && start <= sub.size();) {
+        std::size_t end = sub.find('/', start);
+        if (end == std::string::npos) end = sub.size();
+        const std::size_t n = end - start;
+        normal = n > 2 || (n == 1 && sub[start] != '.') || (n == 2 && (sub[start] != '.' || sub[start + 1] != '.'));
+        start = end + 1;
+    }
+    if (normal) return sub;
     std::vector<std::string> names;
     std::size_t start = 0;
     while (start <= sub.size()) {

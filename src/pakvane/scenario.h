@@ -282,7 +282,12 @@ public:
     // What the last loadTextConfig left out of its Install folders, in the
     // order it walked them, and what it read.
     const std::vector<sLeftOut>& leftOut() const { return leftOut_; }
-    const std::vector<sInput>& inputs() const { return inputs_; }
+    // Every input in the order read, made on the first call after a load
+    // (the files to pack are held once, as their items).
+    const std::vector<sInput>& inputs() const;
+    // Whether an input has this identity (among the folders only, with
+    // foldersOnly): the first such in the order read, into `found`.
+    bool findInput(std::uint64_t device, std::uint64_t inode, sInput& found, bool foldersOnly = false) const;
     // What it took as written but a packager may not have meant, in the
     // order of the lines.
     const std::vector<sTextWarning>& textWarnings() const { return warnings_; }
@@ -357,6 +362,16 @@ private:
     int section_ = 0;
     sTextError textError_;
     std::vector<sLeftOut> leftOut_;
+    // The inputs but the files to pack, and for each how many files to
+    // pack came before it; the files to pack as their items' indexes (a
+    // tree of small files would otherwise hold each path and identity
+    // twice).  Walked in the order read by eachInput.
     std::vector<sInput> inputs_;
+    std::vector<std::uint32_t> filesBefore_;
+    std::vector<std::uint32_t> inputFiles_;
+    mutable std::vector<sInput> inputsShown_;
+    mutable bool inputsMade_ = false;
+    template <typename F>
+    bool eachInput(F&& f) const;
     std::vector<sTextWarning> warnings_;
 };

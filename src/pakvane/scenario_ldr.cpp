@@ -185,6 +185,7 @@ public:
     int finalChecks();
     // Records a file or folder the compile read.
     void noteInput(const std::string& path, cSoftPkgScenario::eInputKind kind, const struct stat& st);
+    void noteFileInput(int index);
 
     // The line being parsed (from 0), for the checks after the last line
     // to say where what they find wrong was written.
@@ -521,7 +522,18 @@ void cScenarioLineParser::noteInput(const std::string& path, cSoftPkgScenario::e
     in.device = static_cast<std::uint64_t>(st.st_dev);
     in.inode = static_cast<std::uint64_t>(st.st_ino);
     roomForOne(s_.inputs_);
+    roomForOne(s_.filesBefore_);
     s_.inputs_.push_back(std::move(in));
+    s_.filesBefore_.push_back(static_cast<std::uint32_t>(s_.inputFiles_.size()));
+    s_.inputsMade_ = false;
+}
+
+// A file to pack read as the item `index`: its path and identity are the
+// item's.
+void cScenarioLineParser::noteFileInput(int index) {
+    roomForOne(s_.inputFiles_);
+    s_.inputFiles_.push_back(static_cast<std::uint32_t>(index));
+    s_.inputsMade_ = false;
 }
 
 int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
@@ -530,8 +542,9 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     err().file = path;
     // An entry of a listing was looked at through its links as it was
     // listed: the walk takes no status of its own (a file is added with
-    // the listing's, and asked then whether it may be read, which finds one
-    // gone since).
+    // the listing's, and whether it may be read, asked of its name in the
+    // open folder rather than of its whole path, which finds one gone
+    // since).
     if (listed) {
         std::memset(&st, 0, sizeof st);
         st.st_mode = listed->type == fsoFile ? S_IFREG : listed->type == fsoFolder ? S_IFDIR : 0;
@@ -558,7 +571,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
             stamp.modifiedNsec = listed->modifiedNsec;
             stamp.changedSec = listed->changedSec;
             stamp.changedNsec = listed->changedNsec;
-            index = s_.pkg_.addPkgFile(path.c_str(), stamp);
+            index = s_.pkg_.addPkgFile(path.c_str(), stamp, listed->readError);
         } else {
             index = s_.pkg_.addPkgFile(path.c_str());
         }
@@ -568,7 +581,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         }
         roomForOne(lineFiles_);
         lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(index));
-        noteInput(path, cSoftPkgScenario::inFile, st);
+        noteFileInput(index);
         return 0;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -598,7 +611,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
     noteInput(path, cSoftPkgScenario::inFolder, st);
     cFolderContents list;
     std::vector<sFolderLeftOut> left;
-    int rc = list.init(path.c_str(), true, &left) ? 0 : 26;
+    int rc = list.init(path.c_str(), true, &left, true) ? 0 : 26;
     if (rc != 0) err().error = errno;
     // Names in byte order: the same tree gives the same items in the same
     // order, and so the same payload, on every file system.
@@ -745,7 +758,8 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         fileLines_.push_back(line);
         const cSoftPkgScenario::sIntFileDef& f = s_.files_[i];
         const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(f.item));
-        const std::string source = item ? item->source : std::string();
+        static const std::string kNoSource;
+        const std::string& source = item ? item->source : kNoSource;
         // The installer gives a file its mode from the line's digits alone.
         // The mode on disk is the one the file was added with: a scenario
         // names thousands of files, and each has had its status taken.

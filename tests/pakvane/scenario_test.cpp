@@ -276,7 +276,9 @@ TEST(Scenario, ModelLookupsPathsAndVersionTexts) {
         const char* sub;
         const char* normal;
     } normal[] = {{"dir//z.txt", "dir/z.txt"}, {"./x/../same.txt", "same.txt"}, {"a/b/../../c/", "c"},
-                  {"a/..", ""}, {"./a/./b/.", "a/b"}, {"x/../../y", "../y"}};
+                  {"a/..", ""}, {"./a/./b/.", "a/b"}, {"x/../../y", "../y"},
+                  {"a/b.c", "a/b.c"}, {"..a/b../.c/...", "..a/b../.c/..."}, {"/etc/x", "etc/x"},
+                  {"a/", "a"}, {"..", ".."}, {".", ""}, {"a/.", "a"}, {"x", "x"}, {"", ""}};
     for (const auto& n : normal) EXPECT_EQ(cSoftPkgScenario::normalSubPath(n.sub), n.normal) << n.sub;
     EXPECT_FALSE(s.defToPath(cSoftPkgScenario::sPathDef{"nothere", "x"}, out));
     EXPECT_TRUE(cSoftPkgScenario::isKnownConstantID("pgm"));
