@@ -793,43 +793,33 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         }
         std::reverse(there.begin(), there.end());
         std::reverse(casedThere.begin(), casedThere.end());
-        for (std::size_t j : casedThere) {
-            if (!installedTogether(s_.files_[j], f)) continue;
-            const int other = fileLines_[j];
-            auto w = std::find_if(cased.begin(), cased.end(), [&](const sTextWarning& x) { return x.otherLine == other; });
-            if (w == cased.end()) {
-                cased.emplace_back();
-                w = cased.end() - 1;
-                w->what = sTextWarning::caseOnly;
-                w->line = line;
-                w->otherLine = other;
-                w->dest = f.dest;
-                w->otherDest = s_.files_[j].dest;
-                w->source = source;
-                const cSoftPkg::sPkgItem* earlier = s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item));
-                w->otherSource = earlier ? earlier->source : std::string();
+        // The first earlier entry installed together with this one counts
+        // in the warning about its line, made when the two lines first meet.
+        auto meet = [&](const std::vector<std::size_t>& entries, std::vector<sTextWarning>& found,
+                        sTextWarning::eWhat what) {
+            for (std::size_t j : entries) {
+                if (!installedTogether(s_.files_[j], f)) continue;
+                const int other = fileLines_[j];
+                auto w = std::find_if(found.begin(), found.end(),
+                                      [&](const sTextWarning& x) { return x.otherLine == other; });
+                if (w == found.end()) {
+                    found.emplace_back();
+                    w = found.end() - 1;
+                    w->what = what;
+                    w->line = line;
+                    w->otherLine = other;
+                    w->dest = f.dest;
+                    w->otherDest = s_.files_[j].dest;
+                    w->source = source;
+                    const cSoftPkg::sPkgItem* earlier = s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item));
+                    w->otherSource = earlier ? earlier->source : std::string();
+                }
+                ++w->count;
+                return;
             }
-            ++w->count;
-            break;
-        }
-        for (std::size_t j : there) {
-            if (!installedTogether(s_.files_[j], f)) continue;
-            const int other = fileLines_[j];
-            auto w = std::find_if(same.begin(), same.end(), [&](const sTextWarning& x) { return x.otherLine == other; });
-            if (w == same.end()) {
-                same.emplace_back();
-                w = same.end() - 1;
-                w->what = sTextWarning::sameDestination;
-                w->line = line;
-                w->otherLine = other;
-                w->dest = f.dest;
-                w->source = source;
-                const cSoftPkg::sPkgItem* earlier = s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item));
-                w->otherSource = earlier ? earlier->source : std::string();
-            }
-            ++w->count;
-            break;
-        }
+        };
+        meet(casedThere, cased, sTextWarning::caseOnly);
+        meet(there, same, sTextWarning::sameDestination);
         sameHashBefore_.push_back(before);
         destinationHash_.push_back(key);
         noteLast(key, static_cast<std::uint32_t>(i));
