@@ -16,6 +16,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include "macshim/x11quiet.h"
+
 namespace {
 
 // How long an owner may take to answer a request or to hand over the next
@@ -53,29 +55,6 @@ sClip& clip() {
     static sClip c;
     return c;
 }
-
-
-int quietHandler(Display*, XErrorEvent*) { return 0; }
-
-// A reader may go away in the middle of a transfer: requests about its
-// window then fail, which is an answer, not a fault that ends the program.
-class cQuiet {
-public:
-    explicit cQuiet(Display* dpy) : mDpy(dpy) {
-        XSync(mDpy, False);
-        mOld = XSetErrorHandler(&quietHandler);
-    }
-    ~cQuiet() {
-        XSync(mDpy, False);
-        XSetErrorHandler(mOld);
-    }
-    cQuiet(const cQuiet&) = delete;
-    cQuiet& operator=(const cQuiet&) = delete;
-
-private:
-    Display* mDpy;
-    int (*mOld)(Display*, XErrorEvent*) = nullptr;
-};
 
 Display* displayOf(void* sdlWindow) {
     if (!sdlWindow) return nullptr;
@@ -239,7 +218,7 @@ void answer(sClip& c, const XSelectionRequestEvent& req) {
     reply.property = None;
     // Obsolete readers name no property: the target's name is used.
     const Atom prop = req.property != None ? req.property : req.target;
-    cQuiet quiet(c.dpy);
+    msx11::cQuietErrors quiet(c.dpy);
     if (req.selection == c.a.clipboard && c.owning && req.owner == c.win) {
         std::string data;
         Atom type = None;
@@ -288,7 +267,7 @@ void pieceTaken(sClip& c, const XPropertyEvent& e) {
     for (size_t i = 0; i < c.transfers.size(); ++i) {
         sTransfer& t = c.transfers[i];
         if (t.requestor != e.window || t.property != e.atom) continue;
-        cQuiet quiet(c.dpy);
+        msx11::cQuietErrors quiet(c.dpy);
         const bool finished = t.sent == t.data.size();
         sendPiece(c, t);  // the last one is empty
         if (finished) {

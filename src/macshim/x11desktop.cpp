@@ -11,7 +11,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "macshim/x11quiet.h"
+
 namespace {
+
+using msx11::cQuietErrors;
 
 struct sXWindow {
     Display* dpy = nullptr;
@@ -28,29 +32,6 @@ bool xOf(void* sdlWindow, sXWindow& out) {
     out.win = info.info.x11.window;
     return out.dpy && out.win;
 }
-
-// Requests about a window that a manager may unmap or another client may
-// take the focus from meanwhile: the server's refusal (a bad match) is an
-// answer here, not a fault that ends the program, as Xlib's default handler
-// would have it.
-class cQuietErrors {
-public:
-    explicit cQuietErrors(Display* dpy) : mDpy(dpy) {
-        XSync(mDpy, False);
-        mOld = XSetErrorHandler(&ignore);
-    }
-    ~cQuietErrors() {
-        XSync(mDpy, False);
-        XSetErrorHandler(mOld);
-    }
-    cQuietErrors(const cQuietErrors&) = delete;
-    cQuietErrors& operator=(const cQuietErrors&) = delete;
-
-private:
-    static int ignore(Display*, XErrorEvent*) { return 0; }
-    Display* mDpy;
-    int (*mOld)(Display*, XErrorEvent*) = nullptr;
-};
 
 Window focusOf(Display* dpy) {
     Window focus = 0;
