@@ -486,10 +486,6 @@ std::string fontsOf(const cSiDocLoader& loader) {
     return out;
 }
 
-const char* stdFace() { return _glbalStdFont(); }
-const char* fixedFace() { return _glbalFixedFont(); }
-
-
 // A payload's fault in one line, its paths escaped as the listing shows
 // names.
 std::string faultText(sPayloadFault fault, const std::string& file) {
@@ -1156,10 +1152,6 @@ int run(int argc, char** argv) {
     if (!args.parse(argc, argv)) return usage(argv[0]);
     if (args.help) return finish(usage(argv[0], true));
     gThreads = args.threads;
-    // Documents name fonts; the compiler asks the platform's font store for
-    // each, as the installer maker does, and the check shows them.
-    installPlatformFonts();
-    __setSiDocFaceHooks(stdFace, fixedFace);
     if (args.checkOnly) return finish(checkPayload(absolute(args.paths[0])));
     const bool check = !args.noCheck;
     const std::string shownPath = args.paths[0];

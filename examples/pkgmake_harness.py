@@ -74,6 +74,13 @@ def temps(d, name):
     return [f for f in os.listdir(d) if f.startswith('.' + name)]
 
 
+def stop_and_wait(p, what):
+    """Waits until p stops itself; False (and a failure) when it ended instead."""
+    _, status = os.waitpid(p.pid, os.WUNTRACED)
+    check(os.WIFSTOPPED(status), f'{what}: it never stopped (status {status})')
+    return os.WIFSTOPPED(status)
+
+
 def run_case(cases):
     """Runs the case MODE names among cases (name -> function) and exits 1
     when any check failed."""

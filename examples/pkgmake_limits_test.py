@@ -37,7 +37,7 @@ import sys
 import tempfile
 import unicodedata
 
-from pkgmake_harness import PKGMAKE, check, for_anyone, run_case, write
+from pkgmake_harness import PKGMAKE, check, for_anyone, run_case, stop_and_wait, write
 
 # Preloaded into runs as nobody too, who must be able to read it.
 FAULTS = for_anyone(os.path.abspath(sys.argv[3]), stat.S_IROTH)
@@ -315,11 +315,6 @@ def destinations():
         finally:
             os.chmod(f'{d}/src/sub', 0o755)
 
-
-def stop_and_wait(p, what):
-    _, status = os.waitpid(p.pid, os.WUNTRACED)
-    check(os.WIFSTOPPED(status), f'{what}: it never stopped (status {status})')
-    return os.WIFSTOPPED(status)
 
 
 def leftovers():

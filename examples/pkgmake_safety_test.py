@@ -25,7 +25,7 @@ import stat
 import subprocess
 import tempfile
 
-from pkgmake_harness import PKGMAKE, check, make_big_package, run_case, temps, write
+from pkgmake_harness import PKGMAKE, check, make_big_package, run_case, stop_and_wait, temps, write
 
 
 def pkgmake(*args, **kw):
@@ -130,12 +130,6 @@ def outputs():
             check(os.path.islink(f'{o}/{name}') and open(target, 'rb').read() == reference,
                   f'link {name}: the link or its target is not as it should be')
 
-
-def stop_and_wait(p, what):
-    """Waits until p stops itself; False (and a failure) when it ended instead."""
-    _, status = os.waitpid(p.pid, os.WUNTRACED)
-    check(os.WIFSTOPPED(status), f'{what}: it never stopped (status {status})')
-    return os.WIFSTOPPED(status)
 
 
 def races():
