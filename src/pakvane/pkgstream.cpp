@@ -1,5 +1,5 @@
 // The payload body on every core: a worker pool, the block deflater that
-// keeps one zlib stream, the reading ahead of package files, and the
+// keeps one zlib stream of blocks deflated side by side, the reading ahead of package files, and the
 // pipelined inflating, hashing and checking of a payload read back.
 #include "pakvane/pkgstream.h"
 
@@ -19,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -26,6 +27,7 @@
 
 #include "base/checksum.h"
 #include "base/sha.h"
+#include "compression/blockdeflate.h"
 #include "compression/wholezlib.h"
 #include "pakvane/freshblock.h"
 #include "pakvane/payloadheader.h"
@@ -34,7 +36,6 @@
 
 namespace {
 
-constexpr int kLevel = 9;
 // Pieces in which files are read and packed bytes are read back.
 constexpr unsigned int kPiece = 1u << 20;
 // Items considered for reading ahead beyond the one being packed.
@@ -91,17 +92,8 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
 // reading keeps ahead of the packing within its budget.
 
 struct sWorker {
-    z_stream z{};
-    bool ready = false;
+    std::unique_ptr<cBlockDeflater> deflater;  // made on the first block
     sStoredScratch stored;
-    ~sWorker() {
-        if (ready) deflateEnd(&z);
-    }
-    // A raw deflate stream at level 9, made on the first block.
-    bool deflater() {
-        if (!ready) ready = deflateInit2(&z, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-        return ready;
-    }
 };
 
 class cWorkPool {
@@ -215,29 +207,19 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     adler = ::adler32(data, static_cast<long long>(n));
     // Bytes that deflate cannot shrink are stored without its search.
     const bool stored = deflateCannotShrink(data, n, b.dict, w.stored);
-    ok = stored || (w.deflater() && deflateReset(&w.z) == Z_OK);
-    if (ok && !stored && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
-    if (!ok) return;
-    const std::size_t room = stored ? storedBlocksBound(n) : deflateBound(&w.z, static_cast<uLong>(n)) + 64;
-    try {
-        if (out.bytes() < room) out.set(static_cast<long long>(room));
-    } catch (const std::bad_alloc&) {
-        ok = false;
-        return;
-    }
+    const std::size_t room = stored ? storedBlocksBound(n) : cBlockDeflater::bound(n);
+    if (out.bytes() < room) out.set(static_cast<long long>(room));
     if (stored) {
         outBytes = putStoredBlocks(data, n, b.last, out.data());
+        ok = true;
         return;
     }
-    w.z.next_in = const_cast<unsigned char*>(data);
-    w.z.avail_in = static_cast<uInt>(n);
-    w.z.next_out = out.data();
-    w.z.avail_out = static_cast<uInt>(room);
-    // A sync flush ends the block on a byte boundary with nothing pending,
-    // so that the next block's bytes can follow it directly.
-    const int rc = deflate(&w.z, b.last ? Z_FINISH : Z_SYNC_FLUSH);
-    ok = b.last ? rc == Z_STREAM_END : (rc == Z_OK && w.z.avail_in == 0 && w.z.avail_out > 0);
-    outBytes = room - w.z.avail_out;
+    if (!w.deflater) w.deflater = std::make_unique<cBlockDeflater>();
+    // Each block but the last ends as a sync flush ends it, on a byte
+    // boundary with nothing pending, so that the next block's bytes can
+    // follow it directly.
+    outBytes = w.deflater->deflate(data, n, b.dict, b.last, out.data(), room);
+    ok = outBytes > 0;
 }
 
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
@@ -276,7 +258,8 @@ public:
     cBodyDeflater& operator=(const cBodyDeflater&) = delete;
 
     bool start() {
-        // The zlib header of a level-9 stream with a 32 KiB window.
+        // The zlib header of a stream at maximum compression with a 32 KiB
+        // window.
         const unsigned char head[2] = {0x78, 0xDA};
         if (!writeAll(dst_, head, 2, fault_)) return false;
         progress_.packedDone += 2;
@@ -378,7 +361,7 @@ private:
             b = std::make_shared<sBlock>();
             b->in.reserve(kDeflateDictionary + kDeflateBlock);
             b->out.set(static_cast<long long>(
-                std::max<std::size_t>(deflateBound(Z_NULL, kDeflateBlock) + 64, storedBlocksBound(kDeflateBlock))));
+                std::max(cBlockDeflater::bound(kDeflateBlock), storedBlocksBound(kDeflateBlock))));
         } else {
             b = std::move(spare_.back());
             spare_.pop_back();
