@@ -7,7 +7,7 @@
 // qor-fuzz-link: compression base
 // qor-fuzz-data: compression/blockdeflate
 // qor-fuzz-args: -max_len=40000
-// qor-fuzz-ci-runs: 2000
+// qor-fuzz-ci-runs: 800
 #include "compression/blockdeflate.h"
 #include "fuzzsupport.h"
 

@@ -18,9 +18,11 @@
 // alike, one of those whose first four do.  A match of eight bytes or more
 // can only be on the first, which is walked first and is short; only when
 // it holds none is the second walked, for a match of four to seven bytes,
-// and a three-byte match is the nearest one a small table remembers.  The
-// longest matches are the ones zlib finds (and more, where zlib's 4,096
-// candidates ran out first), in a fraction of its time.
+// and a three-byte match is looked for only at the last position whose
+// three bytes hash alike.  Matches of four bytes and more are as long as
+// zlib's, or longer where its 4,096 candidates ran out first or the match
+// lies beyond the 32,506 bytes zlib reaches back; the output is about as
+// large as zlib's, never much larger, in about half its time.
 #pragma once
 
 #include <cstddef>
