@@ -39,7 +39,9 @@ figures from a busy machine say less than those of a quiet one.
   bench/pkgmake_payload.py --pkgmake build/bench/examples/pkgmake
         [--kinds small,large,mix,files] [--sizes 50,200,400] [--large-mib 1024]
         [--files 10000,50000,200000]
-        [--tree DIR] [--cores 4] [--repeat 5] [--work /tmp/qor-bench-payload]
+        [--tree DIR] [--cores 4] [--cpu-list 4-7] [--repeat 5] [--work /tmp/qor-bench-payload]
+
+--cpu-list pins to those CPUs instead of the first --cores ones.
 """
 import argparse
 import os
@@ -234,6 +236,7 @@ def main():
     ap.add_argument('--files', default='10000,50000,200000')
     ap.add_argument('--tree')
     ap.add_argument('--cores', type=int, default=4)
+    ap.add_argument('--cpu-list')
     ap.add_argument('--repeat', type=int, default=5)
     ap.add_argument('--work', default='/tmp/qor-bench-payload')
     a = ap.parse_args()
@@ -243,7 +246,7 @@ def main():
     if not os.path.exists('/usr/bin/time'):
         sys.exit('/usr/bin/time is missing (tools/deps/bench.txt)')
     pkgmake = os.path.abspath(a.pkgmake)
-    cores = f'0-{a.cores - 1}'
+    cores = a.cpu_list or f'0-{a.cores - 1}'
     packages = []
     kinds = a.kinds.split(',')
     if a.tree and 'tree' not in kinds:

@@ -19,8 +19,12 @@ constexpr std::int32_t kTooFar = 4096;
 // Symbols a block holds before it is written (zlib's lit_bufsize - 1 at its
 // default memory level).
 constexpr std::size_t kBlockSymbols = 16383;
-constexpr int kHash8Bits = 16, kHash4Bits = 15, kHash3Bits = 16;
+// Tables small enough to stay in the processor's second-level cache beside
+// the window: on bytes that hardly match, waiting for them is the cost.
+constexpr int kHash8Bits = 15, kHash4Bits = 15, kHash3Bits = 13;
 constexpr std::int32_t kNone = -1;
+// How many positions ahead the chain heads are fetched.
+constexpr std::int32_t kPrefetchAhead = 2;
 
 constexpr int kEndOfBlock = 256;
 constexpr int kLitCodes = 286, kDistCodes = 30, kLenCodes = 19;
@@ -282,29 +286,50 @@ cBlockDeflater::cBlockDeflater()
     syms_.reserve(kBlockSymbols);
 }
 
-void cBlockDeflater::insert(std::int32_t p) {
-    const unsigned char* s = w_ + p;
-    const std::int32_t left = end_ - p;
-    const std::uint32_t mark = base_ + static_cast<std::uint32_t>(p) + 1;
-    if (left >= 8) {
-        std::uint32_t& h = head8_[hash8(s)];
-        prev8_[p & kWindowMask] = h;
-        h = mark;
-    }
-    if (left >= 4) {
-        std::uint32_t& h = head4_[hash4(s)];
-        prev4_[p & kWindowMask] = h;
-        h = mark;
-        head3_[hash3(s)] = mark;
-    } else if (left >= 3) {
-        std::uint32_t v = s[0] | s[1] << 8 | s[2] << 16;
-        unsigned char b[4];
-        std::memcpy(b, &v, 4);
-        head3_[hash3(b)] = mark;
-    }
+void cBlockDeflater::slide() {
+    // The heads hold 16-bit offsets from slide_: moving it on by a window
+    // forgets the positions a window further back, which no later position
+    // can reach.
+    for (auto* t : {&head8_, &head4_, &head3_})
+        for (std::uint16_t& v : *t) v = v > kWindow ? static_cast<std::uint16_t>(v - kWindow) : 0;
+    slide_ += kWindow;
 }
 
-int cBlockDeflater::longest(std::int32_t p, int better, int& dist) const {
+cBlockDeflater::sKeys cBlockDeflater::keys(std::int32_t p) const {
+    const unsigned char* s = w_ + p;
+    const std::int32_t left = end_ - p;
+    sKeys k;
+    k.at = p;
+    if (left >= 8) k.h8 = hash8(s);
+    if (left >= 4) {
+        k.h4 = hash4(s);
+        k.h3 = hash3(s);
+    } else if (left >= 3) {
+        const std::uint32_t v = s[0] | s[1] << 8 | s[2] << 16;
+        unsigned char b[4];
+        std::memcpy(b, &v, 4);
+        k.h3 = hash3(b);
+    }
+    return k;
+}
+
+void cBlockDeflater::insert(std::int32_t p, const sKeys& k) {
+    if (p - slide_ >= 0xFFFF) slide();
+    const std::uint16_t mark = static_cast<std::uint16_t>(p - slide_ + 1);
+    if (k.h8 != sKeys::kNoKey) {
+        std::uint16_t& h = head8_[k.h8];
+        prev8_[p & kWindowMask] = link(p, h);
+        h = mark;
+    }
+    if (k.h4 != sKeys::kNoKey) {
+        std::uint16_t& h = head4_[k.h4];
+        prev4_[p & kWindowMask] = link(p, h);
+        h = mark;
+    }
+    if (k.h3 != sKeys::kNoKey) head3_[k.h3] = mark;
+}
+
+int cBlockDeflater::longest(std::int32_t p, const sKeys& k, int better, int& dist) const {
     const int most = static_cast<int>(std::min<std::int32_t>(kMaxMatch, end_ - p));
     int best = std::max(better, kMinMatch - 1);
     if (most <= best) return 0;
@@ -317,7 +342,7 @@ int cBlockDeflater::longest(std::int32_t p, int better, int& dist) const {
     int budget = better >= kGoodMatch ? kMaxChain / 4 : kMaxChain;
     int found = 0;
     if (most >= 8) {
-        std::int32_t c = position(head8_[hash8(q)]);
+        std::int32_t c = position(head8_[k.h8]);
         while (c > kNone && c >= oldest && budget-- > 0) {
             const unsigned char* m = w_ + c;
             if (m[best] == q[best] && load64(m) == load64(q)) {
@@ -328,7 +353,7 @@ int cBlockDeflater::longest(std::int32_t p, int better, int& dist) const {
                     if (n >= most) break;
                 }
             }
-            const std::int32_t next = position(prev8_[c & kWindowMask]);
+            const std::int32_t next = c - prev8_[c & kWindowMask];
             if (next >= c) break;
             c = next;
         }
@@ -337,7 +362,7 @@ int cBlockDeflater::longest(std::int32_t p, int better, int& dist) const {
     const int shortMost = std::min(most, 7);
     if (best < shortMost && most >= 4) {
         budget = better >= kGoodMatch ? kMaxChain / 4 : kMaxChain;
-        std::int32_t c = position(head4_[hash4(q)]);
+        std::int32_t c = position(head4_[k.h4]);
         while (c > kNone && c >= oldest && budget-- > 0) {
             const unsigned char* m = w_ + c;
             if (m[best] == q[best] && load32(m) == load32(q)) {
@@ -349,7 +374,7 @@ int cBlockDeflater::longest(std::int32_t p, int better, int& dist) const {
                     if (n >= shortMost) break;
                 }
             }
-            const std::int32_t next = position(prev4_[c & kWindowMask]);
+            const std::int32_t next = c - prev4_[c & kWindowMask];
             if (next >= c) break;
             c = next;
         }
@@ -359,10 +384,7 @@ int cBlockDeflater::longest(std::int32_t p, int better, int& dist) const {
         return best;
     }
     if (best < kMinMatch) {
-        std::uint32_t v = q[0] | q[1] << 8 | q[2] << 16;
-        unsigned char b[4];
-        std::memcpy(b, &v, 4);
-        const std::int32_t c = position(head3_[hash3(b)]);
+        const std::int32_t c = position(head3_[k.h3]);
         if (c > kNone && c < p && p - c <= kTooFar && w_[c] == q[0] && w_[c + 1] == q[1] && w_[c + 2] == q[2]) {
             dist = p - c;
             return kMinMatch;
@@ -479,21 +501,15 @@ std::size_t cBlockDeflater::deflate(const unsigned char* data, std::size_t n, st
     const std::size_t history = std::min<std::size_t>(dict, kWindow);
     w_ = data - history;
     const std::int32_t start = static_cast<std::int32_t>(history);
-    // Marks left by earlier calls are below the new base and read as no
-    // position, so that the tables need no clearing but when the marks
-    // would run out.
-    const std::uint64_t base = static_cast<std::uint64_t>(base_) + static_cast<std::uint32_t>(end_) + 1;
     end_ = static_cast<std::int32_t>(history + n);
-    if (base + static_cast<std::uint32_t>(end_) + 1 > std::numeric_limits<std::uint32_t>::max()) {
-        for (auto* t : {&head8_, &head4_, &head3_, &prev8_, &prev4_}) std::fill(t->begin(), t->end(), 0u);
-        base_ = 0;
-    } else {
-        base_ = static_cast<std::uint32_t>(base);
-    }
+    // Nothing of an earlier call may be found: the same bytes always give
+    // the same output, whichever worker deflates them.
+    for (auto* t : {&head8_, &head4_, &head3_}) std::fill(t->begin(), t->end(), std::uint16_t(0));
+    slide_ = 0;
     syms_.clear();
     std::fill(std::begin(litFreq_), std::end(litFreq_), 0u);
     std::fill(std::begin(distFreq_), std::end(distFreq_), 0u);
-    for (std::int32_t p = 0; p < start; ++p) insert(p);
+    for (std::int32_t p = 0; p < start; ++p) insert(p, keys(p));
 
     sBits bits{out, room};
     std::int32_t blockFrom = start, covered = start;
@@ -521,20 +537,33 @@ std::size_t cBlockDeflater::deflate(const unsigned char* data, std::size_t n, st
     // one at p is longer, in which case the byte at p - 1 goes as a literal.
     int prevLen = 0, prevDist = 0;
     bool pending = false;  // the byte at p - 1 is not coded yet
+    sKeys ahead[4];        // the keys of the positions just ahead
     for (std::int32_t p = start; p < end_;) {
+        // The chain heads of the positions just ahead are fetched while this
+        // one is searched: over bytes that hardly match, waiting for them
+        // is most of the time.
+        if (p + kPrefetchAhead + 8 <= end_) {
+            sKeys& a = ahead[(p + kPrefetchAhead) & 3];
+            a = keys(p + kPrefetchAhead);
+            __builtin_prefetch(&head8_[a.h8]);
+            __builtin_prefetch(&head4_[a.h4]);
+            __builtin_prefetch(&head3_[a.h3]);
+        }
+        const sKeys here = ahead[p & 3].at == p ? ahead[p & 3] : keys(p);
         int dist = 0;
-        int len = prevLen < kMaxMatch ? longest(p, prevLen, dist) : 0;
+        int len = prevLen < kMaxMatch ? longest(p, here, prevLen, dist) : 0;
         if (prevLen >= kMinMatch && len <= prevLen) {
             match(p - 1, prevLen, prevDist);
             const std::int32_t next = p - 1 + prevLen;
-            for (std::int32_t i = p; i < next; ++i) insert(i);
+            insert(p, here);
+            for (std::int32_t i = p + 1; i < next; ++i) insert(i, ahead[i & 3].at == i ? ahead[i & 3] : keys(i));
             p = next;
             prevLen = 0;
             pending = false;
             if (!full()) return 0;
             continue;
         }
-        insert(p);
+        insert(p, here);
         if (pending) {
             literal(p - 1);
             if (!full()) return 0;

@@ -57,23 +57,37 @@ public:
 
 private:
     struct sBits;
-    void insert(std::int32_t p);
+    // A position's hashes, of its first eight, four and three bytes; kNoKey
+    // where the window ends too soon.
+    struct sKeys {
+        static constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
+        std::int32_t at = -1;
+        std::uint32_t h8 = kNoKey, h4 = kNoKey, h3 = kNoKey;
+    };
+    sKeys keys(std::int32_t p) const;
+    void insert(std::int32_t p, const sKeys& k);
     // The longest match at p longer than `better` (0: none), its distance
     // in dist.
-    int longest(std::int32_t p, int better, int& dist) const;
+    int longest(std::int32_t p, const sKeys& k, int better, int& dist) const;
     bool flushBlock(sBits& bits, std::int32_t from, std::int32_t to, bool final);
 
-    // The window position a table's mark stands for; -1 for none.
-    std::int32_t position(std::uint32_t mark) const {
-        return mark > base_ ? static_cast<std::int32_t>(mark - base_ - 1) : -1;
-    }
+    // The window position a chain head stands for; -1 for none.
+    std::int32_t position(std::uint16_t mark) const { return mark ? slide_ + mark - 1 : -1; }
+    void slide();
 
     const unsigned char* w_ = nullptr;  // the window: dict bytes, then data
     std::int32_t end_ = 0;              // the window's bytes
-    // Chain heads and links hold marks: base_ + 1 + the window position,
-    // the base rising from call to call past every earlier mark.
-    std::uint32_t base_ = 0;
-    std::vector<std::uint32_t> head8_, head4_, head3_, prev8_, prev4_;
+    // Chain heads hold a position as 1 + its offset from slide_, 0 for
+    // none, moved on a window at a time (slide()) as the offsets run out.
+    std::int32_t slide_ = 0;
+    std::vector<std::uint16_t> head8_, head4_, head3_;
+    // A position's link on its chain: how far back the one before it lies,
+    // 0 where none lies within the window.
+    std::uint16_t link(std::int32_t p, std::uint16_t headMark) const {
+        const std::int32_t before = position(headMark);
+        return before >= 0 && p - before <= 32768 ? static_cast<std::uint16_t>(p - before) : 0;
+    }
+    std::vector<std::uint16_t> prev8_, prev4_;
     // The block's symbols: a literal byte (distance 0) or a match, as its
     // length - 3 and distance << 8.
     std::vector<std::uint32_t> syms_;

@@ -92,8 +92,18 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
 // reading keeps ahead of the packing within its budget.
 
 struct sWorker {
-    std::unique_ptr<cBlockDeflater> deflater;  // made on the first block
+    std::unique_ptr<cBlockDeflater> chains;  // made on the first block for it
+    z_stream z{};
+    bool zReady = false;
     sStoredScratch stored;
+    ~sWorker() {
+        if (zReady) deflateEnd(&z);
+    }
+    // A raw deflate stream at level 9, made on the first block for it.
+    bool zlib() {
+        if (!zReady) zReady = deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        return zReady;
+    }
 };
 
 class cWorkPool {
@@ -207,19 +217,39 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     adler = ::adler32(data, static_cast<long long>(n));
     // Bytes that deflate cannot shrink are stored without its search.
     const bool stored = deflateCannotShrink(data, n, b.dict, w.stored);
-    const std::size_t room = stored ? storedBlocksBound(n) : cBlockDeflater::bound(n);
+    // Bytes of few distinct strings make long hash chains, which our
+    // deflater walks in a fraction of zlib's time; on others zlib's one
+    // table is the quicker.  Both parse alike, and the choice is the
+    // bytes' alone, so the same bytes give the same output.
+    const bool chains = !stored && fewDistinctStrings(data, n, w.stored);
+    const std::size_t room = stored ? storedBlocksBound(n)
+                             : chains ? cBlockDeflater::bound(n)
+                                      : deflateBound(Z_NULL, static_cast<uLong>(n)) + 64;
     if (out.bytes() < room) out.set(static_cast<long long>(room));
     if (stored) {
         outBytes = putStoredBlocks(data, n, b.last, out.data());
         ok = true;
         return;
     }
-    if (!w.deflater) w.deflater = std::make_unique<cBlockDeflater>();
     // Each block but the last ends as a sync flush ends it, on a byte
     // boundary with nothing pending, so that the next block's bytes can
     // follow it directly.
-    outBytes = w.deflater->deflate(data, n, b.dict, b.last, out.data(), room);
-    ok = outBytes > 0;
+    if (chains) {
+        if (!w.chains) w.chains = std::make_unique<cBlockDeflater>();
+        outBytes = w.chains->deflate(data, n, b.dict, b.last, out.data(), room);
+        ok = outBytes > 0;
+        return;
+    }
+    ok = w.zlib() && deflateReset(&w.z) == Z_OK;
+    if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
+    if (!ok) return;
+    w.z.next_in = const_cast<unsigned char*>(data);
+    w.z.avail_in = static_cast<uInt>(n);
+    w.z.next_out = out.data();
+    w.z.avail_out = static_cast<uInt>(room);
+    const int rc = deflate(&w.z, b.last ? Z_FINISH : Z_SYNC_FLUSH);
+    ok = b.last ? rc == Z_STREAM_END : (rc == Z_OK && w.z.avail_in == 0 && w.z.avail_out > 0);
+    outBytes = room - w.z.avail_out;
 }
 
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
@@ -361,7 +391,7 @@ private:
             b = std::make_shared<sBlock>();
             b->in.reserve(kDeflateDictionary + kDeflateBlock);
             b->out.set(static_cast<long long>(
-                std::max(cBlockDeflater::bound(kDeflateBlock), storedBlocksBound(kDeflateBlock))));
+                std::max({cBlockDeflater::bound(kDeflateBlock), storedBlocksBound(kDeflateBlock), deflateBound(Z_NULL, kDeflateBlock) + 64})));
         } else {
             b = std::move(spare_.back());
             spare_.pop_back();

@@ -70,6 +70,26 @@ bool repeats(const unsigned char* data, std::size_t n, std::size_t dict, sStored
 
 }  // namespace
 
+bool fewDistinctStrings(const unsigned char* data, std::size_t n, sStoredScratch& scratch) {
+    // One bit per 16-bit hash of a four-byte string: 128 KiB of random
+    // bytes set 87% of them, text of a small vocabulary a few percent.
+    // Measured on text, code, tables and archives in 128 KiB blocks, the
+    // chains beat zlib below about 60% (integers only, so that every
+    // machine chooses alike).
+    if (n < 4) return false;
+    std::vector<std::uint32_t>& bits = scratch.seen;
+    bits.assign(65536 / 32, 0);
+    std::size_t distinct = 0;
+    for (std::size_t at = 0; at + 4 <= n; ++at) {
+        const std::uint32_t h = (load32(data + at) * 2654435761u) >> 16;
+        std::uint32_t& word = bits[h >> 5];
+        const std::uint32_t bit = 1u << (h & 31);
+        distinct += (word & bit) == 0;
+        word |= bit;
+    }
+    return distinct * 10 < std::min<std::size_t>(n, 65536) * 6;
+}
+
 std::uint64_t huffmanBits(const std::uint32_t* counts, std::size_t symbols) {
     std::vector<std::uint64_t> leaves;
     leaves.reserve(symbols);

@@ -30,6 +30,12 @@ constexpr std::size_t kStoredMinBytes = 4096;
 // before data (data - dict .. data) are the window they may refer back to.
 bool deflateCannotShrink(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch);
 
+// True when the n bytes at data hold few distinct four-byte strings for
+// their length (text of a small vocabulary, tables, records), as random
+// bytes or text of a rich vocabulary do not: deflate's hash chains grow
+// long on them.
+bool fewDistinctStrings(const unsigned char* data, std::size_t n, sStoredScratch& scratch);
+
 // The most bytes putStoredBlocks writes for n bytes.
 constexpr std::size_t storedBlocksBound(std::size_t n) { return n + 5 * (n / 65535 + 2); }
 
