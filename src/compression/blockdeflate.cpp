@@ -228,6 +228,34 @@ int codeLengthRuns(const std::uint8_t* lens, int n, std::uint16_t* runs) {
 
 constexpr int kRunExtra[19] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 
+// Walks the chain from c, whose links are how far back the position before
+// each lies, for a match at p longer than best whose first kSure bytes are
+// alike, at most `most` long: the longest goes to best and its distance to
+// found.  Links are kept by position & kWindowMask; an entry is still its
+// own while no position a window later has been put in its place, so the
+// walk stops at the first candidate out of reach, and at any that is not
+// older than the one before it.
+template <int kSure>
+void walkChain(const unsigned char* w, std::int32_t p, std::int32_t c, const std::uint16_t* links, int budget,
+               int most, int& best, int& found) {
+    const unsigned char* q = w + p;
+    const std::int32_t oldest = p - kWindow;
+    while (c > kNone && c >= oldest && budget-- > 0) {
+        const unsigned char* m = w + c;
+        if (m[best] == q[best] && (kSure == 8 ? load64(m) == load64(q) : load32(m) == load32(q))) {
+            const int n = matchLength(m, q, kSure, most);
+            if (n > best) {
+                best = n;
+                found = p - c;
+                if (n >= most) break;
+            }
+        }
+        const std::int32_t next = c - links[c & kWindowMask];
+        if (next >= c) break;
+        c = next;
+    }
+}
+
 }  // namespace
 
 // Bits written lowest first, whole 32-bit words at a time.
@@ -334,51 +362,13 @@ int cBlockDeflater::longest(std::int32_t p, const sKeys& k, int better, int& dis
     int best = std::max(better, kMinMatch - 1);
     if (most <= best) return 0;
     const unsigned char* q = w_ + p;
-    // Chains link positions p & kWindowMask; an entry is still its own while
-    // no position a window later has been put in its place, so the walk
-    // stops at the first candidate out of reach, and at any that is not
-    // older than the one before it.
-    const std::int32_t oldest = p - kWindow;
-    int budget = better >= kGoodMatch ? kMaxChain / 4 : kMaxChain;
+    const int budget = better >= kGoodMatch ? kMaxChain / 4 : kMaxChain;
     int found = 0;
-    if (most >= 8) {
-        std::int32_t c = position(head8_[k.h8]);
-        while (c > kNone && c >= oldest && budget-- > 0) {
-            const unsigned char* m = w_ + c;
-            if (m[best] == q[best] && load64(m) == load64(q)) {
-                const int n = matchLength(m, q, 8, most);
-                if (n > best) {
-                    best = n;
-                    found = p - c;
-                    if (n >= most) break;
-                }
-            }
-            const std::int32_t next = c - prev8_[c & kWindowMask];
-            if (next >= c) break;
-            c = next;
-        }
-    }
+    if (most >= 8) walkChain<8>(w_, p, position(head8_[k.h8]), prev8_.data(), budget, most, best, found);
     // A match of eight or more would have been on that chain.
     const int shortMost = std::min(most, 7);
-    if (best < shortMost && most >= 4) {
-        budget = better >= kGoodMatch ? kMaxChain / 4 : kMaxChain;
-        std::int32_t c = position(head4_[k.h4]);
-        while (c > kNone && c >= oldest && budget-- > 0) {
-            const unsigned char* m = w_ + c;
-            if (m[best] == q[best] && load32(m) == load32(q)) {
-                int n = 4;
-                while (n < shortMost && m[n] == q[n]) ++n;
-                if (n > best) {
-                    best = n;
-                    found = p - c;
-                    if (n >= shortMost) break;
-                }
-            }
-            const std::int32_t next = c - prev4_[c & kWindowMask];
-            if (next >= c) break;
-            c = next;
-        }
-    }
+    if (best < shortMost && most >= 4)
+        walkChain<4>(w_, p, position(head4_[k.h4]), prev4_.data(), budget, shortMost, best, found);
     if (found) {
         dist = found;
         return best;
