@@ -156,6 +156,58 @@ void roomForOne(std::vector<T>& v) {
     if (v.size() == v.capacity()) v.reserve(v.size() + std::max<std::size_t>(16, v.size() / 4));
 }
 
+// Indexes (file entries, items) by a key each has, a few bytes an index (a
+// scenario may name hundreds of thousands): open addressing over a power of
+// two slots, at most half of them used, each holding the last index noted
+// of one key.  The table keeps no keys: `is(j)` says whether index j has the
+// key looked for, `hashOf(j)` gives the hash of index j's.
+class cLastByKey {
+public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    // The last index noted with the key of hash h that `is` accepts, or kNone.
+    template <typename Is>
+    std::uint32_t find(std::uint64_t h, Is is) const {
+        return slots_.empty() ? kNone : slots_[slotOf(h, is)];
+    }
+    // Index i, of that key, is now its last.
+    template <typename Is, typename HashOf>
+    void note(std::uint64_t h, std::uint32_t i, Is is, HashOf hashOf) {
+        if (2 * (used_ + 1) > slots_.size()) {
+            std::vector<std::uint32_t> old(std::max<std::size_t>(64, 2 * slots_.size()), kNone);
+            old.swap(slots_);
+            // Every slot holds a key of its own: each goes to the first free
+            // slot from its hash.
+            for (std::uint32_t j : old)
+                if (j != kNone) slots_[slotOf(hashOf(j), [](std::uint32_t) { return false; })] = j;
+        }
+        const std::size_t at = slotOf(h, is);
+        if (slots_[at] == kNone) ++used_;
+        slots_[at] = i;
+    }
+
+private:
+    std::vector<std::uint32_t> slots_;
+    std::size_t used_ = 0;
+
+    // The slot that holds the key of hash h that `is` accepts, or the free
+    // one it would take.
+    template <typename Is>
+    std::size_t slotOf(std::uint64_t h, Is is) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask)
+            if (slots_[i] == kNone || is(slots_[i])) return i;
+    }
+};
+
+// A file's identity, hashed (the bits of both numbers spread over all 64).
+std::uint64_t identityHash(std::uint64_t device, std::uint64_t inode) {
+    std::uint64_t h = inode ^ (device * 0x9E3779B97F4A7C15ull);
+    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+    return h ^ (h >> 31);
+}
+
 // FNV-1a of a destination's base id and sub path (normal, and folded as a
 // volume that ignores case sees it).
 std::uint64_t destinationHash(const std::string& id, const std::string& sub) {
@@ -208,33 +260,33 @@ private:
     // hundreds of thousands): the last entry of each destination's hash,
     // and for every entry the one before it with the same hash, each then
     // told apart by its names.
-    static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kNoEntry = cLastByKey::kNone;
     std::vector<std::uint64_t> destinationHash_;  // of every entry
     std::vector<std::uint32_t> sameHashBefore_;   // of every entry
-    // Open addressing: the last entry of each hash, or kNoEntry; a power of
-    // two slots, at most half of them used.
-    std::vector<std::uint32_t> lastByHash_;
-    std::size_t hashesUsed_ = 0;
-    // The slot of hash h: the one that holds its last entry, or the free
-    // one it would take.
-    std::size_t slotOf(std::uint64_t h) const {
-        const std::size_t mask = lastByHash_.size() - 1;
-        for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask)
-            if (lastByHash_[i] == kNoEntry || destinationHash_[lastByHash_[i]] == h) return i;
+    cLastByKey lastByHash_;                       // the last entry of each hash
+    std::uint32_t lastOf(std::uint64_t h) const {
+        return lastByHash_.find(h, [&](std::uint32_t j) { return destinationHash_[j] == h; });
     }
-    // Entry i, of hash h (destinationHash_[i]), is now the last of its hash.
     void noteLast(std::uint64_t h, std::uint32_t i) {
-        if (2 * (hashesUsed_ + 1) > lastByHash_.size()) {
-            std::vector<std::uint32_t> old(std::max<std::size_t>(64, 2 * lastByHash_.size()), kNoEntry);
-            old.swap(lastByHash_);
-            for (std::uint32_t j : old)
-                if (j != kNoEntry) lastByHash_[slotOf(destinationHash_[j])] = j;
-        }
-        const std::size_t at = slotOf(h);
-        if (lastByHash_[at] == kNoEntry) ++hashesUsed_;
-        lastByHash_[at] = i;
+        lastByHash_.note(
+            h, i, [&](std::uint32_t j) { return destinationHash_[j] == h; },
+            [&](std::uint32_t j) { return destinationHash_[j]; });
     }
-    std::uint32_t lastOf(std::uint64_t h) const { return lastByHash_.empty() ? kNoEntry : lastByHash_[slotOf(h)]; }
+    // The file items by their files' identities (device and inode): a file
+    // met again, by a link or a hard link, is packed once, as the item it
+    // became first, and every entry that installs it names that item.
+    cLastByKey itemByIdentity_;
+    // The item of the file with this identity, -1 when there is none yet.
+    int knownItem(std::uint64_t device, std::uint64_t inode) const;
+    void noteItem(int index);
+    // The entries of the Install line being read whose file was met before
+    // (their place among lineFiles_, and the path they were met by), and
+    // those of every line before (index in the scenario's file entries):
+    // what they were read by is not their item's source.
+    std::vector<std::pair<std::size_t, std::string> > lineMetAgain_;
+    std::vector<std::pair<std::size_t, std::string> > metAgain_;
+    // What file entry i was read by, as given.
+    const std::string& sourceOf(std::size_t i) const;
     void warn(sTextWarning w) { s_.warnings_.push_back(std::move(w)); }
     // Notes the line of a key (`shown` as written); a key given before is
     // warned about: its earlier value is replaced.
@@ -536,6 +588,40 @@ void cScenarioLineParser::noteFileInput(int index) {
     s_.inputsMade_ = false;
 }
 
+int cScenarioLineParser::knownItem(std::uint64_t device, std::uint64_t inode) const {
+    const std::uint32_t j = itemByIdentity_.find(identityHash(device, inode), [&](std::uint32_t k) {
+        const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(k));
+        return it && it->sourceStamp.device == device && it->sourceStamp.inode == inode;
+    });
+    return j == cLastByKey::kNone ? -1 : static_cast<int>(j);
+}
+
+void cScenarioLineParser::noteItem(int index) {
+    const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(index);
+    // A file system that gives no inode numbers tells no file apart.
+    if (!item || item->sourceStamp.inode == 0) return;
+    const std::uint64_t device = item->sourceStamp.device, inode = item->sourceStamp.inode;
+    itemByIdentity_.note(
+        identityHash(device, inode), static_cast<std::uint32_t>(index),
+        [&](std::uint32_t k) {
+            const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(k));
+            return it && it->sourceStamp.device == device && it->sourceStamp.inode == inode;
+        },
+        [&](std::uint32_t k) {
+            const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(k));
+            return identityHash(it->sourceStamp.device, it->sourceStamp.inode);
+        });
+}
+
+const std::string& cScenarioLineParser::sourceOf(std::size_t i) const {
+    static const std::string kNoSource;
+    const auto again = std::lower_bound(metAgain_.begin(), metAgain_.end(), i,
+                                        [](const std::pair<std::size_t, std::string>& e, std::size_t k) { return e.first < k; });
+    if (again != metAgain_.end() && again->first == i) return again->second;
+    const cSoftPkg::sPkgItem* item = i < s_.files_.size() ? s_.pkg_.itemInfo(static_cast<int>(s_.files_[i].item)) : nullptr;
+    return item ? item->source : kNoSource;
+}
+
 int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry, const std::string& path,
                                       std::set<std::pair<dev_t, ino_t> >& open, const sFolderItemInfo* listed) {
     struct stat st;
@@ -555,6 +641,15 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         return 26;
     }
     if (S_ISREG(st.st_mode)) {
+        // A file met before, by another path, is the item it became then.
+        const int known = st.st_ino != 0 ? knownItem(st.st_dev, st.st_ino) : -1;
+        if (known >= 0) {
+            roomForOne(lineFiles_);
+            roomForOne(lineMetAgain_);
+            lineMetAgain_.emplace_back(lineFiles_.size(), path);
+            lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(known));
+            return 0;
+        }
         // Checked now (it opens and has a size that fits), read when the
         // payload is written: the compiler holds no file's bytes.
         int index;
@@ -582,6 +677,7 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         roomForOne(lineFiles_);
         lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(index));
         noteFileInput(index);
+        noteItem(index);
         return 0;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -728,6 +824,7 @@ int cScenarioLineParser::parseInst(const char* p) {
     std::set<std::pair<dev_t, ino_t> > open;
     const std::size_t first = s_.files_.size();
     lineFiles_.clear();
+    lineMetAgain_.clear();
     const int rc = processSiObj(e, source, open);
     if (rc == 0 && !lineFiles_.empty()) {
         // The line's entries go in at once: a line of a large folder makes
@@ -742,7 +839,12 @@ int cScenarioLineParser::parseInst(const char* p) {
             files.back().item = f.second;
         }
         std::vector<std::pair<std::string, std::uint32_t> >().swap(lineFiles_);
+        for (auto& m : lineMetAgain_) {
+            roomForOne(metAgain_);
+            metAgain_.emplace_back(first + m.first, std::move(m.second));
+        }
     }
+    std::vector<std::pair<std::size_t, std::string> >().swap(lineMetAgain_);
     if (rc == 0) checkInstalled(first, e.perm[0] != 8);
     return rc;
 }
@@ -758,8 +860,7 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         fileLines_.push_back(line);
         const cSoftPkgScenario::sIntFileDef& f = s_.files_[i];
         const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(f.item));
-        static const std::string kNoSource;
-        const std::string& source = item ? item->source : kNoSource;
+        const std::string& source = sourceOf(i);
         // The installer gives a file its mode from the line's digits alone.
         // The mode on disk is the one the file was added with: a scenario
         // names thousands of files, and each has had its status taken.
@@ -811,8 +912,7 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
                     w->dest = f.dest;
                     w->otherDest = s_.files_[j].dest;
                     w->source = source;
-                    const cSoftPkg::sPkgItem* earlier = s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item));
-                    w->otherSource = earlier ? earlier->source : std::string();
+                    w->otherSource = sourceOf(j);
                 }
                 ++w->count;
                 return;
@@ -1022,8 +1122,7 @@ void cScenarioLineParser::warnOutside() {
             w.dest = f.dest;
             const char* text = f.dest.id.empty() ? "" : s_.getStr(f.dest.id.c_str());
             w.text = text ? text : "";
-            const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(f.item));
-            w.source = item ? item->source : std::string();
+            w.source = sourceOf(i);
         }
         ++outside.back().count;
     }

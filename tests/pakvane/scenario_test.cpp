@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -799,6 +800,79 @@ walk(os.fsencode(sys.argv[1]), b'')
     EXPECT_EQ(payloads.size(), roots.size());
 }
 
+
+// A file met by two paths (a link to its folder, a link to it, a hard link,
+// two lines) is one file: packed once, as one item that each of its entries
+// names, and told by the path each entry was read by.  Python's walk through
+// the same links is the oracle for which entries are one file.
+TEST(Scenario, AFileMetByManyPathsIsPackedOnce) {
+    cSampleDir d;
+    const std::string R = d.dir.file("shared");
+    for (const char* f : {"", "/real", "/real/sub", "/view"}) ASSERT_EQ(mkdir((R + f).c_str(), 0755), 0);
+    writeFile(R + "/real/x.txt", "the bytes of x");
+    writeFile(R + "/real/sub/y.txt", std::string(3000, 'y'));
+    writeFile(R + "/real/z.txt", "z");
+    writeFile(R + "/view/own.txt", "own");
+    ASSERT_EQ(symlink("../real", (R + "/view/dir").c_str()), 0);
+    ASSERT_EQ(symlink("../real/sub/y.txt", (R + "/view/y.txt").c_str()), 0);
+    ASSERT_EQ(link((R + "/real/x.txt").c_str(), (R + "/view/hard.txt").c_str()), 0);
+    cSoftPkgScenario s;
+    int line = 0;
+    ASSERT_EQ(d.compile(s, d.text("[Install]\n\"" + R + "\" = $pgm \"t\"\n\"" + R + "/real/x.txt\" = $pgm \"X.txt\"\n\"" +
+                                  R + "/view/hard.txt\" = $pgm \"x.txt\"\n"),
+                        line), 0);
+    // Per file in walk order: its first path's place among the distinct
+    // files, and its digest; then the last two lines' files.
+    const std::string oracle = runPython(R"(
+import hashlib, os, sys
+root = sys.argv[1]; first = {}
+def note(p, sub):
+    st = os.stat(p)
+    first.setdefault((st.st_dev, st.st_ino), len(first))
+    print(sub, first[(st.st_dev, st.st_ino)], hashlib.sha256(open(p, 'rb').read()).hexdigest())
+def walk(path, sub):
+    for n in sorted(os.listdir(path)):
+        p = os.path.join(path, n)
+        if os.path.isdir(p): walk(p, sub + n + '/')
+        else: note(p, sub + n)
+walk(root, 't/')
+note(root + '/real/x.txt', 'X.txt')
+note(root + '/view/hard.txt', 'x.txt')
+)", "'" + R + "'");
+    const std::string out = d.dir.file("shared.data");
+    ASSERT_TRUE(saveTo(s, out));
+    cSoftPkgScenario back;
+    ASSERT_TRUE(loadFrom(back, out));
+    ASSERT_TRUE(back.setStr(-1, "pgm", "/A/"));
+    std::vector<cSoftPkgScenario::sCopiedFile> files;
+    ASSERT_TRUE(back.getCopiedFiles(files));  // ENG: not the sample's DEU tree
+    std::string got;
+    const std::uint32_t itemsBefore = files.at(0).item + 1;  // the sample's app.bin
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        char hex[65];
+        for (int k = 0; k < 32; ++k) std::snprintf(hex + 2 * k, 3, "%02x", files[i].digest[k]);
+        got += files[i].dest.substr(3) + " " +
+               std::to_string(files[i].item - itemsBefore - 2) + " " + hex + "\n";
+        // The bytes packed are the file's.
+        std::unique_ptr<cFileIOTarget> in(back.file(static_cast<int>(files[i].item)));
+        ASSERT_TRUE(in);
+        unsigned char digest[32];
+        ASSERT_TRUE(cSoftPkg::mkDigest(in.get(), digest));
+        EXPECT_EQ(std::memcmp(digest, files[i].digest, 32), 0) << files[i].dest;
+    }
+    EXPECT_EQ(got, oracle);
+    EXPECT_EQ(back.package().count(), itemsBefore + 2 + 4);  // the sample tree's two, then x, y, z, own
+    // The warning about the two names apart only in case names the paths
+    // the two lines read.
+    bool told = false;
+    for (const auto& w : s.textWarnings())
+        if (w.what == cSoftPkgScenario::sTextWarning::caseOnly) {
+            told = true;
+            EXPECT_EQ(w.source, R + "/view/hard.txt");
+            EXPECT_EQ(w.otherSource, R + "/real/x.txt");
+        }
+    EXPECT_TRUE(told);
+}
 
 // What a compile read, with the identity the file system gives each (so a
 // caller can refuse to write over one), and the paths of menu entries, the
