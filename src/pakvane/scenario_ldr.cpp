@@ -278,6 +278,7 @@ private:
     cLastByKey itemByIdentity_;
     // The item of the file with this identity, -1 when there is none yet.
     int knownItem(std::uint64_t device, std::uint64_t inode) const;
+    const cSoftPkg::sFileStamp& stampOf(std::uint32_t item) const;
     void noteItem(int index);
     // The entries of the Install line being read whose file was met before
     // (their place among lineFiles_, and the path they were met by), and
@@ -588,37 +589,37 @@ void cScenarioLineParser::noteFileInput(int index) {
     s_.inputsMade_ = false;
 }
 
+const cSoftPkg::sFileStamp& cScenarioLineParser::stampOf(std::uint32_t item) const {
+    static const cSoftPkg::sFileStamp kNoStamp;
+    const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(item));
+    return it ? it->sourceStamp : kNoStamp;
+}
+
 int cScenarioLineParser::knownItem(std::uint64_t device, std::uint64_t inode) const {
     const std::uint32_t j = itemByIdentity_.find(identityHash(device, inode), [&](std::uint32_t k) {
-        const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(k));
-        return it && it->sourceStamp.device == device && it->sourceStamp.inode == inode;
+        return stampOf(k).device == device && stampOf(k).inode == inode;
     });
     return j == cLastByKey::kNone ? -1 : static_cast<int>(j);
 }
 
 void cScenarioLineParser::noteItem(int index) {
-    const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(index);
+    const cSoftPkg::sFileStamp& stamp = stampOf(static_cast<std::uint32_t>(index));
     // A file system that gives no inode numbers tells no file apart.
-    if (!item || item->sourceStamp.inode == 0) return;
-    const std::uint64_t device = item->sourceStamp.device, inode = item->sourceStamp.inode;
+    if (stamp.inode == 0) return;
     itemByIdentity_.note(
-        identityHash(device, inode), static_cast<std::uint32_t>(index),
-        [&](std::uint32_t k) {
-            const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(k));
-            return it && it->sourceStamp.device == device && it->sourceStamp.inode == inode;
-        },
-        [&](std::uint32_t k) {
-            const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(k));
-            return identityHash(it->sourceStamp.device, it->sourceStamp.inode);
-        });
+        identityHash(stamp.device, stamp.inode), static_cast<std::uint32_t>(index),
+        [&](std::uint32_t k) { return stampOf(k).device == stamp.device && stampOf(k).inode == stamp.inode; },
+        [&](std::uint32_t k) { return identityHash(stampOf(k).device, stampOf(k).inode); });
 }
 
 const std::string& cScenarioLineParser::sourceOf(std::size_t i) const {
     static const std::string kNoSource;
+    using sMet = std::pair<std::size_t, std::string>;
     const auto again = std::lower_bound(metAgain_.begin(), metAgain_.end(), i,
-                                        [](const std::pair<std::size_t, std::string>& e, std::size_t k) { return e.first < k; });
+                                        [](const sMet& e, std::size_t k) { return e.first < k; });
     if (again != metAgain_.end() && again->first == i) return again->second;
-    const cSoftPkg::sPkgItem* item = i < s_.files_.size() ? s_.pkg_.itemInfo(static_cast<int>(s_.files_[i].item)) : nullptr;
+    if (i >= s_.files_.size()) return kNoSource;
+    const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(s_.files_[i].item));
     return item ? item->source : kNoSource;
 }
 
