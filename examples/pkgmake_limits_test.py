@@ -316,7 +316,6 @@ def destinations():
             os.chmod(f'{d}/src/sub', 0o755)
 
 
-
 def leftovers():
     with tempfile.TemporaryDirectory() as d:
         scen = package(d, '"files" = $pgm "f"\n')

@@ -131,7 +131,6 @@ def outputs():
                   f'link {name}: the link or its target is not as it should be')
 
 
-
 def races():
     with tempfile.TemporaryDirectory() as d:
         # A file rewritten in place, with as many bytes, after its first

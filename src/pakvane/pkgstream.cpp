@@ -1,6 +1,7 @@
 // The payload body on every core: a worker pool, the block deflater that
-// keeps one zlib stream of blocks deflated side by side, the reading ahead of package files, and the
-// pipelined inflating, hashing and checking of a payload read back.
+// keeps one zlib stream of blocks deflated side by side, the reading ahead
+// of package files, and the pipelined inflating, hashing and checking of a
+// payload read back.
 #include "pakvane/pkgstream.h"
 
 #include <errno.h>
@@ -225,7 +226,12 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     const std::size_t room = stored ? storedBlocksBound(n)
                              : chains ? cBlockDeflater::bound(n)
                                       : deflateBound(Z_NULL, static_cast<uLong>(n)) + 64;
-    if (out.bytes() < room) out.set(static_cast<long long>(room));
+    try {
+        if (out.bytes() < room) out.set(static_cast<long long>(room));
+    } catch (const std::bad_alloc&) {
+        ok = false;
+        return;
+    }
     if (stored) {
         outBytes = putStoredBlocks(data, n, b.last, out.data());
         ok = true;
@@ -391,7 +397,8 @@ private:
             b = std::make_shared<sBlock>();
             b->in.reserve(kDeflateDictionary + kDeflateBlock);
             b->out.set(static_cast<long long>(
-                std::max({cBlockDeflater::bound(kDeflateBlock), storedBlocksBound(kDeflateBlock), deflateBound(Z_NULL, kDeflateBlock) + 64})));
+                std::max({cBlockDeflater::bound(kDeflateBlock), storedBlocksBound(kDeflateBlock),
+                          deflateBound(Z_NULL, kDeflateBlock) + 64})));
         } else {
             b = std::move(spare_.back());
             spare_.pop_back();

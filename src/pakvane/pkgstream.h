@@ -136,11 +136,11 @@ int payloadThreads(int asked);
 
 // Deflates the body (prefix, then pkg's item table as section 13 when it is
 // not empty, then the end tag 0) as one zlib stream at maximum compression
-// (deflated 128 KiB at a time on every core) and writes it
-// to dst at its position.  Gives the body's size and SHA-256 and the stream's
-// size.  False, with options.fault saying why, when a file item cannot be
-// read as it was added, the body or its stream would exceed 0xFFFFFFFF
-// bytes, or a write fails.
+// (deflated 128 KiB at a time on every core) and writes it to dst at its
+// position.  Gives the body's size and SHA-256 and the stream's size.
+// False, with options.fault saying why, when a file item cannot be read as
+// it was added, the body or its stream would exceed 0xFFFFFFFF bytes, or a
+// write fails.
 bool writePayloadBody(cFileIOTarget* dst, const std::vector<unsigned char>& prefix, cSoftPkg& pkg,
                       sPayloadOptions& options, unsigned char (&digest)[32], unsigned long long& bodySize,
                       unsigned long long& packedSize);

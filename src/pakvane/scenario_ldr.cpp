@@ -280,11 +280,9 @@ private:
     int knownItem(std::uint64_t device, std::uint64_t inode) const;
     const cSoftPkg::sFileStamp& stampOf(std::uint32_t item) const;
     void noteItem(int index);
-    // The entries of the Install line being read whose file was met before
-    // (their place among lineFiles_, and the path they were met by), and
-    // those of every line before (index in the scenario's file entries):
-    // what they were read by is not their item's source.
-    std::vector<std::pair<std::size_t, std::string> > lineMetAgain_;
+    // The file entries whose file was met before, with the path each was
+    // met by, in the order of the entries: what they were read by is not
+    // their item's source.
     std::vector<std::pair<std::size_t, std::string> > metAgain_;
     // What file entry i was read by, as given.
     const std::string& sourceOf(std::size_t i) const;
@@ -645,9 +643,10 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         // A file met before, by another path, is the item it became then.
         const int known = st.st_ino != 0 ? knownItem(st.st_dev, st.st_ino) : -1;
         if (known >= 0) {
+            // The line's entries follow the scenario's in the order found.
+            roomForOne(metAgain_);
+            metAgain_.emplace_back(s_.files_.size() + lineFiles_.size(), path);
             roomForOne(lineFiles_);
-            roomForOne(lineMetAgain_);
-            lineMetAgain_.emplace_back(lineFiles_.size(), path);
             lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(known));
             return 0;
         }
@@ -825,7 +824,6 @@ int cScenarioLineParser::parseInst(const char* p) {
     std::set<std::pair<dev_t, ino_t> > open;
     const std::size_t first = s_.files_.size();
     lineFiles_.clear();
-    lineMetAgain_.clear();
     const int rc = processSiObj(e, source, open);
     if (rc == 0 && !lineFiles_.empty()) {
         // The line's entries go in at once: a line of a large folder makes
@@ -840,12 +838,9 @@ int cScenarioLineParser::parseInst(const char* p) {
             files.back().item = f.second;
         }
         std::vector<std::pair<std::string, std::uint32_t> >().swap(lineFiles_);
-        for (auto& m : lineMetAgain_) {
-            roomForOne(metAgain_);
-            metAgain_.emplace_back(first + m.first, std::move(m.second));
-        }
     }
-    std::vector<std::pair<std::size_t, std::string> >().swap(lineMetAgain_);
+    // A line that failed adds no entries.
+    while (!metAgain_.empty() && metAgain_.back().first >= s_.files_.size()) metAgain_.pop_back();
     if (rc == 0) checkInstalled(first, e.perm[0] != 8);
     return rc;
 }
