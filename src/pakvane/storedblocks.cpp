@@ -75,11 +75,12 @@ bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t 
     // documentation, Python sources, binaries and text of a 5,000-word
     // vocabulary: the block deflater is the quicker where the positions
     // sampled meet, on average, at least 40 earlier ones of the window with
-    // zlib's hash of their three bytes (the chain zlib walks), fewer than 0.3
-    // times as many with the same hash of eight bytes (the chain walked
-    // here), and where at least 30% repeat four bytes found in the window but
-    // fewer than 70% meet an earlier eight-byte hash (long matches, over
-    // which zlib only inserts).
+    // zlib's hash of their three bytes (the chain zlib walks), and at least
+    // 30% repeat four bytes found in the window; and where fewer than 0.3
+    // times as many earlier ones have the same hash of eight bytes (the
+    // chain walked here) and fewer than 70% meet one at all (more are long
+    // matches, over which zlib only inserts), or, where zlib's chains pass
+    // 700, fewer than 0.4 times as many.
     constexpr std::size_t kStride = 4, kRingSize = kWindow / kStride;
     if (n < kStoredMinBytes) return false;
     // Samples are numbered in 16 bits: a longer block is judged by its
@@ -127,10 +128,11 @@ bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t 
         ++c8[h8];
         scratch.ring[k % kRingSize] = h3 | h8 << 16;
     }
-    // A window holds a quarter of its positions as samples: chains of 40 are
-    // 10 samples long.
-    return samples > 0 && zlibChain >= 10 * samples && 10 * ownChain < 3 * zlibChain && 10 * repeat4 >= 3 * samples &&
-           10 * met8 < 7 * samples;
+    // A window holds a quarter of its positions as samples: a chain of 40
+    // is 10 samples long, one of 700 is 175.
+    if (samples == 0 || zlibChain < 10 * samples || 10 * repeat4 < 3 * samples) return false;
+    return (10 * ownChain < 3 * zlibChain && 10 * met8 < 7 * samples) ||
+           (zlibChain >= 175 * samples && 10 * ownChain < 4 * zlibChain);
 }
 
 std::uint64_t huffmanBits(const std::uint32_t* counts, std::size_t symbols) {
