@@ -156,7 +156,7 @@ void roomForOne(std::vector<T>& v) {
     if (v.size() == v.capacity()) v.reserve(v.size() + std::max<std::size_t>(16, v.size() / 4));
 }
 
-// Indexes (file entries, items) by a key each has, a few bytes an index (a
+// Indexes (file entries) by a key each has, a few bytes an index (a
 // scenario may name hundreds of thousands): open addressing over a power of
 // two slots, at most half of them used, each holding the last index noted
 // of one key.  The table keeps no keys: `is(j)` says whether index j has the
@@ -199,14 +199,6 @@ private:
             if (slots_[i] == kNone || is(slots_[i])) return i;
     }
 };
-
-// A file's identity, hashed (the bits of both numbers spread over all 64).
-std::uint64_t identityHash(std::uint64_t device, std::uint64_t inode) {
-    std::uint64_t h = inode ^ (device * 0x9E3779B97F4A7C15ull);
-    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-    return h ^ (h >> 31);
-}
 
 // FNV-1a of a destination's base id and sub path (normal, and folded as a
 // volume that ignores case sees it).
@@ -272,19 +264,7 @@ private:
             h, i, [&](std::uint32_t j) { return destinationHash_[j] == h; },
             [&](std::uint32_t j) { return destinationHash_[j]; });
     }
-    // The file items by their files' identities (device and inode): a file
-    // met again, by a link or a hard link, is packed once, as the item it
-    // became first, and every entry that installs it names that item.
-    cLastByKey itemByIdentity_;
-    // The item of the file with this identity, -1 when there is none yet.
-    int knownItem(std::uint64_t device, std::uint64_t inode) const;
-    const cSoftPkg::sFileStamp& stampOf(std::uint32_t item) const;
-    void noteItem(int index);
-    // The file entries whose file was met before, with the path each was
-    // met by, in the order of the entries: what they were read by is not
-    // their item's source.
-    std::vector<std::pair<std::size_t, std::string> > metAgain_;
-    // What file entry i was read by, as given.
+    // What file entry i was read from, as given: its item's source.
     const std::string& sourceOf(std::size_t i) const;
     void warn(sTextWarning w) { s_.warnings_.push_back(std::move(w)); }
     // Notes the line of a key (`shown` as written); a key given before is
@@ -587,35 +567,8 @@ void cScenarioLineParser::noteFileInput(int index) {
     s_.inputsMade_ = false;
 }
 
-const cSoftPkg::sFileStamp& cScenarioLineParser::stampOf(std::uint32_t item) const {
-    static const cSoftPkg::sFileStamp kNoStamp;
-    const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(item));
-    return it ? it->sourceStamp : kNoStamp;
-}
-
-int cScenarioLineParser::knownItem(std::uint64_t device, std::uint64_t inode) const {
-    const std::uint32_t j = itemByIdentity_.find(identityHash(device, inode), [&](std::uint32_t k) {
-        return stampOf(k).device == device && stampOf(k).inode == inode;
-    });
-    return j == cLastByKey::kNone ? -1 : static_cast<int>(j);
-}
-
-void cScenarioLineParser::noteItem(int index) {
-    const cSoftPkg::sFileStamp& stamp = stampOf(static_cast<std::uint32_t>(index));
-    // A file system that gives no inode numbers tells no file apart.
-    if (stamp.inode == 0) return;
-    itemByIdentity_.note(
-        identityHash(stamp.device, stamp.inode), static_cast<std::uint32_t>(index),
-        [&](std::uint32_t k) { return stampOf(k).device == stamp.device && stampOf(k).inode == stamp.inode; },
-        [&](std::uint32_t k) { return identityHash(stampOf(k).device, stampOf(k).inode); });
-}
-
 const std::string& cScenarioLineParser::sourceOf(std::size_t i) const {
     static const std::string kNoSource;
-    using sMet = std::pair<std::size_t, std::string>;
-    const auto again = std::lower_bound(metAgain_.begin(), metAgain_.end(), i,
-                                        [](const sMet& e, std::size_t k) { return e.first < k; });
-    if (again != metAgain_.end() && again->first == i) return again->second;
     if (i >= s_.files_.size()) return kNoSource;
     const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(s_.files_[i].item));
     return item ? item->source : kNoSource;
@@ -640,16 +593,6 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         return 26;
     }
     if (S_ISREG(st.st_mode)) {
-        // A file met before, by another path, is the item it became then.
-        const int known = st.st_ino != 0 ? knownItem(st.st_dev, st.st_ino) : -1;
-        if (known >= 0) {
-            // The line's entries follow the scenario's in the order found.
-            roomForOne(metAgain_);
-            metAgain_.emplace_back(s_.files_.size() + lineFiles_.size(), path);
-            roomForOne(lineFiles_);
-            lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(known));
-            return 0;
-        }
         // Checked now (it opens and has a size that fits), read when the
         // payload is written: the compiler holds no file's bytes.
         int index;
@@ -677,7 +620,6 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         roomForOne(lineFiles_);
         lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(index));
         noteFileInput(index);
-        noteItem(index);
         return 0;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -839,8 +781,6 @@ int cScenarioLineParser::parseInst(const char* p) {
         }
         std::vector<std::pair<std::string, std::uint32_t> >().swap(lineFiles_);
     }
-    // A line that failed adds no entries.
-    while (!metAgain_.empty() && metAgain_.back().first >= s_.files_.size()) metAgain_.pop_back();
     if (rc == 0) checkInstalled(first, e.perm[0] != 8);
     return rc;
 }
