@@ -16,6 +16,7 @@
 #include <set>
 #include <utility>
 
+#include "base/fileio.h"
 #include "base/folders.h"
 #include "base/memio.h"
 #include "base/textfile.h"
@@ -200,6 +201,28 @@ private:
     }
 };
 
+// Whether two files to pack hold the same bytes: one file (device and
+// inode), or two of one size whose bytes compare equal.  Asked only of
+// files two entries install at one destination, which are few; a file
+// that cannot be read is taken to differ, so that a warning says more,
+// never less.
+bool sameBytes(const cSoftPkg::sPkgItem* a, const cSoftPkg::sPkgItem* b) {
+    if (!a || !b || !a->isFile() || !b->isFile()) return false;
+    const cSoftPkg::sFileStamp &x = a->sourceStamp, &y = b->sourceStamp;
+    if (x.inode != 0 && x.device == y.device && x.inode == y.inode) return true;
+    if (x.size != y.size) return false;
+    cFileIO fa, fb;
+    if (!fa.open(a->source.c_str(), fmRead) || !fb.open(b->source.c_str(), fmRead)) return false;
+    std::vector<unsigned char> ba(65536), bb(65536);
+    for (unsigned long long left = x.size; left > 0;) {
+        const unsigned int n = static_cast<unsigned int>(std::min<unsigned long long>(left, ba.size()));
+        if (!fa.readf(ba.data(), n) || !fb.readf(bb.data(), n) || std::memcmp(ba.data(), bb.data(), n) != 0)
+            return false;
+        left -= n;
+    }
+    return true;
+}
+
 // FNV-1a of a destination's base id and sub path (normal, and folded as a
 // volume that ignores case sees it).
 std::uint64_t destinationHash(const std::string& id, const std::string& sub) {
@@ -286,7 +309,9 @@ private:
     void checkInstalled(std::size_t first, bool modeGiven);
     cSoftPkgScenario::sTextError& err() { return s_.textError_; }
     bool getStrVID(const char*& p, std::string& id);
-    bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
+    // A base and a sub path, the sub path stored normal (`written`, when
+    // asked for, is the sub path as written).
+    bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def, std::string* written = nullptr);
     int compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code);
     // An Install source, file or folder; `listed` is its entry in the listing
     // of the folder it lies in, whose status it holds (null for a source
@@ -336,7 +361,7 @@ bool cScenarioLineParser::getStrVID(const char*& p, std::string& id) {
     return true;
 }
 
-bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def) {
+bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def, std::string* written) {
     const char* q = p;
     if (!getStrVID(q, def.id)) {
         err().part = cSoftPkgScenario::sTextError::partId;
@@ -347,13 +372,18 @@ bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef&
         err().subPath.clear();
         return false;
     }
-    // A sub path that is absolute or climbs with ".." would leave the base
-    // folder, the one the user chose for "pgm".
-    if (!cSoftPkgScenario::isSafeSubPath(def.sub)) {
+    // A sub path that is absolute or climbs above its base with ".." would
+    // leave the base folder, the one the user chose for "pgm".
+    const std::string normal = cSoftPkgScenario::normalSubPath(def.sub);
+    if ((!def.sub.empty() && def.sub[0] == '/') || normal == ".." || normal.compare(0, 3, "../") == 0) {
         err().part = cSoftPkgScenario::sTextError::partSubPath;
         err().subPath = def.sub;
         return false;
     }
+    // Stored as names alone: the payload's reader takes no "..", and what
+    // the installer is handed names the file it writes.
+    if (written) *written = std::move(def.sub);
+    def.sub = normal;
     p = q;
     return true;
 }
@@ -737,7 +767,16 @@ int cScenarioLineParser::parseInst(const char* p) {
         return 26;
     }
     if (!findSkipEq(p)) return 6;
-    if (!getPathDef(p, e.dest)) return 23;
+    std::string written;
+    if (!getPathDef(p, e.dest, &written)) return 23;
+    // A file needs a name below its base: one there would take the place of
+    // the base folder itself (the installation folder, for "pgm").  A
+    // folder's files get theirs from its tree.
+    if (type == fsoFile && e.dest.sub.empty()) {
+        err().part = cSoftPkgScenario::sTextError::partNoName;
+        err().subPath = written;
+        return 23;
+    }
     if (!onlyComment(p)) {
         if (*p != ',') return 6;
         p = skipSpace(p + 1);
@@ -787,8 +826,9 @@ int cScenarioLineParser::parseInst(const char* p) {
 
 void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
     // Pairs of files with one destination, one warning for each earlier
-    // line they meet, in the order met.
-    std::vector<sTextWarning> same, cased;
+    // line they meet, in the order met: one of a pair is lost when their
+    // bytes or modes differ, else the one file is packed twice.
+    std::vector<sTextWarning> same, twice, cased;
     sTextWarning modes;
     modes.what = sTextWarning::modeNotRecorded;
     modes.line = line;
@@ -803,15 +843,7 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         if (!modeGiven && item && (item->sourceStamp.mode & 0111) != 0) {
             if (modes.count++ == 0) modes.source = source;
         }
-        const std::string sub = cSoftPkgScenario::normalSubPath(f.dest.sub);
-        if (f.dest.id == "pgm" && sub.empty()) {
-            sTextWarning w;
-            w.what = sTextWarning::installFolder;
-            w.line = line;
-            w.source = source;
-            w.dest = f.dest;
-            warn(std::move(w));
-        }
+        const std::string& sub = f.dest.sub;  // stored normal
         // Destinations that are one file where case is ignored share a hash;
         // among the entries of that hash, the same path is one destination
         // and a path apart only in case is one file on such a volume.
@@ -822,7 +854,7 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         std::vector<std::size_t> there, casedThere;
         for (std::uint32_t j = before; j != kNoEntry; j = sameHashBefore_[j]) {
             if (s_.files_[j].dest.id != f.dest.id) continue;
-            const std::string other = cSoftPkgScenario::normalSubPath(s_.files_[j].dest.sub);
+            const std::string& other = s_.files_[j].dest.sub;
             if (other == sub)
                 there.push_back(j);
             else if (foldCase(other) == folded)
@@ -832,17 +864,21 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         std::reverse(casedThere.begin(), casedThere.end());
         // The first earlier entry installed together with this one counts
         // in the warning about its line, made when the two lines first meet.
-        auto meet = [&](const std::vector<std::size_t>& entries, std::vector<sTextWarning>& found,
-                        sTextWarning::eWhat what) {
+        auto meet = [&](const std::vector<std::size_t>& entries, bool sameDestination) {
             for (std::size_t j : entries) {
                 if (!installedTogether(s_.files_[j], f)) continue;
+                const bool one = sameDestination && std::equal(f.perm, f.perm + 3, s_.files_[j].perm) &&
+                                 sameBytes(item, s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item)));
+                std::vector<sTextWarning>& found = !sameDestination ? cased : one ? twice : same;
                 const int other = fileLines_[j];
                 auto w = std::find_if(found.begin(), found.end(),
                                       [&](const sTextWarning& x) { return x.otherLine == other; });
                 if (w == found.end()) {
                     found.emplace_back();
                     w = found.end() - 1;
-                    w->what = what;
+                    w->what = !sameDestination ? sTextWarning::caseOnly
+                              : one            ? sTextWarning::sameFile
+                                               : sTextWarning::sameDestination;
                     w->line = line;
                     w->otherLine = other;
                     w->dest = f.dest;
@@ -854,13 +890,14 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
                 return;
             }
         };
-        meet(casedThere, cased, sTextWarning::caseOnly);
-        meet(there, same, sTextWarning::sameDestination);
+        meet(casedThere, false);
+        meet(there, true);
         sameHashBefore_.push_back(before);
         destinationHash_.push_back(key);
         noteLast(key, static_cast<std::uint32_t>(i));
     }
     for (sTextWarning& w : same) warn(std::move(w));
+    for (sTextWarning& w : twice) warn(std::move(w));
     for (sTextWarning& w : cased) warn(std::move(w));
     if (modes.count) warn(std::move(modes));
 }
