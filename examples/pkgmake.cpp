@@ -1,6 +1,7 @@
 // pkgmake: compiles a text scenario and the files it names into a binary
-// scenario (the installer payload), reads the payload back, verifies its
-// digest and every item's digest, and prints what the package holds.
+// scenario (the installer payload), reads the payload back beside the
+// packing, each piece as soon as it is written, verifies its digest and
+// every item's digest, and prints what the package holds.
 //
 //   pkgmake [--threads N] <scenario.txt> <output.data>             compile, read back, verify
 //   pkgmake [--threads N] --no-check <scenario.txt> <output.data>  compile only
@@ -10,9 +11,9 @@
 // The output is looked at before any work: one that is not a regular file
 // is refused, a symbolic link has its target replaced, and its folder must
 // be able to take a new file.  The payload is written to a temporary file
-// beside the output, read back through the descriptor it was written by,
-// and takes the output's place only once it is complete, flushed and
-// (unless --no-check) verified: an interrupted or failed run leaves the
+// beside the output, read back through the descriptor it was written by as
+// it is written, and takes the output's place only once it is complete,
+// flushed and (unless --no-check) verified: an interrupted or failed run leaves the
 // previous output as it was, and no other run's bytes are ever checked in
 // its stead.  Documents are compiled with the platform's fonts.  Progress
 // goes to standard output: one line redrawn on a terminal, as wide as the
@@ -31,8 +32,9 @@
 // For tests that must change the world at a given point of a run, without
 // depending on its speed, PKGMAKE_TEST_HOOKS holds a list, separated by
 // commas, of: "lines" (a progress line at every step, not a few a second),
-// "stop-before-check" (the process stops itself with SIGSTOP once the
-// payload is written, before it is read back and put in place) and, last,
+// "stop-before-check" (the check waits, and the process stops itself with
+// SIGSTOP once the payload is written, before it is read back and put in
+// place) and, last,
 // "stop-in:<path>" (it stops itself once the first piece of the file to
 // pack at <path>, as the scenario names it, is read).
 #include <errno.h>
