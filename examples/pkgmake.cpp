@@ -1180,24 +1180,31 @@ private:
 };
 
 // The check's progress, shown once the packing's line has gone: until then
-// the packing's is the one line.
+// the packing's is the one line.  The packed bytes' total, which the check
+// learns only from the header at the end, is the packing's by then.
 class cLateObserver : public cPayloadObserver {
 public:
     void onPayloadProgress(const sPayloadProgress& p) override {
         std::lock_guard<std::mutex> l(m_);
         last_ = p;
-        if (line_) line_->onPayloadProgress(p);
+        if (line_) line_->onPayloadProgress(withTotal(p));
     }
-    void show(cProgressLine* line) {
+    void show(cProgressLine* line, unsigned long long packedTotal = 0) {
         std::lock_guard<std::mutex> l(m_);
         line_ = line;
-        if (line_) line_->onPayloadProgress(last_);
+        packedTotal_ = packedTotal;
+        if (line_) line_->onPayloadProgress(withTotal(last_));
     }
 
 private:
+    sPayloadProgress withTotal(sPayloadProgress p) const {
+        if (p.packedTotal == 0) p.packedTotal = packedTotal_;
+        return p;
+    }
     std::mutex m_;
     sPayloadProgress last_;
     cProgressLine* line_ = nullptr;
+    unsigned long long packedTotal_ = 0;
 };
 
 // Packs s into the output at outPath (its target), checks it beside the
@@ -1326,7 +1333,7 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
             checked.release();
         }
         cProgressLine verifying("verifying", true, items);
-        checkProgress.show(&verifying);
+        checkProgress.show(&verifying, static_cast<unsigned long long>(payloadBytes) - sPayloadHeader::kSize);
         if (checkAfter) runCheck();
         if (checker.joinable()) checker.join();
         checkProgress.show(nullptr);

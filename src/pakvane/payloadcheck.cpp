@@ -1050,6 +1050,7 @@ bool checkBody(cFileIOTarget* src, sPayloadHeader header, long long have, bool t
         // The writer has ended: its header, and the payload's length, now.
         if (!settledHeader(*written, bodySize, header, have, fault)) return false;
         inflater.settle(header.packedSize, have);
+        progress.packedTotal = header.packedSize;
     }
     // The first cause in this order: the stream, its checksum, the body's
     // digest, its layout, an item, the sections' content.  Damage to the
