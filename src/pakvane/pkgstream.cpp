@@ -29,6 +29,7 @@
 #include "base/checksum.h"
 #include "base/sha.h"
 #include "compression/blockdeflate.h"
+#include "compression/piecedeflate.h"
 #include "compression/wholezlib.h"
 #include "pakvane/freshblock.h"
 #include "pakvane/payloadheader.h"
@@ -92,19 +93,15 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
 // Worker pool: tasks that read files run before blocks to deflate, so that
 // reading keeps ahead of the packing within its budget.
 
+// libdeflate's level for the blocks that go to it: on the bodies measured
+// (bench/README.md) its pieces without history come out no larger than
+// zlib's at level 9 with history, in under half the time.
+constexpr int kPieceLevel = 6;
+
 struct sWorker {
     std::unique_ptr<cBlockDeflater> chains;  // made on the first block for it
-    z_stream z{};
-    bool zReady = false;
+    std::unique_ptr<cPieceDeflater> pieces;  // made on the first block for it
     sStoredScratch stored;
-    ~sWorker() {
-        if (zReady) deflateEnd(&z);
-    }
-    // A raw deflate stream at level 9, made on the first block for it.
-    bool zlib() {
-        if (!zReady) zReady = deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-        return zReady;
-    }
 };
 
 class cWorkPool {
@@ -209,6 +206,11 @@ struct sBlock {
     std::size_t dataBytes() const { return in.size() - dict; }
 };
 
+// The most bytes any engine writes for a block of n bytes.
+std::size_t blockBound(std::size_t n) {
+    return std::max({cBlockDeflater::bound(n), storedBlocksBound(n), cPieceDeflater(kPieceLevel).bound(n)});
+}
+
 // Deflates b's data into out, whose room is kept from block to block.
 void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std::size_t& outBytes, uLong& adler,
                   bool& ok) {
@@ -216,17 +218,14 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     const unsigned char* data = b.in.data() + b.dict;
     // The library's Adler-32, several times faster than zlib's.
     adler = ::adler32(data, static_cast<long long>(n));
-    // Bytes that deflate cannot shrink are stored without its search.
-    const bool stored = deflateCannotShrink(data, n, b.dict, w.stored);
-    // Where zlib's chains of three-byte strings grow long and ours of
-    // eight-byte strings stay short, our deflater takes a fraction of
-    // zlib's time; elsewhere zlib's one table is the quicker.  Both parse
-    // alike, and the choice is the bytes' alone, so the same bytes give the
+    // Bytes that deflate cannot shrink are stored without a search; text of
+    // a small vocabulary, code and tables go to our deflater, whose matches
+    // reach into the history before the block; the rest to libdeflate,
+    // whole.  The choice is the bytes' alone, so the same bytes give the
     // same output.
-    const bool chains = !stored && blockDeflaterQuicker(data, n, b.dict, w.stored);
-    const std::size_t room = stored ? storedBlocksBound(n)
-                             : chains ? cBlockDeflater::bound(n)
-                                      : deflateBound(Z_NULL, static_cast<uLong>(n)) + 64;
+    const eBlockEngine engine = chooseBlockEngine(data, n, b.dict, w.stored);
+    const bool stored = engine == eBlockEngine::stored, chains = engine == eBlockEngine::chains;
+    const std::size_t room = blockBound(n);
     try {
         if (out.bytes() < room) out.set(static_cast<long long>(room));
     } catch (const std::bad_alloc&) {
@@ -247,23 +246,16 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
         ok = outBytes > 0;
         return;
     }
-    ok = w.zlib() && deflateReset(&w.z) == Z_OK;
-    if (ok && b.dict) ok = deflateSetDictionary(&w.z, b.in.data(), static_cast<uInt>(b.dict)) == Z_OK;
-    if (!ok) return;
-    w.z.next_in = const_cast<unsigned char*>(data);
-    w.z.avail_in = static_cast<uInt>(n);
-    w.z.next_out = out.data();
-    w.z.avail_out = static_cast<uInt>(room);
-    const int rc = deflate(&w.z, b.last ? Z_FINISH : Z_SYNC_FLUSH);
-    ok = b.last ? rc == Z_STREAM_END : (rc == Z_OK && w.z.avail_in == 0 && w.z.avail_out > 0);
-    outBytes = room - w.z.avail_out;
+    if (!w.pieces) w.pieces = std::make_unique<cPieceDeflater>(kPieceLevel);
+    outBytes = w.pieces->deflate(data, n, b.last, out.data(), room);
+    ok = outBytes > 0;
 }
 
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
 // pool, written to dst in order.  Blocks finish out of order (text takes
-// longer than noise), so enough of them are kept in flight (eight per
-// worker, some 2.3 MiB of buffers per worker, and at most 64) that a slow
-// block at the front does not leave the workers idle.
+// longer than noise), so enough of them are kept in flight (three per
+// worker and two more, some 3.3 MiB of buffers per worker, and at most 24)
+// that a slow block at the front does not leave the workers idle.
 //
 // A large file's digest, which its record puts before its bytes, is known
 // only once the file has been read through.  Rather than wait for that,
@@ -278,7 +270,7 @@ class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
                   const sPayloadOptions& options, sPayloadFault& fault)
-        : dst_(dst), pool_(pool), maxInFlight_(std::min<std::size_t>(8 * static_cast<std::size_t>(threads) + 4, 64)),
+        : dst_(dst), pool_(pool), maxInFlight_(std::min<std::size_t>(3 * static_cast<std::size_t>(threads) + 2, 24)),
           pendingInFlight_(static_cast<std::size_t>(options.packAheadOfDigest / kDeflateBlock)), progress_(progress),
           observer_(options.observer), fault_(fault) {
         sha256_starts(&sha_);
@@ -397,9 +389,7 @@ private:
             // output's room for any block, so that no worker allocates.
             b = std::make_shared<sBlock>();
             b->in.reserve(kDeflateDictionary + kDeflateBlock);
-            b->out.set(static_cast<long long>(
-                std::max({cBlockDeflater::bound(kDeflateBlock), storedBlocksBound(kDeflateBlock),
-                          deflateBound(Z_NULL, kDeflateBlock) + 64})));
+            b->out.set(static_cast<long long>(blockBound(kDeflateBlock)));
         } else {
             b = std::move(spare_.back());
             spare_.pop_back();

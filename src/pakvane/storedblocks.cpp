@@ -70,19 +70,9 @@ bool repeats(const unsigned char* data, std::size_t n, std::size_t dict, sStored
 
 }  // namespace
 
-bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch) {
-    // Measured block by block (bench/deflate.cpp --blocks) on tar streams of
-    // documentation, Python sources, binaries and text of a 5,000-word
-    // vocabulary: the block deflater is the quicker where the positions
-    // sampled meet, on average, at least 40 earlier ones of the window with
-    // zlib's hash of their three bytes (the chain zlib walks), and at least
-    // 30% repeat four bytes found in the window; and where fewer than 0.3
-    // times as many earlier ones have the same hash of eight bytes (the
-    // chain walked here) and fewer than 70% meet one at all (more are long
-    // matches, over which zlib only inserts), or, where zlib's chains pass
-    // 700, fewer than 0.4 times as many.
+sChainCounts countChains(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch) {
     constexpr std::size_t kStride = 4, kRingSize = kWindow / kStride;
-    if (n < kStoredMinBytes) return false;
+    sChainCounts c;
     // Samples are numbered in 16 bits: a longer block is judged by its
     // first 192 KiB.
     n = std::min<std::size_t>(n, 192 * 1024);
@@ -96,7 +86,6 @@ bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t 
     c8.assign(std::size_t(1) << 15, 0);
     last4.assign(std::size_t(1) << 16, 0);
     scratch.ring.resize(kRingSize);
-    std::uint64_t samples = 0, zlibChain = 0, ownChain = 0, repeat4 = 0, met8 = 0;
     for (std::size_t p = 0, k = 0; p + 8 <= span; p += kStride, ++k) {
         if (p >= kWindow) {
             // The sample a window back leaves the chains.
@@ -113,14 +102,14 @@ bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t 
         const std::uint32_t four = static_cast<std::uint32_t>(v);
         std::uint16_t& seen = last4[(four * 2654435761u) >> 16];
         if (p >= dict) {
-            ++samples;
-            zlibChain += c3[h3];
-            ownChain += c8[h8];
-            met8 += c8[h8] != 0;
+            ++c.samples;
+            c.zlibChain += c3[h3];
+            c.ownChain += c8[h8];
+            c.met8 += c8[h8] != 0;
             // The last sample with this hash, as its number plus one.
             if (seen != 0) {
                 const std::size_t at = (std::size_t(seen) - 1) * kStride;
-                repeat4 += p - at <= kWindow && load32(base + at) == four;
+                c.repeat4 += p - at <= kWindow && load32(base + at) == four;
             }
         }
         seen = static_cast<std::uint16_t>(k + 1);
@@ -128,11 +117,43 @@ bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t 
         ++c8[h8];
         scratch.ring[k % kRingSize] = h3 | h8 << 16;
     }
+    return c;
+}
+
+bool blockDeflaterQuicker(const sChainCounts& c) {
+    // Measured block by block (bench/deflate.cpp --blocks) on tar streams of
+    // documentation, Python sources, binaries and text of a 5,000-word
+    // vocabulary: the block deflater is the quicker where the positions
+    // sampled meet, on average, at least 40 earlier ones of the window with
+    // zlib's hash of their three bytes (the chain zlib walks), and at least
+    // 30% repeat four bytes found in the window; and where fewer than 0.3
+    // times as many earlier ones have the same hash of eight bytes (the
+    // chain walked here) and fewer than 70% meet one at all (more are long
+    // matches, over which zlib only inserts), or, where zlib's chains pass
+    // 700, fewer than 0.4 times as many.
+    //
     // A window holds a quarter of its positions as samples: a chain of 40
     // is 10 samples long, one of 700 is 175.
-    if (samples == 0 || zlibChain < 10 * samples || 10 * repeat4 < 3 * samples) return false;
-    return (10 * ownChain < 3 * zlibChain && 10 * met8 < 7 * samples) ||
-           (zlibChain >= 175 * samples && 10 * ownChain < 4 * zlibChain);
+    if (c.samples == 0 || c.zlibChain < 10 * c.samples || 10 * c.repeat4 < 3 * c.samples) return false;
+    return (10 * c.ownChain < 3 * c.zlibChain && 10 * c.met8 < 7 * c.samples) ||
+           (c.zlibChain >= 175 * c.samples && 10 * c.ownChain < 4 * c.zlibChain);
+}
+
+bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch) {
+    return n >= kStoredMinBytes && blockDeflaterQuicker(countChains(data, n, dict, scratch));
+}
+
+eBlockEngine chooseBlockEngine(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch) {
+    if (deflateCannotShrink(data, n, dict, scratch)) return eBlockEngine::stored;
+    if (n < kStoredMinBytes) return eBlockEngine::whole;
+    // Measured block by block on the same streams and the bodies of
+    // /usr/share/doc and of trees of Python-like code and of text of a
+    // 50-word vocabulary: below chains of 100 (25 samples) the block
+    // deflater's blocks came out no smaller than libdeflate's at level 6
+    // (on /usr/share/doc, 0.2% smaller at the median and up to 0.9% larger)
+    // in two to eight times its time.
+    const sChainCounts c = countChains(data, n, dict, scratch);
+    return c.zlibChain >= 25 * c.samples && blockDeflaterQuicker(c) ? eBlockEngine::chains : eBlockEngine::whole;
 }
 
 std::uint64_t huffmanBits(const std::uint32_t* counts, std::size_t symbols) {

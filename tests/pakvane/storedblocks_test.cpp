@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "compression/blockdeflate.h"
+#include "compression/piecedeflate.h"
 #include "testsupport.h"
 
 namespace {
@@ -249,4 +251,62 @@ TEST(EngineChoice, OurDeflaterOnlyWhereZlibsChainsAreLongAndOursShort) {
             const auto* at = reinterpret_cast<const unsigned char*>(window.data()) + c.dict.size();
             EXPECT_EQ(blockDeflaterQuicker(at, c.data.size(), c.dict.size(), scratch), c.ours) << c.name;
         }
+}
+
+// The writer's engine for a block, on kinds of block: stored for random
+// bytes; our deflater, with the window before the block, for text of a few
+// words, where it comes out smaller than libdeflate deflating the block
+// whole; libdeflate for the rest, where it is no larger than ours beyond
+// three bytes in a thousand and the few dozen bytes the window before the
+// block may save (and several times quicker, bench/README.md).  Each choice
+// is held against both engines' sizes on the block, whose window holds
+// bytes of the same kind but not the block's own.
+TEST(EngineChoice, StoredOursOrLibdeflateByTheBlocksBytes) {
+    sRandom r(33);
+    std::string tiled, otherTiles;
+    const std::string tile = r.bytes(1024), otherTile = r.bytes(1024);
+    while (tiled.size() < 524288) tiled += tile;
+    while (otherTiles.size() < 32768) otherTiles += otherTile;
+    // Text of 3,000 words of three to ten letters.
+    std::vector<std::string> vocabulary;
+    for (int k = 0; k < 3000; ++k) {
+        std::string w;
+        for (std::size_t n = 3 + r.next() % 8; w.size() < n;) w += static_cast<char>('a' + r.next() % 26);
+        vocabulary.push_back(w);
+    }
+    std::string prose;
+    while (prose.size() < 524288 + 32768) prose += vocabulary[r.next() % 3000] + (r.next() % 12 ? " " : ".\n");
+    prose.resize(524288 + 32768);
+    const struct {
+        const char* name;
+        std::string dict, data;
+        eBlockEngine engine;
+    } table[] = {
+        {"text of six words", words(r, 32768), words(r, 524288), eBlockEngine::chains},
+        {"random bytes", r.bytes(32768), r.bytes(524288), eBlockEngine::stored},
+        {"seven-bit random bytes", "", r.bytes(524288, 0x7F), eBlockEngine::whole},
+        {"text of 3,000 words", prose.substr(0, 32768), prose.substr(32768), eBlockEngine::whole},
+        {"a random tile repeated", otherTiles, tiled, eBlockEngine::whole},
+        {"zeros", std::string(32768, '\0'), std::string(524288, '\0'), eBlockEngine::whole},
+        {"text too short to judge", "", words(r, kStoredMinBytes - 1), eBlockEngine::whole},
+    };
+    sStoredScratch scratch;
+    cBlockDeflater ours;
+    cPieceDeflater whole(6);
+    for (const auto& c : table) {
+        const std::string window = c.dict + c.data;
+        const auto* at = reinterpret_cast<const unsigned char*>(window.data()) + c.dict.size();
+        const std::size_t n = c.data.size();
+        EXPECT_EQ(chooseBlockEngine(at, n, c.dict.size(), scratch), c.engine) << c.name;
+        if (c.engine == eBlockEngine::stored) continue;
+        std::vector<unsigned char> out(std::max(cBlockDeflater::bound(n), whole.bound(n)));
+        const std::size_t mine = ours.deflate(at, n, c.dict.size(), false, out.data(), out.size());
+        const std::size_t theirs = whole.deflate(at, n, false, out.data(), out.size());
+        ASSERT_GT(mine, 0u);
+        ASSERT_GT(theirs, 0u);
+        if (c.engine == eBlockEngine::chains)
+            EXPECT_LT(mine, theirs) << c.name;
+        else
+            EXPECT_LE(theirs * 1000, mine * 1003 + 64 * 1000) << c.name << ": " << theirs << " against " << mine;
+    }
 }
