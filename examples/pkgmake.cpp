@@ -39,6 +39,7 @@
 // pack at <path>, as the scenario names it, is read).
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -1309,6 +1310,15 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
             options.fault.error = errno;
             ok = false;
         }
+        if (ok && check) {
+            // The scenario packed is done with, and let go before the check
+            // (told below that the writer has ended) builds its own from the
+            // payload: otherwise its record of every file would be held
+            // twice over.  Its memory goes back to the system at once, as
+            // the check's thread allocates from a heap of its own.
+            s.close();
+            ::malloc_trim(0);
+        }
         checked.end(ok);
         if (!ok) {
             progress.endLine();
@@ -1325,9 +1335,6 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
         progress.done();
     }
     if (check) {
-        // The scenario packed is done with: its record of every file would
-        // otherwise be held twice over while the check goes on.
-        s.close();
         if (gHooks.stopBeforeCheck) {
             stopForTest();
             checked.release();

@@ -13,12 +13,20 @@ packages made here in a scratch folder.
                                                a cut one, a damaged body or
                                                item, bytes after the end:
                                                exit 2 and the cause
+    pkgmake_payload_test.py <pkgmake> machines the same payload, byte for
+                                               byte, on this processor and on
+                                               an emulated one without SSE4,
+                                               AVX, AVX2, AVX-512, SHA, BMI2
+                                               or PCLMULQDQ (qemu-x86_64
+                                               -cpu qemu64), and with our own
+                                               vector engines masked
 
 The expected messages are built here from the files and from Python's own
 reading of the payloads (struct, zlib, hashlib).
 """
 import hashlib
 import os
+import random
 import re
 import resource
 import signal
@@ -207,4 +215,47 @@ def check_mode():
                r'error: /dev/stdin goes on after its payload ends at byte %d' % n, 'pipe')
 
 
-run_case({'causes': causes, 'check': check_mode})
+def machines():
+    """Blocks of each engine of the writer (stored, our deflater, libdeflate)
+    packed on this processor, with our vector engines masked, and on an
+    emulated processor on which every library that chooses its code by the
+    processor (our Adler-32 and SHA-256, libdeflate's, glibc's) takes its
+    plainest: one payload, which Python's zlib reads."""
+    r = random.Random(61)
+    few = [w.encode() for w in ('the package installs registers updates removes software for its user version '
+                                'install folder file data system memory thread stream scenario document licence '
+                                'readme welcome 0 1 2 3 4 5 6 7 8 9 qor manager update check release notes').split()]
+    many = [bytes(r.choice(b'abcdefghijklmnopqrstuvwxyz') for _ in range(r.randint(3, 10))) for _ in range(3000)]
+
+    def text(words, n):
+        out = bytearray()
+        while len(out) < n:
+            out += b' '.join(r.choice(words) for _ in range(r.randint(4, 16))) + b'\n'
+        return bytes(out[:n])
+
+    with tempfile.TemporaryDirectory() as d:
+        write(f'{d}/files/noise.bin', r.randbytes(1100000))
+        write(f'{d}/files/few.txt', text(few, 1100000))
+        write(f'{d}/files/many.txt', text(many, 1100000))
+        scenario = package(d, '"files" = $pgm "files"\n')
+        runs = {'here': ([PKGMAKE], {}),
+                'here, 4 threads': ([PKGMAKE, '--threads', '4'], {}),
+                'without our AVX-512 and AVX2 engines': ([PKGMAKE], {'QOR_CPU_DISABLE': 'avx512,avx2'}),
+                'emulated, 2 threads': (['qemu-x86_64', '-cpu', 'qemu64', PKGMAKE, '--threads', '2'], {})}
+        payloads = {}
+        for what, (cmd, env) in runs.items():
+            out = f'{d}/{len(payloads)}.data'
+            r = subprocess.run(cmd + ['--no-check', scenario, out], capture_output=True, timeout=600,
+                               env=dict(os.environ, **env))
+            check(r.returncode == 0, f'{what}: exit {r.returncode}: {r.stderr[-500:]!r}')
+            payloads[what] = open(out, 'rb').read() if r.returncode == 0 else b''
+        first = payloads['here']
+        for what, b in payloads.items():
+            check(b == first, f'{what}: another payload ({len(b)} bytes against {len(first)})')
+        z = zlib.decompressobj()
+        body = z.decompress(first[49:])
+        check(z.eof and not z.unused_data and len(body) == struct.unpack_from('<I', first, 9)[0]
+              and hashlib.sha256(body).digest() == first[17:49], 'the payload does not inflate to its body')
+
+
+run_case({'causes': causes, 'check': check_mode, 'machines': machines})

@@ -253,9 +253,9 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
 
 // The body's bytes in order in, the zlib stream out: blocks deflated on the
 // pool, written to dst in order.  Blocks finish out of order (text takes
-// longer than noise), so enough of them are kept in flight (three per
-// worker and two more, some 3.3 MiB of buffers per worker, and at most 24)
-// that a slow block at the front does not leave the workers idle.
+// longer than noise), so enough of them are kept in flight (two per worker
+// and two more, some 2.2 MiB of buffers per worker, and at most 16) that a
+// slow block at the front does not leave the workers idle.
 //
 // A large file's digest, which its record puts before its bytes, is known
 // only once the file has been read through.  Rather than wait for that,
@@ -270,7 +270,7 @@ class cBodyDeflater {
 public:
     cBodyDeflater(cFileIOTarget* dst, cWorkPool& pool, int threads, sPayloadProgress& progress,
                   const sPayloadOptions& options, sPayloadFault& fault)
-        : dst_(dst), pool_(pool), maxInFlight_(std::min<std::size_t>(3 * static_cast<std::size_t>(threads) + 2, 24)),
+        : dst_(dst), pool_(pool), maxInFlight_(std::min<std::size_t>(2 * static_cast<std::size_t>(threads) + 2, 16)),
           pendingInFlight_(static_cast<std::size_t>(options.packAheadOfDigest / kDeflateBlock)), progress_(progress),
           observer_(options.observer), fault_(fault) {
         sha256_starts(&sha_);
