@@ -1,28 +1,35 @@
-// Deflating as the payload writer does: 128 KiB pieces, each with the
+// Deflating as the payload writer does: 512 KiB pieces, each with the
 // 32 KiB before it as history, ended by a sync flush (the last by the
-// stream's end), one output buffer reused.  Ours (cBlockDeflater) against
-// zlib at level 9 given the same pieces and dictionaries, and libdeflate at
-// level 9 on the same pieces (it takes no dictionary), on two texts:
+// stream's end), one output buffer reused.  Ours (cBlockDeflater) and the
+// writer's engines as it chooses them block by block (stored, ours, or
+// libdeflate at level 6 on the piece whole without history, made joinable:
+// cPieceDeflater) against zlib at level 9 given the same pieces and
+// dictionaries, and libdeflate at level 9 on the same pieces, on three
+// texts:
 //  - words of a vocabulary of a few dozen, the files of the many-small-files
 //    trees of bench/pkgmake_payload.py, where a hash chain search spends the
 //    most;
-//  - a mix of words and runs of noise.
+//  - a mix of words and runs of noise;
+//  - text of 3,000 words of three to ten letters, a richer vocabulary.
 // The counters give each side's output bytes, so that the sizes can be held
 // against each other too.
 //
 // With --blocks FILE... it measures instead how the payload writer's choice
 // of engine fares block by block: each file is cut as the writer cuts a
-// body (128 KiB blocks after 32 KiB of history), each block deflated by zlib
-// at level 9 and by ours (the fastest of three runs each, this thread's CPU
-// time), and the table gives, for each file, the blocks stored, those the
-// choice (blockDeflaterQuicker) gives ours, those of them on which zlib was
-// quicker by more than 3% and the worst, and the seconds taken by zlib
-// alone, by the engines as chosen (the choice's own time included) and by
-// the quicker of the two on every block, each with the test for stored
-// blocks.  --csv adds a line per block: the choice, its time and each
-// engine's (microseconds), and each engine's output bytes.
+// body (kDeflateBlock bytes after 32 KiB of history), each block deflated
+// by zlib at level 9, by ours and by libdeflate's joinable pieces (the
+// fastest of three runs each, this thread's CPU time), and the table gives,
+// for each file, the blocks stored, those the choice (chooseBlockEngine)
+// gives ours and libdeflate, the blocks on which the engine chosen was
+// slower than zlib by more than 3%, and the seconds and bytes of zlib alone
+// and of the engines as chosen (the choice and the test for stored blocks
+// included).  --csv adds a line per block: the engine (0 stored, 1 ours, 2
+// libdeflate), the choice's time and each engine's (microseconds), and each
+// engine's output bytes.
 //   bench_deflate --blocks [--csv] FILE...
 #include "compression/blockdeflate.h"
+#include "compression/piecedeflate.h"
+#include "pakvane/pkgstream.h"
 #include "pakvane/storedblocks.h"
 
 #include <benchmark/benchmark.h>
@@ -41,8 +48,10 @@
 namespace {
 
 constexpr std::size_t kBytes = 8u << 20;
-constexpr std::size_t kPiece = 128 * 1024;
-constexpr std::size_t kHistory = 32 * 1024;
+constexpr std::size_t kPiece = kDeflateBlock;
+constexpr std::size_t kHistory = kDeflateDictionary;
+// libdeflate's level in the payload writer (src/pakvane/pkgstream.cpp).
+constexpr int kPieceLevel = 6;
 
 std::uint64_t next(std::uint64_t& x) {
     x ^= x >> 12;
@@ -73,10 +82,32 @@ std::vector<unsigned char> wordsData(std::size_t n, bool noise) {
     return v;
 }
 
+// Text of 3,000 words of three to ten letters, each as likely.
+std::vector<unsigned char> proseData(std::size_t n) {
+    std::uint64_t x = 777;
+    std::vector<std::string> vocabulary;
+    for (int k = 0; k < 3000; ++k) {
+        std::string w;
+        for (std::size_t len = 3 + next(x) % 8; w.size() < len;) w += static_cast<char>('a' + next(x) % 26);
+        vocabulary.push_back(w);
+    }
+    std::vector<unsigned char> v;
+    v.reserve(n + 16);
+    while (v.size() < n) {
+        const std::uint64_t r = next(x);
+        const std::string& w = vocabulary[(r >> 8) % 3000];
+        v.insert(v.end(), w.begin(), w.end());
+        v.push_back(r % 12 ? ' ' : '\n');
+    }
+    v.resize(n);
+    return v;
+}
+
 const std::vector<unsigned char>& input(int which) {
     static const std::vector<unsigned char> words = wordsData(kBytes, false);
     static const std::vector<unsigned char> mixed = wordsData(kBytes, true);
-    return which == 0 ? words : mixed;
+    static const std::vector<unsigned char> prose = proseData(kBytes);
+    return which == 0 ? words : which == 1 ? mixed : prose;
 }
 
 void BM_PiecesDeflate_Qor(benchmark::State& state) {
@@ -98,7 +129,7 @@ void BM_PiecesDeflate_Qor(benchmark::State& state) {
     state.counters["out_bytes"] = static_cast<double>(total);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in.size()));
 }
-BENCHMARK(BM_PiecesDeflate_Qor)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PiecesDeflate_Qor)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void BM_PiecesDeflate_Zlib9(benchmark::State& state) {
     const std::vector<unsigned char>& in = input(static_cast<int>(state.range(0)));
@@ -128,7 +159,7 @@ void BM_PiecesDeflate_Zlib9(benchmark::State& state) {
     state.counters["out_bytes"] = static_cast<double>(total);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in.size()));
 }
-BENCHMARK(BM_PiecesDeflate_Zlib9)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PiecesDeflate_Zlib9)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void BM_PiecesDeflate_Libdeflate9(benchmark::State& state) {
     const std::vector<unsigned char>& in = input(static_cast<int>(state.range(0)));
@@ -150,7 +181,44 @@ void BM_PiecesDeflate_Libdeflate9(benchmark::State& state) {
     state.counters["out_bytes"] = static_cast<double>(total);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in.size()));
 }
-BENCHMARK(BM_PiecesDeflate_Libdeflate9)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PiecesDeflate_Libdeflate9)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The writer's engines as it chooses them for each piece: the choice, the
+// test for stored blocks and the joining of libdeflate's pieces included.
+void BM_PiecesDeflate_AsChosen(benchmark::State& state) {
+    const std::vector<unsigned char>& in = input(static_cast<int>(state.range(0)));
+    cBlockDeflater ours;
+    cPieceDeflater whole(kPieceLevel);
+    sStoredScratch scratch;
+    std::vector<unsigned char> out(std::max({cBlockDeflater::bound(kPiece), whole.bound(kPiece), storedBlocksBound(kPiece)}));
+    std::size_t total = 0;
+    for (auto _ : state) {
+        total = 0;
+        for (std::size_t at = 0; at < in.size(); at += kPiece) {
+            const std::size_t n = std::min(kPiece, in.size() - at), dict = std::min(at, kHistory);
+            const bool last = at + n == in.size();
+            const unsigned char* d = in.data() + at;
+            std::size_t got = 0;
+            switch (chooseBlockEngine(d, n, dict, scratch)) {
+            case eBlockEngine::stored:
+                got = putStoredBlocks(d, n, last, out.data());
+                break;
+            case eBlockEngine::chains:
+                got = ours.deflate(d, n, dict, last, out.data(), out.size());
+                break;
+            case eBlockEngine::whole:
+                got = whole.deflate(d, n, last, out.data(), out.size());
+                break;
+            }
+            if (!got) std::abort();
+            total += got;
+            benchmark::DoNotOptimize(out.data());
+        }
+    }
+    state.counters["out_bytes"] = static_cast<double>(total);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in.size()));
+}
+BENCHMARK(BM_PiecesDeflate_AsChosen)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 double threadSeconds() {
     timespec t;
@@ -170,8 +238,8 @@ bool readFile(const char* path, std::vector<unsigned char>& out) {
 
 int blockTable(int argc, char** argv) {
     bool csv = false;
-    std::printf("| file | MB | blocks | stored | ours | ours slower by >3%% | worst | zlib alone s | as chosen s | "
-                "quicker each s |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| file | MB | blocks | stored | ours | libdeflate | slower than zlib by >3%% | zlib alone s | as chosen s | "
+                "zlib alone MB | as chosen MB |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (int a = 0; a < argc; ++a) {
         if (std::strcmp(argv[a], "--csv") == 0) {
             csv = true;
@@ -183,33 +251,24 @@ int blockTable(int argc, char** argv) {
             return 2;
         }
         cBlockDeflater ours;
+        cPieceDeflater whole(kPieceLevel);
         z_stream z{};
         if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return 2;
-        std::vector<unsigned char> out(std::max<std::size_t>(cBlockDeflater::bound(kPiece), deflateBound(&z, kPiece) + 64));
+        std::vector<unsigned char> out(std::max({cBlockDeflater::bound(kPiece), whole.bound(kPiece),
+                                                 storedBlocksBound(kPiece),
+                                                 static_cast<std::size_t>(deflateBound(&z, kPiece)) + 64}));
         sStoredScratch scratch;
-        std::size_t blocks = 0, stored = 0, chosen = 0, slower = 0;
-        double worst = 0, zlibAlone = 0, asChosen = 0, quicker = 0;
+        std::size_t blocks = 0, stored = 0, toOurs = 0, toWhole = 0, slower = 0;
+        double zlibAlone = 0, asChosen = 0, zlibBytes = 0, chosenBytes = 0;
         for (std::size_t at = 0; at < in.size(); at += kPiece, ++blocks) {
             const std::size_t n = std::min(kPiece, in.size() - at), dict = std::min(at, kHistory);
             const unsigned char* d = in.data() + at;
             const bool last = at + n == in.size();
-            // The test for stored blocks runs whichever engines there are;
-            // the choice between them is the cost of having two.
             double t0 = threadSeconds();
-            const bool isStored = deflateCannotShrink(d, n, dict, scratch);
-            const double storedTest = threadSeconds() - t0;
-            zlibAlone += storedTest;
-            asChosen += storedTest;
-            quicker += storedTest;
-            if (isStored) {
-                ++stored;
-                continue;
-            }
-            t0 = threadSeconds();
-            const bool pick = blockDeflaterQuicker(d, n, dict, scratch);
+            const eBlockEngine engine = chooseBlockEngine(d, n, dict, scratch);
             const double choice = threadSeconds() - t0;
-            double tz = 1e9, to = 1e9;
-            std::size_t zb = 0, ob = 0;
+            double tz = 1e9, to = 1e9, tw = 1e9;
+            std::size_t zb = 0, ob = 0, wb = 0;
             for (int r = 0; r < 3; ++r) {
                 t0 = threadSeconds();
                 if (deflateReset(&z) != Z_OK || (dict && deflateSetDictionary(&z, d - dict, static_cast<uInt>(dict)) != Z_OK))
@@ -224,24 +283,44 @@ int blockTable(int argc, char** argv) {
                 t0 = threadSeconds();
                 ob = ours.deflate(d, n, dict, last, out.data(), out.size());
                 to = std::min(to, threadSeconds() - t0);
-                if (!ob) return 2;
+                t0 = threadSeconds();
+                wb = whole.deflate(d, n, last, out.data(), out.size());
+                tw = std::min(tw, threadSeconds() - t0);
+                if (!ob || !wb) return 2;
             }
+            double t = choice;
+            std::size_t bytes = 0;
+            switch (engine) {
+            case eBlockEngine::stored:
+                ++stored;
+                t0 = threadSeconds();
+                bytes = putStoredBlocks(d, n, last, out.data());
+                t += threadSeconds() - t0;
+                break;
+            case eBlockEngine::chains:
+                ++toOurs;
+                t += to;
+                bytes = ob;
+                break;
+            case eBlockEngine::whole:
+                ++toWhole;
+                t += tw;
+                bytes = wb;
+                break;
+            }
+            slower += t > 1.03 * tz;
             zlibAlone += tz;
-            asChosen += choice + (pick ? to : tz);
-            quicker += std::min(tz, to);
-            if (pick) {
-                ++chosen;
-                slower += to > 1.03 * tz;
-                worst = std::max(worst, to / tz);
-            }
+            asChosen += t;
+            zlibBytes += static_cast<double>(zb);
+            chosenBytes += static_cast<double>(bytes);
             if (csv)
-                std::printf("csv,%s,%zu,%d,%.1f,%.1f,%.1f,%zu,%zu\n", argv[a], blocks, pick, choice * 1e6, tz * 1e6, to * 1e6,
-                            zb, ob);
+                std::printf("csv,%s,%zu,%d,%.1f,%.1f,%.1f,%.1f,%zu,%zu,%zu\n", argv[a], blocks, static_cast<int>(engine),
+                            choice * 1e6, tz * 1e6, to * 1e6, tw * 1e6, zb, ob, wb);
         }
         deflateEnd(&z);
-        std::printf("| %s | %.1f | %zu | %zu | %zu | %zu | %.2f | %.2f | %.2f | %.2f |\n", argv[a],
-                    static_cast<double>(in.size()) / 1e6, blocks, stored, chosen, slower, worst, zlibAlone, asChosen,
-                    quicker);
+        std::printf("| %s | %.1f | %zu | %zu | %zu | %zu | %zu | %.2f | %.2f | %.3f | %.3f |\n", argv[a],
+                    static_cast<double>(in.size()) / 1e6, blocks, stored, toOurs, toWhole, slower, zlibAlone, asChosen,
+                    zlibBytes / 1e6, chosenBytes / 1e6);
         std::fflush(stdout);
     }
     return 0;

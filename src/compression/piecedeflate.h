@@ -5,17 +5,17 @@
 // zlib at level 9, and about as small (its blocks are cut where the bytes'
 // statistics change, not every 16,383 symbols), but it knows nothing of the
 // bytes before the buffer and always ends with a final block.  A piece of a
-// longer stream must do neither: so its final block is found (zlib's inflate
-// walks the piece block by block, and gives back the bytes, which must be
-// the data), its final bit cleared and an empty stored block put after it,
-// as zlib's sync flush ends a piece, so that the next piece's bytes follow
-// directly.  Matches never reach before the piece, so a piece's bytes depend
-// on its data alone, never on what went before it.
+// longer stream must do neither: so its final block is found (the blocks
+// walked, their codes and symbols decoded but nothing inflated: a third of
+// the time zlib's inflate takes), its final bit cleared and an empty stored
+// block put after it, as zlib's sync flush ends a piece, so that the next
+// piece's bytes follow directly.  Matches never reach before the piece, so
+// a piece's bytes depend on its data alone, never on what went before it.
 //
 // libdeflate chooses its code by the processor only for checksums and for
 // decoding; what it writes for the same bytes at the same level is the same
-// on every machine (and the payload tests compare the bytes of builds that
-// differ).
+// on every machine (pkgmake's payload test packs on an emulated processor
+// without the extensions it could choose by, and compares).
 #pragma once
 
 #include <cstddef>
@@ -23,9 +23,10 @@
 
 // The bit offsets of the final block of the raw deflate stream at
 // in[0 .. inBytes): where its header starts and where its end-of-block code
-// ends.  The stream must inflate (by zlib) to exactly plainBytes bytes, which
-// are written to plain: true only then.
-bool findFinalDeflateBlock(const unsigned char* in, std::size_t inBytes, unsigned char* plain, std::size_t plainBytes,
+// ends.  True only when the stream ends in its last byte and stands for
+// exactly plainBytes bytes, none of its distances reaching back before its
+// start, and when zlib's inflate would take every block of it.
+bool findFinalDeflateBlock(const unsigned char* in, std::size_t inBytes, std::size_t plainBytes,
                            std::size_t& headerBit, std::size_t& endBit);
 
 // Turns the complete raw deflate stream at out, whose final block starts at
@@ -49,9 +50,8 @@ public:
     // Deflates data[0 .. n) as raw deflate blocks at out[0 .. room), n at
     // least 1: with the final block when `last`, else as a piece that the
     // next one follows (ending as a sync flush ends).  Returns the bytes
-    // written, or 0 when libdeflate or zlib cannot have their memory, room is
-    // short (room of bound(n) never is), or the piece does not inflate back
-    // to the data.
+    // written, or 0 when libdeflate cannot have its memory or room is short
+    // (room of bound(n) never is).
     std::size_t deflate(const unsigned char* data, std::size_t n, bool last, unsigned char* out, std::size_t room);
 
 private:
