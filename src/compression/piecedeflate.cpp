@@ -68,14 +68,15 @@ private:
     // up to a few bytes, for a last symbol shorter than what a lookup reads.
     bool need(unsigned k) {
         if (held_ >= k) return true;
-        if (at_ + 8 <= n_) {
-            std::uint64_t v;
-            std::memcpy(&v, p_ + at_, 8);
-            bits_ |= le64(v) << held_;
-            at_ += (63 - held_) >> 3;
-            held_ |= 56;
-            return true;
-        }
+        if (at_ + 8 > n_) return refillAtEnd(k);
+        std::uint64_t v;
+        std::memcpy(&v, p_ + at_, 8);
+        bits_ |= le64(v) << held_;
+        at_ += (63 - held_) >> 3;
+        held_ |= 56;
+        return true;
+    }
+    __attribute__((noinline)) bool refillAtEnd(unsigned k) {
         while (held_ <= 56) {
             if (at_ >= n_ + 8) return held_ >= k;
             bits_ |= static_cast<std::uint64_t>(at_ < n_ ? p_[at_] : 0) << held_;
@@ -244,25 +245,78 @@ private:
                                                     1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
         static const std::uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+        // The bit buffer in locals while symbols pass: members only around
+        // the rare calls that take from it.
+        const unsigned char* const p = p_;
+        const std::size_t n = n_;
+        std::uint64_t bits = bits_;
+        unsigned held = held_;
+        std::size_t at = at_, out = out_;
+        auto store = [&] {
+            bits_ = bits;
+            held_ = held;
+            at_ = at;
+            out_ = out;
+        };
+        auto load = [&] {
+            bits = bits_;
+            held = held_;
+            at = at_;
+        };
+        auto next = [&](const sCode& c) {
+            const std::uint16_t e = c.table[bits & ((1u << kTableBits) - 1)];
+            if (e) {
+                bits >>= e >> 9;
+                held -= e >> 9;
+                return e & 0x1FF;
+            }
+            store();
+            const int sym = decode(c);
+            load();
+            return sym;
+        };
+        auto extra = [&](unsigned k) {
+            const unsigned v = static_cast<unsigned>(bits & ((std::uint64_t(1) << k) - 1));
+            bits >>= k;
+            held -= k;
+            return v;
+        };
         for (;;) {
-            // A length's code and extra bits and a distance's: 48 bits.
-            if (!need(48) || consumed() > 8 * n_) return false;
-            const int sym = decode(lit);
-            if (sym < 0) return false;
+            // A length's code and extra bits and a distance's: 48 bits.  Past
+            // the input's end only the few zero bytes refillAtEnd() gives are
+            // taken, and the block's end is held against the input's.
+            if (held < 48) {
+                if (at + 8 <= n) {
+                    std::uint64_t v;
+                    std::memcpy(&v, p + at, 8);
+                    bits |= le64(v) << held;
+                    at += (63 - held) >> 3;
+                    held |= 56;
+                } else {
+                    store();
+                    if (!refillAtEnd(48)) return false;
+                    load();
+                }
+            }
+            const int sym = next(lit);
             if (sym < 256) {
-                ++out_;
+                if (sym < 0) return false;
+                ++out;
                 continue;
             }
-            if (sym == 256) return true;
+            if (sym == 256) {
+                store();
+                return true;
+            }
             if (sym > 285) return false;
-            const std::size_t len = kLengthBase[sym - 257] + take(kLengthExtra[sym - 257]);
-            const int d = decode(dist);
+            const std::size_t len = kLengthBase[sym - 257] + extra(kLengthExtra[sym - 257]);
+            const int d = next(dist);
             if (d < 0 || d > 29) return false;
-            const std::size_t distance = kDistBase[d] + take(kDistExtra[d]);
+            const std::size_t distance = kDistBase[d] + extra(kDistExtra[d]);
             // Nothing before the stream: a distance reaches back into what
             // it made so far.
-            if (distance > out_) return false;
-            out_ += len;
+            if (distance > out) return false;
+            out += len;
         }
     }
 

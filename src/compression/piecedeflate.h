@@ -6,8 +6,8 @@
 // statistics change, not every 16,383 symbols), but it knows nothing of the
 // bytes before the buffer and always ends with a final block.  A piece of a
 // longer stream must do neither: so its final block is found (the blocks
-// walked, their codes and symbols decoded but nothing inflated: a third of
-// the time zlib's inflate takes), its final bit cleared and an empty stored
+// walked, their codes and symbols decoded but nothing inflated: two thirds
+// of the time zlib's inflate takes), its final bit cleared and an empty stored
 // block put after it, as zlib's sync flush ends a piece, so that the next
 // piece's bytes follow directly.  Matches never reach before the piece, so
 // a piece's bytes depend on its data alone, never on what went before it.
