@@ -2,8 +2,8 @@
 // 32 KiB before it as history, ended by a sync flush (the last by the
 // stream's end), one output buffer reused.  Ours (cBlockDeflater) and the
 // writer's engines as it chooses them block by block (stored, ours, or
-// libdeflate at level 6 on the piece whole without history, made joinable:
-// cPieceDeflater) against zlib at level 9 given the same pieces and
+// libdeflate at level 6 or 10 on the piece whole without history, made
+// joinable: cPieceDeflater) against zlib at level 9 given the same pieces and
 // dictionaries, and libdeflate at level 9 on the same pieces, on three
 // texts:
 //  - words of a vocabulary of a few dozen, the files of the many-small-files
@@ -24,8 +24,9 @@
 // slower than zlib by more than 3%, and the seconds and bytes of zlib alone
 // and of the engines as chosen (the choice and the test for stored blocks
 // included).  --csv adds a line per block: the engine (0 stored, 1 ours, 2
-// libdeflate), the choice's time and each engine's (microseconds), and each
-// engine's output bytes.
+// libdeflate at level 6, 3 at level 10), the choice's time and each
+// engine's (microseconds: zlib, ours, level 6), and each engine's output
+// bytes.
 //   bench_deflate --blocks [--csv] FILE...
 #include "compression/blockdeflate.h"
 #include "compression/piecedeflate.h"
@@ -50,8 +51,8 @@ namespace {
 constexpr std::size_t kBytes = 8u << 20;
 constexpr std::size_t kPiece = kDeflateBlock;
 constexpr std::size_t kHistory = kDeflateDictionary;
-// libdeflate's level in the payload writer (src/pakvane/pkgstream.cpp).
-constexpr int kPieceLevel = 6;
+// libdeflate's levels in the payload writer (src/pakvane/pkgstream.cpp).
+constexpr int kPieceLevel = 6, kDeepPieceLevel = 10;
 
 std::uint64_t next(std::uint64_t& x) {
     x ^= x >> 12;
@@ -188,7 +189,7 @@ BENCHMARK(BM_PiecesDeflate_Libdeflate9)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark:
 void BM_PiecesDeflate_AsChosen(benchmark::State& state) {
     const std::vector<unsigned char>& in = input(static_cast<int>(state.range(0)));
     cBlockDeflater ours;
-    cPieceDeflater whole(kPieceLevel);
+    cPieceDeflater whole(kPieceLevel), deep(kDeepPieceLevel);
     sStoredScratch scratch;
     std::vector<unsigned char> out(std::max({cBlockDeflater::bound(kPiece), whole.bound(kPiece), storedBlocksBound(kPiece)}));
     std::size_t total = 0;
@@ -208,6 +209,9 @@ void BM_PiecesDeflate_AsChosen(benchmark::State& state) {
                 break;
             case eBlockEngine::whole:
                 got = whole.deflate(d, n, last, out.data(), out.size());
+                break;
+            case eBlockEngine::wholeDeep:
+                got = deep.deflate(d, n, last, out.data(), out.size());
                 break;
             }
             if (!got) std::abort();
@@ -238,8 +242,8 @@ bool readFile(const char* path, std::vector<unsigned char>& out) {
 
 int blockTable(int argc, char** argv) {
     bool csv = false;
-    std::printf("| file | MB | blocks | stored | ours | libdeflate | slower than zlib by >3%% | zlib alone s | as chosen s | "
-                "zlib alone MB | as chosen MB |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| file | MB | blocks | stored | ours | libdeflate 6 | libdeflate 10 | slower than zlib by >3%% | zlib alone s | "
+                "as chosen s | zlib alone MB | as chosen MB |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (int a = 0; a < argc; ++a) {
         if (std::strcmp(argv[a], "--csv") == 0) {
             csv = true;
@@ -251,14 +255,14 @@ int blockTable(int argc, char** argv) {
             return 2;
         }
         cBlockDeflater ours;
-        cPieceDeflater whole(kPieceLevel);
+        cPieceDeflater whole(kPieceLevel), deep(kDeepPieceLevel);
         z_stream z{};
         if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return 2;
         std::vector<unsigned char> out(std::max({cBlockDeflater::bound(kPiece), whole.bound(kPiece),
                                                  storedBlocksBound(kPiece),
                                                  static_cast<std::size_t>(deflateBound(&z, kPiece)) + 64}));
         sStoredScratch scratch;
-        std::size_t blocks = 0, stored = 0, toOurs = 0, toWhole = 0, slower = 0;
+        std::size_t blocks = 0, stored = 0, toOurs = 0, toWhole = 0, toDeep = 0, slower = 0;
         double zlibAlone = 0, asChosen = 0, zlibBytes = 0, chosenBytes = 0;
         for (std::size_t at = 0; at < in.size(); at += kPiece, ++blocks) {
             const std::size_t n = std::min(kPiece, in.size() - at), dict = std::min(at, kHistory);
@@ -267,8 +271,8 @@ int blockTable(int argc, char** argv) {
             double t0 = threadSeconds();
             const eBlockEngine engine = chooseBlockEngine(d, n, dict, scratch);
             const double choice = threadSeconds() - t0;
-            double tz = 1e9, to = 1e9, tw = 1e9;
-            std::size_t zb = 0, ob = 0, wb = 0;
+            double tz = 1e9, to = 1e9, tw = 1e9, td = 1e9;
+            std::size_t zb = 0, ob = 0, wb = 0, db = 0;
             for (int r = 0; r < 3; ++r) {
                 t0 = threadSeconds();
                 if (deflateReset(&z) != Z_OK || (dict && deflateSetDictionary(&z, d - dict, static_cast<uInt>(dict)) != Z_OK))
@@ -286,6 +290,12 @@ int blockTable(int argc, char** argv) {
                 t0 = threadSeconds();
                 wb = whole.deflate(d, n, last, out.data(), out.size());
                 tw = std::min(tw, threadSeconds() - t0);
+                if (engine == eBlockEngine::wholeDeep) {
+                    t0 = threadSeconds();
+                    db = deep.deflate(d, n, last, out.data(), out.size());
+                    td = std::min(td, threadSeconds() - t0);
+                    if (!db) return 2;
+                }
                 if (!ob || !wb) return 2;
             }
             double t = choice;
@@ -307,6 +317,11 @@ int blockTable(int argc, char** argv) {
                 t += tw;
                 bytes = wb;
                 break;
+            case eBlockEngine::wholeDeep:
+                ++toDeep;
+                t += td;
+                bytes = db;
+                break;
             }
             slower += t > 1.03 * tz;
             zlibAlone += tz;
@@ -318,9 +333,9 @@ int blockTable(int argc, char** argv) {
                             choice * 1e6, tz * 1e6, to * 1e6, tw * 1e6, zb, ob, wb);
         }
         deflateEnd(&z);
-        std::printf("| %s | %.1f | %zu | %zu | %zu | %zu | %zu | %.2f | %.2f | %.3f | %.3f |\n", argv[a],
-                    static_cast<double>(in.size()) / 1e6, blocks, stored, toOurs, toWhole, slower, zlibAlone, asChosen,
-                    zlibBytes / 1e6, chosenBytes / 1e6);
+        std::printf("| %s | %.1f | %zu | %zu | %zu | %zu | %zu | %zu | %.2f | %.2f | %.3f | %.3f |\n", argv[a],
+                    static_cast<double>(in.size()) / 1e6, blocks, stored, toOurs, toWhole, toDeep, slower, zlibAlone,
+                    asChosen, zlibBytes / 1e6, chosenBytes / 1e6);
         std::fflush(stdout);
     }
     return 0;

@@ -93,14 +93,15 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
 // Worker pool: tasks that read files run before blocks to deflate, so that
 // reading keeps ahead of the packing within its budget.
 
-// libdeflate's level for the blocks that go to it: on the bodies measured
-// (bench/README.md) its pieces without history come out no larger than
-// zlib's at level 9 with history, in under half the time.
-constexpr int kPieceLevel = 6;
+// libdeflate's levels for the blocks that go to it (chooseBlockEngine): on
+// the bodies measured (bench/README.md) its pieces without history come out
+// no larger than zlib's at level 9 with history, in under half the time.
+constexpr int kPieceLevel = 6, kDeepPieceLevel = 10;
 
 struct sWorker {
-    std::unique_ptr<cBlockDeflater> chains;  // made on the first block for it
-    std::unique_ptr<cPieceDeflater> pieces;  // made on the first block for it
+    // Each made on the first block for it.
+    std::unique_ptr<cBlockDeflater> chains;
+    std::unique_ptr<cPieceDeflater> pieces, deepPieces;
     sStoredScratch stored;
 };
 
@@ -221,8 +222,8 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     // Bytes that deflate cannot shrink are stored without a search; text of
     // a small vocabulary, code and tables go to our deflater, whose matches
     // reach into the history before the block; the rest to libdeflate,
-    // whole.  The choice is the bytes' alone, so the same bytes give the
-    // same output.
+    // whole, lists and tables of very long chains at its level 10.  The
+    // choice is the bytes' alone, so the same bytes give the same output.
     const eBlockEngine engine = chooseBlockEngine(data, n, b.dict, w.stored);
     const bool stored = engine == eBlockEngine::stored, chains = engine == eBlockEngine::chains;
     const std::size_t room = blockBound(n);
@@ -246,8 +247,9 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
         ok = outBytes > 0;
         return;
     }
-    if (!w.pieces) w.pieces = std::make_unique<cPieceDeflater>(kPieceLevel);
-    outBytes = w.pieces->deflate(data, n, b.last, out.data(), room);
+    std::unique_ptr<cPieceDeflater>& pieces = engine == eBlockEngine::wholeDeep ? w.deepPieces : w.pieces;
+    if (!pieces) pieces = std::make_unique<cPieceDeflater>(engine == eBlockEngine::wholeDeep ? kDeepPieceLevel : kPieceLevel);
+    outBytes = pieces->deflate(data, n, b.last, out.data(), room);
     ok = outBytes > 0;
 }
 

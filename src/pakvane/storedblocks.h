@@ -58,18 +58,24 @@ bool blockDeflaterQuicker(const sChainCounts& counts);
 
 // The engines of the payload writer: stored blocks, the block deflater with
 // the window before the block, libdeflate on the block whole without it
-// (compression/piecedeflate.h).
-enum class eBlockEngine { stored, chains, whole };
+// (compression/piecedeflate.h) at level 6 and, with its near-optimal parse,
+// at level 10.
+enum class eBlockEngine { stored, chains, whole, wholeDeep };
 
 // The engine for the n bytes at data, dict bytes of window before them, by
-// the bytes alone.  Stored when deflate cannot shrink them; else libdeflate,
-// several times quicker than either deflater with zlib's parse and about as
-// small, but where zlib's chains are long (100 earlier positions a
-// position and more: text of a small vocabulary, source code, tables) and
-// the block deflater the quicker of the two with that parse.  There its
-// deeper search and the window before the block keep the bytes smaller than
-// libdeflate does, by 0.4% on Python sources and 2.3% on text of a
-// 50-word vocabulary.
+// the bytes alone.  Stored when deflate cannot shrink them; else libdeflate
+// at level 6, several times quicker than either deflater with zlib's parse
+// and about as small; but where zlib's chains are long (100 earlier
+// positions a position and more: text of a small vocabulary, source code,
+// tables) and the block deflater the quicker of the two with that parse,
+// the block deflater, whose deeper search and the window before the block
+// keep the bytes smaller than libdeflate does, by 0.4% on Python sources
+// and 2.3% on text of a 50-word vocabulary; and where zlib's chains pass
+// 700 but the block deflater is not the quicker (lists of paths, tables of
+// binaries) libdeflate at level 10, half zlib's time there and 3% to 5%
+// smaller than zlib, the block deflater and level 6 (not where nearly every
+// position lies inside a long match: runs and tiles, on which its parse
+// takes five times zlib's).
 eBlockEngine chooseBlockEngine(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch);
 
 // The most bytes putStoredBlocks writes for n bytes.
