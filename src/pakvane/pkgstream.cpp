@@ -96,7 +96,7 @@ void fileFault(sPayloadFault& fault, sPayloadFault::eCause cause, const std::str
 // libdeflate's levels for the blocks that go to it (chooseBlockEngine): on
 // the bodies measured (bench/README.md) its pieces without history come out
 // no larger than zlib's at level 9 with history, in under half the time.
-constexpr int kPieceLevel = 6, kDeepPieceLevel = 10;
+constexpr int kPieceLevel = 6, kDeepPieceLevel = 9;
 
 struct sWorker {
     // Each made on the first block for it.
@@ -222,7 +222,7 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
     // Bytes that deflate cannot shrink are stored without a search; text of
     // a small vocabulary, code and tables go to our deflater, whose matches
     // reach into the history before the block; the rest to libdeflate,
-    // whole, lists and tables of very long chains at its level 10.  The
+    // whole, lists and tables of very long chains at its level 9.  The
     // choice is the bytes' alone, so the same bytes give the same output.
     const eBlockEngine engine = chooseBlockEngine(data, n, b.dict, w.stored);
     const bool stored = engine == eBlockEngine::stored, chains = engine == eBlockEngine::chains;
@@ -247,8 +247,9 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
         ok = outBytes > 0;
         return;
     }
-    std::unique_ptr<cPieceDeflater>& pieces = engine == eBlockEngine::wholeDeep ? w.deepPieces : w.pieces;
-    if (!pieces) pieces = std::make_unique<cPieceDeflater>(engine == eBlockEngine::wholeDeep ? kDeepPieceLevel : kPieceLevel);
+    const bool deep = engine == eBlockEngine::wholeDeep;
+    std::unique_ptr<cPieceDeflater>& pieces = deep ? w.deepPieces : w.pieces;
+    if (!pieces) pieces = std::make_unique<cPieceDeflater>(deep ? kDeepPieceLevel : kPieceLevel);
     outBytes = pieces->deflate(data, n, b.last, out.data(), room);
     ok = outBytes > 0;
 }

@@ -155,10 +155,12 @@ eBlockEngine chooseBlockEngine(const unsigned char* data, std::size_t n, std::si
     //
     // Where zlib's chains pass 700 (175 samples) and fewer than 70% of the
     // positions meet an earlier eight-byte hash, but the block deflater is
-    // not the quicker, libdeflate's level 10 took 0.5 to 0.6 of zlib's time
-    // and came out 3% to 5% smaller than zlib's level 9 and its own level 6
-    // (the lists of paths that open the bodies of the trees of small files,
-    // /usr/lib/python3.11, the first 168 MB of /usr/bin).
+    // not the quicker, libdeflate's level 9 took 0.3 to 0.7 of zlib's time
+    // and came out 1% to 3% smaller than its level 6, and than zlib's level
+    // 9 but on one of them (0.6% larger): the lists of paths that open the
+    // bodies of the trees of small files, /usr/lib/python3.11, the first
+    // 168 MB of /usr/bin.  Its level 10 was smaller still, but its tables
+    // take some 9 MiB a worker.
     const sChainCounts c = countChains(data, n, dict, scratch);
     if (c.zlibChain >= 25 * c.samples && blockDeflaterQuicker(c)) return eBlockEngine::chains;
     if (c.zlibChain >= 175 * c.samples && 10 * c.met8 < 7 * c.samples) return eBlockEngine::wholeDeep;

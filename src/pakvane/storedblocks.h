@@ -58,8 +58,7 @@ bool blockDeflaterQuicker(const sChainCounts& counts);
 
 // The engines of the payload writer: stored blocks, the block deflater with
 // the window before the block, libdeflate on the block whole without it
-// (compression/piecedeflate.h) at level 6 and, with its near-optimal parse,
-// at level 10.
+// (compression/piecedeflate.h) at level 6 and, searching deeper, at level 9.
 enum class eBlockEngine { stored, chains, whole, wholeDeep };
 
 // The engine for the n bytes at data, dict bytes of window before them, by
@@ -72,10 +71,10 @@ enum class eBlockEngine { stored, chains, whole, wholeDeep };
 // keep the bytes smaller than libdeflate does, by 0.4% on Python sources
 // and 2.3% on text of a 50-word vocabulary; and where zlib's chains pass
 // 700 but the block deflater is not the quicker (lists of paths, tables of
-// binaries) libdeflate at level 10, half zlib's time there and 3% to 5%
-// smaller than zlib, the block deflater and level 6 (not where nearly every
-// position lies inside a long match: runs and tiles, on which its parse
-// takes five times zlib's).
+// binaries) libdeflate at level 9, in 0.3 to 0.7 of zlib's time there and
+// 1% to 3% smaller than its level 6 (not where nearly every position lies
+// inside a long match: runs and tiles, on which its search takes longer
+// than zlib's).
 eBlockEngine chooseBlockEngine(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch);
 
 // The most bytes putStoredBlocks writes for n bytes.

@@ -256,7 +256,7 @@ TEST(EngineChoice, OurDeflaterOnlyWhereZlibsChainsAreLongAndOursShort) {
 // The writer's engine for a block, on kinds of block: stored for random
 // bytes; our deflater, with the window before the block, for text of a few
 // words, where it comes out smaller than libdeflate deflating the block
-// whole; libdeflate's level 10 for a list of file entries, where it comes
+// whole; libdeflate's level 9 for a list of file entries, where it comes
 // out smaller than both; libdeflate's level 6 for the rest, where it is no
 // larger than ours beyond three bytes in a thousand and the few dozen bytes
 // the window before the block may save (and several times quicker,
@@ -317,7 +317,7 @@ TEST(EngineChoice, StoredOursOrLibdeflateByTheBlocksBytes) {
     };
     sStoredScratch scratch;
     cBlockDeflater ours;
-    cPieceDeflater whole(6), deep(10);
+    cPieceDeflater whole(6), deep(9);
     for (const auto& c : table) {
         const std::string window = c.dict + c.data;
         const auto* at = reinterpret_cast<const unsigned char*>(window.data()) + c.dict.size();
