@@ -374,7 +374,7 @@ cPieceDeflater::cPieceDeflater(int level) : level_(level) {}
 
 cPieceDeflater::~cPieceDeflater() = default;
 
-std::size_t cPieceDeflater::bound(std::size_t n) const {
+std::size_t cPieceDeflater::bound(std::size_t n) {
     // libdeflate's bound does not depend on the compressor's level (its
     // argument may be null), and the join adds at most its five bytes.
     return libdeflate_deflate_compress_bound(nullptr, n) + kJoinBytes;

@@ -44,8 +44,8 @@ public:
     cPieceDeflater(const cPieceDeflater&) = delete;
     cPieceDeflater& operator=(const cPieceDeflater&) = delete;
 
-    // The most bytes deflate() writes for n bytes of data.
-    std::size_t bound(std::size_t n) const;
+    // The most bytes deflate() writes for n bytes of data, at any level.
+    static std::size_t bound(std::size_t n);
 
     // Deflates data[0 .. n) as raw deflate blocks at out[0 .. room), n at
     // least 1: with the final block when `last`, else as a piece that the

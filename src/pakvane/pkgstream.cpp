@@ -209,7 +209,7 @@ struct sBlock {
 
 // The most bytes any engine writes for a block of n bytes.
 std::size_t blockBound(std::size_t n) {
-    return std::max({cBlockDeflater::bound(n), storedBlocksBound(n), cPieceDeflater(kPieceLevel).bound(n)});
+    return std::max({cBlockDeflater::bound(n), storedBlocksBound(n), cPieceDeflater::bound(n)});
 }
 
 // Deflates b's data into out, whose room is kept from block to block.
