@@ -236,6 +236,7 @@ struct sChannel {
     long long top = 0;       // 2^prec - 1
     unsigned long long outTop = 0;
     int shift = 0;           // for precisions past 16 bits
+    bool exact = false;      // of the output's precision: nothing to scale
 
     bool init(const opj_image_comp_t& c, int outBits) {
         if (!c.data || c.w == 0 || c.h == 0 || c.prec < 1 || c.prec > 31) return false;
@@ -247,6 +248,7 @@ struct sChannel {
         top = (1LL << (prec - shift)) - 1;
         offset = c.sgnd ? 1LL << (prec - 1) : 0;
         outTop = (1ULL << outBits) - 1;
+        exact = static_cast<unsigned long long>(top) == outTop;
         return true;
     }
 
@@ -257,6 +259,7 @@ struct sChannel {
         long long v = (static_cast<long long>(data[cy * w + cx]) + offset) >> shift;
         if (v < 0) v = 0;
         if (v > top) v = top;
+        if (exact) return static_cast<unsigned long long>(v);
         return (static_cast<unsigned long long>(v) * outTop + static_cast<unsigned long long>(top / 2)) /
                static_cast<unsigned long long>(top);
     }

@@ -68,8 +68,10 @@ public:
             // the most passes it runs.
             unsigned long long passes = 0, passUnits = 0, tilesBounded = 0;
             // The data of the tiles read after their last packet, which the
-            // library passes over (an encoder leaves none).
-            unsigned long long unread = 0;
+            // library passes over, and the packets whose headers lay past
+            // the end of theirs, which it reads as empty: an encoder leaves
+            // neither.
+            unsigned long long unread = 0, packetsPast = 0;
         };
         sWork work(int reduce) const;
         // Reads the packet headers of every tile, as the library will, and

@@ -856,6 +856,8 @@ public:
 
     // A layout the library would make otherwise (a precinct past its band).
     bool odd() const { return odd_; }
+    // The packets walked after the headers had ended.
+    unsigned long long past() const { return past_; }
 
     // The work of the passes the code-blocks of the decoded resolutions are
     // given: counted, or (`bounded`) the most the library runs.
@@ -910,6 +912,7 @@ private:
     std::vector<sBlock> blocks_;
     std::vector<sTagNode> nodes_;
     bool odd_ = false;
+    unsigned long long past_ = 0;
 };
 
 sResolution cTileWalk::layOutResolution(const sSpan& tc, const sStyle& s, int r, bool decoded) {
@@ -1000,6 +1003,8 @@ bool cTileWalk::packet(unsigned c, unsigned r, unsigned p, unsigned layer, unsig
     const unsigned cblksty = comps_[c].cblksty;
     // An SOP marker before the packet, when there is one.
     if ((scod & 2) && data.left() >= 6 && data.next(0xFF, 0x91)) data.skip(6);
+    // Past its headers a packet reads as empty, at no byte.
+    if (!headers.left()) ++past_;
     cHeaderBits bits(headers);
     unsigned long long body = 0;
     if (bits.bit()) {
@@ -1344,7 +1349,10 @@ bool cPictJ2K::sCodestream::passes(cFileIOTarget* stream, int reduce, unsigned l
             const bool elsewhere = !ppt.empty() || !ppm.empty();
             counted = tile.walk(volumes, order.layers, order.scod, data, elsewhere ? &head : nullptr, stepLimit, steps);
             if (steps > stepLimit) return false;
-            if (counted) w.unread += data.left();
+            if (counted) {
+                w.unread += data.left();
+                w.packetsPast += tile.past();
+            }
         }
         // A tile whose headers cannot be read as the library reads them is
         // one the library may still decode: its code-blocks are weighed at
