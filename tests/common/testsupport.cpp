@@ -11,6 +11,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +63,31 @@ bool asUnprivileged(const std::function<void()>& body) {
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool withinCpuSeconds(unsigned seconds, const std::function<void()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        // The soft limit sends SIGXCPU, which ends the child.
+        const rlimit cpu{seconds, seconds + 1};
+        if (setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(2);
+        // Only the body's own failures count, not the test's before it.
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const ::testing::TestResult* result = test ? test->result() : nullptr;
+        const int before = result ? result->total_part_count() : 0;
+        body();
+        bool failed = false;
+        for (int i = before; result && i < result->total_part_count(); ++i)
+            failed |= result->GetTestPartResult(i).failed();
+        std::fflush(nullptr);
+        _exit(failed ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    if (WIFSIGNALED(status)) ADD_FAILURE() << "the child ended by signal " << WTERMSIG(status);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -49,6 +49,14 @@ bool asUnprivileged(const std::function<void()>& body);
 // Whether permission bits stop this process (false for the superuser).
 bool permissionsBind();
 
+// Runs body in a forked child whose processor time is held to `seconds`
+// (RLIMIT_CPU): a cost that comes back ends the child there instead of
+// hanging the test.  True when the child ended by itself with none of the
+// body's assertions failed (a child's failures are printed by the child).  The
+// limit is a guard, not a measure: make it far above what the body needs
+// on any machine, and count the work with counters inside the body.
+bool withinCpuSeconds(unsigned seconds, const std::function<void()>& body);
+
 // Runs a shell command line and returns its standard output; `status`
 // receives the exit status (-1 when it could not run).
 std::string runCommand(const std::string& command, int* status = nullptr);

@@ -234,6 +234,43 @@ TEST(Costs, FoundInputsAreRefusedBeforeTheLibraryFillsThem) {
     }
 }
 
+// Inputs whose work had no bytes behind it (make_jp2_cost_inputs.py): a
+// codestream of 65,535 layers of 4,096 precincts (12 s and 532 MB in
+// Release), the same as an icon family's element (9.9 s), 4,900 code-blocks
+// given 88 coding passes each (3.6 s), 998 packets each visiting 65,536
+// code-blocks (1.5 s), and position steps over crossed precincts (2.8 s into
+// a 64 x 64 thumbnail).  Through every door each is refused before the
+// library lays it out, holding little; run in a child held to a minute of
+// processor time, so that the cost, come back, fails instead of hanging.
+TEST(Costs, JpegTwoThousandWorkWithoutBytesIsRefusedThroughEveryDoor) {
+    const struct {
+        const char* path;
+        int type;
+    } found[] = {
+        {"jp2/malformed/slow-65535-layers-of-4096-precincts-in-90-bytes.j2k", cPictBase::ptJ2K},
+        {"icns/malformed/slow-ic10-of-65535-layers-in-106-bytes.icns", cPictBase::ptICNS},
+        {"jp2/malformed/slow-4900-code-blocks-of-88-passes-in-37888-bytes.j2k", cPictBase::ptJ2K},
+        {"jp2/malformed/slow-998-packets-visiting-65536-code-blocks-in-5175-bytes.j2k", cPictBase::ptJ2K},
+        {"jp2/malformed/slow-rpcl-steps-over-11000x11000-in-173-bytes.j2k", cPictBase::ptJ2K},
+    };
+    EXPECT_TRUE(qortest::withinCpuSeconds(60, [&] {
+        for (const auto& f : found) {
+            SCOPED_TRACE(f.path);
+            const Bytes b = picttest::readBytes(qortest::dataPath(f.path));
+            ASSERT_FALSE(b.empty());
+            cPictBase::largestPixelBuffer(true);
+            const sCosts c = measure(b, decoders().at(f.type));
+            EXPECT_TRUE(c.probed);
+            EXPECT_FALSE(c.decoded);
+            EXPECT_EQ(c.fw, 0);
+            EXPECT_NE(c.imageResult, cPictBase::frOk);
+            EXPECT_NE(c.previewResult, cPictBase::frOk);
+            EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+            EXPECT_LT(std::max({c.probe, c.decode, c.factory, c.image, c.preview}), 2 * kMiB);
+        }
+    }));
+}
+
 // Camera raw data is stored at several bits a pixel: a DNG whose sensor of
 // 4096 x 2048 has 16 KB of data is refused before LibRaw lays the sensor
 // out (its 2-byte raw and 8-byte image buffers: 80 MB), which the general
