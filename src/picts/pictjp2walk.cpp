@@ -628,6 +628,7 @@ public:
                 ++i_;
                 off_ = 0;
             }
+            if (i_ == pieces_.size()) return false;
             const unsigned long long take = std::min(n, pieces_[i_].n - off_);
             off_ += take;
             n -= take;
@@ -1224,7 +1225,9 @@ bool gather(cFileIOTarget* stream, const std::vector<const qor_j2k::sKeptMarker*
 
 bool cPictJ2K::sCodestream::passes(cFileIOTarget* stream, int reduce, unsigned long long limit, sWork& w) const {
     using namespace qor_j2k;
-    if (!grid_ || !stream || reduce < 0 || reduce > levels) return false;
+    // What was weighed before pays for the walk: nothing is laid out for a
+    // codestream already past the limit.
+    if (!grid_ || !stream || reduce < 0 || reduce > levels || w.units > limit) return false;
     const sGridHold& h = *grid_;
     const sJ2KGrid& g = h.grid;
     const std::size_t comps = h.comps.size();
