@@ -293,6 +293,27 @@ bool cJ2KSession::rows(int reduce, bool& deep,
         return false;
     }
     const unsigned long long opaque = (1ULL << outBits) - 1;
+    // Three or four components of eight bits at the picture's size (RGB,
+    // RGBA: the common case) are only clamped, row by row.
+    bool plain = !deep && used >= 3;
+    for (unsigned int i = 0; i < used; ++i)
+        plain = plain && ch[i].exact && ch[i].shift == 0 && ch[i].w == w && ch[i].h == h;
+    if (plain) {
+        const long long top = ch[0].top;
+        auto clamp = [top](long long v) { return static_cast<unsigned int>(v < 0 ? 0 : v > top ? top : v); };
+        for (long long y = 0; y < h; ++y) {
+            const OPJ_INT32* r = ch[0].data + y * w;
+            const OPJ_INT32* g = ch[1].data + y * w;
+            const OPJ_INT32* b = ch[2].data + y * w;
+            const OPJ_INT32* a = used == 4 ? ch[3].data + y * w : nullptr;
+            for (long long x = 0; x < w; ++x)
+                line8[static_cast<std::size_t>(x)] = (a ? clamp(a[x] + ch[3].offset) : 0xFFu) << 24 |
+                                                     clamp(r[x] + ch[0].offset) << 16 |
+                                                     clamp(g[x] + ch[1].offset) << 8 | clamp(b[x] + ch[2].offset);
+            if (!row(y, line8.data(), line16.data())) return false;
+        }
+        return true;
+    }
     for (long long y = 0; y < h; ++y) {
         for (long long x = 0; x < w; ++x) {
             unsigned long long r, g, b, a = opaque;
