@@ -169,6 +169,111 @@ def sensor(rng, w, h, white, order="<"):
     return struct.pack("%s%dH" % (order, len(values)), *values)
 
 
+def jpeg_segment(code, body):
+    return struct.pack(">BBH", 0xFF, code, len(body) + 2) + body
+
+
+def ljpeg_frame(wide, high, clrs, dht, bits=16, psv=1):
+    """The markers of a lossless JPEG (SOF3) up to its scan: SOI, the
+    Huffman tables `dht` (the DHT segments' bodies), the frame of high rows
+    of wide samples of clrs components, and a scan of all of them with
+    predictor psv."""
+    sof = struct.pack(">BHHB", bits, high, wide, clrs) + b"".join(bytes([c + 1, 0x11, 0]) for c in range(clrs))
+    sos = bytes([clrs]) + b"".join(bytes([c + 1, 0x00]) for c in range(clrs)) + bytes([psv, 0, 0])
+    return (b"\xff\xd8" + b"".join(jpeg_segment(0xC4, d) for d in dht) + jpeg_segment(0xC3, sof) +
+            jpeg_segment(0xDA, sos))
+
+
+# One Huffman table for every difference category (0 to 16), each a
+# 5-bit code: the category's number.
+LJPEG_TABLE = bytes([0x00]) + bytes([0, 0, 0, 0, 17] + [0] * 11) + bytes(range(17))
+
+
+def ljpeg(samples, wide, high, clrs, bits=16):
+    """A lossless JPEG of high rows of wide pixels of clrs interleaved
+    samples (row by row), coded with predictor 1 (the sample to the left;
+    the first of a row from the one above, the very first from half the
+    range) and LJPEG_TABLE, as ITU T.81's process 14 codes it."""
+    out, acc, n = bytearray(), 0, 0
+
+    def put(value, length):
+        nonlocal acc, n
+        acc = acc << length | value & ((1 << length) - 1)
+        n += length
+        while n >= 8:
+            byte = acc >> (n - 8) & 0xFF
+            out.append(byte)
+            if byte == 0xFF:
+                out.append(0)
+            n -= 8
+        acc &= (1 << n) - 1
+
+    for y in range(high):
+        for x in range(wide):
+            for c in range(clrs):
+                at = (y * wide + x) * clrs + c
+                if x:
+                    pred = samples[at - clrs]
+                elif y:
+                    pred = samples[at - wide * clrs]
+                else:
+                    pred = 1 << (bits - 1)
+                diff = (samples[at] - pred) % 65536
+                if diff >= 32768:
+                    diff -= 65536
+                size = 16 if diff == 32768 else abs(diff).bit_length()
+                put(size, 5)
+                if 0 < size < 16:
+                    put(diff if diff >= 0 else diff + (1 << size) - 1, size)
+    if n:
+        put((1 << (8 - n)) - 1, 8 - n)
+    return ljpeg_frame(wide, high, clrs, [LJPEG_TABLE], bits) + bytes(out) + b"\xff\xd9"
+
+
+def lossless_dng(w, h, values, tile=None, white=4095, pattern=(0, 1, 1, 2)):
+    """A DNG of w x h (w even) whose colour-filter-array data (values, row
+    by row) is lossless JPEG (compression 7) of two samples a pixel: one
+    strip, or tiles of tile = (width, length) (edge tiles padded with their
+    last column and row, as DNG writers pad them)."""
+    tw, tl = tile if tile else (w, h)
+    jpegs = []
+    for ty in range(0, h, tl):
+        for tx in range(0, w, tw):
+            part = [values[min(ty + y, h - 1) * w + min(tx + x, w - 1)] for y in range(tl) for x in range(tw)]
+            jpegs.append(ljpeg(part, tw // 2, tl, 2))
+    return dng_of_jpegs(w, h, jpegs, tile, white, pattern)
+
+
+def dng_of_jpegs(w, h, jpegs, tile=None, white=4095, pattern=(0, 1, 1, 2), offsets=None):
+    """A DNG of w x h, compression 7, whose strip (or tiles of tile =
+    (width, length)) are the JPEG streams `jpegs`, laid one after another
+    at the end of the file; offsets (indexes into jpegs) chooses which
+    stream each tile points at, one for each by default."""
+    offsets = list(range(len(jpegs))) if offsets is None else offsets
+    entries = [e for e in dng_entry_values(w, h, 0, "Qortest", white, pattern) if e[0] not in (273, 278, 279)]
+    entries = [(t, k, [7] if t == 259 else v) for t, k, v in entries]
+
+    def layout(at):
+        spots = []
+        for j in jpegs:
+            spots.append(at)
+            at += len(j)
+        pointers = [spots[i] for i in offsets]
+        if tile:
+            more = [(322, 4, [tile[0]]), (323, 4, [tile[1]]), (324, 4, pointers),
+                    (325, 4, [len(jpegs[i]) for i in offsets])]
+        else:
+            more = [(273, 4, [0]), (278, 4, [h]), (279, 4, [len(jpegs[0])])]
+        return [ifd_entry(*e) for e in entries + more]
+
+    head = write_tiff(None, layout(0), b"")
+    data = write_tiff(None, layout(len(head)), b"".join(jpegs))
+    if not tile:
+        # write_tiff points the strip at its end, where the stream lies.
+        assert struct.unpack_from("<I", data, entry_offset(data, 8, 273) + 8)[0] == len(head)
+    return data
+
+
 def ppm_ref(ppm, ref, maxval=65535):
     with open(ppm, "rb") as f:
         data = f.read()
