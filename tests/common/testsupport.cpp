@@ -11,6 +11,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,12 @@ bool asUnprivileged(const std::function<void()>& body) {
     int status = 0;
     if (waitpid(child, &status, 0) != child) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void limitProcessorTime(int seconds) {
+    const rlimit cpu{static_cast<rlim_t>(seconds), static_cast<rlim_t>(seconds) + 1};
+    if (setrlimit(RLIMIT_CPU, &cpu) != 0) std::abort();
+    alarm(static_cast<unsigned>(seconds) * 20 + 60);
 }
 
 std::string runCommand(const std::string& command, int* status) {

@@ -49,6 +49,15 @@ bool asUnprivileged(const std::function<void()>& body);
 // Whether permission bits stop this process (false for the superuser).
 bool permissionsBind();
 
+// Holds this process to `seconds` of processor time (RLIMIT_CPU: SIGXCPU
+// past it) and, should it wait instead of working, to a wall-clock alarm far
+// past that.  For the child of a death test that replays an input which once
+// ran for minutes: the test then fails at the limit instead of holding the
+// run.  The child of gtest's "threadsafe" death tests is the test program
+// started afresh, so libraries that keep threads (LibRaw's OpenMP) work in
+// it as in any process.
+void limitProcessorTime(int seconds);
+
 // Runs a shell command line and returns its standard output; `status`
 // receives the exit status (-1 when it could not run).
 std::string runCommand(const std::string& command, int* status = nullptr);

@@ -5,7 +5,11 @@
         tags around an uncompressed 16-bit colour-filter-array strip, packed
         here with struct); each is developed by LibRaw's own command-line
         tool dcraw_emu, once with its default rendering at 16 bits (-6) and
-        once linear (-4), and the PPM it writes is the reference.
+        once linear (-4), and the PPM it writes is the reference.  Among
+        them the first one's sensor again in lossless JPEG (compression 7:
+        one strip, and tiles), which shares its references, and linear DNGs
+        in lossy JPEG (compression 34892: baseline tiles, a progressive
+        strip).
 
 Each NAME.dng gets NAME.gamma.ref and NAME.linear.ref: width and height as
 two little-endian u32, then the pixels from the top row down as 16-bit R,
@@ -23,6 +27,7 @@ G, B, A big-endian.  OUTDIR/index.txt lists "NAME.dng" a line.
     make_raw_images.py crashes OUTDIR   the two inputs of
         tests/data/raw/malformed named crash-cfa-pattern-* (see make_crashes).
 """
+import io
 import os
 import random
 import shutil
@@ -230,6 +235,42 @@ def ljpeg(samples, wide, high, clrs, bits=16):
     return ljpeg_frame(wide, high, clrs, [LJPEG_TABLE], bits) + bytes(out) + b"\xff\xd9"
 
 
+def dct_scans(w, h, scans, components=3):
+    """A baseline JPEG frame of w x h whose scans each carry component 1
+    alone and no data: one quantisation table of ones, a DC and an AC
+    table of one code each.  libjpeg reads such a frame whole, every scan
+    over the whole picture, before a row comes out."""
+    one = bytes([1]) + bytes(15)
+    tables = (jpeg_segment(0xDB, bytes([0]) + bytes([1]) * 64) + jpeg_segment(0xC4, bytes([0x00]) + one + bytes([0])) +
+              jpeg_segment(0xC4, bytes([0x10]) + one + bytes([0])))
+    sof = jpeg_segment(0xC0, struct.pack(">BHHB", 8, h, w, components) +
+                       b"".join(bytes([c + 1, 0x11, 0]) for c in range(components)))
+    scan = jpeg_segment(0xDA, bytes([1, 1, 0x00, 0, 63, 0]))
+    return b"\xff\xd8" + tables + sof + scan * scans + b"\xff\xd9"
+
+
+def pillow_jpeg(w, h, seed, **options):
+    """A JPEG of a w x h RGB picture of gradients, by Pillow (baseline
+    unless options say otherwise)."""
+    from PIL import Image
+    picture = Image.new("RGB", (w, h))
+    picture.putdata([((x * 4 + seed) % 256, y * 5 % 256, (x * y + seed) % 256) for y in range(h) for x in range(w)])
+    out = io.BytesIO()
+    picture.save(out, "JPEG", quality=90, **options)
+    return out.getvalue()
+
+
+def lossy_dng(w, h, jpegs, tile=None):
+    """A linear DNG of w x h in RGB whose strip (or tiles of tile = (width,
+    length)) are the lossy JPEG streams `jpegs` (compression 34892)."""
+    entries = [(254, 4, [0]), (256, 4, [w]), (257, 4, [h]), (258, 3, [8, 8, 8]), (259, 3, [34892]),
+               (262, 3, [34892]), (271, 2, "Qortest"), (272, 2, "Synthetic"), (274, 3, [1]), (277, 3, [3]),
+               (284, 3, [1]), (50706, 1, [1, 4, 0, 0]), (50708, 2, "Qortest Synthetic"), (50717, 4, [255]),
+               (50721, 10, [(1, 1), (0, 1), (0, 1), (0, 1), (1, 1), (0, 1), (0, 1), (0, 1), (1, 1)]),
+               (50728, 5, [(1, 1), (1, 1), (1, 1)]), (50778, 3, [21])]
+    return tiff_of_streams(entries, h, jpegs, tile)
+
+
 def lossless_dng(w, h, values, tile=None, white=4095, pattern=(0, 1, 1, 2)):
     """A DNG of w x h (w even) whose colour-filter-array data (values, row
     by row) is lossless JPEG (compression 7) of two samples a pixel: one
@@ -249,25 +290,34 @@ def dng_of_jpegs(w, h, jpegs, tile=None, white=4095, pattern=(0, 1, 1, 2), offse
     (width, length)) are the JPEG streams `jpegs`, laid one after another
     at the end of the file; offsets (indexes into jpegs) chooses which
     stream each tile points at, one for each by default."""
-    offsets = list(range(len(jpegs))) if offsets is None else offsets
     entries = [e for e in dng_entry_values(w, h, 0, "Qortest", white, pattern) if e[0] not in (273, 278, 279)]
     entries = [(t, k, [7] if t == 259 else v) for t, k, v in entries]
+    return tiff_of_streams(entries, h, jpegs, tile, offsets)
+
+
+def tiff_of_streams(entries, h, streams, tile=None, offsets=None):
+    """A TIFF of one IFD, the (tag, type, values) entries and the data
+    entries of `streams` laid one after another at its end: StripOffsets
+    and friends for the first stream, or TileOffsets and friends (tile =
+    (width, length)) pointing at streams[i] for every i of offsets (one
+    for each by default)."""
+    offsets = list(range(len(streams))) if offsets is None else offsets
 
     def layout(at):
         spots = []
-        for j in jpegs:
+        for j in streams:
             spots.append(at)
             at += len(j)
         pointers = [spots[i] for i in offsets]
         if tile:
             more = [(322, 4, [tile[0]]), (323, 4, [tile[1]]), (324, 4, pointers),
-                    (325, 4, [len(jpegs[i]) for i in offsets])]
+                    (325, 4, [len(streams[i]) for i in offsets])]
         else:
-            more = [(273, 4, [0]), (278, 4, [h]), (279, 4, [len(jpegs[0])])]
+            more = [(273, 4, [0]), (278, 4, [h]), (279, 4, [len(streams[0])])]
         return [ifd_entry(*e) for e in entries + more]
 
     head = write_tiff(None, layout(0), b"")
-    data = write_tiff(None, layout(len(head)), b"".join(jpegs))
+    data = write_tiff(None, layout(len(head)), b"".join(streams))
     if not tile:
         # write_tiff points the strip at its end, where the stream lies.
         assert struct.unpack_from("<I", data, entry_offset(data, 8, 273) + 8)[0] == len(head)
@@ -319,6 +369,29 @@ def make_dng(out):
         strip = sensor(rng, w, h, white)
         path = os.path.join(out, "raw_%s.dng" % name)
         write_tiff(path, dng_entries(w, h, len(strip), white=white, pattern=pattern), strip)
+        develop(path, "-6", os.path.join(out, "raw_%s.gamma.ref" % name))
+        develop(path, "-4", os.path.join(out, "raw_%s.linear.ref" % name))
+        index.append("raw_%s.dng" % name)
+        if name == "rggb":
+            # The same sensor in lossless JPEG: one strip, and tiles whose
+            # edge ones overhang the sensor.  They must develop exactly as
+            # the uncompressed file does, whose references they share.
+            values = list(struct.unpack("<%dH" % (w * h), strip))
+            for kind, tile in (("lj", None), ("ljtiles", (48, 32))):
+                with open(os.path.join(out, "raw_%s_%s.dng" % (name, kind)), "wb") as f:
+                    f.write(lossless_dng(w, h, values, tile, white, pattern))
+                for ref in ("gamma", "linear"):
+                    shutil.copy(os.path.join(out, "raw_%s.%s.ref" % (name, ref)),
+                                os.path.join(out, "raw_%s_%s.%s.ref" % (name, kind, ref)))
+                index.append("raw_%s_%s.dng" % (name, kind))
+    # Lossy DNGs (linear RGB in JPEG, compression 34892): baseline tiles of
+    # 32 x 32 over 64 x 48, and one progressive strip, developed by dcraw_emu.
+    lossy = {"lossy": lossy_dng(64, 48, [pillow_jpeg(32, 32, k) for k in range(4)], (32, 32)),
+             "lossy_progressive": lossy_dng(64, 48, [pillow_jpeg(64, 48, 7, progressive=True)])}
+    for name, data in lossy.items():
+        path = os.path.join(out, "raw_%s.dng" % name)
+        with open(path, "wb") as f:
+            f.write(data)
         develop(path, "-6", os.path.join(out, "raw_%s.gamma.ref" % name))
         develop(path, "-4", os.path.join(out, "raw_%s.linear.ref" % name))
         index.append("raw_%s.dng" % name)
