@@ -141,4 +141,4 @@ constexpr long long kRawStreamBytesPerCall = 64;
 // may each start one); together they may cost at most the sensor pixels the
 // input may describe (kMaxRawPixelsPerInputByte a byte on top of
 // kFreePictPixels, as cPictBase::rawCanDescribe weighs them).
-constexpr unsigned long long kRawJpegStartWork = 1ULL << 12;
+constexpr unsigned long long kRawJpegStartWork = 1ULL << 10;
