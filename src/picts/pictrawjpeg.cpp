@@ -72,10 +72,17 @@ bool charge(unsigned long long& work, unsigned long long n, unsigned long long l
     return checked_add(work, n, work) && work <= limit;
 }
 
-// A lossless stream's work as LibRaw's row decoder does it: every declared
-// sample, and for every row the pixels it copies out (row_copies).
+// Starting a stream: LibRaw's buffers, and the header bytes it reads to the
+// scan, at the rate its stream is charged for bytes moved.
+unsigned long long startWork(unsigned long long headerBytes) {
+    return kRawJpegStartWork + headerBytes / kRawStreamBytesPerCall;
+}
+
+// A lossless stream's work as LibRaw's row decoder does it: starting it,
+// every declared sample, and for every row the pixels it copies out.
 unsigned long long losslessWork(const sRawLjpegFrame& f, unsigned long long rowCopies) {
-    return static_cast<unsigned long long>(f.high) * (static_cast<unsigned long long>(f.wide) * f.clrs + rowCopies);
+    return startWork(f.bytes) +
+           static_cast<unsigned long long>(f.high) * (static_cast<unsigned long long>(f.wide) * f.clrs + rowCopies);
 }
 
 bool losslessDng(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limit, unsigned long long& work) {
@@ -93,7 +100,7 @@ bool losslessDng(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limi
         unsigned long long jwide = static_cast<unsigned long long>(f.wide) * (p.cfa ? f.clrs : 1);
         if (p.cfa && p.samples == 2) jwide /= 2;
         const bool wholeRows = p.samples == 1 && f.clrs > 1 && f.clrs * jwide == p.rawWidth;
-        if (!charge(work, kRawJpegStartWork + losslessWork(f, wholeRows ? jwide * f.clrs : jwide), limit))
+        if (!charge(work, losslessWork(f, wholeRows ? jwide * f.clrs : jwide), limit))
             return false;
         save = inside(static_cast<long long>(save) + 4, in);
     }
@@ -107,11 +114,13 @@ struct sJpegFrame {
     unsigned marker = 0;  // the SOFn marker's second byte
     unsigned width = 0, height = 0, components = 0;
     unsigned scanComponents = 0;  // those the first scan carries
+    unsigned long long bytes = 0;  // from the start to the scan's header
 };
 
 bool readJpegFrame(cRawBytes& in, unsigned long long at, sJpegFrame& f) {
     f = sJpegFrame();
-    unsigned char b[4];
+    const unsigned long long start = at;
+    unsigned char b[2];
     if (in.readAt(at, b, 2) != 2 || b[0] != 0xFF || b[1] != 0xD8) return false;
     at += 2;
     for (;;) {
@@ -133,6 +142,7 @@ bool readJpegFrame(cRawBytes& in, unsigned long long at, sJpegFrame& f) {
             if (m == 0xDA) {
                 if (!f.marker) return false;
                 f.scanComponents = seg[0];
+                f.bytes = at + length - start;
                 return true;
             }
             if (f.marker || length < 8 + 3u * seg[5]) return false;
@@ -222,7 +232,7 @@ bool lossyDng(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limit, 
         at.push_back(walk.streamAt(in, inside(save, in)));
         if (!readJpegFrame(in, at.back(), f) || !decodable(f) ||
             static_cast<unsigned long long>(f.width) * f.height > tileArea(p) ||
-            !charge(work, kRawJpegStartWork, limit))
+            !charge(work, startWork(f.bytes), limit))
             return false;
         frames.push_back(f);
     }
@@ -240,7 +250,7 @@ bool kodakJpeg(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limit,
     cRawMemoryBytes swapped(data.data(), data.size());
     sJpegFrame f;
     return readJpegFrame(swapped, 0, f) && decodable(f) && f.components == 3 && f.width == p.width &&
-           2ULL * f.height == p.height && charge(work, kRawJpegStartWork, limit) &&
+           2ULL * f.height == p.height && charge(work, startWork(data.size()), limit) &&
            chargeFrames(swapped, {0}, {f}, limit, work);
 }
 
@@ -256,7 +266,7 @@ bool oneLossless(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limi
         if (f.clrs < 4) return true;
         if ((f.wide >> 1) * f.clrs == 0) return false;
     }
-    return charge(work, kRawJpegStartWork + losslessWork(f, row), limit);
+    return charge(work, losslessWork(f, row), limit);
 }
 
 }  // namespace
@@ -301,6 +311,7 @@ bool readRawLjpegFrame(cRawBytes& in, unsigned long long at, bool dng, sRawLjpeg
             default: break;
         }
     }
+    jh.bytes = pos - std::min(at, size);
     return jh.bits <= 16 && jh.clrs <= 6 && jh.bits && jh.high && jh.wide && jh.clrs;
 }
 

@@ -66,7 +66,8 @@ private:
 };
 
 // The work of the plan's decoder: every sample of every stream it will
-// decode, and kRawJpegStartWork (pictlimits.h) for every stream it starts.
+// decode, and for every stream it starts kRawJpegStartWork (pictlimits.h)
+// and a unit for each kRawStreamBytesPerCall bytes of its header.
 // True with that work in `work` when each stream is one it may decode and
 // the work stays within `limit`; false at the first stream refused, or once
 // the work passes the limit (the walk stops there).
@@ -79,5 +80,6 @@ bool weighRawJpegStreams(const sRawDecodePlan& plan, cRawBytes& in, unsigned lon
 // as read, which can only overcharge it.
 struct sRawLjpegFrame {
     int algo = 0, bits = 0, high = 0, wide = 0, clrs = 0, sraw = 0, psv = 0;
+    unsigned long long bytes = 0;  // what LibRaw read of the stream to its scan
 };
 bool readRawLjpegFrame(cRawBytes& in, unsigned long long at, bool dng, sRawLjpegFrame& out);
