@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "base/bytereader.h"
 #include "base/checked.h"
@@ -175,73 +179,65 @@ unsigned long long frameSamples(const sJpegFrame& f) {
     return static_cast<unsigned long long>(f.width) * f.height * f.components;
 }
 
-// The scans libjpeg may read from each of a set of positions: it reads on
-// through the input until the image ends, past a tile's own bytes, so every
-// scan it starts is a "FF DA" at or after the position.  One pass over the
-// input counts them for all positions at once.
-std::vector<unsigned long long> scansFrom(cRawBytes& in, const std::vector<unsigned long long>& at) {
-    std::vector<std::size_t> order(at.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return at[a] < at[b]; });
-    // before[i]: the marks that start before at[i].
-    std::vector<unsigned long long> before(at.size());
-    unsigned long long marks = 0;
-    std::size_t next = 0;
-    bool ff = false;  // the byte before was 0xFF
-    std::vector<unsigned char> chunk(1 << 16);
-    unsigned long long pos = 0;
-    for (std::size_t got; (got = in.readAt(pos, chunk.data(), chunk.size())) > 0;)
-        for (std::size_t i = 0; i < got; ++i, ++pos) {
-            if (ff && chunk[i] == 0xDA) ++marks;
-            ff = chunk[i] == 0xFF;
-            for (; next < order.size() && at[order[next]] <= pos; ++next) before[order[next]] = marks;
-        }
-    for (; next < order.size(); ++next) before[order[next]] = marks;
-    std::vector<unsigned long long> scans(at.size());
-    for (std::size_t i = 0; i < at.size(); ++i) scans[i] = marks - before[i];
-    return scans;
+struct sQuietJpegError {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+void quietJpegExit(j_common_ptr c) { std::longjmp(reinterpret_cast<sQuietJpegError*>(c->err)->jump, 1); }
+void quietJpegMessage(j_common_ptr) {}
+
+// Whether libjpeg reads the header in `data` and starts on the frame
+// without an error.
+bool libjpegStartsOn(const unsigned char* data, std::size_t size) {
+    jpeg_decompress_struct d;
+    sQuietJpegError err;
+    d.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = quietJpegExit;
+    err.mgr.output_message = quietJpegMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&d);
+        return false;
+    }
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, data, static_cast<unsigned long>(size));
+    const bool started = jpeg_read_header(&d, TRUE) == JPEG_HEADER_OK && jpeg_start_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return started;
 }
 
-// The work of libjpeg's frames at these positions: a frame of one scan its
-// samples; any other its samples for every scan it may read and once more
-// for the rows it hands out.
-bool chargeFrames(cRawBytes& in, const std::vector<unsigned long long>& at, const std::vector<sJpegFrame>& frames,
-                  unsigned long long limit, unsigned long long& work) {
-    std::vector<unsigned long long> whole;
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        if (!oneScan(frames[i])) whole.push_back(at[i]);
-    const std::vector<unsigned long long> scans = whole.empty() ? whole : scansFrom(in, whole);
-    for (std::size_t i = 0, w = 0; i < frames.size(); ++i) {
-        unsigned long long n = frameSamples(frames[i]);
-        if (!oneScan(frames[i]) && !checked_mul(n, scans[w++] + 1, n)) return false;
-        if (!charge(work, n, limit)) return false;
-    }
-    return true;
+// Whether libjpeg starts on the frame at `at`.  LibRaw's lossy DNG decoder
+// reads the header and starts outside the part of it that frees the decoder
+// when libjpeg fails, so a frame it fails on there leaks the decoder's
+// memory; for a frame of one scan neither step reads past the scan's header.
+bool libjpegStarts(cRawBytes& in, unsigned long long at, const sJpegFrame& f) {
+    std::vector<unsigned char> header(static_cast<std::size_t>(f.bytes));
+    return in.readAt(at, header.data(), header.size()) == header.size() &&
+           libjpegStartsOn(header.data(), header.size());
 }
 
 bool lossyDng(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limit, unsigned long long& work) {
     sTileWalk walk{p};
-    std::vector<unsigned long long> at;
-    std::vector<sJpegFrame> frames;
     // LibRaw keeps this position in 32 bits, one offset before the first.
     for (unsigned save = static_cast<unsigned>(p.dataOffset) - 4; walk.more(); walk.next()) {
         save += 4;
+        // Each tile holds a frame of one scan no larger than the tile, which
+        // libjpeg starts on (LibRaw fails the decode on a stream libjpeg
+        // cannot read).
+        const unsigned long long at = walk.streamAt(in, inside(save, in));
         sJpegFrame f;
-        // Each tile holds a frame no larger than the tile (LibRaw fails the
-        // decode on a stream libjpeg cannot read).
-        at.push_back(walk.streamAt(in, inside(save, in)));
-        if (!readJpegFrame(in, at.back(), f) || !decodable(f) ||
+        if (!readJpegFrame(in, at, f) || !decodable(f) || !oneScan(f) ||
             static_cast<unsigned long long>(f.width) * f.height > tileArea(p) ||
-            !charge(work, startWork(f.bytes), limit))
+            !charge(work, startWork(f.bytes) + frameSamples(f), limit) || !libjpegStarts(in, at, f))
             return false;
-        frames.push_back(f);
     }
-    return chargeFrames(in, at, frames, limit, work);
+    return true;
 }
 
 // Kodak's byte-swapped JPEG: dataSize bytes read whole, swapped in pairs,
 // and a frame of half the picture's rows in three components (LibRaw's own
-// check, which it makes after libjpeg has read every scan).
+// check, which it makes after libjpeg has read every scan).  A frame of
+// more than one scan costs its samples for every scan in the data (each a
+// "FF DA" in it) and once more for the rows handed out.
 bool kodakJpeg(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limit, unsigned long long& work) {
     if (p.dataSize < 1 || p.dataSize > in.size()) return false;
     std::vector<unsigned char> data(p.dataSize);
@@ -249,9 +245,14 @@ bool kodakJpeg(const sRawDecodePlan& p, cRawBytes& in, unsigned long long limit,
     for (std::size_t i = 0; i + 1 < data.size(); i += 2) std::swap(data[i], data[i + 1]);
     cRawMemoryBytes swapped(data.data(), data.size());
     sJpegFrame f;
-    return readJpegFrame(swapped, 0, f) && decodable(f) && f.components == 3 && f.width == p.width &&
-           2ULL * f.height == p.height && charge(work, startWork(data.size()), limit) &&
-           chargeFrames(swapped, {0}, {f}, limit, work);
+    if (!readJpegFrame(swapped, 0, f) || !decodable(f) || f.components != 3 || f.width != p.width ||
+        2ULL * f.height != p.height)
+        return false;
+    unsigned long long times = 1;
+    if (!oneScan(f))
+        for (std::size_t i = 0; i + 1 < data.size(); ++i) times += data[i] == 0xFF && data[i + 1] == 0xDA;
+    unsigned long long samples = 0;
+    return checked_mul(frameSamples(f), times, samples) && charge(work, startWork(data.size()) + samples, limit);
 }
 
 // One lossless JPEG at the data offset, which LibRaw decodes whole (CR2,

@@ -8,8 +8,8 @@
         once linear (-4), and the PPM it writes is the reference.  Among
         them the first one's sensor again in lossless JPEG (compression 7:
         one strip, and tiles), which shares its references, and linear DNGs
-        in lossy JPEG (compression 34892: baseline tiles, a progressive
-        strip).
+        in lossy JPEG (compression 34892: baseline tiles; and, not listed,
+        a progressive strip).
 
 Each NAME.dng gets NAME.gamma.ref and NAME.linear.ref: width and height as
 two little-endian u32, then the pixels from the top row down as 16-bit R,
@@ -384,17 +384,17 @@ def make_dng(out):
                     shutil.copy(os.path.join(out, "raw_%s.%s.ref" % (name, ref)),
                                 os.path.join(out, "raw_%s_%s.%s.ref" % (name, kind, ref)))
                 index.append("raw_%s_%s.dng" % (name, kind))
-    # Lossy DNGs (linear RGB in JPEG, compression 34892): baseline tiles of
-    # 32 x 32 over 64 x 48, and one progressive strip, developed by dcraw_emu.
-    lossy = {"lossy": lossy_dng(64, 48, [pillow_jpeg(32, 32, k) for k in range(4)], (32, 32)),
-             "lossy_progressive": lossy_dng(64, 48, [pillow_jpeg(64, 48, 7, progressive=True)])}
-    for name, data in lossy.items():
-        path = os.path.join(out, "raw_%s.dng" % name)
-        with open(path, "wb") as f:
-            f.write(data)
-        develop(path, "-6", os.path.join(out, "raw_%s.gamma.ref" % name))
-        develop(path, "-4", os.path.join(out, "raw_%s.linear.ref" % name))
-        index.append("raw_%s.dng" % name)
+    # A lossy DNG (linear RGB in JPEG, compression 34892): baseline tiles of
+    # 32 x 32 over 64 x 48, developed by dcraw_emu.  The same picture in one
+    # progressive strip, which is not listed: it is refused.
+    path = os.path.join(out, "raw_lossy.dng")
+    with open(path, "wb") as f:
+        f.write(lossy_dng(64, 48, [pillow_jpeg(32, 32, k) for k in range(4)], (32, 32)))
+    develop(path, "-6", os.path.join(out, "raw_lossy.gamma.ref"))
+    develop(path, "-4", os.path.join(out, "raw_lossy.linear.ref"))
+    index.append("raw_lossy.dng")
+    with open(os.path.join(out, "lossy_progressive.dng"), "wb") as f:
+        f.write(lossy_dng(64, 48, [pillow_jpeg(64, 48, 7, progressive=True)]))
     # A DNG with an RGB thumbnail in IFD 0: its references are the
     # development as above and simple_dcraw's extracted thumbnail.
     path = os.path.join(out, "raw_thumb.dng")
