@@ -12,10 +12,12 @@
 // Before such a decoder runs, the streams it will start are read here as it
 // reads them (its tile walk, its offsets in its byte order, its parse of a
 // lossless JPEG's markers, buffer and quirks included).  A stream that
-// declares more samples than its tile or strip holds, a lossy frame libjpeg
-// would hold whole or that is not of its tile's size, and a stream LibRaw
-// would divide by zero on are refused; the samples of the others, each
-// stream counted for every tile that points at it, are the decode's work.
+// declares more samples than its tile or strip holds, a lossy frame larger
+// than its tile, of more than one scan, or one libjpeg fails to start on
+// (LibRaw leaks the decoder when libjpeg fails there), a Kodak frame not of
+// the picture's size, and a stream LibRaw would divide by zero on are
+// refused; the samples of the others, each stream counted for every tile
+// that points at it, are the decode's work.
 #pragma once
 
 #include <cstddef>
