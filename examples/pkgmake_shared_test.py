@@ -172,7 +172,8 @@ def leftovers():
         check(r.returncode == 0 and lines == want, f'exit {r.returncode}: {lines!r}')
         for p, data, owner, kept, _ in files:
             if kept:
-                check(open(p, 'rb').read() == data and os.stat(p).st_uid == owner, f'{p} is not as it was')
+                check(os.path.lexists(p) and open(p, 'rb').read() == data and os.stat(p).st_uid == owner,
+                      f'{p} is not as it was')
             else:
                 check(not os.path.lexists(p), f'{p} was not removed')
         check(os.readlink(temp(5)) == f'{d}/pkg/s.txt', 'the link was changed')
@@ -201,7 +202,8 @@ def attributes():
         r = pkgmake(scen, out)
         check(r.returncode == 0, f'replaced: {r.stderr!r}')
         check(acl_of(out) == before, f'replaced: {acl_of(out)!r}, was {before!r}')
-        check(os.getxattr(out, 'user.origin') == b'kept', 'replaced: the attribute was lost')
+        check('user.origin' in os.listxattr(out) and os.getxattr(out, 'user.origin') == b'kept',
+              'replaced: the attribute was lost')
         # A new output in a folder with a default list, under a narrow mask.
         new = f'{d}/new'
         os.makedirs(new)
