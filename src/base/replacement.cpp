@@ -155,7 +155,7 @@ bool lookAtTarget(const std::string& path, sTarget& t, std::string& refusal) {
             return true;
         }
         if (fd >= 0) ::close(fd);
-        else if (errno != ENOENT && errno != ELOOP)
+        else if (errno != ENOENT)
             return false;
     }
     errno = EAGAIN;
@@ -195,7 +195,7 @@ bool copyAttributes(int from, const std::string& path, int to) {
     // leads to the very file; without /proc, the name (looked at just
     // before) stands in.
     const std::string self = "/proc/self/fd/" + std::to_string(from);
-    bool viaProc = ::access("/proc/self/fd", X_OK) == 0;
+    const bool viaProc = ::access("/proc/self/fd", X_OK) == 0;
     std::string names;
     const bool listed = viaProc ? attributeNames([&](char* b, std::size_t n) { return ::listxattr(self.c_str(), b, n); },
                                                  names)
