@@ -186,6 +186,9 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
         if (e.part == E::partSubPath && !e.subPath.empty())
             return "the sub path \"" + escapeForDisplay(e.subPath) + "\" is absolute or climbs out of its folder with \"..\"";
         if (e.part == E::partSubPath) return "the quoted sub path after the base folder is missing or malformed";
+        if (e.part == E::partNoName)
+            return "the sub path \"" + escapeForDisplay(e.subPath) +
+                   "\" names no file below its base folder: give the file a name inside it";
         return "";
     case 26:
         if (e.file.empty()) return "";
@@ -699,6 +702,17 @@ void warnTextWarnings(const cSoftPkgScenario& s, const std::string& shownPath) {
                        shownDestination(s, w.dest) + "): one of each pair is lost";
             }
             break;
+        case W::sameFile:
+            if (w.count == 1) {
+                text = source + " and " + other + " (line " + std::to_string(w.otherLine + 1) +
+                       ") are both installed as " + shownDestination(s, w.dest) +
+                       " with the same bytes and mode: it is packed twice";
+            } else {
+                text = std::to_string(w.count) + " files are installed where line " + std::to_string(w.otherLine + 1) +
+                       " installs the same bytes with the same mode (the first: " + source + " and " + other +
+                       " as " + shownDestination(s, w.dest) + "): each is packed twice";
+            }
+            break;
         case W::modeNotRecorded:
             if (w.count == 1)
                 text = source + " is executable";
@@ -707,10 +721,6 @@ void warnTextWarnings(const cSoftPkgScenario& s, const std::string& shownPath) {
             text += ", but the line gives no permission digits: " +
                     std::string(w.count == 1 ? "it is" : "they are") +
                     " recorded without a mode (give digits such as 755)";
-            break;
-        case W::installFolder:
-            text = source + " is installed as the installation folder itself, " + shownDestination(s, w.dest) +
-                   ": give it a name inside the folder";
             break;
         case W::versionCut:
             text = "the version \"" + escapeForDisplay(w.text) + "\" is read as " + w.kept + ": \"" +
