@@ -210,7 +210,8 @@ bool cJPEGBudget::frame(const sFrame& f) {
     const unsigned long long perPixel = 4 + (held + static_cast<unsigned long long>(pixels) - 1) / pixels;
     if (perPixel > 1024 || !cPictBase::inputCanDescribe(pixels, input_, static_cast<int>(perPixel))) return false;
     // And with every picture before it: the strips of one TIFF, a picture
-    // and its thumbnail.  Sides are 16-bit, so the sum cannot wrap.
+    // and its thumbnail.  Sides are 16-bit, and each frame comes with a
+    // scan (kMaxJpegScans at most): the sum cannot wrap.
     ++frames_;
     pixels_ += static_cast<unsigned long long>(pixels);
     if (frames_ > 1 && !cPictBase::inputCanDescribe(static_cast<long long>(std::min(pixels_, 1ULL << 62)), input_))

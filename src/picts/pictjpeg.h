@@ -78,7 +78,6 @@ public:
 
     int scans() const { return scans_; }
     int frames() const { return frames_; }
-    long long input() const { return input_; }
     unsigned long long work() const { return work_; }
     unsigned long long coefficientBytes() const { return held_; }
     unsigned long long pixels() const { return pixels_; }
