@@ -88,12 +88,12 @@ int onError(TIFF*, void* user, const char*, const char*, va_list) {
 // A few are notices that say nothing of the pixels, told by the routine
 // that gives them: old-style JPEG's setup, each time it starts, that the
 // mode is deprecated; its check of the subsampling tags against the JPEG
-// data, whose own sampling it then follows; and a last JPEG strip coded at
-// the full strip height, as some writers make it (the rows past the
-// picture are dropped).
+// data, whose own sampling it then follows (but for sampling that TIFF
+// does not allow); and a last JPEG strip coded at the full strip height,
+// as some writers make it (the rows past the picture are dropped).
 bool isNotice(const char* module, const char* fmt) {
-    if (module && (std::strcmp(module, "OJPEGSetupDecode") == 0 || std::strcmp(module, "OJPEGSubsamplingCorrect") == 0))
-        return true;
+    if (module && std::strcmp(module, "OJPEGSetupDecode") == 0) return true;
+    if (module && std::strcmp(module, "OJPEGSubsamplingCorrect") == 0) return !(fmt && std::strstr(fmt, "not allowed"));
     return fmt && std::strstr(fmt, "JPEG strip size exceeds expected dimensions");
 }
 

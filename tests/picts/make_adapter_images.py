@@ -231,15 +231,17 @@ def make_jpeg_exif(rng, out):
 
 # ---------------------------------------------------------------------------
 
-def old_jpeg_tiff(jpeg, w, h, strip_from_scan, subsampling=None):
+def old_jpeg_tiff(jpeg, w, h, strip_from_scan, subsampling=None, tagged=True):
     """An old-style JPEG TIFF (compression 6) of one strip around a JPEG
     file: grey for one component, YCbCr for three (with YCbCrSubsampling
-    when given).  JPEGInterchangeFormat points at the JPEG.  Both forms
+    when given, unless not tagged: libtiff then assumes 2 x 2 until the
+    data says otherwise).  JPEGInterchangeFormat points at the JPEG.  Both forms
     writers used: the strip is the whole JPEG and so is the interchange
     format's length, or the strip is the data after the scan header and
     the interchange format's length ends before it."""
     spp = 3 if subsampling else 1
-    entries = 12 if subsampling else 11
+    tagged = bool(subsampling) and tagged
+    entries = 12 if tagged else 11
     at = 8 + 2 + 12 * entries + 4
     bits = struct.pack("<3H", 8, 8, 8) if subsampling else b""
     jpeg_at = at + len(bits)
@@ -250,7 +252,7 @@ def old_jpeg_tiff(jpeg, w, h, strip_from_scan, subsampling=None):
             (262, 3, 1, 6 if subsampling else 1), (273, 4, 1, strip_at), (277, 3, 1, spp), (278, 4, 1, h),
             (279, 4, 1, len(jpeg) + jpeg_at - strip_at), (513, 4, 1, jpeg_at),
             (514, 4, 1, scan if strip_from_scan else len(jpeg))]
-    if subsampling:
+    if tagged:
         tags.append((530, 3, 2, subsampling[0] | subsampling[1] << 16))
     out = bytearray(b"II*\0" + struct.pack("<IH", 8, len(tags)))
     for tag, kind, count, value in tags:
@@ -430,13 +432,16 @@ def make_tiff(out):
     # Old-style JPEG: grey, whose samples are libjpeg's own (Pillow's decode
     # of the JPEG), and YCbCr 4:4:4 and 4:2:0, which libtiff upsamples and
     # turns into RGB its own way (tiff2rgba's decode of the TIFF).
-    for name, mode, w, h, sub, from_scan in (("L", "L", 64, 64, None, True), ("YCbCr444", "RGB", 64, 48, (1, 1), False),
-                                             ("YCbCr420", "RGB", 48, 64, (2, 2), True)):
+    # The last one's data is 4:4:4 without the tag saying so, which
+    # libtiff notes in a warning and follows.
+    for name, mode, w, h, sub, from_scan, tagged in (
+            ("L", "L", 64, 64, None, True, True), ("YCbCr444", "RGB", 64, 48, (1, 1), False, True),
+            ("YCbCr420", "RGB", 48, 64, (2, 2), True, True), ("YCbCr444_untagged", "RGB", 40, 24, (1, 1), True, False)):
         buf = io.BytesIO()
         picture(rng, mode, w, h).save(buf, "JPEG", quality=90, subsampling=2 if sub == (2, 2) else 0)
         final = os.path.join(out, "tiff_ojpeg_%s.tif" % name)
         with open(final, "wb") as f:
-            f.write(old_jpeg_tiff(buf.getvalue(), w, h, from_scan, sub))
+            f.write(old_jpeg_tiff(buf.getvalue(), w, h, from_scan, sub, tagged))
         ref = os.path.join(out, "tiff_ojpeg_%s.ref" % name)
         if sub:
             rgba = os.path.join(tmp, "ojpeg_rgba.tif")
