@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -67,9 +68,28 @@ bool asUnprivileged(const std::function<void()>& body) {
 }
 
 void limitProcessorTime(int seconds) {
+    // Past the soft limit the kernel sends SIGXCPU, past the hard one
+    // SIGKILL; either ends the process.
     const rlimit cpu{static_cast<rlim_t>(seconds), static_cast<rlim_t>(seconds) + 1};
     if (setrlimit(RLIMIT_CPU, &cpu) != 0) std::abort();
     alarm(static_cast<unsigned>(seconds) * 20 + 60);
+}
+
+bool withinCpuSeconds(unsigned cpuSeconds, const std::function<void()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        limitProcessorTime(static_cast<int>(cpuSeconds));
+        body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))
+        std::fprintf(stderr, "the child ran past %u s of processor time\n", cpuSeconds);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string runCommand(const std::string& command, int* status) {
