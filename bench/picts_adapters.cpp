@@ -7,7 +7,8 @@
 // Every side runs twice: into a fresh buffer per picture (ours: a new
 // picture object), and into one buffer kept across pictures (ours: one
 // picture object decoding again).  stb_image and Pillow decode the same
-// files into buffers of their own (fresh only; see picts_bench.h).
+// files into buffers of their own (fresh only; see picts_bench.h).  Camera
+// raw: the DNG decoder against LibRaw alone, at the end of the file.
 //
 // The JPEG 2000 decoder likewise against plain OpenJPEG over a memory
 // stream, into the same pixels in a fresh buffer: what reading the
@@ -30,11 +31,13 @@
 #include <jpeglib.h>
 #include <sys/resource.h>
 
+#include <libraw/libraw.h>
 #include <openjpeg.h>
 
 #include "base/memio.h"
 #include "picts/pictjp2.h"
 #include "picts/pictjpeg.h"
+#include "picts/pictraw.h"
 
 #ifdef QOR_HAVE_TURBOJPEG
 #include <turbojpeg.h>
@@ -484,8 +487,111 @@ void plainOpenJpeg(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * pixelBytes(f));
 }
 
+// ---------------------------------------------------------------------------
+// Camera raw: our DNG decoder against LibRaw alone developing the same file
+// from memory with the same settings (16 bits, its default rendering), into
+// the same 16-bit pixels: what the walk of the file's structure, the weighing
+// of its JPEG streams before LibRaw decodes them, our stream and the copy
+// cost.  The files, a sensor of 1536 x 1024 uncompressed, in one lossless
+// JPEG strip and in lossless JPEG tiles of 256 x 256, are written into the
+// picture cache by tests/picts/make_raw_images.py.
+
+const std::vector<unsigned char>& rawFile(std::int64_t which) {
+    static const std::string maker = std::string(
+                                         "import os, random, struct, sys\n"
+                                         "sys.path.insert(0, '") +
+                                     QOR_SOURCE_DIR +
+                                     "/tests/picts')\n"
+                                     "import make_raw_images as m\n"
+                                     "out = sys.argv[1]\n"
+                                     "os.makedirs(out, exist_ok=True)\n"
+                                     "w, h = 1536, 1024\n"
+                                     "strip = m.sensor(random.Random(5), w, h, 4095)\n"
+                                     "values = list(struct.unpack('<%dH' % (w * h), strip))\n"
+                                     "m.write_tiff(os.path.join(out, 'adapters-raw.dng'), m.dng_entries(w, h, len(strip)), "
+                                     "strip)\n"
+                                     "open(os.path.join(out, 'adapters-raw-lj.dng'), 'wb').write(m.lossless_dng(w, h, values))\n"
+                                     "open(os.path.join(out, 'adapters-raw-ljtiles.dng'), 'wb').write(\n"
+                                     "    m.lossless_dng(w, h, values, tile=(256, 256)))\n";
+    static const char* const names[] = {"adapters-raw.dng", "adapters-raw-lj.dng", "adapters-raw-ljtiles.dng"};
+    static std::vector<unsigned char> files[3];
+    if (files[which].empty())
+        files[which] =
+            picts_bench::load(names[which], maker.c_str(), std::string(picts_bench::kDir) + "-raw.py");
+    return files[which];
+}
+
+// Developed pixels as ours keeps them: 16-bit R, G, B and an opaque alpha
+// in a 64-bit word, bottom row first.
+struct sRawPixels {
+    long long w = 0, h = 0;
+    std::vector<unsigned long long> px;
+};
+
+bool plainRaw(const std::vector<unsigned char>& f, sRawPixels& out) {
+    std::unique_ptr<LibRaw> lr(new LibRaw);
+    if (lr->open_buffer(const_cast<unsigned char*>(f.data()), f.size()) != LIBRAW_SUCCESS) return false;
+    lr->imgdata.params.output_bps = 16;
+    if (lr->unpack() != LIBRAW_SUCCESS || lr->dcraw_process() != LIBRAW_SUCCESS) return false;
+    int err = 0;
+    libraw_processed_image_t* img = lr->dcraw_make_mem_image(&err);
+    if (!img || img->colors != 3 || img->bits != 16) {
+        LibRaw::dcraw_clear_mem(img);
+        return false;
+    }
+    out.w = img->width;
+    out.h = img->height;
+    out.px.resize(static_cast<std::size_t>(out.w * out.h));
+    const unsigned short* s = reinterpret_cast<const unsigned short*>(img->data);
+    for (long long y = 0; y < out.h; ++y) {
+        unsigned long long* row = out.px.data() + (out.h - 1 - y) * out.w;
+        for (long long x = 0; x < out.w; ++x, s += 3)
+            row[x] = 0xFFFFULL << 48 | static_cast<unsigned long long>(s[0]) << 32 |
+                     static_cast<unsigned long long>(s[1]) << 16 | s[2];
+    }
+    LibRaw::dcraw_clear_mem(img);
+    return true;
+}
+
+void ourRaw(benchmark::State& state) {
+    const std::vector<unsigned char>& f = rawFile(state.range(0));
+    long long pixels = 0;
+    for (auto _ : state) {
+        cBufWrapperIO io(const_cast<unsigned char*>(f.data()), static_cast<long long>(f.size()), false);
+        cPictDNG dng;
+        if (!dng.decode(&io)) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(dng.raw16Bpp());
+        pixels = dng.width() * dng.height();
+    }
+    picts_bench::countPixels(state, pixels);
+}
+
+void plainLibRaw(benchmark::State& state) {
+    const std::vector<unsigned char>& f = rawFile(state.range(0));
+    // Its first picture must be ours.
+    sRawPixels first;
+    cBufWrapperIO io(const_cast<unsigned char*>(f.data()), static_cast<long long>(f.size()), false);
+    cPictDNG dng;
+    if (!plainRaw(f, first) || !dng.decode(&io) || dng.width() != first.w || dng.height() != first.h ||
+        std::memcmp(dng.raw16Bpp(), first.px.data(), first.px.size() * 8) != 0) {
+        state.SkipWithError("pixels differ from LibRaw's");
+        return;
+    }
+    for (auto _ : state) {
+        sRawPixels out;
+        if (!plainRaw(f, out)) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(out.px.data());
+    }
+    picts_bench::countPixels(state, first.w * first.h);
+}
+
 }  // namespace
 
+BENCHMARK(ourRaw)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
+BENCHMARK(plainLibRaw)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
 BENCHMARK(ourDecoderCpu)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(pillowJpeg)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 #ifdef QOR_HAVE_STB_IMAGE

@@ -141,3 +141,12 @@ constexpr unsigned kMaxRawScreenedIfds = 64;
 constexpr long long kRawStreamWorkPerInputByte = 16;
 constexpr long long kFreeRawStreamWork = 1LL << 20;
 constexpr long long kRawStreamBytesPerCall = 64;
+
+// Camera raw: the JPEG streams LibRaw's decoders read (pictrawjpeg.h) cost
+// a unit for every sample they declare and, for every stream started,
+// kRawJpegStartWork (LibRaw clears a 64 KB buffer for each, and a DNG's
+// tiles may each start one) and a unit for every kRawStreamBytesPerCall
+// bytes of its header; together they may cost at most the sensor pixels the
+// input may describe (kMaxRawPixelsPerInputByte a byte on top of
+// kFreePictPixels, as cPictBase::rawCanDescribe weighs them).
+constexpr unsigned long long kRawJpegStartWork = 1ULL << 10;
