@@ -12,6 +12,10 @@ pinned to the same cores, on every kind of package:
            (already compressed) files, text, medium binary records and
            many small files in nested folders with spaces and non-ASCII
            names, and one file near 50 MiB from 200 MiB on
+  mixed    100 MiB in 626 files (--mixed-seed, 1 by default): 30% random
+           bytes in 3 files; text of a 5,000-word vocabulary, 30% in 3
+           files and 20% in 20; 20% in 600 files of 8 to 60 KiB, each half
+           random bytes, half text
   files<N> N small files (--files, 10000, 50000 and 200000 by default) of
            text, 1.6 KiB on average, a hundred to a folder: the cost of
            each file, in time and in memory (a second table gives the
@@ -21,9 +25,10 @@ pinned to the same cores, on every kind of package:
 and three runs of each:
 
   pack     pkgmake --no-check scenario out.data
-  default  pkgmake scenario out.data (packs, then reads the payload back
-           and checks every digest)
-           both against  tar cf - files | pigz -9 -p<cores> > out.tgz && sync out.tgz
+  default  pkgmake scenario out.data (packs, and beside the packing reads
+           each piece of the payload back as it is written and checks
+           every digest)
+           both against  tar chf - files | pigz -9 -p<cores> > out.tgz && sync out.tgz
            (pkgmake flushes its output to disk, so the reference does too)
   check    pkgmake --check out.data
            against  pigz -dc out.tgz | sha256sum
@@ -37,11 +42,14 @@ and system, children included) and the peak memory (largest resident set,
 figures from a busy machine say less than those of a quiet one.
 
   bench/pkgmake_payload.py --pkgmake build/bench/examples/pkgmake
-        [--kinds small,large,mix,files] [--sizes 50,200,400] [--large-mib 1024]
+        [--kinds small,large,mix,mixed,files] [--sizes 50,200,400] [--large-mib 1024]
+        [--mixed-seed 1] [--make-only DIR]
         [--files 10000,50000,200000]
         [--tree DIR] [--cores 4] [--cpu-list 4-7] [--repeat 5] [--work /tmp/qor-bench-payload]
 
 --cpu-list pins to those CPUs instead of the first --cores ones.
+--make-only DIR writes the files of the first kind named under DIR and
+measures nothing (the same bytes as the runs pack, for other tools).
 """
 import argparse
 import os
@@ -171,6 +179,54 @@ def make_large(folder, mib, seed):
     return mib * MiB
 
 
+def vocabulary_text(r, words, size):
+    """Text of the words, drawn as often as a natural language uses its
+    words (the k-th most common about 1/k as often), in lines of 6 to 18
+    with some punctuation."""
+    cum, total = [], 0.0
+    for k in range(len(words)):
+        total += 1.0 / (k + 1)
+        cum.append(total)
+    out = bytearray()
+    while len(out) < size:
+        line = r.choices(words, cum_weights=cum, k=r.randint(6, 18))
+        if r.random() < 0.3:
+            at = r.randrange(len(line) - 1) if len(line) > 1 else 0
+            line[at] += r.choice((b',', b';', b':'))
+        out += b' '.join(line) + (b'.\n' if r.random() < 0.8 else b'\n')
+    return bytes(out[:size])
+
+
+def make_mixed(folder, seed):
+    """The 100 MiB tree of 626 files: 30% random bytes in 3 files; text of
+    a 5,000-word vocabulary, 30% in 3 files and 20% in 20; 20% in 600 files
+    each half random, half text."""
+    r = random.Random(seed)
+    letters = 'abcdefghijklmnopqrstuvwxyz'
+    vocabulary = set()
+    while len(vocabulary) < 5000:
+        vocabulary.add(''.join(r.choice(letters) for _ in range(max(1, min(14, int(r.gauss(6, 2.5)))))).encode())
+    words = sorted(vocabulary)
+    r.shuffle(words)
+    w = Writer(folder)
+    total = 100 * MiB
+    for k in range(3):
+        w.put(f'media/random{k}.bin', r.randbytes(total * 10 // 100))
+    for k in range(3):
+        w.put(f'text/large{k}.txt', vocabulary_text(r, words, total * 10 // 100))
+    for k in range(20):
+        w.put(f'text/medium/m{k:02}.txt', vocabulary_text(r, words, total // 100))
+    # 600 sizes spread evenly, scaled to make up the 20% exactly.
+    share = total * 20 // 100
+    drawn = [r.randint(8 * 1024, 62 * 1024) for _ in range(600)]
+    sizes = [d * share // sum(drawn) for d in drawn]
+    sizes[-1] += share - sum(sizes)
+    for k, size in enumerate(sizes):
+        half = size // 2
+        w.put(f'mixed/d{k // 100}/f{k:03}.dat', r.randbytes(half) + vocabulary_text(r, words, size - half))
+    return w.written
+
+
 def make_files(folder, n, seed):
     """n files of text, 1.6 KiB on average (an exponential spread from 16
     bytes to 20 KiB), a hundred to a folder."""
@@ -234,12 +290,23 @@ def main():
     ap.add_argument('--sizes', default='50,200,400')
     ap.add_argument('--large-mib', type=int, default=1024)
     ap.add_argument('--files', default='10000,50000,200000')
+    ap.add_argument('--mixed-seed', type=int, default=1)
+    ap.add_argument('--make-only')
     ap.add_argument('--tree')
     ap.add_argument('--cores', type=int, default=4)
     ap.add_argument('--cpu-list')
     ap.add_argument('--repeat', type=int, default=5)
     ap.add_argument('--work', default='/tmp/qor-bench-payload')
     a = ap.parse_args()
+    if a.make_only:
+        kind = a.kinds.split(',')[0]
+        makers = {'mixed': lambda f: make_mixed(f, a.mixed_seed), 'small': lambda f: make_small(f, 7),
+                  'large': lambda f: make_large(f, a.large_mib, 11)}
+        if kind not in makers:
+            sys.exit(f'--make-only makes one of {", ".join(makers)}')
+        shutil.rmtree(a.make_only, ignore_errors=True)
+        print(f'{kind}: {makers[kind](a.make_only)} bytes under {a.make_only}')
+        return
     for tool in ('pigz', 'tar', 'taskset', 'sha256sum'):
         if not shutil.which(tool):
             sys.exit(f'{tool} is missing (tools/deps/bench.txt)')
@@ -256,6 +323,8 @@ def main():
             packages += [(f'mix{s}', lambda f, s=int(s): make_mix(f, s * MiB, s)) for s in a.sizes.split(',')]
         elif kind == 'small':
             packages.append(('small', lambda f: make_small(f, 7)))
+        elif kind == 'mixed':
+            packages.append(('mixed', lambda f: make_mixed(f, a.mixed_seed)))
         elif kind == 'large':
             packages.append((f'large{a.large_mib}', lambda f: make_large(f, a.large_mib, 11)))
         elif kind == 'files':
@@ -281,7 +350,8 @@ def main():
                         if os.path.isfile(os.path.join(p, n)))
         scen = scenario(folder, files)
         out, tgz = os.path.join(folder, 'out.data'), os.path.join(folder, 'files.tgz')
-        ref = f'tar cf - -C "{files}" . | pigz -9 -p{a.cores} > "{tgz}" && sync "{tgz}"'
+        # Links followed (-h), as pkgmake follows them.
+        ref = f'tar chf - -C "{files}" . | pigz -9 -p{a.cores} > "{tgz}" && sync "{tgz}"'
         runs = {k: {'ratio': [], 'cpu': [], 'mem': []} for k in ('pack', 'default', 'check')}
         for _ in range(a.repeat):
             ours = {'pack': timed([pkgmake, '--no-check', scen, out], cores),
@@ -301,7 +371,7 @@ def main():
               + '; '.join(f'{k} {spread(v["ratio"])}' for k, v in runs.items()), flush=True)
     print()
     print(f'Ratios ours / reference, min | median | max of {a.repeat} rounds, pinned to {a.cores} CPUs; '
-          f'load {load()} at the end.  pack and default against `tar cf - | pigz -9 -p{a.cores}`, '
+          f'load {load()} at the end.  pack and default against `tar chf - | pigz -9 -p{a.cores}`, '
           'check against `pigz -dc | sha256sum`.')
     print('| package | run | wall min | median | max | CPU median | peak memory |')
     print('|---|---|---|---|---|---|---|')

@@ -1,6 +1,7 @@
 // pkgmake: compiles a text scenario and the files it names into a binary
-// scenario (the installer payload), reads the payload back, verifies its
-// digest and every item's digest, and prints what the package holds.
+// scenario (the installer payload), reads the payload back beside the
+// packing, each piece as soon as it is written, verifies its digest and
+// every item's digest, and prints what the package holds.
 //
 //   pkgmake [--threads N] <scenario.txt> <output.data>             compile, read back, verify
 //   pkgmake [--threads N] --no-check <scenario.txt> <output.data>  compile only
@@ -9,10 +10,13 @@
 // Paths inside a scenario are taken from the folder the scenario lies in.
 // The output is looked at before any work: one that is not a regular file
 // is refused, a symbolic link has its target replaced, and its folder must
-// be able to take a new file.  The payload is written to a temporary file
-// beside the output, read back through the descriptor it was written by,
-// and takes the output's place only once it is complete, flushed and
-// (unless --no-check) verified: an interrupted or failed run leaves the
+// be able to take a new file.  In a sticky folder that everyone may write
+// to (/tmp), a link or a file that another user put there (not the folder's
+// owner) is refused, as the kernel's protected_symlinks and
+// protected_regular refuse them.  The payload is written to a temporary file
+// beside the output, read back through the descriptor it was written by as
+// it is written, and takes the output's place only once it is complete,
+// flushed and (unless --no-check) verified: an interrupted or failed run leaves the
 // previous output as it was, and no other run's bytes are ever checked in
 // its stead.  Documents are compiled with the platform's fonts.  Progress
 // goes to standard output: one line redrawn on a terminal, as wide as the
@@ -31,8 +35,9 @@
 // For tests that must change the world at a given point of a run, without
 // depending on its speed, PKGMAKE_TEST_HOOKS holds a list, separated by
 // commas, of: "lines" (a progress line at every step, not a few a second),
-// "stop-before-check" (the process stops itself with SIGSTOP once the
-// payload is written, before it is read back and put in place) and, last,
+// "stop-before-check" (the check waits, and the process stops itself with
+// SIGSTOP once the payload is written, before it is read back and put in
+// place) and, last,
 // "stop-in:<path>" (it stops itself once the first piece of the file to
 // pack at <path>, as the scenario names it, is read).
 #include <errno.h>
@@ -53,7 +58,10 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <condition_variable>
+#include <functional>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/fileio.h"
@@ -63,6 +71,7 @@
 #include "ciplatform/ctfont.h"
 #include "ciplatform/platform.h"
 #include "pakvane/payloadcheck.h"
+#include "pakvane/payloadheader.h"
 #include "pakvane/scenario.h"
 #include "uitoolkit/langids.h"
 
@@ -182,6 +191,9 @@ std::string errorDetail(int code, const cSoftPkgScenario::sTextError& e) {
         if (e.part == E::partSubPath && !e.subPath.empty())
             return "the sub path \"" + escapeForDisplay(e.subPath) + "\" is absolute or climbs out of its folder with \"..\"";
         if (e.part == E::partSubPath) return "the quoted sub path after the base folder is missing or malformed";
+        if (e.part == E::partNoName)
+            return "the sub path \"" + escapeForDisplay(e.subPath) +
+                   "\" names no file below its base folder: give the file a name inside it";
         return "";
     case 26:
         if (e.file.empty()) return "";
@@ -520,6 +532,22 @@ std::string destinationsOf(cSoftPkgScenario& s, long long i) {
     return out;
 }
 
+// The end of a check: 0, or 2 when the payload does not verify, said with
+// `shown` naming it and, for an item that does not match or that damage
+// lies in, where that item goes.
+int checkOutcome(bool ok, sPayloadOptions& options, const std::string& shown, cSoftPkgScenario& back,
+                 cProgressLine& progress) {
+    if (!ok) {
+        std::string text = faultText(options.fault, shown);
+        if (options.fault.item >= 0) text += destinationsOf(back, options.fault.item);
+        progress.endLine();
+        std::fprintf(stderr, "error: %s\n", text.c_str());
+        return 2;
+    }
+    progress.done();
+    return 0;
+}
+
 // Reads a payload back from src as an installer would, checking every item
 // on the way, into `back`.  0, or 2 when it does not verify (`shown` names
 // it).  The payload streams through: no more of it is held than its
@@ -529,16 +557,8 @@ int verifyPayload(cFileIOTarget* src, const std::string& shown, unsigned itemsEx
     sPayloadOptions options;
     options.observer = &progress;
     options.threads = gThreads;
-    if (!verifyPayloadStream(src, true, back, options)) {
-        std::string text = faultText(options.fault, shown);
-        // An item that does not match, or that damage lies in: where it goes.
-        if (options.fault.item >= 0) text += destinationsOf(back, options.fault.item);
-        progress.endLine();
-        std::fprintf(stderr, "error: %s\n", text.c_str());
-        return 2;
-    }
-    progress.done();
-    return 0;
+    const bool ok = verifyPayloadStream(src, true, back, options);
+    return checkOutcome(ok, options, shown, back, progress);
 }
 
 // What a verified payload holds, as an installer will show it, and "ok".
@@ -695,6 +715,17 @@ void warnTextWarnings(const cSoftPkgScenario& s, const std::string& shownPath) {
                        shownDestination(s, w.dest) + "): one of each pair is lost";
             }
             break;
+        case W::sameFile:
+            if (w.count == 1) {
+                text = source + " and " + other + " (line " + std::to_string(w.otherLine + 1) +
+                       ") are both installed as " + shownDestination(s, w.dest) +
+                       " with the same bytes and mode: it is packed twice";
+            } else {
+                text = std::to_string(w.count) + " files are installed where line " + std::to_string(w.otherLine + 1) +
+                       " installs the same bytes with the same mode (the first: " + source + " and " + other +
+                       " as " + shownDestination(s, w.dest) + "): each is packed twice";
+            }
+            break;
         case W::modeNotRecorded:
             if (w.count == 1)
                 text = source + " is executable";
@@ -703,10 +734,6 @@ void warnTextWarnings(const cSoftPkgScenario& s, const std::string& shownPath) {
             text += ", but the line gives no permission digits: " +
                     std::string(w.count == 1 ? "it is" : "they are") +
                     " recorded without a mode (give digits such as 755)";
-            break;
-        case W::installFolder:
-            text = source + " is installed as the installation folder itself, " + shownDestination(s, w.dest) +
-                   ": give it a name inside the folder";
             break;
         case W::versionCut:
             text = "the version \"" + escapeForDisplay(w.text) + "\" is read as " + w.kept + ": \"" +
@@ -871,38 +898,6 @@ private:
     }
 };
 
-// The file a path names once its symbolic links are followed, each relative
-// one from the folder of the link; the path itself when it is no link (or
-// does not exist).  A target reached through links is named from its
-// folder's real path.  False with errno ELOOP for links that never end.
-bool followLinks(std::string path, std::string& target) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            target = path;
-            const std::size_t slash = path.rfind('/');
-            if (hops == 0 || slash == std::string::npos) return true;
-            char* real = ::realpath(slash == 0 ? "/" : path.substr(0, slash).c_str(), nullptr);
-            if (real) {
-                target = std::string(real) + (std::strcmp(real, "/") == 0 ? "" : "/") + path.substr(slash + 1);
-                std::free(real);
-            }
-            return true;
-        }
-        std::vector<char> buf(static_cast<std::size_t>(std::max<off_t>(st.st_size, 255)) + 2);
-        const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size() - 1);
-        if (n < 0) {
-            target = path;
-            return true;
-        }
-        const std::string to(buf.data(), static_cast<std::size_t>(n));
-        const std::size_t slash = path.rfind('/');
-        path = !to.empty() && to[0] == '/' ? to : path.substr(0, slash == std::string::npos ? 0 : slash + 1) + to;
-    }
-    errno = ELOOP;
-    return false;
-}
-
 const char* kindOf(const struct stat& st) {
     const mode_t mode = st.st_mode;
     if (S_ISDIR(mode)) return "a folder";
@@ -918,16 +913,26 @@ const char* kindOf(const struct stat& st) {
     return "a file of another kind";
 }
 
+// What a refused output or a failed write says: the rule that refused it,
+// or the system's reason.
+std::string refusalOr(const cReplacementFile& out, int error) {
+    return *out.refusal() ? std::string(out.refusal()) : reason(error ? error : EIO);
+}
+
 // The output looked at before any work: the file to replace (an output
-// that is a symbolic link has its target replaced, and the link kept), a
-// regular file or none yet, in a folder that can take a new file.  0, or
-// the exit code once the cause is said.
+// that is a symbolic link has its target replaced, and the link kept, when
+// the link is one to follow), a regular file or none yet, in a folder that
+// can take a new file.  0, or the exit code once the cause is said.
 int prepareOutput(const std::string& given, std::string& target) {
     const std::string shown = escapeForDisplay(given);
-    if (!followLinks(given, target)) {
-        std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(), std::strerror(errno));
+    _guardchar<char> resolved;
+    std::string refusal;
+    if (!resolveLinks(given.c_str(), resolved, &refusal)) {
+        std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(),
+                     refusal.empty() ? std::strerror(errno) : refusal.c_str());
         return 2;
     }
+    target = resolved.c_str();
     struct stat st;
     const bool exists = ::lstat(target.c_str(), &st) == 0;
     const int lookError = errno;
@@ -951,22 +956,32 @@ int prepareOutput(const std::string& given, std::string& target) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(), reason(lookError).c_str());
         return 2;
     }
-    // Temporary files that runs killed before their end left beside it.
-    std::vector<std::string> stale;
-    cReplacementFile::removeStaleTemporaries(target.c_str(), &stale);
-    for (const std::string& gone : stale)
-        std::fprintf(stderr, "warning: removed %s, left by a run on %s that did not end\n",
-                     escapeForDisplay(gone).c_str(), shown.c_str());
-    // The folder must take a new file now, not only after all the packing:
-    // a temporary one is made there and dropped.
+    // The folder must take a new file now, not only after all the packing,
+    // and the file there must be one to replace: a temporary one is made
+    // and dropped.
     cReplacementFile probe;
     errno = 0;
     if (!probe.begin(target.c_str())) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(target).c_str(),
-                     reason(errno ? errno : EIO).c_str());
+                     refusalOr(probe, errno).c_str());
         return 2;
     }
     probe.abandon();
+    // Temporary files that runs killed before their end left beside it: a
+    // payload's start, or nothing, in a file of ours no run holds.  Anything
+    // else so named is another's, or no leftover of a run: it stays, and is
+    // named (a running run's own is neither).
+    std::vector<cReplacementFile::sLeftover> found;
+    cReplacementFile::removeStaleTemporaries(target.c_str(), sPayloadHeader::kMagic, sPayloadHeader::kMagicSize, found);
+    for (const auto& l : found) {
+        if (l.inUse) continue;
+        if (l.removed)
+            std::fprintf(stderr, "warning: removed %s, left by a run on %s that did not end\n",
+                         escapeForDisplay(l.path).c_str(), shown.c_str());
+        else
+            std::fprintf(stderr, "warning: kept %s, named like a temporary file of a run on %s: %s\n",
+                         escapeForDisplay(l.path).c_str(), shown.c_str(), l.kept.c_str());
+    }
     return 0;
 }
 
@@ -1000,19 +1015,199 @@ bool putInPlace(cReplacementFile& out, const std::string& outPath) {
         return false;
     }
     std::fprintf(stderr, "error: cannot put the payload in place as %s: %s\n", escapeForDisplay(outPath).c_str(),
-                 reason(error).c_str());
+                 refusalOr(out, error).c_str());
     return false;
 }
 
-// Packs s into the output at outPath (its target), reads it back through
-// the same descriptor unless !check, and puts it in place.  A payload that
-// fails is dropped as `out` goes (the old output stays).
+// The payload's file shared by its writer and the check beside it: the
+// writes go through to the file and say how far its bytes stand; the check
+// reads them back through the same descriptor (pread), each once it has been
+// written, and waits for the rest.  Past the header the body is written in
+// order and never again, so what is read is what stays written; the header
+// is read once the writer has ended, when its sizes and digest are in.
+class cCheckedOutput : public cFileIOTarget {
+public:
+    explicit cCheckedOutput(cReplacementFile& out) : out_(out), fd_(static_cast<int>(out.descriptor())) {}
+
+    // Writing, on the saving thread.
+    long long size() override { return out_.size(); }
+    unsigned int read(void* buf, unsigned int n) override { return out_.read(buf, n); }
+    unsigned int write(void* buf, unsigned int n) override {
+        const long long at = out_.get_fp();
+        const unsigned int put = out_.write(buf, n);
+        if (at >= 0 && transferred(put, n)) {
+            {
+                std::lock_guard<std::mutex> l(m_);
+                written_ = std::max(written_, static_cast<unsigned long long>(at) + put);
+            }
+            moved_.notify_all();
+        }
+        return put;
+    }
+    bool set_fp(unsigned long long pos) override { return out_.set_fp(pos); }
+    long long get_fp() override { return out_.get_fp(); }
+    bool set_fp_end(unsigned long long n) override { return out_.set_fp_end(n); }
+    bool set_eof(unsigned long long length) override { return out_.set_eof(length); }
+    void close() override {}
+    bool valid() override { return out_.valid(); }
+
+    // The writer has ended (ok: with the whole payload); wakes the check.
+    void end(bool ok) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            ended_ = true;
+            ok_ = ok;
+        }
+        moved_.notify_all();
+    }
+    // The body's size, announced as the writing starts (0 when the writer
+    // ended first); on the check's thread.
+    unsigned long long bodySize() {
+        std::unique_lock<std::mutex> l(m_);
+        moved_.wait(l, [&] { return ended_ || body_ != 0; });
+        return body_;
+    }
+    void announce(unsigned long long body) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            if (body_ == 0) body_ = body;
+        }
+        moved_.notify_all();
+    }
+    // Holds the check back until release() (a test's hook: the check then
+    // reads the payload only once it is written).
+    void holdCheck() { hold_ = true; }
+    void release() {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            hold_ = false;
+        }
+        moved_.notify_all();
+    }
+
+    // The check's side: the bytes from `from` on, as they are written.
+    class cReader : public cFileIOTarget {
+    public:
+        cReader(cCheckedOutput& o, unsigned long long from) : o_(o), at_(from) {}
+        long long size() override { return -1; }
+        unsigned int read(void* buf, unsigned int n) override {
+            unsigned long long have;
+            {
+                std::unique_lock<std::mutex> l(o_.m_);
+                o_.moved_.wait(l, [&] { return !o_.hold_ && (o_.ended_ || o_.written_ > at_); });
+                have = o_.written_ > at_ ? o_.written_ - at_ : 0;
+            }
+            if (have == 0) return 0;
+            const size_t want = static_cast<size_t>(std::min<unsigned long long>(n, have));
+            ssize_t got;
+            do {
+                got = ::pread(o_.fd_, buf, want, static_cast<off_t>(at_));
+            } while (got < 0 && errno == EINTR);
+            if (got < 0) return kIOFailed;
+            at_ += static_cast<unsigned long long>(got);
+            return static_cast<unsigned int>(got);
+        }
+        bool set_fp(unsigned long long pos) override {
+            at_ = pos;
+            return true;
+        }
+        long long get_fp() override { return static_cast<long long>(at_); }
+        bool set_fp_end(unsigned long long) override { return false; }
+        bool set_eof(unsigned long long) override { return false; }
+        void close() override {}
+        bool valid() override { return true; }
+
+    private:
+        cCheckedOutput& o_;
+        unsigned long long at_;
+    };
+
+    // The header as written, once the writer has ended with the whole
+    // payload; `have` is what follows it.  False when the writer failed.
+    bool header(unsigned char (&head)[sPayloadHeader::kSize], long long& have) {
+        unsigned long long end;
+        {
+            std::unique_lock<std::mutex> l(m_);
+            moved_.wait(l, [&] { return ended_ && !hold_; });
+            if (!ok_) return false;
+            end = written_;
+        }
+        ssize_t got;
+        do {
+            got = ::pread(fd_, head, sizeof head, 0);
+        } while (got < 0 && errno == EINTR);
+        if (got != static_cast<ssize_t>(sizeof head)) std::memset(head, 0, sizeof head);
+        have = static_cast<long long>(end) - static_cast<long long>(sizeof head);
+        return true;
+    }
+
+private:
+    cReplacementFile& out_;
+    const int fd_;
+    std::mutex m_;
+    std::condition_variable moved_;
+    unsigned long long written_ = 0, body_ = 0;
+    bool ended_ = false, ok_ = false, hold_ = false;
+};
+
+// The packing's progress, which also hands the body's size, once the
+// writer knows it (as it starts, its workers running), to whoever starts
+// the check beside it.
+class cPackingObserver : public cPayloadObserver {
+public:
+    cPackingObserver(cProgressLine& line, std::function<void(unsigned long long)> onBody)
+        : line_(line), onBody_(std::move(onBody)) {}
+    void onPayloadProgress(const sPayloadProgress& p) override {
+        if (onBody_ && p.plainTotal) {
+            auto once = std::move(onBody_);
+            onBody_ = nullptr;
+            once(p.plainTotal);
+        }
+        line_.onPayloadProgress(p);
+    }
+
+private:
+    cProgressLine& line_;
+    std::function<void(unsigned long long)> onBody_;
+};
+
+// The check's progress, shown once the packing's line has gone: until then
+// the packing's is the one line.  The packed bytes' total, which the check
+// learns only from the header at the end, is the packing's by then.
+class cLateObserver : public cPayloadObserver {
+public:
+    void onPayloadProgress(const sPayloadProgress& p) override {
+        std::lock_guard<std::mutex> l(m_);
+        last_ = p;
+        if (line_) line_->onPayloadProgress(withTotal(p));
+    }
+    void show(cProgressLine* line, unsigned long long packedTotal = 0) {
+        std::lock_guard<std::mutex> l(m_);
+        line_ = line;
+        packedTotal_ = packedTotal;
+        if (line_) line_->onPayloadProgress(withTotal(last_));
+    }
+
+private:
+    sPayloadProgress withTotal(sPayloadProgress p) const {
+        if (p.packedTotal == 0) p.packedTotal = packedTotal_;
+        return p;
+    }
+    std::mutex m_;
+    sPayloadProgress last_;
+    cProgressLine* line_ = nullptr;
+    unsigned long long packedTotal_ = 0;
+};
+
+// Packs s into the output at outPath (its target), checks it beside the
+// packing through the same descriptor unless !check, and puts it in place.
+// A payload that fails is dropped as `out` goes (the old output stays).
 int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
     cReplacementFile out;
     errno = 0;
     if (!out.begin(outPath.c_str())) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(outPath).c_str(),
-                     reason(errno ? errno : EIO).c_str());
+                     refusalOr(out, errno).c_str());
         return 2;
     }
     // The interrupt handler drops the file while it is ours.
@@ -1021,11 +1216,62 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
         ~sReleased() { gOutput = nullptr; }
     } released;
     long long payloadBytes = 0;
+
+    // The check reads back, inflates and hashes each piece of the payload as
+    // soon as it is written, on threads of its own beside the packing's; at
+    // the end it takes the header and holds every size and digest against
+    // what it read.  A test's hook holds it until the payload is written.
+    cCheckedOutput checked(out);
+    if (gHooks.stopBeforeCheck) checked.holdCheck();
+    cSoftPkgScenario back;
+    cLateObserver checkProgress;
+    sPayloadOptions checkOptions;
+    checkOptions.observer = &checkProgress;
+    checkOptions.threads = gThreads;
+    bool verified = false;
+    const unsigned items = s.package().count();
+    std::thread checker;
+    // Every way out ends the check: a writer that failed ends its reading.
+    struct sJoined {
+        std::thread& t;
+        cCheckedOutput& c;
+        ~sJoined() {
+            if (!t.joinable()) return;
+            c.end(false);
+            c.release();
+            t.join();
+        }
+    } joined{checker, checked};
+    auto runCheck = [&] {
+        try {
+            cCheckedOutput::cReader reader(checked, sPayloadHeader::kSize);
+            verified = verifyPayloadAsWritten(
+                &reader, checked.bodySize(),
+                [&](unsigned char(&head)[sPayloadHeader::kSize], long long& have) { return checked.header(head, have); },
+                back, checkOptions);
+        } catch (const std::bad_alloc&) {
+            checkOptions.fault.cause = sPayloadFault::noMemory;
+            verified = false;
+        }
+    };
+    // Started once the packing's workers run, so that a limit of processes
+    // leaves the packing its threads: a check that finds none left runs
+    // after the packing instead, on this thread.
+    bool checkAfter = false;
+    auto startCheck = [&](unsigned long long body) {
+        checked.announce(body);
+        try {
+            checker = std::thread(runCheck);
+        } catch (const std::system_error&) {
+            checkAfter = true;
+        }
+    };
     {
         cProgressLine progress("packing", false);
         progress.writeBehind(static_cast<int>(out.descriptor()));
+        cPackingObserver observer(progress, check ? std::function<void(unsigned long long)>(startCheck) : nullptr);
         sPayloadOptions options;
-        options.observer = &progress;
+        options.observer = &observer;
         options.threads = gThreads;
         // Every file is read once, a larger one twice: first for its digest.
         unsigned long long reading = 0;
@@ -1042,20 +1288,20 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
                 stopForTest();
         };
         errno = 0;
-        bool ok = s.saveBinConfig(&out, options);
+        bool ok = s.saveBinConfig(check ? static_cast<cFileIOTarget*>(&checked) : &out, options);
         // The writer names what failed; the header's own writes leave only
         // the system's reason.
         if (!ok && !options.fault && errno) {
             options.fault.cause = sPayloadFault::writeFailed;
             options.fault.error = errno;
         }
-        // Flushed before it is read back: what is checked is what the disk
-        // took.
+        // Flushed before it is put in place.
         if (ok && check && ::fdatasync(static_cast<int>(out.descriptor())) != 0) {
             options.fault.cause = sPayloadFault::writeFailed;
             options.fault.error = errno;
             ok = false;
         }
+        checked.end(ok);
         if (!ok) {
             progress.endLine();
             std::fprintf(stderr, "error: %s\n", faultText(options.fault, outPath).c_str());
@@ -1070,22 +1316,24 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
         }
         progress.done();
     }
-    cSoftPkgScenario back;
     if (check) {
-        if (gHooks.stopBeforeCheck) stopForTest();
-        // Read back through the descriptor that wrote it: the very bytes
-        // that will take the output's place, whatever another process does
-        // with that path meanwhile.  One that does not verify never takes
-        // the old one's place.
-        out.set_fp(0);
         // The scenario packed is done with: its record of every file would
-        // otherwise be held twice over while the payload's is read back.
-        const unsigned items = s.package().count();
+        // otherwise be held twice over while the check goes on.
         s.close();
+        if (gHooks.stopBeforeCheck) {
+            stopForTest();
+            checked.release();
+        }
+        cProgressLine verifying("verifying", true, items);
+        checkProgress.show(&verifying, static_cast<unsigned long long>(payloadBytes) - sPayloadHeader::kSize);
+        if (checkAfter) runCheck();
+        if (checker.joinable()) checker.join();
+        checkProgress.show(nullptr);
         // A fault is the new payload's, not the old output's (left as it was).
         const char* pending = out.pendingPath();
-        const std::string checked = pending ? std::string(pending) : "the new payload for " + outPath;
-        if (const int rc = verifyPayload(&out, checked, items, back)) return rc;
+        const std::string shown = pending ? std::string(pending) : "the new payload for " + outPath;
+        if (const int rc = checkOutcome(verified, checkOptions, shown, back, verifying)) return rc;
+        // One that does not verify never takes the old one's place.
         if (!putInPlace(out, outPath)) return 2;
     }
     std::printf("payload: %s, %lld bytes\n", escapeForDisplay(outPath).c_str(), payloadBytes);

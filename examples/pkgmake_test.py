@@ -100,6 +100,8 @@ def errors():
             (23, '[Run]\n"L" = $pgm "../escape"\n', n + 1, ['sub path "../escape" is absolute or climbs']),
             (23, '[Run]\n"L" = $pgm\n', n + 1, ['quoted sub path after the base folder is missing']),
             (23, '[Run]\n"L" = $nowhere "x"\n', n + 1, ['$nowhere is not defined for ENG']),
+            (23, '[Install]\n"files/tool.sh" = $pgm "bin/..", 755\n', n + 1,
+             ['the sub path "bin/.." names no file below its base folder: give the file a name inside it']),
             (24, '[Install]\nx86."files/tool.sh" = $pgm "a"\n', n + 1, []),
             (25, "[Install]\n'files/tool.sh' = $pgm \"a\"\n", n + 1, []),
             (26, '[Install]\n"files/absent" = $pgm "a"\n', n + 1, ['cannot read "files/absent"']),
@@ -651,6 +653,7 @@ def losses():
         n = len(lines)  # the first added line is n + 1
         version = lines.index('version = "1.2"') + 1
         name = lines.index('name = "Demo"') + 1
+        tool = lines.index('"files/tool.sh" = $pgm "bin/tool", 755') + 1
         notes = 'files/My Data/notes ü.txt'
         # (what is added, or (old line, new line) to replace, the warnings
         # after "warning: <scenario>: ")
@@ -658,6 +661,12 @@ def losses():
             ('', []),
             (f'"files/tool.sh" = $pgm "same.txt"\n"{notes}" = $pgm "./same.txt"\n',
              [f'line {n + 2}: {notes} and files/tool.sh (line {n + 1}) are both installed as <folder>/same.txt: '
+              'one of them is lost']),
+            # The same bytes with the same mode lose nothing; another mode does.
+            ('"files/tool.sh" = $pgm "./bin/tool", 755\n"files/tool.sh" = $pgm "bin/tool", 700\n',
+             [f'line {n + 1}: files/tool.sh and files/tool.sh (line {tool}) are both installed as <folder>/bin/tool '
+              'with the same bytes and mode: it is packed twice',
+              f'line {n + 2}: files/tool.sh and files/tool.sh (line {tool}) are both installed as <folder>/bin/tool: '
               'one of them is lost']),
             # A folder line over a file line: the file of the folder meets it.
             ('"files/tool.sh" = $pgm "d/notes ü.txt", , ENG\n"files/My Data" = $pgm "d"\n',
@@ -668,9 +677,6 @@ def losses():
               'digits: they are recorded without a mode (give digits such as 755)',
               f'line {n + 3}: files/bin/run is executable, but the line gives no permission digits: it is recorded '
               'without a mode (give digits such as 755)']),
-            ('"files/tool.sh" = $pgm "", 755\n',
-             [f'line {n + 1}: files/tool.sh is installed as the installation folder itself, <folder>: give it a name '
-              'inside the folder']),
             (('version = "1.2"', 'version = "1.2.3.4.5.6"'),
              [f'line {version}: the version "1.2.3.4.5.6" is read as 1.2.3.4: ".5.6" is dropped (a version has at '
               'most four parts)']),

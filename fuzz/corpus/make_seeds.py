@@ -20,6 +20,9 @@ anywhere; writes into fuzz/corpus/):
   HdlIndex/            index files and sources
   HttpRequest/         requests with headers, parts and addresses
   ConfigValues/        stored numbers and values
+  BlockDeflate/        text, runs of bytes and a mix, in pieces of a few
+                       KiB, and inputs stretched to 320 KB: text in pieces
+                       of 160 KiB, and noise in pieces of 96 KiB
 """
 import hashlib
 import os
@@ -92,7 +95,32 @@ def app1_exif(jpeg):
     return None
 
 
+def block_deflate_seeds():
+    """FuzzBlockDeflate.cpp's input: a mode byte (odd: stretched), the piece
+    size less 256 (u16; stretched: less 32 KiB, over 4), the history (a
+    byte: 0 all of it, 1 none, else 257 bytes each), for a stretched input
+    its length less 64 KiB over 4 (u16), then the data."""
+    words = b"the package installs registers updates removes software for its user version folder".split()
+    text, x = bytearray(), 12345
+    while len(text) < 16000:
+        x = (x * 6364136223846793005 + 1442695040888963407) % 2 ** 64
+        text += words[(x >> 33) % len(words)] + (b"\n" if (x >> 20) % 9 == 0 else b" ")
+    text = bytes(text[:16000])
+    runs = b"".join(bytes([k % 251]) * (k % 37 + 1) for k in range(140))[:2524]
+    noise = hashlib.sha256(b"noise").digest() * 8
+    mixed = b"".join(text[k * 1000:(k + 1) * 1000] + noise[:500] for k in range(8))
+    write("BlockDeflate", "text", b"\x00" + struct.pack("<HB", 4000, 0) + text)
+    write("BlockDeflate", "runs", b"\x00" + struct.pack("<HB", 300, 2) + runs)
+    write("BlockDeflate", "mixed", b"\x00" + struct.pack("<HB", 1744, 9) + mixed)
+    # 160 KiB pieces of 320 KB: the window slides inside each.
+    write("BlockDeflate", "stretched-text", b"\x01" + struct.pack("<HBH", (160 - 32) * 256, 0, 0xFFFF) + text)
+    # One byte of data: nearly all noise, in pieces of 96 KiB stored as a
+    # block of 65,535 bytes and one of the rest.
+    write("BlockDeflate", "stretched-noise", b"\x01" + struct.pack("<HBH", (96 - 32) * 256, 0, 0xFFFF) + b"q")
+
+
 def main():
+    block_deflate_seeds()
     for n in seeds("BinScenario"):
         b = read("BinScenario", n)
         write("BinScenario", "body-" + n, zlib.decompress(b[49:]))

@@ -22,10 +22,13 @@
 // three bytes hash alike.  Matches of four bytes and more are as long as
 // zlib's, or longer where its 4,096 candidates ran out first or the match
 // lies beyond the 32,506 bytes zlib reaches back; the output is about as
-// large as zlib's, never much larger.  On bytes of few distinct strings it
-// takes about half zlib's time; where strings hardly repeat, its three
-// tables cost more a position than zlib's one and zlib is the quicker
-// (the payload writer chooses by the bytes: fewDistinctStrings).
+// large as zlib's, never much larger.  Where zlib's chains are long and
+// the chains of eight-byte strings short beside them (text of a small
+// vocabulary, source code, tables) it takes a third to a half of zlib's
+// time; where strings hardly repeat, or nearly every position lies inside
+// a long match, its three tables cost more a position than zlib's one and
+// zlib is the quicker (the payload writer chooses by the bytes:
+// blockDeflaterQuicker in pakvane/storedblocks.h).
 #pragma once
 
 #include <cstddef>

@@ -280,6 +280,14 @@ public:
         return true;
     }
 
+    // A payload checked as it was written is read to its end before its
+    // header's packed size is known: that size, and the bytes the source
+    // holds after the header, from the header written at the end.
+    void settle(unsigned long long packedSize, long long have) {
+        packedSize_ = packedSize;
+        if (have >= 0) sourceEnd_ = kHead + static_cast<unsigned long long>(have);
+    }
+
     unsigned long long packedRead() const { return read_.load(std::memory_order_relaxed); }
     unsigned long long inflated() const { return inflated_.load(std::memory_order_relaxed); }
 
@@ -978,24 +986,40 @@ void locateDamage(cSectionSplitter& split, bool laidOut, bool brokeOff, cSoftPkg
 
 }  // namespace
 
-bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into, sPayloadOptions& options) {
-    options.badItem = -1;
-    options.fault = sPayloadFault();
-    sPayloadFault& fault = options.fault;
-    into.close();
-    if (!src) {
-        setFault(fault, F::readFailed, 0);
-        fault.error = EBADF;
+namespace {
+
+// The header written at the end of a payload checked as it was written,
+// held against what its stream showed.
+bool settledHeader(const tWrittenHeader& written, unsigned long long bodySize, sPayloadHeader& header, long long& have,
+                   sPayloadFault& fault) {
+    unsigned char head[sPayloadHeader::kSize];
+    if (!written(head, have)) return false;
+    const sPayloadHeader::eRead r = header.read(head, sizeof head);
+    if (r != sPayloadHeader::ok) {
+        setFault(fault, F::notPayload, r == sPayloadHeader::newVersion ? sPayloadHeader::kVersionAt : 0,
+                 "its header was not written as a payload's");
         return false;
     }
-    sPayloadHeader header;
-    long long have = -1;
-    if (!readHeader(src, header, have, fault)) return false;
+    if (header.bodySize != bodySize) {
+        char why[160];
+        std::snprintf(why, sizeof why, "its header's body size is %u bytes, but its writer announced %llu bytes",
+                      header.bodySize, bodySize);
+        setFault(fault, F::badHeader, sPayloadHeader::kBodySizeAt, why);
+        return false;
+    }
+    return true;
+}
+
+// The check once the header is known (or, checking as it is written, its
+// body size alone, the rest asked of `written` at the end).
+bool checkBody(cFileIOTarget* src, sPayloadHeader header, long long have, bool toEnd, cSoftPkgScenario& into,
+               sPayloadOptions& options, const tWrittenHeader* written) {
+    sPayloadFault& fault = options.fault;
     const unsigned long long bodySize = header.bodySize;
 
     sPayloadProgress progress;
     progress.plainTotal = progress.checkedTotal = bodySize;
-    progress.packedTotal = header.packedSize;
+    progress.packedTotal = written ? 0 : header.packedSize;
     if (options.observer) options.observer->onPayloadProgress(progress);
 
     cBodyInflater inflater(src, header, have, toEnd);
@@ -1022,6 +1046,12 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
     unsigned char got[32];
     std::uint32_t adler = 0;
     pipe.finish(got, adler);
+    if (written) {
+        // The writer has ended: its header, and the payload's length, now.
+        if (!settledHeader(*written, bodySize, header, have, fault)) return false;
+        inflater.settle(header.packedSize, have);
+        progress.packedTotal = header.packedSize;
+    }
     // The first cause in this order: the stream, its checksum, the body's
     // digest, its layout, an item, the sections' content.  Damage to the
     // body's bytes is named with the item it lies in, when there is one.
@@ -1054,4 +1084,38 @@ bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into,
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into, sPayloadOptions& options) {
+    options.badItem = -1;
+    options.fault = sPayloadFault();
+    into.close();
+    if (!src) {
+        setFault(options.fault, F::readFailed, 0);
+        options.fault.error = EBADF;
+        return false;
+    }
+    sPayloadHeader header;
+    long long have = -1;
+    if (!readHeader(src, header, have, options.fault)) return false;
+    return checkBody(src, header, have, toEnd, into, options, nullptr);
+}
+
+bool verifyPayloadAsWritten(cFileIOTarget* src, unsigned long long bodySize, const tWrittenHeader& written,
+                            cSoftPkgScenario& into, sPayloadOptions& options) {
+    options.badItem = -1;
+    options.fault = sPayloadFault();
+    into.close();
+    if (!src || bodySize == 0 || bodySize > sPayloadHeader::kMaxBodySize) {
+        setFault(options.fault, F::readFailed, 0);
+        options.fault.error = EBADF;
+        return false;
+    }
+    // Until the end, the stream is read as far as the writer puts it.
+    sPayloadHeader header;
+    header.bodySize = static_cast<std::uint32_t>(bodySize);
+    header.packedSize = static_cast<std::uint32_t>(sPayloadHeader::kMaxBodySize);
+    return checkBody(src, header, -1, true, into, options, &written);
 }

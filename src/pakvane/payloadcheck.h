@@ -6,7 +6,10 @@
 // the items in memory.
 #pragma once
 
+#include <functional>
+
 #include "base/fileio.h"
+#include "pakvane/payloadheader.h"
 #include "pakvane/pkgstream.h"
 
 class cSoftPkgScenario;
@@ -28,3 +31,20 @@ class cSoftPkgScenario;
 // that passes; the sizes it is given come from the header at once, and its
 // item total only at the end.
 bool verifyPayloadStream(cFileIOTarget* src, bool toEnd, cSoftPkgScenario& into, sPayloadOptions& options);
+
+// Gives the header of a payload checked as it was written, once its writer
+// has ended: its bytes as written, and how many bytes follow it (-1: not
+// known).  False when the writer failed: the check ends with it, its
+// fault left as it was.
+using tWrittenHeader = std::function<bool(unsigned char (&head)[sPayloadHeader::kSize], long long& have)>;
+
+// The same check beside the payload's writer, as each piece of it is
+// written: src yields the bytes after the header from its position, each
+// once the writer has put it (a read waits for them, and yields 0 once the
+// writer has ended and they are all read); bodySize is the body's size the
+// writer announced as it started.  The header, whose sizes and digest are
+// known only at the end, comes from `written` once the stream has been read,
+// and is held against it then: every check verifyPayloadStream makes is
+// made, with nothing allowed after the payload.
+bool verifyPayloadAsWritten(cFileIOTarget* src, unsigned long long bodySize, const tWrittenHeader& written,
+                            cSoftPkgScenario& into, sPayloadOptions& options);

@@ -63,19 +63,10 @@ void cSoftPkgScenario::clearStr(const char* id) {
 
 bool cSoftPkgScenario::isSafeSubPath(const std::string& sub) {
     if (!sub.empty() && sub[0] == '/') return false;
-    // ".." may only go back down a name it came up: "x/../y" stays inside.
-    std::size_t depth = 0;
-    std::size_t start = 0;
-    while (start <= sub.size()) {
+    for (std::size_t start = 0; start <= sub.size();) {
         std::size_t end = sub.find('/', start);
         if (end == std::string::npos) end = sub.size();
-        const std::size_t n = end - start;
-        if (n == 2 && sub.compare(start, n, "..") == 0) {
-            if (depth == 0) return false;
-            --depth;
-        } else if (n != 0 && !(n == 1 && sub[start] == '.')) {
-            ++depth;
-        }
+        if (end - start == 2 && sub.compare(start, 2, "..") == 0) return false;
         start = end + 1;
     }
     return true;
@@ -94,19 +85,20 @@ bool cSoftPkgScenario::defToPath(const sPathDef& def, std::string& out) const {
     // A sub path climbing out of its base would put files outside the
     // folder the user chose.
     if (!isSafeSubPath(def.sub)) return false;
+    const std::string sub = normalSubPath(def.sub);
     if (def.id.empty()) {
-        out = def.sub;
+        out = sub;
         return true;
     }
     const char* text = getStr(def.id.c_str());
     if (!text) return false;
     std::string base = text;
     if (base.empty())
-        out = def.sub;
-    else if (def.sub.empty())
+        out = sub;
+    else if (sub.empty())
         out = base;
     else
-        out = base + (base.back() == '/' ? "" : "/") + def.sub;
+        out = base + (base.back() == '/' ? "" : "/") + sub;
     return true;
 }
 
@@ -132,6 +124,25 @@ bool cSoftPkgScenario::getStrVer(std::string& out, bool full) const {
     return true;
 }
 
+namespace {
+
+// A destination as names alone, resolved lexically (a base text may hold
+// "." and ".." too): what the installer is handed names the file it writes
+// without leaving the resolving to the system.  Above the root is the root;
+// a relative path that climbs above where it starts cannot be told so.
+bool lexicalPath(std::string& path) {
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::string names = cSoftPkgScenario::normalSubPath(path);
+    while (names.compare(0, 2, "..") == 0 && (names.size() == 2 || names[2] == '/')) {
+        if (!absolute) return false;
+        names.erase(0, names.size() == 2 ? 2 : 3);
+    }
+    path = absolute ? "/" + names : names;
+    return true;
+}
+
+}  // namespace
+
 bool cSoftPkgScenario::appliesToThisSystem(const sIntFileDef& f) const {
     return cJob::is64bitOS() ? f.for64 : f.for32;
 }
@@ -147,7 +158,7 @@ bool cSoftPkgScenario::getCopiedFiles(std::vector<sCopiedFile>& out) {
         }
         out.emplace_back();
         sCopiedFile& c = out.back();
-        if (!defToPath(f.dest, c.dest)) return false;
+        if (!defToPath(f.dest, c.dest) || !lexicalPath(c.dest)) return false;
         c.item = f.item;
         std::memcpy(c.perm, f.perm, 3);
         pkg_.digest(static_cast<int>(f.item), c.digest);

@@ -59,7 +59,10 @@ public:
         // 15: the string id; 7 and 23: the reference's id; 33: the code name.
         std::string id;
         // 23 (and 7 for a reference): which part of the line is wrong.
-        enum ePart { partNone = 0, partId = 1, partSubPath = 2 } part = partNone;
+        // partNoName: an Install line of a file whose sub path names
+        // nothing below its base ("", ".", "x/.."): the file would take the
+        // base folder's own place.
+        enum ePart { partNone = 0, partId = 1, partSubPath = 2, partNoName = 3 } part = partNone;
         // 23: the sub path as written, when it is the part at fault.
         std::string subPath;
         // 26: the file or folder that is missing or cannot be read.
@@ -137,16 +140,14 @@ public:
     struct sTextWarning {
         enum eWhat : int {
             // Files of this line install where files of otherLine do, on a
-            // system and in a language both apply to: one of each pair is
-            // lost.  count pairs; the first: source goes to dest, as
-            // otherSource does.
+            // system and in a language both apply to, with other bytes or
+            // another mode: one of each pair is lost.  count pairs; the
+            // first: source goes to dest, as otherSource does.
             sameDestination = 1,
             // count files of this line are executable on disk, but the line
             // gives no permission digits: they are recorded without a mode.
             // source: the first.
             modeNotRecorded = 2,
-            // source is installed as the installation folder itself (dest).
-            installFolder = 3,
             // The version text is read as kept; dropped is what it leaves
             // out (after a fourth part, or text after the numbers).
             versionCut = 4,
@@ -162,6 +163,11 @@ public:
             // and in a language both apply to: one file on a volume that
             // ignores case.  count pairs; the first: source and otherSource.
             caseOnly = 7,
+            // As sameDestination, but each pair holds the same bytes (one
+            // file, or files whose bytes compare equal) with the same
+            // permission digits: nothing is lost, the file is packed and
+            // written twice.
+            sameFile = 8,
         };
         eWhat what = sameDestination;
         int line = -1;       // from 0
@@ -235,13 +241,15 @@ public:
     bool isValidDef(const char* id, int& lang) const;
     void clearStr(const char* id);
     bool defToPath(const sPathDef& def, std::string& out) const;
-    // A sub path that stays inside its base folder: relative, and no ".."
-    // that climbs above it ("x/../y" stays inside, "x/../../y" does not).
+    // A sub path a payload may hold: relative, and no name "..".  Lexically
+    // "x/../y" stays inside its base, but the system resolves ".." from
+    // where x leads, which is elsewhere when x is a link on the installing
+    // machine; the compiler stores every sub path normal (normalSubPath).
     static bool isSafeSubPath(const std::string& sub);
-    // A sub path as a list of names, as the system resolves it: empty names
-    // and "." left out and ".." taking back the name before it, so that
+    // A sub path as a list of names, resolved lexically: empty names and "."
+    // left out and ".." taking back the name before it, so that
     // "bin//tool", "./bin/tool", "bin/tool/" and "x/../bin/tool" name the
-    // same file.
+    // same file.  ".." is left only in front, where it climbs above the base.
     static std::string normalSubPath(const std::string& sub);
     // A code name that may become part of a command line, a file name and a
     // configuration key: 1 to 64 of the letters A to Z and a to z, the digits,

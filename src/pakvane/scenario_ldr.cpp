@@ -16,6 +16,7 @@
 #include <set>
 #include <utility>
 
+#include "base/fileio.h"
 #include "base/folders.h"
 #include "base/memio.h"
 #include "base/textfile.h"
@@ -156,7 +157,7 @@ void roomForOne(std::vector<T>& v) {
     if (v.size() == v.capacity()) v.reserve(v.size() + std::max<std::size_t>(16, v.size() / 4));
 }
 
-// Indexes (file entries, items) by a key each has, a few bytes an index (a
+// Indexes (file entries) by a key each has, a few bytes an index (a
 // scenario may name hundreds of thousands): open addressing over a power of
 // two slots, at most half of them used, each holding the last index noted
 // of one key.  The table keeps no keys: `is(j)` says whether index j has the
@@ -200,12 +201,26 @@ private:
     }
 };
 
-// A file's identity, hashed (the bits of both numbers spread over all 64).
-std::uint64_t identityHash(std::uint64_t device, std::uint64_t inode) {
-    std::uint64_t h = inode ^ (device * 0x9E3779B97F4A7C15ull);
-    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-    return h ^ (h >> 31);
+// Whether two files to pack hold the same bytes: one file (device and
+// inode), or two of one size whose bytes compare equal.  Asked only of
+// files two entries install at one destination, which are few; a file
+// that cannot be read is taken to differ, so that a warning says more,
+// never less.
+bool sameBytes(const cSoftPkg::sPkgItem* a, const cSoftPkg::sPkgItem* b) {
+    if (!a || !b || !a->isFile() || !b->isFile()) return false;
+    const cSoftPkg::sFileStamp &x = a->sourceStamp, &y = b->sourceStamp;
+    if (x.inode != 0 && x.device == y.device && x.inode == y.inode) return true;
+    if (x.size != y.size) return false;
+    cFileIO fa, fb;
+    if (!fa.open(a->source.c_str(), fmRead) || !fb.open(b->source.c_str(), fmRead)) return false;
+    std::vector<unsigned char> ba(65536), bb(65536);
+    for (unsigned long long left = x.size; left > 0;) {
+        const unsigned int n = static_cast<unsigned int>(std::min<unsigned long long>(left, ba.size()));
+        if (!fa.readf(ba.data(), n) || !fb.readf(bb.data(), n) || std::memcmp(ba.data(), bb.data(), n) != 0)
+            return false;
+        left -= n;
+    }
+    return true;
 }
 
 // FNV-1a of a destination's base id and sub path (normal, and folded as a
@@ -272,19 +287,7 @@ private:
             h, i, [&](std::uint32_t j) { return destinationHash_[j] == h; },
             [&](std::uint32_t j) { return destinationHash_[j]; });
     }
-    // The file items by their files' identities (device and inode): a file
-    // met again, by a link or a hard link, is packed once, as the item it
-    // became first, and every entry that installs it names that item.
-    cLastByKey itemByIdentity_;
-    // The item of the file with this identity, -1 when there is none yet.
-    int knownItem(std::uint64_t device, std::uint64_t inode) const;
-    const cSoftPkg::sFileStamp& stampOf(std::uint32_t item) const;
-    void noteItem(int index);
-    // The file entries whose file was met before, with the path each was
-    // met by, in the order of the entries: what they were read by is not
-    // their item's source.
-    std::vector<std::pair<std::size_t, std::string> > metAgain_;
-    // What file entry i was read by, as given.
+    // What file entry i was read from, as given: its item's source.
     const std::string& sourceOf(std::size_t i) const;
     void warn(sTextWarning w) { s_.warnings_.push_back(std::move(w)); }
     // Notes the line of a key (`shown` as written); a key given before is
@@ -306,7 +309,9 @@ private:
     void checkInstalled(std::size_t first, bool modeGiven);
     cSoftPkgScenario::sTextError& err() { return s_.textError_; }
     bool getStrVID(const char*& p, std::string& id);
-    bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def);
+    // A base and a sub path, the sub path stored normal (`written`, when
+    // asked for, is the sub path as written).
+    bool getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def, std::string* written = nullptr);
     int compileDoc(const std::string& path, cSoftPkgScenario::sDocument& doc, int code);
     // An Install source, file or folder; `listed` is its entry in the listing
     // of the folder it lies in, whose status it holds (null for a source
@@ -356,7 +361,7 @@ bool cScenarioLineParser::getStrVID(const char*& p, std::string& id) {
     return true;
 }
 
-bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def) {
+bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef& def, std::string* written) {
     const char* q = p;
     if (!getStrVID(q, def.id)) {
         err().part = cSoftPkgScenario::sTextError::partId;
@@ -367,13 +372,18 @@ bool cScenarioLineParser::getPathDef(const char*& p, cSoftPkgScenario::sPathDef&
         err().subPath.clear();
         return false;
     }
-    // A sub path that is absolute or climbs with ".." would leave the base
-    // folder, the one the user chose for "pgm".
-    if (!cSoftPkgScenario::isSafeSubPath(def.sub)) {
+    // A sub path that is absolute or climbs above its base with ".." would
+    // leave the base folder, the one the user chose for "pgm".
+    const std::string normal = cSoftPkgScenario::normalSubPath(def.sub);
+    if ((!def.sub.empty() && def.sub[0] == '/') || normal == ".." || normal.compare(0, 3, "../") == 0) {
         err().part = cSoftPkgScenario::sTextError::partSubPath;
         err().subPath = def.sub;
         return false;
     }
+    // Stored as names alone: the payload's reader takes no "..", and what
+    // the installer is handed names the file it writes.
+    if (written) *written = std::move(def.sub);
+    def.sub = normal;
     p = q;
     return true;
 }
@@ -587,35 +597,8 @@ void cScenarioLineParser::noteFileInput(int index) {
     s_.inputsMade_ = false;
 }
 
-const cSoftPkg::sFileStamp& cScenarioLineParser::stampOf(std::uint32_t item) const {
-    static const cSoftPkg::sFileStamp kNoStamp;
-    const cSoftPkg::sPkgItem* it = s_.pkg_.itemInfo(static_cast<int>(item));
-    return it ? it->sourceStamp : kNoStamp;
-}
-
-int cScenarioLineParser::knownItem(std::uint64_t device, std::uint64_t inode) const {
-    const std::uint32_t j = itemByIdentity_.find(identityHash(device, inode), [&](std::uint32_t k) {
-        return stampOf(k).device == device && stampOf(k).inode == inode;
-    });
-    return j == cLastByKey::kNone ? -1 : static_cast<int>(j);
-}
-
-void cScenarioLineParser::noteItem(int index) {
-    const cSoftPkg::sFileStamp& stamp = stampOf(static_cast<std::uint32_t>(index));
-    // A file system that gives no inode numbers tells no file apart.
-    if (stamp.inode == 0) return;
-    itemByIdentity_.note(
-        identityHash(stamp.device, stamp.inode), static_cast<std::uint32_t>(index),
-        [&](std::uint32_t k) { return stampOf(k).device == stamp.device && stampOf(k).inode == stamp.inode; },
-        [&](std::uint32_t k) { return identityHash(stampOf(k).device, stampOf(k).inode); });
-}
-
 const std::string& cScenarioLineParser::sourceOf(std::size_t i) const {
     static const std::string kNoSource;
-    using sMet = std::pair<std::size_t, std::string>;
-    const auto again = std::lower_bound(metAgain_.begin(), metAgain_.end(), i,
-                                        [](const sMet& e, std::size_t k) { return e.first < k; });
-    if (again != metAgain_.end() && again->first == i) return again->second;
     if (i >= s_.files_.size()) return kNoSource;
     const cSoftPkg::sPkgItem* item = s_.pkg_.itemInfo(static_cast<int>(s_.files_[i].item));
     return item ? item->source : kNoSource;
@@ -640,16 +623,6 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         return 26;
     }
     if (S_ISREG(st.st_mode)) {
-        // A file met before, by another path, is the item it became then.
-        const int known = st.st_ino != 0 ? knownItem(st.st_dev, st.st_ino) : -1;
-        if (known >= 0) {
-            // The line's entries follow the scenario's in the order found.
-            roomForOne(metAgain_);
-            metAgain_.emplace_back(s_.files_.size() + lineFiles_.size(), path);
-            roomForOne(lineFiles_);
-            lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(known));
-            return 0;
-        }
         // Checked now (it opens and has a size that fits), read when the
         // payload is written: the compiler holds no file's bytes.
         int index;
@@ -677,7 +650,6 @@ int cScenarioLineParser::processSiObj(const cSoftPkgScenario::sIntFileDef& entry
         roomForOne(lineFiles_);
         lineFiles_.emplace_back(entry.dest.sub, static_cast<std::uint32_t>(index));
         noteFileInput(index);
-        noteItem(index);
         return 0;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -795,7 +767,16 @@ int cScenarioLineParser::parseInst(const char* p) {
         return 26;
     }
     if (!findSkipEq(p)) return 6;
-    if (!getPathDef(p, e.dest)) return 23;
+    std::string written;
+    if (!getPathDef(p, e.dest, &written)) return 23;
+    // A file needs a name below its base: one there would take the place of
+    // the base folder itself (the installation folder, for "pgm").  A
+    // folder's files get theirs from its tree.
+    if (type == fsoFile && e.dest.sub.empty()) {
+        err().part = cSoftPkgScenario::sTextError::partNoName;
+        err().subPath = written;
+        return 23;
+    }
     if (!onlyComment(p)) {
         if (*p != ',') return 6;
         p = skipSpace(p + 1);
@@ -839,16 +820,15 @@ int cScenarioLineParser::parseInst(const char* p) {
         }
         std::vector<std::pair<std::string, std::uint32_t> >().swap(lineFiles_);
     }
-    // A line that failed adds no entries.
-    while (!metAgain_.empty() && metAgain_.back().first >= s_.files_.size()) metAgain_.pop_back();
     if (rc == 0) checkInstalled(first, e.perm[0] != 8);
     return rc;
 }
 
 void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
     // Pairs of files with one destination, one warning for each earlier
-    // line they meet, in the order met.
-    std::vector<sTextWarning> same, cased;
+    // line they meet, in the order met: one of a pair is lost when their
+    // bytes or modes differ, else the one file is packed twice.
+    std::vector<sTextWarning> same, twice, cased;
     sTextWarning modes;
     modes.what = sTextWarning::modeNotRecorded;
     modes.line = line;
@@ -863,15 +843,7 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         if (!modeGiven && item && (item->sourceStamp.mode & 0111) != 0) {
             if (modes.count++ == 0) modes.source = source;
         }
-        const std::string sub = cSoftPkgScenario::normalSubPath(f.dest.sub);
-        if (f.dest.id == "pgm" && sub.empty()) {
-            sTextWarning w;
-            w.what = sTextWarning::installFolder;
-            w.line = line;
-            w.source = source;
-            w.dest = f.dest;
-            warn(std::move(w));
-        }
+        const std::string& sub = f.dest.sub;  // stored normal
         // Destinations that are one file where case is ignored share a hash;
         // among the entries of that hash, the same path is one destination
         // and a path apart only in case is one file on such a volume.
@@ -882,7 +854,7 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         std::vector<std::size_t> there, casedThere;
         for (std::uint32_t j = before; j != kNoEntry; j = sameHashBefore_[j]) {
             if (s_.files_[j].dest.id != f.dest.id) continue;
-            const std::string other = cSoftPkgScenario::normalSubPath(s_.files_[j].dest.sub);
+            const std::string& other = s_.files_[j].dest.sub;
             if (other == sub)
                 there.push_back(j);
             else if (foldCase(other) == folded)
@@ -892,17 +864,21 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
         std::reverse(casedThere.begin(), casedThere.end());
         // The first earlier entry installed together with this one counts
         // in the warning about its line, made when the two lines first meet.
-        auto meet = [&](const std::vector<std::size_t>& entries, std::vector<sTextWarning>& found,
-                        sTextWarning::eWhat what) {
+        auto meet = [&](const std::vector<std::size_t>& entries, bool sameDestination) {
             for (std::size_t j : entries) {
                 if (!installedTogether(s_.files_[j], f)) continue;
+                const bool one = sameDestination && std::equal(f.perm, f.perm + 3, s_.files_[j].perm) &&
+                                 sameBytes(item, s_.pkg_.itemInfo(static_cast<int>(s_.files_[j].item)));
+                std::vector<sTextWarning>& found = !sameDestination ? cased : one ? twice : same;
                 const int other = fileLines_[j];
                 auto w = std::find_if(found.begin(), found.end(),
                                       [&](const sTextWarning& x) { return x.otherLine == other; });
                 if (w == found.end()) {
                     found.emplace_back();
                     w = found.end() - 1;
-                    w->what = what;
+                    w->what = !sameDestination ? sTextWarning::caseOnly
+                              : one            ? sTextWarning::sameFile
+                                               : sTextWarning::sameDestination;
                     w->line = line;
                     w->otherLine = other;
                     w->dest = f.dest;
@@ -914,13 +890,14 @@ void cScenarioLineParser::checkInstalled(std::size_t first, bool modeGiven) {
                 return;
             }
         };
-        meet(casedThere, cased, sTextWarning::caseOnly);
-        meet(there, same, sTextWarning::sameDestination);
+        meet(casedThere, false);
+        meet(there, true);
         sameHashBefore_.push_back(before);
         destinationHash_.push_back(key);
         noteLast(key, static_cast<std::uint32_t>(i));
     }
     for (sTextWarning& w : same) warn(std::move(w));
+    for (sTextWarning& w : twice) warn(std::move(w));
     for (sTextWarning& w : cased) warn(std::move(w));
     if (modes.count) warn(std::move(modes));
 }

@@ -18,9 +18,11 @@
 #include <cstdint>
 #include <vector>
 
-// Scratch memory of the test, kept by a worker from block to block.
+// Scratch memory of the tests, kept by a worker from block to block.
 struct sStoredScratch {
     std::vector<std::uint32_t> seen;
+    std::vector<std::uint16_t> count3, count8, last4;
+    std::vector<std::uint32_t> ring;
 };
 
 // The smallest block worth testing: smaller ones are deflated as they come.
@@ -30,11 +32,15 @@ constexpr std::size_t kStoredMinBytes = 4096;
 // before data (data - dict .. data) are the window they may refer back to.
 bool deflateCannotShrink(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch);
 
-// True when the n bytes at data hold few distinct four-byte strings for
-// their length (text of a small vocabulary, tables, records), as random
-// bytes or text of a rich vocabulary do not: deflate's hash chains grow
-// long on them.
-bool fewDistinctStrings(const unsigned char* data, std::size_t n, sStoredScratch& scratch);
+// True when the block deflater (compression/blockdeflate.h) is the quicker
+// engine for the n bytes at data, with the dict bytes before them as their
+// window: when zlib's chains of three-byte strings would be long there, the
+// block deflater's chains of eight-byte strings short beside them, and
+// neither most positions unmatched nor nearly all inside long matches (on
+// both the block deflater's three tables cost more a position than zlib's
+// one, and zlib is the quicker).  Judged from every fourth position, in
+// integers: the same bytes give the same answer on every machine.
+bool blockDeflaterQuicker(const unsigned char* data, std::size_t n, std::size_t dict, sStoredScratch& scratch);
 
 // The most bytes putStoredBlocks writes for n bytes.
 constexpr std::size_t storedBlocksBound(std::size_t n) { return n + 5 * (n / 65535 + 2); }

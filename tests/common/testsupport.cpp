@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -11,6 +12,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +64,28 @@ bool asUnprivileged(const std::function<void()>& body) {
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool withinCpuSeconds(unsigned cpuSeconds, const std::function<void()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        // Past the soft limit the kernel sends SIGXCPU, past the hard one
+        // SIGKILL; either ends the child.
+        rlimit cpu{};
+        cpu.rlim_cur = cpuSeconds;
+        cpu.rlim_max = cpuSeconds + 1;
+        if (setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(2);
+        body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))
+        std::fprintf(stderr, "the child ran past %u s of processor time\n", cpuSeconds);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

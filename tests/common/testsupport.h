@@ -49,6 +49,13 @@ bool asUnprivileged(const std::function<void()>& body);
 // Whether permission bits stop this process (false for the superuser).
 bool permissionsBind();
 
+// Runs body in a forked child held to cpuSeconds of processor time
+// (RLIMIT_CPU): true when it ended within them and none of its assertions
+// failed (a child's failures are printed by the child).  Work that a
+// decoder must bound by itself is run so: if the bound is lost the test
+// fails at the limit instead of running on.
+bool withinCpuSeconds(unsigned cpuSeconds, const std::function<void()>& body);
+
 // Runs a shell command line and returns its standard output; `status`
 // receives the exit status (-1 when it could not run).
 std::string runCommand(const std::string& command, int* status = nullptr);

@@ -693,6 +693,86 @@ TEST(PayloadStream, EachDamageIsNamedWithItsCauseAndWhere) {
     EXPECT_EQ(r.fault.at, 49 + (200000 - 49 + 4095) / 4096 * 4096);
 }
 
+// Checked beside its writer, each of Python's payloads gets the verdict
+// Python gives it: the bytes after the header come in small steps from a
+// source that cannot tell its size, as a file being written does, and the
+// header (with the length of what follows it) only once they are all read.
+// The body's size is the one the header holds, as a writer announces what
+// it then writes.  Headers no writer makes (no magic, a size deflate cannot
+// reach, cut short) are left to the check of a payload read whole.
+TEST(PayloadStream, ACheckBesideTheWriterReachesPythonsVerdictForEveryPayload) {
+    sVariants v;
+    ASSERT_TRUE(v.made) << v.list;
+    std::istringstream lines(v.list);
+    int checked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, cause, extra;
+        unsigned long long at = 0;
+        words >> name >> cause >> at >> extra;
+        if (name == "empty" || name == "magic" || name == "header30" || name == "ratio") continue;
+        const std::string bytes = readFile(v.folder + "/" + name);
+        ASSERT_GE(bytes.size(), sPayloadHeader::kSize) << name;
+        sPayloadHeader header;
+        const bool known = header.read(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) ==
+                           sPayloadHeader::ok;
+        for (int threads : {1, 3}) {
+            sUntold after(bytes.substr(sPayloadHeader::kSize), 3000);
+            after.tellsPosition = true;
+            bool asked = false;
+            const tWrittenHeader written = [&](unsigned char (&head)[sPayloadHeader::kSize], long long& have) {
+                // Only once the stream has been read to its end (the
+                // payload's, where other bytes follow it).
+                const unsigned long long end = cause == "trailing" ? at : bytes.size();
+                EXPECT_GE(after.get_fp(), static_cast<long long>(end - sPayloadHeader::kSize)) << name;
+                asked = true;
+                std::memcpy(head, bytes.data(), sizeof head);
+                have = static_cast<long long>(bytes.size() - sPayloadHeader::kSize);
+                return true;
+            };
+            sPayloadOptions o;
+            o.threads = threads;
+            cSoftPkgScenario s;
+            const bool ok = verifyPayloadAsWritten(&after, known ? header.bodySize : v.s.package().count() * 40ull + 64,
+                                                   written, s, o);
+            const std::string what = name + ", " + std::to_string(threads) + " threads: " +
+                                     describePayloadFault(o.fault, name);
+            EXPECT_TRUE(asked || cause == "truncated") << what;
+            if (cause == "ok") {
+                EXPECT_TRUE(ok) << what;
+                std::vector<std::string> items;
+                itemsOf(s.package(), items);
+                std::istringstream expected(line.substr(line.find(" ok ") + 4));
+                for (std::size_t i = 0; i < items.size(); ++i) {
+                    std::string want;
+                    expected >> want;
+                    EXPECT_EQ(items[i], want) << what;
+                }
+                continue;
+            }
+            EXPECT_FALSE(ok) << what;
+            EXPECT_EQ(o.fault.cause, causeNamed(cause)) << what;
+            if (cause == "badItem") {
+                EXPECT_EQ(o.fault.item, std::stoll(extra)) << what;
+            }
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 17) << v.list;
+
+    // A writer that fails ends the check with it: nothing is said of the
+    // payload, whose fault is the writer's to tell.
+    const std::string good = readFile(v.file);
+    sUntold cut(good.substr(sPayloadHeader::kSize, 100000), 3000);
+    sPayloadOptions o;
+    cSoftPkgScenario s;
+    const tWrittenHeader failed = [](unsigned char (&)[sPayloadHeader::kSize], long long&) { return false; };
+    sPayloadHeader header;
+    ASSERT_EQ(header.read(reinterpret_cast<const unsigned char*>(good.data()), good.size()), sPayloadHeader::ok);
+    EXPECT_FALSE(verifyPayloadAsWritten(&cut, header.bodySize, failed, s, o));
+    EXPECT_FALSE(static_cast<bool>(o.fault)) << describePayloadFault(o.fault, "good");
+}
+
 // One field of an intact payload's header damaged at a time, and an item's
 // bytes damaged inside the packed stream: each named as Python reads the
 // layout.  A size that disagrees with the file's length or with the stream

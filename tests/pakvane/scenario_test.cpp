@@ -264,12 +264,16 @@ TEST(Scenario, ModelLookupsPathsAndVersionTexts) {
     s.setStr(-1, "pgm", "/Applications/");
     ASSERT_TRUE(s.defToPath(def, out));
     EXPECT_EQ(out, "/Applications/Foo.app");
-    for (const char* bad : {"../x", "a/../../x", "/etc/passwd", "..", "./..", "a//../../x", "a/./../.."}) {
+    // A payload's sub path holds no "..", not even one that comes back.
+    for (const char* bad : {"../x", "a/../../x", "/etc/passwd", "..", "./..", "a//../../x", "a/./../..", "a/..",
+                            "./x/../same.txt", "a/b/../../c"}) {
         EXPECT_FALSE(s.defToPath(cSoftPkgScenario::sPathDef{"pgm", bad}, out)) << bad;
         EXPECT_FALSE(cSoftPkgScenario::isSafeSubPath(bad)) << bad;
     }
-    for (const char* good : {"", "a..b/c", "..a", "a/b..", "./x", "a/..", "./x/../same.txt", "a/b/../../c"})
+    for (const char* good : {"", "a..b/c", "..a", "a/b..", "./x", "a//b/./"})
         EXPECT_TRUE(cSoftPkgScenario::isSafeSubPath(good)) << good;
+    ASSERT_TRUE(s.defToPath(cSoftPkgScenario::sPathDef{"pgm", "./a//b/./"}, out));
+    EXPECT_EQ(out, "/Applications/a/b");
     // The path the system makes of a sub path, as os.path.normpath does for
     // one that stays inside.
     const struct {
@@ -339,6 +343,7 @@ TEST(Scenario, EveryErrorCodeWithItsLine) {
         {23, n + 1, "[Software]\nicon = $pgm\n", false},
         {23, n + 1, "[Run]\n\"L\" = $pgm \"../escape\"\n", false},
         {23, n + 1, "[Install]\n\"" + D + "/app.bin\" = $pgm \"/etc/x\"\n", false},
+        {23, n + 1, "[Install]\n\"" + D + "/app.bin\" = $pgm \"x/..\", 644\n", false},
         {24, n + 1, "[Install]\nx86.\"" + D + "/app.bin\" = $pgm \"a\"\n", false},
         {25, n + 1, "[Install]\n'" + D + "/app.bin' = $pgm \"a\"\n", false},
         {26, n + 1, "[Install]\n\"" + D + "/missing\" = $pgm \"a\"\n", false},
@@ -435,6 +440,24 @@ TEST(Scenario, LexicalRulesOfTheTextForm) {
     EXPECT_STREQ(s.getStr("codename"), "demo");
 }
 
+// A writer of payloads by their layout alone, for the loader's tests: the
+// header over a body (pack), the software section of version 1.0 (v1), a
+// sub path or id as a str (sub), a file entry of item 0 (entry) and an item
+// table of the one item "x" (item).
+const char* kPayloadWriter = R"PY(
+import hashlib, os, struct, sys, zlib
+def pack(body, ver=1, size=None, digest=None, packed=None):
+    z = zlib.compress(body, 9) if packed is None else packed
+    return (b'QORSOPKG' + struct.pack('<BII', ver, len(body) if size is None else size, len(z))
+            + (hashlib.sha256(body).digest() if digest is None else digest) + z)
+v1 = struct.pack('<4i', 1, 0, 0, 0) + b'\0\0' * 4
+def sub(b):
+    return struct.pack('<H', len(b)) + b
+def entry(base, path, flags=0x03080808):
+    return b'\x01' + struct.pack('<II', 0, flags) + sub(base) + sub(path) + b'\xff'
+item = b'\x0d' + struct.pack('<II', 0, 1) + hashlib.sha256(b'x').digest() + b'x' + bytes(8)
+)PY";
+
 // Payloads crafted by Python from a good one: each must be refused, none
 // may crash the loader.
 TEST(Scenario, CraftedAndDamagedPayloadsAreRefused) {
@@ -446,16 +469,10 @@ TEST(Scenario, CraftedAndDamagedPayloadsAreRefused) {
     ASSERT_TRUE(saveTo(s, good));
     const std::string folder = d.dir.file("bad");
     mkdir(folder.c_str(), 0755);
-    const std::string made = runPython(R"PY(
-import hashlib, os, struct, sys, zlib
+    const std::string made = runPython(std::string(kPayloadWriter) + R"PY(
 good, out = sys.argv[1], sys.argv[2]
 b = open(good, 'rb').read()
 body = zlib.decompress(b[49:])
-def pack(body, ver=1, size=None, digest=None, packed=None):
-    z = zlib.compress(body, 9) if packed is None else packed
-    return (b'QORSOPKG' + struct.pack('<BII', ver, len(body) if size is None else size, len(z))
-            + (hashlib.sha256(body).digest() if digest is None else digest) + z)
-v1 = struct.pack('<4i', 1, 0, 0, 0) + b'\0\0' * 4
 def save(name, data):
     open(os.path.join(out, name), 'wb').write(data)
 save('version2', pack(body, ver=2))
@@ -483,9 +500,19 @@ save('huge_claim', b'QORSOPKG' + struct.pack('<BII', 1, 0xFFFFFFFF, 8) + bytes(3
 save('trailing_after_stream', pack(body, packed=zlib.compress(body, 9) + b'junk'))
 save('short_header', b[:30])
 save('ok_version0', pack(body, ver=0))
+# ".." that climbs and comes back: lexically inside, but resolved by the
+# system from wherever the name before it leads.  "." and empty names are
+# harmless and load.
+save('climb_back', pack(b'\x01' + v1 + b'\x04' + entry(b'pgm', b'data/..') + b'\x00' + item + b'\x00'))
+save('climb_inside', pack(b'\x01' + v1 + b'\x04' + entry(b'pgm', b'x/../y.txt') + b'\x00' + item + b'\x00'))
+def menu(target):
+    return (b'\x03\x01' + sub(b'pgm') + sub(b'pgm') + sub(target) + sub(b'') + sub(b'pgm') + sub(b'i') + sub(b'')
+            + b'\x00\x00')
+save('climb_menu', pack(b'\x01' + v1 + menu(b'a/../b') + b'\x00'))
+save('ok_menu', pack(b'\x01' + v1 + menu(b'./a//b') + b'\x00'))
+save('ok_dot_names', pack(b'\x01' + v1 + b'\x04' + entry(b'pgm', b'./a//b/.') + b'\x00' + item + b'\x00'))
 # NUL bytes: a sub path that reads as ".." to every C interface, an id, a
 # text, an address, a setting's name, a deprecated code name.
-item = b'\x0d' + struct.pack('<II', 0, 1) + hashlib.sha256(b'x').digest() + b'x' + bytes(8)
 save('nul_sub_path', pack(b'\x01' + v1 + b'\x04\x01' + struct.pack('<II', 0, 0x03080808) + b'\0\0\x04\x00..\x00a\xff\x00' + item + b'\x00'))
 save('nul_icon_sub', pack(b'\x01' + v1 + b'\x02\x00\x00\x03\x00a\x00b\x00'))
 save('nul_id', pack(b'\x01' + v1 + b'\x06\x01\x03\x00a\x00b\x01\x00t\x00\x00'))
@@ -496,7 +523,7 @@ save('nul_codename', pack(b'\x01' + v1 + b'\x0c\x01\x03\x00a\x00b\xff\xff\x00\x0
 save('ok_nul_in_number', pack(b'\x01' + v1 + b'\x08\x01\x01\x00a\x02\x00\x00\x01\x00\x00'))
 print(len(os.listdir(out)))
 )PY", good + " " + folder);
-    ASSERT_EQ(made, "32\n") << made;
+    ASSERT_EQ(made, "37\n") << made;
     DIR* dir = opendir(folder.c_str());
     ASSERT_NE(dir, nullptr);
     int refused = 0;
@@ -509,7 +536,96 @@ print(len(os.listdir(out)))
         refused += !ok;
     }
     closedir(dir);
-    EXPECT_EQ(refused, 30);
+    EXPECT_EQ(refused, 33);
+}
+
+// Every sub path a scenario writes is stored as names alone, as Python's
+// os.path.normpath resolves it ('.' there is the base itself, stored
+// empty): in the file entries of a folder line and of a file line, a menu
+// entry's target and icon, a Run entry's program.  The payload is read by
+// Python.  A file line whose sub path names nothing below its base is
+// refused, with its line.
+TEST(Scenario, EverySubPathIsStoredAsNamesAlone) {
+    cSampleDir d;
+    const std::string D = d.dir.path();
+    const int n = static_cast<int>(std::count(d.scenario.begin(), d.scenario.end(), '\n'));
+    for (const std::string sub : {"./x/../same.txt", "dir//z.txt", "a/./b/", "a/b/../../c", "..a/b../.c", "x/y/..",
+                                  "./", ".", "x/..", ""}) {
+        const std::string folderLine = "\"" + D + "/tree\" = $our \"" + sub + "\"\n";
+        const std::string fileLine = "\"" + D + "/app.bin\" = $our \"" + sub + "\"\n";
+        const std::string lists = "[Menu]\n$menu = $our \"" + sub + "\", $our \"" + sub + "\"\n[Run]\n$menu = $our \"" +
+                                  sub + "\"\n";
+        const std::string oracle = runPython(R"(
+import os, sys
+def n(p):
+    p = os.path.normpath(p) if p else '.'
+    return '' if p == '.' else p
+sub = sys.argv[1]
+print('menu', ['menu', 'our', n(sub), '', 'our', n(sub), ''], 0)
+print('file 3 0x3080808 our', n(os.path.join(sub, 'a.txt')), '[]')
+print('file 4 0x3080808 our', n(os.path.join(sub, 'sub/b.txt')), '[]')
+if n(sub): print('file 5 0x3080808 our', n(sub), '[]')
+print('run 0', ['menu', 'our', n(sub), ''])
+)", "'" + sub + "'");
+        const bool named = oracle.find("file 5 ") != std::string::npos;
+        const std::string head = "[Strings]\nour = \"/opt/our\"\n[Install]\n" + folderLine;
+        cSoftPkgScenario s;
+        int line = 0;
+        if (!named) {
+            EXPECT_EQ(d.compile(s, d.text(head + fileLine), line), 23) << sub;
+            EXPECT_EQ(line, n + 4) << sub;
+            EXPECT_EQ(s.textError().part, cSoftPkgScenario::sTextError::partNoName) << sub;
+            EXPECT_EQ(s.textError().subPath, sub);
+        }
+        ASSERT_EQ(d.compile(s, d.text(head + (named ? fileLine : "") + lists), line), 0) << sub;
+        const std::string out = d.dir.file("subs.data");
+        ASSERT_TRUE(saveTo(s, out));
+        std::string got;
+        const std::string py = runPython(kPayloadReader, out);
+        for (std::size_t at = 0, end; (end = py.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string fact = py.substr(at, end - at);
+            if (fact.rfind("str ", 0) != 0 && (fact.find(" our ") != std::string::npos || fact.find("'our'") != std::string::npos))
+                got += fact + "\n";
+        }
+        EXPECT_EQ(got, oracle) << sub;
+    }
+}
+
+// What getCopiedFiles hands the installer names each file by names alone,
+// whatever the payload holds ("." and empty names in a sub path, "." and
+// ".." in a base's text): the path Python's os.path.normpath makes of the
+// base and the sub path.  A destination that climbs above a relative base
+// has no such path and does not resolve.  The payloads are written by the
+// tests' own writer.
+TEST(Scenario, CopiedFilesAreNamedByNamesAlone) {
+    TempDir dir;
+    const std::string made = runPython(std::string(kPayloadWriter) + R"PY(
+out = sys.argv[1]
+bases = {b'pgm': '/Apps/', b'b': '/opt/./q/../r', b'top': '/..', b'rel': 'x/./y/..', b'up': 'a/../..'}
+cases = [[(b'pgm', b'./x.txt'), (b'pgm', b'a//b/./c.txt'), (b'pgm', b'd/'), (b'pgm', b''), (b'b', b'f'),
+          (b'top', b'etc/./f'), (b'rel', b'./g')],
+         [(b'pgm', b'x'), (b'up', b'./f')]]
+for i, entries in enumerate(cases):
+    table = b'\x06' + b''.join(b'\x01' + sub(k) + sub(v.encode()) for k, v in sorted(bases.items()) if k != b'pgm') + b'\x00'
+    files = b'\x04' + b''.join(entry(base, path) for base, path in entries) + b'\x00'
+    open(os.path.join(out, 'p%d' % i), 'wb').write(pack(b'\x01' + v1 + table + files + item + b'\x00'))
+    for base, path in entries:
+        p = os.path.normpath(bases[base] + '/' + path.decode())
+        print('refused' if p.split('/')[0] == '..' else p)
+    print('--')
+)PY", "'" + dir.path() + "'");
+    std::string got;
+    for (const char* name : {"p0", "p1"}) {
+        cSoftPkgScenario back;
+        ASSERT_TRUE(loadFrom(back, dir.file(name))) << name;
+        ASSERT_TRUE(back.setStr(-1, "pgm", "/Apps/"));
+        std::vector<cSoftPkgScenario::sCopiedFile> files;
+        const bool resolved = back.getCopiedFiles(files);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            got += (!resolved && i + 1 == files.size() ? std::string("refused") : files[i].dest) + "\n";
+        got += "--\n";
+    }
+    EXPECT_EQ(got, made);
 }
 
 TEST(Scenario, ScenarioWithoutIconLoadsWithItsLanguages) {
@@ -599,6 +715,9 @@ TEST(Scenario, ErrorsNameWhatToFix) {
          E::partNone, -1, -1},
         {23, "[Run]\n\"L\" = $pgm \"../escape\"\n", false, -1, "", "", "", "../escape", E::partSubPath, -1, -1},
         {23, "[Run]\n\"L\" = $pgm\n", false, -1, "", "", "", "", E::partSubPath, -1, -1},
+        // A file needs a name below its base, however its sub path is written.
+        {23, "[Install]\n\"" + D + "/app.bin\" = $pgm \"./x/..\"\n", false, -1, "", "", "", "./x/..", E::partNoName, -1, -1},
+        {23, "[Install]\n\"" + D + "/app.bin\" = \"/opt/tool\" \"\"\n", false, -1, "", "", "", "", E::partNoName, -1, -1},
         {23, "[Run]\n\"L\" = $nowhere \"x\"\n", false, 0, "nowhere", "", "", "", E::partId, -1, -1},
         {23, "[Strings]\nENG.part=\"p\"\n[Run]\n\"L\" = $part \"x\"\n", false, 2, "part", "", "", "", E::partId, -1, -1},
         {26, "[Install]\n\"" + D + "/missing\" = $pgm \"a\"\n", false, -1, "", D + "/missing", "", "", E::partNone, -1, -1},
@@ -800,11 +919,12 @@ walk(os.fsencode(sys.argv[1]), b'')
 }
 
 
-// A file met by two paths (a link to its folder, a link to it, a hard link,
-// two lines) is one file: packed once, as one item that each of its entries
-// names, and told by the path each entry was read by.  Python's walk through
-// the same links is the oracle for which entries are one file.
-TEST(Scenario, AFileMetByManyPathsIsPackedOnce) {
+// A file met by several paths (a link to its folder, a link to it, a hard
+// link, two lines) is packed once for every entry that installs it: each
+// regular file an Install line reaches is one entry and one item of its
+// own, in the order read.  Python's walk through the same links is the
+// oracle: one item per path it meets, in walk order, with the file's digest.
+TEST(Scenario, AFileMetByManyPathsIsOneItemForEachEntry) {
     cSampleDir d;
     const std::string R = d.dir.file("shared");
     for (const char* f : {"", "/real", "/real/sub", "/view"}) ASSERT_EQ(mkdir((R + f).c_str(), 0755), 0);
@@ -820,15 +940,14 @@ TEST(Scenario, AFileMetByManyPathsIsPackedOnce) {
     ASSERT_EQ(d.compile(s, d.text("[Install]\n\"" + R + "\" = $pgm \"t\"\n\"" + R + "/real/x.txt\" = $pgm \"X.txt\"\n\"" +
                                   R + "/view/hard.txt\" = $pgm \"x.txt\"\n"),
                         line), 0);
-    // Per file in walk order: its first path's place among the distinct
-    // files, and its digest; then the last two lines' files.
+    // Per path met, in walk order: its place, and the digest of its bytes;
+    // then the last two lines' files.
     const std::string oracle = runPython(R"(
 import hashlib, os, sys
-root = sys.argv[1]; first = {}
+root = sys.argv[1]; met = []
 def note(p, sub):
-    st = os.stat(p)
-    first.setdefault((st.st_dev, st.st_ino), len(first))
-    print(sub, first[(st.st_dev, st.st_ino)], hashlib.sha256(open(p, 'rb').read()).hexdigest())
+    print(sub, len(met), hashlib.sha256(open(p, 'rb').read()).hexdigest())
+    met.append(p)
 def walk(path, sub):
     for n in sorted(os.listdir(path)):
         p = os.path.join(path, n)
@@ -837,6 +956,7 @@ def walk(path, sub):
 walk(root, 't/')
 note(root + '/real/x.txt', 'X.txt')
 note(root + '/view/hard.txt', 'x.txt')
+print(len(met))
 )", "'" + R + "'");
     const std::string out = d.dir.file("shared.data");
     ASSERT_TRUE(saveTo(s, out));
@@ -846,17 +966,16 @@ note(root + '/view/hard.txt', 'x.txt')
     std::vector<cSoftPkgScenario::sCopiedFile> files;
     ASSERT_TRUE(back.getCopiedFiles(files));  // ENG: not the sample's DEU tree
     std::string got;
-    const std::uint32_t itemsBefore = files.at(0).item + 1;  // the sample's app.bin
+    const std::uint32_t itemsBefore = files.at(0).item + 1 + 2;  // the sample's app.bin and DEU tree
     for (std::size_t i = 1; i < files.size(); ++i) {
         char hex[65];
         for (int k = 0; k < 32; ++k) std::snprintf(hex + 2 * k, 3, "%02x", files[i].digest[k]);
-        got += files[i].dest.substr(3) + " " +
-               std::to_string(files[i].item - itemsBefore - 2) + " " + hex + "\n";
+        got += files[i].dest.substr(3) + " " + std::to_string(files[i].item - itemsBefore) + " " + hex + "\n";
     }
+    got += std::to_string(back.package().count() - itemsBefore) + "\n";
     EXPECT_EQ(got, oracle);
     // Each item's bytes are those of its digest.
     for (std::uint32_t i = 0; i < back.package().count(); ++i) EXPECT_TRUE(back.package().verify(static_cast<int>(i)));
-    EXPECT_EQ(back.package().count(), itemsBefore + 2 + 4);  // the sample tree's two, then x, y, z, own
     // The warning about the two names apart only in case names the paths
     // the two lines read.
     bool told = false;
@@ -920,10 +1039,10 @@ TEST(Scenario, InputsAndPathsThatNoItemInstalls) {
 }  // namespace
 
 // What a compile takes as written but loses, told with the lines: two files
-// that install one path on a system and in a language both apply to, files
-// executable on disk packed without permission digits, a file installed as
-// the installation folder itself, a version cut to four parts or to its
-// numbers, a key given twice.  Each case is the valid scenario with lines
+// that install one path on a system and in a language both apply to (one
+// lost when their bytes or modes differ, else packed twice), files
+// executable on disk packed without permission digits, a version cut to
+// four parts or to its numbers, a key given twice.  Each case is the valid scenario with lines
 // added; the expected warnings are read off those lines.
 TEST(Scenario, WhatACompileLosesIsToldWithItsLines) {
     cSampleDir d;
@@ -934,6 +1053,13 @@ TEST(Scenario, WhatACompileLosesIsToldWithItsLines) {
     writeFile(d.dir.file("tools/notes"), "text");
     ASSERT_EQ(chmod(d.dir.file("tools/run.sh").c_str(), 0755), 0);
     ASSERT_EQ(chmod(d.dir.file("tools/more.sh").c_str(), 0710), 0);
+    // Bytes met twice: one file by a hard link, a copy, and a file of as
+    // many bytes that are others.
+    ASSERT_EQ(mkdir(d.dir.file("same").c_str(), 0755), 0);
+    writeFile(d.dir.file("same/a"), "text");
+    writeFile(d.dir.file("same/copy"), "text");
+    writeFile(d.dir.file("same/other"), "txet");
+    ASSERT_EQ(link(d.dir.file("same/a").c_str(), d.dir.file("same/hard").c_str()), 0);
     // The lines of the valid scenario; the first added line is line n + 1
     // (counted from 1).  Its app.bin is line 19, its DEU tree for 64-bit
     // systems line 20.
@@ -949,18 +1075,27 @@ TEST(Scenario, WhatACompileLosesIsToldWithItsLines) {
     const sCase cases[] = {
         {"", {}},
         {"[Install]\n" + q + "/tree/a.txt\" = $pgm \"./bin//app\"\n",
-         {"1 " + next + " 19 pgm:./bin//app D/tree/a.txt D/app.bin || 1"}},
-        // Both of the folder's files meet the DEU tree for 64-bit systems.
+         {"1 " + next + " 19 pgm:bin/app D/tree/a.txt D/app.bin || 1"}},
+        // Both of the folder's files meet the DEU tree for 64-bit systems:
+        // the same files with the same mode, packed twice.
         {"[Install]\n" + q + "/tree\" = $pgm \"data\"\n",
-         {"1 " + next + " 20 pgm:data/a.txt D/tree/a.txt D/tree/a.txt || 2"}},
+         {"8 " + next + " 20 pgm:data/a.txt D/tree/a.txt D/tree/a.txt || 2"}},
         // Another system width, another language: never installed together.
         {"[Install]\nx32." + q + "/tree\" = $pgm \"data\", , DEU\n" + q + "/tree\" = $pgm \"data\", , ENG\n", {}},
         {"[Install]\n" + q + "/tools\" = $pgm \"tools\"\n" + q + "/tools/run.sh\" = $pgm \"run\"\n" + q +
              "/tools\" = $pgm \"t2\", 644\n",
          {"2 " + next + " 0 : D/tools/more.sh  || 2", "2 " + third + " 0 : D/tools/run.sh  || 1"}},
-        {"[Install]\n" + q + "/app.bin\" = $pgm \"\", 700\n" + q + "/tree/a.txt\" = $pgm \"./\", 600\n",
-         {"3 " + next + " 0 pgm: D/app.bin  || 0", "3 " + third + " 0 pgm:./ D/tree/a.txt  || 0",
-          "1 " + third + " " + next + " pgm:./ D/tree/a.txt D/app.bin || 1"}},
+        // Two entries at one destination lose one of them only when their
+        // bytes or their modes differ.
+        {"[Install]\n" + q + "/same/a\" = $pgm \"s\"\n" + q + "/same/a\" = $pgm \"./s\"\n",
+         {"8 " + third + " " + next + " pgm:s D/same/a D/same/a || 1"}},
+        {"[Install]\n" + q + "/same/a\" = $pgm \"s\", 644\n" + q + "/same/hard\" = $pgm \"s\", 644\n" + q +
+             "/same/copy\" = $pgm \"s\", 644\n" + q + "/same/other\" = $pgm \"s\", 644\n",
+         {"8 " + third + " " + next + " pgm:s D/same/hard D/same/a || 1",
+          "8 " + std::to_string(n + 4) + " " + next + " pgm:s D/same/copy D/same/a || 1",
+          "1 " + std::to_string(n + 5) + " " + next + " pgm:s D/same/other D/same/a || 1"}},
+        {"[Install]\n" + q + "/same/a\" = $pgm \"s\", 644\n" + q + "/same/a\" = $pgm \"s\", 600\n",
+         {"1 " + third + " " + next + " pgm:s D/same/a D/same/a || 1"}},
         {"[Software]\nversion = \"1.2.3.4.5.6\"\n",
          {"5 " + next + " 7 :   version|| 0", "4 " + next + " 0 :   1.2.3.4.5.6|1.2.3.4|.5.6 0"}},
         {"[Software]\nname = \"Other\"\nversion = \" 2.0 beta 3 \"\n",

@@ -506,6 +506,89 @@ TEST(Costs, ThumbnailsHoldTheTargetNotThePicture) {
     }
 }
 
+// JPEGs whose EXIF thumbnail is a JPEG whose EXIF thumbnail is a JPEG...,
+// every level a grey 2048 x 2048 frame that libjpeg fills in
+// (make_thumbnail_inputs.py), alone and as a DICOM frame: a picture's
+// thumbnail is charged to the picture's own budget and a thumbnail's
+// thumbnail is never decoded, through every way in.  Each runs under a
+// decode meter that refuses any scan past the ones expected, so a decoder
+// that nests again fails here a level or two down instead of holding
+// gigabytes.
+TEST(Costs, ThumbnailsAreDecodedOneLevelDeepOnTheirPicturesBudget) {
+    constexpr unsigned long long kLevel = 2048ULL * 2048;  // one level's samples
+    const struct {
+        const char* path;
+        int type;
+        unsigned long long scans;         // of a decode
+        unsigned long long previewScans;  // of the factory's preview
+        bool thumbnail;                   // the decode keeps a preview
+    } files[] = {
+        {"jpeg/malformed/huge-thumbnails-nested-50-deep-2048x2048.jpg", cPictBase::ptJPEG, 2, 1, true},
+        {"jpeg/malformed/huge-thumbnails-nested-300-deep-2048x2048.jpg", cPictBase::ptJPEG, 2, 1, true},
+        // Each of its two levels alone is a picture its 334 bytes may
+        // describe, both together are not: the picture decodes, its
+        // thumbnail's frame is refused; the thumbnail alone is the preview.
+        {"jpeg/malformed/huge-thumbnail-2048x2048-of-a-2048x2048-picture.jpg", cPictBase::ptJPEG, 1, 1, false},
+        // A DICOM frame has no preview of its own: the picture decoded into
+        // the box is.
+        {"dicom/malformed/huge-jpeg-frame-of-nested-thumbnails-300-deep-2048x2048.dcm", cPictBase::ptDICOM, 2, 2,
+         false},
+    };
+    struct sMetered {
+        cPictBase::sDecodeMeter meter;
+        cPictBase::sDecodeMeter* before;
+        explicit sMetered(unsigned long long levels) : before(nullptr) {
+            meter.workLimit = levels * kLevel;
+            before = cPictBase::setDecodeMeter(&meter);
+        }
+        ~sMetered() { cPictBase::setDecodeMeter(before); }
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.path);
+        const Bytes b = picttest::readBytes(qortest::dataPath(f.path));
+        ASSERT_FALSE(b.empty());
+        {
+            sMetered m(f.scans);
+            long long w = 0, h = 0;
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            EXPECT_TRUE(decoders().at(f.type).decode(&io, w, h));
+            EXPECT_EQ(w, 2048);
+            EXPECT_EQ(h, 2048);
+            EXPECT_EQ(m.meter.scans, f.scans);
+            EXPECT_EQ(m.meter.work, f.scans * kLevel);
+            EXPECT_FALSE(m.meter.refusedWork);
+        }
+        if (f.type == cPictBase::ptJPEG) {
+            // One budget: both frames, their pixels together.
+            sMetered m(f.scans);
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            cPictJPEG pict;
+            ASSERT_TRUE(pict.decode(&io));
+            EXPECT_EQ(pict.parser().budget().frames(), 2);
+            EXPECT_EQ(pict.parser().budget().pixels(), 2 * kLevel);
+            const cPictPropImage* preview = pict.getPropImage(cPictBase::epPreview);
+            ASSERT_EQ(preview != nullptr, f.thumbnail);
+            if (preview) {
+                EXPECT_EQ(preview->value->width(), 2048);
+                EXPECT_EQ(preview->value->height(), 2048);
+                EXPECT_EQ(preview->value->getPropImage(cPictBase::epPreview), nullptr);
+            }
+        }
+        // The factory's ways: a decode and a fitted image cost the picture
+        // and one thumbnail, a preview one level (the thumbnail, or the
+        // picture decoded into the box).
+        sMetered m(3 * f.scans + f.previewScans);
+        const sCosts c = measure(b, decoders().at(f.type));
+        EXPECT_FALSE(m.meter.refusedWork);
+        EXPECT_EQ(c.fw, 2048);
+        EXPECT_EQ(c.imageResult, cPictBase::frOk);
+        EXPECT_EQ(c.previewResult, cPictBase::frOk);
+        EXPECT_EQ(m.meter.scans, 3 * f.scans + f.previewScans);
+        // Two pictures of 16 MB at most, however deep the levels go.
+        EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), 36 * kMiB);
+    }
+}
+
 // A progressive JPEG's coefficients are held whole besides its picture (two
 // bytes a sample): a grey one of 7000 x 7000 padded to 60 KB, whose picture
 // alone is within what a small input may describe, is refused before
