@@ -23,7 +23,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -954,14 +953,35 @@ sFileIdentity identityOf(const struct stat& st) {
 // no answer (the status cannot be taken: a link the system will not follow
 // for us, a folder we may not search, a loop of links).  Only the first
 // means that there is no hive.
+//
+// A link on the way that the rule for shared folders does not let us
+// follow (resolveLinks) makes the status one refused, with the sentence
+// that names the link and its owner, whether or not the system would follow
+// it for us.
 struct sFileStatus {
-    enum eKind { fsMissing, fsFile, fsOther, fsNoStatus } kind = fsMissing;
+    enum eKind { fsMissing, fsFile, fsOther, fsNoStatus, fsRefused } kind = fsMissing;
     int error = 0;
+    std::string refusal;
     sFileIdentity id;
 };
 
+// Whether path is a link whose chain the rule for shared folders refuses;
+// the reason then goes to `refusal`.
+bool linkRefused(const char* path, std::string& refusal) {
+    struct stat self;
+    if (::lstat(path, &self) != 0 || !S_ISLNK(self.st_mode)) return false;
+    _guardchar<char> real;
+    refusal.clear();
+    return !resolveLinks(path, real, &refusal) && !refusal.empty();
+}
+
 sFileStatus statusOf(const char* path) {
     sFileStatus s;
+    if (linkRefused(path, s.refusal)) {
+        s.kind = sFileStatus::fsRefused;
+        s.error = EACCES;
+        return s;
+    }
     struct stat st;
     if (::stat(path, &st) != 0) {
         s.error = errno;
@@ -977,14 +997,22 @@ sFileStatus statusOf(const char* path) {
     return s;
 }
 
-// Opens the regular file at path (links followed) for reading, and never
-// anything else: its status is taken first, the open does not wait (for a
-// FIFO put there meanwhile, which is then let go unread), and what was
-// opened must be a regular file.  -1 with errno set when there is none to
-// open: EINVAL for something else at the path; `statError` then tells
-// whether the status could not be taken at all (its errno; 0 when it was).
-int openRegular(const char* path, struct stat& st, int& statError) {
+// Opens the regular file at path (links followed as statusOf follows them)
+// for reading, and never anything else: its status is taken first, the open
+// does not wait (for a FIFO put there meanwhile, which is then let go
+// unread), and what was opened must be a regular file.  -1 with errno set
+// when there is none to open: EINVAL for something else at the path;
+// `statError` then tells whether the status could not be taken at all (its
+// errno; 0 when it was), and `refusal` (when given) gets the reason a link
+// on the way was refused (statError EACCES).
+int openRegular(const char* path, struct stat& st, int& statError, std::string* refusal = nullptr) {
     statError = 0;
+    std::string why;
+    if (linkRefused(path, why)) {
+        if (refusal) *refusal = why;
+        statError = errno = EACCES;
+        return -1;
+    }
     if (::stat(path, &st) != 0) {
         statError = errno;
         return -1;
@@ -1379,6 +1407,9 @@ const char* cCIAppConfig::describeHiveFault(eHiveFault fault) {
     case hfLockHeld:
         return "another user's process holds the lock; the store does not wait for it, and saves nothing until it is "
                "let go";
+    case hfRefused:
+        return "the hive is refused: a link or a file another user planted at its name in a folder anyone may write "
+               "is not followed or saved over";
     }
     return "";
 }
@@ -1387,18 +1418,22 @@ std::string cCIAppConfig::hiveFaultText(const char* name) {
     const sPropFileData* hive = validSectionName(name) ? mHives.find(cStringKey(name, -1)) : nullptr;
     if (!hive || hive->fault == hfNone) return std::string();
     std::string text = describeHiveFault(hive->fault);
-    if (hive->faultError) text += std::string(" (") + std::strerror(hive->faultError) + ")";
+    if (!hive->faultReason.empty())
+        text += ": " + hive->faultReason;
+    else if (hive->faultError)
+        text += std::string(" (") + std::strerror(hive->faultError) + ")";
     return text;
 }
 
 void cCIAppConfig::removeStaleTemporaries() {
     // Called under the folder lock: no save of the store is under way, so
     // a temporary file is a leftover, if it is the store's at all.  Only
-    // one provably so goes: named as a save names it, a regular file of
-    // ours (not a link) with no other name, whose writer is gone and whose
-    // lock (a save holds one on its file while it writes) is free, holding
-    // nothing or what a save writes, whole or cut short.  It is removed
-    // while its lock is held and its name still leads to it.
+    // one provably so goes: named as a save names it, its writer gone, and
+    // what removeOwnLeftover takes for a leftover of ours (a regular file of
+    // ours with one link and its lock free), holding nothing or what a save
+    // writes, whole or cut short.  The bytes looked at here are the format
+    // the shared test compares the file with, so that it removes only the
+    // file whose bytes passed.
     const int folder = ::open(mPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return;
     DIR* d = ::fdopendir(folder);
@@ -1419,18 +1454,17 @@ void cCIAppConfig::removeStaleTemporaries() {
     for (const auto& n : candidates) {
         const int fd = ::openat(folder, n.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        struct stat st, named;
-        bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1 &&
-                    st.st_size <= kMaxHiveFileBytes && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (ours && st.st_size > 0) {
-            _typebuf<unsigned char> bytes(static_cast<long long>(st.st_size));
-            ours = bytes.data() && ::pread(fd, bytes.data(), static_cast<std::size_t>(st.st_size), 0) == st.st_size &&
+        struct stat st;
+        _typebuf<unsigned char> bytes;
+        bool save = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                    st.st_size <= kMaxHiveFileBytes;
+        if (save && st.st_size > 0) {
+            bytes.set(static_cast<long long>(st.st_size));
+            save = bytes.data() && ::pread(fd, bytes.data(), static_cast<std::size_t>(st.st_size), 0) == st.st_size &&
                    isSavePrefix(bytes.data(), static_cast<std::size_t>(st.st_size));
         }
-        if (ours && ::fstatat(folder, n.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
-            named.st_ino == st.st_ino)
-            ::unlinkat(folder, n.c_str(), 0);
         ::close(fd);
+        if (save) removeOwnLeftover(folder, n.c_str(), bytes.data(), static_cast<std::size_t>(bytes.count()));
     }
     ::closedir(d);
 }
@@ -1460,12 +1494,24 @@ bool cCIAppConfig::openConfig(const char* name) {
     // ever saved over it.
     for (const sFolderLeftOut& out : leftOut) {
         if (out.error == 0 || out.error == ENOENT || !validSectionName(out.name.c_str())) continue;
-        sPropFileData* hive = newEntry(out.name.c_str());
-        hive->fault = hfNoStatus;
-        hive->faultError = out.error;
-        hive->loadFailed = true;
+        _guardchar<char> path;
+        hivePath(out.name.c_str(), path);
+        const sFileStatus status = statusOf(path.c_str());
+        if (status.kind == sFileStatus::fsRefused)
+            noteUnseen(out.name.c_str(), hfRefused, 0, status.refusal);
+        else
+            noteUnseen(out.name.c_str(), hfNoStatus, out.error, std::string());
     }
     return true;
+}
+
+void cCIAppConfig::noteUnseen(const char* name, eHiveFault fault, int error, const std::string& reason) {
+    sPropFileData* hive = mHives.find(cStringKey(name, -1));
+    if (!hive) hive = newEntry(name);
+    hive->fault = fault;
+    hive->faultError = error;
+    hive->faultReason = reason;
+    hive->loadFailed = true;
 }
 
 bool cCIAppConfig::loadHive(sPropFileData& hive) {
@@ -1482,7 +1528,8 @@ namespace {
 struct sHiveRead {
     bool present = false;  // something is at the path
     cCIAppConfig::eHiveFault fault = cCIAppConfig::hfNone;
-    int error = 0;  // the system's reason behind the fault, if any
+    int error = 0;        // the system's reason behind the fault, if any
+    std::string refusal;  // the sentence behind hfRefused
     sFileIdentity id;
     _typebuf<unsigned char> bytes;
     bool exact = false;
@@ -1497,16 +1544,17 @@ sHiveRead readHiveFile(const char* path, tNode& node) {
     node.children.destroy();
     struct stat st;
     int statError = 0;
-    const int fd = openRegular(path, st, statError);
+    const int fd = openRegular(path, st, statError, &r.refusal);
     if (fd < 0) {
         const int error = statError ? statError : errno;
         // Nothing there (or gone meanwhile): nothing a save could destroy.
         if (error == ENOENT) return r;
         r.present = true;
-        r.fault = statError                ? cCIAppConfig::hfNoStatus
-                  : error == EINVAL        ? cCIAppConfig::hfNotAFile
-                                           : cCIAppConfig::hfUnreadable;
-        r.error = r.fault == cCIAppConfig::hfNotAFile ? 0 : error;
+        r.fault = !r.refusal.empty() ? cCIAppConfig::hfRefused
+                  : statError        ? cCIAppConfig::hfNoStatus
+                  : error == EINVAL  ? cCIAppConfig::hfNotAFile
+                                     : cCIAppConfig::hfUnreadable;
+        r.error = r.fault == cCIAppConfig::hfNoStatus || r.fault == cCIAppConfig::hfUnreadable ? error : 0;
         return r;
     }
     r.present = true;
@@ -1565,6 +1613,7 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     // empty, and no save goes over the file while it reads so.
     hive.fault = r.fault;
     hive.faultError = r.error;
+    hive.faultReason = r.refusal;
     hive.loadFailed = r.fault != hfNone;
     if (!r.present || r.fault != hfNone) return false;
     // The bytes read are the hive's base, and the image the parse noted the
@@ -1577,7 +1626,8 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     return true;
 }
 
-bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written) {
+bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written,
+                                  std::string* refusal) {
     // The new file is made under the folder lock, which also excludes this
     // process's other stores; it takes the hive's mode (a new hive, the
     // mode any new file of the user's gets), and a hive that is a link has
@@ -1586,6 +1636,16 @@ bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, s
     // pieces under the hook), the file flushed and the rename.
     cReplacementFile file;
     int step = 0;
+    // The replacement file tells why it refused a target (a link or file
+    // another user planted), at begin() or again at flush().
+    struct sTellRefusal {
+        cReplacementFile& file;
+        std::string* out;
+        ~sTellRefusal() {
+            if (out && *file.refusal()) *out = file.refusal();
+        }
+    } tell{file, refusal};
+    if (refusal) refusal->clear();
     if (!file.begin(path)) return false;
     stepHook(step);
     const std::size_t piece = gSaveStepHook ? kWritePiece : size;
@@ -1601,13 +1661,13 @@ bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, s
     return true;
 }
 
-bool cCIAppConfig::mkNewHive(const char* name) {
+bool cCIAppConfig::mkNewHive(const char* name, std::string* refusal) {
     _guardchar<char> path;
     if (!hivePath(name, path)) return false;
     cFolderLock lock(*this);
     if (!lock.locked() || statusOf(path.c_str()).kind != sFileStatus::fsMissing) return false;
     static const unsigned char kEmpty[7] = {'Q', 'O', 'R', 'C', 0, 0, 0};
-    return writeWholeFile(path.c_str(), kEmpty, sizeof kEmpty);
+    return writeWholeFile(path.c_str(), kEmpty, sizeof kEmpty, nullptr, refusal);
 }
 
 namespace {
@@ -1703,11 +1763,13 @@ bool cCIAppConfig::mergeWithFile(sPropFileData& hive, const char* path) {
         // it would drop whatever it holds.
         hive.fault = r.fault;
         hive.faultError = r.error;
+        hive.faultReason = r.refusal;
         hive.loadFailed = true;
         return false;
     }
     hive.fault = hfNone;
     hive.faultError = 0;
+    hive.faultReason.clear();
     hive.loadFailed = false;
     // Gone: nothing of another program's is left to keep.
     if (!r.present) return true;
@@ -1745,6 +1807,7 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     if (old.foreign()) {
         hive.fault = hfLockHeld;
         hive.faultError = 0;
+        hive.faultReason.clear();
         return false;
     }
     // The new bytes are made whole first, into the buffer of the image
@@ -1755,9 +1818,17 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     // is kept for the next save.
     cHiveWriter writer(std::move(hive.spare), hive.imageValid ? hive.image.data() : nullptr, hive.imageSize);
     struct stat written;
-    if (!writer.write(hive.root) || !writeWholeFile(path.c_str(), writer.data(), writer.size(), &written)) {
+    std::string refusal;
+    if (!writer.write(hive.root) || !writeWholeFile(path.c_str(), writer.data(), writer.size(), &written, &refusal)) {
         hive.spare = writer.release();
         hive.imageValid = false;
+        // A link or file another user planted where the hive is: the hive
+        // says who, and stays unsaved.
+        if (!refusal.empty()) {
+            hive.fault = hfRefused;
+            hive.faultError = 0;
+            hive.faultReason = refusal;
+        }
         return false;
     }
     const std::size_t size = writer.size();
@@ -1768,6 +1839,7 @@ bool cCIAppConfig::saveHive(sPropFileData& hive) {
     remember(hive, S_ISREG(written.st_mode) ? identityOf(written) : sFileIdentity(), false);
     hive.fault = hfNone;
     hive.faultError = 0;
+    hive.faultReason.clear();
     return true;
 }
 
@@ -1834,9 +1906,10 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
     sPropFileData* hive = mHives.find(cStringKey(name, -1));
     if (!hive) {
         const sFileStatus status = statusOf(path.c_str());
+        std::string refusal;
         if (status.kind == sFileStatus::fsMissing) {
             if (!create) return nullptr;
-            if (mkNewHive(name)) {
+            if (mkNewHive(name, &refusal)) {
                 hive = newEntry(name);
                 remember(*hive, statusOf(path.c_str()).id, true);
             } else if (statusOf(path.c_str()).kind == sFileStatus::fsFile) {
@@ -1844,19 +1917,18 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
                 hive = newEntry(name);
                 if (!loadHive(*hive)) return nullptr;
             } else {
+                if (!refusal.empty()) noteUnseen(name, hfRefused, 0, refusal);
                 return nullptr;
             }
         } else if (status.kind == sFileStatus::fsFile) {
             hive = newEntry(name);
             if (!loadHive(*hive)) return nullptr;
-        } else if (status.kind == sFileStatus::fsNoStatus) {
+        } else if (status.kind == sFileStatus::fsNoStatus || status.kind == sFileStatus::fsRefused) {
             // Not a missing hive but one that cannot be seen (a link the
-            // system does not follow for us, say): its hive says so, and
-            // nothing is ever made or saved there.
-            hive = newEntry(name);
-            hive->fault = hfNoStatus;
-            hive->faultError = status.error;
-            hive->loadFailed = true;
+            // system does not follow for us, or that another user planted):
+            // its hive says so, and nothing is ever made or saved there.
+            noteUnseen(name, status.kind == sFileStatus::fsRefused ? hfRefused : hfNoStatus, status.error,
+                       status.refusal);
             return nullptr;
         } else {
             return nullptr;

@@ -13,8 +13,13 @@
 // the folder of the hive (cReplacementFile), which is flushed to disk and
 // renamed over the hive, and then the folder is flushed.  A crash at any
 // moment leaves the old or the new hive whole.  A save keeps the hive's
-// mode (a new hive gets 0666 less the creation mask), and a hive that is a
-// symbolic link has the file it leads to replaced, the link kept.  Running
+// mode and access control list (a new hive gets what a new file gets in
+// its folder), and a hive that is a symbolic link has the file it leads to
+// replaced, the link kept.  Links are followed, to read as to write, only
+// as the system's protection of shared folders would follow them whatever
+// the machine's setting (see resolveLinks): a link another user planted in
+// a folder anyone may write, and a file of another user there, are
+// refused, and the hive says why (hfRefused, hiveFaultText).  Running
 // copies serialise their loads and saves through a record lock on bytes
 // 0..3 of a lock file in the folder, which no save ever replaces.
 //
@@ -250,6 +255,7 @@ public:
         hfNoStatus = 7,       // its status cannot be taken (permission denied, a link loop, ...)
         hfNotAFile = 8,       // it is a FIFO, a socket, a device or a folder: no regular file
         hfLockHeld = 9,       // another user's process holds its lock (or the folder's)
+        hfRefused = 10,       // a link or a file another user planted in a folder anyone may write
     };
 
     struct sPropFileData {
@@ -269,8 +275,11 @@ public:
         // while it reads so.
         bool loadFailed = false;
         eHiveFault fault = hfNone;
-        // The system's reason (errno) behind hfUnreadable and hfNoStatus.
+        // The system's reason (errno) behind hfUnreadable and hfNoStatus,
+        // and the sentence behind hfRefused (naming the link or file and
+        // its owner).
         int faultError = 0;
+        std::string faultReason;
         // The hive's base: its file's bytes as last read or written (the
         // first imageSize of `image`; none for a hive made new, or one whose
         // file could not be read), which the spans of its nodes point into
@@ -322,9 +331,10 @@ public:
     bool getInitConfigPath(const char* name);
     const char* rootPath() const { return mPath.c_str(); }
 
-    // Why the last load of the hive took nothing from its file (hfNone for
-    // a hive that is not loaded), and that in words; hiveFaultText adds the
-    // system's reason where there is one.
+    // Why the last load of the hive took nothing from its file, or its
+    // last save was refused (hfNone for a hive that is not loaded), and
+    // that in words; hiveFaultText adds the system's reason, or the
+    // sentence that names what another user planted, where there is one.
     eHiveFault hiveFault(const char* name);
     static const char* describeHiveFault(eHiveFault fault);
     std::string hiveFaultText(const char* name);
@@ -376,11 +386,15 @@ private:
     // The same with the store's lock and the lock file already held.
     bool loadHiveLocked(sPropFileData& hive);
     bool saveHive(sPropFileData& hive);
-    bool mkNewHive(const char* name);
+    // `refusal` (when given) gets the replacement file's reason when it
+    // refused the hive's name (a link or file another user planted).
+    bool mkNewHive(const char* name, std::string* refusal = nullptr);
     // Writes bytes as the whole file `path` through a temporary file; when
     // `written` is given, it gets the new file's status (st_mode 0 when it
-    // could not be read).
-    bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written = nullptr);
+    // could not be read), and `refusal` the replacement file's reason when
+    // it refused the target.
+    bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written = nullptr,
+                        std::string* refusal = nullptr);
     // Whether the file at the hive's path is another than the one last
     // read or written: true also when its status cannot be taken or it is
     // no regular file (a save then reads it and meets the fault).
@@ -395,6 +409,10 @@ private:
     // the top is marked modified.  A touched node lies in a modified hive
     // below touched nodes only, so the walk stops at the first one.
     void noteWrite(sDataContainer* node);
+    // A hive that cannot be seen (its status cannot be taken, or another
+    // user planted its name): an entry, made when there is none, with the
+    // fault and its reason, never saved over until it reads whole.
+    void noteUnseen(const char* name, eHiveFault fault, int error, const std::string& reason);
     // A node of no hive changed: no span can be trusted.
     void dropImages();
     void removeStaleTemporaries();
