@@ -6,6 +6,7 @@
 // second user run as root with "nobody" and are skipped otherwise.
 #include "uitoolkit/ciappconfig.h"
 
+#include "plantedfolders.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,7 @@
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
+using qortest::kNobody;
 
 std::string valueAt(cApplicationConfig& c, const std::string& path) {
     _typebuf<unsigned char> raw;
@@ -235,33 +236,122 @@ TEST_F(HiveOthers, AHiveWhoseStatusCannotBeTakenIsAFaultAndNothingIsWritten) {
     chmod(outside.file("closed").c_str(), 0700);
 }
 
-// The same where the system itself refuses to follow a link: another
-// user's link in a sticky folder anyone may write, with the system's
-// protection of such links on.  The superuser's store must neither take it
-// for a missing hive nor write where it leads.
-TEST_F(HiveOthers, AnotherUsersLinkTheSystemWillNotFollowIsAFault) {
+// ---- links and files another user planted ------------------------------------
+
+// The store in folders another user shares (its folder reached through
+// "$HOME/.qor", a link of the user's), with names that user planted where a
+// hive goes.  A link of theirs in a sticky folder anyone may write (also one
+// hop of a chain, also one that leads nowhere) is neither followed nor read,
+// whatever the machine's own protection of links, and a hive file of theirs
+// there is not replaced: the hive says why, naming the link or file and its
+// owner, no save goes through, and nothing changes anywhere but the store's
+// lock file.  What the system's rule lets through (the user's own link, a
+// link in a folder that is not sticky, a file in the sticky folder its owner
+// owns) is saved, a replaced hive keeping its owner.
+TEST_F(HiveOthers, LinksAndFilesAnotherUserPlantedAreNeitherFollowedNorReplaced) {
     if (qortest::permissionsBind()) GTEST_SKIP() << "needs a second user: run as root";
-    if (qortest::readFile("/proc/sys/fs/protected_symlinks").substr(0, 1) != "1")
-        GTEST_SKIP() << "fs.protected_symlinks is off here: the system follows every link";
-    qortest::TempDir rootOnly;
-    ASSERT_EQ(chmod(rootOnly.path().c_str(), 0700), 0);
-    ASSERT_TRUE(qortest::writeFile(rootOnly.file("important"), hiveWith("root")));
-    makeStore(0, 01777);
-    const std::string dir = dir_;
-    ASSERT_TRUE(inChild(true, 60, [&] {
-        ASSERT_EQ(symlink(rootOnly.file("important").c_str(), (dir + "/lang").c_str()), 0);
-        ASSERT_EQ(symlink(rootOnly.file("created").c_str(), (dir + "/made").c_str()), 0);
-    }));
-    cCIAppConfig store;
-    ASSERT_TRUE(store.openConfig("qor"));
-    EXPECT_TRUE(contains(faultOf(store, "lang"), "status cannot be taken"));
-    EXPECT_TRUE(contains(faultOf(store, "made"), "status cannot be taken"));
-    store.setParamStr("lang/k", "nobody's", -1);
-    store.setParamStr("made/k", "nobody's", -1);
-    EXPECT_FALSE(store.saveConfig());
-    EXPECT_EQ(qortest::readFile(rootOnly.file("important")), hiveWith("root"));
-    EXPECT_EQ(qortest::namesIn(rootOnly.path()), std::vector<std::string>{"important"});
-    EXPECT_EQ(qortest::namesIn(dir_), (std::vector<std::string>{".hives.lock", "lang", "made"}));
+    using F = qortest::PlantedFolders;
+    struct Case {
+        const char* what;
+        const char* folder;  // the store's folder
+        std::function<bool(F&)> plant;
+        const char* names;    // refused: the link or file the reason names
+        const char* written;  // saved: the file that holds the hive after
+        uid_t owner;
+    };
+    const Case cases[] = {
+        {"a link of nobody's to root's hive", "shared",
+         [](F& f) { return f.link("shared/lang", f.path("private/important"), kNobody); }, "shared/lang", nullptr, 0},
+        {"a dangling link of nobody's", "shared",
+         [](F& f) { return f.link("shared/lang", f.path("private/made"), kNobody); }, "shared/lang", nullptr, 0},
+        {"a chain with one link of nobody's", "shared",
+         [](F& f) {
+             return f.link("shared/lang", "hop", 0) && f.link("shared/hop", f.path("private/important"), kNobody);
+         },
+         "shared/hop", nullptr, 0},
+        {"nobody's hive in a sticky folder", "shared",
+         [](F& f) { return f.file("shared/lang", hiveWith("nobody's"), kNobody); }, "shared/lang", nullptr, 0},
+        {"root's own link in a sticky folder", "shared",
+         [](F& f) { return f.link("shared/lang", f.path("private/important"), 0); }, nullptr, "private/important", 0},
+        {"nobody's link in a folder that is not sticky", "open",
+         [](F& f) { return f.link("open/lang", f.path("private/important"), kNobody); }, nullptr, "private/important",
+         0},
+        {"nobody's hive in the sticky folder nobody owns", "nobodys",
+         [](F& f) { return f.file("nobodys/lang", hiveWith("nobody's"), kNobody); }, nullptr, "nobodys/lang",
+         kNobody},
+        {"a new hive in a sticky folder", "shared", [](F&) { return true; }, nullptr, "shared/lang", 0},
+    };
+    for (const Case& c : cases) {
+        F f;
+        ASSERT_TRUE(f.ready());
+        ASSERT_TRUE(f.file("private/important", hiveWith("root's"), 0));
+        ASSERT_TRUE(c.plant(f)) << c.what;
+        ASSERT_EQ(system(("rm -f '" + dir_ + "'").c_str()), 0);
+        ASSERT_EQ(symlink(f.path(c.folder).c_str(), dir_.c_str()), 0);
+        const std::string lock = std::string(c.folder) + "/.hives.lock";
+        const std::string before = f.snapshot(lock);
+        cCIAppConfig store;
+        ASSERT_TRUE(store.openConfig("qor")) << c.what;
+        ASSERT_TRUE(store.setParamStr("lang/k", "v", -1) || store.setParamStr("lang/k", "v", -1)) << c.what;
+        if (c.names) {
+            EXPECT_FALSE(store.saveConfig()) << c.what;
+            EXPECT_EQ(store.hiveFault("lang"), cCIAppConfig::hfRefused) << c.what;
+            const std::string why = store.hiveFaultText("lang");
+            // Named where the store met it: in its folder, or by its real path.
+            const std::string leaf = std::strrchr(c.names, '/');
+            EXPECT_TRUE((contains(why, (dir_ + leaf).c_str()) || contains(why, f.path(c.names).c_str())) &&
+                        contains(why, "nobody"))
+                << c.what << ": " << why;
+            EXPECT_EQ(f.snapshot(lock), before) << c.what;
+        } else {
+            EXPECT_TRUE(store.saveConfig()) << c.what << ": " << store.hiveFaultText("lang");
+            EXPECT_EQ(qortest::readFile(f.path(c.written)), hiveWith("v")) << c.what;
+            struct stat st;
+            ASSERT_EQ(stat(f.path(c.written).c_str(), &st), 0) << c.what;
+            EXPECT_EQ(st.st_uid, c.owner) << c.what;
+        }
+        ASSERT_EQ(unlink(dir_.c_str()), 0);
+    }
+}
+
+// Access control lists: a hive of mode 0640 with an entry for "nobody"
+// keeps its whole list through a save, and a new hive in a folder with a
+// default list, made under the creation mask 077, gets what the shell's
+// ">" gives a new file there (getfacl reads both).
+TEST_F(HiveOthers, ASaveKeepsTheHivesAccessListAndANewHiveGetsTheFoldersDefault) {
+    makeStore(getuid());
+    ASSERT_TRUE(qortest::writeFile(hive("lang"), hiveWith("1")));
+    ASSERT_EQ(chmod(hive("lang").c_str(), 0640), 0);
+    int status = -1;
+    const std::string set = qortest::runCommand("setfacl -m u:nobody:rw- '" + hive("lang") + "' 2>&1", &status);
+    if (status != 0) GTEST_SKIP() << "this file system takes no access control lists: " << set;
+    auto acl = [](const std::string& path) { return qortest::runCommand("getfacl -p --omit-header '" + path + "'"); };
+    const std::string before = acl(hive("lang"));
+    ASSERT_TRUE(contains(before, "user:nobody:rw-")) << before;
+    {
+        cCIAppConfig store;
+        ASSERT_TRUE(store.openConfig(dir_.c_str()));
+        ASSERT_TRUE(store.setParamStr("lang/k", "2", -1));
+        ASSERT_TRUE(store.saveConfig());
+    }
+    EXPECT_EQ(qortest::readFile(hive("lang")), hiveWith("2"));
+    EXPECT_EQ(acl(hive("lang")), before);
+
+    qortest::runCommand("setfacl -d -m u::rw-,g::r--,o::---,u:nobody:rw- '" + dir_ + "'", &status);
+    ASSERT_EQ(status, 0);
+    const mode_t was = umask(077);
+    bool saved = false;
+    {
+        cCIAppConfig store;
+        saved = store.openConfig(dir_.c_str()) && store.setParamStr("fresh/k", "3", -1) && store.saveConfig();
+    }
+    umask(was);
+    ASSERT_TRUE(saved);
+    qortest::runCommand("sh -c \"umask 077; : > '" + hive("shell") + "'\"", &status);
+    ASSERT_EQ(status, 0);
+    const std::string shell = acl(hive("shell"));
+    ASSERT_TRUE(contains(shell, "user:nobody:rw-")) << shell;
+    EXPECT_EQ(acl(hive("fresh")), shell);
 }
 
 // ---- hives that are no regular file -----------------------------------------
