@@ -28,8 +28,8 @@
 // save that finds, under the folder lock, another file than that one reads
 // the file and merges three ways: what this program changed since the base
 // (values set, nodes made, nodes removed: the tree in memory against the
-// base) is made over what the file holds now, and everything else is the
-// file's.  A removal takes only the nodes and values this program saw: a
+// base, so that a value set to what the base holds is no change) is made
+// over what the file holds now, and everything else is the file's.  A removal takes only the nodes and values this program saw: a
 // node another program made since, or a value it set since, stays (with
 // the nodes above it).  Where both changed one value, this program's wins.
 // The tree in memory is then brought to the result (nodes both have keep
@@ -69,7 +69,7 @@
 // processes are waited for as long as they are held.
 //
 // A loaded hive takes at most 8 times its file's size: the bytes as read
-// (kept for the next save to copy from) and a node of 32 bytes for each
+// (its base, which the next save copies from) and a node of 32 bytes for each
 // name, with a name and a value of up to 6 bytes together in the node and
 // lists of children from one arena per hive, so that the largest hive a
 // load takes (kMaxHiveFileBytes, 120 MiB) fits in 1 GiB.
