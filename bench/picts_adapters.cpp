@@ -7,7 +7,15 @@
 // Every side runs twice: into a fresh buffer per picture (ours: a new
 // picture object), and into one buffer kept across pictures (ours: one
 // picture object decoding again).  stb_image and Pillow decode the same
-// files into buffers of their own (fresh only; see picts_bench.h).
+// files into buffers of their own (fresh only; see picts_bench.h).  Camera
+// raw: the DNG decoder against LibRaw alone, at the end of the file.
+//
+// The JPEG 2000 decoder likewise against plain OpenJPEG over a memory
+// stream, into the same pixels in a fresh buffer: what reading the
+// codestream's headers and packet headers before the library, the stream
+// callbacks and the conversion cost.  The codestreams are made in memory by
+// OpenJPEG at start-up from the same 1600 x 1200 picture: lossless in one
+// layer, and lossy in 20 layers of precincts of 64 x 64 and less.
 #include <benchmark/benchmark.h>
 
 #include "picts_bench.h"
@@ -23,8 +31,13 @@
 #include <jpeglib.h>
 #include <sys/resource.h>
 
+#include <libraw/libraw.h>
+#include <openjpeg.h>
+
 #include "base/memio.h"
+#include "picts/pictjp2.h"
 #include "picts/pictjpeg.h"
+#include "picts/pictraw.h"
 
 #ifdef QOR_HAVE_TURBOJPEG
 #include <turbojpeg.h>
@@ -283,8 +296,302 @@ void stbJpeg(benchmark::State& state) {
 }
 #endif
 
+// ---------------------------------------------------------------------------
+// JPEG 2000
+
+// OpenJPEG's stream over bytes in memory, for writing and for reading.
+struct sMemStream {
+    std::vector<unsigned char>* out = nullptr;
+    const std::vector<unsigned char>* in = nullptr;
+    std::size_t pos = 0;
+};
+
+OPJ_SIZE_T memRead(void* buf, OPJ_SIZE_T n, void* user) {
+    sMemStream* m = static_cast<sMemStream*>(user);
+    const std::size_t left = m->in->size() - m->pos;
+    if (left == 0) return static_cast<OPJ_SIZE_T>(-1);
+    const std::size_t take = n < left ? n : left;
+    std::memcpy(buf, m->in->data() + m->pos, take);
+    m->pos += take;
+    return take;
+}
+
+OPJ_SIZE_T memWrite(void* buf, OPJ_SIZE_T n, void* user) {
+    sMemStream* m = static_cast<sMemStream*>(user);
+    if (m->out->size() < m->pos + n) m->out->resize(m->pos + n);
+    std::memcpy(m->out->data() + m->pos, buf, n);
+    m->pos += n;
+    return n;
+}
+
+// Forward only; a written stream grows as far as it skips.
+OPJ_OFF_T memSkip(OPJ_OFF_T n, void* user) {
+    sMemStream* m = static_cast<sMemStream*>(user);
+    if (n < 0 || (m->in && m->pos + static_cast<std::size_t>(n) > m->in->size())) return -1;
+    m->pos += static_cast<std::size_t>(n);
+    return n;
+}
+
+OPJ_BOOL memSeek(OPJ_OFF_T to, void* user) {
+    sMemStream* m = static_cast<sMemStream*>(user);
+    if (to < 0 || (m->in && static_cast<std::size_t>(to) > m->in->size())) return OPJ_FALSE;
+    m->pos = static_cast<std::size_t>(to);
+    return OPJ_TRUE;
+}
+
+opj_stream_t* memStream(sMemStream& m, bool input) {
+    opj_stream_t* s = opj_stream_create(1 << 16, input ? OPJ_TRUE : OPJ_FALSE);
+    opj_stream_set_user_data(s, &m, nullptr);
+    if (input) {
+        opj_stream_set_user_data_length(s, m.in->size());
+        opj_stream_set_read_function(s, memRead);
+    } else {
+        opj_stream_set_write_function(s, memWrite);
+    }
+    opj_stream_set_skip_function(s, memSkip);
+    opj_stream_set_seek_function(s, memSeek);
+    return s;
+}
+
+// The JPEG benchmark's 2 MP picture as a codestream of six resolutions:
+// `lossless` in one layer (the reversible transform), or lossy in 20 layers
+// from 400:1 down to 20:1, with precincts of 64 x 64 at the two finest
+// resolutions and 32 x 32 below.
+std::vector<unsigned char> makeJ2K(bool lossless) {
+    const int kWidth = k2mp.width, kHeight = k2mp.height;
+    opj_image_cmptparm_t parm[3];
+    std::memset(parm, 0, sizeof parm);
+    for (auto& p : parm) {
+        p.dx = p.dy = 1;
+        p.w = static_cast<OPJ_UINT32>(kWidth);
+        p.h = static_cast<OPJ_UINT32>(kHeight);
+        p.prec = 8;
+    }
+    opj_image_t* image = opj_image_create(3, parm, OPJ_CLRSPC_SRGB);
+    image->x1 = static_cast<OPJ_UINT32>(kWidth);
+    image->y1 = static_cast<OPJ_UINT32>(kHeight);
+    unsigned seed = 7;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const std::size_t i = static_cast<std::size_t>(y) * kWidth + x;
+            image->comps[0].data[i] = (x * 255 / kWidth + static_cast<int>(seed >> 28)) & 255;
+            image->comps[1].data[i] = (y * 255 / kHeight + static_cast<int>(seed >> 27)) & 255;
+            image->comps[2].data[i] = ((x ^ y) & 255) / 2 + static_cast<int>(seed >> 29);
+        }
+    opj_cparameters_t params;
+    opj_set_default_encoder_parameters(&params);
+    params.tcp_mct = 1;
+    params.numresolution = 6;
+    params.cp_disto_alloc = 1;
+    if (lossless) {
+        params.tcp_numlayers = 1;
+        params.tcp_rates[0] = 0;
+    } else {
+        params.irreversible = 1;
+        params.tcp_numlayers = 20;
+        for (int l = 0; l < 20; ++l) params.tcp_rates[l] = 400.0f / static_cast<float>(l + 1);
+        params.csty |= 0x01;
+        params.res_spec = 3;
+        params.prcw_init[0] = params.prch_init[0] = 64;
+        params.prcw_init[1] = params.prch_init[1] = 64;
+        params.prcw_init[2] = params.prch_init[2] = 32;
+    }
+    std::vector<unsigned char> out;
+    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
+    sMemStream m;
+    m.out = &out;
+    opj_stream_t* stream = memStream(m, false);
+    const bool ok = opj_setup_encoder(codec, &params, image) && opj_start_compress(codec, image, stream) &&
+                    opj_encode(codec, stream) && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    if (!ok) out.clear();
+    return out;
+}
+
+// The codestreams by picture: 0 lossless, 1 lossy in 20 layers.
+const sFile& j2kFile(std::int64_t which) {
+    static const sFile lossless{k2mp, makeJ2K(true)};
+    static const sFile layered{k2mp, makeJ2K(false)};
+    return which == 1 ? layered : lossless;
+}
+
+const picts_bench::sPixels& ourJ2KPixels(std::int64_t which) {
+    static picts_bench::sPixels px[2];
+    if (px[which].px.empty()) px[which] = picts_bench::ours<cPictJ2K>(j2kFile(which).bytes);
+    return px[which];
+}
+
+void ourJ2K(benchmark::State& state) {
+    const sFile& f = j2kFile(state.range(0));
+    if (f.bytes.empty() || ourJ2KPixels(state.range(0)).px.empty()) {
+        state.SkipWithError("no codestream, or our decoder failed");
+        return;
+    }
+    for (auto _ : state) {
+        cBufWrapperIO io(const_cast<unsigned char*>(f.bytes.data()), static_cast<long long>(f.bytes.size()), false);
+        cPictJ2K d;
+        if (!d.decode(&io)) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(d.raw8Bpp());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * pixelBytes(f));
+}
+
+// What a user of OpenJPEG alone writes: a memory stream, the whole picture
+// decoded (a cut codestream refused, as ours refuses it), its three 8-bit
+// components stored as BGRA rows, bottom row first, in a new buffer.
+bool plainJ2K(const sFile& f, std::unique_ptr<unsigned int[]>& pixels) {
+    sMemStream m;
+    m.in = &f.bytes;
+    opj_stream_t* stream = memStream(m, true);
+    opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    opj_image_t* image = nullptr;
+    bool ok = opj_setup_decoder(codec, &params) && opj_decoder_set_strict_mode(codec, OPJ_TRUE) &&
+              opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image) &&
+              opj_end_decompress(codec, stream) && image->numcomps == 3;
+    if (ok) {
+        const std::size_t w = image->comps[0].w, h = image->comps[0].h;
+        pixels.reset(new unsigned int[w * h]);
+        const OPJ_INT32 *r = image->comps[0].data, *g = image->comps[1].data, *b = image->comps[2].data;
+        for (std::size_t y = 0; y < h; ++y) {
+            unsigned int* row = pixels.get() + (h - 1 - y) * w;
+            for (std::size_t x = 0; x < w; ++x, ++r, ++g, ++b)
+                row[x] = 0xFF000000u | static_cast<unsigned int>(*r) << 16 | static_cast<unsigned int>(*g) << 8 |
+                         static_cast<unsigned int>(*b);
+        }
+    }
+    if (image) opj_image_destroy(image);
+    opj_destroy_codec(codec);
+    opj_stream_destroy(stream);
+    return ok;
+}
+
+void plainOpenJpeg(benchmark::State& state) {
+    const sFile& f = j2kFile(state.range(0));
+    const picts_bench::sPixels& ours = ourJ2KPixels(state.range(0));
+    std::unique_ptr<unsigned int[]> first;
+    if (f.bytes.empty() || ours.px.empty() || !plainJ2K(f, first) ||
+        std::memcmp(first.get(), ours.px.data(), ours.px.size() * 4) != 0) {
+        state.SkipWithError("pixels differ from OpenJPEG's");
+        return;
+    }
+    for (auto _ : state) {
+        std::unique_ptr<unsigned int[]> pixels;
+        if (!plainJ2K(f, pixels)) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(pixels.get());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * pixelBytes(f));
+}
+
+// ---------------------------------------------------------------------------
+// Camera raw: our DNG decoder against LibRaw alone developing the same file
+// from memory with the same settings (16 bits, its default rendering), into
+// the same 16-bit pixels: what the walk of the file's structure, the weighing
+// of its JPEG streams before LibRaw decodes them, our stream and the copy
+// cost.  The files, a sensor of 1536 x 1024 uncompressed, in one lossless
+// JPEG strip and in lossless JPEG tiles of 256 x 256, are written into the
+// picture cache by tests/picts/make_raw_images.py.
+
+const std::vector<unsigned char>& rawFile(std::int64_t which) {
+    static const std::string maker = std::string(
+                                         "import os, random, struct, sys\n"
+                                         "sys.path.insert(0, '") +
+                                     QOR_SOURCE_DIR +
+                                     "/tests/picts')\n"
+                                     "import make_raw_images as m\n"
+                                     "out = sys.argv[1]\n"
+                                     "os.makedirs(out, exist_ok=True)\n"
+                                     "w, h = 1536, 1024\n"
+                                     "strip = m.sensor(random.Random(5), w, h, 4095)\n"
+                                     "values = list(struct.unpack('<%dH' % (w * h), strip))\n"
+                                     "m.write_tiff(os.path.join(out, 'adapters-raw.dng'), m.dng_entries(w, h, len(strip)), "
+                                     "strip)\n"
+                                     "open(os.path.join(out, 'adapters-raw-lj.dng'), 'wb').write(m.lossless_dng(w, h, values))\n"
+                                     "open(os.path.join(out, 'adapters-raw-ljtiles.dng'), 'wb').write(\n"
+                                     "    m.lossless_dng(w, h, values, tile=(256, 256)))\n";
+    static const char* const names[] = {"adapters-raw.dng", "adapters-raw-lj.dng", "adapters-raw-ljtiles.dng"};
+    static std::vector<unsigned char> files[3];
+    if (files[which].empty())
+        files[which] =
+            picts_bench::load(names[which], maker.c_str(), std::string(picts_bench::kDir) + "-raw.py");
+    return files[which];
+}
+
+// Developed pixels as ours keeps them: 16-bit R, G, B and an opaque alpha
+// in a 64-bit word, bottom row first.
+struct sRawPixels {
+    long long w = 0, h = 0;
+    std::vector<unsigned long long> px;
+};
+
+bool plainRaw(const std::vector<unsigned char>& f, sRawPixels& out) {
+    std::unique_ptr<LibRaw> lr(new LibRaw);
+    if (lr->open_buffer(const_cast<unsigned char*>(f.data()), f.size()) != LIBRAW_SUCCESS) return false;
+    lr->imgdata.params.output_bps = 16;
+    if (lr->unpack() != LIBRAW_SUCCESS || lr->dcraw_process() != LIBRAW_SUCCESS) return false;
+    int err = 0;
+    libraw_processed_image_t* img = lr->dcraw_make_mem_image(&err);
+    if (!img || img->colors != 3 || img->bits != 16) {
+        LibRaw::dcraw_clear_mem(img);
+        return false;
+    }
+    out.w = img->width;
+    out.h = img->height;
+    out.px.resize(static_cast<std::size_t>(out.w * out.h));
+    const unsigned short* s = reinterpret_cast<const unsigned short*>(img->data);
+    for (long long y = 0; y < out.h; ++y) {
+        unsigned long long* row = out.px.data() + (out.h - 1 - y) * out.w;
+        for (long long x = 0; x < out.w; ++x, s += 3)
+            row[x] = 0xFFFFULL << 48 | static_cast<unsigned long long>(s[0]) << 32 |
+                     static_cast<unsigned long long>(s[1]) << 16 | s[2];
+    }
+    LibRaw::dcraw_clear_mem(img);
+    return true;
+}
+
+void ourRaw(benchmark::State& state) {
+    const std::vector<unsigned char>& f = rawFile(state.range(0));
+    long long pixels = 0;
+    for (auto _ : state) {
+        cBufWrapperIO io(const_cast<unsigned char*>(f.data()), static_cast<long long>(f.size()), false);
+        cPictDNG dng;
+        if (!dng.decode(&io)) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(dng.raw16Bpp());
+        pixels = dng.width() * dng.height();
+    }
+    picts_bench::countPixels(state, pixels);
+}
+
+void plainLibRaw(benchmark::State& state) {
+    const std::vector<unsigned char>& f = rawFile(state.range(0));
+    // Its first picture must be ours.
+    sRawPixels first;
+    cBufWrapperIO io(const_cast<unsigned char*>(f.data()), static_cast<long long>(f.size()), false);
+    cPictDNG dng;
+    if (!plainRaw(f, first) || !dng.decode(&io) || dng.width() != first.w || dng.height() != first.h ||
+        std::memcmp(dng.raw16Bpp(), first.px.data(), first.px.size() * 8) != 0) {
+        state.SkipWithError("pixels differ from LibRaw's");
+        return;
+    }
+    for (auto _ : state) {
+        sRawPixels out;
+        if (!plainRaw(f, out)) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(out.px.data());
+    }
+    picts_bench::countPixels(state, first.w * first.h);
+}
+
 }  // namespace
 
+BENCHMARK(ourRaw)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
+BENCHMARK(plainLibRaw)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
 BENCHMARK(ourDecoderCpu)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(pillowJpeg)->ArgsProduct({{0, 1, 2}})->ArgNames({"picture"})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 #ifdef QOR_HAVE_STB_IMAGE
@@ -295,5 +602,7 @@ BENCHMARK(plainLibjpeg)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"picture", 
 #ifdef QOR_HAVE_TURBOJPEG
 BENCHMARK(turboJpeg)->ArgsProduct({{2}, {0, 1}})->ArgNames({"picture", "reused"})->Unit(benchmark::kMillisecond);
 #endif
+BENCHMARK(ourJ2K)->ArgsProduct({{0, 1}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
+BENCHMARK(plainOpenJpeg)->ArgsProduct({{0, 1}})->ArgNames({"picture"})->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -10,7 +10,10 @@
 // Paths inside a scenario are taken from the folder the scenario lies in.
 // The output is looked at before any work: one that is not a regular file
 // is refused, a symbolic link has its target replaced, and its folder must
-// be able to take a new file.  The payload is written to a temporary file
+// be able to take a new file.  In a sticky folder that everyone may write
+// to (/tmp), a link or a file that another user put there (not the folder's
+// owner) is refused, as the kernel's protected_symlinks and
+// protected_regular refuse them.  The payload is written to a temporary file
 // beside the output, read back through the descriptor it was written by as
 // it is written, and takes the output's place only once it is complete,
 // flushed and (unless --no-check) verified: an interrupted or failed run leaves the
@@ -69,6 +72,7 @@
 #include "ciplatform/ctfont.h"
 #include "ciplatform/platform.h"
 #include "pakvane/payloadcheck.h"
+#include "pakvane/payloadheader.h"
 #include "pakvane/scenario.h"
 #include "uitoolkit/langids.h"
 
@@ -895,38 +899,6 @@ private:
     }
 };
 
-// The file a path names once its symbolic links are followed, each relative
-// one from the folder of the link; the path itself when it is no link (or
-// does not exist).  A target reached through links is named from its
-// folder's real path.  False with errno ELOOP for links that never end.
-bool followLinks(std::string path, std::string& target) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            target = path;
-            const std::size_t slash = path.rfind('/');
-            if (hops == 0 || slash == std::string::npos) return true;
-            char* real = ::realpath(slash == 0 ? "/" : path.substr(0, slash).c_str(), nullptr);
-            if (real) {
-                target = std::string(real) + (std::strcmp(real, "/") == 0 ? "" : "/") + path.substr(slash + 1);
-                std::free(real);
-            }
-            return true;
-        }
-        std::vector<char> buf(static_cast<std::size_t>(std::max<off_t>(st.st_size, 255)) + 2);
-        const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size() - 1);
-        if (n < 0) {
-            target = path;
-            return true;
-        }
-        const std::string to(buf.data(), static_cast<std::size_t>(n));
-        const std::size_t slash = path.rfind('/');
-        path = !to.empty() && to[0] == '/' ? to : path.substr(0, slash == std::string::npos ? 0 : slash + 1) + to;
-    }
-    errno = ELOOP;
-    return false;
-}
-
 const char* kindOf(const struct stat& st) {
     const mode_t mode = st.st_mode;
     if (S_ISDIR(mode)) return "a folder";
@@ -942,16 +914,26 @@ const char* kindOf(const struct stat& st) {
     return "a file of another kind";
 }
 
+// What a refused output or a failed write says: the rule that refused it,
+// or the system's reason.
+std::string refusalOr(const cReplacementFile& out, int error) {
+    return *out.refusal() ? std::string(out.refusal()) : reason(error ? error : EIO);
+}
+
 // The output looked at before any work: the file to replace (an output
-// that is a symbolic link has its target replaced, and the link kept), a
-// regular file or none yet, in a folder that can take a new file.  0, or
-// the exit code once the cause is said.
+// that is a symbolic link has its target replaced, and the link kept, when
+// the link is one to follow), a regular file or none yet, in a folder that
+// can take a new file.  0, or the exit code once the cause is said.
 int prepareOutput(const std::string& given, std::string& target) {
     const std::string shown = escapeForDisplay(given);
-    if (!followLinks(given, target)) {
-        std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(), std::strerror(errno));
+    _guardchar<char> resolved;
+    std::string refusal;
+    if (!resolveLinks(given.c_str(), resolved, &refusal)) {
+        std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(),
+                     refusal.empty() ? std::strerror(errno) : refusal.c_str());
         return 2;
     }
+    target = resolved.c_str();
     struct stat st;
     const bool exists = ::lstat(target.c_str(), &st) == 0;
     const int lookError = errno;
@@ -975,22 +957,32 @@ int prepareOutput(const std::string& given, std::string& target) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", shown.c_str(), reason(lookError).c_str());
         return 2;
     }
-    // Temporary files that runs killed before their end left beside it.
-    std::vector<std::string> stale;
-    cReplacementFile::removeStaleTemporaries(target.c_str(), &stale);
-    for (const std::string& gone : stale)
-        std::fprintf(stderr, "warning: removed %s, left by a run on %s that did not end\n",
-                     escapeForDisplay(gone).c_str(), shown.c_str());
-    // The folder must take a new file now, not only after all the packing:
-    // a temporary one is made there and dropped.
+    // The folder must take a new file now, not only after all the packing,
+    // and the file there must be one to replace: a temporary one is made
+    // and dropped.
     cReplacementFile probe;
     errno = 0;
     if (!probe.begin(target.c_str())) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(target).c_str(),
-                     reason(errno ? errno : EIO).c_str());
+                     refusalOr(probe, errno).c_str());
         return 2;
     }
     probe.abandon();
+    // Temporary files that runs killed before their end left beside it: a
+    // payload's start, or nothing, in a file of ours no run holds.  Anything
+    // else so named is another's, or no leftover of a run: it stays, and is
+    // named (a running run's own is neither).
+    std::vector<cReplacementFile::sLeftover> found;
+    cReplacementFile::removeStaleTemporaries(target.c_str(), sPayloadHeader::kMagic, sPayloadHeader::kMagicSize, found);
+    for (const auto& l : found) {
+        if (l.inUse) continue;
+        if (l.removed)
+            std::fprintf(stderr, "warning: removed %s, left by a run on %s that did not end\n",
+                         escapeForDisplay(l.path).c_str(), shown.c_str());
+        else
+            std::fprintf(stderr, "warning: kept %s, named like a temporary file of a run on %s: %s\n",
+                         escapeForDisplay(l.path).c_str(), shown.c_str(), l.kept.c_str());
+    }
     return 0;
 }
 
@@ -1024,7 +1016,7 @@ bool putInPlace(cReplacementFile& out, const std::string& outPath) {
         return false;
     }
     std::fprintf(stderr, "error: cannot put the payload in place as %s: %s\n", escapeForDisplay(outPath).c_str(),
-                 reason(error).c_str());
+                 refusalOr(out, error).c_str());
     return false;
 }
 
@@ -1216,7 +1208,7 @@ int pack(cSoftPkgScenario& s, const std::string& outPath, bool check) {
     errno = 0;
     if (!out.begin(outPath.c_str())) {
         std::fprintf(stderr, "error: cannot write %s: %s\n", escapeForDisplay(outPath).c_str(),
-                     reason(errno ? errno : EIO).c_str());
+                     refusalOr(out, errno).c_str());
         return 2;
     }
     // The interrupt handler drops the file while it is ours.

@@ -15,8 +15,9 @@
 // node listed or the child just listed, discard the changes, open the store
 // again, add a later sibling, set a value through a handle found without
 // creating or stop, list names in ascending order, each a node that is
-// there; and the save after all that succeeds and leaves every hive's file
-// holding exactly the tree in memory.
+// there; another program saves a change of its own; and the save after all
+// that succeeds (merging) and leaves every hive's file holding exactly the
+// tree in memory.
 // qor-fuzz-link: uitoolkit base
 // qor-fuzz-data: hive/store
 // qor-fuzz-ci-runs: 25000
@@ -231,6 +232,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int round = 0; round < 3 && ops.left() > 0; ++round) {
         sChange e{&again, paths[ops.byte() % paths.size()], dir, &ops, std::string(), 0};
         again.enumSubsections(e.path.c_str(), change, &e);
+    }
+
+    // Another program saves a change of its own meanwhile (a value made or
+    // a node removed where the input says): the save below merges it with
+    // the changes above.
+    if (ops.left() > 0) {
+        cCIAppConfig other;
+        FUZZ_CHECK(other.openConfig(dir.c_str()));
+        const std::string& p = paths[ops.byte() % paths.size()];
+        if (ops.byte() & 1)
+            other.removeSection(p.c_str());
+        else
+            other.setParamStr((p + "/other").c_str(), "saved by another", -1);
+        other.saveConfig();
     }
 
     // Whatever happened, the save writes every change: each hive's file

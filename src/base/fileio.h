@@ -256,14 +256,26 @@ private:
 // folder's limit, made with O_CREAT|O_EXCL|O_NOFOLLOW, so that nothing
 // already at that name is ever opened through, and locked while it is
 // written); commit() flushes it to disk and renames it over the target in
-// one step, keeping the target's owner where it may.  Until then the target
-// stays as it was: a failure, an abandon(), the destructor or the end of the
-// process (even by SIGKILL, for an unnamed file) leaves no trace of the new
-// version.
+// one step.  Until then the target stays as it was: a failure, an
+// abandon(), the destructor or the end of the process (even by SIGKILL, for
+// an unnamed file) leaves no trace of the new version.
+//
+// A replaced file keeps its permission bits, its owner and group where the
+// system lets us give them, and its extended attributes (its access control
+// list among them) that the process may set.  A new file gets what
+// open(O_CREAT, 0666) gives in its folder: the creation mask's bits, or the
+// folder's default access control list.
 //
 // A target that is a symbolic link (a chain of them) is not replaced: the
 // file it leads to is, in that file's folder, and the links stay as they
-// are.  A link that leads nowhere gets the file it names made.
+// are.  A link that leads nowhere gets the file it names made.  Links are
+// followed only as resolveLinks follows them, and in a folder that is
+// sticky and writable by everyone a file of another user (not the folder's
+// owner) is not replaced; a target that is not a regular file (a folder, a
+// named pipe, a socket, a device) is never opened and not replaced.  Such a
+// target is refused by begin(), and again by flush() when it has become one
+// meanwhile, with errno EACCES (EISDIR for a folder, EINVAL for the other
+// kinds) and the reason in refusal().
 //
 // A named temporary file exists only for the moment of the rename (or, in
 // the fallback, the whole time); pendingPath() names it then, for a signal
@@ -274,34 +286,52 @@ public:
     ~cReplacementFile() override;
 
     // Opens the temporary file for reading and writing.  False when the
-    // target's folder cannot hold one, with the system's reason in errno.
+    // target is refused (see above) or its folder cannot hold one, with the
+    // system's reason in errno.
     bool begin(const char* target);
-    // Gives the file the target's permission bits (and, where the system
-    // lets us, its owner and group), or for a new target those of
-    // setNewFileMode, and flushes it to disk.  commit() does this itself
-    // when it was not done; a caller calls it first to tell the steps
-    // apart.  False, with the system's reason in errno, abandons the file.
+    // Gives the file the target's permission bits, owner, group and extended
+    // attributes, or for a new target what a new file gets there (the bits
+    // of setNewFileMode when set), and flushes it to disk.  commit() does
+    // this itself when it was not done; a caller calls it first to tell the
+    // steps apart.  False, with the system's reason in errno, abandons the
+    // file.
     bool flush();
     // Flushes (unless flush() did) and puts the file in the target's place.
     // False leaves the target as it was and removes the temporary file;
     // errno then holds the system's reason.
     bool commit();
-    // The permission bits a target that does not exist yet gets: unless set,
-    // 0666 less the process's file-creation mask, as a shell's redirection
-    // would make the file.
+    // The permission bits a target that does not exist yet gets, whatever
+    // the creation mask and the folder's default access control list.
     void setNewFileMode(unsigned int mode) {
         newMode_ = mode & 07777;
         newModeSet_ = true;
     }
     // Drops what was written.
     void abandon();
-    // Removes the temporary files of earlier replacements of target whose
-    // writers are gone (killed before they could remove them): each is
-    // locked while its writer lives, so one whose lock can be taken is
-    // nobody's.  Another writer's live file is never touched.  Appends the
-    // paths removed to `removed` (when given); false (errno set) when the
-    // folder cannot be listed.
-    static bool removeStaleTemporaries(const char* target, std::vector<std::string>* removed);
+    // Why the last begin() or flush() refused its target, in one sentence
+    // that names it (and, for a link or file another user planted, that
+    // user); empty when nothing was refused, or the failure was the
+    // system's alone (errno).
+    const char* refusal() const { return refusal_.c_str(); }
+
+    // The temporary files of earlier replacements of target that their
+    // writers left (killed before they could remove them), each with why it
+    // was kept when it was.
+    struct sLeftover {
+        std::string path;
+        bool removed;
+        bool inUse;        // a writer that is still running holds it: no leftover
+        std::string kept;  // why it stays; empty when it was removed
+    };
+    // Looks at every name in target's folder that a temporary file of
+    // target may have, and removes each that removeOwnLeftover finds
+    // provably a leftover of a writer of this user, holding nothing or the
+    // start of the format that begins with the formatBytes bytes at
+    // formatStart.  Another writer's live file is never touched, nor
+    // anything that is not a regular file of the caller's.  Appends what it
+    // found to `found`; false (errno set) when the folder cannot be listed.
+    static bool removeStaleTemporaries(const char* target, const void* formatStart, std::size_t formatBytes,
+                                       std::vector<sLeftover>& found);
     // The file that commit() replaces: the target given to begin(), or the
     // file its links lead to.  Empty while nothing has begun.
     const char* finalTarget() const { return target_.c_str() ? target_.c_str() : ""; }
@@ -317,10 +347,17 @@ public:
 private:
     void setPending(const char* path);
     void clearPending();
+    // abandon(), keeping errno as it was.
+    bool fail();
 
     _guardchar<char> target_;
+    std::string refusal_;
     bool unnamed_ = false;
     bool flushed_ = false;
+    // The temporary file was made as a new file of the folder (the target
+    // did not exist at begin()), so that the system gave it a new file's
+    // bits and access control list.
+    bool madeAsNew_ = false;
     char pending_[4096] = {};
     volatile int pendingSet_ = 0;
     unsigned int newMode_ = 0666;
@@ -332,12 +369,44 @@ private:
 // tells it).
 unsigned int maskedFileMode(unsigned int requested);
 
+// Names another user made in a shared folder.  In a folder that is sticky
+// and writable by everyone (/tmp), anyone may make a name, and only its
+// owner or the folder's may remove it; what such a name leads to is not the
+// caller's to write.  The kernel refuses to follow such a link, or to open
+// such a file with O_CREAT, when fs.protected_symlinks and
+// fs.protected_regular are 1; this library applies the same rules whatever
+// the machine's settings.
+//
+// Whether the symbolic link at `link` may be followed by that rule: it lies
+// in a folder that is not sticky and writable by everyone, or belongs to
+// the caller or to the folder's owner.  True as well when `link` is no link
+// or names nothing.  False with errno EACCES and, in `refusal` (when
+// given), a sentence that names the link and its owner; false with the
+// system's reason when the status of the link or its folder cannot be
+// taken.
+bool linkMayBeFollowed(const char* link, std::string* refusal = nullptr);
+
 // The file a path leads to through symbolic links: `path` itself when it is
 // no link (or names nothing), else the last name of the chain (a relative
-// link read from its link's folder).  False, with errno ELOOP, for a chain
-// of more than 40 links, or with the system's reason when a link cannot be
-// read.
-bool resolveLinks(const char* path, _guardchar<char>& out);
+// link read from its link's folder), named from the real path of its
+// folder.  Every link of the chain must pass linkMayBeFollowed; the first
+// that does not ends it with false, errno EACCES and the reason in
+// `refusal` (when given).  False, with errno ELOOP, for a chain of more
+// than 40 links, or with the system's reason when a link cannot be read.
+bool resolveLinks(const char* path, _guardchar<char>& out, std::string* refusal = nullptr);
+
+// Removes the file `name` of the folder open as the descriptor `folder`
+// when it is provably a leftover temporary file of this user's: a regular
+// file (not a link) owned by the caller, with no other link, whose writer's
+// lock (flock) is free, and that holds nothing or the start of the format
+// that begins with the formatBytes bytes at formatStart (as many of them as
+// it holds).  The lock is held while the name goes, so that a writer that
+// makes the file anew under that name finds it gone.  True when it was
+// removed; otherwise false, errno EBUSY when a live writer holds the file
+// (EEXIST for every other reason it stays, or the system's when it cannot
+// be looked at), and `kept` (when given) says why it stays.
+bool removeOwnLeftover(int folder, const char* name, const void* formatStart, std::size_t formatBytes,
+                       std::string* kept = nullptr);
 
 // Flat file functions.  The handle is a void* that carries the descriptor;
 // file_invalid_handle() (all bits set) means none.

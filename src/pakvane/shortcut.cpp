@@ -52,18 +52,83 @@ sPrivilege privilege() {
         gPrivilege.chosen = true;
         gPrivilege.shellFallback = false;
         if (onPath("gksudo")) {
-            gPrivilege.prefix = "gksudo \"";
+            gPrivilege.prefix = "gksudo";
         } else if (onPath("kdesudo")) {
-            gPrivilege.prefix = "kdesudo \"";
+            gPrivilege.prefix = "kdesudo";
         } else {
-            gPrivilege.prefix = "bash -c \"xhost +local: && sudo \\\"";
+            // The program sudo starts is root's: the display is opened to
+            // root alone, not to every local account.
+            gPrivilege.prefix = "xhost +SI:localuser:root && sudo";
             gPrivilege.shellFallback = true;
         }
     }
     return gPrivilege;
 }
 
-bool hasLineBreak(const char* text) { return text && std::strpbrk(text, "\r\n") != nullptr; }
+// A control character would end a key's line or is no part of a string
+// value; a tab is written as its escape.
+bool hasControl(const char* text) {
+    if (!text) return false;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+        if ((*p < 0x20 && *p != '\t') || *p == 0x7F) return true;
+    return false;
+}
+
+// A value of type string as a desktop entry holds it: the backslash and the
+// tab written as escapes (the Desktop Entry Specification's first level of
+// escaping, undone before anything else reads the value).
+std::string stringValue(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else out += c;
+    }
+    return out;
+}
+
+// One argument of an Exec key, as the Desktop Entry Specification quotes
+// it: an argument holding a reserved character goes in double quotes,
+// inside which '"', '`', '$' and '\\' take a backslash; a '%' is written
+// "%%" wherever it stands, so that no field code is read into it.
+std::string execArgument(const std::string& word) {
+    static const char kReserved[] = " \t\n\"'\\><~|&;$*?#()`";
+    const bool quote = word.empty() || word.find_first_of(kReserved) != std::string::npos;
+    std::string out = quote ? "\"" : "";
+    for (char c : word) {
+        if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) out += '\\';
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return quote ? out + "\"" : out;
+}
+
+// One word of a shell command line (the privilege helpers and bash split
+// their command as a POSIX shell does): in double quotes, inside which '"',
+// '`', '$' and '\\' take a backslash, unless it holds only characters no
+// shell gives a meaning.
+std::string shellWord(const std::string& word) {
+    static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._+,:@%-";
+    if (!word.empty() && word.find_first_not_of(kPlain) == std::string::npos) return word;
+    std::string out = "\"";
+    for (char c : word) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// The Exec key's command line, before its string escapes: the program as
+// one argument and the arguments text after it, as the caller wrote it.
+// Elevated, the helper is given the same as one command, a shell's words;
+// the shell fallback runs that command under sudo from "bash -c".
+std::string execLine(const sPrivilege& priv, bool elevated, const std::string& exec, const char* arguments) {
+    const std::string tail = arguments ? std::string(" ") + arguments : std::string();
+    if (!elevated) return execArgument(exec) + tail;
+    const std::string command = shellWord(exec) + tail;
+    if (priv.shellFallback) return "bash -c " + execArgument(priv.prefix + " " + command);
+    return priv.prefix + " " + execArgument(command);
+}
 
 // Puts `bytes` in the place of `file` whole, through a replacement file:
 // the old entry stays until the new one is complete on disk, so a full
@@ -107,20 +172,16 @@ bool createLinShortcut(char* file, char* exec, char* categories, char* name, cha
     // Each key is one line: a line break inside a text would add keys of its
     // own choosing (another Exec, say).
     for (const char* t : {exec, categories, name, icon, comment, arguments})
-        if (hasLineBreak(t)) return false;
+        if (hasControl(t)) return false;
     const sPrivilege priv = privilege();
-    std::string out = std::string("[Desktop Entry]\nVersion=1.0\nEncoding=UTF-8\nName=") + name;
-    if (comment) out += std::string("\nComment=") + comment;
-    out += "\nExec=";
-    if (elevated) out += priv.prefix;
-    out += exec;
-    if (arguments) out += std::string(" ") + arguments;
-    if (elevated) out += priv.shellFallback ? "\\\"\"" : "\"";
-    if (icon) out += std::string("\nIcon=") + icon;
+    std::string out = "[Desktop Entry]\nVersion=1.0\nEncoding=UTF-8\nName=" + stringValue(name);
+    if (comment) out += "\nComment=" + stringValue(comment);
+    out += "\nExec=" + stringValue(execLine(priv, elevated, exec, arguments));
+    if (icon) out += "\nIcon=" + stringValue(icon);
     out += std::string("\nTerminal=") + (priv.shellFallback ? "true" : "false");
-    out += std::string("\nX-MultipleArgs=false\nType=Application\nCategories=") + categories;
+    out += "\nX-MultipleArgs=false\nType=Application\nCategories=" + stringValue(categories);
     const char* slash = std::strrchr(exec, '/');
-    out += std::string("\nStartupNotify=false\nMimeType=application/x-") + (slash ? slash + 1 : exec) + "\n";
+    out += "\nStartupNotify=false\nMimeType=application/x-" + stringValue(slash ? slash + 1 : exec) + "\n";
     return replaceWhole(file, out);
 }
 

@@ -15,10 +15,14 @@ bool createSysShortcut(_guardchar<char>& out, char* name, char* group, char* tar
 
 // Writes a desktop entry (freedesktop.org menu file) to file.  exec,
 // categories and name are required; comment, icon and arguments optional.
-// With elevated the command runs through a privilege helper (gksudo, kdesudo,
-// or else "bash -c" with sudo in a terminal), chosen once per process.  A
-// text holding a line break would start a key of its own and is refused.
-// False when the file cannot be created or a write fails.
+// The program path is quoted in Exec as the Desktop Entry Specification
+// says, so that every path is one argument; the arguments text follows as
+// the caller wrote it.  With elevated the command runs through a privilege
+// helper (gksudo, kdesudo, or else "bash -c" with sudo in a terminal, the
+// display opened to root alone), chosen once per process.  A text holding a
+// control character other than a tab (a line break would start a key of its
+// own) is refused.  The file is replaced as cReplacementFile replaces one;
+// false when it cannot be, or a write fails.
 bool createLinShortcut(char* file, char* exec, char* categories, char* name, char* icon, char* comment,
                        bool elevated, char* arguments);
 

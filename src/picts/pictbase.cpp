@@ -112,6 +112,12 @@ bool cPictBase::sDecodeMeter::chargeScan(unsigned long long samples) {
     return true;
 }
 
+bool cPictBase::sDecodeMeter::chargeWork(unsigned long long units) {
+    if (units > workLimit - std::min(work, workLimit)) return !(refusedWork = true);
+    work += units;
+    return true;
+}
+
 bool cPictBase::sDecodeMeter::chargeHeld(unsigned long long bytes) {
     if (bytes > heldLimit) return !(refusedHeld = true);
     held = std::max(held, bytes);

@@ -301,6 +301,10 @@ public:
         // False, charging nothing, past a limit.
         bool chargeScan(unsigned long long samples);
         bool chargeHeld(unsigned long long bytes);
+        // Work a decoder weighs whole before it starts (a JPEG 2000
+        // codestream's, in units of about a sample each), counted as work
+        // without a scan.
+        bool chargeWork(unsigned long long units);
     };
     static sDecodeMeter* setDecodeMeter(sDecodeMeter* meter);
     static sDecodeMeter* decodeMeter();

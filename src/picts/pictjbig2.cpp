@@ -49,8 +49,17 @@ constexpr unsigned long long kWorkPagePixel = 2;
 constexpr unsigned long long kWorkComposedPixel = 2;
 constexpr unsigned long long kWorkPerItem = 64;
 // What a byte the library allocates weighs in the same units: all it
-// allocates over a decode is held to workBudget / this.
-constexpr long long kJbig2WorkPerLibraryByte = 16;
+// allocates over a decode is held to workBudget (a byte is 8 pixels,
+// decoded at a unit each at the least and composed at as much again).
+// Symbols are decoded pixel by pixel at sizes only the coded data tells,
+// and their bitmaps are all the library allocates for them: while it
+// decodes a symbol dictionary a byte weighs 8 generic pixels, and while it
+// decodes one that refines or aggregates its symbols, or a text region that
+// refines its instances, 8 refinement pixels (but for the text region's own
+// bitmap, which its header declares).
+constexpr unsigned long long kJbig2WorkPerLibraryByte = 16;
+constexpr unsigned long long kWorkSymbolByte = 8 * kWorkGenericPixel;
+constexpr unsigned long long kWorkRefinedByte = 8 * kWorkRefinementPixel;
 
 // Declared work against bytes.  The library decodes whatever a segment
 // declares, reading zeros once its data has ended: a text region of 2^32
@@ -96,15 +105,46 @@ bool readSegmentHeader(cByteReader& in, unsigned int& type, std::uint32_t& dataL
     return in.read_u32be(dataLength);
 }
 
+unsigned long long timesSat(unsigned long long a, unsigned long long b) {
+    unsigned long long r = 0;
+    return checked_mul(a, b, r) ? r : ~0ULL;
+}
+unsigned long long plusSat(unsigned long long a, unsigned long long b) { return a + b < a ? ~0ULL : a + b; }
+
 // The allocator handed to the library: malloc with a running total of what
-// is held (capped at kMaxJbig2LibraryMemory) and of all it ever handed out
-// (capped at `totalCap`: symbol bitmaps, whose sizes only the coded data
-// tells, are decoded pixel by pixel like regions).
+// is held (capped at kMaxJbig2LibraryMemory) and a charge for all it ever
+// handed out, weighed by what the segment being decoded makes of a byte
+// (kJbig2WorkPerLibraryByte and the weights after it), against `workCap`.
+// Placements of aggregate symbols are charged here too.  Past the cap the
+// library gets no more memory at all: its next allocation fails, and the
+// decode with it.
 struct sCappedAllocator {
     Jbig2Allocator base;  // first, so the library's pointer is ours
     std::size_t used = 0;
     std::size_t total = 0;
-    std::size_t totalCap = ~std::size_t(0);
+    unsigned long long work = 0;
+    unsigned long long workCap = ~0ULL;
+    unsigned long long weight = kJbig2WorkPerLibraryByte;  // of a byte of this segment
+    unsigned long long plainBytes = 0;  // of this segment, weighed as any other first
+    bool stopped = false;
+
+    // Work declared on the way (placements): false, and stopped, past the cap.
+    bool charge(unsigned long long units) {
+        if (stopped || units > workCap - work) {
+            stopped = true;
+            return false;
+        }
+        work += units;
+        return true;
+    }
+    bool chargeBytes(std::size_t size) {
+        const unsigned long long plain = std::min<unsigned long long>(size, plainBytes);
+        const unsigned long long units =
+            plusSat(timesSat(plain, kJbig2WorkPerLibraryByte), timesSat(size - plain, weight));
+        if (!charge(units)) return false;
+        plainBytes -= plain;
+        return true;
+    }
 };
 
 struct sBlockHead {
@@ -114,7 +154,7 @@ struct sBlockHead {
 
 void* capAlloc(Jbig2Allocator* a, std::size_t size) {
     sCappedAllocator* c = reinterpret_cast<sCappedAllocator*>(a);
-    if (size > kMaxJbig2LibraryMemory - c->used || size > c->totalCap - c->total) return nullptr;
+    if (size > kMaxJbig2LibraryMemory - c->used || !c->chargeBytes(size)) return nullptr;
     sBlockHead* h = static_cast<sBlockHead*>(std::malloc(sizeof(sBlockHead) + size));
     if (!h) return nullptr;
     h->size = size;
@@ -136,8 +176,7 @@ void* capRealloc(Jbig2Allocator* a, void* p, std::size_t size) {
     sCappedAllocator* c = reinterpret_cast<sCappedAllocator*>(a);
     sBlockHead* h = static_cast<sBlockHead*>(p) - 1;
     const std::size_t old = h->size;
-    if (size > old && (size - old > kMaxJbig2LibraryMemory - c->used || size - old > c->totalCap - c->total))
-        return nullptr;
+    if (size > old && (size - old > kMaxJbig2LibraryMemory - c->used || !c->chargeBytes(size - old))) return nullptr;
     sBlockHead* n = static_cast<sBlockHead*>(std::realloc(h, sizeof(sBlockHead) + size));
     if (!n) return nullptr;
     if (size > old) c->total += size - old;
@@ -146,8 +185,27 @@ void* capRealloc(Jbig2Allocator* a, void* p, std::size_t size) {
     return n + 1;
 }
 
-void onMessage(void* data, const char*, Jbig2Severity severity, uint32_t) {
-    if (severity == JBIG2_SEVERITY_FATAL) *static_cast<bool*>(data) = true;
+// What the library's messages tell the decode.
+struct sLibraryEvents {
+    bool fatal = false;
+    sCappedAllocator* alloc = nullptr;
+};
+
+// jbig2dec says how many placements an aggregate symbol holds (a text
+// region inside a symbol dictionary, whose count no header declares; a
+// kilobyte of data codes millions of them) just before it lays out the
+// symbol and decodes them.  Each is charged as a declared symbol instance
+// is; past the budget, the symbol's bitmap is refused and the library
+// stops there, before the first of them.
+constexpr char kAggregateMessage[] = "aggregate symbol coding (";
+
+void onMessage(void* data, const char* message, Jbig2Severity severity, uint32_t) {
+    sLibraryEvents* events = static_cast<sLibraryEvents*>(data);
+    if (severity == JBIG2_SEVERITY_FATAL) events->fatal = true;
+    if (message && std::strncmp(message, kAggregateMessage, sizeof kAggregateMessage - 1) == 0) {
+        const unsigned long long placements = std::strtoull(message + sizeof kAggregateMessage - 1, nullptr, 10);
+        events->alloc->charge(timesSat(placements, kWorkPerItem));
+    }
 }
 
 bool countFits(unsigned long long count, unsigned long long length) {
@@ -156,12 +214,6 @@ bool countFits(unsigned long long count, unsigned long long length) {
 bool areaFits(unsigned long long w, unsigned long long h, unsigned long long length) {
     return w * h <= kJbig2FreePixels + length * kJbig2PixelsPerByte;  // 32-bit sides: no overflow
 }
-
-unsigned long long timesSat(unsigned long long a, unsigned long long b) {
-    unsigned long long r = 0;
-    return checked_mul(a, b, r) ? r : ~0ULL;
-}
-unsigned long long plusSat(unsigned long long a, unsigned long long b) { return a + b < a ? ~0ULL : a + b; }
 
 // What the first bytes of a segment's data declare: the region (or page)
 // and the items it places or makes.
@@ -172,6 +224,7 @@ struct sDeclared {
     unsigned long long items = 0;       // symbol instances or new symbols
     unsigned long long gridW = 0, gridH = 0;                     // halftone cells
     unsigned long long patterns = 0, patternW = 0, patternH = 0;  // a pattern dictionary's
+    bool refines = false;  // symbols refined or aggregated, instances refined
     unsigned long long area() const { return timesSat(w, h); }
 };
 
@@ -197,6 +250,7 @@ sDeclared declaredBy(unsigned int type, const unsigned char* data, std::size_t h
             if (refAgg && refTempl == 0 && !in.skip(4)) return d;
             if (!in.read_u32be(exported) || !in.read_u32be(fresh)) return d;
             d.items = fresh;
+            d.refines = refAgg;
             break;
         }
         case 4:
@@ -209,6 +263,7 @@ sDeclared declaredBy(unsigned int type, const unsigned char* data, std::size_t h
             if ((flags & 2) && !(flags & 0x8000) && !in.skip(4)) return d;  // refinement AT pixels
             if (!in.read_u32be(instances)) return d;
             d.items = instances;
+            d.refines = flags & 2;
             break;
         }
         case 16: {  // pattern dictionary: GRAYMAX + 1 patterns side by side
@@ -252,6 +307,19 @@ sDeclared declaredBy(unsigned int type, const unsigned char* data, std::size_t h
     }
     d.read = true;
     return d;
+}
+
+// What a byte the library allocates while it decodes this segment weighs.
+void weighAllocations(sCappedAllocator& alloc, unsigned int type, const unsigned char* data, std::size_t have) {
+    const sDeclared d = declaredBy(type, data, have);
+    alloc.weight = kJbig2WorkPerLibraryByte;
+    alloc.plainBytes = 0;
+    if (type == 0) {
+        alloc.weight = d.refines ? kWorkRefinedByte : kWorkSymbolByte;
+    } else if ((type == 4 || type == 6 || type == 7) && d.refines) {
+        alloc.weight = kWorkRefinedByte;
+        alloc.plainBytes = timesSat((d.w + 7) / 8, d.h);
+    }
 }
 
 }  // namespace
@@ -451,8 +519,8 @@ namespace {
 // the caller's progress target may stop the decode.
 class cJbig2Feeder {
 public:
-    cJbig2Feeder(cFileIOTarget* s, Jbig2Ctx* ctx, cPictDrawProfressNotifyTarget* progress)
-        : in_(s, cByteReader::kStreamWindow, 0), ctx_(ctx), progress_(progress), size_(s->size()) {}
+    cJbig2Feeder(cFileIOTarget* s, Jbig2Ctx* ctx, sCappedAllocator& alloc, cPictDrawProfressNotifyTarget* progress)
+        : in_(s, cByteReader::kStreamWindow, 0), ctx_(ctx), alloc_(alloc), progress_(progress), size_(s->size()) {}
 
     // False when a segment is refused, the data is damaged, the library
     // failed or the caller stopped; page set once page 1 is complete.
@@ -544,6 +612,8 @@ private:
             return false;
         if (progress_ && !progress_->notifyDraw(size_ > 0 ? 100.0 * static_cast<double>(in_.tell()) / static_cast<double>(size_) : 0.0))
             return false;
+        // The library decodes the segment once its last byte is in.
+        weighAllocations(alloc_, type, peek, got);
         if (!feed() || !give(peek, got)) return false;
         left -= got;
         unsigned char piece[4096];
@@ -574,11 +644,12 @@ private:
     bool give(const unsigned char* p, std::size_t n) {
         if (!n) return true;
         fed_ += n;
-        return jbig2_data_in(ctx_, p, n) >= 0 && !*fatal_;
+        return jbig2_data_in(ctx_, p, n) >= 0 && !*fatal_ && !alloc_.stopped;
     }
 
     cByteReader in_;
     Jbig2Ctx* ctx_;
+    sCappedAllocator& alloc_;
     cPictDrawProfressNotifyTarget* progress_;
     long long size_;
     std::vector<unsigned char> head_;
@@ -592,6 +663,7 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     close();
     fed_ = 0;
     libraryBytes_ = 0;
+    libraryWork_ = 0;
     planned_ = sWorkPlan();
     long long pw = 0, ph = 0;
     if (!readPageSize(stream, pw, ph)) return false;
@@ -608,19 +680,20 @@ bool cPictJBIG2::decode(cFileIOTarget* stream) {
     alloc.base.alloc = capAlloc;
     alloc.base.free = capFree;
     alloc.base.realloc = capRealloc;
-    // A byte of the library's memory is 8 pixels, decoded at a unit each
-    // at the least, and composed onto the page at as much again.
-    alloc.totalCap = static_cast<std::size_t>(workBudget(plan.bytes) / kJbig2WorkPerLibraryByte);
-    bool fatal = false;
-    Jbig2Ctx* ctx = jbig2_ctx_new(&alloc.base, static_cast<Jbig2Options>(0), nullptr, onMessage, &fatal);
+    alloc.workCap = static_cast<unsigned long long>(workBudget(plan.bytes));
+    sLibraryEvents events;
+    events.alloc = &alloc;
+    Jbig2Ctx* ctx = jbig2_ctx_new(&alloc.base, static_cast<Jbig2Options>(0), nullptr, onMessage, &events);
     if (!ctx) return false;
     Jbig2Image* page = nullptr;
     // Fed until the first page is complete: the pages after it are not
     // needed, nor held.
-    cJbig2Feeder feeder(stream, ctx, drawProgress_);
-    bool ok = feeder.run(fatal, page);
+    cJbig2Feeder feeder(stream, ctx, alloc, drawProgress_);
+    bool& fatal = events.fatal;
+    bool ok = feeder.run(fatal, page) && !alloc.stopped;
     fed_ = feeder.fed();
     libraryBytes_ = alloc.total;
+    libraryWork_ = alloc.work;
     // A page whose end-of-page segment never came is cut short.
     // A striped page of unknown height grows with its stripes: the page
     // cap holds for the page as it ended, too.

@@ -9,7 +9,10 @@
 // decoder weighs what the whole file declares (planWork): the work of every
 // segment against all the file's bytes, and the page against the bilevel
 // rule of pictlimits.h; jbig2dec decodes a region to its last declared
-// pixel however early its data ends.
+// pixel however early its data ends.  What no header declares (the sizes
+// of symbols, refined ones among them, and the placements of aggregate
+// symbols) is charged to the same budget as the library meets it, through
+// its allocations and its messages.
 #pragma once
 
 #include "picts/pictbase.h"
@@ -62,9 +65,16 @@ public:
     // All the library allocated over the last decode: at most the work
     // budget of the file's bytes / 16.
     unsigned long long bytesAllocatedByLibrary() const { return libraryBytes_; }
+    // The work that was charged for it, each byte weighed by what the
+    // segment it was allocated for makes of it (symbols are decoded, and
+    // refined, pixel by pixel), and for the placements of aggregate
+    // symbols, which no header declares: at most the work budget of the
+    // file's bytes, or the decode fails where it went past.
+    unsigned long long libraryWork() const { return libraryWork_; }
 
 private:
     unsigned long long fed_ = 0;
     unsigned long long libraryBytes_ = 0;
+    unsigned long long libraryWork_ = 0;
     sWorkPlan planned_;
 };

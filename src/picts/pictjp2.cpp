@@ -23,14 +23,6 @@ namespace {
 constexpr long long kMaxJ2KSampleBytes = 1LL << 30;
 // Bytes the library asks of the stream at a time.
 constexpr OPJ_SIZE_T kJ2KStreamChunk = 64 * 1024;
-// The fewest bytes of one tile-part: SOT (marker and 10 bytes) and SOD.
-constexpr unsigned long long kMinJ2KTilePartBytes = 14;
-// What a code-block or a precinct costs the library in the units of
-// sCodestream::work, two of which a sample costs (a sample is held twice, 4
-// bytes each time, and takes 10 to 20 ns to decode and hand on): its
-// structures, its share of the tag trees and of the packet reading, about
-// 400 bytes and 400 ns in OpenJPEG 2.5.
-constexpr unsigned long long kJ2KBlockWork = 96;
 
 // The JP2 signature box, and the codestream's SOC and SIZ markers.
 const unsigned char kJp2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
@@ -68,301 +60,22 @@ OPJ_OFF_T sourceSkip(OPJ_OFF_T n, void* user) {
 void noteError(const char*, void* flag) { *static_cast<bool*>(flag) = true; }
 void ignoreMessage(const char*, void*) {}
 
-// ---------------------------------------------------------------------------
-// What a codestream asks of the library, read from its markers before the
-// library lays anything out: the samples it decodes and the code-blocks and
-// precincts it makes for every tile and component.  Coding styles may
-// change from tile to tile; the scan takes the costliest of everything a
-// component is given anywhere (the most decomposition levels, the smallest
-// code-blocks and precincts), so what it finds bounds what the library
-// does.
+// A side of the picture with `reduce` resolutions left out.
+long long reducedSide(long long a, int reduce) { return -((-a) >> reduce); }
 
-}  // namespace
-
-namespace qor_j2k {
-
-constexpr int kMaxJ2KLevels = 32;
-
-// One component's geometry and its costliest coding style.
-struct sJ2KComponent {
-    unsigned xr = 1, yr = 1;       // subsampling
-    bool coded = false;            // a COD or COC reached it
-    int levelsMin = kMaxJ2KLevels, levelsMax = 0;
-    int cbw = 15, cbh = 15;        // code-block size exponents
-    int ppx[kMaxJ2KLevels + 1], ppy[kMaxJ2KLevels + 1];  // precinct exponents per resolution
-    sJ2KComponent() {
-        for (int i = 0; i <= kMaxJ2KLevels; ++i) ppx[i] = ppy[i] = 15;
+// The most work `bytes` of codestream may describe (inputCanDescribe), to
+// stop a count that goes past it.
+unsigned long long mostWork(long long bytes) {
+    unsigned long long lo = 0, hi = 1ULL << 62;
+    while (lo < hi) {
+        const unsigned long long mid = lo + (hi - lo + 1) / 2;
+        if (cPictBase::inputCanDescribe(static_cast<long long>(mid), bytes))
+            lo = mid;
+        else
+            hi = mid - 1;
     }
-};
-
-struct sJ2KGrid {
-    unsigned long long x0 = 0, y0 = 0, x1 = 0, y1 = 0;     // image area on the reference grid
-    unsigned long long tx0 = 0, ty0 = 0, tw = 0, th = 0;   // tile grid
-    unsigned long long tilesX = 0, tilesY = 0;
-};
-
-unsigned long long ceilDiv(unsigned long long a, unsigned long long b) { return (a + b - 1) / b; }
-long long ceilDivPow2(long long a, int e) { return -((-a) >> e); }
-long long floorDivPow2(long long a, int e) { return a >> e; }
-
-// A COD or COC body from its coding style byte on: decomposition levels,
-// code-block size and, when the style says so, the precinct sizes.
-bool mergeCodingStyle(cByteReader& in, bool precincts, sJ2KComponent& c) {
-    std::uint8_t levels = 0, cbw = 0, cbh = 0, style = 0, transform = 0;
-    if (!in.read_u8(levels) || !in.read_u8(cbw) || !in.read_u8(cbh) || !in.read_u8(style) || !in.read_u8(transform))
-        return false;
-    if (levels > kMaxJ2KLevels || cbw > 8 || cbh > 8) return false;
-    c.coded = true;
-    c.levelsMin = std::min<int>(c.levelsMin, levels);
-    c.levelsMax = std::max<int>(c.levelsMax, levels);
-    c.cbw = std::min(c.cbw, cbw + 2);
-    c.cbh = std::min(c.cbh, cbh + 2);
-    if (precincts) {
-        for (int r = 0; r <= levels; ++r) {
-            std::uint8_t pp = 0;
-            if (!in.read_u8(pp)) return false;
-            c.ppx[r] = std::min(c.ppx[r], pp & 0x0F);
-            c.ppy[r] = std::min(c.ppy[r], pp >> 4);
-        }
-    }
-    return true;
+    return lo;
 }
-
-// One marker segment of a main or tile-part header: SIZ sets the grid and
-// the components, COD and COC merge coding styles, the rest are passed over.
-bool readMarker(unsigned marker, cByteReader& body, sJ2KGrid& g, std::vector<sJ2KComponent>& comps, bool main) {
-    switch (marker) {
-        case 0xFF51: {  // SIZ
-            if (!main || !comps.empty()) return false;
-            std::uint16_t caps = 0, count = 0;
-            std::uint32_t v[8];
-            if (!body.read_u16be(caps)) return false;
-            for (auto& x : v)
-                if (!body.read_u32be(x)) return false;
-            if (!body.read_u16be(count) || count == 0 || count > 16384) return false;
-            g.x1 = v[0];
-            g.y1 = v[1];
-            g.x0 = v[2];
-            g.y0 = v[3];
-            g.tw = v[4];
-            g.th = v[5];
-            g.tx0 = v[6];
-            g.ty0 = v[7];
-            if (g.x0 >= g.x1 || g.y0 >= g.y1 || !g.tw || !g.th || g.tx0 > g.x0 || g.ty0 > g.y0 ||
-                g.tx0 + g.tw <= g.x0 || g.ty0 + g.th <= g.y0)
-                return false;
-            g.tilesX = ceilDiv(g.x1 - g.tx0, g.tw);
-            g.tilesY = ceilDiv(g.y1 - g.ty0, g.th);
-            comps.resize(count);
-            for (auto& c : comps) {
-                std::uint8_t depth = 0, xr = 0, yr = 0;
-                if (!body.read_u8(depth) || !body.read_u8(xr) || !body.read_u8(yr) || !xr || !yr) return false;
-                c.xr = xr;
-                c.yr = yr;
-            }
-            return true;
-        }
-        case 0xFF52: {  // COD: every component
-            std::uint8_t style = 0, progression = 0, mct = 0;
-            std::uint16_t layers = 0;
-            if (comps.empty() || !body.read_u8(style) || !body.read_u8(progression) || !body.read_u16be(layers) ||
-                !body.read_u8(mct))
-                return false;
-            const std::size_t at = body.tell();
-            for (auto& c : comps) {
-                if (!body.seek(at) || !mergeCodingStyle(body, style & 1, c)) return false;
-            }
-            return true;
-        }
-        case 0xFF53: {  // COC: one component
-            std::uint16_t index = 0;
-            std::uint8_t style = 0;
-            if (comps.empty()) return false;
-            if (comps.size() < 257) {
-                std::uint8_t i8 = 0;
-                if (!body.read_u8(i8)) return false;
-                index = i8;
-            } else if (!body.read_u16be(index)) {
-                return false;
-            }
-            if (index >= comps.size() || !body.read_u8(style)) return false;
-            return mergeCodingStyle(body, style & 1, comps[index]);
-        }
-        default: return !comps.empty();  // SIZ comes first
-    }
-}
-
-// Sums over the tile columns (or rows) of one component's extent along one
-// axis: samples at a reduction, precincts and code-blocks at a resolution.
-// The counts of a tile are a column's count times a row's, so the sums of
-// the two axes multiply into the whole image's.
-struct sAxis {
-    unsigned long long start, end, tileStart, tileSize, tiles;
-    unsigned sub;
-
-    // The tile-component's extent of tile t.
-    void tileComp(unsigned long long t, long long& a, long long& b) const {
-        const unsigned long long lo = std::max(tileStart + t * tileSize, start);
-        const unsigned long long hi = std::min(tileStart + (t + 1) * tileSize, end);
-        a = static_cast<long long>(ceilDiv(lo, sub));
-        b = static_cast<long long>(ceilDiv(hi, sub));
-    }
-    unsigned long long samples(int reduce) const {
-        unsigned long long n = 0;
-        for (unsigned long long t = 0; t < tiles; ++t) {
-            long long a, b;
-            tileComp(t, a, b);
-            n += static_cast<unsigned long long>(ceilDivPow2(b, reduce) - ceilDivPow2(a, reduce));
-        }
-        return n;
-    }
-    // Precincts of exponent pp at the resolution `level` levels down.
-    unsigned long long precincts(int level, int pp) const {
-        unsigned long long n = 0;
-        for (unsigned long long t = 0; t < tiles; ++t) {
-            long long a, b;
-            tileComp(t, a, b);
-            a = ceilDivPow2(a, level);
-            b = ceilDivPow2(b, level);
-            if (b > a) n += static_cast<unsigned long long>(ceilDivPow2(b, pp) - floorDivPow2(a, pp));
-        }
-        return n;
-    }
-    // Code-blocks of exponent cb in a band of decomposition level `band`
-    // (0: the lowest resolution's band), shifted by half a step (`high`).
-    unsigned long long blocks(int band, bool high, int cb) const {
-        unsigned long long n = 0;
-        for (unsigned long long t = 0; t < tiles; ++t) {
-            long long a, b;
-            tileComp(t, a, b);
-            if (band > 0 && high) {
-                const long long half = 1LL << (band - 1);
-                a -= half;
-                b -= half;
-            }
-            a = ceilDivPow2(a, band);
-            b = ceilDivPow2(b, band);
-            if (b > a) n += static_cast<unsigned long long>(ceilDivPow2(b, cb) - floorDivPow2(a, cb));
-        }
-        return n;
-    }
-};
-
-}  // namespace qor_j2k
-
-struct cPictJ2K::sGridHold {
-    qor_j2k::sJ2KGrid grid;
-    std::vector<qor_j2k::sJ2KComponent> comps;
-};
-
-bool cPictJ2K::scanCodestream(cFileIOTarget* stream, unsigned long long start, unsigned long long length,
-                              sCodestream& out) {
-    using namespace qor_j2k;
-    out = sCodestream();
-    if (!stream || length < 4) return false;
-    cByteReader in(stream, cByteReader::kStreamWindow, 0);
-    if (!in.seek(static_cast<std::size_t>(start))) return false;
-    const unsigned long long end = start + length;
-    std::uint16_t marker = 0;
-    if (!in.read_u16be(marker) || marker != 0xFF4F) return false;
-    sJ2KGrid g;
-    std::vector<sJ2KComponent> comps;
-    // One marker segment's body, handed to readMarker.
-    std::vector<unsigned char> body;
-    auto segment = [&](unsigned m, bool main) {
-        std::uint16_t len = 0;
-        if (!in.read_u16be(len) || len < 2 || in.tell() + len - 2 > end) return false;
-        body.resize(len - 2);
-        if (!in.read(body.data(), static_cast<unsigned>(body.size()))) return false;
-        cByteReader b(body.data(), body.size());
-        return readMarker(m, b, g, comps, main);
-    };
-    // The main header, up to the first tile-part.
-    for (;;) {
-        if (!in.read_u16be(marker) || (marker >> 8) != 0xFF) return false;
-        if (marker == 0xFF90) break;
-        if (!segment(marker, true)) return false;
-    }
-    if (comps.empty()) return false;
-    // Every tile has a tile-part of at least its SOT segment and SOD marker.
-    unsigned long long tiles = 0, tileComps = 0;
-    if (!checked_mul(g.tilesX, g.tilesY, tiles) || tiles == 0 || tiles > length / kMinJ2KTilePartBytes ||
-        !checked_mul(tiles, static_cast<unsigned long long>(comps.size()), tileComps))
-        return false;
-    // ... and a packet of at least a byte for every component of it.
-    if (tileComps > length) return false;
-    // The tile-parts: their headers may carry coding styles of their own.
-    unsigned long long sot = in.tell() - 2;
-    for (;;) {
-        std::uint16_t lsot = 0, index = 0;
-        std::uint32_t psot = 0;
-        std::uint8_t part = 0, parts = 0;
-        if (!in.read_u16be(lsot) || lsot != 10 || !in.read_u16be(index) || !in.read_u32be(psot) ||
-            !in.read_u8(part) || !in.read_u8(parts) || index >= tiles)
-            return false;
-        for (;;) {
-            if (!in.read_u16be(marker) || (marker >> 8) != 0xFF) return false;
-            if (marker == 0xFF93) break;
-            if (!segment(marker, false)) return false;
-        }
-        ++out.tileParts;
-        // Psot 0: the last tile-part, up to the end of the codestream.
-        if (psot == 0 || sot + psot >= end) break;
-        if (psot < kMinJ2KTilePartBytes) return false;
-        sot += psot;
-        if (!in.seek(static_cast<std::size_t>(sot)) || !in.read_u16be(marker) || marker != 0xFF90) break;
-    }
-    out.width = static_cast<long long>(g.x1 - g.x0);
-    out.height = static_cast<long long>(g.y1 - g.y0);
-    out.components = static_cast<int>(comps.size());
-    out.levels = kMaxJ2KLevels;
-    for (const auto& c : comps) {
-        if (!c.coded) return false;  // no COD for it anywhere
-        out.levels = std::min(out.levels, c.levelsMin);
-    }
-    out.grid_ = std::make_shared<sGridHold>();
-    out.grid_->grid = g;
-    out.grid_->comps = std::move(comps);
-    return true;
-}
-
-cPictJ2K::sCodestream::sWork cPictJ2K::sCodestream::work(int reduce) const {
-    using namespace qor_j2k;
-    sWork w;
-    if (!grid_ || reduce < 0 || reduce > levels) return w;
-    const sJ2KGrid& g = grid_->grid;
-    for (const sJ2KComponent& c : grid_->comps) {
-        const sAxis x{g.x0, g.x1, g.tx0, g.tw, g.tilesX, c.xr};
-        const sAxis y{g.y0, g.y1, g.ty0, g.th, g.tilesY, c.yr};
-        const unsigned long long samples = x.samples(reduce) * y.samples(reduce);
-        w.samples += samples;
-        w.largest = std::max(w.largest, samples);
-        const int nl = c.levelsMax;
-        for (int r = 0; r <= nl; ++r) {
-            const int down = nl - r;  // levels below the full resolution
-            w.precincts += x.precincts(down, c.ppx[r]) * y.precincts(down, c.ppy[r]);
-            // Code-blocks stay inside precincts, whose bands are half as big
-            // above the lowest resolution.
-            const int cbw = std::min(c.cbw, r == 0 ? c.ppx[r] : c.ppx[r] - 1);
-            const int cbh = std::min(c.cbh, r == 0 ? c.ppy[r] : c.ppy[r] - 1);
-            if (cbw < 0 || cbh < 0) continue;
-            if (r == 0) {
-                w.blocks += x.blocks(down, false, cbw) * y.blocks(down, false, cbh);
-            } else {
-                const int band = down + 1;
-                const unsigned long long xl = x.blocks(band, false, cbw), xh = x.blocks(band, true, cbw);
-                const unsigned long long yl = y.blocks(band, false, cbh), yh = y.blocks(band, true, cbh);
-                w.blocks += xh * yl + xl * yh + xh * yh;
-            }
-        }
-    }
-    // Each sample is held twice (the tile's and the image's), each
-    // code-block and precinct costs its structures and tag trees.
-    w.units = 2 * w.samples + kJ2KBlockWork * (w.blocks + w.precincts);
-    return w;
-}
-
-namespace {
 
 // One decoding: codec, stream and image, freed together.
 class cJ2KSession {
@@ -425,6 +138,16 @@ public:
             return false;
         // The library read the header the scan read.
         return cs_.width == width_ && cs_.height == height_ && cs_.components == static_cast<int>(image_->numcomps);
+    }
+
+    // Adds the work of the coding passes the packet headers give (sCodestream::
+    // passes) without moving the library's reader: the stream is left where
+    // the reader's window ends and found there again.
+    bool weighPasses(int reduce, unsigned long long limit, cPictJ2K::sCodestream::sWork& w) {
+        const std::size_t at = src_.in.tell();
+        if (!src_.in.sync()) return false;
+        const bool ok = cs_.passes(src_.in.stream(), reduce, limit, w);
+        return src_.in.seek(at) && ok;
     }
 
     // Decodes with `reduce` resolutions left out.
@@ -513,6 +236,7 @@ struct sChannel {
     long long top = 0;       // 2^prec - 1
     unsigned long long outTop = 0;
     int shift = 0;           // for precisions past 16 bits
+    bool exact = false;      // of the output's precision: nothing to scale
 
     bool init(const opj_image_comp_t& c, int outBits) {
         if (!c.data || c.w == 0 || c.h == 0 || c.prec < 1 || c.prec > 31) return false;
@@ -524,6 +248,7 @@ struct sChannel {
         top = (1LL << (prec - shift)) - 1;
         offset = c.sgnd ? 1LL << (prec - 1) : 0;
         outTop = (1ULL << outBits) - 1;
+        exact = static_cast<unsigned long long>(top) == outTop;
         return true;
     }
 
@@ -534,6 +259,7 @@ struct sChannel {
         long long v = (static_cast<long long>(data[cy * w + cx]) + offset) >> shift;
         if (v < 0) v = 0;
         if (v > top) v = top;
+        if (exact) return static_cast<unsigned long long>(v);
         return (static_cast<unsigned long long>(v) * outTop + static_cast<unsigned long long>(top / 2)) /
                static_cast<unsigned long long>(top);
     }
@@ -555,7 +281,7 @@ bool cJ2KSession::rows(int reduce, bool& deep,
     sChannel ch[4];
     for (unsigned int i = 0; i < used; ++i)
         if (!ch[i].init(image_->comps[i], outBits)) return false;
-    const long long w = qor_j2k::ceilDivPow2(width_, reduce), h = qor_j2k::ceilDivPow2(height_, reduce);
+    const long long w = reducedSide(width_, reduce), h = reducedSide(height_, reduce);
     std::vector<unsigned int> line8;
     std::vector<unsigned long long> line16;
     try {
@@ -567,6 +293,27 @@ bool cJ2KSession::rows(int reduce, bool& deep,
         return false;
     }
     const unsigned long long opaque = (1ULL << outBits) - 1;
+    // Three or four components of eight bits at the picture's size (RGB,
+    // RGBA: the common case) are only clamped, row by row.
+    bool plain = !deep && used >= 3;
+    for (unsigned int i = 0; i < used; ++i)
+        plain = plain && ch[i].exact && ch[i].shift == 0 && ch[i].w == w && ch[i].h == h;
+    if (plain) {
+        const long long top = ch[0].top;
+        auto clamp = [top](long long v) { return static_cast<unsigned int>(v < 0 ? 0 : v > top ? top : v); };
+        for (long long y = 0; y < h; ++y) {
+            const OPJ_INT32* r = ch[0].data + y * w;
+            const OPJ_INT32* g = ch[1].data + y * w;
+            const OPJ_INT32* b = ch[2].data + y * w;
+            const OPJ_INT32* a = used == 4 ? ch[3].data + y * w : nullptr;
+            for (long long x = 0; x < w; ++x)
+                line8[static_cast<std::size_t>(x)] = (a ? clamp(a[x] + ch[3].offset) : 0xFFu) << 24 |
+                                                     clamp(r[x] + ch[0].offset) << 16 |
+                                                     clamp(g[x] + ch[1].offset) << 8 | clamp(b[x] + ch[2].offset);
+            if (!row(y, line8.data(), line16.data())) return false;
+        }
+        return true;
+    }
     for (long long y = 0; y < h; ++y) {
         for (long long x = 0; x < w; ++x) {
             unsigned long long r, g, b, a = opaque;
@@ -624,12 +371,17 @@ bool cPictJ2K::decodeFrom(cFileIOTarget* stream, bool jp2) {
     // only down to the resolution the target can show.
     const bool ext = startExtRender();
     const int reduce = ext ? reductionFor(extScale(), s.codestream().levels) : 0;
-    // Every tile and component the codestream declares, weighed against
-    // its bytes before the library lays out a thing.
+    // Every tile, component, packet and code-block the codestream
+    // declares, weighed against its bytes before the library lays out a
+    // thing.
+    const long long bytes = s.codestreamBytes();
     sCodestream::sWork work = s.codestream().work(reduce);
     // A JP2 palette turns its component into one of that size for every
     // channel, up to 255 of them.
     work.units += 2 * static_cast<unsigned long long>(s.paletteChannels()) * work.largest;
+    auto describable = [&](unsigned long long units) {
+        return inputCanDescribe(static_cast<long long>(std::min<unsigned long long>(units, 1ULL << 62)), bytes);
+    };
     // The picture is made on the image grid, whatever its components'
     // subsampling: every pixel of it (at the resolution decoded) is
     // converted, and held when the picture is decoded whole.  Components
@@ -637,14 +389,18 @@ bool cPictJ2K::decodeFrom(cFileIOTarget* stream, bool jp2) {
     // samples.
     long long grid = 0;
     const bool gridFits =
-        checked_mul(qor_j2k::ceilDivPow2(w, reduce), qor_j2k::ceilDivPow2(h, reduce), grid) &&
-        inputCanDescribe(grid, s.codestreamBytes());
+        checked_mul(reducedSide(w, reduce), reducedSide(h, reduce), grid) && inputCanDescribe(grid, bytes);
     // Decoded whole, it must also stay under the pixel ceiling.
     long long pixels = 0;
-    bool ok = gridFits &&
-              inputCanDescribe(static_cast<long long>(std::min<unsigned long long>(work.units, 1ULL << 62)),
-                               s.codestreamBytes()) &&
-              (ext || (checkPixelCount(w, h, &pixels, 1) && pixels <= pixelCeiling())) && s.decode(reduce);
+    bool ok = gridFits && describable(work.units) &&
+              (ext || (checkPixelCount(w, h, &pixels, 1) && pixels <= pixelCeiling()));
+    // Then the coding passes the packet headers give the code-blocks, read
+    // once what reading them costs has been weighed, and stopped past what
+    // the bytes may describe.
+    ok = ok && s.weighPasses(reduce, mostWork(bytes), work) && describable(work.units);
+    // A caller holding many pictures to one budget is charged the same.
+    sDecodeMeter* meter = decodeMeter();
+    ok = ok && (!meter || meter->chargeWork(work.units)) && s.decode(reduce);
     if (ok) {
         work_ = work;
         reduce_ = reduce;
@@ -657,7 +413,7 @@ bool cPictJ2K::decodeFrom(cFileIOTarget* stream, bool jp2) {
         auto at = [&](long long i, long long limit) { return std::min(i * step + half, limit - 1); };
         _typebuf<unsigned int> conv;
         ok = s.rows(reduce, deep, [&](long long y, const unsigned int* line8, const unsigned long long* line16) {
-            const long long rw = qor_j2k::ceilDivPow2(w, reduce);
+            const long long rw = reducedSide(w, reduce);
             const unsigned int* line = line8;
             if (deep) {
                 if (!sizeBuffer(conv, rw)) return false;

@@ -13,10 +13,15 @@
 // A codestream can declare in a few bytes a picture whose every packet is
 // empty, and the library lays out and decodes all of it: before it sees the
 // stream, the decoder reads the main and tile-part headers itself
-// (scanCodestream) and weighs what they declare, samples, code-blocks and
-// precincts over every tile and component, against the codestream's bytes
-// (cPictBase::inputCanDescribe).  Drawn into a render target smaller than
-// the picture, it decodes only the resolution the target can show.
+// (scanCodestream) and weighs what they declare, samples, code-blocks,
+// precincts and the packets of every layer the library walks over every
+// tile and component, against the codestream's bytes (cPictBase::
+// inputCanDescribe); then the packet headers, for the coding passes they
+// give each code-block, which the library runs over the whole block with
+// data or not (pictjp2walk.cpp).  The thread's decode meter (cPictBase::
+// decodeMeter), when there is one, is charged the same work.  Drawn into a
+// render target smaller than the picture, it decodes only the resolution
+// the target can show.
 #pragma once
 
 #include "picts/pictbase.h"
@@ -51,8 +56,29 @@ public:
         struct sWork {
             unsigned long long samples = 0, blocks = 0, precincts = 0, units = 0;
             unsigned long long largest = 0;  // the samples of the largest component
+            // The library's walk over the packets: the packets it steps
+            // through (each progression volume's), the positions a
+            // position-driven order steps over for each component and
+            // resolution, the code-blocks packets visit (every layer's), and
+            // the marks of its packet array.
+            unsigned long long packets = 0, positions = 0, visits = 0, marks = 0;
+            // The coding passes the code-blocks of the decoded resolutions
+            // are given and their work (passes()), and the tiles whose packet
+            // headers were not read as the library reads them, weighed at
+            // the most passes it runs.
+            unsigned long long passes = 0, passUnits = 0, tilesBounded = 0;
+            // The data of the tiles read after their last packet, which the
+            // library passes over, and the packets whose headers lay past
+            // the end of theirs, which it reads as empty: an encoder leaves
+            // neither.
+            unsigned long long unread = 0, packetsPast = 0;
         };
         sWork work(int reduce) const;
+        // Reads the packet headers of every tile, as the library will, and
+        // adds the work of the coding passes they give to w (from work() of
+        // the same reduction); false once w's units pass `limit` (the count
+        // stops there), or when the walk would cost more than w weighed.
+        bool passes(cFileIOTarget* stream, int reduce, unsigned long long limit, sWork& w) const;
         std::shared_ptr<sGridHold> grid_;
     };
     // The codestream of `length` bytes at `start`; false when its headers

@@ -62,7 +62,8 @@ struct cJPEGParser::sState {
     bool created = false;
     bool started = false;
     int scanChecked = 0;          // the last scan charged to the budget
-    cJPEGBudget budget;
+    cJPEGBudget own;
+    cJPEGBudget* budget = &own;   // or the budget of the picture the data came in
     bool multiScan = false;       // every scan is read before the first row
     long long rowsRead = 0;
     _typebuf<unsigned char> cmykRow;
@@ -138,9 +139,10 @@ void termSource(j_decompress_ptr) {}
 // A multi-scan file's scans (progressive, or sequential with its
 // components in several scans) are all read before the first row comes
 // out, each over the whole picture.  Each is charged to the decode's
-// budget as it begins, against the bytes fed so far; once the data has
-// ended, the decode is refused (it would be at its first row anyway).  A
-// one-scan file was charged its scan when it started.
+// budget as it begins, against the bytes fed so far (a shared budget keeps
+// the input it was given); once the data has ended, the decode is refused
+// (it would be at its first row anyway).  A one-scan file was charged its
+// scan when it started.
 void progressMonitor(j_common_ptr cinfo) {
     if (!cinfo->is_decompressor) return;
     j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
@@ -155,8 +157,8 @@ void progressMonitor(j_common_ptr cinfo) {
     int which[MAX_COMPS_IN_SCAN];
     const int n = std::min(d->comps_in_scan, MAX_COMPS_IN_SCAN);
     for (int i = 0; i < n; ++i) which[i] = d->cur_comp_info[i]->component_index;
-    st->budget.setInput(static_cast<long long>(st->fed));
-    if (!st->budget.scan(which, n)) errorExit(cinfo);
+    if (st->budget == &st->own) st->own.setInput(static_cast<long long>(st->fed));
+    if (!st->budget->scan(which, n)) errorExit(cinfo);
 }
 
 }  // namespace
@@ -207,6 +209,13 @@ bool cJPEGBudget::frame(const sFrame& f) {
     // The picture at four bytes a pixel and the coefficients beside it.
     const unsigned long long perPixel = 4 + (held + static_cast<unsigned long long>(pixels) - 1) / pixels;
     if (perPixel > 1024 || !cPictBase::inputCanDescribe(pixels, input_, static_cast<int>(perPixel))) return false;
+    // And with every picture before it: the strips of one TIFF, a picture
+    // and its thumbnail.  Sides are 16-bit, and each frame comes with a
+    // scan (kMaxJpegScans at most): the sum cannot wrap.
+    ++frames_;
+    pixels_ += static_cast<unsigned long long>(pixels);
+    if (frames_ > 1 && !cPictBase::inputCanDescribe(static_cast<long long>(std::min(pixels_, 1ULL << 62)), input_))
+        return false;
     cPictBase::sDecodeMeter* meter = cPictBase::decodeMeter();
     return !meter || !held || meter->chargeHeld(held);
 }
@@ -337,8 +346,10 @@ void cJPEGParser::reset() {
 
 const cJPEGBudget& cJPEGParser::budget() const {
     static const cJPEGBudget kNone;
-    return st_ ? st_->budget : kNone;
+    return st_ ? *st_->budget : shared_ ? *shared_ : kNone;
 }
+
+cJPEGBudget* cJPEGParser::charging() { return st_ ? st_->budget : nullptr; }
 
 unsigned long long cJPEGParser::bytesConsumed() const {
     if (!st_) return 0;
@@ -356,6 +367,7 @@ bool cJPEGParser::readHeader(cFileIOTarget* stream) {
     }
     sState* st = st_.get();
     st->stream = stream;
+    if (shared_) st->budget = shared_;
     st->piece = inputPieceFor(stream);
     st->in = cByteReader(stream, st->piece, 0);
     st->cinfo.err = jpeg_std_error(&st->jerr);
@@ -436,8 +448,8 @@ bool cJPEGParser::start() {
     }
     if (!f.set(width_, height_, n, hs, vs)) return false;
     f.multiScan = multiScan_;
-    st->budget.setInput(st->stream->size());
-    if (!st->budget.frame(f) || (!multiScan_ && !st->budget.scan(all, n))) return false;
+    if (st->budget == &st->own) st->own.setInput(st->stream->size());
+    if (!st->budget->frame(f) || (!multiScan_ && !st->budget->scan(all, n))) return false;
     if (setjmp(st->jump)) return false;
     st->cinfo.out_color_space = cmyk_ ? JCS_CMYK : JCS_EXT_BGRA;
     if (!jpeg_start_decompress(&st->cinfo)) return false;
@@ -563,6 +575,7 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
     // A picture past the pixel ceiling is refused before libjpeg lays out
     // its buffers (a progressive picture's coefficients are as large as
     // it), unless it is drawn into a smaller target.
+    parser_.chargeTo(within_);
     if (!parser_.readHeader(stream) || (!isExtRender() && parser_.width() * parser_.height() > pixelCeiling()) ||
         !parser_.start())
         return false;
@@ -596,16 +609,32 @@ bool cPictJPEG::decode(cFileIOTarget* stream) {
         close();
         return false;
     }
-    storeExif(parser_.exif());
+    // A thumbnail's own EXIF values would be thrown away with its decoder;
+    // its own thumbnail is never decoded.
+    if (!within_) storeExif(parser_.exif());
     return true;
 }
 
 bool cPictJPEG::getPreview(cFileIOTarget* stream, cPictBase& dst, const long long*, const long long*) {
+    if (!stream) return false;
     cJPEGParser parser;
+    if (!parser.readHeader(stream)) return false;
+    // Held to the bytes of the file it came in, as when the picture is
+    // decoded with it.
+    cJPEGBudget budget(stream->size());
+    return decodeThumbnail(parser.exif(), dst, budget);
+}
+
+bool cPictJPEG::decodeThumbnail(const _typebuf<unsigned char>& exif, cPictBase& into, cJPEGBudget& budget) {
+    into.close();
     std::size_t off = 0, len = 0;
-    if (!parser.readHeader(stream) || !findThumbnail(parser.exif(), off, len)) return false;
-    cBufWrapperIO io(parser.exif().data() + off, static_cast<long long>(len), false);
-    return decodeFrom(&io, dst);
+    if (!findThumbnail(exif, off, len)) return false;
+    cBufWrapperIO io(const_cast<unsigned char*>(exif.data()) + off, static_cast<long long>(len), false);
+    cPictJPEG thumb;
+    thumb.within_ = &budget;
+    if (!thumb.decode(&io)) return false;
+    thumb.moveTo(into);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -837,9 +866,10 @@ void cPictJPEG::storeExif(const _typebuf<unsigned char>& exif) {
     }
     std::size_t off = 0, len = 0;
     if (findThumbnail(exif, off, len)) {
-        cBufWrapperIO io(const_cast<unsigned char*>(exif.data()) + off, static_cast<long long>(len), false);
-        cPictDummy* thumb = new (std::nothrow) cPictDummy;
-        if (thumb && decodeFrom(&io, *thumb)) {
+        // Charged to this picture's budget, which its own scans went to.
+        cJPEGBudget* budget = parser_.charging();
+        cPictDummy* thumb = budget ? new (std::nothrow) cPictDummy : nullptr;
+        if (thumb && decodeThumbnail(exif, *thumb, *budget)) {
             if (cPictPropImage* p = static_cast<cPictPropImage*>(getProp(epPreview, true))) {
                 delete p->value;
                 p->value = thumb;

@@ -13,7 +13,10 @@
 // cPictJPEG    the decoder: 8-bit pixels, straight into an external render
 //              target when one is set; the EXIF block's camera, time,
 //              exposure, resolution, orientation and GPS values become
-//              properties, and its thumbnail the embedded preview
+//              properties, and its thumbnail the embedded preview: decoded
+//              on the picture's own budget, and without a thumbnail of its
+//              own (a thumbnail's EXIF block may hold one in turn, and so
+//              on as deep as the bytes allow)
 //
 // A container holding JPEG data (a DIB with compression 4) positions its
 // stream at the data and calls cPictJPEG::decode, or decodeFrom for the
@@ -30,8 +33,10 @@ class cByteReader;
 // The work and memory of one picture's JPEG data, charged before libjpeg
 // does it (pictlimits.h, kJpegScanBudget): every scan is charged the
 // samples it decodes, each frame that libjpeg holds whole as coefficients
-// (more than one scan) its coefficients.  The frames and scans of a TIFF's
-// strips go to one budget together.  The thread's decode meter
+// (more than one scan) its coefficients, and the pictures of all its
+// frames together must be ones the input may describe.  The frames and
+// scans of a TIFF's strips go to one budget together, and so do a picture
+// and the EXIF thumbnail decoded with it.  The thread's decode meter
 // (cPictBase::decodeMeter), when there is one, is charged the same.
 class cJPEGBudget {
 public:
@@ -60,7 +65,8 @@ public:
     void setInput(long long inputBytes) { input_ = inputBytes; }
 
     // A frame about to be laid out, with the picture it makes: false when
-    // its pixels and coefficients are more than the input describes.
+    // its pixels and coefficients, or the pixels of every frame charged so
+    // far, are more than the input describes.
     bool frame(const sFrame& f);
     // A scan of the last frame's components at indexes `which`, about to
     // be read: false past the scan count or the work the input allows.
@@ -71,8 +77,10 @@ public:
     bool walk(cByteReader& in, unsigned long long length);
 
     int scans() const { return scans_; }
+    int frames() const { return frames_; }
     unsigned long long work() const { return work_; }
     unsigned long long coefficientBytes() const { return held_; }
+    unsigned long long pixels() const { return pixels_; }
 
 private:
     bool charge(unsigned long long samples);
@@ -80,8 +88,10 @@ private:
     long long input_;
     sFrame frame_;
     int scans_ = 0;
+    int frames_ = 0;
     unsigned long long work_ = 0;
-    unsigned long long held_ = 0;  // the largest frame's coefficients
+    unsigned long long held_ = 0;    // the largest frame's coefficients
+    unsigned long long pixels_ = 0;  // of every frame
 };
 
 class cJPEGParser {
@@ -95,6 +105,11 @@ public:
     // position; false when the bytes are not a JPEG the library accepts or
     // the picture is larger than the library's size cap.
     bool readHeader(cFileIOTarget* stream);
+    // The decodes after this charge `shared`, held to the input it was
+    // given, instead of a budget of their own held to their stream's bytes:
+    // JPEG data that came inside a picture (its EXIF thumbnail) is paid for
+    // from that picture's budget.  Null: a budget of their own again.
+    void chargeTo(cJPEGBudget* shared) { shared_ = shared; }
     long long width() const { return width_; }
     long long height() const { return height_; }
     // Colour components in the file (1 grey, 3 YCbCr/RGB, 4 CMYK/YCCK).
@@ -103,8 +118,12 @@ public:
     // Whether libjpeg reads every scan before the first row (progressive,
     // or the first scan lacks a component).
     bool multiScan() const { return multiScan_; }
-    // What the decode was charged so far.
+    // What the decode was charged so far (the shared budget when there is
+    // one).
     const cJPEGBudget& budget() const;
+    // The budget the decode charges, to charge more to it; null before a
+    // header was read.
+    cJPEGBudget* charging();
     // The TIFF structure of the first APP1 "Exif" segment (empty if none).
     const _typebuf<unsigned char>& exif() const { return exif_; }
 
@@ -130,6 +149,7 @@ public:
 
 private:
     std::unique_ptr<sState> st_;
+    cJPEGBudget* shared_ = nullptr;
     long long width_ = 0;
     long long height_ = 0;
     int components_ = 0;
@@ -168,6 +188,12 @@ public:
 private:
     // The EXIF values as properties, the thumbnail as the preview property.
     void storeExif(const _typebuf<unsigned char>& exif);
+    // The thumbnail of an EXIF block, decoded into `into` and charged to
+    // `budget`; its own EXIF block is not read.
+    static bool decodeThumbnail(const _typebuf<unsigned char>& exif, cPictBase& into, cJPEGBudget& budget);
 
     cJPEGParser parser_;
+    // Set while decoding a thumbnail: the budget it is charged to, and no
+    // EXIF values or thumbnail of its own.
+    cJPEGBudget* within_ = nullptr;
 };

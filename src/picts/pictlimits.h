@@ -63,6 +63,13 @@ constexpr int kMaxJpegScans = 1000;
 // it twice) and 96 for each code-block and precinct it lays out
 // (cPictJ2K::sCodestream::work), against the codestream's bytes; only the
 // resolutions a render target can show are decoded.
+// The same units weigh what OpenJPEG walks without bytes behind it: every
+// packet of every layer (and of each progression order change), each
+// marked in an array, the code-blocks each packet that is not empty
+// visits, the steps of the position-driven orders, and each coding pass the
+// packet headers give a code-block, run over the whole block with data or
+// not (pictjp2walk.cpp reads the packet headers for them); the thread's
+// decode meter is charged the whole.
 
 // Deflate's largest expansion: at most 1032 bytes out for one byte in (a
 // 258-byte match in under two bits).  A PNG whose rows need more than this
@@ -134,3 +141,12 @@ constexpr unsigned kMaxRawScreenedIfds = 64;
 constexpr long long kRawStreamWorkPerInputByte = 16;
 constexpr long long kFreeRawStreamWork = 1LL << 20;
 constexpr long long kRawStreamBytesPerCall = 64;
+
+// Camera raw: the JPEG streams LibRaw's decoders read (pictrawjpeg.h) cost
+// a unit for every sample they declare and, for every stream started,
+// kRawJpegStartWork (LibRaw clears a 64 KB buffer for each, and a DNG's
+// tiles may each start one) and a unit for every kRawStreamBytesPerCall
+// bytes of its header; together they may cost at most the sensor pixels the
+// input may describe (kMaxRawPixelsPerInputByte a byte on top of
+// kFreePictPixels, as cPictBase::rawCanDescribe weighs them).
+constexpr unsigned long long kRawJpegStartWork = 1ULL << 10;

@@ -15,6 +15,7 @@
 #include "base/checked.h"
 #include "base/memio.h"
 #include "picts/pictjpeg.h"
+#include "picts/pictrawjpeg.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ public:
         size_t want = 0;
         if (!sz || !checked_mul(sz, nmemb, want) || !at()) return 0;
         const size_t got = in_.readSome(ptr, want);
-        hide(static_cast<unsigned char*>(ptr), got);
+        hide(static_cast<unsigned long long>(pos_), static_cast<unsigned char*>(ptr), got);
         pos_ += static_cast<long long>(got);
         charge(static_cast<long long>(got) / kRawStreamBytesPerCall);
         return static_cast<int>(got / sz);
@@ -77,7 +78,7 @@ public:
         charge(1);
         unsigned char b = 0;
         if (pos_ >= size_ || !at() || !in_.byte(b)) return -1;
-        hide(&b, 1);
+        hide(static_cast<unsigned long long>(pos_), &b, 1);
         ++pos_;
         return b;
     }
@@ -117,6 +118,17 @@ public:
     }
     void* make_jas_stream() override { return nullptr; }
 
+    // n bytes at `at` as LibRaw would read them, for the checks made before
+    // it decodes; LibRaw's own position stays where it was.
+    std::size_t readAsLibRaw(unsigned long long at, unsigned char* out, std::size_t n) {
+        if (size_ < 0 || at >= static_cast<unsigned long long>(size_) || !in_.seek(static_cast<std::size_t>(at)))
+            return 0;
+        n = static_cast<std::size_t>(std::min<unsigned long long>(n, static_cast<unsigned long long>(size_) - at));
+        const std::size_t got = in_.readSome(out, n);
+        hide(at, out, got);
+        return got;
+    }
+
 private:
     // Every call, and the bytes moved, against the budget of the input's
     // size; past it the library's work is cancelled the way its own progress
@@ -126,11 +138,11 @@ private:
         if (spent_ > budget_) throw LIBRAW_EXCEPTION_CANCELLED_BY_CALLBACK;
     }
 
-    // The n bytes just read at pos_ as LibRaw is to see them: the tags of
-    // the entries it passes over renamed.
-    void hide(unsigned char* p, size_t n) {
+    // The n bytes read at `from` as LibRaw is to see them: the tags of the
+    // entries it passes over renamed.
+    void hide(unsigned long long from, unsigned char* p, size_t n) {
         if (hidden_.empty() || !n) return;
-        const unsigned long long from = static_cast<unsigned long long>(pos_), to = from + n;
+        const unsigned long long to = from + n;
         auto it = std::lower_bound(hidden_.begin(), hidden_.end(), from > 0 ? from - 1 : 0,
                                    [](const sRawTiffWalk::sHidden& h, unsigned long long at) { return h.at < at; });
         for (; it != hidden_.end() && it->at < to; ++it)
@@ -159,6 +171,87 @@ private:
     const std::vector<sRawTiffWalk::sHidden>& hidden_;
 };
 
+// The stream as LibRaw reads it, for the walk of its JPEG streams.
+class cLibRawView : public cRawBytes {
+public:
+    explicit cLibRawView(cRawDataStream& s) : s_(s) {}
+    std::size_t readAt(unsigned long long at, unsigned char* out, std::size_t n) override {
+        return s_.readAsLibRaw(at, out, n);
+    }
+    unsigned long long size() const override {
+        return s_.inputSize() < 0 ? 0 : static_cast<unsigned long long>(s_.inputSize());
+    }
+
+private:
+    cRawDataStream& s_;
+};
+
+// LibRaw with what its identify decided in reach: the decoder it chose and
+// what that decoder reads, and how it will read the thumbnail.
+class cRawLibrary : public LibRaw {
+public:
+    explicit cRawLibrary(unsigned flags) : LibRaw(flags) {}
+
+    sRawDecodePlan plan() {
+        sRawDecodePlan p;
+        libraw_decoder_info_t info{};
+        get_decoder_info(&info);
+        static const struct {
+            const char* name;
+            sRawDecodePlan::eDecoder decoder;
+        } kJpegDecoders[] = {{"lossless_dng_load_raw()", sRawDecodePlan::kLosslessDng},
+                             {"lossy_dng_load_raw()", sRawDecodePlan::kLossyDng},
+                             {"lossless_jpeg_load_raw()", sRawDecodePlan::kLosslessJpeg},
+                             {"canon_sraw_load_raw()", sRawDecodePlan::kCanonSraw},
+                             {"kodak_jpeg_load_raw()", sRawDecodePlan::kKodakJpeg}};
+        for (const auto& d : kJpegDecoders)
+            if (info.decoder_name && !std::strcmp(info.decoder_name, d.name)) p.decoder = d.decoder;
+        const unpacker_data_t& u = libraw_internal_data.unpacker_data;
+        p.dataOffset = u.data_offset;
+        p.dataSize = u.data_size;
+        p.bigEndian = u.order == 0x4D4D;
+        p.tileWidth = u.tile_width;
+        p.tileLength = u.tile_length;
+        p.samples = u.tiff_samples;
+        p.rawWidth = imgdata.sizes.raw_width;
+        p.rawHeight = imgdata.sizes.raw_height;
+        p.width = imgdata.sizes.width;
+        p.height = imgdata.sizes.height;
+        p.cfa = imgdata.idata.filters != 0;
+        p.dng = imgdata.idata.dng_version != 0;
+        return p;
+    }
+
+    // Whether LibRaw's reader of the thumbnail it found may be let at it.
+    // A thumbnail of pixels is laid out whole from its declared size before
+    // a byte is read; layer_thumb reads the declared byte count of each
+    // colour into a plane of the declared size; and ppm_thumb, for a
+    // thumbnail shorter than its size, gathers the strips of the table at
+    // its offset into a buffer of their byte counts' 32-bit sum and reads
+    // each without checking it (a negative count overruns the buffer).
+    bool thumbnailInProportion(long long inputBytes) {
+        const libraw_thumbnail_t& t = imgdata.thumbnail;
+        const long long area = static_cast<long long>(t.twidth) * t.theight;
+        if (area > 0 && !cPictBase::rawCanDescribe(area, inputBytes)) return false;
+        if (write_thumb == &cRawLibrary::layer_thumb && t.tlength > static_cast<unsigned long long>(area))
+            return false;
+        const int at = static_cast<int>(libraw_internal_data.internal_data.toffset);
+        const unsigned tables = std::min<unsigned>(libraw_internal_data.identify_data.tiff_nifds, LIBRAW_IFD_MAXCOUNT);
+        for (unsigned i = 0; i < tables; ++i) {
+            const tiff_ifd_t& d = tiff_ifd[i];
+            if (d.offset != at) continue;
+            if (!d.strip_offsets_count || !d.strip_byte_counts_count) break;
+            long long bytes = 0;
+            for (int k = 0; k < d.strip_byte_counts_count; ++k) {
+                if (d.strip_byte_counts[k] < 0) return false;
+                bytes += d.strip_byte_counts[k];
+            }
+            return bytes <= inputBytes;
+        }
+        return true;
+    }
+};
+
 // LibRaw reports damaged data and failed allocations through these; the
 // result codes say enough, nothing is printed.
 void quietData(void*, const char*, const int) {}
@@ -176,7 +269,7 @@ int onProgress(void* data, enum LibRaw_progress stage, int iteration, int expect
 
 // One LibRaw session over a stream.
 struct sRawSession {
-    std::unique_ptr<LibRaw> lr;
+    std::unique_ptr<cRawLibrary> lr;
     std::unique_ptr<cRawDataStream> ds;
 
     // The stream as the walk accepted it (h): LibRaw passes over the
@@ -184,7 +277,7 @@ struct sRawSession {
     bool open(cFileIOTarget* stream, const cPictRawBase::sHeader& h,
               cPictDrawProfressNotifyTarget* progress = nullptr) {
         try {
-            lr.reset(new LibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK));
+            lr.reset(new cRawLibrary(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK));
             ds.reset(new cRawDataStream(stream, h.hidden));
         } catch (const std::bad_alloc&) {
             return false;
@@ -214,6 +307,23 @@ struct sRawSession {
         return cPictBase::checkPixelCount(w, h, nullptr, 8) &&
                cPictBase::checkPixelCount(s.raw_width, s.raw_height, &rawPixels) &&
                cPictBase::rawCanDescribe(rawPixels, ds->inputSize());
+    }
+
+    // The JPEG streams the chosen decoder will read (pictrawjpeg.h), each
+    // one held to its tile and all weighed against the sensor pixels the
+    // input may describe, then charged to the caller's decode meter.
+    bool jpegStreamsInProportion() {
+        const long long n = ds->inputSize();
+        unsigned long long limit = 0;
+        if (!checked_mul(static_cast<unsigned long long>(n), static_cast<unsigned long long>(kMaxRawPixelsPerInputByte),
+                         limit) ||
+            !checked_add(limit, static_cast<unsigned long long>(kFreePictPixels), limit))
+            limit = std::numeric_limits<unsigned long long>::max();
+        cLibRawView view(*ds);
+        unsigned long long work = 0;
+        if (!weighRawJpegStreams(lr->plan(), view, limit, work)) return false;
+        cPictBase::sDecodeMeter* meter = cPictBase::decodeMeter();
+        return !meter || !work || meter->chargeScan(work);
     }
 
     ~sRawSession() {
@@ -376,7 +486,8 @@ bool cPictRawBase::decode(cFileIOTarget* stream) {
     if (!tiffBased(type_) || !readHeader(stream, h) || !accepts(h, type_)) return false;
     sRawSession session;
     long long w = 0, ht = 0;
-    if (!session.open(stream, h, drawProgress_) || !session.size(w, ht)) return false;
+    if (!session.open(stream, h, drawProgress_) || !session.size(w, ht) || !session.jpegStreamsInProportion())
+        return false;
     LibRaw& lr = *session.lr;
     libraw_output_params_t& p = lr.imgdata.params;
     p.output_bps = 16;
@@ -427,7 +538,7 @@ bool cPictRawBase::getPreview(cFileIOTarget* stream, cPictBase& out, const long 
     sHeader h;
     if (!tiffBased(type_) || !readHeader(stream, h) || !accepts(h, type_)) return false;
     sRawSession session;
-    if (!session.open(stream, h)) return false;
+    if (!session.open(stream, h) || !session.lr->thumbnailInProportion(session.ds->inputSize())) return false;
     libraw_processed_image_t* img = nullptr;
     try {
         if (session.lr->unpack_thumb() != LIBRAW_SUCCESS) return false;

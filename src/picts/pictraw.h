@@ -15,7 +15,10 @@
 // never handed to LibRaw: nothing of ours walks them, so they do not
 // develop.  The size passes the
 // library's pixel cap before anything is unpacked, and LibRaw's own raw
-// buffers are capped (kMaxRawMemoryMB, pictlimits.h).
+// buffers are capped (kMaxRawMemoryMB, pictlimits.h).  Before LibRaw
+// decodes, the JPEG streams its chosen decoder will read are weighed
+// (pictrawjpeg.h); before it reads a thumbnail, the thumbnail's declared
+// size and byte counts are held to the input.
 #pragma once
 
 #include <vector>

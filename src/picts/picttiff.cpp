@@ -83,16 +83,23 @@ int onError(TIFF*, void* user, const char*, const char*, va_list) {
 }
 // Warnings while the directory is read (unknown or odd tags) leave the
 // picture whole; while the pixels are read they mean the codec made some
-// up: a JPEG or fax strip that ended early is filled in behind a warning.
-// One says nothing of the pixels: a last JPEG strip coded at the full strip
-// height, as some writers make it (the rows past the picture are dropped).
-bool warningKeepsPixels(const char* fmt) {
+// up: a JPEG or fax strip that ended early is filled in behind a warning
+// (libjpeg's own warnings reach us as libtiff's, from either JPEG codec).
+// A few are notices that say nothing of the pixels, told by the routine
+// that gives them: old-style JPEG's setup, each time it starts, that the
+// mode is deprecated; its check of the subsampling tags against the JPEG
+// data, whose own sampling it then follows (but for sampling that TIFF
+// does not allow); and a last JPEG strip coded at the full strip height,
+// as some writers make it (the rows past the picture are dropped).
+bool isNotice(const char* module, const char* fmt) {
+    if (module && std::strcmp(module, "OJPEGSetupDecode") == 0) return true;
+    if (module && std::strcmp(module, "OJPEGSubsamplingCorrect") == 0) return !(fmt && std::strstr(fmt, "not allowed"));
     return fmt && std::strstr(fmt, "JPEG strip size exceeds expected dimensions");
 }
 
-int onWarning(TIFF*, void* user, const char*, const char* fmt, va_list) {
+int onWarning(TIFF*, void* user, const char* module, const char* fmt, va_list) {
     sClient* c = static_cast<sClient*>(user);
-    if (c->decoding && !warningKeepsPixels(fmt)) c->madeUp = true;
+    if (c->decoding && !isNotice(module, fmt)) c->madeUp = true;
     return 1;
 }
 
@@ -116,6 +123,40 @@ bool jpegStrilesFit(TIFF* tif, cFileIOTarget* stream, long long inputBytes) {
         if (!in.seek(static_cast<std::size_t>(offset)) || !budget.walk(in, there)) return false;
     }
     return true;
+}
+
+// Old-style JPEG: libtiff hands libjpeg one stream of its own making, the
+// markers at JPEGInterchangeFormat (up to JPEGInterchangeFormatLength, or
+// the end of the stream when that is missing or too long) or tables from
+// the tags, then every strip's data.  The frame those markers declare (or,
+// from tags, one of the picture's size, its first component sampled as
+// YCbCrSubsampling says) and its scan are charged as a new-style strip's.
+bool oldJpegFits(TIFF* tif, cFileIOTarget* stream, long long inputBytes, uint32_t width, uint32_t height) {
+    cJPEGBudget budget(inputBytes);
+    const long long size = stream->size();
+    uint64_t at = 0, length = 0;
+    if (TIFFGetField(tif, TIFFTAG_JPEGIFOFFSET, &at) && at && (size < 0 || at < static_cast<uint64_t>(size))) {
+        TIFFGetField(tif, TIFFTAG_JPEGIFBYTECOUNT, &length);
+        const uint64_t rest = size >= 0 ? static_cast<uint64_t>(size) - at : ~uint64_t(0);
+        if (length == 0 || length > rest) length = rest;
+        cByteReader in(stream, cByteReader::kStreamWindow, 0);
+        if (!in.seek(static_cast<std::size_t>(at)) || !budget.walk(in, length)) return false;
+        if (budget.scans()) return true;
+    }
+    uint16_t spp = 1, photometric = 0, subH = 1, subV = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    if (spp == 3 && photometric == PHOTOMETRIC_YCBCR)
+        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subH, &subV);
+    int hs[cJPEGBudget::kComponentsMost], vs[cJPEGBudget::kComponentsMost], all[cJPEGBudget::kComponentsMost];
+    if (spp < 1 || spp > cJPEGBudget::kComponentsMost) return false;
+    for (int c = 0; c < spp; ++c) {
+        hs[c] = c == 0 ? subH : 1;
+        vs[c] = c == 0 ? subV : 1;
+        all[c] = c;
+    }
+    cJPEGBudget::sFrame f;
+    return f.set(width, height, spp, hs, vs) && budget.frame(f) && budget.scan(all, spp);
 }
 
 bool isTiffMagic(const unsigned char m[4]) {
@@ -240,6 +281,10 @@ bool cPictTIFF::decode(cFileIOTarget* stream) {
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(s.tif, TIFFTAG_COMPRESSION, &compression);
     if (compression == COMPRESSION_JPEG && !jpegStrilesFit(s.tif, stream, dataBytes(s))) return false;
+    if (compression == COMPRESSION_OJPEG && !oldJpegFits(s.tif, stream, dataBytes(s), s.width, s.height)) return false;
+    // The walks read the stream behind the reader libtiff reads through:
+    // its window goes, and it reads on from where it stands.
+    if (!s.client.in.sync()) return false;
 
     // Drawn into a render target, the rows go there as they are decoded,
     // turned as the Orientation says; otherwise the stored picture is

@@ -14,9 +14,11 @@
 // picture.  libtiff's errors and warnings are taken by handlers of this
 // decoder: a failure result, nothing printed; a warning while the pixels
 // are read fails the decode too, since the codecs fill in what a damaged
-// strip lacks behind one.  The picture must be one its strips' bytes can
-// describe (pictlimits.h), with what the decode holds besides it, before
-// anything is reserved.
+// strip lacks behind one, but for the few notices that say nothing of the
+// pixels (old-style JPEG's, that the mode is deprecated).  The picture
+// must be one its strips' bytes can describe (pictlimits.h), with what the
+// decode holds besides it, before anything is reserved; JPEG strips, new-
+// and old-style, are charged to one JPEG budget (cJPEGBudget) as well.
 // The Orientation tag is applied: the picture comes out as it is meant to
 // be seen, into a render target too.
 #pragma once

@@ -29,6 +29,7 @@
 using namespace qor_uitk;
 
 void (*cCIAppConfig::gSaveStepHook)(int) = nullptr;
+int cCIAppConfig::gForeignLockWaitMs = cCIAppConfig::kForeignLockWaitMs;
 
 namespace {
 
@@ -947,10 +948,144 @@ sFileIdentity identityOf(const struct stat& st) {
     return id;
 }
 
-sFileIdentity identityOfPath(const char* path) {
+// What is at a hive's path, links followed: nothing (the system says so),
+// a regular file, something else (a folder, a FIFO, a socket, a device), or
+// no answer (the status cannot be taken: a link the system will not follow
+// for us, a folder we may not search, a loop of links).  Only the first
+// means that there is no hive.
+//
+// A link on the way that the rule for shared folders does not let us
+// follow (resolveLinks) makes the status one refused, with the sentence
+// that names the link and its owner, whether or not the system would follow
+// it for us.
+struct sFileStatus {
+    enum eKind { fsMissing, fsFile, fsOther, fsNoStatus, fsRefused } kind = fsMissing;
+    int error = 0;
+    std::string refusal;
+    sFileIdentity id;
+};
+
+// Whether path is a link whose chain the rule for shared folders refuses;
+// the reason then goes to `refusal`.
+bool linkRefused(const char* path, std::string& refusal) {
+    struct stat self;
+    if (::lstat(path, &self) != 0 || !S_ISLNK(self.st_mode)) return false;
+    _guardchar<char> real;
+    refusal.clear();
+    return !resolveLinks(path, real, &refusal) && !refusal.empty();
+}
+
+sFileStatus statusOf(const char* path) {
+    sFileStatus s;
+    if (linkRefused(path, s.refusal)) {
+        s.kind = sFileStatus::fsRefused;
+        s.error = EACCES;
+        return s;
+    }
     struct stat st;
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return sFileIdentity();
-    return identityOf(st);
+    if (::stat(path, &st) != 0) {
+        s.error = errno;
+        s.kind = s.error == ENOENT ? sFileStatus::fsMissing : sFileStatus::fsNoStatus;
+        return s;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        s.kind = sFileStatus::fsOther;
+        return s;
+    }
+    s.kind = sFileStatus::fsFile;
+    s.id = identityOf(st);
+    return s;
+}
+
+// Opens the regular file at path (links followed as statusOf follows them)
+// for reading, and never anything else: its status is taken first, the open
+// does not wait (for a FIFO put there meanwhile, which is then let go
+// unread), and what was opened must be a regular file.  -1 with errno set
+// when there is none to open: EINVAL for something else at the path;
+// `statError` then tells whether the status could not be taken at all (its
+// errno; 0 when it was), and `refusal` (when given) gets the reason a link
+// on the way was refused (statError EACCES).
+int openRegular(const char* path, struct stat& st, int& statError, std::string* refusal = nullptr) {
+    statError = 0;
+    std::string why;
+    if (linkRefused(path, why)) {
+        if (refusal) *refusal = why;
+        statError = errno = EACCES;
+        return -1;
+    }
+    if (::stat(path, &st) != 0) {
+        statError = errno;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+// Whether a process runs as this user (/proc/<pid> belongs to its
+// effective user).  A holder the lock query cannot name (0: in another pid
+// namespace; -1: a lock of an open file description) counts as another
+// user's.
+bool ownProcess(pid_t pid) {
+    if (pid <= 0) return false;
+    if (pid == ::getpid()) return true;
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
+    struct stat st;
+    return ::stat(path, &st) == 0 && st.st_uid == ::geteuid();
+}
+
+long long monotonicMs() {
+    struct timespec t;
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+enum eLockResult { lrTaken, lrForeign, lrFailed };
+
+// Takes a record lock of `type` (F_WRLCK, F_RDLCK) on bytes [start, start +
+// length) of fd, waiting while a conflicting one is held: as long as
+// processes of this user hold it, but no longer than gForeignLockWaitMs
+// once another user's process was seen holding it (lrForeign then).  A
+// waiting lock call would wait for any holder without end, so the lock is
+// tried again and again, at most 20 ms apart.
+eLockResult lockBounded(int fd, off_t start, off_t length, short type) {
+    long long foreignSince = -1;
+    unsigned int pause = 250;
+    for (;;) {
+        struct flock want;
+        std::memset(&want, 0, sizeof want);
+        want.l_type = type;
+        want.l_whence = SEEK_SET;
+        want.l_start = start;
+        want.l_len = length;
+        struct flock held = want;
+        if (::fcntl(fd, F_SETLK, &want) == 0) return lrTaken;
+        if (errno == EINTR) continue;
+        if (errno != EACCES && errno != EAGAIN) return lrFailed;
+        if (::fcntl(fd, F_GETLK, &held) != 0) return lrFailed;
+        // Let go meanwhile: tried again at once.
+        if (held.l_type == F_UNLCK) continue;
+        if (!ownProcess(held.l_pid)) {
+            const long long now = monotonicMs();
+            if (foreignSince < 0) foreignSince = now;
+            if (now - foreignSince >= cCIAppConfig::gForeignLockWaitMs) return lrForeign;
+        }
+        ::usleep(pause);
+        pause = std::min(2 * pause, 20000u);
+    }
 }
 
 void remember(cCIAppConfig::sPropFileData& hive, const sFileIdentity& id, bool setTime) {
@@ -981,22 +1116,60 @@ long tempWriterOf(const std::string& name) {
     return std::strtol(middle.c_str() + pidDot + 1, nullptr, 10);
 }
 
-// Whether the file at path begins as a hive: a regular file whose first
-// bytes are the magic.  A temporary file is taken only as it is (no link
-// followed), and may hold nothing yet.
-bool beginsAsHive(const std::string& path, bool temporary) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (temporary ? O_NOFOLLOW : 0));
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+// Whether the file at path begins as a hive: a regular file (links
+// followed) whose first bytes are the magic.
+bool beginsAsHive(const std::string& path) {
     struct stat st;
+    int statError = 0;
+    const int fd = openRegular(path.c_str(), st, statError);
+    if (fd < 0) return false;
     unsigned char head[4] = {};
-    bool hive = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (hive && !(temporary && st.st_size == 0))
-        hive = st.st_size >= 4 && ::pread(fd, head, 4, 0) == 4 && std::memcmp(head, kMagic, 4) == 0;
+    const bool hive = st.st_size >= 4 && ::pread(fd, head, 4, 0) == 4 && std::memcmp(head, kMagic, 4) == 0;
     ::close(fd);
     return hive;
+}
+
+// Whether bytes are what a save of this store writes, whole or cut short:
+// the magic, then nodes laid out strictly (name fields exactly as long as
+// their names need, NUL-padded, no nesting deeper than a hive may), and
+// nothing after the root's end.  A leftover temporary file of a save that
+// died holds such bytes, or none.
+bool isSavePrefix(const unsigned char* p, std::size_t n) {
+    if (n < 4) return std::memcmp(p, kMagic, n) == 0;
+    if (std::memcmp(p, kMagic, 4) != 0) return false;
+    std::size_t i = 4;
+    int depth = 0;
+    for (;;) {
+        // A node: its value, then its children's heads and its end byte.
+        if (n - i < 2) return true;
+        const std::size_t length = p[i] | static_cast<std::size_t>(p[i + 1]) << 8;
+        i += 2;
+        if (n - i < length) return true;
+        i += length;
+        if (++depth > kMaxHiveDepth + 1) return false;
+        for (;;) {
+            if (i == n) return true;
+            const unsigned char tag = p[i++];
+            if (tag == 0x00) {
+                if (--depth == 0) return i == n;
+                continue;
+            }
+            if (tag != 0x01) return false;
+            if (i == n) return true;
+            const std::size_t field = p[i++];
+            if (field == 0) return false;
+            const std::size_t have = std::min(field, n - i);
+            const void* nul = std::memchr(p + i, 0, have);
+            const std::size_t name = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - (p + i)) : have;
+            if (name == 0) return false;
+            for (std::size_t k = name; k < have; ++k)
+                if (p[i + k] != 0) return false;
+            if (have < field) return !nul || fieldLengthFor(name) == field;
+            if (fieldLengthFor(name) != field) return false;
+            i += field;
+            break;
+        }
+    }
 }
 
 // Writes all n bytes at the file's position, going on after a short write;
@@ -1018,22 +1191,31 @@ bool writeAll(cFileIO& f, const unsigned char* data, std::size_t n) {
     return true;
 }
 
-// The record lock on a hive's first four bytes that older copies of the
-// program take while they rewrite it in place, held until the end of the
-// scope; nothing when the hive cannot be opened for writing.
+// Older copies of the program (an installer bundle carries one) take a
+// write lock on a hive's first four bytes while they read it or rewrite it
+// in place.  A read lock there, held to the end of the scope, waits for
+// them and keeps them waiting; it needs only a reading descriptor, and
+// copies of this version holding it do not wait for each other (the folder
+// lock orders them).  Nothing when the hive is no regular file.
 class cOldHiveLock {
 public:
-    explicit cOldHiveLock(const char* path) : handle_(file_open(path, fmReadWrite)) {
-        if (file_valid(handle_)) file_lock_w(handle_, 0, 4);
+    explicit cOldHiveLock(const char* path) {
+        struct stat st;
+        int statError = 0;
+        fd_ = openRegular(path, st, statError);
+        if (fd_ >= 0) foreign_ = lockBounded(fd_, 0, 4, F_RDLCK) == lrForeign;
     }
     ~cOldHiveLock() {
-        if (file_valid(handle_)) file_close(handle_);
+        if (fd_ >= 0) ::close(fd_);
     }
     cOldHiveLock(const cOldHiveLock&) = delete;
     cOldHiveLock& operator=(const cOldHiveLock&) = delete;
+    // Another user's process held it past the bounded wait.
+    bool foreign() const { return foreign_; }
 
 private:
-    void* handle_;
+    int fd_ = -1;
+    bool foreign_ = false;
 };
 
 // Copies of this process that share one store folder would not exclude each
@@ -1054,28 +1236,36 @@ std::mutex& processLockMutex() {
 
 class cCIAppConfig::cFolderLock {
 public:
-    explicit cFolderLock(const char* folder) : mGuard(processLockMutex()) {
+    // The store learns whether another user's process held the lock past
+    // the bounded wait (its storeFault).
+    explicit cFolderLock(cCIAppConfig& store) : mGuard(processLockMutex()) {
+        const char* folder = store.mPath.c_str();
         if (!folder) return;
         const std::string path = std::string(folder) + "/" + lockFileName();
         // Made as any new file of the user's (0666 less the creation mask),
-        // and never through a link planted at its name.
-        int fd;
+        // never through a link planted at its name, and only ever a regular
+        // file (a FIFO there is not waited on).
         do {
-            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0) return;
-        mHandle = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
-        mLocked = file_lock_w(mHandle, 0, 4);
+            mFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        } while (mFd < 0 && errno == EINTR);
+        struct stat st;
+        if (mFd < 0 || ::fstat(mFd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+        const eLockResult r = lockBounded(mFd, 0, 4, F_WRLCK);
+        mLocked = r == lrTaken;
+        if (r == lrForeign)
+            store.mStoreFault = hfLockHeld;
+        else if (mLocked)
+            store.mStoreFault = hfNone;
     }
     ~cFolderLock() {
-        if (file_valid(mHandle)) file_close(mHandle);
+        if (mFd >= 0) ::close(mFd);
     }
     bool locked() const { return mLocked; }
 
 private:
     std::lock_guard<std::mutex> mGuard;
     // A bare descriptor: the file is only ever locked, never read.
-    void* mHandle = file_invalid_handle();
+    int mFd = -1;
     bool mLocked = false;
 };
 
@@ -1096,17 +1286,25 @@ bool cCIAppConfig::isStoreFileName(const char* name) {
 bool cCIAppConfig::isStoreFolder(const char* path) {
     DIR* d = path ? ::opendir(path) : nullptr;
     if (!d) return false;
-    bool store = true;
+    bool others = false;
     bool lock = false;
+    bool hives = false;
+    bool storeNames = false;
     while (dirent* e = ::readdir(d)) {
         const std::string n = e->d_name;
         if (n == "." || n == "..") continue;
         if (n == lockFileName()) lock = true;
-        if (isStoreFileName(n.c_str())) continue;
-        if (!beginsAsHive(std::string(path) + "/" + n, false)) store = false;
+        if (isStoreFileName(n.c_str()))
+            storeNames = true;
+        else if (beginsAsHive(std::string(path) + "/" + n))
+            hives = true;
+        else
+            others = true;
     }
     ::closedir(d);
-    return lock || store;
+    // Names like the store's temporary files alone make no store: anyone
+    // may name files so, and the opening would remove them as leftovers.
+    return lock || (!others && (hives || !storeNames));
 }
 
 bool cCIAppConfig::parseHive(const unsigned char* data, std::size_t size, sDataContainer& node) {
@@ -1121,12 +1319,28 @@ bool cCIAppConfig::serializeHive(const sDataContainer& node, _typebuf<unsigned c
     return true;
 }
 
+namespace {
+
+// Whether an existing folder is the caller's own: owned by this user, not
+// writable by group or others, and, when the name is a link, a link of this
+// user's.  Any other folder (one another user made in a shared folder, say)
+// would put this user's settings where that user reads and changes them.
+bool ownPrivateFolder(const char* name) {
+    struct stat st, self;
+    if (::stat(name, &st) != 0 || !S_ISDIR(st.st_mode) || ::lstat(name, &self) != 0) return false;
+    if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) return false;
+    return !S_ISLNK(self.st_mode) || self.st_uid == ::geteuid();
+}
+
+}  // namespace
+
 bool cCIAppConfig::getInitConfigPath(const char* name) {
     if (!name || !*name) return false;
     _guardchar<char> path;
     // A folder that holds files not the store's is someone else's: the
-    // store would put its lock file and its hives among them.
-    if (cFolderContents::objtype(name) == fsoFolder && isStoreFolder(name)) {
+    // store would put its lock file and its hives among them.  So is a
+    // folder not the caller's own.
+    if (ownPrivateFolder(name) && isStoreFolder(name)) {
         path.set(name);
     } else if (!cFolderContents::getConfigFolder(path, name)) {
         return false;
@@ -1184,20 +1398,50 @@ const char* cCIAppConfig::describeHiveFault(eHiveFault fault) {
     case hfTrailingBytes:
         return "the hive's file holds bytes after its end, which a save would drop; it is kept as it is and not saved "
                "over";
+    case hfNoStatus:
+        return "the hive's status cannot be taken (a link the system does not follow for this user, or a folder it "
+               "may not search): it is not taken for a missing hive, and nothing is saved there";
+    case hfNotAFile:
+        return "the hive is no regular file (a FIFO, a socket, a device or a folder); it is not opened, and not "
+               "saved over";
+    case hfLockHeld:
+        return "another user's process holds the lock; the store does not wait for it, and saves nothing until it is "
+               "let go";
+    case hfRefused:
+        return "the hive is refused: a link or a file another user planted at its name in a folder anyone may write "
+               "is not followed or saved over";
     }
     return "";
+}
+
+std::string cCIAppConfig::hiveFaultText(const char* name) {
+    const sPropFileData* hive = validSectionName(name) ? mHives.find(cStringKey(name, -1)) : nullptr;
+    if (!hive || hive->fault == hfNone) return std::string();
+    std::string text = describeHiveFault(hive->fault);
+    if (!hive->faultReason.empty())
+        text += ": " + hive->faultReason;
+    else if (hive->faultError)
+        text += std::string(" (") + std::strerror(hive->faultError) + ")";
+    return text;
 }
 
 void cCIAppConfig::removeStaleTemporaries() {
     // Called under the folder lock: no save of the store is under way, so
     // a temporary file is a leftover, if it is the store's at all.  Only
-    // one provably so goes: a regular file of ours (not a link), named as a
-    // save names it, holding nothing or the start of a hive, whose writer
-    // is gone.
-    DIR* d = ::opendir(mPath.c_str());
-    if (!d) return;
-    const int folder = ::dirfd(d);
-    std::vector<std::string> stale;
+    // one provably so goes: named as a save names it, its writer gone, and
+    // what removeOwnLeftover takes for a leftover of ours (a regular file of
+    // ours with one link and its lock free), holding nothing or what a save
+    // writes, whole or cut short.  The bytes looked at here are the format
+    // the shared test compares the file with, so that it removes only the
+    // file whose bytes passed.
+    const int folder = ::open(mPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    DIR* d = ::fdopendir(folder);
+    if (!d) {
+        ::close(folder);
+        return;
+    }
+    std::vector<std::string> candidates;
     while (dirent* e = ::readdir(d)) {
         const std::string n = e->d_name;
         long writer = tempWriterOf(n);
@@ -1205,14 +1449,23 @@ void cCIAppConfig::removeStaleTemporaries() {
             writer = std::strtol(n.c_str() + std::strlen(kTempPrefix), nullptr, 10);
         if (writer <= 0 || writer == static_cast<long>(::getpid())) continue;
         if (::kill(static_cast<pid_t>(writer), 0) == 0 || errno != ESRCH) continue;
-        struct stat st;
-        if (::fstatat(folder, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_uid != ::geteuid() || st.st_nlink != 1)
-            continue;
-        if (!beginsAsHive(std::string(mPath.c_str()) + "/" + n, true)) continue;
-        stale.push_back(n);
+        candidates.push_back(n);
     }
-    for (const auto& n : stale) ::unlinkat(folder, n.c_str(), 0);
+    for (const auto& n : candidates) {
+        const int fd = ::openat(folder, n.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st;
+        _typebuf<unsigned char> bytes;
+        bool save = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                    st.st_size <= kMaxHiveFileBytes;
+        if (save && st.st_size > 0) {
+            bytes.set(static_cast<long long>(st.st_size));
+            save = bytes.data() && ::pread(fd, bytes.data(), static_cast<std::size_t>(st.st_size), 0) == st.st_size &&
+                   isSavePrefix(bytes.data(), static_cast<std::size_t>(st.st_size));
+        }
+        ::close(fd);
+        if (save) removeOwnLeftover(folder, n.c_str(), bytes.data(), static_cast<std::size_t>(bytes.count()));
+    }
     ::closedir(d);
 }
 
@@ -1224,10 +1477,11 @@ bool cCIAppConfig::openConfig(const char* name) {
     // One lock over the whole opening: leftovers of saves that died go
     // first (nobody saves while we hold it), then the folder is listed and
     // every hive read as no save is under way.
-    cFolderLock lock(mPath.c_str());
+    cFolderLock lock(*this);
     if (lock.locked()) removeStaleTemporaries();
     cFolderContents list;
-    if (!list.init(mPath.c_str(), true)) return false;
+    std::vector<sFolderLeftOut> leftOut;
+    if (!list.init(mPath.c_str(), true, &leftOut)) return false;
     for (int i = 0; i < list.count(); ++i) {
         const sFolderItemInfo* item = list.info(i);
         if (!item || item->type != fsoFile || !validSectionName(item->name.c_str())) continue;
@@ -1235,14 +1489,36 @@ bool cCIAppConfig::openConfig(const char* name) {
         cSafeCriticalSectionAccess guard(&mLock);
         loadHiveLocked(*hive);
     }
+    // A name whose status cannot be taken (a link the system will not
+    // follow for us, say) may be a hive: its hive says so, and nothing is
+    // ever saved over it.
+    for (const sFolderLeftOut& out : leftOut) {
+        if (out.error == 0 || out.error == ENOENT || !validSectionName(out.name.c_str())) continue;
+        _guardchar<char> path;
+        hivePath(out.name.c_str(), path);
+        const sFileStatus status = statusOf(path.c_str());
+        if (status.kind == sFileStatus::fsRefused)
+            noteUnseen(out.name.c_str(), hfRefused, 0, status.refusal);
+        else
+            noteUnseen(out.name.c_str(), hfNoStatus, out.error, std::string());
+    }
     return true;
+}
+
+void cCIAppConfig::noteUnseen(const char* name, eHiveFault fault, int error, const std::string& reason) {
+    sPropFileData* hive = mHives.find(cStringKey(name, -1));
+    if (!hive) hive = newEntry(name);
+    hive->fault = fault;
+    hive->faultError = error;
+    hive->faultReason = reason;
+    hive->loadFailed = true;
 }
 
 bool cCIAppConfig::loadHive(sPropFileData& hive) {
     cSafeCriticalSectionAccess guard(&mLock);
     // Saves replace whole files, so a read without the lock (a folder we
     // may not write) still sees one whole hive.
-    cFolderLock lock(mPath.c_str());
+    cFolderLock lock(*this);
     return loadHiveLocked(hive);
 }
 
@@ -1252,44 +1528,67 @@ namespace {
 struct sHiveRead {
     bool present = false;  // something is at the path
     cCIAppConfig::eHiveFault fault = cCIAppConfig::hfNone;
+    int error = 0;        // the system's reason behind the fault, if any
+    std::string refusal;  // the sentence behind hfRefused
     sFileIdentity id;
     _typebuf<unsigned char> bytes;
     bool exact = false;
 };
 
 // Reads the hive file at path into the root `node` (emptied first, empty
-// on any fault).
+// on any fault).  Nothing but a regular file is opened, and that only for
+// reading until it is known to be one.
 sHiveRead readHiveFile(const char* path, tNode& node) {
     sHiveRead r;
     node.value.set(0);
     node.children.destroy();
-    // Older copies of the program (an installer bundle carries one) lock
-    // the first four bytes of the hive itself while they read or write it
-    // in place: wait for them too.
-    cFileIO file;
-    if (file.open(path, fmReadWrite)) file.lock_w(0, 4);
-    if (!file.valid() && !file.open(path, fmRead)) {
-        // A file that is not there holds nothing a save could destroy.
-        r.present = cFolderContents::objtype(path) != fsoNone;
-        r.fault = r.present ? cCIAppConfig::hfUnreadable : cCIAppConfig::hfNone;
+    struct stat st;
+    int statError = 0;
+    const int fd = openRegular(path, st, statError, &r.refusal);
+    if (fd < 0) {
+        const int error = statError ? statError : errno;
+        // Nothing there (or gone meanwhile): nothing a save could destroy.
+        if (error == ENOENT) return r;
+        r.present = true;
+        r.fault = !r.refusal.empty() ? cCIAppConfig::hfRefused
+                  : statError        ? cCIAppConfig::hfNoStatus
+                  : error == EINVAL  ? cCIAppConfig::hfNotAFile
+                                     : cCIAppConfig::hfUnreadable;
+        r.error = r.fault == cCIAppConfig::hfNoStatus || r.fault == cCIAppConfig::hfUnreadable ? error : 0;
         return r;
     }
     r.present = true;
-    struct stat st;
-    const bool statted = ::fstat(static_cast<int>(file.descriptor()), &st) == 0;
-    if (!statted || st.st_size > kMaxHiveFileBytes) {
-        // Longer than the store reads: refused before a byte is read.  (A
-        // failed fstat leaves st unset: that file is only unreadable.)
-        r.fault = statted ? cCIAppConfig::hfTooLarge : cCIAppConfig::hfUnreadable;
+    // Older copies of the program lock the first four bytes of the hive
+    // itself while they read or write it in place: wait for them too (for
+    // another user's process, only so long).
+    if (lockBounded(fd, 0, 4, F_RDLCK) == lrForeign) {
+        ::close(fd);
+        r.fault = cCIAppConfig::hfLockHeld;
+        return r;
+    }
+    if (st.st_size > kMaxHiveFileBytes) {
+        // Longer than the store reads: refused before a byte is read.
+        ::close(fd);
+        r.fault = cCIAppConfig::hfTooLarge;
         return r;
     }
     r.id = identityOf(st);
     r.bytes.set(static_cast<long long>(st.st_size));
-    if (st.st_size > 0 && !file.readf(r.bytes.data(), static_cast<unsigned int>(st.st_size))) {
+    std::size_t got = 0;
+    const std::size_t want = static_cast<std::size_t>(st.st_size);
+    while (got < want) {
+        const ssize_t n = ::pread(fd, r.bytes.data() + got, want - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    const int error = errno;
+    ::close(fd);
+    if (got != want) {
         r.fault = cCIAppConfig::hfUnreadable;
+        r.error = error;
         return r;
     }
-    file.close();
     r.fault = parseWhole(r.bytes.data(), static_cast<std::size_t>(r.bytes.count()), node, r.exact);
     return r;
 }
@@ -1300,22 +1599,26 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     hive.imageValid = false;
     hive.root.value.set(0);
     hive.root.children.destroy();
-    hive.changes.clear();
     ++mFrees;
     // Whatever the load brings, the hive is clean afterwards unless it was
     // modified: its root is not touched (see noteWrite).
     hive.root.image = sDataContainer::sImageSpan();
     hive.root.image.touched = false;
+    // The tree is empty now, and so is its base until a file reads whole.
+    hive.imageSize = 0;
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
     sHiveRead r = readHiveFile(path.c_str(), hive.root);
     // A file that cannot be read whole is kept as it is: the hive stays
     // empty, and no save goes over the file while it reads so.
     hive.fault = r.fault;
+    hive.faultError = r.error;
+    hive.faultReason = r.refusal;
     hive.loadFailed = r.fault != hfNone;
     if (!r.present || r.fault != hfNone) return false;
-    // The bytes read are the image the parse noted the spans in, if a save
-    // would have written them so; else the first save walks all.
+    // The bytes read are the hive's base, and the image the parse noted the
+    // spans in, if a save would have written them so; else the first save
+    // walks all.
     hive.imageSize = static_cast<std::size_t>(r.bytes.count());
     hive.image.swap(r.bytes);
     hive.imageValid = r.exact;
@@ -1323,7 +1626,8 @@ bool cCIAppConfig::loadHiveLocked(sPropFileData& hive) {
     return true;
 }
 
-bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written) {
+bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written,
+                                  std::string* refusal) {
     // The new file is made under the folder lock, which also excludes this
     // process's other stores; it takes the hive's mode (a new hive, the
     // mode any new file of the user's gets), and a hive that is a link has
@@ -1332,6 +1636,16 @@ bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, s
     // pieces under the hook), the file flushed and the rename.
     cReplacementFile file;
     int step = 0;
+    // The replacement file tells why it refused a target (a link or file
+    // another user planted), at begin() or again at flush().
+    struct sTellRefusal {
+        cReplacementFile& file;
+        std::string* out;
+        ~sTellRefusal() {
+            if (out && *file.refusal()) *out = file.refusal();
+        }
+    } tell{file, refusal};
+    if (refusal) refusal->clear();
     if (!file.begin(path)) return false;
     stepHook(step);
     const std::size_t piece = gSaveStepHook ? kWritePiece : size;
@@ -1347,13 +1661,13 @@ bool cCIAppConfig::writeWholeFile(const char* path, const unsigned char* data, s
     return true;
 }
 
-bool cCIAppConfig::mkNewHive(const char* name) {
+bool cCIAppConfig::mkNewHive(const char* name, std::string* refusal) {
     _guardchar<char> path;
     if (!hivePath(name, path)) return false;
-    cFolderLock lock(mPath.c_str());
-    if (!lock.locked() || cFolderContents::objtype(path.c_str()) != fsoNone) return false;
+    cFolderLock lock(*this);
+    if (!lock.locked() || statusOf(path.c_str()).kind != sFileStatus::fsMissing) return false;
     static const unsigned char kEmpty[7] = {'Q', 'O', 'R', 'C', 0, 0, 0};
-    return writeWholeFile(path.c_str(), kEmpty, sizeof kEmpty);
+    return writeWholeFile(path.c_str(), kEmpty, sizeof kEmpty, nullptr, refusal);
 }
 
 namespace {
@@ -1378,60 +1692,68 @@ void syncTree(tNode& dst, const tNode& src) {
     }
 }
 
-// The node at a path below a root, or null.
-const tNode* nodeAt(const tNode& root, const std::vector<std::string>& path) {
-    const tNode* node = &root;
-    for (std::size_t i = 0; i < path.size() && node; ++i)
-        node = node->children.find(reinterpret_cast<const unsigned char*>(path[i].data()), path[i].size());
-    return node;
+bool sameValue(const tNode* a, const tNode* b) {
+    const long long na = a ? a->value.count() : 0, nb = b ? b->value.count() : 0;
+    return na == nb && (na == 0 || std::memcmp(a->value.data(), b->value.data(), static_cast<std::size_t>(na)) == 0);
 }
 
-// One change of a log, made again on the tree `root`; a value set is the
-// one `ours` holds now.
-void replay(tNode& root, const tNode& ours, const cCIAppConfig::sChange& change) {
-    using C = cCIAppConfig::sChange;
-    tNode* node = &root;
-    const std::size_t walk = change.kind == C::ckRemove ? change.path.size() - 1 : change.path.size();
-    for (std::size_t i = 0; i < walk && node; ++i) {
-        const auto* name = reinterpret_cast<const unsigned char*>(change.path[i].data());
-        node = change.kind == C::ckRemove ? node->children.find(name, change.path[i].size())
-                                          : node->children.insert(name, change.path[i].size());
+// Gives the new node `dst` the value and the subtree of `src`.
+void copyTree(tNode& dst, const tNode& src) {
+    dst.value.copyFrom(src.value.data(), src.value.count());
+    for (std::size_t i = 0; i < src.children.count(); ++i) {
+        const tNode* c = src.children.at(i);
+        copyTree(*dst.children.insert(c->name.data(), c->name.size()), *c);
     }
-    if (!node) return;
-    if (change.kind == C::ckSet) {
-        // A node removed after the set: its removal comes later in the log.
-        if (const tNode* mine = nodeAt(ours, change.path)) node->value.copyFrom(mine->value.data(), mine->value.count());
-    } else if (change.kind == C::ckRemove)
-        node->children.remove(reinterpret_cast<const unsigned char*>(change.path.back().data()), change.path.back().size());
+}
+
+std::string nameOf(const tNode* n) { return std::string(reinterpret_cast<const char*>(n->name.data()), n->name.size()); }
+
+// The three-way merge of one node, made in `r`: r holds the node as the
+// file holds it now, or is new and empty where the file has none.  `base`
+// is the node as this program last read or wrote it and `ours` as it is in
+// memory; either is null where the node was not there (for `ours`: this
+// program removed it).  What this program changed since the base is made
+// over the file: a value set (it wins where the file's changed too), a node
+// made (with its subtree), a node removed, which takes away only what this
+// program saw there: a value the file still holds as the base did, and
+// nodes the base had; a value the file changed, or a node made in it
+// since, stays with the nodes above it.
+void merge3(tNode& r, const tNode* base, const tNode* ours) {
+    if (ours) {
+        if (!sameValue(ours, base)) r.value.copyFrom(ours->value.data(), ours->value.count());
+    } else if (sameValue(&r, base)) {
+        r.value.set(0);
+    }
+    // Every name of the three lists, once, in order.
+    std::vector<std::string> names;
+    for (const tNode* n : {static_cast<const tNode*>(&r), base, ours})
+        for (std::size_t i = 0; n && i < n->children.count(); ++i) names.push_back(nameOf(n->children.at(i)));
+    std::sort(names.begin(), names.end(), [](const std::string& x, const std::string& y) {
+        return compareNames(reinterpret_cast<const unsigned char*>(x.data()), x.size(),
+                            reinterpret_cast<const unsigned char*>(y.data()), y.size()) < 0;
+    });
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    for (const std::string& name : names) {
+        const auto* key = reinterpret_cast<const unsigned char*>(name.data());
+        const tNode* b = base ? base->children.find(key, name.size()) : nullptr;
+        const tNode* o = ours ? ours->children.find(key, name.size()) : nullptr;
+        tNode* t = r.children.find(key, name.size());
+        // Made by the file alone, or removed by both: the file's say.
+        if ((!b && !o) || (!o && !t)) continue;
+        if (o && !b && !t) {
+            copyTree(*r.children.insert(key, name.size()), *o);
+            continue;
+        }
+        tNode* child = t ? t : r.children.insert(key, name.size());
+        merge3(*child, b, o);
+        // A node one side removed and the other changed stays only with
+        // what that change left in it.
+        const bool kept = (o && t) || (o && !b) || !child->value.empty() || !child->children.empty();
+        if (!kept) r.children.remove(key, name.size());
+    }
 }
 
 }  // namespace
-
-cCIAppConfig::sPropFileData* cCIAppConfig::hiveOf(const sDataContainer* node, std::vector<std::string>* path) {
-    const sDataContainer* top = node;
-    if (path) path->clear();
-    while (top->parent()) {
-        if (path) path->emplace_back(reinterpret_cast<const char*>(top->name.data()), top->name.size());
-        top = top->parent();
-    }
-    if (path) std::reverse(path->begin(), path->end());
-    for (auto* e = mHives.first(); e; e = mHives.next(e))
-        if (&e->value.root == top) return &e->value;
-    return nullptr;
-}
-
-void cCIAppConfig::logChange(const sDataContainer* node, sChange::eKind kind, const std::string& removed) {
-    sChange change;
-    change.kind = kind;
-    sPropFileData* hive = hiveOf(node, &change.path);
-    if (!hive) return;
-    if (kind == sChange::ckRemove) change.path.push_back(removed);
-    // A value set again and again is one change.
-    std::vector<sChange>& log = hive->changes;
-    if (kind == sChange::ckSet && !log.empty() && log.back().kind == sChange::ckSet && log.back().path == change.path)
-        return;
-    log.push_back(std::move(change));
-}
 
 bool cCIAppConfig::mergeWithFile(sPropFileData& hive, const char* path) {
     sDataContainer now;
@@ -1440,57 +1762,84 @@ bool cCIAppConfig::mergeWithFile(sPropFileData& hive, const char* path) {
         // The file another program left cannot be read: writing ours over
         // it would drop whatever it holds.
         hive.fault = r.fault;
+        hive.faultError = r.error;
+        hive.faultReason = r.refusal;
         hive.loadFailed = true;
         return false;
     }
     hive.fault = hfNone;
+    hive.faultError = 0;
+    hive.faultReason.clear();
     hive.loadFailed = false;
     // Gone: nothing of another program's is left to keep.
     if (!r.present) return true;
-    for (const sChange& change : hive.changes) replay(now, hive.root, change);
+    // The base as a tree: empty for a hive made new or whose file could not
+    // be read (everything in memory is then this program's).  The store
+    // parsed or wrote these bytes itself.
+    sDataContainer base;
+    if (hive.imageSize) parseHive(hive.image.data(), hive.imageSize, base);
+    merge3(now, &base, &hive.root);
     syncTree(hive.root, now);
     ++mFrees;
-    // The tree no longer matches the image: the save walks it all.
+    // The tree no longer matches the image: the save walks it all.  The
+    // file read is the new base: the tree holds it with this program's
+    // changes made over it, even if the write to come fails.
     hive.imageValid = false;
+    const std::size_t size = static_cast<std::size_t>(r.bytes.count());
+    hive.image.swap(r.bytes);
+    hive.imageSize = size;
+    remember(hive, r.id, false);
     return true;
 }
 
 bool cCIAppConfig::saveHive(sPropFileData& hive) {
     _guardchar<char> path;
     if (!hivePath(hive.name.c_str(), path)) return false;
-    cFolderLock lock(mPath.c_str());
+    cFolderLock lock(*this);
     if (!lock.locked()) return false;
     // Another program saved since this one last read or wrote the file (or
-    // the file could not be read then): its changes are kept, ours made
-    // over them.
+    // the file could not be read then, or is no regular file now): its
+    // changes are kept, ours made over them, or the save is refused.
     if ((hive.loadFailed || fileChanged(hive, path.c_str())) && !mergeWithFile(hive, path.c_str())) return false;
-    // An older copy writing the hive in place finishes before it is replaced.
-    // Held as a bare descriptor (see cOldHiveLock): only its lock is needed.
+    // An older copy writing the hive in place finishes before it is
+    // replaced; another user's process holding that lock stops the save.
     cOldHiveLock old(path.c_str());
-    // The new bytes are made whole first, into the buffer of the image
-    // before last, copying from the image what nothing touched.  They are
-    // the new image even if the file cannot be written: they are what the
-    // tree holds.  A walk that fails (a tree the format cannot hold, or a
-    // file longer than a load reads) leaves the old hive, no temporary
-    // file, and spans that no longer match any image; its buffer, the
-    // largest, is kept for the next save and the old image let go.
-    cHiveWriter writer(std::move(hive.spare), hive.imageValid ? hive.image.data() : nullptr, hive.imageSize);
-    const bool made = writer.write(hive.root);
-    if (!made) {
-        hive.spare = writer.release();
-        hive.image = _typebuf<unsigned char>();
-        hive.imageSize = 0;
-        hive.imageValid = false;
+    if (old.foreign()) {
+        hive.fault = hfLockHeld;
+        hive.faultError = 0;
+        hive.faultReason.clear();
         return false;
     }
+    // The new bytes are made whole first, into the buffer of the image
+    // before last, copying from the image what nothing touched.  A walk
+    // that fails (a tree the format cannot hold, or a file longer than a
+    // load reads) or a write that fails leaves the old hive, no temporary
+    // file, the base as it was, and spans that match no image; the buffer
+    // is kept for the next save.
+    cHiveWriter writer(std::move(hive.spare), hive.imageValid ? hive.image.data() : nullptr, hive.imageSize);
+    struct stat written;
+    std::string refusal;
+    if (!writer.write(hive.root) || !writeWholeFile(path.c_str(), writer.data(), writer.size(), &written, &refusal)) {
+        hive.spare = writer.release();
+        hive.imageValid = false;
+        // A link or file another user planted where the hive is: the hive
+        // says who, and stays unsaved.
+        if (!refusal.empty()) {
+            hive.fault = hfRefused;
+            hive.faultError = 0;
+            hive.faultReason = refusal;
+        }
+        return false;
+    }
+    const std::size_t size = writer.size();
     hive.spare.swap(hive.image);
     hive.image = writer.release();
-    hive.imageSize = writer.size();
+    hive.imageSize = size;
     hive.imageValid = true;
-    struct stat written;
-    if (!writeWholeFile(path.c_str(), hive.image.data(), hive.imageSize, &written)) return false;
     remember(hive, S_ISREG(written.st_mode) ? identityOf(written) : sFileIdentity(), false);
-    hive.changes.clear();
+    hive.fault = hfNone;
+    hive.faultError = 0;
+    hive.faultReason.clear();
     return true;
 }
 
@@ -1519,10 +1868,13 @@ void cCIAppConfig::dropImages() {
 }
 
 bool cCIAppConfig::fileChanged(const sPropFileData& hive, const char* path) const {
-    const sFileIdentity id = identityOfPath(path);
+    const sFileStatus status = statusOf(path);
     // A file that went away (removed by another program) is not re-read: the
-    // hive in memory is all there is.
-    if (!id.exists) return false;
+    // hive in memory is all there is.  One that cannot be seen, or is no
+    // regular file now, is never taken for gone.
+    if (status.kind == sFileStatus::fsMissing) return false;
+    if (status.kind != sFileStatus::fsFile) return true;
+    const sFileIdentity& id = status.id;
     return id.dev != hive.fileDev || id.ino != hive.fileIno || id.size != hive.fileSize || id.nanos != hive.fileNanos;
 }
 
@@ -1543,10 +1895,7 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
         // path above it and its hive modified; after a walk that creates,
         // the parent is so already.
         noteWrite(node);
-        if (!child) {
-            child = node->children.insert(bytes, n);
-            logChange(child, sChange::ckMake);
-        }
+        if (!child) child = node->children.insert(bytes, n);
         child->image.touched = true;
         return child;
     }
@@ -1556,22 +1905,31 @@ void* cCIAppConfig::subContextHandle(char const* name, void* parent, bool create
     if (!hivePath(name, path)) return nullptr;
     sPropFileData* hive = mHives.find(cStringKey(name, -1));
     if (!hive) {
-        const int type = cFolderContents::objtype(path.c_str());
-        if (type == fsoNone) {
+        const sFileStatus status = statusOf(path.c_str());
+        std::string refusal;
+        if (status.kind == sFileStatus::fsMissing) {
             if (!create) return nullptr;
-            if (mkNewHive(name)) {
+            if (mkNewHive(name, &refusal)) {
                 hive = newEntry(name);
-                remember(*hive, identityOfPath(path.c_str()), true);
-            } else if (cFolderContents::objtype(path.c_str()) == fsoFile) {
+                remember(*hive, statusOf(path.c_str()).id, true);
+            } else if (statusOf(path.c_str()).kind == sFileStatus::fsFile) {
                 // Another copy made it meanwhile.
                 hive = newEntry(name);
                 if (!loadHive(*hive)) return nullptr;
             } else {
+                if (!refusal.empty()) noteUnseen(name, hfRefused, 0, refusal);
                 return nullptr;
             }
-        } else if (type == fsoFile) {
+        } else if (status.kind == sFileStatus::fsFile) {
             hive = newEntry(name);
             if (!loadHive(*hive)) return nullptr;
+        } else if (status.kind == sFileStatus::fsNoStatus || status.kind == sFileStatus::fsRefused) {
+            // Not a missing hive but one that cannot be seen (a link the
+            // system does not follow for us, or that another user planted):
+            // its hive says so, and nothing is ever made or saved there.
+            noteUnseen(name, status.kind == sFileStatus::fsRefused ? hfRefused : hfNoStatus, status.error,
+                       status.refusal);
+            return nullptr;
         } else {
             return nullptr;
         }
@@ -1606,12 +1964,10 @@ bool cCIAppConfig::setParamValue(void const* data, long long size, void* handle)
     noteWrite(node);
     if (size == 0) {
         node->value.set(0);
-        logChange(node, sChange::ckSet);
         return true;
     }
     if (node->value.count() != size) node->value.set(size);
     std::memcpy(node->value.data(), data, static_cast<std::size_t>(size));
-    logChange(node, sChange::ckSet);
     return true;
 }
 
@@ -1682,7 +2038,6 @@ bool cCIAppConfig::removeSection(char const* path) {
     void* parent = getPathContextHandle(p.substr(0, slash).c_str(), true);
     if (!parent || isRoot(parent)) return false;
     const std::string last = p.substr(slash + 1);
-    logChange(static_cast<sDataContainer*>(parent), sChange::ckRemove, last);
     if (!static_cast<sDataContainer*>(parent)->children.remove(reinterpret_cast<const unsigned char*>(last.data()),
                                                                 last.size()))
         return false;

@@ -13,38 +13,63 @@
 // the folder of the hive (cReplacementFile), which is flushed to disk and
 // renamed over the hive, and then the folder is flushed.  A crash at any
 // moment leaves the old or the new hive whole.  A save keeps the hive's
-// mode (a new hive gets 0666 less the creation mask), and a hive that is a
-// symbolic link has the file it leads to replaced, the link kept.  Running
+// mode and access control list (a new hive gets what a new file gets in
+// its folder), and a hive that is a symbolic link has the file it leads to
+// replaced, the link kept.  Links are followed, to read as to write, only
+// as the system's protection of shared folders would follow them whatever
+// the machine's setting (see resolveLinks): a link another user planted in
+// a folder anyone may write, and a file of another user there, are
+// refused, and the hive says why (hfRefused, hiveFaultText).  Running
 // copies serialise their loads and saves through a record lock on bytes
 // 0..3 of a lock file in the folder, which no save ever replaces.
 //
-// A save never loses what another program saved meanwhile: each hive keeps
-// a log of the changes made to it since it was last loaded or saved (values
-// set, nodes made, nodes removed), and a save that finds, under the folder
-// lock, another file than the one it last read or wrote reads that file,
-// replays the log over it, brings the tree in memory to the result (nodes
-// both have keep their addresses, so handles stay valid unless the other
-// program removed their node) and writes that.  When the file found cannot
-// be read, the save is refused and hiveFault() tells why.
+// A save never loses what another program saved meanwhile.  Each hive
+// keeps the bytes of its file as it last read or wrote it (its base), and a
+// save that finds, under the folder lock, another file than that one reads
+// the file and merges three ways: what this program changed since the base
+// (values set, nodes made, nodes removed: the tree in memory against the
+// base, so that a value set to what the base holds is no change) is made
+// over what the file holds now, and everything else is the file's.  A removal takes only the nodes and values this program saw: a
+// node another program made since, or a value it set since, stays (with
+// the nodes above it).  Where both changed one value, this program's wins.
+// The tree in memory is then brought to the result (nodes both have keep
+// their addresses, so handles stay valid unless the other program removed
+// their node) and written.  So the changes cost nothing besides the tree
+// itself.  When the file found cannot be read, the save is refused and
+// hiveFault() tells why.
 //
 // The store renames, deletes or rewrites no file it did not write.  A file
 // of the folder that is not a hive (no magic), a hive it cannot read
-// (damaged, from a newer writer, bytes after its end, too long, unreadable)
-// stays as it is, byte for byte and by name; its hive is empty, hiveFault()
-// tells why, and a save over it is refused until the file reads whole
-// again.  Leftover temporary files are removed only when they are the
-// store's own: named as its saves name them, regular files of this user
-// holding the start of a hive (or nothing), whose writing process is gone,
-// found under the folder lock.
+// (damaged, from a newer writer, bytes after its end, too long, unreadable,
+// whose status cannot be taken, that is no regular file) stays as it is,
+// byte for byte and by name; its hive is empty, hiveFault() tells why, and
+// a save over it is refused until the file reads whole again.  Nothing is
+// ever opened at a hive's name before its status shows a regular file: a
+// FIFO there would block an open, and a device may act on one.  Leftover
+// temporary files are removed only when they are provably the store's own:
+// named as its saves name them, regular files of this user with one link,
+// holding nothing or the start of a hive as a save writes it, whose
+// writing process is gone and whose lock is free, found under the folder
+// lock.
 //
 // An existing folder given as the configuration name is taken as the
-// store's folder only when it is the store's already: it holds the lock
-// file, or nothing but hives and the store's own files.  Any other folder
-// (a project's sources, say) is not the store's, and the name then means
-// "$HOME/.<name>" as it does when there is no such folder.
+// store's folder only when it is the caller's own (owned by this user, not
+// writable by group or others, and not reached through another user's
+// link) and the store's already: it holds the lock file, or hives and
+// nothing but the store's own files, or nothing at all.  Any other folder
+// (a project's sources, a folder another user made, one holding only
+// names like the store's temporary files) is not the store's, and the name
+// then means "$HOME/.<name>" as it does when there is no such folder.
+//
+// Record locks held by processes of another user are waited for a bounded
+// time only (kForeignLockWaitMs): after it the store opens without the
+// folder lock, reading as it would in a folder it may not write, and
+// refuses every save (storeFault() tells why); a hive whose own lock such
+// a process holds is not read (hiveFault()).  Locks of this user's
+// processes are waited for as long as they are held.
 //
 // A loaded hive takes at most 8 times its file's size: the bytes as read
-// (kept for the next save to copy from) and a node of 32 bytes for each
+// (its base, which the next save copies from) and a node of 32 bytes for each
 // name, with a name and a value of up to 6 bytes together in the node and
 // lists of children from one arena per hive, so that the largest hive a
 // load takes (kMaxHiveFileBytes, 120 MiB) fits in 1 GiB.
@@ -227,16 +252,10 @@ public:
         hfNewerFormat = 4,    // it holds a tag this version does not know
         hfNotAHive = 5,       // it does not begin with the magic: not a hive
         hfTrailingBytes = 6,  // bytes follow the end of its root node
-    };
-
-    // One change since the hive was last loaded or saved, replayed over the
-    // file another program saved meanwhile: the node at the path made, its
-    // value set (the value the node holds in memory at the save: a later
-    // set wins anyway, so the log keeps no bytes), or the node removed.
-    // The path holds the names from below the hive's root.
-    struct sChange {
-        enum eKind : unsigned char { ckMake, ckSet, ckRemove } kind;
-        std::vector<std::string> path;
+        hfNoStatus = 7,       // its status cannot be taken (permission denied, a link loop, ...)
+        hfNotAFile = 8,       // it is a FIFO, a socket, a device or a folder: no regular file
+        hfLockHeld = 9,       // another user's process holds its lock (or the folder's)
+        hfRefused = 10,       // a link or a file another user planted in a folder anyone may write
     };
 
     struct sPropFileData {
@@ -256,11 +275,16 @@ public:
         // while it reads so.
         bool loadFailed = false;
         eHiveFault fault = hfNone;
-        // The changes since the last load or save, oldest first.
-        std::vector<sChange> changes;
-        // The hive's bytes as last read or written (the first imageSize of
-        // `image`), which the spans of its nodes point into, and the buffer
-        // of the image before, kept for the next save to fill.
+        // The system's reason (errno) behind hfUnreadable and hfNoStatus,
+        // and the sentence behind hfRefused (naming the link or file and
+        // its owner).
+        int faultError = 0;
+        std::string faultReason;
+        // The hive's base: its file's bytes as last read or written (the
+        // first imageSize of `image`; none for a hive made new, or one whose
+        // file could not be read), which the spans of its nodes point into
+        // while imageValid, and the buffer of the image before, kept for
+        // the next save to fill.
         _typebuf<unsigned char> image;
         std::size_t imageSize = 0;
         bool imageValid = false;
@@ -307,10 +331,21 @@ public:
     bool getInitConfigPath(const char* name);
     const char* rootPath() const { return mPath.c_str(); }
 
-    // Why the last load of the hive took nothing from its file (hfNone for
-    // a hive that is not loaded), and that in words.
+    // Why the last load of the hive took nothing from its file, or its
+    // last save was refused (hfNone for a hive that is not loaded), and
+    // that in words; hiveFaultText adds the system's reason, or the
+    // sentence that names what another user planted, where there is one.
     eHiveFault hiveFault(const char* name);
     static const char* describeHiveFault(eHiveFault fault);
+    std::string hiveFaultText(const char* name);
+    // Why the store as a whole saves nothing: hfLockHeld while another
+    // user's process held the folder's lock past the bounded wait at the
+    // last opening or save; hfNone otherwise.
+    eHiveFault storeFault() const { return mStoreFault; }
+    // How long a lock held by another user's process is waited for.
+    static constexpr int kForeignLockWaitMs = 2000;
+    // Test hook: that wait in milliseconds (kForeignLockWaitMs unless set).
+    static int gForeignLockWaitMs;
     // Whether a hive of this name exists in memory (loaded or created).
     bool hiveLoaded(const char* name);
 
@@ -320,8 +355,10 @@ public:
     // versions set aside ("*.bad").
     static bool isStoreFileName(const char* name);
     // Whether an existing folder may serve as a store's: it holds the lock
-    // file, or nothing but hives (regular files, through links, that begin
-    // with the magic) and the store's own names.
+    // file, or hives (regular files, through links, that begin with the
+    // magic) and nothing but the store's own names besides, or nothing.  (A
+    // folder of the store's own names alone is not a store.)  Who owns the
+    // folder is getInitConfigPath's test.
     static bool isStoreFolder(const char* path);
     static const char* lockFileName() { return ".hives.lock"; }
 
@@ -349,27 +386,33 @@ private:
     // The same with the store's lock and the lock file already held.
     bool loadHiveLocked(sPropFileData& hive);
     bool saveHive(sPropFileData& hive);
-    bool mkNewHive(const char* name);
+    // `refusal` (when given) gets the replacement file's reason when it
+    // refused the hive's name (a link or file another user planted).
+    bool mkNewHive(const char* name, std::string* refusal = nullptr);
     // Writes bytes as the whole file `path` through a temporary file; when
     // `written` is given, it gets the new file's status (st_mode 0 when it
-    // could not be read).
-    bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written = nullptr);
+    // could not be read), and `refusal` the replacement file's reason when
+    // it refused the target.
+    bool writeWholeFile(const char* path, const unsigned char* data, std::size_t size, struct stat* written = nullptr,
+                        std::string* refusal = nullptr);
+    // Whether the file at the hive's path is another than the one last
+    // read or written: true also when its status cannot be taken or it is
+    // no regular file (a save then reads it and meets the fault).
     bool fileChanged(const sPropFileData& hive, const char* path) const;
     // The save's half of another program's changes: reads the file as it is
-    // now, replays the hive's log over it and brings the tree to the result
-    // (the folder lock held).  False, with the hive's fault set, when the
-    // file cannot be read.
+    // now and merges three ways (the hive's base, the tree in memory, the
+    // file), bringing the tree to the result (the folder lock held).  False,
+    // with the hive's fault set, when the file cannot be read.
     bool mergeWithFile(sPropFileData& hive, const char* path);
-    // The hive a node lies in (null for a node of none), and the node's path
-    // below the hive's root when `path` is given.
-    sPropFileData* hiveOf(const sDataContainer* node, std::vector<std::string>* path);
-    // `removed` names the child a removal takes.
-    void logChange(const sDataContainer* node, sChange::eKind kind, const std::string& removed = std::string());
     // A node is about to change: it and every node above it up to the
     // first one already touched are marked touched, and the hive reached at
     // the top is marked modified.  A touched node lies in a modified hive
     // below touched nodes only, so the walk stops at the first one.
     void noteWrite(sDataContainer* node);
+    // A hive that cannot be seen (its status cannot be taken, or another
+    // user planted its name): an entry, made when there is none, with the
+    // fault and its reason, never saved over until it reads whole.
+    void noteUnseen(const char* name, eHiveFault fault, int error, const std::string& reason);
     // A node of no hive changed: no span can be trusted.
     void dropImages();
     void removeStaleTemporaries();
@@ -381,6 +424,7 @@ private:
     long long mPathLength = 0;
     cCriticalSection mLock;
     cFasterTreeList<cStringKey, sPropFileData> mHives{2048};
+    eHiveFault mStoreFault = hfNone;
     // Counts the operations that may have freed nodes (removals, loads,
     // opening), so that an enumeration knows when its node must be found
     // again.

@@ -184,6 +184,53 @@ TEST_F(DocBudget, CroppedPictureIsChargedItsDecodersScansAndCoefficients) {
     EXPECT_GE(budget->spent(), 3816ull * 3816 * 4);
 }
 
+// A codestream's decoder charges the documents' budget the work its
+// headers and packet headers declare (make_jp2_cost_inputs.py writes them):
+// a document drawing one spends the bytes it inflates (twice: counted, then
+// made) and probes, four a pixel the decoder reads, and exactly what the
+// decoder charges a meter alone; a budget short of a unit refuses the load
+// as work.  The picture of
+// 65,535 layers of 4,096 precincts (8 s and 532 MB in the library) is
+// refused before the library starts, in a child held to a minute of
+// processor time.
+TEST_F(DocBudget, CodestreamPicturesChargeTheirDecodersWork) {
+    int status = -1;
+    const std::string j2k = qortest::runCommand(
+        qortest::python3() + " -c \"import sys; sys.path.insert(0, '" QOR_SOURCE_DIR "/tests/picts'); "
+                             "import make_jp2_cost_inputs as m; "
+                             "sys.stdout.buffer.write(m.shape(seed=5, **m.SHAPES['precincts'])[0])\"",
+        &status);
+    ASSERT_EQ(status, 0);
+    cPictBase::sDecodeMeter meter;
+    cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+    ASSERT_NE(cSiDocLoader::decodePicture(reinterpret_cast<const unsigned char*>(j2k.data()), j2k.size()), nullptr);
+    cPictBase::setDecodeMeter(before);
+    ASSERT_GT(meter.work, 70u * 50 * 2);
+    const std::string records = pictureRecord(0xFFFF, 0xFFFF);
+    const std::string doc = documentOf(records, j2k);
+    auto budget = std::make_shared<cSiDocBudget>();
+    cSiDocLoader loader;
+    ASSERT_TRUE(load(loader, doc, budget));
+    const unsigned long long spent = budget->spent();
+    EXPECT_EQ(spent, 2 * (records.size() + 1) + j2k.size() + 70 * 50 * 4 + meter.work);
+    auto short_ = std::make_shared<cSiDocBudget>(kMaxHdocHeldBytes, spent - 1);
+    cSiDocLoader refused;
+    EXPECT_FALSE(load(refused, doc, short_));
+    EXPECT_EQ(refused.fault(), cSiDocLoader::lfOverBudget);
+    EXPECT_EQ(short_->overrun(), cSiDocBudget::ovWork);
+    EXPECT_TRUE(qortest::withinCpuSeconds(60, [] {
+        const std::string layers =
+            qortest::readFile(qortest::dataPath("hdoc/malformed/slow-picture-of-65535-layers.doc"));
+        ASSERT_EQ(layers.size(), 139u);
+        auto b = std::make_shared<cSiDocBudget>();
+        cSiDocLoader many;
+        qortest::AllocMeter m;
+        EXPECT_FALSE(load(many, layers, b));
+        EXPECT_EQ(many.fault(), cSiDocLoader::lfPicture);
+        EXPECT_LT(m.peak(), 1 << 20);
+    }));
+}
+
 // Documents that share a budget hold it together: two documents of 200,000
 // line breaks fit, a third does not; destroying one gives its bytes back,
 // while the work done stays spent.  The budget's count is what the heap

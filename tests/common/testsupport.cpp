@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -11,6 +12,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +64,38 @@ bool asUnprivileged(const std::function<void()>& body) {
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void limitProcessorTime(int seconds) {
+    // Past the soft limit the kernel sends SIGXCPU, past the hard one
+    // SIGKILL; either ends the process.
+    const rlimit cpu{static_cast<rlim_t>(seconds), static_cast<rlim_t>(seconds) + 1};
+    if (setrlimit(RLIMIT_CPU, &cpu) != 0) std::abort();
+    alarm(static_cast<unsigned>(seconds) * 20 + 60);
+}
+
+bool withinCpuSeconds(unsigned cpuSeconds, const std::function<void()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        limitProcessorTime(static_cast<int>(cpuSeconds));
+        // Only the body's own failures count, not the test's before it.
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const ::testing::TestResult* result = test ? test->result() : nullptr;
+        const int before = result ? result->total_part_count() : 0;
+        body();
+        bool failed = false;
+        for (int i = before; result && i < result->total_part_count(); ++i)
+            failed |= result->GetTestPartResult(i).failed();
+        std::fflush(nullptr);
+        _exit(failed ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))
+        std::fprintf(stderr, "the child ran past %u s of processor time\n", cpuSeconds);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

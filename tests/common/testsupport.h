@@ -49,6 +49,23 @@ bool asUnprivileged(const std::function<void()>& body);
 // Whether permission bits stop this process (false for the superuser).
 bool permissionsBind();
 
+// Runs body in a forked child held to cpuSeconds of processor time
+// (RLIMIT_CPU): true when it ended within them and none of the body's
+// assertions failed (a child's failures are printed by the child; failures
+// of the test before the body do not count).  Work that a
+// decoder must bound by itself is run so: if the bound is lost the test
+// fails at the limit instead of running on.
+bool withinCpuSeconds(unsigned cpuSeconds, const std::function<void()>& body);
+
+// Holds this process to `seconds` of processor time (RLIMIT_CPU: SIGXCPU
+// past it) and, should it wait instead of working, to a wall-clock alarm far
+// past that; withinCpuSeconds's child is held so.  Code that keeps threads
+// of a library's own (LibRaw's OpenMP team) may wait for ever in a child
+// forked from a process whose threads it had started; such code runs in
+// the child of a death test in gtest's "threadsafe" style, which is the
+// test program started afresh, held by this call.
+void limitProcessorTime(int seconds);
+
 // Runs a shell command line and returns its standard output; `status`
 // receives the exit status (-1 when it could not run).
 std::string runCommand(const std::string& command, int* status = nullptr);

@@ -99,6 +99,65 @@ TEST_F(PayloadDocuments, CroppedPictureOfManyScansIsRefusedBeforeItIsDecoded) {
     EXPECT_NE(describePayloadFault(options.fault, "p").find("more than the 64 MiB"), std::string::npos);
 }
 
+// A payload of 156 bytes whose welcome document draws a codestream of
+// 65,535 layers of 4,096 precincts (tests/data/hdoc/payload,
+// make_jp2_cost_inputs.py): pkgmake --check took 10.5 s and 535 MB on it.
+// The picture is refused before the library starts; checked in a child
+// held to a minute of processor time.
+TEST_F(PayloadDocuments, CheckOfAPictureOfManyLayersIsRefusedAtOnce) {
+    EXPECT_TRUE(qortest::withinCpuSeconds(60, [] {
+        const std::string bytes = qortest::readFile(qortest::dataPath("hdoc/payload/slow-picture-of-65535-layers.data"));
+        ASSERT_EQ(bytes.size(), 156u);
+        cBufWrapperIO in(reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data())),
+                         static_cast<long long>(bytes.size()), false);
+        sPayloadOptions options;
+        options.threads = 1;
+        cSoftPkgScenario s;
+        qortest::AllocMeter meter;
+        EXPECT_FALSE(verifyPayloadStream(&in, true, s, options));
+        EXPECT_LT(meter.peak(), 2 * kMiB);
+        EXPECT_EQ(options.fault.cause, sPayloadFault::badScenario);
+        EXPECT_NE(describePayloadFault(options.fault, "p").find("a picture in a document is not one"),
+                  std::string::npos);
+    }));
+}
+
+// Packing a scenario whose welcome document draws that codestream (pkgmake
+// took 42 s and 537 MB) fails at once with the document's error; the same
+// scenario drawing a codestream of that size with its packets paid for
+// compiles.  In a child held to a minute of processor time.
+TEST_F(PayloadDocuments, PackingAPictureOfManyLayersFailsAtOnce) {
+    int status = -1;
+    const std::string paid = qortest::runCommand(
+        qortest::python3() + " -c \"import sys; sys.path.insert(0, '" QOR_SOURCE_DIR "/tests/picts'); "
+                             "import make_jp2_cost_inputs as m; sys.stdout.buffer.write(m.many_layers(32))\"",
+        &status);
+    ASSERT_EQ(status, 0);
+    qortest::writeFile(dir->file("layers.j2k"),
+                       qortest::readFile(qortest::dataPath("jp2/malformed/slow-65535-layers-of-4096-precincts-in-90-bytes.j2k")));
+    qortest::writeFile(dir->file("paid.j2k"), paid);
+    qortest::writeFile(dir->file("eula.hdl"), "Licence.");
+    qortest::writeFile(dir->file("eula.idx"), "ENG=\"./eula.hdl\"\n");
+    for (const char* picture : {"paid.j2k", "layers.j2k"}) {
+        const std::string stem = std::string(picture).substr(0, std::string(picture).find('.'));
+        qortest::writeFile(dir->file(stem + ".hdl"), std::string("<img src=./") + picture + " w=64 h=64>");
+        qortest::writeFile(dir->file(stem + ".idx"), "ENG=\"./" + stem + ".hdl\"\n");
+        qortest::writeFile(dir->file(stem + ".txt"), "[General]\nlangs = ENG\n[Software]\ncodename = \"demo\"\n"
+                                                     "eula = \"" + dir->file("eula.idx") + "\"\n"
+                                                     "welcome = \"" + dir->file(stem + ".idx") + "\"\n");
+    }
+    EXPECT_TRUE(qortest::withinCpuSeconds(60, [] {
+        cSoftPkgScenario good;
+        int line = 0;
+        EXPECT_EQ(good.loadTextConfig(dir->file("paid.txt").c_str(), line), 0);
+        ASSERT_NE(good.welcome(), nullptr);
+        cSoftPkgScenario bad;
+        qortest::AllocMeter meter;
+        EXPECT_EQ(bad.loadTextConfig(dir->file("layers.txt").c_str(), line), 19);
+        EXPECT_LT(meter.peak(), 2 * kMiB);
+    }));
+}
+
 // One document of 200,000 line breaks loads; three of them do not, though
 // each would alone: the budget is the payload's, not each document's.
 TEST_F(PayloadDocuments, DocumentsOfAPayloadShareOneBudget) {

@@ -234,6 +234,43 @@ TEST(Costs, FoundInputsAreRefusedBeforeTheLibraryFillsThem) {
     }
 }
 
+// Inputs whose work had no bytes behind it (make_jp2_cost_inputs.py): a
+// codestream of 65,535 layers of 4,096 precincts (12 s and 532 MB in
+// Release), the same as an icon family's element (9.9 s), 4,900 code-blocks
+// given 88 coding passes each (3.6 s), 998 packets each visiting 65,536
+// code-blocks (1.5 s), and position steps over crossed precincts (2.8 s into
+// a 64 x 64 thumbnail).  Through every door each is refused before the
+// library lays it out, holding little; run in a child held to a minute of
+// processor time, so that the cost, come back, fails instead of hanging.
+TEST(Costs, JpegTwoThousandWorkWithoutBytesIsRefusedThroughEveryDoor) {
+    const struct {
+        const char* path;
+        int type;
+    } found[] = {
+        {"jp2/malformed/slow-65535-layers-of-4096-precincts-in-90-bytes.j2k", cPictBase::ptJ2K},
+        {"icns/malformed/slow-ic10-of-65535-layers-in-106-bytes.icns", cPictBase::ptICNS},
+        {"jp2/malformed/slow-4900-code-blocks-of-88-passes-in-37888-bytes.j2k", cPictBase::ptJ2K},
+        {"jp2/malformed/slow-998-packets-visiting-65536-code-blocks-in-5175-bytes.j2k", cPictBase::ptJ2K},
+        {"jp2/malformed/slow-rpcl-steps-over-11000x11000-in-173-bytes.j2k", cPictBase::ptJ2K},
+    };
+    EXPECT_TRUE(qortest::withinCpuSeconds(60, [&] {
+        for (const auto& f : found) {
+            SCOPED_TRACE(f.path);
+            const Bytes b = picttest::readBytes(qortest::dataPath(f.path));
+            ASSERT_FALSE(b.empty());
+            cPictBase::largestPixelBuffer(true);
+            const sCosts c = measure(b, decoders().at(f.type));
+            EXPECT_TRUE(c.probed);
+            EXPECT_FALSE(c.decoded);
+            EXPECT_EQ(c.fw, 0);
+            EXPECT_NE(c.imageResult, cPictBase::frOk);
+            EXPECT_NE(c.previewResult, cPictBase::frOk);
+            EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
+            EXPECT_LT(std::max({c.probe, c.decode, c.factory, c.image, c.preview}), 2 * kMiB);
+        }
+    }));
+}
+
 // Camera raw data is stored at several bits a pixel: a DNG whose sensor of
 // 4096 x 2048 has 16 KB of data is refused before LibRaw lays the sensor
 // out (its 2-byte raw and 8-byte image buffers: 80 MB), which the general
@@ -503,6 +540,89 @@ TEST(Costs, ThumbnailsHoldTheTargetNotThePicture) {
         EXPECT_EQ(cPictBase::largestPixelBuffer(true), 0);
         EXPECT_TRUE(picttest::samePixels(fitted, picttest::readReference(dir.file(entry.first + ".sink.ref"))));
         picttest::expectWithin(fitted, picttest::readReference(dir.file(entry.first + ".box.ref")), 3.0, 24);
+    }
+}
+
+// JPEGs whose EXIF thumbnail is a JPEG whose EXIF thumbnail is a JPEG...,
+// every level a grey 2048 x 2048 frame that libjpeg fills in
+// (make_thumbnail_inputs.py), alone and as a DICOM frame: a picture's
+// thumbnail is charged to the picture's own budget and a thumbnail's
+// thumbnail is never decoded, through every way in.  Each runs under a
+// decode meter that refuses any scan past the ones expected, so a decoder
+// that nests again fails here a level or two down instead of holding
+// gigabytes.
+TEST(Costs, ThumbnailsAreDecodedOneLevelDeepOnTheirPicturesBudget) {
+    constexpr unsigned long long kLevel = 2048ULL * 2048;  // one level's samples
+    const struct {
+        const char* path;
+        int type;
+        unsigned long long scans;         // of a decode
+        unsigned long long previewScans;  // of the factory's preview
+        bool thumbnail;                   // the decode keeps a preview
+    } files[] = {
+        {"jpeg/malformed/huge-thumbnails-nested-50-deep-2048x2048.jpg", cPictBase::ptJPEG, 2, 1, true},
+        {"jpeg/malformed/huge-thumbnails-nested-300-deep-2048x2048.jpg", cPictBase::ptJPEG, 2, 1, true},
+        // Each of its two levels alone is a picture its 334 bytes may
+        // describe, both together are not: the picture decodes, its
+        // thumbnail's frame is refused; the thumbnail alone is the preview.
+        {"jpeg/malformed/huge-thumbnail-2048x2048-of-a-2048x2048-picture.jpg", cPictBase::ptJPEG, 1, 1, false},
+        // A DICOM frame has no preview of its own: the picture decoded into
+        // the box is.
+        {"dicom/malformed/huge-jpeg-frame-of-nested-thumbnails-300-deep-2048x2048.dcm", cPictBase::ptDICOM, 2, 2,
+         false},
+    };
+    struct sMetered {
+        cPictBase::sDecodeMeter meter;
+        cPictBase::sDecodeMeter* before;
+        explicit sMetered(unsigned long long levels) : before(nullptr) {
+            meter.workLimit = levels * kLevel;
+            before = cPictBase::setDecodeMeter(&meter);
+        }
+        ~sMetered() { cPictBase::setDecodeMeter(before); }
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.path);
+        const Bytes b = picttest::readBytes(qortest::dataPath(f.path));
+        ASSERT_FALSE(b.empty());
+        {
+            sMetered m(f.scans);
+            long long w = 0, h = 0;
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            EXPECT_TRUE(decoders().at(f.type).decode(&io, w, h));
+            EXPECT_EQ(w, 2048);
+            EXPECT_EQ(h, 2048);
+            EXPECT_EQ(m.meter.scans, f.scans);
+            EXPECT_EQ(m.meter.work, f.scans * kLevel);
+            EXPECT_FALSE(m.meter.refusedWork);
+        }
+        if (f.type == cPictBase::ptJPEG) {
+            // One budget: both frames, their pixels together.
+            sMetered m(f.scans);
+            cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            cPictJPEG pict;
+            ASSERT_TRUE(pict.decode(&io));
+            EXPECT_EQ(pict.parser().budget().frames(), 2);
+            EXPECT_EQ(pict.parser().budget().pixels(), 2 * kLevel);
+            const cPictPropImage* preview = pict.getPropImage(cPictBase::epPreview);
+            ASSERT_EQ(preview != nullptr, f.thumbnail);
+            if (preview) {
+                EXPECT_EQ(preview->value->width(), 2048);
+                EXPECT_EQ(preview->value->height(), 2048);
+                EXPECT_EQ(preview->value->getPropImage(cPictBase::epPreview), nullptr);
+            }
+        }
+        // The factory's ways: a decode and a fitted image cost the picture
+        // and one thumbnail, a preview one level (the thumbnail, or the
+        // picture decoded into the box).
+        sMetered m(3 * f.scans + f.previewScans);
+        const sCosts c = measure(b, decoders().at(f.type));
+        EXPECT_FALSE(m.meter.refusedWork);
+        EXPECT_EQ(c.fw, 2048);
+        EXPECT_EQ(c.imageResult, cPictBase::frOk);
+        EXPECT_EQ(c.previewResult, cPictBase::frOk);
+        EXPECT_EQ(m.meter.scans, 3 * f.scans + f.previewScans);
+        // Two pictures of 16 MB at most, however deep the levels go.
+        EXPECT_LT(std::max({c.decode, c.factory, c.image, c.preview}), 36 * kMiB);
     }
 }
 

@@ -101,15 +101,18 @@ TEST_F(DicomFiles, SizesPastTheDataOrTheCapFail) {
     }
 }
 
-// Each data set declares its size (columns x rows); all four are DICOM
+// Each data set declares its size (columns x rows); all five are DICOM
 // files with a preamble, which the reader of headerless files does not take.
+// The JPEG frame whose thumbnails nest 300 deep decodes (costs_test.cpp).
 TEST(DicomMalformed, SavedInputsReplay) {
     const char* const names[] = {"gdcm-jpeg16-assert.dcm", "huge-j2k-frame-16384x16384-in-382-bytes.dcm",
-                                 "slow-j2k-frame-of-29127-tiles.dcm", "slow-sequential-1000-scans-3816x3816.dcm"};
+                                 "slow-j2k-frame-of-29127-tiles.dcm", "slow-sequential-1000-scans-3816x3816.dcm",
+                                 "huge-jpeg-frame-of-nested-thumbnails-300-deep-2048x2048.dcm"};
     adaptertest::replayMalformed<cPictDICOM>("dicom", {adaptertest::refusedAfterProbe(names[0], 25, 11),
                                                        adaptertest::refusedAfterProbe(names[1], 16384, 16384),
                                                        adaptertest::refusedAfterProbe(names[2], 29, 18),
-                                                       adaptertest::refusedAfterProbe(names[3], 3816, 3816)});
+                                                       adaptertest::refusedAfterProbe(names[3], 3816, 3816),
+                                                       adaptertest::decodedAt(names[4], 2048, 2048)});
     std::vector<adaptertest::KeptInput> legacy;
     for (const char* name : names) legacy.push_back(adaptertest::refusedByProbe(name));
     adaptertest::replayMalformed<cPictDICOMLegacy>("dicom", legacy);

@@ -5,11 +5,13 @@
 // that wrap, short masks and damaged families are refused.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "allocmeter.h"
 #include "icontest.h"
 #include "picts/picticns.h"
+#include "picts/pictjp2.h"
 
 using picttest::Bytes;
 
@@ -199,10 +201,61 @@ TEST_F(IcnsFiles, DamagedFilesFailQuietly) {
     adaptertest::damagedFormsFail<cPictICNS>(file("icns_png.icns"), 128, 128);
 }
 
-// The family's one element is a codestream of 16384 x 16384.
+// The families' one element is a codestream of 16384 x 16384, or one of 64
+// x 64 in 65,535 layers of 4,096 precincts (make_jp2_cost_inputs.py:
+// 9.9 s and 532 MB in the library), replayed in a child held to a minute
+// of processor time.
 TEST(IcnsMalformed, SavedInputsReplayWithoutHarm) {
-    adaptertest::replayMalformed<cPictICNS>(
-        "icns", {adaptertest::refusedAfterProbe("huge-ic10-j2k-16384x16384-in-98-bytes.icns", 16384, 16384)});
+    EXPECT_TRUE(qortest::withinCpuSeconds(60, [] {
+        adaptertest::replayMalformed<cPictICNS>(
+            "icns", {adaptertest::refusedAfterProbe("huge-ic10-j2k-16384x16384-in-98-bytes.icns", 16384, 16384),
+                     adaptertest::refusedAfterProbe("slow-ic10-of-65535-layers-in-106-bytes.icns", 64, 64)});
+    }));
+}
+
+// A codestream inside a family is held to the budget of the codestream
+// alone: decoded directly, as the family's page, and fitted into a preview,
+// it charges the thread's meter the same work, and a meter short of a unit
+// refuses it through every door.
+TEST(IcnsCosts, EmbeddedCodestreamsChargeWhatTheyChargeAlone) {
+    int status = -1;
+    const std::string out = qortest::runCommand(
+        qortest::python3() + " -c \"import sys; sys.path.insert(0, '" QOR_SOURCE_DIR "/tests/picts'); "
+                             "import make_jp2_cost_inputs as m; "
+                             "sys.stdout.buffer.write(m.shape(seed=5, **m.SHAPES['precincts'])[0])\"",
+        &status);
+    ASSERT_EQ(status, 0);
+    const Bytes codestream(out.begin(), out.end());
+    Bytes body;
+    append(body, "ic10", codestream);
+    const Bytes b = family(body);
+    // Each door with a meter of `limit` units: whether it decoded, and the
+    // work charged.
+    auto metered = [&](unsigned long long limit, const std::function<bool()>& door, unsigned long long& work) {
+        cPictBase::sDecodeMeter meter;
+        meter.workLimit = limit;
+        cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+        const bool ok = door();
+        cPictBase::setDecodeMeter(before);
+        work = meter.work;
+        return ok;
+    };
+    auto alone = [&] { return adaptertest::decodes<cPictJ2K>(codestream); };
+    auto page = [&] { return adaptertest::decodes<cPictICNS>(b); };
+    auto preview = [&] {
+        cBufWrapperIO io(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+        cPictDummy fitted;
+        return cPictBase::getImage(&io, fitted, 70, 50, 0) == cPictBase::frOk;
+    };
+    unsigned long long work = 0, seen = 0;
+    ASSERT_TRUE(metered(~0ULL, alone, work));
+    ASSERT_GT(work, 70ull * 50 * 2);
+    for (const auto& door : {std::function<bool()>(page), std::function<bool()>(preview)}) {
+        EXPECT_TRUE(metered(work, door, seen));
+        EXPECT_EQ(seen, work);
+        EXPECT_FALSE(metered(work - 1, door, seen));
+        EXPECT_EQ(seen, 0u);
+    }
 }
 
 // A packed 24-bit element is read only as far as its runs can reach (six

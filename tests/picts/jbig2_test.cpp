@@ -135,9 +135,16 @@ TEST(Jbig2Probe, ReadsThePageSizeOfBothOrganisations) {
 // The sizes are the pages' information segments: the striped page is of
 // unknown height (0xFFFFFFFF, reported as 0), and the large region's page of
 // 13 x 16515079 is past the cap before anything is read.
+// The symbols of make_jbig2_symbol_inputs.py are on pages of 64 x 64.
 TEST(Jbig2Malformed, SavedInputsReplay) {
     adaptertest::replayMalformed<cPictJBIG2>(
-        "jbig2", {adaptertest::refusedAfterProbe("slow-10-refinement-regions-of-2048x2048-in-415-bytes.jb2", 2048, 2048),
+        "jbig2", {adaptertest::refusedAfterProbe("slow-aggregate-symbol-of-2-25-placements.jb2", 64, 64),
+                  adaptertest::refusedAfterProbe("slow-aggregate-symbol-refined-to-8000x8000.jb2", 64, 64),
+                  adaptertest::refusedAfterProbe("slow-generic-symbol-of-8000x8000.jb2", 64, 64),
+                  adaptertest::refusedAfterProbe("slow-refined-symbol-of-16000x12000-in-32-kb.jb2", 64, 64),
+                  adaptertest::refusedAfterProbe("slow-refined-symbol-of-8000x8000.jb2", 64, 64),
+                  adaptertest::refusedAfterProbe("slow-text-region-refined-to-8000x8000.jb2", 64, 64),
+                  adaptertest::refusedAfterProbe("slow-10-refinement-regions-of-2048x2048-in-415-bytes.jb2", 2048, 2048),
                   adaptertest::refusedAfterProbe("slow-100-refinement-regions-of-2048x2048-in-3565-bytes.jb2", 2048, 2048),
                   adaptertest::refusedByProbe("slow-large-region.jb2"),
                   adaptertest::refusedAfterProbe("slow-refinement-region-of-8192x8534-in-8098-bytes.jb2", 8192, 8192),
@@ -329,4 +336,59 @@ TEST(Jbig2Costs, WhatTheLibraryAllocatesIsHeldToo) {
     ASSERT_LE(p.work, static_cast<unsigned long long>(cPictJBIG2::workBudget(p.bytes)));
     EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(forty, &d));
     EXPECT_LE(d.bytesAllocatedByLibrary(), static_cast<unsigned long long>(cPictJBIG2::workBudget(p.bytes) / 16));
+}
+
+// Symbols are made of arithmetic-coded sizes that no header declares, and
+// jbig2dec decodes them pixel by pixel, a refined one at some 20 to 45 ns a
+// pixel (make_jbig2_symbol_inputs.py codes them): the bytes it allocates
+// for a symbol are charged at what their pixels cost.  A dictionary of one
+// symbol of 1024 x 1024 refined from a one-pixel symbol decodes (a white
+// page); of 2100 x 2100 it is past what its 151 bytes may cost, refused
+// before the symbol's bitmap is laid out.
+TEST(Jbig2Costs, SymbolsAreChargedWhatTheirPixelsCost) {
+    const Bytes within = picttest::readBytes(qortest::dataPath("jbig2/refined-symbol-of-1024x1024.jb2"));
+    ASSERT_EQ(within.size(), 138u);
+    cPictJBIG2 d;
+    ASSERT_TRUE(adaptertest::decodes<cPictJBIG2>(within, &d));
+    ASSERT_EQ(d.width(), 64);
+    EXPECT_EQ(d.raw8Bpp()[0], 0xFFFFFFFFu);
+    EXPECT_GE(d.libraryWork(), 1024ull * 1024 * 32);
+    EXPECT_LE(d.libraryWork(), static_cast<unsigned long long>(cPictJBIG2::workBudget(138)));
+    const Bytes past = picttest::readBytes(qortest::dataPath("jbig2/refined-symbol-of-2100x2100.jb2"));
+    ASSERT_EQ(past.size(), 151u);
+    EXPECT_GT(2100ull * 2100 * 32, static_cast<unsigned long long>(cPictJBIG2::workBudget(151)));
+    EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(past, &d));
+    EXPECT_LT(d.bytesAllocatedByLibrary(), 2100ull * 2100 / 8);
+    EXPECT_LE(d.libraryWork(), static_cast<unsigned long long>(cPictJBIG2::workBudget(151)));
+}
+
+// The kept inputs of make_jbig2_symbol_inputs.py declare, in 82 bytes to
+// 32 KB, symbols of 64 to 192 million pixels (plain, refined, or refined
+// inside an aggregate), a text region's instance refined to 64 million,
+// and an aggregate symbol of 2^25 placements, which no header counts: 0.25
+// to 4 s each in jbig2dec, in Release.  Each is refused where the library
+// meets what the file cannot pay for: no symbol's bitmap laid out, no
+// placement made (that file's page would be whole after them).  A child
+// held to 10 s of processor time runs them, far above the milliseconds
+// they cost now.
+TEST(Jbig2Costs, SymbolsPastTheBudgetAreRefusedWhereTheLibraryMeetsThem) {
+    const char* const names[] = {"slow-aggregate-symbol-of-2-25-placements.jb2",
+                                 "slow-aggregate-symbol-refined-to-8000x8000.jb2",
+                                 "slow-generic-symbol-of-8000x8000.jb2",
+                                 "slow-refined-symbol-of-16000x12000-in-32-kb.jb2",
+                                 "slow-refined-symbol-of-8000x8000.jb2",
+                                 "slow-text-region-refined-to-8000x8000.jb2"};
+    EXPECT_TRUE(qortest::withinCpuSeconds(10, [&] {
+        for (const char* name : names) {
+            SCOPED_TRACE(name);
+            const Bytes b = picttest::readBytes(qortest::dataPath(std::string("jbig2/malformed/") + name));
+            ASSERT_FALSE(b.empty());
+            cPictJBIG2 d;
+            EXPECT_FALSE(adaptertest::decodes<cPictJBIG2>(b, &d));
+            EXPECT_GT(d.bytesFedToLibrary(), 0u);
+            EXPECT_LT(d.bytesAllocatedByLibrary(), 1u << 20);
+            const long long budget = cPictJBIG2::workBudget(static_cast<long long>(b.size()));
+            EXPECT_LE(d.libraryWork(), static_cast<unsigned long long>(budget));
+        }
+    }));
 }

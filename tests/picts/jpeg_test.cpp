@@ -428,13 +428,18 @@ TEST(JpegProbe, RefusesOtherFormatsAndBareMarkers) {
 // progressive one's frame claims 65299 rows.  The sequential ones of many
 // scans (make_multiscan_inputs.py) are refused past their budget; the one
 // whose thumbnail is such a file is an 8 x 8 picture without a preview.
+// Those of thumbnails nested in thumbnails (make_thumbnail_inputs.py) are
+// pictures of 2048 x 2048, with a thumbnail or without (costs_test.cpp).
 TEST(JpegMalformed, SavedInputsReplay) {
     adaptertest::replayMalformed<cPictJPEG>(
         "jpeg", {adaptertest::decodedAt("exif-iso-past-int.jpg", 40, 30),
                  adaptertest::refusedAfterProbe("slow-progressive-231x65299-in-491-bytes.jpg", 231, 65299),
                  adaptertest::refusedAfterProbe("slow-sequential-1000-scans-3816x3816.jpg", 3816, 3816),
                  adaptertest::refusedAfterProbe("huge-sequential-2-scans-5300x5300.jpg", 5300, 5300),
-                 adaptertest::decodedAt("slow-sequential-thumbnail-1000-scans-3816x3816.jpg", 8, 8)});
+                 adaptertest::decodedAt("slow-sequential-thumbnail-1000-scans-3816x3816.jpg", 8, 8),
+                 adaptertest::decodedAt("huge-thumbnails-nested-50-deep-2048x2048.jpg", 2048, 2048),
+                 adaptertest::decodedAt("huge-thumbnails-nested-300-deep-2048x2048.jpg", 2048, 2048),
+                 adaptertest::decodedAt("huge-thumbnail-2048x2048-of-a-2048x2048-picture.jpg", 2048, 2048)});
 }
 
 // The fuzzer's EXIF block (big-endian) stores the pixel width 0xA002 as the

@@ -18,7 +18,11 @@ than the decoder under test.
         re-packed by tiffcp (strips and tiles, none/LZW/deflate/PackBits,
         predictors, BigTIFF, grey, RGB, RGBA, palette, bilevel G3/G4,
         16-bit); the reference is the source picture, but for one
-        JPEG-compressed file whose reference is Pillow's decode.
+        JPEG-compressed file whose reference is Pillow's decode.  Old-style
+        JPEG (compression 6), which no tool writes: Pillow's JPEG wrapped by
+        hand, its header at JPEGInterchangeFormat; the reference is Pillow's
+        decode of that JPEG (grey), or tiff2rgba's decode of the TIFF
+        (YCbCr, which libtiff turns into RGB its own way).
     make_adapter_images.py dicom OUTDIR  DICOM files written by gdcmimg and
         gdcmconv (8-, 12- and 16-bit grey, RGB, implicit VR, files without
         the preamble, lossless JPEG 2000 by gdcmconv -K); the reference is
@@ -227,6 +231,35 @@ def make_jpeg_exif(rng, out):
 
 # ---------------------------------------------------------------------------
 
+def old_jpeg_tiff(jpeg, w, h, strip_from_scan, subsampling=None, tagged=True):
+    """An old-style JPEG TIFF (compression 6) of one strip around a JPEG
+    file: grey for one component, YCbCr for three (with YCbCrSubsampling
+    when given, unless not tagged: libtiff then assumes 2 x 2 until the
+    data says otherwise).  JPEGInterchangeFormat points at the JPEG.  Both forms
+    writers used: the strip is the whole JPEG and so is the interchange
+    format's length, or the strip is the data after the scan header and
+    the interchange format's length ends before it."""
+    spp = 3 if subsampling else 1
+    tagged = bool(subsampling) and tagged
+    entries = 12 if tagged else 11
+    at = 8 + 2 + 12 * entries + 4
+    bits = struct.pack("<3H", 8, 8, 8) if subsampling else b""
+    jpeg_at = at + len(bits)
+    sos = jpeg.index(b"\xff\xda")
+    scan = sos + 2 + struct.unpack(">H", jpeg[sos + 2:sos + 4])[0]
+    strip_at = jpeg_at + (scan if strip_from_scan else 0)
+    tags = [(256, 4, 1, w), (257, 4, 1, h), (258, 3, spp, at if subsampling else 8), (259, 3, 1, 6),
+            (262, 3, 1, 6 if subsampling else 1), (273, 4, 1, strip_at), (277, 3, 1, spp), (278, 4, 1, h),
+            (279, 4, 1, len(jpeg) + jpeg_at - strip_at), (513, 4, 1, jpeg_at),
+            (514, 4, 1, scan if strip_from_scan else len(jpeg))]
+    if tagged:
+        tags.append((530, 3, 2, subsampling[0] | subsampling[1] << 16))
+    out = bytearray(b"II*\0" + struct.pack("<IH", 8, len(tags)))
+    for tag, kind, count, value in tags:
+        out += struct.pack("<HHII", tag, kind, count, value)
+    return bytes(out) + struct.pack("<I", 0) + bits + jpeg
+
+
 def write_pnm(path, w, h, bands, maxval, samples):
     magic = b"P5" if bands == 1 else b"P6"
     with open(path, "wb") as f:
@@ -395,6 +428,37 @@ def make_tiff(out):
             struct.pack("<IIII", data, data + len(strips[0]), len(strips[0]), len(strips[1])) + strips[0] + strips[1]))
     ref_from_image(rows, os.path.join(out, "tiff_L_jpeg_full_last_strip.ref"))
     index.append("tiff_L_jpeg_full_last_strip.tif 8")
+
+    # Old-style JPEG: grey, whose samples are libjpeg's own (Pillow's decode
+    # of the JPEG), and YCbCr 4:4:4 and 4:2:0, which libtiff upsamples and
+    # turns into RGB its own way (tiff2rgba's decode of the TIFF).
+    # The last one's data is 4:4:4 without the tag saying so, which
+    # libtiff notes in a warning and follows.
+    for name, mode, w, h, sub, from_scan, tagged in (
+            ("L", "L", 64, 64, None, True, True), ("YCbCr444", "RGB", 64, 48, (1, 1), False, True),
+            ("YCbCr420", "RGB", 48, 64, (2, 2), True, True), ("YCbCr444_untagged", "RGB", 40, 24, (1, 1), True, False)):
+        buf = io.BytesIO()
+        picture(rng, mode, w, h).save(buf, "JPEG", quality=90, subsampling=2 if sub == (2, 2) else 0)
+        final = os.path.join(out, "tiff_ojpeg_%s.tif" % name)
+        with open(final, "wb") as f:
+            f.write(old_jpeg_tiff(buf.getvalue(), w, h, from_scan, sub, tagged))
+        ref = os.path.join(out, "tiff_ojpeg_%s.ref" % name)
+        if sub:
+            rgba = os.path.join(tmp, "ojpeg_rgba.tif")
+            subprocess.run(["tiff2rgba", final, rgba], check=True, capture_output=True)
+            ref_from_image(Image.open(rgba), ref)
+        else:
+            ref_from_image(Image.open(buf), ref)
+        index.append("tiff_ojpeg_%s.tif 8" % name)
+    # ... and one of 256 x 256 grey cut halfway through its scan, beside the
+    # same whole (not in the index: the first must fail, the second decode).
+    buf = io.BytesIO()
+    picture(rng, "L", 256, 256).save(buf, "JPEG", quality=90)
+    whole = buf.getvalue()
+    for name, jpeg in (("tiff_ojpeg_cut_in_its_scan.tif", whole[:(len(whole) + whole.find(b"\xff\xda")) // 2]),
+                       ("tiff_ojpeg_whole_scan.tif", whole)):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(old_jpeg_tiff(jpeg, 256, 256, True))
 
     # A JPEG strip of 256 x 256 grey cut halfway through its scan (not in
     # the index: libjpeg fills in the rest behind a warning, the decode must

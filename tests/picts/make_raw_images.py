@@ -5,7 +5,11 @@
         tags around an uncompressed 16-bit colour-filter-array strip, packed
         here with struct); each is developed by LibRaw's own command-line
         tool dcraw_emu, once with its default rendering at 16 bits (-6) and
-        once linear (-4), and the PPM it writes is the reference.
+        once linear (-4), and the PPM it writes is the reference.  Among
+        them the first one's sensor again in lossless JPEG (compression 7:
+        one strip, and tiles), which shares its references, and linear DNGs
+        in lossy JPEG (compression 34892: baseline tiles; and, not listed,
+        a progressive strip).
 
 Each NAME.dng gets NAME.gamma.ref and NAME.linear.ref: width and height as
 two little-endian u32, then the pixels from the top row down as 16-bit R,
@@ -23,6 +27,7 @@ G, B, A big-endian.  OUTDIR/index.txt lists "NAME.dng" a line.
     make_raw_images.py crashes OUTDIR   the two inputs of
         tests/data/raw/malformed named crash-cfa-pattern-* (see make_crashes).
 """
+import io
 import os
 import random
 import shutil
@@ -169,6 +174,156 @@ def sensor(rng, w, h, white, order="<"):
     return struct.pack("%s%dH" % (order, len(values)), *values)
 
 
+def jpeg_segment(code, body):
+    return struct.pack(">BBH", 0xFF, code, len(body) + 2) + body
+
+
+def ljpeg_frame(wide, high, clrs, dht, bits=16, psv=1):
+    """The markers of a lossless JPEG (SOF3) up to its scan: SOI, the
+    Huffman tables `dht` (the DHT segments' bodies), the frame of high rows
+    of wide samples of clrs components, and a scan of all of them with
+    predictor psv."""
+    sof = struct.pack(">BHHB", bits, high, wide, clrs) + b"".join(bytes([c + 1, 0x11, 0]) for c in range(clrs))
+    sos = bytes([clrs]) + b"".join(bytes([c + 1, 0x00]) for c in range(clrs)) + bytes([psv, 0, 0])
+    return (b"\xff\xd8" + b"".join(jpeg_segment(0xC4, d) for d in dht) + jpeg_segment(0xC3, sof) +
+            jpeg_segment(0xDA, sos))
+
+
+# One Huffman table for every difference category (0 to 16), each a
+# 5-bit code: the category's number.
+LJPEG_TABLE = bytes([0x00]) + bytes([0, 0, 0, 0, 17] + [0] * 11) + bytes(range(17))
+
+
+def ljpeg(samples, wide, high, clrs, bits=16):
+    """A lossless JPEG of high rows of wide pixels of clrs interleaved
+    samples (row by row), coded with predictor 1 (the sample to the left;
+    the first of a row from the one above, the very first from half the
+    range) and LJPEG_TABLE, as ITU T.81's process 14 codes it."""
+    out, acc, n = bytearray(), 0, 0
+
+    def put(value, length):
+        nonlocal acc, n
+        acc = acc << length | value & ((1 << length) - 1)
+        n += length
+        while n >= 8:
+            byte = acc >> (n - 8) & 0xFF
+            out.append(byte)
+            if byte == 0xFF:
+                out.append(0)
+            n -= 8
+        acc &= (1 << n) - 1
+
+    for y in range(high):
+        for x in range(wide):
+            for c in range(clrs):
+                at = (y * wide + x) * clrs + c
+                if x:
+                    pred = samples[at - clrs]
+                elif y:
+                    pred = samples[at - wide * clrs]
+                else:
+                    pred = 1 << (bits - 1)
+                diff = (samples[at] - pred) % 65536
+                if diff >= 32768:
+                    diff -= 65536
+                size = 16 if diff == 32768 else abs(diff).bit_length()
+                put(size, 5)
+                if 0 < size < 16:
+                    put(diff if diff >= 0 else diff + (1 << size) - 1, size)
+    if n:
+        put((1 << (8 - n)) - 1, 8 - n)
+    return ljpeg_frame(wide, high, clrs, [LJPEG_TABLE], bits) + bytes(out) + b"\xff\xd9"
+
+
+def dct_scans(w, h, scans, components=3):
+    """A baseline JPEG frame of w x h whose scans each carry component 1
+    alone and no data: one quantisation table of ones, a DC and an AC
+    table of one code each.  libjpeg reads such a frame whole, every scan
+    over the whole picture, before a row comes out."""
+    one = bytes([1]) + bytes(15)
+    tables = (jpeg_segment(0xDB, bytes([0]) + bytes([1]) * 64) + jpeg_segment(0xC4, bytes([0x00]) + one + bytes([0])) +
+              jpeg_segment(0xC4, bytes([0x10]) + one + bytes([0])))
+    sof = jpeg_segment(0xC0, struct.pack(">BHHB", 8, h, w, components) +
+                       b"".join(bytes([c + 1, 0x11, 0]) for c in range(components)))
+    scan = jpeg_segment(0xDA, bytes([1, 1, 0x00, 0, 63, 0]))
+    return b"\xff\xd8" + tables + sof + scan * scans + b"\xff\xd9"
+
+
+def pillow_jpeg(w, h, seed, **options):
+    """A JPEG of a w x h RGB picture of gradients, by Pillow (baseline
+    unless options say otherwise)."""
+    from PIL import Image
+    picture = Image.new("RGB", (w, h))
+    picture.putdata([((x * 4 + seed) % 256, y * 5 % 256, (x * y + seed) % 256) for y in range(h) for x in range(w)])
+    out = io.BytesIO()
+    picture.save(out, "JPEG", quality=90, **options)
+    return out.getvalue()
+
+
+def lossy_dng(w, h, jpegs, tile=None):
+    """A linear DNG of w x h in RGB whose strip (or tiles of tile = (width,
+    length)) are the lossy JPEG streams `jpegs` (compression 34892)."""
+    entries = [(254, 4, [0]), (256, 4, [w]), (257, 4, [h]), (258, 3, [8, 8, 8]), (259, 3, [34892]),
+               (262, 3, [34892]), (271, 2, "Qortest"), (272, 2, "Synthetic"), (274, 3, [1]), (277, 3, [3]),
+               (284, 3, [1]), (50706, 1, [1, 4, 0, 0]), (50708, 2, "Qortest Synthetic"), (50717, 4, [255]),
+               (50721, 10, [(1, 1), (0, 1), (0, 1), (0, 1), (1, 1), (0, 1), (0, 1), (0, 1), (1, 1)]),
+               (50728, 5, [(1, 1), (1, 1), (1, 1)]), (50778, 3, [21])]
+    return tiff_of_streams(entries, h, jpegs, tile)
+
+
+def lossless_dng(w, h, values, tile=None, white=4095, pattern=(0, 1, 1, 2)):
+    """A DNG of w x h (w even) whose colour-filter-array data (values, row
+    by row) is lossless JPEG (compression 7) of two samples a pixel: one
+    strip, or tiles of tile = (width, length) (edge tiles padded with their
+    last column and row, as DNG writers pad them)."""
+    tw, tl = tile if tile else (w, h)
+    jpegs = []
+    for ty in range(0, h, tl):
+        for tx in range(0, w, tw):
+            part = [values[min(ty + y, h - 1) * w + min(tx + x, w - 1)] for y in range(tl) for x in range(tw)]
+            jpegs.append(ljpeg(part, tw // 2, tl, 2))
+    return dng_of_jpegs(w, h, jpegs, tile, white, pattern)
+
+
+def dng_of_jpegs(w, h, jpegs, tile=None, white=4095, pattern=(0, 1, 1, 2), offsets=None):
+    """A DNG of w x h, compression 7, whose strip (or tiles of tile =
+    (width, length)) are the JPEG streams `jpegs`, laid one after another
+    at the end of the file; offsets (indexes into jpegs) chooses which
+    stream each tile points at, one for each by default."""
+    entries = [e for e in dng_entry_values(w, h, 0, "Qortest", white, pattern) if e[0] not in (273, 278, 279)]
+    entries = [(t, k, [7] if t == 259 else v) for t, k, v in entries]
+    return tiff_of_streams(entries, h, jpegs, tile, offsets)
+
+
+def tiff_of_streams(entries, h, streams, tile=None, offsets=None):
+    """A TIFF of one IFD, the (tag, type, values) entries and the data
+    entries of `streams` laid one after another at its end: StripOffsets
+    and friends for the first stream, or TileOffsets and friends (tile =
+    (width, length)) pointing at streams[i] for every i of offsets (one
+    for each by default)."""
+    offsets = list(range(len(streams))) if offsets is None else offsets
+
+    def layout(at):
+        spots = []
+        for j in streams:
+            spots.append(at)
+            at += len(j)
+        pointers = [spots[i] for i in offsets]
+        if tile:
+            more = [(322, 4, [tile[0]]), (323, 4, [tile[1]]), (324, 4, pointers),
+                    (325, 4, [len(streams[i]) for i in offsets])]
+        else:
+            more = [(273, 4, [0]), (278, 4, [h]), (279, 4, [len(streams[0])])]
+        return [ifd_entry(*e) for e in entries + more]
+
+    head = write_tiff(None, layout(0), b"")
+    data = write_tiff(None, layout(len(head)), b"".join(streams))
+    if not tile:
+        # write_tiff points the strip at its end, where the stream lies.
+        assert struct.unpack_from("<I", data, entry_offset(data, 8, 273) + 8)[0] == len(head)
+    return data
+
+
 def ppm_ref(ppm, ref, maxval=65535):
     with open(ppm, "rb") as f:
         data = f.read()
@@ -217,6 +372,29 @@ def make_dng(out):
         develop(path, "-6", os.path.join(out, "raw_%s.gamma.ref" % name))
         develop(path, "-4", os.path.join(out, "raw_%s.linear.ref" % name))
         index.append("raw_%s.dng" % name)
+        if name == "rggb":
+            # The same sensor in lossless JPEG: one strip, and tiles whose
+            # edge ones overhang the sensor.  They must develop exactly as
+            # the uncompressed file does, whose references they share.
+            values = list(struct.unpack("<%dH" % (w * h), strip))
+            for kind, tile in (("lj", None), ("ljtiles", (48, 32))):
+                with open(os.path.join(out, "raw_%s_%s.dng" % (name, kind)), "wb") as f:
+                    f.write(lossless_dng(w, h, values, tile, white, pattern))
+                for ref in ("gamma", "linear"):
+                    shutil.copy(os.path.join(out, "raw_%s.%s.ref" % (name, ref)),
+                                os.path.join(out, "raw_%s_%s.%s.ref" % (name, kind, ref)))
+                index.append("raw_%s_%s.dng" % (name, kind))
+    # A lossy DNG (linear RGB in JPEG, compression 34892): baseline tiles of
+    # 32 x 32 over 64 x 48, developed by dcraw_emu.  The same picture in one
+    # progressive strip, which is not listed: it is refused.
+    path = os.path.join(out, "raw_lossy.dng")
+    with open(path, "wb") as f:
+        f.write(lossy_dng(64, 48, [pillow_jpeg(32, 32, k) for k in range(4)], (32, 32)))
+    develop(path, "-6", os.path.join(out, "raw_lossy.gamma.ref"))
+    develop(path, "-4", os.path.join(out, "raw_lossy.linear.ref"))
+    index.append("raw_lossy.dng")
+    with open(os.path.join(out, "lossy_progressive.dng"), "wb") as f:
+        f.write(lossy_dng(64, 48, [pillow_jpeg(64, 48, 7, progressive=True)]))
     # A DNG with an RGB thumbnail in IFD 0: its references are the
     # development as above and simple_dcraw's extracted thumbnail.
     path = os.path.join(out, "raw_thumb.dng")

@@ -296,10 +296,31 @@ inline KeptInput decodedAt(const std::string& name, long long width, long long h
     return k;
 }
 
+// A decode meter (cPictBase::sDecodeMeter) on this thread while the object
+// lives, held to the JPEG scans `decodes` decodes of `inputBytes` may pay
+// for: kJpegScanBudget times the pixels those bytes may describe, each.
+// Every JPEG door charges one budget of the input's bytes (or fewer), so no
+// decode of such an input goes past it; one that gave nested data a budget
+// of its own again stops there, failing, instead of running on over
+// thumbnails of thumbnails.
+struct ScansOfInput {
+    cPictBase::sDecodeMeter meter;
+    cPictBase::sDecodeMeter* before;
+    explicit ScansOfInput(std::size_t inputBytes, int decodes = 1) {
+        const long long describable = kFreePictPixels + static_cast<long long>(inputBytes) * kMaxPixelsPerInputByte;
+        meter.workLimit = static_cast<unsigned long long>(decodes) * kJpegScanBudget * describable;
+        before = cPictBase::setDecodeMeter(&meter);
+    }
+    ~ScansOfInput() { cPictBase::setDecodeMeter(before); }
+    ScansOfInput(const ScansOfInput&) = delete;
+    ScansOfInput& operator=(const ScansOfInput&) = delete;
+};
+
 // Replays the inputs that once crashed, hung or leaked decoder D, which
 // tests/data/<folder>/malformed must hold exactly (a folder with none keeps
 // an empty table): each through the probe and the decode, and, for a
-// decoder of several pages, through every page (the first 8).  A refused
+// decoder of several pages, through every page (the first 8), each decode
+// held to the JPEG scans its bytes may pay for (ScansOfInput).  A refused
 // input must be refused on every page; a decoded one must leave a whole
 // picture of its size.
 template <typename D>
@@ -319,7 +340,12 @@ void replayMalformed(const std::string& folder, const std::vector<KeptInput>& ta
             EXPECT_EQ(info.height, k.declaredHeight);
         }
         D d;
-        const bool decoded = decodeBytes(b, d);
+        bool decoded = false;
+        {
+            ScansOfInput scans(b.size());
+            decoded = decodeBytes(b, d);
+            EXPECT_FALSE(scans.meter.refusedWork);
+        }
         EXPECT_EQ(decoded, k.decodes);
         if (decoded && k.decodes) {
             EXPECT_EQ(d.width(), k.width);
@@ -334,7 +360,9 @@ void replayMalformed(const std::string& folder, const std::vector<KeptInput>& ta
             EXPECT_EQ(pages, k.pages);
         }
         for (int page = 0; page < (pages > 0 ? pages : 1) && page < 8; ++page) {
+            ScansOfInput scans(b.size());
             const bool ok = paged.decodePage(&io, page);
+            EXPECT_FALSE(scans.meter.refusedWork) << "page " << page;
             if (!k.decodes) {
                 EXPECT_FALSE(ok) << "page " << page;
             } else if (page == 0) {

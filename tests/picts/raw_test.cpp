@@ -6,10 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 
 #include "adaptertest.h"
 #include "allocmeter.h"
 #include "picts/pictraw.h"
+
+// The raw fuzz entry, built in: every kept input goes through it too.
+#define LLVMFuzzerTestOneInput fuzzRaw
+#include "../../fuzz/FuzzRaw.cpp"
+#undef LLVMFuzzerTestOneInput
 
 using picttest::Bytes;
 
@@ -121,6 +127,72 @@ TEST_F(RawFiles, DngDevelopsLikeDcrawEmuWithDefaultAndLinearRendering) {
     }
 }
 
+// The JPEG streams LibRaw decodes are charged before it decodes them, to
+// the caller's decode meter too: every sample of every stream, the pixels
+// copied out of each of its rows, and for every stream started (once for
+// each tile that points at it) kRawJpegStartWork and its header's bytes at
+// kRawStreamBytesPerCall a unit (under 64 units here).  The lossless sensor
+// of 64 x 48 is 32 two-sample pixels by 48 rows in one strip, 24 by 32 in
+// each of its four tiles of 48 x 32; the lossy one is four tiles of 32 x 32
+// in three components.  A lossy frame of more than one scan (progressive),
+// which libjpeg would read whole inside LibRaw, is refused uncharged.
+TEST_F(RawFiles, JpegStreamsAreChargedForEveryTileBeforeTheyAreDecoded) {
+    auto charged = [](const Bytes& b, unsigned long long limit, bool& decoded) {
+        cPictBase::sDecodeMeter meter;
+        meter.workLimit = limit;
+        cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+        cPictDNG dng;
+        decoded = adaptertest::decodes<cPictDNG>(b, &dng);
+        cPictBase::setDecodeMeter(before);
+        EXPECT_EQ(meter.refusedWork, !decoded);
+        return meter.work;
+    };
+    // Charged `least` for `streams` streams, and their headers.
+    auto within = [](unsigned long long work, unsigned long long least, unsigned streams) {
+        return work >= least + streams * kRawJpegStartWork && work < least + streams * (kRawJpegStartWork + 64);
+    };
+    const unsigned long long strip = 48 * (32 * 2 + 64);
+    const unsigned long long tiles = 4 * 32 * (24 * 2 + 48);
+    const unsigned long long lossyTiles = 4 * 32 * 32 * 3;
+    bool decoded = false;
+    EXPECT_TRUE(within(charged(file("raw_rggb_lj.dng"), ~0ULL, decoded), strip, 1));
+    EXPECT_TRUE(decoded);
+    const unsigned long long tiled = charged(file("raw_rggb_ljtiles.dng"), ~0ULL, decoded);
+    EXPECT_TRUE(within(tiled, tiles, 4));
+    EXPECT_TRUE(decoded);
+    EXPECT_TRUE(within(charged(file("raw_lossy.dng"), ~0ULL, decoded), lossyTiles, 4));
+    EXPECT_TRUE(decoded);
+    cPictBase::sDecodeMeter meter;
+    cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+    EXPECT_FALSE(adaptertest::decodes<cPictDNG>(file("lossy_progressive.dng")));
+    cPictBase::setDecodeMeter(before);
+    EXPECT_EQ(meter.work, 0u);
+    EXPECT_FALSE(meter.refusedWork);
+    // A meter that cannot pay for the tiles refuses the decode before LibRaw
+    // reads a tile: nothing is charged.
+    EXPECT_EQ(charged(file("raw_rggb_ljtiles.dng"), tiled - 1, decoded), 0u);
+    EXPECT_FALSE(decoded);
+    // Uncompressed data has no stream to charge.
+    EXPECT_EQ(charged(file("raw_rggb.dng"), ~0ULL, decoded), 0u);
+    EXPECT_TRUE(decoded);
+    // The four tiles pointing at one stream (the first tile's) cost as much
+    // as four streams, and develop: the first tile four times over.
+    qortest::TempDir dir;
+    const std::string script = std::string("import sys, struct; sys.path.insert(0, '") + QOR_SOURCE_DIR +
+                               "/tests/picts')\nimport make_raw_images as m\n"
+                               "plain = open(sys.argv[1], 'rb').read()\n"
+                               "v = struct.unpack_from('<3072H', plain, len(plain) - 6144)\n"
+                               "tile = [v[min(y, 47) * 64 + min(x, 63)] for y in range(32) for x in range(48)]\n"
+                               "open(sys.argv[2], 'wb').write(m.dng_of_jpegs(64, 48, [m.ljpeg(tile, 24, 32, 2)], "
+                               "(48, 32), offsets=[0] * 4))\n";
+    int status = -1;
+    const std::string out =
+        qortest::runPython(script, dir_->file("raw_rggb.dng") + " " + dir.file("shared.dng"), &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_TRUE(within(charged(picttest::readBytes(dir.file("shared.dng")), ~0ULL, decoded), tiles, 4));
+    EXPECT_TRUE(decoded);
+}
+
 TEST(RawProbes, EachCraftedHeaderIsTakenByItsOwnProbeAlone) {
     qortest::TempDir dir;
     const std::vector<std::string> index = generate("probes", dir.path());
@@ -177,7 +249,38 @@ TEST_F(RawFiles, OversizedAndDamagedFilesFailQuietly) {
     adaptertest::damagedFormsFail<cPictDNG>(good, 64, 48);
 }
 
-// Every one is screened out before LibRaw sees it.
+// The inputs of make_raw_hostile_inputs.py: DNGs whose JPEG streams LibRaw
+// would decode at their declared size, files of other makers' decoders, and
+// DNGs whose thumbnail LibRaw's readers would lay out or overrun; and what
+// the raw fuzz entry found since.
+struct sHostileRaw {
+    const char* name;
+    long long width, height;  // the size the DNG probe reports; 0: it refuses the file
+    bool develops;            // the sensor data is whole (a DNG whose thumbnail is hostile)
+};
+const sHostileRaw kHostileRaw[] = {
+    {"slow-lossless-jpeg-strip-16384x16384x4-in-473-bytes.dng", 64, 64, false},
+    {"slow-lossless-jpeg-strip-65535x65535x6-in-483-bytes.dng", 64, 64, false},
+    {"slow-16-lossless-jpeg-tiles-of-4096x4096-in-598-bytes.dng", 64, 64, false},
+    {"slow-64-lossless-jpeg-tiles-of-4096x4096-in-982-bytes.dng", 64, 64, false},
+    {"slow-4096-lossless-jpeg-tiles-of-1x65535-over-4096x32-in-33238-bytes.dng", 4096, 32, false},
+    {"slow-lossless-jpeg-frame-segment-of-4-bytes-4096x65535x6-in-465-bytes.dng", 64, 64, false},
+    {"slow-lossless-jpeg-frame-after-1000-segments-16384x16384x4-in-4473-bytes.dng", 64, 64, false},
+    {"huge-lossy-jpeg-strip-2-scans-16384x16384-in-548-bytes.dng", 64, 64, false},
+    {"slow-lossy-jpeg-strip-1000-scans-3816x3816-in-10528-bytes.dng", 64, 64, false},
+    {"huge-kodak-dc120-jpeg-2-scans-16384x16384-in-362-bytes.tif", 0, 0, false},
+    {"crash-canon-sraw-jpeg-one-sample-wide-in-273-bytes.tif", 0, 0, false},
+    {"huge-layer-thumbnail-16384x16384-in-3018-bytes.dng", 40, 30, true},
+    {"crash-layer-thumbnail-longer-than-its-planes-in-7050-bytes.dng", 40, 30, true},
+    {"crash-thumbnail-strip-byte-counts-wrap-in-7150-bytes.dng", 40, 30, true},
+    // Found by the raw fuzz entry: a lossy DNG whose first tile's frame
+    // libjpeg fails on while LibRaw reads its header, leaking the decoder.
+    {"leak-ecd2fd91705875416c3efefd401d1b5d0e2a6b93", 64, 48, false},
+};
+
+// Every one is screened out before LibRaw sees it, or before it decodes what
+// it must not.  Each input once cost seconds to minutes: the replay runs in a
+// process of its own held to a processor time far above what they cost now.
 TEST(RawMalformed, SavedInputsReplayWithoutHarm) {
     std::vector<adaptertest::KeptInput> table;
     for (const char* name : {"crash-214caa625a5a06924b00a1f77d330bba09cc0966", "crash-8d0dd049fe9346acdf7e650c4f88bbda1f6e3229",
@@ -185,7 +288,67 @@ TEST(RawMalformed, SavedInputsReplayWithoutHarm) {
                              "hang-cr3-box-of-64-bit-length-zero.cr3", "stack-overflow-200-subifds-entries.tif",
                              "stack-overflow-five-subifds-entries.tif"})
         table.push_back(adaptertest::refusedByProbe(name));
-    adaptertest::replayMalformed<cPictDNG>("raw", table);
+    for (const sHostileRaw& h : kHostileRaw)
+        table.push_back(h.develops  ? adaptertest::decodedAt(h.name, h.width, h.height)
+                        : h.width ? adaptertest::refusedAfterProbe(h.name, h.width, h.height)
+                                  : adaptertest::refusedByProbe(h.name));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qortest::limitProcessorTime(30);
+            adaptertest::replayMalformed<cPictDNG>("raw", table);
+            std::exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// What each costs through every door a previewer opens (the factory's
+// decode, a 64 x 64 fit, a preview that may decode) and through the fuzz
+// entry: refused, or the sensor developed without the thumbnail, within a
+// few seconds of processor time (they took 2 to 200 s each, or crashed) and
+// 64 MB of heap (they held 520 to 770 MB), counting LibRaw's and libjpeg's
+// allocations.  Each runs in a process of its own held to that time.
+TEST(RawMalformed, JpegStreamsAndThumbnailsCostWhatTheirBytesMayDescribe) {
+    constexpr long long kMostHeld = 64LL << 20;
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const sHostileRaw& h : kHostileRaw) {
+        const Bytes b = picttest::readBytes(qortest::dataPath(std::string("raw/malformed/") + h.name));
+        ASSERT_FALSE(b.empty()) << h.name;
+        const auto everyDoor = [&] {
+            SCOPED_TRACE(h.name);
+            qortest::AllocMeter meter;
+            const auto io = [&] {
+                return cBufWrapperIO(const_cast<unsigned char*>(b.data()), static_cast<long long>(b.size()), false);
+            };
+            cBufWrapperIO factory = io();
+            std::unique_ptr<cPictBase> p(cPictBase::mkPicture(&factory, nullptr));
+            ASSERT_EQ(p != nullptr, h.develops);
+            if (p) {
+                EXPECT_EQ(p->width(), h.width);
+                EXPECT_EQ(p->height(), h.height);
+            }
+            cBufWrapperIO fit = io();
+            cPictDummy fitted;
+            EXPECT_EQ(cPictBase::getImage(&fit, fitted, 64, 64, 0) == cPictBase::frOk, h.develops);
+            cBufWrapperIO preview = io();
+            cPictDummy shown;
+            EXPECT_EQ(cPictBase::getPreview(&preview, shown, 64, 64, true, 0) == cPictBase::frOk, h.develops);
+            // The thumbnail itself is refused: only a decode makes a preview.
+            cBufWrapperIO thumb = io();
+            cPictDummy thumbnail;
+            EXPECT_FALSE(cPictDNG().getPreview(&thumb, thumbnail, nullptr, nullptr));
+            fuzzRaw(b.data(), b.size());
+            EXPECT_LE(meter.peak(), kMostHeld);
+        };
+        EXPECT_EXIT(
+            {
+                qortest::limitProcessorTime(5);
+                everyDoor();
+                std::exit(::testing::Test::HasFailure() ? 1 : 0);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << h.name;
+    }
 }
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "adaptertest.h"
 #include "allocmeter.h"
+#include "base/bytereader.h"
 #include "picts/picttiff.h"
 
 using adaptertest::Bytes;
@@ -101,7 +102,9 @@ TEST(TiffProbe, KnowsBothByteOrdersAndBigTiff) {
 // The first four declare 16384 x 16384; the 16-bit one is past the byte
 // cap, so the probe already refuses it.  The JPEG strips of many scans are
 // refused by their walk, the two strips whose first was filled in at it
-// (make_multiscan_inputs.py).
+// (make_multiscan_inputs.py).  The JPEG strips, new- and old-style, whose
+// EXIF blocks nest thumbnails 300 deep are pictures of 2048 x 2048
+// (make_thumbnail_inputs.py).
 TEST(TiffMalformed, SavedInputsReplay) {
     adaptertest::replayMalformed<cPictTIFF>(
         "tiff", {adaptertest::refusedByProbe("huge-16bit-claim-in-186-bytes.tif"),
@@ -110,7 +113,9 @@ TEST(TiffMalformed, SavedInputsReplay) {
                  adaptertest::refusedAfterProbe("huge-jpeg-strips-cut-after-their-scan-header-in-407-bytes.tif", 16384,
                                                 16384),
                  adaptertest::refusedAfterProbe("slow-50-sequential-strips-of-99-scans-2048x12800.tif", 2048, 12800),
-                 adaptertest::refusedAfterProbe("first-of-two-strips-cut-64x128.tif", 64, 128)});
+                 adaptertest::refusedAfterProbe("first-of-two-strips-cut-64x128.tif", 64, 128),
+                 adaptertest::decodedAt("jpeg-strip-of-nested-thumbnails-300-deep-2048x2048.tif", 2048, 2048),
+                 adaptertest::decodedAt("old-jpeg-strip-of-nested-thumbnails-300-deep-2048x2048.tif", 2048, 2048)});
 }
 
 // A fax page of 4000 x 5000 with lines of words (14 KB of Group 4) decodes
@@ -157,6 +162,57 @@ TEST_F(TiffFiles, StripsTheCodecFillsInFail) {
     // The missing half was all that was wrong with it.
     EXPECT_TRUE(adaptertest::decodes<cPictTIFF>(file("tiff_jpeg_whole_scan.tif"), &pict));
     EXPECT_EQ(pict.width(), 256);
+}
+
+// Old-style JPEG: libtiff tells of the deprecated mode in a warning each
+// time its codec starts, a notice that says nothing of the pixels (the
+// sound files decode like their references, above).  A strip cut halfway
+// through its scan is filled in by libjpeg behind a warning of its own:
+// that one is damage, and the decode fails.  Both are charged to a JPEG
+// budget as new-style strips are: one scan of 256 x 256.
+TEST_F(TiffFiles, OldStyleJpegNoticesAreNotDamageButFilledInStripsAre) {
+    cPictTIFF pict;
+    const Bytes cut = file("tiff_ojpeg_cut_in_its_scan.tif");
+    const std::string said =
+        adaptertest::stderrDuring([&] { EXPECT_FALSE(adaptertest::decodes<cPictTIFF>(cut, &pict)); });
+    EXPECT_EQ(said, "");
+    EXPECT_EQ(pict.width(), 0);
+    EXPECT_TRUE(adaptertest::probes<cPictTIFF>(cut));
+    cPictBase::sDecodeMeter meter;
+    cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+    EXPECT_TRUE(adaptertest::decodes<cPictTIFF>(file("tiff_ojpeg_whole_scan.tif"), &pict));
+    cPictBase::setDecodeMeter(before);
+    EXPECT_EQ(pict.width(), 256);
+    EXPECT_EQ(meter.scans, 1u);
+    EXPECT_EQ(meter.work, 256u * 256);
+}
+
+// JPEG strips of 2048 x 2048, new- and old-style, each a JPEG whose EXIF
+// block nests thumbnails 300 deep (make_thumbnail_inputs.py): libtiff hands
+// the strip to libjpeg, which reads no thumbnail, and the picture is the
+// strip's grey frame, one scan.  At 73 KB the strip runs past the window
+// libtiff's reads go through, which the walk of the strips' markers had
+// moved the stream under: the strip read failed.
+TEST(TiffMalformed, JpegStripsAreOnePictureHoweverDeepTheirThumbnailsNest) {
+    for (const char* name : {"jpeg-strip-of-nested-thumbnails-300-deep-2048x2048.tif",
+                             "old-jpeg-strip-of-nested-thumbnails-300-deep-2048x2048.tif"}) {
+        SCOPED_TRACE(name);
+        const Bytes b = picttest::readBytes(qortest::dataPath(std::string("tiff/malformed/") + name));
+        ASSERT_GT(b.size(), static_cast<std::size_t>(cByteReader::kStreamWindow));
+        cPictBase::sDecodeMeter meter;
+        cPictBase::sDecodeMeter* before = cPictBase::setDecodeMeter(&meter);
+        cPictTIFF pict;
+        const bool ok = adaptertest::decodes<cPictTIFF>(b, &pict);
+        cPictBase::setDecodeMeter(before);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(meter.scans, 1u);
+        EXPECT_EQ(meter.work, 2048u * 2048);
+        ASSERT_EQ(pict.width(), 2048);
+        ASSERT_EQ(pict.height(), 2048);
+        long long other = 0;
+        for (long long i = 0; i < 2048 * 2048; ++i) other += pict.raw8Bpp()[i] != 0xFF808080u;
+        EXPECT_EQ(other, 0);
+    }
 }
 
 // Strips that point at the same bytes describe them once.  A 4096 x 4096

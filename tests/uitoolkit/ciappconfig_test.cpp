@@ -484,7 +484,7 @@ TEST_F(HiveStore, HiveThatCannotBeReadIsNotSavedOver) {
 }
 
 TEST_F(HiveStore, LeftoverTemporaryFilesAreNeverLoadedAndOnlyTheStoresOwnAreRemoved) {
-    ASSERT_EQ(mkdir(dir_.c_str(), 0775), 0);
+    ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
     ASSERT_TRUE(qortest::writeFile(hive(".hives.lock"), ""));
     // A writer that is gone: a child that has exited and been reaped.
     const pid_t gone = fork();
