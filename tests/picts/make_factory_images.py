@@ -18,6 +18,7 @@ the fitting test with ImageMagick's box-averaged reduction as reference.
         cannot fill; OUTDIR/index.txt lists "FILE TYPE" a line, TYPE the
         picture type id of the decoder the file is meant for.
 """
+import hashlib
 import io
 import math
 import os
@@ -205,9 +206,9 @@ def icns_element(kind, data):
     return b"icns" + struct.pack(">I", 16 + len(data)) + kind + struct.pack(">I", 8 + len(data)) + data
 
 
-def dicom_file(syntax, w, h, pixels, preamble=True):
-    """A data set of one 8-bit grey frame of w x h, explicit VR little endian,
-    with the pixel data element given whole."""
+def dicom_file(syntax, w, h, pixels, preamble=True, rgb=False):
+    """A data set of one 8-bit frame of w x h, grey (or RGB, interleaved),
+    explicit VR little endian, with the pixel data element given whole."""
     def element(group, number, vr, value):
         if len(value) % 2:
             value += b"\0" if vr in (b"UI", b"OB") else b" "
@@ -217,8 +218,12 @@ def dicom_file(syntax, w, h, pixels, preamble=True):
         return element(group, number, b"US", struct.pack("<H", v))
     meta = element(2, 0x10, b"UI", syntax)
     meta = struct.pack("<HH", 2, 0) + b"UL" + struct.pack("<HI", 4, len(meta)) + meta
-    data = (us(0x28, 2, 1) + element(0x28, 4, b"CS", b"MONOCHROME2") + us(0x28, 0x10, h) + us(0x28, 0x11, w) +
-            us(0x28, 0x100, 8) + us(0x28, 0x101, 8) + us(0x28, 0x102, 7) + us(0x28, 0x103, 0))
+    if rgb:
+        data = us(0x28, 2, 3) + element(0x28, 4, b"CS", b"RGB") + us(0x28, 6, 0)
+    else:
+        data = us(0x28, 2, 1) + element(0x28, 4, b"CS", b"MONOCHROME2")
+    data += (us(0x28, 0x10, h) + us(0x28, 0x11, w) +
+             us(0x28, 0x100, 8) + us(0x28, 0x101, 8) + us(0x28, 0x102, 7) + us(0x28, 0x103, 0))
     return (bytes(128) + b"DICM" if preamble else b"") + meta + data + pixels
 
 
@@ -228,6 +233,57 @@ def encapsulated(frame):
     return (struct.pack("<HH", 0x7FE0, 0x10) + b"OB" + struct.pack("<HI", 0, 0xFFFFFFFF) +
             struct.pack("<HHI", 0xFFFE, 0xE000, 0) + struct.pack("<HHI", 0xFFFE, 0xE000, len(frame)) + frame +
             struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
+
+
+JPEG_BASELINE = b"1.2.840.10008.1.2.4.50"
+
+
+def jpeg_segment(code, body):
+    return struct.pack(">BBH", 0xFF, code, len(body) + 2) + body
+
+
+def jpeg_tables():
+    """One quantisation table of ones, a DC table of one code (category 0)
+    and an AC table of one code (end of block): a block is two bits."""
+    dqt = jpeg_segment(0xDB, bytes([0]) + bytes([1]) * 64)
+    one = bytes([1]) + bytes(15)
+    return (dqt + jpeg_segment(0xC4, bytes([0x00]) + one + bytes([0])) +
+            jpeg_segment(0xC4, bytes([0x10]) + one + bytes([0])))
+
+
+def hdoc_drawing(picture):
+    """A compiled document of language 0 drawing image 0 in a 64 x 64 box."""
+    record = struct.pack("<BIBHHHHHH", 1, 0xFFFFFFFF, 0, 0, 0, 0, 0, 64, 64) + struct.pack("<H", 0)
+    block = zlib.compress(record + b"\xff", 9)
+    table = struct.pack("<I", len(picture)) + picture
+    return (b"QORHDOCF" + struct.pack("<BI", 0, len(block)) + block + b"\xff" + bytes(8) +
+            struct.pack("<I", len(table)) + table)
+
+
+def payload_of(welcome):
+    """A binary scenario whose only section is the welcome document."""
+    body = b"\x09" + struct.pack("<I", len(welcome)) + welcome + b"\x00"
+    packed = zlib.compress(body, 9)
+    return (b"QORSOPKG" + struct.pack("<BII", 1, len(body), len(packed)) + hashlib.sha256(body).digest() +
+            packed)
+
+
+def kept_writer(top, seeds, prefix):
+    """put(folder, name, data, seed, sub, seed_data): writes data into
+    top/folder/sub/name and, when a seed entry is named and a seeds folder
+    given, seed_data (or data) into seeds/seed/<prefix>name."""
+    def put(folder, name, data, seed=None, sub="malformed", seed_data=None):
+        d = os.path.join(top, folder, sub) if sub else os.path.join(top, folder)
+        os.makedirs(d, exist_ok=True)
+        with open(os.path.join(d, name), "wb") as f:
+            f.write(data)
+        print(folder, name, len(data))
+        if seeds and seed:
+            s = os.path.join(seeds, seed)
+            os.makedirs(s, exist_ok=True)
+            with open(os.path.join(s, prefix + name), "wb") as f:
+                f.write(seed_data if seed_data is not None else data)
+    return put
 
 
 def make_claims(out):

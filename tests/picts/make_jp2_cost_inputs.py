@@ -33,14 +33,15 @@ number of passes, Lblock and one length for each codeword segment (a pass
 each when every pass is terminated; 10, then 2 and 1 in turn in the bypass
 mode; all of them otherwise).
 """
-import hashlib
 import os
 import random
 import struct
 import subprocess
 import sys
 import tempfile
-import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_factory_images as claims  # noqa: E402  containers around a codestream
 
 
 # ---------------------------------------------------------------------------
@@ -429,27 +430,6 @@ def crossed_positions(side=11000, levels=8, order=2):
     return codestream(main, [bytes(16)])
 
 
-def icns(member_type, member):
-    element = member_type + struct.pack('>I', 8 + len(member)) + member
-    return b'icns' + struct.pack('>I', 8 + len(element)) + element
-
-
-def document(picture):
-    """A compiled document of language 0 drawing image 0 in a 64 x 64 box."""
-    record = struct.pack('<BIBHHHHHH', 1, 0xFFFFFFFF, 0, 0, 0, 0, 0, 64, 64) + struct.pack('<H', 0)
-    block = zlib.compress(record + b'\xff', 9)
-    table = struct.pack('<I', len(picture)) + picture
-    return (b'QORHDOCF' + struct.pack('<BI', 0, len(block)) + block + b'\xff' + bytes(8) +
-            struct.pack('<I', len(table)) + table)
-
-
-def payload(welcome):
-    """A binary scenario whose only section is the welcome document."""
-    body = b'\x09' + struct.pack('<I', len(welcome)) + welcome + b'\x00'
-    packed = zlib.compress(body, 9)
-    return b'QORSOPKG' + struct.pack('<BII', 1, len(body), len(packed)) + hashlib.sha256(body).digest() + packed
-
-
 # ---------------------------------------------------------------------------
 # Writers.
 
@@ -536,26 +516,16 @@ def write_encoded(out):
 
 
 def write_kept(top, seeds):
-    def put(folder, name, data, seed=None, sub='malformed'):
-        d = os.path.join(top, folder, sub) if sub else os.path.join(top, folder)
-        os.makedirs(d, exist_ok=True)
-        with open(os.path.join(d, name), 'wb') as f:
-            f.write(data)
-        print(folder, name, len(data))
-        if seeds and seed:
-            s = os.path.join(seeds, seed)
-            os.makedirs(s, exist_ok=True)
-            with open(os.path.join(s, 'jp2cost-' + name), 'wb') as f:
-                f.write(data)
+    put = claims.kept_writer(top, seeds, 'jp2cost-')
 
     # 65,535 layers of 4,096 precincts: 268 million packets.
     layers = many_layers(65535)
     put('jp2', 'slow-65535-layers-of-4096-precincts-in-%d-bytes.j2k' % len(layers), layers, 'Jp2')
-    ic10 = icns(b'ic10', layers)
+    ic10 = claims.icns_element(b'ic10', layers)
     put('icns', 'slow-ic10-of-65535-layers-in-%d-bytes.icns' % len(ic10), ic10, 'Icns')
-    doc = document(layers)
+    doc = claims.hdoc_drawing(layers)
     put('hdoc', 'slow-picture-of-65535-layers.doc', doc, 'HdocLoader')
-    put('hdoc', 'slow-picture-of-65535-layers.data', payload(doc), sub='payload')
+    put('hdoc', 'slow-picture-of-65535-layers.data', claims.payload_of(doc), sub='payload')
     # 4,900 code-blocks of 64 x 64 (4480 x 4480), each given 88 passes over
     # a byte; padded to the bytes its samples may ask.
     passes = many_passes(70, 70, 88, size=37 * 1024)

@@ -11,11 +11,9 @@ picture, data or not, and the picture is held whole as coefficients.  The
 markers are written here by hand; each scan is its header alone, so the
 decoder fills every block of it in.
 """
-import hashlib
 import os
 import struct
 import sys
-import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_factory_images as claims  # noqa: E402  TIFF and DICOM builders
@@ -24,16 +22,7 @@ top = sys.argv[1]
 seeds = sys.argv[2] if len(sys.argv) > 2 else None
 
 
-def segment(code, body):
-    return struct.pack('>BBH', 0xFF, code, len(body) + 2) + body
-
-
-def tables():
-    """One quantisation table of ones, a DC table of one code (category 0)
-    and an AC table of one code (end of block): a block is two bits."""
-    dqt = segment(0xDB, bytes([0]) + bytes([1]) * 64)
-    one = bytes([1]) + bytes(15)
-    return dqt + segment(0xC4, bytes([0x00]) + one + bytes([0])) + segment(0xC4, bytes([0x10]) + one + bytes([0]))
+segment, tables = claims.jpeg_segment, claims.jpeg_tables
 
 
 def scan(component, data=b''):
@@ -54,17 +43,7 @@ def multiscan(w, h, scans, components=3, pad=0, data=b''):
     return out + b'\xff\xd9'
 
 
-def put(folder, name, data, seed=None, sub='malformed'):
-    d = os.path.join(top, folder, sub)
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, name), 'wb') as f:
-        f.write(data)
-    print(folder, name, len(data))
-    if seeds and seed:
-        s = os.path.join(seeds, seed)
-        os.makedirs(s, exist_ok=True)
-        with open(os.path.join(s, 'multiscan-' + name), 'wb') as f:
-            f.write(data)
+put = claims.kept_writer(top, seeds, 'multiscan-')
 
 
 def small_jpeg():
@@ -88,18 +67,7 @@ def exif_with_thumbnail(thumb):
 
 def dicom(frame, w, h):
     """A data set of one 8-bit RGB frame of w x h in JPEG baseline."""
-    def element(group, number, vr, value):
-        if len(value) % 2:
-            value += b'\0' if vr in (b'UI', b'OB') else b' '
-        return struct.pack('<HH', group, number) + vr + struct.pack('<H', len(value)) + value
-
-    def us(group, number, v):
-        return element(group, number, b'US', struct.pack('<H', v))
-    meta = element(2, 0x10, b'UI', b'1.2.840.10008.1.2.4.50')
-    meta = struct.pack('<HH', 2, 0) + b'UL' + struct.pack('<HI', 4, len(meta)) + meta
-    data = (us(0x28, 2, 3) + element(0x28, 4, b'CS', b'RGB') + us(0x28, 6, 0) + us(0x28, 0x10, h) +
-            us(0x28, 0x11, w) + us(0x28, 0x100, 8) + us(0x28, 0x101, 8) + us(0x28, 0x102, 7) + us(0x28, 0x103, 0))
-    return bytes(128) + b'DICM' + meta + data + claims.encapsulated(frame)
+    return claims.dicom_file(claims.JPEG_BASELINE, w, h, claims.encapsulated(frame), rgb=True)
 
 
 def jpeg_tiff(strips, w, rows, strip_data):
@@ -157,20 +125,6 @@ put('tiff', 'first-of-two-strips-cut-64x128.tif',
 
 # A document drawing the 1,000-scan picture cropped to a 64 x 64 box, alone
 # and as the welcome document of a payload (a few hundred bytes packed).
-def document(picture):
-    record = struct.pack('<BIBHHHHHH', 1, 0xFFFFFFFF, 0, 0, 0, 0, 0, 64, 64) + struct.pack('<H', 0)
-    block = zlib.compress(record + b'\xff', 9)
-    table = struct.pack('<I', len(picture)) + picture
-    return (b'QORHDOCF' + struct.pack('<BI', 0, len(block)) + block + b'\xff' + bytes(8) +
-            struct.pack('<I', len(table)) + table)
-
-
-def payload(welcome):
-    body = b'\x09' + struct.pack('<I', len(welcome)) + welcome + b'\x00'
-    packed = zlib.compress(body, 9)
-    return b'QORSOPKG' + struct.pack('<BII', 1, len(body), len(packed)) + hashlib.sha256(body).digest() + packed
-
-
-doc = document(multiscan(3816, 3816, 1000))
+doc = claims.hdoc_drawing(multiscan(3816, 3816, 1000))
 put('hdoc', 'slow-picture-of-1000-scans-3816x3816-cropped.doc', doc)
-put('hdoc', 'slow-picture-of-1000-scans-3816x3816-cropped.data', payload(doc), sub='payload')
+put('hdoc', 'slow-picture-of-1000-scans-3816x3816-cropped.data', claims.payload_of(doc), sub='payload')

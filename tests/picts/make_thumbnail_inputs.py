@@ -24,16 +24,7 @@ seeds = sys.argv[2] if len(sys.argv) > 2 else None
 SIDE = 2048
 
 
-def segment(code, body):
-    return struct.pack('>BBH', 0xFF, code, len(body) + 2) + body
-
-
-def tables():
-    """One quantisation table of ones, a DC table of one code (category 0)
-    and an AC table of one code (end of block)."""
-    dqt = segment(0xDB, bytes([0]) + bytes([1]) * 64)
-    one = bytes([1]) + bytes(15)
-    return dqt + segment(0xC4, bytes([0x00]) + one + bytes([0])) + segment(0xC4, bytes([0x10]) + one + bytes([0]))
+segment, tables = claims.jpeg_segment, claims.jpeg_tables
 
 
 def exif(thumb):
@@ -68,17 +59,7 @@ def nested(levels, data=b''):
 WHOLE = bytes(SIDE * SIDE // 64 * 2 // 8)
 
 
-def put(folder, name, data, seed=None, seed_data=None):
-    d = os.path.join(top, folder, 'malformed')
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, name), 'wb') as f:
-        f.write(data)
-    print(folder, name, len(data))
-    if seeds and seed:
-        s = os.path.join(seeds, seed)
-        os.makedirs(s, exist_ok=True)
-        with open(os.path.join(s, 'nested-' + name), 'wb') as f:
-            f.write(seed_data if seed_data is not None else data)
+put = claims.kept_writer(top, seeds, 'nested-')
 
 
 def exif_of(jpeg):
@@ -91,18 +72,7 @@ def exif_of(jpeg):
 
 def dicom(frame, w, h):
     """A data set of one 8-bit grey frame of w x h in JPEG baseline."""
-    def element(group, number, vr, value):
-        if len(value) % 2:
-            value += b'\0' if vr in (b'UI', b'OB') else b' '
-        return struct.pack('<HH', group, number) + vr + struct.pack('<H', len(value)) + value
-
-    def us(group, number, v):
-        return element(group, number, b'US', struct.pack('<H', v))
-    meta = element(2, 0x10, b'UI', b'1.2.840.10008.1.2.4.50')
-    meta = struct.pack('<HH', 2, 0) + b'UL' + struct.pack('<HI', 4, len(meta)) + meta
-    data = (us(0x28, 2, 1) + element(0x28, 4, b'CS', b'MONOCHROME2') + us(0x28, 0x10, h) + us(0x28, 0x11, w) +
-            us(0x28, 0x100, 8) + us(0x28, 0x101, 8) + us(0x28, 0x102, 7) + us(0x28, 0x103, 0))
-    return bytes(128) + b'DICM' + meta + data + claims.encapsulated(frame)
+    return claims.dicom_file(claims.JPEG_BASELINE, w, h, claims.encapsulated(frame))
 
 
 def jpeg_tiff(jpeg, compression, w, h):
