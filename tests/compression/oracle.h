@@ -17,24 +17,33 @@ namespace ztest {
 
 using Bytes = std::vector<unsigned char>;
 
+// The tests' one generator of pseudo-random numbers (xorshift64*).
+inline std::uint64_t xorshift(std::uint64_t& x) {
+    x ^= x >> 12;
+    x ^= x << 25;
+    x ^= x >> 27;
+    return x * 0x2545F4914F6CDD1Dull;
+}
+
+// n bytes of noise, the same for a seed on every machine.
+inline Bytes noise(std::size_t n, std::uint64_t seed) {
+    Bytes v(n);
+    for (auto& b : v) b = static_cast<unsigned char>(xorshift(seed) >> 56);
+    return v;
+}
+
 // Text-like data that compresses well but not trivially: words from a small
-// vocabulary picked by an xorshift generator, with runs of noise between.
+// vocabulary picked by xorshift, with runs of noise between.
 inline Bytes mixedData(std::size_t n, std::uint64_t seed = 0x9E3779B97F4A7C15ull) {
     static const char* const kWords[] = {"package ", "install ", "qor ",   "registry ", "update ",
                                          "version ", "\n",       "files ", "0123456789", "scenario "};
     Bytes v;
     v.reserve(n);
     std::uint64_t x = seed;
-    auto next = [&x] {
-        x ^= x >> 12;
-        x ^= x << 25;
-        x ^= x >> 27;
-        return x * 0x2545F4914F6CDD1Dull;
-    };
     while (v.size() < n) {
-        const std::uint64_t r = next();
+        const std::uint64_t r = xorshift(x);
         if ((r & 15) == 0) {
-            for (int i = 0; i < 7 && v.size() < n; ++i) v.push_back(static_cast<unsigned char>(next() >> 56));
+            for (int i = 0; i < 7 && v.size() < n; ++i) v.push_back(static_cast<unsigned char>(xorshift(x) >> 56));
         } else {
             for (const char* w = kWords[(r >> 8) % 10]; *w && v.size() < n; ++w) v.push_back(static_cast<unsigned char>(*w));
         }

@@ -18,19 +18,8 @@
 namespace {
 
 using ztest::Bytes;
-
-std::uint64_t xorshift(std::uint64_t& x) {
-    x ^= x >> 12;
-    x ^= x << 25;
-    x ^= x >> 27;
-    return x * 0x2545F4914F6CDD1Dull;
-}
-
-Bytes noise(std::size_t n, std::uint64_t seed) {
-    Bytes v(n);
-    for (auto& b : v) b = static_cast<unsigned char>(xorshift(seed) >> 56);
-    return v;
-}
+using ztest::noise;
+using ztest::xorshift;
 
 Bytes join(std::initializer_list<Bytes> parts) {
     Bytes v;
