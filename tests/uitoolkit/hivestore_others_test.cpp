@@ -109,6 +109,7 @@ TEST_F(HiveOthers, OnlyTheUsersOwnStoreIsTakenByNameAndAnotherUsersLockIsNotWait
         SCOPED_TRACE(c.what);
         ASSERT_EQ(system(("rm -rf qorapp " + home_.file(".qorapp") + " " + outside.path() + "/*").c_str()), 0);
         const std::string folder = c.kind == 'l' ? outside.file("mine") : shared.file("qorapp");
+        // Its lock file, or its one name like a temporary file.
         const std::string lock = folder + (c.kind == 't' ? "/.data.3999999.2.tmp" : "/.hives.lock");
         ASSERT_TRUE(mkdir(folder.c_str(), c.mode) == 0 && chmod(folder.c_str(), c.mode) == 0 &&
                     qortest::writeFile(lock, "QORC-my-notes") &&
