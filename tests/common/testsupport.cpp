@@ -75,22 +75,26 @@ void limitProcessorTime(int seconds) {
     alarm(static_cast<unsigned>(seconds) * 20 + 60);
 }
 
+// The failed assertions of the running test so far: a child's own are those
+// it adds to what it inherited.
+static int failuresSoFar() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    int n = 0;
+    for (int i = 0; test && i < test->result()->total_part_count(); ++i)
+        n += test->result()->GetTestPartResult(i).failed();
+    return n;
+}
+
 bool withinCpuSeconds(unsigned cpuSeconds, const std::function<void()>& body) {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
         limitProcessorTime(static_cast<int>(cpuSeconds));
-        // Only the body's own failures count, not the test's before it.
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        const ::testing::TestResult* result = test ? test->result() : nullptr;
-        const int before = result ? result->total_part_count() : 0;
+        const int inherited = failuresSoFar();
         body();
-        bool failed = false;
-        for (int i = before; result && i < result->total_part_count(); ++i)
-            failed |= result->GetTestPartResult(i).failed();
         std::fflush(nullptr);
-        _exit(failed ? 1 : 0);
+        _exit(failuresSoFar() > inherited ? 1 : 0);
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child) return false;

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "pakvane/shortcut.h"
 #include "pakvane/sysregister.h"
@@ -130,80 +129,41 @@ TEST_F(DesktopEntry, ElevatedEntryUsesTheHelperThatPathOffers) {
               std::string(kHead) + "Sample\nExec=\"/opt/x/sample tool\"\nTerminal=true" + kTail);
 }
 
-// Program paths holding each character that the Exec key's quoting, the
-// desktop file's string escapes or a shell gives a meaning, written with
-// and without arguments under each privilege helper, and read back by
-// read_desktop_exec.py: the Desktop Entry Specification's reading of the
-// key, then bash's reading of the command a helper or "bash -c" is given.
-// Each path must come back as one argument, as it was, and nothing it holds
-// may run.
+// Program paths holding each character that the Exec key's quoting, a
+// desktop file's string escapes or a shell gives a meaning, with and
+// without arguments under each helper, read back by read_desktop_exec.py
+// (the Desktop Entry Specification's reading of the key, then bash's of the
+// command a helper or "bash -c" runs): each path is one argument as it
+// was, and nothing it holds runs.
 TEST_F(DesktopEntry, ExecGivesEveryPathBackAsOneArgument) {
-    const std::string paths[] = {
-        "/opt/plain/bin/app",
-        "/opt/my app/bin/app",
-        "/opt/a\"b/app",
-        "/opt/app/bin/app\"; touch INJECTED; \"",
-        "/opt/a`touch INJECTED`/app",
-        "/opt/$(touch INJECTED)/app",
-        "/opt/$HOME/app",
-        "/opt/a\\b/app",
-        "/opt/ends in\\",
-        "/opt/100%/app",
-        "/opt/%U %f/app",
-        "/opt/it's/app",
-        "/opt/tab\there/app",
-        "/opt/x; touch INJECTED; y/app",
-        "/opt/a&b|c<d>e/app",
-        "/opt/~/*?/#(x)/=/app",
-        "/opt/\xc3\xbcn\xc3\xaf/app",
-        "/opt/\\\"$`\\\\/ app",
-    };
-    struct Helper {
-        const char* name;
-        std::initializer_list<const char*> offered;
-    };
-    const Helper helpers[] = {{"plain", {"gksudo"}}, {"gksudo", {"gksudo"}}, {"kdesudo", {"kdesudo"}}, {"shell", {}}};
-    std::string list;
-    std::vector<std::string> expected;
+    const std::string paths[] = {"/opt/plain/bin/app", "/opt/my app/bin/app", "/opt/a\"b/app",
+                                 "/opt/app/bin/app\"; touch INJECTED; \"", "/opt/a`touch INJECTED`/app",
+                                 "/opt/$(touch INJECTED)/app", "/opt/$HOME/app", "/opt/ends in\\", "/opt/%U 100%/app",
+                                 "/opt/it's/tab\there/app", "/opt/x; touch INJECTED; y/a&b|c<d>e/~/*?/#(x)/=/app",
+                                 "/opt/\xc3\xbcn\xc3\xaf/app", "/opt/\\\"$`\\\\/ app"};
+    std::string list, expected;
     int n = 0;
-    for (const Helper& h : helpers) {
-        offer(h.offered);
-        const bool elevated = std::strcmp(h.name, "plain") != 0;
+    for (const std::string helper : {"plain", "gksudo", "kdesudo", "shell"}) {
+        offer({helper == "shell" ? "none" : helper.c_str()});
         for (const std::string& path : paths) {
             for (const char* args : {static_cast<const char*>(nullptr), "--go"}) {
                 const std::string file = dir_.file("e" + std::to_string(++n) + ".desktop");
                 ASSERT_TRUE(createLinShortcut(s(file.c_str()), s(path.c_str()), s("Utility;"), s("Tool"), nullptr,
-                                              nullptr, elevated, s(args)))
-                    << path;
-                list += std::string(h.name) + " " + file + "\n";
-                // The words the program finally gets: NUL after each.
+                                              nullptr, helper != "plain", s(args))) << path;
+                list += helper + " " + file + "\n";
+                // The words the program is given, each ended by a NUL.
                 std::string words = path + '\0' + (args ? std::string(args) + '\0' : "");
-                if (std::strcmp(h.name, "shell") == 0) words = std::string("xhost\0+SI:localuser:root\0sudo\0", 30) + words;
-                expected.push_back(qortest::hex(words.data(), words.size()));
+                if (helper == "shell") words = std::string("xhost\0+SI:localuser:root\0sudo\0", 30) + words;
+                expected += qortest::hex(words.data(), words.size()) + "\n";
             }
         }
     }
     ASSERT_TRUE(qortest::writeFile(dir_.file("entries"), list));
     setenv("PATH", oldPath_.c_str(), 1);
-    int status = -1;
-    const std::string out = qortest::runPython(
-        qortest::readFile(std::string(QOR_SOURCE_DIR) + "/tests/pakvane/read_desktop_exec.py"),
-        "'" + dir_.file("entries") + "' '" + dir_.path() + "'", &status);
-    ASSERT_EQ(status, 0) << out;
-    std::vector<std::string> got;
-    for (std::size_t at = 0; at < out.size();) {
-        const std::size_t end = out.find('\n', at);
-        got.push_back(out.substr(at, end - at));
-        at = end == std::string::npos ? out.size() : end + 1;
-    }
-    ASSERT_EQ(got.size(), expected.size()) << out;
-    std::size_t i = 0;
-    for (const Helper& h : helpers)
-        for (const std::string& path : paths)
-            for (const char* args : {"", " --go"}) {
-                EXPECT_EQ(got[i], expected[i]) << h.name << ": " << path << args;
-                ++i;
-            }
+    const std::string got =
+        qortest::runPython(qortest::readFile(QOR_SOURCE_DIR "/tests/pakvane/read_desktop_exec.py"),
+                           "'" + dir_.file("entries") + "' '" + dir_.path() + "'");
+    EXPECT_EQ(got, expected);
     EXPECT_FALSE(exists(dir_.file("INJECTED")));
 }
 
@@ -378,51 +338,20 @@ TEST(ShortcutFiles, AreReplacedWholeOrNotAtAll) {
     ASSERT_EQ(chdir("/"), 0);
 }
 
-// Both writers against names another user planted in a folder that
-// everyone may write to (the scenes of plantedfolders.h): a link is
-// followed, and a file replaced, only where the kernel's rules would let
-// it be; a refusal leaves every folder as it was.
+// Both writers through the scenes of plantedfolders.h.
 TEST(ShortcutFiles, RefuseWhatAnotherUserPlanted) {
     if (geteuid() != 0) GTEST_SKIP() << "planting files as another user needs root";
+    qortest::checkPlantedScenes([](const auto& given, const auto& plant, auto&) {
+        return plant() && createLinShortcut(s(given.c_str()), s("/opt/x/tool"), s("U;"), s("T"), nullptr, nullptr,
+                                            false, nullptr);
+    }, "[Desktop Entry]", "");
     qortest::TempDir drive;
     ASSERT_EQ(mkdir(drive.file("C:").c_str(), 0700), 0);
     ASSERT_TRUE(qortest::writeFile(drive.file("C:/tool"), "binary"));
-    struct Writer {
-        const char* name;
-        bool (*write)(char* file);
-        std::string starts;
-    };
-    const Writer writers[] = {
-        {"desktop entry",
-         [](char* file) {
-             return createLinShortcut(file, s("/opt/x/tool"), s("Utility;"), s("Tool"), nullptr, nullptr, false, nullptr);
-         },
-         "[Desktop Entry]"},
-        {"shell link",
-         [](char* file) { return createWinShortcut(file, s("C:/tool"), nullptr, nullptr, 0, s("Tool"), false, nullptr); },
-         std::string("L\0\0\0", 4)},
-    };
-    for (const Writer& w : writers) {
-        for (const qortest::PlantedCase& c : qortest::plantedCases()) {
-            const std::string what = std::string(w.name) + ": " + c.name;
-            qortest::PlantedFolders f;
-            ASSERT_TRUE(f.ready());
-            ASSERT_TRUE(c.plant(f)) << what;
-            const std::string before = f.snapshot(c.written ? c.written : "");
-            const std::string given = f.path(c.given);
-            const qortest::GuardedWrite r = qortest::runGuarded([&](std::string&) {
-                return chdir(drive.path().c_str()) == 0 && w.write(const_cast<char*>(given.c_str()));
-            });
-            ASSERT_TRUE(r.ended) << what << ": the write blocked or died";
-            EXPECT_EQ(f.snapshot(c.written ? c.written : ""), before) << what;
-            EXPECT_EQ(r.ok, c.written != nullptr) << what;
-            if (!c.written) continue;
-            EXPECT_EQ(qortest::readFile(f.path(c.written)).compare(0, w.starts.size(), w.starts), 0) << what;
-            struct stat st;
-            ASSERT_EQ(lstat(f.path(c.written).c_str(), &st), 0) << what;
-            EXPECT_EQ(st.st_uid, c.owner) << what;
-        }
-    }
+    qortest::checkPlantedScenes([&](const auto& given, const auto& plant, auto&) {
+        return plant() && chdir(drive.path().c_str()) == 0 &&
+               createWinShortcut(s(given.c_str()), s("C:/tool"), nullptr, nullptr, 0, s("Tool"), false, nullptr);
+    }, std::string("L\0\0\0", 4), "");
 }
 
 }  // namespace

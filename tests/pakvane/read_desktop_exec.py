@@ -1,31 +1,17 @@
-"""Reads the Exec key of desktop entries back, as the Desktop Entry
-Specification (version 1.5, "The Exec key" and "Possible value types")
-says a launcher reads it, and then as the program it names reads what it is
-given:
-
-    read_desktop_exec.py <list> <folder>
-
-<list> holds lines "<helper> <entry file>", the helper one of plain (the
-program is started itself), gksudo and kdesudo (the helper is given the
-command as one argument, which it splits as a shell does) and shell ("bash
--c" is given a script that runs xhost, then the command under sudo).  For
-each entry one line is printed: the words the program finally gets, each
-ended by a NUL byte, in hexadecimal; or "bad: <why>" when the key breaks a
-rule.  The shell's words are bash's own, run in <folder> with xhost and sudo
-as functions that print their words: anything a path makes bash run shows
-as words that differ, or as a file made in <folder>.
-
-Strict where the specification says "must": an unknown string escape, a
-reserved character outside quotes, an unescaped '`' or '$' or a backslash
-before anything but '"', '`', '$' or '\\' inside quotes, a '%' that is no
-"%%" (no field code is written by the writer under test).
+"""read_desktop_exec.py <list> <folder>: reads the Exec key of each desktop
+entry of <list> (lines "<helper> <entry>") as the Desktop Entry
+Specification 1.5 says a launcher does, strict where it says "must", and
+prints in hexadecimal the words the program finally gets, each ended by a
+NUL, or "bad: <why>".  The helper is plain (the program is started), gksudo
+or kdesudo (given the command to split as a shell does) or shell ("bash -c"
+runs xhost, then sudo); the shells are bash, run in <folder> with xhost and
+sudo as functions that print their words.
 """
-import os
 import subprocess
 import sys
 
 RESERVED = set(' \t\n"\'\\><~|&;$*?#()`')
-STRING_ESCAPES = {'s': ' ', 'n': '\n', 't': '\t', 'r': '\r', '\\': '\\'}
+ESCAPES = {'s': ' ', 'n': '\n', 't': '\t', 'r': '\r', '\\': '\\'}
 
 
 class Bad(Exception):
@@ -33,35 +19,12 @@ class Bad(Exception):
 
 
 def string_value(raw):
-    """The value of a key of type string, its escapes undone."""
-    out, i = [], 0
+    out, i = '', 0
     while i < len(raw):
-        c = raw[i]
-        if c == '\\':
-            if i + 1 >= len(raw) or raw[i + 1] not in STRING_ESCAPES:
-                raise Bad(f'string escape {raw[i:i + 2]!r}')
-            out.append(STRING_ESCAPES[raw[i + 1]])
-            i += 2
-        else:
-            if ord(c) < 0x20:
-                raise Bad(f'control character {c!r} in a string value')
-            out.append(c)
-            i += 1
-    return ''.join(out)
-
-
-def field_codes(arg):
-    out, i = [], 0
-    while i < len(arg):
-        if arg[i] == '%':
-            if arg[i + 1:i + 2] != '%':
-                raise Bad(f'field code {arg[i:i + 2]!r}')
-            out.append('%')
-            i += 2
-        else:
-            out.append(arg[i])
-            i += 1
-    return ''.join(out)
+        if raw[i] == '\\' and raw[i + 1:i + 2] not in ESCAPES or ord(raw[i]) < 0x20:
+            raise Bad(f'string escape or control character at {raw[i:i + 2]!r}')
+        out, i = (out + ESCAPES[raw[i + 1]], i + 2) if raw[i] == '\\' else (out + raw[i], i + 1)
+    return out
 
 
 def exec_arguments(line):
@@ -70,74 +33,49 @@ def exec_arguments(line):
         if line[i] == ' ':
             i += 1
             continue
-        arg = []
-        if line[i] == '"':
-            i += 1
-            while True:
-                if i >= n:
-                    raise Bad('a quote that does not end')
-                c = line[i]
-                if c == '"':
-                    i += 1
-                    break
-                if c == '\\':
-                    if line[i + 1:i + 2] not in ('"', '`', '$', '\\'):
-                        raise Bad(f'quoted escape {line[i:i + 2]!r}')
-                    arg.append(line[i + 1])
-                    i += 2
-                    continue
-                if c in '`$':
-                    raise Bad(f'unescaped {c!r} inside quotes')
-                arg.append(c)
+        arg, quoted = '', line[i] == '"'
+        i += quoted
+        while i < n and (quoted or line[i] != ' '):
+            c = line[i]
+            if quoted and c == '"':
+                quoted, i = None, i + 1
+                break
+            if quoted and c == '\\':
+                if line[i + 1:i + 2] not in ('"', '`', '$', '\\'):
+                    raise Bad(f'quoted escape {line[i:i + 2]!r}')
+                c, i = line[i + 1], i + 1
+            elif c in '`$' or (not quoted and c in RESERVED):
+                raise Bad(f'reserved {c!r} unescaped')
+            elif c == '%':
+                if line[i + 1:i + 2] != '%':
+                    raise Bad(f'field code {line[i:i + 2]!r}')
                 i += 1
-            if i < n and line[i] != ' ':
-                raise Bad('characters right after a closing quote')
-        else:
-            while i < n and line[i] != ' ':
-                if line[i] in RESERVED:
-                    raise Bad(f'reserved {line[i]!r} outside quotes')
-                arg.append(line[i])
-                i += 1
-        args.append(field_codes(''.join(arg)))
+            arg, i = arg + c, i + 1
+        if quoted or (quoted is None and i < n and line[i] != ' '):
+            raise Bad('a quote that does not end, or is followed by more')
+        args.append(arg)
     return args
 
 
-def bash_words(script, folder):
-    prelude = ('w() { printf "%s\\0" "$@"; }; '
-               'xhost() { printf "%s\\0" xhost "$@"; }; sudo() { printf "%s\\0" sudo "$@"; }; ')
-    r = subprocess.run(['bash', '-c', prelude + script], cwd=folder, capture_output=True,
-                       env={'PATH': '/usr/bin:/bin', 'HOME': '/nonexistent-home'}, timeout=60)
+def words(helper, entry, folder):
+    keys = [l[5:] for l in open(entry, encoding='utf-8').read().split('\n') if l.startswith('Exec=')]
+    if len(keys) != 1:
+        raise Bad(f'{len(keys)} Exec keys')
+    argv = exec_arguments(string_value(keys[0]))
+    if helper == 'plain':
+        return b''.join(a.encode() + b'\0' for a in argv)
+    if argv[:-1] != (['bash', '-c'] if helper == 'shell' else [helper]):
+        raise Bad(f'argv {argv!r}')
+    prelude = 'w() { printf "%s\\0" "$@"; }; xhost() { w xhost "$@"; }; sudo() { w sudo "$@"; }; '
+    r = subprocess.run(['bash', '-c', prelude + (argv[-1] if helper == 'shell' else 'w ' + argv[-1])], cwd=folder,
+                       capture_output=True, env={'PATH': '/usr/bin:/bin', 'HOME': '/nonexistent-home'}, timeout=60)
     if r.returncode != 0:
         raise Bad(f'bash: exit {r.returncode}: {r.stderr!r}')
     return r.stdout
 
 
-def words(helper, path, folder):
-    with open(path, encoding='utf-8') as f:
-        lines = [l for l in f.read().split('\n') if l.startswith('Exec=')]
-    if len(lines) != 1:
-        raise Bad(f'{len(lines)} Exec keys')
-    argv = exec_arguments(string_value(lines[0][5:]))
-    if helper == 'plain':
-        return b''.join(a.encode() + b'\0' for a in argv)
-    if helper in ('gksudo', 'kdesudo'):
-        if len(argv) != 2 or argv[0] != helper:
-            raise Bad(f'argv {argv!r}')
-        return bash_words('w ' + argv[1], folder)
-    if len(argv) != 3 or argv[:2] != ['bash', '-c']:
-        raise Bad(f'argv {argv!r}')
-    return bash_words(argv[2], folder)
-
-
-def main():
-    folder = sys.argv[2]
-    with open(sys.argv[1], encoding='utf-8') as f:
-        for line in f.read().splitlines():
-            helper, path = line.split(' ', 1)
-            try:
-                print(words(helper, path, folder).hex())
-            except Bad as e:
-                print(f'bad: {e}')
-
-
-main()
+for line in open(sys.argv[1], encoding='utf-8').read().splitlines():
+    try:
+        print(words(*line.split(' ', 1), sys.argv[2]).hex())
+    except Bad as e:
+        print(f'bad: {e}')

@@ -177,51 +177,40 @@ TEST_F(HiveMemory, HiveLongerThanTheStoreReadsIsRefusedWithItsReason) {
 }
 
 // Values set one by one before a save cost no more than the hive they make
-// costs loaded from its file: 100,000 values in 100 sections of 1,000, and
-// 20,000 values 30 levels deep, the same path above them all.  Counted while
-// they wait for the save, and after it (when the hive also holds its file's
-// bytes, as a loaded one does).
+// costs loaded from its file: 100,000 values in 100 sections, and 20,000
+// values below one path 30 levels deep.  Counted while they wait for the
+// save, and after it (when the hive also holds its file's bytes, as a
+// loaded one does).
 TEST_F(HiveMemory, ValuesSetBeforeASaveHoldNoMoreThanTheHiveLoaded) {
-    struct Shape {
-        const char* hive;
-        int values;
-        std::string (*path)(int);
-    };
-    const Shape shapes[] = {
-        {"wide", 100000, [](int i) { return "wide/g" + std::to_string(i / 1000) + "/k" + std::to_string(i % 1000); }},
-        {"deep", 20000,
-         [](int i) {
-             std::string p = "deep";
-             for (int level = 1; level < 30; ++level) p += "/l" + std::to_string(level);
-             return p + "/k" + std::to_string(i);
-         }},
-    };
-    for (const Shape& shape : shapes) {
+    for (const std::string hive : {"wide", "deep"}) {
+        std::string above = hive;
+        for (int level = 1; hive == "deep" && level < 30; ++level) above += "/l" + std::to_string(level);
+        const int values = hive == "wide" ? 100000 : 20000;
+        auto path = [&](int i) {
+            return hive == "wide" ? "wide/g" + std::to_string(i / 1000) + "/k" + std::to_string(i % 1000)
+                                  : above + "/k" + std::to_string(i);
+        };
         long long beforeSave = 0, afterSave = 0, loaded = 0;
         {
             qortest::AllocMeter meter;
             cCIAppConfig c;
             ASSERT_TRUE(c.openConfig("qor"));
-            for (int i = 0; i < shape.values; ++i)
-                ASSERT_TRUE(c.setParamStr(shape.path(i).c_str(), ("v" + std::to_string(i)).c_str(), -1));
+            for (int i = 0; i < values; ++i)
+                ASSERT_TRUE(c.setParamStr(path(i).c_str(), ("v" + std::to_string(i)).c_str(), -1));
             beforeSave = meter.held();
             ASSERT_TRUE(c.saveConfig());
             afterSave = meter.held();
         }
-        {
-            qortest::AllocMeter meter;
-            cCIAppConfig c;
-            ASSERT_TRUE(c.openConfig("qor"));
-            loaded = meter.held();
-            _guardchar<char> last;
-            ASSERT_TRUE(c.getParamStr(shape.path(shape.values - 1).c_str(), last));
-            EXPECT_EQ(std::string(last.c_str()), "v" + std::to_string(shape.values - 1));
-        }
-        EXPECT_LE(beforeSave, loaded) << shape.hive << ": " << beforeSave << " bytes before the save, " << loaded
-                                      << " loaded";
-        EXPECT_LE(afterSave, loaded + loaded / 4) << shape.hive << ": " << afterSave << " bytes after the save, "
-                                                  << loaded << " loaded";
-        ASSERT_EQ(unlink((dir_ + "/" + shape.hive).c_str()), 0);
+        qortest::AllocMeter meter;
+        cCIAppConfig c;
+        ASSERT_TRUE(c.openConfig("qor"));
+        loaded = meter.held();
+        _guardchar<char> last;
+        ASSERT_TRUE(c.getParamStr(path(values - 1).c_str(), last));
+        EXPECT_EQ(std::string(last.c_str()), "v" + std::to_string(values - 1));
+        EXPECT_LE(beforeSave, loaded) << hive << ": " << beforeSave << " bytes before the save";
+        EXPECT_LE(afterSave, loaded + loaded / 4) << hive << ": " << afterSave << " bytes after the save";
+        ASSERT_EQ(unlink((dir_ + "/" + hive).c_str()), 0);
     }
 }
 
