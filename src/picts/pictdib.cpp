@@ -3,6 +3,7 @@
 
 #include "base/checked.h"
 #include "base/memio.h"
+#include "picts/pictjpeg.h"
 #include "picts/pictpng.h"
 
 #include <algorithm>
@@ -10,7 +11,9 @@
 #include <new>
 #include <vector>
 
-cPictDIB::tEmbeddedDecoderMaker cPictDIB::sEmbeddedJpegMaker = nullptr;
+cPictBase* cPictDIB::makeJpegDecoder() { return new (std::nothrow) cPictJPEG; }
+
+cPictDIB::tEmbeddedDecoderMaker cPictDIB::sEmbeddedJpegMaker = &cPictDIB::makeJpegDecoder;
 
 const unsigned int cPictDIB::myStd16CPallette[16] = {
     0xFF000000u, 0xFF0000AAu, 0xFF00AA00u, 0xFF00AAAAu, 0xFFAA0000u, 0xFFAA00AAu, 0xFFAA5500u, 0xFFAAAAAAu,

@@ -36,10 +36,12 @@ public:
     // Stream bytes consumed so far, counted from the start of the stream.
     unsigned long long bytesConsumed() const { return consumed_; }
 
-    // Makes the decoder of embedded JPEG data (compression 4).  Null until a
-    // JPEG decoder registers its maker; such bitmaps fail until then.
+    // Makes the decoder of embedded JPEG data (compression 4): the library's
+    // own JPEG decoder (makeJpegDecoder) unless a program puts another in
+    // its place; null makes such bitmaps fail.
     using tEmbeddedDecoderMaker = cPictBase* (*)();
     static tEmbeddedDecoderMaker sEmbeddedJpegMaker;
+    static cPictBase* makeJpegDecoder();
 
     static const unsigned int myStd16CPallette[16];
 

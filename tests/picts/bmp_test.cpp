@@ -299,7 +299,7 @@ print(' '.join('%02x%02x%02x%02x' % (px[i + 3], px[i], px[i + 1], px[i + 2]) for
     EXPECT_FALSE(cPictDIB::save(nullptr, &m2));
 }
 
-TEST_F(BmpFiles, EmbeddedPngAndTheJpegHook) {
+TEST_F(BmpFiles, EmbeddedPngAndJpegDecodeLikePillow) {
     // A BMP whose data is a PNG (compression 5): the PNG from the PNG set.
     qortest::TempDir pngDir;
     const auto index = picttest::generate("png", pngDir.path());
@@ -309,7 +309,19 @@ TEST_F(BmpFiles, EmbeddedPngAndTheJpegHook) {
     cPictBMP d;
     ASSERT_TRUE(decodes(b, d));
     EXPECT_TRUE(picttest::samePixels(d, ref));
-    // JPEG data fails until a JPEG decoder registers, then goes through it.
+    // JPEG data (compression 4) goes to the library's JPEG decoder and gives
+    // Pillow's pixels; bytes that are no JPEG fail; a program's own maker
+    // takes its place.
+    qortest::TempDir jpegDir;
+    picttest::generate("jpeg", jpegDir.path(), "make_adapter_images.py");
+    for (const char* name : {"jpeg_base420", "jpeg_progressive"}) {
+        SCOPED_TRACE(name);
+        const Bytes jpeg = picttest::readBytes(jpegDir.file(std::string(name) + ".jpg"));
+        const picttest::Reference jref = picttest::readReference(jpegDir.file(std::string(name) + ".ref"));
+        cPictBMP viaJpeg;
+        ASSERT_TRUE(decodes(bmpFile(infoHeader(jref.width, jref.height, 0, 4, jpeg.size()), {}, jpeg), viaJpeg));
+        EXPECT_TRUE(picttest::samePixels(viaJpeg, jref));
+    }
     const Bytes j = bmpFile(infoHeader(3, 2, 0, 4, 4), {}, Bytes{0xFF, 0xD8, 0xFF, 0xD9});
     EXPECT_FALSE(bmpDecodes(j));
     struct cStub : cPictDummy {
@@ -321,7 +333,7 @@ TEST_F(BmpFiles, EmbeddedPngAndTheJpegHook) {
     cPictDIB::sEmbeddedJpegMaker = []() -> cPictBase* { return new cStub; };
     cPictBMP viaHook;
     EXPECT_TRUE(decodes(j, viaHook));
-    cPictDIB::sEmbeddedJpegMaker = nullptr;
+    cPictDIB::sEmbeddedJpegMaker = &cPictDIB::makeJpegDecoder;
     EXPECT_EQ(viaHook.width(), 3);
     EXPECT_EQ(viaHook.raw8Bpp()[5], 0xFF123456u);
 }
