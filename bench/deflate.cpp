@@ -3,7 +3,7 @@
 // stream's end), one output buffer reused.  Ours (cBlockDeflater) and the
 // writer's engines as it chooses them block by block (stored, ours, or
 // libdeflate at level 6 or 9 on the piece whole without history, made
-// joinable: cPieceDeflater) against zlib at level 9 given the same pieces and
+// joinable: cJoinedDeflater) against zlib at level 9 given the same pieces and
 // dictionaries, and libdeflate at level 9 on the same pieces, on three
 // texts:
 //  - words of a vocabulary of a few dozen, the files of the many-small-files
@@ -29,7 +29,7 @@
 // bytes.
 //   bench_deflate --blocks [--csv] FILE...
 #include "compression/blockdeflate.h"
-#include "compression/piecedeflate.h"
+#include "compression/joindeflate.h"
 #include "pakvane/pkgstream.h"
 #include "pakvane/storedblocks.h"
 
@@ -189,7 +189,7 @@ BENCHMARK(BM_PiecesDeflate_Libdeflate9)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark:
 void BM_PiecesDeflate_AsChosen(benchmark::State& state) {
     const std::vector<unsigned char>& in = input(static_cast<int>(state.range(0)));
     cBlockDeflater ours;
-    cPieceDeflater whole(kPieceLevel), deep(kDeepPieceLevel);
+    cJoinedDeflater whole(kPieceLevel), deep(kDeepPieceLevel);
     sStoredScratch scratch;
     std::vector<unsigned char> out(std::max({cBlockDeflater::bound(kPiece), whole.bound(kPiece), storedBlocksBound(kPiece)}));
     std::size_t total = 0;
@@ -255,7 +255,7 @@ int blockTable(int argc, char** argv) {
             return 2;
         }
         cBlockDeflater ours;
-        cPieceDeflater whole(kPieceLevel), deep(kDeepPieceLevel);
+        cJoinedDeflater whole(kPieceLevel), deep(kDeepPieceLevel);
         z_stream z{};
         if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return 2;
         std::vector<unsigned char> out(std::max({cBlockDeflater::bound(kPiece), whole.bound(kPiece),

@@ -23,7 +23,7 @@ anywhere; writes into fuzz/corpus/):
   BlockDeflate/        text, runs of bytes and a mix, in pieces of a few
                        KiB, and inputs stretched to 320 KB: text in pieces
                        of 160 KiB, and noise in pieces of 96 KiB
-  PieceDeflate/        zlib's raw streams of text and noise at levels 0, 1
+  JoinDeflate/         zlib's raw streams of text and noise at levels 0, 1
                        and 9 and with sync flushes, and text and noise
                        to deflate in two pieces
 """
@@ -122,8 +122,8 @@ def block_deflate_seeds():
     write("BlockDeflate", "stretched-noise", b"\x01" + struct.pack("<HBH", (96 - 32) * 256, 0, 0xFFFF) + b"q")
 
 
-def piece_deflate_seeds():
-    """FuzzPieceDeflate.cpp's input: a mode byte (even: a raw deflate
+def join_deflate_seeds():
+    """FuzzJoinDeflate.cpp's input: a mode byte (even: a raw deflate
     stream follows; odd: the level, then the cut (u16) and the data)."""
     words = b"the package installs registers updates removes software for its user version folder".split()
     text, x = bytearray(), 777
@@ -134,17 +134,17 @@ def piece_deflate_seeds():
     noise = b"".join(hashlib.sha256(b"%d" % k).digest() for k in range(300))
     for level in (0, 1, 9):
         c = zlib.compressobj(level, zlib.DEFLATED, -15)
-        write("PieceDeflate", "stream-%d" % level, b"\x00" + c.compress(text + noise) + c.flush())
+        write("JoinDeflate", "stream-%d" % level, b"\x00" + c.compress(text + noise) + c.flush())
     c = zlib.compressobj(9, zlib.DEFLATED, -15)
     synced = c.compress(text[:10000]) + c.flush(zlib.Z_SYNC_FLUSH) + c.compress(noise) + c.flush()
-    write("PieceDeflate", "stream-synced", b"\x00" + synced)
-    write("PieceDeflate", "pieces-text", b"\x0b" + struct.pack("<H", 12000) + text)
-    write("PieceDeflate", "pieces-mixed", b"\x19" + struct.pack("<H", 20000) + text[:20000] + noise)
+    write("JoinDeflate", "stream-synced", b"\x00" + synced)
+    write("JoinDeflate", "joined-text", b"\x0b" + struct.pack("<H", 12000) + text)
+    write("JoinDeflate", "joined-mixed", b"\x19" + struct.pack("<H", 20000) + text[:20000] + noise)
 
 
 def main():
     block_deflate_seeds()
-    piece_deflate_seeds()
+    join_deflate_seeds()
     for n in seeds("BinScenario"):
         b = read("BinScenario", n)
         write("BinScenario", "body-" + n, zlib.decompress(b[49:]))

@@ -29,7 +29,7 @@
 #include "base/checksum.h"
 #include "base/sha.h"
 #include "compression/blockdeflate.h"
-#include "compression/piecedeflate.h"
+#include "compression/joindeflate.h"
 #include "compression/wholezlib.h"
 #include "pakvane/freshblock.h"
 #include "pakvane/payloadheader.h"
@@ -101,7 +101,7 @@ constexpr int kPieceLevel = 6, kDeepPieceLevel = 9;
 struct sWorker {
     // Each made on the first block for it.
     std::unique_ptr<cBlockDeflater> chains;
-    std::unique_ptr<cPieceDeflater> pieces, deepPieces;
+    std::unique_ptr<cJoinedDeflater> pieces, deepPieces;
     sStoredScratch stored;
 };
 
@@ -209,7 +209,7 @@ struct sBlock {
 
 // The most bytes any engine writes for a block of n bytes.
 std::size_t blockBound(std::size_t n) {
-    return std::max({cBlockDeflater::bound(n), storedBlocksBound(n), cPieceDeflater::bound(n)});
+    return std::max({cBlockDeflater::bound(n), storedBlocksBound(n), cJoinedDeflater::bound(n)});
 }
 
 // Deflates b's data into out, whose room is kept from block to block.
@@ -248,8 +248,8 @@ void deflateBlock(sWorker& w, const sBlock& b, _typebuf<unsigned char>& out, std
         return;
     }
     const bool deep = engine == eBlockEngine::wholeDeep;
-    std::unique_ptr<cPieceDeflater>& pieces = deep ? w.deepPieces : w.pieces;
-    if (!pieces) pieces = std::make_unique<cPieceDeflater>(deep ? kDeepPieceLevel : kPieceLevel);
+    std::unique_ptr<cJoinedDeflater>& pieces = deep ? w.deepPieces : w.pieces;
+    if (!pieces) pieces = std::make_unique<cJoinedDeflater>(deep ? kDeepPieceLevel : kPieceLevel);
     outBytes = pieces->deflate(data, n, b.last, out.data(), room);
     ok = outBytes > 0;
 }

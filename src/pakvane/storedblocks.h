@@ -58,7 +58,7 @@ bool blockDeflaterQuicker(const sChainCounts& counts);
 
 // The engines of the payload writer: stored blocks, the block deflater with
 // the window before the block, libdeflate on the block whole without it
-// (compression/piecedeflate.h) at level 6 and, searching deeper, at level 9.
+// (compression/joindeflate.h) at level 6 and, searching deeper, at level 9.
 enum class eBlockEngine { stored, chains, whole, wholeDeep };
 
 // The engine for the n bytes at data, dict bytes of window before them, by

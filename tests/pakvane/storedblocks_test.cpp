@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "compression/blockdeflate.h"
-#include "compression/piecedeflate.h"
+#include "compression/joindeflate.h"
 #include "testsupport.h"
 
 namespace {
@@ -317,7 +317,7 @@ TEST(EngineChoice, StoredOursOrLibdeflateByTheBlocksBytes) {
     };
     sStoredScratch scratch;
     cBlockDeflater ours;
-    cPieceDeflater whole(6), deep(9);
+    cJoinedDeflater whole(6), deep(9);
     for (const auto& c : table) {
         const std::string window = c.dict + c.data;
         const auto* at = reinterpret_cast<const unsigned char*>(window.data()) + c.dict.size();

@@ -1,4 +1,4 @@
-#include "compression/piecedeflate.h"
+#include "compression/joindeflate.h"
 
 #include <libdeflate.h>
 
@@ -363,24 +363,24 @@ std::size_t joinableDeflatePiece(unsigned char* out, std::size_t headerBit, std:
     return n;
 }
 
-struct cPieceDeflater::sState {
+struct cJoinedDeflater::sState {
     libdeflate_compressor* c = nullptr;
     ~sState() {
         if (c) libdeflate_free_compressor(c);
     }
 };
 
-cPieceDeflater::cPieceDeflater(int level) : level_(level) {}
+cJoinedDeflater::cJoinedDeflater(int level) : level_(level) {}
 
-cPieceDeflater::~cPieceDeflater() = default;
+cJoinedDeflater::~cJoinedDeflater() = default;
 
-std::size_t cPieceDeflater::bound(std::size_t n) {
+std::size_t cJoinedDeflater::bound(std::size_t n) {
     // libdeflate's bound does not depend on the compressor's level (its
     // argument may be null), and the join adds at most its five bytes.
     return libdeflate_deflate_compress_bound(nullptr, n) + kJoinBytes;
 }
 
-std::size_t cPieceDeflater::deflate(const unsigned char* data, std::size_t n, bool last, unsigned char* out,
+std::size_t cJoinedDeflater::deflate(const unsigned char* data, std::size_t n, bool last, unsigned char* out,
                                     std::size_t room) {
     if (n == 0 || n > kLargest || room < kJoinBytes) return 0;
     try {

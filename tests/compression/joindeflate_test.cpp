@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "compression/piecedeflate.h"
+#include "compression/joindeflate.h"
 #include "oracle.h"
 #include "zlibpy.h"
 
@@ -56,10 +56,10 @@ std::vector<sCase> cases() {
     };
 }
 
-TEST(PieceDeflater, PiecesJoinedInflateToTheInputAtEveryLevel) {
+TEST(JoinedDeflater, PiecesJoinedInflateToTheInputAtEveryLevel) {
     ztest::ZlibOracle oracle;
     for (int level : {1, 6, 12}) {
-        cPieceDeflater d(level);
+        cJoinedDeflater d(level);
         for (const sCase& c : cases()) {
             Bytes stream, plain;
             for (std::size_t i = 0; i < c.pieces.size(); ++i) {
@@ -85,7 +85,7 @@ TEST(PieceDeflater, PiecesJoinedInflateToTheInputAtEveryLevel) {
 // Streams of zlib's own making, in pieces of sync flushes and with blocks
 // of every type: the final block found, made joinable and followed by
 // another stream, the whole inflates to both inputs.
-TEST(PieceDeflater, TheFinalBlockOfZlibsStreamsIsFoundAndAnotherStreamJoinsIt) {
+TEST(JoinedDeflater, TheFinalBlockOfZlibsStreamsIsFoundAndAnotherStreamJoinsIt) {
     ztest::ZlibOracle oracle;
     const Bytes text = ztest::mixedData(300000, 11);
     const Bytes after = ztest::mixedData(5000, 12);
@@ -118,7 +118,7 @@ TEST(PieceDeflater, TheFinalBlockOfZlibsStreamsIsFoundAndAnotherStreamJoinsIt) {
     }
 }
 
-TEST(PieceDeflater, StreamsCutDamagedFollowedOrOfAnotherSizeAreRefused) {
+TEST(JoinedDeflater, StreamsCutDamagedFollowedOrOfAnotherSizeAreRefused) {
     ztest::ZlibOracle oracle;
     const Bytes plain = ztest::mixedData(100000, 21);
     const Bytes z = oracle.compress(plain, 9, -15);
@@ -143,8 +143,8 @@ TEST(PieceDeflater, StreamsCutDamagedFollowedOrOfAnotherSizeAreRefused) {
     EXPECT_FALSE(findFinalDeflateBlock(reserved.data(), reserved.size(), 0, h, e));
 }
 
-TEST(PieceDeflater, ShortRoomIsRefused) {
-    cPieceDeflater d(6);
+TEST(JoinedDeflater, ShortRoomIsRefused) {
+    cJoinedDeflater d(6);
     const Bytes p = noise(50000, 9);
     Bytes out(d.bound(p.size()));
     const std::size_t n = d.deflate(p.data(), p.size(), false, out.data(), out.size());

@@ -36,13 +36,13 @@ bool findFinalDeflateBlock(const unsigned char* in, std::size_t inBytes, std::si
 // room for them).
 std::size_t joinableDeflatePiece(unsigned char* out, std::size_t headerBit, std::size_t endBit);
 
-class cPieceDeflater {
+class cJoinedDeflater {
 public:
     // libdeflate's level, 1 to 12.
-    explicit cPieceDeflater(int level);
-    ~cPieceDeflater();
-    cPieceDeflater(const cPieceDeflater&) = delete;
-    cPieceDeflater& operator=(const cPieceDeflater&) = delete;
+    explicit cJoinedDeflater(int level);
+    ~cJoinedDeflater();
+    cJoinedDeflater(const cJoinedDeflater&) = delete;
+    cJoinedDeflater& operator=(const cJoinedDeflater&) = delete;
 
     // The most bytes deflate() writes for n bytes of data, at any level.
     static std::size_t bound(std::size_t n);

@@ -7,10 +7,10 @@
 // finds it; the stream made joinable and followed by a stream of a few
 // bytes must inflate to both.  Mode byte odd:
 // the rest is cut where a u16 says into two pieces deflated by
-// cPieceDeflater at a level the mode byte picks, the first joinable and the
+// cJoinedDeflater at a level the mode byte picks, the first joinable and the
 // second last, and the joined stream must inflate (by zlib) to the data.
 // qor-fuzz-link: compression base
-// qor-fuzz-data: compression/piecedeflate
+// qor-fuzz-data: compression/joindeflate
 // qor-fuzz-args: -max_len=70000
 // qor-fuzz-ci-runs: 4000
 #include <zlib.h>
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "compression/piecedeflate.h"
+#include "compression/joindeflate.h"
 #include "fuzzsupport.h"
 
 namespace {
@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rest.empty()) return 0;
     const tBytes all(rest.begin(), rest.end());
     const std::size_t first = std::max<std::size_t>(1, std::min(cut, all.size()));
-    cPieceDeflater d(level);
+    cJoinedDeflater d(level);
     tBytes joined;
     for (int piece = 0; piece < 2; ++piece) {
         const unsigned char* p = all.data() + (piece ? first : 0);
